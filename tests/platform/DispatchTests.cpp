@@ -1,0 +1,163 @@
+#include "platform/Dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "MainLoop.h"
+
+using namespace std::chrono_literals;
+using platform::DispatchQueue;
+using platform::DispatchWorkItem;
+
+TEST(DispatchQueue, SerialQueueRunsBlocksInOrderOneAtATime) {
+  DispatchQueue queue("test.serial");
+  std::vector<int> order;
+  std::atomic<int> running{0};
+  std::atomic<bool> overlapped{false};
+  for (int i = 0; i < 200; ++i) {
+    queue.async([&, i] {
+      if (running.fetch_add(1) != 0) overlapped = true;
+      order.push_back(i);
+      running.fetch_sub(1);
+    });
+  }
+  queue.sync([] {});
+  ASSERT_EQ(order.size(), 200u);
+  for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_FALSE(overlapped);
+  EXPECT_EQ(queue.label(), "test.serial");
+}
+
+TEST(DispatchQueue, DelayedBlocksRunByDeadlineNotBySubmission) {
+  DispatchQueue queue("test.delayed");
+  std::mutex mutex;
+  std::vector<int> order;
+  auto record = [&](int value) {
+    std::lock_guard lock(mutex);
+    order.push_back(value);
+  };
+  queue.asyncAfter(60ms, [&] { record(3); });
+  queue.asyncAfter(20ms, [&] { record(2); });
+  queue.async([&] { record(1); });
+  std::this_thread::sleep_for(150ms);
+  queue.sync([] {});
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(DispatchQueue, CancelledPendingWorkItemNeverRuns) {
+  DispatchQueue queue("test.cancel");
+  std::atomic<int> ran{0};
+  auto cancelled = queue.asyncAfter(30ms, [&] { ran += 1; });
+  auto kept = queue.asyncAfter(30ms, [&] { ran += 10; });
+  cancelled->cancel();
+  EXPECT_TRUE(cancelled->isCancelled());
+  std::this_thread::sleep_for(120ms);
+  queue.sync([] {});
+  EXPECT_EQ(ran.load(), 10);
+  EXPECT_FALSE(kept->isCancelled());
+}
+
+TEST(DispatchQueue, SyncFromItsOwnThreadRunsInPlace) {
+  DispatchQueue queue("test.reentrant");
+  bool inner = false;
+  queue.sync([&] { queue.sync([&] { inner = true; }); });
+  EXPECT_TRUE(inner);
+}
+
+TEST(DispatchQueue, SyncPassesExceptionsToTheCaller) {
+  DispatchQueue queue("test.throw");
+  EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+  bool after = false;
+  queue.sync([&] { after = true; });
+  EXPECT_TRUE(after);
+}
+
+TEST(DispatchQueue, QueueReleasedFromItsOwnBlockDoesNotCrash) {
+  auto queue = std::make_shared<DispatchQueue>("test.selfrelease");
+  std::atomic<bool> done{false};
+  auto* raw = queue.get();
+  raw->async([queue = std::move(queue), &done]() mutable {
+    queue.reset();
+    done = true;
+  });
+  queue.reset();
+  ASSERT_TRUE(runMainUntil([&] { return done.load(); }));
+  std::this_thread::sleep_for(20ms);
+}
+
+TEST(DispatchQueue, GlobalQueuesRunConcurrently) {
+  auto& queue = DispatchQueue::global();
+  std::atomic<int> arrived{0};
+  std::atomic<bool> bothSeen{false};
+  for (int i = 0; i < 2; ++i) {
+    queue.async([&] {
+      arrived += 1;
+      const auto deadline = std::chrono::steady_clock::now() + 2s;
+      while (arrived.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+      if (arrived.load() == 2) bothSeen = true;
+    });
+  }
+  ASSERT_TRUE(runMainUntil([&] { return bothSeen.load(); }));
+  EXPECT_EQ(&DispatchQueue::global(platform::QoS::background), &DispatchQueue::global(platform::QoS::background));
+  EXPECT_NE(&DispatchQueue::global(platform::QoS::background), &DispatchQueue::global(platform::QoS::utility));
+}
+
+TEST(MainQueue, BlockPostedFromBackgroundThreadRunsOnMainThreadInOrder) {
+  ASSERT_TRUE(DispatchQueue::isMainThread());
+  std::vector<int> order;
+  std::atomic<bool> allOnMain{true};
+  std::thread poster([&] {
+    EXPECT_FALSE(DispatchQueue::isMainThread());
+    for (int i = 0; i < 50; ++i) {
+      DispatchQueue::main().async([&, i] {
+        if (!DispatchQueue::isMainThread()) allOnMain = false;
+        order.push_back(i);
+      });
+    }
+  });
+  poster.join();
+  ASSERT_TRUE(runMainUntil([&] { return order.size() == 50; }));
+  EXPECT_TRUE(allOnMain);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
+}
+
+TEST(MainQueue, CancelledAsyncAfterNeverRunsAndOthersDo) {
+  int ran = 0;
+  auto cancelled = DispatchQueue::main().asyncAfter(20ms, [&] { ran += 1; });
+  auto item = std::make_shared<DispatchWorkItem>([&] { ran += 10; });
+  DispatchQueue::main().asyncAfter(20ms, item);
+  cancelled->cancel();
+  runMainFor(100ms);
+  EXPECT_EQ(ran, 10);
+}
+
+TEST(MainQueue, DelayedBlockDoesNotRunEarly) {
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration waited{};
+  bool ran = false;
+  DispatchQueue::main().asyncAfter(40ms, [&] {
+    waited = std::chrono::steady_clock::now() - start;
+    ran = true;
+  });
+  ASSERT_TRUE(runMainUntil([&] { return ran; }));
+  EXPECT_GE(waited, 40ms);
+}
+
+TEST(MainQueue, SyncFromBackgroundWaitsForTheMainThread) {
+  std::atomic<bool> ranOnMain{false};
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    DispatchQueue::main().sync([&] { ranOnMain = DispatchQueue::isMainThread(); });
+    returned = true;
+  });
+  ASSERT_TRUE(runMainUntil([&] { return returned.load(); }));
+  worker.join();
+  EXPECT_TRUE(ranOnMain);
+  bool inPlace = false;
+  DispatchQueue::main().sync([&] { inPlace = true; });
+  EXPECT_TRUE(inPlace);
+}
