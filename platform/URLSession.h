@@ -1,0 +1,83 @@
+#pragma once
+// HTTP requests over libsoup. Each session runs its transfers on a worker thread with a main
+// context of its own, so nothing here needs the application's main loop; completions and stream
+// callbacks are delivered, in order, on the session's own serial delegate queue (never the main
+// thread). Hop to the main queue from there when the UI needs the answer.
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+using HTTPHeaders = std::vector<std::pair<std::string, std::string>>;
+
+struct URLRequest {
+  std::string url;
+  std::string method = "GET";
+  HTTPHeaders headers;
+  std::string body;
+  // Fails the request when nothing arrives for this long (before the response or between chunks).
+  std::chrono::milliseconds timeout{60000};
+};
+
+struct URLResponse {
+  int status = 0;
+  HTTPHeaders headers;
+  std::string body;
+  std::optional<std::string> error;  // a transport failure; HTTP error statuses are not errors
+
+  // The first header of this name, compared without regard to case.
+  std::optional<std::string> header(std::string_view name) const;
+};
+
+namespace detail {
+class SessionWorker;
+struct Transfer;
+}  // namespace detail
+
+// A running streamed request. Once cancelled it reports nothing more, not even its completion.
+class URLStreamTask {
+ public:
+  void cancel();
+  bool isCancelled() const;
+
+ private:
+  friend class URLSession;
+  std::shared_ptr<detail::Transfer> transfer;
+};
+
+class URLSession {
+ public:
+  using ResponseHandler = std::function<void(int status, const HTTPHeaders& headers)>;
+  using DataHandler = std::function<void(std::string_view chunk)>;
+  using CompletionHandler = std::function<void(std::optional<std::string> error)>;
+
+  // Bodies of data tasks beyond this size fail rather than exhaust memory.
+  static constexpr size_t maximumBodySize = 64 * 1024 * 1024;
+
+  static URLSession& shared();
+  static std::shared_ptr<URLSession> makeEphemeral();
+
+  URLSession();
+  ~URLSession();
+  URLSession(const URLSession&) = delete;
+  URLSession& operator=(const URLSession&) = delete;
+
+  void dataTask(URLRequest request, std::function<void(URLResponse)> completion);
+  // Blocks until the answer arrives; never call it on the main thread or from a session callback.
+  URLResponse sendSynchronously(URLRequest request);
+  std::shared_ptr<URLStreamTask> streamTask(URLRequest request, ResponseHandler onResponse, DataHandler onData,
+                                            CompletionHandler onComplete);
+  // Cancels every running task; tasks started afterwards fail at once.
+  void invalidateAndCancel();
+
+ private:
+  std::unique_ptr<detail::SessionWorker> worker;
+};
+
+}  // namespace platform

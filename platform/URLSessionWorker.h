@@ -1,0 +1,83 @@
+#pragma once
+// The worker behind a URLSession: one thread, one GMainContext, one SoupSession, and the transfers
+// running on it. Everything but submit/cancel runs on the worker thread.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/Dispatch.h"
+#include "platform/URLSession.h"
+
+typedef struct _GMainContext GMainContext;
+typedef struct _SoupSession SoupSession;
+typedef struct _GCancellable GCancellable;
+
+namespace platform::detail {
+
+// One request in flight. The handlers run on the worker thread; onData returns false to stop the
+// transfer with the given error.
+class SessionWorker;
+
+struct Transfer : std::enable_shared_from_this<Transfer> {
+  URLRequest request;
+  std::function<void(int, const HTTPHeaders&)> onResponse;
+  std::function<bool(std::string_view, std::string& error)> onData;
+  std::function<void(std::optional<std::string>)> onComplete;
+
+  GCancellable* cancellable = nullptr;
+  void* message = nullptr;      // SoupMessage
+  void* stream = nullptr;       // GInputStream
+  SessionWorker* owner = nullptr;
+  void* timeoutSource = nullptr;  // GSource on the worker's context
+  bool timedOut = false;
+  bool finished = false;
+  std::optional<std::string> stopReason;
+  // Shared with the callbacks queued for the caller, which may outlive the transfer itself.
+  std::shared_ptr<std::atomic<bool>> callerCancelled = std::make_shared<std::atomic<bool>>(false);
+
+  Transfer();
+  ~Transfer();
+  void cancel();
+};
+
+class SessionWorker {
+ public:
+  SessionWorker();
+  ~SessionWorker();
+
+  void start(std::shared_ptr<Transfer> transfer);
+  void invalidate();
+  bool isCurrent() const { return std::this_thread::get_id() == thread.get_id(); }
+  DispatchQueue& delegateQueue() { return delegate; }
+
+ private:
+  void submit(std::function<void()> work);
+  void run();
+  void begin(const std::shared_ptr<Transfer>& transfer);
+  void armTimeout(Transfer& transfer);
+  static void disarmTimeout(Transfer& transfer);
+  void readNext(Transfer& transfer);
+  void finish(Transfer& transfer, std::optional<std::string> error);
+  std::optional<std::string> failureText(const Transfer& transfer, const char* error) const;
+
+  static void onSent(void* source, void* result, void* data);
+  static void onRead(void* source, void* result, void* data);
+  static int onTimeout(void* data);
+
+  GMainContext* context;
+  SoupSession* session = nullptr;
+  std::mutex mutex;
+  bool stopping = false;
+  std::atomic<bool> invalidated{false};
+  std::set<std::shared_ptr<Transfer>> active;
+  DispatchQueue delegate{"URLSession.delegate"};
+  std::thread thread;
+};
+
+}  // namespace platform::detail

@@ -1,0 +1,39 @@
+#pragma once
+// A small HTTP server on a thread of its own for exercising the client:
+//   /echo     200, body "<METHOD>\n<request body>", X-Seen = request X-Test, X-Auth = Authorization
+//   /missing  404 {"detail": "not here"}
+//   /binary   200 with bytes that are not UTF-8, NULs included
+//   /silent   never answers
+//   /stream   chunked "tick N\n" every 20 ms; ?count=N ends after N chunks, else runs until the
+//             client goes away (streamsOpen() counts those still running)
+#include <atomic>
+#include <string>
+#include <thread>
+
+typedef struct _GMainContext GMainContext;
+typedef struct _GMainLoop GMainLoop;
+typedef struct _SoupServer SoupServer;
+
+class TestHTTPServer {
+ public:
+  TestHTTPServer();
+  ~TestHTTPServer();
+
+  std::string url(const std::string& path) const;
+  int streamsOpen() const { return openStreams.load(); }
+
+  static const std::string binaryBody;
+
+ private:
+  void run();
+
+  GMainContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  SoupServer* server = nullptr;
+  int port = 0;
+  std::atomic<bool> ready{false};
+  std::atomic<int> openStreams{0};
+  std::thread thread;
+
+  friend struct TestHTTPServerHandlers;
+};

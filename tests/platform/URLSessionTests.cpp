@@ -1,0 +1,218 @@
+#include "platform/URLSession.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "TestHTTPServer.h"
+#include "platform/Dispatch.h"
+
+using namespace std::chrono_literals;
+using platform::DispatchQueue;
+using platform::URLRequest;
+using platform::URLResponse;
+using platform::URLSession;
+
+namespace {
+
+URLResponse fetch(URLSession& session, URLRequest request) {
+  std::promise<URLResponse> promise;
+  auto answer = promise.get_future();
+  session.dataTask(std::move(request), [&](URLResponse response) { promise.set_value(std::move(response)); });
+  EXPECT_EQ(answer.wait_for(10s), std::future_status::ready);
+  return answer.get();
+}
+
+// Everything a stream task reported, in the order it arrived.
+struct StreamLog {
+  std::mutex mutex;
+  std::string events;
+  std::string data;
+  int dataCalls = 0;
+  std::promise<std::optional<std::string>> completed;
+  std::promise<void> firstData;
+  bool sawData = false;
+
+  std::shared_ptr<platform::URLStreamTask> start(URLSession& session, const std::string& url) {
+    URLRequest request;
+    request.url = url;
+    return session.streamTask(
+        request,
+        [this](int status, const platform::HTTPHeaders&) {
+          std::lock_guard lock(mutex);
+          events += "response " + std::to_string(status) + ";";
+        },
+        [this](std::string_view chunk) {
+          std::lock_guard lock(mutex);
+          if (events.find("data") == std::string::npos) events += "data;";
+          data.append(chunk);
+          dataCalls += 1;
+          if (!sawData) firstData.set_value();
+          sawData = true;
+        },
+        [this](std::optional<std::string> error) {
+          {
+            std::lock_guard lock(mutex);
+            events += "complete;";
+          }
+          completed.set_value(std::move(error));
+        });
+  }
+};
+
+}  // namespace
+
+TEST(URLSession, DataTaskCarriesMethodHeadersAndBodyBothWays) {
+  TestHTTPServer server;
+  URLRequest request;
+  request.url = server.url("/echo");
+  request.method = "POST";
+  request.headers = {{"X-Test", "seen value"}, {"Authorization", "Bearer abc"}};
+  request.body = std::string("hello\0world", 11);
+  std::promise<bool> onMain;
+  std::promise<URLResponse> promise;
+  URLSession::shared().dataTask(request, [&](URLResponse response) {
+    onMain.set_value(DispatchQueue::isMainThread());
+    promise.set_value(std::move(response));
+  });
+  const URLResponse response = promise.get_future().get();
+  EXPECT_FALSE(onMain.get_future().get());
+  EXPECT_EQ(response.error, std::nullopt);
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, std::string("POST\nhello\0world", 16));
+  EXPECT_EQ(response.header("x-seen"), "seen value");
+  EXPECT_EQ(response.header("X-AUTH"), "Bearer abc");
+  EXPECT_EQ(response.header("Content-Type"), "text/plain");
+}
+
+TEST(URLSession, ErrorStatusesAndBinaryBodiesArriveIntact) {
+  TestHTTPServer server;
+  URLRequest missing;
+  missing.url = server.url("/missing");
+  const URLResponse notFound = URLSession::shared().sendSynchronously(missing);
+  EXPECT_EQ(notFound.error, std::nullopt);
+  EXPECT_EQ(notFound.status, 404);
+  EXPECT_EQ(notFound.body, R"({"detail": "not here"})");
+  URLRequest binary;
+  binary.url = server.url("/binary");
+  const URLResponse bytes = fetch(URLSession::shared(), binary);
+  EXPECT_EQ(bytes.status, 200);
+  EXPECT_EQ(bytes.body, TestHTTPServer::binaryBody);
+}
+
+TEST(URLSession, TransportFailuresAndUnsafeRequestsAreErrorsNotResponses) {
+  TestHTTPServer server;
+  auto failed = [](const URLResponse& response) { return response.status == 0 && response.error.has_value(); };
+  URLRequest refused;
+  refused.url = "http://127.0.0.1:1/";
+  EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(refused)));
+  for (const char* url : {"not a url", "file:///etc/passwd", "http:///nohost", ""}) {
+    URLRequest bad;
+    bad.url = url;
+    EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(bad))) << url;
+  }
+  URLRequest injected;
+  injected.url = server.url("/echo");
+  injected.headers = {{"X-Test", "a\r\nX-Evil: b"}};
+  EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(injected)));
+  injected.headers = {{"Bad Name", "a"}};
+  EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(injected)));
+  injected.headers = {};
+  injected.method = "GET /x";
+  EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(injected)));
+}
+
+TEST(URLSession, SilentServerTimesOut) {
+  TestHTTPServer server;
+  URLRequest request;
+  request.url = server.url("/silent");
+  request.timeout = 150ms;
+  const auto start = std::chrono::steady_clock::now();
+  const URLResponse response = URLSession::shared().sendSynchronously(request);
+  EXPECT_EQ(response.error, "The request timed out.");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+}
+
+TEST(URLSession, SynchronousRequestFromACompletionDoesNotDeadlock) {
+  TestHTTPServer server;
+  URLRequest request;
+  request.url = server.url("/echo");
+  std::promise<int> inner;
+  URLSession::shared().dataTask(request, [&](URLResponse) {
+    inner.set_value(URLSession::shared().sendSynchronously(request).status);
+  });
+  auto status = inner.get_future();
+  ASSERT_EQ(status.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(status.get(), 200);
+}
+
+TEST(URLStreamTask, DeliversResponseThenChunksThenCompletionInOrder) {
+  TestHTTPServer server;
+  auto session = URLSession::makeEphemeral();
+  StreamLog log;
+  auto task = log.start(*session, server.url("/stream?count=3"));
+  auto completed = log.completed.get_future();
+  ASSERT_EQ(completed.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(completed.get(), std::nullopt);
+  std::lock_guard lock(log.mutex);
+  EXPECT_EQ(log.events, "response 200;data;complete;");
+  EXPECT_EQ(log.data, "tick 0\ntick 1\ntick 2\n");
+}
+
+TEST(URLStreamTask, CancelledStreamSaysNothingMoreAndClosesTheConnection) {
+  TestHTTPServer server;
+  auto session = URLSession::makeEphemeral();
+  StreamLog log;
+  auto task = log.start(*session, server.url("/stream"));
+  ASSERT_EQ(log.firstData.get_future().wait_for(10s), std::future_status::ready);
+  task->cancel();
+  EXPECT_TRUE(task->isCancelled());
+  int callsAtCancel = 0;
+  {
+    std::lock_guard lock(log.mutex);
+    callsAtCancel = log.dataCalls;
+  }
+  std::this_thread::sleep_for(150ms);
+  {
+    std::lock_guard lock(log.mutex);
+    EXPECT_LE(log.dataCalls, callsAtCancel + 1);  // one chunk may already have been on its way
+    EXPECT_EQ(log.events.find("complete"), std::string::npos);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (server.streamsOpen() > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(server.streamsOpen(), 0);
+}
+
+TEST(URLSession, InvalidatedSessionCancelsRunningTasksAndRefusesNewOnes) {
+  TestHTTPServer server;
+  auto session = URLSession::makeEphemeral();
+  StreamLog log;
+  auto task = log.start(*session, server.url("/stream"));
+  ASSERT_EQ(log.firstData.get_future().wait_for(10s), std::future_status::ready);
+  session->invalidateAndCancel();
+  auto completed = log.completed.get_future();
+  ASSERT_EQ(completed.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(completed.get().has_value());
+  URLRequest later;
+  later.url = server.url("/echo");
+  EXPECT_TRUE(fetch(*session, later).error.has_value());
+}
+
+TEST(URLSession, DestroyingASessionWithWorkInFlightCompletesIt) {
+  TestHTTPServer server;
+  auto session = URLSession::makeEphemeral();
+  URLRequest request;
+  request.url = server.url("/silent");
+  std::promise<URLResponse> promise;
+  session->dataTask(request, [&](URLResponse response) { promise.set_value(std::move(response)); });
+  std::this_thread::sleep_for(50ms);
+  const auto start = std::chrono::steady_clock::now();
+  session.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  auto answer = promise.get_future();
+  ASSERT_EQ(answer.wait_for(1s), std::future_status::ready);
+  EXPECT_TRUE(answer.get().error.has_value());
+}
