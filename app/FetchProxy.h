@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/URL.h"
+
+namespace zorvel {
+
+// The page's HTTP requests, carried to the core with the desktop token added natively.
+namespace FetchProxy {
+
+constexpr std::chrono::seconds timeout{60};
+constexpr int noResponseStatus = 599;
+
+struct Request {
+  std::string url;
+  std::string method = "GET";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+};
+
+// What the page's `__zorvelNativeFetchResponse(id, body, headers, status)` receives.
+struct Answer {
+  std::string id;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+  int status = noResponseStatus;
+};
+
+struct Dropped {};
+
+// A request for the core, an immediate answer (a refused target), or nothing at all for a
+// message that lacks an id or a usable path. The token only ever goes to the core's own origin.
+std::variant<Request, Answer, Dropped> makeRequest(const nlohmann::json& message, const URL& baseURL,
+                                                   const std::string& desktopToken);
+
+// The answer for a finished request. `transportError` is set when no complete response came.
+Answer makeAnswer(std::string id, int status, const std::vector<std::pair<std::string, std::string>>& headers,
+                  const std::string& body, const std::optional<std::string>& transportError);
+
+// {"detail": message}, the shape the core uses for its own errors.
+std::string detailBody(const std::string& message);
+
+}  // namespace FetchProxy
+
+}  // namespace zorvel

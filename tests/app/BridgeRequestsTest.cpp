@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "app/EventStreamRequest.h"
+#include "app/FetchProxy.h"
+#include "app/NavigationPolicy.h"
+
+using nlohmann::json;
+using namespace zorvel;
+
+namespace {
+
+const URL base = *URL::parse("http://127.0.0.1:7332");
+
+FetchProxy::Request request(const json& message) {
+  auto result = FetchProxy::makeRequest(message, base, "TOKEN");
+  EXPECT_TRUE(std::holds_alternative<FetchProxy::Request>(result)) << message.dump();
+  return std::holds_alternative<FetchProxy::Request>(result) ? std::get<FetchProxy::Request>(result)
+                                                             : FetchProxy::Request{};
+}
+
+std::optional<std::string> field(const FetchProxy::Request& r, const std::string& name) {
+  for (const auto& [n, v] : r.headers)
+    if (n == name) return v;
+  return std::nullopt;
+}
+
+}  // namespace
+
+TEST(FetchProxyRequest, BuildsCoreRequestsWithTheDesktopToken) {
+  auto plain = request({{"id", "1"}, {"path", "/tasks?limit=5"}});
+  EXPECT_EQ(plain.url, "http://127.0.0.1:7332/tasks?limit=5");
+  EXPECT_EQ(plain.method, "GET");
+  EXPECT_TRUE(plain.body.empty());
+  EXPECT_EQ(plain.headers, (decltype(plain.headers){{"Authorization", "Bearer TOKEN"}}));
+
+  auto forged = request({{"id", "1"}, {"path", "/x"}, {"method", "POST"}, {"body", "{}"},
+                         {"headers", {{"authorization", "Bearer page"}, {"Content-Type", "application/json"}}}});
+  EXPECT_EQ(forged.method, "POST");
+  EXPECT_EQ(forged.body, "{}");
+  EXPECT_EQ(field(forged, "Authorization"), "Bearer TOKEN");
+  EXPECT_FALSE(field(forged, "authorization"));
+  EXPECT_EQ(field(forged, "Content-Type"), "application/json");
+
+  auto numericHeader = request({{"id", "1"}, {"path", "/x"}, {"headers", {{"A", "b"}, {"C", 1}}}, {"body", ""}});
+  EXPECT_EQ(numericHeader.headers.size(), 1u);
+  EXPECT_TRUE(numericHeader.body.empty());
+
+  auto injected = request({{"id", "1"}, {"path", "/x"}, {"headers", {{"X-A", "1\r\nX-B: 2"}, {"Bad Name", "v"}}}});
+  EXPECT_EQ(injected.headers.size(), 1u);
+}
+
+TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
+  for (const char* path : {"https://evil.example/steal", "//evil.example/steal", "http://127.0.0.1:7333/tasks",
+                           "http://localhost:7332/tasks"}) {
+    auto result = FetchProxy::makeRequest({{"id", "7"}, {"path", path}}, base, "TOKEN");
+    ASSERT_TRUE(std::holds_alternative<FetchProxy::Answer>(result)) << path;
+    const auto& answer = std::get<FetchProxy::Answer>(result);
+    EXPECT_EQ(answer.id, "7");
+    EXPECT_EQ(answer.status, 599);
+    EXPECT_TRUE(json::parse(answer.body)["detail"].is_string());
+  }
+  EXPECT_EQ(request({{"id", "1"}, {"path", "http://127.0.0.1:7332/ok"}}).url, "http://127.0.0.1:7332/ok");
+  EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"path", "/x"}}, base, "T")));
+  EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", 4}}, base, "T")));
+  EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(
+      FetchProxy::makeRequest({{"id", "1"}, {"path", "/a b"}}, base, "T")));
+  EXPECT_TRUE(std::holds_alternative<FetchProxy::Answer>(
+      FetchProxy::makeRequest({{"id", "1"}, {"path", "/a"}, {"method", "GET /x HTTP/1.1\r\n"}}, base, "T")));
+}
+
+TEST(FetchProxyAnswer, StatusHeadersAndBody) {
+  auto ok = FetchProxy::makeAnswer("1", 404, {{"Set-Cookie", "a"}, {"set-cookie", "b"}}, R"({"detail":"x"})", std::nullopt);
+  EXPECT_EQ(ok.status, 404);
+  EXPECT_EQ(ok.body, R"({"detail":"x"})");
+  ASSERT_EQ(ok.headers.size(), 1u);
+  EXPECT_EQ(ok.headers[0].second, "a, b");
+
+  EXPECT_EQ(FetchProxy::makeAnswer("1", 200, {}, "\xff\xfe", std::nullopt).body, "");
+  auto down = FetchProxy::makeAnswer("1", 0, {}, "", std::string("Could not connect: \"refused\""));
+  EXPECT_EQ(down.status, 599);
+  EXPECT_EQ(json::parse(down.body)["detail"], "Could not connect: \"refused\"");
+  EXPECT_TRUE(down.headers.empty());
+}
+
+TEST(EventStreamOpen, IdAndURLChecks) {
+  auto open = [](const json& id, const json& url) {
+    return EventStreamRequest::make({{"id", id}, {"url", url}}, base, "TOKEN");
+  };
+  EXPECT_TRUE(open(std::string(128, 'a'), "http://127.0.0.1:7332/events"));
+  EXPECT_FALSE(open(std::string(129, 'a'), "http://127.0.0.1:7332/events"));
+  EXPECT_TRUE(open("", "http://127.0.0.1:7332/events"));
+  EXPECT_TRUE(open("caf\xc3\xa9-e\xcc\x81-\xd9\xa3", "http://127.0.0.1:7332/events/"));
+  EXPECT_FALSE(open("a_b", "http://127.0.0.1:7332/events"));
+  EXPECT_FALSE(open("a.b", "http://127.0.0.1:7332/events"));
+  EXPECT_FALSE(open(3, "http://127.0.0.1:7332/events"));
+  EXPECT_FALSE(open("s", "http://127.0.0.1:7333/events"));
+  EXPECT_FALSE(open("s", "http://localhost:7332/events"));
+  EXPECT_FALSE(open("s", "http://127.0.0.1:7332/events/more"));
+  EXPECT_FALSE(open("s", "/events"));
+
+  auto withQuery = EventStreamRequest::make(
+      {{"id", "s"}, {"url", "http://127.0.0.1:7332/events?since=4"}, {"last_event_id", "12"}}, base, "TOKEN");
+  ASSERT_TRUE(withQuery);
+  EXPECT_EQ(withQuery->request.url, "http://127.0.0.1:7332/events?since=4");
+  EXPECT_EQ(withQuery->request.headers,
+            (decltype(withQuery->request.headers){{"Authorization", "Bearer TOKEN"}, {"Last-Event-ID", "12"}}));
+}
+
+TEST(NavigationPolicy, Decisions) {
+  const auto b = *URL::parse("http://127.0.0.1:7332");
+  EXPECT_EQ(decideNavigation("zorvel-ui://app/index.html?native-overlay=host&theme=dark", b), NavigationDecision::allow);
+  EXPECT_EQ(decideNavigation("http://127.0.0.1:7332/tasks", b), NavigationDecision::allow);
+  EXPECT_EQ(decideNavigation("http://127.0.0.1:7333/tasks", b), NavigationDecision::cancelAndOpenExternally);
+  EXPECT_EQ(decideNavigation("http://localhost:7332/tasks", b), NavigationDecision::cancelAndOpenExternally);
+  EXPECT_EQ(decideNavigation("https://example.com/", b), NavigationDecision::cancelAndOpenExternally);
+  EXPECT_EQ(decideNavigation("mailto:a@example.com", b), NavigationDecision::cancelAndOpenExternally);
+  for (const char* blocked : {"about:blank", "javascript:alert(1)", "Data:text/html,x", "blob:zorvel-ui://app/1",
+                              "vbscript:x"})
+    EXPECT_EQ(decideNavigation(blocked, b), NavigationDecision::cancel) << blocked;
+  EXPECT_EQ(decideNavigation(std::nullopt, b), NavigationDecision::cancel);
+}
