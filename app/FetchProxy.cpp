@@ -88,13 +88,13 @@ Answer makeAnswer(std::string id, int status, const std::vector<std::pair<std::s
   answer.id = std::move(id);
   answer.status = status > 0 ? status : noResponseStatus;
   // Repeated fields are folded into one, as HTTP allows for list-valued fields.
-  for (const auto& [name, value] : headers) {
+  for (const auto& field : headers) {
     auto it = std::find_if(answer.headers.begin(), answer.headers.end(),
-                           [&](const auto& f) { return equalsIgnoringCase(f.first, name); });
+                           [&](const auto& f) { return equalsIgnoringCase(f.first, field.first); });
     if (it != answer.headers.end())
-      it->second += ", " + value;
+      it->second += ", " + field.second;
     else
-      answer.headers.emplace_back(name, value);
+      answer.headers.push_back(field);
   }
   if (transportError)
     answer.body = detailBody(*transportError);
