@@ -1,0 +1,275 @@
+#include "Vantrelle/Process/LocalProcess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Vantrelle/Process/ProcessSession.h"
+#include "Vantrelle/Process/PseudoTerminalHelpers.h"
+#include "platform/Dispatch.h"
+
+namespace vantrelle {
+
+namespace {
+
+// The environment a child gets when its starter names none.
+std::vector<std::string> defaultEnvironment() {
+  std::vector<std::string> env{"TERM=xterm-256color", "COLORTERM=truecolor", "LANG=en_US.UTF-8"};
+  for (const char* name : {"LOGNAME", "USER", "DISPLAY", "LC_TYPE", "USER", "HOME"}) {
+    if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
+  return env;
+}
+
+uint64_t uptimeNanoseconds() {
+  return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count());
+}
+
+}  // namespace
+
+LocalProcess::LocalProcess(std::weak_ptr<LocalProcessDelegate> delegate, platform::DispatchQueue* queue)
+    : delegateRef(std::move(delegate)),
+      dispatchQueue(queue ? *queue : platform::DispatchQueue::main()),
+      usesMainQueue(&dispatchQueue == &platform::DispatchQueue::main()) {}
+
+LocalProcess::~LocalProcess() {
+  // Like terminate, but without a signal: closing the master hangs up the child's terminal, and
+  // the session's watcher still reaps the child whenever it ends.
+  if (session) {
+    session->cancelMonitor();
+    session->close();
+  }
+}
+
+std::weak_ptr<LocalProcessDelegate> LocalProcess::delegate() const {
+  std::lock_guard lock(delegateLock);
+  return delegateRef;
+}
+
+void LocalProcess::setDelegate(std::weak_ptr<LocalProcessDelegate> newDelegate) {
+  std::lock_guard lock(delegateLock);
+  delegateRef = std::move(newDelegate);
+}
+
+size_t LocalProcess::pendingBytes() const {
+  std::lock_guard lock(pendingLock);
+  return pendingByteCount;
+}
+
+void LocalProcess::setHostLogging(std::optional<std::string> directory) {
+  std::lock_guard lock(loggingLock);
+  loggingDir = std::move(directory);
+}
+
+void LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
+                                const std::optional<std::vector<std::string>>& environment,
+                                const std::optional<std::string>& execName,
+                                const std::optional<std::string>& currentDirectory) {
+  if (isRunning) return;
+  winsize size{};
+  if (auto owner = delegate().lock()) size = owner->getWindowSize();
+  std::vector<std::string> argv{execName.value_or(executable)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  startProcessWithForkpty(executable, argv, environment ? *environment : defaultEnvironment(), currentDirectory, size);
+}
+
+bool LocalProcess::startProcessWithForkpty(const std::string& executable, const std::vector<std::string>& argv,
+                                           const std::vector<std::string>& environment,
+                                           const std::optional<std::string>& currentDirectory, winsize size) {
+  auto child = PseudoTerminalHelpers::fork(executable, argv, environment, currentDirectory, size);
+  if (!child) return false;
+  auto fresh = std::make_shared<ProcessSession>(child->pid, child->masterFd);
+  std::shared_ptr<ProcessSession> previous;
+  {
+    std::lock_guard lock(pendingLock);
+    previous = std::exchange(session, fresh);
+  }
+  // A child that ended by end of file may still have its exit on the way; it is reported, but its
+  // channel is of no more use.
+  if (previous) previous->close();
+  isRunning = true;
+  childFd = child->masterFd;
+  childPid = child->pid;
+  fresh->start(weak_from_this());
+  return true;
+}
+
+void LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count) {
+  if (debugIOEnabled) {
+    totalRead += count;
+    std::printf("[READ] count=%zu received from host total=%zu\n", count, totalRead.load());
+  }
+  writeHostLog(bytes, count);
+  if (usesMainQueue) {
+    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count));
+    return;
+  }
+  // Another queue gets each chunk synchronously, so it needs no pending queue of its own.
+  auto self = shared_from_this();
+  dispatchQueue.sync([&] { self->deliver({bytes, count}); });
+}
+
+void LocalProcess::endOfFile(const std::shared_ptr<ProcessSession>& from) {
+  {
+    std::lock_guard lock(pendingLock);
+    if (from != session) return;
+  }
+  childFd = -1;
+  isRunning = false;
+  // Nothing more can come through this pty; give its descriptor back now rather than at the next
+  // start.
+  from->close();
+}
+
+void LocalProcess::writeHostLog(const uint8_t* bytes, size_t count) {
+  std::lock_guard lock(loggingLock);
+  if (!loggingDir) return;
+  std::string path = *loggingDir + "/log-" + std::to_string(logFileCounter);
+  FILE* file = std::fopen(path.c_str(), "wb");
+  bool written = file && std::fwrite(bytes, 1, count, file) == count;
+  int error = errno;
+  if (file && std::fclose(file) != 0) written = false;
+  if (written) {
+    logFileCounter++;
+  } else {
+    std::printf("Got error while logging data dump to %s: %s\n", path.c_str(), std::strerror(error));
+  }
+}
+
+bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk) {
+  std::unique_lock lock(pendingLock);
+  pendingByteCount += chunk.size();
+  size_t pendingNow = pendingByteCount;
+  pendingChunks.push_back({std::move(chunk), nullptr, 0});
+  if (pendingNow >= pendingHighWaterBytes) {
+    readSuspendedForBackpressure = true;
+    // Withdrawn under the lock, so a drain that resumes reading cannot slip in between.
+    if (session) session->setReadPermitted(false);
+  }
+  if (!pendingScheduled) {
+    pendingScheduled = true;
+    lock.unlock();
+    scheduleDrain();
+  }
+  return pendingNow < pendingHighWaterBytes;
+}
+
+void LocalProcess::postExit(const std::shared_ptr<ProcessSession>& from, int status) {
+  if (!usesMainQueue) {
+    std::weak_ptr<LocalProcess> weak = weak_from_this();
+    dispatchQueue.async([weak, from, status] {
+      if (auto self = weak.lock()) self->processTerminated(from, status);
+    });
+    return;
+  }
+  std::unique_lock lock(pendingLock);
+  pendingChunks.push_back({{}, from, status});
+  if (!pendingScheduled) {
+    pendingScheduled = true;
+    lock.unlock();
+    scheduleDrain();
+  }
+}
+
+void LocalProcess::scheduleDrain() {
+  std::weak_ptr<LocalProcess> weak = weak_from_this();
+  dispatchQueue.async([weak] {
+    if (auto self = weak.lock()) self->drainReceivedData();
+  });
+}
+
+void LocalProcess::drainReceivedData() {
+  uint64_t start = uptimeNanoseconds();
+  for (;;) {
+    std::unique_lock lock(pendingLock);
+    if (pendingChunkIndex >= pendingChunks.size()) {
+      pendingChunks.clear();
+      pendingChunkIndex = 0;
+      pendingByteCount = 0;
+      pendingScheduled = false;
+      return;
+    }
+    PendingChunk chunk = std::move(pendingChunks[pendingChunkIndex++]);
+    if (pendingChunkIndex >= pendingChunkFlushThreshold) {
+      pendingChunks.erase(pendingChunks.begin(), pendingChunks.begin() + std::ptrdiff_t(pendingChunkIndex));
+      pendingChunkIndex = 0;
+    }
+    pendingByteCount -= chunk.bytes.size();
+    std::shared_ptr<ProcessSession> resume;
+    if (readSuspendedForBackpressure && pendingByteCount <= pendingLowWaterBytes) {
+      readSuspendedForBackpressure = false;
+      resume = session;
+    }
+    lock.unlock();
+    if (resume && isRunning) resume->setReadPermitted(true);
+
+    if (chunk.exitOf)
+      processTerminated(chunk.exitOf, chunk.status);
+    else
+      deliver(chunk.bytes);
+    if (uptimeNanoseconds() - start >= pendingTimeSliceNs) {
+      scheduleDrain();
+      return;
+    }
+  }
+}
+
+void LocalProcess::deliver(std::span<const uint8_t> slice) {
+  if (auto owner = delegate().lock()) owner->dataReceived(slice);
+}
+
+void LocalProcess::processTerminated(const std::shared_ptr<ProcessSession>& from, int status) {
+  if (from->isMonitorCancelled()) return;
+  from->cancelMonitor();
+  if (auto owner = delegate().lock()) owner->processTerminated(*this, status);
+  std::lock_guard lock(pendingLock);
+  if (from == session) isRunning = false;
+}
+
+void LocalProcess::send(std::span<const uint8_t> data) {
+  if (!isRunning) return;
+  std::shared_ptr<ProcessSession> current;
+  {
+    std::lock_guard lock(pendingLock);
+    current = session;
+  }
+  if (!current) return;
+  size_t n = sendCounter++;
+  if (debugIOEnabled) {
+    std::string line = "[SEND-" + std::to_string(n) + "] Queuing data to client: [";
+    for (size_t i = 0; i < data.size(); i++) line += (i ? ", " : "") + std::to_string(data[i]);
+    std::printf("%s] \n", line.c_str());
+  }
+  std::weak_ptr<LocalProcess> weak = weak_from_this();
+  current->channel->write(std::vector<uint8_t>(data.begin(), data.end()), [weak, n](size_t written, int error) {
+    platform::DispatchQueue::global(platform::QoS::userInitiated).async([weak, n, written, error] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->totalWritten += written;
+      if (self->debugIOEnabled) std::printf("[SEND-%zu] completed bytes=%zu\n", n, self->totalWritten.load());
+      if (error != 0) std::printf("Error writing data to the child, errno=%d\n", error);
+    });
+  });
+}
+
+void LocalProcess::terminate() {
+  std::shared_ptr<ProcessSession> current;
+  {
+    std::lock_guard lock(pendingLock);
+    current = session;
+  }
+  if (current) {
+    current->cancelMonitor();
+    current->close();
+    if (childPid != 0) current->requestTermination();
+  }
+  childFd = -1;
+  isRunning = false;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,119 @@
+#pragma once
+// Runs one child program on a pseudo-terminal and is the only channel between a terminal and it:
+// output goes to the delegate in order and in bounded time slices, reading pauses while too much
+// output waits undelivered, input is written in order off the caller's thread, and the exit is
+// reported once the output written before it has been delivered.
+//
+// A LocalProcess must be owned through a std::shared_ptr: its readers and queued blocks hold it
+// weakly and drop their work once it is gone.
+#include <sys/ioctl.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/Process/LocalProcessDelegate.h"
+
+namespace platform {
+class DispatchQueue;
+}
+
+namespace vantrelle {
+
+struct ProcessSession;
+
+class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
+ public:
+  static constexpr size_t readSize = 131072;
+  static constexpr size_t pendingChunkFlushThreshold = 32;
+  static constexpr uint64_t pendingTimeSliceNs = 4'000'000;
+  static constexpr size_t pendingHighWaterBytes = 4'194'304;
+  static constexpr size_t pendingLowWaterBytes = 1'048'576;
+
+  // `dispatchQueue` is where the delegate is called; the main queue when none is given.
+  explicit LocalProcess(std::weak_ptr<LocalProcessDelegate> delegate, platform::DispatchQueue* dispatchQueue = nullptr);
+  virtual ~LocalProcess();
+  LocalProcess(const LocalProcess&) = delete;
+  LocalProcess& operator=(const LocalProcess&) = delete;
+
+  virtual void startProcess(const std::string& executable, const std::vector<std::string>& args = {},
+                            const std::optional<std::vector<std::string>>& environment = std::nullopt,
+                            const std::optional<std::string>& execName = std::nullopt,
+                            const std::optional<std::string>& currentDirectory = std::nullopt);
+  virtual void send(std::span<const uint8_t> data);
+  virtual void terminate();
+  virtual void setHostLogging(std::optional<std::string> directory);
+
+  int32_t childfd() const { return childFd.load(); }
+  int32_t shellPid() const { return childPid.load(); }
+  bool running() const { return isRunning.load(); }
+  bool debugIO() const { return debugIOEnabled.load(); }
+  void setDebugIO(bool enabled) { debugIOEnabled = enabled; }
+  std::weak_ptr<LocalProcessDelegate> delegate() const;
+  void setDelegate(std::weak_ptr<LocalProcessDelegate> newDelegate);
+  size_t total() const { return totalWritten.load(); }
+  size_t sendCount() const { return sendCounter.load(); }
+  // Undelivered output; for watching the back-pressure bound.
+  size_t pendingBytes() const;
+
+ protected:
+  // Takes one read's bytes on the reader thread; answers whether reading may go on.
+  virtual bool enqueueReceivedData(std::vector<uint8_t> chunk);
+  // Delivers pending chunks on the dispatch queue for one time slice.
+  virtual void drainReceivedData();
+  // The exit step: reports the child's raw wait status to the delegate.
+  virtual void processTerminated(const std::shared_ptr<ProcessSession>& session, int status);
+  virtual bool startProcessWithForkpty(const std::string& executable, const std::vector<std::string>& argv,
+                                       const std::vector<std::string>& environment,
+                                       const std::optional<std::string>& currentDirectory, winsize size);
+
+ private:
+  friend struct ProcessSession;
+  void readCompleted(const std::shared_ptr<ProcessSession>& session, const uint8_t* bytes, size_t count);
+  void endOfFile(const std::shared_ptr<ProcessSession>& session);
+  void postExit(const std::shared_ptr<ProcessSession>& session, int status);
+  void scheduleDrain();
+  void writeHostLog(const uint8_t* bytes, size_t count);
+  void deliver(std::span<const uint8_t> slice);
+
+  std::weak_ptr<LocalProcessDelegate> delegateRef;
+  mutable std::mutex delegateLock;
+  platform::DispatchQueue& dispatchQueue;
+  const bool usesMainQueue;
+
+  std::atomic<int32_t> childFd{-1};
+  std::atomic<int32_t> childPid{0};
+  std::atomic<bool> isRunning{false};
+  std::atomic<bool> debugIOEnabled{false};
+  std::atomic<size_t> sendCounter{0};
+  std::atomic<size_t> totalWritten{0};
+  std::atomic<size_t> totalRead{0};
+
+  std::shared_ptr<ProcessSession> session;  // the current child's channel and watchers
+
+  mutable std::mutex pendingLock;
+  // A chunk of output, or (with `exitOf` set) the exit of a child, which waits behind the output
+  // read before it.
+  struct PendingChunk {
+    std::vector<uint8_t> bytes;
+    std::shared_ptr<ProcessSession> exitOf;
+    int status = 0;
+  };
+  std::vector<PendingChunk> pendingChunks;
+  size_t pendingChunkIndex = 0;
+  bool pendingScheduled = false;
+  size_t pendingByteCount = 0;
+  bool readSuspendedForBackpressure = false;
+
+  std::mutex loggingLock;
+  std::optional<std::string> loggingDir;
+  size_t logFileCounter = 0;
+};
+
+}  // namespace vantrelle

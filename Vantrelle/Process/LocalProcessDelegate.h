@@ -1,0 +1,25 @@
+#pragma once
+#include <sys/ioctl.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace vantrelle {
+
+class LocalProcess;
+
+// The owner of a LocalProcess: receives its output and exit, and sizes its pseudo-terminal.
+// Held weakly; called on the process's dispatch queue.
+class LocalProcessDelegate {
+ public:
+  virtual ~LocalProcessDelegate() = default;
+  // The child has ended; `exitCode` is the raw wait status, not decoded (exit code 1 is 256).
+  virtual void processTerminated(LocalProcess& source, std::optional<int32_t> exitCode) = 0;
+  // A chunk of the child's output, in order.
+  virtual void dataReceived(std::span<const uint8_t> slice) = 0;
+  // The size to give the pseudo-terminal at start.
+  virtual winsize getWindowSize() = 0;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,152 @@
+#include "Vantrelle/Process/ProcessSession.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <thread>
+#include <vector>
+
+#include "Vantrelle/Process/LocalProcess.h"
+
+namespace vantrelle {
+
+ProcessSession::ProcessSession(pid_t pid, int masterFd)
+    : channel(std::make_shared<PtyChannel>(masterFd)), watcher(pid) {}
+
+void ProcessSession::start(std::weak_ptr<LocalProcess> owner) {
+  auto self = shared_from_this();
+  std::thread([self, owner] {
+    pthread_setname_np(pthread_self(), "sender");
+    self->readLoop(owner);
+  }).detach();
+  std::thread([self, owner] {
+    pthread_setname_np(pthread_self(), "child-watch");
+    self->watchLoop(owner);
+  }).detach();
+}
+
+bool ProcessSession::waitForReadPermit() {
+  std::unique_lock lock(mutex);
+  permitChanged.wait(lock, [&] { return readPermitted || channel->isClosed(); });
+  return !channel->isClosed();
+}
+
+void ProcessSession::setReadPermitted(bool permitted) {
+  {
+    std::lock_guard lock(mutex);
+    readPermitted = permitted;
+  }
+  permitChanged.notify_all();
+}
+
+void ProcessSession::close() {
+  channel->close();
+  std::lock_guard lock(mutex);
+  permitChanged.notify_all();
+}
+
+void ProcessSession::requestTermination() {
+  watcher.signal(SIGTERM);
+  {
+    std::lock_guard lock(mutex);
+    killDeadline = std::chrono::steady_clock::now() + terminateGracePeriod;
+  }
+  watcher.wake();
+}
+
+bool ProcessSession::exitKnown() {
+  std::lock_guard lock(mutex);
+  return exitStatus.has_value();
+}
+
+void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
+  std::vector<uint8_t> buffer(LocalProcess::readSize);
+  bool exitSeen = false;
+  size_t owed = 0;  // bytes that were waiting in the pty when the child ended
+  std::chrono::steady_clock::time_point exitTime;
+  for (;;) {
+    if (!waitForReadPermit()) break;
+    if (!exitSeen && exitKnown()) {
+      exitSeen = true;
+      exitTime = std::chrono::steady_clock::now();
+      owed = channel->availableBytes();
+    }
+    auto result = channel->read(buffer.data(), buffer.size(), exitSeen ? exitQuietMs : -1);
+    if (result.status == PtyChannel::ReadStatus::closed) break;
+    if (result.status == PtyChannel::ReadStatus::endOfFile) {
+      if (auto process = owner.lock()) process->endOfFile(shared_from_this());
+      break;
+    }
+    if (result.status == PtyChannel::ReadStatus::data) {
+      auto process = owner.lock();
+      if (!process) break;
+      process->readCompleted(shared_from_this(), buffer.data(), result.count);
+      owed -= std::min(owed, result.count);
+    }
+    if (exitSeen && owed == 0 &&
+        (result.status == PtyChannel::ReadStatus::timedOut || std::chrono::steady_clock::now() - exitTime > exitReadLimit))
+      break;
+  }
+  readerFinished(owner);
+}
+
+void ProcessSession::watchLoop(std::weak_ptr<LocalProcess> owner) {
+  for (;;) {
+    std::optional<std::chrono::milliseconds> timeout;
+    {
+      std::lock_guard lock(mutex);
+      if (killDeadline) {
+        auto left = *killDeadline - std::chrono::steady_clock::now();
+        timeout = std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(left));
+      }
+    }
+    if (auto status = watcher.waitForExit(timeout)) {
+      childExited(*status, owner);
+      return;
+    }
+    if (watcher.reaped()) return;
+    bool kill = false;
+    {
+      std::lock_guard lock(mutex);
+      if (killDeadline && std::chrono::steady_clock::now() >= *killDeadline) {
+        killDeadline.reset();
+        kill = true;
+      }
+    }
+    if (kill) watcher.signal(SIGKILL);
+  }
+}
+
+void ProcessSession::childExited(int status, const std::weak_ptr<LocalProcess>& owner) {
+  bool post;
+  {
+    std::lock_guard lock(mutex);
+    exitStatus = status;
+    post = readerDone && !exitPosted;
+    if (post) exitPosted = true;
+  }
+  if (post)
+    postExit(status, owner);
+  else
+    channel->wakeReader();
+}
+
+void ProcessSession::readerFinished(const std::weak_ptr<LocalProcess>& owner) {
+  std::optional<int> status;
+  {
+    std::lock_guard lock(mutex);
+    readerDone = true;
+    if (exitStatus && !exitPosted) {
+      exitPosted = true;
+      status = exitStatus;
+    }
+  }
+  if (status) postExit(*status, owner);
+}
+
+void ProcessSession::postExit(int status, const std::weak_ptr<LocalProcess>& owner) {
+  if (monitorCancelled) return;
+  if (auto process = owner.lock()) process->postExit(shared_from_this(), status);
+}
+
+}  // namespace vantrelle
