@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "Vantrelle/Process/ProcessSession.h"
 #include "Vantrelle/Process/PseudoTerminalHelpers.h"
