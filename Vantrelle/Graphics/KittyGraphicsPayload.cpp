@@ -61,7 +61,9 @@ std::optional<KittyGraphicsPayload> decodeKittyPayloadData(const KittyGraphicsCo
                                                            std::vector<uint8_t> rawData) {
   if (int64_t(rawData.size()) > kKittySizeLimit) return std::nullopt;
   if (control.format == 100) {
-    if (!validateKittyPngDimensions(rawData)) return std::nullopt;
+    // Data that cannot be decoded would show nothing, so it is refused here rather than
+    // answered OK and dropped by the view.
+    if (!kittyPngDecodes(rawData)) return std::nullopt;
     return KittyGraphicsPayload::png(std::move(rawData));
   }
   auto expected = kittyExpectedDataSize(control);

@@ -76,6 +76,8 @@ std::optional<int64_t> kittyExpectedDataSize(const KittyGraphicsControl& control
 
 // Image files.
 bool validateKittyPngDimensions(std::span<const uint8_t> data);
+// True when the whole file decodes, checked a row at a time without holding the pixels.
+bool kittyPngDecodes(std::span<const uint8_t> data);
 std::optional<KittyPixelSize> kittyPngPixelSize(std::span<const uint8_t> data);
 std::optional<KittyRgbaPixels> decodePngToRgba(std::span<const uint8_t> data);
 

@@ -86,6 +86,19 @@ TEST(KittyPayload, PngIsStoredWholeWhenItsSizeIsAllowed) {
   EXPECT_FALSE(validateKittyPngDimensions(bytes("not a png")));
 }
 
+TEST(KittyPayload, PngThatCannotBeDecodedIsRefused) {
+  auto png = makePng(64, 64);
+  EXPECT_TRUE(kittyPngDecodes(png));
+  // A corrupted byte in the image data: the header still reads, the pixels do not.
+  auto corrupt = png;
+  corrupt[corrupt.size() - 20] ^= 0x55;
+  EXPECT_TRUE(validateKittyPngDimensions(corrupt));
+  EXPECT_FALSE(kittyPngDecodes(corrupt));
+  EXPECT_FALSE(decodeKittyPayload(rgbControl(100, 0, 0), span(base64(corrupt))));
+  auto truncated = std::vector<uint8_t>(png.begin(), png.begin() + long(png.size() / 2));
+  EXPECT_FALSE(kittyPngDecodes(truncated));
+}
+
 TEST(KittyPayload, PngDecodesToPremultipliedRgba) {
   auto pixels = decodePngToRgba(makePng(2, 2, {200, 100, 50, 128}));
   ASSERT_TRUE(pixels);
