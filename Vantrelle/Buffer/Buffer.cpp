@@ -1,0 +1,124 @@
+#include "Vantrelle/Buffer/Buffer.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace vantrelle {
+
+Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback)
+    : _lines(1), _cols(std::max(cols, 1)), _rows(std::max(rows, 1)), scrollback_(scrollback) {
+  hasScrollback = scrollback.has_value();
+  scrollBottom = _rows - 1;
+  marginRight = _cols - 1;
+  scroll = [](bool) { throw std::logic_error("This should be set after creating a buffer"); };
+  _lines = CircularBufferLineList(getCorrectBufferLength(_rows));
+  setupLinesCallbacks(_lines);
+  setupTabStops(-1, tabStopWidth);
+}
+
+BufferLinePtr Buffer::makeEmptyLine() const { return std::make_shared<BufferLine>(_cols); }
+
+void Buffer::setupLinesCallbacks(CircularBufferLineList& ring) {
+  // The ring is a member of this buffer, so it never outlives it.
+  ring.makeEmpty = [this](int) { return makeEmptyLine(); };
+  ring.onLinePushed = [this](bool hasImages) {
+    if (hasImages) linesWithImagesCount++;
+  };
+  ring.onLineRecycled = [this](bool hadImages) {
+    if (hadImages) linesWithImagesCount--;
+  };
+}
+
+int Buffer::getCorrectBufferLength(int rows) const {
+  if (!hasScrollback) return rows;
+  int64_t total = int64_t(rows) + int64_t(scrollback_.value_or(0));
+  return int(std::clamp<int64_t>(total, 1, std::numeric_limits<int32_t>::max()));
+}
+
+BufferLinePtr Buffer::getBlankLine(const Attribute& attribute, bool isWrapped) const {
+  return std::make_shared<BufferLine>(_cols, CharData(0, 1, attribute), isWrapped);
+}
+
+CharData Buffer::getNullCell(std::optional<Attribute> attribute) const {
+  return CharData(' ', 1, attribute.value_or(Attribute::empty));
+}
+
+CharData Buffer::getChar(Position at) { return getCharAtBufferRelative(Position(at.col, at.row + yDisp)); }
+
+CharData Buffer::getCharAtBufferRelative(Position at) {
+  if (at.row < 0 || at.row >= _lines.count()) return CharData::Null;
+  const BufferLine& line = *_lines[int(at.row)];
+  if (at.col < 0 || at.col >= line.count()) return CharData::Null;
+  return line[int(at.col)];
+}
+
+void Buffer::clear() {
+  yDisp = 0;
+  linesTop = 0;
+  xBase = 0;
+  x = 0;
+  y = 0;
+  yBase = 0;
+  _lines = CircularBufferLineList(getCorrectBufferLength(_rows));
+  setupLinesCallbacks(_lines);
+  linesWithImagesCount = 0;
+  scrollTop = 0;
+  scrollBottom = _rows - 1;
+  marginLeft = 0;
+  marginRight = _cols - 1;
+}
+
+void Buffer::softReset() {
+  savedAttr = CharData::Null.attribute();
+  savedY = 0;
+  savedX = 0;
+  savedCharset.reset();
+  marginLeft = 0;
+  marginRight = _cols - 1;
+  savedOriginMode = false;
+  savedMarginMode = false;
+  savedWraparound = false;
+  savedReverseWraparound = false;
+}
+
+void Buffer::fillViewportRows(std::optional<Attribute> attribute) {
+  if (!_lines.isEmpty()) return;
+  CharData blank(0, 1, attribute.value_or(CharData::Null.attribute()));
+  for (int i = 0; i < _rows; i++) _lines.push(std::make_shared<BufferLine>(_cols, blank));
+}
+
+void Buffer::changeHistorySize(std::optional<int> newScrollback) {
+  scrollback_ = newScrollback;
+  hasScrollback = newScrollback.has_value();
+  int n = getCorrectBufferLength(_rows);
+  if (n == _lines.maxLength()) return;
+  if (n < _lines.maxLength()) {
+    int t = _lines.count() - n;
+    if (t >= 1) {
+      _lines.trimStart(t);
+      yBase = std::max(yBase - t, 0);
+      yDisp = std::max(yDisp - t, 0);
+      savedY = std::max(savedY - t, 0);
+    }
+  }
+  _lines.setMaxLength(n);
+}
+
+void Buffer::clearImagesFromLine(int at) {
+  if (at < 0 || at >= _lines.count()) return;
+  BufferLine& line = *_lines[at];
+  if (!line.images()) return;
+  linesWithImagesCount--;
+  line.setImages(std::nullopt);
+}
+
+void Buffer::recalculateLinesWithImagesCount() {
+  int total = 0;
+  for (int i = 0; i < _lines.count(); i++) {
+    if (_lines[i]->images()) total++;
+  }
+  linesWithImagesCount = total;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,172 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/Buffer/BufferLine.h"
+#include "Vantrelle/Buffer/CircularBufferLineList.h"
+#include "Vantrelle/Buffer/Position.h"
+
+namespace vantrelle {
+
+// A cursor, view or scroll-region coordinate. Programs send arbitrary numbers, and a negative
+// one assigned here is ignored rather than trusted, so the field keeps its value.
+class NonNegativeInt {
+ public:
+  constexpr NonNegativeInt(int value = 0) : value(value < 0 ? 0 : value) {}
+  constexpr operator int() const { return value; }
+  constexpr NonNegativeInt& operator=(int newValue) {
+    if (newValue >= 0) value = newValue;
+    return *this;
+  }
+  constexpr NonNegativeInt& operator+=(int delta) { return *this = value + delta; }
+  constexpr NonNegativeInt& operator-=(int delta) { return *this = value - delta; }
+  constexpr NonNegativeInt& operator++() { return *this += 1; }
+  constexpr NonNegativeInt& operator--() { return *this -= 1; }
+  constexpr int operator++(int) {
+    int old = value;
+    *this += 1;
+    return old;
+  }
+  constexpr int operator--(int) {
+    int old = value;
+    *this -= 1;
+    return old;
+  }
+
+ private:
+  int value;
+};
+
+// One screen of the terminal with its scrollback: the line ring, cursor, scroll region, margins,
+// tab stops, saved cursor state and the mirrors of the terminal's insert, margin and autowrap
+// modes. Rows of `lines` are buffer rows (0 = oldest kept); screen row 0 is buffer row `yBase`.
+class Buffer {
+ public:
+  struct LastBufferStorage {
+    int y = 0;
+    int x = 0;
+    int cols = 0;
+    int rows = 0;
+    bool operator==(const LastBufferStorage&) const = default;
+  };
+
+  // One batch of rows that reflow adds below a group; `start` is the buffer row the first of
+  // them has once every earlier insertion is applied.
+  struct InsertionSet {
+    std::vector<BufferLinePtr> lines;
+    int start = 0;
+    bool isNull = false;
+  };
+
+  Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback = std::nullopt);
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+
+  CircularBufferLineList& lines() { return _lines; }
+  const CircularBufferLineList& lines() const { return _lines; }
+  int cols() const { return _cols; }
+  int rows() const { return _rows; }
+  std::optional<int> scrollback() const { return scrollback_; }
+  int totalLinesTrimmed() const { return linesTop; }
+  bool isReflowEnabled() const { return hasScrollback; }
+  bool hasAnyImages() const { return linesWithImagesCount > 0; }
+  // Lines whose image list is present, kept up to date by the ring's callbacks.
+  int linesWithImagesCount = 0;
+
+  // Cursor and view.
+  int xDisp = 0;
+  NonNegativeInt yDisp = 0;
+  int xBase = 0;
+  NonNegativeInt x = 0;
+  NonNegativeInt y = 0;
+  int yBase = 0;
+  int linesTop = 0;  // advanced by the terminal's scroll, reset by clear()
+  NonNegativeInt scrollBottom = 0;
+  NonNegativeInt scrollTop = 0;
+  std::vector<bool> tabStops;
+
+  // The slot written by save-cursor.
+  int savedX = 0;
+  int savedY = 0;
+  bool savedOriginMode = false;
+  bool savedMarginMode = false;
+  bool savedWraparound = false;
+  bool savedReverseWraparound = false;
+  Attribute savedAttr = CharData::Null.attribute();
+  std::optional<std::map<uint8_t, std::string>> savedCharset;
+
+  int marginLeft = 0;
+  int marginRight = 0;
+  bool hasScrollback = false;
+
+  // Attribute of the filler cells that insertCharacter writes.
+  Attribute curAttr = Attribute::empty;
+  // Mirrors of the terminal's modes; the terminal writes them, the buffer only reads them.
+  bool insertMode = false;
+  bool marginMode = false;
+  bool wraparound = false;
+
+  // Scrolls the scroll region up one row, leaving at its bottom a blank row with the given
+  // wrapped flag. The terminal installs it right after creating the buffer.
+  std::function<void(bool)> scroll;
+
+  // Where insertCharacter or insertAsciiRun wrote last, with the size at that moment.
+  LastBufferStorage lastBufferStorage;
+
+  BufferLinePtr getBlankLine(const Attribute& attribute, bool isWrapped = false) const;
+  CharData getNullCell(std::optional<Attribute> attribute = std::nullopt) const;
+  int getCorrectBufferLength(int rows) const;
+  // The cell at a screen position of the view, or at a buffer position; columns outside the
+  // line give CharData.Null.
+  CharData getChar(Position at);
+  CharData getCharAtBufferRelative(Position at);
+
+  void clear();
+  void softReset();
+  void fillViewportRows(std::optional<Attribute> attribute = std::nullopt);
+  void changeHistorySize(std::optional<int> newScrollback);
+
+  void setupTabStops(int index = -1, int tabStopWidth = 8);
+  int previousTabStop(int index = -1) const;
+  int nextTabStop(bool marginMode, int index = -1) const;
+  void tabSet(int pos);
+  void tabClear(int pos);
+
+  void clearImagesFromLine(int at);
+  void recalculateLinesWithImagesCount();
+
+  void insertCharacter(const CharData& charData);
+  // Writes a run of bytes below 0x80 as one-column cells; returns how many were consumed.
+  int insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute);
+
+  void resize(int newCols, int newRows);
+
+ private:
+  void setupLinesCallbacks(CircularBufferLineList& ring);
+  BufferLinePtr makeEmptyLine() const;
+  // Moves the cursor to the start of the next row for a wrap, scrolling when it sits on the
+  // bottom of the scroll region.
+  void wrapToNextRow();
+
+  void reflowWider(int oldCols, int newCols, int newRows);
+  void reflowNarrower(int oldCols, int newCols, int newRows);
+  std::vector<int> getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY, const CharData& nullChar);
+  std::vector<int> getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols, int newCols);
+  static int getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines, int i, int cols);
+  void resizeRows(int newCols, int newRows, int& addToY);
+  void shrinkCapacity(int capacity);
+  void rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert);
+
+  CircularBufferLineList _lines;
+  int _cols;
+  int _rows;
+  std::optional<int> scrollback_;
+};
+
+}  // namespace vantrelle

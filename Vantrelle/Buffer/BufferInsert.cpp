@@ -1,0 +1,84 @@
+#include <algorithm>
+
+#include "Vantrelle/Buffer/Buffer.h"
+
+namespace vantrelle {
+
+void Buffer::wrapToNextRow() {
+  x = marginMode ? marginLeft : 0;
+  if (y == scrollBottom) {
+    scroll(true);
+  } else if (y < _rows - 1) {
+    // Above the region's bottom, or below the region: move down without scrolling the region,
+    // which would overwrite the row under the cursor. On the last row the cursor stays.
+    y += 1;
+    _lines[yBase + y]->setWrapped(true);
+  }
+}
+
+void Buffer::insertCharacter(const CharData& charData) {
+  int w = charData.width;
+  int right = marginMode ? marginRight : _cols - 1;
+  if (right < x + w - 1) {
+    if (wraparound) {
+      wrapToNextRow();
+    } else {
+      if (w == 2) return;
+      x = right;
+    }
+  }
+
+  BufferLine& line = *_lines[yBase + y];
+  CharData filler(0, 1, curAttr);
+  if (insertMode) {
+    line.insertCells(x, w, marginMode ? marginRight : _cols - 1, filler);
+    // A wide character pushed against the edge has lost its second half: blank it.
+    if (line.getWidth(std::min(_cols - 1, line.count() - 1)) == 2) line.set(_cols - 1, filler);
+  }
+  lastBufferStorage = {yBase + y, x, _cols, _rows};
+  if (x >= _cols) x = _cols - 1;
+  line.set(x, charData);
+  x += 1;
+  CharData continuation(0, 0, curAttr);
+  for (int i = 1; i < w; i++) {
+    if (x >= _cols) break;
+    line.set(x, continuation);
+    x += 1;
+  }
+}
+
+int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute) {
+  if (insertMode || bytes.empty()) return 0;
+  int right = marginMode ? marginRight : _cols - 1;
+  size_t written = 0;
+  CharData cell(0, 1, attribute);
+  while (written < bytes.size()) {
+    if (x > right) {
+      if (!wraparound) break;
+      wrapToNextRow();
+    }
+    int n = int(std::min<size_t>(size_t(std::max(right - x + 1, 0)), bytes.size() - written));
+    if (n == 0) break;  // margins narrower than the cursor allows: nothing fits
+    BufferLine& line = *_lines[yBase + y];
+    CharData* cells = line.cells();
+    int start = x;
+    // Bytes that would land past the line's end collapse onto its last cell, as a store past
+    // the end would; the row's bookkeeping happens once per run, not per cell.
+    int inside = std::clamp(line.count() - start, 0, n);
+    for (int i = 0; i < inside; i++) {
+      cell.code = bytes[written + size_t(i)];
+      cells[start + i] = cell;
+    }
+    line.touch(uint64_t(inside));
+    for (int i = inside; i < n; i++) {
+      cell.code = bytes[written + size_t(i)];
+      line.set(start + i, cell);
+    }
+    x = start + n;
+    written += size_t(n);
+  }
+  if (written > 0) lastBufferStorage = {yBase + y, x - 1, _cols, _rows};
+  return int(written);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,202 @@
+#include "Vantrelle/Buffer/BufferLine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace vantrelle {
+
+namespace {
+
+std::unique_ptr<CharData[]> allocateCells(int n) {
+  return std::unique_ptr<CharData[]>(new CharData[size_t(std::max(n, 0))]);
+}
+
+}  // namespace
+
+BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped)
+    : wrapped(isWrapped), data(allocateCells(cols)), dataSize(std::max(cols, 0)),
+      capacity_(dataSize), fill_(fillData.value_or(CharData::Null)) {
+  std::fill_n(data.get(), dataSize, fill_);
+}
+
+BufferLine::BufferLine(const BufferLine& from)
+    : renderMode(from.renderMode), wrapped(from.wrapped), data(allocateCells(from.dataSize)),
+      dataSize(from.dataSize), capacity_(from.dataSize), fill_(from.fill_), images_(from.images_) {
+  std::copy_n(from.data.get(), dataSize, data.get());
+}
+
+void BufferLine::set(int index, const CharData& cell) {
+  if (unsigned(index) >= unsigned(dataSize)) {
+    std::puts("BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
+    if (dataSize == 0) return;
+    index = dataSize - 1;
+  }
+  data[index] = cell;
+  generation_++;
+}
+
+bool BufferLine::hasContent(int index) const {
+  const CharData& cell = (*this)[index];
+  return cell.code != 0 || !cell.hasDefaultAttribute();
+}
+
+bool BufferLine::hasAnyContent() const {
+  for (int i = 0; i < dataSize; i++) {
+    if (data[i].code != 0 || !data[i].hasDefaultAttribute()) return true;
+  }
+  return false;
+}
+
+int BufferLine::getTrimmedLength() const {
+  for (int i = dataSize - 1; i >= 0; i--) {
+    if (data[i].code != 0) return i + std::max<int>(data[i].width, 0);
+  }
+  return 0;
+}
+
+std::string BufferLine::translateToString(bool trimRight, int startCol, int endCol,
+                                          bool skipNullCellsFollowingWide,
+                                          const CharacterProvider& characterProvider) const {
+  int end = endCol == -1 ? dataSize : std::min(endCol, dataSize);
+  startCol = std::max(startCol, 0);
+  if (trimRight) end = std::max(startCol, std::min(getTrimmedLength(), end));
+  std::string out;
+  if (startCol >= end) return out;
+  auto append = [&](const CharData& cell) {
+    if (characterProvider) {
+      out += characterProvider(cell);
+    } else {
+      appendUtf8(out, cell.getCharacter());
+    }
+  };
+  int col = startCol;
+  while (col < end) {
+    const CharData& cell = data[col];
+    if (skipNullCellsFollowingWide) {
+      if (col >= 1 && cell.code == 0 && data[col - 1].width == 2) {
+        col++;
+        continue;
+      }
+      append(cell);
+      col += (cell.width == 2 && col + 1 < end && data[col + 1].code == 0) ? 2 : 1;
+    } else {
+      append(cell);
+      col++;
+    }
+  }
+  return out;
+}
+
+std::string BufferLine::debugDescription() const {
+  std::string out;
+  for (int i = 0; i < dataSize; i++) {
+    appendUtf8(out, isValidScalar(data[i].code) ? char32_t(data[i].code) : U' ');
+  }
+  return out;
+}
+
+void BufferLine::copyFrom(const BufferLine& line) {
+  if (&line == this) {
+    setWrapped(wrapped);
+    generation_++;
+    return;
+  }
+  if (capacity_ < line.dataSize) {
+    data = allocateCells(line.dataSize);
+    capacity_ = line.dataSize;
+  }
+  std::copy_n(line.data.get(), line.dataSize, data.get());
+  dataSize = line.dataSize;
+  setWrapped(line.wrapped);
+  generation_++;
+}
+
+void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int len) {
+  // Bounds are the caller's; clip anyway so a slip never leaves the blocks.
+  len = std::min({len, source.dataSize - srcCol, dataSize - dstCol});
+  if (len > 0 && srcCol >= 0 && dstCol >= 0) {
+    // memmove semantics: overlapping ranges of the same line move intact.
+    std::memmove(static_cast<void*>(data.get() + dstCol), source.data.get() + srcCol,
+                 size_t(len) * sizeof(CharData));
+  }
+  generation_++;
+}
+
+void BufferLine::resize(int cols, const CharData& fillData) {
+  if (cols == dataSize) return;
+  if (cols < 1) {
+    data = allocateCells(0);
+    dataSize = capacity_ = 0;
+  } else {
+    auto block = allocateCells(cols);
+    int kept = std::min(cols, dataSize);
+    std::copy_n(data.get(), kept, block.get());
+    std::fill(block.get() + kept, block.get() + cols, fillData);
+    data = std::move(block);
+    dataSize = capacity_ = cols;
+  }
+  generation_++;
+}
+
+void BufferLine::fill(const CharData& with) {
+  std::fill_n(data.get(), capacity_, with);
+  generation_++;
+}
+
+void BufferLine::fill(const CharData& with, int atCol, int len) {
+  atCol = std::max(atCol, 0);
+  len = std::min(len, capacity_ - atCol);
+  if (len > 0) std::fill_n(data.get() + atCol, len, with);
+  generation_++;
+}
+
+void BufferLine::replaceCells(int start, int end, const CharData& fillData) {
+  start = std::max(start, 0);
+  end = std::min(end, dataSize);
+  if (end > start) std::fill(data.get() + start, data.get() + end, fillData);
+  generation_++;
+}
+
+void BufferLine::clear(const Attribute& with) {
+  CharData blank(0, 1, with);
+  std::fill_n(data.get(), capacity_, blank);
+  images_.reset();
+  generation_ += 2;
+}
+
+void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData) {
+  rightMargin = std::min(rightMargin, dataSize - 1);
+  if (rightMargin < 0 || n < 0 || pos < 0) return;
+  pos %= rightMargin + 1;
+  int len = rightMargin + 1 - pos;
+  if (n < len) {
+    std::memmove(static_cast<void*>(data.get() + pos + n), data.get() + pos, size_t(len - n) * sizeof(CharData));
+    std::fill_n(data.get() + pos, n, fillData);
+  } else {
+    std::fill(data.get() + pos, data.get() + rightMargin + 1, fillData);
+  }
+  generation_++;
+}
+
+void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillData) {
+  rightMargin = std::min(rightMargin, dataSize - 1);
+  if (rightMargin < 0 || n < 0 || pos < 0) return;
+  pos %= rightMargin + 1;
+  int len = rightMargin + 1 - pos;
+  if (n < len) {
+    std::memmove(static_cast<void*>(data.get() + pos), data.get() + pos + n, size_t(len - n) * sizeof(CharData));
+    std::fill(data.get() + rightMargin + 1 - n, data.get() + rightMargin + 1, fillData);
+  } else {
+    std::fill(data.get() + pos, data.get() + rightMargin + 1, fillData);
+  }
+  generation_++;
+}
+
+void BufferLine::attach(std::shared_ptr<TerminalImage> image) {
+  if (!images_) images_.emplace();
+  images_->push_back(std::move(image));
+  generation_++;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/Buffer/CharData.h"
+#include "Vantrelle/Buffer/TerminalImage.h"
+
+namespace vantrelle {
+
+// One row of screen or scrollback: a contiguous block of cells whose capacity may exceed the
+// columns in use, so rings can recycle lines without allocating. `generation` grows with every
+// change so drawing caches can key a row by line identity and generation.
+class BufferLine {
+ public:
+  enum class RenderLineMode { single, doubleWidth, doubledTop, doubledDown };
+
+  // Resolves a cell to its text; the terminal passes one that knows its character-map keys.
+  using CharacterProvider = std::function<std::string(const CharData&)>;
+
+  explicit BufferLine(int cols, std::optional<CharData> fillData = std::nullopt, bool isWrapped = false);
+  BufferLine(const BufferLine& from);
+  BufferLine& operator=(const BufferLine&) = delete;
+
+  bool isWrapped() const { return wrapped; }
+  void setWrapped(bool value) {
+    wrapped = value;
+    generation_++;
+  }
+  RenderLineMode renderMode = RenderLineMode::single;
+  const CharData& fillCharacter() const { return fill_; }
+  const std::optional<TerminalImageList>& images() const { return images_; }
+  void setImages(std::optional<TerminalImageList> images) {
+    images_ = std::move(images);
+    generation_++;
+  }
+  uint64_t generation() const { return generation_; }
+
+  int count() const { return dataSize; }
+  int capacity() const { return capacity_; }
+
+  // Reads at or past the end give the last cell.
+  const CharData& operator[](int index) const {
+    if (unsigned(index) >= unsigned(dataSize)) return dataSize > 0 ? data[dataSize - 1] : CharData::Null;
+    return data[index];
+  }
+  // Stores past the end go to the last cell, with a warning: the caller has a bug.
+  void set(int index, const CharData& cell);
+
+  int getWidth(int index) const { return (*this)[index].width; }
+  std::vector<CharData> getData() const { return {data.get(), data.get() + dataSize}; }
+  bool hasContent(int index) const;
+  bool hasAnyContent() const;
+  int getTrimmedLength() const;
+  std::string translateToString(bool trimRight = false, int startCol = 0, int endCol = -1,
+                                bool skipNullCellsFollowingWide = false,
+                                const CharacterProvider& characterProvider = nullptr) const;
+  std::string debugDescription() const;
+
+  void copyFrom(const BufferLine& line);
+  void copyFrom(const BufferLine& source, int srcCol, int dstCol, int len);
+  void resize(int cols, const CharData& fillData);
+  void fill(const CharData& with);
+  void fill(const CharData& with, int atCol, int len);
+  void replaceCells(int start, int end, const CharData& fillData);
+  void clear(const Attribute& with);
+  void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
+  void deleteCells(int pos, int n, int rightMargin, const CharData& fillData);
+  void attach(std::shared_ptr<TerminalImage> image);
+
+  // Direct access for bulk writers that keep indices inside `count` and call touch() once.
+  CharData* cells() { return data.get(); }
+  const CharData* cells() const { return data.get(); }
+  void touch(uint64_t changes = 1) { generation_ += changes; }
+
+ private:
+  bool wrapped = false;
+  std::unique_ptr<CharData[]> data;
+  int dataSize = 0;
+  int capacity_ = 0;
+  CharData fill_;
+  std::optional<TerminalImageList> images_;
+  uint64_t generation_ = 0;
+};
+
+using BufferLinePtr = std::shared_ptr<BufferLine>;
+
+}  // namespace vantrelle

@@ -1,0 +1,282 @@
+// Reflow keeps soft-wrapped text readable across width changes: groups of rows joined by wrap
+// flags are re-laid in place with cell copies, rows that empty out are removed in one layout
+// pass, and rows that a narrower screen needs are inserted in one bottom-up pass. Groups holding
+// the cursor are left alone so the cursor never lands in the middle of moved text.
+#include <algorithm>
+
+#include "Vantrelle/Buffer/Buffer.h"
+
+namespace vantrelle {
+
+namespace {
+
+// A row's last cell left empty because the wide character after it did not fit.
+bool isWideGap(const BufferLine& line, const BufferLine& next, int cols) {
+  const CharData& last = line[cols - 1];
+  return last.code == 0 && last.width == 1 && last.hasDefaultAttribute() && next.count() > 0 &&
+         next[0].width == 2;
+}
+
+std::vector<BufferLinePtr> gatherGroupDown(CircularBufferLineList& lines, int y) {
+  std::vector<BufferLinePtr> group{lines[y]};
+  for (int i = y + 1; i < lines.count() && lines[i]->isWrapped(); i++) group.push_back(lines[i]);
+  return group;
+}
+
+}  // namespace
+
+int Buffer::getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines, int i, int cols) {
+  if (i < 0 || i >= int(lines.size())) return 0;
+  if (i == int(lines.size()) - 1) return lines[size_t(i)]->getTrimmedLength();
+  return isWideGap(*lines[size_t(i)], *lines[size_t(i) + 1], cols) ? cols - 1 : cols;
+}
+
+std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY,
+                                          const CharData& nullChar) {
+  std::vector<int> toRemove;
+  int y = 0;
+  while (y < _lines.count() - 1) {
+    if (!_lines[y + 1]->isWrapped()) {
+      y++;
+      continue;
+    }
+    std::vector<BufferLinePtr> group = gatherGroupDown(_lines, y);
+    int size = int(group.size());
+    int end = y + size;
+    if (y <= bufferAbsoluteY && bufferAbsoluteY < end) {
+      y = end;
+      continue;
+    }
+    // Pull the text of every row forward to fill the wider rows.
+    int destRow = 0;
+    int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
+    int srcRow = 1;
+    int srcCol = 0;
+    while (srcRow < size) {
+      int srcLen = getWrappedLineTrimmedLength(group, srcRow, oldCols);
+      int n = std::min(srcLen - srcCol, newCols - destCol);
+      if (destRow < size) group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+      destCol += n;
+      if (destCol == newCols) {
+        destRow++;
+        destCol = 0;
+      }
+      srcCol += n;
+      if (srcCol == srcLen) {
+        srcRow++;
+        srcCol = 0;
+      }
+      // A wide character may not end a row with its second half on the next one: move it whole.
+      if (destCol == 0 && destRow != 0 && destRow < size &&
+          (*group[size_t(destRow) - 1])[newCols - 1].width == 2) {
+        group[size_t(destRow)]->copyFrom(*group[size_t(destRow) - 1], newCols - 1, 0, 1);
+        destCol = 1;
+        group[size_t(destRow) - 1]->set(newCols - 1, nullChar);
+      }
+    }
+    if (destRow < size) {
+      BufferLine& last = *group[size_t(destRow)];
+      last.replaceCells(destCol, std::min(newCols, last.count()), nullChar);
+    }
+    int emptied = 0;
+    for (int i = size - 1; i > 0; i--) {
+      if (i > destRow || group[size_t(i)]->getTrimmedLength() == 0) {
+        emptied++;
+      } else {
+        break;
+      }
+    }
+    if (emptied > 0) {
+      toRemove.push_back(y + size - emptied);
+      toRemove.push_back(emptied);
+    }
+    y = end;
+  }
+  return toRemove;
+}
+
+void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
+  std::vector<int> toRemove = getLinesToRemove(oldCols, newCols, yBase + y, CharData::Null);
+  if (toRemove.empty()) return;
+
+  std::vector<BufferLinePtr> layout;
+  layout.reserve(size_t(_lines.count()));
+  size_t pair = 0;
+  int countRemoved = 0;
+  for (int row = 0; row < _lines.count(); row++) {
+    if (pair < toRemove.size() && row == toRemove[pair]) {
+      int skip = toRemove[pair + 1];
+      countRemoved += skip;
+      row += skip - 1;
+      pair += 2;
+      continue;
+    }
+    layout.push_back(_lines[row]);
+  }
+  for (size_t i = 0; i < layout.size(); i++) _lines[int(i)] = std::move(layout[i]);
+  _lines.setCount(int(layout.size()));
+
+  for (int i = 0; i < countRemoved; i++) {
+    if (yBase == 0) {
+      if (y > 0) y -= 1;
+      if (_lines.count() < newRows) _lines.push(std::make_shared<BufferLine>(newCols, CharData::Null));
+    } else {
+      if (yDisp == yBase) yDisp -= 1;
+      yBase -= 1;
+    }
+  }
+  savedY = std::max(savedY - countRemoved, 0);
+}
+
+std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols,
+                                           int newCols) {
+  int size = int(wrappedLines.size());
+  int needed = 0;
+  for (int i = 0; i < size; i++) needed += getWrappedLineTrimmedLength(wrappedLines, i, oldCols);
+  std::vector<int> lengths;
+  int srcRow = 0;
+  int srcCol = 0;
+  int available = 0;
+  while (available < needed) {
+    if (needed - available < newCols) {
+      lengths.push_back(needed - available);
+      break;
+    }
+    srcCol += newCols;
+    int rowLength = getWrappedLineTrimmedLength(wrappedLines, srcRow, oldCols);
+    if (srcCol > rowLength) {
+      srcCol -= rowLength;
+      srcRow++;
+    }
+    int length = newCols;
+    // A row one cell shorter keeps a wide character from being split; one-column rows cannot.
+    if (srcRow < size && newCols > 1 && srcCol >= 1 && (*wrappedLines[size_t(srcRow)])[srcCol - 1].width == 2) {
+      srcCol--;
+      length = newCols - 1;
+    }
+    lengths.push_back(length);
+    available += length;
+  }
+  return lengths;
+}
+
+void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
+  std::vector<InsertionSet> toInsert;
+  int countToInsert = 0;
+  const Attribute nullAttribute = CharData::Null.attribute();
+  const int capacity = _lines.maxLength();
+  int row = _lines.count() - 1;
+  while (row >= 0) {
+    BufferLinePtr line = _lines[row];
+    if (!line->isWrapped() && line->getTrimmedLength() <= newCols) {
+      row--;
+      continue;
+    }
+    std::vector<BufferLinePtr> group{line};
+    while (group.front()->isWrapped() && row > 0) {
+      row--;
+      group.insert(group.begin(), _lines[row]);
+    }
+    int size = int(group.size());
+    int cursorRow = yBase + y;
+    if (row <= cursorRow && cursorRow < row + size) {
+      row--;
+      continue;
+    }
+    int lastLen = group.back()->getTrimmedLength();
+    std::vector<int> lengths = getNewLineLengths(group, oldCols, newCols);
+    int add = int(lengths.size()) - size;
+    // A layout with fewer rows than the group (every row ending in a wide-character gap, the
+    // last one empty) would start copying past the group: leave such a group as it is.
+    if (lengths.empty() || add < 0) {
+      row--;
+      continue;
+    }
+    int base = (yBase == 0 && y != _lines.count() - 1) ? y - capacity : _lines.count() - capacity;
+    int trimmed = std::max(0, base + add);
+
+    if (add > 0) {
+      InsertionSet set;
+      for (int i = 0; i < add; i++) set.lines.push_back(getBlankLine(nullAttribute, true));
+      set.start = row + size + countToInsert;
+      countToInsert += add;
+      group.insert(group.end(), set.lines.begin(), set.lines.end());
+      toInsert.push_back(std::move(set));
+    }
+
+    // Copy backwards so no cell is overwritten before it has moved.
+    int destRow = int(lengths.size()) - 1;
+    int destCol = lengths[size_t(destRow)];
+    if (destCol == 0) {
+      destRow--;
+      destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
+    }
+    int srcRow = size - 1;
+    int srcCol = lastLen;
+    while (srcRow >= 0 && destRow >= 0) {
+      int n = std::min(srcCol, destCol);
+      srcCol -= n;
+      destCol -= n;
+      group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+      if (destCol == 0) {
+        destRow--;
+        destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
+      }
+      if (srcCol == 0) {
+        srcRow--;
+        srcCol = getWrappedLineTrimmedLength(group, std::max(srcRow, 0), oldCols);
+      }
+    }
+    for (size_t i = 0; i < group.size() && i < lengths.size(); i++) {
+      if (lengths[i] < newCols) group[i]->set(lengths[i], CharData::Null);
+    }
+
+    for (int i = 0; i < add - trimmed; i++) {
+      if (yBase == 0) {
+        if (y < newRows - 1) {
+          y += 1;
+          _lines.setCount(_lines.count() - 1);
+        } else {
+          yBase += 1;
+          yDisp += 1;
+        }
+      } else if (yBase < std::min(capacity, _lines.count() + countToInsert) - newRows) {
+        if (yBase == yDisp) yDisp += 1;
+        yBase += 1;
+      }
+    }
+    savedY = std::min(savedY + add, yBase + newRows - 1);
+    row--;
+  }
+  rearrange(toInsert, countToInsert);
+}
+
+void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert) {
+  if (toInsert.empty()) return;
+  std::vector<BufferLinePtr> original;
+  int oldCount = _lines.count();
+  original.reserve(size_t(oldCount));
+  for (int i = 0; i < oldCount; i++) original.push_back(_lines[i]);
+
+  const int capacity = _lines.maxLength();
+  int64_t total = int64_t(oldCount) + countToInsert;
+  _lines.setCount(int(std::min<int64_t>(capacity, total)));
+  int oldIndex = oldCount - 1;
+  int insertedSoFar = 0;
+  size_t next = 0;
+  for (int i = int(std::min<int64_t>(capacity - 1, total - 1)); i >= 0; i--) {
+    if (next < toInsert.size() && toInsert[next].start > oldIndex + insertedSoFar) {
+      const auto& set = toInsert[next];
+      for (auto it = set.lines.rbegin(); it != set.lines.rend() && i >= 0; ++it) _lines[i--] = *it;
+      i++;
+      insertedSoFar += int(set.lines.size());
+      next++;
+    } else {
+      if (oldIndex < 0) break;
+      _lines[i] = original[size_t(oldIndex)];
+      oldIndex--;
+    }
+  }
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,91 @@
+#include <algorithm>
+
+#include "Vantrelle/Buffer/Buffer.h"
+
+namespace vantrelle {
+
+void Buffer::resize(int newCols, int newRows) {
+  newCols = std::max(newCols, 1);
+  newRows = std::max(newRows, 1);
+  // Margins follow a narrower screen but are never widened.
+  if (newCols - 1 < marginRight) marginRight = newCols - 1;
+  if (marginLeft >= marginRight) marginLeft = marginRight;
+
+  int capacity = getCorrectBufferLength(newRows);
+  if (_lines.maxLength() < capacity) _lines.setMaxLength(capacity);
+
+  if (!_lines.isEmpty()) {
+    if (_cols < newCols) {
+      for (int i = 0; i < _lines.count(); i++) _lines[i]->resize(newCols, CharData::Null);
+    }
+    int addToY = 0;
+    resizeRows(newCols, newRows, addToY);
+    if (capacity < _lines.maxLength()) shrinkCapacity(capacity);
+    x = std::min<int>(x, newCols - 1);
+    y = std::min<int>(y, newRows - 1);
+    y += addToY;
+    savedX = std::min(savedX, newCols - 1);
+    scrollTop = 0;
+  }
+  scrollBottom = newRows - 1;
+  tabStops.resize(size_t(newCols), false);
+
+  if (hasScrollback && _cols != newCols) {
+    if (_cols < newCols) {
+      reflowWider(_cols, newCols, newRows);
+    } else {
+      reflowNarrower(_cols, newCols, newRows);
+    }
+    recalculateLinesWithImagesCount();
+    if (newCols < _cols) {
+      for (int i = 0; i < _lines.count(); i++) _lines[i]->resize(newCols, CharData::Null);
+    }
+  }
+  // Every line must now hold the new width; the steps above establish it, this keeps a slip from
+  // ever turning into a read past a line's end.
+  for (int i = 0; i < _lines.count(); i++) {
+    BufferLine& line = *_lines[i];
+    if (line.count() < newCols) line.resize(newCols, CharData::Null);
+  }
+  _cols = newCols;
+  _rows = newRows;
+}
+
+void Buffer::resizeRows(int newCols, int newRows, int& addToY) {
+  if (_rows < newRows) {
+    for (int r = _rows; r < newRows; r++) {
+      if (_lines.count() >= newRows + yBase) continue;
+      if (yBase > 0 && _lines.count() <= yBase + r + addToY + 1) {
+        // With scrollback the screen fills from it first, so the content stays at the bottom.
+        yBase -= 1;
+        addToY += 1;
+        if (yDisp > 0) yDisp -= 1;
+      } else {
+        _lines.push(std::make_shared<BufferLine>(newCols, CharData::Null));
+      }
+    }
+  } else if (_rows > newRows) {
+    for (int i = 0; i < _rows - newRows; i++) {
+      if (_lines.count() <= newRows + yBase) continue;
+      if (yBase + y + 1 < _lines.count()) {
+        _lines.setCount(_lines.count() - 1);
+      } else {
+        yBase += 1;
+        yDisp += 1;
+      }
+    }
+  }
+}
+
+void Buffer::shrinkCapacity(int capacity) {
+  int t = _lines.count() - capacity;
+  if (t > 0) {
+    _lines.trimStart(t);
+    yBase = std::max(yBase - t, 0);
+    yDisp = std::max(yDisp - t, 0);
+    savedY = std::max(savedY - t, 0);
+  }
+  _lines.setMaxLength(capacity);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,87 @@
+#include "Vantrelle/Buffer/CharData.h"
+
+#include <vector>
+
+namespace vantrelle {
+
+CharData CharData::Null{};
+
+namespace {
+
+// Underline colours are rare, so cells hold a 9-bit index into this process-wide table instead of
+// the colour itself. Index 0 means no colour of its own. A full table drops new colours: such an
+// underline falls back to the text colour rather than evicting a colour that cells still use.
+constexpr uint32_t underlineColorLimit = 511;
+
+std::vector<Attribute::Color>& underlineColors() {
+  static std::vector<Attribute::Color> table;
+  return table;
+}
+
+uint32_t underlineColorIndex(const std::optional<Attribute::Color>& color) {
+  if (!color) return 0;
+  auto& table = underlineColors();
+  static uint32_t lastHit = 0;
+  if (lastHit != 0 && table[lastHit - 1] == *color) return lastHit;
+  for (uint32_t i = 0; i < table.size(); i++) {
+    if (table[i] == *color) return lastHit = i + 1;
+  }
+  if (table.size() >= underlineColorLimit) return 0;
+  table.push_back(*color);
+  return lastHit = uint32_t(table.size());
+}
+
+constexpr uint32_t colorMask = 0x03ffffff;
+
+}  // namespace
+
+void CharData::setAttribute(const Attribute& attribute) {
+  uint32_t under = underlineColorIndex(attribute.underlineColor);
+  styleBits = attribute.style.rawValue;
+  fgBits = attribute.fg.packed() | uint32_t(attribute.underlineStyle) << 26 | (under >> 6) << 29;
+  bgBits = attribute.bg.packed() | (under & 0x3f) << 26;
+}
+
+Attribute CharData::attribute() const {
+  uint32_t under = (fgBits >> 29) << 6 | bgBits >> 26;
+  std::optional<Attribute::Color> underlineColor;
+  if (under != 0) underlineColor = underlineColors()[under - 1];
+  return Attribute(Attribute::Color::unpacked(fgBits & colorMask),
+                   Attribute::Color::unpacked(bgBits & colorMask), CharacterStyle(styleBits),
+                   UnderlineStyle((fgBits >> 26) & 7), underlineColor);
+}
+
+char32_t CharData::getCharacter() const {
+  if (code == 0) return 0;
+  return isValidScalar(code) ? char32_t(code) : U' ';
+}
+
+std::string CharData::debugDescription() const {
+  std::string out = "CharData: " + std::to_string(code) + " ";
+  if (isValidScalar(code)) {
+    appendUtf8(out, char32_t(code));
+  } else {
+    out += "?";
+  }
+  return out;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += char(c);
+  } else if (c < 0x800) {
+    out += char(0xc0 | (c >> 6));
+    out += char(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    out += char(0xe0 | (c >> 12));
+    out += char(0x80 | ((c >> 6) & 0x3f));
+    out += char(0x80 | (c & 0x3f));
+  } else {
+    out += char(0xf0 | (c >> 18));
+    out += char(0x80 | ((c >> 12) & 0x3f));
+    out += char(0x80 | ((c >> 6) & 0x3f));
+    out += char(0x80 | (c & 0x3f));
+  }
+}
+
+}  // namespace vantrelle

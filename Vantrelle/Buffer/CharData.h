@@ -1,0 +1,75 @@
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#include "Vantrelle/Buffer/Attribute.h"
+#include "Vantrelle/Buffer/TinyAtom.h"
+
+namespace vantrelle {
+
+// One cell. Lines are contiguous blocks of these, so a cell is a small trivially copyable value:
+// the rendition is packed into two words (colour kind and payload, the underline style and an
+// index into the underline-colour table in their spare bits) plus the style byte.
+struct CharData {
+  int32_t code = 0;   // 0 = empty; below 0x400000 a scalar; above it a key of the terminal's map
+  int8_t width = 1;   // 2 for a wide character, 0 for the continuation cell after it
+
+ private:
+  uint8_t styleBits = 0;  // declared here so the cell packs into 16 bytes
+
+ public:
+  TinyAtom payload;
+
+  static CharData Null;
+  static constexpr int32_t firstMapKey = 0x400000;
+
+  constexpr CharData() = default;
+  CharData(int32_t code, int8_t width, const Attribute& attribute, TinyAtom payload = {})
+      : code(code), width(width), payload(payload) {
+    setAttribute(attribute);
+  }
+
+  Attribute attribute() const;
+  void setAttribute(const Attribute& attribute);
+  // Compares renditions without unpacking them.
+  bool sameAttribute(const CharData& other) const {
+    return styleBits == other.styleBits && fgBits == other.fgBits && bgBits == other.bgBits;
+  }
+  // The same rendition as the cell of CharData.Null would have: default colours, nothing else.
+  bool hasDefaultAttribute() const { return styleBits == 0 && fgBits == 0 && bgBits == 0; }
+
+  bool hasPayload() const { return payload.code != 0; }
+  const std::any* getPayload() const { return payload.target(); }
+  void setPayload(TinyAtom atom) { payload = atom; }
+
+  // The code as a Unicode scalar; invalid scalars and map keys read as a space, 0 as U+0000.
+  char32_t getCharacter() const;
+  bool isSimpleRune() const { return code < firstMapKey; }
+  void setValue(int32_t newCode, int32_t size) {
+    code = newCode;
+    width = int8_t(size);
+  }
+  std::string debugDescription() const;
+
+  // Exact equality of every field, rendition included.
+  bool operator==(const CharData&) const = default;
+
+ private:
+  uint32_t fgBits = 0;  // kind and colour; bits 26-28 underline style; 29-31 underline colour high
+  uint32_t bgBits = 0;  // kind and colour; bits 26-31 underline colour low
+};
+
+static_assert(sizeof(CharData) <= 16, "cells must stay compact");
+static_assert(std::is_trivially_copyable_v<CharData>);
+
+// Appends the UTF-8 form of a scalar.
+void appendUtf8(std::string& out, char32_t scalar);
+// Whether a code is a Unicode scalar value (not a surrogate, not past U+10FFFF).
+constexpr bool isValidScalar(int64_t code) {
+  return code >= 0 && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,194 @@
+#include "Vantrelle/Buffer/CircularBufferLineList.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vantrelle {
+
+namespace {
+constexpr int initialStorage = 64;
+}
+
+CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::max(maxLength, 1)) {
+  array.resize(size_t(std::min(maxLength_, initialStorage)));
+}
+
+void CircularBufferLineList::relayout(int newSize) {
+  std::vector<BufferLinePtr> slots(size_t(std::max(newSize, 1)));
+  int keep = std::min(int(array.size()), int(slots.size()));
+  for (int i = 0; i < keep; i++) slots[size_t(i)] = std::move(array[size_t(slotOf(i))]);
+  array = std::move(slots);
+  startIndex_ = 0;
+}
+
+void CircularBufferLineList::ensureStorage(int lines) {
+  lines = std::min(lines, maxLength_);
+  if (lines <= int(array.size())) return;
+  // Doubling keeps growth amortised constant per line.
+  int64_t grown = std::max<int64_t>(int64_t(array.size()) * 2, lines);
+  relayout(int(std::min<int64_t>(grown, maxLength_)));
+}
+
+void CircularBufferLineList::setCount(int value) {
+  value = std::clamp(value, 0, maxLength_);
+  ensureStorage(value);
+  count_ = value;
+}
+
+void CircularBufferLineList::setMaxLength(int value) {
+  value = std::max(value, 1);
+  if (value == maxLength_) return;
+  maxLength_ = value;
+  relayout(std::min(int(array.size()), value));
+  count_ = std::min(count_, value);
+}
+
+BufferLinePtr& CircularBufferLineList::slotRef(int index) {
+  // Indices are the caller's to keep inside the ring; clamp rather than touch foreign memory.
+  index = std::clamp(index, 0, maxLength_ - 1);
+  ensureStorage(index + 1);
+  return array[size_t(slotOf(index))];
+}
+
+void CircularBufferLineList::move(int destination, int source) {
+  // Copy first: reading may grow the storage, which would leave a reference dangling.
+  BufferLinePtr line = (*this)[source];
+  (*this)[destination] = std::move(line);
+}
+
+BufferLinePtr& CircularBufferLineList::operator[](int index) {
+  BufferLinePtr& slot = slotRef(index);
+  if (!slot) {
+    int position = slotOf(std::clamp(index, 0, maxLength_ - 1));
+    slot = makeEmpty ? makeEmpty(position) : std::make_shared<BufferLine>(0);
+  }
+  return slot;
+}
+
+void CircularBufferLineList::push(BufferLinePtr line) {
+  bool hasImages = line && line->images().has_value();
+  if (count_ < maxLength_) {
+    ensureStorage(count_ + 1);
+    array[size_t(slotOf(count_))] = std::move(line);
+    count_++;
+  } else {
+    array[size_t(slotOf(count_))] = std::move(line);
+    startIndex_ = (startIndex_ + 1) % count_;
+  }
+  if (onLinePushed) onLinePushed(hasImages);
+}
+
+void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
+  if (!isFull()) return;  // callers check isFull first; a ring with room has nothing to recycle
+  int slot = slotOf(count_);
+  startIndex_ = (startIndex_ + 1) % count_;
+  bool hadImages = false;
+  if (auto& line = array[size_t(slot)]) {
+    hadImages = line->images().has_value();
+    line->clear(clearAttribute);
+  }
+  if (onLineRecycled) onLineRecycled(hadImages);
+}
+
+bool CircularBufferLineList::shiftElements(int start, int count, int offset) {
+  const char* reason = nullptr;
+  if (count < 0) {
+    reason = "count < 0";
+  } else if (start < 0) {
+    reason = "start < 0";
+  } else if (start >= count_) {
+    reason = "start >= self.count";
+  } else if (start + offset <= 0) {
+    reason = "start+offset <= 0";
+  }
+  if (reason) {
+    std::printf("Assertion at start=%d count=%d offset=%d: %s\n", start, count, offset, reason);
+    return false;
+  }
+  int64_t end = int64_t(start) + count + offset;
+  if (offset <= 0) {
+    for (int i = 0; i < count; i++) move(start + i + offset, start + i);
+    return true;
+  }
+  ensureStorage(int(std::min<int64_t>(end, maxLength_)));
+  if (end > maxLength_) {
+    // Destinations past the capacity wrap onto the oldest slots; take the sources first so a
+    // line is never overwritten before it has moved.
+    std::vector<BufferLinePtr> moving;
+    moving.reserve(size_t(count));
+    for (int i = 0; i < count; i++) moving.push_back((*this)[start + i]);
+    for (int i = count - 1; i >= 0; i--) {
+      size_t slot = (size_t(startIndex_) + size_t(start) + size_t(i) + size_t(offset)) % array.size();
+      array[slot] = std::move(moving[size_t(i)]);
+    }
+  } else {
+    for (int i = count - 1; i >= 0; i--) move(start + i + offset, start + i);
+  }
+  if (end > count_) {
+    if (end <= maxLength_) {
+      count_ = int(end);
+    } else {
+      startIndex_ = int((startIndex_ + (end - maxLength_)) % array.size());
+      count_ = maxLength_;
+    }
+  }
+  return true;
+}
+
+void CircularBufferLineList::splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
+                                    const ChangeFunction& change) {
+  auto report = [&](int index) {
+    if (change) change(index);
+  };
+  start = std::clamp(start, 0, count_);
+  deleteCount = std::clamp(deleteCount, 0, count_ - start);
+  if (deleteCount >= 1) {
+    for (int i = start; i < count_ - deleteCount; i++) {
+      move(i, i + deleteCount);
+      report(i);
+    }
+    count_ -= deleteCount;
+  }
+  int n = int(items.size());
+  if (int64_t(count_) + n <= maxLength_) {
+    ensureStorage(count_ + n);
+    for (int i = count_ - 1; i >= start; i--) {
+      move(i + n, i);
+      report(i + n);
+    }
+    for (int i = 0; i < n; i++) {
+      (*this)[start + i] = items[size_t(i)];
+      report(start + i);
+    }
+    count_ += n;
+    return;
+  }
+  // The ring overflows: the result is the newest maxLength lines of the spliced sequence. Build
+  // it aside so no line is overwritten before it has moved and each line is kept exactly once.
+  ensureStorage(maxLength_);
+  int64_t total = int64_t(count_) + n;
+  int64_t excess = total - maxLength_;
+  std::vector<BufferLinePtr> result;
+  result.reserve(size_t(maxLength_));
+  for (int64_t k = excess; k < total; k++) {
+    if (k < start) {
+      result.push_back((*this)[int(k)]);
+    } else if (k < int64_t(start) + n) {
+      result.push_back(items[size_t(k - start)]);
+    } else {
+      result.push_back((*this)[int(k - n)]);
+    }
+  }
+  int64_t firstChanged = std::max<int64_t>(int64_t(start) - excess, 0);
+  for (int i = 0; i < maxLength_; i++) array[size_t(slotOf(i))] = std::move(result[size_t(i)]);
+  count_ = maxLength_;
+  for (int64_t i = firstChanged; i < maxLength_; i++) report(int(i));
+}
+
+void CircularBufferLineList::trimStart(int count) {
+  int n = std::clamp(count, 0, count_);
+  startIndex_ = int((size_t(startIndex_) + size_t(n)) % array.size());
+  count_ -= n;
+}
+
+}  // namespace vantrelle

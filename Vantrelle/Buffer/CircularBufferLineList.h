@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Vantrelle/Buffer/BufferLine.h"
+
+namespace vantrelle {
+
+// The lines of one screen buffer, scrollback and screen together, in a ring: appending to a full
+// ring drops the oldest line by moving the start, so scrolling costs the same whatever the
+// scrollback size. Storage grows as lines arrive, up to `maxLength`, so a huge scrollback
+// limit costs nothing until it is used.
+class CircularBufferLineList {
+ public:
+  using ChangeFunction = std::function<void(int)>;
+
+  explicit CircularBufferLineList(int maxLength);
+
+  std::function<BufferLinePtr(int)> makeEmpty;
+  std::function<void(bool)> onLineRecycled;
+  std::function<void(bool)> onLinePushed;
+
+  int count() const { return count_; }
+  void setCount(int value);
+  int maxLength() const { return maxLength_; }
+  void setMaxLength(int value);
+  int startIndex() const { return startIndex_; }
+  bool isFull() const { return count_ == maxLength_; }
+  bool isEmpty() const { return count_ == 0; }
+
+  // The slot of a logical line; an empty slot gets a line from `makeEmpty` first. Assigning
+  // through the reference stores a line without changing `count`.
+  BufferLinePtr& operator[](int index);
+
+  void push(BufferLinePtr line);
+  // Turns the oldest line into the newest, cleared; the ring must be full.
+  void recycle(const Attribute& clearAttribute);
+  bool shiftElements(int start, int count, int offset);
+  void splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
+              const ChangeFunction& change = nullptr);
+  void trimStart(int count);
+
+  // Slots currently allocated; grows towards maxLength as lines arrive.
+  int storageSize() const { return int(array.size()); }
+
+ private:
+  int slotOf(int index) const { return int((size_t(startIndex_) + size_t(index)) % array.size()); }
+  BufferLinePtr& slotRef(int index);
+  void ensureStorage(int lines);
+  void relayout(int newSize);
+  void move(int destination, int source);
+
+  std::vector<BufferLinePtr> array;
+  int startIndex_ = 0;
+  int count_ = 0;
+  int maxLength_ = 0;
+};
+
+}  // namespace vantrelle

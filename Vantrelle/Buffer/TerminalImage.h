@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+namespace vantrelle {
+
+// An image whose pieces are attached to buffer lines. The buffer only tracks which lines carry
+// images; the graphics code and the view give them meaning.
+class TerminalImage {
+ public:
+  virtual ~TerminalImage() = default;
+  virtual int pixelWidth() const = 0;
+  virtual int pixelHeight() const = 0;
+  // The column where this image's piece on its line starts.
+  virtual int col() const = 0;
+  virtual void setCol(int col) = 0;
+};
+
+using TerminalImageList = std::vector<std::shared_ptr<TerminalImage>>;
+
+}  // namespace vantrelle

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+
+namespace vantrelle {
+
+// A 16-bit handle to a value in one process-wide table, so a cell can carry a payload (such as a
+// hyperlink) without holding a reference: copying and filling cells never touches ownership.
+struct TinyAtom {
+  uint16_t code = 0;
+
+  // The last code handed out, and how far payload collection has looked. Codes are never reused.
+  static inline int lastUsed = 0;
+  static inline int lastCollected = 0;
+  static constexpr int maxCode = 0xfffe;
+
+  static std::unordered_map<uint16_t, std::any>& map();
+
+  // Registers the value under a fresh code; nothing once the codes are used up. Never searches
+  // the table, so equal values get distinct atoms.
+  static std::optional<TinyAtom> lookup(std::any value);
+  static void release(uint16_t code);
+
+  const std::any* target() const;
+
+  bool operator==(const TinyAtom&) const = default;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Vantrelle/Buffer/BufferLine.h"
+
+namespace vantrelle {
+namespace {
+
+CharData cell(char32_t c, int width = 1) { return CharData(int32_t(c), int8_t(width), Attribute::empty); }
+
+BufferLine lineOf(const std::string& text, int cols) {
+  BufferLine line(cols);
+  for (size_t i = 0; i < text.size(); i++) line.set(int(i), cell(char32_t(text[i])));
+  return line;
+}
+
+class TestImage : public TerminalImage {
+ public:
+  int pixelWidth() const override { return 1; }
+  int pixelHeight() const override { return 1; }
+  int col() const override { return column; }
+  void setCol(int value) override { column = value; }
+  int column = 0;
+};
+
+TEST(BufferLine, EmptyAndNullLines) {
+  BufferLine empty(0);
+  EXPECT_EQ(empty.count(), 0);
+  EXPECT_EQ(empty.translateToString(), "");
+  EXPECT_EQ(empty[3], CharData::Null);  // reading an empty line never leaves the block
+
+  BufferLine nulls(3);
+  EXPECT_EQ(nulls[0], CharData::Null);
+  EXPECT_EQ(nulls.getTrimmedLength(), 0);
+  EXPECT_FALSE(nulls.hasAnyContent());
+  EXPECT_EQ(nulls.translateToString(), std::string(3, '\0'));
+  EXPECT_EQ(nulls.generation(), 0u);
+}
+
+TEST(BufferLine, ContentIgnoresWidthAndPayloadButSeesRendition) {
+  BufferLine line(4);
+  CharData styled = CharData::Null;
+  styled.setAttribute(Attribute(Attribute::Color::defaultColor, Attribute::Color::ansi256(1), {}));
+  line.set(2, styled);
+  EXPECT_TRUE(line.hasContent(2));
+  EXPECT_FALSE(line.hasContent(1));
+  EXPECT_EQ(line.getTrimmedLength(), 0);  // a coloured blank holds no character
+  CharData wideOnly = CharData::Null;
+  wideOnly.width = 2;
+  wideOnly.payload = TinyAtom{7};
+  line.set(1, wideOnly);
+  EXPECT_FALSE(line.hasContent(1));
+  line.set(0, cell(' '));
+  EXPECT_EQ(line.getTrimmedLength(), 1);  // spaces count
+}
+
+TEST(BufferLine, OutOfRangeStoresGoToTheLastCell) {
+  BufferLine line = lineOf("abc", 3);
+  testing::internal::CaptureStdout();
+  line.set(3, cell('z'));
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(printed, "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug\n");
+  EXPECT_EQ(line.translateToString(), "abz");
+  EXPECT_EQ(line[8].code, 'z');
+  testing::internal::CaptureStdout();
+  line.set(-1, cell('q'));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(line.translateToString(), "abq");
+}
+
+TEST(BufferLine, WideCharactersInText) {
+  BufferLine line = lineOf("abcd", 8);
+  line.set(4, cell(U'\u4e00', 2));
+  line.set(5, CharData(0, 0, Attribute::empty));
+  EXPECT_EQ(line.getTrimmedLength(), 6);
+  EXPECT_EQ(line.translateToString(true, 0, -1, true), "abcd\u4e00");
+  EXPECT_EQ(line.translateToString(true), std::string("abcd\u4e00") + '\0');
+  EXPECT_EQ(line.translateToString(false, 2, 4), "cd");
+  EXPECT_EQ(line.translateToString(false, 5, 3), "");
+  auto provider = [](const CharData& c) { return c.code == 0 ? std::string(" ") : std::string("#"); };
+  EXPECT_EQ(line.translateToString(false, 0, 8, true, provider), "#####  ");
+}
+
+TEST(BufferLine, ResizeFillsAndCounts) {
+  BufferLine line = lineOf("abc", 3);
+  uint64_t g = line.generation();
+  line.resize(3, cell('x'));
+  EXPECT_EQ(line.generation(), g);
+  line.resize(5, cell('x'));
+  EXPECT_EQ(line.translateToString(), "abcxx");
+  line.resize(2, cell('x'));
+  EXPECT_EQ(line.translateToString(), "ab");
+  line.resize(0, cell('x'));
+  EXPECT_EQ(line.count(), 0);
+}
+
+TEST(BufferLine, InsertAndDeleteWithinMargin) {
+  BufferLine line = lineOf("0123456789AB", 12);
+  line.insertCells(2, 3, 9, cell('.'));
+  EXPECT_EQ(line.translateToString(), "01...23456AB");
+  BufferLine other = lineOf("0123456789AB", 12);
+  other.deleteCells(2, 3, 9, cell('.'));
+  EXPECT_EQ(other.translateToString(), "0156789...AB");
+  BufferLine all = lineOf("0123456789AB", 12);
+  all.insertCells(4, 20, 9, cell('.'));
+  EXPECT_EQ(all.translateToString(), "0123......AB");
+  BufferLine wrapped = lineOf("0123456789AB", 12);
+  wrapped.insertCells(12, 1, 9, cell('.'));  // the position wraps modulo the margin
+  EXPECT_EQ(wrapped.translateToString(), "01.2345678AB");
+  // A margin past the line's end is held to it.
+  BufferLine clipped = lineOf("0123", 4);
+  clipped.deleteCells(1, 1, 50, cell('.'));
+  EXPECT_EQ(clipped.translateToString(), "023.");
+}
+
+TEST(BufferLine, CopiesAndGenerations) {
+  BufferLine line = lineOf("abcdef", 6);
+  uint64_t g = line.generation();
+  line.copyFrom(line, 0, 1, 5);
+  EXPECT_EQ(line.translateToString(), "aabcde");
+  line.copyFrom(line, 1, 0, 5);
+  EXPECT_EQ(line.translateToString(), "abcdee");
+  EXPECT_EQ(line.generation(), g + 2);
+  line.copyFrom(line, 0, 0, 0);
+  EXPECT_EQ(line.generation(), g + 3);
+
+  BufferLine shorter = lineOf("xy", 2);
+  g = line.generation();
+  line.copyFrom(shorter);
+  EXPECT_EQ(line.generation(), g + 2);
+  EXPECT_EQ(line.count(), 2);
+  EXPECT_EQ(line.capacity(), 6);  // the larger block is kept for reuse
+  line.fill(cell('z'));
+  EXPECT_EQ(line.cells()[5].code, 'z');
+
+  g = line.generation();
+  line.attach(std::make_shared<TestImage>());
+  ASSERT_TRUE(line.images());
+  EXPECT_EQ(line.generation(), g + 1);
+  BufferLine copy(line);
+  EXPECT_EQ(copy.generation(), 0u);
+  EXPECT_EQ(copy.images()->size(), 1u);
+  EXPECT_EQ(copy.translateToString(), "zz");
+  line.clear(Attribute::empty);
+  EXPECT_FALSE(line.images());
+  EXPECT_EQ(line.generation(), g + 3);
+  EXPECT_EQ(line[0], CharData(0, 1, Attribute::empty));
+  EXPECT_TRUE(copy.images());  // the copy's list is its own
+}
+
+TEST(BufferLine, ReplaceAndFillRanges) {
+  BufferLine line = lineOf("abcdef", 6);
+  line.replaceCells(4, 100, cell('.'));
+  EXPECT_EQ(line.translateToString(), "abcd..");
+  uint64_t g = line.generation();
+  line.replaceCells(3, 2, cell('!'));
+  EXPECT_EQ(line.translateToString(), "abcd..");
+  EXPECT_EQ(line.generation(), g + 1);
+  line.fill(cell('-'), 1, 2);
+  EXPECT_EQ(line.translateToString(), "a--d..");
+  EXPECT_EQ(line.debugDescription(), "a--d..");
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/Buffer/CircularBufferLineList.h"
+
+namespace vantrelle {
+namespace {
+
+BufferLinePtr named(char name) {
+  auto line = std::make_shared<BufferLine>(1);
+  line->set(0, CharData(name, 1, Attribute::empty));
+  return line;
+}
+
+std::string contents(CircularBufferLineList& ring) {
+  std::string out;
+  for (int i = 0; i < ring.count(); i++) out += char((*ring[i])[0].code);
+  return out;
+}
+
+CircularBufferLineList ringOf(const std::string& names, int maxLength) {
+  CircularBufferLineList ring(maxLength);
+  ring.makeEmpty = [](int) { return named('_'); };
+  for (char c : names) ring.push(named(c));
+  return ring;
+}
+
+// Every line object appears once among the logical lines.
+bool eachLineOnce(CircularBufferLineList& ring) {
+  std::set<BufferLine*> seen;
+  for (int i = 0; i < ring.count(); i++) {
+    if (!seen.insert(ring[i].get()).second) return false;
+  }
+  return true;
+}
+
+TEST(CircularBufferLineList, PushRecycleAndTrim) {
+  auto ring = ringOf("ABC", 3);
+  std::vector<bool> pushed;
+  ring.onLinePushed = [&](bool images) { pushed.push_back(images); };
+  ring.push(named('D'));
+  EXPECT_EQ(contents(ring), "BCD");
+  EXPECT_EQ(ring.count(), 3);
+  EXPECT_EQ(pushed, std::vector<bool>{false});
+
+  BufferLine* oldest = ring[0].get();
+  oldest->attach(nullptr);
+  std::vector<bool> recycled;
+  ring.onLineRecycled = [&](bool images) { recycled.push_back(images); };
+  ring.recycle(Attribute::empty);
+  EXPECT_EQ(ring[2].get(), oldest);  // the same block, reused as the newest line
+  EXPECT_FALSE(oldest->images());
+  EXPECT_EQ((*ring[2])[0], CharData(0, 1, Attribute::empty));
+  EXPECT_EQ(recycled, std::vector<bool>{true});
+  EXPECT_EQ(contents(ring).substr(0, 2), "CD");
+
+  auto partial = ringOf("A", 3);
+  partial.recycle(Attribute::empty);  // nothing to recycle in a ring with room
+  EXPECT_EQ(contents(partial), "A");
+  partial.push(named('B'));
+  EXPECT_EQ(contents(partial), "AB");
+  partial.trimStart(1);
+  EXPECT_EQ(contents(partial), "B");
+  partial.trimStart(5);
+  EXPECT_EQ(partial.count(), 0);  // trimming more than there is empties the ring, no further
+  EXPECT_TRUE(partial.isEmpty());
+}
+
+TEST(CircularBufferLineList, LinesAreMadeOnFirstRead) {
+  CircularBufferLineList ring(4);
+  std::vector<int> made;
+  ring.makeEmpty = [&](int slot) {
+    made.push_back(slot);
+    return named('n');
+  };
+  ring.setCount(2);
+  BufferLine* first = ring[0].get();
+  EXPECT_EQ(ring[0].get(), first);
+  EXPECT_EQ(made, std::vector<int>{0});
+}
+
+TEST(CircularBufferLineList, ShiftElements) {
+  auto ring = ringOf("ABC", 3);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(ring.shiftElements(0, 1, 0));
+  EXPECT_FALSE(ring.shiftElements(3, 1, -1));
+  EXPECT_FALSE(ring.shiftElements(0, -1, 1));
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(printed,
+            "Assertion at start=0 count=1 offset=0: start+offset <= 0\n"
+            "Assertion at start=3 count=1 offset=-1: start >= self.count\n"
+            "Assertion at start=0 count=-1 offset=1: count < 0\n");
+  EXPECT_EQ(contents(ring), "ABC");
+
+  EXPECT_TRUE(ring.shiftElements(2, 1, -1));
+  EXPECT_EQ(contents(ring), "ACC");
+
+  auto growing = ringOf("ABC", 4);
+  EXPECT_TRUE(growing.shiftElements(1, 2, 2));
+  // B and C land on 3 and 4; the ring holds four lines, so the oldest one is dropped.
+  EXPECT_EQ(growing.count(), 4);
+  EXPECT_EQ(contents(growing), "BCBC");
+
+  // Destinations that wrap onto the oldest slots still receive the lines they were meant to.
+  auto wrapping = ringOf("ABCD", 4);
+  EXPECT_TRUE(wrapping.shiftElements(1, 3, 3));
+  EXPECT_EQ(wrapping.count(), 4);
+  EXPECT_EQ(contents(wrapping), "DBCD");
+}
+
+TEST(CircularBufferLineList, SpliceReportsEveryIndexWritten) {
+  auto ring = ringOf("ABC", 3);
+  std::vector<int> changed;
+  ring.splice(1, 1, {named('X')}, [&](int i) { changed.push_back(i); });
+  EXPECT_EQ(contents(ring), "AXC");
+  EXPECT_EQ(changed, (std::vector<int>{1, 2, 1}));
+  EXPECT_TRUE(eachLineOnce(ring));
+}
+
+TEST(CircularBufferLineList, SpliceIntoAFullRingKeepsEachLineOnce) {
+  struct Case {
+    std::string lines;
+    int maxLength;
+    int start;
+    int deleteCount;
+    std::string items;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // Inserting into a full ring drops the oldest lines of the result.
+      {"ABC", 3, 0, 0, "X", "ABC"},
+      {"ABC", 3, 1, 0, "X", "XBC"},
+      {"ABC", 3, 3, 0, "XY", "CXY"},
+      {"ABC", 3, 1, 0, "XY", "YBC"},
+      {"ABCDE", 5, 2, 1, "XYZ", "XYZDE"},
+      // With room, nothing is lost.
+      {"AB", 4, 1, 0, "XY", "AXYB"},
+      {"", 3, 0, 0, "XY", "XY"},
+      {"ABC", 4, 0, 2, "", "C"},
+  };
+  for (const auto& c : cases) {
+    auto ring = ringOf(c.lines, c.maxLength);
+    std::vector<BufferLinePtr> items;
+    for (char name : c.items) items.push_back(named(name));
+    std::vector<int> changed;
+    ring.splice(c.start, c.deleteCount, items, [&](int i) { changed.push_back(i); });
+    EXPECT_EQ(contents(ring), c.expected) << c.lines << " splice(" << c.start << ") " << c.items;
+    EXPECT_TRUE(eachLineOnce(ring)) << c.lines;
+    for (int i : changed) EXPECT_LT(i, ring.maxLength());
+  }
+}
+
+TEST(CircularBufferLineList, RingsAfterTheStartMovedStayInOrder) {
+  auto ring = ringOf("ABCDE", 3);  // start has moved to slot 2
+  EXPECT_EQ(ring.startIndex(), 2);
+  EXPECT_EQ(contents(ring), "CDE");
+  ring.setMaxLength(5);
+  EXPECT_EQ(ring.startIndex(), 0);
+  EXPECT_EQ(contents(ring), "CDE");
+  ring.push(named('F'));
+  ring.push(named('G'));
+  EXPECT_EQ(contents(ring), "CDEFG");
+  ring.push(named('H'));
+  EXPECT_EQ(contents(ring), "DEFGH");
+  ring.setMaxLength(2);
+  EXPECT_EQ(ring.count(), 2);
+  EXPECT_EQ(contents(ring), "DE");  // shrinking keeps the front; callers trim the oldest first
+}
+
+TEST(CircularBufferLineList, StorageGrowsWithTheLinesNotTheLimit) {
+  CircularBufferLineList ring(2'000'000'000);
+  EXPECT_LE(ring.storageSize(), 64);
+  for (int i = 0; i < 1000; i++) ring.push(named(char('a' + i % 26)));
+  EXPECT_EQ(ring.count(), 1000);
+  EXPECT_LT(ring.storageSize(), 4096);
+  EXPECT_EQ((*ring[999])[0].code, 'a' + 999 % 26);
+  ring.trimStart(10);
+  for (int i = 0; i < 100; i++) ring.push(named('z'));
+  EXPECT_EQ(ring.count(), 1090);
+  EXPECT_EQ((*ring[0])[0].code, 'a' + 10 % 26);
+  EXPECT_TRUE(eachLineOnce(ring));
+}
+
+}  // namespace
+}  // namespace vantrelle
