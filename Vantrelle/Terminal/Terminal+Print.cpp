@@ -1,0 +1,387 @@
+// The inbound data path: UTF-8 decoding across feeds, character sets, widths, grapheme joining,
+// and the outbound replies.
+#include <algorithm>
+#include <cstdio>
+
+#include "Vantrelle/Buffer/UnicodeUtil.h"
+#include "Vantrelle/Terminal/GraphemeJoin.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+enum class Decoded { ok, invalid, incomplete };
+
+struct DecodeResult {
+  Decoded status;
+  char32_t scalar;
+  size_t consumed;  // for invalid: the maximal subpart (the lead and its valid continuation)
+};
+
+// Decodes one UTF-8 sequence by maximal subparts: a sequence broken off early consumes only the
+// bytes that were a valid beginning, so the byte that broke it is read again on its own.
+DecodeResult decodeUtf8(const uint8_t* p, size_t available) {
+  const uint8_t lead = p[0];
+  int length;
+  uint8_t low = 0x80, high = 0xBF;
+  if (lead < 0x80) return {Decoded::ok, lead, 1};
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {Decoded::invalid, lead, 1};
+  }
+  char32_t scalar = lead & (0xFF >> (length + 1));
+  for (int k = 1; k < length; ++k) {
+    if (static_cast<size_t>(k) >= available) return {Decoded::incomplete, 0, static_cast<size_t>(k)};
+    const uint8_t b = p[k];
+    if (b < low || b > high) return {Decoded::invalid, lead, static_cast<size_t>(k)};
+    low = 0x80;
+    high = 0xBF;
+    scalar = (scalar << 6) | (b & 0x3F);
+  }
+  return {Decoded::ok, scalar, static_cast<size_t>(length)};
+}
+
+bool allAscii(std::span<const uint8_t> run) {
+  for (uint8_t b : run) {
+    if (b >= 0x80) return false;
+  }
+  return true;
+}
+
+void appendUtf8To(std::string& out, char32_t c) { appendUtf8(out, c); }
+
+}  // namespace
+
+void Terminal::feed(std::span<const uint8_t> data) { parser.parse(data); }
+
+void Terminal::feed(std::string_view text) {
+  parser.parse({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+}
+
+void Terminal::handlePrint(std::span<const uint8_t> run) {
+  const bool translating = charset && !charset->empty();
+  if (!translating && readingBuffer.putbackCount == 0 && allAscii(run)) {
+    updateRange(*buffer, buffer->y);
+    const size_t done = printAsciiRun(run);
+    if (done == run.size()) {
+      updateRange(*buffer, buffer->y);
+      return;
+    }
+    run = run.subspan(done);
+  }
+  updateRange(*buffer, buffer->y);
+  printSlow(run);
+  updateRange(*buffer, buffer->y);
+}
+
+size_t Terminal::printAsciiRun(std::span<const uint8_t> run) {
+  const int done = buffer->insertAsciiRun(run, curAttr);
+  if (done > 0) rememberLastPrinted();
+  return static_cast<size_t>(done);
+}
+
+void Terminal::printSlow(std::span<const uint8_t> run) {
+  // First finish a sequence that an earlier run broke off.
+  if (readingBuffer.putbackCount > 0) {
+    std::array<uint8_t, 4> joined{};
+    const size_t held = static_cast<size_t>(readingBuffer.putbackCount);
+    std::copy_n(readingBuffer.putbackBuffer.begin(), held, joined.begin());
+    const size_t taken = std::min(run.size(), joined.size() - held);
+    std::copy_n(run.begin(), taken, joined.begin() + static_cast<std::ptrdiff_t>(held));
+    const DecodeResult r = decodeUtf8(joined.data(), held + taken);
+    if (r.status == Decoded::incomplete) {
+      std::copy_n(run.begin(), taken, readingBuffer.putbackBuffer.begin() + static_cast<std::ptrdiff_t>(held));
+      readingBuffer.putbackCount = static_cast<int>(held + taken);
+      return;
+    }
+    readingBuffer.putbackCount = 0;
+    if (r.status == Decoded::ok) {
+      printScalar(r.scalar);
+    } else {
+      printByte(joined[0]);
+    }
+    run = run.subspan(std::max(r.consumed, held) - held);
+  }
+  const bool translating = charset && !charset->empty();
+  size_t i = 0;
+  while (i < run.size()) {
+    const uint8_t b = run[i];
+    if (b < 0x80) {
+      size_t end = i + 1;
+      while (end < run.size() && run[end] < 0x80) ++end;
+      // A stretch of plain ASCII inside mixed text still goes to the buffer in one call; what
+      // it leaves (insert mode, or autowrap off at the margin) goes cell by cell.
+      if (!translating) i += printAsciiRun(run.subspan(i, end - i));
+      for (; i < end; ++i) printByte(run[i]);
+      continue;
+    }
+    const DecodeResult r = decodeUtf8(run.data() + i, run.size() - i);
+    if (r.status == Decoded::incomplete) {
+      std::copy(run.begin() + static_cast<std::ptrdiff_t>(i), run.end(), readingBuffer.putbackBuffer.begin());
+      readingBuffer.putbackCount = static_cast<int>(run.size() - i);
+      return;
+    }
+    if (r.status == Decoded::ok) {
+      printScalar(r.scalar);
+    } else {
+      printByte(b);
+    }
+    i += r.consumed;
+  }
+}
+
+// A single byte, or the lead of a broken sequence shown as its Latin-1 character.
+void Terminal::printByte(uint8_t byte) {
+  if (byte < 0x7F && charset) {
+    if (const char32_t mapped = charset->lookup(byte)) {
+      printNewCell(static_cast<int32_t>(mapped), 1);
+      return;
+    }
+  }
+  const int width = UnicodeUtil::columnWidth(byte);
+  if (width > 0) printNewCell(byte, width);
+}
+
+void Terminal::printScalar(char32_t scalar) {
+  int width = UnicodeUtil::columnWidth(scalar);
+  if (width < 0) return;
+  const bool regional = grapheme::isRegionalIndicator(scalar);
+  if (regional && width == 2 && options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow) width = 1;
+  if (regional && width > 0) {
+    if (!joinRegionalIndicator(scalar, width)) printNewCell(code(std::u32string_view(&scalar, 1)), width);
+    return;
+  }
+  const bool joins = width == 0 || grapheme::hasCombiningClass(scalar) || grapheme::isEmojiModifier(scalar) ||
+                     grapheme::isZeroWidthJoiner(scalar) || grapheme::isVariationSelector(scalar) ||
+                     lastPrintedEndsWithJoiner();
+  if (joins && tryJoin(scalar, width)) return;
+  if (width > 0) printNewCell(code(std::u32string_view(&scalar, 1)), width);
+}
+
+void Terminal::printNewCell(int32_t cellCode, int width) {
+  buffer->insertCharacter(CharData(cellCode, static_cast<int8_t>(width), curAttr));
+  rememberLastPrinted();
+}
+
+void Terminal::rememberLastPrinted() {
+  const auto& stored = buffer->lastBufferStorage;
+  auto& lines = buffer->lines();
+  if (stored.y < 0 || stored.y >= lines.count()) {
+    lastPrinted = {};
+    return;
+  }
+  const BufferLine* line = lines[stored.y].get();
+  lastPrinted = {buffer, line, line->generation(), stored.x};
+}
+
+// The line of the cell printed last, or null when that cell has since been overwritten, moved,
+// trimmed or recycled, or the screen size changed.
+BufferLine* Terminal::lastPrintedLine() {
+  const auto& stored = buffer->lastBufferStorage;
+  if (lastPrinted.buffer != buffer || stored.cols != cols || stored.rows != rows) return nullptr;
+  auto& lines = buffer->lines();
+  if (stored.y < 0 || stored.y >= lines.count()) return nullptr;
+  BufferLine* line = lines[stored.y].get();
+  if (line != lastPrinted.line || line->generation() != lastPrinted.generation) return nullptr;
+  return line;
+}
+
+bool Terminal::lastPrintedEndsWithJoiner() {
+  BufferLine* line = lastPrintedLine();
+  if (!line) return false;
+  const int32_t last = (*line)[std::min(lastPrinted.col, cols - 1)].code;
+  if (last < kFirstClusterCode) return false;
+  auto found = indexToCharMap.find(last);
+  return found != indexToCharMap.end() && !found->second.empty() && grapheme::isZeroWidthJoiner(found->second.back());
+}
+
+bool Terminal::tryJoin(char32_t scalar, int width) {
+  BufferLine* line = lastPrintedLine();
+  if (!line || line->count() == 0) return false;
+  const int col = std::min({lastPrinted.col, cols - 1, line->count() - 1});
+  if (col < 0) return false;
+  CharData cell = (*line)[col];
+  std::u32string cluster = scalars(cell.code);
+  if (cell.code == 0 || cluster.size() >= grapheme::kMaxClusterScalars) return false;
+  if (!grapheme::extendsCluster(cluster, scalar)) return false;
+
+  int newWidth = cell.width;
+  if (scalar == 0xFE0F || scalar == 0xFE0E) {
+    // Only characters with two presentations change; a selector after anything else vanishes.
+    if (!grapheme::isVariationSelectorBase(cluster.back())) return true;
+    if (scalar == 0xFE0F) {
+      if (cell.width != 2 && col + 1 < cols) {
+        line->set(col + 1, CharData(0, 0, cell.attribute()));
+        buffer->x = buffer->x + 1;
+        newWidth = 2;
+      }
+    } else {
+      if (cell.width == 2 && buffer->x >= 1) buffer->x = buffer->x - 1;
+      newWidth = 1;
+    }
+  } else if (grapheme::isRegionalIndicator(scalar) &&
+             options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && cell.width == 1 &&
+             col + 1 < cols) {
+    line->set(col + 1, CharData(0, 0, cell.attribute()));
+    buffer->x = buffer->x + 1;
+    newWidth = 2;
+  }
+  cluster.push_back(scalar);
+  cell.setValue(code(cluster), newWidth);
+  line->set(col, cell);
+  lastPrinted.generation = line->generation();
+  updateRange(*buffer, buffer->lastBufferStorage.y - buffer->yBase);
+  return true;
+}
+
+bool Terminal::joinRegionalIndicator(char32_t scalar, int width) {
+  const bool narrow = options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow;
+  if (BufferLine* line = lastPrintedLine()) {
+    const int col = std::min({lastPrinted.col, cols - 1, line->count() - 1});
+    const std::u32string previous = col >= 0 ? scalars((*line)[col].code) : std::u32string();
+    const bool loneIndicator = previous.size() == 1 && grapheme::isRegionalIndicator(previous[0]);
+    if (!narrow) return loneIndicator && tryJoin(scalar, width);
+    if (loneIndicator && buffer->x == lastPrinted.col + 1) return tryJoin(scalar, width);
+  } else if (!narrow) {
+    return false;
+  }
+  // Narrow: the indicator just left of the cursor may be the first half of this flag.
+  const int x = buffer->x;
+  if (x < 1 || x > cols) return false;
+  auto& lines = buffer->lines();
+  const int row = buffer->yBase + buffer->y;
+  if (row >= lines.count()) return false;
+  BufferLine& line = *lines[row];
+  if (x - 1 >= line.count()) return false;
+  const CharData& left = line[x - 1];
+  const std::u32string previous = scalars(left.code);
+  if (left.width != 1 || previous.size() != 1 || !grapheme::isRegionalIndicator(previous[0])) return false;
+  buffer->lastBufferStorage = {row, x - 1, cols, rows};
+  lastPrinted = {buffer, &line, line.generation(), x - 1};
+  return tryJoin(scalar, width);
+}
+
+int32_t Terminal::code(std::u32string_view character) {
+  if (character.size() == 2 && character[0] == U'\r' && character[1] == U'\n') return 10;
+  if (character.size() == 1 && character[0] <= 0xFFFF) return static_cast<int32_t>(character[0]);
+  if (character.empty()) return 0;
+  std::u32string key(character);
+  if (auto found = charToIndexMap.find(key); found != charToIndexMap.end()) return found->second;
+  // The table never shrinks; a program printing endless distinct clusters gets the
+  // replacement character once it is full.
+  if (charToIndexMap.size() >= kMaxClusterCodes) return 0xFFFD;
+  const int32_t assigned = lastCharIndex++;
+  indexToCharMap.emplace(assigned, key);
+  charToIndexMap.emplace(std::move(key), assigned);
+  return assigned;
+}
+
+std::u32string Terminal::scalars(int32_t cellCode) const {
+  if (cellCode < kFirstClusterCode) {
+    if (cellCode >= 0 && cellCode <= 0x10FFFF && !(cellCode >= 0xD800 && cellCode <= 0xDFFF))
+      return std::u32string(1, static_cast<char32_t>(cellCode));
+    return U" ";
+  }
+  auto found = indexToCharMap.find(cellCode);
+  return found == indexToCharMap.end() ? U" " : found->second;
+}
+
+std::string Terminal::character(int32_t cellCode) const {
+  std::string text;
+  if (cellCode < kFirstClusterCode) {
+    const bool valid = cellCode >= 0 && cellCode <= 0x10FFFF && !(cellCode >= 0xD800 && cellCode <= 0xDFFF);
+    if (!valid) return " ";
+    if (cellCode == 0) return std::string(1, '\0');
+    appendUtf8To(text, static_cast<char32_t>(cellCode));
+    return text;
+  }
+  auto found = indexToCharMap.find(cellCode);
+  if (found == indexToCharMap.end()) return " ";
+  for (char32_t c : found->second) appendUtf8To(text, c);
+  return text;
+}
+
+CharData Terminal::makeCharData(const Attribute& attribute, int32_t cellCode, int8_t size) const {
+  return CharData(cellCode, size, attribute);
+}
+
+void Terminal::sendResponse(std::initializer_list<std::span<const uint8_t>> items) {
+  Bytes data;
+  for (auto item : items) data.insert(data.end(), item.begin(), item.end());
+  if (tdel) tdel->send(*this, data);
+}
+
+void Terminal::sendResponse(std::string_view text) {
+  sendResponse({std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())});
+}
+
+void Terminal::log(std::string_view message) const {
+  if (silentLog) return;
+  std::printf("Info: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+void Terminal::updateRange(int y, bool scrolling) { updateRange(*buffer, y, scrolling); }
+
+void Terminal::updateRange(const Buffer& target, int y, bool scrolling) {
+  if (!scrolling) {
+    const int invariant = y + target.yDisp;
+    if (invariant >= 0) {
+      scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, invariant);
+      scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, invariant);
+    }
+  }
+  if (y >= 0) {
+    refreshStart = std::min(refreshStart, y);
+    refreshEnd = std::max(refreshEnd, y);
+  }
+}
+
+void Terminal::updateFullScreen() {
+  refreshStart = 0;
+  refreshEnd = rows;
+  scrollInvariantRefreshStart = buffer->yDisp;
+  scrollInvariantRefreshEnd = buffer->yDisp + rows;
+}
+
+std::optional<Terminal::UpdateRange> Terminal::getUpdateRange() const {
+  if (refreshEnd < 0) return std::nullopt;
+  return UpdateRange{refreshStart, refreshEnd};
+}
+
+std::optional<Terminal::UpdateRange> Terminal::getScrollInvariantUpdateRange() const {
+  if (scrollInvariantRefreshEnd < 0) return std::nullopt;
+  return UpdateRange{scrollInvariantRefreshStart, scrollInvariantRefreshEnd};
+}
+
+void Terminal::clearUpdateRange() {
+  refreshStart = scrollInvariantRefreshStart = std::numeric_limits<int>::max();
+  refreshEnd = scrollInvariantRefreshEnd = -1;
+}
+
+void Terminal::garbageCollectPayload() {
+  if (TinyAtom::lastCollected == TinyAtom::lastUsed) return;
+  std::vector<bool> used(static_cast<size_t>(TinyAtom::maxCode) + 1, false);
+  for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
+    auto& lines = b->lines();
+    for (int i = 0; i < lines.count(); ++i) {
+      const BufferLine& line = *lines[i];
+      for (int c = 0; c < line.count(); ++c) used[line[c].payload.code] = true;
+    }
+  }
+  for (int atom = TinyAtom::lastCollected + 1; atom <= TinyAtom::lastUsed; ++atom) {
+    if (atom != 0 && used[static_cast<size_t>(atom)]) break;
+    TinyAtom::lastCollected = atom;
+    TinyAtom::release(static_cast<uint16_t>(atom));
+  }
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,252 @@
+// Moving the contents of the active buffer: scrolling the region, index, reverse index, column
+// scrolls, resize and the scrollback size.
+#include <algorithm>
+#include <string>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+std::string yesNo(bool value) { return value ? "true" : "false"; }
+
+}  // namespace
+
+BufferLine& Terminal::prepareBlankLine(bool isWrapped) {
+  const Attribute erase = eraseAttribute();
+  if (!blankLine || blankLine->count() != cols || (*blankLine)[cols - 1].attribute() != erase) {
+    blankLine = std::make_unique<BufferLine>(cols, CharData(0, 1, erase));
+  }
+  blankLine->setWrapped(isWrapped);
+  return *blankLine;
+}
+
+void Terminal::scroll(bool isWrapped) {
+  Buffer& b = *buffer;
+  BufferLine& blank = prepareBlankLine(isWrapped);
+  const int topRow = b.yBase + b.scrollTop;
+  const int bottomRow = b.yBase + b.scrollBottom;
+  const bool narrowMargins = marginMode && !(b.marginLeft < 1 && b.marginRight >= cols - 1);
+  auto& lines = b.lines();
+
+  if (narrowMargins) {
+    scrollWithinMargins(topRow, bottomRow);
+  } else if (b.scrollTop == 0 && bottomRow < lines.count()) {
+    const bool wasFull = lines.isFull();
+    if (bottomRow == lines.count() - 1 && wasFull) {
+      lines.recycle(eraseAttribute());
+      lines[lines.count() - 1]->setWrapped(isWrapped);
+    } else if (bottomRow == lines.count() - 1) {
+      lines.push(std::make_shared<BufferLine>(blank));
+    } else {
+      lines.splice(bottomRow + 1, 0, {std::make_shared<BufferLine>(blank)},
+                   [this, &b](int index) { updateRange(index - b.yBase); });
+    }
+    if (!wasFull) {
+      b.yBase = b.yBase + 1;
+      if (!userScrolling) b.yDisp = b.yDisp + 1;
+    } else {
+      if (b.hasScrollback) b.linesTop = b.linesTop + 1;
+      if (userScrolling) b.yDisp = std::max(b.yDisp - 1, 0);
+    }
+  } else {
+    if (lines.count() <= bottomRow || topRow < 1) {
+      log("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " + std::to_string(lines.count()) +
+          ", state: yBase=" + std::to_string(b.yBase) + " scrollTop=" + std::to_string(b.scrollTop) +
+          " scrollBottom=" + std::to_string(b.scrollBottom) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
+      return;
+    }
+    // The line leaving the top of the region becomes the new bottom line: no allocation.
+    BufferLinePtr reused = lines[topRow];
+    b.clearImagesFromLine(topRow);
+    if (bottomRow > topRow && !lines.shiftElements(topRow + 1, bottomRow - topRow, -1)) {
+      log("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) + " topRow=" +
+          std::to_string(topRow) + " yDisp=" + std::to_string(b.yDisp) + " linesTop=" + std::to_string(b.linesTop) +
+          " isAlternate=" + yesNo(isCurrentBufferAlternate()));
+      reused = std::make_shared<BufferLine>(blank);
+    }
+    reused->copyFrom(blank);
+    reused->renderMode = BufferLine::RenderLineMode::single;
+    lines[bottomRow] = reused;
+  }
+
+  if (!userScrolling) b.yDisp = b.yBase;
+  updateRange(b.scrollTop, true);
+  updateRange(b.scrollBottom, true);
+  if (!(b.scrollTop == 0 && b.scrollBottom == rows - 1 && b.hasScrollback)) {
+    updateRange(b.scrollTop);
+    updateRange(b.scrollBottom);
+  }
+  if (b.hasAnyImages()) updateKittyRelativePlacementsForCurrentBuffer();
+  if (tdel) tdel->scrolled(*this, b.yDisp);
+}
+
+void Terminal::scrollWithinMargins(int topRow, int bottomRow) {
+  Buffer& b = *buffer;
+  auto& lines = b.lines();
+  const int width = b.marginRight - b.marginLeft + 1;
+  if (width <= 0 || bottomRow >= lines.count()) return;
+  for (int row = topRow; row < bottomRow; ++row) {
+    BufferLine& line = *lines[row];
+    line.copyFrom(*lines[row + 1], b.marginLeft, b.marginLeft, width);
+    line.setWrapped(false);
+    b.clearImagesFromLine(row);
+    line.renderMode = BufferLine::RenderLineMode::single;
+  }
+  BufferLine& bottom = *lines[bottomRow];
+  bottom.fill(CharData(0, 1, eraseAttribute()), b.marginLeft, width);
+  bottom.setWrapped(false);
+  b.clearImagesFromLine(bottomRow);
+  bottom.renderMode = BufferLine::RenderLineMode::single;
+}
+
+void Terminal::emitLineFeed() {
+  if (tdel) tdel->linefeed(*this);
+}
+
+void Terminal::cmdIndex() {
+  restrictCursor(true);
+  Buffer& b = *buffer;
+  const int newY = b.y + 1;
+  if (marginMode) {
+    if (b.x < b.marginLeft) {
+      if (newY <= b.scrollBottom) b.y = newY;
+    } else if (newY <= b.scrollBottom) {
+      b.y = newY;
+    } else if (b.x <= b.marginRight) {
+      scroll(false);
+    }
+  } else if (newY > b.scrollBottom) {
+    scroll(false);
+  } else {
+    b.y = newY;
+  }
+  if (b.x > cols && b.x >= 1) b.x = b.x - 1;
+}
+
+void Terminal::reverseIndex() {
+  restrictCursor(true);
+  Buffer& b = *buffer;
+  const int y = b.y;
+  if (y != b.scrollTop) {
+    // Everything but the top of the region just moves up (no further than the screen).
+    if (y > 0) b.y = y - 1;
+    return;
+  }
+  if (marginMode && b.x < b.marginLeft) return;
+  if (marginMode && b.x > b.marginRight) return;
+  auto& lines = b.lines();
+  const int topRow = b.yBase + y;
+  const int bottomRow = b.yBase + b.scrollBottom;
+  if (lines.count() <= topRow || lines.count() <= bottomRow) {
+    log("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " + std::to_string(lines.count()) +
+        ", state: y=" + std::to_string(y) + " yBase=" + std::to_string(b.yBase) + " scrollTop=" +
+        std::to_string(b.scrollTop) + " scrollBottom=" + std::to_string(b.scrollBottom) +
+        " isAlternate=" + yesNo(isCurrentBufferAlternate()));
+    return;
+  }
+  const bool narrowMargins = marginMode && !(b.marginLeft < 1 && b.marginRight >= cols - 1);
+  const CharData blank(0, 1, eraseAttribute());
+  if (narrowMargins) {
+    const int width = b.marginRight - b.marginLeft + 1;
+    for (int row = bottomRow; row > topRow; --row) {
+      BufferLine& line = *lines[row];
+      line.copyFrom(*lines[row - 1], b.marginLeft, b.marginLeft, width);
+      line.setWrapped(false);
+      b.clearImagesFromLine(row);
+      line.renderMode = BufferLine::RenderLineMode::single;
+    }
+    BufferLine& top = *lines[topRow];
+    top.fill(blank, b.marginLeft, width);
+    top.setWrapped(false);
+    b.clearImagesFromLine(topRow);
+    top.renderMode = BufferLine::RenderLineMode::single;
+  } else {
+    // The region's last line drops out and is reused, blank, as its new first line.
+    BufferLinePtr reused = lines[bottomRow];
+    b.clearImagesFromLine(bottomRow);
+    if (!lines.shiftElements(topRow, b.scrollBottom - y, 1)) {
+      log("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop=" +
+          std::to_string(b.scrollTop) + "  yDisp=" + std::to_string(b.yDisp) + " linesTop=" +
+          std::to_string(b.linesTop) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
+      reused = std::make_shared<BufferLine>(cols, blank);
+    }
+    reused->resize(cols, blank);
+    reused->fill(blank);
+    reused->setWrapped(false);
+    reused->renderMode = BufferLine::RenderLineMode::single;
+    lines[topRow] = reused;
+  }
+  updateRange(b.scrollTop);
+  updateRange(b.scrollBottom);
+}
+
+void Terminal::columnIndex(bool back) {
+  Buffer& b = *buffer;
+  if (back) {
+    if (b.x != b.marginLeft) {
+      cursorBackward(1);
+    } else {
+      columnScroll(true, b.marginLeft);
+    }
+    return;
+  }
+  if (b.x != b.marginRight) {
+    if (b.x != cols) cursorForward(1);
+  } else {
+    columnScroll(false, b.marginLeft);
+  }
+}
+
+void Terminal::columnScroll(bool back, int at) {
+  Buffer& b = *buffer;
+  if (b.y < b.scrollTop || b.y > b.scrollBottom || b.x < b.marginLeft || b.x > b.marginRight) return;
+  const int right = marginMode ? b.marginRight : cols - 1;
+  if (at < 0 || right >= cols || at > right) return;
+  // The forward scroll fills with the current background; the backward one does the same, so
+  // the two directions leave matching blanks.
+  const CharData blank(' ', 1, eraseAttribute());
+  auto& lines = b.lines();
+  for (int row = b.scrollTop; row <= b.scrollBottom; ++row) {
+    const int index = b.yBase + row;
+    if (index >= lines.count()) break;
+    BufferLine& line = *lines[index];
+    if (right - at < 2) {
+      line.fill(blank, at, right - at + 1);
+    } else if (back) {
+      line.copyFrom(line, at, at + 1, right - at);
+      line.set(at, blank);
+    } else {
+      line.copyFrom(line, at + 1, at, right - at);
+      line.set(right, blank);
+    }
+  }
+  updateRange(b.scrollTop);
+  updateRange(b.scrollBottom);
+}
+
+void Terminal::resize(int newCols, int newRows) {
+  newCols = std::clamp(newCols, MINIMUM_COLS, 65535);
+  newRows = std::clamp(newRows, MINIMUM_ROWS, 65535);
+  if (newCols == cols && newRows == rows) return;
+  endSynchronizedOutput();
+  const int oldCols = cols;
+  resizeBuffers(newCols, newRows);
+  cols = newCols;
+  rows = newRows;
+  options.cols = newCols;
+  options.rows = newRows;
+  normalBuffer->setupTabStops(oldCols, tabStopWidth);
+  altBuffer->setupTabStops(oldCols, tabStopWidth);
+  updateRange(0);
+  updateRange(rows - 1);
+}
+
+void Terminal::changeScrollback(std::optional<int> scrollback) {
+  normalBuffer->changeHistorySize(scrollback);
+  options.scrollback = scrollback.value_or(0);
+  updateRange(0);
+  updateRange(rows - 1);
+}
+
+}  // namespace vantrelle

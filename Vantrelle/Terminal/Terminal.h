@@ -1,0 +1,375 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "Vantrelle/Buffer/Attribute.h"
+#include "Vantrelle/Buffer/Buffer.h"
+#include "Vantrelle/Buffer/Color.h"
+#include "Vantrelle/Keyboard/EscapeSequences.h"
+#include "Vantrelle/Parser/EscapeSequenceParser.h"
+#include "Vantrelle/Terminal/CharSets.h"
+#include "Vantrelle/Terminal/Scheduler.h"
+#include "Vantrelle/Terminal/TerminalDelegate.h"
+#include "Vantrelle/Terminal/TerminalOptions.h"
+#include "Vantrelle/Terminal/TerminalTypes.h"
+
+namespace vantrelle {
+
+// The emulator state of one terminal session: two screen buffers, the modes, the character sets,
+// the current rendition and the parser. Fed from one thread; talks to its host only through the
+// delegate, synchronously.
+//
+// Command handlers live in files by family (Terminal+Cursor.cpp, Terminal+Erase.cpp, ...); the
+// dispatch switches that route control functions to them are in Terminal+Dispatch.cpp.
+class Terminal : private ParserHandler {
+ public:
+  static constexpr int MINIMUM_COLS = 2;
+  static constexpr int MINIMUM_ROWS = 1;
+  static constexpr int32_t kFirstClusterCode = 0x400001;
+  // The cluster table only grows; past this many entries new clusters keep their first scalar.
+  static constexpr size_t kMaxClusterCodes = 1u << 20;
+  static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
+
+  // The printer's input cursor: an incomplete UTF-8 sequence waits in `putbackBuffer`.
+  struct ReadingBuffer {
+    std::array<uint8_t, 4> putbackBuffer{};
+    int putbackCount = 0;
+  };
+
+  struct UpdateRange {
+    int startY;
+    int endY;
+  };
+
+  struct HyperLink {
+    Position start;
+    std::string payload;
+  };
+
+  explicit Terminal(TerminalDelegate* delegate, TerminalOptions options = TerminalOptions::defaultOptions());
+  ~Terminal() override;
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  // ---- Feeding and replies (Terminal+Print.cpp) ----
+  void feed(std::span<const uint8_t> buffer);
+  void feed(std::string_view text);
+  void parse(std::span<const uint8_t> buffer) { feed(buffer); }
+  void handlePrint(std::span<const uint8_t> run);
+  // Sends the concatenation of the pieces to the host as one reply.
+  void sendResponse(std::initializer_list<std::span<const uint8_t>> items);
+  void sendResponse(std::string_view text);
+  // Writes one diagnostic line, "Info: " first, unless `silentLog` is set.
+  void log(std::string_view message) const;
+
+  // ---- Cell codes (Terminal+Print.cpp) ----
+  int32_t code(std::u32string_view character);
+  // The UTF-8 text of a cell code: a space for an invalid scalar or an unknown key.
+  std::string character(int32_t code) const;
+  std::u32string scalars(int32_t code) const;
+  std::string getCharacter(const CharData& cell) const { return character(cell.code); }
+  CharData makeCharData(const Attribute& attribute, int32_t code, int8_t size) const;
+  void updateCharData(CharData& cell, int32_t code, int8_t size) const { cell.setValue(code, size); }
+
+  // ---- Dirty rows ----
+  void updateRange(int y, bool scrolling = false);
+  void updateRange(const Buffer& buffer, int y, bool scrolling = false);
+  void updateFullScreen();
+  std::optional<UpdateRange> getUpdateRange() const;
+  std::optional<UpdateRange> getScrollInvariantUpdateRange() const;
+  void clearUpdateRange();
+  void garbageCollectPayload();
+
+  // ---- State and buffers (Terminal.cpp) ----
+  void setup(bool isReset);
+  void resizeBuffers(int newColumns, int newRows);
+  void resetNormalBuffer();
+  void activateNormalBuffer(bool clearAlt);
+  void activateAltBuffer(std::optional<Attribute> fillAttr);
+  std::pair<int, int> getDims() const { return {cols, rows}; }
+  std::pair<int, int> getCursorLocation() const { return {buffer->x, buffer->y}; }
+  int getTopVisibleRow() const { return buffer->yDisp; }
+  bool isCurrentBufferAlternate() const { return buffer == altBuffer.get(); }
+  const Attribute& currentAttribute() const { return curAttr; }
+  MouseMode mouseMode() const { return mouseMode_; }
+  void setMouseMode(MouseMode mode);
+  void setTerminalFocus(bool focused);
+  void sendFocusReport();
+  BufferLine* getLine(int row);
+  BufferLine* getScrollInvariantLine(int row);
+  std::optional<CharData> getCharData(int col, int row);
+  std::optional<std::string> getCharacter(int col, int row);
+  void registerOscHandler(int64_t code, std::function<void(std::span<const uint8_t>)> handler);
+  static std::vector<std::string> getEnvironmentVariables(std::optional<std::string> termName, bool trueColor);
+
+  // ---- C0 controls (Terminal+C0.cpp) ----
+  void cmdLineFeedBasic();
+  void cmdCarriageReturn();
+  void cmdBackspace();
+  void cmdHorizontalTab();
+  void cmdNextLine();
+
+  // ---- Character sets (Terminal+Charsets.cpp) ----
+  void setgLevel(uint8_t v);
+  void setgCharset(uint8_t v, std::optional<CharsetMap> charset);
+  void selectCharset(std::span<const uint8_t> p);
+
+  // ---- Cursor (Terminal+Cursor.cpp) ----
+  void cmdCursorUp(std::span<const int> pars);
+  void cmdCursorDown(std::span<const int> pars);
+  void cursorForward(int count);
+  void cursorBackward(int count);
+  void cmdCursorCharAbsolute(std::span<const int> pars);
+  void cmdCursorPosition(std::span<const int> pars);
+  void cmdHVPosition(std::span<const int> pars);
+  void cmdCharPosAbsolute(std::span<const int> pars);
+  void cmdHPositionRelative(std::span<const int> pars);
+  void cmdLinePosAbsolute(std::span<const int> pars);
+  void cmdVPositionRelative(std::span<const int> pars);
+  void cmdTabClear(std::span<const int> pars);
+  void cmdSaveCursor(std::span<const uint8_t> collect);
+  void cmdRestoreCursor(std::span<const uint8_t> collect);
+  void cmdCursorForwardTab(std::span<const int> pars);
+  void cmdCursorBackwardTab(std::span<const int> pars);
+  void setCursor(int col, int row);
+  void restrictCursor(bool clampToLastColumn = true);
+
+  // ---- Scrolling (Terminal+Scrolling.cpp) ----
+  void scroll(bool isWrapped = false);
+  void cmdIndex();
+  void reverseIndex();
+  void columnIndex(bool back);
+  void columnScroll(bool back, int at);
+  void emitLineFeed();
+  void resize(int cols, int rows);
+  void changeScrollback(std::optional<int> scrollback);
+  void changeHistorySize(std::optional<int> scrollback) { changeScrollback(scrollback); }
+
+  // ---- Attributes (Terminal+Attributes.cpp) ----
+  void cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect);
+
+  // ---- Colours and palettes (Terminal+Colors.cpp) ----
+  void installPalette(std::span<const Color> colors);
+  void rebuildAnsiPalette(bool notifyDelegate);
+  void setForegroundColor(const Color& color);
+  void setBackgroundColor(const Color& color);
+  void setCursorColor(const std::optional<Color>& color);
+
+  // ---- Erasing, insertion and deletion (Terminal+Erase.cpp) ----
+  void cmdInsertChars(std::span<const int> pars);
+  void cmdEraseInDisplay(std::span<const int> pars);
+  void cmdEraseInLine(std::span<const int> pars);
+  void cmdInsertLines(std::span<const int> pars);
+  void cmdDeleteLines(std::span<const int> pars);
+  void cmdDeleteChars(std::span<const int> pars);
+  void cmdScrollUp(std::span<const int> pars);
+  void cmdScrollDown(std::span<const int> pars);
+  void cmdEraseChars(std::span<const int> pars);
+  void cmdRepeatPrecedingCharacter(std::span<const int> pars);
+  void csiCloseBrace(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect);
+  void setLineRenderMode(BufferLine::RenderLineMode mode);
+  void cmdScreenAlignmentPattern();
+
+  // ---- Rectangular areas (Terminal+Rectangles.cpp) ----
+  void csiCopyRectangularArea(std::span<const int> pars, std::span<const uint8_t> collect);
+  void csiX(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> collect);
+  void csiZ(std::span<const int> pars, std::span<const uint8_t> collect);
+  void csiOpenBrace(std::span<const int> pars, std::span<const uint8_t> collect);
+
+  // ---- Modes (Terminal+Modes.cpp) ----
+  void cmdSetMode(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdResetMode(std::span<const int> pars, std::span<const uint8_t> collect);
+  void csiPHandler(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdSetCursorStyle(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdSetScrollRegion(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdSetMargins(std::span<const int> pars, std::span<const uint8_t> collect);
+  // Writes the mode into the terminal and into both buffers' copies.
+  void setInsertMode(bool value);
+  void setMarginMode(bool value);
+  void setWraparound(bool value);
+
+  // ---- Device reports (Terminal+Reports.cpp) ----
+  void cmdSendDeviceAttributes(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_t> collect);
+  // The handler of DCS $ q (request setting), or none.
+  std::unique_ptr<DcsHandler> makeDecrqssHandler();
+
+  // ---- Resets and synchronized output (Terminal+Resets.cpp) ----
+  void cmdReset();
+  void cmdSoftReset();
+  void beginSynchronizedOutput();
+  void endSynchronizedOutput();
+
+  // ---- Mouse reports (Terminal+Mouse.cpp) ----
+  int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
+  void sendEvent(int buttonFlags, int x, int y, int pixelX = 0, int pixelY = 0);
+  void sendMotion(int buttonFlags, int x, int y, int pixelX = 0, int pixelY = 0);
+
+  // ---- Window operations (Terminal+Window.cpp) ----
+  void cmdWindowOptions(std::span<const int> pars);
+
+  // ---- OSC (Terminal+Osc.cpp) ----
+  void dispatchOscCommand(int64_t code, std::span<const uint8_t> data);
+  void oscFallback(int64_t code, std::span<const uint8_t> data);
+
+  // ---- Kitty graphics, APC G (Terminal+KittyGraphics.cpp) ----
+  void handleKittyGraphics(std::span<const uint8_t> content);
+  // Keeps relative placements attached after the active buffer scrolled.
+  void updateKittyRelativePlacementsForCurrentBuffer();
+
+  // ---- Sixel, DCS q (Terminal+Sixel.cpp) ----
+  std::unique_ptr<DcsHandler> makeSixelHandler(std::span<const int> pars);
+
+  // ---- Kitty keyboard, CSI u (Terminal+KittyKeyboard.cpp) ----
+  // False when the sequence is not one of the keyboard protocol's.
+  bool handleKittyKeyboardProtocol(std::span<const int> pars, std::span<const uint8_t> collect);
+
+  // ---- Fields ----
+  int cols = 80;
+  int rows = 25;
+  int tabStopWidth = 8;
+  TerminalOptions options;
+  std::unique_ptr<Buffer> normalBuffer;
+  std::unique_ptr<Buffer> altBuffer;
+  Buffer* buffer = nullptr;  // always one of the two
+  TerminalDelegate* tdel = nullptr;
+  // Runs the synchronized-output time-out; the host provides it (none: no time-out).
+  WorkScheduler* scheduler = nullptr;
+  EscapeSequenceParser parser;
+
+  bool synchronizedOutputActive = false;
+  std::shared_ptr<ScheduledWork> synchronizedOutputTimeoutItem;
+  bool applicationKeypad = false;
+  bool applicationCursor = false;
+  bool sendFocus = false;
+  bool cursorHidden = false;
+  bool originMode = false;
+  bool marginMode = false;
+  bool insertMode = false;
+  bool wraparound = false;
+  bool bracketedPasteMode = false;
+  bool reverseWraparound = false;
+  bool cursorBlink = false;
+  bool allow80To132 = true;
+  bool userScrolling = false;
+  bool lineFeedMode = false;
+  bool smoothScroll = false;
+  bool mouseShiftCapture = false;
+  bool xtermTitleSetUtf = false;
+  bool xtermTitleSetHex = false;
+  bool xtermTitleQueryUtf = false;
+  bool xtermTitleQueryHex = false;
+  bool reportedFocusState = true;
+  bool silentLog = true;
+
+  std::optional<CharsetMap> charset;  // none: no translation
+  std::array<std::optional<CharsetMap>, 4> gCharsets{};
+  int gcharset = 0;
+  uint8_t gLevel = 0;
+
+  Attribute curAttr = defaultAttribute();
+
+  // Grapheme clusters that need more than one UTF-16 unit, by code from kFirstClusterCode.
+  std::unordered_map<std::u32string, int32_t> charToIndexMap;
+  std::unordered_map<int32_t, std::u32string> indexToCharMap;
+  int32_t lastCharIndex = kFirstClusterCode;
+
+  int refreshStart = std::numeric_limits<int>::max();
+  int refreshEnd = -1;
+  int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
+  int scrollInvariantRefreshEnd = -1;
+
+  std::vector<Color> installedColors;
+  std::vector<Color> defaultAnsiColors;
+  std::vector<Color> ansiColors;
+  Color foregroundColor = Color::defaultForeground;
+  Color backgroundColor = Color::defaultBackground;
+  std::optional<Color> cursorColor;
+  bool settingFgColor = false;
+  bool settingBgColor = false;
+  bool settingCursorColor = false;
+
+  CC cc;
+  std::optional<std::string> hostCurrentDirectory;
+  std::optional<std::string> hostCurrentDocument;
+  MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
+  TerminalConformance conformance = TerminalConformance::vt500;
+  ReadingBuffer readingBuffer;
+  int lastBufferCol = 0;
+  std::optional<HyperLink> hyperLinkTracking;
+  std::string terminalTitle;
+  std::string iconTitle;
+  std::vector<std::string> terminalTitleStack;
+  std::vector<std::string> terminalIconStack;
+
+  static Attribute defaultAttribute() {
+    return Attribute(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::none);
+  }
+  // Default foreground on the current background: what erasing and scrolling fill with.
+  Attribute eraseAttribute() const {
+    return Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none);
+  }
+
+ private:
+  // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp).
+  void print(std::span<const uint8_t> run) override { handlePrint(run); }
+  void printStateReset() override { readingBuffer.putbackCount = 0; }
+  void dispatchExecute(uint8_t code) override;
+  void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
+  void dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
+                   std::span<const uint8_t> parsTxt) override;
+  void dispatchOsc(int64_t code, std::span<const uint8_t> data) override;
+  void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
+  std::unique_ptr<DcsHandler> dispatchDcs(std::span<const uint8_t> collect, uint8_t code,
+                                          std::span<const int> pars) override;
+  ParsingState parseError(const ParsingState& state) override;
+  void dispatchEscWithIntermediate(uint8_t intermediate, uint8_t code);
+  void csiFallback(std::span<const int> pars, std::span<const uint8_t> collect, uint8_t code);
+  void escFallback(std::span<const uint8_t> collect, uint8_t code);
+
+  // Print path helpers (Terminal+Print.cpp).
+  // The cell printed last, as the join of a following combining character needs it: valid only
+  // while the same line object still holds what was written (its generation is unchanged).
+  struct LastPrinted {
+    const Buffer* buffer = nullptr;
+    const BufferLine* line = nullptr;
+    uint64_t generation = 0;
+    int col = 0;
+  };
+  void printSlow(std::span<const uint8_t> run);
+  size_t printAsciiRun(std::span<const uint8_t> run);
+  void printScalar(char32_t scalar);
+  void printByte(uint8_t byte);
+  void printNewCell(int32_t code, int width);
+  void rememberLastPrinted();
+  BufferLine* lastPrintedLine();
+  bool lastPrintedEndsWithJoiner();
+  bool tryJoin(char32_t scalar, int width);
+  bool joinRegionalIndicator(char32_t scalar, int width);
+  LastPrinted lastPrinted;
+
+  std::unique_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
+  BufferLine& prepareBlankLine(bool isWrapped);
+  void scrollFullWidth(int topRow, int bottomRow);
+  void scrollWithinMargins(int topRow, int bottomRow);
+
+  // The separator bytes of the CSI being dispatched, read by SGR for sub-parameters.
+  std::span<const uint8_t> currentParsTxt;
+  MouseMode mouseMode_ = MouseMode::off;
+  std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
+  std::unique_ptr<BufferLine> blankLine;
+};
+
+}  // namespace vantrelle

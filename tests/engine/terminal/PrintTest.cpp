@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+
+TEST(TerminalPrint, AsciiWrapsAtTheRightMarginWithAPendingColumn) {
+  TestHost host;
+  Terminal t(&host, sized(10, 3));
+  t.feed("0123456789");
+  EXPECT_EQ(cursor(t), std::make_pair(10, 0));  // wrap pending, not yet wrapped
+  EXPECT_FALSE(rowWrapped(t, 1));
+  t.feed("ab");
+  EXPECT_EQ(screenText(t), "0123456789\nab");
+  EXPECT_TRUE(rowWrapped(t, 1));
+  EXPECT_EQ(cursor(t), std::make_pair(2, 1));
+
+  // Without autowrap the last column is overwritten.
+  t.feed("\x1b[?7l\r\n0123456789XYZ");
+  EXPECT_EQ(rowText(t, 2), "012345678Z");
+}
+
+TEST(TerminalPrint, WideCharactersAtTheMarginWrapWhole) {
+  TestHost host;
+  Terminal t(&host, sized(5, 3));
+  t.feed("abcd\xe4\xb8\xad");  // U+4E2D, two columns, does not fit in the last column
+  EXPECT_EQ(screenText(t), "abcd\n\xe4\xb8\xad");
+  EXPECT_EQ(t.getCharData(0, 1)->width, 2);
+  EXPECT_EQ(t.getCharData(1, 1)->width, 0);
+  EXPECT_EQ(cursor(t), std::make_pair(2, 1));
+}
+
+TEST(TerminalPrint, Utf8SplitAcrossFeedsAndMalformedInput) {
+  TestHost host;
+  Terminal t(&host, sized(20, 4));
+  t.feed("\xc3");
+  EXPECT_EQ(t.readingBuffer.putbackCount, 1);
+  t.feed("\xa9x");
+  EXPECT_EQ(rowText(t, 0), "\xc3\xa9x");
+
+  // A stray lead byte shows as its Latin-1 character and never swallows what follows it.
+  t.feed("\r\n\xc3" "A\xe2\x82" "B");
+  EXPECT_EQ(rowText(t, 1), "\xc3\x83" "A\xc3\xa2" "B");
+  // A held byte is discarded when an escape sequence begins.
+  t.feed("\r\n\xe2");
+  t.feed("\x1b[1Cz");
+  EXPECT_EQ(rowText(t, 2), " z");
+  // Surrogates and overlong forms are not characters: each byte that cannot continue a
+  // sequence is read again on its own.
+  t.feed("\r\n\xed\xa0\x80q\xc0\xafr");
+  EXPECT_EQ(rowText(t, 3), "\xc3\xad\xc2\xa0q\xc3\x80\xc2\xafr");
+}
+
+TEST(TerminalPrint, CombiningMarksJoinThePreviousCell) {
+  TestHost host;
+  Terminal t(&host, sized(20, 3));
+  t.feed("e\xcc\x81" "e\xcc\x81");  // e + U+0301, twice
+  const CharData first = *t.getCharData(0, 0);
+  EXPECT_GE(first.code, Terminal::kFirstClusterCode);
+  EXPECT_EQ(first.width, 1);
+  EXPECT_EQ(t.getCharData(1, 0)->code, first.code);  // the same cluster reuses its code
+  EXPECT_EQ(t.character(first.code), "e\xcc\x81");
+  EXPECT_EQ(cursor(t), std::make_pair(2, 0));
+
+  // Split across feeds it joins all the same.
+  t.feed("\r\na");
+  t.feed("\xcc\x88");
+  EXPECT_EQ(rowText(t, 1), "a\xcc\x88");
+
+  // After a resize nothing is left to join: the mark vanishes.
+  t.resize(25, 3);
+  t.feed("\xcc\x81" "b");
+  EXPECT_EQ(rowText(t, 1), "a\xcc\x88" "b");
+}
+
+TEST(TerminalPrint, AnEndlessRunOfMarksIsCapped) {
+  TestHost host;
+  Terminal t(&host, sized(20, 3));
+  std::string marks = "x";
+  for (int i = 0; i < 5000; ++i) marks += "\xcc\x81";
+  t.feed(marks);
+  const CharData cell = *t.getCharData(0, 0);
+  EXPECT_LE(t.scalars(cell.code).size(), 32u);
+  EXPECT_EQ(cursor(t), std::make_pair(1, 0));
+}
+
+TEST(TerminalPrint, JoiningNeverReachesALineThatWasRecycled) {
+  TestHost host;
+  Terminal t(&host, sized(10, 2, 0));
+  t.feed("a\r\n");     // 'a' printed on row 0, cursor on row 1
+  t.feed("\n");        // the ring is full: row 0 is recycled to the bottom
+  t.feed("\xcc\x81");  // nothing left to join; the mark must not land on the recycled line
+  EXPECT_EQ(screenText(t), "");
+  t.feed("b\xcc\x81");
+  EXPECT_EQ(rowText(t, 1), "b\xcc\x81");
+}
+
+TEST(TerminalPrint, EmojiVariationSelectorsAndFlags) {
+  TestHost host;
+  Terminal t(&host, sized(20, 4));
+  t.feed("\xf0\x9f\x98\x80");  // U+1F600: a cluster code, two columns
+  EXPECT_GE(t.getCharData(0, 0)->code, Terminal::kFirstClusterCode);
+  EXPECT_EQ(t.getCharData(0, 0)->width, 2);
+
+  t.feed("\r\n\xe2\x9d\xa4\xef\xb8\x8f|");  // U+2764 U+FE0F: widened to two columns
+  EXPECT_EQ(t.getCharData(0, 1)->width, 2);
+  EXPECT_EQ(t.getCharData(1, 1)->width, 0);
+  EXPECT_EQ(rowText(t, 1), "\xe2\x9d\xa4\xef\xb8\x8f|");
+
+  t.feed("\r\n\xe2\x9d\xa4\xef\xb8\x8e|");  // U+FE0E keeps one column
+  EXPECT_EQ(t.getCharData(0, 2)->width, 1);
+  EXPECT_EQ(t.getCharData(1, 2)->code, '|');
+
+  t.feed("\r\n\xf0\x9f\x87\xba\xf0\x9f\x87\xb8|");  // a flag pair is one two-column cell
+  EXPECT_EQ(t.getCharData(0, 3)->width, 2);
+  EXPECT_EQ(t.getCharData(2, 3)->code, '|');
+
+  TerminalOptions narrow = sized(20, 2);
+  narrow.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+  Terminal n(&host, narrow);
+  n.feed("\xf0\x9f\x87\xba");
+  EXPECT_EQ(cursor(n), std::make_pair(1, 0));
+  n.feed("\xf0\x9f\x87\xb8|");
+  EXPECT_EQ(n.getCharData(0, 0)->width, 2);
+  EXPECT_EQ(n.getCharData(2, 0)->code, '|');
+}
+
+TEST(TerminalPrint, ZeroWidthJoinerSequencesStayOneCell) {
+  TestHost host;
+  Terminal t(&host, sized(20, 2));
+  // man, ZWJ, laptop
+  t.feed("\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x92\xbb|");
+  EXPECT_EQ(t.scalars(t.getCharData(0, 0)->code).size(), 3u);
+  EXPECT_EQ(t.getCharData(2, 0)->code, '|');
+}
+
+TEST(TerminalPrint, InsertModeShiftsTheRestOfTheLine) {
+  TestHost host;
+  Terminal t(&host, sized(10, 2));
+  t.feed("abcdef\r\x1b[4hXY\x1b[4l");
+  EXPECT_EQ(rowText(t, 0), "XYabcdef");
+}
+
+TEST(TerminalPrint, DirtyRangeAndReplies) {
+  TestHost host;
+  Terminal t(&host, sized(10, 5));
+  t.clearUpdateRange();
+  EXPECT_FALSE(t.getUpdateRange());
+  t.feed("\x1b[3;1Hx");
+  auto range = t.getUpdateRange();
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->endY, 2);
+  t.updateFullScreen();
+  EXPECT_EQ(t.getUpdateRange()->startY, 0);
+  EXPECT_EQ(t.getUpdateRange()->endY, 5);
+
+  t.sendResponse({});
+  EXPECT_EQ(host.sent, "");
+  t.sendResponse("ok");
+  EXPECT_EQ(host.sent, "ok");
+}
+
+}  // namespace
+}  // namespace vantrelle

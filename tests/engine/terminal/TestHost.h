@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle::testing {
+
+// A host that records what the terminal sends back and lets tests read the screen as text.
+class TestHost : public TerminalDelegate {
+ public:
+  std::string sent;
+  std::vector<std::string> titles;
+  int bells = 0;
+  int linefeeds = 0;
+
+  void send(Terminal&, std::span<const uint8_t> data) override { sent.append(data.begin(), data.end()); }
+  void setTerminalTitle(Terminal&, const std::string& title) override { titles.push_back(title); }
+  void bell(Terminal&) override { ++bells; }
+  void linefeed(Terminal&) override { ++linefeeds; }
+};
+
+inline TerminalOptions sized(int cols, int rows, int scrollback = 500) {
+  TerminalOptions options;
+  options.cols = cols;
+  options.rows = rows;
+  options.scrollback = scrollback;
+  return options;
+}
+
+// Screen row `row` as text, empty cells as spaces, continuation cells skipped, right-trimmed.
+inline std::string rowText(Terminal& t, int row) {
+  std::string text;
+  BufferLine* line = t.getLine(row);
+  if (!line) return text;
+  for (int c = 0; c < t.cols; ++c) {
+    const CharData& cell = (*line)[c];
+    if (cell.width == 0 && cell.code == 0) continue;
+    text += cell.code == 0 ? std::string(" ") : t.character(cell.code);
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+inline std::string screenText(Terminal& t) {
+  std::string text;
+  for (int r = 0; r < t.rows; ++r) {
+    if (r) text += '\n';
+    text += rowText(t, r);
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+inline bool rowWrapped(Terminal& t, int row) { return t.getLine(row)->isWrapped(); }
+
+inline std::pair<int, int> cursor(Terminal& t) { return t.getCursorLocation(); }
+
+}  // namespace vantrelle::testing
