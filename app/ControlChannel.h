@@ -1,0 +1,100 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include <nlohmann/json.hpp>
+
+namespace platform {
+class ChildProcess;
+}
+
+namespace zorvel {
+
+class DesktopRuntimeAuthority;
+
+// Splits the core's output into newline-delimited JSON objects. A line longer than the limit is
+// dropped up to its line feed rather than growing the buffer without bound.
+class ControlLineReader {
+ public:
+  static constexpr size_t defaultLineLimit = 4 << 20;
+  explicit ControlLineReader(size_t lineLimit = defaultLineLimit) : lineLimit(lineLimit) {}
+
+  void feed(std::string_view bytes, const std::function<void(nlohmann::json&&)>& onObject);
+
+ private:
+  void finishLine(const std::function<void(nlohmann::json&&)>& onObject);
+
+  size_t lineLimit;
+  std::string buffer;
+  bool discarding = false;
+};
+
+// The core's requests, decoded and validated; anything that does not fit is not represented.
+struct IssueRequest {
+  std::string requestID;
+  std::string projectID;
+  std::string access;
+  std::optional<std::string> taskID;
+  std::optional<std::string> sessionID;
+  std::optional<std::string> reportID;
+};
+struct RevokeRequest {
+  std::string tokenID;
+};
+struct BindRequest {
+  std::string requestID;
+  std::string tokenID;
+  pid_t pid = 0;
+};
+struct SyncedReply {
+  std::string requestID;
+};
+using ControlMessage = std::variant<IssueRequest, RevokeRequest, BindRequest, SyncedReply>;
+
+std::optional<ControlMessage> decodeControlMessage(const nlohmann::json& object);
+// One control line: compact JSON with "/" escaped, then a line feed.
+std::string encodeControlLine(const nlohmann::json& message);
+
+// The application's side of the control channel to the core: the serialised writer, one reader
+// per core, the sync handshake and the watchers of bound processes.
+class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
+ public:
+  using Handle = std::shared_ptr<platform::ChildProcess>;
+
+  explicit ControlChannel(DesktopRuntimeAuthority& authority);
+
+  void writeControl(const nlohmann::json& message, const Handle& handle);
+  // Reads the core's output until it closes; replies to this core go to its own input.
+  void startControlReader(Handle process);
+  void handleControlMessage(const ControlMessage& message, const Handle& process);
+  bool syncAuthorization(double timeout, const Handle& coreControlInput);
+  void monitorAuthorizedProcess(pid_t pid, const std::string& tokenID);
+
+  // Told, on the watcher's thread, that a bound process is gone; the owner revokes and syncs.
+  std::function<void(const std::string& tokenID)> onAuthorizedProcessExit;
+
+  // How many "synced" replies are held for waiters (only while someone waits for them).
+  size_t pendingSyncCount();
+
+ private:
+  void acceptSynced(const std::string& requestID);
+
+  DesktopRuntimeAuthority& runtimeAuthority;
+  std::mutex controlWriteLock;
+  std::mutex controlSyncLock;
+  std::condition_variable controlSyncCondition;
+  std::set<std::string> completedControlSyncs;
+  std::set<std::string> awaitedControlSyncs;
+};
+
+}  // namespace zorvel
