@@ -1,0 +1,39 @@
+#pragma once
+
+#include <gtkmm.h>
+
+namespace zorvel {
+
+// A view whose mouse reports to its program can be switched; terminal views are such views.
+class MouseReportingView {
+ public:
+  virtual ~MouseReportingView() = default;
+  virtual bool allowMouseReporting() const = 0;
+  virtual void setAllowMouseReporting(bool allow) = 0;
+};
+
+// The main window. The scroll wheel over a terminal view reaches the program in it when that
+// program asked for mouse reports, while other mouse events stay with the view.
+class ZorvelWindow : public Gtk::ApplicationWindow {
+ public:
+  ZorvelWindow();
+
+ private:
+  bool routeScroll(const Glib::RefPtr<const Gdk::Event>& event);
+};
+
+// The terminal area's leading edge, as a distance from the window's leading edge.
+class LeadingConstraint {
+ public:
+  explicit LeadingConstraint(Gtk::Widget& widget) : widget(&widget) {}
+  double constant() const { return widget->get_margin_start(); }
+  void setConstant(double value) { widget->set_margin_start(static_cast<int>(value)); }
+
+ private:
+  Gtk::Widget* widget;
+};
+
+// The sidebar width kept from an earlier run, clamped to its bounds; 360 when none is kept.
+double storedSidebarWidth(std::optional<double> stored);
+
+}  // namespace zorvel

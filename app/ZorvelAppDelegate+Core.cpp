@@ -1,0 +1,283 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <thread>
+
+#include <webkit/webkit.h>
+
+#include "app/ConnectionSettings.h"
+#include "app/CoreLaunch.h"
+#include "app/ZorvelAppDelegate.h"
+#include "platform/Bundle.h"
+#include "platform/ChildProcess.h"
+#include "platform/Dispatch.h"
+#include "platform/URLSession.h"
+
+extern char** environ;
+
+namespace zorvel {
+
+namespace {
+
+using platform::ChildProcess;
+using platform::DispatchQueue;
+
+// The core's standard error, drained for the core's whole life so a chatty core never blocks on
+// a full pipe; only its tail is kept for the failure text.
+struct ErrorDrain {
+  std::mutex mutex;
+  std::condition_variable finished;
+  BoundedTail tail;
+  bool done = false;
+
+  static std::shared_ptr<ErrorDrain> start(const std::shared_ptr<ChildProcess>& process) {
+    auto drain = std::make_shared<ErrorDrain>();
+    int fd = process->errorDescriptor();
+    std::thread([drain, process, fd] {
+      char chunk[8192];
+      while (fd >= 0) {
+        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        std::lock_guard guard(drain->mutex);
+        drain->tail.append(std::string_view(chunk, static_cast<size_t>(got)));
+      }
+      std::lock_guard guard(drain->mutex);
+      drain->done = true;
+      drain->finished.notify_all();
+    }).detach();
+    return drain;
+  }
+
+  // Waits a bounded time for the end of the output: a grandchild may hold the pipe open.
+  std::string text(std::chrono::milliseconds wait) {
+    std::unique_lock guard(mutex);
+    finished.wait_for(guard, wait, [&] { return done; });
+    return tail.text();
+  }
+};
+
+std::map<std::string, std::string> currentEnvironment() {
+  std::map<std::string, std::string> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string text(*entry);
+    size_t equals = text.find('=');
+    if (equals != std::string::npos) {
+      environment.emplace(text.substr(0, equals), text.substr(equals + 1));
+    }
+  }
+  return environment;
+}
+
+nlohmann::json bundleInfo() {
+  std::ifstream file(platform::Bundle::main().resourcePath() + "/Info.json");
+  auto info = nlohmann::json::parse(file, nullptr, false);
+  return info.is_object() ? info : nlohmann::json::object();
+}
+
+std::string validUTF8(const std::string& text) {
+  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
+}  // namespace
+
+// Every core this process started and has not yet seen exit, so quitting can end them all, also
+// one still starting up.
+struct LiveCores {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<ChildProcess>> processes;
+  bool closed = false;
+};
+
+static LiveCores& liveCores() {
+  static LiveCores* cores = new LiveCores();
+  return *cores;
+}
+
+void ZorvelAppDelegate::setErrorLabel(const std::string& text, const char* styleClass) {
+  webErrorLabel.remove_css_class("zorvel-secondary");
+  if (styleClass) webErrorLabel.add_css_class(styleClass);
+  webErrorLabel.set_text(validUTF8(text));
+  webErrorLabel.set_visible(true);
+}
+
+void ZorvelAppDelegate::ensureCoreAndLoadZorvel() {
+  setErrorLabel("Starting Zorvel core\u2026", "zorvel-secondary");
+  int port = CoreLaunch::portOf(baseURL);
+  pid_t ownPID = ::getpid();
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  DispatchQueue::global(platform::QoS::userInitiated).async([weak, port, ownPID] {
+    if (auto self = weak.lock()) self->runCoreLaunch(port, ownPID);
+  });
+}
+
+void ZorvelAppDelegate::runCoreLaunch(int port, pid_t ownPID) {
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  auto showFailure = [weak](std::string reason) {
+    DispatchQueue::main().async([weak, reason] {
+      if (auto self = weak.lock()) self->showCoreFailure(reason);
+    });
+  };
+
+  ChildProcess::Options options;
+  options.executable = cliPath;
+  options.arguments = CoreLaunch::arguments(desktopDataDirectory, port, ownPID);
+  options.environment.emplace();
+  for (const auto& [name, value] :
+       CoreLaunch::environment(currentEnvironment(), bundleInfo(), setupPreview,
+                               executableSearchPath)) {
+    options.environment->push_back(name + "=" + value);
+  }
+  options.input = options.output = options.error = ChildProcess::Stream::pipe;
+
+  std::shared_ptr<ChildProcess> process;
+  std::string failure;
+  {
+    auto& cores = liveCores();
+    std::lock_guard guard(cores.mutex);
+    if (cores.closed) return;
+    process = ChildProcess::launch(options, &failure);
+    std::erase_if(cores.processes, [](const auto& known) { return known.expired(); });
+    if (process) cores.processes.push_back(process);
+  }
+  if (!process) {
+    showFailure(failure);
+    return;
+  }
+  auto drain = ErrorDrain::start(process);
+  // The handler is dropped once it has run, so holding the process here makes no lasting cycle.
+  process->setTerminationHandler([weak, process] {
+    DispatchQueue::main().async([weak, process] {
+      if (auto self = weak.lock()) self->coreDidTerminate(process);
+    });
+  });
+  // The core reads its input at its own pace; our writes wait for it only a bounded time.
+  int input = process->inputDescriptor();
+  if (int flags = ::fcntl(input, F_GETFL); flags >= 0) ::fcntl(input, F_SETFL, flags | O_NONBLOCK);
+
+  bool installed = false;
+  DispatchQueue::main().sync([&] {
+    auto self = weak.lock();
+    // A core that already exited is not installed: its exit was handled before it got here.
+    if (!self || !process->isRunning() || self->terminationInProgress) return;
+    self->coreProcess = process;
+    self->coreControlInput = process;
+    installed = true;
+  });
+  if (installed) {
+    startControlReader(process);
+    writeControl(CoreLaunch::bootstrapMessage(runtimeAuthority), process);
+    if (waitForCore(process, port)) {
+      DispatchQueue::main().sync([&] {
+        if (auto self = weak.lock()) self->readyCorePIDs.insert(process->processIdentifier());
+      });
+      DispatchQueue::main().async([weak, process] {
+        if (auto self = weak.lock()) self->coreBecameReady(process);
+      });
+      return;
+    }
+  }
+  // Every wait here is bounded: ask the core to end, then kill it if it does not.
+  process->terminateAndReap(std::chrono::seconds(2));
+  if (weak.expired() || terminationInProgress) return;
+  showFailure(CoreLaunch::failureReason(drain->text(std::chrono::seconds(1))));
+}
+
+bool ZorvelAppDelegate::waitForCore(const std::shared_ptr<ChildProcess>& process, int port) {
+  std::string url = "http://127.0.0.1:" + std::to_string(port) + "/desktop-runtime";
+  std::optional<pid_t> corePID;
+  if (process) corePID = process->processIdentifier();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (process && !process->isRunning()) return false;
+    if (terminationInProgress) return false;
+    struct Slot {
+      std::mutex mutex;
+      std::condition_variable answered;
+      std::optional<std::string> body;
+      bool done = false;
+    };
+    auto slot = std::make_shared<Slot>();
+    platform::URLRequest request;
+    request.url = url;
+    request.headers = {{"Authorization", "Bearer " + runtimeAuthority.desktopToken()}};
+    request.timeout = std::chrono::seconds(60);
+    platform::URLSession::shared().dataTask(request, [slot](platform::URLResponse response) {
+      std::lock_guard guard(slot->mutex);
+      if (!response.error) slot->body = std::move(response.body);
+      slot->done = true;
+      slot->answered.notify_all();
+    });
+    std::optional<std::string> body;
+    {
+      std::unique_lock guard(slot->mutex);
+      slot->answered.wait_for(guard, std::chrono::milliseconds(500), [&] { return slot->done; });
+      body = slot->body;
+    }
+    if (body && CoreLaunch::isReadyAnswer(*body, corePID)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(125));
+  }
+  return false;
+}
+
+void ZorvelAppDelegate::coreBecameReady(const std::shared_ptr<ChildProcess>& process) {
+  if (coreProcess != process || !process->isRunning()) return;
+  if (uiLoaded) {
+    ++webErrorGeneration;
+    webErrorLabel.set_visible(false);
+    evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:core-restarted'));");
+  } else {
+    loadZorvel();
+  }
+}
+
+void ZorvelAppDelegate::loadZorvel() {
+  if (!webView) return;
+  webkit_web_view_load_uri(webView, "zorvel-ui://app/index.html");
+}
+
+void ZorvelAppDelegate::coreDidTerminate(const std::shared_ptr<ChildProcess>& process) {
+  pid_t pid = process->processIdentifier();
+  bool wasReady = readyCorePIDs.erase(pid) > 0;
+  runtimeAuthority.revoke("core:" + std::to_string(pid));
+  if (coreProcess != process) return;
+  coreProcess.reset();
+  coreControlInput.reset();
+  if (!wasReady || terminationInProgress) return;
+  setErrorLabel("Restarting Zorvel core\u2026", nullptr);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  DispatchQueue::main().asyncAfter(std::chrono::milliseconds(250), [weak] {
+    auto self = weak.lock();
+    if (!self || self->terminationInProgress || self->coreProcess) return;
+    self->ensureCoreAndLoadZorvel();
+  });
+}
+
+void ZorvelAppDelegate::showCoreFailure(const std::string& reason) {
+  ++webErrorGeneration;
+  setErrorLabel("Zorvel could not start a compatible core.\n" + reason +
+                    "\n\nQuit and reopen the app to retry.",
+                nullptr);
+}
+
+void ZorvelAppDelegate::terminateLiveCores() {
+  std::vector<std::shared_ptr<ChildProcess>> running;
+  {
+    auto& cores = liveCores();
+    std::lock_guard guard(cores.mutex);
+    cores.closed = true;
+    for (auto& weak : cores.processes) {
+      if (auto process = weak.lock()) running.push_back(process);
+    }
+    cores.processes.clear();
+  }
+  for (auto& process : running) process->terminate();
+  for (auto& process : running) process->terminateAndReap(std::chrono::seconds(2));
+}
+
+}  // namespace zorvel

@@ -1,0 +1,167 @@
+#include <webkit/webkit.h>
+
+#include "app/ZorvelAppDelegate.h"
+#include "platform/UserDefaults.h"
+
+namespace zorvel {
+
+namespace {
+
+constexpr const char* windowStyle = R"css(
+window.zorvel-main, .zorvel-surface { background-color: rgb(19, 19, 19); }
+window.zorvel-main.zorvel-light, window.zorvel-light .zorvel-surface {
+  background-color: rgb(238, 241, 245);
+}
+.zorvel-terminal-container { background-color: @theme_base_color; }
+label.zorvel-error-label {
+  background-color: @theme_bg_color;
+  color: @error_color;
+  padding: 8px;
+}
+label.zorvel-error-label.zorvel-secondary { color: alpha(@theme_fg_color, 0.6); }
+.zorvel-status-dot { background-color: #8e8e93; border-radius: 4px; }
+)css";
+
+void installStyle() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  auto provider = Gtk::CssProvider::create();
+  provider->load_from_data(windowStyle);
+  Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), provider,
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+}  // namespace
+
+void ZorvelAppDelegate::makeMainWebView() {
+  webView = WEBKIT_WEB_VIEW(webkit_web_view_new());
+}
+
+void ZorvelAppDelegate::configureWindow() {
+  installStyle();
+  makeMainWebView();
+  if (webView) {
+    GtkWidget* view = GTK_WIDGET(webView);
+    gtk_widget_set_hexpand(view, TRUE);
+    gtk_widget_set_vexpand(view, TRUE);
+    GdkRGBA surface{0.075f, 0.075f, 0.075f, 1.0f};
+    webkit_web_view_set_background_color(webView, &surface);
+    webViewHost.set_child(*Glib::wrap(view));
+  }
+  webViewHost.add_css_class("zorvel-surface");
+  rootContainer.add_css_class("zorvel-surface");
+
+  webErrorLabel.set_visible(false);
+  webErrorLabel.set_justify(Gtk::Justification::CENTER);
+  webErrorLabel.set_wrap(true);
+  webErrorLabel.add_css_class("zorvel-error-label");
+  webErrorLabel.set_valign(Gtk::Align::CENTER);
+  webErrorLabel.set_halign(Gtk::Align::FILL);
+  webErrorLabel.set_margin_start(32);
+  webErrorLabel.set_margin_end(32);
+  webViewHost.add_overlay(webErrorLabel);
+
+  auto width = storedSidebarWidth(
+      platform::UserDefaults::standard().doubleForKey("zorvel.sidebarWidth"));
+  terminalLeadingConstraint.emplace(terminalContainer);
+
+  terminalContainer.add_css_class("zorvel-terminal-container");
+  terminalContainer.set_visible(false);
+
+  placeholder.taskTitle.set_text("No active terminal");
+  placeholder.status.set_text("Terminal stopped");
+  placeholder.detail.set_text("Select a task to inspect its work or start a terminal.");
+  placeholder.startButton.set_label("START");
+  placeholder.startButton.set_visible(false);
+  placeholder.startButton.set_sensitive(false);
+  placeholder.secondaryButton.set_label("");
+  placeholder.secondaryButton.set_visible(false);
+  placeholder.secondaryButton.set_sensitive(false);
+  placeholder.preferredHeight = 224;
+  if (placeholder.statisticsStack) placeholder.statisticsStack->set_visible(false);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  placeholder.onStart = [weak] {
+    if (auto self = weak.lock()) self->startTaskFromPlaceholder();
+  };
+  placeholder.set_vexpand(true);
+  terminalContainer.append(placeholder);
+  triageProgress.set_visible(false);
+  terminalContainer.append(triageProgress);
+
+  webViewHost.set_hexpand(true);
+  webViewHost.set_vexpand(true);
+  rootContainer.set_child(webViewHost);
+  terminalContainer.set_halign(Gtk::Align::FILL);
+  terminalContainer.set_valign(Gtk::Align::FILL);
+  rootContainer.add_overlay(terminalContainer);
+  terminalLeadingConstraint->setConstant(width);
+
+  window = new ZorvelWindow();
+  window->set_title("Zorvel");
+  window->set_default_size(1400, 820);
+  // GTK windows have no minimum size of their own; the content's request stands in for it.
+  rootContainer.set_size_request(900, 560);
+  window->add_css_class("zorvel-main");
+  window->set_child(rootContainer);
+  window->signal_close_request().connect(
+      [weak] {
+        auto self = weak.lock();
+        if (self && self->applicationShouldTerminateAfterLastWindowClosed() &&
+            self->terminateApplication) {
+          self->terminateApplication();
+        }
+        return true;
+      },
+      false);
+  if (application) application->add_window(*window);
+  applyTheme(true);
+  if (activatesOnLaunch()) {
+    window->present();
+  } else {
+    window->set_focus_on_click(false);
+    window->set_visible(true);
+  }
+  installTerminalPointerMonitor();
+}
+
+void ZorvelAppDelegate::applyTheme(bool dark) {
+  darkTheme = dark;
+  if (auto settings = Gtk::Settings::get_default()) {
+    settings->property_gtk_application_prefer_dark_theme() = dark;
+  }
+  if (!window) return;
+  if (dark) {
+    window->remove_css_class("zorvel-light");
+  } else {
+    window->add_css_class("zorvel-light");
+  }
+  if (webView) {
+    GdkRGBA surface = dark ? GdkRGBA{0.075f, 0.075f, 0.075f, 1.0f}
+                           : GdkRGBA{0.933f, 0.945f, 0.961f, 1.0f};
+    webkit_web_view_set_background_color(webView, &surface);
+  }
+}
+
+void ZorvelAppDelegate::installTerminalPointerMonitor() {
+  if (terminalPointerMonitor) return;
+  terminalPointerMonitor = Gtk::GestureClick::create();
+  terminalPointerMonitor->set_button(0);
+  terminalPointerMonitor->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  terminalPointerMonitor->signal_pressed().connect([weak](int, double x, double y) {
+    auto self = weak.lock();
+    if (!self || !self->terminalContainer.get_visible() || !self->terminalPointerMonitor) return;
+    unsigned button = self->terminalPointerMonitor->get_current_button();
+    // The page counts from its own top-left corner, which is the web view's.
+    double pageX = x, pageY = y;
+    if (self->webView) {
+      self->terminalContainer.translate_coordinates(*Glib::wrap(GTK_WIDGET(self->webView)), x, y,
+                                                    pageX, pageY);
+    }
+    self->dispatchTerminalPointerDown(pageX, pageY, button);
+  });
+  terminalContainer.add_controller(terminalPointerMonitor);
+}
+
+}  // namespace zorvel

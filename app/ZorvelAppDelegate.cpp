@@ -1,0 +1,197 @@
+#include "app/ZorvelAppDelegate.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include <webkit/webkit.h>
+
+#include "app/ConnectionSettings.h"
+#include "platform/Bundle.h"
+#include "platform/ChildProcess.h"
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/RunningApplications.h"
+
+namespace zorvel {
+
+namespace {
+
+nlohmann::json bundleInfo(const std::string& resourcePath) {
+  std::ifstream file(resourcePath + "/Info.json");
+  if (!file) return nlohmann::json::object();
+  auto info = nlohmann::json::parse(file, nullptr, false);
+  return info.is_object() ? info : nlohmann::json::object();
+}
+
+SettingsSources bundleSettingsSources() {
+  auto sources = SettingsSources::current();
+  auto& bundle = platform::Bundle::main();
+  sources.bundleIdentifier = bundle.bundleIdentifier();
+  if (!bundle.resourcePath().empty()) sources.resourcePath = bundle.resourcePath();
+  sources.info = bundleInfo(bundle.resourcePath());
+  return sources;
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = ::getenv(name);
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+}  // namespace
+
+ZorvelAppDelegate::ZorvelAppDelegate()
+    : controlChannel(std::make_shared<ControlChannel>(runtimeAuthority)) {
+  webErrorLabel.set_wrap(true);
+  auto sources = bundleSettingsSources();
+  setupPreview = ConnectionSettings::isSetupPreview(sources);
+  desktopDataDirectory = ConnectionSettings::desktopDataDirectoryPath(sources);
+  auto connection = ConnectionSettings::zorvelConnection(sources, desktopDataDirectory);
+  baseURL = connection.url;
+  configPath = connection.configPath;
+  cliPath = ConnectionSettings::zorvelCLIPath(sources);
+  executableSearchPath = ConnectionSettings::resolveExecutableSearchPath(sources);
+}
+
+ZorvelAppDelegate::~ZorvelAppDelegate() = default;
+
+const platform::Logger& ZorvelAppDelegate::notificationLog() {
+  static const platform::Logger log(
+      platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
+      "notifications");
+  return log;
+}
+
+bool ZorvelAppDelegate::activatesOnLaunch() {
+  return environmentValue("ZORVEL_DESKTOP_ACTIVATE_ON_LAUNCH") != "0";
+}
+
+bool ZorvelAppDelegate::releaseDebugLoggingEnabled() {
+  return platform::Bundle::main().infoString("ZorvelDistributionChannel") == "development";
+}
+
+double ZorvelAppDelegate::inactiveTerminalTimeout() const {
+  return ConnectionSettings::inactiveTerminalTimeout(configPath);
+}
+
+void ZorvelAppDelegate::applicationWillFinishLaunching() {
+  // Links handed over by a second process arrive with the web bridge; nothing else runs yet.
+}
+
+void ZorvelAppDelegate::applicationDidFinishLaunching() {
+  if (launched) return;
+  launched = true;
+  notificationCenter = std::make_unique<platform::DistributedNotificationCenter>();
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  notificationCenter->addObserver(activateExistingDesktopNotification, [weak] {
+    if (auto self = weak.lock()) self->activateExistingDesktop();
+  });
+
+  if (anotherDesktopInstanceIsRunning()) {
+    notificationCenter->post(activateExistingDesktopNotification);
+    if (terminateApplication) terminateApplication();
+    return;
+  }
+  // Native notifications come with their own subsystem; until then there is nothing to ask for.
+  configureMenu();
+  configureWindow();
+  ensureCoreAndLoadZorvel();
+  cleanupTimer = Glib::signal_timeout().connect_seconds(
+      [weak] {
+        // Idle task terminals are reaped here once task terminals exist.
+        return !weak.expired();
+      },
+      60);
+  if (activatesOnLaunch() && window) window->present();
+}
+
+bool ZorvelAppDelegate::anotherDesktopInstanceIsRunning() const {
+  if (!platform::Bundle::main().bundleIdentifier()) return false;
+  std::string own = platform::ownExecutablePath();
+  if (own.empty()) return false;
+  pid_t ownPID = ::getpid();
+  for (const auto& running : platform::runningApplications()) {
+    if (running.executablePath == own && !running.isTerminated &&
+        running.processIdentifier < ownPID) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void ZorvelAppDelegate::activateExistingDesktop() {
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  platform::DispatchQueue::main().async([weak] {
+    auto self = weak.lock();
+    if (self && self->window) self->window->present();
+  });
+}
+
+void ZorvelAppDelegate::evaluatePageScript(const std::string& script) {
+  if (!webView) return;
+  webkit_web_view_evaluate_javascript(webView, script.c_str(), static_cast<gssize>(script.size()),
+                                      nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void ZorvelAppDelegate::dispatchPageEvent(const std::string& name,
+                                          const std::optional<nlohmann::json>& detail) {
+  if (!detail) {
+    evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:" + name + "'));");
+    return;
+  }
+  std::string json;
+  try {
+    json = detail->dump();
+  } catch (const nlohmann::json::exception&) {
+    return;  // text that is not UTF-8 cannot be sent
+  }
+  evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:" + name +
+                     "', { detail: " + json + " }));");
+}
+
+std::map<std::string, Gtk::Widget*> ZorvelAppDelegate::terminals() const {
+  std::map<std::string, Gtk::Widget*> views;
+  for (const auto& [taskID, session] : terminalSessions.records) views[taskID] = session.view;
+  return views;
+}
+
+void ZorvelAppDelegate::startTaskFromPlaceholder() {
+  if (!placeholderTaskID) return;
+  dispatchPageEvent("start-task", nlohmann::json{{"task_id", *placeholderTaskID}});
+}
+
+void ZorvelAppDelegate::enterTerminalLayout() {
+  if (terminalLayoutActive) return;
+  terminalLayoutActive = true;
+  terminalContainer.set_visible(true);
+}
+
+void ZorvelAppDelegate::dispatchTerminalPointerDown(double x, double y, unsigned button) {
+  int pageButton = button == GDK_BUTTON_SECONDARY ? 2 : button == GDK_BUTTON_MIDDLE ? 1 : 0;
+  nlohmann::json detail = {{"clientX", x}, {"clientY", y}, {"button", pageButton}};
+  evaluatePageScript(
+      "window.dispatchEvent(new CustomEvent(\"zorvel:external-pointerdown\", { detail: " +
+      detail.dump() + " }));");
+}
+
+ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate() {
+  if (terminationInProgress) return TerminateReply::terminateNow;
+  terminationInProgress = true;
+  cleanupTimer.disconnect();
+  if (terminalPointerMonitor) {
+    terminalContainer.remove_controller(terminalPointerMonitor);
+    terminalPointerMonitor.reset();
+  }
+  if (coreProcess) coreProcess->terminate();
+  return TerminateReply::terminateNow;
+}
+
+void ZorvelAppDelegate::applicationWillTerminate() {
+  cleanupTimer.disconnect();
+  // The core was asked to end; make sure it has, and that no core still starting up is left
+  // behind, so no core outlives the application.
+  terminateLiveCores();
+}
+
+}  // namespace zorvel

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <gtkmm.h>
+#include <nlohmann/json.hpp>
+
+#include "app/ControlChannel.h"
+#include "app/MainWindow.h"
+#include "app/RuntimeAuthority.h"
+#include "app/TerminalPlaceholderView.h"
+#include "app/TerminalSessions.h"
+
+typedef struct _WebKitWebView WebKitWebView;
+
+namespace platform {
+class ChildProcess;
+class DistributedNotificationCenter;
+class DispatchWorkItem;
+class Logger;
+}  // namespace platform
+
+namespace zorvel {
+
+class ZorvelApplication;
+
+// The one application object: it holds the desktop state (window, page, terminal area, settings,
+// token authority, core process) and runs the launch, supervision and termination sequences.
+// Operations are spread over files by concern; everything but the named background work runs on
+// the main thread.
+class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate> {
+ public:
+  ZorvelAppDelegate();
+  ~ZorvelAppDelegate();
+  ZorvelAppDelegate(const ZorvelAppDelegate&) = delete;
+  ZorvelAppDelegate& operator=(const ZorvelAppDelegate&) = delete;
+
+  // Application callbacks, called by ZorvelApplication on the main thread.
+  void applicationWillFinishLaunching();
+  void applicationDidFinishLaunching();
+  enum class TerminateReply { terminateNow, terminateCancel, terminateLater };
+  TerminateReply applicationShouldTerminate();
+  void applicationWillTerminate();
+  bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+  void activateExistingDesktop();
+  void openAbout();
+  void openSettings();
+  void applyTheme(bool dark);
+  std::map<std::string, Gtk::Widget*> terminals() const;
+  void startTaskFromPlaceholder();
+  void enterTerminalLayout();
+  void dispatchTerminalPointerDown(double x, double y, unsigned button);
+
+  // Window (MainWindow / ZorvelAppDelegate+Window.cpp).
+  void configureWindow();
+  void configureMenu();
+
+  // Core supervision (ZorvelAppDelegate+Core.cpp).
+  void ensureCoreAndLoadZorvel();
+  void loadZorvel();
+  bool waitForCore(const std::shared_ptr<platform::ChildProcess>& process, int port);
+  void coreDidTerminate(const std::shared_ptr<platform::ChildProcess>& process);
+  void showCoreFailure(const std::string& reason);
+
+  // Control channel (ZorvelAppDelegate+Control.cpp).
+  void writeControl(const nlohmann::json& message, const ControlChannel::Handle& handle);
+  void startControlReader(const std::shared_ptr<platform::ChildProcess>& process);
+  bool syncAuthorization(double timeout);
+  void monitorAuthorizedProcess(pid_t pid, const std::string& tokenID);
+
+  // Runs a script in the main web view without waiting for its result.
+  void evaluatePageScript(const std::string& script);
+  // Dispatches "zorvel:<name>" on the page's window, with a JSON detail when given.
+  void dispatchPageEvent(const std::string& name, const std::optional<nlohmann::json>& detail);
+
+  static bool activatesOnLaunch();
+  static bool releaseDebugLoggingEnabled();
+  static const platform::Logger& notificationLog();
+  static constexpr const char* activateExistingDesktopNotification =
+      "local.zorvel.desktop.activate-existing";
+  double inactiveTerminalTimeout() const;
+  bool anotherDesktopInstanceIsRunning() const;
+
+  // Set by ZorvelApplication: asks the application to quit through the termination request.
+  std::function<void()> terminateApplication;
+  Gtk::Application* application = nullptr;
+
+  // Window and page.
+  ZorvelWindow* window = nullptr;
+  WebKitWebView* webView = nullptr;
+  Gtk::Overlay rootContainer;
+  // Where the main web view goes; the error label lies over it.
+  Gtk::Overlay webViewHost;
+  Gtk::Box terminalContainer{Gtk::Orientation::VERTICAL};
+  std::optional<LeadingConstraint> terminalLeadingConstraint;
+  TerminalPlaceholderView placeholder;
+  TriageProgressView triageProgress;
+  Gtk::Label webErrorLabel;
+  TerminalSessions terminalSessions;
+  std::map<std::string, std::string> taskTitles;
+  std::optional<std::string> placeholderTaskID;
+  std::set<std::string> pendingTerminalCleanupChecks;
+  std::optional<std::string> activeTaskID;
+  std::optional<std::string> terminalFocusBeforeSidebarRefreshTaskID;
+  bool terminalLayoutActive = false;
+  bool sidebarResizeInProgress = false;
+  bool windowResizeInProgress = false;
+  int64_t terminalResizeGeneration = 0;
+  Glib::RefPtr<Gtk::GestureClick> terminalPointerMonitor;
+  sigc::connection cleanupTimer;
+  int64_t webErrorGeneration = 0;
+
+  // Connection settings, resolved once.
+  std::string baseURL;
+  std::optional<std::string> configPath;
+  std::string cliPath;
+  std::string executableSearchPath;
+  std::string desktopDataDirectory;
+  bool setupPreview = false;
+
+  // Core supervision and tokens.
+  DesktopRuntimeAuthority runtimeAuthority;
+  std::shared_ptr<ControlChannel> controlChannel;
+  std::shared_ptr<platform::ChildProcess> coreProcess;
+  // The application's end of the current core's input; the process object owns the descriptor.
+  std::shared_ptr<platform::ChildProcess> coreControlInput;
+  std::set<pid_t> readyCorePIDs;
+  std::atomic<bool> terminationInProgress = false;
+  bool darkTheme = true;
+  bool uiLoaded = false;
+
+ private:
+  void runCoreLaunch(int port, pid_t ownPID);
+  void terminateLiveCores();
+  void coreBecameReady(const std::shared_ptr<platform::ChildProcess>& process);
+  void setErrorLabel(const std::string& text, const char* styleClass);
+  void installTerminalPointerMonitor();
+  void installAboutAndSettingsActions();
+  void makeMainWebView();
+
+  std::unique_ptr<platform::DistributedNotificationCenter> notificationCenter;
+  bool launched = false;
+};
+
+}  // namespace zorvel
