@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/RuntimeAuthority.h"
+#include "app/URL.h"
 #include "platform/ChildProcess.h"
 
 namespace zorvel {

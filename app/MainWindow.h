@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtkmm.h>
+#include <gtkmm/eventcontrollerlegacy.h>
 
 namespace zorvel {
 

@@ -45,16 +45,6 @@ std::string makeUUID() {
   return text;
 }
 
-bool isUUID(std::string_view text) {
-  if (text.size() != 36) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    char c = text[i];
-    if (dash ? c != '-' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
 std::string base64Encode(std::string_view bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),

@@ -61,8 +61,6 @@ class DesktopRuntimeAuthority {
 
 // Fresh random version-4 UUID in lower case, 36 characters.
 std::string makeUUID();
-// Whether text is a UUID in 8-4-4-4-12 hexadecimal form, either case.
-bool isUUID(std::string_view text);
 
 std::string base64Encode(std::string_view bytes);
 std::string base64URLEncode(std::string_view bytes);

@@ -115,6 +115,7 @@ void ZorvelAppDelegate::configureWindow() {
       },
       false);
   if (application) application->add_window(*window);
+  window->set_show_menubar(true);
   applyTheme(true);
   if (activatesOnLaunch()) {
     window->present();

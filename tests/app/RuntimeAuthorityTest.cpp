@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/RuntimeAuthority.h"
+#include "app/URL.h"
 
 using zorvel::DesktopRuntimeAuthority;
 
