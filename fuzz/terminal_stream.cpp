@@ -1,12 +1,59 @@
-// Feeds arbitrary bytes to the engine.
+// Feeds arbitrary bytes to a terminal in chunks, with occasional resizes, and checks that the
+// cursor and the line ring stay consistent after every step.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <span>
 
-#include "Vantrelle/Engine.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace {
+
+class NullHost : public vantrelle::TerminalDelegate {
+ public:
+  void send(vantrelle::Terminal&, std::span<const uint8_t>) override {}
+};
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void checkInvariants(vantrelle::Terminal& t) {
+  for (vantrelle::Buffer* b : {t.normalBuffer.get(), t.altBuffer.get()}) {
+    check(b->cols() == t.cols && b->rows() == t.rows);
+    check(b->x >= 0 && b->x <= t.cols);
+    check(b->y >= 0 && b->y < t.rows);
+    check(b->scrollTop <= b->scrollBottom && b->scrollBottom < t.rows);
+    auto& lines = b->lines();
+    check(lines.count() <= lines.maxLength());
+    check(b->yDisp >= 0 && b->yDisp <= b->yBase);
+    if (lines.count() > 0) check(b->yBase + t.rows <= lines.count());
+  }
+  check(t.buffer == t.normalBuffer.get() || t.buffer == t.altBuffer.get());
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  (void)data;
-  (void)size;
-  (void)vantrelle::engineVersion();
+  NullHost host;
+  vantrelle::TerminalOptions options;
+  options.cols = 40;
+  options.rows = 12;
+  options.scrollback = 50;
+  vantrelle::Terminal terminal(&host, options);
+  size_t i = 0;
+  while (i < size) {
+    const uint8_t header = data[i++];
+    // One header in sixteen resizes; the others give the length of the next chunk.
+    if ((header & 0x0F) == 0x0F && i + 2 <= size) {
+      terminal.resize(data[i] % 120, data[i + 1] % 50);
+      i += 2;
+    } else {
+      const size_t length = std::min<size_t>(size - i, (header >> 2) + 1);
+      terminal.feed(std::span<const uint8_t>(data + i, length));
+      i += length;
+    }
+    checkInvariants(terminal);
+  }
   return 0;
 }

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+using C = Attribute::Color;
+
+Attribute after(const std::string& sequence) {
+  TestHost host;
+  Terminal t(&host, sized(10, 2));
+  t.feed(sequence);
+  return t.curAttr;
+}
+
+TEST(TerminalSgr, StylesAndResets) {
+  EXPECT_EQ(after("\x1b[1;3m\x1b[m"), Terminal::defaultAttribute());
+  const Attribute bold = after("\x1b[0;1m");
+  EXPECT_EQ(bold.style, CharacterStyle::bold);
+  EXPECT_EQ(bold.fg, C::defaultColor);
+  EXPECT_TRUE(after("\x1b[1;2;22m").style.isEmpty());
+  EXPECT_EQ(after("\x1b[7;8;9;5m").style,
+            (CharacterStyle{CharacterStyle::inverse, CharacterStyle::invisible, CharacterStyle::crossedOut,
+                            CharacterStyle::blink}));
+  EXPECT_TRUE(after("\x1b[7;8;9;5;27;28;29;25m").style.isEmpty());
+  EXPECT_EQ(after("\x1b[>4;1m"), Terminal::defaultAttribute());
+}
+
+TEST(TerminalSgr, UnderlineStylesWithColonSubParameters) {
+  EXPECT_EQ(after("\x1b[4:3m").underlineStyle, UnderlineStyle::curly);
+  EXPECT_EQ(after("\x1b[4:3m\x1b[4:0m").underlineStyle, UnderlineStyle::none);
+  EXPECT_FALSE(after("\x1b[4m\x1b[4:0m").style.contains(CharacterStyle::underline));
+  EXPECT_EQ(after("\x1b[4:9m").underlineStyle, UnderlineStyle::single);
+  const Attribute semicolon = after("\x1b[4;3m");
+  EXPECT_EQ(semicolon.underlineStyle, UnderlineStyle::single);
+  EXPECT_TRUE(semicolon.style.contains(CharacterStyle::italic));
+  EXPECT_EQ(after("\x1b[21m").underlineStyle, UnderlineStyle::double_);
+  EXPECT_EQ(after("\x1b[4m\x1b[24m").underlineStyle, UnderlineStyle::none);
+}
+
+TEST(TerminalSgr, PaletteAndTrueColours) {
+  EXPECT_EQ(after("\x1b[31;42m").fg, C::ansi256(1));
+  EXPECT_EQ(after("\x1b[31;42m").bg, C::ansi256(2));
+  EXPECT_EQ(after("\x1b[97m").fg, C::ansi256(15));
+  EXPECT_EQ(after("\x1b[100m").bg, C::ansi256(8));
+  EXPECT_EQ(after("\x1b[31;39m").fg, C::defaultColor);
+  EXPECT_EQ(after("\x1b[38;5;300m").fg, C::ansi256(255));
+  EXPECT_EQ(after("\x1b[38;2;1;2;3m").fg, C::trueColor(1, 2, 3));
+  EXPECT_EQ(after("\x1b[48;2;999;2;3m").bg, C::trueColor(255, 2, 3));
+  EXPECT_EQ(after("\x1b[38:2:1:10:20:30m").fg, C::trueColor(10, 20, 30));
+  EXPECT_EQ(after("\x1b[38:2:10:20:30m").fg, C::trueColor(10, 20, 30));
+  EXPECT_EQ(after("\x1b[38:2::10:20:30m").fg, C::trueColor(10, 20, 30));
+  EXPECT_EQ(after("\x1b[38:5:9;1m").fg, C::ansi256(9));
+  EXPECT_TRUE(after("\x1b[38:5:9;1m").style.contains(CharacterStyle::bold));
+  EXPECT_EQ(after("\x1b[58:5:196m").underlineColor, C::ansi256(196));
+  EXPECT_FALSE(after("\x1b[58:5:196m\x1b[59m").underlineColor);
+
+  // Too few components: the colour is unchanged and the rest read as parameters of their own.
+  const Attribute shortColour = after("\x1b[31m\x1b[38;2;10;3m");
+  EXPECT_EQ(shortColour.fg, C::ansi256(1));
+  EXPECT_TRUE(shortColour.style.contains(CharacterStyle::italic));
+}
+
+TEST(TerminalSgr, PrintedCellsCarryTheRendition) {
+  TestHost host;
+  Terminal t(&host, sized(10, 2));
+  t.feed("\x1b[1;38;5;100mA\x1b[mB");
+  EXPECT_EQ(t.getCharData(0, 0)->attribute().fg, C::ansi256(100));
+  EXPECT_EQ(t.getCharData(1, 0)->attribute(), Terminal::defaultAttribute());
+}
+
+}  // namespace
+}  // namespace vantrelle

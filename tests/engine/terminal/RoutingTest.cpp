@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "Vantrelle/Keyboard/EscapeSequences.h"
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+
+// Feeds `stream` split at `at`, returning the titles the host saw.
+std::vector<std::string> titlesSplitAt(const std::string& stream, size_t at) {
+  TestHost host;
+  Terminal t(&host, sized(10, 2));
+  t.feed(stream.substr(0, at));
+  t.feed(stream.substr(at));
+  return host.titles;
+}
+
+TEST(TerminalRouting, StringDataIsTheSameWhereverAChunkEnds) {
+  // A title whose UTF-8 continuation bytes fall in the C1 range: E2 80 9C and E2 80 9D.
+  const std::string stream = "\x1b]0;\xe2\x80\x9cq\xe2\x80\x9d\x07";
+  for (size_t at = 0; at <= stream.size(); ++at) {
+    EXPECT_EQ(titlesSplitAt(stream, at), std::vector<std::string>({"\xe2\x80\x9cq\xe2\x80\x9d"})) << at;
+  }
+  // A malformed title is dropped as empty, never half-decoded.
+  EXPECT_EQ(titlesSplitAt("\x1b]2;\xff\x07", 0), std::vector<std::string>({""}));
+}
+
+TEST(TerminalRouting, RegisteredOscHandlersTakePrecedence) {
+  TestHost host;
+  Terminal t(&host, sized(10, 2));
+  std::string seen;
+  t.registerOscHandler(0, [&](std::span<const uint8_t> data) { seen.assign(data.begin(), data.end()); });
+  t.feed("\x1b]0;mine\x07");
+  EXPECT_EQ(seen, "mine");
+  EXPECT_TRUE(host.titles.empty());
+}
+
+TEST(TerminalRouting, EscAndCsiIntermediatesSelectTheirHandlers) {
+  TestHost host;
+  Terminal t(&host, sized(80, 3));
+  t.feed("\x1b[>1s");
+  EXPECT_TRUE(t.mouseShiftCapture);
+  t.feed("\x1b[>s");
+  EXPECT_FALSE(t.mouseShiftCapture);
+  t.feed("\x1b[>0;2t");
+  EXPECT_TRUE(t.xtermTitleSetHex);
+  EXPECT_TRUE(t.xtermTitleSetUtf);
+  t.feed("\x1b[>2T");
+  EXPECT_FALSE(t.xtermTitleSetUtf);
+  EXPECT_TRUE(t.xtermTitleSetHex);
+  t.feed("\x1b=");
+  EXPECT_TRUE(t.applicationKeypad);
+  t.feed("\x1b>");
+  EXPECT_FALSE(t.applicationKeypad);
+  // Single shifts are not acted on; the text after them prints normally.
+  t.feed("\x1bNa\x1bOb");
+  EXPECT_EQ(rowText(t, 0), "ab");
+  // A C1 control inside a CSI abandons it and acts.
+  t.feed("\x1b[1\x85");
+  EXPECT_EQ(cursor(t), std::make_pair(0, 1));
+  // CSI ? u never restores the cursor; CSI u does.
+  t.feed("\x1b[2;3H\x1b" "7\x1b[H\x1b[?u");
+  EXPECT_EQ(cursor(t), std::make_pair(0, 0));
+  t.feed("\x1b[u");
+  EXPECT_EQ(cursor(t), std::make_pair(2, 1));
+}
+
+// The bytes a terminal writes to standard output while it is fed `stream`.
+off_t loggedBytes(bool silent, const std::string& stream) {
+  fflush(stdout);
+  char path[] = "/tmp/vantrelle-log-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return -1;
+  const int saved = dup(STDOUT_FILENO);
+  dup2(fd, STDOUT_FILENO);
+  {
+    TestHost host;
+    Terminal t(&host, sized(10, 2));
+    t.silentLog = silent;
+    t.feed(stream);
+  }
+  fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  const off_t size = lseek(fd, 0, SEEK_END);
+  close(fd);
+  unlink(path);
+  return size;
+}
+
+TEST(TerminalRouting, DiagnosticsObeyTheSilentSwitch) {
+  const std::string noisy = "\x1b[6m\x1b[99m\x1b[:m\x1b]5;x\x07\x1b_Xy\x1b\\\x1b(1\x1b[1k\x1b[!t";
+  EXPECT_EQ(loggedBytes(true, noisy), 0);
+  EXPECT_GT(loggedBytes(false, noisy), 0);
+}
+
+TEST(KeySequences, FixedBytesAndIntroducers) {
+  EXPECT_EQ(EscapeSequences::cmdF[4], Bytes({0x1B, '[', '1', '5', '~'}));
+  EXPECT_EQ(EscapeSequences::cmdF[5], Bytes({0x1B, '[', '1', '7', '~'}));
+  EXPECT_EQ(EscapeSequences::cmdF[11], Bytes({0x1B, '[', '2', '4', '~'}));
+  EXPECT_EQ(EscapeSequences::moveUpApp, Bytes({0x1B, 'O', 'A'}));
+  EXPECT_EQ(EscapeSequences::controlLeft, Bytes({0x1B, '[', '1', ';', '5', 'D'}));
+  CC cc;
+  EXPECT_EQ(cc.csi(), Bytes({0x1B, '['}));
+  EXPECT_EQ(cc.st(), Bytes({0x1B, '\\'}));
+  cc.send8bit = true;
+  EXPECT_EQ(cc.csi(), Bytes({0x9B}));
+  EXPECT_EQ(cc.st(), Bytes({0x9C}));
+  EXPECT_EQ(cc.apc(), Bytes({0x9F}));
+}
+
+}  // namespace
+}  // namespace vantrelle
