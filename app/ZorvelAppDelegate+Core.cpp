@@ -13,6 +13,7 @@
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
 #include "platform/Dispatch.h"
+#include "platform/Log.h"
 #include "platform/URLSession.h"
 
 extern char** environ;
@@ -85,6 +86,10 @@ std::string validUTF8(const std::string& text) {
 }
 
 }  // namespace
+
+namespace {
+const platform::Logger& coreLog();
+}
 
 // Every core this process started and has not yet seen exit, so quitting can end them all, also
 // one still starting up.
@@ -227,6 +232,7 @@ bool ZorvelAppDelegate::waitForCore(const std::shared_ptr<ChildProcess>& process
 
 void ZorvelAppDelegate::coreBecameReady(const std::shared_ptr<ChildProcess>& process) {
   if (coreProcess != process || !process->isRunning()) return;
+  coreLog().notice("Core %d is ready", static_cast<int>(process->processIdentifier()));
   if (uiLoaded) {
     ++webErrorGeneration;
     webErrorLabel.set_visible(false);
@@ -249,6 +255,7 @@ void ZorvelAppDelegate::coreDidTerminate(const std::shared_ptr<ChildProcess>& pr
   coreProcess.reset();
   coreControlInput.reset();
   if (!wasReady || terminationInProgress) return;
+  coreLog().notice("Core %d exited; restarting Zorvel core", static_cast<int>(pid));
   setErrorLabel("Restarting Zorvel core\u2026", nullptr);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   DispatchQueue::main().asyncAfter(std::chrono::milliseconds(250), [weak] {
@@ -258,7 +265,16 @@ void ZorvelAppDelegate::coreDidTerminate(const std::shared_ptr<ChildProcess>& pr
   });
 }
 
+namespace {
+const platform::Logger& coreLog() {
+  static const platform::Logger log(
+      platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"), "core");
+  return log;
+}
+}  // namespace
+
 void ZorvelAppDelegate::showCoreFailure(const std::string& reason) {
+  coreLog().error("Zorvel could not start a compatible core: %{public}s", reason.c_str());
   ++webErrorGeneration;
   setErrorLabel("Zorvel could not start a compatible core.\n" + reason +
                     "\n\nQuit and reopen the app to retry.",

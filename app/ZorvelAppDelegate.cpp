@@ -121,6 +121,9 @@ bool ZorvelAppDelegate::anotherDesktopInstanceIsRunning() const {
 }
 
 void ZorvelAppDelegate::activateExistingDesktop() {
+  platform::Logger(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
+                   "lifecycle")
+      .notice("Zorvel activated by another launch");
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   platform::DispatchQueue::main().async([weak] {
     auto self = weak.lock();

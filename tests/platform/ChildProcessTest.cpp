@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "platform/ChildProcess.h"
+#include "platform/RunningApplications.h"
+
+using platform::ChildProcess;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readAll(int fd) {
+  std::string text;
+  char chunk[256];
+  ssize_t got;
+  while ((got = ::read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(got));
+  return text;
+}
+
+bool isZombieOrGone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  return line[line.rfind(')') + 2] == 'Z';
+}
+
+}  // namespace
+
+TEST(ChildProcess, RunsWithChosenArgumentsEnvironmentAndPipes) {
+  ChildProcess::Options options;
+  options.executable = "/bin/sh";
+  options.arguments = {"-c", "read line; echo \"$line $GREETING\"; echo oops >&2; exit 4"};
+  options.environment = std::vector<std::string>{"GREETING=hello"};
+  options.input = options.output = options.error = ChildProcess::Stream::pipe;
+  auto child = ChildProcess::launch(options, nullptr);
+  ASSERT_TRUE(child);
+  ASSERT_EQ(::write(child->inputDescriptor(), "ping\n", 5), 5);
+  child->closeInput();
+  EXPECT_EQ(readAll(child->outputDescriptor()), "ping hello\n");
+  EXPECT_EQ(readAll(child->errorDescriptor()), "oops\n");
+  ASSERT_TRUE(child->waitUntilExit(5s));
+  EXPECT_EQ(WEXITSTATUS(*child->terminationStatus()), 4);
+  // Our ends never leak into the child.
+  EXPECT_NE(::fcntl(child->outputDescriptor(), F_GETFD) & FD_CLOEXEC, 0);
+}
+
+TEST(ChildProcess, AFailedStartIsReportedNotMistakenForAnExit) {
+  ChildProcess::Options options;
+  options.executable = "/nonexistent/program";
+  std::string failure;
+  EXPECT_FALSE(ChildProcess::launch(options, &failure));
+  EXPECT_NE(failure.find("No such file or directory"), std::string::npos) << failure;
+}
+
+TEST(ChildProcess, ExitIsReapedAndReportedOnceEvenWhenAlreadyOver) {
+  ChildProcess::Options options;
+  options.executable = "/bin/true";
+  auto child = ChildProcess::launch(options, nullptr);
+  ASSERT_TRUE(child);
+  pid_t pid = child->processIdentifier();
+  ASSERT_TRUE(child->waitUntilExit(5s));
+  EXPECT_TRUE(isZombieOrGone(pid));
+  EXPECT_FALSE(std::ifstream("/proc/" + std::to_string(pid) + "/stat").good() &&
+               !isZombieOrGone(pid));
+  std::atomic<int> calls = 0;
+  child->setTerminationHandler([&] { ++calls; });  // already over: called at once
+  EXPECT_EQ(calls, 1);
+  child->terminate();  // the id may be someone else's now; nothing is sent
+}
+
+TEST(ChildProcess, TerminateAndReapKillsAChildThatIgnoresTheRequest) {
+  ChildProcess::Options options;
+  options.executable = "/bin/sh";
+  options.arguments = {"-c", "trap '' TERM; echo ready; while :; do sleep 1; done"};
+  options.output = ChildProcess::Stream::pipe;
+  auto child = ChildProcess::launch(options, nullptr);
+  ASSERT_TRUE(child);
+  char c;
+  ASSERT_EQ(::read(child->outputDescriptor(), &c, 1), 1);
+  std::atomic<bool> handled = false;
+  child->setTerminationHandler([&] { handled = true; });
+  auto started = std::chrono::steady_clock::now();
+  child->terminateAndReap(300ms);
+  EXPECT_FALSE(child->isRunning());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_TRUE(WIFSIGNALED(*child->terminationStatus()));
+  EXPECT_TRUE(handled);
+}
+
+TEST(ChildProcess, ChildrenStartWithDefaultSignalsEvenWhenWeIgnoreSomeAndFindOurselves) {
+  auto previous = ::signal(SIGPIPE, SIG_IGN);
+  ChildProcess::Options options;
+  options.executable = "/bin/sh";
+  options.arguments = {"-c", "grep SigIgn /proc/self/status"};
+  options.output = ChildProcess::Stream::pipe;
+  auto child = ChildProcess::launch(options, nullptr);
+  ::signal(SIGPIPE, previous);
+  ASSERT_TRUE(child);
+  std::string ignored = readAll(child->outputDescriptor());
+  // SIGPIPE is signal 13: bit 12 of the mask, the "1" in ...1000.
+  auto mask = std::stoull(ignored.substr(ignored.find(':') + 1), nullptr, 16);
+  EXPECT_EQ(mask & (1ull << 12), 0u) << ignored;
+
+  bool foundSelf = false;
+  for (auto& running : platform::runningApplications()) {
+    if (running.processIdentifier == ::getpid()) {
+      foundSelf = running.executablePath == platform::ownExecutablePath() && !running.isTerminated;
+    }
+  }
+  EXPECT_TRUE(foundSelf);
+}
