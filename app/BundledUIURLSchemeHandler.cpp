@@ -111,16 +111,6 @@ BundledUIURLSchemeHandler::resolve(std::string_view text) const {
   return Resource{file, relative, mimeType(ext), textEncodingName(ext)};
 }
 
-void BundledUIURLSchemeHandler::registerOn(WebKitWebContext* context) {
-  webkit_web_context_register_uri_scheme(
-      context, scheme,
-      [](WebKitURISchemeRequest* request, gpointer self) {
-        static_cast<const BundledUIURLSchemeHandler*>(self)->start(request);
-      },
-      this, nullptr);
-  webkit_security_manager_register_uri_scheme_as_secure(webkit_web_context_get_security_manager(context), scheme);
-}
-
 void BundledUIURLSchemeHandler::start(WebKitURISchemeRequest* request) const {
   const char* uri = webkit_uri_scheme_request_get_uri(request);
   auto resolved = resolve(uri ? uri : "");

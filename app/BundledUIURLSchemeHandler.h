@@ -7,7 +7,6 @@
 #include <variant>
 
 typedef struct _WebKitURISchemeRequest WebKitURISchemeRequest;
-typedef struct _WebKitWebContext WebKitWebContext;
 
 namespace zorvel {
 
@@ -33,8 +32,6 @@ class BundledUIURLSchemeHandler {
 
   const std::optional<std::filesystem::path>& rootURL() const { return root; }
 
-  // Registers the scheme on the context, marked secure so the page counts as a secure context.
-  void registerOn(WebKitWebContext* context);
   void start(WebKitURISchemeRequest* request) const;
 
   // Which file a URL names, or why it is refused.

@@ -37,3 +37,27 @@ struct GBytesUnref {
 using GBytesPtr = std::unique_ptr<GBytes, GBytesUnref>;
 
 }  // namespace zorvel
+
+namespace zorvel {
+
+// A weak reference to a GObject that can be copied into callbacks and read from any thread.
+template <class T>
+class GWeak {
+ public:
+  GWeak() = default;
+  explicit GWeak(T* object) : ref(std::make_shared<Ref>(object)) {}
+  // A strong reference while the object lives, else null.
+  GObjectPtr<T> get() const { return GObjectPtr<T>(ref ? static_cast<T*>(g_weak_ref_get(&ref->weak)) : nullptr); }
+
+ private:
+  struct Ref {
+    explicit Ref(T* object) { g_weak_ref_init(&weak, object); }
+    ~Ref() { g_weak_ref_clear(&weak); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    GWeakRef weak;
+  };
+  std::shared_ptr<Ref> ref;
+};
+
+}  // namespace zorvel

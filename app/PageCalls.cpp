@@ -1,0 +1,61 @@
+#include "app/PageCalls.h"
+
+#include <webkit/webkit.h>
+
+namespace zorvel::PageCalls {
+
+namespace {
+
+void callWithArguments(WebKitWebView* webView, const char* body, GVariantBuilder* arguments) {
+  if (!webView) return;
+  webkit_web_view_call_async_javascript_function(webView, body, -1, g_variant_builder_end(arguments), nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr);
+}
+
+void addString(GVariantBuilder* builder, const char* key, const std::string& text) {
+  g_variant_builder_add(builder, "{sv}", key, g_variant_new_string(text.c_str()));
+}
+
+}  // namespace
+
+std::string jsonText(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void callFunction(WebKitWebView* webView, const std::string& functionName, const nlohmann::json& values) {
+  if (!values.is_array()) return;
+  GVariantBuilder arguments;
+  g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+  addString(&arguments, "functionName", jsonText(functionName));
+  addString(&arguments, "values", jsonText(values));
+  callWithArguments(webView, "window[JSON.parse(functionName)](...JSON.parse(values))", &arguments);
+}
+
+void deliverFetchResponse(WebKitWebView* webView, const std::string& id, const std::string& body,
+                          const nlohmann::json& headers, int status) {
+  GVariantBuilder arguments;
+  g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+  addString(&arguments, "id", jsonText(id));
+  addString(&arguments, "body", jsonText(body));
+  addString(&arguments, "headers", jsonText(headers));
+  g_variant_builder_add(&arguments, "{sv}", "status", g_variant_new_int32(status));
+  callWithArguments(webView,
+                    "window.__zorvelNativeFetchResponse(JSON.parse(id), JSON.parse(body), JSON.parse(headers), status)",
+                    &arguments);
+}
+
+void dispatchEvent(WebKitWebView* webView, const std::string& name, const nlohmann::json* detail) {
+  GVariantBuilder arguments;
+  g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+  addString(&arguments, "name", jsonText(name));
+  if (detail) {
+    addString(&arguments, "detail", jsonText(*detail));
+    callWithArguments(webView,
+                      "window.dispatchEvent(new CustomEvent(JSON.parse(name), {detail: JSON.parse(detail)}))",
+                      &arguments);
+  } else {
+    callWithArguments(webView, "window.dispatchEvent(new Event(JSON.parse(name)))", &arguments);
+  }
+}
+
+}  // namespace zorvel::PageCalls
