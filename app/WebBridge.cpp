@@ -222,8 +222,10 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
 void WebBridge::setMainWebView(WebKitWebView* view) { webView = GWeak<WebKitWebView>(view); }
 
 WebKitWebView* WebBridge::mainWebView() const {
+  // The widget tree keeps a live web view alive beyond this reference.
   auto strong = webView.get();
-  return strong.get();  // the widget tree keeps it alive
+  WebKitWebView* view = strong.get();
+  return view;
 }
 
 void WebBridge::loadZorvel() {

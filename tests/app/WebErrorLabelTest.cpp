@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "app/WebErrorLabel.h"
+
+using namespace zorvel;
+
+namespace {
+
+struct Label {
+  std::vector<std::function<void()>> pendingHides;
+  std::shared_ptr<WebErrorLabel> label =
+      std::make_shared<WebErrorLabel>([this](std::function<void()> hide) { pendingHides.push_back(std::move(hide)); });
+  void runHide(std::size_t index) { pendingHides.at(index)(); }
+};
+
+}  // namespace
+
+TEST(WebErrorLabel, ATransientFailureHidesOnlyIfNothingChangedSince) {
+  Label l;
+  l.label->showWebFailure("first", true);
+  EXPECT_EQ(l.label->text(), "Zorvel UI error:\nfirst");
+  l.label->showWebFailure("second", true);
+  l.runHide(0);
+  EXPECT_TRUE(l.label->isVisible());
+  l.runHide(1);
+  EXPECT_FALSE(l.label->isVisible());
+
+  l.label->showWebFailure("load", false);
+  EXPECT_EQ(l.label->text(), "Could not load the bundled Zorvel UI:\nload");
+  EXPECT_EQ(l.pendingHides.size(), 2u);  // a load failure stays
+  l.label->hideAfterLoad();
+  EXPECT_FALSE(l.label->isVisible());
+}
+
+TEST(WebErrorLabel, ACoreFailureStaysUntilTheCoreIsBack) {
+  Label l;
+  l.label->showCoreFailure("no runner");
+  auto expected = "Zorvel could not start a compatible core.\nno runner\n\nQuit and reopen the app to retry.";
+  l.label->showWebFailure("page", true);
+  l.label->hideAfterLoad();
+  for (std::size_t i = 0; i < l.pendingHides.size(); ++i) l.runHide(i);
+  EXPECT_TRUE(l.label->isVisible());
+  EXPECT_EQ(l.label->text(), expected);
+  l.label->clearCoreFailure();
+  EXPECT_FALSE(l.label->isVisible());
+  l.label->showWebFailure("page", true);
+  EXPECT_TRUE(l.label->isVisible());
+}

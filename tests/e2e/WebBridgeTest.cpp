@@ -1,0 +1,182 @@
+#include "WebBridgeHarness.h"
+
+using namespace e2e;
+using nlohmann::json;
+
+namespace {
+
+class WebBridgeE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui.load(zorvel::WebBridge::indexURL);
+    ASSERT_TRUE(ui.waitForLoad());
+    ASSERT_TRUE(ui.waitForTrue("Boolean(window.__zorvelBridge && window.__zorvelBridge.available)"));
+  }
+  int arrivals(const std::string& path) {
+    int n = 0;
+    for (const auto& r : core.arrived) n += r.path == path;
+    return n;
+  }
+
+  FakeCore core;
+  BridgeWindow ui{core.baseURL()};
+};
+
+}  // namespace
+
+TEST_F(WebBridgeE2E, PageFetchesReachTheCoreWithTheDesktopToken) {
+  auto answer = ui.evaluateJSON(R"(fetch('/echo?x=1', {method: 'POST', body: 'hello',
+      headers: {'Authorization': 'Bearer page-token', 'X-Test': 'yes'}})
+    .then(async r => ({status: r.status, core: r.headers.get('X-Core'), body: await r.json()})))");
+  EXPECT_EQ(answer["status"], 201);
+  EXPECT_EQ(answer["core"], "yes");
+  EXPECT_EQ(answer["body"]["method"], "POST");
+  EXPECT_EQ(answer["body"]["body"], "hello");
+  ASSERT_EQ(arrivals("/echo"), 1);
+  auto echo = *std::find_if(core.arrived.begin(), core.arrived.end(), [](auto& r) { return r.path == "/echo"; });
+  EXPECT_EQ(echo.authorization, std::string("Bearer ") + desktopToken);
+  bool sawTestHeader = false;
+  for (auto& [name, value] : echo.headers) sawTestHeader |= g_ascii_strcasecmp(name.c_str(), "X-Test") == 0 && value == "yes";
+  EXPECT_TRUE(sawTestHeader);
+
+  auto missing = ui.evaluateJSON("fetch('/nothing-here').then(async r => ({status: r.status, body: await r.json()}))");
+  EXPECT_EQ(missing["status"], 404);
+  EXPECT_EQ(missing["body"]["detail"], "Not found");
+
+  auto binary = ui.evaluateJSON("fetch('/binary').then(async r => ({status: r.status, text: await r.text()}))");
+  EXPECT_EQ(binary["status"], 200);
+  EXPECT_EQ(binary["text"], "");
+}
+
+TEST_F(WebBridgeE2E, TheTokenNeverLeavesForAnotherOrigin) {
+  auto before = core.arrived.size();
+  for (const char* url : {"https://example.invalid/steal", "//example.invalid/steal"}) {
+    auto refused = ui.evaluateJSON(std::string("fetch('") + url + "').then(async r => ({status: r.status, body: await r.json()}))");
+    EXPECT_EQ(refused["status"], 599) << url;
+    EXPECT_TRUE(refused["body"]["detail"].is_string()) << url;
+  }
+  EXPECT_EQ(core.arrived.size(), before);
+  auto same = ui.evaluateJSON("fetch(window.__ZORVEL_BASE_URL__ + '/desktop-runtime').then(r => r.status)");
+  EXPECT_EQ(same, 200);
+}
+
+TEST_F(WebBridgeE2E, ACoreThatIsDownAnswersWithDetail) {
+  BridgeWindow down("http://127.0.0.1:1");
+  down.load(zorvel::WebBridge::indexURL);
+  ASSERT_TRUE(down.waitForLoad());
+  auto answer = down.evaluateJSON("fetch('/desktop-runtime').then(async r => ({status: r.status, body: await r.json()}))");
+  EXPECT_EQ(answer["status"], 599);
+  EXPECT_TRUE(answer["body"]["detail"].is_string());
+  auto emptyHeaders = down.evaluateJSON(
+      "__zorvelBridge.received.filter(r => r.kind === 'fetch-response').every(r => Object.keys(r.headers).length === 0)");
+  EXPECT_EQ(emptyHeaders, true);
+}
+
+TEST_F(WebBridgeE2E, EventsReachThePageInOrderUntilTheStreamEnds) {
+  ui.evaluate(R"((() => { window.seen = []; const s = new EventSource('/events');
+    s.onopen = () => seen.push('open');
+    s.onmessage = e => seen.push(['message', e.data, e.lastEventId]);
+    s.addEventListener('task', e => seen.push(['task', e.data, e.lastEventId]));
+    s.onerror = e => seen.push(['error', e.message]); return 1; })())");
+  ASSERT_TRUE(ui.waitForTrue("seen.length >= 5"));
+  auto seen = ui.evaluateJSON("seen");
+  EXPECT_EQ(seen, json::parse(R"(["open", ["message", "first", "1"], ["task", "second\nline", ""],
+                                  ["message", "third", "3"], ["error", "Event stream ended"]])"));
+}
+
+TEST_F(WebBridgeE2E, AClosedStreamSaysNothingMore) {
+  ui.evaluate(R"((() => { window.seen = []; window.s = new EventSource('/events?hold=1');
+    s.onmessage = e => { seen.push(e.data); if (seen.length === 2) s.close(); };
+    s.onerror = e => seen.push('error'); return 1; })())");
+  ASSERT_TRUE(ui.waitForTrue("seen.length === 2"));
+  runFor(std::chrono::milliseconds(300));
+  core.pushToHeldStreams("data: late\n\n", true);
+  runFor(std::chrono::milliseconds(500));
+  EXPECT_EQ(ui.evaluateJSON("seen"), json::parse(R"(["first", "third"])"));
+  auto received = ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error' && r.id === s.streamID).length");
+  EXPECT_EQ(received, 0);
+}
+
+TEST_F(WebBridgeE2E, ARefusedStreamReportsItsStatus) {
+  ui.evaluate(R"((() => { window.seen = []; const s = new EventSource('/events?deny=1');
+    s.onopen = () => seen.push('open'); s.onerror = e => seen.push(e.message); return 1; })())");
+  ASSERT_TRUE(ui.waitForTrue("seen.length >= 1"));
+  runFor(std::chrono::milliseconds(200));
+  EXPECT_EQ(ui.evaluateJSON("seen"), json::parse(R"x(["Event stream request failed (401)"])x"));
+}
+
+TEST_F(WebBridgeE2E, UISchemeRefusesEscapes) {
+  auto served = ui.evaluateJSON("fetch('zorvel-ui://app/app.js').then(r => r.ok, () => 'refused')");
+  EXPECT_EQ(served, true);
+  for (const char* url : {"zorvel-ui://app/%2e%2e/native-bridge.js", "zorvel-ui://app/%2E%2E%2Fnative-bridge.js",
+                          "zorvel-ui://app/../../native-bridge.js", "zorvel-ui://other/index.html"}) {
+    auto refused = ui.evaluateJSON(std::string("fetch('") + url + "').then(r => r.status, () => 'refused')");
+    EXPECT_EQ(refused, "refused") << url;
+  }
+}
+
+TEST_F(WebBridgeE2E, MalformedOrUnknownMessagesChangeNothing) {
+  ui.evaluate(R"((() => { const h = window.webkit.messageHandlers.zorvelTerminal;
+    for (const m of ['text', 42, null, [1, 2], {kind: 'no-such-kind'}, {kind: 'fetch'}, {kind: 'fetch', id: 3},
+                     {kind: 'event-stream-open', id: 'a_b', url: 'x'}, {task_id: '../../x', title: 't'},
+                     {kind: 'stop-terminal', task_id: '../x'}]) h.postMessage(m);
+    return 1; })())");
+  runFor(std::chrono::milliseconds(300));
+  EXPECT_FALSE(ui.labelVisible());
+  EXPECT_EQ(ui.evaluateJSON("fetch('/desktop-runtime').then(r => r.status)"), 200);
+}
+
+TEST_F(WebBridgeE2E, OnlyTheApplicationsPagesReachTheNativeSide) {
+  ui.load(core.baseURL() + "/page");
+  ASSERT_TRUE(ui.waitForLoad());
+  runFor(std::chrono::milliseconds(300));
+  EXPECT_FALSE(ui.labelVisible());
+
+  ui.load(zorvel::WebBridge::indexURL);
+  ASSERT_TRUE(ui.waitForLoad());
+  ui.evaluate("__zorvelBridge.post({kind: 'ui-error', message: 'boom'})");
+  ASSERT_TRUE(runUntil([&] { return ui.labelVisible(); }));
+  EXPECT_EQ(ui.labelText(), "Zorvel UI error:\nboom");
+}
+
+TEST_F(WebBridgeE2E, NavigationLeavesForOutsideLinksOnly) {
+  ui.evaluate("(() => { location.href = 'https://example.com/docs'; return 1; })()");
+  ASSERT_TRUE(runUntil([&] { return !ui.openedExternally.empty(); }));
+  EXPECT_EQ(ui.openedExternally[0], "https://example.com/docs");
+  ui.evaluate("(() => { location.href = 'javascript:void(0)'; return 1; })()");
+  runFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(ui.openedExternally.size(), 1u);
+  EXPECT_EQ(ui.evaluateJSON("location.href"), "zorvel-ui://app/index.html");
+  EXPECT_FALSE(ui.labelVisible());
+}
+
+TEST_F(WebBridgeE2E, MountCheckReportsAnEmptyRoot) {
+  runFor(std::chrono::milliseconds(1300));
+  EXPECT_FALSE(ui.labelVisible());
+  ui.load(std::string(zorvel::WebBridge::indexURL) + "?nomount");
+  ASSERT_TRUE(ui.waitForLoad());
+  ASSERT_TRUE(runUntil([&] { return ui.labelVisible(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(ui.labelText(), "Could not load the bundled Zorvel UI:\nThe bundled React UI did not mount");
+}
+
+TEST_F(WebBridgeE2E, AKilledWebProcessReloadsTheUIAndIsReported) {
+  ui.evaluate("(() => { window.marker = 1; return 1; })()");
+  webkit_web_view_terminate_web_process(ui.view());
+  ASSERT_TRUE(runUntil([&] { return !core.errorReports.empty(); }));
+  EXPECT_EQ(core.errorReports[0], json::parse(R"({"source": "native", "exception_type": "ZorvelDesktop.WebKit",
+      "message": "Web content process terminated", "stack_trace": null,
+      "context": {"boundary": "webview-process", "code": 1}})"));
+  ASSERT_TRUE(ui.waitForTrue("Boolean(window.__zorvelBridge) && window.marker === undefined"));
+  EXPECT_EQ(ui.evaluateJSON("location.href"), "zorvel-ui://app/index.html");
+}
+
+TEST_F(WebBridgeE2E, ACoreFailureOutlivesPageErrorsAndReloads) {
+  ui.bridge().showCoreFailure("No runner");
+  ui.evaluate("__zorvelBridge.post({kind: 'ui-error', message: 'later'})");
+  runFor(std::chrono::milliseconds(300));
+  ui.load(zorvel::WebBridge::indexURL);
+  ASSERT_TRUE(ui.waitForLoad());
+  runFor(std::chrono::milliseconds(300));
+  EXPECT_TRUE(ui.labelVisible());
+  EXPECT_EQ(ui.labelText(), "Zorvel could not start a compatible core.\nNo runner\n\nQuit and reopen the app to retry.");
+}
