@@ -161,6 +161,7 @@ class Buffer {
   static int getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines, int i, int cols);
   void resizeRows(int newCols, int newRows, int& addToY);
   void shrinkCapacity(int capacity);
+  void keepViewportInsideRing(int newRows);
   void rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert);
 
   CircularBufferLineList _lines;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "Vantrelle/Buffer/Buffer.h"
 
@@ -29,8 +30,8 @@ void Buffer::insertCharacter(const CharData& charData) {
   }
 
   BufferLine& line = *_lines[yBase + y];
-  CharData filler(0, 1, curAttr);
   if (insertMode) {
+    CharData filler(0, 1, curAttr);
     line.insertCells(x, w, marginMode ? marginRight : _cols - 1, filler);
     // A wide character pushed against the edge has lost its second half: blank it.
     if (line.getWidth(std::min(_cols - 1, line.count() - 1)) == 2) line.set(_cols - 1, filler);
@@ -39,6 +40,7 @@ void Buffer::insertCharacter(const CharData& charData) {
   if (x >= _cols) x = _cols - 1;
   line.set(x, charData);
   x += 1;
+  if (w < 2) return;
   CharData continuation(0, 0, curAttr);
   for (int i = 1; i < w; i++) {
     if (x >= _cols) break;
@@ -65,9 +67,15 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attr
     // Bytes that would land past the line's end collapse onto its last cell, as a store past
     // the end would; the row's bookkeeping happens once per run, not per cell.
     int inside = std::clamp(line.count() - start, 0, n);
+    // Store the whole cell, then its code: patching a copy on the stack and reloading it would
+    // stall on store forwarding for every byte.
+    CharData* destination = cells + start;
+    const uint8_t* source = bytes.data() + written;
+    unsigned char prototype[sizeof(CharData)];
+    std::memcpy(prototype, &cell, sizeof prototype);
     for (int i = 0; i < inside; i++) {
-      cell.code = bytes[written + size_t(i)];
-      cells[start + i] = cell;
+      std::memcpy(static_cast<void*>(destination + i), prototype, sizeof prototype);
+      destination[i].code = source[i];
     }
     line.touch(uint64_t(inside));
     for (int i = inside; i < n; i++) {

@@ -41,6 +41,7 @@ void Buffer::resize(int newCols, int newRows) {
       for (int i = 0; i < _lines.count(); i++) _lines[i]->resize(newCols, CharData::Null);
     }
   }
+  keepViewportInsideRing(newRows);
   // Every line must now hold the new width; the steps above establish it, this keeps a slip from
   // ever turning into a read past a line's end.
   for (int i = 0; i < _lines.count(); i++) {
@@ -49,6 +50,17 @@ void Buffer::resize(int newCols, int newRows) {
   }
   _cols = newCols;
   _rows = newRows;
+}
+
+void Buffer::keepViewportInsideRing(int newRows) {
+  // Narrowing a ring that is already at capacity drops its oldest lines after the view was
+  // moved down for the rows added, which can leave the screen hanging past the last line.
+  // Pull the screen back so it ends on the last line; the cursor keeps its text.
+  int count = _lines.count();
+  int maxBase = std::max(count - newRows, 0);
+  if (yBase > maxBase) yBase = maxBase;
+  if (yDisp > yBase) yDisp = yBase;
+  if (yBase + y >= count) y = std::max(count - 1 - yBase, 0);
 }
 
 void Buffer::resizeRows(int newCols, int newRows, int& addToY) {

@@ -18,28 +18,20 @@ std::vector<Attribute::Color>& underlineColors() {
   return table;
 }
 
-uint32_t underlineColorIndex(const std::optional<Attribute::Color>& color) {
-  if (!color) return 0;
-  auto& table = underlineColors();
-  static uint32_t lastHit = 0;
-  if (lastHit != 0 && table[lastHit - 1] == *color) return lastHit;
-  for (uint32_t i = 0; i < table.size(); i++) {
-    if (table[i] == *color) return lastHit = i + 1;
-  }
-  if (table.size() >= underlineColorLimit) return 0;
-  table.push_back(*color);
-  return lastHit = uint32_t(table.size());
-}
-
 constexpr uint32_t colorMask = 0x03ffffff;
 
 }  // namespace
 
-void CharData::setAttribute(const Attribute& attribute) {
-  uint32_t under = underlineColorIndex(attribute.underlineColor);
-  styleBits = attribute.style.rawValue;
-  fgBits = attribute.fg.packed() | uint32_t(attribute.underlineStyle) << 26 | (under >> 6) << 29;
-  bgBits = attribute.bg.packed() | (under & 0x3f) << 26;
+uint32_t CharData::underlineColorIndex(Attribute::Color color) {
+  auto& table = underlineColors();
+  static uint32_t lastHit = 0;
+  if (lastHit != 0 && table[lastHit - 1] == color) return lastHit;
+  for (uint32_t i = 0; i < table.size(); i++) {
+    if (table[i] == color) return lastHit = i + 1;
+  }
+  if (table.size() >= underlineColorLimit) return 0;
+  table.push_back(color);
+  return lastHit = uint32_t(table.size());
 }
 
 Attribute CharData::attribute() const {

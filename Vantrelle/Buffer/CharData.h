@@ -33,7 +33,13 @@ struct CharData {
   }
 
   Attribute attribute() const;
-  void setAttribute(const Attribute& attribute);
+  void setAttribute(const Attribute& attribute) {
+    // Most renditions carry no underline colour: pack those without touching the table.
+    uint32_t under = attribute.underlineColor ? underlineColorIndex(*attribute.underlineColor) : 0;
+    styleBits = attribute.style.rawValue;
+    fgBits = attribute.fg.packed() | uint32_t(attribute.underlineStyle) << 26 | (under >> 6) << 29;
+    bgBits = attribute.bg.packed() | (under & 0x3f) << 26;
+  }
   // Compares renditions without unpacking them.
   bool sameAttribute(const CharData& other) const {
     return styleBits == other.styleBits && fgBits == other.fgBits && bgBits == other.bgBits;
@@ -58,6 +64,8 @@ struct CharData {
   bool operator==(const CharData&) const = default;
 
  private:
+  static uint32_t underlineColorIndex(Attribute::Color color);
+
   uint32_t fgBits = 0;  // kind and colour; bits 26-28 underline style; 29-31 underline colour high
   uint32_t bgBits = 0;  // kind and colour; bits 26-31 underline colour low
 };
