@@ -335,6 +335,7 @@ bool WebBridge::decidePolicy(WebKitWebView*, const char* url) {
 void WebBridge::didFinishLoad(WebKitWebView* view) {
   if (view != mainWebView()) return;
   isUILoaded = true;
+  if (onMainPageLoaded) onMainPageLoaded();
   label->hideAfterLoad();
   scheduleMountCheck(view);
 }

@@ -66,6 +66,8 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
   // The bridge script, read once from the bundle. A missing or unreadable script is fatal.
   static const std::string& fetchBridgeScript(const std::optional<std::filesystem::path>& resourcePath);
   std::string globalsScript();
+  // Told when the main web view has finished loading a page.
+  std::function<void()> onMainPageLoaded;
   // Opens non-UI links with the user's default application; tests replace it.
   std::function<void(const std::string& url)> openExternally;
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include <glibmm/markup.h>
+#include <glibmm/ustring.h>
 #include <gtkmm/label.h>
 
 #include "platform/Dispatch.h"
@@ -24,10 +24,9 @@ WebErrorLabel::WebErrorLabel(Scheduler scheduler) : scheduleTransientHide(std::m
 void WebErrorLabel::attach(Gtk::Label* newLabel) {
   label = newLabel;
   if (!label) return;
-  label->add_css_class("error");
   label->set_wrap(true);
   label->set_visible(visible);
-  label->set_markup(visible ? "<span foreground=\"#e0241b\">" + Glib::Markup::escape_text(shownText) + "</span>" : "");
+  if (visible) label->set_text(Glib::ustring(shownText).validate() ? shownText : "");
 }
 
 void WebErrorLabel::showWebFailure(const std::string& message, bool transient) {
@@ -61,7 +60,9 @@ void WebErrorLabel::show(std::string text) {
   visible = true;
   shownText = std::move(text);
   if (label) {
-    label->set_markup("<span foreground=\"#e0241b\">" + Glib::Markup::escape_text(shownText) + "</span>");
+    // Failures are always shown in the error colour, whatever status the label showed before.
+    label->remove_css_class("zorvel-secondary");
+    label->set_text(Glib::ustring(shownText).validate() ? shownText : "Invalid UTF-8 in the error message");
     label->set_visible(true);
   }
 }

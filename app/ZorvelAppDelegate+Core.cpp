@@ -9,6 +9,7 @@
 
 #include "app/ConnectionSettings.h"
 #include "app/CoreLaunch.h"
+#include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
@@ -236,6 +237,7 @@ void ZorvelAppDelegate::coreBecameReady(const std::shared_ptr<ChildProcess>& pro
   if (uiLoaded) {
     ++webErrorGeneration;
     webErrorLabel.set_visible(false);
+    if (webBridge) webBridge->errorLabel().clearCoreFailure();
     evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:core-restarted'));");
   } else {
     loadZorvel();
@@ -276,6 +278,10 @@ const platform::Logger& coreLog() {
 void ZorvelAppDelegate::showCoreFailure(const std::string& reason) {
   coreLog().error("Zorvel could not start a compatible core: %{public}s", reason.c_str());
   ++webErrorGeneration;
+  if (webBridge) {
+    webBridge->showCoreFailure(reason);
+    return;
+  }
   setErrorLabel("Zorvel could not start a compatible core.\n" + reason +
                     "\n\nQuit and reopen the app to retry.",
                 nullptr);

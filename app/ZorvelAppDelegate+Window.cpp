@@ -1,5 +1,6 @@
 #include <webkit/webkit.h>
 
+#include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/UserDefaults.h"
 
@@ -35,7 +36,10 @@ void installStyle() {
 }  // namespace
 
 void ZorvelAppDelegate::makeMainWebView() {
-  webView = WEBKIT_WEB_VIEW(webkit_web_view_new());
+  makeWebBridge();
+  webView = webBridge->makeWebView();
+  webBridge->setMainWebView(webView);
+  webBridge->errorLabel().attach(&webErrorLabel);
 }
 
 void ZorvelAppDelegate::configureWindow() {

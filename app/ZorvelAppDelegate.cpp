@@ -7,6 +7,7 @@
 #include <webkit/webkit.h>
 
 #include "app/ConnectionSettings.h"
+#include "app/WebBridge.h"
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
 #include "platform/DistributedNotificationCenter.h"
@@ -192,6 +193,7 @@ ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate(
 
 void ZorvelAppDelegate::applicationWillTerminate() {
   cleanupTimer.disconnect();
+  if (webBridge) webBridge->cancelAllEventStreams();
   // The core was asked to end; make sure it has, and that no core still starting up is left
   // behind, so no core outlives the application.
   terminateLiveCores();

@@ -32,6 +32,7 @@ class Logger;
 namespace zorvel {
 
 class ZorvelApplication;
+class WebBridge;
 
 // The one application object: it holds the desktop state (window, page, terminal area, settings,
 // token authority, core process) and runs the launch, supervision and termination sequences.
@@ -95,7 +96,8 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   std::function<void()> terminateApplication;
   Gtk::Application* application = nullptr;
 
-  // Window and page.
+  // Window and page. The bridge owns the web views' configuration and the page's messages.
+  std::shared_ptr<WebBridge> webBridge;
   ZorvelWindow* window = nullptr;
   WebKitWebView* webView = nullptr;
   Gtk::Overlay rootContainer;
@@ -147,6 +149,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void installTerminalPointerMonitor();
   void installAboutAndSettingsActions();
   void makeMainWebView();
+  void makeWebBridge();
 
   std::unique_ptr<platform::DistributedNotificationCenter> notificationCenter;
   bool launched = false;
