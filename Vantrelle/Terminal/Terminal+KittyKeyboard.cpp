@@ -1,10 +1,21 @@
 // The Kitty keyboard protocol's flag sequences: CSI = u, CSI > u, CSI < u and CSI ? u.
 #include "Vantrelle/Terminal/Terminal.h"
 
+#include <string>
+
 namespace vantrelle {
 
 bool Terminal::handleKittyKeyboardProtocol(std::span<const int> pars, std::span<const uint8_t> collect) {
-  return false;
+  KeyboardModeState& state = isCurrentBufferAlternate() ? keyboardModeAlt : keyboardModeNormal;
+  const KittyKeyboardCommandResult result = applyKittyKeyboardSequence(state, pars, collect);
+  if (result.report) {
+    const Bytes introducer = cc.csi();
+    std::string text = "?";
+    text.append(std::to_string(result.report->rawValue));
+    text.push_back('u');
+    sendResponse({introducer, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())});
+  }
+  return result.handled;
 }
 
 }  // namespace vantrelle

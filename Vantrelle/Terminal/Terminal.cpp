@@ -62,6 +62,8 @@ void Terminal::setup(bool isReset) {
   buffer->marginLeft = 0;
   buffer->marginRight = cols - 1;
   cc.send8bit = false;
+  keyboardModeNormal = {};
+  keyboardModeAlt = {};
   conformance = TerminalConformance::vt500;
   allow80To132 = true;
   xtermTitleSetHex = xtermTitleQueryHex = xtermTitleSetUtf = xtermTitleQueryUtf = false;

@@ -16,6 +16,7 @@
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Buffer/Color.h"
 #include "Vantrelle/Keyboard/EscapeSequences.h"
+#include "Vantrelle/Keyboard/KeyboardModeState.h"
 #include "Vantrelle/Parser/EscapeSequenceParser.h"
 #include "Vantrelle/Terminal/CharSets.h"
 #include "Vantrelle/Terminal/Scheduler.h"
@@ -233,8 +234,14 @@ class Terminal : private ParserHandler {
   std::unique_ptr<DcsHandler> makeSixelHandler(std::span<const int> pars);
 
   // ---- Kitty keyboard, CSI u (Terminal+KittyKeyboard.cpp) ----
+  using KeyboardModeState = vantrelle::KeyboardModeState;
   // False when the sequence is not one of the keyboard protocol's.
   bool handleKittyKeyboardProtocol(std::span<const int> pars, std::span<const uint8_t> collect);
+  // The flags of the screen in use; the view builds its key encoder from them.
+  KittyKeyboardFlags keyboardEnhancementFlags() const { return activeKeyboardMode().flags; }
+  const KeyboardModeState& activeKeyboardMode() const {
+    return isCurrentBufferAlternate() ? keyboardModeAlt : keyboardModeNormal;
+  }
 
   // ---- Fields ----
   int cols = 80;
@@ -302,6 +309,9 @@ class Terminal : private ParserHandler {
   bool settingCursorColor = false;
 
   CC cc;
+  // Each screen keeps its own keyboard flags and stack; switching screens changes neither.
+  KeyboardModeState keyboardModeNormal;
+  KeyboardModeState keyboardModeAlt;
   std::optional<std::string> hostCurrentDirectory;
   std::optional<std::string> hostCurrentDocument;
   MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
