@@ -46,7 +46,7 @@ SixelBitmap SixelDecoder::decode(std::span<const uint8_t> data) {
   const auto firstPound = std::find(data.begin(), data.end(), poundChar);
   const auto start = static_cast<size_t>(firstPound - data.begin());
 
-  walk(data, start, Pass::size);
+  sizePixels(data, start);
   const int width = std::min(std::max(x, maxX), limit_);
   const int height = std::min(maxY, limit_);
   maxX = width;
@@ -56,7 +56,7 @@ SixelBitmap SixelDecoder::decode(std::span<const uint8_t> data) {
 
   palette.clear();
   x = y = 0;
-  walk(data, start, Pass::draw);
+  drawPixels(data, start);
 
   SixelBitmap bitmap;
   bitmap.pixels = std::move(pixels);

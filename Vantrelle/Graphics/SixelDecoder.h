@@ -42,6 +42,9 @@ class SixelDecoder {
  private:
   enum class Pass : uint8_t { size, draw };
 
+  // The sizing pass: leaves the extent in maxX (the last x counts too) and maxY.
+  void sizePixels(std::span<const uint8_t> data, size_t start) { walk(data, start, Pass::size); }
+  void drawPixels(std::span<const uint8_t> data, size_t start) { walk(data, start, Pass::draw); }
   void walk(std::span<const uint8_t> data, size_t start, Pass pass);
   size_t parseColourIntroducer(std::span<const uint8_t> data, size_t index,
                                std::vector<int64_t>& values) const;
