@@ -97,6 +97,25 @@ TEST_F(WebBridgeE2E, AClosedStreamSaysNothingMore) {
   EXPECT_EQ(received, 0);
 }
 
+TEST_F(WebBridgeE2E, ReopeningAnIdReplacesTheStreamSilently) {
+  ui.evaluate(R"((() => { const post = __zorvelBridge.post, url = window.__ZORVEL_BASE_URL__ + '/events?hold=1';
+    post({kind: 'event-stream-open', id: 'same', url});
+    setTimeout(() => post({kind: 'event-stream-open', id: 'same', url, last_event_id: '1'}), 200);
+    return 1; })())");
+  ASSERT_TRUE(ui.waitForTrue(
+      "__zorvelBridge.received.filter(r => r.kind === 'stream-opened' && r.id === 'same').length === 2"));
+  core.pushToHeldStreams("", true);
+  ASSERT_TRUE(ui.waitForTrue("__zorvelBridge.received.some(r => r.kind === 'stream-error' && r.id === 'same')"));
+  runFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error' && r.id === 'same').length"), 1);
+  auto streams = std::count_if(core.arrived.begin(), core.arrived.end(), [](auto& r) { return r.path == "/events"; });
+  EXPECT_GE(streams, 2);
+  bool resumed = false;
+  for (auto& r : core.arrived)
+    for (auto& [name, value] : r.headers) resumed |= name == "Last-Event-ID" && value == "1";
+  EXPECT_TRUE(resumed);
+}
+
 TEST_F(WebBridgeE2E, ARefusedStreamReportsItsStatus) {
   ui.evaluate(R"((() => { window.seen = []; const s = new EventSource('/events?deny=1');
     s.onopen = () => seen.push('open'); s.onerror = e => seen.push(e.message); return 1; })())");
