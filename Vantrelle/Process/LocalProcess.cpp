@@ -258,6 +258,15 @@ void LocalProcess::send(std::span<const uint8_t> data) {
   });
 }
 
+int32_t LocalProcess::setWindowSize(winsize size) {
+  std::shared_ptr<ProcessSession> current;
+  {
+    std::lock_guard lock(pendingLock);
+    current = session;
+  }
+  return current ? current->channel->setWindowSize(size) : -1;
+}
+
 void LocalProcess::terminate() {
   std::shared_ptr<ProcessSession> current;
   {

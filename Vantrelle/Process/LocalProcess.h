@@ -49,6 +49,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   virtual void send(std::span<const uint8_t> data);
   virtual void terminate();
   virtual void setHostLogging(std::optional<std::string> directory);
+  // Resizes the running child's pseudo-terminal (the child hears SIGWINCH); -1 when none runs.
+  // Safer than an ioctl on `childfd()`, which may close at any moment.
+  int32_t setWindowSize(winsize size);
 
   int32_t childfd() const { return childFd.load(); }
   int32_t shellPid() const { return childPid.load(); }

@@ -47,6 +47,13 @@ size_t PtyChannel::availableBytes() {
   return available.status == 0 && available.size > 0 ? size_t(available.size) : 0;
 }
 
+int PtyChannel::setWindowSize(winsize& size) {
+  if (!acquire()) return -1;
+  int result = PseudoTerminalHelpers::setWinSize(fd, size);
+  relinquish();
+  return result;
+}
+
 PtyChannel::ReadResult PtyChannel::read(uint8_t* buffer, size_t capacity, int timeoutMs) {
   if (!acquire()) return {ReadStatus::closed};
   auto result = readInUse(buffer, capacity, timeoutMs);

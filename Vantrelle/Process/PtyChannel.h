@@ -2,6 +2,7 @@
 // Owns a pseudo-terminal master descriptor and the reads and writes on it. Closing the channel
 // wakes and stops its users; the descriptor itself is closed as soon as no read or write is using
 // it, so a write that races with closing never touches a closed or reused descriptor.
+#include <sys/ioctl.h>
 #include <sys/types.h>
 
 #include <condition_variable>
@@ -33,6 +34,8 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
 
   // Bytes waiting to be read, or 0.
   size_t availableBytes();
+  // The ioctl result, or -1 once closed.
+  int setWindowSize(winsize& size);
 
   // Waits up to `timeoutMs` (-1: no limit) for output and reads at most `capacity` bytes of it.
   // End of file and EIO (the slave side is gone) both read as end of file.
