@@ -1,21 +1,323 @@
-// Erasing, insertion and deletion of characters, lines and columns; line render modes; DECALN.
+// Erasing, inserting and deleting cells and lines of the active screen (ECMA-48 ED, EL, ECH, ICH,
+// DCH, IL, DL, SU, SD, REP; DEC DECIC, DECDC, DECALN and the line render modes).
+#include <algorithm>
+
+#include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
-void Terminal::cmdInsertChars(std::span<const int> pars) {}
-void Terminal::cmdEraseInDisplay(std::span<const int> pars) {}
-void Terminal::cmdEraseInLine(std::span<const int> pars) {}
-void Terminal::cmdInsertLines(std::span<const int> pars) {}
-void Terminal::cmdDeleteLines(std::span<const int> pars) {}
-void Terminal::cmdDeleteChars(std::span<const int> pars) {}
-void Terminal::cmdScrollUp(std::span<const int> pars) {}
-void Terminal::cmdScrollDown(std::span<const int> pars) {}
-void Terminal::cmdEraseChars(std::span<const int> pars) {}
-void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars) {}
-void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t> collect) {}
-void Terminal::cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect) {}
-void Terminal::setLineRenderMode(BufferLine::RenderLineMode mode) {}
-void Terminal::cmdScreenAlignmentPattern() {}
+namespace {
+
+int firstParameter(std::span<const int> pars) { return pars.empty() ? 0 : pars[0]; }
+int countParameter(std::span<const int> pars) { return std::max(firstParameter(pars), 1); }
+
+// Fills [from, to) of the line, never past its storage.
+void fillCells(BufferLine& line, int from, int to, const CharData& cell) {
+  to = std::min(to, line.count());
+  if (from >= to) return;
+  std::fill(line.cells() + from, line.cells() + to, cell);
+  line.touch();
+}
+
+CharData eraseCell(const Terminal& t) { return CharData(0, 1, t.eraseAttribute()); }
+
+BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffer->yBase + row]; }
+
+// The right edge that ICH, DCH, DECIC and DECDC shift cells against.
+int editRightMargin(const Terminal& t) { return t.marginMode ? t.buffer->marginRight : t.cols - 1; }
+
+bool cursorOutsideMargins(const Terminal& t) {
+  return t.marginMode && (t.buffer->x < t.buffer->marginLeft || t.buffer->x > t.buffer->marginRight);
+}
+
+std::vector<BufferLinePtr> freshLines(const Buffer& b, int count, const CharData& fill) {
+  std::vector<BufferLinePtr> made;
+  made.reserve(size_t(count));
+  for (int i = 0; i < count; i++) made.push_back(std::make_shared<BufferLine>(b.cols(), fill));
+  return made;
+}
+
+// Removes `count` lines at screen row `removeAt` and inserts as many fresh lines at `insertAt`
+// (a row counted after the removal): the lines between move by splicing, not by copying cells.
+void spliceRegionLines(Buffer& b, int removeAt, int insertAt, int count, const CharData& fill) {
+  auto& lines = b.lines();
+  lines.splice(b.yBase + removeAt, count, {});
+  lines.splice(b.yBase + insertAt, 0, freshLines(b, count, fill));
+  if (b.hasAnyImages()) b.recalculateLinesWithImagesCount();
+}
+
+// Moves the margin columns of rows [top, bottom] by `offset` rows (down when positive) and fills
+// the rows left behind with `fill`; cells outside the margins stay.
+void shiftMarginColumns(Terminal& t, int top, int bottom, int offset, const CharData& fill) {
+  const int left = t.buffer->marginLeft;
+  const int width = t.buffer->marginRight - left + 1;
+  if (width <= 0) return;
+  if (offset > 0) {
+    for (int row = bottom; row >= top + offset; row--)
+      screenLine(t, row).copyFrom(screenLine(t, row - offset), left, left, width);
+    for (int row = top; row < top + offset; row++) fillCells(screenLine(t, row), left, left + width, fill);
+  } else {
+    const int up = -offset;
+    for (int row = top; row <= bottom - up; row++) screenLine(t, row).copyFrom(screenLine(t, row + up), left, left, width);
+    for (int row = bottom - up + 1; row <= bottom; row++) fillCells(screenLine(t, row), left, left + width, fill);
+  }
+}
+
+void updateRegionRange(Terminal& t) {
+  const Buffer& b = *t.buffer;
+  t.updateRange(b.y);
+  t.updateRange(b.scrollBottom);
+  if (b.scrollTop != 0 || b.scrollBottom != t.rows - 1) {
+    t.updateRange(b.scrollTop);
+    t.updateRange(b.scrollBottom);
+  }
+}
+
+void shiftColumnsRight(BufferLine& line, int x, int rm, int n, const CharData& blank) {
+  rm = std::min(rm, line.count() - 1);
+  if (x > rm) return;
+  if (n >= rm - x + 1) {
+    fillCells(line, x, rm + 1, blank);
+  } else {
+    std::copy_backward(line.cells() + x, line.cells() + rm - n + 1, line.cells() + rm + 1);
+    fillCells(line, x, x + n, blank);
+  }
+  line.setWrapped(false);
+}
+
+void shiftColumnsLeft(BufferLine& line, int x, int rm, int n, const CharData& blank) {
+  rm = std::min(rm, line.count() - 1);
+  if (x > rm) return;
+  if (n >= rm - x + 1) {
+    fillCells(line, x, rm + 1, blank);
+  } else {
+    std::copy(line.cells() + x + n, line.cells() + rm + 1, line.cells() + x);
+    fillCells(line, rm - n + 1, rm + 1, blank);
+  }
+  line.setWrapped(false);
+}
+
+void eraseSavedLines(Terminal& t) {
+  Buffer& b = *t.buffer;
+  auto& lines = b.lines();
+  const int k = lines.count() - t.rows;
+  if (k < 1) return;
+  lines.trimStart(k);
+  b.linesTop = 0;
+  b.yBase = std::max(b.yBase - k, 0);
+  b.yDisp = std::max(b.yDisp - k, 0);
+  if (b.hasAnyImages()) b.recalculateLinesWithImagesCount();
+}
+
+}  // namespace
+
+void Terminal::resetBufferLine(int y, bool clearImages) {
+  Buffer& b = *buffer;
+  if (clearImages) b.clearImagesFromLine(b.yBase + y);
+  BufferLine& line = screenLine(*this, y);
+  fillCells(line, 0, cols, eraseCell(*this));
+  line.setWrapped(false);
+  line.renderMode = BufferLine::RenderLineMode::single;
+  updateRange(y);
+}
+
+void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  switch (firstParameter(pars)) {
+    case 0: {
+      updateRange(b.y);
+      BufferLine& line = screenLine(*this, b.y);
+      fillCells(line, b.x, cols, eraseCell(*this));
+      if (b.x == 0) line.setWrapped(false);
+      for (int row = b.y + 1; row < rows; row++) resetBufferLine(row, false);
+      updateRange(rows - 1);
+      break;
+    }
+    case 1: {
+      updateRange(b.y);
+      BufferLine& line = screenLine(*this, b.y);
+      fillCells(line, 0, b.x + 1, eraseCell(*this));
+      line.setWrapped(false);
+      if (b.x + 1 >= cols && b.y < rows - 1) screenLine(*this, b.y + 1).setWrapped(false);
+      for (int row = b.y - 1; row >= 0; row--) resetBufferLine(row, false);
+      updateRange(0);
+      break;
+    }
+    case 2:
+      updateRange(rows - 1);
+      for (int row = rows - 1; row >= 0; row--) resetBufferLine(row, true);
+      updateRange(0);
+      break;
+    case 3:
+      eraseSavedLines(*this);
+      break;
+    default:
+      break;
+  }
+}
+
+void Terminal::cmdEraseInLine(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  BufferLine& line = screenLine(*this, b.y);
+  switch (firstParameter(pars)) {
+    case 0:
+      fillCells(line, b.x, cols, eraseCell(*this));
+      break;
+    case 1:
+      fillCells(line, 0, b.x + 1, eraseCell(*this));
+      break;
+    case 2:
+      fillCells(line, 0, cols, eraseCell(*this));
+      break;
+    default:
+      break;
+  }
+  updateRange(b.y);
+}
+
+void Terminal::cmdEraseChars(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  const int n = countParameter(pars);
+  fillCells(screenLine(*this, b.y), b.x, int(std::min<int64_t>(int64_t(b.x) + n, cols)), eraseCell(*this));
+  updateRange(b.y);
+}
+
+void Terminal::cmdInsertChars(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  if (cursorOutsideMargins(*this) || b.x >= b.cols()) return;
+  const int rm = editRightMargin(*this);
+  if (b.x > rm) return;
+  // A count past the margin would only push cells off the edge: clamp before shifting.
+  const int n = std::min(countParameter(pars), rm - b.x + 1);
+  screenLine(*this, b.y).insertCells(b.x, n, rm, eraseCell(*this));
+  updateRange(b.y);
+}
+
+void Terminal::cmdDeleteChars(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  if (cursorOutsideMargins(*this) || b.x >= b.cols()) return;
+  const int rm = editRightMargin(*this);
+  if (b.x > rm) return;
+  const int n = std::min(countParameter(pars), rm - b.x + 1);
+  screenLine(*this, b.y).deleteCells(b.x, n, rm, eraseCell(*this));
+  updateRange(b.y);
+}
+
+void Terminal::cmdInsertLines(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  if (b.y < b.scrollTop || b.y > b.scrollBottom) return;
+  // More lines than the region holds below the cursor would only be inserted to be dropped.
+  const int n = std::min(countParameter(pars), b.scrollBottom - b.y + 1);
+  if (!marginMode) {
+    spliceRegionLines(b, b.scrollBottom - n + 1, b.y, n, eraseCell(*this));
+  } else {
+    if (b.x < b.marginLeft || b.x > b.marginRight) return;
+    shiftMarginColumns(*this, b.y, b.scrollBottom, n, eraseCell(*this));
+  }
+  updateRegionRange(*this);
+}
+
+void Terminal::cmdDeleteLines(std::span<const int> pars) {
+  restrictCursor(true);
+  Buffer& b = *buffer;
+  if (b.y < b.scrollTop || b.y > b.scrollBottom) return;
+  const int n = std::min(countParameter(pars), b.scrollBottom - b.y + 1);
+  if (!marginMode) {
+    spliceRegionLines(b, b.y, b.scrollBottom - n + 1, n, eraseCell(*this));
+  } else {
+    if (b.x < b.marginLeft || b.x > b.marginRight) return;
+    shiftMarginColumns(*this, b.y, b.scrollBottom, -n, eraseCell(*this));
+  }
+  updateRegionRange(*this);
+}
+
+void Terminal::cmdScrollUp(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  const int n = std::min(countParameter(pars), b.scrollBottom - b.scrollTop + 1);
+  if (!marginMode)
+    spliceRegionLines(b, b.scrollTop, b.scrollBottom - n + 1, n, CharData::Null);
+  else
+    shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, -n, CharData::Null);
+  updateRange(b.scrollTop);
+  updateRange(b.scrollBottom);
+}
+
+void Terminal::cmdScrollDown(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  const int n = std::min(countParameter(pars), b.scrollBottom - b.scrollTop + 1);
+  if (!marginMode)
+    spliceRegionLines(b, b.scrollBottom - n + 1, b.scrollTop, n, CharData::Null);
+  else
+    shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, n, CharData::Null);
+  updateRange(b.scrollTop);
+  updateRange(b.scrollBottom);
+}
+
+void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  const int64_t limit = int64_t(2) * cols * rows;
+  const int64_t n = std::clamp<int64_t>(firstParameter(pars), 1, limit);
+  CharData cell = CharData::Null;
+  if (b.x > 0) {
+    const BufferLine& line = screenLine(*this, b.y);
+    int col = std::min<int>(b.x - 1, line.count() - 1);
+    // Left of the cursor may be the continuation half of a wide character: repeat the
+    // character itself, never its empty second half.
+    if (line[col].width == 0 && col > 0) col--;
+    cell = line[col];
+  }
+  const int startRow = b.y;
+  for (int64_t i = 0; i < n; i++) b.insertCharacter(cell);
+  updateRange(std::min<int>(startRow, b.y));
+  updateRange(b.y);
+  if (b.y != startRow) updateRange(rows - 1);
+}
+
+void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t> collect) {
+  if (collect.size() != 1 || collect[0] != '\'') {
+    log("CSI # } not implemented- XTPOPSGR with " + parameterListText(pars));
+    return;
+  }
+  Buffer& b = *buffer;
+  const int n = countParameter(pars);
+  if ((marginMode && b.x < b.marginLeft) || b.x > b.marginRight) return;
+  const int rm = editRightMargin(*this);
+  const CharData blank(32, 1, Attribute::empty);
+  for (int row = b.scrollTop; row <= b.scrollBottom; row++) shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank);
+}
+
+void Terminal::cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect) {
+  Buffer& b = *buffer;
+  if (b.y < b.scrollTop || b.y > b.scrollBottom || b.x >= b.cols() || cursorOutsideMargins(*this)) return;
+  const int n = countParameter(pars);
+  const int rm = editRightMargin(*this);
+  const CharData blank(32, 1, Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none));
+  for (int row = b.scrollTop; row <= b.scrollBottom; row++) shiftColumnsLeft(screenLine(*this, row), b.x, rm, n, blank);
+  updateRange(b.scrollTop);
+  updateRange(b.scrollBottom);
+}
+
+void Terminal::cmdScreenAlignmentPattern() {
+  Attribute attribute = curAttr;
+  attribute.style = CharacterStyle::none;
+  attribute.underlineStyle = UnderlineStyle::none;
+  const CharData cell(code(U"E"), 1, attribute);
+  setCursor(0, 0);
+  for (int row = 0; row < rows; row++) {
+    BufferLine& line = screenLine(*this, row);
+    fillCells(line, 0, line.count(), cell);
+    line.setWrapped(false);
+  }
+  updateFullScreen();
+  setCursor(0, 0);
+}
+
+void Terminal::setLineRenderMode(BufferLine::RenderLineMode mode) {
+  BufferLine& line = screenLine(*this, buffer->y);
+  line.renderMode = mode;
+  line.touch();
+  updateRange(buffer->y);
+}
 
 }  // namespace vantrelle

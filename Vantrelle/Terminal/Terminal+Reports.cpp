@@ -1,10 +1,179 @@
-// Device attributes, status reports and the setting query (DECRQSS).
+// Answers to the program's questions about the terminal: device attributes (DA), status reports
+// (DSR), mode requests (DECRQM) and setting requests (DECRQSS).
+#include <algorithm>
+
+#include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
-void Terminal::cmdSendDeviceAttributes(std::span<const int> pars, std::span<const uint8_t> collect) {}
-void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_t> collect) {}
-std::unique_ptr<DcsHandler> Terminal::makeDecrqssHandler() { return nullptr; }
+namespace {
+
+bool isCollect(std::span<const uint8_t> collect, std::string_view text) {
+  return collect.size() == text.size() && std::equal(collect.begin(), collect.end(), text.begin());
+}
+
+int status(bool set) { return set ? 1 : 2; }
+
+int ansiModeStatus(const Terminal& t, int mode) {
+  switch (mode) {
+    case 1: case 5: case 7: case 10: case 11: case 13: case 14: case 15: case 16: case 17: case 18: case 19:
+      return 4;
+    case 2: case 3: return 2;
+    case 4: return status(t.insertMode);
+    case 12: return 1;
+    case 20: return status(t.lineFeedMode);
+    default: return 0;
+  }
+}
+
+int decModeStatus(const Terminal& t, int mode) {
+  const MouseMode mouse = t.mouseMode();
+  const MouseProtocolEncoding protocol = t.mouseProtocol;
+  switch (mode) {
+    case 1: return status(t.applicationCursor);
+    case 2: case 8: case 18: case 19: case 95: return 1;
+    case 3: return status(t.buffer->cols() == 132);
+    case 4: return status(t.smoothScroll);
+    case 5:
+      return status(t.curAttr == Attribute(Attribute::Color::defaultInvertedColor,
+                                           Attribute::Color::defaultInvertedColor, CharacterStyle::none));
+    case 6: return status(t.originMode);
+    case 7: return status(t.wraparound);
+    case 9: return status(mouse == MouseMode::x10);
+    case 10: case 42: case 44: case 46: case 67: case 80: case 1034: return 4;
+    case 12: return status(t.cursorBlink);
+    case 13: case 14: case 30: case 41: case 1001: return 2;
+    case 25: return status(!t.cursorHidden);
+    case 40: return status(t.allow80To132);
+    case 45: return status(t.reverseWraparound);
+    case 47: return status(t.isCurrentBufferAlternate());
+    case 66: return status(t.applicationKeypad);
+    case 69: return status(t.marginMode);
+    case 1000: return status(mouse == MouseMode::vt200);
+    case 1002: return status(mouse == MouseMode::buttonEventTracking);
+    case 1003: return status(mouse == MouseMode::anyEvent);
+    case 1004: return status(t.sendFocus);
+    case 1005: return status(protocol == MouseProtocolEncoding::utf8);
+    case 1006: return status(protocol == MouseProtocolEncoding::sgr);
+    case 1015: return status(protocol == MouseProtocolEncoding::urxvt);
+    case 1016: return status(protocol == MouseProtocolEncoding::sgrPixel);
+    case 2004: return status(t.bracketedPasteMode);
+    case 2026: return status(t.synchronizedOutputActive);
+    default: return 0;
+  }
+}
+
+// DCS $ q: collects the name of a setting and answers with its current value.
+class DecrqssHandler : public DcsHandler {
+ public:
+  explicit DecrqssHandler(Terminal& terminal) : terminal(terminal) {}
+  void hook(std::span<const uint8_t>, std::span<const int>, uint8_t) override { data.clear(); }
+  void put(std::span<const uint8_t> bytes) override {
+    // Every valid request is two bytes long; keep just enough to tell a longer one apart.
+    const size_t room = maxRequest + 1 - std::min(data.size(), maxRequest + 1);
+    data.insert(data.end(), bytes.begin(), bytes.begin() + std::ptrdiff_t(std::min(room, bytes.size())));
+  }
+  void unhook() override;
+
+ private:
+  static constexpr size_t maxRequest = 16;
+  std::optional<std::string> answer(const std::string& request) const;
+  Terminal& terminal;
+  std::vector<uint8_t> data;
+};
+
+std::optional<std::string> DecrqssHandler::answer(const std::string& request) const {
+  const Buffer& b = *terminal.buffer;
+  if (request == "\"q") return request;
+  if (request == "\"p") return "65;1\"p";
+  if (request == "r") return concat(b.scrollTop + 1, ";", b.scrollBottom + 1, "r");
+  if (request == "m") return terminal.curAttr.toSgr();
+  if (request == "s") return concat(b.marginLeft + 1, ";", b.marginRight + 1, "s");
+  if (request == " q") return "2 q";
+  return std::nullopt;
+}
+
+void DecrqssHandler::unhook() {
+  const bool ascii = std::all_of(data.begin(), data.end(), [](uint8_t c) { return c < 0x80; });
+  const std::string request(data.begin(), data.end());
+  auto body = ascii && data.size() <= maxRequest ? answer(request) : std::nullopt;
+  if (!body) terminal.log("Unknown DCS + " + request);
+  const CC& cc = terminal.cc;
+  terminal.sendResponse({cc.dcs(), asBytes(body ? "1$r" + *body : "0$r"), cc.st()});
+}
+
+}  // namespace
+
+std::unique_ptr<DcsHandler> Terminal::makeDecrqssHandler() { return std::make_unique<DecrqssHandler>(*this); }
+
+void Terminal::cmdSendDeviceAttributes(std::span<const int> pars, std::span<const uint8_t> collect) {
+  if (!pars.empty() && pars[0] >= 1) {
+    log("SendDeviceAttributes got " + parameterListText(pars) + " and " + std::string(collect.begin(), collect.end()));
+    return;
+  }
+  if (isCollect(collect, ">") || isCollect(collect, ">0")) {
+    sendResponse({cc.csi(), asBytes(">65;20;1c")});
+    return;
+  }
+  if (!collect.empty()) return;
+  const std::string_view name = options.termName;
+  std::string_view answer;
+  if (name.starts_with("xterm"))
+    answer = options.enableSixelReported ? "?65;4;1;2;6;21;22;17;28c" : "?65;1;2;6;21;22;17;28c";
+  else if (name.starts_with("screen") || name.starts_with("rxvt-unicode"))
+    answer = "?1;2c";
+  else if (name.starts_with("linux"))
+    answer = "?6c";
+  else
+    return;
+  sendResponse({cc.csi(), asBytes(answer)});
+}
+
+void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_t> collect) {
+  const int ps = pars.empty() ? 0 : pars[0];
+  const Buffer& b = *buffer;
+  // Positions are 1-based; a cursor above an origin-mode region must still report at least 1.
+  const int row = std::max(b.y + 1 - (originMode ? int(b.scrollTop) : 0), 1);
+  if (collect.empty()) {
+    if (ps == 5) {
+      sendResponse({cc.csi(), asBytes("0n")});
+    } else if (ps == 6) {
+      const int col = std::max(b.x + 1 - (originMode ? b.marginLeft : 0), 1);
+      sendResponse({cc.csi(), asBytes(concat(row, ";", col, "R"))});
+    }
+    return;
+  }
+  if (!isCollect(collect, "?")) return;
+  std::string text;
+  switch (ps) {
+    case 6: {
+      const int col = std::max(b.x + 1 - (originMode && marginMode ? b.marginLeft : 0), 1);
+      text = concat("?", row, ";", col, ";1R");
+      break;
+    }
+    case 15: text = "?10n"; break;
+    case 25: text = "?21n"; break;
+    case 26: text = "?27;1;0;0n"; break;
+    case 55: text = "?53n"; break;
+    case 56: text = "?57;1n"; break;
+    case 62: text = "0*{"; break;
+    case 63: {
+      const int id = pars.size() > 1 ? pars[1] : 0;
+      sendResponse({cc.dcs(), asBytes(concat(id, "!~0000")), cc.st()});
+      return;
+    }
+    case 75: text = "?70n"; break;
+    case 85: text = "?83n"; break;
+    default: return;
+  }
+  sendResponse({cc.csi(), asBytes(text)});
+}
+
+void Terminal::cmdDecRqm(std::span<const int> pars, bool decMode) {
+  const int mode = pars.empty() ? 0 : pars[0];
+  const int value = decMode ? decModeStatus(*this, mode) : ansiModeStatus(*this, mode);
+  sendResponse({cc.csi(), asBytes(concat(decMode ? "?" : "", mode, ";", value, "$y"))});
+}
 
 }  // namespace vantrelle

@@ -181,6 +181,8 @@ class Terminal : private ParserHandler {
   void cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect);
   void setLineRenderMode(BufferLine::RenderLineMode mode);
   void cmdScreenAlignmentPattern();
+  // Blanks one screen row with the erase cell.
+  void resetBufferLine(int y, bool clearImages);
 
   // ---- Rectangular areas (Terminal+Rectangles.cpp) ----
   void csiCopyRectangularArea(std::span<const int> pars, std::span<const uint8_t> collect);
@@ -196,6 +198,11 @@ class Terminal : private ParserHandler {
   void cmdSetCursorStyle(std::span<const int> pars, std::span<const uint8_t> collect);
   void cmdSetScrollRegion(std::span<const int> pars, std::span<const uint8_t> collect);
   void cmdSetMargins(std::span<const int> pars, std::span<const uint8_t> collect);
+  void setMode(int par, std::span<const uint8_t> collect);
+  void resetMode(int par, std::span<const uint8_t> collect);
+  void setPrivateMode(int par, bool on);
+  void setCursorStyle(CursorStyle style);
+  void cmdSetConformanceLevel(std::span<const int> pars, std::span<const uint8_t> collect);
   // Writes the mode into the terminal and into both buffers' copies.
   void setInsertMode(bool value);
   void setMarginMode(bool value);
@@ -206,17 +213,31 @@ class Terminal : private ParserHandler {
   void cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_t> collect);
   // The handler of DCS $ q (request setting), or none.
   std::unique_ptr<DcsHandler> makeDecrqssHandler();
+  void cmdDecRqm(std::span<const int> pars, bool decMode);
 
   // ---- Resets and synchronized output (Terminal+Resets.cpp) ----
   void cmdReset();
   void cmdSoftReset();
   void beginSynchronizedOutput();
   void endSynchronizedOutput();
+  void scheduleSynchronizedOutputTimeout();
+  // The full reset for the host: like RIS but the parser keeps its state.
+  void resetToInitialState();
+  void softReset();
+  void showCursor();
+  void hideCursor();
+  void setTitle(const std::string& text);
+  void setIconTitle(const std::string& text);
+  void refresh(int startRow, int endRow);
 
   // ---- Mouse reports (Terminal+Mouse.cpp) ----
   int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
   void sendEvent(int buttonFlags, int x, int y, int pixelX = 0, int pixelY = 0);
   void sendMotion(int buttonFlags, int x, int y, int pixelX = 0, int pixelY = 0);
+  static void encodeMouseUtf(Bytes& data, int ch);
+  // Marks a release in the button flags of SGR reports, which name the released button; above
+  // every bit the report codes use.
+  static constexpr int mouseReleaseFlag = 1 << 12;
 
   // ---- Window operations (Terminal+Window.cpp) ----
   void cmdWindowOptions(std::span<const int> pars);
