@@ -138,7 +138,8 @@ void Terminal::csiOpenBrace(std::span<const int> pars, std::span<const uint8_t> 
 }
 
 void Terminal::cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> collect) {
-  const int id = pars.empty() ? 1 : pars[0];
+  // The parser hands an absent parameter over as 0; the request's default identifier is 1.
+  const int id = pars.empty() || pars[0] == 0 ? 1 : pars[0];
   uint32_t sum = 0;
   const bool trusted = tdel && pars.size() >= 3 && tdel->isProcessTrusted(*this);
   if (trusted) {
