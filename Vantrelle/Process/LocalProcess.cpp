@@ -10,20 +10,12 @@
 
 #include "Vantrelle/Process/ProcessSession.h"
 #include "Vantrelle/Process/PseudoTerminalHelpers.h"
+#include "Vantrelle/Terminal/Terminal.h"
 #include "platform/Dispatch.h"
 
 namespace vantrelle {
 
 namespace {
-
-// The environment a child gets when its starter names none.
-std::vector<std::string> defaultEnvironment() {
-  std::vector<std::string> env{"TERM=xterm-256color", "COLORTERM=truecolor", "LANG=en_US.UTF-8"};
-  for (const char* name : {"LOGNAME", "USER", "DISPLAY", "LC_TYPE", "USER", "HOME"}) {
-    if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
-  }
-  return env;
-}
 
 uint64_t uptimeNanoseconds() {
   return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -76,7 +68,7 @@ void LocalProcess::startProcess(const std::string& executable, const std::vector
   if (auto owner = delegate().lock()) size = owner->getWindowSize();
   std::vector<std::string> argv{execName.value_or(executable)};
   argv.insert(argv.end(), args.begin(), args.end());
-  startProcessWithForkpty(executable, argv, environment ? *environment : defaultEnvironment(), currentDirectory, size);
+  startProcessWithForkpty(executable, argv, environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true), currentDirectory, size);
 }
 
 bool LocalProcess::startProcessWithForkpty(const std::string& executable, const std::vector<std::string>& argv,
