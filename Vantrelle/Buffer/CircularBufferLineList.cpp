@@ -191,4 +191,22 @@ void CircularBufferLineList::trimStart(int count) {
   count_ -= n;
 }
 
+void CircularBufferLineList::rotate(int first, int last, bool up) {
+  if (first < 0 || last >= count_ || first >= last) return;
+  const size_t a = size_t(slotOf(first));
+  const size_t b = size_t(slotOf(last));
+  if (a < b) {
+    auto begin = array.begin() + std::ptrdiff_t(a);
+    auto end = array.begin() + std::ptrdiff_t(b) + 1;
+    std::rotate(begin, up ? begin + 1 : end - 1, end);
+    return;
+  }
+  // The range wraps around the end of the storage: swap neighbours one by one.
+  if (up) {
+    for (int i = first; i < last; i++) std::swap(array[size_t(slotOf(i))], array[size_t(slotOf(i + 1))]);
+  } else {
+    for (int i = last; i > first; i--) std::swap(array[size_t(slotOf(i))], array[size_t(slotOf(i - 1))]);
+  }
+}
+
 }  // namespace vantrelle

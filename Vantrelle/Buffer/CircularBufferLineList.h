@@ -41,12 +41,23 @@ class CircularBufferLineList {
   void splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
               const ChangeFunction& change = nullptr);
   void trimStart(int count);
+  // Moves the line at `first` to `last` and the lines between up by one (`up`), or the line at
+  // `last` to `first` and the lines between down by one: a region scroll that creates and
+  // destroys nothing. Both indices must lie inside the ring; otherwise nothing moves.
+  void rotate(int first, int last, bool up);
 
   // Slots currently allocated; grows towards maxLength as lines arrive.
   int storageSize() const { return int(array.size()); }
 
  private:
-  int slotOf(int index) const { return int((size_t(startIndex_) + size_t(index)) % array.size()); }
+  // Both terms are normally below the storage size, so one subtraction replaces a division on
+  // this hot path; the remainder stays as the fallback.
+  int slotOf(int index) const {
+    const size_t n = array.size();
+    size_t slot = size_t(startIndex_) + size_t(index);
+    if (slot >= n) slot -= n;
+    return int(slot < n ? slot : slot % n);
+  }
   BufferLinePtr& slotRef(int index);
   void ensureStorage(int lines);
   void relayout(int newSize);
