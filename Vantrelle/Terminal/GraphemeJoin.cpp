@@ -37,9 +37,10 @@ size_t trailingRegionalIndicators(std::u32string_view cluster) {
 
 }  // namespace
 
-bool isEmojiModifier(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_EMOJI_MODIFIER); }
+bool isEmojiModifier(char32_t c) { return c >= 0x1F3FB && c <= 0x1F3FF; }
 
-bool hasCombiningClass(char32_t c) { return u_getCombiningClass(static_cast<UChar32>(c)) != 0; }
+// Nothing below U+0300 combines canonically.
+bool hasCombiningClass(char32_t c) { return c >= 0x300 && u_getCombiningClass(static_cast<UChar32>(c)) != 0; }
 
 bool isVariationSelectorBase(char32_t c) {
   // Text-default emoji (keycap bases, arrows, symbols) and the emoji of the Basic Multilingual

@@ -160,15 +160,21 @@ void Terminal::printScalar(char32_t scalar) {
     if (!joinRegionalIndicator(scalar, width)) printNewCell(code(std::u32string_view(&scalar, 1)), width);
     return;
   }
-  const bool joins = width == 0 || grapheme::hasCombiningClass(scalar) || grapheme::isEmojiModifier(scalar) ||
-                     grapheme::isZeroWidthJoiner(scalar) || grapheme::isVariationSelector(scalar) ||
-                     lastPrintedEndsWithJoiner();
+  // Every scalar with a combining class is a non-spacing mark, so wide ones skip that lookup.
+  const bool joins = width == 0 || (width == 1 && grapheme::hasCombiningClass(scalar)) ||
+                     grapheme::isEmojiModifier(scalar) || grapheme::isZeroWidthJoiner(scalar) ||
+                     grapheme::isVariationSelector(scalar) || lastPrintedEndsWithJoiner();
   if (joins && tryJoin(scalar, width)) return;
   if (width > 0) printNewCell(code(std::u32string_view(&scalar, 1)), width);
 }
 
 void Terminal::printNewCell(int32_t cellCode, int width) {
-  buffer->insertCharacter(CharData(cellCode, static_cast<int8_t>(width), curAttr));
+  if (!(printAttr == curAttr)) {
+    printAttr = curAttr;
+    printCell = CharData(0, 1, curAttr);
+  }
+  printCell.setValue(cellCode, width);
+  buffer->insertCharacter(printCell);
   rememberLastPrinted();
 }
 
@@ -195,14 +201,7 @@ BufferLine* Terminal::lastPrintedLine() {
   return line;
 }
 
-bool Terminal::lastPrintedEndsWithJoiner() {
-  BufferLine* line = lastPrintedLine();
-  if (!line) return false;
-  const int32_t last = (*line)[std::min(lastPrinted.col, cols - 1)].code;
-  if (last < kFirstClusterCode) return false;
-  auto found = indexToCharMap.find(last);
-  return found != indexToCharMap.end() && !found->second.empty() && grapheme::isZeroWidthJoiner(found->second.back());
-}
+bool Terminal::lastPrintedEndsWithJoiner() { return lastPrinted.endsWithJoiner && lastPrintedLine(); }
 
 bool Terminal::tryJoin(char32_t scalar, int width) {
   BufferLine* line = lastPrintedLine();
@@ -239,6 +238,7 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
   cell.setValue(code(cluster), newWidth);
   line->set(col, cell);
   lastPrinted.generation = line->generation();
+  lastPrinted.endsWithJoiner = grapheme::isZeroWidthJoiner(scalar);
   updateRange(*buffer, buffer->lastBufferStorage.y - buffer->yBase);
   return true;
 }

@@ -14,8 +14,9 @@ std::string yesNo(bool value) { return value ? "true" : "false"; }
 
 BufferLine& Terminal::prepareBlankLine(bool isWrapped) {
   const Attribute erase = eraseAttribute();
-  if (!blankLine || blankLine->count() != cols || (*blankLine)[cols - 1].attribute() != erase) {
+  if (!blankLine || blankLine->count() != cols || blankLineAttribute != erase) {
     blankLine = std::make_unique<BufferLine>(cols, CharData(0, 1, erase));
+    blankLineAttribute = erase;
   }
   blankLine->setWrapped(isWrapped);
   return *blankLine;
@@ -56,18 +57,13 @@ void Terminal::scroll(bool isWrapped) {
           " scrollBottom=" + std::to_string(b.scrollBottom) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
       return;
     }
-    // The line leaving the top of the region becomes the new bottom line: no allocation.
-    BufferLinePtr reused = lines[topRow];
+    // The line leaving the top of the region becomes the new bottom line: the lines between
+    // move up in one rotation, with no allocation and no reference counting.
     b.clearImagesFromLine(topRow);
-    if (bottomRow > topRow && !lines.shiftElements(topRow + 1, bottomRow - topRow, -1)) {
-      log("Assertion on scroll, state was: bottomRow=" + std::to_string(bottomRow) + " topRow=" +
-          std::to_string(topRow) + " yDisp=" + std::to_string(b.yDisp) + " linesTop=" + std::to_string(b.linesTop) +
-          " isAlternate=" + yesNo(isCurrentBufferAlternate()));
-      reused = std::make_shared<BufferLine>(blank);
-    }
-    reused->copyFrom(blank);
-    reused->renderMode = BufferLine::RenderLineMode::single;
-    lines[bottomRow] = reused;
+    lines.rotate(topRow, bottomRow, true);
+    BufferLine& reused = *lines[bottomRow];
+    reused.copyFrom(blank);
+    reused.renderMode = BufferLine::RenderLineMode::single;
   }
 
   if (!userScrolling) b.yDisp = b.yBase;
@@ -163,19 +159,13 @@ void Terminal::reverseIndex() {
     top.renderMode = BufferLine::RenderLineMode::single;
   } else {
     // The region's last line drops out and is reused, blank, as its new first line.
-    BufferLinePtr reused = lines[bottomRow];
     b.clearImagesFromLine(bottomRow);
-    if (!lines.shiftElements(topRow, b.scrollBottom - y, 1)) {
-      log("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop=" +
-          std::to_string(b.scrollTop) + "  yDisp=" + std::to_string(b.yDisp) + " linesTop=" +
-          std::to_string(b.linesTop) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
-      reused = std::make_shared<BufferLine>(cols, blank);
-    }
-    reused->resize(cols, blank);
-    reused->fill(blank);
-    reused->setWrapped(false);
-    reused->renderMode = BufferLine::RenderLineMode::single;
-    lines[topRow] = reused;
+    lines.rotate(topRow, bottomRow, false);
+    BufferLine& reused = *lines[topRow];
+    reused.resize(cols, blank);
+    reused.fill(blank);
+    reused.setWrapped(false);
+    reused.renderMode = BufferLine::RenderLineMode::single;
   }
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);

@@ -378,6 +378,7 @@ class Terminal : private ParserHandler {
     const BufferLine* line = nullptr;
     uint64_t generation = 0;
     int col = 0;
+    bool endsWithJoiner = false;  // only a join can leave a cluster ending in U+200D
   };
   void printSlow(std::span<const uint8_t> run);
   size_t printAsciiRun(std::span<const uint8_t> run);
@@ -390,6 +391,9 @@ class Terminal : private ParserHandler {
   bool tryJoin(char32_t scalar, int width);
   bool joinRegionalIndicator(char32_t scalar, int width);
   LastPrinted lastPrinted;
+  // The cell template of `curAttr`, packed once per change of rendition rather than per cell.
+  Attribute printAttr = defaultAttribute();
+  CharData printCell = CharData(0, 1, defaultAttribute());
 
   std::unique_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
   BufferLine& prepareBlankLine(bool isWrapped);
@@ -401,6 +405,7 @@ class Terminal : private ParserHandler {
   MouseMode mouseMode_ = MouseMode::off;
   std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
   std::unique_ptr<BufferLine> blankLine;
+  Attribute blankLineAttribute = defaultAttribute();
 };
 
 }  // namespace vantrelle
