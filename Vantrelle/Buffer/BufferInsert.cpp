@@ -56,11 +56,11 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attr
   CharData cell(0, 1, attribute);
   while (written < bytes.size()) {
     if (x > right) {
-      if (!wraparound) break;
+      // Crossed margins leave no room on any row: hand the bytes back rather than wrap forever.
+      if (!wraparound || (marginMode ? marginLeft : 0) > right) break;
       wrapToNextRow();
     }
-    int n = int(std::min<size_t>(size_t(std::max(right - x + 1, 0)), bytes.size() - written));
-    if (n == 0) break;  // margins narrower than the cursor allows: nothing fits
+    int n = int(std::min<size_t>(size_t(right - x + 1), bytes.size() - written));
     BufferLine& line = *_lines[yBase + y];
     CharData* cells = line.cells();
     int start = x;

@@ -54,7 +54,7 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAb
     int srcCol = 0;
     while (srcRow < size) {
       int srcLen = getWrappedLineTrimmedLength(group, srcRow, oldCols);
-      int n = std::min(srcLen - srcCol, newCols - destCol);
+      int n = std::max(std::min(srcLen - srcCol, newCols - destCol), 0);
       if (destRow < size) group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
       destCol += n;
       if (destCol == newCols) {
@@ -62,7 +62,7 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAb
         destCol = 0;
       }
       srcCol += n;
-      if (srcCol == srcLen) {
+      if (srcCol >= srcLen) {
         srcRow++;
         srcCol = 0;
       }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace vantrelle {
@@ -18,5 +20,16 @@ class TerminalImage {
 };
 
 using TerminalImageList = std::vector<std::shared_ptr<TerminalImage>>;
+
+// A platform image with the size in cells it was asked to take; the view supplies the image type,
+// which the engine never looks into.
+template <typename PlatformImage>
+class ImageCell {
+ public:
+  explicit ImageCell(PlatformImage image) : image(std::move(image)) {}
+  const PlatformImage image;
+  std::optional<int> width;
+  std::optional<int> height;
+};
 
 }  // namespace vantrelle

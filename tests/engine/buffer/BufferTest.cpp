@@ -257,6 +257,21 @@ TEST(Buffer, AsciiRunWrapsAndScrollsAtTheRegionBottom) {
   EXPECT_EQ(rowTable(buffer).back(), "+345");
 }
 
+// Margins that cross (left past right) leave no room in a row; the fast path must give the
+// bytes back instead of wrapping forever.
+TEST(Buffer, AsciiRunGivesUpOnCrossedMargins) {
+  Buffer buffer(12, 3, 8, 0);
+  prepare(buffer);
+  buffer.marginMode = true;
+  buffer.marginLeft = 8;
+  buffer.marginRight = 4;
+  buffer.x = 9;
+  const std::string text = "abc";
+  EXPECT_EQ(buffer.insertAsciiRun(std::span(reinterpret_cast<const uint8_t*>(text.data()), 3), plain), 0);
+  EXPECT_EQ(int(buffer.x), 9);
+  EXPECT_EQ(int(buffer.y), 0);
+}
+
 // A wrap with the cursor below the scroll region must not scroll the region: that would move
 // other rows and leave the cursor row overwritten.
 TEST(Buffer, WrapBelowTheScrollRegionMovesDownWithoutScrolling) {
