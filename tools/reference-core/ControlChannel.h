@@ -1,0 +1,44 @@
+#pragma once
+// The core's end of the control channel: lines from the application on standard input, lines to
+// it on standard output. A reader thread frames the input and hands each line to the GLib main
+// context, where everything else of the core runs; writes are whole lines under one lock.
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+typedef struct _GMainContext GMainContext;
+
+namespace refcore {
+
+class ControlChannel {
+ public:
+  using LineHandler = std::function<void(std::string line)>;
+  using ClosedHandler = std::function<void()>;
+
+  ControlChannel(int inputFD, int outputFD);
+  ~ControlChannel();
+
+  // Starts reading; both handlers run on `context`.
+  void start(GMainContext* context, LineHandler onLine, ClosedHandler onClosed);
+
+  // Writes one compact JSON object and a line feed. False when the application is gone.
+  bool send(const nlohmann::json& message);
+  // Writes text exactly as given (tests use it to send malformed or merged lines).
+  bool sendRaw(std::string_view text);
+
+ private:
+  void readLoop(GMainContext* context);
+
+  int inputFD;
+  int outputFD;
+  std::mutex writeMutex;
+  LineHandler onLine;
+  ClosedHandler onClosed;
+  std::thread reader;
+};
+
+}  // namespace refcore

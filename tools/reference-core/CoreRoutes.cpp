@@ -1,0 +1,259 @@
+// The HTTP interface the application and the page use.
+#include <glib.h>
+#include <libsoup/soup.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tools/reference-core/ReferenceCore.h"
+
+namespace refcore {
+
+namespace {
+
+constexpr size_t maximumErrorEvents = 1000;
+constexpr int exitAfterReadyStatus = 3;
+
+bool isExecutable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
+
+bool isProfileID(const std::string& id) {
+  if (id.empty() || id.size() > 128) return false;
+  return std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_' || c == '.'; });
+}
+
+std::string ownExecutable() {
+  std::error_code error;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string("zorvel-runner") : path.string();
+}
+
+}  // namespace
+
+void ReferenceCore::onRequest(SoupServer*, SoupServerMessage* message, const char*, GHashTable* query, void* self) {
+  Request request = readRequest(message, query);
+  auto* core = static_cast<ReferenceCore*>(self);
+  core->dispatch(request);
+  if (request.path == "/__test/record") return;
+  core->recorder.write({{"type", "request"},
+                        {"method", request.method},
+                        {"path", request.path},
+                        {"query", request.query},
+                        {"headers", request.headers},
+                        {"body", textOrBytes(request.body)},
+                        {"status", soup_server_message_get_status(message)}});
+}
+
+void ReferenceCore::dispatch(Request& request) {
+  if (!request.pathValid) return respondDetail(request.message, 400, "Malformed path");
+  const auto& s = request.segments;
+  if (s.size() >= 2 && s[0] == "__test") {
+    if (routeTestHarness(request)) return;
+  }
+  if (!authorize(request)) return;
+  if (routeRuntime(request) || routeTasks(request) || routeAgentProfiles(request) || routeTestAPI(request)) return;
+  respondDetail(request.message, 404, "Not found");
+}
+
+bool ReferenceCore::authorize(Request& request) {
+  if (!verifier) {
+    respondDetail(request.message, 401, "Runtime is not bootstrapped");
+    return false;
+  }
+  const auto authorization = request.header("Authorization");
+  const auto token = authorization ? bearerToken(*authorization) : std::nullopt;
+  const TokenCheck result = token ? verifier->check(*token) : TokenCheck::missing;
+  if (result == TokenCheck::accepted) return true;
+  respondDetail(request.message, 401, TokenVerifier::describe(result));
+  return false;
+}
+
+bool ReferenceCore::routeRuntime(Request& request) {
+  const auto& s = request.segments;
+  const std::string& method = request.method;
+  if (s.size() == 1 && s[0] == "desktop-runtime") {
+    if (method != "GET") return respondDetail(request.message, 405, "Method not allowed"), true;
+    answerReadiness(request);
+    return true;
+  }
+  if (s.size() == 1 && s[0] == "events") {
+    if (method != "GET") return respondDetail(request.message, 405, "Method not allowed"), true;
+    if (!events.open(request.message)) respondDetail(request.message, 503, "Too many event streams");
+    return true;
+  }
+  if (s.size() == 2 && s[0] == "diagnostics" && s[1] == "error-events") {
+    if (method == "GET") return respondJSON(request.message, 200, {{"events", errorEvents}}), true;
+    if (method != "POST") return respondDetail(request.message, 405, "Method not allowed"), true;
+    auto report = request.jsonObject();
+    if (!report) return respondDetail(request.message, 422, "Expected a JSON object"), true;
+    if (errorEvents.size() >= maximumErrorEvents) errorEvents.erase(errorEvents.begin());
+    errorEvents.push_back(*report);
+    events.push(std::string("error-event"), report->dump(), std::nullopt);
+    respondJSON(request.message, 202, {{"status", "recorded"}});
+    return true;
+  }
+  return false;
+}
+
+void ReferenceCore::answerReadiness(Request& request) {
+  const int64_t elapsedMs = (g_get_monotonic_time() - startedAt) / 1000;
+  if (elapsedMs < switches.readyDelayMilliseconds) return respondDetail(request.message, 503, "Core is starting");
+  nlohmann::json answer = {{"kind", "zorvel-desktop"}, {"protocol_version", 3}, {"pid", getpid()},
+                           {"runtime_id", runtimeID}};
+  const std::string& kind = switches.probeKind;
+  if (kind == "wrong-kind") answer["kind"] = "zorvel-server";
+  if (kind == "wrong-version") answer["protocol_version"] = 2;
+  if (kind == "string-version") answer["protocol_version"] = "3";
+  if (kind == "no-pid") answer.erase("pid");
+  if (kind == "wrong-pid") answer["pid"] = getpid() + 1;
+  if (kind == "array") return respondJSON(request.message, 200, nlohmann::json::array({answer}));
+  if (kind == "not-json") return respondBytes(request.message, 200, "text/plain", "ready");
+  respondJSON(request.message, 200, answer);
+  if (kind != "ok" || announcedReady) return;
+  announcedReady = true;
+  if (switches.exitAfterReadyMilliseconds) {
+    // Leave the answer time to reach the application before going away.
+    const guint delay = static_cast<guint>(std::max(*switches.exitAfterReadyMilliseconds, 50));
+    g_timeout_add(delay, [](gpointer self) -> gboolean {
+      std::fputs("zorvel-runner: exiting after becoming ready\n", stderr);
+      static_cast<ReferenceCore*>(self)->quit(exitAfterReadyStatus);
+      return G_SOURCE_REMOVE;
+    }, this);
+  }
+}
+
+bool ReferenceCore::routeTasks(Request& request) {
+  const auto& s = request.segments;
+  if (s.empty() || s[0] != "tasks") return false;
+  const std::string& method = request.method;
+  if (s.size() == 1) {
+    if (method == "GET") {
+      nlohmann::json list = nlohmann::json::array();
+      for (const Task* task : tasks.list()) list.push_back(task->json());
+      respondJSON(request.message, 200, {{"tasks", list}});
+    } else if (method == "POST") {
+      createTask(request);
+    } else {
+      respondDetail(request.message, 405, "Method not allowed");
+    }
+    return true;
+  }
+  if (s.size() == 2 && s[1] == "capture") {
+    if (method != "POST") return respondDetail(request.message, 405, "Method not allowed"), true;
+    captureTask(request);
+    return true;
+  }
+  if (s.size() > 3) return false;
+  Task* task = isUUID(s[1]) ? tasks.find(lowercased(s[1])) : nullptr;
+  if (!task) return respondDetail(request.message, 404, "Task not found"), true;
+  taskRequest(request, *task, s.size() == 3 ? s[2] : std::string());
+  return true;
+}
+
+void ReferenceCore::createTask(Request& request) {
+  const auto body = request.jsonObject();
+  if (!body || !body->contains("title") || !(*body)["title"].is_string()) {
+    return respondDetail(request.message, 422, "\"title\" must be a string");
+  }
+  std::optional<std::string> projectID;
+  if (body->contains("project_id") && !(*body)["project_id"].is_null()) {
+    if (!(*body)["project_id"].is_string() || !isUUID((*body)["project_id"])) {
+      return respondDetail(request.message, 422, "\"project_id\" must be a UUID");
+    }
+    projectID = lowercased((*body)["project_id"]);
+  }
+  nlohmann::json fields = *body;
+  fields.erase("title");
+  Task probe;
+  if (auto error = TaskStore::update(probe, fields)) return respondDetail(request.message, 422, *error);
+  Task* task = tasks.create((*body)["title"], projectID);
+  if (!task) return respondDetail(request.message, 507, "Too many tasks");
+  TaskStore::update(*task, fields);
+  publishTask(*task);
+  respondJSON(request.message, 201, task->json());
+}
+
+void ReferenceCore::captureTask(Request& request) {
+  const auto body = request.jsonObject();
+  const bool valid = body && body->contains("content") && (*body)["content"].is_string() &&
+                     body->contains("project_id") && (*body)["project_id"].is_string() &&
+                     isUUID((*body)["project_id"]);
+  if (!valid) return respondDetail(request.message, 422, "Expected \"content\" and a UUID \"project_id\"");
+  const std::string content = (*body)["content"];
+  char* trimmed = g_strstrip(g_strdup(content.c_str()));
+  std::string title(trimmed);
+  g_free(trimmed);
+  if (title.empty()) return respondDetail(request.message, 422, "\"content\" is empty");
+  title = title.substr(0, title.find('\n'));
+  Task* task = tasks.create(title, lowercased((*body)["project_id"]), content);
+  if (!task) return respondDetail(request.message, 507, "Too many tasks");
+  publishTask(*task);
+  respondJSON(request.message, 201, task->json());
+}
+
+void ReferenceCore::taskRequest(Request& request, Task& task, const std::string& action) {
+  const std::string& method = request.method;
+  if (action.empty() && method == "GET") return respondJSON(request.message, 200, task.json());
+  if (action.empty() && method == "PATCH") {
+    const auto body = request.jsonObject();
+    if (!body) return respondDetail(request.message, 422, "Expected a JSON object");
+    if (auto error = TaskStore::update(task, *body)) return respondDetail(request.message, 422, *error);
+    publishTask(task);
+    return respondJSON(request.message, 200, task.json());
+  }
+  if (action == "stop" && method == "POST") {
+    TaskStore::update(task, {{"status", "stopped"}, {"runtime_status", "stopped"}, {"turn_in_progress", false},
+                             {"background_work_active", false}});
+    publishTask(task);
+    return respondJSON(request.message, 200, task.json());
+  }
+  if (action == "terminal-plan" && method == "POST") return terminalPlan(request, task);
+  if (action.empty() || action == "stop" || action == "terminal-plan") {
+    return respondDetail(request.message, 405, "Method not allowed");
+  }
+  respondDetail(request.message, 404, "Not found");
+}
+
+void ReferenceCore::terminalPlan(Request& request, Task& task) {
+  const auto body = request.jsonObject();
+  if (!body || !body->contains("agent") || !(*body)["agent"].is_string()) {
+    return respondDetail(request.message, 422, "\"agent\" must be a string");
+  }
+  if (!body->contains("login") || !(*body)["login"].is_boolean()) {
+    return respondDetail(request.message, 422, "\"login\" must be a boolean");
+  }
+  for (const char* key : {"model", "effort"}) {
+    if (body->contains(key) && !(*body)[key].is_string()) {
+      return respondDetail(request.message, 422, std::string("\"") + key + "\" must be a string");
+    }
+  }
+  const char* home = std::getenv("HOME");
+  std::error_code error;
+  const std::string cwd = home && std::filesystem::is_directory(home, error) ? home : options.dataDirectory;
+  respondJSON(request.message, 200,
+              {{"arguments", nlohmann::json::array()}, {"cwd", cwd}, {"executable", terminalShell()}});
+}
+
+std::string ReferenceCore::terminalShell() const {
+  if (switches.terminalShell && isExecutable(*switches.terminalShell)) return *switches.terminalShell;
+  if (const char* shell = std::getenv("SHELL"); shell && isExecutable(shell)) return shell;
+  if (isExecutable("/bin/bash")) return "/bin/bash";
+  return "/bin/sh";
+}
+
+bool ReferenceCore::routeAgentProfiles(Request& request) {
+  const auto& s = request.segments;
+  if (s.size() != 3 || s[0] != "agent-profiles" || s[2] != "login-plan") return false;
+  if (request.method != "POST") return respondDetail(request.message, 405, "Method not allowed"), true;
+  if (!isProfileID(s[1])) return respondDetail(request.message, 404, "Agent profile not found"), true;
+  respondJSON(request.message, 200,
+              {{"arguments", {"profile-login", s[1]}}, {"cwd", nullptr}, {"executable", ownExecutable()}});
+  return true;
+}
+
+void ReferenceCore::publishTask(const Task& task) {
+  events.push(std::string("task-updated"), task.json().dump(), std::nullopt);
+}
+
+}  // namespace refcore

@@ -1,0 +1,39 @@
+#pragma once
+// The command line and the test switches of the reference core.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace refcore {
+
+struct RunnerOptions {
+  std::string dataDirectory;
+  int port = 0;
+  int parentPID = 0;
+  bool authControl = false;
+};
+
+// "serve-desktop --data-dir DIR --port N --parent-pid PID --auth-control"; the error text when the
+// arguments are not that.
+struct ParsedOptions {
+  std::optional<RunnerOptions> options;
+  std::string error;
+};
+ParsedOptions parseRunnerOptions(const std::vector<std::string>& arguments);
+
+// Environment switches that make the core misbehave on purpose, so the application's failure
+// paths can be tested. None is set in normal runs.
+struct TestSwitches {
+  int readyDelayMilliseconds = 0;                        // ZORVEL_REFCORE_READY_DELAY_MS
+  std::string probeKind = "ok";                          // ZORVEL_REFCORE_PROBE_KIND
+  std::optional<std::string> stderrAndExit;              // ZORVEL_REFCORE_STDERR_AND_EXIT
+  std::optional<int> exitAfterReadyMilliseconds;         // ZORVEL_REFCORE_EXIT_AFTER_READY_MS
+  std::optional<std::string> emitControl;                // ZORVEL_REFCORE_EMIT_CONTROL
+  std::string recordPath;                                // ZORVEL_REFCORE_RECORD
+  std::optional<std::string> terminalShell;              // ZORVEL_REFCORE_SHELL
+};
+TestSwitches readTestSwitches();
+
+extern const char* const usage;
+
+}  // namespace refcore

@@ -1,0 +1,186 @@
+// Endpoints for tests. Under /__test/: "echo", "status/<code>", "binary" and "whoami" answer like
+// any API path (a valid token is required). "record", "state", "events", "error-events" and
+// "control" drive and inspect the core from a test harness without a token, so they exist only
+// when the core keeps a record (ZORVEL_REFCORE_RECORD).
+#include <glib.h>
+#include <libsoup/soup.h>
+
+#include "tools/reference-core/Base64.h"
+#include "tools/reference-core/ReferenceCore.h"
+
+namespace refcore {
+
+namespace {
+
+constexpr int maximumAnswerWaitMilliseconds = 30000;
+
+// Bytes that are not UTF-8, with NULs, for checking that bodies pass through untouched.
+const std::string binaryBody("\xff\xfe\x00zorvel\x80\x00\xc3", 11);
+
+}  // namespace
+
+struct ReferenceCore::PendingAnswer {
+  ReferenceCore* core;
+  std::string requestID;
+  SoupServerMessage* message;
+  GSource* timer = nullptr;
+  gulong finishedHandler = 0;
+
+  // Answers the waiting request (unless its client left) and forgets it.
+  void settle(const nlohmann::json& answer, bool clientGone) {
+    core->pendingAnswers.erase(requestID);
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_signal_handler_disconnect(message, finishedHandler);
+    if (!clientGone) {
+      respondJSON(message, 200, {{"answer", answer}});
+      soup_server_message_unpause(message);
+    }
+    g_object_unref(message);
+    delete this;
+  }
+};
+
+bool ReferenceCore::routeTestAPI(Request& request) {
+  const auto& s = request.segments;
+  if (s.empty() || s[0] != "__test") return false;
+  if (s.size() >= 2 && s[1] == "echo") {
+    int status = 200;
+    if (auto found = request.query.find("status"); found != request.query.end()) {
+      status = std::clamp(std::atoi(found->second.c_str()), 200, 599);
+    }
+    soup_message_headers_append(soup_server_message_get_response_headers(request.message), "X-Zorvel-Echo", "1");
+    respondJSON(request.message, status,
+                {{"method", request.method},
+                 {"path", request.path},
+                 {"query", request.query},
+                 {"headers", request.headers},
+                 {"body", textOrBytes(request.body)}});
+    return true;
+  }
+  if (s.size() == 3 && s[1] == "status") {
+    const int status = std::clamp(std::atoi(s[2].c_str()), 200, 599);
+    respondDetail(request.message, status, "Status " + std::to_string(status));
+    return true;
+  }
+  if (s.size() == 2 && s[1] == "binary") {
+    respondBytes(request.message, 200, "application/octet-stream", binaryBody);
+    return true;
+  }
+  if (s.size() == 2 && s[1] == "whoami") {
+    TokenClaims claims;
+    const auto authorization = request.header("Authorization");
+    verifier->check(bearerToken(authorization.value_or("")).value_or(""), &claims);
+    auto optional = [](const std::optional<std::string>& value) {
+      return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+    };
+    respondJSON(request.message, 200,
+                {{"token_id", claims.tokenID}, {"role", claims.role}, {"access", claims.access},
+                 {"project_id", optional(claims.projectID)}, {"task_id", optional(claims.taskID)},
+                 {"session_id", optional(claims.sessionID)}, {"report_id", optional(claims.reportID)}});
+    return true;
+  }
+  return false;
+}
+
+bool ReferenceCore::routeTestHarness(Request& request) {
+  const auto& s = request.segments;
+  if (s.size() != 2) return false;
+  const std::string& name = s[1];
+  if (name != "record" && name != "state" && name != "events" && name != "error-events" && name != "control") {
+    return false;
+  }
+  if (!recorder.enabled()) {
+    respondDetail(request.message, 404, "Not found");
+    return true;
+  }
+  if (name == "record") {
+    respondJSON(request.message, 200, recorder.all());
+  } else if (name == "state") {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Task* task : tasks.list()) list.push_back(task->json());
+    respondJSON(request.message, 200,
+                {{"bootstrapped", verifier != nullptr},
+                 {"runtime_id", runtimeID},
+                 {"active_token_ids", verifier ? verifier->activeTokenIDs() : std::set<std::string>{}},
+                 {"event_streams", events.openCount()},
+                 {"tasks", list}});
+  } else if (name == "error-events") {
+    respondJSON(request.message, 200, {{"events", errorEvents}});
+  } else if (name == "control") {
+    sendControlForTest(request);
+  } else {
+    const auto body = request.jsonObject();
+    if (!body || request.method != "POST") return respondDetail(request.message, 422, "Expected a JSON object"), true;
+    const auto text = [&](const char* key) -> std::optional<std::string> {
+      if (!body->contains(key) || !(*body)[key].is_string()) return std::nullopt;
+      return (*body)[key].get<std::string>();
+    };
+    if (body->value("end", false)) {
+      events.endAll();
+    } else if (auto raw = text("raw")) {
+      events.pushRaw(*raw);
+    } else if (auto encoded = text("raw_base64")) {
+      events.pushRaw(base64Decode(*encoded).value_or(""));
+    } else if (auto data = text("data")) {
+      events.push(text("event"), *data, text("id"));
+    } else {
+      return respondDetail(request.message, 422, "Expected \"data\", \"raw\", \"raw_base64\" or \"end\""), true;
+    }
+    respondJSON(request.message, 200, {{"streams", events.openCount()}});
+  }
+  return true;
+}
+
+// {"line": text} writes the text as it is (a line feed is added unless it ends with one);
+// {"message": object, "wait_ms": n} writes the object as a control line and, when it carries a
+// "request_id", waits up to n ms (2000 by default) for the application's answer with that id.
+void ReferenceCore::sendControlForTest(Request& request) {
+  const auto body = request.jsonObject();
+  if (!body || request.method != "POST") return respondDetail(request.message, 422, "Expected a JSON object");
+  if (body->contains("line") && (*body)["line"].is_string()) {
+    std::string line = (*body)["line"];
+    if (line.empty() || line.back() != '\n') line += '\n';
+    recorder.write({{"type", "control"}, {"direction", "out"}, {"line", textOrBytes(line)}});
+    const bool sent = control.sendRaw(line);
+    return respondJSON(request.message, 200, {{"sent", sent}});
+  }
+  if (!body->contains("message") || !(*body)["message"].is_object()) {
+    return respondDetail(request.message, 422, "Expected \"line\" or \"message\"");
+  }
+  const nlohmann::json& message = (*body)["message"];
+  const std::string line = message.dump();
+  recorder.write({{"type", "control"}, {"direction", "out"}, {"line", line}});
+  const bool sent = control.send(message);
+  const auto requestID = message.contains("request_id") && message["request_id"].is_string()
+                             ? std::optional<std::string>(message["request_id"].get<std::string>())
+                             : std::nullopt;
+  if (!sent || !requestID || pendingAnswers.count(*requestID)) {
+    return respondJSON(request.message, 200, {{"sent", sent}, {"answer", nullptr}});
+  }
+  int wait = 2000;
+  if (body->contains("wait_ms") && (*body)["wait_ms"].is_number_integer()) {
+    wait = std::clamp((*body)["wait_ms"].get<int>(), 0, maximumAnswerWaitMilliseconds);
+  }
+  auto* pending = new PendingAnswer{this, *requestID, SOUP_SERVER_MESSAGE(g_object_ref(request.message))};
+  pendingAnswers[*requestID] = pending;
+  soup_server_message_pause(request.message);
+  pending->finishedHandler = g_signal_connect(request.message, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
+                                                static_cast<PendingAnswer*>(data)->settle(nullptr, true);
+                                              }), pending);
+  pending->timer = g_timeout_source_new(static_cast<guint>(wait));
+  g_source_set_callback(pending->timer, [](gpointer data) -> gboolean {
+    static_cast<PendingAnswer*>(data)->settle(nullptr, false);
+    return G_SOURCE_REMOVE;
+  }, pending, nullptr);
+  g_source_attach(pending->timer, nullptr);
+}
+
+void ReferenceCore::handleAnswer(const nlohmann::json& message) {
+  if (!message.contains("request_id") || !message["request_id"].is_string()) return;
+  const auto found = pendingAnswers.find(message["request_id"].get<std::string>());
+  if (found == pendingAnswers.end()) return;
+  found->second->settle(message, false);
+}
+
+}  // namespace refcore
