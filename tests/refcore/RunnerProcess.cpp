@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -21,16 +23,22 @@ extern char** environ;
 
 std::string RunnerProcess::executable() { return std::string(ZORVEL_BUNDLE_DIR) + "/share/zorvel/runner/zorvel-runner"; }
 
+// A port below the kernel's ephemeral range, so outgoing connections of parallel tests cannot
+// take it between this check and the runner's own bind.
 int RunnerProcess::freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
+  static std::mt19937 random(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int port = 20000 + static_cast<int>(random() % 12000);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (free) return port;
+  }
+  throw std::runtime_error("no free port");
 }
 
 RunnerProcess::RunnerProcess(Launch launch) : listenPort(freePort()) {
@@ -139,6 +147,7 @@ std::string RunnerProcess::readStandardError() {
 }
 
 std::string RunnerProcess::bootstrap() {
+  bootstrapped = true;
   const std::string token = signToken(signingKey, tokenClaims(runtimeID, "5d1c7a3e-0000-4000-8000-000000000001", "desktop"));
   send({{"kind", "bootstrap"},
         {"runtime_id", runtimeID},
@@ -150,7 +159,10 @@ std::string RunnerProcess::bootstrap() {
 bool RunnerProcess::waitUntilListening() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (request("GET", "/desktop-runtime", "").status != 0) return true;
+    const auto answer = request("GET", "/desktop-runtime", "");
+    // Once bootstrapped, wait until the runner has also read the bootstrap line.
+    const bool waiting = bootstrapped && answer.body.find("not bootstrapped") != std::string::npos;
+    if (answer.status != 0 && !waiting) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

@@ -43,7 +43,7 @@ class RunnerProcess {
 
   // Bootstraps with a fresh runtime and returns the desktop token, listed as the only active one.
   std::string bootstrap();
-  // Waits until the runner answers HTTP at all.
+  // Waits until the runner answers HTTP, and has taken the bootstrap when one was sent.
   bool waitUntilListening();
 
   platform::URLResponse request(const std::string& method, const std::string& path, const std::string& token,
@@ -60,6 +60,7 @@ class RunnerProcess {
   int error = -1;
   std::string outputBuffer;
   std::optional<int> exitStatus;
+  bool bootstrapped = false;
 };
 
 // Signs claims the way the application's authority does: sorted compact JSON, HMAC-SHA256,
