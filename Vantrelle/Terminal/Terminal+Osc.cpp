@@ -42,13 +42,61 @@ void Terminal::dispatchOscCommand(int64_t code, std::span<const uint8_t> data) {
       iconTitle = validUtf8(data);
       if (tdel) tdel->setTerminalIconTitle(*this, iconTitle);
       break;
+    case 4:
+      oscChangeOrQueryColorIndex(data);
+      break;
+    case 6:
+      oscSetCurrentDocument(data);
+      break;
+    case 7:
+      oscSetCurrentDirectory(data);
+      break;
+    case 8:
+      oscHyperlink(data);
+      break;
+    case 9:
+      if (auto report = parseProgressReport(data)) {
+        if (tdel) tdel->progressReport(*this, *report);
+      } else {
+        oscFallback(code, data);
+      }
+      break;
+    case 10:
+    case 11:
+    case 12:
+      oscSetColors(data, static_cast<int>(code - 10));
+      break;
+    case 52:
+      oscClipboard(data);
+      break;
+    case 104:
+      oscResetColor(data);
+      break;
     case 112:
       if (tdel) tdel->setCursorColor(*this, std::nullopt);
+      break;
+    case 777:
+      oscNotification(data);
+      break;
+    case 1337:
+      osciTerm2(data);
       break;
     default:
       oscFallback(code, data);
       break;
   }
 }
+
+// Not carried out yet: each of these ignores its data.
+void Terminal::oscChangeOrQueryColorIndex(std::span<const uint8_t> data) {}
+void Terminal::oscSetCurrentDocument(std::span<const uint8_t> data) {}
+void Terminal::oscSetCurrentDirectory(std::span<const uint8_t> data) {}
+void Terminal::oscHyperlink(std::span<const uint8_t> data) {}
+std::optional<ProgressReport> Terminal::parseProgressReport(std::span<const uint8_t> data) { return std::nullopt; }
+void Terminal::oscSetColors(std::span<const uint8_t> data, int startIndex) {}
+void Terminal::oscClipboard(std::span<const uint8_t> data) {}
+void Terminal::oscResetColor(std::span<const uint8_t> data) {}
+void Terminal::oscNotification(std::span<const uint8_t> data) {}
+void Terminal::osciTerm2(std::span<const uint8_t> data) {}
 
 }  // namespace vantrelle

@@ -15,6 +15,7 @@
 #include "Vantrelle/Buffer/Attribute.h"
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Buffer/Color.h"
+#include "Vantrelle/Buffer/Line.h"
 #include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "Vantrelle/Keyboard/KeyboardModeState.h"
 #include "Vantrelle/Parser/EscapeSequenceParser.h"
@@ -112,6 +113,10 @@ class Terminal : private ParserHandler {
   std::optional<std::string> getCharacter(int col, int row);
   void registerOscHandler(int64_t code, std::function<void(std::span<const uint8_t>)> handler);
   static std::vector<std::string> getEnvironmentVariables(std::optional<std::string> termName, bool trueColor);
+
+  // ---- Text of the buffer (Terminal+Text.cpp) ----
+  // The text between buffer positions a and b (a first) as logical lines of row fragments.
+  std::vector<Line> _getSelectedLines(Position a, Position b, Buffer& source);
 
   // ---- C0 controls (Terminal+C0.cpp) ----
   void cmdLineFeedBasic();
@@ -245,6 +250,17 @@ class Terminal : private ParserHandler {
   // ---- OSC (Terminal+Osc.cpp) ----
   void dispatchOscCommand(int64_t code, std::span<const uint8_t> data);
   void oscFallback(int64_t code, std::span<const uint8_t> data);
+  void oscChangeOrQueryColorIndex(std::span<const uint8_t> data);
+  void oscSetCurrentDocument(std::span<const uint8_t> data);
+  void oscSetCurrentDirectory(std::span<const uint8_t> data);
+  void oscHyperlink(std::span<const uint8_t> data);
+  std::optional<ProgressReport> parseProgressReport(std::span<const uint8_t> data);
+  // OSC 10, 11 and 12: colours from `startIndex` (0 foreground, 1 background, 2 cursor) on.
+  void oscSetColors(std::span<const uint8_t> data, int startIndex);
+  void oscClipboard(std::span<const uint8_t> data);
+  void oscResetColor(std::span<const uint8_t> data);
+  void oscNotification(std::span<const uint8_t> data);
+  void osciTerm2(std::span<const uint8_t> data);
 
   // ---- Kitty graphics, APC G (Terminal+KittyGraphics.cpp) ----
   void handleKittyGraphics(std::span<const uint8_t> content);

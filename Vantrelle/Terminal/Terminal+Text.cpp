@@ -1,0 +1,75 @@
+// Reading text back out of a buffer, for selection and search.
+#include <algorithm>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+struct RowText {
+  std::string text;
+  int64_t length = 0;
+};
+
+// A row that never received anything: empty cells in the default rendition.
+bool isBlankRow(const BufferLine& line) {
+  for (int c = 0; c < line.count(); ++c) {
+    const CharData& cell = line[c];
+    if (cell.code != 0 || !cell.hasDefaultAttribute()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<Line> Terminal::_getSelectedLines(Position a, Position b, Buffer& source) {
+  auto& lines = source.lines();
+  auto textOf = [&](int64_t row, int64_t start, int64_t end) {
+    RowText out;
+    const BufferLine& line = *lines[static_cast<int>(row)];
+    const int64_t trimmed = line.getTrimmedLength();
+    const int64_t stop = end < 0 ? trimmed : std::min(end, trimmed);
+    for (int64_t c = std::max<int64_t>(start, 0); c < stop; ++c) {
+      const CharData& cell = line[static_cast<int>(c)];
+      if (cell.code == 0 && c > 0 && line[static_cast<int>(c - 1)].width == 2) continue;
+      out.text += cell.code == 0 ? std::string(" ") : character(cell.code);
+      ++out.length;
+    }
+    return out;
+  };
+  auto blank = [&](int64_t row) { return isBlankRow(*lines[static_cast<int>(row)]); };
+  auto wrapped = [&](int64_t row) { return lines[static_cast<int>(row)]->isWrapped(); };
+
+  std::vector<Line> result(1);
+  auto addRow = [&](int64_t row, int64_t end) {
+    if (!wrapped(row)) {
+      result.back().add({std::string("\n"), row - 1, -1, 1});
+      result.emplace_back();
+    }
+    RowText t = textOf(row, 0, end);
+    result.back().add({std::move(t.text), row, 0, t.length});
+  };
+
+  if (!blank(a.row)) {
+    RowText t = textOf(a.row, a.col, a.row == b.row ? b.col : -1);
+    result.back().add({std::move(t.text), a.row, a.col, t.length});
+  }
+  if (a.row == b.row) return result;
+
+  std::vector<int64_t> heldBack;
+  for (int64_t row = a.row + 1; row < b.row; ++row) {
+    if (blank(row)) {
+      heldBack.push_back(row);
+      continue;
+    }
+    for (int64_t held : heldBack) addRow(held, -1);
+    heldBack.clear();
+    addRow(row, -1);
+  }
+  if (blank(b.row)) return result;
+  for (int64_t held : heldBack) addRow(held, -1);
+  addRow(b.row, b.col);
+  return result;
+}
+
+}  // namespace vantrelle
