@@ -84,10 +84,30 @@
     }
   }
 
+  // An event whose data asks for it ({"echo": true, ...}) is sent back to the core, so whoever
+  // pushed it can see that it reached the page and that the page's requests reach the core.
+  function acknowledge(event) {
+    let data;
+    try {
+      data = JSON.parse(event.data);
+    } catch (_) {
+      return;
+    }
+    if (!data || data.echo !== true) return;
+    fetch('/__test/echo', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ ack: data, last_event_id: event.lastEventId }),
+    }).catch(() => {});
+  }
+
   function openEvents() {
     const source = new EventSource('/events');
     source.onopen = () => log(eventList, 'stream open');
-    source.onmessage = (event) => log(eventList, `${event.lastEventId || '-'} ${event.data}`);
+    source.onmessage = (event) => {
+      log(eventList, `${event.lastEventId || '-'} ${event.data}`);
+      acknowledge(event);
+    };
     source.onerror = (event) => {
       log(eventList, `stream closed: ${event.message || 'error'}`);
       setTimeout(openEvents, 3000);
