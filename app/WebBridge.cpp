@@ -51,11 +51,14 @@ void registerUIScheme() {
                                                         BundledUIURLSchemeHandler::scheme);
 }
 
-// Subframes never get the message handler: a frame the page did not mean to trust must not
-// reach native operations. Same-origin frames could reach the top window's handler anyway.
+// Subframes never reach the message handler: its postMessage is replaced in every frame but the
+// top one before any of the frame's own script runs. Navigation policy already keeps foreign
+// pages out of every frame; this keeps even the core's own pages in frames from posting.
 constexpr const char* subframeGuardScript =
-    "if (window !== window.top) { try { Object.defineProperty(window, 'webkit', "
-    "{ value: undefined, writable: false, configurable: false }); } catch (e) {} }";
+    "if (window !== window.top) { try { const handlers = window.webkit && window.webkit.messageHandlers; "
+    "const handler = handlers && handlers.zorvelTerminal; if (handler) Object.defineProperty("
+    "Object.getPrototypeOf(handler), 'postMessage', { value() {}, writable: false, configurable: false }); "
+    "} catch (e) {} }";
 
 std::string stringLiteral(const std::string& text) {
   std::string out = "\"";

@@ -158,6 +158,23 @@ TEST_F(WebBridgeE2E, OnlyTheApplicationsPagesReachTheNativeSide) {
   EXPECT_EQ(ui.labelText(), "Zorvel UI error:\nboom");
 }
 
+TEST_F(WebBridgeE2E, SubframesCannotReachTheMessageHandler) {
+  ui.evaluate(R"(new Promise(resolve => {
+    const frame = document.createElement('iframe');
+    frame.src = 'zorvel-ui://app/index.html?nomount';
+    frame.onload = () => {
+      const handler = frame.contentWindow.webkit.messageHandlers.zorvelTerminal;
+      handler.postMessage({kind: 'ui-error', message: 'from a frame'});
+      Object.getPrototypeOf(handler).postMessage.call(handler, {kind: 'ui-error', message: 'from a frame'});
+      resolve(1);
+    };
+    document.body.append(frame); }))");
+  runFor(std::chrono::milliseconds(300));
+  EXPECT_FALSE(ui.labelVisible());
+  ui.evaluate("window.webkit.messageHandlers.zorvelTerminal.postMessage({kind: 'ui-error', message: 'top'})");
+  EXPECT_TRUE(runUntil([&] { return ui.labelVisible(); }));
+}
+
 TEST_F(WebBridgeE2E, NavigationLeavesForOutsideLinksOnly) {
   ui.evaluate("(() => { location.href = 'https://example.com/docs'; return 1; })()");
   ASSERT_TRUE(runUntil([&] { return !ui.openedExternally.empty(); }));
