@@ -160,9 +160,9 @@ void Terminal::printScalar(char32_t scalar) {
     if (!joinRegionalIndicator(scalar, width)) printNewCell(code(std::u32string_view(&scalar, 1)), width);
     return;
   }
-  // Every scalar with a combining class is a non-spacing mark, so wide ones skip that lookup.
-  const bool joins = width == 0 || (width == 1 && grapheme::hasCombiningClass(scalar)) ||
-                     grapheme::isEmojiModifier(scalar) || grapheme::isZeroWidthJoiner(scalar) ||
+  // Every scalar with a canonical combining class is a mark, which the width table gives no
+  // columns, so `width == 0` already covers that test.
+  const bool joins = width == 0 || grapheme::isEmojiModifier(scalar) || grapheme::isZeroWidthJoiner(scalar) ||
                      grapheme::isVariationSelector(scalar) || lastPrintedEndsWithJoiner();
   if (joins && tryJoin(scalar, width)) return;
   if (width > 0) printNewCell(code(std::u32string_view(&scalar, 1)), width);

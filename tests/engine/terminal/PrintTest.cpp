@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Vantrelle/Buffer/UnicodeUtil.h"
+#include "Vantrelle/Terminal/GraphemeJoin.h"
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -161,6 +163,21 @@ TEST(TerminalPrint, DirtyRangeAndReplies) {
   EXPECT_EQ(host.sent, "");
   t.sendResponse("ok");
   EXPECT_EQ(host.sent, "ok");
+}
+
+}  // namespace
+}  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// Joining relies on every scalar with a canonical combining class having no columns of its own.
+TEST(TerminalPrint, EveryCombiningClassScalarIsZeroWidth) {
+  for (char32_t c = 0x300; c < 0x20000; ++c) {
+    if (grapheme::hasCombiningClass(c)) {
+      EXPECT_LE(UnicodeUtil::columnWidth(c), 0) << std::hex << uint32_t(c);
+    }
+  }
 }
 
 }  // namespace
