@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <span>
+#include <vector>
 
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -12,6 +15,29 @@ namespace {
 class NullHost : public vantrelle::TerminalDelegate {
  public:
   void send(vantrelle::Terminal&, std::span<const uint8_t>) override {}
+};
+
+// Holds deferred work (the synchronized-output time-out) until the input says to run it.
+class HeldScheduler : public vantrelle::WorkScheduler {
+ public:
+  struct Work : vantrelle::ScheduledWork {
+    std::function<void()> work;
+    bool cancelled = false;
+    void cancel() override { cancelled = true; }
+  };
+  std::shared_ptr<vantrelle::ScheduledWork> schedule(double, std::function<void()> work) override {
+    auto item = std::make_shared<Work>();
+    item->work = std::move(work);
+    if (held.size() < 64) held.push_back(item);
+    return item;
+  }
+  void runAll() {
+    auto due = std::move(held);
+    held.clear();
+    for (auto& item : due)
+      if (!item->cancelled) item->work();
+  }
+  std::vector<std::shared_ptr<Work>> held;
 };
 
 void check(bool condition) {
@@ -41,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.rows = 12;
   options.scrollback = 50;
   vantrelle::Terminal terminal(&host, options);
+  HeldScheduler scheduler;
+  terminal.scheduler = &scheduler;
   size_t i = 0;
   while (i < size) {
     const uint8_t header = data[i++];
@@ -48,6 +76,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((header & 0x0F) == 0x0F && i + 2 <= size) {
       terminal.resize(data[i] % 120, data[i + 1] % 50);
       i += 2;
+    } else if ((header & 0x1F) == 0x0E && i + 3 <= size) {
+      // A mouse event as the view would report it, anywhere (even off the screen).
+      const uint8_t flags = data[i];
+      const int button = terminal.encodeButton(flags & 7, flags & 8, flags & 16, flags & 32, flags & 64);
+      if (flags & 128)
+        terminal.sendMotion(button, data[i + 1] * 9, data[i + 2] * 9, data[i + 1], data[i + 2]);
+      else
+        terminal.sendEvent(button, data[i + 1] * 9, data[i + 2] * 9, data[i + 1], data[i + 2]);
+      i += 3;
+    } else if ((header & 0x1F) == 0x1E) {
+      scheduler.runAll();
     } else {
       const size_t length = std::min<size_t>(size - i, (header >> 2) + 1);
       terminal.feed(std::span<const uint8_t>(data + i, length));
