@@ -26,13 +26,10 @@ BufferLine::BufferLine(const BufferLine& from)
   std::copy_n(from.data.get(), dataSize, data.get());
 }
 
-void BufferLine::set(int index, const CharData& cell) {
-  if (unsigned(index) >= unsigned(dataSize)) {
-    std::puts("BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
-    if (dataSize == 0) return;
-    index = dataSize - 1;
-  }
-  data[index] = cell;
+void BufferLine::setOutOfRange(const CharData& cell) {
+  std::puts("BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
+  if (dataSize == 0) return;
+  data[dataSize - 1] = cell;
   generation_++;
 }
 

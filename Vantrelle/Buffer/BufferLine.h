@@ -49,7 +49,11 @@ class BufferLine {
     return data[index];
   }
   // Stores past the end go to the last cell, with a warning: the caller has a bug.
-  void set(int index, const CharData& cell);
+  void set(int index, const CharData& cell) {
+    if (unsigned(index) >= unsigned(dataSize)) return setOutOfRange(cell);
+    data[index] = cell;
+    generation_++;
+  }
 
   int getWidth(int index) const { return (*this)[index].width; }
   std::vector<CharData> getData() const { return {data.get(), data.get() + dataSize}; }
@@ -78,6 +82,8 @@ class BufferLine {
   void touch(uint64_t changes = 1) { generation_ += changes; }
 
  private:
+  void setOutOfRange(const CharData& cell);
+
   bool wrapped = false;
   std::unique_ptr<CharData[]> data;
   int dataSize = 0;

@@ -56,7 +56,7 @@ void CircularBufferLineList::move(int destination, int source) {
   (*this)[destination] = std::move(line);
 }
 
-BufferLinePtr& CircularBufferLineList::operator[](int index) {
+BufferLinePtr& CircularBufferLineList::slotOrEmptyLine(int index) {
   BufferLinePtr& slot = slotRef(index);
   if (!slot) {
     int position = slotOf(std::clamp(index, 0, maxLength_ - 1));

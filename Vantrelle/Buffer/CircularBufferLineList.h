@@ -32,7 +32,13 @@ class CircularBufferLineList {
 
   // The slot of a logical line; an empty slot gets a line from `makeEmpty` first. Assigning
   // through the reference stores a line without changing `count`.
-  BufferLinePtr& operator[](int index);
+  BufferLinePtr& operator[](int index) {
+    if (unsigned(index) < unsigned(count_)) {
+      BufferLinePtr& slot = array[size_t(slotOf(index))];
+      if (slot) return slot;
+    }
+    return slotOrEmptyLine(index);
+  }
 
   void push(BufferLinePtr line);
   // Turns the oldest line into the newest, cleared; the ring must be full.
@@ -59,6 +65,7 @@ class CircularBufferLineList {
     return int(slot < n ? slot : slot % n);
   }
   BufferLinePtr& slotRef(int index);
+  BufferLinePtr& slotOrEmptyLine(int index);
   void ensureStorage(int lines);
   void relayout(int newSize);
   void move(int destination, int source);
