@@ -53,9 +53,24 @@ GlobalQueueSpec specFor(QoS qos) {
 }  // namespace
 
 DispatchQueue& DispatchQueue::global(QoS qos) {
-  static DispatchQueue* queues[] = {makeGlobal(QoS::userInteractive), makeGlobal(QoS::userInitiated),
-                                    makeGlobal(QoS::utility), makeGlobal(QoS::background)};
-  return *queues[static_cast<int>(qos)];
+  // Each pool starts its threads the first time its priority is asked for.
+  switch (qos) {
+    case QoS::userInteractive: {
+      static DispatchQueue* queue = makeGlobal(QoS::userInteractive);
+      return *queue;
+    }
+    case QoS::userInitiated: break;
+    case QoS::utility: {
+      static DispatchQueue* queue = makeGlobal(QoS::utility);
+      return *queue;
+    }
+    case QoS::background: {
+      static DispatchQueue* queue = makeGlobal(QoS::background);
+      return *queue;
+    }
+  }
+  static DispatchQueue* queue = makeGlobal(QoS::userInitiated);
+  return *queue;
 }
 
 DispatchQueue* DispatchQueue::makeGlobal(QoS qos) {

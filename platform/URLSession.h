@@ -16,6 +16,8 @@ namespace platform {
 
 using HTTPHeaders = std::vector<std::pair<std::string, std::string>>;
 
+// Redirects are followed, except for requests that carry an "Authorization" header: those get
+// the redirect response itself, so credentials never travel to another server.
 struct URLRequest {
   std::string url;
   std::string method = "GET";

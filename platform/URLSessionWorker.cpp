@@ -158,6 +158,9 @@ void SessionWorker::begin(const std::shared_ptr<Transfer>& transfer) {
   transfer->message = message;
   SoupMessageHeaders* headers = soup_message_get_request_headers(message);
   for (const auto& [name, value] : request.headers) soup_message_headers_append(headers, name.c_str(), value.c_str());
+  // Credentials are meant for the server asked, so a redirect of such a request is handed back
+  // to the caller instead of being followed with the credentials to wherever it points.
+  if (soup_message_headers_get_one(headers, "Authorization")) soup_message_add_flags(message, SOUP_MESSAGE_NO_REDIRECT);
   if (!request.body.empty()) {
     GBytes* body = g_bytes_new(request.body.data(), request.body.size());
     soup_message_set_request_body_from_bytes(message, nullptr, body);

@@ -7,7 +7,8 @@
 const std::string TestHTTPServer::binaryBody("\xff\xfe\x00zorvel\x80\x00", 11);
 
 struct TestHTTPServerHandlers {
-  static void echo(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
+  static void echo(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer owner) {
+    static_cast<TestHTTPServer*>(owner)->echoCount += 1;
     SoupMessageBody* request = soup_server_message_get_request_body(message);
     GBytes* bytes = soup_message_body_flatten(request);
     gsize size = 0;
@@ -32,6 +33,11 @@ struct TestHTTPServerHandlers {
     soup_server_message_set_status(message, 200, nullptr);
     soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_STATIC,
                                      TestHTTPServer::binaryBody.data(), TestHTTPServer::binaryBody.size());
+  }
+
+  static void redirect(SoupServer*, SoupServerMessage* message, const char*, GHashTable* query, gpointer) {
+    const char* target = query ? static_cast<const char*>(g_hash_table_lookup(query, "to")) : nullptr;
+    soup_server_message_set_redirect(message, 302, target ? target : "/echo");
   }
 
   static void silent(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
@@ -110,6 +116,7 @@ void TestHTTPServer::run() {
   soup_server_add_handler(server, "/echo", TestHTTPServerHandlers::echo, this, nullptr);
   soup_server_add_handler(server, "/missing", TestHTTPServerHandlers::missing, this, nullptr);
   soup_server_add_handler(server, "/binary", TestHTTPServerHandlers::binary, this, nullptr);
+  soup_server_add_handler(server, "/redirect", TestHTTPServerHandlers::redirect, this, nullptr);
   soup_server_add_handler(server, "/silent", TestHTTPServerHandlers::silent, this, nullptr);
   soup_server_add_handler(server, "/stream", TestHTTPServerHandlers::stream, this, nullptr);
   GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);

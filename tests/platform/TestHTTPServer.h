@@ -3,6 +3,7 @@
 //   /echo     200, body "<METHOD>\n<request body>", X-Seen = request X-Test, X-Auth = Authorization
 //   /missing  404 {"detail": "not here"}
 //   /binary   200 with bytes that are not UTF-8, NULs included
+//   /redirect 302 to ?to=<url>, else to /echo
 //   /silent   never answers
 //   /stream   chunked "tick N\n" every 20 ms; ?count=N ends after N chunks, else runs until the
 //             client goes away (streamsOpen() counts those still running)
@@ -21,6 +22,7 @@ class TestHTTPServer {
 
   std::string url(const std::string& path) const;
   int streamsOpen() const { return openStreams.load(); }
+  int echoesServed() const { return echoCount.load(); }
 
   static const std::string binaryBody;
 
@@ -33,6 +35,7 @@ class TestHTTPServer {
   int port = 0;
   std::atomic<bool> ready{false};
   std::atomic<int> openStreams{0};
+  std::atomic<int> echoCount{0};
   std::thread thread;
 
   friend struct TestHTTPServerHandlers;

@@ -125,6 +125,21 @@ TEST(URLSession, TransportFailuresAndUnsafeRequestsAreErrorsNotResponses) {
   EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(injected)));
 }
 
+TEST(URLSession, CredentialsNeverFollowARedirectToAnotherServer) {
+  TestHTTPServer core;
+  TestHTTPServer elsewhere;
+  URLRequest request;
+  request.url = core.url("/redirect?to=" + elsewhere.url("/echo"));
+  const URLResponse plain = URLSession::shared().sendSynchronously(request);
+  EXPECT_EQ(plain.status, 200);
+  EXPECT_EQ(elsewhere.echoesServed(), 1);
+  request.headers = {{"Authorization", "Bearer secret"}};
+  const URLResponse withToken = URLSession::shared().sendSynchronously(request);
+  EXPECT_EQ(withToken.status, 302);
+  EXPECT_EQ(withToken.header("Location"), elsewhere.url("/echo"));
+  EXPECT_EQ(elsewhere.echoesServed(), 1);
+}
+
 TEST(URLSession, SilentServerTimesOut) {
   TestHTTPServer server;
   URLRequest request;

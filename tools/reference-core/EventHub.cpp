@@ -12,7 +12,17 @@ struct EventHub::Stream {
   gulong finishedHandler = 0;
 };
 
+EventHub::EventHub() {
+  // A comment now and then keeps idle streams inside the client's idle timeout.
+  keepAliveSource = g_timeout_add_seconds(keepAliveSeconds, [](gpointer self) -> gboolean {
+    auto* hub = static_cast<EventHub*>(self);
+    if (!hub->streams.empty()) hub->pushRaw(": keep-alive\n\n");
+    return G_SOURCE_CONTINUE;
+  }, this);
+}
+
 EventHub::~EventHub() {
+  g_source_remove(keepAliveSource);
   for (Stream* stream : streams) {
     g_signal_handler_disconnect(stream->message, stream->finishedHandler);
     g_object_unref(stream->message);

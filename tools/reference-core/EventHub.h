@@ -11,6 +11,9 @@ namespace refcore {
 class EventHub {
  public:
   static constexpr size_t maximumStreams = 64;
+  static constexpr unsigned keepAliveSeconds = 15;
+
+  EventHub();
 
   ~EventHub();
 
@@ -33,6 +36,7 @@ class EventHub {
   void remove(Stream* stream);
 
   std::vector<Stream*> streams;
+  unsigned keepAliveSource = 0;
 };
 
 }  // namespace refcore
