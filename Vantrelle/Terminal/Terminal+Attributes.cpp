@@ -151,7 +151,7 @@ void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> colle
         case 59: underlineColor.reset(); break;
         default:
           // A program controls these parameters, so the note obeys the silent switch.
-          if (!silentLog) std::printf("Unknown SGR attribute: %d %s\n", p, describePars(pars).c_str());
+          if (!silentLog) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
           break;
       }
     }

@@ -329,6 +329,11 @@ void Terminal::log(std::string_view message) const {
   std::printf("Info: %.*s\n", static_cast<int>(message.size()), message.data());
 }
 
+void Terminal::logUnprefixed(std::string_view message) const {
+  if (silentLog) return;
+  std::printf("%.*s\n", static_cast<int>(message.size()), message.data());
+}
+
 void Terminal::updateRange(int y, bool scrolling) { updateRange(*buffer, y, scrolling); }
 
 void Terminal::updateRange(const Buffer& target, int y, bool scrolling) {

@@ -52,7 +52,7 @@ void Terminal::scroll(bool isWrapped) {
     }
   } else {
     if (lines.count() <= bottomRow || topRow < 1) {
-      log("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " + std::to_string(lines.count()) +
+      logUnprefixed("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " + std::to_string(lines.count()) +
           ", state: yBase=" + std::to_string(b.yBase) + " scrollTop=" + std::to_string(b.scrollTop) +
           " scrollBottom=" + std::to_string(b.scrollBottom) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
       return;
@@ -135,7 +135,7 @@ void Terminal::reverseIndex() {
   const int topRow = b.yBase + y;
   const int bottomRow = b.yBase + b.scrollBottom;
   if (lines.count() <= topRow || lines.count() <= bottomRow) {
-    log("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " + std::to_string(lines.count()) +
+    logUnprefixed("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " + std::to_string(lines.count()) +
         ", state: y=" + std::to_string(y) + " yBase=" + std::to_string(b.yBase) + " scrollTop=" +
         std::to_string(b.scrollTop) + " scrollBottom=" + std::to_string(b.scrollBottom) +
         " isAlternate=" + yesNo(isCurrentBufferAlternate()));

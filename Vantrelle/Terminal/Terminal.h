@@ -73,6 +73,8 @@ class Terminal : private ParserHandler {
   void sendResponse(std::string_view text);
   // Writes one diagnostic line, "Info: " first, unless `silentLog` is set.
   void log(std::string_view message) const;
+  // The same line without the prefix, for the scroll and SGR notes that have none.
+  void logUnprefixed(std::string_view message) const;
 
   // ---- Cell codes (Terminal+Print.cpp) ----
   int32_t code(std::u32string_view character);
