@@ -82,6 +82,7 @@ void Terminal::resizeBuffers(int newColumns, int newRows) {
 
 void Terminal::resetNormalBuffer() {
   const bool wasActive = buffer == normalBuffer.get();
+  lastPrinted = {};
   normalBuffer = makeBuffer(options.scrollback);
   normalBuffer->fillViewportRows();
   normalBuffer->insertMode = insertMode;

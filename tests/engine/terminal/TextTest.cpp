@@ -35,3 +35,31 @@ TEST(TerminalText, SelectedLinesFollowWrapsAndSkipWideTails) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST(TerminalPayloads, CollectionReleasesOnlyPayloadsNoCellHolds) {
+  testing::TestHost host;
+  Terminal t(&host, testing::sized(10, 3));
+  t.garbageCollectPayload();  // start from a clean sweep
+  const TinyAtom gone = *TinyAtom::lookup(std::string("a;http://gone"));
+  const TinyAtom kept = *TinyAtom::lookup(std::string("b;http://kept"));
+  const TinyAtom later = *TinyAtom::lookup(std::string("c;http://later"));
+  CharData cell(' ', 1, Terminal::defaultAttribute(), kept);
+  t.getLine(1)->set(4, cell);
+
+  t.garbageCollectPayload();
+  EXPECT_EQ(gone.target(), nullptr);
+  ASSERT_NE(kept.target(), nullptr);
+  EXPECT_NE(later.target(), nullptr);  // the sweep stops at the first payload still shown
+  EXPECT_EQ(TinyAtom::lastCollected, gone.code);
+
+  t.getLine(1)->set(4, CharData(' ', 1, Terminal::defaultAttribute()));
+  t.garbageCollectPayload();
+  EXPECT_EQ(kept.target(), nullptr);
+  EXPECT_EQ(later.target(), nullptr);
+}
+
+}  // namespace
+}  // namespace vantrelle
