@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "Vantrelle/Parser/ByteScan.h"
+
 namespace vantrelle {
 
 // Working state of one `parse` call: the run indices never survive a call.
@@ -29,7 +31,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data) {
     if (l.state == ParserState::ground && code >= 0x20) {
       if (l.print < 0) l.print = static_cast<int64_t>(l.i);
       ++l.i;
-      while (l.i < l.size && l.data[l.i] >= 0x20) ++l.i;
+      l.i += printableRunLength(l.data + l.i, l.size - l.i);
       continue;
     }
     if (l.state == ParserState::csiParam && code >= '0' && code <= '9') {
@@ -175,7 +177,7 @@ void EscapeSequenceParser::putString(Locals& l) {
   auto& buffer = apc ? _apc : _osc;
   const size_t limit = apc ? kMaxApcLength : kMaxOscLength;
   const size_t start = l.i;
-  while (l.i < l.size && l.data[l.i] > 0x1F) ++l.i;
+  l.i += printableRunLength(l.data + l.i, l.size - l.i);
   const size_t length = l.i - start;
   if (_stringOverflow) return;
   if (buffer.size() + length > limit) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Vantrelle/Buffer/UnicodeUtil.h"
+#include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Terminal/GraphemeJoin.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -50,12 +51,7 @@ DecodeResult decodeUtf8(const uint8_t* p, size_t available) {
   return {Decoded::ok, scalar, static_cast<size_t>(length)};
 }
 
-bool allAscii(std::span<const uint8_t> run) {
-  for (uint8_t b : run) {
-    if (b >= 0x80) return false;
-  }
-  return true;
-}
+bool allAscii(std::span<const uint8_t> run) { return asciiRunLength(run.data(), run.size()) == run.size(); }
 
 void appendUtf8To(std::string& out, char32_t c) { appendUtf8(out, c); }
 
@@ -116,8 +112,7 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
   while (i < run.size()) {
     const uint8_t b = run[i];
     if (b < 0x80) {
-      size_t end = i + 1;
-      while (end < run.size() && run[end] < 0x80) ++end;
+      const size_t end = i + 1 + asciiRunLength(run.data() + i + 1, run.size() - i - 1);
       // A stretch of plain ASCII inside mixed text still goes to the buffer in one call; what
       // it leaves (insert mode, or autowrap off at the margin) goes cell by cell.
       if (!translating) i += printAsciiRun(run.subspan(i, end - i));
