@@ -285,6 +285,9 @@ void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t>
   const int rm = editRightMargin(*this);
   const CharData blank(32, 1, Attribute::empty);
   for (int row = b.scrollTop; row <= b.scrollBottom; row++) shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank);
+  // So a view that redraws by the update range shows the change.
+  updateRange(b.scrollTop);
+  updateRange(b.scrollBottom);
 }
 
 void Terminal::cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect) {

@@ -35,6 +35,9 @@ void forEachCell(Terminal& t, const Rectangle& r, Fn fn) {
     for (int col = r.left; col <= last; col++) fn(line.cells()[col]);
     line.touch();
   }
+  // So a view that redraws by the update range shows the change.
+  t.updateRange(r.top);
+  t.updateRange(r.bottom);
 }
 
 // The rectangle of a request's Pt;Pl;Pb;Pr parameters, clamped to the screen; none when empty.
@@ -104,6 +107,7 @@ void Terminal::csiCopyRectangularArea(std::span<const int> pars, std::span<const
     const int count = std::min(width, line.count() - destLeft);
     for (int c = 0; c < count; c++) line.cells()[destLeft + c] = saved[i][size_t(c)];
     line.touch(uint64_t(std::max(count, 0)));
+    updateRange(destTop + int(i));
   }
 }
 
