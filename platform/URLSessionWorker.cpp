@@ -101,7 +101,8 @@ void SessionWorker::run() {
     g_main_context_iteration(context, TRUE);
   }
   // Let every running transfer see its cancellation and report, within a bounded time.
-  for (const auto& transfer : active) g_cancellable_cancel(transfer->cancellable);
+  // Cancelling may finish a transfer at once, so go over a copy of the set.
+  for (const auto& transfer : std::set<TransferRef>(active)) g_cancellable_cancel(transfer->cancellable);
   soup_session_abort(session);
   const auto deadline = std::chrono::steady_clock::now() + drainLimit;
   while ((!active.empty() || g_main_context_pending(context)) && std::chrono::steady_clock::now() < deadline) {
@@ -142,7 +143,7 @@ void SessionWorker::start(std::shared_ptr<Transfer> transfer) {
 void SessionWorker::invalidate() {
   invalidated = true;
   submit([this] {
-    for (const auto& transfer : active) g_cancellable_cancel(transfer->cancellable);
+    for (const auto& transfer : std::set<TransferRef>(active)) g_cancellable_cancel(transfer->cancellable);
   });
 }
 

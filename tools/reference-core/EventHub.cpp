@@ -37,6 +37,8 @@ bool EventHub::open(SoupServerMessage* message) {
   soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
   soup_message_headers_set_content_type(headers, "text/event-stream", nullptr);
   soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+  // Written chunks are dropped, or a long-lived stream would keep every event it ever sent.
+  soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
   auto* stream = new Stream{this, SOUP_SERVER_MESSAGE(g_object_ref(message))};
   stream->finishedHandler = g_signal_connect(message, "finished", G_CALLBACK(&EventHub::onFinished), stream);
   streams.push_back(stream);
