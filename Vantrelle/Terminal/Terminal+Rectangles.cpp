@@ -129,7 +129,7 @@ void Terminal::csiZ(std::span<const int> pars, std::span<const uint8_t> collect)
   if (isCollect(collect, '$')) {
     eraseRectangle(*this, pars);
   } else if (isCollect(collect, '\'')) {
-    std::printf("TODO: Enable Locator Reporting (DECELR)\n");
+    logUnprefixed("TODO: Enable Locator Reporting (DECELR)");
   }
 }
 

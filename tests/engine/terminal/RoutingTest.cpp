@@ -94,7 +94,7 @@ off_t loggedBytes(bool silent, const std::string& stream) {
 }
 
 TEST(TerminalRouting, DiagnosticsObeyTheSilentSwitch) {
-  const std::string noisy = "\x1b[6m\x1b[99m\x1b[:m\x1b]5;x\x07\x1b_Xy\x1b\\\x1b(1\x1b[1k\x1b[!t";
+  const std::string noisy = "\x1b[6m\x1b[99m\x1b[:m\x1b]5;x\x07\x1b_Xy\x1b\\\x1b(1\x1b[1k\x1b[!t\x1b['z";
   EXPECT_EQ(loggedBytes(true, noisy), 0);
   EXPECT_GT(loggedBytes(false, noisy), 0);
 }
