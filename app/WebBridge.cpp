@@ -194,8 +194,10 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
       view, "load-changed",
       G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, SignalContext* c) {
         if (event == WEBKIT_LOAD_STARTED) c->loadFailed = false;
-        if (event != WEBKIT_LOAD_FINISHED || c->loadFailed) return;
-        if (auto bridge = c->bridge.lock()) bridge->didFinishLoad(v);
+        auto bridge = c->bridge.lock();
+        if (!bridge) return;
+        if (event == WEBKIT_LOAD_COMMITTED) bridge->didCommitLoad(v);
+        if (event == WEBKIT_LOAD_FINISHED && !c->loadFailed) bridge->didFinishLoad(v);
       }),
       loadContext, freeSignalContext, GConnectFlags(0));
 
@@ -333,6 +335,12 @@ bool WebBridge::decidePolicy(WebKitWebView*, const char* url) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
   if (decision == NavigationDecision::cancelAndOpenExternally && openExternally) openExternally(url);
   return decision == NavigationDecision::allow;
+}
+
+void WebBridge::didCommitLoad(WebKitWebView* view) {
+  // The page that opened the streams is gone, and a new page cannot know their ids: left open,
+  // they would hold connections to the core for nobody.
+  if (view == mainWebView()) cancelAllEventStreams();
 }
 
 void WebBridge::didFinishLoad(WebKitWebView* view) {

@@ -117,6 +117,7 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
   struct ViewState;
   void didReceiveScriptMessage(WebKitWebView* source, const char* json);
   bool decidePolicy(WebKitWebView* webView, const char* url);
+  void didCommitLoad(WebKitWebView* webView);
   void didFinishLoad(WebKitWebView* webView);
   void didFailLoad(bool provisional, const std::string& domain, long code, const std::string& message);
   void webContentProcessDidTerminate();

@@ -1,0 +1,190 @@
+// The real application with the reference core and the reference page: the page's requests and
+// event streams cross the bridge, and a killed web process is reported and reloaded.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/ChildProcess.h"
+#include "platform/URLSession.h"
+
+extern char** environ;
+
+namespace bridge_e2e {
+
+using nlohmann::json;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+std::optional<std::string> procField(pid_t pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string text;
+  if (!std::getline(in, text)) return std::nullopt;
+  return text;
+}
+
+pid_t parentOf(pid_t pid) {
+  auto stat = procField(pid, "stat");
+  if (!stat) return 0;
+  auto close = stat->rfind(')');
+  if (close == std::string::npos) return 0;
+  int parent = 0;
+  std::sscanf(stat->c_str() + close + 2, "%*c %d", &parent);
+  return parent;
+}
+
+// Web content processes started, directly or through a sandbox helper, by the application.
+std::vector<pid_t> webProcessesOf(pid_t app) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    pid_t pid = std::atoi(entry.path().filename().c_str());
+    if (pid <= 0) continue;
+    auto name = procField(pid, "comm");
+    if (!name || name->rfind("WebKitWebProces", 0) != 0) continue;
+    for (pid_t p = parentOf(pid); p > 1; p = parentOf(p)) {
+      if (p == app) {
+        found.push_back(pid);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+class DesktopBridge : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zorvel-bridge-e2e-XXXXXX";
+    directory = ::mkdtemp(pattern);
+    port = 20000 + (::getpid() % 20000);
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+      std::string text(*entry);
+      auto equals = text.find('=');
+      if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    environment["ZORVEL_DESKTOP_DATA_DIR"] = directory + "/data";
+    environment["ZORVEL_DESKTOP_PORT"] = std::to_string(port);
+    environment["XDG_CONFIG_HOME"] = directory + "/config";
+    environment["ZORVEL_REFCORE_RECORD"] = directory + "/record.jsonl";
+    environment["ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS"] = "1";
+    platform::ChildProcess::Options options;
+    options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
+    options.environment.emplace();
+    for (auto& [name, value] : environment) options.environment->push_back(name + "=" + value);
+    options.input = platform::ChildProcess::Stream::null;
+    options.output = platform::ChildProcess::Stream::null;
+    options.error = platform::ChildProcess::Stream::null;
+    app = platform::ChildProcess::launch(options, nullptr);
+    ASSERT_TRUE(app);
+  }
+
+  void TearDown() override {
+    if (app) app->terminateAndReap(std::chrono::seconds(10));
+    std::filesystem::remove_all(directory);
+  }
+
+  platform::URLResponse call(const std::string& method, const std::string& path, const json& body = nullptr) {
+    platform::URLRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(port) + path;
+    request.method = method;
+    if (!body.is_null()) {
+      request.body = body.dump();
+      request.headers = {{"Content-Type", "application/json"}};
+    }
+    request.timeout = std::chrono::seconds(10);
+    return platform::URLSession::shared().sendSynchronously(request);
+  }
+
+  json harness(const std::string& name) {
+    auto response = call("GET", "/__test/" + name);
+    return response.status == 200 ? json::parse(response.body, nullptr, false) : json();
+  }
+
+  std::vector<json> requestsTo(const std::string& path) {
+    std::vector<json> found;
+    std::ifstream in(directory + "/record.jsonl");
+    for (std::string line; std::getline(in, line);) {
+      auto record = json::parse(line, nullptr, false);
+      if (record.is_object() && record.value("type", "") == "request" && record.value("path", "") == path)
+        found.push_back(record);
+    }
+    return found;
+  }
+
+  bool pageStreamOpen() {
+    auto state = harness("state");
+    return state.is_object() && state.value("event_streams", 0) >= 1;
+  }
+
+  // Pushes an event that the reference page sends back, and waits for its acknowledgement.
+  bool roundTrip(int n, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    call("POST", "/__test/events", {{"data", json{{"echo", true}, {"n", n}}.dump()}, {"id", std::to_string(n)}});
+    return waitFor(
+        [&] {
+      for (auto& request : requestsTo("/__test/echo")) {
+        auto body = json::parse(request.value("body", ""), nullptr, false);
+        if (body.is_object() && body["ack"]["n"] == n && body["last_event_id"] == std::to_string(n) &&
+            request.value("status", 0) == 200)
+          return true;
+      }
+      return false;
+    }, limit);
+  }
+
+  std::string directory;
+  int port = 0;
+  std::shared_ptr<platform::ChildProcess> app;
+};
+
+TEST_F(DesktopBridge, ThePageTalksToTheCoreThroughTheBridge) {
+  ASSERT_TRUE(waitFor([&] { return pageStreamOpen(); })) << "the page never opened its event stream";
+  ASSERT_TRUE(roundTrip(1));
+  ASSERT_TRUE(roundTrip(2));
+  auto echo = requestsTo("/__test/echo").back();
+  auto authorization = echo["headers"].value("Authorization", "");
+  EXPECT_EQ(authorization.rfind("Bearer ", 0), 0u);
+}
+
+TEST_F(DesktopBridge, AKilledWebProcessIsReportedAndTheUIComesBack) {
+  ASSERT_TRUE(waitFor([&] { return pageStreamOpen(); }));
+  auto processes = webProcessesOf(app->processIdentifier());
+  ASSERT_FALSE(processes.empty());
+  for (pid_t pid : processes) ::kill(pid, SIGKILL);
+
+  ASSERT_TRUE(waitFor([&] {
+    auto reports = harness("error-events");
+    if (!reports.is_object()) return false;
+    for (auto& report : reports["events"])
+      if (report["context"]["boundary"] == "webview-process" && report["exception_type"] == "ZorvelDesktop.WebKit")
+        return true;
+    return false;
+  }));
+  // The reloaded page opens a new stream and answers again; events pushed before it is open are
+  // lost, so keep pushing.
+  bool answered = false;
+  for (int n = 3; n < 30 && !answered; ++n) answered = roundTrip(n, std::chrono::seconds(1));
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(waitFor([&] { return harness("state").value("event_streams", 0) == 1; }, std::chrono::seconds(5)))
+      << "the dead page's stream is still open";
+}
+
+}  // namespace bridge_e2e
