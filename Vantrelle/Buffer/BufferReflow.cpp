@@ -31,53 +31,60 @@ int Buffer::getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines,
   return isWideGap(*lines[size_t(i)], *lines[size_t(i) + 1], cols) ? cols - 1 : cols;
 }
 
+// Pulls the text of every row of a group forward to fill the wider rows, and returns the last
+// row that still holds text.
+int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols,
+                             const CharData& nullChar) {
+  int size = int(group.size());
+  int destRow = 0;
+  int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
+  int srcRow = 1;
+  int srcCol = 0;
+  while (srcRow < size) {
+    int srcLen = getWrappedLineTrimmedLength(group, srcRow, oldCols);
+    int n = std::max(std::min(srcLen - srcCol, newCols - destCol), 0);
+    if (destRow < size) group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+    destCol += n;
+    if (destCol == newCols) {
+      destRow++;
+      destCol = 0;
+    }
+    srcCol += n;
+    if (srcCol >= srcLen) {
+      srcRow++;
+      srcCol = 0;
+    }
+    // A wide character may not end a row with its second half on the next one: move it whole.
+    if (destCol == 0 && destRow != 0 && destRow < size && (*group[size_t(destRow) - 1])[newCols - 1].width == 2) {
+      group[size_t(destRow)]->copyFrom(*group[size_t(destRow) - 1], newCols - 1, 0, 1);
+      destCol = 1;
+      group[size_t(destRow) - 1]->set(newCols - 1, nullChar);
+    }
+  }
+  if (destRow < size) {
+    BufferLine& last = *group[size_t(destRow)];
+    last.replaceCells(destCol, std::min(newCols, last.count()), nullChar);
+  }
+  return destRow;
+}
+
 std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY,
                                           const CharData& nullChar) {
   std::vector<int> toRemove;
-  int y = 0;
-  while (y < _lines.count() - 1) {
-    if (!_lines[y + 1]->isWrapped()) {
-      y++;
+  int row = 0;
+  while (row < _lines.count() - 1) {
+    if (!_lines[row + 1]->isWrapped()) {
+      row++;
       continue;
     }
-    std::vector<BufferLinePtr> group = gatherGroupDown(_lines, y);
+    std::vector<BufferLinePtr> group = gatherGroupDown(_lines, row);
     int size = int(group.size());
-    int end = y + size;
-    if (y <= bufferAbsoluteY && bufferAbsoluteY < end) {
-      y = end;
+    int end = row + size;
+    if (row <= bufferAbsoluteY && bufferAbsoluteY < end) {
+      row = end;
       continue;
     }
-    // Pull the text of every row forward to fill the wider rows.
-    int destRow = 0;
-    int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
-    int srcRow = 1;
-    int srcCol = 0;
-    while (srcRow < size) {
-      int srcLen = getWrappedLineTrimmedLength(group, srcRow, oldCols);
-      int n = std::max(std::min(srcLen - srcCol, newCols - destCol), 0);
-      if (destRow < size) group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
-      destCol += n;
-      if (destCol == newCols) {
-        destRow++;
-        destCol = 0;
-      }
-      srcCol += n;
-      if (srcCol >= srcLen) {
-        srcRow++;
-        srcCol = 0;
-      }
-      // A wide character may not end a row with its second half on the next one: move it whole.
-      if (destCol == 0 && destRow != 0 && destRow < size &&
-          (*group[size_t(destRow) - 1])[newCols - 1].width == 2) {
-        group[size_t(destRow)]->copyFrom(*group[size_t(destRow) - 1], newCols - 1, 0, 1);
-        destCol = 1;
-        group[size_t(destRow) - 1]->set(newCols - 1, nullChar);
-      }
-    }
-    if (destRow < size) {
-      BufferLine& last = *group[size_t(destRow)];
-      last.replaceCells(destCol, std::min(newCols, last.count()), nullChar);
-    }
+    int destRow = joinGroupForward(group, oldCols, newCols, nullChar);
     int emptied = 0;
     for (int i = size - 1; i > 0; i--) {
       if (i > destRow || group[size_t(i)]->getTrimmedLength() == 0) {
@@ -87,10 +94,10 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAb
       }
     }
     if (emptied > 0) {
-      toRemove.push_back(y + size - emptied);
+      toRemove.push_back(row + size - emptied);
       toRemove.push_back(emptied);
     }
-    y = end;
+    row = end;
   }
   return toRemove;
 }
@@ -160,6 +167,59 @@ std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wra
   return lengths;
 }
 
+// Lays a group's text out over the narrower row lengths, walking from the end so no cell is
+// overwritten before it has moved. `group` holds its `sourceRows` rows followed by the blank rows
+// added for it.
+void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
+                                const std::vector<int>& lengths, int lastLen, int oldCols, int newCols) {
+  int destRow = int(lengths.size()) - 1;
+  int destCol = lengths[size_t(destRow)];
+  if (destCol == 0) {
+    destRow--;
+    destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
+  }
+  int srcRow = sourceRows - 1;
+  int srcCol = lastLen;
+  while (srcRow >= 0 && destRow >= 0) {
+    int n = std::min(srcCol, destCol);
+    srcCol -= n;
+    destCol -= n;
+    group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+    if (destCol == 0) {
+      destRow--;
+      destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
+    }
+    if (srcCol == 0) {
+      srcRow--;
+      srcCol = getWrappedLineTrimmedLength(group, std::max(srcRow, 0), oldCols);
+    }
+  }
+  // Rows cut short for a wide character keep a gap where it would have started.
+  for (size_t i = 0; i < group.size() && i < lengths.size(); i++) {
+    if (lengths[i] < newCols) group[i]->set(lengths[i], CharData::Null);
+  }
+}
+
+// Keeps the cursor's text on screen as rows are added above it: on a screen that is not yet
+// full the cursor moves down and the bottom line goes; otherwise the screen moves down.
+void Buffer::showAddedRows(int count, int newRows, int countToInsert) {
+  const int capacity = _lines.maxLength();
+  for (int i = 0; i < count; i++) {
+    if (yBase == 0) {
+      if (y < newRows - 1) {
+        y += 1;
+        _lines.setCount(_lines.count() - 1);
+      } else {
+        yBase += 1;
+        yDisp += 1;
+      }
+    } else if (yBase < std::min(capacity, _lines.count() + countToInsert) - newRows) {
+      if (yBase == yDisp) yDisp += 1;
+      yBase += 1;
+    }
+  }
+}
+
 void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   std::vector<InsertionSet> toInsert;
   int countToInsert = 0;
@@ -192,6 +252,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       row--;
       continue;
     }
+    // Rows that will fall off the top of a full ring need no room on screen.
     int base = (yBase == 0 && y != _lines.count() - 1) ? y - capacity : _lines.count() - capacity;
     int trimmed = std::max(0, base + add);
 
@@ -204,47 +265,8 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       toInsert.push_back(std::move(set));
     }
 
-    // Copy backwards so no cell is overwritten before it has moved.
-    int destRow = int(lengths.size()) - 1;
-    int destCol = lengths[size_t(destRow)];
-    if (destCol == 0) {
-      destRow--;
-      destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
-    }
-    int srcRow = size - 1;
-    int srcCol = lastLen;
-    while (srcRow >= 0 && destRow >= 0) {
-      int n = std::min(srcCol, destCol);
-      srcCol -= n;
-      destCol -= n;
-      group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
-      if (destCol == 0) {
-        destRow--;
-        destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
-      }
-      if (srcCol == 0) {
-        srcRow--;
-        srcCol = getWrappedLineTrimmedLength(group, std::max(srcRow, 0), oldCols);
-      }
-    }
-    for (size_t i = 0; i < group.size() && i < lengths.size(); i++) {
-      if (lengths[i] < newCols) group[i]->set(lengths[i], CharData::Null);
-    }
-
-    for (int i = 0; i < add - trimmed; i++) {
-      if (yBase == 0) {
-        if (y < newRows - 1) {
-          y += 1;
-          _lines.setCount(_lines.count() - 1);
-        } else {
-          yBase += 1;
-          yDisp += 1;
-        }
-      } else if (yBase < std::min(capacity, _lines.count() + countToInsert) - newRows) {
-        if (yBase == yDisp) yDisp += 1;
-        yBase += 1;
-      }
-    }
+    copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols);
+    showAddedRows(add - trimmed, newRows, countToInsert);
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;
   }

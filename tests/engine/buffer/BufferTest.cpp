@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "BufferTestSupport.h"
 
 namespace vantrelle {
@@ -39,6 +41,15 @@ TEST(Buffer, FreshBufferState) {
   Buffer alternate(80, 24, 8);
   EXPECT_FALSE(alternate.isReflowEnabled());
   EXPECT_EQ(alternate.lines().maxLength(), 24);
+}
+
+TEST(Buffer, HugeScrollbackIsALimitNotAnAllocation) {
+  Buffer buffer(80, 24, 8, std::numeric_limits<int>::max());
+  EXPECT_EQ(buffer.lines().maxLength(), std::numeric_limits<int32_t>::max());
+  prepare(buffer);
+  for (int i = 0; i < 500; i++) buffer.scroll(false);
+  EXPECT_EQ(buffer.lines().count(), 524);
+  EXPECT_LE(buffer.lines().storageSize(), 1024);
 }
 
 TEST(Buffer, NegativePositionsAreIgnored) {
