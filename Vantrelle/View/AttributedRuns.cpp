@@ -1,0 +1,299 @@
+// Cells into text attributes, and one buffer row into segments, runs and shape items.
+#include "Vantrelle/View/AttributedRuns.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+namespace {
+
+bool isPaletteOrTrueColor(Attribute::Color color) {
+  return color.kind() == Attribute::Color::Kind::ansi256 || color.kind() == Attribute::Color::Kind::trueColor;
+}
+
+// The platform underline value for a rendition's underline style.
+int platformUnderlineValue(UnderlineStyle style) {
+  switch (style) {
+    case UnderlineStyle::none: return 0;
+    case UnderlineStyle::single: return 1;
+    case UnderlineStyle::double_: return 9;
+    case UnderlineStyle::curly: return 1;
+    case UnderlineStyle::dotted: return 257;
+    case UnderlineStyle::dashed: return 513;
+  }
+  return 1;
+}
+
+FontFace faceFor(CharacterStyle style, bool forceBold) {
+  bool italic = style.contains(CharacterStyle::italic);
+  if (style.contains(CharacterStyle::bold) || forceBold) return italic ? FontFace::boldItalic : FontFace::bold;
+  return italic ? FontFace::italic : FontFace::normal;
+}
+
+// A lone scalar that is an emoji but shows as text by default.
+bool isTextDefaultEmoji(char32_t scalar) {
+  return scalar > 0xff && u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI) &&
+         !u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI_PRESENTATION);
+}
+
+// The single scalar of a UTF-8 string, or 0 when it holds more or fewer.
+char32_t singleScalar(const std::string& text) {
+  if (text.empty()) return 0;
+  auto lead = uint8_t(text[0]);
+  size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+  if (text.size() != length) return 0;
+  if (length == 1) return lead;
+  char32_t value = lead & (0xff >> (length + 1));
+  for (size_t i = 1; i < length; i++) value = value << 6 | (uint8_t(text[i]) & 0x3f);
+  return value;
+}
+
+}  // namespace
+
+bool isPowerlineGlyph(uint32_t cp) { return cp == 0xe0b0 || cp == 0xe0b2 || cp == 0xe0b4 || cp == 0xe0b6; }
+bool isBoxDrawing(uint32_t cp) { return cp >= 0x2500 && cp <= 0x257f; }
+
+std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRange>& selection, int row, int cols,
+                                                int terminalCols) {
+  if (!selection) return std::nullopt;
+  const Position& start = selection->start;
+  const Position& end = selection->end;
+  int lastCol = terminalCols - 1;
+  int lower = 0, upper = 0;
+  auto extended = [&](int64_t col) { return int(col == lastCol ? col + 1 : col); };
+  if (start.row == row && end.row == row) {
+    if (start.col < end.col) {
+      lower = int(start.col);
+      upper = extended(end.col);
+    } else if (end.col < start.col) {
+      lower = int(end.col);
+      upper = int(start.col);
+    } else {
+      return std::nullopt;
+    }
+  } else if (start.row < end.row) {
+    if (row == start.row) {
+      lower = int(start.col), upper = cols;
+    } else if (row > start.row && row < end.row) {
+      lower = 0, upper = cols;
+    } else if (row == end.row) {
+      lower = 0, upper = extended(end.col);
+    } else {
+      return std::nullopt;
+    }
+  } else if (start.row > end.row) {
+    if (row == end.row) {
+      lower = int(end.col), upper = cols;
+    } else if (row > end.row && row < start.row) {
+      lower = 0, upper = cols;
+    } else if (row == start.row) {
+      lower = 0, upper = extended(start.col);
+    } else {
+      return std::nullopt;
+    }
+  } else {
+    return std::nullopt;
+  }
+  lower = std::max(std::min(lower, cols), 0);
+  upper = std::min(upper, cols);
+  if (upper <= lower) return std::nullopt;
+  return ColumnRange{lower, upper};
+}
+
+std::optional<ColumnRange> TerminalView::selectedColumnsRange(int row, int cols) const {
+  return vantrelle::selectedColumnsRange(selection, row, cols, terminal->cols);
+}
+
+const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, bool withUrl) {
+  auto& cache = withUrl ? urlAttributes : attributes;
+  if (auto it = cache.find(attribute); it != cache.end()) return it->second;
+
+  CharacterStyle style = attribute.style;
+  bool bold = style.contains(CharacterStyle::bold);
+  Attribute::Color fg = attribute.fg, bg = attribute.bg;
+  if (style.contains(CharacterStyle::inverse)) {
+    fg = isPaletteOrTrueColor(attribute.bg) ? attribute.bg : Attribute::Color::defaultInvertedColor;
+    bg = isPaletteOrTrueColor(attribute.fg) ? attribute.fg : Attribute::Color::defaultInvertedColor;
+  }
+  bool brightByFace = fg.kind() == Attribute::Color::Kind::ansi256 && fg.code() >= 8 && !useBrightColors;
+
+  RunAttributes result;
+  result.font = faceFor(style, brightByFace);
+  result.foreground = mapColor(fg, true, bold, useBrightColors);
+  result.background = mapColor(bg, false, false, true);
+  if (style.contains(CharacterStyle::dim)) result.foreground = result.foreground.dimmedColor(result.background);
+  if (style.contains(CharacterStyle::underline)) {
+    result.underlineColor =
+        attribute.underlineColor ? mapColor(*attribute.underlineColor, true, bold, useBrightColors) : result.foreground;
+    UnderlineStyle u = attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
+    result.underlineStyle = platformUnderlineValue(u);
+    result.vantrelleUnderlineStyle = int(u);
+  }
+  if (style.contains(CharacterStyle::crossedOut)) {
+    result.strikethroughColor = result.foreground;
+    result.strikethroughStyle = 1;
+  }
+  if (withUrl) {
+    result.underlineStyle = 1;
+    result.underlineColor = result.foreground;
+    result.vantrelleUnderlineStyle = int(UnderlineStyle::dashed);
+  }
+  return cache.emplace(attribute, result).first->second;
+}
+
+RunAttributes TerminalView::getAttributedValue(const Attribute& attribute, const ViewColor& usingFg,
+                                               const ViewColor& andBg) const {
+  CharacterStyle style = attribute.style;
+  bool inverse = style.contains(CharacterStyle::inverse);
+  RunAttributes result;
+  result.font = faceFor(style, false);
+  result.foreground = inverse ? andBg : usingFg;
+  result.background = inverse ? usingFg : andBg;
+  if (style.contains(CharacterStyle::underline)) {
+    result.underlineColor = attribute.underlineColor
+                                ? const_cast<TerminalView*>(this)->mapColor(*attribute.underlineColor, true,
+                                                                            style.contains(CharacterStyle::bold),
+                                                                            useBrightColors)
+                                : result.foreground;
+    UnderlineStyle u = attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
+    result.underlineStyle = platformUnderlineValue(u);
+    result.vantrelleUnderlineStyle = int(u);
+  }
+  if (style.contains(CharacterStyle::crossedOut)) {
+    result.strikethroughColor = result.foreground;
+    result.strikethroughStyle = 1;
+  }
+  return result;
+}
+
+namespace {
+
+// The row being cut: the open segment, the text gathered for the current run and its attributes.
+struct RowBuilder {
+  ViewLineInfo info;
+  ViewLineSegment segment;
+  bool hasSegment = false;
+  AttributedPiece pending;
+  RunAttributes runAttributes;
+
+  void flush() {
+    if (pending.text.empty()) return;
+    pending.attributes = runAttributes;
+    segment.attributedString.push_back(std::move(pending));
+    segment.characterCount++;
+    pending = AttributedPiece();
+  }
+  void closeSegment() {
+    flush();
+    if (hasSegment && segment.characterCount > 0) info.segments.push_back(std::move(segment));
+    segment = ViewLineSegment();
+    hasSegment = false;
+  }
+  void openSegment(int col, int width) {
+    closeSegment();
+    segment.column = col;
+    segment.columnWidth = width;
+    hasSegment = true;
+  }
+  void appendText(const std::string& text) {
+    pending.cellOffsets.push_back(uint32_t(pending.text.size()));
+    pending.text += text;
+  }
+  // A cell drawn as something other than a glyph still paints its background.
+  void appendSpace(const RunAttributes& attrs) {
+    flush();
+    AttributedPiece space;
+    space.text = " ";
+    space.cellOffsets = {0};
+    space.attributes = attrs;
+    segment.attributedString.push_back(std::move(space));
+    segment.characterCount++;
+  }
+};
+
+struct RunKey {
+  Attribute attribute;
+  bool link;
+  bool selected;
+  bool operator==(const RunKey&) const = default;
+};
+
+}  // namespace
+
+ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line, int cols) {
+  RowBuilder builder;
+  std::optional<RunKey> runKey;
+  auto selected = selectedColumnsRange(row, cols);
+  const std::vector<LinkRowRange>* ranges = linkHighlightRange ? &*linkHighlightRange : nullptr;
+
+  for (int col = 0; col < cols;) {
+    const CharData& cell = line[col];
+    int width = cell.width < 2 ? 1 : 2;
+    Attribute attribute = cell.attribute();
+
+    bool link = false;
+    switch (linkHighlightMode) {
+      case LinkHighlightMode::hover:
+      case LinkHighlightMode::hoverWithModifier:
+        if (ranges && (linkHighlightMode == LinkHighlightMode::hover || commandActive)) {
+          for (const auto& r : *ranges) {
+            if (r.row != row) continue;
+            link = r.upper > r.lower && r.lower < col + width && col < r.upper;
+            break;
+          }
+        }
+        break;
+      case LinkHighlightMode::always: link = cell.hasPayload(); break;
+      case LinkHighlightMode::alwaysWithModifier: link = cell.hasPayload() && commandActive; break;
+    }
+
+    RunAttributes attrs = getAttributes(attribute, link);
+    if (!builder.hasSegment || builder.segment.columnWidth != width) builder.openSegment(col, width);
+    bool isSelected = selected && selected->lower < col + width && col < selected->upper;
+    RunKey key{attribute, link, isSelected};
+    if (!runKey || !(*runKey == key)) {
+      builder.flush();
+      runKey = key;
+    }
+    if (isSelected) {
+      attrs.selectionBackgroundColor = _selectedTextBackgroundColor;
+      attrs.foreground = _selectedTextForegroundColor;
+      if (attrs.underlineColor) attrs.underlineColor = _selectedTextForegroundColor;
+      if (attrs.strikethroughColor) attrs.strikethroughColor = _selectedTextForegroundColor;
+    }
+    builder.runAttributes = attrs;
+
+    std::string character = cell.code == 0 ? std::string(" ") : terminal->character(cell.code);
+    char32_t scalar = cell.code != 0 && cell.code < CharData::firstMapKey ? char32_t(cell.code) : 0;
+    bool shaped = false;
+    if (customBlockGlyphs && scalar) {
+      if (isPowerlineGlyph(scalar)) {
+        builder.info.powerlineGlyphs.push_back({col, width, uint32_t(scalar), attrs.foreground});
+        shaped = true;
+      } else if (isBoxDrawing(scalar)) {
+        builder.info.boxDrawings.push_back({col, width, uint32_t(scalar), attrs.foreground});
+        shaped = true;
+      } else if (auto rects = BlockElementMapping::rects(uint32_t(scalar))) {
+        builder.info.blockElements.push_back({col, width, uint32_t(scalar), *rects, attrs.foreground});
+        shaped = true;
+      }
+    }
+    if (shaped) {
+      builder.appendSpace(attrs);
+    } else {
+      // Kitty Unicode placeholders are decoded here once the engine stores virtual placements.
+      if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single)) character += "\xef\xb8\x8f";
+      builder.appendText(character);
+    }
+    col += width;
+  }
+  builder.closeSegment();
+  builder.info.images = line.images();
+  return std::move(builder.info);
+}
+
+}  // namespace vantrelle

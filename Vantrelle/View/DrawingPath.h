@@ -1,0 +1,47 @@
+#pragma once
+// How a terminal view gets its pixels on screen. Cairo is the default path; the GPU renderer is
+// another implementation that the view can switch to.
+#include <gtkmm/snapshot.h>
+
+#include <cairo.h>
+
+#include "Vantrelle/View/ViewGeometry.h"
+
+namespace vantrelle {
+
+class TerminalView;
+
+class TerminalDrawingPath {
+ public:
+  virtual ~TerminalDrawingPath() = default;
+  // A part of the view (points, y down) whose contents changed.
+  virtual void invalidate(const ViewRect& rect) = 0;
+  // Everything changed: size, scale, font or colours.
+  virtual void invalidateAll() = 0;
+  virtual void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) = 0;
+  // Whether the path draws the cursor itself (then the caret widget stays hidden).
+  virtual bool drawsCursor() const { return false; }
+};
+
+// Keeps the view's pixels in an image surface and repaints only the rows that changed, so a
+// frame costs one row's layout per changed row rather than the whole screen.
+class CairoDrawingPath : public TerminalDrawingPath {
+ public:
+  explicit CairoDrawingPath(TerminalView& view) : view(view) {}
+  ~CairoDrawingPath() override;
+  void invalidate(const ViewRect& rect) override;
+  void invalidateAll() override;
+  void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+  // Brings the backing surface up to date with the view; returns it (nullptr for an empty view).
+  cairo_surface_t* render();
+
+ private:
+  TerminalView& view;
+  cairo_surface_t* surface = nullptr;
+  int surfaceWidthPx = 0;
+  int surfaceHeightPx = 0;
+  double surfaceScale = 0;
+  ViewRect dirty;
+};
+
+}  // namespace vantrelle

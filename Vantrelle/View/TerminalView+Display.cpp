@@ -1,0 +1,205 @@
+// Display scheduling: host output is coalesced into one redraw per frame interval, output that
+// answers the user's typing is drawn at once, and only the rows that changed are repainted.
+#include <gtkmm/snapshot.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Vantrelle/View/TerminalView.h"
+#include "platform/Dispatch.h"
+
+namespace vantrelle {
+
+namespace {
+uint64_t uptimeNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1'000'000'000ull + uint64_t(now.tv_nsec);
+}
+}  // namespace
+
+void TerminalView::queuePendingDisplay() {
+  if (terminal->synchronizedOutputActive || pendingDisplay) return;
+  pendingDisplay = true;
+  // The queued redraw keeps the view's lifetime token so that it cannot outlive the view.
+  std::weak_ptr<TerminalView*> weak = lifetime;
+  platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(displayCoalescingNs), [weak] {
+    auto alive = weak.lock();
+    if (!alive || !*alive) return;
+    TerminalView& view = **alive;
+    view.updateDisplay(true);
+    view.updateDebugView();
+    view.pendingDisplay = false;
+  });
+}
+
+bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {
+  if (terminal->synchronizedOutputActive) return false;
+  uint64_t last;
+  {
+    std::lock_guard<std::mutex> lock(userInputLock);
+    last = lastUserInputUptimeNs;
+  }
+  if (last == 0) return false;
+  uint64_t now = uptimeNanoseconds();
+  if (now < last) return false;
+  return now - last <= interactiveInputDisplayWindowNs;
+}
+
+void TerminalView::displayImmediately() {
+  if (platform::DispatchQueue::isMainThread()) {
+    updateDisplay(true);
+    updateDebugView();
+    pendingDisplay = false;
+    return;
+  }
+  if (pendingDisplay) return;
+  pendingDisplay = true;
+  std::weak_ptr<TerminalView*> weak = lifetime;
+  platform::DispatchQueue::main().async([weak] {
+    auto alive = weak.lock();
+    if (!alive || !*alive) return;
+    TerminalView& view = **alive;
+    view.updateDisplay(true);
+    view.updateDebugView();
+    view.pendingDisplay = false;
+  });
+}
+
+void TerminalView::updateDisplay(bool notifyAccessibility) {
+  displayCount++;
+  if (terminal->synchronizedOutputActive) {
+    pendingDisplay = false;
+    return;
+  }
+  updateCursorPosition();
+  int start = terminal->refreshStart, end = terminal->refreshEnd;
+  Buffer& buffer = *terminal->buffer;
+  if (start == std::numeric_limits<int>::max() && end == -1) {
+    if (notifyUpdateChanges && terminalDelegate) {
+      terminalDelegate->rangeChanged(*this, buffer.yDisp + buffer.y, buffer.yDisp + buffer.y);
+    }
+    pendingDisplay = false;
+    return;
+  }
+  if (notifyUpdateChanges && terminalDelegate) terminalDelegate->rangeChanged(*this, start, end);
+  terminal->refreshStart = std::numeric_limits<int>::max();
+  terminal->scrollInvariantRefreshStart = std::numeric_limits<int>::max();
+  terminal->refreshEnd = -1;
+  terminal->scrollInvariantRefreshEnd = -1;
+  if (cellDimension) {
+    double h = cellDimension->height;
+    double top = h * std::max(start, 0);
+    // One row below the range too: a wide or tall glyph may reach into it.
+    double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
+    if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
+    queue_draw();
+  }
+  updateDebugView();
+  pendingDisplay = false;
+}
+
+void TerminalView::updateCursorPosition() {
+  if (!caretView || !cellDimension) return;
+  Buffer& buffer = *terminal->buffer;
+  int cursorLine = buffer.yBase + buffer.y;
+  bool onScreen = cursorLine >= buffer.yDisp && cursorLine < buffer.yDisp + buffer.rows();
+  if (!onScreen || path->drawsCursor()) {
+    if (caretView->get_parent()) caretView->unparent();
+    return;
+  }
+  if (!terminal->cursorHidden) {
+    if (!caretView->get_parent()) caretView->set_parent(*this);
+  } else if (caretView->get_parent()) {
+    caretView->unparent();
+  }
+  const BufferLine& line = *buffer.lines()[cursorLine];
+  double factor = line.renderMode == BufferLine::RenderLineMode::single ? 1 : 2;
+  const double cw = cellDimension->width, ch = cellDimension->height;
+  ViewRect frame = caretView->frame;
+  frame.x = factor * cw * buffer.x;
+  frame.y = ch * (cursorLine - buffer.yDisp);
+  int column = std::min<int>(buffer.x, std::max(line.count() - 1, 0));
+  const CharData& cell = line[column];
+  frame.width = factor * cw * std::max<int>(cell.width, 1);
+  frame.height = ch;
+  bool moved = !(frame == caretView->frame);
+  caretView->frame = frame;
+  caretView->setText(cell.code == 0 ? std::string(" ") : terminal->character(cell.code));
+  if (moved) queue_allocate();
+}
+
+void TerminalView::queueMetalDisplay() {
+  // The GPU path schedules its own frames through its drawing path.
+  if (path->drawsCursor()) queue_draw();
+}
+
+void TerminalView::setDrawingPath(std::unique_ptr<TerminalDrawingPath> newPath) {
+  path = newPath ? std::move(newPath) : std::make_unique<CairoDrawingPath>(*this);
+  useMetalRenderer = path->drawsCursor();
+  path->invalidateAll();
+  updateCursorPosition();
+  queue_draw();
+}
+
+void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  Gdk::RGBA background;
+  background.set_rgba(_nativeBg.red, _nativeBg.green, _nativeBg.blue, _nativeBg.alpha);
+  snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), get_height()));
+  path->snapshot(snapshot);
+  for (Gtk::Widget* child = get_first_child(); child; child = child->get_next_sibling()) {
+    snapshot_child(*child, snapshot);
+  }
+}
+
+// ---- The Cairo drawing path ----
+
+CairoDrawingPath::~CairoDrawingPath() {
+  if (surface) cairo_surface_destroy(surface);
+}
+
+void CairoDrawingPath::invalidate(const ViewRect& rect) { dirty = dirty.united(rect); }
+
+void CairoDrawingPath::invalidateAll() {
+  dirty = {0, 0, 1e9, 1e9};
+}
+
+cairo_surface_t* CairoDrawingPath::render() {
+  ViewSize size = view.frameSize;
+  double scale = view.backingScaleFactor();
+  int widthPx = int(std::ceil(size.width * scale)), heightPx = int(std::ceil(size.height * scale));
+  if (widthPx <= 0 || heightPx <= 0) return nullptr;
+  if (!surface || widthPx != surfaceWidthPx || heightPx != surfaceHeightPx || scale != surfaceScale) {
+    if (surface) cairo_surface_destroy(surface);
+    surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
+    cairo_surface_set_device_scale(surface, scale, scale);
+    surfaceWidthPx = widthPx, surfaceHeightPx = heightPx, surfaceScale = scale;
+    dirty = {0, 0, size.width, size.height};
+  }
+  ViewRect clipped{0, 0, size.width, size.height};
+  if (dirty.intersects(clipped)) {
+    double x0 = std::max(dirty.x, 0.0), y0 = std::max(dirty.y, 0.0);
+    double x1 = std::min(dirty.maxX(), size.width), y1 = std::min(dirty.maxY(), size.height);
+    cairo_t* cr = cairo_create(surface);
+    cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
+    cairo_clip(cr);
+    view.drawTerminalContents({x0, y0, x1 - x0, y1 - y0}, cr, view.terminal->buffer->yDisp);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+  }
+  dirty = {};
+  return surface;
+}
+
+void CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  cairo_surface_t* pixels = render();
+  if (!pixels) return;
+  auto cr = snapshot->append_cairo(Gdk::Rectangle(0, 0, int(std::ceil(view.frameSize.width)),
+                                                  int(std::ceil(view.frameSize.height))));
+  cairo_set_source_surface(cr->cobj(), pixels, 0, 0);
+  cairo_paint(cr->cobj());
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,227 @@
+// Fonts, cell metrics and sizing: how the font becomes the size of one cell, and the frame
+// becomes the terminal's columns and rows.
+#include <gdkmm/display.h>
+#include <gdkmm/monitor.h>
+#include <giomm/listmodel.h>
+#include <gtkmm/settings.h>
+#include <pangomm/layout.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+namespace {
+constexpr double kDefaultFontSize = 11.0;
+constexpr double kMaximumCellHeight = 8192.0;
+}  // namespace
+
+TerminalView::FontSet TerminalView::FontSet::from(const Pango::FontDescription& font) {
+  FontSet set{font, font, font, font};
+  set.bold.set_weight(Pango::Weight::BOLD);
+  set.italic.set_style(Pango::Style::ITALIC);
+  set.boldItalic.set_weight(Pango::Weight::BOLD);
+  set.boldItalic.set_style(Pango::Style::ITALIC);
+  return set;
+}
+
+const Pango::FontDescription& TerminalView::FontSet::face(FontFace f) const {
+  switch (f) {
+    case FontFace::bold: return bold;
+    case FontFace::italic: return italic;
+    case FontFace::boldItalic: return boldItalic;
+    case FontFace::normal: break;
+  }
+  return normal;
+}
+
+Pango::FontDescription TerminalView::defaultFont() {
+  double size = kDefaultFontSize;
+  if (auto settings = Gtk::Settings::get_default()) {
+    Pango::FontDescription system(settings->property_gtk_font_name().get_value());
+    if (system.get_size() > 0) size = double(system.get_size()) / PANGO_SCALE;
+  }
+  Pango::FontDescription font("Monospace");
+  font.set_weight(Pango::Weight::NORMAL);
+  font.set_size(int(size * PANGO_SCALE));
+  return font;
+}
+
+double TerminalView::backingScaleFactor() const {
+  if (get_root()) return double(get_scale_factor());
+  if (scaleFactorOverride) return *scaleFactorOverride;
+  if (auto display = Gdk::Display::get_default()) {
+    auto monitors = display->get_monitors();
+    if (monitors && monitors->get_n_items() > 0) {
+      auto monitor = std::dynamic_pointer_cast<Gdk::Monitor>(monitors->get_object(0));
+      if (monitor) return double(monitor->get_scale_factor());
+    }
+  }
+  return 1.0;
+}
+
+void TerminalView::readFontMetrics() {
+  auto context = const_cast<TerminalView*>(this)->get_pango_context();
+  auto fm = context->get_metrics(fontSet.normal);
+  metrics.ascent = double(fm.get_ascent()) / PANGO_SCALE;
+  metrics.descent = double(fm.get_descent()) / PANGO_SCALE;
+  double height = double(fm.get_height()) / PANGO_SCALE;
+  metrics.leading = std::max(height - metrics.ascent - metrics.descent, 0.0);
+  metrics.underlinePosition = double(fm.get_underline_position()) / PANGO_SCALE;
+  metrics.underlineThickness = std::max(double(fm.get_underline_thickness()) / PANGO_SCALE, 0.0);
+  metrics.strikethroughPosition = double(fm.get_strikethrough_position()) / PANGO_SCALE;
+  auto layout = Pango::Layout::create(context);
+  layout->set_font_description(fontSet.normal);
+  layout->set_text("W");
+  int w = 0, h = 0;
+  layout->get_pixel_size(w, h);
+  Pango::Rectangle ink, logical;
+  layout->get_extents(ink, logical);
+  metrics.advance = double(logical.get_width()) / PANGO_SCALE;
+  layout->set_text("x");
+  layout->get_extents(ink, logical);
+  metrics.xHeight = double(ink.get_height()) / PANGO_SCALE;
+}
+
+ViewSize TerminalView::cellSizeFor(const FontMetrics& m, double lineSpacing, double scale) {
+  if (scale <= 0) scale = 1;
+  double width = std::max(std::round(m.advance * scale) / scale, 1.0);
+  double lineHeight = std::ceil((m.ascent + m.descent + m.leading) * lineSpacing);
+  double height = std::clamp(std::ceil(lineHeight * scale) / scale, 1.0, kMaximumCellHeight);
+  return {width, height};
+}
+
+ViewSize TerminalView::computeFontDimensions() {
+  readFontMetrics();
+  return cellSizeFor(metrics, _lineSpacing, backingScaleFactor());
+}
+
+void TerminalView::setFont(const Pango::FontDescription& font) {
+  fontSet = FontSet::from(font);
+  resetFont();
+  if (selectionActive()) selectNone();
+}
+
+void TerminalView::setLineSpacing(double value) {
+  _lineSpacing = value;
+  resetFont();
+}
+
+void TerminalView::resetFontSize() { fontSet = FontSet::from(defaultFont()); }
+
+void TerminalView::resetFont() {
+  resetCaches();
+  cellDimension = computeFontDimensions();
+  if (frameSize.width > 0 && frameSize.height > 0) {
+    int cols = int(frameSize.width / cellDimension->width);
+    int rows = int(frameSize.height / cellDimension->height);
+    resize(cols, rows);
+  }
+  if (caretView) {
+    caretView->frame.width = cellDimension->width;
+    caretView->frame.height = cellDimension->height;
+    caretView->restartLook();
+    caretView->redraw();
+  }
+  path->invalidateAll();
+  queue_draw();
+}
+
+void TerminalView::resize(int cols, int rows) {
+  terminal->resize(cols, rows);
+  sizeChanged(*terminal);
+  terminal->cmdSoftReset();
+}
+
+// The scroller overlays the text (the overlay style), so it takes no columns: the grid stays
+// the same when scrollback first appears.
+double TerminalView::scrollerWidth() const { return 0; }
+
+bool TerminalView::processSizeChange(ViewSize newSize) {
+  if (newSize.width == 0 && newSize.height == 0) return false;
+  if (!cellDimension) return false;
+  int rows = int(newSize.height / cellDimension->height);
+  double available = std::max(newSize.width - scrollerWidth(), 0.0);
+  int cols = int(available / cellDimension->width);
+  if (cols == terminal->cols && rows == terminal->rows) return false;
+  if (selectionActive()) selectNone();
+  terminal->resize(cols, rows);
+  if (terminalDelegate) terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
+  updateScroller();
+  return true;
+}
+
+ViewRect TerminalView::getOptimalFrameSize() const {
+  if (!cellDimension) return {};
+  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(), cellDimension->height * terminal->rows};
+}
+
+ViewRect TerminalView::caretFrame() const { return caretView ? caretView->frame : ViewRect{}; }
+
+void TerminalView::setFrameSize(ViewSize newSize) {
+  bool changed = newSize != frameSize;
+  frameSize = newSize;
+  if (!cellDimension) return;
+  processSizeChange(newSize);
+  if (changed) path->invalidateAll();
+  queue_draw();
+  updateCursorPosition();
+}
+
+TerminalView::GlyphSlotFit TerminalView::glyphSlotFit(double advance, ViewRect bounds, int columnWidth) const {
+  if (columnWidth < 2 || advance <= 0 || !cellDimension) return {};
+  double slotWidth = cellDimension->width * columnWidth;
+  double cellHeight = cellDimension->height;
+  bool fits = bounds.width <= slotWidth && bounds.height <= cellHeight;
+  if (fits || bounds.width <= 0 || bounds.height <= 0) return {(slotWidth - advance) * 0.5, 0, 1};
+  double s = std::min(slotWidth / bounds.width, cellHeight / bounds.height);
+  s = std::clamp(s, 0.1, 1.0);
+  GlyphSlotFit fit{(slotWidth - s * advance) * 0.5, 0, s};
+  if (s != 1.0 && bounds.height > 0) {
+    fit.dy = cellHeight * 0.5 - std::ceil(metrics.descent + metrics.leading) - s * (bounds.y + bounds.height * 0.5);
+  }
+  return fit;
+}
+
+// ---- Gtk::Widget sizing ----
+
+Gtk::SizeRequestMode TerminalView::get_request_mode_vfunc() const { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
+
+void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimum_baseline,
+                                 int& natural_baseline) const {
+  minimum_baseline = natural_baseline = -1;
+  ViewSize cell = cellDimension.value_or(ViewSize{8, 16});
+  if (orientation == Gtk::Orientation::HORIZONTAL) {
+    minimum = int(std::ceil(cell.width * Terminal::MINIMUM_COLS + scrollerWidth()));
+    natural = int(std::ceil(cell.width * 80 + scrollerWidth()));
+  } else {
+    minimum = int(std::ceil(cell.height * Terminal::MINIMUM_ROWS));
+    natural = int(std::ceil(cell.height * 25));
+  }
+}
+
+void TerminalView::size_allocate_vfunc(int width, int height, int) {
+  setFrameSize({double(width), double(height)});
+  layoutChildren();
+}
+
+void TerminalView::layoutChildren() {
+  int width = int(frameSize.width), height = int(frameSize.height);
+  if (scroller) {
+    int w = 0, natural = 0, minBase = 0, natBase = 0;
+    scroller->measure(Gtk::Orientation::HORIZONTAL, -1, w, natural, minBase, natBase);
+    w = natural;
+    scroller->size_allocate(Gtk::Allocation(std::max(width - w, 0), 0, w, height), -1);
+  }
+  if (progressBarView) progressBarView->size_allocate(Gtk::Allocation(0, 0, width, 2), -1);
+  if (caretView && caretView->get_parent()) {
+    const ViewRect& f = caretView->frame;
+    caretView->size_allocate(Gtk::Allocation(int(std::floor(f.x)), int(std::floor(f.y)), int(std::ceil(f.width)),
+                                             int(std::ceil(f.height))),
+                             -1);
+  }
+}
+
+}  // namespace vantrelle

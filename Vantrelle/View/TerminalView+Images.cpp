@@ -1,0 +1,208 @@
+// Inline images: Sixel bitmaps and image files from the program become slices of one text row
+// each, attached to buffer lines below the cursor.
+#include "Vantrelle/View/TerminalView+Images.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vantrelle {
+
+namespace {
+
+// Images past this many pixels a side are refused rather than allocated.
+constexpr int kMaximumImageSide = 16384;
+
+bool kittyBefore(const TerminalView::AppleImage* a, const TerminalView::AppleImage* b) {
+  if (a->kittyZIndex != b->kittyZIndex) return a->kittyZIndex < b->kittyZIndex;
+  return a->kittyImageId.value_or(0) < b->kittyImageId.value_or(0);
+}
+
+}  // namespace
+
+SplitImages splitImages(const std::optional<TerminalImageList>& images) {
+  SplitImages split;
+  if (!images) return split;
+  for (const auto& image : *images) {
+    auto* slice = dynamic_cast<TerminalView::AppleImage*>(image.get());
+    if (!slice) continue;
+    if (!slice->kittyIsKitty) {
+      split.other.push_back(slice);
+    } else if (slice->kittyZIndex < 0) {
+      split.below.push_back(slice);
+    } else {
+      split.above.push_back(slice);
+    }
+  }
+  std::stable_sort(split.below.begin(), split.below.end(), kittyBefore);
+  std::stable_sort(split.above.begin(), split.above.end(), kittyBefore);
+  return split;
+}
+
+void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale, bool kittyOffsets,
+               double cellWidth) {
+  if (!image.image || image.width <= 0 || image.height <= 0) return;
+  int pw = image.image->get_width(), ph = image.image->get_height();
+  if (pw <= 0 || ph <= 0) return;
+  double x = cellWidth * image.column, y = top;
+  if (kittyOffsets && image.kittyIsKitty && scale > 0) {
+    x += image.kittyPixelOffsetX / scale;
+    y += image.kittyPixelOffsetY / scale;
+  }
+  cairo_save(cr);
+  cairo_rectangle(cr, x, y, image.width, image.height);
+  cairo_clip(cr);
+  cairo_translate(cr, x, y);
+  cairo_scale(cr, double(image.width) / pw, double(image.height) / ph);
+  cairo_set_source_surface(cr, image.image->cobj(), 0, 0);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
+  if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
+  if (bytes.size() < size_t(width) * size_t(height) * 4) return {};
+  auto surface = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, width, height);
+  surface->flush();
+  unsigned char* data = surface->get_data();
+  int stride = surface->get_stride();
+  for (int y = 0; y < height; y++) {
+    auto* out = reinterpret_cast<uint32_t*>(data + size_t(y) * stride);
+    const uint8_t* in = bytes.data() + size_t(y) * width * 4;
+    for (int x = 0; x < width; x++, in += 4) {
+      uint32_t a = in[3];
+      auto pre = [a](uint32_t c) { return (c * a + 127) / 255; };
+      out[x] = a << 24 | pre(in[0]) << 16 | pre(in[1]) << 8 | pre(in[2]);
+    }
+  }
+  surface->mark_dirty();
+  return surface;
+}
+
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const uint8_t> data) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return {};
+  if (int(image.width) > kMaximumImageSide || int(image.height) > kMaximumImageSide || image.width == 0 ||
+      image.height == 0) {
+    png_image_free(&image);
+    return {};
+  }
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+    png_image_free(&image);
+    return {};
+  }
+  return imageFromRGBA(pixels, int(image.width), int(image.height));
+}
+
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image,
+                                                            ViewSize size) {
+  int w = std::max(int(size.width), 1), h = std::max(int(size.height), 1);
+  auto result = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, w, h);
+  double sw = image->get_width(), sh = image->get_height();
+  if (sw <= 0 || sh <= 0) return result;
+  double factor = std::min(size.width / sw, size.height / sh);
+  double dw = sw * factor, dh = sh * factor;
+  auto cr = Cairo::Context::create(result);
+  cr->translate((size.width - dw) / 2, (size.height - dh) / 2);
+  cr->scale(factor, factor);
+  cr->set_source(image, 0, 0);
+  cr->set_operator(Cairo::Context::Operator::SOURCE);
+  cr->paint();
+  return result;
+}
+
+ViewRect TerminalView::kittyAspectFitRect(ViewSize imageSize, ViewRect rect) {
+  if (imageSize.width <= 0 || imageSize.height <= 0 || rect.width <= 0 || rect.height <= 0) return rect;
+  double factor = std::min(rect.width / imageSize.width, rect.height / imageSize.height);
+  double w = imageSize.width * factor, h = imageSize.height * factor;
+  return {rect.x + (rect.width - w) / 2, rect.y + (rect.height - h) / 2, w, h};
+}
+
+void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width, int height) {
+  auto image = imageFromRGBA(bytes, width, height);
+  if (!image) return;
+  ImageSizeRequest automatic;
+  ImageSizeRequest w = frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
+  insertImage(image, w, automatic, true);
+}
+
+void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width,
+                               ImageSizeRequest height, bool preserveAspectRatio) {
+  auto image = imageFromPNG(data);
+  if (!image) return;
+  insertImage(image, width, height, preserveAspectRatio);
+}
+
+namespace {
+double requestedLength(ImageSizeRequest request, double cell, double frame, double natural, double scale) {
+  switch (request.kind) {
+    case ImageSizeRequest::Kind::cells: return double(request.value) * cell;
+    case ImageSizeRequest::Kind::pixels: return double(request.value);
+    case ImageSizeRequest::Kind::percent: return double(request.value) * 0.01 * frame;
+    case ImageSizeRequest::Kind::automatic: return natural / scale;
+  }
+  return natural / scale;
+}
+}  // namespace
+
+void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source, ImageSizeRequest widthRequest,
+                               ImageSizeRequest heightRequest, bool preserveAspectRatio) {
+  if (!source || !cellDimension) return;
+  double scale = get_root() ? double(get_scale_factor()) : scaleFactorOverride.value_or(1.0);
+  double naturalW = source->get_width(), naturalH = source->get_height();
+  if (naturalW <= 0 || naturalH <= 0) return;
+  const double cw = cellDimension->width, ch = cellDimension->height;
+  double width = requestedLength(widthRequest, cw, frameSize.width, naturalW, scale);
+  double height = requestedLength(heightRequest, ch, frameSize.height, naturalH, scale);
+  using Kind = ImageSizeRequest::Kind;
+  Cairo::RefPtr<Cairo::ImageSurface> image = source;
+  bool autoW = widthRequest.kind == Kind::automatic, autoH = heightRequest.kind == Kind::automatic;
+  if (preserveAspectRatio) {
+    if (autoH && !autoW) height = width * naturalH / naturalW;
+    if (autoW && !autoH) width = height * naturalW / naturalH;
+    if (!autoW && !autoH) image = scaleImage(source, {width, height});
+  }
+  // A program may ask for any size: keep slices within what can be allocated and drawn.
+  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide * 16.0) return;
+  int rows = int(height / ch);
+  Buffer& buffer = *terminal->buffer;
+  int startX = buffer.x;
+  bool moved = false;
+  double srcW = image->get_width(), srcH = image->get_height();
+  double sliceH = srcH / height * ch;
+  int sliceWpx = std::max(int(width * scale), 1), sliceHpx = std::max(int(ch * scale), 1);
+  for (int i = 0; i < rows; i++) {
+    auto slice = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, sliceWpx, sliceHpx);
+    auto cr = Cairo::Context::create(slice);
+    cr->scale(sliceWpx / srcW, sliceHpx / sliceH);
+    cr->set_source(image, 0, -sliceH * i);
+    cr->set_operator(Cairo::Context::Operator::SOURCE);
+    cr->paint();
+    auto piece = std::make_shared<AppleImage>(slice, int(width), int(ch), buffer.x);
+    int lineIndex = buffer.y + buffer.yBase;
+    if (lineIndex < buffer.lines().count()) {
+      BufferLine& line = *buffer.lines()[lineIndex];
+      if (!line.images()) buffer.linesWithImagesCount++;
+      line.attach(piece);
+    }
+    terminal->updateRange(buffer.y, false);
+    int oldY = buffer.y, oldBase = buffer.yBase;
+    terminal->cmdLineFeedBasic();
+    buffer.x = startX;
+    if (buffer.y != oldY || buffer.yBase != oldBase) moved = true;
+  }
+  if (moved) {
+    terminal->refreshStart = 0;
+    terminal->refreshEnd = terminal->rows;
+    terminal->scrollInvariantRefreshStart = buffer.yDisp;
+    terminal->scrollInvariantRefreshEnd = buffer.yDisp + terminal->rows;
+  }
+}
+
+}  // namespace vantrelle

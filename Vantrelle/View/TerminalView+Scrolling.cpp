@@ -1,0 +1,177 @@
+// Moving the view over the scrollback, keeping the scrollbar in step, and the two directions of
+// bytes: the program's output fed in, the user's input sent out.
+#include <gtkmm/adjustment.h>
+
+#include <time.h>
+
+#include <algorithm>
+
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+namespace {
+uint64_t uptimeNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint64_t(now.tv_sec) * 1'000'000'000ull + uint64_t(now.tv_nsec);
+}
+const uint8_t kPageUp[] = {0x1b, '[', '5', '~'};
+const uint8_t kPageDown[] = {0x1b, '[', '6', '~'};
+}  // namespace
+
+int TerminalView::maxScroll() const {
+  const Buffer& buffer = *terminal->buffer;
+  return std::max(buffer.lines().count() - buffer.rows(), 0);
+}
+
+double TerminalView::scrollPosition() const {
+  if (terminal->isCurrentBufferAlternate()) return 0;
+  int yDisp = terminal->buffer->yDisp;
+  if (yDisp <= 0) return 0;
+  int max = maxScroll();
+  return yDisp < max ? double(yDisp) / max : 1.0;
+}
+
+double TerminalView::scrollThumbsize() const {
+  if (terminal->isCurrentBufferAlternate()) return 0;
+  const Buffer& buffer = *terminal->buffer;
+  int count = buffer.lines().count();
+  if (count <= 0) return 1;
+  return std::max(double(buffer.rows()) / count, 0.01);
+}
+
+bool TerminalView::canScroll() const {
+  if (terminal->isCurrentBufferAlternate()) return false;
+  const Buffer& buffer = *terminal->buffer;
+  if (!buffer.hasScrollback) return false;
+  return buffer.rows() < buffer.lines().count();
+}
+
+void TerminalView::scroll(double toPosition) {
+  int max = maxScroll();
+  int target = std::clamp(int(toPosition * max), 0, max);
+  if (target == terminal->buffer->yDisp) {
+    userScrolling = target < max;
+    terminal->userScrolling = userScrolling;
+    return;
+  }
+  scrollTo(target, true);
+}
+
+void TerminalView::scrollTo(int row, bool notifyAccessibility) {
+  int max = maxScroll();
+  row = std::clamp(row, 0, max);
+  userScrolling = row < max;
+  terminal->userScrolling = userScrolling;
+  Buffer& buffer = *terminal->buffer;
+  if (row == buffer.yDisp) return;
+  buffer.yDisp = row;
+  terminal->updateRange(0);
+  terminal->updateRange(terminal->rows);
+  updateDisplay(notifyAccessibility);
+  if (terminalDelegate) terminalDelegate->scrolled(*this, scrollPosition());
+  updateScroller();
+  path->invalidateAll();
+  queue_draw();
+}
+
+void TerminalView::scrollUp(int lines) { scrollTo(std::max(terminal->buffer->yDisp - lines, 0), true); }
+
+void TerminalView::scrollDown(int lines) {
+  scrollTo(std::max(std::min(terminal->buffer->yDisp + lines, maxScroll()), 0), true);
+}
+
+void TerminalView::pageUp() {
+  if (terminal->isCurrentBufferAlternate()) {
+    send(std::span<const uint8_t>(kPageUp));
+    return;
+  }
+  scrollTo(std::max(terminal->buffer->yDisp - terminal->rows, 0), true);
+}
+
+void TerminalView::pageDown() {
+  if (terminal->isCurrentBufferAlternate()) {
+    send(std::span<const uint8_t>(kPageDown));
+    return;
+  }
+  scrollDown(terminal->rows);
+}
+
+void TerminalView::ensureCaretIsVisible() {
+  if (terminal->synchronizedOutputActive) return;
+  Buffer& buffer = *terminal->buffer;
+  int cursorLine = buffer.yBase + buffer.y;
+  if (cursorLine < buffer.yDisp || cursorLine >= buffer.yDisp + terminal->rows) scrollTo(buffer.yBase, true);
+}
+
+void TerminalView::changeScrollback(std::optional<int> scrollback) {
+  terminal->normalBuffer->changeHistorySize(scrollback);
+  terminal->options.scrollback = scrollback.value_or(0);
+  terminal->updateRange(0);
+  terminal->updateRange(terminal->rows - 1);
+  updateScroller();
+  if (terminalDelegate) terminalDelegate->scrolled(*this, scrollPosition());
+  queuePendingDisplay();
+}
+
+void TerminalView::feed(std::span<const uint8_t> byteArray) {
+  // The search cache is invalidated here once the search service is attached.
+  if (allowMouseReporting && selection) selectNone();
+  terminal->feed(byteArray);
+  if (shouldDisplayImmediatelyAfterUserInput()) {
+    displayImmediately();
+  } else {
+    queuePendingDisplay();
+  }
+}
+
+void TerminalView::feed(const std::string& text) {
+  feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+void TerminalView::send(std::span<const uint8_t> data) {
+  {
+    std::lock_guard<std::mutex> lock(userInputLock);
+    lastUserInputUptimeNs = uptimeNanoseconds();
+  }
+  ensureCaretIsVisible();
+  if (terminalDelegate) terminalDelegate->send(*this, data);
+}
+
+void TerminalView::send(const std::string& txt) {
+  send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(txt.data()), txt.size()));
+}
+
+void TerminalView::updateScroller() {
+  if (!scroller) return;
+  auto adjustment = scroller->get_adjustment();
+  double thumb = scrollThumbsize();
+  bool enabled = canScroll();
+  scroller->set_sensitive(enabled);
+  // The adjustment runs 0...1 with the knob's proportion as its page size.
+  double page = enabled ? std::min(thumb, 1.0) : 1.0;
+  adjustment->configure(scrollPosition() * (1.0 - page), 0, 1, page * 0.1, page, page);
+  scroller->set_visible(enabled);
+}
+
+void TerminalView::setupScroller() {
+  if (!scroller) {
+    scroller = std::make_unique<Gtk::Scrollbar>(Gtk::Adjustment::create(0, 0, 1, 0.01, 0.1, 0.1),
+                                                Gtk::Orientation::VERTICAL);
+    scroller->set_parent(*this);
+    scroller->get_adjustment()->signal_value_changed().connect([this] {
+      if (!scroller || !scroller->get_sensitive()) return;
+      auto adjustment = scroller->get_adjustment();
+      double range = 1.0 - adjustment->get_page_size();
+      double position = range > 0 ? adjustment->get_value() / range : 0;
+      int max = maxScroll();
+      int target = std::clamp(int(position * max + 0.5), 0, max);
+      if (target != terminal->buffer->yDisp) scroll(double(target) / std::max(max, 1));
+    });
+  }
+  scroller->set_sensitive(false);
+  scroller->set_visible(false);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,351 @@
+#pragma once
+// The terminal view: a GTK widget that owns one Terminal and is its delegate. It turns the
+// program's output into redraws and the user's actions into bytes for its host
+// (TerminalViewDelegate). The class is one, its concerns are spread over files:
+//   TerminalView.cpp            construction, the terminal's callbacks, window commands, progress
+//   TerminalView+Fonts.cpp      fonts, cell metrics, sizing
+//   TerminalView+Colors.cpp     colour mapping and caches
+//   AttributedRuns.cpp          a row cut into runs of equal rendition
+//   TerminalView+Drawing.cpp    painting rows with Pango and Cairo; BoxDrawing.cpp the shapes
+//   TerminalView+Display.cpp    redraw coalescing, dirty rows, the caret's place
+//   TerminalView+Scrolling.cpp  scrollback, scroller, feeding and sending
+//   TerminalView+Focus.cpp      focus, window activity, selection operations
+//   TerminalView+Images.cpp     inline images
+//   TerminalView+Keyboard.cpp, +TextInput.cpp, +Mouse.cpp, +Links.cpp, +Find.cpp  user input
+#include <gtkmm/scrollbar.h>
+#include <gtkmm/widget.h>
+#include <pangomm/fontdescription.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Vantrelle/Process/DispatchWorkScheduler.h"
+#include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/View/AttributedRuns.h"
+#include "Vantrelle/View/CaretView.h"
+#include "Vantrelle/View/DrawingPath.h"
+#include "Vantrelle/View/TerminalProgressBarView.h"
+#include "Vantrelle/View/TerminalViewDelegate.h"
+#include "Vantrelle/View/ViewColor.h"
+#include "Vantrelle/View/ViewGeometry.h"
+
+namespace platform {
+class DispatchWorkItem;
+}
+
+namespace vantrelle {
+
+class TerminalView : public Gtk::Widget, public TerminalDelegate {
+ public:
+  // The four faces of the view's font.
+  struct FontSet {
+    Pango::FontDescription normal;
+    Pango::FontDescription bold;
+    Pango::FontDescription italic;
+    Pango::FontDescription boldItalic;
+    static FontSet from(const Pango::FontDescription& font);
+    const Pango::FontDescription& face(FontFace f) const;
+  };
+
+  // Metrics of the normal face, in points.
+  struct FontMetrics {
+    double ascent = 0;
+    double descent = 0;
+    double leading = 0;
+    double advance = 0;  // of "W"
+    double underlinePosition = 0;
+    double underlineThickness = 1;
+    double strikethroughPosition = 0;
+    double xHeight = 0;
+  };
+
+  // Offset and scale that fit one glyph into a slot of several cells.
+  struct GlyphSlotFit {
+    double dx = 0;
+    double dy = 0;
+    double scale = 1;
+    bool operator==(const GlyphSlotFit&) const = default;
+  };
+
+  enum class LinkReporting { none, explicit_, implicit };
+  enum class LinkHighlightMode { hover, hoverWithModifier, always, alwaysWithModifier };
+
+  // The font is the monospaced default when none is given.
+  explicit TerminalView(std::optional<Pango::FontDescription> font = std::nullopt);
+  ~TerminalView() override;
+  TerminalView(const TerminalView&) = delete;
+  TerminalView& operator=(const TerminalView&) = delete;
+
+  Terminal& getTerminal() { return *terminal; }
+  bool isUsingMetalRenderer() const { return useMetalRenderer; }
+
+  // ---- Fonts, metrics and sizing (TerminalView+Fonts.cpp) ----
+  const Pango::FontDescription& font() const { return fontSet.normal; }
+  void setFont(const Pango::FontDescription& font);
+  bool fontSmoothing() const { return _fontSmoothing; }
+  void setFontSmoothing(bool value) { _fontSmoothing = value; }
+  double lineSpacing() const { return _lineSpacing; }
+  void setLineSpacing(double value);
+  void resetFontSize();
+  void resetFont();
+  ViewSize computeFontDimensions();
+  static ViewSize cellSizeFor(const FontMetrics& metrics, double lineSpacing, double scale);
+  void resize(int cols, int rows);
+  bool processSizeChange(ViewSize newSize);
+  ViewRect getOptimalFrameSize() const;
+  ViewRect caretFrame() const;
+  // `glyphBounds` is the glyph's ink rectangle with y up from the baseline.
+  GlyphSlotFit glyphSlotFit(double advance, ViewRect glyphBounds, int columnWidth) const;
+  // The window's scale factor, else the display's primary monitor's, else 1.
+  double backingScaleFactor() const;
+  const FontMetrics& fontMetrics() const { return metrics; }
+  static Pango::FontDescription defaultFont();
+
+  // ---- Colours (TerminalView+Colors.cpp) ----
+  ViewColor mapColor(Attribute::Color color, bool isFg, bool isBold, bool useBrightColors);
+  void colorsChanged();
+  void resetCaches();
+  void installColors(std::span<const Color> colors);
+  const ViewColor& nativeForegroundColor() const { return _nativeFg; }
+  const ViewColor& nativeBackgroundColor() const { return _nativeBg; }
+  void setNativeForegroundColor(const ViewColor& color);
+  void setNativeBackgroundColor(const ViewColor& color);
+  void configureNativeColors();
+  ViewColor caretColor() const;
+  void setCaretColor(const ViewColor& color);
+  ViewColor caretTextColor() const;
+  void setCaretTextColor(const ViewColor& color);
+  const ViewColor& selectedTextBackgroundColor() const { return _selectedTextBackgroundColor; }
+  void setSelectedTextBackgroundColor(const ViewColor& color);
+  const ViewColor& selectedTextForegroundColor() const { return _selectedTextForegroundColor; }
+  void setSelectedTextForegroundColor(const ViewColor& color);
+  bool getUseBrightColors() const { return useBrightColors; }
+  void setUseBrightColors(bool value) { useBrightColors = value; }
+  bool getCustomBlockGlyphs() const { return customBlockGlyphs; }
+  void setCustomBlockGlyphs(bool value);
+  bool getAntiAliasCustomBlockGlyphs() const { return antiAliasCustomBlockGlyphs; }
+  void setAntiAliasCustomBlockGlyphs(bool value);
+  // Marks every row for redraw and queues one.
+  void fullRefresh();
+
+  // ---- Attributed runs (AttributedRuns.cpp) ----
+  const RunAttributes& getAttributes(const Attribute& attribute, bool withUrl);
+  RunAttributes getAttributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg) const;
+  std::optional<ColumnRange> selectedColumnsRange(int row, int cols) const;
+  ViewLineInfo buildAttributedString(int row, const BufferLine& line, int cols);
+
+  // ---- Drawing (TerminalView+Drawing.cpp) ----
+  // Paints the rows meeting `dirtyRect` (points, y down) into `context`; `bufferOffset` is the
+  // buffer row shown at the top.
+  void drawTerminalContents(ViewRect dirtyRect, cairo_t* context, int bufferOffset);
+  void drawRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> glyphPositions,
+                         cairo_t* context);
+  void drawBlockElements(const std::vector<BlockElementRenderItem>& items, ViewPoint lineOrigin, cairo_t* context);
+  void drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items, ViewPoint lineOrigin, cairo_t* context);
+  void drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items, ViewPoint lineOrigin,
+                           BufferLine::RenderLineMode renderMode, cairo_t* context);
+  // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
+  int rowsDrawnInLastPass() const { return lastPassRowCount; }
+
+  // ---- Display (TerminalView+Display.cpp) ----
+  void queuePendingDisplay();
+  void displayImmediately();
+  bool shouldDisplayImmediatelyAfterUserInput();
+  void updateDisplay(bool notifyAccessibility);
+  void updateCursorPosition();
+  void queueMetalDisplay();
+  TerminalDrawingPath& drawingPath() { return *path; }
+  // Replaces the drawing path (the GPU renderer installs its own); nullptr restores Cairo.
+  void setDrawingPath(std::unique_ptr<TerminalDrawingPath> newPath);
+  bool pendingDisplay = false;
+  // How many times updateDisplay has run; for tests of coalescing.
+  uint64_t displayCount = 0;
+
+  // ---- Scrolling, feeding, sending (TerminalView+Scrolling.cpp) ----
+  double scrollPosition() const;
+  double scrollThumbsize() const;
+  bool canScroll() const;
+  void scroll(double toPosition);
+  void scrollTo(int row, bool notifyAccessibility);
+  void scrollUp(int lines);
+  void scrollDown(int lines);
+  void pageUp();
+  void pageDown();
+  void ensureCaretIsVisible();
+  void changeScrollback(std::optional<int> scrollback);
+  void feed(std::span<const uint8_t> byteArray);
+  void feed(const std::string& text);
+  void send(std::span<const uint8_t> data);
+  void send(const std::string& txt);
+  void updateScroller();
+  void setupScroller();
+  Gtk::Scrollbar* scrollerWidget() { return scroller.get(); }
+  bool userScrolling = false;
+
+  // ---- Focus and window (TerminalView+Focus.cpp) ----
+  bool hasFocus() const;
+  void setHasFocus(bool value);
+  bool caretViewTracksFocus() const;
+  void setCaretViewTracksFocus(bool value);
+  bool becomeFirstResponder();
+  bool resignFirstResponder();
+  bool selectionActive() const;
+  std::optional<std::string> getSelection() const;
+  void selectAll();
+  void selectNone();
+  // The selection the view draws; the selection service sets it (none: nothing selected).
+  std::optional<SelectionRange> selection;
+
+  // ---- Images (TerminalView+Images.cpp) ----
+  class AppleImage;
+  void insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ImageSizeRequest width,
+                   ImageSizeRequest height, bool preserveAspectRatio);
+  static ViewRect kittyAspectFitRect(ViewSize imageSize, ViewRect rect);
+  static Cairo::RefPtr<Cairo::ImageSurface> scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size);
+  // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.
+  static Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height);
+  static Cairo::RefPtr<Cairo::ImageSurface> imageFromPNG(std::span<const uint8_t> data);
+
+  // ---- User input; bodies in the input files ----
+  void setupKeyboardInput();  // +Keyboard.cpp
+  void setupTextInput();      // +TextInput.cpp
+  void setupMouseInput();     // +Mouse.cpp
+  void setupLinks();          // +Links.cpp
+  void setupFindBar();        // +Find.cpp
+  void startMouseMoveTracking();
+  void stopMouseMoveTracking();
+  virtual void selectionChanged();
+  void updateDebugView();
+
+  // ---- TerminalDelegate ----
+  void showCursor(Terminal& source) override;
+  void hideCursor(Terminal& source) override;
+  void setTerminalTitle(Terminal& source, const std::string& title) override;
+  std::optional<Bytes> windowCommand(Terminal& source, const WindowManipulationCommand& command) override;
+  void sizeChanged(Terminal& source) override;
+  void send(Terminal& source, std::span<const uint8_t> data) override;
+  void scrolled(Terminal& source, int yDisp) override;
+  void linefeed(Terminal& source) override;
+  void bufferActivated(Terminal& source) override;
+  void synchronizedOutputChanged(Terminal& source, bool active) override;
+  void bell(Terminal& source) override;
+  void selectionChanged(Terminal& source) override { selectionChanged(); }
+  bool isProcessTrusted(Terminal& source) override { return true; }
+  std::optional<CellSize> cellSizeInPixels(Terminal& source) override;
+  void mouseModeChanged(Terminal& source) override;
+  void cursorStyleChanged(Terminal& source, CursorStyle newStyle) override;
+  void hostCurrentDirectoryUpdated(Terminal& source) override;
+  void colorChanged(Terminal& source, std::optional<int> idx) override;
+  void setForegroundColor(Terminal& source, const Color& color) override;
+  void setBackgroundColor(Terminal& source, const Color& color) override;
+  void setCursorColor(Terminal& source, const std::optional<Color>& color) override;
+  void iTermContent(Terminal& source, std::span<const uint8_t> content) override;
+  void clipboardCopy(Terminal& source, std::span<const uint8_t> content) override;
+  std::optional<Bytes> clipboardRead(Terminal& source) override;
+  void progressReport(Terminal& source, const ProgressReport& report) override;
+  void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override;
+  void createImage(Terminal& source, std::span<const uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
+                   bool preserveAspectRatio) override;
+
+  // The overridable send of what the emulator answers; LocalProcessTerminalView sends it to the child.
+  virtual void send(TerminalView& source, std::span<const uint8_t> data);
+  void handleProgressReport(const ProgressReport& report);
+
+  // ---- Fields ----
+  TerminalViewDelegate* terminalDelegate = nullptr;
+  std::string findBarTerm;
+  uint64_t lastUserInputUptimeNs = 0;
+  mutable std::mutex userInputLock;
+  static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
+  static constexpr uint64_t displayCoalescingNs = 16'670'000;
+  bool useMetalRenderer = false;
+  std::optional<ViewSize> cellDimension;
+  std::unique_ptr<CaretView> caretView;
+  bool _fontSmoothing = true;
+  double _lineSpacing = 1.0;
+  std::unique_ptr<Terminal> terminal;
+  std::unique_ptr<TerminalProgressBarView> progressBarView;
+  std::shared_ptr<platform::DispatchWorkItem> progressReportTimer;
+  std::optional<uint8_t> lastProgressValue;
+  std::unique_ptr<Gtk::Scrollbar> scroller;
+  std::unordered_map<Attribute, RunAttributes> attributes;
+  std::unordered_map<Attribute, RunAttributes> urlAttributes;
+  std::array<std::optional<ViewColor>, 256> colors{};
+  std::unordered_map<Attribute::Color, ViewColor> trueColors;
+  FontSet fontSet;
+  bool backspaceSendsControlH = false;
+  ViewColor _nativeFg = ViewColor::black();
+  ViewColor _nativeBg = ViewColor::white();
+  bool settingFg = false;
+  bool settingBg = false;
+  bool useBrightColors = true;
+  bool customBlockGlyphs = true;
+  bool antiAliasCustomBlockGlyphs = false;
+  ViewColor _selectedTextBackgroundColor{0, 166 / 255.0, 178 / 255.0, 1};
+  ViewColor _selectedTextForegroundColor = ViewColor::black();
+  bool allowMouseReporting = true;
+  LinkReporting linkReporting = LinkReporting::implicit;
+  LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
+  // Per buffer row, the columns of the link under the pointer.
+  struct LinkRowRange {
+    int row = 0;
+    int lower = 0;
+    int upper = 0;
+    bool operator==(const LinkRowRange&) const = default;
+  };
+  std::optional<std::vector<LinkRowRange>> linkHighlightRange;
+  bool notifyUpdateChanges = false;
+  bool _hasFocus = false;
+  bool commandActive = false;
+  bool optionAsMetaKey = true;
+  double scrollAccumulator = 0;
+  double scrollSensitivity = 1.0;
+  // Metrics of the normal face, refreshed with the cell size.
+  FontMetrics metrics;
+  // The scale factor used when the view has no window; tests set it.
+  std::optional<double> scaleFactorOverride;
+
+ protected:
+  // ---- Gtk::Widget ----
+  Gtk::SizeRequestMode get_request_mode_vfunc() const override;
+  void measure_vfunc(Gtk::Orientation orientation, int for_size, int& minimum, int& natural, int& minimum_baseline,
+                     int& natural_baseline) const override;
+  void size_allocate_vfunc(int width, int height, int baseline) override;
+  void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+  void root_vfunc() override;
+  void unroot_vfunc() override;
+
+ private:
+  void setup();
+  void setupOptions(double width, double height);
+  void setupFocusNotification();
+  void setupProgressBar();
+  void setFrameSize(ViewSize newSize);
+  void restartCaretLook();
+  void freezeCaret();
+  void clearProgressReport();
+  void readFontMetrics();
+  double scrollerWidth() const;
+  int maxScroll() const;
+  void windowActiveChanged();
+  void layoutChildren();
+
+  ViewSize frameSize;
+  std::unique_ptr<TerminalDrawingPath> path;
+  DispatchWorkScheduler scheduler;
+  int lastPassRowCount = 0;
+  sigc::connection windowActiveConnection;
+  // Guards closures queued on the main loop against running after the view is gone.
+  std::shared_ptr<TerminalView*> lifetime;
+  friend class CairoDrawingPath;
+};
+
+}  // namespace vantrelle
