@@ -58,6 +58,7 @@ class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegat
   using TerminalView::sizeChanged;
   using TerminalView::clipboardCopy;
   using TerminalView::clipboardRead;
+  using TerminalView::scrolled;
 
   std::shared_ptr<LocalProcess> process;
   LocalProcessTerminalViewDelegate* processDelegate = nullptr;
