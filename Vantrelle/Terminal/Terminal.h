@@ -84,6 +84,12 @@ class Terminal : private ParserHandler {
   std::string getCharacter(const CharData& cell) const { return character(cell.code); }
   CharData makeCharData(const Attribute& attribute, int32_t code, int8_t size) const;
   void updateCharData(CharData& cell, int32_t code, int8_t size) const { cell.setValue(code, size); }
+  CharData makeCharData(const Attribute& attribute, std::u32string_view character, int8_t size) {
+    return makeCharData(attribute, code(character), size);
+  }
+  void updateCharData(CharData& cell, std::u32string_view character, int8_t size) {
+    cell.setValue(code(character), size);
+  }
 
   // ---- Dirty rows ----
   void updateRange(int y, bool scrolling = false);
