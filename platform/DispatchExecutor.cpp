@@ -145,23 +145,27 @@ void ThreadPoolExecutor::run(std::shared_ptr<State> state, int niceness) {
   }
 }
 
+// Both posts hold their own reference to the state: the block may run, and release the queue
+// (and this executor with it), before the waiting thread has been woken.
 void ThreadPoolExecutor::post(std::function<void()> block) {
+  const std::shared_ptr<State> shared = state;
   {
-    std::lock_guard lock(state->mutex);
-    if (state->stopping) return;
-    state->ready.push_back(std::move(block));
+    std::lock_guard lock(shared->mutex);
+    if (shared->stopping) return;
+    shared->ready.push_back(std::move(block));
   }
-  state->wake.notify_one();
+  shared->wake.notify_one();
 }
 
 void ThreadPoolExecutor::postAfter(std::chrono::nanoseconds delay, std::function<void()> block) {
+  const std::shared_ptr<State> shared = state;
   {
-    std::lock_guard lock(state->mutex);
-    if (state->stopping) return;
-    state->delayed.emplace(State::Clock::now() + clampedDelay(delay), std::move(block));
+    std::lock_guard lock(shared->mutex);
+    if (shared->stopping) return;
+    shared->delayed.emplace(State::Clock::now() + clampedDelay(delay), std::move(block));
   }
   // Every waiter re-checks the earliest deadline, which this block may have moved.
-  state->wake.notify_all();
+  shared->wake.notify_all();
 }
 
 bool ThreadPoolExecutor::isCurrent() const {

@@ -91,17 +91,24 @@ TEST(DispatchQueue, QueueReleasedFromItsOwnBlockDoesNotCrash) {
 
 TEST(DispatchQueue, GlobalQueuesRunConcurrently) {
   auto& queue = DispatchQueue::global();
-  std::atomic<int> arrived{0};
-  std::atomic<bool> bothSeen{false};
+  // Shared with the blocks, which may still be finishing when the test has seen what it needs.
+  struct Meeting {
+    std::atomic<int> arrived{0};
+    std::atomic<int> left{0};
+    std::atomic<bool> bothSeen{false};
+  };
+  auto meeting = std::make_shared<Meeting>();
   for (int i = 0; i < 2; ++i) {
-    queue.async([&] {
-      arrived += 1;
+    queue.async([meeting] {
+      meeting->arrived += 1;
       const auto deadline = std::chrono::steady_clock::now() + 2s;
-      while (arrived.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-      if (arrived.load() == 2) bothSeen = true;
+      while (meeting->arrived.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+      if (meeting->arrived.load() == 2) meeting->bothSeen = true;
+      meeting->left += 1;
     });
   }
-  ASSERT_TRUE(runMainUntil([&] { return bothSeen.load(); }));
+  ASSERT_TRUE(runMainUntil([&] { return meeting->left.load() == 2; }));
+  EXPECT_TRUE(meeting->bothSeen);
   EXPECT_EQ(&DispatchQueue::global(platform::QoS::background), &DispatchQueue::global(platform::QoS::background));
   EXPECT_NE(&DispatchQueue::global(platform::QoS::background), &DispatchQueue::global(platform::QoS::utility));
 }

@@ -1,0 +1,89 @@
+// The core stays up whatever arrives on its control channel and whenever clients walk away.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "RunnerProcess.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+json state(RunnerProcess& runner) { return json::parse(runner.request("GET", "/__test/state", "").body, nullptr, false); }
+
+std::string recordFile(const char* name) {
+  return testing::TempDir() + name + "-" + std::to_string(getpid()) + ".jsonl";
+}
+
+// Waits until the state's field reaches the value.
+bool waitForState(RunnerProcess& runner, const char* field, const json& value) {
+  for (int i = 0; i < 200; ++i) {
+    if (state(runner)[field] == value) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(RunnerRobustness, GarbageOnTheControlChannelChangesNothing) {
+  RunnerProcess runner(RunnerProcess::Launch{{}, std::nullopt, recordFile("garbage")});
+  const std::string token = runner.bootstrap();
+  ASSERT_TRUE(runner.waitUntilListening());
+  std::mt19937 random(7);
+  for (int line = 0; line < 200; ++line) {
+    std::string bytes(random() % 300, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random() % 256 == 10 ? 'x' : random() % 256);
+    runner.sendLine(bytes);
+  }
+  for (const char* line : {R"({"kind": "bootstrap", "runtime_id": "other", "signing_key": "AAAA", "active_tokens": []})",
+                           R"({"kind": "sync", "request_id": 5, "active_tokens": []})",
+                           R"({"kind": "sync", "request_id": "x", "active_tokens": [1]})",
+                           R"({"kind": "issued", "request_id": "nobody"})", R"({"kind": null})", "{}", "null"}) {
+    runner.sendLine(line);
+  }
+  runner.sendLine(std::string(17 * 1024 * 1024, 'z'));  // past the line limit, dropped whole
+  runner.send({{"kind", "sync"}, {"request_id", "after"}, {"active_tokens", {token}}});
+  EXPECT_EQ(json::parse(runner.readLine(10s).value_or("null"))["request_id"], "after");
+  EXPECT_EQ(state(runner)["runtime_id"], runner.runtimeID);
+  EXPECT_EQ(runner.request("GET", "/desktop-runtime", token).status, 200);
+}
+
+TEST(RunnerRobustness, ClientsThatLeaveEarlyAreForgotten) {
+  RunnerProcess runner(RunnerProcess::Launch{{}, std::nullopt, recordFile("leave")});
+  const std::string token = runner.bootstrap();
+  ASSERT_TRUE(runner.waitUntilListening());
+  auto session = platform::URLSession::makeEphemeral();
+
+  platform::URLRequest events;
+  events.url = runner.url("/events");
+  events.headers = {{"Authorization", "Bearer " + token}};
+  auto stream = session->streamTask(events, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(waitForState(runner, "event_streams", 1));
+  stream->cancel();
+  // The server notices a departed client when it next writes to it.
+  bool forgotten = false;
+  for (int i = 0; i < 100 && !forgotten; ++i) {
+    EXPECT_EQ(runner.request("POST", "/__test/events", "", R"({"data": "to nobody"})").status, 200);
+    forgotten = state(runner)["event_streams"] == 0;
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(forgotten);
+
+  // A harness request waiting for the application's answer, abandoned before the answer comes.
+  platform::URLRequest waiting;
+  waiting.url = runner.url("/__test/control");
+  waiting.method = "POST";
+  waiting.body = R"({"message": {"kind": "issue", "request_id": "gone"}, "wait_ms": 5000})";
+  auto abandoned = session->streamTask(waiting, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(runner.readLine());
+  abandoned->cancel();
+  std::this_thread::sleep_for(100ms);
+  runner.send({{"kind", "issued"}, {"request_id", "gone"}, {"token", "t"}});
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(state(runner)["bootstrapped"], true);
+  EXPECT_FALSE(runner.waitForExit(10ms));
+}
