@@ -115,12 +115,12 @@ TEST_F(DefaultsTest, ConcurrentWritersLoseNothing) {
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t) {
     writers.emplace_back([&, t] {
-      for (int i = 0; i < 25; ++i) defaults.set(keyFor(t, i), i);
+      for (int i = 0; i < 10; ++i) defaults.set(keyFor(t, i), i);
     });
   }
   for (auto& writer : writers) writer.join();
   UserDefaults reloaded(file.string());
   for (int t = 0; t < 4; ++t) {
-    for (int i = 0; i < 25; ++i) EXPECT_EQ(reloaded.integerForKey(keyFor(t, i)), i);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(reloaded.integerForKey(keyFor(t, i)), i);
   }
 }
