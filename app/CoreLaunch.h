@@ -37,7 +37,7 @@ struct CoreLaunch {
 // only its tail is remembered.
 class BoundedTail {
  public:
-  explicit BoundedTail(size_t limit = 64 * 1024) : limit(limit) {}
+  explicit BoundedTail(size_t limit = 8 * 1024) : limit(limit) {}
   void append(std::string_view bytes);
   const std::string& text() const { return tail; }
 

@@ -1,0 +1,215 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/ChildProcess.h"
+#include "platform/URLSession.h"
+
+namespace e2e {
+
+// A free loopback port, found by letting the kernel pick one.
+inline int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+inline bool processExists(pid_t pid) {
+  if (pid <= 0) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+template <typename Predicate>
+bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (predicate()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return predicate();
+}
+
+// One run of the real application with the reference core, in a private data and config
+// directory on a free port. Whatever it started is ended when the run is destroyed.
+class DesktopRun {
+ public:
+  explicit DesktopRun(std::map<std::string, std::string> extra = {}) {
+    char pattern[] = "/tmp/zorvel-e2e-XXXXXX";
+    directory = ::mkdtemp(pattern);
+    port = freePort();
+    recordPath = directory + "/record.jsonl";
+    logPath = directory + "/desktop.log";
+    environment = {{"ZORVEL_DESKTOP_DATA_DIR", directory + "/data"},
+                   {"ZORVEL_DESKTOP_PORT", std::to_string(port)},
+                   {"XDG_CONFIG_HOME", directory + "/config"},
+                   {"ZORVEL_REFCORE_RECORD", recordPath},
+                   {"ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS", "1"},
+                   {"G_MESSAGES_DEBUG", "all"}};
+    for (auto& [name, value] : extra) environment[name] = value;
+  }
+
+  ~DesktopRun() {
+    stop();
+    for (pid_t pid : corePIDs()) {
+      if (processExists(pid)) ::kill(pid, SIGKILL);
+    }
+    std::filesystem::remove_all(directory);
+  }
+
+  std::shared_ptr<platform::ChildProcess> launch() {
+    platform::ChildProcess::Options options;
+    options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
+    options.environment.emplace();
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry; ++entry) {
+      std::string text(*entry);
+      auto equals = text.find('=');
+      if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (auto& [name, value] : environment) merged[name] = value;
+    for (auto& name : removed) merged.erase(name);
+    for (auto& [name, value] : merged) options.environment->push_back(name + "=" + value);
+    options.input = platform::ChildProcess::Stream::null;
+    options.output = platform::ChildProcess::Stream::null;
+    options.error = platform::ChildProcess::Stream::pipe;
+    auto process = platform::ChildProcess::launch(options, nullptr);
+    if (process) startLogDrain(process);
+    return process;
+  }
+
+  void start() {
+    app = launch();
+    ASSERT_TRUE(app);
+  }
+
+  // Quits the application as the system would, and waits a bounded time for it.
+  void stop() {
+    if (!app) return;
+    app->terminate();
+    if (!app->waitUntilExit(std::chrono::seconds(10))) app->kill();
+    app->waitUntilExit(std::chrono::seconds(5));
+  }
+
+  std::vector<nlohmann::json> records() const {
+    std::vector<nlohmann::json> all;
+    std::ifstream file(recordPath);
+    std::string line;
+    while (std::getline(file, line)) {
+      auto record = nlohmann::json::parse(line, nullptr, false);
+      if (record.is_object()) all.push_back(record);
+    }
+    return all;
+  }
+
+  std::vector<nlohmann::json> starts() const { return ofType("start"); }
+  std::vector<pid_t> corePIDs() const {
+    std::vector<pid_t> pids;
+    for (auto& start : starts()) pids.push_back(start.value("pid", 0));
+    return pids;
+  }
+
+  std::vector<nlohmann::json> ofType(const std::string& type) const {
+    std::vector<nlohmann::json> matching;
+    for (auto& record : records()) {
+      if (record.value("type", "") == type) matching.push_back(record);
+    }
+    return matching;
+  }
+
+  // Control lines the application wrote to the core, parsed, in order.
+  std::vector<nlohmann::json> controlIn() const {
+    std::vector<nlohmann::json> lines;
+    for (auto& record : ofType("control")) {
+      if (record.value("direction", "") != "in" || !record["line"].is_string()) continue;
+      auto line = nlohmann::json::parse(record["line"].get<std::string>(), nullptr, false);
+      if (line.is_object()) lines.push_back(line);
+    }
+    return lines;
+  }
+
+  bool readyProbeAnswered(size_t cores = 1) const {
+    size_t answered = 0;
+    for (auto& request : ofType("request")) {
+      if (request.value("path", "") == "/desktop-runtime" && request.value("status", 0) == 200) {
+        ++answered;
+      }
+    }
+    return answered >= cores;
+  }
+
+  std::string log() const {
+    std::lock_guard guard(logState->mutex);
+    return logState->text;
+  }
+
+  platform::URLResponse request(const std::string& method, const std::string& path,
+                                const nlohmann::json& body = nullptr) {
+    platform::URLRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(port) + path;
+    request.method = method;
+    if (!body.is_null()) {
+      request.body = body.dump();
+      request.headers = {{"Content-Type", "application/json"}};
+    }
+    request.timeout = std::chrono::seconds(10);
+    return platform::URLSession::shared().sendSynchronously(request);
+  }
+
+  std::string directory;
+  int port = 0;
+  std::string recordPath;
+  std::string logPath;
+  std::map<std::string, std::string> environment;
+  std::vector<std::string> removed;
+  std::shared_ptr<platform::ChildProcess> app;
+
+ private:
+  struct LogState {
+    std::mutex mutex;
+    std::string text;
+  };
+
+  void startLogDrain(const std::shared_ptr<platform::ChildProcess>& process) {
+    std::thread([state = logState, process] {
+      char chunk[4096];
+      while (true) {
+        ssize_t got = ::read(process->errorDescriptor(), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        std::lock_guard guard(state->mutex);
+        state->text.append(chunk, static_cast<size_t>(got));
+      }
+    }).detach();
+  }
+
+  std::shared_ptr<LogState> logState = std::make_shared<LogState>();
+};
+
+}  // namespace e2e
