@@ -20,6 +20,7 @@ label.zorvel-error-label {
   padding: 8px;
 }
 label.zorvel-error-label.zorvel-secondary { color: alpha(@theme_fg_color, 0.6); }
+.zorvel-modal-host { border-radius: 8px; }
 .zorvel-status-dot { background-color: #8e8e93; border-radius: 4px; }
 )css";
 
