@@ -1,0 +1,25 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/MainWindow.h"
+#include "platform/UserDefaults.h"
+
+TEST(SidebarWidth, StoredWidthIsClampedAndAnythingElseGivesTheDefault) {
+  char pattern[] = "/tmp/zorvel-sidebar-XXXXXX";
+  std::filesystem::path directory = ::mkdtemp(pattern);
+  platform::UserDefaults defaults((directory / "defaults.conf").string());
+  auto width = [&] { return zorvel::storedSidebarWidth(defaults.doubleForKey("zorvel.sidebarWidth")); };
+  EXPECT_EQ(width(), 360);
+  defaults.set("zorvel.sidebarWidth", 100.0);
+  EXPECT_EQ(width(), 280);
+  defaults.set("zorvel.sidebarWidth", 900.0);
+  EXPECT_EQ(width(), 560);
+  defaults.set("zorvel.sidebarWidth", 412.5);
+  EXPECT_EQ(width(), 412.5);
+  defaults.set("zorvel.sidebarWidth", std::string("wide"));
+  EXPECT_EQ(width(), 360);
+  std::filesystem::remove_all(directory);
+}
