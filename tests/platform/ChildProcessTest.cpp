@@ -93,6 +93,8 @@ TEST(ChildProcess, TerminateAndReapKillsAChildThatIgnoresTheRequest) {
   EXPECT_FALSE(child->isRunning());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   EXPECT_TRUE(WIFSIGNALED(*child->terminationStatus()));
+  // The handler runs on the watcher thread just after the waiters are woken.
+  for (int i = 0; i < 100 && !handled; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(handled);
 }
 
