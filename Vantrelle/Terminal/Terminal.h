@@ -39,7 +39,7 @@ class Terminal : private ParserHandler {
   static constexpr int MINIMUM_ROWS = 1;
   static constexpr int32_t kFirstClusterCode = 0x400001;
   // The cluster table only grows; past this many entries new clusters keep their first scalar.
-  static constexpr size_t kMaxClusterCodes = 1u << 20;
+  static constexpr size_t kMaxClusterCodes = 1u << 16;
   static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
 
   // The printer's input cursor: an incomplete UTF-8 sequence waits in `putbackBuffer`.

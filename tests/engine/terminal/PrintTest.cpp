@@ -182,3 +182,29 @@ TEST(TerminalPrint, EveryCombiningClassScalarIsZeroWidth) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST(TerminalPrint, TheClusterTableStopsGrowing) {
+  testing::TestHost host;
+  Terminal t(&host, testing::sized(80, 5, 0));
+  std::string text;
+  auto mark = [](std::string& out, char32_t c) { appendUtf8(out, c); };
+  // Distinct clusters: a letter with two of 112 combining marks.
+  for (char32_t letter = 'a'; letter <= 'f'; ++letter) {
+    for (char32_t m1 = 0x300; m1 < 0x370; ++m1) {
+      for (char32_t m2 = 0x300; m2 < 0x370; ++m2) {
+        text += static_cast<char>(letter);
+        mark(text, m1);
+        mark(text, m2);
+      }
+    }
+  }
+  t.feed(text);
+  EXPECT_EQ(t.charToIndexMap.size(), Terminal::kMaxClusterCodes);
+  EXPECT_EQ(t.indexToCharMap.size(), Terminal::kMaxClusterCodes);
+}
+
+}  // namespace
+}  // namespace vantrelle
