@@ -1,7 +1,9 @@
 // The inbound data path: UTF-8 decoding across feeds, character sets, widths, grapheme joining,
 // and the outbound replies.
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <memory>
 
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/Parser/ByteScan.h"
@@ -49,6 +51,17 @@ DecodeResult decodeUtf8(const uint8_t* p, size_t available) {
     scalar = (scalar << 6) | (b & 0x3F);
   }
   return {Decoded::ok, scalar, static_cast<size_t>(length)};
+}
+
+// Column widths of the Basic Multilingual Plane, computed once: the property lookups behind a
+// width are too slow to repeat for every character of non-Latin text.
+int columnWidth(char32_t scalar) {
+  static const auto table = [] {
+    auto widths = std::make_unique<std::array<int8_t, 0x10000>>();
+    for (char32_t c = 0; c < 0x10000; ++c) (*widths)[c] = static_cast<int8_t>(UnicodeUtil::columnWidth(c));
+    return widths;
+  }();
+  return scalar < 0x10000 ? (*table)[scalar] : UnicodeUtil::columnWidth(scalar);
 }
 
 bool allAscii(std::span<const uint8_t> run) { return asciiRunLength(run.data(), run.size()) == run.size(); }
@@ -142,12 +155,12 @@ void Terminal::printByte(uint8_t byte) {
       return;
     }
   }
-  const int width = UnicodeUtil::columnWidth(byte);
+  const int width = columnWidth(byte);
   if (width > 0) printNewCell(byte, width);
 }
 
 void Terminal::printScalar(char32_t scalar) {
-  int width = UnicodeUtil::columnWidth(scalar);
+  int width = columnWidth(scalar);
   if (width < 0) return;
   const bool regional = grapheme::isRegionalIndicator(scalar);
   if (regional && width == 2 && options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow) width = 1;
