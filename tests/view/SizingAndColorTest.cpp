@@ -1,0 +1,136 @@
+// Cell metrics, grid sizing, glyph fitting, window sizes for the child, and colour mapping.
+#include <gtest/gtest.h>
+
+#include "Vantrelle/View/LocalProcessTerminalView.h"
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+TEST(CellSize, CellsAreWholeDevicePixelsWithinBounds) {
+  TerminalView::FontMetrics m;
+  m.advance = 7.2;
+  m.ascent = 10, m.descent = 3, m.leading = 0.1;
+  EXPECT_EQ(TerminalView::cellSizeFor(m, 1.0, 2.0), (ViewSize{7.0, 14.0}));
+  EXPECT_EQ(TerminalView::cellSizeFor(m, 1.0, 1.0).width, 7.0);
+  EXPECT_EQ(TerminalView::cellSizeFor(m, 0.0, 2.0).height, 1.0);
+  m.advance = 0.1;
+  EXPECT_EQ(TerminalView::cellSizeFor(m, 1.0, 1.0).width, 1.0);
+  m.ascent = 1e6;
+  EXPECT_EQ(TerminalView::cellSizeFor(m, 1.0, 1.0).height, 8192.0);
+  m.advance = 7.25;
+  EXPECT_EQ(TerminalView::cellSizeFor(m, 1.0, 2.0).width, 7.5);
+}
+
+class ViewFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    view = std::make_unique<TerminalView>();
+    view->terminalDelegate = &host;
+  }
+  testing::RecordingHost host;
+  std::unique_ptr<TerminalView> view;
+};
+
+using Sizing = ViewFixture;
+
+TEST_F(Sizing, TheFrameIsCutIntoWholeCells) {
+  view->cellDimension = ViewSize{8, 16};
+  EXPECT_TRUE(view->processSizeChange({800, 400}));
+  EXPECT_EQ(view->getTerminal().cols, 100);
+  EXPECT_EQ(view->getTerminal().rows, 25);
+  ASSERT_EQ(host.sizes.size(), 1u);
+  EXPECT_EQ(host.sizes[0], std::make_pair(100, 25));
+  EXPECT_FALSE(view->processSizeChange({807, 415}));
+  EXPECT_FALSE(view->processSizeChange({0, 0}));
+  EXPECT_EQ(host.sizes.size(), 1u);
+  EXPECT_EQ(view->getOptimalFrameSize(), (ViewRect{0, 0, 800, 400}));
+}
+
+TEST_F(Sizing, GlyphsFitIntoWideSlots) {
+  view->cellDimension = ViewSize{8, 16};
+  EXPECT_EQ(view->glyphSlotFit(8, {0, 0, 8, 10}, 1), TerminalView::GlyphSlotFit{});
+  auto centred = view->glyphSlotFit(12, {0, 0, 12, 12}, 2);
+  EXPECT_EQ(centred.dx, 2);
+  EXPECT_EQ(centred.scale, 1);
+  auto tall = view->glyphSlotFit(16, {0, -4, 10, 32}, 2);
+  EXPECT_DOUBLE_EQ(tall.scale, 0.5);
+  EXPECT_DOUBLE_EQ(tall.dx, (16 - 0.5 * 16) * 0.5);
+  auto huge = view->glyphSlotFit(16, {0, 0, 1000, 1000}, 2);
+  EXPECT_DOUBLE_EQ(huge.scale, 0.1);
+}
+
+TEST(WindowSize, PixelsAreDevicePixelsBoundedToTheRecord) {
+  winsize size = windowSizeFor(80, 24, {7.5, 15}, 2.0);
+  EXPECT_EQ(size.ws_col, 80);
+  EXPECT_EQ(size.ws_row, 24);
+  EXPECT_EQ(size.ws_xpixel, 1200);
+  EXPECT_EQ(size.ws_ypixel, 720);
+  winsize big = windowSizeFor(70000, 2000, {100, 8192}, 2.0);
+  EXPECT_EQ(big.ws_col, 65535);
+  EXPECT_EQ(big.ws_xpixel, 65535);
+  EXPECT_EQ(big.ws_ypixel, 65535);
+  EXPECT_EQ(windowSizeFor(80, 24, {0, 0}, 1.0).ws_xpixel, 0);
+}
+
+TEST(ViewColorConversions, InverseDimAndTerminalForms) {
+  EXPECT_EQ(ViewColor(1, 1, 1, 0.5).inverseColor(), ViewColor(0, 0, 0, 0.5));
+  EXPECT_EQ(ViewColor::white().dimmedColor(ViewColor(0, 0, 0, 0.2)), ViewColor(0.5, 0.5, 0.5, 1));
+  Color c(0x1234, 0xabcd, 0xffff);
+  EXPECT_EQ(ViewColor::make(c).getTerminalColor(), c);
+  EXPECT_EQ(ViewColor(1.5, -0.2, 0.5).getTerminalColor(), Color(65535, 0, 32767));
+}
+
+using Colors = ViewFixture;
+
+TEST_F(Colors, PaletteIndicesFollowBoldAndBrightSettings) {
+  auto& palette = view->getTerminal().ansiColors;
+  auto bold = [&](int code) { return view->mapColor(Attribute::Color::ansi256(uint8_t(code)), true, true, true); };
+  EXPECT_EQ(bold(1), ViewColor::make(palette[9]));
+  EXPECT_EQ(bold(7), ViewColor::make(palette[7]));
+  EXPECT_EQ(bold(12), ViewColor::make(palette[12]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(9), true, false, false), ViewColor::make(palette[1]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::defaultColor, true, false, true), view->nativeForegroundColor());
+  EXPECT_EQ(view->mapColor(Attribute::Color::defaultInvertedColor, false, false, true),
+            view->nativeBackgroundColor().inverseColor());
+}
+
+TEST_F(Colors, CachesDropWhatChanged) {
+  view->mapColor(Attribute::Color::ansi256(3), true, false, true);
+  view->mapColor(Attribute::Color::ansi256(4), true, false, true);
+  view->mapColor(Attribute::Color::trueColor(1, 2, 3), true, false, true);
+  EXPECT_EQ(view->trueColors.size(), 1u);
+  view->mapColor(Attribute::Color::trueColor(1, 2, 3), true, false, true);
+  EXPECT_EQ(view->trueColors.size(), 1u);
+  view->colorChanged(view->getTerminal(), 3);
+  EXPECT_FALSE(view->colors[3]);
+  EXPECT_TRUE(view->colors[4]);
+  view->colorChanged(view->getTerminal(), 300);
+  view->colorChanged(view->getTerminal(), std::nullopt);
+  EXPECT_FALSE(view->colors[4]);
+  EXPECT_EQ(view->trueColors.size(), 1u);
+}
+
+TEST_F(Colors, InstallingColorsRebuildsThePaletteOnlyForSixteen) {
+  std::vector<Color> eight(8, Color(1, 2, 3));
+  auto before = view->getTerminal().ansiColors;
+  view->getAttributes(Terminal::defaultAttribute(), false);
+  view->installColors(eight);
+  EXPECT_EQ(view->getTerminal().ansiColors, before);
+  EXPECT_TRUE(view->attributes.empty());
+  std::vector<Color> sixteen(16, Color(0x1111, 0x2222, 0x3333));
+  view->installColors(sixteen);
+  EXPECT_EQ(view->getTerminal().ansiColors[5], Color(0x1111, 0x2222, 0x3333));
+}
+
+TEST_F(Colors, DefaultColorsComeFromTheTerminalAndProgramsMayChangeThem) {
+  EXPECT_EQ(view->nativeForegroundColor(), ViewColor::make(Color::defaultForeground));
+  EXPECT_EQ(view->nativeBackgroundColor(), ViewColor::make(Color::defaultBackground));
+  view->setBackgroundColor(view->getTerminal(), Color(65535, 0, 0));
+  EXPECT_EQ(view->nativeBackgroundColor(), ViewColor(1, 0, 0, 1));
+  EXPECT_EQ(view->getTerminal().backgroundColor, Color(65535, 0, 0));
+}
+
+}  // namespace
+}  // namespace vantrelle
