@@ -179,6 +179,7 @@ cairo_surface_t* CairoDrawingPath::render() {
     dirty = {0, 0, size.width, size.height};
   }
   ViewRect clipped{0, 0, size.width, size.height};
+  view.lastPassRowCount = 0;
   if (dirty.intersects(clipped)) {
     double x0 = std::max(dirty.x, 0.0), y0 = std::max(dirty.y, 0.0);
     double x1 = std::min(dirty.maxX(), size.width), y1 = std::min(dirty.maxY(), size.height);

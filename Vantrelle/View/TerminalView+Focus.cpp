@@ -108,7 +108,7 @@ std::optional<std::string> TerminalView::getSelection() const {
     const BufferLine& line = *const_cast<Buffer&>(buffer).lines()[int(row)];
     int from = row == start.row ? int(start.col) : 0;
     int to = row == end.row ? int(end.col) : -1;
-    auto provider = [this](const CharData& cell) { return terminal->character(cell.code); };
+    auto provider = [this](const CharData& cell) { return cell.code == 0 ? std::string(" ") : terminal->character(cell.code); };
     text += line.translateToString(row != end.row, from, to, true, provider);
     if (row != end.row && !(row + 1 < buffer.lines().count() && const_cast<Buffer&>(buffer).lines()[int(row + 1)]->isWrapped())) text += "\n";
   }

@@ -1,0 +1,182 @@
+// Redraw coalescing, immediate redraws after typing, synchronized output, changed-row redraws,
+// the caret's place, scrolling and painted cell colours.
+#include <gtest/gtest.h>
+
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+class Display : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    view = std::make_unique<TerminalView>();
+    view->terminalDelegate = &host;
+    view->cellDimension = ViewSize{10, 17};
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 800, 340), -1);
+  }
+  CairoDrawingPath& cairoPath() { return static_cast<CairoDrawingPath&>(view->drawingPath()); }
+  // The pixel at a point of the view after bringing the backing surface up to date.
+  uint32_t pixelAt(int x, int y) {
+    cairo_surface_t* surface = cairoPath().render();
+    cairo_surface_flush(surface);
+    auto* data = cairo_image_surface_get_data(surface);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
+  }
+  Terminal& terminal() { return view->getTerminal(); }
+  testing::RecordingHost host;
+  std::unique_ptr<TerminalView> view;
+};
+
+TEST_F(Display, TheFrameBecomesTheGrid) {
+  EXPECT_EQ(terminal().cols, 80);
+  EXPECT_EQ(terminal().rows, 20);
+}
+
+TEST_F(Display, ManyFeedsWithinOneIntervalGiveOneRedraw) {
+  uint64_t before = view->displayCount;
+  for (int i = 0; i < 50; i++) view->feed("line\r\n");
+  EXPECT_EQ(view->displayCount, before);
+  EXPECT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+  EXPECT_EQ(view->displayCount, before + 1);
+}
+
+TEST_F(Display, OutputRightAfterTypingIsDrawnAtOnce) {
+  view->send(std::string("x"));
+  uint64_t before = view->displayCount;
+  view->feed("x");
+  EXPECT_EQ(view->displayCount, before + 1);
+  EXPECT_FALSE(view->pendingDisplay);
+  {
+    std::lock_guard<std::mutex> lock(view->userInputLock);
+    view->lastUserInputUptimeNs -= 200'000'000;
+  }
+  view->feed("y");
+  EXPECT_EQ(view->displayCount, before + 1);
+  EXPECT_TRUE(view->pendingDisplay);
+}
+
+TEST_F(Display, SynchronizedOutputHoldsRedrawsUntilItEnds) {
+  view->feed("\x1b[?2026h");
+  testing::pumpUntil([&] { return !view->pendingDisplay; });
+  view->feed("held");
+  EXPECT_FALSE(view->pendingDisplay);
+  view->feed("\x1b[?2026l");
+  EXPECT_TRUE(view->pendingDisplay);
+  EXPECT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+}
+
+TEST_F(Display, ARedrawLaysOutOnlyTheChangedRowsAndTheOneBelow) {
+  view->feed("first\r\nsecond\r\n");
+  view->updateDisplay(false);
+  cairoPath().render();
+  EXPECT_EQ(view->rowsDrawnInLastPass(), 20);
+  view->feed("\x1b[5;1H");
+  view->updateDisplay(false);
+  cairoPath().render();
+  // The changed row, the row below it, and the row the rectangle's lower edge touches.
+  view->feed("changed");
+  view->updateDisplay(false);
+  cairoPath().render();
+  EXPECT_EQ(view->rowsDrawnInLastPass(), 3);
+  cairoPath().render();
+  EXPECT_EQ(view->rowsDrawnInLastPass(), 0);
+  view->feed("\x1b[20;1H");
+  view->updateDisplay(false);
+  cairoPath().render();
+  view->feed("bottom");
+  view->updateDisplay(false);
+  cairoPath().render();
+  EXPECT_EQ(view->rowsDrawnInLastPass(), 1);
+}
+
+TEST_F(Display, CellsArePaintedInTheirColours) {
+  view->feed("\x1b[41m  \x1b[0m\x1b[48;2;0;0;255m \x1b[0m");
+  view->updateDisplay(false);
+  uint32_t red = pixelAt(5, 8), blue = pixelAt(25, 8);
+  Color c1 = terminal().ansiColors[1];
+  EXPECT_EQ((red >> 16) & 0xff, uint32_t(c1.red >> 8));
+  EXPECT_EQ(blue & 0xffffff, 0x0000ffu);
+  EXPECT_EQ(pixelAt(35, 8) >> 24, 0xffu);  // default background reaches the right edge
+}
+
+TEST_F(Display, TheCaretFollowsTheCursorAndLeavesWhenScrolledBack) {
+  view->feed("abc");
+  view->updateDisplay(false);
+  EXPECT_EQ(view->caretFrame().x, 30);
+  EXPECT_EQ(view->caretFrame().y, 0);
+  EXPECT_TRUE(view->caretView->get_parent());
+  view->feed("\x1b#6");
+  view->updateDisplay(false);
+  EXPECT_EQ(view->caretFrame().x, 60);
+  EXPECT_EQ(view->caretFrame().width, 20);
+  view->feed("\x1b[?25l");
+  view->updateDisplay(false);
+  EXPECT_FALSE(view->caretView->get_parent());
+  view->feed("\x1b[?25h");
+  for (int i = 0; i < 40; i++) view->feed("\r\nline");
+  view->updateDisplay(false);
+  EXPECT_TRUE(view->caretView->get_parent());
+  view->scrollTo(0, false);
+  EXPECT_FALSE(view->caretView->get_parent());
+}
+
+TEST_F(Display, ScrollingMovesTheWindowAndTellsTheHost) {
+  for (int i = 0; i < 100; i++) view->feed("line " + std::to_string(i) + "\r\n");
+  EXPECT_TRUE(view->canScroll());
+  view->scrollTo(0, false);
+  EXPECT_TRUE(view->userScrolling);
+  EXPECT_EQ(view->scrollPosition(), 0);
+  view->scroll(1.0);
+  EXPECT_FALSE(view->userScrolling);
+  EXPECT_EQ(view->scrollPosition(), 1.0);
+  ASSERT_FALSE(host.scrolls.empty());
+  EXPECT_EQ(host.scrolls.back(), 1.0);
+  size_t told = host.scrolls.size();
+  view->scrollTo(terminal().buffer->yDisp, false);
+  EXPECT_EQ(host.scrolls.size(), told);
+  view->pageUp();
+  EXPECT_EQ(terminal().buffer->yDisp, terminal().buffer->yBase - 20);
+  view->send(std::string("k"));
+  EXPECT_EQ(terminal().buffer->yDisp, terminal().buffer->yBase);
+}
+
+TEST_F(Display, TheThumbIsTheVisibleShareWithAFloor) {
+  view->changeScrollback(20000);
+  for (int i = 0; i < 980; i++) view->feed("\r\n");
+  int count = terminal().buffer->lines().count();
+  EXPECT_GT(count, 900);
+  EXPECT_DOUBLE_EQ(view->scrollThumbsize(), 20.0 / count);
+  for (int i = 0; i < 9000; i++) view->feed("\r\n");
+  EXPECT_DOUBLE_EQ(view->scrollThumbsize(), 0.01);
+}
+
+TEST_F(Display, TheAlternateScreenHasNoScrollbackAndPagesGoToTheProgram) {
+  for (int i = 0; i < 50; i++) view->feed("\r\n");
+  view->feed("\x1b[?1049h");
+  EXPECT_EQ(view->scrollPosition(), 0);
+  EXPECT_EQ(view->scrollThumbsize(), 0);
+  EXPECT_FALSE(view->canScroll());
+  host.sent.clear();
+  view->pageUp();
+  view->pageDown();
+  EXPECT_EQ(host.sent, "\x1b[5~\x1b[6~");
+}
+
+TEST_F(Display, FeedingClearsTheSelectionWhileMouseReportingIsAllowed) {
+  view->selection = SelectionRange{Position(0, 0), Position(3, 0)};
+  view->feed("x");
+  EXPECT_FALSE(view->selectionActive());
+  view->allowMouseReporting = false;
+  view->selection = SelectionRange{Position(0, 0), Position(3, 0)};
+  view->feed("y");
+  EXPECT_TRUE(view->selectionActive());
+  EXPECT_EQ(view->getSelection(), std::optional<std::string>("xy "));
+  view->selectNone();
+  EXPECT_EQ(view->getSelection(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -1,0 +1,126 @@
+// Inline images: sizing, slicing into rows, attachment to lines, and hostile sizes.
+#include <gtest/gtest.h>
+
+#include "Vantrelle/View/TerminalView+Images.h"
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+std::vector<uint8_t> pngOf(int width, int height) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  std::vector<uint8_t> out;
+  cairo_surface_write_to_png_stream(
+      s,
+      [](void* closure, const unsigned char* data, unsigned int length) {
+        auto* v = static_cast<std::vector<uint8_t>*>(closure);
+        v->insert(v->end(), data, data + length);
+        return CAIRO_STATUS_SUCCESS;
+      },
+      &out);
+  cairo_surface_destroy(s);
+  return out;
+}
+
+class Images : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    view = std::make_unique<TerminalView>();
+    view->cellDimension = ViewSize{10, 20};
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
+  }
+  // Slices attached to the screen's lines, top to bottom.
+  std::vector<TerminalView::AppleImage*> slices() {
+    std::vector<TerminalView::AppleImage*> all;
+    Buffer& buffer = *view->getTerminal().buffer;
+    for (int i = 0; i < buffer.lines().count(); i++) {
+      const auto& images = buffer.lines()[i]->images();
+      if (!images) continue;
+      for (const auto& image : *images) all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
+    }
+    return all;
+  }
+  std::unique_ptr<TerminalView> view;
+};
+
+TEST(ImageFitting, AspectFitCentresInTheRectangle) {
+  EXPECT_EQ(TerminalView::kittyAspectFitRect({200, 100}, {0, 0, 100, 100}), (ViewRect{0, 25, 100, 50}));
+  EXPECT_EQ(TerminalView::kittyAspectFitRect({0, 100}, {1, 2, 3, 4}), (ViewRect{1, 2, 3, 4}));
+}
+
+TEST_F(Images, AnImageTenCellsWideIsCutIntoWholeRows) {
+  auto png = pngOf(200, 130);
+  view->feed("ab");
+  view->createImage(view->getTerminal(), png, {ImageSizeRequest::Kind::cells, 10}, {}, true);
+  auto all = slices();
+  ASSERT_EQ(all.size(), 3u);  // 100 x 65 points: three whole rows of 20
+  EXPECT_EQ(all[0]->pixelWidth(), 100);
+  EXPECT_EQ(all[0]->pixelHeight(), 20);
+  EXPECT_EQ(all[0]->col(), 2);
+  Buffer& buffer = *view->getTerminal().buffer;
+  EXPECT_EQ(int(buffer.y), 3);
+  EXPECT_EQ(int(buffer.x), 2);
+  EXPECT_EQ(buffer.linesWithImagesCount, 3);
+}
+
+TEST_F(Images, AnImageLowerThanACellAttachesNothing) {
+  auto png = pngOf(40, 10);
+  view->createImage(view->getTerminal(), png, {}, {}, true);
+  EXPECT_TRUE(slices().empty());
+}
+
+TEST_F(Images, UndecodableDataAndHostileSizesLeaveTheBufferAlone) {
+  std::vector<uint8_t> junk = {1, 2, 3, 4};
+  view->createImage(view->getTerminal(), junk, {}, {}, true);
+  auto png = pngOf(10, 10);
+  view->createImage(view->getTerminal(), png, {ImageSizeRequest::Kind::pixels, 1'000'000'000},
+                    {ImageSizeRequest::Kind::pixels, 40}, false);
+  view->createImage(view->getTerminal(), png, {ImageSizeRequest::Kind::cells, 2},
+                    {ImageSizeRequest::Kind::cells, 2'000'000'000}, false);
+  EXPECT_TRUE(slices().empty());
+  std::vector<uint8_t> tooFew(10);
+  view->createImageFromBitmap(view->getTerminal(), tooFew, 100, 100);
+  EXPECT_TRUE(slices().empty());
+}
+
+TEST_F(Images, ABitmapWiderThanTheViewIsScaledToItsWidth) {
+  std::vector<uint8_t> rgba(1600 * 80 * 4, 0xff);
+  view->createImageFromBitmap(view->getTerminal(), rgba, 1600, 80);
+  auto all = slices();
+  ASSERT_EQ(all.size(), 2u);  // 800 x 40 points
+  EXPECT_EQ(all[0]->pixelWidth(), 800);
+}
+
+TEST_F(Images, ImagesAtTheBottomScrollTheScreenAndMarkItAllDirty) {
+  view->feed("\x1b[20;1H");
+  view->updateDisplay(false);
+  auto png = pngOf(50, 60);
+  view->createImage(view->getTerminal(), png, {}, {}, true);
+  EXPECT_EQ(view->getTerminal().refreshStart, 0);
+  EXPECT_EQ(view->getTerminal().refreshEnd, 20);
+  EXPECT_EQ(slices().size(), 3u);
+}
+
+TEST_F(Images, SlicesArePaintedWhereTheyAreAttached) {
+  auto png = pngOf(30, 40);
+  view->createImage(view->getTerminal(), png, {}, {}, true);
+  view->updateDisplay(false);
+  cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view->drawingPath()).render();
+  cairo_surface_flush(surface);
+  auto pixel = [&](int x, int y) {
+    auto* data = cairo_image_surface_get_data(surface);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
+  };
+  EXPECT_EQ(pixel(5, 5) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixel(5, 35) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixel(45, 5) & 0xffffff, 0xff0000u);
+}
+
+}  // namespace
+}  // namespace vantrelle
