@@ -3,6 +3,7 @@
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Bundle.h"
+#include "platform/Log.h"
 
 namespace zorvel {
 
@@ -19,6 +20,14 @@ class DelegateWebBridge : public WebBridge {
   void applyTheme(bool dark) override { delegate.applyTheme(dark); }
   void enterTerminalLayout() override { delegate.enterTerminalLayout(); }
   bool hasTerminal(const std::string& taskID) const override { return delegate.terminals().count(taskID) > 0; }
+
+  // The page's own account of what it found for a notification; the only record the dispatcher logs.
+  void logNativeNotificationDebug(std::int64_t eventCount, const std::string& taskID, bool bridgeAvailable) override {
+    const auto& log = ZorvelAppDelegate::notificationLog();
+    if (!log.isEnabled(platform::LogLevel::notice)) return;
+    log.notice("UI found %ld attention event(s) for task %{public}s; bridge available: %{bool}d",
+               static_cast<long>(eventCount), taskID.c_str(), bridgeAvailable ? 1 : 0);
+  }
 
  private:
   ZorvelAppDelegate& delegate;
