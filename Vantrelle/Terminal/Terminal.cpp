@@ -95,7 +95,10 @@ void Terminal::activateNormalBuffer(bool clearAlt) {
   if (buffer == normalBuffer.get()) return;
   normalBuffer->x = altBuffer->x;
   normalBuffer->y = altBuffer->y;
-  if (clearAlt) altBuffer->clear();
+  if (clearAlt) {
+    clearKittyImages(*altBuffer, true);
+    altBuffer->clear();
+  }
   buffer = normalBuffer.get();
 }
 
@@ -105,6 +108,7 @@ void Terminal::activateAltBuffer(std::optional<Attribute> fillAttr) {
   altBuffer->y = normalBuffer->y;
   altBuffer->fillViewportRows(fillAttr);
   buffer = altBuffer.get();
+  clearKittyImages(*altBuffer, true);
 }
 
 void Terminal::setMouseMode(MouseMode mode) {

@@ -16,6 +16,7 @@
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Buffer/Color.h"
 #include "Vantrelle/Buffer/Line.h"
+#include "Vantrelle/Graphics/KittyGraphicsState.h"
 #include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "Vantrelle/Keyboard/KeyboardModeState.h"
 #include "Vantrelle/Parser/EscapeSequenceParser.h"
@@ -274,6 +275,10 @@ class Terminal : private ParserHandler {
   void handleKittyGraphics(std::span<const uint8_t> content);
   // Keeps relative placements attached after the active buffer scrolled.
   void updateKittyRelativePlacementsForCurrentBuffer();
+  // Drops every image, placement and number, on both screens.
+  void clearAllKittyImages();
+  // Drops the placements of one screen, then the images nothing uses any more.
+  void clearKittyImages(Buffer& buffer, bool isAlternateBuffer);
 
   // ---- Sixel, DCS q (Terminal+Sixel.cpp) ----
   std::unique_ptr<DcsHandler> makeSixelHandler(std::span<const int> pars);
@@ -289,6 +294,9 @@ class Terminal : private ParserHandler {
   }
 
   // ---- Fields ----
+  KittyGraphicsState kittyGraphicsState;
+  // Set only while a displayed image is handed to the host.
+  std::optional<KittyPlacementContext> kittyPlacementContext;
   int cols = 80;
   int rows = 25;
   int tabStopWidth = 8;

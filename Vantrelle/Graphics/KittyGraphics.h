@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "Vantrelle/Graphics/KittyGraphicsControl.h"
+#include "Vantrelle/Graphics/KittyGraphicsPayload.h"
+#include "Vantrelle/Graphics/KittyGraphicsState.h"
+
+// The Kitty graphics protocol as carried out on a terminal: commands and replies, the image store
+// and placements, deletion, the cache budget and relative placements. The terminal's own entry
+// points (the APC hook, the bulk clears, the upkeep after scrolling) call into these.
+namespace vantrelle {
+
+class Buffer;
+class Terminal;
+
+using KittyPlacementKeySet = std::unordered_set<KittyPlacementKey, KittyPlacementKeyHash>;
+using KittyPlacementPositions = std::unordered_map<KittyPlacementKey, std::pair<int64_t, int64_t>, KittyPlacementKeyHash>;
+
+// Commands and replies.
+void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> content);
+void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control,
+                          std::span<const uint8_t> base64Payload);
+void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control,
+                         std::span<const uint8_t> base64Payload, bool display);
+void sendKittyOk(Terminal& terminal, const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
+                 std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId);
+void sendKittyError(Terminal& terminal, const KittyGraphicsControl& control, std::string_view message);
+
+// The image store and placing.
+void storeKittyImage(Terminal& terminal, KittyGraphicsPayload payload, uint32_t imageId,
+                     std::optional<uint32_t> imageNumber);
+std::optional<KittyGraphicsImage> updateKittyImageAccess(Terminal& terminal, uint32_t imageId);
+void handleKittyPut(Terminal& terminal, const KittyGraphicsControl& control);
+bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
+                       std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber);
+void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId);
+// Appends an image cell to a line (counted from the oldest line held), making the line if needed.
+void attachImage(Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex);
+
+// Deletion.
+void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control);
+void deletePlacementsVisibleOnScreen(Terminal& terminal);
+void deletePlacementsByImageId(Terminal& terminal, uint32_t imageId, std::optional<uint32_t> placementId);
+void deletePlacementsAtCell(Terminal& terminal, int64_t col, int64_t row, std::optional<int64_t> zIndex);
+void deletePlacementsInColumn(Terminal& terminal, int64_t col);
+void deletePlacementsInRow(Terminal& terminal, int64_t row);
+void deletePlacementsWithZIndex(Terminal& terminal, int64_t zIndex);
+void deletePlacementsByImageIdRange(Terminal& terminal, uint32_t minId, uint32_t maxId);
+KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, int64_t lineStart, int64_t lineEnd,
+                                           const std::function<bool(const KittyPlacementImage&)>& predicate);
+KittyPlacementKeySet removePlacementRecords(Terminal& terminal,
+                                            const std::function<bool(const KittyPlacementRecord&)>& predicate);
+KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyPlacementKeySet& keys);
+void cleanupUnusedKittyImages(Terminal& terminal);
+std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal);
+void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into);
+void removeKittyImageNumbers(Terminal& terminal, uint32_t imageId);
+void clearAllKittyImages(Terminal& terminal);
+void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer);
+
+// The cache budget.
+void enforceKittyImageCacheLimit(Terminal& terminal);
+
+// Relative placements.
+struct KittyPlacementOrigin {
+  std::optional<int64_t> col;
+  std::optional<int64_t> row;
+  bool isRelative = false;
+  std::optional<std::string_view> errorMessage;
+};
+KittyPlacementOrigin resolveKittyPlacementOrigin(Terminal& terminal, const KittyGraphicsControl& control);
+std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Terminal& terminal,
+                                                                         const KittyPlacementKey& key,
+                                                                         const KittyPlacementPositions& positions,
+                                                                         KittyPlacementPositions& resolved,
+                                                                         KittyPlacementKeySet& visiting);
+KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer);
+void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
+                              int64_t newTopRow, int64_t newLeftCol);
+void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal);
+
+}  // namespace vantrelle

@@ -1,0 +1,125 @@
+#include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+// Base64 text beyond this could never decode within the size limit (with room for line breaks),
+// so a chunked transfer stops collecting there and ends as a bad payload.
+constexpr size_t kMaxPendingBase64 = size_t(kKittySizeLimit) / 3 * 4 + (size_t(1) << 20);
+
+void appendPending(KittyGraphicsPending& pending, std::span<const uint8_t> payload) {
+  if (pending.overflowed) return;
+  if (pending.base64Payload.size() + payload.size() > kMaxPendingBase64) {
+    pending.overflowed = true;
+    pending.base64Payload = {};
+    return;
+  }
+  pending.base64Payload.insert(pending.base64Payload.end(), payload.begin(), payload.end());
+}
+
+// A fresh id for an image sent with a number; never 0 and never one already in use.
+uint32_t takeFreshImageId(KittyGraphicsState& state) {
+  for (size_t attempts = 0; attempts <= state.imagesById.size() + 1; ++attempts) {
+    uint32_t id = state.nextImageId++;
+    if (id != 0 && !state.imagesById.contains(id)) return id;
+  }
+  return state.nextImageId++;  // unreachable: the store holds fewer than 2^32 images
+}
+
+void sendKittyReply(Terminal& terminal, const std::string& body) {
+  static constexpr uint8_t apc7[] = {0x1B, '_'};
+  static constexpr uint8_t st7[] = {0x1B, '\\'};
+  static constexpr uint8_t apc8[] = {0x9F};
+  static constexpr uint8_t st8[] = {0x9C};
+  std::span<const uint8_t> text(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  if (terminal.cc.send8bit) {
+    terminal.sendResponse({std::span<const uint8_t>(apc8), text, std::span<const uint8_t>(st8)});
+  } else {
+    terminal.sendResponse({std::span<const uint8_t>(apc7), text, std::span<const uint8_t>(st7)});
+  }
+}
+
+}  // namespace
+
+void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> content) {
+  auto command = parseKittyGraphicsControl(content);
+  auto& state = terminal.kittyGraphicsState;
+  if (command.control.action == 'd' || command.control.action == 'D') state.pending.reset();
+  if (command.control.more == 1) {
+    if (!state.pending) state.pending = KittyGraphicsPending{command.control, {}, false};
+    appendPending(*state.pending, command.payload);
+    return;
+  }
+  if (!state.pending) {
+    processKittyGraphics(terminal, command.control, command.payload);
+    return;
+  }
+  // The last chunk completes the transfer; its own keys are ignored.
+  KittyGraphicsPending pending = std::move(*state.pending);
+  state.pending.reset();
+  appendPending(pending, command.payload);
+  processKittyGraphics(terminal, pending.control, pending.base64Payload);
+}
+
+void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control,
+                          std::span<const uint8_t> base64Payload) {
+  switch (control.action) {
+    case 't': handleKittyTransmit(terminal, control, base64Payload, false); break;
+    case 'T': handleKittyTransmit(terminal, control, base64Payload, true); break;
+    case 'q':
+      if (decodeKittyPayload(control, base64Payload)) {
+        sendKittyOk(terminal, control, control.imageId, control.imageNumber, control.placementId);
+      } else {
+        sendKittyError(terminal, control, KittyMessage::badPayload);
+      }
+      break;
+    case 'p': handleKittyPut(terminal, control); break;
+    case 'd':
+    case 'D': handleKittyDelete(terminal, control); break;
+    default: sendKittyError(terminal, control, KittyMessage::unsupportedAction); break;
+  }
+}
+
+void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control,
+                         std::span<const uint8_t> base64Payload, bool display) {
+  if (control.imageId && control.imageNumber) {
+    sendKittyError(terminal, control, KittyMessage::idAndNumber);
+    return;
+  }
+  auto loaded = loadKittyPayload(control, base64Payload);
+  if (!loaded.payload) {
+    sendKittyError(terminal, control, loaded.errorMessage.value_or(KittyMessage::badPayload));
+    return;
+  }
+  auto& state = terminal.kittyGraphicsState;
+  std::optional<uint32_t> id;
+  if (control.imageNumber) {
+    id = takeFreshImageId(state);
+  } else if (control.imageId) {
+    id = control.imageId;
+  } else {
+    // Nothing to store it under: a plain transmit ends here; a display shows it once.
+    if (display) displayKittyImage(terminal, *loaded.payload, control, std::nullopt, std::nullopt);
+    return;
+  }
+  KittyGraphicsPayload payload = *loaded.payload;
+  storeKittyImage(terminal, std::move(*loaded.payload), *id, control.imageNumber);
+  if (!display || displayKittyImage(terminal, payload, control, id, control.imageNumber)) {
+    sendKittyOk(terminal, control, id, control.imageNumber, control.placementId);
+  }
+}
+
+void sendKittyOk(Terminal& terminal, const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
+                 std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId) {
+  if (control.suppressResponses != 0) return;
+  sendKittyReply(terminal, kittyOkBody(imageId, imageNumber, placementId));
+}
+
+void sendKittyError(Terminal& terminal, const KittyGraphicsControl& control, std::string_view message) {
+  if (control.suppressResponses != 0) return;
+  sendKittyReply(terminal, kittyErrorBody(control, message));
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <unordered_map>
+
+#include "Vantrelle/Buffer/TerminalImage.h"
+#include "Vantrelle/Graphics/KittyGraphicsControl.h"
+#include "Vantrelle/Graphics/KittyGraphicsPayload.h"
+#include "Vantrelle/Terminal/TerminalTypes.h"
+
+namespace vantrelle {
+
+// A stored image. `byteSize` is what the image costs in memory once decoded (width x height x 4
+// for PNG as well as for raw pixels), which is what the cache budget limits.
+struct KittyGraphicsImage {
+  KittyGraphicsPayload payload;
+  int64_t byteSize = 0;
+  uint64_t lastAccessTick = 0;
+};
+
+struct KittyPlacementKey {
+  uint32_t imageId = 0;
+  uint32_t placementId = 0;
+  bool operator==(const KittyPlacementKey&) const = default;
+};
+
+struct KittyPlacementKeyHash {
+  size_t operator()(const KittyPlacementKey& key) const noexcept {
+    return std::hash<uint64_t>()(uint64_t(key.imageId) << 32 | key.placementId);
+  }
+};
+
+// One placement. `row` is an absolute line index of its buffer; `col` a 0-based column.
+struct KittyPlacementRecord {
+  uint32_t imageId = 0;
+  uint32_t placementId = 0;
+  std::optional<uint32_t> parentImageId;
+  std::optional<uint32_t> parentPlacementId;
+  int64_t parentOffsetH = 0;
+  int64_t parentOffsetV = 0;
+  int64_t pixelOffsetX = 0;
+  int64_t pixelOffsetY = 0;
+  int64_t col = 0;
+  int64_t row = 0;
+  int64_t cols = 0;
+  int64_t rows = 0;
+  int64_t zIndex = 0;
+  bool isVirtual = false;
+  bool isAlternateBuffer = false;
+
+  bool isRelative() const { return parentImageId && parentPlacementId; }
+  KittyPlacementKey key() const { return {imageId, placementId}; }
+};
+
+// What the host reads while it turns a displayed image into cells.
+struct KittyPlacementContext {
+  std::optional<uint32_t> imageId;
+  std::optional<uint32_t> imageNumber;
+  std::optional<uint32_t> placementId;
+  std::optional<uint32_t> parentImageId;
+  std::optional<uint32_t> parentPlacementId;
+  int64_t parentOffsetH = 0;
+  int64_t parentOffsetV = 0;
+  int64_t zIndex = 0;
+  ImageSizeRequest widthRequest;
+  ImageSizeRequest heightRequest;
+  bool preserveAspectRatio = false;
+  int64_t cursorPolicy = 0;
+  bool isRelative = false;
+  int64_t pixelOffsetX = 0;
+  int64_t pixelOffsetY = 0;
+};
+
+// An image cell of a Kitty placement: the host's image type derives from this. Every cell of a
+// placement carries the whole placement's origin (absolute line, column) and size in cells.
+class KittyPlacementImage : public TerminalImage {
+ public:
+  bool kittyIsKitty = true;
+  std::optional<uint32_t> kittyImageId;
+  std::optional<uint32_t> kittyImageNumber;
+  std::optional<uint32_t> kittyPlacementId;
+  int64_t kittyZIndex = 0;
+  int64_t kittyCol = 0;
+  int64_t kittyRow = 0;
+  int64_t kittyCols = 0;
+  int64_t kittyRows = 0;
+  int64_t kittyPixelOffsetX = 0;
+  int64_t kittyPixelOffsetY = 0;
+
+  std::optional<KittyPlacementKey> kittyKey() const {
+    if (!kittyImageId || !kittyPlacementId) return std::nullopt;
+    return KittyPlacementKey{*kittyImageId, *kittyPlacementId};
+  }
+};
+
+// The terminal's image store, shared by its two screens.
+class KittyGraphicsState {
+ public:
+  std::unordered_map<uint32_t, KittyGraphicsImage> imagesById;
+  std::unordered_map<uint32_t, uint32_t> imageNumbers;
+  uint32_t nextImageId = 1;
+  uint32_t nextPlacementId = 1;
+  std::optional<KittyGraphicsPending> pending;
+  std::unordered_map<KittyPlacementKey, KittyPlacementRecord, KittyPlacementKeyHash> placementsByKey;
+  int64_t totalImageBytes = 0;
+  uint64_t nextImageAccessTick = 1;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,297 @@
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "Vantrelle/Buffer/Buffer.h"
+#include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+using CellTest = std::function<bool(const KittyPlacementImage&)>;
+using RecordTest = std::function<bool(const KittyPlacementRecord&)>;
+
+// A placement covers at least one cell each way, whatever size it was given.
+bool spanContains(int64_t start, int64_t length, int64_t value) {
+  return value >= start && value <= start + std::max<int64_t>(length, 1) - 1;
+}
+
+bool cellCovers(const KittyPlacementImage& image, int64_t col, int64_t line) {
+  return spanContains(image.kittyCol, image.kittyCols, col) && spanContains(image.kittyRow, image.kittyRows, line);
+}
+
+bool recordCovers(const KittyPlacementRecord& record, int64_t col, int64_t line) {
+  return spanContains(record.col, record.cols, col) && spanContains(record.row, record.rows, line);
+}
+
+// Strips cells in scope, drops matching records, then strips anywhere the cells of records that
+// went but whose cells lay outside the scope.
+void deleteBy(Terminal& terminal, const std::vector<std::pair<Buffer*, std::pair<int64_t, int64_t>>>& scope,
+              const CellTest& cellTest, const RecordTest& recordTest) {
+  KittyPlacementKeySet cellKeys;
+  for (const auto& [buffer, range] : scope) {
+    cellKeys.merge(removeKittyPlacements(terminal, *buffer, range.first, range.second, cellTest));
+  }
+  KittyPlacementKeySet leftover = removePlacementRecords(terminal, recordTest);
+  std::erase_if(leftover, [&](const KittyPlacementKey& key) { return cellKeys.contains(key); });
+  if (!leftover.empty()) removeKittyPlacementsByKey(terminal, leftover);
+}
+
+std::vector<std::pair<Buffer*, std::pair<int64_t, int64_t>>> activeBufferScope(Terminal& terminal) {
+  return {{terminal.buffer, {0, INT64_MAX}}};
+}
+
+std::vector<std::pair<Buffer*, std::pair<int64_t, int64_t>>> bothBuffersScope(Terminal& terminal) {
+  return {{terminal.normalBuffer.get(), {0, INT64_MAX}}, {terminal.altBuffer.get(), {0, INT64_MAX}}};
+}
+
+void clearLineImages(Buffer& buffer, BufferLine& line, std::optional<TerminalImageList> remaining) {
+  if (!remaining || remaining->empty()) {
+    // Keep the count of lines with images exact, so scrolling skips the upkeep once none is left.
+    if (line.images()) buffer.linesWithImagesCount = std::max(buffer.linesWithImagesCount - 1, 0);
+    line.setImages(std::nullopt);
+  } else {
+    line.setImages(std::move(remaining));
+  }
+}
+
+}  // namespace
+
+void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) {
+  char letter = control.deleteMode.value_or('a');
+  bool upper = !(letter >= 'a' && letter <= 'z');
+  char lower = char(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a' : letter);
+  auto fail = [&](std::string_view message) { sendKittyError(terminal, control, message); };
+  int64_t x = control.cropX, y = control.cropY;
+  switch (lower) {
+    case 'a': deletePlacementsVisibleOnScreen(terminal); break;
+    case 'i':
+      if (!control.imageId) return fail(KittyMessage::missingImageId);
+      deletePlacementsByImageId(terminal, *control.imageId, control.placementId);
+      break;
+    case 'n': {
+      if (!control.imageNumber) return fail(KittyMessage::missingImageNumber);
+      auto& numbers = terminal.kittyGraphicsState.imageNumbers;
+      if (auto found = numbers.find(*control.imageNumber); found != numbers.end()) {
+        deletePlacementsByImageId(terminal, found->second, control.placementId);
+      }
+      break;
+    }
+    case 'c':
+      deletePlacementsAtCell(terminal, int64_t(terminal.buffer->x) + 1, int64_t(terminal.buffer->y) + 1, std::nullopt);
+      break;
+    case 'p':
+    case 'q':
+      if (x < 1 || y < 1) return fail(KittyMessage::missingCellPosition);
+      deletePlacementsAtCell(terminal, x, y, lower == 'q' ? std::optional(control.zIndex) : std::nullopt);
+      break;
+    case 'x':
+      if (x < 1) return fail(KittyMessage::missingColumn);
+      deletePlacementsInColumn(terminal, x);
+      break;
+    case 'y':
+      if (y < 1) return fail(KittyMessage::missingRow);
+      deletePlacementsInRow(terminal, y);
+      break;
+    case 'z': deletePlacementsWithZIndex(terminal, control.zIndex); break;
+    case 'r': {
+      if (x < 1 || y < 1) return fail(KittyMessage::missingIdRange);
+      // Bounds past the 32-bit id space reach its end.
+      auto bound = [](int64_t v) { return uint32_t(std::min<int64_t>(v, UINT32_MAX)); };
+      deletePlacementsByImageIdRange(terminal, bound(std::min(x, y)), bound(std::max(x, y)));
+      break;
+    }
+    default: fail(KittyMessage::unsupportedDelete); break;
+  }
+  if (upper) cleanupUnusedKittyImages(terminal);
+}
+
+void deletePlacementsVisibleOnScreen(Terminal& terminal) {
+  Buffer& buffer = *terminal.buffer;
+  int64_t top = buffer.yBase, bottom = int64_t(buffer.yBase) + terminal.rows - 1;
+  int64_t right = terminal.cols - 1;
+  deleteBy(
+      terminal, {{&buffer, {top, top + terminal.rows}}}, [](const KittyPlacementImage&) { return true; },
+      [&](const KittyPlacementRecord& r) {
+        int64_t lastRow = r.row + std::max<int64_t>(r.rows, 1) - 1;
+        int64_t lastCol = r.col + std::max<int64_t>(r.cols, 1) - 1;
+        return r.row <= bottom && lastRow >= top && r.col <= right && lastCol >= 0;
+      });
+}
+
+void deletePlacementsByImageId(Terminal& terminal, uint32_t imageId, std::optional<uint32_t> placementId) {
+  deleteBy(
+      terminal, bothBuffersScope(terminal),
+      [&](const KittyPlacementImage& image) {
+        return image.kittyImageId == imageId && (!placementId || image.kittyPlacementId == placementId);
+      },
+      [&](const KittyPlacementRecord& r) {
+        return r.imageId == imageId && (!placementId || r.placementId == *placementId);
+      });
+}
+
+void deletePlacementsAtCell(Terminal& terminal, int64_t col, int64_t row, std::optional<int64_t> zIndex) {
+  int64_t column = col - 1, line = row - 1 + terminal.buffer->yBase;
+  deleteBy(
+      terminal, activeBufferScope(terminal),
+      [&](const KittyPlacementImage& image) {
+        return (!zIndex || image.kittyZIndex == *zIndex) && cellCovers(image, column, line);
+      },
+      [&](const KittyPlacementRecord& r) { return (!zIndex || r.zIndex == *zIndex) && recordCovers(r, column, line); });
+}
+
+void deletePlacementsInColumn(Terminal& terminal, int64_t col) {
+  deleteBy(
+      terminal, activeBufferScope(terminal),
+      [&](const KittyPlacementImage& image) { return spanContains(image.kittyCol, image.kittyCols, col - 1); },
+      [&](const KittyPlacementRecord& r) { return spanContains(r.col, r.cols, col - 1); });
+}
+
+void deletePlacementsInRow(Terminal& terminal, int64_t row) {
+  int64_t line = row - 1 + terminal.buffer->yBase;
+  deleteBy(
+      terminal, activeBufferScope(terminal),
+      [&](const KittyPlacementImage& image) { return spanContains(image.kittyRow, image.kittyRows, line); },
+      [&](const KittyPlacementRecord& r) { return spanContains(r.row, r.rows, line); });
+}
+
+void deletePlacementsWithZIndex(Terminal& terminal, int64_t zIndex) {
+  deleteBy(
+      terminal, bothBuffersScope(terminal), [&](const KittyPlacementImage& image) { return image.kittyZIndex == zIndex; },
+      [&](const KittyPlacementRecord& r) { return r.zIndex == zIndex; });
+}
+
+void deletePlacementsByImageIdRange(Terminal& terminal, uint32_t minId, uint32_t maxId) {
+  deleteBy(
+      terminal, bothBuffersScope(terminal),
+      [&](const KittyPlacementImage& image) {
+        return image.kittyImageId && *image.kittyImageId >= minId && *image.kittyImageId <= maxId;
+      },
+      [&](const KittyPlacementRecord& r) { return r.imageId >= minId && r.imageId <= maxId; });
+}
+
+KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, int64_t lineStart, int64_t lineEnd,
+                                           const std::function<bool(const KittyPlacementImage&)>& predicate) {
+  KittyPlacementKeySet removed;
+  auto& lines = buffer.lines();
+  int64_t start = std::max<int64_t>(lineStart, 0), end = std::min<int64_t>(lineEnd, lines.count());
+  if (start >= end) return removed;
+  int64_t lowest = INT64_MAX, highest = -1;
+  for (int64_t index = start; index < end; ++index) {
+    BufferLine& line = *lines[int(index)];
+    if (!line.images() || line.images()->empty()) continue;
+    TerminalImageList remaining;
+    bool changed = false;
+    for (const auto& entry : *line.images()) {
+      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
+      if (kitty && kitty->kittyIsKitty && predicate(*kitty)) {
+        if (auto key = kitty->kittyKey()) removed.insert(*key);
+        changed = true;
+      } else {
+        remaining.push_back(entry);
+      }
+    }
+    if (!changed) continue;
+    clearLineImages(buffer, line, std::move(remaining));
+    lowest = std::min(lowest, index);
+    highest = std::max(highest, index);
+  }
+  if (highest >= 0 && &buffer == terminal.buffer) {
+    int64_t first = lowest - buffer.yBase, last = highest - buffer.yBase;
+    if (last >= 0 && first < terminal.rows) {
+      terminal.updateRange(int(std::max<int64_t>(first, 0)));
+      terminal.updateRange(int(std::min<int64_t>(last, terminal.rows - 1)));
+    }
+  }
+  return removed;
+}
+
+KittyPlacementKeySet removePlacementRecords(Terminal& terminal,
+                                            const std::function<bool(const KittyPlacementRecord&)>& predicate) {
+  KittyPlacementKeySet removed;
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
+  for (const auto& [key, record] : records) {
+    if (predicate(record)) removed.insert(key);
+  }
+  for (const auto& key : removed) records.erase(key);
+  return removed;
+}
+
+KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyPlacementKeySet& keys) {
+  if (keys.empty()) return {};
+  auto inSet = [&](const KittyPlacementImage& image) {
+    auto key = image.kittyKey();
+    return key && keys.contains(*key);
+  };
+  KittyPlacementKeySet removed = removeKittyPlacements(terminal, *terminal.normalBuffer, 0, INT64_MAX, inSet);
+  removed.merge(removeKittyPlacements(terminal, *terminal.altBuffer, 0, INT64_MAX, inSet));
+  return removed;
+}
+
+void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into) {
+  if (buffer.linesWithImagesCount <= 0) return;
+  auto& lines = buffer.lines();
+  for (int index = 0; index < lines.count(); ++index) {
+    const auto& images = lines[index]->images();
+    if (!images) continue;
+    for (const auto& entry : *images) {
+      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
+      if (kitty && kitty->kittyImageId) into.insert(*kitty->kittyImageId);
+    }
+  }
+}
+
+std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal) {
+  std::unordered_set<uint32_t> used;
+  collectUsedKittyImageIds(*terminal.normalBuffer, used);
+  collectUsedKittyImageIds(*terminal.altBuffer, used);
+  for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) used.insert(record.imageId);
+  return used;
+}
+
+void removeKittyImageNumbers(Terminal& terminal, uint32_t imageId) {
+  std::erase_if(terminal.kittyGraphicsState.imageNumbers, [&](const auto& entry) { return entry.second == imageId; });
+}
+
+void cleanupUnusedKittyImages(Terminal& terminal) {
+  auto& state = terminal.kittyGraphicsState;
+  auto used = collectUsedKittyImageIds(terminal);
+  std::vector<uint32_t> unused;
+  for (const auto& [id, image] : state.imagesById) {
+    if (!used.contains(id)) unused.push_back(id);
+  }
+  for (uint32_t id : unused) {
+    auto found = state.imagesById.find(id);
+    if (found == state.imagesById.end()) continue;
+    state.totalImageBytes = std::max<int64_t>(state.totalImageBytes - found->second.byteSize, 0);
+    state.imagesById.erase(found);
+    removeKittyImageNumbers(terminal, id);
+  }
+}
+
+void clearAllKittyImages(Terminal& terminal) {
+  // Each screen once: the normal screen's images go too when the alternate one is showing.
+  for (Buffer* buffer : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
+    if (buffer->linesWithImagesCount <= 0) continue;
+    for (int index = 0; index < buffer->lines().count(); ++index) buffer->clearImagesFromLine(index);
+  }
+  auto& state = terminal.kittyGraphicsState;
+  state.imagesById.clear();
+  state.imageNumbers.clear();
+  state.placementsByKey.clear();
+  state.totalImageBytes = 0;
+  state.nextImageAccessTick = 1;
+  terminal.updateRange(terminal.buffer->scrollTop);
+  terminal.updateRange(terminal.buffer->scrollBottom);
+}
+
+void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer) {
+  deleteBy(
+      terminal, {{&buffer, {0, INT64_MAX}}}, [](const KittyPlacementImage&) { return true; },
+      [&](const KittyPlacementRecord& r) { return r.isAlternateBuffer == isAlternateBuffer; });
+  cleanupUnusedKittyImages(terminal);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,305 @@
+#include <algorithm>
+#include <cmath>
+
+#include "Vantrelle/Buffer/Buffer.h"
+#include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+// What an image costs once decoded: the view holds PNG images as pixels too.
+int64_t decodedByteSize(const KittyGraphicsPayload& payload) {
+  if (!payload.isPng()) return int64_t(payload.bytes().size());
+  auto size = kittyPngPixelSize(payload.bytes());
+  if (!size) return int64_t(payload.bytes().size());
+  return int64_t(size->width) * size->height * 4;
+}
+
+std::optional<KittyPixelSize> pixelSizeOf(const KittyGraphicsPayload& payload) {
+  if (payload.isPng()) return kittyPngPixelSize(payload.bytes());
+  return KittyPixelSize{payload.width(), payload.height()};
+}
+
+// The crop rectangle of x, y, w, h applied to an image: the payload to show, or an error.
+struct CropResult {
+  std::optional<KittyGraphicsPayload> payload;
+  std::optional<std::string_view> errorMessage;
+};
+
+CropResult cropKittyImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control) {
+  if (control.cropX == 0 && control.cropY == 0 && control.cropWidth == 0 && control.cropHeight == 0) {
+    return {payload, std::nullopt};
+  }
+  KittyRgbaPixels pixels;
+  if (payload.isPng()) {
+    auto decoded = decodePngToRgba(payload.bytes());
+    if (!decoded) return {std::nullopt, KittyMessage::cannotCropPng};
+    pixels = std::move(*decoded);
+  } else {
+    pixels.width = payload.width();
+    pixels.height = payload.height();
+  }
+  int64_t w = pixels.width, h = pixels.height;
+  int64_t x0 = std::clamp<int64_t>(control.cropX, 0, w);
+  int64_t y0 = std::clamp<int64_t>(control.cropY, 0, h);
+  int64_t width = control.cropWidth < 1 ? w - x0 : std::min(control.cropWidth, w - x0);
+  int64_t height = control.cropHeight < 1 ? h - y0 : std::min(control.cropHeight, h - y0);
+  if (control.cropX <= 0 && control.cropY <= 0 && width == w && height == h) {
+    if (!payload.isPng()) return {payload, std::nullopt};
+    return {KittyGraphicsPayload::rgba(std::move(pixels.bytes), int(w), int(h)), std::nullopt};
+  }
+  if (width < 1 || height < 1) return {std::nullopt, KittyMessage::badCrop};
+  std::span<const uint8_t> source = payload.isPng() ? std::span<const uint8_t>(pixels.bytes) : payload.bytes();
+  std::vector<uint8_t> out(size_t(width * height * 4));
+  for (int64_t row = 0; row < height; ++row) {
+    auto from = source.begin() + ((y0 + row) * w + x0) * 4;
+    std::copy(from, from + width * 4, out.begin() + row * width * 4);
+  }
+  return {KittyGraphicsPayload::rgba(std::move(out), int(width), int(height)), std::nullopt};
+}
+
+// Placements for Unicode placeholders: a record only, no cells, the cursor stays.
+bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& control,
+                             std::optional<uint32_t> imageId, int64_t pixelOffsetX, int64_t pixelOffsetY) {
+  auto& state = terminal.kittyGraphicsState;
+  if (!imageId) return true;
+  uint32_t placementId;
+  if (control.placementId) {
+    placementId = *control.placementId;
+  } else {
+    // An id chosen for the client never takes over a placement the client named itself.
+    do {
+      placementId = state.nextPlacementId <= 1 ? 1 : state.nextPlacementId;
+      state.nextPlacementId = placementId + 1 == 0 ? 1 : placementId + 1;
+    } while (state.placementsByKey.contains({*imageId, placementId}) &&
+             state.placementsByKey.size() < UINT32_MAX - 1);
+  }
+  removeKittyPlacement(terminal, *imageId, placementId);
+  KittyPlacementRecord record;
+  record.imageId = *imageId;
+  record.placementId = placementId;
+  record.pixelOffsetX = pixelOffsetX;
+  record.pixelOffsetY = pixelOffsetY;
+  record.col = terminal.buffer->x;
+  record.row = int64_t(terminal.buffer->y) + terminal.buffer->yBase;
+  record.cols = std::max<int64_t>(control.columns, 0);
+  record.rows = std::max<int64_t>(control.rows, 0);
+  record.zIndex = control.zIndex;
+  record.isVirtual = true;
+  record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
+  state.placementsByKey[record.key()] = record;
+  return true;
+}
+
+// Pixel offsets inside the first cell: at least 0, and less than a cell when its size is known.
+std::pair<int64_t, int64_t> clampPixelOffsets(const KittyGraphicsControl& control, std::optional<CellSize> cell) {
+  if (control.pixelOffsetX < 1 && control.pixelOffsetY < 1) return {0, 0};
+  int64_t x = std::max<int64_t>(control.pixelOffsetX, 0);
+  int64_t y = std::max<int64_t>(control.pixelOffsetY, 0);
+  if (cell) {
+    x = std::min<int64_t>(x, std::max<int64_t>(cell->width - 1, 0));
+    y = std::min<int64_t>(y, std::max<int64_t>(cell->height - 1, 0));
+  }
+  return {x, y};
+}
+
+// The placement's size in cells, when it can be known.
+std::optional<std::pair<int64_t, int64_t>> placementCells(const KittyGraphicsControl& control,
+                                                          const KittyGraphicsPayload& payload,
+                                                          std::optional<CellSize> cell, bool preserveAspectRatio,
+                                                          int64_t pixelOffsetX, int64_t pixelOffsetY) {
+  int64_t c = control.columns, r = control.rows;
+  if (c >= 1 && r >= 1) return std::pair{c, r};
+  if (!cell || cell->width <= 0 || cell->height <= 0) return std::nullopt;
+  auto size = pixelSizeOf(payload);
+  if (!size || size->width <= 0 || size->height <= 0) return std::nullopt;
+  double cw = double(cell->width), ch = double(cell->height);
+  double w = double(size->width), h = double(size->height);
+  double pixelWidth = c >= 1 ? double(c) * cw : w;
+  double pixelHeight = r >= 1 ? double(r) * ch : h;
+  if (preserveAspectRatio) {
+    if (c < 1 && r >= 1) pixelWidth = pixelHeight * w / h;
+    if (c >= 1 && r < 1) pixelHeight = pixelWidth * h / w;
+  }
+  auto cells = [](double pixels, double offset, double cellSize) {
+    return std::max<int64_t>(int64_t(std::ceil((pixels + offset) / cellSize)), 1);
+  };
+  return std::pair{cells(pixelWidth, double(pixelOffsetX), cw), cells(pixelHeight, double(pixelOffsetY), ch)};
+}
+
+void setCursor(Buffer& buffer, int64_t x, int64_t y) {
+  if (x >= 0) buffer.x = int(std::min<int64_t>(x, INT32_MAX));
+  if (y >= 0) buffer.y = int(std::min<int64_t>(y, INT32_MAX));
+}
+
+// Where the cursor goes once the image is shown: past the image, or back where it was.
+void moveCursorAfterPlacement(Terminal& terminal, const KittyGraphicsControl& control,
+                              const KittyGraphicsPayload& payload, const KittyPlacementContext& context,
+                              std::pair<int, int> remembered, std::pair<int64_t, int64_t> anchor,
+                              std::optional<CellSize> cell) {
+  Buffer& buffer = *terminal.buffer;
+  if (context.isRelative || control.cursorPolicy == 1) {
+    setCursor(buffer, remembered.first, remembered.second);
+    return;
+  }
+  auto size = placementCells(control, payload, cell, context.preserveAspectRatio, context.pixelOffsetX,
+                             context.pixelOffsetY);
+  if (!size) return;
+  auto [columns, rows] = *size;
+  if (cell) {
+    setCursor(buffer, anchor.first + columns, anchor.second + rows - buffer.yBase);
+  } else {
+    setCursor(buffer, anchor.first, anchor.second - buffer.yBase);
+    // Scrolls at the bottom margin like line feeds; more than a screen of them adds nothing.
+    int64_t steps = std::min<int64_t>(rows, terminal.rows);
+    for (int64_t i = 0; i < steps; ++i) terminal.cmdIndex();
+    setCursor(buffer, anchor.first + columns, -1);
+  }
+  terminal.restrictCursor();
+}
+
+}  // namespace
+
+void attachImage(Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex) {
+  auto& lines = buffer.lines();
+  if (lineIndex < 0 || lineIndex >= lines.count()) return;
+  BufferLine& line = *lines[lineIndex];
+  if (!line.images()) buffer.linesWithImagesCount++;
+  line.attach(std::move(image));
+}
+
+void storeKittyImage(Terminal& terminal, KittyGraphicsPayload payload, uint32_t imageId,
+                     std::optional<uint32_t> imageNumber) {
+  auto& state = terminal.kittyGraphicsState;
+  int64_t byteSize = decodedByteSize(payload);
+  uint64_t tick = state.nextImageAccessTick++;
+  if (auto old = state.imagesById.find(imageId); old != state.imagesById.end()) {
+    state.totalImageBytes = std::max<int64_t>(state.totalImageBytes - old->second.byteSize, 0);
+    state.imagesById.erase(old);
+  }
+  state.imagesById.emplace(imageId, KittyGraphicsImage{std::move(payload), byteSize, tick});
+  state.totalImageBytes += byteSize;
+  if (imageNumber) state.imageNumbers[*imageNumber] = imageId;
+  enforceKittyImageCacheLimit(terminal);
+}
+
+std::optional<KittyGraphicsImage> updateKittyImageAccess(Terminal& terminal, uint32_t imageId) {
+  auto& state = terminal.kittyGraphicsState;
+  auto found = state.imagesById.find(imageId);
+  if (found == state.imagesById.end()) return std::nullopt;
+  found->second.lastAccessTick = state.nextImageAccessTick++;
+  return found->second;
+}
+
+void handleKittyPut(Terminal& terminal, const KittyGraphicsControl& control) {
+  auto& state = terminal.kittyGraphicsState;
+  std::optional<uint32_t> id, number;
+  std::optional<KittyGraphicsImage> image;
+  if (control.imageNumber) {
+    if (auto mapped = state.imageNumbers.find(*control.imageNumber); mapped != state.imageNumbers.end()) {
+      if ((image = updateKittyImageAccess(terminal, mapped->second))) {
+        id = mapped->second;
+        number = control.imageNumber;
+      }
+    }
+  }
+  if (!image && control.imageId && (image = updateKittyImageAccess(terminal, *control.imageId))) {
+    id = control.imageId;
+  }
+  if (!image) {
+    sendKittyError(terminal, control, KittyMessage::imageNotFound);
+    return;
+  }
+  if (displayKittyImage(terminal, image->payload, control, id, number)) {
+    sendKittyOk(terminal, control, id, number, control.placementId);
+  }
+}
+
+bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
+                       std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber) {
+  TerminalDelegate* delegate = terminal.tdel;
+  std::optional<CellSize> cell = delegate ? delegate->cellSizeInPixels(terminal) : std::nullopt;
+  if (control.unicodePlaceholder == 1) {
+    if (control.parentImageId || control.parentPlacementId) {
+      sendKittyError(terminal, control, KittyMessage::virtualWithParent);
+      return false;
+    }
+    auto [offsetX, offsetY] = clampPixelOffsets(control, cell);
+    return displayVirtualPlacement(terminal, control, imageId ? imageId : control.imageId, offsetX, offsetY);
+  }
+
+  KittyPlacementContext context;
+  auto request = [](int64_t cells) {
+    return cells > 0 ? ImageSizeRequest{ImageSizeRequest::Kind::cells, cells} : ImageSizeRequest{};
+  };
+  context.widthRequest = request(control.columns);
+  context.heightRequest = request(control.rows);
+  context.preserveAspectRatio = control.columns == 0 || control.rows == 0;
+
+  auto origin = resolveKittyPlacementOrigin(terminal, control);
+  if (origin.errorMessage) {
+    sendKittyError(terminal, control, *origin.errorMessage);
+    return false;
+  }
+  auto cropped = cropKittyImage(payload, control);
+  if (!cropped.payload) {
+    sendKittyError(terminal, control, *cropped.errorMessage);
+    return false;
+  }
+  std::tie(context.pixelOffsetX, context.pixelOffsetY) = clampPixelOffsets(control, cell);
+  context.imageId = imageId ? imageId : control.imageId;
+  context.imageNumber = imageNumber ? imageNumber : control.imageNumber;
+  context.placementId = control.placementId;
+  context.parentImageId = control.parentImageId;
+  context.parentPlacementId = control.parentPlacementId;
+  context.parentOffsetH = control.offsetH;
+  context.parentOffsetV = control.offsetV;
+  context.zIndex = control.zIndex;
+  context.cursorPolicy = control.cursorPolicy;
+  context.isRelative = origin.isRelative;
+  terminal.kittyPlacementContext = context;
+
+  Buffer& buffer = *terminal.buffer;
+  std::pair<int, int> remembered{buffer.x, buffer.y};
+  if (context.imageId && control.placementId) removeKittyPlacement(terminal, *context.imageId, *control.placementId);
+  if (origin.col && origin.row) {
+    // The anchor must be a row of the screen, so the cursor never leaves it.
+    int64_t screenRow = *origin.row - buffer.yBase;
+    if (screenRow < 0 || screenRow >= terminal.rows) {
+      terminal.kittyPlacementContext.reset();
+      sendKittyError(terminal, control, KittyMessage::placementOutOfRange);
+      return false;
+    }
+    buffer.y = int(screenRow);
+    buffer.x = int(std::clamp<int64_t>(*origin.col, 0, std::max(terminal.cols - 1, 0)));
+  }
+  std::pair<int64_t, int64_t> anchor{buffer.x, int64_t(buffer.y) + buffer.yBase};
+
+  const KittyGraphicsPayload& shown = *cropped.payload;
+  if (delegate) {
+    if (shown.isPng()) {
+      delegate->createImage(terminal, shown.bytes(), context.widthRequest, context.heightRequest,
+                            context.preserveAspectRatio);
+    } else {
+      std::vector<uint8_t> bytes(shown.bytes().begin(), shown.bytes().end());
+      delegate->createImageFromBitmap(terminal, bytes, shown.width(), shown.height());
+    }
+  }
+  moveCursorAfterPlacement(terminal, control, shown, context, remembered, anchor, cell);
+  terminal.kittyPlacementContext.reset();
+  return true;
+}
+
+void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId) {
+  auto matches = [&](const KittyPlacementImage& image) {
+    return image.kittyImageId == imageId && image.kittyPlacementId == placementId;
+  };
+  KittyPlacementKeySet removed = removeKittyPlacements(terminal, *terminal.normalBuffer, 0, INT64_MAX, matches);
+  removed.merge(removeKittyPlacements(terminal, *terminal.altBuffer, 0, INT64_MAX, matches));
+  removed.insert({imageId, placementId});
+  for (const auto& key : removed) terminal.kittyGraphicsState.placementsByKey.erase(key);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,169 @@
+#include <vector>
+
+#include "Vantrelle/Buffer/Buffer.h"
+#include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+bool inCurrentBuffer(Terminal& terminal, const KittyPlacementRecord& record) {
+  return record.isAlternateBuffer == terminal.isCurrentBufferAlternate();
+}
+
+const KittyPlacementRecord* findRecord(Terminal& terminal, const KittyPlacementKey& key) {
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
+  auto found = records.find(key);
+  return found == records.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
+KittyPlacementOrigin resolveKittyPlacementOrigin(Terminal& terminal, const KittyGraphicsControl& control) {
+  if (!control.parentImageId || !control.parentPlacementId) return {};
+  KittyPlacementKey parentKey{*control.parentImageId, *control.parentPlacementId};
+  const KittyPlacementRecord* parent = findRecord(terminal, parentKey);
+  if (!parent) return {std::nullopt, std::nullopt, false, KittyMessage::parentNotFound};
+  if (!inCurrentBuffer(terminal, *parent)) return {std::nullopt, std::nullopt, false, KittyMessage::parentInOtherBuffer};
+  auto positions = collectKittyPlacementPositions(*terminal.buffer);
+  KittyPlacementPositions memo;
+  KittyPlacementKeySet visiting;
+  auto position = resolveKittyPlacementPosition(terminal, parentKey, positions, memo, visiting);
+  if (!position) return {std::nullopt, std::nullopt, false, KittyMessage::parentNotFound};
+  return {position->second + control.offsetH, position->first + control.offsetV, true, std::nullopt};
+}
+
+// Walks up the parent chain with an explicit stack, so a chain of any length costs no recursion
+// depth; a cycle or a missing ancestor leaves every placement below it unresolved.
+std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Terminal& terminal,
+                                                                         const KittyPlacementKey& key,
+                                                                         const KittyPlacementPositions& positions,
+                                                                         KittyPlacementPositions& resolved,
+                                                                         KittyPlacementKeySet& visiting) {
+  std::vector<KittyPlacementKey> chain;
+  std::optional<std::pair<int64_t, int64_t>> base;
+  KittyPlacementKey current = key;
+  bool failed = false;
+  while (true) {
+    if (auto memo = resolved.find(current); memo != resolved.end()) {
+      base = memo->second;
+      break;
+    }
+    const KittyPlacementRecord* record = findRecord(terminal, current);
+    if (!record || !inCurrentBuffer(terminal, *record) || visiting.contains(current)) {
+      failed = true;
+      break;
+    }
+    visiting.insert(current);
+    chain.push_back(current);
+    if (!record->isRelative()) {
+      std::pair<int64_t, int64_t> own{record->row, record->col};
+      if (!record->isVirtual) {
+        if (auto live = positions.find(current); live != positions.end()) own = live->second;
+      }
+      base = own;
+      chain.pop_back();
+      visiting.erase(current);
+      resolved[current] = own;
+      break;
+    }
+    current = {*record->parentImageId, *record->parentPlacementId};
+  }
+  // Unwind: each relative placement sits at its parent's position plus its offsets.
+  while (!chain.empty()) {
+    KittyPlacementKey child = chain.back();
+    chain.pop_back();
+    visiting.erase(child);
+    if (failed) continue;
+    const KittyPlacementRecord* record = findRecord(terminal, child);
+    base = std::pair{base->first + record->parentOffsetV, base->second + record->parentOffsetH};
+    resolved[child] = *base;
+  }
+  if (failed) return std::nullopt;
+  return base;
+}
+
+KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer) {
+  KittyPlacementPositions positions;
+  if (buffer.linesWithImagesCount <= 0) return positions;
+  auto& lines = buffer.lines();
+  for (int index = 0; index < lines.count(); ++index) {
+    const auto& images = lines[index]->images();
+    if (!images) continue;
+    for (const auto& entry : *images) {
+      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
+      if (!kitty || !kitty->kittyIsKitty) continue;
+      if (auto key = kitty->kittyKey()) positions.try_emplace(*key, int64_t(index), int64_t(kitty->col()));
+    }
+  }
+  return positions;
+}
+
+void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
+                              int64_t newTopRow, int64_t newLeftCol) {
+  std::vector<std::pair<int64_t, std::shared_ptr<TerminalImage>>> taken;
+  auto& lines = buffer.lines();
+  for (int index = 0; index < lines.count(); ++index) {
+    const auto& images = lines[index]->images();
+    if (!images) continue;
+    for (const auto& entry : *images) {
+      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
+      if (kitty && kitty->kittyIsKitty && kitty->kittyKey() == key) taken.emplace_back(index, entry);
+    }
+  }
+  if (taken.empty()) return;
+  removeKittyPlacements(terminal, buffer, 0, INT64_MAX, [&](const KittyPlacementImage& image) {
+    return image.kittyKey() == key;
+  });
+  for (auto& [line, image] : taken) {
+    int64_t target = line + deltaRow;
+    // Cells that would land outside the lines held are dropped, not clamped.
+    if (target < 0 || target >= lines.count()) continue;
+    auto* kitty = static_cast<KittyPlacementImage*>(image.get());
+    image->setCol(int(newLeftCol));
+    kitty->kittyCol = newLeftCol;
+    kitty->kittyRow = newTopRow;
+    attachImage(buffer, image, int(target));
+  }
+}
+
+void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
+  Buffer& buffer = *terminal.buffer;
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
+  if (records.empty()) return;
+  auto positions = collectKittyPlacementPositions(buffer);
+
+  // Records follow the cells that scrolling moved.
+  for (auto& [key, record] : records) {
+    if (!inCurrentBuffer(terminal, record) || record.isVirtual) continue;
+    if (auto live = positions.find(key); live != positions.end()) {
+      record.row = live->second.first;
+      record.col = live->second.second;
+    }
+  }
+
+  // Relative placements move after their parents.
+  std::vector<KittyPlacementKey> relative;
+  for (const auto& [key, record] : records) {
+    if (inCurrentBuffer(terminal, record) && record.isRelative()) relative.push_back(key);
+  }
+  KittyPlacementPositions memo;
+  KittyPlacementKeySet visiting;
+  for (const auto& key : relative) {
+    auto target = resolveKittyPlacementPosition(terminal, key, positions, memo, visiting);
+    if (!target) continue;
+    auto& record = records.at(key);
+    if (!record.isVirtual) {
+      std::pair<int64_t, int64_t> current{record.row, record.col};
+      if (auto live = positions.find(key); live != positions.end()) current = live->second;
+      if (*target != current) {
+        moveKittyPlacementImages(terminal, buffer, key, target->first - current.first, target->first, target->second);
+      }
+    }
+    record.row = target->first;
+    record.col = target->second;
+  }
+}
+
+}  // namespace vantrelle

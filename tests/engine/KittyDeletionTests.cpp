@@ -1,0 +1,228 @@
+#include "support/KittyTerminalFixture.h"
+
+using namespace kittytest;
+using vantrelle::KittyPlacementKey;
+
+namespace {
+
+class KittyDeletion : public KittyTerminalTest {
+ protected:
+  void moveTo(int col, int row) { feed("\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H"); }
+
+  // Places image `id` as placement `p` at a cell, one cell large, with a z-index.
+  void place(uint32_t id, uint32_t p, int col, int row, int z = 0) {
+    if (!state().imagesById.contains(id)) transmit("i=" + std::to_string(id), 10, 20);
+    moveTo(col, row);
+    command("a=p,q=1,i=" + std::to_string(id) + ",p=" + std::to_string(p) + ",z=" + std::to_string(z));
+  }
+
+  bool hasRecord(uint32_t id, uint32_t p) { return state().placementsByKey.contains(KittyPlacementKey{id, p}); }
+};
+
+}  // namespace
+
+TEST_F(KittyDeletion, MalformedDeletesReplyAndDeleteNothing) {
+  place(1, 1, 0, 0);
+  struct Case {
+    const char* command;
+    const char* message;
+  } cases[] = {
+      {"a=d,d=i,i=0", "G;EINVAL: missing image id"},
+      {"a=d,d=I", "G;EINVAL: missing image id"},
+      {"a=d,d=n", "G;EINVAL: missing image number"},
+      {"a=d,d=p,x=0,y=3", "G;EINVAL: missing cell position"},
+      {"a=d,d=q,x=1", "G;EINVAL: missing cell position"},
+      {"a=d,d=x", "G;EINVAL: missing column"},
+      {"a=d,d=y,y=0", "G;EINVAL: missing row"},
+      {"a=d,d=r,x=1", "G;EINVAL: missing id range"},
+      {"a=d,d=j", "G;EINVAL: unsupported delete"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(command(c.command), reply(c.message)) << c.command;
+  EXPECT_TRUE(hasRecord(1, 1));
+  EXPECT_EQ(cellsOn(0).size(), 1u);
+  transmit("i=9");
+  EXPECT_EQ(command("a=d,d=I"), reply("G;EINVAL: missing image id"));
+  EXPECT_TRUE(state().imagesById.contains(9));  // a missing key frees nothing
+  EXPECT_EQ(command("a=d,d=7"), reply("G;EINVAL: unsupported delete"));
+  EXPECT_FALSE(state().imagesById.contains(9));  // no case counts as upper case: unused images go
+}
+
+TEST_F(KittyDeletion, VisibleDeleteKeepsDataUnlessUpperCase) {
+  place(1, 1, 0, 0);
+  transmit("i=2");
+  EXPECT_EQ(command("a=d"), "");
+  EXPECT_FALSE(hasRecord(1, 1));
+  EXPECT_EQ(linesWithCells(), 0);
+  EXPECT_EQ(state().imagesById.size(), 2u);
+  place(1, 1, 0, 0);
+  EXPECT_EQ(command("a=d,d=A"), "");
+  EXPECT_TRUE(state().imagesById.empty());
+  EXPECT_EQ(state().totalImageBytes, 0);
+}
+
+TEST_F(KittyDeletion, SelectorsPickTheirPlacements) {
+  place(1, 1, 0, 0, 5);
+  place(1, 2, 10, 3, -1);
+  place(2, 1, 20, 6);
+  place(3, 1, 30, 9);
+  place(9, 1, 40, 12);
+
+  command("a=d,d=i,i=1,p=2");
+  EXPECT_TRUE(hasRecord(1, 1));
+  EXPECT_FALSE(hasRecord(1, 2));
+  command("a=d,d=z,z=5");
+  EXPECT_FALSE(hasRecord(1, 1));
+  EXPECT_TRUE(cellsOn(0).empty());
+
+  command("a=d,d=x,x=21");
+  EXPECT_FALSE(hasRecord(2, 1));
+  command("a=d,d=y,y=10");
+  EXPECT_FALSE(hasRecord(3, 1));
+  EXPECT_TRUE(hasRecord(9, 1));
+
+  place(4, 1, 50, 15);
+  place(5, 1, 60, 16);
+  command("a=d,d=r,x=9,y=5");  // bounds in either order
+  EXPECT_FALSE(hasRecord(9, 1));
+  EXPECT_FALSE(hasRecord(5, 1));
+  EXPECT_TRUE(hasRecord(4, 1));
+
+  command("a=d,d=p,x=51,y=16");
+  EXPECT_FALSE(hasRecord(4, 1));
+  EXPECT_EQ(linesWithCells(), 0);
+}
+
+TEST_F(KittyDeletion, CellSelectorsHonourZIndexAndTheCursor) {
+  place(1, 1, 4, 2, 3);
+  command("a=d,d=q,x=5,y=3,z=2");
+  EXPECT_TRUE(hasRecord(1, 1));
+  command("a=d,d=q,x=5,y=3,z=3");
+  EXPECT_FALSE(hasRecord(1, 1));
+
+  place(1, 2, 0, 0);
+  moveTo(0, 0);
+  command("a=d,d=c");
+  EXPECT_FALSE(hasRecord(1, 2));
+}
+
+TEST_F(KittyDeletion, NumberSelectorDeletesItsImagesPlacements) {
+  transmit("I=7", 10, 20);
+  moveTo(3, 3);
+  command("a=p,I=7,p=4,q=1");
+  EXPECT_EQ(command("a=d,d=n,I=8"), "");  // unknown number: nothing, no reply
+  EXPECT_TRUE(hasRecord(1, 4));
+  EXPECT_EQ(command("a=d,d=N,I=7"), "");
+  EXPECT_FALSE(hasRecord(1, 4));
+  EXPECT_TRUE(state().imagesById.empty());
+  EXPECT_TRUE(state().imageNumbers.empty());
+}
+
+TEST_F(KittyDeletion, RecordsRemovedAnywhereTakeTheirCellsEverywhere) {
+  // A placement in scrollback whose record still meets the screen loses its cells there too.
+  place(1, 1, 0, 0);
+  auto& record = state().placementsByKey.at(KittyPlacementKey{1, 1});
+  feed(std::string(30, '\n'));
+  record.row = buffer().yBase;
+  EXPECT_FALSE(cellsOn(0).empty());
+  command("a=d");
+  EXPECT_TRUE(cellsOn(0).empty());
+}
+
+TEST_F(KittyDeletion, ClearingAllImagesEmptiesBothScreensOnce) {
+  place(1, 1, 0, 0);
+  feed("\x1b[?1049h");
+  place(2, 1, 0, 0);
+  terminal->clearAllKittyImages();
+  EXPECT_EQ(terminal->normalBuffer->linesWithImagesCount, 0);
+  EXPECT_EQ(terminal->altBuffer->linesWithImagesCount, 0);
+  EXPECT_TRUE(terminal->normalBuffer->lines()[0]->images() == std::nullopt);
+  EXPECT_TRUE(state().imagesById.empty());
+  EXPECT_TRUE(state().placementsByKey.empty());
+  EXPECT_EQ(state().nextImageAccessTick, 1u);
+}
+
+TEST_F(KittyDeletion, CountOfImageLinesFallsToZeroWhenTheLastCellGoes) {
+  place(1, 1, 0, 0);
+  place(1, 2, 0, 5);
+  EXPECT_EQ(buffer().linesWithImagesCount, 2);
+  command("a=d,d=i,i=1,p=1");
+  EXPECT_EQ(buffer().linesWithImagesCount, 1);
+  command("a=d,d=i,i=1");
+  EXPECT_EQ(buffer().linesWithImagesCount, 0);
+  EXPECT_FALSE(buffer().hasAnyImages());
+}
+
+TEST_F(KittyDeletion, LeavingTheAlternateScreenDropsItsPlacements) {
+  feed("\x1b[?1049h");
+  place(1, 1, 0, 0);
+  place(2, 1, 5, 5);
+  feed("\x1b[?1049l");
+  EXPECT_TRUE(state().placementsByKey.empty());
+  EXPECT_TRUE(state().imagesById.empty());
+}
+
+class KittyCache : public KittyTerminalTest {};
+
+TEST_F(KittyCache, EvictsUnusedImagesOldestFirst) {
+  make(80, 24, 3 * 400);  // room for three 10x10 images
+  transmit("i=1", 10, 10);
+  transmit("i=2", 10, 10);
+  transmit("i=3", 10, 10);
+  // Image 1 is placed again (fresh tick) and then that placement goes away.
+  command("a=p,i=1,q=1");
+  command("a=d");
+  transmit("i=4", 10, 10);
+  EXPECT_FALSE(state().imagesById.contains(2));
+  EXPECT_TRUE(state().imagesById.contains(1));
+  EXPECT_EQ(state().totalImageBytes, 1200);
+  // A placed image outlives unused newer ones.
+  command("a=p,i=1,p=1,q=1");
+  transmit("i=5", 10, 10);
+  transmit("i=6", 10, 10);
+  EXPECT_TRUE(state().imagesById.contains(1));
+  EXPECT_FALSE(state().imagesById.contains(3));
+  EXPECT_FALSE(state().imagesById.contains(4));
+}
+
+TEST_F(KittyCache, ReferencedImagesGoOnlyWhenUnusedOnesAreNotEnough) {
+  make(80, 24, 1000);
+  transmit("i=1", 10, 10);
+  command("a=p,i=1,p=1,q=1");
+  transmit("i=2", 10, 10);
+  command("a=p,i=2,p=1,q=1");
+  transmit("i=3", 20, 20);  // 1600 bytes, unused, newest: it goes itself
+  EXPECT_FALSE(state().imagesById.contains(3));
+  EXPECT_EQ(state().totalImageBytes, 800);
+  terminal->options.kittyImageCacheLimitBytes = 500;
+  transmit("i=4");  // unused and evicted first, then the oldest placed image
+  EXPECT_FALSE(state().imagesById.contains(4));
+  EXPECT_FALSE(state().imagesById.contains(1));
+  EXPECT_TRUE(state().imagesById.contains(2));
+  EXPECT_EQ(state().totalImageBytes, 400);
+  // Cells and records of an evicted image stay; a new put finds no image.
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{1, 1}));
+  EXPECT_EQ(command("a=p,i=1"), reply("Gi=1;ENOENT: image not found"));
+}
+
+TEST_F(KittyCache, BudgetIsClampedAndCountsDecodedPngBytes) {
+  make(80, 24, -5);
+  transmit("i=1");
+  EXPECT_TRUE(state().imagesById.empty());
+
+  make(80, 24, 64 * 64 * 4 * 2);
+  auto png = makePng(64, 64);  // a few hundred bytes encoded, 16 KiB decoded
+  ASSERT_LT(png.size(), 1000u);
+  for (int id = 1; id <= 3; ++id) command("a=t,f=100,q=1,i=" + std::to_string(id) + ";" + base64(png));
+  EXPECT_EQ(state().imagesById.size(), 2u);
+  EXPECT_EQ(state().totalImageBytes, 64 * 64 * 4 * 2);
+  EXPECT_FALSE(state().imagesById.contains(1));
+}
+
+TEST_F(KittyCache, ReplacingAnImageCountsOnlyTheNewSize) {
+  transmit("i=1", 10, 10);
+  transmit("i=1", 5, 5);
+  EXPECT_EQ(state().totalImageBytes, 100);
+  terminal->clearAllKittyImages();
+  transmit("i=2");
+  EXPECT_EQ(state().imagesById.at(2).lastAccessTick, 1u);
+}
