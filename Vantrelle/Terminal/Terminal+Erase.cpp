@@ -147,6 +147,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
     case 2:
       updateRange(rows - 1);
       for (int row = rows - 1; row >= 0; row--) resetBufferLine(row, true);
+      clearAllKittyImages();
       updateRange(0);
       break;
     case 3:

@@ -62,6 +62,7 @@ void switchColumns(Terminal& t, int newCols) {
   b.scrollBottom = t.rows - 1;
   resetMarginsToFullWidth(t);
   for (int row = 0; row < t.rows; row++) t.resetBufferLine(row, true);
+  t.clearAllKittyImages();
   b.x = 0;
   b.y = 0;
   redrawAll(t);

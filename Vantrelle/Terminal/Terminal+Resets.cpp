@@ -15,6 +15,7 @@ void Terminal::resetToInitialState() {
   options.cols = cols;
   const bool hidden = cursorHidden;
   setup(true);
+  clearAllKittyImages();
   cursorHidden = hidden;
   // A reset terminal starts writing at the top left, whatever the buffers kept.
   buffer->x = 0;

@@ -226,3 +226,14 @@ TEST_F(KittyCache, ReplacingAnImageCountsOnlyTheNewSize) {
   transmit("i=2");
   EXPECT_EQ(state().imagesById.at(2).lastAccessTick, 1u);
 }
+
+TEST_F(KittyDeletion, ScreenWideErasesAndResetsDropAllImages) {
+  for (const char* sequence : {"\x1b[2J", "\x1b" "c", "\x1b[?40h\x1b[?3h"}) {
+    place(1, 1, 0, 0);
+    transmit("i=2");
+    feed(sequence);
+    EXPECT_TRUE(state().imagesById.empty()) << sequence + 1;
+    EXPECT_TRUE(state().placementsByKey.empty()) << sequence + 1;
+    EXPECT_EQ(linesWithCells(), 0) << sequence + 1;
+  }
+}
