@@ -1,0 +1,295 @@
+#include "Vantrelle/Text/SearchEngine.h"
+
+#include <algorithm>
+
+#include <unicode/normalizer2.h>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+// Bounds a pathological pattern on a long line; ICU counts this in its own work units.
+constexpr int32_t kRegexTimeLimit = 2000;
+
+std::string utf8(const icu::UnicodeString& text) {
+  std::string out;
+  text.toUTF8String(out);
+  return out;
+}
+
+icu::UnicodeString normalizedTerm(const std::string& term, bool foldCase) {
+  icu::UnicodeString text = icu::UnicodeString::fromUTF8(term);
+  if (foldCase) text.foldCase();
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  if (nfd && U_SUCCESS(status)) {
+    icu::UnicodeString normal = nfd->normalize(text, status);
+    if (U_SUCCESS(status)) return normal;
+  }
+  return text;
+}
+
+}  // namespace
+
+SearchEngine::SearchEngine(Terminal& terminal, SearchLineCache& lineCache)
+    : terminal(terminal),
+      lineCache(lineCache),
+      nonWordCharacters{U' ', U'~', U'!', U'@', U'#', U'$', U'%', U'^', U'&', U'*', U'(',
+                        U')', U'+', U'`', U'-', U'=', U'[', U']', U'{', U'}', U'|', U'\\',
+                        U';', U':', U'"', U'\'', U',', U'.', U'/', U'<', U'>', U'?'} {}
+
+int64_t SearchEngine::rowCount() const { return terminal.buffer->lines().count(); }
+
+std::optional<SearchResult> SearchEngine::find(const std::string& term, int64_t startRow, int64_t startCol,
+                                               const std::optional<SearchOptions>& searchOptions) {
+  if (term.empty() || startCol > terminal.cols) return std::nullopt;
+  lineCache.initLines();
+  SearchPosition position{startCol, startRow};
+  if (auto result = findInLine(term, position, searchOptions, false)) return result;
+  for (int64_t y = startRow + 1; y < rowCount(); ++y) {
+    SearchPosition next{0, y};
+    if (auto result = findInLine(term, next, searchOptions, false)) return result;
+  }
+  return std::nullopt;
+}
+
+std::optional<SearchResult> SearchEngine::findNextWithSelection(
+    const std::string& term, const std::optional<SearchOptions>& searchOptions,
+    const std::optional<std::string>& cachedSearchTerm, const std::optional<SearchSelection>& previousSelection) {
+  if (term.empty()) return std::nullopt;
+  lineCache.initLines();
+  Position start(0, 0);
+  if (previousSelection) start = cachedSearchTerm == term ? previousSelection->end : previousSelection->start;
+  const int64_t startRow = start.row;
+
+  SearchPosition position{start.col, start.row};
+  if (auto result = findInLine(term, position, searchOptions, false)) return result;
+  for (int64_t y = startRow + 1; y < rowCount(); ++y) {
+    SearchPosition next{0, y};
+    if (auto result = findInLine(term, next, searchOptions, false)) return result;
+  }
+  for (int64_t y = 0; y < startRow && y < rowCount(); ++y) {
+    SearchPosition next{0, y};
+    if (auto result = findInLine(term, next, searchOptions, false)) return result;
+  }
+  if (previousSelection) {
+    SearchPosition again{0, previousSelection->start.row};
+    return findInLine(term, again, searchOptions, false);
+  }
+  return std::nullopt;
+}
+
+std::optional<SearchResult> SearchEngine::findPreviousWithSelection(
+    const std::string& term, const std::optional<SearchOptions>& searchOptions,
+    const std::optional<std::string>& cachedSearchTerm, const std::optional<SearchSelection>& previousSelection) {
+  if (term.empty()) return std::nullopt;
+  lineCache.initLines();
+  const int64_t lastRow = rowCount() - 1;
+  SearchPosition position{terminal.cols, lastRow};
+  int64_t startRow = lastRow;
+  if (previousSelection) {
+    if (cachedSearchTerm == term) {
+      position = {previousSelection->start.col, previousSelection->start.row};
+    } else {
+      // The term changed: the match at the current place may have grown or shrunk.
+      SearchPosition here{previousSelection->start.col, previousSelection->start.row};
+      if (auto result = findInLine(term, here, searchOptions, false)) return result;
+      position = {previousSelection->end.col, previousSelection->end.row};
+    }
+    startRow = position.startRow;
+  }
+  if (auto result = findInLine(term, position, searchOptions, true)) return result;
+  position.startCol = std::max<int64_t>(terminal.cols, position.startCol);
+  for (int64_t y = std::min(startRow - 1, lastRow); y >= 0; --y) {
+    position.startRow = y;
+    if (auto result = findInLine(term, position, searchOptions, true)) return result;
+  }
+  if (startRow != lastRow) {
+    for (int64_t y = lastRow; y >= startRow && y >= 0; --y) {
+      position.startRow = y;
+      if (auto result = findInLine(term, position, searchOptions, true)) return result;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<SearchResult> SearchEngine::findInLine(const std::string& term, SearchPosition& searchPosition,
+                                                     const std::optional<SearchOptions>& searchOptions,
+                                                     bool isReverseSearch) {
+  const int64_t row = searchPosition.startRow;
+  const int64_t col = searchPosition.startCol;
+  if (row < 0 || row >= rowCount()) return std::nullopt;
+  const int64_t cols = terminal.cols;
+  if (terminal.buffer->lines()[static_cast<int>(row)]->isWrapped()) {
+    if (isReverseSearch) {
+      // Reverse callers step upwards and reach the line's first row with a column that covers
+      // every row below it.
+      searchPosition.startCol = col + cols;
+      return std::nullopt;
+    }
+    SearchPosition up{col + cols, row - 1};
+    return findInLine(term, up, searchOptions, false);
+  }
+  const SearchLineEntry* cached = lineCache.entry(row);
+  SearchLineEntry built;
+  if (!cached) {
+    built = lineCache.translateBufferLineToStringWithWrap(row, true);
+    lineCache.setLineInCache(row, built);
+    cached = lineCache.entry(row);
+    if (!cached) cached = &built;
+  }
+  const SearchLineEntry& line = *cached;
+  const int64_t offset = std::min(bufferColsToStringOffset(row, col), line.characterCount());
+
+  const bool caseSensitive = searchOptions && searchOptions->caseSensitive;
+  std::optional<LineMatch> match = searchOptions && searchOptions->regex
+                                       ? matchRegex(term, line, offset, caseSensitive, isReverseSearch)
+                                       : matchPlain(term, line, offset, caseSensitive, isReverseSearch);
+  if (!match) return std::nullopt;
+  if (searchOptions && searchOptions->wholeWord && !isWholeWord(match->index, line, match->length)) return std::nullopt;
+
+  const auto& offsets = line.lineOffsets;
+  const int64_t endIndex = match->index + match->length;
+  size_t startRowOffset = 0;
+  while (startRowOffset + 1 < offsets.size() && offsets[startRowOffset + 1] <= match->index) ++startRowOffset;
+  size_t endRowOffset = startRowOffset;
+  while (endRowOffset + 1 < offsets.size() && offsets[endRowOffset + 1] <= endIndex) ++endRowOffset;
+  const int64_t startRow = row + static_cast<int64_t>(startRowOffset);
+  const int64_t startCol = stringLengthToBufferSize(startRow, match->index - offsets[startRowOffset]);
+  const int64_t endCol =
+      stringLengthToBufferSize(row + static_cast<int64_t>(endRowOffset), endIndex - offsets[endRowOffset]);
+  return SearchResult{std::move(match->term), startCol, startRow,
+                      endCol - startCol + cols * static_cast<int64_t>(endRowOffset - startRowOffset)};
+}
+
+const icu::RegexPattern* SearchEngine::compiledPattern(const std::string& term, bool caseSensitive) {
+  if (patternTerm == term && patternCaseSensitive == caseSensitive && (pattern || patternFailed)) return pattern.get();
+  patternTerm = term;
+  patternCaseSensitive = caseSensitive;
+  UErrorCode status = U_ZERO_ERROR;
+  UParseError parseError;
+  pattern.reset(icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(term),
+                                           caseSensitive ? 0 : UREGEX_CASE_INSENSITIVE, parseError, status));
+  if (U_FAILURE(status)) pattern.reset();
+  patternFailed = !pattern;
+  return pattern.get();
+}
+
+std::optional<SearchEngine::LineMatch> SearchEngine::matchRegex(const std::string& term, const SearchLineEntry& line,
+                                                                int64_t offset, bool caseSensitive, bool reverse) {
+  const icu::RegexPattern* compiled = compiledPattern(term, caseSensitive);
+  if (!compiled) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(line.text, status));
+  if (U_FAILURE(status) || !matcher) return std::nullopt;
+  matcher->setTimeLimit(kRegexTimeLimit, status);
+  const int32_t startIndex = line.characterStarts[static_cast<size_t>(offset)];
+  if (reverse) {
+    matcher->region(0, startIndex, status);
+  } else {
+    matcher->region(startIndex, line.text.length(), status);
+  }
+  if (U_FAILURE(status)) return std::nullopt;
+  int32_t found = -1, foundEnd = -1;
+  while (matcher->find(status) && U_SUCCESS(status)) {
+    found = matcher->start(status);
+    foundEnd = matcher->end(status);
+    if (!reverse) break;
+  }
+  // A time-out gives no match rather than a partial list.
+  if (U_FAILURE(status) || found < 0 || foundEnd <= found) return std::nullopt;
+  LineMatch match;
+  match.index = line.characterAt(found);
+  match.length = line.characterFrom(foundEnd) - match.index;
+  match.term = utf8(icu::UnicodeString(line.text, found, foundEnd - found));
+  return match;
+}
+
+// Plain matching compares case-folded (when asked) and decomposed text, so canonically
+// equivalent spellings meet; a fold that changes length ("ß" against "ss") is mapped back through
+// each character's start, and only matches that begin and end on character edges count.
+std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::string& term, const SearchLineEntry& line,
+                                                                int64_t offset, bool caseSensitive, bool reverse) {
+  const icu::UnicodeString needle = normalizedTerm(term, !caseSensitive);
+  if (needle.isEmpty()) return std::nullopt;
+  const SearchLineEntry::Normalized& hay = line.normalized(!caseSensitive);
+  const auto& starts = hay.starts;
+  const int32_t origin = starts[static_cast<size_t>(offset)];
+  auto boundary = [&](int32_t index) { return std::binary_search(starts.begin(), starts.end(), index); };
+  int32_t at = -1;
+  if (reverse) {
+    if (origin < needle.length()) return std::nullopt;
+    int32_t limit = origin - needle.length();
+    while (limit >= 0) {
+      const int32_t candidate = hay.text.lastIndexOf(needle, 0, limit + needle.length());
+      if (candidate < 0) break;
+      if (boundary(candidate) && boundary(candidate + needle.length())) {
+        at = candidate;
+        break;
+      }
+      limit = candidate - 1;
+    }
+  } else {
+    int32_t from = origin;
+    while (from <= hay.text.length()) {
+      const int32_t candidate = hay.text.indexOf(needle, from);
+      if (candidate < 0) break;
+      if (boundary(candidate) && boundary(candidate + needle.length())) {
+        at = candidate;
+        break;
+      }
+      from = candidate + 1;
+    }
+  }
+  if (at < 0) return std::nullopt;
+  LineMatch match;
+  match.index = std::lower_bound(starts.begin(), starts.end(), at) - starts.begin();
+  match.length = (std::lower_bound(starts.begin(), starts.end(), at + needle.length()) - starts.begin()) - match.index;
+  match.term = term;
+  return match;
+}
+
+bool SearchEngine::isWholeWord(int64_t searchIndex, const SearchLineEntry& line, int64_t length) const {
+  auto isNonWord = [&](int64_t index) {
+    const icu::UnicodeString text = line.characterText(index);
+    return text.countChar32() == 1 && nonWordCharacters.count(static_cast<char32_t>(text.char32At(0))) > 0;
+  };
+  const bool left = searchIndex == 0 || isNonWord(searchIndex - 1);
+  const int64_t end = searchIndex + length;
+  if (end >= line.characterCount()) return left;
+  return left && isNonWord(end);
+}
+
+int64_t SearchEngine::bufferColsToStringOffset(int64_t startRow, int64_t cols) {
+  int64_t offset = 0;
+  int64_t row = startRow;
+  int64_t remaining = cols;
+  const int64_t width = terminal.cols;
+  auto& lines = terminal.buffer->lines();
+  while (remaining >= 1 && row < rowCount()) {
+    const BufferLine& line = *lines[static_cast<int>(row)];
+    const int64_t span = std::min(width, remaining);
+    for (int64_t c = 0; c < span; ++c) {
+      if (line[static_cast<int>(c)].width >= 1) ++offset;
+    }
+    ++row;
+    if (row >= rowCount() || !lines[static_cast<int>(row)]->isWrapped()) break;
+    remaining -= width;
+  }
+  return offset;
+}
+
+int64_t SearchEngine::stringLengthToBufferSize(int64_t row, int64_t offset) {
+  if (row < 0 || row >= rowCount() || offset == 0) return 0;
+  if (offset < 0) return offset;
+  const BufferLine& line = *terminal.buffer->lines()[static_cast<int>(row)];
+  int64_t size = offset;
+  for (int64_t i = 0; i < size && i < line.count(); ++i) {
+    if (line[static_cast<int>(i)].width == 2 && i + 1 < line.count() && line[static_cast<int>(i + 1)].width == 0)
+      ++size;
+  }
+  return size;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,117 @@
+#include "Vantrelle/Text/SearchLineCache.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <unicode/normalizer2.h>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+double nowSeconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+void appendScalars(icu::UnicodeString& text, const std::u32string& scalars) {
+  for (char32_t c : scalars) text.append(static_cast<UChar32>(c == 0 ? U' ' : c));
+}
+
+}  // namespace
+
+int64_t SearchLineEntry::characterAt(int32_t utf16Index) const {
+  auto it = std::upper_bound(characterStarts.begin(), characterStarts.end() - 1, utf16Index);
+  return std::max<int64_t>(0, (it - characterStarts.begin()) - 1);
+}
+
+int64_t SearchLineEntry::characterFrom(int32_t utf16Index) const {
+  auto it = std::lower_bound(characterStarts.begin(), characterStarts.end(), utf16Index);
+  return std::min<int64_t>(it - characterStarts.begin(), characterCount());
+}
+
+icu::UnicodeString SearchLineEntry::characterText(int64_t index) const {
+  if (index < 0 || index >= characterCount()) return icu::UnicodeString(static_cast<UChar>(' '));
+  const int32_t start = characterStarts[static_cast<size_t>(index)];
+  return icu::UnicodeString(text, start, characterStarts[static_cast<size_t>(index) + 1] - start);
+}
+
+const SearchLineEntry::Normalized& SearchLineEntry::normalized(bool foldCase) const {
+  auto& slot = foldCase ? folded : decomposed;
+  if (slot) return *slot;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  Normalized out;
+  out.starts.reserve(characterStarts.size());
+  for (int64_t i = 0; i < characterCount(); ++i) {
+    out.starts.push_back(out.text.length());
+    icu::UnicodeString piece = characterText(i);
+    if (foldCase) piece.foldCase();
+    if (nfd && U_SUCCESS(status)) {
+      UErrorCode pieceStatus = U_ZERO_ERROR;
+      icu::UnicodeString normal = nfd->normalize(piece, pieceStatus);
+      if (U_SUCCESS(pieceStatus)) piece = normal;
+    }
+    out.text.append(piece);
+  }
+  out.starts.push_back(out.text.length());
+  slot = std::move(out);
+  return *slot;
+}
+
+void SearchLineCache::initLines() {
+  const double now = nowSeconds();
+  const size_t count = static_cast<size_t>(terminal.buffer->lines().count());
+  const bool fresh = now - lastAccessTimestamp < reuseSeconds;
+  if (!(linesCache && fresh && linesCache->size() == count)) linesCache.emplace(count);
+  lastAccessTimestamp = now;
+}
+
+SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lineIndex, bool trimRight) const {
+  SearchLineEntry entry;
+  auto& lines = terminal.buffer->lines();
+  const int64_t rowCount = lines.count();
+  if (lineIndex < 0 || lineIndex >= rowCount) return entry;
+  entry.characterStarts.clear();
+  for (int64_t r = lineIndex; r < rowCount; ++r) {
+    const BufferLine& line = *lines[static_cast<int>(r)];
+    const bool wrapsToNext = r + 1 < rowCount && lines[static_cast<int>(r + 1)]->isWrapped();
+    int length = line.count();
+    if (trimRight && !wrapsToNext) length = std::max(0, std::min(line.getTrimmedLength(), length));
+    const size_t rowStart = entry.characterStarts.size();
+    for (int c = 0; c < length; ++c) {
+      const CharData& cell = line[c];
+      if (cell.code == 0 && c > 0 && line[c - 1].width == 2) continue;
+      entry.characterStarts.push_back(entry.text.length());
+      appendScalars(entry.text, cell.code == 0 ? std::u32string(U" ") : terminal.scalars(cell.code));
+      if (cell.width == 2 && c + 1 < length && line[c + 1].code == 0) ++c;
+    }
+    // A wide character that did not fit at the end of the row left an empty cell there.
+    if (wrapsToNext && length > 0 && entry.characterStarts.size() > rowStart) {
+      const CharData& last = line[length - 1];
+      if (last.code == 0 && last.width <= 1 && (*lines[static_cast<int>(r + 1)])[0].width == 2) {
+        entry.text.truncate(entry.characterStarts.back());
+        entry.characterStarts.pop_back();
+      }
+    }
+    if (!wrapsToNext) break;
+    entry.lineOffsets.push_back(static_cast<int64_t>(entry.characterStarts.size()));
+  }
+  entry.characterStarts.push_back(entry.text.length());
+  entry.text.toUTF8String(entry.lineAsString);
+  return entry;
+}
+
+void SearchLineCache::setLineInCache(int64_t row, SearchLineEntry entry) {
+  if (row < 0 || !linesCache || row >= static_cast<int64_t>(linesCache->size())) return;
+  (*linesCache)[static_cast<size_t>(row)] = std::move(entry);
+}
+
+const SearchLineEntry* SearchLineCache::entry(int64_t row) const {
+  if (row < 0 || !linesCache || row >= static_cast<int64_t>(linesCache->size())) return nullptr;
+  const auto& slot = (*linesCache)[static_cast<size_t>(row)];
+  return slot ? &*slot : nullptr;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <unicode/unistr.h>
+
+namespace vantrelle {
+
+class Terminal;
+
+// The text of one logical line (a row and the rows soft-wrapped onto it). A "character" is what
+// one cell shows, so character offsets map straight back to cells; the UTF-16 form and each
+// character's start in it serve the ICU matchers.
+struct SearchLineEntry {
+  std::string lineAsString;
+  std::vector<int64_t> lineOffsets{0};  // character offset where each row of the line begins
+  icu::UnicodeString text;
+  std::vector<int32_t> characterStarts{0};  // one per character, then the end of `text`
+
+  int64_t characterCount() const { return static_cast<int64_t>(characterStarts.size()) - 1; }
+  // The character holding a UTF-16 index (rounded down), and the first character starting at or
+  // after one (rounded up).
+  int64_t characterAt(int32_t utf16Index) const;
+  int64_t characterFrom(int32_t utf16Index) const;
+  icu::UnicodeString characterText(int64_t index) const;
+
+  // Case-folded (or only decomposed) text with each character's start in it; built on first use.
+  struct Normalized {
+    icu::UnicodeString text;
+    std::vector<int32_t> starts;  // one per character, then the end
+  };
+  const Normalized& normalized(bool foldCase) const;
+
+ private:
+  mutable std::optional<Normalized> folded;
+  mutable std::optional<Normalized> decomposed;
+};
+
+// Text of logical lines by starting row, kept while the row count stays the same and the cache
+// is used again within 15 seconds. The view drops it when output arrives.
+class SearchLineCache {
+ public:
+  static constexpr double reuseSeconds = 15.0;
+
+  explicit SearchLineCache(Terminal& terminal) : terminal(terminal) {}
+
+  void initLines();
+  SearchLineEntry translateBufferLineToStringWithWrap(int64_t lineIndex, bool trimRight) const;
+  void setLineInCache(int64_t row, SearchLineEntry entry);
+  // The cached entry of a row, or null.
+  const SearchLineEntry* entry(int64_t row) const;
+  void drop() {
+    linesCache.reset();
+    lastAccessTimestamp = 0;
+  }
+
+  Terminal& terminal;
+  std::optional<std::vector<std::optional<SearchLineEntry>>> linesCache;
+  double lastAccessTimestamp = 0;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,276 @@
+#include "Vantrelle/Text/SelectionService.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <unicode/uchar.h>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace vantrelle {
+namespace {
+
+bool before(const Position& a, const Position& b) { return Position::compare(a, b) == Position::compareResult::before; }
+
+bool isLetterOrNumber(char32_t c) {
+  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & (U_GC_L_MASK | U_GC_N_MASK)) != 0;
+}
+
+}  // namespace
+
+void SelectionService::notify() {
+  if (terminal.tdel) terminal.tdel->selectionChanged(terminal);
+}
+
+void SelectionService::activateAndNotify() {
+  _active = true;
+  notify();
+}
+
+void SelectionService::setActive(bool value) {
+  if (value == _active && value) return;
+  if (value != _active) {
+    _active = value;
+    notify();
+  }
+  if (!value) pivot.reset();
+}
+
+void SelectionService::selectNone() {
+  if (!_active) return;
+  setActive(false);
+  selectionMode = SelectionMode::character;
+  wordSelectionAnchor.reset();
+}
+
+Position SelectionService::clamp(const Buffer& buffer, Position position) const {
+  const int64_t lastRow = std::max(buffer.lines().count() - 1, 0);
+  return Position(std::min<int64_t>(position.col, buffer.cols() - 1), std::min(position.row, lastRow));
+}
+
+void SelectionService::setSelection(Position start, Position end) {
+  _start = clamp(*terminal.buffer, start);
+  _end = clamp(*terminal.buffer, end);
+  _hasSelectionRange = _start != _end;
+  activateAndNotify();
+}
+
+void SelectionService::startSelection() {
+  _end = _start;
+  selectingRows = false;
+  selectionMode = SelectionMode::character;
+  wordSelectionAnchor.reset();
+  _hasSelectionRange = false;
+  activateAndNotify();
+}
+
+void SelectionService::setSoftStart(Position bufferPosition) {
+  _start = _end = bufferPosition;
+  _hasSelectionRange = false;
+  activateAndNotify();
+}
+
+std::u32string SelectionService::characterAt(Buffer& buffer, Position at) const {
+  return terminal.scalars(buffer.getCharAtBufferRelative(at).code);
+}
+
+SelectionService::RunClass SelectionService::runClassAt(Buffer& buffer, Position at) const {
+  const std::u32string c = characterAt(buffer, at);
+  if (c.size() == 1 && c[0] == nullChar) return RunClass::null;
+  if (c.size() == 1 && c[0] == U' ') return RunClass::space;
+  if (!c.empty() && isLetterOrNumber(c[0])) return RunClass::word;
+  return RunClass::none;
+}
+
+bool SelectionService::inRun(RunClass run, const std::u32string& c) const {
+  switch (run) {
+    case RunClass::null:
+      return c.size() == 1 && c[0] == nullChar;
+    case RunClass::space:
+      return c.size() == 1 && c[0] == U' ';
+    case RunClass::word:
+      if (c.empty()) return false;
+      if (c.size() == 1 && (c[0] == U'.' || c[0] == U'_' || c[0] == U'-')) return true;
+      return isLetterOrNumber(c[0]);
+    case RunClass::none:
+      return false;
+  }
+  return false;
+}
+
+Position SelectionService::extendToWordBoundary(Position position, Buffer& buffer, int direction) {
+  const RunClass run = runClassAt(buffer, position);
+  if (run == RunClass::none) return position;
+  int64_t col = position.col;
+  if (direction < 0) {
+    while (col > 0 && inRun(run, characterAt(buffer, Position(col - 1, position.row)))) --col;
+  } else {
+    while (col < terminal.cols && inRun(run, characterAt(buffer, Position(col, position.row)))) ++col;
+  }
+  return Position(col, position.row);
+}
+
+void SelectionService::shiftExtend(Position bufferPosition) {
+  Position p = bufferPosition;
+  if (selectionMode == SelectionMode::word) {
+    p = extendToWordBoundary(p, *terminal.buffer, before(p, _start) ? -1 : 1);
+  }
+  if ((before(_start, _end) && before(p, _start)) || (before(_end, _start) && before(_start, p))) _start = _end;
+  _end = p;
+  _hasSelectionRange = _start != p;
+  activateAndNotify();
+}
+
+void SelectionService::dragExtend(Position bufferPosition) {
+  const Position p = bufferPosition;
+  Buffer& buffer = *terminal.buffer;
+  if (selectionMode != SelectionMode::word) {
+    _end = p;
+  } else if (wordSelectionAnchor) {
+    const auto [a, b] = *wordSelectionAnchor;
+    if (before(p, a)) {
+      _start = extendToWordBoundary(p, buffer, -1);
+      _end = b;
+    } else if (!before(b, p)) {
+      _start = a;
+      _end = b;
+    } else {
+      _start = a;
+      _end = extendToWordBoundary(p, buffer, 1);
+    }
+  } else {
+    _end = extendToWordBoundary(p, buffer, before(p, _start) ? -1 : 1);
+  }
+  _hasSelectionRange = _start != _end;
+  activateAndNotify();
+}
+
+// The end is exclusive, so ending at the column count keeps the last column in the selection.
+void SelectionService::selectAll() {
+  _start = Position(0, 0);
+  _end = Position(terminal.cols, terminal.buffer->lines().maxLength() - 1);
+  _hasSelectionRange = _end != Position(0, 0);
+  activateAndNotify();
+}
+
+void SelectionService::select(int64_t row) {
+  _start = Position(0, row);
+  _end = Position(terminal.cols, row);
+  _hasSelectionRange = true;
+  selectingRows = true;
+  selectionMode = SelectionMode::row;
+  wordSelectionAnchor.reset();
+  activateAndNotify();
+}
+
+void SelectionService::balancedSearchForward(Position from, Buffer& buffer) {
+  _start = from;
+  _hasSelectionRange = _start != _end;
+  const int64_t limit = static_cast<int64_t>(buffer.yDisp) + buffer.rows();
+  if (from.row >= limit) return;
+  std::vector<char32_t> closers;
+  int64_t col = from.col;
+  for (int64_t row = from.row; row < limit; ++row, col = 0) {
+    for (; col < terminal.cols; ++col) {
+      const std::u32string c = characterAt(buffer, Position(col, row));
+      const char32_t ch = c.size() == 1 ? c[0] : 0;
+      if (ch == U'(') {
+        closers.push_back(U')');
+      } else if (ch == U'[') {
+        closers.push_back(U']');
+      } else if (ch == U'{') {
+        closers.push_back(U'}');
+      } else if (!closers.empty() && closers.back() == ch) {
+        closers.pop_back();
+        if (closers.empty()) {
+          _end = Position(col + 1, row);
+          _hasSelectionRange = _start != _end;
+          return;
+        }
+      }
+    }
+  }
+  _start = _end = from;
+  _hasSelectionRange = false;
+}
+
+void SelectionService::balancedSearchBackward(Position from, Buffer& buffer) {
+  _end = from;
+  _hasSelectionRange = _start != _end;
+  std::vector<char32_t> openers;
+  int64_t col = from.col;
+  for (int64_t row = from.row; row >= 0; --row, col = terminal.cols - 1) {
+    for (; col >= 0; --col) {
+      const std::u32string c = characterAt(buffer, Position(col, row));
+      const char32_t ch = c.size() == 1 ? c[0] : 0;
+      if (ch == U')') {
+        openers.push_back(U'(');
+      } else if (ch == U']') {
+        openers.push_back(U'[');
+      } else if (ch == U'}') {
+        openers.push_back(U'{');
+      } else if (!openers.empty() && openers.back() == ch) {
+        openers.pop_back();
+        if (openers.empty()) {
+          _end = Position(_end.col + 1, _end.row);
+          _start = Position(col, row);
+          _hasSelectionRange = _start != _end;
+          return;
+        }
+      }
+    }
+  }
+  _start = _end = from;
+  _hasSelectionRange = false;
+}
+
+void SelectionService::selectWordOrExpression(Position at, Buffer& buffer) {
+  const int64_t col = std::clamp<int64_t>(at.col, 0, terminal.cols);
+  const int64_t row = std::max<int64_t>(at.row, 0);
+  const Position here(col, row);
+  const std::u32string c = characterAt(buffer, here);
+  const char32_t ch = c.size() == 1 ? c[0] : 0;
+  const RunClass run = runClassAt(buffer, here);
+  if (run != RunClass::none) {
+    _start = extendToWordBoundary(here, buffer, -1);
+    _end = extendToWordBoundary(here, buffer, 1);
+    _hasSelectionRange = _start.col != _end.col;
+  } else if (ch == U'{' || ch == U'(' || ch == U'[') {
+    balancedSearchForward(here, buffer);
+  } else if (ch == U')' || ch == U']' || ch == U'}') {
+    balancedSearchBackward(here, buffer);
+  } else {
+    _start = _end = here;
+    _hasSelectionRange = false;
+  }
+  selectionMode = SelectionMode::word;
+  wordSelectionAnchor = WordAnchor{_start, _end};
+  activateAndNotify();
+}
+
+std::string SelectionService::getSelectedText() {
+  Position a = _start, b = _end;
+  if (before(b, a)) std::swap(a, b);
+  if (a == b) return "";
+  Buffer& buffer = *terminal.buffer;
+  const int64_t rowCount = buffer.lines().count();
+  if (a.row < 0 || a.row >= rowCount) return "";
+  b.row = std::min(b.row, rowCount - 1);
+  std::string text;
+  for (const Line& line : terminal._getSelectedLines(a, b, buffer)) {
+    for (const LineFragment& fragment : line.fragments) text += fragment.text.value_or("");
+  }
+  return text;
+}
+
+std::string SelectionService::debugDescription() const {
+  std::string out = "[Selection (active=";
+  out += _active ? "true" : "false";
+  out += ", start=" + _start.debugDescription() + " end=" + _end.debugDescription();
+  out += " hasSR=";
+  out += _hasSelectionRange ? "true" : "false";
+  out += " pivot=" + (pivot ? pivot->debugDescription() : std::string("nil")) + "]";
+  return out;
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "Vantrelle/Text/SearchService.h"
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using testing::sized;
+using testing::TestHost;
+
+struct SearchFixture {
+  TestHost host;
+  Terminal t;
+  SearchService search;
+  explicit SearchFixture(int cols = 20, int rows = 6) : t(&host, sized(cols, rows)), search(t) {}
+};
+
+const SearchOptions plain{};
+const SearchOptions regex{false, true, false};
+const SearchOptions word{false, false, true};
+
+TEST(Search, PlainMatchesKeepTheTermAndFoldCase) {
+  SearchFixture f;
+  f.t.feed("\r\n\r\n\r\na foo");
+  auto result = f.search.engine.find("foo", 0, 0, plain);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(*result, (SearchResult{"foo", 2, 3, 3}));
+
+  auto upper = f.search.engine.find("FOO", 0, 0, std::nullopt);
+  ASSERT_TRUE(upper);
+  EXPECT_EQ(upper->term, "FOO");
+  EXPECT_FALSE(f.search.engine.find("FOO", 0, 0, SearchOptions(true, false, false)));
+}
+
+TEST(Search, CaseFoldingThatChangesLengthCoversTheRightCells) {
+  SearchFixture f;
+  f.t.feed("x Stra\xc3\x9f" "e y");  // "Straße"
+  auto result = f.search.engine.find("STRASSE", 0, 0, plain);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->col, 2);
+  EXPECT_EQ(result->size, 6);  // six cells, though the term has seven letters
+  // Half of a folded character is not a match.
+  EXPECT_FALSE(f.search.engine.find("stras", 0, 0, plain));
+}
+
+TEST(Search, CanonicallyEquivalentSpellingsMatch) {
+  SearchFixture f;
+  f.t.feed("caf\xc3\xa9!");  // precomposed é
+  auto result = f.search.engine.find("cafe\xcc\x81", 0, 0, plain);  // e + combining acute
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->size, 4);
+}
+
+TEST(Search, RegularExpressions) {
+  SearchFixture f;
+  f.t.feed("a fxo\r\nabc\r\nline end");
+  auto found = f.search.engine.find("f.o", 0, 0, regex);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->term, "fxo");
+  EXPECT_EQ(found->col, 2);
+  // Only empty matches: nothing.
+  EXPECT_FALSE(f.search.engine.find("x*", 1, 0, regex));
+  // An invalid pattern reports nothing and does not throw.
+  EXPECT_FALSE(f.search.engine.find("(", 0, 0, regex));
+  // Anchors bind to the searched line.
+  auto anchored = f.search.engine.find("^line", 0, 0, regex);
+  ASSERT_TRUE(anchored);
+  EXPECT_EQ(anchored->row, 2);
+  auto tail = f.search.engine.find("end$", 0, 0, regex);
+  ASSERT_TRUE(tail);
+  EXPECT_EQ(tail->col, 5);
+}
+
+TEST(Search, WholeWordsStandBetweenNonWordCharacters) {
+  SearchFixture f;
+  f.t.feed("a foo.\r\n(foo)\r\nfoobar a_foo\r\nx foo");
+  std::vector<int64_t> rows;
+  for (const auto& r : f.search.findAll("foo", word, 10)) rows.push_back(r.row);
+  EXPECT_EQ(rows, (std::vector<int64_t>{0, 1, 3}));
+}
+
+TEST(Search, WrappedRowsAndWideCharactersMapToCells) {
+  SearchFixture f(10, 6);
+  f.t.feed("12345678wrap it");  // "wr" ends row 0, "ap it" starts row 1
+  auto result = f.search.engine.find("wrap", 0, 0, plain);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->row, 0);
+  EXPECT_EQ(result->col, 8);
+  EXPECT_EQ(result->size, 4);  // 2 on the last row - 8 + one row of 10
+
+  // Found from the continuation row too.
+  auto fromBelow = f.search.engine.find("it", 1, 0, plain);
+  ASSERT_TRUE(fromBelow);
+  EXPECT_EQ(fromBelow->row, 1);
+  EXPECT_EQ(fromBelow->col, 3);
+
+  SearchFixture g;
+  g.t.feed("\xe4\xb8\xad\xe6\x96\x87 hit");  // two wide characters, a space, "hit"
+  auto afterWide = g.search.engine.find("hit", 0, 0, plain);
+  ASSERT_TRUE(afterWide);
+  EXPECT_EQ(afterWide->col, 5);
+  EXPECT_EQ(afterWide->size, 3);
+
+  SearchFixture h;
+  h.t.feed("e\xcc\x81" "x e\xcc\x81" "y");  // clusters: é x space é y
+  auto cluster = h.search.engine.find("\xc3\xa9y", 0, 0, plain);
+  ASSERT_TRUE(cluster);
+  EXPECT_EQ(cluster->col, 3);
+  EXPECT_EQ(cluster->size, 2);
+}
+
+TEST(Search, StepsWrapAroundInBothDirections) {
+  SearchFixture f;
+  f.t.feed("foo\r\nbar foo\r\nfoo");
+  auto first = f.search.findNext("foo", plain);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->row, 0);
+  EXPECT_EQ(f.search.findNext("foo", plain)->row, 1);
+  EXPECT_EQ(f.search.findNext("foo", plain)->row, 2);
+  auto wrapped = f.search.findNext("foo", plain);
+  EXPECT_EQ(wrapped->row, 0);
+  ASSERT_TRUE(f.search.lastSelection);
+  EXPECT_EQ(f.search.lastSelection->end, Position(3, 0));
+
+  f.search.reset();
+  auto last = f.search.findPrevious("foo", plain);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->row, 2);
+  EXPECT_EQ(f.search.findPrevious("foo", plain)->row, 1);
+  EXPECT_EQ(f.search.findPrevious("foo", plain)->row, 0);
+  EXPECT_EQ(f.search.findPrevious("foo", plain)->row, 2);
+
+  EXPECT_FALSE(f.search.findNext("", plain));
+  EXPECT_FALSE(f.search.lastSelection);
+  EXPECT_FALSE(f.search.state.cachedSearchTerm);
+}
+
+TEST(Search, FindAllHonoursTheLimitAndTheCacheIsStaleUntilInvalidated) {
+  SearchFixture f;
+  f.t.feed("ab ab ab ab ab");
+  EXPECT_TRUE(f.search.findAll("ab", plain, 0).empty());
+  EXPECT_EQ(f.search.findAll("ab", plain, 2).size(), 2u);
+  EXPECT_EQ(f.search.findAll("ab", plain, 10).size(), 5u);
+  EXPECT_TRUE(f.search.findAll("", plain, 10).empty());
+
+  f.t.feed("\rzz");  // same row count: the cached text stays
+  EXPECT_EQ(f.search.findAll("ab", plain, 10).size(), 5u);
+  f.search.invalidate();
+  EXPECT_EQ(f.search.findAll("ab", plain, 10).size(), 4u);
+}
+
+}  // namespace
+}  // namespace vantrelle
