@@ -179,11 +179,26 @@ void ZorvelAppDelegate::runCoreLaunch(int port, pid_t ownPID) {
     startControlReader(process);
     writeControl(CoreLaunch::bootstrapMessage(runtimeAuthority), process);
     if (waitForCore(process, port)) {
+      bool exitHandled = false;
       DispatchQueue::main().sync([&] {
-        if (auto self = weak.lock()) self->readyCorePIDs.insert(process->processIdentifier());
+        auto self = weak.lock();
+        if (!self) return;
+        if (self->coreProcess == process) {
+          self->readyCorePIDs.insert(process->processIdentifier());
+        } else {
+          exitHandled = true;
+        }
       });
-      DispatchQueue::main().async([weak, process] {
-        if (auto self = weak.lock()) self->coreBecameReady(process);
+      DispatchQueue::main().async([weak, process, exitHandled] {
+        auto self = weak.lock();
+        if (!self) return;
+        // A core that answered the probe and then exited before it was counted as ready has had
+        // its exit handled as a failed start; it was ready, so it is restarted like one.
+        if (exitHandled) {
+          self->scheduleCoreRestart();
+        } else {
+          self->coreBecameReady(process);
+        }
       });
       return;
     }
@@ -256,8 +271,14 @@ void ZorvelAppDelegate::coreDidTerminate(const std::shared_ptr<ChildProcess>& pr
   if (coreProcess != process) return;
   coreProcess.reset();
   coreControlInput.reset();
-  if (!wasReady || terminationInProgress) return;
-  coreLog().notice("Core %d exited; restarting Zorvel core", static_cast<int>(pid));
+  if (!wasReady) return;
+  coreLog().notice("Core %d exited", static_cast<int>(pid));
+  scheduleCoreRestart();
+}
+
+void ZorvelAppDelegate::scheduleCoreRestart() {
+  if (terminationInProgress || coreProcess) return;
+  coreLog().notice("Restarting Zorvel core");
   setErrorLabel("Restarting Zorvel core\u2026", nullptr);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   DispatchQueue::main().asyncAfter(std::chrono::milliseconds(250), [weak] {

@@ -144,6 +144,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
  private:
   void runCoreLaunch(int port, pid_t ownPID);
   void terminateLiveCores();
+  void scheduleCoreRestart();
   void coreBecameReady(const std::shared_ptr<platform::ChildProcess>& process);
   void setErrorLabel(const std::string& text, const char* styleClass);
   void installTerminalPointerMonitor();

@@ -91,7 +91,7 @@ TEST(CoreSupervision, EveryStartFailureIsShownWithItsReason) {
     EXPECT_TRUE(waitUntil([&] { return logHas(run, item.reason); }, 20s)) << run.log();
     std::this_thread::sleep_for(500ms);
     EXPECT_LE(run.starts().size(), 1u) << "a core that never became ready was restarted";
-    EXPECT_FALSE(logHas(run, "restarting"));
+    EXPECT_FALSE(logHas(run, "Restarting"));
   }
 }
 
@@ -134,7 +134,7 @@ TEST(CoreSupervision, AKilledCoreIsRestartedWithTheSameIdentityAndWithoutItsToke
   auto firstCore = run.corePIDs()[0];
   ::kill(firstCore, SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return run.starts().size() == 2; }, 10s)) << run.log();
-  EXPECT_TRUE(logHas(run, "restarting Zorvel core"));
+  EXPECT_TRUE(logHas(run, "Restarting Zorvel core"));
   ASSERT_TRUE(waitUntil(
       [&] {
         return run.log().find("is ready") != run.log().rfind("is ready");
@@ -151,6 +151,21 @@ TEST(CoreSupervision, AKilledCoreIsRestartedWithTheSameIdentityAndWithoutItsToke
   EXPECT_EQ(bootstraps[0]["signing_key"], bootstraps[1]["signing_key"]);
   EXPECT_FALSE(holdsToken(bootstraps[1], coreToken));
   EXPECT_TRUE(holdsToken(bootstraps[1], bootstraps[0]["active_tokens"][0]));
+
+  // The loaded page is told, and asks the new core for its runtime through the bridge: a second
+  // answered runtime request after the probe's own.
+  auto runtimeAnswersOfSecondCore = [&] {
+    int starts = 0, answers = 0;
+    for (auto& record : run.records()) {
+      if (record.value("type", "") == "start") ++starts;
+      if (starts == 2 && record.value("type", "") == "request" &&
+          record.value("path", "") == "/desktop-runtime" && record.value("status", 0) == 200) {
+        ++answers;
+      }
+    }
+    return answers;
+  };
+  EXPECT_TRUE(waitUntil([&] { return runtimeAnswersOfSecondCore() >= 2; }, 5s));
 }
 
 TEST(CoreSupervision, ABoundProcessLosesItsTokenSoonAfterItExits) {
@@ -260,5 +275,17 @@ TEST(Lifecycle, QuitFromTheKeyboardEndsTheApplicationAndItsCore) {
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s))
       << "the core outlived the application";
-  EXPECT_FALSE(logHas(run, "restarting"));
+  EXPECT_FALSE(logHas(run, "Restarting"));
+}
+
+TEST(CoreSupervision, ACoreThatExitsRightAfterBecomingReadyIsRestartedEveryTime) {
+  DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_EXIT_AFTER_READY_MS", "0"}});
+  run.start();
+  ASSERT_TRUE(waitUntil([&] { return run.starts().size() >= 3; }, 20s)) << run.log();
+  run.stop();
+  for (pid_t core : run.corePIDs()) {
+    EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s))
+        << "core " << core << " outlived the application";
+  }
+  EXPECT_FALSE(logHas(run, "could not start"));
 }
