@@ -90,7 +90,7 @@ std::string cursorRedraws(int cols, int rows) {
 }
 
 std::string regionScrolling(int rows) {
-  std::string s = "\x1b[2;" + std::to_string(rows - 1) + "r\x1b[" + std::to_string(rows - 1) + ";1H";
+  std::string s = "\x1b[1;" + std::to_string(rows - 1) + "r\x1b[" + std::to_string(rows - 1) + ";1H";
   Lcg r;
   while (s.size() < kStreamBytes) {
     const uint32_t length = 10 + r.below(50);

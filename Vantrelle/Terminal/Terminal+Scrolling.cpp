@@ -39,6 +39,13 @@ void Terminal::scroll(bool isWrapped) {
       lines[lines.count() - 1]->setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
       lines.push(std::make_shared<BufferLine>(blank));
+    } else if (wasFull) {
+      // The region ends above the screen's last row (a status line below it) and the ring is
+      // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
+      // Only the rows below the region move, where a splice would rebuild the whole ring.
+      lines.recycle(eraseAttribute());
+      lines.rotate(bottomRow, lines.count() - 1, false);
+      lines[bottomRow]->setWrapped(isWrapped);
     } else {
       lines.splice(bottomRow + 1, 0, {std::make_shared<BufferLine>(blank)},
                    [this, &b](int index) { updateRange(index - b.yBase); });

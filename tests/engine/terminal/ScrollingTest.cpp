@@ -141,3 +141,22 @@ TEST(TerminalState, AlternateBufferKeepsItsOwnScreen) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// A region that starts at the top and ends above a status line, on a full ring: the rows scroll
+// into history and the status line stays, the same as while the ring was still filling.
+TEST(TerminalScrolling, TopRegionAboveAStatusLineOnAFullRing) {
+  testing::TestHost host;
+  Terminal t(&host, testing::sized(10, 4, 2));
+  t.feed("\x1b[4;1Hstatus\x1b[1;3r\x1b[3;1H");
+  for (int i = 0; i < 8; ++i) t.feed(std::to_string(i) + "\r\n");
+  EXPECT_EQ(testing::screenText(t), "6\n7\n\nstatus");
+  EXPECT_EQ(t.buffer->lines().count(), 6);
+  EXPECT_EQ(t.buffer->lines()[0]->translateToString(true, 0, 1), "4");
+  EXPECT_EQ(t.buffer->lines()[1]->translateToString(true, 0, 1), "5");
+}
+
+}  // namespace
+}  // namespace vantrelle
