@@ -204,6 +204,7 @@ void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum
 
 void TerminalView::size_allocate_vfunc(int width, int height, int) {
   setFrameSize({double(width), double(height)});
+  updateScroller();
   layoutChildren();
 }
 

@@ -29,6 +29,7 @@
 
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/View/AccessibilityService.h"
 #include "Vantrelle/View/AttributedRuns.h"
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
@@ -101,6 +102,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void resize(int cols, int rows);
   bool processSizeChange(ViewSize newSize);
   ViewRect getOptimalFrameSize() const;
+  // The view's size in points as last allocated.
+  ViewSize frame() const { return frameSize; }
   ViewRect caretFrame() const;
   // `glyphBounds` is the glyph's ink rectangle with y up from the baseline.
   GlyphSlotFit glyphSlotFit(double advance, ViewRect glyphBounds, int columnWidth) const;
@@ -261,6 +264,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // ---- Fields ----
   TerminalViewDelegate* terminalDelegate = nullptr;
+  AccessibilityService accessibility;
   std::string findBarTerm;
   uint64_t lastUserInputUptimeNs = 0;
   mutable std::mutex userInputLock;
