@@ -116,3 +116,38 @@ TEST(KeySequences, FixedBytesAndIntroducers) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// Everything a program can see of the screen, for comparing two runs.
+std::string snapshot(Terminal& t) {
+  std::string state = testing::screenText(t);
+  state += "|" + std::to_string(t.getCursorLocation().first) + "," + std::to_string(t.getCursorLocation().second);
+  for (int row = 0; row < t.rows; ++row) {
+    for (int col = 0; col < t.cols; ++col) {
+      const CharData cell = *t.getCharData(col, row);
+      state += std::to_string(cell.width) + ":" + std::to_string(cell.attribute().fg.packed()) + ";";
+    }
+  }
+  return state;
+}
+
+TEST(TerminalRouting, TheScreenIsTheSameWhereverTheStreamIsCut) {
+  const std::string stream =
+      "a\xcc\x81\x1b[1;38:2::10:20:30mB\xe4\xb8\xad\x1b(0q\x1b(B\xf0\x9f\x87\xba\xf0\x9f\x87\xb8"
+      "\r\n\xe2\x9d\xa4\xef\xb8\x8f\x1b[2;5H\xc3\x41\x1b]0;t\xe2\x80\x9c\x07z\x1b" "7\x1b[3;1Hw\x1b" "8!";
+  testing::TestHost host;
+  Terminal whole(&host, testing::sized(12, 4));
+  whole.feed(stream);
+  const std::string expected = snapshot(whole);
+  for (size_t at = 1; at < stream.size(); ++at) {
+    Terminal split(&host, testing::sized(12, 4));
+    split.feed(stream.substr(0, at));
+    split.feed(stream.substr(at));
+    EXPECT_EQ(snapshot(split), expected) << "cut at " << at;
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
