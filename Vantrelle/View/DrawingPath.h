@@ -18,6 +18,11 @@ class TerminalDrawingPath {
   virtual void invalidate(const ViewRect& rect) = 0;
   // Everything changed: size, scale, font or colours.
   virtual void invalidateAll() = 0;
+  // Screen rows `start` to `end` (inclusive) changed; a path that caches per row uses this
+  // rather than the rectangle.
+  virtual void rowsChanged(int start, int end) {}
+  // A redraw with no changed rows: only the cursor may have moved or changed visibility.
+  virtual void cursorMayHaveChanged() {}
   virtual void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) = 0;
   // Whether the path draws the cursor itself (then the caret widget stays hidden).
   virtual bool drawsCursor() const { return false; }

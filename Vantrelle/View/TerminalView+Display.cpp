@@ -81,6 +81,7 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     if (notifyUpdateChanges && terminalDelegate) {
       terminalDelegate->rangeChanged(*this, buffer.yDisp + buffer.y, buffer.yDisp + buffer.y);
     }
+    path->cursorMayHaveChanged();
     pendingDisplay = false;
     return;
   }
@@ -89,6 +90,7 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
   terminal->scrollInvariantRefreshStart = std::numeric_limits<int>::max();
   terminal->refreshEnd = -1;
   terminal->scrollInvariantRefreshEnd = -1;
+  path->rowsChanged(start, end);
   if (cellDimension) {
     double h = cellDimension->height;
     double top = h * std::max(start, 0);

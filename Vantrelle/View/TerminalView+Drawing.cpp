@@ -100,6 +100,9 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   cairo_restore(cr);
 
   PangoContext* pango = get_pango_context()->gobj();
+  // Without font smoothing glyphs are antialiased in grey only, never by subpixel.
+  cairo_font_options_t* fontOptions = cairo_font_options_create();
+  if (!_fontSmoothing) cairo_font_options_set_antialias(fontOptions, CAIRO_ANTIALIAS_GRAY);
   double scale = backingScaleFactor();
   int lineCount = buffer.lines().count();
   for (int row = first; row <= last; row++) {
@@ -166,6 +169,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     // Text.
     cairo_save(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+    cairo_set_font_options(cr, fontOptions);
     for (const auto& segment : info.segments) {
       int column = segment.column;
       for (const auto& piece : segment.attributedString) {
@@ -214,6 +218,8 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     for (const auto& image : images.other) drawImage(*image, cr, top, scale, false, cw);
     if (transformed) cairo_restore(cr);
   }
+
+  cairo_font_options_destroy(fontOptions);
 
   // The strip below the last whole row, which no row covers.
   double rowsHeight = std::floor(frameSize.height / ch) * ch;
