@@ -169,7 +169,6 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     // Text.
     cairo_save(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-    cairo_set_font_options(cr, fontOptions);
     for (const auto& segment : info.segments) {
       int column = segment.column;
       for (const auto& piece : segment.attributedString) {
@@ -187,6 +186,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
             cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(item.font));
             if (scaled) {
               cairo_set_scaled_font(cr, scaled);
+              if (!_fontSmoothing) cairo_set_font_options(cr, fontOptions);
               for (const auto& g : item.glyphs) {
                 double x = cw * (firstCol + g.cell * segment.columnWidth) + g.offsetX;
                 double y = baseline + g.offsetY;
