@@ -102,6 +102,30 @@ TEST_F(Display, CellsArePaintedInTheirColours) {
   EXPECT_EQ(pixelAt(35, 8) >> 24, 0xffu);  // default background reaches the right edge
 }
 
+TEST_F(Display, GlyphsSitInTheirCellsAndUnderlinesSpanThem) {
+  view->feed("\x1b[1;6H\x1b[4mX\x1b[0m");
+  view->updateDisplay(false);
+  auto inked = [&](int x0, int x1, int y0, int y1) {
+    int count = 0;
+    for (int y = y0; y < y1; y++) {
+      for (int x = x0; x < x1; x++) {
+        uint32_t p = pixelAt(x, y);
+        if ((p & 0xff) > 0x40) count++;
+      }
+    }
+    return count;
+  };
+  EXPECT_GT(inked(50, 60, 0, 17), 5);
+  EXPECT_EQ(inked(0, 50, 0, 17), 0);
+  EXPECT_EQ(inked(60, 800, 0, 17), 0);
+  // The underline runs the full cell width below the baseline.
+  int underlineRow = -1;
+  for (int y = 10; y < 17 && underlineRow < 0; y++) {
+    if ((pixelAt(50, y) & 0xff) > 0x40 && (pixelAt(59, y) & 0xff) > 0x40) underlineRow = y;
+  }
+  EXPECT_GE(underlineRow, 10);
+}
+
 TEST_F(Display, TheCaretFollowsTheCursorAndLeavesWhenScrolledBack) {
   view->feed("abc");
   view->updateDisplay(false);
