@@ -46,28 +46,39 @@ void ZorvelAppDelegate::configureMenu() {
   application->add_action("paste", edit("clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE));
   application->add_action("select-all",
                           edit("selection.select-all", WEBKIT_EDITING_COMMAND_SELECT_ALL));
-  application->set_accels_for_action("app.settings", {"<Control>comma"});
-  application->set_accels_for_action("app.quit", {"<Control>q"});
-  application->set_accels_for_action("app.copy", {"<Control>c"});
-  application->set_accels_for_action("app.paste", {"<Control>v"});
-  application->set_accels_for_action("app.select-all", {"<Control>a"});
-
+  // Key equivalents are not application accelerators: those would run before the focused view
+  // and take Ctrl+C and its kin from terminal programs. They are handled on the way back up from
+  // the focused view instead (configureWindow), and the menu only shows them.
+  menuShortcuts = {{"<Control>comma", "app.settings"},
+                   {"<Control>q", "app.quit"},
+                   {"<Control>c", "app.copy"},
+                   {"<Control>v", "app.paste"},
+                   {"<Control>a", "app.select-all"}};
+  auto item = [this](const char* title, const char* action) {
+    auto entry = Gio::MenuItem::create(title, action);
+    for (const auto& [accelerator, shortcutAction] : menuShortcuts) {
+      if (shortcutAction == action) {
+        entry->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create(accelerator));
+      }
+    }
+    return entry;
+  };
   auto menu = Gio::Menu::create();
   auto applicationMenu = Gio::Menu::create();
   auto aboutSection = Gio::Menu::create();
-  aboutSection->append("About Zorvel", "app.about");
+  aboutSection->append_item(item("About Zorvel", "app.about"));
   auto settingsSection = Gio::Menu::create();
-  settingsSection->append("Settings\u2026", "app.settings");
+  settingsSection->append_item(item("Settings\u2026", "app.settings"));
   auto quitSection = Gio::Menu::create();
-  quitSection->append("Quit Zorvel", "app.quit");
+  quitSection->append_item(item("Quit Zorvel", "app.quit"));
   applicationMenu->append_section(aboutSection);
   applicationMenu->append_section(settingsSection);
   applicationMenu->append_section(quitSection);
   menu->append_submenu("Zorvel", applicationMenu);
   auto editMenu = Gio::Menu::create();
-  editMenu->append("Copy", "app.copy");
-  editMenu->append("Paste", "app.paste");
-  editMenu->append("Select All", "app.select-all");
+  editMenu->append_item(item("Copy", "app.copy"));
+  editMenu->append_item(item("Paste", "app.paste"));
+  editMenu->append_item(item("Select All", "app.select-all"));
   menu->append_submenu("Edit", editMenu);
   application->set_menubar(menu);
 }
@@ -89,6 +100,21 @@ void ZorvelAppDelegate::openAbout() {
 
 void ZorvelAppDelegate::openSettings() {
   evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:open-settings'));");
+}
+
+}  // namespace zorvel
+
+namespace zorvel {
+
+void ZorvelAppDelegate::installMenuShortcuts() {
+  if (!window) return;
+  auto controller = Gtk::ShortcutController::create();
+  controller->set_propagation_phase(Gtk::PropagationPhase::BUBBLE);
+  for (const auto& [accelerator, action] : menuShortcuts) {
+    controller->add_shortcut(Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator),
+                                                   Gtk::NamedAction::create(action)));
+  }
+  window->add_controller(controller);
 }
 
 }  // namespace zorvel

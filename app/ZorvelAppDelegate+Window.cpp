@@ -121,6 +121,7 @@ void ZorvelAppDelegate::configureWindow() {
       false);
   if (application) application->add_window(*window);
   window->set_show_menubar(true);
+  installMenuShortcuts();
   applyTheme(true);
   if (activatesOnLaunch()) {
     window->present();
