@@ -14,9 +14,8 @@ constexpr int scrollbackLines = 10'000;
 
 // Scrolls like the terminal: into the scrollback, recycling the oldest line once it is full.
 void installScroll(Buffer& buffer) {
-  buffer.scroll = [&buffer](bool isWrapped) {
+  buffer.scroll = [&buffer, blank = CharData::Null.attribute()](bool isWrapped) {
     auto& lines = buffer.lines();
-    const Attribute blank = CharData::Null.attribute();
     if (lines.isFull()) {
       lines.recycle(blank);
       lines[lines.count() - 1]->setWrapped(isWrapped);
