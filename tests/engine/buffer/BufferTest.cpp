@@ -7,10 +7,10 @@
 namespace vantrelle {
 namespace {
 
-using testing::prepare;
-using testing::printAscii;
-using testing::printCells;
-using testing::rowTable;
+using buffertest::prepare;
+using buffertest::printAscii;
+using buffertest::printCells;
+using buffertest::rowTable;
 
 const Attribute plain = CharData::Null.attribute();
 

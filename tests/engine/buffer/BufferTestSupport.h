@@ -8,7 +8,7 @@
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 
-namespace vantrelle::testing {
+namespace vantrelle::buffertest {
 
 // Scrolls the way the terminal does: a full-screen region feeds the scrollback (recycling the
 // oldest line once the ring is full), any other region shifts its own rows.
@@ -69,4 +69,4 @@ inline std::vector<std::string> rowTable(Buffer& buffer) {
   return rows;
 }
 
-}  // namespace vantrelle::testing
+}  // namespace vantrelle::buffertest

@@ -7,8 +7,8 @@
 namespace vantrelle {
 namespace {
 
-using testing::installScroll;
-using testing::rowTable;
+using buffertest::installScroll;
+using buffertest::rowTable;
 using Rows = std::vector<std::string>;
 
 const Attribute plain = CharData::Null.attribute();
@@ -241,11 +241,11 @@ TEST(Resize, RandomResizesKeepTheBufferConsistent) {
     std::optional<int> scrollback;
     if (round % 4 != 3) scrollback = int(random() % 20);
     Buffer buffer(cols, rows, 8, scrollback);
-    testing::prepare(buffer);
+    buffertest::prepare(buffer);
     for (int step = 0; step < 30; step++) {
       std::u32string text;
       for (int n = int(random() % 50); n > 0; n--) text += alphabet[random() % std::size(alphabet)];
-      testing::printCells(buffer, text, plain);
+      buffertest::printCells(buffer, text, plain);
       if (random() % 3 == 0) {
         buffer.x = 0;
         if (buffer.y == buffer.scrollBottom) buffer.scroll(false); else buffer.y += 1;
@@ -255,7 +255,7 @@ TEST(Resize, RandomResizesKeepTheBufferConsistent) {
       buffer.resize(newCols, newRows);
       buffer.setupTabStops(-1, 8);
       expectValid(buffer, "round " + std::to_string(round) + " step " + std::to_string(step));
-      if (::testing::Test::HasFatalFailure()) return;
+      if (testing::Test::HasFatalFailure()) return;
     }
   }
 }
