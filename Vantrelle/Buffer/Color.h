@@ -37,7 +37,7 @@ struct Color {
   // "rgb:rrrr/gggg/bbbb" in lower-case hexadecimal.
   std::string formatAsXcolor() const;
 
-  // An X colour specification ("#rgb" forms or "rgb:r/g/b"), or nothing when malformed.
+  // An X-style colour ("#rgb" forms or "rgb:r/g/b"), or nothing when malformed.
   static std::optional<Color> parseColor(std::span<const uint8_t> text);
   static std::optional<Color> parseColor(std::string_view text);
 
