@@ -5,6 +5,33 @@
 
 namespace vantrelle {
 
+namespace {
+
+// Writes one-column cells of the given rendition, one per byte, from column `start`. The row's
+// bookkeeping happens once per run, not per cell.
+void storeAsciiCells(BufferLine& line, int start, const uint8_t* source, int n, const CharData& cell) {
+  // Store the whole cell, then its code: patching a copy on the stack and reloading it would
+  // stall on store forwarding for every byte.
+  unsigned char prototype[sizeof(CharData)];
+  std::memcpy(prototype, &cell, sizeof prototype);
+  int inside = std::clamp(line.count() - start, 0, n);
+  CharData* destination = line.cells() + start;
+  for (int i = 0; i < inside; i++) {
+    std::memcpy(static_cast<void*>(destination + i), prototype, sizeof prototype);
+    destination[i].code = source[i];
+  }
+  line.touch(uint64_t(inside));
+  // Bytes that would land past the line's end collapse onto its last cell, as any store past
+  // the end does.
+  CharData last = cell;
+  for (int i = inside; i < n; i++) {
+    last.code = source[i];
+    line.set(start + i, last);
+  }
+}
+
+}  // namespace
+
 void Buffer::wrapToNextRow() {
   x = marginMode ? marginLeft : 0;
   if (y == scrollBottom) {
@@ -53,7 +80,7 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attr
   if (insertMode || bytes.empty()) return 0;
   int right = marginMode ? marginRight : _cols - 1;
   size_t written = 0;
-  CharData cell(0, 1, attribute);
+  const CharData cell(0, 1, attribute);
   while (written < bytes.size()) {
     if (x > right) {
       // Crossed margins leave no room on any row: hand the bytes back rather than wrap forever.
@@ -61,27 +88,8 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attr
       wrapToNextRow();
     }
     int n = int(std::min<size_t>(size_t(right - x + 1), bytes.size() - written));
-    BufferLine& line = *_lines[yBase + y];
-    CharData* cells = line.cells();
     int start = x;
-    // Bytes that would land past the line's end collapse onto its last cell, as a store past
-    // the end would; the row's bookkeeping happens once per run, not per cell.
-    int inside = std::clamp(line.count() - start, 0, n);
-    // Store the whole cell, then its code: patching a copy on the stack and reloading it would
-    // stall on store forwarding for every byte.
-    CharData* destination = cells + start;
-    const uint8_t* source = bytes.data() + written;
-    unsigned char prototype[sizeof(CharData)];
-    std::memcpy(prototype, &cell, sizeof prototype);
-    for (int i = 0; i < inside; i++) {
-      std::memcpy(static_cast<void*>(destination + i), prototype, sizeof prototype);
-      destination[i].code = source[i];
-    }
-    line.touch(uint64_t(inside));
-    for (int i = inside; i < n; i++) {
-      cell.code = bytes[written + size_t(i)];
-      line.set(start + i, cell);
-    }
+    storeAsciiCells(*_lines[yBase + y], start, bytes.data() + written, n, cell);
     x = start + n;
     written += size_t(n);
   }
