@@ -224,9 +224,19 @@ struct RunKey {
 
 }  // namespace
 
+// Whether a cell's character begins with the image placeholder, without building its text.
+bool TerminalView::startsWithPlaceholder(const CharData& cell) const {
+  if (cell.code == int32_t(kKittyPlaceholderCharacter)) return true;
+  if (cell.code < CharData::firstMapKey) return false;
+  std::u32string scalars = terminal->scalars(cell.code);
+  return !scalars.empty() && scalars[0] == kKittyPlaceholderCharacter;
+}
+
 ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line, int cols) {
   RowBuilder builder;
   std::optional<RunKey> runKey;
+  std::optional<KittyPlaceholderCell> previousPlaceholder;
+  std::optional<Attribute> previousPlaceholderAttribute;
   auto selected = selectedColumnsRange(row, cols);
   const std::vector<LinkRowRange>* ranges = linkHighlightRange ? &*linkHighlightRange : nullptr;
 
@@ -282,12 +292,24 @@ ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line
         shaped = true;
       }
     }
+    std::optional<KittyPlaceholderCell> placeholder;
+    if (!shaped && startsWithPlaceholder(cell)) {
+      std::u32string scalars = terminal->scalars(cell.code);
+      placeholder = KittyPlaceholderDecoder::decode(scalars, attribute, row, col, previousPlaceholder,
+                                                    previousPlaceholderAttribute);
+    }
     if (shaped) {
       builder.appendSpace(attrs);
+      previousPlaceholder.reset();
+    } else if (placeholder) {
+      builder.info.kittyPlaceholders.push_back(*placeholder);
+      builder.appendSpace(attrs);
+      previousPlaceholder = placeholder;
+      previousPlaceholderAttribute = attribute;
     } else {
-      // Kitty Unicode placeholders are decoded here once the engine stores virtual placements.
       if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single)) character += "\xef\xb8\x8f";
       builder.appendText(character);
+      previousPlaceholder.reset();
     }
     col += width;
   }

@@ -9,6 +9,7 @@
 
 #include "Vantrelle/Buffer/Position.h"
 #include "Vantrelle/Buffer/TerminalImage.h"
+#include "Vantrelle/Graphics/KittyPlaceholder.h"
 #include "Vantrelle/View/BoxDrawing.h"
 #include "Vantrelle/View/ViewColor.h"
 
@@ -48,16 +49,6 @@ struct ViewLineSegment {
   int columnWidth = 1;
   int characterCount = 0;
   std::vector<AttributedPiece> attributedString;
-};
-
-// A Unicode-placeholder cell of a Kitty image: which slice of which placement it shows.
-struct KittyPlaceholderCell {
-  int row = 0;
-  int col = 0;
-  uint32_t imageId = 0;
-  uint32_t placementId = 0;
-  int placeholderRow = 0;
-  int placeholderCol = 0;
 };
 
 struct ViewLineInfo {

@@ -99,6 +99,13 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   cairo_fill(cr);
   cairo_restore(cr);
 
+  // Virtual placements of the screen in use, by image id, and the images decoded for this pass.
+  std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
+  bool alternate = terminal->isCurrentBufferAlternate();
+  for (const auto& [key, record] : terminal->kittyGraphicsState.placementsByKey) {
+    if (record.isVirtual && record.isAlternateBuffer == alternate) virtualPlacements[record.imageId].push_back(&record);
+  }
+  std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
   PangoContext* pango = get_pango_context()->gobj();
   // Without font smoothing glyphs are antialiased in grey only, never by subpixel.
   cairo_font_options_t* fontOptions = cairo_font_options_create();
@@ -214,6 +221,9 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     }
     cairo_restore(cr);
 
+    for (const auto& cell : info.kittyPlaceholders) {
+      drawPlaceholderCell(cell, virtualPlacements, placeholderImages, cr, top, scale);
+    }
     for (const auto& image : images.above) drawImage(*image, cr, top, scale, true, cw);
     for (const auto& image : images.other) drawImage(*image, cr, top, scale, false, cw);
     if (transformed) cairo_restore(cr);
@@ -229,6 +239,47 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
     cairo_fill(cr);
   }
+}
+
+void TerminalView::drawPlaceholderCell(
+    const KittyPlaceholderCell& cell,
+    const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtualPlacements,
+    std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* cr, double top,
+    double scale) {
+  auto found = virtualPlacements.find(cell.imageId);
+  if (found == virtualPlacements.end()) return;
+  const KittyPlacementRecord* placement = nullptr;
+  for (const auto* record : found->second) {
+    bool matches = cell.placementId == 0 || record->placementId == cell.placementId;
+    if (matches && record->cols > cell.placeholderCol && record->rows > cell.placeholderRow && record->cols >= 1 &&
+        record->rows >= 1) {
+      placement = record;
+      break;
+    }
+  }
+  if (!placement) return;
+  auto image = kittyPlaceholderImage(cell.imageId, images);
+  if (!image) return;
+  const double cw = cellDimension->width, ch = cellDimension->height;
+  if (scale <= 0) scale = 1;
+  ViewRect rect{double(placement->pixelOffsetX) / scale + cw * (cell.col - cell.placeholderCol),
+                double(placement->pixelOffsetY) / scale + top - ch * cell.placeholderRow, cw * double(placement->cols),
+                ch * double(placement->rows)};
+  if (rect.width <= 0 || rect.height <= 0) return;
+  double iw = image->get_width(), ih = image->get_height();
+  ViewRect fit = kittyAspectFitRect({iw, ih}, rect);
+  // Each placeholder cell paints only its own slice of the fitted image.
+  cairo_save(cr);
+  cairo_rectangle(cr, cw * cell.col, top, cw, ch);
+  cairo_clip(cr);
+  cairo_translate(cr, fit.x, fit.y);
+  cairo_scale(cr, fit.width / iw, fit.height / ih);
+  cairo_rectangle(cr, 0, 0, iw, ih);
+  cairo_clip(cr);
+  cairo_set_source_surface(cr, image->cobj(), 0, 0);
+  cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+  cairo_paint(cr);
+  cairo_restore(cr);
 }
 
 namespace {

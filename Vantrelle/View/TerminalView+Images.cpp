@@ -4,6 +4,8 @@
 
 #include <png.h>
 
+#include "Vantrelle/Graphics/KittyGraphics.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -48,8 +50,8 @@ void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, d
   if (pw <= 0 || ph <= 0) return;
   double x = cellWidth * image.column, y = top;
   if (kittyOffsets && image.kittyIsKitty && scale > 0) {
-    x += image.kittyPixelOffsetX / scale;
-    y += image.kittyPixelOffsetY / scale;
+    x += double(image.kittyPixelOffsetX) / scale;
+    y += double(image.kittyPixelOffsetY) / scale;
   }
   cairo_save(cr);
   cairo_rectangle(cr, x, y, image.width, image.height);
@@ -57,6 +59,8 @@ void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, d
   cairo_translate(cr, x, y);
   cairo_scale(cr, double(image.width) / pw, double(image.height) / ph);
   cairo_set_source_surface(cr, image.image->cobj(), 0, 0);
+  // Padding keeps scaled edges from fading into transparency.
+  cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
   cairo_paint(cr);
   cairo_restore(cr);
 }
@@ -112,6 +116,9 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(const Cairo::RefPtr<
   cr->translate((size.width - dw) / 2, (size.height - dh) / 2);
   cr->scale(factor, factor);
   cr->set_source(image, 0, 0);
+  cairo_pattern_set_extend(cairo_get_source(cr->cobj()), CAIRO_EXTEND_PAD);
+  cr->rectangle(0, 0, sw, sh);
+  cr->clip();
   cr->set_operator(Cairo::Context::Operator::SOURCE);
   cr->paint();
   return result;
@@ -127,9 +134,27 @@ ViewRect TerminalView::kittyAspectFitRect(ViewSize imageSize, ViewRect rect) {
 void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width, int height) {
   auto image = imageFromRGBA(bytes, width, height);
   if (!image) return;
+  if (const auto& context = terminal->kittyPlacementContext) {
+    insertImage(image, context->widthRequest, context->heightRequest, context->preserveAspectRatio);
+    return;
+  }
   ImageSizeRequest automatic;
   ImageSizeRequest w = frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
   insertImage(image, w, automatic, true);
+}
+
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::kittyPlaceholderImage(
+    uint32_t imageId, std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& cache) {
+  if (auto it = cache.find(imageId); it != cache.end()) return it->second;
+  const auto& images = terminal->kittyGraphicsState.imagesById;
+  auto found = images.find(imageId);
+  if (found == images.end()) return {};
+  const KittyGraphicsPayload& payload = found->second.payload;
+  Cairo::RefPtr<Cairo::ImageSurface> image =
+      payload.isPng() ? imageFromPNG(payload.bytes()) : imageFromRGBA(payload.bytes(), payload.width(), payload.height());
+  if (!image) return {};
+  cache.emplace(imageId, image);
+  return image;
 }
 
 void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width,
@@ -171,8 +196,30 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   // A program may ask for any size: keep slices within what can be allocated and drawn.
   if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide * 16.0) return;
   int rows = int(height / ch);
+  int cols = int(width / cw);
   Buffer& buffer = *terminal->buffer;
   int startX = buffer.x;
+  int64_t startRow = int64_t(buffer.y) + buffer.yBase;
+  const std::optional<KittyPlacementContext>& kitty = terminal->kittyPlacementContext;
+  if (kitty && kitty->imageId && kitty->placementId) {
+    KittyPlacementRecord record;
+    record.imageId = *kitty->imageId;
+    record.placementId = *kitty->placementId;
+    record.parentImageId = kitty->parentImageId;
+    record.parentPlacementId = kitty->parentPlacementId;
+    record.parentOffsetH = kitty->parentOffsetH;
+    record.parentOffsetV = kitty->parentOffsetV;
+    record.pixelOffsetX = kitty->pixelOffsetX;
+    record.pixelOffsetY = kitty->pixelOffsetY;
+    record.zIndex = kitty->zIndex;
+    record.col = startX;
+    record.row = startRow;
+    record.cols = cols;
+    record.rows = rows;
+    record.isVirtual = false;
+    record.isAlternateBuffer = terminal->isCurrentBufferAlternate();
+    terminal->kittyGraphicsState.placementsByKey[record.key()] = record;
+  }
   bool moved = false;
   double srcW = image->get_width(), srcH = image->get_height();
   double sliceH = srcH / height * ch;
@@ -182,15 +229,24 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
     auto cr = Cairo::Context::create(slice);
     cr->scale(sliceWpx / srcW, sliceHpx / sliceH);
     cr->set_source(image, 0, -sliceH * i);
+    cairo_pattern_set_extend(cairo_get_source(cr->cobj()), CAIRO_EXTEND_PAD);
     cr->set_operator(Cairo::Context::Operator::SOURCE);
     cr->paint();
     auto piece = std::make_shared<AppleImage>(slice, int(width), int(ch), buffer.x);
-    int lineIndex = buffer.y + buffer.yBase;
-    if (lineIndex < buffer.lines().count()) {
-      BufferLine& line = *buffer.lines()[lineIndex];
-      if (!line.images()) buffer.linesWithImagesCount++;
-      line.attach(piece);
+    if (kitty) {
+      piece->kittyIsKitty = true;
+      piece->kittyImageId = kitty->imageId;
+      piece->kittyImageNumber = kitty->imageNumber;
+      piece->kittyPlacementId = kitty->placementId;
+      piece->kittyZIndex = kitty->zIndex;
+      piece->kittyCol = startX;
+      piece->kittyRow = startRow;
+      piece->kittyCols = cols;
+      piece->kittyRows = rows;
+      piece->kittyPixelOffsetX = kitty->pixelOffsetX;
+      piece->kittyPixelOffsetY = kitty->pixelOffsetY;
     }
+    attachImage(buffer, piece, buffer.y + buffer.yBase);
     terminal->updateRange(buffer.y, false);
     int oldY = buffer.y, oldBase = buffer.yBase;
     terminal->cmdLineFeedBasic();
@@ -202,6 +258,12 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
     terminal->refreshEnd = terminal->rows;
     terminal->scrollInvariantRefreshStart = buffer.yDisp;
     terminal->scrollInvariantRefreshEnd = buffer.yDisp + terminal->rows;
+  }
+  // A Kitty image that moves the cursor leaves it just right of the image on its last row.
+  if (kitty && kitty->cursorPolicy == 0 && !kitty->isRelative) {
+    buffer.x = startX + std::max(cols, 1);
+    buffer.y = int(startRow + std::max(rows, 1) - buffer.yBase);
+    terminal->restrictCursor();
   }
 }
 

@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <optional>
 
+#include "Vantrelle/Graphics/KittyGraphicsState.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
 
-class TerminalView::AppleImage : public TerminalImage {
+class TerminalView::AppleImage : public KittyPlacementImage {
  public:
   AppleImage(Cairo::RefPtr<Cairo::ImageSurface> image, int pixelWidth, int pixelHeight, int col)
-      : image(std::move(image)), width(pixelWidth), height(pixelHeight), column(col) {}
+      : image(std::move(image)), width(pixelWidth), height(pixelHeight), column(col) {
+    kittyIsKitty = false;
+  }
 
   int pixelWidth() const override { return width; }
   int pixelHeight() const override { return height; }
@@ -23,17 +26,6 @@ class TerminalView::AppleImage : public TerminalImage {
   int width;   // points: the whole image's width
   int height;  // points: one cell
   int column;
-  bool kittyIsKitty = false;
-  std::optional<uint32_t> kittyImageId;
-  std::optional<uint32_t> kittyImageNumber;
-  std::optional<uint32_t> kittyPlacementId;
-  int kittyZIndex = 0;
-  int kittyCol = 0;
-  int kittyRow = 0;
-  int kittyCols = 0;
-  int kittyRows = 0;
-  int kittyPixelOffsetX = 0;
-  int kittyPixelOffsetY = 0;
 };
 
 // A row's images in drawing order: Kitty images below the text, above it, then the others.

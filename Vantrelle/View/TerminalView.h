@@ -144,6 +144,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   RunAttributes getAttributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg) const;
   std::optional<ColumnRange> selectedColumnsRange(int row, int cols) const;
   ViewLineInfo buildAttributedString(int row, const BufferLine& line, int cols);
+  bool startsWithPlaceholder(const CharData& cell) const;
 
   // ---- Drawing (TerminalView+Drawing.cpp) ----
   // Paints the rows meeting `dirtyRect` (points, y down) into `context`; `bufferOffset` is the
@@ -155,6 +156,11 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items, ViewPoint lineOrigin, cairo_t* context);
   void drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items, ViewPoint lineOrigin,
                            BufferLine::RenderLineMode renderMode, cairo_t* context);
+  // One cell of an image shown through placeholder characters.
+  void drawPlaceholderCell(const KittyPlaceholderCell& cell,
+                           const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& placements,
+                           std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* context,
+                           double top, double scale);
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
 
@@ -212,6 +218,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ImageSizeRequest width,
                    ImageSizeRequest height, bool preserveAspectRatio);
   static ViewRect kittyAspectFitRect(ViewSize imageSize, ViewRect rect);
+  // The whole image stored under a Kitty image id, decoded once per drawing pass.
+  Cairo::RefPtr<Cairo::ImageSurface> kittyPlaceholderImage(
+      uint32_t imageId, std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& cache);
   static Cairo::RefPtr<Cairo::ImageSurface> scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size);
   // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.
   static Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height);

@@ -1,0 +1,116 @@
+// Kitty images in the view: placements through the protocol, the cursor after an image, and
+// images shown through placeholder characters.
+#include <gtest/gtest.h>
+
+#include "Vantrelle/View/TerminalView+Images.h"
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+// Four red pixels, 2 x 2, as base64 RGBA.
+const char* kRedPixels = "/wAA//8AAP//AAD//wAA/w==";
+
+class KittyImages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    view = std::make_unique<TerminalView>();
+    view->terminalDelegate = &host;
+    view->cellDimension = ViewSize{10, 20};
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
+  }
+  std::vector<TerminalView::AppleImage*> slices() {
+    std::vector<TerminalView::AppleImage*> all;
+    Buffer& buffer = *view->getTerminal().buffer;
+    for (int i = 0; i < buffer.lines().count(); i++) {
+      const auto& images = buffer.lines()[i]->images();
+      if (!images) continue;
+      for (const auto& image : *images) all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
+    }
+    return all;
+  }
+  uint32_t pixelAt(int x, int y) {
+    cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view->drawingPath()).render();
+    cairo_surface_flush(surface);
+    auto* data = cairo_image_surface_get_data(surface);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
+  }
+  testing::RecordingHost host;
+  std::unique_ptr<TerminalView> view;
+};
+
+TEST_F(KittyImages, APutIsSlicedIntoRowsWithItsPlacementRecorded) {
+  view->feed("ab");
+  view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,i=7,p=3,c=3,r=2,q=2;") + kRedPixels + "\x1b\\");
+  auto all = slices();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_TRUE(all[0]->kittyIsKitty);
+  EXPECT_EQ(all[0]->kittyImageId, std::optional<uint32_t>(7));
+  EXPECT_EQ(all[0]->kittyCols, 3);
+  EXPECT_EQ(all[0]->kittyRows, 2);
+  EXPECT_EQ(all[0]->pixelWidth(), 30);
+  auto& placements = view->getTerminal().kittyGraphicsState.placementsByKey;
+  auto found = placements.find(KittyPlacementKey{7, 3});
+  ASSERT_NE(found, placements.end());
+  EXPECT_EQ(found->second.col, 2);
+  EXPECT_EQ(found->second.rows, 2);
+  // The cursor moves past the image: right of it, below its last row.
+  Buffer& buffer = *view->getTerminal().buffer;
+  EXPECT_EQ(int(buffer.x), 5);
+  EXPECT_EQ(int(buffer.y), 2);
+  view->updateDisplay(false);
+  EXPECT_EQ(pixelAt(25, 5) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixelAt(45, 35) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixelAt(55, 5) & 0xffffff, 0xff0000u);
+}
+
+TEST_F(KittyImages, AnImageBelowOneCellIsRecordedButNotSliced) {
+  view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,i=8,p=1,q=2;") + kRedPixels + "\x1b\\");
+  EXPECT_TRUE(slices().empty());
+  EXPECT_TRUE(view->getTerminal().kittyGraphicsState.placementsByKey.count(KittyPlacementKey{8, 1}));
+}
+
+TEST_F(KittyImages, ImagesBelowTheTextSortBeforeThoseAbove) {
+  auto make = [](int64_t z, uint32_t id) {
+    auto image = std::make_shared<TerminalView::AppleImage>(Cairo::RefPtr<Cairo::ImageSurface>(), 10, 10, 0);
+    image->kittyIsKitty = true;
+    image->kittyZIndex = z;
+    image->kittyImageId = id;
+    return image;
+  };
+  TerminalImageList list{make(5, 1), make(-1, 9), make(-3, 2), make(0, 4), make(0, 3)};
+  list.push_back(std::make_shared<TerminalView::AppleImage>(Cairo::RefPtr<Cairo::ImageSurface>(), 10, 10, 0));
+  auto split = splitImages(list);
+  ASSERT_EQ(split.below.size(), 2u);
+  EXPECT_EQ(split.below[0]->kittyZIndex, -3);
+  ASSERT_EQ(split.above.size(), 3u);
+  EXPECT_EQ(split.above[0]->kittyImageId, std::optional<uint32_t>(3));
+  EXPECT_EQ(split.above[2]->kittyZIndex, 5);
+  EXPECT_EQ(split.other.size(), 1u);
+}
+
+TEST_F(KittyImages, PlaceholderCellsPaintTheirSliceOfAVirtualPlacement) {
+  view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,p=0,c=2,r=1,q=2;") + kRedPixels + "\x1b\\");
+  ASSERT_FALSE(view->getTerminal().kittyGraphicsState.placementsByKey.empty());
+  // Image id 5 in the foreground colour; row 0 and columns 0 and 1 as diacritics.
+  view->feed("\x1b[38;5;5m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\xcc\x85\xcc\x8d\x1b[0m");
+  Buffer& buffer = *view->getTerminal().buffer;
+  auto info = view->buildAttributedString(buffer.yBase, *buffer.lines()[buffer.yBase], buffer.cols());
+  ASSERT_EQ(info.kittyPlaceholders.size(), 2u);
+  EXPECT_EQ(info.kittyPlaceholders[1].placeholderCol, 1);
+  view->updateDisplay(false);
+  EXPECT_EQ(pixelAt(5, 10) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixelAt(15, 10) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixelAt(25, 10) & 0xffffff, 0xff0000u);
+}
+
+TEST_F(KittyImages, APlaceholderForAnUnknownImageDrawsOnlyItsBackground) {
+  view->feed("\x1b[38;5;9m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\x1b[0m");
+  view->updateDisplay(false);
+  EXPECT_NE(pixelAt(5, 10) & 0xffffff, 0xff0000u);
+}
+
+}  // namespace
+}  // namespace vantrelle
