@@ -14,8 +14,10 @@ namespace vantrelle {
 
 namespace {
 
-// Images past this many pixels a side are refused rather than allocated.
-constexpr int kMaximumImageSide = 16384;
+// Programs choose image sizes: images past these bounds are refused rather than allocated.
+constexpr int kMaximumImageSide = 10000;        // pixels or points, each side
+constexpr double kMaximumImagePixels = 25e6;    // decoded pixels
+constexpr double kMaximumSliceBytes = 256e6;    // all slices of one image together
 
 bool kittyBefore(const TerminalView::AppleImage* a, const TerminalView::AppleImage* b) {
   if (a->kittyZIndex != b->kittyZIndex) return a->kittyZIndex < b->kittyZIndex;
@@ -67,6 +69,7 @@ void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, d
 
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
   if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
+  if (double(width) * height > kMaximumImagePixels) return {};
   if (bytes.size() < size_t(width) * size_t(height) * 4) return {};
   auto surface = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, width, height);
   surface->flush();
@@ -90,8 +93,8 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return {};
-  if (int(image.width) > kMaximumImageSide || int(image.height) > kMaximumImageSide || image.width == 0 ||
-      image.height == 0) {
+  if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) || image.width == 0 ||
+      image.height == 0 || double(image.width) * image.height > kMaximumImagePixels) {
     png_image_free(&image);
     return {};
   }
@@ -191,12 +194,13 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   if (preserveAspectRatio) {
     if (autoH && !autoW) height = width * naturalH / naturalW;
     if (autoW && !autoH) width = height * naturalW / naturalH;
-    if (!autoW && !autoH) image = scaleImage(source, {width, height});
   }
   // A program may ask for any size: keep slices within what can be allocated and drawn.
-  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide * 16.0) return;
+  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide) return;
+  if (preserveAspectRatio && !autoW && !autoH) image = scaleImage(source, {width, height});
   int rows = int(height / ch);
   int cols = int(width / cw);
+  if (double(std::max(int(width * scale), 1)) * std::max(int(ch * scale), 1) * 4 * rows > kMaximumSliceBytes) return;
   Buffer& buffer = *terminal->buffer;
   int startX = buffer.x;
   int64_t startRow = int64_t(buffer.y) + buffer.yBase;

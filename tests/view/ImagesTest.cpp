@@ -124,3 +124,21 @@ TEST_F(Images, SlicesArePaintedWhereTheyAreAttached) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST_F(Images, RequestsForHugeScaledImagesAreRefusedBeforeAnyAllocation) {
+  auto png = pngOf(10, 10);
+  view->createImage(view->getTerminal(), png, {ImageSizeRequest::Kind::pixels, 2'000'000'000},
+                    {ImageSizeRequest::Kind::pixels, 2'000'000'000}, true);
+  view->createImage(view->getTerminal(), png, {ImageSizeRequest::Kind::percent, 100'000},
+                    {ImageSizeRequest::Kind::cells, 400}, true);
+  EXPECT_TRUE(slices().empty());
+  std::vector<uint8_t> pixels(size_t(9000) * 9000 * 4 / 1000);
+  view->createImageFromBitmap(view->getTerminal(), pixels, 9000, 9000);
+  EXPECT_TRUE(slices().empty());
+}
+
+}  // namespace
+}  // namespace vantrelle
