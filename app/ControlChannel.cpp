@@ -247,25 +247,11 @@ bool ControlChannel::syncAuthorization(double timeout, const Handle& coreControl
 }
 
 void ControlChannel::monitorAuthorizedProcess(pid_t pid, const std::string& tokenID) {
-  // A pidfd names this very process, so a recycled id cannot keep the token alive; where pidfds
-  // are unavailable the id is polled as before.
-  int pidfd = platform::openProcessDescriptor(pid);
-  bool gone = pidfd < 0 && errno == ESRCH;
-  std::thread([weak = weak_from_this(), pid, tokenID, pidfd, gone] {
-    if (pidfd >= 0) {
-      pollfd entry{pidfd, POLLIN, 0};
-      while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
-      }
-      ::close(pidfd);
-    } else if (!gone) {
-      while (::kill(pid, 0) == 0 || errno == EPERM) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      }
-    }
+  processWatcher.watch(pid, [weak = weak_from_this(), tokenID] {
     if (auto channel = weak.lock(); channel && channel->onAuthorizedProcessExit) {
       channel->onAuthorizedProcessExit(tokenID);
     }
-  }).detach();
+  });
 }
 
 }  // namespace zorvel

@@ -14,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/ProcessWatcher.h"
+
 namespace platform {
 class ChildProcess;
 }
@@ -95,6 +97,8 @@ class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
   std::condition_variable controlSyncCondition;
   std::set<std::string> completedControlSyncs;
   std::set<std::string> awaitedControlSyncs;
+  // One thread watches every bound process, however many the core binds.
+  platform::ProcessWatcher processWatcher;
 };
 
 }  // namespace zorvel
