@@ -73,11 +73,12 @@ struct KittyPlacementContext {
   int64_t pixelOffsetY = 0;
 };
 
-// An image cell of a Kitty placement: the host's image type derives from this. Every cell of a
-// placement carries the whole placement's origin (absolute line, column) and size in cells.
+// An image cell: the host's image type derives from this. Cells of Kitty placements set
+// `kittyIsKitty`, and every cell of a placement carries the whole placement's origin (absolute
+// line, column) and size in cells; images of the other protocols leave them unset.
 class KittyPlacementImage : public TerminalImage {
  public:
-  bool kittyIsKitty = true;
+  bool kittyIsKitty = false;
   std::optional<uint32_t> kittyImageId;
   std::optional<uint32_t> kittyImageNumber;
   std::optional<uint32_t> kittyPlacementId;

@@ -151,6 +151,7 @@ TEST_F(KittyPlacement, ChildrenFollowTheirParentsAfterScrolling) {
   terminal->buffer->lines()[5]->setImages(std::nullopt);
   terminal->buffer->linesWithImagesCount--;
   auto parentCell = std::make_shared<TestImage>(10, 20, 2);
+  parentCell->kittyIsKitty = true;
   parentCell->kittyImageId = 1;
   parentCell->kittyPlacementId = 1;
   parentCell->kittyCol = 2;

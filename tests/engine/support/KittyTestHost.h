@@ -63,6 +63,7 @@ class TestHost : public vantrelle::TerminalDelegate {
     int64_t top = int64_t(buffer.y) + buffer.yBase;
     for (int64_t i = 0; i < rows; ++i) {
       auto image = std::make_shared<TestImage>(width, height, buffer.x);
+      image->kittyIsKitty = true;
       image->kittyImageId = context.imageId;
       image->kittyImageNumber = context.imageNumber;
       image->kittyPlacementId = context.placementId;
