@@ -105,7 +105,9 @@ std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRan
 }
 
 std::optional<ColumnRange> TerminalView::selectedColumnsRange(int row, int cols) const {
-  return vantrelle::selectedColumnsRange(selection, row, cols, terminal->cols);
+  if (!selection || !selection->active()) return std::nullopt;
+  return vantrelle::selectedColumnsRange(SelectionRange{selection->start(), selection->end()}, row, cols,
+                                         terminal->cols);
 }
 
 const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, bool withUrl) {

@@ -95,38 +95,36 @@ void TerminalView::windowActiveChanged() {
   }
 }
 
-bool TerminalView::selectionActive() const { return selection.has_value(); }
+bool TerminalView::selectionActive() const { return selection && selection->active(); }
+
+void TerminalView::deactivateSelection() {
+  if (!selection) return;
+  selection->setActive(false);
+  selection->selectionMode = SelectionService::SelectionMode::character;
+  selection->wordSelectionAnchor.reset();
+}
+
+void TerminalView::setNeedsDisplay() {
+  path->invalidateAll();
+  queue_draw();
+}
+
+void TerminalView::selectionChanged(Terminal&) {
+  setNeedsDisplay();
+  selectionChanged();
+}
 
 std::optional<std::string> TerminalView::getSelection() const {
-  if (!selection) return std::nullopt;
-  const Buffer& buffer = *terminal->buffer;
-  Position start = selection->start, end = selection->end;
-  if (Position::compare(end, start) == Position::compareResult::before) std::swap(start, end);
-  std::string text;
-  for (int64_t row = start.row; row <= end.row && row < buffer.lines().count(); row++) {
-    if (row < 0) continue;
-    const BufferLine& line = *const_cast<Buffer&>(buffer).lines()[int(row)];
-    int from = row == start.row ? int(start.col) : 0;
-    int to = row == end.row ? int(end.col) : -1;
-    auto provider = [this](const CharData& cell) { return cell.code == 0 ? std::string(" ") : terminal->character(cell.code); };
-    text += line.translateToString(row != end.row, from, to, true, provider);
-    if (row != end.row && !(row + 1 < buffer.lines().count() && const_cast<Buffer&>(buffer).lines()[int(row + 1)]->isWrapped())) text += "\n";
-  }
-  return text;
+  if (!selectionActive()) return std::nullopt;
+  return selection->getSelectedText();
 }
 
 void TerminalView::selectAll() {
-  const Buffer& buffer = *terminal->buffer;
-  selection = SelectionRange{Position(0, 0), Position(terminal->cols - 1, std::max(buffer.lines().count() - 1, 0))};
-  fullRefresh();
-  selectionChanged();
+  if (selection) selection->selectAll();
 }
 
 void TerminalView::selectNone() {
-  if (!selection) return;
-  selection.reset();
-  fullRefresh();
-  selectionChanged();
+  if (selectionActive()) deactivateSelection();
 }
 
 }  // namespace vantrelle

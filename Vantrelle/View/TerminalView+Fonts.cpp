@@ -101,7 +101,7 @@ ViewSize TerminalView::computeFontDimensions() {
 void TerminalView::setFont(const Pango::FontDescription& font) {
   fontSet = FontSet::from(font);
   resetFont();
-  if (selectionActive()) selectNone();
+  if (selectionActive()) deactivateSelection();
 }
 
 void TerminalView::setLineSpacing(double value) {
@@ -146,8 +146,9 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
   double available = std::max(newSize.width - scrollerWidth(), 0.0);
   int cols = int(available / cellDimension->width);
   if (cols == terminal->cols && rows == terminal->rows) return false;
-  if (selectionActive()) selectNone();
+  if (selectionActive()) deactivateSelection();
   terminal->resize(cols, rows);
+  if (search) search->invalidate();
   if (terminalDelegate) terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
   updateScroller();
   return true;

@@ -116,8 +116,8 @@ void TerminalView::changeScrollback(std::optional<int> scrollback) {
 }
 
 void TerminalView::feed(std::span<const uint8_t> byteArray) {
-  // The search cache is invalidated here once the search service is attached.
-  if (allowMouseReporting && selection) selectNone();
+  if (search) search->invalidate();
+  if (allowMouseReporting && selectionActive()) deactivateSelection();
   terminal->feed(byteArray);
   if (shouldDisplayImmediatelyAfterUserInput()) {
     displayImmediately();

@@ -74,6 +74,7 @@ void TerminalView::setupOptions(double width, double height) {
   }
   terminal->setBackgroundColor(Color::defaultBackground);
   terminal->setForegroundColor(Color::defaultForeground);
+  selection = std::make_unique<SelectionService>(*terminal);
   if (!caretView) {
     caretView = std::make_unique<CaretView>(ViewRect{0, 0, cellDimension->width, cellDimension->height},
                                             terminal->options.cursorStyle, this);
@@ -84,6 +85,7 @@ void TerminalView::setupOptions(double width, double height) {
     caretView->restartLook();
     caretView->redraw();
   }
+  search = std::make_unique<SearchService>(*terminal);
   path->invalidateAll();
   queue_draw();
 }
@@ -150,7 +152,7 @@ void TerminalView::scrolled(Terminal&, int) {
 }
 
 void TerminalView::linefeed(Terminal&) {
-  if (allowMouseReporting && selection) selectNone();
+  if (allowMouseReporting && selectionActive()) deactivateSelection();
 }
 
 void TerminalView::bufferActivated(Terminal&) { updateScroller(); }

@@ -29,6 +29,8 @@
 
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/SearchService.h"
+#include "Vantrelle/Text/SelectionService.h"
 #include "Vantrelle/View/AccessibilityService.h"
 #include "Vantrelle/View/AttributedRuns.h"
 #include "Vantrelle/View/CaretView.h"
@@ -210,8 +212,11 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<std::string> getSelection() const;
   void selectAll();
   void selectNone();
-  // The selection the view draws; the selection service sets it (none: nothing selected).
-  std::optional<SelectionRange> selection;
+  // Clears an active selection the way every view operation does: inactive, character mode, no
+  // word anchor.
+  void deactivateSelection();
+  // Repaints the whole view at the next frame.
+  void setNeedsDisplay();
 
   // ---- Images (TerminalView+Images.cpp) ----
   class AppleImage;
@@ -249,7 +254,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void bufferActivated(Terminal& source) override;
   void synchronizedOutputChanged(Terminal& source, bool active) override;
   void bell(Terminal& source) override;
-  void selectionChanged(Terminal& source) override { selectionChanged(); }
+  void selectionChanged(Terminal& source) override;
   bool isProcessTrusted(Terminal& source) override { return true; }
   std::optional<CellSize> cellSizeInPixels(Terminal& source) override;
   void mouseModeChanged(Terminal& source) override;
@@ -274,7 +279,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // ---- Fields ----
   TerminalViewDelegate* terminalDelegate = nullptr;
   AccessibilityService accessibility;
+  std::unique_ptr<SearchService> search;
   std::string findBarTerm;
+  SearchOptions findBarOptions;
   uint64_t lastUserInputUptimeNs = 0;
   mutable std::mutex userInputLock;
   static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
@@ -289,6 +296,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::shared_ptr<platform::DispatchWorkItem> progressReportTimer;
   std::optional<uint8_t> lastProgressValue;
   std::unique_ptr<Gtk::Scrollbar> scroller;
+  std::unique_ptr<SelectionService> selection;
   std::unordered_map<Attribute, RunAttributes> attributes;
   std::unordered_map<Attribute, RunAttributes> urlAttributes;
   std::array<std::optional<ViewColor>, 256> colors{};

@@ -152,7 +152,7 @@ TEST(SelectedColumns, ForwardBackwardAndTheLastColumn) {
 TEST_F(AttributedRuns, SelectedCellsTakeTheSelectionColours) {
   view->feed("abcdef");
   Buffer& buffer = *view->getTerminal().buffer;
-  view->selection = SelectionRange{Position(1, buffer.yBase), Position(3, buffer.yBase)};
+  view->selection->setSelection(Position(1, buffer.yBase), Position(3, buffer.yBase));
   auto info = row(0);
   auto& pieces = info.segments[0].attributedString;
   ASSERT_EQ(pieces.size(), 3u);

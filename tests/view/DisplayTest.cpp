@@ -190,16 +190,24 @@ TEST_F(Display, TheAlternateScreenHasNoScrollbackAndPagesGoToTheProgram) {
 }
 
 TEST_F(Display, FeedingClearsTheSelectionWhileMouseReportingIsAllowed) {
-  view->selection = SelectionRange{Position(0, 0), Position(3, 0)};
+  view->selection->setSelection(Position(0, 0), Position(3, 0));
   view->feed("x");
   EXPECT_FALSE(view->selectionActive());
   view->allowMouseReporting = false;
-  view->selection = SelectionRange{Position(0, 0), Position(3, 0)};
+  view->selection->setSelection(Position(0, 0), Position(3, 0));
   view->feed("y");
   EXPECT_TRUE(view->selectionActive());
-  EXPECT_EQ(view->getSelection(), std::optional<std::string>("xy "));
+  EXPECT_EQ(view->getSelection(), std::optional<std::string>("xy"));
   view->selectNone();
   EXPECT_EQ(view->getSelection(), std::nullopt);
+  EXPECT_EQ(view->selection->selectionMode, SelectionService::SelectionMode::character);
+  view->selectNone();
+  EXPECT_FALSE(view->selectionActive());
+  view->selectAll();
+  EXPECT_TRUE(view->selectionActive());
+  view->cellDimension = ViewSize{10, 17};
+  view->processSizeChange({500, 170});
+  EXPECT_FALSE(view->selectionActive());
 }
 
 }  // namespace
