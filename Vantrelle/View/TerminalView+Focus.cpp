@@ -75,9 +75,8 @@ void TerminalView::root_vfunc() {
     windowActiveConnection =
         window->property_is_active().signal_changed().connect([this] { windowActiveChanged(); });
   }
-  // A window of another scale changes the cell size in points.
-  path->invalidateAll();
-  if (cellDimension && computeFontDimensions() != *cellDimension) resetFont();
+  // A window of another scale may change the cell size in points.
+  scaleFactorChanged();
 }
 
 void TerminalView::unroot_vfunc() {

@@ -3,6 +3,7 @@
 #include <gdkmm/display.h>
 #include <gdkmm/monitor.h>
 #include <giomm/listmodel.h>
+#include <gtk/gtk.h>
 #include <gtkmm/settings.h>
 #include <pangomm/layout.h>
 
@@ -219,10 +220,12 @@ void TerminalView::layoutChildren() {
   }
   if (progressBarView) progressBarView->size_allocate(Gtk::Allocation(0, 0, width, 2), -1);
   if (caretView && caretView->get_parent()) {
+    // Cells may start at half points on scaled displays: place the caret with a transform
+    // rather than a whole-point allocation.
     const ViewRect& f = caretView->frame;
-    caretView->size_allocate(Gtk::Allocation(int(std::floor(f.x)), int(std::floor(f.y)), int(std::ceil(f.width)),
-                                             int(std::ceil(f.height))),
-                             -1);
+    graphene_point_t origin = GRAPHENE_POINT_INIT(float(f.x), float(f.y));
+    gtk_widget_allocate(caretView->gobj(), int(std::ceil(f.width)), int(std::ceil(f.height)), -1,
+                        gsk_transform_translate(nullptr, &origin));
   }
 }
 

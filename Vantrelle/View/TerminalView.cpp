@@ -49,6 +49,7 @@ void TerminalView::setup() {
   setupOptions(width, frameSize.height);
   setupProgressBar();
   setupFocusNotification();
+  property_scale_factor().signal_changed().connect([this] { scaleFactorChanged(); });
   setupKeyboardInput();
   setupTextInput();
   setupMouseInput();
@@ -88,6 +89,16 @@ void TerminalView::setupOptions(double width, double height) {
   search = std::make_unique<SearchService>(*terminal);
   path->invalidateAll();
   queue_draw();
+}
+
+// Another scale changes the device pixels under every cell, and may change the cell in points.
+void TerminalView::scaleFactorChanged() {
+  path->invalidateAll();
+  if (cellDimension && computeFontDimensions() != *cellDimension) {
+    resetFont();
+  } else {
+    queue_draw();
+  }
 }
 
 // ---- TerminalDelegate ----

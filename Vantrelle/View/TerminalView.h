@@ -357,6 +357,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   double scrollerWidth() const;
   int maxScroll() const;
   void windowActiveChanged();
+  void scaleFactorChanged();
   void layoutChildren();
 
   ViewSize frameSize;

@@ -134,3 +134,31 @@ TEST_F(Colors, DefaultColorsComeFromTheTerminalAndProgramsMayChangeThem) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST_F(Sizing, FontChangesRecomputeTheCellAndTheGrid) {
+  view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
+  ViewSize before = *view->cellDimension;
+  int rowsBefore = view->getTerminal().rows;
+  host.sizes.clear();
+  view->setLineSpacing(2.0);
+  EXPECT_GT(view->cellDimension->height, before.height * 1.5);
+  EXPECT_EQ(view->cellDimension->width, before.width);
+  EXPECT_LT(view->getTerminal().rows, rowsBefore);
+  ASSERT_FALSE(host.sizes.empty());
+  EXPECT_EQ(host.sizes.back().second, view->getTerminal().rows);
+  view->setLineSpacing(1.0);
+  Pango::FontDescription bigger = view->font();
+  bigger.set_size(bigger.get_size() * 2);
+  view->setFont(bigger);
+  EXPECT_GT(view->cellDimension->width, before.width * 1.5);
+  EXPECT_LT(view->getTerminal().cols, 80);
+  EXPECT_EQ(view->fontSet.bold.get_weight(), Pango::Weight::BOLD);
+  EXPECT_EQ(view->fontSet.boldItalic.get_style(), Pango::Style::ITALIC);
+  EXPECT_EQ(view->caretFrame().height, view->cellDimension->height);
+}
+
+}  // namespace
+}  // namespace vantrelle
