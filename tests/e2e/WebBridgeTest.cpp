@@ -186,6 +186,19 @@ TEST_F(WebBridgeE2E, NavigationLeavesForOutsideLinksOnly) {
   EXPECT_FALSE(ui.labelVisible());
 }
 
+TEST_F(WebBridgeE2E, AFailedLoadIsReportedAndNotTakenForALoadedPage) {
+  ui.load("zorvel-ui://app/missing.html");
+  ASSERT_TRUE(runUntil([&] { return ui.labelVisible(); }));
+  EXPECT_EQ(ui.labelText(), "Could not load the bundled Zorvel UI:\nBundled UI resource not found: missing.html");
+  ASSERT_TRUE(runUntil([&] { return !core.errorReports.empty(); }));
+  EXPECT_EQ(core.errorReports[0]["context"]["boundary"], "webview-provisional-navigation");
+  EXPECT_EQ(core.errorReports[0]["exception_type"], "ZorvelDesktop.UI");
+  // WebKit still reports the load as finished; that must not clear the failure.
+  runFor(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(ui.labelVisible());
+  EXPECT_EQ(ui.labelText(), "Could not load the bundled Zorvel UI:\nBundled UI resource not found: missing.html");
+}
+
 TEST_F(WebBridgeE2E, MountCheckReportsAnEmptyRoot) {
   runFor(std::chrono::milliseconds(1300));
   EXPECT_FALSE(ui.labelVisible());
