@@ -1,0 +1,83 @@
+// Throughput of Kitty graphics transmissions: a 512x512 RGBA image sent as base64, plain and
+// zlib-compressed, in 4096-byte chunks as clients send it, through a terminal's APC path.
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/Graphics/KittyGraphicsPayload.h"
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace {
+
+constexpr int kSide = 512;
+
+class QuietHost : public vantrelle::TerminalDelegate {
+ public:
+  void send(vantrelle::Terminal&, std::span<const uint8_t>) override {}
+};
+
+std::vector<uint8_t> gradient() {
+  std::vector<uint8_t> pixels(size_t(kSide) * kSide * 4);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t((i / 4 % kSide) ^ (i / 4 / kSide) ^ (i % 4 * 60));
+  return pixels;
+}
+
+std::vector<uint8_t> zlibOf(const std::vector<uint8_t>& data) {
+  uLongf size = compressBound(uLong(data.size()));
+  std::vector<uint8_t> out(size);
+  compress2(out.data(), &size, data.data(), uLong(data.size()), 6);
+  out.resize(size);
+  return out;
+}
+
+std::string base64(const std::vector<uint8_t>& data) {
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < data.size(); i += 3) {
+    uint32_t chunk = uint32_t(data[i]) << 16;
+    if (i + 1 < data.size()) chunk |= uint32_t(data[i + 1]) << 8;
+    if (i + 2 < data.size()) chunk |= data[i + 2];
+    out += alphabet[(chunk >> 18) & 63];
+    out += alphabet[(chunk >> 12) & 63];
+    out += i + 1 < data.size() ? alphabet[(chunk >> 6) & 63] : '=';
+    out += i + 2 < data.size() ? alphabet[chunk & 63] : '=';
+  }
+  return out;
+}
+
+// The escape stream of one chunked transmission.
+std::string transmission(const std::string& payload, const std::string& keys) {
+  std::string stream;
+  for (size_t offset = 0; offset < payload.size(); offset += 4096) {
+    bool last = offset + 4096 >= payload.size();
+    stream += "\x1b_G";
+    if (offset == 0) stream += keys + ",";
+    stream += last ? "m=0;" : "m=1;";
+    stream += payload.substr(offset, 4096);
+    stream += "\x1b\\";
+  }
+  return stream;
+}
+
+void run(benchmark::State& state, bool compressed) {
+  auto pixels = gradient();
+  std::string keys = "a=t,q=2,i=1,f=32,s=" + std::to_string(kSide) + ",v=" + std::to_string(kSide);
+  if (compressed) keys += ",o=z";
+  std::string stream = transmission(base64(compressed ? zlibOf(pixels) : pixels), keys);
+  QuietHost host;
+  vantrelle::Terminal terminal(&host);
+  for (auto _ : state) terminal.feed(std::string_view(stream));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+  state.counters["images/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_KittyTransmitRaw(benchmark::State& state) { run(state, false); }
+void BM_KittyTransmitZlib(benchmark::State& state) { run(state, true); }
+
+}  // namespace
+
+BENCHMARK(BM_KittyTransmitRaw)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KittyTransmitZlib)->Unit(benchmark::kMillisecond);
