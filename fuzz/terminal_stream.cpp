@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "Vantrelle/Terminal/Terminal.h"
@@ -15,6 +18,7 @@ namespace {
 class NullHost : public vantrelle::TerminalDelegate {
  public:
   void send(vantrelle::Terminal&, std::span<const uint8_t>) override {}
+  std::optional<vantrelle::Bytes> clipboardRead(vantrelle::Terminal&) override { return vantrelle::Bytes{'h', 'i'}; }
 };
 
 // Holds deferred work (the synchronized-output time-out) until the input says to run it.
@@ -85,6 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       else
         terminal.sendEvent(button, data[i + 1] * 9, data[i + 2] * 9, data[i + 1], data[i + 2]);
       i += 3;
+    } else if ((header & 0x1F) == 0x0D && i + 1 <= size) {
+      // An operating system command around the next bytes, so each payload parser sees them.
+      static constexpr int kOscNumbers[] = {0, 4, 6, 7, 8, 9, 10, 11, 12, 52, 104, 112, 777, 1337};
+      const int number = kOscNumbers[data[i++] % std::size(kOscNumbers)];
+      const size_t length = std::min<size_t>(size - i, (header >> 5) * 16 + 1);
+      terminal.feed("\x1b]" + std::to_string(number) + ";");
+      terminal.feed(std::span<const uint8_t>(data + i, length));
+      terminal.feed("\x1b\\");
+      i += length;
     } else if ((header & 0x1F) == 0x1E) {
       scheduler.runAll();
     } else {

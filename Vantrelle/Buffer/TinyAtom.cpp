@@ -8,11 +8,24 @@ std::unordered_map<uint16_t, std::any>& TinyAtom::map() {
 }
 
 std::optional<TinyAtom> TinyAtom::lookup(std::any value) {
+  auto& table = map();
   int next = lastUsed + 1;
-  if (next > maxCode) return std::nullopt;
-  map()[uint16_t(next)] = std::move(value);
-  lastUsed = next;
-  return TinyAtom{uint16_t(next)};
+  if (next <= maxCode) {
+    table[uint16_t(next)] = std::move(value);
+    lastUsed = next;
+    return TinyAtom{uint16_t(next)};
+  }
+  // A long session hands out every code once; after that, reuse released ones.
+  if (table.size() >= size_t(maxCode)) return std::nullopt;
+  for (int step = 0; step < maxCode; ++step) {
+    const int candidate = lastReused % maxCode + 1;
+    lastReused = candidate;
+    if (table.find(uint16_t(candidate)) == table.end()) {
+      table[uint16_t(candidate)] = std::move(value);
+      return TinyAtom{uint16_t(candidate)};
+    }
+  }
+  return std::nullopt;
 }
 
 void TinyAtom::release(uint16_t code) { map().erase(code); }

@@ -12,15 +12,18 @@ namespace vantrelle {
 struct TinyAtom {
   uint16_t code = 0;
 
-  // The last code handed out, and how far payload collection has looked. Codes are never reused.
+  // The last code handed out, and how far payload collection has looked. Once every code has
+  // been handed out, codes whose values were released are handed out again, starting after
+  // `lastReused`.
   static inline int lastUsed = 0;
   static inline int lastCollected = 0;
+  static inline int lastReused = 0;
   static constexpr int maxCode = 0xfffe;
 
   static std::unordered_map<uint16_t, std::any>& map();
 
-  // Registers the value under a fresh code; nothing once the codes are used up. Never searches
-  // the table, so equal values get distinct atoms.
+  // Registers the value under a code no value holds; nothing while every code holds one. Never
+  // compares values, so equal values get distinct atoms.
   static std::optional<TinyAtom> lookup(std::any value);
   static void release(uint16_t code);
 

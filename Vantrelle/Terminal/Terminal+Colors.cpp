@@ -17,7 +17,20 @@ void Terminal::rebuildAnsiPalette(bool notifyDelegate) {
         installedColors, backgroundColor, foregroundColor,
         options.ansi256PaletteStrategy == Ansi256PaletteStrategy::base16LabHarmonious);
   }
+  // A rebuild discards the entries that OSC 4 changed.
+  defaultAnsiColors = ansiColors;
   if (notifyDelegate && tdel) tdel->colorChanged(*this, std::nullopt);
+}
+
+void Terminal::setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy) {
+  if (strategy == options.ansi256PaletteStrategy) return;
+  options.ansi256PaletteStrategy = strategy;
+  rebuildAnsiPalette(true);
+}
+
+void Terminal::resetAllColors() {
+  ansiColors = defaultAnsiColors;
+  if (tdel) tdel->colorChanged(*this, std::nullopt);
 }
 
 // Each setter stores the colour and tells the host once; the host's default implementation

@@ -1,45 +1,23 @@
-// Operating system commands: titles, directory, hyperlinks, colours, clipboard, notifications.
+// Operating system commands: titles, directory and document, progress, clipboard and
+// notifications. Hyperlinks, colours and OSC 1337 have files of their own.
+#include <algorithm>
 #include <string>
 
+#include "Vantrelle/Terminal/OscText.h"
+#include "Vantrelle/Terminal/StrictBase64.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
-namespace {
-
-// The text as UTF-8, or empty when it is not valid UTF-8.
-std::string validUtf8(std::span<const uint8_t> data) {
-  size_t i = 0;
-  while (i < data.size()) {
-    const uint8_t lead = data[i];
-    int length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                  : lead >= 0xF0 && lead <= 0xF4                                  ? 4
-                                                                                                  : 0;
-    if (length == 0 || i + static_cast<size_t>(length) > data.size()) return {};
-    for (int k = 1; k < length; ++k) {
-      uint8_t low = 0x80, high = 0xBF;
-      if (k == 1 && lead == 0xE0) low = 0xA0;
-      if (k == 1 && lead == 0xED) high = 0x9F;
-      if (k == 1 && lead == 0xF0) low = 0x90;
-      if (k == 1 && lead == 0xF4) high = 0x8F;
-      const uint8_t b = data[i + static_cast<size_t>(k)];
-      if (b < low || b > high) return {};
-    }
-    i += static_cast<size_t>(length);
-  }
-  return {data.begin(), data.end()};
-}
-
-}  // namespace
 
 void Terminal::dispatchOscCommand(int64_t code, std::span<const uint8_t> data) {
   switch (code) {
     case 0:
     case 2:
-      terminalTitle = validUtf8(data);
+      terminalTitle = osc::utf8(data).value_or("");
       if (tdel) tdel->setTerminalTitle(*this, terminalTitle);
       break;
     case 1:
-      iconTitle = validUtf8(data);
+      iconTitle = osc::utf8(data).value_or("");
       if (tdel) tdel->setTerminalIconTitle(*this, iconTitle);
       break;
     case 4:
@@ -87,16 +65,90 @@ void Terminal::dispatchOscCommand(int64_t code, std::span<const uint8_t> data) {
   }
 }
 
-// Not carried out yet: each of these ignores its data.
-void Terminal::oscChangeOrQueryColorIndex(std::span<const uint8_t> data) {}
-void Terminal::oscSetCurrentDocument(std::span<const uint8_t> data) {}
-void Terminal::oscSetCurrentDirectory(std::span<const uint8_t> data) {}
-void Terminal::oscHyperlink(std::span<const uint8_t> data) {}
-std::optional<ProgressReport> Terminal::parseProgressReport(std::span<const uint8_t> data) { return std::nullopt; }
-void Terminal::oscSetColors(std::span<const uint8_t> data, int startIndex) {}
-void Terminal::oscClipboard(std::span<const uint8_t> data) {}
-void Terminal::oscResetColor(std::span<const uint8_t> data) {}
-void Terminal::oscNotification(std::span<const uint8_t> data) {}
-void Terminal::osciTerm2(std::span<const uint8_t> data) {}
+namespace {
+
+// The payload of OSC 6 or 7 as text: UTF-8, else plain ASCII; nothing when neither.
+std::optional<std::string> locationText(std::span<const uint8_t> data) {
+  if (auto text = osc::utf8(data)) return text;
+  return osc::ascii(data);
+}
+
+}  // namespace
+
+void Terminal::oscSetCurrentDocument(std::span<const uint8_t> data) {
+  if (!tdel || !tdel->isProcessTrusted(*this)) return;
+  auto text = locationText(data);
+  if (!text) return;
+  hostCurrentDocument = std::move(*text);
+  tdel->hostCurrentDocumentUpdated(*this);
+}
+
+void Terminal::oscSetCurrentDirectory(std::span<const uint8_t> data) {
+  if (!tdel || !tdel->isProcessTrusted(*this)) return;
+  auto text = locationText(data);
+  if (!text) return;
+  hostCurrentDirectory = std::move(*text);
+  tdel->hostCurrentDirectoryUpdated(*this);
+}
+
+// OSC 9 ; 4 ; state [; progress]: the taskbar progress of ConEmu and Windows Terminal.
+std::optional<ProgressReport> Terminal::parseProgressReport(std::span<const uint8_t> data) {
+  const auto text = osc::ascii(data);
+  if (!text) return std::nullopt;
+  const auto parts = osc::split(*text, ';');
+  if (parts.size() < 2 || parts[0] != "4" || parts[1].size() != 1) return std::nullopt;
+  const char digit = parts[1][0];
+  if (digit < '0' || digit > '4') return std::nullopt;
+  const auto state = static_cast<ProgressReportState>(digit - '0');
+  int progress = -1;  // absent
+  if (parts.size() < 3 || parts[2].empty()) {
+    if (state == ProgressReportState::set) progress = 0;
+  } else {
+    const auto value = osc::parseInteger(parts[2]);
+    if (!value) return std::nullopt;
+    progress = static_cast<int>(std::clamp<int64_t>(*value, 0, 100));
+  }
+  ProgressReport report;
+  report.state = state;
+  if (progress >= 0 && state != ProgressReportState::remove) report.progress = static_cast<uint8_t>(progress);
+  return report;
+}
+
+// OSC 52 ; selection ; data. The selection letters only echo back in a query's answer.
+void Terminal::oscClipboard(std::span<const uint8_t> data) {
+  const auto separator = std::find(data.begin(), data.end(), uint8_t(';'));
+  if (separator == data.end()) return;
+  const size_t split = static_cast<size_t>(separator - data.begin());
+  const auto given = osc::ascii(data.first(split));
+  const std::string selection = given && !given->empty() ? *given : std::string(1, 'c');
+  const auto content = data.subspan(split + 1);
+  if (content.size() == 1 && content[0] == '?') {
+    if (!tdel) return;
+    const auto clipboard = tdel->clipboardRead(*this);
+    if (!clipboard) return;
+    const std::string text = "52;" + selection + ";" + base64Encode(*clipboard);
+    const Bytes introducer = cc.osc();
+    const Bytes terminator = cc.st();
+    sendResponse({introducer, osc::bytes(text), terminator});
+    return;
+  }
+  const auto decoded = base64DecodeStrict(content);
+  if (!decoded || !tdel) return;
+  tdel->clipboardCopy(*this, *decoded);
+}
+
+// OSC 777 ; notify ; title ; body, where the body may itself hold ";".
+void Terminal::oscNotification(std::span<const uint8_t> data) {
+  const auto text = osc::utf8(data);
+  if (!text) return;
+  const auto parts = osc::split(*text, ';');
+  if (parts.size() < 3 || parts[0] != "notify") return;
+  std::string body(parts[2]);
+  for (size_t i = 3; i < parts.size(); ++i) {
+    body += ';';
+    body += parts[i];
+  }
+  if (tdel) tdel->notify(*this, std::string(parts[1]), body);
+}
 
 }  // namespace vantrelle

@@ -42,6 +42,7 @@ void Terminal::cmdSoftReset() {
   conformance = TerminalConformance::vt500;
   hyperLinkTracking.reset();
   lineFeedMode = options.convertEol;
+  resetAllColors();
   if (tdel) tdel->showCursor(*this);
 }
 

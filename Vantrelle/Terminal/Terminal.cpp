@@ -18,6 +18,7 @@ Terminal::Terminal(TerminalDelegate* delegate, TerminalOptions options)
 }
 
 Terminal::~Terminal() {
+  releasePayloadCodes();
   if (synchronizedOutputTimeoutItem) synchronizedOutputTimeoutItem->cancel();
 }
 

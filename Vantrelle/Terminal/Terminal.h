@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "Vantrelle/Buffer/Attribute.h"
@@ -57,6 +58,8 @@ class Terminal : private ParserHandler {
   struct HyperLink {
     Position start;
     std::string payload;
+    const Buffer* buffer = nullptr;  // the buffer it was opened in
+    int linesTopAtOpen = 0;          // that buffer's trimmed-row count then
   };
 
   explicit Terminal(TerminalDelegate* delegate, TerminalOptions options = TerminalOptions::defaultOptions());
@@ -179,6 +182,11 @@ class Terminal : private ParserHandler {
   void setForegroundColor(const Color& color);
   void setBackgroundColor(const Color& color);
   void setCursorColor(const std::optional<Color>& color);
+  Ansi256PaletteStrategy ansi256PaletteStrategy() const { return options.ansi256PaletteStrategy; }
+  void setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy);
+  // Puts every palette entry back to the derived palette (OSC 104 without indices, soft reset).
+  void resetAllColors();
+  void sendColorReply(const std::string& text);
 
   // ---- Erasing, insertion and deletion (Terminal+Erase.cpp) ----
   void cmdInsertChars(std::span<const int> pars);
@@ -263,6 +271,8 @@ class Terminal : private ParserHandler {
   void oscSetCurrentDocument(std::span<const uint8_t> data);
   void oscSetCurrentDirectory(std::span<const uint8_t> data);
   void oscHyperlink(std::span<const uint8_t> data);
+  // The URI of a stored hyperlink payload ("params;URI"), or nothing.
+  static std::optional<std::string> parseHyperlinkPayload(std::string_view payload);
   std::optional<ProgressReport> parseProgressReport(std::span<const uint8_t> data);
   // OSC 10, 11 and 12: colours from `startIndex` (0 foreground, 1 background, 2 cursor) on.
   void oscSetColors(std::span<const uint8_t> data, int startIndex);
@@ -270,6 +280,12 @@ class Terminal : private ParserHandler {
   void oscResetColor(std::span<const uint8_t> data);
   void oscNotification(std::span<const uint8_t> data);
   void osciTerm2(std::span<const uint8_t> data);
+
+  // ---- Hyperlink payload codes (Terminal+Hyperlink.cpp) ----
+  std::optional<TinyAtom> registerPayload(std::string payload);
+  // Gives back the codes this terminal registered that no cell of its buffers holds.
+  void reclaimPayloadCodes();
+  void releasePayloadCodes();
 
   // ---- Kitty graphics, APC G (Terminal+KittyGraphics.cpp) ----
   void handleKittyGraphics(std::span<const uint8_t> content);
@@ -436,6 +452,9 @@ class Terminal : private ParserHandler {
   std::span<const uint8_t> currentParsTxt;
   MouseMode mouseMode_ = MouseMode::off;
   std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
+  void closeHyperlink();
+  std::unordered_set<uint16_t> ownedPayloadCodes;
+  size_t payloadReclaimThreshold = 1024;
   std::unique_ptr<BufferLine> blankLine;
   Attribute blankLineAttribute = defaultAttribute();
 };

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "Vantrelle/Buffer/CharData.h"
 
@@ -106,15 +108,23 @@ TEST(CellModel, AtomsAreHandedOutOnceAndRunOut) {
   EXPECT_EQ(first->target(), nullptr);
   EXPECT_EQ(cell.getPayload(), nullptr);
 
-  std::optional<TinyAtom> last;
-  while (auto atom = TinyAtom::lookup(1)) last = atom;
-  ASSERT_TRUE(last);
-  EXPECT_EQ(last->code, 65534);
+  // Every code is handed out once, then released codes come back until the table is full.
+  std::vector<uint16_t> taken;
+  while (auto atom = TinyAtom::lookup(1)) taken.push_back(atom->code);
+  ASSERT_FALSE(taken.empty());
+  EXPECT_NE(std::find(taken.begin(), taken.end(), uint16_t(65534)), taken.end());
+  EXPECT_NE(std::find(taken.begin(), taken.end(), first->code), taken.end());
   size_t entries = TinyAtom::map().size();
+  EXPECT_EQ(entries, 65534u);
   EXPECT_FALSE(TinyAtom::lookup(2).has_value());
   EXPECT_EQ(TinyAtom::map().size(), entries);
+  TinyAtom::release(second->code);
+  auto again = TinyAtom::lookup(3);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->code, second->code);
+  taken.push_back(again->code);
   // Give the codes back so other tests in this process can still register values.
-  for (int code = lastUsedBefore + 1; code <= 65534; code++) TinyAtom::release(uint16_t(code));
+  for (uint16_t code : taken) TinyAtom::release(code);
   TinyAtom::lastUsed = lastUsedBefore;
 }
 

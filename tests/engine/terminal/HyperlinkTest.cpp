@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <any>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using testing::sized;
+using testing::TestHost;
+
+const std::string open = "\x1b]8;id=1;http://x.test/a;b\x1b\\";
+const std::string close = "\x1b]8;;\x1b\\";
+
+// The columns of a screen row whose cells carry a payload.
+std::vector<int> linked(Terminal& t, int row) {
+  std::vector<int> cols;
+  for (int c = 0; c < t.cols; ++c) {
+    if ((*t.getLine(row))[c].hasPayload()) cols.push_back(c);
+  }
+  return cols;
+}
+
+std::string payloadText(Terminal& t, int col, int row) {
+  const std::any* value = (*t.getLine(row))[col].getPayload();
+  return value ? std::any_cast<std::string>(*value) : "";
+}
+
+TEST(Hyperlink, MarksExactlyTheCellsWrittenWhileOpen) {
+  TestHost host;
+  Terminal t(&host, sized(10, 5));
+  t.feed("12345" + open + "abcd" + close + "z");
+  EXPECT_EQ(linked(t, 0), (std::vector<int>{5, 6, 7, 8}));
+  EXPECT_EQ(payloadText(t, 5, 0), "id=1;http://x.test/a;b");
+  EXPECT_EQ(Terminal::parseHyperlinkPayload(payloadText(t, 5, 0)), "http://x.test/a;b");
+  EXPECT_EQ(Terminal::parseHyperlinkPayload("no-separator"), std::nullopt);
+
+  t.feed("\r\n" + open + "Q" + close);  // a one-cell link
+  EXPECT_EQ(linked(t, 1), std::vector<int>{0});
+  t.feed("\r\n" + open + close + close);  // nothing written, and a close with nothing open
+  EXPECT_TRUE(linked(t, 2).empty());
+  // An empty URI after parameters closes too.
+  t.feed("\r\n" + open + "xy\x1b]8;id=1;\x1b\\" + "zz");
+  EXPECT_EQ(linked(t, 3), (std::vector<int>{0, 1}));
+}
+
+TEST(Hyperlink, SpansWrappedRowsAndStopsAtTheLastWrittenCell) {
+  TestHost host;
+  Terminal t(&host, sized(10, 5));
+  t.feed("1234567" + open + "abcdefghijklmnop" + close);
+  EXPECT_EQ(linked(t, 0), (std::vector<int>{7, 8, 9}));
+  EXPECT_EQ(linked(t, 1).size(), 10u);
+  EXPECT_EQ(linked(t, 2), (std::vector<int>{0, 1, 2}));
+
+  // Filling a row exactly leaves the wrap pending: the last column belongs to the link.
+  t.feed("\r\n" + open + "0123456789" + close);
+  EXPECT_EQ(linked(t, 3).size(), 10u);
+  EXPECT_TRUE(linked(t, 4).empty());
+}
+
+TEST(Hyperlink, StaysInTheBufferItWasOpenedIn) {
+  TestHost host;
+  Terminal t(&host, sized(10, 4));
+  t.feed(open + "abc\x1b[?1049h" + "xyz" + close);
+  EXPECT_TRUE(linked(t, 0).empty());  // the alternate screen gets nothing
+  t.feed("\x1b[?1049l");
+  EXPECT_EQ(linked(t, 0), (std::vector<int>{0, 1, 2}));
+}
+
+TEST(Hyperlink, FollowsItsRowsWhenTheScrollbackIsTrimmed) {
+  TestHost host;
+  Terminal t(&host, sized(10, 3, 2));  // a ring of five rows
+  t.feed("\r\n\r\n\r\n\r\n" + std::string("ab") + open + "cd");
+  t.feed("\r\n\r\n\r\nef" + close);
+  const int bottom = 2;
+  EXPECT_EQ(linked(t, bottom), (std::vector<int>{0, 1}));
+  EXPECT_EQ(linked(t, bottom - 1).size(), 10u);
+  // The start row moved up with the trimmed rows: in the scrollback, from column 2 on.
+  BufferLine& startRow = *t.buffer->lines()[t.buffer->yBase + bottom - 3];
+  EXPECT_FALSE(startRow[1].hasPayload());
+  EXPECT_TRUE(startRow[2].hasPayload());
+}
+
+TEST(Hyperlink, CodesOfVanishedLinksAreHandedOutAgain) {
+  const int lastUsedBefore = TinyAtom::lastUsed;
+  TestHost host;
+  Terminal t(&host, sized(10, 3));
+  t.feed(open + "a" + close + open + "b" + close + "\x1b[2J");
+  // Every other code is taken.
+  std::vector<uint16_t> filler;
+  while (auto atom = TinyAtom::lookup(0)) filler.push_back(atom->code);
+  t.feed("\x1b[H" + open + "c" + close);
+  EXPECT_EQ(linked(t, 0), std::vector<int>{0});
+  EXPECT_EQ(payloadText(t, 0, 0), "id=1;http://x.test/a;b");
+  for (uint16_t code : filler) TinyAtom::release(code);
+  TinyAtom::lastUsed = lastUsedBefore;
+}
+
+}  // namespace
+}  // namespace vantrelle
