@@ -26,6 +26,7 @@
 #include "Vantrelle/Terminal/TerminalDelegate.h"
 #include "Vantrelle/Terminal/TerminalOptions.h"
 #include "Vantrelle/Terminal/TerminalTypes.h"
+#include "Vantrelle/Text/LinkTypes.h"
 
 namespace vantrelle {
 
@@ -126,9 +127,31 @@ class Terminal : private ParserHandler {
   void registerOscHandler(int64_t code, std::function<void(std::span<const uint8_t>)> handler);
   static std::vector<std::string> getEnvironmentVariables(std::optional<std::string> termName, bool trueColor);
 
-  // ---- Text of the buffer (Terminal+Text.cpp) ----
+  // ---- Text of the buffer (Terminal+Text.cpp, Text/Terminal+Extraction.cpp) ----
   // The text between buffer positions a and b (a first) as logical lines of row fragments.
   std::vector<Line> _getSelectedLines(Position a, Position b, Buffer& source);
+  // One row from column `start` up to, not including, `end` (-1: the whole row), trailing
+  // empty cells left out.
+  std::string translateBufferLineToString(Buffer& source, int64_t line, int64_t start, int64_t end);
+  // The text between two positions of the active buffer, in either order.
+  std::string getText(Position start, Position end);
+  // Every row of a buffer encoded with the named ICU converter ("UTF-8", "ISO-8859-1", ...), a
+  // line feed after each; characters the encoding lacks become its substitute. Nothing for an
+  // unknown encoding.
+  std::optional<Bytes> getBufferAsData(BufferKind kind = BufferKind::active, const std::string& encoding = "UTF-8");
+
+  // ---- Links under a cell (Text/Terminal+Links.cpp) ----
+  using LinkLookupMode = vantrelle::LinkLookupMode;
+  using LinkLookupLocation = vantrelle::LinkLookupLocation;
+  using LinkMatch = vantrelle::LinkMatch;
+  using ImplicitCellRef = vantrelle::ImplicitCellRef;
+  using ImplicitLineMap = vantrelle::ImplicitLineMap;
+  using LinkRowEdgeInfo = vantrelle::LinkRowEdgeInfo;
+  std::optional<std::string> link(LinkLookupLocation at, LinkLookupMode mode);
+  std::optional<Position> resolveLinkLocation(LinkLookupLocation location, Buffer& in);
+  std::optional<LinkMatch> explicitLinkMatch(Position at, Buffer& in);
+  std::optional<LinkMatch> implicitLinkMatch(Position at, Buffer& in);
+  std::optional<ImplicitLineMap> buildImplicitLineMap(Position at, Buffer& in);
 
   // ---- C0 controls (Terminal+C0.cpp) ----
   void cmdLineFeedBasic();
@@ -453,6 +476,14 @@ class Terminal : private ParserHandler {
   MouseMode mouseMode_ = MouseMode::off;
   std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
   void closeHyperlink();
+  // Link detection steps (Text/Terminal+Links.cpp).
+  std::optional<uint16_t> payloadCode(Position at, Buffer& in);
+  bool isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& in);
+  std::optional<std::pair<int64_t, int64_t>> heuristicImplicitGroup(int64_t around, Buffer& in);
+  bool canJoinImplicitRows(int64_t upper, int64_t lower, Buffer& in);
+  std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, Buffer& in);
+  bool seamContainsImplicitLink(int64_t upper, int64_t lower, int64_t upperLastCol, int64_t lowerFirstCol, Buffer& in);
+  std::string implicitLineSegmentText(const BufferLine& line, int64_t startCol, int64_t endCol) const;
   std::unordered_set<uint16_t> ownedPayloadCodes;
   size_t payloadReclaimThreshold = 1024;
   std::unique_ptr<BufferLine> blankLine;
