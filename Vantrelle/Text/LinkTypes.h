@@ -20,24 +20,23 @@ struct LinkLookupLocation {
   static LinkLookupLocation screen(Position at) { return {Kind::screen, at}; }
 };
 
-// Half-open column range.
-struct ColumnRange {
-  int64_t lowerBound = 0;
-  int64_t upperBound = 0;
-  bool isEmpty() const { return upperBound <= lowerBound; }
-  bool operator==(const ColumnRange&) const = default;
-};
-
 struct LinkMatch {
+  // Half-open column range.
+  struct Range {
+    int64_t lowerBound = 0;
+    int64_t upperBound = 0;
+    bool isEmpty() const { return upperBound <= lowerBound; }
+    bool operator==(const Range&) const = default;
+  };
   struct RowRange {
     int64_t row = 0;
-    ColumnRange range;
+    Range range;
     bool operator==(const RowRange&) const = default;
   };
 
   std::string text;  // the URL of an explicit link, the matched characters of an implicit one
   int64_t row = 0;   // the buffer row asked about
-  ColumnRange range;  // the columns the link covers on that row
+  Range range;  // the columns the link covers on that row
   bool isExplicit = false;
   std::vector<RowRange> rowRanges;  // every row the link covers, in order
 };

@@ -324,11 +324,11 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& in) {
     const int64_t first = std::upper_bound(starts.begin(), starts.end() - 1, matchStart) - starts.begin() - 1;
     const int64_t last = std::min<int64_t>(std::lower_bound(starts.begin(), starts.end(), matchEnd) - starts.begin(), cellCount);
     if (first >= last) continue;
-    std::map<int64_t, ColumnRange> byRow;
+    std::map<int64_t, LinkMatch::Range> byRow;
     bool covers = false;
     for (int64_t i = first; i < last; ++i) {
       const ImplicitCellRef& cell = map->cells[static_cast<size_t>(i)];
-      auto [entry, added] = byRow.try_emplace(cell.row, ColumnRange{cell.col, cell.col + cell.width});
+      auto [entry, added] = byRow.try_emplace(cell.row, LinkMatch::Range{cell.col, cell.col + cell.width});
       if (!added) {
         entry->second.lowerBound = std::min(entry->second.lowerBound, cell.col);
         entry->second.upperBound = std::max(entry->second.upperBound, cell.col + cell.width);

@@ -23,7 +23,7 @@ TEST(Links, ExplicitHyperlinks) {
   EXPECT_EQ(linkAt(t, 3, 0), "http://one.test");
   auto match = t.explicitLinkMatch(Position(3, 0), *t.buffer);
   ASSERT_TRUE(match);
-  EXPECT_EQ(match->range, (ColumnRange{2, 6}));  // cut where the next link begins
+  EXPECT_EQ(match->range, (LinkMatch::Range{2, 6}));  // cut where the next link begins
   EXPECT_EQ(linkAt(t, 6, 0), "http://two.test");
   EXPECT_FALSE(linkAt(t, 1, 0, Mode::explicitOnly));
 
@@ -58,7 +58,7 @@ TEST(Links, UrlsJoinedAcrossRows) {
   EXPECT_EQ(match->text, "http://abcdefghijklmnopqrstuvw.test");
   EXPECT_EQ(match->row, 1);
   EXPECT_EQ(match->rowRanges.size(), 4u);
-  EXPECT_EQ(match->range, (ColumnRange{0, 10}));
+  EXPECT_EQ(match->range, (LinkMatch::Range{0, 10}));
 
   // Hard line breaks join when the upper row reaches the edge and the seam holds a URL.
   TestHost other;
