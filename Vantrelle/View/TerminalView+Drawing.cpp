@@ -15,18 +15,9 @@ namespace {
 
 void setSource(cairo_t* cr, const ViewColor& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha); }
 
-// One shaped piece: glyphs of one font item, each tied to the cell it belongs to.
-struct ShapedGlyph {
-  PangoGlyph glyph;
-  int cell;        // index of the cell inside the piece
-  double offsetX;  // from the cell's left edge, inside its cluster
-  double offsetY;
-  double advance;  // of the whole cluster, for fitting wide glyphs
-};
-
 struct ShapedItem {
   PangoFont* font = nullptr;  // owned reference
-  std::vector<ShapedGlyph> glyphs;
+  std::vector<TerminalView::ShapedGlyph> glyphs;
 };
 
 // The index of the cell whose text contains the byte at `offset`.
@@ -87,9 +78,8 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
 void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int bufferOffset) {
   lastPassRowCount = 0;
   if (!cellDimension || !terminal) return;
-  const double cw = cellDimension->width, ch = cellDimension->height;
+  const double ch = cellDimension->height;
   Buffer& buffer = *terminal->buffer;
-  double baselineFromBottom = std::ceil(metrics.descent + metrics.leading);
   int first = bufferOffset + int(std::max(dirtyRect.minY(), 0.0) / ch);
   int last = bufferOffset + int(std::max(dirtyRect.maxY(), 0.0) / ch);
 
@@ -99,137 +89,25 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   cairo_fill(cr);
   cairo_restore(cr);
 
-  // Virtual placements of the screen in use, by image id, and the images decoded for this pass.
-  std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
+  DrawingPass pass;
   bool alternate = terminal->isCurrentBufferAlternate();
   for (const auto& [key, record] : terminal->kittyGraphicsState.placementsByKey) {
-    if (record.isVirtual && record.isAlternateBuffer == alternate) virtualPlacements[record.imageId].push_back(&record);
+    if (record.isVirtual && record.isAlternateBuffer == alternate) pass.virtualPlacements[record.imageId].push_back(&record);
   }
-  std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
-  PangoContext* pango = get_pango_context()->gobj();
+  pass.pango = get_pango_context()->gobj();
   // Without font smoothing glyphs are antialiased in grey only, never by subpixel.
-  cairo_font_options_t* fontOptions = cairo_font_options_create();
-  if (!_fontSmoothing) cairo_font_options_set_antialias(fontOptions, CAIRO_ANTIALIAS_GRAY);
-  double scale = backingScaleFactor();
+  pass.fontOptions = cairo_font_options_create();
+  if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions, CAIRO_ANTIALIAS_GRAY);
+  pass.scale = backingScaleFactor();
   int lineCount = buffer.lines().count();
   for (int row = first; row <= last; row++) {
     if (row < 0 || row >= lineCount) continue;
-    const BufferLine& line = *buffer.lines()[row];
     double top = ch * (row - bufferOffset);
     if (top >= frameSize.height) continue;
     lastPassRowCount++;
-    double baseline = top + ch - baselineFromBottom;
-
-    bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
-    if (transformed) {
-      cairo_save(cr);
-      if (line.renderMode == BufferLine::RenderLineMode::doubleWidth) {
-        cairo_scale(cr, 2, 1);
-      } else {
-        double pivot = line.renderMode == BufferLine::RenderLineMode::doubledTop ? top : top + ch;
-        cairo_rectangle(cr, 0, top, dirtyRect.width > 0 ? frameSize.width : 0, ch);
-        cairo_clip(cr);
-        cairo_translate(cr, 0, pivot);
-        cairo_scale(cr, 2, 2);
-        cairo_translate(cr, 0, -pivot);
-      }
-    }
-
-    ViewLineInfo info = buildAttributedString(row, line, buffer.cols());
-    auto images = splitImages(info.images);
-
-    // Backgrounds.
-    cairo_save(cr);
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    for (const auto& segment : info.segments) {
-      int column = segment.column;
-      for (const auto& piece : segment.attributedString) {
-        int firstCol = column, endCol = column + piece.cellCount() * segment.columnWidth;
-        column = endCol;
-        if (endCol <= firstCol) continue;
-        const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
-                                                                          : piece.attributes.background;
-        double x = cw * firstCol, width = cw * (endCol - firstCol);
-        if (endCol >= terminal->cols) {
-          if (color == _nativeBg) {
-            width = std::max(frameSize.width - x, width);
-          } else if (x + width < frameSize.width) {
-            setSource(cr, _nativeBg);
-            cairo_rectangle(cr, x + width, top, frameSize.width - x - width, ch);
-            cairo_fill(cr);
-          }
-        }
-        setSource(cr, color);
-        cairo_rectangle(cr, x, top, width, ch);
-        cairo_fill(cr);
-      }
-    }
-    cairo_restore(cr);
-
-    for (const auto& image : images.below) drawImage(*image, cr, top, scale, true, cw);
-
-    ViewPoint lineOrigin{0, top};
-    if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
-    if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
-    if (!info.powerlineGlyphs.empty()) drawPowerlineGlyphs(info.powerlineGlyphs, lineOrigin, line.renderMode, cr);
-
-    // Text.
-    cairo_save(cr);
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-    for (const auto& segment : info.segments) {
-      int column = segment.column;
-      for (const auto& piece : segment.attributedString) {
-        int firstCol = column;
-        column += piece.cellCount() * segment.columnWidth;
-        bool blank = piece.text.find_first_not_of(' ') == std::string::npos;
-        std::vector<ViewPoint> positions;
-        positions.reserve(piece.cellOffsets.size());
-        for (int k = 0; k < piece.cellCount(); k++) positions.push_back({cw * (firstCol + k * segment.columnWidth), baseline});
-        if (!blank) {
-          setSource(cr, piece.attributes.foreground);
-          auto items = shape(pango, piece, fontSet.face(piece.attributes.font).gobj());
-          for (auto& item : items) {
-            if (!item.font) continue;
-            cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(item.font));
-            if (scaled) {
-              cairo_set_scaled_font(cr, scaled);
-              if (!_fontSmoothing) cairo_set_font_options(cr, fontOptions);
-              for (const auto& g : item.glyphs) {
-                double x = cw * (firstCol + g.cell * segment.columnWidth) + g.offsetX;
-                double y = baseline + g.offsetY;
-                GlyphSlotFit fit;
-                if (segment.columnWidth >= 2) {
-                  PangoRectangle ink;
-                  pango_font_get_glyph_extents(item.font, g.glyph, &ink, nullptr);
-                  ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
-                                  double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-                  fit = glyphSlotFit(g.advance, bounds, segment.columnWidth);
-                }
-                cairo_glyph_t glyph{g.glyph, 0, 0};
-                cairo_save(cr);
-                cairo_translate(cr, x + fit.dx, y - fit.dy);
-                if (fit.scale != 1.0) cairo_scale(cr, fit.scale, fit.scale);
-                cairo_show_glyphs(cr, &glyph, 1);
-                cairo_restore(cr);
-              }
-            }
-            g_object_unref(item.font);
-          }
-        }
-        drawRunAttributes(piece.attributes, positions, cr);
-      }
-    }
-    cairo_restore(cr);
-
-    for (const auto& cell : info.kittyPlaceholders) {
-      drawPlaceholderCell(cell, virtualPlacements, placeholderImages, cr, top, scale);
-    }
-    for (const auto& image : images.above) drawImage(*image, cr, top, scale, true, cw);
-    for (const auto& image : images.other) drawImage(*image, cr, top, scale, false, cw);
-    if (transformed) cairo_restore(cr);
+    drawRow(row, *buffer.lines()[row], top, cr, pass);
   }
-
-  cairo_font_options_destroy(fontOptions);
+  cairo_font_options_destroy(pass.fontOptions);
 
   // The strip below the last whole row, which no row covers.
   double rowsHeight = std::floor(frameSize.height / ch) * ch;
@@ -239,6 +117,133 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
     cairo_fill(cr);
   }
+}
+
+void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t* cr, DrawingPass& pass) {
+  const double cw = cellDimension->width, ch = cellDimension->height;
+  bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
+  if (transformed) {
+    cairo_save(cr);
+    if (line.renderMode == BufferLine::RenderLineMode::doubleWidth) {
+      cairo_scale(cr, 2, 1);
+    } else {
+      // Double-height rows show the upper or the lower half of glyphs twice the size.
+      double pivot = line.renderMode == BufferLine::RenderLineMode::doubledTop ? top : top + ch;
+      cairo_rectangle(cr, 0, top, frameSize.width, ch);
+      cairo_clip(cr);
+      cairo_translate(cr, 0, pivot);
+      cairo_scale(cr, 2, 2);
+      cairo_translate(cr, 0, -pivot);
+    }
+  }
+  ViewLineInfo info = buildAttributedString(row, line, terminal->buffer->cols());
+  auto images = splitImages(info.images);
+  drawRowBackgrounds(info, top, cr);
+  for (const auto& image : images.below) drawImage(*image, cr, top, pass.scale, true, cw);
+  ViewPoint lineOrigin{0, top};
+  if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
+  if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
+  if (!info.powerlineGlyphs.empty()) drawPowerlineGlyphs(info.powerlineGlyphs, lineOrigin, line.renderMode, cr);
+  drawRowText(info, top + ch - std::ceil(metrics.descent + metrics.leading), cr, pass);
+  for (const auto& cell : info.kittyPlaceholders) {
+    drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
+  }
+  for (const auto& image : images.above) drawImage(*image, cr, top, pass.scale, true, cw);
+  for (const auto& image : images.other) drawImage(*image, cr, top, pass.scale, false, cw);
+  if (transformed) cairo_restore(cr);
+}
+
+void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* cr) {
+  const double cw = cellDimension->width, ch = cellDimension->height;
+  cairo_save(cr);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  for (const auto& segment : info.segments) {
+    int column = segment.column;
+    for (const auto& piece : segment.attributedString) {
+      int firstCol = column, endCol = column + piece.cellCount() * segment.columnWidth;
+      column = endCol;
+      if (endCol <= firstCol) continue;
+      const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
+                                                                        : piece.attributes.background;
+      double x = cw * firstCol, width = cw * (endCol - firstCol);
+      // The last run reaches the view's right edge, past the last whole column.
+      if (endCol >= terminal->cols) {
+        if (color == _nativeBg) {
+          width = std::max(frameSize.width - x, width);
+        } else if (x + width < frameSize.width) {
+          setSource(cr, _nativeBg);
+          cairo_rectangle(cr, x + width, top, frameSize.width - x - width, ch);
+          cairo_fill(cr);
+        }
+      }
+      setSource(cr, color);
+      cairo_rectangle(cr, x, top, width, ch);
+      cairo_fill(cr);
+    }
+  }
+  cairo_restore(cr);
+}
+
+void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr, DrawingPass& pass) {
+  const double cw = cellDimension->width;
+  cairo_save(cr);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+  std::vector<ViewPoint> positions;
+  std::vector<cairo_glyph_t> batch;
+  for (const auto& segment : info.segments) {
+    int column = segment.column;
+    for (const auto& piece : segment.attributedString) {
+      int firstCol = column;
+      column += piece.cellCount() * segment.columnWidth;
+      positions.clear();
+      for (int k = 0; k < piece.cellCount(); k++) positions.push_back({cw * (firstCol + k * segment.columnWidth), baseline});
+      if (piece.text.find_first_not_of(' ') != std::string::npos) {
+        setSource(cr, piece.attributes.foreground);
+        for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
+          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+          g_object_unref(item.font);
+        }
+      }
+      drawRunAttributes(piece.attributes, positions, cr);
+    }
+  }
+  cairo_restore(cr);
+}
+
+// Glyphs go out in one call; only a wide glyph that must shrink to fit its slot is drawn alone.
+void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol,
+                                 int columnWidth, double baseline, cairo_t* cr, DrawingPass& pass,
+                                 std::vector<cairo_glyph_t>& batch) {
+  if (!font) return;
+  cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
+  if (!scaled) return;
+  cairo_set_scaled_font(cr, scaled);
+  if (!_fontSmoothing) cairo_set_font_options(cr, pass.fontOptions);
+  const double cw = cellDimension->width;
+  batch.clear();
+  for (const auto& g : glyphs) {
+    double x = cw * (firstCol + g.cell * columnWidth) + g.offsetX;
+    double y = baseline + g.offsetY;
+    GlyphSlotFit fit;
+    if (columnWidth >= 2) {
+      PangoRectangle ink;
+      pango_font_get_glyph_extents(font, g.glyph, &ink, nullptr);
+      ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
+                      double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
+      fit = glyphSlotFit(g.advance, bounds, columnWidth);
+    }
+    if (fit.scale == 1.0) {
+      batch.push_back({g.glyph, x + fit.dx, y - fit.dy});
+      continue;
+    }
+    cairo_glyph_t glyph{g.glyph, 0, 0};
+    cairo_save(cr);
+    cairo_translate(cr, x + fit.dx, y - fit.dy);
+    cairo_scale(cr, fit.scale, fit.scale);
+    cairo_show_glyphs(cr, &glyph, 1);
+    cairo_restore(cr);
+  }
+  if (!batch.empty()) cairo_show_glyphs(cr, batch.data(), int(batch.size()));
 }
 
 void TerminalView::drawPlaceholderCell(

@@ -14,6 +14,7 @@
 //   TerminalView+Keyboard.cpp, +TextInput.cpp, +Mouse.cpp, +Links.cpp, +Find.cpp  user input
 #include <gtkmm/scrollbar.h>
 #include <gtkmm/widget.h>
+#include <pango/pango.h>
 #include <pangomm/fontdescription.h>
 
 #include <array>
@@ -163,6 +164,22 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
                            const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& placements,
                            std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* context,
                            double top, double scale);
+  // One shaped glyph, tied to the cell of its piece that it belongs to.
+  struct ShapedGlyph {
+    uint32_t glyph;
+    int cell;
+    double offsetX;  // from the cell's left edge, inside its cluster
+    double offsetY;
+    double advance;  // of the whole cluster, for fitting wide glyphs
+  };
+  // What one drawing pass shares between its rows.
+  struct DrawingPass {
+    PangoContext* pango = nullptr;
+    cairo_font_options_t* fontOptions = nullptr;
+    double scale = 1;
+    std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
+    std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
+  };
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
 
@@ -357,6 +374,11 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   double scrollerWidth() const;
   int maxScroll() const;
   void windowActiveChanged();
+  void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
+  void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context);
+  void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
+  void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
+                     double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
   void scaleFactorChanged();
   void layoutChildren();
 
