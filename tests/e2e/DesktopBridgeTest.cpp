@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,7 +27,7 @@ namespace bridge_e2e {
 
 using nlohmann::json;
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30)) {
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -69,12 +71,25 @@ std::vector<pid_t> webProcessesOf(pid_t app) {
   return found;
 }
 
+// A loopback port nobody listens on now, picked by the kernel.
+int freeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
 class DesktopBridge : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/zorvel-bridge-e2e-XXXXXX";
     directory = ::mkdtemp(pattern);
-    port = 20000 + (::getpid() % 20000);
+    port = freeLoopbackPort();
     std::map<std::string, std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
       std::string text(*entry);
