@@ -199,6 +199,24 @@ TEST_F(WebBridgeE2E, AFailedLoadIsReportedAndNotTakenForALoadedPage) {
   EXPECT_EQ(ui.labelText(), "Could not load the bundled Zorvel UI:\nBundled UI resource not found: missing.html");
 }
 
+TEST_F(WebBridgeE2E, ASecondWebViewSharesTheBridgeButNotTheMainViewsDuties) {
+  ui.bridge().showWebFailure("still shown", false);
+  auto* second = ui.bridge().makeWebView();
+  g_object_ref_sink(second);
+  int finished = 0;
+  g_signal_connect(second, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, int* count) {
+                     if (event == WEBKIT_LOAD_FINISHED) ++*count;
+                   }),
+                   &finished);
+  webkit_web_view_load_uri(second, "zorvel-ui://app/index.html?native-overlay");
+  ASSERT_TRUE(runUntil([&] { return finished > 0; }));
+  runFor(std::chrono::milliseconds(1300));
+  // Its finished load neither clears the label nor runs the main page's mount check.
+  EXPECT_EQ(ui.labelText(), "Could not load the bundled Zorvel UI:\nstill shown");
+  EXPECT_TRUE(ui.labelVisible());
+  g_object_unref(second);
+}
+
 TEST_F(WebBridgeE2E, MountCheckReportsAnEmptyRoot) {
   runFor(std::chrono::milliseconds(1300));
   EXPECT_FALSE(ui.labelVisible());
