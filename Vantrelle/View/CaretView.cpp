@@ -10,7 +10,8 @@
 namespace vantrelle {
 
 bool isBlinkingStyle(CursorStyle style) {
-  return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
+  return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
+         style == CursorStyle::blinkBar;
 }
 
 CaretView::CaretView(ViewRect frame, CursorStyle cursorStyle, TerminalView* terminal)
@@ -56,7 +57,8 @@ void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   if (currentOpacity <= 0) return;
   double w = get_width(), h = get_height();
   Gdk::RGBA color;
-  color.set_rgba(caretColor.red, caretColor.green, caretColor.blue, caretColor.alpha * currentOpacity);
+  color.set_rgba(caretColor.red, caretColor.green, caretColor.blue,
+                 caretColor.alpha * currentOpacity);
   bool hollow = tracksFocus && !focused;
   switch (style) {
     case CursorStyle::blinkUnderline:

@@ -1,9 +1,8 @@
 #pragma once
 // How a terminal view gets its pixels on screen. Cairo is the default path; the GPU renderer is
 // another implementation that the view can switch to.
-#include <gtkmm/snapshot.h>
-
 #include <cairo.h>
+#include <gtkmm/snapshot.h>
 
 #include "Vantrelle/View/ViewGeometry.h"
 

@@ -1,7 +1,6 @@
 // Display scheduling: host output is coalesced into one redraw per frame interval, output that
 // answers the user's typing is drawn at once, and only the rows that changed are repainted.
 #include <gtkmm/snapshot.h>
-
 #include <time.h>
 
 #include <algorithm>
@@ -95,7 +94,8 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     double h = cellDimension->height;
     double top = h * std::max(start, 0);
     // One row below the range too: a wide or tall glyph may reach into it.
-    double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
+    double bottom =
+        end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
     if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
     queue_draw();
   }
@@ -164,16 +164,15 @@ CairoDrawingPath::~CairoDrawingPath() {
 
 void CairoDrawingPath::invalidate(const ViewRect& rect) { dirty = dirty.united(rect); }
 
-void CairoDrawingPath::invalidateAll() {
-  dirty = {0, 0, 1e9, 1e9};
-}
+void CairoDrawingPath::invalidateAll() { dirty = {0, 0, 1e9, 1e9}; }
 
 cairo_surface_t* CairoDrawingPath::render() {
   ViewSize size = view.frameSize;
   double scale = view.backingScaleFactor();
   int widthPx = int(std::ceil(size.width * scale)), heightPx = int(std::ceil(size.height * scale));
   if (widthPx <= 0 || heightPx <= 0) return nullptr;
-  if (!surface || widthPx != surfaceWidthPx || heightPx != surfaceHeightPx || scale != surfaceScale) {
+  if (!surface || widthPx != surfaceWidthPx || heightPx != surfaceHeightPx ||
+      scale != surfaceScale) {
     if (surface) cairo_surface_destroy(surface);
     surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
     cairo_surface_set_device_scale(surface, scale, scale);

@@ -13,7 +13,9 @@ namespace vantrelle {
 
 namespace {
 
-void setSource(cairo_t* cr, const ViewColor& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha); }
+void setSource(cairo_t* cr, const ViewColor& c) {
+  cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
+}
 
 struct ShapedItem {
   PangoFont* font = nullptr;  // owned reference
@@ -26,16 +28,19 @@ int cellAt(const std::vector<uint32_t>& offsets, int offset) {
   return std::max(int(it - offsets.begin()) - 1, 0);
 }
 
-std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece, const PangoFontDescription* font) {
+std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece,
+                              const PangoFontDescription* font) {
   std::vector<ShapedItem> result;
   PangoAttrList* attrs = pango_attr_list_new();
   pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
-  GList* items = pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs, nullptr);
+  GList* items =
+      pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs, nullptr);
   PangoGlyphString* glyphs = pango_glyph_string_new();
   for (GList* l = items; l; l = l->next) {
     auto* item = static_cast<PangoItem*>(l->data);
     const char* text = piece.text.c_str() + item->offset;
-    pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
+    pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()),
+                     &item->analysis, glyphs);
     ShapedItem shaped;
     shaped.font = item->analysis.font ? PANGO_FONT(g_object_ref(item->analysis.font)) : nullptr;
     // Offsets inside each cluster come from the shaper; clusters themselves sit on cells.
@@ -62,7 +67,8 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
     // Every glyph learns its cluster's natural advance.
     for (size_t c = 0; c < clusterStarts.size(); c++) {
       size_t end = c + 1 < clusterStarts.size() ? clusterStarts[c + 1].first : shaped.glyphs.size();
-      for (size_t g = clusterStarts[c].first; g < end; g++) shaped.glyphs[g].advance = clusterStarts[c].second;
+      for (size_t g = clusterStarts[c].first; g < end; g++)
+        shaped.glyphs[g].advance = clusterStarts[c].second;
     }
     result.push_back(std::move(shaped));
     pango_item_free(item);
@@ -92,7 +98,8 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   DrawingPass pass;
   bool alternate = terminal->isCurrentBufferAlternate();
   for (const auto& [key, record] : terminal->kittyGraphicsState.placementsByKey) {
-    if (record.isVirtual && record.isAlternateBuffer == alternate) pass.virtualPlacements[record.imageId].push_back(&record);
+    if (record.isVirtual && record.isAlternateBuffer == alternate)
+      pass.virtualPlacements[record.imageId].push_back(&record);
   }
   pass.pango = get_pango_context()->gobj();
   // Without font smoothing glyphs are antialiased in grey only, never by subpixel.
@@ -119,7 +126,8 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   }
 }
 
-void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t* cr, DrawingPass& pass) {
+void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t* cr,
+                           DrawingPass& pass) {
   const double cw = cellDimension->width, ch = cellDimension->height;
   bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
   if (transformed) {
@@ -143,7 +151,8 @@ void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t*
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
   if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
-  if (!info.powerlineGlyphs.empty()) drawPowerlineGlyphs(info.powerlineGlyphs, lineOrigin, line.renderMode, cr);
+  if (!info.powerlineGlyphs.empty())
+    drawPowerlineGlyphs(info.powerlineGlyphs, lineOrigin, line.renderMode, cr);
   drawRowText(info, top + ch - std::ceil(metrics.descent + metrics.leading), cr, pass);
   for (const auto& cell : info.kittyPlaceholders) {
     drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
@@ -163,8 +172,9 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
       int firstCol = column, endCol = column + piece.cellCount() * segment.columnWidth;
       column = endCol;
       if (endCol <= firstCol) continue;
-      const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
-                                                                        : piece.attributes.background;
+      const ViewColor& color = piece.attributes.selectionBackgroundColor
+                                   ? *piece.attributes.selectionBackgroundColor
+                                   : piece.attributes.background;
       double x = cw * firstCol, width = cw * (endCol - firstCol);
       // The last run reaches the view's right edge, past the last whole column.
       if (endCol >= terminal->cols) {
@@ -184,7 +194,8 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
   cairo_restore(cr);
 }
 
-void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr, DrawingPass& pass) {
+void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr,
+                               DrawingPass& pass) {
   const double cw = cellDimension->width;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
@@ -196,11 +207,13 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
       int firstCol = column;
       column += piece.cellCount() * segment.columnWidth;
       positions.clear();
-      for (int k = 0; k < piece.cellCount(); k++) positions.push_back({cw * (firstCol + k * segment.columnWidth), baseline});
+      for (int k = 0; k < piece.cellCount(); k++)
+        positions.push_back({cw * (firstCol + k * segment.columnWidth), baseline});
       if (piece.text.find_first_not_of(' ') != std::string::npos) {
         setSource(cr, piece.attributes.foreground);
         for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
-          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass,
+                        batch);
           g_object_unref(item.font);
         }
       }
@@ -211,9 +224,9 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
 }
 
 // Glyphs go out in one call; only a wide glyph that must shrink to fit its slot is drawn alone.
-void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol,
-                                 int columnWidth, double baseline, cairo_t* cr, DrawingPass& pass,
-                                 std::vector<cairo_glyph_t>& batch) {
+void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs,
+                                 int firstCol, int columnWidth, double baseline, cairo_t* cr,
+                                 DrawingPass& pass, std::vector<cairo_glyph_t>& batch) {
   if (!font) return;
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
@@ -249,15 +262,15 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
 void TerminalView::drawPlaceholderCell(
     const KittyPlaceholderCell& cell,
     const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtualPlacements,
-    std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* cr, double top,
-    double scale) {
+    std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* cr,
+    double top, double scale) {
   auto found = virtualPlacements.find(cell.imageId);
   if (found == virtualPlacements.end()) return;
   const KittyPlacementRecord* placement = nullptr;
   for (const auto* record : found->second) {
     bool matches = cell.placementId == 0 || record->placementId == cell.placementId;
-    if (matches && record->cols > cell.placeholderCol && record->rows > cell.placeholderRow && record->cols >= 1 &&
-        record->rows >= 1) {
+    if (matches && record->cols > cell.placeholderCol && record->rows > cell.placeholderRow &&
+        record->cols >= 1 && record->rows >= 1) {
       placement = record;
       break;
     }
@@ -268,8 +281,8 @@ void TerminalView::drawPlaceholderCell(
   const double cw = cellDimension->width, ch = cellDimension->height;
   if (scale <= 0) scale = 1;
   ViewRect rect{double(placement->pixelOffsetX) / scale + cw * (cell.col - cell.placeholderCol),
-                double(placement->pixelOffsetY) / scale + top - ch * cell.placeholderRow, cw * double(placement->cols),
-                ch * double(placement->rows)};
+                double(placement->pixelOffsetY) / scale + top - ch * cell.placeholderRow,
+                cw * double(placement->cols), ch * double(placement->rows)};
   if (rect.width <= 0 || rect.height <= 0) return;
   double iw = image->get_width(), ih = image->get_height();
   ViewRect fit = kittyAspectFitRect({iw, ih}, rect);
@@ -311,8 +324,8 @@ void strokeLine(cairo_t* cr, double x0, double x1, double y) {
 
 }  // namespace
 
-void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions,
-                                     cairo_t* cr) {
+void TerminalView::drawRunAttributes(const RunAttributes& attributes,
+                                     std::span<const ViewPoint> positions, cairo_t* cr) {
   if (!attributes.underlineStyle && !attributes.strikethroughStyle) return;
   if (!cellDimension) return;
   cairo_save(cr);
@@ -329,8 +342,11 @@ void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<
     for (const auto& p : positions) {
       double y = p.y - pos;
       switch (style) {
-        case UnderlineStyle::none: break;
-        case UnderlineStyle::single: strokeLine(cr, p.x, p.x + span, y); break;
+        case UnderlineStyle::none:
+          break;
+        case UnderlineStyle::single:
+          strokeLine(cr, p.x, p.x + span, y);
+          break;
         case UnderlineStyle::double_:
           strokeLine(cr, p.x, p.x + span, y);
           strokeLine(cr, p.x, p.x + span, y + t + 1);
@@ -380,12 +396,13 @@ void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<
   cairo_restore(cr);
 }
 
-void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& items, ViewPoint lineOrigin,
-                                     cairo_t* cr) {
+void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& items,
+                                     ViewPoint lineOrigin, cairo_t* cr) {
   if (items.empty() || !cellDimension) return;
   double scale = backingScaleFactor();
   cairo_save(cr);
-  cairo_set_antialias(cr, antiAliasCustomBlockGlyphs ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+  cairo_set_antialias(cr,
+                      antiAliasCustomBlockGlyphs ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
   double eighthH = cellDimension->height * 0.125;
   double top = lineOrigin.y;
   for (const auto& item : items) {
@@ -409,27 +426,31 @@ void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& 
   cairo_restore(cr);
 }
 
-void TerminalView::drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items, ViewPoint lineOrigin, cairo_t* cr) {
+void TerminalView::drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items,
+                                   ViewPoint lineOrigin, cairo_t* cr) {
   if (items.empty() || !cellDimension) return;
   double scale = backingScaleFactor();
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   int cellWpx = std::max(int(std::lround(scale * cellDimension->width)), 1);
   int cellHpx = std::max(int(std::lround(scale * cellDimension->height)), 1);
-  int base = std::max({int(std::lround(scale * metrics.underlineThickness * 1.35)), int(std::lround(scale)), 1});
+  int base = std::max(
+      {int(std::lround(scale * metrics.underlineThickness * 1.35)), int(std::lround(scale)), 1});
   double rowY = std::round(lineOrigin.y * scale) / scale;
   double x0 = std::round(lineOrigin.x * scale);
   for (const auto& item : items) {
     ViewPoint origin{(x0 + item.column * cellWpx) / scale, rowY};
     ViewSize size{double(cellWpx * item.columnWidth) / scale, cellHpx / scale};
-    ViewColor color = item.foregroundColor.withAlpha(std::clamp(item.foregroundColor.alpha, 0.0, 1.0));
+    ViewColor color =
+        item.foregroundColor.withAlpha(std::clamp(item.foregroundColor.alpha, 0.0, 1.0));
     BoxDrawingRenderer::draw(item.codePoint, cr, origin, size, scale, color, base);
   }
   cairo_restore(cr);
 }
 
-void TerminalView::drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items, ViewPoint lineOrigin,
-                                       BufferLine::RenderLineMode renderMode, cairo_t* cr) {
+void TerminalView::drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items,
+                                       ViewPoint lineOrigin, BufferLine::RenderLineMode renderMode,
+                                       cairo_t* cr) {
   if (items.empty() || !cellDimension) return;
   double scale = backingScaleFactor();
   double sx = renderMode == BufferLine::RenderLineMode::single ? scale : scale * 2;

@@ -1,23 +1,22 @@
 // Inline images: Sixel bitmaps and image files from the program become slices of one text row
 // each, attached to buffer lines below the cursor.
-#include "Vantrelle/View/TerminalView+Images.h"
-
 #include <png.h>
-
-#include "Vantrelle/Graphics/KittyGraphics.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/View/TerminalView+Images.h"
 
 namespace vantrelle {
 
 namespace {
 
 // Programs choose image sizes: images past these bounds are refused rather than allocated.
-constexpr int kMaximumImageSide = 10000;        // pixels or points, each side
-constexpr double kMaximumImagePixels = 25e6;    // decoded pixels
-constexpr double kMaximumSliceBytes = 256e6;    // all slices of one image together
+constexpr int kMaximumImageSide = 10000;      // pixels or points, each side
+constexpr double kMaximumImagePixels = 25e6;  // decoded pixels
+constexpr double kMaximumSliceBytes = 256e6;  // all slices of one image together
 
 bool kittyBefore(const TerminalView::AppleImage* a, const TerminalView::AppleImage* b) {
   if (a->kittyZIndex != b->kittyZIndex) return a->kittyZIndex < b->kittyZIndex;
@@ -45,8 +44,8 @@ SplitImages splitImages(const std::optional<TerminalImageList>& images) {
   return split;
 }
 
-void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale, bool kittyOffsets,
-               double cellWidth) {
+void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale,
+               bool kittyOffsets, double cellWidth) {
   if (!image.image || image.width <= 0 || image.height <= 0) return;
   int pw = image.image->get_width(), ph = image.image->get_height();
   if (pw <= 0 || ph <= 0) return;
@@ -67,8 +66,10 @@ void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, d
   cairo_restore(cr);
 }
 
-Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
-  if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes,
+                                                               int width, int height) {
+  if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide)
+    return {};
   if (double(width) * height > kMaximumImagePixels) return {};
   if (bytes.size() < size_t(width) * size_t(height) * 4) return {};
   auto surface = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, width, height);
@@ -93,8 +94,9 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return {};
-  if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) || image.width == 0 ||
-      image.height == 0 || double(image.width) * image.height > kMaximumImagePixels) {
+  if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) ||
+      image.width == 0 || image.height == 0 ||
+      double(image.width) * image.height > kMaximumImagePixels) {
     png_image_free(&image);
     return {};
   }
@@ -107,8 +109,8 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
   return imageFromRGBA(pixels, int(image.width), int(image.height));
 }
 
-Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image,
-                                                            ViewSize size) {
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(
+    const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size) {
   int w = std::max(int(size.width), 1), h = std::max(int(size.height), 1);
   auto result = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, w, h);
   double sw = image->get_width(), sh = image->get_height();
@@ -128,13 +130,15 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(const Cairo::RefPtr<
 }
 
 ViewRect TerminalView::kittyAspectFitRect(ViewSize imageSize, ViewRect rect) {
-  if (imageSize.width <= 0 || imageSize.height <= 0 || rect.width <= 0 || rect.height <= 0) return rect;
+  if (imageSize.width <= 0 || imageSize.height <= 0 || rect.width <= 0 || rect.height <= 0)
+    return rect;
   double factor = std::min(rect.width / imageSize.width, rect.height / imageSize.height);
   double w = imageSize.width * factor, h = imageSize.height * factor;
   return {rect.x + (rect.width - w) / 2, rect.y + (rect.height - h) / 2, w, h};
 }
 
-void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width, int height) {
+void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width,
+                                         int height) {
   auto image = imageFromRGBA(bytes, width, height);
   if (!image) return;
   if (const auto& context = terminal->kittyPlacementContext) {
@@ -142,7 +146,8 @@ void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes,
     return;
   }
   ImageSizeRequest automatic;
-  ImageSizeRequest w = frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
+  ImageSizeRequest w =
+      frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
   insertImage(image, w, automatic, true);
 }
 
@@ -154,7 +159,8 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::kittyPlaceholderImage(
   if (found == images.end()) return {};
   const KittyGraphicsPayload& payload = found->second.payload;
   Cairo::RefPtr<Cairo::ImageSurface> image =
-      payload.isPng() ? imageFromPNG(payload.bytes()) : imageFromRGBA(payload.bytes(), payload.width(), payload.height());
+      payload.isPng() ? imageFromPNG(payload.bytes())
+                      : imageFromRGBA(payload.bytes(), payload.width(), payload.height());
   if (!image) return {};
   cache.emplace(imageId, image);
   return image;
@@ -168,19 +174,25 @@ void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSi
 }
 
 namespace {
-double requestedLength(ImageSizeRequest request, double cell, double frame, double natural, double scale) {
+double requestedLength(ImageSizeRequest request, double cell, double frame, double natural,
+                       double scale) {
   switch (request.kind) {
-    case ImageSizeRequest::Kind::cells: return double(request.value) * cell;
-    case ImageSizeRequest::Kind::pixels: return double(request.value);
-    case ImageSizeRequest::Kind::percent: return double(request.value) * 0.01 * frame;
-    case ImageSizeRequest::Kind::automatic: return natural / scale;
+    case ImageSizeRequest::Kind::cells:
+      return double(request.value) * cell;
+    case ImageSizeRequest::Kind::pixels:
+      return double(request.value);
+    case ImageSizeRequest::Kind::percent:
+      return double(request.value) * 0.01 * frame;
+    case ImageSizeRequest::Kind::automatic:
+      return natural / scale;
   }
   return natural / scale;
 }
 }  // namespace
 
-void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source, ImageSizeRequest widthRequest,
-                               ImageSizeRequest heightRequest, bool preserveAspectRatio) {
+void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
+                               ImageSizeRequest widthRequest, ImageSizeRequest heightRequest,
+                               bool preserveAspectRatio) {
   if (!source || !cellDimension) return;
   double scale = get_root() ? double(get_scale_factor()) : scaleFactorOverride.value_or(1.0);
   double naturalW = source->get_width(), naturalH = source->get_height();
@@ -196,11 +208,14 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
     if (autoW && !autoH) width = height * naturalW / naturalH;
   }
   // A program may ask for any size: keep slices within what can be allocated and drawn.
-  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide) return;
+  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide)
+    return;
   if (preserveAspectRatio && !autoW && !autoH) image = scaleImage(source, {width, height});
   int rows = int(height / ch);
   int cols = int(width / cw);
-  if (double(std::max(int(width * scale), 1)) * std::max(int(ch * scale), 1) * 4 * rows > kMaximumSliceBytes) return;
+  if (double(std::max(int(width * scale), 1)) * std::max(int(ch * scale), 1) * 4 * rows >
+      kMaximumSliceBytes)
+    return;
   Buffer& buffer = *terminal->buffer;
   int startX = buffer.x;
   int64_t startRow = int64_t(buffer.y) + buffer.yBase;

@@ -1,7 +1,6 @@
 // Moving the view over the scrollback, keeping the scrollbar in step, and the two directions of
 // bytes: the program's output fed in, the user's input sent out.
 #include <gtkmm/adjustment.h>
-
 #include <time.h>
 
 #include <algorithm>
@@ -76,7 +75,9 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility) {
   queue_draw();
 }
 
-void TerminalView::scrollUp(int lines) { scrollTo(std::max(terminal->buffer->yDisp - lines, 0), true); }
+void TerminalView::scrollUp(int lines) {
+  scrollTo(std::max(terminal->buffer->yDisp - lines, 0), true);
+}
 
 void TerminalView::scrollDown(int lines) {
   scrollTo(std::max(std::min(terminal->buffer->yDisp + lines, maxScroll()), 0), true);
@@ -102,7 +103,8 @@ void TerminalView::ensureCaretIsVisible() {
   if (terminal->synchronizedOutputActive) return;
   Buffer& buffer = *terminal->buffer;
   int cursorLine = buffer.yBase + buffer.y;
-  if (cursorLine < buffer.yDisp || cursorLine >= buffer.yDisp + terminal->rows) scrollTo(buffer.yBase, true);
+  if (cursorLine < buffer.yDisp || cursorLine >= buffer.yDisp + terminal->rows)
+    scrollTo(buffer.yBase, true);
 }
 
 void TerminalView::changeScrollback(std::optional<int> scrollback) {

@@ -15,7 +15,9 @@ namespace vantrelle {
 namespace {
 
 // The control sequence introducer, 8-bit when the terminal sends 8-bit controls.
-std::string csi(const Terminal& terminal) { return terminal.cc.send8bit ? std::string("\x9b") : std::string("\x1b["); }
+std::string csi(const Terminal& terminal) {
+  return terminal.cc.send8bit ? std::string("\x9b") : std::string("\x1b[");
+}
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -77,8 +79,9 @@ void TerminalView::setupOptions(double width, double height) {
   terminal->setForegroundColor(Color::defaultForeground);
   selection = std::make_unique<SelectionService>(*terminal);
   if (!caretView) {
-    caretView = std::make_unique<CaretView>(ViewRect{0, 0, cellDimension->width, cellDimension->height},
-                                            terminal->options.cursorStyle, this);
+    caretView =
+        std::make_unique<CaretView>(ViewRect{0, 0, cellDimension->width, cellDimension->height},
+                                    terminal->options.cursorStyle, this);
     caretView->set_parent(*this);
   } else {
     caretView->frame.width = cellDimension->width;
@@ -120,7 +123,8 @@ void TerminalView::setTerminalTitle(Terminal&, const std::string& title) {
   if (terminalDelegate) terminalDelegate->setTerminalTitle(*this, title);
 }
 
-std::optional<Bytes> TerminalView::windowCommand(Terminal& source, const WindowManipulationCommand& command) {
+std::optional<Bytes> TerminalView::windowCommand(Terminal& source,
+                                                 const WindowManipulationCommand& command) {
   using Kind = WindowManipulationCommand::Kind;
   switch (command.kind) {
     case Kind::resizeWindowTo:
@@ -182,7 +186,8 @@ void TerminalView::bell(Terminal&) {
 std::optional<CellSize> TerminalView::cellSizeInPixels(Terminal&) {
   if (!cellDimension) return std::nullopt;
   double scale = get_root() ? double(get_scale_factor()) : scaleFactorOverride.value_or(1.0);
-  return CellSize{std::llround(cellDimension->width * scale), std::llround(cellDimension->height * scale)};
+  return CellSize{std::llround(cellDimension->width * scale),
+                  std::llround(cellDimension->height * scale)};
 }
 
 void TerminalView::mouseModeChanged(Terminal& source) {
@@ -206,7 +211,8 @@ void TerminalView::cursorStyleChanged(Terminal&, CursorStyle newStyle) {
 }
 
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source) {
-  if (terminalDelegate) terminalDelegate->hostCurrentDirectoryUpdate(*this, source.hostCurrentDirectory);
+  if (terminalDelegate)
+    terminalDelegate->hostCurrentDirectoryUpdate(*this, source.hostCurrentDirectory);
 }
 
 void TerminalView::iTermContent(Terminal&, std::span<const uint8_t> content) {
@@ -269,9 +275,10 @@ void TerminalView::handleProgressReport(const ProgressReport& report) {
   if (progressBarView) progressBarView->apply(report.state, value);
   if (progressReportTimer) progressReportTimer->cancel();
   std::weak_ptr<TerminalView*> weak = lifetime;
-  progressReportTimer = platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {
-    if (auto alive = weak.lock(); alive && *alive) (*alive)->clearProgressReport();
-  });
+  progressReportTimer =
+      platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {
+        if (auto alive = weak.lock(); alive && *alive) (*alive)->clearProgressReport();
+      });
 }
 
 }  // namespace vantrelle

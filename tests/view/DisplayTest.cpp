@@ -23,7 +23,8 @@ class Display : public ::testing::Test {
     cairo_surface_t* surface = cairoPath().render();
     cairo_surface_flush(surface);
     auto* data = cairo_image_surface_get_data(surface);
-    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) +
+                                        size_t(x) * 4);
   }
   Terminal& terminal() { return view->getTerminal(); }
   testing::RecordingHost host;

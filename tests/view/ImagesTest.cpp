@@ -42,7 +42,8 @@ class Images : public ::testing::Test {
     for (int i = 0; i < buffer.lines().count(); i++) {
       const auto& images = buffer.lines()[i]->images();
       if (!images) continue;
-      for (const auto& image : *images) all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
+      for (const auto& image : *images)
+        all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
     }
     return all;
   }
@@ -50,7 +51,8 @@ class Images : public ::testing::Test {
 };
 
 TEST(ImageFitting, AspectFitCentresInTheRectangle) {
-  EXPECT_EQ(TerminalView::kittyAspectFitRect({200, 100}, {0, 0, 100, 100}), (ViewRect{0, 25, 100, 50}));
+  EXPECT_EQ(TerminalView::kittyAspectFitRect({200, 100}, {0, 0, 100, 100}),
+            (ViewRect{0, 25, 100, 50}));
   EXPECT_EQ(TerminalView::kittyAspectFitRect({0, 100}, {1, 2, 3, 4}), (ViewRect{1, 2, 3, 4}));
 }
 
@@ -115,7 +117,8 @@ TEST_F(Images, SlicesArePaintedWhereTheyAreAttached) {
   cairo_surface_flush(surface);
   auto pixel = [&](int x, int y) {
     auto* data = cairo_image_surface_get_data(surface);
-    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) +
+                                        size_t(x) * 4);
   };
   EXPECT_EQ(pixel(5, 5) & 0xffffff, 0xff0000u);
   EXPECT_EQ(pixel(5, 35) & 0xffffff, 0xff0000u);

@@ -12,8 +12,12 @@ struct RecordingOwner : LocalProcessTerminalViewDelegate {
   std::vector<std::pair<int, int>> sizes;
   std::vector<std::string> titles;
   std::optional<std::optional<int32_t>> exit;
-  void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
-  void setTerminalTitle(LocalProcessTerminalView&, const std::string& title) override { titles.push_back(title); }
+  void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override {
+    sizes.emplace_back(cols, rows);
+  }
+  void setTerminalTitle(LocalProcessTerminalView&, const std::string& title) override {
+    titles.push_back(title);
+  }
   void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
   void processTerminated(TerminalView&, std::optional<int32_t> code) override { exit = code; }
 };
@@ -56,7 +60,8 @@ TEST_F(ProcessView, TheChildsOutputReachesTheScreenAndItsExitTheOwner) {
 }
 
 TEST_F(ProcessView, RepliesAndTypingGoToTheChild) {
-  run("stty -echo; printf '\\033[6n'; IFS= read -r reply; printf 'got:%s' \"$reply\" | od -c | head -2");
+  run("stty -echo; printf '\\033[6n'; IFS= read -r reply; printf 'got:%s' \"$reply\" | od -c | "
+      "head -2");
   ASSERT_TRUE(testing::pumpUntil([&] { return view->process->total() > 0; }));
   view->send(std::string("typed\r"));
   ASSERT_TRUE(testing::pumpUntil([&] { return owner.exit.has_value(); }));

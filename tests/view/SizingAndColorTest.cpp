@@ -86,12 +86,16 @@ using Colors = ViewFixture;
 
 TEST_F(Colors, PaletteIndicesFollowBoldAndBrightSettings) {
   auto& palette = view->getTerminal().ansiColors;
-  auto bold = [&](int code) { return view->mapColor(Attribute::Color::ansi256(uint8_t(code)), true, true, true); };
+  auto bold = [&](int code) {
+    return view->mapColor(Attribute::Color::ansi256(uint8_t(code)), true, true, true);
+  };
   EXPECT_EQ(bold(1), ViewColor::make(palette[9]));
   EXPECT_EQ(bold(7), ViewColor::make(palette[7]));
   EXPECT_EQ(bold(12), ViewColor::make(palette[12]));
-  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(9), true, false, false), ViewColor::make(palette[1]));
-  EXPECT_EQ(view->mapColor(Attribute::Color::defaultColor, true, false, true), view->nativeForegroundColor());
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(9), true, false, false),
+            ViewColor::make(palette[1]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::defaultColor, true, false, true),
+            view->nativeForegroundColor());
   EXPECT_EQ(view->mapColor(Attribute::Color::defaultInvertedColor, false, false, true),
             view->nativeBackgroundColor().inverseColor());
 }
