@@ -98,6 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       terminal.feed(std::span<const uint8_t>(data + i, length));
       terminal.feed("\x1b\\");
       i += length;
+    } else if ((header & 0x1F) == 0x0C && i + 2 <= size) {
+      // The view's reads of untrusted text: the link under a cell and the text of a range.
+      const vantrelle::Position at(data[i] % 128, data[i + 1] % 64);
+      (void)terminal.link(vantrelle::LinkLookupLocation::screen(at), vantrelle::LinkLookupMode::explicitAndImplicit);
+      (void)terminal.getText(vantrelle::Position(0, 0), at);
+      i += 2;
     } else if ((header & 0x1F) == 0x1E) {
       scheduler.runAll();
     } else {

@@ -34,6 +34,11 @@ void Terminal::closeHyperlink() {
   int64_t startRow = link->start.row - trimmed;
   int64_t startCol = link->start.col;
   if (startRow < 0) startRow = startCol = 0;
+  // Opened with a wrap pending: the first character of the link went to the next row.
+  if (startCol >= target->cols()) {
+    startRow += 1;
+    startCol = 0;
+  }
   const int64_t endRow = target->y + target->yBase;
   const int64_t endCol = static_cast<int64_t>(target->x) - 1;
   if (endRow < startRow || endRow >= target->lines().count()) return;

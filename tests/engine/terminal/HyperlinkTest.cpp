@@ -57,6 +57,13 @@ TEST(Hyperlink, SpansWrappedRowsAndStopsAtTheLastWrittenCell) {
   t.feed("\r\n" + open + "0123456789" + close);
   EXPECT_EQ(linked(t, 3).size(), 10u);
   EXPECT_TRUE(linked(t, 4).empty());
+
+  // Opened with the wrap pending, the link starts on the next row.
+  TestHost other;
+  Terminal u(&other, sized(4, 3));
+  u.feed("abcd" + open + "ef" + close);
+  EXPECT_TRUE(linked(u, 0).empty());
+  EXPECT_EQ(linked(u, 1), (std::vector<int>{0, 1}));
 }
 
 TEST(Hyperlink, StaysInTheBufferItWasOpenedIn) {
