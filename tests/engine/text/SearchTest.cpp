@@ -136,6 +136,25 @@ TEST(Search, StepsWrapAroundInBothDirections) {
   EXPECT_FALSE(f.search.state.cachedSearchTerm);
 }
 
+TEST(Search, BackwardStepsReachMatchesOnWrappedRows) {
+  SearchFixture f(10, 6);
+  f.t.feed("12345678wrap it\r\nx wrap");
+  auto last = f.search.findPrevious("wrap", plain);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->row, 2);
+  auto wrapped = f.search.findPrevious("wrap", plain);
+  ASSERT_TRUE(wrapped);
+  EXPECT_EQ(wrapped->row, 0);
+  EXPECT_EQ(wrapped->col, 8);
+  EXPECT_EQ(f.search.lastSelection->end, Position(2, 1));
+
+  f.search.reset();
+  auto regexBack = f.search.findPrevious("w.a", regex);
+  ASSERT_TRUE(regexBack);
+  EXPECT_EQ(regexBack->term, "wra");
+  EXPECT_EQ(regexBack->row, 2);
+}
+
 TEST(Search, FindAllHonoursTheLimitAndTheCacheIsStaleUntilInvalidated) {
   SearchFixture f;
   f.t.feed("ab ab ab ab ab");

@@ -101,6 +101,13 @@ TEST(Selection, ExtendingAndSelectedText) {
   f.selection.dragExtend(Position(5, 0));
   EXPECT_EQ(f.selection.start(), Position(4, 0));
   EXPECT_EQ(f.selection.end(), Position(7, 0));
+  // Word-mode shift-clicks snap to the clicked word's edge.
+  f.selection.shiftExtend(Position(9, 0));
+  EXPECT_EQ(f.selection.end(), Position(10, 0));
+  EXPECT_EQ(f.selection.getSelectedText(), "two th");  // the row ends inside "three"
+  f.selection.shiftExtend(Position(1, 0));
+  EXPECT_EQ(f.selection.start(), Position(10, 0));
+  EXPECT_EQ(f.selection.end(), Position(0, 0));
 }
 
 TEST(Selection, ActiveFlagNotifiesOnlyOnChange) {
