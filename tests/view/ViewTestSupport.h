@@ -27,7 +27,7 @@ inline void ensureGtk() {
 
 // Runs the main context until `done` holds or the time-out passes.
 inline bool pumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   guint tick = g_timeout_add(
       5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
