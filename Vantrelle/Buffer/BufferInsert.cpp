@@ -12,12 +12,11 @@ namespace {
 void storeAsciiCells(BufferLine& line, int start, const uint8_t* source, int n, const CharData& cell) {
   // Store the whole cell, then its code: patching a copy on the stack and reloading it would
   // stall on store forwarding for every byte.
-  unsigned char prototype[sizeof(CharData)];
-  std::memcpy(prototype, &cell, sizeof prototype);
+  const CellWords words = cellWords(cell);
   int inside = std::clamp(line.count() - start, 0, n);
   CharData* destination = line.cells() + start;
   for (int i = 0; i < inside; i++) {
-    std::memcpy(static_cast<void*>(destination + i), prototype, sizeof prototype);
+    std::memcpy(static_cast<void*>(destination + i), &words, sizeof words);
     destination[i].code = source[i];
   }
   line.touch(uint64_t(inside));

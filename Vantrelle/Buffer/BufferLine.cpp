@@ -12,12 +12,11 @@ std::unique_ptr<CharData[]> allocateCells(int n) {
   return std::unique_ptr<CharData[]>(new CharData[size_t(std::max(n, 0))]);
 }
 
-// Fills cells with whole 16-byte copies of one image; a field-by-field fill would take six
-// narrow stores per cell.
+// Fills cells with copies of one cell taken as two machine words; compilers otherwise split the
+// fill into six narrow stores per cell, one per field.
 void fillCells(CharData* destination, ptrdiff_t count, const CharData& value) {
-  unsigned char image[sizeof(CharData)];
-  std::memcpy(image, &value, sizeof image);
-  for (ptrdiff_t i = 0; i < count; i++) std::memcpy(static_cast<void*>(destination + i), image, sizeof image);
+  CellWords words = cellWords(value);
+  for (ptrdiff_t i = 0; i < count; i++) std::memcpy(static_cast<void*>(destination + i), &words, sizeof words);
 }
 
 }  // namespace

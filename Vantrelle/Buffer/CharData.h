@@ -2,6 +2,7 @@
 
 #include <any>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 
@@ -72,6 +73,19 @@ struct CharData {
 
 static_assert(sizeof(CharData) <= 16, "cells must stay compact");
 static_assert(std::is_trivially_copyable_v<CharData>);
+
+// A cell as two machine words, for bulk writers: storing these keeps each cell one or two wide
+// stores where a field-by-field copy would take six.
+struct CellWords {
+  uint64_t low;
+  uint64_t high;
+};
+static_assert(sizeof(CellWords) == sizeof(CharData));
+inline CellWords cellWords(const CharData& cell) {
+  CellWords words;
+  std::memcpy(&words, &cell, sizeof words);
+  return words;
+}
 
 // Appends the UTF-8 form of a scalar.
 void appendUtf8(std::string& out, char32_t scalar);
