@@ -1,5 +1,7 @@
 #include "app/ZorvelAppDelegate.h"
 
+#include "app/PageCalls.h"
+
 #include <unistd.h>
 
 #include <fstream>
@@ -140,18 +142,8 @@ void ZorvelAppDelegate::evaluatePageScript(const std::string& script) {
 
 void ZorvelAppDelegate::dispatchPageEvent(const std::string& name,
                                           const std::optional<nlohmann::json>& detail) {
-  if (!detail) {
-    evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:" + name + "'));");
-    return;
-  }
-  std::string json;
-  try {
-    json = detail->dump();
-  } catch (const nlohmann::json::exception&) {
-    return;  // text that is not UTF-8 cannot be sent
-  }
-  evaluatePageScript("window.dispatchEvent(new CustomEvent('zorvel:" + name +
-                     "', { detail: " + json + " }));");
+  // The name and detail travel as call arguments, never as script text.
+  PageCalls::dispatchEvent(webView, "zorvel:" + name, detail ? &*detail : nullptr);
 }
 
 std::map<std::string, Gtk::Widget*> ZorvelAppDelegate::terminals() const {
@@ -174,9 +166,7 @@ void ZorvelAppDelegate::enterTerminalLayout() {
 void ZorvelAppDelegate::dispatchTerminalPointerDown(double x, double y, unsigned button) {
   int pageButton = button == GDK_BUTTON_SECONDARY ? 2 : button == GDK_BUTTON_MIDDLE ? 1 : 0;
   nlohmann::json detail = {{"clientX", x}, {"clientY", y}, {"button", pageButton}};
-  evaluatePageScript(
-      "window.dispatchEvent(new CustomEvent(\"zorvel:external-pointerdown\", { detail: " +
-      detail.dump() + " }));");
+  dispatchPageEvent("external-pointerdown", detail);
 }
 
 ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate() {
