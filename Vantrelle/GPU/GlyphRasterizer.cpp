@@ -1,0 +1,62 @@
+#include "Vantrelle/GPU/GlyphRasterizer.h"
+
+#include <cmath>
+
+namespace vantrelle {
+
+std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_t* font, uint32_t glyph) const {
+  if (!font || cairo_scaled_font_status(font) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+  cairo_glyph_t g{glyph, 0, 0};
+  cairo_text_extents_t extents;
+  cairo_scaled_font_glyph_extents(font, &g, 1, &extents);
+  if (!(extents.width > 0) || !(extents.height > 0)) return std::nullopt;
+  // Cairo measures with y down; the bitmap's bearing is y up from the baseline.
+  double minX = extents.x_bearing;
+  double minY = -(extents.y_bearing + extents.height);
+  int originX = int(std::floor(minX));
+  int originY = int(std::floor(minY));
+  int width = int(std::ceil(minX + extents.width)) - originX;
+  int height = int(std::ceil(minY + extents.height)) - originY;
+  if (width < 1 || height < 1 || width > 16384 || height > 16384) return std::nullopt;
+
+  GlyphBitmap bitmap;
+  bitmap.width = width;
+  bitmap.height = height;
+  bitmap.bearingX = originX;
+  bitmap.bearingY = originY;
+  bitmap.pixels.assign(size_t(width) * height * 4, 0);
+  // Cairo's ARGB32 is premultiplied and native-endian: B, G, R, A in memory on little-endian.
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(bitmap.pixels.data(), CAIRO_FORMAT_ARGB32, width,
+                                                                 height, width * 4);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return std::nullopt;
+  }
+  cairo_t* cr = cairo_create(surface);
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_scaled_font_get_font_options(font, options);
+  cairo_font_options_set_antialias(options, fontSmoothing ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_GRAY);
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_set_font_options(cr, options);
+  cairo_set_scaled_font(cr, font);
+  cairo_set_source_rgba(cr, 1, 1, 1, 1);
+  // The glyph origin sits originX left of and originY below the bitmap's lower-left corner.
+  cairo_glyph_t placed{glyph, double(-originX), double(height + originY)};
+  cairo_show_glyphs(cr, &placed, 1);
+  cairo_font_options_destroy(options);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+
+  // White ink on a clear ground keeps B, G and R equal; a glyph with colours of its own does not.
+  for (size_t i = 0; i + 3 < bitmap.pixels.size(); i += 4) {
+    const uint8_t* p = &bitmap.pixels[i];
+    if (p[0] != p[1] || p[1] != p[2]) {
+      bitmap.isColor = true;
+      break;
+    }
+  }
+  return bitmap;
+}
+
+}  // namespace vantrelle

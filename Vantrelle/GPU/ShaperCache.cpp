@@ -1,0 +1,81 @@
+#include "Vantrelle/GPU/ShaperCache.h"
+
+#include <functional>
+
+namespace vantrelle {
+
+FontRef retainFont(PangoFont* font) {
+  if (!font) return nullptr;
+  g_object_ref(font);
+  return FontRef(font, [](PangoFont* f) { g_object_unref(f); });
+}
+
+std::string fontName(const PangoFontDescription* description) {
+  PangoFontDescription* copy = pango_font_description_copy(description);
+  pango_font_description_unset_fields(copy, PANGO_FONT_MASK_SIZE);
+  char* text = pango_font_description_to_string(copy);
+  std::string name = text ? text : "";
+  g_free(text);
+  pango_font_description_free(copy);
+  return name;
+}
+
+size_t ShaperKeyHash::operator()(const ShaperKey& k) const {
+  size_t h = std::hash<std::string>()(k.fontName);
+  h = h * 31 + std::hash<double>()(k.fontSize);
+  return h * 31 + std::hash<std::string>()(k.text);
+}
+
+std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, PangoContext* context,
+                                                    const PangoFontDescription* font) {
+  if (text.empty() || !context || !font) return nullptr;
+  ShaperKey key{fontName(font), double(pango_font_description_get_size(font)) / PANGO_SCALE, text};
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  layoutCount++;
+
+  auto run = std::make_shared<ShaperRun>();
+  PangoAttrList* attrs = pango_attr_list_new();
+  pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
+  // Itemising picks a fallback font per item, so one text may come back in several fonts.
+  GList* items = pango_itemize(context, text.c_str(), 0, int(text.size()), attrs, nullptr);
+  PangoGlyphString* glyphs = pango_glyph_string_new();
+  double penX = 0;
+  for (GList* l = items; l; l = l->next) {
+    auto* item = static_cast<PangoItem*>(l->data);
+    pango_shape_full(text.c_str() + item->offset, item->length, text.c_str(), int(text.size()), &item->analysis,
+                     glyphs);
+    ShaperGlyphRun glyphRun;
+    glyphRun.font = retainFont(item->analysis.font);
+    for (int i = 0; i < glyphs->num_glyphs; i++) {
+      const PangoGlyphInfo& info = glyphs->glyphs[i];
+      double x = penX + double(info.geometry.x_offset) / PANGO_SCALE;
+      penX += double(info.geometry.width) / PANGO_SCALE;
+      if ((info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) || info.glyph == PANGO_GLYPH_EMPTY) continue;
+      glyphRun.glyphs.push_back(info.glyph);
+      // Pango's y offsets grow downward; the renderer's y grows upward.
+      glyphRun.positions.push_back({x, -double(info.geometry.y_offset) / PANGO_SCALE});
+      glyphRun.clusters.push_back(uint32_t(item->offset + glyphs->log_clusters[i]));
+    }
+    pango_item_free(item);
+    if (glyphRun.glyphs.empty() || !glyphRun.font) continue;
+    run->positions.insert(run->positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
+    run->glyphCount += int(glyphRun.glyphs.size());
+    run->glyphRuns.push_back(std::move(glyphRun));
+  }
+  g_list_free(items);
+  pango_glyph_string_free(glyphs);
+  pango_attr_list_unref(attrs);
+  insert(key, run);
+  return run;
+}
+
+void ShaperCache::insert(const ShaperKey& key, std::shared_ptr<const ShaperRun> run) {
+  auto [it, added] = cache.insert_or_assign(key, std::move(run));
+  if (added) order.push_back(key);
+  while (order.size() > maxEntries) {
+    cache.erase(order.front());
+    order.pop_front();
+  }
+}
+
+}  // namespace vantrelle
