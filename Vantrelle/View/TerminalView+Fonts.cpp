@@ -236,6 +236,7 @@ void TerminalView::layoutChildren() {
     gtk_widget_allocate(caretView->gobj(), int(std::ceil(f.width)), int(std::ceil(f.height)), -1,
                         gsk_transform_translate(nullptr, &origin));
   }
+  layoutInputOverlays(width, height);
 }
 
 }  // namespace vantrelle

@@ -1,9 +1,308 @@
 // Mouse input: reports to the program, selection by dragging, and the scroll wheel.
+#include <gtkmm/eventcontrollermotion.h>
+#include <gtkmm/eventcontrollerscroll.h>
+#include <gtkmm/gestureclick.h>
+
+#include <cmath>
+
+#include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
 
-void TerminalView::setupMouseInput() {}
+namespace {
+
+// GDK numbers buttons from 1 with the secondary button third; reports number them from 0 with
+// the secondary button second.
+int buttonNumberOf(guint gdkButton) {
+  switch (gdkButton) {
+    case 1: return 0;
+    case 2: return 2;
+    case 3: return 1;
+    default: return gdkButton > 3 ? int(gdkButton) - 1 : 0;
+  }
+}
+
+constexpr int releaseFlags = 3;
+constexpr int motionFlag = 32;
+
+}  // namespace
+
+void TerminalView::setupMouseInput() {
+  auto click = Gtk::GestureClick::create();
+  click->set_button(0);
+  auto record = [this](Gtk::GestureSingle* gesture, MouseRecord::Kind kind, int count, double x, double y) {
+    MouseRecord r;
+    r.kind = kind;
+    r.x = x;
+    r.y = y;
+    r.clickCount = count;
+    r.buttonNumber = buttonNumberOf(gesture->get_current_button());
+    r.modifiers = InputModifiers::from(GdkModifierType(gesture->get_current_event_state()));
+    return r;
+  };
+  click->signal_pressed().connect([this, record, g = click.get()](int count, double x, double y) {
+    grab_focus();
+    mouseButtonHeld = true;
+    mouseDown(record(g, MouseRecord::Kind::down, count, x, y));
+  });
+  click->signal_released().connect([this, record, g = click.get()](int count, double x, double y) {
+    mouseButtonHeld = false;
+    mouseUp(record(g, MouseRecord::Kind::up, count, x, y));
+  });
+  add_controller(click);
+
+  auto motion = Gtk::EventControllerMotion::create();
+  motion->signal_motion().connect([this, m = motion.get()](double x, double y) {
+    MouseRecord r;
+    r.x = x;
+    r.y = y;
+    GdkModifierType state = GdkModifierType(m->get_current_event_state());
+    r.modifiers = InputModifiers::from(state);
+    bool held = mouseButtonHeld && (state & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK));
+    r.kind = held ? MouseRecord::Kind::dragged : MouseRecord::Kind::moved;
+    if (held) {
+      r.buttonNumber = state & GDK_BUTTON1_MASK ? 0 : state & GDK_BUTTON3_MASK ? 1 : 2;
+      mouseDragged(r);
+    } else {
+      mouseMoved(r);
+    }
+  });
+  motion->signal_leave().connect([this] { mouseExited(); });
+  add_controller(motion);
+
+  auto scroll = Gtk::EventControllerScroll::create();
+  scroll->set_flags(Gtk::EventControllerScroll::Flags::VERTICAL);
+  scroll->signal_scroll().connect(
+      [this, s = scroll.get()](double, double dy) {
+        ScrollRecord r;
+        r.deltaY = -dy;
+        r.hasPreciseScrollingDeltas = gtk_event_controller_scroll_get_unit(s->gobj()) == GDK_SCROLL_UNIT_SURFACE;
+        r.modifiers = InputModifiers::from(GdkModifierType(s->get_current_event_state()));
+        double x = 0, y = 0;
+        GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(s->gobj()));
+        GtkNative* native = gtk_widget_get_native(GTK_WIDGET(gobj()));
+        double ex = 0, ey = 0;
+        if (event && native && gdk_event_get_position(event, &ex, &ey)) {
+          double nx = 0, ny = 0;
+          gtk_native_get_surface_transform(native, &nx, &ny);
+          gtk_widget_translate_coordinates(GTK_WIDGET(native), GTK_WIDGET(gobj()), ex - nx, ey - ny, &x, &y);
+        }
+        r.x = x;
+        r.y = y;
+        scrollWheel(r);
+        return true;
+      },
+      false);
+  add_controller(scroll);
+}
+
+std::pair<Position, Position> TerminalView::calculateMouseHit(double x, double y) const {
+  ViewSize cell = cellDimension.value_or(ViewSize{1, 1});
+  double cw = cell.width > 0 ? cell.width : 1, ch = cell.height > 0 ? cell.height : 1;
+  const Buffer& buffer = *terminal->buffer;
+  int64_t col = std::clamp<int64_t>(int64_t(std::max(x, 0.0) / cw), 0, std::max(terminal->cols - 1, 0));
+  int64_t lastLine = std::max(buffer.lines().count() - 1, 0);
+  int64_t row = std::clamp<int64_t>(int64_t(std::floor(y / ch)) + buffer.yDisp, 0, lastLine);
+  int64_t px = int64_t(std::clamp(x, 0.0, frameSize.width));
+  int64_t py = int64_t(std::clamp(y, 0.0, frameSize.height));
+  return {Position(col, row), Position(px, py)};
+}
+
+int TerminalView::encodeMouseEvent(const MouseRecord& event, bool overwriteRelease) const {
+  int flags = 0;
+  if (overwriteRelease || event.kind == MouseRecord::Kind::up) {
+    flags = releaseFlags;
+  } else {
+    switch (event.buttonNumber) {
+      case 1: flags = 1; break;
+      case 2: flags = 2; break;
+      case 4: flags = 64; break;
+      case 5: flags = 65; break;
+      default: flags = 0; break;
+    }
+  }
+  if (sendsModifiers(terminal->mouseMode())) {
+    if (event.modifiers.shift) flags += 4;
+    if (event.modifiers.alt) flags += 8;
+    if (event.modifiers.control) flags += 16;
+  }
+  return flags;
+}
+
+bool TerminalView::mouseReportingApplies(const InputModifiers& modifiers) const {
+  return allowMouseReporting && (!modifiers.shift || terminal->mouseShiftCapture);
+}
+
+void TerminalView::sharedMouseEvent(const MouseRecord& event) {
+  auto [grid, pixels] = calculateMouseHit(event.x, event.y);
+  int row = std::max(0, std::min(int(grid.row) - terminal->buffer->yDisp, terminal->rows - 1));
+  terminal->sendEvent(encodeMouseEvent(event, false), int(grid.col), row, int(pixels.col), int(pixels.row));
+}
+
+void TerminalView::mouseDown(const MouseRecord& event) {
+  if (mouseReportingApplies(event.modifiers) && sendsModifiers(terminal->mouseMode())) {
+    sharedMouseEvent(event);
+    return;
+  }
+  didSelectionDrag = false;
+  Position hit = calculateMouseHit(event.x, event.y).first;
+  if (event.clickCount == 2) {
+    selection->selectWordOrExpression(hit, *terminal->buffer);
+  } else if (event.clickCount == 1) {
+    if (selection->active() && event.modifiers.shift) {
+      selection->shiftExtend(hit);
+    } else {
+      selection->setActive(false);
+    }
+  } else {
+    selection->select(hit.row);
+  }
+  setNeedsDisplay();
+}
+
+void TerminalView::mouseUp(const MouseRecord& event) {
+  stopSelectionAutoScrollTimer();
+  autoScrollDelta = 0;
+  lastSelectionDragPoint.reset();
+  if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||
+      terminal->mouseMode() == MouseMode::off) {
+    didSelectionDrag = false;
+    return;
+  }
+  sharedMouseEvent(event);
+}
+
+void TerminalView::mouseDragged(const MouseRecord& event) {
+  auto [hit, pixels] = calculateMouseHit(event.x, event.y);
+  if (mouseReportingApplies(event.modifiers)) {
+    MouseMode mode = terminal->mouseMode();
+    if (mode == MouseMode::buttonEventTracking || mode == MouseMode::anyEvent) {
+      int row = std::max(0, std::min(int(hit.row) - terminal->buffer->yDisp, terminal->rows - 1));
+      terminal->sendEvent(encodeMouseEvent(event, false) + motionFlag, int(hit.col), row, int(pixels.col),
+                          int(pixels.row));
+      return;
+    }
+    if (mode != MouseMode::off) return;
+  }
+  if (!selection->active()) {
+    selection->setSoftStart(hit);
+    selection->startSelection();
+  } else {
+    selection->dragExtend(hit);
+  }
+  didSelectionDrag = true;
+  lastSelectionDragPoint = std::make_pair(event.x, event.y);
+  autoScrollDelta = 0;
+  // Auto-scroll reads the pointer's row unclamped: how far outside the rows decides the speed.
+  double cellHeight = cellDimension && cellDimension->height > 0 ? cellDimension->height : 1;
+  int screenRow = int(std::floor(event.y / cellHeight));
+  int rows = terminal->rows;
+  if (selection->active() && (screenRow < 1 || screenRow >= rows)) {
+    int distance = screenRow < 1 ? -screenRow : screenRow - rows;
+    int speed = distance >= 10 ? std::max(rows, 20) : distance >= 6 ? 10 : distance >= 2 ? 3 : 1;
+    autoScrollDelta = screenRow < 1 ? -speed : speed;
+    startSelectionAutoScrollTimer();
+  } else {
+    stopSelectionAutoScrollTimer();
+  }
+  setNeedsDisplay();
+}
+
+void TerminalView::startSelectionAutoScrollTimer() {
+  if (selectionAutoScrollTimer) return;
+  std::weak_ptr<TerminalView*> alive = lifetime;
+  auto* holder = new std::weak_ptr<TerminalView*>(alive);
+  selectionAutoScrollTimer = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, 50,
+      [](gpointer data) -> gboolean {
+        auto owner = static_cast<std::weak_ptr<TerminalView*>*>(data)->lock();
+        if (!owner || !*owner) return G_SOURCE_REMOVE;
+        (*owner)->scrollingTimerElapsed();
+        return G_SOURCE_CONTINUE;
+      },
+      holder, [](gpointer data) { delete static_cast<std::weak_ptr<TerminalView*>*>(data); });
+}
+
+void TerminalView::stopSelectionAutoScrollTimer() {
+  if (selectionAutoScrollTimer) g_source_remove(selectionAutoScrollTimer);
+  selectionAutoScrollTimer = 0;
+}
+
+void TerminalView::scrollingTimerElapsed() {
+  if (autoScrollDelta == 0) return;
+  if (autoScrollDelta < 0) {
+    scrollTo(std::max(terminal->buffer->yDisp + autoScrollDelta, 0), true);
+  } else {
+    scrollDown(autoScrollDelta);
+  }
+  if (selection->active() && lastSelectionDragPoint) {
+    selection->dragExtend(calculateMouseHit(lastSelectionDragPoint->first, lastSelectionDragPoint->second).first);
+  }
+  setNeedsDisplay();
+}
+
+void TerminalView::mouseMoved(const MouseRecord& event) {
+  if (terminal->mouseMode() != MouseMode::anyEvent) return;
+  auto [hit, pixels] = calculateMouseHit(event.x, event.y);
+  int row = std::max(0, std::min(int(hit.row) - terminal->buffer->yDisp, terminal->rows - 1));
+  terminal->sendEvent(encodeMouseEvent(event, true) + motionFlag, int(hit.col), row, int(pixels.col),
+                      int(pixels.row));
+}
+
+void TerminalView::mouseExited() {
+  if (linkHighlightMode == LinkHighlightMode::hover || linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
+    if (linkHighlightRange) {
+      linkHighlightRange.reset();
+      setNeedsDisplay();
+    }
+  }
+}
+
+void TerminalView::scrollWheel(const ScrollRecord& event) {
+  double dy = event.deltaY;
+  if (dy == 0 || !cellDimension || cellDimension->height <= 0) return;
+  double delta = dy * scrollSensitivity;
+  int64_t lines = 0;
+  if (event.hasPreciseScrollingDeltas) {
+    double acc = scrollAccumulator + delta;
+    lines = int64_t(std::trunc(acc / cellDimension->height));
+    scrollAccumulator = acc - double(lines) * cellDimension->height;
+    if (lines == 0) return;
+  } else {
+    scrollAccumulator = 0;
+    lines = std::llround(delta);
+    if (lines == 0) lines = dy > 0 ? 1 : -1;
+  }
+  bool up = lines > 0;
+  // Bounded so that a runaway delta cannot flood the program with reports.
+  int n = int(std::min<int64_t>(std::llabs(lines), 1000));
+  MouseMode mode = terminal->mouseMode();
+  if (mouseReportingApplies(event.modifiers) && mode != MouseMode::off) {
+    auto [hit, pixels] = calculateMouseHit(event.x, event.y);
+    int flags = up ? 64 : 65;
+    if (sendsModifiers(mode)) {
+      if (event.modifiers.shift) flags += 4;
+      if (event.modifiers.alt) flags += 8;
+      if (event.modifiers.control) flags += 16;
+    }
+    int row = std::max(0, std::min(int(hit.row) - terminal->buffer->yDisp, terminal->rows - 1));
+    for (int i = 0; i < n; i++) terminal->sendEvent(flags, int(hit.col), row, int(pixels.col), int(pixels.row));
+    return;
+  }
+  if (terminal->isCurrentBufferAlternate()) {
+    bool app = terminal->applicationCursor;
+    const Bytes& bytes = up ? (app ? EscapeSequences::moveUpApp : EscapeSequences::moveUpNormal)
+                            : (app ? EscapeSequences::moveDownApp : EscapeSequences::moveDownNormal);
+    for (int i = 0; i < n; i++) send(std::span<const uint8_t>(bytes));
+    return;
+  }
+  if (up) {
+    scrollTo(std::max(terminal->buffer->yDisp - n, 0), true);
+  } else {
+    scrollDown(n);
+  }
+}
 
 void TerminalView::startMouseMoveTracking() {}
 

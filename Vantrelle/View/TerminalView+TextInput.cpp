@@ -1,9 +1,196 @@
 // Text input: the input method's preedit and commit, paste and the clipboard.
+#include <gdkmm/clipboard.h>
+#include <glibmm/markup.h>
+#include <gtkmm/eventcontrollerfocus.h>
+#include <gtkmm/label.h>
+
+#include <cstdio>
+
+#include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
 
-void TerminalView::setupTextInput() {}
+namespace {
+
+std::span<const uint8_t> view(const Bytes& bytes) { return std::span<const uint8_t>(bytes); }
+
+std::string hexOf(const ViewColor& c) {
+  char buffer[8];
+  auto part = [](double v) { return int(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
+  std::snprintf(buffer, sizeof buffer, "#%02x%02x%02x", part(c.red), part(c.green), part(c.blue));
+  return buffer;
+}
+
+}  // namespace
+
+void TerminalView::setupTextInput() {
+  imContext.reset(gtk_im_multicontext_new(), g_object_unref);
+  GtkIMContext* im = imContext.get();
+  gtk_im_context_set_client_widget(im, GTK_WIDGET(gobj()));
+  gtk_im_context_set_use_preedit(im, TRUE);
+  g_signal_connect(im, "commit", G_CALLBACK(+[](GtkIMContext*, const char* text, gpointer self) {
+                     static_cast<TerminalView*>(self)->insertText(text ? text : "", false);
+                   }),
+                   this);
+  g_signal_connect(im, "preedit-changed", G_CALLBACK(+[](GtkIMContext* context, gpointer self) {
+                     char* text = nullptr;
+                     int cursor = 0;
+                     gtk_im_context_get_preedit_string(context, &text, nullptr, &cursor);
+                     static_cast<TerminalView*>(self)->setMarkedText(text ? text : "", cursor);
+                     g_free(text);
+                   }),
+                   this);
+  g_signal_connect(im, "preedit-end", G_CALLBACK(+[](GtkIMContext*, gpointer self) {
+                     static_cast<TerminalView*>(self)->unmarkText();
+                   }),
+                   this);
+  auto focus = Gtk::EventControllerFocus::create();
+  focus->signal_enter().connect([this] { gtk_im_context_focus_in(imContext.get()); });
+  focus->signal_leave().connect([this] {
+    gtk_im_context_focus_out(imContext.get());
+    heldKeycodes.clear();
+  });
+  add_controller(focus);
+}
+
+bool TerminalView::isPlainPrintableText(const std::string& text) {
+  if (text.empty() || !g_utf8_validate(text.data(), gssize(text.size()), nullptr)) return false;
+  for (const char* p = text.data(); p < text.data() + text.size(); p = g_utf8_next_char(p)) {
+    gunichar ch = g_utf8_get_char(p);
+    if (ch < 0x20 || (ch >= 0x7f && ch <= 0x9f)) return false;
+  }
+  return true;
+}
+
+void TerminalView::insertText(const std::string& text, bool isPaste) {
+  markedTextStorage.reset();
+  markedSelectedLocation = -1;
+  updateMarkedTextOverlay();
+  bool bracketed = isPaste && terminal->bracketedPasteMode;
+  if (!terminal->keyboardEnhancementFlags().isEmpty()) {
+    if (bracketed) {
+      pendingKittyKeyEvent.reset();
+      send(view(EscapeSequences::bracketedPasteStart));
+      send(text);
+      send(view(EscapeSequences::bracketedPasteEnd));
+      return;
+    }
+    auto pending = std::move(pendingKittyKeyEvent);
+    pendingKittyKeyEvent.reset();
+    kittyIsComposing = false;
+    if (pending && !optionAsMetaKey) {
+      const InputModifiers& m = pending->event.modifiers;
+      // Characters the layout composes with Alt go out as the plain text they are.
+      if (m.alt && !m.control && !m.super && isPlainPrintableText(text)) {
+        send(text);
+        return;
+      }
+    }
+    std::optional<KittyKeyEvent> event;
+    if (pending && g_utf8_validate(text.data(), gssize(text.size()), nullptr) &&
+        g_utf8_strlen(text.data(), gssize(text.size())) == 1) {
+      event = kittyTextEvent(pending->event, pending->eventType, text);
+    }
+    if (!event) {
+      event = KittyKeyEvent{};
+      event->text = text;
+      event->composing = kittyIsComposing;
+    }
+    if (auto bytes = encodeKitty(*event)) send(view(*bytes));
+    return;
+  }
+  if (bracketed) send(view(EscapeSequences::bracketedPasteStart));
+  send(text);
+  if (bracketed) send(view(EscapeSequences::bracketedPasteEnd));
+}
+
+void TerminalView::setMarkedText(const std::string& text, int selectedLocation) {
+  if (text.empty()) {
+    markedTextStorage.reset();
+  } else {
+    markedTextStorage = text;
+  }
+  markedSelectedLocation = selectedLocation;
+  kittyIsComposing = true;
+  updateMarkedTextOverlay();
+}
+
+void TerminalView::unmarkText() {
+  markedTextStorage.reset();
+  markedSelectedLocation = -1;
+  kittyIsComposing = false;
+  updateMarkedTextOverlay();
+}
+
+std::pair<int64_t, int64_t> TerminalView::selectedRange() const {
+  int64_t cols = terminal->cols;
+  if (selection && selection->active()) {
+    int64_t a = selection->start().row * cols + selection->start().col;
+    int64_t b = selection->end().row * cols + selection->end().col;
+    if (a != b) return {std::min(a, b), std::abs(a - b)};
+  }
+  return {int64_t(terminal->buffer->y) * cols + terminal->buffer->x, 0};
+}
+
+void TerminalView::updateMarkedTextOverlay() {
+  if (!markedTextStorage || markedTextStorage->empty()) {
+    if (markedTextOverlay) {
+      markedTextOverlay->unparent();
+      markedTextOverlay.reset();
+    }
+    return;
+  }
+  if (!markedTextOverlay) {
+    markedTextOverlay = std::make_unique<Gtk::Label>();
+    markedTextOverlay->set_can_target(false);
+    markedTextOverlay->insert_at_end(*this);
+  }
+  auto* label = static_cast<Gtk::Label*>(markedTextOverlay.get());
+  std::string markup = "<span font_desc=\"" + Glib::Markup::escape_text(fontSet.normal.to_string()).raw() +
+                       "\" foreground=\"" + hexOf(_nativeFg) + "\" background=\"" + hexOf(_nativeBg) +
+                       "\" bgalpha=\"90%\" underline=\"single\">" +
+                       Glib::Markup::escape_text(*markedTextStorage).raw() + "</span>";
+  label->set_markup(markup);
+  if (imContext && caretView) {
+    const ViewRect& f = caretView->frame;
+    GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
+    gtk_im_context_set_cursor_location(imContext.get(), &area);
+  }
+  queue_allocate();
+}
+
+void TerminalView::layoutInputOverlays(int width, int) {
+  if (!markedTextOverlay) return;
+  int minimum = 0, natural = 0, minBase = 0, natBase = 0, h = 0;
+  markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
+  int w = natural;
+  markedTextOverlay->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
+  double x = caretView ? caretView->frame.x : 0, y = caretView ? caretView->frame.y : 0;
+  if (x + w > width) x = std::max(width - w, 0);
+  markedTextOverlay->size_allocate(Gtk::Allocation(int(x), int(y), w, h), -1);
+}
+
+void TerminalView::paste() {
+  std::weak_ptr<TerminalView*> alive = lifetime;
+  get_clipboard()->read_text_async([alive](const Glib::RefPtr<Gio::AsyncResult>& result) {
+    auto owner = alive.lock();
+    if (!owner || !*owner) return;
+    TerminalView* self = *owner;
+    std::string text;
+    try {
+      text = self->get_clipboard()->read_text_finish(result).raw();
+    } catch (const Glib::Error&) {
+      // Nothing readable as text: paste the empty text, as an empty clipboard would.
+    }
+    self->insertText(text, true);
+  });
+}
+
+void TerminalView::copy() {
+  if (!selection) return;
+  get_clipboard()->set_text(selection->getSelectedText());
+}
 
 void TerminalView::selectionChanged() {}
 

@@ -36,6 +36,10 @@ TerminalView::~TerminalView() {
   windowActiveConnection.disconnect();
   if (progressReportTimer) progressReportTimer->cancel();
   if (terminal) terminal->tdel = nullptr;
+  if (selectionAutoScrollTimer) g_source_remove(selectionAutoScrollTimer);
+  if (markedTextOverlay) markedTextOverlay->unparent();
+  // The input method must not call back into a view that is going away.
+  if (imContext) g_signal_handlers_disconnect_matched(imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this);
   if (caretView && caretView->get_parent()) caretView->unparent();
   if (scroller && scroller->get_parent()) scroller->unparent();
   if (progressBarView && progressBarView->get_parent()) progressBarView->unparent();

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
+#include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
 #include "Vantrelle/Text/SelectionService.h"
@@ -36,6 +37,7 @@
 #include "Vantrelle/View/AttributedRuns.h"
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
+#include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
 #include "Vantrelle/View/ViewColor.h"
@@ -265,6 +267,64 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   virtual void selectionChanged();
   void updateDebugView();
 
+  // Keyboard (+Keyboard.cpp). Records come from the key controller or from tests.
+  enum class Command {
+    insertNewline, cancelOperation, deleteBackward, moveUp, moveDown, moveLeft, moveRight, insertTab,
+    insertBacktab, moveToBeginningOfLine, moveToEndOfLine, scrollToBeginningOfDocument, scrollToEndOfDocument,
+    scrollPageUp, scrollPageDown, pageUp, pageDown, pageDownAndModifySelection, moveToLeftEndOfLine,
+    moveToRightEndOfLine,
+  };
+  struct PendingKittyKeyEvent {
+    KeyRecord event;
+    KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
+  };
+  void keyDown(const KeyRecord& event);
+  void keyUp(const KeyRecord& event);
+  // A modifier key went down (`pressed`) or up.
+  void flagsChanged(const KeyRecord& event, bool pressed);
+  void doCommand(Command command);
+  void interpretKeyEvent(const KeyRecord& event);
+  static Bytes applyControlToEventCharacters(const std::string& chars);
+  std::optional<KittyFunctionalKey> kittyFunctionalKey(const KeyRecord& event) const;
+  std::optional<KittyKeyEvent> kittyTextEvent(const KeyRecord& event, KittyKeyboardEventType eventType,
+                                              std::optional<std::string> text) const;
+  std::optional<PendingKittyKeyEvent> pendingKittyKeyEvent;
+  bool kittyIsComposing = false;
+
+  // Text input (+TextInput.cpp).
+  void insertText(const std::string& text, bool isPaste = false);
+  void setMarkedText(const std::string& text, int selectedLocation);
+  void unmarkText();
+  bool hasMarkedText() const { return markedTextStorage.has_value(); }
+  std::pair<int64_t, int64_t> selectedRange() const;
+  void paste();
+  void copy();
+  // Sends text as pasted, wrapped in the bracketed-paste markers when the program asked for them.
+  static bool isPlainPrintableText(const std::string& text);
+  std::optional<std::string> markedTextStorage;
+  int markedSelectedLocation = -1;
+  std::unique_ptr<Gtk::Widget> markedTextOverlay;
+  // The input method; owned, released with the view.
+  std::shared_ptr<GtkIMContext> imContext;
+
+  // Mouse (+Mouse.cpp).
+  void mouseDown(const MouseRecord& event);
+  void mouseUp(const MouseRecord& event);
+  void mouseDragged(const MouseRecord& event);
+  void mouseMoved(const MouseRecord& event);
+  void mouseExited();
+  void scrollWheel(const ScrollRecord& event);
+  void setScrollSensitivity(double value) { scrollSensitivity = std::max(value, 0.05); }
+  // Buffer position and pixel position of a point in the view.
+  std::pair<Position, Position> calculateMouseHit(double x, double y) const;
+  void scrollingTimerElapsed();
+  int autoScrollDelta = 0;
+  std::optional<std::pair<double, double>> lastSelectionDragPoint;
+  bool didSelectionDrag = false;
+  guint selectionAutoScrollTimer = 0;
+  bool mouseButtonHeld = false;
+  std::vector<guint> heldKeycodes;
+
   // ---- TerminalDelegate ----
   void showCursor(Terminal& source) override;
   void hideCursor(Terminal& source) override;
@@ -391,6 +451,18 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
                      std::vector<cairo_glyph_t>& batch);
   void scaleFactorChanged();
   void layoutChildren();
+  void layoutInputOverlays(int width, int height);
+  void updateMarkedTextOverlay();
+  int encodeMouseEvent(const MouseRecord& event, bool overwriteRelease) const;
+  void sharedMouseEvent(const MouseRecord& event);
+  bool mouseReportingApplies(const InputModifiers& modifiers) const;
+  void startSelectionAutoScrollTimer();
+  void stopSelectionAutoScrollTimer();
+  bool sendKittyFunctionalKey(KittyFunctionalKey key, KittyKeyboardModifiers modifiers,
+                              KittyKeyboardEventType eventType);
+  std::optional<Bytes> encodeKitty(const KittyKeyEvent& event) const;
+  KittyKeyboardModifiers kittyModifiers(const InputModifiers& modifiers, bool altAlways = false) const;
+  bool handleKeyEquivalent(const KeyRecord& event);
 
   ViewSize frameSize;
   std::unique_ptr<TerminalDrawingPath> path;

@@ -1,0 +1,62 @@
+#pragma once
+// Plain records of the user's key and pointer events. GDK events are turned into these first so
+// that every input path (and every test) runs on the same values whatever produced them.
+#include <gdk/gdk.h>
+
+#include <string>
+
+namespace vantrelle {
+
+struct InputModifiers {
+  bool shift = false;
+  bool control = false;
+  bool alt = false;
+  bool super = false;
+  bool capsLock = false;
+
+  static InputModifiers from(GdkModifierType state);
+};
+
+struct KeyRecord {
+  // The GDK key value after the layout's shift levels were applied.
+  guint keyval = 0;
+  // The hardware (X) key code; identifies the physical key whatever the layout.
+  guint keycode = 0;
+  InputModifiers modifiers;
+  bool isRepeat = false;
+  // What the key types, and what it would type without Control, Alt or Super.
+  std::string characters;
+  std::string charactersIgnoringModifiers;
+  // What the key types at the layout's first level (without Shift); empty when unknown.
+  std::string unshiftedCharacters;
+  // The GDK event this record came from, for the input method; null for synthesized records.
+  GdkEvent* event = nullptr;
+
+  // A record for `keyval` as the keyboard would produce it with these modifiers.
+  // `unshiftedKeyval` is the key's value without Shift, when known.
+  static KeyRecord make(guint keyval, InputModifiers modifiers = {}, guint keycode = 0, guint unshiftedKeyval = 0);
+};
+
+struct MouseRecord {
+  enum class Kind { down, up, dragged, moved };
+  Kind kind = Kind::down;
+  // View coordinates in points, y down.
+  double x = 0;
+  double y = 0;
+  // 0 primary, 1 secondary, 2 middle, then further buttons.
+  int buttonNumber = 0;
+  int clickCount = 1;
+  InputModifiers modifiers;
+};
+
+struct ScrollRecord {
+  // Positive towards older lines (the wheel turned away from the user).
+  double deltaY = 0;
+  // Touchpads report points; wheels report whole notches.
+  bool hasPreciseScrollingDeltas = false;
+  double x = 0;
+  double y = 0;
+  InputModifiers modifiers;
+};
+
+}  // namespace vantrelle

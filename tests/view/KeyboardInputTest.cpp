@@ -1,0 +1,104 @@
+// Keys to bytes: the legacy sequences and the Kitty keyboard encoding.
+#include "InputTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+using KeyboardInputTest = testing::InputTest;
+
+TEST_F(KeyboardInputTest, LegacyKeysSendTheirFixedSequences) {
+  EXPECT_EQ(key(GDK_KEY_a), "a");
+  EXPECT_EQ(key(GDK_KEY_Return), "\r");
+  EXPECT_EQ(key(GDK_KEY_Escape), "\x1b");
+  EXPECT_EQ(key(GDK_KEY_Tab), "\t");
+  EXPECT_EQ(key(GDK_KEY_ISO_Left_Tab, shift()), "\x1b[Z");
+  EXPECT_EQ(key(GDK_KEY_BackSpace), "\x7f");
+  view->backspaceSendsControlH = true;
+  EXPECT_EQ(key(GDK_KEY_BackSpace), "\b");
+  EXPECT_EQ(key(GDK_KEY_F5), "\x1b[15~");
+  EXPECT_EQ(key(GDK_KEY_F1), "\x1bOP");
+  EXPECT_EQ(key(GDK_KEY_Delete), "\x1b[3~");
+  EXPECT_EQ(key(GDK_KEY_Home), "\x1b[H");
+  EXPECT_EQ(key(GDK_KEY_Up), "\x1b[A");
+  feed("\x1b[?1h");
+  EXPECT_EQ(key(GDK_KEY_Up), "\x1bOA");
+  EXPECT_EQ(key(GDK_KEY_End), "\x1bOF");
+}
+
+TEST_F(KeyboardInputTest, ControlMapsLettersAndPunctuationToControlCharacters) {
+  EXPECT_EQ(key(GDK_KEY_a, control()), "\x01");
+  EXPECT_EQ(key(GDK_KEY_A, {.shift = true, .control = false}), "A");
+  EXPECT_EQ(key(GDK_KEY_space, control()), std::string(1, '\0'));
+  EXPECT_EQ(key(GDK_KEY_6, control()), "\x1e");
+  EXPECT_EQ(key(GDK_KEY_bracketleft, control()), "\x1b");
+  EXPECT_EQ(key(GDK_KEY_Left, control()), "\x1b[1;5D");
+  EXPECT_EQ(key(GDK_KEY_Right, control()), "\x1b[1;5C");
+  EXPECT_EQ(TerminalView::applyControlToEventCharacters("A"), Bytes{1});
+  EXPECT_EQ(TerminalView::applyControlToEventCharacters("^"), Bytes{30});
+  EXPECT_TRUE(TerminalView::applyControlToEventCharacters("\xc3\xa9").empty());
+  EXPECT_TRUE(TerminalView::applyControlToEventCharacters("ab").empty());
+}
+
+TEST_F(KeyboardInputTest, AltActsAsMetaUntilToggled) {
+  EXPECT_EQ(key(GDK_KEY_x, alt()), "\x1bx");
+  EXPECT_EQ(key(GDK_KEY_Left, alt()), "\x1b" "b");
+  EXPECT_EQ(key(GDK_KEY_Right, alt()), "\x1b" "f");
+  EXPECT_EQ(key(GDK_KEY_o, {.shift = true, .control = true, .alt = true}), "");
+  EXPECT_FALSE(view->optionAsMetaKey);
+  EXPECT_EQ(key(GDK_KEY_x, alt()), "x");
+}
+
+TEST_F(KeyboardInputTest, PageKeysScrollTheNormalScreenAndAreSentOnTheAlternateOne) {
+  for (int i = 0; i < 100; i++) view->feed("line\r\n");
+  host.sent.clear();
+  int bottom = view->getTerminal().buffer->yDisp;
+  ASSERT_GT(bottom, 0);
+  EXPECT_EQ(key(GDK_KEY_Page_Up), "");
+  EXPECT_EQ(view->getTerminal().buffer->yDisp, bottom - view->getTerminal().rows);
+  feed("\x1b[?1049h");
+  EXPECT_EQ(key(GDK_KEY_Page_Up), "\x1b[5~");
+}
+
+TEST_F(KeyboardInputTest, KittyFlagsChooseTheKittyEncoding) {
+  feed("\x1b[>1u");
+  EXPECT_EQ(key(GDK_KEY_a), "a");
+  EXPECT_EQ(key(GDK_KEY_Escape), "\x1b[27u");
+  EXPECT_EQ(key(GDK_KEY_a, control()), "\x1b[97;5u");
+  EXPECT_EQ(key(GDK_KEY_KP_5, {}, 84), "\x1b[57404u");
+  // A main-block arrow stays an arrow.
+  EXPECT_EQ(key(GDK_KEY_Up, {}, 111), "\x1b[A");
+  // Releases are not reported without the event-types flag.
+  EXPECT_EQ(keyUp(GDK_KEY_a), "");
+  feed("\x1b[=8u");
+  EXPECT_EQ(key(GDK_KEY_Return), "\x1b[13u");
+  EXPECT_EQ(key(GDK_KEY_ISO_Left_Tab, shift()), "\x1b[9;2u");
+  EXPECT_EQ(key(GDK_KEY_o, {.shift = true, .control = true, .alt = true}), "");
+  EXPECT_FALSE(view->optionAsMetaKey);
+}
+
+TEST_F(KeyboardInputTest, KittyReleasesNeedTheirFlags) {
+  feed("\x1b[=2u");
+  EXPECT_EQ(keyUp(GDK_KEY_a), "");
+  EXPECT_EQ(keyUp(GDK_KEY_a, control()), "\x1b[97;5:3u");
+  EXPECT_EQ(keyUp(GDK_KEY_Up), "\x1b[1;1:3A");
+  feed("\x1b[=10u");
+  EXPECT_EQ(keyUp(GDK_KEY_a), "\x1b[97;1:3u");
+  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L), true); }), "\x1b[57441u");
+  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L, shift()), false); }),
+            "\x1b[57441;2:3u");
+}
+
+TEST_F(KeyboardInputTest, KittyShiftedKeysReportTheBaseLayoutKey) {
+  feed("\x1b[=12u");
+  // Shift+1 on the key with X code 10: the shifted key and the US layout's unshifted key.
+  host.sent.clear();
+  view->keyDown(KeyRecord::make(GDK_KEY_exclam, shift(), 10, GDK_KEY_1));
+  EXPECT_EQ(host.sent, "\x1b[49:33;2u");
+  // On another layout the key at the US "q" position reports "q" as its base-layout key.
+  host.sent.clear();
+  view->keyDown(KeyRecord::make(GDK_KEY_a, control(), 24, GDK_KEY_a));
+  EXPECT_EQ(host.sent, "\x1b[97::113;5u");
+}
+
+}  // namespace
+}  // namespace vantrelle

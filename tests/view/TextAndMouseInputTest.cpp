@@ -1,0 +1,170 @@
+// Text commits and pastes, composition, pointer reports, selection by dragging and the wheel.
+#include "InputTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+using TextInputTest = testing::InputTest;
+using MouseInputTest = testing::InputTest;
+
+MouseRecord at(MouseRecord::Kind kind, int col, int row, InputModifiers modifiers = {}, int clicks = 1) {
+  MouseRecord r;
+  r.kind = kind;
+  r.x = col * 8 + 4;
+  r.y = row * 16 + 8;
+  r.modifiers = modifiers;
+  r.clickCount = clicks;
+  return r;
+}
+
+ScrollRecord wheel(double deltaY, bool precise = false, double x = 0, double y = 0) {
+  ScrollRecord r;
+  r.deltaY = deltaY;
+  r.hasPreciseScrollingDeltas = precise;
+  r.x = x;
+  r.y = y;
+  return r;
+}
+
+TEST_F(TextInputTest, PastesAreBracketedWhenTheProgramAsks) {
+  EXPECT_EQ(sentBy([&] { view->insertText("ls", true); }), "ls");
+  feed("\x1b[?2004h");
+  EXPECT_EQ(sentBy([&] { view->insertText("ls", true); }), "\x1b[200~ls\x1b[201~");
+  // Typed text is never bracketed.
+  EXPECT_EQ(sentBy([&] { view->insertText("ls", false); }), "ls");
+  feed("\x1b[>1u");
+  EXPECT_EQ(sentBy([&] { view->insertText("ls", true); }), "\x1b[200~ls\x1b[201~");
+}
+
+TEST_F(TextInputTest, KittyCommitsUseThePendingKeyOrGoOutAsText) {
+  feed("\x1b[=24u");
+  // A multi-character commit from an input method is one event carrying the text.
+  EXPECT_EQ(sentBy([&] { view->insertText("\xe4\xbd\xa0\xe5\xa5\xbd"); }), "\x1b[0;;20320:22909u");
+  // A dead-key composition reports the key that finished it, with the composed text.
+  view->pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {}, 26)};
+  EXPECT_EQ(sentBy([&] { view->insertText("\xc3\xa9"); }), "\x1b[101;;233u");
+  EXPECT_FALSE(view->pendingKittyKeyEvent);
+  // With Alt left to the layout, what Alt composes goes out as plain text.
+  view->optionAsMetaKey = false;
+  view->pendingKittyKeyEvent =
+      TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {.alt = true}, 26)};
+  EXPECT_EQ(sentBy([&] { view->insertText("\xc2\xb4"); }), "\xc2\xb4");
+}
+
+TEST_F(TextInputTest, CompositionSendsNothingUntilCommitted) {
+  EXPECT_EQ(sentBy([&] { view->setMarkedText("ni", 2); }), "");
+  EXPECT_TRUE(view->hasMarkedText());
+  EXPECT_TRUE(view->kittyIsComposing);
+  ASSERT_TRUE(view->markedTextOverlay);
+  EXPECT_EQ(sentBy([&] { view->insertText("\xe4\xbd\xa0"); }), "\xe4\xbd\xa0");
+  EXPECT_FALSE(view->hasMarkedText());
+  EXPECT_FALSE(view->markedTextOverlay);
+  view->setMarkedText("x", 1);
+  view->unmarkText();
+  EXPECT_FALSE(view->kittyIsComposing);
+  EXPECT_FALSE(view->markedTextOverlay);
+}
+
+TEST_F(TextInputTest, SelectedRangeIsTheSelectionOrTheCaret) {
+  feed("\x1b[3;6H");
+  EXPECT_EQ(view->selectedRange(), (std::pair<int64_t, int64_t>{165, 0}));
+  view->selection->setSelection(Position(10, 1), Position(2, 1));
+  EXPECT_EQ(view->selectedRange(), (std::pair<int64_t, int64_t>{82, 8}));
+  EXPECT_TRUE(TerminalView::isPlainPrintableText("h\xc3\xa9"));
+  EXPECT_FALSE(TerminalView::isPlainPrintableText("a\x1b"));
+  EXPECT_FALSE(TerminalView::isPlainPrintableText("\xc2\x85"));
+  EXPECT_FALSE(TerminalView::isPlainPrintableText(""));
+}
+
+TEST_F(MouseInputTest, ReportsFollowTheMouseMode) {
+  // Off: a click only touches the selection.
+  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 2, 3)); }), "");
+  feed("\x1b[?1000h\x1b[?1006h");
+  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 2, 3)); }), "\x1b[<0;3;4M");
+  EXPECT_EQ(sentBy([&] { view->mouseUp(at(MouseRecord::Kind::up, 2, 3)); }), "\x1b[<0;3;4m");
+  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {.control = true})); }),
+            "\x1b[<16;1;1M");
+  // Button-less motion is reported only in any-event mode.
+  EXPECT_EQ(sentBy([&] { view->mouseMoved(at(MouseRecord::Kind::moved, 1, 1)); }), "");
+  feed("\x1b[?1003h");
+  EXPECT_EQ(sentBy([&] { view->mouseMoved(at(MouseRecord::Kind::moved, 1, 1)); }), "\x1b[<35;2;2M");
+  EXPECT_EQ(sentBy([&] { view->mouseDragged(at(MouseRecord::Kind::dragged, 4, 1)); }), "\x1b[<32;5;2M");
+}
+
+TEST_F(MouseInputTest, ShiftSelectsLocallyUnlessTheProgramCapturesIt) {
+  feed("hello world\r\n\x1b[?1000h");
+  view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {}, 2));
+  EXPECT_EQ(host.sent, "\x1b[M !!");
+  host.sent.clear();
+  view->allowMouseReporting = false;
+  view->mouseDown(at(MouseRecord::Kind::down, 1, 0, {}, 2));
+  EXPECT_TRUE(view->selection->active());
+  EXPECT_EQ(view->selection->getSelectedText(), "hello");
+  view->allowMouseReporting = true;
+  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 8, 0, testing::InputTest::shift())); }), "");
+  EXPECT_EQ(view->selection->getSelectedText(), "hello world");
+}
+
+TEST_F(MouseInputTest, ClicksSelectWordsAndLinesAndDragsExtend) {
+  feed("alpha beta gamma\r\nsecond line");
+  view->mouseDown(at(MouseRecord::Kind::down, 7, 0, {}, 3));
+  EXPECT_EQ(view->selection->getSelectedText(), "alpha beta gamma");
+  view->mouseDown(at(MouseRecord::Kind::down, 7, 0, {}, 1));
+  EXPECT_FALSE(view->selection->active());
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 0, 0));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 6, 1));
+  EXPECT_TRUE(view->didSelectionDrag);
+  EXPECT_EQ(view->selection->getSelectedText(), "alpha beta gamma\nsecond");
+  EXPECT_EQ(view->autoScrollDelta, 0);
+  view->mouseUp(at(MouseRecord::Kind::up, 6, 1));
+  EXPECT_FALSE(view->lastSelectionDragPoint);
+}
+
+TEST_F(MouseInputTest, DraggingPastTheEdgesAutoScrollsFasterFurtherOut) {
+  for (int i = 0; i < 200; i++) view->feed("row\r\n");
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 0, 5));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 0, -4));
+  EXPECT_EQ(view->autoScrollDelta, -3);
+  EXPECT_NE(view->selectionAutoScrollTimer, 0u);
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 0, -12));
+  EXPECT_EQ(view->autoScrollDelta, -std::max(view->getTerminal().rows, 20));
+  int before = view->getTerminal().buffer->yDisp;
+  view->scrollingTimerElapsed();
+  EXPECT_EQ(view->getTerminal().buffer->yDisp, before - std::max(view->getTerminal().rows, 20));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 0, 5));
+  EXPECT_EQ(view->selectionAutoScrollTimer, 0u);
+  view->mouseUp(at(MouseRecord::Kind::up, 0, 5));
+  EXPECT_EQ(view->autoScrollDelta, 0);
+}
+
+TEST_F(MouseInputTest, TheWheelScrollsSendsArrowsOrReports) {
+  for (int i = 0; i < 100; i++) view->feed("row\r\n");
+  host.sent.clear();
+  Buffer& normal = *view->getTerminal().buffer;
+  int bottom = normal.yDisp;
+  view->scrollWheel(wheel(0));
+  EXPECT_EQ(normal.yDisp, bottom);
+  view->scrollWheel(wheel(0.3));
+  EXPECT_EQ(normal.yDisp, bottom - 1);
+  // Precise deltas below a cell keep their remainder, sign included.
+  view->scrollWheel(wheel(-10, true));
+  EXPECT_EQ(normal.yDisp, bottom - 1);
+  EXPECT_DOUBLE_EQ(view->scrollAccumulator, -10);
+  view->scrollWheel(wheel(-10, true));
+  EXPECT_EQ(normal.yDisp, bottom);
+  EXPECT_DOUBLE_EQ(view->scrollAccumulator, -4);
+  view->setScrollSensitivity(0);
+  EXPECT_DOUBLE_EQ(view->scrollSensitivity, 0.05);
+  view->setScrollSensitivity(1);
+
+  feed("\x1b[?1049h");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(3)); }), "\x1b[A\x1b[A\x1b[A");
+  feed("\x1b[?1h");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(-1)); }), "\x1bOB");
+  feed("\x1b[?1000h\x1b[?1006h");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(2, false, 4, 8)); }), "\x1b[<64;1;1M\x1b[<64;1;1M");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(-1, false, 4, 8)); }), "\x1b[<65;1;1M");
+}
+
+}  // namespace
+}  // namespace vantrelle
