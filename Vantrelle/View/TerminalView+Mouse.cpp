@@ -31,7 +31,7 @@ constexpr int motionFlag = 32;
 void TerminalView::setupMouseInput() {
   auto click = Gtk::GestureClick::create();
   click->set_button(0);
-  auto record = [this](Gtk::GestureSingle* gesture, MouseRecord::Kind kind, int count, double x, double y) {
+  auto record = [](Gtk::GestureSingle* gesture, MouseRecord::Kind kind, int count, double x, double y) {
     MouseRecord r;
     r.kind = kind;
     r.x = x;
