@@ -2,6 +2,7 @@
 // How a terminal view gets its pixels on screen. Cairo is the default path; the GPU renderer is
 // another implementation that the view can switch to.
 #include <cairo.h>
+#include <gdk/gdk.h>
 #include <gtkmm/snapshot.h>
 
 #include "Vantrelle/View/ViewGeometry.h"
@@ -42,6 +43,10 @@ class CairoDrawingPath : public TerminalDrawingPath {
  private:
   TerminalView& view;
   cairo_surface_t* surface = nullptr;
+  // The surface as a texture, made again only after the surface changed: frames in which only
+  // the caret or a child changed reuse it.
+  GdkTexture* texture = nullptr;
+  bool textureStale = true;
   int surfaceWidthPx = 0;
   int surfaceHeightPx = 0;
   double surfaceScale = 0;

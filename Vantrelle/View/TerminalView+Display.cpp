@@ -1,5 +1,6 @@
 // Display scheduling: host output is coalesced into one redraw per frame interval, output that
 // answers the user's typing is drawn at once, and only the rows that changed are repainted.
+#include <gtk/gtk.h>
 #include <gtkmm/snapshot.h>
 #include <time.h>
 
@@ -159,6 +160,7 @@ void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 // ---- The Cairo drawing path ----
 
 CairoDrawingPath::~CairoDrawingPath() {
+  if (texture) g_object_unref(texture);
   if (surface) cairo_surface_destroy(surface);
 }
 
@@ -190,6 +192,7 @@ cairo_surface_t* CairoDrawingPath::render() {
     view.drawTerminalContents({x0, y0, x1 - x0, y1 - y0}, cr, view.terminal->buffer->yDisp);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
+    textureStale = true;
   }
   dirty = {};
   return surface;
@@ -198,10 +201,20 @@ cairo_surface_t* CairoDrawingPath::render() {
 void CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   cairo_surface_t* pixels = render();
   if (!pixels) return;
-  auto cr = snapshot->append_cairo(Gdk::Rectangle(0, 0, int(std::ceil(view.frameSize.width)),
-                                                  int(std::ceil(view.frameSize.height))));
-  cairo_set_source_surface(cr->cobj(), pixels, 0, 0);
-  cairo_paint(cr->cobj());
+  if (textureStale || !texture) {
+    if (texture) g_object_unref(texture);
+    int stride = cairo_image_surface_get_stride(pixels);
+    GBytes* bytes =
+        g_bytes_new(cairo_image_surface_get_data(pixels), size_t(stride) * surfaceHeightPx);
+    // GDK_MEMORY_DEFAULT is Cairo's own ARGB32 layout, so the pixels go in unconverted.
+    texture = gdk_memory_texture_new(surfaceWidthPx, surfaceHeightPx, GDK_MEMORY_DEFAULT, bytes,
+                                     size_t(stride));
+    g_bytes_unref(bytes);
+    textureStale = false;
+  }
+  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(surfaceWidthPx / surfaceScale),
+                                              float(surfaceHeightPx / surfaceScale));
+  gtk_snapshot_append_texture(snapshot->gobj(), texture, &bounds);
 }
 
 }  // namespace vantrelle
