@@ -461,6 +461,7 @@ void TerminalView::keyUp(const KeyRecord& event) {
 }
 
 void TerminalView::flagsChanged(const KeyRecord& event, bool pressed) {
+  if (event.keyval == GDK_KEY_Control_L || event.keyval == GDK_KEY_Control_R) commandKeyChanged(pressed);
   KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
   if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing) return;
   auto key = kittyModifierKey(event.keyval);

@@ -68,7 +68,10 @@ void TerminalView::setupMouseInput() {
       mouseMoved(r);
     }
   });
-  motion->signal_leave().connect([this] { mouseExited(); });
+  motion->signal_leave().connect([this] {
+    lastPointerLocation.reset();
+    mouseExited();
+  });
   add_controller(motion);
 
   auto scroll = Gtk::EventControllerScroll::create();
@@ -165,6 +168,13 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   stopSelectionAutoScrollTimer();
   autoScrollDelta = 0;
   lastSelectionDragPoint.reset();
+  Position hit = calculateMouseHit(event.x, event.y).first;
+  bool command = event.modifiers.control;
+  updateHoverLink(hit, commandActive || command);
+  if (auto link = linkForClick(hit, command)) {
+    if (terminalDelegate) terminalDelegate->requestOpenLink(*this, link->first, link->second);
+    return;
+  }
   if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||
       terminal->mouseMode() == MouseMode::off) {
     didSelectionDrag = false;
@@ -243,8 +253,14 @@ void TerminalView::scrollingTimerElapsed() {
 }
 
 void TerminalView::mouseMoved(const MouseRecord& event) {
-  if (terminal->mouseMode() != MouseMode::anyEvent) return;
+  lastPointerLocation = std::make_pair(event.x, event.y);
   auto [hit, pixels] = calculateMouseHit(event.x, event.y);
+  if (commandActive) {
+    if (auto payload = payloadString(hit)) previewUrl(*payload);
+    reportLink(hit);
+  }
+  updateHoverLink(hit, std::nullopt);
+  if (terminal->mouseMode() != MouseMode::anyEvent) return;
   int row = std::max(0, std::min(int(hit.row) - terminal->buffer->yDisp, terminal->rows - 1));
   terminal->sendEvent(encodeMouseEvent(event, true) + motionFlag, int(hit.col), row, int(pixels.col),
                       int(pixels.row));
@@ -252,10 +268,10 @@ void TerminalView::mouseMoved(const MouseRecord& event) {
 
 void TerminalView::mouseExited() {
   if (linkHighlightMode == LinkHighlightMode::hover || linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
-    if (linkHighlightRange) {
-      linkHighlightRange.reset();
-      setNeedsDisplay();
-    }
+    auto old = std::move(linkHighlightRange);
+    linkHighlightRange.reset();
+    invalidateLinkHighlight(old, std::nullopt);
+    queuePendingDisplay();
   }
 }
 

@@ -161,6 +161,12 @@ void TerminalView::updateMarkedTextOverlay() {
 }
 
 void TerminalView::layoutInputOverlays(int width, int) {
+  if (urlPreview) {
+    int minimum = 0, w = 0, h = 0, minBase = 0, natBase = 0;
+    urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);
+    urlPreview->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
+    urlPreview->size_allocate(Gtk::Allocation(0, 0, w, h), -1);
+  }
   if (!markedTextOverlay) return;
   int minimum = 0, natural = 0, minBase = 0, natBase = 0, h = 0;
   markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);

@@ -19,6 +19,7 @@
 
 #include <array>
 #include <chrono>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -323,6 +324,22 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool didSelectionDrag = false;
   guint selectionAutoScrollTimer = 0;
   bool mouseButtonHeld = false;
+  // Where the pointer was last seen over the view, for links under it when Ctrl goes down.
+  std::optional<std::pair<double, double>> lastPointerLocation;
+
+  // Links (+Links.cpp). Ctrl is the link modifier: it sets `commandActive`.
+  using LinkParams = std::map<std::string, std::string>;
+  static std::optional<std::pair<std::string, LinkParams>> urlAndParamsFrom(const std::string& payload);
+  std::optional<std::string> payloadString(Position position) const;
+  std::optional<std::pair<std::string, LinkParams>> linkForClick(Position position, bool hasCommandModifier);
+  void updateHoverLink(Position position, std::optional<bool> commandOverride);
+  void reportLink(Position position);
+  void previewUrl(const std::string& payload);
+  void turnOffUrlPreview();
+  void setLinkHighlightMode(LinkHighlightMode mode);
+  void commandKeyChanged(bool pressed);
+  std::unique_ptr<Gtk::Widget> urlPreview;
+  std::optional<std::string> lastReportedLink;
   std::vector<guint> heldKeycodes;
 
   // ---- TerminalDelegate ----
@@ -463,6 +480,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<Bytes> encodeKitty(const KittyKeyEvent& event) const;
   KittyKeyboardModifiers kittyModifiers(const InputModifiers& modifiers, bool altAlways = false) const;
   bool handleKeyEquivalent(const KeyRecord& event);
+  void invalidateLinkHighlight(const std::optional<std::vector<LinkRowRange>>& oldRange,
+                               const std::optional<std::vector<LinkRowRange>>& newRange);
+  void markVisibleRowsDirty();
+  std::optional<LinkMatch> linkMatchAt(Position position, bool implicitToo);
 
   ViewSize frameSize;
   std::unique_ptr<TerminalDrawingPath> path;

@@ -1,0 +1,102 @@
+// Links under the pointer: parsing payloads, hover underline, the preview and opening on click.
+#include "InputTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+struct LinkHost : testing::RecordingHost {
+  std::vector<std::pair<std::string, std::map<std::string, std::string>>> opened;
+  void requestOpenLink(TerminalView&, const std::string& link, const std::map<std::string, std::string>& params) override {
+    opened.emplace_back(link, params);
+  }
+};
+
+class LinkInputTest : public testing::InputTest {
+ protected:
+  void SetUp() override {
+    InputTest::SetUp();
+    view->terminalDelegate = &links;
+    view->feed("\x1b]8;id=7;https://example.com/a\x1b\\explicit\x1b]8;;\x1b\\ see https://implicit.example/x now\r\n");
+  }
+  MouseRecord click(int col, int row, InputModifiers modifiers = {}) {
+    MouseRecord r;
+    r.kind = MouseRecord::Kind::up;
+    r.x = col * 8 + 4;
+    r.y = row * 16 + 8;
+    r.modifiers = modifiers;
+    return r;
+  }
+  LinkHost links;
+};
+
+TEST_F(LinkInputTest, PayloadsSplitIntoTargetAndParameters) {
+  auto parsed = TerminalView::urlAndParamsFrom("id=1:x=2;T");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->first, "T");
+  EXPECT_EQ(parsed->second, (TerminalView::LinkParams{{"id", "1"}, {"x", "2"}}));
+  EXPECT_FALSE(TerminalView::urlAndParamsFrom("no separator"));
+  parsed = TerminalView::urlAndParamsFrom(";T;rest");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->first, "T");
+  EXPECT_TRUE(parsed->second.empty());
+  EXPECT_EQ(view->payloadString(Position(3, 0)), "id=7;https://example.com/a");
+  EXPECT_FALSE(view->payloadString(Position(20, 0)));
+  EXPECT_FALSE(view->payloadString(Position(3, 500)));
+}
+
+TEST_F(LinkInputTest, TheModifierGatesHoverAndClicksInTheDefaultMode) {
+  view->mouseUp(click(2, 0));
+  EXPECT_TRUE(links.opened.empty());
+  EXPECT_FALSE(view->linkHighlightRange);
+  view->mouseUp(click(2, 0, testing::InputTest::control()));
+  ASSERT_EQ(links.opened.size(), 1u);
+  EXPECT_EQ(links.opened[0].first, "https://example.com/a");
+  EXPECT_EQ(links.opened[0].second.at("id"), "7");
+  // Implicit links open the same way, with their own text.
+  view->mouseUp(click(16, 0, testing::InputTest::control()));
+  ASSERT_EQ(links.opened.size(), 2u);
+  EXPECT_EQ(links.opened[1].first, "https://implicit.example/x");
+  EXPECT_TRUE(links.sent.empty());
+}
+
+TEST_F(LinkInputTest, AlwaysModeOpensOnlyExplicitLinksWithoutTheModifier) {
+  view->setLinkHighlightMode(TerminalView::LinkHighlightMode::always);
+  view->mouseUp(click(16, 0));
+  EXPECT_TRUE(links.opened.empty());
+  view->mouseUp(click(2, 0));
+  EXPECT_EQ(links.opened.size(), 1u);
+}
+
+TEST_F(LinkInputTest, HoverModeOpensOnlyTheHighlightedLink) {
+  view->setLinkHighlightMode(TerminalView::LinkHighlightMode::hover);
+  EXPECT_FALSE(view->linkForClick(Position(2, 0), false));
+  MouseRecord move = click(2, 0);
+  move.kind = MouseRecord::Kind::moved;
+  view->mouseMoved(move);
+  ASSERT_TRUE(view->linkHighlightRange);
+  EXPECT_EQ(view->linkHighlightRange->front().upper, 8);
+  EXPECT_FALSE(view->linkForClick(Position(16, 0), false));
+  EXPECT_TRUE(view->linkForClick(Position(2, 0), false));
+  view->mouseExited();
+  EXPECT_FALSE(view->linkHighlightRange);
+}
+
+TEST_F(LinkInputTest, ReleasingTheModifierDropsPreviewAndUnderline) {
+  MouseRecord move = click(2, 0);
+  move.kind = MouseRecord::Kind::moved;
+  view->mouseMoved(move);
+  EXPECT_FALSE(view->linkHighlightRange);
+  view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L), true);
+  EXPECT_TRUE(view->commandActive);
+  EXPECT_TRUE(view->urlPreview);
+  EXPECT_TRUE(view->linkHighlightRange);
+  EXPECT_EQ(view->lastReportedLink, "https://example.com/a");
+  view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L, testing::InputTest::control()), false);
+  EXPECT_FALSE(view->commandActive);
+  EXPECT_FALSE(view->urlPreview);
+  EXPECT_FALSE(view->linkHighlightRange);
+  EXPECT_FALSE(view->lastReportedLink);
+}
+
+}  // namespace
+}  // namespace vantrelle
