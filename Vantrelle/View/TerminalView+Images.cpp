@@ -1,5 +1,6 @@
 // Inline images: Sixel bitmaps and image files from the program become slices of one text row
 // each, attached to buffer lines below the cursor.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <png.h>
 
 #include <algorithm>
@@ -109,6 +110,46 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
   return imageFromRGBA(pixels, int(image.width), int(image.height));
 }
 
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const uint8_t> data) {
+  static constexpr uint8_t pngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin()))
+    return imageFromPNG(data);
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  // The size is known before any pixel is decoded: an oversized image is shrunk to a single
+  // pixel for the loader and then refused.
+  bool tooLarge = false;
+  g_signal_connect(loader, "size-prepared",
+                   G_CALLBACK(+[](GdkPixbufLoader* l, int width, int height, gpointer flag) {
+                     if (width > kMaximumImageSide || height > kMaximumImageSide ||
+                         double(width) * height > kMaximumImagePixels) {
+                       *static_cast<bool*>(flag) = true;
+                       gdk_pixbuf_loader_set_size(l, 1, 1);
+                     }
+                   }),
+                   &tooLarge);
+  bool ok = gdk_pixbuf_loader_write(loader, data.data(), data.size(), nullptr);
+  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
+  Cairo::RefPtr<Cairo::ImageSurface> result;
+  GdkPixbuf* pixbuf = ok && !tooLarge ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pixbuf) {
+    GdkPixbuf* rgba = gdk_pixbuf_add_alpha(pixbuf, false, 0, 0, 0);
+    if (rgba) {
+      int width = gdk_pixbuf_get_width(rgba), height = gdk_pixbuf_get_height(rgba);
+      int stride = gdk_pixbuf_get_rowstride(rgba);
+      const uint8_t* pixels = gdk_pixbuf_read_pixels(rgba);
+      std::vector<uint8_t> packed(size_t(width) * height * 4);
+      for (int y = 0; y < height; y++) {
+        std::copy_n(pixels + size_t(y) * stride, size_t(width) * 4,
+                    packed.data() + size_t(y) * width * 4);
+      }
+      result = imageFromRGBA(packed, width, height);
+      g_object_unref(rgba);
+    }
+  }
+  g_object_unref(loader);
+  return result;
+}
+
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(
     const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size) {
   int w = std::max(int(size.width), 1), h = std::max(int(size.height), 1);
@@ -168,7 +209,7 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::kittyPlaceholderImage(
 
 void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width,
                                ImageSizeRequest height, bool preserveAspectRatio) {
-  auto image = imageFromPNG(data);
+  auto image = imageFromData(data);
   if (!image) return;
   insertImage(image, width, height, preserveAspectRatio);
 }

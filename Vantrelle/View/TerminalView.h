@@ -256,6 +256,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   static Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width,
                                                           int height);
   static Cairo::RefPtr<Cairo::ImageSurface> imageFromPNG(std::span<const uint8_t> data);
+  // An image file in any format the image loaders read (PNG, JPEG, GIF, ...), or nothing.
+  static Cairo::RefPtr<Cairo::ImageSurface> imageFromData(std::span<const uint8_t> data);
 
   // ---- User input; bodies in the input files ----
   void setupKeyboardInput();  // +Keyboard.cpp

@@ -1,4 +1,5 @@
 // Inline images: sizing, slicing into rows, attachment to lines, and hostile sizes.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include "Vantrelle/View/TerminalView+Images.h"
@@ -141,6 +142,40 @@ TEST_F(Images, RequestsForHugeScaledImagesAreRefusedBeforeAnyAllocation) {
   std::vector<uint8_t> pixels(size_t(9000) * 9000 * 4 / 1000);
   view->createImageFromBitmap(view->getTerminal(), pixels, 9000, 9000);
   EXPECT_TRUE(slices().empty());
+}
+
+}  // namespace
+}  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST_F(Images, OtherImageFormatsAreReadToo) {
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, false, 8, 30, 45);
+  gdk_pixbuf_fill(pixbuf, 0x00ff00ff);
+  gchar* buffer = nullptr;
+  gsize size = 0;
+  ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", nullptr, nullptr));
+  g_object_unref(pixbuf);
+  std::vector<uint8_t> jpeg(buffer, buffer + size);
+  g_free(buffer);
+  view->createImage(view->getTerminal(), jpeg, {}, {}, true);
+  auto all = slices();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0]->pixelWidth(), 30);
+  auto image = TerminalView::imageFromData(jpeg);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->get_width(), 30);
+  EXPECT_EQ(image->get_height(), 45);
+}
+
+TEST_F(Images, AnImageFileDeclaringAHugeSizeIsRefused) {
+  // A GIF header claiming 60000 x 60000 pixels.
+  std::vector<uint8_t> gif = {'G',  'I',  'F',  '8',  '9',  'a',  0x60, 0xea, 0x60, 0xea,
+                              0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x60, 0xea,
+                              0x60, 0xea, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+  EXPECT_FALSE(TerminalView::imageFromData(gif));
+  EXPECT_FALSE(TerminalView::imageFromData(std::vector<uint8_t>{1, 2, 3}));
 }
 
 }  // namespace
