@@ -147,6 +147,8 @@ void TerminalView::setupKeyboardInput() {
   auto keys = Gtk::EventControllerKey::create();
   keys->signal_key_pressed().connect(
       [this, raw = keys.get()](guint keyval, guint keycode, Gdk::ModifierType state) {
+        // Keys typed into a child (the find bar) that it left unhandled are not the program's.
+        if (get_focus_child()) return false;
         KeyRecord record = KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode,
                                            unshiftedKeyval(raw, keycode));
         record.event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(raw->gobj()));
@@ -256,6 +258,11 @@ bool TerminalView::handleKeyEquivalent(const KeyRecord& event) {
     case GDK_KEY_c: copy(); return true;
     case GDK_KEY_v: paste(); return true;
     case GDK_KEY_a: selectAll(); return true;
+    case GDK_KEY_f: performFindPanelAction(1); return true;
+    case GDK_KEY_g: performFindPanelAction(2); return true;
+    case GDK_KEY_e:
+      if (selectionActive()) performFindPanelAction(7);
+      return true;
     default: return false;
   }
 }

@@ -28,6 +28,12 @@ constexpr int motionFlag = 32;
 
 }  // namespace
 
+// Clicks on the find bar or the scroller belong to them, not to the terminal.
+bool TerminalView::pointerIsOnTerminal(double x, double y) {
+  Gtk::Widget* picked = pick(x, y, Gtk::PickFlags::DEFAULT);
+  return !picked || picked == this || picked == caretView.get();
+}
+
 void TerminalView::setupMouseInput() {
   auto click = Gtk::GestureClick::create();
   click->set_button(0);
@@ -42,11 +48,13 @@ void TerminalView::setupMouseInput() {
     return r;
   };
   click->signal_pressed().connect([this, record, g = click.get()](int count, double x, double y) {
+    if (!pointerIsOnTerminal(x, y)) return;
     grab_focus();
     mouseButtonHeld = true;
     mouseDown(record(g, MouseRecord::Kind::down, count, x, y));
   });
   click->signal_released().connect([this, record, g = click.get()](int count, double x, double y) {
+    if (!mouseButtonHeld) return;
     mouseButtonHeld = false;
     mouseUp(record(g, MouseRecord::Kind::up, count, x, y));
   });

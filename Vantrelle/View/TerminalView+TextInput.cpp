@@ -15,6 +15,8 @@ namespace {
 
 std::span<const uint8_t> view(const Bytes& bytes) { return std::span<const uint8_t>(bytes); }
 
+constexpr int findBarMaxWidth = 520;
+
 std::string hexOf(const ViewColor& c) {
   char buffer[8];
   auto part = [](double v) { return int(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
@@ -161,6 +163,14 @@ void TerminalView::updateMarkedTextOverlay() {
 }
 
 void TerminalView::layoutInputOverlays(int width, int) {
+  if (findBar && findBar->get_visible()) {
+    int minimum = 0, natural = 0, h = 0, minBase = 0, natBase = 0;
+    findBar->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
+    int available = std::max(width - 16, 0);
+    int w = std::max(std::min({natural, findBarMaxWidth, available}), std::min(minimum, available));
+    findBar->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
+    findBar->size_allocate(Gtk::Allocation(std::max(width - 8 - w, 8), 8, w, h), -1);
+  }
   if (urlPreview) {
     int minimum = 0, w = 0, h = 0, minBase = 0, natBase = 0;
     urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);

@@ -39,6 +39,7 @@ TerminalView::~TerminalView() {
   if (selectionAutoScrollTimer) g_source_remove(selectionAutoScrollTimer);
   if (markedTextOverlay) markedTextOverlay->unparent();
   if (urlPreview) urlPreview->unparent();
+  if (findBar) findBar->unparent();
   // The input method must not call back into a view that is going away.
   if (imContext) g_signal_handlers_disconnect_matched(imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this);
   if (caretView && caretView->get_parent()) caretView->unparent();

@@ -38,6 +38,7 @@
 #include "Vantrelle/View/AttributedRuns.h"
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
+#include "Vantrelle/View/FindBar.h"
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
@@ -342,6 +343,24 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void commandKeyChanged(bool pressed);
   std::unique_ptr<Gtk::Widget> urlPreview;
   std::optional<std::string> lastReportedLink;
+
+  // Find (+Find.cpp).
+  TerminalFindBarView& ensureFindBar();
+  void showFindBar(bool prefillSelection);
+  void hideFindBar();
+  void handleFindBarSearchChanged(const std::string& term);
+  void performFind(bool next);
+  void setFindPasteboardFromSelection();
+  void performFindPanelAction(int tag);
+  void performTextFinderAction(int tag);
+  // Whether a command is enabled: `action` names it ("copy:", "performFindPanelAction:", ...).
+  bool validateUserInterfaceItem(const std::string& action, int tag = 0) const;
+  bool findNext(const std::string& term, const SearchOptions& options, bool scrollToResult);
+  bool findPrevious(const std::string& term, const SearchOptions& options, bool scrollToResult);
+  void clearSearch();
+  std::pair<int, int> searchMatchSummary(const std::string& term, const SearchOptions& options, int limit);
+  void scrollToReveal(int64_t row);
+  std::unique_ptr<TerminalFindBarView> findBar;
   std::vector<guint> heldKeycodes;
 
   // ---- TerminalDelegate ----
@@ -486,6 +505,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
                                const std::optional<std::vector<LinkRowRange>>& newRange);
   void markVisibleRowsDirty();
   std::optional<LinkMatch> linkMatchAt(Position position, bool implicitToo);
+  bool pointerIsOnTerminal(double x, double y);
+  bool findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward);
 
   ViewSize frameSize;
   std::unique_ptr<TerminalDrawingPath> path;

@@ -1,0 +1,95 @@
+// Finding text: the bar's callbacks, stepping through matches, the shared find string and menus.
+#include "InputTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+class FindInputTest : public testing::InputTest {
+ protected:
+  void SetUp() override {
+    InputTest::SetUp();
+    TerminalFindBarView::findPasteboard().reset();
+  }
+  std::string selected() { return view->selection->getSelectedText(); }
+};
+
+TEST_F(FindInputTest, TypingSearchesAndNavigationSteps) {
+  feed("one apple\r\ntwo apple\r\nthree apple\r\n");
+  TerminalFindBarView& bar = view->ensureFindBar();
+  bar.searchField.set_text("apple");
+  testing::pumpUntil([&] { return view->selection->active(); }, std::chrono::milliseconds(500));
+  ASSERT_TRUE(view->selection->active());
+  EXPECT_EQ(view->findBarTerm, "apple");
+  EXPECT_EQ(TerminalFindBarView::findPasteboard(), "apple");
+  Position first = view->selection->start();
+  bar.set_visible(true);
+  bar.nextButton.activate();
+  bar.onFindNext();
+  Position second = view->selection->start();
+  EXPECT_NE(first.row, second.row);
+  bar.onFindPrevious();
+  EXPECT_EQ(view->selection->start().row, first.row);
+  EXPECT_EQ(selected(), "apple");
+  // Clearing the field clears the selection that marked the match.
+  view->handleFindBarSearchChanged("");
+  EXPECT_FALSE(view->selection->active());
+  bar.onClose();
+  EXPECT_FALSE(bar.get_visible());
+}
+
+TEST_F(FindInputTest, OptionsRerunTheSearch) {
+  feed("Apple apple");
+  TerminalFindBarView& bar = view->ensureFindBar();
+  view->handleFindBarSearchChanged("apple");
+  EXPECT_EQ(view->selection->start().col, 0);
+  view->selection->setActive(false);
+  bar.caseSensitiveButton.set_active(true);
+  EXPECT_TRUE(view->findBarOptions.caseSensitive);
+  EXPECT_EQ(view->selection->start().col, 6);
+  EXPECT_FALSE(view->findNext("absent", view->findBarOptions, true));
+  EXPECT_FALSE(view->selection->active());
+}
+
+TEST_F(FindInputTest, FindNextWithoutTheBarUsesTheSharedFindString) {
+  feed("needle here");
+  view->performFindPanelAction(2);
+  EXPECT_FALSE(view->selection->active());
+  TerminalFindBarView::findPasteboard() = "here";
+  view->performFindPanelAction(2);
+  EXPECT_EQ(selected(), "here");
+  EXPECT_FALSE(view->validateUserInterfaceItem("performFindPanelAction:", 11));
+  EXPECT_TRUE(view->validateUserInterfaceItem("performTextFinderAction:", 11));
+  EXPECT_TRUE(view->validateUserInterfaceItem("performFindPanelAction:", 7));
+  view->selectNone();
+  EXPECT_FALSE(view->validateUserInterfaceItem("performFindPanelAction:", 7));
+  EXPECT_FALSE(view->validateUserInterfaceItem("copy:"));
+  EXPECT_TRUE(view->validateUserInterfaceItem("paste:"));
+}
+
+TEST_F(FindInputTest, AMatchEndingAtTheLastColumnEndsAtTheNextRowsStart) {
+  feed(std::string(76, '-') + "tail");
+  ASSERT_TRUE(view->findNext("tail", {}, true));
+  EXPECT_EQ(view->selection->end(), Position(0, 1));
+  EXPECT_EQ(view->searchMatchSummary("tail", {}, 10), (std::pair<int, int>{1, 1}));
+}
+
+TEST_F(FindInputTest, MatchesScrollIntoViewOnlyOnTheNormalScreen) {
+  view->feed("target\r\n");
+  for (int i = 0; i < 100; i++) view->feed("filler\r\n");
+  Buffer& buffer = *view->getTerminal().buffer;
+  int bottom = buffer.yDisp;
+  ASSERT_TRUE(view->findNext("target", {}, true));
+  EXPECT_EQ(buffer.yDisp, 0);
+  // A match on a visible row leaves the view where it is.
+  view->scrollTo(bottom, false);
+  view->selection->setSelection(Position(0, bottom + 5), Position(3, bottom + 5));
+  ASSERT_TRUE(view->findNext("filler", {}, true));
+  EXPECT_GE(view->selection->start().row, bottom);
+  EXPECT_EQ(buffer.yDisp, bottom);
+  feed("\x1b[?1049h\x1b[Halt target");
+  ASSERT_TRUE(view->findNext("target", {}, true));
+  EXPECT_EQ(view->getTerminal().buffer->yDisp, 0);
+}
+
+}  // namespace
+}  // namespace vantrelle
