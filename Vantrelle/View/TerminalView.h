@@ -29,6 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Vantrelle/GPU/DrawRecords.h"
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
 #include "Vantrelle/Terminal/Terminal.h"
@@ -204,6 +205,17 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool pendingDisplay = false;
   // How many times updateDisplay has run; for tests of coalescing.
   uint64_t displayCount = 0;
+
+  // ---- GPU drawing path (TerminalView+GPU.cpp) ----
+  // Switches the GPU renderer on or off; throws MetalError (and stays as it was) when the
+  // renderer cannot be made.
+  void setUseMetal(bool value);
+  std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }
+  void setMetalScaleFactorOverride(std::optional<double> value);
+  MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
+  // Buffer lines changed since the GPU path last built its rows.
+  std::optional<std::pair<int, int>> metalDirtyRange;
+  std::optional<double> _metalScaleFactorOverride;
 
   // ---- Scrolling, feeding, sending (TerminalView+Scrolling.cpp) ----
   double scrollPosition() const;

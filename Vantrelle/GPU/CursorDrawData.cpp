@@ -1,0 +1,110 @@
+// The cursor of one frame as plain vertex lists, apart from the cached rows, so that blinking and
+// focus changes never invalidate a row.
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/GPU/PowerlineRenderer.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, double cellWidth, double cellHeight,
+                                                double lineDescent, double lineLeading, int yDisp, int firstRow,
+                                                int lastRow) {
+  if (!terminalView) return;
+  TerminalView& view = *terminalView;
+  Terminal& terminal = view.getTerminal();
+  Buffer& buffer = *terminal.buffer;
+  const int line = buffer.yBase + buffer.y, column = buffer.x;
+  CursorStyle style = terminal.options.cursorStyle;
+  bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
+                  style == CursorStyle::blinkBar;
+  if (terminal.cursorHidden || line < 0 || line < firstRow || line > lastRow || line >= buffer.lines().count() ||
+      column < 0 || column >= buffer.cols() || (blinking && !cursorBlinkOn)) {
+    return;
+  }
+  const BufferLine& bufferLine = *buffer.lines()[line];
+  const double rowBottom = view.frame().height - cellHeight * (line - yDisp + 1);
+  const double widthFactor = bufferLine.renderMode == RenderLineMode::single ? 1 : 2;
+  const CharData& cell = bufferLine[std::min(column, std::max(bufferLine.count() - 1, 0))];
+  const int span = std::max(1, int(cell.width));
+  const float yB = float(scale * rowBottom), yT = float(yB + scale * cellHeight);
+  const float x0 = float(scale * widthFactor * cellWidth * column);
+  const float x1 = float(x0 + scale * cellWidth * widthFactor * span);
+  const bool focused = !view.caretViewTracksFocus() || view.hasFocus();
+  const Float4 caret = colorToSIMD(view.caretColor());
+  auto& shape = out.cursorColorVertices;
+  if (!focused) {
+    float t = float(std::max(1.0, 3 * scale));
+    appendQuad(shape, {x0, yB, x1, yB + t}, caret);
+    appendQuad(shape, {x0, yT - t, x1, yT}, caret);
+    appendQuad(shape, {x0, yB, x0 + t, yT}, caret);
+    appendQuad(shape, {x1 - t, yB, x1, yT}, caret);
+    return;
+  }
+  float t = float(std::max(1.0, 2 * scale));
+  switch (style) {
+    case CursorStyle::blinkUnderline:
+    case CursorStyle::steadyUnderline: appendQuad(shape, {x0, yB, x1, yB + t}, caret); return;
+    case CursorStyle::blinkBar:
+    case CursorStyle::steadyBar: appendQuad(shape, {x0, yB, x0 + t, yT}, caret); return;
+    default: appendQuad(shape, {x0, yB, x1, yT}, caret); break;
+  }
+
+  // The character under a block cursor, in the caret's text colour, clipped to the cursor.
+  const ClipRect clip{x0, yB, x1, yT};
+  const Float4 textColor = colorToSIMD(view.caretTextColor());
+  uint32_t code = cell.code > 0 ? uint32_t(cell.getCharacter()) : 0;
+  if (view.getCustomBlockGlyphs() && PowerlineRenderer::glyph(code)) {
+    int w = int(std::max(1L, roundHalfAway(x1 - x0))), h = int(std::max(1L, roundHalfAway(scale * cellHeight)));
+    auto e = customGlyphEntry(code, w, h, scale, 0, true);
+    if (!e) return;
+    float side = float(grayscaleAtlas->size);
+    TexturedRect r{x0, yB, x0 + float(w), yB + float(h), e->region.x / side, e->region.y / side,
+                   (e->region.x + e->region.width) / side, (e->region.y + e->region.height) / side};
+    if (auto c = clipRect(r, clip)) appendQuad(out.cursorGlyphVerticesGray, *c, textColor);
+    return;
+  }
+  if (cell.code == 0) return;
+  std::string text = terminal.character(cell.code);
+  if (text.empty() || text == " ") return;
+  RunAttributes attributes = view.getAttributedValue(cell.attribute(), view.caretColor(), view.caretTextColor());
+  auto shaped = shaperCache.shape(text, view.get_pango_context()->gobj(), view.fontSet.face(attributes.font).gobj());
+  if (!shaped) return;
+  const double baseline = rowBottom + std::ceil(lineDescent + lineLeading);
+  for (const auto& glyphRun : shaped->glyphRuns) {
+    const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
+    if (!font) continue;
+    for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
+      auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
+      if (!entry || entry->width <= 0 || entry->height <= 0) continue;
+      TerminalView::GlyphSlotFit fit;
+      if (span >= 2) {
+        PangoRectangle ink, logical;
+        pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
+        ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
+                        double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
+        fit = view.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, span);
+      }
+      double gx = scale * (widthFactor * cellWidth * column + fit.dx) + entry->bearingX * fit.scale;
+      double gy = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
+      GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
+      float side = float(atlas.size);
+      TexturedRect r{float(gx), float(gy), float(gx + entry->width * fit.scale),
+                     float(gy + entry->height * fit.scale), entry->region.x / side, entry->region.y / side,
+                     (entry->region.x + entry->region.width) / side, (entry->region.y + entry->region.height) / side};
+      auto c = clipRect(r, clip);
+      if (!c) continue;
+      if (entry->isColor) {
+        appendQuad(out.cursorGlyphVerticesColor, *c, {1, 1, 1, 1});
+      } else {
+        appendQuad(out.cursorGlyphVerticesGray, *c, textColor);
+      }
+    }
+  }
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,164 @@
+// Where each glyph sits in an atlas: font glyphs rasterised once per (font, size, glyph), the
+// renderer's own box, block and powerline shapes once per cell size, and what an atlas growth or
+// reset makes stale.
+#include <pango/pangocairo.h>
+
+#include <cmath>
+
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/GPU/PowerlineRenderer.h"
+#include "Vantrelle/View/BoxDrawing.h"
+
+namespace vantrelle {
+
+const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double scale) {
+  if (!font) return nullptr;
+  PangoFontDescription* description = pango_font_describe_with_absolute_size(font);
+  double size = double(pango_font_description_get_size(description)) / PANGO_SCALE;
+  GlyphKey key{fontName(description), scale * size, 0};
+  pango_font_description_free(description);
+  if (auto it = scaledFontCache.find(key); it != scaledFontCache.end()) return it->second.get();
+
+  cairo_scaled_font_t* base = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
+  if (!base) return nullptr;
+  cairo_matrix_t fontMatrix, ctm;
+  cairo_scaled_font_get_font_matrix(base, &fontMatrix);
+  cairo_scaled_font_get_ctm(base, &ctm);
+  cairo_matrix_scale(&fontMatrix, scale, scale);
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_scaled_font_get_font_options(base, options);
+  // Glyphs land on whole-pixel positions of the grid; hinted metrics would move them.
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  auto scaled = std::make_unique<ScaledFont>();
+  scaled->name = key.fontName;
+  scaled->size = key.size;
+  scaled->font = cairo_scaled_font_create(cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm, options);
+  cairo_font_options_destroy(options);
+  if (cairo_scaled_font_status(scaled->font) != CAIRO_STATUS_SUCCESS) return nullptr;
+  return scaledFontCache.emplace(key, std::move(scaled)).first->second.get();
+}
+
+std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const ScaledFont& font, uint32_t glyph) {
+  GlyphKey key{font.name, font.size, glyph};
+  if (auto it = glyphCache.find(key); it != glyphCache.end()) return it->second;
+  auto bitmap = rasterizer.rasterize(font.font, glyph);
+  if (!bitmap) return std::nullopt;
+  GlyphAtlas& atlas = bitmap->isColor ? *colorAtlas : *grayscaleAtlas;
+  int previousSize = atlas.size;
+  auto region = atlas.ensureRegion(bitmap->width, bitmap->height);
+  handleAtlasChange(atlas, previousSize);
+  if (!region) return std::nullopt;
+  atlas.write(*region, bitmap->pixels.data(), bitmap->width, bitmap->height);
+  GlyphEntry entry{*region,
+                   double(bitmap->width),
+                   double(bitmap->height),
+                   bitmap->bearingX,
+                   bitmap->bearingY,
+                   bitmap->isColor,
+                   bitmap->isColor ? GlyphAtlasKind::color : GlyphAtlasKind::grayscale};
+  glyphCache[key] = entry;
+  return entry;
+}
+
+namespace {
+
+// Fills the shape of one custom glyph in white into `cr`, scaled to points; false for code points
+// the renderer does not draw itself.
+bool drawCustomGlyph(cairo_t* cr, uint32_t codePoint, double scale, double w, double h, int baseThicknessPx,
+                     bool antiAlias) {
+  if (auto shape = PowerlineRenderer::glyph(codePoint)) {
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+    double left = std::floor(scale * 0) / scale, right = std::ceil(scale * w) / scale;
+    // Cairo's y grows downward: the cell's bottom edge is at h.
+    double bottom = h - std::floor(scale * 0) / scale, top = h - std::ceil(scale * h) / scale;
+    double base = shape->pointsRight ? left : right, tip = shape->pointsRight ? right : left;
+    if (!shape->rounded) {
+      double midY = h - double(roundHalfAway(scale * (0 + std::ceil(scale * h) / scale) * 0.5)) / scale;
+      cairo_move_to(cr, base, bottom);
+      cairo_line_to(cr, tip, midY);
+      cairo_line_to(cr, base, top);
+    } else {
+      double k = (shape->pointsRight ? 1 : -1) * (4.0 / 3.0) * (right - left);
+      cairo_move_to(cr, base, bottom);
+      cairo_curve_to(cr, base + k, bottom, base + k, top, base, top);
+    }
+    cairo_close_path(cr);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    cairo_fill(cr);
+    return true;
+  }
+  if (codePoint >= 0x2500 && codePoint <= 0x257F) {
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    BoxDrawingRenderer::draw(codePoint, cr, {0, 0}, {w, h}, scale, ViewColor::white(), baseThicknessPx);
+    return true;
+  }
+  if (codePoint >= 0x2580 && codePoint <= 0x259F) {
+    const auto* rects = BlockElementMapping::rects(codePoint);
+    if (!rects || rects->empty()) return false;
+    cairo_set_antialias(cr, antiAlias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+    for (const auto& r : *rects) {
+      // Eighths measured from the top, which is Cairo's own direction.
+      double x = w / 8 * r.x0, width = w / 8 * (r.x1 - r.x0);
+      double y = h / 8 * r.y0, height = h / 8 * (r.y1 - r.y0);
+      if (!antiAlias) {
+        double x0 = std::floor(x * scale) / scale, x1 = std::ceil((x + width) * scale) / scale;
+        double y0 = std::floor(y * scale) / scale, y1 = std::ceil((y + height) * scale) / scale;
+        x = x0, y = y0, width = std::max(0.0, x1 - x0), height = std::max(0.0, y1 - y0);
+      }
+      if (width <= 0 || height <= 0) continue;
+      cairo_set_source_rgba(cr, 1, 1, 1, std::min(1.0, rawValue(r.alpha)));
+      cairo_rectangle(cr, x, y, width, height);
+      cairo_fill(cr);
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<CustomGlyphEntry> MetalTerminalRenderer::customGlyphEntry(uint32_t codePoint, int cellWidthPx,
+                                                                        int cellHeightPx, double scale,
+                                                                        int baseThicknessPx, bool antiAlias) {
+  int scaleKey = int(std::max(1L, roundHalfAway(scale)));
+  CustomGlyphKey key{codePoint, cellWidthPx, cellHeightPx, baseThicknessPx, scaleKey, antiAlias};
+  if (auto it = customGlyphCache.find(key); it != customGlyphCache.end()) return it->second;
+  if (cellWidthPx < 1 || cellHeightPx < 1 || !(scale > 0)) return std::nullopt;
+
+  std::vector<uint8_t> pixels(size_t(cellWidthPx) * cellHeightPx * 4, 0);
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_ARGB32, cellWidthPx,
+                                                                 cellHeightPx, cellWidthPx * 4);
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, scale, scale);
+  cairo_set_source_rgba(cr, 1, 1, 1, 1);
+  bool drawn = drawCustomGlyph(cr, codePoint, scale, cellWidthPx / scale, cellHeightPx / scale, baseThicknessPx,
+                               antiAlias);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+  if (!drawn) return std::nullopt;
+
+  int previousSize = grayscaleAtlas->size;
+  auto region = grayscaleAtlas->ensureRegion(cellWidthPx, cellHeightPx);
+  handleAtlasChange(*grayscaleAtlas, previousSize);
+  if (!region) return std::nullopt;
+  grayscaleAtlas->write(*region, pixels.data(), cellWidthPx, cellHeightPx);
+  CustomGlyphEntry entry{*region, double(cellWidthPx), double(cellHeightPx)};
+  customGlyphCache[key] = entry;
+  return entry;
+}
+
+void MetalTerminalRenderer::handleAtlasChange(GlyphAtlas& atlas, int previousSize) {
+  if (atlas.didReset) {
+    glyphCache.clear();
+    customGlyphCache.clear();
+    rowCache.clear();
+    atlasInvalidatedDuringBuild = true;
+  } else if (atlas.size != previousSize) {
+    // Regions keep their pixels on growth, but normalised coordinates change.
+    rowCache.clear();
+    atlasInvalidatedDuringBuild = true;
+  }
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,306 @@
+// The renderer object: device objects, shader programs and pipelines, and the frame loop with
+// its fixed layer order, one frame at a time, and the cursor blink.
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+
+#include <glib.h>
+
+#include <cstring>
+
+#include "Vantrelle/GPU/GpuLog.h"
+#include "Vantrelle/GPU/MetalError.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+size_t GlyphKeyHash::operator()(const GlyphKey& k) const {
+  return std::hash<std::string>()(k.fontName) * 31 + std::hash<double>()(k.size) * 7 + k.glyph;
+}
+
+size_t CustomGlyphKeyHash::operator()(const CustomGlyphKey& k) const {
+  size_t h = k.codePoint;
+  for (int v : {k.cellWidthPx, k.cellHeightPx, k.baseThicknessPx, k.scale, int(k.antiAlias)}) h = h * 31 + size_t(v);
+  return h;
+}
+
+ScaledFont::~ScaledFont() {
+  if (font) cairo_scaled_font_destroy(font);
+}
+
+MetalTerminalRenderer::MetalTerminalRenderer(TerminalView& view, std::shared_ptr<GpuDevice> gpu,
+                                             std::optional<std::string> shaderDirectory)
+    : terminalView(nullptr), device(std::move(gpu)) {
+  if (!device) throw MetalError::deviceUnavailable();
+  bufferPool = std::make_shared<BufferPool>(device, 256, 4);
+  glGenVertexArrays(1, &vertexArray);
+  if (!vertexArray) throw MetalError::commandQueueUnavailable();
+  grayscaleAtlas = GlyphAtlas::make(device, 1024, GlyphAtlas::recommendedMaxSize(*device, GlyphAtlasFormat::grayscale),
+                                    GlyphAtlasFormat::grayscale);
+  colorAtlas = GlyphAtlas::make(device, 1024, GlyphAtlas::recommendedMaxSize(*device, GlyphAtlasFormat::bgra),
+                                GlyphAtlasFormat::bgra);
+  if (!grayscaleAtlas || !colorAtlas) throw MetalError::atlasUnavailable();
+  std::string directory = shaderDirectory.value_or(shaderSearchDirectories().front());
+  library = ShaderLibrary::load(directory);
+  textPipeline = RenderPipeline::make(*library, "terminal_text_vertex", "terminal_text_fragment");
+  textGrayPipeline = RenderPipeline::make(*library, "terminal_text_vertex", "terminal_text_fragment_gray");
+  cellTextPipeline = RenderPipeline::make(*library, "terminal_cell_text_vertex", "terminal_text_fragment");
+  cellTextGrayPipeline = RenderPipeline::make(*library, "terminal_cell_text_vertex", "terminal_text_fragment_gray");
+  colorPipeline = RenderPipeline::make(*library, "terminal_color_vertex", "terminal_color_fragment");
+  cellColorPipeline = RenderPipeline::make(*library, "terminal_cell_color_vertex", "terminal_color_fragment");
+  if (!textPipeline || !textGrayPipeline || !cellTextPipeline || !cellTextGrayPipeline || !colorPipeline ||
+      !cellColorPipeline) {
+    throw MetalError::pipelineCreationFailed("text/color/cell");
+  }
+  terminalView = &view;
+}
+
+MetalTerminalRenderer::~MetalTerminalRenderer() {
+  *alive = false;
+  if (cursorBlinkTimer) g_source_remove(cursorBlinkTimer);
+  if (vertexArray) glDeleteVertexArrays(1, &vertexArray);
+}
+
+double MetalTerminalRenderer::frameScale() const {
+  if (!terminalView) return 1.0;
+  double scale = terminalView->metalScaleFactorOverride().value_or(terminalView->backingScaleFactor());
+  return scale < 1.0 ? 1.0 : scale;
+}
+
+void MetalTerminalRenderer::updateCursorBlinkTimer(bool shouldBlink) {
+  if (!shouldBlink) {
+    if (cursorBlinkTimer) {
+      g_source_remove(cursorBlinkTimer);
+      cursorBlinkTimer = 0;
+      cursorBlinkOn = true;
+    }
+    return;
+  }
+  if (cursorBlinkTimer) return;
+  cursorBlinkOn = true;
+  cursorBlinkTimer = g_timeout_add(
+      700,
+      [](gpointer data) -> gboolean {
+        auto* self = static_cast<MetalTerminalRenderer*>(data);
+        self->cursorBlinkOn = !self->cursorBlinkOn;
+        if (self->terminalView) self->terminalView->queueMetalDisplay();
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+}
+
+bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
+  if (frameInFlight) {
+    std::lock_guard guard(redrawLock);
+    pendingRedraw = true;
+    return false;
+  }
+  if (!terminalView) return false;
+  frameInFlight = true;
+  rasterizer.fontSmoothing = terminalView->fontSmoothing();
+  Terminal& terminal = terminalView->getTerminal();
+  CursorStyle style = terminal.options.cursorStyle;
+  bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
+                  style == CursorStyle::blinkBar;
+  updateCursorBlinkTimer(blinking && !terminal.cursorHidden);
+  if (widthPx <= 0 || heightPx <= 0) {
+    std::lock_guard guard(redrawLock);
+    pendingRedraw = true;
+    frameInFlight = false;
+    return false;
+  }
+
+  DrawData data = buildDrawData(scale);
+  Float4 clear = colorToSIMD(terminalView->nativeBackgroundColor());
+  glViewport(0, 0, widthPx, heightPx);
+  glClearColor(clear.x, clear.y, clear.z, clear.w);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_BLEND);
+  glBindVertexArray(vertexArray);
+  bufferPool->frameBuffers.clear();
+  encode(data, {float(widthPx), float(heightPx)});
+  glBindVertexArray(0);
+
+  // The frame's reads finish before its buffers go back to the pool.
+  CommandBuffer commandBuffer;
+  std::weak_ptr<bool> weakAlive = alive;
+  commandBuffer.addCompletedHandler([this, weakAlive] {
+    frameInFlight = false;
+    if (weakAlive.expired()) return;
+    std::lock_guard guard(redrawLock);
+    if (pendingRedraw && terminalView) {
+      pendingRedraw = false;
+      terminalView->queueMetalDisplay();
+    }
+  });
+  bufferPool->commit(commandBuffer);
+  glFinish();
+  commandBuffer.complete();
+  return true;
+}
+
+// ---- Encoding ----
+
+namespace {
+
+struct VertexAttribute {
+  GLuint index;
+  GLint components;
+  size_t offset;
+};
+
+// Points the vertex attributes at `buffer`; `perInstance` for cell records.
+void bindRecords(const GpuBuffer& buffer, size_t stride, std::initializer_list<VertexAttribute> attributes,
+                 bool perInstance) {
+  glBindBuffer(GL_ARRAY_BUFFER, static_cast<const GLBuffer&>(buffer).name);
+  for (GLuint i = 0; i < 5; i++) glDisableVertexAttribArray(i);
+  for (const auto& a : attributes) {
+    glEnableVertexAttribArray(a.index);
+    glVertexAttribPointer(a.index, a.components, GL_FLOAT, GL_FALSE, GLsizei(stride),
+                          reinterpret_cast<const void*>(a.offset));
+    glVertexAttribDivisor(a.index, perInstance ? 1 : 0);
+  }
+}
+
+void usePipeline(const RenderPipeline& pipeline, Float2 viewport, bool premultiplied) {
+  glUseProgram(pipeline.program);
+  glUniform2f(pipeline.viewport, viewport.x, viewport.y);
+  if (pipeline.atlas >= 0) glUniform1i(pipeline.atlas, 0);
+  glBlendFuncSeparate(premultiplied ? GL_ONE : GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void bindTexture(const std::shared_ptr<GpuTexture>& texture) {
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, texture ? static_cast<const GLTexture&>(*texture).name : 0);
+}
+
+void drawColorCells(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {4, 4, 16}}, true);
+  glDrawArraysInstanced(GL_TRIANGLES, 0, 6, count);
+}
+
+void drawTextCells(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 48, {{0, 2, 0}, {1, 2, 8}, {2, 2, 16}, {3, 2, 24}, {4, 4, 32}}, true);
+  glDrawArraysInstanced(GL_TRIANGLES, 0, 6, count);
+}
+
+void drawGlyphVertices(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {2, 4, 16}}, false);
+  glDrawArrays(GL_TRIANGLES, 0, count);
+}
+
+void drawColorVertices(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {2, 4, 16}}, false);
+  glDrawArrays(GL_TRIANGLES, 0, count);
+}
+
+}  // namespace
+
+std::shared_ptr<GpuBuffer> MetalTerminalRenderer::makeBuffer(const void* records, size_t count, size_t recordSize) {
+  size_t bytes = count * recordSize;
+  if (bytes == 0) return nullptr;
+  auto buffer = bufferPool->dequeue(bufferPool->pooledLength(bytes));
+  if (!buffer) return nullptr;
+  buffer->write(records, bytes);
+  bufferPool->frameBuffers.push_back(buffer);
+  return buffer;
+}
+
+void MetalTerminalRenderer::encode(const DrawData& data, Float2 viewport) {
+  if (data.frame) {
+    drawFrameData(*data.frame, viewport);
+  } else {
+    drawRows(data.rows, viewport);
+  }
+  if (auto b = makeBuffer(data.cursorColorVertices.data(), data.cursorColorVertices.size(), 32)) {
+    usePipeline(*colorPipeline, viewport, false);
+    drawColorVertices(*b, int(data.cursorColorVertices.size()));
+  }
+  if (auto b = makeBuffer(data.cursorGlyphVerticesGray.data(), data.cursorGlyphVerticesGray.size(), 32)) {
+    usePipeline(*textGrayPipeline, viewport, true);
+    bindTexture(grayscaleAtlas->texture);
+    drawGlyphVertices(*b, int(data.cursorGlyphVerticesGray.size()));
+  }
+  if (auto b = makeBuffer(data.cursorGlyphVerticesColor.data(), data.cursorGlyphVerticesColor.size(), 32)) {
+    usePipeline(*textPipeline, viewport, true);
+    bindTexture(colorAtlas->texture);
+    drawGlyphVertices(*b, int(data.cursorGlyphVerticesColor.size()));
+  }
+}
+
+void MetalTerminalRenderer::drawFrameData(const FrameDrawData& f, Float2 viewport) {
+  auto colorLayer = [&](const std::vector<ColorCell>& cells) {
+    if (auto b = makeBuffer(cells.data(), cells.size(), sizeof(ColorCell))) {
+      usePipeline(*cellColorPipeline, viewport, false);
+      drawColorCells(*b, int(cells.size()));
+    }
+  };
+  auto textLayer = [&](const std::vector<TextCell>& cells, const RenderPipeline& pipeline, GlyphAtlas& atlas) {
+    if (auto b = makeBuffer(cells.data(), cells.size(), sizeof(TextCell))) {
+      usePipeline(pipeline, viewport, true);
+      bindTexture(atlas.texture);
+      drawTextCells(*b, int(cells.size()));
+    }
+  };
+  colorLayer(f.backgroundCells);
+  drawImageBatches(f.underImageDraws, viewport);
+  colorLayer(f.powerlineJoinCells);
+  textLayer(f.glyphCellsGray, *cellTextGrayPipeline, *grayscaleAtlas);
+  textLayer(f.glyphCellsColor, *cellTextPipeline, *colorAtlas);
+  colorLayer(f.decorationCells);
+  drawImageBatches(f.placeholderImageDraws, viewport);
+  drawImageBatches(f.overImageDraws, viewport);
+  drawImageBatches(f.otherImageDraws, viewport);
+}
+
+void MetalTerminalRenderer::drawRows(const std::vector<RowDrawBuffers>& rows, Float2 viewport) {
+  using Member = std::shared_ptr<GpuBuffer> RowDrawBuffers::*;
+  using Count = int RowDrawBuffers::*;
+  auto layer = [&](Member buffer, Count count, const RenderPipeline& pipeline, GlyphAtlas* atlas, bool text) {
+    bool any = false;
+    for (const auto& row : rows) any = any || (row.*buffer && row.*count > 0);
+    if (!any) return;
+    usePipeline(pipeline, viewport, text);
+    if (atlas) bindTexture(atlas->texture);
+    for (const auto& row : rows) {
+      if (!(row.*buffer) || row.*count == 0) continue;
+      text ? drawTextCells(*(row.*buffer), row.*count) : drawColorCells(*(row.*buffer), row.*count);
+    }
+  };
+  layer(&RowDrawBuffers::backgroundBuffer, &RowDrawBuffers::backgroundCount, *cellColorPipeline, nullptr, false);
+  drawImageRows(rows, &RowDrawBuffers::underImageBuffers, viewport);
+  layer(&RowDrawBuffers::powerlineJoinBuffer, &RowDrawBuffers::powerlineJoinCount, *cellColorPipeline, nullptr, false);
+  layer(&RowDrawBuffers::glyphGrayBuffer, &RowDrawBuffers::glyphGrayCount, *cellTextGrayPipeline,
+        grayscaleAtlas.get(), true);
+  layer(&RowDrawBuffers::glyphColorBuffer, &RowDrawBuffers::glyphColorCount, *cellTextPipeline, colorAtlas.get(),
+        true);
+  layer(&RowDrawBuffers::decorationBuffer, &RowDrawBuffers::decorationCount, *cellColorPipeline, nullptr, false);
+  drawImageRows(rows, &RowDrawBuffers::placeholderImageBuffers, viewport);
+  drawImageRows(rows, &RowDrawBuffers::overImageBuffers, viewport);
+  drawImageRows(rows, &RowDrawBuffers::otherImageBuffers, viewport);
+}
+
+void MetalTerminalRenderer::drawImageRows(const std::vector<RowDrawBuffers>& rows,
+                                          std::vector<ImageDrawBuffer> RowDrawBuffers::*key, Float2 viewport) {
+  bool any = false;
+  for (const auto& row : rows) any = any || !(row.*key).empty();
+  if (!any) return;
+  usePipeline(*textPipeline, viewport, true);
+  for (const auto& row : rows) {
+    for (const auto& image : row.*key) {
+      bindTexture(image.texture);
+      drawGlyphVertices(*image.buffer, image.vertexCount);
+    }
+  }
+}
+
+void MetalTerminalRenderer::drawImageBatches(const std::vector<ImageDraw>& draws, Float2 viewport) {
+  if (draws.empty()) return;
+  usePipeline(*textPipeline, viewport, true);
+  for (const auto& draw : draws) {
+    auto buffer = makeBuffer(draw.vertices.data(), draw.vertices.size(), sizeof(GlyphVertex));
+    if (!buffer) continue;
+    bindTexture(draw.texture);
+    drawGlyphVertices(*buffer, int(draw.vertices.size()));
+  }
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,188 @@
+#pragma once
+// Draws a terminal view's screen with OpenGL: glyph atlases, cached per-row draw data, one render
+// pass per frame in a fixed layer order. The view's GPU drawing path owns it and shows its frames.
+#include <gdk/gdk.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <cairomm/surface.h>
+
+#include "Vantrelle/Buffer/TerminalImage.h"
+#include "Vantrelle/GPU/BufferPool.h"
+#include "Vantrelle/GPU/DrawGeometry.h"
+#include "Vantrelle/GPU/DrawRecords.h"
+#include "Vantrelle/GPU/GLDevice.h"
+#include "Vantrelle/GPU/GlyphAtlas.h"
+#include "Vantrelle/GPU/GlyphRasterizer.h"
+#include "Vantrelle/GPU/ShaperCache.h"
+
+namespace vantrelle {
+
+class TerminalView;
+class BufferLine;
+class Buffer;
+struct KittyPlacementRecord;
+
+enum class GlyphAtlasKind { grayscale, color };
+
+struct GlyphKey {
+  std::string fontName;
+  double size = 0;
+  uint32_t glyph = 0;
+  bool operator==(const GlyphKey&) const = default;
+};
+struct GlyphKeyHash {
+  size_t operator()(const GlyphKey& k) const;
+};
+
+struct GlyphEntry {
+  AtlasRegion region;
+  double width = 0, height = 0;
+  double bearingX = 0, bearingY = 0;
+  bool isColor = false;
+  GlyphAtlasKind atlasKind = GlyphAtlasKind::grayscale;
+};
+
+struct CustomGlyphKey {
+  uint32_t codePoint = 0;
+  int cellWidthPx = 0;
+  int cellHeightPx = 0;
+  int baseThicknessPx = 0;
+  int scale = 1;
+  bool antiAlias = false;
+  bool operator==(const CustomGlyphKey&) const = default;
+};
+struct CustomGlyphKeyHash {
+  size_t operator()(const CustomGlyphKey& k) const;
+};
+
+struct CustomGlyphEntry {
+  AtlasRegion region;
+  double width = 0, height = 0;
+};
+
+// A font at device size: the Cairo font the rasteriser draws with, and its cache name and size.
+struct ScaledFont {
+  std::string name;
+  double size = 0;
+  cairo_scaled_font_t* font = nullptr;
+  ~ScaledFont();
+};
+
+struct KittyCacheStamp {
+  size_t imagesCount = 0;
+  size_t placementsCount = 0;
+  uint32_t nextImageId = 0;
+  uint32_t nextPlacementId = 0;
+  bool operator==(const KittyCacheStamp&) const = default;
+};
+
+struct CacheSignature {
+  double scale = 0, cellWidth = 0, cellHeight = 0, viewWidth = 0, viewHeight = 0;
+  int yDisp = 0, rows = 0, cols = 0;
+  std::string fontName;
+  double fontSize = 0;
+  bool isAltBuffer = false;
+  KittyCacheStamp kittyStamp;
+  bool operator==(const CacheSignature&) const = default;
+};
+
+struct RowCacheEntry {
+  const BufferLine* lineRef = nullptr;
+  uint64_t generation = 0;
+  std::optional<RowDrawData> data;
+  std::optional<RowDrawBuffers> buffers;
+};
+
+struct VisibleRowRange {
+  int first = 0, last = 0, yDisp = 0;
+};
+
+class MetalTerminalRenderer {
+ public:
+  // Needs the GL context current; throws MetalError. `shaderDirectory` overrides the bundle's.
+  MetalTerminalRenderer(TerminalView& terminalView, std::shared_ptr<GpuDevice> device,
+                        std::optional<std::string> shaderDirectory = std::nullopt);
+  ~MetalTerminalRenderer();
+
+  // One frame into the bound framebuffer of `widthPx` by `heightPx`; false when refused.
+  bool draw(int widthPx, int heightPx, double scale);
+  double frameScale() const;
+  void updateCursorBlinkTimer(bool shouldBlink);
+
+  // Draw data.
+  DrawData buildDrawData(double scale);
+  DrawData buildDrawDataPass(double scale);
+  static std::optional<VisibleRowRange> visibleRowRange(Buffer& buffer, int yDisp);
+  RowDrawData buildRowDrawData(int row, Buffer& buffer, int yDisp, double cellWidth, double cellHeight,
+                               double yOffset, double viewWidthPx, double scale,
+                               const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtuals);
+  RowDrawBuffers makeRowBuffers(const RowDrawData& data);
+  void buildCursorDrawData(DrawData& out, double scale, double cellWidth, double cellHeight, double lineDescent,
+                           double lineLeading, int yDisp, int firstRow, int lastRow);
+
+  // Glyph entries.
+  const ScaledFont* scaledFontFor(PangoFont* font, double scale);
+  std::optional<GlyphEntry> glyphEntry(const ScaledFont& font, uint32_t glyph);
+  std::optional<CustomGlyphEntry> customGlyphEntry(uint32_t codePoint, int cellWidthPx, int cellHeightPx,
+                                                   double scale, int baseThicknessPx, bool antiAlias);
+  void handleAtlasChange(GlyphAtlas& atlas, int previousSize);
+
+  // Images.
+  std::shared_ptr<GpuTexture> texture(const std::shared_ptr<TerminalImage>& image,
+                                      const Cairo::RefPtr<Cairo::ImageSurface>& surface);
+  std::shared_ptr<GpuTexture> kittyTexture(uint32_t imageId);
+  void pruneKittyTextureCache();
+  std::vector<ImageDrawBuffer> makeImageDrawBuffers(const std::vector<ImageDraw>& draws);
+
+  TerminalView* terminalView;
+  std::shared_ptr<GpuDevice> device;
+  std::unique_ptr<ShaderLibrary> library;
+  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline,
+      cellTextGrayPipeline, cellColorPipeline;
+  GLuint vertexArray = 0;
+  std::shared_ptr<BufferPool> bufferPool;
+  ShaperCache shaperCache{2048};
+  std::unique_ptr<GlyphAtlas> grayscaleAtlas;
+  std::unique_ptr<GlyphAtlas> colorAtlas;
+  CoreTextGlyphRasterizer rasterizer;
+  std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash> glyphCache;
+  std::unordered_map<GlyphKey, std::unique_ptr<ScaledFont>, GlyphKeyHash> scaledFontCache;
+  std::unordered_map<CustomGlyphKey, CustomGlyphEntry, CustomGlyphKeyHash> customGlyphCache;
+  std::map<const TerminalImage*, std::pair<std::weak_ptr<TerminalImage>, std::shared_ptr<GpuTexture>>>
+      imageTextureCache;
+  std::unordered_map<uint32_t, std::pair<KittyImageSignature, std::shared_ptr<GpuTexture>>> kittyTextureCache;
+  std::unordered_map<int, RowCacheEntry> rowCache;
+  std::optional<MetalBufferingMode> cacheBufferingMode;
+  std::optional<CacheSignature> cacheSignature;
+  bool atlasInvalidatedDuringBuild = false;
+  unsigned cursorBlinkTimer = 0;
+  bool cursorBlinkOn = true;
+  // One frame at a time: taken while a frame is encoded and on the GPU.
+  bool frameInFlight = false;
+  bool pendingRedraw = false;
+  std::mutex redrawLock;
+  // How many rows the last build made afresh; for tests of the row cache.
+  int rowsBuiltInLastBuild = 0;
+  int passesInLastBuild = 0;
+
+ private:
+  std::shared_ptr<GpuBuffer> makeBuffer(const void* records, size_t count, size_t recordSize);
+  void encode(const DrawData& data, Float2 viewport);
+  void drawFrameData(const FrameDrawData& frame, Float2 viewport);
+  void drawRows(const std::vector<RowDrawBuffers>& rows, Float2 viewport);
+  void drawImageRows(const std::vector<RowDrawBuffers>& rows, std::vector<ImageDrawBuffer> RowDrawBuffers::*key,
+                     Float2 viewport);
+  void drawImageBatches(const std::vector<ImageDraw>& draws, Float2 viewport);
+  std::shared_ptr<GpuTexture> uploadTexture(const uint8_t* bgra, int width, int height, size_t stride,
+                                            GpuPixelFormat format);
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};
+
+}  // namespace vantrelle

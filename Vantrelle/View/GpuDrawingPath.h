@@ -1,0 +1,49 @@
+#pragma once
+// The view's drawing path through the GPU renderer.
+#include <gdk/gdk.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/View/DrawingPath.h"
+
+namespace vantrelle {
+
+class MetalTerminalRenderer;
+
+class GpuDrawingPath : public TerminalDrawingPath {
+ public:
+  // Throws MetalError when no GL 3.3 context or no renderer can be made.
+  static std::unique_ptr<GpuDrawingPath> make(TerminalView& view,
+                                              std::optional<std::string> shaderDirectory = std::nullopt);
+  ~GpuDrawingPath() override;
+  void invalidate(const ViewRect& rect) override;
+  void invalidateAll() override;
+  void rowsChanged(int start, int end) override;
+  void cursorMayHaveChanged() override;
+  void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+  bool drawsCursor() const override { return true; }
+
+  // One frame's pixels, B G R A premultiplied, first row at the top.
+  struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+  };
+  std::optional<Frame> render();
+  MetalTerminalRenderer& renderer_() { return *renderer; }
+
+ private:
+  GpuDrawingPath(TerminalView& view, GdkGLContext* context);
+  TerminalView& view;
+  GdkGLContext* context;
+  std::unique_ptr<MetalTerminalRenderer> renderer;
+  unsigned framebuffer = 0;
+  unsigned colorBuffer = 0;
+  int framebufferWidth = 0;
+  int framebufferHeight = 0;
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,130 @@
+// The GPU drawing path: an OpenGL 3.3 core context of the view's display renders the frame into
+// an offscreen framebuffer through the renderer, and the frame is shown as a texture in the
+// view's snapshot. The renderer draws the cursor itself, so the caret widget stays hidden.
+#include <epoxy/gl.h>
+#include <gdkmm/memorytexture.h>
+
+#include <climits>
+
+#include "Vantrelle/GPU/GLDevice.h"
+#include "Vantrelle/GPU/GpuLog.h"
+#include "Vantrelle/GPU/MetalError.h"
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+std::unique_ptr<GpuDrawingPath> GpuDrawingPath::make(TerminalView& view, std::optional<std::string> shaderDirectory) {
+  GError* error = nullptr;
+  GdkGLContext* context = gdk_display_create_gl_context(view.get_display()->gobj(), &error);
+  if (!context) {
+    if (error) g_error_free(error);
+    throw MetalError::deviceUnavailable();
+  }
+  gdk_gl_context_set_allowed_apis(context, GDK_GL_API_GL);
+  gdk_gl_context_set_required_version(context, 3, 3);
+  gdk_gl_context_set_forward_compatible(context, TRUE);
+  if (!gdk_gl_context_realize(context, &error)) {
+    if (error) g_error_free(error);
+    g_object_unref(context);
+    throw MetalError::deviceUnavailable();
+  }
+  gdk_gl_context_make_current(context);
+  auto path = std::unique_ptr<GpuDrawingPath>(new GpuDrawingPath(view, context));
+  // A failed renderer leaves nothing behind: the path (and its context) go with the exception.
+  path->renderer = std::make_unique<MetalTerminalRenderer>(view, std::make_shared<GLDevice>(), shaderDirectory);
+  return path;
+}
+
+GpuDrawingPath::GpuDrawingPath(TerminalView& view, GdkGLContext* context) : view(view), context(context) {}
+
+GpuDrawingPath::~GpuDrawingPath() {
+  gdk_gl_context_make_current(context);
+  renderer.reset();
+  if (framebuffer) glDeleteFramebuffers(1, &framebuffer);
+  if (colorBuffer) glDeleteRenderbuffers(1, &colorBuffer);
+  gdk_gl_context_clear_current();
+  g_object_unref(context);
+}
+
+void GpuDrawingPath::invalidate(const ViewRect&) { view.queue_draw(); }
+
+void GpuDrawingPath::invalidateAll() {
+  view.metalDirtyRange = std::pair{0, INT_MAX};
+  view.queue_draw();
+}
+
+void GpuDrawingPath::rowsChanged(int start, int end) {
+  int yDisp = view.getTerminal().buffer->yDisp;
+  std::pair<int, int> lines{yDisp + start, yDisp + end};
+  if (view.metalDirtyRange) {
+    lines.first = std::min(lines.first, view.metalDirtyRange->first);
+    lines.second = std::max(lines.second, view.metalDirtyRange->second);
+  }
+  view.metalDirtyRange = lines;
+  view.queue_draw();
+}
+
+void GpuDrawingPath::cursorMayHaveChanged() { view.queue_draw(); }
+
+std::optional<GpuDrawingPath::Frame> GpuDrawingPath::render() {
+  double scale = renderer->frameScale();
+  ViewSize size = view.frame();
+  int width = int(std::ceil(size.width * scale)), height = int(std::ceil(size.height * scale));
+  if (width <= 0 || height <= 0) return std::nullopt;
+  gdk_gl_context_make_current(context);
+  if (width != framebufferWidth || height != framebufferHeight) {
+    if (!framebuffer) glGenFramebuffers(1, &framebuffer);
+    if (!colorBuffer) glGenRenderbuffers(1, &colorBuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, colorBuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
+    framebufferWidth = width, framebufferHeight = height;
+  }
+  glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return std::nullopt;
+  if (!renderer->draw(width, height, scale)) return std::nullopt;
+  Frame frame{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
+  std::vector<uint8_t> bottomUp(frame.pixels.size());
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  // The framebuffer's first row is the bottom one; images start at the top.
+  const size_t stride = size_t(width) * 4;
+  for (int r = 0; r < height; r++) {
+    std::copy_n(&bottomUp[size_t(height - 1 - r) * stride], stride, &frame.pixels[size_t(r) * stride]);
+  }
+  return frame;
+}
+
+void GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  auto frame = render();
+  if (!frame) return;
+  auto bytes = Glib::Bytes::create(frame->pixels.data(), frame->pixels.size());
+  auto texture = Gdk::MemoryTexture::create(frame->width, frame->height, Gdk::MemoryTexture::Format::B8G8R8A8_PREMULTIPLIED,
+                                            bytes, size_t(frame->width) * 4);
+  ViewSize size = view.frame();
+  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(size.width), float(size.height));
+  gtk_snapshot_append_texture(snapshot->gobj(), texture->gobj(), &bounds);
+}
+
+// ---- The view's side ----
+
+void TerminalView::setUseMetal(bool value) {
+  if (value == useMetalRenderer) return;
+  if (!value) {
+    setDrawingPath(nullptr);
+    return;
+  }
+  setDrawingPath(GpuDrawingPath::make(*this));
+}
+
+void TerminalView::setMetalScaleFactorOverride(std::optional<double> value) {
+  bool changed = value != _metalScaleFactorOverride;
+  _metalScaleFactorOverride = value;
+  if (changed && useMetalRenderer) queue_draw();
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,168 @@
+// The GPU path against a real GL 3.3 context (llvmpipe under the virtual display): the shaders
+// compile, frames match the Cairo path, and the row cache rebuilds only what changed.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+
+#include <cstdlib>
+
+#include "Vantrelle/GPU/MetalError.h"
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+namespace {
+
+constexpr const char* shaderDir = ZORVEL_SOURCE_DIR "/shaders";
+
+class GpuRender : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool ready = [] {
+      gtk_init();
+      Gtk::init_gtkmm_internals();
+      return true;
+    }();
+    (void)ready;
+    view = std::make_unique<TerminalView>();
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
+  }
+  GpuDrawingPath& gpu() {
+    if (!path) path = GpuDrawingPath::make(*view, shaderDir);
+    return *path;
+  }
+  MetalTerminalRenderer& renderer() { return gpu().renderer_(); }
+  std::unique_ptr<TerminalView> view;
+  std::unique_ptr<GpuDrawingPath> path;
+};
+
+uint32_t pixel(const std::vector<uint8_t>& px, int width, int x, int y) {
+  const uint8_t* p = &px[(size_t(y) * width + x) * 4];
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void savePng(const std::vector<uint8_t>& px, int w, int h, const std::string& name) {
+  std::vector<uint8_t> copy = px;
+  cairo_surface_t* s = cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4);
+  cairo_surface_write_to_png(s, name.c_str());
+  cairo_surface_destroy(s);
+}
+
+TEST_F(GpuRender, MissingShadersAreReportedByName) {
+  try {
+    GpuDrawingPath::make(*view, std::string("/nonexistent"));
+    FAIL() << "expected an error";
+  } catch (const MetalError& e) {
+    EXPECT_EQ(e.kind(), MetalError::Kind::shaderSourceMissing);
+    EXPECT_EQ(e.description(), "Failed to load Metal shader source: /nonexistent");
+  }
+}
+
+TEST_F(GpuRender, FrameMatchesTheCairoPath) {
+  view->feed(std::string("\x1b[41m  red  \x1b[0m plain \x1b[1;32mgreen\x1b[0m \x1b[4munder\x1b[0m\r\n"
+                         "\xe2\x94\x80\xe2\x94\xbc\xe2\x94\x80 \xe2\x96\x88\xe2\x96\x8c \x1b[44;33m\xee\x82\xb0\x1b[0m\r\n"
+                         "\x1b[7mreverse\x1b[0m $ "));
+  auto frame = gpu().render();
+  ASSERT_TRUE(frame);
+  CairoDrawingPath cairo(*view);
+  cairo_surface_t* reference = cairo.render();
+  ASSERT_NE(reference, nullptr);
+  cairo_surface_flush(reference);
+  int w = cairo_image_surface_get_width(reference), h = cairo_image_surface_get_height(reference);
+  ASSERT_EQ(w, frame->width);
+  ASSERT_EQ(h, frame->height);
+  std::vector<uint8_t> ref(size_t(w) * h * 4);
+  for (int y = 0; y < h; y++) {
+    std::copy_n(cairo_image_surface_get_data(reference) + size_t(y) * cairo_image_surface_get_stride(reference),
+                size_t(w) * 4, &ref[size_t(y) * w * 4]);
+  }
+  // The Cairo path leaves the view's own background to the widget; compose it the same way.
+  auto bg = view->nativeBackgroundColor();
+  for (size_t i = 0; i < ref.size(); i += 4) {
+    double a = ref[i + 3] / 255.0;
+    ref[i] = uint8_t(ref[i] + (1 - a) * bg.blue * 255 + 0.5);
+    ref[i + 1] = uint8_t(ref[i + 1] + (1 - a) * bg.green * 255 + 0.5);
+    ref[i + 2] = uint8_t(ref[i + 2] + (1 - a) * bg.red * 255 + 0.5);
+    ref[i + 3] = 255;
+  }
+  if (const char* dir = std::getenv("ZORVEL_SCREENSHOT_DIR")) {
+    savePng(frame->pixels, w, h, std::string(dir) + "/gpu.png");
+    savePng(ref, w, h, std::string(dir) + "/cairo.png");
+  }
+  // Backgrounds are exact; glyph edges differ a little between the two rasterisations.
+  double cw = view->cellDimension->width, ch = view->cellDimension->height;
+  int redX = int(cw * 0.5), redY = int(ch * 0.5);
+  EXPECT_EQ(pixel(frame->pixels, w, redX, redY), pixel(ref, w, redX, redY));
+  int farX = w - 3, farY = h - 3;
+  EXPECT_EQ(pixel(frame->pixels, w, farX, farY), pixel(ref, w, farX, farY));
+  double total = 0;
+  long differing = 0;
+  for (size_t i = 0; i < ref.size(); i++) {
+    int d = std::abs(int(ref[i]) - int(frame->pixels[i]));
+    total += d;
+    differing += d > 64;
+  }
+  EXPECT_LT(total / double(ref.size()), 4.0);
+  EXPECT_LT(double(differing) / double(ref.size()), 0.02);
+}
+
+TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
+  view->feed(std::string("one\r\ntwo\r\nthree"));
+  auto& r = renderer();
+  ASSERT_TRUE(gpu().render());
+  int rows = view->getTerminal().rows;
+  EXPECT_EQ(r.rowsBuiltInLastBuild, rows);
+  ASSERT_TRUE(gpu().render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
+  view->feed(std::string("!"));
+  ASSERT_TRUE(gpu().render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 1);
+  view->metalDirtyRange = std::pair{1000, 2000};
+  ASSERT_TRUE(gpu().render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
+  view->metalDirtyRange = std::pair{-5, 1};
+  ASSERT_TRUE(gpu().render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 2);
+
+  // Aggregated frames keep the rows' data but drop their buffers; switching back rebuilds
+  // buffers from that data without building rows.
+  view->metalBufferingMode = MetalBufferingMode::perFrameAggregated;
+  ASSERT_TRUE(gpu().render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
+  for (auto& [row, entry] : r.rowCache) EXPECT_FALSE(entry.buffers);
+  view->metalBufferingMode = MetalBufferingMode::perRowPersistent;
+  ASSERT_TRUE(gpu().render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
+  for (auto& [row, entry] : r.rowCache) EXPECT_TRUE(entry.buffers);
+}
+
+TEST_F(GpuRender, CursorFollowsBlinkStyleAndFocus) {
+  view->feed(std::string("ab"));
+  auto& r = renderer();
+  double scale = 1;
+  auto cursor = [&] {
+    DrawData d;
+    r.buildCursorDrawData(d, scale, view->cellDimension->width, view->cellDimension->height, 0, 0, 0, 0,
+                          view->getTerminal().rows - 1);
+    return d;
+  };
+  view->setCaretViewTracksFocus(false);
+  view->getTerminal().options.cursorStyle = CursorStyle::blinkBar;
+  r.cursorBlinkOn = false;
+  EXPECT_TRUE(cursor().cursorColorVertices.empty());
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBar;
+  auto bar = cursor();
+  ASSERT_EQ(bar.cursorColorVertices.size(), 6u);
+  EXPECT_FLOAT_EQ(bar.cursorColorVertices[1].position.x - bar.cursorColorVertices[0].position.x, 2);
+  view->setCaretViewTracksFocus(true);
+  view->setHasFocus(false);
+  EXPECT_EQ(cursor().cursorColorVertices.size(), 24u);  // hollow box
+  view->getTerminal().cursorHidden = true;
+  EXPECT_TRUE(cursor().cursorColorVertices.empty());
+}
+
+}  // namespace
+}  // namespace vantrelle
