@@ -1,0 +1,81 @@
+// Switching a view between the Cairo path and the GPU path, and the renderer's blink timer.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+
+#include "Vantrelle/GPU/MetalError.h"
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+namespace {
+
+class GpuHosting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool ready = [] {
+      gtk_init();
+      Gtk::init_gtkmm_internals();
+      return true;
+    }();
+    (void)ready;
+    view = std::make_unique<TerminalView>();
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 320, 120), -1);
+  }
+  std::unique_ptr<TerminalView> view;
+};
+
+TEST_F(GpuHosting, SwitchingOnAndOff) {
+  view->setUseMetal(false);  // never on: nothing happens
+  EXPECT_FALSE(view->isUsingMetalRenderer());
+  EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
+
+  view->setDrawingPath(GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders")));
+  EXPECT_TRUE(view->isUsingMetalRenderer());
+  view->setUseMetal(true);  // already on: the same path stays
+  EXPECT_NE(dynamic_cast<GpuDrawingPath*>(&view->drawingPath()), nullptr);
+  view->setUseMetal(false);
+  EXPECT_FALSE(view->isUsingMetalRenderer());
+  EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
+}
+
+TEST_F(GpuHosting, AFailedSwitchKeepsTheCairoPath) {
+  // The test executable has no bundle beside it, so the renderer finds no shaders.
+  EXPECT_THROW(view->setUseMetal(true), MetalError);
+  EXPECT_FALSE(view->isUsingMetalRenderer());
+  EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
+}
+
+TEST_F(GpuHosting, BlinkTimerRunsOnlyForBlinkingVisibleCursors) {
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  auto& renderer = path->renderer_();
+  view->getTerminal().options.cursorStyle = CursorStyle::blinkBlock;
+  ASSERT_TRUE(path->render());
+  EXPECT_NE(renderer.cursorBlinkTimer, 0u);
+  renderer.cursorBlinkOn = false;
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  EXPECT_TRUE(renderer.cursorBlinkOn);
+  view->getTerminal().options.cursorStyle = CursorStyle::blinkBar;
+  view->getTerminal().cursorHidden = true;
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+}
+
+TEST_F(GpuHosting, ScaleOverrideSetsTheDrawableSize) {
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  view->setMetalScaleFactorOverride(2.0);
+  auto frame = path->render();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->width, 640);
+  view->setMetalScaleFactorOverride(0.5);  // below 1 draws at 1
+  frame = path->render();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->width, 320);
+}
+
+}  // namespace
+}  // namespace vantrelle
