@@ -1,0 +1,62 @@
+// Packing glyph bitmaps into the glyph atlas and the shaping cache's lookups: the CPU side of a
+// frame whose rows all changed. The device keeps textures in memory, so no GPU is needed.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "Vantrelle/GPU/GlyphAtlas.h"
+#include "Vantrelle/GPU/ShaperCache.h"
+
+namespace {
+
+using namespace vantrelle;
+
+class MemoryTexture : public GpuTexture {
+ public:
+  MemoryTexture(int w, int h) : w(w), h(h) {}
+  int width() const override { return w; }
+  int height() const override { return h; }
+  void replaceRegion(int, int, int, int, const uint8_t*, size_t) override {}
+  int w, h;
+};
+
+class MemoryDevice : public GpuDevice {
+ public:
+  std::shared_ptr<GpuTexture> makeTexture(int w, int h, GpuPixelFormat) override {
+    return std::make_shared<MemoryTexture>(w, h);
+  }
+  std::shared_ptr<GpuBuffer> makeBuffer(size_t) override { return nullptr; }
+  bool supportsLargeTextures() const override { return false; }
+};
+
+// Regions and writes of 12 by 18 glyphs, the size of a 12-point cell, until the atlas resets.
+void BM_AtlasPackAndWrite(benchmark::State& state) {
+  auto device = std::make_shared<MemoryDevice>();
+  auto atlas = GlyphAtlas::make(device, 1024, 1024, GlyphAtlasFormat::grayscale);
+  std::vector<uint8_t> bitmap(12 * 18 * 4, 200);
+  for (auto _ : state) {
+    auto region = atlas->ensureRegion(12, 18);
+    if (region) atlas->write(*region, bitmap.data(), 12, 18);
+    benchmark::DoNotOptimize(region);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bitmap.size()));
+}
+BENCHMARK(BM_AtlasPackAndWrite);
+
+// Cache hits of the shaping cache's key, the common case of an unchanged row.
+void BM_ShaperCacheLookup(benchmark::State& state) {
+  ShaperCache cache;
+  auto run = std::make_shared<ShaperRun>();
+  std::vector<ShaperKey> keys;
+  for (int i = 0; i < 2048; i++) keys.push_back({"Monospace", 12, "line " + std::to_string(i) + " of text"});
+  for (const auto& key : keys) cache.insert(key, run);
+  size_t i = 0;
+  for (auto _ : state) {
+    const auto& key = keys[i++ % keys.size()];
+    benchmark::DoNotOptimize(cache.contains(key));
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_ShaperCacheLookup);
+
+}  // namespace

@@ -1,0 +1,126 @@
+// Glyph and custom-glyph entries in the atlases, and what atlas growth and reset invalidate.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <pango/pangocairo.h>
+
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+namespace {
+
+class GlyphEntries : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool ready = [] {
+      gtk_init();
+      Gtk::init_gtkmm_internals();
+      return true;
+    }();
+    (void)ready;
+    view = std::make_unique<TerminalView>();
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
+    path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  }
+  MetalTerminalRenderer& renderer() { return path->renderer_(); }
+  // The device-scaled font of the view's normal face and the glyph of `text`'s first character.
+  std::pair<const ScaledFont*, uint32_t> glyphOf(const char* text) {
+    auto run = renderer().shaperCache.shape(text, view->get_pango_context()->gobj(), view->font().gobj());
+    const auto& g = run->glyphRuns[0];
+    return {renderer().scaledFontFor(g.font.get(), 1.0), g.glyphs[0]};
+  }
+  std::unique_ptr<TerminalView> view;
+  std::unique_ptr<GpuDrawingPath> path;
+};
+
+TEST_F(GlyphEntries, GlyphsAreRasterisedOnceIntoTheGrayscaleAtlas) {
+  auto [font, glyph] = glyphOf("A");
+  ASSERT_NE(font, nullptr);
+  EXPECT_EQ(renderer().scaledFontFor(nullptr, 1.0), nullptr);
+  auto first = renderer().glyphEntry(*font, glyph);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->atlasKind, GlyphAtlasKind::grayscale);
+  EXPECT_FALSE(first->isColor);
+  int cursor = renderer().grayscaleAtlas->nextX;
+  auto again = renderer().glyphEntry(*font, glyph);
+  EXPECT_EQ(again->region, first->region);
+  EXPECT_EQ(renderer().grayscaleAtlas->nextX, cursor);
+  auto space = glyphOf(" ");
+  EXPECT_FALSE(renderer().glyphEntry(*space.first, space.second));
+}
+
+TEST_F(GlyphEntries, CustomGlyphsAreKeyedByTheRoundedScale) {
+  auto& r = renderer();
+  ASSERT_TRUE(r.customGlyphEntry(0x2500, 8, 16, 0.4, 1, false));
+  ASSERT_TRUE(r.customGlyphEntry(0x2500, 8, 16, 1.0, 1, false));
+  EXPECT_EQ(r.customGlyphCache.size(), 1u);
+  ASSERT_TRUE(r.customGlyphEntry(0xE0B0, 8, 16, 2.5, 0, true));
+  ASSERT_TRUE(r.customGlyphEntry(0xE0B0, 8, 16, 3.0, 0, true));
+  EXPECT_EQ(r.customGlyphCache.size(), 2u);
+  EXPECT_FALSE(r.customGlyphEntry(0x41, 8, 16, 1, 0, false));
+  EXPECT_FALSE(r.customGlyphEntry(0x2588, 0, 16, 1, 0, false));
+
+  // A full block covers the whole cell; the triangle's tip sits on a whole pixel row.
+  auto block = r.customGlyphEntry(0x2588, 8, 16, 1, 0, false);
+  ASSERT_TRUE(block);
+  const auto& atlas = *r.grayscaleAtlas;
+  auto at = [&](int x, int y) { return atlas.data[size_t(block->region.y + y) * atlas.size + block->region.x + x]; };
+  EXPECT_EQ(at(0, 0), 255);
+  EXPECT_EQ(at(7, 15), 255);
+}
+
+TEST_F(GlyphEntries, GrowthKeepsGlyphsAndResetDropsThem) {
+  auto& r = renderer();
+  auto [font, glyph] = glyphOf("A");
+  r.grayscaleAtlas = GlyphAtlas::make(r.device, 256, 512, GlyphAtlasFormat::grayscale);
+  ASSERT_TRUE(r.glyphEntry(*font, glyph));
+  r.rowCache[0] = {};
+  // Big custom glyphs fill the atlas: the first one beyond 256 grows it.
+  ASSERT_TRUE(r.customGlyphEntry(0x2588, 200, 200, 1, 0, false));
+  r.atlasInvalidatedDuringBuild = false;
+  ASSERT_TRUE(r.customGlyphEntry(0x2588, 200, 201, 1, 0, false));
+  EXPECT_EQ(r.grayscaleAtlas->size, 512);
+  EXPECT_TRUE(r.atlasInvalidatedDuringBuild);
+  EXPECT_TRUE(r.rowCache.empty());
+  EXPECT_EQ(r.glyphCache.size(), 1u);
+
+  ASSERT_TRUE(r.customGlyphEntry(0x2588, 200, 202, 1, 0, false));
+  ASSERT_TRUE(r.customGlyphEntry(0x2588, 200, 203, 1, 0, false));  // no room at the maximum: reset
+  EXPECT_TRUE(r.grayscaleAtlas->didReset);
+  EXPECT_TRUE(r.glyphCache.empty());
+  EXPECT_EQ(r.customGlyphCache.size(), 1u);
+}
+
+TEST_F(GlyphEntries, AnAtlasThatGrowsDuringABuildCostsOneMorePass) {
+  auto& r = renderer();
+  r.grayscaleAtlas = GlyphAtlas::make(r.device, 256, 2048, GlyphAtlasFormat::grayscale);
+  view->setFont(Pango::FontDescription("Monospace 36"));
+  view->size_allocate(Gtk::Allocation(0, 0, 1200, 400), -1);
+  std::string text;
+  for (char c = '!'; c <= '~'; c++) text += c;
+  view->feed(text);
+  ASSERT_TRUE(path->render());
+  EXPECT_GT(r.grayscaleAtlas->size, 256);
+  EXPECT_EQ(r.passesInLastBuild, 2);
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(r.passesInLastBuild, 1);
+}
+
+TEST_F(GlyphEntries, AWorkingSetBeyondTheMaximumEndsWithFrozenAtlases) {
+  auto& r = renderer();
+  r.grayscaleAtlas = GlyphAtlas::make(r.device, 256, 256, GlyphAtlasFormat::grayscale);
+  view->setFont(Pango::FontDescription("Monospace 40"));
+  view->size_allocate(Gtk::Allocation(0, 0, 1200, 400), -1);
+  std::string text;
+  for (char c = '!'; c <= '~'; c++) text += c;
+  view->feed(text);
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(r.passesInLastBuild, 6);
+  EXPECT_FALSE(r.grayscaleAtlas->frozen);
+}
+
+}  // namespace
+}  // namespace vantrelle
