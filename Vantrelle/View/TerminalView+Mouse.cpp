@@ -158,6 +158,7 @@ void TerminalView::mouseDown(const MouseRecord& event) {
   }
   didSelectionDrag = false;
   Position hit = calculateMouseHit(event.x, event.y).first;
+  selectionPressPosition = hit;
   if (event.clickCount == 2) {
     selection->selectWordOrExpression(hit, *terminal->buffer);
   } else if (event.clickCount == 1) {
@@ -176,6 +177,7 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   stopSelectionAutoScrollTimer();
   autoScrollDelta = 0;
   lastSelectionDragPoint.reset();
+  selectionPressPosition.reset();
   Position hit = calculateMouseHit(event.x, event.y).first;
   bool command = event.modifiers.control;
   updateHoverLink(hit, commandActive || command);
@@ -204,8 +206,9 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
     if (mode != MouseMode::off) return;
   }
   if (!selection->active()) {
-    selection->setSoftStart(hit);
+    selection->setSoftStart(selectionPressPosition.value_or(hit));
     selection->startSelection();
+    if (selectionPressPosition && !(*selectionPressPosition == hit)) selection->dragExtend(hit);
   } else {
     selection->dragExtend(hit);
   }

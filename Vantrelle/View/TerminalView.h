@@ -337,6 +337,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int autoScrollDelta = 0;
   std::optional<std::pair<double, double>> lastSelectionDragPoint;
   bool didSelectionDrag = false;
+  // Where the button went down, so a drag selects from there even when its first motion lands far off.
+  std::optional<Position> selectionPressPosition;
   guint selectionAutoScrollTimer = 0;
   bool mouseButtonHeld = false;
   // Where the pointer was last seen over the view, for links under it when Ctrl goes down.

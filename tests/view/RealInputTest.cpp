@@ -1,0 +1,69 @@
+// Real key and pointer events from the X server, through GDK, to the bytes sent and the selection.
+#include <gtkmm/window.h>
+
+#include <cstdlib>
+
+#include "InputTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+class RealInputTest : public testing::InputTest {
+ protected:
+  void SetUp() override {
+    InputTest::SetUp();
+    if (!std::getenv("DISPLAY") || std::system("command -v xdotool >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "needs an X display and xdotool";
+    }
+    view->cellDimension = view->computeFontDimensions();
+    window = std::make_unique<Gtk::Window>();
+    window->set_title("RealInputTerminal");
+    window->set_default_size(640, 400);
+    window->set_child(*view);
+    window->present();
+    ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && view->get_width() > 0; }));
+    view->grab_focus();
+    ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputTerminal$' windowfocus --sync "
+                          ">/dev/null 2>&1"),
+              0);
+    testing::pumpFor(std::chrono::milliseconds(200));
+  }
+  void TearDown() override {
+    if (window) {
+      window->unset_child();
+      window->close();
+    }
+  }
+  std::unique_ptr<Gtk::Window> window;
+};
+
+TEST_F(RealInputTest, TypedKeysReachTheProgram) {
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool type --delay 20 'ls' && xdotool key Return ctrl+c Up"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 7; }, std::chrono::seconds(5))) << host.sent;
+  EXPECT_EQ(host.sent, "ls\r\x03\x1b[A");
+}
+
+TEST_F(RealInputTest, DraggingSelectsText) {
+  view->feed("drag over this text");
+  testing::pumpFor(std::chrono::milliseconds(100));
+  // Surface coordinates of the view's origin: the window's own offset (shadows) included.
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  ox += sx;
+  oy += sy;
+  ViewSize cell = *view->cellDimension;
+  std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
+                        std::to_string(int(ox + cell.width * 0.5)) + " " + std::to_string(int(oy + cell.height * 0.5)) +
+                        " mousedown 1 mousemove_relative --sync " + std::to_string(int(cell.width * 8)) +
+                        " 0 mouseup 1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->active() && !view->mouseButtonHeld; }));
+  EXPECT_EQ(view->selection->getSelectedText().substr(0, 8), "drag ove")
+      << view->selection->start().col << "," << view->selection->start().row << " " << view->selection->end().col << ","
+      << view->selection->end().row;
+}
+
+}  // namespace
+}  // namespace vantrelle
