@@ -34,9 +34,14 @@ class GpuDrawingPath : public TerminalDrawingPath {
   };
   std::optional<Frame> render();
   MetalTerminalRenderer& renderer_() { return *renderer; }
+  // Where the shaders came from, so that a rebuilt path finds the same ones.
+  const std::optional<std::string>& shaderDirectory() const { return shaders; }
+  GdkDisplay* display() const { return gdk_gl_context_get_display(context); }
 
  private:
-  GpuDrawingPath(TerminalView& view, GdkGLContext* context);
+  GpuDrawingPath(TerminalView& view, GdkGLContext* context, std::optional<std::string> shaders);
+  void rootChanged();
+  std::optional<Frame> renderFrame();
   TerminalView& view;
   GdkGLContext* context;
   std::unique_ptr<MetalTerminalRenderer> renderer;
@@ -44,6 +49,9 @@ class GpuDrawingPath : public TerminalDrawingPath {
   unsigned colorBuffer = 0;
   int framebufferWidth = 0;
   int framebufferHeight = 0;
+  std::optional<std::string> shaders;
+  sigc::connection rootConnection;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 }  // namespace vantrelle

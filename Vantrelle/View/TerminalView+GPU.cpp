@@ -4,6 +4,9 @@
 #include <epoxy/gl.h>
 #include <gdkmm/memorytexture.h>
 
+#include <glibmm/main.h>
+#include <gtkmm/root.h>
+
 #include <climits>
 
 #include "Vantrelle/GPU/GLDevice.h"
@@ -31,15 +34,32 @@ std::unique_ptr<GpuDrawingPath> GpuDrawingPath::make(TerminalView& view, std::op
     throw MetalError::deviceUnavailable();
   }
   gdk_gl_context_make_current(context);
-  auto path = std::unique_ptr<GpuDrawingPath>(new GpuDrawingPath(view, context));
+  auto path = std::unique_ptr<GpuDrawingPath>(new GpuDrawingPath(view, context, shaderDirectory));
   // A failed renderer leaves nothing behind: the path (and its context) go with the exception.
   path->renderer = std::make_unique<MetalTerminalRenderer>(view, std::make_shared<GLDevice>(), shaderDirectory);
   return path;
 }
 
-GpuDrawingPath::GpuDrawingPath(TerminalView& view, GdkGLContext* context) : view(view), context(context) {}
+GpuDrawingPath::GpuDrawingPath(TerminalView& view, GdkGLContext* context, std::optional<std::string> shaders)
+    : view(view), context(context), shaders(std::move(shaders)) {
+  rootConnection = view.property_root().signal_changed().connect([this] { rootChanged(); });
+}
+
+// A GL context belongs to one display; a view that moves to a window on another display needs a
+// renderer made there. The switch runs from the main loop, since it replaces this path.
+void GpuDrawingPath::rootChanged() {
+  auto* root = view.get_root();
+  if (!root || dynamic_cast<Gtk::Widget*>(root)->get_display()->gobj() == display()) return;
+  std::weak_ptr<bool> token = alive;
+  TerminalView* target = &view;
+  Glib::signal_idle().connect_once([token, target] {
+    if (!token.expired()) target->rebindMetalRendererToWindow();
+  });
+}
 
 GpuDrawingPath::~GpuDrawingPath() {
+  *alive = false;
+  rootConnection.disconnect();
   gdk_gl_context_make_current(context);
   renderer.reset();
   if (framebuffer) glDeleteFramebuffers(1, &framebuffer);
@@ -69,6 +89,20 @@ void GpuDrawingPath::rowsChanged(int start, int end) {
 void GpuDrawingPath::cursorMayHaveChanged() { view.queue_draw(); }
 
 std::optional<GpuDrawingPath::Frame> GpuDrawingPath::render() {
+  // GTK's own renderer may have its context current; it gets it back afterwards.
+  GdkGLContext* previous = gdk_gl_context_get_current();
+  if (previous) g_object_ref(previous);
+  auto frame = renderFrame();
+  if (previous) {
+    gdk_gl_context_make_current(previous);
+    g_object_unref(previous);
+  } else {
+    gdk_gl_context_clear_current();
+  }
+  return frame;
+}
+
+std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
   double scale = renderer->frameScale();
   ViewSize size = view.frame();
   int width = int(std::ceil(size.width * scale)), height = int(std::ceil(size.height * scale));
@@ -119,6 +153,19 @@ void TerminalView::setUseMetal(bool value) {
     return;
   }
   setDrawingPath(GpuDrawingPath::make(*this));
+}
+
+void TerminalView::rebindMetalRendererToWindow() {
+  auto* current = dynamic_cast<GpuDrawingPath*>(path.get());
+  if (!useMetalRenderer || !current) return;
+  try {
+    setDrawingPath(GpuDrawingPath::make(*this, current->shaderDirectory()));
+  } catch (const MetalError& error) {
+    platform::Logger("dev.vantrelle.engine", "default")
+        .error("Vantrelle: Metal renderer rebind failed; falling back to CoreGraphics: %{public}s",
+               error.description().c_str());
+    setDrawingPath(nullptr);
+  }
 }
 
 void TerminalView::setMetalScaleFactorOverride(std::optional<double> value) {

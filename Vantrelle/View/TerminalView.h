@@ -212,6 +212,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void setUseMetal(bool value);
   std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }
   void setMetalScaleFactorOverride(std::optional<double> value);
+  // Builds the GPU path again for the view's current display; on failure logs it and falls back
+  // to Cairo for good (until switched on again).
+  void rebindMetalRendererToWindow();
   MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
   // Buffer lines changed since the GPU path last built its rows.
   std::optional<std::pair<int, int>> metalDirtyRange;

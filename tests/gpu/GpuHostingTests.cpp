@@ -3,6 +3,9 @@
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 
+#include <filesystem>
+
+#include "Vantrelle/GPU/GLDevice.h"
 #include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
@@ -75,6 +78,57 @@ TEST_F(GpuHosting, ScaleOverrideSetsTheDrawableSize) {
   frame = path->render();
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->width, 320);
+}
+
+}  // namespace
+}  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST_F(GpuHosting, AFailedRebindFallsBackToCairo) {
+  view->rebindMetalRendererToWindow();  // off: nothing to rebind
+  EXPECT_FALSE(view->isUsingMetalRenderer());
+
+  std::string shaders = ::testing::TempDir() + "/gpu-rebind-shaders";
+  std::filesystem::create_directories(shaders);
+  for (const char* name : requiredShaderFunctions) {
+    std::filesystem::copy_file(std::string(ZORVEL_SOURCE_DIR "/shaders/") + name + ".glsl",
+                               shaders + "/" + name + ".glsl", std::filesystem::copy_options::overwrite_existing);
+  }
+  view->setDrawingPath(GpuDrawingPath::make(*view, shaders));
+  view->rebindMetalRendererToWindow();
+  EXPECT_NE(dynamic_cast<GpuDrawingPath*>(&view->drawingPath()), nullptr);
+
+  // The shaders are gone by the time the view needs a new renderer.
+  std::filesystem::remove_all(shaders);
+  view->rebindMetalRendererToWindow();
+  EXPECT_FALSE(view->isUsingMetalRenderer());
+  EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
+}
+
+}  // namespace
+}  // namespace vantrelle
+
+#include <gtkmm/window.h>
+
+namespace vantrelle {
+namespace {
+
+TEST_F(GpuHosting, AWindowShowsTheGpuFrames) {
+  Gtk::Window window;
+  window.set_default_size(400, 200);
+  window.set_child(*view);
+  view->setDrawingPath(GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders")));
+  auto& renderer = static_cast<GpuDrawingPath&>(view->drawingPath()).renderer_();
+  view->feed(std::string("hello from the GPU"));
+  window.present();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (renderer.passesInLastBuild == 0 && std::chrono::steady_clock::now() < deadline) {
+    g_main_context_iteration(nullptr, FALSE);
+  }
+  EXPECT_GT(renderer.passesInLastBuild, 0);
+  window.unset_child();
 }
 
 }  // namespace
