@@ -1,0 +1,108 @@
+// One row's GPU records: backgrounds to the right edge, selection colours, render modes,
+// decorations, custom glyphs with their powerline join, and images.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+
+#include <cmath>
+
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+namespace {
+
+class RowData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool ready = [] {
+      gtk_init();
+      Gtk::init_gtkmm_internals();
+      return true;
+    }();
+    (void)ready;
+    view = std::make_unique<TerminalView>();
+    view->scaleFactorOverride = 1.0;
+    view->size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
+    path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  }
+  RowDrawData row(int line, double scale = 1.0) {
+    auto& r = path->renderer_();
+    Buffer& buffer = *view->getTerminal().buffer;
+    auto cell = *view->cellDimension;
+    double yOffset = std::ceil(view->fontMetrics().descent + view->fontMetrics().leading);
+    return r.buildRowDrawData(line, buffer, buffer.yDisp, cell.width, cell.height, yOffset,
+                              view->frame().width * scale, scale, {});
+  }
+  static Float4 rgba(const ViewColor& c) { return colorToSIMD(c); }
+  std::unique_ptr<TerminalView> view;
+  std::unique_ptr<GpuDrawingPath> path;
+};
+
+TEST_F(RowData, AColouredRunInTheLastColumnLeavesTheEdgeInTheDefaultBackground) {
+  // A view a little wider than its grid.
+  double cw0 = view->cellDimension->width;
+  view->size_allocate(Gtk::Allocation(0, 0, int(cw0 * 80 + cw0 / 2), 200), -1);
+  int cols = view->getTerminal().cols;
+  view->feed("\x1b[1;" + std::to_string(cols - 1) + "H\x1b[41mab\x1b[0m\r\n\x1b[2;1Hplain");
+  double cw = view->cellDimension->width;
+  auto data = row(0);
+  ASSERT_GE(data.backgroundCells.size(), 3u);
+  const auto& strip = data.backgroundCells[data.backgroundCells.size() - 2];
+  const auto& red = data.backgroundCells.back();
+  EXPECT_FLOAT_EQ(red.position.x + red.size.x, float(cols * cw));
+  EXPECT_FLOAT_EQ(strip.position.x, float(cols * cw));
+  EXPECT_FLOAT_EQ(strip.position.x + strip.size.x, float(view->frame().width));
+  EXPECT_EQ(strip.color, rgba(view->nativeBackgroundColor()));
+  // A run in the default background itself stretches to the edge.
+  auto plain = row(1);
+  EXPECT_FLOAT_EQ(plain.backgroundCells.back().position.x + plain.backgroundCells.back().size.x,
+                  float(view->frame().width));
+}
+
+TEST_F(RowData, SelectedRunsUseTheSelectionColour) {
+  view->feed(std::string("\x1b[41mselected\x1b[0m"));
+  view->selection->setSelection({0, 0}, {4, 0});
+  auto data = row(0);
+  ASSERT_FALSE(data.backgroundCells.empty());
+  EXPECT_EQ(data.backgroundCells.front().color, rgba(view->selectedTextBackgroundColor()));
+}
+
+TEST_F(RowData, GlyphsUnderlinesAndDoubleWidthRows) {
+  view->feed(std::string("\x1b[4mab\x1b[0m\r\n\x1b#6wide"));
+  auto data = row(0);
+  EXPECT_EQ(data.glyphCellsGray.size(), 2u);
+  EXPECT_EQ(data.decorationCells.size(), 2u);
+  double cw = view->cellDimension->width;
+  EXPECT_LT(data.glyphCellsGray[1].position.x, float(2 * cw));
+  auto wide = row(1);
+  ASSERT_EQ(wide.glyphCellsGray.size(), 4u);
+  // Every x doubles on a double-width row; nothing is clipped.
+  EXPECT_GT(wide.glyphCellsGray[1].position.x, float(2 * cw));
+  EXPECT_FLOAT_EQ(wide.backgroundCells.front().size.y, float(view->cellDimension->height));
+}
+
+TEST_F(RowData, DoubleHeightRowsStayInsideTheirBand) {
+  view->feed(std::string("\x1b#3TOP"));
+  auto data = row(0);
+  ASSERT_FALSE(data.glyphCellsGray.empty());
+  float bottom = float(view->frame().height - view->cellDimension->height);
+  float top = float(view->frame().height);
+  for (const auto& g : data.glyphCellsGray) {
+    EXPECT_GE(g.position.y, bottom - 0.01f);
+    EXPECT_LE(g.position.y + g.size.y, top + 0.01f);
+  }
+}
+
+TEST_F(RowData, PowerlineShapesBringAJoinStrip) {
+  view->feed(std::string("\x1b[34m\xee\x82\xb0\xe2\x94\x80"));
+  auto data = row(0);
+  EXPECT_EQ(data.glyphCellsGray.size(), 2u);  // the shape and the box-drawing line
+  ASSERT_EQ(data.powerlineJoinCells.size(), 1u);
+  EXPECT_FLOAT_EQ(data.powerlineJoinCells[0].position.x, -1);
+  EXPECT_FLOAT_EQ(data.powerlineJoinCells[0].size.x, 1);
+}
+
+}  // namespace
+}  // namespace vantrelle
