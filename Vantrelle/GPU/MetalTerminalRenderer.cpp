@@ -88,6 +88,7 @@ void MetalTerminalRenderer::updateCursorBlinkTimer(bool shouldBlink) {
 }
 
 bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
+  ProfileInterval drawInterval("Metal.Draw");
   if (frameInFlight) {
     std::lock_guard guard(redrawLock);
     pendingRedraw = true;
@@ -108,8 +109,11 @@ bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
     return false;
   }
 
+  ProfileInterval buildInterval("Metal.BuildDrawData");
   DrawData data = buildDrawData(scale);
+  buildInterval.end();
   Float4 clear = colorToSIMD(terminalView->nativeBackgroundColor());
+  ProfileInterval encodeInterval("Metal.Encode");
   glViewport(0, 0, widthPx, heightPx);
   glClearColor(clear.x, clear.y, clear.z, clear.w);
   glClear(GL_COLOR_BUFFER_BIT);
@@ -118,6 +122,8 @@ bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
   bufferPool->frameBuffers.clear();
   encode(data, {float(widthPx), float(heightPx)});
   glBindVertexArray(0);
+  encodeInterval.end();
+  ProfileInterval commitInterval("Metal.Commit");
 
   // The frame's reads finish before its buffers go back to the pool.
   CommandBuffer commandBuffer;

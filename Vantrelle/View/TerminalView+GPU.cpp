@@ -108,6 +108,7 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
   int width = int(std::ceil(size.width * scale)), height = int(std::ceil(size.height * scale));
   if (width <= 0 || height <= 0) return std::nullopt;
   gdk_gl_context_make_current(context);
+  ProfileInterval drawable("Metal.CurrentDrawable");
   if (width != framebufferWidth || height != framebufferHeight) {
     if (!framebuffer) glGenFramebuffers(1, &framebuffer);
     if (!colorBuffer) glGenRenderbuffers(1, &colorBuffer);
@@ -118,7 +119,10 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
     framebufferWidth = width, framebufferHeight = height;
   }
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  drawable.end();
+  ProfileInterval renderPass("Metal.RenderPass");
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return std::nullopt;
+  renderPass.end();
   if (!renderer->draw(width, height, scale)) return std::nullopt;
   Frame frame{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
   std::vector<uint8_t> bottomUp(frame.pixels.size());

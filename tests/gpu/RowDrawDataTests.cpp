@@ -106,3 +106,28 @@ TEST_F(RowData, PowerlineShapesBringAJoinStrip) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST_F(RowData, KittyTexturesFollowTheImageStore) {
+  auto& r = path->renderer_();
+  // A 1 by 1 RGBA image under id 5, sent twice with the same bytes, then with others.
+  view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=5,q=2;AAAA/w==\x1b\\"));
+  auto first = r.kittyTexture(5);
+  ASSERT_NE(first, nullptr);
+  view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=5,q=2;AAAA/w==\x1b\\"));
+  EXPECT_EQ(r.kittyTexture(5), first);
+  view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=5,q=2;/wAA/w==\x1b\\"));
+  auto second = r.kittyTexture(5);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(r.kittyTexture(6), nullptr);
+
+  view->feed(std::string("\x1b_Ga=d,d=I,i=5,q=2\x1b\\"));
+  r.pruneKittyTextureCache();
+  EXPECT_TRUE(r.kittyTextureCache.empty());
+}
+
+}  // namespace
+}  // namespace vantrelle
