@@ -2,21 +2,58 @@
 
 #include <gdkmm/frameclock.h>
 #include <gtkmm/snapshot.h>
+#include <pango/pangocairo.h>
 
 #include <cmath>
 
+#include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
 
-bool isBlinkingStyle(CursorStyle style) {
-  return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
-         style == CursorStyle::blinkBar;
+namespace {
+
+void setColor(cairo_t* context, const ViewColor& c) { cairo_set_source_rgba(context, c.red, c.green, c.blue, c.alpha); }
+
+// The ease-in timing curve, a cubic Bezier through (0.42, 0) and (1, 1): y for x.
+double easeIn(double x) {
+  auto bezier = [](double t, double p1, double p2) {
+    double u = 1 - t;
+    return 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t;
+  };
+  double lo = 0, hi = 1, t = x;
+  for (int i = 0; i < 30; i++) {
+    t = (lo + hi) / 2;
+    if (bezier(t, 0.42, 1.0) < x) lo = t; else hi = t;
+  }
+  return bezier(t, 0.0, 1.0);
 }
+
+bool isSolidPowerline(uint32_t code) { return code == 0xE0B0 || code == 0xE0B2 || code == 0xE0B4 || code == 0xE0B6; }
+
+}  // namespace
+
+bool isBlinkingStyle(CursorStyle style) {
+  return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
+}
+
+bool CaretView::isBlinking(CursorStyle s) { return isBlinkingStyle(s); }
 
 CaretView::CaretView(ViewRect frame, CursorStyle cursorStyle, TerminalView* terminal)
     : Glib::ObjectBase("VantrelleCaret"), frame(frame), style(cursorStyle), terminal(terminal) {
+  // Clicks go through to the terminal view.
   set_can_target(false);
+}
+
+void CaretView::setText(const CharData& ch) {
+  glyphColumnWidth = std::max<int>(ch.width, 1);
+  powerlineCodePoint.reset();
+  if (ch.code >= 0xE0B0 && ch.code <= 0xE0B7) powerlineCodePoint = uint32_t(ch.code);
+  std::string character = " ";
+  if (terminal && ch.code != 0) character = terminal->getTerminal().character(ch.code);
+  text = UnicodeUtil::textPresentationAdjusted(character);
+  face = terminal ? terminal->getAttributedValue(ch.attribute(), caretColor, caretTextColor).font : FontFace::normal;
+  queue_draw();
 }
 
 void CaretView::setText(const std::string& ch) {
@@ -25,61 +62,133 @@ void CaretView::setText(const std::string& ch) {
   queue_draw();
 }
 
-void CaretView::stopBlink() {
+double CaretView::blinkOpacity(double seconds) {
+  double cycle = std::fmod(std::max(seconds, 0.0), 2 * blinkPhaseSeconds);
+  double progress = cycle < blinkPhaseSeconds ? cycle / blinkPhaseSeconds : (2 * blinkPhaseSeconds - cycle) / blinkPhaseSeconds;
+  return 1.0 - easeIn(progress);
+}
+
+void CaretView::updateAnimation(bool blink) {
   if (blinkTick) remove_tick_callback(blinkTick);
   blinkTick = 0;
   currentOpacity = 1;
-}
-
-void CaretView::restartLook() {
-  stopBlink();
-  if (!isBlinkingStyle(style)) return;
+  queue_draw();
+  if (!blink) return;
   blinkStart = 0;
   blinkTick = add_tick_callback([this](const Glib::RefPtr<Gdk::FrameClock>& clock) {
     gint64 now = clock->get_frame_time();
     if (blinkStart == 0) blinkStart = now;
-    // On for half a second, off for half a second.
-    double opacity = ((now - blinkStart) / 500000) % 2 == 0 ? 1.0 : 0.0;
-    if (opacity != currentOpacity) {
-      currentOpacity = opacity;
-      queue_draw();
-    }
+    currentOpacity = blinkOpacity(double(now - blinkStart) / 1e6);
+    queue_draw();
     return true;
   });
 }
 
-void CaretView::freeze() {
-  stopBlink();
-  queue_draw();
+void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  double w = get_width(), h = get_height();
+  if (w <= 0 || h <= 0) return;
+  bool hasFocus = tracksFocus && terminal ? focused : true;
+  GtkSnapshot* target = snapshot->gobj();
+  gtk_snapshot_push_opacity(target, currentOpacity);
+  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
+  cairo_t* context = gtk_snapshot_append_cairo(target, &bounds);
+  drawCursor(context, w, h, hasFocus);
+  cairo_destroy(context);
+  gtk_snapshot_pop(target);
 }
 
-void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
-  if (currentOpacity <= 0) return;
-  double w = get_width(), h = get_height();
-  Gdk::RGBA color;
-  color.set_rgba(caretColor.red, caretColor.green, caretColor.blue,
-                 caretColor.alpha * currentOpacity);
-  bool hollow = tracksFocus && !focused;
+void CaretView::drawCursor(cairo_t* context, double width, double height, bool hasFocus) {
+  if (!terminal) return;
+  cairo_save(context);
+  cairo_rectangle(context, 0, 0, width, height);
+  cairo_clip(context);
+  setColor(context, caretColor);
+  if (!hasFocus) {
+    // The same hollow box for every style, so an unfocused terminal reads at a glance.
+    cairo_set_line_width(context, hollowLineWidth);
+    cairo_rectangle(context, 0, 0, width, height);
+    cairo_stroke(context);
+    cairo_restore(context);
+    return;
+  }
   switch (style) {
     case CursorStyle::blinkUnderline:
     case CursorStyle::steadyUnderline:
-      snapshot->append_color(color, Gdk::Rectangle(0, int(h) - 2, int(w), 2));
-      return;
+      cairo_rectangle(context, 0, height - 2, width, 2);
+      cairo_fill(context);
+      break;
     case CursorStyle::blinkBar:
     case CursorStyle::steadyBar:
-      snapshot->append_color(color, Gdk::Rectangle(0, 0, 2, int(h)));
-      return;
+      cairo_rectangle(context, 0, 0, 2, height);
+      cairo_fill(context);
+      break;
     default:
+      cairo_rectangle(context, 0, 0, width, height);
+      cairo_fill(context);
+      if (powerlineCodePoint && terminal->getCustomBlockGlyphs() && isSolidPowerline(*powerlineCodePoint)) {
+        drawPowerline(context, width, height, caretTextColor);
+      } else {
+        drawCharacter(context, width, height, caretTextColor);
+      }
       break;
   }
-  if (hollow) {
-    snapshot->append_color(color, Gdk::Rectangle(0, 0, int(w), 1));
-    snapshot->append_color(color, Gdk::Rectangle(0, int(h) - 1, int(w), 1));
-    snapshot->append_color(color, Gdk::Rectangle(0, 0, 1, int(h)));
-    snapshot->append_color(color, Gdk::Rectangle(int(w) - 1, 0, 1, int(h)));
-    return;
+  cairo_restore(context);
+}
+
+void CaretView::drawPowerline(cairo_t* context, double width, double height, const ViewColor& color) {
+  double s = terminal->backingScaleFactor();
+  if (!(s > 0)) return;
+  double left = std::floor(s * 0) / s, right = std::ceil(s * width) / s;
+  double top = std::floor(s * 0) / s, bottom = std::ceil(s * height) / s;
+  uint32_t code = *powerlineCodePoint;
+  bool pointsRight = code == 0xE0B0 || code == 0xE0B4;
+  double flat = pointsRight ? left : right, tip = pointsRight ? right : left;
+  setColor(context, color);
+  // A device-pixel seam just outside the flat side joins the caret to the cell next to it.
+  cairo_set_antialias(context, CAIRO_ANTIALIAS_NONE);
+  cairo_rectangle(context, pointsRight ? left - 1 / s : right, top, 1 / s, bottom - top);
+  cairo_fill(context);
+  cairo_set_antialias(context, CAIRO_ANTIALIAS_DEFAULT);
+  cairo_set_fill_rule(context, CAIRO_FILL_RULE_WINDING);
+  cairo_move_to(context, flat, bottom);
+  if (code == 0xE0B0 || code == 0xE0B2) {
+    double middle = std::round(s * (top + bottom) * 0.5) / s;
+    cairo_line_to(context, tip, middle);
+    cairo_line_to(context, flat, top);
+  } else {
+    double k = std::abs(tip - flat) * 4.0 / 3.0 * (pointsRight ? 1 : -1);
+    cairo_curve_to(context, flat + k, bottom, flat + k, top, flat, top);
   }
-  snapshot->append_color(color, Gdk::Rectangle(0, 0, int(w), int(h)));
+  cairo_close_path(context);
+  cairo_fill(context);
+}
+
+void CaretView::drawCharacter(cairo_t* context, double width, double height, const ViewColor& color) {
+  if (text.empty() || text == " ") return;
+  PangoLayout* layout = pango_cairo_create_layout(context);
+  pango_layout_set_font_description(layout, terminal->fontSet.face(face).gobj());
+  pango_layout_set_text(layout, text.c_str(), int(text.size()));
+  PangoRectangle ink, logical;
+  pango_layout_get_extents(layout, &ink, &logical);
+  double advance = pango_units_to_double(logical.width);
+  double baseline = pango_units_to_double(pango_layout_get_baseline(layout));
+  // Ink box with y up from the baseline, as the slot fit expects.
+  ViewRect bounds{pango_units_to_double(ink.x), baseline - pango_units_to_double(ink.y + ink.height),
+                  pango_units_to_double(ink.width), pango_units_to_double(ink.height)};
+  TerminalView::GlyphSlotFit fit = terminal->glyphSlotFit(advance, bounds, glyphColumnWidth);
+  const auto& m = terminal->fontMetrics();
+  double descentOffset = std::ceil(m.descent + m.leading);
+  // The glyph's baseline sits `descentOffset` above the cell's bottom edge.
+  double baselineY = height - descentOffset;
+  setColor(context, color);
+  cairo_save(context);
+  cairo_translate(context, fit.dx, baselineY - fit.dy);
+  cairo_scale(context, fit.scale, fit.scale);
+  cairo_move_to(context, 0, -baseline);
+  pango_cairo_show_layout(context, layout);
+  cairo_restore(context);
+  g_object_unref(layout);
+  (void)width;
 }
 
 }  // namespace vantrelle

@@ -1,10 +1,13 @@
 #pragma once
 // The caret: a small child widget over the cursor's cell, drawn as a block, underline or bar in
-// the cursor style, blinking when the style says so and the view has focus.
+// the cursor style, a hollow box while the view is not focused, blinking when the style says so.
 #include <gtkmm/widget.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
+#include "Vantrelle/Buffer/CharData.h"
 #include "Vantrelle/Terminal/TerminalOptions.h"
 #include "Vantrelle/View/AttributedRuns.h"
 #include "Vantrelle/View/ViewColor.h"
@@ -18,6 +21,9 @@ class CaretView : public Gtk::Widget {
  public:
   static constexpr ViewColor defaultCaretColor{0.5, 0.5, 0.5, 0.8};
   static constexpr ViewColor defaultCaretTextColor{1, 1, 1, 1};
+  // One blink phase, fading out or back in.
+  static constexpr double blinkPhaseSeconds = 0.7;
+  static constexpr double hollowLineWidth = 3.0;
 
   CaretView(ViewRect frame, CursorStyle cursorStyle, TerminalView* terminal);
 
@@ -28,22 +34,35 @@ class CaretView : public Gtk::Widget {
   bool tracksFocus = true;
   ViewColor caretColor = defaultCaretColor;
   ViewColor caretTextColor = defaultCaretTextColor;
-  // The character under the cursor and its rendition, drawn inside a block caret.
+  // The character under the cursor, drawn inside a block caret.
   std::string text;
+  FontFace face = FontFace::normal;
+  int glyphColumnWidth = 1;
+  std::optional<uint32_t> powerlineCodePoint;
+
+  void setText(const CharData& ch);
   void setText(const std::string& ch);
+  // Starts or stops the blink; stopping leaves the caret fully opaque.
+  void updateAnimation(bool blink);
   // Blinking styles start blinking again; steady ones stop and show fully.
-  void restartLook();
+  void restartLook() { updateAnimation(isBlinking(style)); }
   // Stops any blinking and shows the caret fully.
-  void freeze();
+  void freeze() { updateAnimation(false); }
   void redraw() { queue_draw(); }
   bool isBlinking() const { return blinkTick != 0; }
   double opacity() const { return currentOpacity; }
+  // The opacity `seconds` into a blink: fading out with ease-in, then back the same way.
+  static double blinkOpacity(double seconds);
+  // Paints the caret into `context` at the widget's origin, `width` x `height` points.
+  void drawCursor(cairo_t* context, double width, double height, bool hasFocus);
 
  protected:
   void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
 
  private:
-  void stopBlink();
+  static bool isBlinking(CursorStyle style);
+  void drawPowerline(cairo_t* context, double width, double height, const ViewColor& color);
+  void drawCharacter(cairo_t* context, double width, double height, const ViewColor& color);
   TerminalView* terminal;
   guint blinkTick = 0;
   double currentOpacity = 1;

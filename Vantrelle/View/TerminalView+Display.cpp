@@ -130,7 +130,7 @@ void TerminalView::updateCursorPosition() {
   frame.height = ch;
   bool moved = !(frame == caretView->frame);
   caretView->frame = frame;
-  caretView->setText(cell.code == 0 ? std::string(" ") : terminal->character(cell.code));
+  caretView->setText(cell);
   if (moved) queue_allocate();
 }
 

@@ -1,0 +1,86 @@
+// The caret's shapes, focus box and blink.
+#include <gtest/gtest.h>
+
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+class CaretViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    view = std::make_unique<TerminalView>();
+    caret = view->caretView.get();
+    caret->caretColor = ViewColor(1, 0, 0, 1);
+    caret->caretTextColor = ViewColor(0, 0, 1, 1);
+  }
+  std::unique_ptr<TerminalView> view;
+  CaretView* caret = nullptr;
+};
+
+TEST_F(CaretViewTest, WithoutFocusEveryStyleIsTheSameHollowBox) {
+  for (CursorStyle style : {CursorStyle::blinkBlock, CursorStyle::steadyUnderline, CursorStyle::steadyBar}) {
+    caret->style = style;
+    testing::Canvas canvas(10, 20);
+    caret->drawCursor(canvas.cr, 10, 20, false);
+    EXPECT_TRUE(canvas.opaque(0, 10)) << int(style);
+    EXPECT_TRUE(canvas.opaque(9, 10)) << int(style);
+    EXPECT_TRUE(canvas.opaque(5, 0)) << int(style);
+    EXPECT_TRUE(canvas.opaque(5, 19)) << int(style);
+    EXPECT_TRUE(canvas.clear(5, 10)) << int(style);
+  }
+}
+
+TEST_F(CaretViewTest, FocusedStylesFillTheirShape) {
+  testing::Canvas block(10, 20), underline(10, 20), bar(10, 20);
+  caret->style = CursorStyle::steadyBlock;
+  caret->drawCursor(block.cr, 10, 20, true);
+  EXPECT_EQ(block.pixel(5, 10), 0xffff0000u);
+  caret->style = CursorStyle::steadyUnderline;
+  caret->drawCursor(underline.cr, 10, 20, true);
+  EXPECT_TRUE(underline.opaque(5, 19));
+  EXPECT_TRUE(underline.clear(5, 10));
+  caret->style = CursorStyle::blinkBar;
+  caret->drawCursor(bar.cr, 10, 20, true);
+  EXPECT_TRUE(bar.opaque(1, 10));
+  EXPECT_TRUE(bar.clear(5, 10));
+}
+
+TEST_F(CaretViewTest, ABlockDrawsTheCharacterInTheTextColour) {
+  caret->style = CursorStyle::steadyBlock;
+  view->feed("W\x1b[1G");
+  CharData cell = view->getTerminal().buffer->lines()[0]->operator[](0);
+  caret->setText(cell);
+  EXPECT_EQ(caret->text, "W");
+  ViewSize size = *view->cellDimension;
+  testing::Canvas canvas(int(size.width), int(size.height));
+  caret->drawCursor(canvas.cr, size.width, size.height, true);
+  bool textColour = false;
+  for (int y = 0; y < canvas.height(); y++) {
+    for (int x = 0; x < canvas.width(); x++) textColour |= canvas.pixel(x, y) == 0xff0000ffu;
+  }
+  EXPECT_TRUE(textColour);
+  // A continuation cell still counts as one column.
+  CharData spacer(0, 0, Attribute::empty);
+  caret->setText(spacer);
+  EXPECT_EQ(caret->glyphColumnWidth, 1);
+}
+
+TEST_F(CaretViewTest, BlinkFadesOutAndBackAndSteadyStylesStayOpaque) {
+  EXPECT_DOUBLE_EQ(CaretView::blinkOpacity(0), 1.0);
+  EXPECT_NEAR(CaretView::blinkOpacity(0.7), 0.0, 1e-6);
+  EXPECT_NEAR(CaretView::blinkOpacity(1.4), 1.0, 1e-6);
+  // Ease-in: the fade starts slowly.
+  EXPECT_GT(CaretView::blinkOpacity(0.35), 0.6);
+  EXPECT_NEAR(CaretView::blinkOpacity(0.35), CaretView::blinkOpacity(1.05), 1e-6);
+  caret->updateAnimation(true);
+  EXPECT_TRUE(caret->isBlinking());
+  caret->style = CursorStyle::steadyBlock;
+  caret->restartLook();
+  EXPECT_FALSE(caret->isBlinking());
+  EXPECT_EQ(caret->opacity(), 1.0);
+}
+
+}  // namespace
+}  // namespace vantrelle
