@@ -63,7 +63,7 @@ TEST(ScrollbackRecycle, EditedAndResizedLinesComeBackBlank) {
   // Inserted and deleted characters, and a scroll within margins, write past the text.
   t.feed("abc\x1b[1G\x1b[4@\r\n");
   t.feed("\x1b[43mabc\x1b[1G\x1b[2P\x1b[m\r\n");
-  t.feed("\x1b[?69h\x1b[3;8s\x1b[45m\n\x1b[?69l\x1b[m\r\n");
+  t.feed("\x1b[?69h\x1b[3;8s\x1b[5G\x1b[45m\n\x1b[?69l\x1b[m\r\n");
   cycleRing(t, 3);
   EXPECT_EQ(firstUnclearedColumn(t, 0, Attribute::Color::defaultColor), -1);
   EXPECT_EQ(firstUnclearedColumn(t, 1, Attribute::Color::defaultColor), -1);
