@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "Vantrelle/View/DebugView.h"
 #include "platform/Dispatch.h"
 
 namespace vantrelle {
@@ -40,6 +41,7 @@ TerminalView::~TerminalView() {
   if (markedTextOverlay) markedTextOverlay->unparent();
   if (urlPreview) urlPreview->unparent();
   if (findBar) findBar->unparent();
+  if (debug) debug->detach();
   // The input method must not call back into a view that is going away.
   if (imContext) g_signal_handlers_disconnect_matched(imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this);
   if (caretView && caretView->get_parent()) caretView->unparent();

@@ -52,6 +52,8 @@ class DispatchWorkItem;
 
 namespace vantrelle {
 
+class TerminalDebugView;
+
 class TerminalView : public Gtk::Widget, public TerminalDelegate {
  public:
   // The four faces of the view's font.
@@ -378,6 +380,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::pair<int, int> searchMatchSummary(const std::string& term, const SearchOptions& options, int limit);
   void scrollToReveal(int64_t row);
   std::unique_ptr<TerminalFindBarView> findBar;
+  // The developer's debug overlay, when one is attached; it registers itself.
+  TerminalDebugView* debug = nullptr;
   std::vector<guint> heldKeycodes;
 
   // ---- TerminalDelegate ----

@@ -1,0 +1,135 @@
+#include "Vantrelle/View/DebugView.h"
+
+#include <gtkmm/snapshot.h>
+#include <pango/pangocairo.h>
+
+#include <cstdio>
+#include <set>
+
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+
+namespace {
+
+std::string chooseFont() {
+  PangoFontFamily** families = nullptr;
+  int count = 0;
+  pango_font_map_list_families(pango_cairo_font_map_get_default(), &families, &count);
+  bool found = false;
+  for (int i = 0; i < count && !found; i++) found = std::string(pango_font_family_get_name(families[i])) == "Lucida Sans Typewriter";
+  g_free(families);
+  return found ? "Lucida Sans Typewriter 8" : "Courier 8";
+}
+
+}  // namespace
+
+TerminalDebugView::TerminalDebugView(TerminalView& view)
+    : Glib::ObjectBase("VantrelleTerminalDebugView"), terminalView(&view), font(chooseFont()) {
+  // The optical height of a "W" line sets the listing's line pitch.
+  PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
+  PangoLayout* layout = pango_layout_new(context);
+  PangoFontDescription* description = pango_font_description_from_string(font.c_str());
+  pango_layout_set_font_description(layout, description);
+  pango_layout_set_text(layout, "W", 1);
+  PangoRectangle ink, logical;
+  pango_layout_get_pixel_extents(layout, &ink, &logical);
+  height = std::max(ink.height, 1);
+  pango_font_description_free(description);
+  g_object_unref(layout);
+  g_object_unref(context);
+  view.debug = this;
+  dbg.set_parent(*this);
+}
+
+TerminalDebugView::~TerminalDebugView() {
+  if (terminalView && terminalView->debug == this) terminalView->debug = nullptr;
+  dbg.unparent();
+}
+
+std::string TerminalDebugView::statusText() const {
+  if (!terminalView) return "WAITING";
+  const Buffer& b = *terminalView->getTerminal().buffer;
+  return "x: " + std::to_string(b.x) + " y: " + std::to_string(b.y) + " yDisp: " + std::to_string(b.yDisp) +
+         " yBase: " + std::to_string(b.yBase) + " clc: " + std::to_string(b.lines().maxLength()) +
+         " startIndex: " + std::to_string(b.lines().startIndex());
+}
+
+void TerminalDebugView::update() {
+  queue_draw();
+  dbg.set_text(statusText());
+}
+
+std::string TerminalDebugView::slotPrefix(int index) const {
+  char number[16];
+  std::snprintf(number, sizeof number, "%03d", index);
+  std::string prefix = std::string("[") + number + "]";
+  const Buffer* b = terminalView ? terminalView->getTerminal().buffer : nullptr;
+  prefix += b && index == b->yDisp ? "D" : " ";
+  prefix += b && index == b->yBase ? "B" : " ";
+  return prefix;
+}
+
+TerminalDebugView::DebugString TerminalDebugView::getDebugString(const BufferLine* line, int cols,
+                                                                 const std::string& prefix, bool hilight) const {
+  DebugString result;
+  auto append = [&](const std::string& text, bool highlight) {
+    if (text.empty()) return;
+    if (!result.runs.empty() && result.runs.back().highlight == highlight) {
+      result.runs.back().length += text.size();
+    } else {
+      result.runs.push_back({result.text.size(), text.size(), highlight});
+    }
+    result.text += text;
+  };
+  if (hilight) std::printf("here\n");
+  append(prefix, hilight);
+  if (!line) {
+    append("<empty>", false);
+    return result;
+  }
+  if (cols <= 0 || line->count() == 0 || !terminalView) return result;
+  Terminal& terminal = terminalView->getTerminal();
+  for (int col = 0; col < cols; col++) {
+    const CharData& cell = (*line)[std::min(col, line->count() - 1)];
+    append(cell.code == 0 ? std::string(" ") : terminal.character(cell.code), false);
+  }
+  return result;
+}
+
+void TerminalDebugView::size_allocate_vfunc(int width, int, int) {
+  dbg.size_allocate(Gtk::Allocation(0, 8, width, 14), -1);
+}
+
+void TerminalDebugView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  double w = get_width(), h = get_height();
+  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
+  cairo_t* cr = gtk_snapshot_append_cairo(snapshot->gobj(), &bounds);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  if (terminalView) {
+    Buffer& buffer = *terminalView->getTerminal().buffer;
+    int cols = terminalView->getTerminal().cols;
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* description = pango_font_description_from_string(font.c_str());
+    pango_layout_set_font_description(layout, description);
+    // Entries run up from the bottom; only those that land inside the view are laid out.
+    int slots = buffer.lines().maxLength();
+    for (int i = 0; i < slots; i++) {
+      double baseline = h - (i + 2) * height;
+      if (baseline < 0) break;
+      const BufferLine* line = i < buffer.lines().count() ? buffer.lines()[i].get() : nullptr;
+      DebugString entry = getDebugString(line, cols, slotPrefix(i), false);
+      pango_layout_set_text(layout, entry.text.c_str(), int(entry.text.size()));
+      cairo_set_source_rgb(cr, 0, 0, 0);
+      cairo_move_to(cr, 0, baseline - pango_units_to_double(pango_layout_get_baseline(layout)));
+      pango_cairo_show_layout(cr, layout);
+    }
+    pango_font_description_free(description);
+    g_object_unref(layout);
+  }
+  cairo_destroy(cr);
+  Gtk::Widget::snapshot_vfunc(snapshot);
+}
+
+}  // namespace vantrelle
