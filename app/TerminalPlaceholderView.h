@@ -1,36 +1,61 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include <gtkmm.h>
 
 namespace zorvel {
 
-// What the terminal area shows when no task terminal runs: the task, its state and an action.
+// The colours a panel's status dot shows.
+enum class StatusDotColor { grey, red, green, teal, orange };
+void setStatusDotColor(Gtk::Widget& dot, StatusDotColor color);
+// The rounded translucent look both terminal-area panels share.
+void installPanelStyle();
+
+// What the terminal area shows when no task terminal runs: the task, its state, optional
+// statistics and up to two actions. The flows fill it; it keeps no task state of its own.
 class TerminalPlaceholderView : public Gtk::Box {
  public:
   TerminalPlaceholderView();
 
+  static std::string compactNumber(std::int64_t value);
+  // At most four lines of agent output.
+  static std::string outputPreview(const std::optional<std::string>& text);
+
+  void startRequested();
+  void secondaryRequested();
+
+  Gtk::Label heading{"TERMINAL"};
   Gtk::Label taskTitle;
-  Gtk::Label status;
-  Gtk::Label detail;
   Gtk::Box statusDot;
-  Gtk::Button startButton;
+  Gtk::Label status{"Terminal stopped"};
+  Gtk::Label detail;
+  Gtk::Label metrics;
+  Gtk::Label toolNamesLabel{"TOOLS USED"};
+  Gtk::Label toolNames;
+  Gtk::Label outputLabel{"LAST AGENT OUTPUT"};
+  Gtk::Label output;
+  Gtk::Button startButton{"START"};
   Gtk::Button secondaryButton;
   Gtk::Box* statisticsStack = nullptr;
   std::function<void()> onStart;
-  double preferredHeight = 224;
+  std::function<void()> onSecondary;
+  double preferredHeight = 224.0;
 
  private:
+  Gtk::Box content{Gtk::Orientation::VERTICAL, 14};
+  Gtk::Box header{Gtk::Orientation::VERTICAL, 4};
   Gtk::Box statusRow{Gtk::Orientation::HORIZONTAL, 8};
-  Gtk::Box buttonRow{Gtk::Orientation::HORIZONTAL, 8};
-  Gtk::Box statistics{Gtk::Orientation::VERTICAL, 4};
+  Gtk::Box toolsGroup{Gtk::Orientation::VERTICAL, 5};
+  Gtk::Box outputGroup{Gtk::Orientation::VERTICAL, 5};
+  Gtk::Box statistics{Gtk::Orientation::VERTICAL, 12};
+  Gtk::Box buttonRow{Gtk::Orientation::HORIZONTAL, 10};
 };
 
-// The progress of a task's triage, shown in the terminal area while it runs.
-class TriageProgressView : public Gtk::Box {
- public:
-  TriageProgressView();
-};
+// Shared label styling of the panels.
+void stylePanelLabel(Gtk::Label& label, const char* styleClass, int maxLines = 1, bool wrap = false);
 
 }  // namespace zorvel

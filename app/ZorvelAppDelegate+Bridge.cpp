@@ -1,8 +1,10 @@
 #include <filesystem>
 
+#include "app/ProfileLoginController.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Bundle.h"
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
 
 namespace zorvel {
@@ -20,6 +22,37 @@ class DelegateWebBridge : public WebBridge {
   void applyTheme(bool dark) override { delegate.applyTheme(dark); }
   void enterTerminalLayout() override { delegate.enterTerminalLayout(); }
   bool hasTerminal(const std::string& taskID) const override { return delegate.terminals().count(taskID) > 0; }
+  std::map<std::string, TaskStatisticsDisplay>& taskStatistics() override { return delegate.taskStatistics; }
+  void exitTerminalLayout() override { delegate.exitTerminalLayout(); }
+  void startAgentProfileLogin(const std::string& profileID) override { delegate.startAgentProfileLogin(profileID); }
+  void showTerminal(const std::string& taskID, bool focus) override {
+    auto views = delegate.terminals();
+    if (auto found = views.find(taskID); found != views.end()) delegate.show(found->second, taskID, focus);
+  }
+  void createTerminal(const TaskMessage& message) override { delegate.createTerminal(message); }
+  void showPlaceholder(const std::string& text, const std::optional<std::string>& title,
+                       const std::optional<std::string>& taskID,
+                       const std::optional<TaskStatisticsDisplay>& statistics) override {
+    delegate.showPlaceholder(text, title, taskID, statistics);
+  }
+  void showTriageProgress(const std::string& taskID, const std::string& title, const TriageDisplay& triage) override {
+    delegate.showTriageProgress(taskID, title, triage);
+  }
+  void showTriageRecovery(const TriageRecoveryMessage& message) override {
+    delegate.showTriageRecovery(message, std::nullopt);
+  }
+  void stopTerminal(const std::string& taskID) override { delegate.stopTerminal(taskID); }
+  void preserveActiveTerminalFocusForSidebarRefresh() override {
+    delegate.preserveActiveTerminalFocusForSidebarRefresh();
+  }
+  void restoreActiveTerminalFocusAfterSidebarRefresh() override {
+    delegate.restoreActiveTerminalFocusAfterSidebarRefresh();
+  }
+  void logTerminalResize(const std::string& stage) override { delegate.logTerminalResize(stage); }
+  void endTaskSidebarResize(double width) override { delegate.endTaskSidebarResize(width); }
+  void setTaskSidebarWidth(double width, bool resizeTerminal, bool persist) override {
+    delegate.setTaskSidebarWidth(width, resizeTerminal, persist);
+  }
 
   // The page's own account of what it found for a notification; the only record the dispatcher logs.
   void logNativeNotificationDebug(std::int64_t eventCount, const std::string& taskID, bool bridgeAvailable) override {
@@ -34,6 +67,29 @@ class DelegateWebBridge : public WebBridge {
 };
 
 }  // namespace
+
+void ZorvelAppDelegate::startAgentProfileLogin(const std::string& profileID) {
+  if (profileLogin && profileLogin->profileID == profileID) {
+    profileLogin->showWindow();
+    return;
+  }
+  if (profileLogin) profileLogin->close();
+  auto environment = TerminalEnvironment::loginEnvironment(
+      executableSearchPath, TerminalEnvironment::processEnvironment(), terminalLocations());
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  profileLogin = ProfileLoginController::make(baseURL, runtimeAuthority.desktopToken(), profileID, cliPath,
+                                              environment, [weak] {
+                                                auto self = weak.lock();
+                                                if (!self) return;
+                                                // The controller may be inside its own call; let it return first.
+                                                auto closing = std::move(self->profileLogin);
+                                                platform::DispatchQueue::main().async([closing] {});
+                                                self->evaluatePageScript(
+                                                    "window.dispatchEvent(new Event('zorvel:profile-login-changed'));");
+                                              });
+  if (application) application->add_window(profileLogin->window);
+  profileLogin->showWindow();
+}
 
 void ZorvelAppDelegate::makeWebBridge() {
   if (webBridge) return;

@@ -9,6 +9,7 @@
 #include <webkit/webkit.h>
 
 #include "app/ConnectionSettings.h"
+#include "app/ProfileLoginController.h"
 #include "app/WebBridge.h"
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
@@ -102,8 +103,9 @@ void ZorvelAppDelegate::applicationDidFinishLaunching() {
   ensureCoreAndLoadZorvel();
   cleanupTimer = Glib::signal_timeout().connect_seconds(
       [weak] {
-        // Idle task terminals are reaped here once task terminals exist.
-        return !weak.expired();
+        auto self = weak.lock();
+        if (self) self->reapInactiveTerminals();
+        return self != nullptr;
       },
       60);
   if (activatesOnLaunch() && window) window->present();
@@ -146,21 +148,9 @@ void ZorvelAppDelegate::dispatchPageEvent(const std::string& name,
   PageCalls::dispatchEvent(webView, "zorvel:" + name, detail ? &*detail : nullptr);
 }
 
-std::map<std::string, Gtk::Widget*> ZorvelAppDelegate::terminals() const {
-  std::map<std::string, Gtk::Widget*> views;
-  for (const auto& [taskID, session] : terminalSessions.records) views[taskID] = session.view;
-  return views;
-}
-
 void ZorvelAppDelegate::startTaskFromPlaceholder() {
   if (!placeholderTaskID) return;
   dispatchPageEvent("start-task", nlohmann::json{{"task_id", *placeholderTaskID}});
-}
-
-void ZorvelAppDelegate::enterTerminalLayout() {
-  if (terminalLayoutActive) return;
-  terminalLayoutActive = true;
-  terminalContainer.set_visible(true);
 }
 
 void ZorvelAppDelegate::dispatchTerminalPointerDown(double x, double y, unsigned button) {
@@ -177,13 +167,16 @@ ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate(
     terminalContainer.remove_controller(terminalPointerMonitor);
     terminalPointerMonitor.reset();
   }
+  for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
   if (coreProcess) coreProcess->terminate();
   return TerminateReply::terminateNow;
 }
 
 void ZorvelAppDelegate::applicationWillTerminate() {
+  if (profileLogin) profileLogin->close();
   cleanupTimer.disconnect();
   if (webBridge) webBridge->cancelAllEventStreams();
+  for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
   // The core was asked to end; make sure it has, and that no core still starting up is left
   // behind, so no core outlives the application.
   terminateLiveCores();

@@ -18,6 +18,9 @@
 #include "app/MainWindow.h"
 #include "app/RuntimeAuthority.h"
 #include "app/TerminalPlaceholderView.h"
+#include "app/TriageProgressView.h"
+#include "Vantrelle/View/LocalProcessTerminalView.h"
+#include "app/TerminalEnvironment.h"
 #include "app/TerminalSessions.h"
 
 typedef struct _WebKitWebView WebKitWebView;
@@ -32,13 +35,15 @@ class Logger;
 namespace zorvel {
 
 class ZorvelApplication;
+class ProfileLoginController;
 class WebBridge;
 
 // The one application object: it holds the desktop state (window, page, terminal area, settings,
 // token authority, core process) and runs the launch, supervision and termination sequences.
 // Operations are spread over files by concern; everything but the named background work runs on
 // the main thread.
-class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate> {
+class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>,
+                          public vantrelle::LocalProcessTerminalViewDelegate {
  public:
   ZorvelAppDelegate();
   ~ZorvelAppDelegate();
@@ -57,7 +62,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void openAbout();
   void openSettings();
   void applyTheme(bool dark);
-  std::map<std::string, Gtk::Widget*> terminals() const;
+  std::map<std::string, std::shared_ptr<vantrelle::LocalProcessTerminalView>> terminals() const;
   void startTaskFromPlaceholder();
   void enterTerminalLayout();
   void dispatchTerminalPointerDown(double x, double y, unsigned button);
@@ -78,6 +83,56 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void startControlReader(const std::shared_ptr<platform::ChildProcess>& process);
   bool syncAuthorization(double timeout);
   void monitorAuthorizedProcess(pid_t pid, const std::string& tokenID);
+
+  // Task terminals (ZorvelAppDelegate+Terminals.cpp).
+  void createTerminal(const TaskMessage& task);
+  void show(const std::shared_ptr<vantrelle::LocalProcessTerminalView>& terminal, const std::string& taskID, bool focus);
+  void sizeTerminalToContainer(vantrelle::LocalProcessTerminalView& view);
+  void refreshActiveTerminalLayout();
+  void preserveActiveTerminalFocusForSidebarRefresh();
+  void restoreActiveTerminalFocusAfterSidebarRefresh();
+  void stopTerminal(const std::string& taskID);
+  void reapInactiveTerminals();
+  void checkTerminalCleanup(const std::string& taskID);
+  bool isTerminalStillExpired(const std::string& taskID) const;
+  void stopInactiveTerminal(const std::string& taskID);
+  std::optional<std::string> taskURL(const std::string& path) const;
+  TerminalEnvironment::Locations terminalLocations() const;
+
+  // Panels and flows (ZorvelAppDelegate+Panels.cpp).
+  void showPlaceholder(const std::string& detail, const std::optional<std::string>& title,
+                       const std::optional<std::string>& taskID,
+                       const std::optional<TaskStatisticsDisplay>& statistics);
+  void showTriageRecovery(const TriageRecoveryMessage& recovery, const std::optional<std::string>& loginError);
+  void startLogin(const TriageRecoveryMessage& recovery);
+  void dispatchTriageEvent(const std::string& name, const std::string& taskID);
+  void showTriageProgress(const std::string& taskID, const std::string& title, const TriageDisplay& triage);
+  void layoutPlaceholder();
+  void startAgentProfileLogin(const std::string& profileID);
+  // Takes every view but the two panels out of the terminal container.
+  void removeTerminalsFromContainer();
+
+  // Window layout (ZorvelAppDelegate+Layout.cpp).
+  void exitTerminalLayout();
+  void updateTerminalContainerVisibility();
+  void setTaskSidebarWidth(double width, bool resizeTerminal, bool persist);
+  void endTaskSidebarResize(double width);
+  void notifyActiveTerminalOfResize();
+  void redrawActiveTerminalAfterResize(const std::shared_ptr<vantrelle::LocalProcessTerminalView>& view);
+  void windowWillStartLiveResize();
+  void windowDidEndLiveResize();
+  void windowDidResize();
+
+  // Layout diagnostics (ZorvelAppDelegate+Diagnostics.cpp).
+  void logWindowLayout(const std::string& stage);
+  void logTerminalResize(const std::string& stage);
+  void appendTerminalResizeLog(const std::string& text);
+
+  // LocalProcessTerminalViewDelegate: only the child's exit matters here.
+  void sizeChanged(vantrelle::LocalProcessTerminalView&, int, int) override {}
+  void setTerminalTitle(vantrelle::LocalProcessTerminalView&, const std::string&) override {}
+  void hostCurrentDirectoryUpdate(vantrelle::TerminalView&, const std::optional<std::string>&) override {}
+  void processTerminated(vantrelle::TerminalView& source, std::optional<int32_t> exitCode) override;
 
   // Runs a script in the main web view without waiting for its result.
   void evaluatePageScript(const std::string& script);
@@ -110,6 +165,8 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   Gtk::Label webErrorLabel;
   TerminalSessions terminalSessions;
   std::map<std::string, std::string> taskTitles;
+  std::map<std::string, TaskStatisticsDisplay> taskStatistics;
+  std::shared_ptr<ProfileLoginController> profileLogin;
   std::optional<std::string> placeholderTaskID;
   std::set<std::string> pendingTerminalCleanupChecks;
   std::optional<std::string> activeTaskID;

@@ -231,8 +231,10 @@ void ReferenceCore::terminalPlan(Request& request, Task& task) {
   const char* home = std::getenv("HOME");
   std::error_code error;
   const std::string cwd = home && std::filesystem::is_directory(home, error) ? home : options.dataDirectory;
-  respondJSON(request.message, 200,
-              {{"arguments", nlohmann::json::array()}, {"cwd", cwd}, {"executable", terminalShell()}});
+  // The desktop runs this program with these arguments; it shows the task and hands over to a shell.
+  nlohmann::json arguments = {(*body)["login"].get<bool>() ? "agent-login" : "agent-terminal", task.id,
+                              terminalShell()};
+  respondJSON(request.message, 200, {{"arguments", arguments}, {"cwd", cwd}, {"executable", ownExecutable()}});
 }
 
 std::string ReferenceCore::terminalShell() const {

@@ -7,7 +7,9 @@ namespace refcore {
 
 const char* const usage =
     "usage: zorvel-runner serve-desktop --data-dir DIR --port N --parent-pid PID --auth-control\n"
-    "       zorvel-runner profile-login PROFILE-ID\n";
+    "       zorvel-runner profile-login PROFILE-ID\n"
+    "       zorvel-runner agent-terminal TASK-ID SHELL\n"
+    "       zorvel-runner agent-login TASK-ID SHELL\n";
 
 namespace {
 

@@ -1,0 +1,174 @@
+#include <algorithm>
+
+#include "app/TerminalFactory.h"
+#include "app/ZorvelAppDelegate.h"
+
+namespace zorvel {
+
+namespace {
+
+// Panel widths inside a container of the given width: 72 % of it, at most `limit`, and always
+// 48 points clear of each side.
+int panelWidth(double containerWidth, double limit) {
+  return static_cast<int>(std::min({containerWidth * 0.72, limit, std::max(containerWidth - 96, 0.0)}));
+}
+
+}  // namespace
+
+// The steps every panel takes first: the terminal leaves the container but keeps running.
+static void leaveTerminal(ZorvelAppDelegate& self) {
+  self.removeTerminalsFromContainer();
+  if (self.activeTaskID) self.terminalSessions.touch(*self.activeTaskID);
+  self.activeTaskID.reset();
+}
+
+void ZorvelAppDelegate::showPlaceholder(const std::string& detail, const std::optional<std::string>& title,
+                                        const std::optional<std::string>& taskID,
+                                        const std::optional<TaskStatisticsDisplay>& statistics) {
+  leaveTerminal(*this);
+  placeholderTaskID = taskID;
+  triageProgress.set_visible(false);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  placeholder.onStart = [weak] {
+    if (auto self = weak.lock()) self->startTaskFromPlaceholder();
+  };
+  placeholder.onSecondary = nullptr;
+  placeholder.taskTitle.set_text(title && !title->empty() ? *title : "No active terminal");
+  placeholder.status.set_text("Terminal stopped");
+  setStatusDotColor(placeholder.statusDot, StatusDotColor::grey);
+  placeholder.detail.set_text(detail);
+  placeholder.startButton.set_label("START");
+  placeholder.startButton.set_visible(taskID.has_value());
+  placeholder.startButton.set_sensitive(taskID.has_value());
+  placeholder.secondaryButton.set_label("");
+  placeholder.secondaryButton.set_visible(false);
+  placeholder.secondaryButton.set_sensitive(false);
+  placeholder.preferredHeight = statistics ? 388 : 224;
+  placeholder.statisticsStack->set_visible(statistics.has_value());
+  if (statistics) {
+    placeholder.metrics.set_text(TriageProgressView::metricsText(statistics->toolCallCount, statistics->totalTokens,
+                                                                 statistics->outputTokens));
+    placeholder.toolNames.set_text(
+        TriageProgressView::toolNamesText(statistics->toolCallNames, "No completed tool calls reported."));
+    placeholder.output.set_text(TerminalPlaceholderView::outputPreview(statistics->outputPreview));
+  }
+  placeholder.set_visible(true);
+  layoutPlaceholder();
+}
+
+void ZorvelAppDelegate::showTriageRecovery(const TriageRecoveryMessage& recovery,
+                                           const std::optional<std::string>& loginError) {
+  leaveTerminal(*this);
+  placeholderTaskID = recovery.taskID;
+  triageProgress.set_visible(false);
+  placeholder.detail.set_text(loginError ? recovery.error + "\n" + *loginError : recovery.error);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  auto retry = [weak, taskID = recovery.taskID] {
+    if (auto self = weak.lock()) self->dispatchTriageEvent("zorvel:retry-triage", taskID);
+  };
+  if (recovery.loginRequired) {
+    placeholder.startButton.set_label("LOG IN");
+    placeholder.onStart = [weak, recovery] {
+      if (auto self = weak.lock()) self->startLogin(recovery);
+    };
+    placeholder.secondaryButton.set_label("RETRY");
+    placeholder.secondaryButton.set_visible(true);
+    placeholder.secondaryButton.set_sensitive(true);
+    placeholder.onSecondary = retry;
+    placeholder.status.set_text("Login required");
+  } else {
+    placeholder.startButton.set_label("RETRY");
+    placeholder.onStart = retry;
+    placeholder.secondaryButton.set_label("");
+    placeholder.secondaryButton.set_visible(false);
+    placeholder.secondaryButton.set_sensitive(false);
+    placeholder.onSecondary = nullptr;
+    placeholder.status.set_text("Triage failed");
+  }
+  placeholder.taskTitle.set_text(recovery.title.empty() ? "No active terminal" : recovery.title);
+  setStatusDotColor(placeholder.statusDot, StatusDotColor::red);
+  placeholder.startButton.set_visible(true);
+  placeholder.startButton.set_sensitive(true);
+  placeholder.preferredHeight = 224;
+  placeholder.statisticsStack->set_visible(false);
+  placeholder.set_visible(true);
+  layoutPlaceholder();
+}
+
+void ZorvelAppDelegate::startLogin(const TriageRecoveryMessage& recovery) {
+  std::shared_ptr<vantrelle::LocalProcessTerminalView> view = TerminalFactory::make(*this);
+  terminalSessions.insert(view, recovery.taskID, recovery);
+  applyTheme(darkTheme);
+  show(view, recovery.taskID, true);
+  auto environment = TerminalEnvironment::list(TerminalEnvironment::loginEnvironment(
+      executableSearchPath, TerminalEnvironment::processEnvironment(), terminalLocations()));
+  auto* session = terminalSessions.session(recovery.taskID);
+  if (!session || session->view != view) return;
+  std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
+  std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;
+  TerminalLaunchClient::Request request{baseURL,        runtimeAuthority.desktopToken(), recovery.taskID, recovery.agent,
+                                        recovery.model, std::nullopt,                    true};
+  session->pendingLaunch = TerminalLaunchClient::prepare(
+      request, [weakSelf, weakView, recovery, environment](LaunchResult result) {
+        auto self = weakSelf.lock();
+        auto view = weakView.lock();
+        if (!self || !view) return;
+        auto* session = self->terminalSessions.session(recovery.taskID);
+        if (!session || session->view != view) return;
+        session->pendingLaunch.reset();
+        if (auto* plan = std::get_if<TerminalLaunchPlan>(&result)) {
+          view->startProcess(plan->executable.value_or(self->cliPath), plan->arguments, environment, std::nullopt,
+                             plan->cwd);
+          return;
+        }
+        self->stopTerminal(recovery.taskID);
+        self->showTriageRecovery(recovery, std::get<LaunchError>(result).localizedDescription);
+      });
+}
+
+void ZorvelAppDelegate::dispatchTriageEvent(const std::string& name, const std::string& taskID) {
+  std::string detail;
+  try {
+    detail = nlohmann::json{{"task_id", taskID}}.dump();
+  } catch (const nlohmann::json::exception&) {
+    return;  // a task id that is not UTF-8 cannot be sent
+  }
+  // The name is always one of our own fixed event names, never page input.
+  evaluatePageScript("window.dispatchEvent(new CustomEvent('" + name + "', { detail: " + detail + " }));");
+}
+
+void ZorvelAppDelegate::showTriageProgress(const std::string& taskID, const std::string& title,
+                                           const TriageDisplay& triage) {
+  leaveTerminal(*this);
+  placeholderTaskID.reset();
+  placeholder.set_visible(false);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  if (triage.canSkip) {
+    triageProgress.onSkip = [weak, taskID] {
+      if (auto self = weak.lock()) self->dispatchTriageEvent("zorvel:skip-triage", taskID);
+    };
+  } else {
+    triageProgress.onSkip = nullptr;
+  }
+  triageProgress.configure(title, triage);
+  triageProgress.set_visible(true);
+  layoutPlaceholder();
+}
+
+void ZorvelAppDelegate::removeTerminalsFromContainer() {
+  for (Gtk::Widget* child = terminalContainer.get_first_child(); child;) {
+    Gtk::Widget* next = child->get_next_sibling();
+    if (child != &placeholder && child != &triageProgress) terminalContainer.remove(*child);
+    child = next;
+  }
+}
+
+void ZorvelAppDelegate::layoutPlaceholder() {
+  double width = terminalContainer.get_width();
+  int placeholderWidth = panelWidth(width, 760);
+  int triageWidth = panelWidth(width, 680);
+  placeholder.set_size_request(width > 0 ? placeholderWidth : -1, static_cast<int>(placeholder.preferredHeight));
+  triageProgress.set_size_request(width > 0 ? triageWidth : -1, 560);
+}
+
+}  // namespace zorvel

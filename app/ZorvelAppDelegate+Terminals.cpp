@@ -1,0 +1,306 @@
+#include <unistd.h>
+
+#include "app/CoreRecords.h"
+#include "app/TerminalFactory.h"
+#include "app/TerminalLaunchClient.h"
+#include "app/URL.h"
+#include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
+#include "platform/URLSession.h"
+
+namespace zorvel {
+
+namespace {
+
+constexpr const char* externalSessionNotice =
+    "\r\nZorvel: this task already has a running external session. A shell was opened here because an "
+    "existing PTY cannot be moved into another application.\r\n\r\n";
+
+std::string terminalOwner(const std::string& taskID) { return "terminal:" + taskID; }
+
+bool isCleanupEligible(const std::string& status) {
+  return status == "done" || status == "deferred" || status == "wont_fix";
+}
+
+// Drops the last reference on a later turn, so a view is never destroyed inside its own callback.
+void releaseLater(std::shared_ptr<vantrelle::LocalProcessTerminalView> view) {
+  if (view) platform::DispatchQueue::main().async([view = std::move(view)] {});
+}
+
+}  // namespace
+
+std::map<std::string, std::shared_ptr<vantrelle::LocalProcessTerminalView>> ZorvelAppDelegate::terminals() const {
+  return terminalSessions.views();
+}
+
+TerminalEnvironment::Locations ZorvelAppDelegate::terminalLocations() const {
+  return {baseURL, configPath, desktopDataDirectory};
+}
+
+void ZorvelAppDelegate::createTerminal(const TaskMessage& task) {
+  std::shared_ptr<vantrelle::LocalProcessTerminalView> view = TerminalFactory::make(*this);
+  terminalSessions.insert(view, task.taskID, std::nullopt);
+  applyTheme(darkTheme);
+  show(view, task.taskID, task.focus);
+  auto environment = TerminalEnvironment::taskEnvironment(
+      executableSearchPath, TerminalEnvironment::processEnvironment(), terminalLocations(), ::getpid());
+
+  if (task.runtimeStatus == "working") {
+    auto shell = environment.find("SHELL");
+    view->startProcess(shell != environment.end() ? shell->second : "/bin/zsh", {"-l"},
+                       TerminalEnvironment::list(environment), std::nullopt, task.cwd);
+    view->feed(std::string(externalSessionNotice));
+    return;
+  }
+  if (!task.projectID || !isUUID(*task.projectID)) {
+    stopTerminal(task.taskID);
+    showPlaceholder("This task has no project, so an authorized agent cannot be started.", task.title, task.taskID,
+                    task.taskStatistics);
+    return;
+  }
+  auto issued = runtimeAuthority.issueProject(*task.projectID, terminalOwner(task.taskID), "project", std::nullopt,
+                                              std::nullopt, std::nullopt);
+  if (!syncAuthorization(2.0)) {
+    runtimeAuthority.revoke(terminalOwner(task.taskID));
+    stopTerminal(task.taskID);
+    showPlaceholder("The API did not activate the agent credential.", task.title, task.taskID, task.taskStatistics);
+    return;
+  }
+  environment["ZORVEL_API_TOKEN"] = issued.token;
+  auto* session = terminalSessions.session(task.taskID);
+  if (!session || session->view != view) return;
+
+  std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
+  std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;
+  TerminalLaunchClient::Request request{baseURL, runtimeAuthority.desktopToken(), task.taskID, task.agent,
+                                        task.model, task.effort, false};
+  auto arguments = TerminalEnvironment::list(environment);
+  session->pendingLaunch = TerminalLaunchClient::prepare(
+      request, [weakSelf, weakView, task, arguments](LaunchResult result) {
+        auto self = weakSelf.lock();
+        auto view = weakView.lock();
+        if (!self || !view) return;
+        auto* session = self->terminalSessions.session(task.taskID);
+        if (!session || session->view != view) return;
+        session->pendingLaunch.reset();
+        if (auto* plan = std::get_if<TerminalLaunchPlan>(&result)) {
+          view->startProcess(self->cliPath, plan->arguments, arguments, std::nullopt, plan->cwd);
+          return;
+        }
+        self->stopTerminal(task.taskID);
+        self->showPlaceholder(std::get<LaunchError>(result).localizedDescription, task.title, task.taskID,
+                              task.taskStatistics);
+      });
+}
+
+void ZorvelAppDelegate::show(const std::shared_ptr<vantrelle::LocalProcessTerminalView>& terminal,
+                             const std::string& taskID, bool focus) {
+  bool alreadyShown = activeTaskID == taskID && terminal->get_parent() == &terminalContainer;
+  if (activeTaskID && *activeTaskID != taskID) terminalSessions.touch(*activeTaskID);
+  activeTaskID = taskID;
+  placeholderTaskID.reset();
+  terminalSessions.touch(taskID);
+  if (!alreadyShown) {
+    removeTerminalsFromContainer();
+    placeholder.set_visible(false);
+    triageProgress.set_visible(false);
+    sizeTerminalToContainer(*terminal);
+    terminalContainer.append(*terminal);
+  }
+  if (focus && window) terminal->grab_focus();
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  platform::DispatchQueue::main().async([weak] {
+    if (auto self = weak.lock()) self->refreshActiveTerminalLayout();
+  });
+}
+
+void ZorvelAppDelegate::sizeTerminalToContainer(vantrelle::LocalProcessTerminalView& view) {
+  // The container's box layout gives the view its whole area; only the resize is asked for here.
+  view.set_hexpand(true);
+  view.set_vexpand(true);
+  view.queue_resize();
+}
+
+void ZorvelAppDelegate::refreshActiveTerminalLayout() {
+  layoutPlaceholder();
+  if (!activeTaskID) return;
+  auto views = terminals();
+  auto found = views.find(*activeTaskID);
+  if (found == views.end()) return;
+  sizeTerminalToContainer(*found->second);
+  found->second->queue_draw();
+}
+
+void ZorvelAppDelegate::preserveActiveTerminalFocusForSidebarRefresh() {
+  terminalFocusBeforeSidebarRefreshTaskID.reset();
+  if (!activeTaskID || !window) return;
+  auto views = terminals();
+  auto found = views.find(*activeTaskID);
+  if (found != views.end() && window->get_focus() == found->second.get()) {
+    terminalFocusBeforeSidebarRefreshTaskID = activeTaskID;
+  }
+}
+
+void ZorvelAppDelegate::restoreActiveTerminalFocusAfterSidebarRefresh() {
+  auto saved = terminalFocusBeforeSidebarRefreshTaskID;
+  terminalFocusBeforeSidebarRefreshTaskID.reset();
+  if (!saved || activeTaskID != saved) return;
+  auto views = terminals();
+  auto found = views.find(*saved);
+  if (found == views.end()) return;
+  std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
+  std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = found->second;
+  std::string taskID = *saved;
+  platform::DispatchQueue::main().async([weakSelf, weakView, taskID] {
+    auto self = weakSelf.lock();
+    auto view = weakView.lock();
+    if (!self || !view || self->activeTaskID != taskID) return;
+    auto views = self->terminals();
+    auto current = views.find(taskID);
+    if (current != views.end() && current->second == view && self->window) view->grab_focus();
+  });
+}
+
+void ZorvelAppDelegate::stopTerminal(const std::string& taskID) {
+  auto view = terminalSessions.remove(taskID);
+  bool wasActive = activeTaskID == taskID;
+  if (view) {
+    if (wasActive) activeTaskID.reset();
+    runtimeAuthority.revoke(terminalOwner(taskID));
+    syncAuthorization(2.0);
+    view->terminate();
+    if (auto* parent = view->get_parent(); parent == &terminalContainer) terminalContainer.remove(*view);
+    releaseLater(std::move(view));
+  }
+  if (wasActive) {
+    auto title = taskTitles.find(taskID);
+    auto statistics = taskStatistics.find(taskID);
+    showPlaceholder("No terminal is running for this task.",
+                    title != taskTitles.end() ? std::optional<std::string>(title->second) : std::nullopt, taskID,
+                    statistics != taskStatistics.end() ? std::optional(statistics->second) : std::nullopt);
+  }
+}
+
+void ZorvelAppDelegate::processTerminated(vantrelle::TerminalView& source, std::optional<int32_t> exitCode) {
+  std::string exitText = exitCode ? std::to_string(*exitCode) : "unknown";
+  source.feed("\r\n[process exited: " + exitText + "]\r\n");
+  auto taskID = terminalSessions.taskID(source);
+  if (!taskID) return;
+  auto recovery = terminalSessions.recovery(source);
+  releaseLater(terminalSessions.remove(*taskID));
+  pendingTerminalCleanupChecks.erase(*taskID);
+
+  if (recovery) {
+    bool wasActive = activeTaskID == recovery->taskID;
+    if (exitCode == 0) {
+      if (wasActive) {
+        activeTaskID.reset();
+        placeholderTaskID = recovery->taskID;
+        placeholder.onStart = nullptr;
+        placeholder.onSecondary = nullptr;
+        placeholder.taskTitle.set_text(recovery->title.empty() ? "No active terminal" : recovery->title);
+        placeholder.status.set_text("Login complete");
+        setStatusDotColor(placeholder.statusDot, StatusDotColor::green);
+        placeholder.detail.set_text("Login completed. Restarting triage\xE2\x80\xA6");
+        placeholder.startButton.set_label("START");
+        placeholder.startButton.set_visible(false);
+        placeholder.startButton.set_sensitive(false);
+        placeholder.secondaryButton.set_label("");
+        placeholder.secondaryButton.set_visible(false);
+        placeholder.secondaryButton.set_sensitive(false);
+        placeholder.preferredHeight = 224;
+        placeholder.statisticsStack->set_visible(false);
+        triageProgress.set_visible(false);
+        placeholder.set_visible(true);
+        layoutPlaceholder();
+      }
+      dispatchTriageEvent("zorvel:login-complete", recovery->taskID);
+    } else if (wasActive) {
+      showTriageRecovery(*recovery, "Login command exited with code " + exitText + ".");
+    }
+    return;
+  }
+
+  runtimeAuthority.revoke(terminalOwner(*taskID));
+  syncAuthorization(2.0);
+  if (activeTaskID == *taskID) {
+    auto title = taskTitles.find(*taskID);
+    auto statistics = taskStatistics.find(*taskID);
+    showPlaceholder("The terminal process exited.",
+                    title != taskTitles.end() ? std::optional<std::string>(title->second) : std::nullopt, *taskID,
+                    statistics != taskStatistics.end() ? std::optional(statistics->second) : std::nullopt);
+  }
+}
+
+void ZorvelAppDelegate::reapInactiveTerminals() {
+  auto now = TerminalClock::now();
+  std::vector<std::string> candidates;
+  for (const auto& [taskID, lastUsedAt] : terminalSessions.lastUses()) {
+    if (taskID == activeTaskID) continue;
+    if (std::chrono::duration<double>(now - lastUsedAt).count() >= inactiveTerminalTimeout()) {
+      candidates.push_back(taskID);
+    }
+  }
+  for (const auto& taskID : candidates) {
+    if (pendingTerminalCleanupChecks.insert(taskID).second) checkTerminalCleanup(taskID);
+  }
+}
+
+std::optional<std::string> ZorvelAppDelegate::taskURL(const std::string& path) const {
+  auto base = URL::parse(baseURL);
+  if (!base) return std::nullopt;
+  auto resolved = base->resolving(path);
+  if (!resolved) return std::nullopt;
+  return resolved->string();
+}
+
+void ZorvelAppDelegate::checkTerminalCleanup(const std::string& taskID) {
+  auto url = taskURL("/tasks/" + taskID);
+  if (!url) {
+    pendingTerminalCleanupChecks.erase(taskID);
+    return;
+  }
+  platform::URLRequest request;
+  request.url = *url;
+  request.timeout = std::chrono::seconds(60);
+  request.headers = {{"Authorization", "Bearer " + runtimeAuthority.desktopToken()}};
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  platform::URLSession::shared().dataTask(std::move(request), [weak, taskID](platform::URLResponse response) {
+    std::optional<TaskCleanupState> state;
+    if (!response.error && response.status == 200 && !response.body.empty()) {
+      state = TaskCleanupState::decodeText(response.body);
+    }
+    platform::DispatchQueue::main().async([weak, taskID, state] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->pendingTerminalCleanupChecks.erase(taskID);
+      if (state && self->isTerminalStillExpired(taskID) && isCleanupEligible(state->status) &&
+          !state->turnInProgress && !state->backgroundWorkActive) {
+        self->stopInactiveTerminal(taskID);
+      }
+    });
+  });
+}
+
+bool ZorvelAppDelegate::isTerminalStillExpired(const std::string& taskID) const {
+  if (activeTaskID == taskID) return false;
+  for (const auto& [id, lastUsedAt] : terminalSessions.lastUses()) {
+    if (id != taskID) continue;
+    return std::chrono::duration<double>(TerminalClock::now() - lastUsedAt).count() >= inactiveTerminalTimeout();
+  }
+  return false;
+}
+
+void ZorvelAppDelegate::stopInactiveTerminal(const std::string& taskID) {
+  stopTerminal(taskID);
+  auto url = taskURL("/tasks/" + taskID + "/stop");
+  if (!url) return;
+  platform::URLRequest request;
+  request.url = *url;
+  request.method = "POST";
+  request.timeout = std::chrono::seconds(60);
+  request.headers = {{"Authorization", "Bearer " + runtimeAuthority.desktopToken()}};
+  platform::URLSession::shared().dataTask(std::move(request), [](platform::URLResponse) {});
+}
+
+}  // namespace zorvel
