@@ -55,6 +55,34 @@
     actions.append(element('button', { textContent: label, onclick: () => bridge.post(message) }));
   }
   actions.append(element('button', { textContent: 'fetch /desktop-runtime', onclick: () => loadRuntime() }));
+  actions.append(element('button', { textContent: 'start task', onclick: () => startTask() }));
+
+  // A real task of the core, run in a native terminal; the last one started is the one stopped.
+  const projectID = '00000000-0000-4000-8000-0000000000aa';
+  let lastTask = null;
+  async function startTask() {
+    try {
+      const response = await fetch('/tasks', {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ title: 'Reference task', project_id: projectID }),
+      });
+      const task = await response.json();
+      if (!response.ok) throw new Error(task.detail || `HTTP ${response.status}`);
+      lastTask = task;
+      log(coreList, `task ${task.id} started`);
+      bridge.post({ task_id: task.id, title: 'Reference task', session_ids: [], runtime_status: 'idle', agent: 'codex',
+                    project_id: projectID, focus: true, launch: true });
+    } catch (error) {
+      log(coreList, `error: ${error.message}`);
+    }
+  }
+  const pageCommands = {
+    start_task: () => startTask(),
+    stop_task: () => lastTask && bridge.post({ kind: 'stop-terminal', task_id: lastTask.id }),
+    expand: () => bridge.post({ kind: 'expand' }),
+    sidebar_width: (data) => bridge.post({ kind: 'sidebar-width', width: data.sidebar_width }),
+  };
 
   const root = document.getElementById('root');
   root.append(
@@ -93,7 +121,9 @@
     } catch (_) {
       return;
     }
-    if (!data || data.echo !== true) return;
+    if (!data) return;
+    for (const [name, command] of Object.entries(pageCommands)) if (data[name] !== undefined) command(data);
+    if (data.echo !== true) return;
     fetch('/__test/echo', {
       method: 'POST',
       headers: { 'Content-Type': 'application/json' },
@@ -114,7 +144,8 @@
     };
   }
 
-  for (const name of ['zorvel:core-restarted', 'zorvel:open-link', 'zorvel:open-settings', 'zorvel:profile-login-changed']) {
+  for (const name of ['zorvel:core-restarted', 'zorvel:open-link', 'zorvel:open-settings', 'zorvel:profile-login-changed',
+    'zorvel:start-task', 'zorvel:retry-triage', 'zorvel:skip-triage', 'zorvel:login-complete']) {
     window.addEventListener(name, (event) => log(receivedList, `${name} ${JSON.stringify(event.detail ?? null)}`));
   }
   window.addEventListener('zorvel:core-restarted', () => loadRuntime());

@@ -1,0 +1,179 @@
+// The road of one task terminal in the real application: the reference page starts a task, a
+// terminal appears and runs the core's plan, typed keys reach it, stopping it ends the child and
+// revokes its token, and the sidebar width the page sets is kept.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/ChildProcess.h"
+#include "platform/URLSession.h"
+
+extern char** environ;
+
+namespace task_terminal_e2e {
+
+using nlohmann::json;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+pid_t parentOf(pid_t pid) {
+  auto stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  auto close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  int parent = 0;
+  std::sscanf(stat.c_str() + close + 2, "%*c %d", &parent);
+  return parent;
+}
+
+// Children of the application that run as its task terminals (they carry the direct-child mark).
+std::vector<pid_t> terminalChildrenOf(pid_t app) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    pid_t pid = std::atoi(entry.path().filename().c_str());
+    if (pid <= 0 || parentOf(pid) != app) continue;
+    auto environment = readFile("/proc/" + std::to_string(pid) + "/environ");
+    if (environment.find(std::string("ZORVEL_DESKTOP_DIRECT_CHILD=1\0", 30)) != std::string::npos) {
+      found.push_back(pid);
+    }
+  }
+  return found;
+}
+
+class TaskTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zorvel-terminal-e2e-XXXXXX";
+    directory = ::mkdtemp(pattern);
+    port = 20000 + ((::getpid() + 7919) % 20000);
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+      std::string text(*entry);
+      auto equals = text.find('=');
+      if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    environment["ZORVEL_DESKTOP_DATA_DIR"] = directory + "/data";
+    environment["ZORVEL_DESKTOP_PORT"] = std::to_string(port);
+    environment["XDG_CONFIG_HOME"] = directory + "/config";
+    environment["ZORVEL_REFCORE_RECORD"] = directory + "/record.jsonl";
+    environment["ZORVEL_REFCORE_SHELL"] = "/bin/sh";
+    environment["ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS"] = "1";
+    platform::ChildProcess::Options options;
+    options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
+    options.environment.emplace();
+    for (auto& [name, value] : environment) options.environment->push_back(name + "=" + value);
+    options.input = platform::ChildProcess::Stream::null;
+    options.output = platform::ChildProcess::Stream::null;
+    options.error = platform::ChildProcess::Stream::null;
+    app = platform::ChildProcess::launch(options, nullptr);
+    ASSERT_TRUE(app);
+  }
+
+  void TearDown() override {
+    if (app) app->terminateAndReap(std::chrono::seconds(10));
+    std::filesystem::remove_all(directory);
+  }
+
+  platform::URLResponse call(const std::string& method, const std::string& path, const json& body = nullptr) {
+    platform::URLRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(port) + path;
+    request.method = method;
+    if (!body.is_null()) {
+      request.body = body.dump();
+      request.headers = {{"Content-Type", "application/json"}};
+    }
+    request.timeout = std::chrono::seconds(10);
+    return platform::URLSession::shared().sendSynchronously(request);
+  }
+
+  json state() {
+    auto response = call("GET", "/__test/state");
+    return response.status == 200 ? json::parse(response.body, nullptr, false) : json();
+  }
+
+  size_t activeTokens() {
+    auto current = state();
+    return current.is_object() ? current["active_token_ids"].size() : 0;
+  }
+
+  // The reference page carries out commands that arrive on its event stream.
+  void tellPage(const json& command) { call("POST", "/__test/events", {{"data", command.dump()}}); }
+
+  std::string directory;
+  int port = 0;
+  std::shared_ptr<platform::ChildProcess> app;
+};
+
+TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
+  ASSERT_TRUE(waitFor([&] {
+    auto current = state();
+    return current.is_object() && current.value("event_streams", 0) >= 1;
+  })) << "the page never opened its event stream";
+  size_t tokensBefore = activeTokens();
+
+  tellPage({{"start_task", true}});
+  std::vector<pid_t> children;
+  ASSERT_TRUE(waitFor([&] {
+    children = terminalChildrenOf(app->processIdentifier());
+    return !children.empty();
+  })) << "no terminal child was started";
+  EXPECT_EQ(activeTokens(), tokensBefore + 1) << "the terminal's project token is not active";
+  // The planned program announces the task and hands over to the shell.
+  ASSERT_TRUE(waitFor([&] { return readFile("/proc/" + std::to_string(children[0]) + "/comm") == "sh\n"; }));
+
+  const std::string typed = directory + "/typed.txt";
+  std::string command = "xdotool search --sync --name '^Zorvel$' windowfocus --sync && xdotool type --delay 30 'echo typed > " +
+                        typed + "' && xdotool key Return";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(waitFor([&] { return readFile(typed) == "typed\n"; }, std::chrono::seconds(15)))
+      << "keys typed into the window did not reach the terminal";
+  if (const char* shots = std::getenv("ZORVEL_E2E_SCREENSHOTS")) {
+    std::system(("import -window root " + std::string(shots) + "/task-terminal.png").c_str());
+  }
+
+  tellPage({{"stop_task", true}});
+  EXPECT_TRUE(waitFor([&] { return terminalChildrenOf(app->processIdentifier()).empty(); }))
+      << "stopping left the terminal's child running";
+  EXPECT_TRUE(waitFor([&] { return activeTokens() == tokensBefore; })) << "stopping did not revoke the token";
+}
+
+TEST_F(TaskTerminal, TheSidebarWidthThePageSetsIsKeptClamped) {
+  ASSERT_TRUE(waitFor([&] {
+    auto current = state();
+    return current.is_object() && current.value("event_streams", 0) >= 1;
+  }));
+  const std::string defaults = directory + "/config/zorvel/defaults.conf";
+  tellPage({{"sidebar_width", 420}});
+  EXPECT_TRUE(waitFor([&] { return readFile(defaults).find("zorvel.sidebarWidth=420") != std::string::npos; }));
+  tellPage({{"sidebar_width", 9000}});
+  EXPECT_TRUE(waitFor([&] { return readFile(defaults).find("zorvel.sidebarWidth=560") != std::string::npos; }));
+}
+
+}  // namespace task_terminal_e2e
