@@ -127,14 +127,8 @@ void ZorvelAppDelegate::startLogin(const TriageRecoveryMessage& recovery) {
 }
 
 void ZorvelAppDelegate::dispatchTriageEvent(const std::string& name, const std::string& taskID) {
-  std::string detail;
-  try {
-    detail = nlohmann::json{{"task_id", taskID}}.dump();
-  } catch (const nlohmann::json::exception&) {
-    return;  // a task id that is not UTF-8 cannot be sent
-  }
-  // The name is always one of our own fixed event names, never page input.
-  evaluatePageScript("window.dispatchEvent(new CustomEvent('" + name + "', { detail: " + detail + " }));");
+  // Event names here already carry their "zorvel:" prefix.
+  dispatchPageEvent(name.substr(std::string("zorvel:").size()), nlohmann::json{{"task_id", taskID}});
 }
 
 void ZorvelAppDelegate::showTriageProgress(const std::string& taskID, const std::string& title,

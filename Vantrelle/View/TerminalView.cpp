@@ -32,8 +32,27 @@ TerminalView::TerminalView(std::optional<Pango::FontDescription> font)
   setup();
 }
 
+// The window holds its focus widget's object, which can outlive this view; its controllers must not
+// deliver focus, key or pointer events to a view that is gone.
+void TerminalView::removeEventControllers() {
+  GtkWidget* widget = GTK_WIDGET(gobj());
+  if (!widget) return;
+  GListModel* controllers = gtk_widget_observe_controllers(widget);
+  std::vector<GtkEventController*> attached;
+  for (guint i = 0, count = g_list_model_get_n_items(controllers); i < count; ++i) {
+    auto* controller = static_cast<GtkEventController*>(g_list_model_get_item(controllers, i));
+    if (controller) attached.push_back(controller);
+  }
+  g_object_unref(controllers);
+  for (GtkEventController* controller : attached) {
+    gtk_widget_remove_controller(widget, controller);
+    g_object_unref(controller);
+  }
+}
+
 TerminalView::~TerminalView() {
   *lifetime = nullptr;
+  removeEventControllers();
   windowActiveConnection.disconnect();
   if (progressReportTimer) progressReportTimer->cancel();
   if (terminal) terminal->tdel = nullptr;

@@ -490,6 +490,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void unroot_vfunc() override;
 
  private:
+  void removeEventControllers();
   void setup();
   void setupOptions(double width, double height);
   void setupFocusNotification();

@@ -91,7 +91,8 @@ class TaskTerminal : public ::testing::Test {
     for (auto& [name, value] : environment) options.environment->push_back(name + "=" + value);
     options.input = platform::ChildProcess::Stream::null;
     options.output = platform::ChildProcess::Stream::null;
-    options.error = platform::ChildProcess::Stream::null;
+    options.error = std::getenv("ZORVEL_E2E_VERBOSE") ? platform::ChildProcess::Stream::inherit
+                                                      : platform::ChildProcess::Stream::null;
     app = platform::ChildProcess::launch(options, nullptr);
     ASSERT_TRUE(app);
   }
@@ -161,7 +162,8 @@ TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
   tellPage({{"stop_task", true}});
   EXPECT_TRUE(waitFor([&] { return terminalChildrenOf(app->processIdentifier()).empty(); }))
       << "stopping left the terminal's child running";
-  EXPECT_TRUE(waitFor([&] { return activeTokens() == tokensBefore; })) << "stopping did not revoke the token";
+  EXPECT_TRUE(waitFor([&] { return activeTokens() == tokensBefore; })) << "stopping did not revoke the token: "
+                                                                        << state().dump();
 }
 
 TEST_F(TaskTerminal, TheSidebarWidthThePageSetsIsKeptClamped) {

@@ -98,7 +98,7 @@ TEST(Runner, TasksLiveInMemoryWithCleanupStateAndTerminalPlans) {
   const auto plan = runner.request("POST", "/tasks/" + id + "/terminal-plan", token, R"({"agent": "codex", "login": false})");
   ASSERT_EQ(plan.status, 200);
   EXPECT_EQ(parse(plan)["executable"], "/bin/sh");
-  EXPECT_TRUE(parse(plan)["arguments"].is_array());
+  EXPECT_EQ(parse(plan)["arguments"], (json{"agent-terminal", id, "/bin/sh"}));
   EXPECT_TRUE(parse(plan)["cwd"].is_string());
   const auto badPlan = runner.request("POST", "/tasks/" + id + "/terminal-plan", token, R"({"agent": 1, "login": false})");
   EXPECT_EQ(badPlan.status, 422);

@@ -231,10 +231,12 @@ void ReferenceCore::terminalPlan(Request& request, Task& task) {
   const char* home = std::getenv("HOME");
   std::error_code error;
   const std::string cwd = home && std::filesystem::is_directory(home, error) ? home : options.dataDirectory;
-  // The desktop runs this program with these arguments; it shows the task and hands over to a shell.
-  nlohmann::json arguments = {(*body)["login"].get<bool>() ? "agent-login" : "agent-terminal", task.id,
-                              terminalShell()};
-  respondJSON(request.message, 200, {{"arguments", arguments}, {"cwd", cwd}, {"executable", ownExecutable()}});
+  // A task terminal runs this program with these arguments: it shows the task and hands over to a
+  // shell. A login terminal runs the plan's own executable, this program's login stand-in.
+  const bool login = (*body)["login"].get<bool>();
+  nlohmann::json arguments = {login ? "agent-login" : "agent-terminal", task.id, terminalShell()};
+  respondJSON(request.message, 200,
+              {{"arguments", arguments}, {"cwd", cwd}, {"executable", login ? ownExecutable() : terminalShell()}});
 }
 
 std::string ReferenceCore::terminalShell() const {
