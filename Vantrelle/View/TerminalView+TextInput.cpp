@@ -135,6 +135,31 @@ std::pair<int64_t, int64_t> TerminalView::selectedRange() const {
   return {int64_t(terminal->buffer->y) * cols + terminal->buffer->x, 0};
 }
 
+std::pair<int64_t, int64_t> TerminalView::markedRange() const {
+  if (!markedTextStorage) return {-1, 0};
+  return {0, g_utf8_strlen(markedTextStorage->data(), gssize(markedTextStorage->size()))};
+}
+
+std::optional<std::string> TerminalView::attributedSubstring(int64_t location, int64_t length) const {
+  if (!markedTextStorage || location < 0) return std::nullopt;
+  const std::string& text = *markedTextStorage;
+  int64_t total = g_utf8_strlen(text.data(), gssize(text.size()));
+  if (location >= total) return std::nullopt;
+  int64_t count = std::min(total - location, length);
+  if (count < 1) return std::nullopt;
+  const char* begin = g_utf8_offset_to_pointer(text.data(), glong(location));
+  const char* end = g_utf8_offset_to_pointer(begin, glong(count));
+  return std::string(begin, end);
+}
+
+int64_t TerminalView::characterIndex(double x, double y) const {
+  // Before the cell size is known every point is the first cell.
+  if (!cellDimension || cellDimension->width <= 0 || cellDimension->height <= 0) return 0;
+  int64_t col = int64_t(x / cellDimension->width);
+  int64_t row = int64_t(y / cellDimension->height);
+  return row * terminal->cols + col;
+}
+
 void TerminalView::updateMarkedTextOverlay() {
   if (!markedTextStorage || markedTextStorage->empty()) {
     if (markedTextOverlay) {

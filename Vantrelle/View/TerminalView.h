@@ -318,6 +318,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void unmarkText();
   bool hasMarkedText() const { return markedTextStorage.has_value(); }
   std::pair<int64_t, int64_t> selectedRange() const;
+  // Ranges over the composition count characters; no composition gives location -1.
+  std::pair<int64_t, int64_t> markedRange() const;
+  // Part of the composition, clipped to it; nothing outside it.
+  std::optional<std::string> attributedSubstring(int64_t location, int64_t length) const;
+  // The linear cell index (row x cols + col) under a point of the view.
+  int64_t characterIndex(double x, double y) const;
   void paste();
   void copy();
   // Sends text as pasted, wrapped in the bracketed-paste markers when the program asked for them.

@@ -59,8 +59,15 @@ TEST_F(TextInputTest, CompositionSendsNothingUntilCommitted) {
   EXPECT_EQ(sentBy([&] { view->insertText("\xe4\xbd\xa0"); }), "\xe4\xbd\xa0");
   EXPECT_FALSE(view->hasMarkedText());
   EXPECT_FALSE(view->markedTextOverlay);
-  view->setMarkedText("x", 1);
+  // Queries about the composition see only the composition.
+  view->setMarkedText("n\xc3\xadh", 3);
+  EXPECT_EQ(view->markedRange(), (std::pair<int64_t, int64_t>{0, 3}));
+  EXPECT_EQ(view->attributedSubstring(1, 5), "\xc3\xadh");
+  EXPECT_FALSE(view->attributedSubstring(3, 1));
+  EXPECT_FALSE(view->attributedSubstring(1, 0));
+  EXPECT_EQ(view->characterIndex(8 * 5 + 1, 16 * 2 + 1), 165);
   view->unmarkText();
+  EXPECT_EQ(view->markedRange().first, -1);
   EXPECT_FALSE(view->kittyIsComposing);
   EXPECT_FALSE(view->markedTextOverlay);
 }
