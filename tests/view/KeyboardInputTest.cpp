@@ -43,6 +43,8 @@ TEST_F(KeyboardInputTest, AltActsAsMetaUntilToggled) {
   EXPECT_EQ(key(GDK_KEY_x, alt()), "\x1bx");
   EXPECT_EQ(key(GDK_KEY_Left, alt()), "\x1b" "b");
   EXPECT_EQ(key(GDK_KEY_Right, alt()), "\x1b" "f");
+  // A key without a character is Meta-prefixed as its own sequence, never as a private code.
+  EXPECT_EQ(key(GDK_KEY_Up, alt()), "\x1b\x1b[A");
   EXPECT_EQ(key(GDK_KEY_o, {.shift = true, .control = true, .alt = true}), "");
   EXPECT_FALSE(view->optionAsMetaKey);
   EXPECT_EQ(key(GDK_KEY_x, alt()), "x");
