@@ -55,6 +55,10 @@ class TerminalPlaceholderView : public Gtk::Box {
   Gtk::Box buttonRow{Gtk::Orientation::HORIZONTAL, 10};
 };
 
+// A panel's width inside a terminal container of the given width: 72 % of it, at most `limit`,
+// and always 48 points clear of each side.
+int terminalPanelWidth(double containerWidth, double limit);
+
 // Shared label styling of the panels.
 void stylePanelLabel(Gtk::Label& label, const char* styleClass, int maxLines = 1, bool wrap = false);
 

@@ -5,22 +5,20 @@
 
 namespace zorvel {
 
-namespace {
-
-// Panel widths inside a container of the given width: 72 % of it, at most `limit`, and always
-// 48 points clear of each side.
-int panelWidth(double containerWidth, double limit) {
+int terminalPanelWidth(double containerWidth, double limit) {
   return static_cast<int>(std::min({containerWidth * 0.72, limit, std::max(containerWidth - 96, 0.0)}));
 }
 
-}  // namespace
+namespace {
 
 // The steps every panel takes first: the terminal leaves the container but keeps running.
-static void leaveTerminal(ZorvelAppDelegate& self) {
+void leaveTerminal(ZorvelAppDelegate& self) {
   self.removeTerminalsFromContainer();
   if (self.activeTaskID) self.terminalSessions.touch(*self.activeTaskID);
   self.activeTaskID.reset();
 }
+
+}  // namespace
 
 void ZorvelAppDelegate::showPlaceholder(const std::string& detail, const std::optional<std::string>& title,
                                         const std::optional<std::string>& taskID,
@@ -159,8 +157,8 @@ void ZorvelAppDelegate::removeTerminalsFromContainer() {
 
 void ZorvelAppDelegate::layoutPlaceholder() {
   double width = terminalContainer.get_width();
-  int placeholderWidth = panelWidth(width, 760);
-  int triageWidth = panelWidth(width, 680);
+  int placeholderWidth = terminalPanelWidth(width, 760);
+  int triageWidth = terminalPanelWidth(width, 680);
   placeholder.set_size_request(width > 0 ? placeholderWidth : -1, static_cast<int>(placeholder.preferredHeight));
   triageProgress.set_size_request(width > 0 ? triageWidth : -1, 560);
 }

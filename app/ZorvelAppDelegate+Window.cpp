@@ -1,5 +1,6 @@
 #include <webkit/webkit.h>
 
+#include "app/TerminalFactory.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/UserDefaults.h"
@@ -130,6 +131,7 @@ void ZorvelAppDelegate::configureWindow() {
     window->set_visible(true);
   }
   installTerminalPointerMonitor();
+  logWindowLayout("launch");
 }
 
 void ZorvelAppDelegate::applyTheme(bool dark) {
@@ -143,6 +145,7 @@ void ZorvelAppDelegate::applyTheme(bool dark) {
   } else {
     window->add_css_class("zorvel-light");
   }
+  for (const auto& [taskID, view] : terminals()) TerminalFactory::applyAppearance(*view, dark);
   if (webView) {
     GdkRGBA surface = dark ? GdkRGBA{0.075f, 0.075f, 0.075f, 1.0f}
                            : GdkRGBA{0.933f, 0.945f, 0.961f, 1.0f};
