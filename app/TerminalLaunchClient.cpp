@@ -20,6 +20,16 @@ std::string planURL(const std::string& baseURL, const std::string& taskID) {
   return appendingSegment(appendingSegment(appendingSegment(baseURL, "tasks"), taskID), "terminal-plan");
 }
 
+std::optional<std::string> taskURL(const std::string& baseURL, const std::string& taskID, const std::string& action) {
+  auto base = URL::parse(baseURL);
+  if (!base || taskID.empty()) return std::nullopt;
+  std::string path = "/tasks/" + percentEncodePathSegment(taskID);
+  if (!action.empty()) path += "/" + action;
+  auto resolved = base->resolving(path);
+  if (!resolved) return std::nullopt;
+  return resolved->string();
+}
+
 nlohmann::json planBody(const Request& request) {
   nlohmann::json body = {{"agent", request.agent}, {"login", request.login}};
   if (request.model) body["model"] = *request.model;

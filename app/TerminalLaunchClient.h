@@ -51,6 +51,9 @@ struct Request {
 };
 
 std::string planURL(const std::string& baseURL, const std::string& taskID);
+// "/tasks/<id>[/<action>]" from the base URL's root. The id is one escaped path segment, so no
+// id can make the desktop token reach another path of the core.
+std::optional<std::string> taskURL(const std::string& baseURL, const std::string& taskID, const std::string& action);
 nlohmann::json planBody(const Request& request);
 LaunchResult classify(const platform::URLResponse& response);
 

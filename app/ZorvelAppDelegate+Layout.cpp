@@ -103,6 +103,24 @@ void ZorvelAppDelegate::redrawActiveTerminalAfterResize(const std::shared_ptr<va
   });
 }
 
+// GTK reports a finished resize through the window's default size and full screen through its
+// own property; there is no live-resize phase to bracket.
+void ZorvelAppDelegate::connectWindowLayoutNotifications() {
+  if (!window) return;
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  auto resized = [weak] {
+    if (auto self = weak.lock()) self->windowDidResize();
+  };
+  window->property_default_width().signal_changed().connect(resized);
+  window->property_default_height().signal_changed().connect(resized);
+  window->property_fullscreened().signal_changed().connect([weak] {
+    auto self = weak.lock();
+    if (!self || !self->window) return;
+    self->refreshActiveTerminalLayout();
+    self->logWindowLayout(self->window->is_fullscreen() ? "fullscreen-did-enter" : "fullscreen-did-exit");
+  });
+}
+
 void ZorvelAppDelegate::windowWillStartLiveResize() {
   if (!terminalLayoutActive || windowResizeInProgress) return;
   windowResizeInProgress = true;

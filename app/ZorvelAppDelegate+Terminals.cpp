@@ -246,16 +246,12 @@ void ZorvelAppDelegate::reapInactiveTerminals() {
   }
 }
 
-std::optional<std::string> ZorvelAppDelegate::taskURL(const std::string& path) const {
-  auto base = URL::parse(baseURL);
-  if (!base) return std::nullopt;
-  auto resolved = base->resolving(path);
-  if (!resolved) return std::nullopt;
-  return resolved->string();
+std::optional<std::string> ZorvelAppDelegate::taskURL(const std::string& taskID, const std::string& action) const {
+  return TerminalLaunchClient::taskURL(baseURL, taskID, action);
 }
 
 void ZorvelAppDelegate::checkTerminalCleanup(const std::string& taskID) {
-  auto url = taskURL("/tasks/" + taskID);
+  auto url = taskURL(taskID, "");
   if (!url) {
     pendingTerminalCleanupChecks.erase(taskID);
     return;
@@ -293,7 +289,7 @@ bool ZorvelAppDelegate::isTerminalStillExpired(const std::string& taskID) const 
 
 void ZorvelAppDelegate::stopInactiveTerminal(const std::string& taskID) {
   stopTerminal(taskID);
-  auto url = taskURL("/tasks/" + taskID + "/stop");
+  auto url = taskURL(taskID, "stop");
   if (!url) return;
   platform::URLRequest request;
   request.url = *url;

@@ -131,6 +131,7 @@ void ZorvelAppDelegate::configureWindow() {
     window->set_visible(true);
   }
   installTerminalPointerMonitor();
+  connectWindowLayoutNotifications();
   logWindowLayout("launch");
 }
 

@@ -96,7 +96,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void checkTerminalCleanup(const std::string& taskID);
   bool isTerminalStillExpired(const std::string& taskID) const;
   void stopInactiveTerminal(const std::string& taskID);
-  std::optional<std::string> taskURL(const std::string& path) const;
+  std::optional<std::string> taskURL(const std::string& taskID, const std::string& action) const;
   TerminalEnvironment::Locations terminalLocations() const;
 
   // Panels and flows (ZorvelAppDelegate+Panels.cpp).
@@ -122,6 +122,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void windowWillStartLiveResize();
   void windowDidEndLiveResize();
   void windowDidResize();
+  void connectWindowLayoutNotifications();
 
   // Layout diagnostics (ZorvelAppDelegate+Diagnostics.cpp).
   void logWindowLayout(const std::string& stage);

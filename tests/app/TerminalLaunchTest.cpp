@@ -91,6 +91,14 @@ TEST(TerminalLaunchClient, TheRequestCarriesOnlyTheGivenMembersAndAnEscapedTaskS
   EXPECT_EQ(TerminalLaunchClient::planURL("http://127.0.0.1:9", "t"), "http://127.0.0.1:9/tasks/t/terminal-plan");
 }
 
+TEST(TerminalLaunchClient, CleanupURLsStayOnTheTaskWhateverItsID) {
+  EXPECT_EQ(TerminalLaunchClient::taskURL("http://127.0.0.1:9/api/", "t1", ""), "http://127.0.0.1:9/tasks/t1");
+  EXPECT_EQ(TerminalLaunchClient::taskURL("http://127.0.0.1:9", "t1", "stop"), "http://127.0.0.1:9/tasks/t1/stop");
+  EXPECT_EQ(TerminalLaunchClient::taskURL("http://127.0.0.1:9", "../agent-profiles/p?x#y", "stop"),
+            "http://127.0.0.1:9/tasks/..%2Fagent-profiles%2Fp%3Fx%23y/stop");
+  EXPECT_FALSE(TerminalLaunchClient::taskURL("not a url", "t1", ""));
+}
+
 TEST(ProfileLoginController, OnlyTheExactLoginPlanOfThisProfileIsRun) {
   const std::string accepted = R"({"arguments": ["profile-login", "p1"], "executable": "/x"})";
   EXPECT_TRUE(ProfileLoginController::acceptedPlan(reply(200, accepted), "p1"));
