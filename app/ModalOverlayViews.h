@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include <gtkmm.h>
 
@@ -14,11 +15,29 @@ class ModalOverlayPanel : public Gtk::Box {
 };
 
 // The dimmed area around the overlay's content; a click on it dismisses the overlay and goes no
-// further.
-class ModalBackdropView : public Gtk::Box {
+// further. It centres its one child at the content size it is given, never wider or taller than
+// itself, so a small window squeezes the dialog instead of spilling it.
+class ModalBackdropView : public Gtk::Widget {
  public:
   ModalBackdropView();
+  ~ModalBackdropView() override;
   std::function<void()> onDismiss;
+
+  void setContent(Gtk::Widget* content);
+  void setContentWidth(std::optional<double> width);
+  void setContentHeight(std::optional<double> height);
+  Gtk::Widget* content() const { return child; }
+
+ protected:
+  Gtk::SizeRequestMode get_request_mode_vfunc() const override;
+  void measure_vfunc(Gtk::Orientation orientation, int forSize, int& minimum, int& natural, int& minimumBaseline,
+                     int& naturalBaseline) const override;
+  void size_allocate_vfunc(int width, int height, int baseline) override;
+
+ private:
+  Gtk::Widget* child = nullptr;
+  std::optional<double> contentWidth;
+  std::optional<double> contentHeight;
 };
 
 // Holds the overlay's content; its rounded shadow follows its size.

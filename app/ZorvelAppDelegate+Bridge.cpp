@@ -54,6 +54,24 @@ class DelegateWebBridge : public WebBridge {
     delegate.setTaskSidebarWidth(width, resizeTerminal, persist);
   }
 
+  std::optional<std::int64_t> activeModalOverlayGeneration() const override {
+    return delegate.activeModalOverlayGeneration;
+  }
+  void showModalOverlay(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
+                        const std::optional<nlohmann::json>& payload, bool prewarming) override {
+    delegate.showModalOverlay(kind, errorEvent, payload, prewarming);
+  }
+  void dispatchModalOverlayResult(const nlohmann::json& body) override { delegate.dispatchModalOverlayResult(body); }
+  void closeModalOverlay(bool restoreTerminalFocus) override { delegate.closeModalOverlay(restoreTerminalFocus); }
+  void resizeModalOverlay(double width, double height) override { delegate.resizeModalOverlay(width, height); }
+  bool modalOverlayReady() override { return delegate.modalOverlayDidBecomeReady(); }
+  void modalOverlayHostReady() override { delegate.modalOverlayHostDidBecomeReady(); }
+  void scheduleNativeNotification(const nlohmann::json& body) override { delegate.scheduleNativeNotification(body); }
+  void pickExecutable(const std::string& agent) override { delegate.pickExecutable(agent); }
+  void pickProjectDirectory(const std::optional<std::string>& projectID) override {
+    delegate.pickProjectDirectory(projectID);
+  }
+
   // The page's own account of what it found for a notification; the only record the dispatcher logs.
   void logNativeNotificationDebug(std::int64_t eventCount, const std::string& taskID, bool bridgeAvailable) override {
     const auto& log = ZorvelAppDelegate::notificationLog();
@@ -103,7 +121,11 @@ void ZorvelAppDelegate::makeWebBridge() {
                                    ? std::nullopt
                                    : std::optional<std::filesystem::path>(bundle.resourcePath())};
   webBridge = std::make_shared<DelegateWebBridge>(std::move(settings), *this);
-  webBridge->onMainPageLoaded = [this] { uiLoaded = true; };
+  webBridge->onMainPageLoaded = [this] {
+    uiLoaded = true;
+    dispatchPendingOpenLinkIfPossible();
+    prepareModalOverlayWebView();
+  };
 }
 
 }  // namespace zorvel

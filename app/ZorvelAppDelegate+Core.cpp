@@ -249,6 +249,7 @@ bool ZorvelAppDelegate::waitForCore(const std::shared_ptr<ChildProcess>& process
 void ZorvelAppDelegate::coreBecameReady(const std::shared_ptr<ChildProcess>& process) {
   if (coreProcess != process || !process->isRunning()) return;
   coreLog().notice("Core %d is ready", static_cast<int>(process->processIdentifier()));
+  dispatchPendingCaptureIfPossible();
   if (uiLoaded) {
     ++webErrorGeneration;
     webErrorLabel.set_visible(false);

@@ -15,6 +15,8 @@
 #include "platform/ChildProcess.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Dispatch.h"
+#include "platform/LinkHandOff.h"
+#include "platform/UserNotificationCenter.h"
 #include "platform/Log.h"
 #include "platform/RunningApplications.h"
 
@@ -93,11 +95,20 @@ void ZorvelAppDelegate::applicationDidFinishLaunching() {
   });
 
   if (anotherDesktopInstanceIsRunning()) {
+    // The links go first, so the running instance has them when it comes to the front.
+    platform::LinkHandOff handOff;
+    for (const auto& link : launchLinks) handOff.post(link);
     notificationCenter->post(activateExistingDesktopNotification);
     if (terminateApplication) terminateApplication();
     return;
   }
-  // Native notifications come with their own subsystem; until then there is nothing to ask for.
+  linkHandOff = std::make_unique<platform::LinkHandOff>();
+  linkHandOff->listen([weak](const std::string& link) {
+    if (auto self = weak.lock()) self->handleGetURL(link);
+  });
+  for (const auto& link : launchLinks) handleGetURL(link);
+  launchLinks.clear();
+  if (environmentValue("ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS") != "1") requestNotificationAuthorization();
   configureMenu();
   configureWindow();
   ensureCoreAndLoadZorvel();
@@ -162,6 +173,7 @@ void ZorvelAppDelegate::dispatchTerminalPointerDown(double x, double y, unsigned
 ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate() {
   if (terminationInProgress) return TerminateReply::terminateNow;
   terminationInProgress = true;
+  closeModalOverlay(false);
   cleanupTimer.disconnect();
   if (terminalPointerMonitor) {
     terminalContainer.remove_controller(terminalPointerMonitor);

@@ -10,12 +10,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtkmm.h>
 #include <nlohmann/json.hpp>
 
+#include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
+#include "app/GLibPtr.h"
 #include "app/MainWindow.h"
+#include "app/ModalOverlayViews.h"
 #include "app/RuntimeAuthority.h"
 #include "app/TerminalPlaceholderView.h"
 #include "app/TriageProgressView.h"
@@ -29,7 +33,9 @@ namespace platform {
 class ChildProcess;
 class DistributedNotificationCenter;
 class DispatchWorkItem;
+class LinkHandOff;
 class Logger;
+class UserNotificationCenter;
 }  // namespace platform
 
 namespace zorvel {
@@ -37,6 +43,7 @@ namespace zorvel {
 class ZorvelApplication;
 class ProfileLoginController;
 class WebBridge;
+struct FilePickerRequest;
 
 // The one application object: it holds the desktop state (window, page, terminal area, settings,
 // token authority, core process) and runs the launch, supervision and termination sequences.
@@ -140,6 +147,39 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   // Dispatches "zorvel:<name>" on the page's window, with a JSON detail when given.
   void dispatchPageEvent(const std::string& name, const std::optional<nlohmann::json>& detail);
 
+  // Modal overlay (ZorvelAppDelegate+ModalOverlay.cpp).
+  void showModalOverlay(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
+                        const std::optional<nlohmann::json>& payload, bool prewarming);
+  void closeModalOverlay(bool restoreTerminalFocus);
+  void prepareModalOverlayWebView();
+  void dispatchModalOverlayOpen(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
+                                const std::optional<nlohmann::json>& payload, std::int64_t generation);
+  void dispatchModalOverlayResult(const nlohmann::json& result);
+  void resizeModalOverlay(double width, double height);
+  void prewarmModalOverlayIfPossible();
+  void updateModalOverlayFrame();
+  // The page's "modal-overlay-ready" of the active generation; false when no panel is shown.
+  bool modalOverlayDidBecomeReady();
+  void modalOverlayHostDidBecomeReady();
+
+  // Application links and clipboard capture (ZorvelAppDelegate+Links.cpp).
+  void handleGetURL(const std::string& link);
+  void receiveOpenLink(const std::string& link);
+  void dispatchPendingOpenLinkIfPossible();
+  void dispatchPendingCaptureIfPossible();
+  // Links given on the command line of this process, taken before the application runs.
+  std::vector<std::string> launchLinks;
+
+  // File pickers (ZorvelAppDelegate+FilePickers.cpp).
+  void pickExecutable(const std::string& agent);
+  void pickProjectDirectory(const std::optional<std::string>& projectID);
+
+  // User notifications (ZorvelAppDelegate+Notifications.cpp).
+  void requestNotificationAuthorization();
+  void scheduleNativeNotification(const nlohmann::json& request);
+  void userNotificationDidReceiveResponse(const nlohmann::json& userInfo);
+  bool applicationIsActive() const;
+
   static bool activatesOnLaunch();
   static bool releaseDebugLoggingEnabled();
   static const platform::Logger& notificationLog();
@@ -199,6 +239,24 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   bool darkTheme = true;
   bool uiLoaded = false;
 
+  // Modal overlay: one web view for the life of the process, a new panel for every opening.
+  std::unique_ptr<ModalOverlayPanel> modalOverlayPanel;
+  GObjectPtr<WebKitWebView> modalOverlayWebView;
+  std::optional<double> modalOverlayWidthConstraint;
+  std::optional<double> modalOverlayHeightConstraint;
+  bool modalOverlayHostReady = false;
+  bool modalOverlayPrewarming = false;
+  bool modalOverlayPrewarmed = false;
+  std::int64_t modalOverlayGeneration = 0;
+  std::optional<std::int64_t> activeModalOverlayGeneration;
+  std::optional<std::string> pendingModalOverlayKind;
+  std::optional<nlohmann::json> pendingModalOverlayErrorEvent;
+  std::optional<nlohmann::json> pendingModalOverlayPayload;
+
+  // Links and captures wait here until the page or the core can take them.
+  std::optional<ZorvelOpenLink> pendingOpenLink;
+  std::optional<PendingCapture> pendingCapture;
+
  private:
   void runCoreLaunch(int port, pid_t ownPID);
   void terminateLiveCores();
@@ -211,6 +269,12 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void installAboutAndSettingsActions();
   void makeMainWebView();
   void makeWebBridge();
+  void modalOverlayWebContentProcessDidTerminate(WebKitWebView* view);
+  ModalBackdropView* modalOverlayBackdrop = nullptr;
+  void confirmCapture(const std::string& text, const std::string& projectID);
+  void runFilePicker(const FilePickerRequest& request);
+  std::shared_ptr<platform::UserNotificationCenter> userNotificationCenter;
+  std::unique_ptr<platform::LinkHandOff> linkHandOff;
 
   std::unique_ptr<platform::DistributedNotificationCenter> notificationCenter;
   bool launched = false;

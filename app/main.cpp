@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "app/ZorvelAppDelegate.h"
 #include "app/ZorvelApplication.h"
 
@@ -5,5 +7,14 @@ int main(int argc, char* argv[]) {
   auto application = zorvel::ZorvelApplication::create();
   auto delegate = std::make_shared<zorvel::ZorvelAppDelegate>();
   application->setDelegate(delegate);
-  return application->run(argc, argv);
+  // Links (the desktop entry passes one) are the delegate's; only options go to the toolkit.
+  std::vector<char*> arguments;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && argv[i][0] != '-') {
+      delegate->launchLinks.emplace_back(argv[i]);
+    } else {
+      arguments.push_back(argv[i]);
+    }
+  }
+  return application->run(static_cast<int>(arguments.size()), arguments.data());
 }

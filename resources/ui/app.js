@@ -7,12 +7,33 @@
   const params = new URLSearchParams(location.search);
   if (params.has('nomount')) return;
 
+  // Whatever the application tells a page is also sent to the core's echo endpoint, so a test
+  // can read from the core's record what each page received.
+  const report = (page, name, detail) => {
+    if (!bridge) return;
+    fetch('/__test/echo', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ page_event: { page, name, detail: detail ?? null } }),
+    }).catch(() => {});
+  };
+  const applicationEvents = [
+    'zorvel:open-link', 'zorvel:native-overlay-open', 'zorvel:native-overlay-result', 'zorvel:native-overlay-closed',
+    'zorvel:native-overlay-dismiss', 'zorvel:executable-picked', 'zorvel:project-directory-picked',
+    'zorvel:core-restarted', 'zorvel:open-settings', 'zorvel:profile-login-changed',
+  ];
+
   const element = (tag, properties = {}, ...children) => {
     const node = document.createElement(tag);
     Object.assign(node, properties);
     for (const child of children) node.append(child);
     return node;
   };
+
+  if (params.get('native-overlay') === 'host') {
+    runOverlayHost();
+    return;
+  }
 
   const status = element('span', { className: 'status', textContent: 'connecting' });
   const coreList = element('ul');
@@ -82,6 +103,12 @@
     stop_task: () => lastTask && bridge.post({ kind: 'stop-terminal', task_id: lastTask.id }),
     expand: () => bridge.post({ kind: 'expand' }),
     sidebar_width: (data) => bridge.post({ kind: 'sidebar-width', width: data.sidebar_width }),
+    // Any message to the application, as if the page had sent it; values kept in local storage.
+    post: (data) => bridge && typeof data.post === 'object' && data.post && bridge.post(data.post),
+    storage: (data) => {
+      if (!data.storage || typeof data.storage !== 'object') return;
+      for (const [key, value] of Object.entries(data.storage)) localStorage.setItem(key, String(value));
+    },
   };
 
   const root = document.getElementById('root');
@@ -149,9 +176,64 @@
     window.addEventListener(name, (event) => log(receivedList, `${name} ${JSON.stringify(event.detail ?? null)}`));
   }
   window.addEventListener('zorvel:core-restarted', () => loadRuntime());
+  for (const name of applicationEvents) window.addEventListener(name, (event) => report('main', name, event.detail));
 
   if (bridge) {
     loadRuntime();
     if (!params.has('noevents')) openEvents();
+  }
+
+  // The dialog host of the native overlay: one dialog at a time, each tied to the generation of
+  // the opening that asked for it.
+  function runOverlayHost() {
+    document.body.classList.add('overlay-host', params.get('theme') === 'light' ? 'light' : 'dark');
+    const root = document.getElementById('root');
+    let current = null;
+    const post = (message) => bridge && bridge.post(message);
+    const close = () => current && post({ kind: 'close-modal-overlay', generation: current.generation });
+
+    for (const name of applicationEvents) window.addEventListener(name, (event) => report('overlay', name, event.detail));
+
+    window.addEventListener('zorvel:native-overlay-open', (event) => {
+      const detail = event.detail || {};
+      current = detail;
+      const payload = detail.payload || {};
+      const confirm = element('button', { className: 'confirm', textContent: payload.confirm_label || 'OK' });
+      const cancel = element('button', { className: 'cancel', textContent: 'Cancel' });
+      confirm.onclick = () => post({
+        kind: 'modal-overlay-result',
+        request_id: String(payload.request_id ?? detail.kind),
+        generation: detail.generation,
+        confirmed: true,
+      });
+      cancel.onclick = close;
+      document.body.classList.toggle('light', detail.theme === 'light');
+      document.body.classList.toggle('dark', detail.theme !== 'light');
+      root.replaceChildren(element('div', { className: 'dialog' },
+        element('h2', { textContent: payload.title || detail.kind }),
+        element('p', { textContent: payload.content || (detail.error_event && detail.error_event.message) || '' }),
+        element('div', { className: 'buttons' }, cancel, confirm)));
+      confirm.focus();
+      let ready = false;
+      const reportReady = () => {
+        if (ready || current !== detail) return;
+        ready = true;
+        post({ kind: 'modal-overlay-ready', generation: detail.generation });
+        if (payload.resize) post({ kind: 'modal-overlay-resize', generation: detail.generation, ...payload.resize });
+      };
+      requestAnimationFrame(reportReady);
+      setTimeout(reportReady, 200);
+    });
+    window.addEventListener('zorvel:native-overlay-dismiss', close);
+    window.addEventListener('zorvel:native-overlay-closed', () => {
+      current = null;
+      root.replaceChildren();
+    });
+    window.addEventListener('keydown', (event) => {
+      if (event.key === 'Escape') close();
+    });
+
+    const delay = Number(localStorage.getItem('zorvel-overlay-host-delay') || 0);
+    setTimeout(() => post({ kind: 'modal-overlay-host-ready' }), delay > 0 ? Math.min(delay, 30000) : 0);
   }
 })();

@@ -175,6 +175,7 @@ void ReferenceCore::createTask(Request& request) {
 }
 
 void ReferenceCore::captureTask(Request& request) {
+  if (switches.captureStatus) return respondDetail(request.message, *switches.captureStatus, "Capture refused");
   const auto body = request.jsonObject();
   const bool valid = body && body->contains("content") && (*body)["content"].is_string() &&
                      body->contains("project_id") && (*body)["project_id"].is_string() &&

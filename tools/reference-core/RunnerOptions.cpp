@@ -81,6 +81,7 @@ TestSwitches readTestSwitches() {
   switches.emitControl = environment("ZORVEL_REFCORE_EMIT_CONTROL");
   switches.recordPath = environment("ZORVEL_REFCORE_RECORD").value_or("");
   switches.terminalShell = environment("ZORVEL_REFCORE_SHELL");
+  if (auto status = environment("ZORVEL_REFCORE_CAPTURE_STATUS")) switches.captureStatus = parseInt(*status, 400, 599);
   return switches;
 }
 

@@ -31,6 +31,7 @@ struct TestSwitches {
   std::optional<std::string> emitControl;                // ZORVEL_REFCORE_EMIT_CONTROL
   std::string recordPath;                                // ZORVEL_REFCORE_RECORD
   std::optional<std::string> terminalShell;              // ZORVEL_REFCORE_SHELL
+  std::optional<int> captureStatus;                      // ZORVEL_REFCORE_CAPTURE_STATUS
 };
 TestSwitches readTestSwitches();
 

@@ -1,0 +1,46 @@
+#include "app/UserNotifications.h"
+
+#include <glib.h>
+
+#include <algorithm>
+
+#include "app/URL.h"
+
+namespace zorvel::UserNotifications {
+
+namespace {
+
+std::optional<std::string> stringField(const nlohmann::json& object, const char* name) {
+  if (!object.is_object()) return std::nullopt;
+  auto found = object.find(name);
+  if (found == object.end() || !found->is_string()) return std::nullopt;
+  return found->get<std::string>();
+}
+
+}  // namespace
+
+std::optional<NativeNotificationRequest> decode(const nlohmann::json& message) {
+  auto task = stringField(message, "task_id");
+  auto title = stringField(message, "title");
+  auto body = stringField(message, "body");
+  if (!task || !isUUID(*task) || !title || !body) return std::nullopt;
+  return NativeNotificationRequest{*task, *title, *body};
+}
+
+std::string identifier(const std::string& taskID) {
+  char* uuid = g_uuid_string_random();
+  std::string random(uuid);
+  g_free(uuid);
+  std::transform(random.begin(), random.end(), random.begin(), [](unsigned char c) { return std::toupper(c); });
+  return "zorvel-task-" + taskID + "-" + random;
+}
+
+nlohmann::json userInfo(const std::string& taskID) { return {{"task_id", taskID}}; }
+
+std::optional<std::string> taskID(const nlohmann::json& userInfo) {
+  auto task = stringField(userInfo, "task_id");
+  if (!task || !isUUID(*task)) return std::nullopt;
+  return task;
+}
+
+}  // namespace zorvel::UserNotifications

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace zorvel {
+
+// A page's request to tell the user about a task while they work elsewhere.
+struct NativeNotificationRequest {
+  std::string taskID;
+  std::string title;
+  std::string body;
+};
+
+namespace UserNotifications {
+
+// The request in a "native-notification" message; nothing unless "task_id" is a UUID and
+// "title" and "body" are strings.
+std::optional<NativeNotificationRequest> decode(const nlohmann::json& message);
+
+// "zorvel-task-<task id>-<fresh upper-case UUID>": no notification ever replaces another.
+std::string identifier(const std::string& taskID);
+nlohmann::json userInfo(const std::string& taskID);
+
+// The task a clicked notification is about, when its user info names one.
+std::optional<std::string> taskID(const nlohmann::json& userInfo);
+
+inline constexpr const char* skippingFormat = "Skipping native notification while Zorvel is active";
+inline constexpr const char* schedulingFormat = "Scheduling native notification for task %{public}s: %{public}s";
+inline constexpr const char* failedFormat = "Native notification failed: %{public}s";
+inline constexpr const char* queuedFormat = "Native notification queued for task %{public}s";
+
+}  // namespace UserNotifications
+
+}  // namespace zorvel

@@ -1,0 +1,42 @@
+#include "app/FilePickers.h"
+#include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
+
+namespace zorvel {
+
+void ZorvelAppDelegate::pickExecutable(const std::string& agent) { runFilePicker(FilePickers::executable(agent)); }
+
+void ZorvelAppDelegate::pickProjectDirectory(const std::optional<std::string>& projectID) {
+  runFilePicker(FilePickers::projectDirectory(projectID));
+}
+
+void ZorvelAppDelegate::runFilePicker(const FilePickerRequest& request) {
+  auto action = request.canChooseDirectories ? Gtk::FileChooser::Action::SELECT_FOLDER : Gtk::FileChooser::Action::OPEN;
+  // The chooser has no separate message line; the title carries the request and the message
+  // follows it, so the user sees what the choice is for.
+  auto chooser = Gtk::FileChooserNative::create(request.title + " \u2014 " + request.message, action,
+                                                request.prompt, "Cancel");
+  if (window) chooser->set_transient_for(*window);
+  chooser->set_modal(true);
+  chooser->set_select_multiple(false);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  // The chooser keeps itself alive through its own handler until it has answered.
+  chooser->signal_response().connect([weak, chooser, request](int response) mutable {
+    auto keep = chooser;
+    chooser.reset();
+    keep->hide();
+    // Released in a later turn: the chooser must outlive the emission of its own signal.
+    platform::DispatchQueue::main().async([keep] {});
+    if (response != static_cast<int>(Gtk::ResponseType::ACCEPT)) return;
+    auto file = keep->get_file();
+    if (!file) return;
+    auto path = file->get_path();
+    if (path.empty()) return;
+    auto script = FilePickers::pickedScript(request, path);
+    auto self = weak.lock();
+    if (script && self) self->evaluatePageScript(*script);
+  });
+  chooser->show();
+}
+
+}  // namespace zorvel

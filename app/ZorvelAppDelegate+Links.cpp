@@ -1,0 +1,104 @@
+#include <webkit/webkit.h>
+
+#include "app/ApplicationLinks.h"
+#include "app/URL.h"
+#include "app/WebBridge.h"
+#include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
+#include "platform/URLSession.h"
+
+namespace zorvel {
+
+namespace L = ApplicationLinks;
+
+void ZorvelAppDelegate::handleGetURL(const std::string& link) {
+  if (!URL::parse(link)) return;
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  platform::DispatchQueue::main().async([weak, link] {
+    if (auto self = weak.lock()) self->receiveOpenLink(link);
+  });
+}
+
+void ZorvelAppDelegate::receiveOpenLink(const std::string& link) {
+  auto interpreted = L::interpret(link);
+  if (auto* capture = std::get_if<L::CaptureLink>(&interpreted)) {
+    auto clipboard = Gdk::Display::get_default() ? Gdk::Display::get_default()->get_clipboard() : nullptr;
+    if (!clipboard) return;
+    std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+    clipboard->read_text_async([weak, clipboard, projectID = capture->projectID](Glib::RefPtr<Gio::AsyncResult>& result) {
+      Glib::ustring text;
+      try {
+        text = clipboard->read_text_finish(result);
+      } catch (const Glib::Error&) {
+        return;  // nothing readable on the clipboard
+      }
+      auto self = weak.lock();
+      if (!self || L::isBlank(text.raw())) return;
+      self->confirmCapture(text.raw(), projectID);
+    });
+    return;
+  }
+  auto* open = std::get_if<ZorvelOpenLink>(&interpreted);
+  if (!open) return;
+  pendingOpenLink = *open;
+  dispatchPendingOpenLinkIfPossible();
+  if (window) window->present();
+}
+
+void ZorvelAppDelegate::confirmCapture(const std::string& text, const std::string& projectID) {
+  auto* dialog = new Gtk::MessageDialog(L::captureAlertMessage, false, Gtk::MessageType::QUESTION,
+                                        Gtk::ButtonsType::NONE, true);
+  if (window) dialog->set_transient_for(*window);
+  dialog->set_title("Zorvel");
+  dialog->set_secondary_text(L::captureAlertInformativeText(projectID, text));
+  dialog->add_button("Capture", Gtk::ResponseType::ACCEPT);
+  dialog->add_button("Cancel", Gtk::ResponseType::CANCEL);
+  dialog->set_default_response(Gtk::ResponseType::ACCEPT);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  dialog->signal_response().connect([weak, dialog, text, projectID](int response) {
+    dialog->hide();
+    // The dialog is deleted once its signal handler has returned.
+    platform::DispatchQueue::main().async([dialog] { delete dialog; });
+    auto self = weak.lock();
+    if (!self || response != static_cast<int>(Gtk::ResponseType::ACCEPT)) return;
+    self->pendingCapture = PendingCapture{text, projectID};
+    self->dispatchPendingCaptureIfPossible();
+    if (self->window) self->window->present();
+  });
+  dialog->present();
+}
+
+void ZorvelAppDelegate::dispatchPendingOpenLinkIfPossible() {
+  if (!uiLoaded || !pendingOpenLink) return;
+  auto link = std::move(*pendingOpenLink);
+  pendingOpenLink.reset();
+  if (auto script = L::openLinkScript(link)) evaluatePageScript(*script);
+}
+
+void ZorvelAppDelegate::dispatchPendingCaptureIfPossible() {
+  if (readyCorePIDs.empty() || !pendingCapture) return;
+  auto base = URL::parse(baseURL);
+  auto url = base ? base->resolving("/tasks/capture") : std::nullopt;
+  if (!url) return;
+  auto body = L::captureRequestBody(*pendingCapture);
+  if (!body) return;
+  pendingCapture.reset();
+  platform::URLRequest request{url->string(),
+                               "POST",
+                               {{"Content-Type", "application/json"},
+                                {"Authorization", "Bearer " + runtimeAuthority.desktopToken()}},
+                               std::move(*body),
+                               std::chrono::seconds(60)};
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  platform::URLSession::shared().dataTask(std::move(request), [weak](platform::URLResponse response) {
+    const int status = response.status > 0 ? response.status : 599;
+    if (!response.error && status < 400) return;
+    std::string message = response.error ? *response.error : L::captureFailureMessage(status);
+    platform::DispatchQueue::main().async([weak, message] {
+      auto self = weak.lock();
+      if (self && self->webBridge) self->webBridge->showWebFailure(message, true);
+    });
+  });
+}
+
+}  // namespace zorvel

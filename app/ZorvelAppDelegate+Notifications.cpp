@@ -1,0 +1,75 @@
+#include "app/ApplicationLinks.h"
+#include "app/UserNotifications.h"
+#include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/UserNotificationCenter.h"
+
+namespace zorvel {
+
+namespace N = UserNotifications;
+
+namespace {
+
+void becomeDelegate(platform::UserNotificationCenter& center, const std::weak_ptr<ZorvelAppDelegate>& weak) {
+  center.onResponse = [weak](const platform::UserNotificationCenter::UserInfo& info) {
+    nlohmann::json userInfo = nlohmann::json::object();
+    for (const auto& [key, value] : info) userInfo[key] = value;
+    if (auto self = weak.lock()) self->userNotificationDidReceiveResponse(userInfo);
+  };
+}
+
+}  // namespace
+
+bool ZorvelAppDelegate::applicationIsActive() const {
+  if (!application) return false;
+  for (auto* each : application->get_windows()) {
+    if (each && each->is_active()) return true;
+  }
+  return false;
+}
+
+void ZorvelAppDelegate::requestNotificationAuthorization() {
+  if (!userNotificationCenter) userNotificationCenter = std::make_shared<platform::UserNotificationCenter>();
+  becomeDelegate(*userNotificationCenter, weak_from_this());
+  userNotificationCenter->requestAuthorization([](const std::optional<std::string>& error) {
+    if (error) {
+      notificationLog().error("Notification authorization failed: %{public}s", error->c_str());
+    } else {
+      notificationLog().notice("Notification authorization granted: %{bool}d", 1);
+    }
+  });
+}
+
+void ZorvelAppDelegate::scheduleNativeNotification(const nlohmann::json& message) {
+  auto request = N::decode(message);
+  if (!request) return;
+  const auto& log = notificationLog();
+  if (applicationIsActive()) {
+    log.notice(N::skippingFormat);
+    return;
+  }
+  log.notice(N::schedulingFormat, request->taskID.c_str(), request->title.c_str());
+  // Without authorization the delegate was never set: clicks then go unanswered.
+  if (!userNotificationCenter) userNotificationCenter = std::make_shared<platform::UserNotificationCenter>();
+  platform::UserNotificationCenter::Request posted{N::identifier(request->taskID), request->title, request->body,
+                                                   {{"task_id", request->taskID}}};
+  userNotificationCenter->add(posted, [taskID = request->taskID](const std::optional<std::string>& error) {
+    if (error) {
+      notificationLog().error(N::failedFormat, error->c_str());
+    } else {
+      notificationLog().notice(N::queuedFormat, taskID.c_str());
+    }
+  });
+}
+
+void ZorvelAppDelegate::userNotificationDidReceiveResponse(const nlohmann::json& userInfo) {
+  auto taskID = N::taskID(userInfo);
+  if (!taskID) return;
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  platform::DispatchQueue::main().async([weak, link = ApplicationLinks::taskLink(*taskID)] {
+    if (auto self = weak.lock()) self->receiveOpenLink(link);
+  });
+}
+
+}  // namespace zorvel

@@ -1,0 +1,174 @@
+#include "platform/UserNotificationCenter.h"
+
+#include <gio/gio.h>
+
+#include <deque>
+
+namespace platform {
+
+namespace {
+
+// Clicks can only come for notifications still on screen; older entries are forgotten first.
+constexpr std::size_t maximumRemembered = 256;
+
+std::string describe(GError* error) {
+  std::string text = error && error->message ? error->message : "The notification service did not answer";
+  return text;
+}
+
+}  // namespace
+
+struct UserNotificationCenter::State {
+  GDBusConnection* connection = nullptr;
+  unsigned actionSubscription = 0;
+  unsigned closedSubscription = 0;
+  std::map<std::uint32_t, UserInfo> posted;
+  std::deque<std::uint32_t> order;
+  std::function<void(const UserInfo&)>* responder = nullptr;
+
+  ~State() {
+    if (connection) {
+      if (actionSubscription) g_dbus_connection_signal_unsubscribe(connection, actionSubscription);
+      if (closedSubscription) g_dbus_connection_signal_unsubscribe(connection, closedSubscription);
+      g_object_unref(connection);
+    }
+  }
+
+  bool connect(std::string& failure) {
+    if (connection) return true;
+    GError* error = nullptr;
+    connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!connection) {
+      failure = describe(error);
+      if (error) g_error_free(error);
+      return false;
+    }
+    actionSubscription = g_dbus_connection_signal_subscribe(
+        connection, serviceName, serviceName, "ActionInvoked", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
+          static_cast<State*>(data)->actionInvoked(parameters);
+        },
+        this, nullptr);
+    closedSubscription = g_dbus_connection_signal_subscribe(
+        connection, serviceName, serviceName, "NotificationClosed", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
+          if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) return;
+          std::uint32_t id = 0, reason = 0;
+          g_variant_get(parameters, "(uu)", &id, &reason);
+          static_cast<State*>(data)->posted.erase(id);
+        },
+        this, nullptr);
+    return true;
+  }
+
+  void remember(std::uint32_t id, UserInfo userInfo) {
+    if (posted.emplace(id, std::move(userInfo)).second) order.push_back(id);
+    while (order.size() > maximumRemembered) {
+      posted.erase(order.front());
+      order.pop_front();
+    }
+  }
+
+  void actionInvoked(GVariant* parameters) {
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) return;
+    std::uint32_t id = 0;
+    const char* action = nullptr;
+    g_variant_get(parameters, "(u&s)", &id, &action);
+    if (!action || std::string(action) != "default") return;
+    auto found = posted.find(id);
+    if (found == posted.end()) return;
+    auto userInfo = found->second;
+    if (responder && *responder) (*responder)(userInfo);
+  }
+};
+
+UserNotificationCenter::UserNotificationCenter() : state(std::make_shared<State>()) {
+  state->responder = &onResponse;
+}
+
+UserNotificationCenter::~UserNotificationCenter() { state->responder = nullptr; }
+
+namespace {
+
+struct CallContext {
+  std::weak_ptr<void> owner;
+  UserNotificationCenter::Completion completion;
+  UserNotificationCenter::UserInfo userInfo;
+};
+
+}  // namespace
+
+void UserNotificationCenter::requestAuthorization(Completion completion) {
+  std::string failure;
+  if (!state->connect(failure)) {
+    if (completion) completion(failure);
+    return;
+  }
+  auto* context = new CallContext{state, std::move(completion), {}};
+  g_dbus_connection_call(
+      state->connection, serviceName, objectPath, serviceName, "GetServerInformation", nullptr, nullptr,
+      G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<CallContext> context(static_cast<CallContext*>(data));
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        if (reply) g_variant_unref(reply);
+        std::optional<std::string> failure;
+        if (error) {
+          failure = describe(error);
+          g_error_free(error);
+        }
+        if (context->completion) context->completion(failure);
+      },
+      context);
+}
+
+void UserNotificationCenter::add(const Request& request, Completion completion) {
+  std::string failure;
+  if (!state->connect(failure)) {
+    if (completion) completion(failure);
+    return;
+  }
+  GVariantBuilder actions;
+  g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+  g_variant_builder_add(&actions, "s", "default");
+  g_variant_builder_add(&actions, "s", "Open");
+  GVariantBuilder hints;
+  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
+  g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("zorvel-desktop"));
+  g_variant_builder_add(&hints, "{sv}", "x-zorvel-identifier", g_variant_new_string(request.identifier.c_str()));
+  // Text that is not UTF-8 cannot travel on the bus; it is replaced rather than failing the call.
+  auto valid = [](const std::string& text) {
+    gchar* made = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string out(made);
+    g_free(made);
+    return out;
+  };
+  auto* parameters = g_variant_new("(susssasa{sv}i)", applicationName, 0u, "", valid(request.title).c_str(),
+                                   valid(request.body).c_str(), &actions, &hints, -1);
+  auto* context = new CallContext{state, std::move(completion), request.userInfo};
+  g_dbus_connection_call(
+      state->connection, serviceName, objectPath, serviceName, "Notify", parameters, G_VARIANT_TYPE("(u)"),
+      G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<CallContext> context(static_cast<CallContext*>(data));
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        std::optional<std::string> failure;
+        if (reply) {
+          std::uint32_t id = 0;
+          g_variant_get(reply, "(u)", &id);
+          g_variant_unref(reply);
+          if (auto owner = std::static_pointer_cast<State>(context->owner.lock()))
+            owner->remember(id, std::move(context->userInfo));
+        } else {
+          failure = describe(error);
+        }
+        if (error) g_error_free(error);
+        if (context->completion) context->completion(failure);
+      },
+      context);
+}
+
+}  // namespace platform

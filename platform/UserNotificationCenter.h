@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The desktop's notification service (org.freedesktop.Notifications on the session bus): posts
+// notifications with a click action and reports clicks with the user info the notification was
+// posted with. Answers arrive on the main context.
+class UserNotificationCenter {
+ public:
+  using UserInfo = std::map<std::string, std::string>;
+  struct Request {
+    std::string identifier;
+    std::string title;
+    std::string body;
+    UserInfo userInfo;
+  };
+  // Nothing on success, else why the service refused or could not be reached.
+  using Completion = std::function<void(const std::optional<std::string>& error)>;
+
+  static constexpr const char* serviceName = "org.freedesktop.Notifications";
+  static constexpr const char* objectPath = "/org/freedesktop/Notifications";
+  static constexpr const char* applicationName = "Zorvel";
+
+  UserNotificationCenter();
+  ~UserNotificationCenter();
+  UserNotificationCenter(const UserNotificationCenter&) = delete;
+  UserNotificationCenter& operator=(const UserNotificationCenter&) = delete;
+
+  // The service has no permission to grant; asking means finding out whether one is there.
+  void requestAuthorization(Completion completion);
+  void add(const Request& request, Completion completion);
+  // A click on a notification posted here, with its user info.
+  std::function<void(const UserInfo& userInfo)> onResponse;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state;
+};
+
+}  // namespace platform
