@@ -5,11 +5,21 @@
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Dispatch.h"
+#include "platform/Log.h"
 #include "platform/URLSession.h"
 
 namespace zorvel {
 
 namespace L = ApplicationLinks;
+
+namespace {
+
+const platform::Logger& linksLog() {
+  static const platform::Logger log("local.zorvel.desktop", "links");
+  return log;
+}
+
+}  // namespace
 
 void ZorvelAppDelegate::handleGetURL(const std::string& link) {
   if (!URL::parse(link)) return;
@@ -94,6 +104,7 @@ void ZorvelAppDelegate::dispatchPendingCaptureIfPossible() {
     const int status = response.status > 0 ? response.status : 599;
     if (!response.error && status < 400) return;
     std::string message = response.error ? *response.error : L::captureFailureMessage(status);
+    linksLog().error("%{public}s", message.c_str());
     platform::DispatchQueue::main().async([weak, message] {
       auto self = weak.lock();
       if (self && self->webBridge) self->webBridge->showWebFailure(message, true);

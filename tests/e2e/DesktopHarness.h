@@ -83,9 +83,10 @@ class DesktopRun {
     std::filesystem::remove_all(directory);
   }
 
-  std::shared_ptr<platform::ChildProcess> launch() {
+  std::shared_ptr<platform::ChildProcess> launch(std::vector<std::string> arguments = {}) {
     platform::ChildProcess::Options options;
     options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
+    options.arguments = std::move(arguments);
     options.environment.emplace();
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry; ++entry) {
@@ -104,8 +105,8 @@ class DesktopRun {
     return process;
   }
 
-  void start() {
-    app = launch();
+  void start(std::vector<std::string> arguments = {}) {
+    app = launch(std::move(arguments));
     ASSERT_TRUE(app);
   }
 

@@ -1,0 +1,169 @@
+// The modal overlay of the real application, with the reference page as its dialog host: openings
+// and their generations, answers reaching the main page, dismissal by key and by the backdrop, and
+// recovery from a dead overlay page.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/e2e/OverlayHarness.h"
+
+namespace overlay_e2e {
+
+using nlohmann::json;
+using namespace e2e;
+using namespace std::chrono_literals;
+
+std::optional<std::string> procText(pid_t pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string text;
+  if (!std::getline(in, text)) return std::nullopt;
+  return text;
+}
+
+pid_t parentOf(pid_t pid) {
+  auto stat = procText(pid, "stat");
+  if (!stat) return 0;
+  auto close = stat->rfind(')');
+  if (close == std::string::npos) return 0;
+  int parent = 0;
+  std::sscanf(stat->c_str() + close + 2, "%*c %d", &parent);
+  return parent;
+}
+
+// Web content processes of the application, oldest first.
+std::vector<pid_t> webProcessesOf(pid_t app) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    pid_t pid = std::atoi(entry.path().filename().c_str());
+    auto name = pid > 0 ? procText(pid, "comm") : std::nullopt;
+    if (!name || name->rfind("WebKitWebProces", 0) != 0) continue;
+    for (pid_t p = parentOf(pid); p > 1; p = parentOf(p)) {
+      if (p == app) {
+        found.push_back(pid);
+        break;
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+class ModalOverlayWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    desktop.start();
+    ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
+    // The overlay page prewarms once it is ready: generation 1, closed again at once.
+    ASSERT_TRUE(waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed",
+                                 [](const json& d) { return d.value("generation", 0) == 1; }))
+        << "no prewarm";
+  }
+
+  bool opened(const std::string& kind, int generation) {
+    return waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-open", [&](const json& d) {
+      return d.value("kind", "") == kind && d.value("generation", 0) == generation;
+    });
+  }
+  bool closed(int generation) {
+    return waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed",
+                            [&](const json& d) { return d.value("generation", 0) == generation; });
+  }
+  void open(const std::string& kind, const json& payload = nullptr) {
+    json message = {{"kind", "open-modal-overlay"}, {"overlay", kind}};
+    if (!payload.is_null()) message["payload"] = payload;
+    postFromMainPage(desktop, message);
+  }
+
+  DesktopRun desktop;
+};
+
+TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
+  open("confirmation", {{"request_id", "r1"}, {"title", "Delete this task?"}, {"content", "It cannot be undone."},
+                        {"confirm_label", "Delete"}});
+  ASSERT_TRUE(opened("confirmation", 2));
+  std::this_thread::sleep_for(1s);  // shown once the page reports it rendered
+  screenshot("overlay-confirmation");
+
+  // An answer naming the prewarm's generation is stale.
+  postFromMainPage(desktop, {{"kind", "modal-overlay-result"}, {"request_id", "stale"}, {"generation", 1}});
+  std::this_thread::sleep_for(500ms);
+  shell("xdotool key Return");
+  ASSERT_TRUE(waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", [](const json& d) {
+    return d == json{{"request_id", "r1"}, {"generation", 2}, {"confirmed", true}};
+  })) << "the confirmed answer never reached the main page";
+  EXPECT_TRUE(closed(2));
+  for (auto& event : pageEvents(desktop, "main", "zorvel:native-overlay-result"))
+    EXPECT_NE(event.detail.value("request_id", ""), "stale");
+
+  // A second opening of the same kind closes the first and gets the next generation.
+  open("feedback");
+  ASSERT_TRUE(opened("feedback", 3));
+  open("feedback");
+  EXPECT_TRUE(closed(3));
+  ASSERT_TRUE(opened("feedback", 4));
+  // Missing inputs open nothing and leave the shown dialog alone.
+  open("product-info");
+  postFromMainPage(desktop, {{"kind", "open-modal-overlay"}, {"overlay", "error-report"}});
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-closed").size(), 3u) << "prewarm, 2 and 3 only";
+}
+
+TEST_F(ModalOverlayWindow, EscapeAndTheBackdropDismissTheDialog) {
+  open("feedback");
+  ASSERT_TRUE(opened("feedback", 2));
+  std::this_thread::sleep_for(1s);
+  shell("xdotool key Escape");
+  ASSERT_TRUE(closed(2)) << "Escape did not close the dialog";
+
+  open("defer-task", {{"request_id", "d1"}, {"title", "Defer"}});
+  ASSERT_TRUE(opened("defer-task", 3));
+  std::this_thread::sleep_for(1s);
+  // Well outside the 520 x 406 dialog in the middle of the window.
+  shell("xdotool mousemove 40 700 click 1");
+  EXPECT_TRUE(waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-dismiss", [](const json&) { return true; }));
+  EXPECT_TRUE(closed(3)) << "the page's close after the dismissal did not close the dialog";
+  EXPECT_TRUE(pageEvents(desktop, "main", "zorvel:native-overlay-result").empty());
+}
+
+TEST_F(ModalOverlayWindow, ADeadOverlayPageIsReplacedAndOpeningsWaitForTheNewHost) {
+  open("feedback");
+  ASSERT_TRUE(opened("feedback", 2));
+  auto processes = webProcessesOf(desktop.app->processIdentifier());
+  ASSERT_GE(processes.size(), 2u) << "expected the main and the overlay web process";
+  // The new host page takes its time to report ready, so the next opening has to wait for it.
+  desktop.request("POST", "/__test/events",
+                  {{"data", json{{"storage", {{"zorvel-overlay-host-delay", "6000"}}}}.dump()}});
+  std::this_thread::sleep_for(500ms);
+  ::kill(processes.back(), SIGKILL);
+
+  // The main page is loaded again after any web process dies; wait until it listens again.
+  std::this_thread::sleep_for(2s);
+  ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 30s));
+  open("bug-report");
+  int generation = 0;
+  ASSERT_TRUE(waitForPageEvent(
+      desktop, "overlay", "zorvel:native-overlay-open",
+      [&](const json& d) {
+        if (d.value("kind", "") != "bug-report") return false;
+        generation = d.value("generation", 0);
+        return true;
+      },
+      30s))
+      << "the replaced overlay never received the opening";
+  EXPECT_GE(generation, 3);
+  // It was held for the host page, so no prewarm ran on the new page.
+  EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-open").size(), 3u);
+  std::this_thread::sleep_for(1s);
+  screenshot("overlay-after-recovery");
+  shell("xdotool key Return");
+  EXPECT_TRUE(waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", [&](const json& d) {
+    return d.value("request_id", "") == "bug-report" && d.value("generation", 0) == generation;
+  }));
+}
+
+}  // namespace overlay_e2e

@@ -1,0 +1,76 @@
+#pragma once
+
+// The reference page reports every application event it receives to the core's echo endpoint;
+// these helpers read those reports back from the core's record and drive the page through its
+// event stream.
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/e2e/DesktopHarness.h"
+
+namespace e2e {
+
+struct PageEvent {
+  std::string page;  // "main" or "overlay"
+  std::string name;
+  nlohmann::json detail;
+};
+
+inline std::vector<PageEvent> pageEvents(const DesktopRun& run) {
+  std::vector<PageEvent> events;
+  for (auto& request : run.ofType("request")) {
+    if (request.value("path", "") != "/__test/echo" || !request["body"].is_string()) continue;
+    auto body = nlohmann::json::parse(request["body"].get<std::string>(), nullptr, false);
+    if (!body.is_object() || !body.contains("page_event")) continue;
+    auto& event = body["page_event"];
+    events.push_back({event.value("page", ""), event.value("name", ""), event["detail"]});
+  }
+  return events;
+}
+
+inline std::vector<PageEvent> pageEvents(const DesktopRun& run, const std::string& page, const std::string& name) {
+  std::vector<PageEvent> matching;
+  for (auto& event : pageEvents(run)) {
+    if (event.page == page && event.name == name) matching.push_back(event);
+  }
+  return matching;
+}
+
+// Waits for an event of that page and name whose detail passes the check.
+template <typename Check>
+bool waitForPageEvent(const DesktopRun& run, const std::string& page, const std::string& name, Check check,
+                      std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  return waitUntil(
+      [&] {
+        for (auto& event : pageEvents(run, page, name)) {
+          if (check(event.detail)) return true;
+        }
+        return false;
+      },
+      limit);
+}
+
+inline bool mainPageListening(DesktopRun& run) {
+  auto response = run.request("GET", "/__test/state");
+  auto state = nlohmann::json::parse(response.body, nullptr, false);
+  return state.is_object() && state.value("event_streams", 0) >= 1;
+}
+
+// Has the main page post a message to the application, as if the page itself had sent it.
+inline void postFromMainPage(DesktopRun& run, const nlohmann::json& message) {
+  run.request("POST", "/__test/events", {{"data", nlohmann::json{{"post", message}}.dump()}});
+}
+
+inline int shell(const std::string& command) { return std::system(command.c_str()); }
+
+inline void screenshot(const std::string& name) {
+  std::filesystem::create_directories("/tmp/zorvel-e2e-screens");
+  shell("import -window root /tmp/zorvel-e2e-screens/" + name + ".png >/dev/null 2>&1");
+}
+
+}  // namespace e2e
