@@ -59,7 +59,6 @@ void ZorvelAppDelegate::confirmCapture(const std::string& text, const std::strin
   auto* dialog = new Gtk::MessageDialog(L::captureAlertMessage, false, Gtk::MessageType::QUESTION,
                                         Gtk::ButtonsType::NONE, true);
   if (window) dialog->set_transient_for(*window);
-  dialog->set_title("Zorvel");
   dialog->set_secondary_text(L::captureAlertInformativeText(projectID, text));
   dialog->add_button("Capture", Gtk::ResponseType::ACCEPT);
   dialog->add_button("Cancel", Gtk::ResponseType::CANCEL);

@@ -68,6 +68,35 @@ inline void postFromMainPage(DesktopRun& run, const nlohmann::json& message) {
 
 inline int shell(const std::string& command) { return std::system(command.c_str()); }
 
+// The output of a command, for reading what xdotool finds.
+inline std::string shellOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe)) output += chunk;
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+// The visible X windows of a process, in the order xdotool lists them.
+inline std::vector<std::string> visibleWindows(pid_t pid) {
+  std::vector<std::string> windows;
+  std::string output = shellOutput("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
+  std::size_t start = 0;
+  while (start < output.size()) {
+    auto end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    if (end > start) windows.push_back(output.substr(start, end - start));
+    start = end + 1;
+  }
+  return windows;
+}
+
+inline void focusWindow(const std::string& window) {
+  shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
+}
+
 inline void screenshot(const std::string& name) {
   std::filesystem::create_directories("/tmp/zorvel-e2e-screens");
   shell("import -window root /tmp/zorvel-e2e-screens/" + name + ".png >/dev/null 2>&1");
