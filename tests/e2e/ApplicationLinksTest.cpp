@@ -137,7 +137,7 @@ TEST(ClipboardCapture, TheConfirmedClipboardTextBecomesACaptureRequest) {
 
 TEST(ClipboardCapture, ACaptureConfirmedAtLaunchIsSentOnceTheCoreIsUpAndItsFailureShown) {
   ClipboardOwner clipboard("Write the release notes");
-  DesktopRun desktop({{"ZORVEL_REFCORE_CAPTURE_STATUS", "500"}, {"ZORVEL_REFCORE_READY_DELAY_MS", "3000"}});
+  DesktopRun desktop(std::map<std::string, std::string>{{"ZORVEL_REFCORE_CAPTURE_STATUS", "500"}, {"ZORVEL_REFCORE_READY_DELAY_MS", "3000"}});
   desktop.start({"zorvel://tasks/capture?project_id=" + project});
   auto serve = [&](auto predicate) { return clipboard.serveUntil(predicate, 20s); };
   ASSERT_TRUE(focusConfirmation(desktop.app->processIdentifier(), serve)) << "no confirmation";

@@ -80,9 +80,9 @@ inline std::string shellOutput(const std::string& command) {
 }
 
 // The visible X windows of a process, in the order xdotool lists them.
-inline std::vector<std::string> visibleWindows(pid_t pid) {
+inline std::vector<std::string> windowList(const std::string& search) {
   std::vector<std::string> windows;
-  std::string output = shellOutput("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
+  std::string output = shellOutput("xdotool search --onlyvisible " + search + " 2>/dev/null");
   std::size_t start = 0;
   while (start < output.size()) {
     auto end = output.find('\n', start);
@@ -92,6 +92,8 @@ inline std::vector<std::string> visibleWindows(pid_t pid) {
   }
   return windows;
 }
+
+inline std::vector<std::string> visibleWindows(pid_t pid) { return windowList("--pid " + std::to_string(pid)); }
 
 inline void focusWindow(const std::string& window) {
   shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
