@@ -3,6 +3,7 @@
 #include "app/ModalOverlay.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
 
 namespace zorvel {
 
@@ -134,8 +135,15 @@ void ZorvelAppDelegate::prepareModalOverlayWebView() {
   g_signal_connect_data(
       view, "web-process-terminated",
       G_CALLBACK(+[](WebKitWebView* terminated, WebKitWebProcessTerminationReason, gpointer data) {
-        if (auto self = static_cast<std::weak_ptr<ZorvelAppDelegate>*>(data)->lock())
-          self->modalOverlayWebContentProcessDidTerminate(terminated);
+        // Replaced in a later turn: the view must not be released while it emits this signal,
+        // and the other handlers of the signal must still find it.
+        std::weak_ptr<ZorvelAppDelegate> weak = *static_cast<std::weak_ptr<ZorvelAppDelegate>*>(data);
+        std::shared_ptr<WebKitWebView> held(WEBKIT_WEB_VIEW(g_object_ref(terminated)), [](WebKitWebView* v) {
+          g_object_unref(v);
+        });
+        platform::DispatchQueue::main().async([weak, held] {
+          if (auto self = weak.lock()) self->modalOverlayWebContentProcessDidTerminate(held.get());
+        });
       }),
       weak, [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ZorvelAppDelegate>*>(data); },
       GConnectFlags(0));
