@@ -181,7 +181,21 @@ TEST_F(DesktopBridge, ThePageTalksToTheCoreThroughTheBridge) {
 
 TEST_F(DesktopBridge, AKilledWebProcessIsReportedAndTheUIComesBack) {
   ASSERT_TRUE(waitFor([&] { return pageStreamOpen(); }));
+  // Wait for the web processes to settle: the overlay's page starts its own a moment after the main
+  // page, and WebKit aborts the whole application when a web process dies before it has finished
+  // starting up (it cannot read the new process's id), which is not what this test is about.
   auto processes = webProcessesOf(app->processIdentifier());
+  auto stableSince = std::chrono::steady_clock::now();
+  for (auto deadline = stableSince + std::chrono::seconds(15); std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto now = webProcessesOf(app->processIdentifier());
+    if (now != processes) {
+      processes = now;
+      stableSince = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(1500)) {
+      break;
+    }
+  }
   ASSERT_FALSE(processes.empty());
   for (pid_t pid : processes) ::kill(pid, SIGKILL);
 
