@@ -35,12 +35,12 @@ DispatchQueue& DispatchQueue::main() {
 
 namespace {
 
-struct GlobalQueueSpec {
+struct GlobalQueueSettings {
   const char* label;
   int niceness;
 };
 
-GlobalQueueSpec specFor(QoS qos) {
+GlobalQueueSettings settingsFor(QoS qos) {
   switch (qos) {
     case QoS::userInteractive: return {"global.userInteractive", 0};
     case QoS::userInitiated: return {"global.userInitiated", 0};
@@ -74,9 +74,9 @@ DispatchQueue& DispatchQueue::global(QoS qos) {
 }
 
 DispatchQueue* DispatchQueue::makeGlobal(QoS qos) {
-  const GlobalQueueSpec spec = specFor(qos);
+  const GlobalQueueSettings settings = settingsFor(qos);
   const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
-  return new DispatchQueue(spec.label, std::make_unique<ThreadPoolExecutor>(spec.label, threads, spec.niceness));
+  return new DispatchQueue(settings.label, std::make_unique<ThreadPoolExecutor>(settings.label, threads, settings.niceness));
 }
 
 void DispatchQueue::async(std::function<void()> block) { executor->post(std::move(block)); }

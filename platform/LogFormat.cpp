@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 
 struct Conversion {
-  std::string spec;        // the conversion without its marker, e.g. "%-8.3lu"
+  std::string format;      // the conversion without its marker, e.g. "%-8.3lu"
   std::string_view length;  // "", "hh", "h", "l", "ll", "j", "z", "t", "L"
   char type = 0;
   int starCount = 0;
@@ -36,7 +36,7 @@ void readMarker(const char*& p, Conversion& conversion) {
 // Parses one conversion after its '%'. Returns false when the text is not a conversion we know.
 bool readConversion(const char*& p, Conversion& conversion) {
   readMarker(p, conversion);
-  const char* specStart = p;
+  const char* formatStart = p;
   while (*p && std::strchr("-+ #0'", *p)) ++p;
   auto readNumber = [&] {
     if (*p == '*') {
@@ -63,9 +63,9 @@ bool readConversion(const char*& p, Conversion& conversion) {
   if (!*p || !std::strchr("diouxXeEfFgGaAcspn", *p)) return false;
   conversion.type = *p++;
   // The conversion as printf should see it: '%' and the text after the marker.
-  const auto size = static_cast<size_t>(p - specStart);
-  conversion.spec.assign(size + 1, '%');
-  std::memcpy(conversion.spec.data() + 1, specStart, size);
+  const auto size = static_cast<size_t>(p - formatStart);
+  conversion.format.assign(size + 1, '%');
+  std::memcpy(conversion.format.data() + 1, formatStart, size);
   return true;
 }
 
@@ -74,17 +74,17 @@ std::string formatOne(const Conversion& conversion, const int* stars, T value) {
   char buffer[512];
   int size = 0;
   switch (conversion.starCount) {
-    case 0: size = std::snprintf(buffer, sizeof buffer, conversion.spec.c_str(), value); break;
-    case 1: size = std::snprintf(buffer, sizeof buffer, conversion.spec.c_str(), stars[0], value); break;
-    default: size = std::snprintf(buffer, sizeof buffer, conversion.spec.c_str(), stars[0], stars[1], value); break;
+    case 0: size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), value); break;
+    case 1: size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), stars[0], value); break;
+    default: size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), stars[0], stars[1], value); break;
   }
   if (size < 0) return {};
   if (static_cast<size_t>(size) < sizeof buffer) return std::string(buffer, static_cast<size_t>(size));
   std::string text(static_cast<size_t>(size) + 1, '\0');
   switch (conversion.starCount) {
-    case 0: std::snprintf(text.data(), text.size(), conversion.spec.c_str(), value); break;
-    case 1: std::snprintf(text.data(), text.size(), conversion.spec.c_str(), stars[0], value); break;
-    default: std::snprintf(text.data(), text.size(), conversion.spec.c_str(), stars[0], stars[1], value); break;
+    case 0: std::snprintf(text.data(), text.size(), conversion.format.c_str(), value); break;
+    case 1: std::snprintf(text.data(), text.size(), conversion.format.c_str(), stars[0], value); break;
+    default: std::snprintf(text.data(), text.size(), conversion.format.c_str(), stars[0], stars[1], value); break;
   }
   text.resize(static_cast<size_t>(size));
   return text;

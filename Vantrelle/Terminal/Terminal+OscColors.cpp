@@ -49,7 +49,7 @@ void Terminal::oscSetColors(std::span<const uint8_t> data, int startIndex) {
   }
 }
 
-// OSC 4 ; index ; spec [; index ; spec ...], where a spec of "?" asks for the entry.
+// OSC 4 ; index ; colour [; index ; colour ...], where a colour of "?" asks for the entry.
 void Terminal::oscChangeOrQueryColorIndex(std::span<const uint8_t> data) {
   size_t at = 0;
   while (at < data.size()) {
