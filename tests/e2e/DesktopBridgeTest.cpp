@@ -20,6 +20,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
+#include "tests/e2e/DesktopHarness.h"
 
 extern char** environ;
 
@@ -36,42 +37,8 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit 
   return true;
 }
 
-std::optional<std::string> procField(pid_t pid, const char* file) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-  std::string text;
-  if (!std::getline(in, text)) return std::nullopt;
-  return text;
-}
+using e2e::webProcessesOf;
 
-pid_t parentOf(pid_t pid) {
-  auto stat = procField(pid, "stat");
-  if (!stat) return 0;
-  auto close = stat->rfind(')');
-  if (close == std::string::npos) return 0;
-  int parent = 0;
-  std::sscanf(stat->c_str() + close + 2, "%*c %d", &parent);
-  return parent;
-}
-
-// Web content processes started, directly or through a sandbox helper, by the application.
-std::vector<pid_t> webProcessesOf(pid_t app) {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    pid_t pid = std::atoi(entry.path().filename().c_str());
-    if (pid <= 0) continue;
-    auto name = procField(pid, "comm");
-    if (!name || name->rfind("WebKitWebProces", 0) != 0) continue;
-    for (pid_t p = parentOf(pid); p > 1; p = parentOf(p)) {
-      if (p == app) {
-        found.push_back(pid);
-        break;
-      }
-    }
-  }
-  return found;
-}
-
-// A loopback port nobody listens on now, picked by the kernel.
 int freeLoopbackPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};

@@ -7,6 +7,9 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +26,43 @@
 #include "platform/URLSession.h"
 
 namespace e2e {
+
+// One line of a file of /proc/<pid>, or nothing when the process is gone.
+inline std::optional<std::string> procText(pid_t pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+  std::string text;
+  if (!std::getline(in, text)) return std::nullopt;
+  return text;
+}
+
+inline pid_t parentOf(pid_t pid) {
+  auto stat = procText(pid, "stat");
+  if (!stat) return 0;
+  auto close = stat->rfind(')');
+  if (close == std::string::npos) return 0;
+  int parent = 0;
+  std::sscanf(stat->c_str() + close + 2, "%*c %d", &parent);
+  return parent;
+}
+
+// Web content processes started, directly or through a sandbox helper, by the application,
+// oldest first.
+inline std::vector<pid_t> webProcessesOf(pid_t app) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    pid_t pid = std::atoi(entry.path().filename().c_str());
+    auto name = pid > 0 ? procText(pid, "comm") : std::nullopt;
+    if (!name || name->rfind("WebKitWebProces", 0) != 0) continue;
+    for (pid_t p = parentOf(pid); p > 1; p = parentOf(p)) {
+      if (p == app) {
+        found.push_back(pid);
+        break;
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
 
 // A free loopback port, found by letting the kernel pick one.
 inline int freePort() {

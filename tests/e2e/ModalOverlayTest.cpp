@@ -18,41 +18,6 @@ using nlohmann::json;
 using namespace e2e;
 using namespace std::chrono_literals;
 
-std::optional<std::string> procText(pid_t pid, const char* file) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
-  std::string text;
-  if (!std::getline(in, text)) return std::nullopt;
-  return text;
-}
-
-pid_t parentOf(pid_t pid) {
-  auto stat = procText(pid, "stat");
-  if (!stat) return 0;
-  auto close = stat->rfind(')');
-  if (close == std::string::npos) return 0;
-  int parent = 0;
-  std::sscanf(stat->c_str() + close + 2, "%*c %d", &parent);
-  return parent;
-}
-
-// Web content processes of the application, oldest first.
-std::vector<pid_t> webProcessesOf(pid_t app) {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    pid_t pid = std::atoi(entry.path().filename().c_str());
-    auto name = pid > 0 ? procText(pid, "comm") : std::nullopt;
-    if (!name || name->rfind("WebKitWebProces", 0) != 0) continue;
-    for (pid_t p = parentOf(pid); p > 1; p = parentOf(p)) {
-      if (p == app) {
-        found.push_back(pid);
-        break;
-      }
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
 class ModalOverlayWindow : public ::testing::Test {
  protected:
   void SetUp() override {
