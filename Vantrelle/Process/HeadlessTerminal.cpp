@@ -1,7 +1,7 @@
 #include "Vantrelle/Process/HeadlessTerminal.h"
 
 #include <algorithm>
-
+#include <cstddef>
 
 namespace vantrelle {
 
@@ -44,6 +44,14 @@ void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source) { dir = sou
 
 void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width, int height) {
   images.push_back({bytes, width, height});
+  size_t total = 0;
+  for (const Image& image : images) total += image.bytes.size();
+  size_t drop = 0;
+  while (images.size() - drop > 1 && (images.size() - drop > maximumImages || total > maximumImageBytes)) {
+    total -= images[drop].bytes.size();
+    drop++;
+  }
+  images.erase(images.begin(), images.begin() + std::ptrdiff_t(drop));
 }
 
 void HeadlessTerminal::processTerminated(LocalProcess&, std::optional<int32_t> exitCode) {

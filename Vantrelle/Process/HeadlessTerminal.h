@@ -50,7 +50,12 @@ class HeadlessTerminal : public TerminalDelegate, public LocalProcessDelegate {
   std::shared_ptr<LocalProcess> process;
   std::function<void(std::optional<int32_t>)> onEnd;
   std::optional<std::string> dir;
+  // The newest bitmaps the emulator produced, oldest first. A program can draw images without
+  // end, so only the latest are kept: at most `maximumImages` of them and `maximumImageBytes`
+  // of pixels together (the newest one always).
   std::vector<Image> images;
+  static constexpr size_t maximumImages = 1024;
+  static constexpr size_t maximumImageBytes = size_t(256) << 20;
 
  private:
   // The process holds its delegate weakly; this non-owning handle expires with us.

@@ -87,7 +87,7 @@ void CaretView::updateAnimation(bool blink) {
 void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   double w = get_width(), h = get_height();
   if (w <= 0 || h <= 0) return;
-  bool hasFocus = tracksFocus && terminal ? focused : true;
+  bool hasFocus = drawsFocused();
   GtkSnapshot* target = snapshot->gobj();
   gtk_snapshot_push_opacity(target, currentOpacity);
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
@@ -96,6 +96,8 @@ void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   cairo_destroy(context);
   gtk_snapshot_pop(target);
 }
+
+bool CaretView::drawsFocused() const { return tracksFocus && terminal ? terminal->hasFocus() : true; }
 
 void CaretView::drawCursor(cairo_t* context, double width, double height, bool hasFocus) {
   if (!terminal) return;

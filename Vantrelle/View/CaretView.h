@@ -50,6 +50,9 @@ class CaretView : public Gtk::Widget {
   void freeze() { updateAnimation(false); }
   void redraw() { queue_draw(); }
   bool isBlinking() const { return blinkTick != 0; }
+  // Whether the caret draws as focused: the terminal view's focus (its window active included)
+  // while it tracks focus, always otherwise.
+  bool drawsFocused() const;
   double opacity() const { return currentOpacity; }
   // The opacity `seconds` into a blink: fading out with ease-in, then back the same way.
   static double blinkOpacity(double seconds);

@@ -3,6 +3,7 @@
 #include <gtkmm/snapshot.h>
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -97,8 +98,9 @@ TerminalDebugView::DebugString TerminalDebugView::getDebugString(const BufferLin
   return result;
 }
 
-void TerminalDebugView::size_allocate_vfunc(int width, int, int) {
-  dbg.size_allocate(Gtk::Allocation(0, 8, width, 14), -1);
+// The status line sits just above the bottom edge, below the listing.
+void TerminalDebugView::size_allocate_vfunc(int width, int height, int) {
+  dbg.size_allocate(Gtk::Allocation(0, std::max(height - 8 - 14, 0), width, 14), -1);
 }
 
 void TerminalDebugView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
@@ -113,11 +115,12 @@ void TerminalDebugView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapsh
     PangoLayout* layout = pango_cairo_create_layout(cr);
     PangoFontDescription* description = pango_font_description_from_string(font.c_str());
     pango_layout_set_font_description(layout, description);
-    // Entries run up from the bottom; only those that land inside the view are laid out.
+    // Slots run down from the top, the first one line below the edge; only those that land
+    // inside the view are laid out.
     int slots = buffer.lines().maxLength();
     for (int i = 0; i < slots; i++) {
-      double baseline = h - (i + 2) * height;
-      if (baseline < 0) break;
+      double baseline = (i + 2) * height;
+      if (baseline > h) break;
       const BufferLine* line = i < buffer.lines().count() ? buffer.lines()[i].get() : nullptr;
       DebugString entry = getDebugString(line, cols, slotPrefix(i), false);
       pango_layout_set_text(layout, entry.text.c_str(), int(entry.text.size()));

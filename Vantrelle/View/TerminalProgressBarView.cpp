@@ -32,9 +32,9 @@ ViewColor TerminalProgressBarView::barColor() const {
   }
 }
 
-void TerminalProgressBarView::apply(ProgressReportState newState, std::optional<uint8_t> newValue) {
+void TerminalProgressBarView::apply(ProgressReportState newState, std::optional<uint8_t> newProgress) {
   state = newState;
-  value = newValue ? std::optional<uint8_t>(std::min<uint8_t>(*newValue, 100)) : std::nullopt;
+  progress = newProgress ? std::optional<uint8_t>(std::min<uint8_t>(*newProgress, 100)) : std::nullopt;
   bool hidden = state == ProgressReportState::remove;
   set_visible(!hidden);
   if (hidden) {
@@ -42,7 +42,7 @@ void TerminalProgressBarView::apply(ProgressReportState newState, std::optional<
     return;
   }
   double width = get_width(), height = get_height();
-  if (value) {
+  if (progress) {
     layoutDeterminate(width, height, true);
   } else {
     layoutIndeterminate(width, height);
@@ -51,7 +51,7 @@ void TerminalProgressBarView::apply(ProgressReportState newState, std::optional<
 }
 
 void TerminalProgressBarView::relayout(double width, double height) {
-  if (value) {
+  if (progress) {
     layoutDeterminate(width, height, false);
   } else {
     layoutIndeterminate(width, height);
@@ -68,7 +68,7 @@ void TerminalProgressBarView::layoutDeterminate(double width, double height, boo
   showTrack = false;
   if (animation == Animation::slide) stopAnimation();
   boundsWidth = width;
-  target = ViewRect{0, 0, width * (*value) / 100.0, height};
+  target = ViewRect{0, 0, width * (*progress) / 100.0, height};
   if (!animated || width <= 0) {
     stopAnimation();
     bar = target;

@@ -21,10 +21,10 @@ class TerminalProgressBarView : public Gtk::Widget {
   TerminalProgressBarView();
   ~TerminalProgressBarView() override;
   // Shows the state and percentage; `remove` hides the strip.
-  void apply(ProgressReportState state, std::optional<uint8_t> value);
+  void apply(ProgressReportState state, std::optional<uint8_t> progress);
   ProgressReportState state = ProgressReportState::remove;
   // The last percentage applied, 0...100; none draws the sliding segment.
-  std::optional<uint8_t> value;
+  std::optional<uint8_t> progress;
 
   ViewColor barColor() const;
   // The bar as it is drawn now, and where it is heading, in the strip's points.

@@ -34,7 +34,7 @@ void TerminalView::showFindBar(bool prefillSelection) {
   bar.set_visible(true);
   queue_allocate();
   std::optional<std::string> term;
-  if (prefillSelection && selection) {
+  if (prefillSelection && selectionActive()) {
     std::string selected = selection->getSelectedText();
     if (!selected.empty()) term = selected;
   }
@@ -79,7 +79,7 @@ void TerminalView::performFind(bool next) {
 }
 
 void TerminalView::setFindPasteboardFromSelection() {
-  if (!selection) return;
+  if (!selectionActive()) return;
   std::string selected = selection->getSelectedText();
   if (!selected.empty()) TerminalFindBarView::findPasteboard() = selected;
 }

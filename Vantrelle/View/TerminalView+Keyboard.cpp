@@ -106,6 +106,23 @@ std::optional<FK> kittyModifierKey(guint keyval) {
   }
 }
 
+// A key event carries the modifiers held before it, but a modifier key's own report carries the
+// state it leaves behind: Shift going down reports shift held, going up reports it released.
+KittyKeyboardModifiers kittyModifiersAfter(KittyKeyboardModifiers before, FK key, bool pressed) {
+  int64_t bit = 0;
+  switch (key) {
+    case FK::leftShift: case FK::rightShift: bit = KittyKeyboardModifiers::shift; break;
+    case FK::leftControl: case FK::rightControl: bit = KittyKeyboardModifiers::ctrl; break;
+    case FK::leftAlt: case FK::rightAlt: bit = KittyKeyboardModifiers::alt; break;
+    case FK::leftSuper: case FK::rightSuper: bit = KittyKeyboardModifiers::super; break;
+    case FK::capsLock: bit = KittyKeyboardModifiers::capsLock; break;
+    default: return before;
+  }
+  int64_t raw = before.rawValue;
+  raw = pressed ? raw | bit : raw & ~bit;
+  return KittyKeyboardModifiers(raw);
+}
+
 std::optional<TerminalView::Command> commandFor(const KeyRecord& event) {
   using C = TerminalView::Command;
   const InputModifiers& m = event.modifiers;
@@ -476,7 +493,7 @@ void TerminalView::flagsChanged(const KeyRecord& event, bool pressed) {
   if (!pressed && !flags.contains(KittyKeyboardFlags::reportEvents)) return;
   KittyKeyEvent k;
   k.key = KittyKey::functional(*key);
-  k.modifiers = kittyModifiers(event.modifiers, true);
+  k.modifiers = kittyModifiersAfter(kittyModifiers(event.modifiers, true), *key, pressed);
   k.eventType = pressed ? KittyKeyboardEventType::press : KittyKeyboardEventType::release;
   if (auto bytes = encodeKitty(k)) send(view(*bytes));
 }

@@ -152,7 +152,9 @@ void TerminalView::sharedMouseEvent(const MouseRecord& event) {
 }
 
 void TerminalView::mouseDown(const MouseRecord& event) {
-  if (mouseReportingApplies(event.modifiers) && sendsModifiers(terminal->mouseMode())) {
+  // X10 compatibility mode asks for presses only; it is a reporting mode like the others, or a
+  // program that chose it would never hear of a click.
+  if (mouseReportingApplies(event.modifiers) && terminal->mouseMode() != MouseMode::off) {
     sharedMouseEvent(event);
     return;
   }

@@ -4,6 +4,7 @@
 #include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/label.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
@@ -22,6 +23,25 @@ std::string hexOf(const ViewColor& c) {
   auto part = [](double v) { return int(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
   std::snprintf(buffer, sizeof buffer, "#%02x%02x%02x", part(c.red), part(c.green), part(c.blue));
   return buffer;
+}
+
+// Pasted text must not end the bracketed paste itself: text after an end marker of its own
+// would reach the program as if typed, commands and all. Removing a marker can join its
+// neighbours into a new one, so the check runs on the text as it is rebuilt.
+std::string withoutPasteEnd(const std::string& text) {
+  const Bytes& marker = EscapeSequences::bracketedPasteEnd;
+  if (marker.empty()) return text;
+  std::string clean;
+  clean.reserve(text.size());
+  for (char c : text) {
+    clean.push_back(c);
+    if (clean.size() >= marker.size() &&
+        std::equal(marker.begin(), marker.end(), clean.end() - std::ptrdiff_t(marker.size()),
+                   [](uint8_t m, char t) { return m == uint8_t(t); })) {
+      clean.resize(clean.size() - marker.size());
+    }
+  }
+  return clean;
 }
 
 }  // namespace
@@ -74,7 +94,7 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
     if (bracketed) {
       pendingKittyKeyEvent.reset();
       send(view(EscapeSequences::bracketedPasteStart));
-      send(text);
+      send(withoutPasteEnd(text));
       send(view(EscapeSequences::bracketedPasteEnd));
       return;
     }
@@ -102,9 +122,13 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
     if (auto bytes = encodeKitty(*event)) send(view(*bytes));
     return;
   }
-  if (bracketed) send(view(EscapeSequences::bracketedPasteStart));
-  send(text);
-  if (bracketed) send(view(EscapeSequences::bracketedPasteEnd));
+  if (!bracketed) {
+    send(text);
+    return;
+  }
+  send(view(EscapeSequences::bracketedPasteStart));
+  send(withoutPasteEnd(text));
+  send(view(EscapeSequences::bracketedPasteEnd));
 }
 
 void TerminalView::setMarkedText(const std::string& text, int selectedLocation) {
@@ -228,8 +252,10 @@ void TerminalView::paste() {
   });
 }
 
+// A cleared selection keeps its ends; copying it would put text the user no longer sees as
+// selected on the clipboard in place of what was there.
 void TerminalView::copy() {
-  if (!selection) return;
+  if (!selectionActive()) return;
   get_clipboard()->set_text(selection->getSelectedText());
 }
 

@@ -137,3 +137,17 @@ TEST(HeadlessTerminal, ParsesOutputWithNoViewAndTracksScrollbackAndDirectory) {
   EXPECT_EQ(h.row(0), "abc");
   EXPECT_EQ(h.terminal->options.scrollback, 50);
 }
+
+TEST(HeadlessTerminal, KeepsOnlyTheNewestImages) {
+  HeadlessHarness h(30, 5);
+  const std::string small = "\x1bPq#0;2;100;0;0#0~\x1b\\";
+  h.terminal->feed(small);
+  ASSERT_EQ(h.images.size(), 1u);
+  EXPECT_EQ(h.images[0].width, 1);
+  EXPECT_EQ(h.images[0].bytes.size(), size_t(h.images[0].width * h.images[0].height * 4));
+  // A program drawing images without end does not grow the list without end.
+  for (size_t i = 0; i < HeadlessTerminal::maximumImages + 50; i++) h.terminal->feed(small);
+  h.terminal->feed("\x1bPq#0;2;100;0;0#0~~~\x1b\\");
+  EXPECT_EQ(h.images.size(), HeadlessTerminal::maximumImages);
+  EXPECT_EQ(h.images.back().width, 3);
+}

@@ -1,5 +1,6 @@
 // The caret's shapes, focus box and blink.
 #include <gtest/gtest.h>
+#include <gtkmm/window.h>
 
 #include "ViewTestSupport.h"
 
@@ -65,6 +66,23 @@ TEST_F(CaretViewTest, ABlockDrawsTheCharacterInTheTextColour) {
   CharData spacer(0, 0, Attribute::empty);
   caret->setText(spacer);
   EXPECT_EQ(caret->glyphColumnWidth, 1);
+}
+
+TEST_F(CaretViewTest, TheCaretIsHollowWhileTheViewOrItsWindowLacksFocus) {
+  EXPECT_FALSE(caret->drawsFocused());
+  view->setHasFocus(true);
+  EXPECT_TRUE(caret->drawsFocused());
+  view->setHasFocus(false);
+  caret->tracksFocus = false;
+  EXPECT_TRUE(caret->drawsFocused());
+  caret->tracksFocus = true;
+  // Focused within a window that is not the active one: nothing to type into, so hollow.
+  Gtk::Window window;
+  window.set_child(*view);
+  view->setHasFocus(true);
+  EXPECT_FALSE(view->hasFocus());
+  EXPECT_FALSE(caret->drawsFocused());
+  window.unset_child();
 }
 
 TEST_F(CaretViewTest, BlinkFadesOutAndBackAndSteadyStylesStayOpaque) {

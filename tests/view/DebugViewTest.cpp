@@ -35,6 +35,10 @@ TEST(DebugViewTest, ListsSlotsAndCountersOfTheCurrentBuffer) {
     window.set_child(*debug);
     window.present();
     EXPECT_TRUE(testing::pumpUntil([&] { return debug->get_mapped() && debug->dbg.get_width() > 0; }));
+    // The listing starts at the top; the status line keeps to the bottom edge.
+    double x = 0, y = 0;
+    ASSERT_TRUE(debug->dbg.translate_coordinates(*debug, 0, 0, x, y));
+    EXPECT_EQ(y, debug->get_height() - 8 - 14);
     testing::pumpFor(std::chrono::milliseconds(50));
     window.unset_child();
   }

@@ -1,4 +1,6 @@
 // Finding text: the bar's callbacks, stepping through matches, the shared find string and menus.
+#include <gdkmm/clipboard.h>
+
 #include "InputTestSupport.h"
 
 namespace vantrelle {
@@ -64,6 +66,26 @@ TEST_F(FindInputTest, FindNextWithoutTheBarUsesTheSharedFindString) {
   EXPECT_FALSE(view->validateUserInterfaceItem("performFindPanelAction:", 7));
   EXPECT_FALSE(view->validateUserInterfaceItem("copy:"));
   EXPECT_TRUE(view->validateUserInterfaceItem("paste:"));
+}
+
+TEST_F(FindInputTest, AClearedSelectionNoLongerFeedsFindOrTheClipboard) {
+  feed("stale fresh");
+  view->selection->setSelection(Position(0, 0), Position(5, 0));
+  view->selectNone();
+  view->performFindPanelAction(7);
+  EXPECT_FALSE(TerminalFindBarView::findPasteboard());
+  EXPECT_EQ(view->findBar->text(), "");
+  EXPECT_TRUE(view->findBarTerm.empty());
+  // Copy leaves the clipboard alone too.
+  auto clipboard = view->get_clipboard();
+  clipboard->set_text("kept");
+  view->copy();
+  std::optional<std::string> read;
+  clipboard->read_text_async([&](const Glib::RefPtr<Gio::AsyncResult>& result) {
+    read = clipboard->read_text_finish(result).raw();
+  });
+  ASSERT_TRUE(testing::pumpUntil([&] { return read.has_value(); }));
+  EXPECT_EQ(*read, "kept");
 }
 
 TEST_F(FindInputTest, AMatchEndingAtTheLastColumnEndsAtTheNextRowsStart) {

@@ -85,9 +85,14 @@ TEST_F(KeyboardInputTest, KittyReleasesNeedTheirFlags) {
   EXPECT_EQ(keyUp(GDK_KEY_Up), "\x1b[1;1:3A");
   feed("\x1b[=10u");
   EXPECT_EQ(keyUp(GDK_KEY_a), "\x1b[97;1:3u");
-  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L), true); }), "\x1b[57441u");
+  // A modifier key reports the state it leaves: its own bit set on the press, clear on the release,
+  // though the key event carries the state from before it.
+  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L), true); }), "\x1b[57441;2u");
   EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L, shift()), false); }),
-            "\x1b[57441;2:3u");
+            "\x1b[57441;1:3u");
+  // Other modifiers held stay in the report.
+  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Control_R, shift()), true); }),
+            "\x1b[57448;6u");
 }
 
 TEST_F(KeyboardInputTest, KittyShiftedKeysReportTheBaseLayoutKey) {

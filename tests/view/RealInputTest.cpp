@@ -44,6 +44,13 @@ TEST_F(RealInputTest, TypedKeysReachTheProgram) {
   EXPECT_EQ(host.sent, "ls\r\x03\x1b[A");
 }
 
+TEST_F(RealInputTest, AModifierKeyReportsTheStateItLeaves) {
+  feed("\x1b[=10u");
+  ASSERT_EQ(std::system("xdotool keydown shift keyup shift"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 19; }, std::chrono::seconds(5))) << host.sent;
+  EXPECT_EQ(host.sent, "\x1b[57441;2u\x1b[57441;1:3u");
+}
+
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));

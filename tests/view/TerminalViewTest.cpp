@@ -58,13 +58,13 @@ TEST_F(TerminalViewTest, TitlesAndRepliesReachTheHost) {
 TEST_F(TerminalViewTest, ProgressReportsKeepTheLastValueAsSpecified) {
   auto& bar = *view->progressBarView;
   view->handleProgressReport({ProgressReportState::pause, std::nullopt});
-  EXPECT_EQ(bar.value, std::optional<uint8_t>(100));
+  EXPECT_EQ(bar.progress, std::optional<uint8_t>(100));
   view->handleProgressReport({ProgressReportState::set, 40});
   view->handleProgressReport({ProgressReportState::error, std::nullopt});
   EXPECT_EQ(bar.state, ProgressReportState::error);
-  EXPECT_EQ(bar.value, std::optional<uint8_t>(40));
+  EXPECT_EQ(bar.progress, std::optional<uint8_t>(40));
   view->handleProgressReport({ProgressReportState::indeterminate, std::nullopt});
-  EXPECT_EQ(bar.value, std::nullopt);
+  EXPECT_EQ(bar.progress, std::nullopt);
   EXPECT_EQ(view->lastProgressValue, std::optional<uint8_t>(40));
   view->handleProgressReport({ProgressReportState::remove, std::nullopt});
   EXPECT_EQ(bar.state, ProgressReportState::remove);
@@ -74,7 +74,7 @@ TEST_F(TerminalViewTest, ProgressReportsKeepTheLastValueAsSpecified) {
 
 TEST_F(TerminalViewTest, AnErrorWithoutAnyValueShowsNone) {
   view->handleProgressReport({ProgressReportState::error, std::nullopt});
-  EXPECT_EQ(view->progressBarView->value, std::nullopt);
+  EXPECT_EQ(view->progressBarView->progress, std::nullopt);
   EXPECT_FALSE(view->lastProgressValue);
   EXPECT_TRUE(view->progressReportTimer);
 }

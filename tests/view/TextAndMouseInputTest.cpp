@@ -36,6 +36,20 @@ TEST_F(TextInputTest, PastesAreBracketedWhenTheProgramAsks) {
   EXPECT_EQ(sentBy([&] { view->insertText("ls", true); }), "\x1b[200~ls\x1b[201~");
 }
 
+TEST_F(TextInputTest, APasteCannotEndTheBracketedPasteItself) {
+  feed("\x1b[?2004h");
+  // What follows a forged end marker would run as typed: the marker is dropped instead.
+  EXPECT_EQ(sentBy([&] { view->insertText("a\x1b[201~rm -rf ~\r", true); }),
+            "\x1b[200~arm -rf ~\r\x1b[201~");
+  // Dropping one marker must not leave another made of its neighbours.
+  EXPECT_EQ(sentBy([&] { view->insertText("\x1b[20\x1b[201~1~x", true); }), "\x1b[200~x\x1b[201~");
+  feed("\x1b[>1u");
+  EXPECT_EQ(sentBy([&] { view->insertText("\x1b[201~y", true); }), "\x1b[200~y\x1b[201~");
+  // Without bracketing, and for typed text, the text goes as it is.
+  feed("\x1b[<u\x1b[?2004l");
+  EXPECT_EQ(sentBy([&] { view->insertText("\x1b[201~z", true); }), "\x1b[201~z");
+}
+
 TEST_F(TextInputTest, KittyCommitsUseThePendingKeyOrGoOutAsText) {
   feed("\x1b[=24u");
   // A multi-character commit from an input method is one event carrying the text.
@@ -96,6 +110,15 @@ TEST_F(MouseInputTest, ReportsFollowTheMouseMode) {
   feed("\x1b[?1003h");
   EXPECT_EQ(sentBy([&] { view->mouseMoved(at(MouseRecord::Kind::moved, 1, 1)); }), "\x1b[<35;2;2M");
   EXPECT_EQ(sentBy([&] { view->mouseDragged(at(MouseRecord::Kind::dragged, 4, 1)); }), "\x1b[<32;5;2M");
+}
+
+TEST_F(MouseInputTest, X10ModeReportsPressesOnly) {
+  feed("some text\x1b[?9h");
+  // Presses without modifier bits, whatever is held; releases and motion are not reported.
+  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 2, 3, {.control = true})); }), "\x1b[M #$");
+  EXPECT_EQ(sentBy([&] { view->mouseUp(at(MouseRecord::Kind::up, 2, 3)); }), "");
+  EXPECT_EQ(sentBy([&] { view->mouseDragged(at(MouseRecord::Kind::dragged, 4, 3)); }), "");
+  EXPECT_FALSE(view->selection->active());
 }
 
 TEST_F(MouseInputTest, ShiftSelectsLocallyUnlessTheProgramCapturesIt) {
