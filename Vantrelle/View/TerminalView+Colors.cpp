@@ -15,7 +15,9 @@ ViewColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold,
       if (brightColors) {
         index = c >= 7 ? c : (isBold ? (c | 8) : c);
       } else {
-        index = c < 8 ? c : c - 8;
+        // Only the eight bright colours fold onto their normal ones; the cube and the grey ramp
+        // (16-255) have no bright form and keep their own index.
+        index = c >= 8 && c < 16 ? c - 8 : c;
       }
       if (colors[index]) return *colors[index];
       const auto& palette = terminal->ansiColors;

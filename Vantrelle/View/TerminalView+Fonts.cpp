@@ -214,8 +214,13 @@ void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum
 }
 
 void TerminalView::size_allocate_vfunc(int width, int height, int) {
-  setFrameSize({double(width), double(height)});
+  ViewSize newSize{double(width), double(height)};
+  bool resized = newSize != frameSize;
+  setFrameSize(newSize);
   updateScroller();
+  // Rows move under a selection when the view changes size, so it is let go; a relayout at the
+  // same size (the caret moving, an overlay appearing) keeps it.
+  if (resized) deactivateSelection();
   layoutChildren();
 }
 

@@ -4,6 +4,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "Vantrelle/View/TerminalView.h"
 
@@ -49,7 +51,11 @@ bool TerminalView::canScroll() const {
 
 void TerminalView::scroll(double toPosition) {
   int max = maxScroll();
-  int target = std::clamp(int(toPosition * max), 0, max);
+  if (std::isnan(toPosition)) toPosition = 0;
+  // Toward zero, but a position made from a row (row / max) must land on that row again, which
+  // plain truncation misses for some rows by a rounding error.
+  double exact = std::clamp(toPosition, 0.0, 1.0) * max;
+  int target = std::clamp(int(exact + 1e-7), 0, max);
   if (target == terminal->buffer->yDisp) {
     userScrolling = target < max;
     terminal->userScrolling = userScrolling;
@@ -108,6 +114,8 @@ void TerminalView::ensureCaretIsVisible() {
 }
 
 void TerminalView::changeScrollback(std::optional<int> scrollback) {
+  // A negative size would leave the buffer fewer lines than the screen has rows.
+  if (scrollback && *scrollback < 0) scrollback = 0;
   terminal->normalBuffer->changeHistorySize(scrollback);
   terminal->options.scrollback = scrollback.value_or(0);
   terminal->updateRange(0);
@@ -162,18 +170,59 @@ void TerminalView::setupScroller() {
     scroller = std::make_unique<Gtk::Scrollbar>(Gtk::Adjustment::create(0, 0, 1, 0.01, 0.1, 0.1),
                                                 Gtk::Orientation::VERTICAL);
     scroller->set_parent(*this);
+    // The scrollbar reports only where its knob went, be it dragged or warped to a click.
     scroller->get_adjustment()->signal_value_changed().connect([this] {
       if (!scroller || !scroller->get_sensitive()) return;
-      auto adjustment = scroller->get_adjustment();
-      double range = 1.0 - adjustment->get_page_size();
-      double position = range > 0 ? adjustment->get_value() / range : 0;
-      int max = maxScroll();
-      int target = std::clamp(int(position * max + 0.5), 0, max);
-      if (target != terminal->buffer->yDisp) scroll(double(target) / std::max(max, 1));
+      scrollerActivated(ScrollerPart::knob);
     });
   }
   scroller->set_sensitive(false);
   scroller->set_visible(false);
+}
+
+double TerminalView::scrollerValue() const {
+  if (!scroller) return 0;
+  auto adjustment = scroller->get_adjustment();
+  double range = 1.0 - adjustment->get_page_size();
+  return range > 0 ? std::clamp(adjustment->get_value() / range, 0.0, 1.0) : 0;
+}
+
+void TerminalView::setScrollerValue(double position) {
+  if (!scroller) return;
+  auto adjustment = scroller->get_adjustment();
+  adjustment->set_value(position * (1.0 - adjustment->get_page_size()));
+}
+
+void TerminalView::scrollerActivated(ScrollerPart hitPart) {
+  switch (hitPart) {
+    case ScrollerPart::noPart:
+      std::printf("Scroller .noPart clicked\n");
+      break;
+    case ScrollerPart::decrementPage:
+      pageUp();
+      setScrollerValue(scrollPosition());
+      break;
+    case ScrollerPart::knob:
+      scroll(scrollerValue());
+      break;
+    case ScrollerPart::incrementPage:
+      pageDown();
+      setScrollerValue(scrollPosition());
+      break;
+    case ScrollerPart::decrementLine:
+      std::printf("Scroller .decrementLine clicked\n");
+      break;
+    case ScrollerPart::incrementLine:
+      std::printf("Scroller .incrementLine clicked\n");
+      break;
+    case ScrollerPart::knobSlot:
+      std::printf("Scroller .knobSlot clicked\n");
+      break;
+    default:
+      std::printf("Scroller: New value introduced\n");
+      break;
+  }
+  std::fflush(stdout);
 }
 
 }  // namespace vantrelle

@@ -240,6 +240,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void send(const std::string& txt);
   void updateScroller();
   void setupScroller();
+  // The part of the scrollbar that was used; the scrollbar itself reports only the knob.
+  enum class ScrollerPart { noPart, decrementPage, knob, incrementPage, decrementLine, incrementLine, knobSlot };
+  void scrollerActivated(ScrollerPart hitPart);
+  // The knob's place, 0 at the top of the scrollback and 1 at the bottom.
+  double scrollerValue() const;
+  void setScrollerValue(double position);
   Gtk::Scrollbar* scrollerWidget() { return scroller.get(); }
   bool userScrolling = false;
 

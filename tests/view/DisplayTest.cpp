@@ -2,6 +2,8 @@
 // the caret's place, scrolling and painted cell colours.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "ViewTestSupport.h"
 
 namespace vantrelle {
@@ -208,6 +210,62 @@ TEST_F(Display, FeedingClearsTheSelectionWhileMouseReportingIsAllowed) {
   EXPECT_TRUE(view->selectionActive());
   view->cellDimension = ViewSize{10, 17};
   view->processSizeChange({500, 170});
+  EXPECT_FALSE(view->selectionActive());
+}
+
+TEST_F(Display, EveryRowOfTheScrollbackIsReachableByItsPosition) {
+  for (int i = 0; i < 300; i++) view->feed("line " + std::to_string(i) + "\r\n");
+  int max = terminal().buffer->lines().count() - terminal().rows;
+  ASSERT_GT(max, 250);
+  // row / max read back as a position must land on the same row, including the rows where a
+  // plain truncation of the product falls one short.
+  for (int row = 0; row <= max; row++) {
+    view->scroll(double(row) / max);
+    ASSERT_EQ(terminal().buffer->yDisp, row) << "of " << max;
+  }
+  view->scroll(std::nan(""));
+  EXPECT_EQ(terminal().buffer->yDisp, 0);
+  view->scroll(7.5);
+  EXPECT_EQ(terminal().buffer->yDisp, max);
+  view->scroll(-3);
+  EXPECT_EQ(terminal().buffer->yDisp, 0);
+}
+
+TEST_F(Display, TheScrollbarPagesAndFollowsItsKnob) {
+  for (int i = 0; i < 100; i++) view->feed("line " + std::to_string(i) + "\r\n");
+  int bottom = terminal().buffer->yBase;
+  view->scrollerActivated(TerminalView::ScrollerPart::decrementPage);
+  EXPECT_EQ(terminal().buffer->yDisp, bottom - 20);
+  EXPECT_DOUBLE_EQ(view->scrollerValue(), view->scrollPosition());
+  view->scrollerActivated(TerminalView::ScrollerPart::incrementPage);
+  EXPECT_EQ(terminal().buffer->yDisp, bottom);
+  // Moving the knob scrolls there, with the host told.
+  view->setScrollerValue(0);
+  EXPECT_EQ(terminal().buffer->yDisp, 0);
+  EXPECT_EQ(host.scrolls.back(), 0);
+  view->scrollerActivated(TerminalView::ScrollerPart::knobSlot);
+  EXPECT_EQ(terminal().buffer->yDisp, 0);
+}
+
+TEST_F(Display, ANegativeScrollbackSizeKeepsAWholeScreen) {
+  for (int i = 0; i < 100; i++) view->feed("line " + std::to_string(i) + "\r\n");
+  view->changeScrollback(-50);
+  EXPECT_EQ(terminal().buffer->lines().count(), terminal().rows);
+  EXPECT_EQ(terminal().options.scrollback, 0);
+  for (int i = 0; i < 30; i++) view->feed("more\r\n");
+  EXPECT_EQ(terminal().buffer->lines().count(), terminal().rows);
+  EXPECT_FALSE(view->canScroll());
+}
+
+TEST_F(Display, ResizingTheViewLetsGoOfTheSelection) {
+  view->feed("hello");
+  view->selection->setSelection(Position(0, 0), Position(3, 0));
+  // A relayout at the same size keeps it.
+  view->size_allocate(Gtk::Allocation(0, 0, 800, 340), -1);
+  EXPECT_TRUE(view->selectionActive());
+  // A change smaller than a cell leaves the grid alone but still moves the view.
+  view->size_allocate(Gtk::Allocation(0, 0, 805, 340), -1);
+  EXPECT_EQ(terminal().cols, 80);
   EXPECT_FALSE(view->selectionActive());
 }
 

@@ -94,6 +94,13 @@ TEST_F(Colors, PaletteIndicesFollowBoldAndBrightSettings) {
   EXPECT_EQ(bold(12), ViewColor::make(palette[12]));
   EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(9), true, false, false),
             ViewColor::make(palette[1]));
+  // Without bright colours the cube and the grey ramp keep their own entries.
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(196), true, false, false),
+            ViewColor::make(palette[196]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(16), true, true, false),
+            ViewColor::make(palette[16]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(3), true, true, false),
+            ViewColor::make(palette[3]));
   EXPECT_EQ(view->mapColor(Attribute::Color::defaultColor, true, false, true),
             view->nativeForegroundColor());
   EXPECT_EQ(view->mapColor(Attribute::Color::defaultInvertedColor, false, false, true),
