@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
@@ -81,9 +83,27 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
 
 }  // namespace
 
+void TerminalView::pending(const std::string& message) const {
+  std::string line = "   -> ";
+  for (size_t i = 0; i < drawingRects.size(); i++) {
+    const ViewRect& r = drawingRects[i];
+    char text[128];
+    std::snprintf(text, sizeof text, "%s(%g, %g, %g, %g)", i ? ", " : "", r.x, r.y, r.width,
+                  r.height);
+    line += text;
+  }
+  std::printf("%s\n%s\n", message.c_str(), line.c_str());
+  std::fflush(stdout);
+}
+
 void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int bufferOffset) {
   lastPassRowCount = 0;
   if (!cellDimension || !terminal) return;
+  drawingRects.assign(1, dirtyRect);
+  struct PassEnd {
+    std::vector<ViewRect>& rects;
+    ~PassEnd() { rects.clear(); }
+  } passEnd{drawingRects};
   const double ch = cellDimension->height;
   Buffer& buffer = *terminal->buffer;
   int first = bufferOffset + int(std::max(dirtyRect.minY(), 0.0) / ch);

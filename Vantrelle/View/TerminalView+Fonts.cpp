@@ -120,7 +120,8 @@ void TerminalView::resetFont() {
   resetCaches();
   cellDimension = computeFontDimensions();
   if (frameSize.width > 0 && frameSize.height > 0) {
-    int cols = int(frameSize.width / cellDimension->width);
+    // A legacy scroller's strip stays free here too, or the last column would lie under it.
+    int cols = int(std::max(frameSize.width - scrollerWidth(), 0.0) / cellDimension->width);
     int rows = int(frameSize.height / cellDimension->height);
     resize(cols, rows);
   }
@@ -140,9 +141,15 @@ void TerminalView::resize(int cols, int rows) {
   terminal->cmdSoftReset();
 }
 
-// The scroller overlays the text (the overlay style), so it takes no columns: the grid stays
-// the same when scrollback first appears.
-double TerminalView::scrollerWidth() const { return 0; }
+// An overlay scroller takes no columns, so the grid stays the same when scrollback first
+// appears; a legacy one keeps its own strip, which is never hidden.
+double TerminalView::scrollerWidth() const {
+  if (_scrollerStyle == ScrollerStyle::overlay || !scroller || !scroller->get_visible()) return 0;
+  int minimum = 0, natural = 0, minimumBaseline = 0, naturalBaseline = 0;
+  scroller->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minimumBaseline,
+                    naturalBaseline);
+  return std::max(natural, 0);
+}
 
 bool TerminalView::processSizeChange(ViewSize newSize) {
   if (newSize.width == 0 && newSize.height == 0) return false;

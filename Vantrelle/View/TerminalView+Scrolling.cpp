@@ -162,7 +162,18 @@ void TerminalView::updateScroller() {
   // The adjustment runs 0...1 with the knob's proportion as its page size.
   double page = enabled ? std::min(thumb, 1.0) : 1.0;
   adjustment->configure(scrollPosition() * (1.0 - page), 0, 1, page * 0.1, page, page);
-  scroller->set_visible(enabled);
+  scroller->set_visible(enabled || _scrollerStyle == ScrollerStyle::legacy);
+}
+
+void TerminalView::setScrollerStyle(ScrollerStyle style) {
+  if (style == _scrollerStyle) return;
+  _scrollerStyle = style;
+  updateScroller();
+  // The columns the scroller takes or gives back change the grid.
+  processSizeChange(frameSize);
+  path->invalidateAll();
+  queue_allocate();
+  queue_draw();
 }
 
 void TerminalView::setupScroller() {
@@ -177,7 +188,7 @@ void TerminalView::setupScroller() {
     });
   }
   scroller->set_sensitive(false);
-  scroller->set_visible(false);
+  scroller->set_visible(_scrollerStyle == ScrollerStyle::legacy);
 }
 
 double TerminalView::scrollerValue() const {

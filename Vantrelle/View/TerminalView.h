@@ -193,6 +193,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   };
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
+  // The rectangles being painted while a drawing pass runs; empty outside one.
+  std::vector<ViewRect> rectsBeingDrawn() const { return drawingRects; }
+  // A debugging aid: prints the message and the rectangles being painted to standard output.
+  void pending(const std::string& message) const;
 
   // ---- Display (TerminalView+Display.cpp) ----
   void queuePendingDisplay();
@@ -240,6 +244,11 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void send(const std::string& txt);
   void updateScroller();
   void setupScroller();
+  // `overlay` lays the scrollbar over the text and shows it only while there is scrollback;
+  // `legacy` gives it a strip of its own, always shown, which the grid leaves free.
+  enum class ScrollerStyle { legacy, overlay };
+  ScrollerStyle scrollerStyle() const { return _scrollerStyle; }
+  void setScrollerStyle(ScrollerStyle style);
   // The part of the scrollbar that was used; the scrollbar itself reports only the knob.
   enum class ScrollerPart { noPart, decrementPage, knob, incrementPage, decrementLine, incrementLine, knobSlot };
   void scrollerActivated(ScrollerPart hitPart);
@@ -469,6 +478,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool antiAliasCustomBlockGlyphs = false;
   ViewColor _selectedTextBackgroundColor{0, 166 / 255.0, 178 / 255.0, 1};
   ViewColor _selectedTextForegroundColor = ViewColor::black();
+  ScrollerStyle _scrollerStyle = ScrollerStyle::overlay;
   bool allowMouseReporting = true;
   LinkReporting linkReporting = LinkReporting::implicit;
   LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
@@ -546,6 +556,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;
+  std::vector<ViewRect> drawingRects;
   sigc::connection windowActiveConnection;
   // Guards closures queued on the main loop against running after the view is gone.
   std::shared_ptr<TerminalView*> lifetime;

@@ -149,6 +149,30 @@ TEST_F(Colors, DefaultColorsComeFromTheTerminalAndProgramsMayChangeThem) {
 namespace vantrelle {
 namespace {
 
+TEST_F(Sizing, ALegacyScrollerKeepsItsOwnColumns) {
+  view->cellDimension = ViewSize{10, 20};
+  view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
+  EXPECT_EQ(view->getTerminal().cols, 80);
+  view->setScrollerStyle(TerminalView::ScrollerStyle::legacy);
+  int minimum = 0, natural = 0, minBase = 0, natBase = 0;
+  view->scrollerWidget()->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase,
+                                  natBase);
+  ASSERT_GT(natural, 0);
+  // Shown even without scrollback, so the grid does not change when history first appears.
+  EXPECT_TRUE(view->scrollerWidget()->get_visible());
+  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / 10));
+  EXPECT_EQ(view->getOptimalFrameSize().width, 10.0 * view->getTerminal().cols + natural);
+  for (int i = 0; i < 60; i++) view->feed("line\r\n");
+  view->updateScroller();
+  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / 10));
+  // A font change recomputes the grid around the strip as well.
+  view->setLineSpacing(1.0);
+  EXPECT_EQ(view->getTerminal().cols,
+            int((800 - natural) / view->cellDimension->width));
+  view->setScrollerStyle(TerminalView::ScrollerStyle::overlay);
+  EXPECT_EQ(view->getTerminal().cols, int(800 / view->cellDimension->width));
+}
+
 TEST_F(Sizing, FontChangesRecomputeTheCellAndTheGrid) {
   view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
   ViewSize before = *view->cellDimension;
