@@ -1,7 +1,9 @@
 // Where each glyph sits in an atlas: font glyphs rasterised once per (font, size, glyph), the
 // renderer's own box, block and powerline shapes once per cell size, and what an atlas growth or
 // reset makes stale.
+#include <cairo-ft.h>
 #include <pango/pangocairo.h>
+#include <pango/pangofc-font.h>
 
 #include <cmath>
 
@@ -10,6 +12,31 @@
 #include "Vantrelle/View/BoxDrawing.h"
 
 namespace vantrelle {
+
+namespace {
+
+// The font's face without subpixel rendering. A desktop that asks for subpixel text has that baked
+// into the font's pattern, and the font backend then renders every glyph with colour fringes,
+// whatever the drawing context says: the atlas would take each glyph for a colour glyph and draw
+// the text white. None when the font is not a fontconfig font.
+cairo_font_face_t* coverageFace(PangoFont* font) {
+  if (!PANGO_IS_FC_FONT(font)) return nullptr;
+  FcPattern* resolved = pango_fc_font_get_pattern(PANGO_FC_FONT(font));
+  if (!resolved) return nullptr;
+  FcPattern* pattern = FcPatternDuplicate(resolved);
+  if (!pattern) return nullptr;
+  FcPatternDel(pattern, FC_RGBA);
+  FcPatternAddInteger(pattern, FC_RGBA, FC_RGBA_NONE);
+  cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(pattern);
+  FcPatternDestroy(pattern);
+  if (cairo_font_face_status(face) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(face);
+    return nullptr;
+  }
+  return face;
+}
+
+}  // namespace
 
 const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double scale) {
   if (!font) return nullptr;
@@ -32,7 +59,10 @@ const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double s
   auto scaled = std::make_unique<ScaledFont>();
   scaled->name = key.fontName;
   scaled->size = key.size;
-  scaled->font = cairo_scaled_font_create(cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm, options);
+  cairo_font_face_t* face = coverageFace(font);
+  scaled->font = cairo_scaled_font_create(face ? face : cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm,
+                                          options);
+  if (face) cairo_font_face_destroy(face);
   cairo_font_options_destroy(options);
   if (cairo_scaled_font_status(scaled->font) != CAIRO_STATUS_SUCCESS) return nullptr;
   return scaledFontCache.emplace(key, std::move(scaled)).first->second.get();

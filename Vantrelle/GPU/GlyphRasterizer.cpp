@@ -4,6 +4,20 @@
 
 namespace vantrelle {
 
+cairo_antialias_t CoreTextGlyphRasterizer::antialiasFor(cairo_antialias_t fontAntialias) const {
+  // The atlases keep one coverage value per pixel (colour only for glyphs with colours of their
+  // own), so subpixel rendering, which the desktop may ask for, would have every glyph's fringes
+  // read as colour and the text drawn white. Such fonts, and those that leave the choice to the
+  // font backend, are drawn in grey instead.
+  if (!fontSmoothing) return CAIRO_ANTIALIAS_GRAY;
+  switch (fontAntialias) {
+    case CAIRO_ANTIALIAS_NONE:
+    case CAIRO_ANTIALIAS_FAST:
+    case CAIRO_ANTIALIAS_GOOD: return fontAntialias;
+    default: return CAIRO_ANTIALIAS_GRAY;
+  }
+}
+
 std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_t* font, uint32_t glyph) const {
   if (!font || cairo_scaled_font_status(font) != CAIRO_STATUS_SUCCESS) return std::nullopt;
   cairo_glyph_t g{glyph, 0, 0};
@@ -35,10 +49,11 @@ std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_
   cairo_t* cr = cairo_create(surface);
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_scaled_font_get_font_options(font, options);
-  cairo_font_options_set_antialias(options, fontSmoothing ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_GRAY);
+  cairo_font_options_set_antialias(options, antialiasFor(cairo_font_options_get_antialias(options)));
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-  cairo_set_font_options(cr, options);
+  // Setting the scaled font replaces the context's font options, so the options come after it.
   cairo_set_scaled_font(cr, font);
+  cairo_set_font_options(cr, options);
   cairo_set_source_rgba(cr, 1, 1, 1, 1);
   // The glyph origin sits originX left of and originY below the bitmap's lower-left corner.
   cairo_glyph_t placed{glyph, double(-originX), double(height + originY)};

@@ -124,3 +124,41 @@ TEST_F(GlyphEntries, AWorkingSetBeyondTheMaximumEndsWithFrozenAtlases) {
 
 }  // namespace
 }  // namespace vantrelle
+
+#include <pango/pangocairo.h>
+
+namespace vantrelle {
+namespace {
+
+// A desktop that asks for subpixel text bakes it into the fonts it hands out; the atlas must
+// still get plain coverage, or every letter would be taken for a colour glyph and drawn white.
+TEST_F(GlyphEntries, SubpixelDesktopTextStaysCoverage) {
+  PangoContext* context = view->get_pango_context()->gobj();
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_SUBPIXEL);
+  cairo_font_options_set_subpixel_order(options, CAIRO_SUBPIXEL_ORDER_RGB);
+  pango_cairo_context_set_font_options(context, options);
+  cairo_font_options_destroy(options);
+  auto run = renderer().shaperCache.shape("Wq", context, view->font().gobj());
+  ASSERT_TRUE(run);
+  const auto& g = run->glyphRuns[0];
+  // The font as the desktop hands it out renders in colour fringes.
+  auto* desktopFont = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(g.font.get()));
+  auto fringed = CoreTextGlyphRasterizer().rasterize(desktopFont, g.glyphs[0]);
+  ASSERT_TRUE(fringed);
+  ASSERT_TRUE(fringed->isColor) << "the font backend no longer renders subpixel text here";
+
+  for (double scale : {1.0, 2.0}) {
+    const ScaledFont* font = renderer().scaledFontFor(g.font.get(), scale);
+    ASSERT_NE(font, nullptr);
+    for (uint32_t glyph : g.glyphs) {
+      auto entry = renderer().glyphEntry(*font, glyph);
+      ASSERT_TRUE(entry);
+      EXPECT_FALSE(entry->isColor);
+      EXPECT_EQ(entry->atlasKind, GlyphAtlasKind::grayscale);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
