@@ -50,6 +50,14 @@ MetalTerminalRenderer::MetalTerminalRenderer(TerminalView& view, std::shared_ptr
       !cellColorPipeline) {
     throw MetalError::pipelineCreationFailed("text/color/cell");
   }
+  // One sampler for every texture: linear, clamped, so that glyph borders and image edges never
+  // wrap around to the opposite side.
+  glGenSamplers(1, &sampler);
+  if (!sampler) throw MetalError::samplerUnavailable();
+  glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   terminalView = &view;
 }
 
@@ -57,6 +65,7 @@ MetalTerminalRenderer::~MetalTerminalRenderer() {
   *alive = false;
   if (cursorBlinkTimer) g_source_remove(cursorBlinkTimer);
   if (vertexArray) glDeleteVertexArrays(1, &vertexArray);
+  if (sampler) glDeleteSamplers(1, &sampler);
 }
 
 double MetalTerminalRenderer::frameScale() const {
@@ -119,8 +128,10 @@ bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
   glClear(GL_COLOR_BUFFER_BIT);
   glEnable(GL_BLEND);
   glBindVertexArray(vertexArray);
+  glBindSampler(0, sampler);
   bufferPool->frameBuffers.clear();
   encode(data, {float(widthPx), float(heightPx)});
+  glBindSampler(0, 0);
   glBindVertexArray(0);
   encodeInterval.end();
   ProfileInterval commitInterval("Metal.Commit");

@@ -124,6 +124,9 @@ class MetalTerminalRenderer {
                                double yOffset, double viewWidthPx, double scale,
                                const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtuals);
   RowDrawBuffers makeRowBuffers(const RowDrawData& data);
+  // The row's segments with each run shaped; segments without a shaped run are left out.
+  std::vector<ShapedSegment> buildShapedSegments(const std::vector<ViewLineSegment>& segments,
+                                                 TerminalView& terminalView);
   void buildCursorDrawData(DrawData& out, double scale, double cellWidth, double cellHeight, double lineDescent,
                            double lineLeading, int yDisp, int firstRow, int lastRow);
 
@@ -147,6 +150,7 @@ class MetalTerminalRenderer {
   std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline,
       cellTextGrayPipeline, cellColorPipeline;
   GLuint vertexArray = 0;
+  GLuint sampler = 0;
   std::shared_ptr<BufferPool> bufferPool;
   ShaperCache shaperCache{2048};
   std::unique_ptr<GlyphAtlas> grayscaleAtlas;

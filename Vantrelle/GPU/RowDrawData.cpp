@@ -176,66 +176,64 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
   }
 
   // Glyphs, underline and strikethrough, run by run.
-  PangoContext* pango = view.get_pango_context()->gobj();
-  for (const auto& segment : info.segments) {
-    int offset = 0;
-    for (const auto& piece : segment.attributedString) {
-      const int runStart = segment.column + offset * segment.columnWidth;
-      offset += piece.cellCount();
-      const RunAttributes& a = piece.attributes;
+  for (const auto& shapedSegment : buildShapedSegments(info.segments, view)) {
+    const ViewLineSegment& segment = *shapedSegment.segment;
+    for (const auto& run : shapedSegment.runs) {
+      const int runStart = segment.column + run.cellStart * segment.columnWidth;
+      const int runCells = int(run.cellOffsets.size());
+      const RunAttributes& a = run.attributes;
       const Float4 runColor = colorToSIMD(a.foreground);
-      auto shaped = piece.text.find_first_not_of(' ') == std::string::npos
-                        ? nullptr
-                        : shaperCache.shape(piece.text, pango, view.fontSet.face(a.font).gobj());
-      if (shaped) {
-        for (const auto& glyphRun : shaped->glyphRuns) {
-          const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
-          if (!font) continue;
-          double clusterX = 0;
-          uint32_t lastCluster = UINT32_MAX;
-          for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
-            if (glyphRun.clusters[i] != lastCluster) {
-              lastCluster = glyphRun.clusters[i];
-              clusterX = glyphRun.positions[i].x;
-            }
-            auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
-            if (!entry || entry->width <= 0 || entry->height <= 0) continue;
-            int column = runStart + cellAt(piece.cellOffsets, glyphRun.clusters[i]) * segment.columnWidth;
-            TerminalView::GlyphSlotFit fit;
-            if (segment.columnWidth >= 2) {
-              PangoRectangle ink, logical;
-              pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
-              ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
-                              double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-              fit = view.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, segment.columnWidth);
-            }
-            // Marks of a cluster keep their offset from its first glyph.
-            double inCluster = glyphRun.positions[i].x - clusterX;
-            double x0 = scale * (cellWidth * column + inCluster + fit.dx) + entry->bearingX * fit.scale;
-            double y0 = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
-            GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
-            float side = float(atlas.size);
-            TexturedRect t{float(x0),
-                           float(y0),
-                           float(x0 + entry->width * fit.scale),
-                           float(y0 + entry->height * fit.scale),
-                           entry->region.x / side,
-                           entry->region.y / side,
-                           (entry->region.x + entry->region.width) / side,
-                           (entry->region.y + entry->region.height) / side};
-            auto placed = frame.place(t);
-            if (!placed) continue;
-            if (entry->isColor) {
-              out.glyphCellsColor.push_back(textCell(*placed, {1, 1, 1, 1}));
-            } else {
-              out.glyphCellsGray.push_back(textCell(*placed, runColor));
-            }
+      const ShaperRun& shaped = *run.shaperRun;
+      for (const auto& glyphRun : shaped.glyphRuns) {
+        if (run.blank) break;  // spaces have no ink
+        const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
+        if (!font) continue;
+        double clusterX = 0;
+        uint32_t lastCluster = UINT32_MAX;
+        for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
+          if (glyphRun.clusters[i] != lastCluster) {
+            lastCluster = glyphRun.clusters[i];
+            clusterX = glyphRun.positions[i].x;
+          }
+          auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
+          if (!entry || entry->width <= 0 || entry->height <= 0) continue;
+          int column = runStart + cellAt(run.cellOffsets, glyphRun.clusters[i]) * segment.columnWidth;
+          TerminalView::GlyphSlotFit fit;
+          if (segment.columnWidth >= 2) {
+            PangoRectangle ink, logical;
+            pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
+            ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
+                            double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
+            fit = view.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, segment.columnWidth);
+          }
+          // Marks of a cluster keep their offset from its first glyph.
+          double inCluster = glyphRun.positions[i].x - clusterX;
+          double x0 = scale * (cellWidth * column + inCluster + fit.dx) + entry->bearingX * fit.scale;
+          double y0 = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
+          GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
+          float side = float(atlas.size);
+          TexturedRect t{float(x0),
+                         float(y0),
+                         float(x0 + entry->width * fit.scale),
+                         float(y0 + entry->height * fit.scale),
+                         entry->region.x / side,
+                         entry->region.y / side,
+                         (entry->region.x + entry->region.width) / side,
+                         (entry->region.y + entry->region.height) / side};
+          auto placed = frame.place(t);
+          if (!placed) continue;
+          if (entry->atlasKind == GlyphAtlasKind::color) {
+            out.glyphCellsColor.push_back(textCell(*placed, {1, 1, 1, 1}));
+          } else {
+            out.glyphCellsGray.push_back(textCell(*placed, runColor));
           }
         }
       }
 
+      // Decorations span every cell of the run, at the run's shaped vertical offset.
+      const double shapedY = shaped.positions.empty() ? 0 : shaped.positions.front().y;
       auto decorate = [&](UnderlineStyle style, double yCenterPt, double thickness, Float4 color) {
-        for (int i = 0; i < piece.cellCount(); i++) {
+        for (int i = 0; i < runCells; i++) {
           double col = runStart + i * segment.columnWidth;
           float x0 = float(scale * cellWidth * col);
           float x1 = float(scale * (std::ceil(cellWidth) + cellWidth * col));
@@ -246,7 +244,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
       if (a.underlineStyle.value_or(0) != 0) {
         UnderlineStyle style = resolveUnderlineStyle(a);
         Float4 color = colorToSIMD(a.underlineColor.value_or(view.nativeForegroundColor()));
-        double yCenter = metrics.underlinePosition + baseline;
+        double yCenter = metrics.underlinePosition + baseline + shapedY;
         if (style == UnderlineStyle::double_) {
           decorate(UnderlineStyle::single, yCenter, ut, color);
           decorate(UnderlineStyle::single, yCenter - ut - 1, ut, color);
@@ -260,7 +258,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
         if (v & 0x600) style = UnderlineStyle::dashed;
         if (v & 0x100) style = UnderlineStyle::dotted;
         double thickness = ut;
-        double yCenter = (metrics.xHeight + thickness) * 0.5 + baseline;
+        double yCenter = (metrics.xHeight + thickness) * 0.5 + baseline + shapedY;
         decorate(style, yCenter, thickness, color);
         if ((v & 0x9) == 0x9) decorate(style, yCenter - thickness - 1, thickness, color);
       }

@@ -54,6 +54,11 @@ struct ShapedRun {
   std::shared_ptr<const ShaperRun> shaperRun;
   // Byte offsets of the run's cells in its text (from the piece it came from).
   std::vector<uint32_t> cellOffsets;
+  // Cells of the segment before this run; runs that shaped to nothing are left out, so the run's
+  // place cannot be counted from the runs kept.
+  int cellStart = 0;
+  // The run is blank: it has glyphs to measure but no ink to draw.
+  bool blank = false;
 };
 
 struct ShapedSegment {

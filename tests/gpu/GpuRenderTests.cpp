@@ -166,3 +166,64 @@ TEST_F(GpuRender, CursorFollowsBlinkStyleAndFocus) {
 
 }  // namespace
 }  // namespace vantrelle
+
+#include <filesystem>
+#include <fstream>
+
+#include "Vantrelle/GPU/GLDevice.h"
+
+namespace vantrelle {
+namespace {
+
+// A copy of the shader sources with one stage missing or replaced.
+std::string shaderCopy(const std::string& name, const char* stage, const char* replacement) {
+  std::string dir = ::testing::TempDir() + "/gpu-shaders-" + name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  for (const char* s : requiredShaderFunctions) {
+    if (std::string(s) == stage && !replacement) continue;
+    if (std::string(s) == stage) {
+      std::ofstream(dir + "/" + s + ".glsl") << replacement;
+    } else {
+      std::filesystem::copy_file(std::string(shaderDir) + "/" + s + ".glsl", dir + "/" + s + ".glsl");
+    }
+  }
+  return dir;
+}
+
+MetalError::Kind failureOf(TerminalView& view, const std::string& dir, std::string* description) {
+  try {
+    GpuDrawingPath::make(view, dir);
+  } catch (const MetalError& e) {
+    *description = e.description();
+    return e.kind();
+  }
+  ADD_FAILURE() << "the renderer was made from " << dir;
+  return MetalError::Kind::metalKitUnavailable;
+}
+
+TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
+  std::string text;
+  // A missing stage names the whole required set, in the order the check asks for them.
+  EXPECT_EQ(failureOf(*view, shaderCopy("partial", "terminal_color_fragment", nullptr), &text),
+            MetalError::Kind::shaderFunctionMissing);
+  EXPECT_EQ(text,
+            "Metal library missing required function: terminal_text_vertex, terminal_cell_text_vertex, "
+            "terminal_text_fragment, terminal_text_fragment_gray, terminal_color_vertex, "
+            "terminal_cell_color_vertex, terminal_color_fragment");
+
+  EXPECT_EQ(failureOf(*view, shaderCopy("broken", "terminal_text_vertex", "#version 330 core\nvoid main() { oops }\n"),
+                      &text),
+            MetalError::Kind::shaderCompilationFailed);
+  EXPECT_EQ(text.rfind("Failed to compile Metal shader source: terminal_text_vertex", 0), 0u) << text;
+
+  // Stages that compile but cannot be linked into one pipeline: the colour arrives as a vec4.
+  const char* unlinkable =
+      "#version 330 core\nin vec2 vColor;\nout vec4 fragColor;\nvoid main() { fragColor = vec4(vColor, 0, 1); }\n";
+  EXPECT_EQ(failureOf(*view, shaderCopy("unlinkable", "terminal_color_fragment", unlinkable), &text),
+            MetalError::Kind::pipelineCreationFailed);
+  EXPECT_EQ(text, "Failed to create Metal pipeline: text/color/cell");
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -131,3 +131,33 @@ TEST_F(RowData, KittyTexturesFollowTheImageStore) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+TEST_F(RowData, ShapedSegmentsKeepTheirRunsInPlace) {
+  RunAttributes plain;
+  ViewLineSegment empty{0, 1, 0, {{"", plain, {}}}};
+  ViewLineSegment mixed{3, 1, 5, {{"ab", plain, {0, 1}}, {"", plain, {}}, {"  ", plain, {0, 1}}, {"c", plain, {0}}}};
+  auto shaped = path->renderer_().buildShapedSegments({empty, mixed}, *view);
+  ASSERT_EQ(shaped.size(), 1u);  // the segment of one empty run is left out
+  ASSERT_EQ(shaped[0].runs.size(), 3u);
+  EXPECT_EQ(shaped[0].segment->column, 3);
+  EXPECT_EQ(shaped[0].runs[0].cellStart, 0);
+  EXPECT_EQ(shaped[0].runs[1].cellStart, 2);
+  EXPECT_TRUE(shaped[0].runs[1].blank);
+  EXPECT_EQ(shaped[0].runs[2].cellStart, 4);
+  EXPECT_EQ(shaped[0].runs[2].shaperRun->glyphCount, 1);
+
+  // Underlined blanks draw their line but no glyphs; the letter after them keeps its column.
+  view->feed(std::string("\x1b[4m  \x1b[0mx"));
+  auto data = row(0);
+  EXPECT_EQ(data.decorationCells.size(), 2u);
+  ASSERT_EQ(data.glyphCellsGray.size(), 1u);
+  double cw = view->cellDimension->width;
+  EXPECT_GT(data.glyphCellsGray[0].position.x, float(2 * cw) - 1);
+  EXPECT_LT(data.glyphCellsGray[0].position.x, float(3 * cw));
+}
+
+}  // namespace
+}  // namespace vantrelle
