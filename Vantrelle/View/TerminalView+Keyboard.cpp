@@ -88,6 +88,23 @@ std::optional<FK> namedFunctionalKey(guint keyval) {
   return std::nullopt;
 }
 
+// The keypad's navigation keys (Num Lock off) are the main block's keys to the legacy encoding.
+guint mainBlockKeyval(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_KP_Up: return GDK_KEY_Up;
+    case GDK_KEY_KP_Down: return GDK_KEY_Down;
+    case GDK_KEY_KP_Left: return GDK_KEY_Left;
+    case GDK_KEY_KP_Right: return GDK_KEY_Right;
+    case GDK_KEY_KP_Home: return GDK_KEY_Home;
+    case GDK_KEY_KP_End: return GDK_KEY_End;
+    case GDK_KEY_KP_Page_Up: return GDK_KEY_Page_Up;
+    case GDK_KEY_KP_Page_Down: return GDK_KEY_Page_Down;
+    case GDK_KEY_KP_Insert: return GDK_KEY_Insert;
+    case GDK_KEY_KP_Delete: return GDK_KEY_Delete;
+    default: return keyval;
+  }
+}
+
 // Keys that carry no character: arrows, function keys and the navigation block.
 bool isFunctionKey(guint keyval) { return namedFunctionalKey(keyval).has_value(); }
 
@@ -329,6 +346,13 @@ void TerminalView::keyDown(const KeyRecord& event) {
     optionAsMetaKey = !optionAsMetaKey;
     return;
   }
+  KeyRecord mainBlock = event;
+  mainBlock.keyval = mainBlockKeyval(event.keyval);
+  legacyKeyDown(mainBlock);
+}
+
+void TerminalView::legacyKeyDown(const KeyRecord& event) {
+  const InputModifiers& m = event.modifiers;
   const std::string& chars = event.charactersIgnoringModifiers;
   if (optionAsMetaKey && m.alt) {
     if (event.keyval == GDK_KEY_Right) {

@@ -545,6 +545,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<Bytes> encodeKitty(const KittyKeyEvent& event) const;
   KittyKeyboardModifiers kittyModifiers(const InputModifiers& modifiers, bool altAlways = false) const;
   bool handleKeyEquivalent(const KeyRecord& event);
+  // Key down while the program has set no Kitty keyboard flags: the fixed legacy sequences.
+  void legacyKeyDown(const KeyRecord& event);
   void invalidateLinkHighlight(const std::optional<std::vector<LinkRowRange>>& oldRange,
                                const std::optional<std::vector<LinkRowRange>>& newRange);
   void markVisibleRowsDirty();

@@ -25,6 +25,19 @@ TEST_F(KeyboardInputTest, LegacyKeysSendTheirFixedSequences) {
   EXPECT_EQ(key(GDK_KEY_End), "\x1bOF");
 }
 
+TEST_F(KeyboardInputTest, KeypadNavigationKeysSendWhatTheMainBlockSends) {
+  EXPECT_EQ(key(GDK_KEY_KP_Up), "\x1b[A");
+  EXPECT_EQ(key(GDK_KEY_KP_Home), "\x1b[H");
+  EXPECT_EQ(key(GDK_KEY_KP_Delete), "\x1b[3~");
+  EXPECT_EQ(key(GDK_KEY_KP_Left, control()), "\x1b[1;5D");
+  EXPECT_EQ(key(GDK_KEY_KP_Right, alt()), "\x1b" "f");
+  feed("\x1b[?1h\x1b[?1049h");
+  EXPECT_EQ(key(GDK_KEY_KP_Down), "\x1bOB");
+  EXPECT_EQ(key(GDK_KEY_KP_Page_Up), "\x1b[5~");
+  // With Num Lock on the keypad types its digits.
+  EXPECT_EQ(key(GDK_KEY_KP_8), "8");
+}
+
 TEST_F(KeyboardInputTest, ControlMapsLettersAndPunctuationToControlCharacters) {
   EXPECT_EQ(key(GDK_KEY_a, control()), "\x01");
   EXPECT_EQ(key(GDK_KEY_A, {.shift = true, .control = false}), "A");
