@@ -55,10 +55,17 @@ bool TerminalView::resignFirstResponder() {
   return true;
 }
 
+// The view itself must hold the focus, not merely contain it: while the find bar's field takes
+// the keys the terminal has resigned, as the program hears through its focus reports.
 void TerminalView::setupFocusNotification() {
   auto focus = Gtk::EventControllerFocus::create();
-  focus->signal_enter().connect([this] { becomeFirstResponder(); });
-  focus->signal_leave().connect([this] { resignFirstResponder(); });
+  focus->property_is_focus().signal_changed().connect([this, raw = focus.get()] {
+    if (raw->is_focus()) {
+      becomeFirstResponder();
+    } else {
+      resignFirstResponder();
+    }
+  });
   add_controller(focus);
 }
 

@@ -152,11 +152,19 @@ void GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 
 void TerminalView::setUseMetal(bool value) {
   if (value == useMetalRenderer) return;
-  if (!value) {
+  updateMetalRenderer(value);
+}
+
+void TerminalView::updateMetalRenderer(bool enabled) {
+  if (!enabled) {
     setDrawingPath(nullptr);
+    restartCaretLook();
     return;
   }
+  if (dynamic_cast<GpuDrawingPath*>(path.get())) return;
   setDrawingPath(GpuDrawingPath::make(*this));
+  // The renderer draws the cursor; the caret widget stays hidden, and still.
+  freezeCaret();
 }
 
 void TerminalView::rebindMetalRendererToWindow() {
@@ -165,11 +173,15 @@ void TerminalView::rebindMetalRendererToWindow() {
   try {
     setDrawingPath(GpuDrawingPath::make(*this, current->shaderDirectory()));
   } catch (const MetalError& error) {
-    platform::Logger("dev.vantrelle.engine", "default")
-        .error("Vantrelle: Metal renderer rebind failed; falling back to CoreGraphics: %{public}s",
-               error.description().c_str());
-    setDrawingPath(nullptr);
+    disableMetalRendererAfterRebindFailure(error);
   }
+}
+
+void TerminalView::disableMetalRendererAfterRebindFailure(const MetalError& error) {
+  platform::Logger("dev.vantrelle.engine", "default")
+      .error("Vantrelle: Metal renderer rebind failed; falling back to CoreGraphics: %{public}s",
+             error.description().c_str());
+  updateMetalRenderer(false);
 }
 
 void TerminalView::setMetalScaleFactorOverride(std::optional<double> value) {

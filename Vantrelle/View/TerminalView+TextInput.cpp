@@ -5,6 +5,7 @@
 #include <gtkmm/label.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
@@ -67,11 +68,15 @@ void TerminalView::setupTextInput() {
                      static_cast<TerminalView*>(self)->unmarkText();
                    }),
                    this);
+  // Only one input method may be focused at a time: the find bar's field has its own.
   auto focus = Gtk::EventControllerFocus::create();
-  focus->signal_enter().connect([this] { gtk_im_context_focus_in(imContext.get()); });
-  focus->signal_leave().connect([this] {
-    gtk_im_context_focus_out(imContext.get());
-    heldKeycodes.clear();
+  focus->property_is_focus().signal_changed().connect([this, raw = focus.get()] {
+    if (raw->is_focus()) {
+      gtk_im_context_focus_in(imContext.get());
+    } else {
+      gtk_im_context_focus_out(imContext.get());
+      heldKeycodes.clear();
+    }
   });
   add_controller(focus);
 }
@@ -203,15 +208,16 @@ void TerminalView::updateMarkedTextOverlay() {
                        "\" bgalpha=\"90%\" underline=\"single\">" +
                        Glib::Markup::escape_text(*markedTextStorage).raw() + "</span>";
   label->set_markup(markup);
+  queue_allocate();
+}
+
+void TerminalView::layoutInputOverlays(int width, int) {
+  // The input method places its candidate window at the caret, wherever the caret has gone.
   if (imContext && caretView) {
     const ViewRect& f = caretView->frame;
     GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
     gtk_im_context_set_cursor_location(imContext.get(), &area);
   }
-  queue_allocate();
-}
-
-void TerminalView::layoutInputOverlays(int width, int) {
   if (findBar && findBar->get_visible()) {
     int minimum = 0, natural = 0, h = 0, minBase = 0, natBase = 0;
     findBar->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);

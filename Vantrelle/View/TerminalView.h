@@ -53,6 +53,7 @@ class DispatchWorkItem;
 namespace vantrelle {
 
 class TerminalDebugView;
+class MetalError;
 
 class TerminalView : public Gtk::Widget, public TerminalDelegate {
  public:
@@ -216,11 +217,14 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Switches the GPU renderer on or off; throws MetalError (and stays as it was) when the
   // renderer cannot be made.
   void setUseMetal(bool value);
+  // Builds or tears down the GPU path; building throws MetalError and leaves the view as it was.
+  void updateMetalRenderer(bool enabled);
   std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }
   void setMetalScaleFactorOverride(std::optional<double> value);
   // Builds the GPU path again for the view's current display; on failure logs it and falls back
   // to Cairo for good (until switched on again).
   void rebindMetalRendererToWindow();
+  void disableMetalRendererAfterRebindFailure(const MetalError& error);
   MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
   // Buffer lines changed since the GPU path last built its rows.
   std::optional<std::pair<int, int>> metalDirtyRange;

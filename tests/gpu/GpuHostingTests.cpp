@@ -39,15 +39,20 @@ TEST_F(GpuHosting, SwitchingOnAndOff) {
   EXPECT_TRUE(view->isUsingMetalRenderer());
   view->setUseMetal(true);  // already on: the same path stays
   EXPECT_NE(dynamic_cast<GpuDrawingPath*>(&view->drawingPath()), nullptr);
+  view->caretView->freeze();
   view->setUseMetal(false);
   EXPECT_FALSE(view->isUsingMetalRenderer());
   EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
+  // Back on the Cairo path the caret widget blinks again in its blinking style.
+  EXPECT_TRUE(view->caretView->isBlinking());
 }
 
 TEST_F(GpuHosting, AFailedSwitchKeepsTheCairoPath) {
   // The test executable has no bundle beside it, so the renderer finds no shaders.
+  view->caretView->restartLook();
   EXPECT_THROW(view->setUseMetal(true), MetalError);
   EXPECT_FALSE(view->isUsingMetalRenderer());
+  EXPECT_TRUE(view->caretView->isBlinking());
   EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
 }
 

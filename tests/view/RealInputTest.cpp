@@ -51,6 +51,30 @@ TEST_F(RealInputTest, AModifierKeyReportsTheStateItLeaves) {
   EXPECT_EQ(host.sent, "\x1b[57441;2u\x1b[57441;1:3u");
 }
 
+TEST_F(RealInputTest, TheFindBarAndAnotherWindowTakeTheFocus) {
+  feed("\x1b[?1004h");
+  view->showFindBar(false);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "\x1b[O");
+  EXPECT_FALSE(view->hasFocus());
+  EXPECT_FALSE(view->caretView->drawsFocused());
+  host.sent.clear();
+  view->hideFindBar();
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "\x1b[I");
+  EXPECT_TRUE(view->hasFocus());
+  host.sent.clear();
+  Gtk::Window other;
+  other.set_title("RealInputOther");
+  other.present();
+  ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputOther$' windowfocus --sync >/dev/null 2>&1"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "\x1b[O");
+  EXPECT_FALSE(view->hasFocus());
+  EXPECT_FALSE(view->caretView->drawsFocused());
+  other.close();
+}
+
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));
