@@ -200,6 +200,12 @@ void TerminalView::setupKeyboardInput() {
     KeyRecord record = KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode,
                                        unshiftedKeyval(raw, keycode));
     std::erase(heldKeycodes, keycode);
+    if (get_focus_child()) {
+      // The find bar's keys are not the program's; a link modifier let go there still ends the
+      // link preview it started over the terminal.
+      if (keyval == GDK_KEY_Control_L || keyval == GDK_KEY_Control_R) commandKeyChanged(false);
+      return;
+    }
     if (kittyModifierKey(keyval)) {
       flagsChanged(record, false);
       return;

@@ -75,6 +75,18 @@ TEST_F(RealInputTest, TheFindBarAndAnotherWindowTakeTheFocus) {
   other.close();
 }
 
+TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
+  feed("\x1b[=11u");
+  view->showFindBar(false);
+  testing::pumpFor(std::chrono::milliseconds(100));
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool type --delay 20 'xy' && xdotool key shift+z ctrl+a"), 0);
+  testing::pumpFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(host.sent, "");
+  EXPECT_EQ(view->findBar->text(), "xyZ");
+  EXPECT_FALSE(view->commandActive);
+}
+
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));
