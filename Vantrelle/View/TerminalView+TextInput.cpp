@@ -103,6 +103,13 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
       send(view(EscapeSequences::bracketedPasteEnd));
       return;
     }
+    // A paste is no key: as one key event it would lose its text whenever the program asks
+    // for every key as an escape code, and otherwise arrive as one sequence of any length.
+    if (isPaste) {
+      pendingKittyKeyEvent.reset();
+      send(text);
+      return;
+    }
     auto pending = std::move(pendingKittyKeyEvent);
     pendingKittyKeyEvent.reset();
     kittyIsComposing = false;

@@ -50,6 +50,16 @@ TEST_F(TextInputTest, APasteCannotEndTheBracketedPasteItself) {
   EXPECT_EQ(sentBy([&] { view->insertText("\x1b[201~z", true); }), "\x1b[201~z");
 }
 
+TEST_F(TextInputTest, UnbracketedPastesGoOutAsTextUnderEveryKittyFlag) {
+  for (const char* flags : {"\x1b[=1u", "\x1b[=8u", "\x1b[=31u"}) {
+    feed(flags);
+    view->pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_x, {}, 53)};
+    EXPECT_EQ(sentBy([&] { view->insertText("ab\rc", true); }), "ab\rc") << flags;
+    EXPECT_EQ(sentBy([&] { view->insertText("y", true); }), "y") << flags;
+    EXPECT_FALSE(view->pendingKittyKeyEvent);
+  }
+}
+
 TEST_F(TextInputTest, KittyCommitsUseThePendingKeyOrGoOutAsText) {
   feed("\x1b[=24u");
   // A multi-character commit from an input method is one event carrying the text.
