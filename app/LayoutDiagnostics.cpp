@@ -43,6 +43,8 @@ void append(const std::filesystem::path& file, const std::string& text, std::tim
     if (stream) stream << entry;
     return;  // a file that cannot be opened loses the entry; diagnostics never fail their caller
   }
+  // The window's first lines come before anything else has made the data directory.
+  std::filesystem::create_directories(file.parent_path(), error);
   // A new file appears whole, never half written.
   auto temporary = file;
   temporary += ".tmp";

@@ -1,5 +1,7 @@
 #include "app/TerminalFactory.h"
 
+#include <exception>
+
 namespace zorvel::TerminalFactory {
 
 namespace {
@@ -31,6 +33,12 @@ std::shared_ptr<TaskTerminalView> make(vantrelle::LocalProcessTerminalViewDelega
   view->optionAsMetaKey = true;
   view->setAllowMouseReporting(false);
   view->processDelegate = &delegate;
+  // The application's terminals draw with Cairo; a renderer that cannot be switched off is no
+  // reason to lose the terminal.
+  try {
+    view->setUseMetal(false);
+  } catch (const std::exception&) {
+  }
   return view;
 }
 

@@ -33,6 +33,12 @@ std::string boundsOf(const Gtk::Widget& widget) {
   return LayoutDiagnostics::rectangle(0, 0, widget.get_width(), widget.get_height());
 }
 
+Glib::RefPtr<Gdk::Monitor> monitorOf(Gtk::Window& window) {
+  auto surface = window.get_surface();
+  if (!surface) return {};
+  return window.get_display()->get_monitor_at_surface(surface);
+}
+
 std::string withoutLineFeeds(std::string text) {
   std::erase(text, '\n');
   return text;
@@ -55,13 +61,26 @@ void ZorvelAppDelegate::logWindowLayout(const std::string& stage) {
     }
   }
   auto& bundle = platform::Bundle::main();
+  // GTK 4 has no portable work area, so the visible frame is the monitor's whole frame.
+  std::string screen = zero;
+  if (auto monitor = monitorOf(*window)) {
+    Gdk::Rectangle geometry;
+    monitor->get_geometry(geometry);
+    screen = LayoutDiagnostics::rectangle(geometry.get_x(), geometry.get_y(), geometry.get_width(),
+                                          geometry.get_height());
+  }
+  std::string windowFrame = LayoutDiagnostics::rectangle(0, 0, window->get_width(), window->get_height());
   Gtk::Widget& web = *Glib::wrap(GTK_WIDGET(webView));
   std::string text = "Zorvel window layout [" + stage + "]" +
                      " fullscreen=" + (window->is_fullscreen() ? "true" : "false") +
                      " zoomed=" + (window->is_maximized() ? "true" : "false") +
                      " bundleVersion=" + bundle.infoString("CFBundleVersion").value_or("missing") +
+                     " safeAreaCompatibility=" +
+                     bundle.infoString("NSPrefersDisplaySafeAreaCompatibilityMode").value_or("missing") +
+                     " screen=" + screen + " visible=" + screen +
                      " scale=" + number(window->get_scale_factor()) +
-                     " window=" + LayoutDiagnostics::rectangle(0, 0, window->get_width(), window->get_height()) +
+                     " window=" + windowFrame + " contentLayout=" + windowFrame +
+                     " contentView=" + (window->get_child() ? frameOf(*window->get_child()) : zero) +
                      " root=" + frameOf(rootContainer) + "/" + boundsOf(rootContainer) +
                      " web=" + frameOf(web) + "/" + boundsOf(web) +
                      " sidebar=" + number(terminalLeadingConstraint ? terminalLeadingConstraint->constant() : 0) +

@@ -12,6 +12,7 @@ namespace zorvel {
 namespace {
 
 constexpr auto settleDelay = std::chrono::milliseconds(120);
+constexpr auto liveResizeQuietPeriod = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -103,22 +104,59 @@ void ZorvelAppDelegate::redrawActiveTerminalAfterResize(const std::shared_ptr<va
   });
 }
 
-// GTK reports a finished resize through the window's default size and full screen through its
-// own property; there is no live-resize phase to bracket.
+// GTK reports a window's size through its default size and full screen through a property of its
+// own; it has no live-resize phase and no notice before a full-screen change. A run of size
+// changes in terminal layout stands in for a live resize, ending once the size has stayed put.
 void ZorvelAppDelegate::connectWindowLayoutNotifications() {
   if (!window) return;
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   auto resized = [weak] {
-    if (auto self = weak.lock()) self->windowDidResize();
+    if (auto self = weak.lock()) self->windowSizeChanged();
   };
   window->property_default_width().signal_changed().connect(resized);
   window->property_default_height().signal_changed().connect(resized);
+  window->property_maximized().signal_changed().connect([weak] {
+    if (auto self = weak.lock()) self->windowDidResize();
+  });
   window->property_fullscreened().signal_changed().connect([weak] {
     auto self = weak.lock();
     if (!self || !self->window) return;
-    self->refreshActiveTerminalLayout();
-    self->logWindowLayout(self->window->is_fullscreen() ? "fullscreen-did-enter" : "fullscreen-did-exit");
+    if (self->window->is_fullscreen()) {
+      self->windowWillEnterFullScreen();
+      self->windowDidEnterFullScreen();
+    } else {
+      self->windowWillExitFullScreen();
+      self->windowDidExitFullScreen();
+    }
   });
+}
+
+void ZorvelAppDelegate::windowSizeChanged() {
+  windowWillStartLiveResize();
+  if (windowResizeInProgress) {
+    if (liveResizeEnd) liveResizeEnd->cancel();
+    std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+    liveResizeEnd = platform::DispatchQueue::main().asyncAfter(liveResizeQuietPeriod, [weak] {
+      if (auto self = weak.lock()) self->windowDidEndLiveResize();
+    });
+  }
+  windowDidResize();
+}
+
+void ZorvelAppDelegate::windowWillEnterFullScreen() { logWindowLayout("fullscreen-will-enter"); }
+
+void ZorvelAppDelegate::windowDidEnterFullScreen() {
+  updateModalOverlayFrame();
+  refreshActiveTerminalLayout();
+  logWindowLayout("fullscreen-did-enter");
+}
+
+void ZorvelAppDelegate::windowWillExitFullScreen() { logWindowLayout("fullscreen-will-exit"); }
+
+void ZorvelAppDelegate::windowDidExitFullScreen() {
+  updateModalOverlayFrame();
+  refreshActiveTerminalLayout();
+  logWindowLayout("fullscreen-did-exit");
 }
 
 void ZorvelAppDelegate::windowWillStartLiveResize() {
@@ -130,6 +168,8 @@ void ZorvelAppDelegate::windowWillStartLiveResize() {
 void ZorvelAppDelegate::windowDidEndLiveResize() {
   if (!windowResizeInProgress) return;
   windowResizeInProgress = false;
+  if (liveResizeEnd) liveResizeEnd->cancel();
+  liveResizeEnd.reset();
   if (sidebarResizeInProgress) return;
   refreshActiveTerminalLayout();
   if (activeTaskID) {
@@ -140,7 +180,14 @@ void ZorvelAppDelegate::windowDidEndLiveResize() {
 }
 
 void ZorvelAppDelegate::windowDidResize() {
-  if (terminalLayoutActive && !windowResizeInProgress && !sidebarResizeInProgress) refreshActiveTerminalLayout();
+  updateModalOverlayFrame();
+  if (!terminalLayoutActive || sidebarResizeInProgress) return;
+  if (!windowResizeInProgress) {
+    refreshActiveTerminalLayout();
+  } else {
+    // The panels' sizes are requests here, not frames: stale ones would hold the window wide.
+    layoutPlaceholder();
+  }
 }
 
 }  // namespace zorvel

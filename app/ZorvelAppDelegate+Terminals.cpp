@@ -1,5 +1,9 @@
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include "app/CoreRecords.h"
 #include "app/TerminalFactory.h"
 #include "app/TerminalLaunchClient.h"
@@ -18,8 +22,12 @@ constexpr const char* externalSessionNotice =
 
 std::string terminalOwner(const std::string& taskID) { return "terminal:" + taskID; }
 
+// Task states in which an idle terminal has nothing left to do.
+constexpr std::array<std::string_view, 3> cleanupEligibleStatuses{"done", "deferred", "wont_fix"};
+
 bool isCleanupEligible(const std::string& status) {
-  return status == "done" || status == "deferred" || status == "wont_fix";
+  return std::find(cleanupEligibleStatuses.begin(), cleanupEligibleStatuses.end(), status) !=
+         cleanupEligibleStatuses.end();
 }
 
 // Drops the last reference on a later turn, so a view is never destroyed inside its own callback.

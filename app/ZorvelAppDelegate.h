@@ -129,6 +129,12 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void windowWillStartLiveResize();
   void windowDidEndLiveResize();
   void windowDidResize();
+  void windowWillEnterFullScreen();
+  void windowDidEnterFullScreen();
+  void windowWillExitFullScreen();
+  void windowDidExitFullScreen();
+  // A change of the window's size; begins or extends the live resize it belongs to.
+  void windowSizeChanged();
   void connectWindowLayoutNotifications();
 
   // Layout diagnostics (ZorvelAppDelegate+Diagnostics.cpp).
@@ -216,6 +222,8 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   bool sidebarResizeInProgress = false;
   bool windowResizeInProgress = false;
   int64_t terminalResizeGeneration = 0;
+  // Ends the current live resize once the window's size has stayed put.
+  std::shared_ptr<platform::DispatchWorkItem> liveResizeEnd;
   Glib::RefPtr<Gtk::GestureClick> terminalPointerMonitor;
   sigc::connection cleanupTimer;
   int64_t webErrorGeneration = 0;

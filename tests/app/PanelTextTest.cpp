@@ -134,7 +134,10 @@ TEST(LayoutDiagnostics, NumbersRectanglesTimesAndTheAppendedFile) {
   std::stringstream text;
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "2026-03-01T09:15:02Z first\n2026-03-01T09:15:03Z second\n");
-  LayoutDiagnostics::append(directory / "missing" / "x.log", "lost", 0);  // never throws
+  // The window's first line comes before the data directory exists.
+  LayoutDiagnostics::append(directory / "data" / "x.log", "launch", 0);
+  EXPECT_TRUE(std::filesystem::exists(directory / "data" / "x.log"));
+  LayoutDiagnostics::append("/proc/zorvel/x.log", "lost", 0);  // never throws
   std::filesystem::remove_all(directory);
 }
 

@@ -185,3 +185,48 @@ TEST_F(TaskTerminal, TheSidebarWidthThePageSetsIsKeptClamped) {
 }
 
 }  // namespace task_terminal_e2e
+
+namespace task_terminal_e2e {
+
+// Development builds keep a diagnostic line for every step of a layout change; a window resized
+// while a terminal shows goes through its begin, end and settle steps, and the settle step finds
+// the terminal's pseudo-terminal at the grid the view shows.
+TEST_F(TaskTerminal, AResizedWindowSettlesItsTerminalAndLogsEachStep) {
+  ASSERT_TRUE(waitFor([&] {
+    auto current = state();
+    return current.is_object() && current.value("event_streams", 0) >= 1;
+  }));
+  tellPage({{"start_task", true}});
+  ASSERT_TRUE(waitFor([&] { return !terminalChildrenOf(app->processIdentifier()).empty(); }));
+
+  const std::string log = directory + "/data/terminal-resize.log";
+  ASSERT_TRUE(waitFor([&] { return readFile(log).find("[launch]") != std::string::npos; }))
+      << "the window's launch layout was not written";
+  ASSERT_EQ(std::system("xdotool search --sync --name '^Zorvel$' windowsize %1 1300 760"), 0);
+  ASSERT_TRUE(waitFor([&] { return readFile(log).find("Zorvel terminal resize [settled]") != std::string::npos; }))
+      << readFile(log);
+  std::string text = readFile(log);
+  auto begin = text.find("Zorvel terminal resize [window-begin]");
+  auto end = text.find("Zorvel terminal resize [window-end]");
+  auto settled = text.find("Zorvel terminal resize [settled]");
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_LT(begin, end);
+  EXPECT_LT(end, settled);
+
+  // "... grid=CxR pty=CxR ioctl=0 ...": the child sees the size the view shows.
+  auto line = text.substr(settled, text.find('\n', settled) - settled);
+  auto grid = line.find(" grid=");
+  auto pty = line.find(" pty=");
+  ASSERT_NE(grid, std::string::npos);
+  ASSERT_NE(pty, std::string::npos);
+  EXPECT_EQ(line.substr(grid + 6, line.find(' ', grid + 1) - grid - 6),
+            line.substr(pty + 5, line.find(' ', pty + 1) - pty - 5))
+      << line;
+  EXPECT_NE(line.find(" ioctl=0 "), std::string::npos) << line;
+  EXPECT_EQ(line.find(" pty=0x0 "), std::string::npos) << line;
+  EXPECT_NE(text.find("Zorvel window layout [launch] fullscreen=false"), std::string::npos);
+  EXPECT_NE(text.find(" safeAreaCompatibility=missing screen=("), std::string::npos) << text;
+}
+
+}  // namespace task_terminal_e2e
