@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
 #include "Vantrelle/View/TerminalView.h"
@@ -69,7 +70,9 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
     return;
   }
   if (cell.code == 0) return;
-  std::string text = terminal.character(cell.code);
+  // As the caret view does: a character that may turn into an emoji keeps its text form, as in
+  // the row beneath the cursor.
+  std::string text = UnicodeUtil::textPresentationAdjusted(terminal.character(cell.code));
   if (text.empty() || text == " ") return;
   RunAttributes attributes = view.getAttributedValue(cell.attribute(), view.caretColor(), view.caretTextColor());
   auto shaped = shaperCache.shape(text, view.get_pango_context()->gobj(), view.fontSet.face(attributes.font).gobj());

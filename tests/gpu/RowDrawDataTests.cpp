@@ -161,3 +161,44 @@ TEST_F(RowData, ShapedSegmentsKeepTheirRunsInPlace) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+struct StubImage : TerminalImage {
+  int pixelWidth() const override { return 2; }
+  int pixelHeight() const override { return 2; }
+  int col() const override { return 0; }
+  void setCol(int) override {}
+};
+
+TEST_F(RowData, AnImageObjectLoadsOneTextureForAsLongAsItLives) {
+  auto& r = path->renderer_();
+  auto surface = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, 2, 2);
+  auto image = std::make_shared<StubImage>();
+  auto first = r.texture(image, surface);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(r.texture(image, surface), first);  // drawn on a second row
+  EXPECT_EQ(r.texture(nullptr, surface), nullptr);
+  EXPECT_EQ(r.texture(std::make_shared<StubImage>(), Cairo::RefPtr<Cairo::ImageSurface>()), nullptr);
+
+  // Once the image is gone its texture goes at the next lookup, and a new image starts afresh.
+  image.reset();
+  auto other = std::make_shared<StubImage>();
+  ASSERT_NE(r.texture(other, surface), nullptr);
+  EXPECT_EQ(r.imageTextureCache.size(), 1u);
+}
+
+TEST_F(RowData, AChangedKittyStoreRebuildsEveryRow) {
+  auto& r = path->renderer_();
+  view->feed(std::string("one\r\ntwo"));
+  ASSERT_TRUE(path->render());
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
+  view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=9,q=2;AAAA/w==\x1b\\"));
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(r.rowsBuiltInLastBuild, view->getTerminal().rows);
+}
+
+}  // namespace
+}  // namespace vantrelle
