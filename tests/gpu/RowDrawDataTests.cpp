@@ -189,6 +189,17 @@ TEST_F(RowData, AnImageObjectLoadsOneTextureForAsLongAsItLives) {
   EXPECT_EQ(r.imageTextureCache.size(), 1u);
 }
 
+TEST_F(RowData, GlyphsFromAFallbackFontStayInTheirCells) {
+  view->feed(std::string("a\xE1\xBA\x9E" "b"));
+  auto data = row(0);
+  ASSERT_EQ(data.glyphCellsGray.size(), 3u);
+  double cw = view->cellDimension->width;
+  for (int i = 0; i < 3; i++) {
+    EXPECT_GE(data.glyphCellsGray[i].position.x, float(i * cw) - 2) << i;
+    EXPECT_LT(data.glyphCellsGray[i].position.x, float((i + 1) * cw)) << i;
+  }
+}
+
 TEST_F(RowData, AChangedKittyStoreRebuildsEveryRow) {
   auto& r = path->renderer_();
   view->feed(std::string("one\r\ntwo"));

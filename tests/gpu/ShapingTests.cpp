@@ -54,6 +54,25 @@ TEST_F(PangoFixture, CombiningMarksKeepTheirCluster) {
   EXPECT_EQ(clusters.back(), 3u);
 }
 
+TEST_F(PangoFixture, FallbackFontsGiveGlyphRunsOfTheirOwn) {
+  // The capital sharp s is not in the monospace face; a fallback font draws it.
+  auto run = cache.shape("a\xE1\xBA\x9E" "b", context, font);
+  ASSERT_TRUE(run);
+  ASSERT_EQ(run->glyphRuns.size(), 3u);
+  auto family = [](PangoFont* f) {
+    PangoFontDescription* d = pango_font_describe(f);
+    std::string name = fontName(d);
+    pango_font_description_free(d);
+    return name;
+  };
+  EXPECT_NE(family(run->glyphRuns[1].font.get()), family(run->glyphRuns[0].font.get()));
+  int sum = 0;
+  for (const auto& g : run->glyphRuns) sum += int(g.glyphs.size());
+  EXPECT_EQ(run->glyphCount, sum);
+  EXPECT_EQ(run->positions.size(), size_t(sum));
+  EXPECT_EQ(run->glyphRuns[2].clusters[0], 4u);  // byte offset of "b" in the whole text
+}
+
 TEST_F(PangoFixture, RasterisesInkedGlyphsOnly) {
   CoreTextGlyphRasterizer rasterizer;
   rasterizer.fontSmoothing = false;
