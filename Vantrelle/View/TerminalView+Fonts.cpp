@@ -114,7 +114,12 @@ void TerminalView::setLineSpacing(double value) {
   resetFont();
 }
 
-void TerminalView::resetFontSize() { fontSet = FontSet::from(defaultFont()); }
+// The cell follows the font at once: glyphs of one size in cells measured for another would
+// overlap or leave gaps until some later reset.
+void TerminalView::resetFontSize() {
+  fontSet = FontSet::from(defaultFont());
+  resetFont();
+}
 
 void TerminalView::resetFont() {
   resetCaches();

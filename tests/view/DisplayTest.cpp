@@ -269,5 +269,39 @@ TEST_F(Display, ResizingTheViewLetsGoOfTheSelection) {
   EXPECT_FALSE(view->selectionActive());
 }
 
+TEST_F(Display, EdgesOutsideTheGridTakeTheNativeBackground) {
+  view->size_allocate(Gtk::Allocation(0, 0, 805, 345), -1);
+  ASSERT_EQ(terminal().cols, 80);
+  ASSERT_EQ(terminal().rows, 20);
+  view->setNativeBackgroundColor(ViewColor(1, 0, 0, 1));
+  view->feed("\x1b[2;80H\x1b[44m \x1b[0m");
+  view->selection->setSelection(Position(70, 0), Position(79, 0));
+  view->setNeedsDisplay();
+  // A selected run reaching the last column: selection colour up to it, native beyond.
+  EXPECT_EQ(pixelAt(795, 8) & 0xffffff, 0x00a6b2u);
+  EXPECT_EQ(pixelAt(802, 8) & 0xffffff, 0xff0000u);
+  // A coloured run there stops at the grid too.
+  const Color& blue = terminal().ansiColors[4];
+  EXPECT_EQ(pixelAt(795, 25) & 0xffffff,
+            uint32_t(blue.red >> 8) << 16 | uint32_t(blue.green >> 8) << 8 | uint32_t(blue.blue >> 8));
+  EXPECT_EQ(pixelAt(802, 25) & 0xffffff, 0xff0000u);
+  // The strip below the last whole row.
+  EXPECT_EQ(pixelAt(5, 342) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixelAt(700, 343) & 0xffffff, 0xff0000u);
+}
+
+TEST_F(Display, DoubleWidthLinesDrawEveryCellTwiceAsWide) {
+  view->setNativeBackgroundColor(ViewColor::white());
+  view->feed("\x1b#6 \x1b[41m \x1b[0m");
+  view->setNeedsDisplay();
+  uint32_t red = (uint32_t(terminal().ansiColors[1].red >> 8) << 16) |
+                 (uint32_t(terminal().ansiColors[1].green >> 8) << 8) |
+                 uint32_t(terminal().ansiColors[1].blue >> 8);
+  EXPECT_EQ(pixelAt(15, 8) & 0xffffff, 0xffffffu);
+  EXPECT_EQ(pixelAt(25, 8) & 0xffffff, red);
+  EXPECT_EQ(pixelAt(38, 8) & 0xffffff, red);
+  EXPECT_EQ(pixelAt(42, 8) & 0xffffff, 0xffffffu);
+}
+
 }  // namespace
 }  // namespace vantrelle

@@ -193,6 +193,10 @@ TEST_F(Sizing, FontChangesRecomputeTheCellAndTheGrid) {
   EXPECT_EQ(view->fontSet.bold.get_weight(), Pango::Weight::BOLD);
   EXPECT_EQ(view->fontSet.boldItalic.get_style(), Pango::Style::ITALIC);
   EXPECT_EQ(view->caretFrame().height, view->cellDimension->height);
+  // Back to the default font, the cell and the grid follow at once.
+  view->resetFontSize();
+  EXPECT_EQ(*view->cellDimension, before);
+  EXPECT_EQ(view->getTerminal().rows, rowsBefore);
 }
 
 }  // namespace
