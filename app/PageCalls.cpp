@@ -7,7 +7,10 @@ namespace zorvel::PageCalls {
 namespace {
 
 void callWithArguments(WebKitWebView* webView, const char* body, GVariantBuilder* arguments) {
-  if (!webView) return;
+  if (!webView) {
+    g_variant_builder_clear(arguments);
+    return;
+  }
   webkit_web_view_call_async_javascript_function(webView, body, -1, g_variant_builder_end(arguments), nullptr,
                                                  nullptr, nullptr, nullptr, nullptr);
 }

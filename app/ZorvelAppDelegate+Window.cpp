@@ -3,6 +3,7 @@
 #include "app/TerminalFactory.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
 #include "platform/UserDefaults.h"
 
 namespace zorvel {
@@ -40,6 +41,9 @@ void installStyle() {
 void ZorvelAppDelegate::makeMainWebView() {
   makeWebBridge();
   webView = webBridge->makeWebView();
+  // The page can be inspected only in builds that profile its memory, where that is the point.
+  webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(webView),
+                                              webBridge->webMemoryProfiler().enabled());
   webBridge->setMainWebView(webView);
   webBridge->errorLabel().attach(&webErrorLabel);
 }
@@ -132,7 +136,10 @@ void ZorvelAppDelegate::configureWindow() {
   }
   installTerminalPointerMonitor();
   connectWindowLayoutNotifications();
-  logWindowLayout("launch");
+  // Logged once the first layout has given the window its geometry.
+  platform::DispatchQueue::main().async([weak] {
+    if (auto self = weak.lock()) self->logWindowLayout("launch");
+  });
 }
 
 void ZorvelAppDelegate::applyTheme(bool dark) {
@@ -152,6 +159,12 @@ void ZorvelAppDelegate::applyTheme(bool dark) {
                            : GdkRGBA{0.933f, 0.945f, 0.961f, 1.0f};
     webkit_web_view_set_background_color(webView, &surface);
   }
+}
+
+void ZorvelAppDelegate::removeTerminalPointerMonitor() {
+  if (!terminalPointerMonitor) return;
+  terminalContainer.remove_controller(terminalPointerMonitor);
+  terminalPointerMonitor.reset();
 }
 
 void ZorvelAppDelegate::installTerminalPointerMonitor() {

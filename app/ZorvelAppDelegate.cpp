@@ -175,10 +175,7 @@ ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate(
   terminationInProgress = true;
   closeModalOverlay(false);
   cleanupTimer.disconnect();
-  if (terminalPointerMonitor) {
-    terminalContainer.remove_controller(terminalPointerMonitor);
-    terminalPointerMonitor.reset();
-  }
+  removeTerminalPointerMonitor();
   for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
   if (coreProcess) coreProcess->terminate();
   return TerminateReply::terminateNow;
@@ -186,7 +183,10 @@ ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate(
 
 void ZorvelAppDelegate::applicationWillTerminate() {
   if (profileLogin) profileLogin->close();
+  // Also when the run ends without a termination request: no dialog or click report outlives it.
+  closeModalOverlay(false);
   cleanupTimer.disconnect();
+  removeTerminalPointerMonitor();
   if (webBridge) webBridge->cancelAllEventStreams();
   for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
   // The core was asked to end; make sure it has, and that no core still starting up is left

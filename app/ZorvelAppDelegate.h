@@ -272,6 +272,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void coreBecameReady(const std::shared_ptr<platform::ChildProcess>& process);
   void setErrorLabel(const std::string& text, const char* styleClass);
   void installTerminalPointerMonitor();
+  void removeTerminalPointerMonitor();
   void installMenuShortcuts();
   std::vector<std::pair<std::string, std::string>> menuShortcuts;
   void installAboutAndSettingsActions();
