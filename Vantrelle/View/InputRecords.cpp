@@ -37,4 +37,15 @@ KeyRecord KeyRecord::make(guint keyval, InputModifiers modifiers, guint keycode,
   return record;
 }
 
+ScrollRecord ScrollRecord::make(double dy, bool inPoints, double cellHeight) {
+  ScrollRecord record;
+  record.deltaY = -dy;
+  record.hasPreciseScrollingDeltas = inPoints;
+  if (!inPoints && cellHeight > 0) {
+    record.deltaY = -dy * cellHeight;
+    record.hasPreciseScrollingDeltas = true;
+  }
+  return record;
+}
+
 }  // namespace vantrelle

@@ -57,6 +57,12 @@ struct ScrollRecord {
   double x = 0;
   double y = 0;
   InputModifiers modifiers;
+
+  // A scroll step as GTK reports it: `dy` positive towards the user, in surface points when
+  // `inPoints`, else in wheel notches. Notches may come in fractions (touchpads and fine wheels
+  // where the display system knows no points); they become points, a notch a line of
+  // `cellHeight`, so that fractions add up instead of each scrolling a whole line.
+  static ScrollRecord make(double dy, bool inPoints, double cellHeight);
 };
 
 }  // namespace vantrelle

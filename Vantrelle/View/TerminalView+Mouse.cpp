@@ -86,9 +86,8 @@ void TerminalView::setupMouseInput() {
   scroll->set_flags(Gtk::EventControllerScroll::Flags::VERTICAL);
   scroll->signal_scroll().connect(
       [this, s = scroll.get()](double, double dy) {
-        ScrollRecord r;
-        r.deltaY = -dy;
-        r.hasPreciseScrollingDeltas = gtk_event_controller_scroll_get_unit(s->gobj()) == GDK_SCROLL_UNIT_SURFACE;
+        bool inPoints = gtk_event_controller_scroll_get_unit(s->gobj()) == GDK_SCROLL_UNIT_SURFACE;
+        ScrollRecord r = ScrollRecord::make(dy, inPoints, cellDimension ? cellDimension->height : 0);
         r.modifiers = InputModifiers::from(GdkModifierType(s->get_current_event_state()));
         double x = 0, y = 0;
         GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(s->gobj()));

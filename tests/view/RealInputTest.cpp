@@ -87,6 +87,23 @@ TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
   EXPECT_FALSE(view->commandActive);
 }
 
+TEST_F(RealInputTest, EachWheelNotchScrollsOneLine) {
+  for (int i = 0; i < 100; i++) view->feed("row\r\n");
+  testing::pumpFor(std::chrono::milliseconds(50));
+  Buffer& buffer = *view->getTerminal().buffer;
+  int bottom = buffer.yDisp;
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, 40, 40, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
+                        std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy)) +
+                        " click 4 click 4 click 4";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return buffer.yDisp <= bottom - 3; }, std::chrono::seconds(5)));
+  testing::pumpFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(buffer.yDisp, bottom - 3);
+}
+
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));

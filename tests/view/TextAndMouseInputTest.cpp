@@ -199,6 +199,16 @@ TEST_F(MouseInputTest, TheWheelScrollsSendsArrowsOrReports) {
   EXPECT_DOUBLE_EQ(view->scrollSensitivity, 0.05);
   view->setScrollSensitivity(1);
 
+  // GTK's notches: whole ones scroll a line each, fractions (touchpads on X11) add up first.
+  view->scrollAccumulator = 0;
+  view->scrollWheel(ScrollRecord::make(-1, false, 16));
+  EXPECT_EQ(normal.yDisp, bottom - 1);
+  for (int i = 0; i < 3; i++) view->scrollWheel(ScrollRecord::make(0.25, false, 16));
+  EXPECT_EQ(normal.yDisp, bottom - 1);
+  view->scrollWheel(ScrollRecord::make(0.25, false, 16));
+  EXPECT_EQ(normal.yDisp, bottom);
+  EXPECT_DOUBLE_EQ(ScrollRecord::make(5, true, 16).deltaY, -5);
+
   feed("\x1b[?1049h");
   EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(3)); }), "\x1b[A\x1b[A\x1b[A");
   feed("\x1b[?1h");
