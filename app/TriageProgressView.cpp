@@ -7,6 +7,8 @@
 
 #include <glib.h>
 
+#include <limits>
+
 #include "app/PanelText.h"
 #include "app/TerminalPlaceholderView.h"
 
@@ -30,6 +32,13 @@ std::optional<std::string> localHoursAndMinutes(const std::string& text) {
   std::string result(formatted);
   g_free(formatted);
   return result;
+}
+
+// Token counts come from the page; two huge ones must not wrap into a negative total.
+std::int64_t tokenSum(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return a > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
 std::string countOrDash(const char* prefix, std::int64_t value) {
@@ -122,8 +131,8 @@ std::optional<std::string> TriageProgressView::triageStatus(const TriageDisplay&
 }
 
 std::string TriageProgressView::usageSummary(const AgentActionDisplay& action) {
-  return countOrDash("\xCE\x94", action.inputTokens + action.outputTokens) + "  " +
-         countOrDash("\xCE\xA3", action.totalInputTokens + action.totalOutputTokens);
+  return countOrDash("\xCE\x94", tokenSum(action.inputTokens, action.outputTokens)) + "  " +
+         countOrDash("\xCE\xA3", tokenSum(action.totalInputTokens, action.totalOutputTokens));
 }
 
 std::string TriageProgressView::actionHistory(const std::vector<AgentActionDisplay>& actions) {
@@ -132,9 +141,10 @@ std::string TriageProgressView::actionHistory(const std::vector<AgentActionDispl
   size_t first = actions.size() > 50 ? actions.size() - 50 : 0;
   for (size_t i = first; i < actions.size(); ++i) {
     const auto& action = actions[i];
-    std::int64_t call = action.inputTokens + action.outputTokens;
+    std::int64_t call = tokenSum(action.inputTokens, action.outputTokens);
     std::string delta = call < 1 ? "\xE2\x80\x94" : "+" + PanelText::compactNumber(call);
-    lines.push_back(actionTime(action.createdAt) + "  \xCE\x94" + delta + "  " + countOrDash("\xCE\xA3", action.totalInputTokens + action.totalOutputTokens) + "  " +
+    std::string total = countOrDash("\xCE\xA3", tokenSum(action.totalInputTokens, action.totalOutputTokens));
+    lines.push_back(actionTime(action.createdAt) + "  \xCE\x94" + delta + "  " + total + "  " +
                     PanelText::truncatePreviewLine(action.action, 42));
   }
   return PanelText::joinLines(lines);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -106,6 +108,11 @@ TEST(TriageProgressView, TimesStatusesAndActionsReadAsShown) {
   AgentActionDisplay action{"read", 0, 0, 1000, 234, "bad time"};
   EXPECT_EQ(TriageProgressView::usageSummary(action), "\xCE\x94\xE2\x80\x94  \xCE\xA3" "1,234");
   EXPECT_EQ(TriageProgressView::actionHistory({action}), "--:--  \xCE\x94\xE2\x80\x94  \xCE\xA3" "1,234  read");
+  // Counts from the page that would overflow when added stay at the largest count.
+  const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
+  AgentActionDisplay overflowing{"x", huge, 5, huge, huge, "bad time"};
+  EXPECT_EQ(TriageProgressView::usageSummary(overflowing),
+            "\xCE\x94" + PanelText::compactNumber(huge) + "  \xCE\xA3" + PanelText::compactNumber(huge));
   EXPECT_EQ(TriageProgressView::actionHistory({}), "Updates will appear here as the analysis progresses.");
   std::vector<AgentActionDisplay> sixty;
   for (int i = 0; i < 60; ++i) sixty.push_back({std::to_string(i), 1, 1, 1, 1, "2026-03-01T10:00:00Z"});

@@ -1,0 +1,311 @@
+// The roads a task terminal takes before and after its child runs: the shell fallback and the
+// refusals that mint no usable token, the idle reaper asking a stand-in core, and the sidebar width
+// that the page drags.
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <libsoup/soup.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/TerminalFactory.h"
+#include "app/ZorvelAppDelegate.h"
+#include "platform/UserDefaults.h"
+
+namespace zorvel {
+namespace {
+
+// The standard defaults of this test program live in a directory of its own, not the user's.
+struct PrivateConfigDirectory {
+  PrivateConfigDirectory() {
+    std::filesystem::create_directories(path);
+    ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+  }
+  ~PrivateConfigDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::filesystem::path path = std::filesystem::temp_directory_path() / ("zorvel-roads-" + std::to_string(::getpid()));
+} privateConfigDirectory;
+
+// Answers GET /tasks/<id> with the state set for the task (404 without one) and records every
+// POST /tasks/<id>/stop.
+class StandInCore {
+ public:
+  StandInCore() {
+    thread = std::thread([this] { run(); });
+    std::unique_lock guard(lock);
+    started.wait(guard, [this] { return ready; });
+  }
+
+  ~StandInCore() {
+    g_main_context_invoke(context, [](gpointer loop) -> gboolean {
+      g_main_loop_quit(static_cast<GMainLoop*>(loop));
+      return G_SOURCE_REMOVE;
+    }, loop);
+    thread.join();
+  }
+
+  std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port); }
+
+  void setState(const std::string& taskID, const std::string& status, bool turn, bool background) {
+    std::lock_guard guard(lock);
+    states[taskID] = nlohmann::json{{"status", status},
+                                    {"runtime_status", "idle"},
+                                    {"turn_in_progress", turn},
+                                    {"background_work_active", background}}
+                         .dump();
+  }
+
+  std::vector<std::string> asked() {
+    std::lock_guard guard(lock);
+    return gets;
+  }
+  std::vector<std::string> stopped() {
+    std::lock_guard guard(lock);
+    return stops;
+  }
+  std::string lastAuthorization() {
+    std::lock_guard guard(lock);
+    return authorization;
+  }
+
+ private:
+  static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
+    auto* self = static_cast<StandInCore*>(data);
+    std::string rest = std::string(path).substr(std::string("/tasks/").size());
+    std::string method = soup_server_message_get_method(message);
+    std::lock_guard guard(self->lock);
+    const char* auth = soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Authorization");
+    self->authorization = auth ? auth : "";
+    if (method == "POST" && rest.size() > 5 && rest.ends_with("/stop")) {
+      self->stops.push_back(rest.substr(0, rest.size() - 5));
+      soup_server_message_set_status(message, 200, nullptr);
+      return;
+    }
+    self->gets.push_back(rest);
+    auto state = self->states.find(rest);
+    if (method != "GET" || state == self->states.end()) {
+      soup_server_message_set_status(message, 404, nullptr);
+      return;
+    }
+    soup_server_message_set_status(message, 200, nullptr);
+    soup_server_message_set_response(message, "application/json", SOUP_MEMORY_COPY, state->second.data(),
+                                     state->second.size());
+  }
+
+  void run() {
+    context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    loop = g_main_loop_new(context, FALSE);
+    SoupServer* server = soup_server_new(nullptr, nullptr);
+    soup_server_add_handler(server, "/tasks/", handle, this, nullptr);
+    GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+    GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+    if (soup_server_listen(server, address, static_cast<SoupServerListenOptions>(0), nullptr)) {
+      GSList* uris = soup_server_get_uris(server);
+      if (uris) port = g_uri_get_port(static_cast<GUri*>(uris->data));
+      g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    }
+    g_object_unref(address);
+    g_object_unref(loopback);
+    {
+      std::lock_guard guard(lock);
+      ready = true;
+    }
+    started.notify_all();
+    g_main_loop_run(loop);
+    soup_server_disconnect(server);
+    g_object_unref(server);
+    g_main_loop_unref(loop);
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+  }
+
+  std::thread thread;
+  GMainContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  int port = 0;
+  std::mutex lock;
+  std::condition_variable started;
+  bool ready = false;
+  std::map<std::string, std::string> states;
+  std::vector<std::string> gets;
+  std::vector<std::string> stops;
+  std::string authorization;
+};
+
+bool spinUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(10)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+std::string screenText(vantrelle::LocalProcessTerminalView& view) {
+  auto& buffer = *view.getTerminal().buffer;
+  std::string text;
+  for (int y = 0; y < buffer.rows(); y++) text += buffer.lines()[buffer.yBase + y]->translateToString(true) + "\n";
+  return text;
+}
+
+class TaskTerminalRoads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool displayReady = [] {
+      if (!gtk_init_check()) return false;
+      Gtk::init_gtkmm_internals();
+      return true;
+    }();
+    if (!displayReady) GTEST_SKIP() << "no display";
+    delegate = std::make_shared<ZorvelAppDelegate>();
+  }
+
+  TaskMessage task(const std::string& taskID, const std::optional<std::string>& projectID,
+                   const std::string& runtimeStatus = "idle") {
+    TaskMessage message;
+    message.taskID = taskID;
+    message.title = "Task " + taskID;
+    message.projectID = projectID;
+    message.runtimeStatus = runtimeStatus;
+    message.agent = "codex";
+    message.cwd = std::filesystem::temp_directory_path().string();
+    return message;
+  }
+
+  // A registered terminal without a child, last used long before any idle timeout.
+  std::shared_ptr<vantrelle::LocalProcessTerminalView> idleTerminal(const std::string& taskID) {
+    std::shared_ptr<vantrelle::LocalProcessTerminalView> view = TerminalFactory::make(*delegate);
+    delegate->terminalSessions.insert(view, taskID, std::nullopt);
+    delegate->terminalSessions.session(taskID)->lastUsedAt = TerminalClock::now() - std::chrono::hours(1);
+    return view;
+  }
+
+  std::shared_ptr<ZorvelAppDelegate> delegate;
+};
+
+TEST_F(TaskTerminalRoads, AWorkingTaskGetsALoginShellWithTheNoticeAndNoToken) {
+  auto tokensBefore = delegate->runtimeAuthority.activeTokens();
+  delegate->createTerminal(task("w", "0b6e7f3c-8a57-4d0e-9a43-3c3f1f4b8e21", "working"));
+  auto views = delegate->terminals();
+  ASSERT_EQ(views.count("w"), 1u);
+  EXPECT_EQ(delegate->activeTaskID, "w");
+  EXPECT_EQ(delegate->runtimeAuthority.activeTokens(), tokensBefore);
+  EXPECT_FALSE(delegate->terminalSessions.session("w")->pendingLaunch) << "no plan is asked for";
+  auto text = screenText(*views["w"]);
+  EXPECT_NE(text.find("Zorvel: this task already has a running external session."), std::string::npos) << text;
+  delegate->stopTerminal("w");
+  EXPECT_TRUE(delegate->terminals().empty());
+}
+
+TEST_F(TaskTerminalRoads, RefusedTerminalsEndOnAPlaceholderWithoutALiveToken) {
+  auto tokensBefore = delegate->runtimeAuthority.activeTokens();
+  delegate->createTerminal(task("p", std::string("abc")));
+  EXPECT_TRUE(delegate->terminals().empty());
+  EXPECT_EQ(delegate->placeholder.detail.get_text(),
+            "This task has no project, so an authorized agent cannot be started.");
+  EXPECT_EQ(delegate->placeholder.taskTitle.get_text(), "Task p");
+  EXPECT_EQ(delegate->placeholderTaskID, "p");
+  EXPECT_FALSE(delegate->activeTaskID);
+  EXPECT_EQ(delegate->runtimeAuthority.activeTokens(), tokensBefore) << "no token is minted for it";
+
+  // Without a core to confirm the token set, the minted token must not outlive the refusal.
+  delegate->createTerminal(task("q", std::string("0b6e7f3c-8a57-4d0e-9a43-3c3f1f4b8e21")));
+  EXPECT_TRUE(delegate->terminals().empty());
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "The API did not activate the agent credential.");
+  EXPECT_EQ(delegate->runtimeAuthority.activeTokens(), tokensBefore);
+}
+
+TEST_F(TaskTerminalRoads, TheReaperStopsOnlyIdleTerminalsOfFinishedQuietTasks) {
+  StandInCore core;
+  delegate->baseURL = core.baseURL();
+  core.setState("finished", "wont_fix", false, false);
+  core.setState("running", "in_progress", false, false);
+  core.setState("turning", "done", true, false);
+  core.setState("background", "deferred", false, true);
+  core.setState("shown", "done", false, false);
+  for (const char* taskID : {"finished", "running", "turning", "background", "unknown"}) idleTerminal(taskID);
+  auto shown = idleTerminal("shown");
+  delegate->show(shown, "shown", false);
+  delegate->terminalSessions.session("shown")->lastUsedAt = TerminalClock::now() - std::chrono::hours(1);
+
+  delegate->reapInactiveTerminals();
+  EXPECT_EQ(delegate->pendingTerminalCleanupChecks.size(), 5u) << "the active terminal is never checked";
+  delegate->reapInactiveTerminals();  // a second tick while the checks are in flight adds none
+  ASSERT_TRUE(spinUntil([&] { return delegate->pendingTerminalCleanupChecks.empty(); }));
+  ASSERT_TRUE(spinUntil([&] { return !core.stopped().empty(); }));
+
+  auto views = delegate->terminals();
+  EXPECT_EQ(views.count("finished"), 0u);
+  for (const char* kept : {"running", "turning", "background", "unknown", "shown"}) {
+    EXPECT_EQ(views.count(kept), 1u) << kept;
+  }
+  EXPECT_EQ(core.stopped(), std::vector<std::string>{"finished"});
+  EXPECT_EQ(core.asked().size(), 5u);
+  EXPECT_EQ(core.lastAuthorization(), "Bearer " + delegate->runtimeAuthority.desktopToken());
+}
+
+TEST_F(TaskTerminalRoads, ATerminalUsedAgainWhileItsCheckIsInFlightStays) {
+  StandInCore core;
+  delegate->baseURL = core.baseURL();
+  core.setState("t", "done", false, false);
+  idleTerminal("t");
+  delegate->reapInactiveTerminals();
+  ASSERT_EQ(delegate->pendingTerminalCleanupChecks.count("t"), 1u);
+  delegate->terminalSessions.touch("t");
+  ASSERT_TRUE(spinUntil([&] { return delegate->pendingTerminalCleanupChecks.empty(); }));
+  EXPECT_EQ(delegate->terminals().count("t"), 1u);
+  EXPECT_TRUE(core.stopped().empty());
+
+  // Once idle again it is checked afresh at a later tick.
+  delegate->terminalSessions.session("t")->lastUsedAt = TerminalClock::now() - std::chrono::hours(1);
+  delegate->reapInactiveTerminals();
+  ASSERT_TRUE(spinUntil([&] { return !core.stopped().empty(); }));
+  EXPECT_EQ(delegate->terminals().count("t"), 0u);
+}
+
+TEST_F(TaskTerminalRoads, SidebarWidthsAreClampedAndStoredOnlyOutsideADrag) {
+  auto& defaults = platform::UserDefaults::standard();
+  delegate->terminalLeadingConstraint.emplace(delegate->terminalContainer);
+  delegate->terminalLeadingConstraint->setConstant(360);
+
+  delegate->setTaskSidebarWidth(100, true, true);
+  EXPECT_EQ(delegate->terminalLeadingConstraint->constant(), 280);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 280);
+  delegate->setTaskSidebarWidth(900, true, true);
+  EXPECT_EQ(delegate->terminalLeadingConstraint->constant(), 560);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 560);
+
+  // The page's drag: widths follow the pointer but only the last one is kept.
+  delegate->sidebarResizeInProgress = true;
+  delegate->setTaskSidebarWidth(400, true, !delegate->sidebarResizeInProgress);
+  EXPECT_EQ(delegate->terminalLeadingConstraint->constant(), 400);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 560);
+  delegate->endTaskSidebarResize(450);
+  EXPECT_FALSE(delegate->sidebarResizeInProgress);
+  EXPECT_EQ(delegate->terminalLeadingConstraint->constant(), 450);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 450);
+
+  // The current width sent again is still stored.
+  defaults.set("zorvel.sidebarWidth", 300.0);
+  delegate->setTaskSidebarWidth(450, true, true);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 450);
+}
+
+}  // namespace
+}  // namespace zorvel
