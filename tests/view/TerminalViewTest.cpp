@@ -109,5 +109,64 @@ TEST_F(TerminalViewTest, ADestroyedViewDropsItsQueuedRedraw) {
   SUCCEED();
 }
 
+TEST_F(TerminalViewTest, RepliesUseEightBitIntroducersWhenTheProgramAsks) {
+  view->scaleFactorOverride = 1.0;
+  view->cellDimension = ViewSize{8, 16};
+  view->getTerminal().resize(80, 24);
+  view->feed("\x1b G");
+  EXPECT_EQ(reply("\x1b[16t"), "\x9b" "6;16;8t");
+  EXPECT_EQ(reply("\x1b[14t"), "\x9b" "4;384;640t");
+}
+
+// A host that also hears the bell and the working directory.
+struct FullHost : testing::RecordingHost {
+  int bells = 0;
+  std::vector<std::optional<std::string>> directories;
+  void bell(TerminalView&) override { bells++; }
+  void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>& directory) override {
+    directories.push_back(directory);
+  }
+};
+
+TEST_F(TerminalViewTest, TheTerminalsNewsReachesTheHost) {
+  FullHost full;
+  view->terminalDelegate = &full;
+  view->feed("\x07");
+  EXPECT_EQ(full.bells, 1);
+  view->feed("\x1b]7;file://host/tmp/work\x07");
+  ASSERT_EQ(full.directories.size(), 1u);
+  EXPECT_EQ(full.directories[0], view->getTerminal().hostCurrentDirectory);
+  // The end of synchronized output tells the host where the view stands.
+  view->feed("\x1b[?2026h");
+  size_t scrolls = full.scrolls.size();
+  view->feed("\x1b[?2026l");
+  EXPECT_EQ(full.scrolls.size(), scrolls + 1);
+  // A line feed lets go of a selection made with the mouse.
+  view->selection->setSelection(Position(0, 0), Position(2, 0));
+  view->feed("\n");
+  EXPECT_FALSE(view->selectionActive());
+  view->resize(60, 10);
+  ASSERT_FALSE(full.sizes.empty());
+  EXPECT_EQ(full.sizes.back(), std::make_pair(60, 10));
+  view->terminalDelegate = nullptr;
+  view->feed("\x07\x1b]0;nobody\x07");
+  EXPECT_EQ(full.bells, 1);
+}
+
+TEST_F(TerminalViewTest, RedrawsReportTheirRowsWhenAsked) {
+  view->notifyUpdateChanges = true;
+  view->updateDisplay(false);
+  host.ranges.clear();
+  view->feed("\x1b[3;1Hx");
+  view->updateDisplay(false);
+  ASSERT_EQ(host.ranges.size(), 1u);
+  EXPECT_LE(host.ranges[0].first, 2);  // the row the cursor left may come along
+  EXPECT_EQ(host.ranges[0].second, 2);
+  // Nothing changed: the cursor's row is reported.
+  view->updateDisplay(false);
+  ASSERT_EQ(host.ranges.size(), 2u);
+  EXPECT_EQ(host.ranges[1], std::make_pair(2, 2));
+}
+
 }  // namespace
 }  // namespace vantrelle
