@@ -266,6 +266,9 @@ void TerminalView::scrollingTimerElapsed() {
 
 void TerminalView::mouseMoved(const MouseRecord& event) {
   lastPointerLocation = std::make_pair(event.x, event.y);
+  // The link modifier may have been let go in another window, where its release never reached
+  // this view: motion without it ends the preview and the underline.
+  if (commandActive && !event.modifiers.control) turnOffUrlPreview();
   auto [hit, pixels] = calculateMouseHit(event.x, event.y);
   if (commandActive) {
     if (auto payload = payloadString(hit)) previewUrl(*payload);

@@ -96,6 +96,13 @@ TEST_F(LinkInputTest, ReleasingTheModifierDropsPreviewAndUnderline) {
   EXPECT_FALSE(view->urlPreview);
   EXPECT_FALSE(view->linkHighlightRange);
   EXPECT_FALSE(view->lastReportedLink);
+  // Released where the view could not hear it: the next motion without it ends the preview.
+  view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L), true);
+  ASSERT_TRUE(view->urlPreview);
+  view->mouseMoved(move);
+  EXPECT_FALSE(view->commandActive);
+  EXPECT_FALSE(view->urlPreview);
+  EXPECT_FALSE(view->linkHighlightRange);
 }
 
 }  // namespace
