@@ -1,0 +1,206 @@
+// The executable and project-folder pickers of the real application: the page asks, a person
+// types a path into the chooser or cancels it, and the main page hears the chosen path or nothing.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/e2e/OverlayHarness.h"
+
+namespace pickers_e2e {
+
+using nlohmann::json;
+using namespace e2e;
+using namespace std::chrono_literals;
+
+const std::string executableTitle = "Choose Agent Executable";
+const std::string folderTitle = "Choose Project Folder";
+const std::string project = "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9";
+
+class FilePickerWindow : public ::testing::Test {
+ protected:
+  // No portal: the chooser has to be GTK's own dialog, a window on this display.
+  FilePickerWindow() : desktop(std::map<std::string, std::string>{{"GTK_USE_PORTAL", "0"}}) {}
+
+  void SetUp() override {
+    // Spaces and quotes in the names, so the answer's JSON has something to escape.
+    repository = desktop.directory + "/work tree";
+    otherRepository = desktop.directory + "/other \"tree\"";
+    tool = repository + "/bin/agent-x";
+    otherTool = repository + "/bin/other tool";
+    std::filesystem::create_directories(repository + "/bin");
+    std::filesystem::create_directories(otherRepository);
+    for (auto& file : {tool, otherTool}) {
+      std::ofstream(file) << "#!/bin/sh\n";
+      std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+    }
+    desktop.start();
+    ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
+  }
+
+  // Posts the page's request and waits for the chooser it opens, found by its title.
+  std::string ask(const json& message, const std::string& title) {
+    postFromMainPage(desktop, message);
+    std::vector<std::string> found;
+    waitUntil([&] { return !(found = windowList("--name '^" + title + "'")).empty(); }, 10s);
+    return found.empty() ? "" : found.front();
+  }
+
+  // Types a path over whatever the chooser's location entry holds and activates it, as a person
+  // would.
+  void enter(const std::string& window, const std::string& path) {
+    focusWindow(window);
+    shell("xdotool key ctrl+l ctrl+a");
+    shell("xdotool type --delay 10 " + quoted(path));
+    shell("xdotool key Return");
+  }
+
+  // The chooser ignores the activation while it still looks the typed path up, so a person who
+  // was too quick presses Return again.
+  bool choose(const std::string& window, const std::string& path) {
+    return waitUntil(
+        [&] {
+          enter(window, path);
+          return gone(window, 1500ms);
+        },
+        12s);
+  }
+
+  // Whether the chooser stays open however often the path is entered.
+  bool refuses(const std::string& window, const std::string& path) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      enter(window, path);
+      std::this_thread::sleep_for(700ms);
+      if (!shown(window)) return false;
+    }
+    return true;
+  }
+
+  bool shown(const std::string& window) {
+    auto windows = visibleWindows(desktop.app->processIdentifier());
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+  }
+
+  bool gone(const std::string& window, std::chrono::milliseconds limit = 5s) {
+    return waitUntil([&] { return !shown(window); }, limit);
+  }
+
+  // The first Escape may only close the entry's completion, so it is pressed until the chooser
+  // goes away.
+  bool cancel(const std::string& window) {
+    return waitUntil(
+        [&] {
+          focusWindow(window);
+          shell("xdotool key Escape");
+          return gone(window, 500ms);
+        },
+        8s);
+  }
+
+  std::vector<json> answers(const std::string& name) {
+    std::vector<json> details;
+    for (auto& event : pageEvents(desktop, "main", name)) details.push_back(event.detail);
+    return details;
+  }
+
+  bool answered(const std::string& name, const json& detail) {
+    return waitForPageEvent(desktop, "main", name, [&](const json& d) { return d == detail; }, 10s);
+  }
+
+  static std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+  }
+
+  DesktopRun desktop;
+  std::string repository, otherRepository, tool, otherTool;
+};
+
+TEST_F(FilePickerWindow, TheExecutablePickerNamesTheAgentAndAnswersWithItUnchanged) {
+  const std::string agent = "agent-x \"beta\"";
+  auto window = ask({{"kind", "pick-executable"}, {"agent", agent}}, executableTitle);
+  ASSERT_FALSE(window.empty()) << "no chooser appeared\n" << desktop.log();
+  EXPECT_EQ(shellOutput("xdotool getwindowname " + window),
+            executableTitle + " \u2014 Select the executable Zorvel should use for " + agent + ".\n");
+  screenshot("picker-executable");
+
+  ASSERT_TRUE(choose(window, tool));
+  ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", agent}, {"path", tool}}))
+      << "answers: " << json(answers("zorvel:executable-picked"));
+  EXPECT_TRUE(gone(window));
+  EXPECT_TRUE(answers("zorvel:project-directory-picked").empty());
+}
+
+TEST_F(FilePickerWindow, TheExecutablePickerRefusesAFolderAndACancelSendsNothing) {
+  auto window = ask({{"kind", "pick-executable"}, {"agent", "codex"}}, executableTitle);
+  ASSERT_FALSE(window.empty());
+  EXPECT_TRUE(refuses(window, repository)) << "a folder was accepted as the executable";
+  screenshot("picker-executable-in-folder");
+  ASSERT_TRUE(cancel(window));
+
+  // Only this later choice may reach the page: nothing came of the folder or of the cancel.
+  window = ask({{"kind", "pick-executable"}, {"agent", "claude"}}, executableTitle);
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(choose(window, otherTool));
+  ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", "claude"}, {"path", otherTool}}));
+  EXPECT_EQ(answers("zorvel:executable-picked").size(), 1u) << json(answers("zorvel:executable-picked"));
+}
+
+TEST_F(FilePickerWindow, TheFolderPickerAnswersWithThePathAndTheProjectWhenOneWasGiven) {
+  auto window = ask({{"kind", "pick-project-directory"}}, folderTitle);
+  ASSERT_FALSE(window.empty()) << "no chooser appeared\n" << desktop.log();
+  EXPECT_EQ(shellOutput("xdotool getwindowname " + window),
+            folderTitle + " \u2014 Select the repository folder Zorvel should use.\n");
+  ASSERT_TRUE(choose(window, repository));
+  ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", repository}}))
+      << "answers: " << json(answers("zorvel:project-directory-picked"));
+  EXPECT_TRUE(gone(window));
+
+  window = ask({{"kind", "pick-project-directory"}, {"project_id", project}}, folderTitle);
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(choose(window, otherRepository));
+  ASSERT_TRUE(
+      answered("zorvel:project-directory-picked", {{"path", otherRepository}, {"project_id", project}}))
+      << "answers: " << json(answers("zorvel:project-directory-picked"));
+  EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 2u);
+  EXPECT_TRUE(answers("zorvel:executable-picked").empty());
+}
+
+TEST_F(FilePickerWindow, TheFolderPickerRefusesAFileAndACancelSendsNothing) {
+  auto main = visibleWindows(desktop.app->processIdentifier());
+  auto window = ask({{"kind", "pick-project-directory"}, {"project_id", project}}, folderTitle);
+  ASSERT_FALSE(window.empty());
+  // The chooser explains in a window of its own that only folders can be chosen.
+  std::string refusal;
+  auto refused = [&] {
+    for (auto& shownWindow : visibleWindows(desktop.app->processIdentifier())) {
+      if (shownWindow != window && std::find(main.begin(), main.end(), shownWindow) == main.end())
+        refusal = shownWindow;
+    }
+    return !refusal.empty();
+  };
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        enter(window, tool);
+        return waitUntil(refused, 1500ms);
+      },
+      8s))
+      << "a file was accepted as the folder";
+  screenshot("picker-folder-refusal");
+  focusWindow(refusal);
+  shell("xdotool key Return");
+  ASSERT_TRUE(gone(refusal));
+  EXPECT_TRUE(shown(window));
+  ASSERT_TRUE(cancel(window));
+
+  window = ask({{"kind", "pick-project-directory"}}, folderTitle);
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(choose(window, otherRepository));
+  ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", otherRepository}}));
+  EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 1u)
+      << json(answers("zorvel:project-directory-picked"));
+}
+
+}  // namespace pickers_e2e
