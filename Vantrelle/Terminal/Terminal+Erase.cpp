@@ -20,7 +20,7 @@ void fillCells(BufferLine& line, int from, int to, const CharData& cell) {
   line.touch();
 }
 
-CharData eraseCell(const Terminal& t) { return CharData(0, 1, t.eraseAttribute()); }
+CharData eraseCell(const Terminal& t) { return CharData(0, 1, t.eraseAttr()); }
 
 BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffer->yBase + row]; }
 

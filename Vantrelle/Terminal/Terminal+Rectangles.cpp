@@ -22,13 +22,8 @@ bool storableScalar(int64_t code) {
   return isValidScalar(code) && code >= 32 && !(code >= 0x7f && code <= 0x9f);
 }
 
-// Screen rows and columns, 0-based and inclusive.
-struct Rectangle {
-  int top, left, bottom, right;
-};
-
 template <typename Fn>
-void forEachCell(Terminal& t, const Rectangle& r, Fn fn) {
+void forEachCell(Terminal& t, const Terminal::Rectangle& r, Fn fn) {
   for (int row = r.top; row <= r.bottom; row++) {
     BufferLine& line = screenLine(t, row);
     const int last = std::min(r.right, line.count() - 1);
@@ -40,17 +35,17 @@ void forEachCell(Terminal& t, const Rectangle& r, Fn fn) {
   t.updateRange(r.bottom);
 }
 
+}  // namespace
+
 // The rectangle of a request's Pt;Pl;Pb;Pr parameters, clamped to the screen; none when empty.
-std::optional<Rectangle> getRectangleFromRequest(const Terminal& t, std::span<const int> pars) {
-  const int rows = t.rows, cols = t.cols;
-  const Buffer* buffer = t.buffer;
+std::optional<Terminal::Rectangle> Terminal::getRectangleFromRequest(std::span<const int> pars) const {
   int top = pars.size() > 0 ? std::max(pars[0], 1) : 1;
   int left = pars.size() > 1 ? std::max(pars[1], 1) : 1;
   int bottom = pars.size() > 2 && pars[2] >= 0 ? pars[2] : rows;
   int right = pars.size() > 3 && pars[3] >= 0 ? pars[3] : cols;
   right = std::min(right, cols);
   bottom = std::min(bottom, rows);
-  if (t.originMode) {
+  if (originMode) {
     top += buffer->scrollTop;
     bottom += buffer->scrollTop;
     left += buffer->marginLeft;
@@ -61,30 +56,28 @@ std::optional<Rectangle> getRectangleFromRequest(const Terminal& t, std::span<co
                    std::min(right - 1, cols - 1)};
 }
 
-void eraseRectangle(Terminal& t, std::span<const int> pars) {
-  auto rect = getRectangleFromRequest(t, pars);
+void Terminal::cmdDECERA(std::span<const int> pars) {
+  auto rect = getRectangleFromRequest(pars);
   if (!rect) return;
-  const CharData cell(t.code(U" "), 1, t.curAttr);
-  forEachCell(t, *rect, [&](CharData& target) { target = cell; });
+  const CharData cell(code(U" "), 1, curAttr);
+  forEachCell(*this, *rect, [&](CharData& target) { target = cell; });
 }
 
 // Blanks the characters but keeps each cell's attribute and hyperlink: there is no protected
 // attribute, so every cell is selectively erasable.
-void selectiveEraseRectangle(Terminal& t, std::span<const int> pars) {
-  auto rect = getRectangleFromRequest(t, pars);
+void Terminal::cmdSelectiveEraseRectangularArea(std::span<const int> pars) {
+  auto rect = getRectangleFromRequest(pars);
   if (!rect) return;
-  const int32_t space = t.code(U" ");
-  forEachCell(t, *rect, [&](CharData& target) { target.setValue(space, 1); });
+  const int32_t space = code(U" ");
+  forEachCell(*this, *rect, [&](CharData& target) { target.setValue(space, 1); });
 }
-
-}  // namespace
 
 void Terminal::csiCopyRectangularArea(std::span<const int> pars, std::span<const uint8_t> collect) {
   if (!isCollect(collect, '$')) return;
   auto par = [&](size_t i, int whenZero) { return i < pars.size() && pars[i] > 0 ? pars[i] : whenZero; };
   const int source[4] = {par(0, 1), par(1, 1), par(2, rows), par(3, cols)};
   if (par(4, 1) != 1 || par(7, 1) != 1) return;
-  auto rect = getRectangleFromRequest(*this, source);
+  auto rect = getRectangleFromRequest(source);
   if (!rect) return;
   const int destTop = std::min(par(5, 1) - 1, rows - 1);
   const int destLeft = std::min(par(6, 1) - 1, cols - 1);
@@ -119,7 +112,7 @@ void Terminal::csiX(std::span<const int> pars, std::span<const uint8_t> collect)
   if (pars.empty()) return;
   int64_t fill = pars[0];
   if (!storableScalar(fill)) fill = 32;
-  auto rect = getRectangleFromRequest(*this, pars.subspan(1));
+  auto rect = getRectangleFromRequest(pars.subspan(1));
   if (!rect) return;
   const CharData cell(int32_t(fill), 1, curAttr);
   forEachCell(*this, *rect, [&](CharData& target) { target = cell; });
@@ -127,7 +120,7 @@ void Terminal::csiX(std::span<const int> pars, std::span<const uint8_t> collect)
 
 void Terminal::csiZ(std::span<const int> pars, std::span<const uint8_t> collect) {
   if (isCollect(collect, '$')) {
-    eraseRectangle(*this, pars);
+    cmdDECERA(pars);
   } else if (isCollect(collect, '\'')) {
     logUnprefixed("TODO: Enable Locator Reporting (DECELR)");
   }
@@ -138,7 +131,7 @@ void Terminal::csiOpenBrace(std::span<const int> pars, std::span<const uint8_t> 
     log("CSI # { not implemented - XTPUSHSGR with " + parameterListText(pars));
     return;
   }
-  selectiveEraseRectangle(*this, pars);
+  cmdSelectiveEraseRectangularArea(pars);
 }
 
 void Terminal::cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> collect) {
@@ -147,7 +140,7 @@ void Terminal::cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> c
   uint32_t sum = 0;
   const bool trusted = tdel && pars.size() >= 3 && tdel->isProcessTrusted(*this);
   if (trusted) {
-    if (auto rect = getRectangleFromRequest(*this, pars.subspan(2))) {
+    if (auto rect = getRectangleFromRequest(pars.subspan(2))) {
       for (int row = rect->top; row <= rect->bottom; row++) {
         const BufferLine& line = screenLine(*this, row);
         for (int col = rect->left; col <= rect->right; col++) {

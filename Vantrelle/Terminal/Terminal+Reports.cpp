@@ -64,10 +64,11 @@ int decModeStatus(const Terminal& t, int mode) {
   }
 }
 
-// DCS $ q: collects the name of a setting and answers with its current value.
-class DecrqssHandler : public DcsHandler {
+}  // namespace
+
+class Terminal::DECRQSS : public DcsHandler {
  public:
-  explicit DecrqssHandler(Terminal& terminal) : terminal(terminal) {}
+  explicit DECRQSS(Terminal& terminal) : terminal(terminal) {}
   void hook(std::span<const uint8_t>, std::span<const int>, uint8_t) override { data.clear(); }
   void put(std::span<const uint8_t> bytes) override {
     // Every valid request is two bytes long; keep just enough to tell a longer one apart.
@@ -83,7 +84,7 @@ class DecrqssHandler : public DcsHandler {
   std::vector<uint8_t> data;
 };
 
-std::optional<std::string> DecrqssHandler::answer(const std::string& request) const {
+std::optional<std::string> Terminal::DECRQSS::answer(const std::string& request) const {
   const Buffer& b = *terminal.buffer;
   if (request == "\"q") return request;
   if (request == "\"p") return "65;1\"p";
@@ -94,7 +95,7 @@ std::optional<std::string> DecrqssHandler::answer(const std::string& request) co
   return std::nullopt;
 }
 
-void DecrqssHandler::unhook() {
+void Terminal::DECRQSS::unhook() {
   const bool ascii = std::all_of(data.begin(), data.end(), [](uint8_t c) { return c < 0x80; });
   const std::string request(data.begin(), data.end());
   auto body = ascii && data.size() <= maxRequest ? answer(request) : std::nullopt;
@@ -103,9 +104,7 @@ void DecrqssHandler::unhook() {
   terminal.sendResponse({cc.dcs(), asBytes(body ? "1$r" + *body : "0$r"), cc.st()});
 }
 
-}  // namespace
-
-std::unique_ptr<DcsHandler> Terminal::makeDecrqssHandler() { return std::make_unique<DecrqssHandler>(*this); }
+std::unique_ptr<DcsHandler> Terminal::makeDecrqssHandler() { return std::make_unique<DECRQSS>(*this); }
 
 void Terminal::cmdSendDeviceAttributes(std::span<const int> pars, std::span<const uint8_t> collect) {
   if (!pars.empty() && pars[0] >= 1) {

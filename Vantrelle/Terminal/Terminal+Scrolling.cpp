@@ -13,7 +13,7 @@ std::string yesNo(bool value) { return value ? "true" : "false"; }
 }  // namespace
 
 BufferLine& Terminal::prepareBlankLine(bool isWrapped) {
-  const Attribute erase = eraseAttribute();
+  const Attribute erase = eraseAttr();
   if (!blankLine || blankLine->count() != cols || blankLineAttribute != erase) {
     blankLine = std::make_unique<BufferLine>(cols, CharData(0, 1, erase));
     blankLineAttribute = erase;
@@ -35,7 +35,7 @@ void Terminal::scroll(bool isWrapped) {
   } else if (b.scrollTop == 0 && bottomRow < lines.count()) {
     const bool wasFull = lines.isFull();
     if (bottomRow == lines.count() - 1 && wasFull) {
-      lines.recycle(eraseAttribute());
+      lines.recycle(eraseAttr());
       lines[lines.count() - 1]->setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
       lines.push(std::make_shared<BufferLine>(blank));
@@ -43,7 +43,7 @@ void Terminal::scroll(bool isWrapped) {
       // The region ends above the screen's last row (a status line below it) and the ring is
       // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
       // Only the rows below the region move, where a splice would rebuild the whole ring.
-      lines.recycle(eraseAttribute());
+      lines.recycle(eraseAttr());
       lines.rotate(bottomRow, lines.count() - 1, false);
       lines[bottomRow]->setWrapped(isWrapped);
     } else {
@@ -97,7 +97,7 @@ void Terminal::scrollWithinMargins(int topRow, int bottomRow) {
     line.renderMode = BufferLine::RenderLineMode::single;
   }
   BufferLine& bottom = *lines[bottomRow];
-  bottom.fill(CharData(0, 1, eraseAttribute()), b.marginLeft, width);
+  bottom.fill(CharData(0, 1, eraseAttr()), b.marginLeft, width);
   bottom.setWrapped(false);
   b.clearImagesFromLine(bottomRow);
   bottom.renderMode = BufferLine::RenderLineMode::single;
@@ -149,7 +149,7 @@ void Terminal::reverseIndex() {
     return;
   }
   const bool narrowMargins = marginMode && !(b.marginLeft < 1 && b.marginRight >= cols - 1);
-  const CharData blank(0, 1, eraseAttribute());
+  const CharData blank(0, 1, eraseAttr());
   if (narrowMargins) {
     const int width = b.marginRight - b.marginLeft + 1;
     for (int row = bottomRow; row > topRow; --row) {
@@ -202,7 +202,7 @@ void Terminal::columnScroll(bool back, int at) {
   if (at < 0 || right >= cols || at > right) return;
   // The forward scroll fills with the current background; the backward one does the same, so
   // the two directions leave matching blanks.
-  const CharData blank(' ', 1, eraseAttribute());
+  const CharData blank(' ', 1, eraseAttr());
   auto& lines = b.lines();
   for (int row = b.scrollTop; row <= b.scrollBottom; ++row) {
     const int index = b.yBase + row;

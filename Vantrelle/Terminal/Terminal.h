@@ -230,6 +230,14 @@ class Terminal : private ParserHandler {
   void resetBufferLine(int y, bool clearImages);
 
   // ---- Rectangular areas (Terminal+Rectangles.cpp) ----
+  // Screen rows and columns, 0-based and inclusive.
+  struct Rectangle {
+    int top, left, bottom, right;
+  };
+  // The rectangle of a request's Pt;Pl;Pb;Pr parameters, clamped to the screen; none when empty.
+  std::optional<Rectangle> getRectangleFromRequest(std::span<const int> pars) const;
+  void cmdDECERA(std::span<const int> pars);
+  void cmdSelectiveEraseRectangularArea(std::span<const int> pars);
   void csiCopyRectangularArea(std::span<const int> pars, std::span<const uint8_t> collect);
   void csiX(std::span<const int> pars, std::span<const uint8_t> collect);
   void cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> collect);
@@ -256,6 +264,8 @@ class Terminal : private ParserHandler {
   // ---- Device reports (Terminal+Reports.cpp) ----
   void cmdSendDeviceAttributes(std::span<const int> pars, std::span<const uint8_t> collect);
   void cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_t> collect);
+  // DCS $ q: collects the name of a setting and answers with its current value.
+  class DECRQSS;
   // The handler of DCS $ q (request setting), or none.
   std::unique_ptr<DcsHandler> makeDecrqssHandler();
   void cmdDecRqm(std::span<const int> pars, bool decMode);
@@ -420,7 +430,7 @@ class Terminal : private ParserHandler {
     return Attribute(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::none);
   }
   // Default foreground on the current background: what erasing and scrolling fill with.
-  Attribute eraseAttribute() const {
+  Attribute eraseAttr() const {
     return Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none);
   }
 
