@@ -21,16 +21,22 @@ bool ZorvelWindow::routeScroll(const Glib::RefPtr<const Gdk::Event>& event) {
   for (Gtk::Widget* view = hit; view; view = view->get_parent()) {
     auto* reporting = dynamic_cast<MouseReportingView*>(view);
     if (!reporting) continue;
-    bool remembered = reporting->allowMouseReporting();
-    reporting->setAllowMouseReporting(true);
-    // The event is delivered after this capture handler returns; give the view its own setting
-    // back once that delivery is over.
-    Glib::signal_idle().connect_once(
-        [reporting, remembered] { reporting->setAllowMouseReporting(remembered); },
-        Glib::PRIORITY_HIGH);
+    lendMouseReporting(*view, *reporting);
     break;
   }
   return false;  // every event is delivered exactly once, by the normal path
+}
+
+void ZorvelWindow::lendMouseReporting(Gtk::Widget& view, MouseReportingView& reporting) {
+  bool remembered = reporting.allowMouseReporting();
+  reporting.setAllowMouseReporting(true);
+  // The event is delivered after this capture handler returns; the setting goes back once that
+  // delivery is over. Work queued before then (a page message stopping the terminal) may have
+  // released the view, so the restore is tied to the view's life.
+  MouseReportingView* target = &reporting;
+  Glib::signal_idle().connect_once(
+      sigc::track_object([target, remembered] { target->setAllowMouseReporting(remembered); }, view),
+      Glib::PRIORITY_HIGH);
 }
 
 double storedSidebarWidth(std::optional<double> stored) {

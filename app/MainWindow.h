@@ -18,6 +18,9 @@ class MouseReportingView {
 class ZorvelWindow : public Gtk::ApplicationWindow {
  public:
   ZorvelWindow();
+  // Lets the view report mouse events until the event being delivered has been handled, then
+  // gives it its own setting back, unless the view is gone by then.
+  static void lendMouseReporting(Gtk::Widget& view, MouseReportingView& reporting);
 
  private:
   bool routeScroll(const Glib::RefPtr<const Gdk::Event>& event);
