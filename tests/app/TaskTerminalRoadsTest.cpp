@@ -41,8 +41,8 @@ struct PrivateConfigDirectory {
   std::filesystem::path path = std::filesystem::temp_directory_path() / ("zorvel-roads-" + std::to_string(::getpid()));
 } privateConfigDirectory;
 
-// Answers GET /tasks/<id> with the state set for the task (404 without one) and records every
-// POST /tasks/<id>/stop.
+// Answers GET /tasks/<id> with the state set for the task (404 without one), POST
+// /tasks/<id>/terminal-plan with the reply set for plans, and records every POST /tasks/<id>/stop.
 class StandInCore {
  public:
   StandInCore() {
@@ -70,6 +70,17 @@ class StandInCore {
                          .dump();
   }
 
+  void setPlanReply(unsigned status, const std::string& body) {
+    std::lock_guard guard(lock);
+    planStatus = status;
+    planBody = body;
+  }
+
+  std::vector<std::string> planRequests() {
+    std::lock_guard guard(lock);
+    return plans;
+  }
+
   std::vector<std::string> asked() {
     std::lock_guard guard(lock);
     return gets;
@@ -94,6 +105,17 @@ class StandInCore {
     if (method == "POST" && rest.size() > 5 && rest.ends_with("/stop")) {
       self->stops.push_back(rest.substr(0, rest.size() - 5));
       soup_server_message_set_status(message, 200, nullptr);
+      return;
+    }
+    if (method == "POST" && rest.ends_with("/terminal-plan")) {
+      GBytes* bytes = soup_message_body_flatten(soup_server_message_get_request_body(message));
+      gsize size = 0;
+      const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+      self->plans.push_back(std::string(data ? data : "", size));
+      g_bytes_unref(bytes);
+      soup_server_message_set_status(message, self->planStatus, nullptr);
+      soup_server_message_set_response(message, "application/json", SOUP_MEMORY_COPY, self->planBody.data(),
+                                       self->planBody.size());
       return;
     }
     self->gets.push_back(rest);
@@ -145,10 +167,14 @@ class StandInCore {
   std::map<std::string, std::string> states;
   std::vector<std::string> gets;
   std::vector<std::string> stops;
+  std::vector<std::string> plans;
+  unsigned planStatus = 500;
+  std::string planBody;
   std::string authorization;
 };
 
-bool spinUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(10)) {
+bool spinUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(10)) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -277,6 +303,91 @@ TEST_F(TaskTerminalRoads, ATerminalUsedAgainWhileItsCheckIsInFlightStays) {
   delegate->reapInactiveTerminals();
   ASSERT_TRUE(spinUntil([&] { return !core.stopped().empty(); }));
   EXPECT_EQ(delegate->terminals().count("t"), 0u);
+}
+
+// LOG IN on a triage-recovery panel runs the core's login plan; its exit decides the panel.
+TEST_F(TaskTerminalRoads, ALoginTerminalRunsThePlannedProgramAndItsExitDecidesThePanel) {
+  StandInCore core;
+  delegate->baseURL = core.baseURL();
+  TriageRecoveryMessage recovery{"r", "Recover me", std::nullopt, "codex", std::nullopt, std::nullopt,
+                                 "Credentials expired", true};
+  delegate->showTriageRecovery(recovery, std::nullopt);
+
+  core.setPlanReply(422, R"({"detail": "Agent codex has no login command."})");
+  delegate->placeholder.startRequested();
+  ASSERT_EQ(delegate->activeTaskID, "r") << "the login terminal shows at once";
+  ASSERT_TRUE(spinUntil([&] { return delegate->terminals().empty(); }));
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "Credentials expired\nAgent codex has no login command.");
+  EXPECT_EQ(delegate->placeholder.startButton.get_label(), "LOG IN");
+  ASSERT_EQ(core.planRequests().size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(core.planRequests()[0]), (nlohmann::json{{"agent", "codex"}, {"login", true}}));
+
+  // The plan's own program runs here; a failing login brings the panel back with its code.
+  core.setPlanReply(200, R"({"arguments": ["-c", "exit 3"], "executable": "/bin/sh"})");
+  delegate->placeholder.startRequested();
+  ASSERT_TRUE(spinUntil([&] { return delegate->terminals().empty(); }));
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "Credentials expired\nLogin command exited with code 768.");
+  EXPECT_EQ(delegate->placeholder.status.get_text(), "Login required");
+
+  core.setPlanReply(200, R"({"arguments": ["-c", "exit 0"], "executable": "/bin/sh"})");
+  delegate->placeholder.startRequested();
+  ASSERT_TRUE(spinUntil([&] { return delegate->terminals().empty(); }));
+  EXPECT_EQ(delegate->placeholder.status.get_text(), "Login complete");
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "Login completed. Restarting triage\xE2\x80\xA6");
+  EXPECT_EQ(delegate->placeholderTaskID, "r");
+
+  // A plan that arrives after its terminal was stopped starts nothing.
+  core.setPlanReply(200, R"({"arguments": ["-c", "sleep 30"], "executable": "/bin/sh"})");
+  size_t asked = core.planRequests().size();
+  delegate->showTriageRecovery(recovery, std::nullopt);
+  delegate->placeholder.startRequested();
+  auto view = delegate->terminals().at("r");
+  delegate->stopTerminal("r");
+  ASSERT_TRUE(spinUntil([&] { return core.planRequests().size() > asked; }));
+  spinUntil([] { return false; }, std::chrono::seconds(1));
+  EXPECT_FALSE(view->process && view->process->running());
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "No terminal is running for this task.");
+}
+
+TEST_F(TaskTerminalRoads, FocusComesBackAfterASidebarRefreshOnlyToTheTerminalThatHadIt) {
+  auto* window = new ZorvelWindow();
+  window->set_child(delegate->terminalContainer);
+  delegate->window = window;
+  window->present();
+  std::shared_ptr<vantrelle::LocalProcessTerminalView> a = TerminalFactory::make(*delegate);
+  delegate->terminalSessions.insert(a, "a", std::nullopt);
+  delegate->show(a, "a", true);
+  ASSERT_EQ(window->get_focus(), a.get());
+
+  // Showing the shown terminal again keeps it where it is and only refreshes its last use.
+  delegate->terminalSessions.session("a")->lastUsedAt = TerminalClock::now() - std::chrono::hours(1);
+  delegate->show(a, "a", true);
+  EXPECT_EQ(a->get_parent(), &delegate->terminalContainer);
+  EXPECT_LT(TerminalClock::now() - delegate->terminalSessions.session("a")->lastUsedAt, std::chrono::minutes(1));
+
+  delegate->preserveActiveTerminalFocusForSidebarRefresh();
+  EXPECT_EQ(delegate->terminalFocusBeforeSidebarRefreshTaskID, "a");
+  delegate->placeholder.startButton.set_visible(true);
+  window->set_focus(delegate->placeholder.startButton);  // the page's refresh took the focus
+  delegate->restoreActiveTerminalFocusAfterSidebarRefresh();
+  EXPECT_FALSE(delegate->terminalFocusBeforeSidebarRefreshTaskID);
+  ASSERT_TRUE(spinUntil([&] { return window->get_focus() == a.get(); }));
+
+  // Another task shown in between keeps its own focus.
+  delegate->preserveActiveTerminalFocusForSidebarRefresh();
+  std::shared_ptr<vantrelle::LocalProcessTerminalView> b = TerminalFactory::make(*delegate);
+  delegate->terminalSessions.insert(b, "b", std::nullopt);
+  delegate->show(b, "b", false);
+  spinUntil([] { return false; }, std::chrono::milliseconds(300));
+  window->unset_focus();
+  delegate->restoreActiveTerminalFocusAfterSidebarRefresh();
+  spinUntil([] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_EQ(window->get_focus(), nullptr);
+  EXPECT_FALSE(delegate->terminalFocusBeforeSidebarRefreshTaskID);
+
+  delegate->window = nullptr;
+  window->unset_child();
+  delete window;
 }
 
 TEST_F(TaskTerminalRoads, SidebarWidthsAreClampedAndStoredOnlyOutsideADrag) {
