@@ -104,6 +104,24 @@ TEST_F(RealInputTest, EachWheelNotchScrollsOneLine) {
   EXPECT_EQ(buffer.yDisp, bottom - 3);
 }
 
+TEST_F(RealInputTest, TheFindBarSearchesAsYouTypeStepsWithReturnAndGivesTheKeysBack) {
+  feed("one apple\r\ntwo apple\r\nthree apple\r\n");
+  TerminalFindBarView::findPasteboard().reset();
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+f && xdotool type --delay 20 apple"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->findBarTerm == "apple"; }, std::chrono::seconds(5)));
+  EXPECT_EQ(view->selection->start(), Position(4, 0));
+  ASSERT_EQ(std::system("xdotool key Return"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->start().row == 1; }, std::chrono::seconds(5)));
+  ASSERT_EQ(std::system("xdotool key shift+Return"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->start().row == 0; }, std::chrono::seconds(5)));
+  ASSERT_EQ(std::system("xdotool key Escape"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->findBar->get_visible(); }, std::chrono::seconds(5)));
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool type x"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "x");
+}
+
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));
