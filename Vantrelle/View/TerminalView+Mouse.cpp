@@ -119,23 +119,20 @@ std::pair<Position, Position> TerminalView::calculateMouseHit(double x, double y
   return {Position(col, row), Position(px, py)};
 }
 
+// Reports number the buttons as xterm does, the middle one second and the secondary one third;
+// a release says which button was let go where the encoding can (SGR); motion with no button
+// held is a release whatever the encoding.
 int TerminalView::encodeMouseEvent(const MouseRecord& event, bool overwriteRelease) const {
-  int flags = 0;
-  if (overwriteRelease || event.kind == MouseRecord::Kind::up) {
-    flags = releaseFlags;
-  } else {
-    switch (event.buttonNumber) {
-      case 1: flags = 1; break;
-      case 2: flags = 2; break;
-      case 4: flags = 64; break;
-      case 5: flags = 65; break;
-      default: flags = 0; break;
-    }
+  const InputModifiers& m = event.modifiers;
+  if (!overwriteRelease) {
+    int button = event.buttonNumber == 1 ? 2 : event.buttonNumber == 2 ? 1 : event.buttonNumber;
+    return terminal->encodeButton(button, event.kind == MouseRecord::Kind::up, m.shift, m.alt, m.control);
   }
+  int flags = releaseFlags;
   if (sendsModifiers(terminal->mouseMode())) {
-    if (event.modifiers.shift) flags += 4;
-    if (event.modifiers.alt) flags += 8;
-    if (event.modifiers.control) flags += 16;
+    if (m.shift) flags += 4;
+    if (m.alt) flags += 8;
+    if (m.control) flags += 16;
   }
   return flags;
 }

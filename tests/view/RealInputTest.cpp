@@ -122,6 +122,18 @@ TEST_F(RealInputTest, TheFindBarSearchesAsYouTypeStepsWithReturnAndGivesTheKeysB
   EXPECT_EQ(host.sent, "x");
 }
 
+TEST_F(RealInputTest, ASecondaryClickIsReportedAsXtermsThirdButton) {
+  feed("\x1b[?1000h\x1b[?1006h");
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, 2, 2, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
+                        std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy)) + " click 3 click 2";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 36; }, std::chrono::seconds(5))) << host.sent;
+  EXPECT_EQ(host.sent, "\x1b[<2;1;1M\x1b[<2;1;1m\x1b[<1;1;1M\x1b[<1;1;1m");
+}
+
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));

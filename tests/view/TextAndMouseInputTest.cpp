@@ -115,6 +115,15 @@ TEST_F(MouseInputTest, ReportsFollowTheMouseMode) {
   EXPECT_EQ(sentBy([&] { view->mouseUp(at(MouseRecord::Kind::up, 2, 3)); }), "\x1b[<0;3;4m");
   EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {.control = true})); }),
             "\x1b[<16;1;1M");
+  // The secondary button is xterm's third, the middle one its second; SGR releases name them.
+  MouseRecord right = at(MouseRecord::Kind::down, 2, 3);
+  right.buttonNumber = 1;
+  EXPECT_EQ(sentBy([&] { view->mouseDown(right); }), "\x1b[<2;3;4M");
+  right.kind = MouseRecord::Kind::up;
+  EXPECT_EQ(sentBy([&] { view->mouseUp(right); }), "\x1b[<2;3;4m");
+  MouseRecord middle = at(MouseRecord::Kind::down, 2, 3);
+  middle.buttonNumber = 2;
+  EXPECT_EQ(sentBy([&] { view->mouseDown(middle); }), "\x1b[<1;3;4M");
   // Button-less motion is reported only in any-event mode.
   EXPECT_EQ(sentBy([&] { view->mouseMoved(at(MouseRecord::Kind::moved, 1, 1)); }), "");
   feed("\x1b[?1003h");
