@@ -97,6 +97,8 @@ void ZorvelAppDelegate::configureWindow() {
   placeholder.set_vexpand(true);
   terminalContainer.append(placeholder);
   triageProgress.set_visible(false);
+  // Either panel takes the container's height to itself, so it sits in its middle.
+  triageProgress.set_vexpand(true);
   terminalContainer.append(triageProgress);
 
   webViewHost.set_hexpand(true);
