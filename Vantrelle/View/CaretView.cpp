@@ -52,7 +52,7 @@ void CaretView::setText(const CharData& ch) {
   std::string character = " ";
   if (terminal && ch.code != 0) character = terminal->getTerminal().character(ch.code);
   text = UnicodeUtil::textPresentationAdjusted(character);
-  face = terminal ? terminal->getAttributedValue(ch.attribute(), caretColor, caretTextColor).font : FontFace::normal;
+  face = terminal ? terminal->getAttributedValue(ch.attribute(), caretColor, textColor()).font : FontFace::normal;
   queue_draw();
 }
 
@@ -97,6 +97,11 @@ void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   gtk_snapshot_pop(target);
 }
 
+ViewColor CaretView::textColor() const {
+  if (caretTextColor) return *caretTextColor;
+  return terminal ? terminal->nativeForegroundColor() : ViewColor::black();
+}
+
 bool CaretView::drawsFocused() const { return tracksFocus && terminal ? terminal->hasFocus() : true; }
 
 void CaretView::drawCursor(cairo_t* context, double width, double height, bool hasFocus) {
@@ -128,9 +133,9 @@ void CaretView::drawCursor(cairo_t* context, double width, double height, bool h
       cairo_rectangle(context, 0, 0, width, height);
       cairo_fill(context);
       if (powerlineCodePoint && terminal->getCustomBlockGlyphs() && isSolidPowerline(*powerlineCodePoint)) {
-        drawPowerline(context, width, height, caretTextColor);
+        drawPowerline(context, width, height, textColor());
       } else {
-        drawCharacter(context, width, height, caretTextColor);
+        drawCharacter(context, width, height, textColor());
       }
       break;
   }

@@ -20,7 +20,8 @@ class TerminalView;
 class CaretView : public Gtk::Widget {
  public:
   static constexpr ViewColor defaultCaretColor{0.5, 0.5, 0.5, 0.8};
-  static constexpr ViewColor defaultCaretTextColor{1, 1, 1, 1};
+  // No colour of its own: the character under a block caret takes the view's foreground colour.
+  static constexpr std::optional<ViewColor> defaultCaretTextColor{};
   // One blink phase, fading out or back in.
   static constexpr double blinkPhaseSeconds = 0.7;
   static constexpr double hollowLineWidth = 3.0;
@@ -33,7 +34,7 @@ class CaretView : public Gtk::Widget {
   bool focused = false;
   bool tracksFocus = true;
   ViewColor caretColor = defaultCaretColor;
-  ViewColor caretTextColor = defaultCaretTextColor;
+  std::optional<ViewColor> caretTextColor = defaultCaretTextColor;
   // The character under the cursor, drawn inside a block caret.
   std::string text;
   FontFace face = FontFace::normal;
@@ -53,6 +54,8 @@ class CaretView : public Gtk::Widget {
   // Whether the caret draws as focused: the terminal view's focus (its window active included)
   // while it tracks focus, always otherwise.
   bool drawsFocused() const;
+  // The colour of the character under a block caret.
+  ViewColor textColor() const;
   double opacity() const { return currentOpacity; }
   // The opacity `seconds` into a blink: fading out with ease-in, then back the same way.
   static double blinkOpacity(double seconds);

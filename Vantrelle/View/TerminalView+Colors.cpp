@@ -108,7 +108,7 @@ void TerminalView::setCaretColor(const ViewColor& color) {
 }
 
 ViewColor TerminalView::caretTextColor() const {
-  return caretView ? caretView->caretTextColor : CaretView::defaultCaretTextColor;
+  return caretView ? caretView->textColor() : _nativeFg;
 }
 
 void TerminalView::setCaretTextColor(const ViewColor& color) {

@@ -62,6 +62,16 @@ TEST_F(CaretViewTest, ABlockDrawsTheCharacterInTheTextColour) {
     for (int x = 0; x < canvas.width(); x++) textColour |= canvas.pixel(x, y) == 0xff0000ffu;
   }
   EXPECT_TRUE(textColour);
+  // Without a text colour of its own the character takes the view's foreground colour.
+  caret->caretTextColor.reset();
+  view->setNativeForegroundColor(ViewColor(0, 1, 0, 1));
+  testing::Canvas plain(int(size.width), int(size.height));
+  caret->drawCursor(plain.cr, size.width, size.height, true);
+  bool foreground = false;
+  for (int y = 0; y < plain.height(); y++) {
+    for (int x = 0; x < plain.width(); x++) foreground |= plain.pixel(x, y) == 0xff00ff00u;
+  }
+  EXPECT_TRUE(foreground);
   // A continuation cell still counts as one column.
   CharData spacer(0, 0, Attribute::empty);
   caret->setText(spacer);
