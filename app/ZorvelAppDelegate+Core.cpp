@@ -234,10 +234,15 @@ bool ZorvelAppDelegate::waitForCore(const std::shared_ptr<ChildProcess>& process
       slot->done = true;
       slot->answered.notify_all();
     });
+    // Wait for this probe's own answer rather than starting another over it: on a busy machine
+    // the answer can take a while, and a core that exits soon after answering would otherwise
+    // look as if it never became ready. A core that dies mid-request ends the request at once.
     std::optional<std::string> body;
     {
       std::unique_lock guard(slot->mutex);
-      slot->answered.wait_for(guard, std::chrono::milliseconds(500), [&] { return slot->done; });
+      while (!slot->done && !terminationInProgress && std::chrono::steady_clock::now() < deadline) {
+        slot->answered.wait_for(guard, std::chrono::milliseconds(100));
+      }
       body = slot->body;
     }
     if (body && CoreLaunch::isReadyAnswer(*body, corePID)) return true;
