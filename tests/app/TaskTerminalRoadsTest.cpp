@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/ProfileLoginController.h"
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/UserDefaults.h"
@@ -76,6 +78,12 @@ class StandInCore {
     planBody = body;
   }
 
+  void setLoginPlanReply(unsigned status, const std::string& body) {
+    std::lock_guard guard(lock);
+    loginPlanStatus = status;
+    loginPlanBody = body;
+  }
+
   std::vector<std::string> planRequests() {
     std::lock_guard guard(lock);
     return plans;
@@ -129,12 +137,21 @@ class StandInCore {
                                      state->second.size());
   }
 
+  static void handleLoginPlan(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer data) {
+    auto* self = static_cast<StandInCore*>(data);
+    std::lock_guard guard(self->lock);
+    soup_server_message_set_status(message, self->loginPlanStatus, nullptr);
+    soup_server_message_set_response(message, "application/json", SOUP_MEMORY_COPY, self->loginPlanBody.data(),
+                                     self->loginPlanBody.size());
+  }
+
   void run() {
     context = g_main_context_new();
     g_main_context_push_thread_default(context);
     loop = g_main_loop_new(context, FALSE);
     SoupServer* server = soup_server_new(nullptr, nullptr);
     soup_server_add_handler(server, "/tasks/", handle, this, nullptr);
+    soup_server_add_handler(server, "/agent-profiles/", handleLoginPlan, this, nullptr);
     GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
     GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
     if (soup_server_listen(server, address, static_cast<SoupServerListenOptions>(0), nullptr)) {
@@ -170,6 +187,8 @@ class StandInCore {
   std::vector<std::string> plans;
   unsigned planStatus = 500;
   std::string planBody;
+  unsigned loginPlanStatus = 500;
+  std::string loginPlanBody;
   std::string authorization;
 };
 
@@ -388,6 +407,40 @@ TEST_F(TaskTerminalRoads, FocusComesBackAfterASidebarRefreshOnlyToTheTerminalTha
   delegate->window = nullptr;
   window->unset_child();
   delete window;
+}
+
+// The agent-profile login window runs only its own profile's plan, and tells its creator once
+// that it closed, however it closed.
+TEST_F(TaskTerminalRoads, TheProfileLoginWindowRunsOnlyItsPlanAndReportsItsCloseOnce) {
+  StandInCore core;
+  auto runner = std::filesystem::temp_directory_path() / ("zorvel-runner-" + std::to_string(::getpid()));
+  {
+    std::ofstream script(runner);
+    script << "#!/bin/sh\n[ \"$1 $2\" = \"profile-login p1\" ] && exit 0\nexit 5\n";
+  }
+  std::filesystem::permissions(runner, std::filesystem::perms::owner_all);
+
+  core.setLoginPlanReply(200, R"({"arguments": ["profile-login", "p1", "--extra"]})");
+  int refusedCloses = 0;
+  auto refused = ProfileLoginController::make(core.baseURL(), "T", "p1", runner.string(), {}, [&] { refusedCloses++; });
+  ASSERT_TRUE(spinUntil([&] { return !refused->request; }));
+  EXPECT_NE(screenText(*refused->terminal).find("Could not prepare login. Close this window and retry from the project."),
+            std::string::npos);
+  EXPECT_FALSE(refused->terminal->process && refused->terminal->process->running());
+  refused->close();
+  refused->close();
+  EXPECT_EQ(refusedCloses, 1);
+
+  core.setLoginPlanReply(200, R"({"arguments": ["profile-login", "p1"]})");
+  int closes = 0;
+  auto login = ProfileLoginController::make(core.baseURL(), "T", "p1", runner.string(), {}, [&] { closes++; });
+  login->showWindow();
+  ASSERT_TRUE(spinUntil([&] { return closes > 0; })) << screenText(*login->terminal);
+  EXPECT_FALSE(login->window.get_visible());
+  EXPECT_EQ(screenText(*login->terminal).find("Login did not complete"), std::string::npos);
+  login->close();
+  EXPECT_EQ(closes, 1);
+  std::filesystem::remove(runner);
 }
 
 TEST_F(TaskTerminalRoads, SidebarWidthsAreClampedAndStoredOnlyOutsideADrag) {
