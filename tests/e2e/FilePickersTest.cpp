@@ -98,6 +98,25 @@ class FilePickerWindow : public ::testing::Test {
         8s);
   }
 
+  // The chooser's button labels as the accessibility bus reports them; they may come a moment after
+  // the window.
+  bool hasButtons(const std::string& title, const std::vector<std::string>& expected) {
+    std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) + "/tests/e2e/button-labels.py " +
+                          std::to_string(desktop.app->processIdentifier()) + " " + quoted(title);
+    std::string labels;
+    bool found = waitUntil(
+        [&] {
+          labels = shellOutput(command);
+          for (auto& label : expected) {
+            if (labels.find(label + "\n") == std::string::npos) return false;
+          }
+          return true;
+        },
+        10s);
+    if (!found) ADD_FAILURE() << "button labels of " << title << ":\n" << labels;
+    return found;
+  }
+
   std::vector<json> answers(const std::string& name) {
     std::vector<json> details;
     for (auto& event : pageEvents(desktop, "main", name)) details.push_back(event.detail);
@@ -125,6 +144,7 @@ TEST_F(FilePickerWindow, TheExecutablePickerNamesTheAgentAndAnswersWithItUnchang
   EXPECT_EQ(shellOutput("xdotool getwindowname " + window),
             executableTitle + " \u2014 Select the executable Zorvel should use for " + agent + ".\n");
   screenshot("picker-executable");
+  EXPECT_TRUE(hasButtons(executableTitle, {"Cancel", "Choose"}));
 
   ASSERT_TRUE(choose(window, tool));
   ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", agent}, {"path", tool}}))
@@ -153,6 +173,7 @@ TEST_F(FilePickerWindow, TheFolderPickerAnswersWithThePathAndTheProjectWhenOneWa
   ASSERT_FALSE(window.empty()) << "no chooser appeared\n" << desktop.log();
   EXPECT_EQ(shellOutput("xdotool getwindowname " + window),
             folderTitle + " \u2014 Select the repository folder Zorvel should use.\n");
+  EXPECT_TRUE(hasButtons(folderTitle, {"Cancel", "Choose"}));
   ASSERT_TRUE(choose(window, repository));
   ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", repository}}))
       << "answers: " << json(answers("zorvel:project-directory-picked"));
