@@ -94,6 +94,9 @@ void ZorvelAppDelegate::showTriageRecovery(const TriageRecoveryMessage& recovery
 }
 
 void ZorvelAppDelegate::startLogin(const TriageRecoveryMessage& recovery) {
+  // A task has one terminal. One left from before the recovery panel would otherwise run on
+  // unseen and unreapable, with its project token still active.
+  if (terminalSessions.session(recovery.taskID)) stopTerminal(recovery.taskID);
   std::shared_ptr<vantrelle::LocalProcessTerminalView> view = TerminalFactory::make(*this);
   terminalSessions.insert(view, recovery.taskID, recovery);
   applyTheme(darkTheme);

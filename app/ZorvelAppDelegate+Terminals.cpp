@@ -46,6 +46,8 @@ TerminalEnvironment::Locations ZorvelAppDelegate::terminalLocations() const {
 }
 
 void ZorvelAppDelegate::createTerminal(const TaskMessage& task) {
+  // An earlier terminal of the task must not run on unseen with its token still active.
+  if (terminalSessions.session(task.taskID)) stopTerminal(task.taskID);
   std::shared_ptr<vantrelle::LocalProcessTerminalView> view = TerminalFactory::make(*this);
   terminalSessions.insert(view, task.taskID, std::nullopt);
   applyTheme(darkTheme);

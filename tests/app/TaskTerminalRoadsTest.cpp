@@ -368,6 +368,29 @@ TEST_F(TaskTerminalRoads, ALoginTerminalRunsThePlannedProgramAndItsExitDecidesTh
   EXPECT_EQ(delegate->placeholder.detail.get_text(), "No terminal is running for this task.");
 }
 
+// Logging in from the recovery panel replaces a terminal the task still had; the earlier one must
+// not live on unseen with its child and its project token.
+TEST_F(TaskTerminalRoads, ALoginTerminalEndsTheTerminalItReplaces) {
+  StandInCore core;
+  delegate->baseURL = core.baseURL();
+  core.setPlanReply(422, R"({"detail": "no login"})");
+  auto tokensBefore = delegate->runtimeAuthority.activeTokens();
+  auto earlier = idleTerminal("r");
+  earlier->startProcess("/bin/sh", {"-c", "sleep 30"});
+  delegate->runtimeAuthority.issueProject("0b6e7f3c-8a57-4d0e-9a43-3c3f1f4b8e21", "terminal:r", "project",
+                                          std::nullopt, std::nullopt, std::nullopt);
+  ASSERT_TRUE(earlier->process && earlier->process->running());
+
+  TriageRecoveryMessage recovery{"r", "Recover me", std::nullopt, "codex", std::nullopt, std::nullopt,
+                                 "Credentials expired", true};
+  delegate->showTriageRecovery(recovery, std::nullopt);
+  delegate->placeholder.startRequested();
+  EXPECT_NE(delegate->terminals().at("r"), earlier);
+  EXPECT_EQ(delegate->runtimeAuthority.activeTokens(), tokensBefore);
+  EXPECT_TRUE(spinUntil([&] { return !earlier->process->running(); }));
+  ASSERT_TRUE(spinUntil([&] { return delegate->terminals().empty(); }));
+}
+
 TEST_F(TaskTerminalRoads, FocusComesBackAfterASidebarRefreshOnlyToTheTerminalThatHadIt) {
   auto* window = new ZorvelWindow();
   window->set_child(delegate->terminalContainer);
