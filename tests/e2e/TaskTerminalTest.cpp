@@ -191,7 +191,7 @@ namespace task_terminal_e2e {
 // Development builds keep a diagnostic line for every step of a layout change; a window resized
 // while a terminal shows goes through its begin, end and settle steps, and the settle step finds
 // the terminal's pseudo-terminal at the grid the view shows.
-TEST_F(TaskTerminal, AResizedWindowSettlesItsTerminalAndLogsEachStep) {
+TEST_F(TaskTerminal, AResizedWindowOrSidebarSettlesItsTerminalAndLogsEachStep) {
   ASSERT_TRUE(waitFor([&] {
     auto current = state();
     return current.is_object() && current.value("event_streams", 0) >= 1;
@@ -227,6 +227,20 @@ TEST_F(TaskTerminal, AResizedWindowSettlesItsTerminalAndLogsEachStep) {
   EXPECT_EQ(line.find(" pty=0x0 "), std::string::npos) << line;
   EXPECT_NE(text.find("Zorvel window layout [launch] fullscreen=false"), std::string::npos);
   EXPECT_NE(text.find(" safeAreaCompatibility=missing screen=("), std::string::npos) << text;
+
+  // A sidebar drag: its widths move the terminal, the one that ends it is kept, and it settles too.
+  const std::string defaults = directory + "/config/zorvel/defaults.conf";
+  tellPage({{"post", {{"kind", "sidebar-resize-start"}}}});
+  tellPage({{"post", {{"kind", "sidebar-width"}, {"width", 420}}}});
+  tellPage({{"post", {{"kind", "sidebar-resize-end"}, {"width", 430}}}});
+  ASSERT_TRUE(waitFor([&] { return readFile(log).find("Zorvel terminal resize [end] sidebar=430.0") != std::string::npos; }))
+      << readFile(log);
+  EXPECT_NE(readFile(log).find("Zorvel terminal resize [begin] sidebar=360.0"), std::string::npos);
+  EXPECT_NE(readFile(defaults).find("zorvel.sidebarWidth=430"), std::string::npos);
+  EXPECT_TRUE(waitFor([&] {
+    auto now = readFile(log);
+    return now.find("Zorvel terminal resize [settled] sidebar=430.0") != std::string::npos;
+  }));
 }
 
 }  // namespace task_terminal_e2e
