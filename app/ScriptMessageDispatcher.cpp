@@ -155,8 +155,9 @@ void ScriptMessageDispatcher::dispatchTaskMessage(std::string_view name, const J
 }
 
 bool ScriptMessageDispatcher::isValidTaskMessage(const TaskMessage& message) {
+  // A malformed project id is not refused here: starting the terminal checks it and tells the
+  // user the task has no usable project, and it never reaches a URL.
   if (!isUUID(message.taskID)) return false;
-  if (message.projectID && !isUUID(*message.projectID)) return false;
   return std::all_of(message.sessionIDs.begin(), message.sessionIDs.end(),
                      [](const std::string& id) { return isUUID(id); });
 }

