@@ -39,12 +39,21 @@ class FilePickerWindow : public ::testing::Test {
     ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
   }
 
-  // Posts the page's request and waits for the chooser it opens, found by its title.
+  // Posts the page's request and waits for the new chooser it opens, found by its title.
   std::string ask(const json& message, const std::string& title) {
+    auto search = "--name '^" + title + "'";
+    auto before = windowList(search);
     postFromMainPage(desktop, message);
-    std::vector<std::string> found;
-    waitUntil([&] { return !(found = windowList("--name '^" + title + "'")).empty(); }, 10s);
-    return found.empty() ? "" : found.front();
+    std::string opened;
+    waitUntil(
+        [&] {
+          for (auto& window : windowList(search)) {
+            if (std::find(before.begin(), before.end(), window) == before.end()) opened = window;
+          }
+          return !opened.empty();
+        },
+        10s);
+    return opened;
   }
 
   // Gives the chooser the keyboard; nothing is typed into the main window when the chooser has
@@ -174,6 +183,24 @@ TEST_F(FilePickerWindow, TheExecutablePickerRefusesAFolderAndACancelSendsNothing
   EXPECT_EQ(answers("zorvel:executable-picked").size(), 1u) << json(answers("zorvel:executable-picked"));
 }
 
+TEST_F(FilePickerWindow, PickersOpenAtOnceEachAnswerForTheirOwnRequest) {
+  auto first = ask({{"kind", "pick-executable"}, {"agent", "codex"}}, executableTitle);
+  auto second = ask({{"kind", "pick-executable"}, {"agent", "claude"}}, executableTitle);
+  auto folder = ask({{"kind", "pick-project-directory"}, {"project_id", project}}, folderTitle);
+  ASSERT_FALSE(first.empty() || second.empty() || folder.empty());
+
+  // Each is modal, so the latest takes the keyboard until it closes: they are answered newest
+  // first, and each answer names its own agent or project.
+  ASSERT_TRUE(choose(folder, repository));
+  ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", repository}, {"project_id", project}}));
+  ASSERT_TRUE(choose(second, otherTool));
+  ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", "claude"}, {"path", otherTool}}));
+  ASSERT_TRUE(choose(first, tool));
+  ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", "codex"}, {"path", tool}}));
+  EXPECT_EQ(answers("zorvel:executable-picked").size(), 2u);
+  EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 1u);
+}
+
 TEST_F(FilePickerWindow, TheFolderPickerAnswersWithThePathAndTheProjectWhenOneWasGiven) {
   auto window = ask({{"kind", "pick-project-directory"}}, folderTitle);
   ASSERT_FALSE(window.empty()) << "no chooser appeared\n" << desktop.log();
@@ -228,6 +255,17 @@ TEST_F(FilePickerWindow, TheFolderPickerRefusesAFileAndACancelSendsNothing) {
   ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", otherRepository}}));
   EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 1u)
       << json(answers("zorvel:project-directory-picked"));
+}
+
+TEST_F(FilePickerWindow, QuittingWhileBothPickersAreOpenEndsTheApplicationCleanly) {
+  ASSERT_FALSE(ask({{"kind", "pick-executable"}, {"agent", "codex"}}, executableTitle).empty());
+  ASSERT_FALSE(ask({{"kind", "pick-project-directory"}, {"project_id", project}}, folderTitle).empty());
+  desktop.app->terminate();
+  ASSERT_TRUE(desktop.app->waitUntilExit(10s)) << "the open choosers held the application";
+  auto status = desktop.app->terminationStatus();
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "wait status " << *status;
+  EXPECT_TRUE(answers("zorvel:executable-picked").empty());
+  EXPECT_TRUE(answers("zorvel:project-directory-picked").empty());
 }
 
 }  // namespace pickers_e2e
