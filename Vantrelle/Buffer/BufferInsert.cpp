@@ -14,7 +14,7 @@ void storeAsciiCells(BufferLine& line, int start, const uint8_t* source, int n, 
   // stall on store forwarding for every byte.
   const CellWords words = cellWords(cell);
   int inside = std::clamp(line.count() - start, 0, n);
-  CharData* destination = line.cells() + start;
+  CharData* destination = line.cellsBelow(start + inside) + start;
   for (int i = 0; i < inside; i++) {
     std::memcpy(static_cast<void*>(destination + i), &words, sizeof words);
     destination[i].code = source[i];

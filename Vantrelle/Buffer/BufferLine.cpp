@@ -23,13 +23,14 @@ void fillCells(CharData* destination, ptrdiff_t count, const CharData& value) {
 
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped)
     : wrapped(isWrapped), data(allocateCells(cols)), dataSize(std::max(cols, 0)),
-      capacity_(dataSize), fill_(fillData.value_or(CharData::Null)) {
+      capacity_(dataSize), fill_(fillData.value_or(CharData::Null)), clearedTo_(fill_) {
   fillCells(data.get(), dataSize, fill_);
 }
 
 BufferLine::BufferLine(const BufferLine& from)
     : renderMode(from.renderMode), wrapped(from.wrapped), data(allocateCells(from.dataSize)),
-      dataSize(from.dataSize), capacity_(from.dataSize), fill_(from.fill_), images_(from.images_) {
+      dataSize(from.dataSize), capacity_(from.dataSize), written_(std::min(from.written_, from.dataSize)),
+      fill_(from.fill_), clearedTo_(from.clearedTo_), images_(from.images_) {
   std::copy_n(from.data.get(), dataSize, data.get());
 }
 
@@ -37,6 +38,7 @@ void BufferLine::setOutOfRange(const CharData& cell) {
   std::puts("BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
   if (dataSize == 0) return;
   data[dataSize - 1] = cell;
+  noteWritten(dataSize);
   generation_++;
 }
 
@@ -111,6 +113,16 @@ void BufferLine::copyFrom(const BufferLine& line) {
     capacity_ = line.dataSize;
   }
   std::copy_n(line.data.get(), line.dataSize, data.get());
+  const int copied = line.dataSize;
+  const int sourceWritten = std::min(line.written_, copied);
+  if (capacity_ == copied) {
+    clearedTo_ = line.clearedTo_;
+    written_ = sourceWritten;
+  } else if (clearedTo_ == line.clearedTo_ && written_ <= copied) {
+    written_ = sourceWritten;
+  } else {
+    written_ = std::max(written_, copied);
+  }
   dataSize = line.dataSize;
   setWrapped(line.wrapped);
   generation_++;
@@ -123,6 +135,7 @@ void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int 
     // memmove semantics: overlapping ranges of the same line move intact.
     std::memmove(static_cast<void*>(data.get() + dstCol), source.data.get() + srcCol,
                  size_t(len) * sizeof(CharData));
+    noteWritten(dstCol + len);
   }
   generation_++;
 }
@@ -131,7 +144,7 @@ void BufferLine::resize(int cols, const CharData& fillData) {
   if (cols == dataSize) return;
   if (cols < 1) {
     data = allocateCells(0);
-    dataSize = capacity_ = 0;
+    dataSize = capacity_ = written_ = 0;
   } else {
     auto block = allocateCells(cols);
     int kept = std::min(cols, dataSize);
@@ -139,39 +152,65 @@ void BufferLine::resize(int cols, const CharData& fillData) {
     fillCells(block.get() + kept, cols - kept, fillData);
     data = std::move(block);
     dataSize = capacity_ = cols;
+    if (kept == cols) {
+      written_ = std::min(written_, cols);
+    } else {
+      written_ = clearedTo_ == fillData ? std::min(written_, kept) : kept;
+      clearedTo_ = fillData;
+    }
   }
   generation_++;
 }
 
 void BufferLine::fill(const CharData& with) {
   fillCells(data.get(), capacity_, with);
+  clearedTo_ = with;
+  written_ = 0;
   generation_++;
 }
 
 void BufferLine::fill(const CharData& with, int atCol, int len) {
   atCol = std::max(atCol, 0);
   len = std::min(len, capacity_ - atCol);
-  if (len > 0) fillCells(data.get() + atCol, len, with);
+  if (len > 0) {
+    fillCells(data.get() + atCol, len, with);
+    noteWritten(atCol + len);
+  }
   generation_++;
 }
 
 void BufferLine::replaceCells(int start, int end, const CharData& fillData) {
   start = std::max(start, 0);
   end = std::min(end, dataSize);
-  if (end > start) fillCells(data.get() + start, end - start, fillData);
+  if (end > start) {
+    fillCells(data.get() + start, end - start, fillData);
+    noteWritten(end);
+  }
   generation_++;
 }
 
 void BufferLine::clear(const Attribute& with) {
-  fillCells(data.get(), capacity_, CharData(0, 1, with));
+  const CharData blank(0, 1, with);
+  fillCells(data.get(), blank == clearedTo_ ? cellsToClear() : capacity_, blank);
+  clearedTo_ = blank;
+  written_ = 0;
   images_.reset();
   generation_ += 2;
+}
+
+void BufferLine::prefetchForClear() const {
+  constexpr size_t cacheLine = 64;
+  if (capacity_ < partialClearWidth) return;  // a full pass streams well enough on its own
+  const char* first = reinterpret_cast<const char*>(data.get());
+  const size_t bytes = size_t(written_) * sizeof(CharData);
+  for (size_t at = 0; at < bytes; at += cacheLine) __builtin_prefetch(first + at, 1);
 }
 
 void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData) {
   rightMargin = std::min(rightMargin, dataSize - 1);
   if (rightMargin < 0 || n < 0 || pos < 0) return;
   pos %= rightMargin + 1;
+  noteWritten(rightMargin + 1);
   int len = rightMargin + 1 - pos;
   if (n < len) {
     std::memmove(static_cast<void*>(data.get() + pos + n), data.get() + pos, size_t(len - n) * sizeof(CharData));
@@ -186,6 +225,7 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
   rightMargin = std::min(rightMargin, dataSize - 1);
   if (rightMargin < 0 || n < 0 || pos < 0) return;
   pos %= rightMargin + 1;
+  noteWritten(rightMargin + 1);
   int len = rightMargin + 1 - pos;
   if (n < len) {
     std::memmove(static_cast<void*>(data.get() + pos), data.get() + pos + n, size_t(len - n) * sizeof(CharData));

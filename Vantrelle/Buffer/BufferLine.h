@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,7 @@ class BufferLine {
   void set(int index, const CharData& cell) {
     if (unsigned(index) >= unsigned(dataSize)) return setOutOfRange(cell);
     data[index] = cell;
+    noteWritten(index + 1);
     generation_++;
   }
 
@@ -72,23 +74,44 @@ class BufferLine {
   void fill(const CharData& with, int atCol, int len);
   void replaceCells(int start, int end, const CharData& fillData);
   void clear(const Attribute& with);
+  // A wide line clears only its written columns when the blank stays the same; a narrow one is
+  // cheaper to clear in one sequential pass, which also brings in the cells the next row of
+  // output will write.
+  static constexpr int partialClearWidth = 128;
+  // Asks the memory system for the cells a coming partial clear() will rewrite; a hint only.
+  void prefetchForClear() const;
   void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
   void deleteCells(int pos, int n, int rightMargin, const CharData& fillData);
   void attach(std::shared_ptr<TerminalImage> image);
 
   // Direct access for bulk writers that keep indices inside `count` and call touch() once.
-  CharData* cells() { return data.get(); }
+  // A writer that may store anywhere takes cells(); one that stores only below column `end`
+  // says so, which keeps the next clear of the line short.
+  CharData* cells() {
+    written_ = capacity_;
+    return data.get();
+  }
+  CharData* cellsBelow(int end) {
+    noteWritten(end);
+    return data.get();
+  }
   const CharData* cells() const { return data.get(); }
   void touch(uint64_t changes = 1) { generation_ += changes; }
 
  private:
   void setOutOfRange(const CharData& cell);
+  int cellsToClear() const { return capacity_ >= partialClearWidth ? written_ : capacity_; }
+  void noteWritten(int end) { written_ = std::max(written_, std::min(end, capacity_)); }
 
   bool wrapped = false;
   std::unique_ptr<CharData[]> data;
   int dataSize = 0;
   int capacity_ = 0;
+  // Every cell from `written_` to the capacity holds `clearedTo_`, so clearing to that same cell
+  // rewrites only the columns before it: a recycled scrollback line is wide but mostly blank.
+  int written_ = 0;
   CharData fill_;
+  CharData clearedTo_;
   std::optional<TerminalImageList> images_;
   uint64_t generation_ = 0;
 };

@@ -86,8 +86,18 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
   if (auto& line = array[size_t(slot)]) {
     hadImages = line->images().has_value();
     line->clear(clearAttribute);
+    // Lines too narrow for a partial clear stream through the caches on their own.
+    if (line->capacity() >= BufferLine::partialClearWidth) prefetchOldest();
   }
   if (onLineRecycled) onLineRecycled(hadImages);
+}
+
+void CircularBufferLineList::prefetchOldest() const {
+  // The ring is far larger than the caches, so the next line to come back is cold: start
+  // fetching its cells now, and the line record after it, a pointer hop away.
+  if (count_ < 8) return;
+  if (const auto& next = array[size_t(slotOf(4))]) next->prefetchForClear();
+  __builtin_prefetch(array[size_t(slotOf(7))].get());
 }
 
 bool CircularBufferLineList::shiftElements(int start, int count, int offset) {

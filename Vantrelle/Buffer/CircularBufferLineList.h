@@ -65,6 +65,7 @@ class CircularBufferLineList {
     return int(slot < n ? slot : slot % n);
   }
   BufferLinePtr& slotRef(int index);
+  void prefetchOldest() const;
   BufferLinePtr& slotOrEmptyLine(int index);
   void ensureStorage(int lines);
   void relayout(int newSize);

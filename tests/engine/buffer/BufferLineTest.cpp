@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "Vantrelle/Buffer/BufferLine.h"
 
@@ -160,6 +162,55 @@ TEST(BufferLine, ReplaceAndFillRanges) {
   line.fill(cell('-'), 1, 2);
   EXPECT_EQ(line.translateToString(), "a--d..");
   EXPECT_EQ(line.debugDescription(), "a--d..");
+}
+
+// A wide line remembers how far it was written so a clear can stop there; every way of storing a
+// cell must push that mark, or a reused line would keep old text past it.
+TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {
+  constexpr int cols = 200;
+  const CharData blank(0, 1, Attribute::empty);
+  const CharData ink(int32_t('x'), 1, Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), CharacterStyle::bold));
+  BufferLine inked(cols, ink);
+  BufferLine shorter = lineOf("short", 100);
+  const std::pair<const char*, std::function<void(BufferLine&)>> writers[] = {
+      {"set", [&](BufferLine& l) { l.set(190, ink); }},
+      {"fill range", [&](BufferLine& l) { l.fill(ink, 150, 10); }},
+      {"fill whole", [&](BufferLine& l) { l.fill(ink); }},
+      {"replace", [&](BufferLine& l) { l.replaceCells(170, 180, ink); }},
+      {"copy range", [&](BufferLine& l) { l.copyFrom(inked, 0, 160, 20); }},
+      {"copy line", [&](BufferLine& l) { l.copyFrom(inked); }},
+      {"copy shorter over written", [&](BufferLine& l) { l.set(180, ink); l.copyFrom(shorter); }},
+      {"insert", [&](BufferLine& l) { l.set(0, ink); l.insertCells(0, 150, cols - 1, ink); }},
+      {"delete", [&](BufferLine& l) { l.deleteCells(0, 5, cols - 1, ink); }},
+      {"direct cells", [&](BufferLine& l) { l.cells()[cols - 1] = ink; }},
+      {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
+      {"grow with ink", [&](BufferLine& l) { l.resize(20, ink); l.resize(cols, ink); }},
+      {"shrink and grow", [&](BufferLine& l) { l.set(150, ink); l.resize(100, blank); l.resize(cols, blank); }},
+  };
+  for (const auto& [how, write] : writers) {
+    // Start from a line already cleared once, so its mark is low.
+    BufferLine line = lineOf("text", cols);
+    line.clear(Attribute::empty);
+    write(line);
+    BufferLine copy(line);
+    for (BufferLine* l : {&line, &copy}) {
+      // A second round trip through the same writer must clear as well.
+      for (int round = 1; round <= 2; round++) {
+        if (round == 2) write(*l);
+        l->clear(Attribute::empty);
+        const CharData* cells = std::as_const(*l).cells();
+        for (int c = 0; c < l->capacity(); c++) ASSERT_EQ(cells[c], blank) << how << ", round " << round << ", column " << c;
+      }
+    }
+  }
+  // Widening with a tinted blank, then clearing to that tint, must tint the old columns too.
+  const CharData tinted(0, 1, ink.attribute());
+  BufferLine line = lineOf("text", cols);
+  line.clear(Attribute::empty);
+  line.resize(20, tinted);
+  line.resize(cols, tinted);
+  line.clear(ink.attribute());
+  for (int c = 0; c < cols; c++) ASSERT_EQ(line[c], tinted) << "tinted, column " << c;
 }
 
 }  // namespace
