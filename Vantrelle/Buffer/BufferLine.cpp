@@ -200,9 +200,12 @@ void BufferLine::clear(const Attribute& with) {
 
 void BufferLine::prefetchForClear() const {
   constexpr size_t cacheLine = 64;
+  // The row of output that follows the clear mostly writes within the first 80 columns, however
+  // little the line held before: fetch those too, or each of its stores past the mark misses.
+  constexpr int usualRowWidth = 80;
   if (capacity_ < partialClearWidth) return;  // a full pass streams well enough on its own
   const char* first = reinterpret_cast<const char*>(data.get());
-  const size_t bytes = size_t(written_) * sizeof(CharData);
+  const size_t bytes = size_t(std::max(written_, usualRowWidth)) * sizeof(CharData);
   for (size_t at = 0; at < bytes; at += cacheLine) __builtin_prefetch(first + at, 1);
 }
 

@@ -78,7 +78,8 @@ class BufferLine {
   // cheaper to clear in one sequential pass, which also brings in the cells the next row of
   // output will write.
   static constexpr int partialClearWidth = 128;
-  // Asks the memory system for the cells a coming partial clear() will rewrite; a hint only.
+  // Asks the memory system for the cells a coming partial clear() and the row after it will
+  // write; a hint only.
   void prefetchForClear() const;
   void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
   void deleteCells(int pos, int n, int rightMargin, const CharData& fillData);
