@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
       case 4: {
-        int newCols = next() % 40 + 2;
+        int newCols = next() % 160 + 2;  // past 128 columns wide lines clear differently
         int newRows = next() % 12 + 1;
         buffer.resize(newCols, newRows);
         break;

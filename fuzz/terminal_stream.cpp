@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t header = data[i++];
     // One header in sixteen resizes; the others give the length of the next chunk.
     if ((header & 0x0F) == 0x0F && i + 2 <= size) {
-      terminal.resize(data[i] % 120, data[i + 1] % 50);
+      terminal.resize(data[i] % 200, data[i + 1] % 50);
       i += 2;
     } else if ((header & 0x1F) == 0x0E && i + 3 <= size) {
       // A mouse event as the view would report it, anywhere (even off the screen).
