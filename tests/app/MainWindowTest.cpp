@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <gtk/gtk.h>
-#include <gtkmm/init.h>
+#include "tests/app/GtkTestSupport.h"
 
 #include "app/MainWindow.h"
 
@@ -28,8 +28,7 @@ void runPendingWork() {
 }
 
 TEST(ScrollWheelLoan, TheViewGetsItsSettingBackUnlessItIsGone) {
-  if (!gtk_init_check()) GTEST_SKIP() << "no display";
-  Gtk::init_gtkmm_internals();
+  if (!gtkDisplayReady()) GTEST_SKIP() << "no display";
   int writes = 0;
   auto view = std::make_unique<ReportingView>(writes);
 

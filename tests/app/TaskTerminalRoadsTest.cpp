@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <gtk/gtk.h>
-#include <gtkmm/init.h>
 #include <libsoup/soup.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -25,6 +23,7 @@
 #include "app/ProfileLoginController.h"
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
+#include "tests/app/GtkTestSupport.h"
 #include "platform/UserDefaults.h"
 
 namespace zorvel {
@@ -212,12 +211,7 @@ std::string screenText(vantrelle::LocalProcessTerminalView& view) {
 class TaskTerminalRoads : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool displayReady = [] {
-      if (!gtk_init_check()) return false;
-      Gtk::init_gtkmm_internals();
-      return true;
-    }();
-    if (!displayReady) GTEST_SKIP() << "no display";
+    if (!gtkDisplayReady()) GTEST_SKIP() << "no display";
     delegate = std::make_shared<ZorvelAppDelegate>();
   }
 

@@ -3,11 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <gtk/gtk.h>
-#include <gtkmm/init.h>
 
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
+#include "tests/app/GtkTestSupport.h"
 
 namespace zorvel {
 namespace {
@@ -15,12 +14,7 @@ namespace {
 class TerminalFlows : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool ready = [] {
-      if (!gtk_init_check()) return false;
-      Gtk::init_gtkmm_internals();
-      return true;
-    }();
-    if (!ready) GTEST_SKIP() << "no display";
+    if (!gtkDisplayReady()) GTEST_SKIP() << "no display";
     delegate = std::make_shared<ZorvelAppDelegate>();
   }
 
