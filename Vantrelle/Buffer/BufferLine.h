@@ -53,7 +53,7 @@ class BufferLine {
   void set(int index, const CharData& cell) {
     if (unsigned(index) >= unsigned(dataSize)) return setOutOfRange(cell);
     data[index] = cell;
-    noteWritten(index + 1);
+    if (index >= written_) written_ = index + 1;  // inside the data, so inside the capacity
     generation_++;
   }
 
