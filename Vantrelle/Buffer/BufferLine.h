@@ -78,6 +78,8 @@ class BufferLine {
   // cheaper to clear in one sequential pass, which also brings in the cells the next row of
   // output will write.
   static constexpr int partialClearWidth = 128;
+  // Whether a clear to the same blank rewrites every cell: a narrow or fully written line.
+  bool clearsEveryColumn() const { return cellsToClear() == capacity_; }
   // Asks the memory system for the cells a coming partial clear() and the row after it will
   // write; a hint only.
   void prefetchForClear() const;

@@ -85,9 +85,11 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
   bool hadImages = false;
   if (auto& line = array[size_t(slot)]) {
     hadImages = line->images().has_value();
+    const bool wholeLine = line->clearsEveryColumn();
     line->clear(clearAttribute);
-    // Lines too narrow for a partial clear stream through the caches on their own.
-    if (line->capacity() >= BufferLine::partialClearWidth) prefetchOldest();
+    // Clearing whole lines one after another is a sequential sweep the hardware fetches ahead
+    // on its own, and hints would only compete with it; partial clears jump from line to line.
+    if (!wholeLine) prefetchOldest();
   }
   if (onLineRecycled) onLineRecycled(hadImages);
 }
