@@ -50,9 +50,8 @@ ScriptMessageDispatcher::Outcome ScriptMessageDispatcher::dispatchKind(std::stri
     if (!agent) return Outcome::fallThrough;
     target.pickExecutable(*agent);
   } else if (kind == "pick-project-directory") {
-    auto projectID = F::string(body, "project_id");
-    if (projectID && !isUUID(*projectID)) projectID.reset();
-    target.pickProjectDirectory(projectID);
+    // The project id only travels back to the page inside the answer's JSON, so it is kept as given.
+    target.pickProjectDirectory(F::string(body, "project_id"));
   } else if (kind == "agent-profile-login") {
     auto profileID = F::string(body, "profile_id");
     if (!profileID || !isValidProfileID(*profileID)) return Outcome::fallThrough;

@@ -136,7 +136,8 @@ TEST_F(Dispatcher, IdsBoundForCoreURLsMustBeWellFormed) {
 
   EXPECT_EQ(send({{"kind", "stop-terminal"}, {"task_id", "../x"}}), Calls{});
   EXPECT_EQ(send({{"kind", "stop-terminal"}, {"task_id", taskID}}), Calls{"stop-terminal"});
-  EXPECT_EQ(send({{"kind", "pick-project-directory"}, {"project_id", "a/b"}}), Calls{"pick-project none"});
+  // A picker's project id reaches no URL: the page gets it back as it sent it.
+  EXPECT_EQ(send({{"kind", "pick-project-directory"}, {"project_id", "a/b"}}), Calls{"pick-project a/b"});
   EXPECT_EQ(send({{"kind", "agent-profile-login"}, {"profile_id", "../admin"}}), Calls{});
   EXPECT_EQ(send({{"kind", "agent-profile-login"}, {"profile_id", "codex-main"}}), Calls{"profile-login codex-main"});
 
