@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,8 +20,6 @@
 #include "platform/URLSession.h"
 #include "tests/e2e/DesktopHarness.h"
 
-extern char** environ;
-
 namespace bridge_e2e {
 
 using nlohmann::json;
@@ -39,61 +35,12 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit 
 
 using e2e::webProcessesOf;
 
-int freeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 class DesktopBridge : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zorvel-bridge-e2e-XXXXXX";
-    directory = ::mkdtemp(pattern);
-    port = freeLoopbackPort();
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-      std::string text(*entry);
-      auto equals = text.find('=');
-      if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    environment["ZORVEL_DESKTOP_DATA_DIR"] = directory + "/data";
-    environment["ZORVEL_DESKTOP_PORT"] = std::to_string(port);
-    environment["XDG_CONFIG_HOME"] = directory + "/config";
-    environment["ZORVEL_REFCORE_RECORD"] = directory + "/record.jsonl";
-    environment["ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS"] = "1";
-    platform::ChildProcess::Options options;
-    options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
-    options.environment.emplace();
-    for (auto& [name, value] : environment) options.environment->push_back(name + "=" + value);
-    options.input = platform::ChildProcess::Stream::null;
-    options.output = platform::ChildProcess::Stream::null;
-    options.error = platform::ChildProcess::Stream::null;
-    app = platform::ChildProcess::launch(options, nullptr);
-    ASSERT_TRUE(app);
-  }
-
-  void TearDown() override {
-    if (app) app->terminateAndReap(std::chrono::seconds(10));
-    std::filesystem::remove_all(directory);
-  }
+  void SetUp() override { run.start(); }
 
   platform::URLResponse call(const std::string& method, const std::string& path, const json& body = nullptr) {
-    platform::URLRequest request;
-    request.url = "http://127.0.0.1:" + std::to_string(port) + path;
-    request.method = method;
-    if (!body.is_null()) {
-      request.body = body.dump();
-      request.headers = {{"Content-Type", "application/json"}};
-    }
-    request.timeout = std::chrono::seconds(10);
-    return platform::URLSession::shared().sendSynchronously(request);
+    return run.request(method, path, body);
   }
 
   json harness(const std::string& name) {
@@ -132,9 +79,9 @@ class DesktopBridge : public ::testing::Test {
     }, limit);
   }
 
-  std::string directory;
-  int port = 0;
-  std::shared_ptr<platform::ChildProcess> app;
+  e2e::DesktopRun run;
+  const std::string& directory = run.directory;
+  std::shared_ptr<platform::ChildProcess>& app = run.app;
 };
 
 TEST_F(DesktopBridge, ThePageTalksToTheCoreThroughTheBridge) {

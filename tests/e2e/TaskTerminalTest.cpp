@@ -21,8 +21,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
-
-extern char** environ;
+#include "tests/e2e/DesktopHarness.h"
 
 namespace task_terminal_e2e {
 
@@ -44,21 +43,12 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-pid_t parentOf(pid_t pid) {
-  auto stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-  auto close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  int parent = 0;
-  std::sscanf(stat.c_str() + close + 2, "%*c %d", &parent);
-  return parent;
-}
-
 // Children of the application that run as its task terminals (they carry the direct-child mark).
 std::vector<pid_t> terminalChildrenOf(pid_t app) {
   std::vector<pid_t> found;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     pid_t pid = std::atoi(entry.path().filename().c_str());
-    if (pid <= 0 || parentOf(pid) != app) continue;
+    if (pid <= 0 || e2e::parentOf(pid) != app) continue;
     auto environment = readFile("/proc/" + std::to_string(pid) + "/environ");
     if (environment.find(std::string("ZORVEL_DESKTOP_DIRECT_CHILD=1\0", 30)) != std::string::npos) {
       found.push_back(pid);
@@ -69,49 +59,10 @@ std::vector<pid_t> terminalChildrenOf(pid_t app) {
 
 class TaskTerminal : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zorvel-terminal-e2e-XXXXXX";
-    directory = ::mkdtemp(pattern);
-    port = 20000 + ((::getpid() + 7919) % 20000);
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-      std::string text(*entry);
-      auto equals = text.find('=');
-      if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    environment["ZORVEL_DESKTOP_DATA_DIR"] = directory + "/data";
-    environment["ZORVEL_DESKTOP_PORT"] = std::to_string(port);
-    environment["XDG_CONFIG_HOME"] = directory + "/config";
-    environment["ZORVEL_REFCORE_RECORD"] = directory + "/record.jsonl";
-    environment["ZORVEL_REFCORE_SHELL"] = "/bin/sh";
-    environment["ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS"] = "1";
-    platform::ChildProcess::Options options;
-    options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
-    options.environment.emplace();
-    for (auto& [name, value] : environment) options.environment->push_back(name + "=" + value);
-    options.input = platform::ChildProcess::Stream::null;
-    options.output = platform::ChildProcess::Stream::null;
-    options.error = std::getenv("ZORVEL_E2E_VERBOSE") ? platform::ChildProcess::Stream::inherit
-                                                      : platform::ChildProcess::Stream::null;
-    app = platform::ChildProcess::launch(options, nullptr);
-    ASSERT_TRUE(app);
-  }
-
-  void TearDown() override {
-    if (app) app->terminateAndReap(std::chrono::seconds(10));
-    std::filesystem::remove_all(directory);
-  }
+  void SetUp() override { run.start(); }
 
   platform::URLResponse call(const std::string& method, const std::string& path, const json& body = nullptr) {
-    platform::URLRequest request;
-    request.url = "http://127.0.0.1:" + std::to_string(port) + path;
-    request.method = method;
-    if (!body.is_null()) {
-      request.body = body.dump();
-      request.headers = {{"Content-Type", "application/json"}};
-    }
-    request.timeout = std::chrono::seconds(10);
-    return platform::URLSession::shared().sendSynchronously(request);
+    return run.request(method, path, body);
   }
 
   json state() {
@@ -127,9 +78,9 @@ class TaskTerminal : public ::testing::Test {
   // The reference page carries out commands that arrive on its event stream.
   void tellPage(const json& command) { call("POST", "/__test/events", {{"data", command.dump()}}); }
 
-  std::string directory;
-  int port = 0;
-  std::shared_ptr<platform::ChildProcess> app;
+  e2e::DesktopRun run{{{"ZORVEL_REFCORE_SHELL", "/bin/sh"}}};
+  const std::string& directory = run.directory;
+  std::shared_ptr<platform::ChildProcess>& app = run.app;
 };
 
 TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
