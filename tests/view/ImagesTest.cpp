@@ -37,17 +37,7 @@ class Images : public ::testing::Test {
     view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
   }
   // Slices attached to the screen's lines, top to bottom.
-  std::vector<TerminalView::AppleImage*> slices() {
-    std::vector<TerminalView::AppleImage*> all;
-    Buffer& buffer = *view->getTerminal().buffer;
-    for (int i = 0; i < buffer.lines().count(); i++) {
-      const auto& images = buffer.lines()[i]->images();
-      if (!images) continue;
-      for (const auto& image : *images)
-        all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
-    }
-    return all;
-  }
+  std::vector<TerminalView::AppleImage*> slices() { return testing::imageSlices(*view); }
   std::unique_ptr<TerminalView> view;
 };
 

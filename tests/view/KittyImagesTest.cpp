@@ -21,17 +21,7 @@ class KittyImages : public ::testing::Test {
     view->scaleFactorOverride = 1.0;
     view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
   }
-  std::vector<TerminalView::AppleImage*> slices() {
-    std::vector<TerminalView::AppleImage*> all;
-    Buffer& buffer = *view->getTerminal().buffer;
-    for (int i = 0; i < buffer.lines().count(); i++) {
-      const auto& images = buffer.lines()[i]->images();
-      if (!images) continue;
-      for (const auto& image : *images)
-        all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
-    }
-    return all;
-  }
+  std::vector<TerminalView::AppleImage*> slices() { return testing::imageSlices(*view); }
   uint32_t pixelAt(int x, int y) {
     cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view->drawingPath()).render();
     cairo_surface_flush(surface);

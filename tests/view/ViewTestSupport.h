@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle::testing {
@@ -98,5 +99,17 @@ struct Canvas {
   bool opaque(int x, int y) { return (pixel(x, y) >> 24) == 0xff; }
   bool clear(int x, int y) { return (pixel(x, y) >> 24) == 0; }
 };
+
+// Image slices attached to the lines of the view's active buffer, top to bottom.
+inline std::vector<TerminalView::AppleImage*> imageSlices(TerminalView& view) {
+  std::vector<TerminalView::AppleImage*> all;
+  Buffer& buffer = *view.getTerminal().buffer;
+  for (int i = 0; i < buffer.lines().count(); i++) {
+    const auto& images = buffer.lines()[i]->images();
+    if (!images) continue;
+    for (const auto& image : *images) all.push_back(dynamic_cast<TerminalView::AppleImage*>(image.get()));
+  }
+  return all;
+}
 
 }  // namespace vantrelle::testing
