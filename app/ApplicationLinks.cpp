@@ -1,11 +1,10 @@
 #include "app/ApplicationLinks.h"
 
-#include <algorithm>
-#include <vector>
-
 #include <pango/pango.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "app/URL.h"
 

@@ -1,13 +1,13 @@
 #include "app/BundledUIURLSchemeHandler.h"
 
+#include <gio/gio.h>
+#include <webkit/webkit.h>
+
 #include <algorithm>
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <utility>
-
-#include <gio/gio.h>
-#include <webkit/webkit.h>
 
 #include "app/GLibPtr.h"
 #include "app/URL.h"
@@ -59,8 +59,8 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
 }
 
 void finishWithError(WebKitURISchemeRequest* request, const std::string& message) {
-  GErrorPtr error(g_error_new_literal(g_quark_from_static_string(BundledUIURLSchemeHandler::errorDomain), 1,
-                                      message.c_str()));
+  GErrorPtr error(
+      g_error_new_literal(g_quark_from_static_string(BundledUIURLSchemeHandler::errorDomain), 1, message.c_str()));
   webkit_uri_scheme_request_finish_error(request, error.get());
 }
 
@@ -126,8 +126,8 @@ void BundledUIURLSchemeHandler::start(WebKitURISchemeRequest* request) const {
   }
   auto size = static_cast<gint64>(data->size());
   auto* owned = new std::string(std::move(*data));
-  GBytesPtr bytes(g_bytes_new_with_free_func(owned->data(), owned->size(),
-                                             [](gpointer p) { delete static_cast<std::string*>(p); }, owned));
+  GBytesPtr bytes(g_bytes_new_with_free_func(
+      owned->data(), owned->size(), [](gpointer p) { delete static_cast<std::string*>(p); }, owned));
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(bytes.get()));
   GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(stream.get(), size));
   std::string contentType = resource.mimeType;

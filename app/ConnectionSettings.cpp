@@ -4,9 +4,8 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -35,8 +34,7 @@ std::vector<std::string> splitPath(const std::optional<std::string>& path) {
 
 bool isExecutableFile(const std::string& path) {
   struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 std::string joinPath(const std::string& directory, const std::string& name) {
@@ -69,8 +67,7 @@ bool isValidUTF8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                    : (lead >> 3) == 0x1E ? 4 : 0;
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
     if (length == 0 || i + length > text.size()) return false;
     uint32_t scalar = length == 1 ? lead : lead & (0x7F >> length);
     for (size_t k = 1; k < length; ++k) {
@@ -153,8 +150,8 @@ std::optional<long long> ConnectionSettings::parsePort(const std::string& text) 
   return text[0] == '-' ? -value : value;
 }
 
-ConnectionSettings::Connection ConnectionSettings::zorvelConnection(
-    const SettingsSources& sources, const std::string& dataDirectory) {
+ConnectionSettings::Connection ConnectionSettings::zorvelConnection(const SettingsSources& sources,
+                                                                    const std::string& dataDirectory) {
   long long port = isSetupPreview(sources) ? 7335 : isDevelopmentBundle(sources) ? 7333 : 7332;
   if (auto text = sources.env("ZORVEL_DESKTOP_PORT"); text && !text->empty()) {
     if (auto parsed = parsePort(*text); parsed && *parsed >= 1 && *parsed <= 65535) port = *parsed;
@@ -245,8 +242,7 @@ double ConnectionSettings::inactiveTerminalTimeout(const std::optional<std::stri
   return minutes >= 1.0 ? minutes * 60.0 : fallback;
 }
 
-std::optional<std::string> runLoginShell(const std::string& shell,
-                                         const std::vector<std::string>& arguments,
+std::optional<std::string> runLoginShell(const std::string& shell, const std::vector<std::string>& arguments,
                                          std::chrono::milliseconds timeLimit) {
   platform::ChildProcess::Options options;
   options.executable = shell;
@@ -263,8 +259,7 @@ std::optional<std::string> runLoginShell(const std::string& shell,
   auto deadline = std::chrono::steady_clock::now() + timeLimit;
   bool complete = false;
   while (!complete) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd entry{child->outputDescriptor(), POLLIN, 0};
     int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
@@ -284,8 +279,7 @@ std::optional<std::string> runLoginShell(const std::string& shell,
     child->waitUntilExit(std::chrono::seconds(1));
     return std::nullopt;
   }
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   if (!child->waitUntilExit(std::max(left, std::chrono::milliseconds(100)))) {
     child->signalGroup(SIGKILL);
     child->waitUntilExit(std::chrono::seconds(1));

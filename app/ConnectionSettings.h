@@ -3,10 +3,9 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace zorvel {
 
@@ -19,8 +18,7 @@ struct SettingsSources {
   nlohmann::json info = nlohmann::json::object();
   std::string applicationSupportDirectory;  // the user's data home
   // Runs the login shell: (shell, arguments) -> its standard output, or none when it failed.
-  std::function<std::optional<std::string>(const std::string&, const std::vector<std::string>&)>
-      runShell;
+  std::function<std::optional<std::string>(const std::string&, const std::vector<std::string>&)> runShell;
 
   static SettingsSources current();
   std::optional<std::string> env(const std::string& name) const;
@@ -40,8 +38,7 @@ struct ConnectionSettings {
     std::string url;
     std::optional<std::string> configPath;
   };
-  static Connection zorvelConnection(const SettingsSources& sources,
-                                     const std::string& dataDirectory);
+  static Connection zorvelConnection(const SettingsSources& sources, const std::string& dataDirectory);
   static std::string zorvelCLIPath(const SettingsSources& sources);
   static std::optional<std::string> loginShellPath(const SettingsSources& sources);
   static std::string resolveExecutableSearchPath(const SettingsSources& sources);
@@ -55,8 +52,7 @@ struct ConnectionSettings {
 
 // Runs a shell for its output with input from /dev/null, errors discarded and a time limit, so
 // a profile that waits for input or never finishes cannot hold up start-up.
-std::optional<std::string> runLoginShell(const std::string& shell,
-                                         const std::vector<std::string>& arguments,
+std::optional<std::string> runLoginShell(const std::string& shell, const std::vector<std::string>& arguments,
                                          std::chrono::milliseconds timeLimit);
 
 }  // namespace zorvel

@@ -30,8 +30,7 @@ void writeAll(int fd, std::string_view bytes) {
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && errno == EAGAIN) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return;
       pollfd entry{fd, POLLOUT, 0};
       ::poll(&entry, 1, static_cast<int>(left.count()));
@@ -89,10 +88,9 @@ void ControlChannel::handleControlMessage(const ControlMessage& message, const H
   if (!process) return;
   std::string corePID = std::to_string(process->processIdentifier());
   if (auto* issue = std::get_if<IssueRequest>(&message)) {
-    auto issued = runtimeAuthority.issueProject(issue->projectID, "core:" + corePID, issue->access,
-                                                issue->taskID, issue->sessionID, issue->reportID);
-    writeControl({{"kind", "issued"}, {"request_id", issue->requestID}, {"token", issued.token}},
-                 process);
+    auto issued = runtimeAuthority.issueProject(issue->projectID, "core:" + corePID, issue->access, issue->taskID,
+                                                issue->sessionID, issue->reportID);
+    writeControl({{"kind", "issued"}, {"request_id", issue->requestID}, {"token", issued.token}}, process);
   } else if (auto* revoke = std::get_if<RevokeRequest>(&message)) {
     runtimeAuthority.revokeToken(revoke->tokenID);
   } else if (auto* bind = std::get_if<BindRequest>(&message)) {
@@ -127,11 +125,9 @@ bool ControlChannel::syncAuthorization(double timeout, const Handle& coreControl
   }
   writeControl(message, coreControlInput);
   std::unique_lock guard(controlSyncLock);
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                      std::chrono::duration<double>(std::max(0.0, timeout)));
-  controlSyncCondition.wait_until(guard, deadline,
-                                  [&] { return completedControlSyncs.count(requestID) > 0; });
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                         std::chrono::duration<double>(std::max(0.0, timeout)));
+  controlSyncCondition.wait_until(guard, deadline, [&] { return completedControlSyncs.count(requestID) > 0; });
   bool synced = completedControlSyncs.erase(requestID) > 0;
   awaitedControlSyncs.erase(requestID);
   return synced;

@@ -6,13 +6,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include <nlohmann/json.hpp>
 
 #include "app/ControlMessages.h"
 #include "platform/ProcessWatcher.h"

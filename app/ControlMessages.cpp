@@ -41,8 +41,7 @@ std::optional<pid_t> processIDField(const nlohmann::json& object) {
 
 }  // namespace
 
-void ControlLineReader::feed(std::string_view bytes,
-                             const std::function<void(nlohmann::json&&)>& onObject) {
+void ControlLineReader::feed(std::string_view bytes, const std::function<void(nlohmann::json&&)>& onObject) {
   while (!bytes.empty()) {
     size_t newline = bytes.find('\n');
     std::string_view piece = bytes.substr(0, newline);

@@ -3,12 +3,11 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include <nlohmann/json.hpp>
 
 namespace zorvel {
 

@@ -30,16 +30,14 @@ bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' 
 
 }  // namespace
 
-std::vector<std::string> CoreLaunch::arguments(const std::string& dataDirectory, int port,
-                                               pid_t parentPID) {
-  return {"serve-desktop", "--data-dir",         dataDirectory,
-          "--port",        std::to_string(port), "--parent-pid",
+std::vector<std::string> CoreLaunch::arguments(const std::string& dataDirectory, int port, pid_t parentPID) {
+  return {"serve-desktop",           "--data-dir",    dataDirectory, "--port", std::to_string(port), "--parent-pid",
           std::to_string(parentPID), "--auth-control"};
 }
 
-std::map<std::string, std::string> CoreLaunch::environment(
-    const std::map<std::string, std::string>& inherited, const nlohmann::json& info,
-    bool setupPreview, const std::string& executableSearchPath) {
+std::map<std::string, std::string> CoreLaunch::environment(const std::map<std::string, std::string>& inherited,
+                                                           const nlohmann::json& info, bool setupPreview,
+                                                           const std::string& executableSearchPath) {
   auto environment = inherited;
   if (!setupPreview) {
     environment.erase("ZORVEL_PREVIEW_NO_LOCAL_AGENTS");
@@ -63,11 +61,9 @@ std::map<std::string, std::string> CoreLaunch::environment(
     }
     if (value && !value->empty()) environment[product.variable] = *value;
   }
-  environment["ZORVEL_APP_VERSION"] =
-      infoString(info, "CFBundleShortVersionString").value_or("0.0.0");
+  environment["ZORVEL_APP_VERSION"] = infoString(info, "CFBundleShortVersionString").value_or("0.0.0");
   environment["ZORVEL_APP_BUILD"] = infoString(info, "CFBundleVersion").value_or("0");
-  environment["ZORVEL_DISTRIBUTION_CHANNEL"] =
-      infoString(info, "ZorvelDistributionChannel").value_or("development");
+  environment["ZORVEL_DISTRIBUTION_CHANNEL"] = infoString(info, "ZorvelDistributionChannel").value_or("development");
   return environment;
 }
 
@@ -107,8 +103,7 @@ int CoreLaunch::portOf(const std::string& baseURL) {
     return defaultPort;
   }
   std::string digits = baseURL.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
     return defaultPort;
   }
   return std::stoi(digits);

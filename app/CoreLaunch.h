@@ -3,11 +3,10 @@
 #include <sys/types.h>
 
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace zorvel {
 
@@ -19,11 +18,10 @@ struct CoreLaunch {
   static constexpr const char* failureDomain = "ZorvelDesktop.Core";
   static constexpr const char* notReadyReason = "Core did not become ready";
 
-  static std::vector<std::string> arguments(const std::string& dataDirectory, int port,
-                                            pid_t parentPID);
-  static std::map<std::string, std::string> environment(
-      const std::map<std::string, std::string>& inherited, const nlohmann::json& info,
-      bool setupPreview, const std::string& executableSearchPath);
+  static std::vector<std::string> arguments(const std::string& dataDirectory, int port, pid_t parentPID);
+  static std::map<std::string, std::string> environment(const std::map<std::string, std::string>& inherited,
+                                                        const nlohmann::json& info, bool setupPreview,
+                                                        const std::string& executableSearchPath);
   static nlohmann::json bootstrapMessage(const DesktopRuntimeAuthority& authority);
   // Whether a readiness answer's body names a compatible desktop runtime of the given process.
   static bool isReadyAnswer(const std::string& body, std::optional<pid_t> corePID);

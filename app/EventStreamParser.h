@@ -37,9 +37,9 @@ class EventStreamParser {
   void endLine();
 
   EventHandler onEvent;
-  std::string block;            // the lines of the current block, each followed by LF
-  std::size_t lineLength = 0;   // bytes of the current line seen so far
-  bool lastWasCR = false;       // a LF right after a CR belongs to the same line ending
+  std::string block;           // the lines of the current block, each followed by LF
+  std::size_t lineLength = 0;  // bytes of the current line seen so far
+  bool lastWasCR = false;      // a LF right after a CR belongs to the same line ending
   bool overflowed = false;
 };
 

@@ -1,10 +1,10 @@
 #include "app/EventStreamRequest.h"
 
-#include <memory>
-
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+
+#include <memory>
 
 #include "app/ScriptMessageFields.h"
 
@@ -25,7 +25,8 @@ bool EventStreamRequest::isValidStreamID(std::string_view id) {
   auto text = icu::UnicodeString::fromUTF8(icu::StringPiece(id.data(), static_cast<int32_t>(id.size())));
   if (text.indexOf(static_cast<UChar>(0xFFFD)) >= 0) return false;  // not valid UTF-8
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::BreakIterator> characters(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  std::unique_ptr<icu::BreakIterator> characters(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
   if (U_FAILURE(status)) return false;
   characters->setText(text);
   int count = 0;

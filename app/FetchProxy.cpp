@@ -25,10 +25,14 @@ bool isToken(std::string_view s) {
   });
 }
 
-bool isFieldValue(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+bool isFieldValue(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
 
-void setField(std::vector<std::pair<std::string, std::string>>& fields, const std::string& name, const std::string& value) {
-  auto it = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return equalsIgnoringCase(f.first, name); });
+void setField(std::vector<std::pair<std::string, std::string>>& fields, const std::string& name,
+              const std::string& value) {
+  auto it =
+      std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return equalsIgnoringCase(f.first, name); });
   if (it != fields.end())
     *it = {name, value};
   else

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "app/URL.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <memory>
-
 #include <glib-object.h>
 #include <glib.h>
+
+#include <memory>
 
 namespace zorvel {
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <gtkmm.h>
+
 #include <functional>
 #include <optional>
-
-#include <gtkmm.h>
 
 namespace zorvel {
 

@@ -11,8 +11,8 @@ void callWithArguments(WebKitWebView* webView, const char* body, GVariantBuilder
     g_variant_builder_clear(arguments);
     return;
   }
-  webkit_web_view_call_async_javascript_function(webView, body, -1, g_variant_builder_end(arguments), nullptr,
-                                                 nullptr, nullptr, nullptr, nullptr);
+  webkit_web_view_call_async_javascript_function(webView, body, -1, g_variant_builder_end(arguments), nullptr, nullptr,
+                                                 nullptr, nullptr, nullptr);
 }
 
 void addString(GVariantBuilder* builder, const char* key, const std::string& text) {
@@ -53,8 +53,7 @@ void dispatchEvent(WebKitWebView* webView, const std::string& name, const nlohma
   addString(&arguments, "name", jsonText(name));
   if (detail) {
     addString(&arguments, "detail", jsonText(*detail));
-    callWithArguments(webView,
-                      "window.dispatchEvent(new CustomEvent(JSON.parse(name), {detail: JSON.parse(detail)}))",
+    callWithArguments(webView, "window.dispatchEvent(new CustomEvent(JSON.parse(name), {detail: JSON.parse(detail)}))",
                       &arguments);
   } else {
     callWithArguments(webView, "window.dispatchEvent(new Event(JSON.parse(name)))", &arguments);

@@ -1,10 +1,10 @@
 #include "app/PanelText.h"
 
-#include <memory>
-
 #include <unicode/brkiter.h>
 #include <unicode/numfmt.h>
 #include <unicode/unistr.h>
+
+#include <memory>
 
 namespace zorvel::PanelText {
 
@@ -14,7 +14,8 @@ namespace {
 std::vector<size_t> graphemeBoundaries(const std::string& text) {
   std::vector<size_t> boundaries{0};
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::BreakIterator> iterator(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  std::unique_ptr<icu::BreakIterator> iterator(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
   UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
   if (U_FAILURE(status) || !iterator) {
     if (utext) utext_close(utext);

@@ -19,12 +19,9 @@ ProfileLoginController::~ProfileLoginController() {
   if (terminal) terminal->processDelegate = nullptr;
 }
 
-std::shared_ptr<ProfileLoginController> ProfileLoginController::make(const std::string& baseURL,
-                                                                     const std::string& token,
-                                                                     const std::string& profileID,
-                                                                     const std::string& runner,
-                                                                     const ChildEnvironment& environment,
-                                                                     std::function<void()> onClose) {
+std::shared_ptr<ProfileLoginController> ProfileLoginController::make(
+    const std::string& baseURL, const std::string& token, const std::string& profileID, const std::string& runner,
+    const ChildEnvironment& environment, std::function<void()> onClose) {
   std::shared_ptr<ProfileLoginController> controller(
       new ProfileLoginController(profileID, runner, environment, std::move(onClose)));
   auto& window = controller->window;

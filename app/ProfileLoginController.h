@@ -1,11 +1,11 @@
 #pragma once
 
+#include <gtkmm.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <gtkmm.h>
 
 #include "app/TerminalEnvironment.h"
 #include "app/TerminalFactory.h"

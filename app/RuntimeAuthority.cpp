@@ -48,8 +48,7 @@ std::string makeUUID() {
 std::string base64Encode(std::string_view bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                               reinterpret_cast<const unsigned char*>(bytes.data()),
-                               static_cast<int>(bytes.size()));
+                               reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   out.resize(static_cast<size_t>(length));
   return out;
 }
@@ -65,17 +64,19 @@ std::string base64URLEncode(std::string_view bytes) {
 std::optional<std::string> base64URLDecode(std::string_view text) {
   std::string padded(text);
   for (char& c : padded) {
-    if (c == '-') c = '+';
-    else if (c == '_') c = '/';
-    else if (c == '+' || c == '/' || c == '=') return std::nullopt;
+    if (c == '-')
+      c = '+';
+    else if (c == '_')
+      c = '/';
+    else if (c == '+' || c == '/' || c == '=')
+      return std::nullopt;
   }
   if (padded.size() % 4 == 1) return std::nullopt;
   size_t padding = (4 - padded.size() % 4) % 4;
   padded.append(padding, '=');
   std::string out(padded.size() / 4 * 3, '\0');
   int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                               reinterpret_cast<const unsigned char*>(padded.data()),
-                               static_cast<int>(padded.size()));
+                               reinterpret_cast<const unsigned char*>(padded.data()), static_cast<int>(padded.size()));
   if (length < 0) return std::nullopt;
   out.resize(static_cast<size_t>(length) - padding);
   return out;
@@ -84,8 +85,8 @@ std::optional<std::string> base64URLDecode(std::string_view text) {
 std::string hmacSHA256(std::string_view key, std::string_view data) {
   std::array<unsigned char, EVP_MAX_MD_SIZE> mac{};
   unsigned int length = 0;
-  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-       reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac.data(), &length);
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
+       data.size(), mac.data(), &length);
   return std::string(reinterpret_cast<const char*>(mac.data()), length);
 }
 
@@ -96,8 +97,7 @@ std::string DesktopRuntimeAuthority::sign(const nlohmann::json& claims, const st
   return base64URLEncode(payload) + "." + base64URLEncode(hmacSHA256(key, payload));
 }
 
-DesktopRuntimeAuthority::DesktopRuntimeAuthority()
-    : runtimeID_(makeUUID()), signingKey_(randomBytes(32)) {
+DesktopRuntimeAuthority::DesktopRuntimeAuthority() : runtimeID_(makeUUID()), signingKey_(randomBytes(32)) {
   installDesktopToken();
 }
 
@@ -109,19 +109,21 @@ DesktopRuntimeAuthority::DesktopRuntimeAuthority(std::string runtimeID, std::str
 void DesktopRuntimeAuthority::installDesktopToken() {
   std::string tokenID = makeUUID();
   nlohmann::json claims = {
-      {"access", "project"},   {"project_id", nullptr}, {"report_id", nullptr},
-      {"role", "desktop"},     {"runtime_id", runtimeID_}, {"session_id", nullptr},
-      {"task_id", nullptr},    {"token_id", tokenID},   {"version", 1},
+      {"access", "project"}, {"project_id", nullptr},    {"report_id", nullptr},
+      {"role", "desktop"},   {"runtime_id", runtimeID_}, {"session_id", nullptr},
+      {"task_id", nullptr},  {"token_id", tokenID},      {"version", 1},
   };
   desktopToken_ = sign(claims, signingKey_);
   std::lock_guard guard(lock);
   active[tokenID] = ActiveToken{desktopToken_, "desktop"};
 }
 
-DesktopRuntimeAuthority::IssuedToken DesktopRuntimeAuthority::issueProject(
-    const std::string& projectID, const std::string& owner, const std::string& access,
-    const std::optional<std::string>& taskID, const std::optional<std::string>& sessionID,
-    const std::optional<std::string>& reportID) {
+DesktopRuntimeAuthority::IssuedToken DesktopRuntimeAuthority::issueProject(const std::string& projectID,
+                                                                           const std::string& owner,
+                                                                           const std::string& access,
+                                                                           const std::optional<std::string>& taskID,
+                                                                           const std::optional<std::string>& sessionID,
+                                                                           const std::optional<std::string>& reportID) {
   std::string tokenID = makeUUID();
   nlohmann::json claims = {
       {"access", access},

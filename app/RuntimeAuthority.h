@@ -2,11 +2,10 @@
 
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace zorvel {
 
@@ -31,9 +30,8 @@ class DesktopRuntimeAuthority {
   const std::string& signingKey() const { return signingKey_; }  // 32 raw bytes
   const std::string& desktopToken() const { return desktopToken_; }
 
-  IssuedToken issueProject(const std::string& projectID, const std::string& owner,
-                           const std::string& access, const std::optional<std::string>& taskID,
-                           const std::optional<std::string>& sessionID,
+  IssuedToken issueProject(const std::string& projectID, const std::string& owner, const std::string& access,
+                           const std::optional<std::string>& taskID, const std::optional<std::string>& sessionID,
                            const std::optional<std::string>& reportID);
   bool assign(const std::string& tokenID, const std::string& owner);
   void revoke(const std::string& owner);

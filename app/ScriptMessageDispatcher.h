@@ -1,8 +1,7 @@
 #pragma once
 
-#include <string_view>
-
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "app/ScriptMessageTarget.h"
 

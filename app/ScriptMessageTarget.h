@@ -2,10 +2,9 @@
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "app/TaskRecords.h"
 
@@ -35,8 +34,7 @@ class ScriptMessageTarget {
   virtual bool modalOverlayReady() = 0;
   virtual void modalOverlayHostReady() = 0;
   virtual void scheduleNativeNotification(const nlohmann::json& body) = 0;
-  virtual void logNativeNotificationDebug(std::int64_t eventCount, const std::string& taskID,
-                                          bool bridgeAvailable) = 0;
+  virtual void logNativeNotificationDebug(std::int64_t eventCount, const std::string& taskID, bool bridgeAvailable) = 0;
   virtual void proxyFetch(const nlohmann::json& body, WebKitWebView* source) = 0;
   virtual void openEventStream(const nlohmann::json& body) = 0;
   // Removes and cancels the stream under the id, if there is one.
@@ -54,8 +52,7 @@ class ScriptMessageTarget {
   virtual void showPlaceholder(const std::string& text, const std::optional<std::string>& title,
                                const std::optional<std::string>& taskID,
                                const std::optional<TaskStatisticsDisplay>& statistics) = 0;
-  virtual void showTriageProgress(const std::string& taskID, const std::string& title,
-                                  const TriageDisplay& triage) = 0;
+  virtual void showTriageProgress(const std::string& taskID, const std::string& title, const TriageDisplay& triage) = 0;
   virtual void showTriageRecovery(const TriageRecoveryMessage& message) = 0;
   virtual void stopTerminal(const std::string& taskID) = 0;
   virtual void preserveActiveTerminalFocusForSidebarRefresh() = 0;

@@ -14,9 +14,9 @@ namespace zorvel::TerminalEnvironment {
 ChildEnvironment make(const std::string& searchPath, const ChildEnvironment& base) {
   ChildEnvironment environment = base;
   environment.erase("NO_COLOR");
-  static const std::pair<std::string, std::string> fixed[] = {
-      {"TERM", "xterm-256color"}, {"COLORTERM", "truecolor"},   {"CLICOLOR", "1"},
-      {"LANG", "en_US.UTF-8"},    {"LC_CTYPE", "en_US.UTF-8"}, {"TERM_PROGRAM", "Zorvel"}};
+  static const std::pair<std::string, std::string> fixed[] = {{"TERM", "xterm-256color"},  {"COLORTERM", "truecolor"},
+                                                              {"CLICOLOR", "1"},           {"LANG", "en_US.UTF-8"},
+                                                              {"LC_CTYPE", "en_US.UTF-8"}, {"TERM_PROGRAM", "Zorvel"}};
   for (const auto& [name, value] : fixed) environment.insert_or_assign(name, value);
   environment.insert_or_assign("PATH", searchPath);
   return environment;

@@ -65,13 +65,13 @@ std::shared_ptr<PendingLaunch> prepare(const Request& request, std::function<voi
   } catch (const nlohmann::json::exception&) {
     http.body.clear();  // text that is not UTF-8: sent without a body
   }
-  platform::URLSession::shared().dataTask(std::move(http), [pending, completion = std::move(completion)](
-                                                               platform::URLResponse response) {
-    auto result = classify(response);
-    platform::DispatchQueue::main().async([pending, completion, result = std::move(result)] {
-      if (!pending->isCancelled()) completion(result);
-    });
-  });
+  platform::URLSession::shared().dataTask(
+      std::move(http), [pending, completion = std::move(completion)](platform::URLResponse response) {
+        auto result = classify(response);
+        platform::DispatchQueue::main().async([pending, completion, result = std::move(result)] {
+          if (!pending->isCancelled()) completion(result);
+        });
+      });
   return pending;
 }
 

@@ -3,11 +3,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <variant>
-
-#include <nlohmann/json.hpp>
 
 #include "app/CoreRecords.h"
 

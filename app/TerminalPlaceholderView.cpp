@@ -44,8 +44,8 @@ void installPanelStyle() {
 }
 
 void setStatusDotColor(Gtk::Widget& dot, StatusDotColor color) {
-  static constexpr const char* classes[] = {"zorvel-dot-grey", "zorvel-dot-red", "zorvel-dot-green",
-                                            "zorvel-dot-teal", "zorvel-dot-orange"};
+  static constexpr const char* classes[] = {"zorvel-dot-grey", "zorvel-dot-red", "zorvel-dot-green", "zorvel-dot-teal",
+                                            "zorvel-dot-orange"};
   for (const char* name : classes) dot.remove_css_class(name);
   dot.add_css_class(classes[static_cast<int>(color)]);
 }

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <gtkmm.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
-
-#include <gtkmm.h>
 
 namespace zorvel {
 

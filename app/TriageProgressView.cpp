@@ -91,8 +91,8 @@ TriageProgressView::TriageProgressView() : Gtk::Box(Gtk::Orientation::VERTICAL) 
   toolsGroup.append(toolNames);
   outputGroup.append(outputLabel);
   outputGroup.append(output);
-  for (Gtk::Widget* item : std::initializer_list<Gtk::Widget*>{&header, &statusRow, &metrics, &toolsGroup,
-                                                               &outputGroup, &actionsScrollView, &skipButton}) {
+  for (Gtk::Widget* item : std::initializer_list<Gtk::Widget*>{&header, &statusRow, &metrics, &toolsGroup, &outputGroup,
+                                                               &actionsScrollView, &skipButton}) {
     content.append(*item);
   }
   content.set_margin_start(36);
@@ -164,7 +164,8 @@ std::string TriageProgressView::toolNamesText(const std::vector<std::string>& na
   return PanelText::joinLines(shown, toolSeparator);
 }
 
-std::string TriageProgressView::metricsText(std::int64_t toolCalls, std::int64_t totalTokens, std::int64_t outputTokens) {
+std::string TriageProgressView::metricsText(std::int64_t toolCalls, std::int64_t totalTokens,
+                                            std::int64_t outputTokens) {
   return "Tools: " + std::to_string(toolCalls) + "    Tokens: " + PanelText::compactNumber(totalTokens) +
          "    Output: " + PanelText::compactNumber(outputTokens);
 }
@@ -184,7 +185,7 @@ void TriageProgressView::configure(const std::string& title, const TriageDisplay
   statusDetail.set_visible(!detail.empty());
   statusUsage.set_text(triage.currentUsage ? usageSummary(*triage.currentUsage) : "");
   statusUsage.set_visible(triage.currentUsage.has_value());
-  setStatusDotColor(statusDot, triage.inProgress                   ? StatusDotColor::teal
+  setStatusDotColor(statusDot, triage.inProgress                  ? StatusDotColor::teal
                                : triage.kind == "triage_complete" ? StatusDotColor::green
                                                                   : StatusDotColor::orange);
   auto buffer = actions.get_buffer();

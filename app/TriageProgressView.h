@@ -1,11 +1,11 @@
 #pragma once
 
+#include <gtkmm.h>
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtkmm.h>
 
 #include "app/TaskRecords.h"
 

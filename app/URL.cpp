@@ -19,7 +19,15 @@ bool isAllowedCharacter(char c) {
   auto u = static_cast<unsigned char>(c);
   if (u <= 0x20 || u >= 0x7F) return false;
   switch (c) {
-    case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}':
       return false;
     default:
       return true;
@@ -29,8 +37,7 @@ bool isAllowedCharacter(char c) {
 bool isValidText(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (!isAllowedCharacter(text[i])) return false;
-    if (text[i] == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])))
-      return false;
+    if (text[i] == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))) return false;
   }
   return true;
 }
@@ -109,7 +116,8 @@ std::optional<URL> URL::parseReference(std::string_view text) {
     // The port must be a number; anything else makes the whole text unusable.
     std::string_view authority = *url.authority_;
     if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    if (auto colon = authority.rfind(':'); colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+    if (auto colon = authority.rfind(':');
+        colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
       for (char c : authority.substr(colon + 1))
         if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
       if (authority.size() - colon - 1 > 5) return std::nullopt;

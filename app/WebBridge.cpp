@@ -1,10 +1,10 @@
 #include "app/WebBridge.h"
 
-#include <fstream>
-#include <iterator>
-
 #include <gio/gio.h>
 #include <webkit/webkit.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "app/AuthorizedEventStream.h"
 #include "app/EventStreamRequest.h"
@@ -77,7 +77,8 @@ std::string errorDomainName(const GError* error) {
 // The application's own pages: the UI and the overlay, both under zorvel-ui://app.
 bool isApplicationPage(const char* uri) {
   auto url = uri ? URL::parse(uri) : std::nullopt;
-  return url && url->scheme() == std::optional<std::string>("zorvel-ui") && url->host() == std::optional<std::string>("app");
+  return url && url->scheme() == std::optional<std::string>("zorvel-ui") &&
+         url->host() == std::optional<std::string>("app");
 }
 
 struct SignalContext {
@@ -138,8 +139,8 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
   auto* manager = configuration.userContentManager.get();
   webkit_user_content_manager_register_script_message_handler(manager, ScriptMessageDispatcher::handlerName, nullptr);
   auto addScript = [manager](const std::string& source, WebKitUserContentInjectedFrames frames) {
-    auto* script = webkit_user_script_new(source.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-                                          nullptr, nullptr);
+    auto* script =
+        webkit_user_script_new(source.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager, script);
     webkit_user_script_unref(script);
   };
@@ -162,44 +163,42 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
   auto context = [this, view] { return new SignalContext{weak_from_this(), GWeak<WebKitWebView>(view)}; };
   auto* loadContext = context();
 
-  g_signal_connect_data(
-      manager, "script-message-received::zorvelTerminal",
-      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, SignalContext* c) {
-        auto bridge = c->bridge.lock();
-        auto source = c->webView.get();
-        if (!bridge || !source) return;
-        GCharPtr json(value ? jsc_value_to_json(value, 0) : nullptr);
-        bridge->didReceiveScriptMessage(source.get(), json.get());
-      }),
-      context(), freeSignalContext, GConnectFlags(0));
+  g_signal_connect_data(manager, "script-message-received::zorvelTerminal",
+                        G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, SignalContext* c) {
+                          auto bridge = c->bridge.lock();
+                          auto source = c->webView.get();
+                          if (!bridge || !source) return;
+                          GCharPtr json(value ? jsc_value_to_json(value, 0) : nullptr);
+                          bridge->didReceiveScriptMessage(source.get(), json.get());
+                        }),
+                        context(), freeSignalContext, GConnectFlags(0));
 
-  g_signal_connect_data(
-      view, "decide-policy",
-      G_CALLBACK(+[](WebKitWebView* v, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                     SignalContext* c) -> gboolean {
-        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
-        auto bridge = c->bridge.lock();
-        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        auto* request = action ? webkit_navigation_action_get_request(action) : nullptr;
-        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-        if (bridge && bridge->decidePolicy(v, uri))
-          webkit_policy_decision_use(decision);
-        else
-          webkit_policy_decision_ignore(decision);
-        return TRUE;
-      }),
-      context(), freeSignalContext, GConnectFlags(0));
+  g_signal_connect_data(view, "decide-policy",
+                        G_CALLBACK(+[](WebKitWebView* v, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                       SignalContext* c) -> gboolean {
+                          if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+                          auto bridge = c->bridge.lock();
+                          auto* action = webkit_navigation_policy_decision_get_navigation_action(
+                              WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+                          auto* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+                          const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+                          if (bridge && bridge->decidePolicy(v, uri))
+                            webkit_policy_decision_use(decision);
+                          else
+                            webkit_policy_decision_ignore(decision);
+                          return TRUE;
+                        }),
+                        context(), freeSignalContext, GConnectFlags(0));
 
-  g_signal_connect_data(
-      view, "load-changed",
-      G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, SignalContext* c) {
-        if (event == WEBKIT_LOAD_STARTED) c->loadFailed = false;
-        auto bridge = c->bridge.lock();
-        if (!bridge) return;
-        if (event == WEBKIT_LOAD_COMMITTED) bridge->didCommitLoad(v);
-        if (event == WEBKIT_LOAD_FINISHED && !c->loadFailed) bridge->didFinishLoad(v);
-      }),
-      loadContext, freeSignalContext, GConnectFlags(0));
+  g_signal_connect_data(view, "load-changed",
+                        G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, SignalContext* c) {
+                          if (event == WEBKIT_LOAD_STARTED) c->loadFailed = false;
+                          auto bridge = c->bridge.lock();
+                          if (!bridge) return;
+                          if (event == WEBKIT_LOAD_COMMITTED) bridge->didCommitLoad(v);
+                          if (event == WEBKIT_LOAD_FINISHED && !c->loadFailed) bridge->didFinishLoad(v);
+                        }),
+                        loadContext, freeSignalContext, GConnectFlags(0));
 
   g_signal_connect_data(
       view, "load-failed",
@@ -216,12 +215,11 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
       }),
       loadContext, nullptr, GConnectFlags(0));
 
-  g_signal_connect_data(
-      view, "web-process-terminated",
-      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, SignalContext* c) {
-        if (auto bridge = c->bridge.lock()) bridge->webContentProcessDidTerminate();
-      }),
-      context(), freeSignalContext, GConnectFlags(0));
+  g_signal_connect_data(view, "web-process-terminated",
+                        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, SignalContext* c) {
+                          if (auto bridge = c->bridge.lock()) bridge->webContentProcessDidTerminate();
+                        }),
+                        context(), freeSignalContext, GConnectFlags(0));
 }
 
 void WebBridge::setMainWebView(WebKitWebView* view) { webView = GWeak<WebKitWebView>(view); }
@@ -272,7 +270,8 @@ void WebBridge::proxyFetch(const nlohmann::json& body, WebKitWebView* source) {
   auto id = ScriptMessageFields::string(body, "id").value_or("");
   platform::URLSession::shared().dataTask(std::move(urlRequest), [deliver, id](platform::URLResponse response) {
     auto answer = FetchProxy::makeAnswer(id, response.status, response.headers, response.body, response.error);
-    platform::DispatchQueue::main().async([deliver, answer = std::move(answer)]() mutable { deliver(std::move(answer)); });
+    platform::DispatchQueue::main().async(
+        [deliver, answer = std::move(answer)]() mutable { deliver(std::move(answer)); });
   });
 }
 
@@ -282,8 +281,8 @@ void WebBridge::openEventStream(const nlohmann::json& body) {
   const std::string id = opened->id;
   closeEventStream(id);
 
-  platform::URLRequest request{opened->request.url, "GET", opened->request.headers, {},
-                               std::chrono::milliseconds(FetchProxy::timeout)};
+  platform::URLRequest request{
+      opened->request.url, "GET", opened->request.headers, {}, std::chrono::milliseconds(FetchProxy::timeout)};
   auto stream = std::make_shared<AuthorizedEventStream>(std::move(request));
   std::weak_ptr<WebBridge> weakBridge = weak_from_this();
   std::weak_ptr<AuthorizedEventStream> weakStream = stream;
@@ -301,7 +300,8 @@ void WebBridge::openEventStream(const nlohmann::json& body) {
   stream->onOpen = [onMain, id] {
     onMain([id](WebBridge& b) { b.dispatchEventStreamBridge("__zorvelNativeEventSourceOpened", {id}); });
   };
-  stream->onEvent = [onMain, id](const std::string& type, const std::string& data, const std::optional<std::string>& eventID) {
+  stream->onEvent = [onMain, id](const std::string& type, const std::string& data,
+                                 const std::optional<std::string>& eventID) {
     onMain([id, type, data, eventID](WebBridge& b) {
       nlohmann::json last = eventID ? nlohmann::json(*eventID) : nlohmann::json(nullptr);
       b.dispatchEventStreamBridge("__zorvelNativeEventSourceEvent", {id, type, data, last});
@@ -363,7 +363,8 @@ void WebBridge::scheduleMountCheck(WebKitWebView* view) {
         [](GObject* object, GAsyncResult* result, gpointer data) {
           std::unique_ptr<std::weak_ptr<WebBridge>> owner(static_cast<std::weak_ptr<WebBridge>*>(data));
           GError* rawError = nullptr;
-          GObjectPtr<JSCValue> value(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &rawError));
+          GObjectPtr<JSCValue> value(
+              webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &rawError));
           GErrorPtr error(rawError);
           auto bridge = owner->lock();
           if (!bridge) return;
@@ -389,7 +390,9 @@ void WebBridge::webContentProcessDidTerminate() {
   loadZorvel();
 }
 
-void WebBridge::showWebFailure(const std::string& message, bool transient) { label->showWebFailure(message, transient); }
+void WebBridge::showWebFailure(const std::string& message, bool transient) {
+  label->showWebFailure(message, transient);
+}
 
 void WebBridge::showCoreFailure(const std::string& reason) { label->showCoreFailure(reason); }
 
@@ -403,10 +406,12 @@ void WebBridge::reportNativeError(const std::string& domain, long code, const st
   } catch (const nlohmann::json::exception&) {
     return;
   }
-  platform::URLRequest request{url->string(), "POST",
+  platform::URLRequest request{url->string(),
+                               "POST",
                                {{"Content-Type", "application/json"},
                                 {"Authorization", "Bearer " + (settings.desktopToken ? settings.desktopToken() : "")}},
-                               std::move(body), std::chrono::milliseconds(FetchProxy::timeout)};
+                               std::move(body),
+                               std::chrono::milliseconds(FetchProxy::timeout)};
   platform::URLSession::shared().dataTask(std::move(request), [](platform::URLResponse) {});
 }
 

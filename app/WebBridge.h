@@ -4,10 +4,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "app/BundledUIURLSchemeHandler.h"
 #include "app/GLibPtr.h"
@@ -58,8 +57,7 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
   bool uiLoaded() const { return isUILoaded; }
   void dispatchEventStreamBridge(const std::string& functionName, const nlohmann::json& values);
   void showCoreFailure(const std::string& reason);
-  void reportNativeError(const std::string& domain, long code, const std::string& message,
-                         const std::string& boundary);
+  void reportNativeError(const std::string& domain, long code, const std::string& message, const std::string& boundary);
   void cancelAllEventStreams();
   WebMemoryProfiler& webMemoryProfiler();
 
@@ -85,8 +83,8 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
   // nothing until those parts of the application connect them.
   std::optional<std::int64_t> activeModalOverlayGeneration() const override { return std::nullopt; }
   void applyTheme(bool) override {}
-  void showModalOverlay(const std::string&, const std::optional<nlohmann::json>&,
-                        const std::optional<nlohmann::json>&, bool) override {}
+  void showModalOverlay(const std::string&, const std::optional<nlohmann::json>&, const std::optional<nlohmann::json>&,
+                        bool) override {}
   void dispatchModalOverlayResult(const nlohmann::json&) override {}
   void closeModalOverlay(bool) override {}
   void resizeModalOverlay(double, double) override {}

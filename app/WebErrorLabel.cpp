@@ -1,9 +1,9 @@
 #include "app/WebErrorLabel.h"
 
-#include <chrono>
-
 #include <glibmm/ustring.h>
 #include <gtkmm/label.h>
+
+#include <chrono>
 
 #include "platform/Dispatch.h"
 

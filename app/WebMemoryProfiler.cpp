@@ -67,7 +67,9 @@ std::string WebMemoryProfiler::timestamp(std::chrono::system_clock::time_point t
   return text;
 }
 
-void WebMemoryProfiler::record(const nlohmann::json& payload) const { record(payload, std::chrono::system_clock::now()); }
+void WebMemoryProfiler::record(const nlohmann::json& payload) const {
+  record(payload, std::chrono::system_clock::now());
+}
 
 void WebMemoryProfiler::record(const nlohmann::json& payload, std::chrono::system_clock::time_point now) const {
   if (!isEnabled || !payload.is_object()) return;

@@ -2,10 +2,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace zorvel {
 

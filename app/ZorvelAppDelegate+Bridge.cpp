@@ -15,7 +15,8 @@ namespace {
 // operations where the delegate has them; the rest stay the bridge's hooks.
 class DelegateWebBridge : public WebBridge {
  public:
-  DelegateWebBridge(Settings settings, ZorvelAppDelegate& delegate) : WebBridge(std::move(settings)), delegate(delegate) {}
+  DelegateWebBridge(Settings settings, ZorvelAppDelegate& delegate)
+      : WebBridge(std::move(settings)), delegate(delegate) {}
 
   std::map<std::string, std::string>& taskTitles() override { return delegate.taskTitles; }
   bool& sidebarResizeInProgress() override { return delegate.sidebarResizeInProgress; }
@@ -95,16 +96,15 @@ void ZorvelAppDelegate::startAgentProfileLogin(const std::string& profileID) {
   auto environment = TerminalEnvironment::loginEnvironment(
       executableSearchPath, TerminalEnvironment::processEnvironment(), terminalLocations());
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  profileLogin = ProfileLoginController::make(baseURL, runtimeAuthority.desktopToken(), profileID, cliPath,
-                                              environment, [weak] {
-                                                auto self = weak.lock();
-                                                if (!self) return;
-                                                // The controller may be inside its own call; let it return first.
-                                                auto closing = std::move(self->profileLogin);
-                                                platform::DispatchQueue::main().async([closing] {});
-                                                self->evaluatePageScript(
-                                                    "window.dispatchEvent(new Event('zorvel:profile-login-changed'));");
-                                              });
+  profileLogin =
+      ProfileLoginController::make(baseURL, runtimeAuthority.desktopToken(), profileID, cliPath, environment, [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        // The controller may be inside its own call; let it return first.
+        auto closing = std::move(self->profileLogin);
+        platform::DispatchQueue::main().async([closing] {});
+        self->evaluatePageScript("window.dispatchEvent(new Event('zorvel:profile-login-changed'));");
+      });
   if (application) application->add_window(profileLogin->window);
   profileLogin->showWindow();
 }
@@ -113,13 +113,10 @@ void ZorvelAppDelegate::makeWebBridge() {
   if (webBridge) return;
   auto& bundle = platform::Bundle::main();
   auto base = URL::parse(baseURL);
-  WebBridge::Settings settings{base ? *base : *URL::parse("http://127.0.0.1"),
-                               [this] { return runtimeAuthority.desktopToken(); },
-                               desktopDataDirectory,
-                               bundle.infoString("ZorvelDistributionChannel"),
-                               bundle.resourcePath().empty()
-                                   ? std::nullopt
-                                   : std::optional<std::filesystem::path>(bundle.resourcePath())};
+  WebBridge::Settings settings{
+      base ? *base : *URL::parse("http://127.0.0.1"), [this] { return runtimeAuthority.desktopToken(); },
+      desktopDataDirectory, bundle.infoString("ZorvelDistributionChannel"),
+      bundle.resourcePath().empty() ? std::nullopt : std::optional<std::filesystem::path>(bundle.resourcePath())};
   webBridge = std::make_shared<DelegateWebBridge>(std::move(settings), *this);
   webBridge->onMainPageLoaded = [this] {
     uiLoaded = true;

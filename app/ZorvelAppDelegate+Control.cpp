@@ -4,8 +4,7 @@
 
 namespace zorvel {
 
-void ZorvelAppDelegate::writeControl(const nlohmann::json& message,
-                                     const ControlChannel::Handle& handle) {
+void ZorvelAppDelegate::writeControl(const nlohmann::json& message, const ControlChannel::Handle& handle) {
   controlChannel->writeControl(message, handle);
 }
 

@@ -1,11 +1,10 @@
 #include <fcntl.h>
 #include <unistd.h>
+#include <webkit/webkit.h>
 
 #include <condition_variable>
 #include <fstream>
 #include <thread>
-
-#include <webkit/webkit.h>
 
 #include "app/ConnectionSettings.h"
 #include "app/CoreLaunch.h"
@@ -135,8 +134,7 @@ void ZorvelAppDelegate::runCoreLaunch(int port, pid_t ownPID) {
   options.arguments = CoreLaunch::arguments(desktopDataDirectory, port, ownPID);
   options.environment.emplace();
   for (const auto& [name, value] :
-       CoreLaunch::environment(currentEnvironment(), bundleInfo(), setupPreview,
-                               executableSearchPath)) {
+       CoreLaunch::environment(currentEnvironment(), bundleInfo(), setupPreview, executableSearchPath)) {
     options.environment->push_back(name + "=" + value);
   }
   options.input = options.output = options.error = ChildProcess::Stream::pipe;
@@ -296,8 +294,8 @@ void ZorvelAppDelegate::scheduleCoreRestart() {
 
 namespace {
 const platform::Logger& coreLog() {
-  static const platform::Logger log(
-      platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"), "core");
+  static const platform::Logger log(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
+                                    "core");
   return log;
 }
 }  // namespace
@@ -309,8 +307,7 @@ void ZorvelAppDelegate::showCoreFailure(const std::string& reason) {
     webBridge->showCoreFailure(reason);
     return;
   }
-  setErrorLabel("Zorvel could not start a compatible core.\n" + reason +
-                    "\n\nQuit and reopen the app to retry.",
+  setErrorLabel("Zorvel could not start a compatible core.\n" + reason + "\n\nQuit and reopen the app to retry.",
                 nullptr);
 }
 

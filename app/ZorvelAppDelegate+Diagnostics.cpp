@@ -1,12 +1,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <webkit/webkit.h>
 
 #include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-
-#include <webkit/webkit.h>
 
 #include "app/LayoutDiagnostics.h"
 #include "app/ZorvelAppDelegate.h"
@@ -66,27 +65,24 @@ void ZorvelAppDelegate::logWindowLayout(const std::string& stage) {
   if (auto monitor = monitorOf(*window)) {
     Gdk::Rectangle geometry;
     monitor->get_geometry(geometry);
-    screen = LayoutDiagnostics::rectangle(geometry.get_x(), geometry.get_y(), geometry.get_width(),
-                                          geometry.get_height());
+    screen =
+        LayoutDiagnostics::rectangle(geometry.get_x(), geometry.get_y(), geometry.get_width(), geometry.get_height());
   }
   std::string windowFrame = LayoutDiagnostics::rectangle(0, 0, window->get_width(), window->get_height());
   Gtk::Widget& web = *Glib::wrap(GTK_WIDGET(webView));
-  std::string text = "Zorvel window layout [" + stage + "]" +
-                     " fullscreen=" + (window->is_fullscreen() ? "true" : "false") +
-                     " zoomed=" + (window->is_maximized() ? "true" : "false") +
-                     " bundleVersion=" + bundle.infoString("CFBundleVersion").value_or("missing") +
-                     " safeAreaCompatibility=" +
-                     bundle.infoString("NSPrefersDisplaySafeAreaCompatibilityMode").value_or("missing") +
-                     " screen=" + screen + " visible=" + screen +
-                     " scale=" + number(window->get_scale_factor()) +
-                     " window=" + windowFrame + " contentLayout=" + windowFrame +
-                     " contentView=" + (window->get_child() ? frameOf(*window->get_child()) : zero) +
-                     " root=" + frameOf(rootContainer) + "/" + boundsOf(rootContainer) +
-                     " web=" + frameOf(web) + "/" + boundsOf(web) +
-                     " sidebar=" + number(terminalLeadingConstraint ? terminalLeadingConstraint->constant() : 0) +
-                     " container=" + frameOf(terminalContainer) + "/" + boundsOf(terminalContainer) +
-                     " hidden=" + (terminalContainer.get_visible() ? "false" : "true") +
-                     " terminal=" + terminalFrame + " grid=" + grid + " remainder=" + zero;
+  std::string text =
+      "Zorvel window layout [" + stage + "]" + " fullscreen=" + (window->is_fullscreen() ? "true" : "false") +
+      " zoomed=" + (window->is_maximized() ? "true" : "false") +
+      " bundleVersion=" + bundle.infoString("CFBundleVersion").value_or("missing") +
+      " safeAreaCompatibility=" + bundle.infoString("NSPrefersDisplaySafeAreaCompatibilityMode").value_or("missing") +
+      " screen=" + screen + " visible=" + screen + " scale=" + number(window->get_scale_factor()) +
+      " window=" + windowFrame + " contentLayout=" + windowFrame +
+      " contentView=" + (window->get_child() ? frameOf(*window->get_child()) : zero) +
+      " root=" + frameOf(rootContainer) + "/" + boundsOf(rootContainer) + " web=" + frameOf(web) + "/" + boundsOf(web) +
+      " sidebar=" + number(terminalLeadingConstraint ? terminalLeadingConstraint->constant() : 0) +
+      " container=" + frameOf(terminalContainer) + "/" + boundsOf(terminalContainer) +
+      " hidden=" + (terminalContainer.get_visible() ? "false" : "true") + " terminal=" + terminalFrame +
+      " grid=" + grid + " remainder=" + zero;
   text = withoutLineFeeds(text);
   layoutLog().notice("%{public}s", text.c_str());
   appendTerminalResizeLog(text);
@@ -115,15 +111,16 @@ void ZorvelAppDelegate::logTerminalResize(const std::string& stage) {
   }
   auto [cols, rows] = view->getTerminal().getDims();
   std::string text =
-      "Zorvel terminal resize [" + stage + "] sidebar=" +
-      LayoutDiagnostics::number(terminalLeadingConstraint ? terminalLeadingConstraint->constant() : 0) +
-      " hidden=" + (terminalContainer.get_visible() ? "false" : "true") + " container=" +
-      LayoutDiagnostics::number(terminalContainer.get_width()) + "x" +
-      LayoutDiagnostics::number(terminalContainer.get_height()) + " terminal=" +
-      LayoutDiagnostics::number(view->get_width()) + "x" + LayoutDiagnostics::number(view->get_height()) +
-      " grid=" + std::to_string(cols) + "x" + std::to_string(rows) + " pty=" + std::to_string(size.ws_col) + "x" +
-      std::to_string(size.ws_row) + " ioctl=" + std::to_string(result) + " foreground-pgid=" +
-      std::to_string(group) + " shell-pid=" + std::to_string(view->process ? view->process->shellPid() : 0);
+      "Zorvel terminal resize [" + stage +
+      "] sidebar=" + LayoutDiagnostics::number(terminalLeadingConstraint ? terminalLeadingConstraint->constant() : 0) +
+      " hidden=" + (terminalContainer.get_visible() ? "false" : "true") +
+      " container=" + LayoutDiagnostics::number(terminalContainer.get_width()) + "x" +
+      LayoutDiagnostics::number(terminalContainer.get_height()) +
+      " terminal=" + LayoutDiagnostics::number(view->get_width()) + "x" +
+      LayoutDiagnostics::number(view->get_height()) + " grid=" + std::to_string(cols) + "x" + std::to_string(rows) +
+      " pty=" + std::to_string(size.ws_col) + "x" + std::to_string(size.ws_row) + " ioctl=" + std::to_string(result) +
+      " foreground-pgid=" + std::to_string(group) +
+      " shell-pid=" + std::to_string(view->process ? view->process->shellPid() : 0);
   text = withoutLineFeeds(text);
   layoutLog().notice("%{public}s", text.c_str());
   appendTerminalResizeLog(text);

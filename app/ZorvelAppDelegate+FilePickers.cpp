@@ -14,8 +14,8 @@ void ZorvelAppDelegate::runFilePicker(const FilePickerRequest& request) {
   auto action = request.canChooseDirectories ? Gtk::FileChooser::Action::SELECT_FOLDER : Gtk::FileChooser::Action::OPEN;
   // The chooser has no separate message line; the title carries the request and the message
   // follows it, so the user sees what the choice is for.
-  auto chooser = Gtk::FileChooserNative::create(request.title + " \u2014 " + request.message, action,
-                                                request.prompt, "Cancel");
+  auto chooser =
+      Gtk::FileChooserNative::create(request.title + " \u2014 " + request.message, action, request.prompt, "Cancel");
   if (window) chooser->set_transient_for(*window);
   chooser->set_modal(true);
   chooser->set_select_multiple(false);

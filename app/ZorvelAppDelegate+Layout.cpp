@@ -81,7 +81,8 @@ void ZorvelAppDelegate::notifyActiveTerminalOfResize() {
   }
 }
 
-void ZorvelAppDelegate::redrawActiveTerminalAfterResize(const std::shared_ptr<vantrelle::LocalProcessTerminalView>& view) {
+void ZorvelAppDelegate::redrawActiveTerminalAfterResize(
+    const std::shared_ptr<vantrelle::LocalProcessTerminalView>& view) {
   int64_t generation = ++terminalResizeGeneration;
   view->queue_draw();
   std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;

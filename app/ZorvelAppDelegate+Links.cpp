@@ -35,17 +35,18 @@ void ZorvelAppDelegate::receiveOpenLink(const std::string& link) {
     auto clipboard = Gdk::Display::get_default() ? Gdk::Display::get_default()->get_clipboard() : nullptr;
     if (!clipboard) return;
     std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-    clipboard->read_text_async([weak, clipboard, projectID = capture->projectID](Glib::RefPtr<Gio::AsyncResult>& result) {
-      Glib::ustring text;
-      try {
-        text = clipboard->read_text_finish(result);
-      } catch (const Glib::Error&) {
-        return;  // nothing readable on the clipboard
-      }
-      auto self = weak.lock();
-      if (!self || L::isBlank(text.raw())) return;
-      self->confirmCapture(text.raw(), projectID);
-    });
+    clipboard->read_text_async(
+        [weak, clipboard, projectID = capture->projectID](Glib::RefPtr<Gio::AsyncResult>& result) {
+          Glib::ustring text;
+          try {
+            text = clipboard->read_text_finish(result);
+          } catch (const Glib::Error&) {
+            return;  // nothing readable on the clipboard
+          }
+          auto self = weak.lock();
+          if (!self || L::isBlank(text.raw())) return;
+          self->confirmCapture(text.raw(), projectID);
+        });
     return;
   }
   auto* open = std::get_if<ZorvelOpenLink>(&interpreted);
@@ -56,8 +57,8 @@ void ZorvelAppDelegate::receiveOpenLink(const std::string& link) {
 }
 
 void ZorvelAppDelegate::confirmCapture(const std::string& text, const std::string& projectID) {
-  auto* dialog = new Gtk::MessageDialog(L::captureAlertMessage, false, Gtk::MessageType::QUESTION,
-                                        Gtk::ButtonsType::NONE, true);
+  auto* dialog =
+      new Gtk::MessageDialog(L::captureAlertMessage, false, Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE, true);
   if (window) dialog->set_transient_for(*window);
   dialog->set_secondary_text(L::captureAlertInformativeText(projectID, text));
   dialog->add_button("Capture", Gtk::ResponseType::ACCEPT);
@@ -92,12 +93,12 @@ void ZorvelAppDelegate::dispatchPendingCaptureIfPossible() {
   auto body = L::captureRequestBody(*pendingCapture);
   if (!body) return;
   pendingCapture.reset();
-  platform::URLRequest request{url->string(),
-                               "POST",
-                               {{"Content-Type", "application/json"},
-                                {"Authorization", "Bearer " + runtimeAuthority.desktopToken()}},
-                               std::move(*body),
-                               std::chrono::seconds(60)};
+  platform::URLRequest request{
+      url->string(),
+      "POST",
+      {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + runtimeAuthority.desktopToken()}},
+      std::move(*body),
+      std::chrono::seconds(60)};
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   platform::URLSession::shared().dataTask(std::move(request), [weak](platform::URLResponse response) {
     const int status = response.status > 0 ? response.status : 599;

@@ -9,8 +9,7 @@ namespace {
 
 // The Edit items act on whatever has the keyboard, as a responder chain would: the page through
 // its editing commands, other widgets through their own clipboard and selection actions.
-void performEdit(ZorvelAppDelegate& delegate, const char* widgetAction,
-                 const char* webCommand) {
+void performEdit(ZorvelAppDelegate& delegate, const char* widgetAction, const char* webCommand) {
   if (!delegate.window) return;
   Gtk::Widget* focus = delegate.window->get_focus();
   for (Gtk::Widget* widget = focus; widget; widget = widget->get_parent()) {
@@ -44,8 +43,7 @@ void ZorvelAppDelegate::configureMenu() {
   });
   application->add_action("copy", edit("clipboard.copy", WEBKIT_EDITING_COMMAND_COPY));
   application->add_action("paste", edit("clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE));
-  application->add_action("select-all",
-                          edit("selection.select-all", WEBKIT_EDITING_COMMAND_SELECT_ALL));
+  application->add_action("select-all", edit("selection.select-all", WEBKIT_EDITING_COMMAND_SELECT_ALL));
   // Key equivalents are not application accelerators: those would run before the focused view
   // and take Ctrl+C and its kin from terminal programs. They are handled on the way back up from
   // the focused view instead (configureWindow), and the menu only shows them.
@@ -93,8 +91,7 @@ void ZorvelAppDelegate::openAbout() {
   about->set_logo_icon_name("local.zorvel.desktop");
   if (window) about->set_transient_for(*window);
   about->set_hide_on_close(true);
-  about->signal_hide().connect(
-      [about] { Glib::signal_idle().connect_once([about] { delete about; }); }, true);
+  about->signal_hide().connect([about] { Glib::signal_idle().connect_once([about] { delete about; }); }, true);
   about->present();
 }
 
@@ -111,8 +108,8 @@ void ZorvelAppDelegate::installMenuShortcuts() {
   auto controller = Gtk::ShortcutController::create();
   controller->set_propagation_phase(Gtk::PropagationPhase::BUBBLE);
   for (const auto& [accelerator, action] : menuShortcuts) {
-    controller->add_shortcut(Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator),
-                                                   Gtk::NamedAction::create(action)));
+    controller->add_shortcut(
+        Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator), Gtk::NamedAction::create(action)));
   }
   window->add_controller(controller);
 }

@@ -138,9 +138,8 @@ void ZorvelAppDelegate::prepareModalOverlayWebView() {
         // Replaced in a later turn: the view must not be released while it emits this signal,
         // and the other handlers of the signal must still find it.
         std::weak_ptr<ZorvelAppDelegate> weak = *static_cast<std::weak_ptr<ZorvelAppDelegate>*>(data);
-        std::shared_ptr<WebKitWebView> held(WEBKIT_WEB_VIEW(g_object_ref(terminated)), [](WebKitWebView* v) {
-          g_object_unref(v);
-        });
+        std::shared_ptr<WebKitWebView> held(WEBKIT_WEB_VIEW(g_object_ref(terminated)),
+                                            [](WebKitWebView* v) { g_object_unref(v); });
         platform::DispatchQueue::main().async([weak, held] {
           if (auto self = weak.lock()) self->modalOverlayWebContentProcessDidTerminate(held.get());
         });

@@ -52,8 +52,8 @@ void ZorvelAppDelegate::scheduleNativeNotification(const nlohmann::json& message
   log.notice(N::schedulingFormat, request->taskID.c_str(), request->title.c_str());
   // Without authorization the delegate was never set: clicks then go unanswered.
   if (!userNotificationCenter) userNotificationCenter = std::make_shared<platform::UserNotificationCenter>();
-  platform::UserNotificationCenter::Request posted{N::identifier(request->taskID), request->title, request->body,
-                                                   {{"task_id", request->taskID}}};
+  platform::UserNotificationCenter::Request posted{
+      N::identifier(request->taskID), request->title, request->body, {{"task_id", request->taskID}}};
   userNotificationCenter->add(posted, [taskID = request->taskID](const std::optional<std::string>& error) {
     if (error) {
       notificationLog().error(N::failedFormat, error->c_str());

@@ -44,8 +44,8 @@ void ZorvelAppDelegate::showPlaceholder(const std::string& detail, const std::op
   placeholder.preferredHeight = statistics ? 388 : 224;
   placeholder.statisticsStack->set_visible(statistics.has_value());
   if (statistics) {
-    placeholder.metrics.set_text(TriageProgressView::metricsText(statistics->toolCallCount, statistics->totalTokens,
-                                                                 statistics->outputTokens));
+    placeholder.metrics.set_text(
+        TriageProgressView::metricsText(statistics->toolCallCount, statistics->totalTokens, statistics->outputTokens));
     placeholder.toolNames.set_text(
         TriageProgressView::toolNamesText(statistics->toolCallNames, "No completed tool calls reported."));
     placeholder.output.set_text(TerminalPlaceholderView::outputPreview(statistics->outputPreview));
@@ -107,10 +107,10 @@ void ZorvelAppDelegate::startLogin(const TriageRecoveryMessage& recovery) {
   if (!session || session->view != view) return;
   std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
   std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;
-  TerminalLaunchClient::Request request{baseURL,        runtimeAuthority.desktopToken(), recovery.taskID, recovery.agent,
-                                        recovery.model, std::nullopt,                    true};
-  session->pendingLaunch = TerminalLaunchClient::prepare(
-      request, [weakSelf, weakView, recovery, environment](LaunchResult result) {
+  TerminalLaunchClient::Request request{
+      baseURL, runtimeAuthority.desktopToken(), recovery.taskID, recovery.agent, recovery.model, std::nullopt, true};
+  session->pendingLaunch =
+      TerminalLaunchClient::prepare(request, [weakSelf, weakView, recovery, environment](LaunchResult result) {
         auto self = weakSelf.lock();
         auto view = weakView.lock();
         if (!self || !view) return;

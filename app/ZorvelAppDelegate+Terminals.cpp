@@ -82,11 +82,11 @@ void ZorvelAppDelegate::createTerminal(const TaskMessage& task) {
 
   std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
   std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;
-  TerminalLaunchClient::Request request{baseURL, runtimeAuthority.desktopToken(), task.taskID, task.agent,
-                                        task.model, task.effort, false};
+  TerminalLaunchClient::Request request{
+      baseURL, runtimeAuthority.desktopToken(), task.taskID, task.agent, task.model, task.effort, false};
   auto arguments = TerminalEnvironment::list(environment);
-  session->pendingLaunch = TerminalLaunchClient::prepare(
-      request, [weakSelf, weakView, task, arguments](LaunchResult result) {
+  session->pendingLaunch =
+      TerminalLaunchClient::prepare(request, [weakSelf, weakView, task, arguments](LaunchResult result) {
         auto self = weakSelf.lock();
         auto view = weakView.lock();
         if (!self || !view) return;
@@ -280,8 +280,8 @@ void ZorvelAppDelegate::checkTerminalCleanup(const std::string& taskID) {
       auto self = weak.lock();
       if (!self) return;
       self->pendingTerminalCleanupChecks.erase(taskID);
-      if (state && self->isTerminalStillExpired(taskID) && isCleanupEligible(state->status) &&
-          !state->turnInProgress && !state->backgroundWorkActive) {
+      if (state && self->isTerminalStillExpired(taskID) && isCleanupEligible(state->status) && !state->turnInProgress &&
+          !state->backgroundWorkActive) {
         self->stopInactiveTerminal(taskID);
       }
     });

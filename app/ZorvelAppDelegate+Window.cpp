@@ -72,8 +72,7 @@ void ZorvelAppDelegate::configureWindow() {
   webErrorLabel.set_margin_end(32);
   webViewHost.add_overlay(webErrorLabel);
 
-  auto width = storedSidebarWidth(
-      platform::UserDefaults::standard().doubleForKey("zorvel.sidebarWidth"));
+  auto width = storedSidebarWidth(platform::UserDefaults::standard().doubleForKey("zorvel.sidebarWidth"));
   terminalLeadingConstraint.emplace(terminalContainer);
 
   terminalContainer.add_css_class("zorvel-terminal-container");
@@ -119,8 +118,7 @@ void ZorvelAppDelegate::configureWindow() {
   window->signal_close_request().connect(
       [weak] {
         auto self = weak.lock();
-        if (self && self->applicationShouldTerminateAfterLastWindowClosed() &&
-            self->terminateApplication) {
+        if (self && self->applicationShouldTerminateAfterLastWindowClosed() && self->terminateApplication) {
           self->terminateApplication();
         }
         return true;
@@ -157,8 +155,7 @@ void ZorvelAppDelegate::applyTheme(bool dark) {
   }
   for (const auto& [taskID, view] : terminals()) TerminalFactory::applyAppearance(*view, dark);
   if (webView) {
-    GdkRGBA surface = dark ? GdkRGBA{0.075f, 0.075f, 0.075f, 1.0f}
-                           : GdkRGBA{0.933f, 0.945f, 0.961f, 1.0f};
+    GdkRGBA surface = dark ? GdkRGBA{0.075f, 0.075f, 0.075f, 1.0f} : GdkRGBA{0.933f, 0.945f, 0.961f, 1.0f};
     webkit_web_view_set_background_color(webView, &surface);
   }
 }
@@ -182,8 +179,7 @@ void ZorvelAppDelegate::installTerminalPointerMonitor() {
     // The page counts from its own top-left corner, which is the web view's.
     double pageX = x, pageY = y;
     if (self->webView) {
-      self->terminalContainer.translate_coordinates(*Glib::wrap(GTK_WIDGET(self->webView)), x, y,
-                                                    pageX, pageY);
+      self->terminalContainer.translate_coordinates(*Glib::wrap(GTK_WIDGET(self->webView)), x, y, pageX, pageY);
     }
     self->dispatchTerminalPointerDown(pageX, pageY, button);
   });

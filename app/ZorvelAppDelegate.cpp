@@ -1,24 +1,22 @@
 #include "app/ZorvelAppDelegate.h"
 
-#include "app/PageCalls.h"
-
 #include <unistd.h>
+#include <webkit/webkit.h>
 
 #include <fstream>
 
-#include <webkit/webkit.h>
-
 #include "app/ConnectionSettings.h"
+#include "app/PageCalls.h"
 #include "app/ProfileLoginController.h"
 #include "app/WebBridge.h"
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
-#include "platform/DistributedNotificationCenter.h"
 #include "platform/Dispatch.h"
+#include "platform/DistributedNotificationCenter.h"
 #include "platform/LinkHandOff.h"
-#include "platform/UserNotificationCenter.h"
 #include "platform/Log.h"
 #include "platform/RunningApplications.h"
+#include "platform/UserNotificationCenter.h"
 
 namespace zorvel {
 
@@ -47,8 +45,7 @@ std::optional<std::string> environmentValue(const char* name) {
 
 }  // namespace
 
-ZorvelAppDelegate::ZorvelAppDelegate()
-    : controlChannel(std::make_shared<ControlChannel>(runtimeAuthority)) {
+ZorvelAppDelegate::ZorvelAppDelegate() : controlChannel(std::make_shared<ControlChannel>(runtimeAuthority)) {
   webErrorLabel.set_wrap(true);
   auto sources = bundleSettingsSources();
   setupPreview = ConnectionSettings::isSetupPreview(sources);
@@ -63,15 +60,12 @@ ZorvelAppDelegate::ZorvelAppDelegate()
 ZorvelAppDelegate::~ZorvelAppDelegate() = default;
 
 const platform::Logger& ZorvelAppDelegate::notificationLog() {
-  static const platform::Logger log(
-      platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
-      "notifications");
+  static const platform::Logger log(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
+                                    "notifications");
   return log;
 }
 
-bool ZorvelAppDelegate::activatesOnLaunch() {
-  return environmentValue("ZORVEL_DESKTOP_ACTIVATE_ON_LAUNCH") != "0";
-}
+bool ZorvelAppDelegate::activatesOnLaunch() { return environmentValue("ZORVEL_DESKTOP_ACTIVATE_ON_LAUNCH") != "0"; }
 
 bool ZorvelAppDelegate::releaseDebugLoggingEnabled() {
   return platform::Bundle::main().infoString("ZorvelDistributionChannel") == "development";
@@ -128,8 +122,7 @@ bool ZorvelAppDelegate::anotherDesktopInstanceIsRunning() const {
   if (own.empty()) return false;
   pid_t ownPID = ::getpid();
   for (const auto& running : platform::runningApplications()) {
-    if (running.executablePath == own && !running.isTerminated &&
-        running.processIdentifier < ownPID) {
+    if (running.executablePath == own && !running.isTerminated && running.processIdentifier < ownPID) {
       return true;
     }
   }
@@ -137,8 +130,7 @@ bool ZorvelAppDelegate::anotherDesktopInstanceIsRunning() const {
 }
 
 void ZorvelAppDelegate::activateExistingDesktop() {
-  platform::Logger(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
-                   "lifecycle")
+  platform::Logger(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"), "lifecycle")
       .notice("Zorvel activated by another launch");
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   platform::DispatchQueue::main().async([weak] {
@@ -149,12 +141,11 @@ void ZorvelAppDelegate::activateExistingDesktop() {
 
 void ZorvelAppDelegate::evaluatePageScript(const std::string& script) {
   if (!webView) return;
-  webkit_web_view_evaluate_javascript(webView, script.c_str(), static_cast<gssize>(script.size()),
-                                      nullptr, nullptr, nullptr, nullptr, nullptr);
+  webkit_web_view_evaluate_javascript(webView, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+                                      nullptr, nullptr, nullptr);
 }
 
-void ZorvelAppDelegate::dispatchPageEvent(const std::string& name,
-                                          const std::optional<nlohmann::json>& detail) {
+void ZorvelAppDelegate::dispatchPageEvent(const std::string& name, const std::optional<nlohmann::json>& detail) {
   // The name and detail travel as call arguments, never as script text.
   PageCalls::dispatchEvent(webView, "zorvel:" + name, detail ? &*detail : nullptr);
 }

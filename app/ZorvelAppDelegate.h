@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtkmm.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -7,25 +8,23 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include <gtkmm.h>
-#include <nlohmann/json.hpp>
-
+#include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
 #include "app/GLibPtr.h"
 #include "app/MainWindow.h"
 #include "app/ModalOverlayViews.h"
 #include "app/RuntimeAuthority.h"
-#include "app/TerminalPlaceholderView.h"
-#include "app/TriageProgressView.h"
-#include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "app/TerminalEnvironment.h"
+#include "app/TerminalPlaceholderView.h"
 #include "app/TerminalSessions.h"
+#include "app/TriageProgressView.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 
@@ -93,7 +92,8 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
 
   // Task terminals (ZorvelAppDelegate+Terminals.cpp).
   void createTerminal(const TaskMessage& task);
-  void show(const std::shared_ptr<vantrelle::LocalProcessTerminalView>& terminal, const std::string& taskID, bool focus);
+  void show(const std::shared_ptr<vantrelle::LocalProcessTerminalView>& terminal, const std::string& taskID,
+            bool focus);
   void sizeTerminalToContainer(vantrelle::LocalProcessTerminalView& view);
   void refreshActiveTerminalLayout();
   void preserveActiveTerminalFocusForSidebarRefresh();
@@ -189,8 +189,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   static bool activatesOnLaunch();
   static bool releaseDebugLoggingEnabled();
   static const platform::Logger& notificationLog();
-  static constexpr const char* activateExistingDesktopNotification =
-      "local.zorvel.desktop.activate-existing";
+  static constexpr const char* activateExistingDesktopNotification = "local.zorvel.desktop.activate-existing";
   double inactiveTerminalTimeout() const;
   bool anotherDesktopInstanceIsRunning() const;
 

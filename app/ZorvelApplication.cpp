@@ -24,8 +24,7 @@ void ZorvelApplication::setDelegate(std::shared_ptr<ZorvelAppDelegate> newDelega
 }
 
 void ZorvelApplication::terminate() {
-  if (delegate &&
-      delegate->applicationShouldTerminate() != ZorvelAppDelegate::TerminateReply::terminateNow) {
+  if (delegate && delegate->applicationShouldTerminate() != ZorvelAppDelegate::TerminateReply::terminateNow) {
     return;
   }
   for (auto* window : get_windows()) window->set_visible(false);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <memory>
-
 #include <gtkmm.h>
+
+#include <memory>
 
 namespace zorvel {
 

@@ -1,10 +1,10 @@
 // Throughput of writing text into the screen buffer, in input bytes per second: the ASCII fast
 // path against printing cell by cell, filling the screen and scrolling into a full scrollback.
+#include "Vantrelle/Buffer/Buffer.h"
+
 #include <benchmark/benchmark.h>
 
 #include <string>
-
-#include "Vantrelle/Buffer/Buffer.h"
 
 using namespace vantrelle;
 

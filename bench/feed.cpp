@@ -65,8 +65,8 @@ std::string mixedUnicode() {
       "\xe2\x9d\xa4\xef\xb8\x8f",          // heart with emoji presentation
       "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8",  // flag
       "word ",
-      "\xd0\x9f\xd1\x80\xd0\xb8",          // Cyrillic
-      "\xe2\x94\x80\xe2\x94\x82",          // box drawing
+      "\xd0\x9f\xd1\x80\xd0\xb8",  // Cyrillic
+      "\xe2\x94\x80\xe2\x94\x82",  // box drawing
   };
   std::string s;
   Lcg r;

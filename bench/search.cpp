@@ -60,8 +60,8 @@ void BM_ImplicitLinkOnWrappedLine(benchmark::State& state) {
   while (url.size() < 4000) url += "segment/";
   t.feed(url);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        t.link(vantrelle::LinkLookupLocation::screen(vantrelle::Position(10, 10)), vantrelle::LinkLookupMode::explicitAndImplicit));
+    benchmark::DoNotOptimize(t.link(vantrelle::LinkLookupLocation::screen(vantrelle::Position(10, 10)),
+                                    vantrelle::LinkLookupMode::explicitAndImplicit));
   }
 }
 

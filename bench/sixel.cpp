@@ -50,8 +50,7 @@ std::string gradientBody(int width, int height, int colours) {
 }
 
 void BM_SixelDecode(benchmark::State& state) {
-  const std::string body =
-      gradientBody(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 16);
+  const std::string body = gradientBody(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 16);
   const std::vector<uint8_t> bytes(body.begin(), body.end());
   std::vector<uint32_t> palette(256, 0x808080FF);
   for (auto _ : state) {
@@ -60,9 +59,8 @@ void BM_SixelDecode(benchmark::State& state) {
     benchmark::DoNotOptimize(image.pixels.data());
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
-  state.counters["pixels/s"] = benchmark::Counter(
-      double(state.range(0) * state.range(1)) * double(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["pixels/s"] = benchmark::Counter(double(state.range(0) * state.range(1)) * double(state.iterations()),
+                                                  benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SixelDecode)->Args({640, 480})->Args({1920, 1080});
 

@@ -31,9 +31,7 @@ class NullTarget : public ScriptMessageTarget {
   void modalOverlayHostReady() override {}
   void scheduleNativeNotification(const nlohmann::json&) override {}
   void logNativeNotificationDebug(std::int64_t, const std::string&, bool) override {}
-  void proxyFetch(const nlohmann::json& body, WebKitWebView*) override {
-    FetchProxy::makeRequest(body, base, "token");
-  }
+  void proxyFetch(const nlohmann::json& body, WebKitWebView*) override { FetchProxy::makeRequest(body, base, "token"); }
   void openEventStream(const nlohmann::json& body) override { EventStreamRequest::make(body, base, "token"); }
   void closeEventStream(const std::string&) override {}
   void showWebFailure(const std::string&, bool) override {}

@@ -29,10 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vantrelle::SixelDecoder decoder(palette(), fuzzMaxDimension);
   const vantrelle::SixelBitmap image = decoder.decode(std::span<const uint8_t>(data, size));
   const bool shapeHolds =
-      image.width >= 0 && image.height >= 0 && image.width <= fuzzMaxDimension &&
-      image.height <= fuzzMaxDimension &&
-      image.pixels.size() ==
-          static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4;
+      image.width >= 0 && image.height >= 0 && image.width <= fuzzMaxDimension && image.height <= fuzzMaxDimension &&
+      image.pixels.size() == static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4;
   if (!shapeHolds) {
     std::abort();
   }

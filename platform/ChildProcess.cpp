@@ -61,8 +61,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void execChild(int stdinFD, int stdoutFD, int stderrFD, bool newGroup,
-                            const char* path, char* const* argv, char* const* envp, int reportFD) {
+[[noreturn]] void execChild(int stdinFD, int stdoutFD, int stderrFD, bool newGroup, const char* path, char* const* argv,
+                            char* const* envp, int reportFD) {
   if (newGroup) ::setpgid(0, 0);
   // The parent ignores SIGPIPE; ignored signals survive exec, so give the child the default back.
   ::signal(SIGPIPE, SIG_DFL);
@@ -126,8 +126,8 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
   pid_t pid = ::fork();
   if (pid < 0) return fail("Could not start " + options.executable, errno);
   if (pid == 0) {
-    execChild(childIn, childOut, childErr, options.newProcessGroup, options.executable.c_str(),
-              argv.data(), envp.data(), report.write);
+    execChild(childIn, childOut, childErr, options.newProcessGroup, options.executable.c_str(), argv.data(),
+              envp.data(), report.write);
   }
   if (options.newProcessGroup) ::setpgid(pid, pid);  // no race with the child's own call
   ::close(report.write);

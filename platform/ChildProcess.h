@@ -20,7 +20,7 @@ class ChildProcess {
 
   struct Options {
     std::string executable;
-    std::vector<std::string> arguments;  // without the program name
+    std::vector<std::string> arguments;                   // without the program name
     std::optional<std::vector<std::string>> environment;  // "NAME=value"; none inherits ours
     Stream input = Stream::inherit;
     Stream output = Stream::inherit;
@@ -49,8 +49,8 @@ class ChildProcess {
   // exited already it is called at once on the calling thread.
   void setTerminationHandler(std::function<void()> handler);
 
-  void terminate();  // SIGTERM
-  void kill();       // SIGKILL
+  void terminate();              // SIGTERM
+  void kill();                   // SIGKILL
   void signalGroup(int signal);  // the whole process group, when it has one of its own
   // Waits up to the timeout; true when the child has exited.
   bool waitUntilExit(std::chrono::milliseconds timeout) const;

@@ -1,9 +1,10 @@
 #include "platform/Dispatch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <future>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/DispatchExecutor.h"
 
@@ -42,10 +43,14 @@ struct GlobalQueueSettings {
 
 GlobalQueueSettings settingsFor(QoS qos) {
   switch (qos) {
-    case QoS::userInteractive: return {"global.userInteractive", 0};
-    case QoS::userInitiated: return {"global.userInitiated", 0};
-    case QoS::utility: return {"global.utility", 5};
-    case QoS::background: return {"global.background", 10};
+    case QoS::userInteractive:
+      return {"global.userInteractive", 0};
+    case QoS::userInitiated:
+      return {"global.userInitiated", 0};
+    case QoS::utility:
+      return {"global.utility", 5};
+    case QoS::background:
+      return {"global.background", 10};
   }
   return {"global.userInitiated", 0};
 }
@@ -59,7 +64,8 @@ DispatchQueue& DispatchQueue::global(QoS qos) {
       static DispatchQueue* queue = makeGlobal(QoS::userInteractive);
       return *queue;
     }
-    case QoS::userInitiated: break;
+    case QoS::userInitiated:
+      break;
     case QoS::utility: {
       static DispatchQueue* queue = makeGlobal(QoS::utility);
       return *queue;
@@ -76,7 +82,8 @@ DispatchQueue& DispatchQueue::global(QoS qos) {
 DispatchQueue* DispatchQueue::makeGlobal(QoS qos) {
   const GlobalQueueSettings settings = settingsFor(qos);
   const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
-  return new DispatchQueue(settings.label, std::make_unique<ThreadPoolExecutor>(settings.label, threads, settings.niceness));
+  return new DispatchQueue(settings.label,
+                           std::make_unique<ThreadPoolExecutor>(settings.label, threads, settings.niceness));
 }
 
 void DispatchQueue::async(std::function<void()> block) { executor->post(std::move(block)); }

@@ -28,23 +28,19 @@ bool DistributedNotificationCenter::connect() {
   return connection != nullptr;
 }
 
-void DistributedNotificationCenter::deliver(GDBusConnection*, const char*, const char*,
-                                            const char*, const char*, void*, void* observer) {
+void DistributedNotificationCenter::deliver(GDBusConnection*, const char*, const char*, const char*, const char*, void*,
+                                            void* observer) {
   auto* target = static_cast<Observer*>(observer);
   if (target->handler) target->handler();
 }
 
-bool DistributedNotificationCenter::addObserver(const std::string& name,
-                                                std::function<void()> handler) {
+bool DistributedNotificationCenter::addObserver(const std::string& name, std::function<void()> handler) {
   if (!connect()) return false;
   auto* observer = new Observer{std::move(handler)};
   unsigned id = g_dbus_connection_signal_subscribe(
-      connection, nullptr, interfaceName, signalName, objectPath, name.c_str(),
-      G_DBUS_SIGNAL_FLAGS_NONE,
-      [](GDBusConnection* c, const char* sender, const char* path, const char* iface,
-         const char* signal, GVariant* parameters, gpointer data) {
-        deliver(c, sender, path, iface, signal, parameters, data);
-      },
+      connection, nullptr, interfaceName, signalName, objectPath, name.c_str(), G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection* c, const char* sender, const char* path, const char* iface, const char* signal,
+         GVariant* parameters, gpointer data) { deliver(c, sender, path, iface, signal, parameters, data); },
       observer, nullptr);
   observers.emplace_back(id, observer);
   return true;
@@ -53,8 +49,8 @@ bool DistributedNotificationCenter::addObserver(const std::string& name,
 bool DistributedNotificationCenter::post(const std::string& name) {
   if (!connect()) return false;
   GError* error = nullptr;
-  bool sent = g_dbus_connection_emit_signal(connection, nullptr, objectPath, interfaceName,
-                                            signalName, g_variant_new("(s)", name.c_str()), &error);
+  bool sent = g_dbus_connection_emit_signal(connection, nullptr, objectPath, interfaceName, signalName,
+                                            g_variant_new("(s)", name.c_str()), &error);
   if (error) {
     g_error_free(error);
     return false;

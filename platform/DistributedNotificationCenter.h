@@ -28,8 +28,8 @@ class DistributedNotificationCenter {
 
  private:
   struct Observer;
-  static void deliver(GDBusConnection*, const char*, const char*, const char*, const char*,
-                      void* parameters, void* observer);
+  static void deliver(GDBusConnection*, const char*, const char*, const char*, const char*, void* parameters,
+                      void* observer);
   bool connect();
 
   GDBusConnection* connection = nullptr;

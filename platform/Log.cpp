@@ -10,24 +10,33 @@ namespace {
 
 GLogLevelFlags glibLevel(LogLevel level) {
   switch (level) {
-    case LogLevel::debug: return G_LOG_LEVEL_DEBUG;
-    case LogLevel::info: return G_LOG_LEVEL_INFO;
-    case LogLevel::notice: return G_LOG_LEVEL_MESSAGE;
+    case LogLevel::debug:
+      return G_LOG_LEVEL_DEBUG;
+    case LogLevel::info:
+      return G_LOG_LEVEL_INFO;
+    case LogLevel::notice:
+      return G_LOG_LEVEL_MESSAGE;
     // GLib's critical and error levels abort the process under common debug settings; a logged
     // fault must never do that, so both go out as warnings.
     case LogLevel::error:
-    case LogLevel::fault: return G_LOG_LEVEL_WARNING;
+    case LogLevel::fault:
+      return G_LOG_LEVEL_WARNING;
   }
   return G_LOG_LEVEL_MESSAGE;
 }
 
 const char* levelName(LogLevel level) {
   switch (level) {
-    case LogLevel::debug: return "debug";
-    case LogLevel::info: return "info";
-    case LogLevel::notice: return "notice";
-    case LogLevel::error: return "error";
-    case LogLevel::fault: return "fault";
+    case LogLevel::debug:
+      return "debug";
+    case LogLevel::info:
+      return "info";
+    case LogLevel::notice:
+      return "notice";
+    case LogLevel::error:
+      return "error";
+    case LogLevel::fault:
+      return "fault";
   }
   return "notice";
 }
@@ -37,10 +46,10 @@ const char* levelName(LogLevel level) {
 Logger::Logger(std::string subsystem, std::string category)
     : subsystemName(std::move(subsystem)), categoryName(std::move(category)) {}
 
-#define ZORVEL_LOG_FORWARD(level)      \
-  va_list arguments;                   \
-  va_start(arguments, format);         \
-  write(level, format, arguments);     \
+#define ZORVEL_LOG_FORWARD(level)  \
+  va_list arguments;               \
+  va_start(arguments, format);     \
+  write(level, format, arguments); \
   va_end(arguments)
 
 void Logger::debug(const char* format, ...) const { ZORVEL_LOG_FORWARD(LogLevel::debug); }
@@ -64,9 +73,7 @@ std::string Logger::format(const char* format, ...) {
   return text;
 }
 
-std::string Logger::formatV(const char* format, va_list arguments) {
-  return formatLogMessage(format, arguments);
-}
+std::string Logger::formatV(const char* format, va_list arguments) { return formatLogMessage(format, arguments); }
 
 void Logger::write(LogLevel level, const char* format, va_list arguments) const {
   if (!isEnabled(level)) return;

@@ -1,12 +1,13 @@
 #include "platform/LogFormat.h"
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string_view>
-#include <sys/types.h>
 #include <type_traits>
 
 namespace platform {
@@ -14,7 +15,7 @@ namespace platform {
 namespace {
 
 struct Conversion {
-  std::string format;      // the conversion without its marker, e.g. "%-8.3lu"
+  std::string format;       // the conversion without its marker, e.g. "%-8.3lu"
   std::string_view length;  // "", "hh", "h", "l", "ll", "j", "z", "t", "L"
   char type = 0;
   int starCount = 0;
@@ -74,17 +75,29 @@ std::string formatOne(const Conversion& conversion, const int* stars, T value) {
   char buffer[512];
   int size = 0;
   switch (conversion.starCount) {
-    case 0: size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), value); break;
-    case 1: size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), stars[0], value); break;
-    default: size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), stars[0], stars[1], value); break;
+    case 0:
+      size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), value);
+      break;
+    case 1:
+      size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), stars[0], value);
+      break;
+    default:
+      size = std::snprintf(buffer, sizeof buffer, conversion.format.c_str(), stars[0], stars[1], value);
+      break;
   }
   if (size < 0) return {};
   if (static_cast<size_t>(size) < sizeof buffer) return std::string(buffer, static_cast<size_t>(size));
   std::string text(static_cast<size_t>(size) + 1, '\0');
   switch (conversion.starCount) {
-    case 0: std::snprintf(text.data(), text.size(), conversion.format.c_str(), value); break;
-    case 1: std::snprintf(text.data(), text.size(), conversion.format.c_str(), stars[0], value); break;
-    default: std::snprintf(text.data(), text.size(), conversion.format.c_str(), stars[0], stars[1], value); break;
+    case 0:
+      std::snprintf(text.data(), text.size(), conversion.format.c_str(), value);
+      break;
+    case 1:
+      std::snprintf(text.data(), text.size(), conversion.format.c_str(), stars[0], value);
+      break;
+    default:
+      std::snprintf(text.data(), text.size(), conversion.format.c_str(), stars[0], stars[1], value);
+      break;
   }
   text.resize(static_cast<size_t>(size));
   return text;
@@ -131,17 +144,23 @@ std::string stringValue(const Conversion& c, const int* stars, va_list& argument
 std::string value(const Conversion& c, const int* stars, va_list& arguments) {
   switch (c.type) {
     case 'd':
-    case 'i': return signedValue(c, stars, arguments);
+    case 'i':
+      return signedValue(c, stars, arguments);
     case 'o':
     case 'u':
     case 'x':
-    case 'X': return unsignedValue(c, stars, arguments);
+    case 'X':
+      return unsignedValue(c, stars, arguments);
     case 'c':
       if (c.length == "l") return render(c, stars, va_arg(arguments, wint_t));
       return render(c, stars, va_arg(arguments, int));
-    case 's': return stringValue(c, stars, arguments);
-    case 'p': return render(c, stars, va_arg(arguments, void*));
-    case 'n': va_arg(arguments, void*); return {};
+    case 's':
+      return stringValue(c, stars, arguments);
+    case 'p':
+      return render(c, stars, va_arg(arguments, void*));
+    case 'n':
+      va_arg(arguments, void*);
+      return {};
     default:
       if (c.length == "L") return render(c, stars, va_arg(arguments, long double));
       return render(c, stars, va_arg(arguments, double));

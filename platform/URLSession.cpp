@@ -98,18 +98,18 @@ std::shared_ptr<URLStreamTask> URLSession::streamTask(URLRequest request, Respon
       std::move(onResponse), std::move(onData), std::move(onComplete));
   transfer->onResponse = [&queue, handlers, live](int status, const HTTPHeaders& headers) {
     queue.async([handlers, live, status, headers] {
-      if (live() && std::get<0>(*handlers)) std::get<0>(*handlers)(status, headers);
+      if (live() && std::get<0>(*handlers)) std::get<0> (*handlers)(status, headers);
     });
   };
   transfer->onData = [&queue, handlers, live](std::string_view chunk, std::string&) {
     queue.async([handlers, live, data = std::string(chunk)] {
-      if (live() && std::get<1>(*handlers)) std::get<1>(*handlers)(data);
+      if (live() && std::get<1>(*handlers)) std::get<1> (*handlers)(data);
     });
     return true;
   };
   transfer->onComplete = [&queue, handlers, live](std::optional<std::string> error) {
     queue.async([handlers, live, error = std::move(error)] {
-      if (live() && std::get<2>(*handlers)) std::get<2>(*handlers)(error);
+      if (live() && std::get<2>(*handlers)) std::get<2> (*handlers)(error);
     });
   };
   worker->start(transfer);

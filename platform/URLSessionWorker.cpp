@@ -24,9 +24,8 @@ TransferRef release(void* data) {
 
 bool isToken(std::string_view text) {
   if (text.empty()) return false;
-  return std::all_of(text.begin(), text.end(), [](unsigned char c) {
-    return c > 0x20 && c < 0x7f && !std::strchr("\"(),/:;<=>?@[\\]{}", c);
-  });
+  return std::all_of(text.begin(), text.end(),
+                     [](unsigned char c) { return c > 0x20 && c < 0x7f && !std::strchr("\"(),/:;<=>?@[\\]{}", c); });
 }
 
 // Header values must not smuggle extra lines or headers into the request.
@@ -124,7 +123,8 @@ void SessionWorker::submit(std::function<void()> work) {
         (*static_cast<std::function<void()>*>(data))();
         return G_SOURCE_REMOVE;
       },
-      new std::function<void()>(std::move(work)), [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+      new std::function<void()>(std::move(work)),
+      [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
 
 void SessionWorker::start(std::shared_ptr<Transfer> transfer) {

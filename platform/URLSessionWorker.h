@@ -31,8 +31,8 @@ struct Transfer : std::enable_shared_from_this<Transfer> {
   std::function<void(std::optional<std::string>)> onComplete;
 
   GCancellable* cancellable = nullptr;
-  void* message = nullptr;      // SoupMessage
-  void* stream = nullptr;       // GInputStream
+  void* message = nullptr;  // SoupMessage
+  void* stream = nullptr;   // GInputStream
   SessionWorker* owner = nullptr;
   void* timeoutSource = nullptr;  // GSource on the worker's context
   bool timedOut = false;

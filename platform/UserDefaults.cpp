@@ -39,9 +39,7 @@ UserDefaults& UserDefaults::standard() {
   return *defaults;
 }
 
-UserDefaults::UserDefaults(std::string path) : filePath(std::move(path)), keyFile(g_key_file_new()) {
-  load();
-}
+UserDefaults::UserDefaults(std::string path) : filePath(std::move(path)), keyFile(g_key_file_new()) { load(); }
 
 UserDefaults::~UserDefaults() { g_key_file_free(keyFile); }
 

@@ -82,9 +82,7 @@ struct UserNotificationCenter::State {
   }
 };
 
-UserNotificationCenter::UserNotificationCenter() : state(std::make_shared<State>()) {
-  state->responder = &onResponse;
-}
+UserNotificationCenter::UserNotificationCenter() : state(std::make_shared<State>()) { state->responder = &onResponse; }
 
 UserNotificationCenter::~UserNotificationCenter() { state->responder = nullptr; }
 

@@ -23,8 +23,7 @@ void appendColor(std::string& out, Attribute::Color color, bool foreground) {
     }
     case Kind::trueColor:
       out += foreground ? ";38;2;" : ";48;2;";
-      out += std::to_string(color.red()) + ";" + std::to_string(color.green()) + ";" +
-             std::to_string(color.blue());
+      out += std::to_string(color.red()) + ";" + std::to_string(color.green()) + ";" + std::to_string(color.blue());
       break;
     case Kind::defaultColor:
     case Kind::defaultInvertedColor:

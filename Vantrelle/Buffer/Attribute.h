@@ -13,8 +13,7 @@ namespace vantrelle {
 struct CharacterStyle {
   uint8_t rawValue = 0;
 
-  static const CharacterStyle none, bold, underline, blink, inverse, invisible, dim, italic,
-      crossedOut;
+  static const CharacterStyle none, bold, underline, blink, inverse, invisible, dim, italic, crossedOut;
 
   constexpr CharacterStyle() = default;
   constexpr explicit CharacterStyle(uint8_t raw) : rawValue(raw) {}
@@ -26,9 +25,7 @@ struct CharacterStyle {
     return CharacterStyle(uint8_t((uint32_t(attribute) >> 18) & 0xff));
   }
 
-  constexpr bool contains(CharacterStyle other) const {
-    return (rawValue & other.rawValue) == other.rawValue;
-  }
+  constexpr bool contains(CharacterStyle other) const { return (rawValue & other.rawValue) == other.rawValue; }
   constexpr bool isEmpty() const { return rawValue == 0; }
   constexpr bool isSubset(CharacterStyle of) const { return (rawValue & ~of.rawValue) == 0; }
   constexpr bool isSuperset(CharacterStyle of) const { return of.isSubset(*this); }
@@ -93,9 +90,7 @@ struct Attribute {
     constexpr bool operator==(const Color&) const = default;
 
     // The 26-bit form stored in cells: the kind above the 24 payload bits.
-    constexpr uint32_t packed() const {
-      return uint32_t(kind_) << 24 | uint32_t(a_) << 16 | uint32_t(b_) << 8 | c_;
-    }
+    constexpr uint32_t packed() const { return uint32_t(kind_) << 24 | uint32_t(a_) << 16 | uint32_t(b_) << 8 | c_; }
     static constexpr Color unpacked(uint32_t bits) {
       return Color(Kind((bits >> 24) & 3), uint8_t(bits >> 16), uint8_t(bits >> 8), uint8_t(bits));
     }
@@ -112,8 +107,7 @@ struct Attribute {
   UnderlineStyle underlineStyle = UnderlineStyle::none;
   std::optional<Color> underlineColor;
 
-  constexpr Attribute(Color fg, Color bg, CharacterStyle style,
-                      UnderlineStyle underlineStyle = UnderlineStyle::none,
+  constexpr Attribute(Color fg, Color bg, CharacterStyle style, UnderlineStyle underlineStyle = UnderlineStyle::none,
                       std::optional<Color> underlineColor = std::nullopt)
       : fg(fg), bg(bg), style(style), underlineStyle(underlineStyle), underlineColor(underlineColor) {}
 
@@ -128,8 +122,8 @@ struct Attribute {
 
 inline constexpr Attribute::Color Attribute::Color::defaultColor{Kind::defaultColor, 0, 0, 0};
 inline constexpr Attribute::Color Attribute::Color::defaultInvertedColor{Kind::defaultInvertedColor, 0, 0, 0};
-inline constexpr Attribute Attribute::empty{Attribute::Color::defaultColor,
-                                            Attribute::Color::defaultInvertedColor, CharacterStyle::none};
+inline constexpr Attribute Attribute::empty{Attribute::Color::defaultColor, Attribute::Color::defaultInvertedColor,
+                                            CharacterStyle::none};
 
 }  // namespace vantrelle
 
@@ -140,9 +134,7 @@ struct std::hash<vantrelle::CharacterStyle> {
 
 template <>
 struct std::hash<vantrelle::Attribute::Color> {
-  size_t operator()(vantrelle::Attribute::Color color) const noexcept {
-    return std::hash<uint32_t>()(color.packed());
-  }
+  size_t operator()(vantrelle::Attribute::Color color) const noexcept { return std::hash<uint32_t>()(color.packed()); }
 };
 
 template <>
@@ -151,8 +143,8 @@ struct std::hash<vantrelle::Attribute> {
     uint64_t under = a.underlineColor ? (uint64_t(1) << 32 | a.underlineColor->packed()) : 0;
     uint64_t word = uint64_t(a.fg.packed()) << 32 | a.bg.packed();
     size_t h = std::hash<uint64_t>()(word);
-    h ^= std::hash<uint64_t>()(under ^ uint64_t(a.style.rawValue) << 40 ^
-                               uint64_t(a.underlineStyle) << 48) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    h ^= std::hash<uint64_t>()(under ^ uint64_t(a.style.rawValue) << 40 ^ uint64_t(a.underlineStyle) << 48) +
+         0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
     return h;
   }
 };

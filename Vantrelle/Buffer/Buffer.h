@@ -163,9 +163,10 @@ class Buffer {
   void shrinkCapacity(int capacity);
   void keepViewportInsideRing(int newRows);
   void rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert);
-  static int joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols, const CharData& nullChar);
-  static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows, const std::vector<int>& lengths,
-                                 int lastLen, int oldCols, int newCols);
+  static int joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols,
+                              const CharData& nullChar);
+  static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
+                                 const std::vector<int>& lengths, int lastLen, int oldCols, int newCols);
   void showAddedRows(int count, int newRows, int countToInsert);
 
   CircularBufferLineList _lines;

@@ -22,15 +22,25 @@ void fillCells(CharData* destination, ptrdiff_t count, const CharData& value) {
 }  // namespace
 
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped)
-    : wrapped(isWrapped), data(allocateCells(cols)), dataSize(std::max(cols, 0)),
-      capacity_(dataSize), fill_(fillData.value_or(CharData::Null)), clearedTo_(fill_) {
+    : wrapped(isWrapped),
+      data(allocateCells(cols)),
+      dataSize(std::max(cols, 0)),
+      capacity_(dataSize),
+      fill_(fillData.value_or(CharData::Null)),
+      clearedTo_(fill_) {
   fillCells(data.get(), dataSize, fill_);
 }
 
 BufferLine::BufferLine(const BufferLine& from)
-    : renderMode(from.renderMode), wrapped(from.wrapped), data(allocateCells(from.dataSize)),
-      dataSize(from.dataSize), capacity_(from.dataSize), written_(std::min(from.written_, from.dataSize)),
-      fill_(from.fill_), clearedTo_(from.clearedTo_), images_(from.images_) {
+    : renderMode(from.renderMode),
+      wrapped(from.wrapped),
+      data(allocateCells(from.dataSize)),
+      dataSize(from.dataSize),
+      capacity_(from.dataSize),
+      written_(std::min(from.written_, from.dataSize)),
+      fill_(from.fill_),
+      clearedTo_(from.clearedTo_),
+      images_(from.images_) {
   std::copy_n(from.data.get(), dataSize, data.get());
 }
 
@@ -61,8 +71,7 @@ int BufferLine::getTrimmedLength() const {
   return 0;
 }
 
-std::string BufferLine::translateToString(bool trimRight, int startCol, int endCol,
-                                          bool skipNullCellsFollowingWide,
+std::string BufferLine::translateToString(bool trimRight, int startCol, int endCol, bool skipNullCellsFollowingWide,
                                           const CharacterProvider& characterProvider) const {
   int end = endCol == -1 ? dataSize : std::min(endCol, dataSize);
   startCol = std::max(startCol, 0);
@@ -133,8 +142,7 @@ void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int 
   len = std::min({len, source.dataSize - srcCol, dataSize - dstCol});
   if (len > 0 && srcCol >= 0 && dstCol >= 0) {
     // memmove semantics: overlapping ranges of the same line move intact.
-    std::memmove(static_cast<void*>(data.get() + dstCol), source.data.get() + srcCol,
-                 size_t(len) * sizeof(CharData));
+    std::memmove(static_cast<void*>(data.get() + dstCol), source.data.get() + srcCol, size_t(len) * sizeof(CharData));
     noteWritten(dstCol + len);
   }
   generation_++;

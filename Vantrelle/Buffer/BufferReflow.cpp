@@ -13,8 +13,7 @@ namespace {
 // A row's last cell left empty because the wide character after it did not fit.
 bool isWideGap(const BufferLine& line, const BufferLine& next, int cols) {
   const CharData& last = line[cols - 1];
-  return last.code == 0 && last.width == 1 && last.hasDefaultAttribute() && next.count() > 0 &&
-         next[0].width == 2;
+  return last.code == 0 && last.width == 1 && last.hasDefaultAttribute() && next.count() > 0 && next[0].width == 2;
 }
 
 std::vector<BufferLinePtr> gatherGroupDown(CircularBufferLineList& lines, int y) {
@@ -68,8 +67,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
   return destRow;
 }
 
-std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY,
-                                          const CharData& nullChar) {
+std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY, const CharData& nullChar) {
   std::vector<int> toRemove;
   int row = 0;
   while (row < _lines.count() - 1) {
@@ -135,8 +133,7 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
   savedY = std::max(savedY - countRemoved, 0);
 }
 
-std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols,
-                                           int newCols) {
+std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols, int newCols) {
   int size = int(wrappedLines.size());
   int needed = 0;
   for (int i = 0; i < size; i++) needed += getWrappedLineTrimmedLength(wrappedLines, i, oldCols);

@@ -38,9 +38,8 @@ Attribute CharData::attribute() const {
   uint32_t under = (fgBits >> 29) << 6 | bgBits >> 26;
   std::optional<Attribute::Color> underlineColor;
   if (under != 0) underlineColor = underlineColors()[under - 1];
-  return Attribute(Attribute::Color::unpacked(fgBits & colorMask),
-                   Attribute::Color::unpacked(bgBits & colorMask), CharacterStyle(styleBits),
-                   UnderlineStyle((fgBits >> 26) & 7), underlineColor);
+  return Attribute(Attribute::Color::unpacked(fgBits & colorMask), Attribute::Color::unpacked(bgBits & colorMask),
+                   CharacterStyle(styleBits), UnderlineStyle((fgBits >> 26) & 7), underlineColor);
 }
 
 char32_t CharData::getCharacter() const {

@@ -15,8 +15,8 @@ namespace vantrelle {
 // the rendition is packed into two words (colour kind and payload, the underline style and an
 // index into the underline-colour table in their spare bits) plus the style byte.
 struct CharData {
-  int32_t code = 0;   // 0 = empty; below 0x400000 a scalar; above it a key of the terminal's map
-  int8_t width = 1;   // 2 for a wide character, 0 for the continuation cell after it
+  int32_t code = 0;  // 0 = empty; below 0x400000 a scalar; above it a key of the terminal's map
+  int8_t width = 1;  // 2 for a wide character, 0 for the continuation cell after it
 
  private:
   uint8_t styleBits = 0;  // declared here so the cell packs into 16 bytes

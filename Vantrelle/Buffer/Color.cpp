@@ -26,10 +26,14 @@ uint16_t scaleTwelveBits(uint32_t v) { return uint16_t((v << 4) | ((v & 0xfff0) 
 
 uint16_t scaleDigits(uint32_t value, int digits) {
   switch (digits) {
-    case 1: return uint16_t(value * 4112);
-    case 2: return uint16_t(value * 257);
-    case 3: return scaleTwelveBits(value);
-    default: return uint16_t(value);
+    case 1:
+      return uint16_t(value * 4112);
+    case 2:
+      return uint16_t(value * 257);
+    case 3:
+      return scaleTwelveBits(value);
+    default:
+      return uint16_t(value);
   }
 }
 
@@ -75,8 +79,7 @@ std::optional<Color> parseRgbForm(std::span<const uint8_t> text) {
   }
   int scale = std::max({counts[0], counts[1], counts[2]});
   if (scale == 0) return std::nullopt;
-  return Color(scaleDigits(values[0], scale), scaleDigits(values[1], scale),
-               scaleDigits(values[2], scale));
+  return Color(scaleDigits(values[0], scale), scaleDigits(values[1], scale), scaleDigits(values[2], scale));
 }
 
 }  // namespace

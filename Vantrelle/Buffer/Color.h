@@ -44,8 +44,7 @@ struct Color {
   static std::vector<Color> generateXtermPalette(std::span<const Color> initialColors);
   static std::vector<Color> generateBase16LabPalette(std::span<const Color> initialColors,
                                                      std::optional<Color> backgroundColor,
-                                                     std::optional<Color> foregroundColor,
-                                                     bool harmonious);
+                                                     std::optional<Color> foregroundColor, bool harmonious);
 
   constexpr bool operator==(const Color&) const = default;
 };

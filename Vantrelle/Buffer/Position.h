@@ -25,9 +25,7 @@ struct Position {
     return compareResult::equal;
   }
 
-  std::string debugDescription() const {
-    return "col=" + std::to_string(col) + " row=" + std::to_string(row);
-  }
+  std::string debugDescription() const { return "col=" + std::to_string(col) + " row=" + std::to_string(row); }
 
   constexpr bool operator==(const Position&) const = default;
 };

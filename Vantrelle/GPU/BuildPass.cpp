@@ -63,19 +63,19 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
 
   const auto& kitty = terminal.kittyGraphicsState;
   const auto& font = view.fontSet.normal;
-  CacheSignature signature{scale,
-                           cellWidth,
-                           cellHeight,
-                           bounds.width,
-                           bounds.height,
-                           range->yDisp,
-                           buffer.rows(),
-                           buffer.cols(),
-                           font.to_string(),
-                           double(font.get_size()) / PANGO_SCALE,
-                           terminal.isCurrentBufferAlternate(),
-                           {kitty.imagesById.size(), kitty.placementsByKey.size(), kitty.nextImageId,
-                            kitty.nextPlacementId}};
+  CacheSignature signature{
+      scale,
+      cellWidth,
+      cellHeight,
+      bounds.width,
+      bounds.height,
+      range->yDisp,
+      buffer.rows(),
+      buffer.cols(),
+      font.to_string(),
+      double(font.get_size()) / PANGO_SCALE,
+      terminal.isCurrentBufferAlternate(),
+      {kitty.imagesById.size(), kitty.placementsByKey.size(), kitty.nextImageId, kitty.nextPlacementId}};
   bool full = false;
   if (!cacheSignature || !(*cacheSignature == signature)) {
     rowCache.clear();
@@ -107,8 +107,8 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
     const BufferLine* line = buffer.lines()[row].get();
     auto it = rowCache.find(row);
     bool forced = row >= forcedLow && row <= forcedHigh;
-    bool reusable = it != rowCache.end() && it->second.lineRef == line &&
-                    it->second.generation == line->generation() && !forced && !full;
+    bool reusable = it != rowCache.end() && it->second.lineRef == line && it->second.generation == line->generation() &&
+                    !forced && !full;
     RowCacheEntry* entry = nullptr;
     if (reusable && mode == MetalBufferingMode::perRowPersistent) {
       entry = &it->second;
@@ -120,8 +120,8 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
     if (!reusable) {
       rowsBuiltInLastBuild++;
       RowCacheEntry fresh{line, line->generation(), {}, {}};
-      fresh.data = buildRowDrawData(row, buffer, range->yDisp, cellWidth, cellHeight, yOffset, viewWidthPx, scale,
-                                    virtuals);
+      fresh.data =
+          buildRowDrawData(row, buffer, range->yDisp, cellWidth, cellHeight, yOffset, viewWidthPx, scale, virtuals);
       if (mode == MetalBufferingMode::perRowPersistent) fresh.buffers = makeRowBuffers(*fresh.data);
       entry = &(rowCache[row] = std::move(fresh));
     } else {
@@ -133,8 +133,8 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
       data.frame->append(*entry->data);
     }
   }
-  buildCursorDrawData(data, scale, cellWidth, cellHeight, metrics.descent, metrics.leading, range->yDisp,
-                      range->first, range->last);
+  buildCursorDrawData(data, scale, cellWidth, cellHeight, metrics.descent, metrics.leading, range->yDisp, range->first,
+                      range->last);
   return data;
 }
 

@@ -21,8 +21,8 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
   Buffer& buffer = *terminal.buffer;
   const int line = buffer.yBase + buffer.y, column = buffer.x;
   CursorStyle style = terminal.options.cursorStyle;
-  bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
-                  style == CursorStyle::blinkBar;
+  bool blinking =
+      style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
   if (terminal.cursorHidden || line < 0 || line < firstRow || line > lastRow || line >= buffer.lines().count() ||
       column < 0 || column >= buffer.cols() || (blinking && !cursorBlinkOn)) {
     return;
@@ -49,10 +49,16 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
   float t = float(std::max(1.0, 2 * scale));
   switch (style) {
     case CursorStyle::blinkUnderline:
-    case CursorStyle::steadyUnderline: appendQuad(shape, {x0, yB, x1, yB + t}, caret); return;
+    case CursorStyle::steadyUnderline:
+      appendQuad(shape, {x0, yB, x1, yB + t}, caret);
+      return;
     case CursorStyle::blinkBar:
-    case CursorStyle::steadyBar: appendQuad(shape, {x0, yB, x0 + t, yT}, caret); return;
-    default: appendQuad(shape, {x0, yB, x1, yT}, caret); break;
+    case CursorStyle::steadyBar:
+      appendQuad(shape, {x0, yB, x0 + t, yT}, caret);
+      return;
+    default:
+      appendQuad(shape, {x0, yB, x1, yT}, caret);
+      break;
   }
 
   // The character under a block cursor, in the caret's text colour, clipped to the cursor.
@@ -64,8 +70,14 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
     auto e = customGlyphEntry(code, w, h, scale, 0, true);
     if (!e) return;
     float side = float(grayscaleAtlas->size);
-    TexturedRect r{x0, yB, x0 + float(w), yB + float(h), e->region.x / side, e->region.y / side,
-                   (e->region.x + e->region.width) / side, (e->region.y + e->region.height) / side};
+    TexturedRect r{x0,
+                   yB,
+                   x0 + float(w),
+                   yB + float(h),
+                   e->region.x / side,
+                   e->region.y / side,
+                   (e->region.x + e->region.width) / side,
+                   (e->region.y + e->region.height) / side};
     if (auto c = clipRect(r, clip)) appendQuad(out.cursorGlyphVerticesGray, *c, textColor);
     return;
   }
@@ -96,9 +108,14 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
       double gy = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
       GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
       float side = float(atlas.size);
-      TexturedRect r{float(gx), float(gy), float(gx + entry->width * fit.scale),
-                     float(gy + entry->height * fit.scale), entry->region.x / side, entry->region.y / side,
-                     (entry->region.x + entry->region.width) / side, (entry->region.y + entry->region.height) / side};
+      TexturedRect r{float(gx),
+                     float(gy),
+                     float(gx + entry->width * fit.scale),
+                     float(gy + entry->height * fit.scale),
+                     entry->region.x / side,
+                     entry->region.y / side,
+                     (entry->region.x + entry->region.width) / side,
+                     (entry->region.y + entry->region.height) / side};
       auto c = clipRect(r, clip);
       if (!c) continue;
       if (entry->isColor) {

@@ -58,9 +58,8 @@ void appendQuad(std::vector<ColorVertex>& out, const PlainRect& r, Float4 c) {
   }
 }
 
-std::optional<ImageDraw> imageDraw(std::shared_ptr<GpuTexture> texture, ViewRect rect, ViewRect uv,
-                                   RenderLineMode mode, const std::optional<ClipRect>& clip, float pivotY,
-                                   double scale) {
+std::optional<ImageDraw> imageDraw(std::shared_ptr<GpuTexture> texture, ViewRect rect, ViewRect uv, RenderLineMode mode,
+                                   const std::optional<ClipRect>& clip, float pivotY, double scale) {
   PlainRect scaled{float(rect.x * scale), float(rect.y * scale), float(rect.maxX() * scale),
                    float(rect.maxY() * scale)};
   PlainRect p = transformRect(scaled, mode, pivotY);
@@ -88,8 +87,8 @@ UnderlineStyle resolveUnderlineStyle(const RunAttributes& a) {
 }
 
 void appendUnderlineSegments(float x0, float x1, float yCenter, float thickness, Float4 color, UnderlineStyle style,
-                             float patternScale, RenderLineMode mode, const std::optional<ClipRect>& clip,
-                             float pivotY, std::vector<ColorCell>& output) {
+                             float patternScale, RenderLineMode mode, const std::optional<ClipRect>& clip, float pivotY,
+                             std::vector<ColorCell>& output) {
   const float half = thickness / 2;
   const float step = std::max(thickness, patternScale);
   auto segment = [&](float a, float b, float center) {
@@ -99,9 +98,12 @@ void appendUnderlineSegments(float x0, float x1, float yCenter, float thickness,
     output.push_back({{clipped->x0, clipped->y0}, {clipped->x1 - clipped->x0, clipped->y1 - clipped->y0}, color});
   };
   switch (style) {
-    case UnderlineStyle::none: return;
+    case UnderlineStyle::none:
+      return;
     case UnderlineStyle::single:
-    case UnderlineStyle::double_: segment(x0, x1, yCenter); return;
+    case UnderlineStyle::double_:
+      segment(x0, x1, yCenter);
+      return;
     case UnderlineStyle::curly: {
       const float period = std::max(4 * thickness, 4 * patternScale);
       // A zero step would never advance; such a line has no width to draw anyway.

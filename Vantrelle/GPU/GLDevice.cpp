@@ -78,9 +78,7 @@ bool GLDevice::supportsLargeTextures() const {
 
 // ---- Shaders ----
 
-std::vector<std::string> shaderSearchDirectories() {
-  return {platform::Bundle::main().resourcePath() + "/shaders"};
-}
+std::vector<std::string> shaderSearchDirectories() { return {platform::Bundle::main().resourcePath() + "/shaders"}; }
 
 namespace {
 

@@ -15,7 +15,8 @@ namespace vantrelle {
 
 class GLTexture : public GpuTexture {
  public:
-  GLTexture(GLuint name, int width, int height, GpuPixelFormat format) : name(name), w(width), h(height), format(format) {}
+  GLTexture(GLuint name, int width, int height, GpuPixelFormat format)
+      : name(name), w(width), h(height), format(format) {}
   ~GLTexture() override;
   int width() const override { return w; }
   int height() const override { return h; }

@@ -40,8 +40,8 @@ std::unique_ptr<GlyphAtlas> GlyphAtlas::make(std::shared_ptr<GpuDevice> device, 
   int side = std::max(256, std::min(size, maxSize));
   auto texture = device->makeTexture(side, side, pixelFormat(format));
   if (!texture) return nullptr;
-  return std::unique_ptr<GlyphAtlas>(new GlyphAtlas(std::move(device), side, std::max(side, maxSize), format,
-                                                    std::move(texture)));
+  return std::unique_ptr<GlyphAtlas>(
+      new GlyphAtlas(std::move(device), side, std::max(side, maxSize), format, std::move(texture)));
 }
 
 GlyphAtlas::GlyphAtlas(std::shared_ptr<GpuDevice> device, int size, int maxSize, GlyphAtlasFormat format,

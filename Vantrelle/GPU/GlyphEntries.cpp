@@ -60,8 +60,8 @@ const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double s
   scaled->name = key.fontName;
   scaled->size = key.size;
   cairo_font_face_t* face = coverageFace(font);
-  scaled->font = cairo_scaled_font_create(face ? face : cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm,
-                                          options);
+  scaled->font =
+      cairo_scaled_font_create(face ? face : cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm, options);
   if (face) cairo_font_face_destroy(face);
   cairo_font_options_destroy(options);
   if (cairo_scaled_font_status(scaled->font) != CAIRO_STATUS_SUCCESS) return nullptr;
@@ -161,8 +161,8 @@ std::optional<CustomGlyphEntry> MetalTerminalRenderer::customGlyphEntry(uint32_t
   cairo_t* cr = cairo_create(surface);
   cairo_scale(cr, scale, scale);
   cairo_set_source_rgba(cr, 1, 1, 1, 1);
-  bool drawn = drawCustomGlyph(cr, codePoint, scale, cellWidthPx / scale, cellHeightPx / scale, baseThicknessPx,
-                               antiAlias);
+  bool drawn =
+      drawCustomGlyph(cr, codePoint, scale, cellWidthPx / scale, cellHeightPx / scale, baseThicknessPx, antiAlias);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);

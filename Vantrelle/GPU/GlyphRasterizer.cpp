@@ -13,8 +13,10 @@ cairo_antialias_t CoreTextGlyphRasterizer::antialiasFor(cairo_antialias_t fontAn
   switch (fontAntialias) {
     case CAIRO_ANTIALIAS_NONE:
     case CAIRO_ANTIALIAS_FAST:
-    case CAIRO_ANTIALIAS_GOOD: return fontAntialias;
-    default: return CAIRO_ANTIALIAS_GRAY;
+    case CAIRO_ANTIALIAS_GOOD:
+      return fontAntialias;
+    default:
+      return CAIRO_ANTIALIAS_GRAY;
   }
 }
 
@@ -40,8 +42,8 @@ std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_
   bitmap.bearingY = originY;
   bitmap.pixels.assign(size_t(width) * height * 4, 0);
   // Cairo's ARGB32 is premultiplied and native-endian: B, G, R, A in memory on little-endian.
-  cairo_surface_t* surface = cairo_image_surface_create_for_data(bitmap.pixels.data(), CAIRO_FORMAT_ARGB32, width,
-                                                                 height, width * 4);
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(bitmap.pixels.data(), CAIRO_FORMAT_ARGB32, width, height, width * 4);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     return std::nullopt;

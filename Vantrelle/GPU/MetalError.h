@@ -23,11 +23,17 @@ class MetalError : public std::exception {
   };
 
   MetalError(Kind kind, std::string payload = {});
-  static MetalError shaderLibraryLoadFailed(std::string text) { return {Kind::shaderLibraryLoadFailed, std::move(text)}; }
+  static MetalError shaderLibraryLoadFailed(std::string text) {
+    return {Kind::shaderLibraryLoadFailed, std::move(text)};
+  }
   static MetalError shaderFunctionMissing(std::string names) { return {Kind::shaderFunctionMissing, std::move(names)}; }
   static MetalError shaderSourceMissing(std::string path) { return {Kind::shaderSourceMissing, std::move(path)}; }
-  static MetalError shaderCompilationFailed(std::string text) { return {Kind::shaderCompilationFailed, std::move(text)}; }
-  static MetalError pipelineCreationFailed(std::string which) { return {Kind::pipelineCreationFailed, std::move(which)}; }
+  static MetalError shaderCompilationFailed(std::string text) {
+    return {Kind::shaderCompilationFailed, std::move(text)};
+  }
+  static MetalError pipelineCreationFailed(std::string which) {
+    return {Kind::pipelineCreationFailed, std::move(which)};
+  }
   static MetalError deviceUnavailable() { return {Kind::deviceUnavailable}; }
   static MetalError commandQueueUnavailable() { return {Kind::commandQueueUnavailable}; }
   static MetalError atlasUnavailable() { return {Kind::atlasUnavailable}; }

@@ -108,8 +108,8 @@ bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
   rasterizer.fontSmoothing = terminalView->fontSmoothing();
   Terminal& terminal = terminalView->getTerminal();
   CursorStyle style = terminal.options.cursorStyle;
-  bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
-                  style == CursorStyle::blinkBar;
+  bool blinking =
+      style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
   updateCursorBlinkTimer(blinking && !terminal.cursorHidden);
   if (widthPx <= 0 || heightPx <= 0) {
     std::lock_guard guard(redrawLock);
@@ -285,10 +285,9 @@ void MetalTerminalRenderer::drawRows(const std::vector<RowDrawBuffers>& rows, Fl
   layer(&RowDrawBuffers::backgroundBuffer, &RowDrawBuffers::backgroundCount, *cellColorPipeline, nullptr, false);
   drawImageRows(rows, &RowDrawBuffers::underImageBuffers, viewport);
   layer(&RowDrawBuffers::powerlineJoinBuffer, &RowDrawBuffers::powerlineJoinCount, *cellColorPipeline, nullptr, false);
-  layer(&RowDrawBuffers::glyphGrayBuffer, &RowDrawBuffers::glyphGrayCount, *cellTextGrayPipeline,
-        grayscaleAtlas.get(), true);
-  layer(&RowDrawBuffers::glyphColorBuffer, &RowDrawBuffers::glyphColorCount, *cellTextPipeline, colorAtlas.get(),
+  layer(&RowDrawBuffers::glyphGrayBuffer, &RowDrawBuffers::glyphGrayCount, *cellTextGrayPipeline, grayscaleAtlas.get(),
         true);
+  layer(&RowDrawBuffers::glyphColorBuffer, &RowDrawBuffers::glyphColorCount, *cellTextPipeline, colorAtlas.get(), true);
   layer(&RowDrawBuffers::decorationBuffer, &RowDrawBuffers::decorationCount, *cellColorPipeline, nullptr, false);
   drawImageRows(rows, &RowDrawBuffers::placeholderImageBuffers, viewport);
   drawImageRows(rows, &RowDrawBuffers::overImageBuffers, viewport);

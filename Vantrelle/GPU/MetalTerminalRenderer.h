@@ -1,6 +1,7 @@
 #pragma once
 // Draws a terminal view's screen with OpenGL: glyph atlases, cached per-row draw data, one render
 // pass per frame in a fixed layer order. The view's GPU drawing path owns it and shows its frames.
+#include <cairomm/surface.h>
 #include <gdk/gdk.h>
 
 #include <map>
@@ -10,8 +11,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <cairomm/surface.h>
 
 #include "Vantrelle/Buffer/TerminalImage.h"
 #include "Vantrelle/GPU/BufferPool.h"
@@ -120,8 +119,8 @@ class MetalTerminalRenderer {
   DrawData buildDrawData(double scale);
   DrawData buildDrawDataPass(double scale);
   static std::optional<VisibleRowRange> visibleRowRange(Buffer& buffer, int yDisp);
-  RowDrawData buildRowDrawData(int row, Buffer& buffer, int yDisp, double cellWidth, double cellHeight,
-                               double yOffset, double viewWidthPx, double scale,
+  RowDrawData buildRowDrawData(int row, Buffer& buffer, int yDisp, double cellWidth, double cellHeight, double yOffset,
+                               double viewWidthPx, double scale,
                                const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtuals);
   RowDrawBuffers makeRowBuffers(const RowDrawData& data);
   // The row's segments with each run shaped; segments without a shaped run are left out.
@@ -133,8 +132,8 @@ class MetalTerminalRenderer {
   // Glyph entries.
   const ScaledFont* scaledFontFor(PangoFont* font, double scale);
   std::optional<GlyphEntry> glyphEntry(const ScaledFont& font, uint32_t glyph);
-  std::optional<CustomGlyphEntry> customGlyphEntry(uint32_t codePoint, int cellWidthPx, int cellHeightPx,
-                                                   double scale, int baseThicknessPx, bool antiAlias);
+  std::optional<CustomGlyphEntry> customGlyphEntry(uint32_t codePoint, int cellWidthPx, int cellHeightPx, double scale,
+                                                   int baseThicknessPx, bool antiAlias);
   void handleAtlasChange(GlyphAtlas& atlas, int previousSize);
 
   // Images.
@@ -147,8 +146,8 @@ class MetalTerminalRenderer {
   TerminalView* terminalView;
   std::shared_ptr<GpuDevice> device;
   std::unique_ptr<ShaderLibrary> library;
-  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline,
-      cellTextGrayPipeline, cellColorPipeline;
+  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline, cellTextGrayPipeline,
+      cellColorPipeline;
   GLuint vertexArray = 0;
   GLuint sampler = 0;
   std::shared_ptr<BufferPool> bufferPool;

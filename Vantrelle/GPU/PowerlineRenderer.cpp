@@ -4,11 +4,16 @@ namespace vantrelle {
 
 std::optional<PowerlineRenderer::Glyph> PowerlineRenderer::glyph(uint32_t codePoint) {
   switch (codePoint) {
-    case 0xE0B0: return Glyph{true, false};
-    case 0xE0B2: return Glyph{false, false};
-    case 0xE0B4: return Glyph{true, true};
-    case 0xE0B6: return Glyph{false, true};
-    default: return std::nullopt;
+    case 0xE0B0:
+      return Glyph{true, false};
+    case 0xE0B2:
+      return Glyph{false, false};
+    case 0xE0B4:
+      return Glyph{true, true};
+    case 0xE0B6:
+      return Glyph{false, true};
+    default:
+      return std::nullopt;
   }
 }
 

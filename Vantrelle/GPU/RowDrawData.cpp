@@ -28,9 +28,7 @@ struct RowFrame {
   }
 };
 
-ColorCell colorCell(const PlainRect& r, Float4 color) {
-  return {{r.x0, r.y0}, {r.x1 - r.x0, r.y1 - r.y0}, color};
-}
+ColorCell colorCell(const PlainRect& r, Float4 color) { return {{r.x0, r.y0}, {r.x1 - r.x0, r.y1 - r.y0}, color}; }
 
 TextCell textCell(const TexturedRect& r, Float4 color) {
   return {{r.x0, r.y0}, {r.x1 - r.x0, r.y1 - r.y0}, {r.s0, r.t0}, {r.s1 - r.s0, r.t1 - r.t0}, color};
@@ -71,8 +69,8 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
 
   // Custom glyphs: box drawing, block elements and powerline shapes, from the grayscale atlas.
   if (!info.boxDrawings.empty() || !info.blockElements.empty() || !info.powerlineGlyphs.empty()) {
-    const int baseThicknessPx = int(std::max({1L, roundHalfAway(scale),
-                                              roundHalfAway(scale * metrics.underlineThickness * 1.35)}));
+    const int baseThicknessPx =
+        int(std::max({1L, roundHalfAway(scale), roundHalfAway(scale * metrics.underlineThickness * 1.35)}));
     const double y0 = double(roundHalfAway(rowBottomPx));
     const bool aa = view.getAntiAliasCustomBlockGlyphs();
     auto emit = [&](const CustomGlyphEntry& e, double x, double y, double w, double h, const ViewColor& color) {
@@ -93,8 +91,8 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
       if (e) emit(*e, item.column * cellWidthPx, y0, w, aa ? cellHeight * scale : cellHeightPx, item.foregroundColor);
     }
     for (const auto& item : info.blockElements) {
-      int w = aa ? int(std::max(1L, roundHalfAway(cellWidth * scale * item.columnWidth)))
-                 : cellWidthPx * item.columnWidth;
+      int w =
+          aa ? int(std::max(1L, roundHalfAway(cellWidth * scale * item.columnWidth))) : cellWidthPx * item.columnWidth;
       auto e = customGlyphEntry(item.codePoint, w, cellHeightPx, scale, 0, aa);
       if (!e) continue;
       if (aa) {
@@ -110,8 +108,8 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
       if (!e) continue;
       double x = item.column * cellWidthPx;
       emit(*e, x, y0, e->width, e->height, item.foregroundColor);
-      PlainRect cell = transformRect({float(x), float(y0), float(x + e->width), float(y0 + e->height)}, frame.mode,
-                                     frame.pivot);
+      PlainRect cell =
+          transformRect({float(x), float(y0), float(x + e->width), float(y0 + e->height)}, frame.mode, frame.pivot);
       auto join = PowerlineRenderer::devicePixelJoinRect(item.codePoint,
                                                          {cell.x0, cell.y0, cell.x1 - cell.x0, cell.y1 - cell.y0});
       if (join) {

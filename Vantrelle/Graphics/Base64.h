@@ -11,7 +11,6 @@ namespace vantrelle {
 // skipped; "=" padding may end the text. Text that still does not decode, or whose decoded size
 // would pass `maxDecodedSize`, gives nothing. Unpadded text is accepted, since chunked senders
 // often drop the padding.
-std::optional<std::vector<uint8_t>> base64Decode(std::span<const uint8_t> text,
-                                                 size_t maxDecodedSize = SIZE_MAX);
+std::optional<std::vector<uint8_t>> base64Decode(std::span<const uint8_t> text, size_t maxDecodedSize = SIZE_MAX);
 
 }  // namespace vantrelle

@@ -22,7 +22,8 @@ class Buffer;
 class Terminal;
 
 using KittyPlacementKeySet = std::unordered_set<KittyPlacementKey, KittyPlacementKeyHash>;
-using KittyPlacementPositions = std::unordered_map<KittyPlacementKey, std::pair<int64_t, int64_t>, KittyPlacementKeyHash>;
+using KittyPlacementPositions =
+    std::unordered_map<KittyPlacementKey, std::pair<int64_t, int64_t>, KittyPlacementKeyHash>;
 
 // Commands and replies.
 void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> content);

@@ -66,8 +66,12 @@ void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> con
 void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control,
                           std::span<const uint8_t> base64Payload) {
   switch (control.action) {
-    case 't': handleKittyTransmit(terminal, control, base64Payload, false); break;
-    case 'T': handleKittyTransmit(terminal, control, base64Payload, true); break;
+    case 't':
+      handleKittyTransmit(terminal, control, base64Payload, false);
+      break;
+    case 'T':
+      handleKittyTransmit(terminal, control, base64Payload, true);
+      break;
     case 'q':
       if (decodeKittyPayload(control, base64Payload)) {
         sendKittyOk(terminal, control, control.imageId, control.imageNumber, control.placementId);
@@ -75,10 +79,16 @@ void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& contro
         sendKittyError(terminal, control, KittyMessage::badPayload);
       }
       break;
-    case 'p': handleKittyPut(terminal, control); break;
+    case 'p':
+      handleKittyPut(terminal, control);
+      break;
     case 'd':
-    case 'D': handleKittyDelete(terminal, control); break;
-    default: sendKittyError(terminal, control, KittyMessage::unsupportedAction); break;
+    case 'D':
+      handleKittyDelete(terminal, control);
+      break;
+    default:
+      sendKittyError(terminal, control, KittyMessage::unsupportedAction);
+      break;
   }
 }
 

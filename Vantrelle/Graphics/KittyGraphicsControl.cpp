@@ -63,36 +63,95 @@ bool isAscii(std::span<const uint8_t> bytes) {
 // Applies one key; a later item with the same key replaces the earlier one, bad values included.
 void applyKey(KittyGraphicsControl& c, std::optional<int64_t>& more, char key, std::string_view v) {
   switch (key) {
-    case 'a': c.action = parseChar(v).value_or('t'); break;
-    case 'q': c.suppressResponses = intOr(v, 0); break;
-    case 'f': c.format = intOr(v, 32); break;
-    case 't': c.transmission = parseChar(v).value_or('d'); break;
-    case 's': c.width = intOr(v, 0); break;
-    case 'v': c.height = intOr(v, 0); break;
-    case 'x': c.cropX = intOr(v, 0); break;
-    case 'y': c.cropY = intOr(v, 0); break;
-    case 'w': c.cropWidth = intOr(v, 0); break;
-    case 'h': c.cropHeight = intOr(v, 0); break;
-    case 'S': c.dataSize = intOr(v, 0); break;
-    case 'O': c.dataOffset = intOr(v, 0); break;
-    case 'i': c.imageId = parseId(v); break;
-    case 'I': c.imageNumber = parseId(v); break;
-    case 'p': c.placementId = parseId(v); break;
-    case 'P': c.parentImageId = parseId(v); break;
-    case 'Q': c.parentPlacementId = parseId(v); break;
-    case 'H': c.offsetH = intOr(v, 0); break;
-    case 'V': c.offsetV = intOr(v, 0); break;
-    case 'X': c.pixelOffsetX = intOr(v, 0); break;
-    case 'Y': c.pixelOffsetY = intOr(v, 0); break;
-    case 'U': c.unicodePlaceholder = intOr(v, 0); break;
-    case 'z': c.zIndex = intOr(v, 0); break;
-    case 'm': more = intOr(v, 0); break;
-    case 'o': c.compression = parseChar(v); break;
-    case 'c': c.columns = intOr(v, 0); break;
-    case 'r': c.rows = intOr(v, 0); break;
-    case 'C': c.cursorPolicy = intOr(v, 0); break;
-    case 'd': c.deleteMode = parseChar(v); break;
-    default: break;
+    case 'a':
+      c.action = parseChar(v).value_or('t');
+      break;
+    case 'q':
+      c.suppressResponses = intOr(v, 0);
+      break;
+    case 'f':
+      c.format = intOr(v, 32);
+      break;
+    case 't':
+      c.transmission = parseChar(v).value_or('d');
+      break;
+    case 's':
+      c.width = intOr(v, 0);
+      break;
+    case 'v':
+      c.height = intOr(v, 0);
+      break;
+    case 'x':
+      c.cropX = intOr(v, 0);
+      break;
+    case 'y':
+      c.cropY = intOr(v, 0);
+      break;
+    case 'w':
+      c.cropWidth = intOr(v, 0);
+      break;
+    case 'h':
+      c.cropHeight = intOr(v, 0);
+      break;
+    case 'S':
+      c.dataSize = intOr(v, 0);
+      break;
+    case 'O':
+      c.dataOffset = intOr(v, 0);
+      break;
+    case 'i':
+      c.imageId = parseId(v);
+      break;
+    case 'I':
+      c.imageNumber = parseId(v);
+      break;
+    case 'p':
+      c.placementId = parseId(v);
+      break;
+    case 'P':
+      c.parentImageId = parseId(v);
+      break;
+    case 'Q':
+      c.parentPlacementId = parseId(v);
+      break;
+    case 'H':
+      c.offsetH = intOr(v, 0);
+      break;
+    case 'V':
+      c.offsetV = intOr(v, 0);
+      break;
+    case 'X':
+      c.pixelOffsetX = intOr(v, 0);
+      break;
+    case 'Y':
+      c.pixelOffsetY = intOr(v, 0);
+      break;
+    case 'U':
+      c.unicodePlaceholder = intOr(v, 0);
+      break;
+    case 'z':
+      c.zIndex = intOr(v, 0);
+      break;
+    case 'm':
+      more = intOr(v, 0);
+      break;
+    case 'o':
+      c.compression = parseChar(v);
+      break;
+    case 'c':
+      c.columns = intOr(v, 0);
+      break;
+    case 'r':
+      c.rows = intOr(v, 0);
+      break;
+    case 'C':
+      c.cursorPolicy = intOr(v, 0);
+      break;
+    case 'd':
+      c.deleteMode = parseChar(v);
+      break;
+    default:
+      break;
   }
 }
 

@@ -26,10 +26,14 @@ KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, std::sp
       if (!payload) return {std::nullopt, KittyMessage::badPayload};
       return {std::move(payload), std::nullopt};
     }
-    case 'f': return loadKittyFilePayload(control, base64Payload, false);
-    case 't': return loadKittyFilePayload(control, base64Payload, true);
-    case 's': return loadKittySharedMemoryPayload(control, base64Payload);
-    default: return {std::nullopt, KittyMessage::unsupportedTransmission};
+    case 'f':
+      return loadKittyFilePayload(control, base64Payload, false);
+    case 't':
+      return loadKittyFilePayload(control, base64Payload, true);
+    case 's':
+      return loadKittySharedMemoryPayload(control, base64Payload);
+    default:
+      return {std::nullopt, KittyMessage::unsupportedTransmission};
   }
 }
 

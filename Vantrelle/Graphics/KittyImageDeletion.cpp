@@ -66,7 +66,9 @@ void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) 
   auto fail = [&](std::string_view message) { sendKittyError(terminal, control, message); };
   int64_t x = control.cropX, y = control.cropY;
   switch (lower) {
-    case 'a': deletePlacementsVisibleOnScreen(terminal); break;
+    case 'a':
+      deletePlacementsVisibleOnScreen(terminal);
+      break;
     case 'i':
       if (!control.imageId) return fail(KittyMessage::missingImageId);
       deletePlacementsByImageId(terminal, *control.imageId, control.placementId);
@@ -95,7 +97,9 @@ void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) 
       if (y < 1) return fail(KittyMessage::missingRow);
       deletePlacementsInRow(terminal, y);
       break;
-    case 'z': deletePlacementsWithZIndex(terminal, control.zIndex); break;
+    case 'z':
+      deletePlacementsWithZIndex(terminal, control.zIndex);
+      break;
     case 'r': {
       if (x < 1 || y < 1) return fail(KittyMessage::missingIdRange);
       // Bounds past the 32-bit id space reach its end.
@@ -103,7 +107,9 @@ void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) 
       deletePlacementsByImageIdRange(terminal, bound(std::min(x, y)), bound(std::max(x, y)));
       break;
     }
-    default: fail(KittyMessage::unsupportedDelete); break;
+    default:
+      fail(KittyMessage::unsupportedDelete);
+      break;
   }
   if (upper) cleanupUnusedKittyImages(terminal);
 }
@@ -159,7 +165,8 @@ void deletePlacementsInRow(Terminal& terminal, int64_t row) {
 
 void deletePlacementsWithZIndex(Terminal& terminal, int64_t zIndex) {
   deleteBy(
-      terminal, bothBuffersScope(terminal), [&](const KittyPlacementImage& image) { return image.kittyZIndex == zIndex; },
+      terminal, bothBuffersScope(terminal),
+      [&](const KittyPlacementImage& image) { return image.kittyZIndex == zIndex; },
       [&](const KittyPlacementRecord& r) { return r.zIndex == zIndex; });
 }
 

@@ -61,8 +61,8 @@ CropResult cropKittyImage(const KittyGraphicsPayload& payload, const KittyGraphi
 }
 
 // Placements for Unicode placeholders: a record only, no cells, the cursor stays.
-bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& control,
-                             std::optional<uint32_t> imageId, int64_t pixelOffsetX, int64_t pixelOffsetY) {
+bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
+                             int64_t pixelOffsetX, int64_t pixelOffsetY) {
   auto& state = terminal.kittyGraphicsState;
   if (!imageId) return true;
   uint32_t placementId;
@@ -73,8 +73,7 @@ bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& con
     do {
       placementId = state.nextPlacementId <= 1 ? 1 : state.nextPlacementId;
       state.nextPlacementId = placementId + 1 == 0 ? 1 : placementId + 1;
-    } while (state.placementsByKey.contains({*imageId, placementId}) &&
-             state.placementsByKey.size() < UINT32_MAX - 1);
+    } while (state.placementsByKey.contains({*imageId, placementId}) && state.placementsByKey.size() < UINT32_MAX - 1);
   }
   removeKittyPlacement(terminal, *imageId, placementId);
   KittyPlacementRecord record;
@@ -144,8 +143,8 @@ void moveCursorAfterPlacement(Terminal& terminal, const KittyGraphicsControl& co
     setCursor(buffer, remembered.first, remembered.second);
     return;
   }
-  auto size = placementCells(control, payload, cell, context.preserveAspectRatio, context.pixelOffsetX,
-                             context.pixelOffsetY);
+  auto size =
+      placementCells(control, payload, cell, context.preserveAspectRatio, context.pixelOffsetX, context.pixelOffsetY);
   if (!size) return;
   auto [columns, rows] = *size;
   if (cell) {

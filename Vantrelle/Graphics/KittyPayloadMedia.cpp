@@ -130,8 +130,7 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
   // descriptor is checked again in case the file was swapped in between.
   FileCloser file{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
   if (file.fd < 0) return std::nullopt;
-  if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kKittySizeLimit ||
-      info.st_size < offset) {
+  if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kKittySizeLimit || info.st_size < offset) {
     return std::nullopt;
   }
   auto removeIfAsked = [&] {

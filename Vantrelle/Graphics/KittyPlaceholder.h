@@ -37,9 +37,8 @@ struct KittyPlaceholderDecoder {
   // Decodes one cell's character (its scalars in order). A placeholder without all three
   // diacritics continues the previous placeholder cell of the same row when that cell sits just
   // to the left in the same colours.
-  static std::optional<KittyPlaceholderCell> decode(std::u32string_view character, const Attribute& attribute,
-                                                    int row, int col,
-                                                    const std::optional<KittyPlaceholderCell>& previous,
+  static std::optional<KittyPlaceholderCell> decode(std::u32string_view character, const Attribute& attribute, int row,
+                                                    int col, const std::optional<KittyPlaceholderCell>& previous,
                                                     const std::optional<Attribute>& previousAttribute);
 };
 

@@ -25,7 +25,8 @@ KittyPlacementOrigin resolveKittyPlacementOrigin(Terminal& terminal, const Kitty
   KittyPlacementKey parentKey{*control.parentImageId, *control.parentPlacementId};
   const KittyPlacementRecord* parent = findRecord(terminal, parentKey);
   if (!parent) return {std::nullopt, std::nullopt, false, KittyMessage::parentNotFound};
-  if (!inCurrentBuffer(terminal, *parent)) return {std::nullopt, std::nullopt, false, KittyMessage::parentInOtherBuffer};
+  if (!inCurrentBuffer(terminal, *parent))
+    return {std::nullopt, std::nullopt, false, KittyMessage::parentInOtherBuffer};
   auto positions = collectKittyPlacementPositions(*terminal.buffer);
   KittyPlacementPositions memo;
   KittyPlacementKeySet visiting;
@@ -113,9 +114,8 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
     }
   }
   if (taken.empty()) return;
-  removeKittyPlacements(terminal, buffer, 0, INT64_MAX, [&](const KittyPlacementImage& image) {
-    return image.kittyKey() == key;
-  });
+  removeKittyPlacements(terminal, buffer, 0, INT64_MAX,
+                        [&](const KittyPlacementImage& image) { return image.kittyKey() == key; });
   for (auto& [line, image] : taken) {
     int64_t target = line + deltaRow;
     // Cells that would land outside the lines held are dropped, not clamped.

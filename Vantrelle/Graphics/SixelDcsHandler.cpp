@@ -12,9 +12,7 @@ SixelDcsHandler::SixelDcsHandler(std::vector<uint32_t> defaultPalette, ImageSink
 
 // The aspect ratio, background select and grid size parameters change nothing: undrawn pixels
 // are always transparent and one sixel is one pixel.
-void SixelDcsHandler::hook(std::span<const uint8_t>, std::span<const int>, uint8_t) {
-  data.clear();
-}
+void SixelDcsHandler::hook(std::span<const uint8_t>, std::span<const int>, uint8_t) { data.clear(); }
 
 void SixelDcsHandler::put(std::span<const uint8_t> chunk) {
   const size_t room = maxBodyBytes - std::min(data.size(), maxBodyBytes);

@@ -26,8 +26,7 @@ class SixelDcsHandler final : public DcsHandler {
   // image selects without defining.
   SixelDcsHandler(std::vector<uint32_t> defaultPalette, ImageSink sink);
 
-  void hook(std::span<const uint8_t> collect, std::span<const int> parameters,
-            uint8_t flag) override;
+  void hook(std::span<const uint8_t> collect, std::span<const int> parameters, uint8_t flag) override;
   void put(std::span<const uint8_t> data) override;
   void unhook() override;
 

@@ -28,8 +28,8 @@ size_t parseNumber(std::span<const uint8_t> data, size_t index, int64_t& value) 
 int64_t clampTo(int64_t value, int64_t low, int64_t high) { return std::clamp(value, low, high); }
 
 uint32_t packOpaque(int64_t red, int64_t green, int64_t blue) {
-  return static_cast<uint32_t>(red) << 24 | static_cast<uint32_t>(green) << 16 |
-         static_cast<uint32_t>(blue) << 8 | 0xFFu;
+  return static_cast<uint32_t>(red) << 24 | static_cast<uint32_t>(green) << 16 | static_cast<uint32_t>(blue) << 8 |
+         0xFFu;
 }
 
 }  // namespace
@@ -143,8 +143,7 @@ uint32_t SixelDecoder::registerColour(int64_t colourRegister) const {
 void SixelDecoder::sizeSixel(uint8_t bits, int64_t count) {
   for (int k = 5; k >= 0; --k) {
     if (bits & (1u << k)) {
-      maxY = static_cast<int>(std::min<int64_t>(std::max<int64_t>(maxY, int64_t{y} + k + 1),
-                                                limit_));
+      maxY = static_cast<int>(std::min<int64_t>(std::max<int64_t>(maxY, int64_t{y} + k + 1), limit_));
       break;
     }
   }
@@ -157,9 +156,8 @@ void SixelDecoder::drawSixel(uint8_t bits, int64_t count, uint32_t colour) {
   if (x >= end) {
     return;
   }
-  const std::array<uint8_t, 4> rgba = {
-      static_cast<uint8_t>(colour >> 24), static_cast<uint8_t>(colour >> 16),
-      static_cast<uint8_t>(colour >> 8), static_cast<uint8_t>(colour)};
+  const std::array<uint8_t, 4> rgba = {static_cast<uint8_t>(colour >> 24), static_cast<uint8_t>(colour >> 16),
+                                       static_cast<uint8_t>(colour >> 8), static_cast<uint8_t>(colour)};
   for (int k = 0; k < 6; ++k) {
     const int64_t row = int64_t{y} + k;
     if (!(bits & (1u << k)) || row >= height) {
@@ -184,9 +182,9 @@ void SixelDecoder::updatePaletteEntry(std::span<const int64_t> values) {
           packOpaque(percentToByte(values[2]), percentToByte(values[3]), percentToByte(values[4]));
       break;
     case 1: {
-      const uint32_t rgb = hls_to_rgb(static_cast<int>(clampTo(values[2], 0, 360)),
-                                      static_cast<int>(clampTo(values[3], 0, 100)),
-                                      static_cast<int>(clampTo(values[4], 0, 100)));
+      const uint32_t rgb =
+          hls_to_rgb(static_cast<int>(clampTo(values[2], 0, 360)), static_cast<int>(clampTo(values[3], 0, 100)),
+                     static_cast<int>(clampTo(values[4], 0, 100)));
       palette[colourRegister] = rgb << 8 | 0xFFu;
       break;
     }

@@ -28,8 +28,7 @@ class SixelDecoder {
 
   // defaultPalette: colours, packed red << 24 | green << 16 | blue << 8 | alpha, for registers
   // that the image selects without defining them.
-  explicit SixelDecoder(std::span<const uint32_t> defaultPalette,
-                        int maxDimension = maxImageDimension);
+  explicit SixelDecoder(std::span<const uint32_t> defaultPalette, int maxDimension = maxImageDimension);
 
   SixelBitmap decode(std::span<const uint8_t> data);
 
@@ -46,8 +45,7 @@ class SixelDecoder {
   void sizePixels(std::span<const uint8_t> data, size_t start) { walk(data, start, Pass::size); }
   void drawPixels(std::span<const uint8_t> data, size_t start) { walk(data, start, Pass::draw); }
   void walk(std::span<const uint8_t> data, size_t start, Pass pass);
-  size_t parseColourIntroducer(std::span<const uint8_t> data, size_t index,
-                               std::vector<int64_t>& values) const;
+  size_t parseColourIntroducer(std::span<const uint8_t> data, size_t index, std::vector<int64_t>& values) const;
   uint32_t registerColour(int64_t colourRegister) const;
   void drawSixel(uint8_t bits, int64_t count, uint32_t colour);
   void sizeSixel(uint8_t bits, int64_t count);

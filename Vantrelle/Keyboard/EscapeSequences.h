@@ -36,9 +36,7 @@ struct CC {
   Bytes st() const { return introducer(0x9C); }
 
   // The 7-bit form is ESC followed by the C1 code minus 0x40.
-  Bytes introducer(uint8_t c1) const {
-    return send8bit ? Bytes{c1} : Bytes{0x1B, static_cast<uint8_t>(c1 - 0x40)};
-  }
+  Bytes introducer(uint8_t c1) const { return send8bit ? Bytes{c1} : Bytes{0x1B, static_cast<uint8_t>(c1 - 0x40)}; }
 };
 
 }  // namespace vantrelle

@@ -40,14 +40,12 @@ void KeyboardModeState::set(KittyKeyboardFlags value, int64_t mode) {
   }
 }
 
-KittyKeyboardCommandResult applyKittyKeyboardSequence(KeyboardModeState& state,
-                                                      std::span<const int> pars,
+KittyKeyboardCommandResult applyKittyKeyboardSequence(KeyboardModeState& state, std::span<const int> pars,
                                                       std::span<const uint8_t> collect) {
   if (collect.size() != 1) {
     return {};
   }
-  const std::optional<int64_t> first =
-      pars.empty() ? std::nullopt : std::optional<int64_t>(pars[0]);
+  const std::optional<int64_t> first = pars.empty() ? std::nullopt : std::optional<int64_t>(pars[0]);
   switch (collect[0]) {
     case '>':
       state.push(KittyKeyboardFlags(first.value_or(0)));

@@ -39,8 +39,7 @@ struct KittyKeyboardCommandResult {
 
 // Carries out CSI > u, CSI < u, CSI ? u and CSI = u against a state; collect holds the private
 // marker and intermediate bytes of the sequence.
-KittyKeyboardCommandResult applyKittyKeyboardSequence(KeyboardModeState& state,
-                                                      std::span<const int> pars,
+KittyKeyboardCommandResult applyKittyKeyboardSequence(KeyboardModeState& state, std::span<const int> pars,
                                                       std::span<const uint8_t> collect);
 
 }  // namespace vantrelle

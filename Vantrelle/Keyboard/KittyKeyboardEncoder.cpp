@@ -45,10 +45,8 @@ std::vector<char32_t> decodeUtf8(const std::string& text) {
   size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<uint8_t>(text[i]);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-               : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F
-               : lead & 0x07;
+    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
     bool valid = length > 0 && i + static_cast<size_t>(length) <= text.size();
     for (int k = 1; valid && k < length; ++k) {
       const auto next = static_cast<uint8_t>(text[i + static_cast<size_t>(k)]);
@@ -118,10 +116,8 @@ bool isEnterTabOrBackspace(const KittyKey& key) {
 
 }  // namespace
 
-std::optional<KittyKeyboardEventType> KittyKeyboardEncoder::reportedEventType(
-    const KittyKeyEvent& event) const {
-  if (!flags.contains(KittyKeyboardFlags::reportEvents) ||
-      event.eventType == KittyKeyboardEventType::press) {
+std::optional<KittyKeyboardEventType> KittyKeyboardEncoder::reportedEventType(const KittyKeyEvent& event) const {
+  if (!flags.contains(KittyKeyboardFlags::reportEvents) || event.eventType == KittyKeyboardEventType::press) {
     return std::nullopt;
   }
   return event.eventType;
@@ -143,8 +139,7 @@ std::optional<Bytes> KittyKeyboardEncoder::encode(const KittyKeyEvent& event) co
     return std::nullopt;
   }
 
-  const bool modifierKey =
-      event.key.kind() == KittyKey::Kind::functional && isModifierKey(event.key.functionalKey());
+  const bool modifierKey = event.key.kind() == KittyKey::Kind::functional && isModifierKey(event.key.functionalKey());
   if (event.composing ? !(modifierKey && allKeys) : (modifierKey && !allKeys)) {
     return std::nullopt;
   }
@@ -178,8 +173,7 @@ std::optional<Bytes> KittyKeyboardEncoder::encode(const KittyKeyEvent& event) co
   return Bytes(text.begin(), text.end());
 }
 
-std::optional<Bytes> KittyKeyboardEncoder::encodeAllKeys(const KittyKeyEvent& event,
-                                                         bool includeText) const {
+std::optional<Bytes> KittyKeyboardEncoder::encodeAllKeys(const KittyKeyEvent& event, bool includeText) const {
   const bool events = flags.contains(KittyKeyboardFlags::reportEvents);
   const bool alternates = flags.contains(KittyKeyboardFlags::reportAlternates);
   if (event.key.kind() != KittyKey::Kind::functional) {
@@ -194,8 +188,8 @@ std::optional<Bytes> KittyKeyboardEncoder::encodeAllKeys(const KittyKeyEvent& ev
   const FunctionalEncoding encoding = functionalEncoding(event.key.functionalKey());
   switch (encoding.form) {
     case Form::letter:
-      return buildCsiWithModifier(1, event.modifiers, reportedEventType(event),
-                                  static_cast<char>(encoding.number), true);
+      return buildCsiWithModifier(1, event.modifiers, reportedEventType(event), static_cast<char>(encoding.number),
+                                  true);
     case Form::tilde:
       return buildCsiWithModifier(encoding.number, event.modifiers, reportedEventType(event), "~");
     case Form::u:
@@ -204,9 +198,8 @@ std::optional<Bytes> KittyKeyboardEncoder::encodeAllKeys(const KittyKeyEvent& ev
   return std::nullopt;
 }
 
-std::optional<Bytes> KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& event,
-                                                         bool disambiguate, bool includeEventType,
-                                                         bool includeAlternates,
+std::optional<Bytes> KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& event, bool disambiguate,
+                                                         bool includeEventType, bool includeAlternates,
                                                          bool includeLocks) const {
   const bool typeReported = includeEventType && event.eventType != KittyKeyboardEventType::press;
   const bool plain = event.modifiers.isEmpty() && !typeReported;
@@ -214,16 +207,14 @@ std::optional<Bytes> KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& ev
 
   switch (key.kind()) {
     case KittyKey::Kind::none:
-      return encodeCsiU(event, std::nullopt, false, includeAlternates, includeEventType,
-                        includeLocks);
+      return encodeCsiU(event, std::nullopt, false, includeAlternates, includeEventType, includeLocks);
     case KittyKey::Kind::unicode:
       if (!disambiguate) {
         if (auto legacy = legacyTextKeySequence(event)) {
           return legacy;
         }
       }
-      return encodeCsiU(event, key.scalar(), false, includeAlternates, includeEventType,
-                        includeLocks);
+      return encodeCsiU(event, key.scalar(), false, includeAlternates, includeEventType, includeLocks);
     case KittyKey::Kind::functional:
       break;
   }
@@ -242,8 +233,7 @@ std::optional<Bytes> KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& ev
     return encodeCsiU(event, code, false, includeAlternates, includeEventType, includeLocks);
   }
 
-  const std::optional<KittyKeyboardEventType> type =
-      typeReported ? std::optional(event.eventType) : std::nullopt;
+  const std::optional<KittyKeyboardEventType> type = typeReported ? std::optional(event.eventType) : std::nullopt;
   const FunctionalEncoding encoding = functionalEncoding(functional);
   switch (encoding.form) {
     case Form::letter: {
@@ -252,21 +242,18 @@ std::optional<Bytes> KittyKeyboardEncoder::encodeNonText(const KittyKeyEvent& ev
         const uint8_t introducer = (!cursorKey || applicationCursor) ? 'O' : '[';
         return Bytes{esc, introducer, static_cast<uint8_t>(encoding.number)};
       }
-      return buildCsiWithModifier(1, event.modifiers, type, static_cast<char>(encoding.number),
-                                  true);
+      return buildCsiWithModifier(1, event.modifiers, type, static_cast<char>(encoding.number), true);
     }
     case Form::tilde:
       return buildCsiWithModifier(encoding.number, event.modifiers, type, "~");
     case Form::u:
-      return encodeCsiU(event, encoding.number, false, includeAlternates, includeEventType,
-                        includeLocks);
+      return encodeCsiU(event, encoding.number, false, includeAlternates, includeEventType, includeLocks);
   }
   return std::nullopt;
 }
 
-Bytes KittyKeyboardEncoder::encodeCsiU(const KittyKeyEvent& event,
-                                       std::optional<uint32_t> overrideKeyCode, bool includeText,
-                                       bool includeAlternates, bool includeEventType,
+Bytes KittyKeyboardEncoder::encodeCsiU(const KittyKeyEvent& event, std::optional<uint32_t> overrideKeyCode,
+                                       bool includeText, bool includeAlternates, bool includeEventType,
                                        bool includeLocks) const {
   Bytes out = csiIntroducer();
 
@@ -320,8 +307,8 @@ Bytes KittyKeyboardEncoder::encodeCsiU(const KittyKeyEvent& event,
 }
 
 Bytes KittyKeyboardEncoder::buildCsiWithModifier(uint32_t number, KittyKeyboardModifiers modifiers,
-                                                 std::optional<KittyKeyboardEventType> eventType,
-                                                 char terminator, bool omitDefaultNumber) {
+                                                 std::optional<KittyKeyboardEventType> eventType, char terminator,
+                                                 bool omitDefaultNumber) {
   Bytes out = csiIntroducer();
   if (!(omitDefaultNumber && number == 1 && modifiers.isEmpty() && !eventType)) {
     appendDecimal(out, number);
@@ -341,9 +328,9 @@ Bytes KittyKeyboardEncoder::buildCsiWithModifier(uint32_t number, KittyKeyboardM
   return out;
 }
 
-std::optional<Bytes> KittyKeyboardEncoder::legacySpecialKeySequence(
-    KittyFunctionalKey key, KittyKeyboardModifiers modifiers,
-    KittyKeyboardEventType eventType) const {
+std::optional<Bytes> KittyKeyboardEncoder::legacySpecialKeySequence(KittyFunctionalKey key,
+                                                                    KittyKeyboardModifiers modifiers,
+                                                                    KittyKeyboardEventType eventType) const {
   // A held key repeats: its auto-repeat sends the same bytes as the press, or holding Enter,
   // Tab or Backspace would stop repeating once a program asks for event types.
   if (eventType == KittyKeyboardEventType::release) {
@@ -377,8 +364,8 @@ std::optional<Bytes> KittyKeyboardEncoder::legacySpecialKeySequence(
 }
 
 std::optional<Bytes> KittyKeyboardEncoder::legacyTextKeySequence(const KittyKeyEvent& event) {
-  if (event.eventType != KittyKeyboardEventType::press ||
-      event.key.kind() != KittyKey::Kind::unicode || !isValidScalar(event.key.scalar())) {
+  if (event.eventType != KittyKeyboardEventType::press || event.key.kind() != KittyKey::Kind::unicode ||
+      !isValidScalar(event.key.scalar())) {
     return std::nullopt;
   }
   const Mods mods = event.modifiers;
@@ -412,21 +399,33 @@ std::optional<uint8_t> KittyKeyboardEncoder::legacyControlMapping(char32_t scala
       return static_cast<uint8_t>(c - 'a' + 1);
     }
     switch (c) {
-      case ' ': case '2': case '@':
+      case ' ':
+      case '2':
+      case '@':
         return 0x00;
-      case '3': case '[':
+      case '3':
+      case '[':
         return 0x1B;
-      case '4': case '\\':
+      case '4':
+      case '\\':
         return 0x1C;
-      case '5': case ']':
+      case '5':
+      case ']':
         return 0x1D;
-      case '6': case '^': case '~':
+      case '6':
+      case '^':
+      case '~':
         return 0x1E;
-      case '7': case '/': case '_':
+      case '7':
+      case '/':
+      case '_':
         return 0x1F;
-      case '8': case '?':
+      case '8':
+      case '?':
         return 0x7F;
-      case '0': case '1': case '9':
+      case '0':
+      case '1':
+      case '9':
         return static_cast<uint8_t>(c);
       default:
         return std::nullopt;
@@ -445,8 +444,7 @@ std::optional<uint8_t> KittyKeyboardEncoder::legacyControlMapping(char32_t scala
   return lookup(scalar);
 }
 
-KittyKeyboardEncoder::FunctionalEncoding KittyKeyboardEncoder::functionalEncoding(
-    KittyFunctionalKey key) {
+KittyKeyboardEncoder::FunctionalEncoding KittyKeyboardEncoder::functionalEncoding(KittyFunctionalKey key) {
   const auto index = static_cast<uint32_t>(key);
   const auto in = [index](Key first, Key last) {
     return index >= static_cast<uint32_t>(first) && index <= static_cast<uint32_t>(last);

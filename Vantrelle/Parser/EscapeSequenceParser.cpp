@@ -87,8 +87,8 @@ void EscapeSequenceParser::doAction(ParserAction action, Locals& l) {
         if (l.dcs < 0) l.dcs = static_cast<int64_t>(l.i);
         l.next = l.state;
       } else {
-        ParsingState snapshot{static_cast<int64_t>(l.i), code, l.state, l.print, l.dcs, _osc, _apc,
-                              collect(), {}, false};
+        ParsingState snapshot{
+            static_cast<int64_t>(l.i), code, l.state, l.print, l.dcs, _osc, _apc, collect(), {}, false};
         if (handler.parseError(snapshot).abort) l.aborted = true;
       }
       break;

@@ -160,11 +160,10 @@ const TransitionTable& TransitionTable::sharedVt500Table() {
 }
 
 const char* parserStateName(ParserState state) {
-  static const char* const names[] = {
-      "ground",          "escape",          "escapeIntermediate", "csiEntry",  "csiParam",
-      "csiIntermediate", "csiIgnore",       "sosPmApcString",     "oscString", "apcString",
-      "dcsEntry",        "dcsParam",        "dcsIgnore",          "dcsIntermediate",
-      "dcsPassthrough"};
+  static const char* const names[] = {"ground",    "escape",          "escapeIntermediate", "csiEntry",
+                                      "csiParam",  "csiIntermediate", "csiIgnore",          "sosPmApcString",
+                                      "oscString", "apcString",       "dcsEntry",           "dcsParam",
+                                      "dcsIgnore", "dcsIntermediate", "dcsPassthrough"};
   auto index = static_cast<size_t>(state);
   return index < std::size(names) ? names[index] : "invalid";
 }

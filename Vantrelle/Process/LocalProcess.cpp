@@ -18,9 +18,9 @@ namespace vantrelle {
 namespace {
 
 uint64_t uptimeNanoseconds() {
-  return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count());
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 }  // namespace
@@ -68,7 +68,9 @@ void LocalProcess::startProcess(const std::string& executable, const std::vector
   if (auto owner = delegate().lock()) size = owner->getWindowSize();
   std::vector<std::string> argv{execName.value_or(executable)};
   argv.insert(argv.end(), args.begin(), args.end());
-  startProcessWithForkpty(executable, argv, environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true), currentDirectory, size);
+  startProcessWithForkpty(executable, argv,
+                          environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true),
+                          currentDirectory, size);
 }
 
 bool LocalProcess::startProcessWithForkpty(const std::string& executable, const std::vector<std::string>& argv,

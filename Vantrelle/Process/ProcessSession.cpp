@@ -84,7 +84,8 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
       owed -= std::min(owed, result.count);
     }
     if (exitSeen && owed == 0 &&
-        (result.status == PtyChannel::ReadStatus::timedOut || std::chrono::steady_clock::now() - exitTime > exitReadLimit))
+        (result.status == PtyChannel::ReadStatus::timedOut ||
+         std::chrono::steady_clock::now() - exitTime > exitReadLimit))
       break;
   }
   readerFinished(owner);

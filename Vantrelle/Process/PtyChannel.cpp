@@ -1,7 +1,5 @@
 #include "Vantrelle/Process/PtyChannel.h"
 
-#include "Vantrelle/Process/PseudoTerminalHelpers.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -10,6 +8,8 @@
 
 #include <cerrno>
 #include <thread>
+
+#include "Vantrelle/Process/PseudoTerminalHelpers.h"
 
 namespace vantrelle {
 

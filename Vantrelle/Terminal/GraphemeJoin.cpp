@@ -12,8 +12,7 @@ bool isPictographic(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32
 bool isControlClass(int gcb) { return gcb == U_GCB_CONTROL || gcb == U_GCB_CR || gcb == U_GCB_LF; }
 
 bool hangulJoins(int before, int after) {
-  if (before == U_GCB_L)
-    return after == U_GCB_L || after == U_GCB_V || after == U_GCB_LV || after == U_GCB_LVT;
+  if (before == U_GCB_L) return after == U_GCB_L || after == U_GCB_V || after == U_GCB_LV || after == U_GCB_LVT;
   if (before == U_GCB_LV || before == U_GCB_V) return after == U_GCB_V || after == U_GCB_T;
   if (before == U_GCB_LVT || before == U_GCB_T) return after == U_GCB_T;
   return false;

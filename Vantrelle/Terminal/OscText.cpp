@@ -8,7 +8,7 @@ std::optional<std::string> utf8(std::span<const uint8_t> data) {
   size_t i = 0;
   while (i < data.size()) {
     const uint8_t lead = data[i];
-    const int length = lead < 0x80                     ? 1
+    const int length = lead < 0x80                    ? 1
                        : lead >= 0xC2 && lead <= 0xDF ? 2
                        : lead >= 0xE0 && lead <= 0xEF ? 3
                        : lead >= 0xF0 && lead <= 0xF4 ? 4

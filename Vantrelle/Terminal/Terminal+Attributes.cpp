@@ -59,11 +59,16 @@ std::string describePars(std::span<const int> pars) {
 
 UnderlineStyle underlineFor(int sub) {
   switch (sub) {
-    case 2: return UnderlineStyle::double_;
-    case 3: return UnderlineStyle::curly;
-    case 4: return UnderlineStyle::dotted;
-    case 5: return UnderlineStyle::dashed;
-    default: return UnderlineStyle::single;
+    case 2:
+      return UnderlineStyle::double_;
+    case 3:
+      return UnderlineStyle::curly;
+    case 4:
+      return UnderlineStyle::dotted;
+    case 5:
+      return UnderlineStyle::dashed;
+    default:
+      return UnderlineStyle::single;
   }
 }
 
@@ -125,30 +130,62 @@ void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> colle
           underline = UnderlineStyle::none;
           underlineColor.reset();
           break;
-        case 1: style.insert(CharacterStyle::bold); break;
-        case 2: style.insert(CharacterStyle::dim); break;
-        case 3: style.insert(CharacterStyle::italic); break;
-        case 5: style.insert(CharacterStyle::blink); break;
-        case 7: style.insert(CharacterStyle::inverse); break;
-        case 8: style.insert(CharacterStyle::invisible); break;
-        case 9: style.insert(CharacterStyle::crossedOut); break;
+        case 1:
+          style.insert(CharacterStyle::bold);
+          break;
+        case 2:
+          style.insert(CharacterStyle::dim);
+          break;
+        case 3:
+          style.insert(CharacterStyle::italic);
+          break;
+        case 5:
+          style.insert(CharacterStyle::blink);
+          break;
+        case 7:
+          style.insert(CharacterStyle::inverse);
+          break;
+        case 8:
+          style.insert(CharacterStyle::invisible);
+          break;
+        case 9:
+          style.insert(CharacterStyle::crossedOut);
+          break;
         case 21:
           style.insert(CharacterStyle::underline);
           underline = UnderlineStyle::double_;
           break;
-        case 22: style.remove(CharacterStyle::bold | CharacterStyle::dim); break;
-        case 23: style.remove(CharacterStyle::italic); break;
+        case 22:
+          style.remove(CharacterStyle::bold | CharacterStyle::dim);
+          break;
+        case 23:
+          style.remove(CharacterStyle::italic);
+          break;
         case 24:
           style.remove(CharacterStyle::underline);
           underline = UnderlineStyle::none;
           break;
-        case 25: style.remove(CharacterStyle::blink); break;
-        case 27: style.remove(CharacterStyle::inverse); break;
-        case 28: style.remove(CharacterStyle::invisible); break;
-        case 29: style.remove(CharacterStyle::crossedOut); break;
-        case 39: fg = CellColor::defaultColor; break;
-        case 49: bg = CellColor::defaultColor; break;
-        case 59: underlineColor.reset(); break;
+        case 25:
+          style.remove(CharacterStyle::blink);
+          break;
+        case 27:
+          style.remove(CharacterStyle::inverse);
+          break;
+        case 28:
+          style.remove(CharacterStyle::invisible);
+          break;
+        case 29:
+          style.remove(CharacterStyle::crossedOut);
+          break;
+        case 39:
+          fg = CellColor::defaultColor;
+          break;
+        case 49:
+          bg = CellColor::defaultColor;
+          break;
+        case 59:
+          underlineColor.reset();
+          break;
         default:
           // A program controls these parameters, so the note obeys the silent switch.
           if (!silentLog) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));

@@ -13,9 +13,9 @@ void Terminal::rebuildAnsiPalette(bool notifyDelegate) {
   if (options.ansi256PaletteStrategy == Ansi256PaletteStrategy::xterm) {
     ansiColors = Color::generateXtermPalette(installedColors);
   } else {
-    ansiColors = Color::generateBase16LabPalette(
-        installedColors, backgroundColor, foregroundColor,
-        options.ansi256PaletteStrategy == Ansi256PaletteStrategy::base16LabHarmonious);
+    ansiColors =
+        Color::generateBase16LabPalette(installedColors, backgroundColor, foregroundColor,
+                                        options.ansi256PaletteStrategy == Ansi256PaletteStrategy::base16LabHarmonious);
   }
   // A rebuild discards the entries that OSC 4 changed.
   defaultAnsiColors = ansiColors;

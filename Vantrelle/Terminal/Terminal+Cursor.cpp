@@ -7,9 +7,7 @@ namespace vantrelle {
 namespace {
 
 // A count or 1-based coordinate: absent, zero or negative all count as 1.
-int countOf(std::span<const int> pars, size_t index = 0) {
-  return index < pars.size() ? std::max(pars[index], 1) : 1;
-}
+int countOf(std::span<const int> pars, size_t index = 0) { return index < pars.size() ? std::max(pars[index], 1) : 1; }
 
 // The buffer keeps the saved set as byte-to-text pairs.
 std::optional<std::map<uint8_t, std::string>> toSaved(const std::optional<CharsetMap>& map) {
@@ -84,9 +82,7 @@ void Terminal::cmdCursorCharAbsolute(std::span<const int> pars) {
   b.x = std::min(column + (originMode && marginMode ? b.marginLeft : 0), cols - 1);
 }
 
-void Terminal::cmdCursorPosition(std::span<const int> pars) {
-  setCursor(countOf(pars, 1) - 1, countOf(pars, 0) - 1);
-}
+void Terminal::cmdCursorPosition(std::span<const int> pars) { setCursor(countOf(pars, 1) - 1, countOf(pars, 0) - 1); }
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {
   Buffer& b = *buffer;
@@ -105,9 +101,7 @@ void Terminal::cmdHPositionRelative(std::span<const int> pars) {
   buffer->x = std::min(buffer->x + countOf(pars), cols - 1);
 }
 
-void Terminal::cmdLinePosAbsolute(std::span<const int> pars) {
-  buffer->y = std::min(countOf(pars), rows) - 1;
-}
+void Terminal::cmdLinePosAbsolute(std::span<const int> pars) { buffer->y = std::min(countOf(pars), rows) - 1; }
 
 void Terminal::cmdVPositionRelative(std::span<const int> pars) {
   Buffer& b = *buffer;

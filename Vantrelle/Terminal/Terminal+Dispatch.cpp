@@ -177,11 +177,21 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
   const bool plain = collect.empty();
   const bool greater = collect.size() == 1 && collect[0] == '>';
   switch (code) {
-    case '@': cmdInsertChars(pars); break;
-    case 'A': cmdCursorUp(pars); break;
-    case 'B': cmdCursorDown(pars); break;
-    case 'C': cursorForward(p0); break;
-    case 'D': cursorBackward(p0); break;
+    case '@':
+      cmdInsertChars(pars);
+      break;
+    case 'A':
+      cmdCursorUp(pars);
+      break;
+    case 'B':
+      cmdCursorDown(pars);
+      break;
+    case 'C':
+      cursorForward(p0);
+      break;
+    case 'D':
+      cursorBackward(p0);
+      break;
     case 'E':
       cmdCursorDown(pars);
       buffer->x = buffer->marginLeft;
@@ -190,15 +200,33 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
       cmdCursorUp(pars);
       buffer->x = buffer->marginLeft;
       break;
-    case 'G': cmdCursorCharAbsolute(pars); break;
-    case 'H': cmdCursorPosition(pars); break;
-    case 'I': cmdCursorForwardTab(pars); break;
-    case 'J': cmdEraseInDisplay(pars); break;
-    case 'K': cmdEraseInLine(pars); break;
-    case 'L': cmdInsertLines(pars); break;
-    case 'M': cmdDeleteLines(pars); break;
-    case 'P': cmdDeleteChars(pars); break;
-    case 'S': cmdScrollUp(pars); break;
+    case 'G':
+      cmdCursorCharAbsolute(pars);
+      break;
+    case 'H':
+      cmdCursorPosition(pars);
+      break;
+    case 'I':
+      cmdCursorForwardTab(pars);
+      break;
+    case 'J':
+      cmdEraseInDisplay(pars);
+      break;
+    case 'K':
+      cmdEraseInLine(pars);
+      break;
+    case 'L':
+      cmdInsertLines(pars);
+      break;
+    case 'M':
+      cmdDeleteLines(pars);
+      break;
+    case 'P':
+      cmdDeleteChars(pars);
+      break;
+    case 'S':
+      cmdScrollUp(pars);
+      break;
     case 'T':
       if (plain) {
         cmdScrollDown(pars);
@@ -211,23 +239,57 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
         }
       }
       break;
-    case 'X': cmdEraseChars(pars); break;
-    case 'Z': cmdCursorBackwardTab(pars); break;
-    case '`': cmdCharPosAbsolute(pars); break;
-    case 'a': cmdHPositionRelative(pars); break;
-    case 'b': cmdRepeatPrecedingCharacter(pars); break;
-    case 'c': cmdSendDeviceAttributes(pars, collect); break;
-    case 'd': cmdLinePosAbsolute(pars); break;
-    case 'e': cmdVPositionRelative(pars); break;
-    case 'f': cmdHVPosition(pars); break;
-    case 'g': cmdTabClear(pars); break;
-    case 'h': cmdSetMode(pars, collect); break;
-    case 'l': cmdResetMode(pars, collect); break;
-    case 'm': cmdCsiM(pars, collect); break;
-    case 'n': cmdDeviceStatus(pars, collect); break;
-    case 'p': csiPHandler(pars, collect); break;
-    case 'q': cmdSetCursorStyle(pars, collect); break;
-    case 'r': cmdSetScrollRegion(pars, collect); break;
+    case 'X':
+      cmdEraseChars(pars);
+      break;
+    case 'Z':
+      cmdCursorBackwardTab(pars);
+      break;
+    case '`':
+      cmdCharPosAbsolute(pars);
+      break;
+    case 'a':
+      cmdHPositionRelative(pars);
+      break;
+    case 'b':
+      cmdRepeatPrecedingCharacter(pars);
+      break;
+    case 'c':
+      cmdSendDeviceAttributes(pars, collect);
+      break;
+    case 'd':
+      cmdLinePosAbsolute(pars);
+      break;
+    case 'e':
+      cmdVPositionRelative(pars);
+      break;
+    case 'f':
+      cmdHVPosition(pars);
+      break;
+    case 'g':
+      cmdTabClear(pars);
+      break;
+    case 'h':
+      cmdSetMode(pars, collect);
+      break;
+    case 'l':
+      cmdResetMode(pars, collect);
+      break;
+    case 'm':
+      cmdCsiM(pars, collect);
+      break;
+    case 'n':
+      cmdDeviceStatus(pars, collect);
+      break;
+    case 'p':
+      csiPHandler(pars, collect);
+      break;
+    case 'q':
+      cmdSetCursorStyle(pars, collect);
+      break;
+    case 'r':
+      cmdSetScrollRegion(pars, collect);
+      break;
     case 's':
       if (greater) {
         if (p0 == 1) mouseShiftCapture = true;
@@ -257,14 +319,30 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
     case 'u':
       if (!handleKittyKeyboardProtocol(pars, collect) && plain) cmdRestoreCursor(collect);
       break;
-    case 'v': csiCopyRectangularArea(pars, collect); break;
-    case 'x': csiX(pars, collect); break;
-    case 'y': cmdDECRQCRA(pars, collect); break;
-    case 'z': csiZ(pars, collect); break;
-    case '{': csiOpenBrace(pars, collect); break;
-    case '}': csiCloseBrace(pars, collect); break;
-    case '~': cmdDeleteColumns(pars, collect); break;
-    default: csiFallback(pars, collect, code); break;
+    case 'v':
+      csiCopyRectangularArea(pars, collect);
+      break;
+    case 'x':
+      csiX(pars, collect);
+      break;
+    case 'y':
+      cmdDECRQCRA(pars, collect);
+      break;
+    case 'z':
+      csiZ(pars, collect);
+      break;
+    case '{':
+      csiOpenBrace(pars, collect);
+      break;
+    case '}':
+      csiCloseBrace(pars, collect);
+      break;
+    case '~':
+      cmdDeleteColumns(pars, collect);
+      break;
+    default:
+      csiFallback(pars, collect, code);
+      break;
   }
   currentParsTxt = {};
 }

@@ -59,7 +59,8 @@ void shiftMarginColumns(Terminal& t, int top, int bottom, int offset, const Char
     for (int row = top; row < top + offset; row++) fillCells(screenLine(t, row), left, left + width, fill);
   } else {
     const int up = -offset;
-    for (int row = top; row <= bottom - up; row++) screenLine(t, row).copyFrom(screenLine(t, row + up), left, left, width);
+    for (int row = top; row <= bottom - up; row++)
+      screenLine(t, row).copyFrom(screenLine(t, row + up), left, left, width);
     for (int row = bottom - up + 1; row <= bottom; row++) fillCells(screenLine(t, row), left, left + width, fill);
   }
 }
@@ -285,7 +286,8 @@ void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t>
   if ((marginMode && b.x < b.marginLeft) || b.x > b.marginRight) return;
   const int rm = editRightMargin(*this);
   const CharData blank(32, 1, Attribute::empty);
-  for (int row = b.scrollTop; row <= b.scrollBottom; row++) shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank);
+  for (int row = b.scrollTop; row <= b.scrollBottom; row++)
+    shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank);
   // So a view that redraws by the update range shows the change.
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);

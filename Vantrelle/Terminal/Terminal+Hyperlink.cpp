@@ -15,8 +15,8 @@ void Terminal::oscHyperlink(std::span<const uint8_t> data) {
     closeHyperlink();
     return;
   }
-  hyperLinkTracking = HyperLink{Position(buffer->x, buffer->y + buffer->yBase), osc::ascii(data).value_or(""),
-                                buffer, buffer->linesTop};
+  hyperLinkTracking = HyperLink{Position(buffer->x, buffer->y + buffer->yBase), osc::ascii(data).value_or(""), buffer,
+                                buffer->linesTop};
 }
 
 // Marks the cells from the link's start up to the last cell written before the cursor, in the

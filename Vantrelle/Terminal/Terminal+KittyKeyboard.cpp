@@ -1,7 +1,7 @@
 // The Kitty keyboard protocol's flag sequences: CSI = u, CSI > u, CSI < u and CSI ? u.
-#include "Vantrelle/Terminal/Terminal.h"
-
 #include <string>
+
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 

@@ -12,7 +12,8 @@ namespace {
 bool isCollect(std::span<const uint8_t> collect, char c) { return collect.size() == 1 && collect[0] == uint8_t(c); }
 
 Attribute invertedAttribute() {
-  return Attribute(Attribute::Color::defaultInvertedColor, Attribute::Color::defaultInvertedColor, CharacterStyle::none);
+  return Attribute(Attribute::Color::defaultInvertedColor, Attribute::Color::defaultInvertedColor,
+                   CharacterStyle::none);
 }
 
 void redrawAll(Terminal& t) {
@@ -113,7 +114,9 @@ void Terminal::resetMode(int par, std::span<const uint8_t> collect) {
 
 void Terminal::setPrivateMode(int par, bool on) {
   switch (par) {
-    case 1: applicationCursor = on; break;
+    case 1:
+      applicationCursor = on;
+      break;
     case 2:
       if (on) {
         for (uint8_t g = 0; g < 4; g++) setgCharset(g, std::nullopt);
@@ -124,16 +127,33 @@ void Terminal::setPrivateMode(int par, bool on) {
     case 3:
       if (allow80To132) switchColumns(*this, on ? 132 : 80);
       break;
-    case 4: smoothScroll = on; break;
-    case 5: curAttr = on ? invertedAttribute() : defaultAttribute(); break;
-    case 6: originMode = on; break;
-    case 7: setWraparound(on); break;
-    case 9: setMouseTracking(*this, on, MouseMode::x10); break;
-    case 12: cursorBlink = on; break;
-    case 25:
-      if (on) showCursor(); else hideCursor();
+    case 4:
+      smoothScroll = on;
       break;
-    case 40: allow80To132 = on; break;
+    case 5:
+      curAttr = on ? invertedAttribute() : defaultAttribute();
+      break;
+    case 6:
+      originMode = on;
+      break;
+    case 7:
+      setWraparound(on);
+      break;
+    case 9:
+      setMouseTracking(*this, on, MouseMode::x10);
+      break;
+    case 12:
+      cursorBlink = on;
+      break;
+    case 25:
+      if (on)
+        showCursor();
+      else
+        hideCursor();
+      break;
+    case 40:
+      allow80To132 = on;
+      break;
     case 41:
       if (on) log("Unhandled DEC Private Mode Set (DECSET) with 41");
       break;
@@ -141,34 +161,61 @@ void Terminal::setPrivateMode(int par, bool on) {
       if (!on || wraparound) reverseWraparound = on;
       break;
     case 47:
-      if (on) enterAlternateScreen(*this); else returnToNormalScreen(*this, false, false);
+      if (on)
+        enterAlternateScreen(*this);
+      else
+        returnToNormalScreen(*this, false, false);
       break;
     case 63:
       if (!on) log("Unhandled DEC Private Mode Reset (DECRST) with 63");
       break;
-    case 66: applicationKeypad = on; break;
+    case 66:
+      applicationKeypad = on;
+      break;
     case 69:
       setMarginMode(on);
       // Margins left behind would silently confine the next program that turns the mode on.
       if (!on) resetMarginsToFullWidth(*this);
       break;
-    case 95: case 1034: break;
-    case 1000: setMouseTracking(*this, on, MouseMode::vt200); break;
-    case 1002: setMouseTracking(*this, on, MouseMode::buttonEventTracking); break;
-    case 1003: setMouseTracking(*this, on, MouseMode::anyEvent); break;
+    case 95:
+    case 1034:
+      break;
+    case 1000:
+      setMouseTracking(*this, on, MouseMode::vt200);
+      break;
+    case 1002:
+      setMouseTracking(*this, on, MouseMode::buttonEventTracking);
+      break;
+    case 1003:
+      setMouseTracking(*this, on, MouseMode::anyEvent);
+      break;
     case 1004:
       sendFocus = on;
       if (on) sendFocusReport();
       break;
-    case 1005: mouseProtocol = on ? MouseProtocolEncoding::utf8 : MouseProtocolEncoding::x10; break;
-    case 1006: mouseProtocol = on ? MouseProtocolEncoding::sgr : MouseProtocolEncoding::x10; break;
-    case 1015: mouseProtocol = on ? MouseProtocolEncoding::urxvt : MouseProtocolEncoding::x10; break;
-    case 1016: mouseProtocol = on ? MouseProtocolEncoding::sgrPixel : MouseProtocolEncoding::x10; break;
+    case 1005:
+      mouseProtocol = on ? MouseProtocolEncoding::utf8 : MouseProtocolEncoding::x10;
+      break;
+    case 1006:
+      mouseProtocol = on ? MouseProtocolEncoding::sgr : MouseProtocolEncoding::x10;
+      break;
+    case 1015:
+      mouseProtocol = on ? MouseProtocolEncoding::urxvt : MouseProtocolEncoding::x10;
+      break;
+    case 1016:
+      mouseProtocol = on ? MouseProtocolEncoding::sgrPixel : MouseProtocolEncoding::x10;
+      break;
     case 1047:
-      if (on) enterAlternateScreen(*this); else returnToNormalScreen(*this, true, false);
+      if (on)
+        enterAlternateScreen(*this);
+      else
+        returnToNormalScreen(*this, true, false);
       break;
     case 1048:
-      if (on) cmdSaveCursor({}); else cmdRestoreCursor({});
+      if (on)
+        cmdSaveCursor({});
+      else
+        cmdRestoreCursor({});
       break;
     case 1049:
       if (on) {
@@ -178,12 +225,18 @@ void Terminal::setPrivateMode(int par, bool on) {
         returnToNormalScreen(*this, true, true);
       }
       break;
-    case 2004: bracketedPasteMode = on; break;
+    case 2004:
+      bracketedPasteMode = on;
+      break;
     case 2026:
-      if (on) beginSynchronizedOutput(); else endSynchronizedOutput();
+      if (on)
+        beginSynchronizedOutput();
+      else
+        endSynchronizedOutput();
       break;
     default:
-      log(std::string(on ? "Unhandled DEC Private Mode Set (DECSET) with " : "Unhandled DEC Private Mode Reset (DECRST) with ") +
+      log(std::string(on ? "Unhandled DEC Private Mode Set (DECSET) with "
+                         : "Unhandled DEC Private Mode Reset (DECRST) with ") +
           std::to_string(par));
   }
 }
@@ -209,10 +262,9 @@ void Terminal::cmdSetMargins(std::span<const int> pars, std::span<const uint8_t>
 
 void Terminal::cmdSetCursorStyle(std::span<const int> pars, std::span<const uint8_t> collect) {
   if (!isCollect(collect, ' ')) return;
-  static constexpr CursorStyle styles[] = {CursorStyle::blinkBlock,     CursorStyle::blinkBlock,
-                                           CursorStyle::steadyBlock,    CursorStyle::blinkUnderline,
-                                           CursorStyle::steadyUnderline, CursorStyle::blinkBar,
-                                           CursorStyle::steadyBar};
+  static constexpr CursorStyle styles[] = {
+      CursorStyle::blinkBlock,      CursorStyle::blinkBlock, CursorStyle::steadyBlock, CursorStyle::blinkUnderline,
+      CursorStyle::steadyUnderline, CursorStyle::blinkBar,   CursorStyle::steadyBar};
   const int ps = pars.empty() ? 0 : pars[0];
   if (ps < 0 || ps > 6) return;
   setCursorStyle(styles[ps]);
@@ -247,10 +299,18 @@ void Terminal::cmdSetConformanceLevel(std::span<const int> pars, std::span<const
       conformance = TerminalConformance::vt100;
       cc.send8bit = false;
       return;
-    case 62: conformance = TerminalConformance::vt200; break;
-    case 63: conformance = TerminalConformance::vt300; break;
-    case 64: conformance = TerminalConformance::vt400; break;
-    default: conformance = TerminalConformance::vt500; break;
+    case 62:
+      conformance = TerminalConformance::vt200;
+      break;
+    case 63:
+      conformance = TerminalConformance::vt300;
+      break;
+    case 64:
+      conformance = TerminalConformance::vt400;
+      break;
+    default:
+      conformance = TerminalConformance::vt500;
+      break;
   }
   if (pars.size() > 1) cc.send8bit = pars[1] == 0 || pars[1] == 2;
 }

@@ -15,11 +15,16 @@ bool isSgr(MouseProtocolEncoding protocol) {
 
 int baseButtonCode(int button) {
   switch (button) {
-    case 1: return 1;
-    case 2: return 2;
-    case 4: return 64;
-    case 5: return 65;
-    default: return 0;
+    case 1:
+      return 1;
+    case 2:
+      return 2;
+    case 4:
+      return 64;
+    case 5:
+      return 65;
+    default:
+      return 0;
   }
 }
 
@@ -66,7 +71,8 @@ void Terminal::sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY) 
     case MouseProtocolEncoding::sgrPixel: {
       const int code = flaggedRelease ? b : (release ? b & ~(1 | 2 | 32) : b);
       const bool pixels = mouseProtocol == MouseProtocolEncoding::sgrPixel;
-      std::string text = concat("<", code, ";", pixels ? pixelX : x + 1, ";", pixels ? pixelY : y + 1, release ? "m" : "M");
+      std::string text =
+          concat("<", code, ";", pixels ? pixelX : x + 1, ";", pixels ? pixelY : y + 1, release ? "m" : "M");
       data.insert(data.end(), text.begin(), text.end());
       break;
     }

@@ -236,8 +236,7 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
       newWidth = 1;
     }
   } else if (grapheme::isRegionalIndicator(scalar) &&
-             options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && cell.width == 1 &&
-             col + 1 < cols) {
+             options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && cell.width == 1 && col + 1 < cols) {
     line->set(col + 1, CharData(0, 0, cell.attribute()));
     buffer->x = buffer->x + 1;
     newWidth = 2;

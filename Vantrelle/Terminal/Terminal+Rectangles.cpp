@@ -18,9 +18,7 @@ BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffe
 // Cells stored by the rectangle operations never hold C0 or C1 controls or non-scalars: the
 // printer never stores them either, and a control in a cell would be replayed by anything that
 // copies the screen out as text.
-bool storableScalar(int64_t code) {
-  return isValidScalar(code) && code >= 32 && !(code >= 0x7f && code <= 0x9f);
-}
+bool storableScalar(int64_t code) { return isValidScalar(code) && code >= 32 && !(code >= 0x7f && code <= 0x9f); }
 
 template <typename Fn>
 void forEachCell(Terminal& t, const Terminal::Rectangle& r, Fn fn) {
@@ -106,7 +104,8 @@ void Terminal::csiCopyRectangularArea(std::span<const int> pars, std::span<const
 
 void Terminal::csiX(std::span<const int> pars, std::span<const uint8_t> collect) {
   if (!isCollect(collect, '$')) {
-    log("Not implemented CSI x with collect: collect=" + collectListText(collect) + " and pars=" + parameterListText(pars));
+    log("Not implemented CSI x with collect: collect=" + collectListText(collect) +
+        " and pars=" + parameterListText(pars));
     return;
   }
   if (pars.empty()) return;

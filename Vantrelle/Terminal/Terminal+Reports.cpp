@@ -17,13 +17,30 @@ int status(bool set) { return set ? 1 : 2; }
 
 int ansiModeStatus(const Terminal& t, int mode) {
   switch (mode) {
-    case 1: case 5: case 7: case 10: case 11: case 13: case 14: case 15: case 16: case 17: case 18: case 19:
+    case 1:
+    case 5:
+    case 7:
+    case 10:
+    case 11:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
       return 4;
-    case 2: case 3: return 2;
-    case 4: return status(t.insertMode);
-    case 12: return 1;
-    case 20: return status(t.lineFeedMode);
-    default: return 0;
+    case 2:
+    case 3:
+      return 2;
+    case 4:
+      return status(t.insertMode);
+    case 12:
+      return 1;
+    case 20:
+      return status(t.lineFeedMode);
+    default:
+      return 0;
   }
 }
 
@@ -31,36 +48,77 @@ int decModeStatus(const Terminal& t, int mode) {
   const MouseMode mouse = t.mouseMode();
   const MouseProtocolEncoding protocol = t.mouseProtocol;
   switch (mode) {
-    case 1: return status(t.applicationCursor);
-    case 2: case 8: case 18: case 19: case 95: return 1;
-    case 3: return status(t.buffer->cols() == 132);
-    case 4: return status(t.smoothScroll);
+    case 1:
+      return status(t.applicationCursor);
+    case 2:
+    case 8:
+    case 18:
+    case 19:
+    case 95:
+      return 1;
+    case 3:
+      return status(t.buffer->cols() == 132);
+    case 4:
+      return status(t.smoothScroll);
     case 5:
       return status(t.curAttr == Attribute(Attribute::Color::defaultInvertedColor,
                                            Attribute::Color::defaultInvertedColor, CharacterStyle::none));
-    case 6: return status(t.originMode);
-    case 7: return status(t.wraparound);
-    case 9: return status(mouse == MouseMode::x10);
-    case 10: case 42: case 44: case 46: case 67: case 80: case 1034: return 4;
-    case 12: return status(t.cursorBlink);
-    case 13: case 14: case 30: case 41: case 1001: return 2;
-    case 25: return status(!t.cursorHidden);
-    case 40: return status(t.allow80To132);
-    case 45: return status(t.reverseWraparound);
-    case 47: return status(t.isCurrentBufferAlternate());
-    case 66: return status(t.applicationKeypad);
-    case 69: return status(t.marginMode);
-    case 1000: return status(mouse == MouseMode::vt200);
-    case 1002: return status(mouse == MouseMode::buttonEventTracking);
-    case 1003: return status(mouse == MouseMode::anyEvent);
-    case 1004: return status(t.sendFocus);
-    case 1005: return status(protocol == MouseProtocolEncoding::utf8);
-    case 1006: return status(protocol == MouseProtocolEncoding::sgr);
-    case 1015: return status(protocol == MouseProtocolEncoding::urxvt);
-    case 1016: return status(protocol == MouseProtocolEncoding::sgrPixel);
-    case 2004: return status(t.bracketedPasteMode);
-    case 2026: return status(t.synchronizedOutputActive);
-    default: return 0;
+    case 6:
+      return status(t.originMode);
+    case 7:
+      return status(t.wraparound);
+    case 9:
+      return status(mouse == MouseMode::x10);
+    case 10:
+    case 42:
+    case 44:
+    case 46:
+    case 67:
+    case 80:
+    case 1034:
+      return 4;
+    case 12:
+      return status(t.cursorBlink);
+    case 13:
+    case 14:
+    case 30:
+    case 41:
+    case 1001:
+      return 2;
+    case 25:
+      return status(!t.cursorHidden);
+    case 40:
+      return status(t.allow80To132);
+    case 45:
+      return status(t.reverseWraparound);
+    case 47:
+      return status(t.isCurrentBufferAlternate());
+    case 66:
+      return status(t.applicationKeypad);
+    case 69:
+      return status(t.marginMode);
+    case 1000:
+      return status(mouse == MouseMode::vt200);
+    case 1002:
+      return status(mouse == MouseMode::buttonEventTracking);
+    case 1003:
+      return status(mouse == MouseMode::anyEvent);
+    case 1004:
+      return status(t.sendFocus);
+    case 1005:
+      return status(protocol == MouseProtocolEncoding::utf8);
+    case 1006:
+      return status(protocol == MouseProtocolEncoding::sgr);
+    case 1015:
+      return status(protocol == MouseProtocolEncoding::urxvt);
+    case 1016:
+      return status(protocol == MouseProtocolEncoding::sgrPixel);
+    case 2004:
+      return status(t.bracketedPasteMode);
+    case 2026:
+      return status(t.synchronizedOutputActive);
+    default:
+      return 0;
   }
 }
 
@@ -151,20 +209,37 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_
       text = concat("?", row, ";", col, ";1R");
       break;
     }
-    case 15: text = "?10n"; break;
-    case 25: text = "?21n"; break;
-    case 26: text = "?27;1;0;0n"; break;
-    case 55: text = "?53n"; break;
-    case 56: text = "?57;1n"; break;
-    case 62: text = "0*{"; break;
+    case 15:
+      text = "?10n";
+      break;
+    case 25:
+      text = "?21n";
+      break;
+    case 26:
+      text = "?27;1;0;0n";
+      break;
+    case 55:
+      text = "?53n";
+      break;
+    case 56:
+      text = "?57;1n";
+      break;
+    case 62:
+      text = "0*{";
+      break;
     case 63: {
       const int id = pars.size() > 1 ? pars[1] : 0;
       sendResponse({cc.dcs(), asBytes(concat(id, "!~0000")), cc.st()});
       return;
     }
-    case 75: text = "?70n"; break;
-    case 85: text = "?83n"; break;
-    default: return;
+    case 75:
+      text = "?70n";
+      break;
+    case 85:
+      text = "?83n";
+      break;
+    default:
+      return;
   }
   sendResponse({cc.csi(), asBytes(text)});
 }

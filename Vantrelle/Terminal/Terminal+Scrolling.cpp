@@ -59,9 +59,10 @@ void Terminal::scroll(bool isWrapped) {
     }
   } else {
     if (lines.count() <= bottomRow || topRow < 1) {
-      logUnprefixed("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " + std::to_string(lines.count()) +
-          ", state: yBase=" + std::to_string(b.yBase) + " scrollTop=" + std::to_string(b.scrollTop) +
-          " scrollBottom=" + std::to_string(b.scrollBottom) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
+      logUnprefixed("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " +
+                    std::to_string(lines.count()) + ", state: yBase=" + std::to_string(b.yBase) +
+                    " scrollTop=" + std::to_string(b.scrollTop) + " scrollBottom=" + std::to_string(b.scrollBottom) +
+                    " isAlternate=" + yesNo(isCurrentBufferAlternate()));
       return;
     }
     // The line leaving the top of the region becomes the new bottom line: the lines between
@@ -142,10 +143,10 @@ void Terminal::reverseIndex() {
   const int topRow = b.yBase + y;
   const int bottomRow = b.yBase + b.scrollBottom;
   if (lines.count() <= topRow || lines.count() <= bottomRow) {
-    logUnprefixed("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " + std::to_string(lines.count()) +
-        ", state: y=" + std::to_string(y) + " yBase=" + std::to_string(b.yBase) + " scrollTop=" +
-        std::to_string(b.scrollTop) + " scrollBottom=" + std::to_string(b.scrollBottom) +
-        " isAlternate=" + yesNo(isCurrentBufferAlternate()));
+    logUnprefixed("reverseIndex: start index " + std::to_string(topRow) + " >= lines.count " +
+                  std::to_string(lines.count()) + ", state: y=" + std::to_string(y) +
+                  " yBase=" + std::to_string(b.yBase) + " scrollTop=" + std::to_string(b.scrollTop) + " scrollBottom=" +
+                  std::to_string(b.scrollBottom) + " isAlternate=" + yesNo(isCurrentBufferAlternate()));
     return;
   }
   const bool narrowMargins = marginMode && !(b.marginLeft < 1 && b.marginRight >= cols - 1);

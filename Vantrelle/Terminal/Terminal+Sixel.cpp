@@ -1,7 +1,6 @@
 // Sixel images: DCS q strings.
-#include "Vantrelle/Terminal/Terminal.h"
-
 #include "Vantrelle/Graphics/SixelDcsHandler.h"
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
@@ -15,10 +14,10 @@ std::unique_ptr<DcsHandler> Terminal::makeSixelHandler(std::span<const int> pars
                       uint32_t(color.blue >> 8) << 8 | 0xFFu);
   }
   // The parser that owns the handler belongs to this terminal, so the handler never outlives it.
-  return std::make_unique<SixelDcsHandler>(std::move(palette), [this](std::vector<uint8_t>& pixels,
-                                                                      int width, int height) {
-    if (tdel) tdel->createImageFromBitmap(*this, pixels, width, height);
-  });
+  return std::make_unique<SixelDcsHandler>(std::move(palette),
+                                           [this](std::vector<uint8_t>& pixels, int width, int height) {
+                                             if (tdel) tdel->createImageFromBitmap(*this, pixels, width, height);
+                                           });
 }
 
 }  // namespace vantrelle

@@ -19,12 +19,18 @@ bool matches(std::span<const int> pars, std::initializer_list<int> values) {
 std::optional<Kind> windowAction(std::span<const int> pars) {
   if (pars.size() == 1) {
     switch (pars[0]) {
-      case 1: return Kind::deiconifyWindow;
-      case 2: return Kind::iconifyWindow;
-      case 5: return Kind::bringToFront;
-      case 6: return Kind::sendToBack;
-      case 7: return Kind::refreshWindow;
-      default: return std::nullopt;
+      case 1:
+        return Kind::deiconifyWindow;
+      case 2:
+        return Kind::iconifyWindow;
+      case 5:
+        return Kind::bringToFront;
+      case 6:
+        return Kind::sendToBack;
+      case 7:
+        return Kind::refreshWindow;
+      default:
+        return std::nullopt;
     }
   }
   if (pars.size() != 2) return std::nullopt;
@@ -99,7 +105,8 @@ void Terminal::cmdWindowOptions(std::span<const int> pars) {
     return;
   }
   if (matches(pars, {14}) || matches(pars, {14, 2}))
-    return reportWindowSize(*this, pars.size() == 2 ? Kind::reportTerminalWindowPixelDimension : Kind::reportTextAreaPixelDimension);
+    return reportWindowSize(
+        *this, pars.size() == 2 ? Kind::reportTerminalWindowPixelDimension : Kind::reportTextAreaPixelDimension);
   if (matches(pars, {15})) return reportWindowSize(*this, Kind::reportSizeOfScreenInPixels);
   if (matches(pars, {16})) return reportWindowSize(*this, Kind::reportCellSizeInPixels);
   if (matches(pars, {18})) return reportWindowSize(*this, Kind::reportTextAreaCharacters);

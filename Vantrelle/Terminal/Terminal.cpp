@@ -128,17 +128,11 @@ void Terminal::sendFocusReport() {
   if (tdel) tdel->send(*this, report);
 }
 
-void Terminal::setInsertMode(bool value) {
-  insertMode = normalBuffer->insertMode = altBuffer->insertMode = value;
-}
+void Terminal::setInsertMode(bool value) { insertMode = normalBuffer->insertMode = altBuffer->insertMode = value; }
 
-void Terminal::setMarginMode(bool value) {
-  marginMode = normalBuffer->marginMode = altBuffer->marginMode = value;
-}
+void Terminal::setMarginMode(bool value) { marginMode = normalBuffer->marginMode = altBuffer->marginMode = value; }
 
-void Terminal::setWraparound(bool value) {
-  wraparound = normalBuffer->wraparound = altBuffer->wraparound = value;
-}
+void Terminal::setWraparound(bool value) { wraparound = normalBuffer->wraparound = altBuffer->wraparound = value; }
 
 BufferLine* Terminal::getLine(int row) {
   if (row < 0 || row >= rows) return nullptr;

@@ -430,9 +430,7 @@ class Terminal : private ParserHandler {
     return Attribute(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::none);
   }
   // Default foreground on the current background: what erasing and scrolling fill with.
-  Attribute eraseAttr() const {
-    return Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none);
-  }
+  Attribute eraseAttr() const { return Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none); }
 
  private:
   // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp).

@@ -11,11 +11,11 @@ using Bytes = std::vector<uint8_t>;
 // A window operation or report asked for by CSI t; the host decides what it can do.
 struct WindowManipulationCommand {
   enum class Kind : uint8_t {
-    moveWindowTo,               // a = x, b = y
-    resizeWindowTo,             // a = width, b = height (pixels)
-    resizeTo,                   // a = cols, b = rows
-    resizeTerminal,             // a = cols, b = rows
-    resizeToLines,              // a = lines
+    moveWindowTo,    // a = x, b = y
+    resizeWindowTo,  // a = width, b = height (pixels)
+    resizeTo,        // a = cols, b = rows
+    resizeTerminal,  // a = cols, b = rows
+    resizeToLines,   // a = lines
     deiconifyWindow,
     iconifyWindow,
     bringToFront,

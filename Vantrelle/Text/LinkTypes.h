@@ -36,7 +36,7 @@ struct LinkMatch {
 
   std::string text;  // the URL of an explicit link, the matched characters of an implicit one
   int64_t row = 0;   // the buffer row asked about
-  Range range;  // the columns the link covers on that row
+  Range range;       // the columns the link covers on that row
   bool isExplicit = false;
   std::vector<RowRange> rowRanges;  // every row the link covers, in order
 };

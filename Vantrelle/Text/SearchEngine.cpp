@@ -1,8 +1,8 @@
 #include "Vantrelle/Text/SearchEngine.h"
 
-#include <algorithm>
-
 #include <unicode/normalizer2.h>
+
+#include <algorithm>
 
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -33,11 +33,10 @@ icu::UnicodeString normalizedTerm(const std::string& term, bool foldCase) {
 }  // namespace
 
 SearchEngine::SearchEngine(Terminal& terminal, SearchLineCache& lineCache)
-    : terminal(terminal),
-      lineCache(lineCache),
-      nonWordCharacters{U' ', U'~', U'!', U'@', U'#', U'$', U'%', U'^', U'&', U'*', U'(',
-                        U')', U'+', U'`', U'-', U'=', U'[', U']', U'{', U'}', U'|', U'\\',
-                        U';', U':', U'"', U'\'', U',', U'.', U'/', U'<', U'>', U'?'} {}
+    : terminal(terminal), lineCache(lineCache), nonWordCharacters{U' ', U'~',  U'!', U'@', U'#', U'$',  U'%', U'^',
+                                                                  U'&', U'*',  U'(', U')', U'+', U'`',  U'-', U'=',
+                                                                  U'[', U']',  U'{', U'}', U'|', U'\\', U';', U':',
+                                                                  U'"', U'\'', U',', U'.', U'/', U'<',  U'>', U'?'} {}
 
 int64_t SearchEngine::rowCount() const { return terminal.buffer->lines().count(); }
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <unicode/regex.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
-
-#include <unicode/regex.h>
 
 #include "Vantrelle/Text/SearchLineCache.h"
 #include "Vantrelle/Text/SearchTypes.h"

@@ -1,9 +1,9 @@
 #include "Vantrelle/Text/SearchLineCache.h"
 
+#include <unicode/normalizer2.h>
+
 #include <algorithm>
 #include <chrono>
-
-#include <unicode/normalizer2.h>
 
 #include "Vantrelle/Terminal/Terminal.h"
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <unicode/unistr.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <unicode/unistr.h>
 
 namespace vantrelle {
 

@@ -24,9 +24,8 @@ std::optional<SearchResult> SearchService::step(const std::string& term, const S
     state.cachedSearchTerm.reset();
     return std::nullopt;
   }
-  auto result = forward
-                    ? engine.findNextWithSelection(term, options, state.cachedSearchTerm, lastSelection)
-                    : engine.findPreviousWithSelection(term, options, state.cachedSearchTerm, lastSelection);
+  auto result = forward ? engine.findNextWithSelection(term, options, state.cachedSearchTerm, lastSelection)
+                        : engine.findPreviousWithSelection(term, options, state.cachedSearchTerm, lastSelection);
   state.cachedSearchTerm = term;
   lastResult = result;
   if (!result) {

@@ -1,9 +1,9 @@
 #include "Vantrelle/Text/SelectionService.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <vector>
-
-#include <unicode/uchar.h>
 
 #include "Vantrelle/Terminal/Terminal.h"
 

@@ -1,9 +1,9 @@
 // Turning buffer rows back into text: one row, a range of the active buffer, a whole buffer.
-#include <algorithm>
-#include <memory>
-
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
+
+#include <algorithm>
+#include <memory>
 
 #include "Vantrelle/Terminal/Terminal.h"
 

@@ -1,14 +1,14 @@
 // The link under a cell: OSC 8 hyperlinks carried by payload codes, and URLs or paths found by
 // a regular expression in the visible text, joined across soft wraps and across rows that only
 // look like a broken-up URL.
+#include <unicode/regex.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
 #include <algorithm>
 #include <any>
 #include <map>
 #include <memory>
-
-#include <unicode/regex.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -253,7 +253,8 @@ std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, Buffe
     if (width > 0 && isSpacer(line, map.col)) map.col -= 1;
   }
   int64_t startRow = at.row;
-  while (startRow > 0 && at.row - startRow < kMaxGroupRows && lines[static_cast<int>(startRow)]->isWrapped()) --startRow;
+  while (startRow > 0 && at.row - startRow < kMaxGroupRows && lines[static_cast<int>(startRow)]->isWrapped())
+    --startRow;
   int64_t endRow = at.row;
   while (endRow + 1 < count && endRow - at.row < kMaxGroupRows && lines[static_cast<int>(endRow + 1)]->isWrapped())
     ++endRow;
@@ -270,9 +271,8 @@ std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, Buffe
     if (contentEnd <= 0) continue;
     int64_t segmentStart = 0;
     if (isImplicitContinuationRow(row, startRow, in)) {
-      while (segmentStart < contentEnd &&
-             (line[static_cast<int>(segmentStart)].code == 0 ||
-              isWhitespace(scalars(line[static_cast<int>(segmentStart)].code))))
+      while (segmentStart < contentEnd && (line[static_cast<int>(segmentStart)].code == 0 ||
+                                           isWhitespace(scalars(line[static_cast<int>(segmentStart)].code))))
         ++segmentStart;
       if (segmentStart >= contentEnd) continue;
     }
@@ -322,7 +322,8 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& in) {
     const int32_t matchEnd = matcher->end(status);
     if (matchEnd <= matchStart || lastCharacterIsDollar(text, matchEnd)) continue;
     const int64_t first = std::upper_bound(starts.begin(), starts.end() - 1, matchStart) - starts.begin() - 1;
-    const int64_t last = std::min<int64_t>(std::lower_bound(starts.begin(), starts.end(), matchEnd) - starts.begin(), cellCount);
+    const int64_t last =
+        std::min<int64_t>(std::lower_bound(starts.begin(), starts.end(), matchEnd) - starts.begin(), cellCount);
     if (first >= last) continue;
     std::map<int64_t, LinkMatch::Range> byRow;
     bool covers = false;

@@ -12,8 +12,7 @@ namespace vantrelle {
 namespace {
 
 bool isPaletteOrTrueColor(Attribute::Color color) {
-  return color.kind() == Attribute::Color::Kind::ansi256 ||
-         color.kind() == Attribute::Color::Kind::trueColor;
+  return color.kind() == Attribute::Color::Kind::ansi256 || color.kind() == Attribute::Color::Kind::trueColor;
 }
 
 // The platform underline value for a rendition's underline style.
@@ -37,8 +36,7 @@ int platformUnderlineValue(UnderlineStyle style) {
 
 FontFace faceFor(CharacterStyle style, bool forceBold) {
   bool italic = style.contains(CharacterStyle::italic);
-  if (style.contains(CharacterStyle::bold) || forceBold)
-    return italic ? FontFace::boldItalic : FontFace::bold;
+  if (style.contains(CharacterStyle::bold) || forceBold) return italic ? FontFace::boldItalic : FontFace::bold;
   return italic ? FontFace::italic : FontFace::normal;
 }
 
@@ -62,13 +60,11 @@ char32_t singleScalar(const std::string& text) {
 
 }  // namespace
 
-bool isPowerlineGlyph(uint32_t cp) {
-  return cp == 0xe0b0 || cp == 0xe0b2 || cp == 0xe0b4 || cp == 0xe0b6;
-}
+bool isPowerlineGlyph(uint32_t cp) { return cp == 0xe0b0 || cp == 0xe0b2 || cp == 0xe0b4 || cp == 0xe0b6; }
 bool isBoxDrawing(uint32_t cp) { return cp >= 0x2500 && cp <= 0x257f; }
 
-std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRange>& selection,
-                                                int row, int cols, int terminalCols) {
+std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRange>& selection, int row, int cols,
+                                                int terminalCols) {
   if (!selection) return std::nullopt;
   const Position& start = selection->start;
   const Position& end = selection->end;
@@ -116,8 +112,8 @@ std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRan
 
 std::optional<ColumnRange> TerminalView::selectedColumnsRange(int row, int cols) const {
   if (!selection || !selection->active()) return std::nullopt;
-  return vantrelle::selectedColumnsRange(SelectionRange{selection->start(), selection->end()}, row,
-                                         cols, terminal->cols);
+  return vantrelle::selectedColumnsRange(SelectionRange{selection->start(), selection->end()}, row, cols,
+                                         terminal->cols);
 }
 
 const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, bool withUrl) {
@@ -131,21 +127,18 @@ const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, boo
     fg = isPaletteOrTrueColor(attribute.bg) ? attribute.bg : Attribute::Color::defaultInvertedColor;
     bg = isPaletteOrTrueColor(attribute.fg) ? attribute.fg : Attribute::Color::defaultInvertedColor;
   }
-  bool brightByFace =
-      fg.kind() == Attribute::Color::Kind::ansi256 && fg.code() >= 8 && !useBrightColors;
+  bool brightByFace = fg.kind() == Attribute::Color::Kind::ansi256 && fg.code() >= 8 && !useBrightColors;
 
   RunAttributes result;
   result.font = faceFor(style, brightByFace);
   result.foreground = mapColor(fg, true, bold, useBrightColors);
   result.background = mapColor(bg, false, false, true);
-  if (style.contains(CharacterStyle::dim))
-    result.foreground = result.foreground.dimmedColor(result.background);
+  if (style.contains(CharacterStyle::dim)) result.foreground = result.foreground.dimmedColor(result.background);
   if (style.contains(CharacterStyle::underline)) {
-    result.underlineColor = attribute.underlineColor
-                                ? mapColor(*attribute.underlineColor, true, bold, useBrightColors)
-                                : result.foreground;
-    UnderlineStyle u = attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single
-                                                                        : attribute.underlineStyle;
+    result.underlineColor =
+        attribute.underlineColor ? mapColor(*attribute.underlineColor, true, bold, useBrightColors) : result.foreground;
+    UnderlineStyle u =
+        attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
     result.underlineStyle = platformUnderlineValue(u);
     result.vantrelleUnderlineStyle = int(u);
   }
@@ -170,13 +163,12 @@ RunAttributes TerminalView::getAttributedValue(const Attribute& attribute, const
   result.foreground = inverse ? andBg : usingFg;
   result.background = inverse ? usingFg : andBg;
   if (style.contains(CharacterStyle::underline)) {
-    result.underlineColor = attribute.underlineColor
-                                ? const_cast<TerminalView*>(this)->mapColor(
-                                      *attribute.underlineColor, true,
-                                      style.contains(CharacterStyle::bold), useBrightColors)
-                                : result.foreground;
-    UnderlineStyle u = attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single
-                                                                        : attribute.underlineStyle;
+    result.underlineColor = attribute.underlineColor ? const_cast<TerminalView*>(this)->mapColor(
+                                                           *attribute.underlineColor, true,
+                                                           style.contains(CharacterStyle::bold), useBrightColors)
+                                                     : result.foreground;
+    UnderlineStyle u =
+        attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
     result.underlineStyle = platformUnderlineValue(u);
     result.vantrelleUnderlineStyle = int(u);
   }
@@ -283,8 +275,7 @@ ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line
     }
 
     RunAttributes attrs = getAttributes(attribute, link);
-    if (!builder.hasSegment || builder.segment.columnWidth != width)
-      builder.openSegment(col, width);
+    if (!builder.hasSegment || builder.segment.columnWidth != width) builder.openSegment(col, width);
     bool isSelected = selected && selected->lower < col + width && col < selected->upper;
     RunKey key{attribute, link, isSelected};
     if (!runKey || !(*runKey == key)) {
@@ -310,16 +301,15 @@ ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line
         builder.info.boxDrawings.push_back({col, width, uint32_t(scalar), attrs.foreground});
         shaped = true;
       } else if (auto rects = BlockElementMapping::rects(uint32_t(scalar))) {
-        builder.info.blockElements.push_back(
-            {col, width, uint32_t(scalar), *rects, attrs.foreground});
+        builder.info.blockElements.push_back({col, width, uint32_t(scalar), *rects, attrs.foreground});
         shaped = true;
       }
     }
     std::optional<KittyPlaceholderCell> placeholder;
     if (!shaped && startsWithPlaceholder(cell)) {
       std::u32string scalars = terminal->scalars(cell.code);
-      placeholder = KittyPlaceholderDecoder::decode(
-          scalars, attribute, row, col, previousPlaceholder, previousPlaceholderAttribute);
+      placeholder = KittyPlaceholderDecoder::decode(scalars, attribute, row, col, previousPlaceholder,
+                                                    previousPlaceholderAttribute);
     }
     if (shaped) {
       builder.appendSpace(attrs);
@@ -330,8 +320,7 @@ ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line
       previousPlaceholder = placeholder;
       previousPlaceholderAttribute = attribute;
     } else {
-      if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single))
-        character += "\xef\xb8\x8f";
+      if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single)) character += "\xef\xb8\x8f";
       builder.appendText(character);
       previousPlaceholder.reset();
     }

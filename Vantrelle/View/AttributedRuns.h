@@ -72,8 +72,8 @@ struct ColumnRange {
   int upper = 0;
   bool operator==(const ColumnRange&) const = default;
 };
-std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRange>& selection,
-                                                int row, int cols, int terminalCols);
+std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRange>& selection, int row, int cols,
+                                                int terminalCols);
 
 // Whether a character is drawn as shape geometry when custom block glyphs are on.
 bool isPowerlineGlyph(uint32_t codePoint);

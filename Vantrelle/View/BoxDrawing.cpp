@@ -54,8 +54,7 @@ void BoxDrawingCanvas::box(int x0, int y0, int x1, int y1) const {
   x0 = std::clamp(x0, 0, widthPx), x1 = std::clamp(x1, 0, widthPx);
   y0 = std::clamp(y0, 0, heightPx), y1 = std::clamp(y1, 0, heightPx);
   if (x1 <= x0 || y1 <= y0) return;
-  cairo_rectangle(context, origin.x + x0 / scale, origin.y + y0 / scale, (x1 - x0) / scale,
-                  (y1 - y0) / scale);
+  cairo_rectangle(context, origin.x + x0 / scale, origin.y + y0 / scale, (x1 - x0) / scale, (y1 - y0) / scale);
   cairo_fill(context);
 }
 
@@ -75,28 +74,25 @@ struct ArmsEntry {
   const char* arms;
 };
 constexpr ArmsEntry kArms[] = {
-    {0x2500, "0101"}, {0x2501, "0202"}, {0x2502, "1010"}, {0x2503, "2020"}, {0x250c, "0110"},
-    {0x250d, "0210"}, {0x250e, "0120"}, {0x250f, "0220"}, {0x2510, "0011"}, {0x2511, "0012"},
-    {0x2512, "0021"}, {0x2513, "0022"}, {0x2514, "1100"}, {0x2515, "1200"}, {0x2516, "2100"},
-    {0x2517, "2200"}, {0x2518, "1001"}, {0x2519, "1002"}, {0x251a, "2001"}, {0x251b, "2002"},
-    {0x251c, "1110"}, {0x251d, "1210"}, {0x251e, "2110"}, {0x251f, "1120"}, {0x2520, "2120"},
-    {0x2521, "2210"}, {0x2522, "1220"}, {0x2523, "2220"}, {0x2524, "1011"}, {0x2525, "1012"},
-    {0x2526, "2011"}, {0x2527, "1021"}, {0x2528, "2021"}, {0x2529, "2012"}, {0x252a, "1022"},
-    {0x252b, "2022"}, {0x252c, "0111"}, {0x252d, "0112"}, {0x252e, "0211"}, {0x252f, "0212"},
-    {0x2530, "0121"}, {0x2531, "0122"}, {0x2532, "0221"}, {0x2533, "0222"}, {0x2534, "1101"},
-    {0x2535, "1102"}, {0x2536, "1201"}, {0x2537, "1202"}, {0x2538, "2101"}, {0x2539, "2102"},
-    {0x253a, "2201"}, {0x253b, "2202"}, {0x253c, "1111"}, {0x253d, "1112"}, {0x253e, "1211"},
-    {0x253f, "1212"}, {0x2540, "2111"}, {0x2541, "1121"}, {0x2542, "2121"}, {0x2543, "2112"},
-    {0x2544, "2211"}, {0x2545, "1122"}, {0x2546, "1221"}, {0x2547, "2212"}, {0x2548, "1222"},
-    {0x2549, "2122"}, {0x254a, "2221"}, {0x254b, "2222"}, {0x2550, "0303"}, {0x2551, "3030"},
-    {0x2552, "0310"}, {0x2553, "0130"}, {0x2554, "0330"}, {0x2555, "0013"}, {0x2556, "0031"},
-    {0x2557, "0033"}, {0x2558, "1300"}, {0x2559, "3100"}, {0x255a, "3300"}, {0x255b, "1003"},
-    {0x255c, "3001"}, {0x255d, "3003"}, {0x255e, "1310"}, {0x255f, "3130"}, {0x2560, "3330"},
-    {0x2561, "1013"}, {0x2562, "3031"}, {0x2563, "3033"}, {0x2564, "0313"}, {0x2565, "0131"},
-    {0x2566, "0333"}, {0x2567, "1303"}, {0x2568, "3101"}, {0x2569, "3303"}, {0x256a, "1313"},
-    {0x256b, "3131"}, {0x256c, "3333"}, {0x2574, "0001"}, {0x2575, "1000"}, {0x2576, "0100"},
-    {0x2577, "0010"}, {0x2578, "0002"}, {0x2579, "2000"}, {0x257a, "0200"}, {0x257b, "0020"},
-    {0x257c, "0201"}, {0x257d, "1020"}, {0x257e, "0102"}, {0x257f, "2010"},
+    {0x2500, "0101"}, {0x2501, "0202"}, {0x2502, "1010"}, {0x2503, "2020"}, {0x250c, "0110"}, {0x250d, "0210"},
+    {0x250e, "0120"}, {0x250f, "0220"}, {0x2510, "0011"}, {0x2511, "0012"}, {0x2512, "0021"}, {0x2513, "0022"},
+    {0x2514, "1100"}, {0x2515, "1200"}, {0x2516, "2100"}, {0x2517, "2200"}, {0x2518, "1001"}, {0x2519, "1002"},
+    {0x251a, "2001"}, {0x251b, "2002"}, {0x251c, "1110"}, {0x251d, "1210"}, {0x251e, "2110"}, {0x251f, "1120"},
+    {0x2520, "2120"}, {0x2521, "2210"}, {0x2522, "1220"}, {0x2523, "2220"}, {0x2524, "1011"}, {0x2525, "1012"},
+    {0x2526, "2011"}, {0x2527, "1021"}, {0x2528, "2021"}, {0x2529, "2012"}, {0x252a, "1022"}, {0x252b, "2022"},
+    {0x252c, "0111"}, {0x252d, "0112"}, {0x252e, "0211"}, {0x252f, "0212"}, {0x2530, "0121"}, {0x2531, "0122"},
+    {0x2532, "0221"}, {0x2533, "0222"}, {0x2534, "1101"}, {0x2535, "1102"}, {0x2536, "1201"}, {0x2537, "1202"},
+    {0x2538, "2101"}, {0x2539, "2102"}, {0x253a, "2201"}, {0x253b, "2202"}, {0x253c, "1111"}, {0x253d, "1112"},
+    {0x253e, "1211"}, {0x253f, "1212"}, {0x2540, "2111"}, {0x2541, "1121"}, {0x2542, "2121"}, {0x2543, "2112"},
+    {0x2544, "2211"}, {0x2545, "1122"}, {0x2546, "1221"}, {0x2547, "2212"}, {0x2548, "1222"}, {0x2549, "2122"},
+    {0x254a, "2221"}, {0x254b, "2222"}, {0x2550, "0303"}, {0x2551, "3030"}, {0x2552, "0310"}, {0x2553, "0130"},
+    {0x2554, "0330"}, {0x2555, "0013"}, {0x2556, "0031"}, {0x2557, "0033"}, {0x2558, "1300"}, {0x2559, "3100"},
+    {0x255a, "3300"}, {0x255b, "1003"}, {0x255c, "3001"}, {0x255d, "3003"}, {0x255e, "1310"}, {0x255f, "3130"},
+    {0x2560, "3330"}, {0x2561, "1013"}, {0x2562, "3031"}, {0x2563, "3033"}, {0x2564, "0313"}, {0x2565, "0131"},
+    {0x2566, "0333"}, {0x2567, "1303"}, {0x2568, "3101"}, {0x2569, "3303"}, {0x256a, "1313"}, {0x256b, "3131"},
+    {0x256c, "3333"}, {0x2574, "0001"}, {0x2575, "1000"}, {0x2576, "0100"}, {0x2577, "0010"}, {0x2578, "0002"},
+    {0x2579, "2000"}, {0x257a, "0200"}, {0x257b, "0020"}, {0x257c, "0201"}, {0x257d, "1020"}, {0x257e, "0102"},
+    {0x257f, "2010"},
 };
 
 uint8_t arm(Lines lines, int shift) { return uint8_t((lines >> shift) & 0xff); }
@@ -120,8 +116,7 @@ struct Stops {
   int secondStart;  // down arm (or right arm) runs from here to the edge
 };
 
-Stops stopsFor(uint8_t crossA, uint8_t crossB, uint8_t alongA, uint8_t alongB,
-               const Bands& across) {
+Stops stopsFor(uint8_t crossA, uint8_t crossB, uint8_t alongA, uint8_t alongB, const Bands& across) {
   if (crossA == kHeavy || crossB == kHeavy) return {across.heavyHi, across.heavyLo};
   if (crossA == crossB && alongA != alongB) {
     if (crossA != kNone) return {across.lightLo, across.lightHi};
@@ -142,8 +137,7 @@ std::optional<Lines> BoxDrawingRenderer::linesFor(uint32_t codePoint) {
   return std::nullopt;
 }
 
-void BoxDrawingRenderer::linesChar(Lines lines, const BoxDrawingCanvas& canvas,
-                                   int baseThicknessPx) {
+void BoxDrawingRenderer::linesChar(Lines lines, const BoxDrawingCanvas& canvas, int baseThicknessPx) {
   int L = std::max(canvas.minThicknessPx, baseThicknessPx);
   int W = canvas.widthPx, H = canvas.heightPx;
   uint8_t up = arm(lines, 0), right = arm(lines, 8), down = arm(lines, 16), left = arm(lines, 24);
@@ -181,8 +175,7 @@ void BoxDrawingRenderer::linesChar(Lines lines, const BoxDrawingCanvas& canvas,
   if (left) horizontalArm(left, 0, h.firstEnd, true);
 }
 
-void BoxDrawingRenderer::dashHorizontal(int n, int t, int g, const BoxDrawingCanvas& canvas,
-                                        int b) {
+void BoxDrawingRenderer::dashHorizontal(int n, int t, int g, const BoxDrawingCanvas& canvas, int b) {
   if (n < 2 || n > 4) return;
   int W = canvas.widthPx, H = canvas.heightPx;
   if (W < 2 * n) {
@@ -306,14 +299,12 @@ void BoxDrawingRenderer::lightDiagonalUpperLeftToLowerRight(int t, const BoxDraw
   diagonal(t, canvas, false);
 }
 
-void BoxDrawingRenderer::draw(uint32_t cp, cairo_t* context, ViewPoint cellOrigin,
-                              ViewSize cellSize, double scale, const ViewColor& color,
-                              int baseThicknessPx) {
+void BoxDrawingRenderer::draw(uint32_t cp, cairo_t* context, ViewPoint cellOrigin, ViewSize cellSize, double scale,
+                              const ViewColor& color, int baseThicknessPx) {
   if (cp < 0x2500 || cp > 0x257f || scale <= 0) return;
   int W = std::max(int(std::lround(cellSize.width * scale)), 1);
   int H = std::max(int(std::lround(cellSize.height * scale)), 1);
-  BoxDrawingCanvas canvas{
-      context, cellOrigin, W, H, scale, cellSize, std::max(int(std::lround(scale)), 1)};
+  BoxDrawingCanvas canvas{context, cellOrigin, W, H, scale, cellSize, std::max(int(std::lround(scale)), 1)};
   int L = std::max(canvas.minThicknessPx, baseThicknessPx);
   cairo_set_source_rgba(context, color.red, color.green, color.blue, color.alpha);
   if (auto lines = linesFor(cp)) {

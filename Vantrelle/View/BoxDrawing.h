@@ -92,16 +92,16 @@ using Corner = int;
 struct BoxDrawingRenderer {
   // Draws one character into the cell at `cellOrigin` (top-left, points); code points outside
   // U+2500-U+257F draw nothing. The colour is set as the context's source.
-  static void draw(uint32_t codePoint, cairo_t* context, ViewPoint cellOrigin, ViewSize cellSize,
-                   double scale, const ViewColor& color, int baseThicknessPx);
+  static void draw(uint32_t codePoint, cairo_t* context, ViewPoint cellOrigin, ViewSize cellSize, double scale,
+                   const ViewColor& color, int baseThicknessPx);
 
   // The arms of the straight-line characters, or none for the others.
   static std::optional<Lines> linesFor(uint32_t codePoint);
   static void linesChar(Lines lines, const BoxDrawingCanvas& canvas, int baseThicknessPx);
-  static void dashHorizontal(int count, int thicknessPx, int desiredGapPx,
-                             const BoxDrawingCanvas& canvas, int baseThicknessPx);
-  static void dashVertical(int count, int thicknessPx, int desiredGapPx,
-                           const BoxDrawingCanvas& canvas, int baseThicknessPx);
+  static void dashHorizontal(int count, int thicknessPx, int desiredGapPx, const BoxDrawingCanvas& canvas,
+                             int baseThicknessPx);
+  static void dashVertical(int count, int thicknessPx, int desiredGapPx, const BoxDrawingCanvas& canvas,
+                           int baseThicknessPx);
   static void arc(Corner corner, int thicknessPx, const BoxDrawingCanvas& canvas);
   static void lightDiagonalUpperRightToLowerLeft(int thicknessPx, const BoxDrawingCanvas& canvas);
   static void lightDiagonalUpperLeftToLowerRight(int thicknessPx, const BoxDrawingCanvas& canvas);

@@ -24,7 +24,10 @@ double easeIn(double x) {
   double lo = 0, hi = 1, t = x;
   for (int i = 0; i < 30; i++) {
     t = (lo + hi) / 2;
-    if (bezier(t, 0.42, 1.0) < x) lo = t; else hi = t;
+    if (bezier(t, 0.42, 1.0) < x)
+      lo = t;
+    else
+      hi = t;
   }
   return bezier(t, 0.0, 1.0);
 }
@@ -64,7 +67,8 @@ void CaretView::setText(const std::string& ch) {
 
 double CaretView::blinkOpacity(double seconds) {
   double cycle = std::fmod(std::max(seconds, 0.0), 2 * blinkPhaseSeconds);
-  double progress = cycle < blinkPhaseSeconds ? cycle / blinkPhaseSeconds : (2 * blinkPhaseSeconds - cycle) / blinkPhaseSeconds;
+  double progress =
+      cycle < blinkPhaseSeconds ? cycle / blinkPhaseSeconds : (2 * blinkPhaseSeconds - cycle) / blinkPhaseSeconds;
   return 1.0 - easeIn(progress);
 }
 

@@ -18,7 +18,8 @@ std::string chooseFont() {
   int count = 0;
   pango_font_map_list_families(pango_cairo_font_map_get_default(), &families, &count);
   bool found = false;
-  for (int i = 0; i < count && !found; i++) found = std::string(pango_font_family_get_name(families[i])) == "Lucida Sans Typewriter";
+  for (int i = 0; i < count && !found; i++)
+    found = std::string(pango_font_family_get_name(families[i])) == "Lucida Sans Typewriter";
   g_free(families);
   return found ? "Lucida Sans Typewriter 8" : "Courier 8";
 }

@@ -39,11 +39,10 @@ LocalProcessTerminalView::~LocalProcessTerminalView() {
   terminalDelegate = nullptr;
 }
 
-void LocalProcessTerminalView::startProcess(
-    const std::string& executable, const std::vector<std::string>& args,
-    const std::optional<std::vector<std::string>>& environment,
-    const std::optional<std::string>& execName,
-    const std::optional<std::string>& currentDirectory) {
+void LocalProcessTerminalView::startProcess(const std::string& executable, const std::vector<std::string>& args,
+                                            const std::optional<std::vector<std::string>>& environment,
+                                            const std::optional<std::string>& execName,
+                                            const std::optional<std::string>& currentDirectory) {
   if (process->running()) return;
   process->startProcess(executable, args, environment, execName, currentDirectory);
 }
@@ -64,14 +63,11 @@ void LocalProcessTerminalView::setTerminalTitle(TerminalView&, const std::string
   if (processDelegate) processDelegate->setTerminalTitle(*this, title);
 }
 
-void LocalProcessTerminalView::hostCurrentDirectoryUpdate(
-    TerminalView&, const std::optional<std::string>& directory) {
+void LocalProcessTerminalView::hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>& directory) {
   if (processDelegate) processDelegate->hostCurrentDirectoryUpdate(*this, directory);
 }
 
-void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data) {
-  process->send(data);
-}
+void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data) { process->send(data); }
 
 void LocalProcessTerminalView::requestOpenLink(TerminalView& source, const std::string& link,
                                                const std::map<std::string, std::string>& params) {

@@ -19,32 +19,27 @@ class LocalProcessTerminalViewDelegate {
   virtual ~LocalProcessTerminalViewDelegate() = default;
   virtual void sizeChanged(LocalProcessTerminalView& source, int newCols, int newRows) = 0;
   virtual void setTerminalTitle(LocalProcessTerminalView& source, const std::string& title) = 0;
-  virtual void hostCurrentDirectoryUpdate(TerminalView& source,
-                                          const std::optional<std::string>& directory) = 0;
+  virtual void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) = 0;
   // The raw wait status, not decoded.
   virtual void processTerminated(TerminalView& source, std::optional<int32_t> exitCode) = 0;
 };
 
-class LocalProcessTerminalView : public TerminalView,
-                                 public TerminalViewDelegate,
-                                 public LocalProcessDelegate {
+class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegate, public LocalProcessDelegate {
  public:
   explicit LocalProcessTerminalView(std::optional<Pango::FontDescription> font = std::nullopt);
   ~LocalProcessTerminalView() override;
 
-  virtual void startProcess(
-      const std::string& executable = "/bin/bash", const std::vector<std::string>& args = {},
-      const std::optional<std::vector<std::string>>& environment = std::nullopt,
-      const std::optional<std::string>& execName = std::nullopt,
-      const std::optional<std::string>& currentDirectory = std::nullopt);
+  virtual void startProcess(const std::string& executable = "/bin/bash", const std::vector<std::string>& args = {},
+                            const std::optional<std::vector<std::string>>& environment = std::nullopt,
+                            const std::optional<std::string>& execName = std::nullopt,
+                            const std::optional<std::string>& currentDirectory = std::nullopt);
   virtual void terminate();
   virtual void setHostLogging(std::optional<std::string> directory);
 
   // TerminalViewDelegate
   void sizeChanged(TerminalView& source, int newCols, int newRows) override;
   void setTerminalTitle(TerminalView& source, const std::string& title) override;
-  void hostCurrentDirectoryUpdate(TerminalView& source,
-                                  const std::optional<std::string>& directory) override;
+  void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) override;
   void send(TerminalView& source, std::span<const uint8_t> data) override;
   void scrolled(TerminalView& source, double position) override {}
   void rangeChanged(TerminalView& source, int startY, int endY) override {}

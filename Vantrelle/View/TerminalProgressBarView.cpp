@@ -26,9 +26,12 @@ TerminalProgressBarView::~TerminalProgressBarView() { stopAnimation(); }
 
 ViewColor TerminalProgressBarView::barColor() const {
   switch (state) {
-    case ProgressReportState::pause: return ViewColor(1.0, 0.58, 0.0);
-    case ProgressReportState::error: return ViewColor(0.88, 0.11, 0.14);
-    default: return ViewColor(0.21, 0.52, 0.89);
+    case ProgressReportState::pause:
+      return ViewColor(1.0, 0.58, 0.0);
+    case ProgressReportState::error:
+      return ViewColor(0.88, 0.11, 0.14);
+    default:
+      return ViewColor(0.21, 0.52, 0.89);
   }
 }
 

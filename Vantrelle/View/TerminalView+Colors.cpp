@@ -6,8 +6,7 @@
 
 namespace vantrelle {
 
-ViewColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold,
-                                 bool brightColors) {
+ViewColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold, bool brightColors) {
   switch (color.kind()) {
     case Attribute::Color::Kind::ansi256: {
       int c = color.code();
@@ -91,15 +90,12 @@ void TerminalView::setNativeBackgroundColor(const ViewColor& color) {
 
 void TerminalView::configureNativeColors() {
   bool dark = false;
-  if (auto settings = Gtk::Settings::get_default())
-    dark = settings->property_gtk_application_prefer_dark_theme();
+  if (auto settings = Gtk::Settings::get_default()) dark = settings->property_gtk_application_prefer_dark_theme();
   setNativeForegroundColor(dark ? ViewColor::white() : ViewColor::black());
   setNativeBackgroundColor(dark ? ViewColor::black() : ViewColor::white());
 }
 
-ViewColor TerminalView::caretColor() const {
-  return caretView ? caretView->caretColor : CaretView::defaultCaretColor;
-}
+ViewColor TerminalView::caretColor() const { return caretView ? caretView->caretColor : CaretView::defaultCaretColor; }
 
 void TerminalView::setCaretColor(const ViewColor& color) {
   if (!caretView) return;
@@ -107,9 +103,7 @@ void TerminalView::setCaretColor(const ViewColor& color) {
   caretView->redraw();
 }
 
-ViewColor TerminalView::caretTextColor() const {
-  return caretView ? caretView->textColor() : _nativeFg;
-}
+ViewColor TerminalView::caretTextColor() const { return caretView ? caretView->textColor() : _nativeFg; }
 
 void TerminalView::setCaretTextColor(const ViewColor& color) {
   if (!caretView) return;

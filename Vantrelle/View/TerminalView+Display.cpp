@@ -95,8 +95,7 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     double h = cellDimension->height;
     double top = h * std::max(start, 0);
     // One row below the range too: a wide or tall glyph may reach into it.
-    double bottom =
-        end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
+    double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
     if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
     queue_draw();
   }
@@ -173,8 +172,7 @@ cairo_surface_t* CairoDrawingPath::render() {
   double scale = view.backingScaleFactor();
   int widthPx = int(std::ceil(size.width * scale)), heightPx = int(std::ceil(size.height * scale));
   if (widthPx <= 0 || heightPx <= 0) return nullptr;
-  if (!surface || widthPx != surfaceWidthPx || heightPx != surfaceHeightPx ||
-      scale != surfaceScale) {
+  if (!surface || widthPx != surfaceWidthPx || heightPx != surfaceHeightPx || scale != surfaceScale) {
     if (surface) cairo_surface_destroy(surface);
     surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
     cairo_surface_set_device_scale(surface, scale, scale);
@@ -204,16 +202,14 @@ void CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   if (textureStale || !texture) {
     if (texture) g_object_unref(texture);
     int stride = cairo_image_surface_get_stride(pixels);
-    GBytes* bytes =
-        g_bytes_new(cairo_image_surface_get_data(pixels), size_t(stride) * surfaceHeightPx);
+    GBytes* bytes = g_bytes_new(cairo_image_surface_get_data(pixels), size_t(stride) * surfaceHeightPx);
     // GDK_MEMORY_DEFAULT is Cairo's own ARGB32 layout, so the pixels go in unconverted.
-    texture = gdk_memory_texture_new(surfaceWidthPx, surfaceHeightPx, GDK_MEMORY_DEFAULT, bytes,
-                                     size_t(stride));
+    texture = gdk_memory_texture_new(surfaceWidthPx, surfaceHeightPx, GDK_MEMORY_DEFAULT, bytes, size_t(stride));
     g_bytes_unref(bytes);
     textureStale = false;
   }
-  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(surfaceWidthPx / surfaceScale),
-                                              float(surfaceHeightPx / surfaceScale));
+  graphene_rect_t bounds =
+      GRAPHENE_RECT_INIT(0, 0, float(surfaceWidthPx / surfaceScale), float(surfaceHeightPx / surfaceScale));
   gtk_snapshot_append_texture(snapshot->gobj(), texture, &bounds);
 }
 

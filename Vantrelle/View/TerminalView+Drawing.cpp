@@ -15,9 +15,7 @@ namespace vantrelle {
 
 namespace {
 
-void setSource(cairo_t* cr, const ViewColor& c) {
-  cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
-}
+void setSource(cairo_t* cr, const ViewColor& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha); }
 
 struct ShapedItem {
   PangoFont* font = nullptr;  // owned reference
@@ -30,19 +28,16 @@ int cellAt(const std::vector<uint32_t>& offsets, int offset) {
   return std::max(int(it - offsets.begin()) - 1, 0);
 }
 
-std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece,
-                              const PangoFontDescription* font) {
+std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece, const PangoFontDescription* font) {
   std::vector<ShapedItem> result;
   PangoAttrList* attrs = pango_attr_list_new();
   pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
-  GList* items =
-      pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs, nullptr);
+  GList* items = pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs, nullptr);
   PangoGlyphString* glyphs = pango_glyph_string_new();
   for (GList* l = items; l; l = l->next) {
     auto* item = static_cast<PangoItem*>(l->data);
     const char* text = piece.text.c_str() + item->offset;
-    pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()),
-                     &item->analysis, glyphs);
+    pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
     ShapedItem shaped;
     shaped.font = item->analysis.font ? PANGO_FONT(g_object_ref(item->analysis.font)) : nullptr;
     // Offsets inside each cluster come from the shaper; clusters themselves sit on cells.
@@ -69,8 +64,7 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
     // Every glyph learns its cluster's natural advance.
     for (size_t c = 0; c < clusterStarts.size(); c++) {
       size_t end = c + 1 < clusterStarts.size() ? clusterStarts[c + 1].first : shaped.glyphs.size();
-      for (size_t g = clusterStarts[c].first; g < end; g++)
-        shaped.glyphs[g].advance = clusterStarts[c].second;
+      for (size_t g = clusterStarts[c].first; g < end; g++) shaped.glyphs[g].advance = clusterStarts[c].second;
     }
     result.push_back(std::move(shaped));
     pango_item_free(item);
@@ -88,8 +82,7 @@ void TerminalView::pending(const std::string& message) const {
   for (size_t i = 0; i < drawingRects.size(); i++) {
     const ViewRect& r = drawingRects[i];
     char text[128];
-    std::snprintf(text, sizeof text, "%s(%g, %g, %g, %g)", i ? ", " : "", r.x, r.y, r.width,
-                  r.height);
+    std::snprintf(text, sizeof text, "%s(%g, %g, %g, %g)", i ? ", " : "", r.x, r.y, r.width, r.height);
     line += text;
   }
   std::printf("%s\n%s\n", message.c_str(), line.c_str());
@@ -146,8 +139,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   }
 }
 
-void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t* cr,
-                           DrawingPass& pass) {
+void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t* cr, DrawingPass& pass) {
   const double cw = cellDimension->width, ch = cellDimension->height;
   bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
   if (transformed) {
@@ -171,8 +163,7 @@ void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t*
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
   if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
-  if (!info.powerlineGlyphs.empty())
-    drawPowerlineGlyphs(info.powerlineGlyphs, lineOrigin, line.renderMode, cr);
+  if (!info.powerlineGlyphs.empty()) drawPowerlineGlyphs(info.powerlineGlyphs, lineOrigin, line.renderMode, cr);
   drawRowText(info, top + ch - std::ceil(metrics.descent + metrics.leading), cr, pass);
   for (const auto& cell : info.kittyPlaceholders) {
     drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
@@ -192,9 +183,8 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
       int firstCol = column, endCol = column + piece.cellCount() * segment.columnWidth;
       column = endCol;
       if (endCol <= firstCol) continue;
-      const ViewColor& color = piece.attributes.selectionBackgroundColor
-                                   ? *piece.attributes.selectionBackgroundColor
-                                   : piece.attributes.background;
+      const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
+                                                                         : piece.attributes.background;
       double x = cw * firstCol, width = cw * (endCol - firstCol);
       // The last run reaches the view's right edge, past the last whole column.
       if (endCol >= terminal->cols) {
@@ -214,8 +204,7 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
   cairo_restore(cr);
 }
 
-void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr,
-                               DrawingPass& pass) {
+void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr, DrawingPass& pass) {
   const double cw = cellDimension->width;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
@@ -232,8 +221,7 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
       if (piece.text.find_first_not_of(' ') != std::string::npos) {
         setSource(cr, piece.attributes.foreground);
         for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
-          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass,
-                        batch);
+          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
           g_object_unref(item.font);
         }
       }
@@ -244,9 +232,8 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
 }
 
 // Glyphs go out in one call; only a wide glyph that must shrink to fit its slot is drawn alone.
-void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs,
-                                 int firstCol, int columnWidth, double baseline, cairo_t* cr,
-                                 DrawingPass& pass, std::vector<cairo_glyph_t>& batch) {
+void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
+                                 double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch) {
   if (!font) return;
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
@@ -282,15 +269,14 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
 void TerminalView::drawPlaceholderCell(
     const KittyPlaceholderCell& cell,
     const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtualPlacements,
-    std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* cr,
-    double top, double scale) {
+    std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* cr, double top, double scale) {
   auto found = virtualPlacements.find(cell.imageId);
   if (found == virtualPlacements.end()) return;
   const KittyPlacementRecord* placement = nullptr;
   for (const auto* record : found->second) {
     bool matches = cell.placementId == 0 || record->placementId == cell.placementId;
-    if (matches && record->cols > cell.placeholderCol && record->rows > cell.placeholderRow &&
-        record->cols >= 1 && record->rows >= 1) {
+    if (matches && record->cols > cell.placeholderCol && record->rows > cell.placeholderRow && record->cols >= 1 &&
+        record->rows >= 1) {
       placement = record;
       break;
     }
@@ -301,8 +287,8 @@ void TerminalView::drawPlaceholderCell(
   const double cw = cellDimension->width, ch = cellDimension->height;
   if (scale <= 0) scale = 1;
   ViewRect rect{double(placement->pixelOffsetX) / scale + cw * (cell.col - cell.placeholderCol),
-                double(placement->pixelOffsetY) / scale + top - ch * cell.placeholderRow,
-                cw * double(placement->cols), ch * double(placement->rows)};
+                double(placement->pixelOffsetY) / scale + top - ch * cell.placeholderRow, cw * double(placement->cols),
+                ch * double(placement->rows)};
   if (rect.width <= 0 || rect.height <= 0) return;
   double iw = image->get_width(), ih = image->get_height();
   ViewRect fit = kittyAspectFitRect({iw, ih}, rect);
@@ -344,8 +330,8 @@ void strokeLine(cairo_t* cr, double x0, double x1, double y) {
 
 }  // namespace
 
-void TerminalView::drawRunAttributes(const RunAttributes& attributes,
-                                     std::span<const ViewPoint> positions, cairo_t* cr) {
+void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions,
+                                     cairo_t* cr) {
   if (!attributes.underlineStyle && !attributes.strikethroughStyle) return;
   if (!cellDimension) return;
   cairo_save(cr);
@@ -416,13 +402,12 @@ void TerminalView::drawRunAttributes(const RunAttributes& attributes,
   cairo_restore(cr);
 }
 
-void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& items,
-                                     ViewPoint lineOrigin, cairo_t* cr) {
+void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& items, ViewPoint lineOrigin,
+                                     cairo_t* cr) {
   if (items.empty() || !cellDimension) return;
   double scale = backingScaleFactor();
   cairo_save(cr);
-  cairo_set_antialias(cr,
-                      antiAliasCustomBlockGlyphs ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+  cairo_set_antialias(cr, antiAliasCustomBlockGlyphs ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
   double eighthH = cellDimension->height * 0.125;
   double top = lineOrigin.y;
   for (const auto& item : items) {
@@ -446,36 +431,32 @@ void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& 
   cairo_restore(cr);
 }
 
-void TerminalView::drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items,
-                                   ViewPoint lineOrigin, cairo_t* cr) {
+void TerminalView::drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items, ViewPoint lineOrigin, cairo_t* cr) {
   if (items.empty() || !cellDimension) return;
   double scale = backingScaleFactor();
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   int cellWpx = std::max(int(std::lround(scale * cellDimension->width)), 1);
   int cellHpx = std::max(int(std::lround(scale * cellDimension->height)), 1);
-  int base = std::max(
-      {int(std::lround(scale * metrics.underlineThickness * 1.35)), int(std::lround(scale)), 1});
+  int base = std::max({int(std::lround(scale * metrics.underlineThickness * 1.35)), int(std::lround(scale)), 1});
   double rowY = std::round(lineOrigin.y * scale) / scale;
   double x0 = std::round(lineOrigin.x * scale);
   for (const auto& item : items) {
     ViewPoint origin{(x0 + item.column * cellWpx) / scale, rowY};
     ViewSize size{double(cellWpx * item.columnWidth) / scale, cellHpx / scale};
-    ViewColor color =
-        item.foregroundColor.withAlpha(std::clamp(item.foregroundColor.alpha, 0.0, 1.0));
+    ViewColor color = item.foregroundColor.withAlpha(std::clamp(item.foregroundColor.alpha, 0.0, 1.0));
     BoxDrawingRenderer::draw(item.codePoint, cr, origin, size, scale, color, base);
   }
   cairo_restore(cr);
 }
 
-void TerminalView::drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items,
-                                       ViewPoint lineOrigin, BufferLine::RenderLineMode renderMode,
-                                       cairo_t* cr) {
+void TerminalView::drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items, ViewPoint lineOrigin,
+                                       BufferLine::RenderLineMode renderMode, cairo_t* cr) {
   if (items.empty() || !cellDimension) return;
   double scale = backingScaleFactor();
   double sx = renderMode == BufferLine::RenderLineMode::single ? scale : scale * 2;
-  bool doubledY = renderMode == BufferLine::RenderLineMode::doubledTop ||
-                  renderMode == BufferLine::RenderLineMode::doubledDown;
+  bool doubledY =
+      renderMode == BufferLine::RenderLineMode::doubledTop || renderMode == BufferLine::RenderLineMode::doubledDown;
   double sy = doubledY ? scale * 2 : scale;
   if (sx <= 0 || sy <= 0) return;
   for (const auto& item : items) {

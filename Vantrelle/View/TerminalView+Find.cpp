@@ -86,14 +86,21 @@ void TerminalView::setFindPasteboardFromSelection() {
 
 void TerminalView::performFindPanelAction(int tag) {
   switch (tag) {
-    case 1: showFindBar(true); break;
-    case 2: performFind(true); break;
-    case 3: performFind(false); break;
+    case 1:
+      showFindBar(true);
+      break;
+    case 2:
+      performFind(true);
+      break;
+    case 3:
+      performFind(false);
+      break;
     case 7:
       setFindPasteboardFromSelection();
       showFindBar(true);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -109,10 +116,18 @@ bool TerminalView::validateUserInterfaceItem(const std::string& action, int tag)
   bool finder = action == "performTextFinderAction:";
   if (finder || action == "performFindPanelAction:") {
     switch (tag) {
-      case 1: case 2: case 3: return true;
-      case 7: return selectionActive();
-      case 11: case 12: case 13: return finder;
-      default: return false;
+      case 1:
+      case 2:
+      case 3:
+        return true;
+      case 7:
+        return selectionActive();
+      case 11:
+      case 12:
+      case 13:
+        return finder;
+      default:
+        return false;
     }
   }
   if (action == "paste:" || action == "selectAll:") return true;
@@ -122,8 +137,7 @@ bool TerminalView::validateUserInterfaceItem(const std::string& action, int tag)
   return false;
 }
 
-bool TerminalView::findStep(const std::string& term, const SearchOptions& options, bool scrollToResult,
-                            bool forward) {
+bool TerminalView::findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward) {
   if (!search || !selection) return false;
   if (selection->active()) {
     Position a = selection->start(), b = selection->end();
@@ -162,8 +176,7 @@ void TerminalView::clearSearch() {
   if (selection && selection->active()) deactivateSelection();
 }
 
-std::pair<int, int> TerminalView::searchMatchSummary(const std::string& term, const SearchOptions& options,
-                                                     int limit) {
+std::pair<int, int> TerminalView::searchMatchSummary(const std::string& term, const SearchOptions& options, int limit) {
   if (!search) return {0, 0};
   auto all = search->findAll(term, options, limit);
   int current = 0;

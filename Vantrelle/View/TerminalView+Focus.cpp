@@ -79,8 +79,7 @@ void TerminalView::root_vfunc() {
   Gtk::Widget::root_vfunc();
   windowActiveConnection.disconnect();
   if (auto* window = dynamic_cast<Gtk::Window*>(get_root())) {
-    windowActiveConnection =
-        window->property_is_active().signal_changed().connect([this] { windowActiveChanged(); });
+    windowActiveConnection = window->property_is_active().signal_changed().connect([this] { windowActiveChanged(); });
   }
   // A window of another scale may change the cell size in points.
   scaleFactorChanged();

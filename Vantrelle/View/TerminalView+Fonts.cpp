@@ -151,8 +151,7 @@ void TerminalView::resize(int cols, int rows) {
 double TerminalView::scrollerWidth() const {
   if (_scrollerStyle == ScrollerStyle::overlay || !scroller || !scroller->get_visible()) return 0;
   int minimum = 0, natural = 0, minimumBaseline = 0, naturalBaseline = 0;
-  scroller->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minimumBaseline,
-                    naturalBaseline);
+  scroller->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minimumBaseline, naturalBaseline);
   return std::max(natural, 0);
 }
 
@@ -173,8 +172,7 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
 
 ViewRect TerminalView::getOptimalFrameSize() const {
   if (!cellDimension) return {};
-  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(),
-          cellDimension->height * terminal->rows};
+  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(), cellDimension->height * terminal->rows};
 }
 
 ViewRect TerminalView::caretFrame() const { return caretView ? caretView->frame : ViewRect{}; }
@@ -189,8 +187,7 @@ void TerminalView::setFrameSize(ViewSize newSize) {
   updateCursorPosition();
 }
 
-TerminalView::GlyphSlotFit TerminalView::glyphSlotFit(double advance, ViewRect bounds,
-                                                      int columnWidth) const {
+TerminalView::GlyphSlotFit TerminalView::glyphSlotFit(double advance, ViewRect bounds, int columnWidth) const {
   if (columnWidth < 2 || advance <= 0 || !cellDimension) return {};
   double slotWidth = cellDimension->width * columnWidth;
   double cellHeight = cellDimension->height;
@@ -200,20 +197,17 @@ TerminalView::GlyphSlotFit TerminalView::glyphSlotFit(double advance, ViewRect b
   s = std::clamp(s, 0.1, 1.0);
   GlyphSlotFit fit{(slotWidth - s * advance) * 0.5, 0, s};
   if (s != 1.0 && bounds.height > 0) {
-    fit.dy = cellHeight * 0.5 - std::ceil(metrics.descent + metrics.leading) -
-             s * (bounds.y + bounds.height * 0.5);
+    fit.dy = cellHeight * 0.5 - std::ceil(metrics.descent + metrics.leading) - s * (bounds.y + bounds.height * 0.5);
   }
   return fit;
 }
 
 // ---- Gtk::Widget sizing ----
 
-Gtk::SizeRequestMode TerminalView::get_request_mode_vfunc() const {
-  return Gtk::SizeRequestMode::CONSTANT_SIZE;
-}
+Gtk::SizeRequestMode TerminalView::get_request_mode_vfunc() const { return Gtk::SizeRequestMode::CONSTANT_SIZE; }
 
-void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural,
-                                 int& minimum_baseline, int& natural_baseline) const {
+void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum, int& natural, int& minimum_baseline,
+                                 int& natural_baseline) const {
   minimum_baseline = natural_baseline = -1;
   ViewSize cell = cellDimension.value_or(ViewSize{8, 16});
   if (orientation == Gtk::Orientation::HORIZONTAL) {

@@ -3,7 +3,6 @@
 // view's snapshot. The renderer draws the cursor itself, so the caret widget stays hidden.
 #include <epoxy/gl.h>
 #include <gdkmm/memorytexture.h>
-
 #include <glibmm/main.h>
 #include <gtkmm/root.h>
 
@@ -141,8 +140,8 @@ void GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   auto frame = render();
   if (!frame) return;
   auto bytes = Glib::Bytes::create(frame->pixels.data(), frame->pixels.size());
-  auto texture = Gdk::MemoryTexture::create(frame->width, frame->height, Gdk::MemoryTexture::Format::B8G8R8A8_PREMULTIPLIED,
-                                            bytes, size_t(frame->width) * 4);
+  auto texture = Gdk::MemoryTexture::create(
+      frame->width, frame->height, Gdk::MemoryTexture::Format::B8G8R8A8_PREMULTIPLIED, bytes, size_t(frame->width) * 4);
   ViewSize size = view.frame();
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(size.width), float(size.height));
   gtk_snapshot_append_texture(snapshot->gobj(), texture->gobj(), &bounds);

@@ -45,8 +45,8 @@ SplitImages splitImages(const std::optional<TerminalImageList>& images) {
   return split;
 }
 
-void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale,
-               bool kittyOffsets, double cellWidth) {
+void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale, bool kittyOffsets,
+               double cellWidth) {
   if (!image.image || image.width <= 0 || image.height <= 0) return;
   int pw = image.image->get_width(), ph = image.image->get_height();
   if (pw <= 0 || ph <= 0) return;
@@ -67,10 +67,8 @@ void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, d
   cairo_restore(cr);
 }
 
-Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes,
-                                                               int width, int height) {
-  if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide)
-    return {};
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
+  if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
   if (double(width) * height > kMaximumImagePixels) return {};
   if (bytes.size() < size_t(width) * size_t(height) * 4) return {};
   auto surface = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, width, height);
@@ -95,9 +93,8 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return {};
-  if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) ||
-      image.width == 0 || image.height == 0 ||
-      double(image.width) * image.height > kMaximumImagePixels) {
+  if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) || image.width == 0 ||
+      image.height == 0 || double(image.width) * image.height > kMaximumImagePixels) {
     png_image_free(&image);
     return {};
   }
@@ -112,21 +109,19 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
 
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const uint8_t> data) {
   static constexpr uint8_t pngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin()))
-    return imageFromPNG(data);
+  if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin())) return imageFromPNG(data);
   GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
   // The size is known before any pixel is decoded: an oversized image is shrunk to a single
   // pixel for the loader and then refused.
   bool tooLarge = false;
-  g_signal_connect(loader, "size-prepared",
-                   G_CALLBACK(+[](GdkPixbufLoader* l, int width, int height, gpointer flag) {
-                     if (width > kMaximumImageSide || height > kMaximumImageSide ||
-                         double(width) * height > kMaximumImagePixels) {
-                       *static_cast<bool*>(flag) = true;
-                       gdk_pixbuf_loader_set_size(l, 1, 1);
-                     }
-                   }),
-                   &tooLarge);
+  g_signal_connect(
+      loader, "size-prepared", G_CALLBACK(+[](GdkPixbufLoader* l, int width, int height, gpointer flag) {
+        if (width > kMaximumImageSide || height > kMaximumImageSide || double(width) * height > kMaximumImagePixels) {
+          *static_cast<bool*>(flag) = true;
+          gdk_pixbuf_loader_set_size(l, 1, 1);
+        }
+      }),
+      &tooLarge);
   bool ok = gdk_pixbuf_loader_write(loader, data.data(), data.size(), nullptr);
   ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
   Cairo::RefPtr<Cairo::ImageSurface> result;
@@ -139,8 +134,7 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const u
       const uint8_t* pixels = gdk_pixbuf_read_pixels(rgba);
       std::vector<uint8_t> packed(size_t(width) * height * 4);
       for (int y = 0; y < height; y++) {
-        std::copy_n(pixels + size_t(y) * stride, size_t(width) * 4,
-                    packed.data() + size_t(y) * width * 4);
+        std::copy_n(pixels + size_t(y) * stride, size_t(width) * 4, packed.data() + size_t(y) * width * 4);
       }
       result = imageFromRGBA(packed, width, height);
       g_object_unref(rgba);
@@ -150,8 +144,8 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const u
   return result;
 }
 
-Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(
-    const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size) {
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image,
+                                                            ViewSize size) {
   int w = std::max(int(size.width), 1), h = std::max(int(size.height), 1);
   auto result = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, w, h);
   double sw = image->get_width(), sh = image->get_height();
@@ -171,15 +165,13 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::scaleImage(
 }
 
 ViewRect TerminalView::kittyAspectFitRect(ViewSize imageSize, ViewRect rect) {
-  if (imageSize.width <= 0 || imageSize.height <= 0 || rect.width <= 0 || rect.height <= 0)
-    return rect;
+  if (imageSize.width <= 0 || imageSize.height <= 0 || rect.width <= 0 || rect.height <= 0) return rect;
   double factor = std::min(rect.width / imageSize.width, rect.height / imageSize.height);
   double w = imageSize.width * factor, h = imageSize.height * factor;
   return {rect.x + (rect.width - w) / 2, rect.y + (rect.height - h) / 2, w, h};
 }
 
-void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width,
-                                         int height) {
+void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes, int width, int height) {
   auto image = imageFromRGBA(bytes, width, height);
   if (!image) return;
   if (const auto& context = terminal->kittyPlacementContext) {
@@ -187,8 +179,7 @@ void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes,
     return;
   }
   ImageSizeRequest automatic;
-  ImageSizeRequest w =
-      frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
+  ImageSizeRequest w = frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
   insertImage(image, w, automatic, true);
 }
 
@@ -199,9 +190,9 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::kittyPlaceholderImage(
   auto found = images.find(imageId);
   if (found == images.end()) return {};
   const KittyGraphicsPayload& payload = found->second.payload;
-  Cairo::RefPtr<Cairo::ImageSurface> image =
-      payload.isPng() ? imageFromPNG(payload.bytes())
-                      : imageFromRGBA(payload.bytes(), payload.width(), payload.height());
+  Cairo::RefPtr<Cairo::ImageSurface> image = payload.isPng()
+                                                 ? imageFromPNG(payload.bytes())
+                                                 : imageFromRGBA(payload.bytes(), payload.width(), payload.height());
   if (!image) return {};
   cache.emplace(imageId, image);
   return image;
@@ -215,8 +206,7 @@ void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSi
 }
 
 namespace {
-double requestedLength(ImageSizeRequest request, double cell, double frame, double natural,
-                       double scale) {
+double requestedLength(ImageSizeRequest request, double cell, double frame, double natural, double scale) {
   switch (request.kind) {
     case ImageSizeRequest::Kind::cells:
       return double(request.value) * cell;
@@ -231,9 +221,8 @@ double requestedLength(ImageSizeRequest request, double cell, double frame, doub
 }
 }  // namespace
 
-void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
-                               ImageSizeRequest widthRequest, ImageSizeRequest heightRequest,
-                               bool preserveAspectRatio) {
+void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source, ImageSizeRequest widthRequest,
+                               ImageSizeRequest heightRequest, bool preserveAspectRatio) {
   if (!source || !cellDimension) return;
   double scale = get_root() ? double(get_scale_factor()) : scaleFactorOverride.value_or(1.0);
   double naturalW = source->get_width(), naturalH = source->get_height();
@@ -249,14 +238,11 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
     if (autoW && !autoH) width = height * naturalW / naturalH;
   }
   // A program may ask for any size: keep slices within what can be allocated and drawn.
-  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide)
-    return;
+  if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide) return;
   if (preserveAspectRatio && !autoW && !autoH) image = scaleImage(source, {width, height});
   int rows = int(height / ch);
   int cols = int(width / cw);
-  if (double(std::max(int(width * scale), 1)) * std::max(int(ch * scale), 1) * 4 * rows >
-      kMaximumSliceBytes)
-    return;
+  if (double(std::max(int(width * scale), 1)) * std::max(int(ch * scale), 1) * 4 * rows > kMaximumSliceBytes) return;
   Buffer& buffer = *terminal->buffer;
   int startX = buffer.x;
   int64_t startRow = int64_t(buffer.y) + buffer.yBase;

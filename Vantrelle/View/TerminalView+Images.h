@@ -36,7 +36,7 @@ struct SplitImages {
 };
 SplitImages splitImages(const std::optional<TerminalImageList>& images);
 // Paints one slice in the row whose top is `top`.
-void drawImage(const TerminalView::AppleImage& image, cairo_t* context, double top, double scale,
-               bool kittyOffsets, double cellWidth);
+void drawImage(const TerminalView::AppleImage& image, cairo_t* context, double top, double scale, bool kittyOffsets,
+               double cellWidth);
 
 }  // namespace vantrelle

@@ -41,26 +41,46 @@ const std::unordered_map<guint, char32_t>& kittyBaseLayoutKeyMap() {
 
 std::optional<FK> keypadKey(guint keyval) {
   switch (keyval) {
-    case GDK_KEY_KP_Decimal: return FK::keypadDecimal;
-    case GDK_KEY_KP_Multiply: return FK::keypadMultiply;
-    case GDK_KEY_KP_Add: return FK::keypadAdd;
-    case GDK_KEY_KP_Begin: return FK::keypadBegin;
-    case GDK_KEY_KP_Divide: return FK::keypadDivide;
-    case GDK_KEY_KP_Enter: return FK::keypadEnter;
-    case GDK_KEY_KP_Subtract: return FK::keypadSubtract;
-    case GDK_KEY_KP_Equal: return FK::keypadEqual;
-    case GDK_KEY_KP_Separator: return FK::keypadSeparator;
-    case GDK_KEY_KP_Up: return FK::keypadUp;
-    case GDK_KEY_KP_Down: return FK::keypadDown;
-    case GDK_KEY_KP_Left: return FK::keypadLeft;
-    case GDK_KEY_KP_Right: return FK::keypadRight;
-    case GDK_KEY_KP_Insert: return FK::keypadInsert;
-    case GDK_KEY_KP_Delete: return FK::keypadDelete;
-    case GDK_KEY_KP_Home: return FK::keypadHome;
-    case GDK_KEY_KP_End: return FK::keypadEnd;
-    case GDK_KEY_KP_Page_Up: return FK::keypadPageUp;
-    case GDK_KEY_KP_Page_Down: return FK::keypadPageDown;
-    default: break;
+    case GDK_KEY_KP_Decimal:
+      return FK::keypadDecimal;
+    case GDK_KEY_KP_Multiply:
+      return FK::keypadMultiply;
+    case GDK_KEY_KP_Add:
+      return FK::keypadAdd;
+    case GDK_KEY_KP_Begin:
+      return FK::keypadBegin;
+    case GDK_KEY_KP_Divide:
+      return FK::keypadDivide;
+    case GDK_KEY_KP_Enter:
+      return FK::keypadEnter;
+    case GDK_KEY_KP_Subtract:
+      return FK::keypadSubtract;
+    case GDK_KEY_KP_Equal:
+      return FK::keypadEqual;
+    case GDK_KEY_KP_Separator:
+      return FK::keypadSeparator;
+    case GDK_KEY_KP_Up:
+      return FK::keypadUp;
+    case GDK_KEY_KP_Down:
+      return FK::keypadDown;
+    case GDK_KEY_KP_Left:
+      return FK::keypadLeft;
+    case GDK_KEY_KP_Right:
+      return FK::keypadRight;
+    case GDK_KEY_KP_Insert:
+      return FK::keypadInsert;
+    case GDK_KEY_KP_Delete:
+      return FK::keypadDelete;
+    case GDK_KEY_KP_Home:
+      return FK::keypadHome;
+    case GDK_KEY_KP_End:
+      return FK::keypadEnd;
+    case GDK_KEY_KP_Page_Up:
+      return FK::keypadPageUp;
+    case GDK_KEY_KP_Page_Down:
+      return FK::keypadPageDown;
+    default:
+      break;
   }
   if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return FK(int(FK::keypad0) + int(keyval - GDK_KEY_KP_0));
   return std::nullopt;
@@ -68,21 +88,36 @@ std::optional<FK> keypadKey(guint keyval) {
 
 std::optional<FK> namedFunctionalKey(guint keyval) {
   switch (keyval) {
-    case GDK_KEY_Up: return FK::up;
-    case GDK_KEY_Down: return FK::down;
-    case GDK_KEY_Left: return FK::left;
-    case GDK_KEY_Right: return FK::right;
-    case GDK_KEY_Insert: return FK::insert;
-    case GDK_KEY_Delete: return FK::delete_;
-    case GDK_KEY_Home: return FK::home;
-    case GDK_KEY_End: return FK::end;
-    case GDK_KEY_Page_Up: return FK::pageUp;
-    case GDK_KEY_Page_Down: return FK::pageDown;
-    case GDK_KEY_Print: return FK::printScreen;
-    case GDK_KEY_Scroll_Lock: return FK::scrollLock;
-    case GDK_KEY_Pause: return FK::pause;
-    case GDK_KEY_Menu: return FK::menu;
-    default: break;
+    case GDK_KEY_Up:
+      return FK::up;
+    case GDK_KEY_Down:
+      return FK::down;
+    case GDK_KEY_Left:
+      return FK::left;
+    case GDK_KEY_Right:
+      return FK::right;
+    case GDK_KEY_Insert:
+      return FK::insert;
+    case GDK_KEY_Delete:
+      return FK::delete_;
+    case GDK_KEY_Home:
+      return FK::home;
+    case GDK_KEY_End:
+      return FK::end;
+    case GDK_KEY_Page_Up:
+      return FK::pageUp;
+    case GDK_KEY_Page_Down:
+      return FK::pageDown;
+    case GDK_KEY_Print:
+      return FK::printScreen;
+    case GDK_KEY_Scroll_Lock:
+      return FK::scrollLock;
+    case GDK_KEY_Pause:
+      return FK::pause;
+    case GDK_KEY_Menu:
+      return FK::menu;
+    default:
+      break;
   }
   if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F35) return FK(int(FK::f1) + int(keyval - GDK_KEY_F1));
   return std::nullopt;
@@ -91,17 +126,28 @@ std::optional<FK> namedFunctionalKey(guint keyval) {
 // The keypad's navigation keys (Num Lock off) are the main block's keys to the legacy encoding.
 guint mainBlockKeyval(guint keyval) {
   switch (keyval) {
-    case GDK_KEY_KP_Up: return GDK_KEY_Up;
-    case GDK_KEY_KP_Down: return GDK_KEY_Down;
-    case GDK_KEY_KP_Left: return GDK_KEY_Left;
-    case GDK_KEY_KP_Right: return GDK_KEY_Right;
-    case GDK_KEY_KP_Home: return GDK_KEY_Home;
-    case GDK_KEY_KP_End: return GDK_KEY_End;
-    case GDK_KEY_KP_Page_Up: return GDK_KEY_Page_Up;
-    case GDK_KEY_KP_Page_Down: return GDK_KEY_Page_Down;
-    case GDK_KEY_KP_Insert: return GDK_KEY_Insert;
-    case GDK_KEY_KP_Delete: return GDK_KEY_Delete;
-    default: return keyval;
+    case GDK_KEY_KP_Up:
+      return GDK_KEY_Up;
+    case GDK_KEY_KP_Down:
+      return GDK_KEY_Down;
+    case GDK_KEY_KP_Left:
+      return GDK_KEY_Left;
+    case GDK_KEY_KP_Right:
+      return GDK_KEY_Right;
+    case GDK_KEY_KP_Home:
+      return GDK_KEY_Home;
+    case GDK_KEY_KP_End:
+      return GDK_KEY_End;
+    case GDK_KEY_KP_Page_Up:
+      return GDK_KEY_Page_Up;
+    case GDK_KEY_KP_Page_Down:
+      return GDK_KEY_Page_Down;
+    case GDK_KEY_KP_Insert:
+      return GDK_KEY_Insert;
+    case GDK_KEY_KP_Delete:
+      return GDK_KEY_Delete;
+    default:
+      return keyval;
   }
 }
 
@@ -110,16 +156,29 @@ bool isFunctionKey(guint keyval) { return namedFunctionalKey(keyval).has_value()
 
 std::optional<FK> kittyModifierKey(guint keyval) {
   switch (keyval) {
-    case GDK_KEY_Super_R: return FK::rightSuper;
-    case GDK_KEY_Super_L: return FK::leftSuper;
-    case GDK_KEY_Shift_L: return FK::leftShift;
-    case GDK_KEY_Caps_Lock: return FK::capsLock;
-    case GDK_KEY_Alt_L: case GDK_KEY_Meta_L: return FK::leftAlt;
-    case GDK_KEY_Control_L: return FK::leftControl;
-    case GDK_KEY_Shift_R: return FK::rightShift;
-    case GDK_KEY_Alt_R: case GDK_KEY_Meta_R: case GDK_KEY_ISO_Level3_Shift: return FK::rightAlt;
-    case GDK_KEY_Control_R: return FK::rightControl;
-    default: return std::nullopt;
+    case GDK_KEY_Super_R:
+      return FK::rightSuper;
+    case GDK_KEY_Super_L:
+      return FK::leftSuper;
+    case GDK_KEY_Shift_L:
+      return FK::leftShift;
+    case GDK_KEY_Caps_Lock:
+      return FK::capsLock;
+    case GDK_KEY_Alt_L:
+    case GDK_KEY_Meta_L:
+      return FK::leftAlt;
+    case GDK_KEY_Control_L:
+      return FK::leftControl;
+    case GDK_KEY_Shift_R:
+      return FK::rightShift;
+    case GDK_KEY_Alt_R:
+    case GDK_KEY_Meta_R:
+    case GDK_KEY_ISO_Level3_Shift:
+      return FK::rightAlt;
+    case GDK_KEY_Control_R:
+      return FK::rightControl;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -128,12 +187,27 @@ std::optional<FK> kittyModifierKey(guint keyval) {
 KittyKeyboardModifiers kittyModifiersAfter(KittyKeyboardModifiers before, FK key, bool pressed) {
   int64_t bit = 0;
   switch (key) {
-    case FK::leftShift: case FK::rightShift: bit = KittyKeyboardModifiers::shift; break;
-    case FK::leftControl: case FK::rightControl: bit = KittyKeyboardModifiers::ctrl; break;
-    case FK::leftAlt: case FK::rightAlt: bit = KittyKeyboardModifiers::alt; break;
-    case FK::leftSuper: case FK::rightSuper: bit = KittyKeyboardModifiers::super; break;
-    case FK::capsLock: bit = KittyKeyboardModifiers::capsLock; break;
-    default: return before;
+    case FK::leftShift:
+    case FK::rightShift:
+      bit = KittyKeyboardModifiers::shift;
+      break;
+    case FK::leftControl:
+    case FK::rightControl:
+      bit = KittyKeyboardModifiers::ctrl;
+      break;
+    case FK::leftAlt:
+    case FK::rightAlt:
+      bit = KittyKeyboardModifiers::alt;
+      break;
+    case FK::leftSuper:
+    case FK::rightSuper:
+      bit = KittyKeyboardModifiers::super;
+      break;
+    case FK::capsLock:
+      bit = KittyKeyboardModifiers::capsLock;
+      break;
+    default:
+      return before;
   }
   int64_t raw = before.rawValue;
   raw = pressed ? raw | bit : raw & ~bit;
@@ -144,20 +218,36 @@ std::optional<TerminalView::Command> commandFor(const KeyRecord& event) {
   using C = TerminalView::Command;
   const InputModifiers& m = event.modifiers;
   switch (event.keyval) {
-    case GDK_KEY_Return: case GDK_KEY_KP_Enter: case GDK_KEY_ISO_Enter: return C::insertNewline;
-    case GDK_KEY_Escape: return C::cancelOperation;
-    case GDK_KEY_BackSpace: return C::deleteBackward;
-    case GDK_KEY_Up: return C::moveUp;
-    case GDK_KEY_Down: return C::moveDown;
-    case GDK_KEY_Left: return m.super ? C::moveToLeftEndOfLine : C::moveLeft;
-    case GDK_KEY_Right: return m.super ? C::moveToRightEndOfLine : C::moveRight;
-    case GDK_KEY_Tab: return m.shift ? C::insertBacktab : C::insertTab;
-    case GDK_KEY_ISO_Left_Tab: return C::insertBacktab;
-    case GDK_KEY_Home: return C::moveToBeginningOfLine;
-    case GDK_KEY_End: return C::moveToEndOfLine;
-    case GDK_KEY_Page_Up: return C::scrollPageUp;
-    case GDK_KEY_Page_Down: return m.shift ? C::pageDownAndModifySelection : C::scrollPageDown;
-    default: return std::nullopt;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+      return C::insertNewline;
+    case GDK_KEY_Escape:
+      return C::cancelOperation;
+    case GDK_KEY_BackSpace:
+      return C::deleteBackward;
+    case GDK_KEY_Up:
+      return C::moveUp;
+    case GDK_KEY_Down:
+      return C::moveDown;
+    case GDK_KEY_Left:
+      return m.super ? C::moveToLeftEndOfLine : C::moveLeft;
+    case GDK_KEY_Right:
+      return m.super ? C::moveToRightEndOfLine : C::moveRight;
+    case GDK_KEY_Tab:
+      return m.shift ? C::insertBacktab : C::insertTab;
+    case GDK_KEY_ISO_Left_Tab:
+      return C::insertBacktab;
+    case GDK_KEY_Home:
+      return C::moveToBeginningOfLine;
+    case GDK_KEY_End:
+      return C::moveToEndOfLine;
+    case GDK_KEY_Page_Up:
+      return C::scrollPageUp;
+    case GDK_KEY_Page_Down:
+      return m.shift ? C::pageDownAndModifySelection : C::scrollPageDown;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -197,8 +287,8 @@ void TerminalView::setupKeyboardInput() {
       },
       false);
   keys->signal_key_released().connect([this, raw = keys.get()](guint keyval, guint keycode, Gdk::ModifierType state) {
-    KeyRecord record = KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode,
-                                       unshiftedKeyval(raw, keycode));
+    KeyRecord record =
+        KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode, unshiftedKeyval(raw, keycode));
     std::erase(heldKeycodes, keycode);
     if (get_focus_child()) {
       // The find bar's keys are not the program's; a link modifier let go there still ends the
@@ -280,13 +370,21 @@ Bytes TerminalView::applyControlToEventCharacters(const std::string& chars) {
   if (c >= 'A' && c <= 'Z') return {uint8_t(c - 64)};
   if (c >= 'a' && c <= 'z') return {uint8_t(c - 96)};
   switch (c) {
-    case '\\': return {28};
-    case '_': return {31};
-    case ']': return {29};
-    case '[': return {27};
-    case '^': case '6': return {30};
-    case ' ': return {0};
-    default: return {};
+    case '\\':
+      return {28};
+    case '_':
+      return {31};
+    case ']':
+      return {29};
+    case '[':
+      return {27};
+    case '^':
+    case '6':
+      return {30};
+    case ' ':
+      return {0};
+    default:
+      return {};
   }
 }
 
@@ -295,15 +393,26 @@ bool TerminalView::handleKeyEquivalent(const KeyRecord& event) {
   const InputModifiers& m = event.modifiers;
   if (!m.control || !m.shift || m.alt) return false;
   switch (gdk_keyval_to_lower(event.keyval)) {
-    case GDK_KEY_c: copy(); return true;
-    case GDK_KEY_v: paste(); return true;
-    case GDK_KEY_a: selectAll(); return true;
-    case GDK_KEY_f: performFindPanelAction(1); return true;
-    case GDK_KEY_g: performFindPanelAction(2); return true;
+    case GDK_KEY_c:
+      copy();
+      return true;
+    case GDK_KEY_v:
+      paste();
+      return true;
+    case GDK_KEY_a:
+      selectAll();
+      return true;
+    case GDK_KEY_f:
+      performFindPanelAction(1);
+      return true;
+    case GDK_KEY_g:
+      performFindPanelAction(2);
+      return true;
     case GDK_KEY_e:
       if (selectionActive()) performFindPanelAction(7);
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -342,8 +451,8 @@ void TerminalView::keyDown(const KeyRecord& event) {
     }
     bool repeat = event.isRepeat && flags.contains(KittyKeyboardFlags::reportEvents) &&
                   flags.contains(KittyKeyboardFlags::reportAllKeys);
-    pendingKittyKeyEvent = PendingKittyKeyEvent{event, repeat ? KittyKeyboardEventType::repeatPress
-                                                              : KittyKeyboardEventType::press};
+    pendingKittyKeyEvent =
+        PendingKittyKeyEvent{event, repeat ? KittyKeyboardEventType::repeatPress : KittyKeyboardEventType::press};
     pendingKittyKeyEvent->event.event = nullptr;
     interpretKeyEvent(event);
     return;
@@ -435,61 +544,118 @@ void TerminalView::doCommand(Command command) {
         pendingKittyKeyEvent ? kittyModifiers(pendingKittyKeyEvent->event.modifiers) : KittyKeyboardModifiers();
     std::optional<FK> key;
     switch (command) {
-      case Command::insertNewline: key = FK::enter; break;
-      case Command::cancelOperation: key = FK::escape; break;
-      case Command::deleteBackward: key = FK::backspace; break;
-      case Command::moveUp: key = FK::up; break;
-      case Command::moveDown: key = FK::down; break;
-      case Command::moveLeft: key = FK::left; break;
-      case Command::moveRight: key = FK::right; break;
-      case Command::insertTab: key = FK::tab; break;
+      case Command::insertNewline:
+        key = FK::enter;
+        break;
+      case Command::cancelOperation:
+        key = FK::escape;
+        break;
+      case Command::deleteBackward:
+        key = FK::backspace;
+        break;
+      case Command::moveUp:
+        key = FK::up;
+        break;
+      case Command::moveDown:
+        key = FK::down;
+        break;
+      case Command::moveLeft:
+        key = FK::left;
+        break;
+      case Command::moveRight:
+        key = FK::right;
+        break;
+      case Command::insertTab:
+        key = FK::tab;
+        break;
       case Command::insertBacktab:
         key = FK::tab;
         modifiers.rawValue |= KittyKeyboardModifiers::shift;
         break;
-      case Command::moveToBeginningOfLine: case Command::scrollToBeginningOfDocument: key = FK::home; break;
-      case Command::moveToEndOfLine: case Command::scrollToEndOfDocument: key = FK::end; break;
-      case Command::scrollPageUp: case Command::pageUp:
+      case Command::moveToBeginningOfLine:
+      case Command::scrollToBeginningOfDocument:
+        key = FK::home;
+        break;
+      case Command::moveToEndOfLine:
+      case Command::scrollToEndOfDocument:
+        key = FK::end;
+        break;
+      case Command::scrollPageUp:
+      case Command::pageUp:
         if (!app) return TerminalView::pageUp();
         key = FK::pageUp;
         break;
-      case Command::scrollPageDown: case Command::pageDown:
+      case Command::scrollPageDown:
+      case Command::pageDown:
         if (!app) return TerminalView::pageDown();
         key = FK::pageDown;
         break;
-      default: break;
+      default:
+        break;
     }
     if (key && sendKittyFunctionalKey(*key, modifiers, KittyKeyboardEventType::press)) return;
   }
   namespace E = vantrelle;
   using S = E::EscapeSequences;
   switch (command) {
-    case Command::insertNewline: send(view(S::cmdRet)); break;
-    case Command::cancelOperation: send(view(S::cmdEsc)); break;
-    case Command::deleteBackward: send(view(Bytes{uint8_t(backspaceSendsControlH ? 0x08 : 0x7f)})); break;
-    case Command::moveUp: send(view(app ? S::moveUpApp : S::moveUpNormal)); break;
-    case Command::moveDown: send(view(app ? S::moveDownApp : S::moveDownNormal)); break;
-    case Command::moveLeft: send(view(app ? S::moveLeftApp : S::moveLeftNormal)); break;
-    case Command::moveRight: send(view(app ? S::moveRightApp : S::moveRightNormal)); break;
-    case Command::insertTab: send(view(S::cmdTab)); break;
-    case Command::insertBacktab: send(view(S::cmdBackTab)); break;
-    case Command::moveToBeginningOfLine: case Command::scrollToBeginningOfDocument:
+    case Command::insertNewline:
+      send(view(S::cmdRet));
+      break;
+    case Command::cancelOperation:
+      send(view(S::cmdEsc));
+      break;
+    case Command::deleteBackward:
+      send(view(Bytes{uint8_t(backspaceSendsControlH ? 0x08 : 0x7f)}));
+      break;
+    case Command::moveUp:
+      send(view(app ? S::moveUpApp : S::moveUpNormal));
+      break;
+    case Command::moveDown:
+      send(view(app ? S::moveDownApp : S::moveDownNormal));
+      break;
+    case Command::moveLeft:
+      send(view(app ? S::moveLeftApp : S::moveLeftNormal));
+      break;
+    case Command::moveRight:
+      send(view(app ? S::moveRightApp : S::moveRightNormal));
+      break;
+    case Command::insertTab:
+      send(view(S::cmdTab));
+      break;
+    case Command::insertBacktab:
+      send(view(S::cmdBackTab));
+      break;
+    case Command::moveToBeginningOfLine:
+    case Command::scrollToBeginningOfDocument:
       send(view(app ? S::moveHomeApp : S::moveHomeNormal));
       break;
-    case Command::moveToEndOfLine: case Command::scrollToEndOfDocument:
+    case Command::moveToEndOfLine:
+    case Command::scrollToEndOfDocument:
       send(view(app ? S::moveEndApp : S::moveEndNormal));
       break;
-    case Command::scrollPageUp: case Command::pageUp:
-      if (app) send(view(S::cmdPageUp)); else TerminalView::pageUp();
+    case Command::scrollPageUp:
+    case Command::pageUp:
+      if (app)
+        send(view(S::cmdPageUp));
+      else
+        TerminalView::pageUp();
       break;
-    case Command::scrollPageDown: case Command::pageDown:
-      if (app) send(view(S::cmdPageDown)); else TerminalView::pageDown();
+    case Command::scrollPageDown:
+    case Command::pageDown:
+      if (app)
+        send(view(S::cmdPageDown));
+      else
+        TerminalView::pageDown();
       break;
     case Command::pageDownAndModifySelection:
       if (!app) send(view(S::cmdPageDown));
       break;
-    case Command::moveToLeftEndOfLine: send(view(S::emacsBack)); break;
-    case Command::moveToRightEndOfLine: send(view(S::emacsForward)); break;
+    case Command::moveToLeftEndOfLine:
+      send(view(S::emacsBack));
+      break;
+    case Command::moveToRightEndOfLine:
+      send(view(S::emacsForward));
+      break;
   }
 }
 

@@ -1,9 +1,9 @@
 // Hyperlinks: hover highlighting, the preview and opening links.
 #include <glibmm/markup.h>
 #include <gtkmm/label.h>
-#include <pangomm/fontmap.h>
-#include <pangomm/fontfamily.h>
 #include <pangomm/cairofontmap.h>
+#include <pangomm/fontfamily.h>
+#include <pangomm/fontmap.h>
 
 #include <any>
 #include <set>
@@ -103,7 +103,7 @@ std::optional<LinkMatch> TerminalView::linkMatchAt(Position position, bool impli
 }
 
 std::optional<std::pair<std::string, TerminalView::LinkParams>> TerminalView::linkForClick(Position position,
-                                                                                         bool hasCommandModifier) {
+                                                                                           bool hasCommandModifier) {
   auto match = linkMatchAt(position, true);
   if (!match) return std::nullopt;
   bool highlighted = linkHighlightRange && *linkHighlightRange == rowRangesOf(*match);
@@ -130,7 +130,8 @@ std::optional<std::pair<std::string, TerminalView::LinkParams>> TerminalView::li
 }
 
 void TerminalView::updateHoverLink(Position position, std::optional<bool> commandOverride) {
-  bool hoverMode = linkHighlightMode == LinkHighlightMode::hover || linkHighlightMode == LinkHighlightMode::hoverWithModifier;
+  bool hoverMode =
+      linkHighlightMode == LinkHighlightMode::hover || linkHighlightMode == LinkHighlightMode::hoverWithModifier;
   bool command = commandOverride.value_or(commandActive);
   if (hoverMode && (linkHighlightMode == LinkHighlightMode::hover || command)) {
     if (auto match = linkMatchAt(position, true)) {
@@ -188,9 +189,8 @@ void TerminalView::previewUrl(const std::string& payload) {
     urlPreview->insert_at_end(*this);
   }
   auto* label = static_cast<Gtk::Label*>(urlPreview.get());
-  label->set_markup("<span font_desc=\"" + tryUrlFont() + "\" foreground=\"" + hexOf(_nativeBg) +
-                    "\" background=\"" + hexOf(_nativeFg) + "\">" +
-                    Glib::Markup::escape_text(target->first).raw() + "</span>");
+  label->set_markup("<span font_desc=\"" + tryUrlFont() + "\" foreground=\"" + hexOf(_nativeBg) + "\" background=\"" +
+                    hexOf(_nativeFg) + "\">" + Glib::Markup::escape_text(target->first).raw() + "</span>");
   queue_allocate();
 }
 

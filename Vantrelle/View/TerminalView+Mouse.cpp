@@ -16,10 +16,14 @@ namespace {
 // the secondary button second.
 int buttonNumberOf(guint gdkButton) {
   switch (gdkButton) {
-    case 1: return 0;
-    case 2: return 2;
-    case 3: return 1;
-    default: return gdkButton > 3 ? int(gdkButton) - 1 : 0;
+    case 1:
+      return 0;
+    case 2:
+      return 2;
+    case 3:
+      return 1;
+    default:
+      return gdkButton > 3 ? int(gdkButton) - 1 : 0;
   }
 }
 
@@ -274,8 +278,7 @@ void TerminalView::mouseMoved(const MouseRecord& event) {
   updateHoverLink(hit, std::nullopt);
   if (terminal->mouseMode() != MouseMode::anyEvent) return;
   int row = std::max(0, std::min(int(hit.row) - terminal->buffer->yDisp, terminal->rows - 1));
-  terminal->sendEvent(encodeMouseEvent(event, true) + motionFlag, int(hit.col), row, int(pixels.col),
-                      int(pixels.row));
+  terminal->sendEvent(encodeMouseEvent(event, true) + motionFlag, int(hit.col), row, int(pixels.col), int(pixels.row));
 }
 
 void TerminalView::mouseExited() {

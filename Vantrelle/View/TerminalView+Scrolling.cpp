@@ -81,9 +81,7 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility) {
   queue_draw();
 }
 
-void TerminalView::scrollUp(int lines) {
-  scrollTo(std::max(terminal->buffer->yDisp - lines, 0), true);
-}
+void TerminalView::scrollUp(int lines) { scrollTo(std::max(terminal->buffer->yDisp - lines, 0), true); }
 
 void TerminalView::scrollDown(int lines) {
   scrollTo(std::max(std::min(terminal->buffer->yDisp + lines, maxScroll()), 0), true);
@@ -109,8 +107,7 @@ void TerminalView::ensureCaretIsVisible() {
   if (terminal->synchronizedOutputActive) return;
   Buffer& buffer = *terminal->buffer;
   int cursorLine = buffer.yBase + buffer.y;
-  if (cursorLine < buffer.yDisp || cursorLine >= buffer.yDisp + terminal->rows)
-    scrollTo(buffer.yBase, true);
+  if (cursorLine < buffer.yDisp || cursorLine >= buffer.yDisp + terminal->rows) scrollTo(buffer.yBase, true);
 }
 
 void TerminalView::changeScrollback(std::optional<int> scrollback) {
@@ -178,8 +175,8 @@ void TerminalView::setScrollerStyle(ScrollerStyle style) {
 
 void TerminalView::setupScroller() {
   if (!scroller) {
-    scroller = std::make_unique<Gtk::Scrollbar>(Gtk::Adjustment::create(0, 0, 1, 0.01, 0.1, 0.1),
-                                                Gtk::Orientation::VERTICAL);
+    scroller =
+        std::make_unique<Gtk::Scrollbar>(Gtk::Adjustment::create(0, 0, 1, 0.01, 0.1, 0.1), Gtk::Orientation::VERTICAL);
     scroller->set_parent(*this);
     // The scrollbar reports only where its knob went, be it dragged or warped to a click.
     scroller->get_adjustment()->signal_value_changed().connect([this] {

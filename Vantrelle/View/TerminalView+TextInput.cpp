@@ -64,9 +64,8 @@ void TerminalView::setupTextInput() {
                      g_free(text);
                    }),
                    this);
-  g_signal_connect(im, "preedit-end", G_CALLBACK(+[](GtkIMContext*, gpointer self) {
-                     static_cast<TerminalView*>(self)->unmarkText();
-                   }),
+  g_signal_connect(im, "preedit-end",
+                   G_CALLBACK(+[](GtkIMContext*, gpointer self) { static_cast<TerminalView*>(self)->unmarkText(); }),
                    this);
   // Only one input method may be focused at a time: the find bar's field has its own.
   auto focus = Gtk::EventControllerFocus::create();

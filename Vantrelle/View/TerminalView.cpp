@@ -16,9 +16,7 @@ namespace vantrelle {
 namespace {
 
 // The control sequence introducer, 8-bit when the terminal sends 8-bit controls.
-std::string csi(const Terminal& terminal) {
-  return terminal.cc.send8bit ? std::string("\x9b") : std::string("\x1b[");
-}
+std::string csi(const Terminal& terminal) { return terminal.cc.send8bit ? std::string("\x9b") : std::string("\x1b["); }
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -62,7 +60,8 @@ TerminalView::~TerminalView() {
   if (findBar) findBar->unparent();
   if (debug) debug->detach();
   // The input method must not call back into a view that is going away.
-  if (imContext) g_signal_handlers_disconnect_matched(imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this);
+  if (imContext)
+    g_signal_handlers_disconnect_matched(imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this);
   if (caretView && caretView->get_parent()) caretView->unparent();
   if (scroller && scroller->get_parent()) scroller->unparent();
   if (progressBarView && progressBarView->get_parent()) progressBarView->unparent();
@@ -106,9 +105,8 @@ void TerminalView::setupOptions(double width, double height) {
   terminal->setForegroundColor(Color::defaultForeground);
   selection = std::make_unique<SelectionService>(*terminal);
   if (!caretView) {
-    caretView =
-        std::make_unique<CaretView>(ViewRect{0, 0, cellDimension->width, cellDimension->height},
-                                    terminal->options.cursorStyle, this);
+    caretView = std::make_unique<CaretView>(ViewRect{0, 0, cellDimension->width, cellDimension->height},
+                                            terminal->options.cursorStyle, this);
     caretView->set_parent(*this);
   } else {
     caretView->frame.width = cellDimension->width;
@@ -150,8 +148,7 @@ void TerminalView::setTerminalTitle(Terminal&, const std::string& title) {
   if (terminalDelegate) terminalDelegate->setTerminalTitle(*this, title);
 }
 
-std::optional<Bytes> TerminalView::windowCommand(Terminal& source,
-                                                 const WindowManipulationCommand& command) {
+std::optional<Bytes> TerminalView::windowCommand(Terminal& source, const WindowManipulationCommand& command) {
   using Kind = WindowManipulationCommand::Kind;
   switch (command.kind) {
     case Kind::resizeWindowTo:
@@ -213,8 +210,7 @@ void TerminalView::bell(Terminal&) {
 std::optional<CellSize> TerminalView::cellSizeInPixels(Terminal&) {
   if (!cellDimension) return std::nullopt;
   double scale = get_root() ? double(get_scale_factor()) : scaleFactorOverride.value_or(1.0);
-  return CellSize{std::llround(cellDimension->width * scale),
-                  std::llround(cellDimension->height * scale)};
+  return CellSize{std::llround(cellDimension->width * scale), std::llround(cellDimension->height * scale)};
 }
 
 void TerminalView::mouseModeChanged(Terminal& source) {
@@ -238,8 +234,7 @@ void TerminalView::cursorStyleChanged(Terminal&, CursorStyle newStyle) {
 }
 
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source) {
-  if (terminalDelegate)
-    terminalDelegate->hostCurrentDirectoryUpdate(*this, source.hostCurrentDirectory);
+  if (terminalDelegate) terminalDelegate->hostCurrentDirectoryUpdate(*this, source.hostCurrentDirectory);
 }
 
 void TerminalView::iTermContent(Terminal&, std::span<const uint8_t> content) {
@@ -302,10 +297,9 @@ void TerminalView::handleProgressReport(const ProgressReport& report) {
   if (progressBarView) progressBarView->apply(report.state, value);
   if (progressReportTimer) progressReportTimer->cancel();
   std::weak_ptr<TerminalView*> weak = lifetime;
-  progressReportTimer =
-      platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {
-        if (auto alive = weak.lock(); alive && *alive) (*alive)->clearProgressReport();
-      });
+  progressReportTimer = platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {
+    if (auto alive = weak.lock(); alive && *alive) (*alive)->clearProgressReport();
+  });
 }
 
 }  // namespace vantrelle

@@ -19,8 +19,8 @@
 
 #include <array>
 #include <chrono>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "Vantrelle/GPU/DrawRecords.h"
-#include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
+#include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
 #include "Vantrelle/Text/SelectionService.h"
@@ -152,8 +152,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // ---- Attributed runs (AttributedRuns.cpp) ----
   const RunAttributes& getAttributes(const Attribute& attribute, bool withUrl);
-  RunAttributes getAttributedValue(const Attribute& attribute, const ViewColor& usingFg,
-                                   const ViewColor& andBg) const;
+  RunAttributes getAttributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg) const;
   std::optional<ColumnRange> selectedColumnsRange(int row, int cols) const;
   ViewLineInfo buildAttributedString(int row, const BufferLine& line, int cols);
   bool startsWithPlaceholder(const CharData& cell) const;
@@ -162,20 +161,16 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Paints the rows meeting `dirtyRect` (points, y down) into `context`; `bufferOffset` is the
   // buffer row shown at the top.
   void drawTerminalContents(ViewRect dirtyRect, cairo_t* context, int bufferOffset);
-  void drawRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> glyphPositions,
-                         cairo_t* context);
-  void drawBlockElements(const std::vector<BlockElementRenderItem>& items, ViewPoint lineOrigin,
-                         cairo_t* context);
-  void drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items, ViewPoint lineOrigin,
-                       cairo_t* context);
+  void drawRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> glyphPositions, cairo_t* context);
+  void drawBlockElements(const std::vector<BlockElementRenderItem>& items, ViewPoint lineOrigin, cairo_t* context);
+  void drawBoxDrawings(const std::vector<BoxDrawingRenderItem>& items, ViewPoint lineOrigin, cairo_t* context);
   void drawPowerlineGlyphs(const std::vector<PowerlineRenderItem>& items, ViewPoint lineOrigin,
                            BufferLine::RenderLineMode renderMode, cairo_t* context);
   // One cell of an image shown through placeholder characters.
-  void drawPlaceholderCell(
-      const KittyPlaceholderCell& cell,
-      const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& placements,
-      std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* context,
-      double top, double scale);
+  void drawPlaceholderCell(const KittyPlaceholderCell& cell,
+                           const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& placements,
+                           std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* context,
+                           double top, double scale);
   // One shaped glyph, tied to the cell of its piece that it belongs to.
   struct ShapedGlyph {
     uint32_t glyph;
@@ -281,17 +276,15 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // ---- Images (TerminalView+Images.cpp) ----
   class AppleImage;
-  void insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ImageSizeRequest width,
-                   ImageSizeRequest height, bool preserveAspectRatio);
+  void insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ImageSizeRequest width, ImageSizeRequest height,
+                   bool preserveAspectRatio);
   static ViewRect kittyAspectFitRect(ViewSize imageSize, ViewRect rect);
   // The whole image stored under a Kitty image id, decoded once per drawing pass.
   Cairo::RefPtr<Cairo::ImageSurface> kittyPlaceholderImage(
       uint32_t imageId, std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& cache);
-  static Cairo::RefPtr<Cairo::ImageSurface> scaleImage(
-      const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size);
+  static Cairo::RefPtr<Cairo::ImageSurface> scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size);
   // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.
-  static Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width,
-                                                          int height);
+  static Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height);
   static Cairo::RefPtr<Cairo::ImageSurface> imageFromPNG(std::span<const uint8_t> data);
   // An image file in any format the image loaders read (PNG, JPEG, GIF, ...), or nothing.
   static Cairo::RefPtr<Cairo::ImageSurface> imageFromData(std::span<const uint8_t> data);
@@ -309,9 +302,25 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // Keyboard (+Keyboard.cpp). Records come from the key controller or from tests.
   enum class Command {
-    insertNewline, cancelOperation, deleteBackward, moveUp, moveDown, moveLeft, moveRight, insertTab,
-    insertBacktab, moveToBeginningOfLine, moveToEndOfLine, scrollToBeginningOfDocument, scrollToEndOfDocument,
-    scrollPageUp, scrollPageDown, pageUp, pageDown, pageDownAndModifySelection, moveToLeftEndOfLine,
+    insertNewline,
+    cancelOperation,
+    deleteBackward,
+    moveUp,
+    moveDown,
+    moveLeft,
+    moveRight,
+    insertTab,
+    insertBacktab,
+    moveToBeginningOfLine,
+    moveToEndOfLine,
+    scrollToBeginningOfDocument,
+    scrollToEndOfDocument,
+    scrollPageUp,
+    scrollPageDown,
+    pageUp,
+    pageDown,
+    pageDownAndModifySelection,
+    moveToLeftEndOfLine,
     moveToRightEndOfLine,
   };
   struct PendingKittyKeyEvent {
@@ -413,8 +422,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void showCursor(Terminal& source) override;
   void hideCursor(Terminal& source) override;
   void setTerminalTitle(Terminal& source, const std::string& title) override;
-  std::optional<Bytes> windowCommand(Terminal& source,
-                                     const WindowManipulationCommand& command) override;
+  std::optional<Bytes> windowCommand(Terminal& source, const WindowManipulationCommand& command) override;
   void sizeChanged(Terminal& source) override;
   void send(Terminal& source, std::span<const uint8_t> data) override;
   void scrolled(Terminal& source, int yDisp) override;
@@ -436,10 +444,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void clipboardCopy(Terminal& source, std::span<const uint8_t> content) override;
   std::optional<Bytes> clipboardRead(Terminal& source) override;
   void progressReport(Terminal& source, const ProgressReport& report) override;
-  void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width,
-                             int height) override;
-  void createImage(Terminal& source, std::span<const uint8_t> data, ImageSizeRequest width,
-                   ImageSizeRequest height, bool preserveAspectRatio) override;
+  void createImageFromBitmap(Terminal& source, std::vector<uint8_t>& bytes, int width, int height) override;
+  void createImage(Terminal& source, std::span<const uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
+                   bool preserveAspectRatio) override;
 
   // The overridable send of what the emulator answers; LocalProcessTerminalView sends it to the
   // child.
@@ -508,8 +515,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
  protected:
   // ---- Gtk::Widget ----
   Gtk::SizeRequestMode get_request_mode_vfunc() const override;
-  void measure_vfunc(Gtk::Orientation orientation, int for_size, int& minimum, int& natural,
-                     int& minimum_baseline, int& natural_baseline) const override;
+  void measure_vfunc(Gtk::Orientation orientation, int for_size, int& minimum, int& natural, int& minimum_baseline,
+                     int& natural_baseline) const override;
   void size_allocate_vfunc(int width, int height, int baseline) override;
   void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
   void root_vfunc() override;
@@ -532,9 +539,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
   void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context);
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
-  void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol,
-                     int columnWidth, double baseline, cairo_t* context, DrawingPass& pass,
-                     std::vector<cairo_glyph_t>& batch);
+  void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
+                     double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
   void scaleFactorChanged();
   void layoutChildren();
   void layoutInputOverlays(int width, int height);

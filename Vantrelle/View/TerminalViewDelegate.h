@@ -18,8 +18,7 @@ class TerminalViewDelegate {
 
   virtual void sizeChanged(TerminalView& source, int newCols, int newRows) = 0;
   virtual void setTerminalTitle(TerminalView& source, const std::string& title) = 0;
-  virtual void hostCurrentDirectoryUpdate(TerminalView& source,
-                                          const std::optional<std::string>& directory) = 0;
+  virtual void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) = 0;
   virtual void send(TerminalView& source, std::span<const uint8_t> data) = 0;
   // 0 at the top of the scrollback, 1 at the bottom.
   virtual void scrolled(TerminalView& source, double position) = 0;
@@ -28,9 +27,7 @@ class TerminalViewDelegate {
                                const std::map<std::string, std::string>& params);
   virtual void bell(TerminalView& source);
   virtual void clipboardCopy(TerminalView& source, std::span<const uint8_t> content) {}
-  virtual std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& source) {
-    return std::nullopt;
-  }
+  virtual std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& source) { return std::nullopt; }
   virtual void iTermContent(TerminalView& source, std::span<const uint8_t> content) {}
   virtual void rangeChanged(TerminalView& source, int startY, int endY) = 0;
 };

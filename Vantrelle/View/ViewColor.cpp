@@ -17,8 +17,7 @@ Color ViewColor::getTerminalColor() const { return Color(widen(red), widen(green
 ViewColor ViewColor::inverseColor() const { return {1.0 - red, 1.0 - green, 1.0 - blue, alpha}; }
 
 ViewColor ViewColor::dimmedColor(const ViewColor& towards) const {
-  return {(red + towards.red) * 0.5, (green + towards.green) * 0.5, (blue + towards.blue) * 0.5,
-          alpha};
+  return {(red + towards.red) * 0.5, (green + towards.green) * 0.5, (blue + towards.blue) * 0.5, alpha};
 }
 
 }  // namespace vantrelle

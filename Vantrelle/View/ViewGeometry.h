@@ -28,8 +28,7 @@ struct ViewRect {
   double maxY() const { return y + height; }
   bool isEmpty() const { return width <= 0 || height <= 0; }
   bool intersects(const ViewRect& o) const {
-    return !isEmpty() && !o.isEmpty() && x < o.maxX() && o.x < maxX() && y < o.maxY() &&
-           o.y < maxY();
+    return !isEmpty() && !o.isEmpty() && x < o.maxX() && o.x < maxX() && y < o.maxY() && o.y < maxY();
   }
   // The smallest rectangle holding both; an empty one adds nothing.
   ViewRect united(const ViewRect& o) const {

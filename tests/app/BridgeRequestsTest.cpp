@@ -33,7 +33,10 @@ TEST(FetchProxyRequest, BuildsCoreRequestsWithTheDesktopToken) {
   EXPECT_TRUE(plain.body.empty());
   EXPECT_EQ(plain.headers, (decltype(plain.headers){{"Authorization", "Bearer TOKEN"}}));
 
-  auto forged = request({{"id", "1"}, {"path", "/x"}, {"method", "POST"}, {"body", "{}"},
+  auto forged = request({{"id", "1"},
+                         {"path", "/x"},
+                         {"method", "POST"},
+                         {"body", "{}"},
                          {"headers", {{"authorization", "Bearer page"}, {"Content-Type", "application/json"}}}});
   EXPECT_EQ(forged.method, "POST");
   EXPECT_EQ(forged.body, "{}");
@@ -61,15 +64,17 @@ TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
   }
   EXPECT_EQ(request({{"id", "1"}, {"path", "http://127.0.0.1:7332/ok"}}).url, "http://127.0.0.1:7332/ok");
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"path", "/x"}}, base, "T")));
-  EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", 4}}, base, "T")));
-  EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(
-      FetchProxy::makeRequest({{"id", "1"}, {"path", "/a b"}}, base, "T")));
+  EXPECT_TRUE(
+      std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", 4}}, base, "T")));
+  EXPECT_TRUE(
+      std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", "/a b"}}, base, "T")));
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Answer>(
       FetchProxy::makeRequest({{"id", "1"}, {"path", "/a"}, {"method", "GET /x HTTP/1.1\r\n"}}, base, "T")));
 }
 
 TEST(FetchProxyAnswer, StatusHeadersAndBody) {
-  auto ok = FetchProxy::makeAnswer("1", 404, {{"Set-Cookie", "a"}, {"set-cookie", "b"}}, R"({"detail":"x"})", std::nullopt);
+  auto ok =
+      FetchProxy::makeAnswer("1", 404, {{"Set-Cookie", "a"}, {"set-cookie", "b"}}, R"({"detail":"x"})", std::nullopt);
   EXPECT_EQ(ok.status, 404);
   EXPECT_EQ(ok.body, R"({"detail":"x"})");
   ASSERT_EQ(ok.headers.size(), 1u);
@@ -108,14 +113,15 @@ TEST(EventStreamOpen, IdAndURLChecks) {
 
 TEST(NavigationPolicy, Decisions) {
   const auto b = *URL::parse("http://127.0.0.1:7332");
-  EXPECT_EQ(decideNavigation("zorvel-ui://app/index.html?native-overlay=host&theme=dark", b), NavigationDecision::allow);
+  EXPECT_EQ(decideNavigation("zorvel-ui://app/index.html?native-overlay=host&theme=dark", b),
+            NavigationDecision::allow);
   EXPECT_EQ(decideNavigation("http://127.0.0.1:7332/tasks", b), NavigationDecision::allow);
   EXPECT_EQ(decideNavigation("http://127.0.0.1:7333/tasks", b), NavigationDecision::cancelAndOpenExternally);
   EXPECT_EQ(decideNavigation("http://localhost:7332/tasks", b), NavigationDecision::cancelAndOpenExternally);
   EXPECT_EQ(decideNavigation("https://example.com/", b), NavigationDecision::cancelAndOpenExternally);
   EXPECT_EQ(decideNavigation("mailto:a@example.com", b), NavigationDecision::cancelAndOpenExternally);
-  for (const char* blocked : {"about:blank", "javascript:alert(1)", "Data:text/html,x", "blob:zorvel-ui://app/1",
-                              "vbscript:x"})
+  for (const char* blocked :
+       {"about:blank", "javascript:alert(1)", "Data:text/html,x", "blob:zorvel-ui://app/1", "vbscript:x"})
     EXPECT_EQ(decideNavigation(blocked, b), NavigationDecision::cancel) << blocked;
   EXPECT_EQ(decideNavigation(std::nullopt, b), NavigationDecision::cancel);
 }

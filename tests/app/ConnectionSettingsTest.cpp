@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,10 +53,18 @@ struct TempDir {
 TEST(ConnectionSettings, PortAcceptsOnlyDecimalsInRangeAndFallsBackByBundleKind) {
   auto sources = baseSources();
   EXPECT_EQ(portOf(sources), "7332");
-  for (auto [text, expected] : std::vector<std::pair<std::string, std::string>>{
-           {"8080", "8080"}, {"+8080", "8080"}, {"65535", "65535"}, {"1", "1"},
-           {"65536", "7332"}, {"0", "7332"}, {"-5", "7332"}, {"80a", "7332"}, {"", "7332"},
-           {"+", "7332"}, {" 80", "7332"}, {"99999999999999999999999", "7332"}}) {
+  for (auto [text, expected] : std::vector<std::pair<std::string, std::string>>{{"8080", "8080"},
+                                                                                {"+8080", "8080"},
+                                                                                {"65535", "65535"},
+                                                                                {"1", "1"},
+                                                                                {"65536", "7332"},
+                                                                                {"0", "7332"},
+                                                                                {"-5", "7332"},
+                                                                                {"80a", "7332"},
+                                                                                {"", "7332"},
+                                                                                {"+", "7332"},
+                                                                                {" 80", "7332"},
+                                                                                {"99999999999999999999999", "7332"}}) {
     sources.environment["ZORVEL_DESKTOP_PORT"] = text;
     EXPECT_EQ(portOf(sources), expected) << "for \"" << text << "\"";
   }
@@ -71,8 +78,7 @@ TEST(ConnectionSettings, PortAcceptsOnlyDecimalsInRangeAndFallsBackByBundleKind)
   auto notBoolean = baseSources();
   notBoolean.info["ZorvelSetupPreview"] = "true";
   EXPECT_FALSE(ConnectionSettings::isSetupPreview(notBoolean));
-  EXPECT_EQ(ConnectionSettings::zorvelConnection(baseSources(), "/d").url,
-            "http://127.0.0.1:7332");
+  EXPECT_EQ(ConnectionSettings::zorvelConnection(baseSources(), "/d").url, "http://127.0.0.1:7332");
 }
 
 TEST(ConnectionSettings, DataDirectoryAndConfigPathFollowTheirSources) {
@@ -80,8 +86,7 @@ TEST(ConnectionSettings, DataDirectoryAndConfigPathFollowTheirSources) {
   EXPECT_EQ(ConnectionSettings::desktopDataDirectoryPath(sources), "/home/u/.local/share/Zorvel");
   auto development = baseSources();
   development.bundleIdentifier = "local.zorvel.desktop.dev";
-  EXPECT_EQ(ConnectionSettings::desktopDataDirectoryPath(development),
-            "/home/u/.local/share/Zorvel Dev");
+  EXPECT_EQ(ConnectionSettings::desktopDataDirectoryPath(development), "/home/u/.local/share/Zorvel Dev");
   EXPECT_EQ(ConnectionSettings::desktopDataDirectoryPath(previewSources()),
             "/home/u/.local/share/Zorvel Setup Preview");
 
@@ -95,8 +100,7 @@ TEST(ConnectionSettings, DataDirectoryAndConfigPathFollowTheirSources) {
   EXPECT_EQ(ConnectionSettings::zorvelConnection(sources, "/d").configPath, "~/c.json");
   preview.environment["ZORVEL_CONFIG"] = "/elsewhere.json";
   EXPECT_EQ(ConnectionSettings::zorvelConnection(preview, "/d").configPath, "/d/config.json");
-  EXPECT_EQ(ConnectionSettings::zorvelConnection(baseSources(), "/d").configPath,
-            "/d/config.json");
+  EXPECT_EQ(ConnectionSettings::zorvelConnection(baseSources(), "/d").configPath, "/d/config.json");
 }
 
 TEST(ConnectionSettings, CorePathPrefersEnvironmentThenBundledRunnerThenInfoThenName) {
@@ -145,8 +149,7 @@ TEST(ConnectionSettings, SearchPathMergesShellProcessFixedAndHomeDirectoriesOnce
 TEST(LoginShell, RunsWithoutInputAndWithinItsTimeLimit) {
   TempDir dir;
   // A profile that reads from its input would wait for ever on an inherited terminal.
-  auto reader = dir.write("reader", "#!/bin/sh\nread line\nprintf '__ZORVEL_PATH__%s\\n' \"$line\"\n",
-                          true);
+  auto reader = dir.write("reader", "#!/bin/sh\nread line\nprintf '__ZORVEL_PATH__%s\\n' \"$line\"\n", true);
   auto output = zorvel::runLoginShell(reader, {}, std::chrono::seconds(5));
   ASSERT_TRUE(output);
   EXPECT_EQ(*output, "__ZORVEL_PATH__\n");
@@ -158,8 +161,8 @@ TEST(LoginShell, RunsWithoutInputAndWithinItsTimeLimit) {
 
   auto failing = dir.write("failing", "#!/bin/sh\necho __ZORVEL_PATH__/x\nexit 3\n", true);
   EXPECT_EQ(zorvel::runLoginShell(failing, {}, std::chrono::seconds(5)), std::nullopt);
-  auto real = zorvel::runLoginShell("/bin/sh", {"-c", "printf '__ZORVEL_PATH__%s\\n' \"$PATH\""},
-                                    std::chrono::seconds(5));
+  auto real =
+      zorvel::runLoginShell("/bin/sh", {"-c", "printf '__ZORVEL_PATH__%s\\n' \"$PATH\""}, std::chrono::seconds(5));
   ASSERT_TRUE(real);
   EXPECT_EQ(ConnectionSettings::pathFromShellOutput(*real), std::string(::getenv("PATH")));
 }
@@ -168,15 +171,14 @@ TEST(ConnectionSettings, IdleTimeoutComesFromWholeMinutesOfAtLeastOne) {
   TempDir dir;
   EXPECT_EQ(ConnectionSettings::inactiveTerminalTimeout(std::nullopt), 300);
   EXPECT_EQ(ConnectionSettings::inactiveTerminalTimeout((dir.path / "none").string()), 300);
-  for (auto [contents, expected] : std::vector<std::pair<std::string, double>>{
-           {R"({"inactive_terminal_timeout_minutes": 10})", 600},
-           {R"({"inactive_terminal_timeout_minutes": 1.5})", 90},
-           {R"({"inactive_terminal_timeout_minutes": 0.5})", 300},
-           {R"({"inactive_terminal_timeout_minutes": "10"})", 300},
-           {R"([{"inactive_terminal_timeout_minutes": 10}])", 300},
-           {R"({"other": 1})", 300},
-           {"not json", 300}}) {
-    EXPECT_EQ(ConnectionSettings::inactiveTerminalTimeout(dir.write("c.json", contents)), expected)
-        << contents;
+  for (auto [contents, expected] :
+       std::vector<std::pair<std::string, double>>{{R"({"inactive_terminal_timeout_minutes": 10})", 600},
+                                                   {R"({"inactive_terminal_timeout_minutes": 1.5})", 90},
+                                                   {R"({"inactive_terminal_timeout_minutes": 0.5})", 300},
+                                                   {R"({"inactive_terminal_timeout_minutes": "10"})", 300},
+                                                   {R"([{"inactive_terminal_timeout_minutes": 10}])", 300},
+                                                   {R"({"other": 1})", 300},
+                                                   {"not json", 300}}) {
+    EXPECT_EQ(ConnectionSettings::inactiveTerminalTimeout(dir.write("c.json", contents)), expected) << contents;
   }
 }

@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -77,8 +76,8 @@ TEST(ControlFraming, SplitAndMergedLinesAreEachHandledOnceInOrder) {
 
 TEST(ControlFraming, BadLinesAreSkippedAndOverlongLinesBounded) {
   ControlLineReader reader(64);
-  auto seen = feedAll(reader, {"not json\n[1,2]\n\n\"str\"\n{\"kind\":\"ok\"}\n",
-                               std::string(50, 'x'), std::string(50, 'y'), "\n{\"kind\":\"after\"}\n"});
+  auto seen = feedAll(reader, {"not json\n[1,2]\n\n\"str\"\n{\"kind\":\"ok\"}\n", std::string(50, 'x'),
+                               std::string(50, 'y'), "\n{\"kind\":\"after\"}\n"});
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0]["kind"], "ok");
   EXPECT_EQ(seen[1]["kind"], "after");
@@ -92,8 +91,8 @@ TEST(ControlMessages, RequestsThatFailValidationDecodeToNothing) {
   EXPECT_FALSE(decodeControlMessage(json{{"kind", "unknown"}}));
   EXPECT_FALSE(decodeControlMessage(json{{"kind", "issue"}, {"request_id", "r"}, {"project_id", "p"}}));
   EXPECT_FALSE(decodeControlMessage(json{{"kind", "issue"}, {"project_id", project}}));
-  auto issue = decodeControlMessage(
-      json{{"kind", "issue"}, {"request_id", "r"}, {"project_id", project}, {"task_id", 5}});
+  auto issue =
+      decodeControlMessage(json{{"kind", "issue"}, {"request_id", "r"}, {"project_id", project}, {"task_id", 5}});
   ASSERT_TRUE(issue);
   auto& request = std::get<zorvel::IssueRequest>(*issue);
   EXPECT_EQ(request.access, "project");
@@ -102,14 +101,13 @@ TEST(ControlMessages, RequestsThatFailValidationDecodeToNothing) {
   EXPECT_FALSE(decodeControlMessage(json{{"kind", "synced"}, {"request_id", 1}}));
 
   auto bind = [](json pid) {
-    return decodeControlMessage(
-        json{{"kind", "bind"}, {"request_id", "r"}, {"token_id", "t"}, {"pid", pid}});
+    return decodeControlMessage(json{{"kind", "bind"}, {"request_id", "r"}, {"token_id", "t"}, {"pid", pid}});
   };
   EXPECT_TRUE(bind(2));
   EXPECT_TRUE(bind(2147483647));
   EXPECT_TRUE(bind(42.0));
-  for (json bad : {json(0), json(1), json(-7), json(2.5), json(2147483648LL), json(4294967298ULL),
-                   json(1e300), json("42"), json(nullptr)}) {
+  for (json bad : {json(0), json(1), json(-7), json(2.5), json(2147483648LL), json(4294967298ULL), json(1e300),
+                   json("42"), json(nullptr)}) {
     EXPECT_FALSE(bind(bad)) << bad.dump();
   }
   EXPECT_EQ(std::get<zorvel::BindRequest>(*bind(42.0)).pid, 42);
@@ -143,14 +141,17 @@ TEST(ControlChannel, ServesIssueBindAndRevokeRequestsOfTheCore) {
   auto sleeper = platform::ChildProcess::launch(sleeperOptions, nullptr);
   ASSERT_TRUE(sleeper);
 
-  std::string requests =
-      R"({"kind":"issue","request_id":"bad","project_id":"nope"})" "\n"
-      R"({"kind":"issue","request_id":"r1","project_id":")" + project + R"(","task_id":"t/1"})" "\n"
-      R"({"kind":"bind","request_id":"r2","token_id":"unknown","pid":)" +
-      std::to_string(sleeper->processIdentifier()) + "}\n" +
-      R"({"kind":"bind","request_id":"r3","token_id":")" + toBind.tokenID + R"(","pid":)" +
-      std::to_string(sleeper->processIdentifier()) + "}\n" +
-      R"({"kind":"revoke","token_id":")" + toRevoke.tokenID + "\"}\n";
+  std::string requests = R"({"kind":"issue","request_id":"bad","project_id":"nope"})"
+                         "\n"
+                         R"({"kind":"issue","request_id":"r1","project_id":")" +
+                         project +
+                         R"(","task_id":"t/1"})"
+                         "\n"
+                         R"({"kind":"bind","request_id":"r2","token_id":"unknown","pid":)" +
+                         std::to_string(sleeper->processIdentifier()) + "}\n" +
+                         R"({"kind":"bind","request_id":"r3","token_id":")" + toBind.tokenID + R"(","pid":)" +
+                         std::to_string(sleeper->processIdentifier()) + "}\n" + R"({"kind":"revoke","token_id":")" +
+                         toRevoke.tokenID + "\"}\n";
   FakeCore core("printf '%s' '" + requests + "'; exec cat >&2", true);
   ASSERT_TRUE(core.process);
   channel->startControlReader(core.process);
@@ -189,8 +190,7 @@ TEST(ControlChannel, SyncSucceedsOnlyForItsOwnTimelyAnswer) {
   auto channel = std::make_shared<zorvel::ControlChannel>(authority);
   EXPECT_FALSE(channel->syncAuthorization(2.0, nullptr));
 
-  const std::string echo =
-      R"x(sed -u -n 's/.*"request_id":"\([0-9a-f-]*\)".*/{"kind":"synced","request_id":"\1"}/p')x";
+  const std::string echo = R"x(sed -u -n 's/.*"request_id":"\([0-9a-f-]*\)".*/{"kind":"synced","request_id":"\1"}/p')x";
   FakeCore prompt(echo);
   channel->startControlReader(prompt.process);
   EXPECT_TRUE(channel->syncAuthorization(2.0, prompt.process));

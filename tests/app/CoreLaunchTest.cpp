@@ -16,21 +16,20 @@ const nlohmann::json info = {{"ZorvelProductAPIURL", "https://info.example/api"}
 
 TEST(CoreLaunch, ArgumentsAreTheEightInOrder) {
   EXPECT_EQ(CoreLaunch::arguments("/data dir", 7332, 4242),
-            (std::vector<std::string>{"serve-desktop", "--data-dir", "/data dir", "--port", "7332",
-                                      "--parent-pid", "4242", "--auth-control"}));
+            (std::vector<std::string>{"serve-desktop", "--data-dir", "/data dir", "--port", "7332", "--parent-pid",
+                                      "4242", "--auth-control"}));
   EXPECT_EQ(CoreLaunch::portOf("http://127.0.0.1:8080"), 8080);
   EXPECT_EQ(CoreLaunch::portOf("http://127.0.0.1"), 7332);
 }
 
 TEST(CoreLaunch, EnvironmentTakesProductSettingsFromInfoUnlessIsolated) {
-  std::map<std::string, std::string> inherited = {
-      {"PATH", "/usr/bin"},
-      {"HOME", "/home/u"},
-      {"ZORVEL_PRODUCT_API_URL", "https://inherited.example"},
-      {"ZORVEL_PRODUCT_API_KEY_ID", ""},
-      {"ZORVEL_PRODUCT_API_SIGNING_KEY", "inherited-signing"},
-      {"ZORVEL_PREVIEW_NO_LOCAL_AGENTS", "1"},
-      {"ZORVEL_PREVIEW_ONLY_LOCAL_AGENT", "codex"}};
+  std::map<std::string, std::string> inherited = {{"PATH", "/usr/bin"},
+                                                  {"HOME", "/home/u"},
+                                                  {"ZORVEL_PRODUCT_API_URL", "https://inherited.example"},
+                                                  {"ZORVEL_PRODUCT_API_KEY_ID", ""},
+                                                  {"ZORVEL_PRODUCT_API_SIGNING_KEY", "inherited-signing"},
+                                                  {"ZORVEL_PREVIEW_NO_LOCAL_AGENTS", "1"},
+                                                  {"ZORVEL_PREVIEW_ONLY_LOCAL_AGENT", "codex"}};
   auto regular = CoreLaunch::environment(inherited, info, false, "/a:/b");
   EXPECT_EQ(regular["PATH"], "/a:/b");
   EXPECT_EQ(regular["HOME"], "/home/u");
@@ -54,25 +53,21 @@ TEST(CoreLaunch, EnvironmentTakesProductSettingsFromInfoUnlessIsolated) {
   EXPECT_EQ(isolated["ZORVEL_PREVIEW_ONLY_LOCAL_AGENT"], "codex");
 
   inherited["ZORVEL_E2E_ISOLATED"] = "true";
-  EXPECT_EQ(CoreLaunch::environment(inherited, info, false, "")["ZORVEL_PRODUCT_API_URL"],
-            "https://info.example/api");
+  EXPECT_EQ(CoreLaunch::environment(inherited, info, false, "")["ZORVEL_PRODUCT_API_URL"], "https://info.example/api");
 }
 
 TEST(CoreLaunch, ReadinessNeedsKindVersionAndTheCoresOwnPid) {
-  EXPECT_TRUE(CoreLaunch::isReadyAnswer(
-      R"({"kind":"zorvel-desktop","protocol_version":3,"pid":77})", 77));
-  EXPECT_TRUE(CoreLaunch::isReadyAnswer(
-      R"({"kind":"zorvel-desktop","protocol_version":3.0,"pid":77})", 77));
-  EXPECT_TRUE(CoreLaunch::isReadyAnswer(R"({"kind":"zorvel-desktop","protocol_version":3})",
-                                        std::nullopt));
-  for (const char* body : {R"({"kind":"zorvel-desktop","protocol_version":3})",
-                           R"({"kind":"zorvel-desktop","protocol_version":3,"pid":78})",
-                           R"({"kind":"zorvel-desktop","protocol_version":3,"pid":"77"})",
-                           R"({"kind":"zorvel-desktop","protocol_version":"3","pid":77})",
-                           R"({"kind":"zorvel-desktop","protocol_version":2,"pid":77})",
-                           R"({"kind":"zorvel","protocol_version":3,"pid":77})",
-                           R"([{"kind":"zorvel-desktop","protocol_version":3,"pid":77}])",
-                           "", "{\"detail\":\"Unauthorized\"}"}) {
+  EXPECT_TRUE(CoreLaunch::isReadyAnswer(R"({"kind":"zorvel-desktop","protocol_version":3,"pid":77})", 77));
+  EXPECT_TRUE(CoreLaunch::isReadyAnswer(R"({"kind":"zorvel-desktop","protocol_version":3.0,"pid":77})", 77));
+  EXPECT_TRUE(CoreLaunch::isReadyAnswer(R"({"kind":"zorvel-desktop","protocol_version":3})", std::nullopt));
+  for (const char* body :
+       {R"({"kind":"zorvel-desktop","protocol_version":3})",
+        R"({"kind":"zorvel-desktop","protocol_version":3,"pid":78})",
+        R"({"kind":"zorvel-desktop","protocol_version":3,"pid":"77"})",
+        R"({"kind":"zorvel-desktop","protocol_version":"3","pid":77})",
+        R"({"kind":"zorvel-desktop","protocol_version":2,"pid":77})",
+        R"({"kind":"zorvel","protocol_version":3,"pid":77})",
+        R"([{"kind":"zorvel-desktop","protocol_version":3,"pid":77}])", "", "{\"detail\":\"Unauthorized\"}"}) {
     EXPECT_FALSE(CoreLaunch::isReadyAnswer(body, 77)) << body;
   }
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
 #include "tests/app/GtkTestSupport.h"

@@ -2,11 +2,10 @@
 // never to a view that is gone by then.
 
 #include <gtest/gtest.h>
-
 #include <gtk/gtk.h>
-#include "tests/app/GtkTestSupport.h"
 
 #include "app/MainWindow.h"
+#include "tests/app/GtkTestSupport.h"
 
 namespace zorvel {
 namespace {

@@ -103,7 +103,8 @@ TEST(ModalOverlay, OnlyAnAnswerOfTheActiveOpeningReachesTheMainPage) {
 TEST(ModalOverlay, ClosedEventNamesTheGenerationWhenThereIsOne) {
   EXPECT_EQ(ModalOverlay::closedScript(12),
             "window.dispatchEvent(new CustomEvent('zorvel:native-overlay-closed', { detail: { generation: 12 } }))");
-  EXPECT_EQ(ModalOverlay::closedScript(std::nullopt), "window.dispatchEvent(new Event('zorvel:native-overlay-closed'))");
+  EXPECT_EQ(ModalOverlay::closedScript(std::nullopt),
+            "window.dispatchEvent(new Event('zorvel:native-overlay-closed'))");
   EXPECT_EQ(ModalOverlay::prewarmPayload()["request_id"], "prewarm");
 }
 
@@ -158,7 +159,8 @@ TEST(ApplicationLinks, CaptureTextsAndRequest) {
   // A letter with a combining accent is one character.
   std::string accented;
   for (int i = 0; i < 600; ++i) accented += "e\xcc\x81";
-  EXPECT_EQ(ApplicationLinks::captureAlertInformativeText("p", accented).size(), std::string("Project: p\n\n").size() + 1500);
+  EXPECT_EQ(ApplicationLinks::captureAlertInformativeText("p", accented).size(),
+            std::string("Project: p\n\n").size() + 1500);
 
   EXPECT_TRUE(ApplicationLinks::isBlank(" \n\t\r\n "));
   EXPECT_TRUE(ApplicationLinks::isBlank(""));
@@ -180,7 +182,8 @@ TEST(ApplicationLinks, CaptureTextsAndRequest) {
 
 TEST(UserNotifications, RequestsNeedATaskUUIDATitleAndABody) {
   const std::string task = "3f2504e0-4f89-11d3-9a0c-0305e82c3301";
-  auto request = UserNotifications::decode({{"kind", "native-notification"}, {"task_id", task}, {"title", "T"}, {"body", "B"}});
+  auto request =
+      UserNotifications::decode({{"kind", "native-notification"}, {"task_id", task}, {"title", "T"}, {"body", "B"}});
   ASSERT_TRUE(request);
   EXPECT_EQ(request->taskID, task);
   EXPECT_FALSE(UserNotifications::decode({{"task_id", "task-1"}, {"title", "T"}, {"body", "B"}}));
@@ -224,6 +227,7 @@ TEST(FilePickers, RequestsAndAnswers) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(detailOf(plain->substr(0, plain->size() - 1)), (json{{"path", "/src/repo"}}));
   auto withProject = FilePickers::pickedScript(FilePickers::projectDirectory("P"), "/src/repo");
-  EXPECT_EQ(detailOf(withProject->substr(0, withProject->size() - 1)), (json{{"path", "/src/repo"}, {"project_id", "P"}}));
+  EXPECT_EQ(detailOf(withProject->substr(0, withProject->size() - 1)),
+            (json{{"path", "/src/repo"}, {"project_id", "P"}}));
   EXPECT_FALSE(FilePickers::pickedScript(folder, notUTF8));
 }

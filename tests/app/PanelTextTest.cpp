@@ -2,16 +2,14 @@
 // triage status table.
 
 #include <gtest/gtest.h>
-
-#include <limits>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
-
-#include <unistd.h>
 
 #include "app/LayoutDiagnostics.h"
 #include "app/PanelText.h"
@@ -106,8 +104,12 @@ TEST(TriageProgressView, TimesStatusesAndActionsReadAsShown) {
   EXPECT_EQ(TriageProgressView::triageStatus(display), "Reading files");
 
   AgentActionDisplay action{"read", 0, 0, 1000, 234, "bad time"};
-  EXPECT_EQ(TriageProgressView::usageSummary(action), "\xCE\x94\xE2\x80\x94  \xCE\xA3" "1,234");
-  EXPECT_EQ(TriageProgressView::actionHistory({action}), "--:--  \xCE\x94\xE2\x80\x94  \xCE\xA3" "1,234  read");
+  EXPECT_EQ(TriageProgressView::usageSummary(action),
+            "\xCE\x94\xE2\x80\x94  \xCE\xA3"
+            "1,234");
+  EXPECT_EQ(TriageProgressView::actionHistory({action}),
+            "--:--  \xCE\x94\xE2\x80\x94  \xCE\xA3"
+            "1,234  read");
   // Counts from the page that would overflow when added stay at the largest count.
   const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
   AgentActionDisplay overflowing{"x", huge, 5, huge, huge, "bad time"};
@@ -118,10 +120,13 @@ TEST(TriageProgressView, TimesStatusesAndActionsReadAsShown) {
   for (int i = 0; i < 60; ++i) sixty.push_back({std::to_string(i), 1, 1, 1, 1, "2026-03-01T10:00:00Z"});
   auto history = TriageProgressView::actionHistory(sixty);
   EXPECT_EQ(PanelText::splitLines(history).size(), 50u);
-  EXPECT_EQ(PanelText::splitLines(history).front(), "10:00  \xCE\x94+2  \xCE\xA3" "2  10");
+  EXPECT_EQ(PanelText::splitLines(history).front(),
+            "10:00  \xCE\x94+2  \xCE\xA3"
+            "2  10");
 
   std::vector<std::string> seven{"a", "b", "c", "d", "e", "f", "g"};
-  EXPECT_EQ(TriageProgressView::toolNamesText(seven, "none"), "a  \xC2\xB7  b  \xC2\xB7  c  \xC2\xB7  d  \xC2\xB7  e  \xC2\xB7  f");
+  EXPECT_EQ(TriageProgressView::toolNamesText(seven, "none"),
+            "a  \xC2\xB7  b  \xC2\xB7  c  \xC2\xB7  d  \xC2\xB7  e  \xC2\xB7  f");
   EXPECT_EQ(TriageProgressView::toolNamesText({}, "none"), "none");
   EXPECT_EQ(TriageProgressView::metricsText(3, 12345, 0), "Tools: 3    Tokens: 12,345    Output: 0");
 }

@@ -92,8 +92,8 @@ TEST(TaskMessageDecoding, NestedRecordsFailTheWholeMessage) {
   task["agent_progress"] = validTriage();
   task["agent_progress"]["current_usage"] = validAction();
   task["agent_progress"]["recent_actions"] = json::array({validAction(), validAction()});
-  task["task_statistics"] = {{"tool_call_count", 2}, {"tool_call_names", json::array()},
-                             {"total_tokens", 5}, {"output_tokens", 1}};
+  task["task_statistics"] = {
+      {"tool_call_count", 2}, {"tool_call_names", json::array()}, {"total_tokens", 5}, {"output_tokens", 1}};
   auto decoded = TaskMessage::decode(task);
   ASSERT_TRUE(decoded);
   ASSERT_TRUE(decoded->agentProgress);

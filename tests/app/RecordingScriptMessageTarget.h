@@ -31,7 +31,10 @@ class RecordingScriptMessageTarget : public zorvel::ScriptMessageTarget {
   void resizeModalOverlay(double w, double h) override {
     log("resize-overlay " + std::to_string(int(w)) + "x" + std::to_string(int(h)));
   }
-  bool modalOverlayReady() override { log("overlay-ready"); return true; }
+  bool modalOverlayReady() override {
+    log("overlay-ready");
+    return true;
+  }
   void modalOverlayHostReady() override { log("overlay-host-ready"); }
   void scheduleNativeNotification(const nlohmann::json&) override { log("notify"); }
   void logNativeNotificationDebug(std::int64_t count, const std::string& task, bool bridge) override {

@@ -21,12 +21,18 @@ class Dispatcher : public ::testing::Test {
     return target.calls;
   }
   json task() {
-    return {{"task_id", taskID}, {"title", "T"}, {"session_ids", json::array()}, {"runtime_status", "idle"},
-            {"agent", "codex"}, {"focus", true}};
+    return {{"task_id", taskID},        {"title", "T"},     {"session_ids", json::array()},
+            {"runtime_status", "idle"}, {"agent", "codex"}, {"focus", true}};
   }
   json triage() {
-    return {{"kind", "triage"}, {"in_progress", true}, {"tool_call_count", 0}, {"tool_call_names", json::array()},
-            {"total_tokens", 0}, {"output_tokens", 0}, {"recent_actions", json::array()}, {"can_skip", true}};
+    return {{"kind", "triage"},
+            {"in_progress", true},
+            {"tool_call_count", 0},
+            {"tool_call_names", json::array()},
+            {"total_tokens", 0},
+            {"output_tokens", 0},
+            {"recent_actions", json::array()},
+            {"can_skip", true}};
   }
 
   RecordingScriptMessageTarget target;
@@ -55,12 +61,15 @@ TEST_F(Dispatcher, FieldReadingAndDefaults) {
   EXPECT_EQ(send({{"kind", "ui-error"}, {"message", 3}}), Calls{"failure Unknown JavaScript error transient"});
   EXPECT_EQ(send({{"kind", "native-notification-debug"}, {"event_count", 2.5}, {"bridge_available", 1}}),
             Calls{"notify-debug 0 unknown true"});
-  EXPECT_EQ(send({{"kind", "native-notification-debug"}, {"event_count", 4}, {"task_id", "x"},
-                  {"bridge_available", true}}),
-            Calls{"notify-debug 4 x true"});
+  EXPECT_EQ(
+      send({{"kind", "native-notification-debug"}, {"event_count", 4}, {"task_id", "x"}, {"bridge_available", true}}),
+      Calls{"notify-debug 4 x true"});
   EXPECT_EQ(send({{"kind", "event-stream-close"}, {"id", "s1"}}), Calls{"stream-close s1"});
   EXPECT_EQ(send({{"kind", "sidebar-width"}, {"width", true}}), Calls{"sidebar-width 1 persist"});
-  EXPECT_EQ(send({{"kind", "open-modal-overlay"}, {"overlay", "settings"}, {"theme", 1}, {"payload", "x"},
+  EXPECT_EQ(send({{"kind", "open-modal-overlay"},
+                  {"overlay", "settings"},
+                  {"theme", 1},
+                  {"payload", "x"},
                   {"error_event", json::object()}}),
             Calls{"overlay settings error"});
   EXPECT_EQ(send({{"kind", "open-modal-overlay"}, {"overlay", "s"}, {"theme", "light"}}),
@@ -112,8 +121,8 @@ TEST_F(Dispatcher, TaskMessagePaths) {
 TEST_F(Dispatcher, StatisticsAreKeptUntilReplaced) {
   auto withStats = task();
   withStats["launch"] = false;
-  withStats["task_statistics"] = {{"tool_call_count", 1}, {"tool_call_names", {"read"}}, {"total_tokens", 9},
-                                  {"output_tokens", 2}};
+  withStats["task_statistics"] = {
+      {"tool_call_count", 1}, {"tool_call_names", {"read"}}, {"total_tokens", 9}, {"output_tokens", 2}};
   send(withStats);
   auto without = task();
   without["launch"] = false;
@@ -141,8 +150,8 @@ TEST_F(Dispatcher, IdsBoundForCoreURLsMustBeWellFormed) {
   EXPECT_EQ(send({{"kind", "agent-profile-login"}, {"profile_id", "../admin"}}), Calls{});
   EXPECT_EQ(send({{"kind", "agent-profile-login"}, {"profile_id", "codex-main"}}), Calls{"profile-login codex-main"});
 
-  json recovery = {{"kind", "triage-recovery"}, {"task_id", taskID}, {"title", "R"}, {"agent", "codex"},
-                   {"error", "e"}, {"login_required", true}};
+  json recovery = {{"kind", "triage-recovery"}, {"task_id", taskID}, {"title", "R"},
+                   {"agent", "codex"},          {"error", "e"},      {"login_required", true}};
   EXPECT_EQ(send(recovery), (Calls{"enter-layout", "triage-recovery"}));
   recovery["login_required"] = 1;
   EXPECT_EQ(send(recovery), Calls{});

@@ -2,9 +2,8 @@
 // refusals that mint no usable token, the idle reaper asking a stand-in core, and the sidebar width
 // that the page drags.
 
-#include <gtest/gtest.h>
-
 #include <glib.h>
+#include <gtest/gtest.h>
 #include <libsoup/soup.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,8 +22,8 @@
 #include "app/ProfileLoginController.h"
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
-#include "tests/app/GtkTestSupport.h"
 #include "platform/UserDefaults.h"
+#include "tests/app/GtkTestSupport.h"
 
 namespace zorvel {
 namespace {
@@ -53,10 +52,13 @@ class StandInCore {
   }
 
   ~StandInCore() {
-    g_main_context_invoke(context, [](gpointer loop) -> gboolean {
-      g_main_loop_quit(static_cast<GMainLoop*>(loop));
-      return G_SOURCE_REMOVE;
-    }, loop);
+    g_main_context_invoke(
+        context,
+        [](gpointer loop) -> gboolean {
+          g_main_loop_quit(static_cast<GMainLoop*>(loop));
+          return G_SOURCE_REMOVE;
+        },
+        loop);
     thread.join();
   }
 
@@ -64,11 +66,12 @@ class StandInCore {
 
   void setState(const std::string& taskID, const std::string& status, bool turn, bool background) {
     std::lock_guard guard(lock);
-    states[taskID] = nlohmann::json{{"status", status},
-                                    {"runtime_status", "idle"},
-                                    {"turn_in_progress", turn},
-                                    {"background_work_active", background}}
-                         .dump();
+    states[taskID] = nlohmann::json{
+        {"status", status},
+        {"runtime_status", "idle"},
+        {"turn_in_progress", turn},
+        {"background_work_active",
+         background}}.dump();
   }
 
   void setPlanReply(unsigned status, const std::string& body) {
@@ -191,8 +194,7 @@ class StandInCore {
   std::string authorization;
 };
 
-bool spinUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -322,8 +324,8 @@ TEST_F(TaskTerminalRoads, ATerminalUsedAgainWhileItsCheckIsInFlightStays) {
 TEST_F(TaskTerminalRoads, ALoginTerminalRunsThePlannedProgramAndItsExitDecidesThePanel) {
   StandInCore core;
   delegate->baseURL = core.baseURL();
-  TriageRecoveryMessage recovery{"r", "Recover me", std::nullopt, "codex", std::nullopt, std::nullopt,
-                                 "Credentials expired", true};
+  TriageRecoveryMessage recovery{"r",          "Recover me", std::nullopt,          "codex",
+                                 std::nullopt, std::nullopt, "Credentials expired", true};
   delegate->showTriageRecovery(recovery, std::nullopt);
 
   core.setPlanReply(422, R"({"detail": "Agent codex has no login command."})");
@@ -371,12 +373,12 @@ TEST_F(TaskTerminalRoads, ALoginTerminalEndsTheTerminalItReplaces) {
   auto tokensBefore = delegate->runtimeAuthority.activeTokens();
   auto earlier = idleTerminal("r");
   earlier->startProcess("/bin/sh", {"-c", "sleep 30"});
-  delegate->runtimeAuthority.issueProject("0b6e7f3c-8a57-4d0e-9a43-3c3f1f4b8e21", "terminal:r", "project",
-                                          std::nullopt, std::nullopt, std::nullopt);
+  delegate->runtimeAuthority.issueProject("0b6e7f3c-8a57-4d0e-9a43-3c3f1f4b8e21", "terminal:r", "project", std::nullopt,
+                                          std::nullopt, std::nullopt);
   ASSERT_TRUE(earlier->process && earlier->process->running());
 
-  TriageRecoveryMessage recovery{"r", "Recover me", std::nullopt, "codex", std::nullopt, std::nullopt,
-                                 "Credentials expired", true};
+  TriageRecoveryMessage recovery{"r",          "Recover me", std::nullopt,          "codex",
+                                 std::nullopt, std::nullopt, "Credentials expired", true};
   delegate->showTriageRecovery(recovery, std::nullopt);
   delegate->placeholder.startRequested();
   EXPECT_NE(delegate->terminals().at("r"), earlier);
@@ -441,8 +443,9 @@ TEST_F(TaskTerminalRoads, TheProfileLoginWindowRunsOnlyItsPlanAndReportsItsClose
   int refusedCloses = 0;
   auto refused = ProfileLoginController::make(core.baseURL(), "T", "p1", runner.string(), {}, [&] { refusedCloses++; });
   ASSERT_TRUE(spinUntil([&] { return !refused->request; }));
-  EXPECT_NE(screenText(*refused->terminal).find("Could not prepare login. Close this window and retry from the project."),
-            std::string::npos);
+  EXPECT_NE(
+      screenText(*refused->terminal).find("Could not prepare login. Close this window and retry from the project."),
+      std::string::npos);
   EXPECT_FALSE(refused->terminal->process && refused->terminal->process->running());
   refused->close();
   refused->close();

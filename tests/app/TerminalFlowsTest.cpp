@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
 #include "tests/app/GtkTestSupport.h"
@@ -19,8 +18,8 @@ class TerminalFlows : public ::testing::Test {
   }
 
   // A registered, shown terminal without a child, as a task terminal is before its plan arrives.
-  std::shared_ptr<vantrelle::LocalProcessTerminalView> shownTerminal(const std::string& taskID,
-                                                                     std::optional<TriageRecoveryMessage> recovery = {}) {
+  std::shared_ptr<vantrelle::LocalProcessTerminalView> shownTerminal(
+      const std::string& taskID, std::optional<TriageRecoveryMessage> recovery = {}) {
     std::shared_ptr<vantrelle::LocalProcessTerminalView> view = TerminalFactory::make(*delegate);
     delegate->terminalSessions.insert(view, taskID, std::move(recovery));
     delegate->show(view, taskID, false);

@@ -79,7 +79,8 @@ TEST(TerminalLaunchClient, RepliesBecomePlansOrErrorsWithTheCoresMessage) {
 }
 
 TEST(TerminalLaunchClient, TheRequestCarriesOnlyTheGivenMembersAndAnEscapedTaskSegment) {
-  TerminalLaunchClient::Request request{"http://127.0.0.1:9/", "t", "a/b c", "codex", std::nullopt, std::nullopt, false};
+  TerminalLaunchClient::Request request{"http://127.0.0.1:9/", "t",          "a/b c", "codex",
+                                        std::nullopt,          std::nullopt, false};
   EXPECT_EQ(TerminalLaunchClient::planBody(request), (nlohmann::json{{"agent", "codex"}, {"login", false}}));
   request.model = "m";
   request.effort = "high";
@@ -104,7 +105,8 @@ TEST(ProfileLoginController, OnlyTheExactLoginPlanOfThisProfileIsRun) {
   EXPECT_TRUE(ProfileLoginController::acceptedPlan(reply(200, accepted), "p1"));
   EXPECT_FALSE(ProfileLoginController::acceptedPlan(reply(201, accepted), "p1")) << "only 200 is accepted";
   EXPECT_FALSE(ProfileLoginController::acceptedPlan(reply(200, accepted), "p2"));
-  EXPECT_FALSE(ProfileLoginController::acceptedPlan(reply(200, R"({"arguments": ["profile-login", "p1", "x"]})"), "p1"));
+  EXPECT_FALSE(
+      ProfileLoginController::acceptedPlan(reply(200, R"({"arguments": ["profile-login", "p1", "x"]})"), "p1"));
   EXPECT_FALSE(ProfileLoginController::acceptedPlan(reply(200, R"({"arguments": ["sh", "-c", "p1"]})"), "p1"));
   EXPECT_FALSE(ProfileLoginController::acceptedPlan(reply(200, ""), "p1"));
 }

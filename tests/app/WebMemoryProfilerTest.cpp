@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -22,8 +21,7 @@ class Profiler : public ::testing::Test {
     fs::remove_all(dir);
   }
   void TearDown() override {
-    fs::permissions(dir / "logs" / "web-memory-profile.jsonl", fs::perms::owner_all, fs::perm_options::add,
-                    ignored);
+    fs::permissions(dir / "logs" / "web-memory-profile.jsonl", fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(dir);
   }
   std::vector<std::string> lines() {

@@ -2,7 +2,6 @@
 // held until the page has loaded, and the clipboard capture with its confirmation.
 
 #include <gtest/gtest.h>
-
 #include <gtk/gtk.h>
 
 #include "tests/e2e/OverlayHarness.h"
@@ -137,7 +136,8 @@ TEST(ClipboardCapture, TheConfirmedClipboardTextBecomesACaptureRequest) {
 
 TEST(ClipboardCapture, ACaptureConfirmedAtLaunchIsSentOnceTheCoreIsUpAndItsFailureShown) {
   ClipboardOwner clipboard("Write the release notes");
-  DesktopRun desktop(std::map<std::string, std::string>{{"ZORVEL_REFCORE_CAPTURE_STATUS", "500"}, {"ZORVEL_REFCORE_READY_DELAY_MS", "3000"}});
+  DesktopRun desktop(std::map<std::string, std::string>{{"ZORVEL_REFCORE_CAPTURE_STATUS", "500"},
+                                                        {"ZORVEL_REFCORE_READY_DELAY_MS", "3000"}});
   desktop.start({"zorvel://tasks/capture?project_id=" + project});
   auto serve = [&](auto predicate) { return clipboard.serveUntil(predicate, 20s); };
   ASSERT_TRUE(focusConfirmation(desktop.app->processIdentifier(), serve)) << "no confirmation";
@@ -145,8 +145,8 @@ TEST(ClipboardCapture, ACaptureConfirmedAtLaunchIsSentOnceTheCoreIsUpAndItsFailu
   ASSERT_TRUE(clipboard.serveUntil([&] { return !captureRequests(desktop).empty(); }, 40s)) << desktop.log();
   EXPECT_TRUE(desktop.readyProbeAnswered()) << "sent before the core was ready";
   EXPECT_EQ(captureRequests(desktop).front().value("status", 0), 500);
-  EXPECT_TRUE(clipboard.serveUntil([&] { return desktop.log().find("Capture request failed (500)") != std::string::npos; },
-                                   10s));
+  EXPECT_TRUE(clipboard.serveUntil(
+      [&] { return desktop.log().find("Capture request failed (500)") != std::string::npos; }, 10s));
   clipboard.serveFor(500ms);
   screenshot("capture-failed");
 }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -12,9 +11,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool logHas(const DesktopRun& run, const std::string& text) {
-  return run.log().find(text) != std::string::npos;
-}
+bool logHas(const DesktopRun& run, const std::string& text) { return run.log().find(text) != std::string::npos; }
 
 std::string tokenIDOf(const std::string& token) {
   auto payload = zorvel::base64URLDecode(token.substr(0, token.find('.')));
@@ -31,8 +28,7 @@ bool holdsToken(const nlohmann::json& message, const std::string& token) {
 }  // namespace
 
 TEST(CoreSupervision, StartsTheCoreWithItsArgumentsEnvironmentAndBootstrapFirst) {
-  DesktopRun run({{"ZORVEL_PRODUCT_API_URL", "https://inherited.example"},
-                  {"ZORVEL_PREVIEW_NO_LOCAL_AGENTS", "1"}});
+  DesktopRun run({{"ZORVEL_PRODUCT_API_URL", "https://inherited.example"}, {"ZORVEL_PREVIEW_NO_LOCAL_AGENTS", "1"}});
   run.start();
   ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 20s)) << run.log();
   auto starts = run.starts();
@@ -41,11 +37,9 @@ TEST(CoreSupervision, StartsTheCoreWithItsArgumentsEnvironmentAndBootstrapFirst)
   std::vector<std::string> argv = start["argv"];
   ASSERT_GE(argv.size(), 8u);
   std::vector<std::string> arguments(argv.end() - 8, argv.end());
-  EXPECT_EQ(arguments,
-            (std::vector<std::string>{"serve-desktop", "--data-dir", run.directory + "/data",
-                                      "--port", std::to_string(run.port), "--parent-pid",
-                                      std::to_string(run.app->processIdentifier()),
-                                      "--auth-control"}));
+  EXPECT_EQ(arguments, (std::vector<std::string>{"serve-desktop", "--data-dir", run.directory + "/data", "--port",
+                                                 std::to_string(run.port), "--parent-pid",
+                                                 std::to_string(run.app->processIdentifier()), "--auth-control"}));
   EXPECT_EQ(start["ppid"], run.app->processIdentifier());
   auto& env = start["env"];
   EXPECT_FALSE(env.contains("ZORVEL_PRODUCT_API_URL"));
@@ -70,8 +64,7 @@ TEST(CoreSupervision, StartsTheCoreWithItsArgumentsEnvironmentAndBootstrapFirst)
 
   auto core = run.corePIDs()[0];
   run.stop();
-  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s))
-      << "the core outlived the application";
+  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s)) << "the core outlived the application";
 }
 
 TEST(CoreSupervision, EveryStartFailureIsShownWithItsReason) {
@@ -111,9 +104,7 @@ TEST(CoreSupervision, AWrongReadinessAnswerTimesOutAndEndsTheCore) {
   DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_PROBE_KIND", "no-pid"}});
   run.start();
   ASSERT_TRUE(waitUntil([&] { return !run.starts().empty(); }, 10s));
-  EXPECT_TRUE(waitUntil(
-      [&] { return logHas(run, "Zorvel could not start a compatible core: "); }, 25s))
-      << run.log();
+  EXPECT_TRUE(waitUntil([&] { return logHas(run, "Zorvel could not start a compatible core: "); }, 25s)) << run.log();
   EXPECT_FALSE(logHas(run, "is ready"));
   EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(run.corePIDs()[0]); }, 5s));
 }
@@ -124,8 +115,7 @@ TEST(CoreSupervision, AKilledCoreIsRestartedWithTheSameIdentityAndWithoutItsToke
   ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 20s)) << run.log();
   const std::string project = "3f2b1c9e-0000-4000-8000-000000000001";
   auto answer = run.request("POST", "/__test/control",
-                            {{"message", {{"kind", "issue"}, {"request_id", "e2e-1"},
-                                          {"project_id", project}}}});
+                            {{"message", {{"kind", "issue"}, {"request_id", "e2e-1"}, {"project_id", project}}}});
   auto issued = nlohmann::json::parse(answer.body, nullptr, false);
   ASSERT_TRUE(issued.is_object()) << answer.body;
   std::string coreToken = issued["answer"].value("token", "");
@@ -135,12 +125,7 @@ TEST(CoreSupervision, AKilledCoreIsRestartedWithTheSameIdentityAndWithoutItsToke
   ::kill(firstCore, SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return run.starts().size() == 2; }, 10s)) << run.log();
   EXPECT_TRUE(logHas(run, "Restarting Zorvel core"));
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        return run.log().find("is ready") != run.log().rfind("is ready");
-      },
-      20s))
-      << run.log();
+  ASSERT_TRUE(waitUntil([&] { return run.log().find("is ready") != run.log().rfind("is ready"); }, 20s)) << run.log();
 
   std::vector<nlohmann::json> bootstraps;
   for (auto& line : run.controlIn()) {
@@ -158,8 +143,8 @@ TEST(CoreSupervision, AKilledCoreIsRestartedWithTheSameIdentityAndWithoutItsToke
     int starts = 0, answers = 0;
     for (auto& record : run.records()) {
       if (record.value("type", "") == "start") ++starts;
-      if (starts == 2 && record.value("type", "") == "request" &&
-          record.value("path", "") == "/desktop-runtime" && record.value("status", 0) == 200) {
+      if (starts == 2 && record.value("type", "") == "request" && record.value("path", "") == "/desktop-runtime" &&
+          record.value("status", 0) == 200) {
         ++answers;
       }
     }
@@ -175,8 +160,7 @@ TEST(CoreSupervision, ABoundProcessLosesItsTokenSoonAfterItExits) {
   const std::string project = "3f2b1c9e-0000-4000-8000-000000000002";
   auto issued = nlohmann::json::parse(
       run.request("POST", "/__test/control",
-                  {{"message", {{"kind", "issue"}, {"request_id", "e2e-issue"},
-                                {"project_id", project}}}})
+                  {{"message", {{"kind", "issue"}, {"request_id", "e2e-issue"}, {"project_id", project}}}})
           .body,
       nullptr, false);
   std::string token = issued["answer"].value("token", "");
@@ -187,20 +171,21 @@ TEST(CoreSupervision, ABoundProcessLosesItsTokenSoonAfterItExits) {
   options.arguments = {"30"};
   auto bound = platform::ChildProcess::launch(options, nullptr);
   ASSERT_TRUE(bound);
-  auto reply = nlohmann::json::parse(
-      run.request("POST", "/__test/control",
-                  {{"message", {{"kind", "bind"}, {"request_id", "e2e-bind"},
-                                {"token_id", tokenIDOf(token)},
-                                {"pid", bound->processIdentifier()}}}})
-          .body,
-      nullptr, false);
+  auto reply = nlohmann::json::parse(run.request("POST", "/__test/control",
+                                                 {{"message",
+                                                   {{"kind", "bind"},
+                                                    {"request_id", "e2e-bind"},
+                                                    {"token_id", tokenIDOf(token)},
+                                                    {"pid", bound->processIdentifier()}}}})
+                                         .body,
+                                     nullptr, false);
   EXPECT_EQ(reply["answer"], (nlohmann::json{{"kind", "bound"}, {"request_id", "e2e-bind"}}));
   // A pid of 1 and a token that is not active get no answer at all.
   auto refused = nlohmann::json::parse(
-      run.request("POST", "/__test/control",
-                  {{"wait_ms", 500},
-                   {"message", {{"kind", "bind"}, {"request_id", "e2e-init"},
-                                {"token_id", tokenIDOf(token)}, {"pid", 1}}}})
+      run.request(
+             "POST", "/__test/control",
+             {{"wait_ms", 500},
+              {"message", {{"kind", "bind"}, {"request_id", "e2e-init"}, {"token_id", tokenIDOf(token)}, {"pid", 1}}}})
           .body,
       nullptr, false);
   EXPECT_TRUE(refused["answer"].is_null());
@@ -233,8 +218,7 @@ TEST(SingleInstance, ASecondLaunchHandsOverToTheFirstAndExits) {
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_EQ(run.starts().size(), 1u) << "the second instance started a core";
   EXPECT_TRUE(run.app->isRunning());
-  EXPECT_TRUE(waitUntil([&] { return logHas(run, "activated by another launch"); }, 5s))
-      << run.log();
+  EXPECT_TRUE(waitUntil([&] { return logHas(run, "activated by another launch"); }, 5s)) << run.log();
 }
 
 TEST(CoreSupervision, TheCoreAcceptsTheDesktopTokenAndRefusesAnAlteredOne) {
@@ -268,13 +252,11 @@ TEST(Lifecycle, QuitFromTheKeyboardEndsTheApplicationAndItsCore) {
   ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 20s)) << run.log();
   auto core = run.corePIDs().at(0);
   // Real input through the X server, as a user's Ctrl+Q.
-  ASSERT_EQ(std::system("xdotool search --sync --name '^Zorvel$' >/dev/null && xdotool key ctrl+q"),
-            0);
+  ASSERT_EQ(std::system("xdotool search --sync --name '^Zorvel$' >/dev/null && xdotool key ctrl+q"), 0);
   ASSERT_TRUE(run.app->waitUntilExit(10s));
   auto status = run.app->terminationStatus();
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s))
-      << "the core outlived the application";
+  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s)) << "the core outlived the application";
   EXPECT_FALSE(logHas(run, "Restarting"));
 }
 

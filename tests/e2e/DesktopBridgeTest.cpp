@@ -2,7 +2,6 @@
 // event streams cross the bridge, and a killed web process is reported and reloaded.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,11 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
@@ -69,14 +67,15 @@ class DesktopBridge : public ::testing::Test {
     call("POST", "/__test/events", {{"data", json{{"echo", true}, {"n", n}}.dump()}, {"id", std::to_string(n)}});
     return waitFor(
         [&] {
-      for (auto& request : requestsTo("/__test/echo")) {
-        auto body = json::parse(request.value("body", ""), nullptr, false);
-        if (body.is_object() && body["ack"]["n"] == n && body["last_event_id"] == std::to_string(n) &&
-            request.value("status", 0) == 200)
-          return true;
-      }
-      return false;
-    }, limit);
+          for (auto& request : requestsTo("/__test/echo")) {
+            auto body = json::parse(request.value("body", ""), nullptr, false);
+            if (body.is_object() && body["ack"]["n"] == n && body["last_event_id"] == std::to_string(n) &&
+                request.value("status", 0) == 200)
+              return true;
+          }
+          return false;
+        },
+        limit);
   }
 
   e2e::DesktopRun run;

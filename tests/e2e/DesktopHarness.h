@@ -1,26 +1,24 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <optional>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
@@ -106,12 +104,9 @@ class DesktopRun {
     port = freePort();
     recordPath = directory + "/record.jsonl";
     logPath = directory + "/desktop.log";
-    environment = {{"ZORVEL_DESKTOP_DATA_DIR", directory + "/data"},
-                   {"ZORVEL_DESKTOP_PORT", std::to_string(port)},
-                   {"XDG_CONFIG_HOME", directory + "/config"},
-                   {"ZORVEL_REFCORE_RECORD", recordPath},
-                   {"ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS", "1"},
-                   {"G_MESSAGES_DEBUG", "all"}};
+    environment = {{"ZORVEL_DESKTOP_DATA_DIR", directory + "/data"}, {"ZORVEL_DESKTOP_PORT", std::to_string(port)},
+                   {"XDG_CONFIG_HOME", directory + "/config"},       {"ZORVEL_REFCORE_RECORD", recordPath},
+                   {"ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS", "1"},    {"G_MESSAGES_DEBUG", "all"}};
     for (auto& [name, value] : extra) environment[name] = value;
   }
 

@@ -116,8 +116,9 @@ class FilePickerWindow : public ::testing::Test {
   // The chooser's button labels as the accessibility bus reports them; they may come a moment after
   // the window.
   bool hasButtons(const std::string& title, const std::vector<std::string>& expected) {
-    std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) + "/tests/e2e/button-labels.py " +
-                          std::to_string(desktop.app->processIdentifier()) + " " + quoted(title);
+    std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                          "/tests/e2e/button-labels.py " + std::to_string(desktop.app->processIdentifier()) + " " +
+                          quoted(title);
     std::string labels;
     bool found = waitUntil(
         [&] {
@@ -139,7 +140,8 @@ class FilePickerWindow : public ::testing::Test {
   }
 
   bool answered(const std::string& name, const json& detail) {
-    return waitForPageEvent(desktop, "main", name, [&](const json& d) { return d == detail; }, 10s);
+    return waitForPageEvent(
+        desktop, "main", name, [&](const json& d) { return d == detail; }, 10s);
   }
 
   static std::string quoted(const std::string& text) {
@@ -215,8 +217,7 @@ TEST_F(FilePickerWindow, TheFolderPickerAnswersWithThePathAndTheProjectWhenOneWa
   window = ask({{"kind", "pick-project-directory"}, {"project_id", project}}, folderTitle);
   ASSERT_FALSE(window.empty());
   ASSERT_TRUE(choose(window, otherRepository));
-  ASSERT_TRUE(
-      answered("zorvel:project-directory-picked", {{"path", otherRepository}, {"project_id", project}}))
+  ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", otherRepository}, {"project_id", project}}))
       << "answers: " << json(answers("zorvel:project-directory-picked"));
   EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 2u);
   EXPECT_TRUE(answers("zorvel:executable-picked").empty());
@@ -253,8 +254,7 @@ TEST_F(FilePickerWindow, TheFolderPickerRefusesAFileAndACancelSendsNothing) {
   ASSERT_FALSE(window.empty());
   ASSERT_TRUE(choose(window, otherRepository));
   ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", otherRepository}}));
-  EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 1u)
-      << json(answers("zorvel:project-directory-picked"));
+  EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 1u) << json(answers("zorvel:project-directory-picked"));
 }
 
 TEST_F(FilePickerWindow, QuittingWhileBothPickersAreOpenEndsTheApplicationCleanly) {

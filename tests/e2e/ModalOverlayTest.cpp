@@ -3,7 +3,6 @@
 // recovery from a dead overlay page.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <algorithm>
@@ -24,9 +23,9 @@ class ModalOverlayWindow : public ::testing::Test {
     desktop.start();
     ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
     // The overlay page prewarms once it is ready: generation 1, closed again at once.
-    ASSERT_TRUE(waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed",
-                                 [](const json& d) { return d.value("generation", 0) == 1; }))
-        << "no prewarm";
+    ASSERT_TRUE(waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed", [](const json& d) {
+      return d.value("generation", 0) == 1;
+    })) << "no prewarm";
   }
 
   bool opened(const std::string& kind, int generation) {
@@ -48,7 +47,9 @@ class ModalOverlayWindow : public ::testing::Test {
 };
 
 TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
-  open("confirmation", {{"request_id", "r1"}, {"title", "Delete this task?"}, {"content", "It cannot be undone."},
+  open("confirmation", {{"request_id", "r1"},
+                        {"title", "Delete this task?"},
+                        {"content", "It cannot be undone."},
                         {"confirm_label", "Delete"}});
   ASSERT_TRUE(opened("confirmation", 2));
   std::this_thread::sleep_for(1s);  // shown once the page reports it rendered

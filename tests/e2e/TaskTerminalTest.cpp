@@ -3,7 +3,6 @@
 // revokes its token, and the sidebar width the page sets is kept.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,12 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
@@ -104,8 +102,10 @@ TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
   // As a user would: click into the terminal (right of the sidebar), then type. The terminal may
   // still be taking the focus from the page when the first keys arrive, so try a few times; the
   // command is the same each time.
-  std::string command = "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 400 "
-                        "click 1 && xdotool type --delay 30 'echo typed > " + typed + "' && xdotool key Return";
+  std::string command =
+      "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 400 "
+      "click 1 && xdotool type --delay 30 'echo typed > " +
+      typed + "' && xdotool key Return";
   bool arrived = false;
   for (int attempt = 0; attempt < 3 && !arrived; attempt++) {
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -119,8 +119,8 @@ TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
   tellPage({{"stop_task", true}});
   EXPECT_TRUE(waitFor([&] { return terminalChildrenOf(app->processIdentifier()).empty(); }))
       << "stopping left the terminal's child running";
-  EXPECT_TRUE(waitFor([&] { return activeTokens() == tokensBefore; })) << "stopping did not revoke the token: "
-                                                                        << state().dump();
+  EXPECT_TRUE(waitFor([&] { return activeTokens() == tokensBefore; }))
+      << "stopping did not revoke the token: " << state().dump();
 }
 
 TEST_F(TaskTerminal, TheSidebarWidthThePageSetsIsKeptClamped) {
@@ -184,8 +184,9 @@ TEST_F(TaskTerminal, AResizedWindowOrSidebarSettlesItsTerminalAndLogsEachStep) {
   tellPage({{"post", {{"kind", "sidebar-resize-start"}}}});
   tellPage({{"post", {{"kind", "sidebar-width"}, {"width", 420}}}});
   tellPage({{"post", {{"kind", "sidebar-resize-end"}, {"width", 430}}}});
-  ASSERT_TRUE(waitFor([&] { return readFile(log).find("Zorvel terminal resize [end] sidebar=430.0") != std::string::npos; }))
-      << readFile(log);
+  ASSERT_TRUE(waitFor([&] {
+    return readFile(log).find("Zorvel terminal resize [end] sidebar=430.0") != std::string::npos;
+  })) << readFile(log);
   EXPECT_NE(readFile(log).find("Zorvel terminal resize [begin] sidebar=360.0"), std::string::npos);
   EXPECT_NE(readFile(defaults).find("zorvel.sidebarWidth=430"), std::string::npos);
   EXPECT_TRUE(waitFor([&] {

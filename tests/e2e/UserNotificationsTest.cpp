@@ -2,9 +2,8 @@
 // test puts on the session bus: posted only while another window is active, and a click that
 // opens the task in the page.
 
-#include <gtest/gtest.h>
-
 #include <gio/gio.h>
+#include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -55,10 +54,14 @@ class FakeNotificationServer {
   }
 
   ~FakeNotificationServer() {
-    if (loop) g_main_context_invoke(context, [](gpointer l) -> gboolean {
-      g_main_loop_quit(static_cast<GMainLoop*>(l));
-      return G_SOURCE_REMOVE;
-    }, loop);
+    if (loop)
+      g_main_context_invoke(
+          context,
+          [](gpointer l) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(l));
+            return G_SOURCE_REMOVE;
+          },
+          loop);
     if (thread.joinable()) thread.join();
   }
 
@@ -83,11 +86,11 @@ class FakeNotificationServer {
     g_main_context_push_thread_default(context);
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     if (address) {
-      connection = g_dbus_connection_new_for_address_sync(
-          address,
-          GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-          nullptr, nullptr, nullptr);
+      connection =
+          g_dbus_connection_new_for_address_sync(address,
+                                                 GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                 nullptr, nullptr, nullptr);
       g_free(address);
     }
     bool owns = false;
@@ -187,9 +190,9 @@ TEST(UserNotificationsWindow, PostedOnlyWhileInactiveAndAClickOpensTheTask) {
 
   // Active: nothing is posted.
   postFromMainPage(desktop, notification(task, "While active"));
-  EXPECT_TRUE(waitUntil([&] { return desktop.log().find("Skipping native notification while Zorvel is active") !=
-                                     std::string::npos; },
-                        10s))
+  EXPECT_TRUE(waitUntil(
+      [&] { return desktop.log().find("Skipping native notification while Zorvel is active") != std::string::npos; },
+      10s))
       << desktop.log();
   EXPECT_TRUE(server.posted().empty());
 
@@ -218,9 +221,8 @@ TEST(UserNotificationsWindow, PostedOnlyWhileInactiveAndAClickOpensTheTask) {
   EXPECT_NE(posted[0].identifier, posted[1].identifier);
   EXPECT_EQ(posted[0].identifier.rfind("zorvel-task-" + task + "-", 0), 0u);
   EXPECT_EQ(posted[0].actions, (std::vector<std::string>{"default", "Open"}));
-  EXPECT_TRUE(waitUntil([&] { return desktop.log().find("Native notification queued for task " + task) !=
-                                     std::string::npos; },
-                        5s));
+  EXPECT_TRUE(waitUntil(
+      [&] { return desktop.log().find("Native notification queued for task " + task) != std::string::npos; }, 5s));
 
   server.click(posted[0].id);
   EXPECT_TRUE(waitForPageEvent(desktop, "main", "zorvel:open-link", [](const json& d) {

@@ -50,8 +50,11 @@ void FakeCore::serve(SoupServerMessage* message, const std::string& path, GHashT
   auto* requestBody = soup_message_body_flatten(soup_server_message_get_request_body(message));
   gsize size = 0;
   const char* data = static_cast<const char*>(g_bytes_get_data(requestBody, &size));
-  ArrivedRequest arrivedRequest{soup_server_message_get_method(message), path,
-                                headerValue(requestHeaders, "Authorization"), std::string(data ? data : "", size), {}};
+  ArrivedRequest arrivedRequest{soup_server_message_get_method(message),
+                                path,
+                                headerValue(requestHeaders, "Authorization"),
+                                std::string(data ? data : "", size),
+                                {}};
   g_bytes_unref(requestBody);
   SoupMessageHeadersIter iter;
   soup_message_headers_iter_init(&iter, requestHeaders);
@@ -88,8 +91,9 @@ void FakeCore::serve(SoupServerMessage* message, const std::string& path, GHashT
     soup_message_headers_set_content_type(headers, "text/event-stream", nullptr);
     soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
     auto* body = soup_server_message_get_response_body(message);
-    std::string events = "id: 1\ndata: first\n\n: comment\n\nevent: task\r\ndata: second\r\ndata: line\r\n\r\n"
-                         "id: 3\rdata: third\r\r";
+    std::string events =
+        "id: 1\ndata: first\n\n: comment\n\nevent: task\r\ndata: second\r\ndata: line\r\n\r\n"
+        "id: 3\rdata: third\r\r";
     soup_message_body_append(body, SOUP_MEMORY_COPY, events.data(), events.size());
     if (queryValue("hold") == "1") {
       heldStreams.push_back(message);
@@ -188,7 +192,8 @@ std::string BridgeWindow::evaluate(const std::string& expression) {
       [](GObject* object, GAsyncResult* asyncResult, gpointer data) {
         auto* r = static_cast<Result*>(data);
         GError* error = nullptr;
-        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(object), asyncResult, &error);
+        JSCValue* value =
+            webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(object), asyncResult, &error);
         if (error) {
           r->json = std::string("ERROR: ") + error->message;
           g_error_free(error);

@@ -4,19 +4,17 @@
 // core (libsoup server on the main context) that records what reached it.
 
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <libsoup/soup.h>
+#include <webkit/webkit.h>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <gtk/gtk.h>
-#include <libsoup/soup.h>
-#include <webkit/webkit.h>
-
-#include <nlohmann/json.hpp>
 
 #include "app/WebBridge.h"
 

@@ -36,7 +36,8 @@ TEST_F(WebBridgeE2E, PageFetchesReachTheCoreWithTheDesktopToken) {
   auto echo = *std::find_if(core.arrived.begin(), core.arrived.end(), [](auto& r) { return r.path == "/echo"; });
   EXPECT_EQ(echo.authorization, std::string("Bearer ") + desktopToken);
   bool sawTestHeader = false;
-  for (auto& [name, value] : echo.headers) sawTestHeader |= g_ascii_strcasecmp(name.c_str(), "X-Test") == 0 && value == "yes";
+  for (auto& [name, value] : echo.headers)
+    sawTestHeader |= g_ascii_strcasecmp(name.c_str(), "X-Test") == 0 && value == "yes";
   EXPECT_TRUE(sawTestHeader);
 
   auto missing = ui.evaluateJSON("fetch('/nothing-here').then(async r => ({status: r.status, body: await r.json()}))");
@@ -51,7 +52,8 @@ TEST_F(WebBridgeE2E, PageFetchesReachTheCoreWithTheDesktopToken) {
 TEST_F(WebBridgeE2E, TheTokenNeverLeavesForAnotherOrigin) {
   auto before = core.arrived.size();
   for (const char* url : {"https://example.invalid/steal", "//example.invalid/steal"}) {
-    auto refused = ui.evaluateJSON(std::string("fetch('") + url + "').then(async r => ({status: r.status, body: await r.json()}))");
+    auto refused = ui.evaluateJSON(std::string("fetch('") + url +
+                                   "').then(async r => ({status: r.status, body: await r.json()}))");
     EXPECT_EQ(refused["status"], 599) << url;
     EXPECT_TRUE(refused["body"]["detail"].is_string()) << url;
   }
@@ -64,11 +66,13 @@ TEST_F(WebBridgeE2E, ACoreThatIsDownAnswersWithDetail) {
   BridgeWindow down("http://127.0.0.1:1");
   down.load(zorvel::WebBridge::indexURL);
   ASSERT_TRUE(down.waitForLoad());
-  auto answer = down.evaluateJSON("fetch('/desktop-runtime').then(async r => ({status: r.status, body: await r.json()}))");
+  auto answer =
+      down.evaluateJSON("fetch('/desktop-runtime').then(async r => ({status: r.status, body: await r.json()}))");
   EXPECT_EQ(answer["status"], 599);
   EXPECT_TRUE(answer["body"]["detail"].is_string());
   auto emptyHeaders = down.evaluateJSON(
-      "__zorvelBridge.received.filter(r => r.kind === 'fetch-response').every(r => Object.keys(r.headers).length === 0)");
+      "__zorvelBridge.received.filter(r => r.kind === 'fetch-response').every(r => Object.keys(r.headers).length === "
+      "0)");
   EXPECT_EQ(emptyHeaders, true);
 }
 
@@ -93,7 +97,8 @@ TEST_F(WebBridgeE2E, AClosedStreamSaysNothingMore) {
   core.pushToHeldStreams("data: late\n\n", true);
   runFor(std::chrono::milliseconds(500));
   EXPECT_EQ(ui.evaluateJSON("seen"), json::parse(R"(["first", "third"])"));
-  auto received = ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error' && r.id === s.streamID).length");
+  auto received =
+      ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error' && r.id === s.streamID).length");
   EXPECT_EQ(received, 0);
 }
 
@@ -107,7 +112,8 @@ TEST_F(WebBridgeE2E, ReopeningAnIdReplacesTheStreamSilently) {
   core.pushToHeldStreams("", true);
   ASSERT_TRUE(ui.waitForTrue("__zorvelBridge.received.some(r => r.kind === 'stream-error' && r.id === 'same')"));
   runFor(std::chrono::milliseconds(300));
-  EXPECT_EQ(ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error' && r.id === 'same').length"), 1);
+  EXPECT_EQ(ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error' && r.id === 'same').length"),
+            1);
   auto streams = std::count_if(core.arrived.begin(), core.arrived.end(), [](auto& r) { return r.path == "/events"; });
   EXPECT_GE(streams, 2);
   bool resumed = false;
@@ -245,5 +251,6 @@ TEST_F(WebBridgeE2E, ACoreFailureOutlivesPageErrorsAndReloads) {
   ASSERT_TRUE(ui.waitForLoad());
   runFor(std::chrono::milliseconds(300));
   EXPECT_TRUE(ui.labelVisible());
-  EXPECT_EQ(ui.labelText(), "Zorvel could not start a compatible core.\nNo runner\n\nQuit and reopen the app to retry.");
+  EXPECT_EQ(ui.labelText(),
+            "Zorvel could not start a compatible core.\nNo runner\n\nQuit and reopen the app to retry.");
 }

@@ -10,8 +10,7 @@ using namespace vantrelle;
 namespace {
 
 // Runs one CSI ... u sequence, given as its marker byte(s) and parameters.
-KittyKeyboardCommandResult run(KeyboardModeState& state, const std::string& collect,
-                               std::vector<int> pars) {
+KittyKeyboardCommandResult run(KeyboardModeState& state, const std::string& collect, std::vector<int> pars) {
   const std::vector<uint8_t> bytes(collect.begin(), collect.end());
   return applyKittyKeyboardSequence(state, pars, bytes);
 }

@@ -27,14 +27,10 @@ TEST_F(KittyDeletion, MalformedDeletesReplyAndDeleteNothing) {
     const char* command;
     const char* message;
   } cases[] = {
-      {"a=d,d=i,i=0", "G;EINVAL: missing image id"},
-      {"a=d,d=I", "G;EINVAL: missing image id"},
-      {"a=d,d=n", "G;EINVAL: missing image number"},
-      {"a=d,d=p,x=0,y=3", "G;EINVAL: missing cell position"},
-      {"a=d,d=q,x=1", "G;EINVAL: missing cell position"},
-      {"a=d,d=x", "G;EINVAL: missing column"},
-      {"a=d,d=y,y=0", "G;EINVAL: missing row"},
-      {"a=d,d=r,x=1", "G;EINVAL: missing id range"},
+      {"a=d,d=i,i=0", "G;EINVAL: missing image id"},      {"a=d,d=I", "G;EINVAL: missing image id"},
+      {"a=d,d=n", "G;EINVAL: missing image number"},      {"a=d,d=p,x=0,y=3", "G;EINVAL: missing cell position"},
+      {"a=d,d=q,x=1", "G;EINVAL: missing cell position"}, {"a=d,d=x", "G;EINVAL: missing column"},
+      {"a=d,d=y,y=0", "G;EINVAL: missing row"},           {"a=d,d=r,x=1", "G;EINVAL: missing id range"},
       {"a=d,d=j", "G;EINVAL: unsupported delete"},
   };
   for (const auto& c : cases) EXPECT_EQ(command(c.command), reply(c.message)) << c.command;
@@ -228,7 +224,10 @@ TEST_F(KittyCache, ReplacingAnImageCountsOnlyTheNewSize) {
 }
 
 TEST_F(KittyDeletion, ScreenWideErasesAndResetsDropAllImages) {
-  for (const char* sequence : {"\x1b[2J", "\x1b" "c", "\x1b[?40h\x1b[?3h"}) {
+  for (const char* sequence : {"\x1b[2J",
+                               "\x1b"
+                               "c",
+                               "\x1b[?40h\x1b[?3h"}) {
     place(1, 1, 0, 0);
     transmit("i=2");
     feed(sequence);

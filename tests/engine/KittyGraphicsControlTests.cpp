@@ -52,9 +52,14 @@ TEST(KittyGraphicsControl, ParsesIntegersStrictlyAndClampsThem) {
     const char* text;
     int64_t expected;
   } cases[] = {
-      {"s=+12", 12},          {"s=-3", -3},      {"s=", 0},     {"s=1.5", 0},
-      {"s=99999999999999999999", 0},            {"s=9223372036854775807", int64_t{1} << 32},
-      {"s=-9223372036854775808", -(int64_t{1} << 32)}, {"s=4294967297", int64_t{1} << 32},
+      {"s=+12", 12},
+      {"s=-3", -3},
+      {"s=", 0},
+      {"s=1.5", 0},
+      {"s=99999999999999999999", 0},
+      {"s=9223372036854775807", int64_t{1} << 32},
+      {"s=-9223372036854775808", -(int64_t{1} << 32)},
+      {"s=4294967297", int64_t{1} << 32},
   };
   for (const auto& c : cases) EXPECT_EQ(parse(c.text).control.width, c.expected) << c.text;
 }

@@ -67,8 +67,7 @@ struct Case {
 };
 
 std::optional<std::string> encode(const Case& c) {
-  KittyKeyboardEncoder encoder{KittyKeyboardFlags(c.flags), c.applicationCursor,
-                               c.backspaceSendsControlH};
+  KittyKeyboardEncoder encoder{KittyKeyboardFlags(c.flags), c.applicationCursor, c.backspaceSendsControlH};
   const auto bytes = encoder.encode(c.event.event);
   if (!bytes) {
     return std::nullopt;
@@ -141,7 +140,9 @@ TEST(KittyKeyboardEncoder, LegacyTextKeys) {
       {"ctrl+[", 0, Ev::character('[').mods(Mods::ctrl), "\x1b"},
       {"ctrl+9 stays", 0, Ev::character('9').mods(Mods::ctrl), "9"},
       {"ctrl+unmapped", 0, Ev::character(0xE9).mods(Mods::ctrl), "\xc3\xa9"},
-      {"alt+a", 0, Ev::character('a').mods(Mods::alt), "\x1b" "a"},
+      {"alt+a", 0, Ev::character('a').mods(Mods::alt),
+       "\x1b"
+       "a"},
       {"shift+a uses shifted key", 0, Ev::character('a').mods(Mods::shift).shifted('A'), "A"},
       {"caps lock allowed", 0, Ev::character('a').mods(Mods::ctrl | Mods::capsLock), "\x01"},
       {"no key text", 0, Ev::character(0x20AC), "\xe2\x82\xac"},
@@ -162,8 +163,7 @@ TEST(KittyKeyboardEncoder, DisambiguateFlag) {
       {"alt+a", 1, Ev::character('a', "a").mods(Mods::alt), "\x1b[97;3u"},
       {"plain a", 1, Ev::character('a', "a"), "a"},
       {"shift+a text", 1, Ev::character('a', "A").mods(Mods::shift), "A"},
-      {"lock bits reported", 1, Ev::character('a', "\x01").mods(Mods::ctrl | Mods::capsLock),
-       "\x1b[97;69u"},
+      {"lock bits reported", 1, Ev::character('a', "\x01").mods(Mods::ctrl | Mods::capsLock), "\x1b[97;69u"},
       {"no key identity", 1, Ev{}.mods(Mods::ctrl), "\x1b[0;5u"},
   });
 }
@@ -173,17 +173,13 @@ TEST(KittyKeyboardEncoder, AllKeysAndText) {
       {"a as escape code", 8, Ev::character('a', "a"), "\x1b[97u"},
       {"a with text", 24, Ev::character('a', "a"), "\x1b[97;;97u"},
       {"shift+a with text", 24, Ev::character('a', "A").mods(Mods::shift), "\x1b[97;2;65u"},
-      {"shifted alternate", 28, Ev::character('a', "A").mods(Mods::shift).shifted('A'),
-       "\x1b[97:65;2;65u"},
-      {"base layout alternate", 12, Ev::character(0x444, "\xd1\x84").base('a'),
-       "\x1b[1092::97u"},
-      {"shifted and base", 12,
-       Ev::character(0x444, "\xd0\xa4").mods(Mods::shift).shifted(0x424).base('a'),
+      {"shifted alternate", 28, Ev::character('a', "A").mods(Mods::shift).shifted('A'), "\x1b[97:65;2;65u"},
+      {"base layout alternate", 12, Ev::character(0x444, "\xd1\x84").base('a'), "\x1b[1092::97u"},
+      {"shifted and base", 12, Ev::character(0x444, "\xd0\xa4").mods(Mods::shift).shifted(0x424).base('a'),
        "\x1b[1092:1060:97;2u"},
       {"shifted key without shift", 12, Ev::character('a', "a").shifted('A'), "\x1b[97u"},
       {"ctrl drops text", 24, Ev::character('a', "\x01").mods(Mods::ctrl), "\x1b[97;5u"},
-      {"caps lock keeps text", 24, Ev::character('a', "A").mods(Mods::capsLock),
-       "\x1b[97;65;65u"},
+      {"caps lock keeps text", 24, Ev::character('a', "A").mods(Mods::capsLock), "\x1b[97;65;65u"},
       {"escape", 8, Ev::functional(Key::escape, "\x1b"), "\x1b[27u"},
       {"enter", 8, Ev::functional(Key::enter, "\r"), "\x1b[13u"},
       {"tab", 8, Ev::functional(Key::tab, "\t"), "\x1b[9u"},
@@ -196,7 +192,10 @@ TEST(KittyKeyboardEncoder, AllKeysAndText) {
       {"left shift alone", 8, Ev::functional(Key::leftShift).mods(Mods::shift), "\x1b[57441;2u"},
       {"right alt", 8, Ev::functional(Key::rightAlt).mods(Mods::alt), "\x1b[57449;3u"},
       {"iso level 5 shift", 8, Ev::functional(Key::isoLevel5Shift), "\x1b[57454u"},
-      {"control scalars left out of text", 24, Ev::character('a', "a\x01\xc2\x85" "b"),
+      {"control scalars left out of text", 24,
+       Ev::character('a',
+                     "a\x01\xc2\x85"
+                     "b"),
        "\x1b[97;;97:98u"},
   });
 }
@@ -204,25 +203,19 @@ TEST(KittyKeyboardEncoder, AllKeysAndText) {
 TEST(KittyKeyboardEncoder, EventTypes) {
   runTable({
       {"release without the flag", 0, Ev::character('a').type(Type::release), nothing},
-      {"release without the flag, all keys", 8, Ev::functional(Key::up).type(Type::release),
-       nothing},
+      {"release without the flag, all keys", 8, Ev::functional(Key::up).type(Type::release), nothing},
       {"release of a", 2, Ev::character('a').type(Type::release), "\x1b[97;1:3u"},
       {"release of a with text", 2, Ev::character('a', "a").type(Type::release), nothing},
       {"release of enter", 2, Ev::functional(Key::enter, "\r").type(Type::release), nothing},
       {"release of tab", 3, Ev::functional(Key::tab, "\t").type(Type::release), nothing},
-      {"release of enter, all keys", 10, Ev::functional(Key::enter, "\r").type(Type::release),
-       "\x1b[13;1:3u"},
+      {"release of enter, all keys", 10, Ev::functional(Key::enter, "\r").type(Type::release), "\x1b[13;1:3u"},
       {"repeat of up", 3, Ev::functional(Key::up).type(Type::repeatPress), "\x1b[1;1:2A"},
       {"release of f5", 2, Ev::functional(Key::f5).type(Type::release), "\x1b[15;1:3~"},
-      {"shifted release", 3, Ev::functional(Key::left).mods(Mods::shift).type(Type::release),
-       "\x1b[1;2:3D"},
+      {"shifted release", 3, Ev::functional(Key::left).mods(Mods::shift).type(Type::release), "\x1b[1;2:3D"},
       {"repeat of a with text", 2, Ev::character('a', "a").type(Type::repeatPress), "a"},
-      {"release with text flag drops text", 26,
-       Ev::character('a', "a").type(Type::release), "\x1b[97;1:3u"},
-      {"repeat with text", 26, Ev::character('a', "a").type(Type::repeatPress),
-       "\x1b[97;1:2;97u"},
-      {"repeat of enter, disambiguated", 3, Ev::functional(Key::enter, "\r").type(Type::repeatPress),
-       "\x1b[13;1:2u"},
+      {"release with text flag drops text", 26, Ev::character('a', "a").type(Type::release), "\x1b[97;1:3u"},
+      {"repeat with text", 26, Ev::character('a', "a").type(Type::repeatPress), "\x1b[97;1:2;97u"},
+      {"repeat of enter, disambiguated", 3, Ev::functional(Key::enter, "\r").type(Type::repeatPress), "\x1b[13;1:2u"},
   });
 }
 
@@ -232,8 +225,7 @@ TEST(KittyKeyboardEncoder, HeldLegacyKeysKeepRepeating) {
   runTable({
       {"enter", 2, Ev::functional(Key::enter, "\r").type(Type::repeatPress), "\r"},
       {"tab", 2, Ev::functional(Key::tab, "\t").type(Type::repeatPress), "\t"},
-      {"shift+tab", 2, Ev::functional(Key::tab).mods(Mods::shift).type(Type::repeatPress),
-       "\x1b[Z"},
+      {"shift+tab", 2, Ev::functional(Key::tab).mods(Mods::shift).type(Type::repeatPress), "\x1b[Z"},
       {"backspace", 2, Ev::functional(Key::backspace, "\x7f").type(Type::repeatPress), "\x7f"},
       {"escape", 2, Ev::functional(Key::escape, "\x1b").type(Type::repeatPress), "\x1b"},
   });
@@ -246,8 +238,8 @@ TEST(KittyKeyboardEncoder, ModifierKeysAndComposition) {
       {"composing", 0, Ev::character('a', "a").composing(), nothing},
       {"composing, all keys", 8, Ev::character('a', "a").composing(), nothing},
       {"composing enter", 1, Ev::functional(Key::enter, "\r").composing(), nothing},
-      {"composing modifier, all keys", 8,
-       Ev::functional(Key::leftShift).mods(Mods::shift).composing(), "\x1b[57441;2u"},
+      {"composing modifier, all keys", 8, Ev::functional(Key::leftShift).mods(Mods::shift).composing(),
+       "\x1b[57441;2u"},
       {"backspace with printable text", 0, Ev::functional(Key::backspace, "x"), nothing},
       {"enter with printable text", 0, Ev::functional(Key::enter, "ok"), "ok"},
       {"enter with printable text, all keys", 8, Ev::functional(Key::enter, "ok"), "ok"},
@@ -260,8 +252,7 @@ TEST(KittyKeyboardEncoder, MalformedTextStaysInItsField) {
   runTable({
       {"stray continuation byte", 24, Ev::character('a', "\x80"), "\x1b[97;;65533u"},
       {"overlong nul", 24, Ev::character('a', "\xc0\x80"), "\x1b[97;;65533:65533u"},
-      {"encoded surrogate", 24, Ev::character('a', "\xed\xa0\x80"),
-       "\x1b[97;;65533:65533:65533u"},
+      {"encoded surrogate", 24, Ev::character('a', "\xed\xa0\x80"), "\x1b[97;;65533:65533:65533u"},
       {"truncated sequence", 24, Ev::character('a', "\xe2\x82"), "\x1b[97;;65533:65533u"},
       {"invalid key scalar", 1, Ev::character(0xD800).mods(Mods::ctrl), "\x1b[55296;5u"},
   });

@@ -1,9 +1,8 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -45,9 +44,9 @@ TEST(Base64, SkipsForeignBytesAndRejectsWhatCannotDecode) {
   EXPECT_EQ(base64Decode(span("aGVs\nbG8=")), bytes("hello"));
   EXPECT_EQ(base64Decode(span("aGVsbG8")), bytes("hello"));  // padding may be dropped
   EXPECT_EQ(base64Decode(span(" aG Vs bG 8= \r\n")), bytes("hello"));
-  EXPECT_FALSE(base64Decode(span("aGVsb")));       // a lone 6-bit symbol at the end
-  EXPECT_FALSE(base64Decode(span("aG=Vs")));       // data after padding
-  EXPECT_FALSE(base64Decode(span("aGVs====")));    // padding on a full group
+  EXPECT_FALSE(base64Decode(span("aGVsb")));        // a lone 6-bit symbol at the end
+  EXPECT_FALSE(base64Decode(span("aG=Vs")));        // data after padding
+  EXPECT_FALSE(base64Decode(span("aGVs====")));     // padding on a full group
   EXPECT_FALSE(base64Decode(span("aGVsbG8="), 4));  // bounded output
   EXPECT_EQ(base64Decode(span("")), std::vector<uint8_t>{});
 }

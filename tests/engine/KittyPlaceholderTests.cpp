@@ -53,8 +53,8 @@ TEST(KittyPlaceholder, OtherCharactersAreNotPlaceholders) {
 }
 
 TEST(KittyPlaceholder, IdsComeFromColoursAndDiacritics) {
-  auto bare = KittyPlaceholderDecoder::decode(placeholder({}), colored(Color::trueColor(0, 0, 42)), 4, 9,
-                                              std::nullopt, std::nullopt);
+  auto bare = KittyPlaceholderDecoder::decode(placeholder({}), colored(Color::trueColor(0, 0, 42)), 4, 9, std::nullopt,
+                                              std::nullopt);
   ASSERT_TRUE(bare);
   EXPECT_EQ(*bare, (KittyPlaceholderCell{4, 9, 42, 0, 0, 0, 0}));
 
@@ -95,9 +95,12 @@ TEST(KittyPlaceholder, RunsContinueOnlyWhileColoursAndPositionsHold) {
   }
   // A different colour, a gap, another row or no previous attribute break the run.
   auto other = colored(Color::trueColor(0, 0, 8));
-  EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), other, 3, 14, previous, previousAttribute)->placeholderCol, 0);
-  EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), fg, 3, 15, previous, previousAttribute)->placeholderCol, 0);
-  EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), fg, 4, 14, previous, previousAttribute)->placeholderCol, 0);
+  EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), other, 3, 14, previous, previousAttribute)->placeholderCol,
+            0);
+  EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), fg, 3, 15, previous, previousAttribute)->placeholderCol,
+            0);
+  EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), fg, 4, 14, previous, previousAttribute)->placeholderCol,
+            0);
   EXPECT_EQ(KittyPlaceholderDecoder::decode(placeholder({}), fg, 3, 14, previous, std::nullopt)->placeholderCol, 0);
   // Default and inverted default are different colours.
   auto plain = colored(Color::defaultColor);

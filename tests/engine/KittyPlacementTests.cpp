@@ -45,10 +45,10 @@ TEST_F(KittyPlacement, CellCountFollowsTheImageAndItsAspectRatio) {
   command("a=p,i=1,c=10,q=1");
   EXPECT_EQ(cursor(), std::make_pair(10, 3));  // 10 columns, ceil(50 / 20) rows
   moveTo(0, 0);
-  command("a=p,i=1,r=5,q=1");                   // 100 rows of pixels -> 200 wide -> 20 columns
+  command("a=p,i=1,r=5,q=1");  // 100 rows of pixels -> 200 wide -> 20 columns
   EXPECT_EQ(cursor(), std::make_pair(20, 5));
   moveTo(0, 0);
-  command("a=p,i=1,X=50,q=1");                  // offset lowered to 9: (100 + 9) / 10 -> 11
+  command("a=p,i=1,X=50,q=1");  // offset lowered to 9: (100 + 9) / 10 -> 11
   EXPECT_EQ(cursor(), std::make_pair(11, 3));
 }
 

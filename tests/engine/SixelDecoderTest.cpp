@@ -30,10 +30,9 @@ SixelBitmap decode(const std::string& body, int maxDimension = SixelDecoder::max
 
 // The pixel at (column, row) packed as red << 24 | green << 16 | blue << 8 | alpha.
 uint32_t pixel(const SixelBitmap& image, int column, int row) {
-  const size_t at = (static_cast<size_t>(row) * static_cast<size_t>(image.width) +
-                     static_cast<size_t>(column)) * 4;
-  return uint32_t{image.pixels[at]} << 24 | uint32_t{image.pixels[at + 1]} << 16 |
-         uint32_t{image.pixels[at + 2]} << 8 | image.pixels[at + 3];
+  const size_t at = (static_cast<size_t>(row) * static_cast<size_t>(image.width) + static_cast<size_t>(column)) * 4;
+  return uint32_t{image.pixels[at]} << 24 | uint32_t{image.pixels[at + 1]} << 16 | uint32_t{image.pixels[at + 2]} << 8 |
+         image.pixels[at + 3];
 }
 
 // Every pixel of a rectangle has one colour.

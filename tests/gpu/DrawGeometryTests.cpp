@@ -41,8 +41,8 @@ TEST(DrawGeometry, RenderModesDoubleAboutThePivot) {
   EXPECT_EQ(top.y0, 6);
   EXPECT_EQ(top.y1, 14);
   EXPECT_EQ(top.x1, 6);
-  auto image = imageDraw(nullptr, {0, 0, 10, 10}, {0, 0, 1, 1}, RenderLineMode::doubledDown, ClipRect{0, 0, 100, 10},
-                         0, 1);
+  auto image =
+      imageDraw(nullptr, {0, 0, 10, 10}, {0, 0, 1, 1}, RenderLineMode::doubledDown, ClipRect{0, 0, 100, 10}, 0, 1);
   ASSERT_TRUE(image);
   ASSERT_EQ(image->vertices.size(), 6u);
   EXPECT_FLOAT_EQ(image->vertices[4].position.x, 20);

@@ -16,7 +16,9 @@ class FakeTexture : public GpuTexture {
   FakeTexture(int w, int h) : w(w), h(h) {}
   int width() const override { return w; }
   int height() const override { return h; }
-  void replaceRegion(int x, int y, int rw, int rh, const uint8_t*, size_t) override { uploads.push_back({x, y, rw, rh}); }
+  void replaceRegion(int x, int y, int rw, int rh, const uint8_t*, size_t) override {
+    uploads.push_back({x, y, rw, rh});
+  }
   int w, h;
   std::vector<Upload> uploads;
 };

@@ -62,9 +62,10 @@ TEST_F(GpuRender, MissingShadersAreReportedByName) {
 }
 
 TEST_F(GpuRender, FrameMatchesTheCairoPath) {
-  view->feed(std::string("\x1b[41m  red  \x1b[0m plain \x1b[1;32mgreen\x1b[0m \x1b[4munder\x1b[0m\r\n"
-                         "\xe2\x94\x80\xe2\x94\xbc\xe2\x94\x80 \xe2\x96\x88\xe2\x96\x8c \x1b[44;33m\xee\x82\xb0\x1b[0m\r\n"
-                         "\x1b[7mreverse\x1b[0m $ "));
+  view->feed(
+      std::string("\x1b[41m  red  \x1b[0m plain \x1b[1;32mgreen\x1b[0m \x1b[4munder\x1b[0m\r\n"
+                  "\xe2\x94\x80\xe2\x94\xbc\xe2\x94\x80 \xe2\x96\x88\xe2\x96\x8c \x1b[44;33m\xee\x82\xb0\x1b[0m\r\n"
+                  "\x1b[7mreverse\x1b[0m $ "));
   auto frame = gpu().render();
   ASSERT_TRUE(frame);
   CairoDrawingPath cairo(*view);

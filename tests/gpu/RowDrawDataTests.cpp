@@ -32,8 +32,8 @@ class RowData : public ::testing::Test {
     Buffer& buffer = *view->getTerminal().buffer;
     auto cell = *view->cellDimension;
     double yOffset = std::ceil(view->fontMetrics().descent + view->fontMetrics().leading);
-    return r.buildRowDrawData(line, buffer, buffer.yDisp, cell.width, cell.height, yOffset,
-                              view->frame().width * scale, scale, {});
+    return r.buildRowDrawData(line, buffer, buffer.yDisp, cell.width, cell.height, yOffset, view->frame().width * scale,
+                              scale, {});
   }
   static Float4 rgba(const ViewColor& c) { return colorToSIMD(c); }
   std::unique_ptr<TerminalView> view;
@@ -190,7 +190,9 @@ TEST_F(RowData, AnImageObjectLoadsOneTextureForAsLongAsItLives) {
 }
 
 TEST_F(RowData, GlyphsFromAFallbackFontStayInTheirCells) {
-  view->feed(std::string("a\xE1\xBA\x9E" "b"));
+  view->feed(
+      std::string("a\xE1\xBA\x9E"
+                  "b"));
   auto data = row(0);
   ASSERT_EQ(data.glyphCellsGray.size(), 3u);
   double cw = view->cellDimension->width;

@@ -56,7 +56,10 @@ TEST_F(PangoFixture, CombiningMarksKeepTheirCluster) {
 
 TEST_F(PangoFixture, FallbackFontsGiveGlyphRunsOfTheirOwn) {
   // The capital sharp s is not in the monospace face; a fallback font draws it.
-  auto run = cache.shape("a\xE1\xBA\x9E" "b", context, font);
+  auto run = cache.shape(
+      "a\xE1\xBA\x9E"
+      "b",
+      context, font);
   ASSERT_TRUE(run);
   ASSERT_EQ(run->glyphRuns.size(), 3u);
   auto family = [](PangoFont* f) {

@@ -1,10 +1,10 @@
-#include "platform/Bundle.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+
+#include "platform/Bundle.h"
 
 namespace fs = std::filesystem;
 using platform::Bundle;
@@ -55,8 +55,7 @@ TEST(Bundle, ResourcesAreFoundOnlyInsideTheBundle) {
   writeFile(dir.path / "outside.txt", "");
   Bundle bundle((dir.path / "share").string());
   EXPECT_EQ(bundle.pathForResource("native-bridge", "js"), (dir.path / "share" / "native-bridge.js").string());
-  EXPECT_EQ(bundle.pathForResource("runner/zorvel-runner"),
-            (dir.path / "share" / "runner" / "zorvel-runner").string());
+  EXPECT_EQ(bundle.pathForResource("runner/zorvel-runner"), (dir.path / "share" / "runner" / "zorvel-runner").string());
   EXPECT_EQ(bundle.pathForResource("missing", "js"), std::nullopt);
   EXPECT_EQ(bundle.pathForResource("runner"), std::nullopt);
   EXPECT_EQ(bundle.pathForResource("../outside", "txt"), std::nullopt);

@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <signal.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,8 +68,7 @@ TEST(ChildProcess, ExitIsReapedAndReportedOnceEvenWhenAlreadyOver) {
   pid_t pid = child->processIdentifier();
   ASSERT_TRUE(child->waitUntilExit(5s));
   EXPECT_TRUE(isZombieOrGone(pid));
-  EXPECT_FALSE(std::ifstream("/proc/" + std::to_string(pid) + "/stat").good() &&
-               !isZombieOrGone(pid));
+  EXPECT_FALSE(std::ifstream("/proc/" + std::to_string(pid) + "/stat").good() && !isZombieOrGone(pid));
   std::atomic<int> calls = 0;
   child->setTerminationHandler([&] { ++calls; });  // already over: called at once
   EXPECT_EQ(calls, 1);

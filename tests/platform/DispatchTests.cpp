@@ -1,5 +1,3 @@
-#include "platform/Dispatch.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "MainLoop.h"
+#include "platform/Dispatch.h"
 
 using namespace std::chrono_literals;
 using platform::DispatchQueue;

@@ -1,16 +1,15 @@
-#include "platform/Log.h"
-
 #include <glib.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "platform/Log.h"
+
 using platform::Logger;
 
 TEST(LogFormat, PrivacyMarkersAndPlainConversions) {
   EXPECT_EQ(Logger::format("task %{public}s of %{private}s", "T-1", "secret"), "task T-1 of <private>");
-  EXPECT_EQ(Logger::format("%d events, bridge %{bool}d, %{public, bool}d", 3, 1, 0),
-            "3 events, bridge true, false");
+  EXPECT_EQ(Logger::format("%d events, bridge %{bool}d, %{public, bool}d", 3, 1, 0), "3 events, bridge true, false");
   EXPECT_EQ(Logger::format("%ld/%lld/%zu/%u/%x", 7L, -8LL, size_t{9}, 10u, 255u), "7/-8/9/10/ff");
   EXPECT_EQ(Logger::format("%.2f %5s|%-3d|%%", 1.005, "ab", 4), "1.00    ab|4  |%");
   EXPECT_EQ(Logger::format("%*d|%.*s", 4, 7, 2, "abcdef"), "   7|ab");

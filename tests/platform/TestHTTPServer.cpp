@@ -13,12 +13,14 @@ struct TestHTTPServerHandlers {
     GBytes* bytes = soup_message_body_flatten(request);
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    std::string body = std::string(soup_server_message_get_method(message)) + "\n" + std::string(data ? data : "", size);
+    std::string body =
+        std::string(soup_server_message_get_method(message)) + "\n" + std::string(data ? data : "", size);
     g_bytes_unref(bytes);
     SoupMessageHeaders* in = soup_server_message_get_request_headers(message);
     SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
     if (const char* seen = soup_message_headers_get_one(in, "X-Test")) soup_message_headers_append(out, "X-Seen", seen);
-    if (const char* auth = soup_message_headers_get_one(in, "Authorization")) soup_message_headers_append(out, "X-Auth", auth);
+    if (const char* auth = soup_message_headers_get_one(in, "Authorization"))
+      soup_message_headers_append(out, "X-Auth", auth);
     soup_server_message_set_status(message, 200, nullptr);
     soup_server_message_set_response(message, "text/plain", SOUP_MEMORY_COPY, body.data(), body.size());
   }
@@ -63,9 +65,9 @@ struct TestHTTPServerHandlers {
     SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
     soup_message_headers_set_encoding(out, SOUP_ENCODING_CHUNKED);
     soup_message_headers_set_content_type(out, "text/plain", nullptr);
-    g_signal_connect(message, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
-                       static_cast<Stream*>(data)->finished = true;
-                     }), state);
+    g_signal_connect(
+        message, "finished",
+        G_CALLBACK(+[](SoupServerMessage*, gpointer data) { static_cast<Stream*>(data)->finished = true; }), state);
     GSource* timer = g_timeout_source_new(20);
     g_source_set_callback(timer, tick, state, nullptr);
     g_source_attach(timer, owner->context);
@@ -101,10 +103,13 @@ TestHTTPServer::TestHTTPServer() {
 }
 
 TestHTTPServer::~TestHTTPServer() {
-  g_main_context_invoke(context, [](gpointer loop) -> gboolean {
-    g_main_loop_quit(static_cast<GMainLoop*>(loop));
-    return G_SOURCE_REMOVE;
-  }, loop);
+  g_main_context_invoke(
+      context,
+      [](gpointer loop) -> gboolean {
+        g_main_loop_quit(static_cast<GMainLoop*>(loop));
+        return G_SOURCE_REMOVE;
+      },
+      loop);
   thread.join();
 }
 

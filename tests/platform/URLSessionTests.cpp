@@ -1,5 +1,3 @@
-#include "platform/URLSession.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +7,7 @@
 
 #include "TestHTTPServer.h"
 #include "platform/Dispatch.h"
+#include "platform/URLSession.h"
 
 using namespace std::chrono_literals;
 using platform::DispatchQueue;
@@ -156,9 +155,8 @@ TEST(URLSession, SynchronousRequestFromACompletionDoesNotDeadlock) {
   URLRequest request;
   request.url = server.url("/echo");
   std::promise<int> inner;
-  URLSession::shared().dataTask(request, [&](URLResponse) {
-    inner.set_value(URLSession::shared().sendSynchronously(request).status);
-  });
+  URLSession::shared().dataTask(
+      request, [&](URLResponse) { inner.set_value(URLSession::shared().sendSynchronously(request).status); });
   auto status = inner.get_future();
   ASSERT_EQ(status.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(status.get(), 200);

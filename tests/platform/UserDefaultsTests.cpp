@@ -1,13 +1,13 @@
-#include "platform/UserDefaults.h"
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+
+#include "platform/UserDefaults.h"
 
 namespace fs = std::filesystem;
 using platform::UserDefaults;

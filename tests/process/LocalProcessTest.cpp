@@ -101,7 +101,8 @@ TEST(LocalProcess, ChildStartsCleanWithNoInheritedDescriptorsOrSignalState) {
   ASSERT_EQ(stray, 57);
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
-  struct sigaction oldPipe {}, oldHup {};
+  struct sigaction oldPipe {
+  }, oldHup{};
   sigaction(SIGPIPE, &ignore, &oldPipe);
   sigaction(SIGHUP, &ignore, &oldHup);
   sigset_t block, oldMask;
@@ -171,7 +172,8 @@ TEST(LocalProcess, ReleasedProcessLeavesNoZombieAndNoDescriptor) {
     f.runShell("sleep 30");
     pumpMainUntil([] { return false; }, std::chrono::milliseconds(50));
   }  // released while running: the hang-up ends the shell, and it is reaped
-  EXPECT_TRUE(pumpMainUntil([&] { return processGone(pid) && openDescriptorCount() <= before; }, std::chrono::seconds(5)))
+  EXPECT_TRUE(
+      pumpMainUntil([&] { return processGone(pid) && openDescriptorCount() <= before; }, std::chrono::seconds(5)))
       << openDescriptorCount() << " descriptors open, " << before << " before";
 }
 

@@ -15,10 +15,12 @@
 namespace vantrelle::testing {
 
 // Runs the GLib main context (the main queue) until `done` holds or `timeout` passes.
-inline bool pumpMainUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+inline bool pumpMainUntil(const std::function<bool()>& done,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   // A ticking source bounds each blocking iteration, so the deadline is seen without spinning.
-  guint tick = g_timeout_add(10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  guint tick = g_timeout_add(
+      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   bool met = true;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) {

@@ -71,9 +71,10 @@ TEST(RealPrograms, LessScrollsAndSearches) {
 
 TEST(RealPrograms, TerminalQueriesAreAnswered) {
   HeadlessHarness h(72, 20);
-  h.start("/bin/sh", {"-c",
-                      "tput cols; tput lines; stty -echo -icanon min 1; printf '\\033[5;9H\\033[6n';"
-                      " r=$(dd bs=1 count=6 2>/dev/null); stty sane; printf '\\r\\nreply:%s\\n' \"$r\" | tr '\\033' E"});
+  h.start("/bin/sh",
+          {"-c",
+           "tput cols; tput lines; stty -echo -icanon min 1; printf '\\033[5;9H\\033[6n';"
+           " r=$(dd bs=1 count=6 2>/dev/null); stty sane; printf '\\r\\nreply:%s\\n' \"$r\" | tr '\\033' E"});
   ASSERT_TRUE(h.waitForEnd());
   EXPECT_EQ(h.row(0), "72");
   EXPECT_EQ(h.row(1), "20");

@@ -15,9 +15,9 @@ using refcore::TokenVerifier;
 
 TEST(AuthorityTokens, VerifierAcceptsWhatTheAuthoritySignsAndNothingAltered) {
   zorvel::DesktopRuntimeAuthority authority;
-  const auto issued = authority.issueProject("0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11", "core:42", "project",
-                                             std::string("a1b2c3d4-0000-4000-8000-000000000001"), std::nullopt,
-                                             std::nullopt);
+  const auto issued =
+      authority.issueProject("0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11", "core:42", "project",
+                             std::string("a1b2c3d4-0000-4000-8000-000000000001"), std::nullopt, std::nullopt);
   TokenVerifier verifier(authority.runtimeID(), authority.signingKey());
   verifier.setActiveTokens(authority.activeTokens());
   refcore::TokenClaims claims;

@@ -21,7 +21,9 @@
 
 extern char** environ;
 
-std::string RunnerProcess::executable() { return std::string(ZORVEL_BUNDLE_DIR) + "/share/zorvel/runner/zorvel-runner"; }
+std::string RunnerProcess::executable() {
+  return std::string(ZORVEL_BUNDLE_DIR) + "/share/zorvel/runner/zorvel-runner";
+}
 
 // A port below the kernel's ephemeral range, so outgoing connections of parallel tests cannot
 // take it between this check and the runner's own bind.
@@ -44,9 +46,10 @@ int RunnerProcess::freePort() {
 RunnerProcess::RunnerProcess(Launch launch) : listenPort(freePort()) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
-  std::vector<std::string> arguments = {executable(), "serve-desktop", "--data-dir",
-                                        testing::TempDir() + "refcore-data", "--port", std::to_string(listenPort),
-                                        "--parent-pid", std::to_string(launch.parentPID.value_or(getpid())),
+  std::vector<std::string> arguments = {executable(),    "serve-desktop",
+                                        "--data-dir",    testing::TempDir() + "refcore-data",
+                                        "--port",        std::to_string(listenPort),
+                                        "--parent-pid",  std::to_string(launch.parentPID.value_or(getpid())),
                                         "--auth-control"};
   if (!launch.recordPath.empty()) launch.environment["ZORVEL_REFCORE_RECORD"] = launch.recordPath;
   std::vector<std::string> environment;
@@ -104,7 +107,8 @@ std::optional<std::string> RunnerProcess::readLine(std::chrono::milliseconds tim
       outputBuffer.erase(0, end + 1);
       return line;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     pollfd descriptor{output, POLLIN, 0};
     if (poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -148,7 +152,8 @@ std::string RunnerProcess::readStandardError() {
 
 std::string RunnerProcess::bootstrap() {
   bootstrapped = true;
-  const std::string token = signToken(signingKey, tokenClaims(runtimeID, "5d1c7a3e-0000-4000-8000-000000000001", "desktop"));
+  const std::string token =
+      signToken(signingKey, tokenClaims(runtimeID, "5d1c7a3e-0000-4000-8000-000000000001", "desktop"));
   send({{"kind", "bootstrap"},
         {"runtime_id", runtimeID},
         {"signing_key", refcore::base64Encode(signingKey)},
@@ -191,7 +196,7 @@ std::string signToken(const std::string& key, const nlohmann::json& claims) {
 }
 
 nlohmann::json tokenClaims(const std::string& runtimeID, const std::string& tokenID, const std::string& role) {
-  return {{"access", "project"}, {"project_id", nullptr}, {"report_id", nullptr}, {"role", role},
-          {"runtime_id", runtimeID}, {"session_id", nullptr}, {"task_id", nullptr}, {"token_id", tokenID},
-          {"version", 1}};
+  return {{"access", "project"}, {"project_id", nullptr},   {"report_id", nullptr},
+          {"role", role},        {"runtime_id", runtimeID}, {"session_id", nullptr},
+          {"task_id", nullptr},  {"token_id", tokenID},     {"version", 1}};
 }

@@ -5,11 +5,10 @@
 
 #include <chrono>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/URLSession.h"
 
@@ -17,8 +16,8 @@ class RunnerProcess {
  public:
   struct Launch {
     std::map<std::string, std::string> environment;  // added to the test's own environment
-    std::optional<pid_t> parentPID;                   // --parent-pid; the test process by default
-    std::string recordPath;                           // ZORVEL_REFCORE_RECORD when not empty
+    std::optional<pid_t> parentPID;                  // --parent-pid; the test process by default
+    std::string recordPath;                          // ZORVEL_REFCORE_RECORD when not empty
   };
 
   explicit RunnerProcess(Launch launch);

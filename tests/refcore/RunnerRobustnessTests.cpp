@@ -12,7 +12,9 @@ using nlohmann::json;
 
 namespace {
 
-json state(RunnerProcess& runner) { return json::parse(runner.request("GET", "/__test/state", "").body, nullptr, false); }
+json state(RunnerProcess& runner) {
+  return json::parse(runner.request("GET", "/__test/state", "").body, nullptr, false);
+}
 
 std::string recordFile(const char* name) {
   return testing::TempDir() + name + "-" + std::to_string(getpid()) + ".jsonl";
@@ -39,10 +41,11 @@ TEST(RunnerRobustness, GarbageOnTheControlChannelChangesNothing) {
     for (char& byte : bytes) byte = static_cast<char>(random() % 256 == 10 ? 'x' : random() % 256);
     runner.sendLine(bytes);
   }
-  for (const char* line : {R"({"kind": "bootstrap", "runtime_id": "other", "signing_key": "AAAA", "active_tokens": []})",
-                           R"({"kind": "sync", "request_id": 5, "active_tokens": []})",
-                           R"({"kind": "sync", "request_id": "x", "active_tokens": [1]})",
-                           R"({"kind": "issued", "request_id": "nobody"})", R"({"kind": null})", "{}", "null"}) {
+  for (const char* line :
+       {R"({"kind": "bootstrap", "runtime_id": "other", "signing_key": "AAAA", "active_tokens": []})",
+        R"({"kind": "sync", "request_id": 5, "active_tokens": []})",
+        R"({"kind": "sync", "request_id": "x", "active_tokens": [1]})", R"({"kind": "issued", "request_id": "nobody"})",
+        R"({"kind": null})", "{}", "null"}) {
     runner.sendLine(line);
   }
   runner.sendLine(std::string(17 * 1024 * 1024, 'z'));  // past the line limit, dropped whole

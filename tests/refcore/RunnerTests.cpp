@@ -16,7 +16,9 @@ namespace {
 
 json parse(const platform::URLResponse& response) { return json::parse(response.body, nullptr, false); }
 
-std::string recordPath(const char* name) { return testing::TempDir() + name + "-" + std::to_string(getpid()) + ".jsonl"; }
+std::string recordPath(const char* name) {
+  return testing::TempDir() + name + "-" + std::to_string(getpid()) + ".jsonl";
+}
 
 std::vector<json> readRecord(const std::string& path) {
   std::vector<json> records;
@@ -53,7 +55,8 @@ TEST(Runner, RefusesEveryRequestUntilBootstrappedThenChecksTokens) {
     EXPECT_EQ(refused.status, 401) << bad;
     EXPECT_TRUE(parse(refused)["detail"].is_string());
   }
-  const std::string outsider = signToken(runner.signingKey, tokenClaims(runner.runtimeID, "9a1b2c3d-0000-4000-8000-00000000000f", "desktop"));
+  const std::string outsider =
+      signToken(runner.signingKey, tokenClaims(runner.runtimeID, "9a1b2c3d-0000-4000-8000-00000000000f", "desktop"));
   EXPECT_EQ(parse(runner.request("GET", "/tasks", outsider))["detail"], "Token is not active");
 }
 
@@ -61,7 +64,8 @@ TEST(Runner, SyncReplacesTheActiveSetAndIsAcknowledged) {
   RunnerProcess runner;
   const std::string desktop = runner.bootstrap();
   ASSERT_TRUE(runner.waitUntilListening());
-  const std::string project = signToken(runner.signingKey, tokenClaims(runner.runtimeID, "6f1e2d3c-0000-4000-8000-000000000002", "project-agent"));
+  const std::string project = signToken(
+      runner.signingKey, tokenClaims(runner.runtimeID, "6f1e2d3c-0000-4000-8000-000000000002", "project-agent"));
   EXPECT_EQ(runner.request("GET", "/tasks", project).status, 401);
   runner.send({{"kind", "sync"}, {"request_id", "r-1"}, {"active_tokens", {project, desktop}}});
   EXPECT_EQ(json::parse(runner.readLine().value_or("null")), (json{{"kind", "synced"}, {"request_id", "r-1"}}));
@@ -90,29 +94,39 @@ TEST(Runner, TasksLiveInMemoryWithCleanupStateAndTerminalPlans) {
   EXPECT_EQ(state["turn_in_progress"], true);
   EXPECT_EQ(state["background_work_active"], false);
 
-  EXPECT_EQ(parse(runner.request("PATCH", "/tasks/" + id, token, R"({"status": "done", "turn_in_progress": false})"))["status"], "done");
+  EXPECT_EQ(parse(runner.request("PATCH", "/tasks/" + id, token,
+                                 R"({"status": "done", "turn_in_progress": false})"))["status"],
+            "done");
   EXPECT_EQ(runner.request("PATCH", "/tasks/" + id, token, R"({"turn_in_progress": 0})").status, 422);
   EXPECT_EQ(parse(runner.request("POST", "/tasks/" + id + "/stop", token))["runtime_status"], "stopped");
   EXPECT_EQ(parse(runner.request("GET", "/tasks", token))["tasks"].size(), 1u);
 
-  const auto plan = runner.request("POST", "/tasks/" + id + "/terminal-plan", token, R"({"agent": "codex", "login": false})");
+  const auto plan =
+      runner.request("POST", "/tasks/" + id + "/terminal-plan", token, R"({"agent": "codex", "login": false})");
   ASSERT_EQ(plan.status, 200);
   EXPECT_EQ(parse(plan)["executable"], "/bin/sh");
   EXPECT_EQ(parse(plan)["arguments"], (json{"agent-terminal", id, "/bin/sh"}));
   EXPECT_TRUE(parse(plan)["cwd"].is_string());
-  const auto badPlan = runner.request("POST", "/tasks/" + id + "/terminal-plan", token, R"({"agent": 1, "login": false})");
+  const auto badPlan =
+      runner.request("POST", "/tasks/" + id + "/terminal-plan", token, R"({"agent": 1, "login": false})");
   EXPECT_EQ(badPlan.status, 422);
   EXPECT_TRUE(parse(badPlan)["detail"].is_string());
-  EXPECT_EQ(parse(runner.request("GET", "/tasks/00000000-0000-4000-8000-000000000000", token))["detail"], "Task not found");
+  EXPECT_EQ(parse(runner.request("GET", "/tasks/00000000-0000-4000-8000-000000000000", token))["detail"],
+            "Task not found");
   EXPECT_EQ(runner.request("GET", "/tasks/..%2F..%2Fetc", token).status, 400);
 
   const json login = parse(runner.request("POST", "/agent-profiles/profile-1/login-plan", token));
   EXPECT_EQ(login["arguments"], (json{"profile-login", "profile-1"}));
   EXPECT_TRUE(login["cwd"].is_null());
 
-  EXPECT_EQ(runner.request("POST", "/tasks/capture", token, R"({"content": "  \n ", "project_id": "0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11"})").status, 422);
-  const auto captured = runner.request("POST", "/tasks/capture", token,
-                                       R"({"content": "Fix the build\nmore", "project_id": "0B5F1F6C-3C55-4A39-9A5E-6A0F2C7D9E11"})");
+  EXPECT_EQ(runner
+                .request("POST", "/tasks/capture", token,
+                         R"({"content": "  \n ", "project_id": "0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11"})")
+                .status,
+            422);
+  const auto captured =
+      runner.request("POST", "/tasks/capture", token,
+                     R"({"content": "Fix the build\nmore", "project_id": "0B5F1F6C-3C55-4A39-9A5E-6A0F2C7D9E11"})");
   ASSERT_EQ(captured.status, 201);
   EXPECT_EQ(parse(captured)["title"], "Fix the build");
   EXPECT_EQ(parse(captured)["project_id"], "0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11");
@@ -132,14 +146,19 @@ TEST(Runner, EventStreamCarriesPushedEventsUntilEnded) {
   request.headers = {{"Authorization", "Bearer " + token}, {"Last-Event-ID", "7"}};
   auto session = platform::URLSession::makeEphemeral();
   auto task = session->streamTask(
-      request, [&](int status, const platform::HTTPHeaders&) { if (status == 200) opened.set_value(); },
+      request,
+      [&](int status, const platform::HTTPHeaders&) {
+        if (status == 200) opened.set_value();
+      },
       [&](std::string_view chunk) {
         std::lock_guard lock(mutex);
         received.append(chunk);
       },
       [&](std::optional<std::string> error) { ended.set_value(error); });
   ASSERT_EQ(opened.get_future().wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(runner.request("POST", "/__test/events", "", R"({"event": "task-updated", "data": "a\nb", "id": "8"})").status, 200);
+  EXPECT_EQ(
+      runner.request("POST", "/__test/events", "", R"({"event": "task-updated", "data": "a\nb", "id": "8"})").status,
+      200);
   runner.request("POST", "/diagnostics/error-events", token, R"({"source": "native", "message": "x"})");
   runner.request("POST", "/__test/events", "", R"({"end": true})");
   auto end = ended.get_future();
@@ -150,7 +169,8 @@ TEST(Runner, EventStreamCarriesPushedEventsUntilEnded) {
   EXPECT_NE(received.find("event: error-event\n"), std::string::npos);
   bool sawLastEventID = false;
   for (const json& entry : readRecord(record)) {
-    if (entry["type"] == "request" && entry["path"] == "/events") sawLastEventID = entry["headers"]["Last-Event-ID"] == "7";
+    if (entry["type"] == "request" && entry["path"] == "/events")
+      sawLastEventID = entry["headers"]["Last-Event-ID"] == "7";
   }
   EXPECT_TRUE(sawLastEventID);
   EXPECT_EQ(parse(runner.request("GET", "/__test/error-events", ""))["events"][0]["message"], "x");
@@ -158,12 +178,14 @@ TEST(Runner, EventStreamCarriesPushedEventsUntilEnded) {
 
 TEST(Runner, RecordsItsStartAndRelaysControlRequestsForTests) {
   const std::string record = recordPath("control");
-  RunnerProcess runner(RunnerProcess::Launch{{{"ZORVEL_PRODUCT_API_URL", "https://example.invalid/api"}}, std::nullopt, record});
+  RunnerProcess runner(
+      RunnerProcess::Launch{{{"ZORVEL_PRODUCT_API_URL", "https://example.invalid/api"}}, std::nullopt, record});
   runner.bootstrap();
   ASSERT_TRUE(runner.waitUntilListening());
   auto answered = std::async(std::launch::async, [&] {
-    return runner.request("POST", "/__test/control", "",
-                          R"({"message": {"kind": "issue", "request_id": "q1", "project_id": "0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11"}})");
+    return runner.request(
+        "POST", "/__test/control", "",
+        R"({"message": {"kind": "issue", "request_id": "q1", "project_id": "0b5f1f6c-3c55-4a39-9a5e-6a0f2c7d9e11"}})");
   });
   const json issue = json::parse(runner.readLine().value_or("null"));
   EXPECT_EQ(issue["kind"], "issue");
@@ -229,7 +251,8 @@ TEST(RunnerLifetime, ExitsWhenStandardInputClosesOrTheParentIsGone) {
 }
 
 TEST(RunnerSwitches, StandardErrorAndExit) {
-  RunnerProcess runner(RunnerProcess::Launch{{{"ZORVEL_REFCORE_STDERR_AND_EXIT", "  config is broken\n"}}, std::nullopt, {}});
+  RunnerProcess runner(
+      RunnerProcess::Launch{{{"ZORVEL_REFCORE_STDERR_AND_EXIT", "  config is broken\n"}}, std::nullopt, {}});
   EXPECT_EQ(runner.waitForExit(3s), 1);
   EXPECT_EQ(runner.readStandardError(), "  config is broken\n");
 }
@@ -262,7 +285,8 @@ TEST(RunnerSwitches, SlowReadinessWrongProbeAndExitAfterReady) {
 }
 
 TEST(RunnerSwitches, EmitsChosenControlLinesAfterBootstrap) {
-  RunnerProcess runner(RunnerProcess::Launch{{{"ZORVEL_REFCORE_EMIT_CONTROL", "garbage\n{\"kind\":\"revoke\",\"token_id\":\"x\"}"}}, std::nullopt, {}});
+  RunnerProcess runner(RunnerProcess::Launch{
+      {{"ZORVEL_REFCORE_EMIT_CONTROL", "garbage\n{\"kind\":\"revoke\",\"token_id\":\"x\"}"}}, std::nullopt, {}});
   EXPECT_FALSE(runner.readLine(200ms));
   runner.bootstrap();
   EXPECT_EQ(runner.readLine(), "garbage");

@@ -35,12 +35,12 @@ TEST(Base64, BothAlphabetsRoundTripAndMatchKnownText) {
 }
 
 TEST(Base64, DecodersRefuseWhatNoEncoderWrites) {
-  EXPECT_EQ(base64Decode("Zm9vYg="), std::nullopt);   // wrong length
-  EXPECT_EQ(base64Decode("Zm9v YmFy"), std::nullopt); // stray character
-  EXPECT_EQ(base64Decode("-_8="), std::nullopt);      // URL alphabet in standard text
-  EXPECT_EQ(base64URLDecode("+/8"), std::nullopt);    // standard alphabet in URL text
+  EXPECT_EQ(base64Decode("Zm9vYg="), std::nullopt);    // wrong length
+  EXPECT_EQ(base64Decode("Zm9v YmFy"), std::nullopt);  // stray character
+  EXPECT_EQ(base64Decode("-_8="), std::nullopt);       // URL alphabet in standard text
+  EXPECT_EQ(base64URLDecode("+/8"), std::nullopt);     // standard alphabet in URL text
   EXPECT_EQ(base64URLDecode("Zm9vYg=="), std::nullopt);
-  EXPECT_EQ(base64URLDecode("Zh"), std::nullopt);     // non-zero trailing bits
+  EXPECT_EQ(base64URLDecode("Zh"), std::nullopt);  // non-zero trailing bits
   EXPECT_EQ(base64URLDecode("Z"), std::nullopt);
 }
 
@@ -65,7 +65,8 @@ TEST(TokenVerifier, RejectsEveryAlteredByteAndForeignTokens) {
     changed[i] = changed[i] == 'A' ? 'B' : 'A';
     EXPECT_NE(verifier.check(changed), TokenCheck::accepted) << "byte " << i;
   }
-  EXPECT_EQ(verifier.check(signToken(std::string(32, '\x12'), tokenClaims(runtime, "22222222-2222-4222-8222-222222222222", "desktop"))),
+  EXPECT_EQ(verifier.check(signToken(std::string(32, '\x12'),
+                                     tokenClaims(runtime, "22222222-2222-4222-8222-222222222222", "desktop"))),
             TokenCheck::badSignature);
   EXPECT_EQ(verifier.check(signToken(key, tokenClaims("other", "22222222-2222-4222-8222-222222222222", "desktop"))),
             TokenCheck::wrongRuntime);
@@ -113,8 +114,8 @@ TEST(LineFramer, SplitMergedAndOverlongLines) {
 }
 
 TEST(RunnerOptions, TheEightArgumentsAndNothingElse) {
-  auto parsed = parseRunnerOptions({"serve-desktop", "--data-dir", "/tmp/d", "--port", "7332", "--parent-pid", "42",
-                                    "--auth-control"});
+  auto parsed = parseRunnerOptions(
+      {"serve-desktop", "--data-dir", "/tmp/d", "--port", "7332", "--parent-pid", "42", "--auth-control"});
   ASSERT_TRUE(parsed.options);
   EXPECT_EQ(parsed.options->dataDirectory, "/tmp/d");
   EXPECT_EQ(parsed.options->port, 7332);
@@ -129,5 +130,6 @@ TEST(RunnerOptions, TheEightArgumentsAndNothingElse) {
       {"serve-desktop", "--data-dir", "/d", "--port", "7332", "--parent-pid", "42", "--auth-control", "--extra"},
       {"serve-desktop", "--data-dir", "/d", "--port"},
   };
-  for (const auto& arguments : bad) EXPECT_FALSE(parseRunnerOptions(arguments).options) << testing::PrintToString(arguments);
+  for (const auto& arguments : bad)
+    EXPECT_FALSE(parseRunnerOptions(arguments).options) << testing::PrintToString(arguments);
 }

@@ -15,8 +15,7 @@ class AttributedRuns : public ::testing::Test {
   }
   ViewLineInfo row(int y) {
     Buffer& buffer = *view->getTerminal().buffer;
-    return view->buildAttributedString(buffer.yBase + y, *buffer.lines()[buffer.yBase + y],
-                                       buffer.cols());
+    return view->buildAttributedString(buffer.yBase + y, *buffer.lines()[buffer.yBase + y], buffer.cols());
   }
   static std::string text(const ViewLineSegment& segment) {
     std::string all;
@@ -61,36 +60,32 @@ TEST_F(AttributedRuns, RenditionChangesStartNewPieces) {
 }
 
 TEST_F(AttributedRuns, InverseOfDefaultColoursUsesTheInvertedDefaults) {
-  Attribute inverse(Attribute::Color::defaultColor, Attribute::Color::defaultColor,
-                    CharacterStyle::inverse);
+  Attribute inverse(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::inverse);
   auto attrs = view->getAttributes(inverse, false);
   EXPECT_EQ(attrs.foreground, view->nativeForegroundColor().inverseColor());
   EXPECT_EQ(attrs.background, view->nativeBackgroundColor().inverseColor());
-  Attribute coloured(Attribute::Color::ansi256(2), Attribute::Color::ansi256(4),
-                     CharacterStyle::inverse);
+  Attribute coloured(Attribute::Color::ansi256(2), Attribute::Color::ansi256(4), CharacterStyle::inverse);
   auto swapped = view->getAttributes(coloured, false);
   EXPECT_EQ(swapped.foreground, view->mapColor(Attribute::Color::ansi256(4), true, false, true));
   EXPECT_EQ(swapped.background, view->mapColor(Attribute::Color::ansi256(2), false, false, true));
 }
 
 TEST_F(AttributedRuns, UnderlinesStrikesAndLinks) {
-  Attribute plain(Attribute::Color::defaultColor, Attribute::Color::defaultColor,
-                  CharacterStyle::underline);
+  Attribute plain(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::underline);
   auto single = view->getAttributes(plain, false);
   EXPECT_EQ(single.underlineStyle, 1);
   EXPECT_EQ(single.vantrelleUnderlineStyle, 1);
-  Attribute curly(Attribute::Color::defaultColor, Attribute::Color::defaultColor,
-                  CharacterStyle::underline, UnderlineStyle::curly);
+  Attribute curly(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::underline,
+                  UnderlineStyle::curly);
   EXPECT_EQ(view->getAttributes(curly, false).underlineStyle, 1);
   EXPECT_EQ(view->getAttributes(curly, false).vantrelleUnderlineStyle, 3);
-  Attribute dotted(Attribute::Color::defaultColor, Attribute::Color::defaultColor,
-                   CharacterStyle::underline, UnderlineStyle::dotted);
+  Attribute dotted(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::underline,
+                   UnderlineStyle::dotted);
   EXPECT_EQ(view->getAttributes(dotted, false).underlineStyle, 257);
   auto link = view->getAttributes(curly, true);
   EXPECT_EQ(link.underlineStyle, 1);
   EXPECT_EQ(link.vantrelleUnderlineStyle, 5);
-  Attribute struck(Attribute::Color::ansi256(1), Attribute::Color::defaultColor,
-                   CharacterStyle::crossedOut);
+  Attribute struck(Attribute::Color::ansi256(1), Attribute::Color::defaultColor, CharacterStyle::crossedOut);
   auto strike = view->getAttributes(struck, false);
   EXPECT_EQ(strike.strikethroughStyle, 1);
   EXPECT_EQ(strike.strikethroughColor, strike.foreground);
@@ -98,8 +93,7 @@ TEST_F(AttributedRuns, UnderlinesStrikesAndLinks) {
 }
 
 TEST_F(AttributedRuns, BrightColoursWithoutTheBrightSettingUseTheBoldFace) {
-  Attribute bright(Attribute::Color::ansi256(9), Attribute::Color::defaultColor,
-                   CharacterStyle::none);
+  Attribute bright(Attribute::Color::ansi256(9), Attribute::Color::defaultColor, CharacterStyle::none);
   EXPECT_EQ(view->getAttributes(bright, false).font, FontFace::normal);
   view->setUseBrightColors(false);
   view->resetCaches();
@@ -110,8 +104,7 @@ TEST_F(AttributedRuns, BrightColoursWithoutTheBrightSettingUseTheBoldFace) {
 }
 
 TEST_F(AttributedRuns, DimTextMovesHalfwayToTheBackground) {
-  Attribute dim(Attribute::Color::trueColor(255, 255, 255), Attribute::Color::trueColor(0, 0, 0),
-                CharacterStyle::dim);
+  Attribute dim(Attribute::Color::trueColor(255, 255, 255), Attribute::Color::trueColor(0, 0, 0), CharacterStyle::dim);
   EXPECT_EQ(view->getAttributes(dim, false).foreground, ViewColor(0.5, 0.5, 0.5, 1));
 }
 

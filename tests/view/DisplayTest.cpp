@@ -25,8 +25,7 @@ class Display : public ::testing::Test {
     cairo_surface_t* surface = cairoPath().render();
     cairo_surface_flush(surface);
     auto* data = cairo_image_surface_get_data(surface);
-    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) +
-                                        size_t(x) * 4);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
   }
   Terminal& terminal() { return view->getTerminal(); }
   testing::RecordingHost host;
@@ -295,8 +294,7 @@ TEST_F(Display, DoubleWidthLinesDrawEveryCellTwiceAsWide) {
   view->feed("\x1b#6 \x1b[41m \x1b[0m");
   view->setNeedsDisplay();
   uint32_t red = (uint32_t(terminal().ansiColors[1].red >> 8) << 16) |
-                 (uint32_t(terminal().ansiColors[1].green >> 8) << 8) |
-                 uint32_t(terminal().ansiColors[1].blue >> 8);
+                 (uint32_t(terminal().ansiColors[1].green >> 8) << 8) | uint32_t(terminal().ansiColors[1].blue >> 8);
   EXPECT_EQ(pixelAt(15, 8) & 0xffffff, 0xffffffu);
   EXPECT_EQ(pixelAt(25, 8) & 0xffffff, red);
   EXPECT_EQ(pixelAt(38, 8) & 0xffffff, red);

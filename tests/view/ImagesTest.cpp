@@ -42,8 +42,7 @@ class Images : public ::testing::Test {
 };
 
 TEST(ImageFitting, AspectFitCentresInTheRectangle) {
-  EXPECT_EQ(TerminalView::kittyAspectFitRect({200, 100}, {0, 0, 100, 100}),
-            (ViewRect{0, 25, 100, 50}));
+  EXPECT_EQ(TerminalView::kittyAspectFitRect({200, 100}, {0, 0, 100, 100}), (ViewRect{0, 25, 100, 50}));
   EXPECT_EQ(TerminalView::kittyAspectFitRect({0, 100}, {1, 2, 3, 4}), (ViewRect{1, 2, 3, 4}));
 }
 
@@ -108,8 +107,7 @@ TEST_F(Images, SlicesArePaintedWhereTheyAreAttached) {
   cairo_surface_flush(surface);
   auto pixel = [&](int x, int y) {
     auto* data = cairo_image_surface_get_data(surface);
-    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) +
-                                        size_t(x) * 4);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
   };
   EXPECT_EQ(pixel(5, 5) & 0xffffff, 0xff0000u);
   EXPECT_EQ(pixel(5, 35) & 0xffffff, 0xff0000u);
@@ -161,9 +159,8 @@ TEST_F(Images, OtherImageFormatsAreReadToo) {
 
 TEST_F(Images, AnImageFileDeclaringAHugeSizeIsRefused) {
   // A GIF header claiming 60000 x 60000 pixels.
-  std::vector<uint8_t> gif = {'G',  'I',  'F',  '8',  '9',  'a',  0x60, 0xea, 0x60, 0xea,
-                              0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x60, 0xea,
-                              0x60, 0xea, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+  std::vector<uint8_t> gif = {'G',  'I',  'F',  '8',  '9',  'a',  0x60, 0xea, 0x60, 0xea, 0x00, 0x00, 0x00, 0x2c, 0x00,
+                              0x00, 0x00, 0x00, 0x60, 0xea, 0x60, 0xea, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
   EXPECT_FALSE(TerminalView::imageFromData(gif));
   EXPECT_FALSE(TerminalView::imageFromData(std::vector<uint8_t>{1, 2, 3}));
 }

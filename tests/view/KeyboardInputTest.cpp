@@ -30,7 +30,9 @@ TEST_F(KeyboardInputTest, KeypadNavigationKeysSendWhatTheMainBlockSends) {
   EXPECT_EQ(key(GDK_KEY_KP_Home), "\x1b[H");
   EXPECT_EQ(key(GDK_KEY_KP_Delete), "\x1b[3~");
   EXPECT_EQ(key(GDK_KEY_KP_Left, control()), "\x1b[1;5D");
-  EXPECT_EQ(key(GDK_KEY_KP_Right, alt()), "\x1b" "f");
+  EXPECT_EQ(key(GDK_KEY_KP_Right, alt()),
+            "\x1b"
+            "f");
   feed("\x1b[?1h\x1b[?1049h");
   EXPECT_EQ(key(GDK_KEY_KP_Down), "\x1bOB");
   EXPECT_EQ(key(GDK_KEY_KP_Page_Up), "\x1b[5~");
@@ -54,8 +56,12 @@ TEST_F(KeyboardInputTest, ControlMapsLettersAndPunctuationToControlCharacters) {
 
 TEST_F(KeyboardInputTest, AltActsAsMetaUntilToggled) {
   EXPECT_EQ(key(GDK_KEY_x, alt()), "\x1bx");
-  EXPECT_EQ(key(GDK_KEY_Left, alt()), "\x1b" "b");
-  EXPECT_EQ(key(GDK_KEY_Right, alt()), "\x1b" "f");
+  EXPECT_EQ(key(GDK_KEY_Left, alt()),
+            "\x1b"
+            "b");
+  EXPECT_EQ(key(GDK_KEY_Right, alt()),
+            "\x1b"
+            "f");
   // A key without a character is Meta-prefixed as its own sequence, never as a private code.
   EXPECT_EQ(key(GDK_KEY_Up, alt()), "\x1b\x1b[A");
   EXPECT_EQ(key(GDK_KEY_o, {.shift = true, .control = true, .alt = true}), "");
@@ -101,11 +107,9 @@ TEST_F(KeyboardInputTest, KittyReleasesNeedTheirFlags) {
   // A modifier key reports the state it leaves: its own bit set on the press, clear on the release,
   // though the key event carries the state from before it.
   EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L), true); }), "\x1b[57441;2u");
-  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L, shift()), false); }),
-            "\x1b[57441;1:3u");
+  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Shift_L, shift()), false); }), "\x1b[57441;1:3u");
   // Other modifiers held stay in the report.
-  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Control_R, shift()), true); }),
-            "\x1b[57448;6u");
+  EXPECT_EQ(sentBy([&] { view->flagsChanged(KeyRecord::make(GDK_KEY_Control_R, shift()), true); }), "\x1b[57448;6u");
 }
 
 TEST_F(KeyboardInputTest, KittyShiftedKeysReportTheBaseLayoutKey) {

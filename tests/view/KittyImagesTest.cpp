@@ -26,8 +26,7 @@ class KittyImages : public ::testing::Test {
     cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view->drawingPath()).render();
     cairo_surface_flush(surface);
     auto* data = cairo_image_surface_get_data(surface);
-    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) +
-                                        size_t(x) * 4);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + size_t(x) * 4);
   }
   testing::RecordingHost host;
   std::unique_ptr<TerminalView> view;
@@ -61,22 +60,19 @@ TEST_F(KittyImages, APutIsSlicedIntoRowsWithItsPlacementRecorded) {
 TEST_F(KittyImages, AnImageBelowOneCellIsRecordedButNotSliced) {
   view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,i=8,p=1,q=2;") + kRedPixels + "\x1b\\");
   EXPECT_TRUE(slices().empty());
-  EXPECT_TRUE(
-      view->getTerminal().kittyGraphicsState.placementsByKey.count(KittyPlacementKey{8, 1}));
+  EXPECT_TRUE(view->getTerminal().kittyGraphicsState.placementsByKey.count(KittyPlacementKey{8, 1}));
 }
 
 TEST_F(KittyImages, ImagesBelowTheTextSortBeforeThoseAbove) {
   auto make = [](int64_t z, uint32_t id) {
-    auto image =
-        std::make_shared<TerminalView::AppleImage>(Cairo::RefPtr<Cairo::ImageSurface>(), 10, 10, 0);
+    auto image = std::make_shared<TerminalView::AppleImage>(Cairo::RefPtr<Cairo::ImageSurface>(), 10, 10, 0);
     image->kittyIsKitty = true;
     image->kittyZIndex = z;
     image->kittyImageId = id;
     return image;
   };
   TerminalImageList list{make(5, 1), make(-1, 9), make(-3, 2), make(0, 4), make(0, 3)};
-  list.push_back(
-      std::make_shared<TerminalView::AppleImage>(Cairo::RefPtr<Cairo::ImageSurface>(), 10, 10, 0));
+  list.push_back(std::make_shared<TerminalView::AppleImage>(Cairo::RefPtr<Cairo::ImageSurface>(), 10, 10, 0));
   auto split = splitImages(list);
   ASSERT_EQ(split.below.size(), 2u);
   EXPECT_EQ(split.below[0]->kittyZIndex, -3);
@@ -87,14 +83,12 @@ TEST_F(KittyImages, ImagesBelowTheTextSortBeforeThoseAbove) {
 }
 
 TEST_F(KittyImages, PlaceholderCellsPaintTheirSliceOfAVirtualPlacement) {
-  view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,p=0,c=2,r=1,q=2;") + kRedPixels +
-             "\x1b\\");
+  view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,p=0,c=2,r=1,q=2;") + kRedPixels + "\x1b\\");
   ASSERT_FALSE(view->getTerminal().kittyGraphicsState.placementsByKey.empty());
   // Image id 5 in the foreground colour; row 0 and columns 0 and 1 as diacritics.
   view->feed("\x1b[38;5;5m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\xcc\x85\xcc\x8d\x1b[0m");
   Buffer& buffer = *view->getTerminal().buffer;
-  auto info =
-      view->buildAttributedString(buffer.yBase, *buffer.lines()[buffer.yBase], buffer.cols());
+  auto info = view->buildAttributedString(buffer.yBase, *buffer.lines()[buffer.yBase], buffer.cols());
   ASSERT_EQ(info.kittyPlaceholders.size(), 2u);
   EXPECT_EQ(info.kittyPlaceholders[1].placeholderCol, 1);
   view->updateDisplay(false);

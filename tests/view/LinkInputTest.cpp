@@ -6,7 +6,8 @@ namespace {
 
 struct LinkHost : testing::RecordingHost {
   std::vector<std::pair<std::string, std::map<std::string, std::string>>> opened;
-  void requestOpenLink(TerminalView&, const std::string& link, const std::map<std::string, std::string>& params) override {
+  void requestOpenLink(TerminalView&, const std::string& link,
+                       const std::map<std::string, std::string>& params) override {
     opened.emplace_back(link, params);
   }
 };

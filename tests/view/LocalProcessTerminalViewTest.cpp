@@ -12,12 +12,8 @@ struct RecordingOwner : LocalProcessTerminalViewDelegate {
   std::vector<std::pair<int, int>> sizes;
   std::vector<std::string> titles;
   std::optional<std::optional<int32_t>> exit;
-  void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override {
-    sizes.emplace_back(cols, rows);
-  }
-  void setTerminalTitle(LocalProcessTerminalView&, const std::string& title) override {
-    titles.push_back(title);
-  }
+  void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
+  void setTerminalTitle(LocalProcessTerminalView&, const std::string& title) override { titles.push_back(title); }
   void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
   void processTerminated(TerminalView&, std::optional<int32_t> code) override { exit = code; }
 };

@@ -96,8 +96,7 @@ TEST_F(RealInputTest, EachWheelNotchScrollsOneLine) {
   ASSERT_TRUE(view->translate_coordinates(*window, 40, 40, ox, oy));
   gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
   std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
-                        std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy)) +
-                        " click 4 click 4 click 4";
+                        std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy)) + " click 4 click 4 click 4";
   ASSERT_EQ(std::system(command.c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return buffer.yDisp <= bottom - 3; }, std::chrono::seconds(5)));
   testing::pumpFor(std::chrono::milliseconds(100));

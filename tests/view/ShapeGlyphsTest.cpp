@@ -10,8 +10,7 @@ using testing::Canvas;
 
 // Draws one box-drawing character into a cell at the origin of a fresh canvas.
 void drawBox(Canvas& canvas, uint32_t cp, int w, int h, int base = 1) {
-  BoxDrawingRenderer::draw(cp, canvas.cr, {0, 0}, {double(w), double(h)}, 1.0, ViewColor::white(),
-                           base);
+  BoxDrawingRenderer::draw(cp, canvas.cr, {0, 0}, {double(w), double(h)}, 1.0, ViewColor::white(), base);
 }
 
 std::vector<int> opaqueColumns(Canvas& c, int y) {
@@ -91,15 +90,13 @@ TEST(BoxDrawing, ArcsDiagonalsAndCharactersOutsideTheRange) {
 
 TEST(BoxDrawing, EveryStraightCharacterHasArms) {
   for (uint32_t cp = 0x2500; cp <= 0x257f; cp++) {
-    bool special = (cp >= 0x2504 && cp <= 0x250b) || (cp >= 0x254c && cp <= 0x254f) ||
-                   (cp >= 0x256d && cp <= 0x2573);
+    bool special = (cp >= 0x2504 && cp <= 0x250b) || (cp >= 0x254c && cp <= 0x254f) || (cp >= 0x256d && cp <= 0x2573);
     EXPECT_EQ(BoxDrawingRenderer::linesFor(cp).has_value(), !special) << std::hex << cp;
   }
 }
 
 TEST(BlockElements, TheTableCoversTheRangeWithShadesAtTheirAlpha) {
-  for (uint32_t cp = 0x2580; cp <= 0x259f; cp++)
-    EXPECT_TRUE(BlockElementMapping::rects(cp)) << std::hex << cp;
+  for (uint32_t cp = 0x2580; cp <= 0x259f; cp++) EXPECT_TRUE(BlockElementMapping::rects(cp)) << std::hex << cp;
   EXPECT_FALSE(BlockElementMapping::rects(0x25a0));
   EXPECT_EQ(BlockElementMapping::rects(0x2591)->at(0).alpha, BlockAlpha::light);
   EXPECT_EQ(blockAlpha(0.75), BlockAlpha::dark);
@@ -118,20 +115,17 @@ class ViewDrawing : public ::testing::Test {
 
 TEST_F(ViewDrawing, BlockElementsFillTheirEighthsSnappedOutward) {
   Canvas c(10, 17);
-  BlockElementRenderItem full{0, 1, 0x2588, *BlockElementMapping::rects(0x2588),
-                              ViewColor::white()};
+  BlockElementRenderItem full{0, 1, 0x2588, *BlockElementMapping::rects(0x2588), ViewColor::white()};
   view->drawBlockElements({full}, {0, 0}, c.cr);
   EXPECT_TRUE(c.opaque(0, 0));
   EXPECT_TRUE(c.opaque(9, 16));
   Canvas lower(10, 17);
-  BlockElementRenderItem half{0, 1, 0x2584, *BlockElementMapping::rects(0x2584),
-                              ViewColor::white()};
+  BlockElementRenderItem half{0, 1, 0x2584, *BlockElementMapping::rects(0x2584), ViewColor::white()};
   view->drawBlockElements({half}, {0, 0}, lower.cr);
   EXPECT_EQ(opaqueRows(lower, 5).front(), 8);  // 8.5 snapped down to 8
   EXPECT_EQ(opaqueRows(lower, 5).back(), 16);
   Canvas shade(10, 17);
-  BlockElementRenderItem light{0, 1, 0x2591, *BlockElementMapping::rects(0x2591),
-                               ViewColor::white()};
+  BlockElementRenderItem light{0, 1, 0x2591, *BlockElementMapping::rects(0x2591), ViewColor::white()};
   view->drawBlockElements({light}, {0, 0}, shade.cr);
   EXPECT_NEAR(double(shade.pixel(3, 3) >> 24), 0.25 * 255, 1.5);
 }

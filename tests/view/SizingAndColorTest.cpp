@@ -86,23 +86,16 @@ using Colors = ViewFixture;
 
 TEST_F(Colors, PaletteIndicesFollowBoldAndBrightSettings) {
   auto& palette = view->getTerminal().ansiColors;
-  auto bold = [&](int code) {
-    return view->mapColor(Attribute::Color::ansi256(uint8_t(code)), true, true, true);
-  };
+  auto bold = [&](int code) { return view->mapColor(Attribute::Color::ansi256(uint8_t(code)), true, true, true); };
   EXPECT_EQ(bold(1), ViewColor::make(palette[9]));
   EXPECT_EQ(bold(7), ViewColor::make(palette[7]));
   EXPECT_EQ(bold(12), ViewColor::make(palette[12]));
-  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(9), true, false, false),
-            ViewColor::make(palette[1]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(9), true, false, false), ViewColor::make(palette[1]));
   // Without bright colours the cube and the grey ramp keep their own entries.
-  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(196), true, false, false),
-            ViewColor::make(palette[196]));
-  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(16), true, true, false),
-            ViewColor::make(palette[16]));
-  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(3), true, true, false),
-            ViewColor::make(palette[3]));
-  EXPECT_EQ(view->mapColor(Attribute::Color::defaultColor, true, false, true),
-            view->nativeForegroundColor());
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(196), true, false, false), ViewColor::make(palette[196]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(16), true, true, false), ViewColor::make(palette[16]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::ansi256(3), true, true, false), ViewColor::make(palette[3]));
+  EXPECT_EQ(view->mapColor(Attribute::Color::defaultColor, true, false, true), view->nativeForegroundColor());
   EXPECT_EQ(view->mapColor(Attribute::Color::defaultInvertedColor, false, false, true),
             view->nativeBackgroundColor().inverseColor());
 }
@@ -155,8 +148,7 @@ TEST_F(Sizing, ALegacyScrollerKeepsItsOwnColumns) {
   EXPECT_EQ(view->getTerminal().cols, 80);
   view->setScrollerStyle(TerminalView::ScrollerStyle::legacy);
   int minimum = 0, natural = 0, minBase = 0, natBase = 0;
-  view->scrollerWidget()->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase,
-                                  natBase);
+  view->scrollerWidget()->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
   ASSERT_GT(natural, 0);
   // Shown even without scrollback, so the grid does not change when history first appears.
   EXPECT_TRUE(view->scrollerWidget()->get_visible());
@@ -167,8 +159,7 @@ TEST_F(Sizing, ALegacyScrollerKeepsItsOwnColumns) {
   EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / 10));
   // A font change recomputes the grid around the strip as well.
   view->setLineSpacing(1.0);
-  EXPECT_EQ(view->getTerminal().cols,
-            int((800 - natural) / view->cellDimension->width));
+  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / view->cellDimension->width));
   view->setScrollerStyle(TerminalView::ScrollerStyle::overlay);
   EXPECT_EQ(view->getTerminal().cols, int(800 / view->cellDimension->width));
 }

@@ -114,8 +114,12 @@ TEST_F(TerminalViewTest, RepliesUseEightBitIntroducersWhenTheProgramAsks) {
   view->cellDimension = ViewSize{8, 16};
   view->getTerminal().resize(80, 24);
   view->feed("\x1b G");
-  EXPECT_EQ(reply("\x1b[16t"), "\x9b" "6;16;8t");
-  EXPECT_EQ(reply("\x1b[14t"), "\x9b" "4;384;640t");
+  EXPECT_EQ(reply("\x1b[16t"),
+            "\x9b"
+            "6;16;8t");
+  EXPECT_EQ(reply("\x1b[14t"),
+            "\x9b"
+            "4;384;640t");
 }
 
 // A host that also hears the bell and the working directory.

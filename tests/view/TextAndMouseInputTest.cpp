@@ -39,8 +39,7 @@ TEST_F(TextInputTest, PastesAreBracketedWhenTheProgramAsks) {
 TEST_F(TextInputTest, APasteCannotEndTheBracketedPasteItself) {
   feed("\x1b[?2004h");
   // What follows a forged end marker would run as typed: the marker is dropped instead.
-  EXPECT_EQ(sentBy([&] { view->insertText("a\x1b[201~rm -rf ~\r", true); }),
-            "\x1b[200~arm -rf ~\r\x1b[201~");
+  EXPECT_EQ(sentBy([&] { view->insertText("a\x1b[201~rm -rf ~\r", true); }), "\x1b[200~arm -rf ~\r\x1b[201~");
   // Dropping one marker must not leave another made of its neighbours.
   EXPECT_EQ(sentBy([&] { view->insertText("\x1b[20\x1b[201~1~x", true); }), "\x1b[200~x\x1b[201~");
   feed("\x1b[>1u");
@@ -70,8 +69,7 @@ TEST_F(TextInputTest, KittyCommitsUseThePendingKeyOrGoOutAsText) {
   EXPECT_FALSE(view->pendingKittyKeyEvent);
   // With Alt left to the layout, what Alt composes goes out as plain text.
   view->optionAsMetaKey = false;
-  view->pendingKittyKeyEvent =
-      TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {.alt = true}, 26)};
+  view->pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {.alt = true}, 26)};
   EXPECT_EQ(sentBy([&] { view->insertText("\xc2\xb4"); }), "\xc2\xb4");
 }
 
@@ -113,8 +111,7 @@ TEST_F(MouseInputTest, ReportsFollowTheMouseMode) {
   feed("\x1b[?1000h\x1b[?1006h");
   EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 2, 3)); }), "\x1b[<0;3;4M");
   EXPECT_EQ(sentBy([&] { view->mouseUp(at(MouseRecord::Kind::up, 2, 3)); }), "\x1b[<0;3;4m");
-  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {.control = true})); }),
-            "\x1b[<16;1;1M");
+  EXPECT_EQ(sentBy([&] { view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {.control = true})); }), "\x1b[<16;1;1M");
   // The secondary button is xterm's third, the middle one its second; SGR releases name them.
   MouseRecord right = at(MouseRecord::Kind::down, 2, 3);
   right.buttonNumber = 1;

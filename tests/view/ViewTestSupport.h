@@ -27,8 +27,7 @@ inline void ensureGtk() {
 }
 
 // Runs the main context until `done` holds or the time-out passes.
-inline bool pumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+inline bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   guint tick = g_timeout_add(
       5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
@@ -57,17 +56,11 @@ struct RecordingHost : TerminalViewDelegate {
   std::vector<std::pair<int, int>> ranges;
 
   void sizeChanged(TerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
-  void setTerminalTitle(TerminalView&, const std::string& title) override {
-    titles.push_back(title);
-  }
+  void setTerminalTitle(TerminalView&, const std::string& title) override { titles.push_back(title); }
   void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
-  void send(TerminalView&, std::span<const uint8_t> data) override {
-    sent.append(data.begin(), data.end());
-  }
+  void send(TerminalView&, std::span<const uint8_t> data) override { sent.append(data.begin(), data.end()); }
   void scrolled(TerminalView&, double position) override { scrolls.push_back(position); }
-  void rangeChanged(TerminalView&, int startY, int endY) override {
-    ranges.emplace_back(startY, endY);
-  }
+  void rangeChanged(TerminalView&, int startY, int endY) override { ranges.emplace_back(startY, endY); }
 };
 
 // An offscreen ARGB surface with a Cairo context on it; pixels read back as 0xAARRGGBB.
@@ -75,8 +68,7 @@ struct Canvas {
   cairo_surface_t* surface;
   cairo_t* cr;
   Canvas(int width, int height, double scale = 1.0) {
-    surface =
-        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(width * scale), int(height * scale));
+    surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(width * scale), int(height * scale));
     cairo_surface_set_device_scale(surface, scale, scale);
     cr = cairo_create(surface);
   }

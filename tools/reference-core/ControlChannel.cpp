@@ -18,7 +18,8 @@ void invokeOn(GMainContext* context, std::function<void()> work) {
         (*static_cast<std::function<void()>*>(data))();
         return G_SOURCE_REMOVE;
       },
-      new std::function<void()>(std::move(work)), [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+      new std::function<void()>(std::move(work)),
+      [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
 
 }  // namespace

@@ -4,11 +4,10 @@
 // context, where everything else of the core runs; writes are whole lines under one lock.
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 typedef struct _GMainContext GMainContext;
 

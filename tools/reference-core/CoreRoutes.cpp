@@ -20,7 +20,8 @@ bool isExecutable(const std::string& path) { return !path.empty() && access(path
 
 bool isProfileID(const std::string& id) {
   if (id.empty() || id.size() > 128) return false;
-  return std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_' || c == '.'; });
+  return std::all_of(id.begin(), id.end(),
+                     [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_' || c == '.'; });
 }
 
 std::string ownExecutable() {
@@ -99,8 +100,8 @@ bool ReferenceCore::routeRuntime(Request& request) {
 void ReferenceCore::answerReadiness(Request& request) {
   const int64_t elapsedMs = (g_get_monotonic_time() - startedAt) / 1000;
   if (elapsedMs < switches.readyDelayMilliseconds) return respondDetail(request.message, 503, "Core is starting");
-  nlohmann::json answer = {{"kind", "zorvel-desktop"}, {"protocol_version", 3}, {"pid", getpid()},
-                           {"runtime_id", runtimeID}};
+  nlohmann::json answer = {
+      {"kind", "zorvel-desktop"}, {"protocol_version", 3}, {"pid", getpid()}, {"runtime_id", runtimeID}};
   const std::string& kind = switches.probeKind;
   if (kind == "wrong-kind") answer["kind"] = "zorvel-server";
   if (kind == "wrong-version") answer["protocol_version"] = 2;
@@ -115,11 +116,14 @@ void ReferenceCore::answerReadiness(Request& request) {
   if (switches.exitAfterReadyMilliseconds) {
     // Leave the answer time to reach the application before going away.
     const guint delay = static_cast<guint>(std::max(*switches.exitAfterReadyMilliseconds, 50));
-    g_timeout_add(delay, [](gpointer self) -> gboolean {
-      std::fputs("zorvel-runner: exiting after becoming ready\n", stderr);
-      static_cast<ReferenceCore*>(self)->quit(exitAfterReadyStatus);
-      return G_SOURCE_REMOVE;
-    }, this);
+    g_timeout_add(
+        delay,
+        [](gpointer self) -> gboolean {
+          std::fputs("zorvel-runner: exiting after becoming ready\n", stderr);
+          static_cast<ReferenceCore*>(self)->quit(exitAfterReadyStatus);
+          return G_SOURCE_REMOVE;
+        },
+        this);
   }
 }
 
@@ -178,8 +182,7 @@ void ReferenceCore::captureTask(Request& request) {
   if (switches.captureStatus) return respondDetail(request.message, *switches.captureStatus, "Capture refused");
   const auto body = request.jsonObject();
   const bool valid = body && body->contains("content") && (*body)["content"].is_string() &&
-                     body->contains("project_id") && (*body)["project_id"].is_string() &&
-                     isUUID((*body)["project_id"]);
+                     body->contains("project_id") && (*body)["project_id"].is_string() && isUUID((*body)["project_id"]);
   if (!valid) return respondDetail(request.message, 422, "Expected \"content\" and a UUID \"project_id\"");
   const std::string content = (*body)["content"];
   char* trimmed = g_strstrip(g_strdup(content.c_str()));
@@ -204,7 +207,9 @@ void ReferenceCore::taskRequest(Request& request, Task& task, const std::string&
     return respondJSON(request.message, 200, task.json());
   }
   if (action == "stop" && method == "POST") {
-    TaskStore::update(task, {{"status", "stopped"}, {"runtime_status", "stopped"}, {"turn_in_progress", false},
+    TaskStore::update(task, {{"status", "stopped"},
+                             {"runtime_status", "stopped"},
+                             {"turn_in_progress", false},
                              {"background_work_active", false}});
     publishTask(task);
     return respondJSON(request.message, 200, task.json());

@@ -14,11 +14,14 @@ struct EventHub::Stream {
 
 EventHub::EventHub() {
   // A comment now and then keeps idle streams inside the client's idle timeout.
-  keepAliveSource = g_timeout_add_seconds(keepAliveSeconds, [](gpointer self) -> gboolean {
-    auto* hub = static_cast<EventHub*>(self);
-    if (!hub->streams.empty()) hub->pushRaw(": keep-alive\n\n");
-    return G_SOURCE_CONTINUE;
-  }, this);
+  keepAliveSource = g_timeout_add_seconds(
+      keepAliveSeconds,
+      [](gpointer self) -> gboolean {
+        auto* hub = static_cast<EventHub*>(self);
+        if (!hub->streams.empty()) hub->pushRaw(": keep-alive\n\n");
+        return G_SOURCE_CONTINUE;
+      },
+      this);
 }
 
 EventHub::~EventHub() {

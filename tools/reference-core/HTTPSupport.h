@@ -1,11 +1,10 @@
 #pragma once
 // Small helpers over libsoup's server messages: a parsed request and JSON answers.
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 typedef struct _SoupServerMessage SoupServerMessage;
 typedef struct _GHashTable GHashTable;
@@ -15,8 +14,8 @@ namespace refcore {
 struct Request {
   SoupServerMessage* message = nullptr;
   std::string method;
-  std::string path;                    // as sent, percent-encoded
-  std::vector<std::string> segments;   // decoded path segments; empty when the path is malformed
+  std::string path;                   // as sent, percent-encoded
+  std::vector<std::string> segments;  // decoded path segments; empty when the path is malformed
   bool pathValid = true;
   std::map<std::string, std::string> query;
   nlohmann::json headers = nlohmann::json::object();

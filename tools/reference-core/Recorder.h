@@ -4,9 +4,8 @@
 // path is given, appended as JSON lines to that file as it happens.
 #include <cstdio>
 #include <deque>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace refcore {
 

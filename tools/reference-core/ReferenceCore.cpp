@@ -63,8 +63,7 @@ int ReferenceCore::run() {
   g_mkdir_with_parents(options.dataDirectory.c_str(), 0700);
   if (!listen()) return 1;
   control.start(
-      g_main_context_default(), [this](std::string line) { handleControlLine(std::move(line)); },
-      [this] { quit(0); });
+      g_main_context_default(), [this](std::string line) { handleControlLine(std::move(line)); }, [this] { quit(0); });
   g_timeout_add(parentCheckMilliseconds, &ReferenceCore::watchParent, this);
   g_main_loop_run(loop);
   return exitStatus;
@@ -98,11 +97,8 @@ void ReferenceCore::recordStart() {
     const std::string name = text.substr(0, equals);
     if (name == "PATH" || name.rfind("ZORVEL_", 0) == 0) environment[name] = textOrBytes(text.substr(equals + 1));
   }
-  recorder.write({{"type", "start"},
-                  {"argv", arguments},
-                  {"env", environment},
-                  {"pid", getpid()},
-                  {"ppid", getppid()}});
+  recorder.write(
+      {{"type", "start"}, {"argv", arguments}, {"env", environment}, {"pid", getpid()}, {"ppid", getppid()}});
 }
 
 void ReferenceCore::quit(int status) {

@@ -4,11 +4,10 @@
 // in memory. Everything runs on one GLib main loop; only the control reader has its own thread.
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "tools/reference-core/ControlChannel.h"
 #include "tools/reference-core/EventHub.h"

@@ -24,14 +24,14 @@ ParsedOptions parseRunnerOptions(const std::vector<std::string>& arguments);
 // Environment switches that make the core misbehave on purpose, so the application's failure
 // paths can be tested. None is set in normal runs.
 struct TestSwitches {
-  int readyDelayMilliseconds = 0;                        // ZORVEL_REFCORE_READY_DELAY_MS
-  std::string probeKind = "ok";                          // ZORVEL_REFCORE_PROBE_KIND
-  std::optional<std::string> stderrAndExit;              // ZORVEL_REFCORE_STDERR_AND_EXIT
-  std::optional<int> exitAfterReadyMilliseconds;         // ZORVEL_REFCORE_EXIT_AFTER_READY_MS
-  std::optional<std::string> emitControl;                // ZORVEL_REFCORE_EMIT_CONTROL
-  std::string recordPath;                                // ZORVEL_REFCORE_RECORD
-  std::optional<std::string> terminalShell;              // ZORVEL_REFCORE_SHELL
-  std::optional<int> captureStatus;                      // ZORVEL_REFCORE_CAPTURE_STATUS
+  int readyDelayMilliseconds = 0;                 // ZORVEL_REFCORE_READY_DELAY_MS
+  std::string probeKind = "ok";                   // ZORVEL_REFCORE_PROBE_KIND
+  std::optional<std::string> stderrAndExit;       // ZORVEL_REFCORE_STDERR_AND_EXIT
+  std::optional<int> exitAfterReadyMilliseconds;  // ZORVEL_REFCORE_EXIT_AFTER_READY_MS
+  std::optional<std::string> emitControl;         // ZORVEL_REFCORE_EMIT_CONTROL
+  std::string recordPath;                         // ZORVEL_REFCORE_RECORD
+  std::optional<std::string> terminalShell;       // ZORVEL_REFCORE_SHELL
+  std::optional<int> captureStatus;               // ZORVEL_REFCORE_CAPTURE_STATUS
 };
 TestSwitches readTestSwitches();
 

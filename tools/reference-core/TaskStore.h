@@ -1,11 +1,10 @@
 #pragma once
 // Tasks kept in memory for the life of the core.
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace refcore {
 

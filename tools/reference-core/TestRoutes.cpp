@@ -75,9 +75,13 @@ bool ReferenceCore::routeTestAPI(Request& request) {
       return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
     };
     respondJSON(request.message, 200,
-                {{"token_id", claims.tokenID}, {"role", claims.role}, {"access", claims.access},
-                 {"project_id", optional(claims.projectID)}, {"task_id", optional(claims.taskID)},
-                 {"session_id", optional(claims.sessionID)}, {"report_id", optional(claims.reportID)}});
+                {{"token_id", claims.tokenID},
+                 {"role", claims.role},
+                 {"access", claims.access},
+                 {"project_id", optional(claims.projectID)},
+                 {"task_id", optional(claims.taskID)},
+                 {"session_id", optional(claims.sessionID)},
+                 {"report_id", optional(claims.reportID)}});
     return true;
   }
   return false;
@@ -165,14 +169,18 @@ void ReferenceCore::sendControlForTest(Request& request) {
   auto* pending = new PendingAnswer{this, *requestID, SOUP_SERVER_MESSAGE(g_object_ref(request.message))};
   pendingAnswers[*requestID] = pending;
   soup_server_message_pause(request.message);
-  pending->finishedHandler = g_signal_connect(request.message, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
-                                                static_cast<PendingAnswer*>(data)->settle(nullptr, true);
-                                              }), pending);
+  pending->finishedHandler = g_signal_connect(
+      request.message, "finished",
+      G_CALLBACK(+[](SoupServerMessage*, gpointer data) { static_cast<PendingAnswer*>(data)->settle(nullptr, true); }),
+      pending);
   pending->timer = g_timeout_source_new(static_cast<guint>(wait));
-  g_source_set_callback(pending->timer, [](gpointer data) -> gboolean {
-    static_cast<PendingAnswer*>(data)->settle(nullptr, false);
-    return G_SOURCE_REMOVE;
-  }, pending, nullptr);
+  g_source_set_callback(
+      pending->timer,
+      [](gpointer data) -> gboolean {
+        static_cast<PendingAnswer*>(data)->settle(nullptr, false);
+        return G_SOURCE_REMOVE;
+      },
+      pending, nullptr);
   g_source_attach(pending->timer, nullptr);
 }
 

@@ -41,7 +41,8 @@ std::optional<TokenClaims> TokenVerifier::verify(std::string_view token, TokenCh
   };
   if (token.empty()) return fail(TokenCheck::missing);
   const size_t dot = token.find('.');
-  if (token.size() > maximumTokenSize || dot == std::string_view::npos || token.find('.', dot + 1) != std::string_view::npos) {
+  if (token.size() > maximumTokenSize || dot == std::string_view::npos ||
+      token.find('.', dot + 1) != std::string_view::npos) {
     return fail(TokenCheck::malformed);
   }
   const auto payload = base64URLDecode(token.substr(0, dot));
@@ -89,12 +90,18 @@ TokenCheck TokenVerifier::check(std::string_view token, TokenClaims* claims) con
 
 const char* TokenVerifier::describe(TokenCheck result) {
   switch (result) {
-    case TokenCheck::accepted: return "Token accepted";
-    case TokenCheck::missing: return "Missing bearer token";
-    case TokenCheck::malformed: return "Malformed token";
-    case TokenCheck::badSignature: return "Invalid token signature";
-    case TokenCheck::wrongRuntime: return "Token belongs to another runtime";
-    case TokenCheck::inactive: return "Token is not active";
+    case TokenCheck::accepted:
+      return "Token accepted";
+    case TokenCheck::missing:
+      return "Missing bearer token";
+    case TokenCheck::malformed:
+      return "Malformed token";
+    case TokenCheck::badSignature:
+      return "Invalid token signature";
+    case TokenCheck::wrongRuntime:
+      return "Token belongs to another runtime";
+    case TokenCheck::inactive:
+      return "Token is not active";
   }
   return "Invalid token";
 }

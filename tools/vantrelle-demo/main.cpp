@@ -14,13 +14,11 @@ namespace {
 
 std::string userShell() {
   if (const char* shell = std::getenv("SHELL"); shell && *shell) return shell;
-  if (passwd* entry = getpwuid(getuid()); entry && entry->pw_shell && *entry->pw_shell)
-    return entry->pw_shell;
+  if (passwd* entry = getpwuid(getuid()); entry && entry->pw_shell && *entry->pw_shell) return entry->pw_shell;
   return "/bin/sh";
 }
 
-class DemoWindow : public Gtk::ApplicationWindow,
-                   public vantrelle::LocalProcessTerminalViewDelegate {
+class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcessTerminalViewDelegate {
  public:
   // Runs the user's shell, or the command given on the command line.
   explicit DemoWindow(const std::vector<std::string>& command) {
@@ -32,8 +30,7 @@ class DemoWindow : public Gtk::ApplicationWindow,
     std::optional<std::string> home;
     if (const char* value = std::getenv("HOME")) home = value;
     if (!command.empty()) {
-      terminal.startProcess(command[0], {command.begin() + 1, command.end()}, env, std::nullopt,
-                            home);
+      terminal.startProcess(command[0], {command.begin() + 1, command.end()}, env, std::nullopt, home);
     } else {
       std::string shell = userShell();
       // A leading dash makes the shell a login shell.
@@ -45,11 +42,8 @@ class DemoWindow : public Gtk::ApplicationWindow,
   }
 
   void sizeChanged(vantrelle::LocalProcessTerminalView&, int, int) override {}
-  void setTerminalTitle(vantrelle::LocalProcessTerminalView&, const std::string& title) override {
-    set_title(title);
-  }
-  void hostCurrentDirectoryUpdate(vantrelle::TerminalView&,
-                                  const std::optional<std::string>&) override {}
+  void setTerminalTitle(vantrelle::LocalProcessTerminalView&, const std::string& title) override { set_title(title); }
+  void hostCurrentDirectoryUpdate(vantrelle::TerminalView&, const std::optional<std::string>&) override {}
   void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { close(); }
 
  private:
@@ -60,7 +54,6 @@ class DemoWindow : public Gtk::ApplicationWindow,
 
 int main(int argc, char** argv) {
   std::vector<std::string> command(argv + 1, argv + argc);
-  auto app =
-      Gtk::Application::create("local.zorvel.vantrelle-demo", Gio::Application::Flags::NON_UNIQUE);
+  auto app = Gtk::Application::create("local.zorvel.vantrelle-demo", Gio::Application::Flags::NON_UNIQUE);
   return app->make_window_and_run<DemoWindow>(1, argv, command);
 }

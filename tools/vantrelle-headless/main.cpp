@@ -51,10 +51,18 @@ std::string unescape(const std::string& text) {
     }
     char c = text[++i];
     switch (c) {
-      case 'e': out += '\x1b'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
+      case 'e':
+        out += '\x1b';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
       case 'x':
         if (i + 2 < text.size() + 1 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
           out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
@@ -63,7 +71,9 @@ std::string unescape(const std::string& text) {
           out += "\\x";
         }
         break;
-      default: out += c; break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;
@@ -93,14 +103,22 @@ Settings parseArguments(int argc, char** argv) {
       i++;
       break;
     }
-    if (arg == "--cols") settings.cols = numberArgument(i, argc, argv, 2, 1000);
-    else if (arg == "--rows") settings.rows = numberArgument(i, argc, argv, 1, 1000);
-    else if (arg == "--quiet") settings.quietMs = numberArgument(i, argc, argv, 1, 600000);
-    else if (arg == "--timeout") settings.timeoutMs = numberArgument(i, argc, argv, 1, 3600000);
-    else if (arg == "--cursor") settings.cursor = true;
-    else if (arg == "--attributes") settings.attributes = true;
-    else if (arg == "--send" && i + 1 < argc) settings.sends.push_back(unescape(argv[++i]));
-    else usage();
+    if (arg == "--cols")
+      settings.cols = numberArgument(i, argc, argv, 2, 1000);
+    else if (arg == "--rows")
+      settings.rows = numberArgument(i, argc, argv, 1, 1000);
+    else if (arg == "--quiet")
+      settings.quietMs = numberArgument(i, argc, argv, 1, 600000);
+    else if (arg == "--timeout")
+      settings.timeoutMs = numberArgument(i, argc, argv, 1, 3600000);
+    else if (arg == "--cursor")
+      settings.cursor = true;
+    else if (arg == "--attributes")
+      settings.attributes = true;
+    else if (arg == "--send" && i + 1 < argc)
+      settings.sends.push_back(unescape(argv[++i]));
+    else
+      usage();
   }
   for (; i < argc; i++) settings.command.push_back(argv[i]);
   if (settings.command.empty()) usage();
@@ -157,7 +175,8 @@ void printAttributes(vantrelle::Terminal& terminal, int row) {
     if (col < line->count() && (*line)[col].sameAttribute((*line)[runStart])) continue;
     const vantrelle::CharData& cell = (*line)[runStart];
     if (!cell.hasDefaultAttribute())
-      std::printf("attributes row %d columns %d-%d: %s\n", row + 1, runStart + 1, col, cell.attribute().toSgr().c_str());
+      std::printf("attributes row %d columns %d-%d: %s\n", row + 1, runStart + 1, col,
+                  cell.attribute().toSgr().c_str());
     runStart = col;
   }
 }
@@ -204,7 +223,8 @@ int main(int argc, char** argv) {
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(settings.timeoutMs);
   const auto quiet = std::chrono::milliseconds(settings.quietMs);
-  guint tick = g_timeout_add(10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  guint tick = g_timeout_add(
+      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   for (;;) {
     g_main_context_iteration(nullptr, TRUE);
     const auto now = Clock::now();

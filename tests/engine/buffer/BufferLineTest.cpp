@@ -62,7 +62,8 @@ TEST(BufferLine, OutOfRangeStoresGoToTheLastCell) {
   testing::internal::CaptureStdout();
   line.set(3, cell('z'));
   std::string printed = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(printed, "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug\n");
+  EXPECT_EQ(printed,
+            "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug\n");
   EXPECT_EQ(line.translateToString(), "abz");
   EXPECT_EQ(line[8].code, 'z');
   testing::internal::CaptureStdout();
@@ -169,7 +170,8 @@ TEST(BufferLine, ReplaceAndFillRanges) {
 TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {
   constexpr int cols = 200;
   const CharData blank(0, 1, Attribute::empty);
-  const CharData ink(int32_t('x'), 1, Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), CharacterStyle::bold));
+  const CharData ink(int32_t('x'), 1,
+                     Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), CharacterStyle::bold));
   BufferLine inked(cols, ink);
   BufferLine shorter = lineOf("short", 100);
   const std::pair<const char*, std::function<void(BufferLine&)>> writers[] = {
@@ -179,13 +181,30 @@ TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {
       {"replace", [&](BufferLine& l) { l.replaceCells(170, 180, ink); }},
       {"copy range", [&](BufferLine& l) { l.copyFrom(inked, 0, 160, 20); }},
       {"copy line", [&](BufferLine& l) { l.copyFrom(inked); }},
-      {"copy shorter over written", [&](BufferLine& l) { l.set(180, ink); l.copyFrom(shorter); }},
-      {"insert", [&](BufferLine& l) { l.set(0, ink); l.insertCells(0, 150, cols - 1, ink); }},
+      {"copy shorter over written",
+       [&](BufferLine& l) {
+         l.set(180, ink);
+         l.copyFrom(shorter);
+       }},
+      {"insert",
+       [&](BufferLine& l) {
+         l.set(0, ink);
+         l.insertCells(0, 150, cols - 1, ink);
+       }},
       {"delete", [&](BufferLine& l) { l.deleteCells(0, 5, cols - 1, ink); }},
       {"direct cells", [&](BufferLine& l) { l.cells()[cols - 1] = ink; }},
       {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
-      {"grow with ink", [&](BufferLine& l) { l.resize(20, ink); l.resize(cols, ink); }},
-      {"shrink and grow", [&](BufferLine& l) { l.set(150, ink); l.resize(100, blank); l.resize(cols, blank); }},
+      {"grow with ink",
+       [&](BufferLine& l) {
+         l.resize(20, ink);
+         l.resize(cols, ink);
+       }},
+      {"shrink and grow",
+       [&](BufferLine& l) {
+         l.set(150, ink);
+         l.resize(100, blank);
+         l.resize(cols, blank);
+       }},
   };
   for (const auto& [how, write] : writers) {
     // Start from a line already cleared once, so its mark is low.
@@ -199,7 +218,8 @@ TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {
         if (round == 2) write(*l);
         l->clear(Attribute::empty);
         const CharData* cells = std::as_const(*l).cells();
-        for (int c = 0; c < l->capacity(); c++) ASSERT_EQ(cells[c], blank) << how << ", round " << round << ", column " << c;
+        for (int c = 0; c < l->capacity(); c++)
+          ASSERT_EQ(cells[c], blank) << how << ", round " << round << ", column " << c;
       }
     }
   }

@@ -248,7 +248,10 @@ TEST(Resize, RandomResizesKeepTheBufferConsistent) {
       buffertest::printCells(buffer, text, plain);
       if (random() % 3 == 0) {
         buffer.x = 0;
-        if (buffer.y == buffer.scrollBottom) buffer.scroll(false); else buffer.y += 1;
+        if (buffer.y == buffer.scrollBottom)
+          buffer.scroll(false);
+        else
+          buffer.y += 1;
       }
       int newCols = int(random() % 30) + 2;
       int newRows = int(random() % 10) + 1;

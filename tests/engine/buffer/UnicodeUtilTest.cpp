@@ -12,19 +12,46 @@ TEST(UnicodeUtil, ColumnWidths) {
   };
   const Case cases[] = {
       // Controls and plain text.
-      {U'A', 1}, {0x0000, 0}, {0x001b, -1}, {0x007f, -1}, {0x0085, -1}, {0x00a0, 1},
+      {U'A', 1},
+      {0x0000, 0},
+      {0x001b, -1},
+      {0x007f, -1},
+      {0x0085, -1},
+      {0x00a0, 1},
       // Marks, format characters and separators.
-      {0x0301, 0}, {0x20dd, 0}, {0x0903, 0}, {0x200b, 0}, {0x200d, 0}, {0x00ad, 1}, {0x2028, 0},
+      {0x0301, 0},
+      {0x20dd, 0},
+      {0x0903, 0},
+      {0x200b, 0},
+      {0x200d, 0},
+      {0x00ad, 1},
+      {0x2028, 0},
       {0x2029, 0},
       // Modifier symbols: skin tones vanish into their base, full-width ones are wide.
-      {0x1f3fb, 0}, {0x1f3ff, 0}, {0xff3e, 2}, {0xffe3, 2}, {0xff40, 2}, {0x00b4, 1},
+      {0x1f3fb, 0},
+      {0x1f3ff, 0},
+      {0xff3e, 2},
+      {0xffe3, 2},
+      {0xff40, 2},
+      {0x00b4, 1},
       // Hangul jamo.
-      {0x1160, 0}, {0xd7b0, 0}, {0x1100, 2},
+      {0x1160, 0},
+      {0xd7b0, 0},
+      {0x1100, 2},
       // Regional indicators, CJK, emoji and the edges of the wide table.
-      {0x1f1e6, 2}, {0x1f1ff, 2}, {0x4e00, 2}, {0xac00, 2}, {0xd7a4, 1}, {0x1f600, 2}, {0x3fffd, 2},
-      {0x3fffe, 1}, {0x20000, 2},
+      {0x1f1e6, 2},
+      {0x1f1ff, 2},
+      {0x4e00, 2},
+      {0xac00, 2},
+      {0xd7a4, 1},
+      {0x1f600, 2},
+      {0x3fffd, 2},
+      {0x3fffe, 1},
+      {0x20000, 2},
       // Unassigned code points take one column unless the wide table claims them.
-      {0x0378, 1}, {0xe0080, 1}, {0x2fffe, 1},
+      {0x0378, 1},
+      {0xe0080, 1},
+      {0x2fffe, 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(UnicodeUtil::columnWidth(c.rune), c.width) << std::hex << uint32_t(c.rune);

@@ -12,9 +12,7 @@ namespace {
 using testing::RecordingHandler;
 using Events = std::vector<std::string>;
 
-std::span<const uint8_t> bytes(const std::string& s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
+std::span<const uint8_t> bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
 Events parseChunks(const std::vector<std::string>& chunks) {
   RecordingHandler h;
@@ -49,7 +47,9 @@ TEST(EscapeSequenceParser, EverySequenceSplitAtEveryByteDispatchesTheSameEvents)
       "\x1bP$qm\x1b\\",
       "\x1b(0lqqk\x1b(B\r\n",
       "x\x1b[1\x85y",
-      "\x1b" "7\x1b" "8\x1b#8\x1b%G",
+      "\x1b"
+      "7\x1b"
+      "8\x1b#8\x1b%G",
       "\xc3\xa9\xe2\x94\x80\xf0\x9f\x98\x80",
   };
   for (const auto& s : streams) expectSplitInvariant(s);
@@ -105,8 +105,13 @@ TEST(EscapeSequenceParser, StringsEndByBelStCanAndEscape) {
   EXPECT_EQ(parseWhole("\x1b]0;ti\ntle\x07"), Events({"OSC 0 title"}));
   EXPECT_TRUE(parseWhole("\x1b]0;a\x18").empty());
   // SUB is dropped inside a string wherever it falls.
-  EXPECT_EQ(parseWhole("\x1b]0;a\x1a" "b\x07"), Events({"OSC 0 ab"}));
-  EXPECT_EQ(parseChunks({"\x1b]0;a", "\x1a" "b\x07"}), Events({"OSC 0 ab"}));
+  EXPECT_EQ(parseWhole("\x1b]0;a\x1a"
+                       "b\x07"),
+            Events({"OSC 0 ab"}));
+  EXPECT_EQ(parseChunks({"\x1b]0;a",
+                         "\x1a"
+                         "b\x07"}),
+            Events({"OSC 0 ab"}));
   EXPECT_EQ(parseWhole("\x1b]0;\xc3\x89\x07"), Events({"OSC 0 \xc3\x89"}));
   EXPECT_EQ(parseWhole("\x1b]12a;x\x07"), Events());
   EXPECT_EQ(parseWhole("\x1b]99999999999999999999;x\x07"), Events());
@@ -114,9 +119,13 @@ TEST(EscapeSequenceParser, StringsEndByBelStCanAndEscape) {
   EXPECT_EQ(parseWhole("\x1b_Ga=q;AAAA\x1b\\"), Events({"APC G a=q;AAAA", "ESC \\"}));
   EXPECT_EQ(parseWhole("\x1b_\x07"), Events());
   // SOS and PM strings are swallowed; a byte of 0xA0 or above inside them is an error.
-  EXPECT_EQ(parseWhole("\x1bXabc\x9c" "d"), Events({"PRINT d"}));
+  EXPECT_EQ(parseWhole("\x1bXabc\x9c"
+                       "d"),
+            Events({"PRINT d"}));
   EXPECT_EQ(parseWhole("\x1b^abc\x1b\\d"), Events({"ESC \\", "PRINT d"}));
-  EXPECT_EQ(parseWhole("\x1bXa\xa5" "b"), Events({"ERROR a5 sosPmApcString", "PRINT b"}));
+  EXPECT_EQ(parseWhole("\x1bXa\xa5"
+                       "b"),
+            Events({"ERROR a5 sosPmApcString", "PRINT b"}));
 }
 
 TEST(EscapeSequenceParser, OverlongStringsAreDroppedNotGrown) {
@@ -131,16 +140,15 @@ TEST(EscapeSequenceParser, OverlongStringsAreDroppedNotGrown) {
 }
 
 TEST(EscapeSequenceParser, DcsHandlersAreHookedFedAndAlwaysReplaced) {
-  EXPECT_EQ(parseWhole("\x1bPq#0~\x1b\\"),
-            Events({"DCS-HOOK 0,q", "DCS-PUT #0~", "DCS-UNHOOK", "DCS-DROP", "ESC \\"}));
-  EXPECT_EQ(parseWhole("\x1bP1;2$qm\x9c"),
-            Events({"DCS-HOOK $1,2,q", "DCS-PUT m", "DCS-UNHOOK", "DCS-DROP"}));
+  EXPECT_EQ(parseWhole("\x1bPq#0~\x1b\\"), Events({"DCS-HOOK 0,q", "DCS-PUT #0~", "DCS-UNHOOK", "DCS-DROP", "ESC \\"}));
+  EXPECT_EQ(parseWhole("\x1bP1;2$qm\x9c"), Events({"DCS-HOOK $1,2,q", "DCS-PUT m", "DCS-UNHOOK", "DCS-DROP"}));
   // A DCS with no handler drops its data.
   EXPECT_EQ(parseWhole("\x1bPxdata\x1b\\z"), Events({"ESC \\", "PRINT z"}));
   // A string cut off by CAN abandons its handler: a later unhandled string feeds nobody.
-  EXPECT_EQ(parseWhole("\x1bPqab\x18\x1bPxcd\x1b\\"),
-            Events({"DCS-HOOK 0,q", "DCS-DROP", "EXEC 18", "ESC \\"}));
-  EXPECT_EQ(parseWhole("\x1bPqab\x85" "c"), Events({"DCS-HOOK 0,q", "DCS-DROP", "EXEC 85", "PRINT c"}));
+  EXPECT_EQ(parseWhole("\x1bPqab\x18\x1bPxcd\x1b\\"), Events({"DCS-HOOK 0,q", "DCS-DROP", "EXEC 18", "ESC \\"}));
+  EXPECT_EQ(parseWhole("\x1bPqab\x85"
+                       "c"),
+            Events({"DCS-HOOK 0,q", "DCS-DROP", "EXEC 85", "PRINT c"}));
   // Bytes of 0xA0 and above are data of the string.
   EXPECT_EQ(parseWhole("\x1bPq\xa0\xff\x1b\\"),
             Events({"DCS-HOOK 0,q", "DCS-PUT \xa0\xff", "DCS-UNHOOK", "DCS-DROP", "ESC \\"}));

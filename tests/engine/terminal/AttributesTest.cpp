@@ -21,9 +21,8 @@ TEST(TerminalSgr, StylesAndResets) {
   EXPECT_EQ(bold.style, CharacterStyle::bold);
   EXPECT_EQ(bold.fg, C::defaultColor);
   EXPECT_TRUE(after("\x1b[1;2;22m").style.isEmpty());
-  EXPECT_EQ(after("\x1b[7;8;9;5m").style,
-            (CharacterStyle{CharacterStyle::inverse, CharacterStyle::invisible, CharacterStyle::crossedOut,
-                            CharacterStyle::blink}));
+  EXPECT_EQ(after("\x1b[7;8;9;5m").style, (CharacterStyle{CharacterStyle::inverse, CharacterStyle::invisible,
+                                                          CharacterStyle::crossedOut, CharacterStyle::blink}));
   EXPECT_TRUE(after("\x1b[7;8;9;5;27;28;29;25m").style.isEmpty());
   EXPECT_EQ(after("\x1b[>4;1m"), Terminal::defaultAttribute());
 }

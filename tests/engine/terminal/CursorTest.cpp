@@ -37,7 +37,10 @@ TEST(TerminalCursor, WrapPendingColumnAndMoves) {
   t.feed("\x1b[2;1H0123456789\x1b[D");
   EXPECT_EQ(cursor(t).first, 9);
   // DECSC in the pending column restores into the last column.
-  t.feed("\x1b[2;1H0123456789\x1b" "7\x1b[H\x1b" "8");
+  t.feed(
+      "\x1b[2;1H0123456789\x1b"
+      "7\x1b[H\x1b"
+      "8");
   EXPECT_EQ(cursor(t), std::make_pair(9, 1));
 }
 
@@ -77,9 +80,13 @@ TEST(TerminalCursor, AbsoluteColumnNeverPassesTheLastColumn) {
 TEST(TerminalCursor, SaveAndRestoreCarryRenditionModesAndCharset) {
   TestHost host;
   Terminal t(&host, sized(20, 5));
-  t.feed("\x1b(0\x1b[1;31m\x1b[3;4H\x1b" "7");
+  t.feed(
+      "\x1b(0\x1b[1;31m\x1b[3;4H\x1b"
+      "7");
   t.feed("\x1b(B\x1b[m\x1b[?7l\x1b[H");
-  t.feed("\x1b" "8");
+  t.feed(
+      "\x1b"
+      "8");
   EXPECT_EQ(cursor(t), std::make_pair(3, 2));
   EXPECT_TRUE(t.curAttr.style.contains(CharacterStyle::bold));
   EXPECT_EQ(t.curAttr.fg, Attribute::Color::ansi256(1));
@@ -88,7 +95,9 @@ TEST(TerminalCursor, SaveAndRestoreCarryRenditionModesAndCharset) {
   t.feed("q");
   EXPECT_EQ(rowText(t, 2), "   \xe2\x94\x80");
   // With an intermediate nothing is saved.
-  t.feed("\x1b[1;1H\x1b[?s\x1b[5;5H\x1b" "8");
+  t.feed(
+      "\x1b[1;1H\x1b[?s\x1b[5;5H\x1b"
+      "8");
   EXPECT_EQ(cursor(t), std::make_pair(3, 2));
 }
 

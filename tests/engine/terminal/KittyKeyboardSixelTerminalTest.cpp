@@ -58,7 +58,9 @@ TEST(TerminalKittyKeyboard, FullResetClearsBothScreens) {
   TestHost host;
   Terminal t(&host, sized(20, 5));
   t.feed("\x1b[>1u\x1b[?1049h\x1b[>31u");
-  t.feed("\x1b" "c");
+  t.feed(
+      "\x1b"
+      "c");
   EXPECT_FALSE(t.isCurrentBufferAlternate());
   EXPECT_EQ(t.keyboardModeNormal, KeyboardModeState{});
   EXPECT_EQ(t.keyboardModeAlt, KeyboardModeState{});

@@ -35,7 +35,9 @@ TEST(OscColors, QueriesAnswerWithStInBothIntroducerForms) {
   host.sent.clear();
   t.cc.send8bit = true;
   t.feed(osc("11;?"));
-  EXPECT_EQ(host.sent, "\x9d" "11;rgb:1111/2222/3333\x9c");
+  EXPECT_EQ(host.sent,
+            "\x9d"
+            "11;rgb:1111/2222/3333\x9c");
 }
 
 TEST(OscColors, SettingDefaultColours) {

@@ -26,10 +26,16 @@ struct OscHost : TestHost {
   bool isProcessTrusted(Terminal&) override { return trusted; }
   void hostCurrentDirectoryUpdated(Terminal&) override { ++directoryUpdates; }
   void progressReport(Terminal&, const ProgressReport& report) override { progress.push_back(report); }
-  void clipboardCopy(Terminal&, std::span<const uint8_t> content) override { copied.emplace_back(content.begin(), content.end()); }
+  void clipboardCopy(Terminal&, std::span<const uint8_t> content) override {
+    copied.emplace_back(content.begin(), content.end());
+  }
   std::optional<Bytes> clipboardRead(Terminal&) override { return clipboard; }
-  void notify(Terminal&, const std::string& title, const std::string& body) override { notes.emplace_back(title, body); }
-  void iTermContent(Terminal&, std::span<const uint8_t> content) override { iTerm.emplace_back(content.begin(), content.end()); }
+  void notify(Terminal&, const std::string& title, const std::string& body) override {
+    notes.emplace_back(title, body);
+  }
+  void iTermContent(Terminal&, std::span<const uint8_t> content) override {
+    iTerm.emplace_back(content.begin(), content.end());
+  }
   void createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
                    bool preserve) override {
     images.push_back({std::string(data.begin(), data.end()), width, height, preserve});
@@ -63,8 +69,8 @@ TEST(Osc, ProgressReports) {
   using S = ProgressReportState;
   t.feed(osc("9;4;1") + osc("9;4;3") + osc("9;4;1;250") + osc("9;4;1;-5") + osc("9;4;0;40") + osc("9;4;1;x") +
          osc("9;4;5") + osc("9;4;2;+7"));
-  const std::vector<ProgressReport> expected{
-      {S::set, 0}, {S::indeterminate, std::nullopt}, {S::set, 100}, {S::set, 0}, {S::remove, std::nullopt}, {S::error, 7}};
+  const std::vector<ProgressReport> expected{{S::set, 0}, {S::indeterminate, std::nullopt}, {S::set, 100},
+                                             {S::set, 0}, {S::remove, std::nullopt},        {S::error, 7}};
   EXPECT_EQ(host.progress, expected);
 }
 
@@ -82,7 +88,9 @@ TEST(Osc, ClipboardCopyAndQuery) {
   host.sent.clear();
   t.cc.send8bit = true;
   t.feed(osc("52;p;?"));
-  EXPECT_EQ(host.sent, "\x9d" "52;p;aGk=\x9c");
+  EXPECT_EQ(host.sent,
+            "\x9d"
+            "52;p;aGk=\x9c");
 }
 
 TEST(Osc, InlineImagesAndOtherITermCommands) {
@@ -102,10 +110,15 @@ TEST(Osc, InlineImagesAndOtherITermCommands) {
     bool preserve;
   };
   const std::vector<Case> cases{
-      {"width=0", {}, true},           {"width=200", {}, true},         {"width=4096px", {}, true},
-      {"width=101%", {}, true},        {"width=199", {K::cells, 199}, true},
-      {"width=4095px", {K::pixels, 4095}, true},                       {"width=100%", {K::percent, 100}, true},
-      {"preserveAspectRatio=0", {}, false},                            {"preserveAspectRatio=true", {}, false},
+      {"width=0", {}, true},
+      {"width=200", {}, true},
+      {"width=4096px", {}, true},
+      {"width=101%", {}, true},
+      {"width=199", {K::cells, 199}, true},
+      {"width=4095px", {K::pixels, 4095}, true},
+      {"width=100%", {K::percent, 100}, true},
+      {"preserveAspectRatio=0", {}, false},
+      {"preserveAspectRatio=true", {}, false},
       {"width=7;bogus;width=9", {K::cells, 7}, true},
   };
   for (const auto& c : cases) {

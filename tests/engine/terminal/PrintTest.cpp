@@ -44,8 +44,14 @@ TEST(TerminalPrint, Utf8SplitAcrossFeedsAndMalformedInput) {
   EXPECT_EQ(rowText(t, 0), "\xc3\xa9x");
 
   // A stray lead byte shows as its Latin-1 character and never swallows what follows it.
-  t.feed("\r\n\xc3" "A\xe2\x82" "B");
-  EXPECT_EQ(rowText(t, 1), "\xc3\x83" "A\xc3\xa2" "B");
+  t.feed(
+      "\r\n\xc3"
+      "A\xe2\x82"
+      "B");
+  EXPECT_EQ(rowText(t, 1),
+            "\xc3\x83"
+            "A\xc3\xa2"
+            "B");
   // A held byte is discarded when an escape sequence begins.
   t.feed("\r\n\xe2");
   t.feed("\x1b[1Cz");
@@ -59,7 +65,9 @@ TEST(TerminalPrint, Utf8SplitAcrossFeedsAndMalformedInput) {
 TEST(TerminalPrint, CombiningMarksJoinThePreviousCell) {
   TestHost host;
   Terminal t(&host, sized(20, 3));
-  t.feed("e\xcc\x81" "e\xcc\x81");  // e + U+0301, twice
+  t.feed(
+      "e\xcc\x81"
+      "e\xcc\x81");  // e + U+0301, twice
   const CharData first = *t.getCharData(0, 0);
   EXPECT_GE(first.code, Terminal::kFirstClusterCode);
   EXPECT_EQ(first.width, 1);
@@ -74,8 +82,12 @@ TEST(TerminalPrint, CombiningMarksJoinThePreviousCell) {
 
   // After a resize nothing is left to join: the mark vanishes.
   t.resize(25, 3);
-  t.feed("\xcc\x81" "b");
-  EXPECT_EQ(rowText(t, 1), "a\xcc\x88" "b");
+  t.feed(
+      "\xcc\x81"
+      "b");
+  EXPECT_EQ(rowText(t, 1),
+            "a\xcc\x88"
+            "b");
 }
 
 TEST(TerminalPrint, AnEndlessRunOfMarksIsCapped) {

@@ -52,7 +52,7 @@ TEST(Rectangles, CopyHandlesOverlapEdgesAndPages) {
   t.feed("\x1b[1;1;2;2;1;10;10;1$v");
   EXPECT_EQ(rowText(t, 8), "");
   EXPECT_EQ(rowText(t, 9), "         a");  // only the row and the column that fit
-  t.feed("\x1b[1;1;2;2;1;2;1;1$v");  // one row down onto itself
+  t.feed("\x1b[1;1;2;2;1;2;1;1$v");        // one row down onto itself
   EXPECT_EQ(rowText(t, 0), "ab");
   EXPECT_EQ(rowText(t, 1), "ab");
   EXPECT_EQ(rowText(t, 2), "cd");

@@ -109,8 +109,12 @@ TEST(DeviceReports, ModeRequestsAndEightBitReplies) {
   EXPECT_EQ(s.reply("\x1b[?25l\x1b[?25$p"), "\x1b[?25;2$y");
   EXPECT_EQ(s.reply("\x1b[?1006h\x1b[?1006$p"), "\x1b[?1006;1$y");
   EXPECT_EQ(s.reply("\x1b[?5h\x1b[?5$p"), "\x1b[?5;1$y");
-  EXPECT_EQ(s.reply("\x1b[62;0\"p\x1b[5n"), "\x9b" "0n");
-  EXPECT_EQ(s.reply("\x1b[?63;3n"), "\x90" "3!~0000\x9c");
+  EXPECT_EQ(s.reply("\x1b[62;0\"p\x1b[5n"),
+            "\x9b"
+            "0n");
+  EXPECT_EQ(s.reply("\x1b[?63;3n"),
+            "\x90"
+            "3!~0000\x9c");
   EXPECT_EQ(s.reply("\x1b[61;2\"p\x1b[5n"), "\x1b[0n");
   EXPECT_EQ(s.t.conformance, TerminalConformance::vt100);
 }
@@ -200,7 +204,9 @@ TEST(Resets, SoftAndFullResetAndSynchronizedOutput) {
   s.t.feed("\x1b[1;1HXY");
   EXPECT_EQ(rowText(s.t, 0), "XYep");
 
-  s.t.feed("\x1b[?25l\x1b[4;4Hmore\x1b" "c");
+  s.t.feed(
+      "\x1b[?25l\x1b[4;4Hmore\x1b"
+      "c");
   EXPECT_TRUE(s.t.cursorHidden);
   EXPECT_EQ(cursor(s.t), std::make_pair(0, 0));
   EXPECT_EQ(screenText(s.t), "");

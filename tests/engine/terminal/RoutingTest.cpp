@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <unistd.h>
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "engine/terminal/TestHost.h"
@@ -64,7 +64,9 @@ TEST(TerminalRouting, EscAndCsiIntermediatesSelectTheirHandlers) {
   t.feed("\x1b[1\x85");
   EXPECT_EQ(cursor(t), std::make_pair(0, 1));
   // CSI ? u never restores the cursor; CSI u does.
-  t.feed("\x1b[2;3H\x1b" "7\x1b[H\x1b[?u");
+  t.feed(
+      "\x1b[2;3H\x1b"
+      "7\x1b[H\x1b[?u");
   EXPECT_EQ(cursor(t), std::make_pair(0, 0));
   t.feed("\x1b[u");
   EXPECT_EQ(cursor(t), std::make_pair(2, 1));
@@ -136,7 +138,9 @@ std::string snapshot(Terminal& t) {
 TEST(TerminalRouting, TheScreenIsTheSameWhereverTheStreamIsCut) {
   const std::string stream =
       "a\xcc\x81\x1b[1;38:2::10:20:30mB\xe4\xb8\xad\x1b(0q\x1b(B\xf0\x9f\x87\xba\xf0\x9f\x87\xb8"
-      "\r\n\xe2\x9d\xa4\xef\xb8\x8f\x1b[2;5H\xc3\x41\x1b]0;t\xe2\x80\x9c\x07z\x1b" "7\x1b[3;1Hw\x1b" "8!";
+      "\r\n\xe2\x9d\xa4\xef\xb8\x8f\x1b[2;5H\xc3\x41\x1b]0;t\xe2\x80\x9c\x07z\x1b"
+      "7\x1b[3;1Hw\x1b"
+      "8!";
   testing::TestHost host;
   Terminal whole(&host, testing::sized(12, 4));
   whole.feed(stream);

@@ -117,19 +117,19 @@ TEST_P(WideRecycle, EveryWriterLeavesReusedLinesBlank) {
 
 INSTANTIATE_TEST_SUITE_P(
     Writers, WideRecycle,
-    ::testing::Values("\x1b[44m\x1b[2K\r\n\x1b[42m\x1b[K",            // erase in line, coloured
-           "\x1b[43m\x1b[J",                                  // erase in display, coloured
-           "abc\x1b[1G\x1b[140@\r\nxy\x1b[1G\x1b[4h\x1b[45mZ",   // insert characters, insert mode
-           "\x1b[43mabc\x1b[1G\x1b[2P\r\n\x1b[45m\x1b[130X",     // delete, erase characters
-           "x\x1b[148b\r\n\x1b[46my\x1b[200b",                // repeat past the text and the line
-           "\x1b[88;1;100;2;150$x",                            // fill a rectangle
-           "\x1b[1;140Hcopied\x1b[1;140;1;150;1;2;1;1$v",        // copy a rectangle
-           "\x1b[1;145H\x1b[41m\x1b[1;140;2;150$z",              // erase a rectangle
-           "\x1b[1;150H\xe4\xb8\xad\x1b[2;149H\xe4\xb8\xad\xe4\xb8\xad",  // wide characters at the margin
-           "\x1b[1;140H\x1b]8;;https://example.com\x1b\\link\x1b]8;;\x1b\\",
-           "\x1b[1;147Habcdefgh",                              // text wrapping off the end
-           "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tx",               // tabs far right
-           "\x1b[?69h\x1b[3;148s\x1b[2;140Hfar\x1b[45m\n"));  // scroll within margins
+    ::testing::Values("\x1b[44m\x1b[2K\r\n\x1b[42m\x1b[K",                 // erase in line, coloured
+                      "\x1b[43m\x1b[J",                                    // erase in display, coloured
+                      "abc\x1b[1G\x1b[140@\r\nxy\x1b[1G\x1b[4h\x1b[45mZ",  // insert characters, insert mode
+                      "\x1b[43mabc\x1b[1G\x1b[2P\r\n\x1b[45m\x1b[130X",    // delete, erase characters
+                      "x\x1b[148b\r\n\x1b[46my\x1b[200b",                  // repeat past the text and the line
+                      "\x1b[88;1;100;2;150$x",                             // fill a rectangle
+                      "\x1b[1;140Hcopied\x1b[1;140;1;150;1;2;1;1$v",       // copy a rectangle
+                      "\x1b[1;145H\x1b[41m\x1b[1;140;2;150$z",             // erase a rectangle
+                      "\x1b[1;150H\xe4\xb8\xad\x1b[2;149H\xe4\xb8\xad\xe4\xb8\xad",  // wide characters at the margin
+                      "\x1b[1;140H\x1b]8;;https://example.com\x1b\\link\x1b]8;;\x1b\\",
+                      "\x1b[1;147Habcdefgh",                             // text wrapping off the end
+                      "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\tx",           // tabs far right
+                      "\x1b[?69h\x1b[3;148s\x1b[2;140Hfar\x1b[45m\n"));  // scroll within margins
 
 TEST(ScrollbackRecycle, WideResizedAndReflowedLinesComeBackBlank) {
   TestHost host;

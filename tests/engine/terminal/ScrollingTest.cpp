@@ -38,7 +38,9 @@ TEST(TerminalScrolling, RegionsIndexAndReverseIndex) {
   TestHost host;
   Terminal t(&host, sized(10, 12));
   for (int i = 0; i < 12; ++i) t.feed("\x1b[" + std::to_string(i + 1) + ";1H" + std::to_string(i));
-  t.feed("\x1b[6;11r\x1b[11;1H\x1b" "D");
+  t.feed(
+      "\x1b[6;11r\x1b[11;1H\x1b"
+      "D");
   EXPECT_EQ(rowText(t, 4), "4");
   EXPECT_EQ(rowText(t, 5), "6");
   EXPECT_EQ(rowText(t, 10), "");
@@ -70,9 +72,13 @@ TEST(TerminalScrolling, MarginsConfineScrollsAndColumnIndex) {
   EXPECT_EQ(rowText(t, 0), "abmnopghij");
   EXPECT_EQ(rowText(t, 2), "uv    0123");
 
-  t.feed("\x1b[1;6H\x1b" "9");  // DECFI at the right margin shifts the margin columns left
+  t.feed(
+      "\x1b[1;6H\x1b"
+      "9");  // DECFI at the right margin shifts the margin columns left
   EXPECT_EQ(rowText(t, 0), "abnop ghij");
-  t.feed("\x1b[1;3H\x1b" "6");  // DECBI at the left margin shifts them right
+  t.feed(
+      "\x1b[1;3H\x1b"
+      "6");  // DECBI at the left margin shifts them right
   EXPECT_EQ(rowText(t, 0), "ab nopghij");
 }
 

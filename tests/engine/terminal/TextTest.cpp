@@ -18,17 +18,23 @@ std::string joined(const std::vector<Line>& lines) {
 TEST(TerminalText, SelectedLinesFollowWrapsAndSkipWideTails) {
   TestHost host;
   Terminal t(&host, sized(6, 6));
-  t.feed("abcdefgh\r\n\xe4\xb8\xad" "x\r\n\r\nlast");
+  t.feed(
+      "abcdefgh\r\n\xe4\xb8\xad"
+      "x\r\n\r\nlast");
   // Rows: "abcdef", "gh" (wrapped), wide + x, empty, "last".
   const auto lines = t._getSelectedLines(Position(2, 0), Position(2, 4), *t.buffer);
-  EXPECT_EQ(joined(lines), "cdefgh\n\xe4\xb8\xad" "x\n\nla");
+  EXPECT_EQ(joined(lines),
+            "cdefgh\n\xe4\xb8\xad"
+            "x\n\nla");
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].fragments[0].location, 2);
   EXPECT_EQ(lines[1].fragments[0].length, 2);  // the wide character counts once
 
   // An empty last row drops the rows held back before it.
   const auto toBlank = t._getSelectedLines(Position(0, 2), Position(3, 3), *t.buffer);
-  EXPECT_EQ(joined(toBlank), "\xe4\xb8\xad" "x");
+  EXPECT_EQ(joined(toBlank),
+            "\xe4\xb8\xad"
+            "x");
   // Within one row.
   EXPECT_EQ(joined(t._getSelectedLines(Position(1, 4), Position(3, 4), *t.buffer)), "as");
 }

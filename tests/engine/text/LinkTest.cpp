@@ -19,7 +19,9 @@ TEST(Links, ExplicitHyperlinks) {
   TestHost host;
   Terminal t(&host, sized(20, 4));
   EXPECT_FALSE(linkAt(t, 0, 0));
-  t.feed("ab\x1b]8;;http://one.test\x1b\\link\x1b]8;;\x1b\\" "\x1b]8;;http://two.test\x1b\\xy\x1b]8;;\x1b\\ \xe4\xb8\xad");
+  t.feed(
+      "ab\x1b]8;;http://one.test\x1b\\link\x1b]8;;\x1b\\"
+      "\x1b]8;;http://two.test\x1b\\xy\x1b]8;;\x1b\\ \xe4\xb8\xad");
   EXPECT_EQ(linkAt(t, 3, 0), "http://one.test");
   auto match = t.explicitLinkMatch(Position(3, 0), *t.buffer);
   ASSERT_TRUE(match);

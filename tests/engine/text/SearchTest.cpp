@@ -35,7 +35,9 @@ TEST(Search, PlainMatchesKeepTheTermAndFoldCase) {
 
 TEST(Search, CaseFoldingThatChangesLengthCoversTheRightCells) {
   SearchFixture f;
-  f.t.feed("x Stra\xc3\x9f" "e y");  // "Straße"
+  f.t.feed(
+      "x Stra\xc3\x9f"
+      "e y");  // "Straße"
   auto result = f.search.engine.find("STRASSE", 0, 0, plain);
   ASSERT_TRUE(result);
   EXPECT_EQ(result->col, 2);
@@ -46,7 +48,7 @@ TEST(Search, CaseFoldingThatChangesLengthCoversTheRightCells) {
 
 TEST(Search, CanonicallyEquivalentSpellingsMatch) {
   SearchFixture f;
-  f.t.feed("caf\xc3\xa9!");  // precomposed é
+  f.t.feed("caf\xc3\xa9!");                                         // precomposed é
   auto result = f.search.engine.find("cafe\xcc\x81", 0, 0, plain);  // e + combining acute
   ASSERT_TRUE(result);
   EXPECT_EQ(result->size, 4);
@@ -103,7 +105,10 @@ TEST(Search, WrappedRowsAndWideCharactersMapToCells) {
   EXPECT_EQ(afterWide->size, 3);
 
   SearchFixture h;
-  h.t.feed("e\xcc\x81" "x e\xcc\x81" "y");  // clusters: é x space é y
+  h.t.feed(
+      "e\xcc\x81"
+      "x e\xcc\x81"
+      "y");  // clusters: é x space é y
   auto cluster = h.search.engine.find("\xc3\xa9y", 0, 0, plain);
   ASSERT_TRUE(cluster);
   EXPECT_EQ(cluster->col, 3);
