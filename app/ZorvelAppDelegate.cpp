@@ -9,13 +9,13 @@
 #include "app/PageCalls.h"
 #include "app/ProfileLoginController.h"
 #include "app/WebBridge.h"
+#include "app/ZorvelApplication.h"
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
 #include "platform/Dispatch.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/LinkHandOff.h"
 #include "platform/Log.h"
-#include "platform/RunningApplications.h"
 #include "platform/UserNotificationCenter.h"
 
 namespace zorvel {
@@ -36,6 +36,12 @@ SettingsSources bundleSettingsSources() {
   if (!bundle.resourcePath().empty()) sources.resourcePath = bundle.resourcePath();
   sources.info = bundleInfo(bundle.resourcePath());
   return sources;
+}
+
+const platform::Logger& lifecycleLog() {
+  static const platform::Logger log(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"),
+                                    "lifecycle");
+  return log;
 }
 
 std::optional<std::string> environmentValue(const char* name) {
@@ -93,6 +99,7 @@ void ZorvelAppDelegate::applicationDidFinishLaunching() {
     platform::LinkHandOff handOff;
     for (const auto& link : launchLinks) handOff.post(link);
     notificationCenter->post(activateExistingDesktopNotification);
+    lifecycleLog().notice("Zorvel is already running in this session; brought its window to the front");
     if (terminateApplication) terminateApplication();
     return;
   }
@@ -117,21 +124,13 @@ void ZorvelAppDelegate::applicationDidFinishLaunching() {
 }
 
 bool ZorvelAppDelegate::anotherDesktopInstanceIsRunning() const {
-  if (!platform::Bundle::main().bundleIdentifier()) return false;
-  std::string own = platform::ownExecutablePath();
-  if (own.empty()) return false;
-  pid_t ownPID = ::getpid();
-  for (const auto& running : platform::runningApplications()) {
-    if (running.executablePath == own && !running.isTerminated && running.processIdentifier < ownPID) {
-      return true;
-    }
-  }
-  return false;
+  // The instance that owns the application's name on this session's bus is the running one.
+  auto* zorvel = dynamic_cast<ZorvelApplication*>(application);
+  return zorvel && zorvel->isRemoteInstance();
 }
 
 void ZorvelAppDelegate::activateExistingDesktop() {
-  platform::Logger(platform::Bundle::main().bundleIdentifier().value_or("local.zorvel.desktop"), "lifecycle")
-      .notice("Zorvel activated by another launch");
+  lifecycleLog().notice("Zorvel activated by another launch");
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   platform::DispatchQueue::main().async([weak] {
     auto self = weak.lock();

@@ -2,9 +2,10 @@
 
 #include "app/ZorvelAppDelegate.h"
 #include "app/ZorvelApplication.h"
+#include "platform/Bundle.h"
 
 int main(int argc, char* argv[]) {
-  auto application = zorvel::ZorvelApplication::create();
+  auto application = zorvel::ZorvelApplication::create(platform::Bundle::main().bundleIdentifier());
   auto delegate = std::make_shared<zorvel::ZorvelAppDelegate>();
   application->setDelegate(delegate);
   // Links (the desktop entry passes one) are the delegate's; only options go to the toolkit.
@@ -16,5 +17,5 @@ int main(int argc, char* argv[]) {
       arguments.push_back(argv[i]);
     }
   }
-  return application->run(static_cast<int>(arguments.size()), arguments.data());
+  return application->runSingleInstance(static_cast<int>(arguments.size()), arguments.data());
 }

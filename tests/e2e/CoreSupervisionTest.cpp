@@ -206,21 +206,6 @@ TEST(CoreSupervision, ABoundProcessLosesItsTokenSoonAfterItExits) {
   EXPECT_LT(std::chrono::steady_clock::now() - killed, 1500ms);
 }
 
-TEST(SingleInstance, ASecondLaunchHandsOverToTheFirstAndExits) {
-  DesktopRun run;
-  run.start();
-  ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 20s)) << run.log();
-  auto second = run.launch();
-  ASSERT_TRUE(second);
-  ASSERT_TRUE(second->waitUntilExit(10s));
-  auto status = second->terminationStatus();
-  ASSERT_TRUE(status);
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  EXPECT_EQ(run.starts().size(), 1u) << "the second instance started a core";
-  EXPECT_TRUE(run.app->isRunning());
-  EXPECT_TRUE(waitUntil([&] { return logHas(run, "activated by another launch"); }, 5s)) << run.log();
-}
-
 TEST(CoreSupervision, TheCoreAcceptsTheDesktopTokenAndRefusesAnAlteredOne) {
   DesktopRun run;
   run.start();

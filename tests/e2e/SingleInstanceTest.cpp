@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "tests/e2e/DesktopHarness.h"
+
+using e2e::DesktopRun;
+using e2e::waitUntil;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool logHas(const DesktopRun& run, const std::string& text) { return run.log().find(text) != std::string::npos; }
+
+// A session bus of its own, as another login session of the same user has.
+class PrivateSessionBus {
+ public:
+  PrivateSessionBus() {
+    platform::ChildProcess::Options options;
+    options.executable = "/usr/bin/dbus-daemon";
+    options.arguments = {"--session", "--nofork", "--print-address=1"};
+    options.output = platform::ChildProcess::Stream::pipe;
+    daemon = platform::ChildProcess::launch(options, nullptr);
+    if (!daemon) return;
+    char byte = 0;
+    while (::read(daemon->outputDescriptor(), &byte, 1) == 1 && byte != '\n') address.push_back(byte);
+  }
+  ~PrivateSessionBus() {
+    if (daemon) daemon->terminateAndReap(2s);
+  }
+  std::string address;
+
+ private:
+  std::shared_ptr<platform::ChildProcess> daemon;
+};
+
+void expectExitedWithZero(platform::ChildProcess& process) {
+  auto status = process.terminationStatus();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+}  // namespace
+
+TEST(SingleInstance, ASecondLaunchInTheSameSessionHandsOverToTheFirstAndSaysSo) {
+  DesktopRun run;
+  run.start();
+  ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  DesktopRun secondRun;
+  auto second = secondRun.launch();
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(second->waitUntilExit(60s));
+  expectExitedWithZero(*second);
+  EXPECT_TRUE(waitUntil([&] { return logHas(secondRun, "already running"); }, 10s)) << secondRun.log();
+  EXPECT_TRUE(secondRun.starts().empty()) << "the second instance started a core";
+  EXPECT_TRUE(run.app->isRunning());
+  EXPECT_TRUE(waitUntil([&] { return logHas(run, "activated by another launch"); }, 30s)) << run.log();
+}
+
+TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
+  PrivateSessionBus otherSession;
+  ASSERT_FALSE(otherSession.address.empty());
+  DesktopRun other({{"DBUS_SESSION_BUS_ADDRESS", otherSession.address}});
+  other.start();
+  ASSERT_TRUE(waitUntil([&] { return logHas(other, "is ready"); }, 60s)) << other.log();
+
+  DesktopRun run;
+  run.start();
+  EXPECT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  EXPECT_TRUE(run.app->isRunning());
+  EXPECT_TRUE(other.app->isRunning());
+  EXPECT_FALSE(logHas(other, "activated by another launch"));
+}
+
+TEST(SingleInstance, AnInstanceThatDoesNotAnswerIsPassedOver) {
+  DesktopRun hung;
+  hung.start();
+  ASSERT_TRUE(waitUntil([&] { return logHas(hung, "is ready"); }, 60s)) << hung.log();
+  ::kill(hung.app->processIdentifier(), SIGSTOP);
+
+  DesktopRun run;
+  run.start();
+  bool started = waitUntil([&] { return logHas(run, "is ready"); }, 90s);
+  ::kill(hung.app->processIdentifier(), SIGCONT);
+  EXPECT_TRUE(started) << run.log();
+  EXPECT_TRUE(logHas(run, "Could not reach the Zorvel already running")) << run.log();
+  EXPECT_TRUE(run.app->isRunning());
+}
