@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "Vantrelle/Terminal/ChildLocale.h"
+
 extern char** environ;
 
 namespace zorvel::TerminalEnvironment {
@@ -14,9 +16,12 @@ namespace zorvel::TerminalEnvironment {
 ChildEnvironment make(const std::string& searchPath, const ChildEnvironment& base) {
   ChildEnvironment environment = base;
   environment.erase("NO_COLOR");
-  static const std::pair<std::string, std::string> fixed[] = {{"TERM", "xterm-256color"},  {"COLORTERM", "truecolor"},
-                                                              {"CLICOLOR", "1"},           {"LANG", "en_US.UTF-8"},
-                                                              {"LC_CTYPE", "en_US.UTF-8"}, {"TERM_PROGRAM", "Zorvel"}};
+  static const std::pair<std::string, std::string> fixed[] = {{"TERM", "xterm-256color"},
+                                                              {"COLORTERM", "truecolor"},
+                                                              {"CLICOLOR", "1"},
+                                                              {"LANG", vantrelle::childLocale()},
+                                                              {"LC_CTYPE", vantrelle::childLocale()},
+                                                              {"TERM_PROGRAM", "Zorvel"}};
   for (const auto& [name, value] : fixed) environment.insert_or_assign(name, value);
   environment.insert_or_assign("PATH", searchPath);
   return environment;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "Vantrelle/Terminal/ChildLocale.h"
+
 namespace vantrelle {
 
 Terminal::Terminal(TerminalDelegate* delegate, TerminalOptions options)
@@ -168,7 +170,7 @@ std::vector<std::string> Terminal::getEnvironmentVariables(std::optional<std::st
   std::vector<std::string> env;
   env.push_back("TERM=" + termName.value_or("xterm-256color"));
   if (trueColor) env.emplace_back("COLORTERM=truecolor");
-  env.emplace_back("LANG=en_US.UTF-8");
+  env.push_back("LANG=" + childLocale());
   for (const char* name : {"LOGNAME", "USER", "DISPLAY", "LC_TYPE", "HOME"}) {
     if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
   }

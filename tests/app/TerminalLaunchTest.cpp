@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Vantrelle/Terminal/ChildLocale.h"
 #include "app/ProfileLoginController.h"
 #include "app/TerminalEnvironment.h"
 #include "app/TerminalLaunchClient.h"
@@ -12,8 +13,12 @@ namespace {
 
 TEST(TerminalEnvironment, FixedEntriesWinAndColourIsNeverSwitchedOff) {
   auto environment = TerminalEnvironment::make(
-      "/opt/bin:/usr/bin", {{"NO_COLOR", "1"}, {"TERM", "dumb"}, {"PATH", "/elsewhere"}, {"HOME", "/home/u"}});
+      "/opt/bin:/usr/bin",
+      {{"NO_COLOR", "1"}, {"TERM", "dumb"}, {"PATH", "/elsewhere"}, {"HOME", "/home/u"}, {"LANG", "de_DE.ISO-8859-1"}});
   EXPECT_EQ(environment.count("NO_COLOR"), 0u);
+  // Always a UTF-8 locale the system has, whatever the application itself runs in.
+  EXPECT_EQ(environment["LANG"], vantrelle::childLocale());
+  EXPECT_EQ(environment["LC_CTYPE"], vantrelle::childLocale());
   EXPECT_EQ(environment["TERM"], "xterm-256color");
   EXPECT_EQ(environment["COLORTERM"], "truecolor");
   EXPECT_EQ(environment["TERM_PROGRAM"], "Zorvel");

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "ProcessTestSupport.h"
+#include "Vantrelle/Terminal/ChildLocale.h"
 #include "platform/Dispatch.h"
 
 using namespace vantrelle;
@@ -67,12 +68,19 @@ TEST(LocalProcess, ArgumentZeroEnvironmentAndDirectory) {
   f.process->startProcess("/bin/sh", {"-c", "printf '%s|' \"$0\" \"$TERM\" \"$COLORTERM\" \"$LANG\" \"$PWD\""},
                           std::nullopt, "custom-name", "/tmp");
   ASSERT_TRUE(f.waitForExit());
-  EXPECT_EQ(f.delegate->output, "custom-name|xterm-256color|truecolor|en_US.UTF-8|/tmp|");
+  EXPECT_EQ(f.delegate->output, "custom-name|xterm-256color|truecolor|" + childLocale() + "|/tmp|");
 
   ProcessFixture g;
   g.runShell("printf '%s' \"$ONLY\"", std::vector<std::string>{"ONLY=this"});
   ASSERT_TRUE(g.waitForExit());
   EXPECT_EQ(g.delegate->output, "this");
+}
+
+TEST(LocalProcess, TheDefaultEnvironmentGivesTheChildAUtf8Locale) {
+  ProcessFixture f;
+  f.process->startProcess("/bin/sh", {"-c", "locale charmap"});
+  ASSERT_TRUE(f.waitForExit());
+  EXPECT_EQ(f.delegate->output, "UTF-8\r\n");
 }
 
 TEST(LocalProcess, StartWhileRunningIsIgnoredAndRestartAfterExitWorks) {

@@ -120,7 +120,6 @@ TEST(TerminalState, ConstructionSetupAndEnvironment) {
   const auto env = Terminal::getEnvironmentVariables(std::nullopt, false);
   ASSERT_GE(env.size(), 2u);
   EXPECT_EQ(env[0], "TERM=xterm-256color");
-  EXPECT_EQ(env[1], "LANG=en_US.UTF-8");
 
   // Focus reports follow the 8-bit setting.
   d.sendFocus = true;
