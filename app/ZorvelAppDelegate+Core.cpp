@@ -2,8 +2,10 @@
 #include <unistd.h>
 #include <webkit/webkit.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "app/ConnectionSettings.h"
@@ -211,42 +213,57 @@ bool ZorvelAppDelegate::waitForCore(const std::shared_ptr<ChildProcess>& process
   std::string url = "http://127.0.0.1:" + std::to_string(port) + "/desktop-runtime";
   std::optional<pid_t> corePID;
   if (process) corePID = process->processIdentifier();
+  // Shared by every request of this probe: an answer counts whenever it arrives before the
+  // deadline, also after later requests have gone out.
+  struct Answers {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ready = false;
+    int inFlight = 0;
+  };
+  auto answers = std::make_shared<Answers>();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  // Waits until the condition holds, an acceptable answer has come, the time is up or the
+  // application quits; whether an acceptable answer has come.
+  auto waitFor = [&](std::chrono::milliseconds wait, auto&& condition) {
+    auto until = std::min(deadline, std::chrono::steady_clock::now() + wait);
+    std::unique_lock guard(answers->mutex);
+    while (!answers->ready && !condition() && !terminationInProgress && std::chrono::steady_clock::now() < until) {
+      // Quitting sets a flag without a notification, so the wait is sliced.
+      answers->changed.wait_until(guard,
+                                  std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(100)));
+    }
+    return answers->ready;
+  };
+  auto never = [] { return false; };
   while (std::chrono::steady_clock::now() < deadline) {
-    if (process && !process->isRunning()) return false;
+    if (process && !process->isRunning()) {
+      // A core that answered and then exited did become ready; its answer may still be on its
+      // way, and requests to a process that has gone end at once.
+      return waitFor(std::chrono::seconds(15), [&] { return answers->inFlight == 0; });
+    }
     if (terminationInProgress) return false;
-    struct Slot {
-      std::mutex mutex;
-      std::condition_variable answered;
-      std::optional<std::string> body;
-      bool done = false;
-    };
-    auto slot = std::make_shared<Slot>();
+    // A fresh request each round: one the core accepted but never answers must not use up the
+    // whole window.
     platform::URLRequest request;
     request.url = url;
     request.headers = {{"Authorization", "Bearer " + runtimeAuthority.desktopToken()}};
     request.timeout = std::chrono::seconds(60);
-    platform::URLSession::shared().dataTask(request, [slot](platform::URLResponse response) {
-      std::lock_guard guard(slot->mutex);
-      if (!response.error) slot->body = std::move(response.body);
-      slot->done = true;
-      slot->answered.notify_all();
-    });
-    // Wait for this probe's own answer rather than starting another over it: on a busy machine
-    // the answer can take a while, and a core that exits soon after answering would otherwise
-    // look as if it never became ready. A core that dies mid-request ends the request at once.
-    std::optional<std::string> body;
     {
-      std::unique_lock guard(slot->mutex);
-      while (!slot->done && !terminationInProgress && std::chrono::steady_clock::now() < deadline) {
-        slot->answered.wait_for(guard, std::chrono::milliseconds(100));
-      }
-      body = slot->body;
+      std::lock_guard guard(answers->mutex);
+      ++answers->inFlight;
     }
-    if (body && CoreLaunch::isReadyAnswer(*body, corePID)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(125));
+    platform::URLSession::shared().dataTask(request, [answers, corePID](platform::URLResponse response) {
+      bool ready = !response.error && CoreLaunch::isReadyAnswer(response.body, corePID);
+      std::lock_guard guard(answers->mutex);
+      --answers->inFlight;
+      answers->ready = answers->ready || ready;
+      answers->changed.notify_all();
+    });
+    if (waitFor(std::chrono::milliseconds(500), never)) return true;
+    if (waitFor(std::chrono::milliseconds(125), never)) return true;
   }
-  return false;
+  return waitFor(std::chrono::milliseconds(0), never);
 }
 
 void ZorvelAppDelegate::coreBecameReady(const std::shared_ptr<ChildProcess>& process) {

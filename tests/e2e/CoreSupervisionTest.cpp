@@ -109,6 +109,20 @@ TEST(CoreSupervision, AWrongReadinessAnswerTimesOutAndEndsTheCore) {
   EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(run.corePIDs()[0]); }, 5s));
 }
 
+TEST(CoreSupervision, TheProbeAsksAgainEveryRoundAndCountsALateAnswer) {
+  struct Case {
+    const char* holdFirstProbe;
+    const char* readyDelay;  // the core answers every other probe "not ready" this long
+  };
+  for (auto item : {Case{"never", "0"}, Case{"2000", "600000"}}) {
+    DesktopRun run({{"ZORVEL_REFCORE_HOLD_FIRST_PROBE_MS", item.holdFirstProbe},
+                    {"ZORVEL_REFCORE_READY_DELAY_MS", item.readyDelay}});
+    run.start();
+    EXPECT_TRUE(waitUntil([&] { return logHas(run, "is ready") || logHas(run, "could not start"); }, 60s));
+    EXPECT_TRUE(logHas(run, "is ready")) << item.holdFirstProbe << "\n" << run.log();
+  }
+}
+
 TEST(CoreSupervision, AKilledCoreIsRestartedWithTheSameIdentityAndWithoutItsTokens) {
   DesktopRun run;
   run.start();

@@ -98,8 +98,43 @@ bool ReferenceCore::routeRuntime(Request& request) {
 }
 
 void ReferenceCore::answerReadiness(Request& request) {
+  if (switches.holdFirstProbeMilliseconds && !heldFirstProbe) {
+    heldFirstProbe = true;
+    return holdReadiness(request.message, *switches.holdFirstProbeMilliseconds);
+  }
   const int64_t elapsedMs = (g_get_monotonic_time() - startedAt) / 1000;
   if (elapsedMs < switches.readyDelayMilliseconds) return respondDetail(request.message, 503, "Core is starting");
+  sendReadiness(request.message);
+}
+
+// Keeps a readiness request waiting, then answers it as ready; with no time, for ever.
+void ReferenceCore::holdReadiness(SoupServerMessage* message, int milliseconds) {
+  soup_server_message_pause(message);
+  struct Held {
+    ReferenceCore* core;
+    SoupServerMessage* message;
+    bool clientGone = false;
+  };
+  auto* held = new Held{this, SOUP_SERVER_MESSAGE(g_object_ref(message))};
+  g_signal_connect(message, "finished", G_CALLBACK(+[](SoupServerMessage*, Held* h) { h->clientGone = true; }), held);
+  if (milliseconds == 0) return;  // the core lives no longer than its process; nothing to free
+  g_timeout_add(
+      static_cast<guint>(milliseconds),
+      +[](gpointer data) -> gboolean {
+        auto* h = static_cast<Held*>(data);
+        g_signal_handlers_disconnect_by_data(h->message, h);
+        if (!h->clientGone) {
+          h->core->sendReadiness(h->message);
+          soup_server_message_unpause(h->message);
+        }
+        g_object_unref(h->message);
+        delete h;
+        return G_SOURCE_REMOVE;
+      },
+      held);
+}
+
+void ReferenceCore::sendReadiness(SoupServerMessage* message) {
   nlohmann::json answer = {
       {"kind", "zorvel-desktop"}, {"protocol_version", 3}, {"pid", getpid()}, {"runtime_id", runtimeID}};
   const std::string& kind = switches.probeKind;
@@ -108,9 +143,9 @@ void ReferenceCore::answerReadiness(Request& request) {
   if (kind == "string-version") answer["protocol_version"] = "3";
   if (kind == "no-pid") answer.erase("pid");
   if (kind == "wrong-pid") answer["pid"] = getpid() + 1;
-  if (kind == "array") return respondJSON(request.message, 200, nlohmann::json::array({answer}));
-  if (kind == "not-json") return respondBytes(request.message, 200, "text/plain", "ready");
-  respondJSON(request.message, 200, answer);
+  if (kind == "array") return respondJSON(message, 200, nlohmann::json::array({answer}));
+  if (kind == "not-json") return respondBytes(message, 200, "text/plain", "ready");
+  respondJSON(message, 200, answer);
   if (kind != "ok" || announcedReady) return;
   announcedReady = true;
   if (switches.exitAfterReadyMilliseconds) {

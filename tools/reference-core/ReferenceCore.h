@@ -56,6 +56,8 @@ class ReferenceCore {
   bool routeTestHarness(Request& request);
 
   void answerReadiness(Request& request);
+  void holdReadiness(SoupServerMessage* message, int milliseconds);
+  void sendReadiness(SoupServerMessage* message);
   void createTask(Request& request);
   void captureTask(Request& request);
   void taskRequest(Request& request, Task& task, const std::string& action);
@@ -76,6 +78,7 @@ class ReferenceCore {
   std::vector<nlohmann::json> errorEvents;
   int64_t startedAt = 0;
   bool announcedReady = false;
+  bool heldFirstProbe = false;
   int exitStatus = 0;
   int originalParent = 0;
 

@@ -82,6 +82,9 @@ TestSwitches readTestSwitches() {
   switches.recordPath = environment("ZORVEL_REFCORE_RECORD").value_or("");
   switches.terminalShell = environment("ZORVEL_REFCORE_SHELL");
   if (auto status = environment("ZORVEL_REFCORE_CAPTURE_STATUS")) switches.captureStatus = parseInt(*status, 400, 599);
+  if (auto hold = environment("ZORVEL_REFCORE_HOLD_FIRST_PROBE_MS")) {
+    switches.holdFirstProbeMilliseconds = *hold == "never" ? std::optional<int>(0) : parseInt(*hold, 1, 600000);
+  }
   return switches;
 }
 

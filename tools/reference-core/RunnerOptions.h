@@ -32,6 +32,9 @@ struct TestSwitches {
   std::string recordPath;                         // ZORVEL_REFCORE_RECORD
   std::optional<std::string> terminalShell;       // ZORVEL_REFCORE_SHELL
   std::optional<int> captureStatus;               // ZORVEL_REFCORE_CAPTURE_STATUS
+  // ZORVEL_REFCORE_HOLD_FIRST_PROBE_MS: the first readiness request is answered (as ready) only
+  // this long after it came; 0 ("never") leaves it unanswered.
+  std::optional<int> holdFirstProbeMilliseconds;
 };
 TestSwitches readTestSwitches();
 
