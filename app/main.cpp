@@ -1,10 +1,14 @@
 #include <vector>
 
+#include "app/InstallCheck.h"
 #include "app/ZorvelAppDelegate.h"
 #include "app/ZorvelApplication.h"
 #include "platform/Bundle.h"
 
 int main(int argc, char* argv[]) {
+  if (auto problem = zorvel::InstallCheck::problem(platform::Bundle::main())) {
+    return zorvel::InstallCheck::report(*problem);
+  }
   auto application = zorvel::ZorvelApplication::create(platform::Bundle::main().bundleIdentifier());
   auto delegate = std::make_shared<zorvel::ZorvelAppDelegate>();
   application->setDelegate(delegate);
