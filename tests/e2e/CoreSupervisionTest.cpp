@@ -259,10 +259,13 @@ TEST(Lifecycle, QuitFromTheKeyboardEndsTheApplicationAndItsCore) {
   EXPECT_FALSE(logHas(run, "Restarting"));
 }
 
-TEST(CoreSupervision, ACoreThatExitsRightAfterBecomingReadyIsRestartedEveryTime) {
-  DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_EXIT_AFTER_READY_MS", "0"}});
+TEST(CoreSupervision, ACoreThatExitsSoonAfterBecomingReadyIsRestartedEveryTime) {
+  // Not at once: the page's own runtime request, sent to the core that just went, can reach the
+  // next core before the probe does, and a core that exits before the probe's answer never
+  // became ready.
+  DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_EXIT_AFTER_READY_MS", "3000"}});
   run.start();
-  ASSERT_TRUE(waitUntil([&] { return run.starts().size() >= 3; }, 20s)) << run.log();
+  ASSERT_TRUE(waitUntil([&] { return run.starts().size() >= 3; }, 90s)) << run.log();
   run.stop();
   for (pid_t core : run.corePIDs()) {
     EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s))
