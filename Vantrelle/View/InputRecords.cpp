@@ -33,6 +33,7 @@ KeyRecord KeyRecord::make(guint keyval, InputModifiers modifiers, guint keycode,
   record.modifiers = modifiers;
   record.characters = utf8Of(keyval);
   record.charactersIgnoringModifiers = record.characters;
+  record.unshiftedKeyval = unshiftedKeyval;
   if (unshiftedKeyval) record.unshiftedCharacters = utf8Of(unshiftedKeyval);
   return record;
 }

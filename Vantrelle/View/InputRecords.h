@@ -13,6 +13,8 @@ struct InputModifiers {
   bool alt = false;
   bool super = false;
   bool capsLock = false;
+  // GDK keeps Num Lock out of the event's state; the key controller reads it from the keyboard.
+  bool numLock = false;
 
   static InputModifiers from(GdkModifierType state);
 };
@@ -29,6 +31,7 @@ struct KeyRecord {
   std::string charactersIgnoringModifiers;
   // What the key types at the layout's first level (without Shift); empty when unknown.
   std::string unshiftedCharacters;
+  guint unshiftedKeyval = 0;
   // The GDK event this record came from, for the input method; null for synthesized records.
   GdkEvent* event = nullptr;
 

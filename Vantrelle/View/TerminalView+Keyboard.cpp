@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
+#include "Vantrelle/View/KeyTables.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
@@ -37,149 +38,6 @@ const std::unordered_map<guint, char32_t>& kittyBaseLayoutKeyMap() {
     return m;
   }();
   return map;
-}
-
-std::optional<FK> keypadKey(guint keyval) {
-  switch (keyval) {
-    case GDK_KEY_KP_Decimal:
-      return FK::keypadDecimal;
-    case GDK_KEY_KP_Multiply:
-      return FK::keypadMultiply;
-    case GDK_KEY_KP_Add:
-      return FK::keypadAdd;
-    case GDK_KEY_KP_Begin:
-      return FK::keypadBegin;
-    case GDK_KEY_KP_Divide:
-      return FK::keypadDivide;
-    case GDK_KEY_KP_Enter:
-      return FK::keypadEnter;
-    case GDK_KEY_KP_Subtract:
-      return FK::keypadSubtract;
-    case GDK_KEY_KP_Equal:
-      return FK::keypadEqual;
-    case GDK_KEY_KP_Separator:
-      return FK::keypadSeparator;
-    case GDK_KEY_KP_Up:
-      return FK::keypadUp;
-    case GDK_KEY_KP_Down:
-      return FK::keypadDown;
-    case GDK_KEY_KP_Left:
-      return FK::keypadLeft;
-    case GDK_KEY_KP_Right:
-      return FK::keypadRight;
-    case GDK_KEY_KP_Insert:
-      return FK::keypadInsert;
-    case GDK_KEY_KP_Delete:
-      return FK::keypadDelete;
-    case GDK_KEY_KP_Home:
-      return FK::keypadHome;
-    case GDK_KEY_KP_End:
-      return FK::keypadEnd;
-    case GDK_KEY_KP_Page_Up:
-      return FK::keypadPageUp;
-    case GDK_KEY_KP_Page_Down:
-      return FK::keypadPageDown;
-    default:
-      break;
-  }
-  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return FK(int(FK::keypad0) + int(keyval - GDK_KEY_KP_0));
-  return std::nullopt;
-}
-
-std::optional<FK> namedFunctionalKey(guint keyval) {
-  switch (keyval) {
-    case GDK_KEY_Up:
-      return FK::up;
-    case GDK_KEY_Down:
-      return FK::down;
-    case GDK_KEY_Left:
-      return FK::left;
-    case GDK_KEY_Right:
-      return FK::right;
-    case GDK_KEY_Insert:
-      return FK::insert;
-    case GDK_KEY_Delete:
-      return FK::delete_;
-    case GDK_KEY_Home:
-      return FK::home;
-    case GDK_KEY_End:
-      return FK::end;
-    case GDK_KEY_Page_Up:
-      return FK::pageUp;
-    case GDK_KEY_Page_Down:
-      return FK::pageDown;
-    case GDK_KEY_Print:
-      return FK::printScreen;
-    case GDK_KEY_Scroll_Lock:
-      return FK::scrollLock;
-    case GDK_KEY_Pause:
-      return FK::pause;
-    case GDK_KEY_Menu:
-      return FK::menu;
-    default:
-      break;
-  }
-  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F35) return FK(int(FK::f1) + int(keyval - GDK_KEY_F1));
-  return std::nullopt;
-}
-
-// The keypad's navigation keys (Num Lock off) are the main block's keys to the legacy encoding.
-guint mainBlockKeyval(guint keyval) {
-  switch (keyval) {
-    case GDK_KEY_KP_Up:
-      return GDK_KEY_Up;
-    case GDK_KEY_KP_Down:
-      return GDK_KEY_Down;
-    case GDK_KEY_KP_Left:
-      return GDK_KEY_Left;
-    case GDK_KEY_KP_Right:
-      return GDK_KEY_Right;
-    case GDK_KEY_KP_Home:
-      return GDK_KEY_Home;
-    case GDK_KEY_KP_End:
-      return GDK_KEY_End;
-    case GDK_KEY_KP_Page_Up:
-      return GDK_KEY_Page_Up;
-    case GDK_KEY_KP_Page_Down:
-      return GDK_KEY_Page_Down;
-    case GDK_KEY_KP_Insert:
-      return GDK_KEY_Insert;
-    case GDK_KEY_KP_Delete:
-      return GDK_KEY_Delete;
-    default:
-      return keyval;
-  }
-}
-
-// Keys that carry no character: arrows, function keys and the navigation block.
-bool isFunctionKey(guint keyval) { return namedFunctionalKey(keyval).has_value(); }
-
-std::optional<FK> kittyModifierKey(guint keyval) {
-  switch (keyval) {
-    case GDK_KEY_Super_R:
-      return FK::rightSuper;
-    case GDK_KEY_Super_L:
-      return FK::leftSuper;
-    case GDK_KEY_Shift_L:
-      return FK::leftShift;
-    case GDK_KEY_Caps_Lock:
-      return FK::capsLock;
-    case GDK_KEY_Alt_L:
-    case GDK_KEY_Meta_L:
-      return FK::leftAlt;
-    case GDK_KEY_Control_L:
-      return FK::leftControl;
-    case GDK_KEY_Shift_R:
-      return FK::rightShift;
-    case GDK_KEY_Alt_R:
-    case GDK_KEY_Meta_R:
-    case GDK_KEY_ISO_Level3_Shift:
-      return FK::rightAlt;
-    case GDK_KEY_Control_R:
-      return FK::rightControl;
-    default:
-      return std::nullopt;
-  }
 }
 
 // A key event carries the modifiers held before it, but a modifier key's own report carries the
@@ -265,6 +123,20 @@ guint unshiftedKeyval(Gtk::EventControllerKey* controller, guint keycode) {
 
 std::span<const uint8_t> view(const Bytes& bytes) { return std::span<const uint8_t>(bytes); }
 
+// Num Lock is no part of a GDK event's modifier state; the keyboard device knows it.
+bool numLockOn(GdkEvent* event) {
+  GdkDevice* device = event ? gdk_event_get_device(event) : nullptr;
+  return device && gdk_device_get_source(device) == GDK_SOURCE_KEYBOARD && gdk_device_get_num_lock_state(device);
+}
+
+KeyRecord recordOf(Gtk::EventControllerKey* controller, guint keyval, guint keycode, Gdk::ModifierType state) {
+  KeyRecord record = KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode,
+                                     unshiftedKeyval(controller, keycode));
+  record.event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller->gobj()));
+  record.modifiers.numLock = numLockOn(record.event);
+  return record;
+}
+
 }  // namespace
 
 void TerminalView::setupKeyboardInput() {
@@ -273,36 +145,86 @@ void TerminalView::setupKeyboardInput() {
       [this, raw = keys.get()](guint keyval, guint keycode, Gdk::ModifierType state) {
         // Keys typed into a child (the find bar) that it left unhandled are not the program's.
         if (get_focus_child()) return false;
-        KeyRecord record = KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode,
-                                           unshiftedKeyval(raw, keycode));
-        record.event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(raw->gobj()));
-        if (kittyModifierKey(keyval)) {
-          flagsChanged(record, true);
-          return false;
-        }
-        record.isRepeat = std::find(heldKeycodes.begin(), heldKeycodes.end(), keycode) != heldKeycodes.end();
-        if (!record.isRepeat) heldKeycodes.push_back(keycode);
-        keyDown(record);
-        return true;
+        return keyPressed(recordOf(raw, keyval, keycode, state));
       },
       false);
   keys->signal_key_released().connect([this, raw = keys.get()](guint keyval, guint keycode, Gdk::ModifierType state) {
-    KeyRecord record =
-        KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode, unshiftedKeyval(raw, keycode));
-    std::erase(heldKeycodes, keycode);
     if (get_focus_child()) {
+      std::erase_if(heldKeys, [&](const HeldKey& held) { return held.keycode == keycode; });
       // The find bar's keys are not the program's; a link modifier let go there still ends the
       // link preview it started over the terminal.
       if (keyval == GDK_KEY_Control_L || keyval == GDK_KEY_Control_R) commandKeyChanged(false);
       return;
     }
-    if (kittyModifierKey(keyval)) {
-      flagsChanged(record, false);
-      return;
-    }
-    keyUp(record);
+    keyReleased(recordOf(raw, keyval, keycode, state));
   });
   add_controller(keys);
+}
+
+bool TerminalView::inputMethodFilter(GdkEvent* event) {
+  return event && imContext && gtk_im_context_filter_keypress(imContext.get(), event);
+}
+
+bool TerminalView::keyPressed(KeyRecord event) {
+  if (keys::modifierKey(event.keyval)) {
+    // The input method follows the modifiers too (its Unicode entry ends when they are let go).
+    inputMethodFilter(event.event);
+    flagsChanged(event, true);
+    return false;
+  }
+  auto findHeld = [this, keycode = event.keycode] {
+    return std::find_if(heldKeys.begin(), heldKeys.end(), [&](const HeldKey& h) { return h.keycode == keycode; });
+  };
+  // What a key sets off may move the focus, which lets go of every held key: look again after.
+  auto keep = [&] {
+    if (auto held = findHeld(); held != heldKeys.end()) held->kept = true;
+  };
+  event.isRepeat = findHeld() != heldKeys.end();
+  if (!event.isRepeat) heldKeys.push_back({event.keycode, event.keyval, event.unshiftedKeyval, false});
+  if (handleKeyEquivalent(event)) {
+    keep();
+    return true;
+  }
+  // The input method sees the key before the terminal: it may compose, or take the key for an
+  // entry of its own (Unicode entry). Text it commits is typed by this key.
+  KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
+  if (!flags.isEmpty()) {
+    bool repeat = event.isRepeat && flags.contains(KittyKeyboardFlags::reportEvents) &&
+                  flags.contains(KittyKeyboardFlags::reportAllKeys);
+    pendingKittyKeyEvent =
+        PendingKittyKeyEvent{event, repeat ? KittyKeyboardEventType::repeatPress : KittyKeyboardEventType::press};
+    pendingKittyKeyEvent->event.event = nullptr;
+  }
+  if (inputMethodFilter(event.event)) {
+    // A key spent on a composition still going on is not the program's, nor is its release.
+    if (kittyIsComposing) keep();
+    return true;
+  }
+  event.event = nullptr;
+  keyDown(event);
+  return true;
+}
+
+void TerminalView::keyReleased(KeyRecord event) {
+  auto held =
+      std::find_if(heldKeys.begin(), heldKeys.end(), [&](const HeldKey& h) { return h.keycode == event.keycode; });
+  std::optional<HeldKey> pressed;
+  if (held != heldKeys.end()) {
+    pressed = *held;
+    heldKeys.erase(held);
+  }
+  if (keys::modifierKey(event.keyval)) {
+    inputMethodFilter(event.event);
+    flagsChanged(event, false);
+    return;
+  }
+  if (inputMethodFilter(event.event) || (pressed && pressed->kept)) return;
+  if (pressed && pressed->keyval != event.keyval) {
+    KeyRecord renamed = KeyRecord::make(pressed->keyval, event.modifiers, event.keycode, pressed->unshiftedKeyval);
+    keyUp(renamed);
+    return;
+  }
+  keyUp(event);
 }
 
 KittyKeyboardModifiers TerminalView::kittyModifiers(const InputModifiers& m, bool altAlways) const {
@@ -324,11 +246,17 @@ std::optional<Bytes> TerminalView::encodeKitty(const KittyKeyEvent& event) const
 }
 
 std::optional<KittyFunctionalKey> TerminalView::kittyFunctionalKey(const KeyRecord& event) const {
-  if (auto key = keypadKey(event.keyval)) return key;
-  return namedFunctionalKey(event.keyval);
+  if (auto key = keys::keypadKey(event.keyval)) return key;
+  return keys::namedFunctionalKey(event.keyval);
 }
 
 namespace {
+
+// Only the keypad's keys report Num Lock: it changes nothing else.
+KittyKeyboardModifiers keypadModifiers(KittyKeyboardModifiers modifiers, FK key, const InputModifiers& held) {
+  if (keys::isKeypad(key) && held.numLock) modifiers.rawValue |= KittyKeyboardModifiers::numLock;
+  return modifiers;
+}
 
 // Keypad keys that type a character report it as their text.
 std::optional<std::string> kittyTextForFunctionalKey(FK key, const KeyRecord& event) {
@@ -434,7 +362,7 @@ void TerminalView::keyDown(const KeyRecord& event) {
     if (auto key = kittyFunctionalKey(event)) {
       KittyKeyEvent k;
       k.key = KittyKey::functional(*key);
-      k.modifiers = kittyModifiers(m);
+      k.modifiers = keypadModifiers(kittyModifiers(m), *key, m);
       k.eventType = type;
       k.text = kittyTextForFunctionalKey(*key, event);
       k.composing = kittyIsComposing;
@@ -462,61 +390,12 @@ void TerminalView::keyDown(const KeyRecord& event) {
     return;
   }
   KeyRecord mainBlock = event;
-  mainBlock.keyval = mainBlockKeyval(event.keyval);
+  mainBlock.keyval = keys::mainBlockKeyval(event.keyval);
   legacyKeyDown(mainBlock);
 }
 
-void TerminalView::legacyKeyDown(const KeyRecord& event) {
-  const InputModifiers& m = event.modifiers;
-  const std::string& chars = event.charactersIgnoringModifiers;
-  if (optionAsMetaKey && m.alt) {
-    if (event.keyval == GDK_KEY_Right) {
-      send(view(EscapeSequences::emacsForward));
-    } else if (event.keyval == GDK_KEY_Left) {
-      send(view(EscapeSequences::emacsBack));
-    } else if (!chars.empty()) {
-      send(view(EscapeSequences::cmdEsc));
-      send(chars);
-    } else if (auto command = commandFor(event)) {
-      // Alt with a key that types nothing (Return, Backspace): Meta prefixes the key's sequence.
-      send(view(EscapeSequences::cmdEsc));
-      doCommand(*command);
-    }
-    return;
-  }
-  if (m.control) {
-    if (event.keyval == GDK_KEY_Right) {
-      send(view(EscapeSequences::controlRight));
-    } else if (event.keyval == GDK_KEY_Left) {
-      send(view(EscapeSequences::controlLeft));
-    } else if (chars.empty() || isFunctionKey(event.keyval) || commandFor(event)) {
-      interpretKeyEvent(event);
-    } else {
-      send(view(applyControlToEventCharacters(chars)));
-    }
-    return;
-  }
-  if (isFunctionKey(event.keyval)) {
-    guint k = event.keyval;
-    if (k >= GDK_KEY_F1 && k <= GDK_KEY_F12) {
-      send(view(EscapeSequences::cmdF[k - GDK_KEY_F1]));
-    } else if (k == GDK_KEY_Delete) {
-      send(view(EscapeSequences::cmdDelKey));
-    } else if (k == GDK_KEY_Page_Up) {
-      pageUp();
-    } else if (k == GDK_KEY_Page_Down) {
-      pageDown();
-    } else {
-      interpretKeyEvent(event);
-    }
-    return;
-  }
-  interpretKeyEvent(event);
-}
-
-// The input method sees the key first (it may be composing); what it leaves is a command or text.
+// What the input method left of a key: an editing command or plain text.
 void TerminalView::interpretKeyEvent(const KeyRecord& event) {
-  if (event.event && imContext && gtk_im_context_filter_keypress(imContext.get(), event.event)) return;
   if (auto command = commandFor(event)) {
     doCommand(*command);
     return;
@@ -667,7 +546,7 @@ void TerminalView::keyUp(const KeyRecord& event) {
   if (auto key = kittyFunctionalKey(event)) {
     k = KittyKeyEvent{};
     k->key = KittyKey::functional(*key);
-    k->modifiers = kittyModifiers(event.modifiers);
+    k->modifiers = keypadModifiers(kittyModifiers(event.modifiers), *key, event.modifiers);
     k->eventType = KittyKeyboardEventType::release;
     k->composing = kittyIsComposing;
   } else {
@@ -684,7 +563,7 @@ void TerminalView::flagsChanged(const KeyRecord& event, bool pressed) {
   if (event.keyval == GDK_KEY_Control_L || event.keyval == GDK_KEY_Control_R) commandKeyChanged(pressed);
   KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
   if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing) return;
-  auto key = kittyModifierKey(event.keyval);
+  auto key = keys::modifierKey(event.keyval);
   if (!key) return;
   if (!pressed && !flags.contains(KittyKeyboardFlags::reportEvents)) return;
   KittyKeyEvent k;

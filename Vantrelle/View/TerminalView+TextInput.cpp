@@ -74,7 +74,7 @@ void TerminalView::setupTextInput() {
       gtk_im_context_focus_in(imContext.get());
     } else {
       gtk_im_context_focus_out(imContext.get());
-      heldKeycodes.clear();
+      heldKeys.clear();
     }
   });
   add_controller(focus);

@@ -327,6 +327,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     KeyRecord event;
     KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
   };
+  // A key from the keyboard: the view's shortcuts, then the input method, then the terminal.
+  // Returns whether the key was taken.
+  bool keyPressed(KeyRecord event);
+  void keyReleased(KeyRecord event);
   void keyDown(const KeyRecord& event);
   void keyUp(const KeyRecord& event);
   // A modifier key went down (`pressed`) or up.
@@ -416,7 +420,15 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::unique_ptr<TerminalFindBarView> findBar;
   // The developer's debug overlay, when one is attached; it registers itself.
   TerminalDebugView* debug = nullptr;
-  std::vector<guint> heldKeycodes;
+  // Keys held down, by key code: a release is reported under the name its press had (Num Lock or
+  // Shift may have changed it since), and a key the view kept for itself is not released either.
+  struct HeldKey {
+    guint keycode = 0;
+    guint keyval = 0;
+    guint unshiftedKeyval = 0;
+    bool kept = false;
+  };
+  std::vector<HeldKey> heldKeys;
 
   // ---- TerminalDelegate ----
   void showCursor(Terminal& source) override;
@@ -557,6 +569,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool handleKeyEquivalent(const KeyRecord& event);
   // Key down while the program has set no Kitty keyboard flags: the fixed legacy sequences.
   void legacyKeyDown(const KeyRecord& event);
+  // The bytes of a key that the fixed sequences would send without its modifiers, or not at all.
+  std::optional<Bytes> legacyModifiedKey(const KeyRecord& event) const;
+  bool inputMethodFilter(GdkEvent* event);
   void invalidateLinkHighlight(const std::optional<std::vector<LinkRowRange>>& oldRange,
                                const std::optional<std::vector<LinkRowRange>>& newRange);
   void markVisibleRowsDirty();

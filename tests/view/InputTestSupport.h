@@ -27,6 +27,13 @@ class InputTest : public ::testing::Test {
   std::string keyUp(guint keyval, InputModifiers modifiers = {}, guint keycode = 0) {
     return sentBy([&] { view->keyUp(KeyRecord::make(keyval, modifiers, keycode)); });
   }
+  // Through the view's whole key path (shortcuts, held keys), as the key controller calls it.
+  std::string press(guint keyval, InputModifiers modifiers = {}, guint keycode = 0) {
+    return sentBy([&] { view->keyPressed(KeyRecord::make(keyval, modifiers, keycode)); });
+  }
+  std::string release(guint keyval, InputModifiers modifiers = {}, guint keycode = 0) {
+    return sentBy([&] { view->keyReleased(KeyRecord::make(keyval, modifiers, keycode)); });
+  }
   void feed(const std::string& text) {
     view->feed(text);
     host.sent.clear();

@@ -30,9 +30,7 @@ TEST_F(KeyboardInputTest, KeypadNavigationKeysSendWhatTheMainBlockSends) {
   EXPECT_EQ(key(GDK_KEY_KP_Home), "\x1b[H");
   EXPECT_EQ(key(GDK_KEY_KP_Delete), "\x1b[3~");
   EXPECT_EQ(key(GDK_KEY_KP_Left, control()), "\x1b[1;5D");
-  EXPECT_EQ(key(GDK_KEY_KP_Right, alt()),
-            "\x1b"
-            "f");
+  EXPECT_EQ(key(GDK_KEY_KP_Right, alt()), "\x1b[1;3C");
   feed("\x1b[?1h\x1b[?1049h");
   EXPECT_EQ(key(GDK_KEY_KP_Down), "\x1bOB");
   EXPECT_EQ(key(GDK_KEY_KP_Page_Up), "\x1b[5~");
@@ -56,14 +54,7 @@ TEST_F(KeyboardInputTest, ControlMapsLettersAndPunctuationToControlCharacters) {
 
 TEST_F(KeyboardInputTest, AltActsAsMetaUntilToggled) {
   EXPECT_EQ(key(GDK_KEY_x, alt()), "\x1bx");
-  EXPECT_EQ(key(GDK_KEY_Left, alt()),
-            "\x1b"
-            "b");
-  EXPECT_EQ(key(GDK_KEY_Right, alt()),
-            "\x1b"
-            "f");
-  // A key without a character is Meta-prefixed as its own sequence, never as a private code.
-  EXPECT_EQ(key(GDK_KEY_Up, alt()), "\x1b\x1b[A");
+  EXPECT_EQ(key(GDK_KEY_Return, alt()), "\x1b\r");
   EXPECT_EQ(key(GDK_KEY_o, {.shift = true, .control = true, .alt = true}), "");
   EXPECT_FALSE(view->optionAsMetaKey);
   EXPECT_EQ(key(GDK_KEY_x, alt()), "x");
@@ -122,6 +113,94 @@ TEST_F(KeyboardInputTest, KittyShiftedKeysReportTheBaseLayoutKey) {
   host.sent.clear();
   view->keyDown(KeyRecord::make(GDK_KEY_a, control(), 24, GDK_KEY_a));
   EXPECT_EQ(host.sent, "\x1b[97::113;5u");
+}
+
+struct ModifiedKey {
+  guint keyval;
+  InputModifiers modifiers;
+  std::string_view bytes;
+};
+
+// Without keyboard flags a key keeps its modifiers: xterm's sequences, never the bare key or nothing.
+TEST_F(KeyboardInputTest, KeysWithModifiersSendXtermsSequences) {
+  const InputModifiers ctrl{.control = true}, shift{.shift = true}, alt{.alt = true}, super{.super = true};
+  const InputModifiers ctrlShift{.shift = true, .control = true}, ctrlAlt{.control = true, .alt = true};
+  const ModifiedKey table[] = {
+      {GDK_KEY_Insert, {}, "\x1b[2~"},
+      {GDK_KEY_Menu, {}, "\x1b[29~"},
+      {GDK_KEY_F2, ctrl, "\x1b[1;5Q"},
+      {GDK_KEY_F3, alt, "\x1b[1;3R"},
+      {GDK_KEY_F4, ctrlShift, "\x1b[1;6S"},
+      {GDK_KEY_F5, ctrl, "\x1b[15;5~"},
+      {GDK_KEY_F12, ctrl, "\x1b[24;5~"},
+      {GDK_KEY_Delete, ctrl, "\x1b[3;5~"},
+      {GDK_KEY_slash, ctrl, "\x1f"},
+      {GDK_KEY_2, ctrl, {"\0", 1}},
+      {GDK_KEY_Up, ctrl, "\x1b[1;5A"},
+      {GDK_KEY_Up, shift, "\x1b[1;2A"},
+      {GDK_KEY_Up, alt, "\x1b[1;3A"},
+      {GDK_KEY_KP_Up, shift, "\x1b[1;2A"},
+      {GDK_KEY_Home, shift, "\x1b[1;2H"},
+      {GDK_KEY_F1, shift, "\x1b[1;2P"},
+      {GDK_KEY_F5, shift, "\x1b[15;2~"},
+      {GDK_KEY_Right, ctrlShift, "\x1b[1;6C"},
+      {GDK_KEY_Left, alt, "\x1b[1;3D"},
+      {GDK_KEY_Left, ctrl, "\x1b[1;5D"},
+      {GDK_KEY_a, ctrlAlt, "\x1b\x01"},
+      {GDK_KEY_X, ctrlShift, "\x18"},
+      {GDK_KEY_BackSpace, ctrl, "\x08"},
+      {GDK_KEY_BackSpace, alt, "\x1b\x7f"},
+      {GDK_KEY_Tab, ctrl, "\t"},
+      {GDK_KEY_a, super, "\x1b[97;9u"},
+      {GDK_KEY_Left, super,
+       "\x1b"
+       "b"},
+      {GDK_KEY_F13, {}, "\x1b[57376u"},
+  };
+  for (const ModifiedKey& row : table) {
+    EXPECT_EQ(key(row.keyval, row.modifiers), row.bytes) << gdk_keyval_name(row.keyval);
+  }
+  // Application-cursor mode changes only the unmodified arrows.
+  feed("\x1b[?1h");
+  EXPECT_EQ(key(GDK_KEY_Up), "\x1bOA");
+  EXPECT_EQ(key(GDK_KEY_Up, ctrl), "\x1b[1;5A");
+  // The page keys page the normal screen whatever is held; elsewhere they keep their modifiers.
+  feed("\x1b[?1l");
+  for (int i = 0; i < 100; i++) view->feed("line\r\n");
+  int bottom = view->getTerminal().buffer->yDisp;
+  EXPECT_EQ(key(GDK_KEY_Page_Up, shift), "");
+  EXPECT_LT(view->getTerminal().buffer->yDisp, bottom);
+  feed("\x1b[?1049h");
+  EXPECT_EQ(key(GDK_KEY_Page_Up, shift), "\x1b[5;2~");
+  EXPECT_EQ(key(GDK_KEY_Page_Down, ctrl), "\x1b[6;5~");
+}
+
+TEST_F(KeyboardInputTest, KittyReportsNumLockOnTheKeypad) {
+  feed("\x1b[=31u");
+  EXPECT_EQ(press(GDK_KEY_Num_Lock, {}, 77), "\x1b[57360u");
+  EXPECT_EQ(release(GDK_KEY_Num_Lock, {}, 77), "\x1b[57360;1:3u");
+  const InputModifiers numLock{.numLock = true};
+  EXPECT_EQ(press(GDK_KEY_KP_1, numLock, 87), "\x1b[57400;129;49u");
+  // Num Lock went off while the key was down: it is let go as the key it was pressed as.
+  EXPECT_EQ(release(GDK_KEY_KP_End, {}, 87), "\x1b[57400;1:3u");
+  // Num Lock changes nothing off the keypad.
+  EXPECT_EQ(press(GDK_KEY_a, numLock, 38), "\x1b[97;;97u");
+  feed("\x1b[=0u");
+  EXPECT_EQ(press(GDK_KEY_Num_Lock, {}, 77), "");
+  EXPECT_EQ(release(GDK_KEY_Num_Lock, {}, 77), "");
+}
+
+TEST_F(KeyboardInputTest, AShortcutTheViewKeepsNeverReachesTheProgram) {
+  feed("\x1b[=31u");
+  const InputModifiers ctrlShift{.shift = true, .control = true};
+  view->feed("some text");
+  host.sent.clear();
+  EXPECT_EQ(press(GDK_KEY_A, ctrlShift, 38), "");
+  EXPECT_TRUE(view->selectionActive());
+  EXPECT_EQ(release(GDK_KEY_A, {}, 38), "");
+  // The next press of the key is the program's again.
+  EXPECT_EQ(press(GDK_KEY_a, {}, 38), "\x1b[97;;97u");
+  EXPECT_EQ(release(GDK_KEY_a, {}, 38), "\x1b[97;1:3u");
 }
 
 }  // namespace

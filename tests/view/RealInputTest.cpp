@@ -44,6 +44,28 @@ TEST_F(RealInputTest, TypedKeysReachTheProgram) {
   EXPECT_EQ(host.sent, "ls\r\x03\x1b[A");
 }
 
+// The input method sees a key before the terminal: its Unicode entry (Ctrl+Shift+U) and dead
+// keys make one character, and none of their keys reaches the program on its own.
+TEST_F(RealInputTest, TheInputMethodComposesBeforeTheTerminalSeesTheKeys) {
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+u && xdotool type --delay 20 e9 && xdotool key space"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "\u00e9");
+  // A layout with dead keys, for this test only.
+  ASSERT_EQ(std::system("setxkbmap -layout us -variant intl"), 0);
+  std::shared_ptr<void> restoreLayout(nullptr, [](void*) { std::system("setxkbmap -layout us"); });
+  testing::pumpFor(std::chrono::milliseconds(200));
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key dead_grave a"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "\u00e0");
+  // Keys the input method lets through still reach the program with their modifiers.
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key ctrl+u shift+Up"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 7; }, std::chrono::seconds(5))) << host.sent;
+  EXPECT_EQ(host.sent, "\x15\x1b[1;2A");
+}
+
 TEST_F(RealInputTest, AModifierKeyReportsTheStateItLeaves) {
   feed("\x1b[=10u");
   ASSERT_EQ(std::system("xdotool keydown shift keyup shift"), 0);

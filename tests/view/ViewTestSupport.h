@@ -19,6 +19,8 @@ namespace vantrelle::testing {
 
 inline void ensureGtk() {
   static const bool ready = [] {
+    // GTK's own input method, whatever the desktop running the tests uses.
+    g_setenv("GTK_IM_MODULE", "gtk-im-context-simple", TRUE);
     gtk_init();
     Gtk::init_gtkmm_internals();
     return true;

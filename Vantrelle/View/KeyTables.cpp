@@ -1,0 +1,150 @@
+#include "Vantrelle/View/KeyTables.h"
+
+namespace vantrelle::keys {
+
+using FK = KittyFunctionalKey;
+
+std::optional<FK> keypadKey(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_KP_Decimal:
+      return FK::keypadDecimal;
+    case GDK_KEY_KP_Multiply:
+      return FK::keypadMultiply;
+    case GDK_KEY_KP_Add:
+      return FK::keypadAdd;
+    case GDK_KEY_KP_Begin:
+      return FK::keypadBegin;
+    case GDK_KEY_KP_Divide:
+      return FK::keypadDivide;
+    case GDK_KEY_KP_Enter:
+      return FK::keypadEnter;
+    case GDK_KEY_KP_Subtract:
+      return FK::keypadSubtract;
+    case GDK_KEY_KP_Equal:
+      return FK::keypadEqual;
+    case GDK_KEY_KP_Separator:
+      return FK::keypadSeparator;
+    case GDK_KEY_KP_Up:
+      return FK::keypadUp;
+    case GDK_KEY_KP_Down:
+      return FK::keypadDown;
+    case GDK_KEY_KP_Left:
+      return FK::keypadLeft;
+    case GDK_KEY_KP_Right:
+      return FK::keypadRight;
+    case GDK_KEY_KP_Insert:
+      return FK::keypadInsert;
+    case GDK_KEY_KP_Delete:
+      return FK::keypadDelete;
+    case GDK_KEY_KP_Home:
+      return FK::keypadHome;
+    case GDK_KEY_KP_End:
+      return FK::keypadEnd;
+    case GDK_KEY_KP_Page_Up:
+      return FK::keypadPageUp;
+    case GDK_KEY_KP_Page_Down:
+      return FK::keypadPageDown;
+    default:
+      break;
+  }
+  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return FK(int(FK::keypad0) + int(keyval - GDK_KEY_KP_0));
+  return std::nullopt;
+}
+
+std::optional<FK> namedFunctionalKey(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_Up:
+      return FK::up;
+    case GDK_KEY_Down:
+      return FK::down;
+    case GDK_KEY_Left:
+      return FK::left;
+    case GDK_KEY_Right:
+      return FK::right;
+    case GDK_KEY_Insert:
+      return FK::insert;
+    case GDK_KEY_Delete:
+      return FK::delete_;
+    case GDK_KEY_Home:
+      return FK::home;
+    case GDK_KEY_End:
+      return FK::end;
+    case GDK_KEY_Page_Up:
+      return FK::pageUp;
+    case GDK_KEY_Page_Down:
+      return FK::pageDown;
+    case GDK_KEY_Print:
+      return FK::printScreen;
+    case GDK_KEY_Scroll_Lock:
+      return FK::scrollLock;
+    case GDK_KEY_Pause:
+      return FK::pause;
+    case GDK_KEY_Menu:
+      return FK::menu;
+    default:
+      break;
+  }
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F35) return FK(int(FK::f1) + int(keyval - GDK_KEY_F1));
+  return std::nullopt;
+}
+
+std::optional<FK> modifierKey(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_Super_R:
+      return FK::rightSuper;
+    case GDK_KEY_Super_L:
+      return FK::leftSuper;
+    case GDK_KEY_Shift_L:
+      return FK::leftShift;
+    case GDK_KEY_Caps_Lock:
+      return FK::capsLock;
+    case GDK_KEY_Num_Lock:
+      return FK::numLock;
+    case GDK_KEY_Alt_L:
+    case GDK_KEY_Meta_L:
+      return FK::leftAlt;
+    case GDK_KEY_Control_L:
+      return FK::leftControl;
+    case GDK_KEY_Shift_R:
+      return FK::rightShift;
+    case GDK_KEY_Alt_R:
+    case GDK_KEY_Meta_R:
+    case GDK_KEY_ISO_Level3_Shift:
+      return FK::rightAlt;
+    case GDK_KEY_Control_R:
+      return FK::rightControl;
+    default:
+      return std::nullopt;
+  }
+}
+
+guint mainBlockKeyval(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_KP_Up:
+      return GDK_KEY_Up;
+    case GDK_KEY_KP_Down:
+      return GDK_KEY_Down;
+    case GDK_KEY_KP_Left:
+      return GDK_KEY_Left;
+    case GDK_KEY_KP_Right:
+      return GDK_KEY_Right;
+    case GDK_KEY_KP_Home:
+      return GDK_KEY_Home;
+    case GDK_KEY_KP_End:
+      return GDK_KEY_End;
+    case GDK_KEY_KP_Page_Up:
+      return GDK_KEY_Page_Up;
+    case GDK_KEY_KP_Page_Down:
+      return GDK_KEY_Page_Down;
+    case GDK_KEY_KP_Insert:
+      return GDK_KEY_Insert;
+    case GDK_KEY_KP_Delete:
+      return GDK_KEY_Delete;
+    default:
+      return keyval;
+  }
+}
+
+bool isKeypad(FK key) { return key >= FK::keypad0 && key <= FK::keypadBegin; }
+
+}  // namespace vantrelle::keys
