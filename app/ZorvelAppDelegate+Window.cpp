@@ -17,11 +17,19 @@ window.zorvel-main.zorvel-light, window.zorvel-light .zorvel-surface {
 }
 .zorvel-terminal-container { background-color: @theme_base_color; }
 label.zorvel-error-label {
-  background-color: @theme_bg_color;
-  color: @error_color;
-  padding: 8px;
+  background-color: rgb(32, 32, 32);
+  color: rgb(255, 143, 133);
+  border: 1px solid rgba(255, 255, 255, 0.15);
+  border-radius: 8px;
+  padding: 12px 16px;
 }
-label.zorvel-error-label.zorvel-secondary { color: alpha(@theme_fg_color, 0.6); }
+window.zorvel-light label.zorvel-error-label {
+  background-color: rgb(255, 255, 255);
+  color: rgb(179, 38, 30);
+  border-color: rgba(0, 0, 0, 0.15);
+}
+label.zorvel-error-label.zorvel-secondary { color: rgba(255, 255, 255, 0.75); }
+window.zorvel-light label.zorvel-error-label.zorvel-secondary { color: rgba(0, 0, 0, 0.7); }
 .zorvel-modal-host { border-radius: 8px; }
 .zorvel-status-dot { background-color: #8e8e93; border-radius: 4px; }
 )css";
@@ -70,7 +78,8 @@ void ZorvelAppDelegate::configureWindow() {
   webErrorLabel.set_halign(Gtk::Align::FILL);
   webErrorLabel.set_margin_start(32);
   webErrorLabel.set_margin_end(32);
-  webViewHost.add_overlay(webErrorLabel);
+  // Readable over whatever lies beneath, but never in the way of a click meant for it.
+  webErrorLabel.set_can_target(false);
 
   auto width = storedSidebarWidth(platform::UserDefaults::standard().doubleForKey("zorvel.sidebarWidth"));
   terminalLeadingConstraint.emplace(terminalContainer);
@@ -114,7 +123,9 @@ void ZorvelAppDelegate::configureWindow() {
   // GTK windows have no minimum size of their own; the content's request stands in for it.
   rootContainer.set_size_request(900, 560);
   window->add_css_class("zorvel-main");
-  window->set_child(rootContainer);
+  windowContent.set_child(rootContainer);
+  windowContent.add_overlay(webErrorLabel);
+  window->set_child(windowContent);
   window->signal_close_request().connect(
       [weak] {
         auto self = weak.lock();

@@ -202,7 +202,10 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   ZorvelWindow* window = nullptr;
   WebKitWebView* webView = nullptr;
   Gtk::Overlay rootContainer;
-  // Where the main web view goes; the error label lies over it.
+  // The window's content: the root container, with the error label above all of it (terminal
+  // area, panels and dialogs included), so a failure is never hidden.
+  Gtk::Overlay windowContent;
+  // Where the main web view goes.
   Gtk::Overlay webViewHost;
   Gtk::Box terminalContainer{Gtk::Orientation::VERTICAL};
   std::optional<LeadingConstraint> terminalLeadingConstraint;

@@ -166,6 +166,9 @@
       acknowledge(event);
     };
     source.onerror = (event) => {
+      // The stream ends when the core goes away: until a runtime answer says otherwise, the
+      // page is not connected.
+      setStatus('offline', false);
       log(eventList, `stream closed: ${event.message || 'error'}`);
       setTimeout(openEvents, 3000);
     };

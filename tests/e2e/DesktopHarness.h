@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -59,6 +60,21 @@ inline std::vector<pid_t> webProcessesOf(pid_t app) {
     }
   }
   std::sort(found.begin(), found.end());
+  return found;
+}
+
+// Children of the application that run as its task terminals (they carry the direct-child mark).
+inline std::vector<pid_t> terminalChildrenOf(pid_t app) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    pid_t pid = std::atoi(entry.path().filename().c_str());
+    if (pid <= 0 || parentOf(pid) != app) continue;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    std::string environment((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (environment.find(std::string("ZORVEL_DESKTOP_DIRECT_CHILD=1\0", 30)) != std::string::npos) {
+      found.push_back(pid);
+    }
+  }
   return found;
 }
 

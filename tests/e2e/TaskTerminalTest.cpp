@@ -41,19 +41,7 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-// Children of the application that run as its task terminals (they carry the direct-child mark).
-std::vector<pid_t> terminalChildrenOf(pid_t app) {
-  std::vector<pid_t> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    pid_t pid = std::atoi(entry.path().filename().c_str());
-    if (pid <= 0 || e2e::parentOf(pid) != app) continue;
-    auto environment = readFile("/proc/" + std::to_string(pid) + "/environ");
-    if (environment.find(std::string("ZORVEL_DESKTOP_DIRECT_CHILD=1\0", 30)) != std::string::npos) {
-      found.push_back(pid);
-    }
-  }
-  return found;
-}
+using e2e::terminalChildrenOf;
 
 class TaskTerminal : public ::testing::Test {
  protected:
