@@ -1,7 +1,8 @@
 #include "app/LayoutDiagnostics.h"
 
 #include <charconv>
-#include <fstream>
+
+#include "app/LogFile.h"
 
 namespace zorvel::LayoutDiagnostics {
 
@@ -37,25 +38,7 @@ void append(const std::filesystem::path& file, const std::string& text, std::tim
   entry += ' ';
   entry += text;
   entry += '\n';
-  std::error_code error;
-  if (std::filesystem::exists(file, error)) {
-    std::ofstream stream(file, std::ios::binary | std::ios::app);
-    if (stream) stream << entry;
-    return;  // a file that cannot be opened loses the entry; diagnostics never fail their caller
-  }
-  // The window's first lines come before anything else has made the data directory.
-  std::filesystem::create_directories(file.parent_path(), error);
-  // A new file appears whole, never half written.
-  auto temporary = file;
-  temporary += ".tmp";
-  {
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    if (!stream) return;
-    stream << entry;
-    if (!stream.flush()) return;
-  }
-  std::filesystem::rename(temporary, file, error);
-  if (error) std::filesystem::remove(temporary, error);
+  LogFile::appendLine(file, entry);
 }
 
 }  // namespace zorvel::LayoutDiagnostics

@@ -1,11 +1,9 @@
 #include "app/WebMemoryProfiler.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <ctime>
+
+#include "app/LogFile.h"
 
 namespace zorvel {
 
@@ -17,38 +15,6 @@ bool isRepresentable(const nlohmann::json& value) {
     for (const auto& child : value)
       if (!isRepresentable(child)) return false;
   return !value.is_binary() && !value.is_discarded();
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool appendToExisting(const std::filesystem::path& file, const std::string& line) {
-  int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return false;
-  writeAll(fd, line);
-  ::close(fd);
-  return true;
-}
-
-// The new file appears complete or not at all; a file created meanwhile by someone else is kept.
-void createAtomically(const std::filesystem::path& file, const std::string& line) {
-  std::string temporary = file.string() + ".XXXXXX";
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return;
-  bool written = writeAll(fd, line);
-  ::close(fd);
-  if (!written || ::link(temporary.c_str(), file.c_str()) != 0) {
-    if (written && errno == EEXIST) appendToExisting(file, line);
-  }
-  ::unlink(temporary.c_str());
 }
 
 }  // namespace
@@ -82,13 +48,7 @@ void WebMemoryProfiler::record(const nlohmann::json& payload, std::chrono::syste
   } catch (const nlohmann::json::exception&) {
     return;  // text that is not UTF-8
   }
-  std::error_code ignored;
-  std::filesystem::create_directories(logFile.parent_path(), ignored);
-  if (std::filesystem::exists(logFile, ignored)) {
-    appendToExisting(logFile, line);
-  } else {
-    createAtomically(logFile, line);
-  }
+  LogFile::appendLine(logFile, line);
 }
 
 }  // namespace zorvel
