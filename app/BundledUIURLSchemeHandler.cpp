@@ -111,6 +111,21 @@ BundledUIURLSchemeHandler::resolve(std::string_view text) const {
   return Resource{file, relative, mimeType(ext), textEncodingName(ext)};
 }
 
+std::variant<std::string, BundledUIURLSchemeHandler::Failure> BundledUIURLSchemeHandler::read(
+    const Resource& resource) const {
+  Failure notFound{"Bundled UI resource not found: " + resource.relativePath};
+  std::error_code error;
+  auto realRoot = root ? std::filesystem::canonical(*root, error) : std::filesystem::path();
+  if (!root || error) return notFound;
+  auto realFile = std::filesystem::canonical(resource.file, error);
+  if (error) return notFound;
+  const std::string prefix = realRoot.string() + "/";
+  if (realFile.string().compare(0, prefix.size(), prefix) != 0) return notFound;
+  auto data = readWholeFile(realFile);
+  if (!data) return notFound;
+  return std::move(*data);
+}
+
 void BundledUIURLSchemeHandler::start(WebKitURISchemeRequest* request) const {
   const char* uri = webkit_uri_scheme_request_get_uri(request);
   auto resolved = resolve(uri ? uri : "");
@@ -119,11 +134,12 @@ void BundledUIURLSchemeHandler::start(WebKitURISchemeRequest* request) const {
     return;
   }
   const auto& resource = std::get<Resource>(resolved);
-  auto data = readWholeFile(resource.file);
-  if (!data) {
-    finishWithError(request, "Bundled UI resource not found: " + resource.relativePath);
+  auto contents = read(resource);
+  if (auto* failure = std::get_if<Failure>(&contents)) {
+    finishWithError(request, failure->message);
     return;
   }
+  auto data = std::get_if<std::string>(&contents);
   auto size = static_cast<gint64>(data->size());
   auto* owned = new std::string(std::move(*data));
   GBytesPtr bytes(g_bytes_new_with_free_func(

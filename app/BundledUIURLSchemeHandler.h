@@ -36,6 +36,9 @@ class BundledUIURLSchemeHandler {
 
   // Which file a URL names, or why it is refused.
   std::variant<Resource, Failure> resolve(std::string_view url) const;
+  // The whole file of a resolved resource. Links are followed only while they stay inside the
+  // UI directory: a file whose real path lies elsewhere is not found.
+  std::variant<std::string, Failure> read(const Resource& resource) const;
 
   static std::string mimeType(std::string_view extension);
   static std::optional<std::string> textEncodingName(std::string_view extension);

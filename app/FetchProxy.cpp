@@ -63,7 +63,13 @@ std::variant<Request, Answer, Dropped> makeRequest(const nlohmann::json& message
   auto path = ScriptMessageFields::string(message, "path");
   if (!id || !path) return Dropped{};
   auto target = baseURL.resolving(*path);
-  if (!target) return Dropped{};
+  if (!target) {
+    // The page waits for an answer to every fetch it made; a path that is no URL fails it.
+    Answer failed;
+    failed.id = *id;
+    failed.body = detailBody("Invalid request path");
+    return failed;
+  }
   if (!target->hasSameOrigin(baseURL)) {
     Answer refused;
     refused.id = *id;

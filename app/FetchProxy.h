@@ -35,8 +35,8 @@ struct Answer {
 
 struct Dropped {};
 
-// A request for the core, an immediate answer (a refused target), or nothing at all for a
-// message that lacks an id or a usable path. The token only ever goes to the core's own origin.
+// A request for the core, an immediate answer (a refused target or a path that is no URL), or
+// nothing at all for a message that lacks an id or a path. The token only ever goes to the core's own origin.
 std::variant<Request, Answer, Dropped> makeRequest(const nlohmann::json& message, const URL& baseURL,
                                                    const std::string& desktopToken);
 

@@ -51,14 +51,19 @@ void registerUIScheme() {
                                                         BundledUIURLSchemeHandler::scheme);
 }
 
-// Subframes never reach the message handler: its postMessage is replaced in every frame but the
-// top one before any of the frame's own script runs. Navigation policy already keeps foreign
-// pages out of every frame; this keeps even the core's own pages in frames from posting.
-constexpr const char* subframeGuardScript =
-    "if (window !== window.top) { try { const handlers = window.webkit && window.webkit.messageHandlers; "
-    "const handler = handlers && handlers.zorvelTerminal; if (handler) Object.defineProperty("
-    "Object.getPrototypeOf(handler), 'postMessage', { value() {}, writable: false, configurable: false }); "
-    "} catch (e) {} }";
+// The message handler lives in a script world of the application's own, where only this script
+// runs, and only in the top frame: no other frame (blank and srcdoc ones included) and no page
+// script can reach the handler itself. The bridge script in the page hands its messages over as
+// JSON text in a cancelable DOM event, which this relay cancels to say it took them; an empty
+// text only asks whether the relay is there.
+constexpr const char* relayScript =
+    "(() => { const handlers = window.webkit && window.webkit.messageHandlers;"
+    " const handler = handlers && handlers.zorvelTerminal; if (!handler) return;"
+    " window.addEventListener('zorvel-native-message', (event) => {"
+    " const text = event.detail; if (typeof text !== 'string') return;"
+    " event.preventDefault(); event.stopImmediatePropagation(); if (text === '') return;"
+    " let message; try { message = JSON.parse(text); } catch (_) { return; }"
+    " handler.postMessage(message); }, true); })();";
 
 std::string stringLiteral(const std::string& text) {
   std::string out = "\"";
@@ -137,16 +142,20 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
   registerUIScheme();
   WebViewConfiguration configuration{GObjectPtr<WebKitUserContentManager>(webkit_user_content_manager_new())};
   auto* manager = configuration.userContentManager.get();
-  webkit_user_content_manager_register_script_message_handler(manager, ScriptMessageDispatcher::handlerName, nullptr);
-  auto addScript = [manager](const std::string& source, WebKitUserContentInjectedFrames frames) {
-    auto* script =
-        webkit_user_script_new(source.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_register_script_message_handler(manager, ScriptMessageDispatcher::handlerName,
+                                                              bridgeWorld);
+  // Every script goes to the top frame only, at document start, before any script of the page.
+  auto addScript = [manager](const std::string& source, const char* world) {
+    auto frames = WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
+    auto time = WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
+    auto* script = world ? webkit_user_script_new_for_world(source.c_str(), frames, time, world, nullptr, nullptr)
+                         : webkit_user_script_new(source.c_str(), frames, time, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager, script);
     webkit_user_script_unref(script);
   };
-  addScript(subframeGuardScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES);
-  addScript(globalsScript(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME);
-  addScript(fetchBridgeScript(settings.resourcePath), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME);
+  addScript(relayScript, bridgeWorld);
+  addScript(globalsScript(), nullptr);
+  addScript(fetchBridgeScript(settings.resourcePath), nullptr);
   return configuration;
 }
 

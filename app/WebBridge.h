@@ -42,6 +42,8 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
 
   static constexpr const char* indexURL = "zorvel-ui://app/index.html";
   static constexpr const char* processErrorDomain = "ZorvelDesktop.WebKit";
+  // The script world of the message handler and its relay.
+  static constexpr const char* bridgeWorld = "zorvel-bridge";
 
   explicit WebBridge(Settings settings);
   ~WebBridge() override;

@@ -6,10 +6,32 @@
   if (window.__zorvelBridgeInstalled) return;
   window.__zorvelBridgeInstalled = true;
 
-  const handler = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.zorvelTerminal;
+  // The application's message handler is out of the page's reach, in a script world that only
+  // the top frame has; its relay there takes each message as JSON text in a cancelable event and
+  // cancels the event when it took it. The page posts as it always has, through
+  // window.webkit.messageHandlers.zorvelTerminal, which is this frame's alone.
+  const relayEvent = 'zorvel-native-message';
+  const dispatch = EventTarget.prototype.dispatchEvent;
+  const NativeCustomEvent = window.CustomEvent;
+  const stringify = JSON.stringify;
+  const relay = (text) => !dispatch.call(window, new NativeCustomEvent(relayEvent, { detail: text, cancelable: true }));
+  // Whether the application took the message.
   const post = (message) => {
-    if (handler) handler.postMessage(message);
+    const text = stringify(message === undefined ? null : message);
+    return relay(text);
   };
+  const handler = Object.freeze({ postMessage: (message) => { post(message); } });
+  try {
+    if (!window.webkit || typeof window.webkit !== 'object') {
+      Object.defineProperty(window, 'webkit', { value: Object.freeze({ messageHandlers: Object.freeze({ zorvelTerminal: handler }) }) });
+    } else if (!window.webkit.messageHandlers) {
+      Object.defineProperty(window.webkit, 'messageHandlers', { value: Object.freeze({ zorvelTerminal: handler }) });
+    } else {
+      Object.defineProperty(window.webkit.messageHandlers, 'zorvelTerminal', { value: handler });
+    }
+  } catch (_) {
+    // The page keeps __zorvelBridge.post.
+  }
   const baseURL = String(window.__ZORVEL_BASE_URL__ || '').replace(/\/+$/, '');
   const received = [];
   const remember = (entry) => {
@@ -22,7 +44,9 @@
     post,
     received,
     baseURL,
-    available: Boolean(handler),
+    get available() {
+      return relay('');
+    },
   };
 
   // ---- fetch ----
@@ -87,8 +111,7 @@
         headers,
       };
       if (typeof body === 'string') message.body = body;
-      post(message);
-      if (!handler) {
+      if (!post(message)) {
         pendingFetches.delete(id);
         reject(new TypeError('The native bridge is not available'));
       }

@@ -66,8 +66,12 @@ TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"path", "/x"}}, base, "T")));
   EXPECT_TRUE(
       std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", 4}}, base, "T")));
-  EXPECT_TRUE(
-      std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", "/a b"}}, base, "T")));
+  for (const char* path : {"/a b", "/\\host/x", " /x", "\t/x"}) {
+    auto result = FetchProxy::makeRequest({{"id", "9"}, {"path", path}}, base, "T");
+    ASSERT_TRUE(std::holds_alternative<FetchProxy::Answer>(result)) << path;
+    EXPECT_EQ(std::get<FetchProxy::Answer>(result).status, 599) << path;
+    EXPECT_EQ(json::parse(std::get<FetchProxy::Answer>(result).body)["detail"], "Invalid request path") << path;
+  }
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Answer>(
       FetchProxy::makeRequest({{"id", "1"}, {"path", "/a"}, {"method", "GET /x HTTP/1.1\r\n"}}, base, "T")));
 }

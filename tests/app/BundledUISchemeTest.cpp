@@ -59,6 +59,25 @@ TEST_F(BundledUIScheme, RefusesOtherHostsAndEscapes) {
   EXPECT_NE(failure("zorvel-ui://app/a%00b"), "<served>");
 }
 
+TEST_F(BundledUIScheme, ReadsOnlyFilesWhoseRealPathIsInside) {
+  fs::create_directory_symlink("/etc", base / "ui" / "etc-link");
+  fs::create_symlink(base / "Info.json", base / "ui" / "info.json");
+  fs::create_directory_symlink(base / "ui" / "assets", base / "ui" / "static");
+  auto read = [&](const char* url) -> std::string {
+    auto resolved = handler().resolve(url);
+    auto* resource = std::get_if<BundledUIURLSchemeHandler::Resource>(&resolved);
+    if (!resource) return "<refused>";
+    auto contents = handler().read(*resource);
+    if (auto* failure = std::get_if<BundledUIURLSchemeHandler::Failure>(&contents)) return failure->message;
+    return std::get<std::string>(contents);
+  };
+  EXPECT_EQ(read("zorvel-ui://app/etc-link/passwd"), "Bundled UI resource not found: etc-link/passwd");
+  EXPECT_EQ(read("zorvel-ui://app/info.json"), "Bundled UI resource not found: info.json");
+  EXPECT_EQ(read("zorvel-ui://app/static/app.js"), "1");
+  EXPECT_EQ(read("zorvel-ui://app/assets"), "Bundled UI resource not found: assets");
+  EXPECT_EQ(read("zorvel-ui://app/"), "<html></html>");
+}
+
 TEST(BundledUIMimeTable, ByLowerCaseExtension) {
   EXPECT_EQ(BundledUIURLSchemeHandler::mimeType("HTML"), "text/html");
   EXPECT_EQ(BundledUIURLSchemeHandler::mimeType("js"), "text/javascript");

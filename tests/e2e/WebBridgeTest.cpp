@@ -164,21 +164,49 @@ TEST_F(WebBridgeE2E, OnlyTheApplicationsPagesReachTheNativeSide) {
   EXPECT_EQ(ui.labelText(), "Zorvel UI error:\nboom");
 }
 
-TEST_F(WebBridgeE2E, SubframesCannotReachTheMessageHandler) {
-  ui.evaluate(R"(new Promise(resolve => {
-    const frame = document.createElement('iframe');
-    frame.src = 'zorvel-ui://app/index.html?nomount';
-    frame.onload = () => {
-      const handler = frame.contentWindow.webkit.messageHandlers.zorvelTerminal;
-      handler.postMessage({kind: 'ui-error', message: 'from a frame'});
-      Object.getPrototypeOf(handler).postMessage.call(handler, {kind: 'ui-error', message: 'from a frame'});
-      resolve(1);
+TEST_F(WebBridgeE2E, NoOtherFrameReachesTheMessageHandler) {
+  // Blank and srcdoc frames (whose loads the navigation policy stops, leaving their first empty
+  // document) and a frame of the application's own, before and after it loads. What reaches the
+  // core shows at the next fetch of the top frame, which follows the same road.
+  auto tried = ui.evaluateJSON(R"(new Promise(resolve => {
+    const results = [];
+    const attempt = (frame, name) => {
+      try {
+        const handler = frame.contentWindow.webkit.messageHandlers.zorvelTerminal;
+        handler.postMessage({kind: 'fetch', id: 'from-frame', path: '/from-a-frame'});
+        handler.postMessage({kind: 'ui-error', message: 'from a frame'});
+        results.push(name + ' posted');
+      } catch (_) {
+        results.push(name + ' refused');
+      }
     };
-    document.body.append(frame); }))");
-  runFor(std::chrono::milliseconds(300));
+    const frame = (attribute, value) => {
+      const element = document.createElement('iframe');
+      element.setAttribute(attribute, value);
+      document.body.append(element);
+      return element;
+    };
+    attempt(frame('srcdoc', '<p>inside</p>'), 'srcdoc');
+    attempt(frame('src', 'about:blank'), 'blank');
+    const own = frame('src', 'zorvel-ui://app/index.html?nomount');
+    own.onload = () => { attempt(own, 'loaded'); resolve(results); };
+    attempt(own, 'loading');
+  }).then(async results => { await fetch('/desktop-runtime'); return results; }))");
+  ASSERT_EQ(tried.size(), 4u) << tried;
+  for (const auto& result : tried) EXPECT_NE(result.get<std::string>().find("refused"), std::string::npos) << tried;
+  EXPECT_EQ(arrivals("/from-a-frame"), 0);
   EXPECT_FALSE(ui.labelVisible());
   ui.evaluate("window.webkit.messageHandlers.zorvelTerminal.postMessage({kind: 'ui-error', message: 'top'})");
   EXPECT_TRUE(runUntil([&] { return ui.labelVisible(); }));
+}
+
+TEST_F(WebBridgeE2E, AFetchWhosePathIsNoURLFails) {
+  for (const char* path : {"/\\\\host/x", "/a b", "/\\t/x"}) {
+    auto answer = ui.evaluateJSON(std::string("fetch('") + path +
+                                  "').then(async r => ({status: r.status, body: await r.json()}), e => String(e))");
+    EXPECT_EQ(answer["status"], 599) << path << answer;
+    EXPECT_EQ(answer["body"]["detail"], "Invalid request path") << path;
+  }
 }
 
 TEST_F(WebBridgeE2E, NavigationLeavesForOutsideLinksOnly) {
