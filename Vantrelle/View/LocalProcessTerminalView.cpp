@@ -31,6 +31,8 @@ LocalProcessTerminalView::LocalProcessTerminalView(std::optional<Pango::FontDesc
       selfHandle(static_cast<LocalProcessDelegate*>(this), [](LocalProcessDelegate*) {}) {
   terminalDelegate = this;
   process = std::make_shared<LocalProcess>(selfHandle);
+  // Taken out of its window before it was ever laid out: the child starts at the grid it has.
+  signal_unmap().connect([this] { startPendingProcess(); });
 }
 
 LocalProcessTerminalView::~LocalProcessTerminalView() {
@@ -43,11 +45,31 @@ void LocalProcessTerminalView::startProcess(const std::string& executable, const
                                             const std::optional<std::vector<std::string>>& environment,
                                             const std::optional<std::string>& execName,
                                             const std::optional<std::string>& currentDirectory) {
-  if (process->running()) return;
-  process->startProcess(executable, args, environment, execName, currentDirectory);
+  if (process->running() || pendingStart) return;
+  pendingStart = StartRequest{executable, args, environment, execName, currentDirectory};
+  // Outside any window no layout is coming.
+  if (laidOut || !get_root()) startPendingProcess();
 }
 
-void LocalProcessTerminalView::terminate() { process->terminate(); }
+void LocalProcessTerminalView::startPendingProcess() {
+  if (!pendingStart) return;
+  StartRequest request = std::move(*pendingStart);
+  pendingStart.reset();
+  process->startProcess(request.executable, request.args, request.environment, request.execName,
+                        request.currentDirectory);
+}
+
+void LocalProcessTerminalView::size_allocate_vfunc(int width, int height, int baseline) {
+  TerminalView::size_allocate_vfunc(width, height, baseline);
+  if (width <= 0 || height <= 0) return;
+  laidOut = true;
+  startPendingProcess();
+}
+
+void LocalProcessTerminalView::terminate() {
+  pendingStart.reset();
+  process->terminate();
+}
 
 void LocalProcessTerminalView::setHostLogging(std::optional<std::string> directory) {
   process->setHostLogging(std::move(directory));

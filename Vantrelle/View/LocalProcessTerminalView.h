@@ -29,6 +29,8 @@ class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegat
   explicit LocalProcessTerminalView(std::optional<Pango::FontDescription> font = std::nullopt);
   ~LocalProcessTerminalView() override;
 
+  // A view already in a window that has not laid it out yet starts the child once it has its
+  // size, so that the child's first look at its terminal finds the grid it is shown at.
   virtual void startProcess(const std::string& executable = "/bin/bash", const std::vector<std::string>& args = {},
                             const std::optional<std::vector<std::string>>& environment = std::nullopt,
                             const std::optional<std::string>& execName = std::nullopt,
@@ -63,7 +65,24 @@ class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegat
   std::shared_ptr<LocalProcess> process;
   LocalProcessTerminalViewDelegate* processDelegate = nullptr;
 
+  // A start asked for before the view had its size, not yet made.
+  bool startPending() const { return pendingStart.has_value(); }
+
+ protected:
+  void size_allocate_vfunc(int width, int height, int baseline) override;
+
  private:
+  struct StartRequest {
+    std::string executable;
+    std::vector<std::string> args;
+    std::optional<std::vector<std::string>> environment;
+    std::optional<std::string> execName;
+    std::optional<std::string> currentDirectory;
+  };
+  void startPendingProcess();
+  std::optional<StartRequest> pendingStart;
+  bool laidOut = false;
+
   // The process holds its delegate weakly; this non-owning handle expires with the view.
   std::shared_ptr<LocalProcessDelegate> selfHandle;
 };

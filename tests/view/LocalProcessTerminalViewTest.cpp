@@ -1,6 +1,7 @@
 // The view bound to a child process: the child's output reaches the screen, its pty follows the
 // grid, and the owner hears of the exit.
 #include <gtest/gtest.h>
+#include <gtkmm/window.h>
 
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "ViewTestSupport.h"
@@ -86,6 +87,37 @@ TEST_F(ProcessView, StartingTwiceRunsOneChildAndTerminatingReportsNothing) {
   view->terminate();
   testing::pumpFor(std::chrono::milliseconds(300));
   EXPECT_FALSE(owner.exit.has_value());
+}
+
+// Started before its window is shown, the child waits for the view's first layout: what it reads
+// first is the grid it is shown at, not the default one.
+TEST_F(ProcessView, AChildStartsAtTheGridItIsShownAt) {
+  Gtk::Window window;
+  window.set_default_size(1000, 300);
+  window.set_child(*view);
+  run("stty size; sleep 5");
+  EXPECT_FALSE(view->process->running());
+  window.present();
+  ASSERT_TRUE(testing::pumpUntil([&] { return screenText().find_first_of("0123456789") != std::string::npos; }));
+  const Terminal& terminal = view->getTerminal();
+  EXPECT_NE(terminal.cols, 80);
+  EXPECT_NE(screenText().find(std::to_string(terminal.rows) + " " + std::to_string(terminal.cols)), std::string::npos)
+      << screenText();
+  view->terminate();
+  window.unset_child();
+}
+
+TEST_F(ProcessView, AStartStoppedBeforeTheLayoutNeverRuns) {
+  Gtk::Window window;
+  window.set_child(*view);
+  run("echo started");
+  view->terminate();
+  window.present();
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->get_width() > 0; }));
+  testing::pumpFor(std::chrono::milliseconds(100));
+  EXPECT_FALSE(view->process->running());
+  EXPECT_FALSE(view->startPending());
+  window.unset_child();
 }
 
 TEST_F(ProcessView, TheWindowSizeCarriesDevicePixels) {
