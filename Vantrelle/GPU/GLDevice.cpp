@@ -1,6 +1,7 @@
 #include "Vantrelle/GPU/GLDevice.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -78,7 +79,25 @@ bool GLDevice::supportsLargeTextures() const {
 
 // ---- Shaders ----
 
-std::vector<std::string> shaderSearchDirectories() { return {platform::Bundle::main().resourcePath() + "/shaders"}; }
+// The program's own tree first (a bundle or an installed prefix); a program run where it was built,
+// outside the bundle (the demo, the tests), takes the build's copy and then the sources.
+std::vector<std::string> shaderSearchDirectories() {
+  std::vector<std::string> candidates{platform::Bundle::main().resourcePath() + "/shaders"};
+#ifdef ZORVEL_BUILD_SHADERS
+  candidates.emplace_back(ZORVEL_BUILD_SHADERS);
+#endif
+#ifdef ZORVEL_SOURCE_SHADERS
+  candidates.emplace_back(ZORVEL_SOURCE_SHADERS);
+#endif
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const std::string& directory : candidates) {
+    if (std::filesystem::is_directory(directory, error)) found.push_back(directory);
+  }
+  // None there: the program's own place, so that the error names where shaders belong.
+  if (found.empty()) found.push_back(candidates.front());
+  return found;
+}
 
 namespace {
 

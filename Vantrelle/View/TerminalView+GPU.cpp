@@ -161,7 +161,7 @@ void TerminalView::updateMetalRenderer(bool enabled) {
     return;
   }
   if (dynamic_cast<GpuDrawingPath*>(path.get())) return;
-  setDrawingPath(GpuDrawingPath::make(*this));
+  setDrawingPath(GpuDrawingPath::make(*this, shaderDirectory));
   // The renderer draws the cursor; the caret widget stays hidden, and still.
   freezeCaret();
 }

@@ -212,6 +212,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Switches the GPU renderer on or off; throws MetalError (and stays as it was) when the
   // renderer cannot be made.
   void setUseMetal(bool value);
+  // Where the GPU path reads its shaders; unset, from the program's tree or else the build tree.
+  std::optional<std::string> shaderDirectory;
   // Builds or tears down the GPU path; building throws MetalError and leaves the view as it was.
   void updateMetalRenderer(bool enabled);
   std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }

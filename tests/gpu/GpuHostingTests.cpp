@@ -47,8 +47,16 @@ TEST_F(GpuHosting, SwitchingOnAndOff) {
   EXPECT_TRUE(view->caretView->isBlinking());
 }
 
+TEST_F(GpuHosting, AProgramRunFromTheBuildTreeFindsTheShadersThere) {
+  // The test executable has no bundle beside it.
+  view->setUseMetal(true);
+  EXPECT_TRUE(view->isUsingMetalRenderer());
+  view->setUseMetal(false);
+}
+
 TEST_F(GpuHosting, AFailedSwitchKeepsTheCairoPath) {
-  // The test executable has no bundle beside it, so the renderer finds no shaders.
+  // The renderer finds no shaders where it is sent to read them.
+  view->shaderDirectory = "/nonexistent/shaders";
   view->caretView->restartLook();
   EXPECT_THROW(view->setUseMetal(true), MetalError);
   EXPECT_FALSE(view->isUsingMetalRenderer());

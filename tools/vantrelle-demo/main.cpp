@@ -4,13 +4,74 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 
 namespace {
+
+constexpr const char* usage =
+    "usage: vantrelle-demo [--gpu] [--font \"Family Size\"] [--] [command [argument...]]\n"
+    "  --gpu          draw with OpenGL instead of Cairo\n"
+    "  --font DESC    the terminal's font, as Pango names it (\"DejaVu Sans Mono 12\")\n"
+    "Runs the user's login shell, or the command given.\n";
+
+struct Options {
+  bool gpu = false;
+  std::optional<Pango::FontDescription> font;
+  std::vector<std::string> command;
+};
+
+// Options come before the command; everything from the first other word on is the command.
+std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+  Options options;
+  int i = 1;
+  for (; i < argc; i++) {
+    std::string_view arg = argv[i];
+    if (arg == "--") {
+      i++;
+      break;
+    }
+    if (arg == "--gpu") {
+      options.gpu = true;
+    } else if (arg == "--font" || arg.starts_with("--font=")) {
+      std::string value;
+      if (arg == "--font") {
+        if (++i == argc) {
+          error = "--font needs a font description";
+          return std::nullopt;
+        }
+        value = argv[i];
+      } else {
+        value = arg.substr(7);
+      }
+      Pango::FontDescription font(value);
+      if (font.get_family().empty()) {
+        error = "no font family in \"" + value + "\"";
+        return std::nullopt;
+      }
+      // A description without a size keeps the terminal's usual one.
+      if (font.get_size() <= 0) font.set_size(vantrelle::TerminalView::defaultFont().get_size());
+      options.font = font;
+    } else if (arg == "--help" || arg == "-h") {
+      error.clear();
+      return std::nullopt;
+    } else if (arg.starts_with("-")) {
+      error = "unknown option " + std::string(arg);
+      return std::nullopt;
+    } else {
+      break;
+    }
+  }
+  options.command.assign(argv + i, argv + argc);
+  return options;
+}
 
 std::string userShell() {
   if (const char* shell = std::getenv("SHELL"); shell && *shell) return shell;
@@ -20,15 +81,18 @@ std::string userShell() {
 
 class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcessTerminalViewDelegate {
  public:
-  // Runs the user's shell, or the command given on the command line.
-  explicit DemoWindow(const std::vector<std::string>& command) {
+  // Runs the user's shell, or the command given on the command line. The child starts once the
+  // window has laid the terminal out, at the size it is shown at.
+  explicit DemoWindow(const Options& options) : terminal(options.font) {
     set_title("Vantrelle");
     set_default_size(800, 500);
     terminal.processDelegate = this;
     set_child(terminal);
+    if (options.gpu) useGpu();
     auto env = vantrelle::Terminal::getEnvironmentVariables("xterm-256color", true);
     std::optional<std::string> home;
     if (const char* value = std::getenv("HOME")) home = value;
+    const auto& command = options.command;
     if (!command.empty()) {
       terminal.startProcess(command[0], {command.begin() + 1, command.end()}, env, std::nullopt, home);
     } else {
@@ -47,13 +111,27 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
   void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { close(); }
 
  private:
+  void useGpu() {
+    try {
+      terminal.setUseMetal(true);
+    } catch (const vantrelle::MetalError& error) {
+      std::fprintf(stderr, "vantrelle-demo: no OpenGL drawing (%s); drawing with Cairo\n", error.description().c_str());
+    }
+  }
+
   vantrelle::LocalProcessTerminalView terminal;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> command(argv + 1, argv + argc);
+  std::string error;
+  auto options = parseOptions(argc, argv, error);
+  if (!options) {
+    if (!error.empty()) std::fprintf(stderr, "vantrelle-demo: %s\n", error.c_str());
+    std::fputs(usage, error.empty() ? stdout : stderr);
+    return error.empty() ? 0 : 2;
+  }
   auto app = Gtk::Application::create("local.zorvel.vantrelle-demo", Gio::Application::Flags::NON_UNIQUE);
-  return app->make_window_and_run<DemoWindow>(1, argv, command);
+  return app->make_window_and_run<DemoWindow>(1, argv, *options);
 }
