@@ -82,6 +82,7 @@ void TerminalView::setup() {
   setupTextInput();
   setupMouseInput();
   setupLinks();
+  setupAccessibility();
 }
 
 void TerminalView::setupOptions(double width, double height) {
@@ -145,6 +146,7 @@ void TerminalView::hideCursor(Terminal&) {
 }
 
 void TerminalView::setTerminalTitle(Terminal&, const std::string& title) {
+  updateAccessibleName(title);
   if (terminalDelegate) terminalDelegate->setTerminalTitle(*this, title);
 }
 

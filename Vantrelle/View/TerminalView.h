@@ -297,6 +297,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void setupMouseInput();     // +Mouse.cpp
   void setupLinks();          // +Links.cpp
   void setupFindBar();        // +Find.cpp
+  void setupAccessibility();  // +Accessibility.cpp
+  // The accessible name: the terminal's title, or a plain name while it has none.
+  void updateAccessibleName(const std::string& title);
+  static constexpr long maxAccessibleNameLength = 256;
   void startMouseMoveTracking();
   void stopMouseMoveTracking();
   virtual void selectionChanged();
