@@ -16,6 +16,12 @@ namespace {
 constexpr size_t maximumErrorEvents = 1000;
 constexpr int exitAfterReadyStatus = 3;
 
+std::optional<std::string> reportProject(const nlohmann::json& report) {
+  const auto found = report.find("project_id");
+  if (found == report.end() || !found->is_string()) return std::nullopt;
+  return found->get<std::string>();
+}
+
 bool isExecutable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
 
 bool isProfileID(const std::string& id) {
@@ -33,6 +39,9 @@ std::string ownExecutable() {
 }  // namespace
 
 void ReferenceCore::onRequest(SoupServer*, SoupServerMessage* message, const char*, GHashTable* query, void* self) {
+  // Every connection ends with its answer: the server does not notice a client that closes an
+  // idle kept-alive connection, and would hold each such socket half-closed for good.
+  soup_message_headers_replace(soup_server_message_get_response_headers(message), "Connection", "close");
   Request request = readRequest(message, query);
   auto* core = static_cast<ReferenceCore*>(self);
   core->dispatch(request);
@@ -52,25 +61,30 @@ void ReferenceCore::dispatch(Request& request) {
   if (s.size() >= 2 && s[0] == "__test") {
     if (routeTestHarness(request)) return;
   }
-  if (!authorize(request)) return;
-  if (routeRuntime(request) || routeTasks(request) || routeAgentProfiles(request) || routeTestAPI(request)) return;
+  const auto scope = authorize(request);
+  if (!scope) return;
+  if (routeRuntime(request, *scope) || routeTasks(request, *scope) || routeAgentProfiles(request, *scope) ||
+      routeTestAPI(request)) {
+    return;
+  }
   respondDetail(request.message, 404, "Not found");
 }
 
-bool ReferenceCore::authorize(Request& request) {
+std::optional<TokenScope> ReferenceCore::authorize(Request& request) {
   if (!verifier) {
     respondDetail(request.message, 401, "Runtime is not bootstrapped");
-    return false;
+    return std::nullopt;
   }
   const auto authorization = request.header("Authorization");
   const auto token = authorization ? bearerToken(*authorization) : std::nullopt;
-  const TokenCheck result = token ? verifier->check(*token) : TokenCheck::missing;
-  if (result == TokenCheck::accepted) return true;
+  TokenClaims claims;
+  const TokenCheck result = token ? verifier->check(*token, &claims) : TokenCheck::missing;
+  if (result == TokenCheck::accepted) return TokenScope::of(claims);
   respondDetail(request.message, 401, TokenVerifier::describe(result));
-  return false;
+  return std::nullopt;
 }
 
-bool ReferenceCore::routeRuntime(Request& request) {
+bool ReferenceCore::routeRuntime(Request& request, const TokenScope& scope) {
   const auto& s = request.segments;
   const std::string& method = request.method;
   if (s.size() == 1 && s[0] == "desktop-runtime") {
@@ -80,21 +94,42 @@ bool ReferenceCore::routeRuntime(Request& request) {
   }
   if (s.size() == 1 && s[0] == "events") {
     if (method != "GET") return respondDetail(request.message, 405, "Method not allowed"), true;
-    if (!events.open(request.message)) respondDetail(request.message, 503, "Too many event streams");
+    // A project's agent hears only of its own project.
+    if (!events.open(request.message, scope.projectID(), !scope.isDesktop())) {
+      respondDetail(request.message, 503, "Too many event streams");
+    }
     return true;
   }
   if (s.size() == 2 && s[0] == "diagnostics" && s[1] == "error-events") {
-    if (method == "GET") return respondJSON(request.message, 200, {{"events", errorEvents}}), true;
-    if (method != "POST") return respondDetail(request.message, 405, "Method not allowed"), true;
-    auto report = request.jsonObject();
-    if (!report) return respondDetail(request.message, 422, "Expected a JSON object"), true;
-    if (errorEvents.size() >= maximumErrorEvents) errorEvents.erase(errorEvents.begin());
-    errorEvents.push_back(*report);
-    events.push(std::string("error-event"), report->dump(), std::nullopt);
-    respondJSON(request.message, 202, {{"status", "recorded"}});
+    errorEventsRequest(request, scope);
     return true;
   }
   return false;
+}
+
+// Reports carry the project they concern; a project's agent reports for its own project only and
+// reads only its project's reports.
+void ReferenceCore::errorEventsRequest(Request& request, const TokenScope& scope) {
+  if (request.method == "GET") {
+    nlohmann::json visible = nlohmann::json::array();
+    for (const auto& report : errorEvents) {
+      if (scope.allowsProject(reportProject(report))) visible.push_back(report);
+    }
+    return respondJSON(request.message, 200, {{"events", visible}});
+  }
+  if (request.method != "POST") return respondDetail(request.message, 405, "Method not allowed");
+  auto report = request.jsonObject();
+  if (!report) return respondDetail(request.message, 422, "Expected a JSON object");
+  if (!scope.isDesktop()) {
+    if (report->contains("project_id") && !scope.allowsProject(reportProject(*report))) {
+      return respondDetail(request.message, 403, "Token is not scoped to this project");
+    }
+    (*report)["project_id"] = *scope.projectID();
+  }
+  if (errorEvents.size() >= maximumErrorEvents) errorEvents.erase(errorEvents.begin());
+  errorEvents.push_back(*report);
+  events.push(std::string("error-event"), report->dump(), std::nullopt, EventAudience::of(reportProject(*report)));
+  respondJSON(request.message, 202, {{"status", "recorded"}});
 }
 
 void ReferenceCore::answerReadiness(Request& request) {
@@ -162,17 +197,19 @@ void ReferenceCore::sendReadiness(SoupServerMessage* message) {
   }
 }
 
-bool ReferenceCore::routeTasks(Request& request) {
+bool ReferenceCore::routeTasks(Request& request, const TokenScope& scope) {
   const auto& s = request.segments;
   if (s.empty() || s[0] != "tasks") return false;
   const std::string& method = request.method;
   if (s.size() == 1) {
     if (method == "GET") {
       nlohmann::json list = nlohmann::json::array();
-      for (const Task* task : tasks.list()) list.push_back(task->json());
+      for (const Task* task : tasks.list()) {
+        if (scope.allowsTask(task->id, task->projectID)) list.push_back(task->json());
+      }
       respondJSON(request.message, 200, {{"tasks", list}});
     } else if (method == "POST") {
-      createTask(request);
+      createTask(request, scope);
     } else {
       respondDetail(request.message, 405, "Method not allowed");
     }
@@ -180,17 +217,20 @@ bool ReferenceCore::routeTasks(Request& request) {
   }
   if (s.size() == 2 && s[1] == "capture") {
     if (method != "POST") return respondDetail(request.message, 405, "Method not allowed"), true;
-    captureTask(request);
+    captureTask(request, scope);
     return true;
   }
   if (s.size() > 3) return false;
   Task* task = isUUID(s[1]) ? tasks.find(lowercased(s[1])) : nullptr;
   if (!task) return respondDetail(request.message, 404, "Task not found"), true;
+  if (!scope.allowsTask(task->id, task->projectID)) {
+    return respondDetail(request.message, 403, "Token is not scoped to this task"), true;
+  }
   taskRequest(request, *task, s.size() == 3 ? s[2] : std::string());
   return true;
 }
 
-void ReferenceCore::createTask(Request& request) {
+void ReferenceCore::createTask(Request& request, const TokenScope& scope) {
   const auto body = request.jsonObject();
   if (!body || !body->contains("title") || !(*body)["title"].is_string()) {
     return respondDetail(request.message, 422, "\"title\" must be a string");
@@ -202,6 +242,10 @@ void ReferenceCore::createTask(Request& request) {
     }
     projectID = lowercased((*body)["project_id"]);
   }
+  // A project's agent makes tasks in its own project, also when it names none.
+  if (!scope.isDesktop() && !projectID) projectID = scope.projectID();
+  if (!scope.allowsCreating(projectID))
+    return respondDetail(request.message, 403, "Token is not scoped to this project");
   nlohmann::json fields = *body;
   fields.erase("title");
   Task probe;
@@ -213,12 +257,15 @@ void ReferenceCore::createTask(Request& request) {
   respondJSON(request.message, 201, task->json());
 }
 
-void ReferenceCore::captureTask(Request& request) {
+void ReferenceCore::captureTask(Request& request, const TokenScope& scope) {
   if (switches.captureStatus) return respondDetail(request.message, *switches.captureStatus, "Capture refused");
   const auto body = request.jsonObject();
   const bool valid = body && body->contains("content") && (*body)["content"].is_string() &&
                      body->contains("project_id") && (*body)["project_id"].is_string() && isUUID((*body)["project_id"]);
   if (!valid) return respondDetail(request.message, 422, "Expected \"content\" and a UUID \"project_id\"");
+  if (!scope.allowsCreating(std::string((*body)["project_id"]))) {
+    return respondDetail(request.message, 403, "Token is not scoped to this project");
+  }
   const std::string content = (*body)["content"];
   char* trimmed = g_strstrip(g_strdup(content.c_str()));
   std::string title(trimmed);
@@ -287,9 +334,11 @@ std::string ReferenceCore::terminalShell() const {
   return "/bin/sh";
 }
 
-bool ReferenceCore::routeAgentProfiles(Request& request) {
+bool ReferenceCore::routeAgentProfiles(Request& request, const TokenScope& scope) {
   const auto& s = request.segments;
   if (s.size() != 3 || s[0] != "agent-profiles" || s[2] != "login-plan") return false;
+  if (!scope.isDesktop())
+    return respondDetail(request.message, 403, "Only the application signs agent profiles in"), true;
   if (request.method != "POST") return respondDetail(request.message, 405, "Method not allowed"), true;
   if (!isProfileID(s[1])) return respondDetail(request.message, 404, "Agent profile not found"), true;
   respondJSON(request.message, 200,
@@ -298,7 +347,7 @@ bool ReferenceCore::routeAgentProfiles(Request& request) {
 }
 
 void ReferenceCore::publishTask(const Task& task) {
-  events.push(std::string("task-updated"), task.json().dump(), std::nullopt);
+  events.push(std::string("task-updated"), task.json().dump(), std::nullopt, EventAudience::of(task.projectID));
 }
 
 }  // namespace refcore

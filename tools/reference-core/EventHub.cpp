@@ -1,15 +1,33 @@
 #include "tools/reference-core/EventHub.h"
 
 #include <libsoup/soup.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+
+#include "tools/reference-core/HTTPSupport.h"
 
 namespace refcore {
 
 struct EventHub::Stream {
   EventHub* hub;
   SoupServerMessage* message;
+  bool projectScoped = false;
+  std::optional<std::string> projectID;
   gulong finishedHandler = 0;
+  GSource* clientWatch = nullptr;
+
+  bool hears(const EventAudience& audience) const {
+    if (!projectScoped || audience.everyone) return true;
+    return projectID && audience.projectID && lowercased(*audience.projectID) == *projectID;
+  }
+  void stopWatching() {
+    if (!clientWatch) return;
+    g_source_destroy(clientWatch);
+    g_source_unref(clientWatch);
+    clientWatch = nullptr;
+  }
 };
 
 EventHub::EventHub() {
@@ -27,13 +45,14 @@ EventHub::EventHub() {
 EventHub::~EventHub() {
   g_source_remove(keepAliveSource);
   for (Stream* stream : streams) {
+    stream->stopWatching();
     g_signal_handler_disconnect(stream->message, stream->finishedHandler);
     g_object_unref(stream->message);
     delete stream;
   }
 }
 
-bool EventHub::open(SoupServerMessage* message) {
+bool EventHub::open(SoupServerMessage* message, std::optional<std::string> projectID, bool projectScoped) {
   if (streams.size() >= maximumStreams) return false;
   soup_server_message_set_status(message, 200, nullptr);
   SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
@@ -42,8 +61,16 @@ bool EventHub::open(SoupServerMessage* message) {
   soup_message_headers_replace(headers, "Cache-Control", "no-cache");
   // Written chunks are dropped, or a long-lived stream would keep every event it ever sent.
   soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
-  auto* stream = new Stream{this, SOUP_SERVER_MESSAGE(g_object_ref(message))};
+  auto* stream = new Stream{this, SOUP_SERVER_MESSAGE(g_object_ref(message)), projectScoped,
+                            projectID ? std::optional<std::string>(lowercased(*projectID)) : std::nullopt};
   stream->finishedHandler = g_signal_connect(message, "finished", G_CALLBACK(&EventHub::onFinished), stream);
+  // The client of a stream only reads; its socket becoming readable means it closed or failed.
+  if (GSocket* socket = soup_server_message_get_socket(message)) {
+    stream->clientWatch =
+        g_socket_create_source(socket, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr);
+    g_source_set_callback(stream->clientWatch, G_SOURCE_FUNC(&EventHub::onClientActivity), stream, nullptr);
+    g_source_attach(stream->clientWatch, nullptr);
+  }
   streams.push_back(stream);
   // A comment first, so the client sees the response at once; it carries no event.
   static const char hello[] = ": connected\n\n";
@@ -56,7 +83,27 @@ void EventHub::onFinished(SoupServerMessage*, void* data) {
   stream->hub->remove(stream);
 }
 
+int EventHub::onClientActivity(GSocket* socket, unsigned, void* data) {
+  auto* stream = static_cast<Stream*>(data);
+  char byte = 0;
+  const ssize_t got = recv(g_socket_get_fd(socket), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
+  // Bytes from the client (a request after this one) say nothing of it leaving; writes will.
+  g_source_unref(stream->clientWatch);
+  stream->clientWatch = nullptr;
+  if (got == 0 || got < 0) end(stream);
+  return G_SOURCE_REMOVE;
+}
+
+// Completes the response; the server then finds the connection closed and lets it go, and the
+// message's "finished" removes the stream.
+void EventHub::end(Stream* stream) {
+  soup_message_body_complete(soup_server_message_get_response_body(stream->message));
+  soup_server_message_unpause(stream->message);
+}
+
 void EventHub::remove(Stream* stream) {
+  stream->stopWatching();
   streams.erase(std::remove(streams.begin(), streams.end(), stream), streams.end());
   g_signal_handler_disconnect(stream->message, stream->finishedHandler);
   g_object_unref(stream->message);
@@ -90,12 +137,13 @@ std::string EventHub::format(const std::optional<std::string>& event, const std:
 }
 
 void EventHub::push(const std::optional<std::string>& event, const std::string& data,
-                    const std::optional<std::string>& id) {
-  pushRaw(format(event, data, id));
+                    const std::optional<std::string>& id, const EventAudience& audience) {
+  pushRaw(format(event, data, id), audience);
 }
 
-void EventHub::pushRaw(const std::string& bytes) {
+void EventHub::pushRaw(const std::string& bytes, const EventAudience& audience) {
   for (Stream* stream : streams) {
+    if (!stream->hears(audience)) continue;
     soup_message_body_append(soup_server_message_get_response_body(stream->message), SOUP_MEMORY_COPY, bytes.data(),
                              bytes.size());
     soup_server_message_unpause(stream->message);
@@ -103,10 +151,7 @@ void EventHub::pushRaw(const std::string& bytes) {
 }
 
 void EventHub::endAll() {
-  for (Stream* stream : std::vector<Stream*>(streams)) {
-    soup_message_body_complete(soup_server_message_get_response_body(stream->message));
-    soup_server_message_unpause(stream->message);
-  }
+  for (Stream* stream : std::vector<Stream*>(streams)) end(stream);
 }
 
 }  // namespace refcore

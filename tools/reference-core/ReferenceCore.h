@@ -15,6 +15,7 @@
 #include "tools/reference-core/Recorder.h"
 #include "tools/reference-core/RunnerOptions.h"
 #include "tools/reference-core/TaskStore.h"
+#include "tools/reference-core/TokenScope.h"
 #include "tools/reference-core/TokenVerifier.h"
 
 typedef struct _GMainLoop GMainLoop;
@@ -48,18 +49,20 @@ class ReferenceCore {
   static void onRequest(SoupServer* server, SoupServerMessage* message, const char* path, GHashTable* query,
                         void* self);
   void dispatch(Request& request);
-  bool authorize(Request& request);
-  bool routeRuntime(Request& request);
-  bool routeTasks(Request& request);
-  bool routeAgentProfiles(Request& request);
+  // The scope of the request's token, or nothing once the request has been refused.
+  std::optional<TokenScope> authorize(Request& request);
+  bool routeRuntime(Request& request, const TokenScope& scope);
+  bool routeTasks(Request& request, const TokenScope& scope);
+  bool routeAgentProfiles(Request& request, const TokenScope& scope);
   bool routeTestAPI(Request& request);
   bool routeTestHarness(Request& request);
 
   void answerReadiness(Request& request);
   void holdReadiness(SoupServerMessage* message, int milliseconds);
   void sendReadiness(SoupServerMessage* message);
-  void createTask(Request& request);
-  void captureTask(Request& request);
+  void errorEventsRequest(Request& request, const TokenScope& scope);
+  void createTask(Request& request, const TokenScope& scope);
+  void captureTask(Request& request, const TokenScope& scope);
   void taskRequest(Request& request, Task& task, const std::string& action);
   void terminalPlan(Request& request, Task& task);
   void sendControlForTest(Request& request);
