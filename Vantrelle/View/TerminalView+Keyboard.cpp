@@ -186,7 +186,14 @@ bool TerminalView::keyPressed(KeyRecord event) {
     return true;
   }
   // The input method sees the key before the terminal: it may compose, or take the key for an
-  // entry of its own (Unicode entry). Text it commits is typed by this key.
+  // entry of its own (Unicode entry). Text it commits is typed by this key. Keys that type no
+  // text of their own (cursor, function and keypad keys) are the terminal's unless a composition
+  // is going on: the input method would only type the keypad's digits as plain text.
+  if (!kittyIsComposing && kittyFunctionalKey(event)) {
+    event.event = nullptr;
+    keyDown(event);
+    return true;
+  }
   KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
   if (!flags.isEmpty()) {
     bool repeat = event.isRepeat && flags.contains(KittyKeyboardFlags::reportEvents) &&

@@ -64,6 +64,11 @@ TEST_F(RealInputTest, TheInputMethodComposesBeforeTheTerminalSeesTheKeys) {
   ASSERT_EQ(std::system("xdotool key ctrl+u shift+Up"), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 7; }, std::chrono::seconds(5))) << host.sent;
   EXPECT_EQ(host.sent, "\x15\x1b[1;2A");
+  // A keypad key is a key of its own to a program that asked, not the digit the input method types.
+  feed("\x1b[>1u");
+  ASSERT_EQ(std::system("xdotool key KP_Add"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(host.sent, "\x1b[57413u");
 }
 
 TEST_F(RealInputTest, AModifierKeyReportsTheStateItLeaves) {
