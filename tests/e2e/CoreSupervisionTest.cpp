@@ -44,7 +44,7 @@ TEST(CoreSupervision, StartsTheCoreWithItsArgumentsEnvironmentAndBootstrapFirst)
   auto& env = start["env"];
   EXPECT_FALSE(env.contains("ZORVEL_PRODUCT_API_URL"));
   EXPECT_FALSE(env.contains("ZORVEL_PREVIEW_NO_LOCAL_AGENTS"));
-  EXPECT_EQ(env.value("ZORVEL_DISTRIBUTION_CHANNEL", ""), "development");
+  EXPECT_EQ(env.value("ZORVEL_DISTRIBUTION_CHANNEL", ""), ZORVEL_CHANNEL);
   EXPECT_EQ(env.value("ZORVEL_APP_BUILD", ""), "0.1.0");
   EXPECT_TRUE(env.contains("ZORVEL_APP_VERSION"));
   std::string path = env.value("PATH", "");
