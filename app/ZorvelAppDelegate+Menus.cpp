@@ -1,5 +1,6 @@
 #include <webkit/webkit.h>
 
+#include "app/ApplicationIcon.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Bundle.h"
 
@@ -88,7 +89,7 @@ void ZorvelAppDelegate::openAbout() {
   std::string version = bundle.infoString("CFBundleShortVersionString").value_or("");
   std::string build = bundle.infoString("ZorvelBuildCommit").value_or("unknown");
   about->set_version(version.empty() ? build : version + " (" + build + ")");
-  about->set_logo_icon_name("local.zorvel.desktop");
+  about->set_logo_icon_name(applicationIconName(bundle));
   if (window) about->set_transient_for(*window);
   about->set_hide_on_close(true);
   about->signal_hide().connect([about] { Glib::signal_idle().connect_once([about] { delete about; }); }, true);

@@ -1,8 +1,10 @@
 #include <webkit/webkit.h>
 
+#include "app/ApplicationIcon.h"
 #include "app/TerminalFactory.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
+#include "platform/Bundle.h"
 #include "platform/Dispatch.h"
 #include "platform/UserDefaults.h"
 
@@ -117,8 +119,10 @@ void ZorvelAppDelegate::configureWindow() {
   rootContainer.add_overlay(terminalContainer);
   terminalLeadingConstraint->setConstant(width);
 
+  installApplicationIcon(platform::Bundle::main());
   window = new ZorvelWindow();
   window->set_title("Zorvel");
+  window->set_icon_name(applicationIconName(platform::Bundle::main()));
   window->set_default_size(1400, 820);
   // GTK windows have no minimum size of their own; the content's request stands in for it.
   rootContainer.set_size_request(900, 560);

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs a build the way a package does (DESTDIR) and checks what a desktop and a software
+# centre read from the tree: the bundle, the desktop entry, the icon and the metainfo.
+set -euo pipefail
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+fail() { echo "install-tree: $*" >&2; exit 1; }
+
+DESTDIR=$stage cmake --install "$build" >/dev/null
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+root=$stage$prefix
+id=$(sed -n 's/.*"CFBundleIdentifier": *"\([^"]*\)".*/\1/p' "$root/share/zorvel/Info.json")
+[ -n "$id" ] || fail "Info.json names no application id"
+
+[ -x "$root/bin/zorvel-desktop" ] || fail "no bin/zorvel-desktop"
+for resource in Info.json native-bridge.js ui/index.html runner/zorvel-runner; do
+  [ -f "$root/share/zorvel/$resource" ] || fail "no share/zorvel/$resource"
+done
+
+entry=$root/share/applications/zorvel-desktop.desktop
+desktop-file-validate "$entry" || fail "the desktop entry does not validate"
+grep -qx "Icon=$id" "$entry" || fail "the desktop entry names no icon $id"
+exec_path=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+[ -x "$stage$exec_path" ] || fail "the desktop entry runs $exec_path, which the package does not hold"
+
+[ -f "$root/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no icon $id.svg in the hicolor theme"
+
+metainfo=$root/share/metainfo/$id.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >/dev/null || {
+  appstreamcli validate --no-net "$metainfo" >&2
+  fail "the metainfo does not validate"
+}
+grep -q "<launchable type=\"desktop-id\">zorvel-desktop.desktop</launchable>" "$metainfo" ||
+  fail "the metainfo does not launch the desktop entry"
+grep -q "<icon type=\"stock\">$id</icon>" "$metainfo" || fail "the metainfo names no icon $id"
+echo "install-tree: the installed tree is whole"
