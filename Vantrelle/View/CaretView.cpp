@@ -1,10 +1,12 @@
 #include "Vantrelle/View/CaretView.h"
 
-#include <gdkmm/frameclock.h>
+#include <glibmm/main.h>
 #include <gtkmm/snapshot.h>
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/View/TerminalView.h"
@@ -72,25 +74,95 @@ double CaretView::blinkOpacity(double seconds) {
   return 1.0 - easeIn(progress);
 }
 
+double CaretView::steppedBlinkOpacity(double seconds) {
+  return std::round(blinkOpacity(seconds) * blinkLevels) / blinkLevels;
+}
+
+// The fade is monotonic within each phase, so the moments where the rounded level changes are
+// found once by bisection: the opacity crosses each midpoint between two levels once per phase.
+double CaretView::secondsToNextBlinkStep(double seconds) {
+  static const std::vector<double> steps = [] {
+    std::vector<double> times;
+    for (int k = 0; k < blinkLevels; k++) {
+      double threshold = (k + 0.5) / blinkLevels, lo = 0, hi = blinkPhaseSeconds;
+      for (int i = 0; i < 40; i++) {
+        double mid = (lo + hi) / 2;
+        (blinkOpacity(mid) > threshold ? lo : hi) = mid;
+      }
+      times.push_back(hi);
+      times.push_back(2 * blinkPhaseSeconds - hi);
+    }
+    times.push_back(2 * blinkPhaseSeconds);
+    std::sort(times.begin(), times.end());
+    return times;
+  }();
+  double cycle = 2 * blinkPhaseSeconds;
+  double at = std::fmod(std::max(seconds, 0.0), cycle);
+  auto next = std::upper_bound(steps.begin(), steps.end(), at);
+  return (next == steps.end() ? cycle + steps.front() : *next) - at;
+}
+
 void CaretView::updateAnimation(bool blink) {
-  if (blinkTick) remove_tick_callback(blinkTick);
-  blinkTick = 0;
+  blinkTimer.disconnect();
   currentOpacity = 1;
   queue_draw();
-  if (!blink) return;
-  blinkStart = 0;
-  blinkTick = add_tick_callback([this](const Glib::RefPtr<Gdk::FrameClock>& clock) {
-    gint64 now = clock->get_frame_time();
-    if (blinkStart == 0) blinkStart = now;
-    currentOpacity = blinkOpacity(double(now - blinkStart) / 1e6);
-    queue_draw();
-    return true;
-  });
+  blinkWanted = blink;
+  if (!blink || !desktopAllowsBlinking()) return;
+  blinkStart = lastActivity = g_get_monotonic_time();
+  scheduleBlinkStep();
+}
+
+void CaretView::noteUserActivity() {
+  lastActivity = g_get_monotonic_time();
+  if (!blinkWanted || blinkTimer.connected() || !desktopAllowsBlinking()) return;
+  blinkStart = lastActivity;
+  scheduleBlinkStep();
+}
+
+bool CaretView::desktopAllowsBlinking() {
+  gboolean blink = TRUE;
+  g_object_get(gtk_widget_get_settings(GTK_WIDGET(gobj())), "gtk-cursor-blink", &blink, nullptr);
+  return blink;
+}
+
+double CaretView::desktopBlinkTimeoutSeconds() {
+  int seconds = 10;
+  g_object_get(gtk_widget_get_settings(GTK_WIDGET(gobj())), "gtk-cursor-blink-timeout", &seconds, nullptr);
+  return seconds;
+}
+
+// A timer rather than a frame-clock tick: the caret wakes only when its level changes, and only
+// then asks for a frame.
+void CaretView::scheduleBlinkStep() {
+  double elapsed = double(g_get_monotonic_time() - blinkStart) / 1e6;
+  // A millisecond past the step, so that the level has surely changed when the timer runs.
+  auto delay = unsigned(std::ceil(secondsToNextBlinkStep(elapsed) * 1000)) + 1;
+  blinkTimer = Glib::signal_timeout().connect(
+      [this] {
+        blinkStep();
+        return false;
+      },
+      delay);
+}
+
+void CaretView::blinkStep() {
+  gint64 now = g_get_monotonic_time();
+  bool resting = double(now - lastActivity) / 1e6 >= desktopBlinkTimeoutSeconds();
+  // Resting waits for a full level so that the caret never stops half faded.
+  double opacity = steppedBlinkOpacity(double(now - blinkStart) / 1e6);
+  if (opacity != currentOpacity) {
+    currentOpacity = opacity;
+    if (get_mapped()) queue_draw();
+  }
+  if (resting && currentOpacity == 1) return;
+  scheduleBlinkStep();
 }
 
 void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   double w = get_width(), h = get_height();
   if (w <= 0 || h <= 0) return;
+  framesDrawn++;
+  if (currentOpacity <= 0) return;
   bool hasFocus = drawsFocused();
   GtkSnapshot* target = snapshot->gobj();
   gtk_snapshot_push_opacity(target, currentOpacity);

@@ -2,6 +2,7 @@
 // The caret: a small child widget over the cursor's cell, drawn as a block, underline or bar in
 // the cursor style, a hollow box while the view is not focused, blinking when the style says so.
 #include <gtkmm/widget.h>
+#include <sigc++/connection.h>
 
 #include <cstdint>
 #include <optional>
@@ -24,9 +25,14 @@ class CaretView : public Gtk::Widget {
   static constexpr std::optional<ViewColor> defaultCaretTextColor{};
   // One blink phase, fading out or back in.
   static constexpr double blinkPhaseSeconds = 0.7;
+  // Opacity levels a fade steps through below full. Every step repaints the window, and a window
+  // frame is not cheap (a software GL renderer composites the whole window), so a fade is shown
+  // in a few steps, each drawn only when the level changes.
+  static constexpr int blinkLevels = 2;
   static constexpr double hollowLineWidth = 3.0;
 
   CaretView(ViewRect frame, CursorStyle cursorStyle, TerminalView* terminal);
+  ~CaretView() override { blinkTimer.disconnect(); }
 
   // The frame in the terminal view's points; the view allocates the caret there.
   ViewRect frame;
@@ -50,7 +56,14 @@ class CaretView : public Gtk::Widget {
   // Stops any blinking and shows the caret fully.
   void freeze() { updateAnimation(false); }
   void redraw() { queue_draw(); }
-  bool isBlinking() const { return blinkTick != 0; }
+  // Whether the style blinks; the blink itself may be resting (see noteUserActivity).
+  bool isBlinking() const { return blinkWanted; }
+  // Whether a blink is running now, drawing frames.
+  bool isBlinkRunning() const { return blinkTimer.connected(); }
+  // A key, a paste or a focus change: the caret blinks again if it had come to rest. As GTK's own
+  // text fields do, a blinking caret rests (shown fully, drawing nothing) once the desktop's
+  // blink time-out has passed without any, and stays still if the desktop turns blinking off.
+  void noteUserActivity();
   // Whether the caret draws as focused: the terminal view's focus (its window active included)
   // while it tracks focus, always otherwise.
   bool drawsFocused() const;
@@ -59,6 +72,12 @@ class CaretView : public Gtk::Widget {
   double opacity() const { return currentOpacity; }
   // The opacity `seconds` into a blink: fading out with ease-in, then back the same way.
   static double blinkOpacity(double seconds);
+  // The level shown `seconds` into a blink: blinkOpacity rounded to one of the blink levels.
+  static double steppedBlinkOpacity(double seconds);
+  // How long after `seconds` into a blink the shown level next changes.
+  static double secondsToNextBlinkStep(double seconds);
+  // Frames the caret has drawn, for checking that blinking stays cheap.
+  uint64_t framesDrawn = 0;
   // Paints the caret into `context` at the widget's origin, `width` x `height` points.
   void drawCursor(cairo_t* context, double width, double height, bool hasFocus);
 
@@ -69,8 +88,14 @@ class CaretView : public Gtk::Widget {
   static bool isBlinking(CursorStyle style);
   void drawPowerline(cairo_t* context, double width, double height, const ViewColor& color);
   void drawCharacter(cairo_t* context, double width, double height, const ViewColor& color);
+  void scheduleBlinkStep();
+  void blinkStep();
   TerminalView* terminal;
-  guint blinkTick = 0;
+  bool desktopAllowsBlinking();
+  double desktopBlinkTimeoutSeconds();
+  sigc::connection blinkTimer;
+  bool blinkWanted = false;
+  gint64 lastActivity = 0;
   double currentOpacity = 1;
   gint64 blinkStart = 0;
 };

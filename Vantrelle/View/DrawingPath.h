@@ -23,7 +23,9 @@ class TerminalDrawingPath {
   virtual void rowsChanged(int start, int end) {}
   // A redraw with no changed rows: only the cursor may have moved or changed visibility.
   virtual void cursorMayHaveChanged() {}
-  virtual void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) = 0;
+  // Appends the view's contents; true when they cover the whole view, so that the view need not
+  // paint its background under them.
+  virtual bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) = 0;
   // Whether the path draws the cursor itself (then the caret widget stays hidden).
   virtual bool drawsCursor() const { return false; }
 };
@@ -36,16 +38,18 @@ class CairoDrawingPath : public TerminalDrawingPath {
   ~CairoDrawingPath() override;
   void invalidate(const ViewRect& rect) override;
   void invalidateAll() override;
-  void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+  bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
   // Brings the backing surface up to date with the view; returns it (nullptr for an empty view).
   cairo_surface_t* render();
 
  private:
   TerminalView& view;
   cairo_surface_t* surface = nullptr;
-  // The surface as a texture, made again only after the surface changed: frames in which only
-  // the caret or a child changed reuse it.
+  // The surface as a texture node, made again only after the surface changed: frames in which
+  // only the caret or a child changed hand GTK the same node, which it neither uploads nor
+  // repaints again.
   GdkTexture* texture = nullptr;
+  GskRenderNode* node = nullptr;
   bool textureStale = true;
   int surfaceWidthPx = 0;
   int surfaceHeightPx = 0;

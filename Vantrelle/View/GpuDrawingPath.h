@@ -23,7 +23,7 @@ class GpuDrawingPath : public TerminalDrawingPath {
   void invalidateAll() override;
   void rowsChanged(int start, int end) override;
   void cursorMayHaveChanged() override;
-  void snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+  bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
   bool drawsCursor() const override { return true; }
 
   // One frame's pixels, B G R A premultiplied, first row at the top.

@@ -147,10 +147,11 @@ void TerminalView::setDrawingPath(std::unique_ptr<TerminalDrawingPath> newPath) 
 }
 
 void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
-  Gdk::RGBA background;
-  background.set_rgba(_nativeBg.red, _nativeBg.green, _nativeBg.blue, _nativeBg.alpha);
-  snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), get_height()));
-  path->snapshot(snapshot);
+  if (!path->snapshot(snapshot)) {
+    Gdk::RGBA background;
+    background.set_rgba(_nativeBg.red, _nativeBg.green, _nativeBg.blue, _nativeBg.alpha);
+    snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), get_height()));
+  }
   for (Gtk::Widget* child = get_first_child(); child; child = child->get_next_sibling()) {
     snapshot_child(*child, snapshot);
   }
@@ -159,6 +160,7 @@ void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 // ---- The Cairo drawing path ----
 
 CairoDrawingPath::~CairoDrawingPath() {
+  if (node) gsk_render_node_unref(node);
   if (texture) g_object_unref(texture);
   if (surface) cairo_surface_destroy(surface);
 }
@@ -196,21 +198,26 @@ cairo_surface_t* CairoDrawingPath::render() {
   return surface;
 }
 
-void CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   cairo_surface_t* pixels = render();
-  if (!pixels) return;
-  if (textureStale || !texture) {
+  if (!pixels) return false;
+  if (textureStale || !node) {
+    if (node) gsk_render_node_unref(node);
     if (texture) g_object_unref(texture);
     int stride = cairo_image_surface_get_stride(pixels);
     GBytes* bytes = g_bytes_new(cairo_image_surface_get_data(pixels), size_t(stride) * surfaceHeightPx);
     // GDK_MEMORY_DEFAULT is Cairo's own ARGB32 layout, so the pixels go in unconverted.
     texture = gdk_memory_texture_new(surfaceWidthPx, surfaceHeightPx, GDK_MEMORY_DEFAULT, bytes, size_t(stride));
     g_bytes_unref(bytes);
+    graphene_rect_t bounds =
+        GRAPHENE_RECT_INIT(0, 0, float(surfaceWidthPx / surfaceScale), float(surfaceHeightPx / surfaceScale));
+    node = gsk_texture_node_new(texture, &bounds);
     textureStale = false;
+    view.contentFramesDrawn++;
   }
-  graphene_rect_t bounds =
-      GRAPHENE_RECT_INIT(0, 0, float(surfaceWidthPx / surfaceScale), float(surfaceHeightPx / surfaceScale));
-  gtk_snapshot_append_texture(snapshot->gobj(), texture, &bounds);
+  gtk_snapshot_append_node(snapshot->gobj(), node);
+  // The surface is the view's size rounded up to whole device pixels, so it covers the view.
+  return true;
 }
 
 }  // namespace vantrelle

@@ -136,15 +136,17 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
   return frame;
 }
 
-void GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+bool GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   auto frame = render();
-  if (!frame) return;
+  if (!frame) return false;
   auto bytes = Glib::Bytes::create(frame->pixels.data(), frame->pixels.size());
   auto texture = Gdk::MemoryTexture::create(
       frame->width, frame->height, Gdk::MemoryTexture::Format::B8G8R8A8_PREMULTIPLIED, bytes, size_t(frame->width) * 4);
   ViewSize size = view.frame();
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(size.width), float(size.height));
   gtk_snapshot_append_texture(snapshot->gobj(), texture->gobj(), &bounds);
+  view.contentFramesDrawn++;
+  return true;
 }
 
 // ---- The view's side ----

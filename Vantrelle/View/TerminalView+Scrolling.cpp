@@ -142,6 +142,7 @@ void TerminalView::send(std::span<const uint8_t> data) {
     std::lock_guard<std::mutex> lock(userInputLock);
     lastUserInputUptimeNs = uptimeNanoseconds();
   }
+  if (caretView) caretView->noteUserActivity();
   ensureCaretIsVisible();
   if (terminalDelegate) terminalDelegate->send(*this, data);
 }

@@ -207,6 +207,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool pendingDisplay = false;
   // How many times updateDisplay has run; for tests of coalescing.
   uint64_t displayCount = 0;
+  // Frames in which the drawing path drew the terminal's contents anew rather than reusing the
+  // last ones; a blinking caret alone must not add to it.
+  uint64_t contentFramesDrawn = 0;
 
   // ---- GPU drawing path (TerminalView+GPU.cpp) ----
   // Switches the GPU renderer on or off; throws MetalError (and stays as it was) when the
