@@ -78,7 +78,7 @@ void Buffer::softReset() {
   marginRight = _cols - 1;
   savedOriginMode = false;
   savedMarginMode = false;
-  savedWraparound = false;
+  savedWraparound = true;
   savedReverseWraparound = false;
 }
 

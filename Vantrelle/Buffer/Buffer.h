@@ -91,12 +91,13 @@ class Buffer {
   NonNegativeInt scrollTop = 0;
   std::vector<bool> tabStops;
 
-  // The slot written by save-cursor.
+  // The slot written by save-cursor. Until the first save it holds the starting modes, so a
+  // restore without a save changes nothing but the position.
   int savedX = 0;
   int savedY = 0;
   bool savedOriginMode = false;
   bool savedMarginMode = false;
-  bool savedWraparound = false;
+  bool savedWraparound = true;
   bool savedReverseWraparound = false;
   Attribute savedAttr = CharData::Null.attribute();
   std::optional<std::map<uint8_t, std::string>> savedCharset;
@@ -118,6 +119,10 @@ class Buffer {
 
   // Where insertCharacter or insertAsciiRun wrote last, with the size at that moment.
   LastBufferStorage lastBufferStorage;
+  // The screen row on which printing left the cursor just past a right margin narrower than the
+  // screen, or -1. That column is then the margin's wrap-pending column rather than a cursor
+  // placed right of the margin; the terminal ends it with any other operation on the cursor.
+  int marginWrapRow = -1;
 
   BufferLinePtr getBlankLine(const Attribute& attribute, bool isWrapped = false) const;
   CharData getNullCell(std::optional<Attribute> attribute = std::nullopt) const;
@@ -153,6 +158,9 @@ class Buffer {
   // Moves the cursor to the start of the next row for a wrap, scrolling when it sits on the
   // bottom of the scroll region.
   void wrapToNextRow();
+  // Records, after a print with margins on, whether it left the cursor past a right margin short
+  // of the screen's edge; the column past the screen's last one says so by itself.
+  void noteMarginWrap() { marginWrapRow = x > marginRight && x < _cols ? int(y) : -1; }
 
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);

@@ -84,13 +84,15 @@ void Buffer::insertCharacter(const CharData& charData) {
   if (x >= _cols) x = _cols - 1;
   line.set(x, charData);
   x += 1;
-  if (w < 2) return;
-  CharData continuation(0, 0, curAttr);
-  for (int i = 1; i < w; i++) {
-    if (x >= _cols) break;
-    line.set(x, continuation);
-    x += 1;
+  if (w >= 2) {
+    CharData continuation(0, 0, curAttr);
+    for (int i = 1; i < w; i++) {
+      if (x >= _cols) break;
+      line.set(x, continuation);
+      x += 1;
+    }
   }
+  if (marginMode) noteMarginWrap();
 }
 
 int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute) {
@@ -110,7 +112,10 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attr
     x = start + n;
     written += size_t(n);
   }
-  if (written > 0) lastBufferStorage = {yBase + y, x - 1, _cols, _rows};
+  if (written > 0) {
+    lastBufferStorage = {yBase + y, x - 1, _cols, _rows};
+    if (x > right) noteMarginWrap();
+  }
   return int(written);
 }
 

@@ -82,7 +82,8 @@ void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) 
       break;
     }
     case 'c':
-      deletePlacementsAtCell(terminal, int64_t(terminal.buffer->x) + 1, int64_t(terminal.buffer->y) + 1, std::nullopt);
+      deletePlacementsAtCell(terminal, int64_t(terminal.cursorColumn()) + 1, int64_t(terminal.buffer->y) + 1,
+                             std::nullopt);
       break;
     case 'p':
     case 'q':

@@ -81,7 +81,7 @@ bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& con
   record.placementId = placementId;
   record.pixelOffsetX = pixelOffsetX;
   record.pixelOffsetY = pixelOffsetY;
-  record.col = terminal.buffer->x;
+  record.col = terminal.cursorColumn();
   record.row = int64_t(terminal.buffer->y) + terminal.buffer->yBase;
   record.cols = std::max<int64_t>(control.columns, 0);
   record.rows = std::max<int64_t>(control.rows, 0);
@@ -260,6 +260,8 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   context.isRelative = origin.isRelative;
   terminal.kittyPlacementContext = context;
 
+  // The image starts in the column the cursor is shown in, never past the edge.
+  terminal.endPendingWrap();
   Buffer& buffer = *terminal.buffer;
   std::pair<int, int> remembered{buffer.x, buffer.y};
   if (context.imageId && control.placementId) removeKittyPlacement(terminal, *context.imageId, *control.placementId);

@@ -4,21 +4,25 @@
 namespace vantrelle {
 
 void Terminal::cmdLineFeedBasic() {
+  indexDown();
+  emitLineFeed();
+  if (lineFeedMode) buffer->x = originMode && marginMode ? buffer->marginLeft : 0;
+}
+
+void Terminal::indexDown() {
+  // A line feed ends a pending wrap; the cursor keeps the column it is shown in.
+  endPendingWrap();
   Buffer& b = *buffer;
   const int x = b.x;
   const int y = b.y;
   const bool outsideMargins = marginMode && (x < b.marginLeft || x > b.marginRight);
-  if (!(outsideMargins && y == b.scrollBottom)) {
-    if (y == b.scrollBottom) {
-      scroll(false);
-    } else if (y < rows - 1) {
-      b.y = y + 1;
-    }
+  if (y == b.scrollBottom) {
+    if (!outsideMargins) scroll(false);
+  } else if (y < rows - 1) {
+    // Above the region's bottom, or below the region: only the cursor moves, so text below a
+    // region is never scrolled away. On the last row below the region it stays.
+    b.y = y + 1;
   }
-  // A line feed cancels a pending wrap.
-  if (b.x >= cols) b.x = cols - 1;
-  emitLineFeed();
-  if (lineFeedMode) b.x = originMode && marginMode ? b.marginLeft : 0;
 }
 
 void Terminal::cmdCarriageReturn() {
@@ -27,6 +31,11 @@ void Terminal::cmdCarriageReturn() {
 }
 
 void Terminal::cmdBackspace() {
+  if (wrapPending()) {
+    // With reverse wraparound the first backspace only takes back the pending wrap.
+    endPendingWrap();
+    if (reverseWraparound) return;
+  }
   Buffer& b = *buffer;
   restrictCursor(!reverseWraparound);
   const int left = marginMode ? b.marginLeft : 0;
@@ -57,11 +66,15 @@ void Terminal::cmdBackspace() {
 }
 
 void Terminal::cmdHorizontalTab() {
+  // No stop lies beyond the last column: the wrap stays pending, and the next character still
+  // goes to the next row.
+  if (wrapPending()) return;
   const int stop = buffer->nextTabStop(marginMode, -1);
   if (stop >= 0) buffer->x = stop;
 }
 
 void Terminal::cmdNextLine() {
+  endPendingWrap();
   buffer->x = originMode && marginMode ? buffer->marginLeft : 0;
   cmdIndex();
 }
@@ -72,7 +85,7 @@ void Terminal::cmdCursorForwardTab(std::span<const int> pars) {
 }
 
 void Terminal::cmdCursorBackwardTab(std::span<const int> pars) {
-  if (cols < buffer->x) return;
+  endPendingWrap();
   int n = pars[0] >= 2 ? std::min(pars[0], buffer->cols()) : 1;
   while (n-- > 0) {
     const int stop = buffer->previousTabStop(-1);

@@ -46,19 +46,21 @@ std::optional<CharsetMap> fromSaved(const std::optional<std::map<uint8_t, std::s
 }  // namespace
 
 void Terminal::cmdCursorUp(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int limit = b.y >= b.scrollTop ? static_cast<int>(b.scrollTop) : 0;
   b.y = std::max(b.y - countOf(pars), limit);
 }
 
 void Terminal::cmdCursorDown(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int limit = b.y <= b.scrollBottom ? static_cast<int>(b.scrollBottom) : b.rows() - 1;
   b.y = std::min(b.y + countOf(pars), limit);
-  if (b.x >= cols) b.x = b.x - 1;
 }
 
 void Terminal::cursorForward(int count) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int n = count >= 2 ? count : 1;
   int limit = marginMode ? b.marginRight : cols - 1;
@@ -67,6 +69,7 @@ void Terminal::cursorForward(int count) {
 }
 
 void Terminal::cursorBackward(int count) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int n = std::max(count, 1);
   int limit = marginMode ? b.marginLeft : 0;
@@ -75,6 +78,7 @@ void Terminal::cursorBackward(int count) {
 }
 
 void Terminal::cmdCursorCharAbsolute(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int column = std::min(countOf(pars) - 1, cols - 1);
   // With origin mode the column counts from the left margin, but the cursor never goes past
@@ -85,6 +89,7 @@ void Terminal::cmdCursorCharAbsolute(std::span<const int> pars) {
 void Terminal::cmdCursorPosition(std::span<const int> pars) { setCursor(countOf(pars, 1) - 1, countOf(pars, 0) - 1); }
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int row = countOf(pars, 0) - 1 + (originMode ? static_cast<int>(b.scrollTop) : 0);
   const int col = countOf(pars, 1) - 1 + (originMode && marginMode ? b.marginLeft : 0);
@@ -93,26 +98,30 @@ void Terminal::cmdHVPosition(std::span<const int> pars) {
 }
 
 void Terminal::cmdCharPosAbsolute(std::span<const int> pars) {
+  endPendingWrap();
   const int c = countOf(pars);
   buffer->x = std::min(c, cols) - 1;
 }
 
 void Terminal::cmdHPositionRelative(std::span<const int> pars) {
+  endPendingWrap();
   buffer->x = std::min(buffer->x + countOf(pars), cols - 1);
 }
 
-void Terminal::cmdLinePosAbsolute(std::span<const int> pars) { buffer->y = std::min(countOf(pars), rows) - 1; }
+void Terminal::cmdLinePosAbsolute(std::span<const int> pars) {
+  endPendingWrap();
+  buffer->y = std::min(countOf(pars), rows) - 1;
+}
 
 void Terminal::cmdVPositionRelative(std::span<const int> pars) {
-  Buffer& b = *buffer;
-  b.y = std::min(b.y + countOf(pars), rows - 1);
-  if (b.x >= cols) b.x = b.x - 1;
+  endPendingWrap();
+  buffer->y = std::min(buffer->y + countOf(pars), rows - 1);
 }
 
 void Terminal::cmdTabClear(std::span<const int> pars) {
   const int p = pars.empty() ? 0 : pars[0];
   if (p == 0) {
-    buffer->tabClear(buffer->x);
+    buffer->tabClear(cursorColumn());
   } else if (p == 3) {
     std::fill(buffer->tabStops.begin(), buffer->tabStops.end(), false);
   }
@@ -121,7 +130,8 @@ void Terminal::cmdTabClear(std::span<const int> pars) {
 void Terminal::cmdSaveCursor(std::span<const uint8_t> collect) {
   if (!collect.empty()) return;
   Buffer& b = *buffer;
-  b.savedX = b.x;
+  // A pending wrap is not saved: the restore comes back to the column the cursor stood in.
+  b.savedX = cursorColumn();
   b.savedY = b.y;
   b.savedAttr = curAttr;
   b.savedCharset = toSaved(charset);
@@ -133,6 +143,7 @@ void Terminal::cmdSaveCursor(std::span<const uint8_t> collect) {
 
 void Terminal::cmdRestoreCursor(std::span<const uint8_t> collect) {
   if (!collect.empty()) return;
+  endPendingWrap();
   Buffer& b = *buffer;
   b.x = std::clamp(b.savedX, 0, cols - 1);
   b.y = std::clamp(b.savedY, 0, rows - 1);
@@ -146,6 +157,8 @@ void Terminal::cmdRestoreCursor(std::span<const uint8_t> collect) {
 
 void Terminal::setCursor(int col, int row) {
   Buffer& b = *buffer;
+  // The cursor is placed anew, so no wrap stays pending.
+  b.marginWrapRow = -1;
   updateRange(b.y);
   if (originMode) {
     b.x = col + (marginMode ? b.marginLeft : 0);
@@ -167,6 +180,18 @@ void Terminal::restrictCursor(bool clampToLastColumn) {
     b.y = std::min(std::max<int>(b.y, 0), rows - 1);
   }
   updateRange(b.y);
+}
+
+bool Terminal::marginWrapPending() const {
+  const Buffer& b = *buffer;
+  return marginMode && b.marginWrapRow == b.y && b.x == b.marginRight + 1;
+}
+
+int Terminal::cursorColumn() const { return wrapPending() ? std::min<int>(buffer->x - 1, cols - 1) : int(buffer->x); }
+
+void Terminal::settlePendingWrap() {
+  if (wrapPending()) buffer->x = cursorColumn();
+  buffer->marginWrapRow = -1;
 }
 
 }  // namespace vantrelle

@@ -61,7 +61,7 @@ void Terminal::dispatchExecute(uint8_t code) {
       cmdNextLine();
       break;
     case 0x88:
-      buffer->tabSet(buffer->x);
+      buffer->tabSet(cursorColumn());
       break;
     default:
       break;
@@ -107,7 +107,7 @@ void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code) {
       cmdNextLine();
       break;
     case 'H':
-      buffer->tabSet(buffer->x);
+      buffer->tabSet(cursorColumn());
       break;
     case 'M':
       reverseIndex();

@@ -124,8 +124,10 @@ void Terminal::resetBufferLine(int y, bool clearImages) {
 }
 
 void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
+  const int p = firstParameter(pars);
+  if (p >= 0 && p <= 2) endPendingWrap();
   Buffer& b = *buffer;
-  switch (firstParameter(pars)) {
+  switch (p) {
     case 0: {
       updateRange(b.y);
       BufferLine& line = screenLine(*this, b.y);
@@ -160,6 +162,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
 }
 
 void Terminal::cmdEraseInLine(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   BufferLine& line = screenLine(*this, b.y);
   switch (firstParameter(pars)) {
@@ -179,6 +182,7 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
 }
 
 void Terminal::cmdEraseChars(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   const int n = countParameter(pars);
   fillCells(screenLine(*this, b.y), b.x, int(std::min<int64_t>(int64_t(b.x) + n, cols)), eraseCell(*this));
@@ -186,6 +190,7 @@ void Terminal::cmdEraseChars(std::span<const int> pars) {
 }
 
 void Terminal::cmdInsertChars(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   if (cursorOutsideMargins(*this) || b.x >= b.cols()) return;
   const int rm = editRightMargin(*this);
@@ -197,6 +202,7 @@ void Terminal::cmdInsertChars(std::span<const int> pars) {
 }
 
 void Terminal::cmdDeleteChars(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   if (cursorOutsideMargins(*this) || b.x >= b.cols()) return;
   const int rm = editRightMargin(*this);
@@ -207,6 +213,7 @@ void Terminal::cmdDeleteChars(std::span<const int> pars) {
 }
 
 void Terminal::cmdInsertLines(std::span<const int> pars) {
+  endPendingWrap();
   Buffer& b = *buffer;
   if (b.y < b.scrollTop || b.y > b.scrollBottom) return;
   // More lines than the region holds below the cursor would only be inserted to be dropped.
@@ -221,6 +228,7 @@ void Terminal::cmdInsertLines(std::span<const int> pars) {
 }
 
 void Terminal::cmdDeleteLines(std::span<const int> pars) {
+  endPendingWrap();
   restrictCursor(true);
   Buffer& b = *buffer;
   if (b.y < b.scrollTop || b.y > b.scrollBottom) return;
@@ -281,6 +289,7 @@ void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t>
     log("CSI # } not implemented- XTPOPSGR with " + parameterListText(pars));
     return;
   }
+  endPendingWrap();
   Buffer& b = *buffer;
   const int n = countParameter(pars);
   if ((marginMode && b.x < b.marginLeft) || b.x > b.marginRight) return;
@@ -294,6 +303,7 @@ void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t>
 }
 
 void Terminal::cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect) {
+  endPendingWrap();
   Buffer& b = *buffer;
   if (b.y < b.scrollTop || b.y > b.scrollBottom || b.x >= b.cols() || cursorOutsideMargins(*this)) return;
   const int n = countParameter(pars);

@@ -85,6 +85,8 @@ void Terminal::osciTerm2(std::span<const uint8_t> data) {
   const ImageSizeRequest height = parseDimension(values, "height");
   const auto aspect = values.find("preserveAspectRatio");
   const bool preserveAspectRatio = aspect == values.end() || aspect->second == "1";
+  // An image starts in the column the cursor is shown in.
+  endPendingWrap();
   if (tdel) tdel->createImage(*this, *image, width, height, preserveAspectRatio);
 }
 

@@ -191,12 +191,14 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_
   const int ps = pars.empty() ? 0 : pars[0];
   const Buffer& b = *buffer;
   // Positions are 1-based; a cursor above an origin-mode region must still report at least 1.
+  // A pending wrap reports the column the cursor is shown in, never one past the edge.
+  const int x = cursorColumn();
   const int row = std::max(b.y + 1 - (originMode ? int(b.scrollTop) : 0), 1);
   if (collect.empty()) {
     if (ps == 5) {
       sendResponse({cc.csi(), asBytes("0n")});
     } else if (ps == 6) {
-      const int col = std::max(b.x + 1 - (originMode ? b.marginLeft : 0), 1);
+      const int col = std::max(x + 1 - (originMode ? b.marginLeft : 0), 1);
       sendResponse({cc.csi(), asBytes(concat(row, ";", col, "R"))});
     }
     return;
@@ -205,7 +207,7 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_
   std::string text;
   switch (ps) {
     case 6: {
-      const int col = std::max(b.x + 1 - (originMode && marginMode ? b.marginLeft : 0), 1);
+      const int col = std::max(x + 1 - (originMode && marginMode ? b.marginLeft : 0), 1);
       text = concat("?", row, ";", col, ";1R");
       break;
     }

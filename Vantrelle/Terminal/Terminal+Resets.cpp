@@ -15,6 +15,9 @@ void Terminal::resetToInitialState() {
   options.cols = cols;
   const bool hidden = cursorHidden;
   setup(true);
+  // The normal buffer is made afresh; the alternate one keeps its lines, but its saved cursor
+  // goes back to the starting state too.
+  altBuffer->softReset();
   clearAllKittyImages();
   cursorHidden = hidden;
   // A reset terminal starts writing at the top left, whatever the buffers kept.

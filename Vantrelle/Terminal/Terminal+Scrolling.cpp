@@ -108,27 +108,15 @@ void Terminal::emitLineFeed() {
   if (tdel) tdel->linefeed(*this);
 }
 
+// Index moves exactly as a line feed does: a cursor below the region moves down (or stays on
+// the last row) and never scrolls the region above it.
 void Terminal::cmdIndex() {
-  restrictCursor(true);
-  Buffer& b = *buffer;
-  const int newY = b.y + 1;
-  if (marginMode) {
-    if (b.x < b.marginLeft) {
-      if (newY <= b.scrollBottom) b.y = newY;
-    } else if (newY <= b.scrollBottom) {
-      b.y = newY;
-    } else if (b.x <= b.marginRight) {
-      scroll(false);
-    }
-  } else if (newY > b.scrollBottom) {
-    scroll(false);
-  } else {
-    b.y = newY;
-  }
-  if (b.x > cols && b.x >= 1) b.x = b.x - 1;
+  indexDown();
+  updateRange(buffer->y);
 }
 
 void Terminal::reverseIndex() {
+  endPendingWrap();
   restrictCursor(true);
   Buffer& b = *buffer;
   const int y = b.y;
@@ -180,6 +168,7 @@ void Terminal::reverseIndex() {
 }
 
 void Terminal::columnIndex(bool back) {
+  endPendingWrap();
   Buffer& b = *buffer;
   if (back) {
     if (b.x != b.marginLeft) {

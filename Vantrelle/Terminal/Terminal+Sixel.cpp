@@ -16,6 +16,8 @@ std::unique_ptr<DcsHandler> Terminal::makeSixelHandler(std::span<const int> pars
   // The parser that owns the handler belongs to this terminal, so the handler never outlives it.
   return std::make_unique<SixelDcsHandler>(std::move(palette),
                                            [this](std::vector<uint8_t>& pixels, int width, int height) {
+                                             // An image starts in the column the cursor is shown in.
+                                             endPendingWrap();
                                              if (tdel) tdel->createImageFromBitmap(*this, pixels, width, height);
                                            });
 }

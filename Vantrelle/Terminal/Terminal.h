@@ -184,10 +184,20 @@ class Terminal : private ParserHandler {
   void cmdCursorBackwardTab(std::span<const int> pars);
   void setCursor(int col, int row);
   void restrictCursor(bool clampToLastColumn = true);
+  // Printing into the last column (or up to the right margin) leaves the cursor one column past
+  // it, so that the next character wraps. Every other operation sees the cursor on that column:
+  // `cursorColumn` is where it stands, and `endPendingWrap` puts it there for good.
+  bool wrapPending() const { return buffer->x >= cols || (buffer->marginWrapRow >= 0 && marginWrapPending()); }
+  int cursorColumn() const;
+  void endPendingWrap() {
+    if (buffer->x >= cols || buffer->marginWrapRow >= 0) settlePendingWrap();
+  }
 
   // ---- Scrolling (Terminal+Scrolling.cpp) ----
   void scroll(bool isWrapped = false);
   void cmdIndex();
+  // One row down as LF, IND and NEL move: scrolls only on the region's bottom row.
+  void indexDown();
   void reverseIndex();
   void columnIndex(bool back);
   void columnScroll(bool back, int at);
@@ -474,6 +484,8 @@ class Terminal : private ParserHandler {
   Attribute printAttr = defaultAttribute();
   CharData printCell = CharData(0, 1, defaultAttribute());
 
+  bool marginWrapPending() const;
+  void settlePendingWrap();
   std::unique_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
   BufferLine& prepareBlankLine(bool isWrapped);
   void scrollFullWidth(int topRow, int bottomRow);

@@ -108,14 +108,17 @@ TEST(Buffer, ClearAndSoftResetKeepWhatTheyShould) {
   buffer.scrollTop = 1;
   buffer.scrollBottom = 3;
   buffer.marginLeft = 2;
-  buffer.savedWraparound = true;
+  buffer.savedWraparound = false;
+  buffer.savedOriginMode = true;
   buffer.softReset();
   EXPECT_EQ(int(buffer.x), 5);
   EXPECT_EQ(int(buffer.scrollTop), 1);
   EXPECT_EQ(int(buffer.scrollBottom), 3);
   EXPECT_EQ(buffer.savedX, 0);
   EXPECT_EQ(buffer.marginLeft, 0);
-  EXPECT_FALSE(buffer.savedWraparound);
+  // The slot goes back to the starting modes: autowrap on, origin mode off.
+  EXPECT_TRUE(buffer.savedWraparound);
+  EXPECT_FALSE(buffer.savedOriginMode);
 
   buffer.savedX = 3;
   buffer.clear();

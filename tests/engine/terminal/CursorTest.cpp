@@ -31,11 +31,11 @@ TEST(TerminalCursor, WrapPendingColumnAndMoves) {
   t.feed("\x1b[2;1H0123456789");
   EXPECT_EQ(cursor(t), std::make_pair(10, 1));
   t.feed("\x1b[A");
-  EXPECT_EQ(cursor(t), std::make_pair(10, 0));  // CUU keeps the pending column
+  EXPECT_EQ(cursor(t), std::make_pair(9, 0));  // a move starts from the last column
   t.feed("\x1b[B");
-  EXPECT_EQ(cursor(t), std::make_pair(9, 1));  // CUD pulls it back
+  EXPECT_EQ(cursor(t), std::make_pair(9, 1));
   t.feed("\x1b[2;1H0123456789\x1b[D");
-  EXPECT_EQ(cursor(t).first, 9);
+  EXPECT_EQ(cursor(t).first, 8);
   // DECSC in the pending column restores into the last column.
   t.feed(
       "\x1b[2;1H0123456789\x1b"

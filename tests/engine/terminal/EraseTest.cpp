@@ -86,10 +86,10 @@ TEST(InsertDeleteChars, ShiftWithinMarginsAndClampHugeCounts) {
   EXPECT_EQ(s.row(0), "012 346789");
   s.feed("\x1b[P");
   EXPECT_EQ(s.row(0), "01234 6789");
-  // In the wrap-pending column nothing happens.
+  // In the wrap-pending column both act on the last column.
   Screen w;
   w.feed("0123456789\x1b[P\x1b[@");
-  EXPECT_EQ(w.row(0), "0123456789");
+  EXPECT_EQ(w.row(0), "012345678");
 }
 
 TEST(InsertDeleteLines, RegionBoundsAndMargins) {

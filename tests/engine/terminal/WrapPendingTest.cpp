@@ -1,0 +1,140 @@
+// The cursor after a character written in the last column (or up to the right margin), and the
+// rows below a scroll region: byte sequences against the screens and replies xterm gives.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+
+struct Case {
+  const char* name;
+  std::string input;
+  std::array<const char*, 4> rows;  // the 10x4 screen, right-trimmed
+  std::string reply = {};
+};
+
+const std::string tenX(10, 'x');
+const std::string margins = "0123456789\x1b[?69h\x1b[3;6s";  // columns 3..6, the row filled first
+
+const Case kCases[] = {
+    // The saved cursor holds the starting modes until the first save.
+    {"RestoreBeforeAnySave",
+     "\x1b"
+     "8" +
+         std::string(12, 'x'),
+     {"xxxxxxxxxx", "xx", "", ""}},
+    {"RestoreAfterFullReset",
+     "\x1b[?7l\x1b"
+     "7\x1b"
+     "c\x1b"
+     "8" +
+         std::string(12, 'x'),
+     {"xxxxxxxxxx", "xx", "", ""}},
+    {"RestoreAfterSoftReset",
+     "\x1b[?7l\x1b"
+     "7\x1b[!p\x1b"
+     "8" +
+         std::string(12, 'x'),
+     {"xxxxxxxxxx", "xx", "", ""}},
+    {"RestoreOnAlternateScreenAfterFullReset",
+     "\x1b[?1049h\x1b[?7l\x1b"
+     "7\x1b"
+     "c\x1b[?1049h\x1b"
+     "8" +
+         std::string(12, 'x'),
+     {"xxxxxxxxxx", "xx", "", ""}},
+
+    // Erasing in the wrap-pending column erases the last column.
+    {"EraseInLine", tenX + "\x1b[K", {"xxxxxxxxx", "", "", ""}},
+    {"EraseChars", tenX + "\x1b[X", {"xxxxxxxxx", "", "", ""}},
+    {"DeleteChars", tenX + "\x1b[P", {"xxxxxxxxx", "", "", ""}},
+    {"InsertChars", tenX + "\x1b[@", {"xxxxxxxxx", "", "", ""}},
+    {"EraseBelow", tenX + "\x1b[J", {"xxxxxxxxx", "", "", ""}},
+    {"EraseInLineThenPrint", tenX + "\x1b[KZ", {"xxxxxxxxxZ", "", "", ""}},
+
+    // Moves start from the last column and end the pending wrap.
+    {"CursorBack", tenX + "\x1b[DZ", {"xxxxxxxxZx", "", "", ""}},
+    {"CursorUp", "\n" + tenX + "\x1b[AE", {"         E", "xxxxxxxxxx", "", ""}},
+    {"LinePositionAbsolute", "\n" + tenX + "\x1b[1dE", {"         E", "xxxxxxxxxx", "", ""}},
+    {"CursorForward", tenX + "\x1b[CZ", {"xxxxxxxxxZ", "", "", ""}},
+    {"Backspace", tenX + "\bZ", {"xxxxxxxxZx", "", "", ""}},
+    {"BackspaceWithReverseWrap", "\x1b[?45h" + tenX + "\bZ", {"xxxxxxxxxZ", "", "", ""}},
+    {"BackTab", "\x1b[3g\x1b[1;3H\x1bH\x1b[1;1H" + tenX + "\x1b[ZZ", {"xxZxxxxxxx", "", "", ""}},
+
+    // A tab has nowhere to go: the wrap stays pending.
+    {"Tab", tenX + "\tY", {"xxxxxxxxxx", "Y", "", ""}},
+    {"TabAfterWideCharacter", "xxxxxxxx\xe4\xb8\xad\tY", {"xxxxxxxx\xe4\xb8\xad", "Y", "", ""}},
+
+    // Reports never name a column past the edge.
+    {"PositionReport", "\x1b[1;1H\x1b[9Cx\x1b[6n", {"         x", "", "", ""}, "\x1b[1;10R"},
+    {"ExtendedPositionReport", tenX + "\x1b[?6n", {"xxxxxxxxxx", "", "", ""}, "\x1b[?1;10;1R"},
+    {"ReportAfterWideCharacter", "xxxxxxxx\xe4\xb8\xad\x1b[6n", {"xxxxxxxx\xe4\xb8\xad", "", "", ""}, "\x1b[1;10R"},
+    {"WideCharacterWraps", "xxxxxxxxx\xe4\xb8\xad\x1b[6n", {"xxxxxxxxx", "\xe4\xb8\xad", "", ""}, "\x1b[2;3R"},
+    {"AutowrapOffReport", "\x1b[?7l" + std::string(12, 'x') + "\x1b[6n", {"xxxxxxxxxx", "", "", ""}, "\x1b[1;10R"},
+    {"AutowrapOffBack", "\x1b[?7l" + std::string(12, 'x') + "\x1b[DZ", {"xxxxxxxxZx", "", "", ""}},
+
+    // Left and right margins: the right margin's column is the pending one.
+    {"MarginPrintWraps", margins + "\x1b[1;3HabcdE", {"01abcd6789", "  E", "", ""}},
+    {"MarginEraseInLine", margins + "\x1b[1;3Habcd\x1b[K", {"01abc", "", "", ""}},
+    {"MarginReport", margins + "\x1b[1;3Habcd\x1b[6n", {"01abcd6789", "", "", ""}, "\x1b[1;6R"},
+    {"MarginCursorBack", margins + "\x1b[1;3Habcd\x1b[DZ", {"01abZd6789", "", "", ""}},
+    {"MarginLineFeedScrolls", "\x1b[?69h\x1b[3;6s\x1b[4;3Habcd\nZ", {"", "", "  abcd", "     Z"}},
+    {"MarginAutowrapOff", "\x1b[?7l" + margins + "\x1b[1;3Habcdefg\x1b[6n", {"01abcg6789", "", "", ""}, "\x1b[1;6R"},
+    // A cursor placed right of the margin is not a pending wrap, even where one just was.
+    {"PlacedRightOfMargin", margins + "\x1b[1;7H\x1b[K\x1b[6n", {"012345", "", "", ""}, "\x1b[1;7R"},
+    {"PlacedWherePrintingStopped", margins + "\x1b[1;3Habcd\x1b[1;7H\x1b[K", {"01abcd", "", "", ""}},
+    {"OriginModeReport",
+     "\x1b[?69h\x1b[3;6s\x1b[?6h\x1b[Habcd\x1b[6n\x1b[?6n",
+     {"  abcd", "", "", ""},
+     "\x1b[1;4R\x1b[?1;4;1R"},
+
+    // Index and next line below the scroll region move as a line feed does there.
+    {"IndexOnLastRowBelowRegion",
+     "ab\x1b[1;2r\x1b[4H\x1b"
+     "Dc",
+     {"ab", "", "", "c"}},
+    {"IndexBelowRegion",
+     "ab\x1b[1;2r\x1b[3H\x1b"
+     "Dc",
+     {"ab", "", "", "c"}},
+    {"NextLineBelowRegion",
+     "ab\x1b[1;2r\x1b[3;5H\x1b"
+     "Ec",
+     {"ab", "", "", "c"}},
+    {"IndexOnRegionBottomScrolls",
+     "ab\r\ncd\x1b[1;2r\x1b[2H\x1b"
+     "De",
+     {"cd", "e", "", ""}},
+    {"IndexBelowRegionInOriginMode",
+     "ab\x1b[1;2r\x1b[?6h\x1b[4d\x1b"
+     "Dc",
+     {"ab", "", "", "c"}},
+    {"IndexLeftOfMarginsBelowRegion",
+     "ab\x1b[1;2r\x1b[?69h\x1b[3;6s\x1b[3;1H\x1b"
+     "Dc",
+     {"ab", "", "", "c"}},
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class WrapPending : public ::testing::TestWithParam<Case> {};
+
+TEST_P(WrapPending, GivesXtermsScreenAndReply) {
+  const Case& c = GetParam();
+  TestHost host;
+  Terminal t(&host, sized(10, 4));
+  t.feed(c.input);
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(rowText(t, row), c.rows[size_t(row)]) << "row " << row;
+  EXPECT_EQ(host.sent, c.reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, WrapPending, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vantrelle
