@@ -63,12 +63,13 @@ KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyP
 void cleanupUnusedKittyImages(Terminal& terminal);
 std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal);
 void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into);
-void removeKittyImageNumbers(Terminal& terminal, uint32_t imageId);
 void clearAllKittyImages(Terminal& terminal);
 void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer);
 
 // The cache budget.
 void enforceKittyImageCacheLimit(Terminal& terminal);
+// Drops one stored image: its bytes from the total, its number and its place in the access order.
+void removeStoredKittyImage(KittyGraphicsState& state, uint32_t imageId);
 
 // Relative placements.
 struct KittyPlacementOrigin {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <unordered_map>
 
@@ -12,12 +13,18 @@
 
 namespace vantrelle {
 
-// A stored image. `byteSize` is what the image costs in memory once decoded (width x height x 4
-// for PNG as well as for raw pixels), which is what the cache budget limits.
+// What the store spends on each image besides its data: the entry in the store, its place in the
+// access order, its number, and the payload's shared block, with the allocator's headers.
+inline constexpr int64_t kKittyImageOverheadBytes = 256;
+
+// A stored image. `byteSize` is what the cache budget counts for it: its pixels once decoded
+// (width x height x 4 for PNG as well as for raw pixels) or the data held, whichever is larger,
+// plus the fixed overhead, so that a flood of tiny images is bounded like a few large ones.
 struct KittyGraphicsImage {
   KittyGraphicsPayload payload;
   int64_t byteSize = 0;
   uint64_t lastAccessTick = 0;
+  std::optional<uint32_t> number;  // the image number last given to it, if any
 };
 
 struct KittyPlacementKey {
@@ -107,6 +114,9 @@ class KittyGraphicsState {
   std::unordered_map<KittyPlacementKey, KittyPlacementRecord, KittyPlacementKeyHash> placementsByKey;
   int64_t totalImageBytes = 0;
   uint64_t nextImageAccessTick = 1;
+  // Stored image ids by their last access tick (ticks are never shared): eviction takes the
+  // oldest without sorting the store.
+  std::map<uint64_t, uint32_t> idsByAccess;
 };
 
 }  // namespace vantrelle

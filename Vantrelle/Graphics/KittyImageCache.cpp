@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <vector>
 
 #include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Terminal/Terminal.h"
@@ -9,24 +8,44 @@ namespace {
 
 constexpr int64_t kMaxBudget = int64_t{1} << 32;
 
-// Evicts the given images oldest first until the total fits; true once it does.
-bool evictOldestFirst(Terminal& terminal, std::vector<uint32_t> ids, int64_t budget) {
-  auto& state = terminal.kittyGraphicsState;
-  std::stable_sort(ids.begin(), ids.end(), [&](uint32_t a, uint32_t b) {
-    return state.imagesById.at(a).lastAccessTick < state.imagesById.at(b).lastAccessTick;
-  });
-  for (uint32_t id : ids) {
-    if (auto found = state.imagesById.find(id); found != state.imagesById.end()) {
-      state.totalImageBytes = std::max<int64_t>(state.totalImageBytes - found->second.byteSize, 0);
-      state.imagesById.erase(found);
-      removeKittyImageNumbers(terminal, id);
+// Evicts the images that `candidate` accepts, least recently used first, until the total fits;
+// true once it does. Walking the access order costs nothing per image that stays.
+template <typename Candidate>
+bool evictOldestFirst(KittyGraphicsState& state, int64_t budget, Candidate candidate) {
+  auto entry = state.idsByAccess.begin();
+  while (entry != state.idsByAccess.end() && budget < state.totalImageBytes) {
+    const auto [tick, id] = *entry;
+    ++entry;
+    auto found = state.imagesById.find(id);
+    if (found == state.imagesById.end() || found->second.lastAccessTick != tick) {
+      state.idsByAccess.erase(tick);  // an entry the store no longer matches
+      continue;
     }
-    if (budget >= state.totalImageBytes) return true;
+    if (candidate(id)) removeStoredKittyImage(state, id);
   }
-  return false;
+  return budget >= state.totalImageBytes;
 }
 
 }  // namespace
+
+void removeStoredKittyImage(KittyGraphicsState& state, uint32_t imageId) {
+  auto found = state.imagesById.find(imageId);
+  if (found == state.imagesById.end()) return;
+  const KittyGraphicsImage& image = found->second;
+  state.totalImageBytes = std::max<int64_t>(state.totalImageBytes - image.byteSize, 0);
+  if (auto access = state.idsByAccess.find(image.lastAccessTick);
+      access != state.idsByAccess.end() && access->second == imageId) {
+    state.idsByAccess.erase(access);
+  }
+  // A number that has since been given to another image stays with that one.
+  if (image.number) {
+    if (auto mapped = state.imageNumbers.find(*image.number);
+        mapped != state.imageNumbers.end() && mapped->second == imageId) {
+      state.imageNumbers.erase(mapped);
+    }
+  }
+  state.imagesById.erase(found);
+}
 
 void enforceKittyImageCacheLimit(Terminal& terminal) {
   auto& state = terminal.kittyGraphicsState;
@@ -34,14 +53,8 @@ void enforceKittyImageCacheLimit(Terminal& terminal) {
   if (budget >= state.totalImageBytes) return;
   // Images nothing shows go first; images still in use only when that is not enough.
   auto used = collectUsedKittyImageIds(terminal);
-  std::vector<uint32_t> unused, all;
-  for (const auto& [id, image] : state.imagesById) {
-    all.push_back(id);
-    if (!used.contains(id)) unused.push_back(id);
-  }
-  if (evictOldestFirst(terminal, std::move(unused), budget)) return;
-  std::erase_if(all, [&](uint32_t id) { return !state.imagesById.contains(id); });
-  evictOldestFirst(terminal, std::move(all), budget);
+  if (evictOldestFirst(state, budget, [&](uint32_t id) { return !used.contains(id); })) return;
+  evictOldestFirst(state, budget, [](uint32_t) { return true; });
 }
 
 }  // namespace vantrelle

@@ -259,10 +259,6 @@ std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal) {
   return used;
 }
 
-void removeKittyImageNumbers(Terminal& terminal, uint32_t imageId) {
-  std::erase_if(terminal.kittyGraphicsState.imageNumbers, [&](const auto& entry) { return entry.second == imageId; });
-}
-
 void cleanupUnusedKittyImages(Terminal& terminal) {
   auto& state = terminal.kittyGraphicsState;
   auto used = collectUsedKittyImageIds(terminal);
@@ -270,13 +266,7 @@ void cleanupUnusedKittyImages(Terminal& terminal) {
   for (const auto& [id, image] : state.imagesById) {
     if (!used.contains(id)) unused.push_back(id);
   }
-  for (uint32_t id : unused) {
-    auto found = state.imagesById.find(id);
-    if (found == state.imagesById.end()) continue;
-    state.totalImageBytes = std::max<int64_t>(state.totalImageBytes - found->second.byteSize, 0);
-    state.imagesById.erase(found);
-    removeKittyImageNumbers(terminal, id);
-  }
+  for (uint32_t id : unused) removeStoredKittyImage(state, id);
 }
 
 void clearAllKittyImages(Terminal& terminal) {
@@ -287,6 +277,7 @@ void clearAllKittyImages(Terminal& terminal) {
   }
   auto& state = terminal.kittyGraphicsState;
   state.imagesById.clear();
+  state.idsByAccess.clear();
   state.imageNumbers.clear();
   state.placementsByKey.clear();
   state.totalImageBytes = 0;

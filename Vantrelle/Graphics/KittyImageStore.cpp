@@ -9,12 +9,15 @@
 namespace vantrelle {
 namespace {
 
-// What an image costs once decoded: the view holds PNG images as pixels too.
-int64_t decodedByteSize(const KittyGraphicsPayload& payload) {
-  if (!payload.isPng()) return int64_t(payload.bytes().size());
-  auto size = kittyPngPixelSize(payload.bytes());
-  if (!size) return int64_t(payload.bytes().size());
-  return int64_t(size->width) * size->height * 4;
+// What the budget counts for an image: its pixels once decoded (the view holds PNG images as
+// pixels too) or the data the store holds, whichever is larger, and the store's own overhead.
+int64_t imageCost(const KittyGraphicsPayload& payload) {
+  const int64_t held = int64_t(payload.bytes().size());
+  int64_t decoded = held;
+  if (payload.isPng()) {
+    if (auto size = kittyPngPixelSize(payload.bytes())) decoded = int64_t(size->width) * size->height * 4;
+  }
+  return std::max(held, decoded) + kKittyImageOverheadBytes;
 }
 
 std::optional<KittyPixelSize> pixelSizeOf(const KittyGraphicsPayload& payload) {
@@ -172,13 +175,18 @@ void attachImage(Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineI
 void storeKittyImage(Terminal& terminal, KittyGraphicsPayload payload, uint32_t imageId,
                      std::optional<uint32_t> imageNumber) {
   auto& state = terminal.kittyGraphicsState;
-  int64_t byteSize = decodedByteSize(payload);
+  int64_t byteSize = imageCost(payload);
   uint64_t tick = state.nextImageAccessTick++;
+  std::optional<uint32_t> number = imageNumber;
   if (auto old = state.imagesById.find(imageId); old != state.imagesById.end()) {
+    // A number that named the old image now names the new one.
+    if (!number) number = old->second.number;
     state.totalImageBytes = std::max<int64_t>(state.totalImageBytes - old->second.byteSize, 0);
+    state.idsByAccess.erase(old->second.lastAccessTick);
     state.imagesById.erase(old);
   }
-  state.imagesById.emplace(imageId, KittyGraphicsImage{std::move(payload), byteSize, tick});
+  state.imagesById.emplace(imageId, KittyGraphicsImage{std::move(payload), byteSize, tick, number});
+  state.idsByAccess[tick] = imageId;
   state.totalImageBytes += byteSize;
   if (imageNumber) state.imageNumbers[*imageNumber] = imageId;
   enforceKittyImageCacheLimit(terminal);
@@ -188,7 +196,9 @@ std::optional<KittyGraphicsImage> updateKittyImageAccess(Terminal& terminal, uin
   auto& state = terminal.kittyGraphicsState;
   auto found = state.imagesById.find(imageId);
   if (found == state.imagesById.end()) return std::nullopt;
+  state.idsByAccess.erase(found->second.lastAccessTick);
   found->second.lastAccessTick = state.nextImageAccessTick++;
+  state.idsByAccess[found->second.lastAccessTick] = imageId;
   return found->second;
 }
 

@@ -157,10 +157,14 @@ TEST_F(KittyDeletion, LeavingTheAlternateScreenDropsItsPlacements) {
   EXPECT_TRUE(state().imagesById.empty());
 }
 
-class KittyCache : public KittyTerminalTest {};
+class KittyCache : public KittyTerminalTest {
+ protected:
+  // What the budget counts for a w x h image: its pixels and the store's own overhead.
+  static int64_t cost(int w, int h) { return int64_t(w) * h * 4 + vantrelle::kKittyImageOverheadBytes; }
+};
 
 TEST_F(KittyCache, EvictsUnusedImagesOldestFirst) {
-  make(80, 24, 3 * 400);  // room for three 10x10 images
+  make(80, 24, 3 * cost(10, 10));  // room for three 10x10 images
   transmit("i=1", 10, 10);
   transmit("i=2", 10, 10);
   transmit("i=3", 10, 10);
@@ -170,7 +174,7 @@ TEST_F(KittyCache, EvictsUnusedImagesOldestFirst) {
   transmit("i=4", 10, 10);
   EXPECT_FALSE(state().imagesById.contains(2));
   EXPECT_TRUE(state().imagesById.contains(1));
-  EXPECT_EQ(state().totalImageBytes, 1200);
+  EXPECT_EQ(state().totalImageBytes, 3 * cost(10, 10));
   // A placed image outlives unused newer ones.
   command("a=p,i=1,p=1,q=1");
   transmit("i=5", 10, 10);
@@ -181,20 +185,20 @@ TEST_F(KittyCache, EvictsUnusedImagesOldestFirst) {
 }
 
 TEST_F(KittyCache, ReferencedImagesGoOnlyWhenUnusedOnesAreNotEnough) {
-  make(80, 24, 1000);
+  make(80, 24, 2 * cost(10, 10) + 100);
   transmit("i=1", 10, 10);
   command("a=p,i=1,p=1,q=1");
   transmit("i=2", 10, 10);
   command("a=p,i=2,p=1,q=1");
-  transmit("i=3", 20, 20);  // 1600 bytes, unused, newest: it goes itself
+  transmit("i=3", 20, 20);  // unused, newest and too large: it goes itself
   EXPECT_FALSE(state().imagesById.contains(3));
-  EXPECT_EQ(state().totalImageBytes, 800);
-  terminal->options.kittyImageCacheLimitBytes = 500;
+  EXPECT_EQ(state().totalImageBytes, 2 * cost(10, 10));
+  terminal->options.kittyImageCacheLimitBytes = cost(10, 10) + 100;
   transmit("i=4");  // unused and evicted first, then the oldest placed image
   EXPECT_FALSE(state().imagesById.contains(4));
   EXPECT_FALSE(state().imagesById.contains(1));
   EXPECT_TRUE(state().imagesById.contains(2));
-  EXPECT_EQ(state().totalImageBytes, 400);
+  EXPECT_EQ(state().totalImageBytes, cost(10, 10));
   // Cells and records of an evicted image stay; a new put finds no image.
   EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{1, 1}));
   EXPECT_EQ(command("a=p,i=1"), reply("Gi=1;ENOENT: image not found"));
@@ -205,22 +209,55 @@ TEST_F(KittyCache, BudgetIsClampedAndCountsDecodedPngBytes) {
   transmit("i=1");
   EXPECT_TRUE(state().imagesById.empty());
 
-  make(80, 24, 64 * 64 * 4 * 2);
+  make(80, 24, 2 * cost(64, 64));
   auto png = makePng(64, 64);  // a few hundred bytes encoded, 16 KiB decoded
   ASSERT_LT(png.size(), 1000u);
   for (int id = 1; id <= 3; ++id) command("a=t,f=100,q=1,i=" + std::to_string(id) + ";" + base64(png));
   EXPECT_EQ(state().imagesById.size(), 2u);
-  EXPECT_EQ(state().totalImageBytes, 64 * 64 * 4 * 2);
+  EXPECT_EQ(state().totalImageBytes, 2 * cost(64, 64));
   EXPECT_FALSE(state().imagesById.contains(1));
 }
 
 TEST_F(KittyCache, ReplacingAnImageCountsOnlyTheNewSize) {
   transmit("i=1", 10, 10);
   transmit("i=1", 5, 5);
-  EXPECT_EQ(state().totalImageBytes, 100);
+  EXPECT_EQ(state().totalImageBytes, cost(5, 5));
   terminal->clearAllKittyImages();
   transmit("i=2");
   EXPECT_EQ(state().imagesById.at(2).lastAccessTick, 1u);
+}
+
+// Tiny images cost the store far more than their pixels: the budget bounds how many it keeps,
+// with their numbers, and eviction keeps taking the oldest.
+TEST_F(KittyCache, ManyTinyImagesStayWithinTheBudget) {
+  const int64_t budget = 1 << 20;
+  make(80, 24, budget);
+  const int sent = 20000;
+  for (int n = 1; n <= sent; ++n) transmit(n % 2 ? "q=1,I=" + std::to_string(n) : "i=" + std::to_string(n));
+  EXPECT_LE(state().totalImageBytes, budget);
+  EXPECT_LE(int64_t(state().imagesById.size()), budget / cost(1, 1));
+  EXPECT_GE(int64_t(state().imagesById.size()), budget / cost(1, 1) - 1);
+  EXPECT_LE(state().imageNumbers.size(), state().imagesById.size());
+  EXPECT_EQ(state().idsByAccess.size(), state().imagesById.size());
+  EXPECT_TRUE(state().imagesById.contains(sent));
+  EXPECT_FALSE(state().imagesById.contains(2));
+  EXPECT_FALSE(state().imageNumbers.contains(1));
+  EXPECT_TRUE(state().imageNumbers.contains(sent - 1));
+}
+
+// PNG data that holds more than its pixels (here a large text chunk) counts what is held.
+TEST_F(KittyCache, CountsPngDataLargerThanItsPixels) {
+  auto png = makePng(1, 1);
+  std::vector<uint8_t> chunk = {0, 0, 0, 0, 't', 'E', 'X', 't', 'k', 0};
+  const uint32_t textLength = 100000;
+  chunk.resize(chunk.size() + textLength - 2, 'a');
+  const uint32_t length = textLength;
+  for (int i = 0; i < 4; ++i) chunk[size_t(i)] = uint8_t(length >> (24 - 8 * i));
+  const uint32_t crc = uint32_t(crc32(0, chunk.data() + 4, uInt(chunk.size() - 4)));
+  for (int i = 0; i < 4; ++i) chunk.push_back(uint8_t(crc >> (24 - 8 * i)));
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // after the signature and IHDR
+  EXPECT_EQ(command("a=t,f=100,i=1;" + base64(png)), reply("Gi=1;OK"));
+  EXPECT_EQ(state().totalImageBytes, int64_t(png.size()) + vantrelle::kKittyImageOverheadBytes);
 }
 
 TEST_F(KittyDeletion, ScreenWideErasesAndResetsDropAllImages) {
