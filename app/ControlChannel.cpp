@@ -13,31 +13,47 @@
 #include "app/RuntimeAuthority.h"
 #include "app/URL.h"
 #include "platform/ChildProcess.h"
+#include "platform/Log.h"
 
 namespace zorvel {
 
 namespace {
 
-// Writes all of a line, waiting a bounded time when the core is slow to read, so a core that
-// stopped reading cannot block a writer (the main thread among them) for ever.
-void writeAll(int fd, std::string_view bytes) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<size_t>(written));
+struct Written {
+  size_t bytes = 0;
+  bool timedOut = false;
+};
+
+// Writes as much of the bytes as the core takes within the time allowed (a descriptor in
+// non-blocking mode); stops at once when the core has gone.
+Written writeWithin(int fd, std::string_view bytes, std::chrono::milliseconds allowed) {
+  Written written;
+  auto deadline = std::chrono::steady_clock::now() + allowed;
+  while (written.bytes < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + written.bytes, bytes.size() - written.bytes);
+    if (n > 0) {
+      written.bytes += static_cast<size_t>(n);
       continue;
     }
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno == EAGAIN) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return;
+      if (left.count() <= 0) {
+        written.timedOut = true;
+        return written;
+      }
       pollfd entry{fd, POLLOUT, 0};
       ::poll(&entry, 1, static_cast<int>(left.count()));
       continue;
     }
-    return;  // the core has gone; the line is simply not sent
+    return written;  // the core has gone; the rest is simply not sent
   }
+  return written;
+}
+
+const platform::Logger& controlLog() {
+  static const platform::Logger log("local.zorvel.desktop", "control");
+  return log;
 }
 
 }  // namespace
@@ -49,7 +65,25 @@ void ControlChannel::writeControl(const nlohmann::json& message, const Handle& h
   std::string line = encodeControlLine(message);
   std::lock_guard guard(controlWriteLock);
   int fd = handle->inputDescriptor();
-  if (fd >= 0) writeAll(fd, line);
+  if (fd < 0) return;
+  if (writeState.core.lock() != handle) writeState = WriteState{handle};
+  // A line cut short when a write gave up is ended first: the core drops that one whole and
+  // reads this one intact.
+  if (writeState.midLine) line.insert(line.begin(), '\n');
+  // A core that left a line waiting past the limit is not waited on again until it takes a line
+  // whole, so a stalled core holds no writer (the main thread among them) more than once.
+  auto allowed = writeState.stalled ? std::chrono::milliseconds(0) : stalledWriteLimit;
+  auto written = writeWithin(fd, line, allowed);
+  if (written.bytes > 0) writeState.midLine = line[written.bytes - 1] != '\n';
+  if (written.bytes == line.size()) {
+    writeState.stalled = false;
+    return;
+  }
+  if (written.timedOut && !writeState.stalled) {
+    controlLog().error("Core %d stopped reading its control channel; a control line was not sent",
+                       static_cast<int>(handle->processIdentifier()));
+  }
+  writeState.stalled = writeState.stalled || written.timedOut;
 }
 
 void ControlChannel::startControlReader(Handle process) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -30,8 +31,13 @@ class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
  public:
   using Handle = std::shared_ptr<platform::ChildProcess>;
 
+  // How long one line may wait for a core that is slow to read its input.
+  static constexpr std::chrono::milliseconds stalledWriteLimit{5000};
+
   explicit ControlChannel(DesktopRuntimeAuthority& authority);
 
+  // Writes one line to the core's input (which must be in non-blocking mode) within
+  // `stalledWriteLimit`, then gives up.
   void writeControl(const nlohmann::json& message, const Handle& handle);
   // Reads the core's output until it closes; replies to this core go to its own input.
   void startControlReader(Handle process);
@@ -50,6 +56,13 @@ class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
 
   DesktopRuntimeAuthority& runtimeAuthority;
   std::mutex controlWriteLock;
+  // How the last write to the current core ended; guarded by the write lock.
+  struct WriteState {
+    std::weak_ptr<platform::ChildProcess> core;
+    bool stalled = false;  // a line waited past the limit and the core has taken none whole since
+    bool midLine = false;  // the core's input ends inside a line
+  };
+  WriteState writeState;
   std::mutex controlSyncLock;
   std::condition_variable controlSyncCondition;
   std::set<std::string> completedControlSyncs;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -217,4 +218,53 @@ TEST(ControlChannel, WritesToAnExitedCoreDoNotKillTheApplication) {
   ASSERT_TRUE(gone.process->waitUntilExit(std::chrono::seconds(3)));
   channel->writeControl(authority.syncMessage(), gone.process);
   EXPECT_FALSE(channel->syncAuthorization(0.1, gone.process));
+}
+
+// A core that stops reading: a write waits for it a bounded time, later writes do not wait again,
+// and once it reads again the next line reaches it intact after the one cut short.
+TEST(ControlChannel, WritesToAStalledCoreGiveUpOnceAndFramingRecovers) {
+  ::signal(SIGPIPE, SIG_IGN);
+  zorvel::DesktopRuntimeAuthority authority;
+  auto channel = std::make_shared<zorvel::ControlChannel>(authority);
+  FakeCore core("exec cat");
+  int input = core.process->inputDescriptor();
+  ::fcntl(input, F_SETFL, ::fcntl(input, F_GETFL) | O_NONBLOCK);
+  ::kill(core.process->processIdentifier(), SIGSTOP);
+
+  auto elapsed = [](auto&& write) {
+    auto start = std::chrono::steady_clock::now();
+    write();
+    return std::chrono::steady_clock::now() - start;
+  };
+  nlohmann::json big = {{"kind", "issued"}, {"request_id", "big"}, {"token", std::string(256 * 1024, 'x')}};
+  auto first = elapsed([&] { channel->writeControl(big, core.process); });
+  EXPECT_GE(first, zorvel::ControlChannel::stalledWriteLimit - std::chrono::milliseconds(100));
+  EXPECT_LT(first, std::chrono::seconds(60));
+  auto second = elapsed([&] { channel->writeControl({{"kind", "bound"}, {"request_id", "lost"}}, core.process); });
+  EXPECT_LT(second, zorvel::ControlChannel::stalledWriteLimit / 2) << "a stalled core was waited on twice";
+
+  // Reading again: once the core has taken all that waited, the next line arrives whole.
+  ::kill(core.process->processIdentifier(), SIGCONT);
+  std::string received;
+  std::thread drain([&] {
+    char chunk[65536];
+    while (received.find("\"after\"") == std::string::npos) {
+      pollfd entry{core.process->outputDescriptor(), POLLIN, 0};
+      if (::poll(&entry, 1, 20000) <= 0) return;
+      ssize_t got = ::read(core.process->outputDescriptor(), chunk, sizeof chunk);
+      if (got <= 0) return;
+      received.append(chunk, static_cast<size_t>(got));
+    }
+  });
+  int waiting = 1;
+  for (int i = 0; i < 2000 && waiting > 0; ++i) {
+    if (::ioctl(input, FIONREAD, &waiting) != 0) break;
+    if (waiting > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  channel->writeControl({{"kind", "bound"}, {"request_id", "after"}}, core.process);
+  drain.join();
+  auto lastLine = received.substr(received.rfind('\n', received.size() - 2) + 1);
+  EXPECT_EQ(nlohmann::json::parse(lastLine, nullptr, false),
+            (nlohmann::json{{"kind", "bound"}, {"request_id", "after"}}));
+  EXPECT_EQ(received.find("\"lost\""), std::string::npos);
 }

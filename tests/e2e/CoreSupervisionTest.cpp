@@ -220,6 +220,41 @@ TEST(CoreSupervision, ABoundProcessLosesItsTokenSoonAfterItExits) {
   EXPECT_LT(std::chrono::steady_clock::now() - killed, 1500ms);
 }
 
+TEST(CoreSupervision, WritesToACoreThatStoppedReadingGiveUpAndTheChannelRecovers) {
+  DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_STALL_CONTROL", "1"}});
+  run.start();
+  ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  // The core asks for tokens whose replies are more than its unread input can hold.
+  const std::string project = "3f2b1c9e-0000-4000-8000-000000000003";
+  for (int i = 0; i < 3; ++i) {
+    nlohmann::json issue = {{"kind", "issue"},
+                            {"request_id", "fill-" + std::to_string(i)},
+                            {"project_id", project},
+                            {"task_id", std::string(60000, 't')}};
+    run.request("POST", "/__test/control", {{"wait_ms", 0}, {"message", issue}});
+  }
+  ASSERT_TRUE(waitUntil([&] { return logHas(run, "stopped reading its control channel"); }, 60s)) << run.log();
+
+  // Once the core reads again, the next request is answered intact.
+  auto resumed =
+      nlohmann::json::parse(run.request("POST", "/__test/control-reading", {{"reading", true}}).body, nullptr, false);
+  EXPECT_EQ(resumed.value("unread", -1), 0) << resumed;
+  auto answer = nlohmann::json::parse(
+      run.request(
+             "POST", "/__test/control",
+             {{"wait_ms", 8000}, {"message", {{"kind", "issue"}, {"request_id", "after"}, {"project_id", project}}}})
+          .body,
+      nullptr, false);
+  ASSERT_TRUE(answer.is_object());
+  EXPECT_EQ(answer["answer"].value("request_id", ""), "after") << answer;
+  EXPECT_FALSE(answer["answer"].value("token", "").empty());
+
+  run.app->terminate();
+  ASSERT_TRUE(run.app->waitUntilExit(30s));
+  auto status = run.app->terminationStatus();
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
 TEST(CoreSupervision, TheCoreAcceptsTheDesktopTokenAndRefusesAnAlteredOne) {
   DesktopRun run;
   run.start();

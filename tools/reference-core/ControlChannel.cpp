@@ -1,6 +1,7 @@
 #include "tools/reference-core/ControlChannel.h"
 
 #include <glib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,14 +42,40 @@ void ControlChannel::readLoop(GMainContext* context) {
   LineFramer framer;
   char buffer[65536];
   for (;;) {
+    {
+      std::unique_lock guard(readingMutex);
+      readingChanged.wait(guard, [this] { return !stalled; });
+    }
     const ssize_t count = read(inputFD, buffer, sizeof buffer);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) break;
     framer.feed(std::string_view(buffer, static_cast<size_t>(count)), [&](std::string_view line) {
       invokeOn(context, [this, text = std::string(line)]() mutable { onLine(std::move(text)); });
+      std::lock_guard guard(readingMutex);
+      if (stallPending) {
+        stallPending = false;
+        stalled = true;
+      }
     });
   }
   invokeOn(context, [this] { onClosed(); });
+}
+
+void ControlChannel::stallAfterNextLine() {
+  std::lock_guard guard(readingMutex);
+  stallPending = true;
+}
+
+void ControlChannel::resumeReading() {
+  std::lock_guard guard(readingMutex);
+  stallPending = false;
+  stalled = false;
+  readingChanged.notify_all();
+}
+
+int ControlChannel::unreadBytes() const {
+  int count = 0;
+  return ioctl(inputFD, FIONREAD, &count) == 0 ? count : 0;
 }
 
 bool ControlChannel::send(const nlohmann::json& message) {

@@ -62,6 +62,7 @@ int ReferenceCore::run() {
   recordStart();
   g_mkdir_with_parents(options.dataDirectory.c_str(), 0700);
   if (!listen()) return 1;
+  if (switches.stallControl) control.stallAfterNextLine();
   control.start(
       g_main_context_default(), [this](std::string line) { handleControlLine(std::move(line)); }, [this] { quit(0); });
   g_timeout_add(parentCheckMilliseconds, &ReferenceCore::watchParent, this);

@@ -66,6 +66,7 @@ class ReferenceCore {
   void taskRequest(Request& request, Task& task, const std::string& action);
   void terminalPlan(Request& request, Task& task);
   void sendControlForTest(Request& request);
+  void setControlReadingForTest(Request& request);
   void publishTask(const Task& task);
   std::string terminalShell() const;
 

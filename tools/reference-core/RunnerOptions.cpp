@@ -85,6 +85,7 @@ TestSwitches readTestSwitches() {
   if (auto hold = environment("ZORVEL_REFCORE_HOLD_FIRST_PROBE_MS")) {
     switches.holdFirstProbeMilliseconds = *hold == "never" ? std::optional<int>(0) : parseInt(*hold, 1, 600000);
   }
+  switches.stallControl = environment("ZORVEL_REFCORE_STALL_CONTROL") == std::optional<std::string>("1");
   return switches;
 }
 

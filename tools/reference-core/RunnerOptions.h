@@ -35,6 +35,7 @@ struct TestSwitches {
   // ZORVEL_REFCORE_HOLD_FIRST_PROBE_MS: the first readiness request is answered (as ready) only
   // this long after it came; 0 ("never") leaves it unanswered.
   std::optional<int> holdFirstProbeMilliseconds;
+  bool stallControl = false;  // ZORVEL_REFCORE_STALL_CONTROL=1: stop reading control input after the bootstrap
 };
 TestSwitches readTestSwitches();
 

@@ -91,7 +91,8 @@ bool ReferenceCore::routeTestHarness(Request& request) {
   const auto& s = request.segments;
   if (s.size() != 2) return false;
   const std::string& name = s[1];
-  if (name != "record" && name != "state" && name != "events" && name != "error-events" && name != "control") {
+  if (name != "record" && name != "state" && name != "events" && name != "error-events" && name != "control" &&
+      name != "control-reading") {
     return false;
   }
   if (!recorder.enabled()) {
@@ -113,6 +114,8 @@ bool ReferenceCore::routeTestHarness(Request& request) {
     respondJSON(request.message, 200, {{"events", errorEvents}});
   } else if (name == "control") {
     sendControlForTest(request);
+  } else if (name == "control-reading") {
+    setControlReadingForTest(request);
   } else {
     const auto body = request.jsonObject();
     if (!body || request.method != "POST") return respondDetail(request.message, 422, "Expected a JSON object"), true;
@@ -182,6 +185,42 @@ void ReferenceCore::sendControlForTest(Request& request) {
       },
       pending, nullptr);
   g_source_attach(pending->timer, nullptr);
+}
+
+// {"reading": false} stops reading the control channel after its next line; {"reading": true}
+// reads again and answers once all that waited has been read (or after 10 s), with what is
+// still unread.
+void ReferenceCore::setControlReadingForTest(Request& request) {
+  const auto body = request.jsonObject();
+  if (!body || request.method != "POST" || !body->contains("reading") || !(*body)["reading"].is_boolean()) {
+    return respondDetail(request.message, 422, "Expected {\"reading\": true or false}");
+  }
+  if (!(*body)["reading"].get<bool>()) {
+    control.stallAfterNextLine();
+    return respondJSON(request.message, 200, {{"unread", control.unreadBytes()}});
+  }
+  control.resumeReading();
+  struct Drain {
+    ReferenceCore* core;
+    SoupServerMessage* message;
+    gint64 deadline;
+  };
+  soup_server_message_pause(request.message);
+  auto* drain = new Drain{this, SOUP_SERVER_MESSAGE(g_object_ref(request.message)),
+                          g_get_monotonic_time() + 10 * G_TIME_SPAN_SECOND};
+  g_timeout_add(
+      10,
+      +[](gpointer data) -> gboolean {
+        auto* d = static_cast<Drain*>(data);
+        const int unread = d->core->control.unreadBytes();
+        if (unread > 0 && g_get_monotonic_time() < d->deadline) return G_SOURCE_CONTINUE;
+        respondJSON(d->message, 200, {{"unread", unread}});
+        soup_server_message_unpause(d->message);
+        g_object_unref(d->message);
+        delete d;
+        return G_SOURCE_REMOVE;
+      },
+      drain);
 }
 
 void ReferenceCore::handleAnswer(const nlohmann::json& message) {
