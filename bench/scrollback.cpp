@@ -1,0 +1,139 @@
+// The cost of the line ring under a terminal: scrolling a region that leaves a status line below
+// it, at screen heights from 24 to 100 rows; feeding text while the scrollback is still filling
+// against feeding it once the scrollback is full (each iteration is one MiB of input, so its time
+// is the time per MiB); and the heap a scrollback line holds.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "Vantrelle/Terminal/Terminal.h"
+
+namespace {
+
+using vantrelle::Terminal;
+
+constexpr size_t kMiB = 1u << 20;
+constexpr size_t kChunk = 64u << 10;  // a large read from the pseudo-terminal
+
+class NullHost : public vantrelle::TerminalDelegate {
+ public:
+  void send(Terminal&, std::span<const uint8_t>) override {}
+};
+
+struct Lcg {
+  uint32_t state = 12345;
+  uint32_t next() { return state = state * 1664525u + 1013904223u; }
+  uint32_t below(uint32_t n) { return next() % n; }
+};
+
+// Lines of 10 to 79 printable characters, so no line wraps at 80 columns and every one scrolls.
+std::string textLines(size_t size) {
+  std::string s;
+  s.reserve(size + 128);
+  Lcg r;
+  while (s.size() < size) {
+    const uint32_t length = 10 + r.below(70);
+    for (uint32_t i = 0; i < length; ++i) s += static_cast<char>('!' + r.below(94));
+    s += "\r\n";
+  }
+  s.resize(size);
+  return s;
+}
+
+void feed(Terminal& terminal, const std::string& stream) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
+  for (size_t at = 0; at < stream.size(); at += kChunk) {
+    terminal.feed(std::span<const uint8_t>(bytes + at, std::min(kChunk, stream.size() - at)));
+  }
+  terminal.clearUpdateRange();
+}
+
+std::unique_ptr<Terminal> makeTerminal(NullHost& host, int cols, int rows, int64_t scrollback) {
+  vantrelle::TerminalOptions options;
+  options.cols = cols;
+  options.rows = rows;
+  options.scrollback = scrollback;
+  return std::make_unique<Terminal>(&host, options);
+}
+
+size_t heapBytesInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Line feeds on the bottom row of a scroll region that ends above the last row, as under a
+// program that keeps a status line. `top` is the region's first row (1-based): from row 1 the
+// region feeds the scrollback; from row 2 (under a title line) it scrolls inside the screen.
+void regionScrolling(benchmark::State& state, int top) {
+  const int cols = int(state.range(0));
+  const int rows = int(state.range(1));
+  const std::string stream = "\x1b[" + std::to_string(top) + ";" + std::to_string(rows - 1) + "r\x1b[" +
+                             std::to_string(rows - 1) + ";1H" + textLines(16 * kMiB);
+  NullHost host;
+  auto terminal = makeTerminal(host, cols, rows, 10'000);
+  feed(*terminal, stream);  // the steady state: a full scrollback
+  for (auto _ : state) feed(*terminal, stream);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+}
+
+void BM_RegionScrolling(benchmark::State& state) { regionScrolling(state, 1); }
+void BM_RegionScrollingInside(benchmark::State& state) { regionScrolling(state, 2); }
+
+// One MiB of text into a fresh terminal whose scrollback it does not fill: every line feed adds a
+// line to the ring. With `coldMemory` the heap gives its free memory back to the system between
+// runs, so the lines land on pages the kernel has to supply, as in a new terminal; otherwise the
+// heap keeps it, as when a terminal refills a scrollback that was cleared. The counter gives the
+// heap bytes each added line holds.
+void scrollbackFilling(benchmark::State& state, bool coldMemory) {
+  const int cols = int(state.range(0));
+  const int rows = int(state.range(1));
+  const std::string stream = textLines(kMiB);
+  NullHost host;
+  if (!coldMemory) mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  double bytesPerLine = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (coldMemory) malloc_trim(0);
+    const size_t before = heapBytesInUse();
+    auto terminal = makeTerminal(host, cols, rows, 1'000'000);
+    state.ResumeTiming();
+    feed(*terminal, stream);
+    state.PauseTiming();
+    const int lines = terminal->buffer->lines().count() - rows;
+    bytesPerLine = double(heapBytesInUse() - before) / std::max(lines, 1);
+    terminal.reset();
+    state.ResumeTiming();
+  }
+  if (!coldMemory) mallopt(M_TRIM_THRESHOLD, 128 << 10);  // the documented default
+  state.counters["heap_bytes_per_line"] = bytesPerLine;
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+}
+
+void BM_ScrollbackFillingColdMemory(benchmark::State& state) { scrollbackFilling(state, true); }
+void BM_ScrollbackFillingWarmMemory(benchmark::State& state) { scrollbackFilling(state, false); }
+
+// The same MiB into a terminal whose scrollback is full: every line feed recycles the oldest line.
+void BM_ScrollbackFull(benchmark::State& state) {
+  const int cols = int(state.range(0));
+  const int rows = int(state.range(1));
+  const std::string stream = textLines(kMiB);
+  NullHost host;
+  auto terminal = makeTerminal(host, cols, rows, 100'000);
+  while (!terminal->buffer->lines().isFull()) feed(*terminal, stream);
+  for (auto _ : state) feed(*terminal, stream);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+}
+
+}  // namespace
+
+#define REGION_SIZES ->Args({80, 24})->Args({80, 100})->Args({200, 50})->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_RegionScrolling) REGION_SIZES;
+BENCHMARK(BM_RegionScrollingInside) REGION_SIZES;
+#define FILL_SIZES ->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_ScrollbackFillingColdMemory) FILL_SIZES;
+BENCHMARK(BM_ScrollbackFillingWarmMemory) FILL_SIZES;
+BENCHMARK(BM_ScrollbackFull) FILL_SIZES;
