@@ -17,7 +17,7 @@ Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollba
   setupTabStops(-1, tabStopWidth);
 }
 
-BufferLinePtr Buffer::makeEmptyLine() const { return std::make_shared<BufferLine>(_cols); }
+BufferLinePtr Buffer::makeEmptyLine() { return _lines.makeLine(_cols, CharData::Null); }
 
 void Buffer::setupLinesCallbacks(CircularBufferLineList& ring) {
   // The ring is a member of this buffer, so it never outlives it.
@@ -36,8 +36,8 @@ int Buffer::getCorrectBufferLength(int rows) const {
   return int(std::clamp<int64_t>(total, 1, std::numeric_limits<int32_t>::max()));
 }
 
-BufferLinePtr Buffer::getBlankLine(const Attribute& attribute, bool isWrapped) const {
-  return std::make_shared<BufferLine>(_cols, CharData(0, 1, attribute), isWrapped);
+BufferLinePtr Buffer::getBlankLine(const Attribute& attribute, bool isWrapped) {
+  return _lines.makeLine(_cols, CharData(0, 1, attribute), isWrapped);
 }
 
 CharData Buffer::getNullCell(std::optional<Attribute> attribute) const {
@@ -85,7 +85,7 @@ void Buffer::softReset() {
 void Buffer::fillViewportRows(std::optional<Attribute> attribute) {
   if (!_lines.isEmpty()) return;
   CharData blank(0, 1, attribute.value_or(CharData::Null.attribute()));
-  for (int i = 0; i < _rows; i++) _lines.push(std::make_shared<BufferLine>(_cols, blank));
+  for (int i = 0; i < _rows; i++) _lines.push(_lines.makeLine(_cols, blank));
 }
 
 void Buffer::changeHistorySize(std::optional<int> newScrollback) {

@@ -124,7 +124,7 @@ class Buffer {
   // placed right of the margin; the terminal ends it with any other operation on the cursor.
   int marginWrapRow = -1;
 
-  BufferLinePtr getBlankLine(const Attribute& attribute, bool isWrapped = false) const;
+  BufferLinePtr getBlankLine(const Attribute& attribute, bool isWrapped = false);
   CharData getNullCell(std::optional<Attribute> attribute = std::nullopt) const;
   int getCorrectBufferLength(int rows) const;
   // The cell at a screen position of the view, or at a buffer position; columns outside the
@@ -154,7 +154,7 @@ class Buffer {
 
  private:
   void setupLinesCallbacks(CircularBufferLineList& ring);
-  BufferLinePtr makeEmptyLine() const;
+  BufferLinePtr makeEmptyLine();
   // Moves the cursor to the start of the next row for a wrap, scrolling when it sits on the
   // bottom of the scroll region.
   void wrapToNextRow();

@@ -8,8 +8,11 @@ namespace vantrelle {
 
 namespace {
 
-std::unique_ptr<CharData[]> allocateCells(int n) {
-  return std::unique_ptr<CharData[]>(new CharData[size_t(std::max(n, 0))]);
+// Every caller writes each cell of the new block at once, so the block is taken uninitialised:
+// building default cells first would write the whole line twice.
+BufferLine::CellBlock allocateCells(int n) {
+  void* cells = ::operator new(size_t(std::max(n, 0)) * sizeof(CharData));
+  return BufferLine::CellBlock(static_cast<CharData*>(cells), CellBlockDeleter{});
 }
 
 // Fills cells with copies of one cell taken as two machine words; compilers otherwise split the
@@ -21,21 +24,32 @@ void fillCells(CharData* destination, ptrdiff_t count, const CharData& value) {
 
 }  // namespace
 
+BufferLine::CellBlock BufferLine::cellsFrom(CellSlabs& pool) {
+  CellSlab* slab = nullptr;
+  CharData* cells = pool.take(slab);
+  return CellBlock(cells, CellBlockDeleter{slab});
+}
+
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped)
+    : BufferLine(allocateCells(cols), cols, fillData.value_or(CharData::Null), isWrapped) {}
+
+BufferLine::BufferLine(CellBlock cells, int cols, const CharData& fillData, bool isWrapped)
     : wrapped(isWrapped),
-      data(allocateCells(cols)),
       dataSize(std::max(cols, 0)),
+      data(std::move(cells)),
       capacity_(dataSize),
-      fill_(fillData.value_or(CharData::Null)),
+      fill_(fillData),
       clearedTo_(fill_) {
   fillCells(data.get(), dataSize, fill_);
 }
 
-BufferLine::BufferLine(const BufferLine& from)
+BufferLine::BufferLine(const BufferLine& from) : BufferLine(allocateCells(from.dataSize), from) {}
+
+BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
     : renderMode(from.renderMode),
       wrapped(from.wrapped),
-      data(allocateCells(from.dataSize)),
       dataSize(from.dataSize),
+      data(std::move(cells)),
       capacity_(from.dataSize),
       written_(std::min(from.written_, from.dataSize)),
       fill_(from.fill_),
@@ -245,6 +259,11 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
     fillCells(data.get() + pos, rightMargin + 1 - pos, fillData);
   }
   generation_++;
+}
+
+void BufferLine::moveCells(CellBlock block) {
+  std::copy_n(data.get(), capacity_, block.get());
+  data = std::move(block);
 }
 
 void BufferLine::attach(std::shared_ptr<TerminalImage> image) {

@@ -8,23 +8,44 @@
 #include <string>
 #include <vector>
 
+#include "Vantrelle/Buffer/CellSlabs.h"
 #include "Vantrelle/Buffer/CharData.h"
 #include "Vantrelle/Buffer/TerminalImage.h"
 
 namespace vantrelle {
+
+// Gives a line's cells back to the slab they came from, or to the heap.
+struct CellBlockDeleter {
+  CellSlab* slab = nullptr;
+  void operator()(CharData* cells) const {
+    if (slab) {
+      CellSlabs::give(slab, cells);
+    } else {
+      ::operator delete(cells);
+    }
+  }
+};
 
 // One row of screen or scrollback: a contiguous block of cells whose capacity may exceed the
 // columns in use, so rings can recycle lines without allocating. `generation` grows with every
 // change so drawing caches can key a row by line identity and generation.
 class BufferLine {
  public:
-  enum class RenderLineMode { single, doubleWidth, doubledTop, doubledDown };
+  enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
 
   // Resolves a cell to its text; the terminal passes one that knows its character-map keys.
   using CharacterProvider = std::function<std::string(const CharData&)>;
 
+  // A line's cells: raw storage that the line fills as it takes it.
+  using CellBlock = std::unique_ptr<CharData[], CellBlockDeleter>;
+  // A block of `cols` cells from a pool of that width.
+  static CellBlock cellsFrom(CellSlabs& pool);
+
   explicit BufferLine(int cols, std::optional<CharData> fillData = std::nullopt, bool isWrapped = false);
   BufferLine(const BufferLine& from);
+  // The same, taking a block of at least `cols` (or `from.count()`) cells to fill.
+  BufferLine(CellBlock cells, int cols, const CharData& fillData, bool isWrapped);
+  BufferLine(CellBlock cells, const BufferLine& from);
   BufferLine& operator=(const BufferLine&) = delete;
 
   bool isWrapped() const { return wrapped; }
@@ -87,6 +108,11 @@ class BufferLine {
   void deleteCells(int pos, int n, int rightMargin, const CharData& fillData);
   void attach(std::shared_ptr<TerminalImage> image);
 
+  // The slab the cells come from, or none for cells of their own on the heap.
+  const CellSlab* cellSlab() const { return data.get_deleter().slab; }
+  // Moves the cells into another block as large as the present one; content and generation stay.
+  void moveCells(CellBlock block);
+
   // Direct access for bulk writers that keep indices inside `count` and call touch() once.
   // A writer that may store anywhere takes cells(); one that stores only below column `end`
   // says so, which keeps the next clear of the line short.
@@ -106,9 +132,10 @@ class BufferLine {
   int cellsToClear() const { return capacity_ >= partialClearWidth ? written_ : capacity_; }
   void noteWritten(int end) { written_ = std::max(written_, std::min(end, capacity_)); }
 
+  // Ordered to leave no padding: lines are many.
   bool wrapped = false;
-  std::unique_ptr<CharData[]> data;
   int dataSize = 0;
+  CellBlock data;
   int capacity_ = 0;
   // Every cell from `written_` to the capacity holds `clearedTo_`, so clearing to that same cell
   // rewrites only the columns before it: a recycled scrollback line is wide but mostly blank.

@@ -118,13 +118,13 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
     }
     layout.push_back(_lines[row]);
   }
-  for (size_t i = 0; i < layout.size(); i++) _lines[int(i)] = std::move(layout[i]);
+  for (size_t i = 0; i < layout.size(); i++) _lines.store(int(i), std::move(layout[i]));
   _lines.setCount(int(layout.size()));
 
   for (int i = 0; i < countRemoved; i++) {
     if (yBase == 0) {
       if (y > 0) y -= 1;
-      if (_lines.count() < newRows) _lines.push(std::make_shared<BufferLine>(newCols, CharData::Null));
+      if (_lines.count() < newRows) _lines.push(_lines.makeLine(newCols, CharData::Null));
     } else {
       if (yDisp == yBase) yDisp -= 1;
       yBase -= 1;
@@ -286,13 +286,13 @@ void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToIns
   for (int i = int(std::min<int64_t>(capacity - 1, total - 1)); i >= 0; i--) {
     if (next < toInsert.size() && toInsert[next].start > oldIndex + insertedSoFar) {
       const auto& set = toInsert[next];
-      for (auto it = set.lines.rbegin(); it != set.lines.rend() && i >= 0; ++it) _lines[i--] = *it;
+      for (auto it = set.lines.rbegin(); it != set.lines.rend() && i >= 0; ++it) _lines.store(i--, *it);
       i++;
       insertedSoFar += int(set.lines.size());
       next++;
     } else {
       if (oldIndex < 0) break;
-      _lines[i] = original[size_t(oldIndex)];
+      _lines.store(i, original[size_t(oldIndex)]);
       oldIndex--;
     }
   }

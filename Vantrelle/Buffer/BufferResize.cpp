@@ -73,7 +73,7 @@ void Buffer::resizeRows(int newCols, int newRows, int& addToY) {
         addToY += 1;
         if (yDisp > 0) yDisp -= 1;
       } else {
-        _lines.push(std::make_shared<BufferLine>(newCols, CharData::Null));
+        _lines.push(_lines.makeLine(newCols, CharData::Null));
       }
     }
   } else if (_rows > newRows) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 namespace vantrelle {
 
@@ -10,27 +11,79 @@ constexpr int initialStorage = 64;
 }
 
 CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::max(maxLength, 1)) {
-  array.resize(size_t(std::min(maxLength_, initialStorage)));
+  relayout(std::min(maxLength_, initialStorage));
 }
 
 void CircularBufferLineList::relayout(int newSize) {
-  std::vector<BufferLinePtr> slots(size_t(std::max(newSize, 1)));
-  int keep = std::min(int(array.size()), int(slots.size()));
-  for (int i = 0; i < keep; i++) slots[size_t(i)] = std::move(array[size_t(slotOf(i))]);
-  array = std::move(slots);
+  // Only the lines in use move over; whatever the old slots still held goes with them.
+  std::vector<BufferLinePtr> moved(size_t(std::max(newSize, 1)));
+  int keep = std::min(count_, int(moved.size()));
+  for (int i = 0; i < keep; i++) moved[size_t(i)] = std::move(at(size_t(slotOf(i))));
+  homes = std::move(moved);
+  order.resize(homes.size());
+  std::iota(order.begin(), order.end(), 0u);
   startIndex_ = 0;
+}
+
+void CircularBufferLineList::releaseSlots(int first, int end) {
+  for (int i = first; i < end; i++) at(size_t(slotOf(i))).reset();
+}
+
+void CircularBufferLineList::shrinkStorageIfSparse() {
+  // A ring that held a long scrollback and was cut down gives its slots back, keeping room to
+  // grow again by doubling; the factor between the two thresholds keeps a count that moves back
+  // and forth from re-laying the ring each time.
+  const int wanted = std::max(count_ * 2, initialStorage);
+  if (int64_t(order.size()) > 2 * int64_t(wanted)) relayout(std::min(wanted, maxLength_));
+}
+
+CellSlabs* CircularBufferLineList::slabsFor(int cols) {
+  if (!CellSlabs::suits(cols)) return nullptr;
+  if (!cellSlabs || cellSlabs->cols() != cols) cellSlabs = std::make_unique<CellSlabs>(cols);
+  return cellSlabs.get();
+}
+
+BufferLinePtr CircularBufferLineList::makeLine(int cols, const CharData& fillData, bool isWrapped) {
+  if (CellSlabs* slabs = slabsFor(cols)) {
+    return std::make_shared<BufferLine>(BufferLine::cellsFrom(*slabs), cols, fillData, isWrapped);
+  }
+  return std::make_shared<BufferLine>(cols, fillData, isWrapped);
+}
+
+BufferLinePtr CircularBufferLineList::makeCopy(const BufferLine& source) {
+  if (CellSlabs* slabs = slabsFor(source.count())) {
+    return std::make_shared<BufferLine>(BufferLine::cellsFrom(*slabs), source);
+  }
+  return std::make_shared<BufferLine>(source);
+}
+
+void CircularBufferLineList::compactCellsIfSparse() {
+  if (!cellSlabs || !cellSlabs->isSparse()) return;
+  auto fresh = std::make_unique<CellSlabs>(cellSlabs->cols());
+  for (int i = 0; i < count_; i++) {
+    BufferLine* line = at(size_t(slotOf(i))).get();
+    if (line && line->cellSlab() && line->capacity() == fresh->cols()) line->moveCells(BufferLine::cellsFrom(*fresh));
+  }
+  cellSlabs = std::move(fresh);
 }
 
 void CircularBufferLineList::ensureStorage(int lines) {
   lines = std::min(lines, maxLength_);
-  if (lines <= int(array.size())) return;
+  if (lines <= int(order.size())) return;
   // Doubling keeps growth amortised constant per line.
-  int64_t grown = std::max<int64_t>(int64_t(array.size()) * 2, lines);
+  int64_t grown = std::max<int64_t>(int64_t(order.size()) * 2, lines);
   relayout(int(std::min<int64_t>(grown, maxLength_)));
 }
 
 void CircularBufferLineList::setCount(int value) {
   value = std::clamp(value, 0, maxLength_);
+  if (value < count_) {
+    releaseSlots(value, count_);
+    count_ = value;
+    shrinkStorageIfSparse();
+    compactCellsIfSparse();
+    return;
+  }
   ensureStorage(value);
   count_ = value;
 }
@@ -39,21 +92,31 @@ void CircularBufferLineList::setMaxLength(int value) {
   value = std::max(value, 1);
   if (value == maxLength_) return;
   maxLength_ = value;
-  relayout(std::min(int(array.size()), value));
   count_ = std::min(count_, value);
+  relayout(std::min(int(order.size()), value));
+  shrinkStorageIfSparse();
+  compactCellsIfSparse();
 }
 
 BufferLinePtr& CircularBufferLineList::slotRef(int index) {
   // Indices are the caller's to keep inside the ring; clamp rather than touch foreign memory.
   index = std::clamp(index, 0, maxLength_ - 1);
   ensureStorage(index + 1);
-  return array[size_t(slotOf(index))];
+  return at(size_t(slotOf(index)));
 }
 
+void CircularBufferLineList::store(int index, BufferLinePtr line) { slotRef(index) = std::move(line); }
+
 void CircularBufferLineList::move(int destination, int source) {
-  // Copy first: reading may grow the storage, which would leave a reference dangling.
+  // Take the line first: finding the destination may grow the storage, which would leave a
+  // reference to the source slot dangling. The source slot is left empty.
+  BufferLinePtr line = std::move((*this)[source]);
+  store(destination, std::move(line));
+}
+
+void CircularBufferLineList::copy(int destination, int source) {
   BufferLinePtr line = (*this)[source];
-  (*this)[destination] = std::move(line);
+  store(destination, std::move(line));
 }
 
 BufferLinePtr& CircularBufferLineList::slotOrEmptyLine(int index) {
@@ -69,10 +132,10 @@ void CircularBufferLineList::push(BufferLinePtr line) {
   bool hasImages = line && line->images().has_value();
   if (count_ < maxLength_) {
     ensureStorage(count_ + 1);
-    array[size_t(slotOf(count_))] = std::move(line);
+    at(size_t(slotOf(count_))) = std::move(line);
     count_++;
   } else {
-    array[size_t(slotOf(count_))] = std::move(line);
+    at(size_t(slotOf(count_))) = std::move(line);
     startIndex_ = (startIndex_ + 1) % count_;
   }
   if (onLinePushed) onLinePushed(hasImages);
@@ -83,7 +146,7 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
   int slot = slotOf(count_);
   startIndex_ = (startIndex_ + 1) % count_;
   bool hadImages = false;
-  if (auto& line = array[size_t(slot)]) {
+  if (auto& line = at(size_t(slot))) {
     hadImages = line->images().has_value();
     const bool wholeLine = line->clearsEveryColumn();
     line->clear(clearAttribute);
@@ -98,8 +161,8 @@ void CircularBufferLineList::prefetchOldest() const {
   // The ring is far larger than the caches, so the next line to come back is cold: start
   // fetching its cells now, and the line record after it, a pointer hop away.
   if (count_ < 8) return;
-  if (const auto& next = array[size_t(slotOf(4))]) next->prefetchForClear();
-  __builtin_prefetch(array[size_t(slotOf(7))].get());
+  if (const auto& next = at(size_t(slotOf(4)))) next->prefetchForClear();
+  __builtin_prefetch(at(size_t(slotOf(7))).get());
 }
 
 bool CircularBufferLineList::shiftElements(int start, int count, int offset) {
@@ -118,8 +181,9 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset) {
     return false;
   }
   int64_t end = int64_t(start) + count + offset;
+  // The source slots keep their lines until the caller stores fresh ones over them.
   if (offset <= 0) {
-    for (int i = 0; i < count; i++) move(start + i + offset, start + i);
+    for (int i = 0; i < count; i++) copy(start + i + offset, start + i);
     return true;
   }
   ensureStorage(int(std::min<int64_t>(end, maxLength_)));
@@ -130,17 +194,17 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset) {
     moving.reserve(size_t(count));
     for (int i = 0; i < count; i++) moving.push_back((*this)[start + i]);
     for (int i = count - 1; i >= 0; i--) {
-      size_t slot = (size_t(startIndex_) + size_t(start) + size_t(i) + size_t(offset)) % array.size();
-      array[slot] = std::move(moving[size_t(i)]);
+      size_t slot = (size_t(startIndex_) + size_t(start) + size_t(i) + size_t(offset)) % order.size();
+      at(slot) = std::move(moving[size_t(i)]);
     }
   } else {
-    for (int i = count - 1; i >= 0; i--) move(start + i + offset, start + i);
+    for (int i = count - 1; i >= 0; i--) copy(start + i + offset, start + i);
   }
   if (end > count_) {
     if (end <= maxLength_) {
       count_ = int(end);
     } else {
-      startIndex_ = int((startIndex_ + (end - maxLength_)) % array.size());
+      startIndex_ = int((startIndex_ + (end - maxLength_)) % int64_t(order.size()));
       count_ = maxLength_;
     }
   }
@@ -159,20 +223,23 @@ void CircularBufferLineList::splice(int start, int deleteCount, const std::vecto
       move(i, i + deleteCount);
       report(i);
     }
+    // The deleted lines, and the slots the moves left behind, leave the ring.
+    releaseSlots(count_ - deleteCount, count_);
     count_ -= deleteCount;
   }
   int n = int(items.size());
   if (int64_t(count_) + n <= maxLength_) {
     ensureStorage(count_ + n);
     for (int i = count_ - 1; i >= start; i--) {
-      move(i + n, i);
+      if (n > 0) move(i + n, i);
       report(i + n);
     }
     for (int i = 0; i < n; i++) {
-      (*this)[start + i] = items[size_t(i)];
+      store(start + i, items[size_t(i)]);
       report(start + i);
     }
     count_ += n;
+    if (n == 0) shrinkStorageIfSparse();
     return;
   }
   // The ring overflows: the result is the newest maxLength lines of the spliced sequence. Build
@@ -192,33 +259,41 @@ void CircularBufferLineList::splice(int start, int deleteCount, const std::vecto
     }
   }
   int64_t firstChanged = std::max<int64_t>(int64_t(start) - excess, 0);
-  for (int i = 0; i < maxLength_; i++) array[size_t(slotOf(i))] = std::move(result[size_t(i)]);
+  for (int i = 0; i < maxLength_; i++) at(size_t(slotOf(i))) = std::move(result[size_t(i)]);
   count_ = maxLength_;
   for (int64_t i = firstChanged; i < maxLength_; i++) report(int(i));
 }
 
 void CircularBufferLineList::trimStart(int count) {
   int n = std::clamp(count, 0, count_);
-  startIndex_ = int((size_t(startIndex_) + size_t(n)) % array.size());
+  releaseSlots(0, n);
+  startIndex_ = int((size_t(startIndex_) + size_t(n)) % order.size());
   count_ -= n;
+  shrinkStorageIfSparse();
+  compactCellsIfSparse();
 }
 
 void CircularBufferLineList::rotate(int first, int last, bool up) {
   if (first < 0 || last >= count_ || first >= last) return;
+  // Only home numbers move: the one lifted out, then the rest over by one in a block.
   const size_t a = size_t(slotOf(first));
   const size_t b = size_t(slotOf(last));
   if (a < b) {
-    auto begin = array.begin() + std::ptrdiff_t(a);
-    auto end = array.begin() + std::ptrdiff_t(b) + 1;
+    auto begin = order.begin() + std::ptrdiff_t(a);
+    auto end = order.begin() + std::ptrdiff_t(b) + 1;
     std::rotate(begin, up ? begin + 1 : end - 1, end);
     return;
   }
-  // The range wraps around the end of the storage: swap neighbours one by one.
+  // The range wraps around the end of the storage.
+  const int from = up ? first : last;
+  const int to = up ? last : first;
+  const uint32_t lifted = order[size_t(slotOf(from))];
   if (up) {
-    for (int i = first; i < last; i++) std::swap(array[size_t(slotOf(i))], array[size_t(slotOf(i + 1))]);
+    for (int i = first; i < last; i++) order[size_t(slotOf(i))] = order[size_t(slotOf(i + 1))];
   } else {
-    for (int i = last; i > first; i--) std::swap(array[size_t(slotOf(i))], array[size_t(slotOf(i - 1))]);
+    for (int i = last; i > first; i--) order[size_t(slotOf(i))] = order[size_t(slotOf(i - 1))];
   }
+  order[size_t(slotOf(to))] = lifted;
 }
 
 }  // namespace vantrelle

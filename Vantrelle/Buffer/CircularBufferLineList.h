@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -11,7 +12,11 @@ namespace vantrelle {
 // The lines of one screen buffer, scrollback and screen together, in a ring: appending to a full
 // ring drops the oldest line by moving the start, so scrolling costs the same whatever the
 // scrollback size. Storage grows as lines arrive, up to `maxLength`, so a huge scrollback
-// limit costs nothing until it is used.
+// limit costs nothing until it is used, and shrinks again when the ring is cut down.
+//
+// Each line lives in a home that never moves while it is there; the ring itself is an array of
+// home numbers. Scrolling a region inside the screen reorders those small numbers with one block
+// move rather than moving reference-counted pointers one by one.
 class CircularBufferLineList {
  public:
   using ChangeFunction = std::function<void(int)>;
@@ -34,12 +39,21 @@ class CircularBufferLineList {
   // through the reference stores a line without changing `count`.
   BufferLinePtr& operator[](int index) {
     if (unsigned(index) < unsigned(count_)) {
-      BufferLinePtr& slot = array[size_t(slotOf(index))];
+      BufferLinePtr& slot = at(size_t(slotOf(index)));
       if (slot) return slot;
     }
     return slotOrEmptyLine(index);
   }
 
+  // A new line for this ring. Its cells come from the ring's slabs, so a growing scrollback does
+  // not take one heap block per line (lines of a width other than the last asked for, and very
+  // wide ones, get cells of their own).
+  BufferLinePtr makeLine(int cols, const CharData& fillData, bool isWrapped = false);
+  BufferLinePtr makeCopy(const BufferLine& source);
+
+  // Stores a line at a logical index without reading the slot first (no `makeEmpty` for an
+  // empty slot that is about to be overwritten); `count` is not changed.
+  void store(int index, BufferLinePtr line);
   void push(BufferLinePtr line);
   // Turns the oldest line into the newest, cleared; the ring must be full.
   void recycle(const Attribute& clearAttribute);
@@ -53,25 +67,41 @@ class CircularBufferLineList {
   void rotate(int first, int last, bool up);
 
   // Slots currently allocated; grows towards maxLength as lines arrive.
-  int storageSize() const { return int(array.size()); }
+  int storageSize() const { return int(order.size()); }
+  // Slabs that the ring's present cell pool holds.
+  int cellSlabCount() const { return cellSlabs ? cellSlabs->slabCount() : 0; }
 
  private:
   // Both terms are normally below the storage size, so one subtraction replaces a division on
   // this hot path; the remainder stays as the fallback.
   int slotOf(int index) const {
-    const size_t n = array.size();
+    const size_t n = order.size();
     size_t slot = size_t(startIndex_) + size_t(index);
     if (slot >= n) slot -= n;
     return int(slot < n ? slot : slot % n);
   }
+  BufferLinePtr& at(size_t slot) { return homes[order[slot]]; }
+  const BufferLinePtr& at(size_t slot) const { return homes[order[slot]]; }
   BufferLinePtr& slotRef(int index);
   void prefetchOldest() const;
   BufferLinePtr& slotOrEmptyLine(int index);
   void ensureStorage(int lines);
   void relayout(int newSize);
   void move(int destination, int source);
+  void copy(int destination, int source);
+  // Drops the references of the logical lines [first, end): lines that leave the ring are freed
+  // as soon as nothing else holds them.
+  void releaseSlots(int first, int end);
+  void shrinkStorageIfSparse();
+  CellSlabs* slabsFor(int cols);
+  // After most lines were dropped, the survivors move their cells into fresh slabs so the old
+  // ones, each pinned by a line or two, can go.
+  void compactCellsIfSparse();
 
-  std::vector<BufferLinePtr> array;
+  // Declared before the lines, so it goes after them.
+  std::unique_ptr<CellSlabs> cellSlabs;
+  std::vector<BufferLinePtr> homes;
+  std::vector<uint32_t> order;  // slot -> home; a permutation of the homes
   int startIndex_ = 0;
   int count_ = 0;
   int maxLength_ = 0;

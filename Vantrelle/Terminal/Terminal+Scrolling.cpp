@@ -38,7 +38,7 @@ void Terminal::scroll(bool isWrapped) {
       lines.recycle(eraseAttr());
       lines[lines.count() - 1]->setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
-      lines.push(std::make_shared<BufferLine>(blank));
+      lines.push(lines.makeCopy(blank));
     } else if (wasFull) {
       // The region ends above the screen's last row (a status line below it) and the ring is
       // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
@@ -47,8 +47,7 @@ void Terminal::scroll(bool isWrapped) {
       lines.rotate(bottomRow, lines.count() - 1, false);
       lines[bottomRow]->setWrapped(isWrapped);
     } else {
-      lines.splice(bottomRow + 1, 0, {std::make_shared<BufferLine>(blank)},
-                   [this, &b](int index) { updateRange(index - b.yBase); });
+      lines.splice(bottomRow + 1, 0, {lines.makeCopy(blank)}, [this, &b](int index) { updateRange(index - b.yBase); });
     }
     if (!wasFull) {
       b.yBase = b.yBase + 1;

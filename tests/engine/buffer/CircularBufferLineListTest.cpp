@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -182,6 +184,50 @@ TEST(CircularBufferLineList, StorageGrowsWithTheLinesNotTheLimit) {
   for (int i = 0; i < 100; i++) ring.push(named('z'));
   EXPECT_EQ(ring.count(), 1090);
   EXPECT_EQ((*ring[0])[0].code, 'a' + 10 % 26);
+  EXPECT_TRUE(eachLineOnce(ring));
+}
+
+TEST(CircularBufferLineList, LinesLeavingTheRingAreReleased) {
+  struct Case {
+    const char* name;
+    std::function<void(CircularBufferLineList&)> change;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {"trimStart", [](auto& ring) { ring.trimStart(3); }, "DEF"},
+      {"lower count", [](auto& ring) { ring.setCount(2); }, "AB"},
+      {"splice out", [](auto& ring) { ring.splice(1, 2, {}); }, "ADEF"},
+      {"splice in and out", [](auto& ring) { ring.splice(0, 3, {named('X')}); }, "XDEF"},
+      {"lower maxLength", [](auto& ring) { ring.setMaxLength(4); }, "ABCD"},
+  };
+  for (const auto& c : cases) {
+    auto ring = ringOf("ABCDEF", 6);
+    std::map<char, std::weak_ptr<BufferLine>> watched;
+    for (int i = 0; i < ring.count(); i++) watched[char((*ring[i])[0].code)] = ring[i];
+    c.change(ring);
+    EXPECT_EQ(contents(ring), c.kept) << c.name;
+    std::string alive;
+    for (const auto& [name, line] : watched) {
+      if (!line.expired()) alive += name;
+    }
+    std::string expected = c.kept;
+    std::erase(expected, 'X');
+    EXPECT_EQ(alive, expected) << c.name;
+  }
+}
+
+TEST(CircularBufferLineList, StorageShrinksWithTheLines) {
+  CircularBufferLineList ring(100'000);
+  for (int i = 0; i < 50'000; i++) ring.push(named('a'));
+  ring.trimStart(49'950);
+  EXPECT_LE(ring.storageSize(), 256);
+  EXPECT_EQ(ring.count(), 50);
+  for (int i = 0; i < 1000; i++) ring.push(named('b'));
+  EXPECT_EQ(ring.count(), 1050);
+  EXPECT_EQ((*ring[49])[0].code, 'a');
+  EXPECT_EQ((*ring[50])[0].code, 'b');
+  ring.setCount(10);
+  EXPECT_LE(ring.storageSize(), 256);
   EXPECT_TRUE(eachLineOnce(ring));
 }
 

@@ -1,0 +1,180 @@
+#include "Vantrelle/Buffer/CellSlabs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace vantrelle {
+
+namespace {
+
+constexpr size_t targetSlabBytes = 64u << 10;
+constexpr int maxBlocksPerSlab = 256;
+constexpr int maxSlabbedCols = 1024;
+
+size_t blockBytesFor(int cols) { return size_t(std::max(cols, 1)) * sizeof(CharData); }
+
+}  // namespace
+
+// The header at the start of a slab; its blocks follow it. A returned block keeps the link to the
+// next free block in its first bytes.
+class CellSlab {
+ public:
+  // Blocks start here, past the header, aligned as the heap aligns.
+  static constexpr size_t headerBytes = 80;
+
+  CellSlab(CellSlabs* pool, size_t blockBytes, int capacity) : pool(pool), blockBytes(blockBytes), capacity(capacity) {}
+
+  bool hasRoom() const { return live < capacity; }
+
+  CharData* take() {
+    char* block = freeList;
+    if (block) {
+      std::memcpy(&freeList, block, sizeof freeList);
+    } else {
+      block = blocks() + size_t(carved++) * blockBytes;
+    }
+    live++;
+    return reinterpret_cast<CharData*>(block);
+  }
+
+  void give(CharData* cells) {
+    char* block = reinterpret_cast<char*>(cells);
+    std::memcpy(block, &freeList, sizeof freeList);
+    freeList = block;
+    live--;
+  }
+
+  void reset() {
+    freeList = nullptr;
+    carved = 0;
+  }
+
+  char* blocks() { return reinterpret_cast<char*>(this) + headerBytes; }
+
+  CellSlabs* pool;
+  const size_t blockBytes;
+  const int capacity;
+  int carved = 0;
+  int live = 0;
+  char* freeList = nullptr;
+  bool linked = false;  // in the pool's list of slabs with room
+  CellSlab* nextWithRoom = nullptr;
+  CellSlab* previousWithRoom = nullptr;
+  CellSlab* nextSlab = nullptr;
+  CellSlab* previousSlab = nullptr;
+};
+
+static_assert(sizeof(CellSlab) <= CellSlab::headerBytes && CellSlab::headerBytes % 16 == 0);
+
+namespace {
+
+CellSlab* allocateSlab(CellSlabs* pool, size_t blockBytes, int capacity) {
+  void* memory = ::operator new(CellSlab::headerBytes + blockBytes * size_t(capacity));
+  return new (memory) CellSlab(pool, blockBytes, capacity);
+}
+
+void deallocateSlab(CellSlab* slab) {
+  slab->~CellSlab();
+  ::operator delete(static_cast<void*>(slab));
+}
+
+}  // namespace
+
+CellSlabs::CellSlabs(int cols)
+    : cols_(cols), blocksPerSlab(int(std::clamp<size_t>(targetSlabBytes / blockBytesFor(cols), 1, maxBlocksPerSlab))) {}
+
+CellSlabs::~CellSlabs() {
+  // Slabs whose blocks are still in use stay until their lines are gone.
+  CellSlab* slab = everySlab;
+  while (slab) {
+    CellSlab* next = slab->nextSlab;
+    slab->pool = nullptr;
+    if (slab->live == 0) deallocateSlab(slab);
+    slab = next;
+  }
+}
+
+bool CellSlabs::suits(int cols) { return cols >= 1 && cols <= maxSlabbedCols; }
+
+CharData* CellSlabs::take(CellSlab*& slab) {
+  CellSlab* from = withRoom;
+  if (!from) {
+    if (spare) {
+      from = spare;
+      spare = nullptr;
+    } else {
+      from = allocateSlab(this, blockBytesFor(cols_), blocksPerSlab);
+      slabs++;
+      from->nextSlab = everySlab;
+      if (everySlab) everySlab->previousSlab = from;
+      everySlab = from;
+    }
+    link(from);
+  }
+  CharData* cells = from->take();
+  liveBlocks++;
+  if (!from->hasRoom()) unlink(from);
+  slab = from;
+  return cells;
+}
+
+void CellSlabs::give(CellSlab* slab, CharData* cells) {
+  const bool wasFull = !slab->hasRoom();
+  slab->give(cells);
+  CellSlabs* pool = slab->pool;
+  if (!pool) {
+    if (slab->live == 0) deallocateSlab(slab);
+    return;
+  }
+  pool->liveBlocks--;
+  if (slab->live == 0) {
+    pool->emptied(slab);
+  } else if (wasFull) {
+    pool->link(slab);
+  }
+}
+
+void CellSlabs::link(CellSlab* slab) {
+  if (slab->linked) return;
+  slab->linked = true;
+  slab->previousWithRoom = nullptr;
+  slab->nextWithRoom = withRoom;
+  if (withRoom) withRoom->previousWithRoom = slab;
+  withRoom = slab;
+}
+
+void CellSlabs::unlink(CellSlab* slab) {
+  if (!slab->linked) return;
+  slab->linked = false;
+  if (slab->previousWithRoom) {
+    slab->previousWithRoom->nextWithRoom = slab->nextWithRoom;
+  } else {
+    withRoom = slab->nextWithRoom;
+  }
+  if (slab->nextWithRoom) slab->nextWithRoom->previousWithRoom = slab->previousWithRoom;
+  slab->nextWithRoom = slab->previousWithRoom = nullptr;
+}
+
+void CellSlabs::emptied(CellSlab* slab) {
+  unlink(slab);
+  if (!spare) {
+    slab->reset();
+    spare = slab;
+    return;
+  }
+  freeSlab(slab);
+}
+
+void CellSlabs::freeSlab(CellSlab* slab) {
+  if (slab->previousSlab) {
+    slab->previousSlab->nextSlab = slab->nextSlab;
+  } else {
+    everySlab = slab->nextSlab;
+  }
+  if (slab->nextSlab) slab->nextSlab->previousSlab = slab->previousSlab;
+  slabs--;
+  deallocateSlab(slab);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Vantrelle/Buffer/CharData.h"
+
+namespace vantrelle {
+
+class CellSlab;
+
+// The cell blocks of lines of one width, carved out of larger slabs: a growing scrollback costs
+// one heap allocation per slab instead of one per line, and the blocks need no heap headers. A
+// released block is reused by the next line, and a slab goes back to the heap once no line
+// uses it, so a scrollback that shrinks does not keep the memory of its longest state.
+//
+// Lines may outlive the pool that gave them their cells: the pool's slabs then free themselves
+// when their last block comes back. Single-threaded, like the lines.
+class CellSlabs {
+ public:
+  explicit CellSlabs(int cols);
+  ~CellSlabs();
+  CellSlabs(const CellSlabs&) = delete;
+  CellSlabs& operator=(const CellSlabs&) = delete;
+
+  int cols() const { return cols_; }
+  // Whether lines of this width are carved from slabs; very wide ones go straight to the heap.
+  static bool suits(int cols);
+  // An uninitialised block of `cols` cells and the slab it belongs to.
+  CharData* take(CellSlab*& slab);
+  // Gives a block back to its slab.
+  static void give(CellSlab* slab, CharData* cells);
+
+  // Whether the blocks in use fill less than half of the slabs held, as after most lines of a
+  // long scrollback were dropped: the survivors then pin many slabs each.
+  bool isSparse() const { return slabs > 2 && int64_t(liveBlocks) * 2 < int64_t(slabs) * blocksPerSlab; }
+  // Slabs held, in use or kept as the one spare: for tests and measurements.
+  int slabCount() const { return slabs; }
+
+ private:
+  friend class CellSlab;
+  void link(CellSlab* slab);
+  void unlink(CellSlab* slab);
+  void emptied(CellSlab* slab);
+  void freeSlab(CellSlab* slab);
+
+  int cols_;
+  int blocksPerSlab;
+  int slabs = 0;
+  int liveBlocks = 0;
+  CellSlab* withRoom = nullptr;  // slabs with a free or uncarved block, most recent first
+  CellSlab* everySlab = nullptr;
+  CellSlab* spare = nullptr;  // one empty slab kept so a line freed and made at a slab's edge
+                              // does not free and allocate a slab each time
+};
+
+}  // namespace vantrelle

@@ -1,0 +1,109 @@
+// Lines that leave the scrollback must give their memory back: erased saved lines and lines merged
+// or cut by resizes may not stay alive behind the ring, and a ring that was cut down may not keep
+// the slots of its longest scrollback.
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+
+constexpr int kCols = 200;
+constexpr int kRows = 50;
+constexpr int kScrollback = 10'000;
+
+size_t heapBytesInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Every line of the ring, weakly: what is still alive later is held by someone. (A watched line
+// keeps its record, not its cells, so measure the heap once the watch is over.)
+std::vector<std::weak_ptr<BufferLine>> watchLines(Terminal& t) {
+  std::vector<std::weak_ptr<BufferLine>> watched;
+  auto& lines = t.buffer->lines();
+  for (int i = 0; i < lines.count(); i++) watched.push_back(lines[i]);
+  return watched;
+}
+
+int aliveCount(const std::vector<std::weak_ptr<BufferLine>>& watched) {
+  int alive = 0;
+  for (const auto& line : watched) alive += !line.expired();
+  return alive;
+}
+
+// The bytes the ring's lines need: their cells, a generous allowance for each line itself and the
+// slots.
+size_t ringBytes(Terminal& t) {
+  size_t bytes = 0;
+  auto& lines = t.buffer->lines();
+  for (int i = 0; i < lines.count(); i++) bytes += size_t(lines[i]->capacity()) * sizeof(CharData) + 256;
+  return bytes + size_t(lines.storageSize()) * sizeof(BufferLinePtr);
+}
+
+// Long lines, so narrowing and widening reflow them: every line wraps at 80 columns.
+void fillScrollback(Terminal& t, int lines) {
+  const std::string text(150, 'x');
+  for (int i = 0; i < lines; i++) t.feed(std::to_string(i) + text + "\r\n");
+}
+
+class ScrollbackMemory : public ::testing::Test {
+ protected:
+  // The heap growth of filling the scrollback, or a skip when the allocator in use (a
+  // sanitizer's) does not report to mallinfo2.
+  size_t fill(Terminal& t, size_t before) {
+    fillScrollback(t, kScrollback + kRows);
+    const size_t grown = heapBytesInUse() - before;
+    EXPECT_TRUE(t.buffer->lines().isFull());
+    return grown;
+  }
+};
+
+TEST_F(ScrollbackMemory, EraseSavedLinesReleasesThem) {
+  TestHost host;
+  Terminal t(&host, sized(kCols, kRows, kScrollback));
+  const size_t before = heapBytesInUse();
+  const size_t grown = fill(t, before);
+  auto watched = watchLines(t);
+
+  t.feed("\x1b[3J");
+  ASSERT_EQ(t.buffer->lines().count(), kRows);
+  EXPECT_EQ(aliveCount(watched), kRows);
+  watched.clear();
+  EXPECT_LE(t.buffer->lines().storageSize(), 4 * kRows + 128);
+  if (grown < size_t(kScrollback) * kCols * sizeof(CharData)) GTEST_SKIP() << "the allocator does not report its use";
+  EXPECT_LT(heapBytesInUse() - before, ringBytes(t) + (1u << 20)) << "filled: " << grown;
+}
+
+TEST_F(ScrollbackMemory, ResizeStormKeepsOnlyTheLinesInTheRing) {
+  TestHost host;
+  Terminal t(&host, sized(kCols, kRows, kScrollback));
+  const size_t before = heapBytesInUse();
+  const size_t grown = fill(t, before);
+  auto watched = watchLines(t);
+
+  // Narrower and wider (reflow splits the long lines and joins them again), taller and shorter
+  // (rows come back from the scrollback and go again).
+  const int sizes[][2] = {{80, 24}, {300, 80}, {120, 40}, {60, 100}, {200, 10}, {90, 30}, {400, 60}};
+  for (int pass = 0; pass < 2; pass++) {
+    for (const auto& size : sizes) t.resize(size[0], size[1]);
+  }
+  t.resize(80, 24);
+
+  auto& lines = t.buffer->lines();
+  EXPECT_LE(aliveCount(watched), lines.count());
+  watched.clear();
+  EXPECT_LE(lines.storageSize(), 4 * lines.count() + 128);
+  if (grown < size_t(kScrollback) * kCols * sizeof(CharData)) GTEST_SKIP() << "the allocator does not report its use";
+  EXPECT_LT(heapBytesInUse() - before, ringBytes(t) + (1u << 20)) << "filled: " << grown;
+}
+
+}  // namespace
+}  // namespace vantrelle
