@@ -21,13 +21,14 @@ constexpr auto kTable = makeTable();
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> base64Decode(std::span<const uint8_t> text, size_t maxDecodedSize) {
-  std::vector<uint8_t> out;
-  if (text.size() / 4 * 3 <= maxDecodedSize) out.reserve(text.size() / 4 * 3 + 3);
-  uint32_t accumulator = 0;
-  int bits = 0;
-  size_t symbols = 0;
-  size_t padding = 0;
+void Base64Decoder::fail() {
+  hasFailed = true;
+  out = {};
+}
+
+void Base64Decoder::append(std::span<const uint8_t> text) {
+  if (hasFailed) return;
+  if (out.empty() && text.size() / 4 * 3 <= limit) out.reserve(text.size() / 4 * 3 + 3);
   for (uint8_t byte : text) {
     uint8_t value = kTable[byte];
     if (value == kSkip) continue;
@@ -35,21 +36,46 @@ std::optional<std::vector<uint8_t>> base64Decode(std::span<const uint8_t> text, 
       ++padding;
       continue;
     }
-    if (padding > 0) return std::nullopt;  // data after the padding
-    ++symbols;
+    if (padding > 0) return fail();  // data after the padding
+    symbols = (symbols + 1) % 4;
     accumulator = (accumulator << 6) | value;
     bits += 6;
     if (bits >= 8) {
       bits -= 8;
-      if (out.size() >= maxDecodedSize) return std::nullopt;
+      if (out.size() >= limit) return fail();
       out.push_back(uint8_t(accumulator >> bits));
       accumulator &= (1u << bits) - 1;
     }
   }
-  // One leftover symbol carries fewer than 8 bits: that is not base64.
-  if (symbols % 4 == 1) return std::nullopt;
-  if (padding > 0 && (symbols % 4 == 0 || (symbols + padding) % 4 != 0)) return std::nullopt;
-  return out;
+}
+
+// One leftover symbol carries fewer than 8 bits, and padding must fill out a group of two or
+// three symbols exactly.
+bool Base64Decoder::groupIsBroken() const {
+  if (symbols == 1) return true;
+  return padding > 0 && (symbols == 0 || (symbols + padding) % 4 != 0);
+}
+
+// A group that padding has filled out is complete; any other state carries over to the next
+// chunk, as if the chunks were one text.
+void Base64Decoder::endChunk() {
+  if (hasFailed || padding == 0 || groupIsBroken()) return;
+  accumulator = 0;
+  bits = 0;
+  symbols = 0;
+  padding = 0;
+}
+
+std::optional<std::vector<uint8_t>> Base64Decoder::finish() {
+  if (hasFailed || groupIsBroken()) return std::nullopt;
+  hasFailed = true;  // the bytes leave with the result
+  return std::move(out);
+}
+
+std::optional<std::vector<uint8_t>> base64Decode(std::span<const uint8_t> text, size_t maxDecodedSize) {
+  Base64Decoder decoder(maxDecodedSize);
+  decoder.append(text);
+  return decoder.finish();
 }
 
 }  // namespace vantrelle

@@ -27,10 +27,9 @@ using KittyPlacementPositions =
 
 // Commands and replies.
 void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> content);
-void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control,
-                          std::span<const uint8_t> base64Payload);
-void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control,
-                         std::span<const uint8_t> base64Payload, bool display);
+void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control, KittyCommandPayload payload);
+void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control, KittyCommandPayload payload,
+                         bool display);
 void sendKittyOk(Terminal& terminal, const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
                  std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId);
 void sendKittyError(Terminal& terminal, const KittyGraphicsControl& control, std::string_view message);

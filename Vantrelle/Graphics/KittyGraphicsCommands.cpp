@@ -5,20 +5,6 @@
 namespace vantrelle {
 namespace {
 
-// Base64 text beyond this could never decode within the size limit (with room for line breaks),
-// so a chunked transfer stops collecting there and ends as a bad payload.
-constexpr size_t kMaxPendingBase64 = size_t(kKittySizeLimit) / 3 * 4 + (size_t(1) << 20);
-
-void appendPending(KittyGraphicsPending& pending, std::span<const uint8_t> payload) {
-  if (pending.overflowed) return;
-  if (pending.base64Payload.size() + payload.size() > kMaxPendingBase64) {
-    pending.overflowed = true;
-    pending.base64Payload = {};
-    return;
-  }
-  pending.base64Payload.insert(pending.base64Payload.end(), payload.begin(), payload.end());
-}
-
 // A fresh id for an image sent with a number; never 0 and never one already in use.
 uint32_t takeFreshImageId(KittyGraphicsState& state) {
   for (size_t attempts = 0; attempts <= state.imagesById.size() + 1; ++attempts) {
@@ -48,8 +34,9 @@ void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> con
   auto& state = terminal.kittyGraphicsState;
   if (command.control.action == 'd' || command.control.action == 'D') state.pending.reset();
   if (command.control.more == 1) {
-    if (!state.pending) state.pending = KittyGraphicsPending{command.control, {}, false};
-    appendPending(*state.pending, command.payload);
+    if (!state.pending) state.pending = KittyGraphicsPending{command.control};
+    state.pending->payload.append(command.payload);
+    state.pending->payload.endChunk();
     return;
   }
   if (!state.pending) {
@@ -59,21 +46,20 @@ void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> con
   // The last chunk completes the transfer; its own keys are ignored.
   KittyGraphicsPending pending = std::move(*state.pending);
   state.pending.reset();
-  appendPending(pending, command.payload);
-  processKittyGraphics(terminal, pending.control, pending.base64Payload);
+  pending.payload.append(command.payload);
+  processKittyGraphics(terminal, pending.control, KittyCommandPayload::decoded(pending.payload.finish()));
 }
 
-void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control,
-                          std::span<const uint8_t> base64Payload) {
+void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control, KittyCommandPayload payload) {
   switch (control.action) {
     case 't':
-      handleKittyTransmit(terminal, control, base64Payload, false);
+      handleKittyTransmit(terminal, control, std::move(payload), false);
       break;
     case 'T':
-      handleKittyTransmit(terminal, control, base64Payload, true);
+      handleKittyTransmit(terminal, control, std::move(payload), true);
       break;
     case 'q':
-      if (decodeKittyPayload(control, base64Payload)) {
+      if (decodeKittyPayload(control, std::move(payload))) {
         sendKittyOk(terminal, control, control.imageId, control.imageNumber, control.placementId);
       } else {
         sendKittyError(terminal, control, KittyMessage::badPayload);
@@ -92,13 +78,13 @@ void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& contro
   }
 }
 
-void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control,
-                         std::span<const uint8_t> base64Payload, bool display) {
+void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control, KittyCommandPayload payload,
+                         bool display) {
   if (control.imageId && control.imageNumber) {
     sendKittyError(terminal, control, KittyMessage::idAndNumber);
     return;
   }
-  auto loaded = loadKittyPayload(control, base64Payload);
+  auto loaded = loadKittyPayload(control, std::move(payload));
   if (!loaded.payload) {
     sendKittyError(terminal, control, loaded.errorMessage.value_or(KittyMessage::badPayload));
     return;
@@ -114,9 +100,9 @@ void handleKittyTransmit(Terminal& terminal, const KittyGraphicsControl& control
     if (display) displayKittyImage(terminal, *loaded.payload, control, std::nullopt, std::nullopt);
     return;
   }
-  KittyGraphicsPayload payload = *loaded.payload;
+  KittyGraphicsPayload image = *loaded.payload;
   storeKittyImage(terminal, std::move(*loaded.payload), *id, control.imageNumber);
-  if (!display || displayKittyImage(terminal, payload, control, id, control.imageNumber)) {
+  if (!display || displayKittyImage(terminal, image, control, id, control.imageNumber)) {
     sendKittyOk(terminal, control, id, control.imageNumber, control.placementId);
   }
 }

@@ -42,15 +42,6 @@ struct KittyGraphicsControl {
   std::optional<char> deleteMode;
 };
 
-// A chunked transfer in progress: the first chunk's control and the base64 text gathered so far.
-// `overflowed` is set once the text grew past anything that could decode within the size limit;
-// the rest is then dropped and the transfer completes as a bad payload.
-struct KittyGraphicsPending {
-  KittyGraphicsControl control;
-  std::vector<uint8_t> base64Payload;
-  bool overflowed = false;
-};
-
 struct KittyGraphicsCommand {
   KittyGraphicsControl control;
   std::span<const uint8_t> payload;  // the bytes after the first ";", empty when there is none

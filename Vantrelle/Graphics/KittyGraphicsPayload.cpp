@@ -1,5 +1,7 @@
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 
+#include <utility>
+
 #include "Vantrelle/Graphics/Base64.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
 
@@ -19,29 +21,41 @@ KittyGraphicsPayload KittyGraphicsPayload::rgba(std::vector<uint8_t> bytes, int 
   return KittyGraphicsPayload(Kind::rgba, std::move(bytes), width, height);
 }
 
-KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload) {
+KittyCommandPayload KittyCommandPayload::decoded(std::optional<std::vector<uint8_t>> bytes) {
+  KittyCommandPayload payload({});
+  payload.isDecoded = true;
+  payload.bytes = std::move(bytes);
+  return payload;
+}
+
+std::optional<std::vector<uint8_t>> KittyCommandPayload::take(size_t maxSize) {
+  if (!isDecoded) return base64Decode(text, maxSize);
+  if (bytes && bytes->size() > maxSize) return std::nullopt;
+  return std::exchange(bytes, std::nullopt);
+}
+
+KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, KittyCommandPayload payload) {
   switch (control.transmission) {
     case 'd': {
-      auto payload = decodeKittyPayload(control, base64Payload);
-      if (!payload) return {std::nullopt, KittyMessage::badPayload};
-      return {std::move(payload), std::nullopt};
+      auto decoded = decodeKittyPayload(control, std::move(payload));
+      if (!decoded) return {std::nullopt, KittyMessage::badPayload};
+      return {std::move(decoded), std::nullopt};
     }
     case 'f':
-      return loadKittyFilePayload(control, base64Payload, false);
+      return loadKittyFilePayload(control, std::move(payload), false);
     case 't':
-      return loadKittyFilePayload(control, base64Payload, true);
+      return loadKittyFilePayload(control, std::move(payload), true);
     case 's':
-      return loadKittySharedMemoryPayload(control, base64Payload);
+      return loadKittySharedMemoryPayload(control, std::move(payload));
     default:
       return {std::nullopt, KittyMessage::unsupportedTransmission};
   }
 }
 
 std::optional<KittyGraphicsPayload> decodeKittyPayload(const KittyGraphicsControl& control,
-                                                       std::span<const uint8_t> base64Payload) {
-  if (base64Payload.empty()) return std::nullopt;
-  auto data = base64Decode(base64Payload, size_t(kKittySizeLimit));
-  if (!data) return std::nullopt;
+                                                       KittyCommandPayload payload) {
+  auto data = payload.take(size_t(kKittySizeLimit));
+  if (!data || data->empty()) return std::nullopt;
   auto inflated = decompressKittyData(std::move(*data), control.compression);
   if (!inflated) return std::nullopt;
   return decodeKittyPayloadData(control, std::move(*inflated));

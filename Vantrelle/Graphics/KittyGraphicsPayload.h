@@ -40,6 +40,23 @@ class KittyGraphicsPayload {
   int height_;
 };
 
+// A command's payload as the loaders take it: the base64 text of a single command, or the bytes
+// of a chunked transfer, decoded as its chunks arrived (nothing when they did not decode).
+class KittyCommandPayload {
+ public:
+  KittyCommandPayload(std::span<const uint8_t> base64Text) : text(base64Text) {}  // NOLINT: implicit on purpose
+  static KittyCommandPayload decoded(std::optional<std::vector<uint8_t>> bytes);
+
+  // The payload's bytes, or nothing when it does not decode or holds more than `maxSize`. Decoded
+  // bytes are handed over, not copied, so this is taken once.
+  std::optional<std::vector<uint8_t>> take(size_t maxSize);
+
+ private:
+  std::span<const uint8_t> text;
+  bool isDecoded = false;
+  std::optional<std::vector<uint8_t>> bytes;
+};
+
 // A load gives a payload, or an error message, or (direct medium only) neither, which the caller
 // answers as a bad payload.
 struct KittyPayloadResult {
@@ -59,13 +76,12 @@ struct KittyPixelSize {
 };
 
 // Loading by medium (direct, file, temporary file, shared memory).
-KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload);
+KittyPayloadResult loadKittyPayload(const KittyGraphicsControl& control, KittyCommandPayload payload);
 std::optional<KittyGraphicsPayload> decodeKittyPayload(const KittyGraphicsControl& control,
-                                                       std::span<const uint8_t> base64Payload);
-KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload,
+                                                       KittyCommandPayload payload);
+KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, KittyCommandPayload payload,
                                         bool temporary);
-KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& control,
-                                                std::span<const uint8_t> base64Payload);
+KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& control, KittyCommandPayload payload);
 
 // Stages shared by the media.
 std::optional<std::vector<uint8_t>> decompressKittyData(std::vector<uint8_t> data, std::optional<char> compression);

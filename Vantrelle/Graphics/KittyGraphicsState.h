@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "Vantrelle/Buffer/TerminalImage.h"
+#include "Vantrelle/Graphics/Base64.h"
 #include "Vantrelle/Graphics/KittyGraphicsControl.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Terminal/TerminalTypes.h"
@@ -25,6 +26,14 @@ struct KittyGraphicsImage {
   int64_t byteSize = 0;
   uint64_t lastAccessTick = 0;
   std::optional<uint32_t> number;  // the image number last given to it, if any
+};
+
+// A chunked transfer in progress: the first chunk's control and its payload, decoded a chunk at a
+// time as the chunks arrive. Text that cannot decode, or that would pass the size limit, fails the
+// decoder at once, which then holds nothing more; the transfer completes as a bad payload.
+struct KittyGraphicsPending {
+  KittyGraphicsControl control;
+  Base64Decoder payload{size_t(kKittySizeLimit)};
 };
 
 struct KittyPlacementKey {

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "Vantrelle/Graphics/Base64.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
 
@@ -38,8 +37,8 @@ bool isValidUtf8(std::span<const uint8_t> bytes) {
 }
 
 // Decoded text of a path or object name: valid UTF-8 without zero bytes.
-std::optional<std::string> decodeName(std::span<const uint8_t> base64Payload, bool& decoded) {
-  auto bytes = base64Decode(base64Payload, 65'536);
+std::optional<std::string> decodeName(KittyCommandPayload& payload, bool& decoded) {
+  auto bytes = payload.take(65'536);
   decoded = bytes && !bytes->empty();
   if (!decoded) return std::nullopt;
   if (std::find(bytes->begin(), bytes->end(), uint8_t(0)) != bytes->end() || !isValidUtf8(*bytes)) {
@@ -106,10 +105,10 @@ bool isKittyTempPath(std::string_view resolvedPath) {
   return resolved && directory == *resolved;
 }
 
-KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, std::span<const uint8_t> base64Payload,
+KittyPayloadResult loadKittyFilePayload(const KittyGraphicsControl& control, KittyCommandPayload payload,
                                         bool temporary) {
   bool decoded = false;
-  auto path = decodeName(base64Payload, decoded);
+  auto path = decodeName(payload, decoded);
   if (!decoded) return {std::nullopt, KittyMessage::badPayload};
   if (!path) return {std::nullopt, KittyMessage::badPath};
   auto resolved = resolvePath(*path);
@@ -160,10 +159,9 @@ std::optional<std::vector<uint8_t>> readKittyFileData(const std::string& path, i
   return data;
 }
 
-KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& control,
-                                                std::span<const uint8_t> base64Payload) {
+KittyPayloadResult loadKittySharedMemoryPayload(const KittyGraphicsControl& control, KittyCommandPayload payload) {
   bool decoded = false;
-  auto name = decodeName(base64Payload, decoded);
+  auto name = decodeName(payload, decoded);
   if (!name) return {std::nullopt, KittyMessage::badPayload};
   auto expected = kittyExpectedDataSize(control);
   if (!expected && control.format != 100) return {std::nullopt, KittyMessage::badPayload};

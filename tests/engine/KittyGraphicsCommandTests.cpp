@@ -69,6 +69,27 @@ TEST_F(KittyCommands, ChunkedTransferIsProcessedOnceWithTheFirstChunksKeys) {
   EXPECT_FALSE(state().imagesById.contains(99));
 }
 
+TEST_F(KittyCommands, ChunksPaddedEachOnTheirOwnJoinIntoOneImage) {
+  std::vector<uint8_t> raw(4 * 2 * 4);
+  for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 7);
+  // Chunk lengths that are not multiples of three, so every chunk ends in padding.
+  auto piece = [&](size_t from, size_t to) {
+    return base64(std::vector<uint8_t>(raw.begin() + from, raw.begin() + to));
+  };
+  EXPECT_EQ(command("a=t,i=4,f=32,s=4,v=2,m=1;" + piece(0, 10)), "");
+  EXPECT_EQ(command("m=1;" + piece(10, 17)), "");
+  EXPECT_EQ(command("m=0;" + piece(17, 32)), reply("Gi=4;OK"));
+  ASSERT_TRUE(state().imagesById.contains(4));
+  auto stored = state().imagesById.at(4).payload.bytes();
+  EXPECT_EQ(std::vector<uint8_t>(stored.begin(), stored.end()), raw);
+
+  // A malformed chunk spoils the transfer, however well formed the chunks after it are.
+  EXPECT_EQ(command("a=t,i=5,f=32,s=4,v=2,m=1;" + piece(0, 10)), "");
+  EXPECT_EQ(command("m=1;A==="), "");
+  EXPECT_EQ(command("m=0;" + piece(10, 32)), reply("Gi=5;EINVAL: bad payload"));
+  EXPECT_FALSE(state().imagesById.contains(5));
+}
+
 TEST_F(KittyCommands, ChunkingAppliesOnlyToDirectData) {
   // m=1 with a file medium is an ordinary, complete command.
   EXPECT_EQ(command("a=t,i=4,t=f,m=1;" + base64(std::string("/nonexistent/kitty"))), reply("Gi=4;EINVAL: bad path"));
