@@ -58,13 +58,17 @@ void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& contro
     case 'T':
       handleKittyTransmit(terminal, control, std::move(payload), true);
       break;
-    case 'q':
-      if (decodeKittyPayload(control, std::move(payload))) {
+    case 'q': {
+      // A client asks whether a medium works: the payload is loaded as a transmission would load
+      // it, files and objects read and removed alike, and then let go.
+      auto loaded = loadKittyPayload(control, std::move(payload));
+      if (loaded.payload) {
         sendKittyOk(terminal, control, control.imageId, control.imageNumber, control.placementId);
       } else {
-        sendKittyError(terminal, control, KittyMessage::badPayload);
+        sendKittyError(terminal, control, loaded.errorMessage.value_or(KittyMessage::badPayload));
       }
       break;
+    }
     case 'p':
       handleKittyPut(terminal, control);
       break;

@@ -1,3 +1,10 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "support/KittyTerminalFixture.h"
 
 using namespace kittytest;
@@ -88,6 +95,39 @@ TEST_F(KittyCommands, ChunksPaddedEachOnTheirOwnJoinIntoOneImage) {
   EXPECT_EQ(command("m=1;A==="), "");
   EXPECT_EQ(command("m=0;" + piece(10, 32)), reply("Gi=5;EINVAL: bad payload"));
   EXPECT_FALSE(state().imagesById.contains(5));
+}
+
+TEST_F(KittyCommands, QueriesLoadByMediumAndKeepNothing) {
+  char folder[] = "/tmp/kitty-query-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string rgb = "f=24,s=2,v=1";
+  auto write = [](const std::string& path, size_t size) {
+    std::ofstream(path, std::ios::binary) << std::string(size, '\x7f');
+    return base64(path);
+  };
+  std::string plain = std::string(folder) + "/image.rgb";
+  std::string marked = "/tmp/tty-graphics-protocol-query-" + std::to_string(getpid());
+  EXPECT_EQ(command("a=q,i=31,t=f," + rgb + ";" + write(plain, 6)), reply("Gi=31;OK"));
+  EXPECT_TRUE(std::filesystem::exists(plain));
+  EXPECT_EQ(command("a=q,i=32,t=t," + rgb + ";" + write(marked, 6)), reply("Gi=32;OK"));
+  EXPECT_FALSE(std::filesystem::exists(marked));  // removed as a transmission would remove it
+  // Failures answer as a transmission of the same payload would.
+  EXPECT_EQ(command("a=q,i=33,t=f," + rgb + ";" + write(plain, 5)), reply("Gi=33;EINVAL: bad payload"));
+  EXPECT_EQ(command("a=q,i=34,t=f," + rgb + ";" + base64(std::string(folder) + "/missing")),
+            reply("Gi=34;EINVAL: bad path"));
+  EXPECT_EQ(command("a=q,i=35,t=t," + rgb + ";" + base64(plain)), reply("Gi=35;EINVAL: bad temp path"));
+  EXPECT_TRUE(std::filesystem::exists(plain));
+
+  std::string object = "/tty-graphics-protocol-query-" + std::to_string(getpid());
+  int fd = shm_open(object.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "\1\2\3\4\5\6", 6), 6);
+  close(fd);
+  EXPECT_EQ(command("a=q,i=36,t=s," + rgb + ";" + base64(object)), reply("Gi=36;OK"));
+  EXPECT_LT(shm_open(object.c_str(), O_RDONLY, 0), 0);
+
+  EXPECT_TRUE(state().imagesById.empty());
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(KittyCommands, ChunkingAppliesOnlyToDirectData) {
