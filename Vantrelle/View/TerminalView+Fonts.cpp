@@ -146,16 +146,28 @@ void TerminalView::resize(int cols, int rows) {
   terminal->cmdSoftReset();
 }
 
-// An overlay scroller takes no columns, so the grid stays the same when scrollback first
-// appears; a legacy one keeps its own strip, which is never hidden.
+// Whatever its style, a shown scroller sits over the right edge of the view, so its strip is
+// never given to cells. A legacy scroller is always shown; an overlay one only while there is
+// something to scroll, and the grid follows it as it comes and goes (`fitGridToScroller`).
 double TerminalView::scrollerWidth() const {
-  if (_scrollerStyle == ScrollerStyle::overlay || !scroller || !scroller->get_visible()) return 0;
+  if (!scroller || !scroller->get_visible()) return 0;
   int minimum = 0, natural = 0, minimumBaseline = 0, naturalBaseline = 0;
   scroller->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minimumBaseline, naturalBaseline);
   return std::max(natural, 0);
 }
 
+// Resizing the terminal while it is being fed would pull its lines from under the running
+// command, so a scroller shown or hidden meanwhile is taken into the grid once the feed is done,
+// or at the next layout.
+void TerminalView::fitGridToScroller() {
+  if (!scrollerWidthStale || fittingGridToScroller) return;
+  fittingGridToScroller = true;
+  processSizeChange(frameSize);
+  fittingGridToScroller = false;
+}
+
 bool TerminalView::processSizeChange(ViewSize newSize) {
+  scrollerWidthStale = false;
   if (newSize.width == 0 && newSize.height == 0) return false;
   if (!cellDimension) return false;
   int rows = int(newSize.height / cellDimension->height);
@@ -167,6 +179,7 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
   if (search) search->invalidate();
   if (terminalDelegate) terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
   updateScroller();
+  fitGridToScroller();
   return true;
 }
 
@@ -224,6 +237,7 @@ void TerminalView::size_allocate_vfunc(int width, int height, int) {
   bool resized = newSize != frameSize;
   setFrameSize(newSize);
   updateScroller();
+  fitGridToScroller();
   // Rows move under a selection when the view changes size, so it is let go; a relayout at the
   // same size (the caret moving, an overlay appearing) keeps it.
   if (resized) deactivateSelection();

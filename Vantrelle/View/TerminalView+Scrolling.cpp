@@ -118,6 +118,7 @@ void TerminalView::changeScrollback(std::optional<int> scrollback) {
   terminal->updateRange(0);
   terminal->updateRange(terminal->rows - 1);
   updateScroller();
+  fitGridToScroller();
   if (terminalDelegate) terminalDelegate->scrolled(*this, scrollPosition());
   queuePendingDisplay();
 }
@@ -126,6 +127,7 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (search) search->invalidate();
   if (allowMouseReporting && selectionActive()) deactivateSelection();
   terminal->feed(byteArray);
+  fitGridToScroller();
   if (shouldDisplayImmediatelyAfterUserInput()) {
     displayImmediately();
   } else {
@@ -160,7 +162,10 @@ void TerminalView::updateScroller() {
   // The adjustment runs 0...1 with the knob's proportion as its page size.
   double page = enabled ? std::min(thumb, 1.0) : 1.0;
   adjustment->configure(scrollPosition() * (1.0 - page), 0, 1, page * 0.1, page, page);
-  scroller->set_visible(enabled || _scrollerStyle == ScrollerStyle::legacy);
+  bool visible = enabled || _scrollerStyle == ScrollerStyle::legacy;
+  if (scroller->get_visible() == visible) return;
+  scroller->set_visible(visible);
+  scrollerWidthStale = true;
 }
 
 void TerminalView::setScrollerStyle(ScrollerStyle style) {

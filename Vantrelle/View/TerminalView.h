@@ -555,6 +555,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void clearProgressReport();
   void readFontMetrics();
   double scrollerWidth() const;
+  void fitGridToScroller();
   int maxScroll() const;
   void windowActiveChanged();
   void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
@@ -589,6 +590,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward);
 
   ViewSize frameSize;
+  // The scroller was shown or hidden since the grid was last fitted to the frame.
+  bool scrollerWidthStale = false;
+  bool fittingGridToScroller = false;
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;

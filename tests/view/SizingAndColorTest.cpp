@@ -160,7 +160,13 @@ TEST_F(Sizing, ALegacyScrollerKeepsItsOwnColumns) {
   // A font change recomputes the grid around the strip as well.
   view->setLineSpacing(1.0);
   EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / view->cellDimension->width));
+  // An overlay scroller is shown only while there is something to scroll, and takes its strip
+  // only then.
   view->setScrollerStyle(TerminalView::ScrollerStyle::overlay);
+  EXPECT_TRUE(view->scrollerWidget()->get_visible());
+  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / view->cellDimension->width));
+  view->feed("\x1b[?1049h");
+  EXPECT_FALSE(view->scrollerWidget()->get_visible());
   EXPECT_EQ(view->getTerminal().cols, int(800 / view->cellDimension->width));
 }
 

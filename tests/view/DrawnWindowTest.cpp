@@ -1,0 +1,126 @@
+// The view in a real window, read back pixel by pixel as GTK draws it, scroller and all.
+#include <gtest/gtest.h>
+#include <gtkmm/scrollbar.h>
+#include <gtkmm/window.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+// The widget's current drawing through its window's renderer, as 0xAARRGGBB pixels.
+struct DrawnPixels {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> data;
+  uint32_t at(double x, double y) const { return data[size_t(y) * size_t(width) + size_t(x)]; }
+  uint32_t rgb(double x, double y) const { return at(x, y) & 0xffffff; }
+};
+
+DrawnPixels drawnPixels(Gtk::Widget& widget) {
+  DrawnPixels pixels;
+  pixels.width = widget.get_width();
+  pixels.height = widget.get_height();
+  GdkPaintable* paintable = gtk_widget_paintable_new(widget.gobj());
+  GtkSnapshot* snapshot = gtk_snapshot_new();
+  gdk_paintable_snapshot(paintable, GDK_SNAPSHOT(snapshot), pixels.width, pixels.height);
+  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+  g_object_unref(paintable);
+  if (!node) return {};
+  GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(widget.gobj()));
+  graphene_rect_t viewport = GRAPHENE_RECT_INIT(0, 0, float(pixels.width), float(pixels.height));
+  GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &viewport);
+  gsk_render_node_unref(node);
+  pixels.width = gdk_texture_get_width(texture);
+  pixels.height = gdk_texture_get_height(texture);
+  pixels.data.resize(size_t(pixels.width) * size_t(pixels.height));
+  gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data.data()), size_t(pixels.width) * 4);
+  g_object_unref(texture);
+  return pixels;
+}
+
+// Drawing runs at the next frame: reads the pixels until they show what `shown` looks for.
+DrawnPixels drawnOnceShowing(Gtk::Widget& widget, const std::function<bool(const DrawnPixels&)>& shown) {
+  DrawnPixels pixels;
+  testing::pumpUntil([&] {
+    pixels = drawnPixels(widget);
+    return !pixels.data.empty() && shown(pixels);
+  });
+  return pixels;
+}
+
+class DrawnWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    view = std::make_unique<TerminalView>();
+    view->terminalDelegate = &host;
+    window = std::make_unique<Gtk::Window>();
+    window->set_default_size(800, 480);
+    window->set_child(*view);
+  }
+  void TearDown() override {
+    window->unset_child();
+    window->close();
+  }
+  void showAndSettle() {
+    window->present();
+    ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && view->frame().width > 0; }));
+  }
+  double cellWidth() const { return view->cellDimension->width; }
+  double cellHeight() const { return view->cellDimension->height; }
+
+  testing::RecordingHost host;
+  std::unique_ptr<TerminalView> view;
+  std::unique_ptr<Gtk::Window> window;
+};
+
+TEST_F(DrawnWindow, TheScrollerNeverCoversTheLastColumn) {
+  showAndSettle();
+  int fullCols = view->getTerminal().cols;
+  ASSERT_EQ(fullCols, int(view->frame().width / cellWidth()));  // nothing to scroll yet
+  std::string output;
+  for (int i = 1; i <= 60; i++) output += std::to_string(i) + "\r\n";
+  output.append(size_t(fullCols - 1), '0').append("|\r\n");
+  view->feed(output);
+  Gtk::Scrollbar& scroller = *view->scrollerWidget();
+  ASSERT_TRUE(scroller.get_visible());
+  ASSERT_TRUE(testing::pumpUntil([&] { return scroller.get_width() > 0; }));
+  // The columns give up the scroller's strip, and the line that filled them wraps its last cell.
+  double scrollerLeft = view->frame().width - scroller.get_width();
+  int cols = view->getTerminal().cols;
+  EXPECT_LT(cols, fullCols);
+  EXPECT_LE(cols * cellWidth(), scrollerLeft);
+  EXPECT_EQ(host.sizes.back(), std::make_pair(cols, view->getTerminal().rows));
+  Buffer& buffer = *view->getTerminal().buffer;
+  int pipeRow = -1, pipeCol = -1;
+  for (int row = 0; row < view->getTerminal().rows; row++) {
+    std::string text = view->getTerminal().getText({0, row + buffer.yDisp}, {cols, row + buffer.yDisp});
+    if (auto at = text.find('|'); at != std::string::npos) pipeRow = row, pipeCol = int(at);
+  }
+  ASSERT_GE(pipeRow, 0);
+  // The bar is drawn: ink in the middle of its cell, background at both sides.
+  double left = pipeCol * cellWidth(), middle = pipeRow * cellHeight() + cellHeight() / 2;
+  auto inked = [&](const DrawnPixels& p) {
+    for (double x = left + 1; x < left + cellWidth() - 1; x++) {
+      if (p.rgb(x, middle) != p.rgb(left, middle)) return true;
+    }
+    return false;
+  };
+  DrawnPixels pixels = drawnOnceShowing(*view, inked);
+  ASSERT_FALSE(pixels.data.empty());
+  EXPECT_TRUE(inked(pixels));
+  EXPECT_EQ(pixels.rgb(left + cellWidth() - 1, middle), pixels.rgb(left, middle));
+
+  // Without scrollback the scroller hides and gives its columns back.
+  view->feed("\x1b[?1049h");
+  EXPECT_FALSE(scroller.get_visible());
+  EXPECT_EQ(view->getTerminal().cols, fullCols);
+}
+
+}  // namespace
+}  // namespace vantrelle
