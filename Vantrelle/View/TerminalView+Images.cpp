@@ -206,6 +206,10 @@ void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSi
 }
 
 namespace {
+// Cells that a length covers, a part of one counted whole; a hair over a whole number of cells
+// (rounding of the size requests) does not add one.
+int coveredCells(double length, double cell) { return int(std::ceil(length / cell - 1e-6)); }
+
 double requestedLength(ImageSizeRequest request, double cell, double frame, double natural, double scale) {
   switch (request.kind) {
     case ImageSizeRequest::Kind::cells:
@@ -240,8 +244,9 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   // A program may ask for any size: keep slices within what can be allocated and drawn.
   if (!(width > 0) || !(height > 0) || width > kMaximumImageSide || height > kMaximumImageSide) return;
   if (preserveAspectRatio && !autoW && !autoH) image = scaleImage(source, {width, height});
-  int rows = int(height / ch);
-  int cols = int(width / cw);
+  // The last row or column may be covered only in part; it is still the image's.
+  int rows = coveredCells(height, ch);
+  int cols = coveredCells(width, cw);
   if (double(std::max(int(width * scale), 1)) * std::max(int(ch * scale), 1) * 4 * rows > kMaximumSliceBytes) return;
   Buffer& buffer = *terminal->buffer;
   int startX = buffer.x;
@@ -276,6 +281,9 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
     cr->scale(sliceWpx / srcW, sliceHpx / sliceH);
     cr->set_source(image, 0, -sliceH * i);
     cairo_pattern_set_extend(cairo_get_source(cr->cobj()), CAIRO_EXTEND_PAD);
+    // The last slice shows the image's remaining rows; the rest of its cell stays clear.
+    cr->rectangle(0, -sliceH * i, srcW, srcH);
+    cr->clip();
     cr->set_operator(Cairo::Context::Operator::SOURCE);
     cr->paint();
     auto piece = std::make_shared<AppleImage>(slice, int(width), int(ch), buffer.x);

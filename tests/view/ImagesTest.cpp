@@ -46,25 +46,32 @@ TEST(ImageFitting, AspectFitCentresInTheRectangle) {
   EXPECT_EQ(TerminalView::kittyAspectFitRect({0, 100}, {1, 2, 3, 4}), (ViewRect{1, 2, 3, 4}));
 }
 
-TEST_F(Images, AnImageTenCellsWideIsCutIntoWholeRows) {
+TEST_F(Images, AnImageTenCellsWideIsCutIntoRowsTheLastInPart) {
   auto png = pngOf(200, 130);
   view->feed("ab");
   view->createImage(view->getTerminal(), png, {ImageSizeRequest::Kind::cells, 10}, {}, true);
   auto all = slices();
-  ASSERT_EQ(all.size(), 3u);  // 100 x 65 points: three whole rows of 20
+  ASSERT_EQ(all.size(), 4u);  // 100 x 65 points: three whole rows of 20 and a quarter of one
   EXPECT_EQ(all[0]->pixelWidth(), 100);
   EXPECT_EQ(all[0]->pixelHeight(), 20);
   EXPECT_EQ(all[0]->col(), 2);
   Buffer& buffer = *view->getTerminal().buffer;
-  EXPECT_EQ(int(buffer.y), 3);
+  EXPECT_EQ(int(buffer.y), 4);
   EXPECT_EQ(int(buffer.x), 2);
-  EXPECT_EQ(buffer.linesWithImagesCount, 3);
+  EXPECT_EQ(buffer.linesWithImagesCount, 4);
+  // The last slice holds the image's last 5 points and nothing below them.
+  Cairo::RefPtr<Cairo::ImageSurface> last = all[3]->image;
+  last->flush();
+  auto alpha = [&](int y) { return last->get_data()[size_t(y) * size_t(last->get_stride()) + 3]; };
+  EXPECT_EQ(alpha(2), 0xff);
+  EXPECT_EQ(alpha(12), 0);
 }
 
-TEST_F(Images, AnImageLowerThanACellAttachesNothing) {
+TEST_F(Images, AnImageLowerThanACellTakesOneRow) {
   auto png = pngOf(40, 10);
   view->createImage(view->getTerminal(), png, {}, {}, true);
-  EXPECT_TRUE(slices().empty());
+  EXPECT_EQ(slices().size(), 1u);
+  EXPECT_EQ(int(view->getTerminal().buffer->y), 1);
 }
 
 TEST_F(Images, UndecodableDataAndHostileSizesLeaveTheBufferAlone) {
@@ -99,8 +106,8 @@ TEST_F(Images, ImagesAtTheBottomScrollTheScreenAndMarkItAllDirty) {
   EXPECT_EQ(slices().size(), 3u);
 }
 
-TEST_F(Images, SlicesArePaintedWhereTheyAreAttached) {
-  auto png = pngOf(30, 40);
+TEST_F(Images, SlicesArePaintedWhereTheyAreAttachedTheLastRowInPart) {
+  auto png = pngOf(30, 50);
   view->createImage(view->getTerminal(), png, {}, {}, true);
   view->updateDisplay(false);
   cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view->drawingPath()).render();
@@ -111,6 +118,8 @@ TEST_F(Images, SlicesArePaintedWhereTheyAreAttached) {
   };
   EXPECT_EQ(pixel(5, 5) & 0xffffff, 0xff0000u);
   EXPECT_EQ(pixel(5, 35) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixel(5, 48) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixel(5, 52) & 0xffffff, 0xff0000u);
   EXPECT_NE(pixel(45, 5) & 0xffffff, 0xff0000u);
 }
 
@@ -149,7 +158,7 @@ TEST_F(Images, OtherImageFormatsAreReadToo) {
   g_free(buffer);
   view->createImage(view->getTerminal(), jpeg, {}, {}, true);
   auto all = slices();
-  ASSERT_EQ(all.size(), 2u);
+  ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0]->pixelWidth(), 30);
   auto image = TerminalView::imageFromData(jpeg);
   ASSERT_TRUE(image);

@@ -57,10 +57,16 @@ TEST_F(KittyImages, APutIsSlicedIntoRowsWithItsPlacementRecorded) {
   EXPECT_NE(pixelAt(55, 5) & 0xffffff, 0xff0000u);
 }
 
-TEST_F(KittyImages, AnImageBelowOneCellIsRecordedButNotSliced) {
+TEST_F(KittyImages, AnImageBelowOneCellTakesOneCellAndIsDrawn) {
   view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,i=8,p=1,q=2;") + kRedPixels + "\x1b\\");
-  EXPECT_TRUE(slices().empty());
-  EXPECT_TRUE(view->getTerminal().kittyGraphicsState.placementsByKey.count(KittyPlacementKey{8, 1}));
+  ASSERT_EQ(slices().size(), 1u);
+  auto& placements = view->getTerminal().kittyGraphicsState.placementsByKey;
+  ASSERT_TRUE(placements.count(KittyPlacementKey{8, 1}));
+  EXPECT_EQ(placements.at(KittyPlacementKey{8, 1}).rows, 1);
+  EXPECT_EQ(placements.at(KittyPlacementKey{8, 1}).cols, 1);
+  view->updateDisplay(false);
+  EXPECT_EQ(pixelAt(1, 1) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixelAt(1, 3) & 0xffffff, 0xff0000u);
 }
 
 TEST_F(KittyImages, ImagesBelowTheTextSortBeforeThoseAbove) {

@@ -1,0 +1,66 @@
+// Images through the GPU path against a real GL context: an image whose height is not a whole
+// number of cells shows its last, partial row, as the Cairo path does.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+
+#include <cmath>
+#include <string>
+
+#include "Vantrelle/Terminal/StrictBase64.h"
+#include "Vantrelle/View/DrawingPath.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+
+namespace vantrelle {
+namespace {
+
+TEST(GpuImageRows, ThePartialLastRowOfAnImageIsDrawnOnBothPaths) {
+  static const bool ready = [] {
+    gtk_init();
+    Gtk::init_gtkmm_internals();
+    return true;
+  }();
+  (void)ready;
+  TerminalView view;
+  view.scaleFactorOverride = 1.0;
+  view.size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
+  double ch = view.cellDimension->height;
+  int height = int(std::round(ch * 1.5));  // one whole row and half of the next
+  std::vector<uint8_t> red(size_t(4) * size_t(height) * 4);
+  for (size_t i = 0; i < red.size(); i += 4) red[i] = red[i + 3] = 0xff;
+  std::string command = "\x1b_Ga=T,q=2,f=32,s=4,v=" + std::to_string(height) + ";";
+  command.append(base64Encode(red)).append("\x1b\\");
+  view.feed(command);
+  view.updateDisplay(false);
+
+  auto gpu = GpuDrawingPath::make(view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  auto frame = gpu->render();
+  ASSERT_TRUE(frame);
+  auto gl = [&](int x, int y) {
+    const uint8_t* p = &frame->pixels[(size_t(y) * size_t(frame->width) + size_t(x)) * 4];
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+  };
+  CairoDrawingPath cairoPath(view);
+  cairo_surface_t* surface = cairoPath.render();
+  ASSERT_NE(surface, nullptr);
+  cairo_surface_flush(surface);
+  auto cairo = [&](int x, int y) {
+    auto* data = cairo_image_surface_get_data(surface);
+    return *reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(cairo_image_surface_get_stride(surface)) +
+                                        size_t(x) * 4) &
+           0xffffff;
+  };
+  auto check = [&](const char* name, auto pixel) {
+    EXPECT_EQ(pixel(1, 2), 0xff0000u) << name;
+    EXPECT_EQ(pixel(1, height - 2), 0xff0000u) << name << ": the last, partial row";
+    EXPECT_NE(pixel(1, height + 2), 0xff0000u) << name << ": below the image";
+    EXPECT_NE(pixel(6, 2), 0xff0000u) << name << ": right of the image";
+  };
+  check("gl", gl);
+  check("cairo", cairo);
+}
+
+}  // namespace
+}  // namespace vantrelle
