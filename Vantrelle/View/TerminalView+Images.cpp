@@ -179,8 +179,18 @@ void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& bytes,
     return;
   }
   ImageSizeRequest automatic;
-  ImageSizeRequest w = frameSize.width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
+  ImageSizeRequest w = imageArea().width < width ? ImageSizeRequest{ImageSizeRequest::Kind::percent, 100} : automatic;
   insertImage(image, w, automatic, true);
+}
+
+// Before its first layout the view has no frame, yet a program may already send images: they take
+// the grid the terminal was made with, which the first layout then reflows like any text.
+ViewSize TerminalView::imageArea() const {
+  if (frameSize.width > 0 && frameSize.height > 0) {
+    return {std::max(frameSize.width - scrollerWidth(), 0.0), frameSize.height};
+  }
+  if (!cellDimension) return {};
+  return {cellDimension->width * terminal->cols, cellDimension->height * terminal->rows};
 }
 
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::kittyPlaceholderImage(
@@ -232,8 +242,9 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   double naturalW = source->get_width(), naturalH = source->get_height();
   if (naturalW <= 0 || naturalH <= 0) return;
   const double cw = cellDimension->width, ch = cellDimension->height;
-  double width = requestedLength(widthRequest, cw, frameSize.width, naturalW, scale);
-  double height = requestedLength(heightRequest, ch, frameSize.height, naturalH, scale);
+  ViewSize area = imageArea();
+  double width = requestedLength(widthRequest, cw, area.width, naturalW, scale);
+  double height = requestedLength(heightRequest, ch, area.height, naturalH, scale);
   using Kind = ImageSizeRequest::Kind;
   Cairo::RefPtr<Cairo::ImageSurface> image = source;
   bool autoW = widthRequest.kind == Kind::automatic, autoH = heightRequest.kind == Kind::automatic;

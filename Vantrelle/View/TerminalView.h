@@ -284,6 +284,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ImageSizeRequest width, ImageSizeRequest height,
                    bool preserveAspectRatio);
   static ViewRect kittyAspectFitRect(ViewSize imageSize, ViewRect rect);
+  // The room an image's percentages and a wide bitmap's fitting refer to, in points.
+  ViewSize imageArea() const;
   // The whole image stored under a Kitty image id, decoded once per drawing pass.
   Cairo::RefPtr<Cairo::ImageSurface> kittyPlaceholderImage(
       uint32_t imageId, std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& cache);

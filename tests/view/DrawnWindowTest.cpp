@@ -1,4 +1,5 @@
-// The view in a real window, read back pixel by pixel as GTK draws it, scroller and all.
+// The view in a real window, read back pixel by pixel as GTK draws it, scroller and all: images
+// that arrive before the first layout, and the last column beside the scroller.
 #include <gtest/gtest.h>
 #include <gtkmm/scrollbar.h>
 #include <gtkmm/window.h>
@@ -53,6 +54,16 @@ DrawnPixels drawnOnceShowing(Gtk::Widget& widget, const std::function<bool(const
   return pixels;
 }
 
+// A solid red Sixel image; its height a whole number of six-pixel bands.
+std::string redSixel(int width, int height) {
+  std::string image = "\x1bPq#1;2;100;0;0#1";
+  for (int band = 0; band < height / 6; band++) {
+    if (band > 0) image.append("-");
+    image.append("!").append(std::to_string(width)).append("~");
+  }
+  return image.append("\x1b\\");
+}
+
 class DrawnWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,6 +89,28 @@ class DrawnWindow : public ::testing::Test {
   std::unique_ptr<TerminalView> view;
   std::unique_ptr<Gtk::Window> window;
 };
+
+TEST_F(DrawnWindow, AnImageSentBeforeTheFirstLayoutIsPlacedAndDrawn) {
+  // Programs start before their view is laid out, and some draw at once.
+  ASSERT_EQ(view->frame().width, 0);
+  std::string output = "\x1b[2;3H";
+  output.append(redSixel(24, 42)).append("after");
+  view->feed(output);
+  showAndSettle();
+  Buffer& buffer = *view->getTerminal().buffer;
+  ASSERT_EQ(testing::imageSlices(*view).size(), size_t(std::ceil(42 / cellHeight())));
+  // The rows are kept for the image and the text goes on below it.
+  int textRow = 1 + int(std::ceil(42 / cellHeight()));
+  EXPECT_EQ(view->getTerminal().getText({2, textRow}, {7, textRow}), "after");
+  EXPECT_EQ(int(buffer.y), textRow);
+  double left = 2 * cellWidth(), top = cellHeight();
+  DrawnPixels pixels =
+      drawnOnceShowing(*view, [&](const DrawnPixels& p) { return p.rgb(left + 2, top + 2) == 0xff0000u; });
+  ASSERT_FALSE(pixels.data.empty());
+  EXPECT_EQ(pixels.rgb(left + 2, top + 2), 0xff0000u);
+  EXPECT_EQ(pixels.rgb(left + 21, top + 40), 0xff0000u);
+  EXPECT_NE(pixels.rgb(left + 30, top + 2), 0xff0000u);
+}
 
 TEST_F(DrawnWindow, TheScrollerNeverCoversTheLastColumn) {
   showAndSettle();
