@@ -103,8 +103,7 @@ TEST_F(Scopes, AProjectTokenActsOnlyOnItsOwnProjectAndATaskTokenOnItsTask) {
   std::set<std::string> listed;
   auto listing = parse(runner.request("GET", "/tasks", project));
   for (const auto& entry : listing["tasks"]) listed.insert(entry["id"]);
-  EXPECT_TRUE(listed.count(taskA) && listed.count(otherTaskA) && listed.count(made.value("id", "")))
-      << listing;
+  EXPECT_TRUE(listed.count(taskA) && listed.count(otherTaskA) && listed.count(made.value("id", ""))) << listing;
   EXPECT_FALSE(listed.count(taskB) || listed.count(taskOfNone));
   EXPECT_EQ(status(desktop, "POST", "/diagnostics/error-events", {{"message", "from B"}, {"project_id", projectB}}),
             202);
