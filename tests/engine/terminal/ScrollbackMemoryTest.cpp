@@ -82,6 +82,21 @@ TEST_F(ScrollbackMemory, EraseSavedLinesReleasesThem) {
   EXPECT_LT(heapBytesInUse() - before, ringBytes(t) + (1u << 20)) << "filled: " << grown;
 }
 
+TEST_F(ScrollbackMemory, AFullRingScrollsWithoutGrowing) {
+  TestHost host;
+  Terminal t(&host, sized(kCols, kRows, 500));
+  fillScrollback(t, 600);
+  ASSERT_TRUE(t.buffer->lines().isFull());
+  const size_t before = heapBytesInUse();
+  fillScrollback(t, 2000);
+  // A region under a status line feeds the scrollback; one under a title line scrolls inside.
+  t.feed("\x1b[1;49r\x1b[49H");
+  fillScrollback(t, 2000);
+  t.feed("\x1b[2;49r\x1b[49H");
+  fillScrollback(t, 2000);
+  EXPECT_LT(heapBytesInUse(), before + (64u << 10));
+}
+
 TEST_F(ScrollbackMemory, ResizeStormKeepsOnlyTheLinesInTheRing) {
   TestHost host;
   Terminal t(&host, sized(kCols, kRows, kScrollback));
