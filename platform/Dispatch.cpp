@@ -88,6 +88,8 @@ DispatchQueue* DispatchQueue::makeGlobal(QoS qos) {
 
 void DispatchQueue::async(std::function<void()> block) { executor->post(std::move(block)); }
 
+void DispatchQueue::asyncWhenIdle(std::function<void()> block) { executor->postWhenIdle(std::move(block)); }
+
 std::shared_ptr<DispatchWorkItem> DispatchQueue::asyncAfter(std::chrono::nanoseconds delay,
                                                             std::function<void()> block) {
   auto item = std::make_shared<DispatchWorkItem>(std::move(block));

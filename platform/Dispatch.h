@@ -45,6 +45,10 @@ class DispatchQueue {
   DispatchQueue& operator=(const DispatchQueue&) = delete;
 
   void async(std::function<void()> block);
+  // Runs the block once the queue has nothing more urgent to do. On the main queue that is after
+  // pending input, timers and frames, so that a long run of work cut into slices lets the window
+  // draw between them; elsewhere it is async.
+  void asyncWhenIdle(std::function<void()> block);
   std::shared_ptr<DispatchWorkItem> asyncAfter(std::chrono::nanoseconds delay, std::function<void()> block);
   void asyncAfter(std::chrono::nanoseconds delay, std::shared_ptr<DispatchWorkItem> item);
   // Runs the block and waits for it. Called from the queue's own thread (or from the main thread

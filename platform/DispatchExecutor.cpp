@@ -66,6 +66,14 @@ void MainContextExecutor::postAfter(std::chrono::nanoseconds delay, std::functio
   g_source_unref(source);
 }
 
+void MainContextExecutor::postWhenIdle(std::function<void()> block) {
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT_IDLE);
+  g_source_set_callback(source, runOnce, new std::function<void()>(std::move(block)), destroyBlock);
+  g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
+}
+
 bool MainContextExecutor::isCurrent() const { return gettid() == getpid(); }
 
 struct ThreadPoolExecutor::State {

@@ -18,6 +18,7 @@ class DispatchExecutor {
   virtual ~DispatchExecutor() = default;
   virtual void post(std::function<void()> block) = 0;
   virtual void postAfter(std::chrono::nanoseconds delay, std::function<void()> block) = 0;
+  virtual void postWhenIdle(std::function<void()> block) { post(std::move(block)); }
   // True when the calling thread is one this executor runs blocks on.
   virtual bool isCurrent() const = 0;
 };
@@ -28,6 +29,8 @@ class MainContextExecutor final : public DispatchExecutor {
  public:
   void post(std::function<void()> block) override;
   void postAfter(std::chrono::nanoseconds delay, std::function<void()> block) override;
+  // At GLib's default idle priority, below input, timers and GTK's frames.
+  void postWhenIdle(std::function<void()> block) override;
   bool isCurrent() const override;
 
  private:

@@ -171,11 +171,16 @@ void LocalProcess::postExit(const std::shared_ptr<ProcessSession>& from, int sta
   }
 }
 
-void LocalProcess::scheduleDrain() {
+void LocalProcess::scheduleDrain(bool afterSlice) {
   std::weak_ptr<LocalProcess> weak = weak_from_this();
-  dispatchQueue.async([weak] {
+  auto drain = [weak] {
     if (auto self = weak.lock()) self->drainReceivedData();
-  });
+  };
+  if (afterSlice) {
+    dispatchQueue.asyncWhenIdle(drain);
+  } else {
+    dispatchQueue.async(drain);
+  }
 }
 
 void LocalProcess::drainReceivedData() {
@@ -208,7 +213,7 @@ void LocalProcess::drainReceivedData() {
     else
       deliver(chunk.bytes);
     if (uptimeNanoseconds() - start >= pendingTimeSliceNs) {
-      scheduleDrain();
+      scheduleDrain(true);
       return;
     }
   }

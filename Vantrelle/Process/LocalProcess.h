@@ -81,7 +81,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   void readCompleted(const std::shared_ptr<ProcessSession>& session, const uint8_t* bytes, size_t count);
   void endOfFile(const std::shared_ptr<ProcessSession>& session);
   void postExit(const std::shared_ptr<ProcessSession>& session, int status);
-  void scheduleDrain();
+  // A drain that used up its time slice continues only once the main loop is otherwise idle, so
+  // that a flood of output leaves room for input and frames between slices.
+  void scheduleDrain(bool afterSlice = false);
   void writeHostLog(const uint8_t* bytes, size_t count);
   void deliver(std::span<const uint8_t> slice);
 

@@ -131,6 +131,23 @@ TEST(MainQueue, BlockPostedFromBackgroundThreadRunsOnMainThreadInOrder) {
   for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
 }
 
+// Work posted to run when idle waits for everything more urgent, GTK's frames (which run at a
+// priority below plain blocks) included, and for blocks posted after it.
+TEST(MainQueue, IdleWorkYieldsToBlocksAndFrames) {
+  std::vector<std::string> order;
+  DispatchQueue::main().asyncWhenIdle([&] { order.push_back("idle"); });
+  DispatchQueue::main().async([&] { order.push_back("block"); });
+  g_idle_add_full(
+      G_PRIORITY_HIGH_IDLE + 20,
+      [](gpointer data) -> gboolean {
+        static_cast<std::vector<std::string>*>(data)->push_back("frame");
+        return G_SOURCE_REMOVE;
+      },
+      &order, nullptr);
+  ASSERT_TRUE(runMainUntil([&] { return order.size() == 3; }));
+  EXPECT_EQ(order, (std::vector<std::string>{"block", "frame", "idle"}));
+}
+
 TEST(MainQueue, CancelledAsyncAfterNeverRunsAndOthersDo) {
   int ran = 0;
   auto cancelled = DispatchQueue::main().asyncAfter(20ms, [&] { ran += 1; });

@@ -197,10 +197,26 @@ TEST(LocalProcess, FloodArrivesCompleteInOrderWithinBackPressureBound) {
     maxPending = std::max(maxPending, f.process->pendingBytes());
     std::this_thread::sleep_for(std::chrono::microseconds(200));  // a slow consumer
   };
+  // A window's frames run at a priority below ordinary main-queue work; the slices of a flood must
+  // leave room for them rather than hold the loop until the child is done.
+  struct Frames {
+    ProcessFixture* fixture;
+    int whileFlooding = 0;
+  } frames{&f};
+  guint frameSource = g_timeout_add_full(
+      G_PRIORITY_HIGH_IDLE + 20, 5,
+      [](gpointer data) -> gboolean {
+        auto* frames = static_cast<Frames*>(data);
+        if (!frames->fixture->delegate->exitCode) frames->whileFlooding++;
+        return G_SOURCE_CONTINUE;
+      },
+      &frames, nullptr);
   f.runShell("cat '" + path.string() + "'; exit 7");
   bool exited = f.waitForExit(std::chrono::seconds(60));
+  g_source_remove(frameSource);
   std::filesystem::remove(path);
   ASSERT_TRUE(exited);
+  EXPECT_GT(frames.whileFlooding, 2);
   std::string expected = withCarriageReturns(content);
   EXPECT_EQ(f.delegate->output.size(), expected.size());
   EXPECT_TRUE(f.delegate->output == expected);
