@@ -151,6 +151,7 @@ const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, boo
     result.underlineColor = result.foreground;
     result.vantrelleUnderlineStyle = int(UnderlineStyle::dashed);
   }
+  if (cache.size() >= attributeCacheLimit) cache.clear();
   return cache.emplace(attribute, result).first->second;
 }
 

@@ -24,12 +24,9 @@ ViewColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold,
       colors[index] = made;
       return made;
     }
-    case Attribute::Color::Kind::trueColor: {
-      if (auto it = trueColors.find(color); it != trueColors.end()) return it->second;
-      ViewColor made{color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0, 1.0};
-      trueColors.emplace(color, made);
-      return made;
-    }
+    case Attribute::Color::Kind::trueColor:
+      // Three divisions cost less than a lookup, and a program may use millions of colours.
+      return ViewColor{color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0, 1.0};
     case Attribute::Color::Kind::defaultColor:
       return isFg ? _nativeFg : _nativeBg;
     case Attribute::Color::Kind::defaultInvertedColor:
@@ -55,9 +52,9 @@ void TerminalView::colorsChanged() {
 }
 
 void TerminalView::resetCaches() {
+  dropShapeCache();
   attributes.clear();
   urlAttributes.clear();
-  trueColors.clear();
   colors.fill(std::nullopt);
 }
 

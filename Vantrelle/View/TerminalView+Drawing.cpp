@@ -13,14 +13,14 @@
 
 namespace vantrelle {
 
-namespace {
-
-void setSource(cairo_t* cr, const ViewColor& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha); }
-
 struct ShapedItem {
   PangoFont* font = nullptr;  // owned reference
   std::vector<TerminalView::ShapedGlyph> glyphs;
 };
+
+namespace {
+
+void setSource(cairo_t* cr, const ViewColor& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha); }
 
 // The index of the cell whose text contains the byte at `offset`.
 int cellAt(const std::vector<uint32_t>& offsets, int offset) {
@@ -75,6 +75,49 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
   return result;
 }
 
+}  // namespace
+
+// Pieces of a few bytes shaped once and kept across frames: output that changes its rendition at
+// every cell cuts each row into one-character pieces, and shaping every one of them anew on every
+// frame was most of the frame. Font changes drop the cache (resetCaches).
+struct TerminalView::ShapeCache {
+  static constexpr size_t longestText = 8;
+  static constexpr size_t mostEntries = 8192;
+  struct Key {
+    PangoContext* context;
+    FontFace face;
+    std::string text;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const {
+      return std::hash<std::string>()(key.text) ^ (size_t(key.face) << 1) ^ std::hash<void*>()(key.context);
+    }
+  };
+  std::unordered_map<Key, std::vector<ShapedItem>, KeyHash> entries;
+  ~ShapeCache() { clear(); }
+  void clear() {
+    for (auto& [key, items] : entries) {
+      for (auto& item : items)
+        if (item.font) g_object_unref(item.font);
+    }
+    entries.clear();
+  }
+};
+
+void TerminalView::dropShapeCache() {
+  if (shapeCache) shapeCache->clear();
+}
+
+namespace {
+const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache, PangoContext* context,
+                                                const AttributedPiece& piece, const PangoFontDescription* font) {
+  TerminalView::ShapeCache::Key key{context, piece.attributes.font, piece.text};
+  auto found = cache.entries.find(key);
+  if (found != cache.entries.end()) return found->second;
+  if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
+  return cache.entries.emplace(std::move(key), shape(context, piece, font)).first->second;
+}
 }  // namespace
 
 void TerminalView::pending(const std::string& message) const {
@@ -220,9 +263,16 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         positions.push_back({cw * (firstCol + k * segment.columnWidth), baseline});
       if (piece.text.find_first_not_of(' ') != std::string::npos) {
         setSource(cr, piece.attributes.foreground);
-        for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
-          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
-          g_object_unref(item.font);
+        if (piece.text.size() <= ShapeCache::longestText) {
+          if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
+          const auto* font = fontSet.face(piece.attributes.font).gobj();
+          for (auto& item : shapedShortPiece(*shapeCache, pass.pango, piece, font))
+            drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+        } else {
+          for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
+            drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+            if (item.font) g_object_unref(item.font);
+          }
         }
       }
       drawRunAttributes(piece.attributes, positions, cr);

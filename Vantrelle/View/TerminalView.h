@@ -187,6 +187,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
     std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
   };
+  // Shaped short pieces kept across frames (TerminalView+Drawing.cpp).
+  struct ShapeCache;
+  void dropShapeCache();
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
   // The rectangles being painted while a drawing pass runs; empty outside one.
@@ -497,10 +500,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<uint8_t> lastProgressValue;
   std::unique_ptr<Gtk::Scrollbar> scroller;
   std::unique_ptr<SelectionService> selection;
+  // Renditions already turned into run attributes; a program may use any number of renditions, so
+  // the caches start afresh once they hold attributeCacheLimit of them.
+  static constexpr size_t attributeCacheLimit = 4096;
   std::unordered_map<Attribute, RunAttributes> attributes;
   std::unordered_map<Attribute, RunAttributes> urlAttributes;
   std::array<std::optional<ViewColor>, 256> colors{};
-  std::unordered_map<Attribute::Color, ViewColor> trueColors;
   FontSet fontSet;
   bool backspaceSendsControlH = false;
   ViewColor _nativeFg = ViewColor::black();
@@ -598,6 +603,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;
+  std::shared_ptr<ShapeCache> shapeCache;
+  // The frame-clock callback of a queued redraw, while one is registered.
+  guint displayTick = 0;
   std::vector<ViewRect> drawingRects;
   sigc::connection windowActiveConnection;
   // Guards closures queued on the main loop against running after the view is gone.

@@ -303,3 +303,35 @@ TEST_F(Display, DoubleWidthLinesDrawEveryCellTwiceAsWide) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// Short pieces are shaped once and kept across frames; what a view draws after its font changed
+// must still be what a view made with that font draws.
+TEST(ShapedPieces, OneCellPiecesDrawAsAFreshViewDrawsThemAfterAFontChange) {
+  testing::ensureGtk();
+  auto pixels = [](TerminalView& view) {
+    view.scaleFactorOverride = 1.0;
+    view.size_allocate(Gtk::Allocation(0, 0, 400, 120), -1);
+    view.setNeedsDisplay();
+    cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view.drawingPath()).render();
+    cairo_surface_flush(surface);
+    auto* data = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface));
+    size_t count = size_t(cairo_image_surface_get_stride(surface)) / 4 * cairo_image_surface_get_height(surface);
+    return std::vector<uint32_t>(data, data + count);
+  };
+  const std::string text = "\x1b[31mW\x1b[32mi\x1b[1mW\x1b[22;3m#\x1b[0;4mQ\x1b[0m plain";
+  TerminalView reused;
+  reused.feed(text);
+  pixels(reused);
+  Pango::FontDescription larger = TerminalView::defaultFont();
+  larger.set_size(larger.get_size() * 2);
+  reused.setFont(larger);
+  TerminalView fresh(larger);
+  fresh.feed(text);
+  EXPECT_TRUE(pixels(reused) == pixels(fresh));
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -103,17 +103,24 @@ TEST_F(Colors, PaletteIndicesFollowBoldAndBrightSettings) {
 TEST_F(Colors, CachesDropWhatChanged) {
   view->mapColor(Attribute::Color::ansi256(3), true, false, true);
   view->mapColor(Attribute::Color::ansi256(4), true, false, true);
-  view->mapColor(Attribute::Color::trueColor(1, 2, 3), true, false, true);
-  EXPECT_EQ(view->trueColors.size(), 1u);
-  view->mapColor(Attribute::Color::trueColor(1, 2, 3), true, false, true);
-  EXPECT_EQ(view->trueColors.size(), 1u);
   view->colorChanged(view->getTerminal(), 3);
   EXPECT_FALSE(view->colors[3]);
   EXPECT_TRUE(view->colors[4]);
   view->colorChanged(view->getTerminal(), 300);
   view->colorChanged(view->getTerminal(), std::nullopt);
   EXPECT_FALSE(view->colors[4]);
-  EXPECT_EQ(view->trueColors.size(), 1u);
+}
+
+// Output may use any number of renditions (every cell its own true colour); the cache of their
+// run attributes must not grow with them.
+TEST_F(Colors, TheRunAttributeCacheStaysBounded) {
+  for (int i = 0; i < 3 * int(TerminalView::attributeCacheLimit); i++) {
+    Attribute attribute = Terminal::defaultAttribute();
+    attribute.fg = Attribute::Color::trueColor(uint8_t(i), uint8_t(i >> 8), 7);
+    const RunAttributes& made = view->getAttributes(attribute, false);
+    EXPECT_EQ(made.foreground, ViewColor(uint8_t(i) / 255.0, uint8_t(i >> 8) / 255.0, 7 / 255.0, 1.0));
+    ASSERT_LE(view->attributes.size(), TerminalView::attributeCacheLimit);
+  }
 }
 
 TEST_F(Colors, InstallingColorsRebuildsThePaletteOnlyForSixteen) {
