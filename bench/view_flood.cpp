@@ -1,0 +1,153 @@
+// Frame time during a flood: a child `cat`s 24 MiB of dense SGR frames (every cell a new 256-colour
+// or true-colour foreground and background, bold, italic and underline toggled, each frame from
+// the home position) into a terminal view of 100x31 cells on the Cairo path, in a window on an X
+// display. The view's own frame clock gives the time between the frames that drew new terminal
+// contents; the counters give its median and 95th percentile (milliseconds) and the bytes per
+// second drained.
+//
+// Without a display the program runs itself again under xvfb-run.
+#include <benchmark/benchmark.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <gtkmm/window.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/View/LocalProcessTerminalView.h"
+
+namespace {
+
+constexpr int cols = 100, rows = 31;
+constexpr size_t floodBytes = size_t(24) << 20;
+
+std::string denseFrame(unsigned seed) {
+  std::string frame = "\x1b[H";
+  unsigned state = seed * 2654435761u + 1;
+  auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+  for (int row = 0; row < rows; row++) {
+    for (int col = 0; col < cols; col++) {
+      unsigned r = next();
+      if (r & 1) {
+        frame += "\x1b[38;5;" + std::to_string(r % 256) + ";48;5;" + std::to_string((r >> 8) % 256) + "m";
+      } else {
+        frame += "\x1b[38;2;" + std::to_string(r % 256) + ";" + std::to_string((r >> 8) % 256) + ";" +
+                 std::to_string((r >> 16) % 256) + ";48;2;" + std::to_string((r >> 4) % 256) + ";40;80m";
+      }
+      frame += (r & 2) ? "\x1b[1m" : "\x1b[22m";
+      frame += (r & 4) ? "\x1b[3m" : "\x1b[23m";
+      frame += (r & 8) ? "\x1b[4m" : "\x1b[24m";
+      frame += char('!' + r % 94);
+    }
+    if (row + 1 < rows) frame += "\r\n";
+  }
+  return frame + "\x1b[0m";
+}
+
+// The flood as a file, written once.
+std::string floodFile() {
+  static const std::string path = [] {
+    std::string name = "/tmp/vantrelle-flood-XXXXXX";
+    int fd = mkstemp(name.data());
+    size_t written = 0;
+    for (unsigned i = 0; written < floodBytes; i++) {
+      std::string frame = denseFrame(i);
+      written += size_t(write(fd, frame.data(), frame.size()));
+    }
+    close(fd);
+    return name;
+  }();
+  return path;
+}
+
+struct FloodHost : vantrelle::LocalProcessTerminalViewDelegate {
+  bool ended = false;
+  void sizeChanged(vantrelle::LocalProcessTerminalView&, int, int) override {}
+  void setTerminalTitle(vantrelle::LocalProcessTerminalView&, const std::string&) override {}
+  void hostCurrentDirectoryUpdate(vantrelle::TerminalView&, const std::optional<std::string>&) override {}
+  void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { ended = true; }
+};
+
+double percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
+}
+
+void BM_FloodFrameTime(benchmark::State& state) {
+  std::string file = floodFile();
+  std::vector<double> intervals;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    Gtk::Window window;
+    vantrelle::LocalProcessTerminalView view;
+    FloodHost host;
+    view.processDelegate = &host;
+    vantrelle::ViewSize cell = *view.cellDimension;
+    window.set_default_size(int(cell.width * cols + 0.5), int(cell.height * rows + 0.5));
+    window.set_child(view);
+    window.present();
+    while (!view.get_mapped()) g_main_context_iteration(nullptr, TRUE);
+    // Each painted frame that drew new terminal contents, timed by the frame clock.
+    gint64 lastFrame = 0;
+    uint64_t drawn = view.contentFramesDrawn;
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view.gobj()));
+    struct Probe {
+      vantrelle::TerminalView* view;
+      uint64_t* drawn;
+      gint64* lastFrame;
+      std::vector<double>* intervals;
+    } probe{&view, &drawn, &lastFrame, &intervals};
+    gulong handler = g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* c, Probe* p) {
+                                        if (p->view->contentFramesDrawn == *p->drawn) return;
+                                        *p->drawn = p->view->contentFramesDrawn;
+                                        gint64 now = gdk_frame_clock_get_frame_time(c);
+                                        if (*p->lastFrame) p->intervals->push_back(double(now - *p->lastFrame) / 1000);
+                                        *p->lastFrame = now;
+                                      }),
+                                      &probe);
+    view.startProcess("/bin/cat", {file});
+    while (!host.ended) g_main_context_iteration(nullptr, TRUE);
+    g_signal_handler_disconnect(clock, handler);
+    if (view.getTerminal().cols != cols || view.getTerminal().rows != rows) {
+      state.SkipWithError("the view did not get a 100x31 grid");
+      break;
+    }
+    bytes += floodBytes;
+    window.unset_child();
+  }
+  state.SetBytesProcessed(int64_t(bytes));
+  state.counters["frames"] = double(intervals.size());
+  state.counters["median_frame_ms"] = percentile(intervals, 0.5);
+  state.counters["p95_frame_ms"] = percentile(intervals, 0.95);
+}
+BENCHMARK(BM_FloodFrameTime)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* display = std::getenv("DISPLAY");
+  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
+    // A private virtual display for the run.
+    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
+    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                  const_cast<char*>("-screen 0 1280x1024x24")};
+    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
+    command.push_back(nullptr);
+    execvp("xvfb-run", command.data());
+    std::perror("xvfb-run");
+    return 1;
+  }
+  gtk_init();
+  Gtk::init_gtkmm_internals();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::remove(floodFile().c_str());
+  return 0;
+}

@@ -1,0 +1,266 @@
+// Keystroke to screen: an X client types a letter with XTEST into vantrelle-demo running `cat` in
+// an 80x25 grid with a steady caret, and times how long the echoed glyph takes to reach the
+// screen, read back from the X server. BM_KeystrokeToScreen/idle types into a quiet terminal;
+// /busy while the program also rewrites a line every 10 ms. Each iteration is one keystroke;
+// the median and the 90th percentile are given as counters (milliseconds).
+//
+// Without a display the program runs itself again under xvfb-run.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The child: a steady block caret, the grid reported in the title until it is 80x25, then `cat`
+// at the top left; busy, a background loop rewrites row 13 every 10 ms, leaving the cursor where
+// it was.
+std::string childScript(bool busy) {
+  std::string script =
+      "printf '\\033[2 q'; "
+      "while :; do s=$(stty size); printf '\\033]2;grid %s\\007' \"$s\"; [ \"$s\" = '25 80' ] && break; "
+      "sleep 0.05; done; printf '\\033[2J\\033[H'; ";
+  if (busy) {
+    script +=
+        "(i=0; while :; do i=$((i+1)); printf '\\0337\\033[13;1Hbusy line %d\\033[K\\0338' $i; sleep 0.01; done) & ";
+  }
+  return script + "exec cat";
+}
+
+struct Demo {
+  pid_t pid = -1;
+  explicit Demo(bool busy) {
+    pid = fork();
+    if (pid == 0) {
+      std::string script = childScript(busy);
+      execl(VANTRELLE_DEMO, VANTRELLE_DEMO, "--", "/bin/sh", "-c", script.c_str(), nullptr);
+      _exit(127);
+    }
+  }
+  ~Demo() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+};
+
+std::optional<long> windowPid(Display* display, Window window) {
+  Atom property = XInternAtom(display, "_NET_WM_PID", True);
+  if (property == None) return std::nullopt;
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::optional<long> pid;
+  if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+          Success &&
+      data && count == 1) {
+    pid = long(*reinterpret_cast<unsigned long*>(data));
+  }
+  if (data) XFree(data);
+  return pid;
+}
+
+Window findWindow(Display* display, pid_t pid) {
+  Window root = DefaultRootWindow(display), parent, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (XQueryTree(display, root, &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count && !found; i++) {
+      XWindowAttributes attributes;
+      if (windowPid(display, children[i]) == pid && XGetWindowAttributes(display, children[i], &attributes) &&
+          attributes.map_state == IsViewable) {
+        found = children[i];
+      }
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+std::string windowTitle(Display* display, Window window) {
+  Atom name = XInternAtom(display, "_NET_WM_NAME", False), utf8 = XInternAtom(display, "UTF8_STRING", False);
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::string title;
+  if (XGetWindowProperty(display, window, name, 0, 256, False, utf8, &type, &format, &count, &after, &data) ==
+          Success &&
+      data) {
+    title.assign(reinterpret_cast<char*>(data), count);
+  }
+  if (data) XFree(data);
+  return title;
+}
+
+// The pixels of a rectangle of the window, as the X server has them.
+std::vector<uint32_t> grab(Display* display, Window window, int x, int y, int width, int height) {
+  std::vector<uint32_t> pixels;
+  XImage* image = XGetImage(display, window, x, y, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+  if (!image) return pixels;
+  pixels.reserve(size_t(width) * height);
+  for (int row = 0; row < height; row++) {
+    for (int col = 0; col < width; col++) pixels.push_back(uint32_t(XGetPixel(image, col, row)));
+  }
+  XDestroyImage(image);
+  return pixels;
+}
+
+void press(Display* display, KeySym symbol) {
+  KeyCode code = XKeysymToKeycode(display, symbol);
+  XTestFakeKeyEvent(display, code, True, CurrentTime);
+  XTestFakeKeyEvent(display, code, False, CurrentTime);
+  XFlush(display);
+}
+
+// Waits until `changed` says the rectangle's pixels moved on; false after the time-out.
+template <class Predicate>
+bool waitForPixels(Display* display, Window window, int x, int y, int w, int h, Predicate changed,
+                   std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+  auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (changed(grab(display, window, x, y, w, h))) return true;
+  }
+  return false;
+}
+
+struct Session {
+  Display* display = nullptr;
+  Window window = 0;
+  int cellWidth = 0;
+  int cellHeight = 0;
+  std::string error;
+
+  explicit Session(Display* display, pid_t pid) : display(display) {
+    auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!(window = findWindow(display, pid))) {
+      if (Clock::now() > deadline) {
+        error = "the demo's window never appeared";
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    sizeTo80x25(deadline);
+  }
+
+  // Steps the window's size until the child reports an 80x25 grid in the title.
+  void sizeTo80x25(Clock::time_point deadline) {
+    while (Clock::now() < deadline) {
+      int rows = 0, cols = 0;
+      if (std::sscanf(windowTitle(display, window).c_str(), "grid %d %d", &rows, &cols) == 2 && rows > 0 && cols > 0) {
+        XWindowAttributes attributes;
+        XGetWindowAttributes(display, window, &attributes);
+        cellWidth = attributes.width / cols;
+        cellHeight = attributes.height / rows;
+        if (rows == 25 && cols == 80) return;
+        int width = attributes.width + (80 - cols) * cellWidth + (cols > 80 ? 0 : cellWidth / 2);
+        int height = attributes.height + (25 - rows) * cellHeight + (rows > 25 ? 0 : cellHeight / 2);
+        XResizeWindow(display, window, unsigned(std::max(width, 1)), unsigned(std::max(height, 1)));
+        XFlush(display);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    error = "the grid never became 80x25";
+  }
+};
+
+double percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
+}
+
+void BM_KeystrokeToScreen(benchmark::State& state) {
+  bool busy = state.range(0) != 0;
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    state.SkipWithError("no X display");
+    return;
+  }
+  Demo demo(busy);
+  Session session(display, demo.pid);
+  if (!session.error.empty()) {
+    state.SkipWithError(session.error.c_str());
+    XCloseDisplay(display);
+    return;
+  }
+  // Wait for the cleared screen: the caret alone at the top left. The probe covers the first two
+  // cells: the echoed letter lands in the first, the caret moves to the second.
+  const int w = 2 * session.cellWidth, h = session.cellHeight;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::vector<uint32_t> quiet = grab(display, session.window, 0, 0, w, h);
+  std::mt19937 random(7);
+  std::vector<double> samples;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    press(display, XK_a);
+    bool echoed =
+        waitForPixels(display, session.window, 0, 0, w, h, [&](const std::vector<uint32_t>& p) { return p != quiet; });
+    auto seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!echoed) {
+      state.SkipWithError("the echo never reached the screen");
+      break;
+    }
+    state.SetIterationTime(seconds);
+    samples.push_back(seconds * 1000);
+    // Erase the letter and wait for the quiet cell again, then pause as a typist would, at no
+    // fixed phase against the frames.
+    press(display, XK_BackSpace);
+    if (!waitForPixels(display, session.window, 0, 0, w, h,
+                       [&](const std::vector<uint32_t>& p) { return p == quiet; })) {
+      state.SkipWithError("the erased letter stayed on screen");
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 40));
+  }
+  state.counters["median_ms"] = percentile(samples, 0.5);
+  state.counters["p90_ms"] = percentile(samples, 0.9);
+  XCloseDisplay(display);
+}
+BENCHMARK(BM_KeystrokeToScreen)
+    ->ArgName("busy")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* display = std::getenv("DISPLAY");
+  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
+    // A private virtual display for the run.
+    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
+    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                  const_cast<char*>("-screen 0 1280x1024x24")};
+    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
+    command.push_back(nullptr);
+    execvp("xvfb-run", command.data());
+    std::perror("xvfb-run");
+    return 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
