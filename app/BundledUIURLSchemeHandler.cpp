@@ -9,8 +9,8 @@
 #include <iterator>
 #include <utility>
 
-#include "app/GLibPtr.h"
 #include "app/URL.h"
+#include "platform/GLibPtr.h"
 
 namespace zorvel {
 

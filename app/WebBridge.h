@@ -9,12 +9,12 @@
 #include <string>
 
 #include "app/BundledUIURLSchemeHandler.h"
-#include "app/GLibPtr.h"
 #include "app/ScriptMessageDispatcher.h"
 #include "app/ScriptMessageTarget.h"
 #include "app/URL.h"
 #include "app/WebErrorLabel.h"
 #include "app/WebMemoryProfiler.h"
+#include "platform/GLibPtr.h"
 
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
 

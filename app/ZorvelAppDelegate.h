@@ -17,7 +17,6 @@
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
-#include "app/GLibPtr.h"
 #include "app/MainWindow.h"
 #include "app/ModalOverlayViews.h"
 #include "app/RuntimeAuthority.h"
@@ -25,6 +24,7 @@
 #include "app/TerminalPlaceholderView.h"
 #include "app/TerminalSessions.h"
 #include "app/TriageProgressView.h"
+#include "platform/GLibPtr.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 

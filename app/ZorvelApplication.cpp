@@ -7,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/GLibPtr.h"
 #include "app/ZorvelAppDelegate.h"
+#include "platform/GLibPtr.h"
 #include "platform/Log.h"
 
 namespace zorvel {
