@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "platform/GLibPtr.h"
+
 namespace platform {
 
 namespace {
@@ -38,11 +40,10 @@ void MainContextExecutor::post(std::function<void()> block) {
   pending.push_back(std::move(block));
   if (scheduled) return;
   scheduled = true;
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, &MainContextExecutor::drain, this, nullptr);
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  GSourcePtr source(g_idle_source_new());
+  g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
+  g_source_set_callback(source.get(), &MainContextExecutor::drain, this, nullptr);
+  g_source_attach(source.get(), g_main_context_default());
 }
 
 int MainContextExecutor::drain(void* self) {
@@ -59,19 +60,17 @@ int MainContextExecutor::drain(void* self) {
 }
 
 void MainContextExecutor::postAfter(std::chrono::nanoseconds delay, std::function<void()> block) {
-  GSource* source = g_timeout_source_new(millisecondsRoundedUp(delay));
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, runOnce, new std::function<void()>(std::move(block)), destroyBlock);
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  GSourcePtr source(g_timeout_source_new(millisecondsRoundedUp(delay)));
+  g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
+  g_source_set_callback(source.get(), runOnce, new std::function<void()>(std::move(block)), destroyBlock);
+  g_source_attach(source.get(), g_main_context_default());
 }
 
 void MainContextExecutor::postWhenIdle(std::function<void()> block) {
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT_IDLE);
-  g_source_set_callback(source, runOnce, new std::function<void()>(std::move(block)), destroyBlock);
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  GSourcePtr source(g_idle_source_new());
+  g_source_set_priority(source.get(), G_PRIORITY_DEFAULT_IDLE);
+  g_source_set_callback(source.get(), runOnce, new std::function<void()>(std::move(block)), destroyBlock);
+  g_source_attach(source.get(), g_main_context_default());
 }
 
 bool MainContextExecutor::isCurrent() const { return gettid() == getpid(); }

@@ -14,17 +14,15 @@ DistributedNotificationCenter::DistributedNotificationCenter() = default;
 
 DistributedNotificationCenter::~DistributedNotificationCenter() {
   for (auto& [id, observer] : observers) {
-    if (connection) g_dbus_connection_signal_unsubscribe(connection, id);
+    if (connection) g_dbus_connection_signal_unsubscribe(connection.get(), id);
     delete observer;
   }
-  if (connection) g_object_unref(connection);
 }
 
 bool DistributedNotificationCenter::connect() {
   if (connection) return true;
-  GError* error = nullptr;
-  connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-  if (error) g_error_free(error);
+  GErrorPtr error;
+  connection.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, out(error)));
   return connection != nullptr;
 }
 
@@ -38,7 +36,7 @@ bool DistributedNotificationCenter::addObserver(const std::string& name, std::fu
   if (!connect()) return false;
   auto* observer = new Observer{std::move(handler)};
   unsigned id = g_dbus_connection_signal_subscribe(
-      connection, nullptr, interfaceName, signalName, objectPath, name.c_str(), G_DBUS_SIGNAL_FLAGS_NONE,
+      connection.get(), nullptr, interfaceName, signalName, objectPath, name.c_str(), G_DBUS_SIGNAL_FLAGS_NONE,
       [](GDBusConnection* c, const char* sender, const char* path, const char* iface, const char* signal,
          GVariant* parameters, gpointer data) { deliver(c, sender, path, iface, signal, parameters, data); },
       observer, nullptr);
@@ -48,14 +46,11 @@ bool DistributedNotificationCenter::addObserver(const std::string& name, std::fu
 
 bool DistributedNotificationCenter::post(const std::string& name) {
   if (!connect()) return false;
-  GError* error = nullptr;
-  bool sent = g_dbus_connection_emit_signal(connection, nullptr, objectPath, interfaceName, signalName,
-                                            g_variant_new("(s)", name.c_str()), &error);
-  if (error) {
-    g_error_free(error);
-    return false;
-  }
-  g_dbus_connection_flush_sync(connection, nullptr, nullptr);
+  GErrorPtr error;
+  bool sent = g_dbus_connection_emit_signal(connection.get(), nullptr, objectPath, interfaceName, signalName,
+                                            g_variant_new("(s)", name.c_str()), out(error));
+  if (error) return false;
+  g_dbus_connection_flush_sync(connection.get(), nullptr, nullptr);
   return sent;
 }
 

@@ -2,6 +2,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/GLibPtr.h"
 
 typedef struct _GDBusConnection GDBusConnection;
 
@@ -32,7 +35,7 @@ class DistributedNotificationCenter {
                       void* observer);
   bool connect();
 
-  GDBusConnection* connection = nullptr;
+  GObjectPtr<GDBusConnection> connection;
   std::vector<std::pair<unsigned, Observer*>> observers;
 };
 

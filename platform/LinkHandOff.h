@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/GLibPtr.h"
+
 typedef struct _GDBusConnection GDBusConnection;
 
 namespace platform {
@@ -29,7 +31,7 @@ class LinkHandOff {
 
  private:
   bool connect();
-  GDBusConnection* connection = nullptr;
+  GObjectPtr<GDBusConnection> connection;
   unsigned subscription = 0;
   std::function<void(const std::string&)>* receiver = nullptr;
 };

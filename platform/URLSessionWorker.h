@@ -12,11 +12,13 @@
 #include <thread>
 
 #include "platform/Dispatch.h"
+#include "platform/GLibPtr.h"
 #include "platform/URLSession.h"
 
-typedef struct _GMainContext GMainContext;
 typedef struct _SoupSession SoupSession;
+typedef struct _SoupMessage SoupMessage;
 typedef struct _GCancellable GCancellable;
+typedef struct _GInputStream GInputStream;
 
 namespace platform::detail {
 
@@ -30,11 +32,11 @@ struct Transfer : std::enable_shared_from_this<Transfer> {
   std::function<bool(std::string_view, std::string& error)> onData;
   std::function<void(std::optional<std::string>)> onComplete;
 
-  GCancellable* cancellable = nullptr;
-  void* message = nullptr;  // SoupMessage
-  void* stream = nullptr;   // GInputStream
+  GObjectPtr<GCancellable> cancellable;
+  GObjectPtr<SoupMessage> message;
+  GObjectPtr<GInputStream> stream;
   SessionWorker* owner = nullptr;
-  void* timeoutSource = nullptr;  // GSource on the worker's context
+  AttachedSourcePtr timeoutSource;  // on the worker's context
   bool timedOut = false;
   bool finished = false;
   std::optional<std::string> stopReason;
@@ -70,8 +72,8 @@ class SessionWorker {
   static void onRead(void* source, void* result, void* data);
   static int onTimeout(void* data);
 
-  GMainContext* context;
-  SoupSession* session = nullptr;
+  GMainContextPtr context;
+  GObjectPtr<SoupSession> session;
   std::mutex mutex;
   bool stopping = false;
   std::atomic<bool> invalidated{false};

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-typedef struct _GKeyFile GKeyFile;
+#include "platform/GLibPtr.h"
 
 namespace platform {
 
@@ -47,7 +47,7 @@ class UserDefaults {
 
   std::string filePath;
   mutable std::mutex mutex;
-  GKeyFile* keyFile;
+  GKeyFilePtr keyFile;
 };
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 
 #include <deque>
 
+#include "platform/GLibPtr.h"
+
 namespace platform {
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 // Clicks can only come for notifications still on screen; older entries are forgotten first.
 constexpr std::size_t maximumRemembered = 256;
 
-std::string describe(GError* error) {
+std::string describe(const GErrorPtr& error) {
   std::string text = error && error->message ? error->message : "The notification service did not answer";
   return text;
 }
@@ -19,7 +21,7 @@ std::string describe(GError* error) {
 }  // namespace
 
 struct UserNotificationCenter::State {
-  GDBusConnection* connection = nullptr;
+  GObjectPtr<GDBusConnection> connection;
   unsigned actionSubscription = 0;
   unsigned closedSubscription = 0;
   std::map<std::uint32_t, UserInfo> posted;
@@ -27,30 +29,27 @@ struct UserNotificationCenter::State {
   std::function<void(const UserInfo&)>* responder = nullptr;
 
   ~State() {
-    if (connection) {
-      if (actionSubscription) g_dbus_connection_signal_unsubscribe(connection, actionSubscription);
-      if (closedSubscription) g_dbus_connection_signal_unsubscribe(connection, closedSubscription);
-      g_object_unref(connection);
-    }
+    if (!connection) return;
+    if (actionSubscription) g_dbus_connection_signal_unsubscribe(connection.get(), actionSubscription);
+    if (closedSubscription) g_dbus_connection_signal_unsubscribe(connection.get(), closedSubscription);
   }
 
   bool connect(std::string& failure) {
     if (connection) return true;
-    GError* error = nullptr;
-    connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    GErrorPtr error;
+    connection.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, out(error)));
     if (!connection) {
       failure = describe(error);
-      if (error) g_error_free(error);
       return false;
     }
     actionSubscription = g_dbus_connection_signal_subscribe(
-        connection, serviceName, serviceName, "ActionInvoked", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        connection.get(), serviceName, serviceName, "ActionInvoked", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
           static_cast<State*>(data)->actionInvoked(parameters);
         },
         this, nullptr);
     closedSubscription = g_dbus_connection_signal_subscribe(
-        connection, serviceName, serviceName, "NotificationClosed", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        connection.get(), serviceName, serviceName, "NotificationClosed", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
           if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) return;
           std::uint32_t id = 0, reason = 0;
@@ -104,18 +103,14 @@ void UserNotificationCenter::requestAuthorization(Completion completion) {
   }
   auto* context = new CallContext{state, std::move(completion), {}};
   g_dbus_connection_call(
-      state->connection, serviceName, objectPath, serviceName, "GetServerInformation", nullptr, nullptr,
+      state->connection.get(), serviceName, objectPath, serviceName, "GetServerInformation", nullptr, nullptr,
       G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<CallContext> context(static_cast<CallContext*>(data));
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-        if (reply) g_variant_unref(reply);
+        GErrorPtr error;
+        GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
         std::optional<std::string> failure;
-        if (error) {
-          failure = describe(error);
-          g_error_free(error);
-        }
+        if (error) failure = describe(error);
         if (context->completion) context->completion(failure);
       },
       context);
@@ -138,32 +133,28 @@ void UserNotificationCenter::add(const Request& request, Completion completion) 
   g_variant_builder_add(&hints, "{sv}", "x-zorvel-identifier", g_variant_new_string(request.identifier.c_str()));
   // Text that is not UTF-8 cannot travel on the bus; it is replaced rather than failing the call.
   auto valid = [](const std::string& text) {
-    gchar* made = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string out(made);
-    g_free(made);
-    return out;
+    GCharPtr made(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+    return std::string(made.get());
   };
   auto* parameters = g_variant_new("(susssasa{sv}i)", applicationName, 0u, "", valid(request.title).c_str(),
                                    valid(request.body).c_str(), &actions, &hints, -1);
   auto* context = new CallContext{state, std::move(completion), request.userInfo};
   g_dbus_connection_call(
-      state->connection, serviceName, objectPath, serviceName, "Notify", parameters, G_VARIANT_TYPE("(u)"),
+      state->connection.get(), serviceName, objectPath, serviceName, "Notify", parameters, G_VARIANT_TYPE("(u)"),
       G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
         std::unique_ptr<CallContext> context(static_cast<CallContext*>(data));
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        GErrorPtr error;
+        GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
         std::optional<std::string> failure;
         if (reply) {
           std::uint32_t id = 0;
-          g_variant_get(reply, "(u)", &id);
-          g_variant_unref(reply);
+          g_variant_get(reply.get(), "(u)", &id);
           if (auto owner = std::static_pointer_cast<State>(context->owner.lock()))
             owner->remember(id, std::move(context->userInfo));
         } else {
           failure = describe(error);
         }
-        if (error) g_error_free(error);
         if (context->completion) context->completion(failure);
       },
       context);
