@@ -70,7 +70,7 @@ struct TestHTTPServerHandlers {
         G_CALLBACK(+[](SoupServerMessage*, gpointer data) { static_cast<Stream*>(data)->finished = true; }), state);
     GSource* timer = g_timeout_source_new(20);
     g_source_set_callback(timer, tick, state, nullptr);
-    g_source_attach(timer, owner->context);
+    g_source_attach(timer, owner->context.get());
     g_source_unref(timer);
   }
 
@@ -99,12 +99,15 @@ struct TestHTTPServerHandlers {
 TestHTTPServer::TestHTTPServer() {
   thread = std::thread([this] { run(); });
   while (!ready) std::this_thread::yield();
-  if (port == 0) throw std::runtime_error("test server could not listen");
+  if (port == 0) {
+    thread.join();
+    throw std::runtime_error("test server could not listen");
+  }
 }
 
 TestHTTPServer::~TestHTTPServer() {
   g_main_context_invoke(
-      context,
+      context.get(),
       [](gpointer loop) -> gboolean {
         g_main_loop_quit(static_cast<GMainLoop*>(loop));
         return G_SOURCE_REMOVE;
@@ -114,9 +117,8 @@ TestHTTPServer::~TestHTTPServer() {
 }
 
 void TestHTTPServer::run() {
-  context = g_main_context_new();
-  g_main_context_push_thread_default(context);
-  loop = g_main_loop_new(context, FALSE);
+  g_main_context_push_thread_default(context.get());
+  loop = g_main_loop_new(context.get(), FALSE);
   server = soup_server_new(nullptr, nullptr);
   soup_server_add_handler(server, "/echo", TestHTTPServerHandlers::echo, this, nullptr);
   soup_server_add_handler(server, "/missing", TestHTTPServerHandlers::missing, this, nullptr);
@@ -138,8 +140,7 @@ void TestHTTPServer::run() {
   soup_server_disconnect(server);
   g_object_unref(server);
   g_main_loop_unref(loop);
-  g_main_context_pop_thread_default(context);
-  g_main_context_unref(context);
+  g_main_context_pop_thread_default(context.get());
 }
 
 std::string TestHTTPServer::url(const std::string& path) const {

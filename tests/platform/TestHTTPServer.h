@@ -11,7 +11,8 @@
 #include <string>
 #include <thread>
 
-typedef struct _GMainContext GMainContext;
+#include "platform/GLibPtr.h"
+
 typedef struct _GMainLoop GMainLoop;
 typedef struct _SoupServer SoupServer;
 
@@ -29,7 +30,8 @@ class TestHTTPServer {
  private:
   void run();
 
-  GMainContext* context = nullptr;
+  // Held here, not by the server's thread: the thread ends while stopping it still uses the context.
+  platform::GMainContextPtr context{g_main_context_new()};
   GMainLoop* loop = nullptr;
   SoupServer* server = nullptr;
   int port = 0;
