@@ -5,6 +5,8 @@
 #include <gdk/gdk.h>
 #include <gtkmm/snapshot.h>
 
+#include <vector>
+
 #include "Vantrelle/View/ViewGeometry.h"
 
 namespace vantrelle {
@@ -41,16 +43,17 @@ class CairoDrawingPath : public TerminalDrawingPath {
   bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
   // Brings the backing surface up to date with the view; returns it (nullptr for an empty view).
   cairo_surface_t* render();
+  // The band nodes last handed to GTK, top to bottom.
+  const std::vector<GskRenderNode*>& bandNodes() const { return bands; }
 
  private:
   TerminalView& view;
   cairo_surface_t* surface = nullptr;
-  // The surface as a texture node, made again only after the surface changed: frames in which
-  // only the caret or a child changed hand GTK the same node, which it neither uploads nor
-  // repaints again.
-  GdkTexture* texture = nullptr;
-  GskRenderNode* node = nullptr;
-  bool textureStale = true;
+  // The surface cut into bands of whole device-pixel rows, each as a texture node; a band
+  // without one changed since it was last handed to GTK.
+  static constexpr int bandHeightPx = 32;
+  std::vector<GskRenderNode*> bands;
+  void dropBands();
   int surfaceWidthPx = 0;
   int surfaceHeightPx = 0;
   double surfaceScale = 0;

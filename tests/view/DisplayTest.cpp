@@ -94,6 +94,28 @@ TEST_F(Display, ARedrawLaysOutOnlyTheChangedRowsAndTheOneBelow) {
   EXPECT_EQ(view->rowsDrawnInLastPass(), 1);
 }
 
+// A frame copies and uploads only the bands of pixel rows it repainted; the rest keep their nodes.
+TEST_F(Display, AChangedRowRemakesOnlyTheBandsItTouches) {
+  auto handOver = [&] {
+    auto snapshot = Gtk::Snapshot::create();
+    EXPECT_TRUE(cairoPath().snapshot(snapshot));
+    return cairoPath().bandNodes();
+  };
+  view->feed("\x1b[10;1H");
+  view->updateDisplay(false);
+  auto before = handOver();
+  ASSERT_EQ(before.size(), size_t((340 + 31) / 32));
+  view->feed("changed");
+  view->updateDisplay(false);
+  auto after = handOver();
+  ASSERT_EQ(after.size(), before.size());
+  // Row 9 spans pixels 153-170, and the row below it is repainted too: bands 4 and 5 only.
+  for (size_t band = 0; band < after.size(); band++) {
+    EXPECT_EQ(after[band] != before[band], band == 4 || band == 5) << band;
+  }
+  EXPECT_EQ(handOver(), after);
+}
+
 TEST_F(Display, CellsArePaintedInTheirColours) {
   view->feed("\x1b[41m  \x1b[0m\x1b[48;2;0;0;255m \x1b[0m");
   view->updateDisplay(false);
