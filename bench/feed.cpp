@@ -2,9 +2,13 @@
 // generated once (16 MiB) outside the timed loop and fed in 64 KiB chunks, as a pty read gives.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -20,10 +24,15 @@ class NullHost : public vantrelle::TerminalDelegate {
   void send(Terminal&, std::span<const uint8_t>) override {}
 };
 
-// A small deterministic generator, so every run measures the same bytes.
+// A small deterministic generator, so every run measures the same bytes. It returns the high
+// bits of a 64-bit state: the low bits of such a generator repeat within a few hundred draws,
+// which would let the branch predictor learn the stream.
 struct Lcg {
-  uint32_t state = 12345;
-  uint32_t next() { return state = state * 1664525u + 1013904223u; }
+  uint64_t state = 12345;
+  uint32_t next() {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<uint32_t>(state >> 32);
+  }
   uint32_t below(uint32_t n) { return next() % n; }
 };
 
@@ -38,53 +47,88 @@ std::string plainAscii() {
   return s;
 }
 
-std::string denseSgr() {
+// One SGR sequence of the kind full-screen programs send before every cell: a 256-colour or
+// true-colour foreground or background, now and then with bold, italic or underline toggled.
+void appendCellRendition(std::string& s, Lcg& r) {
+  static const char* const toggles[] = {"1;", "22;", "3;", "23;", "4;", "24;"};
+  s += "\x1b[";
+  if (r.below(3) == 0) s += toggles[r.below(6)];
+  const char* layer = r.below(2) ? "38" : "48";
+  s += layer;
+  if (r.below(2)) {
+    s += ";5;" + std::to_string(r.below(256));
+  } else {
+    s += ";2;" + std::to_string(r.below(256)) + ";" + std::to_string(r.below(256)) + ";" + std::to_string(r.below(256));
+  }
+  s += "m";
+}
+
+// Full frames from the home position, every cell in a rendition of its own.
+std::string denseSgr(int cols, int rows) {
   std::string s;
   Lcg r;
   while (s.size() < kStreamBytes) {
-    for (int cell = 0; cell < 60;) {
-      if (r.below(2)) {
-        s += "\x1b[38;5;" + std::to_string(r.below(256)) + "m";
-      } else {
-        s += "\x1b[48;2;" + std::to_string(r.below(256)) + ";" + std::to_string(r.below(256)) + ";" +
-             std::to_string(r.below(256)) + "m";
-      }
-      const uint32_t run = 1 + r.below(4);
-      for (uint32_t i = 0; i < run; ++i, ++cell) s += static_cast<char>('a' + r.below(26));
+    s += "\x1b[H";
+    for (int cell = 0; cell < cols * rows; ++cell) {
+      appendCellRendition(s, r);
+      s += static_cast<char>('a' + r.below(26));
     }
-    s += "\x1b[m\r\n";
+    s += "\x1b[m";
   }
   return s;
 }
 
+// Lines of ASCII, CJK, Hangul, combining marks, emoji with presentation selectors, skin tones
+// and joiner sequences, flags, Cyrillic and box drawing.
 std::string mixedUnicode() {
   static const char* const pieces[] = {
-      "\xe4\xb8\xad\xe6\x96\x87",          // CJK
-      "e\xcc\x81",                         // combining acute
-      "\xf0\x9f\x98\x80",                  // emoji
-      "\xe2\x9d\xa4\xef\xb8\x8f",          // heart with emoji presentation
-      "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8",  // flag
+      "\xe4\xb8\xad\xe6\x96\x87",                                                  // CJK
+      "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4",                                      // Hangul syllables
+      "e\xcc\x81",                                                                 // combining acute
+      "\xf0\x9f\x98\x80",                                                          // emoji
+      "\xe2\x9d\xa4\xef\xb8\x8f",                                                  // heart with emoji presentation
+      "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd",                                          // thumbs up, skin tone
+      "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7",  // family: joiner sequence
+      "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8",                                          // flag
       "word ",
-      "\xd0\x9f\xd1\x80\xd0\xb8",  // Cyrillic
-      "\xe2\x94\x80\xe2\x94\x82",  // box drawing
+      "const x = 42; ",
+      "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 ",  // Cyrillic
+      "\xe2\x94\x80\xe2\x94\x80\xe2\x94\x82",               // box drawing
   };
+  constexpr uint32_t kPieces = std::size(pieces);
   std::string s;
   Lcg r;
   while (s.size() < kStreamBytes) {
-    for (int i = 0; i < 12; ++i) s += pieces[r.below(8)];
+    for (int i = 0; i < 10; ++i) s += pieces[r.below(kPieces)];
     s += "\r\n";
   }
   return s;
 }
 
+// Full frames drawn as runs addressed with CUP, in shuffled order, a quarter of them with a new
+// rendition, as editors and agents repaint a screen.
 std::string cursorRedraws(int cols, int rows) {
-  std::string s;
+  struct Run {
+    int row, col, length;
+  };
+  std::vector<Run> runs;
   Lcg r;
-  while (s.size() < kStreamBytes) {
-    for (int row = 1; row <= rows; ++row) {
-      s += "\x1b[" + std::to_string(row) + ";1H";
-      for (int col = 0; col < cols - 1; ++col) s += static_cast<char>('A' + r.below(26));
+  for (int row = 1; row <= rows; ++row) {
+    for (int col = 1; col <= cols;) {
+      const int length = std::min(cols - col + 1, 4 + static_cast<int>(r.below(20)));
+      runs.push_back({row, col, length});
+      col += length;
     }
+  }
+  std::string s;
+  while (s.size() < kStreamBytes) {
+    for (size_t i = runs.size(); i > 1; --i) std::swap(runs[i - 1], runs[r.below(static_cast<uint32_t>(i))]);
+    for (const Run& run : runs) {
+      s += "\x1b[" + std::to_string(run.row) + ";" + std::to_string(run.col) + "H";
+      if (r.below(4) == 0) appendCellRendition(s, r);
+      for (int i = 0; i < run.length; ++i) s += static_cast<char>('A' + r.below(26));
+    }
+    s += "\x1b[m";
   }
   return s;
 }
@@ -123,7 +167,7 @@ void BM_PlainAscii(benchmark::State& state) {
 }
 
 void BM_DenseSgr(benchmark::State& state) {
-  static const std::string stream = denseSgr();
+  const std::string stream = denseSgr(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   feedStream(state, stream);
 }
 
