@@ -19,6 +19,16 @@ struct EscapeSequenceParser::Locals {
   bool aborted = false;
 };
 
+namespace {
+
+// Bytes that only add to the parameters: digits and separators, where a colon may not open them.
+bool isCsiParameterByte(ParserState state, uint8_t code) {
+  if (state == ParserState::csiParam) return code >= '0' && code <= ';';
+  return state == ParserState::csiEntry && ((code >= '0' && code <= '9') || code == ';');
+}
+
+}  // namespace
+
 EscapeSequenceParser::EscapeSequenceParser(ParserHandler& handler)
     : handler(handler), table(TransitionTable::sharedVt500Table()) {}
 
@@ -27,16 +37,22 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data) {
   l.state = currentState;
   while (l.i < l.size) {
     const uint8_t code = l.data[l.i];
-    // Printable text is scanned in bulk and handed over as one slice of the chunk.
-    if (l.state == ParserState::ground && code >= 0x20) {
-      if (l.print < 0) l.print = static_cast<int64_t>(l.i);
-      ++l.i;
-      l.i += printableRunLength(l.data + l.i, l.size - l.i);
-      continue;
+    if (l.state == ParserState::ground) {
+      // Printable text is scanned in bulk and handed over as one slice of the chunk.
+      if (code >= 0x20) {
+        if (l.print < 0) l.print = static_cast<int64_t>(l.i);
+        ++l.i;
+        l.i += printableRunLength(l.data + l.i, l.size - l.i);
+        continue;
+      }
+      if (code == 0x1B && l.i + 1 < l.size && l.data[l.i + 1] == '[') {
+        beginCsi(l);
+        scanCsiParameters(l);
+        continue;
+      }
     }
-    if (l.state == ParserState::csiParam && code >= '0' && code <= '9') {
-      addDigit(code);
-      ++l.i;
+    if (isCsiParameterByte(l.state, code)) {
+      scanCsiParameters(l);
       continue;
     }
     if ((l.state == ParserState::oscString || l.state == ParserState::apcString) && code > 0x1F) {
@@ -61,6 +77,74 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data) {
   if (l.state == ParserState::ground) handPrint(l);
   if (l.state == ParserState::dcsPassthrough) handDcs(l);
   currentState = l.state;
+}
+
+// ESC [ from ground: both bytes clear the sequence, as the table has them do one at a time.
+void EscapeSequenceParser::beginCsi(Locals& l) {
+  handPrint(l);
+  clearSequence();
+  l.dcs = -1;
+  handler.printStateReset();
+  handler.printStateReset();
+  l.i += 2;
+  l.state = ParserState::csiEntry;
+  // A private prefix right after the introducer is collected on the way to the parameters.
+  if (l.i < l.size && l.data[l.i] >= 0x3C && l.data[l.i] <= 0x3F) {
+    _collect[_collectCount++] = l.data[l.i++];
+    l.state = ParserState::csiParam;
+  }
+}
+
+// Digits and separators are the bulk of a control sequence: take them in one loop, and
+// dispatch the sequence at once when its final byte follows. Anything else is left to the
+// table, from the state the bytes taken so far lead to.
+void EscapeSequenceParser::scanCsiParameters(Locals& l) {
+  const uint8_t* const end = l.data + l.size;
+  const uint8_t* const start = l.data + l.i;
+  // A colon may not open the parameters.
+  if (start == end || (l.state == ParserState::csiEntry && *start == ':')) return;
+  const uint8_t* p = start;
+  size_t count = _parsCount;
+  int value = _pars[count - 1];
+  bool exceeded = _parameterLimitExceeded;
+  for (;;) {
+    // Values saturate, so a run of digits can never overflow. Once past the parameter limit
+    // the sequence is dropped and its values no longer matter.
+    for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
+      value = value * 10 + static_cast<int>(digit);
+      ++p;
+      if (value > kMaxParameterValue) {
+        value = kMaxParameterValue;
+        while (p < end && *p - unsigned('0') <= 9) ++p;
+      }
+    }
+    if (p == end || (*p != ';' && *p != ':')) break;
+    if (exceeded || count >= static_cast<size_t>(kMaxParameters)) {
+      exceeded = true;
+    } else {
+      _pars[count - 1] = value;
+      _parsTxt[count - 1] = *p;
+      ++count;
+      value = 0;
+    }
+    ++p;
+  }
+  if (!exceeded) _pars[count - 1] = value;
+  _parsCount = count;
+  _parameterLimitExceeded = exceeded;
+  l.i = static_cast<size_t>(p - l.data);
+  if (p != start) l.state = ParserState::csiParam;
+  if (p < end && *p >= 0x40 && *p <= 0x7E) {
+    dispatchCsiSequence(*p);
+    l.state = ParserState::ground;
+    ++l.i;
+  }
+}
+
+void EscapeSequenceParser::dispatchCsiSequence(uint8_t final) {
+  if (_parameterLimitExceeded || _collectOverflow) return;
+  handler.dispatchCsi(final, pars(), collect(), parsTxt());
+  _parameterLimitExceeded = false;
 }
 
 void EscapeSequenceParser::doAction(ParserAction action, Locals& l) {
@@ -103,9 +187,7 @@ void EscapeSequenceParser::doAction(ParserAction action, Locals& l) {
       endString(l);
       break;
     case ParserAction::csiDispatch:
-      if (_parameterLimitExceeded || _collectOverflow) break;
-      handler.dispatchCsi(code, pars(), collect(), parsTxt());
-      _parameterLimitExceeded = false;
+      dispatchCsiSequence(code);
       break;
     case ParserAction::param:
       if (code == ':' || code == ';') {

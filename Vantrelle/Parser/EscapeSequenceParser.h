@@ -50,6 +50,9 @@ class EscapeSequenceParser {
   struct Locals;
 
   void doAction(ParserAction action, Locals& l);
+  void beginCsi(Locals& l);
+  void scanCsiParameters(Locals& l);
+  void dispatchCsiSequence(uint8_t final);
   void handPrint(Locals& l);
   void handDcs(Locals& l);
   void clearSequence();

@@ -173,6 +173,41 @@ TEST(EscapeSequenceParser, AnAbortingErrorHandlerStopsTheCall) {
   EXPECT_EQ(p.currentState, ParserState::ground);
 }
 
+// Control sequences whole in one chunk take the bulk parameter scan; cut into single bytes they
+// go through the table one byte at a time. Both must report the same events, the print-state
+// resets and the errors included, for streams rich in the odd cases.
+TEST(EscapeSequenceParser, BulkParameterScanMatchesTheTable) {
+  static const char* const pieces[] = {
+      "\x1b[", "\x1b[?", "\x1b[>", "0",  "7",    "42",   "65535", "99999999", ";", ":", ";;",    "m",    "H", "?",
+      " ",     "$",      "\x7f",   "\n", "\x1b", "\x18", "\x85",  "\xc3\xa9", "x", "<", "\x1b]", "\x07", "q", "\x1b\\",
+  };
+  uint64_t state = 7;
+  auto below = [&state](size_t n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<size_t>(state >> 33) % n;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::string stream;
+    const size_t length = 1 + below(40);
+    for (size_t i = 0; i < length; ++i) stream += pieces[below(std::size(pieces))];
+    // Long parameter lists reach the limit on the count of parameters.
+    if (round % 10 == 0) {
+      stream += "\x1b[";
+      for (size_t i = below(30); i > 0; --i) stream += "1;";
+      stream += "2m";
+    }
+    RecordingHandler whole, single;
+    {
+      EscapeSequenceParser a(whole), b(single);
+      a.parse(bytes(stream));
+      for (char c : stream) b.parse(bytes(std::string(1, c)));
+      EXPECT_EQ(a.currentState, b.currentState) << stream;
+    }
+    EXPECT_EQ(whole.events, single.events) << stream;
+    EXPECT_EQ(whole.resets, single.resets) << stream;
+  }
+}
+
 TEST(EscapeSequenceParser, ParseDecimal) {
   EXPECT_EQ(EscapeSequenceParser::parseDecimal(bytes("1337")), 1337);
   EXPECT_FALSE(EscapeSequenceParser::parseDecimal(bytes("")));
