@@ -1,8 +1,11 @@
 // SGR: the rendition of the characters printed next, with colon sub-parameters (ITU T.416).
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "Vantrelle/Terminal/SelectGraphicRendition.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -48,15 +51,6 @@ struct Sgr {
   }
 };
 
-std::string describePars(std::span<const int> pars) {
-  std::string text = "[";
-  for (size_t i = 0; i < pars.size(); ++i) {
-    if (i) text += ", ";
-    text += std::to_string(pars[i]);
-  }
-  return text + "]";
-}
-
 UnderlineStyle underlineFor(int sub) {
   switch (sub) {
     case 2:
@@ -74,20 +68,18 @@ UnderlineStyle underlineFor(int sub) {
 
 }  // namespace
 
-void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!collect.empty()) return;
-  if (pars.size() == 1 && pars[0] == 0) {
-    curAttr = defaultAttribute();
-    return;
-  }
-  const Sgr sgr{pars, currentParsTxt.first(std::min(currentParsTxt.size(), pars.size() - 1))};
-  CellColor fg = curAttr.fg;
-  CellColor bg = curAttr.bg;
-  CharacterStyle style = curAttr.style;
-  UnderlineStyle underline = curAttr.underlineStyle;
-  std::optional<CellColor> underlineColor = curAttr.underlineColor;
+namespace sgr {
 
-  size_t i = 0;
+void apply(Attribute& rendition, std::span<const int> pars, std::span<const uint8_t> separators, size_t start,
+           std::vector<int>* unknown) {
+  const Sgr sgr{pars, separators};
+  CellColor& fg = rendition.fg;
+  CellColor& bg = rendition.bg;
+  CharacterStyle& style = rendition.style;
+  UnderlineStyle& underline = rendition.underlineStyle;
+  std::optional<CellColor>& underlineColor = rendition.underlineColor;
+
+  size_t i = start;
   while (i < pars.size()) {
     const int p = pars[i];
     size_t step = 1;
@@ -187,14 +179,123 @@ void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> colle
           underlineColor.reset();
           break;
         default:
-          // A program controls these parameters, so the note obeys the silent switch.
-          if (!silentLog) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
+          if (unknown) unknown->push_back(p);
           break;
       }
     }
     i += step;
   }
-  curAttr = Attribute(fg, bg, style, underline, underlineColor);
+}
+
+size_t applyCommon(Attribute& rendition, std::span<const int> pars, std::span<const uint8_t> separators) {
+  const size_t count = pars.size();
+  size_t i = 0;
+  while (i < count) {
+    const int p = pars[i];
+    // Only underline and the colours read a colon after them; every other parameter stands alone.
+    if ((p == 4 || p == 38 || p == 48) && i < separators.size() && separators[i] == ':') return i;
+    switch (p) {
+      case 0:
+        rendition = Attribute(CellColor::defaultColor, CellColor::defaultColor, CharacterStyle::none);
+        break;
+      case 1:
+        rendition.style.insert(CharacterStyle::bold);
+        break;
+      case 3:
+        rendition.style.insert(CharacterStyle::italic);
+        break;
+      case 4:
+        rendition.style.insert(CharacterStyle::underline);
+        rendition.underlineStyle = UnderlineStyle::single;
+        break;
+      case 7:
+        rendition.style.insert(CharacterStyle::inverse);
+        break;
+      case 22:
+        rendition.style.remove(CharacterStyle::bold | CharacterStyle::dim);
+        break;
+      case 23:
+        rendition.style.remove(CharacterStyle::italic);
+        break;
+      case 24:
+        rendition.style.remove(CharacterStyle::underline);
+        rendition.underlineStyle = UnderlineStyle::none;
+        break;
+      case 27:
+        rendition.style.remove(CharacterStyle::inverse);
+        break;
+      case 39:
+        rendition.fg = CellColor::defaultColor;
+        break;
+      case 49:
+        rendition.bg = CellColor::defaultColor;
+        break;
+      case 38:
+      case 48: {
+        // Only complete colours; anything short of one is left to the full rules.
+        CellColor& layer = p == 38 ? rendition.fg : rendition.bg;
+        const int mode = i + 1 < count ? pars[i + 1] : -1;
+        if (mode == 5 && i + 2 < count) {
+          layer = CellColor::ansi256(static_cast<uint8_t>(std::clamp(pars[i + 2], 0, 255)));
+          i += 3;
+          continue;
+        }
+        if (mode == 2 && i + 4 < count) {
+          layer = CellColor::trueColor(static_cast<uint8_t>(std::clamp(pars[i + 2], 0, 255)),
+                                       static_cast<uint8_t>(std::clamp(pars[i + 3], 0, 255)),
+                                       static_cast<uint8_t>(std::clamp(pars[i + 4], 0, 255)));
+          i += 5;
+          continue;
+        }
+        return i;
+      }
+      default:
+        if (p >= 30 && p <= 37) {
+          rendition.fg = CellColor::ansi256(static_cast<uint8_t>(p - 30));
+        } else if (p >= 40 && p <= 47) {
+          rendition.bg = CellColor::ansi256(static_cast<uint8_t>(p - 40));
+        } else if (p >= 90 && p <= 97) {
+          rendition.fg = CellColor::ansi256(static_cast<uint8_t>(p - 82));
+        } else if (p >= 100 && p <= 107) {
+          rendition.bg = CellColor::ansi256(static_cast<uint8_t>(p - 92));
+        } else {
+          return i;
+        }
+        break;
+    }
+    ++i;
+  }
+  return i;
+}
+
+}  // namespace sgr
+
+namespace {
+
+std::string describePars(std::span<const int> pars) {
+  std::string text = "[";
+  for (size_t i = 0; i < pars.size(); ++i) {
+    if (i) text += ", ";
+    text += std::to_string(pars[i]);
+  }
+  return text + "]";
+}
+
+}  // namespace
+
+void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect) {
+  if (!collect.empty()) return;
+  if (pars.size() == 1 && pars[0] == 0) {
+    curAttr = defaultAttribute();
+    return;
+  }
+  const auto separators = currentParsTxt.first(std::min(currentParsTxt.size(), pars.size() - 1));
+  const size_t done = sgr::applyCommon(curAttr, pars, separators);
+  if (done == pars.size()) return;
+  // A program controls these parameters, so the note obeys the silent switch.
+  std::vector<int> unknown;
+  sgr::apply(curAttr, pars, separators, done, silentLog ? nullptr : &unknown);
+  for (int p : unknown) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
 }
 
 }  // namespace vantrelle

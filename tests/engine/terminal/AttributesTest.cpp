@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "Vantrelle/Terminal/SelectGraphicRendition.h"
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -60,6 +63,40 @@ TEST(TerminalSgr, PaletteAndTrueColours) {
   const Attribute shortColour = after("\x1b[31m\x1b[38;2;10;3m");
   EXPECT_EQ(shortColour.fg, C::ansi256(1));
   EXPECT_TRUE(shortColour.style.contains(CharacterStyle::italic));
+}
+
+// The quick pass over the common forms hands the rest to the full rules; the two together must
+// give what the full rules give alone, from any rendition, for any parameters and separators.
+TEST(TerminalSgr, TheCommonFormsMatchTheFullRules) {
+  static const int values[] = {0,  1,  2,  3,  4,  5,  7,  9,  21, 22,  23,  24, 27, 30,  37,  38,    38, 39,
+                               40, 47, 48, 48, 49, 58, 59, 90, 97, 100, 107, 2,  5,  255, 300, 65535, 6,  11};
+  uint64_t state = 3;
+  auto below = [&state](size_t n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<size_t>(state >> 33) % n;
+  };
+  auto randomPars = [&] {
+    std::vector<int> pars(1 + below(9));
+    for (int& p : pars) p = values[below(std::size(values))];
+    return pars;
+  };
+  for (int round = 0; round < 5000; ++round) {
+    const std::vector<int> pars = randomPars();
+    std::vector<uint8_t> separators(pars.size() - 1, ';');
+    if (round % 3 == 0 && !separators.empty()) separators[below(separators.size())] = ':';
+    // Start from a rendition of random styles and colours.
+    Attribute start = Terminal::defaultAttribute();
+    const std::vector<int> earlier = randomPars();
+    sgr::apply(start, earlier, std::vector<uint8_t>(earlier.size() - 1, ';'), 0, nullptr);
+
+    Attribute full = start, quick = start;
+    std::vector<int> fullUnknown, quickUnknown;
+    sgr::apply(full, pars, separators, 0, &fullUnknown);
+    const size_t done = sgr::applyCommon(quick, pars, separators);
+    sgr::apply(quick, pars, separators, done, &quickUnknown);
+    ASSERT_EQ(quick, full) << ::testing::PrintToString(pars) << " " << ::testing::PrintToString(separators);
+    EXPECT_EQ(quickUnknown, fullUnknown);
+  }
 }
 
 TEST(TerminalSgr, PrintedCellsCarryTheRendition) {
