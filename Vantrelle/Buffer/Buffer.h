@@ -146,9 +146,16 @@ class Buffer {
   void clearImagesFromLine(int at);
   void recalculateLinesWithImagesCount();
 
-  void insertCharacter(const CharData& charData);
+  // Takes the cell by value, in registers: callers build it just before, and a cell written
+  // field by field in memory and then copied whole stalls the copy on store forwarding.
+  void insertCharacter(CharData charData);
   // Writes a run of bytes below 0x80 as one-column cells; returns how many were consumed.
   int insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute);
+  // The same with the rendition already packed into a cell, whose code and width are ignored.
+  int insertAsciiRun(std::span<const uint8_t> bytes, const CharData& cell);
+  // Writes one-column cells of the given codes, as insertCharacter would one at a time;
+  // returns how many were consumed.
+  int insertNarrowRun(std::span<const int32_t> codes, const CharData& cell);
 
   void resize(int newCols, int newRows);
 
@@ -161,6 +168,11 @@ class Buffer {
   // Records, after a print with margins on, whether it left the cursor past a right margin short
   // of the screen's edge; the column past the screen's last one says so by itself.
   void noteMarginWrap() { marginWrapRow = x > marginRight && x < _cols ? int(y) : -1; }
+  template <typename Code>
+  int insertOneColumnRun(std::span<const Code> codes, const CharData& rendition);
+  // The continuation cell of `curAttr`, packed again only when `curAttr` changes.
+  Attribute continuationAttr = Attribute::empty;
+  CharData continuationCell = CharData(0, 0, Attribute::empty);
 
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);

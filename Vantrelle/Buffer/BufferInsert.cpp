@@ -3,13 +3,12 @@
 #include <cstring>
 
 #include "Vantrelle/Buffer/Buffer.h"
+#include "Vantrelle/Buffer/CellStore.h"
 
 namespace vantrelle {
 
 namespace {
 
-// Writes one-column cells of the given rendition, one per byte, from column `start`. The row's
-// bookkeeping happens once per run, not per cell.
 // Whether a cell's code is the low half of its first machine word, as on little-endian targets.
 constexpr bool codeIsLowHalfOfFirstWord() {
   CharData probe;
@@ -17,7 +16,10 @@ constexpr bool codeIsLowHalfOfFirstWord() {
   return (std::bit_cast<CellWords>(probe).low & 0xffffffffu) == 0x01020304u;
 }
 
-void storeAsciiCells(BufferLine& line, int start, const uint8_t* source, int n, const CharData& cell) {
+// Writes one-column cells of the given rendition, one per code, from column `start`. The row's
+// bookkeeping happens once per run, not per cell.
+template <typename Code>
+void storeOneColumnCells(BufferLine& line, int start, const Code* source, int n, const CharData& cell) {
   const CellWords words = cellWords(cell);
   int inside = std::clamp(line.count() - start, 0, n);
   CharData* destination = line.cellsBelow(start + inside) + start;
@@ -26,7 +28,7 @@ void storeAsciiCells(BufferLine& line, int start, const uint8_t* source, int n, 
     // and this loop is bound by its stores.
     const uint64_t rest = words.low & ~uint64_t(0xffffffffu);
     for (int i = 0; i < inside; i++) {
-      const CellWords built{rest | source[i], words.high};
+      const CellWords built{rest | uint32_t(source[i]), words.high};
       std::memcpy(static_cast<void*>(destination + i), &built, sizeof built);
     }
   } else {
@@ -34,15 +36,15 @@ void storeAsciiCells(BufferLine& line, int start, const uint8_t* source, int n, 
     // stall on store forwarding for every byte.
     for (int i = 0; i < inside; i++) {
       std::memcpy(static_cast<void*>(destination + i), &words, sizeof words);
-      destination[i].code = source[i];
+      destination[i].code = int32_t(source[i]);
     }
   }
   line.touch(uint64_t(inside));
-  // Bytes that would land past the line's end collapse onto its last cell, as any store past
+  // Codes that would land past the line's end collapse onto its last cell, as any store past
   // the end does.
   CharData last = cell;
   for (int i = inside; i < n; i++) {
-    last.code = source[i];
+    last.code = int32_t(source[i]);
     line.set(start + i, last);
   }
 }
@@ -61,7 +63,7 @@ void Buffer::wrapToNextRow() {
   }
 }
 
-void Buffer::insertCharacter(const CharData& charData) {
+void Buffer::insertCharacter(CharData charData) {
   int w = charData.width;
   int right = marginMode ? marginRight : _cols - 1;
   if (right < x + w - 1) {
@@ -73,42 +75,45 @@ void Buffer::insertCharacter(const CharData& charData) {
     }
   }
 
-  BufferLine& line = *_lines[yBase + y];
+  const int row = yBase + y;
+  BufferLine& line = *_lines[row];
   if (insertMode) {
     CharData filler(0, 1, curAttr);
     line.insertCells(x, w, marginMode ? marginRight : _cols - 1, filler);
     // A wide character pushed against the edge has lost its second half: blank it.
     if (line.getWidth(std::min(_cols - 1, line.count() - 1)) == 2) line.set(_cols - 1, filler);
   }
-  lastBufferStorage = {yBase + y, x, _cols, _rows};
-  if (x >= _cols) x = _cols - 1;
-  line.set(x, charData);
-  x += 1;
+  int col = x;
+  lastBufferStorage = {row, col, _cols, _rows};
+  if (col >= _cols) col = _cols - 1;
+  storeCell(line, col++, cellWords(charData));
   if (w >= 2) {
-    CharData continuation(0, 0, curAttr);
-    for (int i = 1; i < w; i++) {
-      if (x >= _cols) break;
-      line.set(x, continuation);
-      x += 1;
+    // Equal bytes are an equal rendition; unequal ones at worst pack the same cell again.
+    if (std::memcmp(&continuationAttr, &curAttr, sizeof(Attribute)) != 0) {
+      continuationAttr = curAttr;
+      continuationCell = CharData(0, 0, curAttr);
     }
+    for (int i = 1; i < w && col < _cols; i++) storeCell(line, col++, cellWords(continuationCell));
   }
+  x = col;
   if (marginMode) noteMarginWrap();
 }
 
-int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute) {
-  if (insertMode || bytes.empty()) return 0;
+template <typename Code>
+int Buffer::insertOneColumnRun(std::span<const Code> codes, const CharData& rendition) {
+  if (insertMode || codes.empty()) return 0;
   int right = marginMode ? marginRight : _cols - 1;
   size_t written = 0;
-  const CharData cell(0, 1, attribute);
-  while (written < bytes.size()) {
+  const auto cell = std::bit_cast<CharData>(cellWordsWithValue(rendition, 0, 1));
+  while (written < codes.size()) {
     if (x > right) {
-      // Crossed margins leave no room on any row: hand the bytes back rather than wrap forever.
+      // Crossed margins leave no room on any row: hand the codes back rather than wrap forever.
       if (!wraparound || (marginMode ? marginLeft : 0) > right) break;
       wrapToNextRow();
     }
-    int n = int(std::min<size_t>(size_t(right - x + 1), bytes.size() - written));
+    int n = int(std::min<size_t>(size_t(right - x + 1), codes.size() - written));
     int start = x;
-    storeAsciiCells(*_lines[yBase + y], start, bytes.data() + written, n, cell);
+    storeOneColumnCells(*_lines[yBase + y], start, codes.data() + written, n, cell);
     x = start + n;
     written += size_t(n);
   }
@@ -117,6 +122,18 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attr
     if (x > right) noteMarginWrap();
   }
   return int(written);
+}
+
+int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute) {
+  return insertOneColumnRun(bytes, CharData(0, 1, attribute));
+}
+
+int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const CharData& cell) {
+  return insertOneColumnRun(bytes, cell);
+}
+
+int Buffer::insertNarrowRun(std::span<const int32_t> codes, const CharData& cell) {
+  return insertOneColumnRun(codes, cell);
 }
 
 }  // namespace vantrelle

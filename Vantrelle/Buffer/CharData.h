@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -84,6 +85,30 @@ static_assert(sizeof(CellWords) == sizeof(CharData));
 inline CellWords cellWords(const CharData& cell) {
   CellWords words;
   std::memcpy(&words, &cell, sizeof words);
+  return words;
+}
+
+// Whether the code and width fill the low five bytes of the first word, as on little-endian targets.
+constexpr bool codeAndWidthLeadTheFirstWord() {
+  CharData probe;
+  probe.code = 0x01020304;
+  probe.width = 5;
+  return (std::bit_cast<CellWords>(probe).low & 0xffffffffffu) == 0x0501020304u;
+}
+
+// The words of `cell` with another code and width, built in registers: setting fields of a cell
+// in memory and then copying the cell whole stalls the copy on store forwarding.
+inline CellWords cellWordsWithValue(const CharData& cell, int32_t code, int width) {
+  CellWords words;
+  std::memcpy(&words.low, &cell, sizeof words.low);
+  std::memcpy(&words.high, reinterpret_cast<const unsigned char*>(&cell) + sizeof words.low, sizeof words.high);
+  if constexpr (codeAndWidthLeadTheFirstWord()) {
+    words.low = (words.low & ~uint64_t(0xffffffffffu)) | uint32_t(code) | uint64_t(uint8_t(width)) << 32;
+  } else {
+    CharData copy = cell;
+    copy.setValue(code, width);
+    words = cellWords(copy);
+  }
   return words;
 }
 
