@@ -36,8 +36,6 @@ size_t trailingRegionalIndicators(std::u32string_view cluster) {
 
 }  // namespace
 
-bool isEmojiModifier(char32_t c) { return c >= 0x1F3FB && c <= 0x1F3FF; }
-
 // Nothing below U+0300 combines canonically.
 bool hasCombiningClass(char32_t c) { return c >= 0x300 && u_getCombiningClass(static_cast<UChar32>(c)) != 0; }
 

@@ -17,8 +17,8 @@ constexpr bool isVariationSelector(char32_t c) {
   return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
 }
 constexpr bool isZeroWidthJoiner(char32_t c) { return c == 0x200D; }
+constexpr bool isEmojiModifier(char32_t c) { return c >= 0x1F3FB && c <= 0x1F3FF; }
 
-bool isEmojiModifier(char32_t c);
 bool hasCombiningClass(char32_t c);
 // Whether U+FE0E or U+FE0F may change how this scalar is presented.
 bool isVariationSelectorBase(char32_t c);

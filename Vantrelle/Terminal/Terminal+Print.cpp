@@ -2,9 +2,13 @@
 // and the outbound replies.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <type_traits>
 
+#include "Vantrelle/Buffer/CellStore.h"
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Terminal/GraphemeJoin.h"
@@ -53,15 +57,70 @@ DecodeResult decodeUtf8(const uint8_t* p, size_t available) {
   return {Decoded::ok, scalar, static_cast<size_t>(length)};
 }
 
-// Column widths of the Basic Multilingual Plane, computed once: the property lookups behind a
-// width are too slow to repeat for every character of non-Latin text.
-int columnWidth(char32_t scalar) {
+// Well-formed sequences decoded in line; the rest by maximal subparts.
+inline DecodeResult decodeUtf8Quickly(const uint8_t* p, size_t available) {
+  const uint8_t lead = p[0];
+  if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (p[1] & 0xC0) == 0x80)
+    return {Decoded::ok, char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
+  // E0 and ED narrow the range of the second byte; the other leads take any continuation.
+  if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && available >= 3 && (p[1] & 0xC0) == 0x80 &&
+      (p[2] & 0xC0) == 0x80) {
+    return {Decoded::ok, char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F), 3};
+  }
+  if (lead >= 0xF1 && lead <= 0xF3 && available >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+      (p[3] & 0xC0) == 0x80) {
+    return {Decoded::ok,
+            char32_t(lead & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F), 4};
+  }
+  if (lead == 0xF0 && available >= 4 && p[1] >= 0x90 && p[1] <= 0xBF && (p[2] & 0xC0) == 0x80 &&
+      (p[3] & 0xC0) == 0x80) {
+    return {Decoded::ok, char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F), 4};
+  }
+  return decodeUtf8(p, available);
+}
+
+// Column widths of the Basic Multilingual Plane and the plane of emoji and historic scripts,
+// computed once: the property lookups behind a width are too slow to repeat for every character
+// of non-Latin text.
+constexpr char32_t kTabledWidths = 0x20000;
+
+[[gnu::noinline]] const int8_t* makeWidthTable() {
   static const auto table = [] {
-    auto widths = std::make_unique<std::array<int8_t, 0x10000>>();
-    for (char32_t c = 0; c < 0x10000; ++c) (*widths)[c] = static_cast<int8_t>(UnicodeUtil::columnWidth(c));
+    auto widths = std::make_unique<std::array<int8_t, kTabledWidths>>();
+    for (char32_t c = 0; c < kTabledWidths; ++c) (*widths)[c] = static_cast<int8_t>(UnicodeUtil::columnWidth(c));
     return widths;
   }();
-  return scalar < 0x10000 ? (*table)[scalar] : UnicodeUtil::columnWidth(scalar);
+  return table->data();
+}
+
+inline int columnWidth(char32_t scalar) {
+  static const int8_t* const widths = makeWidthTable();
+  return scalar < kTabledWidths ? widths[scalar] : UnicodeUtil::columnWidth(scalar);
+}
+
+struct OneColumnScalar {
+  char32_t scalar;
+  size_t length;  // 0: not a complete two- or three-byte sequence of a one-column scalar
+};
+
+// The common UTF-8 forms of one-column text, decoded in line.
+OneColumnScalar decodeOneColumnScalar(const uint8_t* p, size_t available) {
+  const uint8_t lead = p[0];
+  char32_t scalar;
+  size_t length;
+  if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (p[1] & 0xC0) == 0x80) {
+    scalar = char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F);
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF && available >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+    scalar = char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+    // Overlong forms and surrogates are no characters.
+    if (scalar < 0x800 || (scalar >= 0xD800 && scalar <= 0xDFFF)) return {0, 0};
+    length = 3;
+  } else {
+    return {0, 0};
+  }
+  if (columnWidth(scalar) != 1) return {0, 0};
+  return {scalar, length};
 }
 
 bool allAscii(std::span<const uint8_t> run) { return asciiRunLength(run.data(), run.size()) == run.size(); }
@@ -77,25 +136,37 @@ void Terminal::feed(std::string_view text) {
 }
 
 void Terminal::handlePrint(std::span<const uint8_t> run) {
+  Buffer& target = *buffer;
+  const int row = target.y;
+  const int top = target.yDisp;
+  updateRange(target, row);
   const bool translating = charset && !charset->empty();
-  if (!translating && readingBuffer.putbackCount == 0 && allAscii(run)) {
-    updateRange(*buffer, buffer->y);
-    const size_t done = printAsciiRun(run);
-    if (done == run.size()) {
-      updateRange(*buffer, buffer->y);
-      return;
-    }
-    run = run.subspan(done);
+  if (!translating && readingBuffer.putbackCount == 0 && allAscii(run)) run = run.subspan(printAsciiRun(run));
+  if (!run.empty()) {
+    updateRange(target, target.y);
+    printSlow(run);
   }
-  updateRange(*buffer, buffer->y);
-  printSlow(run);
-  updateRange(*buffer, buffer->y);
+  // Marking a row twice changes nothing: only a cursor that moved or scrolled needs it again.
+  if (target.y != row || target.yDisp != top) updateRange(target, target.y);
 }
 
 size_t Terminal::printAsciiRun(std::span<const uint8_t> run) {
-  const int done = buffer->insertAsciiRun(run, curAttr);
+  const int done = buffer->insertAsciiRun(run, renditionCell());
   if (done > 0) rememberLastPrinted();
   return static_cast<size_t>(done);
+}
+
+// The cell of the current rendition, packed again only when the rendition changed. Equal bytes
+// are an equal rendition; unequal bytes (an absent underline colour keeps stale bytes) at worst
+// pack the same cell again.
+const CharData& Terminal::renditionCell() {
+  static_assert(std::is_trivially_copyable_v<Attribute>);
+  if (std::memcmp(&printAttr, &curAttr, sizeof(Attribute)) != 0) {
+    printAttr = curAttr;
+    // Stored whole, as the cell is read whole right after.
+    printCell = std::bit_cast<CharData>(cellWords(CharData(0, 1, curAttr)));
+  }
+  return printCell;
 }
 
 void Terminal::printSlow(std::span<const uint8_t> run) {
@@ -125,26 +196,70 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
   while (i < run.size()) {
     const uint8_t b = run[i];
     if (b < 0x80) {
-      const size_t end = i + 1 + asciiRunLength(run.data() + i + 1, run.size() - i - 1);
-      // A stretch of plain ASCII inside mixed text still goes to the buffer in one call; what
-      // it leaves (insert mode, or autowrap off at the margin) goes cell by cell.
-      if (!translating) i += printAsciiRun(run.subspan(i, end - i));
-      for (; i < end; ++i) printByte(run[i]);
+      if (translating) {
+        printByte(b);
+        ++i;
+      } else {
+        i += printOneColumnRun(run.subspan(i));
+      }
       continue;
     }
-    const DecodeResult r = decodeUtf8(run.data() + i, run.size() - i);
+    const DecodeResult r = decodeUtf8Quickly(run.data() + i, run.size() - i);
     if (r.status == Decoded::incomplete) {
       std::copy(run.begin() + static_cast<std::ptrdiff_t>(i), run.end(), readingBuffer.putbackBuffer.begin());
       readingBuffer.putbackCount = static_cast<int>(run.size() - i);
       return;
     }
     if (r.status == Decoded::ok) {
+      if (!translating && r.scalar <= 0xFFFF && columnWidth(r.scalar) == 1 && !lastPrintedEndsWithJoiner()) {
+        if (const size_t taken = printOneColumnRun(run.subspan(i))) {
+          i += taken;
+          continue;
+        }
+      }
       printScalar(r.scalar);
     } else {
       printByte(b);
     }
     i += r.consumed;
   }
+}
+
+// Text of one-column characters (ASCII, and the Latin, Greek, Cyrillic, box drawing and the like
+// of the Basic Multilingual Plane) goes to the buffer as one run: no join can start inside it,
+// as only marks, joiners, selectors and modifiers join a cell and none of them is one column
+// wide. A character after a joiner may still join, so the run never starts with one there.
+// Returns the bytes consumed; what the buffer leaves (insert mode, or autowrap off at the
+// margin) goes cell by cell.
+size_t Terminal::printOneColumnRun(std::span<const uint8_t> run) {
+  constexpr size_t kBatch = 256;
+  std::array<int32_t, kBatch> codes;
+  size_t count = 0;
+  size_t i = 0;
+  while (i < run.size() && count < kBatch) {
+    if (run[i] < 0x80) {
+      const size_t ascii = std::min(asciiRunLength(run.data() + i, run.size() - i), kBatch - count);
+      std::copy_n(run.data() + i, ascii, codes.data() + count);
+      count += ascii;
+      i += ascii;
+      continue;
+    }
+    const OneColumnScalar next = decodeOneColumnScalar(run.data() + i, run.size() - i);
+    if (next.length == 0 || (count == 0 && lastPrintedEndsWithJoiner())) break;
+    codes[count++] = static_cast<int32_t>(next.scalar);
+    i += next.length;
+  }
+  if (count == 0) return 0;
+  const auto done = static_cast<size_t>(buffer->insertNarrowRun({codes.data(), count}, renditionCell()));
+  if (done > 0) rememberLastPrinted();
+  for (size_t k = done; k < count; ++k) {
+    if (codes[k] < 0x80) {
+      printByte(static_cast<uint8_t>(codes[k]));
+    } else {
+      printScalar(static_cast<char32_t>(codes[k]));
+    }
+  }
+  return i;
 }
 
 // A single byte, or the lead of a broken sequence shown as its Latin-1 character.
@@ -165,7 +280,7 @@ void Terminal::printScalar(char32_t scalar) {
   const bool regional = grapheme::isRegionalIndicator(scalar);
   if (regional && width == 2 && options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow) width = 1;
   if (regional && width > 0) {
-    if (!joinRegionalIndicator(scalar, width)) printNewCell(code(std::u32string_view(&scalar, 1)), width);
+    if (!joinRegionalIndicator(scalar, width)) printNewCell(scalarCode(scalar), width);
     return;
   }
   // Every scalar with a canonical combining class is a mark, which the width table gives no
@@ -173,16 +288,11 @@ void Terminal::printScalar(char32_t scalar) {
   const bool joins = width == 0 || grapheme::isEmojiModifier(scalar) || grapheme::isZeroWidthJoiner(scalar) ||
                      grapheme::isVariationSelector(scalar) || lastPrintedEndsWithJoiner();
   if (joins && tryJoin(scalar, width)) return;
-  if (width > 0) printNewCell(code(std::u32string_view(&scalar, 1)), width);
+  if (width > 0) printNewCell(scalarCode(scalar), width);
 }
 
 void Terminal::printNewCell(int32_t cellCode, int width) {
-  if (!(printAttr == curAttr)) {
-    printAttr = curAttr;
-    printCell = CharData(0, 1, curAttr);
-  }
-  printCell.setValue(cellCode, width);
-  buffer->insertCharacter(printCell);
+  buffer->insertCharacter(std::bit_cast<CharData>(cellWordsWithValue(renditionCell(), cellCode, width)));
   rememberLastPrinted();
 }
 
@@ -217,14 +327,14 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
   const int col = std::min({lastPrinted.col, cols - 1, line->count() - 1});
   if (col < 0) return false;
   CharData cell = (*line)[col];
-  std::u32string cluster = scalars(cell.code);
-  if (cell.code == 0 || cluster.size() >= grapheme::kMaxClusterScalars) return false;
-  if (!grapheme::extendsCluster(cluster, scalar)) return false;
+  if (cell.code == 0) return false;
+  const ClusterCodeCache::Step step = joinStep(cell.code, scalar);
+  if (!step.joins) return false;
 
   int newWidth = cell.width;
   if (scalar == 0xFE0F || scalar == 0xFE0E) {
     // Only characters with two presentations change; a selector after anything else vanishes.
-    if (!grapheme::isVariationSelectorBase(cluster.back())) return true;
+    if (!step.selectorBase) return true;
     if (scalar == 0xFE0F) {
       if (cell.width != 2 && col + 1 < cols) {
         line->set(col + 1, CharData(0, 0, cell.attribute()));
@@ -241,21 +351,54 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
     buffer->x = buffer->x + 1;
     newWidth = 2;
   }
-  cluster.push_back(scalar);
-  cell.setValue(code(cluster), newWidth);
-  line->set(col, cell);
+  storeCell(*line, col, cellWordsWithValue(cell, step.code, newWidth));
   lastPrinted.generation = line->generation();
   lastPrinted.endsWithJoiner = grapheme::isZeroWidthJoiner(scalar);
   updateRange(*buffer, buffer->lastBufferStorage.y - buffer->yBase);
   return true;
 }
 
+int32_t Terminal::scalarCode(char32_t scalar) {
+  if (scalar <= 0xFFFF) return static_cast<int32_t>(scalar);
+  if (const ClusterCodeCache::Step* known = clusterCodes.find(0, scalar)) return known->code;
+  const int32_t assigned = code(std::u32string_view(&scalar, 1));
+  clusterCodes.insert(0, scalar, {assigned, false, false});
+  return assigned;
+}
+
+// Whether `scalar` joins the cluster of a cell of code `cellCode`, and the code they make.
+ClusterCodeCache::Step Terminal::joinStep(int32_t cellCode, char32_t scalar) {
+  // A key not handed out yet has no cluster now but may have one later.
+  const bool settled = cellCode < kFirstClusterCode || cellCode < lastCharIndex;
+  if (settled) {
+    if (const ClusterCodeCache::Step* known = clusterCodes.find(cellCode, scalar)) return *known;
+  }
+  ClusterCodeCache::Step step;
+  std::u32string cluster = scalars(cellCode);
+  if (cluster.size() < grapheme::kMaxClusterScalars && grapheme::extendsCluster(cluster, scalar)) {
+    step.joins = true;
+    step.selectorBase = grapheme::isVariationSelectorBase(cluster.back());
+    const bool vanishes = (scalar == 0xFE0F || scalar == 0xFE0E) && !step.selectorBase;
+    if (!vanishes) {
+      cluster.push_back(scalar);
+      step.code = code(cluster);
+    }
+  }
+  if (settled) clusterCodes.insert(cellCode, scalar, step);
+  return step;
+}
+
+bool Terminal::isLoneRegionalIndicator(int32_t cellCode) const {
+  if (cellCode < kFirstClusterCode) return grapheme::isRegionalIndicator(static_cast<char32_t>(cellCode));
+  const auto found = indexToCharMap.find(cellCode);
+  return found != indexToCharMap.end() && found->second.size() == 1 && grapheme::isRegionalIndicator(found->second[0]);
+}
+
 bool Terminal::joinRegionalIndicator(char32_t scalar, int width) {
   const bool narrow = options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow;
   if (BufferLine* line = lastPrintedLine()) {
     const int col = std::min({lastPrinted.col, cols - 1, line->count() - 1});
-    const std::u32string previous = col >= 0 ? scalars((*line)[col].code) : std::u32string();
-    const bool loneIndicator = previous.size() == 1 && grapheme::isRegionalIndicator(previous[0]);
+    const bool loneIndicator = col >= 0 && isLoneRegionalIndicator((*line)[col].code);
     if (!narrow) return loneIndicator && tryJoin(scalar, width);
     if (loneIndicator && buffer->x == lastPrinted.col + 1) return tryJoin(scalar, width);
   } else if (!narrow) {
@@ -270,8 +413,7 @@ bool Terminal::joinRegionalIndicator(char32_t scalar, int width) {
   BufferLine& line = *lines[row];
   if (x - 1 >= line.count()) return false;
   const CharData& left = line[x - 1];
-  const std::u32string previous = scalars(left.code);
-  if (left.width != 1 || previous.size() != 1 || !grapheme::isRegionalIndicator(previous[0])) return false;
+  if (left.width != 1 || !isLoneRegionalIndicator(left.code)) return false;
   buffer->lastBufferStorage = {row, x - 1, cols, rows};
   lastPrinted = {buffer, &line, line.generation(), x - 1};
   return tryJoin(scalar, width);

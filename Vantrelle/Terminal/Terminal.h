@@ -22,6 +22,7 @@
 #include "Vantrelle/Keyboard/KeyboardModeState.h"
 #include "Vantrelle/Parser/EscapeSequenceParser.h"
 #include "Vantrelle/Terminal/CharSets.h"
+#include "Vantrelle/Terminal/ClusterCodeCache.h"
 #include "Vantrelle/Terminal/Scheduler.h"
 #include "Vantrelle/Terminal/TerminalDelegate.h"
 #include "Vantrelle/Terminal/TerminalOptions.h"
@@ -474,11 +475,19 @@ class Terminal : private ParserHandler {
   void printScalar(char32_t scalar);
   void printByte(uint8_t byte);
   void printNewCell(int32_t code, int width);
+  const CharData& renditionCell();
   void rememberLastPrinted();
   BufferLine* lastPrintedLine();
   bool lastPrintedEndsWithJoiner();
   bool tryJoin(char32_t scalar, int width);
   bool joinRegionalIndicator(char32_t scalar, int width);
+  size_t printOneColumnRun(std::span<const uint8_t> run);
+  // `code` of one scalar, and of a cell's cluster with one more scalar, without building strings
+  // for what was decided before.
+  int32_t scalarCode(char32_t scalar);
+  ClusterCodeCache::Step joinStep(int32_t cellCode, char32_t scalar);
+  bool isLoneRegionalIndicator(int32_t cellCode) const;
+  ClusterCodeCache clusterCodes;
   LastPrinted lastPrinted;
   // The cell template of `curAttr`, packed once per change of rendition rather than per cell.
   Attribute printAttr = defaultAttribute();

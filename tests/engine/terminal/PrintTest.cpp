@@ -198,6 +198,101 @@ TEST(TerminalPrint, EveryCombiningClassScalarIsZeroWidth) {
 namespace vantrelle {
 namespace {
 
+// Text fed whole goes to the buffer in runs; fed a byte at a time, every character takes the
+// cell-by-cell path. Both must leave the same cells, codes, wrap flags and cursor, and the same
+// cell for a mark to join afterwards, whatever modes, margins and sets are in force.
+TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
+  static const char* const pieces[] = {
+      "word ",
+      "\xd0\x9f\xd1\x80\xd0\xb8",
+      "\xe2\x94\x80\xe2\x94\x82",
+      "\xc3\xa9",
+      "e\xcc\x81",
+      "\xe4\xb8\xad\xe6\x96\x87",
+      "\xed\x95\x9c\xea\xb5\xad",
+      "\xf0\x9f\x98\x80",
+      "\xe2\x9d\xa4\xef\xb8\x8f",
+      "\xe2\x9d\xa4\xef\xb8\x8e",
+      "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd",              // skin tone
+      "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9",  // joiner sequence
+      "\xe2\x80\x8d\xe2\x9d\xa4",                      // joiner, then a one-column pictograph
+      "\xf0\x9f\x87\xba",
+      "\xf0\x9f\x87\xb8",
+      "\xf0\x9d\x90\x80",
+      "\x7f",
+      "\xff",
+      "\xe2\x82",
+      "\xcc\x88",
+      "\r\n",
+      "\x08",
+      "\t",
+      "\x1b[4h",
+      "\x1b[4l",
+      "\x1b[?7l",
+      "\x1b[?7h",
+      "\x1b[7G",
+      "\x1b[19G",
+      "\x1b[1;31m",
+      "\x1b[m",
+      "\x1b(0",
+      "\x1b(B",
+      "\x1b[?69h\x1b[3;12s",
+      "\x1b[?69l",
+      "\x1b[2;4r",
+      "\x1b[r",
+  };
+  uint64_t state = 11;
+  auto below = [&state](size_t n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<size_t>(state >> 33) % n;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string stream;
+    for (size_t i = 3 + below(60); i > 0; --i) stream += pieces[below(std::size(pieces))];
+    TerminalOptions options = sized(20, 5, 20);
+    if (round % 2) options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+    TestHost host;
+    Terminal whole(&host, options), single(&host, options);
+    whole.feed(stream + "\xcc\x81");
+    for (char c : stream + "\xcc\x81") single.feed(std::string_view(&c, 1));
+
+    ASSERT_EQ(cursor(whole), cursor(single)) << stream;
+    auto& wholeLines = whole.buffer->lines();
+    auto& singleLines = single.buffer->lines();
+    ASSERT_EQ(wholeLines.count(), singleLines.count()) << stream;
+    for (int row = 0; row < wholeLines.count(); ++row) {
+      const BufferLine& a = *wholeLines[row];
+      const BufferLine& b = *singleLines[row];
+      ASSERT_EQ(a.isWrapped(), b.isWrapped()) << "row " << row << " of " << stream;
+      for (int col = 0; col < whole.cols; ++col) {
+        ASSERT_EQ(a[col], b[col]) << "row " << row << " column " << col << " of " << stream;
+      }
+    }
+    EXPECT_EQ(whole.indexToCharMap, single.indexToCharMap);
+  }
+}
+
+// A join step remembered for a code must not outlive what the code means: a key that is not
+// handed out yet reads as a space now and as its cluster once it is handed out.
+TEST(TerminalPrint, AJoinOntoAKeyNotYetHandedOutIsNotRemembered) {
+  TestHost host;
+  Terminal t(&host, sized(20, 4));
+  const int32_t key = Terminal::kFirstClusterCode + 1;
+  // The cell printed last is given the key behind the printer's back, as a host might.
+  auto printKeyCell = [&](int row) {
+    t.feed("a");
+    t.getLine(row)->cells()[0] = CharData(key, 1, Terminal::defaultAttribute());
+  };
+  printKeyCell(0);
+  t.feed("\xcc\x81");       // joins a space: " " + U+0301 takes the first key
+  t.feed("\r\nb\xcc\x88");  // "b" + U+0308 takes `key`
+  EXPECT_EQ(t.character(key), "b\xcc\x88");
+  t.feed("\r\n");
+  printKeyCell(2);
+  t.feed("\xcc\x81");
+  EXPECT_EQ(rowText(t, 2), "b\xcc\x88\xcc\x81");
+}
+
 TEST(TerminalPrint, TheClusterTableStopsGrowing) {
   testing::TestHost host;
   Terminal t(&host, testing::sized(80, 5, 0));
