@@ -277,7 +277,6 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void removeTerminalPointerMonitor();
   void installMenuShortcuts();
   std::vector<std::pair<std::string, std::string>> menuShortcuts;
-  void installAboutAndSettingsActions();
   void makeMainWebView();
   void makeWebBridge();
   void modalOverlayWebContentProcessDidTerminate(WebKitWebView* view);

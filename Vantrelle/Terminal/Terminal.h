@@ -497,7 +497,6 @@ class Terminal : private ParserHandler {
   void settlePendingWrap();
   std::unique_ptr<Buffer> makeBuffer(std::optional<int> scrollback);
   BufferLine& prepareBlankLine(bool isWrapped);
-  void scrollFullWidth(int topRow, int bottomRow);
   void scrollWithinMargins(int topRow, int bottomRow);
 
   // The separator bytes of the CSI being dispatched, read by SGR for sub-parameters.
