@@ -118,30 +118,20 @@ std::optional<FK> modifierKey(guint keyval) {
   }
 }
 
-guint mainBlockKeyval(guint keyval) {
+std::optional<FK> controlKey(guint keyval) {
   switch (keyval) {
-    case GDK_KEY_KP_Up:
-      return GDK_KEY_Up;
-    case GDK_KEY_KP_Down:
-      return GDK_KEY_Down;
-    case GDK_KEY_KP_Left:
-      return GDK_KEY_Left;
-    case GDK_KEY_KP_Right:
-      return GDK_KEY_Right;
-    case GDK_KEY_KP_Home:
-      return GDK_KEY_Home;
-    case GDK_KEY_KP_End:
-      return GDK_KEY_End;
-    case GDK_KEY_KP_Page_Up:
-      return GDK_KEY_Page_Up;
-    case GDK_KEY_KP_Page_Down:
-      return GDK_KEY_Page_Down;
-    case GDK_KEY_KP_Insert:
-      return GDK_KEY_Insert;
-    case GDK_KEY_KP_Delete:
-      return GDK_KEY_Delete;
+    case GDK_KEY_Return:
+    case GDK_KEY_ISO_Enter:
+      return FK::enter;
+    case GDK_KEY_Tab:
+    case GDK_KEY_ISO_Left_Tab:
+      return FK::tab;
+    case GDK_KEY_BackSpace:
+      return FK::backspace;
+    case GDK_KEY_Escape:
+      return FK::escape;
     default:
-      return keyval;
+      return std::nullopt;
   }
 }
 

@@ -14,8 +14,8 @@ std::optional<KittyFunctionalKey> keypadKey(guint keyval);
 std::optional<KittyFunctionalKey> namedFunctionalKey(guint keyval);
 // Keys that change the modifier or lock state rather than type: reported only on request.
 std::optional<KittyFunctionalKey> modifierKey(guint keyval);
-// The keypad's navigation keys (Num Lock off) as the main block's keys.
-guint mainBlockKeyval(guint keyval);
+// Enter, Tab, Backspace and Escape: keys that type a control character rather than text.
+std::optional<KittyFunctionalKey> controlKey(guint keyval);
 bool isKeypad(KittyFunctionalKey key);
 
 }  // namespace vantrelle::keys

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "Vantrelle/View/KeyTables.h"
 #include "Vantrelle/View/TerminalView.h"
 
@@ -70,43 +69,6 @@ KittyKeyboardModifiers kittyModifiersAfter(KittyKeyboardModifiers before, FK key
   int64_t raw = before.rawValue;
   raw = pressed ? raw | bit : raw & ~bit;
   return KittyKeyboardModifiers(raw);
-}
-
-std::optional<TerminalView::Command> commandFor(const KeyRecord& event) {
-  using C = TerminalView::Command;
-  const InputModifiers& m = event.modifiers;
-  switch (event.keyval) {
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter:
-    case GDK_KEY_ISO_Enter:
-      return C::insertNewline;
-    case GDK_KEY_Escape:
-      return C::cancelOperation;
-    case GDK_KEY_BackSpace:
-      return C::deleteBackward;
-    case GDK_KEY_Up:
-      return C::moveUp;
-    case GDK_KEY_Down:
-      return C::moveDown;
-    case GDK_KEY_Left:
-      return m.super ? C::moveToLeftEndOfLine : C::moveLeft;
-    case GDK_KEY_Right:
-      return m.super ? C::moveToRightEndOfLine : C::moveRight;
-    case GDK_KEY_Tab:
-      return m.shift ? C::insertBacktab : C::insertTab;
-    case GDK_KEY_ISO_Left_Tab:
-      return C::insertBacktab;
-    case GDK_KEY_Home:
-      return C::moveToBeginningOfLine;
-    case GDK_KEY_End:
-      return C::moveToEndOfLine;
-    case GDK_KEY_Page_Up:
-      return C::scrollPageUp;
-    case GDK_KEY_Page_Down:
-      return m.shift ? C::pageDownAndModifySelection : C::scrollPageDown;
-    default:
-      return std::nullopt;
-  }
 }
 
 // The key's value at the first shift level of the event's layout group.
@@ -300,27 +262,7 @@ std::optional<KittyKeyEvent> TerminalView::kittyTextEvent(const KeyRecord& event
 }
 
 Bytes TerminalView::applyControlToEventCharacters(const std::string& chars) {
-  if (chars.size() != 1) return {};
-  uint8_t c = uint8_t(chars[0]);
-  if (c >= 'A' && c <= 'Z') return {uint8_t(c - 64)};
-  if (c >= 'a' && c <= 'z') return {uint8_t(c - 96)};
-  switch (c) {
-    case '\\':
-      return {28};
-    case '_':
-      return {31};
-    case ']':
-      return {29};
-    case '[':
-      return {27};
-    case '^':
-    case '6':
-      return {30};
-    case ' ':
-      return {0};
-    default:
-      return {};
-  }
+  return vantrelle::applyControlToEventCharacters(chars);
 }
 
 // Ctrl+Shift shortcuts act on the view; everything else with Ctrl belongs to the program.
@@ -396,14 +338,12 @@ void TerminalView::keyDown(const KeyRecord& event) {
     optionAsMetaKey = !optionAsMetaKey;
     return;
   }
-  KeyRecord mainBlock = event;
-  mainBlock.keyval = keys::mainBlockKeyval(event.keyval);
-  legacyKeyDown(mainBlock);
+  legacyKeyDown(event);
 }
 
 // What the input method left of a key: an editing command or plain text.
 void TerminalView::interpretKeyEvent(const KeyRecord& event) {
-  if (auto command = commandFor(event)) {
+  if (auto command = keyCommand(legacyKeyEvent(event))) {
     doCommand(*command);
     return;
   }
@@ -481,68 +421,7 @@ void TerminalView::doCommand(Command command) {
     }
     if (key && sendKittyFunctionalKey(*key, modifiers, KittyKeyboardEventType::press)) return;
   }
-  namespace E = vantrelle;
-  using S = E::EscapeSequences;
-  switch (command) {
-    case Command::insertNewline:
-      send(view(S::cmdRet));
-      break;
-    case Command::cancelOperation:
-      send(view(S::cmdEsc));
-      break;
-    case Command::deleteBackward:
-      send(view(Bytes{uint8_t(backspaceSendsControlH ? 0x08 : 0x7f)}));
-      break;
-    case Command::moveUp:
-      send(view(app ? S::moveUpApp : S::moveUpNormal));
-      break;
-    case Command::moveDown:
-      send(view(app ? S::moveDownApp : S::moveDownNormal));
-      break;
-    case Command::moveLeft:
-      send(view(app ? S::moveLeftApp : S::moveLeftNormal));
-      break;
-    case Command::moveRight:
-      send(view(app ? S::moveRightApp : S::moveRightNormal));
-      break;
-    case Command::insertTab:
-      send(view(S::cmdTab));
-      break;
-    case Command::insertBacktab:
-      send(view(S::cmdBackTab));
-      break;
-    case Command::moveToBeginningOfLine:
-    case Command::scrollToBeginningOfDocument:
-      send(view(app ? S::moveHomeApp : S::moveHomeNormal));
-      break;
-    case Command::moveToEndOfLine:
-    case Command::scrollToEndOfDocument:
-      send(view(app ? S::moveEndApp : S::moveEndNormal));
-      break;
-    case Command::scrollPageUp:
-    case Command::pageUp:
-      if (app)
-        send(view(S::cmdPageUp));
-      else
-        TerminalView::pageUp();
-      break;
-    case Command::scrollPageDown:
-    case Command::pageDown:
-      if (app)
-        send(view(S::cmdPageDown));
-      else
-        TerminalView::pageDown();
-      break;
-    case Command::pageDownAndModifySelection:
-      if (!app) send(view(S::cmdPageDown));
-      break;
-    case Command::moveToLeftEndOfLine:
-      send(view(S::emacsBack));
-      break;
-    case Command::moveToRightEndOfLine:
-      send(view(S::emacsForward));
-      break;
-  }
+  performKeyAction(legacyKeyboardEncoder().encode(command));
 }
 
 void TerminalView::keyUp(const KeyRecord& event) {

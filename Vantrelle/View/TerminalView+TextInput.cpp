@@ -80,14 +80,7 @@ void TerminalView::setupTextInput() {
   add_controller(focus);
 }
 
-bool TerminalView::isPlainPrintableText(const std::string& text) {
-  if (text.empty() || !g_utf8_validate(text.data(), gssize(text.size()), nullptr)) return false;
-  for (const char* p = text.data(); p < text.data() + text.size(); p = g_utf8_next_char(p)) {
-    gunichar ch = g_utf8_get_char(p);
-    if (ch < 0x20 || (ch >= 0x7f && ch <= 0x9f)) return false;
-  }
-  return true;
-}
+bool TerminalView::isPlainPrintableText(const std::string& text) { return vantrelle::isPlainPrintableText(text); }
 
 void TerminalView::insertText(const std::string& text, bool isPaste) {
   markedTextStorage.reset();

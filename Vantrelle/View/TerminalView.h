@@ -31,6 +31,7 @@
 
 #include "Vantrelle/GPU/DrawRecords.h"
 #include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
+#include "Vantrelle/Keyboard/LegacyKeyboardEncoder.h"
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
@@ -315,28 +316,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void updateDebugView();
 
   // Keyboard (+Keyboard.cpp). Records come from the key controller or from tests.
-  enum class Command {
-    insertNewline,
-    cancelOperation,
-    deleteBackward,
-    moveUp,
-    moveDown,
-    moveLeft,
-    moveRight,
-    insertTab,
-    insertBacktab,
-    moveToBeginningOfLine,
-    moveToEndOfLine,
-    scrollToBeginningOfDocument,
-    scrollToEndOfDocument,
-    scrollPageUp,
-    scrollPageDown,
-    pageUp,
-    pageDown,
-    pageDownAndModifySelection,
-    moveToLeftEndOfLine,
-    moveToRightEndOfLine,
-  };
+  using Command = KeyCommand;
   struct PendingKittyKeyEvent {
     KeyRecord event;
     KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
@@ -372,7 +352,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int64_t characterIndex(double x, double y) const;
   void paste();
   void copy();
-  // Sends text as pasted, wrapped in the bracketed-paste markers when the program asked for them.
+  // Valid UTF-8 without control characters: text a key may type as it is.
   static bool isPlainPrintableText(const std::string& text);
   std::optional<std::string> markedTextStorage;
   int markedSelectedLocation = -1;
@@ -584,10 +564,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<Bytes> encodeKitty(const KittyKeyEvent& event) const;
   KittyKeyboardModifiers kittyModifiers(const InputModifiers& modifiers, bool altAlways = false) const;
   bool handleKeyEquivalent(const KeyRecord& event);
-  // Key down while the program has set no Kitty keyboard flags: the fixed legacy sequences.
+  // Key down while the program has set no Kitty keyboard flags: the engine's legacy encoding.
   void legacyKeyDown(const KeyRecord& event);
-  // The bytes of a key that the fixed sequences would send without its modifiers, or not at all.
-  std::optional<Bytes> legacyModifiedKey(const KeyRecord& event) const;
+  // The key as the engine's legacy encoder takes it.
+  LegacyKeyEvent legacyKeyEvent(const KeyRecord& event) const;
+  LegacyKeyboardEncoder legacyKeyboardEncoder() const;
+  void performKeyAction(const LegacyKeyAction& action);
   bool inputMethodFilter(GdkEvent* event);
   void invalidateLinkHighlight(const std::optional<std::vector<LinkRowRange>>& oldRange,
                                const std::optional<std::vector<LinkRowRange>>& newRange);
