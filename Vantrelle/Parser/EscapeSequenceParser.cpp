@@ -80,9 +80,11 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data) {
 }
 
 // ESC [ from ground: both bytes clear the sequence, as the table has them do one at a time.
+// In ground no string is being received (each string is cleared where it ends), so only the
+// parameters and intermediates need it.
 void EscapeSequenceParser::beginCsi(Locals& l) {
   handPrint(l);
-  clearSequence();
+  clearParameters();
   l.dcs = -1;
   handler.printStateReset();
   handler.printStateReset();
@@ -303,6 +305,10 @@ void EscapeSequenceParser::clearSequence() {
   if (_osc.capacity() > 4096) std::vector<uint8_t>().swap(_osc);
   if (_apc.capacity() > 4096) std::vector<uint8_t>().swap(_apc);
   _stringOverflow = false;
+  clearParameters();
+}
+
+void EscapeSequenceParser::clearParameters() {
   _collectCount = 0;
   _collectOverflow = false;
   _parsCount = 1;

@@ -56,6 +56,7 @@ class EscapeSequenceParser {
   void handPrint(Locals& l);
   void handDcs(Locals& l);
   void clearSequence();
+  void clearParameters();
   void endString(Locals& l);
   void dispatchString(uint8_t terminator);
   void putString(Locals& l);

@@ -172,6 +172,18 @@ void Terminal::dispatchEscWithIntermediate(uint8_t intermediate, uint8_t code) {
 
 void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                            std::span<const uint8_t> parsTxt) {
+  // SGR comes before nearly every cell of colourful output: spare it the general switch.
+  if (code == 'm') {
+    currentParsTxt = parsTxt;
+    cmdCsiM(pars, collect);
+    currentParsTxt = {};
+    return;
+  }
+  dispatchCsiSwitch(code, pars, collect, parsTxt);
+}
+
+void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
+                                 std::span<const uint8_t> parsTxt) {
   currentParsTxt = parsTxt;
   const int p0 = pars[0];
   const bool plain = collect.empty();
@@ -274,9 +286,6 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
       break;
     case 'l':
       cmdResetMode(pars, collect);
-      break;
-    case 'm':
-      cmdCsiM(pars, collect);
       break;
     case 'n':
       cmdDeviceStatus(pars, collect);

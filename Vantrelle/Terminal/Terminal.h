@@ -451,6 +451,8 @@ class Terminal : private ParserHandler {
   void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
   void dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                    std::span<const uint8_t> parsTxt) override;
+  void dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
+                         std::span<const uint8_t> parsTxt);
   void dispatchOsc(int64_t code, std::span<const uint8_t> data) override;
   void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
   std::unique_ptr<DcsHandler> dispatchDcs(std::span<const uint8_t> collect, uint8_t code,
