@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,15 +30,34 @@ inline size_t printableRunLength(const uint8_t* data, size_t size) {
   return i;
 }
 
-// The length of the leading run of bytes below 0x80.
+// The length of the leading run of bytes below 0x80. Runs between control sequences are often
+// shorter than a block, so the tail is read as the last whole block or word, overlapping bytes
+// already known to be ASCII, rather than a byte at a time.
 inline size_t asciiRunLength(const uint8_t* data, size_t size) {
   size_t i = 0;
 #if defined(__SSE2__)
-  for (; i + 16 <= size; i += 16) {
-    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
-    if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+  if (size >= 16) {
+    for (; i + 16 <= size; i += 16) {
+      const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
+      if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+    }
+    if (i == size) return size;
+    const size_t last = size - 16;
+    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + last)));
+    return high != 0 ? last + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high))) : size;
   }
 #endif
+  if (size >= 8) {
+    constexpr uint64_t kHighBits = 0x8080808080808080u;
+    uint64_t word;
+    std::memcpy(&word, data, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) {
+      if ((word & kHighBits) != 0) return static_cast<size_t>(std::countr_zero(word & kHighBits)) / 8;
+      std::memcpy(&word, data + size - 8, sizeof word);
+      word &= kHighBits;
+      return word != 0 ? size - 8 + static_cast<size_t>(std::countr_zero(word)) / 8 : size;
+    }
+  }
   while (i < size && data[i] < 0x80) ++i;
   return i;
 }
