@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "tests/e2e/DesktopHarness.h"
 
@@ -41,6 +42,10 @@ long pixelsOfColour(const std::string& colour, int x, int y, int width, int heig
 
 TEST(CoreFailure, IsShownAboveAnOpenTaskTerminal) {
   DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_SHELL", "/bin/sh"}});
+  // While this file is there, a core never says it is ready: the replacement must still be
+  // starting when it is killed, however long the test takes to see it.
+  const std::string notReady = run.directory + "/not-ready";
+  run.environment["ZORVEL_REFCORE_NOT_READY_WHILE"] = notReady;
   run.start();
   auto state = [&] {
     auto parsed = nlohmann::json::parse(run.request("GET", "/__test/state").body, nullptr, false);
@@ -52,6 +57,7 @@ TEST(CoreFailure, IsShownAboveAnOpenTaskTerminal) {
   ASSERT_TRUE(waitUntil([&] { return !e2e::terminalChildrenOf(run.app->processIdentifier()).empty(); }, 30s));
 
   // The ready core goes, and so does its replacement as soon as it has started.
+  std::ofstream(notReady).put('\n');
   ::kill(run.corePIDs().at(0), SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return run.corePIDs().size() == 2; }, 30s)) << run.log();
   ::kill(run.corePIDs().at(1), SIGKILL);
@@ -65,5 +71,5 @@ TEST(CoreFailure, IsShownAboveAnOpenTaskTerminal) {
         return pixelsOfColour("rgb(255,143,133)", 400, 200, 900, 400,
                               keep ? std::string(keep) + "/core-failure.png" : "") > 100;
       },
-      10s));
+      30s));
 }

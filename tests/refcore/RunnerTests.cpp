@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -259,11 +260,32 @@ TEST(RunnerSwitches, StandardErrorAndExit) {
 
 TEST(RunnerSwitches, SlowReadinessWrongProbeAndExitAfterReady) {
   {
-    RunnerProcess runner(RunnerProcess::Launch{{{"ZORVEL_REFCORE_READY_DELAY_MS", "400"}}, std::nullopt, {}});
+    // The core's clock starts after this one, so what this one reads bounds what the core's says.
+    const auto launched = std::chrono::steady_clock::now();
+    RunnerProcess runner(RunnerProcess::Launch{{{"ZORVEL_REFCORE_READY_DELAY_MS", "1500"}}, std::nullopt, {}});
+    const std::string token = runner.bootstrap();
+    ASSERT_TRUE(runner.waitUntilListening());
+    const int first = runner.request("GET", "/desktop-runtime", token).status;
+    if (std::chrono::steady_clock::now() - launched < 1500ms) {
+      EXPECT_EQ(first, 503);
+    }
+    int status = first;
+    while (status != 200 && std::chrono::steady_clock::now() - launched < 30s) {
+      std::this_thread::sleep_for(50ms);
+      status = runner.request("GET", "/desktop-runtime", token).status;
+    }
+    EXPECT_EQ(status, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - launched, 1500ms);
+  }
+  {
+    // Not ready while the file is there, however long ago the core started.
+    const std::string gate = testing::TempDir() + "not-ready-" + std::to_string(getpid());
+    std::ofstream(gate).put('\n');
+    RunnerProcess runner(RunnerProcess::Launch{{{"ZORVEL_REFCORE_NOT_READY_WHILE", gate}}, std::nullopt, {}});
     const std::string token = runner.bootstrap();
     ASSERT_TRUE(runner.waitUntilListening());
     EXPECT_EQ(runner.request("GET", "/desktop-runtime", token).status, 503);
-    std::this_thread::sleep_for(450ms);
+    std::remove(gate.c_str());
     EXPECT_EQ(runner.request("GET", "/desktop-runtime", token).status, 200);
   }
   {

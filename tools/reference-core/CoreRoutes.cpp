@@ -133,6 +133,9 @@ void ReferenceCore::errorEventsRequest(Request& request, const TokenScope& scope
 }
 
 void ReferenceCore::answerReadiness(Request& request) {
+  if (switches.notReadyWhile && access(switches.notReadyWhile->c_str(), F_OK) == 0) {
+    return respondDetail(request.message, 503, "Core is starting");
+  }
   if (switches.holdFirstProbeMilliseconds && !heldFirstProbe) {
     heldFirstProbe = true;
     return holdReadiness(request.message, *switches.holdFirstProbeMilliseconds);

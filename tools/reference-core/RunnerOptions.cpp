@@ -86,6 +86,7 @@ TestSwitches readTestSwitches() {
     switches.holdFirstProbeMilliseconds = *hold == "never" ? std::optional<int>(0) : parseInt(*hold, 1, 600000);
   }
   switches.stallControl = environment("ZORVEL_REFCORE_STALL_CONTROL") == std::optional<std::string>("1");
+  if (auto path = environment("ZORVEL_REFCORE_NOT_READY_WHILE"); path && !path->empty()) switches.notReadyWhile = path;
   return switches;
 }
 

@@ -36,6 +36,9 @@ struct TestSwitches {
   // this long after it came; 0 ("never") leaves it unanswered.
   std::optional<int> holdFirstProbeMilliseconds;
   bool stallControl = false;  // ZORVEL_REFCORE_STALL_CONTROL=1: stop reading control input after the bootstrap
+  // ZORVEL_REFCORE_NOT_READY_WHILE: a path; readiness requests are answered "starting" while a file
+  // is there, so a test can keep a restarted core from becoming ready for as long as it needs.
+  std::optional<std::string> notReadyWhile;
 };
 TestSwitches readTestSwitches();
 
