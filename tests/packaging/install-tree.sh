@@ -18,7 +18,8 @@ for resource in Info.json native-bridge.js ui/index.html runner/zorvel-runner; d
   [ -f "$root/share/zorvel/$resource" ] || fail "no share/zorvel/$resource"
 done
 
-entry=$root/share/applications/zorvel-desktop.desktop
+entry=$root/share/applications/$id.desktop
+[ -f "$entry" ] || fail "no desktop entry named after the application id $id"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
 grep -qx "Icon=$id" "$entry" || fail "the desktop entry names no icon $id"
 exec_path=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
@@ -31,7 +32,7 @@ appstreamcli validate --no-net "$metainfo" >/dev/null || {
   appstreamcli validate --no-net "$metainfo" >&2
   fail "the metainfo does not validate"
 }
-grep -q "<launchable type=\"desktop-id\">zorvel-desktop.desktop</launchable>" "$metainfo" ||
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
   fail "the metainfo does not launch the desktop entry"
 grep -q "<icon type=\"stock\">$id</icon>" "$metainfo" || fail "the metainfo names no icon $id"
 echo "install-tree: the installed tree is whole"
