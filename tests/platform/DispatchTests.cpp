@@ -42,8 +42,12 @@ TEST(DispatchQueue, DelayedBlocksRunByDeadlineNotBySubmission) {
   queue.asyncAfter(60ms, [&] { record(3); });
   queue.asyncAfter(20ms, [&] { record(2); });
   queue.async([&] { record(1); });
-  std::this_thread::sleep_for(150ms);
-  queue.sync([] {});
+  ASSERT_TRUE(runMainUntil(
+      [&] {
+        std::lock_guard lock(mutex);
+        return order.size() == 3;
+      },
+      10s));
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
@@ -54,7 +58,9 @@ TEST(DispatchQueue, CancelledPendingWorkItemNeverRuns) {
   auto kept = queue.asyncAfter(30ms, [&] { ran += 10; });
   cancelled->cancel();
   EXPECT_TRUE(cancelled->isCancelled());
-  std::this_thread::sleep_for(120ms);
+  // Both fall due at once and the cancelled one was queued first: once the kept one has run, the
+  // cancelled one has had its turn.
+  ASSERT_TRUE(runMainUntil([&] { return ran.load() >= 10; }, 10s));
   queue.sync([] {});
   EXPECT_EQ(ran.load(), 10);
   EXPECT_FALSE(kept->isCancelled());
