@@ -10,8 +10,8 @@
 #include "Vantrelle/Buffer/BufferLine.h"
 #include "Vantrelle/GPU/DrawRecords.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
-#include "Vantrelle/View/AttributedRuns.h"
-#include "Vantrelle/View/ViewGeometry.h"
+#include "Vantrelle/Render/AttributedRuns.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 
 namespace vantrelle {
 

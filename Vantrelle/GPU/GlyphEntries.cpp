@@ -9,7 +9,7 @@
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
-#include "Vantrelle/View/BoxDrawing.h"
+#include "Vantrelle/Render/BoxDrawing.h"
 
 namespace vantrelle {
 

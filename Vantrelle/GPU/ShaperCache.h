@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Vantrelle/View/AttributedRuns.h"
+#include "Vantrelle/Render/AttributedRuns.h"
 
 namespace vantrelle {
 

@@ -10,9 +10,9 @@
 
 #include "Vantrelle/Buffer/CharData.h"
 #include "Vantrelle/Terminal/TerminalOptions.h"
-#include "Vantrelle/View/AttributedRuns.h"
-#include "Vantrelle/View/ViewColor.h"
-#include "Vantrelle/View/ViewGeometry.h"
+#include "Vantrelle/Render/AttributedRuns.h"
+#include "Vantrelle/Render/ViewColor.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 
 namespace vantrelle {
 

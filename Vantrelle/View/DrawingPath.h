@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "Vantrelle/View/ViewGeometry.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 
 namespace vantrelle {
 

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "Vantrelle/Terminal/TerminalTypes.h"
-#include "Vantrelle/View/ViewColor.h"
-#include "Vantrelle/View/ViewGeometry.h"
+#include "Vantrelle/Render/ViewColor.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 
 namespace vantrelle {
 

@@ -7,32 +7,47 @@
 namespace vantrelle {
 
 ViewColor TerminalView::mapColor(Attribute::Color color, bool isFg, bool isBold, bool brightColors) {
-  switch (color.kind()) {
-    case Attribute::Color::Kind::ansi256: {
-      int c = color.code();
-      int index;
-      if (brightColors) {
-        index = c >= 7 ? c : (isBold ? (c | 8) : c);
-      } else {
-        // Only the eight bright colours fold onto their normal ones; the cube and the grey ramp
-        // (16-255) have no bright form and keep their own index.
-        index = c >= 8 && c < 16 ? c - 8 : c;
-      }
-      if (colors[index]) return *colors[index];
-      const auto& palette = terminal->ansiColors;
-      ViewColor made = size_t(index) < palette.size() ? ViewColor::make(palette[index]) : _nativeFg;
-      colors[index] = made;
-      return made;
-    }
-    case Attribute::Color::Kind::trueColor:
-      // Three divisions cost less than a lookup, and a program may use millions of colours.
-      return ViewColor{color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0, 1.0};
-    case Attribute::Color::Kind::defaultColor:
-      return isFg ? _nativeFg : _nativeBg;
-    case Attribute::Color::Kind::defaultInvertedColor:
-      return isFg ? _nativeFg.inverseColor() : _nativeBg.inverseColor();
-  }
-  return _nativeFg;
+  return runStyle.mapColor(color, isFg, isBold, brightColors);
+}
+
+const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, bool withUrl) {
+  return runStyle.attributes(attribute, withUrl);
+}
+
+RunAttributes TerminalView::getAttributedValue(const Attribute& attribute, const ViewColor& usingFg,
+                                               const ViewColor& andBg) {
+  return runStyle.attributedValue(attribute, usingFg, andBg);
+}
+
+std::optional<ColumnRange> TerminalView::selectedColumnsRange(int row, int cols) const {
+  if (!selection || !selection->active()) return std::nullopt;
+  return vantrelle::selectedColumnsRange(SelectionRange{selection->start(), selection->end()}, row, cols,
+                                         terminal->cols);
+}
+
+RowAnalysis TerminalView::rowAnalysis() {
+  RowAnalysis analysis;
+  analysis.terminal = terminal.get();
+  analysis.style = &runStyle;
+  if (selection && selection->active()) analysis.selection = SelectionRange{selection->start(), selection->end()};
+  analysis.terminalCols = terminal->cols;
+  analysis.linkHighlightMode = linkHighlightMode;
+  analysis.linkRanges = linkHighlightRange;
+  analysis.commandActive = commandActive;
+  analysis.customBlockGlyphs = customBlockGlyphs;
+  analysis.selectedBackground = _selectedTextBackgroundColor;
+  analysis.selectedForeground = _selectedTextForegroundColor;
+  return analysis;
+}
+
+ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line, int cols) {
+  return rowAnalysis().cut(row, line, cols);
+}
+
+bool TerminalView::startsWithPlaceholder(const CharData& cell) const {
+  RowAnalysis analysis;
+  analysis.terminal = terminal.get();
+  return analysis.startsWithPlaceholder(cell);
 }
 
 void TerminalView::fullRefresh() {
@@ -45,17 +60,15 @@ void TerminalView::fullRefresh() {
 }
 
 void TerminalView::colorsChanged() {
-  urlAttributes.clear();
-  attributes.clear();
+  runStyle.clearRuns();
   path->invalidateAll();
   fullRefresh();
 }
 
 void TerminalView::resetCaches() {
   dropShapeCache();
-  attributes.clear();
-  urlAttributes.clear();
-  colors.fill(std::nullopt);
+  runStyle.clearRuns();
+  runStyle.colors.fill(std::nullopt);
 }
 
 void TerminalView::installColors(std::span<const Color> newColors) {
@@ -64,14 +77,14 @@ void TerminalView::installColors(std::span<const Color> newColors) {
     terminal->installedColors.assign(newColors.begin(), newColors.end());
     terminal->rebuildAnsiPalette(false);
   }
-  colors.fill(std::nullopt);
+  runStyle.colors.fill(std::nullopt);
   colorsChanged();
 }
 
 void TerminalView::setNativeForegroundColor(const ViewColor& color) {
   if (settingFg) return;
   settingFg = true;
-  _nativeFg = color;
+  runStyle.foreground = color;
   if (terminal) terminal->setForegroundColor(color.getTerminalColor());
   settingFg = false;
 }
@@ -79,7 +92,7 @@ void TerminalView::setNativeForegroundColor(const ViewColor& color) {
 void TerminalView::setNativeBackgroundColor(const ViewColor& color) {
   if (settingBg) return;
   settingBg = true;
-  _nativeBg = color;
+  runStyle.background = color;
   if (terminal) terminal->setBackgroundColor(color.getTerminalColor());
   settingBg = false;
   queue_draw();
@@ -100,7 +113,7 @@ void TerminalView::setCaretColor(const ViewColor& color) {
   caretView->redraw();
 }
 
-ViewColor TerminalView::caretTextColor() const { return caretView ? caretView->textColor() : _nativeFg; }
+ViewColor TerminalView::caretTextColor() const { return caretView ? caretView->textColor() : runStyle.foreground; }
 
 void TerminalView::setCaretTextColor(const ViewColor& color) {
   if (!caretView) return;
@@ -136,9 +149,9 @@ void TerminalView::setAntiAliasCustomBlockGlyphs(bool value) {
 
 void TerminalView::colorChanged(Terminal&, std::optional<int> idx) {
   if (!idx) {
-    colors.fill(std::nullopt);
+    runStyle.colors.fill(std::nullopt);
   } else if (*idx >= 0 && *idx < 256) {
-    colors[*idx].reset();
+    runStyle.colors[*idx].reset();
   }
   colorsChanged();
 }

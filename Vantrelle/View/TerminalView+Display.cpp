@@ -149,7 +149,8 @@ void TerminalView::setDrawingPath(std::unique_ptr<TerminalDrawingPath> newPath) 
 void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   if (!path->snapshot(snapshot)) {
     Gdk::RGBA background;
-    background.set_rgba(_nativeBg.red, _nativeBg.green, _nativeBg.blue, _nativeBg.alpha);
+    const ViewColor& bg = runStyle.background;
+    background.set_rgba(bg.red, bg.green, bg.blue, bg.alpha);
     snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), get_height()));
   }
   for (Gtk::Widget* child = get_first_child(); child; child = child->get_next_sibling()) {

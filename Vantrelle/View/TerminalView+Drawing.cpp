@@ -176,7 +176,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   double rowsHeight = std::floor(frameSize.height / ch) * ch;
   ViewRect strip{0, rowsHeight, frameSize.width, frameSize.height - rowsHeight};
   if (dirtyRect.intersects(strip)) {
-    setSource(cr, _nativeBg);
+    setSource(cr, nativeBackgroundColor());
     cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
     cairo_fill(cr);
   }
@@ -231,10 +231,10 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
       double x = cw * firstCol, width = cw * (endCol - firstCol);
       // The last run reaches the view's right edge, past the last whole column.
       if (endCol >= terminal->cols) {
-        if (color == _nativeBg) {
+        if (color == nativeBackgroundColor()) {
           width = std::max(frameSize.width - x, width);
         } else if (x + width < frameSize.width) {
-          setSource(cr, _nativeBg);
+          setSource(cr, nativeBackgroundColor());
           cairo_rectangle(cr, x + width, top, frameSize.width - x - width, ch);
           cairo_fill(cr);
         }
@@ -391,7 +391,7 @@ void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr, t);
   if (attributes.underlineStyle) {
-    setSource(cr, attributes.underlineColor.value_or(_nativeFg));
+    setSource(cr, attributes.underlineColor.value_or(nativeForegroundColor()));
     double pos = metrics.underlinePosition;
     UnderlineStyle style = resolveUnderlineStyle(attributes);
     double step = std::max(1.0, t);
@@ -438,7 +438,7 @@ void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<
   }
   if (attributes.strikethroughStyle) {
     int s = *attributes.strikethroughStyle;
-    setSource(cr, attributes.strikethroughColor.value_or(_nativeFg));
+    setSource(cr, attributes.strikethroughColor.value_or(nativeForegroundColor()));
     double offset = (metrics.xHeight + t) * 0.5;
     double dash[] = {2.0};
     for (const auto& p : positions) {

@@ -19,29 +19,6 @@ constexpr double kDefaultFontSize = 11.0;
 constexpr double kMaximumCellHeight = 8192.0;
 }  // namespace
 
-TerminalView::FontSet TerminalView::FontSet::from(const Pango::FontDescription& font) {
-  FontSet set{font, font, font, font};
-  set.bold.set_weight(Pango::Weight::BOLD);
-  set.italic.set_style(Pango::Style::ITALIC);
-  set.boldItalic.set_weight(Pango::Weight::BOLD);
-  set.boldItalic.set_style(Pango::Style::ITALIC);
-  return set;
-}
-
-const Pango::FontDescription& TerminalView::FontSet::face(FontFace f) const {
-  switch (f) {
-    case FontFace::bold:
-      return bold;
-    case FontFace::italic:
-      return italic;
-    case FontFace::boldItalic:
-      return boldItalic;
-    case FontFace::normal:
-      break;
-  }
-  return normal;
-}
-
 Pango::FontDescription TerminalView::defaultFont() {
   double size = kDefaultFontSize;
   if (auto settings = Gtk::Settings::get_default()) {
@@ -201,18 +178,8 @@ void TerminalView::setFrameSize(ViewSize newSize) {
 }
 
 TerminalView::GlyphSlotFit TerminalView::glyphSlotFit(double advance, ViewRect bounds, int columnWidth) const {
-  if (columnWidth < 2 || advance <= 0 || !cellDimension) return {};
-  double slotWidth = cellDimension->width * columnWidth;
-  double cellHeight = cellDimension->height;
-  bool fits = bounds.width <= slotWidth && bounds.height <= cellHeight;
-  if (fits || bounds.width <= 0 || bounds.height <= 0) return {(slotWidth - advance) * 0.5, 0, 1};
-  double s = std::min(slotWidth / bounds.width, cellHeight / bounds.height);
-  s = std::clamp(s, 0.1, 1.0);
-  GlyphSlotFit fit{(slotWidth - s * advance) * 0.5, 0, s};
-  if (s != 1.0 && bounds.height > 0) {
-    fit.dy = cellHeight * 0.5 - std::ceil(metrics.descent + metrics.leading) - s * (bounds.y + bounds.height * 0.5);
-  }
-  return fit;
+  if (!cellDimension) return {};
+  return vantrelle::glyphSlotFit(advance, bounds, columnWidth, *cellDimension, metrics);
 }
 
 // ---- Gtk::Widget sizing ----

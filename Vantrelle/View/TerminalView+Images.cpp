@@ -1,7 +1,6 @@
 // Inline images: Sixel bitmaps and image files from the program become slices of one text row
 // each, attached to buffer lines below the cursor.
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,36 +13,10 @@ namespace vantrelle {
 
 namespace {
 
-// Programs choose image sizes: images past these bounds are refused rather than allocated.
-constexpr int kMaximumImageSide = 10000;      // pixels or points, each side
-constexpr double kMaximumImagePixels = 25e6;  // decoded pixels
+// Programs choose image sizes: an image whose slices would take more is refused.
 constexpr double kMaximumSliceBytes = 256e6;  // all slices of one image together
 
-bool kittyBefore(const TerminalView::AppleImage* a, const TerminalView::AppleImage* b) {
-  if (a->kittyZIndex != b->kittyZIndex) return a->kittyZIndex < b->kittyZIndex;
-  return a->kittyImageId.value_or(0) < b->kittyImageId.value_or(0);
-}
-
 }  // namespace
-
-SplitImages splitImages(const std::optional<TerminalImageList>& images) {
-  SplitImages split;
-  if (!images) return split;
-  for (const auto& image : *images) {
-    auto* slice = dynamic_cast<TerminalView::AppleImage*>(image.get());
-    if (!slice) continue;
-    if (!slice->kittyIsKitty) {
-      split.other.push_back(slice);
-    } else if (slice->kittyZIndex < 0) {
-      split.below.push_back(slice);
-    } else {
-      split.above.push_back(slice);
-    }
-  }
-  std::stable_sort(split.below.begin(), split.below.end(), kittyBefore);
-  std::stable_sort(split.above.begin(), split.above.end(), kittyBefore);
-  return split;
-}
 
 void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale, bool kittyOffsets,
                double cellWidth) {
@@ -68,43 +41,11 @@ void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, d
 }
 
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
-  if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
-  if (double(width) * height > kMaximumImagePixels) return {};
-  if (bytes.size() < size_t(width) * size_t(height) * 4) return {};
-  auto surface = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, width, height);
-  surface->flush();
-  unsigned char* data = surface->get_data();
-  int stride = surface->get_stride();
-  for (int y = 0; y < height; y++) {
-    auto* out = reinterpret_cast<uint32_t*>(data + size_t(y) * stride);
-    const uint8_t* in = bytes.data() + size_t(y) * width * 4;
-    for (int x = 0; x < width; x++, in += 4) {
-      uint32_t a = in[3];
-      auto pre = [a](uint32_t c) { return (c * a + 127) / 255; };
-      out[x] = a << 24 | pre(in[0]) << 16 | pre(in[1]) << 8 | pre(in[2]);
-    }
-  }
-  surface->mark_dirty();
-  return surface;
+  return vantrelle::imageFromRGBA(bytes, width, height);
 }
 
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const uint8_t> data) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return {};
-  if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) || image.width == 0 ||
-      image.height == 0 || double(image.width) * image.height > kMaximumImagePixels) {
-    png_image_free(&image);
-    return {};
-  }
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-    png_image_free(&image);
-    return {};
-  }
-  return imageFromRGBA(pixels, int(image.width), int(image.height));
+  return vantrelle::imageFromPNG(data);
 }
 
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const uint8_t> data) {

@@ -189,8 +189,9 @@ void TerminalView::previewUrl(const std::string& payload) {
     urlPreview->insert_at_end(*this);
   }
   auto* label = static_cast<Gtk::Label*>(urlPreview.get());
-  label->set_markup("<span font_desc=\"" + tryUrlFont() + "\" foreground=\"" + hexOf(_nativeBg) + "\" background=\"" +
-                    hexOf(_nativeFg) + "\">" + Glib::Markup::escape_text(target->first).raw() + "</span>");
+  label->set_markup("<span font_desc=\"" + tryUrlFont() + "\" foreground=\"" + hexOf(nativeBackgroundColor()) +
+                    "\" background=\"" + hexOf(nativeForegroundColor()) + "\">" +
+                    Glib::Markup::escape_text(target->first).raw() + "</span>");
   queue_allocate();
 }
 

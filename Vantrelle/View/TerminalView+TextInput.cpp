@@ -203,8 +203,8 @@ void TerminalView::updateMarkedTextOverlay() {
   }
   auto* label = static_cast<Gtk::Label*>(markedTextOverlay.get());
   std::string markup = "<span font_desc=\"" + Glib::Markup::escape_text(fontSet.normal.to_string()).raw() +
-                       "\" foreground=\"" + hexOf(_nativeFg) + "\" background=\"" + hexOf(_nativeBg) +
-                       "\" bgalpha=\"90%\" underline=\"single\">" +
+                       "\" foreground=\"" + hexOf(nativeForegroundColor()) + "\" background=\"" +
+                       hexOf(nativeBackgroundColor()) + "\" bgalpha=\"90%\" underline=\"single\">" +
                        Glib::Markup::escape_text(*markedTextStorage).raw() + "</span>";
   label->set_markup(markup);
   queue_allocate();

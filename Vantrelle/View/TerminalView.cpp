@@ -98,6 +98,7 @@ void TerminalView::setupOptions(double width, double height) {
   if (!terminal) {
     terminal = std::make_unique<Terminal>(this, options);
     terminal->scheduler = &scheduler;
+    runStyle.palette = &terminal->ansiColors;
   } else if (sized) {
     terminal->options = options;
     terminal->setup(false);

@@ -33,19 +33,21 @@
 #include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
 #include "Vantrelle/Keyboard/LegacyKeyboardEncoder.h"
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
+#include "Vantrelle/Render/AttributedRuns.h"
+#include "Vantrelle/Render/FontMetrics.h"
+#include "Vantrelle/Render/InlineImage.h"
+#include "Vantrelle/Render/ViewColor.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
 #include "Vantrelle/Text/SelectionService.h"
 #include "Vantrelle/View/AccessibilityService.h"
-#include "Vantrelle/View/AttributedRuns.h"
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/FindBar.h"
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
-#include "Vantrelle/View/ViewColor.h"
-#include "Vantrelle/View/ViewGeometry.h"
 
 namespace platform {
 class DispatchWorkItem;
@@ -58,38 +60,15 @@ class MetalError;
 
 class TerminalView : public Gtk::Widget, public TerminalDelegate {
  public:
-  // The four faces of the view's font.
-  struct FontSet {
-    Pango::FontDescription normal;
-    Pango::FontDescription bold;
-    Pango::FontDescription italic;
-    Pango::FontDescription boldItalic;
-    static FontSet from(const Pango::FontDescription& font);
-    const Pango::FontDescription& face(FontFace f) const;
-  };
-
-  // Metrics of the normal face, in points.
-  struct FontMetrics {
-    double ascent = 0;
-    double descent = 0;
-    double leading = 0;
-    double advance = 0;  // of "W"
-    double underlinePosition = 0;
-    double underlineThickness = 1;
-    double strikethroughPosition = 0;
-    double xHeight = 0;
-  };
-
-  // Offset and scale that fit one glyph into a slot of several cells.
-  struct GlyphSlotFit {
-    double dx = 0;
-    double dy = 0;
-    double scale = 1;
-    bool operator==(const GlyphSlotFit&) const = default;
-  };
+  // Fonts, metrics and the links' highlighting are shared with the GPU renderer.
+  using FontSet = vantrelle::FontSet;
+  using FontMetrics = vantrelle::FontMetrics;
+  using GlyphSlotFit = vantrelle::GlyphSlotFit;
+  using LinkHighlightMode = vantrelle::LinkHighlightMode;
+  using LinkRowRange = vantrelle::LinkRowRange;
+  using AppleImage = InlineImageSlice;
 
   enum class LinkReporting { none, explicit_, implicit };
-  enum class LinkHighlightMode { hover, hoverWithModifier, always, alwaysWithModifier };
 
   // The font is the monospaced default when none is given.
   explicit TerminalView(std::optional<Pango::FontDescription> font = std::nullopt);
@@ -129,8 +108,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void colorsChanged();
   void resetCaches();
   void installColors(std::span<const Color> colors);
-  const ViewColor& nativeForegroundColor() const { return _nativeFg; }
-  const ViewColor& nativeBackgroundColor() const { return _nativeBg; }
+  const ViewColor& nativeForegroundColor() const { return runStyle.foreground; }
+  const ViewColor& nativeBackgroundColor() const { return runStyle.background; }
   void setNativeForegroundColor(const ViewColor& color);
   void setNativeBackgroundColor(const ViewColor& color);
   void configureNativeColors();
@@ -142,8 +121,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void setSelectedTextBackgroundColor(const ViewColor& color);
   const ViewColor& selectedTextForegroundColor() const { return _selectedTextForegroundColor; }
   void setSelectedTextForegroundColor(const ViewColor& color);
-  bool getUseBrightColors() const { return useBrightColors; }
-  void setUseBrightColors(bool value) { useBrightColors = value; }
+  bool getUseBrightColors() const { return runStyle.useBrightColors; }
+  void setUseBrightColors(bool value) { runStyle.useBrightColors = value; }
   bool getCustomBlockGlyphs() const { return customBlockGlyphs; }
   void setCustomBlockGlyphs(bool value);
   bool getAntiAliasCustomBlockGlyphs() const { return antiAliasCustomBlockGlyphs; }
@@ -151,10 +130,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Marks every row for redraw and queues one.
   void fullRefresh();
 
-  // ---- Attributed runs (AttributedRuns.cpp) ----
+  // ---- Attributed runs (TerminalView+Colors.cpp; the cutting itself is in AttributedRuns.cpp) ----
   const RunAttributes& getAttributes(const Attribute& attribute, bool withUrl);
-  RunAttributes getAttributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg) const;
+  RunAttributes getAttributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg);
   std::optional<ColumnRange> selectedColumnsRange(int row, int cols) const;
+  // What cutting a row reads of the view now: colours, selection, links and options.
+  RowAnalysis rowAnalysis();
   ViewLineInfo buildAttributedString(int row, const BufferLine& line, int cols);
   bool startsWithPlaceholder(const CharData& cell) const;
 
@@ -284,7 +265,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void setNeedsDisplay();
 
   // ---- Images (TerminalView+Images.cpp) ----
-  class AppleImage;
   void insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ImageSizeRequest width, ImageSizeRequest height,
                    bool preserveAspectRatio);
   static ViewRect kittyAspectFitRect(ViewSize imageSize, ViewRect rect);
@@ -480,19 +460,13 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<uint8_t> lastProgressValue;
   std::unique_ptr<Gtk::Scrollbar> scroller;
   std::unique_ptr<SelectionService> selection;
-  // Renditions already turned into run attributes; a program may use any number of renditions, so
-  // the caches start afresh once they hold attributeCacheLimit of them.
-  static constexpr size_t attributeCacheLimit = 4096;
-  std::unordered_map<Attribute, RunAttributes> attributes;
-  std::unordered_map<Attribute, RunAttributes> urlAttributes;
-  std::array<std::optional<ViewColor>, 256> colors{};
+  // The palette, default colours and renditions already turned into run attributes.
+  RunStyle runStyle;
+  static constexpr size_t attributeCacheLimit = RunStyle::attributeCacheLimit;
   FontSet fontSet;
   bool backspaceSendsControlH = false;
-  ViewColor _nativeFg = ViewColor::black();
-  ViewColor _nativeBg = ViewColor::white();
   bool settingFg = false;
   bool settingBg = false;
-  bool useBrightColors = true;
   bool customBlockGlyphs = true;
   bool antiAliasCustomBlockGlyphs = false;
   ViewColor _selectedTextBackgroundColor{0, 166 / 255.0, 178 / 255.0, 1};
@@ -502,12 +476,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   LinkReporting linkReporting = LinkReporting::implicit;
   LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
   // Per buffer row, the columns of the link under the pointer.
-  struct LinkRowRange {
-    int row = 0;
-    int lower = 0;
-    int upper = 0;
-    bool operator==(const LinkRowRange&) const = default;
-  };
   std::optional<std::vector<LinkRowRange>> linkHighlightRange;
   bool notifyUpdateChanges = false;
   bool _hasFocus = false;

@@ -104,11 +104,11 @@ TEST_F(Colors, CachesDropWhatChanged) {
   view->mapColor(Attribute::Color::ansi256(3), true, false, true);
   view->mapColor(Attribute::Color::ansi256(4), true, false, true);
   view->colorChanged(view->getTerminal(), 3);
-  EXPECT_FALSE(view->colors[3]);
-  EXPECT_TRUE(view->colors[4]);
+  EXPECT_FALSE(view->runStyle.colors[3]);
+  EXPECT_TRUE(view->runStyle.colors[4]);
   view->colorChanged(view->getTerminal(), 300);
   view->colorChanged(view->getTerminal(), std::nullopt);
-  EXPECT_FALSE(view->colors[4]);
+  EXPECT_FALSE(view->runStyle.colors[4]);
 }
 
 // Output may use any number of renditions (every cell its own true colour); the cache of their
@@ -119,7 +119,7 @@ TEST_F(Colors, TheRunAttributeCacheStaysBounded) {
     attribute.fg = Attribute::Color::trueColor(uint8_t(i), uint8_t(i >> 8), 7);
     const RunAttributes& made = view->getAttributes(attribute, false);
     EXPECT_EQ(made.foreground, ViewColor(uint8_t(i) / 255.0, uint8_t(i >> 8) / 255.0, 7 / 255.0, 1.0));
-    ASSERT_LE(view->attributes.size(), TerminalView::attributeCacheLimit);
+    ASSERT_LE(view->runStyle.runs.size(), TerminalView::attributeCacheLimit);
   }
 }
 
@@ -129,7 +129,7 @@ TEST_F(Colors, InstallingColorsRebuildsThePaletteOnlyForSixteen) {
   view->getAttributes(Terminal::defaultAttribute(), false);
   view->installColors(eight);
   EXPECT_EQ(view->getTerminal().ansiColors, before);
-  EXPECT_TRUE(view->attributes.empty());
+  EXPECT_TRUE(view->runStyle.runs.empty());
   std::vector<Color> sixteen(16, Color(0x1111, 0x2222, 0x3333));
   view->installColors(sixteen);
   EXPECT_EQ(view->getTerminal().ansiColors[5], Color(0x1111, 0x2222, 0x3333));

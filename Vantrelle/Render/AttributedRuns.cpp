@@ -1,11 +1,13 @@
-// Cells into text attributes, and one buffer row into segments, runs and shape items.
-#include "Vantrelle/View/AttributedRuns.h"
+// Cells into text attributes in the view's colours, and one buffer row into segments, runs and
+// shape items.
+#include "Vantrelle/Render/AttributedRuns.h"
 
 #include <unicode/uchar.h>
 
 #include <algorithm>
 
-#include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/Graphics/KittyPlaceholder.h"
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
@@ -110,14 +112,41 @@ std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRan
   return ColumnRange{lower, upper};
 }
 
-std::optional<ColumnRange> TerminalView::selectedColumnsRange(int row, int cols) const {
-  if (!selection || !selection->active()) return std::nullopt;
-  return vantrelle::selectedColumnsRange(SelectionRange{selection->start(), selection->end()}, row, cols,
-                                         terminal->cols);
+ViewColor RunStyle::mapColor(Attribute::Color color, bool isFg, bool isBold, bool brightColors) {
+  switch (color.kind()) {
+    case Attribute::Color::Kind::ansi256: {
+      int c = color.code();
+      int index;
+      if (brightColors) {
+        index = c >= 7 ? c : (isBold ? (c | 8) : c);
+      } else {
+        // Only the eight bright colours fold onto their normal ones; the cube and the grey ramp
+        // (16-255) have no bright form and keep their own index.
+        index = c >= 8 && c < 16 ? c - 8 : c;
+      }
+      if (colors[index]) return *colors[index];
+      ViewColor made = palette && size_t(index) < palette->size() ? ViewColor::make((*palette)[index]) : foreground;
+      colors[index] = made;
+      return made;
+    }
+    case Attribute::Color::Kind::trueColor:
+      // Three divisions cost less than a lookup, and a program may use millions of colours.
+      return ViewColor{color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0, 1.0};
+    case Attribute::Color::Kind::defaultColor:
+      return isFg ? foreground : background;
+    case Attribute::Color::Kind::defaultInvertedColor:
+      return isFg ? foreground.inverseColor() : background.inverseColor();
+  }
+  return foreground;
 }
 
-const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, bool withUrl) {
-  auto& cache = withUrl ? urlAttributes : attributes;
+void RunStyle::clearRuns() {
+  runs.clear();
+  urlRuns.clear();
+}
+
+const RunAttributes& RunStyle::attributes(const Attribute& attribute, bool withUrl) {
+  auto& cache = withUrl ? urlRuns : runs;
   if (auto it = cache.find(attribute); it != cache.end()) return it->second;
 
   CharacterStyle style = attribute.style;
@@ -155,8 +184,7 @@ const RunAttributes& TerminalView::getAttributes(const Attribute& attribute, boo
   return cache.emplace(attribute, result).first->second;
 }
 
-RunAttributes TerminalView::getAttributedValue(const Attribute& attribute, const ViewColor& usingFg,
-                                               const ViewColor& andBg) const {
+RunAttributes RunStyle::attributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg) {
   CharacterStyle style = attribute.style;
   bool inverse = style.contains(CharacterStyle::inverse);
   RunAttributes result;
@@ -164,9 +192,8 @@ RunAttributes TerminalView::getAttributedValue(const Attribute& attribute, const
   result.foreground = inverse ? andBg : usingFg;
   result.background = inverse ? usingFg : andBg;
   if (style.contains(CharacterStyle::underline)) {
-    result.underlineColor = attribute.underlineColor ? const_cast<TerminalView*>(this)->mapColor(
-                                                           *attribute.underlineColor, true,
-                                                           style.contains(CharacterStyle::bold), useBrightColors)
+    result.underlineColor = attribute.underlineColor ? mapColor(*attribute.underlineColor, true,
+                                                                style.contains(CharacterStyle::bold), useBrightColors)
                                                      : result.foreground;
     UnderlineStyle u =
         attribute.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : attribute.underlineStyle;
@@ -235,20 +262,20 @@ struct RunKey {
 }  // namespace
 
 // Whether a cell's character begins with the image placeholder, without building its text.
-bool TerminalView::startsWithPlaceholder(const CharData& cell) const {
+bool RowAnalysis::startsWithPlaceholder(const CharData& cell) const {
   if (cell.code == int32_t(kKittyPlaceholderCharacter)) return true;
   if (cell.code < CharData::firstMapKey) return false;
   std::u32string scalars = terminal->scalars(cell.code);
   return !scalars.empty() && scalars[0] == kKittyPlaceholderCharacter;
 }
 
-ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line, int cols) {
+ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
   RowBuilder builder;
   std::optional<RunKey> runKey;
   std::optional<KittyPlaceholderCell> previousPlaceholder;
   std::optional<Attribute> previousPlaceholderAttribute;
-  auto selected = selectedColumnsRange(row, cols);
-  const std::vector<LinkRowRange>* ranges = linkHighlightRange ? &*linkHighlightRange : nullptr;
+  auto selected = selectedColumnsRange(selection, row, cols, terminalCols);
+  const std::vector<LinkRowRange>* ranges = linkRanges ? &*linkRanges : nullptr;
 
   for (int col = 0; col < cols;) {
     const CharData& cell = line[col];
@@ -275,7 +302,7 @@ ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line
         break;
     }
 
-    RunAttributes attrs = getAttributes(attribute, link);
+    RunAttributes attrs = style->attributes(attribute, link);
     if (!builder.hasSegment || builder.segment.columnWidth != width) builder.openSegment(col, width);
     bool isSelected = selected && selected->lower < col + width && col < selected->upper;
     RunKey key{attribute, link, isSelected};
@@ -284,10 +311,10 @@ ViewLineInfo TerminalView::buildAttributedString(int row, const BufferLine& line
       runKey = key;
     }
     if (isSelected) {
-      attrs.selectionBackgroundColor = _selectedTextBackgroundColor;
-      attrs.foreground = _selectedTextForegroundColor;
-      if (attrs.underlineColor) attrs.underlineColor = _selectedTextForegroundColor;
-      if (attrs.strikethroughColor) attrs.strikethroughColor = _selectedTextForegroundColor;
+      attrs.selectionBackgroundColor = selectedBackground;
+      attrs.foreground = selectedForeground;
+      if (attrs.underlineColor) attrs.underlineColor = selectedForeground;
+      if (attrs.strikethroughColor) attrs.strikethroughColor = selectedForeground;
     }
     builder.runAttributes = attrs;
 

@@ -1,6 +1,6 @@
 // Block elements, box drawing and their canvas. Everything straight is a whole-pixel rectangle,
 // which is what lets neighbouring cells meet exactly; only arcs and diagonals are antialiased.
-#include "Vantrelle/View/BoxDrawing.h"
+#include "Vantrelle/Render/BoxDrawing.h"
 
 #include <algorithm>
 #include <cmath>

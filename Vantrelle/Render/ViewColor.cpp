@@ -1,4 +1,4 @@
-#include "Vantrelle/View/ViewColor.h"
+#include "Vantrelle/Render/ViewColor.h"
 
 #include <algorithm>
 

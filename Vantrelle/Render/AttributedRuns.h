@@ -2,18 +2,25 @@
 // One buffer row cut into drawable pieces: segments of equal cell width, runs of equal rendition
 // inside them, and side lists of cells drawn as shapes or images rather than as font glyphs.
 // Shared by the Cairo drawing path and the GPU renderer.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "Vantrelle/Buffer/Attribute.h"
+#include "Vantrelle/Buffer/BufferLine.h"
+#include "Vantrelle/Buffer/Color.h"
 #include "Vantrelle/Buffer/Position.h"
 #include "Vantrelle/Buffer/TerminalImage.h"
 #include "Vantrelle/Graphics/KittyPlaceholder.h"
-#include "Vantrelle/View/BoxDrawing.h"
-#include "Vantrelle/View/ViewColor.h"
+#include "Vantrelle/Render/BoxDrawing.h"
+#include "Vantrelle/Render/ViewColor.h"
 
 namespace vantrelle {
+
+class Terminal;
 
 enum class FontFace : uint8_t { normal, bold, italic, boldItalic };
 
@@ -78,5 +85,60 @@ std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRan
 // Whether a character is drawn as shape geometry when custom block glyphs are on.
 bool isPowerlineGlyph(uint32_t codePoint);
 bool isBoxDrawing(uint32_t codePoint);
+
+// Renditions into run attributes in the view's colours: the palette (resolved once per index),
+// the default colours and whether bold text takes the bright colours.
+class RunStyle {
+ public:
+  ViewColor mapColor(Attribute::Color color, bool isFg, bool isBold, bool brightColors);
+  // Cached; `withUrl` adds the underline of a highlighted link.
+  const RunAttributes& attributes(const Attribute& attribute, bool withUrl);
+  // The rendition's faces and lines drawn in the given colours (the caret's character).
+  RunAttributes attributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg);
+  // Forgets the run attributes made so far (colours or options changed).
+  void clearRuns();
+
+  // The terminal's 256 colours; unset or short, the missing ones are the default foreground.
+  const std::vector<Color>* palette = nullptr;
+  ViewColor foreground = ViewColor::black();
+  ViewColor background = ViewColor::white();
+  bool useBrightColors = true;
+  std::array<std::optional<ViewColor>, 256> colors{};
+  // A program may use any number of renditions, so the caches start afresh once they hold
+  // attributeCacheLimit of them.
+  static constexpr size_t attributeCacheLimit = 4096;
+  std::unordered_map<Attribute, RunAttributes> runs;
+  std::unordered_map<Attribute, RunAttributes> urlRuns;
+};
+
+enum class LinkHighlightMode { hover, hoverWithModifier, always, alwaysWithModifier };
+
+// Per buffer row, the columns of the link under the pointer.
+struct LinkRowRange {
+  int row = 0;
+  int lower = 0;
+  int upper = 0;
+  bool operator==(const LinkRowRange&) const = default;
+};
+
+// Everything the cutting of a row reads besides the row: the terminal for the characters behind
+// codes, the colours, the selection, the highlighted links and the view's choices.
+struct RowAnalysis {
+  const Terminal* terminal = nullptr;
+  RunStyle* style = nullptr;
+  std::optional<SelectionRange> selection;
+  int terminalCols = 0;
+  LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
+  std::optional<std::vector<LinkRowRange>> linkRanges;
+  // The link modifier is held.
+  bool commandActive = false;
+  bool customBlockGlyphs = true;
+  ViewColor selectedBackground;
+  ViewColor selectedForeground;
+
+  ViewLineInfo cut(int row, const BufferLine& line, int cols) const;
+  // Whether a cell's character begins with the image placeholder, without building its text.
+  bool startsWithPlaceholder(const CharData& cell) const;
+};
 
 }  // namespace vantrelle

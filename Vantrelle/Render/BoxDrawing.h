@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Vantrelle/View/ViewColor.h"
-#include "Vantrelle/View/ViewGeometry.h"
+#include "Vantrelle/Render/ViewColor.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 
 namespace vantrelle {
 
