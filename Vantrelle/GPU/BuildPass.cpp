@@ -5,7 +5,7 @@
 
 #include "Vantrelle/GPU/GpuLog.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
-#include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
@@ -13,14 +13,14 @@ namespace {
 constexpr int maxRebuilds = 5;
 }
 
-DrawData MetalTerminalRenderer::buildDrawData(double scale) {
+DrawData MetalTerminalRenderer::buildDrawData(const FrameSnapshot& frame, double scale) {
   for (int pass = 0;; pass++) {
     if (pass == maxRebuilds) {
       rendererLog().fault("glyph working set exceeds max atlas capacity; some glyphs will be skipped this frame");
       grayscaleAtlas->frozen = colorAtlas->frozen = true;
     }
     atlasInvalidatedDuringBuild = false;
-    DrawData data = buildDrawDataPass(scale);
+    DrawData data = buildDrawDataPass(frame, scale);
     if (!atlasInvalidatedDuringBuild || pass >= maxRebuilds) {
       grayscaleAtlas->frozen = colorAtlas->frozen = false;
       passesInLastBuild = pass + 1;
@@ -40,29 +40,28 @@ std::optional<VisibleRowRange> MetalTerminalRenderer::visibleRowRange(Buffer& bu
   return VisibleRowRange{yDisp, last, yDisp};
 }
 
-DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
+DrawData MetalTerminalRenderer::buildDrawDataPass(const FrameSnapshot& frame, double scale) {
   DrawData data;
   rowsBuiltInLastBuild = 0;
-  if (!terminalView) return data;
-  TerminalView& view = *terminalView;
-  pruneKittyTextureCache();
-  if (!view.cellDimension) return data;
-  Terminal& terminal = view.getTerminal();
+  if (!frame.terminal) return data;
+  Terminal& terminal = *frame.terminal;
+  pruneKittyTextureCache(terminal.kittyGraphicsState);
+  if (!frame.cellSize) return data;
   Buffer& buffer = *terminal.buffer;
-  const double cellWidth = view.cellDimension->width, cellHeight = view.cellDimension->height;
-  const auto& metrics = view.fontMetrics();
-  const ViewSize bounds = view.frame();
+  const double cellWidth = frame.cellSize->width, cellHeight = frame.cellSize->height;
+  const auto& metrics = frame.metrics;
+  const ViewSize bounds = frame.bounds;
   auto range = visibleRowRange(buffer, buffer.yDisp);
   if (!range) return data;
 
-  const MetalBufferingMode mode = view.metalBufferingMode;
+  const MetalBufferingMode mode = frame.bufferingMode;
   if (cacheBufferingMode != mode && mode == MetalBufferingMode::perFrameAggregated) {
     for (auto& [row, entry] : rowCache) entry.buffers.reset();
   }
   cacheBufferingMode = mode;
 
   const auto& kitty = terminal.kittyGraphicsState;
-  const auto& font = view.fontSet.normal;
+  const auto& font = frame.fonts.normal;
   CacheSignature signature{
       scale,
       cellWidth,
@@ -85,8 +84,7 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
   std::erase_if(rowCache, [&](const auto& entry) { return entry.first < range->first || entry.first > range->last; });
 
   int forcedLow = 1, forcedHigh = 0;  // empty
-  auto dirty = view.metalDirtyRange;
-  view.metalDirtyRange.reset();
+  const auto& dirty = frame.dirtyRows;
   if (full || rowCache.empty()) {
     forcedLow = range->first, forcedHigh = range->last;
   } else if (dirty) {
@@ -94,7 +92,7 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
     forcedHigh = std::min(range->last, dirty->second);
   }
 
-  std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtuals;
+  Placements virtuals;
   const bool alternate = terminal.isCurrentBufferAlternate();
   for (const auto& [key, record] : kitty.placementsByKey) {
     if (record.isVirtual && record.isAlternateBuffer == alternate) virtuals[record.imageId].push_back(&record);
@@ -120,8 +118,8 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
     if (!reusable) {
       rowsBuiltInLastBuild++;
       RowCacheEntry fresh{line, line->generation(), {}, {}};
-      fresh.data =
-          buildRowDrawData(row, buffer, range->yDisp, cellWidth, cellHeight, yOffset, viewWidthPx, scale, virtuals);
+      fresh.data = buildRowDrawData(frame, row, buffer, range->yDisp, cellWidth, cellHeight, yOffset, viewWidthPx,
+                                    scale, virtuals);
       if (mode == MetalBufferingMode::perRowPersistent) fresh.buffers = makeRowBuffers(*fresh.data);
       entry = &(rowCache[row] = std::move(fresh));
     } else {
@@ -133,8 +131,8 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(double scale) {
       data.frame->append(*entry->data);
     }
   }
-  buildCursorDrawData(data, scale, cellWidth, cellHeight, metrics.descent, metrics.leading, range->yDisp, range->first,
-                      range->last);
+  buildCursorDrawData(frame, data, scale, cellWidth, cellHeight, metrics.descent, metrics.leading, range->yDisp,
+                      range->first, range->last);
   return data;
 }
 

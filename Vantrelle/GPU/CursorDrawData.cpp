@@ -8,16 +8,15 @@
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
-#include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
-void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, double cellWidth, double cellHeight,
-                                                double lineDescent, double lineLeading, int yDisp, int firstRow,
-                                                int lastRow) {
-  if (!terminalView) return;
-  TerminalView& view = *terminalView;
-  Terminal& terminal = view.getTerminal();
+void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, DrawData& out, double scale,
+                                                double cellWidth, double cellHeight, double lineDescent,
+                                                double lineLeading, int yDisp, int firstRow, int lastRow) {
+  if (!frame.terminal) return;
+  Terminal& terminal = *frame.terminal;
   Buffer& buffer = *terminal.buffer;
   const int line = buffer.yBase + buffer.y, column = buffer.x;
   CursorStyle style = terminal.options.cursorStyle;
@@ -28,15 +27,15 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
     return;
   }
   const BufferLine& bufferLine = *buffer.lines()[line];
-  const double rowBottom = view.frame().height - cellHeight * (line - yDisp + 1);
+  const double rowBottom = frame.bounds.height - cellHeight * (line - yDisp + 1);
   const double widthFactor = bufferLine.renderMode == RenderLineMode::single ? 1 : 2;
   const CharData& cell = bufferLine[std::min(column, std::max(bufferLine.count() - 1, 0))];
   const int span = std::max(1, int(cell.width));
   const float yB = float(scale * rowBottom), yT = float(yB + scale * cellHeight);
   const float x0 = float(scale * widthFactor * cellWidth * column);
   const float x1 = float(x0 + scale * cellWidth * widthFactor * span);
-  const bool focused = !view.caretViewTracksFocus() || view.hasFocus();
-  const Float4 caret = colorToSIMD(view.caretColor());
+  const bool focused = frame.caretFocused;
+  const Float4 caret = colorToSIMD(frame.caretColor);
   auto& shape = out.cursorColorVertices;
   if (!focused) {
     float t = float(std::max(1.0, 3 * scale));
@@ -63,9 +62,9 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
 
   // The character under a block cursor, in the caret's text colour, clipped to the cursor.
   const ClipRect clip{x0, yB, x1, yT};
-  const Float4 textColor = colorToSIMD(view.caretTextColor());
+  const Float4 textColor = colorToSIMD(frame.caretTextColor);
   uint32_t code = cell.code > 0 ? uint32_t(cell.getCharacter()) : 0;
-  if (view.getCustomBlockGlyphs() && PowerlineRenderer::glyph(code)) {
+  if (frame.customBlockGlyphs && PowerlineRenderer::glyph(code)) {
     int w = int(std::max(1L, roundHalfAway(x1 - x0))), h = int(std::max(1L, roundHalfAway(scale * cellHeight)));
     auto e = customGlyphEntry(code, w, h, scale, 0, true);
     if (!e) return;
@@ -86,8 +85,10 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
   // the row beneath the cursor.
   std::string text = UnicodeUtil::textPresentationAdjusted(terminal.character(cell.code));
   if (text.empty() || text == " ") return;
-  RunAttributes attributes = view.getAttributedValue(cell.attribute(), view.caretColor(), view.caretTextColor());
-  auto shaped = shaperCache.shape(text, view.get_pango_context()->gobj(), view.fontSet.face(attributes.font).gobj());
+  if (!frame.rows.style || !frame.pango) return;
+  RunAttributes attributes =
+      frame.rows.style->attributedValue(cell.attribute(), frame.caretColor, frame.caretTextColor);
+  auto shaped = shaperCache.shape(text, frame.pango->gobj(), frame.fonts.face(attributes.font).gobj());
   if (!shaped) return;
   const double baseline = rowBottom + std::ceil(lineDescent + lineLeading);
   for (const auto& glyphRun : shaped->glyphRuns) {
@@ -96,13 +97,13 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& out, double scale, dou
     for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
       auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
       if (!entry || entry->width <= 0 || entry->height <= 0) continue;
-      TerminalView::GlyphSlotFit fit;
+      GlyphSlotFit fit;
       if (span >= 2) {
         PangoRectangle ink, logical;
         pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
         ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
                         double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-        fit = view.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, span);
+        fit = frame.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, span);
       }
       double gx = scale * (widthFactor * cellWidth * column + fit.dx) + entry->bearingX * fit.scale;
       double gy = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;

@@ -4,7 +4,8 @@
 #include <cairomm/surface.h>
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
-#include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/Graphics/KittyGraphicsState.h"
+#include "Vantrelle/Render/InlineImage.h"
 
 namespace vantrelle {
 
@@ -37,9 +38,8 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::texture(const std::shared_ptr
   return tex;
 }
 
-std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(uint32_t imageId) {
-  if (!terminalView) return nullptr;
-  auto& images = terminalView->getTerminal().kittyGraphicsState.imagesById;
+std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(const KittyGraphicsState& kitty, uint32_t imageId) {
+  auto& images = kitty.imagesById;
   auto found = images.find(imageId);
   if (found == images.end()) return nullptr;
   const KittyGraphicsPayload& payload = found->second.payload;
@@ -47,9 +47,9 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(uint32_t imageId
   if (auto it = kittyTextureCache.find(imageId); it != kittyTextureCache.end() && it->second.first == signature) {
     return it->second.second;
   }
-  Cairo::RefPtr<Cairo::ImageSurface> surface =
-      payload.isPng() ? TerminalView::imageFromPNG(payload.bytes())
-                      : TerminalView::imageFromRGBA(payload.bytes(), payload.width(), payload.height());
+  Cairo::RefPtr<Cairo::ImageSurface> surface = payload.isPng()
+                                                   ? imageFromPNG(payload.bytes())
+                                                   : imageFromRGBA(payload.bytes(), payload.width(), payload.height());
   if (!surface) return nullptr;
   surface->flush();
   auto tex = uploadTexture(surface->get_data(), surface->get_width(), surface->get_height(),
@@ -59,12 +59,8 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(uint32_t imageId
   return tex;
 }
 
-void MetalTerminalRenderer::pruneKittyTextureCache() {
-  if (!terminalView) {
-    kittyTextureCache.clear();
-    return;
-  }
-  auto& images = terminalView->getTerminal().kittyGraphicsState.imagesById;
+void MetalTerminalRenderer::pruneKittyTextureCache(const KittyGraphicsState& kitty) {
+  auto& images = kitty.imagesById;
   std::erase_if(kittyTextureCache, [&](const auto& entry) { return !images.count(entry.first); });
 }
 

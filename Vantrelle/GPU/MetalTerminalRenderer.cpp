@@ -8,7 +8,7 @@
 
 #include "Vantrelle/GPU/GpuLog.h"
 #include "Vantrelle/GPU/MetalError.h"
-#include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
@@ -26,9 +26,9 @@ ScaledFont::~ScaledFont() {
   if (font) cairo_scaled_font_destroy(font);
 }
 
-MetalTerminalRenderer::MetalTerminalRenderer(TerminalView& view, std::shared_ptr<GpuDevice> gpu,
+MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw, std::shared_ptr<GpuDevice> gpu,
                                              std::optional<std::string> shaderDirectory)
-    : terminalView(nullptr), device(std::move(gpu)) {
+    : device(std::move(gpu)) {
   if (!device) throw MetalError::deviceUnavailable();
   bufferPool = std::make_shared<BufferPool>(device, 256, 4);
   glGenVertexArrays(1, &vertexArray);
@@ -58,7 +58,7 @@ MetalTerminalRenderer::MetalTerminalRenderer(TerminalView& view, std::shared_ptr
   glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
   glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-  terminalView = &view;
+  this->requestRedraw = std::move(requestRedraw);
 }
 
 MetalTerminalRenderer::~MetalTerminalRenderer() {
@@ -66,12 +66,6 @@ MetalTerminalRenderer::~MetalTerminalRenderer() {
   if (cursorBlinkTimer) g_source_remove(cursorBlinkTimer);
   if (vertexArray) glDeleteVertexArrays(1, &vertexArray);
   if (sampler) glDeleteSamplers(1, &sampler);
-}
-
-double MetalTerminalRenderer::frameScale() const {
-  if (!terminalView) return 1.0;
-  double scale = terminalView->metalScaleFactorOverride().value_or(terminalView->backingScaleFactor());
-  return scale < 1.0 ? 1.0 : scale;
 }
 
 void MetalTerminalRenderer::updateCursorBlinkTimer(bool shouldBlink) {
@@ -90,23 +84,23 @@ void MetalTerminalRenderer::updateCursorBlinkTimer(bool shouldBlink) {
       [](gpointer data) -> gboolean {
         auto* self = static_cast<MetalTerminalRenderer*>(data);
         self->cursorBlinkOn = !self->cursorBlinkOn;
-        if (self->terminalView) self->terminalView->queueMetalDisplay();
+        if (self->requestRedraw) self->requestRedraw();
         return G_SOURCE_CONTINUE;
       },
       this);
 }
 
-bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
+bool MetalTerminalRenderer::draw(const FrameSnapshot& frame, int widthPx, int heightPx, double scale) {
   ProfileInterval drawInterval("Metal.Draw");
   if (frameInFlight) {
     std::lock_guard guard(redrawLock);
     pendingRedraw = true;
     return false;
   }
-  if (!terminalView) return false;
+  if (!frame.terminal) return false;
   frameInFlight = true;
-  rasterizer.fontSmoothing = terminalView->fontSmoothing();
-  Terminal& terminal = terminalView->getTerminal();
+  rasterizer.fontSmoothing = frame.fontSmoothing;
+  Terminal& terminal = *frame.terminal;
   CursorStyle style = terminal.options.cursorStyle;
   bool blinking =
       style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
@@ -119,9 +113,9 @@ bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
   }
 
   ProfileInterval buildInterval("Metal.BuildDrawData");
-  DrawData data = buildDrawData(scale);
+  DrawData data = buildDrawData(frame, scale);
   buildInterval.end();
-  Float4 clear = colorToSIMD(terminalView->nativeBackgroundColor());
+  Float4 clear = colorToSIMD(frame.background);
   ProfileInterval encodeInterval("Metal.Encode");
   glViewport(0, 0, widthPx, heightPx);
   glClearColor(clear.x, clear.y, clear.z, clear.w);
@@ -143,9 +137,9 @@ bool MetalTerminalRenderer::draw(int widthPx, int heightPx, double scale) {
     frameInFlight = false;
     if (weakAlive.expired()) return;
     std::lock_guard guard(redrawLock);
-    if (pendingRedraw && terminalView) {
+    if (pendingRedraw && requestRedraw) {
       pendingRedraw = false;
-      terminalView->queueMetalDisplay();
+      requestRedraw();
     }
   });
   bufferPool->commit(commandBuffer);

@@ -1,9 +1,11 @@
 #pragma once
 // Draws a terminal view's screen with OpenGL: glyph atlases, cached per-row draw data, one render
-// pass per frame in a fixed layer order. The view's GPU drawing path owns it and shows its frames.
+// pass per frame in a fixed layer order. The view's GPU drawing path owns it, hands it a snapshot
+// of the view for each frame and shows its frames.
 #include <cairomm/surface.h>
 #include <gdk/gdk.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +18,7 @@
 #include "Vantrelle/GPU/BufferPool.h"
 #include "Vantrelle/GPU/DrawGeometry.h"
 #include "Vantrelle/GPU/DrawRecords.h"
+#include "Vantrelle/GPU/FrameSnapshot.h"
 #include "Vantrelle/GPU/GLDevice.h"
 #include "Vantrelle/GPU/GlyphAtlas.h"
 #include "Vantrelle/GPU/GlyphRasterizer.h"
@@ -23,10 +26,10 @@
 
 namespace vantrelle {
 
-class TerminalView;
 class BufferLine;
 class Buffer;
 struct KittyPlacementRecord;
+class KittyGraphicsState;
 
 enum class GlyphAtlasKind { grayscale, color };
 
@@ -99,35 +102,39 @@ struct RowCacheEntry {
   std::optional<RowDrawBuffers> buffers;
 };
 
+struct RowLayout;
+
 struct VisibleRowRange {
   int first = 0, last = 0, yDisp = 0;
 };
 
 class MetalTerminalRenderer {
  public:
-  // Needs the GL context current; throws MetalError. `shaderDirectory` overrides the bundle's.
-  MetalTerminalRenderer(TerminalView& terminalView, std::shared_ptr<GpuDevice> device,
+  using Placements = std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>;
+
+  // Needs the GL context current; throws MetalError. `requestRedraw` asks the view for another
+  // frame (the cursor blinks, a refused frame). `shaderDirectory` overrides the bundle's.
+  MetalTerminalRenderer(std::function<void()> requestRedraw, std::shared_ptr<GpuDevice> device,
                         std::optional<std::string> shaderDirectory = std::nullopt);
   ~MetalTerminalRenderer();
 
   // One frame into the bound framebuffer of `widthPx` by `heightPx`; false when refused.
-  bool draw(int widthPx, int heightPx, double scale);
-  double frameScale() const;
+  bool draw(const FrameSnapshot& frame, int widthPx, int heightPx, double scale);
   void updateCursorBlinkTimer(bool shouldBlink);
 
   // Draw data.
-  DrawData buildDrawData(double scale);
-  DrawData buildDrawDataPass(double scale);
+  DrawData buildDrawData(const FrameSnapshot& frame, double scale);
+  DrawData buildDrawDataPass(const FrameSnapshot& frame, double scale);
   static std::optional<VisibleRowRange> visibleRowRange(Buffer& buffer, int yDisp);
-  RowDrawData buildRowDrawData(int row, Buffer& buffer, int yDisp, double cellWidth, double cellHeight, double yOffset,
-                               double viewWidthPx, double scale,
-                               const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtuals);
+  RowDrawData buildRowDrawData(const FrameSnapshot& frame, int row, Buffer& buffer, int yDisp, double cellWidth,
+                               double cellHeight, double yOffset, double viewWidthPx, double scale,
+                               const Placements& virtuals);
   RowDrawBuffers makeRowBuffers(const RowDrawData& data);
   // The row's segments with each run shaped; segments without a shaped run are left out.
   std::vector<ShapedSegment> buildShapedSegments(const std::vector<ViewLineSegment>& segments,
-                                                 TerminalView& terminalView);
-  void buildCursorDrawData(DrawData& out, double scale, double cellWidth, double cellHeight, double lineDescent,
-                           double lineLeading, int yDisp, int firstRow, int lastRow);
+                                                 const FrameSnapshot& frame);
+  void buildCursorDrawData(const FrameSnapshot& frame, DrawData& out, double scale, double cellWidth, double cellHeight,
+                           double lineDescent, double lineLeading, int yDisp, int firstRow, int lastRow);
 
   // Glyph entries.
   const ScaledFont* scaledFontFor(PangoFont* font, double scale);
@@ -139,11 +146,11 @@ class MetalTerminalRenderer {
   // Images.
   std::shared_ptr<GpuTexture> texture(const std::shared_ptr<TerminalImage>& image,
                                       const Cairo::RefPtr<Cairo::ImageSurface>& surface);
-  std::shared_ptr<GpuTexture> kittyTexture(uint32_t imageId);
-  void pruneKittyTextureCache();
+  std::shared_ptr<GpuTexture> kittyTexture(const KittyGraphicsState& kitty, uint32_t imageId);
+  void pruneKittyTextureCache(const KittyGraphicsState& kitty);
   std::vector<ImageDrawBuffer> makeImageDrawBuffers(const std::vector<ImageDraw>& draws);
 
-  TerminalView* terminalView;
+  std::function<void()> requestRedraw;
   std::shared_ptr<GpuDevice> device;
   std::unique_ptr<ShaderLibrary> library;
   std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline, cellTextGrayPipeline,
@@ -176,6 +183,13 @@ class MetalTerminalRenderer {
   int passesInLastBuild = 0;
 
  private:
+  // The layers of one row, in the order their records are appended.
+  void appendCustomGlyphs(const RowLayout& row, RowDrawData& out);
+  void appendBackgrounds(const RowLayout& row, RowDrawData& out);
+  void appendLineImages(const RowLayout& row, RowDrawData& out);
+  void appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
+  void appendDecorations(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
+  void appendPlaceholderImages(const RowLayout& row, const Placements& virtuals, RowDrawData& out);
   std::shared_ptr<GpuBuffer> makeBuffer(const void* records, size_t count, size_t recordSize);
   void encode(const DrawData& data, Float2 viewport);
   void drawFrameData(const FrameDrawData& frame, Float2 viewport);

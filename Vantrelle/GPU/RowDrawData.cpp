@@ -1,6 +1,7 @@
-// One buffer row into GPU records: backgrounds, custom glyphs with their powerline joins, font
-// glyphs, underline and strikethrough, and images. The row analysis is the view's own, so both
-// drawing paths agree on runs, colours, selection and special cells.
+// One buffer row into GPU records, layer by layer: custom glyphs with their powerline joins,
+// backgrounds, the images attached to the line, font glyphs, underline and strikethrough, and
+// images shown through placeholders. The row is cut by the same analysis as the Cairo path's, so
+// both drawing paths agree on runs, colours, selection and special cells.
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -8,8 +9,8 @@
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
-#include "Vantrelle/View/TerminalView+Images.h"
-#include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/Render/InlineImage.h"
+#include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 
@@ -39,90 +40,139 @@ int cellAt(const std::vector<uint32_t>& offsets, uint32_t offset) {
   return std::max(int(it - offsets.begin()) - 1, 0);
 }
 
+TextCell atlasCell(const RowFrame& frame, const AtlasRegion& region, float side, double x, double y, double w, double h,
+                   Float4 color, bool& placed) {
+  TexturedRect t{float(x),
+                 float(y),
+                 float(x + w),
+                 float(y + h),
+                 region.x / side,
+                 region.y / side,
+                 (region.x + region.width) / side,
+                 (region.y + region.height) / side};
+  auto p = frame.place(t);
+  placed = p.has_value();
+  return p ? textCell(*p, color) : TextCell{};
+}
+
+// A glyph's ink and advance in points, y up from the baseline.
+std::pair<ViewRect, double> glyphExtents(PangoFont* font, uint32_t glyph) {
+  PangoRectangle ink, logical;
+  pango_font_get_glyph_extents(font, glyph, &ink, &logical);
+  ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
+                  double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
+  return {bounds, double(logical.width) / PANGO_SCALE};
+}
+
 }  // namespace
 
-RowDrawData MetalTerminalRenderer::buildRowDrawData(
-    int row, Buffer& buffer, int yDisp, double cellWidth, double cellHeight, double yOffset, double viewWidthPx,
-    double scale, const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& virtuals) {
+// What every layer of one row reads: the frame, the cut row and the row's place in points and
+// device pixels.
+struct RowLayout {
+  RowLayout(const FrameSnapshot& frame, const ViewLineInfo& info) : frame(frame), info(info) {}
+  const FrameSnapshot& frame;
+  const ViewLineInfo& info;
+  int cols = 0;
+  double cellWidth = 0, cellHeight = 0, scale = 1, viewWidthPx = 0;
+  double rowBottom = 0, rowTop = 0, rowBottomPx = 0, rowTopPx = 0, baseline = 0;
+  int cellWidthPx = 1, cellHeightPx = 1;
+  // Underline thickness in points, a whole number of device pixels.
+  double underlineThickness = 1;
+  RowFrame place;
+};
+
+RowDrawData MetalTerminalRenderer::buildRowDrawData(const FrameSnapshot& frame, int row, Buffer& buffer, int yDisp,
+                                                    double cellWidth, double cellHeight, double yOffset,
+                                                    double viewWidthPx, double scale, const Placements& virtuals) {
   RowDrawData out;
-  if (!terminalView) return out;
-  TerminalView& view = *terminalView;
+  if (!frame.terminal || !frame.rows.style) return out;
   const BufferLine& line = *buffer.lines()[row];
-  const double viewHeight = view.frame().height;
-  const double rowBottom = viewHeight - cellHeight * (row - yDisp + 1);
-  const double rowTop = rowBottom + cellHeight;
-  const double rowBottomPx = scale * rowBottom, rowTopPx = rowBottomPx + scale * cellHeight;
-  const int cellWidthPx = int(std::max(1L, roundHalfAway(cellWidth * scale)));
-  const int cellHeightPx = int(std::max(1L, roundHalfAway(cellHeight * scale)));
-  const double baseline = rowBottom + yOffset;
-  const auto& metrics = view.fontMetrics();
-
-  RowFrame frame;
-  frame.mode = line.renderMode;
-  if (frame.mode == RenderLineMode::doubledTop || frame.mode == RenderLineMode::doubledDown) {
-    frame.pivot = float(frame.mode == RenderLineMode::doubledTop ? rowTopPx : rowBottomPx);
-    frame.clip = ClipRect{0, float(rowBottomPx), float(viewWidthPx), float(rowTopPx)};
+  ViewLineInfo info = frame.rows.cut(row, line, buffer.cols());
+  RowLayout layout{frame, info};
+  layout.cols = buffer.cols();
+  layout.cellWidth = cellWidth, layout.cellHeight = cellHeight, layout.scale = scale;
+  layout.viewWidthPx = viewWidthPx;
+  layout.rowBottom = frame.bounds.height - cellHeight * (row - yDisp + 1);
+  layout.rowTop = layout.rowBottom + cellHeight;
+  layout.rowBottomPx = scale * layout.rowBottom;
+  layout.rowTopPx = layout.rowBottomPx + scale * cellHeight;
+  layout.cellWidthPx = int(std::max(1L, roundHalfAway(cellWidth * scale)));
+  layout.cellHeightPx = int(std::max(1L, roundHalfAway(cellHeight * scale)));
+  layout.baseline = layout.rowBottom + yOffset;
+  layout.underlineThickness = std::max(0.5, double(roundHalfAway(scale * frame.metrics.underlineThickness)) / scale);
+  layout.place.mode = line.renderMode;
+  if (line.renderMode == RenderLineMode::doubledTop || line.renderMode == RenderLineMode::doubledDown) {
+    layout.place.pivot = float(line.renderMode == RenderLineMode::doubledTop ? layout.rowTopPx : layout.rowBottomPx);
+    layout.place.clip = ClipRect{0, float(layout.rowBottomPx), float(viewWidthPx), float(layout.rowTopPx)};
   }
 
-  ViewLineInfo info = view.buildAttributedString(row, line, buffer.cols());
-  const double ut = std::max(0.5, double(roundHalfAway(scale * metrics.underlineThickness)) / scale);
+  appendCustomGlyphs(layout, out);
+  appendBackgrounds(layout, out);
+  appendLineImages(layout, out);
+  auto shaped = buildShapedSegments(info.segments, frame);
+  appendGlyphs(layout, shaped, out);
+  appendDecorations(layout, shaped, out);
+  appendPlaceholderImages(layout, virtuals, out);
+  return out;
+}
 
-  // Custom glyphs: box drawing, block elements and powerline shapes, from the grayscale atlas.
-  if (!info.boxDrawings.empty() || !info.blockElements.empty() || !info.powerlineGlyphs.empty()) {
-    const int baseThicknessPx =
-        int(std::max({1L, roundHalfAway(scale), roundHalfAway(scale * metrics.underlineThickness * 1.35)}));
-    const double y0 = double(roundHalfAway(rowBottomPx));
-    const bool aa = view.getAntiAliasCustomBlockGlyphs();
-    auto emit = [&](const CustomGlyphEntry& e, double x, double y, double w, double h, const ViewColor& color) {
-      float side = float(grayscaleAtlas->size);
-      TexturedRect t{float(x),
-                     float(y),
-                     float(x + w),
-                     float(y + h),
-                     e.region.x / side,
-                     e.region.y / side,
-                     (e.region.x + e.region.width) / side,
-                     (e.region.y + e.region.height) / side};
-      if (auto placed = frame.place(t)) out.glyphCellsGray.push_back(textCell(*placed, colorToSIMD(color)));
-    };
-    for (const auto& item : info.boxDrawings) {
-      int w = cellWidthPx * item.columnWidth;
-      auto e = customGlyphEntry(item.codePoint, w, cellHeightPx, scale, baseThicknessPx, false);
-      if (e) emit(*e, item.column * cellWidthPx, y0, w, aa ? cellHeight * scale : cellHeightPx, item.foregroundColor);
-    }
-    for (const auto& item : info.blockElements) {
-      int w =
-          aa ? int(std::max(1L, roundHalfAway(cellWidth * scale * item.columnWidth))) : cellWidthPx * item.columnWidth;
-      auto e = customGlyphEntry(item.codePoint, w, cellHeightPx, scale, 0, aa);
-      if (!e) continue;
-      if (aa) {
-        emit(*e, item.column * cellWidth * scale, rowBottomPx, item.columnWidth * cellWidth * scale, cellHeightPx,
-             item.foregroundColor);
-      } else {
-        emit(*e, item.column * cellWidthPx, y0, w, cellHeightPx, item.foregroundColor);
-      }
-    }
-    for (const auto& item : info.powerlineGlyphs) {
-      int w = cellWidthPx * item.columnWidth;
-      auto e = customGlyphEntry(item.codePoint, w, cellHeightPx, scale, 0, true);
-      if (!e) continue;
-      double x = item.column * cellWidthPx;
-      emit(*e, x, y0, e->width, e->height, item.foregroundColor);
-      PlainRect cell =
-          transformRect({float(x), float(y0), float(x + e->width), float(y0 + e->height)}, frame.mode, frame.pivot);
-      auto join = PowerlineRenderer::devicePixelJoinRect(item.codePoint,
-                                                         {cell.x0, cell.y0, cell.x1 - cell.x0, cell.y1 - cell.y0});
-      if (join) {
-        out.powerlineJoinCells.push_back(
-            colorCell({float(join->x), float(join->y), float(join->maxX()), float(join->maxY())},
-                      colorToSIMD(item.foregroundColor)));
-      }
+// Box drawing, block elements and powerline shapes, from the grayscale atlas.
+void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData& out) {
+  const ViewLineInfo& info = row.info;
+  if (info.boxDrawings.empty() && info.blockElements.empty() && info.powerlineGlyphs.empty()) return;
+  const double scale = row.scale;
+  const int baseThicknessPx =
+      int(std::max({1L, roundHalfAway(scale), roundHalfAway(scale * row.frame.metrics.underlineThickness * 1.35)}));
+  const double y0 = double(roundHalfAway(row.rowBottomPx));
+  const bool aa = row.frame.antiAliasCustomBlockGlyphs;
+  auto emit = [&](const CustomGlyphEntry& e, double x, double y, double w, double h, const ViewColor& color) {
+    bool placed = false;
+    TextCell cell = atlasCell(row.place, e.region, float(grayscaleAtlas->size), x, y, w, h, colorToSIMD(color), placed);
+    if (placed) out.glyphCellsGray.push_back(cell);
+  };
+  for (const auto& item : info.boxDrawings) {
+    int w = row.cellWidthPx * item.columnWidth;
+    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, baseThicknessPx, false);
+    if (e) {
+      emit(*e, item.column * row.cellWidthPx, y0, w, aa ? row.cellHeight * scale : row.cellHeightPx,
+           item.foregroundColor);
     }
   }
+  for (const auto& item : info.blockElements) {
+    int w = aa ? int(std::max(1L, roundHalfAway(row.cellWidth * scale * item.columnWidth)))
+               : row.cellWidthPx * item.columnWidth;
+    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, 0, aa);
+    if (!e) continue;
+    if (aa) {
+      emit(*e, item.column * row.cellWidth * scale, row.rowBottomPx, item.columnWidth * row.cellWidth * scale,
+           row.cellHeightPx, item.foregroundColor);
+    } else {
+      emit(*e, item.column * row.cellWidthPx, y0, w, row.cellHeightPx, item.foregroundColor);
+    }
+  }
+  for (const auto& item : info.powerlineGlyphs) {
+    int w = row.cellWidthPx * item.columnWidth;
+    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, 0, true);
+    if (!e) continue;
+    double x = item.column * row.cellWidthPx;
+    emit(*e, x, y0, e->width, e->height, item.foregroundColor);
+    PlainRect cell = transformRect({float(x), float(y0), float(x + e->width), float(y0 + e->height)}, row.place.mode,
+                                   row.place.pivot);
+    auto join = PowerlineRenderer::devicePixelJoinRect(item.codePoint,
+                                                       {cell.x0, cell.y0, cell.x1 - cell.x0, cell.y1 - cell.y0});
+    if (join) {
+      out.powerlineJoinCells.push_back(
+          colorCell({float(join->x), float(join->y), float(join->maxX()), float(join->maxY())},
+                    colorToSIMD(item.foregroundColor)));
+    }
+  }
+}
 
-  // Backgrounds; the run that reaches the last column also settles the strip to the right edge.
-  const int cols = buffer.cols();
-  for (const auto& segment : info.segments) {
+// Backgrounds; the run that reaches the last column also settles the strip to the right edge.
+void MetalTerminalRenderer::appendBackgrounds(const RowLayout& row, RowDrawData& out) {
+  const ViewColor& native = row.frame.background;
+  const double scale = row.scale;
+  for (const auto& segment : row.info.segments) {
     int offset = 0;
     for (const auto& piece : segment.attributedString) {
       int start = segment.column + offset * segment.columnWidth;
@@ -130,60 +180,63 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
       offset += piece.cellCount();
       const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
                                                                          : piece.attributes.background;
-      double x0 = start * cellWidth * scale, x1 = end * cellWidth * scale;
-      if (end >= cols) {
-        if (color == view.nativeBackgroundColor()) {
-          x1 = std::max(x1, viewWidthPx);
-        } else if (x1 < viewWidthPx) {
-          if (auto r = frame.place(PlainRect{float(x1), float(rowBottomPx), float(viewWidthPx), float(rowTopPx)}))
-            out.backgroundCells.push_back(colorCell(*r, colorToSIMD(view.nativeBackgroundColor())));
+      double x0 = start * row.cellWidth * scale, x1 = end * row.cellWidth * scale;
+      if (end >= row.cols) {
+        if (color == native) {
+          x1 = std::max(x1, row.viewWidthPx);
+        } else if (x1 < row.viewWidthPx) {
+          PlainRect strip{float(x1), float(row.rowBottomPx), float(row.viewWidthPx), float(row.rowTopPx)};
+          if (auto r = row.place.place(strip)) out.backgroundCells.push_back(colorCell(*r, colorToSIMD(native)));
         }
       }
-      if (auto r = frame.place(PlainRect{float(x0), float(rowBottomPx), float(x1), float(rowTopPx)}))
+      if (auto r = row.place.place(PlainRect{float(x0), float(row.rowBottomPx), float(x1), float(row.rowTopPx)}))
         out.backgroundCells.push_back(colorCell(*r, colorToSIMD(color)));
     }
   }
+}
 
-  // Images attached to the line.
-  if (info.images) {
-    SplitImages images = splitImages(info.images);
-    double backingScale = view.backingScaleFactor();
-    auto owner = [&](const TerminalImage* raw) -> std::shared_ptr<TerminalImage> {
-      for (const auto& image : *info.images) {
-        if (image.get() == raw) return image;
+// The slices of images attached to the line: Kitty images below and above the text, then the rest.
+void MetalTerminalRenderer::appendLineImages(const RowLayout& row, RowDrawData& out) {
+  const auto& images = row.info.images;
+  if (!images) return;
+  SplitImages split = splitImages(images);
+  const double backingScale = row.frame.backingScale;
+  auto owner = [&](const TerminalImage* raw) -> std::shared_ptr<TerminalImage> {
+    for (const auto& image : *images) {
+      if (image.get() == raw) return image;
+    }
+    return nullptr;
+  };
+  auto place = [&](const std::vector<InlineImageSlice*>& list, std::vector<ImageDraw>& to, bool kitty) {
+    for (const auto* image : list) {
+      auto tex = texture(owner(image), image->image);
+      if (!tex) continue;
+      double x = row.cellWidth * image->column, yDown = 0;
+      if (kitty && image->kittyIsKitty && backingScale > 0) {
+        x += image->kittyPixelOffsetX / backingScale;
+        yDown = image->kittyPixelOffsetY / backingScale;
       }
-      return nullptr;
-    };
-    auto place = [&](const std::vector<TerminalView::AppleImage*>& list, std::vector<ImageDraw>& to, bool kitty) {
-      for (const auto* image : list) {
-        auto tex = texture(owner(image), image->image);
-        if (!tex) continue;
-        double x = cellWidth * image->column, yDown = 0;
-        if (kitty && image->kittyIsKitty && backingScale > 0) {
-          x += image->kittyPixelOffsetX / backingScale;
-          yDown = image->kittyPixelOffsetY / backingScale;
-        }
-        ViewRect rect{x, rowTop - yDown - image->height, double(image->width), double(image->height)};
-        if (auto d = imageDraw(tex, rect, {0, 0, 1, 1}, frame.mode, frame.clip, frame.pivot, scale))
-          to.push_back(std::move(*d));
-      }
-    };
-    place(images.below, out.underImageDraws, true);
-    place(images.above, out.overImageDraws, true);
-    place(images.other, out.otherImageDraws, false);
-  }
+      ViewRect rect{x, row.rowTop - yDown - image->height, double(image->width), double(image->height)};
+      if (auto d = imageDraw(tex, rect, {0, 0, 1, 1}, row.place.mode, row.place.clip, row.place.pivot, row.scale))
+        to.push_back(std::move(*d));
+    }
+  };
+  place(split.below, out.underImageDraws, true);
+  place(split.above, out.overImageDraws, true);
+  place(split.other, out.otherImageDraws, false);
+}
 
-  // Glyphs, underline and strikethrough, run by run.
-  for (const auto& shapedSegment : buildShapedSegments(info.segments, view)) {
+// Font glyphs, run by run; marks of a cluster keep their offset from its first glyph.
+void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped,
+                                         RowDrawData& out) {
+  const double scale = row.scale;
+  for (const auto& shapedSegment : shaped) {
     const ViewLineSegment& segment = *shapedSegment.segment;
     for (const auto& run : shapedSegment.runs) {
+      if (run.blank) continue;  // spaces have no ink
       const int runStart = segment.column + run.cellStart * segment.columnWidth;
-      const int runCells = int(run.cellOffsets.size());
-      const RunAttributes& a = run.attributes;
-      const Float4 runColor = colorToSIMD(a.foreground);
-      const ShaperRun& shaped = *run.shaperRun;
-      for (const auto& glyphRun : shaped.glyphRuns) {
-        if (run.blank) break;  // spaces have no ink
+      const Float4 runColor = colorToSIMD(run.attributes.foreground);
+      for (const auto& glyphRun : run.shaperRun->glyphRuns) {
         const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
         if (!font) continue;
         double clusterX = 0;
@@ -196,53 +249,52 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
           auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
           if (!entry || entry->width <= 0 || entry->height <= 0) continue;
           int column = runStart + cellAt(run.cellOffsets, glyphRun.clusters[i]) * segment.columnWidth;
-          TerminalView::GlyphSlotFit fit;
+          GlyphSlotFit fit;
           if (segment.columnWidth >= 2) {
-            PangoRectangle ink, logical;
-            pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
-            ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
-                            double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-            fit = view.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, segment.columnWidth);
+            auto [bounds, advance] = glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]);
+            fit = row.frame.glyphSlotFit(advance, bounds, segment.columnWidth);
           }
-          // Marks of a cluster keep their offset from its first glyph.
           double inCluster = glyphRun.positions[i].x - clusterX;
-          double x0 = scale * (cellWidth * column + inCluster + fit.dx) + entry->bearingX * fit.scale;
-          double y0 = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
-          GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
-          float side = float(atlas.size);
-          TexturedRect t{float(x0),
-                         float(y0),
-                         float(x0 + entry->width * fit.scale),
-                         float(y0 + entry->height * fit.scale),
-                         entry->region.x / side,
-                         entry->region.y / side,
-                         (entry->region.x + entry->region.width) / side,
-                         (entry->region.y + entry->region.height) / side};
-          auto placed = frame.place(t);
-          if (!placed) continue;
-          if (entry->atlasKind == GlyphAtlasKind::color) {
-            out.glyphCellsColor.push_back(textCell(*placed, {1, 1, 1, 1}));
-          } else {
-            out.glyphCellsGray.push_back(textCell(*placed, runColor));
-          }
+          double x0 = scale * (row.cellWidth * column + inCluster + fit.dx) + entry->bearingX * fit.scale;
+          double y0 = scale * (row.baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
+          const bool color = entry->atlasKind == GlyphAtlasKind::color;
+          GlyphAtlas& atlas = color ? *colorAtlas : *grayscaleAtlas;
+          bool placed = false;
+          TextCell cell = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fit.scale,
+                                    entry->height * fit.scale, color ? Float4{1, 1, 1, 1} : runColor, placed);
+          if (placed) (color ? out.glyphCellsColor : out.glyphCellsGray).push_back(cell);
         }
       }
+    }
+  }
+}
 
-      // Decorations span every cell of the run, at the run's shaped vertical offset.
-      const double shapedY = shaped.positions.empty() ? 0 : shaped.positions.front().y;
+// Underline and strikethrough span every cell of a run, at the run's shaped vertical offset.
+void MetalTerminalRenderer::appendDecorations(const RowLayout& row, const std::vector<ShapedSegment>& shaped,
+                                              RowDrawData& out) {
+  const double scale = row.scale, ut = row.underlineThickness;
+  const ViewColor& native = row.frame.foreground;
+  for (const auto& shapedSegment : shaped) {
+    const ViewLineSegment& segment = *shapedSegment.segment;
+    for (const auto& run : shapedSegment.runs) {
+      const int runStart = segment.column + run.cellStart * segment.columnWidth;
+      const int runCells = int(run.cellOffsets.size());
+      const RunAttributes& a = run.attributes;
+      const ShaperRun& shapedRun = *run.shaperRun;
+      const double shapedY = shapedRun.positions.empty() ? 0 : shapedRun.positions.front().y;
       auto decorate = [&](UnderlineStyle style, double yCenterPt, double thickness, Float4 color) {
         for (int i = 0; i < runCells; i++) {
           double col = runStart + i * segment.columnWidth;
-          float x0 = float(scale * cellWidth * col);
-          float x1 = float(scale * (std::ceil(cellWidth) + cellWidth * col));
+          float x0 = float(scale * row.cellWidth * col);
+          float x1 = float(scale * (std::ceil(row.cellWidth) + row.cellWidth * col));
           appendUnderlineSegments(x0, x1, float(scale * yCenterPt), float(scale * thickness), color, style,
-                                  float(scale), frame.mode, frame.clip, frame.pivot, out.decorationCells);
+                                  float(scale), row.place.mode, row.place.clip, row.place.pivot, out.decorationCells);
         }
       };
       if (a.underlineStyle.value_or(0) != 0) {
         UnderlineStyle style = resolveUnderlineStyle(a);
-        Float4 color = colorToSIMD(a.underlineColor.value_or(view.nativeForegroundColor()));
-        double yCenter = metrics.underlinePosition + baseline + shapedY;
+        Float4 color = colorToSIMD(a.underlineColor.value_or(native));
+        double yCenter = row.frame.metrics.underlinePosition + row.baseline + shapedY;
         if (style == UnderlineStyle::double_) {
           decorate(UnderlineStyle::single, yCenter, ut, color);
           decorate(UnderlineStyle::single, yCenter - ut - 1, ut, color);
@@ -251,20 +303,23 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
         }
       }
       if (int v = a.strikethroughStyle.value_or(0); v != 0) {
-        Float4 color = colorToSIMD(a.strikethroughColor.value_or(view.nativeForegroundColor()));
+        Float4 color = colorToSIMD(a.strikethroughColor.value_or(native));
         UnderlineStyle style = UnderlineStyle::single;
         if (v & 0x600) style = UnderlineStyle::dashed;
         if (v & 0x100) style = UnderlineStyle::dotted;
-        double thickness = ut;
-        double yCenter = (metrics.xHeight + thickness) * 0.5 + baseline + shapedY;
-        decorate(style, yCenter, thickness, color);
-        if ((v & 0x9) == 0x9) decorate(style, yCenter - thickness - 1, thickness, color);
+        double yCenter = (row.frame.metrics.xHeight + ut) * 0.5 + row.baseline + shapedY;
+        decorate(style, yCenter, ut, color);
+        if ((v & 0x9) == 0x9) decorate(style, yCenter - ut - 1, ut, color);
       }
     }
   }
+}
 
-  // Images shown through placeholder characters.
-  for (const auto& cell : info.kittyPlaceholders) {
+// Images shown through placeholder characters: each cell draws its part of the placement.
+void MetalTerminalRenderer::appendPlaceholderImages(const RowLayout& row, const Placements& virtuals,
+                                                    RowDrawData& out) {
+  const double cellWidth = row.cellWidth, cellHeight = row.cellHeight, scale = row.scale;
+  for (const auto& cell : row.info.kittyPlaceholders) {
     auto found = virtuals.find(cell.imageId);
     if (found == virtuals.end()) continue;
     const KittyPlacementRecord* record = nullptr;
@@ -276,25 +331,25 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(
       }
     }
     if (!record) continue;
-    auto tex = kittyTexture(cell.imageId);
+    auto tex = kittyTexture(row.frame.terminal->kittyGraphicsState, cell.imageId);
     if (!tex) continue;
-    double backingScale = std::max(view.backingScaleFactor(), 1e-6);
+    double backingScale = std::max(row.frame.backingScale, 1e-6);
     ViewRect rect{record->pixelOffsetX / backingScale + cellWidth * (cell.col - cell.placeholderCol),
-                  -record->pixelOffsetY / backingScale + rowBottom + cellHeight * cell.placeholderRow -
+                  -record->pixelOffsetY / backingScale + row.rowBottom + cellHeight * cell.placeholderRow -
                       cellHeight * (record->rows - 1),
                   cellWidth * record->cols, cellHeight * record->rows};
     if (rect.isEmpty()) continue;
     ViewRect fit = kittyAspectFitRect({tex->width() / scale, tex->height() / scale}, rect);
-    ViewRect cellRect{cellWidth * cell.col, rowBottom, cellWidth, cellHeight};
+    ViewRect cellRect{cellWidth * cell.col, row.rowBottom, cellWidth, cellHeight};
     double ix0 = std::max(fit.x, cellRect.x), iy0 = std::max(fit.y, cellRect.y);
     double ix1 = std::min(fit.maxX(), cellRect.maxX()), iy1 = std::min(fit.maxY(), cellRect.maxY());
     if (ix1 <= ix0 || iy1 <= iy0 || fit.isEmpty()) continue;
     double u = (ix0 - fit.x) / fit.width, v = (iy0 - fit.y) / fit.height;
     ViewRect uv{u, v, (ix1 - fit.x) / fit.width - u, (iy1 - fit.y) / fit.height - v};
-    if (auto d = imageDraw(tex, {ix0, iy0, ix1 - ix0, iy1 - iy0}, uv, frame.mode, frame.clip, frame.pivot, scale))
+    ViewRect drawn{ix0, iy0, ix1 - ix0, iy1 - iy0};
+    if (auto d = imageDraw(tex, drawn, uv, row.place.mode, row.place.clip, row.place.pivot, scale))
       out.placeholderImageDraws.push_back(std::move(*d));
   }
-  return out;
 }
 
 RowDrawBuffers MetalTerminalRenderer::makeRowBuffers(const RowDrawData& data) {

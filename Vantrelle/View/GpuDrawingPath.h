@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Vantrelle/GPU/FrameSnapshot.h"
 #include "Vantrelle/View/DrawingPath.h"
 
 namespace vantrelle {
@@ -33,6 +34,8 @@ class GpuDrawingPath : public TerminalDrawingPath {
     std::vector<uint8_t> pixels;
   };
   std::optional<Frame> render();
+  // What the renderer reads of the view for the next frame.
+  FrameSnapshot viewSnapshot() const;
   MetalTerminalRenderer& renderer_() { return *renderer; }
   // Where the shaders came from, so that a rebuilt path finds the same ones.
   const std::optional<std::string>& shaderDirectory() const { return shaders; }

@@ -35,7 +35,9 @@ std::unique_ptr<GpuDrawingPath> GpuDrawingPath::make(TerminalView& view, std::op
   gdk_gl_context_make_current(context);
   auto path = std::unique_ptr<GpuDrawingPath>(new GpuDrawingPath(view, context, shaderDirectory));
   // A failed renderer leaves nothing behind: the path (and its context) go with the exception.
-  path->renderer = std::make_unique<MetalTerminalRenderer>(view, std::make_shared<GLDevice>(), shaderDirectory);
+  TerminalView* target = &view;
+  path->renderer = std::make_unique<MetalTerminalRenderer>([target] { target->queueMetalDisplay(); },
+                                                           std::make_shared<GLDevice>(), shaderDirectory);
   return path;
 }
 
@@ -101,9 +103,34 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::render() {
   return frame;
 }
 
+FrameSnapshot GpuDrawingPath::viewSnapshot() const {
+  FrameSnapshot frame;
+  frame.terminal = &view.getTerminal();
+  frame.rows = view.rowAnalysis();
+  frame.bounds = view.frame();
+  frame.cellSize = view.cellDimension;
+  frame.metrics = view.fontMetrics();
+  frame.fonts = view.fontSet;
+  frame.pango = view.get_pango_context();
+  frame.foreground = view.nativeForegroundColor();
+  frame.background = view.nativeBackgroundColor();
+  frame.caretColor = view.caretColor();
+  frame.caretTextColor = view.caretTextColor();
+  frame.caretFocused = !view.caretViewTracksFocus() || view.hasFocus();
+  frame.customBlockGlyphs = view.getCustomBlockGlyphs();
+  frame.antiAliasCustomBlockGlyphs = view.getAntiAliasCustomBlockGlyphs();
+  frame.fontSmoothing = view.fontSmoothing();
+  frame.backingScale = view.backingScaleFactor();
+  frame.scale = std::max(view.metalScaleFactorOverride().value_or(frame.backingScale), 1.0);
+  frame.bufferingMode = view.metalBufferingMode;
+  frame.dirtyRows = view.metalDirtyRange;
+  return frame;
+}
+
 std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
-  double scale = renderer->frameScale();
-  ViewSize size = view.frame();
+  FrameSnapshot snapshot = viewSnapshot();
+  double scale = snapshot.scale;
+  ViewSize size = snapshot.bounds;
   int width = int(std::ceil(size.width * scale)), height = int(std::ceil(size.height * scale));
   if (width <= 0 || height <= 0) return std::nullopt;
   gdk_gl_context_make_current(context);
@@ -122,7 +149,9 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
   ProfileInterval renderPass("Metal.RenderPass");
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return std::nullopt;
   renderPass.end();
-  if (!renderer->draw(width, height, scale)) return std::nullopt;
+  if (!renderer->draw(snapshot, width, height, scale)) return std::nullopt;
+  // The rows marked changed are built now.
+  view.metalDirtyRange.reset();
   Frame frame{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
   std::vector<uint8_t> bottomUp(frame.pixels.size());
   glPixelStorei(GL_PACK_ALIGNMENT, 1);

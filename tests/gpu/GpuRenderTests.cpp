@@ -146,8 +146,8 @@ TEST_F(GpuRender, CursorFollowsBlinkStyleAndFocus) {
   double scale = 1;
   auto cursor = [&] {
     DrawData d;
-    r.buildCursorDrawData(d, scale, view->cellDimension->width, view->cellDimension->height, 0, 0, 0, 0,
-                          view->getTerminal().rows - 1);
+    r.buildCursorDrawData(gpu().viewSnapshot(), d, scale, view->cellDimension->width, view->cellDimension->height, 0, 0,
+                          0, 0, view->getTerminal().rows - 1);
     return d;
   };
   view->setCaretViewTracksFocus(false);

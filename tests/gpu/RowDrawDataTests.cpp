@@ -32,10 +32,11 @@ class RowData : public ::testing::Test {
     Buffer& buffer = *view->getTerminal().buffer;
     auto cell = *view->cellDimension;
     double yOffset = std::ceil(view->fontMetrics().descent + view->fontMetrics().leading);
-    return r.buildRowDrawData(line, buffer, buffer.yDisp, cell.width, cell.height, yOffset, view->frame().width * scale,
-                              scale, {});
+    return r.buildRowDrawData(path->viewSnapshot(), line, buffer, buffer.yDisp, cell.width, cell.height, yOffset,
+                              view->frame().width * scale, scale, {});
   }
   static Float4 rgba(const ViewColor& c) { return colorToSIMD(c); }
+  const KittyGraphicsState& kitty() { return view->getTerminal().kittyGraphicsState; }
   std::unique_ptr<TerminalView> view;
   std::unique_ptr<GpuDrawingPath> path;
 };
@@ -114,18 +115,18 @@ TEST_F(RowData, KittyTexturesFollowTheImageStore) {
   auto& r = path->renderer_();
   // A 1 by 1 RGBA image under id 5, sent twice with the same bytes, then with others.
   view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=5,q=2;AAAA/w==\x1b\\"));
-  auto first = r.kittyTexture(5);
+  auto first = r.kittyTexture(kitty(), 5);
   ASSERT_NE(first, nullptr);
   view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=5,q=2;AAAA/w==\x1b\\"));
-  EXPECT_EQ(r.kittyTexture(5), first);
+  EXPECT_EQ(r.kittyTexture(kitty(), 5), first);
   view->feed(std::string("\x1b_Ga=t,f=32,s=1,v=1,i=5,q=2;/wAA/w==\x1b\\"));
-  auto second = r.kittyTexture(5);
+  auto second = r.kittyTexture(kitty(), 5);
   ASSERT_NE(second, nullptr);
   EXPECT_NE(second, first);
-  EXPECT_EQ(r.kittyTexture(6), nullptr);
+  EXPECT_EQ(r.kittyTexture(kitty(), 6), nullptr);
 
   view->feed(std::string("\x1b_Ga=d,d=I,i=5,q=2\x1b\\"));
-  r.pruneKittyTextureCache();
+  r.pruneKittyTextureCache(kitty());
   EXPECT_TRUE(r.kittyTextureCache.empty());
 }
 
@@ -139,7 +140,8 @@ TEST_F(RowData, ShapedSegmentsKeepTheirRunsInPlace) {
   RunAttributes plain;
   ViewLineSegment empty{0, 1, 0, {{"", plain, {}}}};
   ViewLineSegment mixed{3, 1, 5, {{"ab", plain, {0, 1}}, {"", plain, {}}, {"  ", plain, {0, 1}}, {"c", plain, {0}}}};
-  auto shaped = path->renderer_().buildShapedSegments({empty, mixed}, *view);
+  std::vector<ViewLineSegment> segments{empty, mixed};  // the shaped segments point into these
+  auto shaped = path->renderer_().buildShapedSegments(segments, path->viewSnapshot());
   ASSERT_EQ(shaped.size(), 1u);  // the segment of one empty run is left out
   ASSERT_EQ(shaped[0].runs.size(), 3u);
   EXPECT_EQ(shaped[0].segment->column, 3);
