@@ -99,7 +99,6 @@ void freeSignalContext(gpointer data, GClosure*) { delete static_cast<SignalCont
 WebBridge::WebBridge(Settings settings)
     : settings(std::move(settings)),
       uiSchemeHandler(this->settings.resourcePath ? std::optional(*this->settings.resourcePath / "ui") : std::nullopt),
-      dispatcher(*this),
       label(std::make_shared<WebErrorLabel>()) {
   openExternally = [](const std::string& url) {
     g_app_info_launch_default_for_uri_async(url.c_str(), nullptr, nullptr, nullptr, nullptr);
@@ -142,8 +141,7 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
   registerUIScheme();
   WebViewConfiguration configuration{GObjectPtr<WebKitUserContentManager>(webkit_user_content_manager_new())};
   auto* manager = configuration.userContentManager.get();
-  webkit_user_content_manager_register_script_message_handler(manager, ScriptMessageDispatcher::handlerName,
-                                                              bridgeWorld);
+  webkit_user_content_manager_register_script_message_handler(manager, PageMessages::handlerName, bridgeWorld);
   // Every script goes to the top frame only, at document start, before any script of the page.
   auto addScript = [manager](const std::string& source, const char* world) {
     auto frames = WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
@@ -249,7 +247,25 @@ void WebBridge::didReceiveScriptMessage(WebKitWebView* source, const char* json)
   if (!json || !isApplicationPage(webkit_web_view_get_uri(source))) return;
   auto body = nlohmann::json::parse(json, nullptr, false);
   if (body.is_discarded()) return;
-  dispatcher.dispatch(ScriptMessageDispatcher::handlerName, body, source);
+  auto message = PageMessages::decode(PageMessages::handlerName, body);
+  if (!message) return;
+  if (auto* own = std::get_if<PageMessages::BridgeMessage>(&*message)) {
+    handle(*own, source);
+  } else if (onApplicationMessage) {
+    onApplicationMessage(std::get<PageMessages::ApplicationMessage>(*message));
+  }
+}
+
+void WebBridge::handle(const PageMessages::BridgeMessage& message, WebKitWebView* source) {
+  namespace P = PageMessages;
+  std::visit(P::Visitor{
+                 [&](const P::WebMemoryProfile& profile) { webMemoryProfiler().record(profile.body); },
+                 [&](const P::Fetch& fetch) { proxyFetch(fetch.body, source); },
+                 [&](const P::EventStreamOpen& open) { openEventStream(open.body); },
+                 [&](const P::EventStreamClose& close) { closeEventStream(close.id); },
+                 [&](const P::UIError& error) { showWebFailure(error.message, true); },
+             },
+             message);
 }
 
 void WebBridge::dispatchEventStreamBridge(const std::string& functionName, const nlohmann::json& values) {

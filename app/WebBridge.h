@@ -9,14 +9,14 @@
 #include <string>
 
 #include "app/BundledUIURLSchemeHandler.h"
-#include "app/ScriptMessageDispatcher.h"
-#include "app/ScriptMessageTarget.h"
+#include "app/PageMessages.h"
 #include "app/URL.h"
 #include "app/WebErrorLabel.h"
 #include "app/WebMemoryProfiler.h"
 #include "platform/GLibPtr.h"
 
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
+typedef struct _WebKitWebView WebKitWebView;
 
 namespace zorvel {
 
@@ -25,7 +25,7 @@ class AuthorizedEventStream;
 // The native half of the bridge to the web UI: the web views and their configuration, the UI
 // scheme, script messages, fetches and event streams to the core, navigation, load failures
 // and error reports. It lives on the main thread; background work hops back to it.
-class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_this<WebBridge> {
+class WebBridge : public std::enable_shared_from_this<WebBridge> {
  public:
   struct Settings {
     URL baseURL;
@@ -46,7 +46,7 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
   static constexpr const char* bridgeWorld = "zorvel-bridge";
 
   explicit WebBridge(Settings settings);
-  ~WebBridge() override;
+  ~WebBridge();
 
   WebViewConfiguration makeWebViewConfiguration();
   // A new web view wired to this bridge; the caller owns it (a floating GTK widget).
@@ -71,47 +71,15 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
   // Opens non-UI links with the user's default application; tests replace it.
   std::function<void(const std::string& url)> openExternally;
 
-  // ScriptMessageTarget: the operations of this bridge.
-  std::map<std::string, std::string>& taskTitles() override { return titles; }
-  std::map<std::string, TaskStatisticsDisplay>& taskStatistics() override { return statistics; }
-  bool& sidebarResizeInProgress() override { return sidebarResizing; }
-  void recordWebMemoryProfile(const nlohmann::json& body) override { webMemoryProfiler().record(body); }
-  void proxyFetch(const nlohmann::json& body, WebKitWebView* source) override;
-  void openEventStream(const nlohmann::json& body) override;
-  void closeEventStream(const std::string& id) override;
-  void showWebFailure(const std::string& message, bool transient) override;
+  // Told of every page message that is the application's to serve rather than this bridge's.
+  std::function<void(const PageMessages::ApplicationMessage&)> onApplicationMessage;
 
-  // Hooks for the modal overlay, pickers, notifications, theme and task terminals. They do
-  // nothing until those parts of the application connect them.
-  std::optional<std::int64_t> activeModalOverlayGeneration() const override { return std::nullopt; }
-  void applyTheme(bool) override {}
-  void showModalOverlay(const std::string&, const std::optional<nlohmann::json>&, const std::optional<nlohmann::json>&,
-                        bool) override {}
-  void dispatchModalOverlayResult(const nlohmann::json&) override {}
-  void closeModalOverlay(bool) override {}
-  void resizeModalOverlay(double, double) override {}
-  bool modalOverlayReady() override { return false; }
-  void modalOverlayHostReady() override {}
-  void scheduleNativeNotification(const nlohmann::json&) override {}
-  void logNativeNotificationDebug(std::int64_t, const std::string&, bool) override {}
-  void pickExecutable(const std::string&) override {}
-  void pickProjectDirectory(const std::optional<std::string>&) override {}
-  void startAgentProfileLogin(const std::string&) override {}
-  void enterTerminalLayout() override {}
-  void exitTerminalLayout() override {}
-  bool hasTerminal(const std::string&) const override { return false; }
-  void showTerminal(const std::string&, bool) override {}
-  void createTerminal(const TaskMessage&) override {}
-  void showPlaceholder(const std::string&, const std::optional<std::string>&, const std::optional<std::string>&,
-                       const std::optional<TaskStatisticsDisplay>&) override {}
-  void showTriageProgress(const std::string&, const std::string&, const TriageDisplay&) override {}
-  void showTriageRecovery(const TriageRecoveryMessage&) override {}
-  void stopTerminal(const std::string&) override {}
-  void preserveActiveTerminalFocusForSidebarRefresh() override {}
-  void restoreActiveTerminalFocusAfterSidebarRefresh() override {}
-  void logTerminalResize(const std::string&) override {}
-  void endTaskSidebarResize(double) override {}
-  void setTaskSidebarWidth(double, bool, bool) override {}
+  // The page messages this bridge serves.
+  void proxyFetch(const nlohmann::json& body, WebKitWebView* source);
+  void openEventStream(const nlohmann::json& body);
+  // Removes and cancels the stream under the id, if there is one.
+  void closeEventStream(const std::string& id);
+  void showWebFailure(const std::string& message, bool transient);
 
   // Navigation and load events of a web view made here.
   struct ViewState;
@@ -125,18 +93,15 @@ class WebBridge : public ScriptMessageTarget, public std::enable_shared_from_thi
  private:
   void scheduleMountCheck(WebKitWebView* webView);
   void connectSignals(WebKitWebView* webView, WebKitUserContentManager* manager);
+  void handle(const PageMessages::BridgeMessage& message, WebKitWebView* source);
 
   Settings settings;
   BundledUIURLSchemeHandler uiSchemeHandler;
-  ScriptMessageDispatcher dispatcher;
   std::shared_ptr<WebErrorLabel> label;
   std::unique_ptr<WebMemoryProfiler> profiler;
   GWeak<WebKitWebView> webView;
   bool isUILoaded = false;
   std::map<std::string, std::shared_ptr<AuthorizedEventStream>> eventStreams;
-  std::map<std::string, std::string> titles;
-  std::map<std::string, TaskStatisticsDisplay> statistics;
-  bool sidebarResizing = false;
 };
 
 }  // namespace zorvel

@@ -203,7 +203,7 @@ void ZorvelAppDelegate::closeModalOverlay(bool restoreTerminalFocus) {
     if (window) window->present();
     // The page had the keyboard before the dialog; a task terminal takes it back if one is active.
     if (webView) gtk_widget_grab_focus(GTK_WIDGET(webView));
-    if (webBridge) webBridge->restoreActiveTerminalFocusAfterSidebarRefresh();
+    restoreActiveTerminalFocusAfterSidebarRefresh();
   }
 }
 

@@ -19,6 +19,7 @@
 #include "app/ControlChannel.h"
 #include "app/MainWindow.h"
 #include "app/ModalOverlayViews.h"
+#include "app/PageMessages.h"
 #include "app/RuntimeAuthority.h"
 #include "app/TerminalEnvironment.h"
 #include "app/TerminalPlaceholderView.h"
@@ -89,6 +90,11 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void startControlReader(const std::shared_ptr<platform::ChildProcess>& process);
   bool syncAuthorization(double timeout);
   void monitorAuthorizedProcess(pid_t pid, const std::string& tokenID);
+
+  // Page messages that are the application's (ZorvelAppDelegate+PageMessages.cpp).
+  void handlePageMessage(const PageMessages::ApplicationMessage& message);
+  // A task message: the terminal area shows the task's terminal, panel or triage progress.
+  void showTask(const TaskMessage& task);
 
   // Task terminals (ZorvelAppDelegate+Terminals.cpp).
   void createTerminal(const TaskMessage& task);

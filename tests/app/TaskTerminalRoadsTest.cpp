@@ -491,5 +491,34 @@ TEST_F(TaskTerminalRoads, SidebarWidthsAreClampedAndStoredOnlyOutsideADrag) {
   EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 450);
 }
 
+// The page's messages of one sidebar drag: the start counts once, and only the end is stored.
+TEST_F(TaskTerminalRoads, TheSidebarMessagesOfADragStoreOnlyItsEnd) {
+  auto& defaults = platform::UserDefaults::standard();
+  delegate->terminalLeadingConstraint.emplace(delegate->terminalContainer);
+  delegate->terminalLeadingConstraint->setConstant(360);
+  defaults.set("zorvel.sidebarWidth", 360.0);
+  auto send = [&](const nlohmann::json& body) {
+    auto message = PageMessages::decode(PageMessages::handlerName, body);
+    ASSERT_TRUE(message);
+    delegate->handlePageMessage(std::get<PageMessages::ApplicationMessage>(*message));
+  };
+
+  send({{"kind", "sidebar-resize-start"}});
+  EXPECT_TRUE(delegate->sidebarResizeInProgress);
+  send({{"kind", "sidebar-resize-start"}});
+  EXPECT_TRUE(delegate->sidebarResizeInProgress);
+  send({{"kind", "sidebar-width"}, {"width", 300}});
+  EXPECT_EQ(delegate->terminalLeadingConstraint->constant(), 300);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 360);
+  send({{"kind", "sidebar-resize-end"}, {"width", 310}});
+  EXPECT_FALSE(delegate->sidebarResizeInProgress);
+  EXPECT_EQ(delegate->terminalLeadingConstraint->constant(), 310);
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 310);
+
+  // A width outside a drag is stored at once.
+  send({{"kind", "sidebar-width"}, {"width", 320}});
+  EXPECT_EQ(defaults.doubleForKey("zorvel.sidebarWidth"), 320);
+}
+
 }  // namespace
 }  // namespace zorvel
