@@ -1,264 +1,63 @@
 #include <webkit/webkit.h>
 
-#include "app/ModalOverlay.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
-#include "platform/Dispatch.h"
 
 namespace zorvel {
 
-namespace {
-
-constexpr const char* overlayStyle = R"css(
-.zorvel-modal-panel { background-color: transparent; }
-.zorvel-modal-backdrop { background-color: transparent; }
-.zorvel-modal-backdrop.zorvel-dark { background-color: rgba(0, 0, 0, 0.52); }
-.zorvel-modal-backdrop.zorvel-light { background-color: rgba(0, 0, 0, 0.32); }
-.zorvel-modal-host { background-color: transparent; border-radius: 8px; }
-.zorvel-modal-host.zorvel-dark { box-shadow: 0 6px 18px rgba(0, 0, 0, 0.38); }
-.zorvel-modal-host.zorvel-light { box-shadow: 0 6px 18px rgba(0, 0, 0, 0.2); }
-)css";
-
-void installOverlayStyle() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  auto provider = Gtk::CssProvider::create();
-  provider->load_from_data(overlayStyle);
-  Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), provider,
-                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+// The overlay lives as long as the delegate and is only called from it, so its host may hold the
+// delegate itself.
+void ZorvelAppDelegate::makeModalOverlay() {
+  modalOverlay = std::make_shared<ModalOverlayController>(ModalOverlayController::Host{
+      rootContainer,
+      [this]() -> WebKitWebView* { return webBridge ? webBridge->makeWebView() : nullptr; },
+      [this] { return darkTheme; },
+      [this] { return uiLoaded; },
+      [this] {
+        if (window) window->present();
+      },
+      [this](const std::string& script) { evaluatePageScript(script); },
+      [this] {
+        if (window) window->present();
+        // The page had the keyboard before the dialog; a task terminal takes it back if one is active.
+        if (webView) gtk_widget_grab_focus(GTK_WIDGET(webView));
+        restoreActiveTerminalFocusAfterSidebarRefresh();
+      },
+  });
 }
-
-void evaluate(WebKitWebView* view, const std::string& script) {
-  if (!view) return;
-  webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
-                                      nullptr, nullptr, nullptr);
-}
-
-void detach(WebKitWebView* view) {
-  auto* widget = GTK_WIDGET(view);
-  auto* parent = gtk_widget_get_parent(widget);
-  if (parent && GTK_IS_BOX(parent)) gtk_box_remove(GTK_BOX(parent), widget);
-}
-
-void setPageBackground(WebKitWebView* view, bool dark) {
-  GdkRGBA colour = dark ? GdkRGBA{31.0f / 255, 31.0f / 255, 31.0f / 255, 1} : GdkRGBA{1, 1, 1, 1};
-  webkit_web_view_set_background_color(view, &colour);
-}
-
-}  // namespace
 
 void ZorvelAppDelegate::showModalOverlay(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
                                          const std::optional<nlohmann::json>& payload, bool prewarming) {
-  if (!ModalOverlay::canOpen(kind, errorEvent, payload)) return;
-  closeModalOverlay(false);
-  const std::int64_t generation = ++modalOverlayGeneration;
-  activeModalOverlayGeneration = generation;
-  prepareModalOverlayWebView();
-  if (!modalOverlayWebView) return;
-  installOverlayStyle();
-
-  auto content = prewarming ? ModalOverlay::prewarmContentSize : ModalOverlay::kind(kind)->contentSize;
-  const char* theme = darkTheme ? "zorvel-dark" : "zorvel-light";
-
-  auto panel = std::make_unique<ModalOverlayPanel>();
-  panel->set_halign(Gtk::Align::FILL);
-  panel->set_valign(Gtk::Align::FILL);
-  panel->set_opacity(1);
-
-  auto* backdrop = Gtk::make_managed<ModalBackdropView>();
-  if (!prewarming) backdrop->add_css_class(theme);
-  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  backdrop->onDismiss = [weak] {
-    auto self = weak.lock();
-    if (self && self->modalOverlayWebView) evaluate(self->modalOverlayWebView.get(), ModalOverlay::dismissScript);
-  };
-  panel->append(*backdrop);
-
-  auto* view = modalOverlayWebView.get();
-  auto* viewWidget = GTK_WIDGET(view);
-  setPageBackground(view, darkTheme);
-  gtk_widget_set_opacity(viewWidget, prewarming ? 1 : 0);
-  gtk_widget_set_hexpand(viewWidget, TRUE);
-  gtk_widget_set_vexpand(viewWidget, TRUE);
-
-  auto* host = Gtk::make_managed<ModalContentHostView>();
-  if (!prewarming) host->add_css_class(theme);
-  detach(view);
-  gtk_box_append(GTK_BOX(host->gobj()), viewWidget);
-  backdrop->setContent(host);
-
-  modalOverlayWidthConstraint = content.width;
-  modalOverlayHeightConstraint = content.height;
-  backdrop->setContentWidth(content.width);
-  backdrop->setContentHeight(content.height);
-  modalOverlayBackdrop = backdrop;
-
-  pendingModalOverlayKind = kind;
-  pendingModalOverlayErrorEvent = errorEvent;
-  pendingModalOverlayPayload = payload;
-  modalOverlayPrewarming = prewarming;
-
-  if (prewarming) {
-    // Rendered but never seen, never clicked and never given the keyboard.
-    panel->set_opacity(0);
-    panel->set_can_target(false);
-    panel->set_focusable(false);
-    panel->set_can_focus(false);
-  }
-  rootContainer.add_overlay(*panel);
-  if (!prewarming) {
-    if (window) window->present();
-    panel->grab_focus();
-  }
-  modalOverlayPanel = std::move(panel);
-
-  if (modalOverlayHostReady) {
-    pendingModalOverlayKind.reset();
-    pendingModalOverlayErrorEvent.reset();
-    pendingModalOverlayPayload.reset();
-    dispatchModalOverlayOpen(kind, errorEvent, payload, generation);
-  }
+  modalOverlay->showModalOverlay(kind, errorEvent, payload, prewarming);
 }
 
-void ZorvelAppDelegate::prepareModalOverlayWebView() {
-  if (modalOverlayWebView || !webBridge) return;
-  auto* view = webBridge->makeWebView();
-  if (!view) return;
-  g_object_ref_sink(view);
-  GdkRGBA clear{0, 0, 0, 0};
-  webkit_web_view_set_background_color(view, &clear);
-  gtk_widget_set_focus_on_click(GTK_WIDGET(view), TRUE);
-  gtk_widget_set_opacity(GTK_WIDGET(view), 0);
-
-  auto* weak = new std::weak_ptr<ZorvelAppDelegate>(weak_from_this());
-  g_signal_connect_data(
-      view, "web-process-terminated",
-      G_CALLBACK(+[](WebKitWebView* terminated, WebKitWebProcessTerminationReason, gpointer data) {
-        // Replaced in a later turn: the view must not be released while it emits this signal,
-        // and the other handlers of the signal must still find it.
-        std::weak_ptr<ZorvelAppDelegate> weak = *static_cast<std::weak_ptr<ZorvelAppDelegate>*>(data);
-        std::shared_ptr<WebKitWebView> held(WEBKIT_WEB_VIEW(g_object_ref(terminated)),
-                                            [](WebKitWebView* v) { g_object_unref(v); });
-        platform::DispatchQueue::main().async([weak, held] {
-          if (auto self = weak.lock()) self->modalOverlayWebContentProcessDidTerminate(held.get());
-        });
-      }),
-      weak, [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<ZorvelAppDelegate>*>(data); },
-      GConnectFlags(0));
-
-  modalOverlayWebView.reset(view);
-  webkit_web_view_load_uri(view, ModalOverlay::hostURL(darkTheme).c_str());
+void ZorvelAppDelegate::closeModalOverlay(bool restoreTerminalFocus) {
+  modalOverlay->closeModalOverlay(restoreTerminalFocus);
 }
 
-// A dead overlay page can never report ready again: the panel would cover the window for good.
-// The opening is given up, and a fresh overlay web view starts over as if never loaded.
-void ZorvelAppDelegate::modalOverlayWebContentProcessDidTerminate(WebKitWebView* view) {
-  if (!modalOverlayWebView || modalOverlayWebView.get() != view) return;
-  closeModalOverlay(false);
-  detach(view);
-  modalOverlayWebView.reset();
-  modalOverlayHostReady = false;
-  modalOverlayPrewarmed = false;
-  if (uiLoaded) prepareModalOverlayWebView();
-}
+void ZorvelAppDelegate::prepareModalOverlayWebView() { modalOverlay->prepareModalOverlayWebView(); }
 
 void ZorvelAppDelegate::dispatchModalOverlayOpen(const std::string& kind,
                                                  const std::optional<nlohmann::json>& errorEvent,
                                                  const std::optional<nlohmann::json>& payload,
                                                  std::int64_t generation) {
-  if (!modalOverlayWebView) return;
-  if (auto script = ModalOverlay::openScript(kind, darkTheme, generation, errorEvent, payload))
-    evaluate(modalOverlayWebView.get(), *script);
+  modalOverlay->dispatchModalOverlayOpen(kind, errorEvent, payload, generation);
 }
 
 void ZorvelAppDelegate::dispatchModalOverlayResult(const nlohmann::json& result) {
-  auto script = ModalOverlay::resultScript(result, activeModalOverlayGeneration);
-  if (!script) return;
-  evaluatePageScript(*script);
-  closeModalOverlay(true);
-}
-
-void ZorvelAppDelegate::closeModalOverlay(bool restoreTerminalFocus) {
-  if (!modalOverlayPanel) return;
-  auto script = ModalOverlay::closedScript(activeModalOverlayGeneration);
-  if (modalOverlayWebView) {
-    evaluate(modalOverlayWebView.get(), script);
-    gtk_widget_set_opacity(GTK_WIDGET(modalOverlayWebView.get()), 0);
-    detach(modalOverlayWebView.get());
-  }
-  // The host goes before the panel, so no view is finalized while it still holds a child.
-  if (modalOverlayBackdrop) modalOverlayBackdrop->setContent(nullptr);
-  rootContainer.remove_overlay(*modalOverlayPanel);
-  modalOverlayPanel.reset();
-  modalOverlayBackdrop = nullptr;
-  activeModalOverlayGeneration.reset();
-  modalOverlayPrewarming = false;
-  modalOverlayWidthConstraint.reset();
-  modalOverlayHeightConstraint.reset();
-  pendingModalOverlayKind.reset();
-  pendingModalOverlayErrorEvent.reset();
-  pendingModalOverlayPayload.reset();
-  if (restoreTerminalFocus) {
-    if (window) window->present();
-    // The page had the keyboard before the dialog; a task terminal takes it back if one is active.
-    if (webView) gtk_widget_grab_focus(GTK_WIDGET(webView));
-    restoreActiveTerminalFocusAfterSidebarRefresh();
-  }
+  modalOverlay->dispatchModalOverlayResult(result);
 }
 
 void ZorvelAppDelegate::resizeModalOverlay(double width, double height) {
-  if (modalOverlayPrewarming || !modalOverlayPanel || !modalOverlayBackdrop) return;
-  ModalOverlay::Size available{static_cast<double>(rootContainer.get_width()),
-                               static_cast<double>(rootContainer.get_height())};
-  auto size = ModalOverlay::clampedContentSize(available, width, height);
-  modalOverlayWidthConstraint = size.width;
-  modalOverlayHeightConstraint = size.height;
-  modalOverlayBackdrop->setContentWidth(size.width);
-  modalOverlayBackdrop->setContentHeight(size.height);
+  modalOverlay->resizeModalOverlay(width, height);
 }
 
-void ZorvelAppDelegate::prewarmModalOverlayIfPossible() {
-  if (!modalOverlayHostReady || modalOverlayPrewarmed || modalOverlayPrewarming || modalOverlayPanel) return;
-  showModalOverlay(std::string(ModalOverlay::prewarmKind), std::nullopt, ModalOverlay::prewarmPayload(), true);
-}
+void ZorvelAppDelegate::prewarmModalOverlayIfPossible() { modalOverlay->prewarmModalOverlayIfPossible(); }
 
-void ZorvelAppDelegate::updateModalOverlayFrame() {
-  // The panel is a layer of the window's content and follows it; only a fresh layout is needed.
-  if (modalOverlayPrewarming || !modalOverlayPanel) return;
-  modalOverlayPanel->queue_resize();
-}
+void ZorvelAppDelegate::updateModalOverlayFrame() { modalOverlay->updateModalOverlayFrame(); }
 
-bool ZorvelAppDelegate::modalOverlayDidBecomeReady() {
-  if (!modalOverlayPanel) return false;
-  const bool wasPrewarming = modalOverlayPrewarming;
-  modalOverlayPrewarmed = true;
-  if (wasPrewarming) {
-    closeModalOverlay(false);
-    return true;
-  }
-  modalOverlayPanel->set_opacity(1);
-  if (modalOverlayWebView) {
-    gtk_widget_set_opacity(GTK_WIDGET(modalOverlayWebView.get()), 1);
-    modalOverlayPanel->grab_focus();
-    gtk_widget_grab_focus(GTK_WIDGET(modalOverlayWebView.get()));
-  }
-  return true;
-}
+bool ZorvelAppDelegate::modalOverlayDidBecomeReady() { return modalOverlay->modalOverlayDidBecomeReady(); }
 
-void ZorvelAppDelegate::modalOverlayHostDidBecomeReady() {
-  modalOverlayHostReady = true;
-  if (pendingModalOverlayKind) {
-    auto kind = std::move(*pendingModalOverlayKind);
-    auto errorEvent = std::move(pendingModalOverlayErrorEvent);
-    auto payload = std::move(pendingModalOverlayPayload);
-    pendingModalOverlayKind.reset();
-    pendingModalOverlayErrorEvent.reset();
-    pendingModalOverlayPayload.reset();
-    dispatchModalOverlayOpen(kind, errorEvent, payload, activeModalOverlayGeneration.value_or(modalOverlayGeneration));
-    return;
-  }
-  prewarmModalOverlayIfPossible();
-}
+void ZorvelAppDelegate::modalOverlayHostDidBecomeReady() { modalOverlay->modalOverlayHostDidBecomeReady(); }
 
 }  // namespace zorvel

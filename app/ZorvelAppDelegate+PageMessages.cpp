@@ -21,7 +21,7 @@ void logNativeNotificationDebug(const P::NativeNotificationDebug& debug) {
 void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message) {
   // Messages about an overlay opening other than the one shown are stale.
   auto active = [this](std::optional<std::int64_t> generation) {
-    return generation && activeModalOverlayGeneration == generation;
+    return generation && modalOverlay->activeModalOverlayGeneration == generation;
   };
   std::visit(P::Visitor{
                  [&](const P::OpenModalOverlay& open) {

@@ -53,6 +53,7 @@ std::optional<std::string> environmentValue(const char* name) {
 
 ZorvelAppDelegate::ZorvelAppDelegate() : controlChannel(std::make_shared<ControlChannel>(runtimeAuthority)) {
   webErrorLabel.set_wrap(true);
+  makeModalOverlay();
   auto sources = bundleSettingsSources();
   setupPreview = ConnectionSettings::isSetupPreview(sources);
   desktopDataDirectory = ConnectionSettings::desktopDataDirectoryPath(sources);

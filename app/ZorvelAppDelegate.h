@@ -18,7 +18,7 @@
 #include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
 #include "app/MainWindow.h"
-#include "app/ModalOverlayViews.h"
+#include "app/ModalOverlayController.h"
 #include "app/PageMessages.h"
 #include "app/RuntimeAuthority.h"
 #include "app/TerminalEnvironment.h"
@@ -159,7 +159,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   // Dispatches "zorvel:<name>" on the page's window, with a JSON detail when given.
   void dispatchPageEvent(const std::string& name, const std::optional<nlohmann::json>& detail);
 
-  // Modal overlay (ZorvelAppDelegate+ModalOverlay.cpp).
+  // Modal overlay (ModalOverlayController; these forward to it).
   void showModalOverlay(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
                         const std::optional<nlohmann::json>& payload, bool prewarming);
   void closeModalOverlay(bool restoreTerminalFocus);
@@ -256,18 +256,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   bool uiLoaded = false;
 
   // Modal overlay: one web view for the life of the process, a new panel for every opening.
-  std::unique_ptr<ModalOverlayPanel> modalOverlayPanel;
-  GObjectPtr<WebKitWebView> modalOverlayWebView;
-  std::optional<double> modalOverlayWidthConstraint;
-  std::optional<double> modalOverlayHeightConstraint;
-  bool modalOverlayHostReady = false;
-  bool modalOverlayPrewarming = false;
-  bool modalOverlayPrewarmed = false;
-  std::int64_t modalOverlayGeneration = 0;
-  std::optional<std::int64_t> activeModalOverlayGeneration;
-  std::optional<std::string> pendingModalOverlayKind;
-  std::optional<nlohmann::json> pendingModalOverlayErrorEvent;
-  std::optional<nlohmann::json> pendingModalOverlayPayload;
+  std::shared_ptr<ModalOverlayController> modalOverlay;
 
   // Links and captures wait here until the page or the core can take them.
   std::optional<ZorvelOpenLink> pendingOpenLink;
@@ -285,8 +274,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   std::vector<std::pair<std::string, std::string>> menuShortcuts;
   void makeMainWebView();
   void makeWebBridge();
-  void modalOverlayWebContentProcessDidTerminate(WebKitWebView* view);
-  ModalBackdropView* modalOverlayBackdrop = nullptr;
+  void makeModalOverlay();
   void confirmCapture(const std::string& text, const std::string& projectID);
   void runFilePicker(const FilePickerRequest& request);
   std::shared_ptr<platform::UserNotificationCenter> userNotificationCenter;

@@ -18,10 +18,10 @@ class Lifecycle : public ::testing::Test {
   }
 
   void openOverlay(std::int64_t generation) {
-    delegate->modalOverlayPanel = std::make_unique<ModalOverlayPanel>();
-    delegate->rootContainer.add_overlay(*delegate->modalOverlayPanel);
-    delegate->activeModalOverlayGeneration = generation;
-    delegate->modalOverlayGeneration = generation;
+    delegate->modalOverlay->modalOverlayPanel = std::make_unique<ModalOverlayPanel>();
+    delegate->rootContainer.add_overlay(*delegate->modalOverlay->modalOverlayPanel);
+    delegate->modalOverlay->activeModalOverlayGeneration = generation;
+    delegate->modalOverlay->modalOverlayGeneration = generation;
   }
 
   void installPointerMonitor() {
@@ -45,7 +45,7 @@ TEST_F(Lifecycle, TheFirstTerminationRequestShutsDownAndARepeatedOneOnlyAgrees) 
 
   EXPECT_EQ(delegate->applicationShouldTerminate(), ZorvelAppDelegate::TerminateReply::terminateNow);
   EXPECT_TRUE(delegate->terminationInProgress);
-  EXPECT_FALSE(delegate->modalOverlayPanel);
+  EXPECT_FALSE(delegate->modalOverlay->modalOverlayPanel);
   EXPECT_FALSE(delegate->terminalPointerMonitor);
   EXPECT_TRUE(delegate->terminals().empty());
 
@@ -53,20 +53,20 @@ TEST_F(Lifecycle, TheFirstTerminationRequestShutsDownAndARepeatedOneOnlyAgrees) 
   openOverlay(3);
   runTerminal("22222222-2222-4222-8222-222222222222");
   EXPECT_EQ(delegate->applicationShouldTerminate(), ZorvelAppDelegate::TerminateReply::terminateNow);
-  EXPECT_TRUE(delegate->modalOverlayPanel);
+  EXPECT_TRUE(delegate->modalOverlay->modalOverlayPanel);
   EXPECT_EQ(delegate->terminals().size(), 1u);
 }
 
 TEST_F(Lifecycle, TheEndOfTheRunClosesTheOverlayAndStopsReportingClicks) {
   openOverlay(4);
-  delegate->pendingModalOverlayKind = "confirm";
+  delegate->modalOverlay->pendingModalOverlayKind = "confirm";
   installPointerMonitor();
   runTerminal("33333333-3333-4333-8333-333333333333");
 
   delegate->applicationWillTerminate();
-  EXPECT_FALSE(delegate->modalOverlayPanel);
-  EXPECT_FALSE(delegate->activeModalOverlayGeneration);
-  EXPECT_FALSE(delegate->pendingModalOverlayKind);
+  EXPECT_FALSE(delegate->modalOverlay->modalOverlayPanel);
+  EXPECT_FALSE(delegate->modalOverlay->activeModalOverlayGeneration);
+  EXPECT_FALSE(delegate->modalOverlay->pendingModalOverlayKind);
   EXPECT_FALSE(delegate->terminalPointerMonitor);
   EXPECT_TRUE(delegate->terminals().empty());
 }

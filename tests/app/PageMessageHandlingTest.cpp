@@ -53,10 +53,13 @@ class PageMessageHandling : public ::testing::Test {
   }
 
   void openOverlay(std::int64_t generation) {
-    delegate->modalOverlayPanel = std::make_unique<ModalOverlayPanel>();
-    delegate->rootContainer.add_overlay(*delegate->modalOverlayPanel);
-    delegate->activeModalOverlayGeneration = generation;
-    delegate->modalOverlayGeneration = generation;
+    auto& overlay = *delegate->modalOverlay;
+    overlay.modalOverlayPanel = std::make_unique<ModalOverlayPanel>();
+    overlay.modalOverlayBackdrop = Gtk::make_managed<ModalBackdropView>();
+    overlay.modalOverlayPanel->append(*overlay.modalOverlayBackdrop);
+    delegate->rootContainer.add_overlay(*overlay.modalOverlayPanel);
+    overlay.activeModalOverlayGeneration = generation;
+    overlay.modalOverlayGeneration = generation;
   }
 
   std::string placeholderDetail() { return delegate->placeholder.detail.get_text(); }
@@ -137,23 +140,29 @@ TEST_F(PageMessageHandling, OnlyMessagesOfTheActiveOverlayOpeningAct) {
   openOverlay(3);
   send({{"kind", "close-modal-overlay"}});
   send({{"kind", "close-modal-overlay"}, {"generation", 2}});
-  EXPECT_TRUE(delegate->modalOverlayPanel);
+  EXPECT_TRUE(delegate->modalOverlay->modalOverlayPanel);
+
+  send({{"kind", "modal-overlay-resize"}, {"generation", 4}, {"width", 600}, {"height", 400}});
+  EXPECT_FALSE(delegate->modalOverlay->modalOverlayWidthConstraint);
+  // The window is not laid out, so the dialog gets its minimum size.
+  send({{"kind", "modal-overlay-resize"}, {"generation", 3}, {"width", 600}, {"height", 400}});
+  EXPECT_EQ(delegate->modalOverlay->modalOverlayWidthConstraint, 360);
 
   send({{"kind", "modal-overlay-ready"}, {"generation", 4}});
-  EXPECT_FALSE(delegate->modalOverlayPrewarmed);
+  EXPECT_FALSE(delegate->modalOverlay->modalOverlayPrewarmed);
   send({{"kind", "modal-overlay-ready"}, {"generation", 3}});
-  EXPECT_TRUE(delegate->modalOverlayPrewarmed);
-  EXPECT_TRUE(delegate->modalOverlayPanel);
+  EXPECT_TRUE(delegate->modalOverlay->modalOverlayPrewarmed);
+  EXPECT_TRUE(delegate->modalOverlay->modalOverlayPanel);
 
   send({{"kind", "close-modal-overlay"}, {"generation", 3.7}});
-  EXPECT_FALSE(delegate->modalOverlayPanel);
-  EXPECT_FALSE(delegate->activeModalOverlayGeneration);
+  EXPECT_FALSE(delegate->modalOverlay->modalOverlayPanel);
+  EXPECT_FALSE(delegate->modalOverlay->activeModalOverlayGeneration);
 }
 
 TEST_F(PageMessageHandling, AThemeGivenWithAnOverlayIsAppliedEvenWhenTheOverlayCannotOpen) {
   send({{"kind", "open-modal-overlay"}, {"overlay", "s"}, {"theme", "light"}});
   EXPECT_FALSE(delegate->darkTheme);
-  EXPECT_FALSE(delegate->modalOverlayPanel);
+  EXPECT_FALSE(delegate->modalOverlay->modalOverlayPanel);
   send({{"kind", "theme"}, {"value", "Light"}});
   EXPECT_TRUE(delegate->darkTheme);
 }
