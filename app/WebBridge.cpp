@@ -365,7 +365,9 @@ bool WebBridge::decidePolicy(WebKitWebView*, const char* url) {
 void WebBridge::didCommitLoad(WebKitWebView* view) {
   // The page that opened the streams is gone, and a new page cannot know their ids: left open,
   // they would hold connections to the core for nobody.
-  if (view == mainWebView()) cancelAllEventStreams();
+  if (view != mainWebView()) return;
+  ++mainLoadsCommitted;
+  cancelAllEventStreams();
 }
 
 void WebBridge::didFinishLoad(WebKitWebView* view) {
@@ -376,30 +378,39 @@ void WebBridge::didFinishLoad(WebKitWebView* view) {
   scheduleMountCheck(view);
 }
 
+// A page that loaded in the meantime is not judged by this check: it may still be loading, and its
+// own load brings a check of its own.
 void WebBridge::scheduleMountCheck(WebKitWebView* view) {
-  std::weak_ptr<WebBridge> weak = weak_from_this();
+  struct Check {
+    std::weak_ptr<WebBridge> bridge;
+    std::uint64_t load;
+    bool current() const {
+      auto strong = bridge.lock();
+      return strong && strong->mainLoadsCommitted == load;
+    }
+  };
+  Check check{weak_from_this(), mainLoadsCommitted};
   GWeak<WebKitWebView> finished(view);
-  platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(1), [weak, finished] {
+  platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(1), [check, finished] {
     auto strong = finished.get();
-    if (!strong) return;
-    auto* callbackData = new std::weak_ptr<WebBridge>(weak);
+    if (!strong || !check.current()) return;
     webkit_web_view_evaluate_javascript(
         strong.get(), "document.getElementById('root')?.childElementCount || 0", -1, nullptr, nullptr, nullptr,
         [](GObject* object, GAsyncResult* result, gpointer data) {
-          std::unique_ptr<std::weak_ptr<WebBridge>> owner(static_cast<std::weak_ptr<WebBridge>*>(data));
+          std::unique_ptr<Check> owner(static_cast<Check*>(data));
           GError* rawError = nullptr;
           GObjectPtr<JSCValue> value(
               webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &rawError));
           GErrorPtr error(rawError);
-          auto bridge = owner->lock();
-          if (!bridge) return;
+          auto bridge = owner->bridge.lock();
+          if (!bridge || !owner->current()) return;
           if (error) {
             bridge->showWebFailure(error->message, false);
           } else if (!value || !jsc_value_is_number(value.get()) || jsc_value_to_int32(value.get()) == 0) {
             bridge->showWebFailure("The bundled React UI did not mount", false);
           }
         },
-        callbackData);
+        new Check(check));
   });
 }
 

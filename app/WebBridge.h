@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -101,6 +102,8 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   std::unique_ptr<WebMemoryProfiler> profiler;
   GWeak<WebKitWebView> webView;
   bool isUILoaded = false;
+  // Counts the main view's committed loads: a mount check judges only the page it was made for.
+  std::uint64_t mainLoadsCommitted = 0;
   std::map<std::string, std::shared_ptr<AuthorizedEventStream>> eventStreams;
 };
 

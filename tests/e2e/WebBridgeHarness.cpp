@@ -66,6 +66,20 @@ void FakeCore::serve(SoupServerMessage* message, const std::string& path, GHashT
     const char* v = query ? static_cast<const char*>(g_hash_table_lookup(query, key)) : nullptr;
     return v ? v : "";
   };
+  if (path == "/held-page") {
+    // A page that starts to arrive, so its load is committed, and finishes with the held streams.
+    soup_server_message_set_status(message, 200, nullptr);
+    auto* headers = soup_server_message_get_response_headers(message);
+    soup_message_headers_set_content_type(headers, "text/html", nullptr);
+    soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
+    // Enough bytes for the engine to stop sniffing and show what has come.
+    std::string start = "<html><body><p>still loading</p><!--" + std::string(8192, ' ') + "-->";
+    soup_message_body_append(soup_server_message_get_response_body(message), SOUP_MEMORY_COPY, start.data(),
+                             start.size());
+    heldStreams.push_back(message);
+    g_object_ref(message);
+    return;
+  }
   if (arrivedRequest.authorization != std::string("Bearer ") + desktopToken || queryValue("deny") == "1") {
     respond(message, 401, "application/json", R"({"detail":"Missing or invalid token"})");
     return;

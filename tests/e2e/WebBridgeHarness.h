@@ -38,7 +38,7 @@ class FakeCore {
   std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(listeningPort); }
   std::vector<ArrivedRequest> arrived;
   std::vector<nlohmann::json> errorReports;
-  // Streams held open by /events?hold=1, so a test can push more or end them.
+  // Streams held open by /events?hold=1 and /held-page, so a test can push more or end them.
   void pushToHeldStreams(const std::string& bytes, bool end);
 
  private:

@@ -164,6 +164,19 @@ TEST_F(WebBridgeE2E, OnlyTheApplicationsPagesReachTheNativeSide) {
   EXPECT_EQ(ui.labelText(), "Zorvel UI error:\nboom");
 }
 
+TEST_F(WebBridgeE2E, AMountCheckJudgesOnlyThePageItWasMadeFor) {
+  // The check of the page loaded first comes while the next one is still arriving.
+  ui.load(core.baseURL() + "/held-page");
+  ASSERT_TRUE(ui.waitForTrue("document.body !== null && document.body.textContent.includes('still loading')"));
+  runFor(std::chrono::milliseconds(1500));
+  EXPECT_FALSE(ui.labelVisible()) << ui.labelText();
+  // The next page's own check follows its own load; it is not the application's page.
+  core.pushToHeldStreams("</body></html>", true);
+  ASSERT_TRUE(ui.waitForLoad());
+  ASSERT_TRUE(runUntil([&] { return ui.labelVisible(); }));
+  EXPECT_NE(ui.labelText().find("did not mount"), std::string::npos) << ui.labelText();
+}
+
 TEST_F(WebBridgeE2E, NoOtherFrameReachesTheMessageHandler) {
   // Blank and srcdoc frames (whose loads the navigation policy stops, leaving their first empty
   // document) and a frame of the application's own, before and after it loads. What reaches the
