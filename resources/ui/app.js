@@ -197,6 +197,15 @@
 
     for (const name of applicationEvents) window.addEventListener(name, (event) => report('overlay', name, event.detail));
 
+    // Says once per opening when the dialog has the keyboard, so a test types only once keys reach it.
+    let keyboardFor = null;
+    const reportKeyboard = () => {
+      if (!current || keyboardFor === current.generation || !document.hasFocus()) return;
+      keyboardFor = current.generation;
+      report('overlay', 'keyboard', { generation: current.generation });
+    };
+    window.addEventListener('focus', reportKeyboard);
+
     window.addEventListener('zorvel:native-overlay-open', (event) => {
       const detail = event.detail || {};
       current = detail;
@@ -217,12 +226,14 @@
         element('p', { textContent: payload.content || (detail.error_event && detail.error_event.message) || '' }),
         element('div', { className: 'buttons' }, cancel, confirm)));
       confirm.focus();
+      reportKeyboard();
       let ready = false;
       const reportReady = () => {
         if (ready || current !== detail) return;
         ready = true;
         post({ kind: 'modal-overlay-ready', generation: detail.generation });
         if (payload.resize) post({ kind: 'modal-overlay-resize', generation: detail.generation, ...payload.resize });
+        reportKeyboard();
       };
       requestAnimationFrame(reportReady);
       setTimeout(reportReady, 200);

@@ -33,6 +33,11 @@ class ModalOverlayWindow : public ::testing::Test {
       return d.value("kind", "") == kind && d.value("generation", 0) == generation;
     });
   }
+  // The dialog of that opening has the keyboard: keys typed now reach it.
+  bool focused(int generation) {
+    return waitForPageEvent(desktop, "overlay", "keyboard",
+                            [&](const json& d) { return d.value("generation", 0) == generation; });
+  }
   bool closed(int generation) {
     return waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed",
                             [&](const json& d) { return d.value("generation", 0) == generation; });
@@ -52,12 +57,12 @@ TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
                         {"content", "It cannot be undone."},
                         {"confirm_label", "Delete"}});
   ASSERT_TRUE(opened("confirmation", 2));
-  std::this_thread::sleep_for(1s);  // shown once the page reports it rendered
+  ASSERT_TRUE(focused(2));
   screenshot("overlay-confirmation");
 
   // An answer naming the prewarm's generation is stale.
-  postFromMainPage(desktop, {{"kind", "modal-overlay-result"}, {"request_id", "stale"}, {"generation", 1}});
-  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(commandMainPage(
+      desktop, {{"post", {{"kind", "modal-overlay-result"}, {"request_id", "stale"}, {"generation", 1}}}}));
   shell("xdotool key Return");
   ASSERT_TRUE(waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", [](const json& d) {
     return d == json{{"request_id", "r1"}, {"generation", 2}, {"confirmed", true}};
@@ -72,23 +77,27 @@ TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
   open("feedback");
   EXPECT_TRUE(closed(3));
   ASSERT_TRUE(opened("feedback", 4));
-  // Missing inputs open nothing and leave the shown dialog alone.
+  // Missing inputs open nothing and leave the shown dialog alone. The page's messages are handled
+  // in order, so once a good opening after them has come, they have been handled too.
   open("product-info");
   postFromMainPage(desktop, {{"kind", "open-modal-overlay"}, {"overlay", "error-report"}});
-  std::this_thread::sleep_for(1s);
-  EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-closed").size(), 3u) << "prewarm, 2 and 3 only";
+  open("confirmation", {{"request_id", "after"}, {"title", "After"}});
+  ASSERT_TRUE(opened("confirmation", 5));
+  EXPECT_TRUE(closed(4));
+  EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-closed").size(), 4u) << "prewarm, 2, 3 and 4 only";
+  EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-open").size(), 5u) << "prewarm, 2, 3, 4 and 5 only";
 }
 
 TEST_F(ModalOverlayWindow, EscapeAndTheBackdropDismissTheDialog) {
   open("feedback");
   ASSERT_TRUE(opened("feedback", 2));
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(focused(2));
   shell("xdotool key Escape");
   ASSERT_TRUE(closed(2)) << "Escape did not close the dialog";
 
   open("defer-task", {{"request_id", "d1"}, {"title", "Defer"}});
   ASSERT_TRUE(opened("defer-task", 3));
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(focused(3));
   // Well outside the 520 x 406 dialog in the middle of the window.
   shell("xdotool mousemove 40 700 click 1");
   EXPECT_TRUE(waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-dismiss", [](const json&) { return true; }));
@@ -102,14 +111,17 @@ TEST_F(ModalOverlayWindow, ADeadOverlayPageIsReplacedAndOpeningsWaitForTheNewHos
   auto processes = webProcessesOf(desktop.app->processIdentifier());
   ASSERT_GE(processes.size(), 2u) << "expected the main and the overlay web process";
   // The new host page takes its time to report ready, so the next opening has to wait for it.
-  desktop.request("POST", "/__test/events",
-                  {{"data", json{{"storage", {{"zorvel-overlay-host-delay", "6000"}}}}.dump()}});
-  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(commandMainPage(desktop, {{"storage", {{"zorvel-overlay-host-delay", "6000"}}}}));
+  auto streamsOpened = [&] {
+    auto requests = desktop.ofType("request");
+    return std::count_if(requests.begin(), requests.end(),
+                         [](const json& r) { return r.value("path", "") == "/events"; });
+  };
+  const auto streamsBefore = streamsOpened();
   ::kill(processes.back(), SIGKILL);
 
   // The main page is loaded again after any web process dies; wait until it listens again.
-  std::this_thread::sleep_for(2s);
-  ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 30s));
+  ASSERT_TRUE(waitUntil([&] { return streamsOpened() > streamsBefore && mainPageListening(desktop); }, 30s));
   open("bug-report");
   int generation = 0;
   ASSERT_TRUE(waitForPageEvent(
@@ -124,7 +136,7 @@ TEST_F(ModalOverlayWindow, ADeadOverlayPageIsReplacedAndOpeningsWaitForTheNewHos
   EXPECT_GE(generation, 3);
   // It was held for the host page, so no prewarm ran on the new page.
   EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-open").size(), 3u);
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(focused(generation));
   screenshot("overlay-after-recovery");
   shell("xdotool key Return");
   EXPECT_TRUE(waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", [&](const json& d) {

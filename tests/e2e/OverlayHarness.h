@@ -65,6 +65,28 @@ inline void postFromMainPage(DesktopRun& run, const nlohmann::json& message) {
   run.request("POST", "/__test/events", {{"data", nlohmann::json{{"post", message}}.dump()}});
 }
 
+// Sends the main page commands and waits until it has carried them out, which it says by echoing
+// them back to the core.
+inline bool commandMainPage(DesktopRun& run, nlohmann::json commands) {
+  static int sent = 0;
+  const int number = ++sent;
+  commands["echo"] = true;
+  commands["command_number"] = number;
+  run.request("POST", "/__test/events", {{"data", commands.dump()}});
+  return waitUntil(
+      [&] {
+        for (auto& request : run.ofType("request")) {
+          if (request.value("path", "") != "/__test/echo" || !request["body"].is_string()) continue;
+          auto body = nlohmann::json::parse(request["body"].get<std::string>(), nullptr, false);
+          if (body.is_object() && body["ack"].is_object() && body["ack"].value("command_number", 0) == number) {
+            return true;
+          }
+        }
+        return false;
+      },
+      std::chrono::seconds(20));
+}
+
 inline int shell(const std::string& command) { return std::system(command.c_str()); }
 
 // The output of a command, for reading what xdotool finds.
