@@ -86,7 +86,7 @@ void ZorvelAppDelegate::dispatchPendingOpenLinkIfPossible() {
 }
 
 void ZorvelAppDelegate::dispatchPendingCaptureIfPossible() {
-  if (readyCorePIDs.empty() || !pendingCapture) return;
+  if (!coreSupervisor.hasReadyCore() || !pendingCapture) return;
   auto base = URL::parse(baseURL);
   auto url = base ? base->resolving("/tasks/capture") : std::nullopt;
   if (!url) return;

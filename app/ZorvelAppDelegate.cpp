@@ -51,7 +51,7 @@ std::optional<std::string> environmentValue(const char* name) {
 
 }  // namespace
 
-ZorvelAppDelegate::ZorvelAppDelegate() : controlChannel(std::make_shared<ControlChannel>(runtimeAuthority)) {
+ZorvelAppDelegate::ZorvelAppDelegate() {
   webErrorLabel.set_wrap(true);
   makeModalOverlay();
   auto sources = bundleSettingsSources();
@@ -162,13 +162,13 @@ void ZorvelAppDelegate::dispatchTerminalPointerDown(double x, double y, unsigned
 }
 
 ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate() {
-  if (terminationInProgress) return TerminateReply::terminateNow;
-  terminationInProgress = true;
+  if (coreSupervisor.terminationInProgress()) return TerminateReply::terminateNow;
+  coreSupervisor.beginTermination();
   closeModalOverlay(false);
   cleanupTimer.disconnect();
   removeTerminalPointerMonitor();
   for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
-  if (coreProcess) coreProcess->terminate();
+  coreSupervisor.terminateCurrentCore();
   return TerminateReply::terminateNow;
 }
 

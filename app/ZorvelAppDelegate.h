@@ -17,6 +17,7 @@
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
+#include "app/CoreSupervisor.h"
 #include "app/MainWindow.h"
 #include "app/ModalOverlayController.h"
 #include "app/PageMessages.h"
@@ -78,9 +79,12 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void configureWindow();
   void configureMenu();
 
-  // Core supervision (ZorvelAppDelegate+Core.cpp).
+  // Core supervision (ZorvelAppDelegate+Core.cpp; the state is CoreSupervisor's). Every start runs
+  // in the background over a request value and reports back on the main thread.
   void ensureCoreAndLoadZorvel();
   void loadZorvel();
+  // Blocks until the core answers, exits or the time is up: for background threads, with a
+  // request taken here on the main thread.
   bool waitForCore(const std::shared_ptr<platform::ChildProcess>& process, int port);
   void coreDidTerminate(const std::shared_ptr<platform::ChildProcess>& process);
   void showCoreFailure(const std::string& reason);
@@ -244,14 +248,10 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   std::string desktopDataDirectory;
   bool setupPreview = false;
 
-  // Core supervision and tokens.
+  // Tokens, and the core with its control channel.
   DesktopRuntimeAuthority runtimeAuthority;
-  std::shared_ptr<ControlChannel> controlChannel;
-  std::shared_ptr<platform::ChildProcess> coreProcess;
-  // The application's end of the current core's input; the process object owns the descriptor.
-  std::shared_ptr<platform::ChildProcess> coreControlInput;
-  std::set<pid_t> readyCorePIDs;
-  std::atomic<bool> terminationInProgress = false;
+  CoreSupervisor coreSupervisor{runtimeAuthority};
+  bool terminationInProgress() const { return coreSupervisor.terminationInProgress(); }
   bool darkTheme = true;
   bool uiLoaded = false;
 
@@ -263,8 +263,9 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   std::optional<PendingCapture> pendingCapture;
 
  private:
-  void runCoreLaunch(int port, pid_t ownPID);
-  void terminateLiveCores();
+  CoreLaunchRequest coreLaunchRequest(int port) const;
+  CoreLaunchEvents coreLaunchEvents();
+  void watchAuthorizedProcessExits();
   void scheduleCoreRestart();
   void coreBecameReady(const std::shared_ptr<platform::ChildProcess>& process);
   void setErrorLabel(const std::string& text, const char* styleClass);

@@ -44,7 +44,7 @@ TEST_F(Lifecycle, TheFirstTerminationRequestShutsDownAndARepeatedOneOnlyAgrees) 
   runTerminal("11111111-1111-4111-8111-111111111111");
 
   EXPECT_EQ(delegate->applicationShouldTerminate(), ZorvelAppDelegate::TerminateReply::terminateNow);
-  EXPECT_TRUE(delegate->terminationInProgress);
+  EXPECT_TRUE(delegate->terminationInProgress());
   EXPECT_FALSE(delegate->modalOverlay->modalOverlayPanel);
   EXPECT_FALSE(delegate->terminalPointerMonitor);
   EXPECT_TRUE(delegate->terminals().empty());

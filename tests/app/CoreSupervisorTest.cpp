@@ -1,0 +1,95 @@
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "app/CoreSupervisor.h"
+#include "app/RuntimeAuthority.h"
+#include "platform/ChildProcess.h"
+
+namespace zorvel {
+namespace {
+
+// A start over a request, run in the background as the application runs it, with the events
+// recorded on the main thread and bound to a supervisor's rules.
+struct StartRecord {
+  DesktopRuntimeAuthority authority;
+  CoreSupervisor supervisor{authority};
+  int installs = 0;
+  std::vector<std::string> failures;
+  std::vector<CoreProcess> terminated;
+
+  CoreLaunchEvents events() {
+    return CoreLaunchEvents{
+        [this](const CoreProcess& process) {
+          ++installs;
+          return supervisor.install(process);
+        },
+        [this](const CoreProcess& process) { return supervisor.markReady(process); },
+        [](const CoreProcess&) {},
+        [] {},
+        [this](const CoreProcess& process) {
+          supervisor.didTerminate(process);
+          terminated.push_back(process);
+        },
+        [this](const std::string& reason) { failures.push_back(reason); },
+    };
+  }
+
+  // Runs the start to its end, serving the main thread meanwhile, then lets its last reports in.
+  void run(const std::string& executable, std::vector<std::string> arguments, bool expectExit) {
+    // Port 9 on the loopback has no listener: every readiness probe is refused at once.
+    auto request = supervisor.request(executable, std::move(arguments), {"PATH=/usr/bin:/bin"}, 9);
+    std::atomic<bool> done{false};
+    std::thread start([&done, request, reports = events()] {
+      launchCore(request, reports);
+      done = true;
+    });
+    spinUntil([&] { return done.load(); });
+    start.join();
+    if (expectExit) spinUntil([&] { return !terminated.empty() && !failures.empty(); });
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+  }
+
+  static void spinUntil(const std::function<bool()>& condition) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition() && std::chrono::steady_clock::now() < deadline) {
+      if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+};
+
+TEST(CoreSupervisor, AStartThatFailsIsReportedOnceWithItsReasonAndLeavesNoCore) {
+  StartRecord missing;
+  missing.run("/nonexistent/zorvel-runner", {}, false);
+  EXPECT_EQ(missing.installs, 0);
+  ASSERT_EQ(missing.failures.size(), 1u);
+  EXPECT_FALSE(missing.failures[0].empty());
+
+  StartRecord failing;
+  failing.run("/bin/sh", {"-c", "echo 'cannot open the data folder' >&2; exit 3"}, true);
+  ASSERT_EQ(failing.failures.size(), 1u);
+  EXPECT_NE(failing.failures[0].find("cannot open the data folder"), std::string::npos) << failing.failures[0];
+  EXPECT_FALSE(failing.supervisor.hasReadyCore());
+  EXPECT_TRUE(failing.supervisor.mayStart()) << "an exited core is not left current";
+}
+
+TEST(CoreSupervisor, AStartWhileQuittingIsNotInstalledEndsTheCoreAndReportsNothing) {
+  StartRecord quitting;
+  quitting.supervisor.beginTermination();
+  quitting.run("/bin/sh", {"-c", "exec sleep 30"}, false);
+  StartRecord::spinUntil([&] { return !quitting.terminated.empty(); });
+  ASSERT_EQ(quitting.terminated.size(), 1u);
+  EXPECT_FALSE(quitting.terminated[0]->isRunning());
+  EXPECT_EQ(quitting.installs, 1);
+  EXPECT_TRUE(quitting.failures.empty());
+  EXPECT_FALSE(quitting.supervisor.mayStart());
+}
+
+}  // namespace
+}  // namespace zorvel
