@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "Vantrelle/Process/PseudoTerminalHelpers.h"
 
@@ -40,15 +42,22 @@ TEST(PseudoTerminalHelpers, CStringArrayIsNullTerminatedCopy) {
 
 TEST(PseudoTerminalHelpers, ForkUsesArgumentsUnchangedAndWindowSizeApplies) {
   winsize size{33, 101, 0, 0};
-  auto child = PseudoTerminalHelpers::fork("/bin/sh", {"shell", "-c", "printf '%s ' \"$0\"; sleep 0.3; stty size"},
-                                           {"PATH=/usr/bin:/bin"}, std::nullopt, size);
+  // The child waits for a line from us before it reads its size, so nothing more comes meanwhile.
+  auto child =
+      PseudoTerminalHelpers::fork("/bin/sh", {"shell", "-c", "stty -echo; printf '%s ' \"$0\"; read line; stty size"},
+                                  {"PATH=/usr/bin:/bin"}, std::nullopt, size);
   ASSERT_TRUE(child);
   winsize resized{40, 120, 0, 0};
   EXPECT_EQ(PseudoTerminalHelpers::setWinSize(child->masterFd, resized), 0);
-  usleep(100000);
   auto available = PseudoTerminalHelpers::availableBytes(child->masterFd);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (available.status == 0 && available.size < 6 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    available = PseudoTerminalHelpers::availableBytes(child->masterFd);
+  }
   EXPECT_EQ(available.status, 0);
   EXPECT_EQ(available.size, 6);  // "shell "
+  ASSERT_EQ(write(child->masterFd, "\n", 1), 1);
   std::string output = readAll(child->masterFd);
   EXPECT_EQ(output, "shell 40 120\r\n");
   int status = 0;

@@ -69,11 +69,13 @@ TEST_F(ProcessView, RepliesAndTypingGoToTheChild) {
 TEST_F(ProcessView, ResizesReachThePtyOnlyWhileAChildRuns) {
   view->processSizeChange({400, 200});
   EXPECT_TRUE(owner.sizes.empty());
-  run("sleep 0.3; stty size");
+  // The child reads its size only once told to, after the change.
+  run("read line; stty size");
   ASSERT_TRUE(testing::pumpUntil([&] { return view->process->running(); }));
   view->processSizeChange({600, 300});
   ASSERT_EQ(owner.sizes.size(), 1u);
   EXPECT_EQ(owner.sizes[0], std::make_pair(60, 15));
+  view->send(std::string("\r"));
   ASSERT_TRUE(testing::pumpUntil([&] { return owner.exit.has_value(); }));
   EXPECT_NE(screenText().find("15 60"), std::string::npos);
 }

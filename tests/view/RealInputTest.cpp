@@ -26,7 +26,8 @@ class RealInputTest : public testing::InputTest {
     ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputTerminal$' windowfocus --sync "
                           ">/dev/null 2>&1"),
               0);
-    testing::pumpFor(std::chrono::milliseconds(200));
+    // Keys go where GTK has put the focus once it has seen the window's.
+    ASSERT_TRUE(testing::pumpUntil([&] { return view->hasFocus(); }));
   }
   void TearDown() override {
     if (window) {
@@ -54,7 +55,14 @@ TEST_F(RealInputTest, TheInputMethodComposesBeforeTheTerminalSeesTheKeys) {
   // A layout with dead keys, for this test only.
   ASSERT_EQ(std::system("setxkbmap -layout us -variant intl"), 0);
   std::shared_ptr<void> restoreLayout(nullptr, [](void*) { std::system("setxkbmap -layout us"); });
-  testing::pumpFor(std::chrono::milliseconds(200));
+  // GTK reads the new layout from the server a moment later: until then it has no dead keys.
+  ASSERT_TRUE(testing::pumpUntil([] {
+    GdkKeymapKey* keys = nullptr;
+    int count = 0;
+    bool known = gdk_display_map_keyval(gdk_display_get_default(), GDK_KEY_dead_grave, &keys, &count);
+    g_free(keys);
+    return known && count > 0;
+  }));
   host.sent.clear();
   ASSERT_EQ(std::system("xdotool key dead_grave a"), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
@@ -105,10 +113,18 @@ TEST_F(RealInputTest, TheFindBarAndAnotherWindowTakeTheFocus) {
 TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
   feed("\x1b[=11u");
   view->showFindBar(false);
-  testing::pumpFor(std::chrono::milliseconds(100));
+  Gtk::SearchEntry& field = view->findBar->searchField;
+  ASSERT_TRUE(testing::pumpUntil([&] {
+    Gtk::Widget* focus = window->get_focus();
+    return window->is_active() && focus && (focus == &field || focus->is_ancestor(field));
+  }));
   host.sent.clear();
   ASSERT_EQ(std::system("xdotool type --delay 20 'xy' && xdotool key shift+z ctrl+a"), 0);
-  testing::pumpFor(std::chrono::milliseconds(300));
+  // The last key selects the whole field: once it has, every key has been handled.
+  ASSERT_TRUE(testing::pumpUntil([&] {
+    int start = 0, end = 0;
+    return field.get_selection_bounds(start, end) && start == 0 && end == 3;
+  })) << view->findBar->text();
   EXPECT_EQ(host.sent, "");
   EXPECT_EQ(view->findBar->text(), "xyZ");
   EXPECT_FALSE(view->commandActive);
