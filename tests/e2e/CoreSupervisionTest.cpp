@@ -63,8 +63,9 @@ TEST(CoreSupervision, StartsTheCoreWithItsArgumentsEnvironmentAndBootstrapFirst)
   EXPECT_TRUE(accepted);
 
   auto core = run.corePIDs()[0];
+  ASSERT_TRUE(run.isCoreAlive(core));
   run.stop();
-  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s)) << "the core outlived the application";
+  EXPECT_TRUE(waitUntil([&] { return !run.isCoreAlive(core); }, 3s)) << "the core outlived the application";
 }
 
 TEST(CoreSupervision, EveryStartFailureIsShownWithItsReason) {
@@ -106,7 +107,7 @@ TEST(CoreSupervision, AWrongReadinessAnswerTimesOutAndEndsTheCore) {
   ASSERT_TRUE(waitUntil([&] { return !run.starts().empty(); }, 10s));
   EXPECT_TRUE(waitUntil([&] { return logHas(run, "Zorvel could not start a compatible core: "); }, 25s)) << run.log();
   EXPECT_FALSE(logHas(run, "is ready"));
-  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(run.corePIDs()[0]); }, 5s));
+  EXPECT_TRUE(waitUntil([&] { return !run.isCoreAlive(run.corePIDs()[0]); }, 5s));
 }
 
 TEST(CoreSupervision, TheProbeAsksAgainEveryRoundAndCountsALateAnswer) {
@@ -290,7 +291,7 @@ TEST(Lifecycle, QuitFromTheKeyboardEndsTheApplicationAndItsCore) {
   ASSERT_TRUE(run.app->waitUntilExit(10s));
   auto status = run.app->terminationStatus();
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s)) << "the core outlived the application";
+  EXPECT_TRUE(waitUntil([&] { return !run.isCoreAlive(core); }, 3s)) << "the core outlived the application";
   EXPECT_FALSE(logHas(run, "Restarting"));
 }
 
@@ -303,7 +304,7 @@ TEST(CoreSupervision, ACoreThatExitsSoonAfterBecomingReadyIsRestartedEveryTime) 
   ASSERT_TRUE(waitUntil([&] { return run.starts().size() >= 3; }, 90s)) << run.log();
   run.stop();
   for (pid_t core : run.corePIDs()) {
-    EXPECT_TRUE(waitUntil([&] { return !e2e::processExists(core); }, 3s))
+    EXPECT_TRUE(waitUntil([&] { return !run.isCoreAlive(core); }, 3s))
         << "core " << core << " outlived the application";
   }
   EXPECT_FALSE(logHas(run, "could not start"));

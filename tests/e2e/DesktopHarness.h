@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,10 +129,26 @@ class DesktopRun {
 
   ~DesktopRun() {
     stop();
-    for (pid_t pid : corePIDs()) {
-      if (processExists(pid)) ::kill(pid, SIGKILL);
-    }
+    for (pid_t pid : corePIDs()) killCore(pid);
     std::filesystem::remove_all(directory);
+  }
+
+  // Whether the process is a core of this run and still running. A core's id passes to another
+  // process once the core has gone, and on a busy machine that can happen within seconds.
+  bool isCoreAlive(pid_t pid) const {
+    if (!processExists(pid)) return false;
+    auto command = procText(pid, "cmdline");
+    return command && command->find(directory + "/data") != std::string::npos;
+  }
+
+  // Kills a core of this run that is still there, and nothing else: the process is held by a
+  // descriptor before it is checked, so its id cannot pass to another between check and kill.
+  void killCore(pid_t pid) const {
+    if (pid <= 0) return;
+    int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (handle < 0) return;
+    if (isCoreAlive(pid)) ::syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0);
+    ::close(handle);
   }
 
   std::shared_ptr<platform::ChildProcess> launch(std::vector<std::string> arguments = {}) {
