@@ -39,6 +39,9 @@ struct FakeCore {
     options.input = platform::ChildProcess::Stream::pipe;
     options.output = platform::ChildProcess::Stream::pipe;
     if (pipeError) options.error = platform::ChildProcess::Stream::pipe;
+    // A group of its own: a core a test has stopped would be hung up, and so end, if the test's
+    // group lost its parent meanwhile (a run started in the background from a shell that exits).
+    options.newProcessGroup = true;
     process = platform::ChildProcess::launch(options, nullptr);
   }
   ~FakeCore() {
