@@ -112,6 +112,29 @@ TerminalPlaceholderView::TerminalPlaceholderView() : Gtk::Box(Gtk::Orientation::
   append(content);
 }
 
+void TerminalPlaceholderView::setContent(const PlaceholderContent& content) {
+  taskTitle.set_text(content.title);
+  status.set_text(content.status);
+  setStatusDotColor(statusDot, content.dot);
+  detail.set_text(content.detail);
+  auto showAction = [](Gtk::Button& button, const PlaceholderAction& action) {
+    button.set_label(action.label);
+    button.set_visible(action.shown);
+    button.set_sensitive(action.shown);
+  };
+  showAction(startButton, content.start);
+  showAction(secondaryButton, content.secondary);
+  onStart = content.start.run;
+  onSecondary = content.secondary.run;
+  preferredHeight = content.statistics ? 388 : 224;
+  statisticsStack->set_visible(content.statistics.has_value());
+  if (content.statistics) {
+    metrics.set_text(content.statistics->metrics);
+    toolNames.set_text(content.statistics->toolNames);
+    output.set_text(content.statistics->output);
+  }
+}
+
 void TerminalPlaceholderView::startRequested() {
   // A copy, so a callback that replaces the panel's callbacks keeps itself alive while it runs.
   if (auto action = onStart) action();

@@ -15,6 +15,33 @@ void setStatusDotColor(Gtk::Widget& dot, StatusDotColor color);
 // The rounded translucent look both terminal-area panels share.
 void installPanelStyle();
 
+// One of the panel's two buttons: its label, whether it is shown (and so clickable), and what it
+// does. A hidden button keeps its action for the flows that ask for it directly.
+struct PlaceholderAction {
+  std::string label;
+  bool shown = false;
+  std::function<void()> run;
+};
+
+// The texts of the panel's statistics block.
+struct PlaceholderStatistics {
+  std::string metrics;
+  std::string toolNames;
+  std::string output;
+};
+
+// Everything the placeholder panel shows, set in one go.
+struct PlaceholderContent {
+  std::string title = "No active terminal";
+  std::string status = "Terminal stopped";
+  StatusDotColor dot = StatusDotColor::grey;
+  std::string detail;
+  PlaceholderAction start{"START", false, nullptr};
+  PlaceholderAction secondary;
+  // Without statistics the block is hidden and the panel is short.
+  std::optional<PlaceholderStatistics> statistics;
+};
+
 // What the terminal area shows when no task terminal runs: the task, its state, optional
 // statistics and up to two actions. The flows fill it; it keeps no task state of its own.
 class TerminalPlaceholderView : public Gtk::Box {
@@ -25,6 +52,7 @@ class TerminalPlaceholderView : public Gtk::Box {
   // At most four lines of agent output.
   static std::string outputPreview(const std::optional<std::string>& text);
 
+  void setContent(const PlaceholderContent& content);
   void startRequested();
   void secondaryRequested();
 

@@ -27,29 +27,19 @@ void ZorvelAppDelegate::showPlaceholder(const std::string& detail, const std::op
   placeholderTaskID = taskID;
   triageProgress.set_visible(false);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  placeholder.onStart = [weak] {
-    if (auto self = weak.lock()) self->startTaskFromPlaceholder();
-  };
-  placeholder.onSecondary = nullptr;
-  placeholder.taskTitle.set_text(title && !title->empty() ? *title : "No active terminal");
-  placeholder.status.set_text("Terminal stopped");
-  setStatusDotColor(placeholder.statusDot, StatusDotColor::grey);
-  placeholder.detail.set_text(detail);
-  placeholder.startButton.set_label("START");
-  placeholder.startButton.set_visible(taskID.has_value());
-  placeholder.startButton.set_sensitive(taskID.has_value());
-  placeholder.secondaryButton.set_label("");
-  placeholder.secondaryButton.set_visible(false);
-  placeholder.secondaryButton.set_sensitive(false);
-  placeholder.preferredHeight = statistics ? 388 : 224;
-  placeholder.statisticsStack->set_visible(statistics.has_value());
+  PlaceholderContent content;
+  if (title && !title->empty()) content.title = *title;
+  content.detail = detail;
+  content.start = {"START", taskID.has_value(), [weak] {
+                     if (auto self = weak.lock()) self->startTaskFromPlaceholder();
+                   }};
   if (statistics) {
-    placeholder.metrics.set_text(
-        TriageProgressView::metricsText(statistics->toolCallCount, statistics->totalTokens, statistics->outputTokens));
-    placeholder.toolNames.set_text(
-        TriageProgressView::toolNamesText(statistics->toolCallNames, "No completed tool calls reported."));
-    placeholder.output.set_text(TerminalPlaceholderView::outputPreview(statistics->outputPreview));
+    content.statistics = PlaceholderStatistics{
+        TriageProgressView::metricsText(statistics->toolCallCount, statistics->totalTokens, statistics->outputTokens),
+        TriageProgressView::toolNamesText(statistics->toolCallNames, "No completed tool calls reported."),
+        TerminalPlaceholderView::outputPreview(statistics->outputPreview)};
   }
+  placeholder.setContent(content);
   placeholder.set_visible(true);
   layoutPlaceholder();
 }
@@ -59,36 +49,25 @@ void ZorvelAppDelegate::showTriageRecovery(const TriageRecoveryMessage& recovery
   leaveTerminal(*this);
   placeholderTaskID = recovery.taskID;
   triageProgress.set_visible(false);
-  placeholder.detail.set_text(loginError ? recovery.error + "\n" + *loginError : recovery.error);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   auto retry = [weak, taskID = recovery.taskID] {
     if (auto self = weak.lock()) self->dispatchTriageEvent("zorvel:retry-triage", taskID);
   };
+  PlaceholderContent content;
+  if (!recovery.title.empty()) content.title = recovery.title;
+  content.dot = StatusDotColor::red;
+  content.detail = loginError ? recovery.error + "\n" + *loginError : recovery.error;
   if (recovery.loginRequired) {
-    placeholder.startButton.set_label("LOG IN");
-    placeholder.onStart = [weak, recovery] {
-      if (auto self = weak.lock()) self->startLogin(recovery);
-    };
-    placeholder.secondaryButton.set_label("RETRY");
-    placeholder.secondaryButton.set_visible(true);
-    placeholder.secondaryButton.set_sensitive(true);
-    placeholder.onSecondary = retry;
-    placeholder.status.set_text("Login required");
+    content.status = "Login required";
+    content.start = {"LOG IN", true, [weak, recovery] {
+                       if (auto self = weak.lock()) self->startLogin(recovery);
+                     }};
+    content.secondary = {"RETRY", true, retry};
   } else {
-    placeholder.startButton.set_label("RETRY");
-    placeholder.onStart = retry;
-    placeholder.secondaryButton.set_label("");
-    placeholder.secondaryButton.set_visible(false);
-    placeholder.secondaryButton.set_sensitive(false);
-    placeholder.onSecondary = nullptr;
-    placeholder.status.set_text("Triage failed");
+    content.status = "Triage failed";
+    content.start = {"RETRY", true, retry};
   }
-  placeholder.taskTitle.set_text(recovery.title.empty() ? "No active terminal" : recovery.title);
-  setStatusDotColor(placeholder.statusDot, StatusDotColor::red);
-  placeholder.startButton.set_visible(true);
-  placeholder.startButton.set_sensitive(true);
-  placeholder.preferredHeight = 224;
-  placeholder.statisticsStack->set_visible(false);
+  placeholder.setContent(content);
   placeholder.set_visible(true);
   layoutPlaceholder();
 }

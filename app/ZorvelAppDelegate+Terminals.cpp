@@ -206,20 +206,12 @@ void ZorvelAppDelegate::processTerminated(vantrelle::TerminalView& source, std::
       if (wasActive) {
         activeTaskID.reset();
         placeholderTaskID = recovery->taskID;
-        placeholder.onStart = nullptr;
-        placeholder.onSecondary = nullptr;
-        placeholder.taskTitle.set_text(recovery->title.empty() ? "No active terminal" : recovery->title);
-        placeholder.status.set_text("Login complete");
-        setStatusDotColor(placeholder.statusDot, StatusDotColor::green);
-        placeholder.detail.set_text("Login completed. Restarting triage\xE2\x80\xA6");
-        placeholder.startButton.set_label("START");
-        placeholder.startButton.set_visible(false);
-        placeholder.startButton.set_sensitive(false);
-        placeholder.secondaryButton.set_label("");
-        placeholder.secondaryButton.set_visible(false);
-        placeholder.secondaryButton.set_sensitive(false);
-        placeholder.preferredHeight = 224;
-        placeholder.statisticsStack->set_visible(false);
+        PlaceholderContent content;
+        if (!recovery->title.empty()) content.title = recovery->title;
+        content.status = "Login complete";
+        content.dot = StatusDotColor::green;
+        content.detail = "Login completed. Restarting triage\xE2\x80\xA6";
+        placeholder.setContent(content);
         triageProgress.set_visible(false);
         placeholder.set_visible(true);
         layoutPlaceholder();

@@ -89,21 +89,13 @@ void ZorvelAppDelegate::configureWindow() {
   terminalContainer.add_css_class("zorvel-terminal-container");
   terminalContainer.set_visible(false);
 
-  placeholder.taskTitle.set_text("No active terminal");
-  placeholder.status.set_text("Terminal stopped");
-  placeholder.detail.set_text("Select a task to inspect its work or start a terminal.");
-  placeholder.startButton.set_label("START");
-  placeholder.startButton.set_visible(false);
-  placeholder.startButton.set_sensitive(false);
-  placeholder.secondaryButton.set_label("");
-  placeholder.secondaryButton.set_visible(false);
-  placeholder.secondaryButton.set_sensitive(false);
-  placeholder.preferredHeight = 224;
-  if (placeholder.statisticsStack) placeholder.statisticsStack->set_visible(false);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  placeholder.onStart = [weak] {
+  PlaceholderContent content;
+  content.detail = "Select a task to inspect its work or start a terminal.";
+  content.start.run = [weak] {
     if (auto self = weak.lock()) self->startTaskFromPlaceholder();
   };
+  placeholder.setContent(content);
   placeholder.set_vexpand(true);
   terminalContainer.append(placeholder);
   triageProgress.set_visible(false);
