@@ -153,9 +153,11 @@ class Buffer {
   int insertAsciiRun(std::span<const uint8_t> bytes, const Attribute& attribute);
   // The same with the rendition already packed into a cell, whose code and width are ignored.
   int insertAsciiRun(std::span<const uint8_t> bytes, const CharData& cell);
-  // Writes one-column cells of the given codes, as insertCharacter would one at a time;
-  // returns how many were consumed.
-  int insertNarrowRun(std::span<const int32_t> codes, const CharData& cell);
+  // Marks a code of insertTextRun as a two-column character.
+  static constexpr int32_t kWideCode = int32_t(1) << 30;
+  // Writes cells of the given codes, one-column or marked two-column, as insertCharacter would
+  // one at a time outside insert mode; returns how many were consumed.
+  int insertTextRun(std::span<const int32_t> codes, const CharData& cell);
 
   void resize(int newCols, int newRows);
 
@@ -170,6 +172,11 @@ class Buffer {
   void noteMarginWrap() { marginWrapRow = x > marginRight && x < _cols ? int(y) : -1; }
   template <typename Code>
   int insertOneColumnRun(std::span<const Code> codes, const CharData& rendition);
+  // The cells of a text run's rendition, with their codes cleared.
+  struct TextCells {
+    CellWords narrow, wide, continuation;
+  };
+  size_t storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn);
   // The continuation cell of `curAttr`, packed again only when `curAttr` changes.
   Attribute continuationAttr = Attribute::empty;
   CharData continuationCell = CharData(0, 0, Attribute::empty);

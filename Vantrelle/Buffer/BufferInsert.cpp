@@ -49,6 +49,15 @@ void storeOneColumnCells(BufferLine& line, int start, const Code* source, int n,
   }
 }
 
+// A cell of the given words with its code, built in registers where the code is a word's half.
+CellWords withCode(const CellWords& cell, int32_t code, int width) {
+  if constexpr (codeIsLowHalfOfFirstWord()) {
+    return {cell.low | uint32_t(code), cell.high};
+  } else {
+    return cellWordsWithValue(std::bit_cast<CharData>(cell), code, width);
+  }
+}
+
 }  // namespace
 
 void Buffer::wrapToNextRow() {
@@ -132,8 +141,66 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const CharData& cell)
   return insertOneColumnRun(bytes, cell);
 }
 
-int Buffer::insertNarrowRun(std::span<const int32_t> codes, const CharData& cell) {
-  return insertOneColumnRun(codes, cell);
+int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) {
+  if (insertMode) return 0;
+  const int left = marginMode ? marginLeft : 0;
+  const int right = marginMode ? marginRight : _cols - 1;
+  if (std::memcmp(&continuationAttr, &curAttr, sizeof(Attribute)) != 0) {
+    continuationAttr = curAttr;
+    continuationCell = CharData(0, 0, curAttr);
+  }
+  const TextCells cells{cellWordsWithValue(cell, 0, 1), cellWordsWithValue(cell, 0, 2), cellWords(continuationCell)};
+  size_t written = 0;
+  int lastRow = 0;
+  int lastColumn = 0;
+  while (written < codes.size()) {
+    const int w = codes[written] < kWideCode ? 1 : 2;
+    if (x + w - 1 > right) {
+      // A character wider than the margins leave, or one that autowrap off drops or squeezes
+      // against the margin, goes back to the caller: it takes the single-cell rules.
+      if (!wraparound || right - left + 1 < w) break;
+      wrapToNextRow();
+    }
+    const size_t n = storeTextOnRow(codes.subspan(written), right, cells, lastColumn);
+    if (n == 0) break;
+    written += n;
+    lastRow = yBase + y;
+  }
+  if (written > 0) {
+    lastBufferStorage = {lastRow, lastColumn, _cols, _rows};
+    if (marginMode || x > right) noteMarginWrap();
+  }
+  return int(written);
+}
+
+// Writes codes from the cursor on its row while they fit left of `right` and inside the line,
+// and moves the cursor past them; returns how many, and where the last began in `lastColumn`.
+size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn) {
+  BufferLine& line = *_lines[yBase + y];
+  const int end = std::min(right + 1, line.count());
+  CharData* destination = line.cellsBelow(0);
+  int col = x;
+  size_t k = 0;
+  for (; k < codes.size(); ++k) {
+    const int32_t code = codes[k];
+    if (code < kWideCode) {
+      if (col >= end) break;
+      const CellWords built = withCode(cells.narrow, code, 1);
+      std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
+      lastColumn = col++;
+    } else {
+      if (col + 1 >= end) break;
+      const CellWords built = withCode(cells.wide, code - kWideCode, 2);
+      std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
+      std::memcpy(static_cast<void*>(destination + col + 1), &cells.continuation, sizeof cells.continuation);
+      lastColumn = col;
+      col += 2;
+    }
+  }
+  line.cellsBelow(col);
+  line.touch(uint64_t(col - x));
+  x = col;
+  return k;
 }
 
 }  // namespace vantrelle

@@ -98,13 +98,14 @@ inline int columnWidth(char32_t scalar) {
   return scalar < kTabledWidths ? widths[scalar] : UnicodeUtil::columnWidth(scalar);
 }
 
-struct OneColumnScalar {
-  char32_t scalar;
-  size_t length;  // 0: not a complete two- or three-byte sequence of a one-column scalar
+struct RunScalar {
+  int32_t code;   // as insertTextRun takes it
+  size_t length;  // 0: not a character that a text run may hold
 };
 
-// The common UTF-8 forms of one-column text, decoded in line.
-OneColumnScalar decodeOneColumnScalar(const uint8_t* p, size_t available) {
+// A character of one or two columns of the Basic Multilingual Plane, which prints as a cell of
+// its own, decoded in line from the common UTF-8 forms.
+RunScalar decodeRunScalar(const uint8_t* p, size_t available) {
   const uint8_t lead = p[0];
   char32_t scalar;
   size_t length;
@@ -119,8 +120,10 @@ OneColumnScalar decodeOneColumnScalar(const uint8_t* p, size_t available) {
   } else {
     return {0, 0};
   }
-  if (columnWidth(scalar) != 1) return {0, 0};
-  return {scalar, length};
+  const int width = columnWidth(scalar);
+  if (width == 1) return {static_cast<int32_t>(scalar), length};
+  if (width == 2) return {static_cast<int32_t>(scalar) | Buffer::kWideCode, length};
+  return {0, 0};
 }
 
 bool allAscii(std::span<const uint8_t> run) { return asciiRunLength(run.data(), run.size()) == run.size(); }
@@ -200,7 +203,7 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
         printByte(b);
         ++i;
       } else {
-        i += printOneColumnRun(run.subspan(i));
+        i += printTextRun(run.subspan(i));
       }
       continue;
     }
@@ -211,8 +214,9 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
       return;
     }
     if (r.status == Decoded::ok) {
-      if (!translating && r.scalar <= 0xFFFF && columnWidth(r.scalar) == 1 && !lastPrintedEndsWithJoiner()) {
-        if (const size_t taken = printOneColumnRun(run.subspan(i))) {
+      const int width = r.scalar <= 0xFFFF ? columnWidth(r.scalar) : 0;
+      if (!translating && (width == 1 || width == 2) && !lastPrintedEndsWithJoiner()) {
+        if (const size_t taken = printTextRun(run.subspan(i))) {
           i += taken;
           continue;
         }
@@ -225,13 +229,13 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
   }
 }
 
-// Text of one-column characters (ASCII, and the Latin, Greek, Cyrillic, box drawing and the like
-// of the Basic Multilingual Plane) goes to the buffer as one run: no join can start inside it,
-// as only marks, joiners, selectors and modifiers join a cell and none of them is one column
-// wide. A character after a joiner may still join, so the run never starts with one there.
-// Returns the bytes consumed; what the buffer leaves (insert mode, or autowrap off at the
-// margin) goes cell by cell.
-size_t Terminal::printOneColumnRun(std::span<const uint8_t> run) {
+// Text of characters that each print as a cell of their own (ASCII, the Latin, Greek, Cyrillic
+// and box drawing of the Basic Multilingual Plane, and its wide CJK and Hangul) goes to the
+// buffer as one run: no join can start inside it, as only marks, joiners, selectors, modifiers
+// and regional indicators join a cell and none of them is in it. A character after a joiner may
+// still join, so the run never starts with one there. Returns the bytes consumed; what the
+// buffer leaves (insert mode, or autowrap off at the margin) goes a character at a time.
+size_t Terminal::printTextRun(std::span<const uint8_t> run) {
   constexpr size_t kBatch = 256;
   std::array<int32_t, kBatch> codes;
   size_t count = 0;
@@ -244,19 +248,20 @@ size_t Terminal::printOneColumnRun(std::span<const uint8_t> run) {
       i += ascii;
       continue;
     }
-    const OneColumnScalar next = decodeOneColumnScalar(run.data() + i, run.size() - i);
+    const RunScalar next = decodeRunScalar(run.data() + i, run.size() - i);
     if (next.length == 0 || (count == 0 && lastPrintedEndsWithJoiner())) break;
-    codes[count++] = static_cast<int32_t>(next.scalar);
+    codes[count++] = next.code;
     i += next.length;
   }
   if (count == 0) return 0;
-  const auto done = static_cast<size_t>(buffer->insertNarrowRun({codes.data(), count}, renditionCell()));
+  const auto done = static_cast<size_t>(buffer->insertTextRun({codes.data(), count}, renditionCell()));
   if (done > 0) rememberLastPrinted();
   for (size_t k = done; k < count; ++k) {
-    if (codes[k] < 0x80) {
-      printByte(static_cast<uint8_t>(codes[k]));
+    const int32_t code = codes[k] & ~Buffer::kWideCode;
+    if (code < 0x80) {
+      printByte(static_cast<uint8_t>(code));
     } else {
-      printScalar(static_cast<char32_t>(codes[k]));
+      printScalar(static_cast<char32_t>(code));
     }
   }
   return i;

@@ -483,7 +483,7 @@ class Terminal : private ParserHandler {
   bool lastPrintedEndsWithJoiner();
   bool tryJoin(char32_t scalar, int width);
   bool joinRegionalIndicator(char32_t scalar, int width);
-  size_t printOneColumnRun(std::span<const uint8_t> run);
+  size_t printTextRun(std::span<const uint8_t> run);
   // `code` of one scalar, and of a cell's cluster with one more scalar, without building strings
   // for what was decided before.
   int32_t scalarCode(char32_t scalar);

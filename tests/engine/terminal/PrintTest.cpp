@@ -210,6 +210,10 @@ TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
       "e\xcc\x81",
       "\xe4\xb8\xad\xe6\x96\x87",
       "\xed\x95\x9c\xea\xb5\xad",
+      "\xe4\xb8\xad\xe6\x96\x87\xe4\xb8\xad\xe6\x96\x87\xe4\xb8\xad\xe6\x96\x87\xe4\xb8\xad\xe6\x96\x87\xe4\xb8\xad"
+      "\xe6\x96\x87\xe4\xb8\xad",  // wide text longer than a row
+      "a\xe4\xb8\xad"
+      "b",
       "\xf0\x9f\x98\x80",
       "\xe2\x9d\xa4\xef\xb8\x8f",
       "\xe2\x9d\xa4\xef\xb8\x8e",
@@ -237,6 +241,8 @@ TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
       "\x1b(0",
       "\x1b(B",
       "\x1b[?69h\x1b[3;12s",
+      "\x1b[?69h\x1b[5;5s",  // a margin one column wide
+      "\x1b[20G",
       "\x1b[?69l",
       "\x1b[2;4r",
       "\x1b[r",
