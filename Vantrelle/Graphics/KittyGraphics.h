@@ -65,9 +65,11 @@ void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into
 void clearAllKittyImages(Terminal& terminal);
 void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer);
 
-// The cache budget.
+// The cache budget: the stored images and the placement records together. Runs after every
+// store and every placement.
 void enforceKittyImageCacheLimit(Terminal& terminal);
-// Drops one stored image: its bytes from the total, its number and its place in the access order.
+// Drops one stored image: its bytes from the total, its number, its place in the access order and
+// its placement records (its cells stay).
 void removeStoredKittyImage(KittyGraphicsState& state, uint32_t imageId);
 
 // Relative placements.

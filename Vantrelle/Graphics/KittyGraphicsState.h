@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,6 +18,10 @@ namespace vantrelle {
 // What the store spends on each image besides its data: the entry in the store, its place in the
 // access order, its number, and the payload's shared block, with the allocator's headers.
 inline constexpr int64_t kKittyImageOverheadBytes = 256;
+
+// What one placement record costs the store: the record in its tree node, with the allocator's
+// header. Records count in the cache budget like images, so placements cannot grow without bound.
+inline constexpr int64_t kKittyPlacementOverheadBytes = 160;
 
 // A stored image. `byteSize` is what the cache budget counts for it: its pixels once decoded
 // (width x height x 4 for PNG as well as for raw pixels) or the data held, whichever is larger,
@@ -36,10 +41,11 @@ struct KittyGraphicsPending {
   Base64Decoder payload{size_t(kKittySizeLimit)};
 };
 
+// Ordered by image first, so the records of one image lie together.
 struct KittyPlacementKey {
   uint32_t imageId = 0;
   uint32_t placementId = 0;
-  bool operator==(const KittyPlacementKey&) const = default;
+  auto operator<=>(const KittyPlacementKey&) const = default;
 };
 
 struct KittyPlacementKeyHash {
@@ -120,12 +126,17 @@ class KittyGraphicsState {
   uint32_t nextImageId = 1;
   uint32_t nextPlacementId = 1;
   std::optional<KittyGraphicsPending> pending;
-  std::unordered_map<KittyPlacementKey, KittyPlacementRecord, KittyPlacementKeyHash> placementsByKey;
-  int64_t totalImageBytes = 0;
+  std::map<KittyPlacementKey, KittyPlacementRecord> placementsByKey;
+  int64_t totalImageBytes = 0;  // the images' own cost; the records' is added by `storeBytes`
   uint64_t nextImageAccessTick = 1;
   // Stored image ids by their last access tick (ticks are never shared): eviction takes the
   // oldest without sorting the store.
   std::map<uint64_t, uint32_t> idsByAccess;
+
+  // What the cache budget holds the store to: its images and its placement records.
+  int64_t storeBytes() const {
+    return totalImageBytes + int64_t(placementsByKey.size()) * kKittyPlacementOverheadBytes;
+  }
 };
 
 }  // namespace vantrelle

@@ -259,8 +259,11 @@ std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal) {
   return used;
 }
 
+// Every image stored is either referenced, and so met by the walk over the cells and records, or
+// freed here: the walk over the store costs no more than those two.
 void cleanupUnusedKittyImages(Terminal& terminal) {
   auto& state = terminal.kittyGraphicsState;
+  if (state.imagesById.empty()) return;
   auto used = collectUsedKittyImageIds(terminal);
   std::vector<uint32_t> unused;
   for (const auto& [id, image] : state.imagesById) {

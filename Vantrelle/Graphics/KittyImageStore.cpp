@@ -92,6 +92,7 @@ bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& con
   record.isVirtual = true;
   record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
   state.placementsByKey[record.key()] = record;
+  enforceKittyImageCacheLimit(terminal);
   return true;
 }
 
@@ -300,6 +301,8 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   }
   moveCursorAfterPlacement(terminal, control, shown, context, remembered, anchor, cell);
   terminal.kittyPlacementContext.reset();
+  // The host may have recorded the placement: the record counts in the budget.
+  enforceKittyImageCacheLimit(terminal);
   return true;
 }
 

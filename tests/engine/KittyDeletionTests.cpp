@@ -161,6 +161,8 @@ class KittyCache : public KittyTerminalTest {
  protected:
   // What the budget counts for a w x h image: its pixels and the store's own overhead.
   static int64_t cost(int w, int h) { return int64_t(w) * h * 4 + vantrelle::kKittyImageOverheadBytes; }
+  // What it counts for one placement record.
+  static constexpr int64_t record = vantrelle::kKittyPlacementOverheadBytes;
 };
 
 TEST_F(KittyCache, EvictsUnusedImagesOldestFirst) {
@@ -185,7 +187,7 @@ TEST_F(KittyCache, EvictsUnusedImagesOldestFirst) {
 }
 
 TEST_F(KittyCache, ReferencedImagesGoOnlyWhenUnusedOnesAreNotEnough) {
-  make(80, 24, 2 * cost(10, 10) + 100);
+  make(80, 24, 2 * cost(10, 10) + 2 * record + 100);
   transmit("i=1", 10, 10);
   command("a=p,i=1,p=1,q=1");
   transmit("i=2", 10, 10);
@@ -193,15 +195,78 @@ TEST_F(KittyCache, ReferencedImagesGoOnlyWhenUnusedOnesAreNotEnough) {
   transmit("i=3", 20, 20);  // unused, newest and too large: it goes itself
   EXPECT_FALSE(state().imagesById.contains(3));
   EXPECT_EQ(state().totalImageBytes, 2 * cost(10, 10));
-  terminal->options.kittyImageCacheLimitBytes = cost(10, 10) + 100;
+  terminal->options.kittyImageCacheLimitBytes = cost(10, 10) + record + 100;
   transmit("i=4");  // unused and evicted first, then the oldest placed image
   EXPECT_FALSE(state().imagesById.contains(4));
   EXPECT_FALSE(state().imagesById.contains(1));
   EXPECT_TRUE(state().imagesById.contains(2));
   EXPECT_EQ(state().totalImageBytes, cost(10, 10));
-  // Cells and records of an evicted image stay; a new put finds no image.
-  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{1, 1}));
+  // An evicted image's records go with it; its cells stay, and a new put finds no image.
+  EXPECT_FALSE(state().placementsByKey.contains(KittyPlacementKey{1, 1}));
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{2, 1}));
+  EXPECT_EQ(cellsOn(0), (std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}, {2, 1}}));
   EXPECT_EQ(command("a=p,i=1"), reply("Gi=1;ENOENT: image not found"));
+}
+
+// Records lead nowhere once their cells have left the screens or their image the store: they go
+// before any image does.
+TEST_F(KittyCache, RecordsThatLeadNowhereGoFirst) {
+  make(80, 24, 2 * cost(10, 10) + 2 * record);
+  transmit("i=1", 10, 10);
+  command("a=p,i=1,p=1,q=1");
+  feed(std::string(30, '\n') + "\x1b[3J");  // its only cell scrolls into the history, then goes
+  transmit("i=2", 10, 10);
+  command("a=p,i=2,p=1,q=1");
+  command("a=p,i=2,p=7,U=1,q=1");  // one record more than the budget holds
+  EXPECT_FALSE(state().placementsByKey.contains(KittyPlacementKey{1, 1}));
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{2, 1}));
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{2, 7}));
+  EXPECT_TRUE(state().imagesById.contains(1));
+  EXPECT_TRUE(state().imagesById.contains(2));
+  EXPECT_EQ(state().storeBytes(), 2 * cost(10, 10) + 2 * record);
+
+  // A record made for an image the store could not keep goes as soon as the budget is reached.
+  make(80, 24, cost(10, 10) + 2 * record);
+  transmit("i=1", 10, 10);
+  command("a=p,i=1,p=1,q=1");
+  command("a=T,f=32,s=40,v=40,i=3,p=1,q=1;" + pixels(40, 40));
+  EXPECT_FALSE(state().imagesById.contains(3));
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{3, 1}));
+  command("a=p,i=1,p=2,U=1,q=1");
+  EXPECT_FALSE(state().placementsByKey.contains(KittyPlacementKey{3, 1}));
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{1, 1}));
+  EXPECT_TRUE(state().placementsByKey.contains(KittyPlacementKey{1, 2}));
+  EXPECT_TRUE(state().imagesById.contains(1));
+}
+
+// A stream that makes placements without end, of every kind: virtual ones under fresh ids,
+// placements with cells that scroll through the history, and placements of images the budget
+// cannot keep. The store, records included, never holds more than the budget.
+TEST_F(KittyCache, EndlessPlacementsStayWithinTheBudget) {
+  const int64_t budget = 8 << 10;
+  make(80, 24, budget);
+  int64_t most = 0;
+  size_t mostRecords = 0;
+  for (int n = 1; n <= 3000; ++n) {
+    const std::string id = std::to_string(n % 5 + 1);
+    switch (n % 3) {
+      case 0:
+        command("a=T,f=32,s=2,v=2,q=2,U=1,i=" + id + ";" + pixels(2, 2));
+        break;
+      case 1:
+        command("a=T,f=32,s=2,v=2,q=2,i=" + id + ",p=" + std::to_string(n) + ";" + pixels(2, 2));
+        feed("\n");
+        break;
+      default:
+        command("a=T,f=32,s=48,v=48,q=2,p=1,i=" + std::to_string(1000 + n) + ";" + pixels(48, 48));
+        break;
+    }
+    most = std::max(most, state().storeBytes());
+    mostRecords = std::max(mostRecords, state().placementsByKey.size());
+  }
+  EXPECT_LE(most, budget);
+  EXPECT_GT(mostRecords, 20u);
+  EXPECT_LE(int64_t(mostRecords), budget / record);
 }
 
 TEST_F(KittyCache, BudgetIsClampedAndCountsDecodedPngBytes) {
