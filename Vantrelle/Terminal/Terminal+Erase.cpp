@@ -20,6 +20,16 @@ void fillCells(BufferLine& line, int from, int to, const CharData& cell) {
   line.touch();
 }
 
+// Erases [from, to) of the line, taking in the other half of a wide character cut at either
+// edge: half a wide character never stays on screen.
+void eraseCells(BufferLine& line, int from, int to, const CharData& cell) {
+  to = std::min(to, line.count());
+  if (from >= to) return;
+  if (from > 0 && line[from].width == 0 && line[from - 1].width == 2) from--;
+  if (to < line.count() && line[to - 1].width == 2 && line[to].width == 0) to++;
+  fillCells(line, from, to, cell);
+}
+
 CharData eraseCell(const Terminal& t) { return CharData(0, 1, t.eraseAttr()); }
 
 BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffer->yBase + row]; }
@@ -131,7 +141,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
     case 0: {
       updateRange(b.y);
       BufferLine& line = screenLine(*this, b.y);
-      fillCells(line, b.x, cols, eraseCell(*this));
+      eraseCells(line, b.x, cols, eraseCell(*this));
       if (b.x == 0) line.setWrapped(false);
       for (int row = b.y + 1; row < rows; row++) resetBufferLine(row, false);
       updateRange(rows - 1);
@@ -140,7 +150,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
     case 1: {
       updateRange(b.y);
       BufferLine& line = screenLine(*this, b.y);
-      fillCells(line, 0, b.x + 1, eraseCell(*this));
+      eraseCells(line, 0, b.x + 1, eraseCell(*this));
       line.setWrapped(false);
       if (b.x + 1 >= cols && b.y < rows - 1) screenLine(*this, b.y + 1).setWrapped(false);
       for (int row = b.y - 1; row >= 0; row--) resetBufferLine(row, false);
@@ -167,10 +177,10 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
   BufferLine& line = screenLine(*this, b.y);
   switch (firstParameter(pars)) {
     case 0:
-      fillCells(line, b.x, cols, eraseCell(*this));
+      eraseCells(line, b.x, cols, eraseCell(*this));
       break;
     case 1:
-      fillCells(line, 0, b.x + 1, eraseCell(*this));
+      eraseCells(line, 0, b.x + 1, eraseCell(*this));
       break;
     case 2:
       fillCells(line, 0, cols, eraseCell(*this));
@@ -185,7 +195,7 @@ void Terminal::cmdEraseChars(std::span<const int> pars) {
   endPendingWrap();
   Buffer& b = *buffer;
   const int n = countParameter(pars);
-  fillCells(screenLine(*this, b.y), b.x, int(std::min<int64_t>(int64_t(b.x) + n, cols)), eraseCell(*this));
+  eraseCells(screenLine(*this, b.y), b.x, int(std::min<int64_t>(int64_t(b.x) + n, cols)), eraseCell(*this));
   updateRange(b.y);
 }
 

@@ -135,6 +135,8 @@ void Terminal::setPrivateMode(int par, bool on) {
       break;
     case 6:
       originMode = on;
+      // The cursor goes to the new origin, inside the region and margins it is now bound to.
+      if (on) setCursor(0, 0);
       break;
     case 7:
       setWraparound(on);

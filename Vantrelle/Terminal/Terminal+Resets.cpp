@@ -16,8 +16,11 @@ void Terminal::resetToInitialState() {
   const bool hidden = cursorHidden;
   setup(true);
   // The normal buffer is made afresh; the alternate one keeps its lines, but its saved cursor
-  // goes back to the starting state too.
+  // and its scroll region go back to the starting state too, or the next program to use it
+  // would scroll only part of it.
   altBuffer->softReset();
+  altBuffer->scrollTop = 0;
+  altBuffer->scrollBottom = rows - 1;
   clearAllKittyImages();
   cursorHidden = hidden;
   // A reset terminal starts writing at the top left, whatever the buffers kept.

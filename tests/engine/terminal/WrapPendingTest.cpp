@@ -1,5 +1,6 @@
-// The cursor after a character written in the last column (or up to the right margin), and the
-// rows below a scroll region: byte sequences against the screens and replies xterm gives.
+// The cursor after a character written in the last column (or up to the right margin), the rows
+// below a scroll region, and their neighbours (resets, origin mode, wide characters cut by an
+// erase): byte sequences against the screens and replies xterm gives.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,6 +20,7 @@ struct Case {
 };
 
 const std::string tenX(10, 'x');
+const std::string wide = "\xe4\xb8\xad";                     // one character two columns wide
 const std::string margins = "0123456789\x1b[?69h\x1b[3;6s";  // columns 3..6, the row filled first
 
 const Case kCases[] = {
@@ -118,6 +120,25 @@ const Case kCases[] = {
      "ab\x1b[1;2r\x1b[?69h\x1b[3;6s\x1b[3;1H\x1b"
      "Dc",
      {"ab", "", "", "c"}},
+
+    // A full reset leaves the alternate screen with the whole screen as its region.
+    {"FullResetOnAlternateScreen",
+     "\x1b[?1049h\x1b[2;3r\x1b"
+     "c\x1b[?1049h1\r\n2\r\n3\r\n4\r\n5",
+     {"2", "3", "4", "5"}},
+
+    // Origin mode on puts the cursor at the region's top and, with margins, the left margin.
+    {"OriginModeOnGoesToTheOrigin", "\x1b[?69h\x1b[3;6s\x1b[2;3r\x1b[?6hX", {"", "  X", "", ""}},
+    {"OriginModeOnFromAnywhere", "\x1b[?69h\x1b[3;6s\x1b[3;8H\x1b[?6hX\x1b[6n", {"  X", "", "", ""}, "\x1b[1;2R"},
+
+    // An erase that cuts a wide character takes all of it.
+    {"EraseInLineFromSecondHalf", "ab" + wide + "cd\x1b[1;4H\x1b[K", {"ab", "", "", ""}},
+    {"EraseToCursorEndingOnFirstHalf", "ab" + wide + "cd\x1b[1;3H\x1b[1K", {"    cd", "", "", ""}},
+    {"EraseCharsFromSecondHalf", "ab" + wide + "cd\x1b[1;4H\x1b[X", {"ab  cd", "", "", ""}},
+    {"EraseCharsEndingOnFirstHalf", "ab" + wide + "cd\x1b[1;2H\x1b[2X", {"a   cd", "", "", ""}},
+    {"EraseBelowFromSecondHalf", "ab" + wide + "cd\x1b[1;4H\x1b[J", {"ab", "", "", ""}},
+    {"EraseAboveEndingOnFirstHalf", "ab" + wide + "cd\x1b[1;3H\x1b[1J", {"    cd", "", "", ""}},
+    {"EraseInLineFromFirstHalf", "ab" + wide + "cd\x1b[1;3H\x1b[K", {"ab", "", "", ""}},
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
