@@ -9,10 +9,10 @@
 #include <string>
 
 #include "Vantrelle/Buffer/CharData.h"
-#include "Vantrelle/Terminal/TerminalOptions.h"
 #include "Vantrelle/Render/AttributedRuns.h"
 #include "Vantrelle/Render/ViewColor.h"
 #include "Vantrelle/Render/ViewGeometry.h"
+#include "Vantrelle/Terminal/TerminalOptions.h"
 
 namespace vantrelle {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "Vantrelle/Terminal/TerminalTypes.h"
 #include "Vantrelle/Render/ViewColor.h"
 #include "Vantrelle/Render/ViewGeometry.h"
+#include "Vantrelle/Terminal/TerminalTypes.h"
 
 namespace vantrelle {
 
