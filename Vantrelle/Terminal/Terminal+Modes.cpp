@@ -2,6 +2,7 @@
 // DECSLRM), the cursor style (DECSCUSR), the conformance level (DECSCL) and the CSI p router.
 #include <algorithm>
 
+#include "Vantrelle/Terminal/ModeTable.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -72,7 +73,279 @@ void switchColumns(Terminal& t, int newCols) {
 
 void setMouseTracking(Terminal& t, bool on, MouseMode mode) { t.setMouseMode(on ? mode : MouseMode::off); }
 
+int status(bool set) { return set ? 1 : 2; }
+
+void setNothing(Terminal&, bool) {}
+
+void logUnhandled(Terminal& t, int number, bool on) {
+  t.log(std::string(on ? "Unhandled DEC Private Mode Set (DECSET) with "
+                       : "Unhandled DEC Private Mode Reset (DECRST) with ") +
+        std::to_string(number));
+}
+
+template <MouseMode mode>
+void setTracking(Terminal& t, bool on) {
+  setMouseTracking(t, on, mode);
+}
+
+template <MouseMode mode>
+int trackingStatus(const Terminal& t) {
+  return status(t.mouseMode() == mode);
+}
+
+template <MouseProtocolEncoding encoding>
+void setEncoding(Terminal& t, bool on) {
+  t.mouseProtocol = on ? encoding : MouseProtocolEncoding::x10;
+}
+
+template <MouseProtocolEncoding encoding>
+int encodingStatus(const Terminal& t) {
+  return status(t.mouseProtocol == encoding);
+}
+
+// DEC private modes, by number.
+const ModeEntry kDecModes[] = {
+    {.number = 1, .name = "DECCKM cursor keys", .flag = &Terminal::applicationCursor},
+    {.number = 2,
+     .name = "DECANM ANSI mode",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             for (uint8_t g = 0; g < 4; g++) t.setgCharset(g, std::nullopt);
+           } else {
+             logUnhandled(t, 2, false);
+           }
+         },
+     .fixed = 1},
+    {.number = 3,
+     .name = "DECCOLM 132 columns",
+     .set =
+         [](Terminal& t, bool on) {
+           if (t.allow80To132) switchColumns(t, on ? 132 : 80);
+         },
+     .report = [](const Terminal& t) { return status(t.buffer->cols() == 132); }},
+    {.number = 4, .name = "DECSCLM smooth scroll", .flag = &Terminal::smoothScroll},
+    {.number = 5,
+     .name = "DECSCNM reverse video",
+     .set = [](Terminal& t, bool on) { t.curAttr = on ? invertedAttribute() : Terminal::defaultAttribute(); },
+     .report = [](const Terminal& t) { return status(t.curAttr == invertedAttribute()); }},
+    {.number = 6,
+     .name = "DECOM origin",
+     .flag = &Terminal::originMode,
+     .set =
+         [](Terminal& t, bool on) {
+           t.originMode = on;
+           // The cursor goes to the new origin, inside the region and margins it is now bound to.
+           if (on) t.setCursor(0, 0);
+         }},
+    {.number = 7,
+     .name = "DECAWM autowrap",
+     .flag = &Terminal::wraparound,
+     .set = [](Terminal& t, bool on) { t.setWraparound(on); }},
+    {.number = 8, .name = "DECARM autorepeat", .fixed = 1},
+    {.number = 9, .name = "X10 mouse", .set = setTracking<MouseMode::x10>, .report = trackingStatus<MouseMode::x10>},
+    {.number = 10, .name = "toolbar", .fixed = 4},
+    {.number = 12, .name = "cursor blink", .flag = &Terminal::cursorBlink},
+    {.number = 13, .name = "cursor blink menu", .fixed = 2},
+    {.number = 14, .name = "cursor blink XOR", .fixed = 2},
+    {.number = 18, .name = "DECPFF print form feed", .fixed = 1},
+    {.number = 19, .name = "DECPEX print extent", .fixed = 1},
+    {.number = 25,
+     .name = "DECTCEM cursor visible",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             t.showCursor();
+           } else {
+             t.hideCursor();
+           }
+         },
+     .report = [](const Terminal& t) { return status(!t.cursorHidden); }},
+    {.number = 30, .name = "scrollbar", .fixed = 2},
+    {.number = 40, .name = "allow 80 to 132 columns", .flag = &Terminal::allow80To132},
+    {.number = 41,
+     .name = "more fix",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) logUnhandled(t, 41, true);
+         },
+     .fixed = 2},
+    {.number = 42, .name = "DECNRCM national characters", .fixed = 4},
+    {.number = 44, .name = "margin bell", .fixed = 4},
+    {.number = 45,
+     .name = "reverse wraparound",
+     .flag = &Terminal::reverseWraparound,
+     .set =
+         [](Terminal& t, bool on) {
+           if (!on || t.wraparound) t.reverseWraparound = on;
+         }},
+    {.number = 46, .name = "logging", .fixed = 4},
+    {.number = 47,
+     .name = "alternate screen",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             enterAlternateScreen(t);
+           } else {
+             returnToNormalScreen(t, false, false);
+           }
+         },
+     .report = [](const Terminal& t) { return status(t.isCurrentBufferAlternate()); }},
+    {.number = 63,
+     .name = "63",
+     .set =
+         [](Terminal& t, bool on) {
+           if (!on) logUnhandled(t, 63, false);
+         }},
+    {.number = 66, .name = "DECNKM numeric keypad", .flag = &Terminal::applicationKeypad},
+    {.number = 67, .name = "DECBKM backarrow key", .fixed = 4},
+    {.number = 69,
+     .name = "DECLRMM left and right margins",
+     .flag = &Terminal::marginMode,
+     .set =
+         [](Terminal& t, bool on) {
+           t.setMarginMode(on);
+           // Margins left behind would silently confine the next program that turns the mode on.
+           if (!on) resetMarginsToFullWidth(t);
+         }},
+    {.number = 80, .name = "DECSDM sixel display", .fixed = 4},
+    {.number = 95, .name = "DECNCSM no clear on column change", .set = setNothing, .fixed = 1},
+    {.number = 1000,
+     .name = "mouse normal tracking",
+     .set = setTracking<MouseMode::vt200>,
+     .report = trackingStatus<MouseMode::vt200>},
+    {.number = 1001, .name = "mouse highlight tracking", .fixed = 2},
+    {.number = 1002,
+     .name = "mouse button-event tracking",
+     .set = setTracking<MouseMode::buttonEventTracking>,
+     .report = trackingStatus<MouseMode::buttonEventTracking>},
+    {.number = 1003,
+     .name = "mouse any-event tracking",
+     .set = setTracking<MouseMode::anyEvent>,
+     .report = trackingStatus<MouseMode::anyEvent>},
+    {.number = 1004,
+     .name = "focus reports",
+     .flag = &Terminal::sendFocus,
+     .set =
+         [](Terminal& t, bool on) {
+           t.sendFocus = on;
+           if (on) t.sendFocusReport();
+         }},
+    {.number = 1005,
+     .name = "mouse UTF-8 coordinates",
+     .set = setEncoding<MouseProtocolEncoding::utf8>,
+     .report = encodingStatus<MouseProtocolEncoding::utf8>},
+    {.number = 1006,
+     .name = "mouse SGR coordinates",
+     .set = setEncoding<MouseProtocolEncoding::sgr>,
+     .report = encodingStatus<MouseProtocolEncoding::sgr>},
+    {.number = 1015,
+     .name = "mouse urxvt coordinates",
+     .set = setEncoding<MouseProtocolEncoding::urxvt>,
+     .report = encodingStatus<MouseProtocolEncoding::urxvt>},
+    {.number = 1016,
+     .name = "mouse SGR pixel coordinates",
+     .set = setEncoding<MouseProtocolEncoding::sgrPixel>,
+     .report = encodingStatus<MouseProtocolEncoding::sgrPixel>},
+    {.number = 1034, .name = "meta sets eighth bit", .set = setNothing, .fixed = 4},
+    {.number = 1047,
+     .name = "alternate screen, cleared on leaving",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             enterAlternateScreen(t);
+           } else {
+             returnToNormalScreen(t, true, false);
+           }
+         }},
+    {.number = 1048,
+     .name = "save cursor",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             t.cmdSaveCursor({});
+           } else {
+             t.cmdRestoreCursor({});
+           }
+         }},
+    {.number = 1049,
+     .name = "alternate screen with saved cursor",
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             t.cmdSaveCursor({});
+             enterAlternateScreen(t);
+           } else {
+             returnToNormalScreen(t, true, true);
+           }
+         }},
+    {.number = 2004, .name = "bracketed paste", .flag = &Terminal::bracketedPasteMode},
+    {.number = 2026,
+     .name = "synchronized output",
+     .flag = &Terminal::synchronizedOutputActive,
+     .set =
+         [](Terminal& t, bool on) {
+           if (on) {
+             t.beginSynchronizedOutput();
+           } else {
+             t.endSynchronizedOutput();
+           }
+         }},
+};
+
+// ANSI modes, by number.
+const ModeEntry kAnsiModes[] = {
+    {.number = 1, .name = "GATM guarded area transfer", .fixed = 4},
+    {.number = 2, .name = "KAM keyboard action", .set = setNothing, .fixed = 2},
+    {.number = 3, .name = "CRM control representation", .fixed = 2},
+    {.number = 4,
+     .name = "IRM insert",
+     .flag = &Terminal::insertMode,
+     .set = [](Terminal& t, bool on) { t.setInsertMode(on); }},
+    {.number = 5, .name = "SRTM status report transfer", .fixed = 4},
+    {.number = 7, .name = "VEM vertical editing", .fixed = 4},
+    {.number = 10, .name = "HEM horizontal editing", .fixed = 4},
+    {.number = 11, .name = "PUM positioning unit", .fixed = 4},
+    {.number = 12, .name = "SRM send/receive", .fixed = 1},
+    {.number = 13, .name = "FEAM format effector action", .fixed = 4},
+    {.number = 14, .name = "FETM format effector transfer", .fixed = 4},
+    {.number = 15, .name = "MATM multiple area transfer", .fixed = 4},
+    {.number = 16, .name = "TTM transfer termination", .fixed = 4},
+    {.number = 17, .name = "SATM selected area transfer", .fixed = 4},
+    {.number = 18, .name = "TSM tabulation stop", .fixed = 4},
+    {.number = 19, .name = "EBM editing boundary", .fixed = 4},
+    {.number = 20, .name = "LNM line feed/new line", .flag = &Terminal::lineFeedMode},
+};
+
+const ModeEntry* findMode(std::span<const ModeEntry> modes, int number) {
+  const auto found = std::ranges::find(modes, number, &ModeEntry::number);
+  return found == modes.end() ? nullptr : &*found;
+}
+
+// Sets or resets a mode the terminal acts on; false for one it does not.
+bool applyMode(Terminal& t, const ModeEntry* mode, bool on) {
+  if (!mode) return false;
+  if (mode->set) {
+    mode->set(t, on);
+    return true;
+  }
+  if (!mode->flag) return false;
+  t.*mode->flag = on;
+  return true;
+}
+
 }  // namespace
+
+const ModeEntry* findDecMode(int number) { return findMode(kDecModes, number); }
+
+const ModeEntry* findAnsiMode(int number) { return findMode(kAnsiModes, number); }
+
+int modeStatus(const Terminal& terminal, const ModeEntry* mode) {
+  if (!mode) return 0;
+  if (mode->fixed) return mode->fixed;
+  if (mode->report) return mode->report(terminal);
+  return mode->flag ? status(terminal.*mode->flag) : 0;
+}
 
 void Terminal::cmdSetMode(std::span<const int> pars, std::span<const uint8_t> collect) {
   for (int par : pars) setMode(par, collect);
@@ -84,18 +357,8 @@ void Terminal::cmdResetMode(std::span<const int> pars, std::span<const uint8_t> 
 
 void Terminal::setMode(int par, std::span<const uint8_t> collect) {
   if (collect.empty()) {
-    switch (par) {
-      case 2:
-        break;
-      case 4:
-        setInsertMode(true);
-        break;
-      case 20:
-        lineFeedMode = true;
-        break;
-      default:
-        log("Unhandled verbatim setMode with " + std::to_string(par) + " and " + collectListText(collect));
-    }
+    if (!applyMode(*this, findAnsiMode(par), true))
+      log("Unhandled verbatim setMode with " + std::to_string(par) + " and " + collectListText(collect));
   } else if (isCollect(collect, '?')) {
     setPrivateMode(par, true);
   } else {
@@ -105,142 +368,14 @@ void Terminal::setMode(int par, std::span<const uint8_t> collect) {
 
 void Terminal::resetMode(int par, std::span<const uint8_t> collect) {
   if (collect.empty()) {
-    if (par == 4) setInsertMode(false);
-    if (par == 20) lineFeedMode = false;
+    applyMode(*this, findAnsiMode(par), false);
   } else if (isCollect(collect, '?')) {
     setPrivateMode(par, false);
   }
 }
 
 void Terminal::setPrivateMode(int par, bool on) {
-  switch (par) {
-    case 1:
-      applicationCursor = on;
-      break;
-    case 2:
-      if (on) {
-        for (uint8_t g = 0; g < 4; g++) setgCharset(g, std::nullopt);
-      } else {
-        log("Unhandled DEC Private Mode Reset (DECRST) with 2");
-      }
-      break;
-    case 3:
-      if (allow80To132) switchColumns(*this, on ? 132 : 80);
-      break;
-    case 4:
-      smoothScroll = on;
-      break;
-    case 5:
-      curAttr = on ? invertedAttribute() : defaultAttribute();
-      break;
-    case 6:
-      originMode = on;
-      // The cursor goes to the new origin, inside the region and margins it is now bound to.
-      if (on) setCursor(0, 0);
-      break;
-    case 7:
-      setWraparound(on);
-      break;
-    case 9:
-      setMouseTracking(*this, on, MouseMode::x10);
-      break;
-    case 12:
-      cursorBlink = on;
-      break;
-    case 25:
-      if (on)
-        showCursor();
-      else
-        hideCursor();
-      break;
-    case 40:
-      allow80To132 = on;
-      break;
-    case 41:
-      if (on) log("Unhandled DEC Private Mode Set (DECSET) with 41");
-      break;
-    case 45:
-      if (!on || wraparound) reverseWraparound = on;
-      break;
-    case 47:
-      if (on)
-        enterAlternateScreen(*this);
-      else
-        returnToNormalScreen(*this, false, false);
-      break;
-    case 63:
-      if (!on) log("Unhandled DEC Private Mode Reset (DECRST) with 63");
-      break;
-    case 66:
-      applicationKeypad = on;
-      break;
-    case 69:
-      setMarginMode(on);
-      // Margins left behind would silently confine the next program that turns the mode on.
-      if (!on) resetMarginsToFullWidth(*this);
-      break;
-    case 95:
-    case 1034:
-      break;
-    case 1000:
-      setMouseTracking(*this, on, MouseMode::vt200);
-      break;
-    case 1002:
-      setMouseTracking(*this, on, MouseMode::buttonEventTracking);
-      break;
-    case 1003:
-      setMouseTracking(*this, on, MouseMode::anyEvent);
-      break;
-    case 1004:
-      sendFocus = on;
-      if (on) sendFocusReport();
-      break;
-    case 1005:
-      mouseProtocol = on ? MouseProtocolEncoding::utf8 : MouseProtocolEncoding::x10;
-      break;
-    case 1006:
-      mouseProtocol = on ? MouseProtocolEncoding::sgr : MouseProtocolEncoding::x10;
-      break;
-    case 1015:
-      mouseProtocol = on ? MouseProtocolEncoding::urxvt : MouseProtocolEncoding::x10;
-      break;
-    case 1016:
-      mouseProtocol = on ? MouseProtocolEncoding::sgrPixel : MouseProtocolEncoding::x10;
-      break;
-    case 1047:
-      if (on)
-        enterAlternateScreen(*this);
-      else
-        returnToNormalScreen(*this, true, false);
-      break;
-    case 1048:
-      if (on)
-        cmdSaveCursor({});
-      else
-        cmdRestoreCursor({});
-      break;
-    case 1049:
-      if (on) {
-        cmdSaveCursor({});
-        enterAlternateScreen(*this);
-      } else {
-        returnToNormalScreen(*this, true, true);
-      }
-      break;
-    case 2004:
-      bracketedPasteMode = on;
-      break;
-    case 2026:
-      if (on)
-        beginSynchronizedOutput();
-      else
-        endSynchronizedOutput();
-      break;
-    default:
-      log(std::string(on ? "Unhandled DEC Private Mode Set (DECSET) with "
-                         : "Unhandled DEC Private Mode Reset (DECRST) with ") +
-          std::to_string(par));
-  }
+  if (!applyMode(*this, findDecMode(par), on)) logUnhandled(*this, par, on);
 }
 
 void Terminal::cmdSetScrollRegion(std::span<const int> pars, std::span<const uint8_t> collect) {

@@ -2,6 +2,7 @@
 // (DSR), mode requests (DECRQM) and setting requests (DECRQSS).
 #include <algorithm>
 
+#include "Vantrelle/Terminal/ModeTable.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -11,115 +12,6 @@ namespace {
 
 bool isCollect(std::span<const uint8_t> collect, std::string_view text) {
   return collect.size() == text.size() && std::equal(collect.begin(), collect.end(), text.begin());
-}
-
-int status(bool set) { return set ? 1 : 2; }
-
-int ansiModeStatus(const Terminal& t, int mode) {
-  switch (mode) {
-    case 1:
-    case 5:
-    case 7:
-    case 10:
-    case 11:
-    case 13:
-    case 14:
-    case 15:
-    case 16:
-    case 17:
-    case 18:
-    case 19:
-      return 4;
-    case 2:
-    case 3:
-      return 2;
-    case 4:
-      return status(t.insertMode);
-    case 12:
-      return 1;
-    case 20:
-      return status(t.lineFeedMode);
-    default:
-      return 0;
-  }
-}
-
-int decModeStatus(const Terminal& t, int mode) {
-  const MouseMode mouse = t.mouseMode();
-  const MouseProtocolEncoding protocol = t.mouseProtocol;
-  switch (mode) {
-    case 1:
-      return status(t.applicationCursor);
-    case 2:
-    case 8:
-    case 18:
-    case 19:
-    case 95:
-      return 1;
-    case 3:
-      return status(t.buffer->cols() == 132);
-    case 4:
-      return status(t.smoothScroll);
-    case 5:
-      return status(t.curAttr == Attribute(Attribute::Color::defaultInvertedColor,
-                                           Attribute::Color::defaultInvertedColor, CharacterStyle::none));
-    case 6:
-      return status(t.originMode);
-    case 7:
-      return status(t.wraparound);
-    case 9:
-      return status(mouse == MouseMode::x10);
-    case 10:
-    case 42:
-    case 44:
-    case 46:
-    case 67:
-    case 80:
-    case 1034:
-      return 4;
-    case 12:
-      return status(t.cursorBlink);
-    case 13:
-    case 14:
-    case 30:
-    case 41:
-    case 1001:
-      return 2;
-    case 25:
-      return status(!t.cursorHidden);
-    case 40:
-      return status(t.allow80To132);
-    case 45:
-      return status(t.reverseWraparound);
-    case 47:
-      return status(t.isCurrentBufferAlternate());
-    case 66:
-      return status(t.applicationKeypad);
-    case 69:
-      return status(t.marginMode);
-    case 1000:
-      return status(mouse == MouseMode::vt200);
-    case 1002:
-      return status(mouse == MouseMode::buttonEventTracking);
-    case 1003:
-      return status(mouse == MouseMode::anyEvent);
-    case 1004:
-      return status(t.sendFocus);
-    case 1005:
-      return status(protocol == MouseProtocolEncoding::utf8);
-    case 1006:
-      return status(protocol == MouseProtocolEncoding::sgr);
-    case 1015:
-      return status(protocol == MouseProtocolEncoding::urxvt);
-    case 1016:
-      return status(protocol == MouseProtocolEncoding::sgrPixel);
-    case 2004:
-      return status(t.bracketedPasteMode);
-    case 2026:
-      return status(t.synchronizedOutputActive);
-    default:
-      return 0;
-  }
 }
 
 }  // namespace
@@ -248,7 +140,7 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const uint8_
 
 void Terminal::cmdDecRqm(std::span<const int> pars, bool decMode) {
   const int mode = pars.empty() ? 0 : pars[0];
-  const int value = decMode ? decModeStatus(*this, mode) : ansiModeStatus(*this, mode);
+  const int value = modeStatus(*this, decMode ? findDecMode(mode) : findAnsiMode(mode));
   sendResponse({cc.csi(), asBytes(concat(decMode ? "?" : "", mode, ";", value, "$y"))});
 }
 

@@ -119,6 +119,25 @@ TEST(DeviceReports, ModeRequestsAndEightBitReplies) {
   EXPECT_EQ(s.t.conformance, TerminalConformance::vt100);
 }
 
+// Every mode the terminal acts on reports what was last set: setting and reporting must not
+// drift apart.
+TEST(DeviceReports, ModesReportWhatWasSet) {
+  for (const char* prefix : {"?", ""}) {
+    const std::vector<int> modes =
+        *prefix ? std::vector<int>{1,  3,  4,    5,    6,    7,    9,    12,   25,   40,   45,   47,
+                                   66, 69, 1000, 1002, 1003, 1004, 1005, 1006, 1015, 1016, 2004, 2026}
+                : std::vector<int>{4, 20};
+    for (int mode : modes) {
+      Screen s;
+      const std::string number = prefix + std::to_string(mode);
+      for (const char* final : {"h", "l"}) {
+        s.t.feed("\x1b[" + number + final);
+        EXPECT_EQ(s.reply("\x1b[" + number + "$p"), "\x1b[" + number + (*final == 'h' ? ";1$y" : ";2$y"));
+      }
+    }
+  }
+}
+
 TEST(DeviceReports, SettingRequests) {
   Screen s(80, 24);
   EXPECT_EQ(s.reply("\x1bP$qr\x1b\\"), "\x1bP1$r1;24r\x1b\\");
