@@ -1,6 +1,8 @@
 // The fixed dispatch switches: which control function reaches which handler.
 #include <string>
+#include <string_view>
 
+#include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -21,6 +23,13 @@ std::string asCharacter(uint8_t code) {
   std::string text;
   appendUtf8(text, code);
   return text;
+}
+
+// The routing key of a control sequence written as its prefix and intermediates, then its final.
+constexpr uint32_t csi(std::string_view sequence) {
+  uint32_t key = 0;
+  for (char c : sequence) key = key << 8 | uint8_t(c);
+  return key;
 }
 
 constexpr bool isDesignatorIntermediate(uint8_t c) {
@@ -186,174 +195,239 @@ void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::s
                                  std::span<const uint8_t> parsTxt) {
   currentParsTxt = parsTxt;
   const int p0 = pars[0];
-  const bool plain = collect.empty();
-  const bool greater = collect.size() == 1 && collect[0] == '>';
-  switch (code) {
-    case '@':
+  switch (routingKey(collect, code)) {
+    case csi("@"):  // ICH
       cmdInsertChars(pars);
       break;
-    case 'A':
+    case csi("A"):  // CUU
       cmdCursorUp(pars);
       break;
-    case 'B':
+    case csi("B"):  // CUD
       cmdCursorDown(pars);
       break;
-    case 'C':
+    case csi("C"):  // CUF
       cursorForward(p0);
       break;
-    case 'D':
+    case csi("D"):  // CUB
       cursorBackward(p0);
       break;
-    case 'E':
+    case csi("E"):  // CNL
       cmdCursorDown(pars);
       buffer->x = buffer->marginLeft;
       break;
-    case 'F':
+    case csi("F"):  // CPL
       cmdCursorUp(pars);
       buffer->x = buffer->marginLeft;
       break;
-    case 'G':
+    case csi("G"):  // CHA
       cmdCursorCharAbsolute(pars);
       break;
-    case 'H':
+    case csi("H"):  // CUP
       cmdCursorPosition(pars);
       break;
-    case 'I':
+    case csi("I"):  // CHT
       cmdCursorForwardTab(pars);
       break;
-    case 'J':
+    case csi("J"):  // ED
       cmdEraseInDisplay(pars);
       break;
-    case 'K':
+    case csi("K"):  // EL
       cmdEraseInLine(pars);
       break;
-    case 'L':
+    case csi("L"):  // IL
       cmdInsertLines(pars);
       break;
-    case 'M':
+    case csi("M"):  // DL
       cmdDeleteLines(pars);
       break;
-    case 'P':
+    case csi("P"):  // DCH
       cmdDeleteChars(pars);
       break;
-    case 'S':
+    case csi("S"):  // SU
       cmdScrollUp(pars);
       break;
-    case 'T':
-      if (plain) {
-        cmdScrollDown(pars);
-      } else if (greater) {
-        for (int p : pars) {
-          if (p == 0) xtermTitleSetHex = false;
-          if (p == 1) xtermTitleQueryHex = false;
-          if (p == 2) xtermTitleSetUtf = false;
-          if (p == 3) xtermTitleQueryUtf = false;
-        }
-      }
+    case csi("T"):  // SD
+      cmdScrollDown(pars);
       break;
-    case 'X':
+    case csi(">T"):  // XTRMTITLE
+      setTitleModes(pars, false);
+      break;
+    case csi("X"):  // ECH
       cmdEraseChars(pars);
       break;
-    case 'Z':
+    case csi("Z"):  // CBT
       cmdCursorBackwardTab(pars);
       break;
-    case '`':
+    case csi("`"):  // HPA
       cmdCharPosAbsolute(pars);
       break;
-    case 'a':
+    case csi("a"):  // HPR
       cmdHPositionRelative(pars);
       break;
-    case 'b':
+    case csi("b"):  // REP
       cmdRepeatPrecedingCharacter(pars);
       break;
-    case 'c':
+    case csi("c"):  // DA1, DA2 and DA3 read their prefix themselves
       cmdSendDeviceAttributes(pars, collect);
       break;
-    case 'd':
+    case csi("d"):  // VPA
       cmdLinePosAbsolute(pars);
       break;
-    case 'e':
+    case csi("e"):  // VPR
       cmdVPositionRelative(pars);
       break;
-    case 'f':
+    case csi("f"):  // HVP
       cmdHVPosition(pars);
       break;
-    case 'g':
+    case csi("g"):  // TBC
       cmdTabClear(pars);
       break;
-    case 'h':
-      cmdSetMode(pars, collect);
+    case csi("h"):  // SM
+      cmdSetMode(pars);
       break;
-    case 'l':
-      cmdResetMode(pars, collect);
+    case csi("?h"):  // DECSET
+      cmdSetPrivateMode(pars);
       break;
-    case 'n':
+    case csi("l"):  // RM
+      cmdResetMode(pars);
+      break;
+    case csi("?l"):  // DECRST
+      cmdResetPrivateMode(pars);
+      break;
+    case csi("m"):  // SGR, with the prefixes it ignores
+      cmdCsiM(pars, collect);
+      break;
+    case csi("n"):  // DSR and DECDSR read their prefix themselves
       cmdDeviceStatus(pars, collect);
       break;
-    case 'p':
-      csiPHandler(pars, collect);
+    case csi("!p"):  // DECSTR
+      cmdSoftReset();
       break;
-    case 'q':
-      cmdSetCursorStyle(pars, collect);
+    case csi("\"p"):  // DECSCL
+      cmdSetConformanceLevel(pars);
       break;
-    case 'r':
-      cmdSetScrollRegion(pars, collect);
+    case csi("$p"):  // DECRQM, ANSI modes
+      cmdDecRqm(pars, false);
       break;
-    case 's':
-      if (greater) {
-        if (p0 == 1) mouseShiftCapture = true;
-        if (p0 == 0) mouseShiftCapture = false;
-      } else if (plain) {
-        if (marginMode) {
-          cmdSetMargins(pars, collect);
-        } else {
-          cmdSaveCursor(collect);
-        }
+    case csi("?$p"):  // DECRQM, DEC private modes
+      cmdDecRqm(pars, true);
+      break;
+    case csi(" q"):  // DECSCUSR
+      cmdSetCursorStyle(pars);
+      break;
+    case csi("r"):  // DECSTBM
+      cmdSetScrollRegion(pars);
+      break;
+    case csi("s"):  // DECSLRM with margins on, SCOSC without
+      if (marginMode) {
+        cmdSetMargins(pars);
+      } else {
+        cmdSaveCursor(collect);
       }
       break;
-    case 't':
-      if (plain) {
-        cmdWindowOptions(pars);
-      } else if (greater) {
-        for (int p : pars) {
-          if (p == 0) xtermTitleSetHex = true;
-          if (p == 1) xtermTitleQueryHex = true;
-          if (p == 2) xtermTitleSetUtf = true;
-          if (p == 3) xtermTitleQueryUtf = true;
-        }
-      } else if (!silentLog) {
-        log("Unhandled csiT " + describe(collect));
-      }
+    case csi(">s"):  // XTSHIFTESCAPE
+      if (p0 == 1) mouseShiftCapture = true;
+      if (p0 == 0) mouseShiftCapture = false;
       break;
-    case 'u':
-      if (!handleKittyKeyboardProtocol(pars, collect) && plain) cmdRestoreCursor(collect);
+    case csi("t"):  // XTWINOPS
+      cmdWindowOptions(pars);
       break;
-    case 'v':
-      csiCopyRectangularArea(pars, collect);
+    case csi(">t"):  // XTSMTITLE
+      setTitleModes(pars, true);
       break;
-    case 'x':
-      csiX(pars, collect);
+    case csi("u"):  // the keyboard protocol's requests read their prefix themselves; SCORC
+      if (!handleKittyKeyboardProtocol(pars, collect) && collect.empty()) cmdRestoreCursor(collect);
       break;
-    case 'y':
+    case csi("$v"):  // DECCRA
+      csiCopyRectangularArea(pars);
+      break;
+    case csi("$x"):  // DECFRA
+      cmdFillRectangularArea(pars);
+      break;
+    case csi("y"):  // DECRQCRA
       cmdDECRQCRA(pars, collect);
       break;
-    case 'z':
-      csiZ(pars, collect);
+    case csi("$z"):  // DECERA
+      cmdDECERA(pars);
+      break;
+    case csi("'z"):  // DECELR
+      logUnprefixed("TODO: Enable Locator Reporting (DECELR)");
+      break;
+    case csi("${"):  // DECSERA
+      cmdSelectiveEraseRectangularArea(pars);
+      break;
+    case csi("'}"):  // DECIC
+      cmdInsertColumns(pars);
+      break;
+    case csi("~"):  // DECDC
+      cmdDeleteColumns(pars);
+      break;
+    default:
+      unhandledCsi(code, pars, collect);
+      break;
+  }
+  currentParsTxt = {};
+}
+
+// The key a control sequence routes on. These finals take any prefix and intermediates, or read
+// them in their handlers, so they route on the final alone.
+uint32_t Terminal::routingKey(std::span<const uint8_t> collect, uint8_t code) {
+  static constexpr std::string_view kAnyIntermediates = "@ABCDEFGHIJKLMPSXZ`abcdefgmnuy~";
+  if (collect.empty() || kAnyIntermediates.find(char(code)) != std::string_view::npos) return code;
+  // Longer prefixes and intermediates than any sequence has get no key.
+  if (collect.size() > 2) return 0;
+  uint32_t key = 0;
+  for (uint8_t c : collect) key = key << 8 | c;
+  return key << 8 | code;
+}
+
+// Sequences with a known final byte but a prefix or intermediates this terminal does not take.
+void Terminal::unhandledCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect) {
+  switch (code) {
+    case 'h':
+      for (int par : pars)
+        log("Unhandled setMode (SM) with " + std::to_string(par) + " and " + collectListText(collect));
+      break;
+    case 'p': {
+      std::string codes;
+      for (uint8_t c : collect) codes += std::to_string(c);
+      log("Unhandled CSI " + codes + " with pars=" + parameterListText(pars));
+      break;
+    }
+    case 't':
+      if (!silentLog) log("Unhandled csiT " + describe(collect));
+      break;
+    case 'x':
+      log("Not implemented CSI x with collect: collect=" + collectListText(collect) +
+          " and pars=" + parameterListText(pars));
       break;
     case '{':
-      csiOpenBrace(pars, collect);
+      log("CSI # { not implemented - XTPUSHSGR with " + parameterListText(pars));
       break;
     case '}':
-      csiCloseBrace(pars, collect);
+      log("CSI # } not implemented- XTPOPSGR with " + parameterListText(pars));
       break;
-    case '~':
-      cmdDeleteColumns(pars, collect);
+    case 'T':
+    case 'l':
+    case 'q':
+    case 'r':
+    case 's':
+    case 'v':
+    case 'z':
       break;
     default:
       csiFallback(pars, collect, code);
       break;
   }
-  currentParsTxt = {};
+}
+
+void Terminal::setTitleModes(std::span<const int> pars, bool on) {
+  for (int p : pars) {
+    if (p == 0) xtermTitleSetHex = on;
+    if (p == 1) xtermTitleQueryHex = on;
+    if (p == 2) xtermTitleSetUtf = on;
+    if (p == 3) xtermTitleQueryUtf = on;
+  }
 }
 
 void Terminal::dispatchOsc(int64_t code, std::span<const uint8_t> data) {

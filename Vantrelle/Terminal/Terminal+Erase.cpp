@@ -294,11 +294,7 @@ void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars) {
   if (b.y != startRow) updateRange(rows - 1);
 }
 
-void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (collect.size() != 1 || collect[0] != '\'') {
-    log("CSI # } not implemented- XTPOPSGR with " + parameterListText(pars));
-    return;
-  }
+void Terminal::cmdInsertColumns(std::span<const int> pars) {
   endPendingWrap();
   Buffer& b = *buffer;
   const int n = countParameter(pars);
@@ -312,7 +308,7 @@ void Terminal::csiCloseBrace(std::span<const int> pars, std::span<const uint8_t>
   updateRange(b.scrollBottom);
 }
 
-void Terminal::cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect) {
+void Terminal::cmdDeleteColumns(std::span<const int> pars) {
   endPendingWrap();
   Buffer& b = *buffer;
   if (b.y < b.scrollTop || b.y > b.scrollBottom || b.x >= b.cols() || cursorOutsideMargins(*this)) return;

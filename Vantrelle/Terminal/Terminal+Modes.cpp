@@ -10,8 +10,6 @@ namespace vantrelle {
 
 namespace {
 
-bool isCollect(std::span<const uint8_t> collect, char c) { return collect.size() == 1 && collect[0] == uint8_t(c); }
-
 Attribute invertedAttribute() {
   return Attribute(Attribute::Color::defaultInvertedColor, Attribute::Color::defaultInvertedColor,
                    CharacterStyle::none);
@@ -347,39 +345,30 @@ int modeStatus(const Terminal& terminal, const ModeEntry* mode) {
   return mode->flag ? status(terminal.*mode->flag) : 0;
 }
 
-void Terminal::cmdSetMode(std::span<const int> pars, std::span<const uint8_t> collect) {
-  for (int par : pars) setMode(par, collect);
-}
-
-void Terminal::cmdResetMode(std::span<const int> pars, std::span<const uint8_t> collect) {
-  for (int par : pars) resetMode(par, collect);
-}
-
-void Terminal::setMode(int par, std::span<const uint8_t> collect) {
-  if (collect.empty()) {
+void Terminal::cmdSetMode(std::span<const int> pars) {
+  for (int par : pars) {
     if (!applyMode(*this, findAnsiMode(par), true))
-      log("Unhandled verbatim setMode with " + std::to_string(par) + " and " + collectListText(collect));
-  } else if (isCollect(collect, '?')) {
-    setPrivateMode(par, true);
-  } else {
-    log("Unhandled setMode (SM) with " + std::to_string(par) + " and " + collectListText(collect));
+      log("Unhandled verbatim setMode with " + std::to_string(par) + " and " + collectListText({}));
   }
 }
 
-void Terminal::resetMode(int par, std::span<const uint8_t> collect) {
-  if (collect.empty()) {
-    applyMode(*this, findAnsiMode(par), false);
-  } else if (isCollect(collect, '?')) {
-    setPrivateMode(par, false);
-  }
+void Terminal::cmdResetMode(std::span<const int> pars) {
+  for (int par : pars) applyMode(*this, findAnsiMode(par), false);
+}
+
+void Terminal::cmdSetPrivateMode(std::span<const int> pars) {
+  for (int par : pars) setPrivateMode(par, true);
+}
+
+void Terminal::cmdResetPrivateMode(std::span<const int> pars) {
+  for (int par : pars) setPrivateMode(par, false);
 }
 
 void Terminal::setPrivateMode(int par, bool on) {
   if (!applyMode(*this, findDecMode(par), on)) logUnhandled(*this, par, on);
 }
 
-void Terminal::cmdSetScrollRegion(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!collect.empty()) return;
+void Terminal::cmdSetScrollRegion(std::span<const int> pars) {
   const int top = pars.empty() ? 0 : std::max(pars[0] - 1, 0);
   const int bottom = pars.size() > 1 && pars[1] != 0 && pars[1] <= rows ? pars[1] : rows;
   if (top < bottom - 1) {
@@ -389,16 +378,14 @@ void Terminal::cmdSetScrollRegion(std::span<const int> pars, std::span<const uin
   setCursor(0, 0);
 }
 
-void Terminal::cmdSetMargins(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!collect.empty()) return;
+void Terminal::cmdSetMargins(std::span<const int> pars) {
   const int left = pars.empty() ? 0 : std::max(pars[0] - 1, 0);
   const int right = std::clamp(pars.size() > 1 ? pars[1] - 1 : cols - 1, 0, cols - 1);
   buffer->marginRight = right;
   buffer->marginLeft = std::min(left, right);
 }
 
-void Terminal::cmdSetCursorStyle(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!isCollect(collect, ' ')) return;
+void Terminal::cmdSetCursorStyle(std::span<const int> pars) {
   static constexpr CursorStyle styles[] = {
       CursorStyle::blinkBlock,      CursorStyle::blinkBlock, CursorStyle::steadyBlock, CursorStyle::blinkUnderline,
       CursorStyle::steadyUnderline, CursorStyle::blinkBar,   CursorStyle::steadyBar};
@@ -413,23 +400,7 @@ void Terminal::setCursorStyle(CursorStyle style) {
   options.cursorStyle = style;
 }
 
-void Terminal::csiPHandler(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (isCollect(collect, '!')) {
-    cmdSoftReset();
-  } else if (isCollect(collect, '"')) {
-    cmdSetConformanceLevel(pars, collect);
-  } else if (collect.size() == 2 && collect[0] == '?' && collect[1] == '$') {
-    cmdDecRqm(pars, true);
-  } else if (isCollect(collect, '$')) {
-    cmdDecRqm(pars, false);
-  } else {
-    std::string codes;
-    for (uint8_t c : collect) codes += std::to_string(c);
-    log("Unhandled CSI " + codes + " with pars=" + parameterListText(pars));
-  }
-}
-
-void Terminal::cmdSetConformanceLevel(std::span<const int> pars, std::span<const uint8_t> collect) {
+void Terminal::cmdSetConformanceLevel(std::span<const int> pars) {
   if (pars.empty()) return;
   switch (pars[0]) {
     case 61:

@@ -11,8 +11,6 @@ namespace vantrelle {
 
 namespace {
 
-bool isCollect(std::span<const uint8_t> collect, char c) { return collect.size() == 1 && collect[0] == uint8_t(c); }
-
 BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffer->yBase + row]; }
 
 // Cells stored by the rectangle operations never hold C0 or C1 controls or non-scalars: the
@@ -70,8 +68,7 @@ void Terminal::cmdSelectiveEraseRectangularArea(std::span<const int> pars) {
   forEachCell(*this, *rect, [&](CharData& target) { target.setValue(space, 1); });
 }
 
-void Terminal::csiCopyRectangularArea(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!isCollect(collect, '$')) return;
+void Terminal::csiCopyRectangularArea(std::span<const int> pars) {
   auto par = [&](size_t i, int whenZero) { return i < pars.size() && pars[i] > 0 ? pars[i] : whenZero; };
   const int source[4] = {par(0, 1), par(1, 1), par(2, rows), par(3, cols)};
   if (par(4, 1) != 1 || par(7, 1) != 1) return;
@@ -102,12 +99,7 @@ void Terminal::csiCopyRectangularArea(std::span<const int> pars, std::span<const
   }
 }
 
-void Terminal::csiX(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!isCollect(collect, '$')) {
-    log("Not implemented CSI x with collect: collect=" + collectListText(collect) +
-        " and pars=" + parameterListText(pars));
-    return;
-  }
+void Terminal::cmdFillRectangularArea(std::span<const int> pars) {
   if (pars.empty()) return;
   int64_t fill = pars[0];
   if (!storableScalar(fill)) fill = 32;
@@ -115,22 +107,6 @@ void Terminal::csiX(std::span<const int> pars, std::span<const uint8_t> collect)
   if (!rect) return;
   const CharData cell(int32_t(fill), 1, curAttr);
   forEachCell(*this, *rect, [&](CharData& target) { target = cell; });
-}
-
-void Terminal::csiZ(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (isCollect(collect, '$')) {
-    cmdDECERA(pars);
-  } else if (isCollect(collect, '\'')) {
-    logUnprefixed("TODO: Enable Locator Reporting (DECELR)");
-  }
-}
-
-void Terminal::csiOpenBrace(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!isCollect(collect, '$')) {
-    log("CSI # { not implemented - XTPUSHSGR with " + parameterListText(pars));
-    return;
-  }
-  cmdSelectiveEraseRectangularArea(pars);
 }
 
 void Terminal::cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> collect) {

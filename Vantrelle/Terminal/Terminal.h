@@ -233,8 +233,8 @@ class Terminal : private ParserHandler {
   void cmdScrollDown(std::span<const int> pars);
   void cmdEraseChars(std::span<const int> pars);
   void cmdRepeatPrecedingCharacter(std::span<const int> pars);
-  void csiCloseBrace(std::span<const int> pars, std::span<const uint8_t> collect);
-  void cmdDeleteColumns(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdInsertColumns(std::span<const int> pars);
+  void cmdDeleteColumns(std::span<const int> pars);
   void setLineRenderMode(BufferLine::RenderLineMode mode);
   void cmdScreenAlignmentPattern();
   // Blanks one screen row with the erase cell.
@@ -249,24 +249,21 @@ class Terminal : private ParserHandler {
   std::optional<Rectangle> getRectangleFromRequest(std::span<const int> pars) const;
   void cmdDECERA(std::span<const int> pars);
   void cmdSelectiveEraseRectangularArea(std::span<const int> pars);
-  void csiCopyRectangularArea(std::span<const int> pars, std::span<const uint8_t> collect);
-  void csiX(std::span<const int> pars, std::span<const uint8_t> collect);
+  void csiCopyRectangularArea(std::span<const int> pars);
+  void cmdFillRectangularArea(std::span<const int> pars);
   void cmdDECRQCRA(std::span<const int> pars, std::span<const uint8_t> collect);
-  void csiZ(std::span<const int> pars, std::span<const uint8_t> collect);
-  void csiOpenBrace(std::span<const int> pars, std::span<const uint8_t> collect);
 
   // ---- Modes (Terminal+Modes.cpp) ----
-  void cmdSetMode(std::span<const int> pars, std::span<const uint8_t> collect);
-  void cmdResetMode(std::span<const int> pars, std::span<const uint8_t> collect);
-  void csiPHandler(std::span<const int> pars, std::span<const uint8_t> collect);
-  void cmdSetCursorStyle(std::span<const int> pars, std::span<const uint8_t> collect);
-  void cmdSetScrollRegion(std::span<const int> pars, std::span<const uint8_t> collect);
-  void cmdSetMargins(std::span<const int> pars, std::span<const uint8_t> collect);
-  void setMode(int par, std::span<const uint8_t> collect);
-  void resetMode(int par, std::span<const uint8_t> collect);
+  void cmdSetMode(std::span<const int> pars);
+  void cmdResetMode(std::span<const int> pars);
+  void cmdSetPrivateMode(std::span<const int> pars);
+  void cmdResetPrivateMode(std::span<const int> pars);
+  void cmdSetCursorStyle(std::span<const int> pars);
+  void cmdSetScrollRegion(std::span<const int> pars);
+  void cmdSetMargins(std::span<const int> pars);
   void setPrivateMode(int par, bool on);
   void setCursorStyle(CursorStyle style);
-  void cmdSetConformanceLevel(std::span<const int> pars, std::span<const uint8_t> collect);
+  void cmdSetConformanceLevel(std::span<const int> pars);
   // Writes the mode into the terminal and into both buffers' copies.
   void setInsertMode(bool value);
   void setMarginMode(bool value);
@@ -453,6 +450,9 @@ class Terminal : private ParserHandler {
                    std::span<const uint8_t> parsTxt) override;
   void dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                          std::span<const uint8_t> parsTxt);
+  static uint32_t routingKey(std::span<const uint8_t> collect, uint8_t code);
+  void unhandledCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect);
+  void setTitleModes(std::span<const int> pars, bool on);
   void dispatchOsc(int64_t code, std::span<const uint8_t> data) override;
   void dispatchApc(uint8_t command, std::span<const uint8_t> content) override;
   std::unique_ptr<DcsHandler> dispatchDcs(std::span<const uint8_t> collect, uint8_t code,
