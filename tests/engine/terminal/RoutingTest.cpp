@@ -72,6 +72,28 @@ TEST(TerminalRouting, EscAndCsiIntermediatesSelectTheirHandlers) {
   EXPECT_EQ(cursor(t), std::make_pair(2, 1));
 }
 
+// A sequence with a prefix or intermediates that its final byte does not take is not the
+// sequence without them: it leaves the screen, the cursor and the modes alone.
+TEST(TerminalRouting, UnknownPrefixesAndIntermediatesAreNotDropped) {
+  static const char* const sequences[] = {
+      "\x1b[?2;3r",         "\x1b[>4q",          "\x1b[?4h",       "\x1b[=4h",      "\x1b[>p", "\x1b[?!p",
+      "\x1b[88;1;1;2;2#$x", "\x1b[120;1;1;2;2x", "\x1b[1;1;2;2#z", "\x1b[1;1;2;2{", "\x1b[2}", "\x1b[1;1;2;2;1;3;1;1v",
+      "\x1b[?1t",           "\x1b[=1T",
+  };
+  auto state = [](Terminal& t) {
+    return screenText(t) + "|" + std::to_string(cursor(t).first) + "," + std::to_string(cursor(t).second) + "|" +
+           std::to_string(t.buffer->scrollTop) + "," + std::to_string(t.buffer->scrollBottom) + "|" +
+           std::to_string(t.insertMode) + std::to_string(int(t.options.cursorStyle)) + std::to_string(t.originMode);
+  };
+  for (const char* sequence : sequences) {
+    TestHost host;
+    Terminal plain(&host, sized(10, 4)), fed(&host, sized(10, 4));
+    for (Terminal* t : {&plain, &fed}) t->feed("abcdef\r\nghijkl\x1b[2;3H\x1b[?6h");
+    fed.feed(sequence);
+    EXPECT_EQ(state(fed), state(plain)) << sequence + 1;
+  }
+}
+
 // The bytes a terminal writes to standard output while it is fed `stream`.
 off_t loggedBytes(bool silent, const std::string& stream) {
   fflush(stdout);
