@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Vantrelle/Render/ViewGeometry.h"
+#include "Vantrelle/View/PixelNodes.h"
 
 namespace vantrelle {
 
@@ -44,16 +45,17 @@ class CairoDrawingPath : public TerminalDrawingPath {
   // Brings the backing surface up to date with the view; returns it (nullptr for an empty view).
   cairo_surface_t* render();
   // The band nodes last handed to GTK, top to bottom.
-  const std::vector<GskRenderNode*>& bandNodes() const { return bands; }
+  std::vector<GskRenderNode*> bandNodes() const;
 
  private:
   TerminalView& view;
   cairo_surface_t* surface = nullptr;
-  // The surface cut into bands of whole device-pixel rows, each as a texture node; a band
+  // The surface cut into bands of whole device-pixel rows, each as a node of its own; a band
   // without one changed since it was last handed to GTK.
   static constexpr int bandHeightPx = 32;
-  std::vector<GskRenderNode*> bands;
-  void dropBands();
+  std::vector<RenderNodePtr> bands;
+  // Whether the bands are Cairo nodes, made for GTK's Cairo renderer (see PixelNodes.h).
+  bool bandsForCairo = false;
   int surfaceWidthPx = 0;
   int surfaceHeightPx = 0;
   double surfaceScale = 0;

@@ -161,14 +161,13 @@ void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 // ---- The Cairo drawing path ----
 
 CairoDrawingPath::~CairoDrawingPath() {
-  dropBands();
   if (surface) cairo_surface_destroy(surface);
 }
 
-void CairoDrawingPath::dropBands() {
-  for (GskRenderNode* node : bands)
-    if (node) gsk_render_node_unref(node);
-  bands.clear();
+std::vector<GskRenderNode*> CairoDrawingPath::bandNodes() const {
+  std::vector<GskRenderNode*> nodes;
+  for (const auto& band : bands) nodes.push_back(band.get());
+  return nodes;
 }
 
 void CairoDrawingPath::invalidate(const ViewRect& rect) { dirty = dirty.united(rect); }
@@ -186,8 +185,8 @@ cairo_surface_t* CairoDrawingPath::render() {
     cairo_surface_set_device_scale(surface, scale, scale);
     surfaceWidthPx = widthPx, surfaceHeightPx = heightPx, surfaceScale = scale;
     dirty = {0, 0, size.width, size.height};
-    dropBands();
-    bands.resize(size_t((heightPx + bandHeightPx - 1) / bandHeightPx), nullptr);
+    bands.clear();
+    bands.resize(size_t((heightPx + bandHeightPx - 1) / bandHeightPx));
   }
   ViewRect clipped{0, 0, size.width, size.height};
   view.lastPassRowCount = 0;
@@ -200,41 +199,40 @@ cairo_surface_t* CairoDrawingPath::render() {
     view.drawTerminalContents({x0, y0, x1 - x0, y1 - y0}, cr, view.terminal->buffer->yDisp);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
-    // The bands the repainted rectangle touches, in device pixels, give up their textures.
+    // The bands the repainted rectangle touches, in device pixels, give up their nodes.
     int firstBand = int(std::floor(y0 * scale)) / bandHeightPx;
     int lastBand = std::min(int(std::ceil(y1 * scale)) / bandHeightPx, int(bands.size()) - 1);
-    for (int band = std::max(firstBand, 0); band <= lastBand; band++) {
-      if (bands[size_t(band)]) gsk_render_node_unref(bands[size_t(band)]);
-      bands[size_t(band)] = nullptr;
-    }
+    for (int band = std::max(firstBand, 0); band <= lastBand; band++) bands[size_t(band)].reset();
   }
   dirty = {};
   return surface;
 }
 
-// Each band of the surface is its own texture, made again only when pixels in it changed: a
-// frame copies and uploads the rows that changed, not the whole view, and a frame in which only
-// the caret or a child changed hands GTK the same nodes, which it neither uploads nor repaints.
+// Each band of the surface is a node of its own, made again only when pixels in it changed: a
+// frame copies (and a GL renderer uploads) the rows that changed, not the whole view, and a frame
+// in which only the caret or a child changed hands GTK the same nodes, which it neither uploads
+// nor repaints.
 bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   cairo_surface_t* pixels = render();
   if (!pixels) return false;
+  bool forCairo = paintsWithCairo(view);
+  if (forCairo != bandsForCairo) {
+    for (auto& band : bands) band.reset();
+    bandsForCairo = forCairo;
+  }
   const int stride = cairo_image_surface_get_stride(pixels);
   bool madeAny = false;
   for (size_t band = 0; band < bands.size(); band++) {
     int top = int(band) * bandHeightPx, height = std::min(bandHeightPx, surfaceHeightPx - top);
     if (!bands[band]) {
-      GBytes* bytes =
-          g_bytes_new(cairo_image_surface_get_data(pixels) + size_t(top) * size_t(stride), size_t(stride) * height);
-      // GDK_MEMORY_DEFAULT is Cairo's own ARGB32 layout, so the pixels go in unconverted.
-      GdkTexture* texture = gdk_memory_texture_new(surfaceWidthPx, height, GDK_MEMORY_DEFAULT, bytes, size_t(stride));
-      g_bytes_unref(bytes);
+      PixelRows rows{cairo_image_surface_get_data(pixels) + size_t(top) * size_t(stride), stride, surfaceWidthPx,
+                     height};
       graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, float(top / surfaceScale), float(surfaceWidthPx / surfaceScale),
                                                   float(height / surfaceScale));
-      bands[band] = gsk_texture_node_new(texture, &bounds);
-      g_object_unref(texture);
+      bands[band] = makePixelNode(rows, bounds, forCairo);
       madeAny = true;
     }
-    gtk_snapshot_append_node(snapshot->gobj(), bands[band]);
+    gtk_snapshot_append_node(snapshot->gobj(), bands[band].get());
   }
   if (madeAny) view.contentFramesDrawn++;
   // The surface is the view's size rounded up to whole device pixels, so it covers the view.

@@ -2,7 +2,6 @@
 // an offscreen framebuffer through the renderer, and the frame is shown as a texture in the
 // view's snapshot. The renderer draws the cursor itself, so the caret widget stays hidden.
 #include <epoxy/gl.h>
-#include <gdkmm/memorytexture.h>
 #include <glibmm/main.h>
 #include <gtkmm/root.h>
 
@@ -13,6 +12,7 @@
 #include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/PixelNodes.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
@@ -168,12 +168,11 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
 bool GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   auto frame = render();
   if (!frame) return false;
-  auto bytes = Glib::Bytes::create(frame->pixels.data(), frame->pixels.size());
-  auto texture = Gdk::MemoryTexture::create(
-      frame->width, frame->height, Gdk::MemoryTexture::Format::B8G8R8A8_PREMULTIPLIED, bytes, size_t(frame->width) * 4);
   ViewSize size = view.frame();
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(size.width), float(size.height));
-  gtk_snapshot_append_texture(snapshot->gobj(), texture->gobj(), &bounds);
+  PixelRows rows{frame->pixels.data(), frame->width * 4, frame->width, frame->height};
+  RenderNodePtr node = makePixelNode(rows, bounds, paintsWithCairo(view));
+  gtk_snapshot_append_node(snapshot->gobj(), node.get());
   view.contentFramesDrawn++;
   return true;
 }

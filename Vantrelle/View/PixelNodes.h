@@ -1,0 +1,35 @@
+#pragma once
+// Pixels the view drew itself, handed to GTK as render nodes in the form that the window's
+// renderer paints cheaply. A GL renderer uploads a texture once and keeps it; GTK's Cairo renderer
+// converts a texture's pixels through floating point on every paint (GTK 4.8), which made a caret
+// frame cost a millisecond per band of the terminal beneath it, so it gets a Cairo node that
+// paints the pixels as they are.
+#include <gsk/gsk.h>
+#include <gtkmm/widget.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace vantrelle {
+
+struct RenderNodeUnref {
+  void operator()(GskRenderNode* node) const {
+    if (node) gsk_render_node_unref(node);
+  }
+};
+using RenderNodePtr = std::unique_ptr<GskRenderNode, RenderNodeUnref>;
+
+// Whether the window holding `widget` paints with GTK's Cairo renderer.
+bool paintsWithCairo(Gtk::Widget& widget);
+
+// A node showing `heightPx` rows of `widthPx` premultiplied ARGB32 pixels (Cairo's own layout)
+// over `bounds` (points). The pixels are copied; the node does not refer to them afterwards.
+struct PixelRows {
+  const uint8_t* data;
+  int stride;
+  int widthPx;
+  int heightPx;
+};
+RenderNodePtr makePixelNode(const PixelRows& rows, const graphene_rect_t& bounds, bool forCairo);
+
+}  // namespace vantrelle

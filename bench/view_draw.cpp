@@ -1,0 +1,129 @@
+// Drawing a whole screen on the Cairo path: a 100x31 view repaints every row of a dense SGR frame
+// (every cell a new 256-colour or true-colour foreground and background, bold, italic and underline
+// toggled), of plain text, or of a screen that scrolled by one line, into its backing surface.
+// Each iteration feeds the next frame and draws it, as a flood does between two frames; the time
+// is per screen.
+//
+// Without a display the program runs itself again under xvfb-run.
+#include <benchmark/benchmark.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Vantrelle/View/TerminalView.h"
+
+namespace {
+
+constexpr int cols = 100, rows = 31;
+
+std::string denseFrame(unsigned seed) {
+  std::string frame = "\x1b[H";
+  unsigned state = seed * 2654435761u + 1;
+  auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+  for (int row = 0; row < rows; row++) {
+    for (int col = 0; col < cols; col++) {
+      unsigned r = next();
+      if (r & 1) {
+        frame += "\x1b[38;5;" + std::to_string(r % 256) + ";48;5;" + std::to_string((r >> 8) % 256) + "m";
+      } else {
+        frame += "\x1b[38;2;" + std::to_string(r % 256) + ";" + std::to_string((r >> 8) % 256) + ";" +
+                 std::to_string((r >> 16) % 256) + ";48;2;" + std::to_string((r >> 4) % 256) + ";40;80m";
+      }
+      frame += (r & 2) ? "\x1b[1m" : "\x1b[22m";
+      frame += (r & 4) ? "\x1b[3m" : "\x1b[23m";
+      frame += (r & 8) ? "\x1b[4m" : "\x1b[24m";
+      frame += char('!' + r % 94);
+    }
+    if (row + 1 < rows) frame += "\r\n";
+  }
+  return frame + "\x1b[0m";
+}
+
+std::string plainFrame(unsigned seed) {
+  std::string frame = "\x1b[H";
+  for (int row = 0; row < rows; row++) {
+    for (int col = 0; col < cols; col++) frame += char('a' + (seed + unsigned(row * 7 + col)) % 26);
+    if (row + 1 < rows) frame += "\r\n";
+  }
+  return frame;
+}
+
+struct View {
+  vantrelle::TerminalView view;
+  View() {
+    vantrelle::ViewSize cell = *view.cellDimension;
+    view.scaleFactorOverride = 1.0;
+    view.size_allocate(Gtk::Allocation(0, 0, int(cell.width * cols + 0.5), int(cell.height * rows + 0.5)), -1);
+  }
+  vantrelle::CairoDrawingPath& path() { return static_cast<vantrelle::CairoDrawingPath&>(view.drawingPath()); }
+  // Feeds `bytes`, then repaints what changed into the backing surface.
+  void show(const std::string& bytes) {
+    view.feed(bytes);
+    view.updateDisplay(false);
+    path().render();
+  }
+};
+
+void drawFrames(benchmark::State& state, std::string (*frame)(unsigned)) {
+  View screen;
+  if (screen.view.getTerminal().cols != cols || screen.view.getTerminal().rows != rows) {
+    state.SkipWithError("the view did not get a 100x31 grid");
+    return;
+  }
+  std::vector<std::string> frames;
+  for (unsigned i = 0; i < 16; i++) frames.push_back(frame(i));
+  unsigned i = 0;
+  for (auto _ : state) screen.show(frames[i++ % frames.size()]);
+  state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
+}
+
+void BM_DenseScreen(benchmark::State& state) { drawFrames(state, denseFrame); }
+BENCHMARK(BM_DenseScreen)->Unit(benchmark::kMillisecond);
+
+void BM_PlainScreen(benchmark::State& state) { drawFrames(state, plainFrame); }
+BENCHMARK(BM_PlainScreen)->Unit(benchmark::kMillisecond);
+
+// Output that scrolls: one new line at the bottom per frame, every other row moved up by one.
+void BM_ScrolledScreen(benchmark::State& state) {
+  View screen;
+  std::string fill = denseFrame(1);
+  screen.show(fill);
+  std::vector<std::string> lines;
+  for (unsigned i = 0; i < 16; i++) {
+    std::string frame = denseFrame(i + 2);
+    lines.push_back("\r\n" + frame.substr(frame.rfind("\r\n") + 2));
+  }
+  unsigned i = 0;
+  for (auto _ : state) screen.show(lines[i++ % lines.size()]);
+  state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
+}
+BENCHMARK(BM_ScrolledScreen)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* display = std::getenv("DISPLAY");
+  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
+    // A private virtual display for the run.
+    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
+    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                  const_cast<char*>("-screen 0 1280x1024x24")};
+    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
+    command.push_back(nullptr);
+    execvp("xvfb-run", command.data());
+    std::perror("xvfb-run");
+    return 1;
+  }
+  gtk_init();
+  Gtk::init_gtkmm_internals();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
