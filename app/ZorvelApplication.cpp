@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Vantrelle/View/WindowRenderer.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/GLibPtr.h"
 #include "platform/Log.h"
@@ -108,6 +109,7 @@ void ZorvelApplication::terminate() {
 
 void ZorvelApplication::on_startup() {
   Gtk::Application::on_startup();
+  vantrelle::preferCairoOnSoftwareGL(*this);
   auto onSignal = [](gpointer data) -> gboolean {
     static_cast<ZorvelApplication*>(data)->terminate();
     return G_SOURCE_CONTINUE;

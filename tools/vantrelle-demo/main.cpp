@@ -13,6 +13,7 @@
 
 #include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/View/LocalProcessTerminalView.h"
+#include "Vantrelle/View/WindowRenderer.h"
 
 namespace {
 
@@ -133,5 +134,6 @@ int main(int argc, char** argv) {
     return error.empty() ? 0 : 2;
   }
   auto app = Gtk::Application::create("local.zorvel.vantrelle-demo", Gio::Application::Flags::NON_UNIQUE);
+  app->signal_startup().connect([&app] { vantrelle::preferCairoOnSoftwareGL(*app); });
   return app->make_window_and_run<DemoWindow>(1, argv, *options);
 }

@@ -1,0 +1,202 @@
+// What an idle terminal costs: vantrelle-demo runs `cat` with a blinking block caret in a focused
+// window, and the benchmark takes the demo's CPU time (user and system, from /proc) over 10 s
+// while nothing is written. BM_IdleBlinkingCaret/gpu:0 draws with Cairo, /gpu:1 with OpenGL. The
+// desktop's blink time-out is set to an hour so that the caret blinks throughout; the caret's
+// pixels are read back meanwhile, and a run in which they never changed is an error, not a figure.
+// Counters: cpu_percent (of one core) and caret_changes seen.
+//
+// Without a display the program runs itself again under xvfb-run.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto measured = std::chrono::seconds(10);
+
+// A private settings folder: GTK reads the blink time-out from it.
+struct Settings {
+  std::filesystem::path folder;
+  Settings() {
+    char pattern[] = "/tmp/vantrelle-idle-XXXXXX";
+    folder = mkdtemp(pattern);
+    std::filesystem::create_directories(folder / "gtk-4.0");
+    std::ofstream(folder / "gtk-4.0" / "settings.ini") << "[Settings]\ngtk-cursor-blink-timeout=3600\n";
+  }
+  ~Settings() { std::filesystem::remove_all(folder); }
+};
+
+struct Demo {
+  pid_t pid = -1;
+  Demo(bool gpu, const Settings& settings) {
+    pid = fork();
+    if (pid == 0) {
+      setenv("XDG_CONFIG_HOME", settings.folder.c_str(), 1);
+      const char* script = "printf '\\033[1 q\\033[2J\\033[H'; exec cat";
+      if (gpu) {
+        execl(VANTRELLE_DEMO, VANTRELLE_DEMO, "--gpu", "--", "/bin/sh", "-c", script, nullptr);
+      } else {
+        execl(VANTRELLE_DEMO, VANTRELLE_DEMO, "--", "/bin/sh", "-c", script, nullptr);
+      }
+      _exit(127);
+    }
+  }
+  ~Demo() {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+};
+
+// The process's CPU time so far, user and system, in seconds.
+std::optional<double> cpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return std::nullopt;
+  auto close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  unsigned long user = 0, system = 0;
+  // After the command: state, then ten fields, then utime and stime.
+  if (std::sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) !=
+      2) {
+    return std::nullopt;
+  }
+  return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+std::optional<long> windowPid(Display* display, Window window) {
+  Atom property = XInternAtom(display, "_NET_WM_PID", True);
+  if (property == None) return std::nullopt;
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::optional<long> pid;
+  if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+          Success &&
+      data && count == 1) {
+    pid = long(*reinterpret_cast<unsigned long*>(data));
+  }
+  if (data) XFree(data);
+  return pid;
+}
+
+Window findWindow(Display* display, pid_t pid) {
+  Window root = DefaultRootWindow(display), parent, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (XQueryTree(display, root, &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count && !found; i++) {
+      XWindowAttributes attributes;
+      if (windowPid(display, children[i]) == pid && XGetWindowAttributes(display, children[i], &attributes) &&
+          attributes.map_state == IsViewable) {
+        found = children[i];
+      }
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+// The top left corner of the window, where the caret sits.
+std::vector<unsigned long> corner(Display* display, Window window) {
+  constexpr int size = 24;
+  std::vector<unsigned long> pixels;
+  XImage* image = XGetImage(display, window, 0, 0, size, size, AllPlanes, ZPixmap);
+  if (!image) return pixels;
+  for (int y = 0; y < size; y++) {
+    for (int x = 0; x < size; x++) pixels.push_back(XGetPixel(image, x, y));
+  }
+  XDestroyImage(image);
+  return pixels;
+}
+
+void BM_IdleBlinkingCaret(benchmark::State& state) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    state.SkipWithError("no X display");
+    return;
+  }
+  Settings settings;
+  Demo demo(state.range(0) != 0, settings);
+  Window window = 0;
+  auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (!(window = findWindow(display, demo.pid)) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!window) {
+    XCloseDisplay(display);
+    state.SkipWithError("the demo's window never appeared");
+    return;
+  }
+  // An unfocused window stills the caret.
+  XSetInputFocus(display, window, RevertToParent, CurrentTime);
+  XSync(display, False);
+  // Start-up drawing settles first.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  double percent = 0;
+  int changes = 0;
+  for (auto _ : state) {
+    auto before = cpuSeconds(demo.pid);
+    auto start = Clock::now();
+    std::vector<unsigned long> shown = corner(display, window);
+    while (Clock::now() - start < measured) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      auto now = corner(display, window);
+      if (now != shown) changes++, shown = std::move(now);
+    }
+    auto after = cpuSeconds(demo.pid);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!before || !after) {
+      state.SkipWithError("the demo ended");
+      break;
+    }
+    percent = 100 * (*after - *before) / seconds;
+    state.SetIterationTime(seconds);
+  }
+  XCloseDisplay(display);
+  if (changes == 0) {
+    state.SkipWithError("the caret never blinked");
+    return;
+  }
+  state.counters["cpu_percent"] = percent;
+  state.counters["caret_changes"] = changes;
+}
+BENCHMARK(BM_IdleBlinkingCaret)->ArgName("gpu")->Arg(0)->Arg(1)->UseManualTime()->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* display = std::getenv("DISPLAY");
+  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
+    // A private virtual display for the run.
+    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
+    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                  const_cast<char*>("-screen 0 1280x1024x24")};
+    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
+    command.push_back(nullptr);
+    execvp("xvfb-run", command.data());
+    std::perror("xvfb-run");
+    return 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
