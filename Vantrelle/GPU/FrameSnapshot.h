@@ -32,6 +32,9 @@ struct FrameSnapshot {
   ViewColor caretTextColor;
   // The caret is drawn as focused: the view has the focus, or its caret does not follow it.
   bool caretFocused = true;
+  // The cursor may blink now: the view has the focus and the desktop's blink settings allow it,
+  // its blink time-out included. Otherwise a blinking cursor rests, shown fully.
+  bool cursorMayBlink = true;
   bool customBlockGlyphs = true;
   bool antiAliasCustomBlockGlyphs = false;
   bool fontSmoothing = true;

@@ -104,7 +104,7 @@ bool MetalTerminalRenderer::draw(const FrameSnapshot& frame, int widthPx, int he
   CursorStyle style = terminal.options.cursorStyle;
   bool blinking =
       style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
-  updateCursorBlinkTimer(blinking && !terminal.cursorHidden);
+  updateCursorBlinkTimer(blinking && !terminal.cursorHidden && frame.cursorMayBlink);
   if (widthPx <= 0 || heightPx <= 0) {
     std::lock_guard guard(redrawLock);
     pendingRedraw = true;

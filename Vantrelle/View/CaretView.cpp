@@ -119,6 +119,10 @@ void CaretView::noteUserActivity() {
   scheduleBlinkStep();
 }
 
+bool CaretView::blinkAllowedNow() {
+  return desktopAllowsBlinking() && double(g_get_monotonic_time() - lastActivity) / 1e6 < desktopBlinkTimeoutSeconds();
+}
+
 bool CaretView::desktopAllowsBlinking() {
   gboolean blink = TRUE;
   g_object_get(gtk_widget_get_settings(GTK_WIDGET(gobj())), "gtk-cursor-blink", &blink, nullptr);

@@ -64,6 +64,9 @@ class CaretView : public Gtk::Widget {
   // text fields do, a blinking caret rests (shown fully, drawing nothing) once the desktop's
   // blink time-out has passed without any, and stays still if the desktop turns blinking off.
   void noteUserActivity();
+  // Whether a blinking style blinks now: the desktop allows blinking and a key, paste or focus
+  // change came within its blink time-out. The OpenGL path's cursor follows this too.
+  bool blinkAllowedNow();
   // Whether the caret draws as focused: the terminal view's focus (its window active included)
   // while it tracks focus, always otherwise.
   bool drawsFocused() const;

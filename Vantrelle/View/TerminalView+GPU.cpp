@@ -11,6 +11,7 @@
 #include "Vantrelle/GPU/GpuLog.h"
 #include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/PixelNodes.h"
 #include "Vantrelle/View/TerminalView.h"
@@ -117,6 +118,7 @@ FrameSnapshot GpuDrawingPath::viewSnapshot() const {
   frame.caretColor = view.caretColor();
   frame.caretTextColor = view.caretTextColor();
   frame.caretFocused = !view.caretViewTracksFocus() || view.hasFocus();
+  frame.cursorMayBlink = view.hasFocus() && (!view.caretView || view.caretView->blinkAllowedNow());
   frame.customBlockGlyphs = view.getCustomBlockGlyphs();
   frame.antiAliasCustomBlockGlyphs = view.getAntiAliasCustomBlockGlyphs();
   frame.fontSmoothing = view.fontSmoothing();

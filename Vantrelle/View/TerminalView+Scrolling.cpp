@@ -145,6 +145,8 @@ void TerminalView::send(std::span<const uint8_t> data) {
     lastUserInputUptimeNs = uptimeNanoseconds();
   }
   if (caretView) caretView->noteUserActivity();
+  // The OpenGL path's cursor starts blinking again from its next frame.
+  queueMetalDisplay();
   ensureCaretIsVisible();
   if (terminalDelegate) terminalDelegate->send(*this, data);
 }

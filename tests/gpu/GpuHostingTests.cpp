@@ -64,10 +64,14 @@ TEST_F(GpuHosting, AFailedSwitchKeepsTheCairoPath) {
   EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
 }
 
-TEST_F(GpuHosting, BlinkTimerRunsOnlyForBlinkingVisibleCursors) {
+TEST_F(GpuHosting, BlinkTimerRunsOnlyForBlinkingVisibleFocusedCursors) {
   auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
   auto& renderer = path->renderer_();
   view->getTerminal().options.cursorStyle = CursorStyle::blinkBlock;
+  // Without the focus the cursor is still.
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  view->becomeFirstResponder();
   ASSERT_TRUE(path->render());
   EXPECT_NE(renderer.cursorBlinkTimer, 0u);
   renderer.cursorBlinkOn = false;
@@ -79,6 +83,34 @@ TEST_F(GpuHosting, BlinkTimerRunsOnlyForBlinkingVisibleCursors) {
   view->getTerminal().cursorHidden = true;
   ASSERT_TRUE(path->render());
   EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+}
+
+// As the caret widget's, the drawn cursor's blink rests, shown fully, once the desktop's blink
+// time-out passed without a key, and a key wakes it.
+TEST_F(GpuHosting, TheBlinkRestsAfterTheDesktopsTimeOutAndAKeyWakesIt) {
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  auto& renderer = path->renderer_();
+  view->getTerminal().options.cursorStyle = CursorStyle::blinkBlock;
+  view->becomeFirstResponder();
+  GtkSettings* settings = gtk_widget_get_settings(GTK_WIDGET(view->gobj()));
+  int saved = 10;
+  g_object_get(settings, "gtk-cursor-blink-timeout", &saved, nullptr);
+  g_object_set(settings, "gtk-cursor-blink-timeout", 1, nullptr);
+  ASSERT_TRUE(path->render());
+  ASSERT_NE(renderer.cursorBlinkTimer, 0u);
+  // The first frame after the time-out ends the blink, whatever step it was at.
+  auto until = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+  while (view->caretView->blinkAllowedNow() && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, TRUE);
+  renderer.cursorBlinkOn = false;
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  EXPECT_TRUE(renderer.cursorBlinkOn);
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(renderer.cursorBlinkTimer, 0u) << "a frame without a key restarted the blink";
+  view->send(std::string("k"));
+  ASSERT_TRUE(path->render());
+  EXPECT_NE(renderer.cursorBlinkTimer, 0u);
+  g_object_set(settings, "gtk-cursor-blink-timeout", saved, nullptr);
 }
 
 TEST_F(GpuHosting, ScaleOverrideSetsTheDrawableSize) {
