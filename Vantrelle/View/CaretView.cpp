@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <vector>
 
 #include "Vantrelle/Buffer/UnicodeUtil.h"
+#include "Vantrelle/View/PixelNodes.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "Vantrelle/View/WindowRenderer.h"
 
 namespace vantrelle {
 
@@ -74,32 +77,37 @@ double CaretView::blinkOpacity(double seconds) {
   return 1.0 - easeIn(progress);
 }
 
-double CaretView::steppedBlinkOpacity(double seconds) {
-  return std::round(blinkOpacity(seconds) * blinkLevels) / blinkLevels;
+double CaretView::steppedBlinkOpacity(double seconds, int levels) {
+  return std::round(blinkOpacity(seconds) * levels) / levels;
 }
 
 // The fade is monotonic within each phase, so the moments where the rounded level changes are
 // found once by bisection: the opacity crosses each midpoint between two levels once per phase.
-double CaretView::secondsToNextBlinkStep(double seconds) {
-  static const std::vector<double> steps = [] {
-    std::vector<double> times;
-    for (int k = 0; k < blinkLevels; k++) {
-      double threshold = (k + 0.5) / blinkLevels, lo = 0, hi = blinkPhaseSeconds;
+double CaretView::secondsToNextBlinkStep(double seconds, int levels) {
+  static std::map<int, std::vector<double>> schedules;
+  auto& steps = schedules[levels];
+  if (steps.empty()) {
+    for (int k = 0; k < levels; k++) {
+      double threshold = (k + 0.5) / levels, lo = 0, hi = blinkPhaseSeconds;
       for (int i = 0; i < 40; i++) {
         double mid = (lo + hi) / 2;
         (blinkOpacity(mid) > threshold ? lo : hi) = mid;
       }
-      times.push_back(hi);
-      times.push_back(2 * blinkPhaseSeconds - hi);
+      steps.push_back(hi);
+      steps.push_back(2 * blinkPhaseSeconds - hi);
     }
-    times.push_back(2 * blinkPhaseSeconds);
-    std::sort(times.begin(), times.end());
-    return times;
-  }();
+    steps.push_back(2 * blinkPhaseSeconds);
+    std::sort(steps.begin(), steps.end());
+  }
   double cycle = 2 * blinkPhaseSeconds;
   double at = std::fmod(std::max(seconds, 0.0), cycle);
   auto next = std::upper_bound(steps.begin(), steps.end(), at);
   return (next == steps.end() ? cycle + steps.front() : *next) - at;
+}
+
+int CaretView::levelsForWindow() {
+  if (!get_realized() || paintsWithCairo(*this)) return smoothBlinkLevels;
+  return displayGLIsSoftware() ? coarseBlinkLevels : smoothBlinkLevels;
 }
 
 void CaretView::updateAnimation(bool blink) {
@@ -109,6 +117,7 @@ void CaretView::updateAnimation(bool blink) {
   blinkWanted = blink;
   if (!blink || !desktopAllowsBlinking()) return;
   blinkStart = lastActivity = g_get_monotonic_time();
+  levels = levelsForWindow();
   scheduleBlinkStep();
 }
 
@@ -116,6 +125,7 @@ void CaretView::noteUserActivity() {
   lastActivity = g_get_monotonic_time();
   if (!blinkWanted || blinkTimer.connected() || !desktopAllowsBlinking()) return;
   blinkStart = lastActivity;
+  levels = levelsForWindow();
   scheduleBlinkStep();
 }
 
@@ -140,7 +150,7 @@ double CaretView::desktopBlinkTimeoutSeconds() {
 void CaretView::scheduleBlinkStep() {
   double elapsed = double(g_get_monotonic_time() - blinkStart) / 1e6;
   // A millisecond past the step, so that the level has surely changed when the timer runs.
-  auto delay = unsigned(std::ceil(secondsToNextBlinkStep(elapsed) * 1000)) + 1;
+  auto delay = unsigned(std::ceil(secondsToNextBlinkStep(elapsed, levels) * 1000)) + 1;
   blinkTimer = Glib::signal_timeout().connect(
       [this] {
         blinkStep();
@@ -153,7 +163,7 @@ void CaretView::blinkStep() {
   gint64 now = g_get_monotonic_time();
   bool resting = double(now - lastActivity) / 1e6 >= desktopBlinkTimeoutSeconds();
   // Resting waits for a full level so that the caret never stops half faded.
-  double opacity = steppedBlinkOpacity(double(now - blinkStart) / 1e6);
+  double opacity = steppedBlinkOpacity(double(now - blinkStart) / 1e6, levels);
   if (opacity != currentOpacity) {
     currentOpacity = opacity;
     if (get_mapped()) queue_draw();

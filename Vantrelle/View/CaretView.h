@@ -25,10 +25,11 @@ class CaretView : public Gtk::Widget {
   static constexpr std::optional<ViewColor> defaultCaretTextColor{};
   // One blink phase, fading out or back in.
   static constexpr double blinkPhaseSeconds = 0.7;
-  // Opacity levels a fade steps through below full. Every step repaints the window, and a window
-  // frame is not cheap (a software GL renderer composites the whole window), so a fade is shown
-  // in a few steps, each drawn only when the level changes.
-  static constexpr int blinkLevels = 2;
+  // Opacity levels a fade steps through below full, each drawn only when the level changes. Where
+  // a frame repaints only the caret the fade is smooth; where every frame renders the whole window
+  // on the CPU (a GL renderer on a software rasterizer) it is shown in a few steps.
+  static constexpr int smoothBlinkLevels = 12;
+  static constexpr int coarseBlinkLevels = 2;
   static constexpr double hollowLineWidth = 3.0;
 
   CaretView(ViewRect frame, CursorStyle cursorStyle, TerminalView* terminal);
@@ -75,10 +76,12 @@ class CaretView : public Gtk::Widget {
   double opacity() const { return currentOpacity; }
   // The opacity `seconds` into a blink: fading out with ease-in, then back the same way.
   static double blinkOpacity(double seconds);
-  // The level shown `seconds` into a blink: blinkOpacity rounded to one of the blink levels.
-  static double steppedBlinkOpacity(double seconds);
+  // The level shown `seconds` into a blink: blinkOpacity rounded to one of `levels` levels.
+  static double steppedBlinkOpacity(double seconds, int levels);
   // How long after `seconds` into a blink the shown level next changes.
-  static double secondsToNextBlinkStep(double seconds);
+  static double secondsToNextBlinkStep(double seconds, int levels);
+  // The levels this caret's fade steps through, chosen when the blink starts.
+  int blinkLevels() const { return levels; }
   // Frames the caret has drawn, for checking that blinking stays cheap.
   uint64_t framesDrawn = 0;
   // Paints the caret into `context` at the widget's origin, `width` x `height` points.
@@ -101,6 +104,8 @@ class CaretView : public Gtk::Widget {
   gint64 lastActivity = 0;
   double currentOpacity = 1;
   gint64 blinkStart = 0;
+  int levels = coarseBlinkLevels;
+  int levelsForWindow();
 };
 
 bool isBlinkingStyle(CursorStyle style);

@@ -41,10 +41,17 @@ bool isSoftwareGLRenderer(std::string_view renderer) {
   return false;
 }
 
+bool displayGLIsSoftware() {
+  static const bool software = [] {
+    auto renderer = displayGLRenderer();
+    return renderer && isSoftwareGLRenderer(*renderer);
+  }();
+  return software;
+}
+
 bool preferCairoOnSoftwareGL(Gtk::Application& application) {
   if (const char* chosen = std::getenv("GSK_RENDERER"); chosen && *chosen) return false;
-  auto renderer = displayGLRenderer();
-  if (!renderer || !isSoftwareGLRenderer(*renderer)) return false;
+  if (!displayGLIsSoftware()) return false;
   // GTK reads the variable once, when it makes the first window's renderer, which is when that
   // window is realized; after that the variable goes, so that children do not inherit it.
   setenv("GSK_RENDERER", "cairo", 1);

@@ -13,6 +13,9 @@ namespace vantrelle {
 // Whether an OpenGL renderer string names a software rasterizer.
 bool isSoftwareGLRenderer(std::string_view renderer);
 
+// Whether the display's OpenGL is a software rasterizer; asked once.
+bool displayGLIsSoftware();
+
 // Unless the user chose a renderer (GSK_RENDERER), has GTK paint the application's windows with
 // Cairo when the display's OpenGL is a software rasterizer. Call at start-up, before any window is
 // shown; returns whether it chose Cairo. The choice is the application's own: it is not handed on

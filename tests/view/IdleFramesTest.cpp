@@ -14,23 +14,28 @@ namespace {
 
 TEST(IdleFrames, TheShownBlinkLevelChangesExactlyWhereTheStepScheduleSays) {
   const double cycle = 2 * CaretView::blinkPhaseSeconds;
-  for (double t = 0; t < 2 * cycle; t += 0.013) {
-    double level = CaretView::steppedBlinkOpacity(t);
-    EXPECT_NEAR(level * CaretView::blinkLevels, std::round(level * CaretView::blinkLevels), 1e-9) << t;
-    double next = CaretView::secondsToNextBlinkStep(t);
-    ASSERT_GT(next, 0) << t;
-    ASSERT_LE(next, cycle) << t;
-    // Nothing changes before the step; at the step the level differs, unless the cycle merely
-    // wraps around at full opacity.
-    EXPECT_EQ(CaretView::steppedBlinkOpacity(t + next - 1e-4), level) << t;
-    double after = CaretView::steppedBlinkOpacity(t + next + 1e-4);
-    if (std::fmod(t + next + 1e-4, cycle) > 1e-3) {
-      EXPECT_NE(after, level) << t;
+  for (int levels : {CaretView::coarseBlinkLevels, CaretView::smoothBlinkLevels}) {
+    int changes = 0;
+    for (double t = 0; t < 2 * cycle; t += 0.013) {
+      double level = CaretView::steppedBlinkOpacity(t, levels);
+      EXPECT_NEAR(level * levels, std::round(level * levels), 1e-9) << t;
+      double next = CaretView::secondsToNextBlinkStep(t, levels);
+      ASSERT_GT(next, 0) << t;
+      ASSERT_LE(next, cycle) << t;
+      // Nothing changes before the step; at the step the level differs, unless the cycle merely
+      // wraps around at full opacity.
+      EXPECT_EQ(CaretView::steppedBlinkOpacity(t + next - 1e-4, levels), level) << t;
+      double after = CaretView::steppedBlinkOpacity(t + next + 1e-4, levels);
+      if (std::fmod(t + next + 1e-4, cycle) > 1e-3) {
+        EXPECT_NE(after, level) << t;
+      }
+      if (CaretView::steppedBlinkOpacity(t + 0.013, levels) != level) changes++;
     }
+    // The fade reaches both ends, through every level once each way.
+    EXPECT_EQ(CaretView::steppedBlinkOpacity(0, levels), 1.0);
+    EXPECT_EQ(CaretView::steppedBlinkOpacity(CaretView::blinkPhaseSeconds, levels), 0.0);
+    EXPECT_EQ(changes, 2 * 2 * levels) << levels << " levels";
   }
-  // The fade still reaches both ends.
-  EXPECT_EQ(CaretView::steppedBlinkOpacity(0), 1.0);
-  EXPECT_EQ(CaretView::steppedBlinkOpacity(CaretView::blinkPhaseSeconds), 0.0);
 }
 
 class FocusedWindow : public ::testing::Test {
@@ -73,11 +78,11 @@ TEST_F(FocusedWindow, ABlinkingCaretRepaintsOnlyItselfAndOnlyOnANewLevel) {
       if (caret->opacity() != 1.0 || !shown.empty()) shown.push_back(caret->opacity());
     }
     // A whole fade out and back in.
-    return shown.size() >= size_t(2 * CaretView::blinkLevels);
+    return shown.size() >= size_t(2 * caret->blinkLevels());
   }));
   EXPECT_EQ(view->contentFramesDrawn, content) << "the terminal redrew its own contents for the caret";
   for (size_t i = 1; i < shown.size(); i++) EXPECT_NE(shown[i], shown[i - 1]) << "a caret frame with nothing new";
-  EXPECT_EQ(shown[CaretView::blinkLevels - 1], 0.0);
+  EXPECT_EQ(shown[size_t(caret->blinkLevels() - 1)], 0.0);
 }
 
 TEST_F(FocusedWindow, TheBlinkRestsAfterTheDesktopsTimeOutAndWakesOnInput) {
