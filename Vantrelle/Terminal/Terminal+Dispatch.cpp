@@ -423,10 +423,10 @@ void Terminal::unhandledCsi(uint8_t code, std::span<const int> pars, std::span<c
 
 void Terminal::setTitleModes(std::span<const int> pars, bool on) {
   for (int p : pars) {
-    if (p == 0) xtermTitleSetHex = on;
-    if (p == 1) xtermTitleQueryHex = on;
-    if (p == 2) xtermTitleSetUtf = on;
-    if (p == 3) xtermTitleQueryUtf = on;
+    if (p == 0) titles.modes.setHex = on;
+    if (p == 1) titles.modes.queryHex = on;
+    if (p == 2) titles.modes.setUtf = on;
+    if (p == 3) titles.modes.queryUtf = on;
   }
 }
 

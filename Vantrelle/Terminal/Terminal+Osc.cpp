@@ -13,12 +13,12 @@ void Terminal::dispatchOscCommand(int64_t code, std::span<const uint8_t> data) {
   switch (code) {
     case 0:
     case 2:
-      terminalTitle = osc::utf8(data).value_or("");
-      if (tdel) tdel->setTerminalTitle(*this, terminalTitle);
+      titles.window = osc::utf8(data).value_or("");
+      if (tdel) tdel->setTerminalTitle(*this, titles.window);
       break;
     case 1:
-      iconTitle = osc::utf8(data).value_or("");
-      if (tdel) tdel->setTerminalIconTitle(*this, iconTitle);
+      titles.icon = osc::utf8(data).value_or("");
+      if (tdel) tdel->setTerminalIconTitle(*this, titles.icon);
       break;
     case 4:
       oscChangeOrQueryColorIndex(data);

@@ -94,12 +94,12 @@ void Terminal::hideCursor() {
 }
 
 void Terminal::setTitle(const std::string& text) {
-  terminalTitle = text;
+  titles.window = text;
   if (tdel) tdel->setTerminalTitle(*this, text);
 }
 
 void Terminal::setIconTitle(const std::string& text) {
-  iconTitle = text;
+  titles.icon = text;
   if (tdel) tdel->setTerminalIconTitle(*this, text);
 }
 

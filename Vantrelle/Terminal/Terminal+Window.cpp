@@ -118,20 +118,20 @@ void Terminal::cmdWindowOptions(std::span<const int> pars) {
   }
   const bool both = matches(pars, {22, 0}) || matches(pars, {22, 0, 0});
   if (both || matches(pars, {22, 1}) || matches(pars, {22, 2})) {
-    if (both || pars[1] == 2) push(terminalTitleStack, terminalTitle);
-    if (both || pars[1] == 1) push(terminalIconStack, iconTitle);
+    if (both || pars[1] == 2) push(titles.windowStack, titles.window);
+    if (both || pars[1] == 1) push(titles.iconStack, titles.icon);
     return;
   }
   const bool popBoth = matches(pars, {23, 0}) || matches(pars, {23, 0, 0});
   if (popBoth || matches(pars, {23, 1}) || matches(pars, {23, 2})) {
-    if ((popBoth || pars[1] == 2) && !terminalTitleStack.empty()) {
-      std::string title = std::move(terminalTitleStack.back());
-      terminalTitleStack.pop_back();
+    if ((popBoth || pars[1] == 2) && !titles.windowStack.empty()) {
+      std::string title = std::move(titles.windowStack.back());
+      titles.windowStack.pop_back();
       setTitle(title);
     }
-    if ((popBoth || pars[1] == 1) && !terminalIconStack.empty()) {
-      std::string title = std::move(terminalIconStack.back());
-      terminalIconStack.pop_back();
+    if ((popBoth || pars[1] == 1) && !titles.iconStack.empty()) {
+      std::string title = std::move(titles.iconStack.back());
+      titles.iconStack.pop_back();
       setIconTitle(title);
     }
     return;

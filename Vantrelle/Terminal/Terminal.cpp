@@ -69,7 +69,7 @@ void Terminal::setup(bool isReset) {
   keyboardModeAlt = {};
   conformance = TerminalConformance::vt500;
   allow80To132 = true;
-  xtermTitleSetHex = xtermTitleQueryHex = xtermTitleSetUtf = xtermTitleQueryUtf = false;
+  titles.modes = {};
   hyperLinkTracking.reset();
   cursorBlink = false;
   hostCurrentDirectory.reset();

@@ -27,6 +27,7 @@
 #include "Vantrelle/Terminal/TerminalDelegate.h"
 #include "Vantrelle/Terminal/TerminalOptions.h"
 #include "Vantrelle/Terminal/TerminalTypes.h"
+#include "Vantrelle/Terminal/TitleState.h"
 #include "Vantrelle/Text/LinkTypes.h"
 
 namespace vantrelle {
@@ -384,10 +385,6 @@ class Terminal : private ParserHandler {
   bool lineFeedMode = false;
   bool smoothScroll = false;
   bool mouseShiftCapture = false;
-  bool xtermTitleSetUtf = false;
-  bool xtermTitleSetHex = false;
-  bool xtermTitleQueryUtf = false;
-  bool xtermTitleQueryHex = false;
   bool reportedFocusState = true;
   bool silentLog = true;
 
@@ -429,10 +426,13 @@ class Terminal : private ParserHandler {
   ReadingBuffer readingBuffer;
   int lastBufferCol = 0;
   std::optional<HyperLink> hyperLinkTracking;
-  std::string terminalTitle;
-  std::string iconTitle;
-  std::vector<std::string> terminalTitleStack;
-  std::vector<std::string> terminalIconStack;
+  TitleState titles;
+  const std::string& terminalTitle() const { return titles.window; }
+  const std::string& iconTitle() const { return titles.icon; }
+  bool xtermTitleSetHex() const { return titles.modes.setHex; }
+  bool xtermTitleQueryHex() const { return titles.modes.queryHex; }
+  bool xtermTitleSetUtf() const { return titles.modes.setUtf; }
+  bool xtermTitleQueryUtf() const { return titles.modes.queryUtf; }
 
   static Attribute defaultAttribute() {
     return Attribute(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::none);

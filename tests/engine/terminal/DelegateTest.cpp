@@ -38,7 +38,7 @@ TEST(TerminalDelegate, AGoneHostDropsRepliesButStateStillChanges) {
   Terminal t(nullptr, sized(10, 3));
   t.feed("ab\x1b[2;2H\x07\x1b]0;title\x07");
   t.sendResponse("lost");
-  EXPECT_EQ(t.terminalTitle, "title");
+  EXPECT_EQ(t.terminalTitle(), "title");
   EXPECT_EQ(cursor(t), std::make_pair(1, 1));
 }
 

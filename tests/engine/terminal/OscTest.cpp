@@ -49,7 +49,7 @@ TEST(Osc, TitlesDirectoryAndNotifications) {
   Terminal t(&host, sized(20, 4));
   t.feed(osc("0;caf\xc3\xa9") + osc("1;icon") + "\x1b]2;bad \xff\x07");
   EXPECT_EQ(host.titles, (std::vector<std::string>{"caf\xc3\xa9", ""}));
-  EXPECT_EQ(t.iconTitle, "icon");
+  EXPECT_EQ(t.iconTitle(), "icon");
 
   t.feed(osc("7;file://host/tmp"));
   EXPECT_EQ(t.hostCurrentDirectory, "file://host/tmp");

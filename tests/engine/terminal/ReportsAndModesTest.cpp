@@ -311,16 +311,16 @@ TEST(WindowOperations, ReportsActionsAndTitleStacks) {
   s.t.feed("\x1b[22;1t");
   s.t.setIconTitle("icon-b");
   s.t.feed("\x1b[23;1t\x1b[23;2t");
-  EXPECT_EQ(s.t.iconTitle, "icon-a");
+  EXPECT_EQ(s.t.iconTitle(), "icon-a");
   EXPECT_EQ(s.host.iconTitles.back(), "icon-a");
-  EXPECT_EQ(s.t.terminalTitle, "secret");
+  EXPECT_EQ(s.t.terminalTitle(), "secret");
   // The stacks are bounded: a flood of pushes keeps only the newest.
   for (int i = 0; i < 10000; i++) s.t.feed("\x1b[22;0t");
-  EXPECT_LE(s.t.terminalTitleStack.size(), 10u);
+  EXPECT_LE(s.t.titles.windowStack.size(), 10u);
 }
 
 TEST(WindowOperations, NothingWithoutDelegate) {
   Terminal t(nullptr, sized(10, 5));
   t.feed("\x1b[22;0t");
-  EXPECT_TRUE(t.terminalTitleStack.empty());
+  EXPECT_TRUE(t.titles.windowStack.empty());
 }

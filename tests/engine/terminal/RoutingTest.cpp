@@ -48,11 +48,11 @@ TEST(TerminalRouting, EscAndCsiIntermediatesSelectTheirHandlers) {
   t.feed("\x1b[>s");
   EXPECT_FALSE(t.mouseShiftCapture);
   t.feed("\x1b[>0;2t");
-  EXPECT_TRUE(t.xtermTitleSetHex);
-  EXPECT_TRUE(t.xtermTitleSetUtf);
+  EXPECT_TRUE(t.xtermTitleSetHex());
+  EXPECT_TRUE(t.xtermTitleSetUtf());
   t.feed("\x1b[>2T");
-  EXPECT_FALSE(t.xtermTitleSetUtf);
-  EXPECT_TRUE(t.xtermTitleSetHex);
+  EXPECT_FALSE(t.xtermTitleSetUtf());
+  EXPECT_TRUE(t.xtermTitleSetHex());
   t.feed("\x1b=");
   EXPECT_TRUE(t.applicationKeypad);
   t.feed("\x1b>");
