@@ -411,9 +411,6 @@ class Terminal : private ParserHandler {
   Color foregroundColor = Color::defaultForeground;
   Color backgroundColor = Color::defaultBackground;
   std::optional<Color> cursorColor;
-  bool settingFgColor = false;
-  bool settingBgColor = false;
-  bool settingCursorColor = false;
 
   CC cc;
   // Each screen keeps its own keyboard flags and stack; switching screens changes neither.
@@ -441,6 +438,12 @@ class Terminal : private ParserHandler {
   Attribute eraseAttr() const { return Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none); }
 
  private:
+  // Set while the host is told of a colour change, so a host that sets the colour back on the
+  // terminal does not loop (Terminal+Colors.cpp).
+  bool settingFgColor = false;
+  bool settingBgColor = false;
+  bool settingCursorColor = false;
+
   // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp).
   void print(std::span<const uint8_t> run) override { handlePrint(run); }
   void printStateReset() override { readingBuffer.putbackCount = 0; }
