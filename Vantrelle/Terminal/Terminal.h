@@ -368,7 +368,6 @@ class Terminal : private ParserHandler {
   EscapeSequenceParser parser;
 
   bool synchronizedOutputActive = false;
-  std::shared_ptr<ScheduledWork> synchronizedOutputTimeoutItem;
   bool applicationKeypad = false;
   bool applicationCursor = false;
   bool sendFocus = false;
@@ -421,8 +420,6 @@ class Terminal : private ParserHandler {
   MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
   TerminalConformance conformance = TerminalConformance::vt500;
   ReadingBuffer readingBuffer;
-  int lastBufferCol = 0;
-  std::optional<HyperLink> hyperLinkTracking;
   TitleState titles;
   const std::string& terminalTitle() const { return titles.window; }
   const std::string& iconTitle() const { return titles.icon; }
@@ -443,6 +440,10 @@ class Terminal : private ParserHandler {
   bool settingFgColor = false;
   bool settingBgColor = false;
   bool settingCursorColor = false;
+  // The OSC 8 link being printed, from its opening to its closing sequence (Terminal+Hyperlink.cpp).
+  std::optional<HyperLink> hyperLinkTracking;
+  // The pending synchronized-output time-out (Terminal+Resets.cpp).
+  std::shared_ptr<ScheduledWork> synchronizedOutputTimeoutItem;
 
   // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp).
   void print(std::span<const uint8_t> run) override { handlePrint(run); }
