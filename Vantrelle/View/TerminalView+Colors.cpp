@@ -31,8 +31,8 @@ RowAnalysis TerminalView::rowAnalysis() {
   analysis.style = &runStyle;
   if (selection && selection->active()) analysis.selection = SelectionRange{selection->start(), selection->end()};
   analysis.terminalCols = terminal->cols;
-  analysis.linkHighlightMode = linkHighlightMode;
-  analysis.linkRanges = linkHighlightRange;
+  analysis.linkHighlightMode = linkState.linkHighlightMode;
+  analysis.linkRanges = linkState.linkHighlightRange;
   analysis.commandActive = commandActive;
   analysis.customBlockGlyphs = customBlockGlyphs;
   analysis.selectedBackground = _selectedTextBackgroundColor;

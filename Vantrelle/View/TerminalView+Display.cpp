@@ -140,7 +140,7 @@ void TerminalView::queueMetalDisplay() {
 
 void TerminalView::setDrawingPath(std::unique_ptr<TerminalDrawingPath> newPath) {
   path = newPath ? std::move(newPath) : std::make_unique<CairoDrawingPath>(*this);
-  useMetalRenderer = path->drawsCursor();
+  gpuState.useMetalRenderer = path->drawsCursor();
   path->invalidateAll();
   updateCursorPosition();
   queue_draw();

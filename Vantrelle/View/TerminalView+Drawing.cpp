@@ -159,8 +159,8 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   }
   pass.pango = get_pango_context()->gobj();
   // Without font smoothing glyphs are antialiased in grey only, never by subpixel.
-  pass.fontOptions = cairo_font_options_create();
-  if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions, CAIRO_ANTIALIAS_GRAY);
+  pass.fontOptions.reset(cairo_font_options_create());
+  if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions.get(), CAIRO_ANTIALIAS_GRAY);
   pass.scale = backingScaleFactor();
   int lineCount = buffer.lines().count();
   for (int row = first; row <= last; row++) {
@@ -170,7 +170,6 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     lastPassRowCount++;
     drawRow(row, *buffer.lines()[row], top, cr, pass);
   }
-  cairo_font_options_destroy(pass.fontOptions);
 
   // The strip below the last whole row, which no row covers.
   double rowsHeight = std::floor(frameSize.height / ch) * ch;
@@ -288,7 +287,7 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
   cairo_set_scaled_font(cr, scaled);
-  if (!_fontSmoothing) cairo_set_font_options(cr, pass.fontOptions);
+  if (!_fontSmoothing) cairo_set_font_options(cr, pass.fontOptions.get());
   const double cw = cellDimension->width;
   batch.clear();
   for (const auto& g : glyphs) {

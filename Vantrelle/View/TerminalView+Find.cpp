@@ -8,25 +8,26 @@ namespace vantrelle {
 void TerminalView::setupFindBar() {}
 
 TerminalFindBarView& TerminalView::ensureFindBar() {
-  if (findBar) return *findBar;
-  findBar = std::make_unique<TerminalFindBarView>();
-  findBar->set_visible(false);
-  findBar->insert_at_end(*this);
+  if (findState.findBar) return *findState.findBar;
+  findState.findBar = std::make_unique<TerminalFindBarView>();
+  findState.findBar->set_visible(false);
+  findState.findBar->insert_at_end(*this);
   std::weak_ptr<TerminalView*> alive = lifetime;
   auto with = [alive](auto action) {
     return [alive, action](auto&&... args) {
       if (auto owner = alive.lock(); owner && *owner) action(**owner, args...);
     };
   };
-  findBar->onSearchChanged = with([](TerminalView& v, const std::string& term) { v.handleFindBarSearchChanged(term); });
-  findBar->onFindNext = with([](TerminalView& v) { v.performFind(true); });
-  findBar->onFindPrevious = with([](TerminalView& v) { v.performFind(false); });
-  findBar->onClose = with([](TerminalView& v) { v.hideFindBar(); });
-  findBar->onOptionsChanged = with([](TerminalView& v, const SearchOptions& options) {
-    v.findBarOptions = options;
-    if (!v.findBarTerm.empty()) v.findNext(v.findBarTerm, options, true);
+  findState.findBar->onSearchChanged =
+      with([](TerminalView& v, const std::string& term) { v.handleFindBarSearchChanged(term); });
+  findState.findBar->onFindNext = with([](TerminalView& v) { v.performFind(true); });
+  findState.findBar->onFindPrevious = with([](TerminalView& v) { v.performFind(false); });
+  findState.findBar->onClose = with([](TerminalView& v) { v.hideFindBar(); });
+  findState.findBar->onOptionsChanged = with([](TerminalView& v, const SearchOptions& options) {
+    v.findState.findBarOptions = options;
+    if (!v.findState.findBarTerm.empty()) v.findNext(v.findState.findBarTerm, options, true);
   });
-  return *findBar;
+  return *findState.findBar;
 }
 
 void TerminalView::showFindBar(bool prefillSelection) {
@@ -47,30 +48,30 @@ void TerminalView::showFindBar(bool prefillSelection) {
 }
 
 void TerminalView::hideFindBar() {
-  if (findBar) findBar->set_visible(false);
+  if (findState.findBar) findState.findBar->set_visible(false);
   grab_focus();
 }
 
 void TerminalView::handleFindBarSearchChanged(const std::string& term) {
-  findBarTerm = term;
+  findState.findBarTerm = term;
   if (term.empty()) {
     clearSearch();
     return;
   }
   TerminalFindBarView::findPasteboard() = term;
-  findNext(term, findBarOptions, true);
+  findNext(term, findState.findBarOptions, true);
 }
 
 void TerminalView::performFind(bool next) {
   std::optional<std::string> term;
-  if (findBar && findBar->get_visible()) {
-    term = findBar->text();
+  if (findState.findBar && findState.findBar->get_visible()) {
+    term = findState.findBar->text();
   } else {
     term = TerminalFindBarView::findPasteboard();
   }
   if (!term || term->empty()) return;
   TerminalFindBarView::findPasteboard() = *term;
-  SearchOptions options = findBar ? findBar->options() : SearchOptions();
+  SearchOptions options = findState.findBar ? findState.findBar->options() : SearchOptions();
   if (next) {
     findNext(*term, options, true);
   } else {

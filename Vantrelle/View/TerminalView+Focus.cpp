@@ -70,9 +70,9 @@ void TerminalView::setupFocusNotification() {
 }
 
 void TerminalView::setupProgressBar() {
-  progressBarView = std::make_unique<TerminalProgressBarView>();
-  progressBarView->set_visible(false);
-  progressBarView->set_parent(*this);
+  progress.progressBarView = std::make_unique<TerminalProgressBarView>();
+  progress.progressBarView->set_visible(false);
+  progress.progressBarView->set_parent(*this);
 }
 
 void TerminalView::root_vfunc() {

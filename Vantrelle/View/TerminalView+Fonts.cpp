@@ -219,7 +219,7 @@ void TerminalView::layoutChildren() {
     w = natural;
     scroller->size_allocate(Gtk::Allocation(std::max(width - w, 0), 0, w, height), -1);
   }
-  if (progressBarView) progressBarView->size_allocate(Gtk::Allocation(0, 0, width, 2), -1);
+  if (progress.progressBarView) progress.progressBarView->size_allocate(Gtk::Allocation(0, 0, width, 2), -1);
   if (caretView && caretView->get_parent()) {
     // Cells may start at half points on scaled displays: place the caret with a transform
     // rather than a whole-point allocation.

@@ -73,18 +73,18 @@ GpuDrawingPath::~GpuDrawingPath() {
 void GpuDrawingPath::invalidate(const ViewRect&) { view.queue_draw(); }
 
 void GpuDrawingPath::invalidateAll() {
-  view.metalDirtyRange = std::pair{0, INT_MAX};
+  view.gpuState.metalDirtyRange = std::pair{0, INT_MAX};
   view.queue_draw();
 }
 
 void GpuDrawingPath::rowsChanged(int start, int end) {
   int yDisp = view.getTerminal().buffer->yDisp;
   std::pair<int, int> lines{yDisp + start, yDisp + end};
-  if (view.metalDirtyRange) {
-    lines.first = std::min(lines.first, view.metalDirtyRange->first);
-    lines.second = std::max(lines.second, view.metalDirtyRange->second);
+  if (view.gpuState.metalDirtyRange) {
+    lines.first = std::min(lines.first, view.gpuState.metalDirtyRange->first);
+    lines.second = std::max(lines.second, view.gpuState.metalDirtyRange->second);
   }
-  view.metalDirtyRange = lines;
+  view.gpuState.metalDirtyRange = lines;
   view.queue_draw();
 }
 
@@ -124,8 +124,8 @@ FrameSnapshot GpuDrawingPath::viewSnapshot() const {
   frame.fontSmoothing = view.fontSmoothing();
   frame.backingScale = view.backingScaleFactor();
   frame.scale = std::max(view.metalScaleFactorOverride().value_or(frame.backingScale), 1.0);
-  frame.bufferingMode = view.metalBufferingMode;
-  frame.dirtyRows = view.metalDirtyRange;
+  frame.bufferingMode = view.gpuState.metalBufferingMode;
+  frame.dirtyRows = view.gpuState.metalDirtyRange;
   return frame;
 }
 
@@ -153,7 +153,7 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
   renderPass.end();
   if (!renderer->draw(snapshot, width, height, scale)) return std::nullopt;
   // The rows marked changed are built now.
-  view.metalDirtyRange.reset();
+  view.gpuState.metalDirtyRange.reset();
   Frame frame{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
   std::vector<uint8_t> bottomUp(frame.pixels.size());
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -182,7 +182,7 @@ bool GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 // ---- The view's side ----
 
 void TerminalView::setUseMetal(bool value) {
-  if (value == useMetalRenderer) return;
+  if (value == gpuState.useMetalRenderer) return;
   updateMetalRenderer(value);
 }
 
@@ -193,14 +193,14 @@ void TerminalView::updateMetalRenderer(bool enabled) {
     return;
   }
   if (dynamic_cast<GpuDrawingPath*>(path.get())) return;
-  setDrawingPath(GpuDrawingPath::make(*this, shaderDirectory));
+  setDrawingPath(GpuDrawingPath::make(*this, gpuState.shaderDirectory));
   // The renderer draws the cursor; the caret widget stays hidden, and still.
   freezeCaret();
 }
 
 void TerminalView::rebindMetalRendererToWindow() {
   auto* current = dynamic_cast<GpuDrawingPath*>(path.get());
-  if (!useMetalRenderer || !current) return;
+  if (!gpuState.useMetalRenderer || !current) return;
   try {
     setDrawingPath(GpuDrawingPath::make(*this, current->shaderDirectory()));
   } catch (const MetalError& error) {
@@ -216,9 +216,9 @@ void TerminalView::disableMetalRendererAfterRebindFailure(const MetalError& erro
 }
 
 void TerminalView::setMetalScaleFactorOverride(std::optional<double> value) {
-  bool changed = value != _metalScaleFactorOverride;
-  _metalScaleFactorOverride = value;
-  if (changed && useMetalRenderer) queue_draw();
+  bool changed = value != gpuState._metalScaleFactorOverride;
+  gpuState._metalScaleFactorOverride = value;
+  if (changed && gpuState.useMetalRenderer) queue_draw();
 }
 
 }  // namespace vantrelle

@@ -112,7 +112,7 @@ void TerminalView::setupKeyboardInput() {
       false);
   keys->signal_key_released().connect([this, raw = keys.get()](guint keyval, guint keycode, Gdk::ModifierType state) {
     if (get_focus_child()) {
-      std::erase_if(heldKeys, [&](const HeldKey& held) { return held.keycode == keycode; });
+      std::erase_if(keyState.heldKeys, [&](const HeldKey& held) { return held.keycode == keycode; });
       // The find bar's keys are not the program's; a link modifier let go there still ends the
       // link preview it started over the terminal.
       if (keyval == GDK_KEY_Control_L || keyval == GDK_KEY_Control_R) commandKeyChanged(false);
@@ -124,7 +124,7 @@ void TerminalView::setupKeyboardInput() {
 }
 
 bool TerminalView::inputMethodFilter(GdkEvent* event) {
-  return event && imContext && gtk_im_context_filter_keypress(imContext.get(), event);
+  return event && composition.imContext && gtk_im_context_filter_keypress(composition.imContext.get(), event);
 }
 
 bool TerminalView::keyPressed(KeyRecord event) {
@@ -135,14 +135,15 @@ bool TerminalView::keyPressed(KeyRecord event) {
     return false;
   }
   auto findHeld = [this, keycode = event.keycode] {
-    return std::find_if(heldKeys.begin(), heldKeys.end(), [&](const HeldKey& h) { return h.keycode == keycode; });
+    return std::find_if(keyState.heldKeys.begin(), keyState.heldKeys.end(),
+                        [&](const HeldKey& h) { return h.keycode == keycode; });
   };
   // What a key sets off may move the focus, which lets go of every held key: look again after.
   auto keep = [&] {
-    if (auto held = findHeld(); held != heldKeys.end()) held->kept = true;
+    if (auto held = findHeld(); held != keyState.heldKeys.end()) held->kept = true;
   };
-  event.isRepeat = findHeld() != heldKeys.end();
-  if (!event.isRepeat) heldKeys.push_back({event.keycode, event.keyval, event.unshiftedKeyval, false});
+  event.isRepeat = findHeld() != keyState.heldKeys.end();
+  if (!event.isRepeat) keyState.heldKeys.push_back({event.keycode, event.keyval, event.unshiftedKeyval, false});
   if (handleKeyEquivalent(event)) {
     keep();
     return true;
@@ -151,7 +152,7 @@ bool TerminalView::keyPressed(KeyRecord event) {
   // entry of its own (Unicode entry). Text it commits is typed by this key. Keys that type no
   // text of their own (cursor, function and keypad keys) are the terminal's unless a composition
   // is going on: the input method would only type the keypad's digits as plain text.
-  if (!kittyIsComposing && kittyFunctionalKey(event)) {
+  if (!keyState.kittyIsComposing && kittyFunctionalKey(event)) {
     event.event = nullptr;
     keyDown(event);
     return true;
@@ -160,13 +161,13 @@ bool TerminalView::keyPressed(KeyRecord event) {
   if (!flags.isEmpty()) {
     bool repeat = event.isRepeat && flags.contains(KittyKeyboardFlags::reportEvents) &&
                   flags.contains(KittyKeyboardFlags::reportAllKeys);
-    pendingKittyKeyEvent =
+    keyState.pendingKittyKeyEvent =
         PendingKittyKeyEvent{event, repeat ? KittyKeyboardEventType::repeatPress : KittyKeyboardEventType::press};
-    pendingKittyKeyEvent->event.event = nullptr;
+    keyState.pendingKittyKeyEvent->event.event = nullptr;
   }
   if (inputMethodFilter(event.event)) {
     // A key spent on a composition still going on is not the program's, nor is its release.
-    if (kittyIsComposing) keep();
+    if (keyState.kittyIsComposing) keep();
     return true;
   }
   event.event = nullptr;
@@ -175,12 +176,12 @@ bool TerminalView::keyPressed(KeyRecord event) {
 }
 
 void TerminalView::keyReleased(KeyRecord event) {
-  auto held =
-      std::find_if(heldKeys.begin(), heldKeys.end(), [&](const HeldKey& h) { return h.keycode == event.keycode; });
+  auto held = std::find_if(keyState.heldKeys.begin(), keyState.heldKeys.end(),
+                           [&](const HeldKey& h) { return h.keycode == event.keycode; });
   std::optional<HeldKey> pressed;
-  if (held != heldKeys.end()) {
+  if (held != keyState.heldKeys.end()) {
     pressed = *held;
-    heldKeys.erase(held);
+    keyState.heldKeys.erase(held);
   }
   if (keys::modifierKey(event.keyval)) {
     inputMethodFilter(event.event);
@@ -257,7 +258,7 @@ std::optional<KittyKeyEvent> TerminalView::kittyTextEvent(const KeyRecord& event
   result.modifiers = kittyModifiers(event.modifiers);
   result.eventType = eventType;
   result.text = std::move(text);
-  result.composing = kittyIsComposing;
+  result.composing = keyState.kittyIsComposing;
   return result;
 }
 
@@ -301,7 +302,7 @@ void TerminalView::keyDown(const KeyRecord& event) {
   bool toggleChord = m.control && m.shift && m.alt && gdk_keyval_to_lower(event.keyval) == GDK_KEY_o;
   KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
   if (!flags.isEmpty()) {
-    pendingKittyKeyEvent.reset();
+    keyState.pendingKittyKeyEvent.reset();
     if (toggleChord) {
       optionAsMetaKey = !optionAsMetaKey;
       return;
@@ -314,7 +315,7 @@ void TerminalView::keyDown(const KeyRecord& event) {
       k.modifiers = keypadModifiers(kittyModifiers(m), *key, m);
       k.eventType = type;
       k.text = kittyTextForFunctionalKey(*key, event);
-      k.composing = kittyIsComposing;
+      k.composing = keyState.kittyIsComposing;
       if (auto bytes = encodeKitty(k)) {
         send(view(*bytes));
         return;
@@ -328,9 +329,9 @@ void TerminalView::keyDown(const KeyRecord& event) {
     }
     bool repeat = event.isRepeat && flags.contains(KittyKeyboardFlags::reportEvents) &&
                   flags.contains(KittyKeyboardFlags::reportAllKeys);
-    pendingKittyKeyEvent =
+    keyState.pendingKittyKeyEvent =
         PendingKittyKeyEvent{event, repeat ? KittyKeyboardEventType::repeatPress : KittyKeyboardEventType::press};
-    pendingKittyKeyEvent->event.event = nullptr;
+    keyState.pendingKittyKeyEvent->event.event = nullptr;
     interpretKeyEvent(event);
     return;
   }
@@ -356,7 +357,7 @@ bool TerminalView::sendKittyFunctionalKey(KittyFunctionalKey key, KittyKeyboardM
   k.key = KittyKey::functional(key);
   k.modifiers = modifiers;
   k.eventType = eventType;
-  k.composing = kittyIsComposing;
+  k.composing = keyState.kittyIsComposing;
   auto bytes = encodeKitty(k);
   if (!bytes) return false;
   send(view(*bytes));
@@ -366,8 +367,9 @@ bool TerminalView::sendKittyFunctionalKey(KittyFunctionalKey key, KittyKeyboardM
 void TerminalView::doCommand(Command command) {
   bool app = terminal->applicationCursor;
   if (!terminal->keyboardEnhancementFlags().isEmpty()) {
-    KittyKeyboardModifiers modifiers =
-        pendingKittyKeyEvent ? kittyModifiers(pendingKittyKeyEvent->event.modifiers) : KittyKeyboardModifiers();
+    KittyKeyboardModifiers modifiers = keyState.pendingKittyKeyEvent
+                                           ? kittyModifiers(keyState.pendingKittyKeyEvent->event.modifiers)
+                                           : KittyKeyboardModifiers();
     std::optional<FK> key;
     switch (command) {
       case Command::insertNewline:
@@ -434,7 +436,7 @@ void TerminalView::keyUp(const KeyRecord& event) {
     k->key = KittyKey::functional(*key);
     k->modifiers = keypadModifiers(kittyModifiers(event.modifiers), *key, event.modifiers);
     k->eventType = KittyKeyboardEventType::release;
-    k->composing = kittyIsComposing;
+    k->composing = keyState.kittyIsComposing;
   } else {
     if (!allKeys && !event.modifiers.control && !(event.modifiers.alt && optionAsMetaKey)) return;
     k = kittyTextEvent(event, KittyKeyboardEventType::release, std::nullopt);
@@ -448,7 +450,7 @@ void TerminalView::keyUp(const KeyRecord& event) {
 void TerminalView::flagsChanged(const KeyRecord& event, bool pressed) {
   if (event.keyval == GDK_KEY_Control_L || event.keyval == GDK_KEY_Control_R) commandKeyChanged(pressed);
   KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
-  if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing) return;
+  if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || keyState.kittyIsComposing) return;
   auto key = keys::modifierKey(event.keyval);
   if (!key) return;
   if (!pressed && !flags.contains(KittyKeyboardFlags::reportEvents)) return;

@@ -106,8 +106,8 @@ std::optional<std::pair<std::string, TerminalView::LinkParams>> TerminalView::li
                                                                                            bool hasCommandModifier) {
   auto match = linkMatchAt(position, true);
   if (!match) return std::nullopt;
-  bool highlighted = linkHighlightRange && *linkHighlightRange == rowRangesOf(*match);
-  switch (linkHighlightMode) {
+  bool highlighted = linkState.linkHighlightRange && *linkState.linkHighlightRange == rowRangesOf(*match);
+  switch (linkState.linkHighlightMode) {
     case LinkHighlightMode::hover:
       if (!highlighted) return std::nullopt;
       break;
@@ -130,23 +130,23 @@ std::optional<std::pair<std::string, TerminalView::LinkParams>> TerminalView::li
 }
 
 void TerminalView::updateHoverLink(Position position, std::optional<bool> commandOverride) {
-  bool hoverMode =
-      linkHighlightMode == LinkHighlightMode::hover || linkHighlightMode == LinkHighlightMode::hoverWithModifier;
+  bool hoverMode = linkState.linkHighlightMode == LinkHighlightMode::hover ||
+                   linkState.linkHighlightMode == LinkHighlightMode::hoverWithModifier;
   bool command = commandOverride.value_or(commandActive);
-  if (hoverMode && (linkHighlightMode == LinkHighlightMode::hover || command)) {
+  if (hoverMode && (linkState.linkHighlightMode == LinkHighlightMode::hover || command)) {
     if (auto match = linkMatchAt(position, true)) {
       auto ranges = rowRangesOf(*match);
-      if (linkHighlightRange && *linkHighlightRange == ranges) return;
-      auto old = std::move(linkHighlightRange);
-      linkHighlightRange = std::move(ranges);
-      invalidateLinkHighlight(old, linkHighlightRange);
+      if (linkState.linkHighlightRange && *linkState.linkHighlightRange == ranges) return;
+      auto old = std::move(linkState.linkHighlightRange);
+      linkState.linkHighlightRange = std::move(ranges);
+      invalidateLinkHighlight(old, linkState.linkHighlightRange);
       queuePendingDisplay();
       return;
     }
   }
-  if (linkHighlightRange) {
-    auto old = std::move(linkHighlightRange);
-    linkHighlightRange.reset();
+  if (linkState.linkHighlightRange) {
+    auto old = std::move(linkState.linkHighlightRange);
+    linkState.linkHighlightRange.reset();
     invalidateLinkHighlight(old, std::nullopt);
     queuePendingDisplay();
   }
@@ -172,23 +172,23 @@ void TerminalView::markVisibleRowsDirty() {
 }
 
 void TerminalView::reportLink(Position position) {
-  if (linkReporting == LinkReporting::none) {
-    lastReportedLink.reset();
+  if (linkState.linkReporting == LinkReporting::none) {
+    linkState.lastReportedLink.reset();
     return;
   }
-  auto match = linkMatchAt(position, linkReporting == LinkReporting::implicit);
-  lastReportedLink = match ? std::optional<std::string>(match->text) : std::nullopt;
+  auto match = linkMatchAt(position, linkState.linkReporting == LinkReporting::implicit);
+  linkState.lastReportedLink = match ? std::optional<std::string>(match->text) : std::nullopt;
 }
 
 void TerminalView::previewUrl(const std::string& payload) {
   auto target = urlAndParamsFrom(payload);
   if (!target) return;
-  if (!urlPreview) {
-    urlPreview = std::make_unique<Gtk::Label>();
-    urlPreview->set_can_target(false);
-    urlPreview->insert_at_end(*this);
+  if (!linkState.urlPreview) {
+    linkState.urlPreview = std::make_unique<Gtk::Label>();
+    linkState.urlPreview->set_can_target(false);
+    linkState.urlPreview->insert_at_end(*this);
   }
-  auto* label = static_cast<Gtk::Label*>(urlPreview.get());
+  auto* label = static_cast<Gtk::Label*>(linkState.urlPreview.get());
   label->set_markup("<span font_desc=\"" + tryUrlFont() + "\" foreground=\"" + hexOf(nativeBackgroundColor()) +
                     "\" background=\"" + hexOf(nativeForegroundColor()) + "\">" +
                     Glib::Markup::escape_text(target->first).raw() + "</span>");
@@ -198,19 +198,19 @@ void TerminalView::previewUrl(const std::string& payload) {
 void TerminalView::turnOffUrlPreview() {
   if (!commandActive) return;
   commandActive = false;
-  if (urlPreview) {
-    urlPreview->unparent();
-    urlPreview.reset();
+  if (linkState.urlPreview) {
+    linkState.urlPreview->unparent();
+    linkState.urlPreview.reset();
   }
-  lastReportedLink.reset();
-  if (linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
-    if (linkHighlightRange) {
-      auto old = std::move(linkHighlightRange);
-      linkHighlightRange.reset();
+  linkState.lastReportedLink.reset();
+  if (linkState.linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
+    if (linkState.linkHighlightRange) {
+      auto old = std::move(linkState.linkHighlightRange);
+      linkState.linkHighlightRange.reset();
       invalidateLinkHighlight(old, std::nullopt);
     }
     queuePendingDisplay();
-  } else if (linkHighlightMode == LinkHighlightMode::alwaysWithModifier) {
+  } else if (linkState.linkHighlightMode == LinkHighlightMode::alwaysWithModifier) {
     markVisibleRowsDirty();
   }
 }
@@ -221,18 +221,19 @@ void TerminalView::commandKeyChanged(bool pressed) {
     return;
   }
   commandActive = true;
-  if (lastPointerLocation) {
-    Position hit = calculateMouseHit(lastPointerLocation->first, lastPointerLocation->second).first;
+  if (mouseState.lastPointerLocation) {
+    Position hit =
+        calculateMouseHit(mouseState.lastPointerLocation->first, mouseState.lastPointerLocation->second).first;
     if (auto payload = payloadString(hit)) previewUrl(*payload);
     reportLink(hit);
     updateHoverLink(hit, std::nullopt);
   }
-  if (linkHighlightMode == LinkHighlightMode::alwaysWithModifier) markVisibleRowsDirty();
+  if (linkState.linkHighlightMode == LinkHighlightMode::alwaysWithModifier) markVisibleRowsDirty();
 }
 
 void TerminalView::setLinkHighlightMode(LinkHighlightMode mode) {
-  linkHighlightMode = mode;
-  linkHighlightRange.reset();
+  linkState.linkHighlightMode = mode;
+  linkState.linkHighlightRange.reset();
   markVisibleRowsDirty();
 }
 

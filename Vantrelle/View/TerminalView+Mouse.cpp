@@ -54,12 +54,12 @@ void TerminalView::setupMouseInput() {
   click->signal_pressed().connect([this, record, g = click.get()](int count, double x, double y) {
     if (!pointerIsOnTerminal(x, y)) return;
     grab_focus();
-    mouseButtonHeld = true;
+    mouseState.mouseButtonHeld = true;
     mouseDown(record(g, MouseRecord::Kind::down, count, x, y));
   });
   click->signal_released().connect([this, record, g = click.get()](int count, double x, double y) {
-    if (!mouseButtonHeld) return;
-    mouseButtonHeld = false;
+    if (!mouseState.mouseButtonHeld) return;
+    mouseState.mouseButtonHeld = false;
     mouseUp(record(g, MouseRecord::Kind::up, count, x, y));
   });
   add_controller(click);
@@ -71,7 +71,7 @@ void TerminalView::setupMouseInput() {
     r.y = y;
     GdkModifierType state = GdkModifierType(m->get_current_event_state());
     r.modifiers = InputModifiers::from(state);
-    bool held = mouseButtonHeld && (state & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK));
+    bool held = mouseState.mouseButtonHeld && (state & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK));
     r.kind = held ? MouseRecord::Kind::dragged : MouseRecord::Kind::moved;
     if (held) {
       r.buttonNumber = state & GDK_BUTTON1_MASK ? 0 : state & GDK_BUTTON3_MASK ? 1 : 2;
@@ -81,7 +81,7 @@ void TerminalView::setupMouseInput() {
     }
   });
   motion->signal_leave().connect([this] {
-    lastPointerLocation.reset();
+    mouseState.lastPointerLocation.reset();
     mouseExited();
   });
   add_controller(motion);
@@ -158,9 +158,9 @@ void TerminalView::mouseDown(const MouseRecord& event) {
     sharedMouseEvent(event);
     return;
   }
-  didSelectionDrag = false;
+  mouseState.didSelectionDrag = false;
   Position hit = calculateMouseHit(event.x, event.y).first;
-  selectionPressPosition = hit;
+  mouseState.selectionPressPosition = hit;
   if (event.clickCount == 2) {
     selection->selectWordOrExpression(hit, *terminal->buffer);
   } else if (event.clickCount == 1) {
@@ -177,9 +177,9 @@ void TerminalView::mouseDown(const MouseRecord& event) {
 
 void TerminalView::mouseUp(const MouseRecord& event) {
   stopSelectionAutoScrollTimer();
-  autoScrollDelta = 0;
-  lastSelectionDragPoint.reset();
-  selectionPressPosition.reset();
+  mouseState.autoScrollDelta = 0;
+  mouseState.lastSelectionDragPoint.reset();
+  mouseState.selectionPressPosition.reset();
   Position hit = calculateMouseHit(event.x, event.y).first;
   bool command = event.modifiers.control;
   updateHoverLink(hit, commandActive || command);
@@ -189,7 +189,7 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   }
   if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||
       terminal->mouseMode() == MouseMode::off) {
-    didSelectionDrag = false;
+    mouseState.didSelectionDrag = false;
     return;
   }
   sharedMouseEvent(event);
@@ -208,15 +208,15 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
     if (mode != MouseMode::off) return;
   }
   if (!selection->active()) {
-    selection->setSoftStart(selectionPressPosition.value_or(hit));
+    selection->setSoftStart(mouseState.selectionPressPosition.value_or(hit));
     selection->startSelection();
-    if (selectionPressPosition && !(*selectionPressPosition == hit)) selection->dragExtend(hit);
+    if (mouseState.selectionPressPosition && !(*mouseState.selectionPressPosition == hit)) selection->dragExtend(hit);
   } else {
     selection->dragExtend(hit);
   }
-  didSelectionDrag = true;
-  lastSelectionDragPoint = std::make_pair(event.x, event.y);
-  autoScrollDelta = 0;
+  mouseState.didSelectionDrag = true;
+  mouseState.lastSelectionDragPoint = std::make_pair(event.x, event.y);
+  mouseState.autoScrollDelta = 0;
   // Auto-scroll reads the pointer's row unclamped: how far outside the rows decides the speed.
   double cellHeight = cellDimension && cellDimension->height > 0 ? cellDimension->height : 1;
   int screenRow = int(std::floor(event.y / cellHeight));
@@ -224,7 +224,7 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
   if (selection->active() && (screenRow < 1 || screenRow >= rows)) {
     int distance = screenRow < 1 ? -screenRow : screenRow - rows;
     int speed = distance >= 10 ? std::max(rows, 20) : distance >= 6 ? 10 : distance >= 2 ? 3 : 1;
-    autoScrollDelta = screenRow < 1 ? -speed : speed;
+    mouseState.autoScrollDelta = screenRow < 1 ? -speed : speed;
     startSelectionAutoScrollTimer();
   } else {
     stopSelectionAutoScrollTimer();
@@ -233,10 +233,10 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
 }
 
 void TerminalView::startSelectionAutoScrollTimer() {
-  if (selectionAutoScrollTimer) return;
+  if (mouseState.selectionAutoScrollTimer) return;
   std::weak_ptr<TerminalView*> alive = lifetime;
   auto* holder = new std::weak_ptr<TerminalView*>(alive);
-  selectionAutoScrollTimer = g_timeout_add_full(
+  mouseState.selectionAutoScrollTimer.reset(g_timeout_add_full(
       G_PRIORITY_DEFAULT, 50,
       [](gpointer data) -> gboolean {
         auto owner = static_cast<std::weak_ptr<TerminalView*>*>(data)->lock();
@@ -244,29 +244,27 @@ void TerminalView::startSelectionAutoScrollTimer() {
         (*owner)->scrollingTimerElapsed();
         return G_SOURCE_CONTINUE;
       },
-      holder, [](gpointer data) { delete static_cast<std::weak_ptr<TerminalView*>*>(data); });
+      holder, [](gpointer data) { delete static_cast<std::weak_ptr<TerminalView*>*>(data); }));
 }
 
-void TerminalView::stopSelectionAutoScrollTimer() {
-  if (selectionAutoScrollTimer) g_source_remove(selectionAutoScrollTimer);
-  selectionAutoScrollTimer = 0;
-}
+void TerminalView::stopSelectionAutoScrollTimer() { mouseState.selectionAutoScrollTimer.reset(); }
 
 void TerminalView::scrollingTimerElapsed() {
-  if (autoScrollDelta == 0) return;
-  if (autoScrollDelta < 0) {
-    scrollTo(std::max(terminal->buffer->yDisp + autoScrollDelta, 0), true);
+  if (mouseState.autoScrollDelta == 0) return;
+  if (mouseState.autoScrollDelta < 0) {
+    scrollTo(std::max(terminal->buffer->yDisp + mouseState.autoScrollDelta, 0), true);
   } else {
-    scrollDown(autoScrollDelta);
+    scrollDown(mouseState.autoScrollDelta);
   }
-  if (selection->active() && lastSelectionDragPoint) {
-    selection->dragExtend(calculateMouseHit(lastSelectionDragPoint->first, lastSelectionDragPoint->second).first);
+  if (selection->active() && mouseState.lastSelectionDragPoint) {
+    selection->dragExtend(
+        calculateMouseHit(mouseState.lastSelectionDragPoint->first, mouseState.lastSelectionDragPoint->second).first);
   }
   setNeedsDisplay();
 }
 
 void TerminalView::mouseMoved(const MouseRecord& event) {
-  lastPointerLocation = std::make_pair(event.x, event.y);
+  mouseState.lastPointerLocation = std::make_pair(event.x, event.y);
   // The link modifier may have been let go in another window, where its release never reached
   // this view: motion without it ends the preview and the underline.
   if (commandActive && !event.modifiers.control) turnOffUrlPreview();
@@ -282,9 +280,10 @@ void TerminalView::mouseMoved(const MouseRecord& event) {
 }
 
 void TerminalView::mouseExited() {
-  if (linkHighlightMode == LinkHighlightMode::hover || linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
-    auto old = std::move(linkHighlightRange);
-    linkHighlightRange.reset();
+  if (linkState.linkHighlightMode == LinkHighlightMode::hover ||
+      linkState.linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
+    auto old = std::move(linkState.linkHighlightRange);
+    linkState.linkHighlightRange.reset();
     invalidateLinkHighlight(old, std::nullopt);
     queuePendingDisplay();
   }
@@ -293,15 +292,15 @@ void TerminalView::mouseExited() {
 void TerminalView::scrollWheel(const ScrollRecord& event) {
   double dy = event.deltaY;
   if (dy == 0 || !cellDimension || cellDimension->height <= 0) return;
-  double delta = dy * scrollSensitivity;
+  double delta = dy * mouseState.scrollSensitivity;
   int64_t lines = 0;
   if (event.hasPreciseScrollingDeltas) {
-    double acc = scrollAccumulator + delta;
+    double acc = mouseState.scrollAccumulator + delta;
     lines = int64_t(std::trunc(acc / cellDimension->height));
-    scrollAccumulator = acc - double(lines) * cellDimension->height;
+    mouseState.scrollAccumulator = acc - double(lines) * cellDimension->height;
     if (lines == 0) return;
   } else {
-    scrollAccumulator = 0;
+    mouseState.scrollAccumulator = 0;
     lines = std::llround(delta);
     if (lines == 0) lines = dy > 0 ? 1 : -1;
   }

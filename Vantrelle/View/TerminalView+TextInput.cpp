@@ -48,8 +48,8 @@ std::string withoutPasteEnd(const std::string& text) {
 }  // namespace
 
 void TerminalView::setupTextInput() {
-  imContext.reset(gtk_im_multicontext_new(), g_object_unref);
-  GtkIMContext* im = imContext.get();
+  composition.imContext.reset(gtk_im_multicontext_new(), g_object_unref);
+  GtkIMContext* im = composition.imContext.get();
   gtk_im_context_set_client_widget(im, GTK_WIDGET(gobj()));
   gtk_im_context_set_use_preedit(im, TRUE);
   g_signal_connect(im, "commit", G_CALLBACK(+[](GtkIMContext*, const char* text, gpointer self) {
@@ -71,10 +71,10 @@ void TerminalView::setupTextInput() {
   auto focus = Gtk::EventControllerFocus::create();
   focus->property_is_focus().signal_changed().connect([this, raw = focus.get()] {
     if (raw->is_focus()) {
-      gtk_im_context_focus_in(imContext.get());
+      gtk_im_context_focus_in(composition.imContext.get());
     } else {
-      gtk_im_context_focus_out(imContext.get());
-      heldKeys.clear();
+      gtk_im_context_focus_out(composition.imContext.get());
+      keyState.heldKeys.clear();
     }
   });
   add_controller(focus);
@@ -83,13 +83,13 @@ void TerminalView::setupTextInput() {
 bool TerminalView::isPlainPrintableText(const std::string& text) { return vantrelle::isPlainPrintableText(text); }
 
 void TerminalView::insertText(const std::string& text, bool isPaste) {
-  markedTextStorage.reset();
-  markedSelectedLocation = -1;
+  composition.markedTextStorage.reset();
+  composition.markedSelectedLocation = -1;
   updateMarkedTextOverlay();
   bool bracketed = isPaste && terminal->bracketedPasteMode;
   if (!terminal->keyboardEnhancementFlags().isEmpty()) {
     if (bracketed) {
-      pendingKittyKeyEvent.reset();
+      keyState.pendingKittyKeyEvent.reset();
       send(view(EscapeSequences::bracketedPasteStart));
       send(withoutPasteEnd(text));
       send(view(EscapeSequences::bracketedPasteEnd));
@@ -98,13 +98,13 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
     // A paste is no key: as one key event it would lose its text whenever the program asks
     // for every key as an escape code, and otherwise arrive as one sequence of any length.
     if (isPaste) {
-      pendingKittyKeyEvent.reset();
+      keyState.pendingKittyKeyEvent.reset();
       send(text);
       return;
     }
-    auto pending = std::move(pendingKittyKeyEvent);
-    pendingKittyKeyEvent.reset();
-    kittyIsComposing = false;
+    auto pending = std::move(keyState.pendingKittyKeyEvent);
+    keyState.pendingKittyKeyEvent.reset();
+    keyState.kittyIsComposing = false;
     if (pending && !optionAsMetaKey) {
       const InputModifiers& m = pending->event.modifiers;
       // Characters the layout composes with Alt go out as the plain text they are.
@@ -121,7 +121,7 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
     if (!event) {
       event = KittyKeyEvent{};
       event->text = text;
-      event->composing = kittyIsComposing;
+      event->composing = keyState.kittyIsComposing;
     }
     if (auto bytes = encodeKitty(*event)) send(view(*bytes));
     return;
@@ -137,19 +137,19 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
 
 void TerminalView::setMarkedText(const std::string& text, int selectedLocation) {
   if (text.empty()) {
-    markedTextStorage.reset();
+    composition.markedTextStorage.reset();
   } else {
-    markedTextStorage = text;
+    composition.markedTextStorage = text;
   }
-  markedSelectedLocation = selectedLocation;
-  kittyIsComposing = true;
+  composition.markedSelectedLocation = selectedLocation;
+  keyState.kittyIsComposing = true;
   updateMarkedTextOverlay();
 }
 
 void TerminalView::unmarkText() {
-  markedTextStorage.reset();
-  markedSelectedLocation = -1;
-  kittyIsComposing = false;
+  composition.markedTextStorage.reset();
+  composition.markedSelectedLocation = -1;
+  keyState.kittyIsComposing = false;
   updateMarkedTextOverlay();
 }
 
@@ -164,13 +164,13 @@ std::pair<int64_t, int64_t> TerminalView::selectedRange() const {
 }
 
 std::pair<int64_t, int64_t> TerminalView::markedRange() const {
-  if (!markedTextStorage) return {-1, 0};
-  return {0, g_utf8_strlen(markedTextStorage->data(), gssize(markedTextStorage->size()))};
+  if (!composition.markedTextStorage) return {-1, 0};
+  return {0, g_utf8_strlen(composition.markedTextStorage->data(), gssize(composition.markedTextStorage->size()))};
 }
 
 std::optional<std::string> TerminalView::attributedSubstring(int64_t location, int64_t length) const {
-  if (!markedTextStorage || location < 0) return std::nullopt;
-  const std::string& text = *markedTextStorage;
+  if (!composition.markedTextStorage || location < 0) return std::nullopt;
+  const std::string& text = *composition.markedTextStorage;
   int64_t total = g_utf8_strlen(text.data(), gssize(text.size()));
   if (location >= total) return std::nullopt;
   int64_t count = std::min(total - location, length);
@@ -189,56 +189,56 @@ int64_t TerminalView::characterIndex(double x, double y) const {
 }
 
 void TerminalView::updateMarkedTextOverlay() {
-  if (!markedTextStorage || markedTextStorage->empty()) {
-    if (markedTextOverlay) {
-      markedTextOverlay->unparent();
-      markedTextOverlay.reset();
+  if (!composition.markedTextStorage || composition.markedTextStorage->empty()) {
+    if (composition.markedTextOverlay) {
+      composition.markedTextOverlay->unparent();
+      composition.markedTextOverlay.reset();
     }
     return;
   }
-  if (!markedTextOverlay) {
-    markedTextOverlay = std::make_unique<Gtk::Label>();
-    markedTextOverlay->set_can_target(false);
-    markedTextOverlay->insert_at_end(*this);
+  if (!composition.markedTextOverlay) {
+    composition.markedTextOverlay = std::make_unique<Gtk::Label>();
+    composition.markedTextOverlay->set_can_target(false);
+    composition.markedTextOverlay->insert_at_end(*this);
   }
-  auto* label = static_cast<Gtk::Label*>(markedTextOverlay.get());
+  auto* label = static_cast<Gtk::Label*>(composition.markedTextOverlay.get());
   std::string markup = "<span font_desc=\"" + Glib::Markup::escape_text(fontSet.normal.to_string()).raw() +
                        "\" foreground=\"" + hexOf(nativeForegroundColor()) + "\" background=\"" +
                        hexOf(nativeBackgroundColor()) + "\" bgalpha=\"90%\" underline=\"single\">" +
-                       Glib::Markup::escape_text(*markedTextStorage).raw() + "</span>";
+                       Glib::Markup::escape_text(*composition.markedTextStorage).raw() + "</span>";
   label->set_markup(markup);
   queue_allocate();
 }
 
 void TerminalView::layoutInputOverlays(int width, int) {
   // The input method places its candidate window at the caret, wherever the caret has gone.
-  if (imContext && caretView) {
+  if (composition.imContext && caretView) {
     const ViewRect& f = caretView->frame;
     GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
-    gtk_im_context_set_cursor_location(imContext.get(), &area);
+    gtk_im_context_set_cursor_location(composition.imContext.get(), &area);
   }
-  if (findBar && findBar->get_visible()) {
+  if (findState.findBar && findState.findBar->get_visible()) {
     int minimum = 0, natural = 0, h = 0, minBase = 0, natBase = 0;
-    findBar->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
+    findState.findBar->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
     int available = std::max(width - 16, 0);
     int w = std::max(std::min({natural, findBarMaxWidth, available}), std::min(minimum, available));
-    findBar->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-    findBar->size_allocate(Gtk::Allocation(std::max(width - 8 - w, 8), 8, w, h), -1);
+    findState.findBar->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
+    findState.findBar->size_allocate(Gtk::Allocation(std::max(width - 8 - w, 8), 8, w, h), -1);
   }
-  if (urlPreview) {
+  if (linkState.urlPreview) {
     int minimum = 0, w = 0, h = 0, minBase = 0, natBase = 0;
-    urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);
-    urlPreview->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-    urlPreview->size_allocate(Gtk::Allocation(0, 0, w, h), -1);
+    linkState.urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);
+    linkState.urlPreview->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
+    linkState.urlPreview->size_allocate(Gtk::Allocation(0, 0, w, h), -1);
   }
-  if (!markedTextOverlay) return;
+  if (!composition.markedTextOverlay) return;
   int minimum = 0, natural = 0, minBase = 0, natBase = 0, h = 0;
-  markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
+  composition.markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
   int w = natural;
-  markedTextOverlay->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
+  composition.markedTextOverlay->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
   double x = caretView ? caretView->frame.x : 0, y = caretView ? caretView->frame.y : 0;
   if (x + w > width) x = std::max(width - w, 0);
-  markedTextOverlay->size_allocate(Gtk::Allocation(int(x), int(y), w, h), -1);
+  composition.markedTextOverlay->size_allocate(Gtk::Allocation(int(x), int(y), w, h), -1);
 }
 
 void TerminalView::paste() {

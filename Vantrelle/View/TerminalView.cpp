@@ -49,22 +49,16 @@ void TerminalView::removeEventControllers() {
 }
 
 TerminalView::~TerminalView() {
+  // Nothing may call back into a view that is going away: closures queued on the main loop, its
+  // event controllers, the input method, the terminal and the debug overlay. The members let go
+  // of the rest themselves: child widgets, timers and connections.
   *lifetime = nullptr;
   removeEventControllers();
-  windowActiveConnection.disconnect();
-  if (progressReportTimer) progressReportTimer->cancel();
+  if (composition.imContext)
+    g_signal_handlers_disconnect_matched(composition.imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr,
+                                         this);
   if (terminal) terminal->tdel = nullptr;
-  if (selectionAutoScrollTimer) g_source_remove(selectionAutoScrollTimer);
-  if (markedTextOverlay) markedTextOverlay->unparent();
-  if (urlPreview) urlPreview->unparent();
-  if (findBar) findBar->unparent();
   if (debug) debug->detach();
-  // The input method must not call back into a view that is going away.
-  if (imContext)
-    g_signal_handlers_disconnect_matched(imContext.get(), G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this);
-  if (caretView && caretView->get_parent()) caretView->unparent();
-  if (scroller && scroller->get_parent()) scroller->unparent();
-  if (progressBarView && progressBarView->get_parent()) progressBarView->unparent();
 }
 
 void TerminalView::setup() {
@@ -267,10 +261,10 @@ void TerminalView::progressReport(Terminal&, const ProgressReport& report) {
 }
 
 void TerminalView::clearProgressReport() {
-  if (progressReportTimer) progressReportTimer->cancel();
-  progressReportTimer.reset();
-  lastProgressValue.reset();
-  if (progressBarView) progressBarView->apply(ProgressReportState::remove, std::nullopt);
+  if (progress.progressReportTimer) progress.progressReportTimer->cancel();
+  progress.progressReportTimer.reset();
+  progress.lastProgressValue.reset();
+  if (progress.progressBarView) progress.progressBarView->apply(ProgressReportState::remove, std::nullopt);
 }
 
 void TerminalView::handleProgressReport(const ProgressReport& report) {
@@ -282,25 +276,25 @@ void TerminalView::handleProgressReport(const ProgressReport& report) {
   switch (report.state) {
     case ProgressReportState::set:
       value = report.progress.value_or(0);
-      lastProgressValue = value;
+      progress.lastProgressValue = value;
       break;
     case ProgressReportState::error:
-      value = report.progress ? report.progress : lastProgressValue;
-      if (value) lastProgressValue = value;
+      value = report.progress ? report.progress : progress.lastProgressValue;
+      if (value) progress.lastProgressValue = value;
       break;
     case ProgressReportState::indeterminate:
       break;
     case ProgressReportState::pause:
-      value = report.progress ? *report.progress : lastProgressValue.value_or(100);
-      lastProgressValue = value;
+      value = report.progress ? *report.progress : progress.lastProgressValue.value_or(100);
+      progress.lastProgressValue = value;
       break;
     case ProgressReportState::remove:
       break;
   }
-  if (progressBarView) progressBarView->apply(report.state, value);
-  if (progressReportTimer) progressReportTimer->cancel();
+  if (progress.progressBarView) progress.progressBarView->apply(report.state, value);
+  if (progress.progressReportTimer) progress.progressReportTimer->cancel();
   std::weak_ptr<TerminalView*> weak = lifetime;
-  progressReportTimer = platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {
+  progress.progressReportTimer = platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {
     if (auto alive = weak.lock(); alive && *alive) (*alive)->clearProgressReport();
   });
 }

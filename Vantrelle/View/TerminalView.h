@@ -48,6 +48,8 @@
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
+#include "Vantrelle/View/ViewState.h"
+#include "platform/CairoPtr.h"
 
 namespace platform {
 class DispatchWorkItem;
@@ -68,7 +70,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   using LinkRowRange = vantrelle::LinkRowRange;
   using AppleImage = InlineImageSlice;
 
-  enum class LinkReporting { none, explicit_, implicit };
+  using LinkReporting = vantrelle::LinkReporting;
+  using PendingKittyKeyEvent = vantrelle::PendingKittyKeyEvent;
+  using HeldKey = vantrelle::HeldKey;
 
   // The font is the monospaced default when none is given.
   explicit TerminalView(std::optional<Pango::FontDescription> font = std::nullopt);
@@ -77,7 +81,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   TerminalView& operator=(const TerminalView&) = delete;
 
   Terminal& getTerminal() { return *terminal; }
-  bool isUsingMetalRenderer() const { return useMetalRenderer; }
+  bool isUsingMetalRenderer() const { return gpuState.useMetalRenderer; }
 
   // ---- Fonts, metrics and sizing (TerminalView+Fonts.cpp) ----
   const Pango::FontDescription& font() const { return fontSet.normal; }
@@ -164,7 +168,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // What one drawing pass shares between its rows.
   struct DrawingPass {
     PangoContext* pango = nullptr;
-    cairo_font_options_t* fontOptions = nullptr;
+    platform::CairoFontOptionsPtr fontOptions;
     double scale = 1;
     std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
     std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
@@ -200,20 +204,14 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Switches the GPU renderer on or off; throws MetalError (and stays as it was) when the
   // renderer cannot be made.
   void setUseMetal(bool value);
-  // Where the GPU path reads its shaders; unset, from the program's tree or else the build tree.
-  std::optional<std::string> shaderDirectory;
   // Builds or tears down the GPU path; building throws MetalError and leaves the view as it was.
   void updateMetalRenderer(bool enabled);
-  std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }
+  std::optional<double> metalScaleFactorOverride() const { return gpuState._metalScaleFactorOverride; }
   void setMetalScaleFactorOverride(std::optional<double> value);
   // Builds the GPU path again for the view's current display; on failure logs it and falls back
   // to Cairo for good (until switched on again).
   void rebindMetalRendererToWindow();
   void disableMetalRendererAfterRebindFailure(const MetalError& error);
-  MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
-  // Buffer lines changed since the GPU path last built its rows.
-  std::optional<std::pair<int, int>> metalDirtyRange;
-  std::optional<double> _metalScaleFactorOverride;
 
   // ---- Scrolling, feeding, sending (TerminalView+Scrolling.cpp) ----
   double scrollPosition() const;
@@ -297,10 +295,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // Keyboard (+Keyboard.cpp). Records come from the key controller or from tests.
   using Command = KeyCommand;
-  struct PendingKittyKeyEvent {
-    KeyRecord event;
-    KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
-  };
   // A key from the keyboard: the view's shortcuts, then the input method, then the terminal.
   // Returns whether the key was taken.
   bool keyPressed(KeyRecord event);
@@ -315,14 +309,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<KittyFunctionalKey> kittyFunctionalKey(const KeyRecord& event) const;
   std::optional<KittyKeyEvent> kittyTextEvent(const KeyRecord& event, KittyKeyboardEventType eventType,
                                               std::optional<std::string> text) const;
-  std::optional<PendingKittyKeyEvent> pendingKittyKeyEvent;
-  bool kittyIsComposing = false;
 
   // Text input (+TextInput.cpp).
   void insertText(const std::string& text, bool isPaste = false);
   void setMarkedText(const std::string& text, int selectedLocation);
   void unmarkText();
-  bool hasMarkedText() const { return markedTextStorage.has_value(); }
+  bool hasMarkedText() const { return composition.markedTextStorage.has_value(); }
   std::pair<int64_t, int64_t> selectedRange() const;
   // Ranges over the composition count characters; no composition gives location -1.
   std::pair<int64_t, int64_t> markedRange() const;
@@ -334,11 +326,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void copy();
   // Valid UTF-8 without control characters: text a key may type as it is.
   static bool isPlainPrintableText(const std::string& text);
-  std::optional<std::string> markedTextStorage;
-  int markedSelectedLocation = -1;
-  std::unique_ptr<Gtk::Widget> markedTextOverlay;
-  // The input method; owned, released with the view.
-  std::shared_ptr<GtkIMContext> imContext;
 
   // Mouse (+Mouse.cpp).
   void mouseDown(const MouseRecord& event);
@@ -347,19 +334,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void mouseMoved(const MouseRecord& event);
   void mouseExited();
   void scrollWheel(const ScrollRecord& event);
-  void setScrollSensitivity(double value) { scrollSensitivity = std::max(value, 0.05); }
+  void setScrollSensitivity(double value) { mouseState.scrollSensitivity = std::max(value, 0.05); }
   // Buffer position and pixel position of a point in the view.
   std::pair<Position, Position> calculateMouseHit(double x, double y) const;
   void scrollingTimerElapsed();
-  int autoScrollDelta = 0;
-  std::optional<std::pair<double, double>> lastSelectionDragPoint;
-  bool didSelectionDrag = false;
-  // Where the button went down, so a drag selects from there even when its first motion lands far off.
-  std::optional<Position> selectionPressPosition;
-  guint selectionAutoScrollTimer = 0;
-  bool mouseButtonHeld = false;
-  // Where the pointer was last seen over the view, for links under it when Ctrl goes down.
-  std::optional<std::pair<double, double>> lastPointerLocation;
 
   // Links (+Links.cpp). Ctrl is the link modifier: it sets `commandActive`.
   using LinkParams = std::map<std::string, std::string>;
@@ -372,8 +350,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void turnOffUrlPreview();
   void setLinkHighlightMode(LinkHighlightMode mode);
   void commandKeyChanged(bool pressed);
-  std::unique_ptr<Gtk::Widget> urlPreview;
-  std::optional<std::string> lastReportedLink;
 
   // Find (+Find.cpp).
   TerminalFindBarView& ensureFindBar();
@@ -391,18 +367,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void clearSearch();
   std::pair<int, int> searchMatchSummary(const std::string& term, const SearchOptions& options, int limit);
   void scrollToReveal(int64_t row);
-  std::unique_ptr<TerminalFindBarView> findBar;
   // The developer's debug overlay, when one is attached; it registers itself.
   TerminalDebugView* debug = nullptr;
-  // Keys held down, by key code: a release is reported under the name its press had (Num Lock or
-  // Shift may have changed it since), and a key the view kept for itself is not released either.
-  struct HeldKey {
-    guint keycode = 0;
-    guint keyval = 0;
-    guint unshiftedKeyval = 0;
-    bool kept = false;
-  };
-  std::vector<HeldKey> heldKeys;
 
   // ---- TerminalDelegate ----
   void showCursor(Terminal& source) override;
@@ -441,24 +407,25 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // ---- Fields ----
   TerminalViewDelegate* terminalDelegate = nullptr;
+  MouseState mouseState;
+  KeyState keyState;
+  CompositionState composition;
+  LinkState linkState;
+  FindState findState;
+  GpuState gpuState;
+  ProgressState progress;
   AccessibilityService accessibility;
   std::unique_ptr<SearchService> search;
-  std::string findBarTerm;
-  SearchOptions findBarOptions;
   uint64_t lastUserInputUptimeNs = 0;
   mutable std::mutex userInputLock;
   static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
   static constexpr uint64_t displayCoalescingNs = 16'670'000;
-  bool useMetalRenderer = false;
   std::optional<ViewSize> cellDimension;
-  std::unique_ptr<CaretView> caretView;
+  ChildPtr<CaretView> caretView;
   bool _fontSmoothing = true;
   double _lineSpacing = 1.0;
   std::unique_ptr<Terminal> terminal;
-  std::unique_ptr<TerminalProgressBarView> progressBarView;
-  std::shared_ptr<platform::DispatchWorkItem> progressReportTimer;
-  std::optional<uint8_t> lastProgressValue;
-  std::unique_ptr<Gtk::Scrollbar> scroller;
+  ChildPtr<Gtk::Scrollbar> scroller;
   std::unique_ptr<SelectionService> selection;
   // The palette, default colours and renditions already turned into run attributes.
   RunStyle runStyle;
@@ -473,16 +440,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   ViewColor _selectedTextForegroundColor = ViewColor::black();
   ScrollerStyle _scrollerStyle = ScrollerStyle::overlay;
   bool allowMouseReporting = true;
-  LinkReporting linkReporting = LinkReporting::implicit;
-  LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
-  // Per buffer row, the columns of the link under the pointer.
-  std::optional<std::vector<LinkRowRange>> linkHighlightRange;
   bool notifyUpdateChanges = false;
   bool _hasFocus = false;
   bool commandActive = false;
   bool optionAsMetaKey = true;
-  double scrollAccumulator = 0;
-  double scrollSensitivity = 1.0;
   // Metrics of the normal face, refreshed with the cell size.
   FontMetrics metrics;
   // The scale factor used when the view has no window; tests set it.
@@ -557,7 +518,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // The frame-clock callback of a queued redraw, while one is registered.
   guint displayTick = 0;
   std::vector<ViewRect> drawingRects;
-  sigc::connection windowActiveConnection;
+  ScopedConnection windowActiveConnection;
   // Guards closures queued on the main loop against running after the view is gone.
   std::shared_ptr<TerminalView*> lifetime;
   friend class CairoDrawingPath;

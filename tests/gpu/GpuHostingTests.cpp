@@ -56,7 +56,7 @@ TEST_F(GpuHosting, AProgramRunFromTheBuildTreeFindsTheShadersThere) {
 
 TEST_F(GpuHosting, AFailedSwitchKeepsTheCairoPath) {
   // The renderer finds no shaders where it is sent to read them.
-  view->shaderDirectory = "/nonexistent/shaders";
+  view->gpuState.shaderDirectory = "/nonexistent/shaders";
   view->caretView->restartLook();
   EXPECT_THROW(view->setUseMetal(true), MetalError);
   EXPECT_FALSE(view->isUsingMetalRenderer());

@@ -121,20 +121,20 @@ TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
   view->feed(std::string("!"));
   ASSERT_TRUE(gpu().render());
   EXPECT_EQ(r.rowsBuiltInLastBuild, 1);
-  view->metalDirtyRange = std::pair{1000, 2000};
+  view->gpuState.metalDirtyRange = std::pair{1000, 2000};
   ASSERT_TRUE(gpu().render());
   EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
-  view->metalDirtyRange = std::pair{-5, 1};
+  view->gpuState.metalDirtyRange = std::pair{-5, 1};
   ASSERT_TRUE(gpu().render());
   EXPECT_EQ(r.rowsBuiltInLastBuild, 2);
 
   // Aggregated frames keep the rows' data but drop their buffers; switching back rebuilds
   // buffers from that data without building rows.
-  view->metalBufferingMode = MetalBufferingMode::perFrameAggregated;
+  view->gpuState.metalBufferingMode = MetalBufferingMode::perFrameAggregated;
   ASSERT_TRUE(gpu().render());
   EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
   for (auto& [row, entry] : r.rowCache) EXPECT_FALSE(entry.buffers);
-  view->metalBufferingMode = MetalBufferingMode::perRowPersistent;
+  view->gpuState.metalBufferingMode = MetalBufferingMode::perRowPersistent;
   ASSERT_TRUE(gpu().render());
   EXPECT_EQ(r.rowsBuiltInLastBuild, 0);
   for (auto& [row, entry] : r.rowCache) EXPECT_TRUE(entry.buffers);

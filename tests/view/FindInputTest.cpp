@@ -21,7 +21,7 @@ TEST_F(FindInputTest, TypingSearchesAndNavigationSteps) {
   bar.searchField.set_text("apple");
   testing::pumpUntil([&] { return view->selection->active(); }, std::chrono::milliseconds(500));
   ASSERT_TRUE(view->selection->active());
-  EXPECT_EQ(view->findBarTerm, "apple");
+  EXPECT_EQ(view->findState.findBarTerm, "apple");
   EXPECT_EQ(TerminalFindBarView::findPasteboard(), "apple");
   Position first = view->selection->start();
   bar.set_visible(true);
@@ -46,9 +46,9 @@ TEST_F(FindInputTest, OptionsRerunTheSearch) {
   EXPECT_EQ(view->selection->start().col, 0);
   view->selection->setActive(false);
   bar.caseSensitiveButton.set_active(true);
-  EXPECT_TRUE(view->findBarOptions.caseSensitive);
+  EXPECT_TRUE(view->findState.findBarOptions.caseSensitive);
   EXPECT_EQ(view->selection->start().col, 6);
-  EXPECT_FALSE(view->findNext("absent", view->findBarOptions, true));
+  EXPECT_FALSE(view->findNext("absent", view->findState.findBarOptions, true));
   EXPECT_FALSE(view->selection->active());
 }
 
@@ -74,8 +74,8 @@ TEST_F(FindInputTest, AClearedSelectionNoLongerFeedsFindOrTheClipboard) {
   view->selectNone();
   view->performFindPanelAction(7);
   EXPECT_FALSE(TerminalFindBarView::findPasteboard());
-  EXPECT_EQ(view->findBar->text(), "");
-  EXPECT_TRUE(view->findBarTerm.empty());
+  EXPECT_EQ(view->findState.findBar->text(), "");
+  EXPECT_TRUE(view->findState.findBarTerm.empty());
   // Copy leaves the clipboard alone too (checked on its local contents, with no main-loop turn
   // in which another process could take the clipboard).
   auto clipboard = view->get_clipboard();

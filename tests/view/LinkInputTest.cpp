@@ -48,7 +48,7 @@ TEST_F(LinkInputTest, PayloadsSplitIntoTargetAndParameters) {
 TEST_F(LinkInputTest, TheModifierGatesHoverAndClicksInTheDefaultMode) {
   view->mouseUp(click(2, 0));
   EXPECT_TRUE(links.opened.empty());
-  EXPECT_FALSE(view->linkHighlightRange);
+  EXPECT_FALSE(view->linkState.linkHighlightRange);
   view->mouseUp(click(2, 0, testing::InputTest::control()));
   ASSERT_EQ(links.opened.size(), 1u);
   EXPECT_EQ(links.opened[0].first, "https://example.com/a");
@@ -74,36 +74,36 @@ TEST_F(LinkInputTest, HoverModeOpensOnlyTheHighlightedLink) {
   MouseRecord move = click(2, 0);
   move.kind = MouseRecord::Kind::moved;
   view->mouseMoved(move);
-  ASSERT_TRUE(view->linkHighlightRange);
-  EXPECT_EQ(view->linkHighlightRange->front().upper, 8);
+  ASSERT_TRUE(view->linkState.linkHighlightRange);
+  EXPECT_EQ(view->linkState.linkHighlightRange->front().upper, 8);
   EXPECT_FALSE(view->linkForClick(Position(16, 0), false));
   EXPECT_TRUE(view->linkForClick(Position(2, 0), false));
   view->mouseExited();
-  EXPECT_FALSE(view->linkHighlightRange);
+  EXPECT_FALSE(view->linkState.linkHighlightRange);
 }
 
 TEST_F(LinkInputTest, ReleasingTheModifierDropsPreviewAndUnderline) {
   MouseRecord move = click(2, 0);
   move.kind = MouseRecord::Kind::moved;
   view->mouseMoved(move);
-  EXPECT_FALSE(view->linkHighlightRange);
+  EXPECT_FALSE(view->linkState.linkHighlightRange);
   view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L), true);
   EXPECT_TRUE(view->commandActive);
-  EXPECT_TRUE(view->urlPreview);
-  EXPECT_TRUE(view->linkHighlightRange);
-  EXPECT_EQ(view->lastReportedLink, "https://example.com/a");
+  EXPECT_TRUE(view->linkState.urlPreview);
+  EXPECT_TRUE(view->linkState.linkHighlightRange);
+  EXPECT_EQ(view->linkState.lastReportedLink, "https://example.com/a");
   view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L, testing::InputTest::control()), false);
   EXPECT_FALSE(view->commandActive);
-  EXPECT_FALSE(view->urlPreview);
-  EXPECT_FALSE(view->linkHighlightRange);
-  EXPECT_FALSE(view->lastReportedLink);
+  EXPECT_FALSE(view->linkState.urlPreview);
+  EXPECT_FALSE(view->linkState.linkHighlightRange);
+  EXPECT_FALSE(view->linkState.lastReportedLink);
   // Released where the view could not hear it: the next motion without it ends the preview.
   view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L), true);
-  ASSERT_TRUE(view->urlPreview);
+  ASSERT_TRUE(view->linkState.urlPreview);
   view->mouseMoved(move);
   EXPECT_FALSE(view->commandActive);
-  EXPECT_FALSE(view->urlPreview);
-  EXPECT_FALSE(view->linkHighlightRange);
+  EXPECT_FALSE(view->linkState.urlPreview);
+  EXPECT_FALSE(view->linkState.linkHighlightRange);
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ TEST_F(RealInputTest, TheFindBarAndAnotherWindowTakeTheFocus) {
 TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
   feed("\x1b[=11u");
   view->showFindBar(false);
-  Gtk::SearchEntry& field = view->findBar->searchField;
+  Gtk::SearchEntry& field = view->findState.findBar->searchField;
   ASSERT_TRUE(testing::pumpUntil([&] {
     Gtk::Widget* focus = window->get_focus();
     return window->is_active() && focus && (focus == &field || focus->is_ancestor(field));
@@ -124,9 +124,9 @@ TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
   ASSERT_TRUE(testing::pumpUntil([&] {
     int start = 0, end = 0;
     return field.get_selection_bounds(start, end) && start == 0 && end == 3;
-  })) << view->findBar->text();
+  })) << view->findState.findBar->text();
   EXPECT_EQ(host.sent, "");
-  EXPECT_EQ(view->findBar->text(), "xyZ");
+  EXPECT_EQ(view->findState.findBar->text(), "xyZ");
   EXPECT_FALSE(view->commandActive);
 }
 
@@ -150,14 +150,14 @@ TEST_F(RealInputTest, TheFindBarSearchesAsYouTypeStepsWithReturnAndGivesTheKeysB
   feed("one apple\r\ntwo apple\r\nthree apple\r\n");
   TerminalFindBarView::findPasteboard().reset();
   ASSERT_EQ(std::system("xdotool key ctrl+shift+f && xdotool type --delay 20 apple"), 0);
-  ASSERT_TRUE(testing::pumpUntil([&] { return view->findBarTerm == "apple"; }, std::chrono::seconds(5)));
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->findState.findBarTerm == "apple"; }, std::chrono::seconds(5)));
   EXPECT_EQ(view->selection->start(), Position(4, 0));
   ASSERT_EQ(std::system("xdotool key Return"), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->start().row == 1; }, std::chrono::seconds(5)));
   ASSERT_EQ(std::system("xdotool key shift+Return"), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->start().row == 0; }, std::chrono::seconds(5)));
   ASSERT_EQ(std::system("xdotool key Escape"), 0);
-  ASSERT_TRUE(testing::pumpUntil([&] { return !view->findBar->get_visible(); }, std::chrono::seconds(5)));
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->findState.findBar->get_visible(); }, std::chrono::seconds(5)));
   host.sent.clear();
   ASSERT_EQ(std::system("xdotool type x"), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
@@ -191,7 +191,7 @@ TEST_F(RealInputTest, DraggingSelectsText) {
                         " mousedown 1 mousemove_relative --sync " + std::to_string(int(cell.width * 8)) +
                         " 0 mouseup 1";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->active() && !view->mouseButtonHeld; }));
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->active() && !view->mouseState.mouseButtonHeld; }));
   EXPECT_EQ(view->selection->getSelectedText().substr(0, 8), "drag ove")
       << view->selection->start().col << "," << view->selection->start().row << " " << view->selection->end().col << ","
       << view->selection->end().row;

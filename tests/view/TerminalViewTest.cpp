@@ -56,7 +56,7 @@ TEST_F(TerminalViewTest, TitlesAndRepliesReachTheHost) {
 }
 
 TEST_F(TerminalViewTest, ProgressReportsKeepTheLastValueAsSpecified) {
-  auto& bar = *view->progressBarView;
+  auto& bar = *view->progress.progressBarView;
   view->handleProgressReport({ProgressReportState::pause, std::nullopt});
   EXPECT_EQ(bar.progress, std::optional<uint8_t>(100));
   view->handleProgressReport({ProgressReportState::set, 40});
@@ -65,18 +65,18 @@ TEST_F(TerminalViewTest, ProgressReportsKeepTheLastValueAsSpecified) {
   EXPECT_EQ(bar.progress, std::optional<uint8_t>(40));
   view->handleProgressReport({ProgressReportState::indeterminate, std::nullopt});
   EXPECT_EQ(bar.progress, std::nullopt);
-  EXPECT_EQ(view->lastProgressValue, std::optional<uint8_t>(40));
+  EXPECT_EQ(view->progress.lastProgressValue, std::optional<uint8_t>(40));
   view->handleProgressReport({ProgressReportState::remove, std::nullopt});
   EXPECT_EQ(bar.state, ProgressReportState::remove);
-  EXPECT_FALSE(view->lastProgressValue);
-  EXPECT_FALSE(view->progressReportTimer);
+  EXPECT_FALSE(view->progress.lastProgressValue);
+  EXPECT_FALSE(view->progress.progressReportTimer);
 }
 
 TEST_F(TerminalViewTest, AnErrorWithoutAnyValueShowsNone) {
   view->handleProgressReport({ProgressReportState::error, std::nullopt});
-  EXPECT_EQ(view->progressBarView->progress, std::nullopt);
-  EXPECT_FALSE(view->lastProgressValue);
-  EXPECT_TRUE(view->progressReportTimer);
+  EXPECT_EQ(view->progress.progressBarView->progress, std::nullopt);
+  EXPECT_FALSE(view->progress.lastProgressValue);
+  EXPECT_TRUE(view->progress.progressReportTimer);
 }
 
 TEST_F(TerminalViewTest, FocusReportsFollowFocusOnlyWhenAsked) {

@@ -52,10 +52,10 @@ TEST_F(TextInputTest, APasteCannotEndTheBracketedPasteItself) {
 TEST_F(TextInputTest, UnbracketedPastesGoOutAsTextUnderEveryKittyFlag) {
   for (const char* flags : {"\x1b[=1u", "\x1b[=8u", "\x1b[=31u"}) {
     feed(flags);
-    view->pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_x, {}, 53)};
+    view->keyState.pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_x, {}, 53)};
     EXPECT_EQ(sentBy([&] { view->insertText("ab\rc", true); }), "ab\rc") << flags;
     EXPECT_EQ(sentBy([&] { view->insertText("y", true); }), "y") << flags;
-    EXPECT_FALSE(view->pendingKittyKeyEvent);
+    EXPECT_FALSE(view->keyState.pendingKittyKeyEvent);
   }
 }
 
@@ -64,23 +64,24 @@ TEST_F(TextInputTest, KittyCommitsUseThePendingKeyOrGoOutAsText) {
   // A multi-character commit from an input method is one event carrying the text.
   EXPECT_EQ(sentBy([&] { view->insertText("\xe4\xbd\xa0\xe5\xa5\xbd"); }), "\x1b[0;;20320:22909u");
   // A dead-key composition reports the key that finished it, with the composed text.
-  view->pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {}, 26)};
+  view->keyState.pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {}, 26)};
   EXPECT_EQ(sentBy([&] { view->insertText("\xc3\xa9"); }), "\x1b[101;;233u");
-  EXPECT_FALSE(view->pendingKittyKeyEvent);
+  EXPECT_FALSE(view->keyState.pendingKittyKeyEvent);
   // With Alt left to the layout, what Alt composes goes out as plain text.
   view->optionAsMetaKey = false;
-  view->pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {.alt = true}, 26)};
+  view->keyState.pendingKittyKeyEvent =
+      TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {.alt = true}, 26)};
   EXPECT_EQ(sentBy([&] { view->insertText("\xc2\xb4"); }), "\xc2\xb4");
 }
 
 TEST_F(TextInputTest, CompositionSendsNothingUntilCommitted) {
   EXPECT_EQ(sentBy([&] { view->setMarkedText("ni", 2); }), "");
   EXPECT_TRUE(view->hasMarkedText());
-  EXPECT_TRUE(view->kittyIsComposing);
-  ASSERT_TRUE(view->markedTextOverlay);
+  EXPECT_TRUE(view->keyState.kittyIsComposing);
+  ASSERT_TRUE(view->composition.markedTextOverlay);
   EXPECT_EQ(sentBy([&] { view->insertText("\xe4\xbd\xa0"); }), "\xe4\xbd\xa0");
   EXPECT_FALSE(view->hasMarkedText());
-  EXPECT_FALSE(view->markedTextOverlay);
+  EXPECT_FALSE(view->composition.markedTextOverlay);
   // Queries about the composition see only the composition.
   view->setMarkedText("n\xc3\xadh", 3);
   EXPECT_EQ(view->markedRange(), (std::pair<int64_t, int64_t>{0, 3}));
@@ -90,8 +91,8 @@ TEST_F(TextInputTest, CompositionSendsNothingUntilCommitted) {
   EXPECT_EQ(view->characterIndex(8 * 5 + 1, 16 * 2 + 1), 165);
   view->unmarkText();
   EXPECT_EQ(view->markedRange().first, -1);
-  EXPECT_FALSE(view->kittyIsComposing);
-  EXPECT_FALSE(view->markedTextOverlay);
+  EXPECT_FALSE(view->keyState.kittyIsComposing);
+  EXPECT_FALSE(view->composition.markedTextOverlay);
 }
 
 TEST_F(TextInputTest, SelectedRangeIsTheSelectionOrTheCaret) {
@@ -161,28 +162,28 @@ TEST_F(MouseInputTest, ClicksSelectWordsAndLinesAndDragsExtend) {
   // The drag selects from where the button went down, however far its first motion lands.
   view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {}, 1));
   view->mouseDragged(at(MouseRecord::Kind::dragged, 6, 1));
-  EXPECT_TRUE(view->didSelectionDrag);
+  EXPECT_TRUE(view->mouseState.didSelectionDrag);
   EXPECT_EQ(view->selection->getSelectedText(), "alpha beta gamma\nsecond");
-  EXPECT_EQ(view->autoScrollDelta, 0);
+  EXPECT_EQ(view->mouseState.autoScrollDelta, 0);
   view->mouseUp(at(MouseRecord::Kind::up, 6, 1));
-  EXPECT_FALSE(view->lastSelectionDragPoint);
+  EXPECT_FALSE(view->mouseState.lastSelectionDragPoint);
 }
 
 TEST_F(MouseInputTest, DraggingPastTheEdgesAutoScrollsFasterFurtherOut) {
   for (int i = 0; i < 200; i++) view->feed("row\r\n");
   view->mouseDragged(at(MouseRecord::Kind::dragged, 0, 5));
   view->mouseDragged(at(MouseRecord::Kind::dragged, 0, -4));
-  EXPECT_EQ(view->autoScrollDelta, -3);
-  EXPECT_NE(view->selectionAutoScrollTimer, 0u);
+  EXPECT_EQ(view->mouseState.autoScrollDelta, -3);
+  EXPECT_NE(view->mouseState.selectionAutoScrollTimer.get(), 0u);
   view->mouseDragged(at(MouseRecord::Kind::dragged, 0, -12));
-  EXPECT_EQ(view->autoScrollDelta, -std::max(view->getTerminal().rows, 20));
+  EXPECT_EQ(view->mouseState.autoScrollDelta, -std::max(view->getTerminal().rows, 20));
   int before = view->getTerminal().buffer->yDisp;
   view->scrollingTimerElapsed();
   EXPECT_EQ(view->getTerminal().buffer->yDisp, before - std::max(view->getTerminal().rows, 20));
   view->mouseDragged(at(MouseRecord::Kind::dragged, 0, 5));
-  EXPECT_EQ(view->selectionAutoScrollTimer, 0u);
+  EXPECT_EQ(view->mouseState.selectionAutoScrollTimer.get(), 0u);
   view->mouseUp(at(MouseRecord::Kind::up, 0, 5));
-  EXPECT_EQ(view->autoScrollDelta, 0);
+  EXPECT_EQ(view->mouseState.autoScrollDelta, 0);
 }
 
 TEST_F(MouseInputTest, TheWheelScrollsSendsArrowsOrReports) {
@@ -197,16 +198,16 @@ TEST_F(MouseInputTest, TheWheelScrollsSendsArrowsOrReports) {
   // Precise deltas below a cell keep their remainder, sign included.
   view->scrollWheel(wheel(-10, true));
   EXPECT_EQ(normal.yDisp, bottom - 1);
-  EXPECT_DOUBLE_EQ(view->scrollAccumulator, -10);
+  EXPECT_DOUBLE_EQ(view->mouseState.scrollAccumulator, -10);
   view->scrollWheel(wheel(-10, true));
   EXPECT_EQ(normal.yDisp, bottom);
-  EXPECT_DOUBLE_EQ(view->scrollAccumulator, -4);
+  EXPECT_DOUBLE_EQ(view->mouseState.scrollAccumulator, -4);
   view->setScrollSensitivity(0);
-  EXPECT_DOUBLE_EQ(view->scrollSensitivity, 0.05);
+  EXPECT_DOUBLE_EQ(view->mouseState.scrollSensitivity, 0.05);
   view->setScrollSensitivity(1);
 
   // GTK's notches: whole ones scroll a line each, fractions (touchpads on X11) add up first.
-  view->scrollAccumulator = 0;
+  view->mouseState.scrollAccumulator = 0;
   view->scrollWheel(ScrollRecord::make(-1, false, 16));
   EXPECT_EQ(normal.yDisp, bottom - 1);
   for (int i = 0; i < 3; i++) view->scrollWheel(ScrollRecord::make(0.25, false, 16));

@@ -1,0 +1,147 @@
+#pragma once
+// The terminal view's state in clusters, each kept by the files of one concern: the pointer, the
+// keys, the composition, links, find, the GPU path and the progress report. The holders let go of
+// what they own by themselves: timers, child widgets and signal connections.
+#include <gtk/gtk.h>
+#include <gtkmm/widget.h>
+#include <sigc++/connection.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Vantrelle/Buffer/Position.h"
+#include "Vantrelle/GPU/DrawRecords.h"
+#include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
+#include "Vantrelle/Render/AttributedRuns.h"
+#include "Vantrelle/Text/SearchService.h"
+#include "Vantrelle/View/FindBar.h"
+#include "Vantrelle/View/InputRecords.h"
+#include "Vantrelle/View/TerminalProgressBarView.h"
+#include "platform/Dispatch.h"
+#include "platform/GLibPtr.h"
+
+namespace vantrelle {
+
+// A child widget of the view is taken out of the view before it goes.
+template <class W>
+struct Unparent {
+  Unparent() = default;
+  template <class U>
+  Unparent(std::default_delete<U>) {}  // NOLINT: a plain owner becomes a child's
+  void operator()(W* widget) const {
+    if (widget->get_parent()) widget->unparent();
+    delete widget;
+  }
+};
+template <class W>
+using ChildPtr = std::unique_ptr<W, Unparent<W>>;
+
+// A signal connection cut when its holder goes.
+class ScopedConnection {
+ public:
+  ScopedConnection() = default;
+  ScopedConnection(const ScopedConnection&) = delete;
+  ScopedConnection& operator=(const ScopedConnection&) = delete;
+  ~ScopedConnection() { connection.disconnect(); }
+  ScopedConnection& operator=(sigc::connection next) {
+    connection.disconnect();
+    connection = std::move(next);
+    return *this;
+  }
+  void disconnect() { connection.disconnect(); }
+
+ private:
+  sigc::connection connection;
+};
+
+// The pointer: a drag that selects and its auto-scroll, the wheel, and where the pointer was seen.
+struct MouseState {
+  int autoScrollDelta = 0;
+  std::optional<std::pair<double, double>> lastSelectionDragPoint;
+  bool didSelectionDrag = false;
+  // Where the button went down, so a drag selects from there even when its first motion lands far off.
+  std::optional<Position> selectionPressPosition;
+  platform::SourceId selectionAutoScrollTimer;
+  bool mouseButtonHeld = false;
+  // Where the pointer was last seen over the view, for links under it when Ctrl goes down.
+  std::optional<std::pair<double, double>> lastPointerLocation;
+  double scrollAccumulator = 0;
+  double scrollSensitivity = 1.0;
+};
+
+// A Kitty key event waiting for the input method's verdict.
+struct PendingKittyKeyEvent {
+  KeyRecord event;
+  KittyKeyboardEventType eventType = KittyKeyboardEventType::press;
+};
+
+// Keys held down, by key code: a release is reported under the name its press had (Num Lock or
+// Shift may have changed it since), and a key the view kept for itself is not released either.
+struct HeldKey {
+  guint keycode = 0;
+  guint keyval = 0;
+  guint unshiftedKeyval = 0;
+  bool kept = false;
+};
+
+struct KeyState {
+  std::optional<PendingKittyKeyEvent> pendingKittyKeyEvent;
+  bool kittyIsComposing = false;
+  std::vector<HeldKey> heldKeys;
+};
+
+// The input method's composition and the overlay that shows it.
+struct CompositionState {
+  std::optional<std::string> markedTextStorage;
+  int markedSelectedLocation = -1;
+  ChildPtr<Gtk::Widget> markedTextOverlay;
+  // The input method; owned, released with the view.
+  std::shared_ptr<GtkIMContext> imContext;
+};
+
+enum class LinkReporting { none, explicit_, implicit };
+
+// Links: how they are reported and highlighted, the one under the pointer, and its preview.
+struct LinkState {
+  ChildPtr<Gtk::Widget> urlPreview;
+  std::optional<std::string> lastReportedLink;
+  LinkReporting linkReporting = LinkReporting::implicit;
+  LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
+  // Per buffer row, the columns of the link under the pointer.
+  std::optional<std::vector<LinkRowRange>> linkHighlightRange;
+};
+
+struct FindState {
+  ChildPtr<TerminalFindBarView> findBar;
+  std::string findBarTerm;
+  SearchOptions findBarOptions;
+};
+
+struct GpuState {
+  bool useMetalRenderer = false;
+  // Where the GPU path reads its shaders; unset, from the program's tree or else the build tree.
+  std::optional<std::string> shaderDirectory;
+  MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
+  // Buffer lines changed since the GPU path last built its rows.
+  std::optional<std::pair<int, int>> metalDirtyRange;
+  std::optional<double> _metalScaleFactorOverride;
+};
+
+// The progress the program reports, and the timer that clears a report left standing.
+struct ProgressState {
+  ProgressState() = default;
+  ProgressState(const ProgressState&) = delete;
+  ProgressState& operator=(const ProgressState&) = delete;
+  ~ProgressState() {
+    if (progressReportTimer) progressReportTimer->cancel();
+  }
+  ChildPtr<TerminalProgressBarView> progressBarView;
+  std::shared_ptr<platform::DispatchWorkItem> progressReportTimer;
+  std::optional<uint8_t> lastProgressValue;
+};
+
+}  // namespace vantrelle
