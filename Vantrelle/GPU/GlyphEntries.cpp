@@ -60,18 +60,18 @@ const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double s
   scaled->name = key.fontName;
   scaled->size = key.size;
   cairo_font_face_t* face = coverageFace(font);
-  scaled->font =
-      cairo_scaled_font_create(face ? face : cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm, options);
+  scaled->font.reset(
+      cairo_scaled_font_create(face ? face : cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm, options));
   if (face) cairo_font_face_destroy(face);
   cairo_font_options_destroy(options);
-  if (cairo_scaled_font_status(scaled->font) != CAIRO_STATUS_SUCCESS) return nullptr;
+  if (cairo_scaled_font_status(scaled->font.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
   return scaledFontCache.emplace(key, std::move(scaled)).first->second.get();
 }
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const ScaledFont& font, uint32_t glyph) {
   GlyphKey key{font.name, font.size, glyph};
   if (auto it = glyphCache.find(key); it != glyphCache.end()) return it->second;
-  auto bitmap = rasterizer.rasterize(font.font, glyph);
+  auto bitmap = rasterizer.rasterize(font.font.get(), glyph);
   if (!bitmap) return std::nullopt;
   GlyphAtlas& atlas = bitmap->isColor ? *colorAtlas : *grayscaleAtlas;
   int previousSize = atlas.size;

@@ -22,10 +22,6 @@ size_t CustomGlyphKeyHash::operator()(const CustomGlyphKey& k) const {
   return h;
 }
 
-ScaledFont::~ScaledFont() {
-  if (font) cairo_scaled_font_destroy(font);
-}
-
 MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw, std::shared_ptr<GpuDevice> gpu,
                                              std::optional<std::string> shaderDirectory)
     : device(std::move(gpu)) {

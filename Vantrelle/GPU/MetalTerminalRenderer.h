@@ -23,6 +23,7 @@
 #include "Vantrelle/GPU/GlyphAtlas.h"
 #include "Vantrelle/GPU/GlyphRasterizer.h"
 #include "Vantrelle/GPU/ShaperCache.h"
+#include "platform/CairoPtr.h"
 
 namespace vantrelle {
 
@@ -73,8 +74,7 @@ struct CustomGlyphEntry {
 struct ScaledFont {
   std::string name;
   double size = 0;
-  cairo_scaled_font_t* font = nullptr;
-  ~ScaledFont();
+  platform::CairoScaledFontPtr font;
 };
 
 struct KittyCacheStamp {

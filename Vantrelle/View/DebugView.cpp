@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -29,17 +30,15 @@ std::string chooseFont() {
 TerminalDebugView::TerminalDebugView(TerminalView& view)
     : Glib::ObjectBase("VantrelleTerminalDebugView"), terminalView(&view), font(chooseFont()) {
   // The optical height of a "W" line sets the listing's line pitch.
-  PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
-  PangoLayout* layout = pango_layout_new(context);
+  platform::GObjectPtr<PangoContext> context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
+  platform::GObjectPtr<PangoLayout> layout(pango_layout_new(context.get()));
   PangoFontDescription* description = pango_font_description_from_string(font.c_str());
-  pango_layout_set_font_description(layout, description);
-  pango_layout_set_text(layout, "W", 1);
+  pango_layout_set_font_description(layout.get(), description);
+  pango_layout_set_text(layout.get(), "W", 1);
   PangoRectangle ink, logical;
-  pango_layout_get_pixel_extents(layout, &ink, &logical);
+  pango_layout_get_pixel_extents(layout.get(), &ink, &logical);
   height = std::max(ink.height, 1);
   pango_font_description_free(description);
-  g_object_unref(layout);
-  g_object_unref(context);
   view.debug = this;
   dbg.set_parent(*this);
 }
