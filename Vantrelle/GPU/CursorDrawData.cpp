@@ -60,12 +60,22 @@ void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, Draw
       break;
   }
 
-  // The character under a block cursor, in the caret's text colour, clipped to the cursor.
-  const ClipRect clip{x0, yB, x1, yT};
+  const double baseline = rowBottom + std::ceil(lineDescent + lineLeading);
+  appendCursorCharacter(frame, out, {cell, {x0, yB, x1, yT}, span, widthFactor * cellWidth * column, baseline}, scale,
+                        cellHeight);
+}
+
+// The character under a block cursor, in the caret's text colour, clipped to the cursor.
+void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place,
+                                                  double scale, double cellHeight) {
+  const CharData& cell = place.cell;
+  const ClipRect& clip = place.box;
+  const float x0 = clip.minX, yB = clip.minY;
+  const int span = place.span;
   const Float4 textColor = colorToSIMD(frame.caretTextColor);
   uint32_t code = cell.code > 0 ? uint32_t(cell.getCharacter()) : 0;
   if (frame.customBlockGlyphs && PowerlineRenderer::glyph(code)) {
-    int w = int(std::max(1L, roundHalfAway(x1 - x0))), h = int(std::max(1L, roundHalfAway(scale * cellHeight)));
+    int w = int(std::max(1L, roundHalfAway(clip.maxX - x0))), h = int(std::max(1L, roundHalfAway(scale * cellHeight)));
     auto e = customGlyphEntry(code, w, h, scale, 0, true);
     if (!e) return;
     float side = float(grayscaleAtlas->size);
@@ -83,14 +93,14 @@ void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, Draw
   if (cell.code == 0) return;
   // As the caret view does: a character that may turn into an emoji keeps its text form, as in
   // the row beneath the cursor.
-  std::string text = UnicodeUtil::textPresentationAdjusted(terminal.character(cell.code));
+  std::string text = UnicodeUtil::textPresentationAdjusted(frame.terminal->character(cell.code));
   if (text.empty() || text == " ") return;
   if (!frame.rows.style || !frame.pango) return;
   RunAttributes attributes =
       frame.rows.style->attributedValue(cell.attribute(), frame.caretColor, frame.caretTextColor);
   auto shaped = shaperCache.shape(text, frame.pango->gobj(), frame.fonts.face(attributes.font).gobj());
   if (!shaped) return;
-  const double baseline = rowBottom + std::ceil(lineDescent + lineLeading);
+  const double baseline = place.baseline;
   for (const auto& glyphRun : shaped->glyphRuns) {
     const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
     if (!font) continue;
@@ -105,7 +115,7 @@ void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, Draw
                         double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
         fit = frame.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, span);
       }
-      double gx = scale * (widthFactor * cellWidth * column + fit.dx) + entry->bearingX * fit.scale;
+      double gx = scale * (place.x + fit.dx) + entry->bearingX * fit.scale;
       double gy = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
       GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
       float side = float(atlas.size);

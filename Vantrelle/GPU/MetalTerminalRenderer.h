@@ -104,6 +104,16 @@ struct RowCacheEntry {
 
 struct RowLayout;
 
+// Where a block cursor stands: its cell, its box in device pixels, and the cell's left edge (points)
+// and baseline.
+struct CursorPlace {
+  const CharData& cell;
+  ClipRect box;
+  int span = 1;
+  double x = 0;
+  double baseline = 0;
+};
+
 struct VisibleRowRange {
   int first = 0, last = 0, yDisp = 0;
 };
@@ -190,6 +200,8 @@ class MetalTerminalRenderer {
   void appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
   void appendDecorations(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
   void appendPlaceholderImages(const RowLayout& row, const Placements& virtuals, RowDrawData& out);
+  void appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place, double scale,
+                             double cellHeight);
   std::shared_ptr<GpuBuffer> makeBuffer(const void* records, size_t count, size_t recordSize);
   void encode(const DrawData& data, Float2 viewport);
   void drawFrameData(const FrameDrawData& frame, Float2 viewport);
