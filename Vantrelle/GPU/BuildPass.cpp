@@ -10,8 +10,20 @@
 namespace vantrelle {
 
 namespace {
+
 constexpr int maxRebuilds = 5;
+
+// The placements shown through placeholder characters on the active screen, by image id.
+MetalTerminalRenderer::Placements virtualPlacements(const Terminal& terminal) {
+  MetalTerminalRenderer::Placements virtuals;
+  const bool alternate = terminal.isCurrentBufferAlternate();
+  for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+    if (record.isVirtual && record.isAlternateBuffer == alternate) virtuals[record.imageId].push_back(&record);
+  }
+  return virtuals;
 }
+
+}  // namespace
 
 DrawData MetalTerminalRenderer::buildDrawData(const FrameSnapshot& frame, double scale) {
   for (int pass = 0;; pass++) {
@@ -55,33 +67,7 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(const FrameSnapshot& frame, do
   if (!range) return data;
 
   const MetalBufferingMode mode = frame.bufferingMode;
-  if (cacheBufferingMode != mode && mode == MetalBufferingMode::perFrameAggregated) {
-    for (auto& [row, entry] : rowCache) entry.buffers.reset();
-  }
-  cacheBufferingMode = mode;
-
-  const auto& kitty = terminal.kittyGraphicsState;
-  const auto& font = frame.fonts.normal;
-  CacheSignature signature{
-      scale,
-      cellWidth,
-      cellHeight,
-      bounds.width,
-      bounds.height,
-      range->yDisp,
-      buffer.rows(),
-      buffer.cols(),
-      font.to_string(),
-      double(font.get_size()) / PANGO_SCALE,
-      terminal.isCurrentBufferAlternate(),
-      {kitty.imagesById.size(), kitty.placementsByKey.size(), kitty.nextImageId, kitty.nextPlacementId}};
-  bool full = false;
-  if (!cacheSignature || !(*cacheSignature == signature)) {
-    rowCache.clear();
-    cacheSignature = signature;
-    full = true;
-  }
-  std::erase_if(rowCache, [&](const auto& entry) { return entry.first < range->first || entry.first > range->last; });
+  const bool full = invalidateRowCache(frame, scale, *range);
 
   int forcedLow = 1, forcedHigh = 0;  // empty
   const auto& dirty = frame.dirtyRows;
@@ -92,11 +78,7 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(const FrameSnapshot& frame, do
     forcedHigh = std::min(range->last, dirty->second);
   }
 
-  Placements virtuals;
-  const bool alternate = terminal.isCurrentBufferAlternate();
-  for (const auto& [key, record] : kitty.placementsByKey) {
-    if (record.isVirtual && record.isAlternateBuffer == alternate) virtuals[record.imageId].push_back(&record);
-  }
+  const Placements virtuals = virtualPlacements(terminal);
 
   const double yOffset = std::ceil(metrics.descent + metrics.leading);
   const double viewWidthPx = scale * bounds.width;
@@ -134,6 +116,45 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(const FrameSnapshot& frame, do
   buildCursorDrawData(frame, data, scale, cellWidth, cellHeight, metrics.descent, metrics.leading, range->yDisp,
                       range->first, range->last);
   return data;
+}
+
+// Drops what a change of buffering mode, geometry, font, screen or Kitty store makes stale, and the
+// rows out of sight; true when every row must be built afresh.
+bool MetalTerminalRenderer::invalidateRowCache(const FrameSnapshot& frame, double scale, const VisibleRowRange& range) {
+  const MetalBufferingMode mode = frame.bufferingMode;
+  const Terminal& terminal = *frame.terminal;
+  const Buffer& buffer = *terminal.buffer;
+  const ViewSize bounds = frame.bounds;
+  const double cellWidth = frame.cellSize->width, cellHeight = frame.cellSize->height;
+  bool full = false;
+  if (cacheBufferingMode != mode && mode == MetalBufferingMode::perFrameAggregated) {
+    for (auto& [row, entry] : rowCache) entry.buffers.reset();
+  }
+  cacheBufferingMode = mode;
+
+  const auto& kitty = terminal.kittyGraphicsState;
+  const auto& font = frame.fonts.normal;
+  CacheSignature signature{
+      scale,
+      cellWidth,
+      cellHeight,
+      bounds.width,
+      bounds.height,
+      range.yDisp,
+      buffer.rows(),
+      buffer.cols(),
+      font.to_string(),
+      double(font.get_size()) / PANGO_SCALE,
+      terminal.isCurrentBufferAlternate(),
+      {kitty.imagesById.size(), kitty.placementsByKey.size(), kitty.nextImageId, kitty.nextPlacementId}};
+  if (!cacheSignature || !(*cacheSignature == signature)) {
+    rowCache.clear();
+    cacheSignature = signature;
+    full = true;
+  }
+  std::erase_if(rowCache, [&](const auto& entry) { return entry.first < range.first || entry.first > range.last; });
+
+  return full;
 }
 
 }  // namespace vantrelle

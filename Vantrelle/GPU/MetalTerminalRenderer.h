@@ -193,6 +193,7 @@ class MetalTerminalRenderer {
   int passesInLastBuild = 0;
 
  private:
+  bool invalidateRowCache(const FrameSnapshot& frame, double scale, const VisibleRowRange& range);
   // The layers of one row, in the order their records are appended.
   void appendCustomGlyphs(const RowLayout& row, RowDrawData& out);
   void appendBackgrounds(const RowLayout& row, RowDrawData& out);
