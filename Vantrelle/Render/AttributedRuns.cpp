@@ -259,6 +259,39 @@ struct RunKey {
   bool operator==(const RunKey&) const = default;
 };
 
+// Whether the cell shows as part of a highlighted link.
+bool highlightsLink(const RowAnalysis& analysis, const CharData& cell, int row, int col, int width) {
+  switch (analysis.linkHighlightMode) {
+    case LinkHighlightMode::hover:
+    case LinkHighlightMode::hoverWithModifier:
+      if (!analysis.linkRanges) return false;
+      if (analysis.linkHighlightMode != LinkHighlightMode::hover && !analysis.commandActive) return false;
+      for (const auto& r : *analysis.linkRanges) {
+        if (r.row == row) return r.upper > r.lower && r.lower < col + width && col < r.upper;
+      }
+      return false;
+    case LinkHighlightMode::always:
+      return cell.hasPayload();
+    case LinkHighlightMode::alwaysWithModifier:
+      return cell.hasPayload() && analysis.commandActive;
+  }
+  return false;
+}
+
+// Box drawing, block elements and powerline shapes are drawn as shapes: lists them and says so.
+bool addShape(ViewLineInfo& info, char32_t scalar, int col, int width, const ViewColor& foreground) {
+  if (isPowerlineGlyph(scalar)) {
+    info.powerlineGlyphs.push_back({col, width, uint32_t(scalar), foreground});
+  } else if (isBoxDrawing(scalar)) {
+    info.boxDrawings.push_back({col, width, uint32_t(scalar), foreground});
+  } else if (auto rects = BlockElementMapping::rects(uint32_t(scalar))) {
+    info.blockElements.push_back({col, width, uint32_t(scalar), *rects, foreground});
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // Whether a cell's character begins with the image placeholder, without building its text.
@@ -275,33 +308,13 @@ ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
   std::optional<KittyPlaceholderCell> previousPlaceholder;
   std::optional<Attribute> previousPlaceholderAttribute;
   auto selected = selectedColumnsRange(selection, row, cols, terminalCols);
-  const std::vector<LinkRowRange>* ranges = linkRanges ? &*linkRanges : nullptr;
 
   for (int col = 0; col < cols;) {
     const CharData& cell = line[col];
     int width = cell.width < 2 ? 1 : 2;
     Attribute attribute = cell.attribute();
 
-    bool link = false;
-    switch (linkHighlightMode) {
-      case LinkHighlightMode::hover:
-      case LinkHighlightMode::hoverWithModifier:
-        if (ranges && (linkHighlightMode == LinkHighlightMode::hover || commandActive)) {
-          for (const auto& r : *ranges) {
-            if (r.row != row) continue;
-            link = r.upper > r.lower && r.lower < col + width && col < r.upper;
-            break;
-          }
-        }
-        break;
-      case LinkHighlightMode::always:
-        link = cell.hasPayload();
-        break;
-      case LinkHighlightMode::alwaysWithModifier:
-        link = cell.hasPayload() && commandActive;
-        break;
-    }
-
+    bool link = highlightsLink(*this, cell, row, col, width);
     RunAttributes attrs = style->attributes(attribute, link);
     if (!builder.hasSegment || builder.segment.columnWidth != width) builder.openSegment(col, width);
     bool isSelected = selected && selected->lower < col + width && col < selected->upper;
@@ -320,19 +333,7 @@ ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
 
     std::string character = cell.code == 0 ? std::string(" ") : terminal->character(cell.code);
     char32_t scalar = cell.code != 0 && cell.code < CharData::firstMapKey ? char32_t(cell.code) : 0;
-    bool shaped = false;
-    if (customBlockGlyphs && scalar) {
-      if (isPowerlineGlyph(scalar)) {
-        builder.info.powerlineGlyphs.push_back({col, width, uint32_t(scalar), attrs.foreground});
-        shaped = true;
-      } else if (isBoxDrawing(scalar)) {
-        builder.info.boxDrawings.push_back({col, width, uint32_t(scalar), attrs.foreground});
-        shaped = true;
-      } else if (auto rects = BlockElementMapping::rects(uint32_t(scalar))) {
-        builder.info.blockElements.push_back({col, width, uint32_t(scalar), *rects, attrs.foreground});
-        shaped = true;
-      }
-    }
+    bool shaped = customBlockGlyphs && scalar && addShape(builder.info, scalar, col, width, attrs.foreground);
     std::optional<KittyPlaceholderCell> placeholder;
     if (!shaped && startsWithPlaceholder(cell)) {
       std::u32string scalars = terminal->scalars(cell.code);
