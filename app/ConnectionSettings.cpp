@@ -13,6 +13,7 @@
 #include <limits>
 #include <sstream>
 
+#include "app/TextEncoding.h"
 #include "platform/ChildProcess.h"
 
 extern char** environ;
@@ -61,27 +62,6 @@ std::string expandTilde(const std::string& path, const SettingsSources& sources)
   std::string result = *home + rest;
   if (result.size() > 1 && result.back() == '/') result.pop_back();
   return result;
-}
-
-bool isValidUTF8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    uint32_t scalar = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      scalar = (scalar << 6) | (next & 0x3F);
-    }
-    static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (scalar < smallest[length] || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 }  // namespace

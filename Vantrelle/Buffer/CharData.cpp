@@ -57,22 +57,4 @@ std::string CharData::debugDescription() const {
   return out;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xc0 | (c >> 6));
-    out += char(0x80 | (c & 0x3f));
-  } else if (c < 0x10000) {
-    out += char(0xe0 | (c >> 12));
-    out += char(0x80 | ((c >> 6) & 0x3f));
-    out += char(0x80 | (c & 0x3f));
-  } else {
-    out += char(0xf0 | (c >> 18));
-    out += char(0x80 | ((c >> 12) & 0x3f));
-    out += char(0x80 | ((c >> 6) & 0x3f));
-    out += char(0x80 | (c & 0x3f));
-  }
-}
-
 }  // namespace vantrelle

@@ -9,6 +9,7 @@
 
 #include "Vantrelle/Buffer/Attribute.h"
 #include "Vantrelle/Buffer/TinyAtom.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 
@@ -112,8 +113,6 @@ inline CellWords cellWordsWithValue(const CharData& cell, int32_t code, int widt
   return words;
 }
 
-// Appends the UTF-8 form of a scalar.
-void appendUtf8(std::string& out, char32_t scalar);
 // Whether a code is a Unicode scalar value (not a surrogate, not past U+10FFFF).
 constexpr bool isValidScalar(int64_t code) {
   return code >= 0 && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff);

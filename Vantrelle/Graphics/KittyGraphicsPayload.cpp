@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "Vantrelle/Graphics/Base64.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Text/Base64.h"
 
 namespace vantrelle {
 

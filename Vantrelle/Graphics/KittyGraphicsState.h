@@ -8,10 +8,10 @@
 #include <unordered_map>
 
 #include "Vantrelle/Buffer/TerminalImage.h"
-#include "Vantrelle/Graphics/Base64.h"
 #include "Vantrelle/Graphics/KittyGraphicsControl.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Terminal/TerminalTypes.h"
+#include "Vantrelle/Text/Base64.h"
 
 namespace vantrelle {
 

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <memory>
 
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 namespace {
@@ -17,24 +17,6 @@ namespace {
 // Clients name the files and objects they want the terminal to delete with this marker.
 constexpr std::string_view kMarker = "tty-graphics-protocol";
 constexpr size_t kReadStep = 4096;
-
-bool isValidUtf8(std::span<const uint8_t> bytes) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    uint8_t lead = bytes[i];
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    uint32_t scalar = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-      scalar = (scalar << 6) | (bytes[i + k] & 0x3F);
-    }
-    static constexpr std::array<uint32_t, 5> kMinimum{0, 0, 0x80, 0x800, 0x10000};
-    if (scalar < kMinimum[length] || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
 
 // Decoded text of a path or object name: valid UTF-8 without zero bytes.
 std::optional<std::string> decodeName(KittyCommandPayload& payload, bool& decoded) {

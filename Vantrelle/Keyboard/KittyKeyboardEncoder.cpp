@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "Vantrelle/Text/Utf8.h"
+
 namespace vantrelle {
 
 namespace {
@@ -14,56 +16,6 @@ using Mods = KittyKeyboardModifiers;
 using Key = KittyFunctionalKey;
 
 constexpr uint8_t esc = 0x1B;
-
-bool isValidScalar(char32_t c) { return c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF); }
-
-void appendUtf8(Bytes& out, char32_t c) {
-  if (!isValidScalar(c)) {
-    c = 0xFFFD;
-  }
-  if (c < 0x80) {
-    out.push_back(static_cast<uint8_t>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<uint8_t>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<uint8_t>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<uint8_t>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-  }
-}
-
-// Decodes UTF-8 that came from the platform's key event; a malformed sequence becomes U+FFFD so
-// that it can never turn into a control scalar by accident.
-std::vector<char32_t> decodeUtf8(const std::string& text) {
-  std::vector<char32_t> scalars;
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<uint8_t>(text[i]);
-    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-    bool valid = length > 0 && i + static_cast<size_t>(length) <= text.size();
-    for (int k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<uint8_t>(text[i + static_cast<size_t>(k)]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    static constexpr std::array<char32_t, 5> smallest = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || c < smallest[static_cast<size_t>(length)] || !isValidScalar(c)) {
-      scalars.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    scalars.push_back(c);
-    i += static_cast<size_t>(length);
-  }
-  return scalars;
-}
 
 bool isControlScalar(char32_t c) { return c < 32 || (c >= 127 && c <= 159); }
 
@@ -365,7 +317,7 @@ std::optional<Bytes> KittyKeyboardEncoder::legacySpecialKeySequence(KittyFunctio
 
 std::optional<Bytes> KittyKeyboardEncoder::legacyTextKeySequence(const KittyKeyEvent& event) {
   if (event.eventType != KittyKeyboardEventType::press || event.key.kind() != KittyKey::Kind::unicode ||
-      !isValidScalar(event.key.scalar())) {
+      !isUnicodeScalar(event.key.scalar())) {
     return std::nullopt;
   }
   const Mods mods = event.modifiers;
@@ -431,7 +383,7 @@ std::optional<uint8_t> KittyKeyboardEncoder::legacyControlMapping(char32_t scala
         return std::nullopt;
     }
   };
-  if (!isValidScalar(scalar)) {
+  if (!isUnicodeScalar(scalar)) {
     return std::nullopt;
   }
   // Full lower-casing, as a string, so that a key like U+0130 maps by its first scalar.
@@ -512,7 +464,7 @@ std::vector<char32_t> KittyKeyboardEncoder::textCodepoints(const std::optional<s
   if (!text) {
     return scalars;
   }
-  for (const char32_t c : decodeUtf8(*text)) {
+  for (const char32_t c : decodeUtf8Replacing(*text)) {
     if (!isControlScalar(c)) {
       scalars.push_back(c);
     }
@@ -521,7 +473,7 @@ std::vector<char32_t> KittyKeyboardEncoder::textCodepoints(const std::optional<s
 }
 
 bool KittyKeyboardEncoder::containsControlScalars(const std::string& text) {
-  for (const char32_t c : decodeUtf8(text)) {
+  for (const char32_t c : decodeUtf8Replacing(text)) {
     if (isControlScalar(c)) {
       return true;
     }

@@ -1,10 +1,10 @@
 #include "Vantrelle/Keyboard/LegacyKeyboardEncoder.h"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
-#include <climits>
 #include <cstdio>
+
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 
@@ -13,16 +13,6 @@ namespace {
 using FK = KittyFunctionalKey;
 using Mods = KittyKeyboardModifiers;
 using Kind = LegacyKeyAction::Kind;
-
-// The first character of UTF-8 text; 0 for none or a malformed one.
-char32_t firstScalar(std::string_view utf8) {
-  if (utf8.empty() || utf8.size() > size_t(INT32_MAX)) return 0;
-  int32_t offset = 0;
-  const auto length = int32_t(utf8.size());
-  UChar32 scalar = 0;
-  U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), offset, length, scalar);
-  return scalar < 0 ? 0 : char32_t(scalar);
-}
 
 // The keypad's cursor and editing keys (Num Lock off) send what the main block's keys send.
 std::optional<FK> mainBlockKey(std::optional<FK> key) {
@@ -219,7 +209,7 @@ std::optional<Bytes> LegacyKeyboardEncoder::modifiedKey(const LegacyKeyEvent& ev
     return encodeKitty(key);
   }
   const std::string& chars = event.charactersIgnoringModifiers;
-  const char32_t scalar = firstScalar(chars);
+  const char32_t scalar = firstUtf8Scalar(chars);
   if (scalar == 0) return std::nullopt;
   if (m.super) return modifiedTextKey(event, raw);
   if (!m.control) return std::nullopt;
@@ -235,7 +225,7 @@ std::optional<Bytes> LegacyKeyboardEncoder::modifiedKey(const LegacyKeyEvent& ev
 std::optional<Bytes> LegacyKeyboardEncoder::modifiedTextKey(const LegacyKeyEvent& event, int64_t modifiers) const {
   const std::string& keyText =
       event.unshiftedCharacters.empty() ? event.charactersIgnoringModifiers : event.unshiftedCharacters;
-  const char32_t scalar = firstScalar(keyText);
+  const char32_t scalar = firstUtf8Scalar(keyText);
   const auto lower = char32_t(u_tolower(UChar32(scalar)));
   KittyKeyEvent key;
   key.key = KittyKey::unicode(lower ? lower : scalar);
@@ -276,14 +266,14 @@ Bytes applyControlToEventCharacters(const std::string& chars) {
 }
 
 bool isPlainPrintableText(std::string_view text) {
-  if (text.empty() || text.size() > size_t(INT32_MAX)) return false;
+  if (text.empty()) return false;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const auto length = int32_t(text.size());
-  int32_t offset = 0;
-  while (offset < length) {
-    UChar32 c = 0;
-    U8_NEXT(bytes, offset, length, c);
-    if (c < 0x20 || (c >= 0x7f && c <= 0x9f)) return false;
+  size_t offset = 0;
+  while (offset < text.size()) {
+    const Utf8Step step = decodeUtf8Step(bytes + offset, text.size() - offset);
+    const char32_t c = step.scalar;
+    if (step.status != Utf8Status::ok || c < 0x20 || (c >= 0x7f && c <= 0x9f)) return false;
+    offset += step.consumed;
   }
   return true;
 }

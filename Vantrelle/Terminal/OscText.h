@@ -9,8 +9,6 @@
 
 namespace vantrelle::osc {
 
-// The bytes as text when they are valid UTF-8 (no overlongs, surrogates or values past U+10FFFF).
-std::optional<std::string> utf8(std::span<const uint8_t> data);
 // The bytes as text when every one is below 0x80.
 std::optional<std::string> ascii(std::span<const uint8_t> data);
 // Splits at every separator, keeping empty parts.

@@ -5,8 +5,9 @@
 #include <string>
 
 #include "Vantrelle/Terminal/OscText.h"
-#include "Vantrelle/Terminal/StrictBase64.h"
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/Base64.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 namespace {
@@ -25,8 +26,8 @@ KeyValues parseKeyValues(std::span<const uint8_t> data) {
     const auto equals = std::find(segment.begin(), segment.end(), uint8_t('='));
     if (equals == segment.end()) break;
     const size_t split = static_cast<size_t>(equals - segment.begin());
-    auto key = osc::utf8(segment.first(split));
-    auto value = osc::utf8(segment.subspan(split + 1));
+    auto key = validUtf8(segment.first(split));
+    auto value = validUtf8(segment.subspan(split + 1));
     if (!key || !value) break;
     values[*key] = *value;
     from += length + 1;
@@ -67,7 +68,7 @@ void Terminal::osciTerm2(std::span<const uint8_t> data) {
   const auto equals = std::find(data.begin(), data.end(), uint8_t('='));
   if (equals == data.end()) return;
   const size_t keyEnd = static_cast<size_t>(equals - data.begin());
-  const auto key = osc::utf8(data.first(keyEnd));
+  const auto key = validUtf8(data.first(keyEnd));
   if (!key) return;
   auto handOver = [&] {
     if (tdel) tdel->iTermContent(*this, data);

@@ -4,8 +4,9 @@
 #include <string>
 
 #include "Vantrelle/Terminal/OscText.h"
-#include "Vantrelle/Terminal/StrictBase64.h"
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/Base64.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 
@@ -13,11 +14,11 @@ void Terminal::dispatchOscCommand(int64_t code, std::span<const uint8_t> data) {
   switch (code) {
     case 0:
     case 2:
-      titles.window = osc::utf8(data).value_or("");
+      titles.window = validUtf8(data).value_or("");
       if (tdel) tdel->setTerminalTitle(*this, titles.window);
       break;
     case 1:
-      titles.icon = osc::utf8(data).value_or("");
+      titles.icon = validUtf8(data).value_or("");
       if (tdel) tdel->setTerminalIconTitle(*this, titles.icon);
       break;
     case 4:
@@ -69,7 +70,7 @@ namespace {
 
 // The payload of OSC 6 or 7 as text: UTF-8, else plain ASCII; nothing when neither.
 std::optional<std::string> locationText(std::span<const uint8_t> data) {
-  if (auto text = osc::utf8(data)) return text;
+  if (auto text = validUtf8(data)) return text;
   return osc::ascii(data);
 }
 
@@ -139,7 +140,7 @@ void Terminal::oscClipboard(std::span<const uint8_t> data) {
 
 // OSC 777 ; notify ; title ; body, where the body may itself hold ";".
 void Terminal::oscNotification(std::span<const uint8_t> data) {
-  const auto text = osc::utf8(data);
+  const auto text = validUtf8(data);
   if (!text) return;
   const auto parts = osc::split(*text, ';');
   if (parts.size() < 3 || parts[0] != "notify") return;

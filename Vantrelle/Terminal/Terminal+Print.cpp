@@ -13,70 +13,31 @@
 #include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Terminal/GraphemeJoin.h"
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 namespace {
 
-enum class Decoded { ok, invalid, incomplete };
-
-struct DecodeResult {
-  Decoded status;
-  char32_t scalar;
-  size_t consumed;  // for invalid: the maximal subpart (the lead and its valid continuation)
-};
-
-// Decodes one UTF-8 sequence by maximal subparts: a sequence broken off early consumes only the
-// bytes that were a valid beginning, so the byte that broke it is read again on its own.
-DecodeResult decodeUtf8(const uint8_t* p, size_t available) {
-  const uint8_t lead = p[0];
-  int length;
-  uint8_t low = 0x80, high = 0xBF;
-  if (lead < 0x80) return {Decoded::ok, lead, 1};
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return {Decoded::invalid, lead, 1};
-  }
-  char32_t scalar = lead & (0xFF >> (length + 1));
-  for (int k = 1; k < length; ++k) {
-    if (static_cast<size_t>(k) >= available) return {Decoded::incomplete, 0, static_cast<size_t>(k)};
-    const uint8_t b = p[k];
-    if (b < low || b > high) return {Decoded::invalid, lead, static_cast<size_t>(k)};
-    low = 0x80;
-    high = 0xBF;
-    scalar = (scalar << 6) | (b & 0x3F);
-  }
-  return {Decoded::ok, scalar, static_cast<size_t>(length)};
-}
-
 // Well-formed sequences decoded in line; the rest by maximal subparts.
-inline DecodeResult decodeUtf8Quickly(const uint8_t* p, size_t available) {
+inline Utf8Step decodeUtf8Quickly(const uint8_t* p, size_t available) {
   const uint8_t lead = p[0];
   if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (p[1] & 0xC0) == 0x80)
-    return {Decoded::ok, char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
+    return {Utf8Status::ok, char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
   // E0 and ED narrow the range of the second byte; the other leads take any continuation.
   if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && available >= 3 && (p[1] & 0xC0) == 0x80 &&
       (p[2] & 0xC0) == 0x80) {
-    return {Decoded::ok, char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F), 3};
+    return {Utf8Status::ok, char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F), 3};
   }
   if (lead >= 0xF1 && lead <= 0xF3 && available >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
       (p[3] & 0xC0) == 0x80) {
-    return {Decoded::ok,
+    return {Utf8Status::ok,
             char32_t(lead & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F), 4};
   }
   if (lead == 0xF0 && available >= 4 && p[1] >= 0x90 && p[1] <= 0xBF && (p[2] & 0xC0) == 0x80 &&
       (p[3] & 0xC0) == 0x80) {
-    return {Decoded::ok, char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F), 4};
+    return {Utf8Status::ok, char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F), 4};
   }
-  return decodeUtf8(p, available);
+  return decodeUtf8Step(p, available);
 }
 
 // Column widths of the Basic Multilingual Plane and the plane of emoji and historic scripts,
@@ -180,14 +141,14 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
     std::copy_n(readingBuffer.putbackBuffer.begin(), held, joined.begin());
     const size_t taken = std::min(run.size(), joined.size() - held);
     std::copy_n(run.begin(), taken, joined.begin() + static_cast<std::ptrdiff_t>(held));
-    const DecodeResult r = decodeUtf8(joined.data(), held + taken);
-    if (r.status == Decoded::incomplete) {
+    const Utf8Step r = decodeUtf8Step(joined.data(), held + taken);
+    if (r.status == Utf8Status::incomplete) {
       std::copy_n(run.begin(), taken, readingBuffer.putbackBuffer.begin() + static_cast<std::ptrdiff_t>(held));
       readingBuffer.putbackCount = static_cast<int>(held + taken);
       return;
     }
     readingBuffer.putbackCount = 0;
-    if (r.status == Decoded::ok) {
+    if (r.status == Utf8Status::ok) {
       printScalar(r.scalar);
     } else {
       printByte(joined[0]);
@@ -207,13 +168,13 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
       }
       continue;
     }
-    const DecodeResult r = decodeUtf8Quickly(run.data() + i, run.size() - i);
-    if (r.status == Decoded::incomplete) {
+    const Utf8Step r = decodeUtf8Quickly(run.data() + i, run.size() - i);
+    if (r.status == Utf8Status::incomplete) {
       std::copy(run.begin() + static_cast<std::ptrdiff_t>(i), run.end(), readingBuffer.putbackBuffer.begin());
       readingBuffer.putbackCount = static_cast<int>(run.size() - i);
       return;
     }
-    if (r.status == Decoded::ok) {
+    if (r.status == Utf8Status::ok) {
       const int width = r.scalar <= 0xFFFF ? columnWidth(r.scalar) : 0;
       if (!translating && (width == 1 || width == 2) && !lastPrintedEndsWithJoiner()) {
         if (const size_t taken = printTextRun(run.subspan(i))) {

@@ -5,18 +5,13 @@
 #include <algorithm>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 namespace {
 
 // Bounds a pathological pattern on a long line; ICU counts this in its own work units.
 constexpr int32_t kRegexTimeLimit = 2000;
-
-std::string utf8(const icu::UnicodeString& text) {
-  std::string out;
-  text.toUTF8String(out);
-  return out;
-}
 
 icu::UnicodeString normalizedTerm(const std::string& term, bool foldCase) {
   icu::UnicodeString text = icu::UnicodeString::fromUTF8(term);
@@ -201,7 +196,7 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchRegex(const std::strin
   LineMatch match;
   match.index = line.characterAt(found);
   match.length = line.characterFrom(foundEnd) - match.index;
-  match.term = utf8(icu::UnicodeString(line.text, found, foundEnd - found));
+  match.term = toUtf8(icu::UnicodeString(line.text, found, foundEnd - found));
   return match;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
 namespace {
@@ -66,12 +67,6 @@ void appendCharacter(icu::UnicodeString& text, const std::u32string& character) 
 
 bool lastCharacterIsDollar(const icu::UnicodeString& text, int32_t end) {
   return end > 0 && text.charAt(end - 1) == u'$';
-}
-
-std::string utf8(const icu::UnicodeString& text) {
-  std::string out;
-  text.toUTF8String(out);
-  return out;
 }
 
 }  // namespace
@@ -141,7 +136,7 @@ std::string Terminal::implicitLineSegmentText(const BufferLine& line, int64_t st
     if (isSpacer(line, c)) continue;
     appendCharacter(text, scalars(line[static_cast<int>(c)].code));
   }
-  return utf8(text);
+  return toUtf8(text);
 }
 
 std::optional<LinkRowEdgeInfo> Terminal::linkRowEdgeInfo(int64_t row, Buffer& in) {
@@ -288,7 +283,7 @@ std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, Buffe
     if (row == at.row && map.col >= segmentStart && map.col < contentEnd) inside = true;
   }
   if (text.isEmpty() || map.cells.empty() || !inside) return std::nullopt;
-  map.text = utf8(text);
+  map.text = toUtf8(text);
   return map;
 }
 
@@ -339,8 +334,8 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& in) {
     const auto askedRow = byRow.find(at.row);
     if (askedRow == byRow.end() || askedRow->second.isEmpty() || !covers) continue;
     LinkMatch match;
-    match.text = utf8(icu::UnicodeString(text, starts[static_cast<size_t>(first)],
-                                         starts[static_cast<size_t>(last)] - starts[static_cast<size_t>(first)]));
+    match.text = toUtf8(icu::UnicodeString(text, starts[static_cast<size_t>(first)],
+                                           starts[static_cast<size_t>(last)] - starts[static_cast<size_t>(first)]));
     match.row = at.row;
     match.range = askedRow->second;
     for (const auto& [row, range] : byRow) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "Vantrelle/Text/Utf8.h"
 #include "Vantrelle/View/KeyTables.h"
 #include "Vantrelle/View/TerminalView.h"
 
@@ -13,12 +14,6 @@ namespace vantrelle {
 namespace {
 
 using FK = KittyFunctionalKey;
-
-char32_t firstScalar(const std::string& utf8) {
-  if (utf8.empty()) return 0;
-  gunichar ch = g_utf8_get_char_validated(utf8.data(), gssize(utf8.size()));
-  return ch == gunichar(-1) || ch == gunichar(-2) ? 0 : ch;
-}
 
 // The unshifted characters of the US layout by X key code, so that programs can match shortcuts
 // on their position whatever layout is active.
@@ -244,13 +239,13 @@ std::optional<KittyKeyEvent> TerminalView::kittyTextEvent(const KeyRecord& event
   // The key is reported by its unshifted character, the shifted one rides along.
   const std::string& keyText =
       event.unshiftedCharacters.empty() ? event.charactersIgnoringModifiers : event.unshiftedCharacters;
-  char32_t scalar = firstScalar(keyText);
+  char32_t scalar = firstUtf8Scalar(keyText);
   if (scalar == 0 && keyText.empty()) return std::nullopt;
   char32_t lower = g_unichar_tolower(scalar);
   KittyKeyEvent result;
   result.key = KittyKey::unicode(lower ? lower : scalar);
   if (event.modifiers.shift) {
-    char32_t shifted = firstScalar(event.characters);
+    char32_t shifted = firstUtf8Scalar(event.characters);
     if (shifted) result.shiftedKey = shifted;
   }
   auto base = kittyBaseLayoutKeyMap().find(event.keycode);

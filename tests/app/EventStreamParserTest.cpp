@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "app/EventStreamParser.h"
-#include "app/TextEncoding.h"
 
 using namespace zorvel;
 
@@ -77,12 +76,4 @@ TEST(EventStreamParser, UnfinishedAndOversizedBlocks) {
   big.parser.append("\n\ndata: next\n\n");
   ASSERT_EQ(big.events.size(), 1u);
   EXPECT_EQ(big.events[0].data, "next");
-}
-
-TEST(TextEncoding, RejectsMalformedUTF8) {
-  EXPECT_TRUE(isValidUTF8("plain \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));
-  EXPECT_FALSE(isValidUTF8("\xc0\xaf"));          // overlong
-  EXPECT_FALSE(isValidUTF8("\xed\xa0\x80"));      // surrogate
-  EXPECT_FALSE(isValidUTF8("\xf4\x90\x80\x80"));  // past U+10FFFF
-  EXPECT_FALSE(isValidUTF8("\xe2\x82"));          // truncated
 }

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <string>
 
-#include "Vantrelle/Graphics/Base64.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
 #include "support/KittyTestData.h"
@@ -39,40 +38,6 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& data) {
 }
 
 }  // namespace
-
-TEST(Base64, SkipsForeignBytesAndRejectsWhatCannotDecode) {
-  EXPECT_EQ(base64Decode(span("aGVs\nbG8=")), bytes("hello"));
-  EXPECT_EQ(base64Decode(span("aGVsbG8")), bytes("hello"));  // padding may be dropped
-  EXPECT_EQ(base64Decode(span(" aG Vs bG 8= \r\n")), bytes("hello"));
-  EXPECT_FALSE(base64Decode(span("aGVsb")));        // a lone 6-bit symbol at the end
-  EXPECT_FALSE(base64Decode(span("aG=Vs")));        // data after padding
-  EXPECT_FALSE(base64Decode(span("aGVs====")));     // padding on a full group
-  EXPECT_FALSE(base64Decode(span("aGVsbG8="), 4));  // bounded output
-  EXPECT_EQ(base64Decode(span("")), std::vector<uint8_t>{});
-}
-
-TEST(Base64, ChunksMayEachBePaddedOrSplitAnywhere) {
-  auto decode = [](std::vector<std::string> chunks, size_t limit = SIZE_MAX) {
-    Base64Decoder decoder(limit);
-    for (const auto& chunk : chunks) {
-      decoder.append(span(chunk));
-      decoder.endChunk();
-    }
-    return decoder.finish();
-  };
-  // Each chunk padded on its own, or a group split across chunks, joins to one text.
-  EXPECT_EQ(decode({"aGVsbG8=", "IHdv", "cmxkIQ=="}), bytes("hello world!"));
-  EXPECT_EQ(decode({"aGVsb", "G8gd2", "9ybGQ="}), bytes("hello world"));
-  EXPECT_EQ(decode({"aGk=", "", "aGk="}), bytes("hihi"));
-  EXPECT_EQ(decode({"aG=", "="}), bytes("h"));  // padding split over two chunks
-  // Inside one chunk, padding still ends the text; broken groups stay broken at a chunk's end.
-  EXPECT_FALSE(decode({"aGk=aGk="}));
-  EXPECT_FALSE(decode({"aGVsb", "aGk="}));     // a lone symbol before the padding
-  EXPECT_FALSE(decode({"aG=", "aGk="}));       // a group left short of its padding
-  EXPECT_FALSE(decode({"aGVs====", "aGk="}));  // padding on a full group
-  EXPECT_FALSE(decode({"aGk=", "a"}));
-  EXPECT_FALSE(decode({"aGk=", "aGk="}, 3));  // the limit counts every chunk
-}
 
 TEST(KittyPayload, RawPixelFormatsAreCheckedAgainstTheStatedSize) {
   auto rgb = decodeKittyPayload(rgbControl(24, 2, 1), span(base64(std::vector<uint8_t>{1, 2, 3, 4, 5, 6})));

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string>
 
-#include "Vantrelle/Terminal/StrictBase64.h"
+#include "Vantrelle/Text/Base64.h"
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
