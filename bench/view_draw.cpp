@@ -16,33 +16,13 @@
 #include <vector>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "bench/ViewBench.h"
 
 namespace {
 
 constexpr int cols = 100, rows = 31;
 
-std::string denseFrame(unsigned seed) {
-  std::string frame = "\x1b[H";
-  unsigned state = seed * 2654435761u + 1;
-  auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
-  for (int row = 0; row < rows; row++) {
-    for (int col = 0; col < cols; col++) {
-      unsigned r = next();
-      if (r & 1) {
-        frame += "\x1b[38;5;" + std::to_string(r % 256) + ";48;5;" + std::to_string((r >> 8) % 256) + "m";
-      } else {
-        frame += "\x1b[38;2;" + std::to_string(r % 256) + ";" + std::to_string((r >> 8) % 256) + ";" +
-                 std::to_string((r >> 16) % 256) + ";48;2;" + std::to_string((r >> 4) % 256) + ";40;80m";
-      }
-      frame += (r & 2) ? "\x1b[1m" : "\x1b[22m";
-      frame += (r & 4) ? "\x1b[3m" : "\x1b[23m";
-      frame += (r & 8) ? "\x1b[4m" : "\x1b[24m";
-      frame += char('!' + r % 94);
-    }
-    if (row + 1 < rows) frame += "\r\n";
-  }
-  return frame + "\x1b[0m";
-}
+std::string denseScreen(unsigned seed) { return viewbench::denseFrame(cols, rows, seed); }
 
 std::string plainFrame(unsigned seed) {
   std::string frame = "\x1b[H";
@@ -82,7 +62,7 @@ void drawFrames(benchmark::State& state, std::string (*frame)(unsigned)) {
   state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
 }
 
-void BM_DenseScreen(benchmark::State& state) { drawFrames(state, denseFrame); }
+void BM_DenseScreen(benchmark::State& state) { drawFrames(state, denseScreen); }
 BENCHMARK(BM_DenseScreen)->Unit(benchmark::kMillisecond);
 
 void BM_PlainScreen(benchmark::State& state) { drawFrames(state, plainFrame); }
@@ -91,11 +71,11 @@ BENCHMARK(BM_PlainScreen)->Unit(benchmark::kMillisecond);
 // Output that scrolls: one new line at the bottom per frame, every other row moved up by one.
 void BM_ScrolledScreen(benchmark::State& state) {
   View screen;
-  std::string fill = denseFrame(1);
+  std::string fill = denseScreen(1);
   screen.show(fill);
   std::vector<std::string> lines;
   for (unsigned i = 0; i < 16; i++) {
-    std::string frame = denseFrame(i + 2);
+    std::string frame = denseScreen(i + 2);
     lines.push_back("\r\n" + frame.substr(frame.rfind("\r\n") + 2));
   }
   unsigned i = 0;
@@ -107,18 +87,7 @@ BENCHMARK(BM_ScrolledScreen)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* display = std::getenv("DISPLAY");
-  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
-    // A private virtual display for the run.
-    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
-    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                  const_cast<char*>("-screen 0 1280x1024x24")};
-    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
-    command.push_back(nullptr);
-    execvp("xvfb-run", command.data());
-    std::perror("xvfb-run");
-    return 1;
-  }
+  viewbench::useAVirtualDisplayIfNone(argc, argv);
   gtk_init();
   Gtk::init_gtkmm_internals();
   benchmark::Initialize(&argc, argv);

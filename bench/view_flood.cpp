@@ -19,34 +19,14 @@
 #include <vector>
 
 #include "Vantrelle/View/LocalProcessTerminalView.h"
+#include "bench/ViewBench.h"
 
 namespace {
 
 constexpr int cols = 100, rows = 31;
-constexpr size_t floodBytes = size_t(24) << 20;
 
-std::string denseFrame(unsigned seed) {
-  std::string frame = "\x1b[H";
-  unsigned state = seed * 2654435761u + 1;
-  auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
-  for (int row = 0; row < rows; row++) {
-    for (int col = 0; col < cols; col++) {
-      unsigned r = next();
-      if (r & 1) {
-        frame += "\x1b[38;5;" + std::to_string(r % 256) + ";48;5;" + std::to_string((r >> 8) % 256) + "m";
-      } else {
-        frame += "\x1b[38;2;" + std::to_string(r % 256) + ";" + std::to_string((r >> 8) % 256) + ";" +
-                 std::to_string((r >> 16) % 256) + ";48;2;" + std::to_string((r >> 4) % 256) + ";40;80m";
-      }
-      frame += (r & 2) ? "\x1b[1m" : "\x1b[22m";
-      frame += (r & 4) ? "\x1b[3m" : "\x1b[23m";
-      frame += (r & 8) ? "\x1b[4m" : "\x1b[24m";
-      frame += char('!' + r % 94);
-    }
-    if (row + 1 < rows) frame += "\r\n";
-  }
-  return frame + "\x1b[0m";
-}
+std::string denseScreen(unsigned seed) { return viewbench::denseFrame(cols, rows, seed); }
+constexpr size_t floodBytes = size_t(24) << 20;
 
 // The flood as a file, written once.
 std::string floodFile() {
@@ -55,7 +35,7 @@ std::string floodFile() {
     int fd = mkstemp(name.data());
     size_t written = 0;
     for (unsigned i = 0; written < floodBytes; i++) {
-      std::string frame = denseFrame(i);
+      std::string frame = denseScreen(i);
       written += size_t(write(fd, frame.data(), frame.size()));
     }
     close(fd);
@@ -71,12 +51,6 @@ struct FloodHost : vantrelle::LocalProcessTerminalViewDelegate {
   void hostCurrentDirectoryUpdate(vantrelle::TerminalView&, const std::optional<std::string>&) override {}
   void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { ended = true; }
 };
-
-double percentile(std::vector<double> values, double share) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
-}
 
 void BM_FloodFrameTime(benchmark::State& state) {
   std::string file = floodFile();
@@ -122,26 +96,15 @@ void BM_FloodFrameTime(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(bytes));
   state.counters["frames"] = double(intervals.size());
-  state.counters["median_frame_ms"] = percentile(intervals, 0.5);
-  state.counters["p95_frame_ms"] = percentile(intervals, 0.95);
+  state.counters["median_frame_ms"] = viewbench::percentile(intervals, 0.5);
+  state.counters["p95_frame_ms"] = viewbench::percentile(intervals, 0.95);
 }
 BENCHMARK(BM_FloodFrameTime)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* display = std::getenv("DISPLAY");
-  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
-    // A private virtual display for the run.
-    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
-    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                  const_cast<char*>("-screen 0 1280x1024x24")};
-    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
-    command.push_back(nullptr);
-    execvp("xvfb-run", command.data());
-    std::perror("xvfb-run");
-    return 1;
-  }
+  viewbench::useAVirtualDisplayIfNone(argc, argv);
   gtk_init();
   Gtk::init_gtkmm_internals();
   benchmark::Initialize(&argc, argv);

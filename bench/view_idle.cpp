@@ -24,6 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ViewBench.h"
+#include "bench/XWindows.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -79,40 +82,6 @@ std::optional<double> cpuSeconds(pid_t pid) {
   return double(user + system) / double(sysconf(_SC_CLK_TCK));
 }
 
-std::optional<long> windowPid(Display* display, Window window) {
-  Atom property = XInternAtom(display, "_NET_WM_PID", True);
-  if (property == None) return std::nullopt;
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  std::optional<long> pid;
-  if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
-          Success &&
-      data && count == 1) {
-    pid = long(*reinterpret_cast<unsigned long*>(data));
-  }
-  if (data) XFree(data);
-  return pid;
-}
-
-Window findWindow(Display* display, pid_t pid) {
-  Window root = DefaultRootWindow(display), parent, *children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (XQueryTree(display, root, &root, &parent, &children, &count)) {
-    for (unsigned i = 0; i < count && !found; i++) {
-      XWindowAttributes attributes;
-      if (windowPid(display, children[i]) == pid && XGetWindowAttributes(display, children[i], &attributes) &&
-          attributes.map_state == IsViewable) {
-        found = children[i];
-      }
-    }
-  }
-  if (children) XFree(children);
-  return found;
-}
-
 // The top left corner of the window, where the caret sits.
 std::vector<unsigned long> corner(Display* display, Window window) {
   constexpr int size = 24;
@@ -136,7 +105,7 @@ void BM_IdleBlinkingCaret(benchmark::State& state) {
   Demo demo(state.range(0) != 0, settings);
   Window window = 0;
   auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (!(window = findWindow(display, demo.pid)) && Clock::now() < deadline) {
+  while (!(window = viewbench::findWindow(display, demo.pid)) && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!window) {
@@ -182,18 +151,7 @@ BENCHMARK(BM_IdleBlinkingCaret)->ArgName("gpu")->Arg(0)->Arg(1)->UseManualTime()
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* display = std::getenv("DISPLAY");
-  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
-    // A private virtual display for the run.
-    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
-    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                  const_cast<char*>("-screen 0 1280x1024x24")};
-    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
-    command.push_back(nullptr);
-    execvp("xvfb-run", command.data());
-    std::perror("xvfb-run");
-    return 1;
-  }
+  viewbench::useAVirtualDisplayIfNone(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -25,6 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ViewBench.h"
+#include "bench/XWindows.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -60,40 +63,6 @@ struct Demo {
     waitpid(pid, nullptr, 0);
   }
 };
-
-std::optional<long> windowPid(Display* display, Window window) {
-  Atom property = XInternAtom(display, "_NET_WM_PID", True);
-  if (property == None) return std::nullopt;
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  std::optional<long> pid;
-  if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
-          Success &&
-      data && count == 1) {
-    pid = long(*reinterpret_cast<unsigned long*>(data));
-  }
-  if (data) XFree(data);
-  return pid;
-}
-
-Window findWindow(Display* display, pid_t pid) {
-  Window root = DefaultRootWindow(display), parent, *children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (XQueryTree(display, root, &root, &parent, &children, &count)) {
-    for (unsigned i = 0; i < count && !found; i++) {
-      XWindowAttributes attributes;
-      if (windowPid(display, children[i]) == pid && XGetWindowAttributes(display, children[i], &attributes) &&
-          attributes.map_state == IsViewable) {
-        found = children[i];
-      }
-    }
-  }
-  if (children) XFree(children);
-  return found;
-}
 
 std::string windowTitle(Display* display, Window window) {
   Atom name = XInternAtom(display, "_NET_WM_NAME", False), utf8 = XInternAtom(display, "UTF8_STRING", False);
@@ -151,7 +120,7 @@ struct Session {
 
   explicit Session(Display* display, pid_t pid) : display(display) {
     auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (!(window = findWindow(display, pid))) {
+    while (!(window = viewbench::findWindow(display, pid))) {
       if (Clock::now() > deadline) {
         error = "the demo's window never appeared";
         return;
@@ -181,12 +150,6 @@ struct Session {
     error = "the grid never became 80x25";
   }
 };
-
-double percentile(std::vector<double> values, double share) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
-}
 
 void BM_KeystrokeToScreen(benchmark::State& state) {
   bool busy = state.range(0) != 0;
@@ -231,8 +194,8 @@ void BM_KeystrokeToScreen(benchmark::State& state) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 40));
   }
-  state.counters["median_ms"] = percentile(samples, 0.5);
-  state.counters["p90_ms"] = percentile(samples, 0.9);
+  state.counters["median_ms"] = viewbench::percentile(samples, 0.5);
+  state.counters["p90_ms"] = viewbench::percentile(samples, 0.9);
   XCloseDisplay(display);
 }
 BENCHMARK(BM_KeystrokeToScreen)
@@ -246,18 +209,7 @@ BENCHMARK(BM_KeystrokeToScreen)
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* display = std::getenv("DISPLAY");
-  if ((!display || !*display) && !std::getenv("VANTRELLE_BENCH_XVFB")) {
-    // A private virtual display for the run.
-    setenv("VANTRELLE_BENCH_XVFB", "1", 1);
-    std::vector<char*> command = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                  const_cast<char*>("-screen 0 1280x1024x24")};
-    for (int i = 0; i < argc; i++) command.push_back(argv[i]);
-    command.push_back(nullptr);
-    execvp("xvfb-run", command.data());
-    std::perror("xvfb-run");
-    return 1;
-  }
+  viewbench::useAVirtualDisplayIfNone(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
