@@ -4,6 +4,7 @@
 
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/Graphics/KittyImageCells.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -19,18 +20,10 @@ struct CellReferences {
 };
 
 void collectCellReferences(Buffer& buffer, CellReferences& into) {
-  if (buffer.linesWithImagesCount <= 0) return;
-  auto& lines = buffer.lines();
-  for (int index = 0; index < lines.count(); ++index) {
-    const auto& images = lines[index]->images();
-    if (!images) continue;
-    for (const auto& entry : *images) {
-      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
-      if (!kitty) continue;
-      if (kitty->kittyImageId) into.imageIds.insert(*kitty->kittyImageId);
-      if (auto key = kitty->kittyKey(); key && kitty->kittyIsKitty) into.placements.insert(*key);
-    }
-  }
+  forEachKittyImageCell(buffer, [&](int, const KittyPlacementImage& cell) {
+    if (cell.kittyImageId) into.imageIds.insert(*cell.kittyImageId);
+    if (auto key = cell.kittyKey(); key && cell.kittyIsKitty) into.placements.insert(*key);
+  });
 }
 
 // Drops the records nothing can reach any more: those of images no longer stored, and those of

@@ -5,6 +5,7 @@
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Graphics/KittyImageCells.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -239,16 +240,9 @@ KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyP
 }
 
 void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into) {
-  if (buffer.linesWithImagesCount <= 0) return;
-  auto& lines = buffer.lines();
-  for (int index = 0; index < lines.count(); ++index) {
-    const auto& images = lines[index]->images();
-    if (!images) continue;
-    for (const auto& entry : *images) {
-      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
-      if (kitty && kitty->kittyImageId) into.insert(*kitty->kittyImageId);
-    }
-  }
+  forEachKittyImageCell(buffer, [&](int, const KittyPlacementImage& cell) {
+    if (cell.kittyImageId) into.insert(*cell.kittyImageId);
+  });
 }
 
 std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal) {

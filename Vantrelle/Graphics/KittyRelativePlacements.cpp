@@ -3,6 +3,7 @@
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
+#include "Vantrelle/Graphics/KittyImageCells.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -87,17 +88,10 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
 
 KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer) {
   KittyPlacementPositions positions;
-  if (buffer.linesWithImagesCount <= 0) return positions;
-  auto& lines = buffer.lines();
-  for (int index = 0; index < lines.count(); ++index) {
-    const auto& images = lines[index]->images();
-    if (!images) continue;
-    for (const auto& entry : *images) {
-      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
-      if (!kitty || !kitty->kittyIsKitty) continue;
-      if (auto key = kitty->kittyKey()) positions.try_emplace(*key, int64_t(index), int64_t(kitty->col()));
-    }
-  }
+  forEachKittyImageCell(buffer, [&](int index, const KittyPlacementImage& cell) {
+    if (!cell.kittyIsKitty) return;
+    if (auto key = cell.kittyKey()) positions.try_emplace(*key, int64_t(index), int64_t(cell.col()));
+  });
   return positions;
 }
 
