@@ -4,8 +4,11 @@
 #include "app/ZorvelAppDelegate.h"
 #include "app/ZorvelApplication.h"
 #include "platform/Bundle.h"
+#include "platform/LargePages.h"
 
 int main(int argc, char* argv[]) {
+  // Before any terminal exists, so every scrollback can grow into large pages.
+  platform::useLargePagesForTerminalCells();
   if (auto problem = zorvel::InstallCheck::problem(platform::Bundle::main())) {
     return zorvel::InstallCheck::report(*problem);
   }

@@ -1,9 +1,11 @@
 // The cost of the line ring under a terminal: scrolling a region that leaves a status line below
 // it, at screen heights from 24 to 100 rows; feeding text while the scrollback is still filling
 // against feeding it once the scrollback is full (each iteration is one MiB of input, so its time
-// is the time per MiB); and the heap a scrollback line holds.
+// is the time per MiB); and the memory a scrollback line holds. Cells come from large-page regions,
+// as in the application.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "platform/LargePages.h"
 
 namespace {
 
@@ -60,9 +63,29 @@ std::unique_ptr<Terminal> makeTerminal(NullHost& host, int cols, int rows, int64
   return std::make_unique<Terminal>(&host, options);
 }
 
-size_t heapBytesInUse() {
+// Large-page regions, counted: the heap's figures do not see them.
+size_t largeBytesHeld = 0;
+void* allocateCounted(size_t bytes) {
+  void* region = platform::allocateLargePages(bytes);
+  if (region) largeBytesHeld += bytes;
+  return region;
+}
+void releaseCounted(void* region, size_t bytes) {
+  largeBytesHeld -= bytes;
+  platform::releaseLargePages(region, bytes);
+}
+const vantrelle::SlabMemory countedLargePages{platform::largePageBytes, allocateCounted, releaseCounted};
+[[maybe_unused]] const bool largePages = (vantrelle::CellSlabs::useLargeSlabMemory(&countedLargePages), true);
+
+size_t bytesInUse() {
   const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
+  return info.uordblks + info.hblkhd + largeBytesHeld;
+}
+
+int64_t pageFaults() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt + usage.ru_majflt;
 }
 
 // Line feeds on the bottom row of a scroll region that ends above the last row, as under a
@@ -86,8 +109,8 @@ void BM_RegionScrollingInside(benchmark::State& state) { regionScrolling(state, 
 // One MiB of text into a fresh terminal whose scrollback it does not fill: every line feed adds a
 // line to the ring. With `coldMemory` the heap gives its free memory back to the system between
 // runs, so the lines land on pages the kernel has to supply, as in a new terminal; otherwise the
-// heap keeps it, as when a terminal refills a scrollback that was cleared. The counter gives the
-// heap bytes each added line holds.
+// heap keeps it, as when a terminal refills a scrollback that was cleared. The counters give the
+// bytes each added line holds, on the heap and in large-page regions, and the page faults per MiB.
 void scrollbackFilling(benchmark::State& state, bool coldMemory) {
   const int cols = int(state.range(0));
   const int rows = int(state.range(1));
@@ -95,21 +118,25 @@ void scrollbackFilling(benchmark::State& state, bool coldMemory) {
   NullHost host;
   if (!coldMemory) mallopt(M_TRIM_THRESHOLD, 1 << 30);
   double bytesPerLine = 0;
+  int64_t faults = 0;
   for (auto _ : state) {
     state.PauseTiming();
     if (coldMemory) malloc_trim(0);
-    const size_t before = heapBytesInUse();
+    const size_t before = bytesInUse();
     auto terminal = makeTerminal(host, cols, rows, 1'000'000);
+    const int64_t faultsBefore = pageFaults();
     state.ResumeTiming();
     feed(*terminal, stream);
     state.PauseTiming();
+    faults += pageFaults() - faultsBefore;
     const int lines = terminal->buffer->lines().count() - rows;
-    bytesPerLine = double(heapBytesInUse() - before) / std::max(lines, 1);
+    bytesPerLine = double(bytesInUse() - before) / std::max(lines, 1);
     terminal.reset();
     state.ResumeTiming();
   }
   if (!coldMemory) mallopt(M_TRIM_THRESHOLD, 128 << 10);  // the documented default
-  state.counters["heap_bytes_per_line"] = bytesPerLine;
+  state.counters["bytes_per_line"] = bytesPerLine;
+  state.counters["faults_per_MiB"] = double(faults) / double(std::max<int64_t>(state.iterations(), 1));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }
 
@@ -117,13 +144,16 @@ void BM_ScrollbackFillingColdMemory(benchmark::State& state) { scrollbackFilling
 void BM_ScrollbackFillingWarmMemory(benchmark::State& state) { scrollbackFilling(state, false); }
 
 // The same MiB into a terminal whose scrollback is full: every line feed recycles the oldest line.
+// The counter gives the bytes each line of the full scrollback holds.
 void BM_ScrollbackFull(benchmark::State& state) {
   const int cols = int(state.range(0));
   const int rows = int(state.range(1));
   const std::string stream = textLines(kMiB);
   NullHost host;
+  const size_t before = bytesInUse();
   auto terminal = makeTerminal(host, cols, rows, 100'000);
   while (!terminal->buffer->lines().isFull()) feed(*terminal, stream);
+  state.counters["bytes_per_line"] = double(bytesInUse() - before) / terminal->buffer->lines().count();
   for (auto _ : state) feed(*terminal, stream);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }

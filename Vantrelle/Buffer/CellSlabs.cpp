@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace vantrelle {
@@ -14,6 +15,8 @@ constexpr int maxSlabbedCols = 1024;
 
 size_t blockBytesFor(int cols) { return size_t(std::max(cols, 1)) * sizeof(CharData); }
 
+const SlabMemory* installedLargeMemory = nullptr;
+
 }  // namespace
 
 // The header at the start of a slab; its blocks follow it. A returned block keeps the link to the
@@ -21,9 +24,10 @@ size_t blockBytesFor(int cols) { return size_t(std::max(cols, 1)) * sizeof(CharD
 class CellSlab {
  public:
   // Blocks start here, past the header, aligned as the heap aligns.
-  static constexpr size_t headerBytes = 80;
+  static constexpr size_t headerBytes = 96;
 
-  CellSlab(CellSlabs* pool, size_t blockBytes, int capacity) : pool(pool), blockBytes(blockBytes), capacity(capacity) {}
+  CellSlab(CellSlabs* pool, size_t blockBytes, int capacity, const SlabMemory* memory)
+      : pool(pool), memory(memory), blockBytes(blockBytes), capacity(capacity) {}
 
   bool hasRoom() const { return live < capacity; }
 
@@ -53,6 +57,7 @@ class CellSlab {
   char* blocks() { return reinterpret_cast<char*>(this) + headerBytes; }
 
   CellSlabs* pool;
+  const SlabMemory* const memory;  // where a large slab came from; none for a heap slab
   const size_t blockBytes;
   const int capacity;
   int carved = 0;
@@ -71,18 +76,38 @@ namespace {
 
 CellSlab* allocateSlab(CellSlabs* pool, size_t blockBytes, int capacity) {
   void* memory = ::operator new(CellSlab::headerBytes + blockBytes * size_t(capacity));
-  return new (memory) CellSlab(pool, blockBytes, capacity);
+  return new (memory) CellSlab(pool, blockBytes, capacity, nullptr);
+}
+
+// A slab filling a whole region, or none when the region would not hold a block or the memory
+// has none to give.
+CellSlab* allocateLargeSlab(CellSlabs* pool, size_t blockBytes, const SlabMemory& memory) {
+  if (memory.bytes < CellSlab::headerBytes + blockBytes || !memory.allocate || !memory.release) return nullptr;
+  void* region = memory.allocate(memory.bytes);
+  if (!region) return nullptr;
+  const size_t capacity =
+      std::min<size_t>((memory.bytes - CellSlab::headerBytes) / blockBytes, size_t(std::numeric_limits<int>::max()));
+  return new (region) CellSlab(pool, blockBytes, int(capacity), &memory);
 }
 
 void deallocateSlab(CellSlab* slab) {
+  const SlabMemory* memory = slab->memory;
   slab->~CellSlab();
-  ::operator delete(static_cast<void*>(slab));
+  if (memory) {
+    memory->release(static_cast<void*>(slab), memory->bytes);
+  } else {
+    ::operator delete(static_cast<void*>(slab));
+  }
 }
 
 }  // namespace
 
 CellSlabs::CellSlabs(int cols)
-    : cols_(cols), blocksPerSlab(int(std::clamp<size_t>(targetSlabBytes / blockBytesFor(cols), 1, maxBlocksPerSlab))) {}
+    : cols_(cols),
+      blocksPerSlab(int(std::clamp<size_t>(targetSlabBytes / blockBytesFor(cols), 1, maxBlocksPerSlab))),
+      largeMemory(installedLargeMemory) {}
+
+void CellSlabs::useLargeSlabMemory(const SlabMemory* memory) { installedLargeMemory = memory; }
 
 CellSlabs::~CellSlabs() {
   // Slabs whose blocks are still in use stay until their lines are gone.
@@ -104,11 +129,7 @@ CharData* CellSlabs::take(CellSlab*& slab) {
       from = spare;
       spare = nullptr;
     } else {
-      from = allocateSlab(this, blockBytesFor(cols_), blocksPerSlab);
-      slabs++;
-      from->nextSlab = everySlab;
-      if (everySlab) everySlab->previousSlab = from;
-      everySlab = from;
+      from = newSlab();
     }
     link(from);
   }
@@ -133,6 +154,22 @@ void CellSlabs::give(CellSlab* slab, CharData* cells) {
   } else if (wasFull) {
     pool->link(slab);
   }
+}
+
+CellSlab* CellSlabs::newSlab() {
+  CellSlab* slab = nullptr;
+  if (largeMemory && slabs >= heapSlabsBeforeLarge) slab = allocateLargeSlab(this, blockBytesFor(cols_), *largeMemory);
+  if (slab) {
+    largeSlabs++;
+  } else {
+    slab = allocateSlab(this, blockBytesFor(cols_), blocksPerSlab);
+  }
+  slabs++;
+  heldBlocks += slab->capacity;
+  slab->nextSlab = everySlab;
+  if (everySlab) everySlab->previousSlab = slab;
+  everySlab = slab;
+  return slab;
 }
 
 void CellSlabs::link(CellSlab* slab) {
@@ -174,6 +211,8 @@ void CellSlabs::freeSlab(CellSlab* slab) {
   }
   if (slab->nextSlab) slab->nextSlab->previousSlab = slab->previousSlab;
   slabs--;
+  if (slab->memory) largeSlabs--;
+  heldBlocks -= slab->capacity;
   deallocateSlab(slab);
 }
 

@@ -9,6 +9,15 @@ namespace vantrelle {
 
 class CellSlab;
 
+// Where large slabs come from: regions of `bytes` each, which a platform may back with large
+// pages so that a growing scrollback fills fresh memory with a few page faults instead of one per
+// page. `allocate` gives nullptr when it has nothing, and the pool then keeps to the heap.
+struct SlabMemory {
+  size_t bytes = 0;
+  void* (*allocate)(size_t bytes) = nullptr;
+  void (*release)(void* region, size_t bytes) = nullptr;
+};
+
 // The cell blocks of lines of one width, carved out of larger slabs: a growing scrollback costs
 // one heap allocation per slab instead of one per line, and the blocks need no heap headers. A
 // released block is reused by the next line, and a slab goes back to the heap once no line
@@ -31,11 +40,20 @@ class CellSlabs {
   // Gives a block back to its slab.
   static void give(CellSlab* slab, CharData* cells);
 
+  // Lets pools that have grown past a few heap slabs take their further slabs from `memory`
+  // (none: the heap only). Every pool made afterwards uses it; `memory` must outlive every line,
+  // so it is normally a static, installed once at start-up.
+  static void useLargeSlabMemory(const SlabMemory* memory);
+  // Heap slabs a pool fills before it asks for large ones: a small terminal keeps small slabs.
+  static constexpr int heapSlabsBeforeLarge = 8;
+
   // Whether the blocks in use fill less than half of the slabs held, as after most lines of a
   // long scrollback were dropped: the survivors then pin many slabs each.
-  bool isSparse() const { return slabs > 2 && int64_t(liveBlocks) * 2 < int64_t(slabs) * blocksPerSlab; }
-  // Slabs held, in use or kept as the one spare: for tests and measurements.
+  bool isSparse() const { return slabs > 2 && liveBlocks * 2 < heldBlocks; }
+  // Slabs held, in use or kept as the one spare, and how many of them are large: for tests and
+  // measurements.
   int slabCount() const { return slabs; }
+  int largeSlabCount() const { return largeSlabs; }
 
  private:
   friend class CellSlab;
@@ -43,11 +61,15 @@ class CellSlabs {
   void unlink(CellSlab* slab);
   void emptied(CellSlab* slab);
   void freeSlab(CellSlab* slab);
+  CellSlab* newSlab();
 
   int cols_;
   int blocksPerSlab;
+  const SlabMemory* largeMemory;
   int slabs = 0;
-  int liveBlocks = 0;
+  int largeSlabs = 0;
+  int64_t liveBlocks = 0;
+  int64_t heldBlocks = 0;        // the capacity of every slab held
   CellSlab* withRoom = nullptr;  // slabs with a free or uncarved block, most recent first
   CellSlab* everySlab = nullptr;
   CellSlab* spare = nullptr;  // one empty slab kept so a line freed and made at a slab's edge

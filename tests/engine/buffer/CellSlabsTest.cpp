@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <new>
+#include <set>
 #include <vector>
 
 #include "Vantrelle/Buffer/CircularBufferLineList.h"
@@ -59,6 +62,92 @@ TEST(CellSlabs, SurvivorsOfACutRingMoveToFreshSlabs) {
     EXPECT_EQ(ring[i].get(), survivors[size_t(i)]);
     EXPECT_EQ((*ring[i])[0].code, 'a' + (i * 80) % 26);
   }
+}
+
+// Large slabs from the ordinary heap, so the sanitizers see them, counted by the test.
+struct CountedRegions {
+  static inline std::set<void*> live;
+  static inline bool exhausted = false;
+  static void* allocate(size_t bytes) {
+    if (exhausted) return nullptr;
+    void* region = ::operator new(bytes, std::align_val_t(4096));
+    live.insert(region);
+    return region;
+  }
+  static void release(void* region, size_t) {
+    EXPECT_EQ(live.erase(region), 1u) << "released a region it was not given, or twice";
+    ::operator delete(region, std::align_val_t(4096));
+  }
+};
+
+class LargeCellSlabs : public ::testing::Test {
+ protected:
+  static constexpr size_t regionBytes = 256u << 10;
+  const SlabMemory memory{regionBytes, CountedRegions::allocate, CountedRegions::release};
+  void SetUp() override {
+    CountedRegions::live.clear();
+    CountedRegions::exhausted = false;
+    CellSlabs::useLargeSlabMemory(&memory);
+  }
+  void TearDown() override {
+    CellSlabs::useLargeSlabMemory(nullptr);
+    EXPECT_TRUE(CountedRegions::live.empty()) << "regions left behind";
+  }
+  // Takes blocks until the pool holds `slabs` slabs, writing each whole as a line would.
+  static void fill(CellSlabs& pool, std::vector<BufferLine::CellBlock>& blocks, int slabs) {
+    while (pool.slabCount() < slabs) {
+      blocks.push_back(BufferLine::cellsFrom(pool));
+      std::memset(static_cast<void*>(blocks.back().get()), 0x5a, size_t(pool.cols()) * sizeof(CharData));
+    }
+  }
+};
+
+TEST_F(LargeCellSlabs, AGrowingPoolMovesToRegionsAndGivesThemBack) {
+  std::vector<BufferLine::CellBlock> blocks;
+  {
+    CellSlabs pool(200);
+    fill(pool, blocks, CellSlabs::heapSlabsBeforeLarge);
+    EXPECT_EQ(pool.largeSlabCount(), 0) << "a small screen stays on heap slabs";
+    fill(pool, blocks, CellSlabs::heapSlabsBeforeLarge + 3);
+    EXPECT_EQ(pool.largeSlabCount(), 3);
+    EXPECT_EQ(CountedRegions::live.size(), 3u);
+    const size_t blockBytes = 200 * sizeof(CharData);
+    const size_t perRegion = (regionBytes - 128) / blockBytes;
+    EXPECT_GE(blocks.size(), CellSlabs::heapSlabsBeforeLarge * ((64u << 10) / blockBytes) + 2 * perRegion);
+    // Emptying the two newest regions frees one and keeps the other as the spare.
+    blocks.resize(blocks.size() - 1 - perRegion);
+    EXPECT_EQ(CountedRegions::live.size(), 2u);
+    EXPECT_EQ(pool.slabCount(), CellSlabs::heapSlabsBeforeLarge + 2);
+  }
+  EXPECT_FALSE(CountedRegions::live.empty()) << "blocks still in use keep their region";
+  blocks.clear();
+}
+
+TEST_F(LargeCellSlabs, WithoutRegionsThePoolKeepsToTheHeap) {
+  std::vector<BufferLine::CellBlock> blocks;
+  CountedRegions::exhausted = true;
+  CellSlabs pool(80);
+  fill(pool, blocks, CellSlabs::heapSlabsBeforeLarge + 2);
+  EXPECT_EQ(pool.largeSlabCount(), 0);
+  CountedRegions::exhausted = false;
+  CellSlabs wide(8000 / int(sizeof(CharData)) * 40);  // a block larger than a region
+  if (CellSlabs::suits(wide.cols())) {
+    fill(wide, blocks, CellSlabs::heapSlabsBeforeLarge + 2);
+    EXPECT_EQ(wide.largeSlabCount(), 0);
+  }
+  blocks.clear();
+}
+
+TEST_F(LargeCellSlabs, ACutScrollbackReturnsItsRegions) {
+  CircularBufferLineList ring(20000);
+  for (int i = 0; i < 20000; i++) {
+    ring.push(ring.makeLine(80, CharData::Null));
+    ring[i]->set(79, CharData('a' + i % 26, 1, Attribute::empty));
+  }
+  EXPECT_GT(CountedRegions::live.size(), 4u);
+  ring.trimStart(ring.count() - 30);
+  EXPECT_LE(CountedRegions::live.size(), 1u);
+  for (int i = 0; i < 30; i++) EXPECT_EQ((*ring[i])[79].code, 'a' + (19970 + i) % 26);
 }
 
 }  // namespace
