@@ -155,8 +155,15 @@ class Buffer {
   int insertAsciiRun(std::span<const uint8_t> bytes, const CharData& cell);
   // Marks a code of insertTextRun as a two-column character.
   static constexpr int32_t kWideCode = int32_t(1) << 30;
-  // Writes cells of the given codes, one-column or marked two-column, as insertCharacter would
-  // one at a time outside insert mode; returns how many were consumed.
+  // Marks a code of insertTextRun as a one-column character that an emoji presentation selector
+  // widened: it takes two columns where it lands with room for the second before the last
+  // column, and stays one column in the last.
+  static constexpr int32_t kWidenedCode = int32_t(1) << 29;
+  static constexpr int32_t kRunFormBits = kWideCode | kWidenedCode;
+  static constexpr int32_t runCellCode(int32_t runCode) { return runCode & ~kRunFormBits; }
+  // Writes cells of the given codes, one-column or marked two-column or widened, as
+  // insertCharacter would one at a time outside insert mode (the widened ones as if the selector
+  // joined them after); returns how many were consumed.
   int insertTextRun(std::span<const int32_t> codes, const CharData& cell);
 
   void resize(int newCols, int newRows);

@@ -183,11 +183,32 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
   size_t k = 0;
   for (; k < codes.size(); ++k) {
     const int32_t code = codes[k];
-    if (code < kWideCode) {
+    if (code < kWidenedCode) {
       if (col >= end) break;
       const CellWords built = withCode(cells.narrow, code, 1);
       std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
       lastColumn = col++;
+    } else if (code < kWideCode) {
+      if (col >= end) break;
+      // Where the widened cell would end on a right margin, the one-column cell before it left
+      // the margin's wrap state untouched: left to the single-cell rules.
+      if (col + 1 < end && !(marginMode && col + 1 == right)) {
+        const CellWords built = withCode(cells.wide, code - kWidenedCode, 2);
+        std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
+        // The selector's continuation takes the rendition as the cell reads it back.
+        const CellWords continuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(built).attribute()));
+        std::memcpy(static_cast<void*>(destination + col + 1), &continuation, sizeof continuation);
+        lastColumn = col;
+        col += 2;
+      } else if (col + 1 == _cols) {
+        const CellWords built = withCode(cells.narrow, code - kWidenedCode, 1);
+        std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
+        lastColumn = col++;
+      } else {
+        // Against a right margin short of the last column the cell widens past the margin:
+        // left to the single-cell rules.
+        break;
+      }
     } else {
       if (col + 1 >= end) break;
       const CellWords built = withCode(cells.wide, code - kWideCode, 2);

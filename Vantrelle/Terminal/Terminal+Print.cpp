@@ -8,9 +8,12 @@
 #include <memory>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Vantrelle/Buffer/CellStore.h"
 #include "Vantrelle/Buffer/UnicodeUtil.h"
-#include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Terminal/GraphemeJoin.h"
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/Utf8.h"
@@ -59,35 +62,76 @@ inline int columnWidth(char32_t scalar) {
   return scalar < kTabledWidths ? widths[scalar] : UnicodeUtil::columnWidth(scalar);
 }
 
-struct RunScalar {
-  int32_t code;   // as insertTextRun takes it
-  size_t length;  // 0: not a character that a text run may hold
-};
-
-// A character of one or two columns of the Basic Multilingual Plane, which prints as a cell of
-// its own, decoded in line from the common UTF-8 forms.
-RunScalar decodeRunScalar(const uint8_t* p, size_t available) {
-  const uint8_t lead = p[0];
+// A well-formed UTF-8 sequence of two to four bytes decoded in line, or length 0 for anything
+// else (a broken or cut-off sequence, an overlong form, a surrogate), which the single-cell path
+// takes.
+struct DecodedScalar {
   char32_t scalar;
   size_t length;
-  if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (p[1] & 0xC0) == 0x80) {
-    scalar = char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F);
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF && available >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-    scalar = char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
-    // Overlong forms and surrogates are no characters.
+};
+
+DecodedScalar decodeRunScalar(const uint8_t* p, size_t available) {
+  const uint8_t lead = p[0];
+  if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (p[1] & 0xC0) == 0x80)
+    return {char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
+  if (lead >= 0xE0 && lead <= 0xEF && available >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+    const char32_t scalar = char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
     if (scalar < 0x800 || (scalar >= 0xD800 && scalar <= 0xDFFF)) return {0, 0};
-    length = 3;
-  } else {
-    return {0, 0};
+    return {scalar, 3};
   }
-  const int width = columnWidth(scalar);
-  if (width == 1) return {static_cast<int32_t>(scalar), length};
-  if (width == 2) return {static_cast<int32_t>(scalar) | Buffer::kWideCode, length};
+  if (lead >= 0xF0 && lead <= 0xF4 && available >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+      (p[3] & 0xC0) == 0x80) {
+    const char32_t scalar =
+        char32_t(lead & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F);
+    if (scalar < 0x10000 || scalar > 0x10FFFF) return {0, 0};
+    return {scalar, 4};
+  }
   return {0, 0};
 }
 
-bool allAscii(std::span<const uint8_t> run) { return asciiRunLength(run.data(), run.size()) == run.size(); }
+// Which of the eight bytes of a word are DEL or above: their top bit in the result.
+constexpr uint64_t wordBytesFromDel(uint64_t word) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  return (((word & kLow7) + kOnes) | word) & ~kLow7;
+}
+
+// The length of the leading run of ASCII text: bytes below 0x7F. DEL prints nothing, so it
+// takes the single-character rules with the bytes above it. Short runs read their tail as the
+// last whole block or word, overlapping bytes already looked at.
+size_t textAsciiLength(const uint8_t* data, size_t size) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (size >= 16) {
+    // Adding one without wrapping sets the top bit of DEL and of every byte above it.
+    const __m128i one = _mm_set1_epi8(1);
+    auto fromDel = [&](size_t at) {
+      return _mm_movemask_epi8(_mm_adds_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)), one));
+    };
+    for (; i + 16 <= size; i += 16) {
+      if (const int found = fromDel(i)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found)));
+    }
+    if (i == size) return size;
+    const size_t last = size - 16;
+    const int found = fromDel(last);
+    return found != 0 ? last + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) : size;
+  }
+#endif
+  if constexpr (std::endian::native == std::endian::little) {
+    if (size >= 8) {
+      uint64_t word;
+      std::memcpy(&word, data, sizeof word);
+      if (const uint64_t found = wordBytesFromDel(word)) return static_cast<size_t>(std::countr_zero(found)) / 8;
+      std::memcpy(&word, data + size - 8, sizeof word);
+      const uint64_t found = wordBytesFromDel(word);
+      return found != 0 ? size - 8 + static_cast<size_t>(std::countr_zero(found)) / 8 : size;
+    }
+  }
+  while (i < size && data[i] < 0x7F) ++i;
+  return i;
+}
+
+bool allAscii(std::span<const uint8_t> run) { return textAsciiLength(run.data(), run.size()) == run.size(); }
 
 void appendUtf8To(std::string& out, char32_t c) { appendUtf8(out, c); }
 
@@ -158,14 +202,16 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
   const bool translating = charset && !charset->empty();
   size_t i = 0;
   while (i < run.size()) {
+    if (!translating) {
+      if (const size_t taken = printTextRun(run.subspan(i))) {
+        i += taken;
+        continue;
+      }
+    }
     const uint8_t b = run[i];
     if (b < 0x80) {
-      if (translating) {
-        printByte(b);
-        ++i;
-      } else {
-        i += printTextRun(run.subspan(i));
-      }
+      printByte(b);
+      ++i;
       continue;
     }
     const Utf8Step r = decodeUtf8Quickly(run.data() + i, run.size() - i);
@@ -175,13 +221,6 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
       return;
     }
     if (r.status == Utf8Status::ok) {
-      const int width = r.scalar <= 0xFFFF ? columnWidth(r.scalar) : 0;
-      if (!translating && (width == 1 || width == 2) && !lastPrintedEndsWithJoiner()) {
-        if (const size_t taken = printTextRun(run.subspan(i))) {
-          i += taken;
-          continue;
-        }
-      }
       printScalar(r.scalar);
     } else {
       printByte(b);
@@ -190,42 +229,186 @@ void Terminal::printSlow(std::span<const uint8_t> run) {
   }
 }
 
-// Text of characters that each print as a cell of their own (ASCII, the Latin, Greek, Cyrillic
-// and box drawing of the Basic Multilingual Plane, and its wide CJK and Hangul) goes to the
-// buffer as one run: no join can start inside it, as only marks, joiners, selectors, modifiers
-// and regional indicators join a cell and none of them is in it. A character after a joiner may
-// still join, so the run never starts with one there. Returns the bytes consumed; what the
-// buffer leaves (insert mode, or autowrap off at the margin) goes a character at a time.
-size_t Terminal::printTextRun(std::span<const uint8_t> run) {
-  constexpr size_t kBatch = 256;
-  std::array<int32_t, kBatch> codes;
-  size_t count = 0;
+// Prints complete UTF-8 text a character at a time, as the single-cell rules have it.
+void Terminal::printEachCharacter(std::span<const uint8_t> text) {
   size_t i = 0;
-  while (i < run.size() && count < kBatch) {
-    if (run[i] < 0x80) {
-      const size_t ascii = std::min(asciiRunLength(run.data() + i, run.size() - i), kBatch - count);
-      std::copy_n(run.data() + i, ascii, codes.data() + count);
-      count += ascii;
+  while (i < text.size()) {
+    const uint8_t b = text[i];
+    if (b < 0x80) {
+      printByte(b);
+      ++i;
+      continue;
+    }
+    const Utf8Step r = decodeUtf8Quickly(text.data() + i, text.size() - i);
+    if (r.status == Utf8Status::ok) {
+      printScalar(r.scalar);
+    } else {
+      printByte(b);
+    }
+    i += std::max<size_t>(r.consumed, 1);
+  }
+}
+
+// A run of text on its way to the buffer: the code of each cell as insertTextRun takes it, the
+// byte where the cell's text begins, and what the last cell means to the character after it.
+struct Terminal::TextRun {
+  static constexpr size_t kCapacity = 256;
+  static constexpr size_t kSpare = 16;  // room for a whole block of ASCII past the capacity
+  std::array<int32_t, kCapacity + kSpare> codes;
+  std::array<uint32_t, kCapacity + kSpare> starts;
+  size_t count = 0;
+  bool endsWithJoiner = false;  // the last cell's cluster ends in U+200D
+  bool loneIndicator = false;   // the last cell is one regional indicator
+  bool joining = false;         // whether clusters may form inside the run
+
+  void push(int32_t code, int width, size_t start) {
+    codes[count] = width == 2 ? code | Buffer::kWideCode : code;
+    starts[count] = static_cast<uint32_t>(start);
+    ++count;
+    endsWithJoiner = false;
+    loneIndicator = false;
+  }
+
+  // ASCII text of `length` bytes from byte `start`, which joins nothing and ends any join.
+  void pushAscii(std::span<const uint8_t> run, size_t start, size_t length) {
+    size_t k = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes widen at once; the copy may run past `length` into the spare room after
+    // the capacity, but never reads past the run.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i steps = _mm_set_epi32(3, 2, 1, 0);
+    for (; k < length && start + k + 16 <= run.size(); k += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.data() + start + k));
+      const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+      const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+      auto* to = reinterpret_cast<__m128i*>(codes.data() + count + k);
+      _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+      _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+      _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+      _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+      const __m128i first = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(start + k)), steps);
+      auto* at = reinterpret_cast<__m128i*>(starts.data() + count + k);
+      _mm_storeu_si128(at, first);
+      _mm_storeu_si128(at + 1, _mm_add_epi32(first, _mm_set1_epi32(4)));
+      _mm_storeu_si128(at + 2, _mm_add_epi32(first, _mm_set1_epi32(8)));
+      _mm_storeu_si128(at + 3, _mm_add_epi32(first, _mm_set1_epi32(12)));
+    }
+#endif
+    for (; k < length; ++k) {
+      codes[count + k] = run[start + k];
+      starts[count + k] = static_cast<uint32_t>(start + k);
+    }
+    count += length;
+    endsWithJoiner = false;
+    loneIndicator = false;
+  }
+};
+
+// Text goes to the buffer as runs of finished cells, a row at a time. Inside a run the cluster of
+// each cell forms as the single-cell rules would form it: marks, joiners, skin tones, selectors
+// that keep the width, and the second half of a flag join the cell before them, with codes from
+// the same table in the same order. What a run cannot settle by itself goes the single-cell way:
+// anything joining the cell printed before the run, a selector that changes a cell's width
+// (which depends on where the cell lands), narrow flags, and broken UTF-8. Clusters form inside
+// a run only while the buffer writes every cell it is given (no insert mode, autowrap on, room
+// for a wide cell between the margins), so what it hands back is always plain characters.
+// Returns the bytes consumed.
+size_t Terminal::printTextRun(std::span<const uint8_t> run) {
+  TextRun batch;
+  const Buffer& target = *buffer;
+  const int left = target.marginMode ? target.marginLeft : 0;
+  const int right = target.marginMode ? target.marginRight : cols - 1;
+  batch.joining = !target.insertMode && target.wraparound && right - left >= 1;
+  // A character after a joiner may join the cell printed before this run.
+  batch.endsWithJoiner = lastPrintedEndsWithJoiner();
+  size_t i = 0;
+  while (i < run.size() && batch.count < TextRun::kCapacity) {
+    if (run[i] < 0x7F) {
+      const size_t ascii = std::min(textAsciiLength(run.data() + i, run.size() - i), TextRun::kCapacity - batch.count);
+      batch.pushAscii(run, i, ascii);
       i += ascii;
       continue;
     }
-    const RunScalar next = decodeRunScalar(run.data() + i, run.size() - i);
-    if (next.length == 0 || (count == 0 && lastPrintedEndsWithJoiner())) break;
-    codes[count++] = next.code;
+    const DecodedScalar next =
+        run[i] < 0x80 ? DecodedScalar{run[i], 1} : decodeRunScalar(run.data() + i, run.size() - i);
+    if (next.length == 0) break;
+    // Most characters of the Basic Multilingual Plane take a cell of their own and join nothing.
+    const int width = columnWidth(next.scalar);
+    if (next.scalar <= 0xFFFF && (width == 1 || width == 2) && !batch.endsWithJoiner) {
+      batch.push(static_cast<int32_t>(next.scalar), width, i);
+    } else if (!addToTextRun(batch, next.scalar, width, i)) {
+      break;
+    }
     i += next.length;
   }
-  if (count == 0) return 0;
-  const auto done = static_cast<size_t>(buffer->insertTextRun({codes.data(), count}, renditionCell()));
-  if (done > 0) rememberLastPrinted();
-  for (size_t k = done; k < count; ++k) {
-    const int32_t code = codes[k] & ~Buffer::kWideCode;
-    if (code < 0x80) {
-      printByte(static_cast<uint8_t>(code));
-    } else {
-      printScalar(static_cast<char32_t>(code));
-    }
+  if (batch.count == 0) return i;
+  const auto done = static_cast<size_t>(buffer->insertTextRun({batch.codes.data(), batch.count}, renditionCell()));
+  if (done > 0) {
+    rememberLastPrinted();
+    lastPrinted.endsWithJoiner =
+        done == batch.count ? batch.endsWithJoiner : clusterEndsWithJoiner(Buffer::runCellCode(batch.codes[done - 1]));
   }
+  if (done < batch.count) printEachCharacter(run.subspan(batch.starts[done], i - batch.starts[done]));
   return i;
+}
+
+bool Terminal::clusterEndsWithJoiner(int32_t cellCode) const {
+  if (cellCode < kFirstClusterCode) return false;
+  const auto found = indexToCharMap.find(cellCode);
+  return found != indexToCharMap.end() && !found->second.empty() && grapheme::isZeroWidthJoiner(found->second.back());
+}
+
+// Adds a scalar that starts at byte `start` to the run, as a cell of its own or joined to the
+// run's last cell; false when it needs the single-cell rules.
+bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width, size_t start) {
+  if (width < 0) return true;  // dropped, whatever came before
+  if (grapheme::isRegionalIndicator(scalar)) {
+    if (!batch.joining || batch.count == 0 || options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
+      return false;
+    if (batch.loneIndicator && joinInTextRun(batch, scalar) == RunJoin::joined) return true;
+    batch.push(scalarCode(scalar), width, start);
+    batch.loneIndicator = true;
+    return true;
+  }
+  const bool joins = width == 0 || grapheme::isEmojiModifier(scalar) || grapheme::isZeroWidthJoiner(scalar) ||
+                     grapheme::isVariationSelector(scalar) || batch.endsWithJoiner;
+  if (joins) {
+    if (!batch.joining || batch.count == 0) return false;
+    const RunJoin joined = joinInTextRun(batch, scalar);
+    if (joined != RunJoin::separate) return joined == RunJoin::joined;
+    // A scalar that cannot join prints as a cell of its own, or vanishes when it has no width.
+    if (width == 0) return true;
+  }
+  if (width > 2) return false;
+  if (scalar <= 0xFFFF) {
+    batch.push(static_cast<int32_t>(scalar), width, start);
+  } else {
+    if (!batch.joining) return false;
+    batch.push(scalarCode(scalar), width, start);
+  }
+  return true;
+}
+
+// Joins a scalar to the run's last cell. A selector that would change the cell's width is left
+// to the single-cell rules, as where the cell lands decides that.
+Terminal::RunJoin Terminal::joinInTextRun(TextRun& batch, char32_t scalar) {
+  int32_t& last = batch.codes[batch.count - 1];
+  const int32_t form = last & Buffer::kRunFormBits;
+  const ClusterCodeCache::Step step = joinStep(last & ~Buffer::kRunFormBits, scalar);
+  if (!step.joins) return RunJoin::separate;
+  int32_t newForm = form;
+  if (scalar == 0xFE0F || scalar == 0xFE0E) {
+    if (!step.selectorBase) return RunJoin::joined;  // a selector after anything else vanishes
+    const bool toWide = scalar == 0xFE0F;
+    // An emoji selector widens a one-column cell where it lands with room; the buffer decides.
+    if (toWide && form == 0) newForm = Buffer::kWidenedCode;
+    // A text selector narrows a two-column cell and moves the cursor back: left to the single rules.
+    if (!toWide && form != 0) return RunJoin::single;
+  }
+  last = step.code | newForm;
+  batch.endsWithJoiner = grapheme::isZeroWidthJoiner(scalar);
+  batch.loneIndicator = false;
+  return RunJoin::joined;
 }
 
 // A single byte, or the lead of a broken sequence shown as its Latin-1 character.

@@ -488,6 +488,12 @@ class Terminal : private ParserHandler {
   bool tryJoin(char32_t scalar, int width);
   bool joinRegionalIndicator(char32_t scalar, int width);
   size_t printTextRun(std::span<const uint8_t> run);
+  struct TextRun;
+  enum class RunJoin : uint8_t { joined, separate, single };
+  bool addToTextRun(TextRun& batch, char32_t scalar, int width, size_t start);
+  RunJoin joinInTextRun(TextRun& batch, char32_t scalar);
+  void printEachCharacter(std::span<const uint8_t> text);
+  bool clusterEndsWithJoiner(int32_t cellCode) const;
   // `code` of one scalar, and of a cell's cluster with one more scalar, without building strings
   // for what was decided before.
   int32_t scalarCode(char32_t scalar);

@@ -62,6 +62,21 @@ TEST(TerminalPrint, Utf8SplitAcrossFeedsAndMalformedInput) {
   EXPECT_EQ(rowText(t, 3), "\xc3\xad\xc2\xa0q\xc3\x80\xc2\xafr");
 }
 
+// DEL reaches the printer inside text runs; it prints nothing, however the run is cut.
+TEST(TerminalPrint, DeleteTakesNoCell) {
+  // DEL written in octal, which takes at most three digits.
+  for (const char* text : {"a\177b", "\177ab", "\xc3\xa9\177b", "\xe4\xb8\xad\177\xf0\x9f\x98\x80\x62"}) {
+    TestHost host;
+    Terminal whole(&host, sized(20, 2)), single(&host, sized(20, 2));
+    whole.feed(text);
+    for (const char* c = text; *c; ++c) single.feed(std::string_view(c, 1));
+    const std::string expected = std::string(text).erase(std::string(text).find('\x7f'), 1);
+    EXPECT_EQ(rowText(whole, 0), expected) << text;
+    EXPECT_EQ(rowText(single, 0), expected) << text;
+    EXPECT_EQ(cursor(whole), cursor(single)) << text;
+  }
+}
+
 TEST(TerminalPrint, CombiningMarksJoinThePreviousCell) {
   TestHost host;
   Terminal t(&host, sized(20, 3));
@@ -223,6 +238,19 @@ TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
       "\xf0\x9f\x87\xba",
       "\xf0\x9f\x87\xb8",
       "\xf0\x9d\x90\x80",
+      "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7",  // family
+      "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8\xf0\x9f\x87\xa9",                          // a flag and half
+      "\xe2\x80\x8d",
+      "\xef\xb8\x8f",
+      "\xf0\x9f\x98\x80\xef\xb8\x8e",  // text selector on a wide emoji
+      "a\xef\xb8\x8f",                 // a selector that changes nothing
+      "#\xef\xb8\x8f\xe2\x83\xa3",     // keycap
+      "\xe2\x9d\xa4\xef\xb8\x8f\xe2\x80\x8d\xf0\x9f\x94\xa5",
+      "\xc2\x85",                  // no width at all
+      "\xf0\xa0\x80\x80",          // wide, past the emoji plane
+      "\xe1\x84\x80\xe1\x85\xa1",  // conjoining jamo
+      "\xf4\x90\x80\x80",          // past the last scalar
+      "\xed\xa0\x80",              // a surrogate
       "\x7f",
       "\xff",
       "\xe2\x82",
@@ -252,9 +280,12 @@ TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
     state = state * 6364136223846793005u + 1442695040888963407u;
     return static_cast<size_t>(state >> 33) % n;
   };
-  for (int round = 0; round < 300; ++round) {
+  std::string longCluster;  // more cells than a run takes at once, each a cluster
+  for (int i = 0; i < 300; ++i) longCluster += "e\xcc\x81";
+  for (int round = 0; round < 400; ++round) {
     std::string stream;
     for (size_t i = 3 + below(60); i > 0; --i) stream += pieces[below(std::size(pieces))];
+    if (round % 50 == 0) stream += longCluster + pieces[below(std::size(pieces))];
     TerminalOptions options = sized(20, 5, 20);
     if (round % 2) options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
     TestHost host;
