@@ -175,7 +175,8 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
 
 // Writes codes from the cursor on its row while they fit left of `right` and inside the line,
 // and moves the cursor past them; returns how many, and where the last began in `lastColumn`.
-size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn) {
+size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastStart) {
+  int lastColumn = lastStart;  // kept in a register while the cells are stored
   BufferLine& line = *_lines[yBase + y];
   const int end = std::min(right + 1, line.count());
   CharData* destination = line.cellsBelow(0);
@@ -221,6 +222,7 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
   line.cellsBelow(col);
   line.touch(uint64_t(col - x));
   x = col;
+  lastStart = lastColumn;
   return k;
 }
 

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vantrelle {
 
 namespace {
@@ -15,11 +19,25 @@ BufferLine::CellBlock allocateCells(int n) {
   return BufferLine::CellBlock(static_cast<CharData*>(cells), CellBlockDeleter{});
 }
 
-// Fills cells with copies of one cell taken as two machine words; compilers otherwise split the
-// fill into six narrow stores per cell, one per field.
+// Fills cells with copies of one cell taken whole; compilers otherwise split the fill into six
+// narrow stores per cell, one per field. Every new line of output clears its cells, so the fill
+// stores a cell at once and four a round where the processor allows.
 void fillCells(CharData* destination, ptrdiff_t count, const CharData& value) {
+  ptrdiff_t i = 0;
+#if defined(__SSE2__)
+  const __m128i cell = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&value));
+  auto* to = reinterpret_cast<__m128i*>(destination);
+  for (; i + 4 <= count; i += 4) {
+    _mm_storeu_si128(to + i, cell);
+    _mm_storeu_si128(to + i + 1, cell);
+    _mm_storeu_si128(to + i + 2, cell);
+    _mm_storeu_si128(to + i + 3, cell);
+  }
+  for (; i < count; i++) _mm_storeu_si128(to + i, cell);
+#else
   CellWords words = cellWords(value);
-  for (ptrdiff_t i = 0; i < count; i++) std::memcpy(static_cast<void*>(destination + i), &words, sizeof words);
+  for (; i < count; i++) std::memcpy(static_cast<void*>(destination + i), &words, sizeof words);
+#endif
 }
 
 }  // namespace

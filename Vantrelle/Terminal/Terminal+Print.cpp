@@ -57,9 +57,13 @@ constexpr char32_t kTabledWidths = 0x20000;
   return table->data();
 }
 
+inline int columnWidth(const int8_t* widths, char32_t scalar) {
+  return scalar < kTabledWidths ? widths[scalar] : UnicodeUtil::columnWidth(scalar);
+}
+
 inline int columnWidth(char32_t scalar) {
   static const int8_t* const widths = makeWidthTable();
-  return scalar < kTabledWidths ? widths[scalar] : UnicodeUtil::columnWidth(scalar);
+  return columnWidth(widths, scalar);
 }
 
 // A well-formed UTF-8 sequence of two to four bytes decoded in line, or length 0 for anything
@@ -70,21 +74,19 @@ struct DecodedScalar {
   size_t length;
 };
 
-DecodedScalar decodeRunScalar(const uint8_t* p, size_t available) {
+inline DecodedScalar decodeRunScalar(const uint8_t* p, size_t available) {
   const uint8_t lead = p[0];
-  if (lead >= 0xC2 && lead <= 0xDF && available >= 2 && (p[1] & 0xC0) == 0x80)
-    return {char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
-  if (lead >= 0xE0 && lead <= 0xEF && available >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-    const char32_t scalar = char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
-    if (scalar < 0x800 || (scalar >= 0xD800 && scalar <= 0xDFFF)) return {0, 0};
-    return {scalar, 3};
-  }
-  if (lead >= 0xF0 && lead <= 0xF4 && available >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
-      (p[3] & 0xC0) == 0x80) {
+  if (lead < 0xE0) {
+    if (lead >= 0xC2 && available >= 2 && (p[1] & 0xC0) == 0x80) return {char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
+  } else if (lead < 0xF0) {
+    if (available >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+      const char32_t scalar = char32_t(lead & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+      if (scalar >= 0x800 && (scalar < 0xD800 || scalar > 0xDFFF)) return {scalar, 3};
+    }
+  } else if (available >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80) {
     const char32_t scalar =
         char32_t(lead & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F);
-    if (scalar < 0x10000 || scalar > 0x10FFFF) return {0, 0};
-    return {scalar, 4};
+    if (lead <= 0xF4 && scalar >= 0x10000 && scalar <= 0x10FFFF) return {scalar, 4};
   }
   return {0, 0};
 }
@@ -321,6 +323,7 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
   batch.joining = !target.insertMode && target.wraparound && right - left >= 1;
   // A character after a joiner may join the cell printed before this run.
   batch.endsWithJoiner = lastPrintedEndsWithJoiner();
+  static const int8_t* const widths = makeWidthTable();
   size_t i = 0;
   while (i < run.size() && batch.count < TextRun::kCapacity) {
     if (run[i] < 0x7F) {
@@ -333,7 +336,7 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
         run[i] < 0x80 ? DecodedScalar{run[i], 1} : decodeRunScalar(run.data() + i, run.size() - i);
     if (next.length == 0) break;
     // Most characters of the Basic Multilingual Plane take a cell of their own and join nothing.
-    const int width = columnWidth(next.scalar);
+    const int width = columnWidth(widths, next.scalar);
     if (next.scalar <= 0xFFFF && (width == 1 || width == 2) && !batch.endsWithJoiner) {
       batch.push(static_cast<int32_t>(next.scalar), width, i);
     } else if (!addToTextRun(batch, next.scalar, width, i)) {
