@@ -158,11 +158,14 @@ void CellSlabs::give(CellSlab* slab, CharData* cells) {
 
 CellSlab* CellSlabs::newSlab() {
   CellSlab* slab = nullptr;
-  if (largeMemory && slabs >= heapSlabsBeforeLarge) slab = allocateLargeSlab(this, blockBytesFor(cols_), *largeMemory);
+  const size_t blockBytes = blockBytesFor(cols_);
+  if (largeMemory && size_t(heldBlocks) * blockBytes >= largeMemory->bytes) {
+    slab = allocateLargeSlab(this, blockBytes, *largeMemory);
+  }
   if (slab) {
     largeSlabs++;
   } else {
-    slab = allocateSlab(this, blockBytesFor(cols_), blocksPerSlab);
+    slab = allocateSlab(this, blockBytes, blocksPerSlab);
   }
   slabs++;
   heldBlocks += slab->capacity;

@@ -40,12 +40,11 @@ class CellSlabs {
   // Gives a block back to its slab.
   static void give(CellSlab* slab, CharData* cells);
 
-  // Lets pools that have grown past a few heap slabs take their further slabs from `memory`
-  // (none: the heap only). Every pool made afterwards uses it; `memory` must outlive every line,
-  // so it is normally a static, installed once at start-up.
+  // Lets pools take their further slabs from `memory` (none: the heap only) once their heap slabs
+  // hold as much as one of its regions: a small terminal keeps small slabs, and the unused end of
+  // a pool's newest region never exceeds what the pool already uses. Every pool made afterwards
+  // uses it; `memory` must outlive every line, so it is normally a static, installed at start-up.
   static void useLargeSlabMemory(const SlabMemory* memory);
-  // Heap slabs a pool fills before it asks for large ones: a small terminal keeps small slabs.
-  static constexpr int heapSlabsBeforeLarge = 8;
 
   // Whether the blocks in use fill less than half of the slabs held, as after most lines of a
   // long scrollback were dropped: the survivors then pin many slabs each.

@@ -93,9 +93,10 @@ class LargeCellSlabs : public ::testing::Test {
     CellSlabs::useLargeSlabMemory(nullptr);
     EXPECT_TRUE(CountedRegions::live.empty()) << "regions left behind";
   }
-  // Takes blocks until the pool holds `slabs` slabs, writing each whole as a line would.
-  static void fill(CellSlabs& pool, std::vector<BufferLine::CellBlock>& blocks, int slabs) {
-    while (pool.slabCount() < slabs) {
+  // Takes blocks until `done`, writing each whole as a line would.
+  template <class Done>
+  static void fill(CellSlabs& pool, std::vector<BufferLine::CellBlock>& blocks, Done done) {
+    while (!done()) {
       blocks.push_back(BufferLine::cellsFrom(pool));
       std::memset(static_cast<void*>(blocks.back().get()), 0x5a, size_t(pool.cols()) * sizeof(CharData));
     }
@@ -103,39 +104,46 @@ class LargeCellSlabs : public ::testing::Test {
 };
 
 TEST_F(LargeCellSlabs, AGrowingPoolMovesToRegionsAndGivesThemBack) {
+  const size_t blockBytes = 200 * sizeof(CharData);
+  const size_t perRegion = (regionBytes - 128) / blockBytes;
   std::vector<BufferLine::CellBlock> blocks;
   {
     CellSlabs pool(200);
-    fill(pool, blocks, CellSlabs::heapSlabsBeforeLarge);
-    EXPECT_EQ(pool.largeSlabCount(), 0) << "a small screen stays on heap slabs";
-    fill(pool, blocks, CellSlabs::heapSlabsBeforeLarge + 3);
-    EXPECT_EQ(pool.largeSlabCount(), 3);
+    fill(pool, blocks, [&] { return blocks.size() * blockBytes > regionBytes * 3 / 4; });
+    EXPECT_EQ(pool.largeSlabCount(), 0) << "a small scrollback stays on heap slabs";
+    fill(pool, blocks, [&] { return pool.largeSlabCount() == 3; });
     EXPECT_EQ(CountedRegions::live.size(), 3u);
-    const size_t blockBytes = 200 * sizeof(CharData);
-    const size_t perRegion = (regionBytes - 128) / blockBytes;
-    EXPECT_GE(blocks.size(), CellSlabs::heapSlabsBeforeLarge * ((64u << 10) / blockBytes) + 2 * perRegion);
+    EXPECT_GE(blocks.size(), regionBytes / blockBytes + 2 * perRegion) << "regions are filled";
     // Emptying the two newest regions frees one and keeps the other as the spare.
     blocks.resize(blocks.size() - 1 - perRegion);
     EXPECT_EQ(CountedRegions::live.size(), 2u);
-    EXPECT_EQ(pool.slabCount(), CellSlabs::heapSlabsBeforeLarge + 2);
+    EXPECT_EQ(pool.largeSlabCount(), 2);
   }
   EXPECT_FALSE(CountedRegions::live.empty()) << "blocks still in use keep their region";
   blocks.clear();
 }
 
-TEST_F(LargeCellSlabs, WithoutRegionsThePoolKeepsToTheHeap) {
+TEST_F(LargeCellSlabs, WithoutFittingRegionsThePoolKeepsToTheHeap) {
   std::vector<BufferLine::CellBlock> blocks;
   CountedRegions::exhausted = true;
   CellSlabs pool(80);
-  fill(pool, blocks, CellSlabs::heapSlabsBeforeLarge + 2);
+  fill(pool, blocks, [&] { return blocks.size() * 80 * sizeof(CharData) > 3 * regionBytes; });
   EXPECT_EQ(pool.largeSlabCount(), 0);
   CountedRegions::exhausted = false;
-  CellSlabs wide(8000 / int(sizeof(CharData)) * 40);  // a block larger than a region
-  if (CellSlabs::suits(wide.cols())) {
-    fill(wide, blocks, CellSlabs::heapSlabsBeforeLarge + 2);
-    EXPECT_EQ(wide.largeSlabCount(), 0);
-  }
+  const SlabMemory small{8u << 10, CountedRegions::allocate, CountedRegions::release};
+  CellSlabs::useLargeSlabMemory(&small);
+  CellSlabs wide(1024);  // a line larger than a region
+  fill(wide, blocks, [&] { return wide.slabCount() == 4; });
+  EXPECT_EQ(wide.largeSlabCount(), 0);
   blocks.clear();
+}
+
+TEST_F(LargeCellSlabs, AScrollbackOfTheDefaultSizeStaysOnTheHeap) {
+  const SlabMemory hugePages{2u << 20, CountedRegions::allocate, CountedRegions::release};
+  CellSlabs::useLargeSlabMemory(&hugePages);
+  CircularBufferLineList ring(500 + 50);
+  for (int i = 0; i < 3000; i++) ring.push(ring.makeLine(200, CharData::Null));
+  EXPECT_TRUE(CountedRegions::live.empty()) << "a 2 MiB region for a few hundred lines";
 }
 
 TEST_F(LargeCellSlabs, ACutScrollbackReturnsItsRegions) {
