@@ -95,6 +95,41 @@ struct TerminalView::ShapeCache {
     }
   };
   std::unordered_map<Key, std::vector<ShapedItem>, KeyHash> entries;
+
+  // Glyphs painted straight into the pixels: each one's coverage, taken once from Cairo itself
+  // drawing it in the same font, options and scale; none for a glyph only Cairo can paint.
+  struct GlyphKey {
+    cairo_scaled_font_t* font;
+    uint32_t glyph;
+    bool smoothing;
+    double scale;
+    bool operator==(const GlyphKey&) const = default;
+  };
+  struct GlyphKeyHash {
+    size_t operator()(const GlyphKey& key) const {
+      return std::hash<void*>()(key.font) * 31 + key.glyph * 2 + key.smoothing + std::hash<double>()(key.scale);
+    }
+  };
+  std::unordered_map<GlyphKey, std::optional<CoverageMask>, GlyphKeyHash> glyphMasks;
+  // The fonts the glyph keys name, held so that no other font can take their address.
+  std::vector<cairo_scaled_font_t*> heldFonts;
+  // Scratch space for painting one item's glyphs.
+  std::vector<PixelCanvas::Placed> placed;
+  CoverageMask summed;
+
+  // The underline and the strikethrough of one cell, by their styles, with the same coverage.
+  struct DecorationKey {
+    int underline;  // -1 for none
+    int strikethrough;
+    double scale;
+    bool operator==(const DecorationKey&) const = default;
+  };
+  struct Decoration {
+    CoverageMask underline;
+    CoverageMask strikethrough;
+  };
+  std::vector<std::pair<DecorationKey, std::optional<Decoration>>> decorations;
+
   ~ShapeCache() { clear(); }
   void clear() {
     for (auto& [key, items] : entries) {
@@ -102,6 +137,13 @@ struct TerminalView::ShapeCache {
         if (item.font) g_object_unref(item.font);
     }
     entries.clear();
+    clearMasks();
+    decorations.clear();
+  }
+  void clearMasks() {
+    glyphMasks.clear();
+    for (auto* font : heldFonts) cairo_scaled_font_destroy(font);
+    heldFonts.clear();
   }
 };
 
@@ -117,6 +159,71 @@ const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache,
   if (found != cache.entries.end()) return found->second;
   if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
   return cache.entries.emplace(std::move(key), shape(context, piece, font)).first->second;
+}
+
+// The longest run whose glyphs are painted straight into the pixels.
+constexpr int directRunCells = 8;
+
+bool isWhole(double value) { return std::abs(value - std::round(value)) < 1e-6; }
+
+// A glyph's coverage as Cairo paints it with the drawing pass's options, taken once.
+const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font, uint32_t glyph,
+                                             bool smoothing, const TerminalView::DrawingPass& pass) {
+  using Cache = TerminalView::ShapeCache;
+  Cache::GlyphKey key{font, glyph, smoothing, pass.canvas->scale};
+  if (auto found = cache.glyphMasks.find(key); found != cache.glyphMasks.end()) return found->second;
+  if (std::find(cache.heldFonts.begin(), cache.heldFonts.end(), font) == cache.heldFonts.end())
+    cache.heldFonts.push_back(cairo_scaled_font_reference(font));
+  const double scale = pass.canvas->scale;
+  cairo_glyph_t measured{glyph, 0, 0};
+  cairo_text_extents_t extents;
+  cairo_scaled_font_glyph_extents(font, &measured, 1, &extents);
+  // Generous room around the measured ink: hinting may move it a little, and a mask that reaches
+  // the edge of its scratch surface is left to Cairo.
+  int margin = 4 + int(std::ceil(2 * scale));
+  int x0 = int(std::floor(extents.x_bearing * scale)) - margin;
+  int x1 = int(std::ceil((extents.x_bearing + extents.width) * scale)) + margin;
+  int y0 = int(std::floor(extents.y_bearing * scale)) - margin;
+  int y1 = int(std::ceil((extents.y_bearing + extents.height) * scale)) + margin;
+  cairo_text_extents_t drawn{};
+  auto mask = coverageOf(x1 - x0, y1 - y0, scale, -x0, -y0, [&](cairo_t* cr, double x, double y) {
+    cairo_set_scaled_font(cr, font);
+    if (!smoothing) cairo_set_font_options(cr, pass.fontOptions.get());
+    cairo_glyph_t placed{glyph, x, y};
+    cairo_show_glyphs(cr, &placed, 1);
+    cairo_glyph_extents(cr, &measured, 1, &drawn);
+  });
+  if (mask) {
+    mask->extentsX0 = int(std::floor(drawn.x_bearing * scale));
+    mask->extentsY0 = int(std::floor(drawn.y_bearing * scale));
+    mask->extentsX1 = int(std::ceil((drawn.x_bearing + drawn.width) * scale));
+    mask->extentsY1 = int(std::ceil((drawn.y_bearing + drawn.height) * scale));
+  }
+  return cache.glyphMasks.emplace(key, std::move(mask)).first->second;
+}
+
+// The glyphs of one shaped item painted into the pixels; false, with nothing painted, when one of
+// them needs Cairo.
+bool paintGlyphItem(TerminalView::ShapeCache& cache, PangoFont* font,
+                    const std::vector<TerminalView::ShapedGlyph>& glyphs, int firstCol, double cellWidth,
+                    double baseline, uint32_t pixel, bool smoothing, TerminalView::DrawingPass& pass) {
+  if (!font) return true;
+  cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
+  if (!scaled) return true;
+  if (cairo_scaled_font_status(scaled) != CAIRO_STATUS_SUCCESS) return false;
+  // Emptied only here, so that the masks of this item stay in place while it is painted.
+  if (cache.glyphMasks.size() + glyphs.size() >= TerminalView::ShapeCache::mostEntries) cache.clearMasks();
+  for (const auto& g : glyphs)
+    if (!glyphMask(cache, scaled, g.glyph, smoothing, pass)) return false;
+  PixelCanvas& canvas = *pass.canvas;
+  cache.placed.clear();
+  for (const auto& g : glyphs) {
+    cache.placed.push_back({&*glyphMask(cache, scaled, g.glyph, smoothing, pass),
+                            canvas.devicePixel(cellWidth * (firstCol + g.cell) + g.offsetX),
+                            canvas.devicePixel(baseline + g.offsetY)});
+  }
+  canvas.paintTogether(cache.placed, pixel, cache.summed);
+  return true;
 }
 }  // namespace
 
@@ -162,6 +269,10 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   pass.fontOptions.reset(cairo_font_options_create());
   if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions.get(), CAIRO_ANTIALIAS_GRAY);
   pass.scale = backingScaleFactor();
+  if (paintsCellsDirectly) {
+    pass.canvas = PixelCanvas::of(cr);
+    if (pass.canvas && pass.canvas->scale != pass.scale) pass.canvas.reset();
+  }
   int lineCount = buffer.lines().count();
   for (int row = first; row <= last; row++) {
     if (row < 0 || row >= lineCount) continue;
@@ -170,6 +281,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     lastPassRowCount++;
     drawRow(row, *buffer.lines()[row], top, cr, pass);
   }
+  if (pass.canvas) cairo_surface_mark_dirty(cairo_get_target(cr));
 
   // The strip below the last whole row, which no row covers.
   double rowsHeight = std::floor(frameSize.height / ch) * ch;
@@ -200,7 +312,10 @@ void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t*
   }
   ViewLineInfo info = buildAttributedString(row, line, terminal->buffer->cols());
   auto images = splitImages(info.images);
-  drawRowBackgrounds(info, top, cr);
+  // Rows drawn at twice the size go through Cairo's transformation.
+  std::optional<PixelCanvas> canvas;
+  if (transformed) std::swap(canvas, pass.canvas);
+  drawRowBackgrounds(info, top, cr, pass.canvas ? &*pass.canvas : nullptr);
   for (const auto& image : images.below) drawImage(*image, cr, top, pass.scale, true, cw);
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
@@ -212,13 +327,30 @@ void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t*
   }
   for (const auto& image : images.above) drawImage(*image, cr, top, pass.scale, true, cw);
   for (const auto& image : images.other) drawImage(*image, cr, top, pass.scale, false, cw);
-  if (transformed) cairo_restore(cr);
+  if (transformed) {
+    cairo_restore(cr);
+    std::swap(canvas, pass.canvas);
+  }
 }
 
-void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* cr) {
+void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* cr, PixelCanvas* canvas) {
   const double cw = cellDimension->width, ch = cellDimension->height;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  // A rectangle of whole device pixels is filled straight into them.
+  auto fill = [&](const ViewColor& color, double x, double y, double width, double height) {
+    if (canvas) {
+      double s = canvas->scale;
+      if (isWhole(x * s) && isWhole(y * s) && isWhole((x + width) * s) && isWhole((y + height) * s)) {
+        canvas->fill(int(std::lround(x * s)), int(std::lround(y * s)), int(std::lround((x + width) * s)),
+                     int(std::lround((y + height) * s)), PixelCanvas::pixel(color));
+        return;
+      }
+    }
+    setSource(cr, color);
+    cairo_rectangle(cr, x, y, width, height);
+    cairo_fill(cr);
+  };
   for (const auto& segment : info.segments) {
     int column = segment.column;
     for (const auto& piece : segment.attributedString) {
@@ -233,14 +365,10 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
         if (color == nativeBackgroundColor()) {
           width = std::max(frameSize.width - x, width);
         } else if (x + width < frameSize.width) {
-          setSource(cr, nativeBackgroundColor());
-          cairo_rectangle(cr, x + width, top, frameSize.width - x - width, ch);
-          cairo_fill(cr);
+          fill(nativeBackgroundColor(), x + width, top, frameSize.width - x - width, ch);
         }
       }
-      setSource(cr, color);
-      cairo_rectangle(cr, x, top, width, ch);
-      cairo_fill(cr);
+      fill(color, x, top, width, ch);
     }
   }
   cairo_restore(cr);
@@ -250,6 +378,7 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
   const double cw = cellDimension->width;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+  if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
   std::vector<ViewPoint> positions;
   std::vector<cairo_glyph_t> batch;
   for (const auto& segment : info.segments) {
@@ -261,20 +390,30 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
       for (int k = 0; k < piece.cellCount(); k++)
         positions.push_back({cw * (firstCol + k * segment.columnWidth), baseline});
       if (piece.text.find_first_not_of(' ') != std::string::npos) {
-        setSource(cr, piece.attributes.foreground);
+        // Narrow glyphs at their natural size are painted straight into the pixels when they can
+        // be; wide ones may need fitting to their slot and stay with Cairo. So do long runs, where
+        // the cost of a Cairo call is spread over many glyphs and its compositor is the faster.
+        bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
+        uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
+        auto draw = [&](const ShapedItem& item) {
+          if (direct &&
+              paintGlyphItem(*shapeCache, item.font, item.glyphs, firstCol, cw, baseline, pixel, _fontSmoothing, pass))
+            return;
+          setSource(cr, piece.attributes.foreground);
+          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+        };
         if (piece.text.size() <= ShapeCache::longestText) {
-          if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
           const auto* font = fontSet.face(piece.attributes.font).gobj();
-          for (auto& item : shapedShortPiece(*shapeCache, pass.pango, piece, font))
-            drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+          for (auto& item : shapedShortPiece(*shapeCache, pass.pango, piece, font)) draw(item);
         } else {
           for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
-            drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+            draw(item);
             if (item.font) g_object_unref(item.font);
           }
         }
       }
-      drawRunAttributes(piece.attributes, positions, cr);
+      if (!pass.canvas || !paintRunAttributes(piece.attributes, positions, pass))
+        drawRunAttributes(piece.attributes, positions, cr);
     }
   }
   cairo_restore(cr);
@@ -449,6 +588,76 @@ void TerminalView::drawRunAttributes(const RunAttributes& attributes, std::span<
     }
   }
   cairo_restore(cr);
+}
+
+namespace {
+std::optional<TerminalView::ShapeCache::Decoration> decorationMasks(TerminalView& view, const RunAttributes& attributes,
+                                                                    double scale) {
+  using ShapeCache = TerminalView::ShapeCache;
+  const ViewSize cell = *view.cellDimension;
+  // A cell's height of room on every side holds any line the font's metrics put near the cell.
+  int cellPx = int(std::ceil(cell.height * scale));
+  int width = int(std::ceil(std::ceil(cell.width) * scale)) + 2 * cellPx, height = 4 * cellPx;
+  auto coverage = [&](const RunAttributes& white) {
+    return coverageOf(width, height, scale, cellPx, 2 * cellPx, [&](cairo_t* cr, double x, double y) {
+      ViewPoint origin{x, y};
+      view.drawRunAttributes(white, std::span<const ViewPoint>(&origin, 1), cr);
+    });
+  };
+  ShapeCache::Decoration decoration;
+  if (attributes.underlineStyle) {
+    RunAttributes white;
+    white.underlineStyle = attributes.underlineStyle;
+    white.vantrelleUnderlineStyle = attributes.vantrelleUnderlineStyle;
+    white.underlineColor = ViewColor::white();
+    auto mask = coverage(white);
+    if (!mask) return std::nullopt;
+    decoration.underline = std::move(*mask);
+  }
+  if (attributes.strikethroughStyle) {
+    RunAttributes white;
+    white.strikethroughStyle = attributes.strikethroughStyle;
+    white.strikethroughColor = ViewColor::white();
+    auto mask = coverage(white);
+    if (!mask) return std::nullopt;
+    decoration.strikethrough = std::move(*mask);
+  }
+  return decoration;
+}
+}  // namespace
+
+// Underline and strikethrough painted into the pixels: each style's coverage for one cell is taken
+// once from drawRunAttributes itself, then painted at every position. False, with nothing painted,
+// when a position is not on whole device pixels or a line reaches past the room measured for it.
+bool TerminalView::paintRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions,
+                                      DrawingPass& pass) {
+  if (!attributes.underlineStyle && !attributes.strikethroughStyle) return true;
+  if (!cellDimension || !shapeCache) return false;
+  PixelCanvas& canvas = *pass.canvas;
+  const double scale = canvas.scale;
+  for (const auto& p : positions)
+    if (!isWhole(p.x * scale) || !isWhole(p.y * scale)) return false;
+  ShapeCache::DecorationKey key{attributes.underlineStyle ? int(resolveUnderlineStyle(attributes)) : -1,
+                                attributes.strikethroughStyle ? *attributes.strikethroughStyle : -1, scale};
+  auto& decorations = shapeCache->decorations;
+  auto found = std::find_if(decorations.begin(), decorations.end(), [&](const auto& d) { return d.first == key; });
+  if (found == decorations.end()) {
+    if (decorations.size() >= 64) decorations.clear();
+    decorations.emplace_back(key, decorationMasks(*this, attributes, scale));
+    found = decorations.end() - 1;
+  }
+  if (!found->second) return false;
+  if (attributes.underlineStyle) {
+    uint32_t pixel = PixelCanvas::pixel(attributes.underlineColor.value_or(nativeForegroundColor()));
+    for (const auto& p : positions)
+      canvas.paint(found->second->underline, canvas.devicePixel(p.x), canvas.devicePixel(p.y), pixel);
+  }
+  if (attributes.strikethroughStyle) {
+    uint32_t pixel = PixelCanvas::pixel(attributes.strikethroughColor.value_or(nativeForegroundColor()));
+    for (const auto& p : positions)
+      canvas.paint(found->second->strikethrough, canvas.devicePixel(p.x), canvas.devicePixel(p.y), pixel);
+  }
+  return true;
 }
 
 void TerminalView::drawBlockElements(const std::vector<BlockElementRenderItem>& items, ViewPoint lineOrigin,

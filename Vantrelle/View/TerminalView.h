@@ -36,6 +36,7 @@
 #include "Vantrelle/Render/AttributedRuns.h"
 #include "Vantrelle/Render/FontMetrics.h"
 #include "Vantrelle/Render/InlineImage.h"
+#include "Vantrelle/Render/PixelCanvas.h"
 #include "Vantrelle/Render/ViewColor.h"
 #include "Vantrelle/Render/ViewGeometry.h"
 #include "Vantrelle/Terminal/Terminal.h"
@@ -170,12 +171,17 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     PangoContext* pango = nullptr;
     platform::CairoFontOptionsPtr fontOptions;
     double scale = 1;
+    // The target's pixels when cells can be painted into them directly; else Cairo paints them.
+    std::optional<PixelCanvas> canvas;
     std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
     std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
   };
   // Shaped short pieces kept across frames (TerminalView+Drawing.cpp).
   struct ShapeCache;
   void dropShapeCache();
+  // Whether plain cells are painted straight into an image surface's pixels (the same pixels as
+  // through Cairo, faster); off, every cell goes through Cairo.
+  bool paintsCellsDirectly = true;
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
   // The rectangles being painted while a drawing pass runs; empty outside one.
@@ -475,8 +481,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int maxScroll() const;
   void windowActiveChanged();
   void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
-  void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context);
+  void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context, PixelCanvas* canvas);
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
+  bool paintRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions, DrawingPass& pass);
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
                      double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
   void scaleFactorChanged();

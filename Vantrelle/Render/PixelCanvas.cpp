@@ -1,0 +1,205 @@
+#include "Vantrelle/Render/PixelCanvas.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vantrelle {
+
+namespace {
+
+// Every channel of a pixel times a / 255, rounded, two channels at a time: the image backend's
+// own arithmetic, so the results agree to the bit.
+inline uint32_t multiply(uint32_t x, uint32_t a) {
+  uint32_t low = (x & 0xff00ff) * a + 0x800080;
+  low = ((low + ((low >> 8) & 0xff00ff)) >> 8) & 0xff00ff;
+  uint32_t high = ((x >> 8) & 0xff00ff) * a + 0x800080;
+  high = (high + ((high >> 8) & 0xff00ff)) & 0xff00ff00;
+  return low | high;
+}
+
+// Channel-wise sum, saturating at 255.
+inline uint32_t add(uint32_t x, uint32_t y) {
+  uint32_t low = (x & 0xff00ff) + (y & 0xff00ff);
+  low = (low | (0x1000100 - ((low >> 8) & 0xff00ff))) & 0xff00ff;
+  uint32_t high = ((x >> 8) & 0xff00ff) + ((y >> 8) & 0xff00ff);
+  high = (high | (0x1000100 - ((high >> 8) & 0xff00ff))) & 0xff00ff;
+  return low | high << 8;
+}
+
+// The colour `source` (premultiplied) scaled by `coverage`, over `destination`.
+inline uint32_t over(uint32_t source, uint32_t coverage, uint32_t destination) {
+  if (coverage != 255) source = multiply(source, coverage);
+  uint32_t inverse = 255 - (source >> 24);
+  if (inverse == 0) return source;
+  return add(source, multiply(destination, inverse));
+}
+
+bool isWhole(double value) { return std::abs(value - std::round(value)) < 1e-6; }
+
+uint32_t channelShort(double value) { return uint32_t(std::clamp(value, 0.0, 1.0) * 65535.0 + 0.5); }
+
+}  // namespace
+
+std::optional<CoverageMask> coverageFromWhite(cairo_surface_t* scratch, int originX, int originY) {
+  cairo_surface_flush(scratch);
+  const uint8_t* data = cairo_image_surface_get_data(scratch);
+  int stride = cairo_image_surface_get_stride(scratch);
+  int width = cairo_image_surface_get_width(scratch), height = cairo_image_surface_get_height(scratch);
+  int x0 = width, y0 = height, x1 = 0, y1 = 0;
+  for (int y = 0; y < height; y++) {
+    auto* row = reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride));
+    for (int x = 0; x < width; x++) {
+      uint32_t p = row[x];
+      if (!p) continue;
+      uint32_t a = p >> 24;
+      // White ink keeps every channel equal to the coverage; anything else has colours of its own.
+      if ((p >> 16 & 0xff) != a || (p >> 8 & 0xff) != a || (p & 0xff) != a) return std::nullopt;
+      x0 = std::min(x0, x), x1 = std::max(x1, x + 1);
+      y0 = std::min(y0, y), y1 = std::max(y1, y + 1);
+    }
+  }
+  CoverageMask mask;
+  if (x1 <= x0) return mask;
+  if (x0 == 0 || y0 == 0 || x1 == width || y1 == height) return std::nullopt;
+  mask.left = x0 - originX, mask.top = y0 - originY;
+  mask.width = x1 - x0, mask.height = y1 - y0;
+  mask.coverage.resize(size_t(mask.width) * size_t(mask.height));
+  for (int y = y0; y < y1; y++) {
+    auto* row = reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride));
+    for (int x = x0; x < x1; x++) mask.coverage[size_t(y - y0) * size_t(mask.width) + size_t(x - x0)] = row[x] >> 24;
+  }
+  return mask;
+}
+
+std::optional<PixelCanvas> PixelCanvas::of(cairo_t* cr) {
+  cairo_surface_t* target = cairo_get_target(cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+      cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32 || cairo_get_operator(cr) != CAIRO_OPERATOR_OVER)
+    return std::nullopt;
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cr, &matrix);
+  if (matrix.xx != 1 || matrix.yy != 1 || matrix.xy != 0 || matrix.yx != 0 || matrix.x0 != 0 || matrix.y0 != 0)
+    return std::nullopt;
+  double sx = 1, sy = 1, ox = 0, oy = 0;
+  cairo_surface_get_device_scale(target, &sx, &sy);
+  cairo_surface_get_device_offset(target, &ox, &oy);
+  if (sx != sy || !(sx > 0) || ox != 0 || oy != 0) return std::nullopt;
+  cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
+  bool plain = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles == 1;
+  cairo_rectangle_t r = plain ? clip->rectangles[0] : cairo_rectangle_t{};
+  cairo_rectangle_list_destroy(clip);
+  if (!plain) return std::nullopt;
+  double x0 = r.x * sx, y0 = r.y * sx, x1 = (r.x + r.width) * sx, y1 = (r.y + r.height) * sx;
+  if (!isWhole(x0) || !isWhole(y0) || !isWhole(x1) || !isWhole(y1)) return std::nullopt;
+  cairo_surface_flush(target);
+  PixelCanvas canvas;
+  canvas.scale = sx;
+  canvas.data = cairo_image_surface_get_data(target);
+  canvas.stride = cairo_image_surface_get_stride(target);
+  if (!canvas.data) return std::nullopt;
+  int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
+  canvas.clipX0 = std::clamp(int(std::lround(x0)), 0, width),
+  canvas.clipX1 = std::clamp(int(std::lround(x1)), 0, width);
+  canvas.clipY0 = std::clamp(int(std::lround(y0)), 0, height);
+  canvas.clipY1 = std::clamp(int(std::lround(y1)), 0, height);
+  return canvas;
+}
+
+// Cairo keeps each channel in 16 bits, premultiplied, and paints with its upper byte.
+uint32_t PixelCanvas::pixel(const ViewColor& color) {
+  double alpha = std::clamp(color.alpha, 0.0, 1.0);
+  return (channelShort(alpha) >> 8) << 24 | (channelShort(color.red * alpha) >> 8) << 16 |
+         (channelShort(color.green * alpha) >> 8) << 8 | channelShort(color.blue * alpha) >> 8;
+}
+
+int PixelCanvas::devicePixel(double user) const { return int(std::floor(user * scale + 0.5)); }
+
+void PixelCanvas::fill(int x0, int y0, int x1, int y1, uint32_t pixel) {
+  x0 = std::max(x0, clipX0), y0 = std::max(y0, clipY0);
+  x1 = std::min(x1, clipX1), y1 = std::min(y1, clipY1);
+  if (x1 <= x0 || y1 <= y0 || !(pixel >> 24)) return;
+  for (int y = y0; y < y1; y++) {
+    auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride));
+    if (pixel >> 24 == 255) {
+      std::fill(row + x0, row + x1, pixel);
+    } else {
+      for (int x = x0; x < x1; x++) row[x] = over(pixel, 255, row[x]);
+    }
+  }
+}
+
+void PixelCanvas::paint(const CoverageMask& mask, int x, int y, uint32_t pixel) {
+  int left = x + mask.left, top = y + mask.top;
+  int x0 = std::max(left, clipX0), y0 = std::max(top, clipY0);
+  int x1 = std::min(left + mask.width, clipX1), y1 = std::min(top + mask.height, clipY1);
+  if (x1 <= x0 || y1 <= y0 || !(pixel >> 24)) return;
+  for (int py = y0; py < y1; py++) {
+    auto* row = reinterpret_cast<uint32_t*>(data + size_t(py) * size_t(stride));
+    const uint8_t* coverage = mask.coverage.data() + size_t(py - top) * size_t(mask.width);
+    for (int px = x0; px < x1; px++) {
+      if (uint32_t c = coverage[px - left]) row[px] = over(pixel, c, row[px]);
+    }
+  }
+}
+
+}  // namespace vantrelle
+
+namespace vantrelle {
+
+void PixelCanvas::paintTogether(std::span<const Placed> masks, uint32_t pixel, CoverageMask& scratch) {
+  // Each box is tested against the union of the boxes before it.
+  int ux0 = std::numeric_limits<int>::max(), uy0 = ux0, ux1 = std::numeric_limits<int>::min(), uy1 = ux1;
+  bool overlap = false;
+  for (const auto& m : masks) {
+    const CoverageMask& mask = *m.mask;
+    int bx0 = m.x + mask.extentsX0, by0 = m.y + mask.extentsY0;
+    int bx1 = m.x + mask.extentsX1, by1 = m.y + mask.extentsY1;
+    if (bx0 == bx1 || by0 == by1) continue;
+    if (bx0 < ux1 && bx1 > ux0 && by0 < uy1 && by1 > uy0) overlap = true;
+    ux0 = std::min(ux0, bx0), uy0 = std::min(uy0, by0), ux1 = std::max(ux1, bx1), uy1 = std::max(uy1, by1);
+  }
+  if (!overlap) {
+    for (const auto& m : masks) paint(*m.mask, m.x, m.y, pixel);
+    return;
+  }
+  // Summed, the glyphs are composited within their measured boxes: ink past all of them is cut off.
+  // Where no two glyphs' ink meets, the sum paints what painting them one by one does.
+  int x0 = std::numeric_limits<int>::max(), y0 = x0, x1 = std::numeric_limits<int>::min(), y1 = x1;
+  bool inkMeets = false;
+  for (const auto& m : masks) {
+    if (m.mask->empty()) continue;
+    int left = m.x + m.mask->left, top = m.y + m.mask->top;
+    int right = left + m.mask->width, bottom = top + m.mask->height;
+    if (left < x1 && right > x0 && top < y1 && bottom > y0) inkMeets = true;
+    x0 = std::min(x0, left), y0 = std::min(y0, top), x1 = std::max(x1, right), y1 = std::max(y1, bottom);
+  }
+  if (x1 <= x0) return;
+  int savedX0 = clipX0, savedY0 = clipY0, savedX1 = clipX1, savedY1 = clipY1;
+  clipX0 = std::max(clipX0, ux0), clipY0 = std::max(clipY0, uy0);
+  clipX1 = std::min(clipX1, ux1), clipY1 = std::min(clipY1, uy1);
+  if (inkMeets) {
+    sum(masks, x0, y0, x1, y1, scratch);
+    paint(scratch, x0, y0, pixel);
+  } else {
+    for (const auto& m : masks) paint(*m.mask, m.x, m.y, pixel);
+  }
+  clipX0 = savedX0, clipY0 = savedY0, clipX1 = savedX1, clipY1 = savedY1;
+}
+
+void PixelCanvas::sum(std::span<const Placed> masks, int x0, int y0, int x1, int y1, CoverageMask& scratch) {
+  scratch.left = 0, scratch.top = 0;
+  scratch.width = x1 - x0, scratch.height = y1 - y0;
+  scratch.coverage.assign(size_t(scratch.width) * size_t(scratch.height), 0);
+  for (const auto& m : masks) {
+    const CoverageMask& mask = *m.mask;
+    int left = m.x + mask.left - x0, top = m.y + mask.top - y0;
+    for (int y = 0; y < mask.height; y++) {
+      uint8_t* into = &scratch.coverage[size_t(top + y) * size_t(scratch.width) + size_t(left)];
+      const uint8_t* from = &mask.coverage[size_t(y) * size_t(mask.width)];
+      for (int x = 0; x < mask.width; x++) into[x] = uint8_t(std::min(255, into[x] + from[x]));
+    }
+  }
+}
+
+}  // namespace vantrelle

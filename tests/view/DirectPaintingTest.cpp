@@ -1,0 +1,175 @@
+// Cells painted straight into the pixels look exactly as Cairo paints them: every rendition, width
+// and decoration, at both scales, with a selection, a translucent background and a partial redraw.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "Vantrelle/Render/PixelCanvas.h"
+#include "ViewTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+// Output that exercises every way a cell is painted.
+std::string mixedScreen(unsigned seed) {
+  std::mt19937 random(seed);
+  const std::vector<std::string> renditions = {"\x1b[0m",
+                                               "\x1b[1m",
+                                               "\x1b[3m",
+                                               "\x1b[1;3m",
+                                               "\x1b[2m",
+                                               "\x1b[4m",
+                                               "\x1b[4:2m",
+                                               "\x1b[4:3m",
+                                               "\x1b[4:4m",
+                                               "\x1b[4:5m",
+                                               "\x1b[9m",
+                                               "\x1b[4;9m",
+                                               "\x1b[7m",
+                                               "\x1b[58;5;196m",
+                                               "\x1b[38;5;33m",
+                                               "\x1b[48;5;236m",
+                                               "\x1b[38;2;250;128;14m",
+                                               "\x1b[48;2;3;70;140m",
+                                               "\x1b[91;104m",
+                                               "\x1b[22;23;24;29m"};
+  const std::vector<std::string> texts = {"a",
+                                          "Wg",
+                                          "#{}",
+                                          "_|",
+                                          "\xc3\xa9",
+                                          "e\xcc\x81",
+                                          "\xe4\xb8\xad",
+                                          "\xf0\x9f\x98\x80",
+                                          "\xe2\x94\x80\xe2\x94\xbc",
+                                          "\xe2\x96\x92",
+                                          " ",
+                                          "plain text that runs on",
+                                          "fi fl ->"};
+  std::string out = "\x1b[H\x1b[2J";
+  for (int i = 0; i < 400; i++) {
+    out += renditions[random() % renditions.size()];
+    out += texts[random() % texts.size()];
+    if (random() % 40 == 0) out += "\r\n";
+  }
+  return out + "\x1b[0m";
+}
+
+struct Painted {
+  int width, height, stride;
+  std::vector<uint8_t> pixels;
+};
+
+Painted paint(TerminalView& view, bool direct) {
+  view.paintsCellsDirectly = direct;
+  auto& path = static_cast<CairoDrawingPath&>(view.drawingPath());
+  path.invalidateAll();
+  cairo_surface_t* surface = path.render();
+  Painted painted{cairo_image_surface_get_width(surface),
+                  cairo_image_surface_get_height(surface),
+                  cairo_image_surface_get_stride(surface),
+                  {}};
+  const uint8_t* data = cairo_image_surface_get_data(surface);
+  painted.pixels.assign(data, data + size_t(painted.stride) * size_t(painted.height));
+  return painted;
+}
+
+// The first pixel that differs, as text, or empty.
+std::string firstDifference(const Painted& a, const Painted& b) {
+  if (a.width != b.width || a.height != b.height) return "sizes differ";
+  for (int y = 0; y < a.height; y++) {
+    for (int x = 0; x < a.width; x++) {
+      uint32_t p, q;
+      std::memcpy(&p, &a.pixels[size_t(y) * size_t(a.stride) + size_t(x) * 4], 4);
+      std::memcpy(&q, &b.pixels[size_t(y) * size_t(b.stride) + size_t(x) * 4], 4);
+      if (p != q) {
+        char text[96];
+        std::snprintf(text, sizeof text, "(%d, %d): %08x directly, %08x through Cairo", x, y, p, q);
+        return text;
+      }
+    }
+  }
+  return "";
+}
+
+class DirectPainting : public ::testing::TestWithParam<double> {
+ protected:
+  void SetUp() override {
+    testing::ensureGtk();
+    made = std::make_unique<TerminalView>();
+    view().scaleFactorOverride = GetParam();
+    view().size_allocate(Gtk::Allocation(0, 0, 803, 405), -1);
+  }
+  TerminalView& view() { return *made; }
+  std::unique_ptr<TerminalView> made;
+};
+
+TEST_P(DirectPainting, MixedRenditionsMatchCairoPixelForPixel) {
+  for (unsigned seed = 1; seed <= 6; seed++) {
+    view().feed(mixedScreen(seed));
+    if (seed == 3) view().selectAll();
+    view().setFontSmoothing(seed != 5);
+    view().updateDisplay(false);
+    EXPECT_EQ(firstDifference(paint(view(), true), paint(view(), false)), "") << "screen " << seed;
+  }
+}
+
+TEST_P(DirectPainting, TranslucentBackgroundAndDoubleSizeRowsMatchCairo) {
+  view().setNativeBackgroundColor(ViewColor{0.1, 0.2, 0.3, 0.6});
+  view().feed(
+      "\x1b[H\x1b#6wide row \x1b[4mline\r\n\x1b#3tall\r\n\x1b#4tall\r\n\x1b[0;2;38;2;9;99;199mdim \x1b[48;5;0;7m x");
+  view().updateDisplay(false);
+  EXPECT_EQ(firstDifference(paint(view(), true), paint(view(), false)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, DirectPainting, ::testing::Values(1.0, 2.0));
+
+TEST(PixelCanvas, ColoursBecomeThePixelsCairoFillsWith) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (int i = 0; i < 2000; i++) {
+    ViewColor color{unit(random), unit(random), unit(random), i % 3 ? 1.0 : unit(random)};
+    if (i % 5 == 0) color = ViewColor{double(i % 256) / 255, 0.5, 1, 1};
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    uint32_t painted;
+    std::memcpy(&painted, cairo_image_surface_get_data(surface), 4);
+    ASSERT_EQ(PixelCanvas::pixel(color), painted)
+        << color.red << " " << color.green << " " << color.blue << " " << color.alpha;
+  }
+  cairo_surface_destroy(surface);
+}
+
+TEST(PixelCanvas, TakesOnlyTargetsItCanPaintAsCairoWould) {
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
+  cairo_t* cr = cairo_create(image);
+  EXPECT_TRUE(PixelCanvas::of(cr));
+  cairo_save(cr);
+  cairo_rectangle(cr, 0.5, 0, 10, 10);
+  cairo_clip(cr);
+  EXPECT_FALSE(PixelCanvas::of(cr)) << "a clip through the middle of pixels";
+  cairo_restore(cr);
+  cairo_save(cr);
+  cairo_scale(cr, 2, 1);
+  EXPECT_FALSE(PixelCanvas::of(cr)) << "a transformation";
+  cairo_restore(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  EXPECT_FALSE(PixelCanvas::of(cr)) << "another operator";
+  cairo_destroy(cr);
+  cairo_surface_destroy(image);
+
+  cairo_surface_t* a8 = cairo_image_surface_create(CAIRO_FORMAT_A8, 40, 40);
+  cr = cairo_create(a8);
+  EXPECT_FALSE(PixelCanvas::of(cr)) << "another pixel format";
+  cairo_destroy(cr);
+  cairo_surface_destroy(a8);
+}
+
+}  // namespace
+}  // namespace vantrelle
