@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -165,6 +167,49 @@ class Buffer {
   // insertCharacter would one at a time outside insert mode (the widened ones as if the selector
   // joined them after); returns how many were consumed.
   int insertTextRun(std::span<const int32_t> codes, const CharData& cell);
+  // One one-column cell, given as its words, at the cursor where that takes no wrap, no insert
+  // mode and lands inside the line: the cell and the bookkeeping insertAsciiRun leaves for one
+  // byte. Returns the line written, or null having done nothing.
+  BufferLine* storeCellAtCursor(CellWords words) {
+    const int col = x;
+    const int right = marginMode ? marginRight : _cols - 1;
+    const int row = yBase + y;
+    if (insertMode || col > right) return nullptr;
+    BufferLine& line = *_lines[row];
+    if (col >= line.count()) return nullptr;
+    std::memcpy(static_cast<void*>(line.cellsBelow(col + 1) + col), &words, sizeof words);
+    line.touch();
+    x = col + 1;
+    lastBufferStorage = {row, col, _cols, _rows};
+    if (col == right) noteMarginWrap();
+    return &line;
+  }
+  // One-column cells of the given codes at the cursor, where all of them fit on its row left of
+  // the right margin and inside the line, outside insert mode: the cells and the bookkeeping
+  // insertAsciiRun leaves for them, without its set-up for wrapping. Returns the line written,
+  // or null having done nothing.
+  BufferLine* storeOnCursorRow(std::span<const uint8_t> codes, const CharData& cell) {
+    const int col = x;
+    const int right = marginMode ? marginRight : _cols - 1;
+    if (insertMode || codes.empty() || codes.size() > size_t(_cols)) return nullptr;
+    const int last = col + int(codes.size()) - 1;
+    const int row = yBase + y;
+    if (last > right) return nullptr;
+    BufferLine& line = *_lines[row];
+    if (last >= line.count()) return nullptr;
+    // The cell's words are read once: the line's cells might alias it for all the compiler knows.
+    const CellWords words = cellWordsWithValue(cell, 0, 1);
+    CharData* cells = line.cellsBelow(last + 1) + col;
+    for (size_t i = 0; i < codes.size(); ++i) {
+      const CellWords built = cellWordsWithValue(std::bit_cast<CharData>(words), codes[i], 1);
+      std::memcpy(static_cast<void*>(cells + i), &built, sizeof built);
+    }
+    line.touch(codes.size());
+    x = last + 1;
+    lastBufferStorage = {row, last, _cols, _rows};
+    if (last == right) noteMarginWrap();
+    return &line;
+  }
 
   void resize(int newCols, int newRows);
 

@@ -62,4 +62,40 @@ inline size_t asciiRunLength(const uint8_t* data, size_t size) {
   return i;
 }
 
+// Whether every byte is below DEL (0x7F): with the bytes below 0x20 ruled out, text of one
+// column per byte. Short runs, the common case between control sequences, are read as two
+// overlapping words.
+inline bool allBelowDel(const uint8_t* data, size_t size) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  // Adding one to the low seven bits carries into the top bit exactly for DEL.
+  auto fromDel = [](uint64_t word) { return (((word & kLow7) + kOnes) | word) & ~kLow7; };
+#if defined(__SSE2__)
+  if (size >= 16) {
+    // Adding one without wrapping sets the top bit of DEL and of every byte above it.
+    const __m128i one = _mm_set1_epi8(1);
+    auto fromDelIn = [&](size_t at) {
+      return _mm_movemask_epi8(_mm_adds_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)), one));
+    };
+    for (size_t i = 0; i + 16 < size; i += 16) {
+      if (fromDelIn(i)) return false;
+    }
+    return fromDelIn(size - 16) == 0;
+  }
+#endif
+  if (size >= 8) {
+    uint64_t word;
+    size_t i = 0;
+    for (; i + 8 < size; i += 8) {
+      std::memcpy(&word, data + i, sizeof word);
+      if (fromDel(word)) return false;
+    }
+    std::memcpy(&word, data + size - 8, sizeof word);
+    return fromDel(word) == 0;
+  }
+  uint8_t any = 0;
+  for (size_t i = 0; i < size; ++i) any |= static_cast<uint8_t>(data[i] + 1) | data[i];
+  return (any & 0x80) == 0;
+}
+
 }  // namespace vantrelle

@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -37,6 +38,32 @@ constexpr bool isDesignatorIntermediate(uint8_t c) {
 }
 
 }  // namespace
+
+void Terminal::print(std::span<const uint8_t> run) {
+  if (!printOnCursorRow(run)) handlePrint(run);
+}
+
+// Full-screen programs print a character or a short run between two control sequences, where
+// setting up a text run that may wrap costs more than the characters. Plain ASCII (the parser
+// hands over no byte below 0x20) with no character set to translate it and no UTF-8 sequence
+// held back goes straight to the cursor's row when all of it fits there; anything else takes
+// the way of any run.
+bool Terminal::printOnCursorRow(std::span<const uint8_t> run) {
+  if (readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;
+  Buffer& target = *buffer;
+  BufferLine* line;
+  if (run.size() == 1) {
+    if (run[0] >= 0x7F) return false;
+    line = target.storeCellAtCursor(cellWordsWithValue(renditionCell(), run[0], 1));
+  } else {
+    if (run.size() > size_t(cols) || !allBelowDel(run.data(), run.size())) return false;
+    line = target.storeOnCursorRow(run, renditionCell());
+  }
+  if (!line) return false;
+  updateRange(target, target.y);
+  lastPrinted = {&target, line, line->generation(), target.lastBufferStorage.x};
+  return true;
+}
 
 void Terminal::dispatchExecute(uint8_t code) {
   switch (code) {
@@ -181,11 +208,16 @@ void Terminal::dispatchEscWithIntermediate(uint8_t intermediate, uint8_t code) {
 
 void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                            std::span<const uint8_t> parsTxt) {
-  // SGR comes before nearly every cell of colourful output: spare it the general switch.
+  // SGR comes before nearly every cell of colourful output, and CUP before nearly every run a
+  // full-screen program repaints: spare them the general switch. Both take any intermediates.
   if (code == 'm') {
     currentParsTxt = parsTxt;
     cmdCsiM(pars, collect);
     currentParsTxt = {};
+    return;
+  }
+  if (code == 'H') {
+    cmdCursorPosition(pars);
     return;
   }
   dispatchCsiSwitch(code, pars, collect, parsTxt);

@@ -635,22 +635,6 @@ void Terminal::logUnprefixed(std::string_view message) const {
   std::printf("%.*s\n", static_cast<int>(message.size()), message.data());
 }
 
-void Terminal::updateRange(int y, bool scrolling) { updateRange(*buffer, y, scrolling); }
-
-void Terminal::updateRange(const Buffer& target, int y, bool scrolling) {
-  if (!scrolling) {
-    const int invariant = y + target.yDisp;
-    if (invariant >= 0) {
-      scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, invariant);
-      scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, invariant);
-    }
-  }
-  if (y >= 0) {
-    refreshStart = std::min(refreshStart, y);
-    refreshEnd = std::max(refreshEnd, y);
-  }
-}
-
 void Terminal::updateFullScreen() {
   refreshStart = 0;
   refreshEnd = rows;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -99,8 +100,21 @@ class Terminal : private ParserHandler {
   }
 
   // ---- Dirty rows ----
-  void updateRange(int y, bool scrolling = false);
-  void updateRange(const Buffer& buffer, int y, bool scrolling = false);
+  // In line: printing and cursor moves mark a row for nearly every run of output.
+  void updateRange(int y, bool scrolling = false) { updateRange(*buffer, y, scrolling); }
+  void updateRange(const Buffer& target, int y, bool scrolling = false) {
+    if (!scrolling) {
+      const int invariant = y + target.yDisp;
+      if (invariant >= 0) {
+        scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, invariant);
+        scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, invariant);
+      }
+    }
+    if (y >= 0) {
+      refreshStart = std::min(refreshStart, y);
+      refreshEnd = std::max(refreshEnd, y);
+    }
+  }
   void updateFullScreen();
   std::optional<UpdateRange> getUpdateRange() const;
   std::optional<UpdateRange> getScrollInvariantUpdateRange() const;
@@ -446,7 +460,8 @@ class Terminal : private ParserHandler {
   std::shared_ptr<ScheduledWork> synchronizedOutputTimeoutItem;
 
   // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp).
-  void print(std::span<const uint8_t> run) override { handlePrint(run); }
+  void print(std::span<const uint8_t> run) override;
+  bool printOnCursorRow(std::span<const uint8_t> run);
   void printStateReset() override { readingBuffer.putbackCount = 0; }
   void dispatchExecute(uint8_t code) override;
   void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
