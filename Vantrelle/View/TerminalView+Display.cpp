@@ -1,11 +1,14 @@
 // Display scheduling: host output is coalesced into one redraw per frame interval, output that
-// answers the user's typing is drawn at once, and only the rows that changed are repainted.
+// answers the user's typing is drawn at once, other output while the user types is spaced out so
+// that the echo of the next key finds a frame free, and only the rows that changed are repainted.
+#include <gdkmm/frameclock.h>
 #include <gtk/gtk.h>
 #include <gtkmm/snapshot.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "Vantrelle/View/TerminalView.h"
 #include "platform/Dispatch.h"
@@ -46,6 +49,64 @@ bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {
   uint64_t now = uptimeNanoseconds();
   if (now < last) return false;
   return now - last <= interactiveInputDisplayWindowNs;
+}
+
+void TerminalView::displayFedOutput() {
+  if (!shouldDisplayImmediatelyAfterUserInput()) {
+    queuePendingDisplay();
+    return;
+  }
+  // The first output after a keystroke answers it, and so does any output within a frame interval
+  // of it: other output may come first and take the frame the echo has to wait for.
+  bool answersInput;
+  {
+    std::lock_guard<std::mutex> lock(userInputLock);
+    uint64_t now = uptimeNanoseconds();
+    answersInput = std::exchange(inputAwaitingOutput, false) ||
+                   (now >= lastUserInputUptimeNs && now - lastUserInputUptimeNs <= displayCoalescingNs);
+  }
+  if (answersInput) {
+    displayImmediately();
+  } else {
+    queueDisplayWhileTyping();
+  }
+}
+
+// GTK starts a frame no sooner than one interval after the last one. Output that flows while the
+// user types would otherwise take every frame, and the echo of each key would wait for the next.
+// One timer at a time; it waits again when a frame or a keystroke came in between.
+void TerminalView::queueDisplayWhileTyping() {
+  if (terminal->synchronizedOutputActive || pendingDisplay || typingDisplayQueuedNs) return;
+  typingDisplayQueuedNs = uptimeNanoseconds();
+  armDisplayWhileTyping();
+}
+
+void TerminalView::armDisplayWhileTyping() {
+  uint64_t due = displayWhileTypingDue(), now = uptimeNanoseconds();
+  std::weak_ptr<TerminalView*> weak = lifetime;
+  platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(due > now ? due - now : 0), [weak, due] {
+    auto alive = weak.lock();
+    if (!alive || !*alive) return;
+    TerminalView& view = **alive;
+    if (view.displayWhileTypingDue() > due) {
+      view.armDisplayWhileTyping();
+      return;
+    }
+    view.typingDisplayQueuedNs = 0;
+    view.updateDisplay(true);
+    view.updateDebugView();
+  });
+}
+
+// Some frame intervals after the view's last frame, later while a keystroke still waits for its
+// echo, but never much later than the output came.
+uint64_t TerminalView::displayWhileTypingDue() const {
+  uint64_t due = lastFrameUptimeNs ? lastFrameUptimeNs + typingOutputFrameSpacingNs : 0;
+  {
+    std::lock_guard<std::mutex> lock(userInputLock);
+    if (inputAwaitingOutput) due = std::max(due, lastUserInputUptimeNs + displayCoalescingNs);
+  }
+  return std::min(due, typingDisplayQueuedNs + typingOutputLongestWaitNs);
 }
 
 void TerminalView::displayImmediately() {
@@ -147,6 +208,10 @@ void TerminalView::setDrawingPath(std::unique_ptr<TerminalDrawingPath> newPath) 
 }
 
 void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  // The frame clock's time for this frame: GTK keeps frames on a steady beat and counts the next
+  // free one from this time, which may lie a little ahead of the moment the frame was drawn.
+  auto clock = get_frame_clock();
+  lastFrameUptimeNs = clock ? uint64_t(clock->get_frame_time()) * 1000 : uptimeNanoseconds();
   if (!path->snapshot(snapshot)) {
     Gdk::RGBA background;
     const ViewColor& bg = runStyle.background;

@@ -128,11 +128,7 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (allowMouseReporting && selectionActive()) deactivateSelection();
   terminal->feed(byteArray);
   fitGridToScroller();
-  if (shouldDisplayImmediatelyAfterUserInput()) {
-    displayImmediately();
-  } else {
-    queuePendingDisplay();
-  }
+  displayFedOutput();
 }
 
 void TerminalView::feed(const std::string& text) {
@@ -143,6 +139,7 @@ void TerminalView::send(std::span<const uint8_t> data) {
   {
     std::lock_guard<std::mutex> lock(userInputLock);
     lastUserInputUptimeNs = uptimeNanoseconds();
+    inputAwaitingOutput = true;
   }
   if (caretView) caretView->noteUserActivity();
   // The OpenGL path's cursor starts blinking again from its next frame.

@@ -193,6 +193,15 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void queuePendingDisplay();
   void displayImmediately();
   bool shouldDisplayImmediatelyAfterUserInput();
+  // Schedules the redraw for output just fed: at once when it answers the user's typing, spaced
+  // out while the user types, coalesced otherwise.
+  void displayFedOutput();
+  // A redraw of output that arrived while the user types but does not answer a keystroke.
+  void queueDisplayWhileTyping();
+  void armDisplayWhileTyping();
+  uint64_t displayWhileTypingDue() const;
+  // When the redraw of output that came while the user types was queued; 0 when none is.
+  uint64_t typingDisplayQueuedNs = 0;
   void updateDisplay(bool notifyAccessibility);
   void updateCursorPosition();
   void queueMetalDisplay();
@@ -423,9 +432,17 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   AccessibilityService accessibility;
   std::unique_ptr<SearchService> search;
   uint64_t lastUserInputUptimeNs = 0;
+  // Input was sent and no output has come since; guarded by userInputLock like the time above.
+  bool inputAwaitingOutput = false;
   mutable std::mutex userInputLock;
   static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
   static constexpr uint64_t displayCoalescingNs = 16'670'000;
+  // While the user types, output that does not answer a keystroke is drawn at most once per two
+  // frame intervals, so that the frame clock is often free when the echo of the next key arrives.
+  static constexpr uint64_t typingOutputFrameSpacingNs = 2 * displayCoalescingNs;
+  static constexpr uint64_t typingOutputLongestWaitNs = 3 * displayCoalescingNs;
+  // When the view last handed GTK a frame (monotonic nanoseconds, 0 = never).
+  uint64_t lastFrameUptimeNs = 0;
   std::optional<ViewSize> cellDimension;
   ChildPtr<CaretView> caretView;
   bool _fontSmoothing = true;

@@ -60,6 +60,62 @@ TEST_F(Display, OutputRightAfterTypingIsDrawnAtOnce) {
   EXPECT_TRUE(view->pendingDisplay);
 }
 
+uint64_t monotonicNs() {
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+// Moves the last keystroke back in time, past the frame interval in which output answers it.
+void typedAgo(TerminalView& view, uint64_t ns) {
+  std::lock_guard<std::mutex> lock(view.userInputLock);
+  view.lastUserInputUptimeNs = monotonicNs() - ns;
+}
+
+// While the user types, output that answers no keystroke leaves the frame clock free for the next
+// echo: one redraw, two frame intervals after the last frame, and never held back for long.
+TEST_F(Display, OutputWhileTypingIsSpacedFromTheLastFrame) {
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+  view->send(std::string("x"));
+  view->feed("x");
+  typedAgo(*view, 30'000'000);
+  view->lastFrameUptimeNs = monotonicNs();
+  uint64_t due = view->lastFrameUptimeNs + TerminalView::typingOutputFrameSpacingNs;
+  uint64_t before = view->displayCount;
+  view->feed("y");
+  view->feed("z");
+  EXPECT_EQ(view->displayCount, before);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->displayCount > before; }));
+  EXPECT_GE(monotonicNs(), due);
+  EXPECT_EQ(view->displayCount, before + 1);
+
+  // A last frame far ahead must not keep the output off the screen.
+  typedAgo(*view, 30'000'000);
+  view->lastFrameUptimeNs = monotonicNs() + 60'000'000'000;
+  view->feed("w");
+  EXPECT_TRUE(testing::pumpUntil([&] { return view->displayCount > before + 1; }, std::chrono::seconds(10)));
+}
+
+// Output that comes right after a keystroke is drawn at once even when it is not the first; a
+// keystroke whose echo has not come yet holds other output back for a frame interval.
+TEST_F(Display, AKeystrokeKeepsTheNextFrameForItsEcho) {
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+  view->send(std::string("k"));
+  uint64_t before = view->displayCount;
+  view->feed("other");
+  typedAgo(*view, 0);
+  view->feed("k");
+  EXPECT_EQ(view->displayCount, before + 2);
+
+  typedAgo(*view, 30'000'000);
+  view->lastFrameUptimeNs = 0;
+  view->feed("more");
+  uint64_t typed = monotonicNs();
+  view->send(std::string("j"));
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->displayCount > before + 2; }));
+  EXPECT_GE(monotonicNs(), typed + TerminalView::displayCoalescingNs);
+}
+
 TEST_F(Display, SynchronizedOutputHoldsRedrawsUntilItEnds) {
   view->feed("\x1b[?2026h");
   testing::pumpUntil([&] { return !view->pendingDisplay; });
