@@ -187,13 +187,16 @@ void apply(Attribute& rendition, std::span<const int> pars, std::span<const uint
   }
 }
 
+// A component of a direct colour, or an index of the palette: out-of-range values clamp.
+inline uint32_t colorByte(int value) { return static_cast<uint32_t>(std::min(std::max(value, 0), 255)); }
+
 size_t applyCommon(Attribute& rendition, std::span<const int> pars, std::span<const uint8_t> separators) {
   const size_t count = pars.size();
   size_t i = 0;
   while (i < count) {
     const int p = pars[i];
     // Only underline and the colours read a colon after them; every other parameter stands alone.
-    if ((p == 4 || p == 38 || p == 48) && i < separators.size() && separators[i] == ':') return i;
+    if (i < separators.size() && separators[i] == ':' && (p == 4 || p == 38 || p == 48)) return i;
     switch (p) {
       case 0:
         rendition = Attribute(CellColor::defaultColor, CellColor::defaultColor, CharacterStyle::none);
@@ -232,22 +235,26 @@ size_t applyCommon(Attribute& rendition, std::span<const int> pars, std::span<co
         break;
       case 38:
       case 48: {
-        // Only complete colours; anything short of one is left to the full rules.
+        // Only complete colours; anything short of one is left to the full rules. Colourful
+        // output mixes palette and direct colours, foregrounds and backgrounds at random, so
+        // both forms are read and one chosen by selection rather than by a branch.
+        const auto mode = static_cast<unsigned>(i + 1 < count ? pars[i + 1] : -1);
+        const bool indexed = mode == 5;
+        const size_t used = indexed ? 3 : 5;
+        // Modes 2 and 5 are bits of 0x24.
+        if (mode >= 8 || ((0x24u >> mode) & 1) == 0 || i + used > count) return i;
+        auto at = [&](size_t k) { return pars[std::min(k, count - 1)]; };
+        const uint32_t first = colorByte(at(i + 2));
+        const uint32_t palette = CellColor::ansi256(static_cast<uint8_t>(first)).packed();
+        const uint32_t direct =
+            CellColor::trueColor(static_cast<uint8_t>(first), static_cast<uint8_t>(colorByte(at(i + 3))),
+                                 static_cast<uint8_t>(colorByte(at(i + 4))))
+                .packed();
+        const uint32_t keep = indexed ? ~uint32_t(0) : 0;
         CellColor& layer = p == 38 ? rendition.fg : rendition.bg;
-        const int mode = i + 1 < count ? pars[i + 1] : -1;
-        if (mode == 5 && i + 2 < count) {
-          layer = CellColor::ansi256(static_cast<uint8_t>(std::clamp(pars[i + 2], 0, 255)));
-          i += 3;
-          continue;
-        }
-        if (mode == 2 && i + 4 < count) {
-          layer = CellColor::trueColor(static_cast<uint8_t>(std::clamp(pars[i + 2], 0, 255)),
-                                       static_cast<uint8_t>(std::clamp(pars[i + 3], 0, 255)),
-                                       static_cast<uint8_t>(std::clamp(pars[i + 4], 0, 255)));
-          i += 5;
-          continue;
-        }
-        return i;
+        layer = CellColor::unpacked((palette & keep) | (direct & ~keep));
+        i += used;
+        continue;
       }
       default:
         if (p >= 30 && p <= 37) {
@@ -281,6 +288,17 @@ std::string describePars(std::span<const int> pars) {
   return text + "]";
 }
 
+// The parameters the quick pass left, under the full rules. Kept out of line, so the quick
+// pass that nearly every SGR takes does not set up the note's strings.
+[[gnu::noinline]] void applyTheRest(Terminal& terminal, Attribute& rendition, std::span<const int> pars,
+                                    std::span<const uint8_t> separators, size_t start) {
+  // A program controls these parameters, so the note obeys the silent switch.
+  std::vector<int> unknown;
+  sgr::apply(rendition, pars, separators, start, terminal.silentLog ? nullptr : &unknown);
+  for (int p : unknown)
+    terminal.logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
+}
+
 }  // namespace
 
 void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect) {
@@ -291,11 +309,7 @@ void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> colle
   }
   const auto separators = currentParsTxt.first(std::min(currentParsTxt.size(), pars.size() - 1));
   const size_t done = sgr::applyCommon(curAttr, pars, separators);
-  if (done == pars.size()) return;
-  // A program controls these parameters, so the note obeys the silent switch.
-  std::vector<int> unknown;
-  sgr::apply(curAttr, pars, separators, done, silentLog ? nullptr : &unknown);
-  for (int p : unknown) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
+  if (done != pars.size()) applyTheRest(*this, curAttr, pars, separators, done);
 }
 
 }  // namespace vantrelle

@@ -99,6 +99,36 @@ TEST(TerminalSgr, TheCommonFormsMatchTheFullRules) {
   }
 }
 
+// Every colour form the quick pass reads, complete, cut short or followed by more parameters,
+// with components in and out of range.
+TEST(TerminalSgr, TheQuickColourFormsMatchTheFullRules) {
+  std::vector<std::vector<int>> forms;
+  for (int layer : {38, 48}) {
+    for (int mode : {5, 2, 0, 3, 6}) {
+      for (size_t components = 0; components <= 4; ++components) {
+        for (int component : {0, 7, 255, 300}) {
+          std::vector<int> pars = {layer, mode};
+          for (size_t k = 0; k < components; ++k) pars.push_back(component + static_cast<int>(k));
+          forms.push_back(pars);
+          for (int next : {1, 24, 39, 49, 38, 48, 5, 2}) {
+            forms.push_back(pars);
+            forms.back().push_back(next);
+          }
+        }
+      }
+    }
+  }
+  for (const std::vector<int>& pars : forms) {
+    const std::vector<uint8_t> separators(pars.size() - 1, ';');
+    Attribute start = Terminal::defaultAttribute();
+    start.fg = C::trueColor(1, 2, 3);
+    Attribute full = start, quick = start;
+    sgr::apply(full, pars, separators, 0, nullptr);
+    sgr::apply(quick, pars, separators, sgr::applyCommon(quick, pars, separators), nullptr);
+    EXPECT_EQ(quick, full) << ::testing::PrintToString(pars);
+  }
+}
+
 TEST(TerminalSgr, PrintedCellsCarryTheRendition) {
   TestHost host;
   Terminal t(&host, sized(10, 2));
