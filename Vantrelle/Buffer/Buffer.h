@@ -229,6 +229,7 @@ class Buffer {
     CellWords narrow, wide, continuation;
   };
   size_t storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn);
+  int storeWidenedCell(CharData* destination, int col, int end, int right, const TextCells& cells, int32_t code) const;
   // The continuation cell of `curAttr`, packed again only when `curAttr` changes.
   Attribute continuationAttr = Attribute::empty;
   CharData continuationCell = CharData(0, 0, Attribute::empty);

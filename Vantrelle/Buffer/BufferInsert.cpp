@@ -58,6 +58,16 @@ CellWords withCode(const CellWords& cell, int32_t code, int width) {
   }
 }
 
+// A text cell of one column (`wide` 0) or two (`wide` 1), without a branch where the width is
+// a byte of the first word: one more column is one more in that byte.
+CellWords withCodeAndWidth(const CellWords& narrow, const CellWords& twoColumns, int32_t code, int wide) {
+  if constexpr (codeIsLowHalfOfFirstWord() && codeAndWidthLeadTheFirstWord()) {
+    return {(narrow.low | uint32_t(code)) + (uint64_t(wide) << 32), narrow.high};
+  } else {
+    return withCode(wide ? twoColumns : narrow, code, 1 + wide);
+  }
+}
+
 }  // namespace
 
 void Buffer::wrapToNextRow() {
@@ -175,55 +185,65 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
 
 // Writes codes from the cursor on its row while they fit left of `right` and inside the line,
 // and moves the cursor past them; returns how many, and where the last began in `lastColumn`.
-size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastStart) {
-  int lastColumn = lastStart;  // kept in a register while the cells are stored
+size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn) {
   BufferLine& line = *_lines[yBase + y];
   const int end = std::min(right + 1, line.count());
-  CharData* destination = line.cellsBelow(0);
-  int col = x;
+  CharData* const destination = line.cellsBelow(0);
+  CharData* const limit = destination + end;
+  // Pointers and cells in registers: the stores below may alias anything the compiler cannot see.
+  CharData* at = destination + x;
+  CharData* last = destination + lastColumn;
+  const CellWords narrow = cells.narrow;
+  const CellWords twoColumns = cells.wide;
+  const CellWords continuation = cells.continuation;
   size_t k = 0;
   for (; k < codes.size(); ++k) {
     const int32_t code = codes[k];
-    if (code < kWidenedCode) {
-      if (col >= end) break;
-      const CellWords built = withCode(cells.narrow, code, 1);
-      std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
-      lastColumn = col++;
-    } else if (code < kWideCode) {
-      if (col >= end) break;
-      // Where the widened cell would end on a right margin, the one-column cell before it left
-      // the margin's wrap state untouched: left to the single-cell rules.
-      if (col + 1 < end && !(marginMode && col + 1 == right)) {
-        const CellWords built = withCode(cells.wide, code - kWidenedCode, 2);
-        std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
-        // The selector's continuation takes the rendition as the cell reads it back.
-        const CellWords continuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(built).attribute()));
-        std::memcpy(static_cast<void*>(destination + col + 1), &continuation, sizeof continuation);
-        lastColumn = col;
-        col += 2;
-      } else if (col + 1 == _cols) {
-        const CellWords built = withCode(cells.narrow, code - kWidenedCode, 1);
-        std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
-        lastColumn = col++;
-      } else {
-        // Against a right margin short of the last column the cell widens past the margin:
-        // left to the single-cell rules.
-        break;
-      }
-    } else {
-      if (col + 1 >= end) break;
-      const CellWords built = withCode(cells.wide, code - kWideCode, 2);
-      std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
-      std::memcpy(static_cast<void*>(destination + col + 1), &cells.continuation, sizeof cells.continuation);
-      lastColumn = col;
-      col += 2;
+    if ((code & kRunFormBits) == kWidenedCode) {
+      const int col = int(at - destination);
+      const int width = storeWidenedCell(destination, col, end, right, cells, code - kWidenedCode);
+      if (width == 0) break;
+      last = at;
+      at += width;
+      continue;
     }
+    // One- and two-column text mixes at random, so the cell is stored without a branch on its
+    // width: the continuation goes first, to the next column or, for one column, under the cell.
+    const int wide = code >> 30;
+    if (at + wide >= limit) break;
+    const CellWords built = withCodeAndWidth(narrow, twoColumns, code & ~kWideCode, wide);
+    std::memcpy(static_cast<void*>(at + wide), &continuation, sizeof continuation);
+    std::memcpy(static_cast<void*>(at), &built, sizeof built);
+    last = at;
+    at += 1 + wide;
   }
+  const int col = int(at - destination);
   line.cellsBelow(col);
   line.touch(uint64_t(col - x));
   x = col;
-  lastStart = lastColumn;
+  lastColumn = int(last - destination);
   return k;
+}
+
+// A cell that an emoji selector widened: two columns with room before the row's end, one in the
+// last column; none where it would widen past a right margin short of the last column, or end
+// on the margin (where the one-column cell before the selector left the margin's wrap state
+// untouched), which the single-cell rules take. Returns the columns stored, 0 for none.
+int Buffer::storeWidenedCell(CharData* destination, int col, int end, int right, const TextCells& cells,
+                             int32_t code) const {
+  if (col >= end) return 0;
+  if (col + 1 < end && !(marginMode && col + 1 == right)) {
+    const CellWords built = withCode(cells.wide, code, 2);
+    std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
+    // The selector's continuation takes the rendition as the cell reads it back.
+    const CellWords continuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(built).attribute()));
+    std::memcpy(static_cast<void*>(destination + col + 1), &continuation, sizeof continuation);
+    return 2;
+  }
+  if (col + 1 != _cols) return 0;
+  const CellWords built = withCode(cells.narrow, code, 1);
+  std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
+  return 1;
 }
 
 }  // namespace vantrelle

@@ -74,7 +74,40 @@ struct DecodedScalar {
   size_t length;
 };
 
+// How a lead byte of each high nibble decodes: sequence length (0: no lead), the lead's payload
+// bits, the shift that drops the bytes past the sequence, the continuation test and the
+// smallest scalar that is not an overlong form.
+struct LeadForm {
+  uint32_t length, payload, shift, continuationMask, continuationBits, smallest;
+};
+constexpr std::array<LeadForm, 16> kLeadForms = [] {
+  std::array<LeadForm, 16> forms{};
+  for (auto& form : forms) form = {0, 0, 0, 0, 1, 0};  // the test 0 == 1 fails: no lead
+  forms[0xC] = forms[0xD] = {2, 0x1F, 12, 0xC000, 0x8000, 0x80};
+  forms[0xE] = {3, 0x0F, 6, 0xC0C000, 0x808000, 0x800};
+  forms[0xF] = {4, 0x07, 0, 0xC0C0C000, 0x80808000, 0x10000};
+  return forms;
+}();
+
+// Decodes a sequence of two to four bytes from four readable bytes without branching on its
+// length, which in mixed text changes from one character to the next.
+inline DecodedScalar decodeRunScalarFromWord(const uint8_t* p) {
+  uint32_t word;
+  std::memcpy(&word, p, sizeof word);
+  const uint32_t lead = p[0];
+  const LeadForm& form = kLeadForms[lead >> 4];
+  const uint32_t scalar =
+      ((lead & form.payload) << 18 | (word >> 8 & 0x3F) << 12 | (word >> 16 & 0x3F) << 6 | (word >> 24 & 0x3F)) >>
+      form.shift;
+  const bool valid = (word & form.continuationMask) == form.continuationBits && scalar >= form.smallest &&
+                     (scalar < 0xD800 || scalar > 0xDFFF) && scalar <= 0x10FFFF && lead <= 0xF4;
+  return {scalar, valid ? form.length : 0};
+}
+
 inline DecodedScalar decodeRunScalar(const uint8_t* p, size_t available) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (available >= 4) return decodeRunScalarFromWord(p);
+  }
   const uint8_t lead = p[0];
   if (lead < 0xE0) {
     if (lead >= 0xC2 && available >= 2 && (p[1] & 0xC0) == 0x80) return {char32_t(lead & 0x1F) << 6 | (p[1] & 0x3F), 2};
@@ -525,6 +558,10 @@ ClusterCodeCache::Step Terminal::joinStep(int32_t cellCode, char32_t scalar) {
   if (settled) {
     if (const ClusterCodeCache::Step* known = clusterCodes.find(cellCode, scalar)) return *known;
   }
+  return decideJoinStep(cellCode, scalar, settled);
+}
+
+ClusterCodeCache::Step Terminal::decideJoinStep(int32_t cellCode, char32_t scalar, bool settled) {
   ClusterCodeCache::Step step;
   std::u32string cluster = scalars(cellCode);
   if (cluster.size() < grapheme::kMaxClusterScalars && grapheme::extendsCluster(cluster, scalar)) {
