@@ -77,6 +77,28 @@ TEST(TerminalPrint, DeleteTakesNoCell) {
   }
 }
 
+// Clusters formed inside one run of text: each is one cell with the width of its base, and an
+// emoji selector widens its base where there is room and leaves it one column in the last one.
+TEST(TerminalPrint, ClustersInsideOneRunTakeOneCellEach) {
+  TestHost host;
+  Terminal t(&host, sized(8, 3));
+  const std::string family = "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7";
+  const std::string thumb = "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd";
+  const std::string heart = "\xe2\x9d\xa4\xef\xb8\x8f";
+  t.feed(family + "a" + thumb + heart + "\r\n1234567" + heart + "b");
+  const struct {
+    int col, row, width;
+    std::string text;
+  } cells[] = {{0, 0, 2, family}, {2, 0, 1, "a"}, {3, 0, 2, thumb}, {5, 0, 2, heart}, {7, 1, 1, heart}, {0, 2, 1, "b"}};
+  for (const auto& cell : cells) {
+    const CharData stored = t.getCharData(cell.col, cell.row).value();
+    EXPECT_EQ(stored.width, cell.width) << cell.col << "," << cell.row;
+    EXPECT_EQ(t.character(stored.code), cell.text) << cell.col << "," << cell.row;
+  }
+  EXPECT_EQ(t.getCharData(6, 0)->width, 0);
+  EXPECT_EQ(cursor(t), std::make_pair(1, 2));
+}
+
 TEST(TerminalPrint, CombiningMarksJoinThePreviousCell) {
   TestHost host;
   Terminal t(&host, sized(20, 3));
