@@ -1,8 +1,8 @@
 // The cost of the line ring under a terminal: scrolling a region that leaves a status line below
 // it, at screen heights from 24 to 100 rows; feeding text while the scrollback is still filling
 // against feeding it once the scrollback is full (each iteration is one MiB of input, so its time
-// is the time per MiB); and the memory a scrollback line holds. Cells come from large-page regions,
-// as in the application.
+// is the time per MiB); and the memory a scrollback line holds. Cells come from large-page regions
+// through the process-wide cache of released regions, as in the application.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -66,16 +66,24 @@ std::unique_ptr<Terminal> makeTerminal(NullHost& host, int cols, int rows, int64
 // Large-page regions, counted: the heap's figures do not see them.
 size_t largeBytesHeld = 0;
 void* allocateCounted(size_t bytes) {
-  void* region = platform::allocateLargePages(bytes);
+  void* region = platform::allocateReusableLargePages(bytes);
   if (region) largeBytesHeld += bytes;
   return region;
 }
 void releaseCounted(void* region, size_t bytes) {
   largeBytesHeld -= bytes;
-  platform::releaseLargePages(region, bytes);
+  platform::releaseReusableLargePages(region, bytes);
 }
 const vantrelle::SlabMemory countedLargePages{platform::largePageBytes, allocateCounted, releaseCounted};
 [[maybe_unused]] const bool largePages = (vantrelle::CellSlabs::useLargeSlabMemory(&countedLargePages), true);
+
+// A terminal in a new process finds no released regions to take back.
+void emptyRegionCache() {
+  while (platform::reusableRegionsHeld() > 0) {
+    platform::releaseLargePages(platform::allocateReusableLargePages(platform::largePageBytes),
+                                platform::largePageBytes);
+  }
+}
 
 size_t bytesInUse() {
   const struct mallinfo2 info = mallinfo2();
@@ -108,9 +116,10 @@ void BM_RegionScrollingInside(benchmark::State& state) { regionScrolling(state, 
 
 // One MiB of text into a fresh terminal whose scrollback it does not fill: every line feed adds a
 // line to the ring. With `coldMemory` the heap gives its free memory back to the system between
-// runs, so the lines land on pages the kernel has to supply, as in a new terminal; otherwise the
-// heap keeps it, as when a terminal refills a scrollback that was cleared. The counters give the
-// bytes each added line holds, on the heap and in large-page regions, and the page faults per MiB.
+// runs and no released regions are kept, so the lines land on pages the kernel has to supply, as
+// in a new terminal; otherwise the heap keeps its memory and released regions wait in their cache,
+// as when a terminal refills a scrollback that was cleared. The counters give the bytes each added
+// line holds, on the heap and in large-page regions, and the page faults per MiB.
 void scrollbackFilling(benchmark::State& state, bool coldMemory) {
   const int cols = int(state.range(0));
   const int rows = int(state.range(1));
@@ -121,7 +130,10 @@ void scrollbackFilling(benchmark::State& state, bool coldMemory) {
   int64_t faults = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    if (coldMemory) malloc_trim(0);
+    if (coldMemory) {
+      malloc_trim(0);
+      emptyRegionCache();
+    }
     const size_t before = bytesInUse();
     auto terminal = makeTerminal(host, cols, rows, 1'000'000);
     const int64_t faultsBefore = pageFaults();

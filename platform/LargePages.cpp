@@ -2,7 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <array>
 #include <cstdint>
+#include <mutex>
 
 namespace platform {
 
@@ -26,6 +28,53 @@ void* allocateLargePages(size_t bytes) {
 
 void releaseLargePages(void* region, size_t bytes) {
   if (region) munmap(region, bytes);
+}
+
+namespace {
+
+struct RegionCache {
+  std::mutex mutex;
+  std::array<void*, maxReusableRegions> regions{};
+  size_t count = 0;
+};
+
+// Never destroyed: lines freed while the process exits may still hand regions back.
+RegionCache& regionCache() {
+  static auto* cache = new RegionCache;
+  return *cache;
+}
+
+}  // namespace
+
+void* allocateReusableLargePages(size_t bytes) {
+  if (bytes == largePageBytes) {
+    RegionCache& cache = regionCache();
+    std::lock_guard lock(cache.mutex);
+    if (cache.count > 0) return cache.regions[--cache.count];
+  }
+  return allocateLargePages(bytes);
+}
+
+void releaseReusableLargePages(void* region, size_t bytes) {
+  if (!region) return;
+  if (bytes == largePageBytes) {
+    RegionCache& cache = regionCache();
+    std::lock_guard lock(cache.mutex);
+    if (cache.count < cache.regions.size()) {
+      // The pages stay mapped for the next taker, but the kernel may take them back rather than
+      // swap: a reclaimed page simply reads as zero again.
+      madvise(region, bytes, MADV_FREE);
+      cache.regions[cache.count++] = region;
+      return;
+    }
+  }
+  releaseLargePages(region, bytes);
+}
+
+size_t reusableRegionsHeld() {
+  RegionCache& cache = regionCache();
+  std::lock_guard lock(cache.mutex);
+  return cache.count;
 }
 
 }  // namespace platform

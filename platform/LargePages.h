@@ -14,6 +14,17 @@ constexpr size_t largePageBytes = size_t(2) << 20;
 void* allocateLargePages(size_t bytes);
 void releaseLargePages(void* region, size_t bytes);
 
+// The same for regions of exactly largePageBytes, through a process-wide cache of at most
+// maxReusableRegions released regions: a terminal that refills its scrollback, or a new one
+// after another closed, takes those back without the kernel clearing them again. A region from
+// the cache holds whatever its last user left, and the kernel may reclaim a cached region's
+// pages under memory pressure. Safe from any thread.
+constexpr size_t maxReusableRegions = 4;
+void* allocateReusableLargePages(size_t bytes);
+void releaseReusableLargePages(void* region, size_t bytes);
+// Regions the cache holds now.
+size_t reusableRegionsHeld();
+
 // Lets terminals made from now on carve their scrollback cells from such regions. Builds with
 // AddressSanitizer keep every slab on the heap, where the sanitizer sees it.
 inline void useLargePagesForTerminalCells() {
@@ -24,7 +35,7 @@ inline void useLargePagesForTerminalCells() {
   return;
 #endif
 #endif
-  static const vantrelle::SlabMemory memory{largePageBytes, allocateLargePages, releaseLargePages};
+  static const vantrelle::SlabMemory memory{largePageBytes, allocateReusableLargePages, releaseReusableLargePages};
   vantrelle::CellSlabs::useLargeSlabMemory(&memory);
 }
 

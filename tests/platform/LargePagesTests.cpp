@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "platform/LargePages.h"
 
@@ -27,4 +29,36 @@ TEST(LargePages, SizesThatAreNotWholePagesAreRefused) {
   EXPECT_EQ(allocateLargePages(largePageBytes + 4096), nullptr);
   EXPECT_EQ(allocateLargePages(SIZE_MAX - SIZE_MAX % largePageBytes), nullptr);
   releaseLargePages(nullptr, largePageBytes);
+}
+
+TEST(LargePages, ReleasedRegionsAreReusedUpToTheCacheBound) {
+  using platform::allocateReusableLargePages;
+  using platform::maxReusableRegions;
+  using platform::releaseReusableLargePages;
+  using platform::reusableRegionsHeld;
+  std::vector<void*> regions;
+  for (size_t i = 0; i < maxReusableRegions + 2; i++) {
+    regions.push_back(allocateReusableLargePages(largePageBytes));
+    ASSERT_NE(regions.back(), nullptr);
+    std::memset(regions.back(), 0x5a, largePageBytes);
+  }
+  for (void* region : regions) releaseReusableLargePages(region, largePageBytes);
+  EXPECT_EQ(reusableRegionsHeld(), maxReusableRegions) << "the rest went back to the system";
+  std::set<void*> released(regions.begin(), regions.end());
+  regions.clear();
+  for (size_t i = 0; i < maxReusableRegions; i++) {
+    auto* region = static_cast<unsigned char*>(allocateReusableLargePages(largePageBytes));
+    EXPECT_TRUE(released.count(region));
+    region[largePageBytes - 1] = 1;  // still mapped and writable, whatever the kernel took back
+    regions.push_back(region);
+  }
+  EXPECT_EQ(reusableRegionsHeld(), 0u);
+  // Other sizes never enter the cache.
+  void* larger = allocateReusableLargePages(2 * largePageBytes);
+  ASSERT_NE(larger, nullptr);
+  releaseReusableLargePages(larger, 2 * largePageBytes);
+  EXPECT_EQ(reusableRegionsHeld(), 0u);
+  for (void* region : regions) releaseReusableLargePages(region, largePageBytes);
+  releaseReusableLargePages(nullptr, largePageBytes);
+  EXPECT_EQ(reusableRegionsHeld(), maxReusableRegions);
 }
