@@ -199,10 +199,17 @@ class Buffer {
     if (last >= line.count()) return nullptr;
     // The cell's words are read once: the line's cells might alias it for all the compiler knows.
     const CellWords words = cellWordsWithValue(cell, 0, 1);
-    CharData* cells = line.cellsBelow(last + 1) + col;
-    for (size_t i = 0; i < codes.size(); ++i) {
-      const CellWords built = cellWordsWithValue(std::bit_cast<CharData>(words), codes[i], 1);
-      std::memcpy(static_cast<void*>(cells + i), &built, sizeof built);
+    auto* cells = reinterpret_cast<unsigned char*>(line.cellsBelow(last + 1) + col);
+    for (size_t i = 0; i < codes.size(); ++i, cells += sizeof(CharData)) {
+      if constexpr (codeAndWidthLeadTheFirstWord()) {
+        // The code is the low half of the first word: one OR a cell.
+        const uint64_t low = words.low | codes[i];
+        std::memcpy(cells, &low, sizeof low);
+        std::memcpy(cells + sizeof low, &words.high, sizeof words.high);
+      } else {
+        const CellWords built = cellWordsWithValue(std::bit_cast<CharData>(words), codes[i], 1);
+        std::memcpy(cells, &built, sizeof built);
+      }
     }
     line.touch(codes.size());
     x = last + 1;

@@ -86,7 +86,17 @@ void Terminal::cmdCursorCharAbsolute(std::span<const int> pars) {
   b.x = std::min(column + (originMode && marginMode ? b.marginLeft : 0), cols - 1);
 }
 
-void Terminal::cmdCursorPosition(std::span<const int> pars) { setCursor(countOf(pars, 1) - 1, countOf(pars, 0) - 1); }
+void Terminal::cmdCursorPosition(std::span<const int> pars) {
+  Buffer& b = *buffer;
+  if (originMode) return setCursor(countOf(pars, 1) - 1, countOf(pars, 0) - 1);
+  // What setCursor does without origin mode, in line: full-screen programs place the cursor
+  // before nearly every run they repaint.
+  b.marginWrapRow = -1;
+  updateRange(b, b.y);
+  b.x = std::min(countOf(pars, 1), cols) - 1;
+  b.y = std::min(countOf(pars, 0), rows) - 1;
+  updateRange(b, b.y);
+}
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {
   endPendingWrap();

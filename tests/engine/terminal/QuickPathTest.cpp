@@ -75,5 +75,44 @@ TEST(QuickPath, TextBetweenSequencesLeavesWhatTheGeneralPathLeaves) {
   }
 }
 
+// CUP outside origin mode takes a path of its own: the cursor lands clamped to the screen, a
+// pending wrap ends, and both the row left and the row reached count as changed.
+TEST(QuickPath, CursorPositionClampsEndsAWrapAndMarksBothRows) {
+  struct Case {
+    const char* setup;
+    const char* cup;
+    std::pair<int, int> cursor;
+    int changedFrom, changedTo;
+  };
+  static const Case cases[] = {
+      {"\x1b[3;4H", "\x1b[1;1H", {0, 0}, 0, 2},
+      {"\x1b[3;4H", "\x1b[H", {0, 0}, 0, 2},
+      {"\x1b[3;4H", "\x1b[0;0H", {0, 0}, 0, 2},
+      {"\x1b[3;4H", "\x1b[99;99H", {9, 4}, 2, 4},
+      {"\x1b[3;4H", "\x1b[65535;65535H", {9, 4}, 2, 4},
+      {"\x1b[3;4H", "\x1b[5H", {0, 4}, 2, 4},
+      {"\x1b[3;4H", "\x1b[;7H", {6, 0}, 0, 2},
+      {"\x1b[3;4H", "\x1b[3;4H", {3, 2}, 2, 2},
+      {"\x1b[2;4r\x1b[5;1H", "\x1b[1;2H", {1, 0}, 0, 4},              // a scroll region does not bound CUP
+      {"\x1b[?69h\x1b[3;5s\x1b[2;3Habc", "\x1b[4;1H", {0, 3}, 1, 3},  // ends the wrap pending at the margin
+      {"\x1b[1;1Habcdefghij", "\x1b[2;2H", {1, 1}, 0, 1},             // ends the wrap pending at the edge
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(10, 5));
+    t.feed(c.setup);
+    t.clearUpdateRange();
+    t.feed(c.cup);
+    const std::string what = std::string(c.setup) + " then " + c.cup;
+    EXPECT_EQ(cursor(t), c.cursor) << what;
+    ASSERT_TRUE(t.getUpdateRange()) << what;
+    EXPECT_EQ(t.getUpdateRange()->startY, c.changedFrom) << what;
+    EXPECT_EQ(t.getUpdateRange()->endY, c.changedTo) << what;
+    // No wrap is left pending: the next character lands where CUP put the cursor.
+    t.feed("Z");
+    EXPECT_EQ(t.getCharacter(c.cursor.first, c.cursor.second), "Z") << what;
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
