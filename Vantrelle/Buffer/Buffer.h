@@ -236,7 +236,11 @@ class Buffer {
     CellWords narrow, wide, continuation;
   };
   size_t storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn);
-  int storeWidenedCell(CharData* destination, int col, int end, int right, const TextCells& cells, int32_t code) const;
+  int storeWidenedCell(CharData* destination, int col, int end, int right, const TextCells& cells, int32_t code);
+  // The continuation of a cell that an emoji selector widened, for the one-column cell it was
+  // made from (code 0).
+  CellWords selectorRendition{~uint64_t(0), ~uint64_t(0)};
+  CellWords selectorContinuation{};
   // The continuation cell of `curAttr`, packed again only when `curAttr` changes.
   Attribute continuationAttr = Attribute::empty;
   CharData continuationCell = CharData(0, 0, Attribute::empty);

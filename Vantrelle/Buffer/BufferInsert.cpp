@@ -229,15 +229,18 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
 // last column; none where it would widen past a right margin short of the last column, or end
 // on the margin (where the one-column cell before the selector left the margin's wrap state
 // untouched), which the single-cell rules take. Returns the columns stored, 0 for none.
-int Buffer::storeWidenedCell(CharData* destination, int col, int end, int right, const TextCells& cells,
-                             int32_t code) const {
+int Buffer::storeWidenedCell(CharData* destination, int col, int end, int right, const TextCells& cells, int32_t code) {
   if (col >= end) return 0;
   if (col + 1 < end && !(marginMode && col + 1 == right)) {
     const CellWords built = withCode(cells.wide, code, 2);
     std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
-    // The selector's continuation takes the rendition as the cell reads it back.
-    const CellWords continuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(built).attribute()));
-    std::memcpy(static_cast<void*>(destination + col + 1), &continuation, sizeof continuation);
+    // The selector's continuation takes the rendition as the cell reads it back, unpacked again
+    // only when the rendition changes.
+    if (std::memcmp(&selectorRendition, &cells.narrow, sizeof(CellWords)) != 0) {
+      selectorRendition = cells.narrow;
+      selectorContinuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(cells.narrow).attribute()));
+    }
+    std::memcpy(static_cast<void*>(destination + col + 1), &selectorContinuation, sizeof selectorContinuation);
     return 2;
   }
   if (col + 1 != _cols) return 0;
