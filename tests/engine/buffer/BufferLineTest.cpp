@@ -165,6 +165,22 @@ TEST(BufferLine, ReplaceAndFillRanges) {
   EXPECT_EQ(line.debugDescription(), "a--d..");
 }
 
+// Fills store several cells a round: every width, whole rounds or not, ends with every cell
+// filled and nothing past the range touched.
+TEST(BufferLine, FillsOfAnyLengthReachEveryCell) {
+  for (int cols = 1; cols <= 11; ++cols) {
+    BufferLine line = lineOf(std::string(size_t(cols), 'x'), cols);
+    line.clear(Attribute::empty);
+    EXPECT_EQ(line.translateToString(true), "") << cols;
+    for (int at = 0; at < cols; ++at) {
+      line.fill(cell('x'));
+      line.fill(cell('-'), at, cols - at - 1);
+      EXPECT_EQ(line.translateToString(), std::string(size_t(at), 'x') + std::string(size_t(cols - at - 1), '-') + "x")
+          << cols << " from " << at;
+    }
+  }
+}
+
 // A wide line remembers how far it was written so a clear can stop there; every way of storing a
 // cell must push that mark, or a reused line would keep old text past it.
 TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {

@@ -62,6 +62,21 @@ TEST(TerminalPrint, Utf8SplitAcrossFeedsAndMalformedInput) {
   EXPECT_EQ(rowText(t, 3), "\xc3\xad\xc2\xa0q\xc3\x80\xc2\xafr");
 }
 
+// Broken sequences in the middle of text, with more text after them, print as they do when
+// their bytes arrive one at a time: each byte that cannot go on is read again on its own.
+TEST(TerminalPrint, BrokenSequencesInsideTextPrintAsSingleBytesDo) {
+  for (const char* broken : {"\xf0\x9f\x98", "\xe0\x80\x80", "\xc1\xbf", "\xf5\x80\x80\x80", "\xf8\x88\x80\x80",
+                             "\xf0\x8f\xbf\xbf", "\xe4\xb8", "\x80\xbf", "\xf4\x90\x80\x80"}) {
+    const std::string text = std::string("ab\xe4\xb8\xad") + broken + "cd\xe4\xb8\xad" + "ef";
+    TestHost host;
+    Terminal whole(&host, sized(40, 2)), single(&host, sized(40, 2));
+    whole.feed(text);
+    for (char c : text) single.feed(std::string_view(&c, 1));
+    EXPECT_EQ(rowText(whole, 0), rowText(single, 0)) << text;
+    EXPECT_EQ(cursor(whole), cursor(single)) << text;
+  }
+}
+
 // DEL reaches the printer inside text runs; it prints nothing, however the run is cut.
 TEST(TerminalPrint, DeleteTakesNoCell) {
   // DEL written in octal, which takes at most three digits.
