@@ -304,15 +304,19 @@ struct Terminal::TextRun {
     loneIndicator = false;
   }
 
-  // ASCII text of `length` bytes from byte `start`, which joins nothing and ends any join.
-  void pushAscii(std::span<const uint8_t> run, size_t start, size_t length) {
+  // Takes the ASCII text (bytes below DEL) that starts at byte `start`, as far as the room left
+  // allows, and returns the bytes taken; it joins nothing and ends any join. Sixteen bytes are
+  // looked at and widened at once: the copy may run past what it takes into the spare room
+  // after the capacity, but never reads past the run.
+  size_t takeAscii(std::span<const uint8_t> run, size_t start) {
+    const size_t room = kCapacity - count;
     size_t k = 0;
+    bool stopped = false;
 #if defined(__SSE2__)
-    // Sixteen bytes widen at once; the copy may run past `length` into the spare room after
-    // the capacity, but never reads past the run.
     const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
     const __m128i steps = _mm_set_epi32(3, 2, 1, 0);
-    for (; k < length && start + k + 16 <= run.size(); k += 16) {
+    while (!stopped && k < room && start + k + 16 <= run.size()) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.data() + start + k));
       const __m128i low = _mm_unpacklo_epi8(bytes, zero);
       const __m128i high = _mm_unpackhi_epi8(bytes, zero);
@@ -327,15 +331,21 @@ struct Terminal::TextRun {
       _mm_storeu_si128(at + 1, _mm_add_epi32(first, _mm_set1_epi32(4)));
       _mm_storeu_si128(at + 2, _mm_add_epi32(first, _mm_set1_epi32(8)));
       _mm_storeu_si128(at + 3, _mm_add_epi32(first, _mm_set1_epi32(12)));
+      // Adding one without wrapping sets the top bit of DEL and of every byte above it.
+      const auto beyond = static_cast<unsigned>(_mm_movemask_epi8(_mm_adds_epu8(bytes, one)));
+      k += beyond != 0 ? static_cast<size_t>(std::countr_zero(beyond)) : 16;
+      stopped = beyond != 0;
     }
 #endif
-    for (; k < length; ++k) {
+    for (; !stopped && k < room && start + k < run.size() && run[start + k] < 0x7F; ++k) {
       codes[count + k] = run[start + k];
       starts[count + k] = static_cast<uint32_t>(start + k);
     }
-    count += length;
+    k = std::min(k, room);
+    count += k;
     endsWithJoiner = false;
     loneIndicator = false;
+    return k;
   }
 };
 
@@ -360,9 +370,7 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
   size_t i = 0;
   while (i < run.size() && batch.count < TextRun::kCapacity) {
     if (run[i] < 0x7F) {
-      const size_t ascii = std::min(textAsciiLength(run.data() + i, run.size() - i), TextRun::kCapacity - batch.count);
-      batch.pushAscii(run, i, ascii);
-      i += ascii;
+      i += batch.takeAscii(run, i);
       continue;
     }
     const DecodedScalar next =
