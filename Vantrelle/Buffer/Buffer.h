@@ -168,13 +168,13 @@ class Buffer {
   // joined them after); returns how many were consumed.
   int insertTextRun(std::span<const int32_t> codes, const CharData& cell);
   // One one-column cell, given as its words, at the cursor where that takes no wrap, no insert
-  // mode and lands inside the line: the cell and the bookkeeping insertAsciiRun leaves for one
+  // mode and lands inside a line of the ring: the cell and the bookkeeping insertAsciiRun leaves for one
   // byte. Returns the line written, or null having done nothing.
   BufferLine* storeCellAtCursor(CellWords words) {
     const int col = x;
     const int right = marginMode ? marginRight : _cols - 1;
     const int row = yBase + y;
-    if (insertMode || col > right) return nullptr;
+    if (insertMode || col > right || row >= _lines.count()) return nullptr;
     BufferLine& line = *_lines[row];
     if (col >= line.count()) return nullptr;
     std::memcpy(static_cast<void*>(line.cellsBelow(col + 1) + col), &words, sizeof words);
@@ -185,7 +185,7 @@ class Buffer {
     return &line;
   }
   // One-column cells of the given codes at the cursor, where all of them fit on its row left of
-  // the right margin and inside the line, outside insert mode: the cells and the bookkeeping
+  // the right margin and inside a line of the ring, outside insert mode: the cells and the bookkeeping
   // insertAsciiRun leaves for them, without its set-up for wrapping. Returns the line written,
   // or null having done nothing.
   BufferLine* storeOnCursorRow(std::span<const uint8_t> codes, const CharData& cell) {
@@ -194,7 +194,7 @@ class Buffer {
     if (insertMode || codes.empty() || codes.size() > size_t(_cols)) return nullptr;
     const int last = col + int(codes.size()) - 1;
     const int row = yBase + y;
-    if (last > right) return nullptr;
+    if (last > right || row >= _lines.count()) return nullptr;
     BufferLine& line = *_lines[row];
     if (last >= line.count()) return nullptr;
     // The cell's words are read once: the line's cells might alias it for all the compiler knows.
