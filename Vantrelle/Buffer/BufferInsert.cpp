@@ -72,6 +72,9 @@ CellWords withCodeAndWidth(const CellWords& narrow, const CellWords& twoColumns,
 
 void Buffer::wrapToNextRow() {
   x = marginMode ? marginLeft : 0;
+  // The wrap that was pending at a right margin is taken: it must not stay pending for the row
+  // the cursor lands on, which is the same row when the region scrolls.
+  marginWrapRow = -1;
   if (y == scrollBottom) {
     scroll(true);
   } else if (y < _rows - 1) {
