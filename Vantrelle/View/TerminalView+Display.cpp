@@ -26,16 +26,29 @@ uint64_t uptimeNanoseconds() {
 void TerminalView::queuePendingDisplay() {
   if (terminal->synchronizedOutputActive || pendingDisplay) return;
   pendingDisplay = true;
-  // The queued redraw keeps the view's lifetime token so that it cannot outlive the view.
+  // The queued redraw keeps the view's lifetime token so that it cannot outlive the view, and runs
+  // only for the request it was made for.
   std::weak_ptr<TerminalView*> weak = lifetime;
-  platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(displayCoalescingNs), [weak] {
+  uint64_t request = ++displayRequest;
+  auto redraw = [weak, request] {
     auto alive = weak.lock();
     if (!alive || !*alive) return;
     TerminalView& view = **alive;
+    if (!view.pendingDisplay || view.displayRequest != request) return;
     view.updateDisplay(true);
     view.updateDebugView();
     view.pendingDisplay = false;
-  });
+  };
+  // Shown, the redraw waits for the display's next frame: output that keeps coming is drawn once on
+  // every beat, where a timer of its own would drift against the beat and miss every few frames.
+  // The timer stays as the bound for a view whose frames stop (hidden).
+  if (get_mapped()) {
+    add_tick_callback([redraw](const Glib::RefPtr<Gdk::FrameClock>&) {
+      redraw();
+      return false;
+    });
+  }
+  platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(displayCoalescingNs), redraw);
 }
 
 bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {

@@ -541,6 +541,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::shared_ptr<ShapeCache> shapeCache;
   // The frame-clock callback of a queued redraw, while one is registered.
   guint displayTick = 0;
+  // Counts coalesced redraw requests, so that a request's frame callback and its timer run it once.
+  uint64_t displayRequest = 0;
   std::vector<ViewRect> drawingRects;
   ScopedConnection windowActiveConnection;
   // Guards closures queued on the main loop against running after the view is gone.

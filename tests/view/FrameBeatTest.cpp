@@ -1,0 +1,43 @@
+// A shown view redraws coalesced output on the display's next frame, once per request, even though
+// a timer stays armed as the bound for a view whose frames stop.
+#include <gtest/gtest.h>
+#include <gtkmm/window.h>
+
+#include "ViewTestSupport.h"
+#include "platform/Dispatch.h"
+
+namespace vantrelle {
+namespace {
+
+TEST(ShownView, OutputIsRedrawnOnTheNextFrameOnce) {
+  testing::ensureGtk();
+  auto window = std::make_unique<Gtk::Window>();
+  window->set_default_size(480, 240);
+  auto view = std::make_unique<TerminalView>();
+  window->set_child(*view);
+  window->present();
+  view->feed("prompt$ ");
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && !view->pendingDisplay; }));
+  GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view->gobj()));
+  ASSERT_NE(clock, nullptr);
+
+  for (int round = 0; round < 3; round++) {
+    uint64_t before = view->displayCount;
+    int64_t frame = gdk_frame_clock_get_frame_counter(clock);
+    view->feed("output\r\n");
+    ASSERT_TRUE(view->pendingDisplay);
+    // Queued after the view's own timer with a later deadline, so it runs after that timer has.
+    bool timerPassed = false;
+    platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(TerminalView::displayCoalescingNs + 1'000'000),
+                                               [&] { timerPassed = true; });
+    ASSERT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+    EXPECT_GT(gdk_frame_clock_get_frame_counter(clock), frame) << "drawn from a frame";
+    ASSERT_TRUE(testing::pumpUntil([&] { return timerPassed; }));
+    EXPECT_EQ(view->displayCount, before + 1) << "round " << round;
+  }
+  window->unset_child();
+  window->destroy();
+}
+
+}  // namespace
+}  // namespace vantrelle
