@@ -146,9 +146,20 @@ void RunStyle::clearRuns() {
 }
 
 const RunAttributes& RunStyle::attributes(const Attribute& attribute, bool withUrl) {
+  // True colours cost three divisions to map and may all differ: a program that paints every cell
+  // in a colour of its own would fill the cache and empty it again on every frame.
+  if (attribute.fg.kind() == Attribute::Color::Kind::trueColor ||
+      attribute.bg.kind() == Attribute::Color::Kind::trueColor) {
+    made = make(attribute, withUrl);
+    return made;
+  }
   auto& cache = withUrl ? urlRuns : runs;
   if (auto it = cache.find(attribute); it != cache.end()) return it->second;
+  if (cache.size() >= attributeCacheLimit) cache.clear();
+  return cache.emplace(attribute, make(attribute, withUrl)).first->second;
+}
 
+RunAttributes RunStyle::make(const Attribute& attribute, bool withUrl) {
   CharacterStyle style = attribute.style;
   bool bold = style.contains(CharacterStyle::bold);
   Attribute::Color fg = attribute.fg, bg = attribute.bg;
@@ -180,8 +191,7 @@ const RunAttributes& RunStyle::attributes(const Attribute& attribute, bool withU
     result.underlineColor = result.foreground;
     result.vantrelleUnderlineStyle = int(UnderlineStyle::dashed);
   }
-  if (cache.size() >= attributeCacheLimit) cache.clear();
-  return cache.emplace(attribute, result).first->second;
+  return result;
 }
 
 RunAttributes RunStyle::attributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg) {

@@ -91,7 +91,8 @@ bool isBoxDrawing(uint32_t codePoint);
 class RunStyle {
  public:
   ViewColor mapColor(Attribute::Color color, bool isFg, bool isBold, bool brightColors);
-  // Cached; `withUrl` adds the underline of a highlighted link.
+  // Cached, except for true colours; `withUrl` adds the underline of a highlighted link. The
+  // reference holds until the next call.
   const RunAttributes& attributes(const Attribute& attribute, bool withUrl);
   // The rendition's faces and lines drawn in the given colours (the caret's character).
   RunAttributes attributedValue(const Attribute& attribute, const ViewColor& usingFg, const ViewColor& andBg);
@@ -109,6 +110,11 @@ class RunStyle {
   static constexpr size_t attributeCacheLimit = 4096;
   std::unordered_map<Attribute, RunAttributes> runs;
   std::unordered_map<Attribute, RunAttributes> urlRuns;
+
+ private:
+  RunAttributes make(const Attribute& attribute, bool withUrl);
+  // The last run attributes made without the cache.
+  RunAttributes made;
 };
 
 enum class LinkHighlightMode { hover, hoverWithModifier, always, alwaysWithModifier };
