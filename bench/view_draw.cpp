@@ -49,8 +49,9 @@ struct View {
   }
 };
 
-void drawFrames(benchmark::State& state, std::string (*frame)(unsigned)) {
+void drawFrames(benchmark::State& state, std::string (*frame)(unsigned), bool direct = true) {
   View screen;
+  screen.view.paintsCellsDirectly = direct;
   if (screen.view.getTerminal().cols != cols || screen.view.getTerminal().rows != rows) {
     state.SkipWithError("the view did not get a 100x31 grid");
     return;
@@ -64,6 +65,10 @@ void drawFrames(benchmark::State& state, std::string (*frame)(unsigned)) {
 
 void BM_DenseScreen(benchmark::State& state) { drawFrames(state, denseScreen); }
 BENCHMARK(BM_DenseScreen)->Unit(benchmark::kMillisecond);
+
+// The same with every cell painted through Cairo, for comparing the two ways of painting cells.
+void BM_DenseScreenThroughCairo(benchmark::State& state) { drawFrames(state, denseScreen, false); }
+BENCHMARK(BM_DenseScreenThroughCairo)->Unit(benchmark::kMillisecond);
 
 void BM_PlainScreen(benchmark::State& state) { drawFrames(state, plainFrame); }
 BENCHMARK(BM_PlainScreen)->Unit(benchmark::kMillisecond);
