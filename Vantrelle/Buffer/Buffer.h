@@ -181,7 +181,13 @@ class Buffer {
     line.touch();
     x = col + 1;
     lastBufferStorage = {row, col, _cols, _rows};
-    if (col == right) noteMarginWrap();
+    // Every print decides afresh whether a wrap is pending: one left from an earlier print must
+    // not come back when the cursor returns to the margin.
+    if (col == right) {
+      noteMarginWrap();
+    } else {
+      marginWrapRow = -1;
+    }
     return &line;
   }
   // One-column cells of the given codes at the cursor, where all of them fit on its row left of
@@ -214,7 +220,11 @@ class Buffer {
     line.touch(codes.size());
     x = last + 1;
     lastBufferStorage = {row, last, _cols, _rows};
-    if (last == right) noteMarginWrap();
+    if (last == right) {
+      noteMarginWrap();
+    } else {
+      marginWrapRow = -1;
+    }
     return &line;
   }
 

@@ -141,7 +141,7 @@ int Buffer::insertOneColumnRun(std::span<const Code> codes, const CharData& rend
   }
   if (written > 0) {
     lastBufferStorage = {yBase + y, x - 1, _cols, _rows};
-    if (x > right) noteMarginWrap();
+    if (marginMode || x > right) noteMarginWrap();
   }
   return int(written);
 }

@@ -58,6 +58,9 @@ TEST(TerminalSplitFeed, TheSameBytesLeaveTheSameScreen) {
                "b8ade69687b8ade69687e49f87b8611b6c6523efb88f1b5b3b357309"),
        20, 5},
       {"\x1b[?69h\x1b[3;8s\x1b[5;3Habcdef\x1b[5;8Hxyz\x1b[;4s\t!", 12, 5},
+      // A wrap pending at one margin, then text short of a wider margin, then a selector that
+      // widens a cell onto the new margin: the old wrap must not be found pending there.
+      {"\xb8\xb8\x1b[?69h\x1b[;5s\xf0\xa0\x80\x80#\xef\xb8\x8f\x1b[;9sl#\xef\xb8\x8f\x1b[C", 12, 2},
   };
   for (const auto& c : cases) expectSameScreenHoweverSplit(c.stream, c.cols, c.rows);
 }
