@@ -236,9 +236,9 @@ class Buffer {
   // Moves the cursor to the start of the next row for a wrap, scrolling when it sits on the
   // bottom of the scroll region.
   void wrapToNextRow();
-  // Records, after a print with margins on, whether it left the cursor past a right margin short
-  // of the screen's edge; the column past the screen's last one says so by itself.
-  void noteMarginWrap() { marginWrapRow = x > marginRight && x < _cols ? int(y) : -1; }
+  // Records, after every print, whether it left the cursor past a right margin short of the
+  // screen's edge; the column past the screen's last one says so by itself.
+  void noteMarginWrap() { marginWrapRow = marginMode && x > marginRight && x < _cols ? int(y) : -1; }
   template <typename Code>
   int insertOneColumnRun(std::span<const Code> codes, const CharData& rendition);
   // The cells of a text run's rendition, with their codes cleared.

@@ -118,7 +118,7 @@ void Buffer::insertCharacter(CharData charData) {
     for (int i = 1; i < w && col < _cols; i++) storeCell(line, col++, cellWords(continuationCell));
   }
   x = col;
-  if (marginMode) noteMarginWrap();
+  noteMarginWrap();
 }
 
 template <typename Code>
@@ -141,7 +141,7 @@ int Buffer::insertOneColumnRun(std::span<const Code> codes, const CharData& rend
   }
   if (written > 0) {
     lastBufferStorage = {yBase + y, x - 1, _cols, _rows};
-    if (marginMode || x > right) noteMarginWrap();
+    noteMarginWrap();
   }
   return int(written);
 }
@@ -181,7 +181,7 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
   }
   if (written > 0) {
     lastBufferStorage = {lastRow, lastColumn, _cols, _rows};
-    if (marginMode || x > right) noteMarginWrap();
+    noteMarginWrap();
   }
   return int(written);
 }

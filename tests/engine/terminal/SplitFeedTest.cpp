@@ -61,6 +61,12 @@ TEST(TerminalSplitFeed, TheSameBytesLeaveTheSameScreen) {
       // A wrap pending at one margin, then text short of a wider margin, then a selector that
       // widens a cell onto the new margin: the old wrap must not be found pending there.
       {"\xb8\xb8\x1b[?69h\x1b[;5s\xf0\xa0\x80\x80#\xef\xb8\x8f\x1b[;9sl#\xef\xb8\x8f\x1b[C", 12, 2},
+      // A wrap pending at a margin, margins off, text, margins on again with the cursor just past
+      // the new right margin: the wrap was taken long ago and a line feed keeps the column.
+      {"\xd1\xe6"
+       "ab\x1b[?69h\x1b[;5s\xa0\x1b[?69l\xa4\xed\xa0"
+       "abcd\x1b[?69h\x1b[;12s\n",
+       18, 2},
   };
   for (const auto& c : cases) expectSameScreenHoweverSplit(c.stream, c.cols, c.rows);
 }
