@@ -284,21 +284,19 @@ void Terminal::printEachCharacter(std::span<const uint8_t> text) {
   }
 }
 
-// A run of text on its way to the buffer: the code of each cell as insertTextRun takes it, the
-// byte where the cell's text begins, and what the last cell means to the character after it.
+// A run of text on its way to the buffer: the code of each cell as insertTextRun takes it, and
+// what the last cell means to the character after it.
 struct Terminal::TextRun {
   static constexpr size_t kCapacity = 256;
   static constexpr size_t kSpare = 16;  // room for a whole block of ASCII past the capacity
   std::array<int32_t, kCapacity + kSpare> codes;
-  std::array<uint32_t, kCapacity + kSpare> starts;
   size_t count = 0;
   bool endsWithJoiner = false;  // the last cell's cluster ends in U+200D
   bool loneIndicator = false;   // the last cell is one regional indicator
   bool joining = false;         // whether clusters may form inside the run
 
-  void push(int32_t code, int width, size_t start) {
+  void push(int32_t code, int width) {
     codes[count] = width == 2 ? code | Buffer::kWideCode : code;
-    starts[count] = static_cast<uint32_t>(start);
     ++count;
     endsWithJoiner = false;
     loneIndicator = false;
@@ -315,7 +313,6 @@ struct Terminal::TextRun {
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi8(1);
-    const __m128i steps = _mm_set_epi32(3, 2, 1, 0);
     while (!stopped && k < room && start + k + 16 <= run.size()) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.data() + start + k));
       const __m128i low = _mm_unpacklo_epi8(bytes, zero);
@@ -325,12 +322,6 @@ struct Terminal::TextRun {
       _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
       _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
       _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
-      const __m128i first = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(start + k)), steps);
-      auto* at = reinterpret_cast<__m128i*>(starts.data() + count + k);
-      _mm_storeu_si128(at, first);
-      _mm_storeu_si128(at + 1, _mm_add_epi32(first, _mm_set1_epi32(4)));
-      _mm_storeu_si128(at + 2, _mm_add_epi32(first, _mm_set1_epi32(8)));
-      _mm_storeu_si128(at + 3, _mm_add_epi32(first, _mm_set1_epi32(12)));
       // Adding one without wrapping sets the top bit of DEL and of every byte above it.
       const auto beyond = static_cast<unsigned>(_mm_movemask_epi8(_mm_adds_epu8(bytes, one)));
       k += beyond != 0 ? static_cast<size_t>(std::countr_zero(beyond)) : 16;
@@ -339,7 +330,6 @@ struct Terminal::TextRun {
 #endif
     for (; !stopped && k < room && start + k < run.size() && run[start + k] < 0x7F; ++k) {
       codes[count + k] = run[start + k];
-      starts[count + k] = static_cast<uint32_t>(start + k);
     }
     k = std::min(k, room);
     count += k;
@@ -366,11 +356,40 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
   batch.joining = !target.insertMode && target.wraparound && right - left >= 1;
   // A character after a joiner may join the cell printed before this run.
   batch.endsWithJoiner = lastPrintedEndsWithJoiner();
+  const bool joining = batch.joining;
+  const bool startsAfterJoiner = batch.endsWithJoiner;
+  const size_t taken = buildTextRun(batch, run, TextRun::kCapacity);
+  if (batch.count == 0) return taken;
+  const auto done = static_cast<size_t>(buffer->insertTextRun({batch.codes.data(), batch.count}, renditionCell()));
+  if (done > 0) {
+    rememberLastPrinted();
+    lastPrinted.endsWithJoiner =
+        done == batch.count ? batch.endsWithJoiner : clusterEndsWithJoiner(Buffer::runCellCode(batch.codes[done - 1]));
+  }
+  if (done < batch.count) {
+    // The buffer refused the rest: building the run again from the same start, with the same
+    // state, finds the byte where the first refused cell begins. Refusals are rare, so no run
+    // keeps that byte for every cell.
+    TextRun again;
+    again.joining = joining;
+    again.endsWithJoiner = startsAfterJoiner;
+    const size_t from = buildTextRun(again, run.first(taken), done);
+    printEachCharacter(run.subspan(from, taken - from));
+  }
+  return taken;
+}
+
+// Adds the cells of `run` to `batch` until it is full, stopping where the text needs the
+// single-cell rules, or where cell number `cells` would begin. Returns the bytes consumed.
+size_t Terminal::buildTextRun(TextRun& batch, std::span<const uint8_t> run, size_t cells) {
   static const int8_t* const widths = makeWidthTable();
   size_t i = 0;
   while (i < run.size() && batch.count < TextRun::kCapacity) {
+    const size_t before = batch.count;
     if (run[i] < 0x7F) {
-      i += batch.takeAscii(run, i);
+      const size_t ascii = batch.takeAscii(run, i);
+      if (batch.count > cells) return i + (cells - before);
+      i += ascii;
       continue;
     }
     const DecodedScalar next =
@@ -379,20 +398,13 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
     // Most characters of the Basic Multilingual Plane take a cell of their own and join nothing.
     const int width = columnWidth(widths, next.scalar);
     if (next.scalar <= 0xFFFF && (width == 1 || width == 2) && !batch.endsWithJoiner) {
-      batch.push(static_cast<int32_t>(next.scalar), width, i);
-    } else if (!addToTextRun(batch, next.scalar, width, i)) {
+      batch.push(static_cast<int32_t>(next.scalar), width);
+    } else if (!addToTextRun(batch, next.scalar, width)) {
       break;
     }
+    if (batch.count > cells) return i;
     i += next.length;
   }
-  if (batch.count == 0) return i;
-  const auto done = static_cast<size_t>(buffer->insertTextRun({batch.codes.data(), batch.count}, renditionCell()));
-  if (done > 0) {
-    rememberLastPrinted();
-    lastPrinted.endsWithJoiner =
-        done == batch.count ? batch.endsWithJoiner : clusterEndsWithJoiner(Buffer::runCellCode(batch.codes[done - 1]));
-  }
-  if (done < batch.count) printEachCharacter(run.subspan(batch.starts[done], i - batch.starts[done]));
   return i;
 }
 
@@ -402,15 +414,15 @@ bool Terminal::clusterEndsWithJoiner(int32_t cellCode) const {
   return found != indexToCharMap.end() && !found->second.empty() && grapheme::isZeroWidthJoiner(found->second.back());
 }
 
-// Adds a scalar that starts at byte `start` to the run, as a cell of its own or joined to the
+// Adds a scalar to the run, as a cell of its own or joined to the
 // run's last cell; false when it needs the single-cell rules.
-bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width, size_t start) {
+bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width) {
   if (width < 0) return true;  // dropped, whatever came before
   if (grapheme::isRegionalIndicator(scalar)) {
     if (!batch.joining || batch.count == 0 || options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
       return false;
     if (batch.loneIndicator && joinInTextRun(batch, scalar) == RunJoin::joined) return true;
-    batch.push(scalarCode(scalar), width, start);
+    batch.push(scalarCode(scalar), width);
     batch.loneIndicator = true;
     return true;
   }
@@ -425,10 +437,10 @@ bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width, size_t s
   }
   if (width > 2) return false;
   if (scalar <= 0xFFFF) {
-    batch.push(static_cast<int32_t>(scalar), width, start);
+    batch.push(static_cast<int32_t>(scalar), width);
   } else {
     if (!batch.joining) return false;
-    batch.push(scalarCode(scalar), width, start);
+    batch.push(scalarCode(scalar), width);
   }
   return true;
 }

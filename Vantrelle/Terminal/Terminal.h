@@ -504,8 +504,9 @@ class Terminal : private ParserHandler {
   bool joinRegionalIndicator(char32_t scalar, int width);
   size_t printTextRun(std::span<const uint8_t> run);
   struct TextRun;
+  size_t buildTextRun(TextRun& batch, std::span<const uint8_t> run, size_t cells);
   enum class RunJoin : uint8_t { joined, separate, single };
-  bool addToTextRun(TextRun& batch, char32_t scalar, int width, size_t start);
+  bool addToTextRun(TextRun& batch, char32_t scalar, int width);
   RunJoin joinInTextRun(TextRun& batch, char32_t scalar);
   void printEachCharacter(std::span<const uint8_t> text);
   bool clusterEndsWithJoiner(int32_t cellCode) const;
