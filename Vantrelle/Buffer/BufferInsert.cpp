@@ -202,21 +202,6 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
   size_t k = 0;
   for (; k < codes.size(); ++k) {
     const int32_t code = codes[k];
-    // Four one-column cells in a row, as runs of Latin, Cyrillic or box drawing inside mixed
-    // text make them, are stored without their continuations.
-    if (k + 4 <= codes.size() && at + 4 <= limit) {
-      const int32_t* const four = codes.data() + k;
-      if (((four[0] | four[1] | four[2] | four[3]) & kRunFormBits) == 0) {
-        for (int i = 0; i < 4; ++i) {
-          const CellWords built = withCodeAndWidth(narrow, twoColumns, four[i], 0);
-          std::memcpy(static_cast<void*>(at + i), &built, sizeof built);
-        }
-        last = at + 3;
-        at += 4;
-        k += 3;
-        continue;
-      }
-    }
     if ((code & kRunFormBits) == kWidenedCode) {
       const int col = int(at - destination);
       const int width = storeWidenedCell(destination, col, end, right, cells, code - kWidenedCode);
