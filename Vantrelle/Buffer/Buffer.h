@@ -183,11 +183,7 @@ class Buffer {
     lastBufferStorage = {row, col, _cols, _rows};
     // Every print decides afresh whether a wrap is pending: one left from an earlier print must
     // not come back when the cursor returns to the margin.
-    if (col == right) {
-      noteMarginWrap();
-    } else {
-      marginWrapRow = -1;
-    }
+    noteMarginWrap();
     return &line;
   }
   // One-column cells of the given codes at the cursor, where all of them fit on its row left of
@@ -220,11 +216,7 @@ class Buffer {
     line.touch(codes.size());
     x = last + 1;
     lastBufferStorage = {row, last, _cols, _rows};
-    if (last == right) {
-      noteMarginWrap();
-    } else {
-      marginWrapRow = -1;
-    }
+    noteMarginWrap();
     return &line;
   }
 
