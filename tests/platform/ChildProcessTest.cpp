@@ -7,7 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <thread>
+#include <future>
 
 #include "platform/ChildProcess.h"
 #include "platform/RunningApplications.h"
@@ -84,16 +84,15 @@ TEST(ChildProcess, TerminateAndReapKillsAChildThatIgnoresTheRequest) {
   ASSERT_TRUE(child);
   char c;
   ASSERT_EQ(::read(child->outputDescriptor(), &c, 1), 1);
-  std::atomic<bool> handled = false;
-  child->setTerminationHandler([&] { handled = true; });
+  std::promise<void> handled;
+  child->setTerminationHandler([&] { handled.set_value(); });
   auto started = std::chrono::steady_clock::now();
   child->terminateAndReap(300ms);
   EXPECT_FALSE(child->isRunning());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
   EXPECT_TRUE(WIFSIGNALED(*child->terminationStatus()));
   // The handler runs on the watcher thread just after the waiters are woken.
-  for (int i = 0; i < 100 && !handled; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(handled);
+  EXPECT_EQ(handled.get_future().wait_for(5s), std::future_status::ready);
 }
 
 TEST(ChildProcess, ChildrenStartWithDefaultSignalsEvenWhenWeIgnoreSomeAndFindOurselves) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,32 +37,34 @@ TEST(DispatchQueue, DelayedBlocksRunByDeadlineNotBySubmission) {
   DispatchQueue queue("test.delayed");
   std::mutex mutex;
   std::vector<int> order;
+  std::condition_variable recorded;
   auto record = [&](int value) {
     std::lock_guard lock(mutex);
     order.push_back(value);
+    recorded.notify_all();
   };
   queue.asyncAfter(60ms, [&] { record(3); });
   queue.asyncAfter(20ms, [&] { record(2); });
   queue.async([&] { record(1); });
-  ASSERT_TRUE(runMainUntil(
-      [&] {
-        std::lock_guard lock(mutex);
-        return order.size() == 3;
-      },
-      10s));
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(recorded.wait_for(lock, 10s, [&] { return order.size() == 3; }));
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
 TEST(DispatchQueue, CancelledPendingWorkItemNeverRuns) {
   DispatchQueue queue("test.cancel");
   std::atomic<int> ran{0};
+  std::promise<void> keptRan;
   auto cancelled = queue.asyncAfter(30ms, [&] { ran += 1; });
-  auto kept = queue.asyncAfter(30ms, [&] { ran += 10; });
+  auto kept = queue.asyncAfter(30ms, [&] {
+    ran += 10;
+    keptRan.set_value();
+  });
   cancelled->cancel();
   EXPECT_TRUE(cancelled->isCancelled());
   // Both fall due at once and the cancelled one was queued first: once the kept one has run, the
   // cancelled one has had its turn.
-  ASSERT_TRUE(runMainUntil([&] { return ran.load() >= 10; }, 10s));
+  ASSERT_EQ(keptRan.get_future().wait_for(10s), std::future_status::ready);
   queue.sync([] {});
   EXPECT_EQ(ran.load(), 10);
   EXPECT_FALSE(kept->isCancelled());
@@ -81,17 +85,32 @@ TEST(DispatchQueue, SyncPassesExceptionsToTheCaller) {
   EXPECT_TRUE(after);
 }
 
+namespace {
+
+// Tells when the thread that first touched it has finished: thread-local objects are destroyed
+// only once everything the thread ran, the state its start routine held included, has been let go.
+struct ThreadEnd {
+  std::shared_ptr<std::promise<void>> ended;
+  ~ThreadEnd() {
+    if (ended) ended->set_value();
+  }
+};
+thread_local ThreadEnd threadEnd;
+
+}  // namespace
+
 TEST(DispatchQueue, QueueReleasedFromItsOwnBlockDoesNotCrash) {
   auto queue = std::make_shared<DispatchQueue>("test.selfrelease");
-  std::atomic<bool> done{false};
+  auto ended = std::make_shared<std::promise<void>>();
+  auto threadGone = ended->get_future();
   auto* raw = queue.get();
-  raw->async([queue = std::move(queue), &done]() mutable {
+  raw->async([queue = std::move(queue), ended]() mutable {
+    threadEnd.ended = ended;
     queue.reset();
-    done = true;
   });
   queue.reset();
-  ASSERT_TRUE(runMainUntil([&] { return done.load(); }));
-  std::this_thread::sleep_for(20ms);
+  // The queue's thread goes on after its block, tearing down what it shared with the queue.
+  ASSERT_EQ(threadGone.wait_for(5s), std::future_status::ready);
 }
 
 TEST(DispatchQueue, GlobalQueuesRunConcurrently) {
@@ -110,6 +129,7 @@ TEST(DispatchQueue, GlobalQueuesRunConcurrently) {
       while (meeting->arrived.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
       if (meeting->arrived.load() == 2) meeting->bothSeen = true;
       meeting->left += 1;
+      wakeMain();
     });
   }
   ASSERT_TRUE(runMainUntil([&] { return meeting->left.load() == 2; }));
@@ -160,7 +180,9 @@ TEST(MainQueue, CancelledAsyncAfterNeverRunsAndOthersDo) {
   auto item = std::make_shared<DispatchWorkItem>([&] { ran += 10; });
   DispatchQueue::main().asyncAfter(20ms, item);
   cancelled->cancel();
-  runMainFor(100ms);
+  // Both fall due together and the cancelled one was posted first: it has had its turn once the
+  // other has run.
+  ASSERT_TRUE(runMainUntil([&] { return ran >= 10; }));
   EXPECT_EQ(ran, 10);
 }
 
@@ -182,6 +204,7 @@ TEST(MainQueue, SyncFromBackgroundWaitsForTheMainThread) {
   std::thread worker([&] {
     DispatchQueue::main().sync([&] { ranOnMain = DispatchQueue::isMainThread(); });
     returned = true;
+    wakeMain();
   });
   ASSERT_TRUE(runMainUntil([&] { return returned.load(); }));
   worker.join();

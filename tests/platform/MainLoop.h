@@ -4,19 +4,24 @@
 #include <chrono>
 #include <functional>
 
-// Iterates the default main context until the condition holds or the time runs out.
+// Runs the default main context until the condition holds or the time runs out. Each iteration
+// blocks until a source is ready, so the condition must be made true by something the context
+// dispatches; work on another thread that changes it wakes the context (wakeMain) after doing so.
 inline bool runMainUntil(const std::function<bool()>& condition,
                          std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  return true;
+  bool expired = false;
+  const guint guard = g_timeout_add(
+      static_cast<guint>(limit.count()),
+      [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &expired);
+  while (!condition() && !expired) g_main_context_iteration(nullptr, TRUE);
+  if (!expired) g_source_remove(guard);
+  return condition();
 }
 
-// Iterates the default main context for a while, running whatever falls due.
-inline void runMainFor(std::chrono::milliseconds duration) {
-  runMainUntil([] { return false; }, duration);
-}
+// Wakes the default main context from any thread; a wake-up sent before the context blocks is
+// kept, so none is lost.
+inline void wakeMain() { g_main_context_wakeup(nullptr); }

@@ -8,7 +8,8 @@ const std::string TestHTTPServer::binaryBody("\xff\xfe\x00zorvel\x80\x00", 11);
 
 struct TestHTTPServerHandlers {
   static void echo(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer owner) {
-    static_cast<TestHTTPServer*>(owner)->echoCount += 1;
+    auto* server = static_cast<TestHTTPServer*>(owner);
+    server->echoCount += 1;
     SoupMessageBody* request = soup_server_message_get_request_body(message);
     GBytes* bytes = soup_message_body_flatten(request);
     gsize size = 0;
@@ -23,6 +24,7 @@ struct TestHTTPServerHandlers {
       soup_message_headers_append(out, "X-Auth", auth);
     soup_server_message_set_status(message, 200, nullptr);
     soup_server_message_set_response(message, "text/plain", SOUP_MEMORY_COPY, body.data(), body.size());
+    server->changed();
   }
 
   static void missing(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
@@ -42,8 +44,11 @@ struct TestHTTPServerHandlers {
     soup_server_message_set_redirect(message, 302, target ? target : "/echo");
   }
 
-  static void silent(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer) {
+  static void silent(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer owner) {
     soup_server_message_pause(message);
+    auto* server = static_cast<TestHTTPServer*>(owner);
+    server->silentCount += 1;
+    server->changed();
   }
 
   struct Stream {
@@ -61,6 +66,7 @@ struct TestHTTPServerHandlers {
       if (const char* count = static_cast<const char*>(g_hash_table_lookup(query, "count"))) state->limit = atoi(count);
     }
     owner->openStreams += 1;
+    owner->changed();
     soup_server_message_set_status(message, 200, nullptr);
     SoupMessageHeaders* out = soup_server_message_get_response_headers(message);
     soup_message_headers_set_encoding(out, SOUP_ENCODING_CHUNKED);
@@ -84,6 +90,7 @@ struct TestHTTPServerHandlers {
         soup_server_message_unpause(state->message);
       }
       state->owner->openStreams -= 1;
+      state->owner->changed();
       g_signal_handlers_disconnect_by_data(state->message, state);
       g_object_unref(state->message);
       delete state;
@@ -98,7 +105,7 @@ struct TestHTTPServerHandlers {
 
 TestHTTPServer::TestHTTPServer() {
   thread = std::thread([this] { run(); });
-  while (!ready) std::this_thread::yield();
+  waitUntil([this] { return ready.load(); });
   if (port == 0) {
     thread.join();
     throw std::runtime_error("test server could not listen");
@@ -136,11 +143,23 @@ void TestHTTPServer::run() {
   g_object_unref(address);
   g_object_unref(loopback);
   ready = true;
+  changed();
   if (port != 0) g_main_loop_run(loop);
   soup_server_disconnect(server);
   g_object_unref(server);
   g_main_loop_unref(loop);
   g_main_context_pop_thread_default(context.get());
+}
+
+void TestHTTPServer::changed() {
+  // Taking the lock orders the change before a waiter's next look at it.
+  { std::lock_guard lock(mutex); }
+  changes.notify_all();
+}
+
+bool TestHTTPServer::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex);
+  return changes.wait_for(lock, limit, condition);
 }
 
 std::string TestHTTPServer::url(const std::string& path) const {
