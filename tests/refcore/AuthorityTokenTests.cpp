@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "RunnerProcess.h"
 #include "app/RuntimeAuthority.h"
@@ -42,15 +41,10 @@ TEST(AuthorityTokens, VerifierAcceptsWhatTheAuthoritySignsAndNothingAltered) {
 TEST(AuthorityTokens, RunnerBootstrappedByTheAuthorityAcceptsItsDesktopToken) {
   zorvel::DesktopRuntimeAuthority authority;
   RunnerProcess runner;
-  runner.send({{"kind", "bootstrap"},
-               {"runtime_id", authority.runtimeID()},
-               {"signing_key", refcore::base64Encode(authority.signingKey())},
-               {"active_tokens", authority.activeTokens()}});
+  runner.bootstrap({{"kind", "bootstrap"},
+                    {"runtime_id", authority.runtimeID()},
+                    {"signing_key", refcore::base64Encode(authority.signingKey())},
+                    {"active_tokens", authority.activeTokens()}});
   ASSERT_TRUE(runner.waitUntilListening());
-  platform::URLResponse answer;
-  for (int i = 0; i < 100 && answer.status != 200; ++i) {
-    answer = runner.request("GET", "/desktop-runtime", authority.desktopToken());
-    if (answer.status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(runner.request("GET", "/desktop-runtime", authority.desktopToken()).status, 200);
 }

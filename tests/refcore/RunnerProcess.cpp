@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "tools/reference-core/Base64.h"
 
@@ -77,6 +79,8 @@ RunnerProcess::RunnerProcess(Launch launch) : listenPort(freePort()) {
   input = in[1];
   output = out[0];
   error = err[0];
+  processFD = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  if (processFD < 0) throw std::runtime_error("pidfd_open");
 }
 
 RunnerProcess::~RunnerProcess() {
@@ -87,6 +91,7 @@ RunnerProcess::~RunnerProcess() {
   }
   close(output);
   close(error);
+  close(processFD);
 }
 
 std::string RunnerProcess::url(const std::string& path) const {
@@ -126,23 +131,24 @@ void RunnerProcess::closeInput() {
 
 std::optional<int> RunnerProcess::waitForExit(std::chrono::milliseconds timeout) {
   if (exitStatus) return exitStatus;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    int status = 0;
-    if (waitpid(child, &status, WNOHANG) == child) {
-      exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return exitStatus;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return std::nullopt;
+  pollfd ended{processFD, POLLIN, 0};
+  while (poll(&ended, 1, static_cast<int>(timeout.count())) < 0 && errno == EINTR) {
+  }
+  int status = 0;
+  if (waitpid(child, &status, WNOHANG) != child) return std::nullopt;
+  exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return exitStatus;
 }
 
 std::string RunnerProcess::readStandardError() {
   std::string text;
   char buffer[4096];
   pollfd descriptor{error, POLLIN, 0};
-  while (poll(&descriptor, 1, 200) > 0) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) break;
     const ssize_t count = read(error, buffer, sizeof buffer);
     if (count <= 0) break;
     text.append(buffer, static_cast<size_t>(count));
@@ -151,14 +157,18 @@ std::string RunnerProcess::readStandardError() {
 }
 
 std::string RunnerProcess::bootstrap() {
-  bootstrapped = true;
   const std::string token =
       signToken(signingKey, tokenClaims(runtimeID, "5d1c7a3e-0000-4000-8000-000000000001", "desktop"));
-  send({{"kind", "bootstrap"},
-        {"runtime_id", runtimeID},
-        {"signing_key", refcore::base64Encode(signingKey)},
-        {"active_tokens", {token}}});
+  bootstrap({{"kind", "bootstrap"},
+             {"runtime_id", runtimeID},
+             {"signing_key", refcore::base64Encode(signingKey)},
+             {"active_tokens", {token}}});
   return token;
+}
+
+void RunnerProcess::bootstrap(const nlohmann::json& message) {
+  bootstrapped = true;
+  send(message);
 }
 
 bool RunnerProcess::waitUntilListening() {
@@ -168,6 +178,7 @@ bool RunnerProcess::waitUntilListening() {
     // Once bootstrapped, wait until the runner has also read the bootstrap line.
     const bool waiting = bootstrapped && answer.body.find("not bootstrapped") != std::string::npos;
     if (answer.status != 0 && !waiting) return true;
+    // The runner tells no one when it has bound its port or read its input, so ask again shortly.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

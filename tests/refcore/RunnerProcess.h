@@ -42,6 +42,8 @@ class RunnerProcess {
 
   // Bootstraps with a fresh runtime and returns the desktop token, listed as the only active one.
   std::string bootstrap();
+  // Bootstraps with the message given.
+  void bootstrap(const nlohmann::json& message);
   // Waits until the runner answers HTTP, and has taken the bootstrap when one was sent.
   bool waitUntilListening();
 
@@ -57,6 +59,7 @@ class RunnerProcess {
   int input = -1;
   int output = -1;
   int error = -1;
+  int processFD = -1;  // readable once the runner has ended
   std::string outputBuffer;
   std::optional<int> exitStatus;
   bool bootstrapped = false;

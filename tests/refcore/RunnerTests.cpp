@@ -38,11 +38,8 @@ TEST(Runner, RefusesEveryRequestUntilBootstrappedThenChecksTokens) {
   EXPECT_EQ(parse(early)["detail"], "Runtime is not bootstrapped");
 
   const std::string desktop = runner.bootstrap();
-  platform::URLResponse ready;
-  for (int i = 0; i < 100 && ready.status != 200; ++i) {
-    ready = runner.request("GET", "/desktop-runtime", desktop);
-    if (ready.status != 200) std::this_thread::sleep_for(10ms);
-  }
+  ASSERT_TRUE(runner.waitUntilListening());
+  const auto ready = runner.request("GET", "/desktop-runtime", desktop);
   ASSERT_EQ(ready.status, 200);
   const json answer = parse(ready);
   EXPECT_EQ(answer["kind"], "zorvel-desktop");
@@ -271,6 +268,7 @@ TEST(RunnerSwitches, SlowReadinessWrongProbeAndExitAfterReady) {
     }
     int status = first;
     while (status != 200 && std::chrono::steady_clock::now() - launched < 30s) {
+      // Readiness comes by the core's own clock, with nothing to wait on but asking again.
       std::this_thread::sleep_for(50ms);
       status = runner.request("GET", "/desktop-runtime", token).status;
     }
