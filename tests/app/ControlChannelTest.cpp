@@ -247,23 +247,33 @@ TEST(ControlChannel, WritesToAStalledCoreGiveUpOnceAndFramingRecovers) {
   auto second = elapsed([&] { channel->writeControl({{"kind", "bound"}, {"request_id", "lost"}}, core.process); });
   EXPECT_LT(second, zorvel::ControlChannel::stalledWriteLimit / 2) << "a stalled core was waited on twice";
 
-  // Reading again: once the core has taken all that waited, the next line arrives whole.
+  // Reading again: once the core has taken all that waited, the next line arrives whole. The core
+  // echoes what it reads, so it has taken all that waited once that much has come back.
+  int waiting = 0;
+  EXPECT_EQ(::ioctl(input, FIONREAD, &waiting), 0);
   ::kill(core.process->processIdentifier(), SIGCONT);
+  std::mutex mutex;
+  std::condition_variable echoed;
   std::string received;
   std::thread drain([&] {
     char chunk[65536];
-    while (received.find("\"after\"") == std::string::npos) {
+    for (;;) {
       pollfd entry{core.process->outputDescriptor(), POLLIN, 0};
-      if (::poll(&entry, 1, 20000) <= 0) return;
+      if (::poll(&entry, 1, 20000) <= 0) break;
       ssize_t got = ::read(core.process->outputDescriptor(), chunk, sizeof chunk);
-      if (got <= 0) return;
+      if (got <= 0) break;
+      std::lock_guard lock(mutex);
       received.append(chunk, static_cast<size_t>(got));
+      echoed.notify_all();
+      if (received.find("\"after\"") != std::string::npos) break;
     }
+    std::lock_guard lock(mutex);
+    echoed.notify_all();
   });
-  int waiting = 1;
-  for (int i = 0; i < 2000 && waiting > 0; ++i) {
-    if (::ioctl(input, FIONREAD, &waiting) != 0) break;
-    if (waiting > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  {
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(echoed.wait_for(lock, std::chrono::seconds(20),
+                                [&] { return received.size() >= static_cast<size_t>(waiting); }));
   }
   channel->writeControl({{"kind", "bound"}, {"request_id", "after"}}, core.process);
   drain.join();

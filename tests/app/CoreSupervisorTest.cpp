@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "MainLoop.h"
 #include "app/CoreSupervisor.h"
 #include "app/RuntimeAuthority.h"
 #include "platform/ChildProcess.h"
@@ -51,6 +52,7 @@ struct StartRecord {
     std::thread start([&done, request, reports = events()] {
       launchCore(request, reports);
       done = true;
+      wakeMain();
     });
     spinUntil([&] { return done.load(); });
     start.join();
@@ -59,12 +61,8 @@ struct StartRecord {
     }
   }
 
-  static void spinUntil(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition() && std::chrono::steady_clock::now() < deadline) {
-      if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
+  // The events come through the main queue, which wakes the main context.
+  static void spinUntil(const std::function<bool()>& condition) { runMainUntil(condition, std::chrono::seconds(30)); }
 };
 
 TEST(CoreSupervisor, AStartThatFailsIsReportedOnceWithItsReasonAndLeavesNoCore) {

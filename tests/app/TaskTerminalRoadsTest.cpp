@@ -19,9 +19,12 @@
 #include <thread>
 #include <vector>
 
+#include "MainLoop.h"
 #include "app/ProfileLoginController.h"
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
+#include "platform/Dispatch.h"
+#include "platform/URLSession.h"
 #include "platform/UserDefaults.h"
 #include "tests/app/GtkTestSupport.h"
 
@@ -40,6 +43,10 @@ struct PrivateConfigDirectory {
   }
   std::filesystem::path path = std::filesystem::temp_directory_path() / ("zorvel-roads-" + std::to_string(::getpid()));
 } privateConfigDirectory;
+
+struct WakeMainOnLeaving {
+  ~WakeMainOnLeaving() { wakeMain(); }
+};
 
 // Answers GET /tasks/<id> with the state set for the task (404 without one), POST
 // /tasks/<id>/terminal-plan with the reply set for plans, and records every POST /tasks/<id>/stop.
@@ -109,6 +116,8 @@ class StandInCore {
     auto* self = static_cast<StandInCore*>(data);
     std::string rest = std::string(path).substr(std::string("/tasks/").size());
     std::string method = soup_server_message_get_method(message);
+    // The test waits on what is recorded here from the main thread.
+    WakeMainOnLeaving wake;
     std::lock_guard guard(self->lock);
     const char* auth = soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Authorization");
     self->authorization = auth ? auth : "";
@@ -141,6 +150,7 @@ class StandInCore {
 
   static void handleLoginPlan(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer data) {
     auto* self = static_cast<StandInCore*>(data);
+    WakeMainOnLeaving wake;
     std::lock_guard guard(self->lock);
     soup_server_message_set_status(message, self->loginPlanStatus, nullptr);
     soup_server_message_set_response(message, "application/json", SOUP_MEMORY_COPY, self->loginPlanBody.data(),
@@ -195,12 +205,28 @@ class StandInCore {
 };
 
 bool spinUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return runMainUntil(condition, limit);
+}
+
+// Runs the main loop until everything already queued on the main queue has run: the queue is one
+// first-in, first-out line.
+bool settleMainQueue() {
+  auto settled = std::make_shared<bool>(false);
+  platform::DispatchQueue::main().async([settled] { *settled = true; });
+  return spinUntil([settled] { return *settled; });
+}
+
+// Runs the main loop until every answer the shared session had before an answer of the core to a
+// request sent now has been handled on the main thread: the session hands its answers over in
+// order, and the main queue runs what they post in order.
+bool settleSharedSession(const std::string& url) {
+  auto settled = std::make_shared<bool>(false);
+  platform::URLRequest probe;
+  probe.url = url;
+  platform::URLSession::shared().dataTask(probe, [settled](platform::URLResponse) {
+    platform::DispatchQueue::main().async([settled] { *settled = true; });
+  });
+  return spinUntil([settled] { return *settled; });
 }
 
 std::string screenText(vantrelle::LocalProcessTerminalView& view) {
@@ -359,7 +385,7 @@ TEST_F(TaskTerminalRoads, ALoginTerminalRunsThePlannedProgramAndItsExitDecidesTh
   auto view = delegate->terminals().at("r");
   delegate->stopTerminal("r");
   ASSERT_TRUE(spinUntil([&] { return core.planRequests().size() > asked; }));
-  spinUntil([] { return false; }, std::chrono::seconds(1));
+  ASSERT_TRUE(settleSharedSession(core.baseURL() + "/tasks/settle"));
   EXPECT_FALSE(view->process && view->process->running());
   EXPECT_EQ(delegate->placeholder.detail.get_text(), "No terminal is running for this task.");
 }
@@ -416,10 +442,10 @@ TEST_F(TaskTerminalRoads, FocusComesBackAfterASidebarRefreshOnlyToTheTerminalTha
   std::shared_ptr<vantrelle::LocalProcessTerminalView> b = TerminalFactory::make(*delegate);
   delegate->terminalSessions.insert(b, "b", std::nullopt);
   delegate->show(b, "b", false);
-  spinUntil([] { return false; }, std::chrono::milliseconds(300));
+  ASSERT_TRUE(settleMainQueue());
   window->unset_focus();
   delegate->restoreActiveTerminalFocusAfterSidebarRefresh();
-  spinUntil([] { return false; }, std::chrono::milliseconds(300));
+  ASSERT_TRUE(settleMainQueue());
   EXPECT_EQ(window->get_focus(), nullptr);
   EXPECT_FALSE(delegate->terminalFocusBeforeSidebarRefreshTaskID);
 
