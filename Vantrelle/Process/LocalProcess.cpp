@@ -1,5 +1,6 @@
 #include "Vantrelle/Process/LocalProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -185,6 +186,7 @@ void LocalProcess::scheduleDrain(bool afterSlice) {
 
 void LocalProcess::drainReceivedData() {
   uint64_t start = uptimeNanoseconds();
+  uint64_t sliceEnd = start + pendingTimeSliceNs;
   for (;;) {
     std::unique_lock lock(pendingLock);
     if (pendingChunkIndex >= pendingChunks.size()) {
@@ -208,19 +210,27 @@ void LocalProcess::drainReceivedData() {
     lock.unlock();
     if (resume && isRunning) resume->setReadPermitted(true);
 
+    uint64_t deadline = 0;
     if (chunk.exitOf)
       processTerminated(chunk.exitOf, chunk.status);
     else
-      deliver(chunk.bytes);
-    if (uptimeNanoseconds() - start >= pendingTimeSliceNs) {
+      deadline = deliver(chunk.bytes);
+    // A deadline passed by more than a slice is not one the queue is about to keep (the frames
+    // may have stopped), so it no longer cuts slices short.
+    uint64_t now = uptimeNanoseconds();
+    if (deadline && now < deadline + pendingTimeSliceNs) sliceEnd = std::min(sliceEnd, deadline);
+    if (now >= sliceEnd) {
       scheduleDrain(true);
       return;
     }
   }
 }
 
-void LocalProcess::deliver(std::span<const uint8_t> slice) {
-  if (auto owner = delegate().lock()) owner->dataReceived(slice);
+uint64_t LocalProcess::deliver(std::span<const uint8_t> slice) {
+  auto owner = delegate().lock();
+  if (!owner) return 0;
+  owner->dataReceived(slice);
+  return owner->deliveryDeadlineNs();
 }
 
 void LocalProcess::processTerminated(const std::shared_ptr<ProcessSession>& from, int status) {

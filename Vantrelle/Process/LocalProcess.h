@@ -85,7 +85,8 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // that a flood of output leaves room for input and frames between slices.
   void scheduleDrain(bool afterSlice = false);
   void writeHostLog(const uint8_t* bytes, size_t count);
-  void deliver(std::span<const uint8_t> slice);
+  // Hands the delegate a chunk; returns its delivery deadline.
+  uint64_t deliver(std::span<const uint8_t> slice);
 
   std::weak_ptr<LocalProcessDelegate> delegateRef;
   mutable std::mutex delegateLock;

@@ -20,6 +20,10 @@ class LocalProcessDelegate {
   virtual void dataReceived(std::span<const uint8_t> slice) = 0;
   // The size to give the pseudo-terminal at start.
   virtual winsize getWindowSize() = 0;
+  // When the delegate next needs its queue for itself, e.g. to draw the output delivered so far
+  // on the display's next frame (steady-clock nanoseconds; 0 when nothing is due). Delivery that
+  // would run past it stops there and goes on once the queue is free again.
+  virtual uint64_t deliveryDeadlineNs() { return 0; }
 };
 
 }  // namespace vantrelle

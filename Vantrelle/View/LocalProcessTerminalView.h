@@ -54,6 +54,7 @@ class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegat
   void processTerminated(LocalProcess& source, std::optional<int32_t> exitCode) override;
   void dataReceived(std::span<const uint8_t> slice) override;
   winsize getWindowSize() override;
+  uint64_t deliveryDeadlineNs() override { return nextFrameDueNs(); }
 
   using TerminalView::clipboardCopy;
   using TerminalView::clipboardRead;

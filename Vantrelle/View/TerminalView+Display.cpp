@@ -51,6 +51,18 @@ void TerminalView::queuePendingDisplay() {
   platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(displayCoalescingNs), redraw);
 }
 
+// Output that keeps coming stops for the frame that draws it, so the frame starts on the beat
+// rather than after the rest of a slice of parsing.
+uint64_t TerminalView::nextFrameDueNs() {
+  if (!pendingDisplay || !lastFrameUptimeNs || !get_mapped()) return 0;
+  auto clock = get_frame_clock();
+  if (!clock) return 0;
+  gint64 interval = 0, presentation = 0;
+  clock->get_refresh_info(clock->get_frame_time(), interval, presentation);
+  uint64_t intervalNs = interval > 0 ? uint64_t(interval) * 1000 : displayCoalescingNs;
+  return lastFrameUptimeNs + intervalNs - frameStartAllowanceNs;
+}
+
 bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {
   if (terminal->synchronizedOutputActive) return false;
   uint64_t last;

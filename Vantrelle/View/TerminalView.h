@@ -202,6 +202,11 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   uint64_t displayWhileTypingDue() const;
   // When the redraw of output that came while the user types was queued; 0 when none is.
   uint64_t typingDisplayQueuedNs = 0;
+  // When the display's next frame, which draws the output queued for it, is due (monotonic
+  // nanoseconds); 0 when no frame is awaited.
+  uint64_t nextFrameDueNs();
+  // GTK may start a frame this much before its frame time.
+  static constexpr uint64_t frameStartAllowanceNs = 500'000;
   void updateDisplay(bool notifyAccessibility);
   void updateCursorPosition();
   void queueMetalDisplay();

@@ -1,5 +1,6 @@
 // A shown view redraws coalesced output on the display's next frame, once per request, even though
-// a timer stays armed as the bound for a view whose frames stop.
+// a timer stays armed as the bound for a view whose frames stop; output delivery stops for that
+// frame.
 #include <gtest/gtest.h>
 #include <gtkmm/window.h>
 
@@ -35,6 +36,33 @@ TEST(ShownView, OutputIsRedrawnOnTheNextFrameOnce) {
     ASSERT_TRUE(testing::pumpUntil([&] { return timerPassed; }));
     EXPECT_EQ(view->displayCount, before + 1) << "round " << round;
   }
+  window->unset_child();
+  window->destroy();
+}
+
+// The process's output stops for the frame that is to draw it, and only for a frame that comes.
+TEST(ShownView, OutputAwaitingAFrameAsksDeliveryToStopForIt) {
+  testing::ensureGtk();
+  auto window = std::make_unique<Gtk::Window>();
+  window->set_default_size(480, 240);
+  auto view = std::make_unique<TerminalView>();
+  window->set_child(*view);
+  window->present();
+  view->feed("prompt$ ");
+  ASSERT_TRUE(
+      testing::pumpUntil([&] { return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs; }));
+  EXPECT_EQ(view->nextFrameDueNs(), 0u) << "nothing to draw";
+  view->feed("output\r\n");
+  uint64_t due = view->nextFrameDueNs();
+  EXPECT_GT(due, view->lastFrameUptimeNs);
+  EXPECT_LE(due, view->lastFrameUptimeNs + TerminalView::displayCoalescingNs);
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+
+  window->hide();
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->get_mapped(); }));
+  view->feed("hidden\r\n");
+  EXPECT_TRUE(view->pendingDisplay);
+  EXPECT_EQ(view->nextFrameDueNs(), 0u) << "a hidden view has no frames to wait for";
   window->unset_child();
   window->destroy();
 }

@@ -1,0 +1,70 @@
+// Output is handed over in slices that end early when the delegate needs the queue for itself (a
+// frame due), and a deadline long passed (frames that stopped) no longer shortens them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "ProcessTestSupport.h"
+
+using namespace vantrelle;
+using namespace vantrelle::testing;
+
+namespace {
+
+uint64_t steadyNowNs() {
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+struct DeadlineDelegate : RecordingDelegate {
+  std::function<uint64_t()> deadline;
+  uint64_t deliveryDeadlineNs() override { return deadline ? deadline() : 0; }
+};
+
+// Counts the slices, so that each chunk knows the slice it came in.
+struct CountingProcess : LocalProcess {
+  using LocalProcess::LocalProcess;
+  size_t slices = 0;
+  void drainReceivedData() override {
+    slices++;
+    LocalProcess::drainReceivedData();
+  }
+};
+
+TEST(OutputDelivery, SlicesEndAtTheDelegatesDeadlineUnlessItIsLongPast) {
+  struct Case {
+    const char* name;
+    std::function<uint64_t()> deadline;
+    bool oneChunkPerSlice;
+  };
+  const Case cases[] = {
+      {"no deadline", nullptr, false},
+      {"a frame due now", [] { return steadyNowNs(); }, true},
+      {"a frame due a second ago, frames stopped", [] { return steadyNowNs() - 1'000'000'000; }, false},
+  };
+  for (const Case& c : cases) {
+    auto delegate = std::make_shared<DeadlineDelegate>();
+    auto process = std::make_shared<CountingProcess>(delegate);
+    delegate->deadline = c.deadline;
+    size_t lastSlice = 0, inSlice = 0, mostInOneSlice = 0;
+    delegate->onData = [&](std::span<const uint8_t>) {
+      inSlice = process->slices == lastSlice ? inSlice + 1 : 1;
+      lastSlice = process->slices;
+      mostInOneSlice = std::max(mostInOneSlice, inSlice);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));  // a slow consumer, so output waits
+    };
+    process->startProcess("/bin/sh", {"-c", "head -c 400000 /dev/zero | tr '\\0' x"});
+    ASSERT_TRUE(pumpMainUntil([&] { return delegate->terminated; }, std::chrono::seconds(60))) << c.name;
+    EXPECT_EQ(delegate->output, std::string(400000, 'x')) << c.name;
+    if (c.oneChunkPerSlice) {
+      EXPECT_EQ(mostInOneSlice, 1u) << c.name;
+    } else {
+      EXPECT_GT(mostInOneSlice, 1u) << c.name;
+    }
+  }
+}
+
+}  // namespace
