@@ -74,34 +74,27 @@ struct DecodedScalar {
   size_t length;
 };
 
-// How a lead byte of each high nibble decodes: sequence length (0: no lead), the lead's payload
-// bits, the shift that drops the bytes past the sequence, the continuation test and the
-// smallest scalar that is not an overlong form.
-struct LeadForm {
-  uint32_t length, payload, shift, continuationMask, continuationBits, smallest;
-};
-constexpr std::array<LeadForm, 16> kLeadForms = [] {
-  std::array<LeadForm, 16> forms{};
-  for (auto& form : forms) form = {0, 0, 0, 0, 1, 0};  // the test 0 == 1 fails: no lead
-  forms[0xC] = forms[0xD] = {2, 0x1F, 12, 0xC000, 0x8000, 0x80};
-  forms[0xE] = {3, 0x0F, 6, 0xC0C000, 0x808000, 0x800};
-  forms[0xF] = {4, 0x07, 0, 0xC0C0C000, 0x80808000, 0x10000};
-  return forms;
-}();
-
-// Decodes a sequence of two to four bytes from four readable bytes without branching on its
-// length, which in mixed text changes from one character to the next.
+// Decodes a sequence of two to four bytes from four readable bytes. Three-byte sequences (most
+// of the Basic Multilingual Plane) and two-byte ones (Latin, Greek, Cyrillic, marks) come first,
+// each with one test for every way it can be broken; four-byte ones lead to the slower paths of
+// emoji anyway.
 inline DecodedScalar decodeRunScalarFromWord(const uint8_t* p) {
   uint32_t word;
   std::memcpy(&word, p, sizeof word);
-  const uint32_t lead = p[0];
-  const LeadForm& form = kLeadForms[lead >> 4];
-  const uint32_t scalar =
-      ((lead & form.payload) << 18 | (word >> 8 & 0x3F) << 12 | (word >> 16 & 0x3F) << 6 | (word >> 24 & 0x3F)) >>
-      form.shift;
-  const bool valid = (word & form.continuationMask) == form.continuationBits && scalar >= form.smallest &&
-                     (scalar < 0xD800 || scalar > 0xDFFF) && scalar <= 0x10FFFF && lead <= 0xF4;
-  return {scalar, valid ? form.length : 0};
+  const uint32_t lead = word & 0xFF;
+  if (lead - 0xE0 < 0x10) {
+    const uint32_t scalar = (lead & 0x0F) << 12 | (word >> 2 & 0xFC0) | (word >> 16 & 0x3F);
+    const bool valid = ((word & 0xC0C000) == 0x808000) & (scalar >= 0x800) & (scalar - 0xD800 > 0x7FF);
+    return {scalar, valid ? 3u : 0u};
+  }
+  if (lead - 0xC2 < 0x1E) return {(lead & 0x1F) << 6 | (word >> 8 & 0x3F), (word & 0xC000) == 0x8000 ? 2u : 0u};
+  if (lead - 0xF0 < 5) {
+    const uint32_t scalar =
+        (lead & 0x07) << 18 | (word >> 8 & 0x3F) << 12 | (word >> 16 & 0x3F) << 6 | (word >> 24 & 0x3F);
+    const bool valid = ((word & 0xC0C0C000) == 0x80808000) & (scalar >= 0x10000) & (scalar <= 0x10FFFF);
+    return {scalar, valid ? 4u : 0u};
+  }
+  return {0, 0};
 }
 
 inline DecodedScalar decodeRunScalar(const uint8_t* p, size_t available) {
@@ -122,6 +115,13 @@ inline DecodedScalar decodeRunScalar(const uint8_t* p, size_t available) {
     if (lead <= 0xF4 && scalar >= 0x10000 && scalar <= 0x10FFFF) return {scalar, 4};
   }
   return {0, 0};
+}
+
+// Whether a decoded character is one of the Basic Multilingual Plane that takes one or two
+// columns, which in a run only joins a cell after a joiner.
+inline bool takesOwnCell(DecodedScalar decoded, int width) {
+  // One test rather than three: which of them fails changes from one character to the next.
+  return (decoded.length != 0) & (decoded.scalar <= 0xFFFF) & (unsigned(width - 1) <= 1);
 }
 
 // Which of the eight bytes of a word are DEL or above: their top bit in the result.
@@ -302,6 +302,34 @@ struct Terminal::TextRun {
     loneIndicator = false;
   }
 
+  // Pushes `next`, a character that takes a cell of its own, and the ones of the same kind that
+  // follow it, with the count in a register, until the run holds `stop` cells, the text ends or
+  // ASCII follows; then returns false with `at` on the last character pushed. A character of
+  // another kind returns true with `at` and `next` on it, not pushed.
+  bool takeOwnCells(std::span<const uint8_t> run, size_t& at, DecodedScalar& next, int& width, const int8_t* widths,
+                    size_t stop) {
+    const uint8_t* const data = run.data();
+    size_t i = at;
+    size_t n = count;
+    bool other = false;
+    for (;;) {
+      codes[n++] = width == 2 ? int32_t(next.scalar) | Buffer::kWideCode : int32_t(next.scalar);
+      if (n >= stop || i + next.length >= run.size() || data[i + next.length] < 0x80) break;
+      i += next.length;
+      next = decodeRunScalar(data + i, run.size() - i);
+      width = columnWidth(widths, next.scalar);
+      if (!takesOwnCell(next, width)) {
+        other = true;
+        break;
+      }
+    }
+    count = n;
+    endsWithJoiner = false;
+    loneIndicator = false;
+    at = i;
+    return other;
+  }
+
   // Takes the ASCII text (bytes below DEL) that starts at byte `start`, as far as the room left
   // allows, and returns the bytes taken; it joins nothing and ends any join. Sixteen bytes are
   // looked at and widened at once: the copy may run past what it takes into the spare room
@@ -383,25 +411,29 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
 // single-cell rules, or where cell number `cells` would begin. Returns the bytes consumed.
 size_t Terminal::buildTextRun(TextRun& batch, std::span<const uint8_t> run, size_t cells) {
   static const int8_t* const widths = makeWidthTable();
+  const uint8_t* const data = run.data();
+  const size_t size = run.size();
+  // A cell past number `cells` ends the run before its character, as does a full run.
+  const size_t stop = std::min(cells + 1, TextRun::kCapacity);
   size_t i = 0;
-  while (i < run.size() && batch.count < TextRun::kCapacity) {
+  while (i < size && batch.count < TextRun::kCapacity) {
     const size_t before = batch.count;
-    if (run[i] < 0x7F) {
+    if (data[i] < 0x7F) {
       const size_t ascii = batch.takeAscii(run, i);
       if (batch.count > cells) return i + (cells - before);
       i += ascii;
       continue;
     }
-    const DecodedScalar next =
-        run[i] < 0x80 ? DecodedScalar{run[i], 1} : decodeRunScalar(run.data() + i, run.size() - i);
+    DecodedScalar next = data[i] < 0x80 ? DecodedScalar{data[i], 1} : decodeRunScalar(data + i, size - i);
     if (next.length == 0) break;
-    // Most characters of the Basic Multilingual Plane take a cell of their own and join nothing.
-    const int width = columnWidth(widths, next.scalar);
-    if (next.scalar <= 0xFFFF && (width == 1 || width == 2) && !batch.endsWithJoiner) {
-      batch.push(static_cast<int32_t>(next.scalar), width);
-    } else if (!addToTextRun(batch, next.scalar, width)) {
-      break;
+    int width = columnWidth(widths, next.scalar);
+    if (takesOwnCell(next, width) && !batch.endsWithJoiner && !batch.takeOwnCells(run, i, next, width, widths, stop)) {
+      if (batch.count > cells) return i;
+      i += next.length;
+      continue;
     }
+    // Anything else, including the character that ended a stretch of cells of their own.
+    if (next.length == 0 || !addToTextRun(batch, next.scalar, width)) break;
     if (batch.count > cells) return i;
     i += next.length;
   }
@@ -415,8 +447,9 @@ bool Terminal::clusterEndsWithJoiner(int32_t cellCode) const {
 }
 
 // Adds a scalar to the run, as a cell of its own or joined to the
-// run's last cell; false when it needs the single-cell rules.
-bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width) {
+// run's last cell; false when it needs the single-cell rules. Taken in line into the run
+// builder with the join below, so the run's count and flags stay in registers across emoji.
+[[gnu::always_inline]] inline bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width) {
   if (width < 0) return true;  // dropped, whatever came before
   if (grapheme::isRegionalIndicator(scalar)) {
     if (!batch.joining || batch.count == 0 || options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
@@ -447,7 +480,7 @@ bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width) {
 
 // Joins a scalar to the run's last cell. A selector that would change the cell's width is left
 // to the single-cell rules, as where the cell lands decides that.
-Terminal::RunJoin Terminal::joinInTextRun(TextRun& batch, char32_t scalar) {
+[[gnu::always_inline]] inline Terminal::RunJoin Terminal::joinInTextRun(TextRun& batch, char32_t scalar) {
   int32_t& last = batch.codes[batch.count - 1];
   const int32_t form = last & Buffer::kRunFormBits;
   const ClusterCodeCache::Step step = joinStep(last & ~Buffer::kRunFormBits, scalar);
