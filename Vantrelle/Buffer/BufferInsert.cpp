@@ -202,7 +202,8 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
   size_t k = 0;
   for (; k < codes.size(); ++k) {
     const int32_t code = codes[k];
-    if ((code & kRunFormBits) == kWidenedCode) {
+    // A widened cell is never wide in the run as well, so one bit tells it.
+    if (code & kWidenedCode) {
       const int col = int(at - destination);
       const int width = storeWidenedCell(destination, col, end, right, cells, code - kWidenedCode);
       if (width == 0) break;
@@ -213,12 +214,13 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
     // One- and two-column text mixes at random, so the cell is stored without a branch on its
     // width: the continuation goes first, to the next column or, for one column, under the cell.
     const int wide = code >> 30;
-    if (at + wide >= limit) break;
+    CharData* const after = at + 1 + wide;
+    if (after > limit) break;
     const CellWords built = withCodeAndWidth(narrow, twoColumns, code & ~kWideCode, wide);
-    std::memcpy(static_cast<void*>(at + wide), &continuation, sizeof continuation);
+    std::memcpy(static_cast<void*>(after - 1), &continuation, sizeof continuation);
     std::memcpy(static_cast<void*>(at), &built, sizeof built);
     last = at;
-    at += 1 + wide;
+    at = after;
   }
   const int col = int(at - destination);
   line.cellsBelow(col);
