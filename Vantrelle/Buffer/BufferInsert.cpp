@@ -199,8 +199,33 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
   const CellWords narrow = cells.narrow;
   const CellWords twoColumns = cells.wide;
   const CellWords continuation = cells.continuation;
+  const size_t n = codes.size();
   size_t k = 0;
-  for (; k < codes.size(); ++k) {
+  while (k < n) {
+    // Two cells a round while four columns are left, so one bound and one test for a widened
+    // cell serve both. One- and two-column text mixes at random, so each cell is stored without
+    // a branch on its width: its continuation goes first, to the next column or, for one
+    // column, under the cell.
+    while (k + 2 <= n && at + 4 <= limit) {
+      const int32_t first = codes[k];
+      const int32_t second = codes[k + 1];
+      if ((first | second) & kWidenedCode) break;
+      const int firstWide = int(uint32_t(first) >> 30);
+      const int secondWide = int(uint32_t(second) >> 30);
+      CharData* const middle = at + 1 + firstWide;
+      CharData* const after = middle + 1 + secondWide;
+      const CellWords firstBuilt = withCodeAndWidth(narrow, twoColumns, first & ~kWideCode, firstWide);
+      const CellWords secondBuilt = withCodeAndWidth(narrow, twoColumns, second & ~kWideCode, secondWide);
+      std::memcpy(static_cast<void*>(middle - 1), &continuation, sizeof continuation);
+      std::memcpy(static_cast<void*>(at), &firstBuilt, sizeof firstBuilt);
+      std::memcpy(static_cast<void*>(after - 1), &continuation, sizeof continuation);
+      std::memcpy(static_cast<void*>(middle), &secondBuilt, sizeof secondBuilt);
+      last = middle;
+      at = after;
+      k += 2;
+    }
+    if (k == n) break;
+    // One cell: near the row's end, a widened one, or the last of an odd count.
     const int32_t code = codes[k];
     // A widened cell is never wide in the run as well, so one bit tells it.
     if (code & kWidenedCode) {
@@ -209,11 +234,10 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
       if (width == 0) break;
       last = at;
       at += width;
+      ++k;
       continue;
     }
-    // One- and two-column text mixes at random, so the cell is stored without a branch on its
-    // width: the continuation goes first, to the next column or, for one column, under the cell.
-    const int wide = code >> 30;
+    const int wide = int(uint32_t(code) >> 30);
     CharData* const after = at + 1 + wide;
     if (after > limit) break;
     const CellWords built = withCodeAndWidth(narrow, twoColumns, code & ~kWideCode, wide);
@@ -221,6 +245,7 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
     std::memcpy(static_cast<void*>(at), &built, sizeof built);
     last = at;
     at = after;
+    ++k;
   }
   const int col = int(at - destination);
   line.cellsBelow(col);
