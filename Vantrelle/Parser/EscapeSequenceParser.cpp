@@ -33,9 +33,23 @@ EscapeSequenceParser::EscapeSequenceParser(ParserHandler& handler)
     : handler(handler), table(TransitionTable::sharedVt500Table()) {}
 
 void EscapeSequenceParser::parse(std::span<const uint8_t> data) {
+  const MachineRun run = runMachine<false>(data, currentState);
+  // A parse the error handler stopped leaves the state it found.
+  if (!run.aborted) currentState = run.state;
+}
+
+EscapeSequenceParser::MachineRun EscapeSequenceParser::runToGround(std::span<const uint8_t> data, ParserState state) {
+  return runMachine<true>(data, state);
+}
+
+template <bool untilGround>
+EscapeSequenceParser::MachineRun EscapeSequenceParser::runMachine(std::span<const uint8_t> data, ParserState state) {
   Locals l{data.data(), data.size()};
-  l.state = currentState;
+  l.state = state;
   while (l.i < l.size) {
+    if constexpr (untilGround) {
+      if (l.state == ParserState::ground && l.i != 0) break;
+    }
     const uint8_t code = l.data[l.i];
     if (l.state == ParserState::ground) {
       // Printable text is scanned in bulk and handed over as one slice of the chunk.
@@ -70,13 +84,13 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data) {
       abandonDcs();
     }
     doAction(action, l);
-    if (l.aborted) return;
+    if (l.aborted) return {l.i, l.state, true};
     l.state = l.next;
     ++l.i;
   }
   if (l.state == ParserState::ground) handPrint(l);
   if (l.state == ParserState::dcsPassthrough) handDcs(l);
-  currentState = l.state;
+  return {l.i, l.state, false};
 }
 
 // ESC [ from ground: both bytes clear the sequence, as the table has them do one at a time.

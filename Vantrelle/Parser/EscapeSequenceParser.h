@@ -32,6 +32,11 @@ class EscapeSequenceParser {
   explicit EscapeSequenceParser(ParserHandler& handler);
 
   void parse(std::span<const uint8_t> data);
+  // The same as `parse` for a handler whose type is known where this is instantiated (see
+  // QuickParse.h), so that text, controls in text and complete control sequences reach it
+  // without a virtual call. `handler` must be the parser's own handler.
+  template <typename Handler>
+  void parseWith(Handler& handler, std::span<const uint8_t> data);
   void reset();
 
   ParserState initialState = ParserState::ground;
@@ -48,7 +53,20 @@ class EscapeSequenceParser {
 
  private:
   struct Locals;
+  // How far the machine went: the bytes taken, the state reached, and whether the error handler
+  // stopped the parse.
+  struct MachineRun {
+    size_t taken;
+    ParserState state;
+    bool aborted;
+  };
 
+  template <bool untilGround>
+  MachineRun runMachine(std::span<const uint8_t> data, ParserState state);
+  // Runs the machine from `state` until it is back in the ground state or the data ends.
+  MachineRun runToGround(std::span<const uint8_t> data, ParserState state);
+  template <typename Handler>
+  size_t quickCsi(Handler& handler, const uint8_t* start, const uint8_t* end);
   void doAction(ParserAction action, Locals& l);
   void beginCsi(Locals& l);
   void scanCsiParameters(Locals& l);

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "Vantrelle/Parser/ByteScan.h"
+#include "Vantrelle/Parser/QuickParse.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -38,6 +39,10 @@ constexpr bool isDesignatorIntermediate(uint8_t c) {
 }
 
 }  // namespace
+
+void Terminal::feed(std::span<const uint8_t> data) { parser.parseWith(*this, data); }
+
+void Terminal::feed(std::string_view text) { feed({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
 
 void Terminal::print(std::span<const uint8_t> run) {
   if (!printOnCursorRow(run)) handlePrint(run);

@@ -172,12 +172,6 @@ void appendUtf8To(std::string& out, char32_t c) { appendUtf8(out, c); }
 
 }  // namespace
 
-void Terminal::feed(std::span<const uint8_t> data) { parser.parse(data); }
-
-void Terminal::feed(std::string_view text) {
-  parser.parse({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-}
-
 void Terminal::handlePrint(std::span<const uint8_t> run) {
   Buffer& target = *buffer;
   const int row = target.y;

@@ -459,14 +459,16 @@ class Terminal : private ParserHandler {
   // The pending synchronized-output time-out (Terminal+Resets.cpp).
   std::shared_ptr<ScheduledWork> synchronizedOutputTimeoutItem;
 
-  // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp).
-  void print(std::span<const uint8_t> run) override;
+  // ParserHandler: the fixed dispatch switches (Terminal+Dispatch.cpp). The parser calls the
+  // final ones directly on its quick path.
+  friend class EscapeSequenceParser;
+  void print(std::span<const uint8_t> run) final;
   bool printOnCursorRow(std::span<const uint8_t> run);
-  void printStateReset() override { readingBuffer.putbackCount = 0; }
-  void dispatchExecute(uint8_t code) override;
+  void printStateReset() final { readingBuffer.putbackCount = 0; }
+  void dispatchExecute(uint8_t code) final;
   void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
   void dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
-                   std::span<const uint8_t> parsTxt) override;
+                   std::span<const uint8_t> parsTxt) final;
   void dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                          std::span<const uint8_t> parsTxt);
   static uint32_t routingKey(std::span<const uint8_t> collect, uint8_t code);

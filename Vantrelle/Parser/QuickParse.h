@@ -1,0 +1,103 @@
+#pragma once
+
+// The parse loop for a handler of known type, included where that type is complete. It keeps to
+// the ground state and the control sequences that begin and end there; everything else runs on
+// the table-driven machine, which hands back once it returns to the ground state.
+#include "Vantrelle/Parser/ByteScan.h"
+#include "Vantrelle/Parser/EscapeSequenceParser.h"
+
+namespace vantrelle {
+
+template <typename Handler>
+void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> data) {
+  const uint8_t* const begin = data.data();
+  const uint8_t* const end = begin + data.size();
+  const uint8_t* p = begin;
+  // Like the machine, the state lives in a local for the whole call: a handler that resets the
+  // parser meanwhile does not change where this call goes on.
+  ParserState state = currentState;
+  while (p < end) {
+    if (state == ParserState::ground) {
+      const uint8_t code = *p;
+      if (code >= 0x20) {
+        const size_t length = 1 + printableRunLength(p + 1, static_cast<size_t>(end - p - 1));
+        target.print({p, length});
+        p += length;
+        continue;
+      }
+      if (code != 0x1B) {
+        // Every C0 control but ESC is executed in the ground state, CAN and SUB included.
+        target.dispatchExecute(code);
+        ++p;
+        continue;
+      }
+      if (end - p > 2 && p[1] == '[') {
+        if (const size_t taken = quickCsi(target, p + 2, end)) {
+          p += 2 + taken;
+          continue;
+        }
+      }
+    }
+    const MachineRun run = runToGround({p, static_cast<size_t>(end - p)}, state);
+    if (run.aborted) return;
+    state = run.state;
+    p += run.taken;
+  }
+  currentState = state;
+}
+
+// A control sequence after its ESC [, complete in the data and of the plain form nearly all
+// are: an optional '?', then digits, ';' and ':' (not first), and a final byte, with no more
+// parameters than kept. It is dispatched as the machine would, and the bytes after the
+// introducer it took are returned; anything else returns 0 having changed nothing the machine
+// does not clear on its way in.
+template <typename Handler>
+size_t EscapeSequenceParser::quickCsi(Handler& target, const uint8_t* const start, const uint8_t* const end) {
+  const uint8_t* p = start;
+  size_t collectCount = 0;
+  if (*p == '?') {
+    collectCount = 1;
+    ++p;
+  }
+  if (p == end || *p == ':') return 0;
+  int* const values = _pars.data();
+  uint8_t* const separators = _parsTxt.data();
+  size_t count = 1;
+  int value = 0;
+  for (;;) {
+    // Values saturate, so a run of digits can never overflow.
+    for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
+      value = value * 10 + static_cast<int>(digit);
+      ++p;
+      if (value > kMaxParameterValue) {
+        value = kMaxParameterValue;
+        while (p < end && *p - unsigned('0') <= 9) ++p;
+      }
+    }
+    if (p == end) return 0;
+    const uint8_t code = *p;
+    if (code != ';' && code != ':') {
+      if (code < 0x40 || code > 0x7E) return 0;
+      break;
+    }
+    if (count == static_cast<size_t>(kMaxParameters)) return 0;
+    values[count - 1] = value;
+    separators[count - 1] = code;
+    ++count;
+    value = 0;
+    ++p;
+  }
+  values[count - 1] = value;
+  _parsCount = count;
+  _collect[0] = '?';
+  _collectCount = collectCount;
+  _collectOverflow = false;
+  _parameterLimitExceeded = false;
+  // ESC and '[' each reset the print state on the machine's way in.
+  target.printStateReset();
+  target.printStateReset();
+  target.dispatchCsi(*p, pars(), collect(), parsTxt());
+  return static_cast<size_t>(p + 1 - start);
+}
+
+}  // namespace vantrelle

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Vantrelle/Parser/QuickParse.h"
+#include "engine/parser/RecordingHandler.h"
+
+namespace vantrelle {
+namespace {
+
+using testing::RecordingHandler;
+
+std::span<const uint8_t> bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+struct Outcome {
+  std::vector<std::string> events;
+  int resets = 0;
+  int errors = 0;
+  ParserState state = ParserState::ground;
+};
+
+// The stream cut in two (a cut at the end means none), through the typed loop or the
+// table-driven machine alone.
+Outcome parsed(const std::string& stream, size_t cut, bool typed, bool abortOnError = false) {
+  RecordingHandler h;
+  h.abortOnError = abortOnError;
+  Outcome out;
+  {
+    EscapeSequenceParser p(h);
+    for (const std::string& chunk : {stream.substr(0, cut), stream.substr(cut)}) {
+      if (typed) {
+        p.parseWith(h, bytes(chunk));
+      } else {
+        p.parse(bytes(chunk));
+      }
+    }
+    out.state = p.currentState;
+  }
+  out.events = h.events;
+  out.resets = h.resets;
+  out.errors = h.errors;
+  return out;
+}
+
+void expectSame(const Outcome& a, const Outcome& b, const std::string& what) {
+  EXPECT_EQ(a.events, b.events) << what;
+  EXPECT_EQ(a.resets, b.resets) << what;
+  EXPECT_EQ(a.errors, b.errors) << what;
+  EXPECT_EQ(a.state, b.state) << what;
+}
+
+std::string shown(const std::string& stream) {
+  std::string text;
+  for (unsigned char c : stream) {
+    if (c >= 0x20 && c < 0x7f) {
+      text += char(c);
+    } else {
+      text.append("<").append(std::to_string(c)).append(">");
+    }
+  }
+  return text;
+}
+
+// The typed loop takes text, controls in text and whole plain control sequences itself, and
+// hands everything else to the machine: whole or cut anywhere, a stream must give the events
+// the machine gives it cut in the same place.
+TEST(QuickParse, TheTypedLoopReportsWhatTheMachineReports) {
+  static const char* const pieces[] = {
+      "\x1b[",
+      "\x1b[?",
+      "\x1b[>",
+      "\x1b[=",
+      "0",
+      "7",
+      "42",
+      "255",
+      "65535",
+      "65536",
+      "99999999",
+      ";",
+      ":",
+      ";;",
+      "m",
+      "H",
+      "h",
+      "@",
+      "~",
+      "?",
+      " ",
+      "$",
+      "\x7f",
+      "\n",
+      "\r",
+      "\x1b",
+      "\x18",
+      "\x1a",
+      "\x85",
+      "\x9b",
+      "\x90",
+      "\xc3\xa9",
+      "abc",
+      "<",
+      "\x1b]",
+      "\x07",
+      "q",
+      "\x1b\\",
+      "\x1bP",
+      "\x1b_",
+      "\x1b(0",
+      "\x1b"
+      "7",
+      "\x01",
+      "\x1b[38;2;1;2;3m",
+  };
+  uint64_t state = 11;
+  auto below = [&state](size_t n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<size_t>(state >> 33) % n;
+  };
+  for (int round = 0; round < 600; ++round) {
+    std::string stream;
+    const size_t length = 1 + below(40);
+    for (size_t i = 0; i < length; ++i) stream += pieces[below(std::size(pieces))];
+    // Parameter lists at and past the limit on their count.
+    if (round % 8 == 0) {
+      stream += round % 16 ? "\x1b[" : "\x1b[?";
+      for (size_t i = 20 + below(8); i > 0; --i) stream += below(2) ? "1;" : ":";
+      stream += "2m";
+    }
+    for (const size_t cut : {stream.size(), below(stream.size() + 1)}) {
+      const bool abort = round % 5 == 0;
+      expectSame(parsed(stream, cut, true, abort), parsed(stream, cut, false, abort),
+                 "cut at " + std::to_string(cut) + ": " + shown(stream));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
