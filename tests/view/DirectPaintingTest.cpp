@@ -146,6 +146,66 @@ TEST(PixelCanvas, ColoursBecomeThePixelsCairoFillsWith) {
   cairo_surface_destroy(surface);
 }
 
+// Every coverage over varied pixels, in rows of every length from one pixel up, clipped at either
+// side: a mask paints what Cairo's mask of the same coverage paints, to the bit.
+TEST(PixelCanvas, MasksCompositeAsCairoDoesOverAnyPixels) {
+  constexpr int width = 37, height = 48;
+  std::mt19937 random(11);
+  auto premultiplied = [&] {
+    uint32_t alpha = random() % 4 ? 255 : random() % 256;
+    uint32_t pixel = alpha << 24;
+    for (int shift : {0, 8, 16}) pixel |= (alpha ? uint32_t(random() % (alpha + 1)) : 0) << shift;
+    return pixel;
+  };
+  CoverageMask mask;
+  mask.width = width, mask.height = height;
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++)
+      mask.coverage.push_back(x < y % width + 1 ? uint8_t(random() % 3 ? random() : 255) : 0);
+  std::vector<uint8_t> alphaRows(size_t(cairo_format_stride_for_width(CAIRO_FORMAT_A8, width)) * height);
+  int alphaStride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, width);
+  for (int y = 0; y < height; y++)
+    std::memcpy(&alphaRows[size_t(y * alphaStride)], &mask.coverage[size_t(y * width)], width);
+  cairo_surface_t* coverage =
+      cairo_image_surface_create_for_data(alphaRows.data(), CAIRO_FORMAT_A8, width, height, alphaStride);
+  for (ViewColor color : {ViewColor{0.9, 0.2, 0.4, 1}, ViewColor{0.3, 0.8, 0.1, 0.6}}) {
+    cairo_surface_t* ours = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width + 2, height);
+    cairo_surface_t* theirs = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width + 2, height);
+    for (cairo_surface_t* surface : {ours, theirs}) cairo_surface_flush(surface);
+    int stride = cairo_image_surface_get_stride(ours);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width + 2; x++) {
+        uint32_t pixel = premultiplied();
+        std::memcpy(cairo_image_surface_get_data(ours) + y * stride + x * 4, &pixel, 4);
+        std::memcpy(cairo_image_surface_get_data(theirs) + y * stride + x * 4, &pixel, 4);
+      }
+    for (cairo_surface_t* surface : {ours, theirs}) cairo_surface_mark_dirty(surface);
+    // Clipped a pixel in from either edge, so the rows start and end off the mask's own bounds.
+    cairo_t* cr = cairo_create(theirs);
+    cairo_rectangle(cr, 2, 0, width - 1, height);
+    cairo_clip(cr);
+    cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+    cairo_mask_surface(cr, coverage, 1, 0);
+    cairo_destroy(cr);
+    cr = cairo_create(ours);
+    cairo_rectangle(cr, 2, 0, width - 1, height);
+    cairo_clip(cr);
+    auto canvas = PixelCanvas::of(cr);
+    ASSERT_TRUE(canvas);
+    canvas->paint(mask, 1, 0, PixelCanvas::pixel(color));
+    cairo_destroy(cr);
+    for (cairo_surface_t* surface : {ours, theirs}) cairo_surface_flush(surface);
+    for (int y = 0; y < height; y++)
+      ASSERT_EQ(std::memcmp(cairo_image_surface_get_data(ours) + y * stride,
+                            cairo_image_surface_get_data(theirs) + y * stride, size_t(width + 2) * 4),
+                0)
+          << "row " << y << " alpha " << color.alpha;
+    cairo_surface_destroy(ours);
+    cairo_surface_destroy(theirs);
+  }
+  cairo_surface_destroy(coverage);
+}
+
 TEST(PixelCanvas, TakesOnlyTargetsItCanPaintAsCairoWould) {
   cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
   cairo_t* cr = cairo_create(image);
