@@ -57,10 +57,14 @@ uint64_t TerminalView::nextFrameDueNs() {
   if (!pendingDisplay || !lastFrameUptimeNs || !get_mapped()) return 0;
   auto clock = get_frame_clock();
   if (!clock) return 0;
+  // The clock's last frame may be one this view took no part in; the next comes an interval after it.
+  uint64_t lastFrame = lastFrameUptimeNs;
+  if (GdkFrameTimings* timings = gdk_frame_clock_get_current_timings(clock->gobj()))
+    lastFrame = std::max(lastFrame, uint64_t(std::max<gint64>(gdk_frame_timings_get_frame_time(timings), 0)) * 1000);
   gint64 interval = 0, presentation = 0;
   clock->get_refresh_info(clock->get_frame_time(), interval, presentation);
   uint64_t intervalNs = interval > 0 ? uint64_t(interval) * 1000 : displayCoalescingNs;
-  return lastFrameUptimeNs + intervalNs - frameStartAllowanceNs;
+  return lastFrame + intervalNs - frameStartAllowanceNs;
 }
 
 bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {
