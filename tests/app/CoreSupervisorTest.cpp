@@ -8,10 +8,10 @@
 #include <optional>
 #include <thread>
 
-#include "MainLoop.h"
 #include "app/CoreSupervisor.h"
 #include "app/RuntimeAuthority.h"
 #include "platform/ChildProcess.h"
+#include "tests/MainLoop.h"
 
 namespace zorvel {
 namespace {

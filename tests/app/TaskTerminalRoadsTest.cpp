@@ -19,13 +19,13 @@
 #include <thread>
 #include <vector>
 
-#include "MainLoop.h"
 #include "app/ProfileLoginController.h"
 #include "app/TerminalFactory.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Dispatch.h"
 #include "platform/URLSession.h"
 #include "platform/UserDefaults.h"
+#include "tests/MainLoop.h"
 #include "tests/app/GtkTestSupport.h"
 
 namespace zorvel {

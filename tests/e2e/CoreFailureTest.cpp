@@ -59,9 +59,10 @@ TEST(CoreFailure, IsShownAboveAnOpenTaskTerminal) {
   // The ready core goes, and so does its replacement as soon as it has started.
   std::ofstream(notReady).put('\n');
   ::kill(run.corePIDs().at(0), SIGKILL);
-  ASSERT_TRUE(waitUntil([&] { return run.corePIDs().size() == 2; }, 30s)) << run.log();
+  ASSERT_TRUE(run.waitUntil([&] { return run.corePIDs().size() == 2; }, 30s)) << run.log();
   ::kill(run.corePIDs().at(1), SIGKILL);
-  ASSERT_TRUE(waitUntil([&] { return run.log().find("could not start a compatible core") != std::string::npos; }, 60s))
+  ASSERT_TRUE(
+      run.waitUntil([&] { return run.log().find("could not start a compatible core") != std::string::npos; }, 60s))
       << run.log();
 
   // The failure text's colour shows inside the terminal area, right of the sidebar.

@@ -22,13 +22,10 @@ namespace bridge_e2e {
 
 using nlohmann::json;
 
+// What is waited on here (files, /proc, the core's live state) belongs to other processes, which
+// tell this one nothing when it changes: it is asked again and again.
 bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
+  return e2e::waitUntil(condition, limit);
 }
 
 using e2e::webProcessesOf;
@@ -97,6 +94,7 @@ TEST_F(DesktopBridge, AKilledWebProcessIsReportedAndTheUIComesBack) {
   // Wait for the web processes to settle: the overlay's page starts its own a moment after the main
   // page, and WebKit aborts the whole application when a web process dies before it has finished
   // starting up (it cannot read the new process's id), which is not what this test is about.
+  // Nothing says when WebKit is done starting them, so they are watched until they stay the same.
   auto processes = webProcessesOf(app->processIdentifier());
   auto stableSince = std::chrono::steady_clock::now();
   for (auto deadline = stableSince + std::chrono::seconds(15); std::chrono::steady_clock::now() < deadline;) {

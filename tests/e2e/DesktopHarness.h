@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -101,6 +105,9 @@ inline bool processExists(pid_t pid) {
   return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
+// Asks again and again until the predicate holds. For what other processes show only when asked
+// (their windows, /proc, the core's live state over HTTP): nothing tells this process when those
+// change. What the application logs and the core records is waited on with DesktopRun::waitUntil.
 template <typename Predicate>
 bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -109,6 +116,13 @@ bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return predicate();
+}
+
+// Drains a descriptor that only signals.
+inline void drainSignals(int fd) {
+  char chunk[4096];
+  while (::read(fd, chunk, sizeof chunk) > 0) {
+  }
 }
 
 // One run of the real application with the reference core, in a private data and config
@@ -125,12 +139,36 @@ class DesktopRun {
                    {"XDG_CONFIG_HOME", directory + "/config"},       {"ZORVEL_REFCORE_RECORD", recordPath},
                    {"ZORVEL_DESKTOP_DISABLE_NOTIFICATIONS", "1"},    {"G_MESSAGES_DEBUG", "all"}};
     for (auto& [name, value] : extra) environment[name] = value;
+    // The core appends its records to a file of this directory.
+    changes = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ::inotify_add_watch(changes, directory.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO);
   }
+  DesktopRun(const DesktopRun&) = delete;
+  DesktopRun& operator=(const DesktopRun&) = delete;
 
   ~DesktopRun() {
     stop();
     for (pid_t pid : corePIDs()) killCore(pid);
     std::filesystem::remove_all(directory);
+    ::close(changes);
+  }
+
+  // Waits until the predicate, which may read only the application's log and the core's records,
+  // holds. It is asked again whenever either grows. A predicate that makes the core record
+  // something (any request to it) would wake itself at once: use e2e::waitUntil for those.
+  template <typename Predicate>
+  bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return predicate();
+      pollfd grown[] = {{changes, POLLIN, 0}, {logState->grown, POLLIN, 0}};
+      ::poll(grown, 2, static_cast<int>(left.count()));
+      drainSignals(changes);
+      drainSignals(logState->grown);
+    }
+    return true;
   }
 
   // Whether the process is a core of this run and still running. A core's id passes to another
@@ -139,6 +177,17 @@ class DesktopRun {
     if (!processExists(pid)) return false;
     auto command = procText(pid, "cmdline");
     return command && command->find(directory + "/data") != std::string::npos;
+  }
+
+  // Waits until a core of this run has ended. The process is held by a descriptor, which tells when
+  // it ends, before it is checked, so its id passing to another meanwhile is no matter.
+  bool waitUntilCoreGone(pid_t pid, std::chrono::milliseconds timeout) const {
+    int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (handle < 0) return true;
+    pollfd ended{handle, POLLIN, 0};
+    bool gone = !isCoreAlive(pid) || ::poll(&ended, 1, static_cast<int>(timeout.count())) == 1;
+    ::close(handle);
+    return gone;
   }
 
   // Kills a core of this run that is still there, and nothing else: the process is held by a
@@ -261,8 +310,13 @@ class DesktopRun {
 
  private:
   struct LogState {
+    LogState() = default;
+    LogState(const LogState&) = delete;
+    LogState& operator=(const LogState&) = delete;
+    ~LogState() { ::close(grown); }
     std::mutex mutex;
     std::string text;
+    int grown = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // signalled whenever the text grows
   };
 
   void startLogDrain(const std::shared_ptr<platform::ChildProcess>& process) {
@@ -272,13 +326,18 @@ class DesktopRun {
         ssize_t got = ::read(process->errorDescriptor(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
-        std::lock_guard guard(state->mutex);
-        state->text.append(chunk, static_cast<size_t>(got));
+        {
+          std::lock_guard guard(state->mutex);
+          state->text.append(chunk, static_cast<size_t>(got));
+        }
+        const uint64_t one = 1;
+        [[maybe_unused]] auto signalled = ::write(state->grown, &one, sizeof one);
       }
     }).detach();
   }
 
   std::shared_ptr<LogState> logState = std::make_shared<LogState>();
+  int changes = -1;
 };
 
 }  // namespace e2e

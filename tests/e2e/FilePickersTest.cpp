@@ -36,7 +36,7 @@ class FilePickerWindow : public ::testing::Test {
       std::filesystem::permissions(file, std::filesystem::perms::owner_all);
     }
     desktop.start();
-    ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
+    ASSERT_TRUE(waitForMainPage(desktop, 40s)) << desktop.log();
   }
 
   // Posts the page's request and waits for the new chooser it opens, found by its title.
@@ -83,12 +83,12 @@ class FilePickerWindow : public ::testing::Test {
         12s);
   }
 
-  // Whether the chooser stays open however often the path is entered.
+  // Whether the chooser stays open however often the path is entered. Nothing marks an entry the
+  // chooser declined, so each is given a while to close it.
   bool refuses(const std::string& window, const std::string& path) {
     for (int attempt = 0; attempt < 3; ++attempt) {
       enter(window, path);
-      std::this_thread::sleep_for(700ms);
-      if (!shown(window)) return false;
+      if (gone(window, 700ms)) return false;
     }
     return true;
   }

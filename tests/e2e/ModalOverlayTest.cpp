@@ -21,7 +21,7 @@ class ModalOverlayWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     desktop.start();
-    ASSERT_TRUE(waitUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
+    ASSERT_TRUE(waitForMainPage(desktop, 40s)) << desktop.log();
     // The overlay page prewarms once it is ready: generation 1, closed again at once.
     ASSERT_TRUE(waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed", [](const json& d) {
       return d.value("generation", 0) == 1;
@@ -112,16 +112,12 @@ TEST_F(ModalOverlayWindow, ADeadOverlayPageIsReplacedAndOpeningsWaitForTheNewHos
   ASSERT_GE(processes.size(), 2u) << "expected the main and the overlay web process";
   // The new host page takes its time to report ready, so the next opening has to wait for it.
   ASSERT_TRUE(commandMainPage(desktop, {{"storage", {{"zorvel-overlay-host-delay", "6000"}}}}));
-  auto streamsOpened = [&] {
-    auto requests = desktop.ofType("request");
-    return std::count_if(requests.begin(), requests.end(),
-                         [](const json& r) { return r.value("path", "") == "/events"; });
-  };
-  const auto streamsBefore = streamsOpened();
+  const auto streamsBefore = eventStreamsOpened(desktop);
   ::kill(processes.back(), SIGKILL);
 
   // The main page is loaded again after any web process dies; wait until it listens again.
-  ASSERT_TRUE(waitUntil([&] { return streamsOpened() > streamsBefore && mainPageListening(desktop); }, 30s));
+  ASSERT_TRUE(desktop.waitUntil([&] { return eventStreamsOpened(desktop) > streamsBefore; }, 30s));
+  ASSERT_TRUE(mainPageListening(desktop));
   open("bug-report");
   int generation = 0;
   ASSERT_TRUE(waitForPageEvent(

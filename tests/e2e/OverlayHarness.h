@@ -44,7 +44,7 @@ inline std::vector<PageEvent> pageEvents(const DesktopRun& run, const std::strin
 template <typename Check>
 bool waitForPageEvent(const DesktopRun& run, const std::string& page, const std::string& name, Check check,
                       std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  return waitUntil(
+  return run.waitUntil(
       [&] {
         for (auto& event : pageEvents(run, page, name)) {
           if (check(event.detail)) return true;
@@ -60,6 +60,20 @@ inline bool mainPageListening(DesktopRun& run) {
   return state.is_object() && state.value("event_streams", 0) >= 1;
 }
 
+inline size_t eventStreamsOpened(const DesktopRun& run) {
+  size_t opened = 0;
+  for (auto& request : run.ofType("request")) {
+    if (request.value("path", "") == "/events" && request.value("status", 0) == 200) ++opened;
+  }
+  return opened;
+}
+
+// Waits until the page listens on its event stream: the core records the stream once it has
+// opened it.
+inline bool waitForMainPage(DesktopRun& run, std::chrono::milliseconds limit) {
+  return run.waitUntil([&] { return eventStreamsOpened(run) >= 1; }, limit) && mainPageListening(run);
+}
+
 // Has the main page post a message to the application, as if the page itself had sent it.
 inline void postFromMainPage(DesktopRun& run, const nlohmann::json& message) {
   run.request("POST", "/__test/events", {{"data", nlohmann::json{{"post", message}}.dump()}});
@@ -73,7 +87,7 @@ inline bool commandMainPage(DesktopRun& run, nlohmann::json commands) {
   commands["echo"] = true;
   commands["command_number"] = number;
   run.request("POST", "/__test/events", {{"data", commands.dump()}});
-  return waitUntil(
+  return run.waitUntil(
       [&] {
         for (auto& request : run.ofType("request")) {
           if (request.value("path", "") != "/__test/echo" || !request["body"].is_string()) continue;

@@ -44,16 +44,16 @@ void expectExitedWithZero(platform::ChildProcess& process) {
 TEST(SingleInstance, ASecondLaunchInTheSameSessionHandsOverToTheFirstAndSaysSo) {
   DesktopRun run;
   run.start();
-  ASSERT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  ASSERT_TRUE(run.waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
   DesktopRun secondRun;
   auto second = secondRun.launch();
   ASSERT_TRUE(second);
   ASSERT_TRUE(second->waitUntilExit(60s));
   expectExitedWithZero(*second);
-  EXPECT_TRUE(waitUntil([&] { return logHas(secondRun, "already running"); }, 10s)) << secondRun.log();
+  EXPECT_TRUE(secondRun.waitUntil([&] { return logHas(secondRun, "already running"); }, 10s)) << secondRun.log();
   EXPECT_TRUE(secondRun.starts().empty()) << "the second instance started a core";
   EXPECT_TRUE(run.app->isRunning());
-  EXPECT_TRUE(waitUntil([&] { return logHas(run, "activated by another launch"); }, 30s)) << run.log();
+  EXPECT_TRUE(run.waitUntil([&] { return logHas(run, "activated by another launch"); }, 30s)) << run.log();
 }
 
 TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
@@ -61,11 +61,11 @@ TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
   ASSERT_FALSE(otherSession.address.empty());
   DesktopRun other({{"DBUS_SESSION_BUS_ADDRESS", otherSession.address}});
   other.start();
-  ASSERT_TRUE(waitUntil([&] { return logHas(other, "is ready"); }, 60s)) << other.log();
+  ASSERT_TRUE(other.waitUntil([&] { return logHas(other, "is ready"); }, 60s)) << other.log();
 
   DesktopRun run;
   run.start();
-  EXPECT_TRUE(waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  EXPECT_TRUE(run.waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
   EXPECT_TRUE(run.app->isRunning());
   EXPECT_TRUE(other.app->isRunning());
   EXPECT_FALSE(logHas(other, "activated by another launch"));
@@ -74,12 +74,12 @@ TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
 TEST(SingleInstance, AnInstanceThatDoesNotAnswerIsPassedOver) {
   DesktopRun hung;
   hung.start();
-  ASSERT_TRUE(waitUntil([&] { return logHas(hung, "is ready"); }, 60s)) << hung.log();
+  ASSERT_TRUE(hung.waitUntil([&] { return logHas(hung, "is ready"); }, 60s)) << hung.log();
   ::kill(hung.app->processIdentifier(), SIGSTOP);
 
   DesktopRun run;
   run.start();
-  bool started = waitUntil([&] { return logHas(run, "is ready"); }, 90s);
+  bool started = run.waitUntil([&] { return logHas(run, "is ready"); }, 90s);
   ::kill(hung.app->processIdentifier(), SIGCONT);
   EXPECT_TRUE(started) << run.log();
   EXPECT_TRUE(logHas(run, "Could not reach the Zorvel already running")) << run.log();

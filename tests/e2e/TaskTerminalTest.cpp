@@ -25,13 +25,10 @@ namespace task_terminal_e2e {
 
 using nlohmann::json;
 
+// What is waited on here (files, /proc, the core's live state) belongs to other processes, which
+// tell this one nothing when it changes: it is asked again and again.
 bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(30)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
+  return e2e::waitUntil(condition, limit);
 }
 
 std::string readFile(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <gtkmm/label.h>
 
 #include "platform/Dispatch.h"
+#include "tests/MainLoop.h"
 
 namespace e2e {
 
@@ -135,14 +136,10 @@ void FakeCore::pushToHeldStreams(const std::string& bytes, bool end) {
   }
 }
 
+// The core, the page's messages and the view all report on this context, so each turn blocks
+// until one of them has something.
 bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  return true;
+  return runMainUntil(condition, limit);
 }
 
 void runFor(std::chrono::milliseconds duration) {

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "MainLoop.h"
 #include "platform/Dispatch.h"
+#include "tests/MainLoop.h"
 
 using namespace std::chrono_literals;
 using platform::DispatchQueue;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "MainLoop.h"
 #include "platform/GLibPtr.h"
+#include "tests/MainLoop.h"
 
 using namespace platform;
 

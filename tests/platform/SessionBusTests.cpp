@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "MainLoop.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/GLibPtr.h"
 #include "platform/LinkHandOff.h"
 #include "platform/UserNotificationCenter.h"
+#include "tests/MainLoop.h"
 
 using namespace platform;
 
