@@ -2,14 +2,15 @@
 // or true-colour foreground and background, bold, italic and underline toggled, each frame from
 // the home position) into a terminal view of 100x31 cells on the Cairo path, in a window on an X
 // display, painted by the renderer the application would choose there. The view's own frame clock gives the time
-// between the frames that drew new terminal contents; the counters give its median and 95th percentile (milliseconds)
-// and the bytes per second drained.
+// between the frames that drew new terminal contents; the counters give its median and 95th percentile (milliseconds),
+// the median processor time the main thread spent in such a frame, and the bytes per second drained.
 //
 // Without a display the program runs itself again under xvfb-run.
 #include <benchmark/benchmark.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 #include <gtkmm/window.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,12 @@
 namespace {
 
 constexpr int cols = 100, rows = 31;
+
+double threadCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
 
 std::string denseScreen(unsigned seed) { return viewbench::denseFrame(cols, rows, seed); }
 constexpr size_t floodBytes = size_t(24) << 20;
@@ -55,7 +62,7 @@ struct FloodHost : vantrelle::LocalProcessTerminalViewDelegate {
 
 void BM_FloodFrameTime(benchmark::State& state) {
   std::string file = floodFile();
-  std::vector<double> intervals;
+  std::vector<double> intervals, frameCpu;
   size_t bytes = 0;
   for (auto _ : state) {
     Gtk::Window window;
@@ -76,10 +83,15 @@ void BM_FloodFrameTime(benchmark::State& state) {
       uint64_t* drawn;
       gint64* lastFrame;
       std::vector<double>* intervals;
-    } probe{&view, &drawn, &lastFrame, &intervals};
+      std::vector<double>* frameCpu;
+      double frameStartCpu = 0;
+    } probe{&view, &drawn, &lastFrame, &intervals, &frameCpu};
+    gulong start = g_signal_connect(
+        clock, "before-paint", G_CALLBACK(+[](GdkFrameClock*, Probe* p) { p->frameStartCpu = threadCpuMs(); }), &probe);
     gulong handler = g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* c, Probe* p) {
                                         if (p->view->contentFramesDrawn == *p->drawn) return;
                                         *p->drawn = p->view->contentFramesDrawn;
+                                        p->frameCpu->push_back(threadCpuMs() - p->frameStartCpu);
                                         gint64 now = gdk_frame_clock_get_frame_time(c);
                                         if (*p->lastFrame) p->intervals->push_back(double(now - *p->lastFrame) / 1000);
                                         *p->lastFrame = now;
@@ -88,6 +100,7 @@ void BM_FloodFrameTime(benchmark::State& state) {
     view.startProcess("/bin/cat", {file});
     while (!host.ended) g_main_context_iteration(nullptr, TRUE);
     g_signal_handler_disconnect(clock, handler);
+    g_signal_handler_disconnect(clock, start);
     if (view.getTerminal().cols != cols || view.getTerminal().rows != rows) {
       state.SkipWithError("the view did not get a 100x31 grid");
       break;
@@ -99,6 +112,7 @@ void BM_FloodFrameTime(benchmark::State& state) {
   state.counters["frames"] = double(intervals.size());
   state.counters["median_frame_ms"] = viewbench::percentile(intervals, 0.5);
   state.counters["p95_frame_ms"] = viewbench::percentile(intervals, 0.95);
+  state.counters["frame_cpu_ms"] = viewbench::percentile(frameCpu, 0.5);
 }
 BENCHMARK(BM_FloodFrameTime)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
