@@ -10,6 +10,10 @@
 
 namespace vantrelle {
 
+// A scrollback holds one of these per line besides its cells: with its shared holder's counts
+// and the heap's header it takes an 80-byte heap block, the next size class up being 96.
+static_assert(sizeof(BufferLine) <= 56, "line records must stay compact");
+
 namespace {
 
 // Every caller writes each cell of the new block at once, so the block is taken uninitialised:
@@ -49,16 +53,15 @@ BufferLine::CellBlock BufferLine::cellsFrom(CellSlabs& pool) {
 }
 
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped)
-    : BufferLine(allocateCells(cols), cols, fillData.value_or(CharData::Null), isWrapped) {}
+    : BufferLine(allocateCells(std::min(cols, maxColumns)), cols, fillData.value_or(CharData::Null), isWrapped) {}
 
 BufferLine::BufferLine(CellBlock cells, int cols, const CharData& fillData, bool isWrapped)
     : wrapped(isWrapped),
-      dataSize(std::max(cols, 0)),
-      data(std::move(cells)),
+      dataSize(Columns(std::clamp(cols, 0, maxColumns))),
       capacity_(dataSize),
-      fill_(fillData),
-      clearedTo_(fill_) {
-  fillCells(data.get(), dataSize, fill_);
+      data(std::move(cells)),
+      clearedTo_(fillData) {
+  fillCells(data.get(), dataSize, fillData);
 }
 
 BufferLine::BufferLine(const BufferLine& from) : BufferLine(allocateCells(from.dataSize), from) {}
@@ -67,10 +70,9 @@ BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
     : renderMode(from.renderMode),
       wrapped(from.wrapped),
       dataSize(from.dataSize),
-      data(std::move(cells)),
       capacity_(from.dataSize),
       written_(std::min(from.written_, from.dataSize)),
-      fill_(from.fill_),
+      data(std::move(cells)),
       clearedTo_(from.clearedTo_),
       images_(from.images_) {
   std::copy_n(from.data.get(), dataSize, data.get());
@@ -105,7 +107,7 @@ int BufferLine::getTrimmedLength() const {
 
 std::string BufferLine::translateToString(bool trimRight, int startCol, int endCol, bool skipNullCellsFollowingWide,
                                           const CharacterProvider& characterProvider) const {
-  int end = endCol == -1 ? dataSize : std::min(endCol, dataSize);
+  int end = endCol == -1 ? dataSize : std::min<int>(endCol, dataSize);
   startCol = std::max(startCol, 0);
   if (trimRight) end = std::max(startCol, std::min(getTrimmedLength(), end));
   std::string out;
@@ -155,14 +157,14 @@ void BufferLine::copyFrom(const BufferLine& line) {
   }
   std::copy_n(line.data.get(), line.dataSize, data.get());
   const int copied = line.dataSize;
-  const int sourceWritten = std::min(line.written_, copied);
+  const Columns sourceWritten = std::min<Columns>(line.written_, line.dataSize);
   if (capacity_ == copied) {
     clearedTo_ = line.clearedTo_;
     written_ = sourceWritten;
   } else if (clearedTo_ == line.clearedTo_ && written_ <= copied) {
     written_ = sourceWritten;
   } else {
-    written_ = std::max(written_, copied);
+    written_ = std::max(written_, line.dataSize);
   }
   dataSize = line.dataSize;
   setWrapped(line.wrapped);
@@ -181,21 +183,22 @@ void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int 
 }
 
 void BufferLine::resize(int cols, const CharData& fillData) {
+  cols = std::min(cols, maxColumns);
   if (cols == dataSize) return;
   if (cols < 1) {
     data = allocateCells(0);
     dataSize = capacity_ = written_ = 0;
   } else {
     auto block = allocateCells(cols);
-    int kept = std::min(cols, dataSize);
+    int kept = std::min<int>(cols, dataSize);
     std::copy_n(data.get(), kept, block.get());
     fillCells(block.get() + kept, cols - kept, fillData);
     data = std::move(block);
-    dataSize = capacity_ = cols;
+    dataSize = capacity_ = Columns(cols);
     if (kept == cols) {
-      written_ = std::min(written_, cols);
+      written_ = std::min(written_, dataSize);
     } else {
-      written_ = clearedTo_ == fillData ? std::min(written_, kept) : kept;
+      written_ = Columns(clearedTo_ == fillData ? std::min<int>(written_, kept) : kept);
       clearedTo_ = fillData;
     }
   }
@@ -221,7 +224,7 @@ void BufferLine::fill(const CharData& with, int atCol, int len) {
 
 void BufferLine::replaceCells(int start, int end, const CharData& fillData) {
   start = std::max(start, 0);
-  end = std::min(end, dataSize);
+  end = std::min<int>(end, dataSize);
   if (end > start) {
     fillCells(data.get() + start, end - start, fillData);
     noteWritten(end);
@@ -245,7 +248,7 @@ void BufferLine::prefetchForClear() const {
   constexpr int usualRowWidth = 80;
   if (capacity_ < partialClearWidth) return;  // a full pass streams well enough on its own
   const char* first = reinterpret_cast<const char*>(data.get());
-  const size_t bytes = size_t(std::max(written_, usualRowWidth)) * sizeof(CharData);
+  const size_t bytes = size_t(std::max<int>(written_, usualRowWidth)) * sizeof(CharData);
   for (size_t at = 0; at < bytes; at += cacheLine) __builtin_prefetch(first + at, 1);
 }
 
@@ -285,8 +288,8 @@ void BufferLine::moveCells(CellBlock block) {
 }
 
 void BufferLine::attach(std::shared_ptr<TerminalImage> image) {
-  if (!images_) images_.emplace();
-  images_->push_back(std::move(image));
+  TerminalImageList& list = images_ ? images_.list() : images_.emplace();
+  list.push_back(std::move(image));
   generation_++;
 }
 

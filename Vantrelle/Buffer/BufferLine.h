@@ -14,6 +14,42 @@
 
 namespace vantrelle {
 
+// The images on a line, if any, read like an optional list. Few lines carry images, so a line
+// without them holds one null pointer rather than an empty optional list three times its size.
+class LineImages {
+ public:
+  LineImages() = default;
+  LineImages(std::nullopt_t) {}
+  LineImages(std::optional<TerminalImageList> images) {
+    if (images) this->images = std::make_unique<TerminalImageList>(std::move(*images));
+  }
+  LineImages(const LineImages& other)
+      : images(other.images ? std::make_unique<TerminalImageList>(*other.images) : nullptr) {}
+  LineImages(LineImages&&) noexcept = default;
+  LineImages& operator=(LineImages other) noexcept {
+    images = std::move(other.images);
+    return *this;
+  }
+
+  bool has_value() const { return images != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  const TerminalImageList& operator*() const { return *images; }
+  const TerminalImageList* operator->() const { return images.get(); }
+  bool operator==(std::nullopt_t) const { return !images; }
+  operator std::optional<TerminalImageList>() const {
+    return images ? std::optional<TerminalImageList>(*images) : std::nullopt;
+  }
+  TerminalImageList& list() { return *images; }
+  TerminalImageList& emplace() {
+    images = std::make_unique<TerminalImageList>();
+    return *images;
+  }
+  void reset() { images.reset(); }
+
+ private:
+  std::unique_ptr<TerminalImageList> images;
+};
+
 // Gives a line's cells back to the slab they came from, or to the heap.
 struct CellBlockDeleter {
   CellSlab* slab = nullptr;
@@ -28,9 +64,11 @@ struct CellBlockDeleter {
 
 // One row of screen or scrollback: a contiguous block of cells whose capacity may exceed the
 // columns in use, so rings can recycle lines without allocating. `generation` grows with every
-// change so drawing caches can key a row by line identity and generation.
+// change so drawing caches can key a row by line identity and generation. A line holds at most
+// maxColumns cells, the terminal's own limit; wider requests are cut to it.
 class BufferLine {
  public:
+  static constexpr int maxColumns = 65535;
   enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
 
   // Resolves a cell to its text; the terminal passes one that knows its character-map keys.
@@ -54,8 +92,7 @@ class BufferLine {
     generation_++;
   }
   RenderLineMode renderMode = RenderLineMode::single;
-  const CharData& fillCharacter() const { return fill_; }
-  const std::optional<TerminalImageList>& images() const { return images_; }
+  const LineImages& images() const { return images_; }
   void setImages(std::optional<TerminalImageList> images) {
     images_ = std::move(images);
     generation_++;
@@ -74,7 +111,7 @@ class BufferLine {
   void set(int index, const CharData& cell) {
     if (unsigned(index) >= unsigned(dataSize)) return setOutOfRange(cell);
     data[index] = cell;
-    if (index >= written_) written_ = index + 1;  // inside the data, so inside the capacity
+    if (index >= written_) written_ = Columns(index + 1);  // inside the data, so inside the capacity
     generation_++;
   }
 
@@ -130,19 +167,20 @@ class BufferLine {
  private:
   void setOutOfRange(const CharData& cell);
   int cellsToClear() const { return capacity_ >= partialClearWidth ? written_ : capacity_; }
-  void noteWritten(int end) { written_ = std::max(written_, std::min(end, capacity_)); }
+  void noteWritten(int end) { written_ = Columns(std::max<int>(written_, std::min<int>(end, capacity_))); }
 
-  // Ordered to leave no padding: lines are many.
+  // Column counts fit 16 bits, as the terminal's width does: with the fields ordered to leave
+  // no padding, a line's record stays in a smaller heap size class, and lines are many.
+  using Columns = uint16_t;
   bool wrapped = false;
-  int dataSize = 0;
-  CellBlock data;
-  int capacity_ = 0;
+  Columns dataSize = 0;
+  Columns capacity_ = 0;
   // Every cell from `written_` to the capacity holds `clearedTo_`, so clearing to that same cell
   // rewrites only the columns before it: a recycled scrollback line is wide but mostly blank.
-  int written_ = 0;
-  CharData fill_;
+  Columns written_ = 0;
+  CellBlock data;
   CharData clearedTo_;
-  std::optional<TerminalImageList> images_;
+  LineImages images_;
   uint64_t generation_ = 0;
 };
 

@@ -156,17 +156,31 @@ void CellSlabs::give(CellSlab* slab, CharData* cells) {
   }
 }
 
+int64_t CellSlabs::blocksStillNeeded() const {
+  // A few blocks past the limit come and go with lines in passing; a slab of that many serves
+  // them without a slab per line.
+  constexpr int64_t fewBlocks = 16;
+  if (blockLimit < 0) return std::numeric_limits<int64_t>::max();
+  return std::max(blockLimit - heldBlocks, fewBlocks);
+}
+
 CellSlab* CellSlabs::newSlab() {
   CellSlab* slab = nullptr;
   const size_t blockBytes = blockBytesFor(cols_);
+  const int64_t needed = blocksStillNeeded();
   if (largeMemory && size_t(heldBlocks) * blockBytes >= largeMemory->bytes) {
-    slab = allocateLargeSlab(this, blockBytes, *largeMemory);
+    const size_t regionBlocks =
+        largeMemory->bytes > CellSlab::headerBytes ? (largeMemory->bytes - CellSlab::headerBytes) / blockBytes : 0;
+    if (uint64_t(needed) >= regionBlocks) {
+      slab = allocateLargeSlab(this, blockBytes, *largeMemory);
+      if (slab) largeSlabs++;
+    } else {
+      // The last slab the owner needs: on the heap, cut to size, rather than a region mostly
+      // unused.
+      slab = allocateSlab(this, blockBytes, int(needed));
+    }
   }
-  if (slab) {
-    largeSlabs++;
-  } else {
-    slab = allocateSlab(this, blockBytes, blocksPerSlab);
-  }
+  if (!slab) slab = allocateSlab(this, blockBytes, int(std::min<int64_t>(blocksPerSlab, needed)));
   slabs++;
   heldBlocks += slab->capacity;
   slab->nextSlab = everySlab;

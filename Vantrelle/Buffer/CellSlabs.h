@@ -46,6 +46,12 @@ class CellSlabs {
   // uses it; `memory` must outlive every line, so it is normally a static, installed at start-up.
   static void useLargeSlabMemory(const SlabMemory* memory);
 
+  // The most blocks the pool's owner holds at once, as a ring does at its longest; none: no
+  // bound. A new slab then holds no more blocks than the owner can still need, so the last
+  // slab of a full scrollback is not a region mostly unused. Only a guide: past it, the pool
+  // takes small slabs as needed.
+  void setBlockLimit(int64_t blocks) { blockLimit = blocks; }
+
   // Whether the blocks in use fill less than half of the slabs held, as after most lines of a
   // long scrollback were dropped: the survivors then pin many slabs each.
   bool isSparse() const { return slabs > 2 && liveBlocks * 2 < heldBlocks; }
@@ -61,6 +67,7 @@ class CellSlabs {
   void emptied(CellSlab* slab);
   void freeSlab(CellSlab* slab);
   CellSlab* newSlab();
+  int64_t blocksStillNeeded() const;
 
   int cols_;
   int blocksPerSlab;
@@ -68,7 +75,8 @@ class CellSlabs {
   int slabs = 0;
   int largeSlabs = 0;
   int64_t liveBlocks = 0;
-  int64_t heldBlocks = 0;        // the capacity of every slab held
+  int64_t heldBlocks = 0;  // the capacity of every slab held
+  int64_t blockLimit = -1;
   CellSlab* withRoom = nullptr;  // slabs with a free or uncarved block, most recent first
   CellSlab* everySlab = nullptr;
   CellSlab* spare = nullptr;  // one empty slab kept so a line freed and made at a slab's edge

@@ -39,8 +39,17 @@ void CircularBufferLineList::shrinkStorageIfSparse() {
 
 CellSlabs* CircularBufferLineList::slabsFor(int cols) {
   if (!CellSlabs::suits(cols)) return nullptr;
-  if (!cellSlabs || cellSlabs->cols() != cols) cellSlabs = std::make_unique<CellSlabs>(cols);
+  if (!cellSlabs || cellSlabs->cols() != cols) {
+    cellSlabs = std::make_unique<CellSlabs>(cols);
+    cellSlabs->setBlockLimit(cellBlockLimit());
+  }
   return cellSlabs.get();
+}
+
+int64_t CircularBufferLineList::cellBlockLimit() const {
+  // The ring's lines, and the few its owner keeps beside them, such as a blank line to copy.
+  constexpr int linesBeside = 2;
+  return int64_t(maxLength_) + linesBeside;
 }
 
 BufferLinePtr CircularBufferLineList::makeLine(int cols, const CharData& fillData, bool isWrapped) {
@@ -60,6 +69,7 @@ BufferLinePtr CircularBufferLineList::makeCopy(const BufferLine& source) {
 void CircularBufferLineList::compactCellsIfSparse() {
   if (!cellSlabs || !cellSlabs->isSparse()) return;
   auto fresh = std::make_unique<CellSlabs>(cellSlabs->cols());
+  fresh->setBlockLimit(cellBlockLimit());
   for (int i = 0; i < count_; i++) {
     BufferLine* line = at(size_t(slotOf(i))).get();
     if (line && line->cellSlab() && line->capacity() == fresh->cols()) line->moveCells(BufferLine::cellsFrom(*fresh));
@@ -92,6 +102,7 @@ void CircularBufferLineList::setMaxLength(int value) {
   value = std::max(value, 1);
   if (value == maxLength_) return;
   maxLength_ = value;
+  if (cellSlabs) cellSlabs->setBlockLimit(cellBlockLimit());
   count_ = std::min(count_, value);
   relayout(std::min(int(order.size()), value));
   shrinkStorageIfSparse();

@@ -94,6 +94,7 @@ class CircularBufferLineList {
   void releaseSlots(int first, int end);
   void shrinkStorageIfSparse();
   CellSlabs* slabsFor(int cols);
+  int64_t cellBlockLimit() const;
   // After most lines were dropped, the survivors move their cells into fresh slabs so the old
   // ones, each pinned by a line or two, can go.
   void compactCellsIfSparse();

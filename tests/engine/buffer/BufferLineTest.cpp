@@ -40,6 +40,20 @@ TEST(BufferLine, EmptyAndNullLines) {
   EXPECT_EQ(nulls.generation(), 0u);
 }
 
+TEST(BufferLine, WidthsPastTheLimitAreCutToIt) {
+  const int tooWide = BufferLine::maxColumns + 10;
+  BufferLine line(tooWide, cell('-'));
+  EXPECT_EQ(line.count(), BufferLine::maxColumns);
+  EXPECT_EQ(line[BufferLine::maxColumns - 1], cell('-'));
+  line.set(BufferLine::maxColumns - 1, cell('z'));
+  BufferLine copy(line);
+  EXPECT_EQ(copy[BufferLine::maxColumns - 1], cell('z'));
+  BufferLine grown(3);
+  grown.resize(tooWide, cell('+'));
+  EXPECT_EQ(grown.count(), BufferLine::maxColumns);
+  EXPECT_EQ(grown[BufferLine::maxColumns - 1], cell('+'));
+}
+
 TEST(BufferLine, ContentIgnoresWidthAndPayloadButSeesRendition) {
   BufferLine line(4);
   CharData styled = CharData::Null;

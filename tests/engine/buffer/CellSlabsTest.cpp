@@ -146,6 +146,19 @@ TEST_F(LargeCellSlabs, AScrollbackOfTheDefaultSizeStaysOnTheHeap) {
   EXPECT_TRUE(CountedRegions::live.empty()) << "a 2 MiB region for a few hundred lines";
 }
 
+TEST_F(LargeCellSlabs, AFullRingTakesNoRegionItCannotFill) {
+  // Heap slabs, two regions, then fewer lines than a region holds: those go on a slab of their
+  // own size.
+  CircularBufferLineList ring(700);
+  for (int i = 0; i < 1400; i++) ring.push(ring.makeLine(80, CharData::Null));
+  EXPECT_EQ(CountedRegions::live.size(), 2u);
+  // Lines held beside the ring's own still get cells of their own.
+  std::vector<BufferLinePtr> kept;
+  for (int i = 0; i < 100; i++) kept.push_back(ring.makeLine(80, letterX));
+  for (const auto& line : kept) EXPECT_EQ((*line)[79], letterX);
+  EXPECT_EQ(CountedRegions::live.size(), 2u);
+}
+
 TEST_F(LargeCellSlabs, ACutScrollbackReturnsItsRegions) {
   CircularBufferLineList ring(20000);
   for (int i = 0; i < 20000; i++) {
