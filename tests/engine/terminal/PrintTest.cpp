@@ -63,17 +63,23 @@ TEST(TerminalPrint, Utf8SplitAcrossFeedsAndMalformedInput) {
 }
 
 // Broken sequences in the middle of text, with more text after them, print as they do when
-// their bytes arrive one at a time: each byte that cannot go on is read again on its own.
+// their bytes arrive one at a time: each byte that cannot go on is read again on its own. They
+// are tried after ASCII, after a wide character and after a two-byte one, as text is decoded
+// on different paths after each.
 TEST(TerminalPrint, BrokenSequencesInsideTextPrintAsSingleBytesDo) {
-  for (const char* broken : {"\xf0\x9f\x98", "\xe0\x80\x80", "\xc1\xbf", "\xf5\x80\x80\x80", "\xf8\x88\x80\x80",
-                             "\xf0\x8f\xbf\xbf", "\xe4\xb8", "\x80\xbf", "\xf4\x90\x80\x80"}) {
-    const std::string text = std::string("ab\xe4\xb8\xad") + broken + "cd\xe4\xb8\xad" + "ef";
-    TestHost host;
-    Terminal whole(&host, sized(40, 2)), single(&host, sized(40, 2));
-    whole.feed(text);
-    for (char c : text) single.feed(std::string_view(&c, 1));
-    EXPECT_EQ(rowText(whole, 0), rowText(single, 0)) << text;
-    EXPECT_EQ(cursor(whole), cursor(single)) << text;
+  for (const char* before : {"ab\xe4\xb8\xad", "ab", "\xd0\x9f"}) {
+    for (const char* broken :
+         {"\xf0\x9f\x98", "\xe0\x80\x80", "\xc1\xbf", "\xf5\x80\x80\x80", "\xf8\x88\x80\x80", "\xf0\x8f\xbf\xbf",
+          "\xe4\xb8", "\x80\xbf", "\xf4\x90\x80\x80", "\xed\xa0\x80", "\xed\xbf\xbf", "\xc0\x80", "\xe0\x9f\xbf",
+          "\xf7\xbf\xbf\xbf", "\xe4\xb8\x41", "\xd0\x41", "\xf0\x9f\x98\x41"}) {
+      const std::string text = std::string(before) + broken + "cd\xe4\xb8\xad" + "ef";
+      TestHost host;
+      Terminal whole(&host, sized(40, 2)), single(&host, sized(40, 2));
+      whole.feed(text);
+      for (char c : text) single.feed(std::string_view(&c, 1));
+      EXPECT_EQ(rowText(whole, 0), rowText(single, 0)) << text;
+      EXPECT_EQ(cursor(whole), cursor(single)) << text;
+    }
   }
 }
 
