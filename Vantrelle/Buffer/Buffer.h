@@ -167,6 +167,21 @@ class Buffer {
   // insertCharacter would one at a time outside insert mode (the widened ones as if the selector
   // joined them after); returns how many were consumed.
   int insertTextRun(std::span<const int32_t> codes, const CharData& cell);
+  // The cursor's row opened for text written cell by cell as it is decoded, by a writer that
+  // never wraps: the cells of the rendition (codes cleared), where the cursor is and where the
+  // row ends. Opened only outside insert mode and margins, with autowrap on.
+  struct TextRow {
+    BufferLine* line = nullptr;
+    CharData* cells = nullptr;
+    CharData* at = nullptr;
+    CharData* limit = nullptr;
+    CellWords narrow{}, continuation{};
+  };
+  bool openTextRow(const CharData& cell, TextRow& row);
+  // Takes the cells written up to `row.at`, the last of them beginning at `last`, as a run would.
+  void closeTextRow(const TextRow& row, const CharData* last);
+  // The continuation of a one-column cell of the rendition `narrow` that an emoji selector widened.
+  const CellWords& widenedContinuation(const CellWords& narrow);
   // One one-column cell, given as its words, at the cursor where that takes no wrap, no insert
   // mode and lands inside a line of the ring: the cell and the bookkeeping insertAsciiRun leaves for one
   // byte. Returns the line written, or null having done nothing.

@@ -264,19 +264,53 @@ int Buffer::storeWidenedCell(CharData* destination, int col, int end, int right,
   if (col + 1 < end && !(marginMode && col + 1 == right)) {
     const CellWords built = withCode(cells.wide, code, 2);
     std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
-    // The selector's continuation takes the rendition as the cell reads it back, unpacked again
-    // only when the rendition changes.
-    if (std::memcmp(&selectorRendition, &cells.narrow, sizeof(CellWords)) != 0) {
-      selectorRendition = cells.narrow;
-      selectorContinuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(cells.narrow).attribute()));
-    }
-    std::memcpy(static_cast<void*>(destination + col + 1), &selectorContinuation, sizeof selectorContinuation);
+    std::memcpy(static_cast<void*>(destination + col + 1), &widenedContinuation(cells.narrow),
+                sizeof selectorContinuation);
     return 2;
   }
   if (col + 1 != _cols) return 0;
   const CellWords built = withCode(cells.narrow, code, 1);
   std::memcpy(static_cast<void*>(destination + col), &built, sizeof built);
   return 1;
+}
+
+const CellWords& Buffer::widenedContinuation(const CellWords& narrow) {
+  // The selector's continuation takes the rendition as the cell reads it back, unpacked again
+  // only when the rendition changes.
+  if (std::memcmp(&selectorRendition, &narrow, sizeof(CellWords)) != 0) {
+    selectorRendition = narrow;
+    selectorContinuation = cellWords(CharData(0, 0, std::bit_cast<CharData>(narrow).attribute()));
+  }
+  return selectorContinuation;
+}
+
+bool Buffer::openTextRow(const CharData& cell, TextRow& row) {
+  if (insertMode || marginMode || !wraparound || _cols < 2) return false;
+  const int at = yBase + y;
+  if (at >= _lines.count()) return false;
+  BufferLine& line = *_lines[at];
+  const int end = std::min(_cols, line.count());
+  if (x >= end) return false;
+  if (std::memcmp(&continuationAttr, &curAttr, sizeof(Attribute)) != 0) {
+    continuationAttr = curAttr;
+    continuationCell = CharData(0, 0, curAttr);
+  }
+  row.line = &line;
+  row.cells = line.cellsBelow(0);
+  row.at = row.cells + x;
+  row.limit = row.cells + end;
+  row.narrow = cellWordsWithValue(cell, 0, 1);
+  row.continuation = cellWords(continuationCell);
+  return true;
+}
+
+void Buffer::closeTextRow(const TextRow& row, const CharData* last) {
+  const int col = int(row.at - row.cells);
+  row.line->cellsBelow(col);
+  row.line->touch(uint64_t(std::max(col - x, 1)));
+  x = col;
+  lastBufferStorage = {yBase + y, int(last - row.cells), _cols, _rows};
+  noteMarginWrap();
 }
 
 }  // namespace vantrelle

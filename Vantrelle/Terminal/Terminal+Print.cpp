@@ -278,6 +278,12 @@ void Terminal::printEachCharacter(std::span<const uint8_t> text) {
   }
 }
 
+namespace {
+// How a stretch of characters with cells of their own ended: at the end of the text, before
+// ASCII or with a full run; before a character of another kind; or before one with no room.
+enum class Stretch { ended, other, refused };
+}  // namespace
+
 // A run of text on its way to the buffer: the code of each cell as insertTextRun takes it, and
 // what the last cell means to the character after it.
 struct Terminal::TextRun {
@@ -289,23 +295,33 @@ struct Terminal::TextRun {
   bool loneIndicator = false;   // the last cell is one regional indicator
   bool joining = false;         // whether clusters may form inside the run
 
-  void push(int32_t code, int width) {
+  bool hasRoom() const { return count < kCapacity; }
+
+  bool push(int32_t code, int width) {
     codes[count] = width == 2 ? code | Buffer::kWideCode : code;
     ++count;
     endsWithJoiner = false;
     loneIndicator = false;
+    return true;
+  }
+
+  // The last cell's code with its form bits, and the same cell with another.
+  int32_t lastCode() const { return codes[count - 1]; }
+  bool replaceLast(int32_t code) {
+    codes[count - 1] = code;
+    return true;
   }
 
   // Pushes `next`, a character that takes a cell of its own, and the ones of the same kind that
   // follow it, with the count in a register, until the run holds `stop` cells, the text ends or
-  // ASCII follows; then returns false with `at` on the last character pushed. A character of
-  // another kind returns true with `at` and `next` on it, not pushed.
-  bool takeOwnCells(std::span<const uint8_t> run, size_t& at, DecodedScalar& next, int& width, const int8_t* widths,
-                    size_t stop) {
+  // ASCII follows (`ended`, with `at` on the last character pushed), or a character of another
+  // kind comes (`other`, with `at` and `next` on it, not pushed).
+  Stretch takeOwnCells(std::span<const uint8_t> run, size_t& at, DecodedScalar& next, int& width, const int8_t* widths,
+                       size_t stop) {
     const uint8_t* const data = run.data();
     size_t i = at;
     size_t n = count;
-    bool other = false;
+    Stretch end = Stretch::ended;
     for (;;) {
       codes[n++] = width == 2 ? int32_t(next.scalar) | Buffer::kWideCode : int32_t(next.scalar);
       if (n >= stop || i + next.length >= run.size() || data[i + next.length] < 0x80) break;
@@ -313,7 +329,7 @@ struct Terminal::TextRun {
       next = decodeRunScalar(data + i, run.size() - i);
       width = columnWidth(widths, next.scalar);
       if (!takesOwnCell(next, width)) {
-        other = true;
+        end = Stretch::other;
         break;
       }
     }
@@ -321,7 +337,7 @@ struct Terminal::TextRun {
     endsWithJoiner = false;
     loneIndicator = false;
     at = i;
-    return other;
+    return end;
   }
 
   // Takes the ASCII text (bytes below DEL) that starts at byte `start`, as far as the room left
@@ -361,6 +377,144 @@ struct Terminal::TextRun {
   }
 };
 
+// A run written straight into the cursor's row as it is decoded, for text that stays on that
+// row: each cell goes to the line at once rather than through a run of codes, and the run stops
+// before the first cell with no room left, which the wrapping path then takes. It forms
+// clusters as a TextRun does and settles an emoji selector's widening where the cell is.
+struct Terminal::RowRun {
+  static constexpr size_t kCapacity = TextRun::kCapacity;
+  Buffer::TextRow row;
+  Buffer* buffer = nullptr;
+  CharData* last = nullptr;
+  int32_t lastForm = 0;  // the last cell's form bits, as a TextRun keeps them in its code
+  size_t count = 0;
+  bool endsWithJoiner = false;
+  bool loneIndicator = false;
+  bool joining = true;
+
+  bool hasRoom() const { return count < kCapacity && row.at < row.limit; }
+
+  // One- and two-column text mixes at random, so the cell is stored without a branch on its
+  // width: the continuation goes first, to the next column or, for one column, under the cell.
+  void store(int32_t code, int wide) {
+    CharData* const after = row.at + 1 + wide;
+    const CellWords built = {(row.narrow.low | uint32_t(code)) + (uint64_t(wide) << 32), row.narrow.high};
+    std::memcpy(static_cast<void*>(after - 1), &row.continuation, sizeof row.continuation);
+    std::memcpy(static_cast<void*>(row.at), &built, sizeof built);
+    last = row.at;
+    row.at = after;
+  }
+
+  bool push(int32_t code, int width) {
+    if (row.limit - row.at < width) return false;
+    store(code, width - 1);
+    lastForm = width == 2 ? Buffer::kWideCode : 0;
+    ++count;
+    endsWithJoiner = false;
+    loneIndicator = false;
+    return true;
+  }
+
+  int32_t lastCode() const { return last->code | lastForm; }
+
+  // A join's new code for the last cell; an emoji selector's widening takes the next column
+  // where there is one, and stays one column in the row's last. False where neither holds.
+  bool replaceLast(int32_t code) {
+    const int32_t form = code & Buffer::kRunFormBits;
+    const int32_t cellCode = code & ~Buffer::kRunFormBits;
+    if (form == Buffer::kWidenedCode && lastForm != Buffer::kWidenedCode) {
+      if (row.limit - last >= 2) {
+        const CellWords built = {(row.narrow.low | uint32_t(cellCode)) + (uint64_t(1) << 32), row.narrow.high};
+        std::memcpy(static_cast<void*>(last), &built, sizeof built);
+        std::memcpy(static_cast<void*>(last + 1), &buffer->widenedContinuation(row.narrow), sizeof(CellWords));
+        row.at = last + 2;
+      } else if (last + 1 == row.cells + buffer->cols()) {
+        last->code = cellCode;
+      } else {
+        return false;
+      }
+      lastForm = form;
+      return true;
+    }
+    last->code = cellCode;
+    return true;
+  }
+
+  // As a TextRun takes them, stopping (`refused`) before a cell with no room left. The row's
+  // pointers and cells are held in locals: the compiler cannot tell the stores to the line from
+  // stores to this run.
+  Stretch takeOwnCells(std::span<const uint8_t> run, size_t& at, DecodedScalar& next, int& width, const int8_t* widths,
+                       size_t) {
+    const uint8_t* const data = run.data();
+    const CellWords narrow = row.narrow;
+    const CellWords continuation = row.continuation;
+    CharData* const limit = row.limit;
+    CharData* to = row.at;
+    CharData* stored = last;
+    size_t i = at;
+    size_t n = count;
+    int wide = lastForm == Buffer::kWideCode;
+    Stretch end = Stretch::ended;
+    for (;;) {
+      const int nextWide = width - 1;
+      if (n >= kCapacity || limit - to < 1 + nextWide) {
+        end = Stretch::refused;
+        break;
+      }
+      CharData* const after = to + 1 + nextWide;
+      const CellWords built = {(narrow.low | uint32_t(next.scalar)) + (uint64_t(nextWide) << 32), narrow.high};
+      std::memcpy(static_cast<void*>(after - 1), &continuation, sizeof continuation);
+      std::memcpy(static_cast<void*>(to), &built, sizeof built);
+      stored = to;
+      to = after;
+      wide = nextWide;
+      ++n;
+      if (i + next.length >= run.size() || data[i + next.length] < 0x80) break;
+      i += next.length;
+      next = decodeRunScalar(data + i, run.size() - i);
+      width = columnWidth(widths, next.scalar);
+      if (!takesOwnCell(next, width)) {
+        end = Stretch::other;
+        break;
+      }
+    }
+    if (n != count) {
+      row.at = to;
+      last = stored;
+      lastForm = wide ? Buffer::kWideCode : 0;
+      endsWithJoiner = false;
+      loneIndicator = false;
+    }
+    count = n;
+    at = i;
+    return end;
+  }
+
+  // ASCII text (bytes below DEL) from byte `start` as far as the row and the run have room.
+  size_t takeAscii(std::span<const uint8_t> run, size_t start) {
+    CharData* const to = row.at;
+    const size_t room = std::min(kCapacity - count, size_t(row.limit - to));
+    const size_t k = textAsciiLength(run.data() + start, std::min(run.size() - start, room));
+    const uint8_t* const bytes = run.data() + start;
+    const CellWords narrow = row.narrow;
+    auto* cells = reinterpret_cast<unsigned char*>(to);
+    for (size_t c = 0; c < k; ++c, cells += sizeof(CharData)) {
+      const uint64_t low = narrow.low | bytes[c];
+      std::memcpy(cells, &low, sizeof low);
+      std::memcpy(cells + sizeof low, &narrow.high, sizeof narrow.high);
+    }
+    if (k > 0) {
+      row.at = to + k;
+      last = to + k - 1;
+      lastForm = 0;
+    }
+    count += k;
+    endsWithJoiner = false;
+    loneIndicator = false;
+    return k;
+  }
+};
+
 // Text goes to the buffer as runs of finished cells, a row at a time. Inside a run the cluster of
 // each cell forms as the single-cell rules would form it: marks, joiners, skin tones, selectors
 // that keep the width, and the second half of a flag join the cell before them, with codes from
@@ -371,6 +525,7 @@ struct Terminal::TextRun {
 // for a wide cell between the margins), so what it hands back is always plain characters.
 // Returns the bytes consumed.
 size_t Terminal::printTextRun(std::span<const uint8_t> run) {
+  if (const size_t taken = printOnRow(run)) return taken;
   TextRun batch;
   const Buffer& target = *buffer;
   const int left = target.marginMode ? target.marginLeft : 0;
@@ -401,16 +556,34 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
   return taken;
 }
 
+// Text that stays on the cursor's row, written there as it is decoded; returns the bytes
+// consumed, none where the row cannot be written that way or its first cell needs a wrap.
+size_t Terminal::printOnRow(std::span<const uint8_t> run) {
+  RowRun batch;
+  if (!buffer->openTextRow(renditionCell(), batch.row)) return 0;
+  batch.buffer = buffer;
+  // A character after a joiner may join the cell printed before this run.
+  batch.endsWithJoiner = lastPrintedEndsWithJoiner();
+  const size_t taken = buildTextRun(batch, run, RowRun::kCapacity);
+  if (batch.count > 0) {
+    buffer->closeTextRow(batch.row, batch.last);
+    rememberLastPrinted();
+    lastPrinted.endsWithJoiner = batch.endsWithJoiner;
+  }
+  return taken;
+}
+
 // Adds the cells of `run` to `batch` until it is full, stopping where the text needs the
 // single-cell rules, or where cell number `cells` would begin. Returns the bytes consumed.
-size_t Terminal::buildTextRun(TextRun& batch, std::span<const uint8_t> run, size_t cells) {
+template <typename Run>
+size_t Terminal::buildTextRun(Run& batch, std::span<const uint8_t> run, size_t cells) {
   static const int8_t* const widths = makeWidthTable();
   const uint8_t* const data = run.data();
   const size_t size = run.size();
   // A cell past number `cells` ends the run before its character, as does a full run.
-  const size_t stop = std::min(cells + 1, TextRun::kCapacity);
+  const size_t stop = std::min(cells + 1, Run::kCapacity);
   size_t i = 0;
-  while (i < size && batch.count < TextRun::kCapacity) {
+  while (i < size && batch.hasRoom()) {
     const size_t before = batch.count;
     if (data[i] < 0x7F) {
       const size_t ascii = batch.takeAscii(run, i);
@@ -421,10 +594,14 @@ size_t Terminal::buildTextRun(TextRun& batch, std::span<const uint8_t> run, size
     DecodedScalar next = data[i] < 0x80 ? DecodedScalar{data[i], 1} : decodeRunScalar(data + i, size - i);
     if (next.length == 0) break;
     int width = columnWidth(widths, next.scalar);
-    if (takesOwnCell(next, width) && !batch.endsWithJoiner && !batch.takeOwnCells(run, i, next, width, widths, stop)) {
-      if (batch.count > cells) return i;
-      i += next.length;
-      continue;
+    if (takesOwnCell(next, width) && !batch.endsWithJoiner) {
+      const Stretch end = batch.takeOwnCells(run, i, next, width, widths, stop);
+      if (end == Stretch::refused) return i;
+      if (end == Stretch::ended) {
+        if (batch.count > cells) return i;
+        i += next.length;
+        continue;
+      }
     }
     // Anything else, including the character that ended a stretch of cells of their own.
     if (next.length == 0 || !addToTextRun(batch, next.scalar, width)) break;
@@ -443,13 +620,14 @@ bool Terminal::clusterEndsWithJoiner(int32_t cellCode) const {
 // Adds a scalar to the run, as a cell of its own or joined to the
 // run's last cell; false when it needs the single-cell rules. Taken in line into the run
 // builder with the join below, so the run's count and flags stay in registers across emoji.
-[[gnu::always_inline]] inline bool Terminal::addToTextRun(TextRun& batch, char32_t scalar, int width) {
+template <typename Run>
+[[gnu::always_inline]] inline bool Terminal::addToTextRun(Run& batch, char32_t scalar, int width) {
   if (width < 0) return true;  // dropped, whatever came before
   if (grapheme::isRegionalIndicator(scalar)) {
     if (!batch.joining || batch.count == 0 || options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
       return false;
     if (batch.loneIndicator && joinInTextRun(batch, scalar) == RunJoin::joined) return true;
-    batch.push(scalarCode(scalar), width);
+    if (!batch.push(scalarCode(scalar), width)) return false;
     batch.loneIndicator = true;
     return true;
   }
@@ -463,19 +641,15 @@ bool Terminal::clusterEndsWithJoiner(int32_t cellCode) const {
     if (width == 0) return true;
   }
   if (width > 2) return false;
-  if (scalar <= 0xFFFF) {
-    batch.push(static_cast<int32_t>(scalar), width);
-  } else {
-    if (!batch.joining) return false;
-    batch.push(scalarCode(scalar), width);
-  }
-  return true;
+  if (scalar <= 0xFFFF) return batch.push(static_cast<int32_t>(scalar), width);
+  return batch.joining && batch.push(scalarCode(scalar), width);
 }
 
 // Joins a scalar to the run's last cell. A selector that would change the cell's width is left
 // to the single-cell rules, as where the cell lands decides that.
-[[gnu::always_inline]] inline Terminal::RunJoin Terminal::joinInTextRun(TextRun& batch, char32_t scalar) {
-  int32_t& last = batch.codes[batch.count - 1];
+template <typename Run>
+[[gnu::always_inline]] inline Terminal::RunJoin Terminal::joinInTextRun(Run& batch, char32_t scalar) {
+  const int32_t last = batch.lastCode();
   const int32_t form = last & Buffer::kRunFormBits;
   const ClusterCodeCache::Step step = joinStep(last & ~Buffer::kRunFormBits, scalar);
   if (!step.joins) return RunJoin::separate;
@@ -488,7 +662,7 @@ bool Terminal::clusterEndsWithJoiner(int32_t cellCode) const {
     // A text selector narrows a two-column cell and moves the cursor back: left to the single rules.
     if (!toWide && form != 0) return RunJoin::single;
   }
-  last = step.code | newForm;
+  if (!batch.replaceLast(step.code | newForm)) return RunJoin::single;
   batch.endsWithJoiner = grapheme::isZeroWidthJoiner(scalar);
   batch.loneIndicator = false;
   return RunJoin::joined;

@@ -505,11 +505,16 @@ class Terminal : private ParserHandler {
   bool tryJoin(char32_t scalar, int width);
   bool joinRegionalIndicator(char32_t scalar, int width);
   size_t printTextRun(std::span<const uint8_t> run);
+  size_t printOnRow(std::span<const uint8_t> run);
   struct TextRun;
-  size_t buildTextRun(TextRun& batch, std::span<const uint8_t> run, size_t cells);
+  struct RowRun;
+  template <typename Run>
+  size_t buildTextRun(Run& batch, std::span<const uint8_t> run, size_t cells);
   enum class RunJoin : uint8_t { joined, separate, single };
-  bool addToTextRun(TextRun& batch, char32_t scalar, int width);
-  RunJoin joinInTextRun(TextRun& batch, char32_t scalar);
+  template <typename Run>
+  bool addToTextRun(Run& batch, char32_t scalar, int width);
+  template <typename Run>
+  RunJoin joinInTextRun(Run& batch, char32_t scalar);
   void printEachCharacter(std::span<const uint8_t> text);
   bool clusterEndsWithJoiner(int32_t cellCode) const;
   // `code` of one scalar, and of a cell's cluster with one more scalar, without building strings
