@@ -256,6 +256,23 @@ TEST(TerminalPrint, EveryCombiningClassScalarIsZeroWidth) {
 namespace vantrelle {
 namespace {
 
+// The same cells, codes, wrap flags, cursor and clusters in both terminals.
+void expectSameScreens(Terminal& whole, Terminal& single, const std::string& stream) {
+  ASSERT_EQ(cursor(whole), cursor(single)) << stream;
+  auto& wholeLines = whole.buffer->lines();
+  auto& singleLines = single.buffer->lines();
+  ASSERT_EQ(wholeLines.count(), singleLines.count()) << stream;
+  for (int row = 0; row < wholeLines.count(); ++row) {
+    const BufferLine& a = *wholeLines[row];
+    const BufferLine& b = *singleLines[row];
+    ASSERT_EQ(a.isWrapped(), b.isWrapped()) << "row " << row << " of " << stream;
+    for (int col = 0; col < whole.cols; ++col) {
+      ASSERT_EQ(a[col], b[col]) << "row " << row << " column " << col << " of " << stream;
+    }
+  }
+  EXPECT_EQ(whole.indexToCharMap, single.indexToCharMap);
+}
+
 // Text fed whole goes to the buffer in runs; fed a byte at a time, every character takes the
 // cell-by-cell path. Both must leave the same cells, codes, wrap flags and cursor, and the same
 // cell for a mark to join afterwards, whatever modes, margins and sets are in force.
@@ -336,19 +353,42 @@ TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
     whole.feed(stream + "\xcc\x81");
     for (char c : stream + "\xcc\x81") single.feed(std::string_view(&c, 1));
 
-    ASSERT_EQ(cursor(whole), cursor(single)) << stream;
-    auto& wholeLines = whole.buffer->lines();
-    auto& singleLines = single.buffer->lines();
-    ASSERT_EQ(wholeLines.count(), singleLines.count()) << stream;
-    for (int row = 0; row < wholeLines.count(); ++row) {
-      const BufferLine& a = *wholeLines[row];
-      const BufferLine& b = *singleLines[row];
-      ASSERT_EQ(a.isWrapped(), b.isWrapped()) << "row " << row << " of " << stream;
-      for (int col = 0; col < whole.cols; ++col) {
-        ASSERT_EQ(a[col], b[col]) << "row " << row << " column " << col << " of " << stream;
+    expectSameScreens(whole, single, stream);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Every character that ends near the right edge: a wide one with a column left or none, an
+// emoji selector widening a cell in the last column or the one before, clusters and flags whose
+// last scalar arrives at the edge. Text that fits goes straight into the row and the rest takes
+// the wrapping path, and both must leave what printing a byte at a time leaves.
+TEST(TerminalPrint, TextReachingTheRightEdgeLeavesWhatCellByCellPrintingLeaves) {
+  static const char* const pieces[] = {
+      "\xe4\xb8\xad",                                                              // wide
+      "\xe2\x9d\xa4\xef\xb8\x8f",                                                  // widened by a selector
+      "\xe2\x9d\xa4\xef\xb8\x8f\xe2\x80\x8d\xf0\x9f\x94\xa5",                      // widened, then joined
+      "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7",  // family
+      "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8",                                          // flag
+      "e\xcc\x81",                                                                 // mark
+      "\xd0\x9f\xd1\x80",                                                          // two-byte text
+      "ab",
+  };
+  for (int narrowFlags = 0; narrowFlags < 2; ++narrowFlags) {
+    for (int column = 1; column <= 10; ++column) {
+      for (const char* piece : pieces) {
+        for (const char* after : pieces) {
+          const std::string stream = "\x1b[" + std::to_string(column) + "G" + piece + after + "\xcc\x81";
+          TerminalOptions options = sized(10, 3, 5);
+          if (narrowFlags) options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
+          TestHost host;
+          Terminal whole(&host, options), single(&host, options);
+          whole.feed(stream);
+          for (char c : stream) single.feed(std::string_view(&c, 1));
+          expectSameScreens(whole, single, stream);
+          if (HasFatalFailure()) return;
+        }
       }
     }
-    EXPECT_EQ(whole.indexToCharMap, single.indexToCharMap);
   }
 }
 
