@@ -65,16 +65,29 @@ size_t EscapeSequenceParser::quickCsi(Handler& target, const uint8_t* const star
   size_t count = 1;
   int value = 0;
   for (;;) {
-    // Values saturate, so a run of digits can never overflow.
-    for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
-      value = value * 10 + static_cast<int>(digit);
-      ++p;
-      if (value > kMaxParameterValue) {
-        value = kMaxParameterValue;
-        while (p < end && *p - unsigned('0') <= 9) ++p;
+    // Four digits cannot reach the largest value, and with eight bytes left they need no check
+    // on the end of the data; anything longer goes on in the loop below.
+    bool more = true;
+    if (end - p >= 8) {
+      unsigned digit = *p - unsigned('0');
+      for (int k = 0; k < 4 && digit <= 9; ++k) {
+        value = value * 10 + static_cast<int>(digit);
+        digit = *++p - unsigned('0');
       }
+      more = digit <= 9;
     }
-    if (p == end) return 0;
+    if (more) {
+      // Values saturate, so a run of digits can never overflow.
+      for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
+        value = value * 10 + static_cast<int>(digit);
+        ++p;
+        if (value > kMaxParameterValue) {
+          value = kMaxParameterValue;
+          while (p < end && *p - unsigned('0') <= 9) ++p;
+        }
+      }
+      if (p == end) return 0;
+    }
     const uint8_t code = *p;
     if (code != ';' && code != ':') {
       if (code < 0x40 || code > 0x7E) return 0;

@@ -187,9 +187,6 @@ void apply(Attribute& rendition, std::span<const int> pars, std::span<const uint
   }
 }
 
-// A component of a direct colour, or an index of the palette: out-of-range values clamp.
-inline uint32_t colorByte(int value) { return static_cast<uint32_t>(std::min(std::max(value, 0), 255)); }
-
 size_t applyCommon(Attribute& rendition, std::span<const int> pars, std::span<const uint8_t> separators) {
   const size_t count = pars.size();
   size_t i = 0;
@@ -288,28 +285,21 @@ std::string describePars(std::span<const int> pars) {
   return text + "]";
 }
 
+}  // namespace
+
 // The parameters the quick pass left, under the full rules. Kept out of line, so the quick
 // pass that nearly every SGR takes does not set up the note's strings.
-[[gnu::noinline]] void applyTheRest(Terminal& terminal, Attribute& rendition, std::span<const int> pars,
-                                    std::span<const uint8_t> separators, size_t start) {
+void Terminal::selectGraphicRenditionFrom(size_t start, std::span<const int> pars,
+                                          std::span<const uint8_t> separators) {
   // A program controls these parameters, so the note obeys the silent switch.
   std::vector<int> unknown;
-  sgr::apply(rendition, pars, separators, start, terminal.silentLog ? nullptr : &unknown);
-  for (int p : unknown)
-    terminal.logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
+  sgr::apply(curAttr, pars, separators, start, silentLog ? nullptr : &unknown);
+  for (int p : unknown) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
 }
-
-}  // namespace
 
 void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect) {
   if (!collect.empty()) return;
-  if (pars.size() == 1 && pars[0] == 0) {
-    curAttr = defaultAttribute();
-    return;
-  }
-  const auto separators = currentParsTxt.first(std::min(currentParsTxt.size(), pars.size() - 1));
-  const size_t done = sgr::applyCommon(curAttr, pars, separators);
-  if (done != pars.size()) applyTheRest(*this, curAttr, pars, separators, done);
+  selectGraphicRendition(pars, currentParsTxt.first(std::min(currentParsTxt.size(), pars.size() - 1)));
 }
 
 }  // namespace vantrelle

@@ -1,10 +1,12 @@
 // The fixed dispatch switches: which control function reaches which handler.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Parser/QuickParse.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
+#include "Vantrelle/Terminal/SelectGraphicRendition.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -211,14 +213,27 @@ void Terminal::dispatchEscWithIntermediate(uint8_t intermediate, uint8_t code) {
   escFallback(std::span<const uint8_t>(pair, 1), code);
 }
 
+void Terminal::selectGraphicRendition(std::span<const int> pars, std::span<const uint8_t> separators) {
+  // Colourful output sends a colour before nearly every cell, now and then after a style.
+  if (sgr::applyLoneColor(curAttr, pars, separators)) return;
+  size_t start = 0;
+  if (pars.size() > 3 && sgr::applyLoneStyle(curAttr, pars[0], separators[0])) {
+    start = 1;
+    if (sgr::applyLoneColor(curAttr, pars.subspan(1), separators.subspan(1))) return;
+  } else if (pars.size() == 1 && pars[0] == 0) {
+    curAttr = defaultAttribute();
+    return;
+  }
+  const size_t done = start + sgr::applyCommon(curAttr, pars.subspan(start), separators.subspan(start));
+  if (done != pars.size()) selectGraphicRenditionFrom(done, pars, separators);
+}
+
 void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                            std::span<const uint8_t> parsTxt) {
   // SGR comes before nearly every cell of colourful output, and CUP before nearly every run a
   // full-screen program repaints: spare them the general switch. Both take any intermediates.
   if (code == 'm') {
-    currentParsTxt = parsTxt;
-    cmdCsiM(pars, collect);
-    currentParsTxt = {};
+    if (collect.empty()) selectGraphicRendition(pars, parsTxt.first(std::min(parsTxt.size(), pars.size() - 1)));
     return;
   }
   if (code == 'H') {

@@ -224,6 +224,10 @@ class Terminal : private ParserHandler {
 
   // ---- Attributes (Terminal+Attributes.cpp) ----
   void cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect);
+  // SGR without intermediates; `separators[k]` follows parameter k (the quick forms in
+  // Terminal+Dispatch.cpp, where the parser's loop can take them in line).
+  void selectGraphicRendition(std::span<const int> pars, std::span<const uint8_t> separators);
+  void selectGraphicRenditionFrom(size_t start, std::span<const int> pars, std::span<const uint8_t> separators);
 
   // ---- Colours and palettes (Terminal+Colors.cpp) ----
   void installPalette(std::span<const Color> colors);
