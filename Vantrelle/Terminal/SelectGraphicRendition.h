@@ -74,7 +74,10 @@ inline bool applyLoneColor(Attribute& rendition, std::span<const int> pars, std:
       Attribute::Color::trueColor(static_cast<uint8_t>(first), static_cast<uint8_t>(colorByte(pars[count - 2])),
                                   static_cast<uint8_t>(colorByte(pars[count - 1])))
           .packed();
-  (layer == 38 ? rendition.fg : rendition.bg) = Attribute::Color::unpacked(indexed ? palette : direct);
+  // Masks and an index keep the compiler from turning either choice back into a branch.
+  const uint32_t palettes = 0u - static_cast<uint32_t>(indexed);
+  Attribute::Color* const layers[2] = {&rendition.fg, &rendition.bg};
+  *layers[layer != 38] = Attribute::Color::unpacked((palette & palettes) | (direct & ~palettes));
   return true;
 }
 
