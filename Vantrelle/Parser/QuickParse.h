@@ -20,7 +20,9 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
     if (state == ParserState::ground) {
       const uint8_t code = *p;
       if (code >= 0x20) {
-        const size_t length = 1 + printableRunLength(p + 1, static_cast<size_t>(end - p - 1));
+        // Colourful output prints one character between two control sequences.
+        const size_t length =
+            end - p > 1 && p[1] == 0x1B ? 1 : 1 + printableRunLength(p + 1, static_cast<size_t>(end - p - 1));
         target.print({p, length});
         p += length;
         continue;
@@ -64,11 +66,13 @@ size_t EscapeSequenceParser::quickCsi(Handler& target, const uint8_t* const star
   uint8_t* const separators = _parsTxt.data();
   size_t count = 1;
   int value = 0;
+  // Where eight bytes are left before the end of the data.
+  const auto* const roomy = end - start >= 8 ? end - 8 : start - 1;
   for (;;) {
     // Four digits cannot reach the largest value, and with eight bytes left they need no check
     // on the end of the data; anything longer goes on in the loop below.
     bool more = true;
-    if (end - p >= 8) {
+    if (p <= roomy) {
       unsigned digit = *p - unsigned('0');
       for (int k = 0; k < 4 && digit <= 9; ++k) {
         value = value * 10 + static_cast<int>(digit);

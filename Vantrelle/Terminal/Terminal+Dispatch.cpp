@@ -47,7 +47,7 @@ void Terminal::feed(std::span<const uint8_t> data) { parser.parseWith(*this, dat
 void Terminal::feed(std::string_view text) { feed({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
 
 void Terminal::print(std::span<const uint8_t> run) {
-  if (!printOnCursorRow(run)) handlePrint(run);
+  if (!(run.size() == 1 ? printCellOnCursorRow(run[0]) : printOnCursorRow(run))) handlePrint(run);
 }
 
 // Full-screen programs print a character or a short run between two control sequences, where
@@ -57,15 +57,21 @@ void Terminal::print(std::span<const uint8_t> run) {
 // the way of any run.
 bool Terminal::printOnCursorRow(std::span<const uint8_t> run) {
   if (readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;
+  if (run.size() > size_t(cols) || !allBelowDel(run.data(), run.size())) return false;
   Buffer& target = *buffer;
-  BufferLine* line;
-  if (run.size() == 1) {
-    if (run[0] >= 0x7F) return false;
-    line = target.storeCellAtCursor(cellWordsWithValue(renditionCell(), run[0], 1));
-  } else {
-    if (run.size() > size_t(cols) || !allBelowDel(run.data(), run.size())) return false;
-    line = target.storeOnCursorRow(run, renditionCell());
-  }
+  BufferLine* const line = target.storeOnCursorRow(run, renditionCell());
+  if (!line) return false;
+  updateRange(target, target.y);
+  lastPrinted = {&target, line, line->generation(), target.lastBufferStorage.x};
+  return true;
+}
+
+// The same for one character, the case of colourful output that changes the rendition before
+// every cell.
+bool Terminal::printCellOnCursorRow(uint8_t code) {
+  if (code >= 0x7F || readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;
+  Buffer& target = *buffer;
+  BufferLine* const line = target.storeCellAtCursor(cellWordsWithValue(renditionCell(), code, 1));
   if (!line) return false;
   updateRange(target, target.y);
   lastPrinted = {&target, line, line->generation(), target.lastBufferStorage.x};

@@ -468,6 +468,7 @@ class Terminal : private ParserHandler {
   friend class EscapeSequenceParser;
   void print(std::span<const uint8_t> run) final;
   bool printOnCursorRow(std::span<const uint8_t> run);
+  bool printCellOnCursorRow(uint8_t code);
   void printStateReset() final { readingBuffer.putbackCount = 0; }
   void dispatchExecute(uint8_t code) final;
   void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
