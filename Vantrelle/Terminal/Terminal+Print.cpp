@@ -134,7 +134,7 @@ constexpr uint64_t wordBytesFromDel(uint64_t word) {
 // The length of the leading run of ASCII text: bytes below 0x7F. DEL prints nothing, so it
 // takes the single-character rules with the bytes above it. Short runs read their tail as the
 // last whole block or word, overlapping bytes already looked at.
-size_t textAsciiLength(const uint8_t* data, size_t size) {
+[[gnu::always_inline]] inline size_t textAsciiLength(const uint8_t* data, size_t size) {
   size_t i = 0;
 #if defined(__SSE2__)
   if (size >= 16) {
@@ -764,9 +764,14 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
   return true;
 }
 
-int32_t Terminal::scalarCode(char32_t scalar) {
+// In line where runs are built: emoji take their codes from the cache on every print.
+[[gnu::always_inline]] inline int32_t Terminal::scalarCode(char32_t scalar) {
   if (scalar <= 0xFFFF) return static_cast<int32_t>(scalar);
   if (const ClusterCodeCache::Step* known = clusterCodes.find(0, scalar)) return known->code;
+  return newScalarCode(scalar);
+}
+
+int32_t Terminal::newScalarCode(char32_t scalar) {
   const int32_t assigned = code(std::u32string_view(&scalar, 1));
   clusterCodes.insert(0, scalar, {assigned, false, false});
   return assigned;

@@ -525,6 +525,7 @@ class Terminal : private ParserHandler {
   // `code` of one scalar, and of a cell's cluster with one more scalar, without building strings
   // for what was decided before.
   int32_t scalarCode(char32_t scalar);
+  int32_t newScalarCode(char32_t scalar);
   inline ClusterCodeCache::Step joinStep(int32_t cellCode, char32_t scalar);
   ClusterCodeCache::Step decideJoinStep(int32_t cellCode, char32_t scalar, bool settled);
   bool isLoneRegionalIndicator(int32_t cellCode) const;
