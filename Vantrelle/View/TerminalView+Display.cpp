@@ -52,9 +52,10 @@ void TerminalView::queuePendingDisplay() {
 }
 
 // Output that keeps coming stops for the frame that draws it, so the frame starts on the beat
-// rather than after the rest of a slice of parsing.
+// rather than after the rest of a slice of parsing. While the user types, output is drawn by the
+// rules for typing instead, and delivery goes on as it did.
 uint64_t TerminalView::nextFrameDueNs() {
-  if (!pendingDisplay || !lastFrameUptimeNs || !get_mapped()) return 0;
+  if (!pendingDisplay || !lastFrameUptimeNs || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return 0;
   auto clock = get_frame_clock();
   if (!clock) return 0;
   // The clock's last frame may be one this view took no part in; the next comes an interval after it.

@@ -56,10 +56,18 @@ TEST(ShownView, OutputAwaitingAFrameAsksDeliveryToStopForIt) {
   uint64_t due = view->nextFrameDueNs();
   EXPECT_GT(due, view->lastFrameUptimeNs);
   EXPECT_LE(due, uint64_t(g_get_monotonic_time()) * 1000 + TerminalView::displayCoalescingNs);
+  // While the user types, the echo's rules decide when output is drawn, and delivery goes on.
+  view->send("x");
+  EXPECT_TRUE(view->pendingDisplay);
+  EXPECT_EQ(view->nextFrameDueNs(), 0u) << "just after a keystroke";
   ASSERT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
 
   window->hide();
   ASSERT_TRUE(testing::pumpUntil([&] { return !view->get_mapped(); }));
+  {
+    std::lock_guard<std::mutex> lock(view->userInputLock);
+    view->lastUserInputUptimeNs = 0;  // the keystroke long past
+  }
   view->feed("hidden\r\n");
   EXPECT_TRUE(view->pendingDisplay);
   EXPECT_EQ(view->nextFrameDueNs(), 0u) << "a hidden view has no frames to wait for";
