@@ -381,6 +381,52 @@ void compare(Terminal& a, const RecordingHost& ha, Terminal& b, const RecordingH
   same(ha.bells == hb.bells, "bells", ha.bells, hb.bells);
 }
 
+// The rows of the screen before a feed, to tell afterwards which ones it changed: a changed row has
+// to be marked for redrawing and, kept as the same line, carry a new generation for the caches
+// that key a row by its line and generation.
+struct ScreenBefore {
+  const Buffer* buffer = nullptr;
+  int yBase = 0;
+  int count = 0;
+  std::vector<vantrelle::BufferLinePtr> lines;  // held, so a new line cannot take an old one's address
+  std::vector<uint64_t> generations;
+  std::vector<std::vector<CharData>> cells;
+};
+
+ScreenBefore snapshot(Terminal& t) {
+  ScreenBefore before;
+  before.buffer = t.buffer;
+  before.yBase = t.buffer->yBase;
+  auto& lines = t.buffer->lines();
+  before.count = lines.count();
+  for (int row = 0; row < t.rows && before.yBase + row < lines.count(); ++row) {
+    vantrelle::BufferLinePtr line = lines[before.yBase + row];
+    before.lines.push_back(line);
+    before.generations.push_back(line->generation());
+    before.cells.push_back(line->getData());
+  }
+  return before;
+}
+
+bool sameCells(const std::vector<CharData>& before, const BufferLine& line) {
+  if (int(before.size()) != line.count()) return false;
+  return before.empty() || std::memcmp(before.data(), line.cells(), before.size() * sizeof(CharData)) == 0;
+}
+
+void checkRedrawMarks(Terminal& t, const ScreenBefore& before) {
+  // Scrolling the whole screen and switching screens are redrawn by other means.
+  if (t.buffer != before.buffer || t.buffer->yBase != before.yBase || t.buffer->lines().count() != before.count) return;
+  const auto marked = t.getUpdateRange();
+  auto& lines = t.buffer->lines();
+  for (size_t row = 0; row < before.lines.size(); ++row) {
+    const vantrelle::BufferLinePtr line = lines[before.yBase + int(row)];
+    if (sameCells(before.cells[row], *line)) continue;
+    same(marked && marked->startY <= int(row) && int(row) <= marked->endY, "changed row left unmarked", int(row));
+    if (line.get() == before.lines[row].get())
+      same(line->generation() != before.generations[row], "changed line kept its generation", int(row));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -412,7 +458,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (nextCut < cuts.size() && cuts[nextCut] <= from) ++nextCut;
     size_t to = std::min(strideCut, nextCut < cuts.size() ? cuts[nextCut] : bytes.size());
     to = std::max(to, from + 1);
+    pieces.clearUpdateRange();
+    const ScreenBefore before = snapshot(pieces);
     pieces.feed(bytes.subspan(from, to - from));
+    checkRedrawMarks(pieces, before);
     from = to;
     while (strideCut <= from && stride) strideCut += nextStride();
   }
