@@ -191,7 +191,7 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
 size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn) {
   BufferLine& line = *_lines[yBase + y];
   const int end = std::min(right + 1, line.count());
-  CharData* const destination = line.cellsBelow(0);
+  CharData* const destination = line.cellsBelow(x);
   CharData* const limit = destination + end;
   // Pointers and cells in registers: the stores below may alias anything the compiler cannot see.
   CharData* at = destination + x;
@@ -248,7 +248,7 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
     ++k;
   }
   const int col = int(at - destination);
-  line.cellsBelow(col);
+  line.storedBelow(col);
   line.touch(uint64_t(col - x));
   x = col;
   lastColumn = int(last - destination);
@@ -296,7 +296,7 @@ bool Buffer::openTextRow(const CharData& cell, TextRow& row) {
     continuationCell = CharData(0, 0, curAttr);
   }
   row.line = &line;
-  row.cells = line.cellsBelow(0);
+  row.cells = line.cellsBelow(x);
   row.at = row.cells + x;
   row.limit = row.cells + end;
   row.narrow = cellWordsWithValue(cell, 0, 1);
@@ -306,7 +306,7 @@ bool Buffer::openTextRow(const CharData& cell, TextRow& row) {
 
 void Buffer::closeTextRow(const TextRow& row, const CharData* last) {
   const int col = int(row.at - row.cells);
-  row.line->cellsBelow(col);
+  row.line->storedBelow(col);
   row.line->touch(uint64_t(std::max(col - x, 1)));
   x = col;
   lastBufferStorage = {yBase + y, int(last - row.cells), _cols, _rows};

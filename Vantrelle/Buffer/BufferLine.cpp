@@ -57,32 +57,34 @@ BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrappe
 
 BufferLine::BufferLine(CellBlock cells, int cols, const CharData& fillData, bool isWrapped)
     : wrapped(isWrapped),
+      blankTail(true),
       dataSize(Columns(std::clamp(cols, 0, maxColumns))),
       capacity_(dataSize),
       data(std::move(cells)),
-      clearedTo_(fillData) {
-  fillCells(data.get(), dataSize, fillData);
-}
+      clearedTo_(fillData) {}
 
 BufferLine::BufferLine(const BufferLine& from) : BufferLine(allocateCells(from.dataSize), from) {}
 
 BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
     : renderMode(from.renderMode),
       wrapped(from.wrapped),
+      blankTail(true),
       dataSize(from.dataSize),
       capacity_(from.dataSize),
       written_(std::min(from.written_, from.dataSize)),
       data(std::move(cells)),
       clearedTo_(from.clearedTo_),
       images_(from.images_) {
-  std::copy_n(from.data.get(), dataSize, data.get());
+  // Past the written columns the source holds its blank, which the copy keeps in meaning only:
+  // a copy of a blank line stores nothing.
+  std::copy_n(from.data.get(), written_, data.get());
 }
 
 void BufferLine::setOutOfRange(const CharData& cell) {
   std::puts("BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
   if (dataSize == 0) return;
-  data[dataSize - 1] = cell;
   noteWritten(dataSize);
+  data[dataSize - 1] = cell;
   generation_++;
 }
 
@@ -91,7 +93,16 @@ bool BufferLine::hasContent(int index) const {
   return cell.code != 0 || !cell.hasDefaultAttribute();
 }
 
+void BufferLine::storeBlank(int from, int end) { fillCells(data.get() + from, end - from, clearedTo_); }
+
+void BufferLine::storeBlankTail() {
+  if (!blankTail) return;
+  storeBlank(written_, capacity_);
+  blankTail = false;
+}
+
 bool BufferLine::hasAnyContent() const {
+  cells();  // the reads below go straight to the cells
   for (int i = 0; i < dataSize; i++) {
     if (data[i].code != 0 || !data[i].hasDefaultAttribute()) return true;
   }
@@ -99,6 +110,7 @@ bool BufferLine::hasAnyContent() const {
 }
 
 int BufferLine::getTrimmedLength() const {
+  cells();
   for (int i = dataSize - 1; i >= 0; i--) {
     if (data[i].code != 0) return i + std::max<int>(data[i].width, 0);
   }
@@ -112,6 +124,7 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
   if (trimRight) end = std::max(startCol, std::min(getTrimmedLength(), end));
   std::string out;
   if (startCol >= end) return out;
+  cells();
   auto append = [&](const CharData& cell) {
     if (characterProvider) {
       out += characterProvider(cell);
@@ -138,6 +151,7 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
 }
 
 std::string BufferLine::debugDescription() const {
+  cells();
   std::string out;
   for (int i = 0; i < dataSize; i++) {
     appendUtf8(out, isValidScalar(data[i].code) ? char32_t(data[i].code) : U' ');
@@ -151,11 +165,15 @@ void BufferLine::copyFrom(const BufferLine& line) {
     generation_++;
     return;
   }
+  const CharData* source = line.cells();
   if (capacity_ < line.dataSize) {
     data = allocateCells(line.dataSize);
     capacity_ = line.dataSize;
+    blankTail = false;  // every cell is copied
+  } else {
+    storeBlankTail();
   }
-  std::copy_n(line.data.get(), line.dataSize, data.get());
+  std::copy_n(source, line.dataSize, data.get());
   const int copied = line.dataSize;
   const Columns sourceWritten = std::min<Columns>(line.written_, line.dataSize);
   if (capacity_ == copied) {
@@ -175,9 +193,10 @@ void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int 
   // Bounds are the caller's; clip anyway so a slip never leaves the blocks.
   len = std::min({len, source.dataSize - srcCol, dataSize - dstCol});
   if (len > 0 && srcCol >= 0 && dstCol >= 0) {
-    // memmove semantics: overlapping ranges of the same line move intact.
-    std::memmove(static_cast<void*>(data.get() + dstCol), source.data.get() + srcCol, size_t(len) * sizeof(CharData));
+    const CharData* from = source.cells();
     noteWritten(dstCol + len);
+    // memmove semantics: overlapping ranges of the same line move intact.
+    std::memmove(static_cast<void*>(data.get() + dstCol), from + srcCol, size_t(len) * sizeof(CharData));
   }
   generation_++;
 }
@@ -185,6 +204,8 @@ void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int 
 void BufferLine::resize(int cols, const CharData& fillData) {
   cols = std::min(cols, maxColumns);
   if (cols == dataSize) return;
+  cells();
+  blankTail = false;  // the new block is stored whole
   if (cols < 1) {
     data = allocateCells(0);
     dataSize = capacity_ = written_ = 0;
@@ -207,6 +228,7 @@ void BufferLine::resize(int cols, const CharData& fillData) {
 
 void BufferLine::fill(const CharData& with) {
   fillCells(data.get(), capacity_, with);
+  blankTail = false;
   clearedTo_ = with;
   written_ = 0;
   generation_++;
@@ -216,8 +238,8 @@ void BufferLine::fill(const CharData& with, int atCol, int len) {
   atCol = std::max(atCol, 0);
   len = std::min(len, capacity_ - atCol);
   if (len > 0) {
-    fillCells(data.get() + atCol, len, with);
     noteWritten(atCol + len);
+    fillCells(data.get() + atCol, len, with);
   }
   generation_++;
 }
@@ -226,15 +248,19 @@ void BufferLine::replaceCells(int start, int end, const CharData& fillData) {
   start = std::max(start, 0);
   end = std::min<int>(end, dataSize);
   if (end > start) {
-    fillCells(data.get() + start, end - start, fillData);
     noteWritten(end);
+    fillCells(data.get() + start, end - start, fillData);
   }
   generation_++;
 }
 
 void BufferLine::clear(const Attribute& with) {
   const CharData blank(0, 1, with);
-  fillCells(data.get(), blank == clearedTo_ ? cellsToClear() : capacity_, blank);
+  // A cleared line is stored whole, even one whose blank was never stored: lines come back
+  // cleared as a full scrollback turns over, and a stored blank lets the rows written on
+  // them store nothing first.
+  fillCells(data.get(), blank == clearedTo_ && !blankTail ? cellsToClear() : capacity_, blank);
+  blankTail = false;
   clearedTo_ = blank;
   written_ = 0;
   images_.reset();
@@ -283,7 +309,7 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
 }
 
 void BufferLine::moveCells(CellBlock block) {
-  std::copy_n(data.get(), capacity_, block.get());
+  std::copy_n(data.get(), blankTail ? written_ : capacity_, block.get());
   data = std::move(block);
 }
 

@@ -104,19 +104,23 @@ class BufferLine {
 
   // Reads at or past the end give the last cell.
   const CharData& operator[](int index) const {
-    if (unsigned(index) >= unsigned(dataSize)) return dataSize > 0 ? data[dataSize - 1] : CharData::Null;
-    return data[index];
+    if (unsigned(index) >= unsigned(dataSize)) index = dataSize - 1;
+    if (index >= written_ && blankTail) return clearedTo_;
+    return index >= 0 ? data[index] : CharData::Null;
   }
   // Stores past the end go to the last cell, with a warning: the caller has a bug.
   void set(int index, const CharData& cell) {
     if (unsigned(index) >= unsigned(dataSize)) return setOutOfRange(cell);
+    if (index >= written_) noteWritten(index + 1);  // inside the data, so inside the capacity
     data[index] = cell;
-    if (index >= written_) written_ = Columns(index + 1);  // inside the data, so inside the capacity
     generation_++;
   }
 
   int getWidth(int index) const { return (*this)[index].width; }
-  std::vector<CharData> getData() const { return {data.get(), data.get() + dataSize}; }
+  std::vector<CharData> getData() const {
+    const CharData* first = cells();
+    return {first, first + dataSize};
+  }
   bool hasContent(int index) const;
   bool hasAnyContent() const;
   int getTrimmedLength() const;
@@ -152,8 +156,11 @@ class BufferLine {
 
   // Direct access for bulk writers that keep indices inside `count` and call touch() once.
   // A writer that may store anywhere takes cells(); one that stores only below column `end`
-  // says so, which keeps the next clear of the line short.
+  // says so, which keeps the next clear of the line short. A writer that stores every cell from
+  // where it took cellsBelow(start) up to `end`, and nothing past it, may say so afterwards with
+  // storedBelow(end): the blank it covers then needs no storing first.
   CharData* cells() {
+    storeBlankTail();
     written_ = capacity_;
     return data.get();
   }
@@ -161,18 +168,36 @@ class BufferLine {
     noteWritten(end);
     return data.get();
   }
-  const CharData* cells() const { return data.get(); }
+  void storedBelow(int end) { written_ = Columns(std::max<int>(written_, std::min<int>(end, capacity_))); }
+  // Readers of every cell at once; the blank a new line has not stored yet is stored first.
+  const CharData* cells() const {
+    const_cast<BufferLine*>(this)->storeBlankTail();
+    return data.get();
+  }
   void touch(uint64_t changes = 1) { generation_ += changes; }
 
  private:
   void setOutOfRange(const CharData& cell);
   int cellsToClear() const { return capacity_ >= partialClearWidth ? written_ : capacity_; }
-  void noteWritten(int end) { written_ = Columns(std::max<int>(written_, std::min<int>(end, capacity_))); }
+  // Counts the columns below `end` as written, first storing the blank of those a new line
+  // left unstored: callers make this note before they write.
+  void noteWritten(int end) {
+    end = std::min<int>(end, capacity_);
+    if (end <= written_) return;
+    if (blankTail) storeBlank(written_, end);
+    written_ = Columns(end);
+  }
+  void storeBlank(int from, int end);
+  // Stores the whole blank tail, leaving `written_` where it is.
+  void storeBlankTail();
 
   // Column counts fit 16 bits, as the terminal's width does: with the fields ordered to leave
   // no padding, a line's record stays in a smaller heap size class, and lines are many.
   using Columns = uint16_t;
-  bool wrapped = false;
+  bool wrapped : 1 = false;
+  // The cells from `written_` on hold `clearedTo_` only in meaning, not yet in memory: a new
+  // line stores no blank, and one that scrolls into the scrollback untouched never does.
+  bool blankTail : 1 = false;
   Columns dataSize = 0;
   Columns capacity_ = 0;
   // Every cell from `written_` to the capacity holds `clearedTo_`, so clearing to that same cell

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -261,6 +262,65 @@ TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {
   line.resize(cols, tinted);
   line.clear(ink.attribute());
   for (int c = 0; c < cols; c++) ASSERT_EQ(line[c], tinted) << "tinted, column " << c;
+}
+
+// A new line stores no blank until something needs its cells: each way of reading or writing a
+// line over junk memory must see the blank where nothing was stored, as a line stored whole does.
+TEST(BufferLine, ANewLineReadsItsBlankWhereNothingWasStored) {
+  constexpr int cols = 200;
+  const CharData tint(0, 1, Attribute(Attribute::Color::defaultColor, Attribute::Color::ansi256(2), {}));
+  const CharData ink(int32_t('x'), 1, Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), {}));
+  auto junkBlock = [](int n) {
+    auto* raw = static_cast<CharData*>(::operator new(size_t(n) * sizeof(CharData)));
+    std::memset(static_cast<void*>(raw), 0x5a, size_t(n) * sizeof(CharData));
+    return BufferLine::CellBlock(raw, CellBlockDeleter{});
+  };
+  auto overJunk = [&](const CharData& blank) { return BufferLine(junkBlock(cols), cols, blank, false); };
+  BufferLine inked(cols, ink);
+  const std::pair<const char*, std::function<void(BufferLine&)>> operations[] = {
+      {"nothing", [](BufferLine&) {}},
+      {"set", [&](BufferLine& l) { l.set(150, ink); }},
+      {"store below", [&](BufferLine& l) { l.cellsBelow(61)[60] = ink; }},
+      {"store a run",
+       [&](BufferLine& l) {
+         CharData* cells = l.cellsBelow(40);
+         cells[40] = cells[41] = ink;
+         l.storedBelow(42);
+       }},
+      {"fill range", [&](BufferLine& l) { l.fill(ink, 150, 10); }},
+      {"replace", [&](BufferLine& l) { l.replaceCells(170, 180, ink); }},
+      {"copy range in", [&](BufferLine& l) { l.copyFrom(inked, 0, 160, 20); }},
+      {"copy range within", [&](BufferLine& l) { l.copyFrom(l, 100, 10, 50); }},
+      {"copy a new line", [&](BufferLine& l) { l.copyFrom(overJunk(CharData::Null)); }},
+      {"insert", [&](BufferLine& l) { l.insertCells(10, 5, cols - 1, ink); }},
+      {"delete", [&](BufferLine& l) { l.deleteCells(10, 5, cols - 1, ink); }},
+      {"shrink and grow",
+       [&](BufferLine& l) {
+         l.resize(100, ink);
+         l.resize(cols, ink);
+       }},
+      {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
+      {"move", [&](BufferLine& l) { l.moveCells(junkBlock(cols)); }},
+      {"direct cells", [&](BufferLine& l) { l.cells()[5] = ink; }},
+  };
+  for (const auto& [how, operate] : operations) {
+    BufferLine line = overJunk(tint);
+    BufferLine whole = overJunk(tint);
+    std::as_const(whole).cells();  // stores the blank
+    line.set(3, ink);
+    whole.set(3, ink);
+    operate(line);
+    operate(whole);
+    for (int c = 0; c < cols; c++) ASSERT_EQ(line[c], whole[c]) << how << ", column " << c;
+    BufferLine copy(line);
+    EXPECT_EQ(copy.getData(), whole.getData()) << how;
+    EXPECT_EQ(line.getTrimmedLength(), whole.getTrimmedLength()) << how;
+    EXPECT_EQ(line.translateToString(), whole.translateToString()) << how;
+    EXPECT_EQ(line.getData(), whole.getData()) << how;
+    for (BufferLine* l : {&line, &copy, &whole}) l->clear(tint.attribute());
+    EXPECT_EQ(line.getData(), whole.getData()) << how << ", cleared";
+    EXPECT_EQ(copy.getData(), whole.getData()) << how << ", copy cleared";
+  }
 }
 
 }  // namespace
