@@ -57,24 +57,24 @@ BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrappe
 
 BufferLine::BufferLine(CellBlock cells, int cols, const CharData& fillData, bool isWrapped)
     : wrapped(isWrapped),
-      blankTail(true),
       dataSize(Columns(std::clamp(cols, 0, maxColumns))),
       capacity_(dataSize),
       data(std::move(cells)),
-      clearedTo_(fillData) {}
+      clearedTo_(fillData),
+      generation_(blankTailBit) {}
 
 BufferLine::BufferLine(const BufferLine& from) : BufferLine(allocateCells(from.dataSize), from) {}
 
 BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
     : renderMode(from.renderMode),
       wrapped(from.wrapped),
-      blankTail(true),
       dataSize(from.dataSize),
       capacity_(from.dataSize),
       written_(std::min(from.written_, from.dataSize)),
       data(std::move(cells)),
       clearedTo_(from.clearedTo_),
-      images_(from.images_) {
+      images_(from.images_),
+      generation_(blankTailBit) {
   // Past the written columns the source holds its blank, which the copy keeps in meaning only:
   // a copy of a blank line stores nothing.
   std::copy_n(from.data.get(), written_, data.get());
@@ -96,9 +96,9 @@ bool BufferLine::hasContent(int index) const {
 void BufferLine::storeBlank(int from, int end) { fillCells(data.get() + from, end - from, clearedTo_); }
 
 void BufferLine::storeBlankTail() {
-  if (!blankTail) return;
+  if (!blankTail()) return;
   storeBlank(written_, capacity_);
-  blankTail = false;
+  setBlankTail(false);
 }
 
 bool BufferLine::hasAnyContent() const {
@@ -169,7 +169,7 @@ void BufferLine::copyFrom(const BufferLine& line) {
   if (capacity_ < line.dataSize) {
     data = allocateCells(line.dataSize);
     capacity_ = line.dataSize;
-    blankTail = false;  // every cell is copied
+    setBlankTail(false);  // every cell is copied
   } else {
     storeBlankTail();
   }
@@ -205,7 +205,7 @@ void BufferLine::resize(int cols, const CharData& fillData) {
   cols = std::min(cols, maxColumns);
   if (cols == dataSize) return;
   cells();
-  blankTail = false;  // the new block is stored whole
+  setBlankTail(false);  // the new block is stored whole
   if (cols < 1) {
     data = allocateCells(0);
     dataSize = capacity_ = written_ = 0;
@@ -228,7 +228,7 @@ void BufferLine::resize(int cols, const CharData& fillData) {
 
 void BufferLine::fill(const CharData& with) {
   fillCells(data.get(), capacity_, with);
-  blankTail = false;
+  setBlankTail(false);
   clearedTo_ = with;
   written_ = 0;
   generation_++;
@@ -259,8 +259,8 @@ void BufferLine::clear(const Attribute& with) {
   // A cleared line is stored whole, even one whose blank was never stored: lines come back
   // cleared as a full scrollback turns over, and a stored blank lets the rows written on
   // them store nothing first.
-  fillCells(data.get(), blank == clearedTo_ && !blankTail ? cellsToClear() : capacity_, blank);
-  blankTail = false;
+  fillCells(data.get(), blank == clearedTo_ && !blankTail() ? cellsToClear() : capacity_, blank);
+  setBlankTail(false);
   clearedTo_ = blank;
   written_ = 0;
   images_.reset();
@@ -312,7 +312,7 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
 }
 
 void BufferLine::moveCells(CellBlock block) {
-  std::copy_n(data.get(), blankTail ? written_ : capacity_, block.get());
+  std::copy_n(data.get(), blankTail() ? written_ : capacity_, block.get());
   data = std::move(block);
 }
 

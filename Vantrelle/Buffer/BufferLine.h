@@ -97,7 +97,7 @@ class BufferLine {
     images_ = std::move(images);
     generation_++;
   }
-  uint64_t generation() const { return generation_; }
+  uint64_t generation() const { return generation_ & ~blankTailBit; }
 
   int count() const { return dataSize; }
   int capacity() const { return capacity_; }
@@ -105,7 +105,7 @@ class BufferLine {
   // Reads at or past the end give the last cell.
   const CharData& operator[](int index) const {
     if (unsigned(index) >= unsigned(dataSize)) index = dataSize - 1;
-    if (index >= written_ && blankTail) return clearedTo_;
+    if (index >= written_ && blankTail()) return clearedTo_;
     return index >= 0 ? data[index] : CharData::Null;
   }
   // Stores past the end go to the last cell, with a warning: the caller has a bug.
@@ -184,7 +184,7 @@ class BufferLine {
   void noteWritten(int end) {
     end = std::min<int>(end, capacity_);
     if (end <= written_) return;
-    if (blankTail) storeBlank(written_, end);
+    if (blankTail()) storeBlank(written_, end);
     written_ = Columns(end);
   }
   void storeBlank(int from, int end);
@@ -194,10 +194,7 @@ class BufferLine {
   // Column counts fit 16 bits, as the terminal's width does: with the fields ordered to leave
   // no padding, a line's record stays in a smaller heap size class, and lines are many.
   using Columns = uint16_t;
-  bool wrapped : 1 = false;
-  // The cells from `written_` on hold `clearedTo_` only in meaning, not yet in memory: a new
-  // line stores no blank, and one that scrolls into the scrollback untouched never does.
-  bool blankTail : 1 = false;
+  bool wrapped = false;
   Columns dataSize = 0;
   Columns capacity_ = 0;
   // Every cell from `written_` to the capacity holds `clearedTo_`, so clearing to that same cell
@@ -206,7 +203,13 @@ class BufferLine {
   CellBlock data;
   CharData clearedTo_;
   LineImages images_;
+  // Its top bit, which counting never reaches, says that the cells from `written_` on hold
+  // `clearedTo_` only in meaning, not yet in memory: a new line stores no blank, and one that
+  // scrolls into the scrollback untouched never does. The record has no other room for it.
   uint64_t generation_ = 0;
+  static constexpr uint64_t blankTailBit = uint64_t(1) << 63;
+  bool blankTail() const { return (generation_ & blankTailBit) != 0; }
+  void setBlankTail(bool value) { generation_ = value ? generation_ | blankTailBit : generation_ & ~blankTailBit; }
 };
 
 using BufferLinePtr = std::shared_ptr<BufferLine>;
