@@ -96,6 +96,7 @@ TEST(QuickPath, CursorPositionClampsEndsAWrapAndMarksBothRows) {
       {"\x1b[2;4r\x1b[5;1H", "\x1b[1;2H", {1, 0}, 0, 4},              // a scroll region does not bound CUP
       {"\x1b[?69h\x1b[3;5s\x1b[2;3Habc", "\x1b[4;1H", {0, 3}, 1, 3},  // ends the wrap pending at the margin
       {"\x1b[1;1Habcdefghij", "\x1b[2;2H", {1, 1}, 0, 1},             // ends the wrap pending at the edge
+      {"\x1b[5;1H\n\n\n\x1b[4;2H", "\x1b[2;1H", {0, 1}, 1, 3},        // with lines scrolled off the top
   };
   for (const Case& c : cases) {
     TestHost host;
@@ -108,6 +109,11 @@ TEST(QuickPath, CursorPositionClampsEndsAWrapAndMarksBothRows) {
     ASSERT_TRUE(t.getUpdateRange()) << what;
     EXPECT_EQ(t.getUpdateRange()->startY, c.changedFrom) << what;
     EXPECT_EQ(t.getUpdateRange()->endY, c.changedTo) << what;
+    // The same rows counted from the top of the scrollback.
+    const int top = t.buffer->yDisp;
+    ASSERT_TRUE(t.getScrollInvariantUpdateRange()) << what;
+    EXPECT_EQ(t.getScrollInvariantUpdateRange()->startY, c.changedFrom + top) << what;
+    EXPECT_EQ(t.getScrollInvariantUpdateRange()->endY, c.changedTo + top) << what;
     // No wrap is left pending: the next character lands where CUP put the cursor.
     t.feed("Z");
     EXPECT_EQ(t.getCharacter(c.cursor.first, c.cursor.second), "Z") << what;
