@@ -185,6 +185,20 @@ void LocalProcess::scheduleDrain(bool afterSlice) {
 }
 
 void LocalProcess::drainReceivedData() {
+  if (deliverSlice(false)) scheduleDrain(true);
+}
+
+void LocalProcess::deliverPendingNow() {
+  if (!usesMainQueue || !platform::DispatchQueue::isMainThread()) return;
+  {
+    std::lock_guard lock(pendingLock);
+    if (!pendingScheduled || pendingChunkIndex >= pendingChunks.size()) return;
+  }
+  // The drain that is waiting for the queue stays queued and delivers the rest.
+  deliverSlice(true);
+}
+
+bool LocalProcess::deliverSlice(bool outputOnly) {
   uint64_t start = uptimeNanoseconds();
   uint64_t sliceEnd = start + pendingTimeSliceNs;
   for (;;) {
@@ -194,8 +208,9 @@ void LocalProcess::drainReceivedData() {
       pendingChunkIndex = 0;
       pendingByteCount = 0;
       pendingScheduled = false;
-      return;
+      return false;
     }
+    if (outputOnly && pendingChunks[pendingChunkIndex].exitOf) return true;
     PendingChunk chunk = std::move(pendingChunks[pendingChunkIndex++]);
     if (pendingChunkIndex >= pendingChunkFlushThreshold) {
       pendingChunks.erase(pendingChunks.begin(), pendingChunks.begin() + std::ptrdiff_t(pendingChunkIndex));
@@ -219,10 +234,7 @@ void LocalProcess::drainReceivedData() {
     // may have stopped), so it no longer cuts slices short.
     uint64_t now = uptimeNanoseconds();
     if (deadline && now < deadline + pendingTimeSliceNs) sliceEnd = std::min(sliceEnd, deadline);
-    if (now >= sliceEnd) {
-      scheduleDrain(true);
-      return;
-    }
+    if (now >= sliceEnd) return true;
   }
 }
 

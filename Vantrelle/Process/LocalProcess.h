@@ -64,6 +64,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   size_t sendCount() const { return sendCounter.load(); }
   // Undelivered output; for watching the back-pressure bound.
   size_t pendingBytes() const;
+  // On the main queue, delivers output that waits for a drain at once, for one slice (cut short by
+  // the delegate's deadline), leaving the child's exit and the rest to the drain.
+  void deliverPendingNow();
 
  protected:
   // Takes one read's bytes on the reader thread; answers whether reading may go on.
@@ -85,6 +88,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // that a flood of output leaves room for input and frames between slices.
   void scheduleDrain(bool afterSlice = false);
   void writeHostLog(const uint8_t* bytes, size_t count);
+  // Delivers pending chunks for one time slice, or up to the first exit when `outputOnly`; true
+  // when some are left.
+  bool deliverSlice(bool outputOnly);
   // Hands the delegate a chunk; returns its delivery deadline.
   uint64_t deliver(std::span<const uint8_t> slice);
 

@@ -59,13 +59,29 @@ uint64_t TerminalView::nextFrameDueNs() {
   auto clock = get_frame_clock();
   if (!clock) return 0;
   // The clock's last frame may be one this view took no part in; the next comes an interval after it.
-  uint64_t lastFrame = lastFrameUptimeNs;
-  if (GdkFrameTimings* timings = gdk_frame_clock_get_current_timings(clock->gobj()))
-    lastFrame = std::max(lastFrame, uint64_t(std::max<gint64>(gdk_frame_timings_get_frame_time(timings), 0)) * 1000);
+  // GTK counts from the frame's own time, kept on the beat, which after a late frame lies ahead of
+  // the moment the frame began, so that moment (the frame's timings) is only the first estimate.
+  frameClockWatch.watch(clock->gobj(), [this] { framePainted(); });
+  uint64_t lastFrame = std::max(lastFrameUptimeNs, frameClockWatch.lastFrameNs());
+  if (!frameClockWatch.lastFrameNs()) {
+    if (GdkFrameTimings* timings = gdk_frame_clock_get_current_timings(clock->gobj()))
+      lastFrame = std::max(lastFrame, uint64_t(std::max<gint64>(gdk_frame_timings_get_frame_time(timings), 0)) * 1000);
+  }
+  return lastFrame + frameIntervalNs() - frameStartAllowanceNs;
+}
+
+uint64_t TerminalView::frameIntervalNs() {
+  auto clock = get_frame_clock();
   gint64 interval = 0, presentation = 0;
-  clock->get_refresh_info(clock->get_frame_time(), interval, presentation);
-  uint64_t intervalNs = interval > 0 ? uint64_t(interval) * 1000 : displayCoalescingNs;
-  return lastFrame + intervalNs - frameStartAllowanceNs;
+  if (clock) clock->get_refresh_info(clock->get_frame_time(), interval, presentation);
+  return interval > 0 ? uint64_t(interval) * 1000 : displayCoalescingNs;
+}
+
+void TerminalView::framePainted() {
+  if (pendingDisplay || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return;
+  uint64_t lastFrame = frameClockWatch.lastFrameNs();
+  if (!lastFrame || uptimeNanoseconds() + frameStartAllowanceNs < lastFrame + frameIntervalNs()) return;
+  deliverWaitingOutput();
 }
 
 bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {

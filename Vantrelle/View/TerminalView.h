@@ -46,6 +46,7 @@
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/FindBar.h"
+#include "Vantrelle/View/FrameClockWatch.h"
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
@@ -205,6 +206,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // When the display's next frame, which draws the output queued for it, is due (monotonic
   // nanoseconds); 0 when no frame is awaited.
   uint64_t nextFrameDueNs();
+  uint64_t frameIntervalNs();
+  // After a frame that ran past the beat GTK starts the next one at once, before output waiting on
+  // the main loop gets its turn; delivered now, that frame draws it rather than one a beat later.
+  void framePainted();
+  // Delivers output that waits on the main loop, if any, at once.
+  virtual void deliverWaitingOutput() {}
   // GTK may start a frame this much before its frame time.
   static constexpr uint64_t frameStartAllowanceNs = 500'000;
   void updateDisplay(bool notifyAccessibility);
@@ -448,6 +455,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   static constexpr uint64_t typingOutputLongestWaitNs = 3 * displayCoalescingNs;
   // When the view last handed GTK a frame (monotonic nanoseconds, 0 = never).
   uint64_t lastFrameUptimeNs = 0;
+  // The frame clock's last frame, also one the view took no part in (watched once output first
+  // waits for a frame).
+  FrameClockWatch frameClockWatch;
   std::optional<ViewSize> cellDimension;
   ChildPtr<CaretView> caretView;
   bool _fontSmoothing = true;
