@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/Dispatch.h"
 
 namespace vantrelle {
 
@@ -129,6 +131,8 @@ struct TerminalView::ShapeCache {
     CoverageMask strikethrough;
   };
   std::vector<std::pair<DecorationKey, std::optional<Decoration>>> decorations;
+  // The scale and smoothing printable ASCII was last prepared for (see prepareAsciiGlyphs).
+  std::optional<std::pair<double, bool>> preparedGlyphs;
 
   ~ShapeCache() { clear(); }
   void clear() {
@@ -148,7 +152,9 @@ struct TerminalView::ShapeCache {
 };
 
 void TerminalView::dropShapeCache() {
-  if (shapeCache) shapeCache->clear();
+  if (!shapeCache) return;
+  shapeCache->clear();
+  shapeCache->preparedGlyphs.reset();
 }
 
 namespace {
@@ -159,6 +165,65 @@ const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache,
   if (found != cache.entries.end()) return found->second;
   if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
   return cache.entries.emplace(std::move(key), shape(context, piece, font)).first->second;
+}
+
+// Cairo rasterises a glyph, hinting included, the first time it is drawn in a font and keeps it
+// with the font. Done inside the frames that first show a screen of text in all four faces, that
+// cost several hundred glyphs at once, so printable ASCII in each face is drawn once ahead, on a
+// worker thread, when the view first draws with a font. What gets drawn is the same either way.
+void prepareAsciiGlyphs(PangoContext* context, const FontSet& fonts, double scale, bool smoothing) {
+  std::string ascii;
+  for (char c = '!'; c < 127; c++) ascii += c;
+  struct FontGlyphs {
+    cairo_scaled_font_t* font;
+    std::vector<cairo_glyph_t> glyphs;
+  };
+  auto work = std::make_shared<std::vector<FontGlyphs>>();
+  PangoGlyphString* shaped = pango_glyph_string_new();
+  for (FontFace face : {FontFace::normal, FontFace::bold, FontFace::italic, FontFace::boldItalic}) {
+    PangoAttrList* attrs = pango_attr_list_new();
+    pango_attr_list_insert(attrs, pango_attr_font_desc_new(fonts.face(face).gobj()));
+    GList* items = pango_itemize(context, ascii.c_str(), 0, int(ascii.size()), attrs, nullptr);
+    for (GList* l = items; l; l = l->next) {
+      auto* item = static_cast<PangoItem*>(l->data);
+      cairo_scaled_font_t* font =
+          item->analysis.font ? pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(item->analysis.font)) : nullptr;
+      if (font && cairo_scaled_font_status(font) == CAIRO_STATUS_SUCCESS) {
+        pango_shape_full(ascii.c_str() + item->offset, item->length, ascii.c_str(), int(ascii.size()), &item->analysis,
+                         shaped);
+        FontGlyphs entry{cairo_scaled_font_reference(font), {}};
+        for (int i = 0; i < shaped->num_glyphs; i++) {
+          PangoGlyph glyph = shaped->glyphs[i].glyph;
+          if (!(glyph & PANGO_GLYPH_UNKNOWN_FLAG) && glyph != PANGO_GLYPH_EMPTY) entry.glyphs.push_back({glyph, 0, 0});
+        }
+        work->push_back(std::move(entry));
+      }
+      pango_item_free(item);
+    }
+    g_list_free(items);
+    pango_attr_list_unref(attrs);
+  }
+  pango_glyph_string_free(shaped);
+  platform::DispatchQueue::global(platform::QoS::utility).async([work, scale, smoothing] {
+    // Every glyph at one point inside a small surface: each is rasterised to be composited there.
+    constexpr int sizePx = 256;
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, sizePx, sizePx);
+    cairo_surface_set_device_scale(scratch, scale, scale);
+    cairo_font_options_t* options = cairo_font_options_create();
+    if (!smoothing) cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    for (auto& [font, glyphs] : *work) {
+      cairo_t* cr = cairo_create(scratch);
+      cairo_set_source_rgba(cr, 1, 1, 1, 1);
+      cairo_set_scaled_font(cr, font);
+      if (!smoothing) cairo_set_font_options(cr, options);
+      for (auto& glyph : glyphs) glyph.x = glyph.y = sizePx / 2 / scale;
+      cairo_show_glyphs(cr, glyphs.data(), int(glyphs.size()));
+      cairo_destroy(cr);
+      cairo_scaled_font_destroy(font);
+    }
+    cairo_font_options_destroy(options);
+    cairo_surface_destroy(scratch);
+  });
 }
 
 // The longest run whose glyphs are painted straight into the pixels.
@@ -269,6 +334,11 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   pass.fontOptions.reset(cairo_font_options_create());
   if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions.get(), CAIRO_ANTIALIAS_GRAY);
   pass.scale = backingScaleFactor();
+  if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
+  if (std::pair prepared{pass.scale, _fontSmoothing}; shapeCache->preparedGlyphs != prepared) {
+    shapeCache->preparedGlyphs = prepared;
+    prepareAsciiGlyphs(pass.pango, fontSet, pass.scale, _fontSmoothing);
+  }
   if (paintsCellsDirectly) {
     pass.canvas = PixelCanvas::of(cr);
     if (pass.canvas && pass.canvas->scale != pass.scale) pass.canvas.reset();
