@@ -238,7 +238,8 @@ std::string buildStream(Reader& in, std::vector<size_t>& cuts) {
         appendColour(out, in);
         break;
       case 8: {  // a cursor position, inside or just outside the screen
-        out += "\x1b[" + std::to_string(in.byte() % 15) + ";" + std::to_string(in.byte() % 45) + "H";
+        const uint8_t col = in.byte();
+        out += "\x1b[" + std::to_string(in.byte() % 15) + ";" + std::to_string(col < 192 ? col % 45 : col) + "H";
         break;
       }
       case 9: {  // margins: left and right, or top and bottom
@@ -438,6 +439,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = in.byte();
   options.scrollback = flags & 1 ? 0 : 8 + (flags >> 4);
   if (flags & 2) options.regionalIndicatorWidth = vantrelle::RegionalIndicatorWidth::narrow;
+  // Now and then a row wide enough for lines that clear only the columns they wrote.
+  if (flags & 4) options.cols = 120 + options.cols * 2;
   std::vector<size_t> cuts;
   const std::string stream = buildStream(in, cuts);
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(stream.data()), stream.size());
