@@ -1,5 +1,6 @@
 // Output is handed over in slices that end early when the delegate needs the queue for itself (a
-// frame due), and a deadline long passed (frames that stopped) no longer shortens them.
+// frame due), a deadline long passed (frames that stopped) no longer shortens them, and output
+// waiting for its slice can be taken at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,3 +69,22 @@ TEST(OutputDelivery, SlicesEndAtTheDelegatesDeadlineUnlessItIsLongPast) {
 }
 
 }  // namespace
+
+// After a frame that ran late the view takes output that waits for the drain at once: it comes in
+// order, up to the deadline, without the drain, and the drain still delivers the rest.
+TEST(OutputDelivery, WaitingOutputIsDeliveredOnTheSpotAndTheDrainDeliversTheRest) {
+  auto delegate = std::make_shared<DeadlineDelegate>();
+  auto process = std::make_shared<CountingProcess>(delegate);
+  delegate->deadline = [] { return steadyNowNs(); };
+  process->startProcess("/bin/sh", {"-c", "head -c 400000 /dev/zero | tr '\\0' x"});
+  // The main loop is not run, so the output waits for its drain.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (process->pendingBytes() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  ASSERT_GT(process->pendingBytes(), 0u);
+  process->deliverPendingNow();
+  EXPECT_FALSE(delegate->output.empty());
+  EXPECT_EQ(process->slices, 0u);
+  ASSERT_TRUE(pumpMainUntil([&] { return delegate->terminated; }, std::chrono::seconds(60)));
+  EXPECT_EQ(delegate->output, std::string(400000, 'x'));
+  EXPECT_GT(process->slices, 0u);
+}
