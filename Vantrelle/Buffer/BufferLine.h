@@ -136,10 +136,11 @@ class BufferLine {
   void fill(const CharData& with, int atCol, int len);
   void replaceCells(int start, int end, const CharData& fillData);
   void clear(const Attribute& with);
-  // A wide line clears only its written columns when the blank stays the same; a narrow one is
-  // cheaper to clear in one sequential pass, which also brings in the cells the next row of
-  // output will write.
-  static constexpr int partialClearWidth = 128;
+  // A line clears only its written columns when the blank stays the same: with the cells of
+  // lines due for reuse fetched ahead, that beats a sequential pass from a common 80 columns up,
+  // as the blank past a short row's text is then neither stored again nor written back. Very
+  // narrow lines are cleared in one pass.
+  static constexpr int partialClearWidth = 64;
   // Whether a clear to the same blank rewrites every cell: a narrow or fully written line.
   bool clearsEveryColumn() const { return cellsToClear() == capacity_; }
   // Asks the memory system for the cells a coming partial clear() and the row after it will
