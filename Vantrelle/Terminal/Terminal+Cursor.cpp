@@ -92,10 +92,10 @@ void Terminal::cmdCursorPosition(std::span<const int> pars) {
   // What setCursor does without origin mode, in line: full-screen programs place the cursor
   // before nearly every run they repaint.
   b.marginWrapRow = -1;
-  const int from = b.y;
+  updateRange(b, b.y);
   b.x = std::min(countOf(pars, 1), cols) - 1;
   b.y = std::min(countOf(pars, 0), rows) - 1;
-  updateRows(b, from, b.y);
+  updateRange(b, b.y);
 }
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {

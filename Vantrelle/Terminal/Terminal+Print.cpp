@@ -193,10 +193,17 @@ size_t Terminal::printAsciiRun(std::span<const uint8_t> run) {
   return static_cast<size_t>(done);
 }
 
-void Terminal::packRendition() {
-  printAttr = curAttr;
-  // Stored whole, as the cell is read whole right after.
-  printCell = std::bit_cast<CharData>(cellWords(CharData(0, 1, curAttr)));
+// The cell of the current rendition, packed again only when the rendition changed. Equal bytes
+// are an equal rendition; unequal bytes (an absent underline colour keeps stale bytes) at worst
+// pack the same cell again.
+const CharData& Terminal::renditionCell() {
+  static_assert(std::is_trivially_copyable_v<Attribute>);
+  if (std::memcmp(&printAttr, &curAttr, sizeof(Attribute)) != 0) {
+    printAttr = curAttr;
+    // Stored whole, as the cell is read whole right after.
+    printCell = std::bit_cast<CharData>(cellWords(CharData(0, 1, curAttr)));
+  }
+  return printCell;
 }
 
 void Terminal::printSlow(std::span<const uint8_t> run) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -11,7 +10,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -116,21 +114,6 @@ class Terminal : private ParserHandler {
       refreshStart = std::min(refreshStart, y);
       refreshEnd = std::max(refreshEnd, y);
     }
-  }
-  // Two rows at once, as the two single updates would mark them: a cursor that moves marks the
-  // row it leaves and the row it reaches.
-  void updateRows(const Buffer& target, int first, int second) {
-    const int low = std::min(first, second);
-    const int high = std::max(first, second);
-    if (low < 0 || low + target.yDisp < 0) {
-      updateRange(target, first);
-      updateRange(target, second);
-      return;
-    }
-    scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, low + target.yDisp);
-    scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, high + target.yDisp);
-    refreshStart = std::min(refreshStart, low);
-    refreshEnd = std::max(refreshEnd, high);
   }
   void updateFullScreen();
   std::optional<UpdateRange> getUpdateRange() const;
@@ -520,15 +503,7 @@ class Terminal : private ParserHandler {
   void printScalar(char32_t scalar);
   void printByte(uint8_t byte);
   void printNewCell(int32_t code, int width);
-  // The cell of the current rendition, packed again only when the rendition changed. Equal bytes
-  // are an equal rendition; unequal bytes (an absent underline colour keeps stale bytes) at worst
-  // pack the same cell again. In line: every run of printed text asks for it.
-  const CharData& renditionCell() {
-    static_assert(std::is_trivially_copyable_v<Attribute>);
-    if (std::memcmp(&printAttr, &curAttr, sizeof(Attribute)) != 0) packRendition();
-    return printCell;
-  }
-  void packRendition();
+  const CharData& renditionCell();
   void rememberLastPrinted();
   BufferLine* lastPrintedLine();
   bool lastPrintedEndsWithJoiner();
