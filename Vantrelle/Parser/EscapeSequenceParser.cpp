@@ -124,16 +124,8 @@ void EscapeSequenceParser::scanCsiParameters(Locals& l) {
   int value = _pars[count - 1];
   bool exceeded = _parameterLimitExceeded;
   for (;;) {
-    // Values saturate, so a run of digits can never overflow. Once past the parameter limit
-    // the sequence is dropped and its values no longer matter.
-    for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
-      value = value * 10 + static_cast<int>(digit);
-      ++p;
-      if (value > kMaxParameterValue) {
-        value = kMaxParameterValue;
-        while (p < end && *p - unsigned('0') <= 9) ++p;
-      }
-    }
+    // Once past the parameter limit the sequence is dropped and its values no longer matter.
+    p = takeDigits(p, end, value);
     if (p == end || (*p != ';' && *p != ':')) break;
     if (exceeded || count >= static_cast<size_t>(kMaxParameters)) {
       exceeded = true;

@@ -70,6 +70,19 @@ class EscapeSequenceParser {
   void doAction(ParserAction action, Locals& l);
   void beginCsi(Locals& l);
   void scanCsiParameters(Locals& l);
+  // Reads the digits at `p` on into `value` and returns where they end. Values saturate, so a
+  // run of digits can never overflow.
+  static const uint8_t* takeDigits(const uint8_t* p, const uint8_t* end, int& value) {
+    for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
+      value = value * 10 + static_cast<int>(digit);
+      ++p;
+      if (value > kMaxParameterValue) {
+        value = kMaxParameterValue;
+        while (p < end && *p - unsigned('0') <= 9) ++p;
+      }
+    }
+    return p;
+  }
   void dispatchCsiSequence(uint8_t final);
   void handPrint(Locals& l);
   void handDcs(Locals& l);

@@ -81,15 +81,7 @@ size_t EscapeSequenceParser::quickCsi(Handler& target, const uint8_t* const star
       more = digit <= 9;
     }
     if (more) {
-      // Values saturate, so a run of digits can never overflow.
-      for (unsigned digit; p < end && (digit = *p - unsigned('0')) <= 9;) {
-        value = value * 10 + static_cast<int>(digit);
-        ++p;
-        if (value > kMaxParameterValue) {
-          value = kMaxParameterValue;
-          while (p < end && *p - unsigned('0') <= 9) ++p;
-        }
-      }
+      p = takeDigits(p, end, value);
       if (p == end) return 0;
     }
     const uint8_t code = *p;
