@@ -10,7 +10,8 @@
 namespace vantrelle {
 namespace {
 
-TEST(ShownView, OutputIsRedrawnOnTheNextFrameOnce) {
+// A view shown in a window, with a prompt on it.
+std::pair<std::unique_ptr<Gtk::Window>, std::unique_ptr<TerminalView>> shownView() {
   testing::ensureGtk();
   auto window = std::make_unique<Gtk::Window>();
   window->set_default_size(480, 240);
@@ -18,6 +19,13 @@ TEST(ShownView, OutputIsRedrawnOnTheNextFrameOnce) {
   window->set_child(*view);
   window->present();
   view->feed("prompt$ ");
+  return {std::move(window), std::move(view)};
+}
+
+TEST(ShownView, OutputIsRedrawnOnTheNextFrameOnce) {
+  auto shown = shownView();
+  auto& window = shown.first;
+  auto& view = shown.second;
   ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && !view->pendingDisplay; }));
   GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view->gobj()));
   ASSERT_NE(clock, nullptr);
@@ -42,13 +50,9 @@ TEST(ShownView, OutputIsRedrawnOnTheNextFrameOnce) {
 
 // The process's output stops for the frame that is to draw it, and only for a frame that comes.
 TEST(ShownView, OutputAwaitingAFrameAsksDeliveryToStopForIt) {
-  testing::ensureGtk();
-  auto window = std::make_unique<Gtk::Window>();
-  window->set_default_size(480, 240);
-  auto view = std::make_unique<TerminalView>();
-  window->set_child(*view);
-  window->present();
-  view->feed("prompt$ ");
+  auto shown = shownView();
+  auto& window = shown.first;
+  auto& view = shown.second;
   ASSERT_TRUE(
       testing::pumpUntil([&] { return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs; }));
   EXPECT_EQ(view->nextFrameDueNs(), 0u) << "nothing to draw";
