@@ -55,7 +55,10 @@ TEST(OutputDelivery, SlicesEndAtTheDelegatesDeadlineUnlessItIsLongPast) {
       inSlice = process->slices == lastSlice ? inSlice + 1 : 1;
       lastSlice = process->slices;
       mostInOneSlice = std::max(mostInOneSlice, inSlice);
-      std::this_thread::sleep_for(std::chrono::microseconds(200));  // a slow consumer, so output waits
+      // A slow consumer: it returns only once more output waits behind it (or, at the end of the
+      // output, when nothing more comes), so every slice has more than one chunk to offer.
+      const auto guard = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      while (process->pendingBytes() == 0 && std::chrono::steady_clock::now() < guard) std::this_thread::yield();
     };
     process->startProcess("/bin/sh", {"-c", "head -c 400000 /dev/zero | tr '\\0' x"});
     ASSERT_TRUE(pumpMainUntil([&] { return delegate->terminated; }, std::chrono::seconds(60))) << c.name;
