@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ShellEnvironment.h"
 #include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "Vantrelle/View/WindowRenderer.h"
@@ -90,7 +91,8 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
     terminal.processDelegate = this;
     set_child(terminal);
     if (options.gpu) useGpu();
-    auto env = vantrelle::Terminal::getEnvironmentVariables("xterm-256color", true);
+    auto env = vantrelle::demo::shellEnvironment(environ,
+                                                 vantrelle::Terminal::getEnvironmentVariables("xterm-256color", true));
     std::optional<std::string> home;
     if (const char* value = std::getenv("HOME")) home = value;
     const auto& command = options.command;
