@@ -25,7 +25,12 @@ void apply(Attribute& rendition, std::span<const int> pars, std::span<const uint
 size_t applyCommon(Attribute& rendition, std::span<const int> pars, std::span<const uint8_t> separators);
 
 // A component of a direct colour, or an index of the palette: out-of-range values clamp.
-inline uint32_t colorByte(int value) { return static_cast<uint32_t>(std::min(std::max(value, 0), 255)); }
+inline uint32_t colorByte(int value) {
+  // Nearly every value is in range: one test for that, the clamping only past it.
+  if (static_cast<unsigned>(value) <= 255) [[likely]]
+    return static_cast<uint32_t>(value);
+  return value < 0 ? 0 : 255;
+}
 
 // One style parameter of those `applyCommon` takes (1, 3, 4, 7, 22, 23, 24 and 27), not an
 // underline with sub-parameters: applied with the same result, returning true, or nothing done

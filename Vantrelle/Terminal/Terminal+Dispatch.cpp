@@ -239,7 +239,10 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
   // SGR comes before nearly every cell of colourful output, and CUP before nearly every run a
   // full-screen program repaints: spare them the general switch. Both take any intermediates.
   if (code == 'm') {
-    if (collect.empty()) selectGraphicRendition(pars, parsTxt.first(std::min(parsTxt.size(), pars.size() - 1)));
+    if (!collect.empty()) return;
+    const auto separators = parsTxt.first(std::min(parsTxt.size(), pars.size() - 1));
+    // The lone colour in line, without the set-up of the full pass.
+    if (!sgr::applyLoneColor(curAttr, pars, separators)) selectGraphicRendition(pars, separators);
     return;
   }
   if (code == 'H') {
