@@ -96,9 +96,11 @@ struct Attribute {
     }
 
    private:
-    constexpr Color(Kind kind, uint8_t a, uint8_t b, uint8_t c) : kind_(kind), a_(a), b_(b), c_(c) {}
+    constexpr Color(Kind kind, uint8_t a, uint8_t b, uint8_t c) : c_(c), b_(b), a_(a), kind_(kind) {}
+    // Held in the order of the packed form's bytes on little-endian targets, so that packing
+    // and unpacking, done for every cell of colourful output, are one load and one store.
+    uint8_t c_, b_, a_;
     Kind kind_;
-    uint8_t a_, b_, c_;
   };
 
   Color fg;
