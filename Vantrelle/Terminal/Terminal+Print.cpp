@@ -201,7 +201,8 @@ const CharData& Terminal::renditionCell() {
   if (std::memcmp(&printAttr, &curAttr, sizeof(Attribute)) != 0) {
     printAttr = curAttr;
     // Stored whole, as the cell is read whole right after.
-    printCell = std::bit_cast<CharData>(cellWords(CharData(0, 1, curAttr)));
+    const CellWords words = cellWords(CharData(0, 1, curAttr));
+    std::memcpy(static_cast<void*>(&printCell), &words, sizeof words);
   }
   return printCell;
 }
