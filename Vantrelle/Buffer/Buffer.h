@@ -13,6 +13,7 @@
 #include "Vantrelle/Buffer/BufferLine.h"
 #include "Vantrelle/Buffer/CircularBufferLineList.h"
 #include "Vantrelle/Buffer/Position.h"
+#include "Vantrelle/Buffer/WideHalves.h"
 
 namespace vantrelle {
 
@@ -119,6 +120,10 @@ class Buffer {
   // wrapped flag. The terminal installs it right after creating the buffer.
   std::function<void(bool)> scroll;
 
+  // Set once the buffer may hold a wide character: every writer of one sets it (text runs of
+  // anything but ASCII set it whatever their widths). Until then no write can cut one in half, so
+  // the writers of ASCII text skip looking at the cells beside what they wrote.
+  bool mayHoldWideCells = false;
   // Where insertCharacter or insertAsciiRun wrote last, with the size at that moment.
   LastBufferStorage lastBufferStorage;
   // The screen row on which printing left the cursor just past a right margin narrower than the
@@ -192,7 +197,9 @@ class Buffer {
     if (insertMode || col > right || row >= _lines.count()) return nullptr;
     BufferLine& line = *_lines[row];
     if (col >= line.count()) return nullptr;
-    std::memcpy(static_cast<void*>(line.cellsBelow(col + 1) + col), &words, sizeof words);
+    CharData* const cells = line.cellsBelow(col + 1);
+    std::memcpy(static_cast<void*>(cells + col), &words, sizeof words);
+    if (mayHoldWideCells) blankCutWideHalves(line, cells, col, col + 1, words);
     line.touch();
     x = col + 1;
     lastBufferStorage = {row, col, _cols, _rows};
@@ -216,7 +223,8 @@ class Buffer {
     if (last >= line.count()) return nullptr;
     // The cell's words are read once: the line's cells might alias it for all the compiler knows.
     const CellWords words = cellWordsWithValue(cell, 0, 1);
-    auto* cells = reinterpret_cast<unsigned char*>(line.cellsBelow(last + 1) + col);
+    CharData* const stored = line.cellsBelow(last + 1);
+    auto* cells = reinterpret_cast<unsigned char*>(stored + col);
     for (size_t i = 0; i < codes.size(); ++i, cells += sizeof(CharData)) {
       if constexpr (codeAndWidthLeadTheFirstWord()) {
         // The code is the low half of the first word: one OR a cell.
@@ -228,6 +236,7 @@ class Buffer {
         std::memcpy(cells, &built, sizeof built);
       }
     }
+    if (mayHoldWideCells) blankCutWideHalves(line, stored, col, last + 1, cellWords(cell));
     line.touch(codes.size());
     x = last + 1;
     lastBufferStorage = {row, last, _cols, _rows};

@@ -4,6 +4,7 @@
 
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Buffer/CellStore.h"
+#include "Vantrelle/Buffer/WideHalves.h"
 
 namespace vantrelle {
 
@@ -108,8 +109,10 @@ void Buffer::insertCharacter(CharData charData) {
   int col = x;
   lastBufferStorage = {row, col, _cols, _rows};
   if (col >= _cols) col = _cols - 1;
+  const int from = col;
   storeCell(line, col++, cellWords(charData));
   if (w >= 2) {
+    mayHoldWideCells = true;
     // Equal bytes are an equal rendition; unequal ones at worst pack the same cell again.
     if (std::memcmp(&continuationAttr, &curAttr, sizeof(Attribute)) != 0) {
       continuationAttr = curAttr;
@@ -117,6 +120,7 @@ void Buffer::insertCharacter(CharData charData) {
     }
     for (int i = 1; i < w && col < _cols; i++) storeCell(line, col++, cellWords(continuationCell));
   }
+  if (mayHoldWideCells) blankCutWideHalves(line, line.cellsBelow(from), from, col, cellWords(charData));
   x = col;
   noteMarginWrap();
 }
@@ -135,7 +139,9 @@ int Buffer::insertOneColumnRun(std::span<const Code> codes, const CharData& rend
     }
     int n = int(std::min<size_t>(size_t(right - x + 1), codes.size() - written));
     int start = x;
-    storeOneColumnCells(*_lines[yBase + y], start, codes.data() + written, n, cell);
+    BufferLine& line = *_lines[yBase + y];
+    storeOneColumnCells(line, start, codes.data() + written, n, cell);
+    if (mayHoldWideCells) blankCutWideHalves(line, line.cellsBelow(start), start, start + n, cellWords(cell));
     x = start + n;
     written += size_t(n);
   }
@@ -156,6 +162,7 @@ int Buffer::insertAsciiRun(std::span<const uint8_t> bytes, const CharData& cell)
 
 int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) {
   if (insertMode) return 0;
+  mayHoldWideCells = true;
   const int left = marginMode ? marginLeft : 0;
   const int right = marginMode ? marginRight : _cols - 1;
   if (std::memcmp(&continuationAttr, &curAttr, sizeof(Attribute)) != 0) {
@@ -249,6 +256,7 @@ size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const T
   }
   const int col = int(at - destination);
   line.storedBelow(col);
+  blankCutWideHalves(line, destination, x, col, narrow);
   line.touch(uint64_t(col - x));
   x = col;
   lastColumn = int(last - destination);
@@ -295,6 +303,7 @@ bool Buffer::openTextRow(const CharData& cell, TextRow& row) {
     continuationAttr = curAttr;
     continuationCell = CharData(0, 0, curAttr);
   }
+  mayHoldWideCells = true;
   row.line = &line;
   row.cells = line.cellsBelow(x);
   row.at = row.cells + x;
@@ -307,6 +316,7 @@ bool Buffer::openTextRow(const CharData& cell, TextRow& row) {
 void Buffer::closeTextRow(const TextRow& row, const CharData* last) {
   const int col = int(row.at - row.cells);
   row.line->storedBelow(col);
+  blankCutWideHalves(*row.line, row.cells, x, col, row.narrow);
   row.line->touch(uint64_t(std::max(col - x, 1)));
   x = col;
   lastBufferStorage = {yBase + y, int(last - row.cells), _cols, _rows};

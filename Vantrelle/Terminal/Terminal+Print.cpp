@@ -744,18 +744,18 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
     if (!step.selectorBase) return true;
     if (scalar == 0xFE0F) {
       if (cell.width != 2 && col + 1 < cols) {
-        line->set(col + 1, CharData(0, 0, cell.attribute()));
-        buffer->x = buffer->x + 1;
+        widenJoinedCell(*line, col, cell);
         newWidth = 2;
       }
     } else {
       if (cell.width == 2 && buffer->x >= 1) buffer->x = buffer->x - 1;
+      // The second half the narrowed cell leaves behind goes, as it would under any narrow cell.
+      if (cell.width == 2) blankLoneContinuation(*line, col + 1, cellWords(renditionCell()));
       newWidth = 1;
     }
   } else if (grapheme::isRegionalIndicator(scalar) &&
              options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && cell.width == 1 && col + 1 < cols) {
-    line->set(col + 1, CharData(0, 0, cell.attribute()));
-    buffer->x = buffer->x + 1;
+    widenJoinedCell(*line, col, cell);
     newWidth = 2;
   }
   storeCell(*line, col, cellWordsWithValue(cell, step.code, newWidth));
@@ -763,6 +763,14 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
   lastPrinted.endsWithJoiner = grapheme::isZeroWidthJoiner(scalar);
   updateRange(*buffer, buffer->lastBufferStorage.y - buffer->yBase);
   return true;
+}
+
+// A joined cell that grows to two columns takes the next column, cutting whatever was there.
+void Terminal::widenJoinedCell(BufferLine& line, int col, const CharData& cell) {
+  buffer->mayHoldWideCells = true;
+  line.set(col + 1, CharData(0, 0, cell.attribute()));
+  blankLoneContinuation(line, col + 2, cellWords(renditionCell()));
+  buffer->x = buffer->x + 1;
 }
 
 // In line where runs are built: emoji take their codes from the cache on every print.

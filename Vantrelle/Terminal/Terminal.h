@@ -508,6 +508,7 @@ class Terminal : private ParserHandler {
   BufferLine* lastPrintedLine();
   bool lastPrintedEndsWithJoiner();
   bool tryJoin(char32_t scalar, int width);
+  void widenJoinedCell(BufferLine& line, int col, const CharData& cell);
   bool joinRegionalIndicator(char32_t scalar, int width);
   size_t printTextRun(std::span<const uint8_t> run);
   size_t printOnRow(std::span<const uint8_t> run);
