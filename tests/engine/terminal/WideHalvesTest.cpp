@@ -79,6 +79,32 @@ TEST(WideHalves, TextOverOneHalfBlanksTheOther) {
   }
 }
 
+// Inserting or deleting characters inside a wide character, or shifting one against the margin,
+// leaves neither half alone.
+TEST(WideHalves, InsertAndDeleteCharactersPartNoHalves) {
+  const struct {
+    const char* stream;
+    const char* cells;
+  } cases[] = {
+      {"中文字\x1b[1;2H\x1b[@", "...文_字_"},
+      {"中文字\x1b[1;2H\x1b[2@", "....文_字_"},
+      {"abcdefgh中\r\x1b[@", ".abcdefgh."},
+      {"中文字\x1b[1;2H\x1b[P", ".文_字_"},
+      {"中文字\x1b[1;3H\x1b[P", "中_.字_"},
+      {"中文字\x1b[1;2H\x1b[9P", ".........."},
+      // A wide character on the right margin loses its second half to cells pushed past it.
+      {"\x1b[?69h\x1b[1;6sab中\x1b[1;5H文\r\x1b[@", ".ab中_."},
+      {"\x1b[?69h\x1b[1;5sabcd\x1b[?69l\x1b[1;5H中\x1b[?69h\x1b[1;5s\r\x1b[P", "bcd..."},
+  };
+  for (const auto& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(10, 4));
+    t.feed(c.stream);
+    const std::string cells = cellsOf(t, 0, 10);
+    EXPECT_EQ(cells.substr(0, std::string_view(c.cells).size()), c.cells) << c.stream;
+  }
+}
+
 // The blank is the one erasing the cut-off half leaves: the background of the rendition, no style.
 TEST(WideHalves, TheBlankIsWhatAnEraseLeaves) {
   TestHost host;
