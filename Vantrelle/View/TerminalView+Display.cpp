@@ -42,13 +42,38 @@ void TerminalView::queuePendingDisplay() {
   // Shown, the redraw waits for the display's next frame: output that keeps coming is drawn once on
   // every beat, where a timer of its own would drift against the beat and miss every few frames.
   // The timer stays as the bound for a view whose frames stop (hidden).
-  if (get_mapped()) {
-    add_tick_callback([redraw](const Glib::RefPtr<Gdk::FrameClock>&) {
-      redraw();
-      return false;
-    });
-  }
-  platform::DispatchQueue::main().asyncAfter(std::chrono::nanoseconds(displayCoalescingNs), redraw);
+  bool shown = get_mapped();
+  if (shown) followFrameClock();
+  platform::DispatchQueue::main().asyncAfter(
+      std::chrono::nanoseconds(shown ? shownDisplayBoundNs : displayCoalescingNs), redraw);
+}
+
+// The view stays on the frame clock from one frame to the next while output keeps coming, as an
+// animation does, and leaves it after a frame with nothing new. GTK stamps the frames of such a run
+// on its steady beat; a clock that went idle in between takes the moment its timer woke as the next
+// frame's time instead, a little after the beat, so the beat would drift later with every frame.
+void TerminalView::followFrameClock() {
+  if (followingFrameClock) return;
+  followingFrameClock = true;
+  // Cleared however the callback ends: by answering false, or dropped by GTK with the view's
+  // realization.
+  struct Following {
+    explicit Following(std::weak_ptr<TerminalView*> view) : view(std::move(view)) {}
+    Following(const Following&) = delete;
+    Following& operator=(const Following&) = delete;
+    std::weak_ptr<TerminalView*> view;
+    ~Following() {
+      if (auto alive = view.lock(); alive && *alive) (*alive)->followingFrameClock = false;
+    }
+  };
+  auto following = std::make_shared<Following>(lifetime);
+  add_tick_callback([this, following](const Glib::RefPtr<Gdk::FrameClock>&) {
+    if (!pendingDisplay) return false;
+    updateDisplay(true);
+    updateDebugView();
+    pendingDisplay = false;
+    return true;
+  });
 }
 
 // Output that keeps coming stops for the frame that draws it, so the frame starts on the beat

@@ -192,6 +192,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   // ---- Display (TerminalView+Display.cpp) ----
   void queuePendingDisplay();
+  // Draws output awaiting a frame on each of the display's frames until one comes with none.
+  void followFrameClock();
+  bool followingFrameClock = false;
   void displayImmediately();
   bool shouldDisplayImmediatelyAfterUserInput();
   // Schedules the redraw for output just fed: at once when it answers the user's typing, spaced
@@ -449,6 +452,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   mutable std::mutex userInputLock;
   static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
   static constexpr uint64_t displayCoalescingNs = 16'670'000;
+  // The bound on the wait for a shown view's next frame, after which its timer redraws instead. The
+  // clock stamps a run of frames on its beat, up to half an interval ahead of the moment a frame
+  // starts, and starts the next one an interval after that stamp.
+  static constexpr uint64_t shownDisplayBoundNs = 2 * displayCoalescingNs;
   // While the user types, output that does not answer a keystroke is drawn at most once per two
   // frame intervals, so that the frame clock is often free when the echo of the next key arrives.
   static constexpr uint64_t typingOutputFrameSpacingNs = 2 * displayCoalescingNs;
