@@ -98,4 +98,39 @@ inline bool allBelowDel(const uint8_t* data, size_t size) {
   return (any & 0x80) == 0;
 }
 
+// The leading run of bytes of 0x20 and above, as printableRunLength finds it, and whether all
+// of them are below DEL, as allBelowDel tells. Text between control sequences is mostly shorter
+// than two blocks: those are read at once, so that neither the run's end nor its length picks a
+// branch the processor could mispredict.
+struct PrintableRun {
+  size_t length;
+  bool belowDel;
+};
+inline PrintableRun printableRun(const uint8_t* data, size_t size) {
+#if defined(__SSE2__)
+  if (size >= 32) {
+    const __m128i controlBits = _mm_set1_epi8(static_cast<char>(0xE0));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16));
+    auto controlsIn = [&](__m128i bytes) {
+      return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(bytes, controlBits), zero)));
+    };
+    const uint32_t controls = controlsIn(first) | controlsIn(second) << 16;
+    // Adding one without wrapping sets the top bit of DEL and of every byte above it.
+    const uint32_t fromDel = static_cast<uint32_t>(_mm_movemask_epi8(_mm_adds_epu8(first, one))) |
+                             static_cast<uint32_t>(_mm_movemask_epi8(_mm_adds_epu8(second, one))) << 16;
+    if (controls != 0) {
+      const auto length = static_cast<unsigned>(std::countr_zero(controls));
+      return {length, (fromDel & ((uint32_t(1) << length) - 1)) == 0};
+    }
+    const size_t length = 32 + printableRunLength(data + 32, size - 32);
+    return {length, fromDel == 0 && allBelowDel(data + 32, length - 32)};
+  }
+#endif
+  const size_t length = printableRunLength(data, size);
+  return {length, allBelowDel(data, length)};
+}
+
 }  // namespace vantrelle

@@ -21,10 +21,21 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
       const uint8_t code = *p;
       if (code >= 0x20) {
         // Colourful output prints one character between two control sequences.
-        const size_t length =
-            end - p > 1 && p[1] == 0x1B ? 1 : 1 + printableRunLength(p + 1, static_cast<size_t>(end - p - 1));
-        target.print({p, length});
-        p += length;
+        if (end - p > 1 && p[1] == 0x1B) {
+          target.print({p, 1});
+          ++p;
+          continue;
+        }
+        if constexpr (requires { target.printText(std::span<const uint8_t>(), true); }) {
+          // A handler that takes text of one column per byte its own way is told so.
+          const PrintableRun rest = printableRun(p + 1, static_cast<size_t>(end - p - 1));
+          target.printText({p, 1 + rest.length}, rest.belowDel && code < 0x7F);
+          p += 1 + rest.length;
+        } else {
+          const size_t length = 1 + printableRunLength(p + 1, static_cast<size_t>(end - p - 1));
+          target.print({p, length});
+          p += length;
+        }
         continue;
       }
       if (code != 0x1B) {

@@ -50,14 +50,18 @@ void Terminal::print(std::span<const uint8_t> run) {
   if (!(run.size() == 1 ? printCellOnCursorRow(run[0]) : printOnCursorRow(run))) handlePrint(run);
 }
 
+void Terminal::printText(std::span<const uint8_t> run, bool belowDel) {
+  if (!(belowDel && printOnCursorRow(run, true))) handlePrint(run);
+}
+
 // Full-screen programs print a character or a short run between two control sequences, where
 // setting up a text run that may wrap costs more than the characters. Plain ASCII (the parser
 // hands over no byte below 0x20) with no character set to translate it and no UTF-8 sequence
 // held back goes straight to the cursor's row when all of it fits there; anything else takes
 // the way of any run.
-bool Terminal::printOnCursorRow(std::span<const uint8_t> run) {
+bool Terminal::printOnCursorRow(std::span<const uint8_t> run, bool belowDel) {
   if (readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;
-  if (run.size() > size_t(cols) || !allBelowDel(run.data(), run.size())) return false;
+  if (run.size() > size_t(cols) || !(belowDel || allBelowDel(run.data(), run.size()))) return false;
   Buffer& target = *buffer;
   BufferLine* const line = target.storeOnCursorRow(run, renditionCell());
   if (!line) return false;

@@ -467,7 +467,9 @@ class Terminal : private ParserHandler {
   // final ones directly on its quick path.
   friend class EscapeSequenceParser;
   void print(std::span<const uint8_t> run) final;
-  bool printOnCursorRow(std::span<const uint8_t> run);
+  // A run the parser found to be all below DEL, or not.
+  void printText(std::span<const uint8_t> run, bool belowDel);
+  bool printOnCursorRow(std::span<const uint8_t> run, bool belowDel = false);
   bool printCellOnCursorRow(uint8_t code);
   void printStateReset() final { readingBuffer.putbackCount = 0; }
   void dispatchExecute(uint8_t code) final;
