@@ -95,23 +95,66 @@ bool BufferLine::hasContent(int index) const {
 
 void BufferLine::storeBlank(int from, int end) { fillCells(data.get() + from, end - from, clearedTo_); }
 
+int BufferLine::widenFor(int end) {
+  if (isCompact()) widen();
+  return std::min<int>(end, capacity_);
+}
+
+void BufferLine::widen() {
+  CellBlock block = allocateCells(dataSize);
+  if (written_ > 0) std::copy_n(data.get(), written_, block.get());
+  data = std::move(block);
+  capacity_ = dataSize;
+}
+
+void BufferLine::compactInto(CellSlabs& runs) {
+  const int kept = std::min(written_, dataSize);
+  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isCompact()) return;
+  CellBlock run;
+  if (kept > 0) {
+    CellSlab* slab = nullptr;
+    CharData* cells = runs.takeRun(kept, slab);
+    std::copy_n(data.get(), kept, cells);
+    run = CellBlock(cells, CellBlockDeleter{slab});
+  }
+  // Past the written columns the cells hold the blank, stored or in meaning: in meaning from now.
+  data = std::move(run);
+  capacity_ = written_ = Columns(kept);
+  setBlankTail(true);
+}
+
+void BufferLine::clearInto(CellBlock block, const Attribute& with) {
+  data = std::move(block);
+  capacity_ = dataSize;
+  written_ = 0;
+  setBlankTail(true);  // the block's cells are not stored yet
+  clearedTo_ = CharData(0, 1, with);
+  images_.reset();
+  generation_ += 2;
+}
+
 void BufferLine::storeBlankTail() {
   if (!blankTail()) return;
+  if (isCompact()) widen();
   storeBlank(written_, capacity_);
   setBlankTail(false);
 }
 
+// The readers below read the blank a line holds in meaning only without storing it, so reading
+// a compact scrollback line leaves it compact.
 bool BufferLine::hasAnyContent() const {
-  cells();  // the reads below go straight to the cells
-  for (int i = 0; i < dataSize; i++) {
+  const int stored = storedCount();
+  if (stored < dataSize && (clearedTo_.code != 0 || !clearedTo_.hasDefaultAttribute())) return true;
+  for (int i = 0; i < stored; i++) {
     if (data[i].code != 0 || !data[i].hasDefaultAttribute()) return true;
   }
   return false;
 }
 
 int BufferLine::getTrimmedLength() const {
-  cells();
-  for (int i = dataSize - 1; i >= 0; i--) {
+  const int stored = storedCount();
+  if (stored < dataSize && clearedTo_.code != 0) return dataSize - 1 + std::max<int>(clearedTo_.width, 0);
+  for (int i = stored - 1; i >= 0; i--) {
     if (data[i].code != 0) return i + std::max<int>(data[i].width, 0);
   }
   return 0;
@@ -124,7 +167,7 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
   if (trimRight) end = std::max(startCol, std::min(getTrimmedLength(), end));
   std::string out;
   if (startCol >= end) return out;
-  cells();
+  const int stored = storedCount();
   auto append = [&](const CharData& cell) {
     if (characterProvider) {
       out += characterProvider(cell);
@@ -134,14 +177,14 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
   };
   int col = startCol;
   while (col < end) {
-    const CharData& cell = data[col];
+    const CharData& cell = cellAt(col, stored);
     if (skipNullCellsFollowingWide) {
-      if (col >= 1 && cell.code == 0 && data[col - 1].width == 2) {
+      if (col >= 1 && cell.code == 0 && cellAt(col - 1, stored).width == 2) {
         col++;
         continue;
       }
       append(cell);
-      col += (cell.width == 2 && col + 1 < end && data[col + 1].code == 0) ? 2 : 1;
+      col += (cell.width == 2 && col + 1 < end && cellAt(col + 1, stored).code == 0) ? 2 : 1;
     } else {
       append(cell);
       col++;
@@ -151,10 +194,11 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
 }
 
 std::string BufferLine::debugDescription() const {
-  cells();
+  const int stored = storedCount();
   std::string out;
   for (int i = 0; i < dataSize; i++) {
-    appendUtf8(out, isValidScalar(data[i].code) ? char32_t(data[i].code) : U' ');
+    const CharData& cell = cellAt(i, stored);
+    appendUtf8(out, isValidScalar(cell.code) ? char32_t(cell.code) : U' ');
   }
   return out;
 }
@@ -227,6 +271,10 @@ void BufferLine::resize(int cols, const CharData& fillData) {
 }
 
 void BufferLine::fill(const CharData& with) {
+  if (isCompact()) {
+    data = allocateCells(dataSize);  // every cell is stored below
+    capacity_ = dataSize;
+  }
   fillCells(data.get(), capacity_, with);
   setBlankTail(false);
   clearedTo_ = with;
@@ -236,7 +284,7 @@ void BufferLine::fill(const CharData& with) {
 
 void BufferLine::fill(const CharData& with, int atCol, int len) {
   atCol = std::max(atCol, 0);
-  len = std::min(len, capacity_ - atCol);
+  len = std::min(len, std::max(capacity_, dataSize) - atCol);
   if (len > 0) {
     noteWritten(atCol + len);
     fillCells(data.get() + atCol, len, with);
@@ -256,6 +304,10 @@ void BufferLine::replaceCells(int start, int end, const CharData& fillData) {
 
 void BufferLine::clear(const Attribute& with) {
   const CharData blank(0, 1, with);
+  if (isCompact()) {
+    data = allocateCells(dataSize);  // stored whole below
+    capacity_ = dataSize;
+  }
   // A cleared line is stored whole, even one whose blank was never stored: lines come back
   // cleared as a full scrollback turns over, and a stored blank lets the rows written on
   // them store nothing first.
@@ -272,7 +324,8 @@ void BufferLine::prefetchForClear() const {
   // The row of output that follows the clear mostly writes within the first 80 columns, however
   // little the line held before: fetch those too, or each of its stores past the mark misses.
   constexpr int usualRowWidth = 80;
-  if (capacity_ < partialClearWidth) return;  // a full pass streams well enough on its own
+  // A full pass streams well enough on its own, and a compact line is not cleared in place.
+  if (capacity_ < partialClearWidth || isCompact()) return;
   const char* first = reinterpret_cast<const char*>(data.get());
   const size_t bytes = size_t(std::max<int>(written_, usualRowWidth)) * sizeof(CharData);
   // Into the outer caches only: a burst of twenty fetches into the first level holds the

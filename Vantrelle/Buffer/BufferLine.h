@@ -152,6 +152,14 @@ class BufferLine {
 
   // The slab the cells come from, or none for cells of their own on the heap.
   const CellSlab* cellSlab() const { return data.get_deleter().slab; }
+  // Whether the line stores fewer cells than its columns, the rest reading as its blank.
+  bool isCompact() const { return capacity_ < dataSize; }
+  // Keeps only the cells written, in a run of `runs`, and gives the block back: a line that
+  // scrolled into the scrollback is seldom written again, and most lines of output are short.
+  // Content and generation stay. A writer past the run moves the line to full cells again.
+  void compactInto(CellSlabs& runs);
+  // clear(), taking `block` (at least count() cells) for a compact line's cells.
+  void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.
   void moveCells(CellBlock block);
 
@@ -183,12 +191,18 @@ class BufferLine {
   // Counts the columns below `end` as written, first storing the blank of those a new line
   // left unstored: callers make this note before they write.
   void noteWritten(int end) {
-    end = std::min<int>(end, capacity_);
     if (end <= written_) return;
+    if (end > capacity_) [[unlikely]] end = widenFor(end);
     if (blankTail()) storeBlank(written_, end);
     written_ = Columns(end);
   }
   void storeBlank(int from, int end);
+  // Gives a compact line full cells again and returns `end` cut to the capacity.
+  int widenFor(int end);
+  void widen();
+  // The stored cells, past which a line holding its blank only in meaning reads the blank.
+  int storedCount() const { return blankTail() ? std::min(written_, dataSize) : dataSize; }
+  const CharData& cellAt(int index, int stored) const { return index < stored ? data[index] : clearedTo_; }
   // Stores the whole blank tail, leaving `written_` where it is.
   void storeBlankTail();
 

@@ -27,9 +27,18 @@ class CellSlab {
   static constexpr size_t headerBytes = 96;
 
   CellSlab(CellSlabs* pool, size_t blockBytes, int capacity, const SlabMemory* memory)
-      : pool(pool), memory(memory), blockBytes(blockBytes), capacity(capacity) {}
+      : pool(pool), memory(memory), blockBytes(blockBytes), capacity(capacity), runs(pool->runs()) {}
 
   bool hasRoom() const { return live < capacity; }
+  // For runs, whose blocks are cells: whether `cells` more fit after the ones carved.
+  bool hasRoomFor(int cells) const { return capacity - carved >= cells; }
+
+  CharData* takeRun(int cells) {
+    char* run = blocks() + size_t(carved) * blockBytes;
+    carved += cells;
+    live++;
+    return reinterpret_cast<CharData*>(run);
+  }
 
   CharData* take() {
     char* block = freeList;
@@ -43,10 +52,11 @@ class CellSlab {
   }
 
   void give(CharData* cells) {
+    live--;
+    if (runs) return;  // a run's room comes back only with the whole slab
     char* block = reinterpret_cast<char*>(cells);
     std::memcpy(block, &freeList, sizeof freeList);
     freeList = block;
-    live--;
   }
 
   void reset() {
@@ -63,6 +73,7 @@ class CellSlab {
   int carved = 0;
   int live = 0;
   char* freeList = nullptr;
+  const bool runs;      // carved into runs of cells rather than blocks of one size
   bool linked = false;  // in the pool's list of slabs with room
   CellSlab* nextWithRoom = nullptr;
   CellSlab* previousWithRoom = nullptr;
@@ -103,9 +114,13 @@ void deallocateSlab(CellSlab* slab) {
 }  // namespace
 
 CellSlabs::CellSlabs(int cols)
-    : cols_(cols),
+    : cols_(std::max(cols, 1)),
       blocksPerSlab(int(std::clamp<size_t>(targetSlabBytes / blockBytesFor(cols), 1, maxBlocksPerSlab))),
       largeMemory(installedLargeMemory) {}
+
+// A pool of runs counts its blocks in cells: a heap slab holds the same bytes as a slab of lines.
+CellSlabs::CellSlabs(Runs)
+    : cols_(0), blocksPerSlab(int(targetSlabBytes / sizeof(CharData))), largeMemory(installedLargeMemory) {}
 
 void CellSlabs::useLargeSlabMemory(const SlabMemory* memory) { installedLargeMemory = memory; }
 
@@ -140,6 +155,28 @@ CharData* CellSlabs::take(CellSlab*& slab) {
   return cells;
 }
 
+CharData* CellSlabs::takeRun(int cells, CellSlab*& slab) {
+  cells = std::clamp(cells, 1, maxRunCells);
+  CellSlab* into = withRoom;
+  if (into && !into->hasRoomFor(cells)) {
+    // Left to empty as its lines go; one whose runs were all gone was carved again already.
+    unlink(into);
+    into = nullptr;
+  }
+  if (!into) {
+    if (spare) {
+      into = spare;
+      spare = nullptr;
+    } else {
+      into = newSlab();
+    }
+    link(into);
+  }
+  liveBlocks++;
+  slab = into;
+  return into->takeRun(cells);
+}
+
 void CellSlabs::give(CellSlab* slab, CharData* cells) {
   const bool wasFull = !slab->hasRoom();
   slab->give(cells);
@@ -151,7 +188,7 @@ void CellSlabs::give(CellSlab* slab, CharData* cells) {
   pool->liveBlocks--;
   if (slab->live == 0) {
     pool->emptied(slab);
-  } else if (wasFull) {
+  } else if (wasFull && !slab->runs) {
     pool->link(slab);
   }
 }
@@ -211,6 +248,10 @@ void CellSlabs::unlink(CellSlab* slab) {
 }
 
 void CellSlabs::emptied(CellSlab* slab) {
+  if (slab->runs && slab == withRoom) {
+    slab->reset();  // the slab being carved starts over
+    return;
+  }
   unlink(slab);
   if (!spare) {
     slab->reset();

@@ -28,16 +28,26 @@ struct SlabMemory {
 class CellSlabs {
  public:
   explicit CellSlabs(int cols);
+  // A pool of runs rather than blocks: runs of any length up to maxRunCells, carved one after
+  // another from the newest slab, each slab freed once every run in it is gone. A scrollback
+  // keeps the text of its lines in runs; it drops its oldest lines first, so its slabs empty in
+  // the order they filled and the pool holds little more than the text it keeps.
+  struct Runs {};
+  explicit CellSlabs(Runs);
+  static constexpr int maxRunCells = 1024;
   ~CellSlabs();
   CellSlabs(const CellSlabs&) = delete;
   CellSlabs& operator=(const CellSlabs&) = delete;
 
   int cols() const { return cols_; }
+  bool runs() const { return cols_ == 0; }
   // Whether lines of this width are carved from slabs; very wide ones go straight to the heap.
   static bool suits(int cols);
   // An uninitialised block of `cols` cells and the slab it belongs to.
   CharData* take(CellSlab*& slab);
-  // Gives a block back to its slab.
+  // An uninitialised run of `cells` cells (1 to maxRunCells) from a pool of runs, and its slab.
+  CharData* takeRun(int cells, CellSlab*& slab);
+  // Gives a block or run back to its slab.
   static void give(CellSlab* slab, CharData* cells);
 
   // Lets pools take their further slabs from `memory` (none: the heap only) once their heap slabs
@@ -53,8 +63,9 @@ class CellSlabs {
   void setBlockLimit(int64_t blocks) { blockLimit = blocks; }
 
   // Whether the blocks in use fill less than half of the slabs held, as after most lines of a
-  // long scrollback were dropped: the survivors then pin many slabs each.
-  bool isSparse() const { return slabs > 2 && liveBlocks * 2 < heldBlocks; }
+  // long scrollback were dropped: the survivors then pin many slabs each. A pool of runs drops
+  // its lines in order and is never counted sparse.
+  bool isSparse() const { return !runs() && slabs > 2 && liveBlocks * 2 < heldBlocks; }
   // Slabs held, in use or kept as the one spare, and how many of them are large: for tests and
   // measurements.
   int slabCount() const { return slabs; }
@@ -77,7 +88,8 @@ class CellSlabs {
   int64_t liveBlocks = 0;
   int64_t heldBlocks = 0;  // the capacity of every slab held
   int64_t blockLimit = -1;
-  CellSlab* withRoom = nullptr;  // slabs with a free or uncarved block, most recent first
+  CellSlab* withRoom = nullptr;  // slabs with a free or uncarved block, most recent first; for
+                                 // runs, the one slab carved from
   CellSlab* everySlab = nullptr;
   CellSlab* spare = nullptr;  // one empty slab kept so a line freed and made at a slab's edge
                               // does not free and allocate a slab each time

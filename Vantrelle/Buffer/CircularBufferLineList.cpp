@@ -72,7 +72,9 @@ void CircularBufferLineList::compactCellsIfSparse() {
   fresh->setBlockLimit(cellBlockLimit());
   for (int i = 0; i < count_; i++) {
     BufferLine* line = at(size_t(slotOf(i))).get();
-    if (line && line->cellSlab() && line->capacity() == fresh->cols()) line->moveCells(BufferLine::cellsFrom(*fresh));
+    if (line && line->cellSlab() && !line->isCompact() && line->capacity() == fresh->cols()) {
+      line->moveCells(BufferLine::cellsFrom(*fresh));
+    }
   }
   cellSlabs = std::move(fresh);
 }
@@ -159,6 +161,16 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
   bool hadImages = false;
   if (auto& line = at(size_t(slot))) {
     hadImages = line->images().has_value();
+    if (line->isCompact()) {
+      // Its text is dropped with its run; the block the screen's top row gave back takes its place.
+      if (CellSlabs* slabs = slabsFor(line->count())) {
+        line->clearInto(BufferLine::cellsFrom(*slabs), clearAttribute);
+      } else {
+        line->clear(clearAttribute);
+      }
+      if (onLineRecycled) onLineRecycled(hadImages);
+      return;
+    }
     const bool wholeLine = line->clearsEveryColumn();
     line->clear(clearAttribute);
     // Clearing whole lines one after another is a sequential sweep the hardware fetches ahead
@@ -166,6 +178,14 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
     if (!wholeLine) prefetchOldest();
   }
   if (onLineRecycled) onLineRecycled(hadImages);
+}
+
+void CircularBufferLineList::compactLine(int index) {
+  if (unsigned(index) >= unsigned(count_)) return;
+  BufferLine* line = at(size_t(slotOf(index))).get();
+  if (!line || line->isCompact() || line->count() > CellSlabs::maxRunCells) return;
+  if (!textRuns) textRuns = std::make_unique<CellSlabs>(CellSlabs::Runs{});
+  line->compactInto(*textRuns);
 }
 
 void CircularBufferLineList::prefetchOldest() const {

@@ -57,6 +57,10 @@ class CircularBufferLineList {
   void push(BufferLinePtr line);
   // Turns the oldest line into the newest, cleared; the ring must be full.
   void recycle(const Attribute& clearAttribute);
+  // The line at `index` has scrolled off the screen into the scrollback: it keeps its cells only
+  // as far as its text, in the ring's runs, and its block goes to the next new or recycled line.
+  // A growing scrollback then takes fresh memory only for the text it keeps.
+  void compactLine(int index);
   bool shiftElements(int start, int count, int offset);
   void splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
               const ChangeFunction& change = nullptr);
@@ -99,8 +103,9 @@ class CircularBufferLineList {
   // ones, each pinned by a line or two, can go.
   void compactCellsIfSparse();
 
-  // Declared before the lines, so it goes after them.
+  // Declared before the lines, so they go after them.
   std::unique_ptr<CellSlabs> cellSlabs;
+  std::unique_ptr<CellSlabs> textRuns;
   std::vector<BufferLinePtr> homes;
   std::vector<uint32_t> order;  // slot -> home; a permutation of the homes
   int startIndex_ = 0;

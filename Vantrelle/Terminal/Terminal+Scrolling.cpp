@@ -56,6 +56,8 @@ void Terminal::scroll(bool isWrapped) {
       if (b.hasScrollback) b.linesTop = b.linesTop + 1;
       if (userScrolling) b.yDisp = std::max(b.yDisp - 1, 0);
     }
+    // The screen's old top row is now the newest line of the scrollback.
+    if (b.yBase > 0) lines.compactLine(b.yBase - 1);
   } else {
     if (lines.count() <= bottomRow || topRow < 1) {
       logUnprefixed("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " +
