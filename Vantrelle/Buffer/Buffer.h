@@ -197,8 +197,9 @@ class Buffer {
     if (insertMode || col > right || row >= _lines.count()) return nullptr;
     BufferLine& line = *_lines[row];
     if (col >= line.count()) return nullptr;
-    CharData* const cells = line.cellsBelow(col + 1);
+    CharData* const cells = line.cellsFrom(col);
     std::memcpy(static_cast<void*>(cells + col), &words, sizeof words);
+    line.storedBelow(col + 1);
     if (mayHoldWideCells) blankCutWideHalves(line, cells, col, col + 1, words);
     line.touch();
     x = col + 1;
@@ -223,7 +224,7 @@ class Buffer {
     if (last >= line.count()) return nullptr;
     // The cell's words are read once: the line's cells might alias it for all the compiler knows.
     const CellWords words = cellWordsWithValue(cell, 0, 1);
-    CharData* const stored = line.cellsBelow(last + 1);
+    CharData* const stored = line.cellsFrom(col);
     auto* cells = reinterpret_cast<unsigned char*>(stored + col);
     for (size_t i = 0; i < codes.size(); ++i, cells += sizeof(CharData)) {
       if constexpr (codeAndWidthLeadTheFirstWord()) {
@@ -236,6 +237,7 @@ class Buffer {
         std::memcpy(cells, &built, sizeof built);
       }
     }
+    line.storedBelow(last + 1);
     if (mayHoldWideCells) blankCutWideHalves(line, stored, col, last + 1, cellWords(cell));
     line.touch(codes.size());
     x = last + 1;

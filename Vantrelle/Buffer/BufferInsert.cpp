@@ -23,7 +23,7 @@ template <typename Code>
 void storeOneColumnCells(BufferLine& line, int start, const Code* source, int n, const CharData& cell) {
   const CellWords words = cellWords(cell);
   int inside = std::clamp(line.count() - start, 0, n);
-  CharData* destination = line.cellsBelow(start + inside) + start;
+  CharData* destination = line.cellsFrom(start) + start;
   if constexpr (codeIsLowHalfOfFirstWord()) {
     // Each cell is built in registers and stored whole: two stores a cell rather than three,
     // and this loop is bound by its stores.
@@ -40,6 +40,7 @@ void storeOneColumnCells(BufferLine& line, int start, const Code* source, int n,
       destination[i].code = int32_t(source[i]);
     }
   }
+  line.storedBelow(start + inside);
   line.touch(uint64_t(inside));
   // Codes that would land past the line's end collapse onto its last cell, as any store past
   // the end does.
@@ -198,7 +199,7 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
 size_t Buffer::storeTextOnRow(std::span<const int32_t> codes, int right, const TextCells& cells, int& lastColumn) {
   BufferLine& line = *_lines[yBase + y];
   const int end = std::min(right + 1, line.count());
-  CharData* const destination = line.cellsBelow(x);
+  CharData* const destination = line.cellsFrom(x);
   CharData* const limit = destination + end;
   // Pointers and cells in registers: the stores below may alias anything the compiler cannot see.
   CharData* at = destination + x;
@@ -305,7 +306,7 @@ bool Buffer::openTextRow(const CharData& cell, TextRow& row) {
   }
   mayHoldWideCells = true;
   row.line = &line;
-  row.cells = line.cellsBelow(x);
+  row.cells = line.cellsFrom(x);
   row.at = row.cells + x;
   row.limit = row.cells + end;
   row.narrow = cellWordsWithValue(cell, 0, 1);

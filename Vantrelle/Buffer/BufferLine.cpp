@@ -107,9 +107,9 @@ void BufferLine::widen() {
   capacity_ = dataSize;
 }
 
-void BufferLine::compactInto(CellSlabs& runs) {
+BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs) {
   const int kept = std::min(written_, dataSize);
-  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isCompact()) return;
+  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isCompact()) return nullptr;
   CellBlock run;
   if (kept > 0) {
     CellSlab* slab = nullptr;
@@ -118,9 +118,10 @@ void BufferLine::compactInto(CellSlabs& runs) {
     run = CellBlock(cells, CellBlockDeleter{slab});
   }
   // Past the written columns the cells hold the blank, stored or in meaning: in meaning from now.
-  data = std::move(run);
+  std::swap(data, run);
   capacity_ = written_ = Columns(kept);
   setBlankTail(true);
+  return run;
 }
 
 void BufferLine::clearInto(CellBlock block, const Attribute& with) {

@@ -157,7 +157,8 @@ class BufferLine {
   // Keeps only the cells written, in a run of `runs`, and gives the block back: a line that
   // scrolled into the scrollback is seldom written again, and most lines of output are short.
   // Content and generation stay. A writer past the run moves the line to full cells again.
-  void compactInto(CellSlabs& runs);
+  // Returns the block the line held, or none when it stays as it was.
+  CellBlock compactInto(CellSlabs& runs);
   // clear(), taking `block` (at least count() cells) for a compact line's cells.
   void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.
@@ -165,9 +166,7 @@ class BufferLine {
 
   // Direct access for bulk writers that keep indices inside `count` and call touch() once.
   // A writer that may store anywhere takes cells(); one that stores only below column `end`
-  // says so, which keeps the next clear of the line short. A writer that stores every cell from
-  // where it took cellsBelow(start) up to `end`, and nothing past it, may say so afterwards with
-  // storedBelow(end): the blank it covers then needs no storing first.
+  // says so, which keeps the next clear of the line short.
   CharData* cells() {
     storeBlankTail();
     written_ = capacity_;
@@ -175,6 +174,14 @@ class BufferLine {
   }
   CharData* cellsBelow(int end) {
     noteWritten(end);
+    return data.get();
+  }
+  // For a writer that stores every cell from `start` up to an end it gives storedBelow()
+  // afterwards: the blank below `start` is stored first, none past it, and every column has a
+  // cell to take the store.
+  CharData* cellsFrom(int start) {
+    if (isCompact()) [[unlikely]] widen();
+    noteWritten(start);
     return data.get();
   }
   void storedBelow(int end) { written_ = Columns(std::max<int>(written_, std::min<int>(end, capacity_))); }

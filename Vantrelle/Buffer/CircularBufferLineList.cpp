@@ -40,6 +40,7 @@ void CircularBufferLineList::shrinkStorageIfSparse() {
 CellSlabs* CircularBufferLineList::slabsFor(int cols) {
   if (!CellSlabs::suits(cols)) return nullptr;
   if (!cellSlabs || cellSlabs->cols() != cols) {
+    spareCells.reset();
     cellSlabs = std::make_unique<CellSlabs>(cols);
     cellSlabs->setBlockLimit(cellBlockLimit());
   }
@@ -52,22 +53,25 @@ int64_t CircularBufferLineList::cellBlockLimit() const {
   return int64_t(maxLength_) + linesBeside;
 }
 
+BufferLine::CellBlock CircularBufferLineList::cellsFor(int cols) {
+  if (spareCells && cellSlabs && cellSlabs->cols() == cols) return std::move(spareCells);
+  if (CellSlabs* slabs = slabsFor(cols)) return BufferLine::cellsFrom(*slabs);
+  return nullptr;
+}
+
 BufferLinePtr CircularBufferLineList::makeLine(int cols, const CharData& fillData, bool isWrapped) {
-  if (CellSlabs* slabs = slabsFor(cols)) {
-    return std::make_shared<BufferLine>(BufferLine::cellsFrom(*slabs), cols, fillData, isWrapped);
-  }
+  if (auto cells = cellsFor(cols)) return std::make_shared<BufferLine>(std::move(cells), cols, fillData, isWrapped);
   return std::make_shared<BufferLine>(cols, fillData, isWrapped);
 }
 
 BufferLinePtr CircularBufferLineList::makeCopy(const BufferLine& source) {
-  if (CellSlabs* slabs = slabsFor(source.count())) {
-    return std::make_shared<BufferLine>(BufferLine::cellsFrom(*slabs), source);
-  }
+  if (auto cells = cellsFor(source.count())) return std::make_shared<BufferLine>(std::move(cells), source);
   return std::make_shared<BufferLine>(source);
 }
 
 void CircularBufferLineList::compactCellsIfSparse() {
   if (!cellSlabs || !cellSlabs->isSparse()) return;
+  spareCells.reset();
   auto fresh = std::make_unique<CellSlabs>(cellSlabs->cols());
   fresh->setBlockLimit(cellBlockLimit());
   for (int i = 0; i < count_; i++) {
@@ -163,8 +167,8 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
     hadImages = line->images().has_value();
     if (line->isCompact()) {
       // Its text is dropped with its run; the block the screen's top row gave back takes its place.
-      if (CellSlabs* slabs = slabsFor(line->count())) {
-        line->clearInto(BufferLine::cellsFrom(*slabs), clearAttribute);
+      if (auto cells = cellsFor(line->count())) {
+        line->clearInto(std::move(cells), clearAttribute);
       } else {
         line->clear(clearAttribute);
       }
@@ -185,7 +189,10 @@ void CircularBufferLineList::compactLine(int index) {
   BufferLine* line = at(size_t(slotOf(index))).get();
   if (!line || line->isCompact() || line->count() > CellSlabs::maxRunCells) return;
   if (!textRuns) textRuns = std::make_unique<CellSlabs>(CellSlabs::Runs{});
-  line->compactInto(*textRuns);
+  const int cols = line->count();
+  const bool poolWidth = line->capacity() == cols && cellSlabs && cellSlabs->cols() == cols;
+  BufferLine::CellBlock freed = line->compactInto(*textRuns);
+  if (freed && poolWidth && !spareCells) spareCells = std::move(freed);
 }
 
 void CircularBufferLineList::prefetchOldest() const {

@@ -98,6 +98,9 @@ class CircularBufferLineList {
   void releaseSlots(int first, int end);
   void shrinkStorageIfSparse();
   CellSlabs* slabsFor(int cols);
+  // A block of `cols` cells: the spare one, or one from the pool of that width, or none when
+  // lines that wide take cells of their own.
+  BufferLine::CellBlock cellsFor(int cols);
   int64_t cellBlockLimit() const;
   // After most lines were dropped, the survivors move their cells into fresh slabs so the old
   // ones, each pinned by a line or two, can go.
@@ -106,6 +109,9 @@ class CircularBufferLineList {
   // Declared before the lines, so they go after them.
   std::unique_ptr<CellSlabs> cellSlabs;
   std::unique_ptr<CellSlabs> textRuns;
+  // The block the last line to scroll off the screen gave up, of the pool's width: the next new
+  // or recycled line takes it while its cells are still near.
+  BufferLine::CellBlock spareCells;
   std::vector<BufferLinePtr> homes;
   std::vector<uint32_t> order;  // slot -> home; a permutation of the homes
   int startIndex_ = 0;

@@ -86,9 +86,9 @@ void Terminal::reclaimPayloadCodes() {
   for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
     auto& lines = b->lines();
     for (int i = 0; i < lines.count(); ++i) {
+      // Read cell by cell: a scrollback line keeps cells only as far as its text.
       const BufferLine& line = *lines[i];
-      const CharData* cells = line.cells();
-      for (int c = 0; c < line.count(); ++c) used[cells[c].payload.code] = true;
+      for (int c = 0; c < line.count(); ++c) used[line[c].payload.code] = true;
     }
   }
   for (auto it = ownedPayloadCodes.begin(); it != ownedPayloadCodes.end();) {
