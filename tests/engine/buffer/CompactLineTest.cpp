@@ -1,0 +1,140 @@
+// A compact line stores its cells only as far as its text, in a run; every way of reading or
+// writing it must see what the same line stored whole sees, and the runs must give their memory
+// back as the lines that use them go.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Vantrelle/Buffer/BufferLine.h"
+#include "Vantrelle/Buffer/CellSlabs.h"
+
+namespace vantrelle {
+namespace {
+
+constexpr int cols = 120;
+const CharData tint(0, 1, Attribute(Attribute::Color::defaultColor, Attribute::Color::ansi256(2), {}));
+const CharData ink(int32_t('x'), 1, Attribute(Attribute::Color::ansi256(1), Attribute::Color::ansi256(4), {}));
+const CharData wide(0x65e5, 2, Attribute::empty);
+const CharData continuation(0, 0, Attribute::empty);
+
+// Text, a wide character and a gap, on the blank `blank`.
+BufferLine textLine(const CharData& blank) {
+  BufferLine line(cols, blank);
+  line.set(0, ink);
+  line.set(3, ink);
+  line.set(6, wide);
+  line.set(7, continuation);
+  line.set(9, ink);
+  return line;
+}
+
+void expectSame(const BufferLine& line, const BufferLine& whole, const std::string& how) {
+  for (int c = 0; c < cols; c++) ASSERT_EQ(line[c], whole[c]) << how << ", column " << c;
+  EXPECT_EQ(line.getTrimmedLength(), whole.getTrimmedLength()) << how;
+  EXPECT_EQ(line.hasAnyContent(), whole.hasAnyContent()) << how;
+  EXPECT_EQ(line.translateToString(), whole.translateToString()) << how;
+  EXPECT_EQ(line.translateToString(true, 2, 40, true), whole.translateToString(true, 2, 40, true)) << how;
+}
+
+TEST(CompactLine, EveryOperationMatchesTheLineStoredWhole) {
+  CellSlabs runs{CellSlabs::Runs{}};
+  BufferLine inked(cols, ink);
+  const std::pair<const char*, std::function<void(BufferLine&)>> operations[] = {
+      {"nothing", [](BufferLine&) {}},
+      {"set past the text", [&](BufferLine& l) { l.set(100, ink); }},
+      {"set inside the text", [&](BufferLine& l) { l.set(2, ink); }},
+      {"store below", [&](BufferLine& l) { l.cellsBelow(61)[60] = ink; }},
+      {"store a run from inside the text",
+       [&](BufferLine& l) {
+         CharData* cells = l.cellsFrom(4);
+         for (int c = 4; c < 50; c++) cells[c] = ink;
+         l.storedBelow(50);
+       }},
+      {"fill", [&](BufferLine& l) { l.fill(ink); }},
+      {"fill range", [&](BufferLine& l) { l.fill(ink, 100, 10); }},
+      {"replace", [&](BufferLine& l) { l.replaceCells(5, 80, ink); }},
+      {"copy range in", [&](BufferLine& l) { l.copyFrom(inked, 0, 110, 10); }},
+      {"copy range within", [&](BufferLine& l) { l.copyFrom(l, 0, 50, 20); }},
+      {"copy a whole line in", [&](BufferLine& l) { l.copyFrom(inked); }},
+      {"insert", [&](BufferLine& l) { l.insertCells(1, 5, cols - 1, ink); }},
+      {"delete", [&](BufferLine& l) { l.deleteCells(1, 5, cols - 1, ink); }},
+      {"shrink and grow",
+       [&](BufferLine& l) {
+         l.resize(8, ink);
+         l.resize(cols, ink);
+       }},
+      {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
+      {"direct cells", [&](BufferLine& l) { l.cells()[cols - 1] = ink; }},
+  };
+  for (const CharData& blank : {CharData::Null, tint}) {
+    for (const auto& [how, operate] : operations) {
+      BufferLine line = textLine(blank);
+      BufferLine whole = textLine(blank);
+      std::as_const(whole).cells();  // stores the blank
+      EXPECT_TRUE(line.compactInto(runs)) << how;
+      ASSERT_TRUE(line.isCompact());
+      EXPECT_EQ(line.capacity(), 10);
+      expectSame(line, whole, std::string(how) + ", compacted");
+      EXPECT_TRUE(line.isCompact()) << how << ": reading stored the blank";
+      operate(line);
+      operate(whole);
+      expectSame(line, whole, how);
+      BufferLine copy(line);
+      expectSame(copy, whole, std::string(how) + ", copied");
+      EXPECT_EQ(line.getData(), whole.getData()) << how;
+    }
+  }
+}
+
+TEST(CompactLine, BlankAndFullLinesNeedNoRun) {
+  CellSlabs runs{CellSlabs::Runs{}};
+  BufferLine blank(cols, tint);
+  EXPECT_TRUE(blank.compactInto(runs));  // the block goes, and nothing is kept
+  EXPECT_TRUE(blank.isCompact());
+  EXPECT_EQ(blank[cols - 1], tint);
+  EXPECT_EQ(blank.translateToString(true), "");
+  EXPECT_EQ(runs.slabCount(), 0);
+  blank.set(cols - 1, ink);
+  EXPECT_EQ(blank[cols - 2], tint);
+  EXPECT_EQ(blank[cols - 1], ink);
+  BufferLine full(cols, ink);
+  full.cells();  // every column counts as written
+  EXPECT_FALSE(full.compactInto(runs));
+  EXPECT_FALSE(full.isCompact());
+}
+
+TEST(CellSlabs, RunsGiveTheirSlabsBackInTheOrderTheyFilled) {
+  auto runs = std::make_unique<CellSlabs>(CellSlabs::Runs{});
+  std::vector<BufferLine::CellBlock> taken;
+  auto take = [&](int cells) {
+    CellSlab* slab = nullptr;
+    CharData* run = runs->takeRun(cells, slab);
+    std::fill_n(run, cells, ink);  // ASan: the run lies inside its slab
+    taken.emplace_back(run, CellBlockDeleter{slab});
+  };
+  constexpr int runCells = 64;  // a heap slab's cells are a whole number of these
+  while (runs->slabCount() < 4) take(runCells);
+  const size_t perSlab = taken.size() / 3;
+  // Dropping the oldest lines empties the oldest slabs: one is kept as the spare, the rest go.
+  taken.erase(taken.begin(), taken.begin() + std::ptrdiff_t(2 * perSlab));
+  EXPECT_EQ(runs->slabCount(), 3);
+  // A slab whose runs are all gone is carved again rather than joined by another.
+  taken.clear();
+  const int held = runs->slabCount();
+  for (int i = 0; i < 10'000; i++) {
+    take(CellSlabs::maxRunCells);
+    taken.clear();
+  }
+  EXPECT_EQ(runs->slabCount(), held);
+  // Runs outlive their pool; their slab goes with the last of them.
+  take(5);
+  runs.reset();
+  EXPECT_EQ(taken.back()[4], ink);
+  taken.clear();
+}
+
+}  // namespace
+}  // namespace vantrelle

@@ -1,0 +1,135 @@
+// Lines that scroll off the screen keep their cells only as far as their text. What they read,
+// how they reflow and how they come back must not show it: a terminal whose lines scroll off is
+// compared with one tall enough that the same lines never leave the screen.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+
+// Payloads are compared by presence only: each terminal numbers its links on its own.
+bool sameCell(const CharData& x, const CharData& y) {
+  return x.code == y.code && x.width == y.width && x.sameAttribute(y) && x.hasPayload() == y.hasPayload();
+}
+
+// Output that acts on the cursor's own row only, so it lands alike on any screen height.
+std::string rowWriters() {
+  const char* const writers[] = {
+      "plain text",
+      "\xe6\x97\xa5\xe6\x9c\xac wide",
+      "\xe2\x9d\xa4\xef\xb8\x8f emoji",
+      "e\xcc\x81 combining",
+      "ab\x1b[41m\x1b[K\x1b[m coloured erase to the end",
+      "\x1b[44mblue blank after a colour change\x1b[m",
+      "\x1b[30Gfar in",
+      "\x1b[80GZ",
+      "a\x1b[20b",
+      "\x1b]8;;http://x\x1b\\link\x1b]8;;\x1b\\ after",
+      std::string(130, 'w').c_str(),  // wraps
+      "\x1b[4hinsert\x1b[1G>\x1b[4l",
+      "",
+  };
+  std::string stream;
+  for (int round = 0; round < 3; round++) {
+    for (const char* writer : writers) stream += std::string(writer) + "\r\n";
+  }
+  return stream;
+}
+
+void expectSameLines(Terminal& scrolled, Terminal& tall, int lines, const std::string& when) {
+  auto& a = scrolled.buffer->lines();
+  auto& b = tall.buffer->lines();
+  ASSERT_LE(lines, a.count()) << when;
+  ASSERT_LE(lines, b.count()) << when;
+  for (int i = 0; i < lines; i++) {
+    ASSERT_EQ(a[i]->count(), b[i]->count()) << when << ", line " << i;
+    EXPECT_EQ(a[i]->isWrapped(), b[i]->isWrapped()) << when << ", line " << i;
+    EXPECT_EQ(a[i]->translateToString(true), b[i]->translateToString(true)) << when << ", line " << i;
+    EXPECT_EQ(a[i]->getTrimmedLength(), b[i]->getTrimmedLength()) << when << ", line " << i;
+    EXPECT_EQ(a[i]->hasAnyContent(), b[i]->hasAnyContent()) << when << ", line " << i;
+    for (int c = 0; c < a[i]->count(); c++) {
+      ASSERT_TRUE(sameCell((*a[i])[c], (*b[i])[c])) << when << ", line " << i << ", column " << c;
+    }
+  }
+}
+
+TEST(CompactScrollback, LinesScrolledOffReadAsOnAScreenTheyNeverLeft) {
+  TestHost hostA, hostB;
+  Terminal scrolled(&hostA, sized(80, 8, 1000));
+  Terminal tall(&hostB, sized(80, 120, 1000));
+  const std::string stream = rowWriters();
+  for (Terminal* t : {&scrolled, &tall}) t->feed(stream);
+  const int written = scrolled.buffer->yBase + scrolled.buffer->y;
+  ASSERT_GT(scrolled.buffer->yBase, 30);
+  ASSERT_EQ(tall.buffer->yBase, 0);
+
+  // Short lines keep no more cells than their text, and reading them keeps them so.
+  auto& lines = scrolled.buffer->lines();
+  int compact = 0;
+  for (int i = 0; i < scrolled.buffer->yBase; i++) compact += lines[i]->isCompact();
+  EXPECT_GT(compact, scrolled.buffer->yBase / 2);
+  EXPECT_LE(lines[0]->capacity(), 10);  // "plain text"
+  expectSameLines(scrolled, tall, written, "as fed");
+  for (int i = 0; i < scrolled.buffer->yBase; i++) compact -= lines[i]->isCompact();
+  EXPECT_EQ(compact, 0) << "reading widened lines";
+
+  // Lines brought back onto the screen take writes anywhere, as any row does.
+  for (Terminal* t : {&scrolled, &tall}) t->resize(80, 120);
+  ASSERT_EQ(scrolled.buffer->yBase, 0);
+  for (Terminal* t : {&scrolled, &tall}) {
+    t->feed("\x1b[1;80HR\x1b[2;1H\x1b[2@\x1b[3;5H\x1b[K\x1b[4;70H\x1b[45m\x1b[1K\x1b[m\x1b[1;40Hmid");
+    t->feed("\x1b[14;3Htext from inside a short line on past its end\x1b[15;2H\xe6\x97\xa5\xe6\x9c\xac and on");
+  }
+  expectSameLines(scrolled, tall, written, "written again");
+}
+
+TEST(CompactScrollback, ReflowMatchesLinesThatNeverLeftTheScreen) {
+  for (const int cols : {30, 133}) {
+    TestHost hostA, hostB;
+    Terminal scrolled(&hostA, sized(80, 8, 1000));
+    Terminal tall(&hostB, sized(80, 120, 1000));
+    const std::string stream = rowWriters();
+    for (Terminal* t : {&scrolled, &tall}) t->feed(stream);
+    // Bring every line onto the screen first, so both reflow the same rows.
+    for (Terminal* t : {&scrolled, &tall}) t->resize(80, 120);
+    for (Terminal* t : {&scrolled, &tall}) t->resize(cols, 120);
+    const int written = tall.buffer->yBase + tall.buffer->y;
+    EXPECT_EQ(scrolled.buffer->yBase + scrolled.buffer->y, written) << cols;
+    expectSameLines(scrolled, tall, written, "reflowed to " + std::to_string(cols));
+  }
+}
+
+// A full scrollback turns its oldest compact line into the new bottom row: blank in the erase
+// colour across every column, whatever text it held, with the newer lines intact.
+TEST(CompactScrollback, TheOldestLineComesBackBlankInTheEraseColour) {
+  TestHost host;
+  Terminal t(&host, sized(60, 4, 6));
+  for (int i = 0; i < 40; i++) t.feed("line " + std::to_string(i) + (i % 3 ? "" : " longer text") + "\r\n");
+  ASSERT_TRUE(t.buffer->lines().isFull());
+  t.feed("\x1b[46m\n\n\x1b[m");
+  auto& lines = t.buffer->lines();
+  const int last = lines.count() - 1;
+  for (int row : {last, last - 1}) {
+    for (int c = 0; c < 60; c++) {
+      const CharData& cell = (*lines[row])[c];
+      ASSERT_EQ(cell.code, 0) << "row " << row << ", column " << c;
+      ASSERT_EQ(cell.attribute().bg, Attribute::Color::ansi256(6)) << "row " << row << ", column " << c;
+    }
+  }
+  // Newest first: the rows above the two blank ones, back through the scrollback.
+  for (int back = 0; back < 7; back++) {
+    const int i = 39 - back;
+    EXPECT_EQ(lines[last - 3 - back]->translateToString(true),
+              "line " + std::to_string(i) + (i % 3 ? "" : " longer text"))
+        << back;
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
