@@ -180,8 +180,9 @@ class BufferLine {
   // afterwards: the blank below `start` is stored first, none past it, and every column has a
   // cell to take the store.
   CharData* cellsFrom(int start) {
-    if (isCompact()) [[unlikely]]
+    if (isCompact()) [[unlikely]] {
       widen();
+    }
     noteWritten(start);
     return data.get();
   }
@@ -200,8 +201,9 @@ class BufferLine {
   // left unstored: callers make this note before they write.
   void noteWritten(int end) {
     if (end <= written_) return;
-    if (end > capacity_) [[unlikely]]
+    if (end > capacity_) [[unlikely]] {
       end = widenFor(end);
+    }
     if (blankTail()) storeBlank(written_, end);
     written_ = Columns(end);
   }

@@ -37,6 +37,7 @@ class CellSlab {
     char* run = blocks() + size_t(carved) * blockBytes;
     carved += cells;
     live++;
+    prefetchAhead(run, size_t(cells) * blockBytes);
     return reinterpret_cast<CharData*>(run);
   }
 
@@ -65,6 +66,16 @@ class CellSlab {
   }
 
   char* blocks() { return reinterpret_cast<char*>(this) + headerBytes; }
+
+  // A full scrollback carves its runs from memory its oldest lines left long ago, far out of the
+  // caches, and a run's copy would wait on every line of it: fetch, as far ahead as a few lines of
+  // text, as much as this run takes, so the runs to come find their memory near. Into the second
+  // level, where the row being printed does not wait behind the fetches.
+  void prefetchAhead(const char* run, size_t bytes) const {
+    constexpr size_t ahead = 4096, cacheLine = 64;
+    if (size_t(capacity - carved) * blockBytes <= ahead + bytes) return;
+    for (size_t at = ahead; at < ahead + bytes; at += cacheLine) __builtin_prefetch(run + at, 1, 2);
+  }
 
   CellSlabs* pool;
   const SlabMemory* const memory;  // where a large slab came from; none for a heap slab

@@ -20,7 +20,7 @@ bool sameCell(const CharData& x, const CharData& y) {
 
 // Output that acts on the cursor's own row only, so it lands alike on any screen height.
 std::string rowWriters() {
-  const char* const writers[] = {
+  const std::string writers[] = {
       "plain text",
       "\xe6\x97\xa5\xe6\x9c\xac wide",
       "\xe2\x9d\xa4\xef\xb8\x8f emoji",
@@ -31,13 +31,13 @@ std::string rowWriters() {
       "\x1b[80GZ",
       "a\x1b[20b",
       "\x1b]8;;http://x\x1b\\link\x1b]8;;\x1b\\ after",
-      std::string(130, 'w').c_str(),  // wraps
+      std::string(130, 'w'),  // wraps
       "\x1b[4hinsert\x1b[1G>\x1b[4l",
       "",
   };
   std::string stream;
   for (int round = 0; round < 3; round++) {
-    for (const char* writer : writers) stream += std::string(writer) + "\r\n";
+    for (const std::string& writer : writers) stream += writer + "\r\n";
   }
   return stream;
 }
