@@ -92,7 +92,14 @@ uint64_t TerminalView::nextFrameDueNs() {
     if (GdkFrameTimings* timings = gdk_frame_clock_get_current_timings(clock->gobj()))
       lastFrame = std::max(lastFrame, uint64_t(std::max<gint64>(gdk_frame_timings_get_frame_time(timings), 0)) * 1000);
   }
-  return lastFrame + frameIntervalNs() - frameStartAllowanceNs;
+  uint64_t interval = frameIntervalNs();
+  if (lastFrame != overranFrameNs) return lastFrame + interval - frameStartAllowanceNs;
+  // The last frame ran past the beat, so GTK starts the next once the main loop is free and stamps
+  // it with the beat nearest its start. Delivery stops a little before the middle between two beats,
+  // so that the frame draws for the earlier one instead of a whole beat later.
+  uint64_t now = uptimeNanoseconds();
+  uint64_t beats = now > lastFrame ? std::max<uint64_t>((now - lastFrame + interval / 2) / interval, 1) : 1;
+  return lastFrame + beats * interval + interval / 2 - overdueFrameMarginNs;
 }
 
 uint64_t TerminalView::frameIntervalNs() {
@@ -103,9 +110,10 @@ uint64_t TerminalView::frameIntervalNs() {
 }
 
 void TerminalView::framePainted() {
-  if (pendingDisplay || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return;
   uint64_t lastFrame = frameClockWatch.lastFrameNs();
-  if (!lastFrame || uptimeNanoseconds() + frameStartAllowanceNs < lastFrame + frameIntervalNs()) return;
+  bool overran = lastFrame && uptimeNanoseconds() + frameStartAllowanceNs >= lastFrame + frameIntervalNs();
+  overranFrameNs = overran ? lastFrame : 0;
+  if (!overran || pendingDisplay || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return;
   deliverWaitingOutput();
 }
 

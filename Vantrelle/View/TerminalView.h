@@ -217,6 +217,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   virtual void deliverWaitingOutput() {}
   // GTK may start a frame this much before its frame time.
   static constexpr uint64_t frameStartAllowanceNs = 500'000;
+  // The time of the clock's last frame when that frame ran past the beat (0 when it did not), and
+  // how long before the middle between two beats delivery stops for the frame that follows it.
+  uint64_t overranFrameNs = 0;
+  static constexpr uint64_t overdueFrameMarginNs = 1'000'000;
   void updateDisplay(bool notifyAccessibility);
   void updateCursorPosition();
   void queueMetalDisplay();
