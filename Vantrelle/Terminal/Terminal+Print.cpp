@@ -295,6 +295,8 @@ struct Terminal::TextRun {
   bool endsWithJoiner = false;  // the last cell's cluster ends in U+200D
   bool loneIndicator = false;   // the last cell is one regional indicator
   bool joining = false;         // whether clusters may form inside the run
+  // Whether the cell printed before the run is one regional indicator: -1 until asked.
+  int8_t afterLoneIndicator = -1;
 
   bool hasRoom() const { return count < kCapacity; }
 
@@ -392,6 +394,7 @@ struct Terminal::RowRun {
   bool endsWithJoiner = false;
   bool loneIndicator = false;
   bool joining = true;
+  int8_t afterLoneIndicator = -1;
 
   bool hasRoom() const { return count < kCapacity && row.at < row.limit; }
 
@@ -561,6 +564,7 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
     TextRun again;
     again.joining = joining;
     again.endsWithJoiner = startsAfterJoiner;
+    again.afterLoneIndicator = batch.afterLoneIndicator;
     const size_t from = buildTextRun(again, run.first(taken), done);
     printEachCharacter(run.subspan(from, taken - from));
   }
@@ -635,9 +639,16 @@ template <typename Run>
 [[gnu::always_inline]] inline bool Terminal::addToTextRun(Run& batch, char32_t scalar, int width) {
   if (width < 0) return true;  // dropped, whatever came before
   if (grapheme::isRegionalIndicator(scalar)) {
-    if (!batch.joining || batch.count == 0 || options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
-      return false;
-    if (batch.loneIndicator && joinInTextRun(batch, scalar) == RunJoin::joined) return true;
+    if (!batch.joining || options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow) return false;
+    if (batch.count == 0) {
+      // The first cell of a run starts a flag unless the cell printed before the run is half of
+      // one, which the single-cell rules join. The answer holds for the whole run: nothing is
+      // printed before its first cell.
+      if (batch.afterLoneIndicator < 0) batch.afterLoneIndicator = lastPrintedIsLoneIndicator() ? 1 : 0;
+      if (batch.afterLoneIndicator) return false;
+    } else if (batch.loneIndicator && joinInTextRun(batch, scalar) == RunJoin::joined) {
+      return true;
+    }
     if (!batch.push(scalarCode(scalar), width)) return false;
     batch.loneIndicator = true;
     return true;
@@ -826,6 +837,13 @@ bool Terminal::isLoneRegionalIndicator(int32_t cellCode) const {
   if (cellCode < kFirstClusterCode) return grapheme::isRegionalIndicator(static_cast<char32_t>(cellCode));
   const auto found = indexToCharMap.find(cellCode);
   return found != indexToCharMap.end() && found->second.size() == 1 && grapheme::isRegionalIndicator(found->second[0]);
+}
+
+bool Terminal::lastPrintedIsLoneIndicator() {
+  BufferLine* line = lastPrintedLine();
+  if (!line) return false;
+  const int col = std::min({lastPrinted.col, cols - 1, line->count() - 1});
+  return col >= 0 && isLoneRegionalIndicator((*line)[col].code);
 }
 
 bool Terminal::joinRegionalIndicator(char32_t scalar, int width) {

@@ -509,6 +509,7 @@ class Terminal : private ParserHandler {
   void rememberLastPrinted();
   BufferLine* lastPrintedLine();
   bool lastPrintedEndsWithJoiner();
+  bool lastPrintedIsLoneIndicator();
   bool tryJoin(char32_t scalar, int width);
   void widenJoinedCell(BufferLine& line, int col, const CharData& cell);
   bool joinRegionalIndicator(char32_t scalar, int width);
