@@ -109,8 +109,9 @@ class Buffer {
   int marginRight = 0;
   bool hasScrollback = false;
 
-  // Attribute of the filler cells that insertCharacter writes.
-  Attribute curAttr = Attribute::empty;
+  // Attribute of the filler and continuation cells that insertCharacter writes: default colours,
+  // so a blank left where a wide character lost a half draws as blank, not in inverted colours.
+  Attribute curAttr = CharData::Null.attribute();
   // Mirrors of the terminal's modes; the terminal writes them, the buffer only reads them.
   bool insertMode = false;
   bool marginMode = false;
@@ -270,8 +271,8 @@ class Buffer {
   CellWords selectorRendition{~uint64_t(0), ~uint64_t(0)};
   CellWords selectorContinuation{};
   // The continuation cell of `curAttr`, packed again only when `curAttr` changes.
-  Attribute continuationAttr = Attribute::empty;
-  CharData continuationCell = CharData(0, 0, Attribute::empty);
+  Attribute continuationAttr = CharData::Null.attribute();
+  CharData continuationCell = CharData(0, 0, CharData::Null.attribute());
 
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);

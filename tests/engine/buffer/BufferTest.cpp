@@ -30,7 +30,7 @@ TEST(Buffer, FreshBufferState) {
   EXPECT_EQ(buffer.marginRight, 79);
   EXPECT_TRUE(buffer.isReflowEnabled());
   EXPECT_EQ(buffer.savedAttr, plain);
-  EXPECT_EQ(buffer.curAttr, Attribute::empty);
+  EXPECT_EQ(buffer.curAttr, plain);
   EXPECT_THROW(buffer.scroll(false), std::logic_error);
 
   buffer.fillViewportRows();
