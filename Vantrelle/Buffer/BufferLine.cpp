@@ -286,7 +286,14 @@ void BufferLine::fill(const CharData& with) {
 void BufferLine::fill(const CharData& with, int atCol, int len) {
   atCol = std::max(atCol, 0);
   len = std::min(len, std::max(capacity_, dataSize) - atCol);
-  if (len > 0) {
+  if (len > 0 && atCol + len >= std::max(capacity_, dataSize) && with == clearedTo_) {
+    // Erasing to the end with the line's own blank: the line is written only as far as the erase
+    // starts, so a row that programs erase after their text scrolls off keeping just the text.
+    if (atCol < written_) {
+      if (!blankTail()) fillCells(data.get() + atCol, written_ - atCol, with);
+      written_ = Columns(atCol);
+    }
+  } else if (len > 0) {
     noteWritten(atCol + len);
     fillCells(data.get() + atCol, len, with);
   }

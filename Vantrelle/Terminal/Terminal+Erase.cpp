@@ -17,8 +17,7 @@ int countParameter(std::span<const int> pars) { return std::max(firstParameter(p
 void fillCells(BufferLine& line, int from, int to, const CharData& cell) {
   to = std::min(to, line.count());
   if (from >= to) return;
-  std::fill(line.cells() + from, line.cells() + to, cell);
-  line.touch();
+  line.fill(cell, from, to - from);
 }
 
 // Erases [from, to) of the line, taking in the other half of a wide character cut at either

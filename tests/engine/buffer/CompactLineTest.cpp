@@ -55,6 +55,15 @@ TEST(CompactLine, EveryOperationMatchesTheLineStoredWhole) {
        }},
       {"fill", [&](BufferLine& l) { l.fill(ink); }},
       {"fill range", [&](BufferLine& l) { l.fill(ink, 100, 10); }},
+      {"erase to the end", [&](BufferLine& l) { l.fill(l[cols - 1], 2, cols - 2); }},
+      {"erase to the end and write past the text",
+       [&](BufferLine& l) {
+         l.fill(l[cols - 1], 2, cols - 2);
+         l.set(50, ink);
+         l.cellsBelow(31)[30] = ink;
+       }},
+      {"erase to the end in another colour",
+       [&](BufferLine& l) { l.fill(tint == l[cols - 1] ? ink : tint, 5, cols - 5); }},
       {"replace", [&](BufferLine& l) { l.replaceCells(5, 80, ink); }},
       {"copy range in", [&](BufferLine& l) { l.copyFrom(inked, 0, 110, 10); }},
       {"copy range within", [&](BufferLine& l) { l.copyFrom(l, 0, 50, 20); }},

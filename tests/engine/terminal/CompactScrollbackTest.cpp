@@ -26,6 +26,10 @@ std::string rowWriters() {
       "\xe2\x9d\xa4\xef\xb8\x8f emoji",
       "e\xcc\x81 combining",
       "ab\x1b[41m\x1b[K\x1b[m coloured erase to the end",
+      "text erased after\x1b[K",
+      "long text cut short by an erase\x1b[10G\x1b[K",
+      "\x1b[42merased in colour\x1b[K\x1b[m",
+      "\x1b[2K",
       "\x1b[44mblue blank after a colour change\x1b[m",
       "\x1b[30Gfar in",
       "\x1b[80GZ",
@@ -75,6 +79,8 @@ TEST(CompactScrollback, LinesScrolledOffReadAsOnAScreenTheyNeverLeft) {
   for (int i = 0; i < scrolled.buffer->yBase; i++) compact += lines[i]->isCompact();
   EXPECT_GT(compact, scrolled.buffer->yBase / 2);
   EXPECT_LE(lines[0]->capacity(), 10);  // "plain text"
+  EXPECT_LE(lines[5]->capacity(), 17);  // "text erased after", erased to the end
+  EXPECT_LE(lines[6]->capacity(), 9);   // cut short by the erase
   expectSameLines(scrolled, tall, written, "as fed");
   for (int i = 0; i < scrolled.buffer->yBase; i++) compact -= lines[i]->isCompact();
   EXPECT_EQ(compact, 0) << "reading widened lines";
