@@ -225,8 +225,7 @@ class Buffer {
     if (last >= line.count()) return nullptr;
     // The cell's words are read once: the line's cells might alias it for all the compiler knows.
     const CellWords words = cellWordsWithValue(cell, 0, 1);
-    CharData* const stored = line.cellsFrom(col);
-    auto* cells = reinterpret_cast<unsigned char*>(stored + col);
+    auto* cells = reinterpret_cast<unsigned char*>(line.cellsFrom(col) + col);
     for (size_t i = 0; i < codes.size(); ++i, cells += sizeof(CharData)) {
       if constexpr (codeAndWidthLeadTheFirstWord()) {
         // The code is the low half of the first word: one OR a cell.
@@ -239,7 +238,7 @@ class Buffer {
       }
     }
     line.storedBelow(last + 1);
-    if (mayHoldWideCells) blankCutWideHalves(line, stored, col, last + 1, cellWords(cell));
+    if (mayHoldWideCells) blankCutWideHalvesOutOfLine(line, col, last + 1, words);
     line.touch(codes.size());
     x = last + 1;
     lastBufferStorage = {row, last, _cols, _rows};

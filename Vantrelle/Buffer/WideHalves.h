@@ -36,4 +36,10 @@ inline void blankCutWideHalves(BufferLine& line, const CharData* cells, int from
   blankLoneContinuation(line, to, rendition);
 }
 
+// The same away from the caller, for writers of ASCII text, which look only once the buffer may
+// hold a wide character: they keep nothing in their own registers for it.
+[[gnu::noinline]] inline void blankCutWideHalvesOutOfLine(BufferLine& line, int from, int to, CellWords rendition) {
+  blankCutWideHalves(line, line.cellsBelow(from), from, to, rendition);
+}
+
 }  // namespace vantrelle
