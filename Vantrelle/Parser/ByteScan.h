@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -100,37 +101,58 @@ inline bool allBelowDel(const uint8_t* data, size_t size) {
 
 // The leading run of bytes of 0x20 and above, as printableRunLength finds it, and whether all
 // of them are below DEL, as allBelowDel tells. Text between control sequences is mostly shorter
-// than two blocks: those are read at once, so that neither the run's end nor its length picks a
-// branch the processor could mispredict.
+// than two blocks: those are read at once, so that the run's length picks no branch the
+// processor could mispredict, and DEL is looked for in the blocks already loaded.
 struct PrintableRun {
   size_t length;
   bool belowDel;
 };
 inline PrintableRun printableRun(const uint8_t* data, size_t size) {
+  size_t i = 0;
+  bool belowDel = true;
 #if defined(__SSE2__)
-  if (size >= 32) {
-    const __m128i controlBits = _mm_set1_epi8(static_cast<char>(0xE0));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16));
+  const __m128i controlBits = _mm_set1_epi8(static_cast<char>(0xE0));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi8(1);
+  // The controls in the two blocks at `at`, and the bytes from DEL up, a bit for each byte.
+  struct Marks {
+    uint32_t controls, fromDel;
+  };
+  auto marksAt = [&](size_t at) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 16));
     auto controlsIn = [&](__m128i bytes) {
       return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(bytes, controlBits), zero)));
     };
-    const uint32_t controls = controlsIn(first) | controlsIn(second) << 16;
     // Adding one without wrapping sets the top bit of DEL and of every byte above it.
-    const uint32_t fromDel = static_cast<uint32_t>(_mm_movemask_epi8(_mm_adds_epu8(first, one))) |
-                             static_cast<uint32_t>(_mm_movemask_epi8(_mm_adds_epu8(second, one))) << 16;
-    if (controls != 0) {
-      const auto length = static_cast<unsigned>(std::countr_zero(controls));
-      return {length, (fromDel & ((uint32_t(1) << length) - 1)) == 0};
+    auto fromDelIn = [&](__m128i bytes) { return static_cast<uint32_t>(_mm_movemask_epi8(_mm_adds_epu8(bytes, one))); };
+    return Marks{controlsIn(first) | controlsIn(second) << 16, fromDelIn(first) | fromDelIn(second) << 16};
+  };
+  auto before = [](const Marks& marks) {
+    const auto length = static_cast<unsigned>(std::countr_zero(marks.controls));
+    return std::pair{length, marks.fromDel & ((uint32_t(1) << length) - 1)};
+  };
+  if (size >= 32) {
+    // The first pair on its own: the run between two control sequences nearly always ends there.
+    Marks marks = marksAt(0);
+    if (marks.controls != 0) {
+      const auto [length, fromDel] = before(marks);
+      return {length, fromDel == 0};
     }
-    const size_t length = 32 + printableRunLength(data + 32, size - 32);
-    return {length, fromDel == 0 && allBelowDel(data + 32, length - 32)};
+    uint32_t fromDelBefore = marks.fromDel;
+    for (i = 32; i + 32 <= size; i += 32) {
+      marks = marksAt(i);
+      if (marks.controls != 0) {
+        const auto [length, fromDel] = before(marks);
+        return {i + length, (fromDelBefore | fromDel) == 0};
+      }
+      fromDelBefore |= marks.fromDel;
+    }
+    belowDel = fromDelBefore == 0;
   }
 #endif
-  const size_t length = printableRunLength(data, size);
-  return {length, allBelowDel(data, length)};
+  const size_t length = i + printableRunLength(data + i, size - i);
+  return {length, belowDel && allBelowDel(data + i, length - i)};
 }
 
 }  // namespace vantrelle
