@@ -7,7 +7,9 @@
 #include <openssl/hmac.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,25 +29,44 @@ std::string RunnerProcess::executable() {
   return std::string(ZORVEL_BUNDLE_DIR) + "/share/zorvel/runner/zorvel-runner";
 }
 
-// A port below the kernel's ephemeral range, so outgoing connections of parallel tests cannot
-// take it between this check and the runner's own bind.
-int RunnerProcess::freePort() {
+namespace {
+
+bool bindable(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return free;
+}
+
+}  // namespace
+
+// A port below the kernel's ephemeral range, so outgoing connections cannot take it between this
+// check and the runner's own bind. Test processes running in parallel could still both find one
+// port free before either runner binds it (the second runner then fails to listen while the first
+// answers in its place), so each port is also locked, through a file named for it, for as long as
+// its runner may hold it.
+RunnerProcess::PortReservation RunnerProcess::reservePort() {
   static std::mt19937 random(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+  const std::string folder = "/tmp/zorvel-refcore-ports-" + std::to_string(getuid());
+  mkdir(folder.c_str(), 0700);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const int port = 20000 + static_cast<int>(random() % 12000);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    if (free) return port;
+    const int lock = open((folder + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0) throw std::runtime_error("cannot open a port lock in " + folder);
+    if (flock(lock, LOCK_EX | LOCK_NB) == 0 && bindable(port)) return {port, lock};
+    close(lock);
   }
   throw std::runtime_error("no free port");
 }
 
-RunnerProcess::RunnerProcess(Launch launch) : listenPort(freePort()) {
+RunnerProcess::RunnerProcess(Launch launch) {
+  const PortReservation reservation = reservePort();
+  listenPort = reservation.port;
+  portLock = reservation.lock;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
   std::vector<std::string> arguments = {executable(),    "serve-desktop",
@@ -92,6 +113,7 @@ RunnerProcess::~RunnerProcess() {
   close(output);
   close(error);
   close(processFD);
+  close(portLock);
 }
 
 std::string RunnerProcess::url(const std::string& path) const {
@@ -174,6 +196,7 @@ void RunnerProcess::bootstrap(const nlohmann::json& message) {
 bool RunnerProcess::waitUntilListening() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (std::chrono::steady_clock::now() < deadline) {
+    if (waitForExit(std::chrono::milliseconds(0))) return false;
     const auto answer = request("GET", "/desktop-runtime", "");
     // Once bootstrapped, wait until the runner has also read the bootstrap line.
     const bool waiting = bootstrapped && answer.body.find("not bootstrapped") != std::string::npos;

@@ -25,7 +25,6 @@ class RunnerProcess {
   ~RunnerProcess();
 
   static std::string executable();
-  static int freePort();
 
   pid_t pid() const { return child; }
   int port() const { return listenPort; }
@@ -44,7 +43,8 @@ class RunnerProcess {
   std::string bootstrap();
   // Bootstraps with the message given.
   void bootstrap(const nlohmann::json& message);
-  // Waits until the runner answers HTTP, and has taken the bootstrap when one was sent.
+  // Waits until the runner answers HTTP, and has taken the bootstrap when one was sent; false when
+  // it has ended first (as when it could not listen).
   bool waitUntilListening();
 
   platform::URLResponse request(const std::string& method, const std::string& path, const std::string& token,
@@ -54,8 +54,16 @@ class RunnerProcess {
   std::string signingKey = std::string(32, '\x5a');
 
  private:
+  // A port for the runner, held by this process until `lock` is closed; see reservePort.
+  struct PortReservation {
+    int port = 0;
+    int lock = -1;
+  };
+  static PortReservation reservePort();
+
   pid_t child = -1;
   int listenPort = 0;
+  int portLock = -1;
   int input = -1;
   int output = -1;
   int error = -1;
