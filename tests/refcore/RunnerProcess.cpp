@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -74,7 +75,13 @@ RunnerProcess::RunnerProcess(Launch launch) {
                                         "--port",        std::to_string(listenPort),
                                         "--parent-pid",  std::to_string(launch.parentPID.value_or(getpid())),
                                         "--auth-control"};
-  if (!launch.recordPath.empty()) launch.environment["ZORVEL_REFCORE_RECORD"] = launch.recordPath;
+  // The runner appends to its record, and a file named after a process id may be left from an
+  // earlier process that had the same id; each runner's record holds its own run alone.
+  if (!launch.recordPath.empty()) {
+    recordPath = launch.recordPath;
+    std::remove(recordPath.c_str());
+    launch.environment["ZORVEL_REFCORE_RECORD"] = recordPath;
+  }
   std::vector<std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     const std::string text(*entry);
@@ -114,6 +121,7 @@ RunnerProcess::~RunnerProcess() {
   close(error);
   close(processFD);
   close(portLock);
+  if (!recordPath.empty()) std::remove(recordPath.c_str());
 }
 
 std::string RunnerProcess::url(const std::string& path) const {

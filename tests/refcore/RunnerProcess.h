@@ -64,6 +64,7 @@ class RunnerProcess {
   pid_t child = -1;
   int listenPort = 0;
   int portLock = -1;
+  std::string recordPath;
   int input = -1;
   int output = -1;
   int error = -1;
