@@ -74,8 +74,19 @@ std::u32string SelectionService::characterAt(Buffer& buffer, Position at) const 
   return terminal.scalars(buffer.getCharAtBufferRelative(at).code);
 }
 
+// The character a cell shows: the second half of a wide character shows that character, so a
+// run of wide letters is one word and not a letter cut off at each character's own second half.
+std::u32string SelectionService::shownCharacterAt(Buffer& buffer, Position at) const {
+  const CharData cell = buffer.getCharAtBufferRelative(at);
+  if (cell.width == 0 && cell.code == 0 && at.col > 0) {
+    const CharData before = buffer.getCharAtBufferRelative(Position(at.col - 1, at.row));
+    if (before.width == 2) return terminal.scalars(before.code);
+  }
+  return terminal.scalars(cell.code);
+}
+
 SelectionService::RunClass SelectionService::runClassAt(Buffer& buffer, Position at) const {
-  const std::u32string c = characterAt(buffer, at);
+  const std::u32string c = shownCharacterAt(buffer, at);
   if (c.size() == 1 && c[0] == nullChar) return RunClass::null;
   if (c.size() == 1 && c[0] == U' ') return RunClass::space;
   if (!c.empty() && isLetterOrNumber(c[0])) return RunClass::word;
@@ -103,9 +114,9 @@ Position SelectionService::extendToWordBoundary(Position position, Buffer& buffe
   if (run == RunClass::none) return position;
   int64_t col = position.col;
   if (direction < 0) {
-    while (col > 0 && inRun(run, characterAt(buffer, Position(col - 1, position.row)))) --col;
+    while (col > 0 && inRun(run, shownCharacterAt(buffer, Position(col - 1, position.row)))) --col;
   } else {
-    while (col < terminal.cols && inRun(run, characterAt(buffer, Position(col, position.row)))) ++col;
+    while (col < terminal.cols && inRun(run, shownCharacterAt(buffer, Position(col, position.row)))) ++col;
   }
   return Position(col, position.row);
 }

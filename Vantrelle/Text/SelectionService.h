@@ -59,6 +59,7 @@ class SelectionService {
  private:
   enum class RunClass { none, null, space, word };
   std::u32string characterAt(Buffer& buffer, Position at) const;
+  std::u32string shownCharacterAt(Buffer& buffer, Position at) const;
   RunClass runClassAt(Buffer& buffer, Position at) const;
   bool inRun(RunClass run, const std::u32string& character) const;
   void activateAndNotify();
