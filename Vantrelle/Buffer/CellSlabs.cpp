@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace vantrelle {
 
@@ -149,16 +150,7 @@ CellSlabs::~CellSlabs() {
 bool CellSlabs::suits(int cols) { return cols >= 1 && cols <= maxSlabbedCols; }
 
 CharData* CellSlabs::take(CellSlab*& slab) {
-  CellSlab* from = withRoom;
-  if (!from) {
-    if (spare) {
-      from = spare;
-      spare = nullptr;
-    } else {
-      from = newSlab();
-    }
-    link(from);
-  }
+  CellSlab* from = withRoom ? withRoom : openSlab();
   CharData* cells = from->take();
   liveBlocks++;
   if (!from->hasRoom()) unlink(from);
@@ -174,15 +166,7 @@ CharData* CellSlabs::takeRun(int cells, CellSlab*& slab) {
     unlink(into);
     into = nullptr;
   }
-  if (!into) {
-    if (spare) {
-      into = spare;
-      spare = nullptr;
-    } else {
-      into = newSlab();
-    }
-    link(into);
-  }
+  if (!into) into = openSlab();
   liveBlocks++;
   slab = into;
   return into->takeRun(cells);
@@ -210,6 +194,13 @@ int64_t CellSlabs::blocksStillNeeded() const {
   constexpr int64_t fewBlocks = 16;
   if (blockLimit < 0) return std::numeric_limits<int64_t>::max();
   return std::max(blockLimit - heldBlocks, fewBlocks);
+}
+
+// The spare if there is one, else a new slab, linked as the one to carve from.
+CellSlab* CellSlabs::openSlab() {
+  CellSlab* slab = spare ? std::exchange(spare, nullptr) : newSlab();
+  link(slab);
+  return slab;
 }
 
 CellSlab* CellSlabs::newSlab() {

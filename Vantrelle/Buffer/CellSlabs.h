@@ -77,6 +77,7 @@ class CellSlabs {
   void unlink(CellSlab* slab);
   void emptied(CellSlab* slab);
   void freeSlab(CellSlab* slab);
+  CellSlab* openSlab();
   CellSlab* newSlab();
   int64_t blocksStillNeeded() const;
 
