@@ -12,16 +12,7 @@ namespace {
 using namespace testing;
 
 // Whether every cell of `row` is empty, default in colour, with background `bg`.
-bool rowBlank(Terminal& t, int row, Attribute::Color bg) {
-  for (int col = 0; col < t.cols; col++) {
-    const auto cell = t.getCharData(col, row);
-    if (!cell || cell->code != 0 || cell->width != 1 || cell->attribute().bg != bg ||
-        cell->attribute().fg != Attribute::Color::defaultColor || cell->hasPayload()) {
-      return false;
-    }
-  }
-  return true;
-}
+bool rowBlank(Terminal& t, int row, Attribute::Color bg) { return firstUnclearedColumn(t, row, bg) == -1; }
 
 TEST(RecycledRow, WritersPastTheTextLeaveReusedRowsBlank) {
   const char* const writers[] = {

@@ -11,18 +11,6 @@ namespace {
 
 using namespace testing;
 
-// The first column of `row` that is not an empty cell with background `bg`, or -1.
-int firstUnclearedColumn(Terminal& t, int row, Attribute::Color bg) {
-  for (int col = 0; col < t.cols; col++) {
-    const auto cell = t.getCharData(col, row);
-    if (!cell || cell->code != 0 || cell->width != 1 || cell->attribute().bg != bg ||
-        cell->attribute().fg != Attribute::Color::defaultColor || cell->hasPayload()) {
-      return col;
-    }
-  }
-  return -1;
-}
-
 // Feeds enough line feeds on the last row that every line of the ring has been reused.
 void cycleRing(Terminal& t, int ringLines) {
   for (int i = 0; i < ringLines + 1; i++) t.feed("\n");

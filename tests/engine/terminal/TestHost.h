@@ -58,4 +58,17 @@ inline bool rowWrapped(Terminal& t, int row) { return t.getLine(row)->isWrapped(
 
 inline std::pair<int, int> cursor(Terminal& t) { return t.getCursorLocation(); }
 
+// The first column of `row` that is not an empty cell in the default foreground on background
+// `bg`, or -1: what a cleared or reused row must read as.
+inline int firstUnclearedColumn(Terminal& t, int row, Attribute::Color bg) {
+  for (int col = 0; col < t.cols; col++) {
+    const auto cell = t.getCharData(col, row);
+    if (!cell || cell->code != 0 || cell->width != 1 || cell->attribute().bg != bg ||
+        cell->attribute().fg != Attribute::Color::defaultColor || cell->hasPayload()) {
+      return col;
+    }
+  }
+  return -1;
+}
+
 }  // namespace vantrelle::testing
