@@ -1,6 +1,7 @@
 #pragma once
 
 #include <bit>
+#include <initializer_list>
 
 #include "Vantrelle/Buffer/Attribute.h"
 #include "Vantrelle/Buffer/BufferLine.h"
@@ -40,6 +41,23 @@ inline void blankCutWideHalves(BufferLine& line, const CharData* cells, int from
 // hold a wide character: they keep nothing in their own registers for it.
 [[gnu::noinline]] inline void blankCutWideHalvesOutOfLine(BufferLine& line, int from, int to, CellWords rendition) {
   blankCutWideHalves(line, line.cellsBelow(from), from, to, rendition);
+}
+
+// Edits that move, copy or fill the cells on one side of a column boundary only (the margins, the
+// edges of a rectangle, the column where shifted cells fall off) would part a wide character that
+// stands across it. Before such an edit, both of its halves become `blank`, so neither is left
+// alone on its side and none moves away alone.
+
+// Blanks the wide character whose first half is at `col - 1` and second half at `col`.
+inline void blankWideAcross(BufferLine& line, int col, const CharData& blank) {
+  if (col > 0 && col < line.count() && line[col].width == 0 && line[col - 1].width == 2) [[unlikely]] {
+    line.set(col - 1, blank);
+    line.set(col, blank);
+  }
+}
+
+inline void blankWideAcross(BufferLine& line, std::initializer_list<int> columns, const CharData& blank) {
+  for (const int col : columns) blankWideAcross(line, col, blank);
 }
 
 }  // namespace vantrelle

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "Vantrelle/Buffer/WideHalves.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -76,6 +77,8 @@ void shiftMarginColumns(Terminal& t, int top, int bottom, int offset, const Char
   const int left = t.buffer->marginLeft;
   const int width = t.buffer->marginRight - left + 1;
   if (width <= 0) return;
+  if (t.buffer->mayHoldWideCells)
+    for (int row = top; row <= bottom; row++) blankWideAcross(screenLine(t, row), {left, left + width}, eraseCell(t));
   if (offset > 0) {
     for (int row = bottom; row >= top + offset; row--)
       screenLine(t, row).copyFrom(screenLine(t, row - offset), left, left, width);
@@ -98,9 +101,13 @@ void updateRegionRange(Terminal& t) {
   }
 }
 
-void shiftColumnsRight(BufferLine& line, int x, int rm, int n, const CharData& blank) {
+// Column shifts part a wide character across the cursor column, across the margin, or across the
+// column past which cells fall off: its halves become `cut` first.
+void shiftColumnsRight(BufferLine& line, int x, int rm, int n, const CharData& blank, const CharData& cut) {
   rm = std::min(rm, line.count() - 1);
   if (x > rm) return;
+  n = std::min(n, rm - x + 1);
+  blankWideAcross(line, {x, rm - n + 1, rm + 1}, cut);
   if (n >= rm - x + 1) {
     fillCells(line, x, rm + 1, blank);
   } else {
@@ -110,9 +117,11 @@ void shiftColumnsRight(BufferLine& line, int x, int rm, int n, const CharData& b
   line.setWrapped(false);
 }
 
-void shiftColumnsLeft(BufferLine& line, int x, int rm, int n, const CharData& blank) {
+void shiftColumnsLeft(BufferLine& line, int x, int rm, int n, const CharData& blank, const CharData& cut) {
   rm = std::min(rm, line.count() - 1);
   if (x > rm) return;
+  n = std::min(n, rm - x + 1);
+  blankWideAcross(line, {x, x + n, rm + 1}, cut);
   if (n >= rm - x + 1) {
     fillCells(line, x, rm + 1, blank);
   } else {
@@ -319,7 +328,7 @@ void Terminal::cmdInsertColumns(std::span<const int> pars) {
   const int rm = editRightMargin(*this);
   const CharData blank(32, 1, Attribute::empty);
   for (int row = b.scrollTop; row <= b.scrollBottom; row++)
-    shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank);
+    shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank, eraseCell(*this));
   // So a view that redraws by the update range shows the change.
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);
@@ -332,7 +341,8 @@ void Terminal::cmdDeleteColumns(std::span<const int> pars) {
   const int n = countParameter(pars);
   const int rm = editRightMargin(*this);
   const CharData blank(32, 1, Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none));
-  for (int row = b.scrollTop; row <= b.scrollBottom; row++) shiftColumnsLeft(screenLine(*this, row), b.x, rm, n, blank);
+  for (int row = b.scrollTop; row <= b.scrollBottom; row++)
+    shiftColumnsLeft(screenLine(*this, row), b.x, rm, n, blank, eraseCell(*this));
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);
 }
