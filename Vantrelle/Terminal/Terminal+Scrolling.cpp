@@ -3,12 +3,21 @@
 #include <algorithm>
 #include <string>
 
+#include "Vantrelle/Buffer/WideHalves.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
 namespace {
 
 std::string yesNo(bool value) { return value ? "true" : "false"; }
+
+// Scrolling between left and right margins moves cells from row to row, which would part a wide
+// character across either margin: on every row of ring indexes [topRow, bottomRow] it is blanked.
+void cutWideAcrossMargins(Buffer& b, int topRow, int bottomRow, const CharData& blank) {
+  if (!b.mayHoldWideCells) return;
+  for (int row = topRow; row <= bottomRow; ++row)
+    blankWideAcross(*b.lines()[row], {b.marginLeft, b.marginRight + 1}, blank);
+}
 
 }  // namespace
 
@@ -91,6 +100,7 @@ void Terminal::scrollWithinMargins(int topRow, int bottomRow) {
   auto& lines = b.lines();
   const int width = b.marginRight - b.marginLeft + 1;
   if (width <= 0 || bottomRow >= lines.count()) return;
+  cutWideAcrossMargins(b, topRow, bottomRow, CharData(0, 1, eraseAttr()));
   for (int row = topRow; row < bottomRow; ++row) {
     BufferLine& line = *lines[row];
     line.copyFrom(*lines[row + 1], b.marginLeft, b.marginLeft, width);
@@ -142,6 +152,7 @@ void Terminal::reverseIndex() {
   const CharData blank(0, 1, eraseAttr());
   if (narrowMargins) {
     const int width = b.marginRight - b.marginLeft + 1;
+    cutWideAcrossMargins(b, topRow, bottomRow, blank);
     for (int row = bottomRow; row > topRow; --row) {
       BufferLine& line = *lines[row];
       line.copyFrom(*lines[row - 1], b.marginLeft, b.marginLeft, width);
@@ -199,6 +210,8 @@ void Terminal::columnScroll(bool back, int at) {
     const int index = b.yBase + row;
     if (index >= lines.count()) break;
     BufferLine& line = *lines[index];
+    // Cells move across `at` and fall off at one end: a wide character there would be parted.
+    if (b.mayHoldWideCells) blankWideAcross(line, {at, back ? right : at + 1, right + 1}, CharData(0, 1, eraseAttr()));
     if (right - at < 2) {
       line.fill(blank, at, right - at + 1);
     } else if (back) {
