@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Vantrelle/Buffer/WideHalves.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -18,10 +19,15 @@ BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffe
 // copies the screen out as text.
 bool storableScalar(int64_t code) { return isValidScalar(code) && code >= 32 && !(code >= 0x7f && code <= 0x9f); }
 
+CharData eraseCell(const Terminal& t) { return CharData(0, 1, t.eraseAttr()); }
+
+// A wide character across the rectangle's left or right edge would keep only its outer half: it
+// becomes the blank erasing it leaves, before the rectangle's cells change.
 template <typename Fn>
 void forEachCell(Terminal& t, const Terminal::Rectangle& r, Fn fn) {
   for (int row = r.top; row <= r.bottom; row++) {
     BufferLine& line = screenLine(t, row);
+    blankWideAcross(line, {r.left, r.right + 1}, eraseCell(t));
     const int last = std::min(r.right, line.count() - 1);
     for (int col = r.left; col <= last; col++) fn(line.cells()[col]);
     line.touch();
@@ -88,11 +94,16 @@ void Terminal::csiCopyRectangularArea(std::span<const int> pars) {
       if (cell.isSimpleRune() && cell.code != 0 && !storableScalar(cell.code)) cell.code = 32;
       cells.push_back(cell);
     }
+    // The copy's edges may cut wide characters: a second half with its first left outside, a
+    // first half without its second. Each is copied as the blank erasing it leaves.
+    if (!cells.empty() && cells.front().width == 0) cells.front() = eraseCell(*this);
+    if (!cells.empty() && cells.back().width == 2) cells.back() = eraseCell(*this);
     saved.push_back(std::move(cells));
   }
   for (size_t i = 0; i < saved.size() && destTop + int(i) < buffer->rows(); i++) {
     BufferLine& line = screenLine(*this, destTop + int(i));
     const int count = std::min(width, line.count() - destLeft);
+    blankWideAcross(line, {destLeft, destLeft + count}, eraseCell(*this));
     for (int c = 0; c < count; c++) line.cells()[destLeft + c] = saved[i][size_t(c)];
     line.touch(uint64_t(std::max(count, 0)));
     updateRange(destTop + int(i));
