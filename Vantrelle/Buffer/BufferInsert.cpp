@@ -103,9 +103,11 @@ void Buffer::insertCharacter(CharData charData) {
   BufferLine& line = *_lines[row];
   if (insertMode) {
     CharData filler(0, 1, curAttr);
-    line.insertCells(x, w, marginMode ? marginRight : _cols - 1, filler);
-    // A wide character pushed against the edge has lost its second half: blank it.
-    if (line.getWidth(std::min(_cols - 1, line.count() - 1)) == 2) line.set(_cols - 1, filler);
+    const int edge = marginMode ? marginRight : _cols - 1;
+    // Cells pushed past the edge are lost: a wide character across the column they start falling
+    // off at, or across the edge itself, would keep one half. Both of its halves become filler.
+    blankWideAcross(line, {edge - w + 1, edge + 1}, filler);
+    line.insertCells(x, w, edge, filler);
   }
   int col = x;
   lastBufferStorage = {row, col, _cols, _rows};
