@@ -38,7 +38,15 @@ void Buffer::resize(int newCols, int newRows) {
     }
     recalculateLinesWithImagesCount();
     if (newCols < _cols) {
-      for (int i = 0; i < _lines.count(); i++) _lines[i]->resize(newCols, CharData::Null);
+      for (int i = 0; i < _lines.count(); i++) {
+        BufferLine& line = *_lines[i];
+        line.resize(newCols, CharData::Null);
+        // A wide character that the cut leaves on the last column has lost its second half: it
+        // becomes the gap a wide character moved on to the next row leaves.
+        const int last = line.count() - 1;
+        if (last >= 0 && line[last].width == 2) [[unlikely]]
+          line.set(last, CharData::Null);
+      }
     }
   }
   keepViewportInsideRing(newRows);
