@@ -1,7 +1,6 @@
 // Erasing, inserting and deleting cells and lines of the active screen (ECMA-48 ED, EL, ECH, ICH,
 // DCH, IL, DL, SU, SD, REP; DEC DECIC, DECDC, DECALN and the line render modes).
 #include <algorithm>
-#include <initializer_list>
 
 #include "Vantrelle/Buffer/WideHalves.h"
 #include "Vantrelle/Terminal/ReportFormat.h"
@@ -32,19 +31,6 @@ void eraseCells(BufferLine& line, int from, int to, const CharData& cell) {
 }
 
 CharData eraseCell(const Terminal& t) { return CharData(0, 1, t.eraseAttr()); }
-
-// Cells shifted along a row can part the halves of a wide character at either end of what moved
-// and at the margin: blanks each half at these columns whose other half is gone, as erasing it
-// would. A half is lone by its neighbours alone, so the order of the columns does not matter.
-void blankPartedHalves(BufferLine& line, std::initializer_list<int> columns, const CharData& blank) {
-  for (const int col : columns) {
-    if (col < 0 || col >= line.count()) continue;
-    const int width = line[col].width;
-    const bool lone = width == 2 ? col + 1 >= line.count() || line[col + 1].width != 0
-                                 : width == 0 && (col == 0 || line[col - 1].width != 2);
-    if (lone) line.set(col, blank);
-  }
-}
 
 BufferLine& screenLine(Terminal& t, int row) { return *t.buffer->lines()[t.buffer->yBase + row]; }
 
@@ -230,8 +216,8 @@ void Terminal::cmdInsertChars(std::span<const int> pars) {
   // A count past the margin would only push cells off the edge: clamp before shifting.
   const int n = std::min(countParameter(pars), rm - b.x + 1);
   BufferLine& line = screenLine(*this, b.y);
+  blankWideAcross(line, {b.x, rm - n + 1, rm + 1}, eraseCell(*this));
   line.insertCells(b.x, n, rm, eraseCell(*this));
-  blankPartedHalves(line, {b.x - 1, b.x + n, rm, rm + 1}, eraseCell(*this));
   updateRange(b.y);
 }
 
@@ -243,8 +229,8 @@ void Terminal::cmdDeleteChars(std::span<const int> pars) {
   if (b.x > rm) return;
   const int n = std::min(countParameter(pars), rm - b.x + 1);
   BufferLine& line = screenLine(*this, b.y);
+  blankWideAcross(line, {b.x, b.x + n, rm + 1}, eraseCell(*this));
   line.deleteCells(b.x, n, rm, eraseCell(*this));
-  blankPartedHalves(line, {b.x - 1, b.x, rm - n, rm + 1}, eraseCell(*this));
   updateRange(b.y);
 }
 

@@ -83,6 +83,16 @@ TEST(WideEdges, InsertAndDeleteColumnsPartNoHalves) {
   expectCases(cases);
 }
 
+// Inserting or deleting characters that cut two wide characters at once: the halves left on
+// either side of the cut must not close up into one character.
+TEST(WideEdges, CharacterInsertAndDeleteJoinNoStrangers) {
+  const Case cases[] = {
+      {"中文字\x1b[1;2H\x1b[2P", 0, "..字_."},
+      {"abc中文\x1b[?69h\x1b[1;6s\x1b[1;1H\x1b[2@", 0, "..abc.."},
+  };
+  expectCases(cases);
+}
+
 // Copying, filling and erasing rectangles whose edges cut wide characters in the source or under
 // the destination.
 TEST(WideEdges, RectangleEdgesPartNoHalves) {
