@@ -124,6 +124,13 @@ inline bool takesOwnCell(DecodedScalar decoded, int width) {
   return (decoded.length != 0) & (decoded.scalar <= 0xFFFF) & (unsigned(width - 1) <= 1);
 }
 
+// The same for a run written straight into a row, which also takes emoji and the other characters
+// beyond the Basic Multilingual Plane that take a cell of their own, with codes from the cluster
+// table; regional indicators pair up, so they are left out.
+inline bool takesOwnRowCell(DecodedScalar decoded, int width) {
+  return (decoded.length != 0) & (unsigned(width - 1) <= 1) & !grapheme::isRegionalIndicator(decoded.scalar);
+}
+
 // Which of the eight bytes of a word are DEL or above: their top bit in the result.
 constexpr uint64_t wordBytesFromDel(uint64_t word) {
   constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
@@ -299,6 +306,7 @@ struct Terminal::TextRun {
   int8_t afterLoneIndicator = -1;
 
   bool hasRoom() const { return count < kCapacity; }
+  static bool ownsCell(DecodedScalar decoded, int width) { return takesOwnCell(decoded, width); }
 
   bool push(int32_t code, int width) {
     codes[count] = width == 2 ? code | Buffer::kWideCode : code;
@@ -396,7 +404,10 @@ struct Terminal::RowRun {
   bool joining = true;
   int8_t afterLoneIndicator = -1;
 
+  Terminal* terminal = nullptr;  // whose cluster table gives the codes of emoji
+
   bool hasRoom() const { return count < kCapacity && row.at < row.limit; }
+  static bool ownsCell(DecodedScalar decoded, int width) { return takesOwnRowCell(decoded, width); }
 
   // One- and two-column text mixes at random, so the cell is stored without a branch on its
   // width: the continuation goes first, to the next column or, for one column, under the cell.
@@ -466,7 +477,8 @@ struct Terminal::RowRun {
         break;
       }
       CharData* const after = to + 1 + nextWide;
-      const CellWords built = {(narrow.low | uint32_t(next.scalar)) + (uint64_t(nextWide) << 32), narrow.high};
+      const auto code = uint32_t(next.scalar <= 0xFFFF ? int32_t(next.scalar) : terminal->scalarCode(next.scalar));
+      const CellWords built = {(narrow.low | code) + (uint64_t(nextWide) << 32), narrow.high};
       std::memcpy(static_cast<void*>(after - 1), &continuation, sizeof continuation);
       std::memcpy(static_cast<void*>(to), &built, sizeof built);
       stored = to;
@@ -477,7 +489,7 @@ struct Terminal::RowRun {
       i += next.length;
       next = decodeRunScalar(data + i, run.size() - i);
       width = columnWidth(widths, next.scalar);
-      if (!takesOwnCell(next, width)) {
+      if (!takesOwnRowCell(next, width)) {
         end = Stretch::other;
         break;
       }
@@ -577,6 +589,7 @@ size_t Terminal::printOnRow(std::span<const uint8_t> run) {
   RowRun batch;
   if (!buffer->openTextRow(renditionCell(), batch.row)) return 0;
   batch.buffer = buffer;
+  batch.terminal = this;
   // A character after a joiner may join the cell printed before this run.
   batch.endsWithJoiner = lastPrintedEndsWithJoiner();
   const size_t taken = buildTextRun(batch, run, RowRun::kCapacity);
@@ -609,7 +622,7 @@ size_t Terminal::buildTextRun(Run& batch, std::span<const uint8_t> run, size_t c
     DecodedScalar next = data[i] < 0x80 ? DecodedScalar{data[i], 1} : decodeRunScalar(data + i, size - i);
     if (next.length == 0) break;
     int width = columnWidth(widths, next.scalar);
-    if (takesOwnCell(next, width) && !batch.endsWithJoiner) {
+    if (Run::ownsCell(next, width) && !batch.endsWithJoiner) {
       const Stretch end = batch.takeOwnCells(run, i, next, width, widths, stop);
       if (end == Stretch::refused) return i;
       if (end == Stretch::ended) {
@@ -653,9 +666,9 @@ template <typename Run>
     batch.loneIndicator = true;
     return true;
   }
-  const bool joins = width == 0 || grapheme::isEmojiModifier(scalar) || grapheme::isZeroWidthJoiner(scalar) ||
-                     grapheme::isVariationSelector(scalar) || batch.endsWithJoiner;
-  if (joins) {
+  // Skin tones, the joiner and the selectors take no columns, like marks, so `width == 0` covers
+  // them: one test where emoji of every kind follow one another at random.
+  if (width == 0 || batch.endsWithJoiner) {
     if (!batch.joining || batch.count == 0) return false;
     const RunJoin joined = joinInTextRun(batch, scalar);
     if (joined != RunJoin::separate) return joined == RunJoin::joined;

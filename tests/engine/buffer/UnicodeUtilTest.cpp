@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 
 namespace vantrelle {
@@ -79,6 +81,16 @@ TEST(UnicodeUtil, TextPresentation) {
   EXPECT_EQ(UnicodeUtil::textPresentationAdjusted("\u2764\u2764"), "\u2764\u2764");
   EXPECT_EQ(UnicodeUtil::textPresentationAdjusted(""), "");
   EXPECT_EQ(UnicodeUtil::textPresentationAdjusted("\xff"), "\xff");
+}
+
+// The print path decides that a scalar joins the cell before it by its width alone, so every
+// skin tone, joiner and presentation selector must take no columns.
+TEST(UnicodeUtil, JoiningScalarsTakeNoColumns) {
+  const std::pair<char32_t, char32_t> ranges[] = {
+      {0x200d, 0x200d}, {0xfe00, 0xfe0f}, {0xe0100, 0xe01ef}, {0x1f3fb, 0x1f3ff}};
+  for (const auto& [first, last] : ranges) {
+    for (char32_t c = first; c <= last; ++c) EXPECT_EQ(UnicodeUtil::columnWidth(c), 0) << std::hex << uint32_t(c);
+  }
 }
 
 TEST(UnicodeUtil, LeadByteTable) {
