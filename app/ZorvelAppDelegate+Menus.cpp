@@ -8,21 +8,87 @@ namespace zorvel {
 
 namespace {
 
-// The Edit items act on whatever has the keyboard, as a responder chain would: the page through
-// its editing commands, other widgets through their own clipboard and selection actions.
-void performEdit(ZorvelAppDelegate& delegate, const char* widgetAction, const char* webCommand) {
-  if (!delegate.window) return;
-  Gtk::Widget* focus = delegate.window->get_focus();
-  for (Gtk::Widget* widget = focus; widget; widget = widget->get_parent()) {
-    if (delegate.webView && widget->gobj() == GTK_WIDGET(delegate.webView)) {
-      webkit_web_view_execute_editing_command(delegate.webView, webCommand);
+struct EditNames {
+  const char* widgetAction;
+  const char* webCommand;
+};
+
+EditNames editNames(ZorvelAppDelegate::EditCommand command) {
+  switch (command) {
+    case ZorvelAppDelegate::EditCommand::copy:
+      return {"clipboard.copy", WEBKIT_EDITING_COMMAND_COPY};
+    case ZorvelAppDelegate::EditCommand::paste:
+      return {"clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE};
+    case ZorvelAppDelegate::EditCommand::selectAll:
+      break;
+  }
+  return {"selection.select-all", WEBKIT_EDITING_COMMAND_SELECT_ALL};
+}
+
+// A terminal view has no widget actions for these: it copies its own selection and pastes into
+// its program.
+void performTerminalEdit(vantrelle::TerminalView& terminal, ZorvelAppDelegate::EditCommand command) {
+  switch (command) {
+    case ZorvelAppDelegate::EditCommand::copy:
+      terminal.copy();
       return;
-    }
-    if (gtk_widget_activate_action(widget->gobj(), widgetAction, nullptr)) return;
+    case ZorvelAppDelegate::EditCommand::paste:
+      terminal.paste();
+      return;
+    case ZorvelAppDelegate::EditCommand::selectAll:
+      terminal.selectAll();
+      return;
   }
 }
 
+// Whether the widget is the menu bar or in one of its menus, which hold the keyboard while the
+// user picks an item.
+bool isInMenuBar(Gtk::Widget* widget) {
+  for (; widget; widget = widget->get_parent()) {
+    if (GTK_IS_POPOVER_MENU_BAR(widget->gobj())) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+void ZorvelAppDelegate::followEditTarget() {
+  if (!window) return;
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  window->property_focus_widget().signal_changed().connect([weak] {
+    auto self = weak.lock();
+    if (!self || !self->window) return;
+    Gtk::Widget* focus = self->window->get_focus();
+    if (focus && !isInMenuBar(focus)) self->editTarget = GWeak<GtkWidget>(focus->gobj());
+  });
+}
+
+// The Edit items act on whatever has the keyboard, as a responder chain would: the page through
+// its editing commands, a terminal through its own selection and paste, other widgets through
+// their own clipboard and selection actions.
+void ZorvelAppDelegate::performEdit(EditCommand command) {
+  if (!window) return;
+  auto names = editNames(command);
+  Gtk::Widget* focus = window->get_focus();
+  // An item picked from the menu bar has the keyboard itself; the command is for the widget that
+  // had it before, while that is still in this window.
+  auto remembered = editTarget.get();
+  if (!focus || isInMenuBar(focus)) {
+    focus = remembered ? Glib::wrap(remembered.get()) : nullptr;
+    if (focus && focus->get_root() != window) focus = nullptr;
+  }
+  for (Gtk::Widget* widget = focus; widget; widget = widget->get_parent()) {
+    if (webView && widget->gobj() == GTK_WIDGET(webView)) {
+      webkit_web_view_execute_editing_command(webView, names.webCommand);
+      return;
+    }
+    if (auto* terminal = dynamic_cast<vantrelle::TerminalView*>(widget)) {
+      performTerminalEdit(*terminal, command);
+      return;
+    }
+    if (gtk_widget_activate_action(widget->gobj(), names.widgetAction, nullptr)) return;
+  }
+}
 
 void ZorvelAppDelegate::configureMenu() {
   if (!application) return;
@@ -32,9 +98,9 @@ void ZorvelAppDelegate::configureMenu() {
       if (auto self = weak.lock()) ((*self).*operation)();
     };
   };
-  auto edit = [weak](const char* widgetAction, const char* webCommand) {
-    return [weak, widgetAction, webCommand] {
-      if (auto self = weak.lock()) performEdit(*self, widgetAction, webCommand);
+  auto edit = [weak](EditCommand command) {
+    return [weak, command] {
+      if (auto self = weak.lock()) self->performEdit(command);
     };
   };
   application->add_action("about", act(&ZorvelAppDelegate::openAbout));
@@ -42,9 +108,9 @@ void ZorvelAppDelegate::configureMenu() {
   application->add_action("quit", [weak] {
     if (auto self = weak.lock(); self && self->terminateApplication) self->terminateApplication();
   });
-  application->add_action("copy", edit("clipboard.copy", WEBKIT_EDITING_COMMAND_COPY));
-  application->add_action("paste", edit("clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE));
-  application->add_action("select-all", edit("selection.select-all", WEBKIT_EDITING_COMMAND_SELECT_ALL));
+  application->add_action("copy", edit(EditCommand::copy));
+  application->add_action("paste", edit(EditCommand::paste));
+  application->add_action("select-all", edit(EditCommand::selectAll));
   // Key equivalents are not application accelerators: those would run before the focused view
   // and take Ctrl+C and its kin from terminal programs. They are handled on the way back up from
   // the focused view instead (configureWindow), and the menu only shows them.
@@ -113,6 +179,7 @@ void ZorvelAppDelegate::installMenuShortcuts() {
         Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator), Gtk::NamedAction::create(action)));
   }
   window->add_controller(controller);
+  followEditTarget();
 }
 
 }  // namespace zorvel

@@ -69,6 +69,12 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void activateExistingDesktop();
   void openAbout();
   void openSettings();
+  // The Edit menu's commands, acting on whatever has the keyboard.
+  enum class EditCommand { copy, paste, selectAll };
+  void performEdit(EditCommand command);
+  // Keeps track of the widget the Edit menu acts on: the one that had the keyboard before the
+  // menu bar took it.
+  void followEditTarget();
   void applyTheme(bool dark);
   std::map<std::string, std::shared_ptr<vantrelle::LocalProcessTerminalView>> terminals() const;
   void startTaskFromPlaceholder();
@@ -273,6 +279,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void removeTerminalPointerMonitor();
   void installMenuShortcuts();
   std::vector<std::pair<std::string, std::string>> menuShortcuts;
+  GWeak<GtkWidget> editTarget;
   void makeMainWebView();
   void makeWebBridge();
   void makeModalOverlay();
