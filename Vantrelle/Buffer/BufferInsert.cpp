@@ -122,6 +122,10 @@ void Buffer::insertCharacter(CharData charData) {
       continuationCell = CharData(0, 0, curAttr);
     }
     for (int i = 1; i < w && col < _cols; i++) storeCell(line, col++, cellWords(continuationCell));
+    // Margins one column wide at the screen's edge leave no room for the second half even after
+    // a wrap: the character is blanked rather than left without it.
+    if (col < from + w) [[unlikely]]
+      blankCutHalf(line, from, cellWords(charData));
   }
   if (mayHoldWideCells) blankCutWideHalves(line, line.cellsBelow(from), from, col, cellWords(charData));
   x = col;
