@@ -4,6 +4,19 @@
 
 namespace vantrelle {
 
+namespace {
+
+// Gives the line `cols` cells. A wide character that a cut leaves on the new last column has lost
+// its second half: it becomes the gap a wide character moved on to the next row leaves.
+void resizeLine(BufferLine& line, int cols) {
+  line.resize(cols, CharData::Null);
+  const int last = line.count() - 1;
+  if (last >= 0 && line[last].width == 2) [[unlikely]]
+    line.set(last, CharData::Null);
+}
+
+}  // namespace
+
 void Buffer::resize(int newCols, int newRows) {
   newCols = std::max(newCols, 1);
   newRows = std::max(newRows, 1);
@@ -16,7 +29,8 @@ void Buffer::resize(int newCols, int newRows) {
 
   if (!_lines.isEmpty()) {
     if (_cols < newCols) {
-      for (int i = 0; i < _lines.count(); i++) _lines[i]->resize(newCols, CharData::Null);
+      // Lines the alternate screen kept longer than it was are cut here.
+      for (int i = 0; i < _lines.count(); i++) resizeLine(*_lines[i], newCols);
     }
     int addToY = 0;
     resizeRows(newCols, newRows, addToY);
@@ -38,15 +52,7 @@ void Buffer::resize(int newCols, int newRows) {
     }
     recalculateLinesWithImagesCount();
     if (newCols < _cols) {
-      for (int i = 0; i < _lines.count(); i++) {
-        BufferLine& line = *_lines[i];
-        line.resize(newCols, CharData::Null);
-        // A wide character that the cut leaves on the last column has lost its second half: it
-        // becomes the gap a wide character moved on to the next row leaves.
-        const int last = line.count() - 1;
-        if (last >= 0 && line[last].width == 2) [[unlikely]]
-          line.set(last, CharData::Null);
-      }
+      for (int i = 0; i < _lines.count(); i++) resizeLine(*_lines[i], newCols);
     }
   }
   keepViewportInsideRing(newRows);
