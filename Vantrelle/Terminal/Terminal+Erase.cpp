@@ -21,7 +21,8 @@ void fillCells(BufferLine& line, int from, int to, const CharData& cell) {
 }
 
 // Erases [from, to) of the line, taking in the other half of a wide character cut at either
-// edge: half a wide character never stays on screen.
+// edge: half a wide character never stays on screen. That holds at the screen's edge too, where
+// a line the alternate screen kept from a wider screen hides a second half that widening shows.
 void eraseCells(BufferLine& line, int from, int to, const CharData& cell) {
   to = std::min(to, line.count());
   if (from >= to) return;
@@ -135,7 +136,7 @@ void Terminal::resetBufferLine(int y, bool clearImages) {
   Buffer& b = *buffer;
   if (clearImages) b.clearImagesFromLine(b.yBase + y);
   BufferLine& line = screenLine(*this, y);
-  fillCells(line, 0, cols, eraseCell(*this));
+  eraseCells(line, 0, cols, eraseCell(*this));
   line.setWrapped(false);
   line.renderMode = BufferLine::RenderLineMode::single;
   updateRange(y);
@@ -191,7 +192,7 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
       eraseCells(line, 0, b.x + 1, eraseCell(*this));
       break;
     case 2:
-      fillCells(line, 0, cols, eraseCell(*this));
+      eraseCells(line, 0, cols, eraseCell(*this));
       break;
     default:
       break;
