@@ -2,6 +2,8 @@
 // rectangle, the right edge of the screen. Neither half of a wide character may stay alone.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -148,10 +150,13 @@ TEST(WideEdges, ScrollingInsideMarginsPartsNoHalves) {
   expectCases(table);
 }
 
-// Insert mode inside left and right margins pushes cells past the right margin: a wide character
-// pushed against it, or one across it, loses both halves.
-TEST(WideEdges, InsertModeInsideMarginsPartsNoHalves) {
+// Printing inside left and right margins. Insert mode pushes cells past the right margin: a wide
+// character pushed against it, or one across it, loses both halves. Margins one column wide at
+// the screen's edge leave no room for a wide character at all.
+TEST(WideEdges, PrintingInsideMarginsLeavesNoHalves) {
   const Case cases[] = {
+      {"\x1b[?69h\x1b[10;10s\x1b[1;10H中", 1, ".........."},
+      {"\x1b[?69h\x1b[10;10s\x1b[1;10H中文", 2, ".........."},
       {"\x1b[?69h\x1b[1;6sabcd中\r\x1b[4hx", 0, "xabcd."},
       {"abcde中\x1b[?69h\x1b[1;6s\x1b[1;1H\x1b[4hx", 0, "xabcde."},
       {"\x1b[?69h\x1b[1;6sabc中\r\x1b[4h文", 0, "文_abc."},
@@ -160,25 +165,34 @@ TEST(WideEdges, InsertModeInsideMarginsPartsNoHalves) {
   expectCases(cases);
 }
 
-// Narrowing the screen cuts the cursor's row at the new edge, through a wide character there.
-TEST(WideEdges, NarrowingCutsNoWideCharacterInHalf) {
+// A resize cuts lines at the new edge, through a wide character there: the cursor's row when the
+// screen narrows (it is not reflowed), and the cells the alternate screen kept past a narrower
+// edge when it widens again by less. Erasing whole lines of the narrower screen takes what it
+// kept of a wide character along, so widening shows no second half.
+TEST(WideEdges, ResizeCutsNoWideCharacterInHalf) {
   const struct {
     const char* stream;
-    int cols;
+    std::vector<int> widths;
+    const char* between;
     const char* row0;
   } cases[] = {
-      // The cursor's row is cut, not reflowed.
-      {"abcdefgh中", 9, "abcdefgh."},
-      {"abcdefg中x", 8, "abcdefg."},
+      {"abcdefgh中", {9}, "", "abcdefgh."},
+      {"abcdefg中x", {8}, "", "abcdefg."},
+      {"\x1b[?1049habcdefgh中", {5, 9}, "", "abcdefgh."},
+      {"\x1b[?1049habc中", {4, 5}, "\x1b[2K", "....."},
+      {"\x1b[?1049habc中", {4, 5}, "\x1b[2J", "....."},
   };
   for (const auto& c : cases) {
     TestHost host;
     Terminal t(&host, sized(10, 4));
     t.feed(c.stream);
-    t.resize(c.cols, 4);
+    for (size_t i = 0; i < c.widths.size(); ++i) {
+      if (i > 0) t.feed(c.between);
+      t.resize(c.widths[i], 4);
+    }
     const std::string cells = cellsOf(t, 0);
-    EXPECT_EQ(cells.substr(0, std::string_view(c.row0).size()), c.row0) << c.stream << " to " << c.cols;
-    EXPECT_EQ(loneHalves(t), "") << c.stream << " to " << c.cols;
+    EXPECT_EQ(cells.substr(0, std::string_view(c.row0).size()), c.row0) << c.stream << c.between;
+    EXPECT_EQ(loneHalves(t), "") << c.stream << c.between;
   }
 }
 
