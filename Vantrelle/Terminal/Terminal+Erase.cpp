@@ -313,7 +313,9 @@ void Terminal::cmdInsertColumns(std::span<const int> pars) {
   const int n = countParameter(pars);
   if ((marginMode && b.x < b.marginLeft) || b.x > b.marginRight) return;
   const int rm = editRightMargin(*this);
-  const CharData blank(32, 1, Attribute::empty);
+  // The same blank DECDC leaves. The inverted default background the empty attribute carries
+  // drew the inserted columns as a solid bar.
+  const CharData blank(32, 1, Attribute(Attribute::Color::defaultColor, curAttr.bg, CharacterStyle::none));
   for (int row = b.scrollTop; row <= b.scrollBottom; row++)
     shiftColumnsRight(screenLine(*this, row), b.x, rm, n, blank, eraseCell(*this));
   // So a view that redraws by the update range shows the change.

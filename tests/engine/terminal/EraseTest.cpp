@@ -160,6 +160,9 @@ TEST(ColumnsAndAlignment, DecicDecdcDecalnAndRenderModes) {
   Screen s(6, 3);
   s.feed("abcdef\r\nghijkl\r\nmnopqr\x1b[1;3H\x1b[2'}");
   EXPECT_EQ(screenText(s.t), "ab  cd\ngh  ij\nmn  op");
+  // Inserted columns take the erase colours, as deleted ones do, not the inverted default.
+  EXPECT_EQ(s.t.getLine(1)->operator[](2).attribute(),
+            Attribute(Attribute::Color::defaultColor, Attribute::Color::defaultColor, CharacterStyle::none));
   s.feed("\x1b[2'~");
   EXPECT_EQ(screenText(s.t), "abcd\nghij\nmnop");
   // DECDC with the cursor outside the region does nothing; DECIC still edits the region.
