@@ -28,6 +28,7 @@ int buttonNumberOf(guint gdkButton) {
 }
 
 constexpr int releaseFlags = 3;
+constexpr int middleButton = 2;
 constexpr int motionFlag = 32;
 
 }  // namespace
@@ -158,6 +159,12 @@ void TerminalView::mouseDown(const MouseRecord& event) {
     sharedMouseEvent(event);
     return;
   }
+  // The middle button pastes what was selected last, here or in another program, and leaves
+  // the selection as it is.
+  if (event.buttonNumber == middleButton) {
+    pastePrimary();
+    return;
+  }
   mouseState.didSelectionDrag = false;
   Position hit = calculateMouseHit(event.x, event.y).first;
   mouseState.selectionPressPosition = hit;
@@ -190,6 +197,7 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||
       terminal->mouseMode() == MouseMode::off) {
     mouseState.didSelectionDrag = false;
+    if (event.buttonNumber != middleButton) publishPrimarySelection();
     return;
   }
   sharedMouseEvent(event);
@@ -207,6 +215,7 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
     }
     if (mode != MouseMode::off) return;
   }
+  if (event.buttonNumber == middleButton) return;
   if (!selection->active()) {
     selection->setSoftStart(mouseState.selectionPressPosition.value_or(hit));
     selection->startSelection();

@@ -241,20 +241,33 @@ void TerminalView::layoutInputOverlays(int width, int) {
   composition.markedTextOverlay->size_allocate(Gtk::Allocation(int(x), int(y), w, h), -1);
 }
 
-void TerminalView::paste() {
-  std::weak_ptr<TerminalView*> alive = lifetime;
-  get_clipboard()->read_text_async([alive](const Glib::RefPtr<Gio::AsyncResult>& result) {
+namespace {
+
+// Pastes the text of `clipboard` once it has been read; the view may be gone by then.
+void pasteFrom(std::weak_ptr<TerminalView*> alive, Glib::RefPtr<Gdk::Clipboard> clipboard) {
+  clipboard->read_text_async([alive, clipboard](const Glib::RefPtr<Gio::AsyncResult>& result) {
     auto owner = alive.lock();
     if (!owner || !*owner) return;
-    TerminalView* self = *owner;
     std::string text;
     try {
-      text = self->get_clipboard()->read_text_finish(result).raw();
+      text = clipboard->read_text_finish(result).raw();
     } catch (const Glib::Error&) {
       // Nothing readable as text: paste the empty text, as an empty clipboard would.
     }
-    self->insertText(text, true);
+    (*owner)->insertText(text, true);
   });
+}
+
+}  // namespace
+
+void TerminalView::paste() { pasteFrom(lifetime, get_clipboard()); }
+
+void TerminalView::pastePrimary() { pasteFrom(lifetime, get_primary_clipboard()); }
+
+void TerminalView::publishPrimarySelection() {
+  if (!selectionActive()) return;
+  std::string text = selection->getSelectedText();
+  if (!text.empty()) get_primary_clipboard()->set_text(text);
 }
 
 // A cleared selection keeps its ends; copying it would put text the user no longer sees as

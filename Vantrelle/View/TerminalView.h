@@ -358,6 +358,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int64_t characterIndex(double x, double y) const;
   void paste();
   void copy();
+  // The desktop's primary selection: what the mouse selected, pasted with the middle button.
+  void publishPrimarySelection();
+  void pastePrimary();
   // Valid UTF-8 without control characters: text a key may type as it is.
   static bool isPlainPrintableText(const std::string& text);
 

@@ -197,5 +197,34 @@ TEST_F(RealInputTest, DraggingSelectsText) {
       << view->selection->end().row;
 }
 
+// What the mouse selects becomes the desktop's primary selection; the middle button pastes it
+// as a paste (bracketed when the program asked), and leaves the selection alone.
+TEST_F(RealInputTest, TheMiddleButtonPastesWhatTheMouseSelected) {
+  view->feed("pick this word\r\n\x1b[?2004h");
+  testing::pumpFor(std::chrono::milliseconds(100));
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  ViewSize cell = *view->cellDimension;
+  // The middle of "this", then of the row below it.
+  std::string x = std::to_string(int(ox + sx + cell.width * 6.5));
+  std::string y = std::to_string(int(oy + sy + cell.height * 0.5));
+  std::string below = std::to_string(int(oy + sy + cell.height * 1.5));
+  std::string command =
+      "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + y + " click --repeat 2 1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->active() && !view->mouseState.mouseButtonHeld; }));
+  ASSERT_EQ(view->selection->getSelectedText(), "this");
+  host.sent.clear();
+  command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + below + " click 2";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(
+      testing::pumpUntil([&] { return host.sent.find("\x1b[201~") != std::string::npos; }, std::chrono::seconds(5)))
+      << host.sent;
+  EXPECT_EQ(host.sent, "\x1b[200~this\x1b[201~");
+  EXPECT_TRUE(view->selection->active());
+  EXPECT_EQ(view->selection->getSelectedText(), "this");
+}
+
 }  // namespace
 }  // namespace vantrelle
