@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Vantrelle/Buffer/BufferLine.h"
 #include "Vantrelle/Buffer/CircularBufferLineList.h"
 #include "Vantrelle/Buffer/Position.h"
@@ -226,7 +230,22 @@ class Buffer {
     // The cell's words are read once: the line's cells might alias it for all the compiler knows.
     const CellWords words = cellWordsWithValue(cell, 0, 1);
     auto* cells = reinterpret_cast<unsigned char*>(line.cellsFrom(col) + col);
-    for (size_t i = 0; i < codes.size(); ++i, cells += sizeof(CharData)) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Short runs, the runs full-screen programs repaint between two cursor positions, take two
+    // cells a round, each one 16-byte store of the rendition with the byte in its low bits. The
+    // compiler's vector loop, which the loop below becomes, pays for itself only on longer runs:
+    // on short ones its checks and its tail cost more than the cells and mispredict with the length.
+    if (codeAndWidthLeadTheFirstWord() && codes.size() < 32) {
+      const __m128i rendition = _mm_set_epi64x(int64_t(words.high), int64_t(words.low));
+      for (; i + 2 <= codes.size(); i += 2, cells += 2 * sizeof(CharData)) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), _mm_or_si128(rendition, _mm_cvtsi32_si128(codes[i])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + sizeof(CharData)),
+                         _mm_or_si128(rendition, _mm_cvtsi32_si128(codes[i + 1])));
+      }
+    }
+#endif
+    for (; i < codes.size(); ++i, cells += sizeof(CharData)) {
       if constexpr (codeAndWidthLeadTheFirstWord()) {
         // The code is the low half of the first word: one OR a cell.
         const uint64_t low = words.low | codes[i];
