@@ -155,4 +155,11 @@ inline PrintableRun printableRun(const uint8_t* data, size_t size) {
   return {length, belowDel && allBelowDel(data + i, length - i)};
 }
 
+// Whether any byte of the word is `value`.
+constexpr bool hasByte(uint64_t word, uint8_t value) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  const uint64_t x = word ^ (kOnes * value);
+  return ((x - kOnes) & ~x & (kOnes * 0x80)) != 0;
+}
+
 }  // namespace vantrelle

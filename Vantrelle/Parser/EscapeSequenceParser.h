@@ -65,8 +65,13 @@ class EscapeSequenceParser {
   MachineRun runMachine(std::span<const uint8_t> data, ParserState state);
   // Runs the machine from `state` until it is back in the ground state or the data ends.
   MachineRun runToGround(std::span<const uint8_t> data, ParserState state);
+  // The parameters of a control sequence of a plain form, complete in the data, taken as the
+  // machine would take them: the bytes after ESC [ taken, up to its final byte, or 0.
+  size_t takeCursorPosition(uint64_t word);
+  size_t takePlainCsi(const uint8_t* start, const uint8_t* end);
+  // Dispatches the sequence whose parameters were taken so, ending in `final`.
   template <typename Handler>
-  size_t quickCsi(Handler& handler, const uint8_t* start, const uint8_t* end);
+  void dispatchTakenCsi(Handler& handler, uint8_t final);
   void doAction(ParserAction action, Locals& l);
   void beginCsi(Locals& l);
   void scanCsiParameters(Locals& l);

@@ -3,6 +3,9 @@
 // The parse loop for a handler of known type, included where that type is complete. It keeps to
 // the ground state and the control sequences that begin and end there; everything else runs on
 // the table-driven machine, which hands back once it returns to the ground state.
+#include <bit>
+#include <cstring>
+
 #include "Vantrelle/Parser/ByteScan.h"
 #include "Vantrelle/Parser/EscapeSequenceParser.h"
 
@@ -45,7 +48,16 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
         continue;
       }
       if (end - p > 2 && p[1] == '[') {
-        if (const size_t taken = quickCsi(target, p + 2, end)) {
+        size_t taken = 0;
+        if (end - p >= 10) {
+          uint64_t word;
+          std::memcpy(&word, p + 2, sizeof word);
+          if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+          if (hasByte(word, 'H')) taken = takeCursorPosition(word);
+        }
+        if (!taken) taken = takePlainCsi(p + 2, end);
+        if (taken) {
+          dispatchTakenCsi(target, p[1 + taken]);
           p += 2 + taken;
           continue;
         }
@@ -59,13 +71,59 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
   currentState = state;
 }
 
+// Out of line, so that the handler's dispatch goes in line here rather than stay a call from the
+// parse loop.
+template <typename Handler>
+[[gnu::noinline]] void EscapeSequenceParser::dispatchTakenCsi(Handler& target, uint8_t final) {
+  // ESC and '[' each reset the print state on the machine's way in.
+  target.printStateReset();
+  target.printStateReset();
+  target.dispatchCsi(final, pars(), collect(), parsTxt());
+}
+
+// CUP with a row and a column of one to three digits each, the form full-screen programs send
+// before nearly every run they repaint, given as the eight bytes after its ESC [ read in order.
+// Both numbers come from the one word without a branch on each digit: how many digits a
+// coordinate has changes from one sequence to the next, which no predictor follows. Its
+// parameters are taken as takePlainCsi takes them; anything else returns 0 having changed nothing.
+inline size_t EscapeSequenceParser::takeCursorPosition(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  // Digits become 0 to 9 in their bytes; every other byte gets its top bit in `other`.
+  const uint64_t digits = word ^ (kOnes * '0');
+  const uint64_t other = (((digits & (kOnes * 0x7F)) + kOnes * (0x80 - 10)) | digits) & (kOnes * 0x80);
+  const int rowLength = std::countr_zero(other) >> 3;
+  const int separatorAt = rowLength & 7;
+  const int colLength = std::countr_zero(other >> (8 * separatorAt) >> 8) >> 3;
+  const int finalAt = (separatorAt + 1 + colLength) & 7;
+  const auto byteAt = [word](int at) { return uint8_t(word >> (8 * at)); };
+  const bool cup = unsigned(rowLength - 1) < 3 && unsigned(colLength - 1) < 3 && byteAt(separatorAt) == ';' &&
+                   byteAt(finalAt) == 'H';
+  if (!cup) return 0;
+  // The digits ending at `endAt`, `count` of them, moved to the top of the word behind zeros, and
+  // summed in pairs and then pairs of pairs.
+  const auto number = [digits](int endAt, int count) {
+    uint64_t top = digits << (64 - 8 * endAt) & ~uint64_t(0) << (64 - 8 * count);
+    auto four = uint32_t(top >> 32);
+    four = (four * 10 + (four >> 8)) & 0x00FF00FF;
+    return int((four * 100 + (four >> 16)) & 0xFFFF);
+  };
+  _pars[0] = number(rowLength, rowLength);
+  _pars[1] = number(finalAt, colLength);
+  _parsTxt[0] = ';';
+  _parsCount = 2;
+  _collect[0] = '?';
+  _collectCount = 0;
+  _collectOverflow = false;
+  _parameterLimitExceeded = false;
+  return size_t(finalAt) + 1;
+}
+
 // A control sequence after its ESC [, complete in the data and of the plain form nearly all
 // are: an optional '?', then digits, ';' and ':' (not first), and a final byte, with no more
-// parameters than kept. It is dispatched as the machine would, and the bytes after the
-// introducer it took are returned; anything else returns 0 having changed nothing the machine
-// does not clear on its way in.
-template <typename Handler>
-size_t EscapeSequenceParser::quickCsi(Handler& target, const uint8_t* const start, const uint8_t* const end) {
+// parameters than kept. Its parameters are taken as the machine would take them, and the bytes
+// after the introducer up to its final byte are returned; anything else returns 0 having changed
+// nothing the machine does not clear on its way in.
+inline size_t EscapeSequenceParser::takePlainCsi(const uint8_t* const start, const uint8_t* const end) {
   const uint8_t* p = start;
   size_t collectCount = 0;
   if (*p == '?') {
@@ -113,10 +171,6 @@ size_t EscapeSequenceParser::quickCsi(Handler& target, const uint8_t* const star
   _collectCount = collectCount;
   _collectOverflow = false;
   _parameterLimitExceeded = false;
-  // ESC and '[' each reset the print state on the machine's way in.
-  target.printStateReset();
-  target.printStateReset();
-  target.dispatchCsi(*p, pars(), collect(), parsTxt());
   return static_cast<size_t>(p + 1 - start);
 }
 
