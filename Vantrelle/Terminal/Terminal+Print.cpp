@@ -517,12 +517,19 @@ struct Terminal::RowRun {
     size_t c = 0;
 #if defined(__SSE2__)
     // A cell is one 16-byte store of the rendition with the byte in its low bits: two a round.
+    // The last cell goes first, so that an odd one out takes no loop of its own: the lengths of
+    // words between other text vary at random, and a second loop would end unpredictably too.
     const __m128i cell = _mm_set_epi64x(static_cast<int64_t>(narrow.high), static_cast<int64_t>(narrow.low));
+    if (k > 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + (k - 1) * sizeof(CharData)),
+                       _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[k - 1])));
+    }
     for (; c + 2 <= k; c += 2, cells += 2 * sizeof(CharData)) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[c])));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + sizeof(CharData)),
                        _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[c + 1])));
     }
+    c = k;
 #endif
     for (; c < k; ++c, cells += sizeof(CharData)) {
       const uint64_t low = narrow.low | bytes[c];
@@ -822,8 +829,10 @@ int32_t Terminal::newScalarCode(char32_t scalar) {
 
 // Whether `scalar` joins the cluster of a cell of code `cellCode`, and the code they make.
 ClusterCodeCache::Step Terminal::joinStep(int32_t cellCode, char32_t scalar) {
-  // A key not handed out yet has no cluster now but may have one later.
-  const bool settled = cellCode < kFirstClusterCode || cellCode < lastCharIndex;
+  // A key not handed out yet has no cluster now but may have one later. Keys are handed out
+  // upwards from the first, so one test covers single scalars and clusters alike, which text
+  // mixes at random.
+  const bool settled = cellCode < lastCharIndex;
   if (settled) {
     if (const ClusterCodeCache::Step* known = clusterCodes.find(cellCode, scalar)) return *known;
   }
