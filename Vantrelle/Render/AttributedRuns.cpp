@@ -219,20 +219,25 @@ RunAttributes RunStyle::attributedValue(const Attribute& attribute, const ViewCo
 
 namespace {
 
-// The row being cut: the open segment, the text gathered for the current run and its attributes.
+// The row being cut: the open segment, and the run being gathered at its end, which is built in
+// place, taking the attributes of its first cell.
 struct RowBuilder {
   ViewLineInfo info;
   ViewLineSegment segment;
   bool hasSegment = false;
-  AttributedPiece pending;
+  bool runOpen = false;
   RunAttributes runAttributes;
+  // Room for this many runs is made in one go: rows that change rendition at every cell have many.
+  static constexpr int reservedRuns = 128;
 
   void flush() {
-    if (pending.text.empty()) return;
-    pending.attributes = runAttributes;
-    segment.attributedString.push_back(std::move(pending));
-    segment.characterCount++;
-    pending = AttributedPiece();
+    if (!runOpen) return;
+    runOpen = false;
+    // A run whose characters all had empty text shows nothing and is dropped.
+    if (segment.attributedString.back().text.empty()) {
+      segment.attributedString.pop_back();
+      segment.characterCount--;
+    }
   }
   void closeSegment() {
     flush();
@@ -240,24 +245,35 @@ struct RowBuilder {
     segment = ViewLineSegment();
     hasSegment = false;
   }
-  void openSegment(int col, int width) {
+  void openSegment(int col, int width, int cols) {
     closeSegment();
     segment.column = col;
     segment.columnWidth = width;
+    segment.attributedString.reserve(size_t(std::clamp(cols - col, 1, reservedRuns)));
     hasSegment = true;
   }
+  AttributedPiece& run() {
+    if (!runOpen) {
+      segment.attributedString.emplace_back().attributes = runAttributes;
+      segment.characterCount++;
+      runOpen = true;
+    }
+    return segment.attributedString.back();
+  }
   void appendText(const std::string& text) {
-    pending.cellOffsets.push_back(uint32_t(pending.text.size()));
-    pending.text += text;
+    AttributedPiece& piece = run();
+    piece.cellOffsets.push_back(uint32_t(piece.text.size()));
+    piece.text += text;
+  }
+  void appendText(char character) {
+    AttributedPiece& piece = run();
+    piece.cellOffsets.push_back(uint32_t(piece.text.size()));
+    piece.text += character;
   }
   // A cell drawn as something other than a glyph still paints its background.
   void appendSpace(const RunAttributes& attrs) {
     flush();
-    AttributedPiece space;
-    space.text = " ";
-    space.cellOffsets = {0};
-    space.attributes = attrs;
-    segment.attributedString.push_back(std::move(space));
+    segment.attributedString.push_back(AttributedPiece{" ", attrs, {0}});
     segment.characterCount++;
   }
 };
@@ -290,6 +306,8 @@ bool highlightsLink(const RowAnalysis& analysis, const CharData& cell, int row, 
 
 // Box drawing, block elements and powerline shapes are drawn as shapes: lists them and says so.
 bool addShape(ViewLineInfo& info, char32_t scalar, int col, int width, const ViewColor& foreground) {
+  // Every shape lies at or above the box-drawing block.
+  if (scalar < 0x2500) return false;
   if (isPowerlineGlyph(scalar)) {
     info.powerlineGlyphs.push_back({col, width, uint32_t(scalar), foreground});
   } else if (isBoxDrawing(scalar)) {
@@ -325,21 +343,30 @@ ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
     Attribute attribute = cell.attribute();
 
     bool link = highlightsLink(*this, cell, row, col, width);
-    RunAttributes attrs = style->attributes(attribute, link);
-    if (!builder.hasSegment || builder.segment.columnWidth != width) builder.openSegment(col, width);
+    if (!builder.hasSegment || builder.segment.columnWidth != width) builder.openSegment(col, width, cols);
     bool isSelected = selected && selected->lower < col + width && col < selected->upper;
     RunKey key{attribute, link, isSelected};
+    // The key decides the attributes, so they are made once per run rather than per cell.
     if (!runKey || !(*runKey == key)) {
       builder.flush();
       runKey = key;
+      RunAttributes& attrs = builder.runAttributes = style->attributes(attribute, link);
+      if (isSelected) {
+        attrs.selectionBackgroundColor = selectedBackground;
+        attrs.foreground = selectedForeground;
+        if (attrs.underlineColor) attrs.underlineColor = selectedForeground;
+        if (attrs.strikethroughColor) attrs.strikethroughColor = selectedForeground;
+      }
     }
-    if (isSelected) {
-      attrs.selectionBackgroundColor = selectedBackground;
-      attrs.foreground = selectedForeground;
-      if (attrs.underlineColor) attrs.underlineColor = selectedForeground;
-      if (attrs.strikethroughColor) attrs.strikethroughColor = selectedForeground;
+    const RunAttributes& attrs = builder.runAttributes;
+    // ASCII (and the empty cell, shown as a space) is neither a shape, an image placeholder nor an
+    // emoji: it goes straight into the run's text.
+    if (uint32_t(cell.code) < 0x80) {
+      builder.appendText(cell.code == 0 ? ' ' : char(cell.code));
+      previousPlaceholder.reset();
+      col += width;
+      continue;
     }
-    builder.runAttributes = attrs;
 
     std::string character = cell.code == 0 ? std::string(" ") : terminal->character(cell.code);
     char32_t scalar = cell.code != 0 && cell.code < CharData::firstMapKey ? char32_t(cell.code) : 0;

@@ -81,6 +81,20 @@ inline int overFour(uint32_t* row, const uint8_t* coverage, int count, uint32_t 
 inline int overFour(uint32_t*, const uint8_t*, int, uint32_t) { return 0; }
 #endif
 
+// A cell's width of one pixel, in stores of four: a general fill spends longer choosing its way
+// than storing the few pixels a cell has.
+inline void fillRow(uint32_t* row, int count, uint32_t pixel) {
+  int x = 0;
+#if defined(__SSE2__)
+  const __m128i four = _mm_set1_epi32(int(pixel));
+  for (; x + 4 <= count; x += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), four);
+#endif
+  for (; x < count; x++) row[x] = pixel;
+}
+
+// The pixels overFour paints together; masks pad their rows to a multiple of it.
+constexpr int paintGroup = 4;
+
 bool isWhole(double value) { return std::abs(value - std::round(value)) < 1e-6; }
 
 uint32_t channelShort(double value) { return uint32_t(std::clamp(value, 0.0, 1.0) * 65535.0 + 0.5); }
@@ -110,10 +124,11 @@ std::optional<CoverageMask> coverageFromWhite(cairo_surface_t* scratch, int orig
   if (x0 == 0 || y0 == 0 || x1 == width || y1 == height) return std::nullopt;
   mask.left = x0 - originX, mask.top = y0 - originY;
   mask.width = x1 - x0, mask.height = y1 - y0;
-  mask.coverage.resize(size_t(mask.width) * size_t(mask.height));
+  mask.rowBytes = (mask.width + paintGroup - 1) / paintGroup * paintGroup;
+  mask.coverage.assign(size_t(mask.rowBytes) * size_t(mask.height), 0);
   for (int y = y0; y < y1; y++) {
     auto* row = reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride));
-    for (int x = x0; x < x1; x++) mask.coverage[size_t(y - y0) * size_t(mask.width) + size_t(x - x0)] = row[x] >> 24;
+    for (int x = x0; x < x1; x++) mask.coverage[size_t(y - y0) * size_t(mask.rowBytes) + size_t(x - x0)] = row[x] >> 24;
   }
   return mask;
 }
@@ -159,7 +174,12 @@ uint32_t PixelCanvas::pixel(const ViewColor& color) {
          (channelShort(color.green * alpha) >> 8) << 8 | channelShort(color.blue * alpha) >> 8;
 }
 
-int PixelCanvas::devicePixel(double user) const { return int(std::floor(user * scale + 0.5)); }
+// The floor of the value plus a half, without a call into the maths library.
+int PixelCanvas::devicePixel(double user) const {
+  double value = user * scale + 0.5;
+  int truncated = int(value);
+  return truncated - (value < truncated);
+}
 
 void PixelCanvas::fill(int x0, int y0, int x1, int y1, uint32_t pixel) {
   x0 = std::max(x0, clipX0), y0 = std::max(y0, clipY0);
@@ -168,7 +188,7 @@ void PixelCanvas::fill(int x0, int y0, int x1, int y1, uint32_t pixel) {
   for (int y = y0; y < y1; y++) {
     auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride));
     if (pixel >> 24 == 255) {
-      std::fill(row + x0, row + x1, pixel);
+      fillRow(row + x0, x1 - x0, pixel);
     } else {
       for (int x = x0; x < x1; x++) row[x] = over(pixel, 255, row[x]);
     }
@@ -180,10 +200,15 @@ void PixelCanvas::paint(const CoverageMask& mask, int x, int y, uint32_t pixel) 
   int x0 = std::max(left, clipX0), y0 = std::max(top, clipY0);
   int x1 = std::min(left + mask.width, clipX1), y1 = std::min(top + mask.height, clipY1);
   if (x1 <= x0 || y1 <= y0 || !(pixel >> 24)) return;
+  // A row's zero padding leaves the pixels it covers as they are, so the last group may take it in
+  // when those pixels lie inside the clip.
+  const int maskStride = mask.stride();
+  int count = x1 - x0, grouped = (count + paintGroup - 1) / paintGroup * paintGroup;
+  if (x0 + grouped <= clipX1 && x0 - left + grouped <= maskStride) count = grouped;
   for (int py = y0; py < y1; py++) {
     auto* row = reinterpret_cast<uint32_t*>(data + size_t(py) * size_t(stride));
-    const uint8_t* coverage = mask.coverage.data() + size_t(py - top) * size_t(mask.width);
-    int px = x0 + overFour(row + x0, coverage + (x0 - left), x1 - x0, pixel);
+    const uint8_t* coverage = mask.coverage.data() + size_t(py - top) * size_t(maskStride);
+    int px = x0 + overFour(row + x0, coverage + (x0 - left), count, pixel);
     for (; px < x1; px++) {
       if (uint32_t c = coverage[px - left]) row[px] = over(pixel, c, row[px]);
     }
@@ -237,13 +262,14 @@ void PixelCanvas::paintTogether(std::span<const Placed> masks, uint32_t pixel, C
 void PixelCanvas::sum(std::span<const Placed> masks, int x0, int y0, int x1, int y1, CoverageMask& scratch) {
   scratch.left = 0, scratch.top = 0;
   scratch.width = x1 - x0, scratch.height = y1 - y0;
+  scratch.rowBytes = 0;
   scratch.coverage.assign(size_t(scratch.width) * size_t(scratch.height), 0);
   for (const auto& m : masks) {
     const CoverageMask& mask = *m.mask;
     int left = m.x + mask.left - x0, top = m.y + mask.top - y0;
     for (int y = 0; y < mask.height; y++) {
       uint8_t* into = &scratch.coverage[size_t(top + y) * size_t(scratch.width) + size_t(left)];
-      const uint8_t* from = &mask.coverage[size_t(y) * size_t(mask.width)];
+      const uint8_t* from = &mask.coverage[size_t(y) * size_t(mask.stride())];
       for (int x = 0; x < mask.width; x++) into[x] = uint8_t(std::min(255, into[x] + from[x]));
     }
   }

@@ -20,12 +20,16 @@ struct CoverageMask {
   int top = 0;   // device pixels from the origin to the mask's first row (y down)
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> coverage;  // width * height, first row on top
+  // Rows of `rowBytes` (0: `width`), first row on top. Past `width` a row holds zeros, so that
+  // whole groups of pixels can be painted at once.
+  std::vector<uint8_t> coverage;
+  int rowBytes = 0;
   // The ink box Cairo measures (device pixels from the origin, rounded outward), by which it
   // decides whether glyphs of one call overlap; it may be a pixel smaller than the coverage.
   int extentsX0 = 0, extentsY0 = 0, extentsX1 = 0, extentsY1 = 0;
 
   bool empty() const { return width == 0 || height == 0; }
+  int stride() const { return rowBytes ? rowBytes : width; }
 };
 
 // What `draw` left on a clear ARGB32 scratch surface of `widthPx` x `heightPx` with the given device

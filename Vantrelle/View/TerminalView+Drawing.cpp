@@ -18,6 +18,12 @@ namespace vantrelle {
 struct ShapedItem {
   PangoFont* font = nullptr;  // owned reference
   std::vector<TerminalView::ShapedGlyph> glyphs;
+  // The font's own Cairo font, which lives as long as the font.
+  cairo_scaled_font_t* scaled = nullptr;
+  // The glyphs' coverage masks, looked up once for the mask generation they were found in; empty
+  // when a glyph needs Cairo.
+  mutable std::vector<const CoverageMask*> masks;
+  mutable uint64_t maskGeneration = 0;
 };
 
 namespace {
@@ -42,6 +48,7 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
     pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
     ShapedItem shaped;
     shaped.font = item->analysis.font ? PANGO_FONT(g_object_ref(item->analysis.font)) : nullptr;
+    if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font));
     // Offsets inside each cluster come from the shaper; clusters themselves sit on cells.
     double clusterX = 0;
     int clusterStart = -1;
@@ -97,6 +104,10 @@ struct TerminalView::ShapeCache {
     }
   };
   std::unordered_map<Key, std::vector<ShapedItem>, KeyHash> entries;
+  // The entries of single ASCII characters by face and character, for one Pango context: found
+  // without building and hashing a key. Entries stay in place until clear().
+  PangoContext* asciiContext = nullptr;
+  std::array<const std::vector<ShapedItem>*, 4 * 128> asciiEntries{};
 
   // Glyphs painted straight into the pixels: each one's coverage, taken once from Cairo itself
   // drawing it in the same font, options and scale; none for a glyph only Cairo can paint.
@@ -115,6 +126,10 @@ struct TerminalView::ShapeCache {
   std::unordered_map<GlyphKey, std::optional<CoverageMask>, GlyphKeyHash> glyphMasks;
   // The fonts the glyph keys name, held so that no other font can take their address.
   std::vector<cairo_scaled_font_t*> heldFonts;
+  // Moves on whenever mask pointers kept by shaped items may no longer hold: the masks were
+  // dropped, or a pass paints at another scale or smoothing.
+  uint64_t maskGeneration = 1;
+  std::optional<std::pair<double, bool>> maskPass;
   // Scratch space for painting one item's glyphs.
   std::vector<PixelCanvas::Placed> placed;
   CoverageMask summed;
@@ -141,6 +156,8 @@ struct TerminalView::ShapeCache {
         if (item.font) g_object_unref(item.font);
     }
     entries.clear();
+    asciiContext = nullptr;
+    asciiEntries.fill(nullptr);
     clearMasks();
     decorations.clear();
   }
@@ -148,6 +165,7 @@ struct TerminalView::ShapeCache {
     glyphMasks.clear();
     for (auto* font : heldFonts) cairo_scaled_font_destroy(font);
     heldFonts.clear();
+    maskGeneration++;
   }
 };
 
@@ -160,11 +178,24 @@ void TerminalView::dropShapeCache() {
 namespace {
 const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache, PangoContext* context,
                                                 const AttributedPiece& piece, const PangoFontDescription* font) {
+  const std::vector<ShapedItem>** ascii = nullptr;
+  if (piece.text.size() == 1 && uint8_t(piece.text[0]) < 0x80) {
+    if (cache.asciiContext != context) {
+      cache.asciiEntries.fill(nullptr);
+      cache.asciiContext = context;
+    }
+    ascii = &cache.asciiEntries[size_t(piece.attributes.font) * 128 + uint8_t(piece.text[0])];
+    if (*ascii) return **ascii;
+  }
   TerminalView::ShapeCache::Key key{context, piece.attributes.font, piece.text};
   auto found = cache.entries.find(key);
-  if (found != cache.entries.end()) return found->second;
-  if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
-  return cache.entries.emplace(std::move(key), shape(context, piece, font)).first->second;
+  if (found == cache.entries.end()) {
+    if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
+    found = cache.entries.emplace(std::move(key), shape(context, piece, font)).first;
+    if (ascii) cache.asciiContext = context;
+  }
+  if (ascii) *ascii = &found->second;
+  return found->second;
 }
 
 // Cairo rasterises a glyph, hinting included, the first time it is drawn in a font and keeps it
@@ -229,7 +260,20 @@ void prepareAsciiGlyphs(PangoContext* context, const FontSet& fonts, double scal
 // The longest run whose glyphs are painted straight into the pixels.
 constexpr int directRunCells = 8;
 
-bool isWhole(double value) { return std::abs(value - std::round(value)) < 1e-6; }
+// The whole device pixel a coordinate lies on, to within rounding error, or none. A positive value
+// is rounded by truncating it plus a half, without a call into the maths library: once the value
+// lies that close to an integer, that is the integer std::round gives.
+std::optional<int> wholePixel(double value) {
+  if (value >= 0 && value < 1e9) {
+    int nearest = int(value + 0.5);
+    if (std::abs(value - nearest) < 1e-6) return nearest;
+    return std::nullopt;
+  }
+  if (std::abs(value - std::round(value)) < 1e-6) return int(std::lround(value));
+  return std::nullopt;
+}
+
+bool isWhole(double value) { return wholePixel(value).has_value(); }
 
 // A glyph's coverage as Cairo paints it with the drawing pass's options, taken once.
 const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font, uint32_t glyph,
@@ -269,22 +313,34 @@ const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, ca
 
 // The glyphs of one shaped item painted into the pixels; false, with nothing painted, when one of
 // them needs Cairo.
-bool paintGlyphItem(TerminalView::ShapeCache& cache, PangoFont* font,
-                    const std::vector<TerminalView::ShapedGlyph>& glyphs, int firstCol, double cellWidth,
+bool paintGlyphItem(TerminalView::ShapeCache& cache, const ShapedItem& item, int firstCol, double cellWidth,
                     double baseline, uint32_t pixel, bool smoothing, TerminalView::DrawingPass& pass) {
-  if (!font) return true;
-  cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
-  if (!scaled) return true;
-  if (cairo_scaled_font_status(scaled) != CAIRO_STATUS_SUCCESS) return false;
-  // Emptied only here, so that the masks of this item stay in place while it is painted.
-  if (cache.glyphMasks.size() + glyphs.size() >= TerminalView::ShapeCache::mostEntries) cache.clearMasks();
-  for (const auto& g : glyphs)
-    if (!glyphMask(cache, scaled, g.glyph, smoothing, pass)) return false;
+  if (!item.font || !item.scaled) return true;
+  if (std::pair maskPass{pass.canvas->scale, smoothing}; cache.maskPass != maskPass) {
+    cache.maskPass = maskPass;
+    cache.maskGeneration++;
+  }
+  if (item.maskGeneration != cache.maskGeneration) {
+    item.masks.clear();
+    if (cairo_scaled_font_status(item.scaled) != CAIRO_STATUS_SUCCESS) return false;
+    // Emptied only here, before this item's masks are looked up, so that they stay in place.
+    if (cache.glyphMasks.size() + item.glyphs.size() >= TerminalView::ShapeCache::mostEntries) cache.clearMasks();
+    for (const auto& g : item.glyphs) {
+      const auto& mask = glyphMask(cache, item.scaled, g.glyph, smoothing, pass);
+      if (!mask) {
+        item.masks.clear();
+        break;
+      }
+      item.masks.push_back(&*mask);
+    }
+    item.maskGeneration = cache.maskGeneration;
+  }
+  if (item.masks.size() != item.glyphs.size()) return false;
   PixelCanvas& canvas = *pass.canvas;
   cache.placed.clear();
-  for (const auto& g : glyphs) {
-    cache.placed.push_back({&*glyphMask(cache, scaled, g.glyph, smoothing, pass),
-                            canvas.devicePixel(cellWidth * (firstCol + g.cell) + g.offsetX),
+  for (size_t i = 0; i < item.glyphs.size(); i++) {
+    const auto& g = item.glyphs[i];
+    cache.placed.push_back({item.masks[i], canvas.devicePixel(cellWidth * (firstCol + g.cell) + g.offsetX),
                             canvas.devicePixel(baseline + g.offsetY)});
   }
   canvas.paintTogether(cache.placed, pixel, cache.summed);
@@ -411,9 +467,10 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
   auto fill = [&](const ViewColor& color, double x, double y, double width, double height) {
     if (canvas) {
       double s = canvas->scale;
-      if (isWhole(x * s) && isWhole(y * s) && isWhole((x + width) * s) && isWhole((y + height) * s)) {
-        canvas->fill(int(std::lround(x * s)), int(std::lround(y * s)), int(std::lround((x + width) * s)),
-                     int(std::lround((y + height) * s)), PixelCanvas::pixel(color));
+      auto x0 = wholePixel(x * s), y0 = wholePixel(y * s), x1 = wholePixel((x + width) * s),
+           y1 = wholePixel((y + height) * s);
+      if (x0 && y0 && x1 && y1) {
+        canvas->fill(*x0, *y0, *x1, *y1, PixelCanvas::pixel(color));
         return;
       }
     }
@@ -466,9 +523,7 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
         uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
         auto draw = [&](const ShapedItem& item) {
-          if (direct &&
-              paintGlyphItem(*shapeCache, item.font, item.glyphs, firstCol, cw, baseline, pixel, _fontSmoothing, pass))
-            return;
+          if (direct && paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass)) return;
           setSource(cr, piece.attributes.foreground);
           drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
         };
