@@ -92,10 +92,25 @@ void Terminal::cmdCursorPosition(std::span<const int> pars) {
   // What setCursor does without origin mode, in line: full-screen programs place the cursor
   // before nearly every run they repaint.
   b.marginWrapRow = -1;
-  updateRange(b, b.y);
+  const int from = b.y;
   b.x = std::min(countOf(pars, 1), cols) - 1;
   b.y = std::min(countOf(pars, 0), rows) - 1;
-  updateRange(b, b.y);
+  // The row left and the row reached both change, marked in one update. Which of them is higher
+  // is a coin toss in a repaint: the lower and the higher are taken without a branch, which the
+  // compiler would otherwise make of it and mispredict half the time.
+  const int to = b.y;
+  const int below = (to - from) & ((to - from) >> 31);
+  const int low = from + below, high = to - below;
+  if (low + b.yDisp < 0) {
+    // Rows above the scrollback's top count only on the screen, as updateRange has them.
+    updateRange(b, from);
+    updateRange(b, b.y);
+    return;
+  }
+  scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, low + b.yDisp);
+  scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, high + b.yDisp);
+  refreshStart = std::min(refreshStart, low);
+  refreshEnd = std::max(refreshEnd, high);
 }
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {
