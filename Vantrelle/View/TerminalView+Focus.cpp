@@ -13,18 +13,22 @@ bool TerminalView::hasFocus() const {
   return !window || window->is_active();
 }
 
+// The GPU path draws the cursor in its frames: a change of focus needs a frame of its own, or a
+// steady cursor would keep its focused look in a window the user has left.
 void TerminalView::setHasFocus(bool value) {
   _hasFocus = value;
   if (caretView) {
     caretView->focused = value;
     caretView->redraw();
   }
+  queueMetalDisplay();
 }
 
 bool TerminalView::caretViewTracksFocus() const { return caretView && caretView->tracksFocus; }
 
 void TerminalView::setCaretViewTracksFocus(bool value) {
   if (caretView) caretView->tracksFocus = value;
+  queueMetalDisplay();
 }
 
 void TerminalView::restartCaretLook() {
@@ -98,6 +102,7 @@ void TerminalView::windowActiveChanged() {
   } else {
     freezeCaret();
   }
+  queueMetalDisplay();
 }
 
 bool TerminalView::selectionActive() const { return selection && selection->active(); }

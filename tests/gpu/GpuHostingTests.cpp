@@ -178,3 +178,38 @@ TEST_F(GpuHosting, AWindowShowsTheGpuFrames) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// The GPU path draws the cursor into its frames, so the focus leaving or coming back needs a
+// frame even when nothing else changed: a steady cursor never blinks one into being.
+TEST_F(GpuHosting, AChangeOfFocusDrawsAFrame) {
+  Gtk::Window window;
+  window.set_default_size(400, 200);
+  window.set_child(*view);
+  view->setDrawingPath(GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders")));
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  window.present();
+  auto pumpUntil = [](auto done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline) g_main_context_iteration(nullptr, FALSE);
+    return done();
+  };
+  ASSERT_TRUE(pumpUntil([&] { return view->contentFramesDrawn > 0; }));
+  for (bool focused : {true, false, true}) {
+    // Let any frame still on its way arrive first.
+    uint64_t before = 0;
+    do {
+      before = view->contentFramesDrawn;
+      auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+      while (std::chrono::steady_clock::now() < settle) g_main_context_iteration(nullptr, FALSE);
+    } while (view->contentFramesDrawn != before);
+    focused ? view->becomeFirstResponder() : view->resignFirstResponder();
+    EXPECT_TRUE(pumpUntil([&] { return view->contentFramesDrawn > before; })) << "focused " << focused;
+  }
+  window.unset_child();
+}
+
+}  // namespace
+}  // namespace vantrelle
