@@ -265,13 +265,15 @@ void Terminal::cmdDeleteLines(std::span<const int> pars) {
   updateRegionRange(*this);
 }
 
+// The lines SU and SD bring in are erased lines: like those of IND and RI they take the current
+// background, which programs that were promised background-colour erase count on.
 void Terminal::cmdScrollUp(std::span<const int> pars) {
   Buffer& b = *buffer;
   const int n = std::min(countParameter(pars), b.scrollBottom - b.scrollTop + 1);
   if (!marginMode)
-    spliceRegionLines(b, b.scrollTop, b.scrollBottom - n + 1, n, CharData::Null);
+    spliceRegionLines(b, b.scrollTop, b.scrollBottom - n + 1, n, eraseCell(*this));
   else
-    shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, -n, CharData::Null);
+    shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, -n, eraseCell(*this));
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);
 }
@@ -280,9 +282,9 @@ void Terminal::cmdScrollDown(std::span<const int> pars) {
   Buffer& b = *buffer;
   const int n = std::min(countParameter(pars), b.scrollBottom - b.scrollTop + 1);
   if (!marginMode)
-    spliceRegionLines(b, b.scrollBottom - n + 1, b.scrollTop, n, CharData::Null);
+    spliceRegionLines(b, b.scrollBottom - n + 1, b.scrollTop, n, eraseCell(*this));
   else
-    shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, n, CharData::Null);
+    shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, n, eraseCell(*this));
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);
 }

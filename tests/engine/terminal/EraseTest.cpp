@@ -126,13 +126,13 @@ TEST(InsertDeleteLines, RegionBoundsAndMargins) {
   EXPECT_EQ(m.row(3), "dd   ddddd");
 }
 
-TEST(ScrollUpDown, RegionOnlyNoScrollbackAndNullCells) {
+TEST(ScrollUpDown, RegionOnlyNoScrollbackAndErasedCells) {
   Screen s(10, 5);
   numberRows(s);
   s.feed("\x1b[44m\x1b[S");
   EXPECT_EQ(screenText(s.t), "r1\nr2\nr3\nr4");
   EXPECT_EQ(s.t.buffer->yBase, 0);  // nothing went to the scrollback
-  EXPECT_TRUE(s.t.getLine(4)->operator[](0).hasDefaultAttribute());
+  EXPECT_EQ(s.t.getLine(4)->operator[](0).attribute().bg, Attribute::Color::ansi256(4));  // the erase colour
   s.feed("\x1b[2T");
   EXPECT_EQ(screenText(s.t), "\n\nr1\nr2\nr3");
   s.feed("\x1b[1000T");
