@@ -15,6 +15,24 @@ Attribute invertedAttribute() {
                    CharacterStyle::none);
 }
 
+// Reverse video stands in for the program's rendition while it lasts. A flash (set, then reset
+// at once) must leave the program drawing with the rendition it had chosen, which it does not send
+// again: the reset gives back the one the set replaced while no SGR has changed it since, and a
+// reset while reverse video is off changes nothing.
+void setReverseVideo(Terminal& t, bool on) {
+  const bool reversed = t.curAttr == invertedAttribute();
+  if (on) {
+    if (!reversed) t.attributeBeforeReverseVideo = t.curAttr;
+    t.curAttr = invertedAttribute();
+    return;
+  }
+  if (t.attributeBeforeReverseVideo)
+    t.curAttr = reversed ? *t.attributeBeforeReverseVideo : Terminal::defaultAttribute();
+  else if (reversed)
+    t.curAttr = Terminal::defaultAttribute();
+  t.attributeBeforeReverseVideo.reset();
+}
+
 void redrawAll(Terminal& t) {
   t.updateRange(0);
   t.updateRange(t.rows - 1);
@@ -125,7 +143,7 @@ const ModeEntry kDecModes[] = {
     {.number = 4, .name = "DECSCLM smooth scroll", .flag = &Terminal::smoothScroll},
     {.number = 5,
      .name = "DECSCNM reverse video",
-     .set = [](Terminal& t, bool on) { t.curAttr = on ? invertedAttribute() : Terminal::defaultAttribute(); },
+     .set = setReverseVideo,
      .report = [](const Terminal& t) { return status(t.curAttr == invertedAttribute()); }},
     {.number = 6,
      .name = "DECOM origin",

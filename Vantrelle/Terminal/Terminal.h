@@ -411,6 +411,8 @@ class Terminal : private ParserHandler {
   uint8_t gLevel = 0;
 
   Attribute curAttr = defaultAttribute();
+  // The rendition that reverse video (DECSCNM) replaced, given back when it ends.
+  std::optional<Attribute> attributeBeforeReverseVideo;
 
   // Grapheme clusters that need more than one UTF-16 unit, by code from kFirstClusterCode.
   std::unordered_map<std::u32string, int32_t> charToIndexMap;
