@@ -121,8 +121,10 @@ LegacyKeyAction LegacyKeyboardEncoder::encode(const LegacyKeyEvent& pressed) con
   FK key = *event.key;
   if (key >= FK::f1 && key <= FK::f12) return sent(EscapeSequences::cmdF[size_t(key) - size_t(FK::f1)]);
   if (key == FK::delete_) return sent(EscapeSequences::cmdDelKey);
-  if (key == FK::pageUp) return {Kind::pageUp, {}, {}};
-  if (key == FK::pageDown) return {Kind::pageDown, {}, {}};
+  // A program that asked for application cursor keys reads the page keys too (a pager that
+  // keeps to the normal screen); otherwise the host pages.
+  if (key == FK::pageUp) return encode(KeyCommand::pageUp);
+  if (key == FK::pageDown) return encode(KeyCommand::pageDown);
   return interpret(event);
 }
 

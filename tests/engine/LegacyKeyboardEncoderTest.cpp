@@ -165,7 +165,7 @@ TEST(LegacyKeyboardEncoder, KeypadCursorKeysSendWhatTheMainBlockSends) {
       {"alt+keypad right", with(named(FK::keypadRight), alt), sends("\x1b[1;3C")},
       {"shift+keypad up", with(named(FK::keypadUp), shift), sends("\x1b[1;2A")},
       {"keypad down, application cursor", named(FK::keypadDown), sends("\x1bOB"), appAlternate},
-      {"keypad page up, alternate screen", named(FK::keypadPageUp), pagesUp, appAlternate},
+      {"keypad page up, application cursor", named(FK::keypadPageUp), sends("\x1b[5~"), appAlternate},
   });
 }
 
@@ -228,8 +228,8 @@ TEST(LegacyKeyboardEncoder, ControlAndAltChangeTheCharacterAKeyTypes) {
   EXPECT_TRUE(applyControlToEventCharacters("ab").empty());
 }
 
-// The page keys page through the normal screen's scrollback, Shift or not; elsewhere they are the
-// program's and keep their modifiers.
+// The page keys page through the normal screen's scrollback, Shift or not; elsewhere, and for a
+// program that asked for application cursor keys, they are the program's and keep their modifiers.
 TEST(LegacyKeyboardEncoder, PageKeysPageTheNormalScreen) {
   runTable({
       {"page up", named(FK::pageUp), pagesUp},
@@ -240,6 +240,8 @@ TEST(LegacyKeyboardEncoder, PageKeysPageTheNormalScreen) {
       {"shift+page up, alternate screen", with(named(FK::pageUp), shift), sends("\x1b[5;2~"), alternate},
       {"ctrl+page down, alternate screen", with(named(FK::pageDown), ctrl), sends("\x1b[6;5~"), alternate},
       {"ctrl+page up, application cursor", with(named(FK::pageUp), ctrl), sends("\x1b[5;5~"), app},
+      {"page up, application cursor", named(FK::pageUp), sends("\x1b[5~"), app},
+      {"page down, application cursor", named(FK::pageDown), sends("\x1b[6~"), app},
   });
 }
 
