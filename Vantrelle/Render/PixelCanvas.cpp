@@ -3,6 +3,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define VANTRELLE_EIGHT_PIXELS 1
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -81,6 +85,91 @@ inline int overFour(uint32_t* row, const uint8_t* coverage, int count, uint32_t 
 inline int overFour(uint32_t*, const uint8_t*, int, uint32_t) { return 0; }
 #endif
 
+#if defined(VANTRELLE_EIGHT_PIXELS)
+// overFour's arithmetic on eight pixels at once where the processor has 256-bit integer lanes: the
+// narrow glyph rows of a terminal take one step instead of two. Each 128-bit half holds pixels
+// 0-1 and 4-5 (or 2-3 and 6-7) widened, as overFour holds 0-1 (2-3).
+__attribute__((target("avx2"))) inline __m256i multiplyLanes8(__m256i x, __m256i a) {
+  __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(x, a), _mm256_set1_epi16(0x80));
+  return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+}
+
+__attribute__((target("avx2"))) inline __m256i overLanes8(__m256i source, __m256i coverage, __m256i destination) {
+  __m256i scaled = multiplyLanes8(source, coverage);
+  __m256i alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(scaled, 0xff), 0xff);
+  __m256i inverse = _mm256_sub_epi16(_mm256_set1_epi16(255), alpha);
+  return _mm256_packus_epi16(scaled, multiplyLanes8(destination, inverse));
+}
+
+__attribute__((target("avx2"))) int overEight(uint32_t* row, const uint8_t* coverage, int count, uint32_t pixel) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i source = _mm256_unpacklo_epi8(_mm256_set1_epi32(int(pixel)), zero);
+  int x = 0;
+  for (; x + 8 <= count; x += 8) {
+    uint64_t eight;
+    std::memcpy(&eight, coverage + x, 8);
+    if (!eight) continue;
+    // Each coverage in both halves of its 32-bit lane, then doubled out to the pixel's four channels.
+    __m256i c = _mm256_mullo_epi32(_mm256_cvtepu8_epi32(_mm_cvtsi64_si128(int64_t(eight))), _mm256_set1_epi32(0x10001));
+    __m256i cLow = _mm256_unpacklo_epi32(c, c), cHigh = _mm256_unpackhi_epi32(c, c);
+    __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
+    __m256i low = overLanes8(source, cLow, _mm256_unpacklo_epi8(d, zero));
+    __m256i high = overLanes8(source, cHigh, _mm256_unpackhi_epi8(d, zero));
+    __m256i scaled = _mm256_unpacklo_epi64(low, high), kept = _mm256_unpackhi_epi64(low, high);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + x), _mm256_adds_epu8(scaled, kept));
+  }
+  return x;
+}
+
+#endif
+
+// Rows of a mask to composite: `count` pixels a row in groups (it may take in a row's zero
+// padding), `width` of them in all.
+struct MaskRows {
+  uint8_t* data;
+  int stride;
+  const uint8_t* coverage;
+  int maskStride;
+  int rows;
+  int count;
+  int width;
+  uint32_t pixel;
+  uint32_t* row(int y) const { return reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride)); }
+};
+
+inline void overTail(uint32_t* row, const uint8_t* coverage, int from, int to, uint32_t pixel) {
+  for (int x = from; x < to; x++) {
+    if (uint32_t c = coverage[x]) row[x] = over(pixel, c, row[x]);
+  }
+}
+
+void overRows(const MaskRows& m) {
+  for (int y = 0; y < m.rows; y++) {
+    const uint8_t* coverage = m.coverage + size_t(y) * size_t(m.maskStride);
+    overTail(m.row(y), coverage, overFour(m.row(y), coverage, m.count, m.pixel), m.width, m.pixel);
+  }
+}
+
+#if defined(VANTRELLE_EIGHT_PIXELS)
+__attribute__((target("avx2"))) void overRowsEight(const MaskRows& m) {
+  for (int y = 0; y < m.rows; y++) {
+    const uint8_t* coverage = m.coverage + size_t(y) * size_t(m.maskStride);
+    uint32_t* row = m.row(y);
+    int x = overEight(row, coverage, m.count, m.pixel);
+    x += overFour(row + x, coverage + x, m.count - x, m.pixel);
+    overTail(row, coverage, x, m.width, m.pixel);
+  }
+}
+
+bool hasEightPixelLanes() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
 // A cell's width of one pixel, in stores of four: a general fill spends longer choosing its way
 // than storing the few pixels a cell has.
 inline void fillRow(uint32_t* row, int count, uint32_t pixel) {
@@ -92,8 +181,8 @@ inline void fillRow(uint32_t* row, int count, uint32_t pixel) {
   for (; x < count; x++) row[x] = pixel;
 }
 
-// The pixels overFour paints together; masks pad their rows to a multiple of it.
-constexpr int paintGroup = 4;
+// The pixels overMany paints together at most; masks pad their rows to a multiple of it.
+constexpr int paintGroup = 8;
 
 bool isWhole(double value) { return std::abs(value - std::round(value)) < 1e-6; }
 
@@ -205,14 +294,18 @@ void PixelCanvas::paint(const CoverageMask& mask, int x, int y, uint32_t pixel) 
   const int maskStride = mask.stride();
   int count = x1 - x0, grouped = (count + paintGroup - 1) / paintGroup * paintGroup;
   if (x0 + grouped <= clipX1 && x0 - left + grouped <= maskStride) count = grouped;
-  for (int py = y0; py < y1; py++) {
-    auto* row = reinterpret_cast<uint32_t*>(data + size_t(py) * size_t(stride));
-    const uint8_t* coverage = mask.coverage.data() + size_t(py - top) * size_t(maskStride);
-    int px = x0 + overFour(row + x0, coverage + (x0 - left), count, pixel);
-    for (; px < x1; px++) {
-      if (uint32_t c = coverage[px - left]) row[px] = over(pixel, c, row[px]);
-    }
-  }
+  MaskRows rows{data + size_t(y0) * size_t(stride) + size_t(x0) * 4,
+                stride,
+                mask.coverage.data() + size_t(y0 - top) * size_t(maskStride) + size_t(x0 - left),
+                maskStride,
+                y1 - y0,
+                count,
+                x1 - x0,
+                pixel};
+#if defined(VANTRELLE_EIGHT_PIXELS)
+  if (hasEightPixelLanes()) return overRowsEight(rows);
+#endif
+  overRows(rows);
 }
 
 }  // namespace vantrelle
