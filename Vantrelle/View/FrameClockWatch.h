@@ -38,7 +38,8 @@ class FrameClockWatch {
   }
   void stop() {
     if (!watched) return;
-    g_signal_handler_disconnect(watched, handler);
+    // A clock whose window was destroyed has dropped its handlers already.
+    if (g_signal_handler_is_connected(watched, handler)) g_signal_handler_disconnect(watched, handler);
     g_object_unref(watched);
     watched = nullptr;
     handler = 0;
