@@ -39,8 +39,11 @@
   const coreList = element('ul');
   const eventList = element('ul');
   const receivedList = element('ul');
+  // Entries are cut short: one huge event would otherwise fill the page with its text.
+  const longestEntry = 500;
   const log = (list, text) => {
-    list.prepend(element('li', { textContent: text }));
+    const shown = text.length > longestEntry ? `${text.slice(0, longestEntry)}\u2026 (${text.length} characters)` : text;
+    list.prepend(element('li', { textContent: shown }));
     while (list.children.length > 50) list.lastChild.remove();
   };
 
