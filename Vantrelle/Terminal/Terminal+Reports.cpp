@@ -41,7 +41,8 @@ std::optional<std::string> Terminal::DECRQSS::answer(const std::string& request)
   if (request == "r") return concat(b.scrollTop + 1, ";", b.scrollBottom + 1, "r");
   if (request == "m") return terminal.curAttr.toSgr();
   if (request == "s") return concat(b.marginLeft + 1, ";", b.marginRight + 1, "s");
-  if (request == " q") return "2 q";
+  // The styles in DECSCUSR's order: blinking block is 1, steady bar 6.
+  if (request == " q") return concat(int(terminal.options.cursorStyle) + 1, " q");
   return std::nullopt;
 }
 

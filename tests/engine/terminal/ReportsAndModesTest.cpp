@@ -142,7 +142,7 @@ TEST(DeviceReports, SettingRequests) {
   Screen s(80, 24);
   EXPECT_EQ(s.reply("\x1bP$qr\x1b\\"), "\x1bP1$r1;24r\x1b\\");
   EXPECT_EQ(s.reply("\x1bP$q\"p\x1b\\"), "\x1bP1$r65;1\"p\x1b\\");
-  EXPECT_EQ(s.reply("\x1bP$q q\x1b\\"), "\x1bP1$r2 q\x1b\\");
+  EXPECT_EQ(s.reply("\x1bP$q q\x1b\\"), "\x1bP1$r1 q\x1b\\");  // the blinking block in force
   EXPECT_EQ(s.reply("\x1bP$qx\x1b\\"), "\x1bP0$r\x1b\\");
   EXPECT_EQ(s.reply("\x1bP$q" + std::string(100000, 'r') + "\x1b\\"), "\x1bP0$r\x1b\\");
   EXPECT_EQ(s.reply("\x1b[5;10r\x1bP$qr\x1b\\"), "\x1bP1$r5;10r\x1b\\");

@@ -87,3 +87,17 @@ TEST(TerminfoCapabilities, FlashKeepsTheProgramsRendition) {
     EXPECT_EQ(s.host.sent, "\x1b[?5;2$y") << row.name;
   }
 }
+
+// A program that set the caret's shape (Ss, Se) and asks for it back hears the shape in force.
+TEST(TerminfoCapabilities, CaretShapeRequestAnswersTheShapeInForce) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"\x1b[0 q", "1 q"}, {"\x1b[1 q", "1 q"}, {"\x1b[2 q", "2 q"}, {"\x1b[3 q", "3 q"},
+      {"\x1b[4 q", "4 q"}, {"\x1b[5 q", "5 q"}, {"\x1b[6 q", "6 q"}, {"\x1b[6 q\x1b[7 q", "6 q"},
+  };
+  for (const auto& [shape, answer] : rows) {
+    Screen s(8, 2);
+    s.t.feed(shape);
+    s.t.feed("\x1bP$q q\x1b\\");
+    EXPECT_EQ(s.host.sent, std::string("\x1bP1$r") + answer + "\x1b\\") << shape;
+  }
+}
