@@ -22,6 +22,7 @@ void Terminal::resetToInitialState() {
   altBuffer->scrollTop = 0;
   altBuffer->scrollBottom = rows - 1;
   clearAllKittyImages();
+  attributeBeforeReverseVideo.reset();
   cursorHidden = hidden;
   // A reset terminal starts writing at the top left, whatever the buffers kept.
   buffer->x = 0;
@@ -42,6 +43,7 @@ void Terminal::cmdSoftReset() {
   buffer->scrollTop = 0;
   buffer->scrollBottom = rows - 1;
   curAttr = defaultAttribute();
+  attributeBeforeReverseVideo.reset();
   buffer->softReset();
   charset.reset();
   setgLevel(0);

@@ -77,6 +77,11 @@ TEST(TerminfoCapabilities, FlashKeepsTheProgramsRendition) {
       {"a rendition chosen while reversed ends with it", "\x1b[31m\x1b[?5h\x1b[44m\x1b[?5lX",
        Terminal::defaultAttribute()},
       {"a reset while not reversed", "\x1b[1;31m\x1b[?5lX", boldRed},
+      {"a reset after a full reset",
+       "\x1b[44m\x1b[?5h\x1b"
+       "c\x1b[1;31m\x1b[?5lX",
+       boldRed},
+      {"a reset after a soft reset", "\x1b[44m\x1b[?5h\x1b[!p\x1b[1;31m\x1b[?5lX", boldRed},
   };
   for (const Row& row : rows) {
     Screen s(8, 2);
