@@ -38,7 +38,7 @@ class CellSlab {
     char* run = blocks() + size_t(carved) * blockBytes;
     carved += cells;
     live++;
-    prefetchAhead(run, size_t(cells) * blockBytes);
+    prefetchAhead(run + size_t(cells) * blockBytes);
     return reinterpret_cast<CharData*>(run);
   }
 
@@ -64,18 +64,30 @@ class CellSlab {
   void reset() {
     freeList = nullptr;
     carved = 0;
+    fetched = fetchAhead;
   }
 
   char* blocks() { return reinterpret_cast<char*>(this) + headerBytes; }
 
   // A full scrollback carves its runs from memory its oldest lines left long ago, far out of the
-  // caches, and a run's copy would wait on every line of it: fetch, as far ahead as a few lines of
-  // text, as much as this run takes, so the runs to come find their memory near. Into the second
-  // level, where the row being printed does not wait behind the fetches.
-  void prefetchAhead(const char* run, size_t bytes) const {
-    constexpr size_t ahead = 4096, cacheLine = 64;
-    if (size_t(capacity - carved) * blockBytes <= ahead + bytes) return;
-    for (size_t at = ahead; at < ahead + bytes; at += cacheLine) __builtin_prefetch(run + at, 1, 2);
+  // caches, and a run's copy would wait on every line of it: keep the memory as far ahead of the
+  // carving as a few lines of text fetched, so the runs to come find it near. Into the second
+  // level, where the row being printed does not wait behind the fetches. Each cache line is asked
+  // for once, four at a time.
+  static constexpr size_t fetchAhead = 4096;
+  void prefetchAhead(const char* carvedEnd) {
+    constexpr size_t cacheLine = 64, round = 4 * cacheLine;
+    const size_t want = size_t(carvedEnd - blocks()) + fetchAhead;
+    if (want <= fetched || want > size_t(capacity) * blockBytes) return;
+    const char* at = blocks() + fetched;
+    const char* end = blocks() + want;
+    for (; at < end; at += round) {
+      __builtin_prefetch(at, 1, 2);
+      __builtin_prefetch(at + cacheLine, 1, 2);
+      __builtin_prefetch(at + 2 * cacheLine, 1, 2);
+      __builtin_prefetch(at + 3 * cacheLine, 1, 2);
+    }
+    fetched = size_t(at - blocks());
   }
 
   CellSlabs* pool;
@@ -84,6 +96,7 @@ class CellSlab {
   const int capacity;
   int carved = 0;
   int live = 0;
+  size_t fetched = fetchAhead;  // bytes of blocks asked for ahead of the carving, for runs
   char* freeList = nullptr;
   const bool runs;      // carved into runs of cells rather than blocks of one size
   bool linked = false;  // in the pool's list of slabs with room
@@ -127,12 +140,23 @@ void deallocateSlab(CellSlab* slab) {
 
 CellSlabs::CellSlabs(int cols)
     : cols_(std::max(cols, 1)),
-      blocksPerSlab(int(std::clamp<size_t>(targetSlabBytes / blockBytesFor(cols), 1, maxBlocksPerSlab))),
+      blockBytes(blockBytesFor(cols)),
+      blocksPerSlab(int(std::clamp<size_t>(targetSlabBytes / blockBytes, 1, maxBlocksPerSlab))),
       largeMemory(installedLargeMemory) {}
 
 // A pool of runs counts its blocks in cells: a heap slab holds the same bytes as a slab of lines.
 CellSlabs::CellSlabs(Runs)
-    : cols_(0), blocksPerSlab(int(targetSlabBytes / sizeof(CharData))), largeMemory(installedLargeMemory) {}
+    : cols_(0),
+      blockBytes(sizeof(CharData)),
+      blocksPerSlab(int(targetSlabBytes / sizeof(CharData))),
+      largeMemory(installedLargeMemory) {}
+
+// Small blocks are many to a slab: as many as a slab of lines holds bytes.
+CellSlabs::CellSlabs(Blocks blocks)
+    : cols_(int(std::max<size_t>(blocks.bytes, 1) + sizeof(CharData) - 1) / int(sizeof(CharData))),
+      blockBytes(blockBytesFor(cols_)),
+      blocksPerSlab(int(targetSlabBytes / blockBytes)),
+      largeMemory(installedLargeMemory) {}
 
 void CellSlabs::useLargeSlabMemory(const SlabMemory* memory) { installedLargeMemory = memory; }
 
@@ -150,13 +174,19 @@ CellSlabs::~CellSlabs() {
 bool CellSlabs::suits(int cols) { return cols >= 1 && cols <= maxSlabbedCols; }
 
 CharData* CellSlabs::take(CellSlab*& slab) {
-  CellSlab* from = withRoom ? withRoom : openSlab();
-  CharData* cells = from->take();
-  liveBlocks++;
-  if (!from->hasRoom()) unlink(from);
-  slab = from;
+  slab = slabToTakeFrom();
+  return takeFrom(slab);
+}
+
+CharData* CellSlabs::takeFrom(CellSlab* slab) {
+  CharData* cells = slab->take();
+  CellSlabs* pool = slab->pool;
+  pool->liveBlocks++;
+  if (!slab->hasRoom()) pool->unlink(slab);
   return cells;
 }
+
+size_t CellSlabs::blockBytesOf(const CellSlab* slab) { return slab->blockBytes; }
 
 CharData* CellSlabs::takeRun(int cells, CellSlab*& slab) {
   cells = std::clamp(cells, 1, maxRunCells);
@@ -205,7 +235,6 @@ CellSlab* CellSlabs::openSlab() {
 
 CellSlab* CellSlabs::newSlab() {
   CellSlab* slab = nullptr;
-  const size_t blockBytes = blockBytesFor(cols_);
   const int64_t needed = blocksStillNeeded();
   if (largeMemory && size_t(heldBlocks) * blockBytes >= largeMemory->bytes) {
     const size_t regionBlocks =

@@ -35,6 +35,12 @@ class CellSlabs {
   struct Runs {};
   explicit CellSlabs(Runs);
   static constexpr int maxRunCells = 1024;
+  // A pool of blocks of `bytes` each (a multiple of a cell's size) rather than of a line's cells,
+  // for records that many lines hold beside their cells.
+  struct Blocks {
+    size_t bytes;
+  };
+  explicit CellSlabs(Blocks);
   ~CellSlabs();
   CellSlabs(const CellSlabs&) = delete;
   CellSlabs& operator=(const CellSlabs&) = delete;
@@ -49,6 +55,12 @@ class CellSlabs {
   CharData* takeRun(int cells, CellSlab*& slab);
   // Gives a block or run back to its slab.
   static void give(CellSlab* slab, CharData* cells);
+  // The two halves of take(), for a caller that must name the slab before it takes the block
+  // from it: the slab the next block comes from, and that block.
+  CellSlab* slabToTakeFrom() { return withRoom ? withRoom : openSlab(); }
+  static CharData* takeFrom(CellSlab* slab);
+  // The bytes of each block of the slab's pool (cells: of each cell).
+  static size_t blockBytesOf(const CellSlab* slab);
 
   // Lets pools take their further slabs from `memory` (none: the heap only) once their heap slabs
   // hold as much as one of its regions: a small terminal keeps small slabs, and the unused end of
@@ -82,6 +94,7 @@ class CellSlabs {
   int64_t blocksStillNeeded() const;
 
   int cols_;
+  size_t blockBytes;
   int blocksPerSlab;
   const SlabMemory* largeMemory;
   int slabs = 0;

@@ -1,13 +1,61 @@
 #include "Vantrelle/Buffer/CircularBufferLineList.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <numeric>
 
 namespace vantrelle {
 
 namespace {
+
 constexpr int initialStorage = 64;
+
+// Carves a line's record, the line and its shared holder's counts in one block, from the slab of
+// the ring's pool of records that it is given, and gives the block back there. The slab is the
+// allocator's only state, so the holder keeps it in the room a heap block's header would take.
+// A request larger than the pool's blocks goes to the heap.
+template <class T>
+struct RecordAllocator {
+  using value_type = T;
+  CellSlab* slab;
+
+  explicit RecordAllocator(CellSlab* slab) : slab(slab) {}
+  template <class U>
+  RecordAllocator(const RecordAllocator<U>& other) : slab(other.slab) {}
+
+  T* allocate(size_t n) {
+    if (!fits(n)) return static_cast<T*>(::operator new(n * sizeof(T)));
+    return reinterpret_cast<T*>(CellSlabs::takeFrom(slab));
+  }
+  void deallocate(T* record, size_t n) {
+    if (!fits(n)) return ::operator delete(record);
+    CellSlabs::give(slab, reinterpret_cast<CharData*>(record));
+  }
+  // Blocks start on the heap's alignment, as slabs do, and are as long as a whole number of cells.
+  bool fits(size_t n) const {
+    return alignof(T) <= alignof(std::max_align_t) && n * sizeof(T) <= CellSlabs::blockBytesOf(slab);
+  }
+  template <class U>
+  bool operator==(const RecordAllocator<U>& other) const {
+    return slab == other.slab;
+  }
+};
+
+// A record as the standard library lays it out: the counts and their table, the allocator, the
+// line.
+constexpr size_t recordBytes = sizeof(BufferLine) + 3 * sizeof(void*);
+
+}  // namespace
+
+template <class... Arguments>
+BufferLinePtr CircularBufferLineList::makeRecord(Arguments&&... arguments) {
+  if (!lineRecords) {
+    lineRecords = std::make_unique<CellSlabs>(CellSlabs::Blocks{recordBytes});
+    lineRecords->setBlockLimit(cellBlockLimit());
+  }
+  RecordAllocator<BufferLine> allocator(lineRecords->slabToTakeFrom());
+  return std::allocate_shared<BufferLine>(allocator, std::forward<Arguments>(arguments)...);
 }
 
 CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::max(maxLength, 1)) {
@@ -60,13 +108,13 @@ BufferLine::CellBlock CircularBufferLineList::cellsFor(int cols) {
 }
 
 BufferLinePtr CircularBufferLineList::makeLine(int cols, const CharData& fillData, bool isWrapped) {
-  if (auto cells = cellsFor(cols)) return std::make_shared<BufferLine>(std::move(cells), cols, fillData, isWrapped);
-  return std::make_shared<BufferLine>(cols, fillData, isWrapped);
+  if (auto cells = cellsFor(cols)) return makeRecord(std::move(cells), cols, fillData, isWrapped);
+  return makeRecord(cols, fillData, isWrapped);
 }
 
 BufferLinePtr CircularBufferLineList::makeCopy(const BufferLine& source) {
-  if (auto cells = cellsFor(source.count())) return std::make_shared<BufferLine>(std::move(cells), source);
-  return std::make_shared<BufferLine>(source);
+  if (auto cells = cellsFor(source.count())) return makeRecord(std::move(cells), source);
+  return makeRecord(source);
 }
 
 void CircularBufferLineList::compactCellsIfSparse() {
@@ -109,6 +157,7 @@ void CircularBufferLineList::setMaxLength(int value) {
   if (value == maxLength_) return;
   maxLength_ = value;
   if (cellSlabs) cellSlabs->setBlockLimit(cellBlockLimit());
+  if (lineRecords) lineRecords->setBlockLimit(cellBlockLimit());
   count_ = std::min(count_, value);
   relayout(std::min(int(order.size()), value));
   shrinkStorageIfSparse();

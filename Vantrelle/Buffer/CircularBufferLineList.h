@@ -74,6 +74,8 @@ class CircularBufferLineList {
   int storageSize() const { return int(order.size()); }
   // Slabs that the ring's present cell pool holds.
   int cellSlabCount() const { return cellSlabs ? cellSlabs->slabCount() : 0; }
+  // Slabs that hold the records of the ring's lines.
+  int recordSlabCount() const { return lineRecords ? lineRecords->slabCount() : 0; }
 
  private:
   // Both terms are normally below the storage size, so one subtraction replaces a division on
@@ -102,11 +104,16 @@ class CircularBufferLineList {
   // lines that wide take cells of their own.
   BufferLine::CellBlock cellsFor(int cols);
   int64_t cellBlockLimit() const;
+  // A line whose record comes from the ring's pool of records: a growing scrollback takes no
+  // heap block per line for it either.
+  template <class... Arguments>
+  BufferLinePtr makeRecord(Arguments&&... arguments);
   // After most lines were dropped, the survivors move their cells into fresh slabs so the old
   // ones, each pinned by a line or two, can go.
   void compactCellsIfSparse();
 
   // Declared before the lines, so they go after them.
+  std::unique_ptr<CellSlabs> lineRecords;
   std::unique_ptr<CellSlabs> cellSlabs;
   std::unique_ptr<CellSlabs> textRuns;
   // The block the last line to scroll off the screen gave up, of the pool's width: the next new

@@ -64,6 +64,22 @@ TEST(CellSlabs, SurvivorsOfACutRingMoveToFreshSlabs) {
   }
 }
 
+TEST(CellSlabs, RingLinesShareSlabsForTheirRecordsAndGiveThemBack) {
+  constexpr int lines = 3000;
+  CircularBufferLineList ring(lines);
+  for (int i = 0; i < lines; i++) ring.push(ring.makeLine(80, CharData::Null));
+  // A few hundred records fill a slab; one heap block each would leave the pool one slab.
+  const int slabs = ring.recordSlabCount();
+  EXPECT_GE(slabs, 3);
+  EXPECT_LE(slabs, 10);
+  ring.trimStart(lines - 10);
+  EXPECT_LE(ring.recordSlabCount(), 3) << "emptied slabs go back";
+  for (int i = 10; i < lines; i++) ring.push(ring.makeCopy(*ring[0]));
+  EXPECT_LE(ring.recordSlabCount(), slabs + 1);
+  ring.setCount(0);
+  EXPECT_EQ(ring.recordSlabCount(), 1) << "only the spare is left";
+}
+
 // Large slabs from the ordinary heap, so the sanitizers see them, counted by the test.
 struct CountedRegions {
   static inline std::set<void*> live;
