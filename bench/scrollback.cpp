@@ -74,7 +74,8 @@ void releaseCounted(void* region, size_t bytes) {
   largeBytesHeld -= bytes;
   platform::releaseReusableLargePages(region, bytes);
 }
-const vantrelle::SlabMemory countedLargePages{platform::largePageBytes, allocateCounted, releaseCounted};
+const vantrelle::SlabMemory countedLargePages{platform::largePageBytes, allocateCounted, releaseCounted,
+                                              platform::supplyPages};
 [[maybe_unused]] const bool largePages = (vantrelle::CellSlabs::useLargeSlabMemory(&countedLargePages), true);
 
 // A terminal in a new process finds no released regions to take back.

@@ -71,6 +71,19 @@ void releaseReusableLargePages(void* region, size_t bytes) {
   releaseLargePages(region, bytes);
 }
 
+void supplyPages(void* memory, size_t bytes) {
+#if defined(MADV_POPULATE_WRITE)
+  constexpr uintptr_t page = 4096;
+  // Only whole pages inside the range: the heap's neighbours of a block are not ours to touch.
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(page - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+  (void)memory;
+  (void)bytes;
+#endif
+}
+
 size_t reusableRegionsHeld() {
   RegionCache& cache = regionCache();
   std::lock_guard lock(cache.mutex);

@@ -24,6 +24,10 @@ void* allocateReusableLargePages(size_t bytes);
 void releaseReusableLargePages(void* region, size_t bytes);
 // Regions the cache holds now.
 size_t reusableRegionsHeld();
+// Has the kernel supply the pages of [memory, memory + bytes) now, in one request, rather than
+// one fault at a time as they are first written. Only a request: nothing happens where the
+// kernel cannot.
+void supplyPages(void* memory, size_t bytes);
 
 // Lets terminals made from now on carve their scrollback cells from such regions. Builds with
 // AddressSanitizer keep every slab on the heap, where the sanitizer sees it.
@@ -35,7 +39,8 @@ inline void useLargePagesForTerminalCells() {
   return;
 #endif
 #endif
-  static const vantrelle::SlabMemory memory{largePageBytes, allocateReusableLargePages, releaseReusableLargePages};
+  static const vantrelle::SlabMemory memory{largePageBytes, allocateReusableLargePages, releaseReusableLargePages,
+                                            supplyPages};
   vantrelle::CellSlabs::useLargeSlabMemory(&memory);
 }
 

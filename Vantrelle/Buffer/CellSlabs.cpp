@@ -110,8 +110,10 @@ static_assert(sizeof(CellSlab) <= CellSlab::headerBytes && CellSlab::headerBytes
 
 namespace {
 
-CellSlab* allocateSlab(CellSlabs* pool, size_t blockBytes, int capacity) {
-  void* memory = ::operator new(CellSlab::headerBytes + blockBytes * size_t(capacity));
+CellSlab* allocateSlab(CellSlabs* pool, size_t blockBytes, int capacity, const SlabMemory* large) {
+  const size_t bytes = CellSlab::headerBytes + blockBytes * size_t(capacity);
+  void* memory = ::operator new(bytes);
+  if (large && large->supply) large->supply(memory, bytes);
   return new (memory) CellSlab(pool, blockBytes, capacity, nullptr);
 }
 
@@ -245,10 +247,10 @@ CellSlab* CellSlabs::newSlab() {
     } else {
       // The last slab the owner needs: on the heap, cut to size, rather than a region mostly
       // unused.
-      slab = allocateSlab(this, blockBytes, int(needed));
+      slab = allocateSlab(this, blockBytes, int(needed), largeMemory);
     }
   }
-  if (!slab) slab = allocateSlab(this, blockBytes, int(std::min<int64_t>(blocksPerSlab, needed)));
+  if (!slab) slab = allocateSlab(this, blockBytes, int(std::min<int64_t>(blocksPerSlab, needed)), largeMemory);
   slabs++;
   heldBlocks += slab->capacity;
   slab->nextSlab = everySlab;

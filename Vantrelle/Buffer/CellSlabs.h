@@ -16,6 +16,9 @@ struct SlabMemory {
   size_t bytes = 0;
   void* (*allocate)(size_t bytes) = nullptr;
   void (*release)(void* region, size_t bytes) = nullptr;
+  // Asked, if set, to supply the pages of a new slab on the heap at once: a slab is filled from
+  // its start soon after it is made, and one request costs the kernel less than a fault per page.
+  void (*supply)(void* memory, size_t bytes) = nullptr;
 };
 
 // The cell blocks of lines of one width, carved out of larger slabs: a growing scrollback costs

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/LargePages.h"
@@ -61,4 +62,25 @@ TEST(LargePages, ReleasedRegionsAreReusedUpToTheCacheBound) {
   for (void* region : regions) releaseReusableLargePages(region, largePageBytes);
   releaseReusableLargePages(nullptr, largePageBytes);
   EXPECT_EQ(reusableRegionsHeld(), maxReusableRegions);
+}
+
+TEST(LargePages, SupplyingPagesKeepsWhatTheyHoldAndTheirNeighbours) {
+  // Heap blocks start anywhere: ranges that begin and end inside pages, ones within a single page,
+  // and empty ones leave every byte as it was.
+  constexpr size_t bytes = 5 * 4096;
+  std::vector<unsigned char> before(bytes + 64);
+  for (size_t i = 0; i < before.size(); i++) before[i] = static_cast<unsigned char>(i * 7 + 1);
+  std::vector<unsigned char> block = before;
+  for (const auto& [start, length] : {std::pair<size_t, size_t>{0, bytes}, {13, bytes - 40}, {100, 200}, {7, 0}}) {
+    platform::supplyPages(block.data() + start, length);
+    EXPECT_EQ(block, before) << "from " << start << ", " << length << " bytes";
+  }
+  platform::supplyPages(nullptr, 0);
+  // Fresh memory the kernel has not supplied yet reads as zero afterwards and takes writes.
+  auto* region = static_cast<unsigned char*>(allocateLargePages(largePageBytes));
+  ASSERT_NE(region, nullptr);
+  platform::supplyPages(region + 1000, largePageBytes - 2000);
+  EXPECT_EQ(region[4096] | region[largePageBytes / 2], 0);
+  region[largePageBytes - 1] = 1;
+  releaseLargePages(region, largePageBytes);
 }
