@@ -28,7 +28,12 @@ class CellSlab {
   static constexpr size_t headerBytes = 96;
 
   CellSlab(CellSlabs* pool, size_t blockBytes, int capacity, const SlabMemory* memory)
-      : pool(pool), memory(memory), blockBytes(blockBytes), capacity(capacity), runs(pool->runs()) {}
+      : pool(pool),
+        memory(memory),
+        blockBytes(blockBytes),
+        capacity(capacity),
+        runs(pool->runs()),
+        aligned(pool->aligned()) {}
 
   bool hasRoom() const { return live < capacity; }
   // For runs, whose blocks are cells: whether `cells` more fit after the ones carved.
@@ -99,6 +104,7 @@ class CellSlab {
   size_t fetched = fetchAhead;  // bytes of blocks asked for ahead of the carving, for runs
   char* freeList = nullptr;
   const bool runs;      // carved into runs of cells rather than blocks of one size
+  const bool aligned;   // a heap block aligned to its largest size
   bool linked = false;  // in the pool's list of slabs with room
   CellSlab* nextWithRoom = nullptr;
   CellSlab* previousWithRoom = nullptr;
@@ -112,7 +118,8 @@ namespace {
 
 CellSlab* allocateSlab(CellSlabs* pool, size_t blockBytes, int capacity, const SlabMemory* large) {
   const size_t bytes = CellSlab::headerBytes + blockBytes * size_t(capacity);
-  void* memory = ::operator new(bytes);
+  void* memory =
+      pool->aligned() ? ::operator new(bytes, std::align_val_t(CellSlabs::alignedSlabBytes)) : ::operator new(bytes);
   if (large && large->supply) large->supply(memory, bytes);
   return new (memory) CellSlab(pool, blockBytes, capacity, nullptr);
 }
@@ -130,9 +137,12 @@ CellSlab* allocateLargeSlab(CellSlabs* pool, size_t blockBytes, const SlabMemory
 
 void deallocateSlab(CellSlab* slab) {
   const SlabMemory* memory = slab->memory;
+  const bool aligned = slab->aligned;
   slab->~CellSlab();
   if (memory) {
     memory->release(static_cast<void*>(slab), memory->bytes);
+  } else if (aligned) {
+    ::operator delete(static_cast<void*>(slab), std::align_val_t(CellSlabs::alignedSlabBytes));
   } else {
     ::operator delete(static_cast<void*>(slab));
   }
@@ -153,11 +163,12 @@ CellSlabs::CellSlabs(Runs)
       blocksPerSlab(int(targetSlabBytes / sizeof(CharData))),
       largeMemory(installedLargeMemory) {}
 
-// Small blocks are many to a slab: as many as a slab of lines holds bytes.
+// Small blocks fill an aligned slab; they never take large regions, whose slabs are not aligned
+// so.
 CellSlabs::CellSlabs(Blocks blocks)
-    : cols_(int(std::max<size_t>(blocks.bytes, 1) + sizeof(CharData) - 1) / int(sizeof(CharData))),
-      blockBytes(blockBytesFor(cols_)),
-      blocksPerSlab(int(targetSlabBytes / blockBytes)),
+    : cols_(-1),
+      blockBytes(std::clamp<size_t>((blocks.bytes + 7) & ~size_t(7), 8, alignedSlabBytes / 2)),
+      blocksPerSlab(int((alignedSlabBytes - CellSlab::headerBytes) / blockBytes)),
       largeMemory(installedLargeMemory) {}
 
 void CellSlabs::useLargeSlabMemory(const SlabMemory* memory) { installedLargeMemory = memory; }
@@ -176,19 +187,13 @@ CellSlabs::~CellSlabs() {
 bool CellSlabs::suits(int cols) { return cols >= 1 && cols <= maxSlabbedCols; }
 
 CharData* CellSlabs::take(CellSlab*& slab) {
-  slab = slabToTakeFrom();
-  return takeFrom(slab);
-}
-
-CharData* CellSlabs::takeFrom(CellSlab* slab) {
-  CharData* cells = slab->take();
-  CellSlabs* pool = slab->pool;
-  pool->liveBlocks++;
-  if (!slab->hasRoom()) pool->unlink(slab);
+  CellSlab* from = withRoom ? withRoom : openSlab();
+  CharData* cells = from->take();
+  liveBlocks++;
+  if (!from->hasRoom()) unlink(from);
+  slab = from;
   return cells;
 }
-
-size_t CellSlabs::blockBytesOf(const CellSlab* slab) { return slab->blockBytes; }
 
 CharData* CellSlabs::takeRun(int cells, CellSlab*& slab) {
   cells = std::clamp(cells, 1, maxRunCells);
@@ -238,7 +243,7 @@ CellSlab* CellSlabs::openSlab() {
 CellSlab* CellSlabs::newSlab() {
   CellSlab* slab = nullptr;
   const int64_t needed = blocksStillNeeded();
-  if (largeMemory && size_t(heldBlocks) * blockBytes >= largeMemory->bytes) {
+  if (largeMemory && !aligned() && size_t(heldBlocks) * blockBytes >= largeMemory->bytes) {
     const size_t regionBlocks =
         largeMemory->bytes > CellSlab::headerBytes ? (largeMemory->bytes - CellSlab::headerBytes) / blockBytes : 0;
     if (uint64_t(needed) >= regionBlocks) {

@@ -38,18 +38,25 @@ class CellSlabs {
   struct Runs {};
   explicit CellSlabs(Runs);
   static constexpr int maxRunCells = 1024;
-  // A pool of blocks of `bytes` each (a multiple of a cell's size) rather than of a line's cells,
-  // for records that many lines hold beside their cells.
+  // A pool of blocks of `bytes` each (a multiple of 8) rather than of a line's cells, for records
+  // that many lines hold beside their cells. Its slabs are heap blocks of alignedSlabBytes at
+  // most, aligned to that size, so a block's slab is found from its address alone: a record then
+  // needs no pointer to it.
   struct Blocks {
     size_t bytes;
   };
   explicit CellSlabs(Blocks);
+  static constexpr size_t alignedSlabBytes = 32u << 10;
+  static CellSlab* slabHolding(const void* block) {
+    return reinterpret_cast<CellSlab*>(reinterpret_cast<uintptr_t>(block) & ~uintptr_t(alignedSlabBytes - 1));
+  }
   ~CellSlabs();
   CellSlabs(const CellSlabs&) = delete;
   CellSlabs& operator=(const CellSlabs&) = delete;
 
   int cols() const { return cols_; }
   bool runs() const { return cols_ == 0; }
+  bool aligned() const { return cols_ < 0; }
   // Whether lines of this width are carved from slabs; very wide ones go straight to the heap.
   static bool suits(int cols);
   // An uninitialised block of `cols` cells and the slab it belongs to.
@@ -58,12 +65,6 @@ class CellSlabs {
   CharData* takeRun(int cells, CellSlab*& slab);
   // Gives a block or run back to its slab.
   static void give(CellSlab* slab, CharData* cells);
-  // The two halves of take(), for a caller that must name the slab before it takes the block
-  // from it: the slab the next block comes from, and that block.
-  CellSlab* slabToTakeFrom() { return withRoom ? withRoom : openSlab(); }
-  static CharData* takeFrom(CellSlab* slab);
-  // The bytes of each block of the slab's pool (cells: of each cell).
-  static size_t blockBytesOf(const CellSlab* slab);
 
   // Lets pools take their further slabs from `memory` (none: the heap only) once their heap slabs
   // hold as much as one of its regions: a small terminal keeps small slabs, and the unused end of

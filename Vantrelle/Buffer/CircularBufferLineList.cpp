@@ -11,40 +11,40 @@ namespace {
 
 constexpr int initialStorage = 64;
 
-// Carves a line's record, the line and its shared holder's counts in one block, from the slab of
-// the ring's pool of records that it is given, and gives the block back there. The slab is the
-// allocator's only state, so the holder keeps it in the room a heap block's header would take.
-// A request larger than the pool's blocks goes to the heap.
+// The pool the record being made is carved from, for the allocator below, which holds nothing.
+thread_local CellSlabs* recordPool = nullptr;
+
+// A record as the standard library lays it out with an allocator that holds nothing: the counts
+// and their table, then the line.
+constexpr size_t recordBytes = sizeof(BufferLine) + 2 * sizeof(void*);
+
+// Carves a line's record, the line and its shared holder's counts in one block, from the ring's
+// pool of records, and gives the block back to the slab its address lies in. Holding no state,
+// it takes no room in the record, which is then smaller than a heap block would be. A request of
+// any other size goes to the heap, decided by the size alone, alike on both ways.
 template <class T>
 struct RecordAllocator {
   using value_type = T;
-  CellSlab* slab;
 
-  explicit RecordAllocator(CellSlab* slab) : slab(slab) {}
+  RecordAllocator() = default;
   template <class U>
-  RecordAllocator(const RecordAllocator<U>& other) : slab(other.slab) {}
+  RecordAllocator(const RecordAllocator<U>&) {}
 
+  static constexpr bool fits(size_t n) { return alignof(T) <= 8 && n * sizeof(T) <= recordBytes; }
   T* allocate(size_t n) {
     if (!fits(n)) return static_cast<T*>(::operator new(n * sizeof(T)));
-    return reinterpret_cast<T*>(CellSlabs::takeFrom(slab));
+    CellSlab* slab = nullptr;
+    return reinterpret_cast<T*>(recordPool->take(slab));
   }
   void deallocate(T* record, size_t n) {
     if (!fits(n)) return ::operator delete(record);
-    CellSlabs::give(slab, reinterpret_cast<CharData*>(record));
-  }
-  // Blocks start on the heap's alignment, as slabs do, and are as long as a whole number of cells.
-  bool fits(size_t n) const {
-    return alignof(T) <= alignof(std::max_align_t) && n * sizeof(T) <= CellSlabs::blockBytesOf(slab);
+    CellSlabs::give(CellSlabs::slabHolding(record), reinterpret_cast<CharData*>(record));
   }
   template <class U>
-  bool operator==(const RecordAllocator<U>& other) const {
-    return slab == other.slab;
+  bool operator==(const RecordAllocator<U>&) const {
+    return true;
   }
 };
-
-// A record as the standard library lays it out: the counts and their table, the allocator, the
-// line.
-constexpr size_t recordBytes = sizeof(BufferLine) + 3 * sizeof(void*);
 
 }  // namespace
 
@@ -54,8 +54,11 @@ BufferLinePtr CircularBufferLineList::makeRecord(Arguments&&... arguments) {
     lineRecords = std::make_unique<CellSlabs>(CellSlabs::Blocks{recordBytes});
     lineRecords->setBlockLimit(cellBlockLimit());
   }
-  RecordAllocator<BufferLine> allocator(lineRecords->slabToTakeFrom());
-  return std::allocate_shared<BufferLine>(allocator, std::forward<Arguments>(arguments)...);
+  struct Carving {
+    explicit Carving(CellSlabs* pool) { recordPool = pool; }
+    ~Carving() { recordPool = nullptr; }
+  } carving(lineRecords.get());
+  return std::allocate_shared<BufferLine>(RecordAllocator<BufferLine>(), std::forward<Arguments>(arguments)...);
 }
 
 CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::max(maxLength, 1)) {
@@ -202,7 +205,7 @@ void CircularBufferLineList::push(BufferLinePtr line) {
     count_++;
   } else {
     at(size_t(slotOf(count_))) = std::move(line);
-    startIndex_ = (startIndex_ + 1) % count_;
+    advanceStart();
   }
   if (onLinePushed) onLinePushed(hasImages);
 }
@@ -210,7 +213,7 @@ void CircularBufferLineList::push(BufferLinePtr line) {
 void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
   if (!isFull()) return;  // callers check isFull first; a ring with room has nothing to recycle
   int slot = slotOf(count_);
-  startIndex_ = (startIndex_ + 1) % count_;
+  advanceStart();
   bool hadImages = false;
   if (auto& line = at(size_t(slot))) {
     hadImages = line->images().has_value();

@@ -89,6 +89,9 @@ class CircularBufferLineList {
   BufferLinePtr& at(size_t slot) { return homes[order[slot]]; }
   const BufferLinePtr& at(size_t slot) const { return homes[order[slot]]; }
   BufferLinePtr& slotRef(int index);
+  // The oldest line of a full ring becomes its newest: a compare rather than a division, as
+  // every line that scrolls a full scrollback moves the start.
+  void advanceStart() { startIndex_ = startIndex_ + 1 < count_ ? startIndex_ + 1 : 0; }
   void prefetchOldest() const;
   BufferLinePtr& slotOrEmptyLine(int index);
   void ensureStorage(int lines);
