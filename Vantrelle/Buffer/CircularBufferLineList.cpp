@@ -65,14 +65,43 @@ CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::
   relayout(std::min(maxLength_, initialStorage));
 }
 
+void CircularBufferLineList::addHomes(HomeBlocks& blocks, size_t from, size_t to) {
+  size_t block = from >> homeShift;
+  if (const size_t inLast = from & (homesPerBlock - 1); inLast != 0) {
+    // The last block is short: a longer one takes its lines.
+    auto longer = std::make_unique<BufferLinePtr[]>(std::min(homesPerBlock, to - (block << homeShift)));
+    std::move(blocks[block].get(), blocks[block].get() + inLast, longer.get());
+    blocks[block++] = std::move(longer);
+  }
+  for (size_t first = block << homeShift; first < to; first += homesPerBlock) {
+    blocks.push_back(std::make_unique<BufferLinePtr[]>(std::min(homesPerBlock, to - first)));
+  }
+}
+
 void CircularBufferLineList::relayout(int newSize) {
   // Only the lines in use move over; whatever the old slots still held goes with them.
-  std::vector<BufferLinePtr> moved(size_t(std::max(newSize, 1)));
-  int keep = std::min(count_, int(moved.size()));
-  for (int i = 0; i < keep; i++) moved[size_t(i)] = std::move(at(size_t(slotOf(i))));
+  const size_t size = size_t(std::max(newSize, 1));
+  HomeBlocks moved;
+  addHomes(moved, 0, size);
+  const int keep = std::min(count_, int(size));
+  for (int i = 0; i < keep; i++)
+    moved[size_t(i) >> homeShift][size_t(i) & (homesPerBlock - 1)] = std::move(at(size_t(slotOf(i))));
   homes = std::move(moved);
-  order.resize(homes.size());
+  order.resize(size);
   std::iota(order.begin(), order.end(), 0u);
+  startIndex_ = 0;
+}
+
+void CircularBufferLineList::grow(int newSize) {
+  const size_t oldSize = order.size();
+  const size_t size = size_t(newSize);
+  // Whatever the slots past the count still held goes, as when the ring is laid out anew.
+  releaseSlots(count_, int(oldSize));
+  std::vector<uint32_t> grown(size);
+  for (size_t i = 0; i < oldSize; i++) grown[i] = order[size_t(slotOf(int(i)))];
+  std::iota(grown.begin() + std::ptrdiff_t(oldSize), grown.end(), uint32_t(oldSize));
+  addHomes(homes, oldSize, size);
+  order = std::move(grown);
   startIndex_ = 0;
 }
 
@@ -139,7 +168,7 @@ void CircularBufferLineList::ensureStorage(int lines) {
   if (lines <= int(order.size())) return;
   // Doubling keeps growth amortised constant per line.
   int64_t grown = std::max<int64_t>(int64_t(order.size()) * 2, lines);
-  relayout(int(std::min<int64_t>(grown, maxLength_)));
+  grow(int(std::min<int64_t>(grown, maxLength_)));
 }
 
 void CircularBufferLineList::setCount(int value) {

@@ -86,8 +86,9 @@ class CircularBufferLineList {
     if (slot >= n) slot -= n;
     return int(slot < n ? slot : slot % n);
   }
-  BufferLinePtr& at(size_t slot) { return homes[order[slot]]; }
-  const BufferLinePtr& at(size_t slot) const { return homes[order[slot]]; }
+  BufferLinePtr& at(size_t slot) { return home(order[slot]); }
+  const BufferLinePtr& at(size_t slot) const { return const_cast<CircularBufferLineList*>(this)->home(order[slot]); }
+  BufferLinePtr& home(uint32_t number) { return homes[number >> homeShift][number & (homesPerBlock - 1)]; }
   BufferLinePtr& slotRef(int index);
   // The oldest line of a full ring becomes its newest: a compare rather than a division, as
   // every line that scrolls a full scrollback moves the start.
@@ -96,6 +97,8 @@ class CircularBufferLineList {
   BufferLinePtr& slotOrEmptyLine(int index);
   void ensureStorage(int lines);
   void relayout(int newSize);
+  // Adds room for lines, keeping every line in its home.
+  void grow(int newSize);
   void move(int destination, int source);
   void copy(int destination, int source);
   // Drops the references of the logical lines [first, end): lines that leave the ring are freed
@@ -122,7 +125,13 @@ class CircularBufferLineList {
   // The block the last line to scroll off the screen gave up, of the pool's width: the next new
   // or recycled line takes it while its cells are still near.
   BufferLine::CellBlock spareCells;
-  std::vector<BufferLinePtr> homes;
+  // The homes, in blocks of homesPerBlock (the last one, or a small ring's only one, as long as
+  // needed), so a growing scrollback adds blocks rather than moving every line to a larger array.
+  static constexpr int homeShift = 12;
+  static constexpr size_t homesPerBlock = size_t(1) << homeShift;
+  using HomeBlocks = std::vector<std::unique_ptr<BufferLinePtr[]>>;
+  static void addHomes(HomeBlocks& blocks, size_t from, size_t to);
+  HomeBlocks homes;
   std::vector<uint32_t> order;  // slot -> home; a permutation of the homes
   int startIndex_ = 0;
   int count_ = 0;
