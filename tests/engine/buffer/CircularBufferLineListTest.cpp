@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -214,6 +216,49 @@ TEST(CircularBufferLineList, LinesLeavingTheRingAreReleased) {
     std::erase(expected, 'X');
     EXPECT_EQ(alive, expected) << c.name;
   }
+}
+
+TEST(CircularBufferLineList, GrowingKeepsOrderAcrossBlocksOfHomes) {
+  // Growth past several blocks of homes, the last one short (the limit is no power of two), after
+  // region scrolls have reordered the homes and trims have moved the start; then the full ring
+  // turns over.
+  auto label = [](int n) {
+    auto line = std::make_shared<BufferLine>(1);
+    line->set(0, CharData(n + 1, 1, Attribute::empty));
+    return line;
+  };
+  constexpr int limit = 13'000;
+  CircularBufferLineList ring(limit);
+  std::deque<int> expected;
+  int next = 0;
+  auto matches = [&] {
+    if (ring.count() != int(expected.size())) return false;
+    for (int i = 0; i < ring.count(); i++) {
+      if ((*ring[i])[0].code != expected[size_t(i)] + 1) return false;
+    }
+    return true;
+  };
+  for (int round = 0; round < 7; round++) {
+    for (int i = 0; i < 2500; i++) {
+      ring.push(label(next));
+      expected.push_back(next++);
+      if (int(expected.size()) > limit) expected.pop_front();
+    }
+    const int last = ring.count() - 1, first = last / 3;
+    ring.rotate(first, last, round % 2 == 0);
+    if (round % 2 == 0) {
+      std::rotate(expected.begin() + first, expected.begin() + first + 1, expected.begin() + last + 1);
+    } else {
+      std::rotate(expected.begin() + first, expected.begin() + last, expected.begin() + last + 1);
+    }
+    if (round == 1) {
+      ring.trimStart(700);
+      expected.erase(expected.begin(), expected.begin() + 700);
+    }
+    ASSERT_TRUE(matches()) << "round " << round << ", storage " << ring.storageSize();
+  }
+  EXPECT_EQ(ring.storageSize(), limit);
+  EXPECT_TRUE(eachLineOnce(ring));
 }
 
 TEST(CircularBufferLineList, StorageShrinksWithTheLines) {
