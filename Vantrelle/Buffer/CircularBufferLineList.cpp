@@ -140,8 +140,8 @@ BufferLine::CellBlock CircularBufferLineList::cellsFor(int cols) {
 }
 
 BufferLinePtr CircularBufferLineList::makeLine(int cols, const CharData& fillData, bool isWrapped) {
-  if (auto cells = cellsFor(cols)) return makeRecord(std::move(cells), cols, fillData, isWrapped);
-  return makeRecord(cols, fillData, isWrapped);
+  if (auto cells = cellsFor(cols)) return std::make_shared<BufferLine>(std::move(cells), cols, fillData, isWrapped);
+  return std::make_shared<BufferLine>(cols, fillData, isWrapped);
 }
 
 BufferLinePtr CircularBufferLineList::makeCopy(const BufferLine& source) {

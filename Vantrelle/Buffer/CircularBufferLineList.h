@@ -49,6 +49,11 @@ class CircularBufferLineList {
   // not take one heap block per line (lines of a width other than the last asked for, and very
   // wide ones, get cells of their own).
   BufferLinePtr makeLine(int cols, const CharData& fillData, bool isWrapped = false);
+  // A copy of `source` for the line that scrolling adds at the bottom. Its record also comes from
+  // the ring's pool of records, which such lines take in the order they scroll in: a growing
+  // scrollback takes no heap block per line, and its records go as its lines go, in order. (Lines
+  // made all over the ring at once, as by a reflow, keep records of their own on the heap, where
+  // the few that outlive the rest pin no slab.)
   BufferLinePtr makeCopy(const BufferLine& source);
 
   // Stores a line at a logical index without reading the slot first (no `makeEmpty` for an
@@ -110,8 +115,6 @@ class CircularBufferLineList {
   // lines that wide take cells of their own.
   BufferLine::CellBlock cellsFor(int cols);
   int64_t cellBlockLimit() const;
-  // A line whose record comes from the ring's pool of records: a growing scrollback takes no
-  // heap block per line for it either.
   template <class... Arguments>
   BufferLinePtr makeRecord(Arguments&&... arguments);
   // After most lines were dropped, the survivors move their cells into fresh slabs so the old

@@ -30,16 +30,21 @@ TEST(CellSlabs, ReturnedBlocksAreReusedAndEmptySlabsGoBack) {
 }
 
 TEST(CellSlabs, LinesOutliveTheRingThatMadeThem) {
-  BufferLinePtr kept;
+  BufferLinePtr kept, scrolledIn;
   {
     CircularBufferLineList ring(10);
-    for (int i = 0; i < 10; i++) ring.push(ring.makeLine(80, CharData::Null));
+    for (int i = 0; i < 5; i++) ring.push(ring.makeLine(80, CharData::Null));
+    for (int i = 0; i < 5; i++) ring.push(ring.makeCopy(*ring[0]));
     kept = ring[3];
     kept->set(5, letterX);
+    scrolledIn = ring[7];  // its record, too, is carved from the ring's slabs
   }
   EXPECT_EQ((*kept)[5], letterX);
   kept->fill(letterX);
   kept.reset();  // gives the block to a slab whose pool is gone
+  scrolledIn->set(79, letterX);
+  EXPECT_EQ((*scrolledIn)[79], letterX);
+  scrolledIn.reset();
 }
 
 TEST(CellSlabs, SurvivorsOfACutRingMoveToFreshSlabs) {
@@ -67,8 +72,9 @@ TEST(CellSlabs, SurvivorsOfACutRingMoveToFreshSlabs) {
 TEST(CellSlabs, RingLinesShareSlabsForTheirRecordsAndGiveThemBack) {
   constexpr int lines = 3000;
   CircularBufferLineList ring(lines);
-  for (int i = 0; i < lines; i++) ring.push(ring.makeLine(80, CharData::Null));
-  // A few hundred records fill a slab; one heap block each would leave the pool one slab.
+  const BufferLine blank(80);
+  for (int i = 0; i < lines; i++) ring.push(ring.makeCopy(blank));
+  // A few hundred records fill a slab; one heap block each would leave the pool none.
   const int slabs = ring.recordSlabCount();
   EXPECT_GE(slabs, 3);
   EXPECT_LE(slabs, 10);
