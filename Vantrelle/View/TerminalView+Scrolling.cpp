@@ -126,9 +126,37 @@ void TerminalView::changeScrollback(std::optional<int> scrollback) {
 void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (search) search->invalidate();
   if (allowMouseReporting && selectionActive()) deactivateSelection();
+  const Buffer* fed = terminal->buffer;
+  const int trimmed = fed->totalLinesTrimmed(), base = fed->yBase;
   terminal->feed(byteArray);
+  if (terminal->buffer == fed) {
+    // The screen's first row only moves up when saved lines are erased.
+    keepSelectionOnItsText(fed->yBase < base ? -1 : fed->totalLinesTrimmed() - trimmed);
+  }
   fitGridToScroller();
   displayFedOutput();
+}
+
+// Once the scrollback is full, every new line drops the oldest and moves each line's buffer row
+// up by one. The selection moves with its text, or what is copied would be other lines than the
+// ones the user selected; it goes once its text has left the scrollback, or the scrollback was
+// cleared under it.
+// A negative count: lines went in a way the rows cannot follow.
+void TerminalView::keepSelectionOnItsText(int droppedLines) {
+  if (droppedLines == 0) return;
+  auto moved = [droppedLines](Position p) {
+    return p.row < droppedLines ? Position(0, 0) : Position(p.col, p.row - droppedLines);
+  };
+  if (auto& press = mouseState.selectionPressPosition; press && droppedLines > 0) press = moved(*press);
+  if (!selectionActive()) return;
+  Position start = selection->start(), end = selection->end();
+  if (droppedLines < 0 || std::max(start.row, end.row) < droppedLines) {
+    deactivateSelection();
+    return;
+  }
+  if (selection->pivot) selection->pivot = moved(*selection->pivot);
+  if (auto& anchor = selection->wordSelectionAnchor) anchor = {moved(anchor->start), moved(anchor->end)};
+  selection->setSelection(moved(start), moved(end));
 }
 
 void TerminalView::feed(const std::string& text) {

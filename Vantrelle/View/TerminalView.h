@@ -526,6 +526,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void fitGridToScroller();
   int maxScroll() const;
   void windowActiveChanged();
+  void keepSelectionOnItsText(int droppedLines);
   void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
   void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context, PixelCanvas* canvas);
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
