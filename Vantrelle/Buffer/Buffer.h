@@ -232,17 +232,20 @@ class Buffer {
     auto* cells = reinterpret_cast<unsigned char*>(line.cellsFrom(col) + col);
     size_t i = 0;
 #if defined(__SSE2__)
-    // Short runs, the runs full-screen programs repaint between two cursor positions, take two
-    // cells a round, each one 16-byte store of the rendition with the byte in its low bits. The
-    // compiler's vector loop, which the loop below becomes, pays for itself only on longer runs:
-    // on short ones its checks and its tail cost more than the cells and mispredict with the length.
-    if (codeAndWidthLeadTheFirstWord() && codes.size() < 32) {
+    // Each cell is one 16-byte store of the rendition with the byte in its low bits, four a round.
+    // The last four go first, so the rounds leave no tail: a loop or branch on what is left over
+    // would mispredict with the length of every run, where a full-screen program's runs are short.
+    if (codeAndWidthLeadTheFirstWord() && codes.size() >= 4) {
       const __m128i rendition = _mm_set_epi64x(int64_t(words.high), int64_t(words.low));
-      for (; i + 2 <= codes.size(); i += 2, cells += 2 * sizeof(CharData)) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), _mm_or_si128(rendition, _mm_cvtsi32_si128(codes[i])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + sizeof(CharData)),
-                         _mm_or_si128(rendition, _mm_cvtsi32_si128(codes[i + 1])));
-      }
+      const auto storeFour = [&rendition](unsigned char* to, const uint8_t* from) {
+        for (int k = 0; k < 4; ++k)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k * sizeof(CharData)),
+                           _mm_or_si128(rendition, _mm_cvtsi32_si128(from[k])));
+      };
+      const size_t size = codes.size();
+      storeFour(cells + (size - 4) * sizeof(CharData), codes.data() + size - 4);
+      for (; i + 4 <= size; i += 4) storeFour(cells + i * sizeof(CharData), codes.data() + i);
+      i = size;
     }
 #endif
     for (; i < codes.size(); ++i, cells += sizeof(CharData)) {

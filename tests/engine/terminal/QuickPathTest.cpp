@@ -50,7 +50,10 @@ TEST(QuickPath, TextBetweenSequencesLeavesWhatTheGeneralPathLeaves) {
       "\xe2\x82",              // a UTF-8 sequence cut off by what follows
       "abcdefghijklmnopqrst",  // wrap pending
   };
-  static const char* const texts[] = {"x", "abc", "0123456789", "0123456789012345678901234", "a\177b", "e\xcc\x81"};
+  // Runs of every remainder in fours, stored four cells a round.
+  static const char* const texts[] = {
+      "x",      "abc",      "abcd", "abcde", "abcdef", "abcdefg", "abcdefgh", "0123456789", "0123456789012345678901234",
+      "a\177b", "e\xcc\x81"};
   for (const char* setup : setups) {
     for (const char* text : texts) {
       const std::string bytes = text;
