@@ -17,6 +17,7 @@ namespace vantrelle {
 namespace {
 constexpr double kDefaultFontSize = 11.0;
 constexpr double kMaximumCellHeight = 8192.0;
+constexpr double kMinimumLineThickness = 0.5;
 }  // namespace
 
 Pango::FontDescription TerminalView::defaultFont() {
@@ -52,7 +53,9 @@ void TerminalView::readFontMetrics() {
   double height = double(fm.get_height()) / PANGO_SCALE;
   metrics.leading = std::max(height - metrics.ascent - metrics.descent, 0.0);
   metrics.underlinePosition = double(fm.get_underline_position()) / PANGO_SCALE;
-  metrics.underlineThickness = std::max(double(fm.get_underline_thickness()) / PANGO_SCALE, 0.0);
+  // Lines are drawn without antialiasing, at the thickness rounded to device pixels: a small
+  // font's line, under half a point, would round to nothing on a display of one pixel a point.
+  metrics.underlineThickness = std::max(double(fm.get_underline_thickness()) / PANGO_SCALE, kMinimumLineThickness);
   metrics.strikethroughPosition = double(fm.get_strikethrough_position()) / PANGO_SCALE;
   auto layout = Pango::Layout::create(context);
   layout->set_font_description(fontSet.normal);
