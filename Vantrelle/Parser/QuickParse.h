@@ -49,7 +49,9 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
       }
       if (end - p > 2 && p[1] == '[') {
         size_t taken = 0;
-        if (end - p >= 10) {
+        // Cursor positions are read whole only while they keep coming, so that output of other
+        // sequences, colours before every cell above all, does not pay for looking.
+        if (recentCursorPositions != 0 && end - p >= 10) {
           uint64_t word;
           std::memcpy(&word, p + 2, sizeof word);
           if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
@@ -75,6 +77,7 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
 // parse loop.
 template <typename Handler>
 [[gnu::noinline]] void EscapeSequenceParser::dispatchTakenCsi(Handler& target, uint8_t final) {
+  recentCursorPositions = final == 'H' ? kCursorPositionMemory : recentCursorPositions - (recentCursorPositions != 0);
   // ESC and '[' each reset the print state on the machine's way in.
   target.printStateReset();
   target.printStateReset();

@@ -102,9 +102,10 @@ TEST(QuickParse, TheTypedLoopReportsWhatTheMachineReports) {
   }
 }
 
-// Cursor positions are read a word at a time when eight bytes follow the introducer: every
-// count of digits on either side, the separators and finals that are not that form, and the
-// word reaching past the sequence into text or the next sequence, must give the machine's events.
+// Cursor positions that follow others are read a word at a time when eight bytes follow the
+// introducer: every count of digits on either side, the separators and finals that are not that
+// form, and the word reaching past the sequence into text or the next sequence, must give the
+// machine's events.
 TEST(QuickParse, CursorPositionsOfEveryLengthReportWhatTheMachineReports) {
   static const char* const numbers[] = {"", "0", "1", "9", "10", "42", "99", "100", "255", "999", "1000", "65536"};
   static const char* const separators[] = {";", ":", ";;", ""};
@@ -115,7 +116,8 @@ TEST(QuickParse, CursorPositionsOfEveryLengthReportWhatTheMachineReports) {
       for (const char* col : numbers) {
         for (const char* final : finals) {
           for (const char* tail : after) {
-            const std::string stream = std::string("\x1b[") + row + separator + col + final + tail;
+            // A cursor position first, as a repaint has them one after another.
+            const std::string stream = std::string("\x1b[2;3H\x1b[") + row + separator + col + final + tail;
             for (const size_t cut : {stream.size(), size_t(3), stream.size() / 2})
               expectSame(parsed(stream, cut, true), parsed(stream, cut, false),
                          "cut at " + std::to_string(cut) + ": " + shown(stream));
