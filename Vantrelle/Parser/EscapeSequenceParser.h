@@ -117,9 +117,9 @@ class EscapeSequenceParser {
   size_t _collectCount = 0;
   bool _collectOverflow = false;
   bool _parameterLimitExceeded = false;
-  // How many more quickly parsed sequences are read as cursor positions first: renewed by every
-  // cursor position, so a program repainting runs keeps the quick form while one that sends only
-  // other sequences stops looking for it.
+  // How many more quickly parsed sequences of another form are read as cursor positions first:
+  // renewed by every cursor position, so a program repainting runs keeps the quick form while one
+  // that sends only other sequences soon stops looking for it.
   static constexpr uint8_t kCursorPositionMemory = 8;
   uint8_t recentCursorPositions = 0;
 };

@@ -56,6 +56,7 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
           std::memcpy(&word, p + 2, sizeof word);
           if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
           if (hasByte(word, 'H')) taken = takeCursorPosition(word);
+          if (!taken) --recentCursorPositions;
         }
         if (!taken) taken = takePlainCsi(p + 2, end);
         if (taken) {
@@ -77,7 +78,7 @@ void EscapeSequenceParser::parseWith(Handler& target, std::span<const uint8_t> d
 // parse loop.
 template <typename Handler>
 [[gnu::noinline]] void EscapeSequenceParser::dispatchTakenCsi(Handler& target, uint8_t final) {
-  recentCursorPositions = final == 'H' ? kCursorPositionMemory : recentCursorPositions - (recentCursorPositions != 0);
+  if (final == 'H') recentCursorPositions = kCursorPositionMemory;
   // ESC and '[' each reset the print state on the machine's way in.
   target.printStateReset();
   target.printStateReset();
