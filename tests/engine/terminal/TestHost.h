@@ -71,4 +71,21 @@ inline int firstUnclearedColumn(Terminal& t, int row, Attribute::Color bg) {
   return -1;
 }
 
+// A row cell by cell, `count` cells from the left (all of them when negative): a continuation as
+// '_', an empty cell as '.', anything else as its character.
+inline std::string cellsOf(Terminal& t, int row, int count = -1) {
+  std::string text;
+  const BufferLine& line = *t.getLine(row);
+  if (count < 0) count = line.count();
+  for (int col = 0; col < count; ++col) {
+    const CharData& cell = line[col];
+    if (cell.width == 0) {
+      text += cell.code == 0 ? "_" : "?";
+    } else {
+      text += cell.code == 0 ? "." : t.character(cell.code);
+    }
+  }
+  return text;
+}
+
 }  // namespace vantrelle::testing

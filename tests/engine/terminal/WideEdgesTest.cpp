@@ -17,21 +17,6 @@ struct Case {
   const char* cells;
 };
 
-// A row cell by cell: a continuation as '_', an empty cell as '.', anything else as its character.
-std::string cellsOf(Terminal& t, int row) {
-  std::string text;
-  const BufferLine& line = *t.getLine(row);
-  for (int col = 0; col < line.count(); ++col) {
-    const CharData& cell = line[col];
-    if (cell.width == 0) {
-      text += cell.code == 0 ? "_" : "?";
-    } else {
-      text += cell.code == 0 ? "." : t.character(cell.code);
-    }
-  }
-  return text;
-}
-
 // Where on the screen a half of a wide character stands alone, as "row:col" items.
 std::string loneHalves(Terminal& t) {
   std::string found;

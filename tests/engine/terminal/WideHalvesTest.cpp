@@ -7,21 +7,6 @@ namespace {
 
 using namespace testing;
 
-// A row cell by cell: a continuation as '_', a blank as '.', anything else as its character.
-std::string cellsOf(Terminal& t, int row, int count) {
-  std::string text;
-  const BufferLine& line = *t.getLine(row);
-  for (int col = 0; col < count; ++col) {
-    const CharData& cell = line[col];
-    if (cell.width == 0) {
-      text += cell.code == 0 ? "_" : "?";
-    } else {
-      text += cell.code == 0 ? "." : t.character(cell.code);
-    }
-  }
-  return text;
-}
-
 // Text over one half of a wide character leaves no half of it behind, whichever way the bytes
 // arrive: whole (runs straight into the row, staged runs, ASCII runs), in small pieces, or a byte
 // at a time (cell by cell).
