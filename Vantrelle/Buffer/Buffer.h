@@ -81,6 +81,9 @@ class Buffer {
   int rows() const { return _rows; }
   std::optional<int> scrollback() const { return scrollback_; }
   int totalLinesTrimmed() const { return linesTop; }
+  // A flood drops billions of lines in a long session, so the count wraps around; differences
+  // between two readings of it stay right as long as they are taken this way.
+  static int linesTrimmedBetween(int earlier, int later) { return int(uint32_t(later) - uint32_t(earlier)); }
   bool isReflowEnabled() const { return hasScrollback; }
   bool hasAnyImages() const { return linesWithImagesCount > 0; }
   // Lines whose image list is present, kept up to date by the ring's callbacks.

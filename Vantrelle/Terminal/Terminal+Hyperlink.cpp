@@ -29,7 +29,7 @@ void Terminal::closeHyperlink() {
                    : link->buffer == altBuffer.get()  ? altBuffer.get()
                                                       : nullptr;
   if (!target) return;
-  const int trimmed = target->linesTop - link->linesTopAtOpen;
+  const int trimmed = Buffer::linesTrimmedBetween(link->linesTopAtOpen, target->linesTop);
   if (trimmed < 0) return;  // the scrollback was cleared: the start is gone
   int64_t startRow = link->start.row - trimmed;
   int64_t startCol = link->start.col;

@@ -62,7 +62,7 @@ void Terminal::scroll(bool isWrapped) {
       b.yBase = b.yBase + 1;
       if (!userScrolling) b.yDisp = b.yDisp + 1;
     } else {
-      if (b.hasScrollback) b.linesTop = b.linesTop + 1;
+      if (b.hasScrollback) b.linesTop = int(uint32_t(b.linesTop) + 1u);
       if (userScrolling) b.yDisp = std::max(b.yDisp - 1, 0);
     }
     // The screen's old top row is now the newest line of the scrollback.

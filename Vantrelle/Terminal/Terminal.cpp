@@ -144,7 +144,7 @@ BufferLine* Terminal::getLine(int row) {
 }
 
 BufferLine* Terminal::getScrollInvariantLine(int row) {
-  const int index = row - buffer->linesTop;
+  const int index = Buffer::linesTrimmedBetween(buffer->linesTop, row);
   if (index < 0 || index >= buffer->lines().count()) return nullptr;
   return buffer->lines()[index].get();
 }

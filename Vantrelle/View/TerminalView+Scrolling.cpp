@@ -131,7 +131,7 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   terminal->feed(byteArray);
   if (terminal->buffer == fed) {
     // The screen's first row only moves up when saved lines are erased.
-    keepSelectionOnItsText(fed->yBase < base ? -1 : fed->totalLinesTrimmed() - trimmed);
+    keepSelectionOnItsText(fed->yBase < base ? -1 : Buffer::linesTrimmedBetween(trimmed, fed->totalLinesTrimmed()));
   }
   fitGridToScroller();
   displayFedOutput();

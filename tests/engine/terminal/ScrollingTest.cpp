@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "engine/terminal/TestHost.h"
@@ -32,6 +34,19 @@ TEST(TerminalScrolling, ScrollbackGrowsThenRecycles) {
   t.buffer->yDisp = 1;
   t.feed("x\r\n");
   EXPECT_EQ(t.buffer->yDisp, 0);
+}
+
+// A long flood drops more lines than an int counts: the count wraps, and rows counted from it still
+// find their lines.
+TEST(TerminalScrolling, TheCountOfDroppedLinesWrapsWithoutLosingItsPlace) {
+  TestHost host;
+  Terminal t(&host, sized(10, 5, 3));
+  t.feed(lines(1, 8));
+  t.buffer->linesTop = std::numeric_limits<int>::max() - 1;
+  t.feed(lines(9, 12));
+  EXPECT_EQ(Buffer::linesTrimmedBetween(std::numeric_limits<int>::max() - 1, t.buffer->totalLinesTrimmed()), 4);
+  const int third = int(uint32_t(t.buffer->totalLinesTrimmed()) + 2u);
+  EXPECT_EQ(t.getScrollInvariantLine(third), t.buffer->lines()[2].get());
 }
 
 TEST(TerminalScrolling, RegionsIndexAndReverseIndex) {
