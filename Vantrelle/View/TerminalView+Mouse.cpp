@@ -27,6 +27,17 @@ int buttonNumberOf(guint gdkButton) {
   }
 }
 
+// Where the pointer is on the surface when `event` came. A wheel turned on a plain X11 button
+// comes without a position; the pointer is where it turned, not the view's corner.
+bool pointerPosition(GdkEvent* event, GtkNative* native, double& x, double& y) {
+  if (gdk_event_get_position(event, &x, &y) && std::isfinite(x) && std::isfinite(y)) return true;
+  GdkSurface* surface = gtk_native_get_surface(native);
+  // The seat's pointer: the event's own device may be a physical one that X cannot be asked about.
+  GdkSeat* seat = gdk_event_get_seat(event);
+  GdkDevice* device = seat ? gdk_seat_get_pointer(seat) : nullptr;
+  return surface && device && gdk_surface_get_device_position(surface, device, &x, &y, nullptr);
+}
+
 constexpr int releaseFlags = 3;
 constexpr int middleButton = 2;
 constexpr int motionFlag = 32;
@@ -98,7 +109,7 @@ void TerminalView::setupMouseInput() {
         GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(s->gobj()));
         GtkNative* native = gtk_widget_get_native(GTK_WIDGET(gobj()));
         double ex = 0, ey = 0;
-        if (event && native && gdk_event_get_position(event, &ex, &ey)) {
+        if (event && native && pointerPosition(event, native, ex, ey)) {
           double nx = 0, ny = 0;
           gtk_native_get_surface_transform(native, &nx, &ny);
           gtk_widget_translate_coordinates(GTK_WIDGET(native), GTK_WIDGET(gobj()), ex - nx, ey - ny, &x, &y);
