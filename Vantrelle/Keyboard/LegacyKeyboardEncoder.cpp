@@ -63,6 +63,15 @@ Bytes csi(int number, int64_t modifiers, char final) {
   return Bytes(text, text + n);
 }
 
+// Control with a letter of another script (Control+C on a Cyrillic layout) makes the control
+// character of the key's Latin letter, or a shell would never see ^C.
+void takeLatinLetterUnderControl(LegacyKeyEvent& event) {
+  const std::string& chars = event.charactersIgnoringModifiers;
+  if (event.key || event.latinCharacters.empty() || chars.empty() || uint8_t(chars[0]) < 0x80) return;
+  if (applyControlToEventCharacters(event.latinCharacters).empty()) return;
+  event.characters = event.charactersIgnoringModifiers = event.unshiftedCharacters = event.latinCharacters;
+}
+
 LegacyKeyAction sent(std::vector<Bytes> writes) { return {Kind::send, std::move(writes), {}}; }
 
 LegacyKeyAction sent(const Bytes& bytes) { return sent(std::vector<Bytes>{bytes}); }
@@ -106,6 +115,7 @@ std::optional<KeyCommand> keyCommand(const LegacyKeyEvent& event) {
 LegacyKeyAction LegacyKeyboardEncoder::encode(const LegacyKeyEvent& pressed) const {
   LegacyKeyEvent event = pressed;
   event.key = mainBlockKey(pressed.key);
+  if (event.modifiers.control) takeLatinLetterUnderControl(event);
   if (auto bytes = modifiedKey(event)) return bytes->empty() ? LegacyKeyAction{} : sent(*bytes);
   const LegacyKeyEvent::Modifiers& m = event.modifiers;
   const std::string& chars = event.charactersIgnoringModifiers;

@@ -34,6 +34,9 @@ struct LegacyKeyEvent {
   std::string charactersIgnoringModifiers;
   // What the key types at the layout's first level (without Shift); empty when unknown.
   std::string unshiftedCharacters;
+  // The key's Latin letter when it types a character of another script (a Cyrillic or Greek
+  // layout's letters); empty otherwise.
+  std::string latinCharacters;
   // An input-method composition is in progress.
   bool composing = false;
 };

@@ -1,5 +1,7 @@
 #include "Vantrelle/View/InputRecords.h"
 
+#include "Vantrelle/View/KeyTables.h"
+
 namespace vantrelle {
 
 namespace {
@@ -35,6 +37,10 @@ KeyRecord KeyRecord::make(guint keyval, InputModifiers modifiers, guint keycode,
   record.charactersIgnoringModifiers = record.characters;
   record.unshiftedKeyval = unshiftedKeyval;
   if (unshiftedKeyval) record.unshiftedCharacters = utf8Of(unshiftedKeyval);
+  // Without a display to ask for the user's layouts, the US layout's letter stands in.
+  if (!record.characters.empty() && uint8_t(record.characters[0]) >= 0x80) {
+    if (char32_t latin = keys::latinLetter(nullptr, keycode)) record.latinCharacters = std::string(1, char(latin));
+  }
   return record;
 }
 

@@ -32,6 +32,9 @@ struct KeyRecord {
   // What the key types at the layout's first level (without Shift); empty when unknown.
   std::string unshiftedCharacters;
   guint unshiftedKeyval = 0;
+  // The key's Latin letter when it types a character of another script (a Cyrillic layout's
+  // letters), so that Control and the view's shortcuts still find theirs; empty otherwise.
+  std::string latinCharacters;
   // The GDK event this record came from, for the input method; null for synthesized records.
   GdkEvent* event = nullptr;
 

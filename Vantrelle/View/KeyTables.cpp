@@ -1,5 +1,9 @@
 #include "Vantrelle/View/KeyTables.h"
 
+#include <climits>
+#include <memory>
+#include <unordered_map>
+
 namespace vantrelle::keys {
 
 using FK = KittyFunctionalKey;
@@ -136,5 +140,51 @@ std::optional<FK> controlKey(guint keyval) {
 }
 
 bool isKeypad(FK key) { return key >= FK::keypad0 && key <= FK::keypadBegin; }
+
+char32_t usLayoutCharacter(guint keycode) {
+  static const std::unordered_map<guint, char32_t> map = [] {
+    std::unordered_map<guint, char32_t> m;
+    const char* digits = "1234567890-=";
+    for (guint i = 0; i < 12; i++) m[10 + i] = char32_t(digits[i]);
+    const char* top = "qwertyuiop[]";
+    for (guint i = 0; i < 12; i++) m[24 + i] = char32_t(top[i]);
+    const char* home = "asdfghjkl;'`";
+    for (guint i = 0; i < 12; i++) m[38 + i] = char32_t(home[i]);
+    const char* bottom = "\\zxcvbnm,./";
+    for (guint i = 0; i < 11; i++) m[51 + i] = char32_t(bottom[i]);
+    m[65] = U' ';
+    return m;
+  }();
+  auto found = map.find(keycode);
+  return found == map.end() ? 0 : found->second;
+}
+
+namespace {
+
+bool isLatinLetter(char32_t c) { return c >= 'a' && c <= 'z'; }
+
+}  // namespace
+
+char32_t latinLetter(GdkDisplay* display, guint keycode) {
+  GdkKeymapKey* rawKeys = nullptr;
+  guint* rawKeyvals = nullptr;
+  int count = 0;
+  if (display && gdk_display_map_keycode(display, keycode, &rawKeys, &rawKeyvals, &count)) {
+    std::unique_ptr<GdkKeymapKey, decltype(&g_free)> keys(rawKeys, g_free);
+    std::unique_ptr<guint, decltype(&g_free)> keyvals(rawKeyvals, g_free);
+    char32_t found = 0;
+    int group = INT_MAX;
+    for (int i = 0; i < count; i++) {
+      if (keys.get()[i].level != 0 || keys.get()[i].group >= group) continue;
+      char32_t c = gdk_keyval_to_unicode(gdk_keyval_to_lower(keyvals.get()[i]));
+      if (!isLatinLetter(c)) continue;
+      found = c;
+      group = keys.get()[i].group;
+    }
+    if (found) return found;
+  }
+  char32_t us = usLayoutCharacter(keycode);
+  return isLatinLetter(us) ? us : 0;
+}
 
 }  // namespace vantrelle::keys

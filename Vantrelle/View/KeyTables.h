@@ -18,4 +18,12 @@ std::optional<KittyFunctionalKey> modifierKey(guint keyval);
 std::optional<KittyFunctionalKey> controlKey(guint keyval);
 bool isKeypad(KittyFunctionalKey key);
 
+// The unshifted character of a key in the US layout, by its hardware key code; 0 for a key it
+// does not know.
+char32_t usLayoutCharacter(guint keycode);
+// The Latin letter (a-z) of a key: at the first level of the first of the user's layouts that has
+// one there, else the US layout's; 0 when the key has none. A layout of another script keeps
+// Control's letters reachable through it.
+char32_t latinLetter(GdkDisplay* display, guint keycode);
+
 }  // namespace vantrelle::keys

@@ -15,25 +15,6 @@ namespace {
 
 using FK = KittyFunctionalKey;
 
-// The unshifted characters of the US layout by X key code, so that programs can match shortcuts
-// on their position whatever layout is active.
-const std::unordered_map<guint, char32_t>& kittyBaseLayoutKeyMap() {
-  static const std::unordered_map<guint, char32_t> map = [] {
-    std::unordered_map<guint, char32_t> m;
-    const char* digits = "1234567890-=";
-    for (int i = 0; i < 12; i++) m[10 + i] = char32_t(digits[i]);
-    const char* top = "qwertyuiop[]";
-    for (int i = 0; i < 12; i++) m[24 + i] = char32_t(top[i]);
-    const char* home = "asdfghjkl;'`";
-    for (int i = 0; i < 12; i++) m[38 + i] = char32_t(home[i]);
-    const char* bottom = "\\zxcvbnm,./";
-    for (int i = 0; i < 11; i++) m[51 + i] = char32_t(bottom[i]);
-    m[65] = U' ';
-    return m;
-  }();
-  return map;
-}
-
 // A key event carries the modifiers held before it, but a modifier key's own report carries the
 // state it leaves behind: Shift going down reports shift held, going up reports it released.
 KittyKeyboardModifiers kittyModifiersAfter(KittyKeyboardModifiers before, FK key, bool pressed) {
@@ -91,6 +72,10 @@ KeyRecord recordOf(Gtk::EventControllerKey* controller, guint keyval, guint keyc
                                      unshiftedKeyval(controller, keycode));
   record.event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller->gobj()));
   record.modifiers.numLock = numLockOn(record.event);
+  if (!record.latinCharacters.empty() && record.event) {
+    char32_t latin = keys::latinLetter(gdk_event_get_display(record.event), keycode);
+    record.latinCharacters = latin ? std::string(1, char(latin)) : std::string();
+  }
   return record;
 }
 
@@ -248,8 +233,9 @@ std::optional<KittyKeyEvent> TerminalView::kittyTextEvent(const KeyRecord& event
     char32_t shifted = firstUtf8Scalar(event.characters);
     if (shifted) result.shiftedKey = shifted;
   }
-  auto base = kittyBaseLayoutKeyMap().find(event.keycode);
-  if (base != kittyBaseLayoutKeyMap().end() && base->second != result.key.scalar()) result.baseLayoutKey = base->second;
+  // Programs match shortcuts on the key's place, whatever layout is active.
+  char32_t base = keys::usLayoutCharacter(event.keycode);
+  if (base && base != result.key.scalar()) result.baseLayoutKey = base;
   result.modifiers = kittyModifiers(event.modifiers);
   result.eventType = eventType;
   result.text = std::move(text);
@@ -265,7 +251,12 @@ Bytes TerminalView::applyControlToEventCharacters(const std::string& chars) {
 bool TerminalView::handleKeyEquivalent(const KeyRecord& event) {
   const InputModifiers& m = event.modifiers;
   if (!m.control || !m.shift || m.alt) return false;
-  switch (gdk_keyval_to_lower(event.keyval)) {
+  guint keyval = gdk_keyval_to_lower(event.keyval);
+  // On a layout of another script the shortcuts keep to their Latin letters.
+  if (gdk_keyval_to_unicode(keyval) >= 0x80 && !event.latinCharacters.empty()) {
+    keyval = gdk_unicode_to_keyval(guint32(event.latinCharacters[0]));
+  }
+  switch (keyval) {
     case GDK_KEY_c:
       copy();
       return true;

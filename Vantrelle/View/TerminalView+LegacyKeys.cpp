@@ -16,6 +16,7 @@ LegacyKeyEvent TerminalView::legacyKeyEvent(const KeyRecord& event) const {
   plain.characters = event.characters;
   plain.charactersIgnoringModifiers = event.charactersIgnoringModifiers;
   plain.unshiftedCharacters = event.unshiftedCharacters;
+  plain.latinCharacters = event.latinCharacters;
   plain.composing = keyState.kittyIsComposing;
   return plain;
 }

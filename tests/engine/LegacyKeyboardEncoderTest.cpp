@@ -228,6 +228,26 @@ TEST(LegacyKeyboardEncoder, ControlAndAltChangeTheCharacterAKeyTypes) {
   EXPECT_TRUE(applyControlToEventCharacters("ab").empty());
 }
 
+LegacyKeyEvent latin(LegacyKeyEvent event, std::string letter) {
+  event.latinCharacters = std::move(letter);
+  return event;
+}
+
+// On a layout of another script Control makes the control character of the key's Latin letter;
+// the key's own letter still goes out as typed, and so do keys that have no Latin letter.
+TEST(LegacyKeyboardEncoder, ControlTakesTheLatinLetterOfAKeyOfAnotherScript) {
+  const std::string es = "\xd1\x81", bigEs = "\xd0\xa1", zhe = "\xd0\xb6";
+  runTable({
+      {"ctrl+es", with(latin(typing(es), "c"), ctrl), sends("\x03")},
+      {"ctrl+shift+Es", with(latin(typing(bigEs), "c"), ctrlShift), sends("\x03")},
+      {"ctrl+alt+es", with(latin(typing(es), "c"), ctrlAlt), sends("\x1b\x03")},
+      {"es", latin(typing(es), "c"), types(es)},
+      {"alt+es", with(latin(typing(es), "c"), alt), sends({"\x1b", es})},
+      {"ctrl+zhe, no Latin letter", with(typing(zhe), ctrl), sends(zhe)},
+      {"ctrl+a keeps its own letter", with(latin(typing("a"), "q"), ctrl), sends("\x01")},
+  });
+}
+
 // The page keys page through the normal screen's scrollback, Shift or not; elsewhere, and for a
 // program that asked for application cursor keys, they are the program's and keep their modifiers.
 TEST(LegacyKeyboardEncoder, PageKeysPageTheNormalScreen) {

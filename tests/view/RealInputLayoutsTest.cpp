@@ -1,0 +1,107 @@
+// Keys under other keyboard layouts and the wheel over a program that reads the mouse, from the
+// X server through GDK to the bytes sent.
+#include <gdkmm/clipboard.h>
+#include <gtkmm/window.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "InputTestSupport.h"
+
+namespace vantrelle {
+namespace {
+
+using KeyboardLayoutsTest = testing::InputTest;
+
+// A record as the view makes one without a display: the US layout gives the key's Latin letter.
+TEST_F(KeyboardLayoutsTest, ControlAndTheShortcutsFindTheLatinLetterOfACyrillicKey) {
+  constexpr guint keyC = 54;
+  EXPECT_EQ(key(GDK_KEY_Cyrillic_es, control(), keyC), "\x03");
+  EXPECT_EQ(key(GDK_KEY_Cyrillic_es, {}, keyC), "\xd1\x81");
+  // Ctrl+Shift+C copies rather than sending anything.
+  feed("copied");
+  view->selectAll();
+  auto clipboard = view->get_clipboard();
+  clipboard->set_text("before");
+  GdkContentProvider* before = gdk_clipboard_get_content(clipboard->gobj());
+  EXPECT_EQ(press(GDK_KEY_Cyrillic_ES, {.shift = true, .control = true}, keyC), "");
+  EXPECT_NE(gdk_clipboard_get_content(clipboard->gobj()), before);
+}
+
+class RealInputLayoutsTest : public testing::InputTest {
+ protected:
+  void SetUp() override {
+    InputTest::SetUp();
+    if (!std::getenv("DISPLAY") || std::system("command -v xdotool >/dev/null 2>&1") != 0 ||
+        std::system("command -v setxkbmap >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "needs an X display, xdotool and setxkbmap";
+    }
+    view->cellDimension = view->computeFontDimensions();
+    window = std::make_unique<Gtk::Window>();
+    window->set_title("RealInputLayoutsTerminal");
+    window->set_default_size(640, 400);
+    window->set_child(*view);
+    window->present();
+    ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && view->get_width() > 0; }));
+    view->grab_focus();
+    ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputLayoutsTerminal$' windowfocus --sync "
+                          ">/dev/null 2>&1"),
+              0);
+    ASSERT_TRUE(testing::pumpUntil([&] { return view->hasFocus(); }));
+  }
+  void TearDown() override {
+    if (window) {
+      window->unset_child();
+      window->close();
+    }
+  }
+  // Runs xdotool with `arguments` and waits until `count` bytes have been sent.
+  std::string sentAfter(const std::string& arguments, size_t count) {
+    host.sent.clear();
+    EXPECT_EQ(std::system(("xdotool " + arguments).c_str()), 0);
+    EXPECT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= count; }, std::chrono::seconds(5))) << host.sent;
+    return host.sent;
+  }
+  std::unique_ptr<Gtk::Window> window;
+};
+
+// With a Cyrillic layout first and a Latin one second, as Russian users have it, Control still
+// makes its control characters and Ctrl+Shift+C still copies.
+TEST_F(RealInputLayoutsTest, ControlKeysWorkWhileACyrillicLayoutIsActive) {
+  ASSERT_EQ(std::system("setxkbmap -layout ru,us"), 0);
+  std::shared_ptr<void> restoreLayout(nullptr, [](void*) { std::system("setxkbmap -layout us"); });
+  // GTK reads the new layout from the server a moment later.
+  ASSERT_TRUE(testing::pumpUntil([] {
+    GdkKeymapKey* keys = nullptr;
+    int count = 0;
+    bool known = gdk_display_map_keyval(gdk_display_get_default(), GDK_KEY_Cyrillic_es, &keys, &count);
+    g_free(keys);
+    return known && count > 0;
+  }));
+  // Key code 54 is the C key, 40 the D key.
+  EXPECT_EQ(sentAfter("key 54 ctrl+54 ctrl+40 ctrl+alt+54", 6), "\xd1\x81\x03\x04\x1b\x03");
+  feed("copied");
+  view->selectAll();
+  auto clipboard = view->get_clipboard();
+  clipboard->set_text("before");
+  GdkContentProvider* before = gdk_clipboard_get_content(clipboard->gobj());
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+54"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return gdk_clipboard_get_content(clipboard->gobj()) != before; }));
+  EXPECT_EQ(host.sent, "");
+}
+
+// A wheel turned over a program that reads the mouse is reported where the pointer is.
+TEST_F(RealInputLayoutsTest, WheelReportsCarryThePointersCell) {
+  feed("\x1b[?1000h\x1b[?1006h");
+  ViewSize cell = *view->cellDimension;
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, cell.width * 10.5, cell.height * 5.5, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  std::string move = "search --name '^RealInputLayoutsTerminal$' mousemove --window %1 " +
+                     std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy));
+  EXPECT_EQ(sentAfter(move + " click 4 click 5", 20), "\x1b[<64;11;6M\x1b[<65;11;6M");
+}
+
+}  // namespace
+}  // namespace vantrelle
