@@ -300,7 +300,7 @@ class Buffer {
 
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);
-  std::vector<int> getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY, const CharData& nullChar);
+  std::vector<int> getLinesToRemove(int oldCols, int newCols, const CharData& nullChar);
   std::vector<int> getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols, int newCols);
   static int getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines, int i, int cols);
   void resizeRows(int newCols, int newRows, int& addToY);
@@ -312,6 +312,14 @@ class Buffer {
   static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
                                  const std::vector<int>& lengths, int lastLen, int oldCols, int newCols);
   void showAddedRows(int count, int newRows, int countToInsert);
+  // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
+  struct CursorText {
+    const BufferLine* first = nullptr;  // the group's first line
+    int offset = 0;                     // cells of the group's text before the cursor
+    int after = 0;                      // and after it (negative past the text's end)
+  };
+  CursorText cursorText(int cursorX);
+  void placeCursor(const CursorText& text, int newCols, int newRows);
 
   CircularBufferLineList _lines;
   int _cols;

@@ -1,7 +1,7 @@
 // Reflow keeps soft-wrapped text readable across width changes: groups of rows joined by wrap
 // flags are re-laid in place with cell copies, rows that empty out are removed in one layout
-// pass, and rows that a narrower screen needs are inserted in one bottom-up pass. Groups holding
-// the cursor are left alone so the cursor never lands in the middle of moved text.
+// pass, and rows that a narrower screen needs are inserted in one bottom-up pass. The cursor's
+// group is re-laid like any other, and the cursor goes with the character it was on.
 #include <algorithm>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -67,7 +67,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
   return destRow;
 }
 
-std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAbsoluteY, const CharData& nullChar) {
+std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, const CharData& nullChar) {
   std::vector<int> toRemove;
   int row = 0;
   while (row < _lines.count() - 1) {
@@ -78,10 +78,6 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAb
     std::vector<BufferLinePtr> group = gatherGroupDown(_lines, row);
     int size = int(group.size());
     int end = row + size;
-    if (row <= bufferAbsoluteY && bufferAbsoluteY < end) {
-      row = end;
-      continue;
-    }
     int destRow = joinGroupForward(group, oldCols, newCols, nullChar);
     int emptied = 0;
     for (int i = size - 1; i > 0; i--) {
@@ -101,7 +97,7 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int bufferAb
 }
 
 void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
-  std::vector<int> toRemove = getLinesToRemove(oldCols, newCols, yBase + y, CharData::Null);
+  std::vector<int> toRemove = getLinesToRemove(oldCols, newCols, CharData::Null);
   if (toRemove.empty()) return;
 
   std::vector<BufferLinePtr> layout;
@@ -235,11 +231,6 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       group.insert(group.begin(), _lines[row]);
     }
     int size = int(group.size());
-    int cursorRow = yBase + y;
-    if (row <= cursorRow && cursorRow < row + size) {
-      row--;
-      continue;
-    }
     int lastLen = group.back()->getTrimmedLength();
     std::vector<int> lengths = getNewLineLengths(group, oldCols, newCols);
     int add = int(lengths.size()) - size;
@@ -296,6 +287,83 @@ void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToIns
       oldIndex--;
     }
   }
+}
+
+// Counts the cells of text before the cursor in its group, and after it, as the group's rows lay
+// it out at the current width: a row's text ends at its wrapped length, so a gap left by a wide
+// character or a pending wrap counts as the start of the next row. Past the text on the last row
+// the blank cells count too.
+Buffer::CursorText Buffer::cursorText(int cursorX) {
+  const int row = yBase + y;
+  if (row < 0 || row >= _lines.count()) return {};
+  int first = row;
+  while (first > 0 && _lines[first]->isWrapped()) first--;
+  std::vector<BufferLinePtr> group = gatherGroupDown(_lines, first);
+  CursorText text{group.front().get(), 0, 0};
+  const int inGroup = row - first;
+  const int last = int(group.size()) - 1;
+  for (int i = 0; i <= last; i++) {
+    const int length = getWrappedLineTrimmedLength(group, i, _cols);
+    if (i < inGroup) text.offset += length;
+    if (i == inGroup) text.offset += i == last ? cursorX : std::min(cursorX, length);
+    text.after += length;
+  }
+  text.after -= text.offset;
+  return text;
+}
+
+// Puts the cursor back on the cell `text` counted, in its group's new layout. A cursor just past
+// text that fills the last row keeps its pending wrap. When the new place is off the screen the
+// screen follows it: down by moving into the scrollback, up by dropping blank rows below it.
+void Buffer::placeCursor(const CursorText& text, int newCols, int newRows) {
+  if (!text.first) return;
+  int first = _lines.count() - 1;
+  while (first >= 0 && _lines[first].get() != text.first) first--;
+  // A full ring may have dropped the group's first rows: what is left starts the ring, and the
+  // cursor is counted back from the group's end.
+  const bool headDropped = first < 0;
+  if (headDropped) {
+    if (_lines.isEmpty() || !_lines[0]->isWrapped()) return;
+    first = 0;
+  }
+  std::vector<BufferLinePtr> group = gatherGroupDown(_lines, first);
+  const int last = int(group.size()) - 1;
+  int offset = text.offset;
+  if (headDropped) {
+    int total = 0;
+    for (int i = 0; i <= last; i++) total += getWrappedLineTrimmedLength(group, i, newCols);
+    offset = std::max(total - text.after, 0);
+  }
+  int row = 0;
+  for (; row < last; row++) {
+    const int length = getWrappedLineTrimmedLength(group, row, newCols);
+    if (offset < length) break;
+    offset -= length;
+  }
+  const bool pending = row == last && offset == newCols && group[size_t(row)]->getTrimmedLength() == newCols;
+  x = pending ? newCols : std::min(offset, newCols - 1);
+
+  // A full ring drops its oldest lines under a screen that moved down for added rows: bring the
+  // screen back inside the ring before placing the cursor on it.
+  yBase = std::min(yBase, std::max(_lines.count() - newRows, 0));
+  if (yDisp > yBase) yDisp = yBase;
+  const int absolute = first + row;
+  int screenRow = absolute - yBase;
+  if (screenRow >= newRows) {
+    const bool following = yDisp == yBase;
+    yBase += screenRow - newRows + 1;
+    if (following) yDisp = yBase;
+    screenRow = newRows - 1;
+  }
+  while (screenRow < 0 && yBase > 0 && _lines.count() - 1 > absolute) {
+    const BufferLine& bottom = *_lines[_lines.count() - 1];
+    if (bottom.isWrapped() || bottom.getTrimmedLength() > 0) break;
+    _lines.setCount(_lines.count() - 1);
+    yBase--;
+    if (yDisp > yBase) yDisp = yBase;
+    screenRow++;
+  }
+  y = std::max(screenRow, 0);
 }
 
 }  // namespace vantrelle

@@ -24,6 +24,7 @@ void Buffer::resize(int newCols, int newRows) {
   if (newCols - 1 < marginRight) marginRight = newCols - 1;
   if (marginLeft >= marginRight) marginLeft = marginRight;
 
+  const int oldX = x;
   int capacity = getCorrectBufferLength(newRows);
   if (_lines.maxLength() < capacity) _lines.setMaxLength(capacity);
 
@@ -35,7 +36,9 @@ void Buffer::resize(int newCols, int newRows) {
     int addToY = 0;
     resizeRows(newCols, newRows, addToY);
     if (capacity < _lines.maxLength()) shrinkCapacity(capacity);
-    x = std::min<int>(x, newCols - 1);
+    // A pending wrap stays pending while the width does not change: the next character still
+    // goes on the next row instead of over the last one.
+    if (!(x == _cols && newCols == _cols)) x = std::min<int>(x, newCols - 1);
     y = std::min<int>(y, newRows - 1);
     y += addToY;
     savedX = std::min(savedX, newCols - 1);
@@ -45,6 +48,7 @@ void Buffer::resize(int newCols, int newRows) {
   tabStops.resize(size_t(newCols), false);
 
   if (hasScrollback && _cols != newCols) {
+    const CursorText cursor = cursorText(oldX);
     if (_cols < newCols) {
       reflowWider(_cols, newCols, newRows);
     } else {
@@ -54,6 +58,7 @@ void Buffer::resize(int newCols, int newRows) {
     if (newCols < _cols) {
       for (int i = 0; i < _lines.count(); i++) resizeLine(*_lines[i], newCols);
     }
+    placeCursor(cursor, newCols, newRows);
   }
   keepViewportInsideRing(newRows);
   // Every line must now hold the new width; the steps above establish it, this keeps a slip from

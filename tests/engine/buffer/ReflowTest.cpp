@@ -108,14 +108,18 @@ TEST(Reflow, WideCharactersMoveWhole) {
   EXPECT_EQ((*narrow.lines()[1])[0].width, 2);
 }
 
-TEST(Reflow, GroupsHoldingTheCursorStayPut) {
+TEST(Reflow, GroupsHoldingTheCursorMoveWithIt) {
   Buffer buffer(10, 4, 8, 20);
   load(buffer, {U"|abcdefghij", U"+klmno", U"|", U"|"}, 1);
   buffer.resize(20, 4);
-  EXPECT_EQ(rowTable(buffer), (Rows{"|abcdefghij", "+klmno", "|", "|"}));
+  EXPECT_EQ(rowTable(buffer), (Rows{"|abcdefghijklmno", "|", "|", "|"}));
+  EXPECT_EQ(int(buffer.y), 0);
+  EXPECT_EQ(int(buffer.x), 10);  // still on the k
   load(buffer, {U"|abcdefghijklmno", U"|", U"|", U"|"}, 0);
   buffer.resize(10, 4);
-  EXPECT_EQ(rowTable(buffer), (Rows{"|abcdefghij", "|", "|", "|"}));  // cut, not reflowed
+  EXPECT_EQ(rowTable(buffer), (Rows{"|abcdefghij", "+klmno", "|", "|"}));
+  EXPECT_EQ(int(buffer.y), 0);
+  expectValid(buffer, "cursor's group");
 }
 
 TEST(Reflow, NarrowingAFullRingDropsOnlyTheOldestLines) {

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using testing::rowText;
+using testing::sized;
+using testing::TestHost;
+
+struct Size {
+  int cols;
+  int rows;
+};
+
+// A resize must keep the line the cursor is on, and the cursor on its character: `tail` is
+// printed after the resizes and must land right after (or over) that character.
+struct Case {
+  const char* name;
+  Size start;
+  int scrollback;
+  const char* stream;
+  std::vector<Size> sizes;
+  const char* tail;
+  const char* screen;  // the screen's rows, "|" for a new line and "+" for a wrapped one
+};
+
+std::string screenRows(Terminal& t) {
+  std::string text;
+  for (int row = 0; row < t.rows; row++) {
+    text.push_back(t.getLine(row)->isWrapped() ? '+' : '|');
+    text.append(rowText(t, row));
+  }
+  while (text.size() >= 1 && text.back() == '|') text.pop_back();
+  return text;
+}
+
+std::string run(const Case& c, size_t step) {
+  TestHost host;
+  Terminal t(&host, sized(c.start.cols, c.start.rows, c.scrollback));
+  const std::string_view stream = c.stream;
+  for (size_t at = 0; at < stream.size(); at += step) t.feed(stream.substr(at, step));
+  for (const Size& size : c.sizes) t.resize(size.cols, size.rows);
+  t.feed(c.tail);
+  return screenRows(t);
+}
+
+TEST(CursorReflow, TheCursorLineKeepsItsTextAndTheCursorItsCharacter) {
+  const Case cases[] = {
+      {"a prompt that fills the row, narrowed", {10, 4}, 100, "$ abcdefgh", {{6, 4}}, "X", "|$ abcd+efghX"},
+      {"narrowed and widened back", {10, 4}, 100, "$ abcdefghijkl", {{7, 4}, {10, 4}}, "X", "|$ abcdefgh+ijklX"},
+      {"the cursor moved back inside the line", {10, 4}, 100, "$ abcdefghijkl\b\b", {{20, 4}}, "X", "|$ abcdefghijXl"},
+      {"widened past a join, then narrowed",
+       {10, 4},
+       100,
+       "$ abcdefghijkl",
+       {{30, 4}, {8, 4}},
+       "X",
+       "|$ abcdef+ghijklX"},
+      {"the pending wrap after a full row, rows only", {10, 4}, 100, "0123456789", {{10, 5}}, "X", "|0123456789+X"},
+      {"the pending wrap after a full row, narrowed", {10, 4}, 100, "0123456789", {{5, 4}}, "X", "|01234+56789+X"},
+      {"a text that fits the narrower row exactly", {10, 4}, 100, "abcdef", {{6, 4}}, "X", "|abcdef+X"},
+      {"a wide character moved on by a narrower row",
+       {10, 4},
+       100,
+       "abcdefgh中",
+       {{9, 4}, {10, 4}},
+       "X",
+       "|abcdefgh中+X"},
+      {"a wide character after the gap", {10, 4}, 100, "abcdefghi中x", {{13, 4}}, "X", "|abcdefghi中xX"},
+      {"a combining mark joined at the last column",
+       {10, 4},
+       100,
+       "abcdefghie\xcc\x81",
+       {{5, 4}},
+       "X",
+       "|abcde+fghie\xcc\x81+X"},
+      {"the cursor line starts at the top of the screen",
+       {10, 4},
+       100,
+       "a\r\nb\r\nc\r\nd\r\n\x1b[H\x1b[J$ abcdefgh",
+       {{4, 4}, {10, 4}},
+       "X",
+       "|$ abcdefgh+X"},
+      {"the ring cannot hold the whole line",
+       {10, 3},
+       0,
+       "abcdefghijklmnopqrstuvwxyz",
+       {{5, 3}},
+       "X",
+       "+pqrst+uvwxy+zX"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(run(c, std::string_view(c.stream).size()), c.screen) << c.name;
+    EXPECT_EQ(run(c, 1), c.screen) << c.name << ", fed a byte at a time";
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
