@@ -109,16 +109,42 @@ bool SelectionService::inRun(RunClass run, const std::u32string& c) const {
   return false;
 }
 
+// Where the text of a row that wraps on to the next one ends: at the last column, or one before
+// it when a wide character that did not fit left a gap there. No end when the row does not wrap.
+std::optional<int64_t> SelectionService::wrappedEnd(Buffer& buffer, int64_t row) const {
+  auto& lines = buffer.lines();
+  if (row < 0 || row + 1 >= lines.count() || !lines[int(row + 1)]->isWrapped()) return std::nullopt;
+  const CharData last = buffer.getCharAtBufferRelative(Position(terminal.cols - 1, row));
+  const bool gap = last.code == 0 && last.width == 1 && (*lines[int(row + 1)])[0].width == 2;
+  return gap ? terminal.cols - 1 : terminal.cols;
+}
+
+// A run of letters or spaces goes on across a soft wrap, over the gap a wide character left, so a
+// word the right edge cut is still one word.
 Position SelectionService::extendToWordBoundary(Position position, Buffer& buffer, int direction) {
   const RunClass run = runClassAt(buffer, position);
   if (run == RunClass::none) return position;
+  const bool crossesRows = run != RunClass::null;
   int64_t col = position.col;
+  int64_t row = position.row;
   if (direction < 0) {
-    while (col > 0 && inRun(run, shownCharacterAt(buffer, Position(col - 1, position.row)))) --col;
+    for (;;) {
+      while (col > 0 && inRun(run, shownCharacterAt(buffer, Position(col - 1, row)))) --col;
+      const auto above = col == 0 && crossesRows ? wrappedEnd(buffer, row - 1) : std::nullopt;
+      if (!above || *above < 1 || !inRun(run, shownCharacterAt(buffer, Position(*above - 1, row - 1)))) break;
+      --row;
+      col = *above - 1;
+    }
   } else {
-    while (col < terminal.cols && inRun(run, shownCharacterAt(buffer, Position(col, position.row)))) ++col;
+    for (;;) {
+      while (col < terminal.cols && inRun(run, shownCharacterAt(buffer, Position(col, row)))) ++col;
+      const auto end = crossesRows ? wrappedEnd(buffer, row) : std::nullopt;
+      if (!end || col < *end || !inRun(run, shownCharacterAt(buffer, Position(0, row + 1)))) break;
+      ++row;
+      col = 0;
+    }
   }
-  return Position(col, position.row);
+  return Position(col, row);
 }
 
 void SelectionService::shiftExtend(Position bufferPosition) {
@@ -164,9 +190,17 @@ void SelectionService::selectAll() {
   activateAndNotify();
 }
 
+// A line that wraps is selected whole, from its first row to the end of its last.
 void SelectionService::select(int64_t row) {
-  _start = Position(0, row);
-  _end = Position(terminal.cols, row);
+  auto& lines = terminal.buffer->lines();
+  int64_t first = row;
+  int64_t last = row;
+  if (row >= 0 && row < lines.count()) {
+    while (first > 0 && lines[int(first)]->isWrapped()) --first;
+    while (last + 1 < lines.count() && lines[int(last + 1)]->isWrapped()) ++last;
+  }
+  _start = Position(0, first);
+  _end = Position(terminal.cols, last);
   _hasSelectionRange = true;
   selectingRows = true;
   selectionMode = SelectionMode::row;
@@ -245,7 +279,7 @@ void SelectionService::selectWordOrExpression(Position at, Buffer& buffer) {
   if (run != RunClass::none) {
     _start = extendToWordBoundary(here, buffer, -1);
     _end = extendToWordBoundary(here, buffer, 1);
-    _hasSelectionRange = _start.col != _end.col;
+    _hasSelectionRange = _start != _end;
   } else if (ch == U'{' || ch == U'(' || ch == U'[') {
     balancedSearchForward(here, buffer);
   } else if (ch == U')' || ch == U']' || ch == U'}') {

@@ -61,6 +61,7 @@ class SelectionService {
   std::u32string characterAt(Buffer& buffer, Position at) const;
   std::u32string shownCharacterAt(Buffer& buffer, Position at) const;
   RunClass runClassAt(Buffer& buffer, Position at) const;
+  std::optional<int64_t> wrappedEnd(Buffer& buffer, int64_t row) const;
   bool inRun(RunClass run, const std::u32string& character) const;
   void activateAndNotify();
   void notify();

@@ -97,16 +97,16 @@ TEST(Selection, ExtendingAndSelectedText) {
   f.t.feed("\x1b[H\x1b[2Kone two three");
   f.selection.selectWordOrExpression(Position(5, 0), *f.t.buffer);
   f.selection.dragExtend(Position(9, 0));
-  EXPECT_EQ(f.selection.end(), Position(10, 0));
+  EXPECT_EQ(f.selection.end(), Position(3, 1));  // "three" goes on past the wrap
   f.selection.dragExtend(Position(5, 0));
   EXPECT_EQ(f.selection.start(), Position(4, 0));
   EXPECT_EQ(f.selection.end(), Position(7, 0));
   // Word-mode shift-clicks snap to the clicked word's edge.
   f.selection.shiftExtend(Position(9, 0));
-  EXPECT_EQ(f.selection.end(), Position(10, 0));
-  EXPECT_EQ(f.selection.getSelectedText(), "two th");  // the row ends inside "three"
+  EXPECT_EQ(f.selection.end(), Position(3, 1));
+  EXPECT_EQ(f.selection.getSelectedText(), "two three");
   f.selection.shiftExtend(Position(1, 0));
-  EXPECT_EQ(f.selection.start(), Position(10, 0));
+  EXPECT_EQ(f.selection.start(), Position(3, 1));
   EXPECT_EQ(f.selection.end(), Position(0, 0));
 }
 
