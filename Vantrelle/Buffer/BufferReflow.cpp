@@ -194,12 +194,14 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
 }
 
 // Keeps the cursor's text on screen as rows are added above it: on a screen that is not yet
-// full the cursor moves down and the bottom line goes; otherwise the screen moves down.
+// full the cursor moves down and the blank bottom line goes; otherwise, or when the bottom line
+// holds text, the screen moves down.
 void Buffer::showAddedRows(int count, int newRows, int countToInsert) {
   const int capacity = _lines.maxLength();
   for (int i = 0; i < count; i++) {
     if (yBase == 0) {
-      if (y < newRows - 1) {
+      const BufferLine& bottom = *_lines[_lines.count() - 1];
+      if (y < newRows - 1 && !bottom.isWrapped() && bottom.getTrimmedLength() == 0) {
         y += 1;
         _lines.setCount(_lines.count() - 1);
       } else {
