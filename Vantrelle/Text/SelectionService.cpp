@@ -43,9 +43,11 @@ void SelectionService::selectNone() {
   wordSelectionAnchor.reset();
 }
 
+// The column may be the column count itself: the end is exclusive, so that is the only end that
+// keeps a row's last column in the selection.
 Position SelectionService::clamp(const Buffer& buffer, Position position) const {
   const int64_t lastRow = std::max(buffer.lines().count() - 1, 0);
-  return Position(std::min<int64_t>(position.col, buffer.cols() - 1), std::min(position.row, lastRow));
+  return Position(std::min<int64_t>(position.col, buffer.cols()), std::min(position.row, lastRow));
 }
 
 void SelectionService::setSelection(Position start, Position end) {
