@@ -113,6 +113,21 @@ void TerminalView::insertText(const std::string& text, bool isPaste) {
         return;
       }
     }
+    // Text the input method composed (a dead key, compose, Unicode entry, a CJK input method) is
+    // no key's own. A program that asked for every key as an escape code but not for their text
+    // would get only the key that ended the composition, and lose what the user typed: it goes out
+    // as the text it is, as a paste does.
+    KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
+    bool ownText = pending && text == pending->event.characters;
+    if (!ownText && flags.contains(KittyKeyboardFlags::reportAllKeys) &&
+        !flags.contains(KittyKeyboardFlags::reportText)) {
+      // Nor is the release of the key that ended it.
+      if (pending) {
+        for (HeldKey& held : keyState.heldKeys) held.kept = held.kept || held.keycode == pending->event.keycode;
+      }
+      send(text);
+      return;
+    }
     std::optional<KittyKeyEvent> event;
     if (pending && g_utf8_validate(text.data(), gssize(text.size()), nullptr) &&
         g_utf8_strlen(text.data(), gssize(text.size())) == 1) {

@@ -28,6 +28,36 @@ TEST_F(KeyboardLayoutsTest, ControlAndTheShortcutsFindTheLatinLetterOfACyrillicK
   EXPECT_NE(gdk_clipboard_get_content(clipboard->gobj()), before);
 }
 
+// A program that asks for every key as an escape code but not for their text still gets what an
+// input method composed, as text; the keys it composed from are its own.
+TEST_F(KeyboardLayoutsTest, ComposedTextReachesAProgramThatTakesKeysWithoutText) {
+  const std::string eAcute = "\xc3\xa9", hanzi = "\xe4\xbd\xa0\xe5\xa5\xbd";
+  struct Row {
+    const char* flags;
+    std::string deadKeyE, inputMethod, ownKey;
+  };
+  for (const Row& row : {
+           Row{"\x1b[=8u", eAcute, hanzi, "\x1b[101u"},
+           Row{"\x1b[=11u", eAcute, hanzi, "\x1b[101u"},
+           Row{"\x1b[=24u", "\x1b[101;;233u", "\x1b[0;;20320:22909u", "\x1b[101;;101u"},
+           Row{"\x1b[=1u", eAcute, hanzi, "e"},
+       }) {
+    feed(row.flags);
+    view->keyState.pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {}, 26)};
+    EXPECT_EQ(sentBy([&] { view->insertText(eAcute); }), row.deadKeyE) << row.flags;
+    EXPECT_EQ(sentBy([&] { view->insertText(hanzi); }), row.inputMethod) << row.flags;
+    view->keyState.pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {}, 26)};
+    EXPECT_EQ(sentBy([&] { view->insertText("e"); }), row.ownKey) << row.flags;
+  }
+  // The release of the key that ended a composition sent as text is not reported either.
+  feed("\x1b[=11u");
+  view->keyState.heldKeys.push_back({26, GDK_KEY_e, GDK_KEY_e, false});
+  view->keyState.pendingKittyKeyEvent = TerminalView::PendingKittyKeyEvent{KeyRecord::make(GDK_KEY_e, {}, 26)};
+  EXPECT_EQ(sentBy([&] { view->insertText(eAcute); }), eAcute);
+  EXPECT_EQ(release(GDK_KEY_e, {}, 26), "");
+  EXPECT_EQ(press(GDK_KEY_a, {}, 38) + release(GDK_KEY_a, {}, 38), "\x1b[97u\x1b[97;1:3u");
+}
+
 class RealInputLayoutsTest : public testing::InputTest {
  protected:
   void SetUp() override {
