@@ -457,50 +457,97 @@ struct Terminal::RowRun {
 
   // As a TextRun takes them, stopping (`refused`) before a cell with no room left. The row's
   // pointers and cells are held in locals: the compiler cannot tell the stores to the line from
-  // stores to this run.
+  // stores to this run. Only what the next character needs lives across the loop: the last cell
+  // stored and its form follow from where the row ends and the width of the last character.
   Stretch takeOwnCells(std::span<const uint8_t> run, size_t& at, DecodedScalar& next, int& width, const int8_t* widths,
                        size_t) {
     const uint8_t* const data = run.data();
-    const CellWords narrow = row.narrow;
+    const size_t size = run.size();
+    const uint64_t low = row.narrow.low;
+    const uint64_t high = row.narrow.high;
     const CellWords continuation = row.continuation;
     CharData* const limit = row.limit;
     CharData* to = row.at;
-    CharData* stored = last;
     size_t i = at;
     size_t n = count;
-    int wide = lastForm == Buffer::kWideCode;
+    char32_t scalar = next.scalar;
+    size_t length = next.length;
+    int w = width;  // 1 or 2: the columns of `scalar`
+    int storedWidth = 0;
     Stretch end = Stretch::ended;
     for (;;) {
-      const int nextWide = width - 1;
-      if (n >= kCapacity || limit - to < 1 + nextWide) {
+      CharData* const after = to + w;
+      if (n >= kCapacity || after > limit) {
         end = Stretch::refused;
         break;
       }
-      CharData* const after = to + 1 + nextWide;
-      const auto code = uint32_t(next.scalar <= 0xFFFF ? int32_t(next.scalar) : terminal->scalarCode(next.scalar));
-      const CellWords built = {(narrow.low | code) + (uint64_t(nextWide) << 32), narrow.high};
+      const auto code = uint32_t(scalar <= 0xFFFF ? int32_t(scalar) : terminal->scalarCode(scalar));
+      const uint64_t cell = (low | code) + (uint64_t(w - 1) << 32);
       std::memcpy(static_cast<void*>(after - 1), &continuation, sizeof continuation);
-      std::memcpy(static_cast<void*>(to), &built, sizeof built);
-      stored = to;
+      std::memcpy(static_cast<void*>(to), &cell, sizeof cell);
+      std::memcpy(reinterpret_cast<unsigned char*>(to) + sizeof cell, &high, sizeof high);
       to = after;
-      wide = nextWide;
+      storedWidth = w;
       ++n;
-      if (i + next.length >= run.size() || data[i + next.length] < 0x80) break;
-      i += next.length;
-      next = decodeRunScalar(data + i, run.size() - i);
-      width = columnWidth(widths, next.scalar);
-      if (!takesOwnRowCell(next, width)) {
+      const size_t ahead = i + length;
+      if (size - ahead < 4) {
+        // The last bytes of the text: read no further than they go.
+        if (ahead >= size || data[ahead] < 0x80) break;
+        i = ahead;
+        next = decodeRunScalar(data + i, size - i);
+        width = columnWidth(widths, next.scalar);
+        if (!takesOwnRowCell(next, width)) {
+          end = Stretch::other;
+          break;
+        }
+        scalar = next.scalar;
+        length = next.length;
+        w = width;
+        continue;
+      }
+      uint32_t word;
+      std::memcpy(&word, data + ahead, sizeof word);
+      const uint32_t lead = word & 0xFF;
+      if (lead < 0x80) break;
+      i = ahead;
+      // Whether the sequence is well-formed joins the test of its cell in one branch.
+      bool wellFormed;
+      if (lead - 0xE0 < 0x10) {
+        scalar = (lead & 0x0F) << 12 | (word >> 2 & 0xFC0) | (word >> 16 & 0x3F);
+        wellFormed = ((word & 0xC0C000) == 0x808000) & (scalar >= 0x800) & (scalar - 0xD800 > 0x7FF);
+        length = 3;
+        w = widths[scalar];
+      } else if (lead - 0xC2 < 0x1E) {
+        scalar = (lead & 0x1F) << 6 | (word >> 8 & 0x3F);
+        wellFormed = (word & 0xC000) == 0x8000;
+        length = 2;
+        w = widths[scalar];
+      } else if (lead - 0xF0 < 5) {
+        scalar = (lead & 0x07) << 18 | (word >> 8 & 0x3F) << 12 | (word >> 16 & 0x3F) << 6 | (word >> 24 & 0x3F);
+        wellFormed = ((word & 0xC0C0C000) == 0x80808000) & (scalar >= 0x10000) & (scalar <= 0x10FFFF);
+        length = 4;
+        w = columnWidth(widths, scalar);
+      } else {
+        scalar = 0;
+        wellFormed = false;
+        length = 0;
+        w = 0;
+      }
+      if (!(wellFormed & (unsigned(w - 1) <= 1) & !grapheme::isRegionalIndicator(scalar))) {
+        next = {scalar, wellFormed ? length : 0};
+        width = w;
         end = Stretch::other;
         break;
       }
     }
     if (n != count) {
       row.at = to;
-      last = stored;
-      lastForm = wide ? Buffer::kWideCode : 0;
+      last = to - storedWidth;
+      lastForm = storedWidth == 2 ? Buffer::kWideCode : 0;
       endsWithJoiner = false;
       loneIndicator = false;
     }
+    if (end != Stretch::other) next = {scalar, length};
     count = n;
     at = i;
     return end;
