@@ -185,9 +185,13 @@ void Terminal::handlePrint(std::span<const uint8_t> run) {
   const int top = target.yDisp;
   updateRange(target, row);
   const bool translating = charset && !charset->empty();
-  if (!translating && readingBuffer.putbackCount == 0 && allAscii(run)) run = run.subspan(printAsciiRun(run));
+  if (!translating && readingBuffer.putbackCount == 0) {
+    // Text that stays on the cursor's row, the usual case, goes there at once; the rest, and
+    // text wrapping on, takes the general path below.
+    run = run.subspan(allAscii(run) ? printAsciiRun(run) : printOnRow(run));
+  }
   if (!run.empty()) {
-    updateRange(target, target.y);
+    if (target.y != row || target.yDisp != top) updateRange(target, target.y);
     printSlow(run);
   }
   // Marking a row twice changes nothing: only a cursor that moved or scrolled needs it again.
@@ -649,8 +653,9 @@ size_t Terminal::printOnRow(std::span<const uint8_t> run) {
   const size_t taken = buildTextRun(batch, run, RowRun::kCapacity);
   if (batch.count > 0) {
     buffer->closeTextRow(batch.row, batch.last);
-    rememberLastPrinted();
-    lastPrinted.endsWithJoiner = batch.endsWithJoiner;
+    // The row's line holds the cell printed last: no need to look it up in the ring again.
+    lastPrinted = {buffer, batch.row.line, batch.row.line->generation(), buffer->lastBufferStorage.x,
+                   batch.endsWithJoiner};
   }
   return taken;
 }
