@@ -463,6 +463,9 @@ struct Terminal::RowRun {
   // pointers and cells are held in locals: the compiler cannot tell the stores to the line from
   // stores to this run. Only what the next character needs lives across the loop: the last cell
   // stored and its form follow from where the row ends and the width of the last character.
+  // Marks, skin tones, joiners and the characters after a joiner join the last cell here too
+  // where the cluster table decided that join before, so an emoji sequence stays in the loop;
+  // selectors, flags and joins not seen yet go back to the general rules.
   Stretch takeOwnCells(std::span<const uint8_t> run, size_t& at, DecodedScalar& next, int& width, const int8_t* widths,
                        size_t) {
     const uint8_t* const data = run.data();
@@ -478,6 +481,7 @@ struct Terminal::RowRun {
     size_t length = next.length;
     int w = width;  // 1 or 2: the columns of `scalar`
     int storedWidth = 0;
+    bool joiner = false;  // the last cell's cluster ends in U+200D
     Stretch end = Stretch::ended;
     for (;;) {
       CharData* const after = to + w;
@@ -492,63 +496,85 @@ struct Terminal::RowRun {
       std::memcpy(reinterpret_cast<unsigned char*>(to) + sizeof cell, &high, sizeof high);
       to = after;
       storedWidth = w;
+      joiner = false;
       ++n;
-      const size_t ahead = i + length;
-      if (size - ahead < 4) {
-        // The last bytes of the text: read no further than they go.
-        if (ahead >= size || data[ahead] < 0x80) break;
-        i = ahead;
-        next = decodeRunScalar(data + i, size - i);
-        width = columnWidth(widths, next.scalar);
-        if (!takesOwnRowCell(next, width)) {
-          end = Stretch::other;
+      // The characters after it, as long as they join the cell just stored.
+      for (;;) {
+        const size_t ahead = i + length;
+        if (size - ahead < 4) {
+          // The last bytes of the text: read no further than they go.
+          if (ahead >= size || data[ahead] < 0x80) goto done;
+          i = ahead;
+          next = decodeRunScalar(data + i, size - i);
+          width = columnWidth(widths, next.scalar);
+          if (joiner || !takesOwnRowCell(next, width)) {
+            end = Stretch::other;
+            goto done;
+          }
+          scalar = next.scalar;
+          length = next.length;
+          w = width;
           break;
         }
-        scalar = next.scalar;
-        length = next.length;
-        w = width;
-        continue;
-      }
-      uint32_t word;
-      std::memcpy(&word, data + ahead, sizeof word);
-      const uint32_t lead = word & 0xFF;
-      if (lead < 0x80) break;
-      i = ahead;
-      // Whether the sequence is well-formed joins the test of its cell in one branch.
-      bool wellFormed;
-      if (lead - 0xE0 < 0x10) {
-        scalar = (lead & 0x0F) << 12 | (word >> 2 & 0xFC0) | (word >> 16 & 0x3F);
-        wellFormed = ((word & 0xC0C000) == 0x808000) & (scalar >= 0x800) & (scalar - 0xD800 > 0x7FF);
-        length = 3;
-        w = widths[scalar];
-      } else if (lead - 0xC2 < 0x1E) {
-        scalar = (lead & 0x1F) << 6 | (word >> 8 & 0x3F);
-        wellFormed = (word & 0xC000) == 0x8000;
-        length = 2;
-        w = widths[scalar];
-      } else if (lead - 0xF0 < 5) {
-        scalar = (lead & 0x07) << 18 | (word >> 8 & 0x3F) << 12 | (word >> 16 & 0x3F) << 6 | (word >> 24 & 0x3F);
-        wellFormed = ((word & 0xC0C0C000) == 0x80808000) & (scalar >= 0x10000) & (scalar <= 0x10FFFF);
-        length = 4;
-        w = columnWidth(widths, scalar);
-      } else {
-        scalar = 0;
-        wellFormed = false;
-        length = 0;
-        w = 0;
-      }
-      if (!(wellFormed & (unsigned(w - 1) <= 1) & !grapheme::isRegionalIndicator(scalar))) {
+        uint32_t word;
+        std::memcpy(&word, data + ahead, sizeof word);
+        const uint32_t lead = word & 0xFF;
+        if (lead < 0x80) goto done;
+        i = ahead;
+        // Whether the sequence is well-formed joins the test of its cell in one branch; so does,
+        // for four bytes, whether it is a regional indicator, which pairs up by other rules.
+        bool wellFormed;
+        bool plain;  // well-formed and not a regional indicator
+        if (lead - 0xE0 < 0x10) {
+          scalar = (lead & 0x0F) << 12 | (word >> 2 & 0xFC0) | (word >> 16 & 0x3F);
+          wellFormed = ((word & 0xC0C000) == 0x808000) & (scalar >= 0x800) & (scalar - 0xD800 > 0x7FF);
+          plain = wellFormed;
+          length = 3;
+          w = widths[scalar];
+        } else if (lead - 0xC2 < 0x1E) {
+          scalar = (lead & 0x1F) << 6 | (word >> 8 & 0x3F);
+          wellFormed = (word & 0xC000) == 0x8000;
+          plain = wellFormed;
+          length = 2;
+          w = widths[scalar];
+        } else if (lead - 0xF0 < 5) {
+          scalar = (lead & 0x07) << 18 | (word >> 8 & 0x3F) << 12 | (word >> 16 & 0x3F) << 6 | (word >> 24 & 0x3F);
+          wellFormed = ((word & 0xC0C0C000) == 0x80808000) & (scalar >= 0x10000) & (scalar <= 0x10FFFF);
+          plain = wellFormed & !grapheme::isRegionalIndicator(scalar);
+          length = 4;
+          w = columnWidth(widths, scalar);
+        } else {
+          scalar = 0;
+          wellFormed = false;
+          plain = false;
+          length = 0;
+          w = 0;
+        }
+        if (plain & (unsigned(w - 1) <= 1) & !joiner) break;
+        // A join decided before: no selector, which may change the cell's width.
+        const bool joins = plain & ((w == 0) | (joiner & (w > 0))) & (scalar - 0xFE0E > 1);
+        const ClusterCodeCache::Step* known = nullptr;
+        if (joins) {
+          CharData* const stored = to - storedWidth;
+          if (stored->code < terminal->lastCharIndex) known = terminal->clusterCodes.find(stored->code, scalar);
+          if (known && known->joins) {
+            stored->code = known->code;
+            joiner = grapheme::isZeroWidthJoiner(scalar);
+            continue;
+          }
+        }
         next = {scalar, wellFormed ? length : 0};
         width = w;
         end = Stretch::other;
-        break;
+        goto done;
       }
     }
+  done:
     if (n != count) {
       row.at = to;
       last = to - storedWidth;
       lastForm = storedWidth == 2 ? Buffer::kWideCode : 0;
-      endsWithJoiner = false;
+      endsWithJoiner = joiner;
       loneIndicator = false;
     }
     if (end != Stretch::other) next = {scalar, length};
