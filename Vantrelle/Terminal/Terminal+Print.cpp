@@ -392,6 +392,33 @@ struct Terminal::TextRun {
   }
 };
 
+// Stores `k` one-column cells of the rendition `narrow` with the codes of ASCII `bytes`.
+[[gnu::always_inline]] inline void storeAsciiCells(CharData* to, const uint8_t* bytes, size_t k, CellWords narrow) {
+  auto* cells = reinterpret_cast<unsigned char*>(to);
+  size_t c = 0;
+#if defined(__SSE2__)
+  // A cell is one 16-byte store of the rendition with the byte in its low bits: two a round.
+  // The last cell goes first, so that an odd one out takes no loop of its own: the lengths of
+  // words between other text vary at random, and a second loop would end unpredictably too.
+  const __m128i cell = _mm_set_epi64x(static_cast<int64_t>(narrow.high), static_cast<int64_t>(narrow.low));
+  if (k > 0) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + (k - 1) * sizeof(CharData)),
+                     _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[k - 1])));
+  }
+  for (; c + 2 <= k; c += 2, cells += 2 * sizeof(CharData)) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[c])));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + sizeof(CharData)),
+                     _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[c + 1])));
+  }
+  c = k;
+#endif
+  for (; c < k; ++c, cells += sizeof(CharData)) {
+    const uint64_t low = narrow.low | bytes[c];
+    std::memcpy(cells, &low, sizeof low);
+    std::memcpy(cells + sizeof low, &narrow.high, sizeof narrow.high);
+  }
+}
+
 // A run written straight into the cursor's row as it is decoded, for text that stays on that
 // row: each cell goes to the line at once rather than through a run of codes, and the run stops
 // before the first cell with no room left, which the wrapping path then takes. It forms
@@ -519,7 +546,22 @@ struct Terminal::RowRun {
         uint32_t word;
         std::memcpy(&word, data + ahead, sizeof word);
         const uint32_t lead = word & 0xFF;
-        if (lead < 0x80) goto done;
+        if (lead < 0x80) {
+          // ASCII between such characters, as words and spaces come between them, is stored
+          // here rather than in a round through the caller.
+          const size_t room = std::min(kCapacity - n, size_t(limit - to));
+          const size_t k = textAsciiLength(data + ahead, std::min(size - ahead, room));
+          if (k == 0) goto done;
+          storeAsciiCells(to, data + ahead, k, row.narrow);
+          to += k;
+          n += k;
+          storedWidth = 1;
+          joiner = false;
+          i = ahead + k - 1;
+          scalar = data[i];
+          length = 1;
+          continue;
+        }
         i = ahead;
         // Whether the sequence is well-formed joins the test of its cell in one branch; so does,
         // for four bytes, whether it is a regional indicator, which pairs up by other rules.
@@ -588,31 +630,7 @@ struct Terminal::RowRun {
     CharData* const to = row.at;
     const size_t room = std::min(kCapacity - count, size_t(row.limit - to));
     const size_t k = textAsciiLength(run.data() + start, std::min(run.size() - start, room));
-    const uint8_t* const bytes = run.data() + start;
-    const CellWords narrow = row.narrow;
-    auto* cells = reinterpret_cast<unsigned char*>(to);
-    size_t c = 0;
-#if defined(__SSE2__)
-    // A cell is one 16-byte store of the rendition with the byte in its low bits: two a round.
-    // The last cell goes first, so that an odd one out takes no loop of its own: the lengths of
-    // words between other text vary at random, and a second loop would end unpredictably too.
-    const __m128i cell = _mm_set_epi64x(static_cast<int64_t>(narrow.high), static_cast<int64_t>(narrow.low));
-    if (k > 0) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + (k - 1) * sizeof(CharData)),
-                       _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[k - 1])));
-    }
-    for (; c + 2 <= k; c += 2, cells += 2 * sizeof(CharData)) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[c])));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + sizeof(CharData)),
-                       _mm_or_si128(cell, _mm_cvtsi32_si128(bytes[c + 1])));
-    }
-    c = k;
-#endif
-    for (; c < k; ++c, cells += sizeof(CharData)) {
-      const uint64_t low = narrow.low | bytes[c];
-      std::memcpy(cells, &low, sizeof low);
-      std::memcpy(cells + sizeof low, &narrow.high, sizeof narrow.high);
-    }
+    storeAsciiCells(to, run.data() + start, k, row.narrow);
     if (k > 0) {
       row.at = to + k;
       last = to + k - 1;
