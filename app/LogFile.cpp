@@ -29,11 +29,16 @@ Appended appendToExisting(const std::filesystem::path& file, const std::string& 
   int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return errno == ENOENT ? Appended::missing : Appended::written;
   struct stat status {};
-  if (::fstat(fd, &status) == 0 && static_cast<std::uintmax_t>(status.st_size) + line.size() > limit) {
+  bool measured = ::fstat(fd, &status) == 0;
+  if (measured && static_cast<std::uintmax_t>(status.st_size) + line.size() > limit) {
     ::close(fd);
     return Appended::full;
   }
-  writeAll(fd, line);
+  // A line cut short (the disk or the user's quota is full) is taken back whole, so the next
+  // line written does not run on from its remains.
+  if (!writeAll(fd, line) && measured) {
+    [[maybe_unused]] int cut = ::ftruncate(fd, status.st_size);
+  }
   ::close(fd);
   return Appended::written;
 }

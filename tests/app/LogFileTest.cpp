@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -80,4 +83,24 @@ TEST_F(LogFiles, ALinkInPlaceOfTheFileIsNotFollowed) {
   fs::create_symlink(target, dir / "x.log");
   LogFile::appendLine(dir / "x.log", "line\n");
   EXPECT_EQ(text(target), "kept\n");
+}
+
+// A full disk takes part of a line: what was written of it goes, and the lines around it stay whole.
+TEST_F(LogFiles, ALineTheDiskHasNoRoomForLeavesNoPartOfItBehind) {
+  auto file = dir / "x.log";
+  LogFile::appendLine(file, "first\n");
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Writing past this size fails as a full disk does, part way through the line.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{10, 10};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    LogFile::appendLine(file, "second line\n");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(text(file), "first\n");
+  LogFile::appendLine(file, "third\n");
+  EXPECT_EQ(text(file), "first\nthird\n");
 }
