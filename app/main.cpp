@@ -1,3 +1,5 @@
+#include <glib.h>
+
 #include <vector>
 
 #include "app/InstallCheck.h"
@@ -7,6 +9,9 @@
 #include "platform/LargePages.h"
 
 int main(int argc, char* argv[]) {
+  // The window's class is the program's name; the desktop entry matches its windows by it, so it
+  // stays the same whatever name the program was started by (a link, a wrapper).
+  g_set_prgname("zorvel-desktop");
   // Before any terminal exists, so every scrollback can grow into large pages.
   platform::useLargePagesForTerminalCells();
   if (auto problem = zorvel::InstallCheck::problem(platform::Bundle::main())) {

@@ -202,7 +202,7 @@ class DesktopRun {
 
   std::shared_ptr<platform::ChildProcess> launch(std::vector<std::string> arguments = {}) {
     platform::ChildProcess::Options options;
-    options.executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
+    options.executable = executable;
     options.arguments = std::move(arguments);
     options.environment.emplace();
     std::map<std::string, std::string> merged;
@@ -300,6 +300,7 @@ class DesktopRun {
     return platform::URLSession::shared().sendSynchronously(request);
   }
 
+  std::string executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
   std::string directory;
   int port = 0;
   std::string recordPath;

@@ -1,0 +1,89 @@
+// The window as the desktop sees it: matched to its desktop entry, and whole on the screen.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "tests/e2e/DesktopHarness.h"
+
+using e2e::DesktopRun;
+using e2e::waitUntil;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string commandOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[256];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, got);
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+// The application's main window, once it is shown; empty while there is none.
+std::string mainWindowOf(pid_t app) {
+  auto found = commandOutput("xdotool search --all --onlyvisible --pid " + std::to_string(app) + " --name '^Zorvel$'");
+  return found.substr(0, found.find('\n'));
+}
+
+std::string entryValue(const std::string& key) {
+  std::ifstream entry(std::string(ZORVEL_SOURCE_DIR) + "/resources/desktop-entry.desktop.in");
+  std::string line;
+  while (std::getline(entry, line)) {
+    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+  }
+  return "";
+}
+
+}  // namespace
+
+// Desktops match a window to its entry (its name, icon and launcher) by the window's class, so
+// the class is the one the entry names, also when the program was started by another name.
+TEST(DesktopIntegration, TheWindowClassIsTheOneTheDesktopEntryNames) {
+  const std::string wmClass = entryValue("StartupWMClass");
+  ASSERT_FALSE(wmClass.empty()) << "the desktop entry names no window class";
+  DesktopRun run;
+  std::filesystem::create_directories(run.directory + "/bin");
+  run.executable = run.directory + "/bin/zorvel";
+  std::filesystem::create_symlink(std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop", run.executable);
+  run.start();
+  std::string window;
+  ASSERT_TRUE(waitUntil([&] { return !(window = mainWindowOf(run.app->processIdentifier())).empty(); }, 60s))
+      << run.log();
+  EXPECT_EQ(commandOutput("xprop -id " + window + " WM_CLASS"),
+            "WM_CLASS(STRING) = \"" + wmClass + "\", \"" + wmClass + "\"\n");
+}
+
+// On a screen smaller than the usual window, here one of 1920 x 1080 pixels at twice the scale,
+// the window opens within it, so the last rows of its content are on the screen.
+TEST(DesktopIntegration, TheWindowOpensWithinAScaledScreen) {
+  DesktopRun run(std::map<std::string, std::string>{{"GDK_SCALE", "2"}});
+  run.start();
+  std::string window;
+  ASSERT_TRUE(waitUntil([&] { return !(window = mainWindowOf(run.app->processIdentifier())).empty(); }, 60s))
+      << run.log();
+  auto size = [](const std::string& geometry) {
+    std::smatch found;
+    std::regex pattern("Width: (\\d+)\\s+Height: (\\d+)");
+    std::string text = std::regex_replace(geometry, std::regex("\n\\s*"), " ");
+    return std::regex_search(text, found, pattern) ? std::pair(std::stoi(found[1]), std::stoi(found[2]))
+                                                   : std::pair(0, 0);
+  };
+  auto screen = size(commandOutput("xwininfo -root | grep -E 'Width|Height'"));
+  ASSERT_GT(screen.first, 0);
+  std::pair<int, int> shown;
+  // The window takes its size once it is mapped.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        shown = size(commandOutput("xwininfo -id " + window + " | grep -E 'Width|Height'"));
+        return shown.first > 1;
+      },
+      30s));
+  EXPECT_LE(shown.first, screen.first);
+  EXPECT_LE(shown.second, screen.second);
+}
