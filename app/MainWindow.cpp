@@ -39,6 +39,18 @@ void ZorvelWindow::lendMouseReporting(Gtk::Widget& view, MouseReportingView& rep
       Glib::PRIORITY_HIGH);
 }
 
+WindowSizes windowSizesFor(std::optional<std::pair<int, int>> screen) {
+  WindowSizes sizes{1400, 820, 900, 560};
+  if (!screen || screen->first <= 0 || screen->second <= 0) return sizes;
+  // Room is left for the menu bar, the window's frame and the desktop's panels.
+  auto [width, height] = *screen;
+  sizes.width = std::min(sizes.width, width * 9 / 10);
+  sizes.height = std::min(sizes.height, height * 9 / 10);
+  sizes.minimumWidth = std::min(sizes.minimumWidth, width * 8 / 10);
+  sizes.minimumHeight = std::min(sizes.minimumHeight, height * 8 / 10);
+  return sizes;
+}
+
 double storedSidebarWidth(std::optional<double> stored) {
   if (!stored) return 360;
   return std::clamp(*stored, 280.0, 560.0);

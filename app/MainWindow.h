@@ -3,6 +3,9 @@
 #include <gtkmm.h>
 #include <gtkmm/eventcontrollerlegacy.h>
 
+#include <optional>
+#include <utility>
+
 namespace zorvel {
 
 // A view whose mouse reports to its program can be switched; terminal views are such views.
@@ -36,6 +39,15 @@ class LeadingConstraint {
  private:
   Gtk::Widget* widget;
 };
+
+// The window's first size and the least its content asks for, both within a screen of the given
+// size (logical pixels; none when no screen is known), so the whole window, the terminal's last
+// rows among it, is on a screen smaller than the usual size, a scaled one above all.
+struct WindowSizes {
+  int width, height;
+  int minimumWidth, minimumHeight;
+};
+WindowSizes windowSizesFor(std::optional<std::pair<int, int>> screen);
 
 // The sidebar width kept from an earlier run, clamped to its bounds; 360 when none is kept.
 double storedSidebarWidth(std::optional<double> stored);

@@ -12,6 +12,18 @@ namespace zorvel {
 
 namespace {
 
+// The size of the display's first screen in logical pixels, where the window opens when the
+// window manager has no other place for it.
+std::optional<std::pair<int, int>> firstScreenSize() {
+  auto display = Gdk::Display::get_default();
+  auto monitors = display ? display->get_monitors() : nullptr;
+  auto monitor = monitors ? std::dynamic_pointer_cast<Gdk::Monitor>(monitors->get_object(0)) : nullptr;
+  if (!monitor) return std::nullopt;
+  Gdk::Rectangle area;
+  monitor->get_geometry(area);
+  return std::pair(area.get_width(), area.get_height());
+}
+
 constexpr const char* windowStyle = R"css(
 window.zorvel-main, .zorvel-surface { background-color: rgb(19, 19, 19); }
 window.zorvel-main.zorvel-light, window.zorvel-light .zorvel-surface {
@@ -115,9 +127,10 @@ void ZorvelAppDelegate::configureWindow() {
   window = new ZorvelWindow();
   window->set_title("Zorvel");
   window->set_icon_name(applicationIconName(platform::Bundle::main()));
-  window->set_default_size(1400, 820);
+  auto sizes = windowSizesFor(firstScreenSize());
+  window->set_default_size(sizes.width, sizes.height);
   // GTK windows have no minimum size of their own; the content's request stands in for it.
-  rootContainer.set_size_request(900, 560);
+  rootContainer.set_size_request(sizes.minimumWidth, sizes.minimumHeight);
   window->add_css_class("zorvel-main");
   windowContent.set_child(rootContainer);
   windowContent.add_overlay(webErrorLabel);

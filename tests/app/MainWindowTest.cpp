@@ -51,3 +51,24 @@ TEST(ScrollWheelLoan, TheViewGetsItsSettingBackUnlessItIsGone) {
 
 }  // namespace
 }  // namespace zorvel
+
+TEST(WindowSizes, FitASmallOrScaledScreenAndKeepTheUsualSizeOnLargeOnes) {
+  struct Case {
+    std::optional<std::pair<int, int>> screen;
+    int width, height, minimumWidth, minimumHeight;
+  };
+  const Case cases[] = {
+      {std::nullopt, 1400, 820, 900, 560},
+      {std::pair(1920, 1080), 1400, 820, 900, 560},
+      {std::pair(1366, 768), 1229, 691, 900, 560},
+      {std::pair(960, 540), 864, 486, 768, 432},  // 1920 x 1080 at twice the scale
+      {std::pair(0, 0), 1400, 820, 900, 560},
+  };
+  for (const auto& c : cases) {
+    auto sizes = zorvel::windowSizesFor(c.screen);
+    EXPECT_EQ(sizes.width, c.width);
+    EXPECT_EQ(sizes.height, c.height);
+    EXPECT_EQ(sizes.minimumWidth, c.minimumWidth);
+    EXPECT_EQ(sizes.minimumHeight, c.minimumHeight);
+  }
+}
