@@ -358,6 +358,46 @@ TEST(TerminalPrint, RunsLeaveWhatCellByCellPrintingLeaves) {
   }
 }
 
+// Text that repeats joins its clusters from the steps remembered the first time, in the middle
+// of a row's run: marks, skin tones, joiners and the characters after them, flags and selectors
+// between wide, narrow and ASCII characters, with repeats in every stream.
+TEST(TerminalPrint, RepeatedClustersLeaveWhatCellByCellPrintingLeaves) {
+  static const char* const pieces[] = {
+      "ab ",
+      "e\xcc\x81",
+      "\xe4\xb8\xad\xcc\x81",                                                      // a mark on a wide cell
+      "\xd0\x9f\xcc\x88\xcc\x81",                                                  // two marks on Cyrillic
+      "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd",                                          // skin tone
+      "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7",  // family
+      "\xf0\x9f\x91\xa8\xe2\x80\x8d",                                              // a joiner before anything
+      "\xe2\x80\x8d",
+      "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8",
+      "\xf0\x9f\x87\xba",
+      "\xe2\x9d\xa4\xef\xb8\x8f",
+      "\xe2\x94\x80\xef\xb8\x8e",  // a text selector on a character with one form
+      "\xe2\x80\x8b",              // no width, joins nothing
+      "\xc2\x85",                  // no width at all
+      "\x7f",
+  };
+  uint64_t state = 7;
+  auto below = [&state](size_t n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<size_t>(state >> 33) % n;
+  };
+  for (int round = 0; round < 200; ++round) {
+    std::string stream;
+    for (size_t i = 2 + below(12); i > 0; --i) stream += pieces[below(std::size(pieces))];
+    TestHost host;
+    Terminal whole(&host, sized(40, 6, 20)), single(&host, sized(40, 6, 20));
+    for (int pass = 0; pass < 3; ++pass) {
+      whole.feed(stream);
+      for (char c : stream) single.feed(std::string_view(&c, 1));
+    }
+    expectSameScreens(whole, single, stream);
+    if (HasFatalFailure()) return;
+  }
+}
+
 // Every character that ends near the right edge: a wide one with a column left or none, an
 // emoji selector widening a cell in the last column or the one before, clusters and flags whose
 // last scalar arrives at the edge. Text that fits goes straight into the row and the rest takes
