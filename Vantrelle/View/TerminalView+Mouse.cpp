@@ -38,6 +38,10 @@ bool pointerPosition(GdkEvent* event, GtkNative* native, double& x, double& y) {
   return surface && device && gdk_surface_get_device_position(surface, device, &x, &y, nullptr);
 }
 
+// Buttons past the middle one (a mouse's back and forward buttons) have no number in the reports;
+// taken as the primary button they would click where the user never clicked.
+bool hasReportNumber(const MouseRecord& event) { return event.buttonNumber <= 2; }
+
 constexpr int releaseFlags = 3;
 constexpr int middleButton = 2;
 constexpr int motionFlag = 32;
@@ -164,6 +168,7 @@ void TerminalView::sharedMouseEvent(const MouseRecord& event) {
 }
 
 void TerminalView::mouseDown(const MouseRecord& event) {
+  if (!hasReportNumber(event)) return;
   // X10 compatibility mode asks for presses only; it is a reporting mode like the others, or a
   // program that chose it would never hear of a click.
   if (mouseReportingApplies(event.modifiers) && terminal->mouseMode() != MouseMode::off) {
@@ -194,6 +199,7 @@ void TerminalView::mouseDown(const MouseRecord& event) {
 }
 
 void TerminalView::mouseUp(const MouseRecord& event) {
+  if (!hasReportNumber(event)) return;
   stopSelectionAutoScrollTimer();
   mouseState.autoScrollDelta = 0;
   mouseState.lastSelectionDragPoint.reset();

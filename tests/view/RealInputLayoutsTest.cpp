@@ -1,5 +1,5 @@
-// Keys under other keyboard layouts and the wheel over a program that reads the mouse, from the
-// X server through GDK to the bytes sent.
+// Keys under other keyboard layouts, composed text, and the wheel and extra buttons over a program
+// that reads the mouse, from the X server through GDK to the bytes sent.
 #include <gdkmm/clipboard.h>
 #include <gtkmm/window.h>
 
@@ -58,6 +58,24 @@ TEST_F(KeyboardLayoutsTest, ComposedTextReachesAProgramThatTakesKeysWithoutText)
   EXPECT_EQ(press(GDK_KEY_a, {}, 38) + release(GDK_KEY_a, {}, 38), "\x1b[97u\x1b[97;1:3u");
 }
 
+// A mouse's back and forward buttons are no click: nothing is reported and the selection stays.
+TEST_F(KeyboardLayoutsTest, ExtraMouseButtonsAreNoClicks) {
+  feed("some text");
+  MouseRecord back;
+  back.x = 12;
+  back.y = 8;
+  back.buttonNumber = 7;
+  for (const char* mode : {"", "\x1b[?1000h", "\x1b[?1006h"}) {
+    feed(mode);
+    view->selectAll();
+    EXPECT_EQ(sentBy([&] { view->mouseDown(back); }), "") << mode;
+    back.kind = MouseRecord::Kind::up;
+    EXPECT_EQ(sentBy([&] { view->mouseUp(back); }), "") << mode;
+    back.kind = MouseRecord::Kind::down;
+    EXPECT_TRUE(view->selectionActive()) << mode;
+  }
+}
+
 class RealInputLayoutsTest : public testing::InputTest {
  protected:
   void SetUp() override {
@@ -92,6 +110,15 @@ class RealInputLayoutsTest : public testing::InputTest {
     EXPECT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= count; }, std::chrono::seconds(5))) << host.sent;
     return host.sent;
   }
+  // The xdotool command that moves the pointer to the middle of a cell.
+  std::string pointerAt(int col, int row) {
+    ViewSize cell = *view->cellDimension;
+    double ox = 0, oy = 0, sx = 0, sy = 0;
+    EXPECT_TRUE(view->translate_coordinates(*window, cell.width * (col + 0.5), cell.height * (row + 0.5), ox, oy));
+    gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+    return "search --name '^RealInputLayoutsTerminal$' mousemove --window %1 " + std::to_string(int(ox + sx)) + " " +
+           std::to_string(int(oy + sy));
+  }
   std::unique_ptr<Gtk::Window> window;
 };
 
@@ -124,13 +151,16 @@ TEST_F(RealInputLayoutsTest, ControlKeysWorkWhileACyrillicLayoutIsActive) {
 // A wheel turned over a program that reads the mouse is reported where the pointer is.
 TEST_F(RealInputLayoutsTest, WheelReportsCarryThePointersCell) {
   feed("\x1b[?1000h\x1b[?1006h");
-  ViewSize cell = *view->cellDimension;
-  double ox = 0, oy = 0, sx = 0, sy = 0;
-  ASSERT_TRUE(view->translate_coordinates(*window, cell.width * 10.5, cell.height * 5.5, ox, oy));
-  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  std::string move = "search --name '^RealInputLayoutsTerminal$' mousemove --window %1 " +
-                     std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy));
+  std::string move = pointerAt(10, 5);
   EXPECT_EQ(sentAfter(move + " click 4 click 5", 20), "\x1b[<64;11;6M\x1b[<65;11;6M");
+}
+
+// A mouse's back and forward buttons are not reported as clicks.
+TEST_F(RealInputLayoutsTest, ExtraButtonsAreNeitherReportedNorClicks) {
+  feed("\x1b[?1000h\x1b[?1006h");
+  std::string move = pointerAt(2, 1);
+  // The left click after them shows that they have been handled.
+  EXPECT_EQ(sentAfter(move + " click 8 click 9 click 1", 18), "\x1b[<0;3;2M\x1b[<0;3;2m");
 }
 
 }  // namespace
