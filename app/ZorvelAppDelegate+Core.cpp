@@ -85,7 +85,11 @@ CoreLaunchEvents ZorvelAppDelegate::coreLaunchEvents() {
         if (auto self = weak.lock()) self->coreBecameReady(process);
       },
       [weak] {
-        if (auto self = weak.lock()) self->scheduleCoreRestart();
+        // It answered as ready and is gone already: as quick an exit as there is.
+        if (auto self = weak.lock()) {
+          self->coreRestarts.coreBecameReady(CoreRestartBackoff::Clock::now());
+          self->scheduleCoreRestart();
+        }
       },
       [weak](const CoreProcess& process) {
         if (auto self = weak.lock()) self->coreDidTerminate(process);
@@ -112,6 +116,7 @@ bool ZorvelAppDelegate::waitForCore(const std::shared_ptr<ChildProcess>& process
 void ZorvelAppDelegate::coreBecameReady(const std::shared_ptr<ChildProcess>& process) {
   if (!coreSupervisor.isCurrent(process)) return;
   coreLog().notice("Core %d is ready", static_cast<int>(process->processIdentifier()));
+  coreRestarts.coreBecameReady(CoreRestartBackoff::Clock::now());
   dispatchPendingCaptureIfPossible();
   if (uiLoaded) {
     ++webErrorGeneration;
@@ -136,10 +141,16 @@ void ZorvelAppDelegate::coreDidTerminate(const std::shared_ptr<ChildProcess>& pr
 
 void ZorvelAppDelegate::scheduleCoreRestart() {
   if (!coreSupervisor.mayStart()) return;
-  coreLog().notice("Restarting Zorvel core");
+  auto delay = coreRestarts.delayAfterExit(CoreRestartBackoff::Clock::now());
+  if (coreRestarts.quickExitsInARow() > 1) {
+    coreLog().error("The core exited %d times in a row soon after it became ready; restarting it in %.2f s",
+                    coreRestarts.quickExitsInARow(), static_cast<double>(delay.count()) / 1000.0);
+  } else {
+    coreLog().notice("Restarting Zorvel core");
+  }
   setErrorLabel("Restarting Zorvel core\u2026", nullptr);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  DispatchQueue::main().asyncAfter(std::chrono::milliseconds(250), [weak] {
+  DispatchQueue::main().asyncAfter(delay, [weak] {
     auto self = weak.lock();
     if (!self || !self->coreSupervisor.mayStart()) return;
     self->ensureCoreAndLoadZorvel();

@@ -17,6 +17,7 @@
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
+#include "app/CoreRestartBackoff.h"
 #include "app/CoreSupervisor.h"
 #include "app/MainWindow.h"
 #include "app/ModalOverlayController.h"
@@ -257,6 +258,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   // Tokens, and the core with its control channel.
   DesktopRuntimeAuthority runtimeAuthority;
   CoreSupervisor coreSupervisor{runtimeAuthority};
+  CoreRestartBackoff coreRestarts;
   bool terminationInProgress() const { return coreSupervisor.terminationInProgress(); }
   bool darkTheme = true;
   bool uiLoaded = false;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "app/CoreRestartBackoff.h"
 #include "app/CoreSupervisor.h"
 #include "app/RuntimeAuthority.h"
 #include "platform/ChildProcess.h"
@@ -93,4 +94,30 @@ TEST(CoreSupervisor, AStartWhileQuittingIsNotInstalledEndsTheCoreAndReportsNothi
 }
 
 }  // namespace
+}  // namespace zorvel
+
+namespace zorvel {
+
+TEST(CoreRestartBackoff, QuickExitsInARowDoubleTheWaitUpToItsBoundAndASteadyRunResetsIt) {
+  using namespace std::chrono_literals;
+  CoreRestartBackoff restarts;
+  auto now = CoreRestartBackoff::Clock::time_point{} + 1h;
+  auto quickExit = [&] {
+    restarts.coreBecameReady(now);
+    now += 2s;
+    return restarts.delayAfterExit(now);
+  };
+  EXPECT_EQ(quickExit(), 250ms);
+  EXPECT_EQ(quickExit(), 500ms);
+  EXPECT_EQ(quickExit(), 1000ms);
+  for (int i = 0; i < 40; ++i) quickExit();
+  EXPECT_EQ(quickExit(), 30000ms);
+
+  restarts.coreBecameReady(now);
+  now += 61s;
+  EXPECT_EQ(restarts.delayAfterExit(now), 250ms) << "a core that ran a minute did not fail at its start";
+  EXPECT_EQ(restarts.quickExitsInARow(), 0);
+  EXPECT_EQ(quickExit(), 250ms);
+}
+
 }  // namespace zorvel

@@ -311,3 +311,18 @@ TEST(CoreSupervision, ACoreThatExitsSoonAfterBecomingReadyIsRestartedEveryTime) 
   }
   EXPECT_FALSE(logHas(run, "could not start"));
 }
+
+TEST(CoreSupervision, ACoreThatKeepsExitingSoonAfterBecomingReadyIsStartedLessAndLessOften) {
+  DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_EXIT_AFTER_READY_MS", "1000"}});
+  run.start();
+  std::vector<std::chrono::steady_clock::time_point> seen;
+  for (size_t starts = 1; starts <= 6; ++starts) {
+    ASSERT_TRUE(run.waitUntil([&] { return run.starts().size() >= starts; }, 90s)) << run.log();
+    seen.push_back(std::chrono::steady_clock::now());
+  }
+  // The fifth exit in a row waits four seconds before the sixth start, where the first waited a
+  // quarter of one.
+  EXPECT_GE(seen[5] - seen[4], 4s);
+  EXPECT_TRUE(logHas(run, "exited 5 times in a row"));
+  EXPECT_FALSE(logHas(run, "could not start"));
+}
