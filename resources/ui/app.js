@@ -161,9 +161,16 @@
     }).catch(() => {});
   }
 
+  // Whether the last stream ended: a new one that opens then asks the core again, so the page
+  // says it is connected once more rather than offline for good.
+  let streamEnded = false;
   function openEvents() {
     const source = new EventSource('/events');
-    source.onopen = () => log(eventList, 'stream open');
+    source.onopen = () => {
+      log(eventList, 'stream open');
+      if (streamEnded) loadRuntime();
+      streamEnded = false;
+    };
     source.onmessage = (event) => {
       log(eventList, `${event.lastEventId || '-'} ${event.data}`);
       acknowledge(event);
@@ -172,6 +179,7 @@
       // The stream ends when the core goes away: until a runtime answer says otherwise, the
       // page is not connected.
       setStatus('offline', false);
+      streamEnded = true;
       log(eventList, `stream closed: ${event.message || 'error'}`);
       setTimeout(openEvents, 3000);
     };

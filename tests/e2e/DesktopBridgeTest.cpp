@@ -127,4 +127,19 @@ TEST_F(DesktopBridge, AKilledWebProcessIsReportedAndTheUIComesBack) {
       << "the dead page's stream is still open";
 }
 
+// A stream the core ends while the core stays up: the page opens another and asks the core again,
+// so it says it is connected rather than offline for as long as the application runs.
+TEST_F(DesktopBridge, AfterAStreamTheCoreEndedThePageOpensAnotherAndAsksTheCoreAgain) {
+  ASSERT_TRUE(waitFor([&] { return pageStreamOpen(); }));
+  ASSERT_TRUE(waitFor([&] { return !requestsTo("/desktop-runtime").empty(); }));
+  auto streams = requestsTo("/events").size();
+  auto asked = requestsTo("/desktop-runtime").size();
+  // An event cut off before its end, then the end of every stream.
+  call("POST", "/__test/events", {{"raw", "data: {\"cut\": 1\ndata: short"}});
+  call("POST", "/__test/events", {{"end", true}});
+  ASSERT_TRUE(waitFor([&] { return requestsTo("/events").size() > streams; })) << "the page opened no new stream";
+  EXPECT_TRUE(waitFor([&] { return requestsTo("/desktop-runtime").size() > asked; }, std::chrono::seconds(30)));
+  EXPECT_TRUE(roundTrip(40));
+}
+
 }  // namespace bridge_e2e
