@@ -200,12 +200,21 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchRegex(const std::strin
   return match;
 }
 
+const icu::UnicodeString& SearchEngine::plainNeedle(const std::string& term, bool foldCase) {
+  if (!needle || needleTerm != term || needleFolded != foldCase) {
+    needle = normalizedTerm(term, foldCase);
+    needleTerm = term;
+    needleFolded = foldCase;
+  }
+  return *needle;
+}
+
 // Plain matching compares case-folded (when asked) and decomposed text, so canonically
 // equivalent spellings meet; a fold that changes length ("ß" against "ss") is mapped back through
 // each character's start, and only matches that begin and end on character edges count.
 std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::string& term, const SearchLineEntry& line,
                                                                 int64_t offset, bool caseSensitive, bool reverse) {
-  const icu::UnicodeString needle = normalizedTerm(term, !caseSensitive);
+  const icu::UnicodeString& needle = plainNeedle(term, !caseSensitive);
   if (needle.isEmpty()) return std::nullopt;
   const SearchLineEntry::Normalized& hay = line.normalized(!caseSensitive);
   const auto& starts = hay.starts;

@@ -61,12 +61,17 @@ class SearchEngine {
   int64_t stringLengthToBufferSize(int64_t row, int64_t offset);
   int64_t rowCount() const;
   const icu::RegexPattern* compiledPattern(const std::string& term, bool caseSensitive);
+  // The term as plain matching compares it, kept for the same reason.
+  const icu::UnicodeString& plainNeedle(const std::string& term, bool foldCase);
 
   // The last pattern compiled, kept because a search compiles the same term once per row.
   std::string patternTerm;
   bool patternCaseSensitive = false;
   std::unique_ptr<icu::RegexPattern> pattern;
   bool patternFailed = false;
+  std::string needleTerm;
+  bool needleFolded = false;
+  std::optional<icu::UnicodeString> needle;
 };
 
 }  // namespace vantrelle

@@ -1,9 +1,11 @@
 #include "Vantrelle/Text/SearchLineCache.h"
 
 #include <unicode/normalizer2.h>
+#include <unicode/utf16.h>
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -15,8 +17,30 @@ double nowSeconds() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-void appendScalars(icu::UnicodeString& text, const std::u32string& scalars) {
-  for (char32_t c : scalars) text.append(static_cast<UChar32>(c == 0 ? U' ' : c));
+// Lines are built as plain UTF-16 and handed to ICU whole: appending to an ICU string one
+// character at a time costs more than all the rest of the search.
+void appendUtf16(std::u16string& text, UChar32 c) {
+  if (c < 0x10000) {
+    text.push_back(static_cast<char16_t>(c));
+  } else {
+    text.push_back(static_cast<char16_t>(U16_LEAD(c)));
+    text.push_back(static_cast<char16_t>(U16_TRAIL(c)));
+  }
+}
+
+// The text a cell shows; a plain scalar goes in as it is, without asking the terminal for it.
+void appendCell(std::u16string& text, const Terminal& terminal, int32_t code) {
+  if (code <= 0) {
+    text.push_back(u' ');
+  } else if (code < 0xD800) {
+    text.push_back(static_cast<char16_t>(code));
+  } else {
+    for (char32_t c : terminal.scalars(code)) appendUtf16(text, static_cast<UChar32>(c == 0 ? U' ' : c));
+  }
+}
+
+icu::UnicodeString toUnicodeString(const std::u16string& text) {
+  return icu::UnicodeString(text.data(), static_cast<int32_t>(text.size()));
 }
 
 }  // namespace
@@ -43,9 +67,20 @@ const SearchLineEntry::Normalized& SearchLineEntry::normalized(bool foldCase) co
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
   Normalized out;
+  std::u16string folding;
+  folding.reserve(static_cast<size_t>(text.length()));
   out.starts.reserve(characterStarts.size());
   for (int64_t i = 0; i < characterCount(); ++i) {
-    out.starts.push_back(out.text.length());
+    out.starts.push_back(static_cast<int32_t>(folding.size()));
+    // Folding and decomposing leave ASCII as it is but for the case of its letters. Most of what
+    // a terminal holds is ASCII, and asking ICU for each character costs a big scrollback seconds.
+    const int32_t start = characterStarts[static_cast<size_t>(i)];
+    if (characterStarts[static_cast<size_t>(i) + 1] - start == 1 && text.charAt(start) < 0x80) {
+      char16_t c = text.charAt(start);
+      if (foldCase && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+      folding.push_back(c);
+      continue;
+    }
     icu::UnicodeString piece = characterText(i);
     if (foldCase) piece.foldCase();
     if (nfd && U_SUCCESS(status)) {
@@ -53,9 +88,10 @@ const SearchLineEntry::Normalized& SearchLineEntry::normalized(bool foldCase) co
       icu::UnicodeString normal = nfd->normalize(piece, pieceStatus);
       if (U_SUCCESS(pieceStatus)) piece = normal;
     }
-    out.text.append(piece);
+    folding.append(reinterpret_cast<const char16_t*>(piece.getBuffer()), static_cast<size_t>(piece.length()));
   }
-  out.starts.push_back(out.text.length());
+  out.starts.push_back(static_cast<int32_t>(folding.size()));
+  out.text = toUnicodeString(folding);
   slot = std::move(out);
   return *slot;
 }
@@ -74,31 +110,35 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
   const int64_t rowCount = lines.count();
   if (lineIndex < 0 || lineIndex >= rowCount) return entry;
   entry.characterStarts.clear();
+  std::u16string text;
   for (int64_t r = lineIndex; r < rowCount; ++r) {
     const BufferLine& line = *lines[static_cast<int>(r)];
     const bool wrapsToNext = r + 1 < rowCount && lines[static_cast<int>(r + 1)]->isWrapped();
     int length = line.count();
     if (trimRight && !wrapsToNext) length = std::max(0, std::min(line.getTrimmedLength(), length));
     const size_t rowStart = entry.characterStarts.size();
+    text.reserve(text.size() + static_cast<size_t>(length));
+    entry.characterStarts.reserve(entry.characterStarts.size() + static_cast<size_t>(length) + 1);
     for (int c = 0; c < length; ++c) {
       const CharData& cell = line[c];
       if (cell.code == 0 && c > 0 && line[c - 1].width == 2) continue;
-      entry.characterStarts.push_back(entry.text.length());
-      appendScalars(entry.text, cell.code == 0 ? std::u32string(U" ") : terminal.scalars(cell.code));
+      entry.characterStarts.push_back(static_cast<int32_t>(text.size()));
+      appendCell(text, terminal, cell.code);
       if (cell.width == 2 && c + 1 < length && line[c + 1].code == 0) ++c;
     }
     // A wide character that did not fit at the end of the row left an empty cell there.
     if (wrapsToNext && length > 0 && entry.characterStarts.size() > rowStart) {
       const CharData& last = line[length - 1];
       if (last.code == 0 && last.width <= 1 && (*lines[static_cast<int>(r + 1)])[0].width == 2) {
-        entry.text.truncate(entry.characterStarts.back());
+        text.resize(static_cast<size_t>(entry.characterStarts.back()));
         entry.characterStarts.pop_back();
       }
     }
     if (!wrapsToNext) break;
     entry.lineOffsets.push_back(static_cast<int64_t>(entry.characterStarts.size()));
   }
-  entry.characterStarts.push_back(entry.text.length());
+  entry.characterStarts.push_back(static_cast<int32_t>(text.size()));
+  entry.text = toUnicodeString(text);
   entry.text.toUTF8String(entry.lineAsString);
   return entry;
 }

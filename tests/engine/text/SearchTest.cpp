@@ -174,5 +174,39 @@ TEST(Search, FindAllHonoursTheLimitAndTheCacheIsStaleUntilInvalidated) {
   EXPECT_EQ(f.search.findAll("ab", plain, 10).size(), 4u);
 }
 
+// ASCII, letters of other scripts, characters past the basic plane and clusters side by side on
+// one line, each folded and located on its own cells.
+TEST(Search, MixedLinesFoldEachCharacterInPlace) {
+  SearchFixture f(40, 4);
+  f.t.feed(
+      "\xf0\x9f\x98\x80 \xc3\x84"
+      "Bc \xef\xbc\xa1Z e\xcc\x81Q");  // 😀 ÄBc ＡZ éQ
+  struct Case {
+    const char* term;
+    SearchOptions options;
+    int64_t col, size;
+  } cases[] = {
+      {"\xc3\xa4"
+       "bc",
+       plain, 3, 3},  // äbc
+      {"\xc3\xa4"
+       "BC",
+       SearchOptions(true, false, false), -1, 0},  // ÄBC: the case differs
+      {"\xef\xbd\x81z", plain, 7, 3},              // ａz: the fullwidth letter folds too
+      {"\xc3\xa9q", plain, 11, 2},                 // éq against a cluster
+      {"\xf0\x9f\x98\x80 \xc3\xa4", plain, 0, 4},  // 😀 ä
+  };
+  for (const Case& c : cases) {
+    auto result = f.search.engine.find(c.term, 0, 0, c.options);
+    if (c.col < 0) {
+      EXPECT_FALSE(result) << c.term;
+      continue;
+    }
+    ASSERT_TRUE(result) << c.term;
+    EXPECT_EQ(result->col, c.col) << c.term;
+    EXPECT_EQ(result->size, c.size) << c.term;
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
