@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -19,16 +20,28 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: vantrelle-demo [--gpu] [--font \"Family Size\"] [--] [command [argument...]]\n"
+    "usage: vantrelle-demo [--gpu] [--font \"Family Size\"] [--scrollback LINES] [--] [command [argument...]]\n"
     "  --gpu          draw with OpenGL instead of Cairo\n"
     "  --font DESC    the terminal's font, as Pango names it (\"DejaVu Sans Mono 12\")\n"
+    "  --scrollback LINES  the lines kept above the screen (the terminal's own number by default)\n"
     "Runs the user's login shell, or the command given.\n";
 
 struct Options {
   bool gpu = false;
   std::optional<Pango::FontDescription> font;
+  std::optional<int> scrollback;
   std::vector<std::string> command;
 };
+
+constexpr int kMaxScrollback = 10'000'000;
+
+std::optional<int> parseLines(const std::string& text) {
+  int value = 0;
+  auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failure != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxScrollback)
+    return std::nullopt;
+  return value;
+}
 
 // Options come before the command; everything from the first other word on is the command.
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
@@ -61,6 +74,24 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
       // A description without a size keeps the terminal's usual one.
       if (font.get_size() <= 0) font.set_size(vantrelle::TerminalView::defaultFont().get_size());
       options.font = font;
+    } else if (arg == "--scrollback" || arg.starts_with("--scrollback=")) {
+      std::string value;
+      if (arg == "--scrollback") {
+        if (++i == argc) {
+          error = "--scrollback needs a number of lines";
+          return std::nullopt;
+        }
+        value = argv[i];
+      } else {
+        value = arg.substr(13);
+      }
+      auto lines = parseLines(value);
+      if (!lines) {
+        error = "--scrollback takes a number of lines from 0 to " + std::to_string(kMaxScrollback) + ", not \"" +
+                value + "\"";
+        return std::nullopt;
+      }
+      options.scrollback = *lines;
     } else if (arg == "--help" || arg == "-h") {
       error.clear();
       return std::nullopt;
@@ -91,6 +122,7 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
     terminal.processDelegate = this;
     set_child(terminal);
     if (options.gpu) useGpu();
+    if (options.scrollback) terminal.changeScrollback(options.scrollback);
     auto env = vantrelle::demo::shellEnvironment(environ,
                                                  vantrelle::Terminal::getEnvironmentVariables("xterm-256color", true));
     std::optional<std::string> home;
