@@ -51,6 +51,18 @@ void findAll(benchmark::State& state, vantrelle::SearchOptions searchOptions, co
 }
 
 void BM_FindAllPlain(benchmark::State& state) { findAll(state, {}, "NEEDLE"); }
+
+// A term found nowhere, looked for again over lines already read: each keystroke in the find bar
+// while no new output arrives.
+void BM_NoMatchOverCachedLines(benchmark::State& state) {
+  NullHost host;
+  Terminal t(&host, options());
+  fill(t);
+  vantrelle::SearchService search(t);
+  search.findNext("absent", {});
+  for (auto _ : state) benchmark::DoNotOptimize(search.findNext("absent", {}));
+  state.SetItemsProcessed(state.iterations() * t.buffer->lines().count());
+}
 void BM_FindAllRegex(benchmark::State& state) { findAll(state, {true, true, false}, "nee+dle\\s+f"); }
 
 void BM_ImplicitLinkOnWrappedLine(benchmark::State& state) {
@@ -67,6 +79,7 @@ void BM_ImplicitLinkOnWrappedLine(benchmark::State& state) {
 
 BENCHMARK(BM_FindAllPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindAllRegex)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NoMatchOverCachedLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImplicitLinkOnWrappedLine)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

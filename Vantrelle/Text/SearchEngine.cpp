@@ -42,10 +42,18 @@ std::optional<SearchResult> SearchEngine::find(const std::string& term, int64_t 
   SearchPosition position{startCol, startRow};
   if (auto result = findInLine(term, position, searchOptions, false)) return result;
   for (int64_t y = startRow + 1; y < rowCount(); ++y) {
+    if (continuesLine(y)) continue;
     SearchPosition next{0, y};
     if (auto result = findInLine(term, next, searchOptions, false)) return result;
   }
   return std::nullopt;
+}
+
+// A row that continues the logical line above it was searched with that line, from its start or
+// from where the search began, so it is not searched again on its own: a line wrapped over many
+// rows would otherwise be read once for each of them.
+bool SearchEngine::continuesLine(int64_t row) const {
+  return row > 0 && row < rowCount() && terminal.buffer->lines()[static_cast<int>(row)]->isWrapped();
 }
 
 std::optional<SearchResult> SearchEngine::findNextWithSelection(
@@ -60,10 +68,12 @@ std::optional<SearchResult> SearchEngine::findNextWithSelection(
   SearchPosition position{start.col, start.row};
   if (auto result = findInLine(term, position, searchOptions, false)) return result;
   for (int64_t y = startRow + 1; y < rowCount(); ++y) {
+    if (continuesLine(y)) continue;
     SearchPosition next{0, y};
     if (auto result = findInLine(term, next, searchOptions, false)) return result;
   }
   for (int64_t y = 0; y < startRow && y < rowCount(); ++y) {
+    if (continuesLine(y)) continue;
     SearchPosition next{0, y};
     if (auto result = findInLine(term, next, searchOptions, false)) return result;
   }
@@ -99,8 +109,12 @@ std::optional<SearchResult> SearchEngine::findPreviousWithSelection(
     position.startRow = y;
     if (auto result = findInLine(term, position, searchOptions, true)) return result;
   }
-  if (startRow != lastRow) {
-    for (int64_t y = lastRow; y >= startRow && y >= 0; --y) {
+  if (previousSelection) {
+    // Round to the start, and on to the first row of the line where the search began, since
+    // the match there may be the only one (as a forward step comes back to it).
+    int64_t lineStart = startRow;
+    while (continuesLine(lineStart)) --lineStart;
+    for (int64_t y = lastRow; y >= lineStart && y >= 0; --y) {
       position.startRow = y;
       if (auto result = findInLine(term, position, searchOptions, true)) return result;
     }
@@ -111,19 +125,23 @@ std::optional<SearchResult> SearchEngine::findPreviousWithSelection(
 std::optional<SearchResult> SearchEngine::findInLine(const std::string& term, SearchPosition& searchPosition,
                                                      const std::optional<SearchOptions>& searchOptions,
                                                      bool isReverseSearch) {
-  const int64_t row = searchPosition.startRow;
-  const int64_t col = searchPosition.startCol;
+  int64_t row = searchPosition.startRow;
+  int64_t col = searchPosition.startCol;
   if (row < 0 || row >= rowCount()) return std::nullopt;
   const int64_t cols = terminal.cols;
-  if (terminal.buffer->lines()[static_cast<int>(row)]->isWrapped()) {
+  if (continuesLine(row)) {
     if (isReverseSearch) {
       // Reverse callers step upwards and reach the line's first row with a column that covers
       // every row below it.
       searchPosition.startCol = col + cols;
       return std::nullopt;
     }
-    SearchPosition up{col + cols, row - 1};
-    return findInLine(term, up, searchOptions, false);
+    // The line's text starts at its first row; the top row stands for it when the scrollback
+    // has dropped the rows before.
+    while (continuesLine(row)) {
+      --row;
+      col += cols;
+    }
   }
   const SearchLineEntry* cached = lineCache.entry(row);
   SearchLineEntry built;

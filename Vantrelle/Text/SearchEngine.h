@@ -60,6 +60,7 @@ class SearchEngine {
   int64_t bufferColsToStringOffset(int64_t startRow, int64_t cols);
   int64_t stringLengthToBufferSize(int64_t row, int64_t offset);
   int64_t rowCount() const;
+  bool continuesLine(int64_t row) const;
   const icu::RegexPattern* compiledPattern(const std::string& term, bool caseSensitive);
   // The term as plain matching compares it, kept for the same reason.
   const icu::UnicodeString& plainNeedle(const std::string& term, bool foldCase);

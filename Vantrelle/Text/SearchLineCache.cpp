@@ -117,8 +117,6 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
     int length = line.count();
     if (trimRight && !wrapsToNext) length = std::max(0, std::min(line.getTrimmedLength(), length));
     const size_t rowStart = entry.characterStarts.size();
-    text.reserve(text.size() + static_cast<size_t>(length));
-    entry.characterStarts.reserve(entry.characterStarts.size() + static_cast<size_t>(length) + 1);
     for (int c = 0; c < length; ++c) {
       const CharData& cell = line[c];
       if (cell.code == 0 && c > 0 && line[c - 1].width == 2) continue;

@@ -13,7 +13,8 @@ struct SearchFixture {
   TestHost host;
   Terminal t;
   SearchService search;
-  explicit SearchFixture(int cols = 20, int rows = 6) : t(&host, sized(cols, rows)), search(t) {}
+  explicit SearchFixture(int cols = 20, int rows = 6, int scrollback = 500)
+      : t(&host, sized(cols, rows, scrollback)), search(t) {}
 };
 
 const SearchOptions plain{};
@@ -205,6 +206,39 @@ TEST(Search, MixedLinesFoldEachCharacterInPlace) {
     ASSERT_TRUE(result) << c.term;
     EXPECT_EQ(result->col, c.col) << c.term;
     EXPECT_EQ(result->size, c.size) << c.term;
+  }
+}
+
+// Output without a newline makes one logical line of many rows. Each of its rows once walked up
+// to the line's first row and read the line again from there, so a search over it never ended;
+// and a top row whose line began above the scrollback was never searched at all.
+TEST(Search, ALineWrappedOverManyRowsIsReadOnce) {
+  constexpr int kRows = 60000;
+  SearchFixture f(20, 4, kRows + 10);
+  f.t.feed(std::string(20 * (kRows - 1), 'a') + "needle" + std::string(14, 'a'));
+  ASSERT_GT(f.t.buffer->lines().count(), kRows - 10);
+  const int64_t needleRow = f.t.buffer->lines().count() - 4 + f.t.buffer->y;
+  auto forward = f.search.findNext("needle", plain);
+  ASSERT_TRUE(forward);
+  EXPECT_EQ(forward->row, needleRow);
+  EXPECT_EQ(forward->col, 0);
+  auto backward = f.search.findPrevious("needle", plain);
+  ASSERT_TRUE(backward);
+  EXPECT_EQ(backward->row, needleRow);
+  EXPECT_FALSE(f.search.findNext("absent", plain));
+  EXPECT_FALSE(f.search.findPrevious("absent", regex));
+  EXPECT_EQ(f.search.findAll("aaaa", plain, 3).size(), 3u);
+
+  SearchFixture trimmed(10, 2, 2);
+  // Five rows in a buffer of four lines: the line's first row leaves the scrollback.
+  trimmed.t.feed(std::string(10, 'a') + "topccccccc" + std::string(25, 'b'));
+  ASSERT_TRUE(trimmed.t.buffer->lines()[0]->isWrapped());
+  for (bool forwardStep : {true, false}) {
+    trimmed.search.reset();
+    auto top = forwardStep ? trimmed.search.findNext("top", plain) : trimmed.search.findPrevious("top", plain);
+    ASSERT_TRUE(top) << forwardStep;
+    EXPECT_EQ(top->row, 0);
+    EXPECT_EQ(top->col, 0);
   }
 }
 
