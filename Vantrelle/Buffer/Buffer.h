@@ -115,6 +115,9 @@ class Buffer {
   int marginLeft = 0;
   int marginRight = 0;
   bool hasScrollback = false;
+  // A line editor (a shell at its prompt) owns the cursor's line and redraws it after a resize,
+  // counting on its rows being where it drew them: reflow then leaves the cursor's group alone.
+  bool cursorLineRedrawn = false;
 
   // Attribute of the filler and continuation cells that insertCharacter writes: default colours,
   // so a blank left where a wide character lost a half draws as blank, not in inverted colours.
@@ -300,7 +303,8 @@ class Buffer {
 
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);
-  std::vector<int> getLinesToRemove(int oldCols, int newCols, const CharData& nullChar);
+  std::vector<int> getLinesToRemove(int oldCols, int newCols, int keptRow, const CharData& nullChar);
+  int keptCursorRow() const;  // the row of the cursor when reflow leaves its group alone, else -1
   std::vector<int> getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols, int newCols);
   static int getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines, int i, int cols);
   void resizeRows(int newCols, int newRows, int& addToY);

@@ -1,7 +1,9 @@
 // Reflow keeps soft-wrapped text readable across width changes: groups of rows joined by wrap
 // flags are re-laid in place with cell copies, rows that empty out are removed in one layout
 // pass, and rows that a narrower screen needs are inserted in one bottom-up pass. The cursor's
-// group is re-laid like any other, and the cursor goes with the character it was on.
+// group is re-laid like any other, and the cursor goes with the character it was on, unless a
+// line editor owns it: the editor redraws it after the resize, counting on its rows being where
+// it drew them, so then the group stays as it is.
 #include <algorithm>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -67,7 +69,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
   return destRow;
 }
 
-std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, const CharData& nullChar) {
+std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int keptRow, const CharData& nullChar) {
   std::vector<int> toRemove;
   int row = 0;
   while (row < _lines.count() - 1) {
@@ -78,6 +80,10 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, const CharDa
     std::vector<BufferLinePtr> group = gatherGroupDown(_lines, row);
     int size = int(group.size());
     int end = row + size;
+    if (row <= keptRow && keptRow < end) {
+      row = end;
+      continue;
+    }
     int destRow = joinGroupForward(group, oldCols, newCols, nullChar);
     int emptied = 0;
     for (int i = size - 1; i > 0; i--) {
@@ -97,7 +103,7 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, const CharDa
 }
 
 void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
-  std::vector<int> toRemove = getLinesToRemove(oldCols, newCols, CharData::Null);
+  std::vector<int> toRemove = getLinesToRemove(oldCols, newCols, keptCursorRow(), CharData::Null);
   if (toRemove.empty()) return;
 
   std::vector<BufferLinePtr> layout;
@@ -233,6 +239,10 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       group.insert(group.begin(), _lines[row]);
     }
     int size = int(group.size());
+    if (row <= keptCursorRow() && keptCursorRow() < row + size) {
+      row--;
+      continue;
+    }
     int lastLen = group.back()->getTrimmedLength();
     std::vector<int> lengths = getNewLineLengths(group, oldCols, newCols);
     int add = int(lengths.size()) - size;
@@ -290,6 +300,8 @@ void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToIns
     }
   }
 }
+
+int Buffer::keptCursorRow() const { return cursorLineRedrawn ? yBase + y : -1; }
 
 // Counts the cells of text before the cursor in its group, and after it, as the group's rows lay
 // it out at the current width: a row's text ends at its wrapped length, so a gap left by a wide

@@ -58,7 +58,7 @@ void Buffer::resize(int newCols, int newRows) {
     if (newCols < _cols) {
       for (int i = 0; i < _lines.count(); i++) resizeLine(*_lines[i], newCols);
     }
-    placeCursor(cursor, newCols, newRows);
+    if (!cursorLineRedrawn) placeCursor(cursor, newCols, newRows);
   }
   keepViewportInsideRing(newRows);
   // Every line must now hold the new width; the steps above establish it, this keeps a slip from
