@@ -184,7 +184,8 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
   endPendingWrap();
   Buffer& b = *buffer;
   BufferLine& line = screenLine(*this, b.y);
-  switch (firstParameter(pars)) {
+  const int p = firstParameter(pars);
+  switch (p) {
     case 0:
       eraseCells(line, b.x, cols, eraseCell(*this));
       break;
@@ -197,6 +198,10 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
     default:
       break;
   }
+  // A row erased to its end no longer runs on into the next one. A shell that redraws its line
+  // wider erases the rows it used before; left marked as continuations, they would join the
+  // next command's output to the command line.
+  if ((p == 0 || p == 2 || (p == 1 && b.x + 1 >= cols)) && b.y + 1 < rows) screenLine(*this, b.y + 1).setWrapped(false);
   updateRange(b.y);
 }
 

@@ -59,5 +59,33 @@ TEST(EdgeSelection, WrappedLinesCopyAsPrinted) {
   }
 }
 
+// A row erased to its end no longer runs on into the row below, so what is printed there later
+// starts a line of its own: a shell that redraws its command line wider erases the rows it used.
+TEST(EdgeSelection, ErasedRowsEndTheirLine) {
+  const struct {
+    const char* stream;
+    int widenTo;  // 0: no resize
+    const char* then;
+    const char* text;
+  } cases[] = {
+      // A shell's command drawn over three rows of 10, then redrawn on one row of 30.
+      {"\x1b[?2004h$ abcdefghijklmnopqrstuv", 30,
+       "\r\x1b[K\r\x1b[A\x1b[K\r\x1b[A\x1b[K\r$ abcdefghijklmnopqrstuv\r\nout", "$ abcdefghijklmnopqrstuv\nout"},
+      {"0123456789abc\x1b[A\r\x1b[2K", 0, "\r\nx", "\nxbc"},
+      {"0123456789abc\x1b[1;4H\x1b[K", 0, "", "012\nabc"},
+      {"0123456789abc\x1b[1;10H\x1b[1K", 0, "", "\nabc"},
+      {"0123456789abc\x1b[1;4H\x1b[1K", 0, "", "    456789abc"},  // the row still reaches its end
+  };
+  for (const auto& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(10, 4));
+    t.feed(c.stream);
+    if (c.widenTo) t.resize(c.widenTo, 4);
+    t.feed(c.then);
+    const auto last = t.buffer->lines().count() - 1;
+    EXPECT_EQ(t.getText(Position(0, 0), Position(t.cols, last)), c.text) << c.stream;
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
