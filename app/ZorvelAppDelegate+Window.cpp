@@ -30,6 +30,10 @@ window.zorvel-main.zorvel-light, window.zorvel-light .zorvel-surface {
   background-color: rgb(238, 241, 245);
 }
 .zorvel-terminal-container { background-color: @theme_base_color; }
+/* The menu bar lies on the window's own surface: its titles take a colour that reads there, also
+   when the desktop's theme is held to the other variant. */
+window.zorvel-main menubar > item > label { color: rgba(255, 255, 255, 0.9); }
+window.zorvel-main.zorvel-light menubar > item > label { color: rgba(0, 0, 0, 0.85); }
 label.zorvel-error-label {
   background-color: rgb(32, 32, 32);
   color: rgb(255, 143, 133);

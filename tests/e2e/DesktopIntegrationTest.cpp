@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -86,4 +87,47 @@ TEST(DesktopIntegration, TheWindowOpensWithinAScaledScreen) {
       30s));
   EXPECT_LE(shown.first, screen.first);
   EXPECT_LE(shown.second, screen.second);
+}
+
+// The menu bar's titles read on the window's surface in either theme of the page, also when the
+// desktop holds its own theme to the other variant.
+TEST(DesktopIntegration, TheMenuBarReadsInEitherThemeWhateverTheDesktopThemeIs) {
+  struct Case {
+    const char* desktopTheme;
+    const char* pageTheme;
+  };
+  for (const Case& c : {Case{"Adwaita:dark", "light"}, Case{"Adwaita", "dark"}}) {
+    SCOPED_TRACE(c.desktopTheme);
+    DesktopRun run(std::map<std::string, std::string>{{"GTK_THEME", c.desktopTheme}});
+    run.start();
+    std::string window;
+    ASSERT_TRUE(waitUntil([&] { return !(window = mainWindowOf(run.app->processIdentifier())).empty(); }, 60s))
+        << run.log();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          auto state = nlohmann::json::parse(run.request("GET", "/__test/state").body, nullptr, false);
+          return state.is_object() && state.value("event_streams", 0) >= 1;
+        },
+        60s));
+    auto post = nlohmann::json{{"post", {{"kind", "theme"}, {"value", c.pageTheme}}}};
+    run.request("POST", "/__test/events", {{"data", post.dump()}});
+    // Behind the titles "Zorvel" and "Edit": the surface of the page's theme, once the window has
+    // taken it, and text that differs from it, rather than next to no difference when the text has
+    // the surface's colour.
+    const std::string shot = run.directory + "/menu.png";
+    const bool light = std::string(c.pageTheme) == "light";
+    double contrast = 0;
+    auto readable = [&] {
+      if (std::system(("import -window " + window + " " + shot).c_str()) != 0) return false;
+      auto measured = commandOutput(
+          "convert " + shot +
+          " -crop 100x18+0+3 +repage -colorspace gray -format '%[fx:minima] %[fx:maxima] %[fx:mean]' info:");
+      double darkest = 0, lightest = 0, mean = 0;
+      if (std::sscanf(measured.c_str(), "%lf %lf %lf", &darkest, &lightest, &mean) != 3) return false;
+      contrast = lightest - darkest;
+      bool surface = light ? mean > 0.7 : mean < 0.3;
+      return surface && contrast > 0.4;
+    };
+    EXPECT_TRUE(waitUntil(readable, 20s)) << "contrast " << contrast;
+  }
 }
