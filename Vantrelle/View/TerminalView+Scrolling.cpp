@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "Vantrelle/View/TerminalView.h"
 
@@ -128,7 +129,15 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (allowMouseReporting && selectionActive()) deactivateSelection();
   const Buffer* fed = terminal->buffer;
   const int trimmed = fed->totalLinesTrimmed(), base = fed->yBase;
-  terminal->feed(byteArray);
+  {
+    feeding = true;
+    struct Fed {
+      bool& feeding;
+      ~Fed() { feeding = false; }
+    } fedScope{feeding};
+    terminal->feed(byteArray);
+  }
+  if (std::exchange(scrolledWhileFeeding, false)) showScrolledPosition();
   if (terminal->buffer == fed) {
     // The screen's first row only moves up when saved lines are erased.
     keepSelectionOnItsText(fed->yBase < base ? -1 : Buffer::linesTrimmedBetween(trimmed, fed->totalLinesTrimmed()));

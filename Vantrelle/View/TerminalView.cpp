@@ -183,6 +183,16 @@ void TerminalView::send(TerminalView&, std::span<const uint8_t> data) {
 }
 
 void TerminalView::scrolled(Terminal&, int) {
+  // Output like `yes` scrolls at every line, and a scroller update costs far more than the line:
+  // within a feed only where the scrolling ends is shown.
+  if (feeding) {
+    scrolledWhileFeeding = true;
+    return;
+  }
+  showScrolledPosition();
+}
+
+void TerminalView::showScrolledPosition() {
   updateScroller();
   if (terminalDelegate) terminalDelegate->scrolled(*this, scrollPosition());
 }

@@ -527,6 +527,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int maxScroll() const;
   void windowActiveChanged();
   void keepSelectionOnItsText(int droppedLines);
+  void showScrolledPosition();
   void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
   void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context, PixelCanvas* canvas);
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
@@ -564,6 +565,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   ViewSize frameSize;
   // The scroller was shown or hidden since the grid was last fitted to the frame.
   bool scrollerWidthStale = false;
+  // Set while the terminal digests a feed: the lines it scrolls meanwhile are shown once, after it.
+  bool feeding = false;
+  bool scrolledWhileFeeding = false;
   bool fittingGridToScroller = false;
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;

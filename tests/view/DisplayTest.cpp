@@ -1,6 +1,7 @@
 // Redraw coalescing, immediate redraws after typing, synchronized output, changed-row redraws,
 // the caret's place, scrolling and painted cell colours.
 #include <gtest/gtest.h>
+#include <gtkmm/adjustment.h>
 
 #include <cmath>
 
@@ -325,6 +326,23 @@ TEST_F(Display, TheScrollbarPagesAndFollowsItsKnob) {
   EXPECT_EQ(host.scrolls.back(), 0);
   view->scrollerActivated(TerminalView::ScrollerPart::knobSlot);
   EXPECT_EQ(terminal().buffer->yDisp, 0);
+}
+
+// A feed that scrolls many lines (a build log, `yes`) tells the scroller and the host where it
+// ended, once: updating them at every line cost more than the lines themselves.
+TEST_F(Display, AFeedThatScrollsManyLinesShowsWhereItEndsOnce) {
+  std::string lines;
+  for (int i = 0; i < 500; i++) lines += "line " + std::to_string(i) + "\r\n";
+  host.scrolls.clear();
+  view->feed(lines);
+  ASSERT_EQ(host.scrolls.size(), 1u);
+  EXPECT_DOUBLE_EQ(host.scrolls.back(), view->scrollPosition());
+  auto adjustment = view->scrollerWidget()->get_adjustment();
+  const double value = adjustment->get_value(), page = adjustment->get_page_size();
+  view->updateScroller();
+  EXPECT_DOUBLE_EQ(adjustment->get_value(), value);
+  EXPECT_DOUBLE_EQ(adjustment->get_page_size(), page);
+  EXPECT_LT(page, 0.1);
 }
 
 TEST_F(Display, ANegativeScrollbackSizeKeepsAWholeScreen) {
