@@ -69,6 +69,8 @@ class EscapeSequenceParser {
   // machine would take them: the bytes after ESC [ taken, up to its final byte, or 0.
   size_t takeCursorPosition(uint64_t word);
   size_t takePlainCsi(const uint8_t* start, const uint8_t* end);
+  static constexpr ptrdiff_t kRoomyCsi = kMaxParameters + 8;
+  const uint8_t* takeRoomyFields(const uint8_t* p);
   // Dispatches the sequence whose parameters were taken so, ending in `final`.
   template <typename Handler>
   void dispatchTakenCsi(Handler& handler, uint8_t final);

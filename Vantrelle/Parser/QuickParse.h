@@ -135,6 +135,15 @@ inline size_t EscapeSequenceParser::takePlainCsi(const uint8_t* const start, con
     ++p;
   }
   if (p == end || *p == ':') return 0;
+  if (end - p >= kRoomyCsi) {
+    if (const uint8_t* const final = takeRoomyFields(p)) {
+      _collect[0] = '?';
+      _collectCount = collectCount;
+      _collectOverflow = false;
+      _parameterLimitExceeded = false;
+      return static_cast<size_t>(final + 1 - start);
+    }
+  }
   int* const values = _pars.data();
   uint8_t* const separators = _parsTxt.data();
   size_t count = 1;
@@ -176,6 +185,54 @@ inline size_t EscapeSequenceParser::takePlainCsi(const uint8_t* const start, con
   _collectOverflow = false;
   _parameterLimitExceeded = false;
   return static_cast<size_t>(p + 1 - start);
+}
+
+// The parameters at `p` where kRoomyCsi bytes are readable there and they are of the form nearly
+// every colour and cursor position has: fields of at most four digits separated by ';', with the
+// final byte within the first 24 bytes. None of the bytes then needs a check on the end of the
+// data, nor the count of fields one on the limit, as that many bytes hold no more fields than
+// kept. The fields are taken as takePlainCsi takes them and the final byte returned; anything
+// else returns null, having changed nothing the machine does not clear on its way in.
+inline const uint8_t* EscapeSequenceParser::takeRoomyFields(const uint8_t* p) {
+  int* const values = _pars.data();
+  uint8_t* const separators = _parsTxt.data();
+  // Each field takes at least its separator, so no more than kMaxParameters - 1 of them end
+  // before this, and the reads of the last field stay within kRoomyCsi bytes.
+  const uint8_t* const lastField = p + kMaxParameters - 1;
+  size_t count = 0;
+  for (;;) {
+    int value = 0;
+    unsigned digit = p[0] - unsigned('0');
+    if (digit <= 9) {
+      value = static_cast<int>(digit);
+      digit = p[1] - unsigned('0');
+      if (digit <= 9) {
+        value = value * 10 + static_cast<int>(digit);
+        digit = p[2] - unsigned('0');
+        if (digit <= 9) {
+          value = value * 10 + static_cast<int>(digit);
+          digit = p[3] - unsigned('0');
+          if (digit <= 9) {
+            // Five digits may pass the largest value: the general loop saturates them.
+            if (p[4] - unsigned('0') <= 9) return nullptr;
+            value = value * 10 + static_cast<int>(digit);
+            ++p;
+          }
+          ++p;
+        }
+        ++p;
+      }
+      ++p;
+    }
+    values[count] = value;
+    if (*p != ';') break;
+    separators[count] = ';';
+    ++count;
+    if (++p > lastField) return nullptr;
+  }
+  if (*p < 0x40 || *p > 0x7E) return nullptr;
+  _parsCount = count + 1;
+  return p;
 }
 
 }  // namespace vantrelle

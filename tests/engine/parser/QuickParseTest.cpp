@@ -128,5 +128,35 @@ TEST(QuickParse, CursorPositionsOfEveryLengthReportWhatTheMachineReports) {
   }
 }
 
+// Parameters with room after them are read without checks on the end of the data: every count
+// of fields up to past the limit, every count of digits in them, and the finals and bytes that are
+// not that form must give the machine's events, whether the room runs to the end of the data or a
+// cut falls inside the sequence.
+TEST(QuickParse, RoomyParametersReportWhatTheMachineReports) {
+  static const char* const fields[] = {"", "7", "42", "255", "9999", "65535", "123456", "1:2"};
+  static const char* const finals[] = {"m", "H", "~", "$p", "?", "\x1b", "\n"};
+  const std::string room(40, 'x');
+  uint64_t state = 5;
+  auto below = [&state](size_t n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<size_t>(state >> 33) % n;
+  };
+  for (size_t count = 1; count <= 27; ++count) {
+    for (int round = 0; round < 24; ++round) {
+      std::string stream = round % 3 ? "\x1b[" : "\x1b[?";
+      for (size_t i = 0; i < count; ++i) {
+        if (i) stream += ';';
+        // Mostly short fields, so the sequence fits in the window that is read at once.
+        stream += fields[below(round % 2 ? 5 : std::size(fields))];
+      }
+      stream += finals[round % 6 ? 0 : below(std::size(finals))];
+      stream += room;
+      for (const size_t cut : {stream.size(), below(stream.size() + 1)})
+        expectSame(parsed(stream, cut, true), parsed(stream, cut, false),
+                   "cut at " + std::to_string(cut) + ": " + shown(stream));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
