@@ -198,10 +198,18 @@ class Buffer {
   void closeTextRow(const TextRow& row, const CharData* last);
   // The continuation of a one-column cell of the rendition `narrow` that an emoji selector widened.
   const CellWords& widenedContinuation(const CellWords& narrow);
+  // Where one-column cells go on after one stored at the cursor: its line, the cell after it and
+  // the end of the cells the cursor reaches on that row without a wrap. Empty where a cell must
+  // look at its neighbours (the buffer may hold wide characters).
+  struct CellRun {
+    BufferLine* line = nullptr;
+    CharData* next = nullptr;
+    int left = 0;
+  };
   // One one-column cell, given as its words, at the cursor where that takes no wrap, no insert
   // mode and lands inside a line of the ring: the cell and the bookkeeping insertAsciiRun leaves for one
-  // byte. Returns the line written, or null having done nothing.
-  BufferLine* storeCellAtCursor(CellWords words) {
+  // byte. Returns the line written, or null having done nothing; `run` gets where cells go on.
+  BufferLine* storeCellAtCursor(CellWords words, CellRun& run) {
     const int col = x;
     const int right = marginMode ? marginRight : _cols - 1;
     const int row = yBase + y;
@@ -218,7 +226,22 @@ class Buffer {
     // Every print decides afresh whether a wrap is pending: one left from an earlier print must
     // not come back when the cursor returns to the margin.
     noteMarginWrap();
+    run = mayHoldWideCells ? CellRun{} : CellRun{&line, cells + col + 1, std::min(right, line.count() - 1) - col};
     return &line;
+  }
+  // The same for the next cell of `run` (with cells left), where nothing has changed since the
+  // cell before it was stored but the rendition: the cursor, the modes and the line are as that
+  // store left them, so the line need not be found and checked again.
+  void storeNextCell(CellRun& run, CellWords words) {
+    const int col = x;
+    std::memcpy(static_cast<void*>(run.next), &words, sizeof words);
+    ++run.next;
+    --run.left;
+    run.line->storedBelow(col + 1);
+    run.line->touch();
+    x = col + 1;
+    lastBufferStorage.x = col;
+    noteMarginWrap();
   }
   // One-column cells of the given codes at the cursor, where all of them fit on its row left of
   // the right margin and inside a line of the ring, outside insert mode: the cells and the bookkeeping

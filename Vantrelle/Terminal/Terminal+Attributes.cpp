@@ -291,6 +291,8 @@ std::string describePars(std::span<const int> pars) {
 // pass that nearly every SGR takes does not set up the note's strings.
 void Terminal::selectGraphicRenditionFrom(size_t start, std::span<const int> pars,
                                           std::span<const uint8_t> separators) {
+  // The note goes to the delegate, which might do anything with the terminal.
+  forgetCellRun();
   // A program controls these parameters, so the note obeys the silent switch.
   std::vector<int> unknown;
   sgr::apply(curAttr, pars, separators, start, silentLog ? nullptr : &unknown);

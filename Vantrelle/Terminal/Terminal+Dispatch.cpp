@@ -42,15 +42,23 @@ constexpr bool isDesignatorIntermediate(uint8_t c) {
 
 }  // namespace
 
-void Terminal::feed(std::span<const uint8_t> data) { parser.parseWith(*this, data); }
+void Terminal::feed(std::span<const uint8_t> data) {
+  // Between feeds and after them, the terminal may be changed from outside the parser.
+  forgetCellRun();
+  parser.parseWith(*this, data);
+  forgetCellRun();
+}
 
 void Terminal::feed(std::string_view text) { feed({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
 
 void Terminal::print(std::span<const uint8_t> run) {
-  if (!(run.size() == 1 ? printCellOnCursorRow(run[0]) : printOnCursorRow(run))) handlePrint(run);
+  if (run.size() == 1 && printCellOnCursorRow(run[0])) return;
+  forgetCellRun();
+  if (!(run.size() != 1 && printOnCursorRow(run))) handlePrint(run);
 }
 
 void Terminal::printText(std::span<const uint8_t> run, bool belowDel) {
+  forgetCellRun();
   if (!(belowDel && printOnCursorRow(run, true))) handlePrint(run);
 }
 
@@ -71,11 +79,19 @@ bool Terminal::printOnCursorRow(std::span<const uint8_t> run, bool belowDel) {
 }
 
 // The same for one character, the case of colourful output that changes the rendition before
-// every cell.
+// every cell. The cells after the first of a row go on where it left off: the row is already
+// marked for redrawing and the last printed cell's line and buffer are already these.
 bool Terminal::printCellOnCursorRow(uint8_t code) {
-  if (code >= 0x7F || readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;
+  if (code >= 0x7F) return false;
+  if (cellRun.left != 0) {
+    buffer->storeNextCell(cellRun, cellWordsWithValue(renditionCell(), code, 1));
+    lastPrinted.generation = cellRun.line->generation();
+    lastPrinted.col = buffer->lastBufferStorage.x;
+    return true;
+  }
+  if (readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;
   Buffer& target = *buffer;
-  BufferLine* const line = target.storeCellAtCursor(cellWordsWithValue(renditionCell(), code, 1));
+  BufferLine* const line = target.storeCellAtCursor(cellWordsWithValue(renditionCell(), code, 1), cellRun);
   if (!line) return false;
   updateRange(target, target.y);
   lastPrinted = {&target, line, line->generation(), target.lastBufferStorage.x};
@@ -83,6 +99,7 @@ bool Terminal::printCellOnCursorRow(uint8_t code) {
 }
 
 void Terminal::dispatchExecute(uint8_t code) {
+  forgetCellRun();
   switch (code) {
     case 0x07:
       if (tdel) tdel->bell(*this);
@@ -122,6 +139,7 @@ void Terminal::dispatchExecute(uint8_t code) {
 }
 
 void Terminal::dispatchEsc(std::span<const uint8_t> collect, uint8_t code) {
+  forgetCellRun();
   if (collect.size() == 1) {
     dispatchEscWithIntermediate(collect[0], code);
     return;
@@ -249,6 +267,7 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
     if (!sgr::applyLoneColor(curAttr, pars, separators)) selectGraphicRendition(pars, separators);
     return;
   }
+  forgetCellRun();
   if (code == 'H') {
     cmdCursorPosition(pars);
     return;
@@ -496,6 +515,7 @@ void Terminal::setTitleModes(std::span<const int> pars, bool on) {
 }
 
 void Terminal::dispatchOsc(int64_t code, std::span<const uint8_t> data) {
+  forgetCellRun();
   if (auto handler = oscHandlers.find(code); handler != oscHandlers.end()) {
     handler->second(data);
     return;
@@ -504,6 +524,7 @@ void Terminal::dispatchOsc(int64_t code, std::span<const uint8_t> data) {
 }
 
 void Terminal::dispatchApc(uint8_t command, std::span<const uint8_t> content) {
+  forgetCellRun();
   if (command == 'G') {
     handleKittyGraphics(content);
     return;
@@ -513,6 +534,7 @@ void Terminal::dispatchApc(uint8_t command, std::span<const uint8_t> content) {
 
 std::unique_ptr<DcsHandler> Terminal::dispatchDcs(std::span<const uint8_t> collect, uint8_t code,
                                                   std::span<const int> pars) {
+  forgetCellRun();
   if (code != 'q') return nullptr;
   if (collect.empty()) return makeSixelHandler(pars);
   if (collect.size() == 1 && collect[0] == '$') return makeDecrqssHandler();
@@ -520,6 +542,7 @@ std::unique_ptr<DcsHandler> Terminal::dispatchDcs(std::span<const uint8_t> colle
 }
 
 ParsingState Terminal::parseError(const ParsingState& state) {
+  forgetCellRun();
   if (!silentLog) {
     log(std::string("Vantrelle: Parsing error, state: ParsingState(position: ") + std::to_string(state.position) +
         ", code: " + std::to_string(state.code) + ", currentState: " + parserStateName(state.currentState) + ")");

@@ -473,6 +473,11 @@ class Terminal : private ParserHandler {
   void printText(std::span<const uint8_t> run, bool belowDel);
   bool printOnCursorRow(std::span<const uint8_t> run, bool belowDel = false);
   bool printCellOnCursorRow(uint8_t code);
+  // Where one-column cells printed one at a time go on, while nothing has come from the parser
+  // since the last of them but renditions: anything else may move the cursor or the lines, so
+  // every other report of the parser, and every feed, forgets it first.
+  Buffer::CellRun cellRun;
+  void forgetCellRun() { cellRun.left = 0; }
   void printStateReset() final { readingBuffer.putbackCount = 0; }
   void dispatchExecute(uint8_t code) final;
   void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;

@@ -123,5 +123,89 @@ TEST(QuickPath, CursorPositionClampsEndsAWrapAndMarksBothRows) {
   }
 }
 
+// Colourful output prints its cells one at a time, each after a new rendition, and a cell goes
+// where the one before it left off without finding its line again. Whatever comes between two
+// such cells (moving the cursor, scrolling and recycling lines, erasing the saved lines, another
+// screen, a resize, a reset, modes, margins, wide characters, images) must leave the cells where
+// the general path puts them, fed whole or a byte at a time.
+TEST(QuickPath, CellsAfterAnythingButARenditionLandWhereTheGeneralPathPutsThem) {
+  static const char* const between[] = {
+      "\n",
+      "\r",
+      "\b",
+      "\t",
+      "\x1b[5;18H\n",
+      "\x1b[H\x1bM",
+      "\x1b[2L",
+      "\x1b[2M",
+      "\x1b[S",
+      "\x1b[2T",
+      "\x1b[2;4r\n\n",
+      "\x1b[3J",
+      "\x1b[2J",
+      "\x1b[?1049h",
+      "\x1b[?1049l",
+      "\x1b[?47h",
+      "\033c",
+      "\x1b[!p",
+      "\x1b[4h",
+      "\x1b[?7l",
+      "\x1b(0",
+      "\x0e",
+      "\x1b[3X",
+      "\x1b[2@",
+      "\x1b[2P",
+      "\x1b#8",
+      "\x1b#6",
+      "\xe4\xb8\xad",
+      "\xcc\x81",
+      "\xe4\xb8",
+      "\x1b]0;t\x07",
+      "\x1b[2K",
+      "\x1b[3;3H",
+      "\x1b[1G",
+      "\0337\x1b[4;2H\0338",
+      "\x1b[?6h",
+      "\x1b[60m",
+      "\x1b[>4;2m",
+      "\x1b[2b",
+      "\x1b[?69h\x1b[3;8s",
+      "\x1bPq#0;2;0;0;0#0~~\x1b\\",
+      "\x1b_Ga=T,f=24,s=1,v=1;AAAA\x1b\\",
+  };
+  // Cells from the left, from the middle and up to the right edge, where the next cell wraps.
+  static const char* const starts[] = {"\x1b[2;1H", "\x1b[3;9H", "\x1b[5;16H"};
+  const auto cells = [](int count, int from) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+      text += "\x1b[3" + std::to_string((from + i) % 8) + "m" + char('a' + (from + i) % 26);
+    return text;
+  };
+  for (const char* start : starts) {
+    for (int moved = 0; moved <= int(std::size(between)) + 1; ++moved) {
+      TestHost hostWhole, hostBytes;
+      Terminal whole(&hostWhole, sized(20, 5, 3)), bytes(&hostBytes, sized(20, 5, 3));
+      const std::string before = std::string(start) + cells(7, 0);
+      const std::string after = cells(24, 7);
+      std::string what = std::string(start) + " then ";
+      if (moved < int(std::size(between))) {
+        const std::string stream = before + between[moved] + after;
+        whole.feed(stream);
+        for (char c : stream) bytes.feed(std::string_view(&c, 1));
+        what += between[moved];
+      } else {
+        // A resize comes between two feeds.
+        const auto [cols, rows] = moved == int(std::size(between)) ? std::pair(12, 4) : std::pair(30, 7);
+        for (Terminal* t : {&whole, &bytes}) t->feed(before);
+        for (Terminal* t : {&whole, &bytes}) t->resize(cols, rows);
+        whole.feed(after);
+        for (char c : after) bytes.feed(std::string_view(&c, 1));
+        what += "a resize to " + std::to_string(cols) + "x" + std::to_string(rows);
+      }
+      expectSameScreens(bytes, whole, what);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
