@@ -231,8 +231,8 @@ class Buffer {
   }
   // The same for the next cell of `run` (with cells left), where nothing has changed since the
   // cell before it was stored but the rendition: the cursor, the modes and the line are as that
-  // store left them, so the line need not be found and checked again.
-  void storeNextCell(CellRun& run, CellWords words) {
+  // store left them, so the line need not be found and checked again. Returns the cell's column.
+  int storeNextCell(CellRun& run, CellWords words) {
     const int col = x;
     std::memcpy(static_cast<void*>(run.next), &words, sizeof words);
     ++run.next;
@@ -242,6 +242,7 @@ class Buffer {
     x = col + 1;
     lastBufferStorage.x = col;
     noteMarginWrap();
+    return col;
   }
   // One-column cells of the given codes at the cursor, where all of them fit on its row left of
   // the right margin and inside a line of the ring, outside insert mode: the cells and the bookkeeping

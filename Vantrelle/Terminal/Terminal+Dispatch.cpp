@@ -52,6 +52,17 @@ void Terminal::feed(std::span<const uint8_t> data) {
 void Terminal::feed(std::string_view text) { feed({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
 
 void Terminal::print(std::span<const uint8_t> run) {
+  // The next cell of colourful output, packed straight from the rendition, which changed since
+  // the cell before it (a table holds underline colours: those take the general way).
+  if (run.size() == 1 && cellRun.left != 0 && run[0] < 0x7F && !curAttr.underlineColor) {
+    lastPrinted.col = buffer->storeNextCell(cellRun, cellWords(CharData(run[0], 1, curAttr)));
+    lastPrinted.generation = cellRun.line->generation();
+    return;
+  }
+  printOther(run);
+}
+
+void Terminal::printOther(std::span<const uint8_t> run) {
   if (run.size() == 1 && printCellOnCursorRow(run[0])) return;
   forgetCellRun();
   if (!(run.size() != 1 && printOnCursorRow(run))) handlePrint(run);
@@ -84,9 +95,8 @@ bool Terminal::printOnCursorRow(std::span<const uint8_t> run, bool belowDel) {
 bool Terminal::printCellOnCursorRow(uint8_t code) {
   if (code >= 0x7F) return false;
   if (cellRun.left != 0) {
-    buffer->storeNextCell(cellRun, cellWordsWithValue(renditionCell(), code, 1));
+    lastPrinted.col = buffer->storeNextCell(cellRun, cellWordsWithValue(renditionCell(), code, 1));
     lastPrinted.generation = cellRun.line->generation();
-    lastPrinted.col = buffer->lastBufferStorage.x;
     return true;
   }
   if (readingBuffer.putbackCount != 0 || (charset && !charset->empty())) return false;

@@ -469,6 +469,7 @@ class Terminal : private ParserHandler {
   // final ones directly on its quick path.
   friend class EscapeSequenceParser;
   void print(std::span<const uint8_t> run) final;
+  [[gnu::noinline]] void printOther(std::span<const uint8_t> run);
   // A run the parser found to be all below DEL, or not.
   void printText(std::span<const uint8_t> run, bool belowDel);
   bool printOnCursorRow(std::span<const uint8_t> run, bool belowDel = false);
