@@ -253,7 +253,11 @@ void Terminal::dispatchEscWithIntermediate(uint8_t intermediate, uint8_t code) {
 
 void Terminal::selectGraphicRendition(std::span<const int> pars, std::span<const uint8_t> separators) {
   // Colourful output sends a colour before nearly every cell, now and then after a style.
-  if (sgr::applyLoneColor(curAttr, pars, separators)) return;
+  if (!sgr::applyLoneColor(curAttr, pars, separators)) selectGraphicRenditionOtherThanLoneColor(pars, separators);
+}
+
+void Terminal::selectGraphicRenditionOtherThanLoneColor(std::span<const int> pars,
+                                                        std::span<const uint8_t> separators) {
   size_t start = 0;
   if (pars.size() > 3 && sgr::applyLoneStyle(curAttr, pars[0], separators[0])) {
     start = 1;
@@ -274,7 +278,7 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
     if (!collect.empty()) return;
     const auto separators = parsTxt.first(std::min(parsTxt.size(), pars.size() - 1));
     // The lone colour in line, without the set-up of the full pass.
-    if (!sgr::applyLoneColor(curAttr, pars, separators)) selectGraphicRendition(pars, separators);
+    if (!sgr::applyLoneColor(curAttr, pars, separators)) selectGraphicRenditionOtherThanLoneColor(pars, separators);
     return;
   }
   forgetCellRun();

@@ -227,6 +227,7 @@ class Terminal : private ParserHandler {
   // SGR without intermediates; `separators[k]` follows parameter k (the quick forms in
   // Terminal+Dispatch.cpp, where the parser's loop can take them in line).
   void selectGraphicRendition(std::span<const int> pars, std::span<const uint8_t> separators);
+  void selectGraphicRenditionOtherThanLoneColor(std::span<const int> pars, std::span<const uint8_t> separators);
   void selectGraphicRenditionFrom(size_t start, std::span<const int> pars, std::span<const uint8_t> separators);
 
   // ---- Colours and palettes (Terminal+Colors.cpp) ----
