@@ -44,6 +44,52 @@ void fillCells(CharData* destination, ptrdiff_t count, const CharData& value) {
 #endif
 }
 
+// Writes the low byte of each cell's code to `codes` and says whether the cells pack: every
+// byte of each but that one equals the first cell's, its code taken as zero, so every code is
+// below 256. Every line that scrolls off the screen comes through here, so the cells are
+// compared and their codes gathered eight at a time, without a branch per cell.
+bool packCodes(const CharData* cells, int count, uint8_t* codes) {
+  CellWords shared = cellWords(cells[0]);
+  shared.low &= ~uint64_t(0xffffffff);
+  uint64_t differLow = 0, differHigh = 0;
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i sharedCell = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&shared));
+  __m128i differ = _mm_setzero_si128();
+  auto gather = [&](const CharData* four) {
+    const auto* at = reinterpret_cast<const __m128i*>(four);
+    const __m128i c0 = _mm_loadu_si128(at), c1 = _mm_loadu_si128(at + 1);
+    const __m128i c2 = _mm_loadu_si128(at + 2), c3 = _mm_loadu_si128(at + 3);
+    differ =
+        _mm_or_si128(differ, _mm_or_si128(_mm_or_si128(_mm_xor_si128(c0, sharedCell), _mm_xor_si128(c1, sharedCell)),
+                                          _mm_or_si128(_mm_xor_si128(c2, sharedCell), _mm_xor_si128(c3, sharedCell))));
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(c0, c1), _mm_unpacklo_epi32(c2, c3));  // the four codes
+  };
+  for (; i + 8 <= count; i += 8) {
+    const __m128i eight = _mm_packs_epi32(gather(cells + i), gather(cells + i + 4));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(codes + i), _mm_packus_epi16(eight, eight));
+  }
+  if (i + 4 <= count) {
+    const __m128i four = gather(cells + i);
+    const __m128i narrow = _mm_packus_epi16(_mm_packs_epi32(four, four), four);
+    const int32_t bytes = _mm_cvtsi128_si32(narrow);
+    std::memcpy(codes + i, &bytes, sizeof bytes);
+    i += 4;
+  }
+  uint64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), differ);
+  differLow = lanes[0] & ~uint64_t(0xff);
+  differHigh = lanes[1];
+#endif
+  for (; i < count; i++) {
+    const CellWords words = cellWords(cells[i]);
+    differLow |= (words.low ^ shared.low) & ~uint64_t(0xff);
+    differHigh |= words.high ^ shared.high;
+    codes[i] = uint8_t(words.low);
+  }
+  return (differLow | differHigh) == 0;
+}
+
 }  // namespace
 
 BufferLine::CellBlock BufferLine::cellsFrom(CellSlabs& pool) {
@@ -77,6 +123,11 @@ BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
       generation_(blankTailBit) {
   // Past the written columns the source holds its blank, which the copy keeps in meaning only:
   // a copy of a blank line stores nothing.
+  if (from.isPacked()) {
+    from.unpackInto(data.get());
+    written_ = Columns(from.packedCount());
+    return;
+  }
   std::copy_n(from.data.get(), written_, data.get());
 }
 
@@ -102,31 +153,64 @@ int BufferLine::widenFor(int end) {
 
 void BufferLine::widen() {
   CellBlock block = allocateCells(dataSize);
-  if (written_ > 0) std::copy_n(data.get(), written_, block.get());
-  data = std::move(block);
-  capacity_ = dataSize;
+  if (isPacked()) {
+    unpackInto(block.get());
+    written_ = Columns(packedCount());
+  } else if (written_ > 0) {
+    std::copy_n(data.get(), written_, block.get());
+  }
+  takeWholeBlock(std::move(block));
 }
 
-BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs) {
+void BufferLine::unpackInto(CharData* cells) const {
+  const CellWords shared = cellWords(data[0]);
+  const uint8_t* codes = packedCodes();
+  const int count = packedCount();
+  for (int i = 0; i < count; i++) {
+    const CellWords words{(shared.low & ~uint64_t(0xffffffff)) | codes[i], shared.high};
+    std::memcpy(static_cast<void*>(cells + i), &words, sizeof words);
+  }
+}
+
+BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
+  const int runCells = packedRunCells(kept);
+  if (!codeAndWidthLeadTheFirstWord() || runCells == 0) return nullptr;
+  uint8_t codes[CellSlabs::maxRunCells];
+  if (!packCodes(data.get(), kept, codes)) return nullptr;
+  CellSlab* slab = nullptr;
+  CharData* cells = runs.takeRun(runCells, slab);
+  CharData shared = data[0];
+  shared.code = kept;
+  cells[0] = shared;
+  std::memcpy(static_cast<void*>(cells + 1), codes, size_t(kept));
+  return CellBlock(cells, CellBlockDeleter{slab});
+}
+
+BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack) {
   const int kept = std::min(written_, dataSize);
   if (kept >= dataSize || kept > CellSlabs::maxRunCells || isCompact()) return nullptr;
   CellBlock run;
+  bool packed = false;
   if (kept > 0) {
-    CellSlab* slab = nullptr;
-    CharData* cells = runs.takeRun(kept, slab);
-    std::copy_n(data.get(), kept, cells);
-    run = CellBlock(cells, CellBlockDeleter{slab});
+    if (pack) run = packInto(runs, kept);
+    packed = run != nullptr;
+    if (!packed) {
+      CellSlab* slab = nullptr;
+      CharData* cells = runs.takeRun(kept, slab);
+      std::copy_n(data.get(), kept, cells);
+      run = CellBlock(cells, CellBlockDeleter{slab});
+    }
   }
   // Past the written columns the cells hold the blank, stored or in meaning: in meaning from now.
   std::swap(data, run);
-  capacity_ = written_ = Columns(kept);
+  capacity_ = written_ = Columns(packed ? 0 : kept);
   setBlankTail(true);
+  if (packed) generation_ |= packedBit;
   return run;
 }
 
 void BufferLine::clearInto(CellBlock block, const Attribute& with) {
-  data = std::move(block);
-  capacity_ = dataSize;
+  takeWholeBlock(std::move(block));
   written_ = 0;
   setBlankTail(true);  // the block's cells are not stored yet
   clearedTo_ = CharData(0, 1, with);
@@ -147,7 +231,8 @@ bool BufferLine::hasAnyContent() const {
   const int stored = storedCount();
   if (stored < dataSize && (clearedTo_.code != 0 || !clearedTo_.hasDefaultAttribute())) return true;
   for (int i = 0; i < stored; i++) {
-    if (data[i].code != 0 || !data[i].hasDefaultAttribute()) return true;
+    const CharData cell = storedCell(i);
+    if (cell.code != 0 || !cell.hasDefaultAttribute()) return true;
   }
   return false;
 }
@@ -156,7 +241,8 @@ int BufferLine::getTrimmedLength() const {
   const int stored = storedCount();
   if (stored < dataSize && clearedTo_.code != 0) return dataSize - 1 + std::max<int>(clearedTo_.width, 0);
   for (int i = stored - 1; i >= 0; i--) {
-    if (data[i].code != 0) return i + std::max<int>(data[i].width, 0);
+    const CharData cell = storedCell(i);
+    if (cell.code != 0) return i + std::max<int>(cell.width, 0);
   }
   return 0;
 }
@@ -178,7 +264,7 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
   };
   int col = startCol;
   while (col < end) {
-    const CharData& cell = cellAt(col, stored);
+    const CharData cell = cellAt(col, stored);
     if (skipNullCellsFollowingWide) {
       if (col >= 1 && cell.code == 0 && cellAt(col - 1, stored).width == 2) {
         col++;
@@ -198,7 +284,7 @@ std::string BufferLine::debugDescription() const {
   const int stored = storedCount();
   std::string out;
   for (int i = 0; i < dataSize; i++) {
-    const CharData& cell = cellAt(i, stored);
+    const CharData cell = cellAt(i, stored);
     appendUtf8(out, isValidScalar(cell.code) ? char32_t(cell.code) : U' ');
   }
   return out;
@@ -214,6 +300,7 @@ void BufferLine::copyFrom(const BufferLine& line) {
   if (capacity_ < line.dataSize) {
     data = allocateCells(line.dataSize);
     capacity_ = line.dataSize;
+    generation_ &= ~packedBit;
     setBlankTail(false);  // every cell is copied
   } else {
     storeBlankTail();
@@ -272,10 +359,7 @@ void BufferLine::resize(int cols, const CharData& fillData) {
 }
 
 void BufferLine::fill(const CharData& with) {
-  if (isCompact()) {
-    data = allocateCells(dataSize);  // every cell is stored below
-    capacity_ = dataSize;
-  }
+  if (isCompact()) takeWholeBlock(allocateCells(dataSize));  // every cell is stored below
   fillCells(data.get(), capacity_, with);
   setBlankTail(false);
   clearedTo_ = with;
@@ -284,6 +368,7 @@ void BufferLine::fill(const CharData& with) {
 }
 
 void BufferLine::fill(const CharData& with, int atCol, int len) {
+  if (isPacked()) widen();  // an erase cuts its written columns, and it counts none
   atCol = std::max(atCol, 0);
   len = std::min(len, std::max(capacity_, dataSize) - atCol);
   if (len > 0 && atCol + len >= std::max(capacity_, dataSize) && with == clearedTo_) {
@@ -312,10 +397,7 @@ void BufferLine::replaceCells(int start, int end, const CharData& fillData) {
 
 void BufferLine::clear(const Attribute& with) {
   const CharData blank(0, 1, with);
-  if (isCompact()) {
-    data = allocateCells(dataSize);  // stored whole below
-    capacity_ = dataSize;
-  }
+  if (isCompact()) takeWholeBlock(allocateCells(dataSize));  // stored whole below
   // A cleared line is stored whole, even one whose blank was never stored: lines come back
   // cleared as a full scrollback turns over, and a stored blank lets the rows written on
   // them store nothing first.

@@ -97,15 +97,16 @@ class BufferLine {
     images_ = std::move(images);
     generation_++;
   }
-  uint64_t generation() const { return generation_ & ~blankTailBit; }
+  uint64_t generation() const { return generation_ & ~flagBits; }
 
   int count() const { return dataSize; }
   int capacity() const { return capacity_; }
 
-  // Reads at or past the end give the last cell.
-  const CharData& operator[](int index) const {
+  // Reads at or past the end give the last cell. A cell is read by value: a line kept as
+  // packed text has no stored cell to refer to.
+  CharData operator[](int index) const {
     if (unsigned(index) >= unsigned(dataSize)) index = dataSize - 1;
-    if (index >= written_ && blankTail()) return clearedTo_;
+    if (index >= written_ && blankTail()) return tailCell(index);
     return index >= 0 ? data[index] : CharData::Null;
   }
   // Stores past the end go to the last cell, with a warning: the caller has a bug.
@@ -154,11 +155,21 @@ class BufferLine {
   const CellSlab* cellSlab() const { return data.get_deleter().slab; }
   // Whether the line stores fewer cells than its columns, the rest reading as its blank.
   bool isCompact() const { return capacity_ < dataSize; }
+  // Whether the line keeps its text as one byte a cell beside one cell that holds everything
+  // else, as a compact line of text in a single rendition does.
+  bool isPacked() const { return (generation_ & packedBit) != 0; }
   // Keeps only the cells written, in a run of `runs`, and gives the block back: a line that
   // scrolled into the scrollback is seldom written again, and most lines of output are short.
-  // Content and generation stay. A writer past the run moves the line to full cells again.
-  // Returns the block the line held, or none when it stays as it was.
-  CellBlock compactInto(CellSlabs& runs);
+  // With `pack`, cells that differ only in a code below 256, as most lines of text do, are
+  // packed to a byte each. Content and generation stay. A writer moves a packed line to full
+  // cells again, and one past the run a compact one. Returns the block the line held, or none
+  // when it stays as it was.
+  CellBlock compactInto(CellSlabs& runs, bool pack = true);
+  // The cells a compact line of `kept` cells packs into, one for all but the codes and the
+  // rest for the codes a byte each; none when the cells do not pack or packing saves nothing.
+  static int packedRunCells(int kept) {
+    return kept > 2 ? 1 + (kept + int(sizeof(CharData)) - 1) / int(sizeof(CharData)) : 0;
+  }
   // clear(), taking `block` (at least count() cells) for a compact line's cells.
   void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.
@@ -198,11 +209,13 @@ class BufferLine {
   void setOutOfRange(const CharData& cell);
   int cellsToClear() const { return capacity_ >= partialClearWidth ? written_ : capacity_; }
   // Counts the columns below `end` as written, first storing the blank of those a new line
-  // left unstored: callers make this note before they write.
+  // left unstored: callers make this note before they write. A packed line counts no column
+  // as written, so every writer comes here and widens it first.
   void noteWritten(int end) {
     if (end <= written_) return;
     if (end > capacity_) [[unlikely]] {
       end = widenFor(end);
+      if (end <= written_) return;
     }
     if (blankTail()) storeBlank(written_, end);
     written_ = Columns(end);
@@ -212,8 +225,39 @@ class BufferLine {
   int widenFor(int end);
   void widen();
   // The stored cells, past which a line holding its blank only in meaning reads the blank.
-  int storedCount() const { return blankTail() ? std::min(written_, dataSize) : dataSize; }
-  const CharData& cellAt(int index, int stored) const { return index < stored ? data[index] : clearedTo_; }
+  int storedCount() const {
+    if (isPacked()) [[unlikely]] {
+      return packedCount();
+    }
+    return blankTail() ? std::min(written_, dataSize) : dataSize;
+  }
+  CharData storedCell(int index) const { return isPacked() ? packedCell(index) : data[index]; }
+  CharData cellAt(int index, int stored) const { return index < stored ? storedCell(index) : clearedTo_; }
+  // A packed run: its first cell holds what the cells share, with their count for its code;
+  // their codes follow, a byte each.
+  int packedCount() const { return data[0].code; }
+  const uint8_t* packedCodes() const { return reinterpret_cast<const uint8_t*>(data.get() + 1); }
+  CharData packedCell(int index) const {
+    CharData cell = data[0];
+    cell.code = packedCodes()[index];
+    return cell;
+  }
+  CharData tailCell(int index) const {
+    if (isPacked() && index < packedCount()) [[unlikely]] {
+      return packedCell(index);
+    }
+    return clearedTo_;
+  }
+  // Packs the first `kept` cells into a run of `runs`, if they pack.
+  CellBlock packInto(CellSlabs& runs, int kept) const;
+  // Writes a packed line's cells, as many as its count, to `cells`.
+  void unpackInto(CharData* cells) const;
+  // Takes a block of every column's cells in place of the present one, packed or not.
+  void takeWholeBlock(CellBlock block) {
+    data = std::move(block);
+    capacity_ = dataSize;
+    generation_ &= ~packedBit;
+  }
   // Stores the whole blank tail, leaving `written_` where it is.
   void storeBlankTail();
 
@@ -234,6 +278,10 @@ class BufferLine {
   // scrolls into the scrollback untouched never does. The record has no other room for it.
   uint64_t generation_ = 0;
   static constexpr uint64_t blankTailBit = uint64_t(1) << 63;
+  // The bit below it says the line is packed: its cells hold the packed run, with `written_`
+  // and the capacity zero, and the blank follows the run's count in meaning.
+  static constexpr uint64_t packedBit = uint64_t(1) << 62;
+  static constexpr uint64_t flagBits = blankTailBit | packedBit;
   bool blankTail() const { return (generation_ & blankTailBit) != 0; }
   void setBlankTail(bool value) { generation_ = value ? generation_ | blankTailBit : generation_ & ~blankTailBit; }
 };

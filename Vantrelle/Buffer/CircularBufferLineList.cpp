@@ -272,7 +272,10 @@ void CircularBufferLineList::compactLine(int index) {
   if (!textRuns) textRuns = std::make_unique<CellSlabs>(CellSlabs::Runs{});
   const int cols = line->count();
   const bool poolWidth = line->capacity() == cols && cellSlabs && cellSlabs->cols() == cols;
-  BufferLine::CellBlock freed = line->compactInto(*textRuns);
+  // Packing the text costs a pass over its cells. A growing scrollback gains more than that
+  // back, as every byte its runs take is memory the system has to supply and clear; a full one
+  // turns over memory it already holds, and there the pass would only slow the output down.
+  BufferLine::CellBlock freed = line->compactInto(*textRuns, !isFull());
   if (freed && poolWidth && !spareCells) spareCells = std::move(freed);
 }
 

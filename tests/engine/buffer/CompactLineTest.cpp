@@ -31,6 +31,16 @@ BufferLine textLine(const CharData& blank) {
   return line;
 }
 
+// Text in one rendition with a gap of empty cells, which packs: codes below 256 only.
+BufferLine plainLine(const CharData& blank) {
+  BufferLine line(cols, blank);
+  const CharData empty(0, 1, ink.attribute());
+  const int32_t codes[] = {'p', 'l', 'a', 'i', 0, 0, 'n', 0xe9, '~', ' ', '!', 0xff, 'z', '0', '9', 'x', 'y'};
+  for (int c = 0; c < int(std::size(codes)); c++)
+    line.set(c, codes[c] ? CharData(codes[c], 1, ink.attribute()) : empty);
+  return line;
+}
+
 void expectSame(const BufferLine& line, const BufferLine& whole, const std::string& how) {
   for (int c = 0; c < cols; c++) ASSERT_EQ(line[c], whole[c]) << how << ", column " << c;
   EXPECT_EQ(line.getTrimmedLength(), whole.getTrimmedLength()) << how;
@@ -78,22 +88,80 @@ TEST(CompactLine, EveryOperationMatchesTheLineStoredWhole) {
       {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
       {"direct cells", [&](BufferLine& l) { l.cells()[cols - 1] = ink; }},
   };
+  struct Kind {
+    const char* name;
+    BufferLine (*make)(const CharData&);
+    bool pack, packs;
+  };
+  const Kind kinds[] = {
+      {"mixed", textLine, true, false},
+      {"plain", plainLine, true, true},
+      {"plain, unpacked", plainLine, false, false},
+  };
   for (const CharData& blank : {CharData::Null, tint}) {
-    for (const auto& [how, operate] : operations) {
-      BufferLine line = textLine(blank);
-      BufferLine whole = textLine(blank);
-      std::as_const(whole).cells();  // stores the blank
+    for (const Kind& kind : kinds) {
+      for (const auto& [named, operate] : operations) {
+        const std::string how = std::string(kind.name) + ", " + named;
+        BufferLine line = kind.make(blank);
+        BufferLine whole = kind.make(blank);
+        std::as_const(whole).cells();  // stores the blank
+        const int written = whole.getTrimmedLength();
+        EXPECT_TRUE(line.compactInto(runs, kind.pack)) << how;
+        ASSERT_TRUE(line.isCompact());
+        ASSERT_EQ(line.isPacked(), kind.packs) << how;
+        EXPECT_EQ(line.capacity(), kind.packs ? 0 : written);
+        expectSame(line, whole, how + ", compacted");
+        EXPECT_TRUE(line.isCompact()) << how << ": reading stored the blank";
+        EXPECT_EQ(line.isPacked(), kind.packs) << how << ": reading unpacked the line";
+        BufferLine copyOfCompact(line);
+        expectSame(copyOfCompact, whole, how + ", copied compact");
+        operate(line);
+        operate(whole);
+        expectSame(line, whole, how);
+        if (std::string(named) != "nothing") {
+          EXPECT_FALSE(line.isPacked()) << how << ": written while packed";
+        }
+        BufferLine copy(line);
+        expectSame(copy, whole, how + ", copied");
+        EXPECT_EQ(line.getData(), whole.getData()) << how;
+      }
+    }
+  }
+}
+
+// Cells pack only when all but the low byte of their code is the same: each of these, put in
+// the middle of a plain line, keeps the line in full cells, and it reads back as it was.
+TEST(CompactLine, CellsThatDifferInMoreThanACodeByteStayWhole) {
+  CellSlabs runs{CellSlabs::Runs{}};
+  const Attribute inkAttribute = ink.attribute();
+  Attribute bold = inkAttribute;
+  bold.style = CharacterStyle::bold;
+  Attribute otherBackground = inkAttribute;
+  otherBackground.bg = Attribute::Color::ansi256(5);
+  Attribute underlined = inkAttribute;
+  underlined.underlineColor = Attribute::Color::ansi256(7);
+  const std::pair<const char*, CharData> odd[] = {
+      {"code 256", CharData(0x100, 1, inkAttribute)},
+      {"code with a high byte", CharData(0x10041, 1, inkAttribute)},
+      {"map key", CharData(CharData::firstMapKey + 0x41, 1, inkAttribute)},
+      {"negative code", CharData(-191, 1, inkAttribute)},
+      {"wide", CharData('w', 2, inkAttribute)},
+      {"continuation", CharData(0, 0, inkAttribute)},
+      {"bold", CharData('b', 1, bold)},
+      {"background", CharData('b', 1, otherBackground)},
+      {"underline colour", CharData('u', 1, underlined)},
+      {"payload", CharData('p', 1, inkAttribute, TinyAtom{3})},
+  };
+  for (const auto& [how, cell] : odd) {
+    for (const int at : {0, 5, 16}) {
+      BufferLine line = plainLine(CharData::Null);
+      line.set(at, cell);
+      BufferLine whole = plainLine(CharData::Null);
+      whole.set(at, cell);
+      std::as_const(whole).cells();
       EXPECT_TRUE(line.compactInto(runs)) << how;
-      ASSERT_TRUE(line.isCompact());
-      EXPECT_EQ(line.capacity(), 10);
-      expectSame(line, whole, std::string(how) + ", compacted");
-      EXPECT_TRUE(line.isCompact()) << how << ": reading stored the blank";
-      operate(line);
-      operate(whole);
-      expectSame(line, whole, how);
-      BufferLine copy(line);
-      expectSame(copy, whole, std::string(how) + ", copied");
-      EXPECT_EQ(line.getData(), whole.getData()) << how;
+      EXPECT_FALSE(line.isPacked()) << how << " at " << at;
+      expectSame(line, whole, std::string(how) + " at " + std::to_string(at));
     }
   }
 }

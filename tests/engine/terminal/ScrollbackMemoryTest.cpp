@@ -56,9 +56,9 @@ void fillScrollback(Terminal& t, int lines) {
   for (int i = 0; i < lines; i++) t.feed(std::to_string(i) + text + "\r\n");
 }
 
-// The least a filled scrollback holds, its text: lines in the scrollback keep only their text's
-// cells, so a full line's worth is more than they take.
-size_t filledBytes() { return size_t(kScrollback) * kTextColumns * sizeof(CharData); }
+// The least a filled scrollback holds, its text: lines in the scrollback keep only their text,
+// plain text packed to a byte a cell, so a full line's worth of cells is more than they take.
+size_t filledBytes() { return size_t(kScrollback) * kTextColumns; }
 
 class ScrollbackMemory : public ::testing::Test {
  protected:
@@ -93,6 +93,8 @@ TEST_F(ScrollbackMemory, AFullRingScrollsWithoutGrowing) {
   Terminal t(&host, sized(kCols, kRows, 500));
   fillScrollback(t, 600);
   ASSERT_TRUE(t.buffer->lines().isFull());
+  // Once more round the ring, so its text runs reach the slabs they keep turning over.
+  fillScrollback(t, 600);
   const size_t before = heapBytesInUse();
   fillScrollback(t, 2000);
   // A region under a status line feeds the scrollback; one under a title line scrolls inside.

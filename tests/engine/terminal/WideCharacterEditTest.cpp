@@ -8,7 +8,7 @@ using namespace vantrelle::testing;
 
 namespace {
 
-const CharData& cellAt(Terminal& t, int col, int row = 0) { return (*t.getLine(row))[col]; }
+CharData cellAt(Terminal& t, int col, int row = 0) { return (*t.getLine(row))[col]; }
 
 }  // namespace
 
