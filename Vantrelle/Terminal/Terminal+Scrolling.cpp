@@ -33,7 +33,9 @@ BufferLine& Terminal::prepareBlankLine(bool isWrapped) {
 
 void Terminal::scroll(bool isWrapped) {
   Buffer& b = *buffer;
-  BufferLine& blank = prepareBlankLine(isWrapped);
+  // Only the ways that add a line copy the blank one: a full scrollback, the usual case under a
+  // flood, clears its oldest line instead and never needs it.
+  auto blank = [&]() -> const BufferLine& { return prepareBlankLine(isWrapped); };
   const int topRow = b.yBase + b.scrollTop;
   const int bottomRow = b.yBase + b.scrollBottom;
   const bool narrowMargins = marginMode && !(b.marginLeft < 1 && b.marginRight >= cols - 1);
@@ -47,7 +49,7 @@ void Terminal::scroll(bool isWrapped) {
       lines.recycle(eraseAttr());
       lines[lines.count() - 1]->setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
-      lines.push(lines.makeCopy(blank));
+      lines.push(lines.makeCopy(blank()));
     } else if (wasFull) {
       // The region ends above the screen's last row (a status line below it) and the ring is
       // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
@@ -56,7 +58,8 @@ void Terminal::scroll(bool isWrapped) {
       lines.rotate(bottomRow, lines.count() - 1, false);
       lines[bottomRow]->setWrapped(isWrapped);
     } else {
-      lines.splice(bottomRow + 1, 0, {lines.makeCopy(blank)}, [this, &b](int index) { updateRange(index - b.yBase); });
+      lines.splice(bottomRow + 1, 0, {lines.makeCopy(blank())},
+                   [this, &b](int index) { updateRange(index - b.yBase); });
     }
     if (!wasFull) {
       b.yBase = b.yBase + 1;
@@ -80,7 +83,7 @@ void Terminal::scroll(bool isWrapped) {
     b.clearImagesFromLine(topRow);
     lines.rotate(topRow, bottomRow, true);
     BufferLine& reused = *lines[bottomRow];
-    reused.copyFrom(blank);
+    reused.copyFrom(blank());
     reused.renderMode = BufferLine::RenderLineMode::single;
   }
 
