@@ -146,10 +146,12 @@ std::optional<SearchResult> SearchEngine::findInLine(const std::string& term, Se
   const SearchLineEntry* cached = lineCache.entry(row);
   SearchLineEntry built;
   if (!cached) {
-    built = lineCache.translateBufferLineToStringWithWrap(row, true);
-    lineCache.setLineInCache(row, built);
+    lineCache.setLineInCache(row, lineCache.translateBufferLineToStringWithWrap(row, true));
     cached = lineCache.entry(row);
-    if (!cached) cached = &built;
+  }
+  if (!cached) {
+    built = lineCache.translateBufferLineToStringWithWrap(row, true);
+    cached = &built;
   }
   const SearchLineEntry& line = *cached;
   const int64_t offset = std::min(bufferColsToStringOffset(row, col), line.characterCount());
@@ -234,7 +236,7 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::strin
                                                                 int64_t offset, bool caseSensitive, bool reverse) {
   const icu::UnicodeString& needle = plainNeedle(term, !caseSensitive);
   if (needle.isEmpty()) return std::nullopt;
-  const SearchLineEntry::Normalized& hay = line.normalized(!caseSensitive);
+  const SearchLineEntry::Normalized hay = line.normalized(!caseSensitive);
   const auto& starts = hay.starts;
   const int32_t origin = starts[static_cast<size_t>(offset)];
   auto boundary = [&](int32_t index) { return std::binary_search(starts.begin(), starts.end(), index); };

@@ -61,39 +61,44 @@ icu::UnicodeString SearchLineEntry::characterText(int64_t index) const {
   return icu::UnicodeString(text, start, characterStarts[static_cast<size_t>(index) + 1] - start);
 }
 
-const SearchLineEntry::Normalized& SearchLineEntry::normalized(bool foldCase) const {
+SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
   auto& slot = foldCase ? folded : decomposed;
-  if (slot) return *slot;
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-  Normalized out;
-  std::u16string folding;
-  folding.reserve(static_cast<size_t>(text.length()));
-  out.starts.reserve(characterStarts.size());
-  for (int64_t i = 0; i < characterCount(); ++i) {
-    out.starts.push_back(static_cast<int32_t>(folding.size()));
-    // Folding and decomposing leave ASCII as it is but for the case of its letters. Most of what
-    // a terminal holds is ASCII, and asking ICU for each character costs a big scrollback seconds.
-    const int32_t start = characterStarts[static_cast<size_t>(i)];
-    if (characterStarts[static_cast<size_t>(i) + 1] - start == 1 && text.charAt(start) < 0x80) {
-      char16_t c = text.charAt(start);
-      if (foldCase && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-      folding.push_back(c);
-      continue;
+  if (!slot) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    std::u16string folding;
+    folding.reserve(static_cast<size_t>(text.length()));
+    std::vector<int32_t> starts;
+    starts.reserve(characterStarts.size());
+    for (int64_t i = 0; i < characterCount(); ++i) {
+      starts.push_back(static_cast<int32_t>(folding.size()));
+      // Folding and decomposing leave ASCII as it is but for the case of its letters. Most of
+      // what a terminal holds is ASCII, and asking ICU for each character costs a big scrollback
+      // seconds.
+      const int32_t start = characterStarts[static_cast<size_t>(i)];
+      if (characterStarts[static_cast<size_t>(i) + 1] - start == 1 && text.charAt(start) < 0x80) {
+        char16_t c = text.charAt(start);
+        if (foldCase && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+        folding.push_back(c);
+        continue;
+      }
+      icu::UnicodeString piece = characterText(i);
+      if (foldCase) piece.foldCase();
+      if (nfd && U_SUCCESS(status)) {
+        UErrorCode pieceStatus = U_ZERO_ERROR;
+        icu::UnicodeString normal = nfd->normalize(piece, pieceStatus);
+        if (U_SUCCESS(pieceStatus)) piece = normal;
+      }
+      folding.append(reinterpret_cast<const char16_t*>(piece.getBuffer()), static_cast<size_t>(piece.length()));
     }
-    icu::UnicodeString piece = characterText(i);
-    if (foldCase) piece.foldCase();
-    if (nfd && U_SUCCESS(status)) {
-      UErrorCode pieceStatus = U_ZERO_ERROR;
-      icu::UnicodeString normal = nfd->normalize(piece, pieceStatus);
-      if (U_SUCCESS(pieceStatus)) piece = normal;
-    }
-    folding.append(reinterpret_cast<const char16_t*>(piece.getBuffer()), static_cast<size_t>(piece.length()));
+    starts.push_back(static_cast<int32_t>(folding.size()));
+    slot = std::make_unique<NormalizedForm>();
+    const bool sameText = folding.size() == static_cast<size_t>(text.length()) &&
+                          std::equal(folding.begin(), folding.end(), text.getBuffer());
+    if (!sameText) slot->text = toUnicodeString(folding);
+    if (starts != characterStarts) slot->starts = std::move(starts);
   }
-  out.starts.push_back(static_cast<int32_t>(folding.size()));
-  out.text = toUnicodeString(folding);
-  slot = std::move(out);
-  return *slot;
+  return {slot->text ? *slot->text : text, slot->starts ? *slot->starts : characterStarts};
 }
 
 void SearchLineCache::initLines() {
@@ -136,6 +141,8 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
     entry.lineOffsets.push_back(static_cast<int64_t>(entry.characterStarts.size()));
   }
   entry.characterStarts.push_back(static_cast<int32_t>(text.size()));
+  // The cache keeps an entry for every line: it keeps no room it grew into.
+  entry.characterStarts.shrink_to_fit();
   entry.text = toUnicodeString(text);
   entry.text.toUTF8String(entry.lineAsString);
   return entry;
@@ -143,13 +150,13 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
 
 void SearchLineCache::setLineInCache(int64_t row, SearchLineEntry entry) {
   if (row < 0 || !linesCache || row >= static_cast<int64_t>(linesCache->size())) return;
-  (*linesCache)[static_cast<size_t>(row)] = std::move(entry);
+  (*linesCache)[static_cast<size_t>(row)] = std::make_unique<SearchLineEntry>(std::move(entry));
 }
 
 const SearchLineEntry* SearchLineCache::entry(int64_t row) const {
   if (row < 0 || !linesCache || row >= static_cast<int64_t>(linesCache->size())) return nullptr;
   const auto& slot = (*linesCache)[static_cast<size_t>(row)];
-  return slot ? &*slot : nullptr;
+  return slot.get();
 }
 
 }  // namespace vantrelle

@@ -3,6 +3,7 @@
 #include <unicode/unistr.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,14 +30,21 @@ struct SearchLineEntry {
 
   // Case-folded (or only decomposed) text with each character's start in it; built on first use.
   struct Normalized {
-    icu::UnicodeString text;
-    std::vector<int32_t> starts;  // one per character, then the end
+    const icu::UnicodeString& text;
+    const std::vector<int32_t>& starts;  // one per character, then the end
   };
-  const Normalized& normalized(bool foldCase) const;
+  Normalized normalized(bool foldCase) const;
 
  private:
-  mutable std::optional<Normalized> folded;
-  mutable std::optional<Normalized> decomposed;
+  // What folding or decomposing made of the line; most lines are ASCII and come out as they
+  // were, or differ only in the case of some letters, and then keep no copy of the line's text
+  // or of its starts (a big scrollback holds a line of these for every line it has).
+  struct NormalizedForm {
+    std::optional<icu::UnicodeString> text;
+    std::optional<std::vector<int32_t>> starts;
+  };
+  mutable std::unique_ptr<NormalizedForm> folded;
+  mutable std::unique_ptr<NormalizedForm> decomposed;
 };
 
 // Text of logical lines by starting row, kept while the row count stays the same and the cache
@@ -58,7 +66,8 @@ class SearchLineCache {
   }
 
   Terminal& terminal;
-  std::optional<std::vector<std::optional<SearchLineEntry>>> linesCache;
+  // A slot per row, holding an entry for the rows where a logical line starts once it is read.
+  std::optional<std::vector<std::unique_ptr<SearchLineEntry>>> linesCache;
   double lastAccessTimestamp = 0;
 };
 
