@@ -141,7 +141,16 @@ bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk) {
   std::unique_lock lock(pendingLock);
   pendingByteCount += chunk.size();
   size_t pendingNow = pendingByteCount;
-  pendingChunks.push_back({std::move(chunk), nullptr, 0});
+  // A program that writes line by line reaches us in reads of a few hundred bytes, and every
+  // chunk costs the delegate a round of its own: output that still waits joins the waiting chunk
+  // before it.
+  PendingChunk* waiting = pendingChunks.size() > pendingChunkIndex ? &pendingChunks.back() : nullptr;
+  if (waiting && !waiting->exitOf && waiting->bytes.size() + chunk.size() <= joinedChunkBytes) {
+    waiting->bytes.reserve(joinedChunkBytes);
+    waiting->bytes.insert(waiting->bytes.end(), chunk.begin(), chunk.end());
+  } else {
+    pendingChunks.push_back({std::move(chunk), nullptr, 0});
+  }
   if (pendingNow >= pendingHighWaterBytes) {
     readSuspendedForBackpressure = true;
     // Withdrawn under the lock, so a drain that resumes reading cannot slip in between.

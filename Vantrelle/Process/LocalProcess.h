@@ -34,6 +34,8 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   static constexpr size_t pendingChunkFlushThreshold = 32;
   static constexpr uint64_t pendingTimeSliceNs = 4'000'000;
   static constexpr size_t pendingHighWaterBytes = 4'194'304;
+  // The most bytes that chunks read one after another are joined into while they wait.
+  static constexpr size_t joinedChunkBytes = 65'536;
   static constexpr size_t pendingLowWaterBytes = 1'048'576;
 
   // `dispatchQueue` is where the delegate is called; the main queue when none is given.

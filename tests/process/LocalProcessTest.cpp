@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "ProcessTestSupport.h"
 #include "Vantrelle/Terminal/ChildLocale.h"
@@ -197,9 +199,9 @@ TEST(LocalProcess, FloodArrivesCompleteInOrderWithinBackPressureBound) {
 
   ProcessFixture f;
   size_t maxPending = 0;
-  f.delegate->onData = [&](std::span<const uint8_t>) {
+  f.delegate->onData = [&](std::span<const uint8_t> slice) {
     maxPending = std::max(maxPending, f.process->pendingBytes());
-    std::this_thread::sleep_for(std::chrono::microseconds(200));  // a slow consumer
+    std::this_thread::sleep_for(std::chrono::nanoseconds(50 * slice.size()));  // a slow consumer, 20 MB/s
   };
   // A window's frames run at a priority below ordinary main-queue work; the slices of a flood must
   // leave room for them rather than hold the loop until the child is done.
@@ -284,6 +286,26 @@ TEST(LocalProcess, HostLoggingWritesOneFilePerReadInOrder) {
     joined += std::string(std::istreambuf_iterator<char>(in), {});
   }
   EXPECT_EQ(joined, "onetwo");
+  std::filesystem::remove_all(dir);
+}
+
+// Reads that pile up while the main queue is busy reach the delegate as one chunk, in order.
+TEST(LocalProcess, OutputReadWhileTheQueueIsBusyArrivesJoined) {
+  auto dir = std::filesystem::temp_directory_path() / ("lp-join-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  ProcessFixture f;
+  f.process->setHostLogging(dir.string());
+  std::string expected;
+  for (int i = 0; i < 8; i++) expected += "line " + std::to_string(i) + "\r\n";
+  f.runShell("for i in 0 1 2 3 4 5 6 7; do echo line $i; sleep 0.02; done");
+  // The main queue is not run until every line waits, so none is delivered meanwhile.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (f.process->pendingBytes() < expected.size() && std::chrono::steady_clock::now() < until)
+    std::this_thread::yield();
+  ASSERT_TRUE(f.waitForExit());
+  EXPECT_EQ(f.delegate->output, expected);
+  EXPECT_TRUE(std::filesystem::exists(dir / "log-1")) << "the lines came in one read";
+  EXPECT_EQ(f.delegate->chunks, 1u);
   std::filesystem::remove_all(dir);
 }
 
