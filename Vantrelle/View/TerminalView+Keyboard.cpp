@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unordered_map>
+#include <string_view>
 
 #include "Vantrelle/Text/Utf8.h"
 #include "Vantrelle/View/KeyTables.h"
@@ -79,6 +79,15 @@ KeyRecord recordOf(Gtk::EventControllerKey* controller, guint keyval, guint keyc
   return record;
 }
 
+// The built-in input method (dead keys, compose, Unicode entry) takes a key that cannot go on
+// with its sequence, does nothing with it and keeps the sequence: after a stray dead key, Ctrl+C,
+// Enter and the arrows would vanish until a letter ends it.
+bool isBuiltInInputMethod(GtkIMContext* im) {
+  if (!im || !GTK_IS_IM_MULTICONTEXT(im)) return false;
+  const char* id = gtk_im_multicontext_get_context_id(GTK_IM_MULTICONTEXT(im));
+  return id && std::string_view(id) == "gtk-im-context-simple";
+}
+
 }  // namespace
 
 void TerminalView::setupKeyboardInput() {
@@ -145,10 +154,20 @@ bool TerminalView::keyPressed(KeyRecord event) {
         PendingKittyKeyEvent{event, repeat ? KittyKeyboardEventType::repeatPress : KittyKeyboardEventType::press};
     keyState.pendingKittyKeyEvent->event.event = nullptr;
   }
+  bool composing = keyState.kittyIsComposing;
+  uint64_t commits = composition.commits;
+  std::optional<std::string> marked = composition.markedTextStorage;
   if (inputMethodFilter(event.event)) {
-    // A key spent on a composition still going on is not the program's, nor is its release.
-    if (keyState.kittyIsComposing) keep();
-    return true;
+    bool ignored = composing && keyState.kittyIsComposing && composition.commits == commits &&
+                   composition.markedTextStorage == marked;
+    if (!ignored || !isBuiltInInputMethod(composition.imContext.get())) {
+      // A key spent on a composition still going on is not the program's, nor is its release.
+      if (keyState.kittyIsComposing) keep();
+      return true;
+    }
+    // A key the sequence had no place for ends it and is the program's.
+    gtk_im_context_reset(composition.imContext.get());
+    unmarkText();
   }
   event.event = nullptr;
   keyDown(event);

@@ -53,7 +53,9 @@ void TerminalView::setupTextInput() {
   gtk_im_context_set_client_widget(im, GTK_WIDGET(gobj()));
   gtk_im_context_set_use_preedit(im, TRUE);
   g_signal_connect(im, "commit", G_CALLBACK(+[](GtkIMContext*, const char* text, gpointer self) {
-                     static_cast<TerminalView*>(self)->insertText(text ? text : "", false);
+                     auto* view = static_cast<TerminalView*>(self);
+                     view->composition.commits++;
+                     view->insertText(text ? text : "", false);
                    }),
                    this);
   g_signal_connect(im, "preedit-changed", G_CALLBACK(+[](GtkIMContext* context, gpointer self) {

@@ -101,6 +101,9 @@ struct CompositionState {
   ChildPtr<Gtk::Widget> markedTextOverlay;
   // The input method; owned, released with the view.
   std::shared_ptr<GtkIMContext> imContext;
+  // Counts the input method's commits: a key it took without a commit or a change of the marked
+  // text did nothing.
+  uint64_t commits = 0;
 };
 
 enum class LinkReporting { none, explicit_, implicit };

@@ -148,6 +148,27 @@ TEST_F(RealInputLayoutsTest, ControlKeysWorkWhileACyrillicLayoutIsActive) {
   EXPECT_EQ(host.sent, "");
 }
 
+// A key that a dead key or the Unicode entry has no place for ends the sequence and reaches the
+// program: Ctrl+C after a stray dead key interrupts, Enter enters. Sequences still compose.
+TEST_F(RealInputLayoutsTest, AKeyADeadKeyCannotTakeEndsItAndReachesTheProgram) {
+  ASSERT_EQ(std::system("setxkbmap -layout us -variant intl"), 0);
+  std::shared_ptr<void> restoreLayout(nullptr, [](void*) { std::system("setxkbmap -layout us"); });
+  ASSERT_TRUE(testing::pumpUntil([] {
+    GdkKeymapKey* keys = nullptr;
+    int count = 0;
+    bool known = gdk_display_map_keyval(gdk_display_get_default(), GDK_KEY_dead_acute, &keys, &count);
+    g_free(keys);
+    return known && count > 0;
+  }));
+  EXPECT_EQ(sentAfter("key dead_acute ctrl+c x", 2), "\x03x");
+  EXPECT_EQ(sentAfter("key dead_acute Return x", 2), "\rx");
+  EXPECT_EQ(sentAfter("key dead_acute Up x", 4), "\x1b[Ax");
+  EXPECT_EQ(sentAfter("key ctrl+shift+u 2 0 Up x", 4), "\x1b[Ax");
+  EXPECT_EQ(sentAfter("key dead_acute e x", 3), "\xc3\xa9x");
+  feed("\x1b[>1u");
+  EXPECT_EQ(sentAfter("key dead_acute ctrl+c x", 8), "\x1b[99;5ux");
+}
+
 // A wheel turned over a program that reads the mouse is reported where the pointer is.
 TEST_F(RealInputLayoutsTest, WheelReportsCarryThePointersCell) {
   feed("\x1b[?1000h\x1b[?1006h");
