@@ -5,6 +5,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <bit>
 
 #include "Vantrelle/Graphics/KittyPlaceholder.h"
 #include "Vantrelle/Terminal/Terminal.h"
@@ -154,9 +155,37 @@ const RunAttributes& RunStyle::attributes(const Attribute& attribute, bool withU
     return made;
   }
   auto& cache = withUrl ? urlRuns : runs;
-  if (auto it = cache.find(attribute); it != cache.end()) return it->second;
-  if (cache.size() >= attributeCacheLimit) cache.clear();
-  return cache.emplace(attribute, make(attribute, withUrl)).first->second;
+  if (const RunAttributes* kept = cache.find(attribute)) return *kept;
+  return cache.store(attribute, make(attribute, withUrl));
+}
+
+// The rendition hash keeps palette indexes and styles in its upper bits, so the slot comes from
+// the top of a multiplied hash.
+size_t RunCache::slotOf(const Attribute& attribute) {
+  static_assert((slotCount & (slotCount - 1)) == 0);
+  constexpr int slotBits = std::countr_zero(slotCount);
+  return size_t((uint64_t(std::hash<Attribute>()(attribute)) * 0x9e3779b97f4a7c15ull) >> (64 - slotBits));
+}
+
+const RunAttributes* RunCache::find(const Attribute& attribute) const {
+  if (slots.empty()) return nullptr;
+  const Slot& slot = slots[slotOf(attribute)];
+  return slot.used && slot.key == attribute ? &slot.value : nullptr;
+}
+
+const RunAttributes& RunCache::store(const Attribute& attribute, const RunAttributes& attributes) {
+  if (slots.empty()) slots.resize(slotCount);
+  Slot& slot = slots[slotOf(attribute)];
+  if (!slot.used) held++;
+  slot.key = attribute;
+  slot.used = true;
+  slot.value = attributes;
+  return slot.value;
+}
+
+void RunCache::clear() {
+  slots.clear();
+  held = 0;
 }
 
 RunAttributes RunStyle::make(const Attribute& attribute, bool withUrl) {

@@ -86,6 +86,31 @@ std::optional<ColumnRange> selectedColumnsRange(const std::optional<SelectionRan
 bool isPowerlineGlyph(uint32_t codePoint);
 bool isBoxDrawing(uint32_t codePoint);
 
+// Run attributes kept by rendition in a fixed number of slots, each rendition in the slot its
+// hash picks and a later one taking the slot over: a lookup allocates nothing, and output that
+// gives every cell a rendition of its own overwrites slots rather than filling and emptying a map
+// on every frame. The slots are made on the first store.
+class RunCache {
+ public:
+  static constexpr size_t slotCount = 512;
+  const RunAttributes* find(const Attribute& attribute) const;
+  const RunAttributes& store(const Attribute& attribute, const RunAttributes& attributes);
+  // The renditions held.
+  size_t size() const { return held; }
+  bool empty() const { return held == 0; }
+  void clear();
+
+ private:
+  struct Slot {
+    Attribute key = Attribute::empty;
+    bool used = false;
+    RunAttributes value;
+  };
+  static size_t slotOf(const Attribute& attribute);
+  std::vector<Slot> slots;
+  size_t held = 0;
+};
+
 // Renditions into run attributes in the view's colours: the palette (resolved once per index),
 // the default colours and whether bold text takes the bright colours.
 class RunStyle {
@@ -105,11 +130,10 @@ class RunStyle {
   ViewColor background = ViewColor::white();
   bool useBrightColors = true;
   std::array<std::optional<ViewColor>, 256> colors{};
-  // A program may use any number of renditions, so the caches start afresh once they hold
-  // attributeCacheLimit of them.
-  static constexpr size_t attributeCacheLimit = 4096;
-  std::unordered_map<Attribute, RunAttributes> runs;
-  std::unordered_map<Attribute, RunAttributes> urlRuns;
+  // A program may use any number of renditions; the caches never hold more than this many.
+  static constexpr size_t attributeCacheLimit = RunCache::slotCount;
+  RunCache runs;
+  RunCache urlRuns;
 
  private:
   RunAttributes make(const Attribute& attribute, bool withUrl);

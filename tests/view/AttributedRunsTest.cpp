@@ -133,6 +133,31 @@ TEST_F(AttributedRuns, TextDefaultEmojiAsksForEmojiPresentation) {
   EXPECT_EQ(all.find("\xf0\x9f\x98\x80\xef\xb8\x8f"), std::string::npos);
 }
 
+// Renditions that share a slot of the run cache take it over from each other; each must still get
+// its own attributes, with and without a link, and the cache stays within its slots.
+TEST(RunStyleCache, RenditionsSharingASlotKeepTheirOwnAttributes) {
+  RunStyle cached, fresh;
+  std::vector<Attribute> renditions;
+  for (int i = 0; i < 3 * int(RunCache::slotCount); i++) {
+    Attribute attribute(Attribute::Color::ansi256(uint8_t(i)), Attribute::Color::ansi256(uint8_t(i / 7)),
+                        i % 3 ? CharacterStyle::bold : CharacterStyle::underline);
+    renditions.push_back(attribute);
+  }
+  for (int round = 0; round < 2; round++) {
+    for (size_t i = 0; i < renditions.size(); i += 1 + round) {
+      bool withUrl = i % 5 == 0;
+      RunAttributes expected = fresh.attributes(renditions[i], withUrl);
+      fresh.clearRuns();
+      ASSERT_EQ(cached.attributes(renditions[i], withUrl), expected) << "rendition " << i << " round " << round;
+      ASSERT_EQ(cached.attributes(renditions[i], withUrl), expected) << "again, rendition " << i;
+    }
+    EXPECT_LE(cached.runs.size(), RunCache::slotCount);
+    EXPECT_FALSE(cached.urlRuns.empty());
+  }
+  cached.clearRuns();
+  EXPECT_TRUE(cached.runs.empty());
+}
+
 TEST(SelectedColumns, ForwardBackwardAndTheLastColumn) {
   auto range = [](Position start, Position end, int row) {
     return selectedColumnsRange(SelectionRange{start, end}, row, 80, 80);
