@@ -373,13 +373,8 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   int first = bufferOffset + int(std::max(dirtyRect.minY(), 0.0) / ch);
   int last = bufferOffset + int(std::max(dirtyRect.maxY(), 0.0) / ch);
 
-  cairo_save(cr);
-  cairo_rectangle(cr, dirtyRect.x, dirtyRect.y, dirtyRect.width, dirtyRect.height);
-  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-  cairo_fill(cr);
-  cairo_restore(cr);
-
   DrawingPass pass;
+  pass.dirty = dirtyRect;
   bool alternate = terminal->isCurrentBufferAlternate();
   for (const auto& [key, record] : terminal->kittyGraphicsState.placementsByKey) {
     if (record.isVirtual && record.isAlternateBuffer == alternate)
@@ -400,12 +395,27 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     if (pass.canvas && pass.canvas->scale != pass.scale) pass.canvas.reset();
   }
   int lineCount = buffer.lines().count();
+  // Opaque backgrounds painted straight into the pixels overwrite their whole band, which then
+  // needs no clearing; the other bands are cleared before any row paints, since a row's glyphs may
+  // reach into the next.
+  std::vector<std::pair<int, ViewLineInfo>> cut;
   for (int row = first; row <= last; row++) {
-    if (row < 0 || row >= lineCount) continue;
     double top = ch * (row - bufferOffset);
     if (top >= frameSize.height) continue;
+    if (row < 0 || row >= lineCount) {
+      clearBand(cr, top, ch, pass);
+      continue;
+    }
+    const BufferLine& line = *buffer.lines()[row];
+    ViewLineInfo info = buildAttributedString(row, line, buffer.cols());
+    bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
+    if (transformed || !backgroundsOverwriteRow(info, top, pass.canvas ? &*pass.canvas : nullptr))
+      clearBand(cr, top, ch, pass);
+    cut.emplace_back(row, std::move(info));
+  }
+  for (const auto& [row, info] : cut) {
     lastPassRowCount++;
-    drawRow(row, *buffer.lines()[row], top, cr, pass);
+    drawRow(*buffer.lines()[row], info, ch * (row - bufferOffset), cr, pass);
   }
   if (pass.canvas) cairo_surface_mark_dirty(cairo_get_target(cr));
 
@@ -413,13 +423,15 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   double rowsHeight = std::floor(frameSize.height / ch) * ch;
   ViewRect strip{0, rowsHeight, frameSize.width, frameSize.height - rowsHeight};
   if (dirtyRect.intersects(strip)) {
+    clearBand(cr, strip.y, strip.height, pass);
     setSource(cr, nativeBackgroundColor());
     cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
     cairo_fill(cr);
   }
 }
 
-void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t* cr, DrawingPass& pass) {
+void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
+                           DrawingPass& pass) {
   const double cw = cellDimension->width, ch = cellDimension->height;
   bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
   if (transformed) {
@@ -436,7 +448,6 @@ void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t*
       cairo_translate(cr, 0, -pivot);
     }
   }
-  ViewLineInfo info = buildAttributedString(row, line, terminal->buffer->cols());
   auto images = splitImages(info.images);
   // Rows drawn at twice the size go through Cairo's transformation.
   std::optional<PixelCanvas> canvas;
@@ -459,12 +470,33 @@ void TerminalView::drawRow(int row, const BufferLine& line, double top, cairo_t*
   }
 }
 
-void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* cr, PixelCanvas* canvas) {
+template <typename Fill>
+void TerminalView::eachBackground(const ViewLineInfo& info, double top, Fill&& fill) {
   const double cw = cellDimension->width, ch = cellDimension->height;
+  for (const auto& segment : info.segments) {
+    int column = segment.column;
+    for (const auto& piece : segment.attributedString) {
+      int firstCol = column, endCol = column + piece.cellCount() * segment.columnWidth;
+      column = endCol;
+      if (endCol <= firstCol) continue;
+      const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
+                                                                         : piece.attributes.background;
+      double x = cw * firstCol, width = cw * (endCol - firstCol);
+      // The last run reaches the view's right edge, past the last whole column.
+      bool last = endCol >= terminal->cols;
+      if (last && color == nativeBackgroundColor()) width = std::max(frameSize.width - x, width);
+      fill(color, x, top, width, ch);
+      if (last && x + width < frameSize.width)
+        fill(nativeBackgroundColor(), x + width, top, frameSize.width - x - width, ch);
+    }
+  }
+}
+
+void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* cr, PixelCanvas* canvas) {
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   // A rectangle of whole device pixels is filled straight into them.
-  auto fill = [&](const ViewColor& color, double x, double y, double width, double height) {
+  eachBackground(info, top, [&](const ViewColor& color, double x, double y, double width, double height) {
     if (canvas) {
       double s = canvas->scale;
       auto x0 = wholePixel(x * s), y0 = wholePixel(y * s), x1 = wholePixel((x + width) * s),
@@ -477,27 +509,34 @@ void TerminalView::drawRowBackgrounds(const ViewLineInfo& info, double top, cair
     setSource(cr, color);
     cairo_rectangle(cr, x, y, width, height);
     cairo_fill(cr);
-  };
-  for (const auto& segment : info.segments) {
-    int column = segment.column;
-    for (const auto& piece : segment.attributedString) {
-      int firstCol = column, endCol = column + piece.cellCount() * segment.columnWidth;
-      column = endCol;
-      if (endCol <= firstCol) continue;
-      const ViewColor& color = piece.attributes.selectionBackgroundColor ? *piece.attributes.selectionBackgroundColor
-                                                                         : piece.attributes.background;
-      double x = cw * firstCol, width = cw * (endCol - firstCol);
-      // The last run reaches the view's right edge, past the last whole column.
-      if (endCol >= terminal->cols) {
-        if (color == nativeBackgroundColor()) {
-          width = std::max(frameSize.width - x, width);
-        } else if (x + width < frameSize.width) {
-          fill(nativeBackgroundColor(), x + width, top, frameSize.width - x - width, ch);
-        }
-      }
-      fill(color, x, top, width, ch);
-    }
-  }
+  });
+  cairo_restore(cr);
+}
+
+bool TerminalView::backgroundsOverwriteRow(const ViewLineInfo& info, double top, const PixelCanvas* canvas) {
+  if (!canvas) return false;
+  const double s = canvas->scale;
+  auto rowWidth = wholePixel(frameSize.width * s);
+  if (!rowWidth || !wholePixel(top * s) || !wholePixel((top + cellDimension->height) * s)) return false;
+  // The rectangles must follow each other from the left edge to the right one.
+  int reached = 0;
+  bool overwrites = true;
+  eachBackground(info, top, [&](const ViewColor& color, double x, double, double width, double) {
+    auto x0 = wholePixel(x * s), x1 = wholePixel((x + width) * s);
+    overwrites = overwrites && color.alpha >= 1 && x0 && x1 && *x0 == reached;
+    if (overwrites) reached = *x1;
+  });
+  return overwrites && reached == *rowWidth;
+}
+
+// Clears the part of a band of rows that the pass repaints.
+void TerminalView::clearBand(cairo_t* cr, double top, double height, const DrawingPass& pass) {
+  double y0 = std::max(top, pass.dirty.minY()), y1 = std::min(top + height, pass.dirty.maxY());
+  if (y1 <= y0) return;
+  cairo_save(cr);
+  cairo_rectangle(cr, pass.dirty.x, y0, pass.dirty.width, y1 - y0);
+  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+  cairo_fill(cr);
   cairo_restore(cr);
 }
 

@@ -174,6 +174,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     double scale = 1;
     // The target's pixels when cells can be painted into them directly; else Cairo paints them.
     std::optional<PixelCanvas> canvas;
+    // The rectangle the pass repaints.
+    ViewRect dirty;
     std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
     std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
   };
@@ -528,8 +530,14 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void windowActiveChanged();
   void keepSelectionOnItsText(int droppedLines);
   void showScrolledPosition();
-  void drawRow(int row, const BufferLine& line, double top, cairo_t* context, DrawingPass& pass);
+  void drawRow(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* context, DrawingPass& pass);
   void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context, PixelCanvas* canvas);
+  // Calls `fill(color, x, y, width, height)` for each rectangle of a row's backgrounds, left to right.
+  template <typename Fill>
+  void eachBackground(const ViewLineInfo& info, double top, Fill&& fill);
+  // Whether the row's backgrounds overwrite every pixel of its band when painted into `canvas`.
+  bool backgroundsOverwriteRow(const ViewLineInfo& info, double top, const PixelCanvas* canvas);
+  void clearBand(cairo_t* context, double top, double height, const DrawingPass& pass);
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
   bool paintRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions, DrawingPass& pass);
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,

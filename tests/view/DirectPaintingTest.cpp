@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include "Vantrelle/Render/PixelCanvas.h"
@@ -121,6 +122,62 @@ TEST_P(DirectPainting, TranslucentBackgroundAndDoubleSizeRowsMatchCairo) {
       "\x1b[H\x1b#6wide row \x1b[4mline\r\n\x1b#3tall\r\n\x1b#4tall\r\n\x1b[0;2;38;2;9;99;199mdim \x1b[48;5;0;7m x");
   view().updateDisplay(false);
   EXPECT_EQ(firstDifference(paint(view(), true), paint(view(), false)), "");
+}
+
+// Fills the view's pixels with a pattern no drawing makes, as pixels left from earlier frames.
+void soil(TerminalView& view) {
+  cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view.drawingPath()).render();
+  cairo_surface_flush(surface);
+  size_t bytes = size_t(cairo_image_surface_get_stride(surface)) * size_t(cairo_image_surface_get_height(surface));
+  uint8_t* data = cairo_image_surface_get_data(surface);
+  for (size_t i = 0; i < bytes; i++) data[i] = uint8_t(i * 37 + 11);
+  cairo_surface_mark_dirty(surface);
+}
+
+// Rows whose opaque backgrounds overwrite their band skip clearing it; nothing of what lay there
+// may show through, whether the rows are opaque, translucent, double size, past the last line or
+// in the strip below the last whole row, and a partial redraw changes nothing outside itself.
+TEST_P(DirectPainting, RepaintsLeaveNothingOfTheOldPixels) {
+  const std::vector<std::pair<std::string, std::optional<ViewColor>>> screens = {
+      {mixedScreen(4), std::nullopt},
+      {"\x1b[H\x1b[2J\x1b[48;5;21m" + std::string(100, 'x') + "\x1b[0m\r\nshort", std::nullopt},
+      {"\x1b[H\x1b[2J\x1b#6wide\r\n\x1b#3tall\r\n\x1b#4tall\r\n\x1b[48;2;1;2;3mbg", std::nullopt},
+      {mixedScreen(2), ViewColor{0.1, 0.2, 0.3, 0.6}}};
+  for (size_t i = 0; i < screens.size(); i++) {
+    if (screens[i].second) view().setNativeBackgroundColor(*screens[i].second);
+    view().feed(screens[i].first);
+    view().updateDisplay(false);
+    Painted cairo = paint(view(), false);
+    soil(view());
+    EXPECT_EQ(firstDifference(paint(view(), true), cairo), "") << "screen " << i;
+  }
+  // A band through the middle of rows: inside it, the frame as drawn whole; outside, the old pixels.
+  soil(view());
+  auto& path = static_cast<CairoDrawingPath&>(view().drawingPath());
+  Painted soiled = {0, 0, 0, {}};
+  {
+    cairo_surface_t* surface = path.render();
+    const uint8_t* data = cairo_image_surface_get_data(surface);
+    soiled = {cairo_image_surface_get_width(surface),
+              cairo_image_surface_get_height(surface),
+              cairo_image_surface_get_stride(surface),
+              {}};
+    soiled.pixels.assign(data, data + size_t(soiled.stride) * size_t(soiled.height));
+  }
+  Painted whole = paint(view(), false);
+  soil(view());
+  view().paintsCellsDirectly = true;
+  const double top = 37, bottom = 121;
+  path.invalidate({0, top, 803, bottom - top});
+  cairo_surface_t* surface = path.render();
+  const uint8_t* data = cairo_image_surface_get_data(surface);
+  for (int y = 0; y < whole.height; y++) {
+    bool inside = y >= top * GetParam() && y < bottom * GetParam();
+    const Painted& expected = inside ? whole : soiled;
+    size_t offset = size_t(y) * size_t(whole.stride);
+    ASSERT_EQ(std::memcmp(data + offset, &expected.pixels[offset], size_t(whole.width) * 4), 0)
+        << "row " << y << (inside ? " inside" : " outside") << " the redrawn band";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, DirectPainting, ::testing::Values(1.0, 2.0));
