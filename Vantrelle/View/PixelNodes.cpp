@@ -2,8 +2,16 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "platform/CairoPtr.h"
 #include "platform/GLibPtr.h"
+
+#if defined(GDK_WINDOWING_X11) && CAIRO_HAS_XLIB_SURFACE
+#include <cairo-xlib.h>
+#include <gdk/x11/gdkx.h>
+#define VANTRELLE_X11_UPLOADS 1
+#endif
 
 namespace vantrelle {
 
@@ -12,6 +20,60 @@ bool paintsWithCairo(Gtk::Widget& widget) {
   GskRenderer* renderer = native ? gtk_native_get_renderer(native) : nullptr;
   return renderer && GSK_IS_CAIRO_RENDERER(renderer);
 }
+
+#if VANTRELLE_X11_UPLOADS
+namespace {
+
+constexpr const char* uploadReserveKey = "vantrelle-upload-reserve";
+
+// An image in Cairo's shared memory for the display, never drawn on, so its pages stay unused.
+struct UploadReserve {
+  UploadReserve(cairo_surface_t* image, size_t bytes) : image(image), bytes(bytes) {}
+  cairo_surface_t* image;
+  size_t bytes;
+  UploadReserve(const UploadReserve&) = delete;
+  UploadReserve& operator=(const UploadReserve&) = delete;
+  ~UploadReserve() { cairo_surface_destroy(image); }
+};
+
+}  // namespace
+
+// GTK's Cairo renderer paints a window's frame into an image and Cairo copies that into shared
+// memory for the X server, from a pool it makes several times the size of the first image it held.
+// A pool that empties is given back, so with one frame's image at a time every frame made a new
+// pool and the kernel supplied and zeroed each of its pages anew: a third of GTK's part of a frame.
+// An image of the window's size held here keeps a pool alive, whose pages serve frame after frame.
+void keepWindowUploadsWarm(Gtk::Widget& widget) {
+  GtkNative* native = gtk_widget_get_native(widget.gobj());
+  GdkSurface* surface = native ? gtk_native_get_surface(native) : nullptr;
+  if (!surface) return;
+  GdkDisplay* display = gdk_surface_get_display(surface);
+  if (!GDK_IS_X11_DISPLAY(display) || gdk_display_is_closed(display)) return;
+  int scale = gdk_surface_get_scale_factor(surface);
+  int width = std::max(gdk_surface_get_width(surface) * scale, 1);
+  int height = std::max(gdk_surface_get_height(surface) * scale, 1);
+  size_t bytes = size_t(width) * size_t(height) * 4;
+  auto* held = static_cast<UploadReserve*>(g_object_get_data(G_OBJECT(display), uploadReserveKey));
+  if (held && held->bytes >= bytes) return;
+  Display* xdisplay = gdk_x11_display_get_xdisplay(display);
+  int screen = DefaultScreen(xdisplay);
+  platform::CairoSurfacePtr xlib(
+      cairo_xlib_surface_create(xdisplay, RootWindow(xdisplay, screen), DefaultVisual(xdisplay, screen), 1, 1));
+  auto* reserve =
+      new UploadReserve{cairo_surface_create_similar_image(xlib.get(), CAIRO_FORMAT_ARGB32, width, height), bytes};
+  if (!held) {
+    // Given back before the display's connection closes, while Cairo can still release it.
+    g_signal_connect(display, "closed", G_CALLBACK(+[](GdkDisplay* closing, gboolean, gpointer) {
+                       g_object_set_data(G_OBJECT(closing), uploadReserveKey, nullptr);
+                     }),
+                     nullptr);
+  }
+  g_object_set_data_full(G_OBJECT(display), uploadReserveKey, reserve,
+                         [](gpointer data) { delete static_cast<UploadReserve*>(data); });
+}
+#else
+void keepWindowUploadsWarm(Gtk::Widget&) {}
+#endif
 
 namespace {
 

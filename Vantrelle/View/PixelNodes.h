@@ -22,6 +22,10 @@ using RenderNodePtr = std::unique_ptr<GskRenderNode, RenderNodeUnref>;
 // Whether the window holding `widget` paints with GTK's Cairo renderer.
 bool paintsWithCairo(Gtk::Widget& widget);
 
+// For a window on X11 painted by GTK's Cairo renderer: keeps the shared memory its frames are
+// handed to the X server through from being made anew for every frame (see PixelNodes.cpp).
+void keepWindowUploadsWarm(Gtk::Widget& widget);
+
 // A node showing `heightPx` rows of `widthPx` premultiplied ARGB32 pixels (Cairo's own layout)
 // over `bounds` (points). The pixels are copied; the node does not refer to them afterwards.
 struct PixelRows {

@@ -360,6 +360,7 @@ bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   cairo_surface_t* pixels = render();
   if (!pixels) return false;
   bool forCairo = paintsWithCairo(view);
+  if (forCairo) keepWindowUploadsWarm(view);
   if (forCairo != bandsForCairo) {
     for (auto& band : bands) band.reset();
     bandsForCairo = forCairo;
