@@ -964,6 +964,42 @@ bool Terminal::lastPrintedIsLoneIndicator() {
   return col >= 0 && isLoneRegionalIndicator((*line)[col].code);
 }
 
+// The code of the cell printed last while the cursor stands right after it, else 0. A resize
+// moves that cell, and a combining mark that comes after the resize still belongs to it.
+int32_t Terminal::lastPrintedBeforeCursor() {
+  const BufferLine* line = lastPrintedLine();
+  if (!line || buffer->lastBufferStorage.y != buffer->yBase + buffer->y) return 0;
+  const int col = lastPrinted.col;
+  if (col < 0 || col >= line->count()) return 0;
+  const CharData& cell = (*line)[col];
+  return col + std::max<int>(cell.width, 1) == buffer->x ? cell.code : 0;
+}
+
+// After a resize, takes the character just before the cursor as the one printed last, when it is
+// still the character `lastPrintedBeforeCursor` saw. A cursor that starts a wrapped row follows the
+// last character of the row above, past the gap a wide character may have left.
+void Terminal::carryLastPrinted(int32_t code, int newCols, int newRows) {
+  if (code == 0) return;
+  auto& lines = buffer->lines();
+  int row = buffer->yBase + buffer->y;
+  if (row < 0 || row >= lines.count()) return;
+  int col = buffer->x - 1;
+  if (col < 0) {
+    if (row == 0 || !lines[row]->isWrapped()) return;
+    row--;
+    col = lines[row]->count() - 1;
+    while (col > 0 && (*lines[row])[col].code == 0) col--;
+  }
+  BufferLine& line = *lines[row];
+  col = std::min(col, line.count() - 1);
+  while (col > 0 && line[col].width == 0) col--;
+  if (col < 0 || line[col].code != code) return;
+  buffer->lastBufferStorage = {row, col, newCols, newRows};
+  lastPrinted.line = &line;
+  lastPrinted.generation = line.generation();
+  lastPrinted.col = col;
+}
+
 bool Terminal::joinRegionalIndicator(char32_t scalar, int width) {
   const bool narrow = options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow;
   if (BufferLine* line = lastPrintedLine()) {

@@ -78,11 +78,13 @@ void Terminal::setup(bool isReset) {
 
 void Terminal::resizeBuffers(int newColumns, int newRows) {
   const int savedDelta = normalBuffer->savedY - normalBuffer->y;
+  const int32_t printedCode = lastPrintedBeforeCursor();
   // Line editors turn bracketed paste on while they read a line, and redraw it on a resize.
   normalBuffer->cursorLineRedrawn = bracketedPasteMode;
   normalBuffer->resize(newColumns, newRows);
   normalBuffer->savedY = normalBuffer->y + savedDelta;
   altBuffer->resize(newColumns, newRows);
+  carryLastPrinted(printedCode, newColumns, newRows);
 }
 
 void Terminal::resetNormalBuffer() {

@@ -519,6 +519,8 @@ class Terminal : private ParserHandler {
   BufferLine* lastPrintedLine();
   bool lastPrintedEndsWithJoiner();
   bool lastPrintedIsLoneIndicator();
+  int32_t lastPrintedBeforeCursor();
+  void carryLastPrinted(int32_t code, int newCols, int newRows);
   bool tryJoin(char32_t scalar, int width);
   void widenJoinedCell(BufferLine& line, int col, const CharData& cell);
   bool joinRegionalIndicator(char32_t scalar, int width);
