@@ -138,13 +138,13 @@ TEST(TerminalPrint, CombiningMarksJoinThePreviousCell) {
   t.feed("\xcc\x88");
   EXPECT_EQ(rowText(t, 1), "a\xcc\x88");
 
-  // After a resize nothing is left to join: the mark vanishes.
+  // After a resize the mark still joins the character the cursor stands after.
   t.resize(25, 3);
   t.feed(
       "\xcc\x81"
       "b");
   EXPECT_EQ(rowText(t, 1),
-            "a\xcc\x88"
+            "a\xcc\x88\xcc\x81"
             "b");
 }
 
