@@ -20,14 +20,48 @@ bool isBlankRow(const BufferLine& line) {
   return true;
 }
 
+// Which rows from `first` to `last` have text after them in their own logical line, on a later
+// wrapped row. Such a row keeps the blanks at its end: they sit inside the line, and a wider
+// screen shows them there.
+std::vector<bool> textFollowsInLine(CircularBufferLineList& lines, int first, int last) {
+  std::vector<bool> follows(size_t(std::max(last - first + 1, 0)), false);
+  bool later = false;
+  for (int row = last + 1; row < lines.count() && lines[row]->isWrapped() && !later; row++) {
+    later = lines[row]->getTrimmedLength() > 0;
+  }
+  for (int row = last; row >= first; row--) {
+    follows[size_t(row - first)] = later;
+    const BufferLine& line = *lines[row];
+    later = line.isWrapped() && (later || line.getTrimmedLength() > 0);
+  }
+  return follows;
+}
+
+// Where a row's text ends when more of its logical line follows: at the last column, or before it
+// when that column is the gap a wide character left by moving on to the next row.
+int64_t wrappedRowEnd(CircularBufferLineList& lines, int row, int cols) {
+  const BufferLine& line = *lines[row];
+  const int end = std::min(cols, line.count());
+  if (end < 1 || row + 1 >= lines.count()) return end;
+  const CharData& last = line[end - 1];
+  const BufferLine& next = *lines[row + 1];
+  const bool gap =
+      last.code == 0 && last.width == 1 && last.hasDefaultAttribute() && next.count() > 0 && next[0].width == 2;
+  return gap ? end - 1 : end;
+}
+
 }  // namespace
 
 std::vector<Line> Terminal::_getSelectedLines(Position a, Position b, Buffer& source) {
   auto& lines = source.lines();
+  const std::vector<bool> textFollows = textFollowsInLine(lines, static_cast<int>(a.row), static_cast<int>(b.row));
   auto textOf = [&](int64_t row, int64_t start, int64_t end) {
     RowText out;
     const BufferLine& line = *lines[static_cast<int>(row)];
-    const int64_t trimmed = line.getTrimmedLength();
+    const size_t at = size_t(row - a.row);
+    const int64_t trimmed = at < textFollows.size() && textFollows[at]
+                                ? wrappedRowEnd(lines, static_cast<int>(row), source.cols())
+                                : line.getTrimmedLength();
     const int64_t stop = end < 0 ? trimmed : std::min(end, trimmed);
     for (int64_t c = std::max<int64_t>(start, 0); c < stop; ++c) {
       const CharData& cell = line[static_cast<int>(c)];
