@@ -96,6 +96,17 @@ inline int freePort() {
   return ntohs(address.sin_port);
 }
 
+// What a shell command prints on its standard output (xprop, xdotool and the like).
+inline std::string commandOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[256];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, got);
+    ::pclose(pipe);
+  }
+  return output;
+}
+
 inline bool processExists(pid_t pid) {
   if (pid <= 0) return false;
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -10,21 +10,12 @@
 
 #include "tests/e2e/DesktopHarness.h"
 
+using e2e::commandOutput;
 using e2e::DesktopRun;
 using e2e::waitUntil;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string commandOutput(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char chunk[256];
-    while (size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, got);
-    ::pclose(pipe);
-  }
-  return output;
-}
 
 // The application's main window, once it is shown; empty while there is none.
 std::string mainWindowOf(pid_t app) {

@@ -1,6 +1,11 @@
 #pragma once
 // A view with a recording host, and helpers to type keys into it.
 #include <gtest/gtest.h>
+#include <gtkmm/window.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "ViewTestSupport.h"
 
@@ -44,6 +49,43 @@ class InputTest : public ::testing::Test {
 
   RecordingHost host;
   std::unique_ptr<TerminalView> view;
+};
+
+// The view in a real window that holds the X focus, for keys and clicks sent with xdotool. Each
+// suite names its window, so that xdotool finds that window and no other one left open.
+class RealWindowInputTest : public InputTest {
+ protected:
+  // `tools`: a shell test for the programs the suite needs besides an X display.
+  RealWindowInputTest(std::string title, std::string tools) : title(std::move(title)), tools(std::move(tools)) {}
+  void SetUp() override {
+    InputTest::SetUp();
+    if (!std::getenv("DISPLAY") || std::system((tools + " >/dev/null 2>&1").c_str()) != 0) {
+      GTEST_SKIP() << "needs an X display and " << tools;
+    }
+    view->cellDimension = view->computeFontDimensions();
+    window = std::make_unique<Gtk::Window>();
+    window->set_title(title);
+    window->set_default_size(640, 400);
+    window->set_child(*view);
+    window->present();
+    ASSERT_TRUE(pumpUntil([&] { return view->get_mapped() && view->get_width() > 0; }));
+    view->grab_focus();
+    const std::string focus = "xdotool search --sync --name '^" + title + "$' windowfocus --sync >/dev/null 2>&1";
+    ASSERT_EQ(std::system(focus.c_str()), 0);
+    // Keys go where GTK has put the focus once it has seen the window's.
+    ASSERT_TRUE(pumpUntil([&] { return view->hasFocus(); }));
+  }
+  void TearDown() override {
+    if (window) {
+      window->unset_child();
+      window->close();
+    }
+  }
+
+  std::unique_ptr<Gtk::Window> window;
+
+ private:
+  std::string title, tools;
 };
 
 }  // namespace vantrelle::testing

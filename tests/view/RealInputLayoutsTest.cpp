@@ -76,33 +76,10 @@ TEST_F(KeyboardLayoutsTest, ExtraMouseButtonsAreNoClicks) {
   }
 }
 
-class RealInputLayoutsTest : public testing::InputTest {
+class RealInputLayoutsTest : public testing::RealWindowInputTest {
  protected:
-  void SetUp() override {
-    InputTest::SetUp();
-    if (!std::getenv("DISPLAY") || std::system("command -v xdotool >/dev/null 2>&1") != 0 ||
-        std::system("command -v setxkbmap >/dev/null 2>&1") != 0) {
-      GTEST_SKIP() << "needs an X display, xdotool and setxkbmap";
-    }
-    view->cellDimension = view->computeFontDimensions();
-    window = std::make_unique<Gtk::Window>();
-    window->set_title("RealInputLayoutsTerminal");
-    window->set_default_size(640, 400);
-    window->set_child(*view);
-    window->present();
-    ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && view->get_width() > 0; }));
-    view->grab_focus();
-    ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputLayoutsTerminal$' windowfocus --sync "
-                          ">/dev/null 2>&1"),
-              0);
-    ASSERT_TRUE(testing::pumpUntil([&] { return view->hasFocus(); }));
-  }
-  void TearDown() override {
-    if (window) {
-      window->unset_child();
-      window->close();
-    }
-  }
+  RealInputLayoutsTest()
+      : RealWindowInputTest("RealInputLayoutsTerminal", "command -v xdotool && command -v setxkbmap") {}
   // Runs xdotool with `arguments` and waits until `count` bytes have been sent.
   std::string sentAfter(const std::string& arguments, size_t count) {
     host.sent.clear();
@@ -119,7 +96,6 @@ class RealInputLayoutsTest : public testing::InputTest {
     return "search --name '^RealInputLayoutsTerminal$' mousemove --window %1 " + std::to_string(int(ox + sx)) + " " +
            std::to_string(int(oy + sy));
   }
-  std::unique_ptr<Gtk::Window> window;
 };
 
 // With a Cyrillic layout first and a Latin one second, as Russian users have it, Control still

@@ -8,34 +8,9 @@
 namespace vantrelle {
 namespace {
 
-class RealInputTest : public testing::InputTest {
+class RealInputTest : public testing::RealWindowInputTest {
  protected:
-  void SetUp() override {
-    InputTest::SetUp();
-    if (!std::getenv("DISPLAY") || std::system("command -v xdotool >/dev/null 2>&1") != 0) {
-      GTEST_SKIP() << "needs an X display and xdotool";
-    }
-    view->cellDimension = view->computeFontDimensions();
-    window = std::make_unique<Gtk::Window>();
-    window->set_title("RealInputTerminal");
-    window->set_default_size(640, 400);
-    window->set_child(*view);
-    window->present();
-    ASSERT_TRUE(testing::pumpUntil([&] { return view->get_mapped() && view->get_width() > 0; }));
-    view->grab_focus();
-    ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputTerminal$' windowfocus --sync "
-                          ">/dev/null 2>&1"),
-              0);
-    // Keys go where GTK has put the focus once it has seen the window's.
-    ASSERT_TRUE(testing::pumpUntil([&] { return view->hasFocus(); }));
-  }
-  void TearDown() override {
-    if (window) {
-      window->unset_child();
-      window->close();
-    }
-  }
-  std::unique_ptr<Gtk::Window> window;
+  RealInputTest() : RealWindowInputTest("RealInputTerminal", "command -v xdotool") {}
 };
 
 TEST_F(RealInputTest, TypedKeysReachTheProgram) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,20 @@ std::string screenRows(Terminal& t) {
 std::string run(const Case& c, size_t step) {
   TestHost host;
   Terminal t(&host, sized(c.start.cols, c.start.rows, c.scrollback));
-  const std::string_view stream = c.stream;
-  for (size_t at = 0; at < stream.size(); at += step) t.feed(stream.substr(at, step));
+  const auto feed = [&](std::string_view bytes) {
+    for (size_t at = 0; at < bytes.size(); at += step) t.feed(bytes.substr(at, step));
+  };
+  feed(c.stream);
   for (const Size& size : c.sizes) t.resize(size.cols, size.rows);
-  t.feed(c.tail);
+  feed(c.tail);
   return screenRows(t);
+}
+
+void expectEachCase(std::span<const Case> cases) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(run(c, std::string_view(c.stream).size() + std::string_view(c.tail).size()), c.screen) << c.name;
+    EXPECT_EQ(run(c, 1), c.screen) << c.name << ", fed a byte at a time";
+  }
 }
 
 TEST(CursorReflow, TheCursorLineKeepsItsTextAndTheCursorItsCharacter) {
@@ -109,10 +119,42 @@ TEST(CursorReflow, TheCursorLineKeepsItsTextAndTheCursorItsCharacter) {
        "X",
        "+pqrst+uvwxy+zX"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(run(c, std::string_view(c.stream).size()), c.screen) << c.name;
-    EXPECT_EQ(run(c, 1), c.screen) << c.name << ", fed a byte at a time";
-  }
+  expectEachCase(cases);
+}
+
+#define ACUTE "\xcc\x81"
+
+// A combining mark that comes after a resize joins the character printed just before it,
+// wherever the resize moved that character.
+TEST(CursorReflow, AMarkAfterAResizeJoinsTheCharacterBeforeIt) {
+  const Case cases[] = {
+      {"narrowed, after a pending wrap", {10, 4}, 100, "abcdefghie", {{5, 4}}, ACUTE "X", "|abcde+fghie" ACUTE "+X"},
+      {"rows only, after a pending wrap", {10, 4}, 100, "abcdefghie", {{10, 5}}, ACUTE "X", "|abcdefghie" ACUTE "+X"},
+      {"widened", {10, 4}, 100, "abcdefghijkle", {{20, 4}}, ACUTE "X", "|abcdefghijkle" ACUTE "X"},
+      {"a short line narrowed", {10, 4}, 100, "ab\r\ncde", {{4, 4}}, ACUTE "X", "|ab|cde" ACUTE "X"},
+      {"a wide character moved on to the next row",
+       {10, 4},
+       100,
+       "abcdefgh中",
+       {{9, 4}},
+       ACUTE "X",
+       "|abcdefgh+中" ACUTE "X"},
+      {"the cursor moved to the start of the next row",
+       {10, 4},
+       100,
+       "abcdefghij\rabcde",
+       {{5, 4}},
+       ACUTE "X",
+       "|abcde" ACUTE "+Xghij"},
+      {"narrowed twice and widened back",
+       {10, 4},
+       100,
+       "abcdefghie",
+       {{5, 4}, {3, 4}, {10, 4}},
+       ACUTE "X",
+       "|abcdefghie" ACUTE "+X"},
+  };
+  expectEachCase(cases);
 }
 
 }  // namespace
