@@ -43,12 +43,9 @@ std::string screenRows(Terminal& t) {
 std::string run(const Case& c, size_t step) {
   TestHost host;
   Terminal t(&host, sized(c.start.cols, c.start.rows, c.scrollback));
-  const auto feed = [&](std::string_view bytes) {
-    for (size_t at = 0; at < bytes.size(); at += step) t.feed(bytes.substr(at, step));
-  };
-  feed(c.stream);
+  testing::feedInSteps(t, c.stream, step);
   for (const Size& size : c.sizes) t.resize(size.cols, size.rows);
-  feed(c.tail);
+  testing::feedInSteps(t, c.tail, step);
   return screenRows(t);
 }
 

@@ -30,6 +30,11 @@ inline TerminalOptions sized(int cols, int rows, int scrollback = 500) {
   return options;
 }
 
+// Feeds `bytes` in pieces of `step` bytes, as reads cut a stream at random places.
+inline void feedInSteps(Terminal& t, std::string_view bytes, size_t step) {
+  for (size_t at = 0; at < bytes.size(); at += step) t.feed(bytes.substr(at, step));
+}
+
 // Screen row `row` as text, empty cells as spaces, continuation cells skipped, right-trimmed.
 inline std::string rowText(Terminal& t, int row) {
   std::string text;

@@ -40,7 +40,7 @@ void expectCases(std::span<const Case> cases) {
     TestHost host;
     auto check = [&](size_t step, const char* how) {
       Terminal t(&host, sized(10, 4));
-      for (size_t at = 0; at < stream.size(); at += step) t.feed(std::string_view(stream).substr(at, step));
+      testing::feedInSteps(t, stream, step);
       const std::string cells = cellsOf(t, c.row);
       EXPECT_EQ(cells.substr(0, std::string_view(c.cells).size()), c.cells) << how << ": " << stream;
       EXPECT_EQ(loneHalves(t), "") << how << ": " << stream;

@@ -44,8 +44,7 @@ TEST(EdgeSelection, WrappedLinesCopyAsPrinted) {
       TestHost host;
       Terminal t(&host, sized(10, 4));
       SelectionService selection(t);
-      const std::string_view stream = c.stream;
-      for (size_t at = 0; at < stream.size(); at += step) t.feed(stream.substr(at, step));
+      testing::feedInSteps(t, c.stream, step);
       const std::string how = std::string(c.stream) + (step == 1 ? ", fed a byte at a time" : "");
       selection.selectWordOrExpression(c.click, *t.buffer);
       EXPECT_EQ(selection.getSelectedText(), c.word) << how;

@@ -31,8 +31,7 @@ TEST(WrappedBlanks, CopyKeepsBlanksInsideALineAtEveryWidth) {
       TestHost host;
       Terminal t(&host, sized(10, 4));
       SelectionService selection(t);
-      const std::string_view stream = c.stream;
-      for (size_t at = 0; at < stream.size(); at += step) t.feed(stream.substr(at, step));
+      testing::feedInSteps(t, c.stream, step);
       const std::string how = std::string(c.name) + (step == 1 ? ", fed a byte at a time" : "");
       selection.selectAll();
       EXPECT_EQ(selection.getSelectedText(), c.copied) << how;
