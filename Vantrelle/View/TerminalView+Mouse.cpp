@@ -139,6 +139,34 @@ std::pair<Position, Position> TerminalView::calculateMouseHit(double x, double y
   return {Position(col, row), Position(px, py)};
 }
 
+namespace {
+
+bool isBefore(const Position& a, const Position& b) {
+  return Position::compare(a, b) == Position::compareResult::before;
+}
+
+Position nextColumn(const Position& p) { return Position(p.col + 1, p.row); }
+
+}  // namespace
+
+// Dragging selects the characters from the one under the press to the one under the pointer,
+// both taken in. The selection's end is exclusive: made of the pointer's cell alone, it would
+// leave that character out, and the last column of a full line could not be selected at all.
+// Words and lines go by the selection's own rules.
+void TerminalView::dragSelectionTo(Position cell) {
+  if (selection->selectionMode != SelectionService::SelectionMode::character) {
+    selection->dragExtend(cell);
+    return;
+  }
+  if (const auto& press = mouseState.selectionPressPosition) {
+    bool backwards = isBefore(cell, *press);
+    selection->setSelection(backwards ? nextColumn(*press) : *press, backwards ? cell : nextColumn(cell));
+    return;
+  }
+  // A selection that a Shift-click extended grows from the end it kept.
+  selection->dragExtend(isBefore(cell, selection->start()) ? cell : nextColumn(cell));
+}
+
 // Reports number the buttons as xterm does, the middle one second and the secondary one third;
 // a release says which button was let go where the encoding can (SGR); motion with no button
 // held is a release whatever the encoding.
@@ -188,7 +216,9 @@ void TerminalView::mouseDown(const MouseRecord& event) {
     selection->selectWordOrExpression(hit, *terminal->buffer);
   } else if (event.clickCount == 1) {
     if (selection->active() && event.modifiers.shift) {
-      selection->shiftExtend(hit);
+      bool characters = selection->selectionMode == SelectionService::SelectionMode::character;
+      selection->shiftExtend(characters && !isBefore(hit, selection->start()) ? nextColumn(hit) : hit);
+      mouseState.selectionPressPosition.reset();
     } else {
       selection->setActive(false);
     }
@@ -234,12 +264,11 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
   }
   if (event.buttonNumber == middleButton) return;
   if (!selection->active()) {
-    selection->setSoftStart(mouseState.selectionPressPosition.value_or(hit));
+    if (!mouseState.selectionPressPosition) mouseState.selectionPressPosition = hit;
+    selection->setSoftStart(*mouseState.selectionPressPosition);
     selection->startSelection();
-    if (mouseState.selectionPressPosition && !(*mouseState.selectionPressPosition == hit)) selection->dragExtend(hit);
-  } else {
-    selection->dragExtend(hit);
   }
+  dragSelectionTo(hit);
   mouseState.didSelectionDrag = true;
   mouseState.lastSelectionDragPoint = std::make_pair(event.x, event.y);
   mouseState.autoScrollDelta = 0;
@@ -283,7 +312,7 @@ void TerminalView::scrollingTimerElapsed() {
     scrollDown(mouseState.autoScrollDelta);
   }
   if (selection->active() && mouseState.lastSelectionDragPoint) {
-    selection->dragExtend(
+    dragSelectionTo(
         calculateMouseHit(mouseState.lastSelectionDragPoint->first, mouseState.lastSelectionDragPoint->second).first);
   }
   setNeedsDisplay();

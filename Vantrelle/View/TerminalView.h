@@ -376,6 +376,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void setScrollSensitivity(double value) { mouseState.scrollSensitivity = std::max(value, 0.05); }
   // Buffer position and pixel position of a point in the view.
   std::pair<Position, Position> calculateMouseHit(double x, double y) const;
+  // Moves the end of the selection a drag makes to the cell under the pointer.
+  void dragSelectionTo(Position cell);
   void scrollingTimerElapsed();
 
   // Links (+Links.cpp). Ctrl is the link modifier: it sets `commandActive`.

@@ -161,12 +161,42 @@ TEST_F(MouseInputTest, ClicksSelectWordsAndLinesAndDragsExtend) {
   view->mouseUp(at(MouseRecord::Kind::up, 7, 0));
   // The drag selects from where the button went down, however far its first motion lands.
   view->mouseDown(at(MouseRecord::Kind::down, 0, 0, {}, 1));
-  view->mouseDragged(at(MouseRecord::Kind::dragged, 6, 1));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 5, 1));
   EXPECT_TRUE(view->mouseState.didSelectionDrag);
   EXPECT_EQ(view->selection->getSelectedText(), "alpha beta gamma\nsecond");
   EXPECT_EQ(view->mouseState.autoScrollDelta, 0);
-  view->mouseUp(at(MouseRecord::Kind::up, 6, 1));
+  view->mouseUp(at(MouseRecord::Kind::up, 5, 1));
   EXPECT_FALSE(view->mouseState.lastSelectionDragPoint);
+}
+
+// A drag takes in the character under the press and the one under the pointer, either way and
+// up to the last column; a Shift-click takes in the character clicked.
+TEST_F(MouseInputTest, DragsTakeInTheCharactersAtBothEnds) {
+  const int cols = view->getTerminal().cols;
+  const std::string full = std::string(size_t(cols - 1), 'a') + "Z";
+  feed(full + "\r\nword1 word2");
+  struct Case {
+    const char* name;
+    int fromCol, fromRow, toCol, toRow;
+    std::string text;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"rightwards onto the last column", 0, 0, cols - 1, 0, full},
+           {"leftwards from the last column", cols - 1, 0, 0, 0, full},
+           {"rightwards within a line", 0, 1, 4, 1, "word1"},
+           {"leftwards within a line", 4, 1, 0, 1, "word1"},
+           {"one character", 6, 1, 6, 1, "w"},
+       }) {
+    view->mouseDown(at(MouseRecord::Kind::down, c.fromCol, c.fromRow));
+    view->mouseDragged(at(MouseRecord::Kind::dragged, c.toCol, c.toRow));
+    EXPECT_EQ(view->selection->getSelectedText(), c.text) << c.name;
+    view->mouseUp(at(MouseRecord::Kind::up, c.toCol, c.toRow));
+  }
+  view->mouseDown(at(MouseRecord::Kind::down, 0, 1));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 4, 1));
+  view->mouseUp(at(MouseRecord::Kind::up, 4, 1));
+  view->mouseDown(at(MouseRecord::Kind::down, 10, 1, InputModifiers{.shift = true}));
+  EXPECT_EQ(view->selection->getSelectedText(), "word1 word2");
 }
 
 TEST_F(MouseInputTest, DraggingPastTheEdgesAutoScrollsFasterFurtherOut) {
