@@ -45,6 +45,19 @@ std::string withoutPasteEnd(const std::string& text) {
   return clean;
 }
 
+// Lines of pasted text are typed as Enter types them, with a carriage return. A line feed is
+// Ctrl+J to a program that reads keys, and text copied with CRLF line ends would reach a program
+// reading lines with every line break doubled.
+std::string withTypedLineBreaks(const std::string& text) {
+  std::string typed;
+  typed.reserve(text.size());
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    typed.push_back(text[i] == '\n' ? '\r' : text[i]);
+  }
+  return typed;
+}
+
 }  // namespace
 
 void TerminalView::setupTextInput() {
@@ -84,7 +97,8 @@ void TerminalView::setupTextInput() {
 
 bool TerminalView::isPlainPrintableText(const std::string& text) { return vantrelle::isPlainPrintableText(text); }
 
-void TerminalView::insertText(const std::string& text, bool isPaste) {
+void TerminalView::insertText(const std::string& given, bool isPaste) {
+  const std::string text = isPaste ? withTypedLineBreaks(given) : given;
   composition.markedTextStorage.reset();
   composition.markedSelectedLocation = -1;
   updateMarkedTextOverlay();

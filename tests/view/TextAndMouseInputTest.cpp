@@ -49,6 +49,17 @@ TEST_F(TextInputTest, APasteCannotEndTheBracketedPasteItself) {
   EXPECT_EQ(sentBy([&] { view->insertText("\x1b[201~z", true); }), "\x1b[201~z");
 }
 
+TEST_F(TextInputTest, PastedLineBreaksAreTypedAsEnter) {
+  for (const char* mode : {"", "\x1b[?2004h", "\x1b[=1u"}) {
+    feed(mode);
+    std::string sent = sentBy([&] { view->insertText("one\r\ntwo\nthree\r\rfour\n", true); });
+    EXPECT_NE(sent.find("one\rtwo\rthree\r\rfour\r"), std::string::npos) << sent;
+  }
+  // Typed text is the key's own.
+  feed("\x1b[=0u");
+  EXPECT_EQ(sentBy([&] { view->insertText("\n", false); }), "\n");
+}
+
 TEST_F(TextInputTest, UnbracketedPastesGoOutAsTextUnderEveryKittyFlag) {
   for (const char* flags : {"\x1b[=1u", "\x1b[=8u", "\x1b[=31u"}) {
     feed(flags);
