@@ -201,9 +201,9 @@ std::optional<Bytes> LegacyKeyboardEncoder::modifiedKey(const LegacyKeyEvent& ev
   if (isNamedKey(event.key)) {
     FK k = *event.key;
     const bool pageKey = k == FK::pageUp || k == FK::pageDown;
-    // The page keys page through the normal screen's scrollback, Shift or not; only Shift+Page
-    // Down has a sequence of its own there.
-    const bool scrolls = pageKey && !applicationCursor && !alternateScreen && !(k == FK::pageDown && m.shift);
+    // The page keys page through the normal screen's scrollback, Shift or not: Shift+Page Down
+    // takes the user back down the scrollback that Shift+Page Up went up.
+    const bool scrolls = pageKey && !applicationCursor && !alternateScreen;
     if (scrolls) return std::nullopt;
     const bool fixed = (k >= FK::up && k <= FK::pageDown) || k == FK::delete_ || (k >= FK::f1 && k <= FK::f12);
     if (raw == 0 && fixed) return std::nullopt;
