@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ChildCommand.h"
 #include "ShellEnvironment.h"
 #include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/View/LocalProcessTerminalView.h"
@@ -24,13 +25,15 @@ constexpr const char* usage =
     "  --gpu          draw with OpenGL instead of Cairo\n"
     "  --font DESC    the terminal's font, as Pango names it (\"DejaVu Sans Mono 12\")\n"
     "  --scrollback LINES  the lines kept above the screen (the terminal's own number by default)\n"
-    "Runs the user's login shell, or the command given.\n";
+    "Runs the user's login shell, or the command given, and exits with the status it exits with.\n";
 
 struct Options {
   bool gpu = false;
   std::optional<Pango::FontDescription> font;
   std::optional<int> scrollback;
   std::vector<std::string> command;
+  // The command's program as found on the search path.
+  std::string program;
 };
 
 constexpr int kMaxScrollback = 10'000'000;
@@ -115,8 +118,9 @@ std::string userShell() {
 class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcessTerminalViewDelegate {
  public:
   // Runs the user's shell, or the command given on the command line. The child starts once the
-  // window has laid the terminal out, at the size it is shown at.
-  explicit DemoWindow(const Options& options) : terminal(options.font) {
+  // window has laid the terminal out, at the size it is shown at. `exitStatus` receives the
+  // status the child ends with.
+  DemoWindow(const Options& options, int& exitStatus) : terminal(options.font), exitStatus(exitStatus) {
     set_title("Vantrelle");
     set_default_size(800, 500);
     terminal.processDelegate = this;
@@ -129,7 +133,7 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
     if (const char* value = std::getenv("HOME")) home = value;
     const auto& command = options.command;
     if (!command.empty()) {
-      terminal.startProcess(command[0], {command.begin() + 1, command.end()}, env, std::nullopt, home);
+      terminal.startProcess(options.program, {command.begin() + 1, command.end()}, env, command[0], home);
     } else {
       std::string shell = userShell();
       // A leading dash makes the shell a login shell.
@@ -143,7 +147,10 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
   void sizeChanged(vantrelle::LocalProcessTerminalView&, int, int) override {}
   void setTerminalTitle(vantrelle::LocalProcessTerminalView&, const std::string& title) override { set_title(title); }
   void hostCurrentDirectoryUpdate(vantrelle::TerminalView&, const std::optional<std::string>&) override {}
-  void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { close(); }
+  void processTerminated(vantrelle::TerminalView&, std::optional<int32_t> waitStatus) override {
+    exitStatus = vantrelle::demo::exitStatusOf(waitStatus);
+    close();
+  }
 
  private:
   void useGpu() {
@@ -155,6 +162,7 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
   }
 
   vantrelle::LocalProcessTerminalView terminal;
+  int& exitStatus;
 };
 
 }  // namespace
@@ -167,7 +175,17 @@ int main(int argc, char** argv) {
     std::fputs(usage, error.empty() ? stdout : stderr);
     return error.empty() ? 0 : 2;
   }
+  if (!options->command.empty()) {
+    auto program = vantrelle::demo::programPath(options->command[0]);
+    if (!program) {
+      std::fprintf(stderr, "vantrelle-demo: %s: command not found\n", options->command[0].c_str());
+      return 127;
+    }
+    options->program = *program;
+  }
   auto app = Gtk::Application::create("local.zorvel.vantrelle-demo", Gio::Application::Flags::NON_UNIQUE);
   app->signal_startup().connect([&app] { vantrelle::preferCairoOnSoftwareGL(*app); });
-  return app->make_window_and_run<DemoWindow>(1, argv, *options);
+  int exitStatus = 0;
+  int status = app->make_window_and_run<DemoWindow>(1, argv, *options, exitStatus);
+  return status != 0 ? status : exitStatus;
 }
