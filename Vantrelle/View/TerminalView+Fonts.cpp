@@ -108,7 +108,11 @@ void TerminalView::resetFont() {
     // A legacy scroller's strip stays free here too, or the last column would lie under it.
     int cols = int(std::max(frameSize.width - scrollerWidth(), 0.0) / cellDimension->width);
     int rows = int(frameSize.height / cellDimension->height);
-    resize(cols, rows);
+    // The program running is only told the new size, as for any other resize: a soft reset here
+    // would take back the modes it set behind its back, showing the cursor a full-screen program
+    // hid and dropping its application cursor keys, insert mode and colours.
+    terminal->resize(cols, rows);
+    sizeChanged(*terminal);
   }
   if (caretView) {
     caretView->frame.width = cellDimension->width;

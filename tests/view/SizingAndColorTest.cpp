@@ -203,5 +203,20 @@ TEST_F(Sizing, FontChangesRecomputeTheCellAndTheGrid) {
   EXPECT_EQ(view->getTerminal().rows, rowsBefore);
 }
 
+// The program keeps the modes it set through a change of font, as through a resize.
+TEST_F(Sizing, AFontChangeLeavesTheProgramsModes) {
+  view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
+  view->feed("\x1b[?25l\x1b[?1h\x1b[4h\x1b[?7l\x1b[31m");
+  Pango::FontDescription bigger = view->font();
+  bigger.set_size(bigger.get_size() * 2);
+  view->setFont(bigger);
+  const Terminal& terminal = view->getTerminal();
+  EXPECT_TRUE(terminal.cursorHidden);
+  EXPECT_TRUE(terminal.applicationCursor);
+  EXPECT_TRUE(terminal.insertMode);
+  EXPECT_FALSE(terminal.wraparound);
+  EXPECT_EQ(terminal.currentAttribute().fg, Attribute::Color::ansi256(1));
+}
+
 }  // namespace
 }  // namespace vantrelle
