@@ -195,13 +195,16 @@ void TerminalView::previewUrl(const std::string& payload) {
   queue_allocate();
 }
 
+void TerminalView::removeUrlPreview() {
+  if (!linkState.urlPreview) return;
+  linkState.urlPreview->unparent();
+  linkState.urlPreview.reset();
+}
+
 void TerminalView::turnOffUrlPreview() {
   if (!commandActive) return;
   commandActive = false;
-  if (linkState.urlPreview) {
-    linkState.urlPreview->unparent();
-    linkState.urlPreview.reset();
-  }
+  removeUrlPreview();
   linkState.lastReportedLink.reset();
   if (linkState.linkHighlightMode == LinkHighlightMode::hoverWithModifier) {
     if (linkState.linkHighlightRange) {

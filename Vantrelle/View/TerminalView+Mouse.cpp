@@ -325,7 +325,13 @@ void TerminalView::mouseMoved(const MouseRecord& event) {
   if (commandActive && !event.modifiers.control) turnOffUrlPreview();
   auto [hit, pixels] = calculateMouseHit(event.x, event.y);
   if (commandActive) {
-    if (auto payload = payloadString(hit)) previewUrl(*payload);
+    // The preview names the target of the link under the pointer and of no other: left showing
+    // over another link, or over plain text, it would name a target a click there does not open.
+    if (auto payload = payloadString(hit)) {
+      previewUrl(*payload);
+    } else {
+      removeUrlPreview();
+    }
     reportLink(hit);
   }
   updateHoverLink(hit, std::nullopt);

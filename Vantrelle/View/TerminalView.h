@@ -388,6 +388,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void updateHoverLink(Position position, std::optional<bool> commandOverride);
   void reportLink(Position position);
   void previewUrl(const std::string& payload);
+  void removeUrlPreview();
   void turnOffUrlPreview();
   void setLinkHighlightMode(LinkHighlightMode mode);
   void commandKeyChanged(bool pressed);

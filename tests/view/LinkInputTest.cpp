@@ -106,5 +106,23 @@ TEST_F(LinkInputTest, ReleasingTheModifierDropsPreviewAndUnderline) {
   EXPECT_FALSE(view->linkState.linkHighlightRange);
 }
 
+// With the modifier held, the preview shows the target of the explicit link under the pointer
+// only: moved onto a plain URL it goes, and the underline follows that URL.
+TEST_F(LinkInputTest, ThePreviewLeavesWithTheExplicitLink) {
+  auto at = [this](int col) {
+    MouseRecord move = click(col, 0, testing::InputTest::control());
+    move.kind = MouseRecord::Kind::moved;
+    return move;
+  };
+  view->mouseMoved(at(2));
+  view->flagsChanged(KeyRecord::make(GDK_KEY_Control_L), true);
+  ASSERT_TRUE(view->linkState.urlPreview);
+  view->mouseMoved(at(16));
+  EXPECT_FALSE(view->linkState.urlPreview);
+  EXPECT_EQ(view->linkState.lastReportedLink, "https://implicit.example/x");
+  view->mouseMoved(at(3));
+  EXPECT_TRUE(view->linkState.urlPreview);
+}
+
 }  // namespace
 }  // namespace vantrelle
