@@ -1,7 +1,9 @@
 // Packing glyph bitmaps into the glyph atlas and the shaping cache's lookups: the CPU side of a
 // frame whose rows all changed. The device keeps textures in memory, so no GPU is needed.
 #include <benchmark/benchmark.h>
+#include <pango/pangocairo.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "Vantrelle/GPU/GlyphAtlas.h"
@@ -58,5 +60,26 @@ void BM_ShaperCacheLookup(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()));
 }
 BENCHMARK(BM_ShaperCacheLookup);
+
+// Shaping a run found in the cache, as a frame does for every run of a changed row: the font is
+// a description the frame copied, so the cache must name it before it can look the text up.
+void BM_ShapeCachedRun(benchmark::State& state) {
+  PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
+  PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans Mono 12");
+  ShaperCache cache;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 256; i++) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%c%d", '!' + i % 90, i);
+    texts.emplace_back(text);
+  }
+  for (const auto& text : texts) cache.shape(text, context, font);
+  size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(cache.shape(texts[i++ % texts.size()], context, font));
+  state.SetItemsProcessed(int64_t(state.iterations()));
+  pango_font_description_free(font);
+  g_object_unref(context);
+}
+BENCHMARK(BM_ShapeCachedRun);
 
 }  // namespace

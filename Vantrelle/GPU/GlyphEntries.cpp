@@ -40,6 +40,16 @@ cairo_font_face_t* coverageFace(PangoFont* font) {
 
 const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double scale) {
   if (!font) return nullptr;
+  if (auto it = scaledFontsByObject.find({font, scale}); it != scaledFontsByObject.end()) return it->second.second;
+  const ScaledFont* scaled = scaledFontByName(font, scale);
+  // Font objects come from Pango's font map, which keeps handing out the same few; a bound keeps a
+  // font map that does not from pinning every font it ever made.
+  if (scaledFontsByObject.size() >= 256) scaledFontsByObject.clear();
+  if (scaled) scaledFontsByObject.emplace(FontAtScale{font, scale}, std::pair{retainFont(font), scaled});
+  return scaled;
+}
+
+const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, double scale) {
   PangoFontDescription* description = pango_font_describe_with_absolute_size(font);
   double size = double(pango_font_description_get_size(description)) / PANGO_SCALE;
   GlyphKey key{fontName(description), scale * size, 0};

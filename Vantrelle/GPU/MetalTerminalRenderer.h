@@ -174,6 +174,19 @@ class MetalTerminalRenderer {
   CoreTextGlyphRasterizer rasterizer;
   std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash> glyphCache;
   std::unordered_map<GlyphKey, std::unique_ptr<ScaledFont>, GlyphKeyHash> scaledFontCache;
+  // The scaled font of each font object and scale, so that a glyph run finds its font without
+  // describing and naming it. Holds the fonts, so a pointer here is never a new font's.
+  struct FontAtScale {
+    const PangoFont* font;
+    double scale;
+    bool operator==(const FontAtScale&) const = default;
+  };
+  struct FontAtScaleHash {
+    size_t operator()(const FontAtScale& k) const {
+      return std::hash<const void*>()(k.font) * 31 + std::hash<double>()(k.scale);
+    }
+  };
+  std::unordered_map<FontAtScale, std::pair<FontRef, const ScaledFont*>, FontAtScaleHash> scaledFontsByObject;
   std::unordered_map<CustomGlyphKey, CustomGlyphEntry, CustomGlyphKeyHash> customGlyphCache;
   std::map<const TerminalImage*, std::pair<std::weak_ptr<TerminalImage>, std::shared_ptr<GpuTexture>>>
       imageTextureCache;
@@ -193,6 +206,7 @@ class MetalTerminalRenderer {
   int passesInLastBuild = 0;
 
  private:
+  const ScaledFont* scaledFontByName(PangoFont* font, double scale);
   bool invalidateRowCache(const FrameSnapshot& frame, double scale, const VisibleRowRange& range);
   // The layers of one row, in the order their records are appended.
   void appendCustomGlyphs(const RowLayout& row, RowDrawData& out);

@@ -20,18 +20,42 @@ std::string fontName(const PangoFontDescription* description) {
   return name;
 }
 
-size_t ShaperKeyHash::operator()(const ShaperKey& k) const {
-  size_t h = std::hash<std::string>()(k.fontName);
+size_t ShaperKeyHash::operator()(const ShaperKeyView& k) const {
+  size_t h = std::hash<std::string_view>()(k.fontName);
   h = h * 31 + std::hash<double>()(k.fontSize);
-  return h * 31 + std::hash<std::string>()(k.text);
+  return h * 31 + std::hash<std::string_view>()(k.text);
+}
+
+namespace {
+
+// Enough for the four faces at a few sizes and the fonts of a zoom; past it the oldest goes.
+constexpr size_t maxNamedFonts = 32;
+
+}  // namespace
+
+ShaperCache::~ShaperCache() {
+  for (auto& named : names) pango_font_description_free(named.description);
+}
+
+const ShaperCache::NamedFont& ShaperCache::named(const PangoFontDescription* font) {
+  for (const auto& entry : names) {
+    if (pango_font_description_equal(entry.description, font)) return entry;
+  }
+  if (names.size() >= maxNamedFonts) {
+    pango_font_description_free(names.front().description);
+    names.erase(names.begin());
+  }
+  return names.emplace_back(NamedFont{pango_font_description_copy(font), fontName(font),
+                                      double(pango_font_description_get_size(font)) / PANGO_SCALE});
 }
 
 std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, PangoContext* context,
                                                     const PangoFontDescription* font) {
   if (text.empty() || !context || !font) return nullptr;
-  ShaperKey key{fontName(font), double(pango_font_description_get_size(font)) / PANGO_SCALE, text};
-  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  const NamedFont& face = named(font);
+  if (auto it = cache.find(ShaperKeyView{face.name, face.size, text}); it != cache.end()) return it->second;
   layoutCount++;
+  ShaperKey key{face.name, face.size, text};
 
   auto run = std::make_shared<ShaperRun>();
   PangoAttrList* attrs = pango_attr_list_new();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -26,8 +27,24 @@ struct ShaperKey {
   std::string text;
   bool operator==(const ShaperKey&) const = default;
 };
+// A key made of the caller's strings, so that a lookup copies neither the name nor the text.
+struct ShaperKeyView {
+  std::string_view fontName;
+  double fontSize = 0;
+  std::string_view text;
+};
 struct ShaperKeyHash {
-  size_t operator()(const ShaperKey& k) const;
+  using is_transparent = void;
+  size_t operator()(const ShaperKey& k) const { return (*this)(ShaperKeyView{k.fontName, k.fontSize, k.text}); }
+  size_t operator()(const ShaperKeyView& k) const;
+};
+struct ShaperKeyEqual {
+  using is_transparent = void;
+  template <typename A, typename B>
+  bool operator()(const A& a, const B& b) const {
+    return a.fontSize == b.fontSize && std::string_view(a.text) == std::string_view(b.text) &&
+           std::string_view(a.fontName) == std::string_view(b.fontName);
+  }
 };
 
 struct ShaperPosition {
@@ -69,6 +86,9 @@ struct ShapedSegment {
 class ShaperCache {
  public:
   explicit ShaperCache(size_t maxEntries = 2048) : maxEntries(maxEntries) {}
+  ~ShaperCache();
+  ShaperCache(const ShaperCache&) = delete;
+  ShaperCache& operator=(const ShaperCache&) = delete;
   std::shared_ptr<const ShaperRun> shape(const std::string& text, PangoContext* context,
                                          const PangoFontDescription* font);
   void insert(const ShaperKey& key, std::shared_ptr<const ShaperRun> run);
@@ -80,7 +100,18 @@ class ShaperCache {
   const size_t maxEntries;
 
  private:
-  std::unordered_map<ShaperKey, std::shared_ptr<const ShaperRun>, ShaperKeyHash> cache;
+  // A description's name and size. Printing a description to name it costs more than shaping
+  // from the cache, and a frame looks up every run of every changed row; the view uses a handful
+  // of faces, so their names are kept.
+  struct NamedFont {
+    PangoFontDescription* description;
+    std::string name;
+    double size;
+  };
+  const NamedFont& named(const PangoFontDescription* font);
+  std::vector<NamedFont> names;
+
+  std::unordered_map<ShaperKey, std::shared_ptr<const ShaperRun>, ShaperKeyHash, ShaperKeyEqual> cache;
   std::deque<ShaperKey> order;
 };
 

@@ -50,6 +50,12 @@ TEST_F(GlyphEntries, GlyphsAreRasterisedOnceIntoTheGrayscaleAtlas) {
   EXPECT_EQ(renderer().grayscaleAtlas->nextX, cursor);
   auto space = glyphOf(" ");
   EXPECT_FALSE(renderer().glyphEntry(*space.first, space.second));
+  // One font object at another scale is another scaled font.
+  auto run = renderer().shaperCache.shape("A", view->get_pango_context()->gobj(), view->font().gobj());
+  const ScaledFont* doubled = renderer().scaledFontFor(run->glyphRuns[0].font.get(), 2.0);
+  ASSERT_NE(doubled, nullptr);
+  EXPECT_DOUBLE_EQ(doubled->size, 2 * font->size);
+  EXPECT_EQ(renderer().scaledFontFor(run->glyphRuns[0].font.get(), 1.0), font);
 }
 
 TEST_F(GlyphEntries, CustomGlyphsAreKeyedByTheRoundedScale) {

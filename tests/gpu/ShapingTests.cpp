@@ -44,6 +44,21 @@ TEST_F(PangoFixture, ShapesOnceAndEvictsFirstInFirstOut) {
   EXPECT_TRUE(small.contains(key("c")));
 }
 
+// A frame's font descriptions are copies made for it: an equal copy finds the runs shaped with
+// the original, and a description that differs only in size does not.
+TEST_F(PangoFixture, EqualDescriptionsShareRunsAndSizesDoNot) {
+  auto run = cache.shape("abc", context, font);
+  PangoFontDescription* copy = pango_font_description_copy(font);
+  EXPECT_EQ(cache.shape("abc", context, copy), run);
+  pango_font_description_set_size(copy, 20 * PANGO_SCALE);
+  auto larger = cache.shape("abc", context, copy);
+  ASSERT_TRUE(larger);
+  EXPECT_NE(larger, run);
+  EXPECT_GT(larger->positions.back().x, run->positions.back().x);
+  EXPECT_EQ(cache.layoutCount, 2u);
+  pango_font_description_free(copy);
+}
+
 TEST_F(PangoFixture, CombiningMarksKeepTheirCluster) {
   auto run = cache.shape("e\xCC\x81x", context, font);  // e + combining acute, x
   ASSERT_TRUE(run);
