@@ -58,6 +58,7 @@ DrawData MetalTerminalRenderer::buildDrawDataPass(const FrameSnapshot& frame, do
   if (!frame.terminal) return data;
   Terminal& terminal = *frame.terminal;
   pruneKittyTextureCache(terminal.kittyGraphicsState);
+  pruneImageTextureCache();
   if (!frame.cellSize) return data;
   Buffer& buffer = *terminal.buffer;
   const double cellWidth = frame.cellSize->width, cellHeight = frame.cellSize->height;

@@ -27,7 +27,7 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::texture(const std::shared_ptr
                                                            const Cairo::RefPtr<Cairo::ImageSurface>& surface) {
   if (!image) return nullptr;
   // Entries of images that are gone are dropped, so a new image at a reused address starts afresh.
-  std::erase_if(imageTextureCache, [](const auto& entry) { return entry.second.first.expired(); });
+  pruneImageTextureCache();
   if (auto it = imageTextureCache.find(image.get()); it != imageTextureCache.end()) return it->second.second;
   if (!surface || surface->get_format() != Cairo::Surface::Format::ARGB32) return nullptr;
   surface->flush();
@@ -57,6 +57,10 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(const KittyGraph
   if (!tex) return nullptr;
   kittyTextureCache[imageId] = {signature, tex};
   return tex;
+}
+
+void MetalTerminalRenderer::pruneImageTextureCache() {
+  std::erase_if(imageTextureCache, [](const auto& entry) { return entry.second.first.expired(); });
 }
 
 void MetalTerminalRenderer::pruneKittyTextureCache(const KittyGraphicsState& kitty) {

@@ -158,6 +158,8 @@ class MetalTerminalRenderer {
                                       const Cairo::RefPtr<Cairo::ImageSurface>& surface);
   std::shared_ptr<GpuTexture> kittyTexture(const KittyGraphicsState& kitty, uint32_t imageId);
   void pruneKittyTextureCache(const KittyGraphicsState& kitty);
+  // Drops the textures of images no longer held by any line.
+  void pruneImageTextureCache();
   std::vector<ImageDrawBuffer> makeImageDrawBuffers(const std::vector<ImageDraw>& draws);
 
   std::function<void()> requestRedraw;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <string>
 
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/Text/Base64.h"
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
@@ -16,13 +17,17 @@
 namespace vantrelle {
 namespace {
 
-TEST(GpuImageRows, ThePartialLastRowOfAnImageIsDrawnOnBothPaths) {
+void initGtk() {
   static const bool ready = [] {
     gtk_init();
     Gtk::init_gtkmm_internals();
     return true;
   }();
   (void)ready;
+}
+
+TEST(GpuImageRows, ThePartialLastRowOfAnImageIsDrawnOnBothPaths) {
+  initGtk();
   TerminalView view;
   view.scaleFactorOverride = 1.0;
   view.size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
@@ -60,6 +65,24 @@ TEST(GpuImageRows, ThePartialLastRowOfAnImageIsDrawnOnBothPaths) {
   };
   check("gl", gl);
   check("cairo", cairo);
+}
+
+// A texture lives as long as its image: once no line holds the image, the next frame lets the
+// texture go, whether or not another image is drawn after it.
+TEST(GpuImageRows, AnImageThatLeavesTheScreenTakesItsTextureWithIt) {
+  initGtk();
+  TerminalView view;
+  view.scaleFactorOverride = 1.0;
+  view.size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
+  auto gpu = GpuDrawingPath::make(view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  view.feed(std::string("\x1bPq#1;2;100;0;0#1!20~-!20~\x1b\\"));
+  ASSERT_TRUE(gpu->render());
+  EXPECT_EQ(gpu->renderer_().imageTextureCache.size(), 1u);
+  view.feed(
+      std::string("\x1b"
+                  "c"));
+  ASSERT_TRUE(gpu->render());
+  EXPECT_TRUE(gpu->renderer_().imageTextureCache.empty());
 }
 
 }  // namespace
