@@ -44,7 +44,9 @@ class GpuDrawingPath : public TerminalDrawingPath {
  private:
   GpuDrawingPath(TerminalView& view, GdkGLContext* context, std::optional<std::string> shaders);
   void rootChanged();
-  std::optional<Frame> renderFrame();
+  // Draws a frame into `pixels`; false when there is none to draw.
+  bool renderInPlace();
+  bool renderFrame();
   TerminalView& view;
   GdkGLContext* context;
   std::unique_ptr<MetalTerminalRenderer> renderer;
@@ -52,6 +54,9 @@ class GpuDrawingPath : public TerminalDrawingPath {
   unsigned colorBuffer = 0;
   int framebufferWidth = 0;
   int framebufferHeight = 0;
+  // The last frame as read back (bottom row first) and as shown (top row first).
+  std::vector<uint8_t> readback;
+  std::vector<uint8_t> pixels;
   std::optional<std::string> shaders;
   sigc::connection rootConnection;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);

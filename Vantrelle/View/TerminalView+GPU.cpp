@@ -91,17 +91,22 @@ void GpuDrawingPath::rowsChanged(int start, int end) {
 void GpuDrawingPath::cursorMayHaveChanged() { view.queue_draw(); }
 
 std::optional<GpuDrawingPath::Frame> GpuDrawingPath::render() {
+  if (!renderInPlace()) return std::nullopt;
+  return Frame{framebufferWidth, framebufferHeight, pixels};
+}
+
+bool GpuDrawingPath::renderInPlace() {
   // GTK's own renderer may have its context current; it gets it back afterwards.
   GdkGLContext* previous = gdk_gl_context_get_current();
   if (previous) g_object_ref(previous);
-  auto frame = renderFrame();
+  bool drawn = renderFrame();
   if (previous) {
     gdk_gl_context_make_current(previous);
     g_object_unref(previous);
   } else {
     gdk_gl_context_clear_current();
   }
-  return frame;
+  return drawn;
 }
 
 FrameSnapshot GpuDrawingPath::viewSnapshot() const {
@@ -129,12 +134,12 @@ FrameSnapshot GpuDrawingPath::viewSnapshot() const {
   return frame;
 }
 
-std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
+bool GpuDrawingPath::renderFrame() {
   FrameSnapshot snapshot = viewSnapshot();
   double scale = snapshot.scale;
   ViewSize size = snapshot.bounds;
   int width = int(std::ceil(size.width * scale)), height = int(std::ceil(size.height * scale));
-  if (width <= 0 || height <= 0) return std::nullopt;
+  if (width <= 0 || height <= 0) return false;
   gdk_gl_context_make_current(context);
   ProfileInterval drawable("Metal.CurrentDrawable");
   if (width != framebufferWidth || height != framebufferHeight) {
@@ -149,30 +154,33 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::renderFrame() {
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   drawable.end();
   ProfileInterval renderPass("Metal.RenderPass");
-  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return std::nullopt;
+  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
   renderPass.end();
-  if (!renderer->draw(snapshot, width, height, scale)) return std::nullopt;
+  if (!renderer->draw(snapshot, width, height, scale)) return false;
   // The rows marked changed are built now.
   view.gpuState.metalDirtyRange.reset();
-  Frame frame{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
-  std::vector<uint8_t> bottomUp(frame.pixels.size());
+  // Kept from frame to frame: a new pair of frame-sized buffers, zeroed, for every frame cost
+  // more than reading the frame back.
+  const size_t stride = size_t(width) * 4;
+  if (pixels.size() != stride * height) {
+    readback.assign(stride * height, 0);
+    pixels.assign(stride * height, 0);
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
+  glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, readback.data());
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   // The framebuffer's first row is the bottom one; images start at the top.
-  const size_t stride = size_t(width) * 4;
   for (int r = 0; r < height; r++) {
-    std::copy_n(&bottomUp[size_t(height - 1 - r) * stride], stride, &frame.pixels[size_t(r) * stride]);
+    std::copy_n(&readback[size_t(height - 1 - r) * stride], stride, &pixels[size_t(r) * stride]);
   }
-  return frame;
+  return true;
 }
 
 bool GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
-  auto frame = render();
-  if (!frame) return false;
+  if (!renderInPlace()) return false;
   ViewSize size = view.frame();
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(size.width), float(size.height));
-  PixelRows rows{frame->pixels.data(), frame->width * 4, frame->width, frame->height};
+  PixelRows rows{pixels.data(), framebufferWidth * 4, framebufferWidth, framebufferHeight};
   RenderNodePtr node = makePixelNode(rows, bounds, paintsWithCairo(view));
   gtk_snapshot_append_node(snapshot->gobj(), node.get());
   view.contentFramesDrawn++;
