@@ -234,6 +234,7 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   mouseState.autoScrollDelta = 0;
   mouseState.lastSelectionDragPoint.reset();
   mouseState.selectionPressPosition.reset();
+  mouseState.didSelectionDrag = false;
   Position hit = calculateMouseHit(event.x, event.y).first;
   bool command = event.modifiers.control;
   updateHoverLink(hit, commandActive || command);
@@ -243,7 +244,6 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   }
   if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||
       terminal->mouseMode() == MouseMode::off) {
-    mouseState.didSelectionDrag = false;
     if (event.buttonNumber != middleButton) publishPrimarySelection();
     return;
   }

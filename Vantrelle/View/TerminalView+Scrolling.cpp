@@ -126,7 +126,7 @@ void TerminalView::changeScrollback(std::optional<int> scrollback) {
 
 void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (search) search->invalidate();
-  if (allowMouseReporting && selectionActive()) deactivateSelection();
+  if (allowMouseReporting && selectionActive() && !selecting()) deactivateSelection();
   const Buffer* fed = terminal->buffer;
   const int trimmed = fed->totalLinesTrimmed(), base = fed->yBase;
   {

@@ -198,7 +198,7 @@ void TerminalView::showScrolledPosition() {
 }
 
 void TerminalView::linefeed(Terminal&) {
-  if (allowMouseReporting && selectionActive()) deactivateSelection();
+  if (allowMouseReporting && selectionActive() && !selecting()) deactivateSelection();
 }
 
 void TerminalView::bufferActivated(Terminal&) { updateScroller(); }

@@ -378,6 +378,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::pair<Position, Position> calculateMouseHit(double x, double y) const;
   // Moves the end of the selection a drag makes to the cell under the pointer.
   void dragSelectionTo(Position cell);
+  // A drag is making the selection. Output does not end it then: with a program printing all the
+  // while, the selection would go with each line under the user's hand, and the button let go
+  // would find nothing to copy.
+  bool selecting() const { return mouseState.didSelectionDrag; }
   void scrollingTimerElapsed();
 
   // Links (+Links.cpp). Ctrl is the link modifier: it sets `commandActive`.

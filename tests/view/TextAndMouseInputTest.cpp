@@ -210,6 +210,21 @@ TEST_F(MouseInputTest, DragsTakeInTheCharactersAtBothEnds) {
   EXPECT_EQ(view->selection->getSelectedText(), "word1 word2");
 }
 
+// Output ends a selection, but not one a drag is still making: the button let go copies it.
+TEST_F(MouseInputTest, OutputLeavesTheSelectionADragIsMaking) {
+  feed("keep this\r\n");
+  view->mouseDown(at(MouseRecord::Kind::down, 0, 0));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 3, 0));
+  feed("more output\r\n");
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 8, 0));
+  feed("and more\r\n");
+  ASSERT_TRUE(view->selectionActive());
+  EXPECT_EQ(view->selection->getSelectedText(), "keep this");
+  view->mouseUp(at(MouseRecord::Kind::up, 8, 0));
+  feed("after\r\n");
+  EXPECT_FALSE(view->selectionActive());
+}
+
 TEST_F(MouseInputTest, DraggingPastTheEdgesAutoScrollsFasterFurtherOut) {
   for (int i = 0; i < 200; i++) view->feed("row\r\n");
   view->mouseDragged(at(MouseRecord::Kind::dragged, 0, 5));
