@@ -267,8 +267,14 @@ Bytes TerminalView::applyControlToEventCharacters(const std::string& chars) {
 }
 
 // Ctrl+Shift shortcuts act on the view; everything else with Ctrl belongs to the program.
+// Shift+Insert pastes the primary selection, as it does in X terminals: sent to the program
+// instead, its sequence only typed "2~" at a shell's prompt.
 bool TerminalView::handleKeyEquivalent(const KeyRecord& event) {
   const InputModifiers& m = event.modifiers;
+  if (event.keyval == GDK_KEY_Insert && m.shift && !m.control && !m.alt && !m.super) {
+    pastePrimary();
+    return true;
+  }
   if (!m.control || !m.shift || m.alt) return false;
   guint keyval = gdk_keyval_to_lower(event.keyval);
   // On a layout of another script the shortcuts keep to their Latin letters.

@@ -173,6 +173,15 @@ TEST_F(KeyboardInputTest, KittyReportsNumLockOnTheKeypad) {
   EXPECT_EQ(release(GDK_KEY_Num_Lock, {}, 77), "");
 }
 
+TEST_F(KeyboardInputTest, ShiftInsertPastesThePrimarySelection) {
+  view->get_primary_clipboard()->set_text("picked");
+  feed("\x1b[?2004h");
+  EXPECT_EQ(press(GDK_KEY_Insert, shift()), "");
+  ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }));
+  EXPECT_EQ(host.sent, "\x1b[200~picked\x1b[201~");
+  EXPECT_EQ(key(GDK_KEY_Insert), "\x1b[2~");
+}
+
 TEST_F(KeyboardInputTest, AShortcutTheViewKeepsNeverReachesTheProgram) {
   feed("\x1b[=31u");
   const InputModifiers ctrlShift{.shift = true, .control = true};
