@@ -141,6 +141,9 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (terminal->buffer == fed) {
     // The screen's first row only moves up when saved lines are erased.
     keepSelectionOnItsText(fed->yBase < base ? -1 : Buffer::linesTrimmedBetween(trimmed, fed->totalLinesTrimmed()));
+  } else if (selectionActive()) {
+    // Its rows are the other screen's: kept, it would show and copy this one's text there.
+    deactivateSelection();
   }
   fitGridToScroller();
   displayFedOutput();

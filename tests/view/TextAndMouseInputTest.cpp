@@ -223,6 +223,11 @@ TEST_F(MouseInputTest, OutputLeavesTheSelectionADragIsMaking) {
   view->mouseUp(at(MouseRecord::Kind::up, 8, 0));
   feed("after\r\n");
   EXPECT_FALSE(view->selectionActive());
+  // A switch of screens ends it all the same: its rows are the other screen's.
+  view->mouseDown(at(MouseRecord::Kind::down, 0, 0));
+  view->mouseDragged(at(MouseRecord::Kind::dragged, 3, 0));
+  feed("\x1b[?1049h");
+  EXPECT_FALSE(view->selectionActive());
 }
 
 TEST_F(MouseInputTest, DraggingPastTheEdgesAutoScrollsFasterFurtherOut) {
