@@ -118,6 +118,11 @@ class Buffer {
   // A line editor (a shell at its prompt) owns the cursor's line and redraws it after a resize,
   // counting on its rows being where it drew them: reflow then leaves the cursor's group alone.
   bool cursorLineRedrawn = false;
+  // Where a line editor's prompt begins. Editors turn bracketed paste on just before they print
+  // the prompt, so the cursor is there then; they know nothing of the text a program left before
+  // it on the row, and their redraw after a resize starts from column 0 of the prompt's row.
+  void notePromptStart();
+  void forgetPromptStart() { promptLine.reset(); }
 
   // Attribute of the filler and continuation cells that insertCharacter writes: default colours,
   // so a blank left where a wide character lost a half draws as blank, not in inverted colours.
@@ -348,6 +353,13 @@ class Buffer {
   };
   CursorText cursorText(int cursorX);
   void placeCursor(const CursorText& text, int newCols, int newRows);
+  // Moves the text that lies before the prompt in the cursor's group to a line of its own, so
+  // that reflow treats it as any other output and the editor's redraw cannot erase it.
+  void detachTextBeforePrompt();
+  void insertLineAboveCursor(int row, BufferLinePtr line);
+
+  std::weak_ptr<BufferLine> promptLine;
+  int promptColumn = 0;
 
   CircularBufferLineList _lines;
   int _cols;

@@ -20,6 +20,10 @@ void resizeLine(BufferLine& line, int cols) {
 void Buffer::resize(int newCols, int newRows) {
   newCols = std::max(newCols, 1);
   newRows = std::max(newRows, 1);
+  // Line editors redraw after every resize, even one of the rows alone: the text they would
+  // erase is moved aside first, while the rows are still as they drew them.
+  if (hasScrollback && cursorLineRedrawn && !_lines.isEmpty() && (newCols != _cols || newRows != _rows))
+    detachTextBeforePrompt();
   // Margins follow a narrower screen but are never widened.
   if (newCols - 1 < marginRight) marginRight = newCols - 1;
   if (marginLeft >= marginRight) marginLeft = marginRight;

@@ -168,6 +168,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
     }
     case 2:
       updateRange(rows - 1);
+      b.forgetPromptStart();  // an editor clearing the screen draws its prompt again at the top
       for (int row = rows - 1; row >= 0; row--) resetBufferLine(row, true);
       clearAllKittyImages();
       updateRange(0);

@@ -295,7 +295,19 @@ const ModeEntry kDecModes[] = {
              returnToNormalScreen(t, true, true);
            }
          }},
-    {.number = 2004, .name = "bracketed paste", .flag = &Terminal::bracketedPasteMode},
+    {.number = 2004,
+     .name = "bracketed paste",
+     .flag = &Terminal::bracketedPasteMode,
+     .set =
+         [](Terminal& t, bool on) {
+           t.bracketedPasteMode = on;
+           // A line editor turns it on just before it prints its prompt.
+           if (on && t.buffer == t.normalBuffer.get()) {
+             t.normalBuffer->notePromptStart();
+           } else if (!on) {
+             t.normalBuffer->forgetPromptStart();
+           }
+         }},
     {.number = 2026,
      .name = "synchronized output",
      .flag = &Terminal::synchronizedOutputActive,

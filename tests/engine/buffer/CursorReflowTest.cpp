@@ -119,6 +119,37 @@ TEST(CursorReflow, TheCursorLineKeepsItsTextAndTheCursorItsCharacter) {
   expectEachCase(cases);
 }
 
+// A line editor turns bracketed paste on just before its prompt and redraws its line from
+// column 0 of the prompt's row after a resize (the tail stands for that redraw). Output a
+// program left before the prompt must survive it, laid out as any other output.
+#define PROMPT "\x1b[?2004h$ "
+#define REDRAW "\r\x1b[K$ "
+TEST(CursorReflow, OutputBeforeALineEditorsPromptSurvivesItsRedraw) {
+  const Case cases[] = {
+      {"narrowed", {20, 4}, 100, "aaaaaaaaaaaa" PROMPT, {{8, 4}}, REDRAW "X", "|aaaaaaaa+aaaa|$ X"},
+      {"widened", {10, 4}, 100, "aaaaaaaaaaaa" PROMPT, {{20, 4}}, REDRAW "X", "|aaaaaaaaaaaa|$ X"},
+      {"rows only", {20, 4}, 100, "aaaa" PROMPT, {{20, 3}}, REDRAW "X", "|aaaa|$ X"},
+      {"the screen is full", {10, 2}, 100, "1\r\n2\r\naaaa" PROMPT, {{8, 2}}, REDRAW "X", "|aaaa|$ X"},
+      {"the output filled its row",
+       {10, 4},
+       100,
+       "0123456789" PROMPT "ab",
+       {{5, 4}},
+       "\r\x1b[K$ abX",
+       "|01234+56789|$ abX"},
+      {"twice", {20, 4}, 100, "aaaa" PROMPT, {{10, 4}, {12, 4}}, REDRAW "X", "|aaaa|$ X"},
+      {"the screen was cleared since the prompt",
+       {20, 4},
+       100,
+       "aaaa" PROMPT "\x1b[H\x1b[2J$ hello",
+       {{10, 4}},
+       "X",
+       "|$ helloX"},
+      {"bracketed paste was turned off", {20, 4}, 100, "aaaa" PROMPT "\x1b[?2004l", {{3, 4}}, "X", "|aaa+a$+X"},
+  };
+  expectEachCase(cases);
+}
+
 #define ACUTE "\xcc\x81"
 
 // A combining mark that comes after a resize joins the character printed just before it,
