@@ -38,21 +38,26 @@ cairo_font_face_t* coverageFace(PangoFont* font) {
 
 }  // namespace
 
-const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double scale) {
+const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double scale, double widthFactor) {
   if (!font) return nullptr;
-  if (auto it = scaledFontsByObject.find({font, scale}); it != scaledFontsByObject.end()) return it->second.second;
-  const ScaledFont* scaled = scaledFontByName(font, scale);
+  FontAtScale key{font, scale, widthFactor};
+  if (auto it = scaledFontsByObject.find(key); it != scaledFontsByObject.end()) return it->second.second;
+  const ScaledFont* scaled = scaledFontByName(font, scale, widthFactor);
   // Font objects come from Pango's font map, which keeps handing out the same few; a bound keeps a
   // font map that does not from pinning every font it ever made.
   if (scaledFontsByObject.size() >= 256) scaledFontsByObject.clear();
-  if (scaled) scaledFontsByObject.emplace(FontAtScale{font, scale}, std::pair{retainFont(font), scaled});
+  if (scaled) scaledFontsByObject.emplace(key, std::pair{retainFont(font), scaled});
   return scaled;
 }
 
-const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, double scale) {
+const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, double scale, double widthFactor) {
   PangoFontDescription* description = pango_font_describe_with_absolute_size(font);
   double size = double(pango_font_description_get_size(description)) / PANGO_SCALE;
-  GlyphKey key{fontName(description), scale * size, 0};
+  // A stretched font draws other bitmaps than the plain one of its size: a name of its own keeps
+  // their glyphs apart.
+  std::string name = fontName(description);
+  if (widthFactor != 1) name += " stretched " + std::to_string(widthFactor);
+  GlyphKey key{name, scale * size, 0};
   pango_font_description_free(description);
   if (auto it = scaledFontCache.find(key); it != scaledFontCache.end()) return it->second.get();
 
@@ -61,7 +66,7 @@ const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, doubl
   cairo_matrix_t fontMatrix, ctm;
   cairo_scaled_font_get_font_matrix(base, &fontMatrix);
   cairo_scaled_font_get_ctm(base, &ctm);
-  cairo_matrix_scale(&fontMatrix, scale, scale);
+  cairo_matrix_scale(&fontMatrix, scale * widthFactor, scale);
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_scaled_font_get_font_options(base, options);
   // Glyphs land on whole-pixel positions of the grid; hinted metrics would move them.

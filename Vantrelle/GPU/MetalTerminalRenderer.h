@@ -147,7 +147,8 @@ class MetalTerminalRenderer {
                            double lineDescent, double lineLeading, int yDisp, int firstRow, int lastRow);
 
   // Glyph entries.
-  const ScaledFont* scaledFontFor(PangoFont* font, double scale);
+  // `widthFactor` stretches the font horizontally, for rows drawn at double width.
+  const ScaledFont* scaledFontFor(PangoFont* font, double scale, double widthFactor = 1);
   std::optional<GlyphEntry> glyphEntry(const ScaledFont& font, uint32_t glyph);
   std::optional<CustomGlyphEntry> customGlyphEntry(uint32_t codePoint, int cellWidthPx, int cellHeightPx, double scale,
                                                    int baseThicknessPx, bool antiAlias);
@@ -181,11 +182,13 @@ class MetalTerminalRenderer {
   struct FontAtScale {
     const PangoFont* font;
     double scale;
+    double widthFactor;
     bool operator==(const FontAtScale&) const = default;
   };
   struct FontAtScaleHash {
     size_t operator()(const FontAtScale& k) const {
-      return std::hash<const void*>()(k.font) * 31 + std::hash<double>()(k.scale);
+      return (std::hash<const void*>()(k.font) * 31 + std::hash<double>()(k.scale)) * 31 +
+             std::hash<double>()(k.widthFactor);
     }
   };
   std::unordered_map<FontAtScale, std::pair<FontRef, const ScaledFont*>, FontAtScaleHash> scaledFontsByObject;
@@ -208,7 +211,7 @@ class MetalTerminalRenderer {
   int passesInLastBuild = 0;
 
  private:
-  const ScaledFont* scaledFontByName(PangoFont* font, double scale);
+  const ScaledFont* scaledFontByName(PangoFont* font, double scale, double widthFactor);
   bool invalidateRowCache(const FrameSnapshot& frame, double scale, const VisibleRowRange& range);
   // The layers of one row, in the order their records are appended.
   void appendCustomGlyphs(const RowLayout& row, RowDrawData& out);

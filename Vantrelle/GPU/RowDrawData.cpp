@@ -230,6 +230,12 @@ void MetalTerminalRenderer::appendLineImages(const RowLayout& row, RowDrawData& 
 void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped,
                                          RowDrawData& out) {
   const double scale = row.scale;
+  // A row drawn at double size gets glyphs rasterised at that size, placed so that the row's
+  // transform leaves each bitmap at its own size: as sharp as the Cairo path's text, where a
+  // bitmap of the plain size, stretched, came out blurred.
+  const RenderLineMode mode = row.place.mode;
+  const double xFactor = mode == RenderLineMode::single ? 1 : 2;
+  const double yFactor = mode == RenderLineMode::doubledTop || mode == RenderLineMode::doubledDown ? 2 : 1;
   for (const auto& shapedSegment : shaped) {
     const ViewLineSegment& segment = *shapedSegment.segment;
     for (const auto& run : shapedSegment.runs) {
@@ -237,7 +243,7 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
       const int runStart = segment.column + run.cellStart * segment.columnWidth;
       const Float4 runColor = colorToSIMD(run.attributes.foreground);
       for (const auto& glyphRun : run.shaperRun->glyphRuns) {
-        const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
+        const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale * yFactor, xFactor / yFactor);
         if (!font) continue;
         double clusterX = 0;
         uint32_t lastCluster = UINT32_MAX;
@@ -255,13 +261,14 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
             fit = row.frame.glyphSlotFit(advance, bounds, segment.columnWidth);
           }
           double inCluster = glyphRun.positions[i].x - clusterX;
-          double x0 = scale * (row.cellWidth * column + inCluster + fit.dx) + entry->bearingX * fit.scale;
-          double y0 = scale * (row.baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
+          const double fx = fit.scale / xFactor, fy = fit.scale / yFactor;
+          double x0 = scale * (row.cellWidth * column + inCluster + fit.dx) + entry->bearingX * fx;
+          double y0 = scale * (row.baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fy;
           const bool color = entry->atlasKind == GlyphAtlasKind::color;
           GlyphAtlas& atlas = color ? *colorAtlas : *grayscaleAtlas;
           bool placed = false;
-          TextCell cell = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fit.scale,
-                                    entry->height * fit.scale, color ? Float4{1, 1, 1, 1} : runColor, placed);
+          TextCell cell = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fx,
+                                    entry->height * fy, color ? Float4{1, 1, 1, 1} : runColor, placed);
           if (placed) (color ? out.glyphCellsColor : out.glyphCellsGray).push_back(cell);
         }
       }

@@ -61,27 +61,20 @@ TEST_F(GpuRender, MissingShadersAreReportedByName) {
   }
 }
 
-TEST_F(GpuRender, FrameMatchesTheCairoPath) {
-  view->feed(
-      std::string("\x1b[41m  red  \x1b[0m plain \x1b[1;32mgreen\x1b[0m \x1b[4munder\x1b[0m\r\n"
-                  "\xe2\x94\x80\xe2\x94\xbc\xe2\x94\x80 \xe2\x96\x88\xe2\x96\x8c \x1b[44;33m\xee\x82\xb0\x1b[0m\r\n"
-                  "\x1b[7mreverse\x1b[0m $ "));
-  auto frame = gpu().render();
-  ASSERT_TRUE(frame);
-  CairoDrawingPath cairo(*view);
+// The Cairo path's pixels of the view, composed over the view's background as the widget shows them.
+std::vector<uint8_t> cairoFrame(TerminalView& view, int width, int height) {
+  CairoDrawingPath cairo(view);
   cairo_surface_t* reference = cairo.render();
-  ASSERT_NE(reference, nullptr);
+  if (!reference) return {};
   cairo_surface_flush(reference);
   int w = cairo_image_surface_get_width(reference), h = cairo_image_surface_get_height(reference);
-  ASSERT_EQ(w, frame->width);
-  ASSERT_EQ(h, frame->height);
+  if (w != width || h != height) return {};
   std::vector<uint8_t> ref(size_t(w) * h * 4);
   for (int y = 0; y < h; y++) {
     std::copy_n(cairo_image_surface_get_data(reference) + size_t(y) * cairo_image_surface_get_stride(reference),
                 size_t(w) * 4, &ref[size_t(y) * w * 4]);
   }
-  // The Cairo path leaves the view's own background to the widget; compose it the same way.
-  auto bg = view->nativeBackgroundColor();
+  auto bg = view.nativeBackgroundColor();
   for (size_t i = 0; i < ref.size(); i += 4) {
     double a = ref[i + 3] / 255.0;
     ref[i] = uint8_t(ref[i] + (1 - a) * bg.blue * 255 + 0.5);
@@ -89,6 +82,27 @@ TEST_F(GpuRender, FrameMatchesTheCairoPath) {
     ref[i + 2] = uint8_t(ref[i + 2] + (1 - a) * bg.red * 255 + 0.5);
     ref[i + 3] = 255;
   }
+  return ref;
+}
+
+// The share of the bytes of rows `y0` to `y1` that differ by more than a quarter of their range.
+double differingShare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, int y0, int y1) {
+  long differing = 0;
+  for (size_t i = size_t(y0) * width * 4; i < size_t(y1) * width * 4; i++)
+    differing += std::abs(int(a[i]) - int(b[i])) > 64;
+  return double(differing) / double(size_t(y1 - y0) * width * 4);
+}
+
+TEST_F(GpuRender, FrameMatchesTheCairoPath) {
+  view->feed(
+      std::string("\x1b[41m  red  \x1b[0m plain \x1b[1;32mgreen\x1b[0m \x1b[4munder\x1b[0m\r\n"
+                  "\xe2\x94\x80\xe2\x94\xbc\xe2\x94\x80 \xe2\x96\x88\xe2\x96\x8c \x1b[44;33m\xee\x82\xb0\x1b[0m\r\n"
+                  "\x1b[7mreverse\x1b[0m $ "));
+  auto frame = gpu().render();
+  ASSERT_TRUE(frame);
+  int w = frame->width, h = frame->height;
+  std::vector<uint8_t> ref = cairoFrame(*view, w, h);
+  ASSERT_FALSE(ref.empty());
   if (const char* dir = std::getenv("ZORVEL_SCREENSHOT_DIR")) {
     savePng(frame->pixels, w, h, std::string(dir) + "/gpu.png");
     savePng(ref, w, h, std::string(dir) + "/cairo.png");
@@ -100,14 +114,26 @@ TEST_F(GpuRender, FrameMatchesTheCairoPath) {
   int farX = w - 3, farY = h - 3;
   EXPECT_EQ(pixel(frame->pixels, w, farX, farY), pixel(ref, w, farX, farY));
   double total = 0;
-  long differing = 0;
-  for (size_t i = 0; i < ref.size(); i++) {
-    int d = std::abs(int(ref[i]) - int(frame->pixels[i]));
-    total += d;
-    differing += d > 64;
-  }
+  for (size_t i = 0; i < ref.size(); i++) total += std::abs(int(ref[i]) - int(frame->pixels[i]));
   EXPECT_LT(total / double(ref.size()), 4.0);
-  EXPECT_LT(double(differing) / double(ref.size()), 0.02);
+  EXPECT_LT(differingShare(ref, frame->pixels, w, 0, h), 0.02);
+}
+
+// Text on rows of double width and double height is drawn at that size, as sharp as the Cairo
+// path draws it, not as the plain glyphs stretched.
+TEST_F(GpuRender, DoubleSizeRowsAreAsSharpAsOnTheCairoPath) {
+  view->feed(std::string("\x1b#6Wide text MW\r\n\x1b#3Tall text MW\r\n\x1b#4Tall text MW\r\n"));
+  view->getTerminal().cursorHidden = true;
+  for (double scale : {1.0, 2.0}) {
+    view->scaleFactorOverride = scale;
+    view->setMetalScaleFactorOverride(scale);
+    auto frame = gpu().render();
+    ASSERT_TRUE(frame);
+    std::vector<uint8_t> ref = cairoFrame(*view, frame->width, frame->height);
+    ASSERT_FALSE(ref.empty());
+    int rowsPx = int(std::ceil(3 * view->cellDimension->height * scale));
+    EXPECT_LT(differingShare(ref, frame->pixels, frame->width, 0, rowsPx), 0.002) << "scale " << scale;
+  }
 }
 
 TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
