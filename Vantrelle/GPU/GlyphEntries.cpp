@@ -84,8 +84,7 @@ const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, doubl
 }
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const ScaledFont& font, uint32_t glyph) {
-  GlyphKey key{font.name, font.size, glyph};
-  if (auto it = glyphCache.find(key); it != glyphCache.end()) return it->second;
+  if (auto it = glyphCache.find(GlyphKeyView{font.name, font.size, glyph}); it != glyphCache.end()) return it->second;
   auto bitmap = rasterizer.rasterize(font.font.get(), glyph);
   if (!bitmap) return std::nullopt;
   GlyphAtlas& atlas = bitmap->isColor ? *colorAtlas : *grayscaleAtlas;
@@ -101,7 +100,7 @@ std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const ScaledFont& fo
                    bitmap->bearingY,
                    bitmap->isColor,
                    bitmap->isColor ? GlyphAtlasKind::color : GlyphAtlasKind::grayscale};
-  glyphCache[key] = entry;
+  glyphCache.emplace(GlyphKey{font.name, font.size, glyph}, entry);
   return entry;
 }
 

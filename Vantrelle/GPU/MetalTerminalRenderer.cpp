@@ -12,8 +12,8 @@
 
 namespace vantrelle {
 
-size_t GlyphKeyHash::operator()(const GlyphKey& k) const {
-  return std::hash<std::string>()(k.fontName) * 31 + std::hash<double>()(k.size) * 7 + k.glyph;
+size_t GlyphKeyHash::operator()(const GlyphKeyView& k) const {
+  return std::hash<std::string_view>()(k.fontName) * 31 + std::hash<double>()(k.size) * 7 + k.glyph;
 }
 
 size_t CustomGlyphKeyHash::operator()(const CustomGlyphKey& k) const {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -40,8 +41,23 @@ struct GlyphKey {
   uint32_t glyph = 0;
   bool operator==(const GlyphKey&) const = default;
 };
+// A key over the font's own name, so that looking a glyph up copies no string.
+struct GlyphKeyView {
+  std::string_view fontName;
+  double size = 0;
+  uint32_t glyph = 0;
+};
 struct GlyphKeyHash {
-  size_t operator()(const GlyphKey& k) const;
+  using is_transparent = void;
+  size_t operator()(const GlyphKey& k) const { return (*this)(GlyphKeyView{k.fontName, k.size, k.glyph}); }
+  size_t operator()(const GlyphKeyView& k) const;
+};
+struct GlyphKeyEqual {
+  using is_transparent = void;
+  template <typename A, typename B>
+  bool operator()(const A& a, const B& b) const {
+    return a.glyph == b.glyph && a.size == b.size && std::string_view(a.fontName) == std::string_view(b.fontName);
+  }
 };
 
 struct GlyphEntry {
@@ -175,7 +191,7 @@ class MetalTerminalRenderer {
   std::unique_ptr<GlyphAtlas> grayscaleAtlas;
   std::unique_ptr<GlyphAtlas> colorAtlas;
   CoreTextGlyphRasterizer rasterizer;
-  std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash> glyphCache;
+  std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash, GlyphKeyEqual> glyphCache;
   std::unordered_map<GlyphKey, std::unique_ptr<ScaledFont>, GlyphKeyHash> scaledFontCache;
   // The scaled font of each font object and scale, so that a glyph run finds its font without
   // describing and naming it. Holds the fonts, so a pointer here is never a new font's.
