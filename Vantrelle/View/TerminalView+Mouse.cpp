@@ -145,7 +145,21 @@ bool isBefore(const Position& a, const Position& b) {
   return Position::compare(a, b) == Position::compareResult::before;
 }
 
-Position nextColumn(const Position& p) { return Position(p.col + 1, p.row); }
+// The edges of the character a cell shows. A wide character's two cells are one character: a
+// press or a pointer on either half takes in the whole of it.
+bool isWideSpacer(Buffer& buffer, const Position& p) {
+  const CharData cell = buffer.getCharAtBufferRelative(p);
+  return cell.code == 0 && cell.width == 0 && p.col > 0 &&
+         buffer.getCharAtBufferRelative(Position(p.col - 1, p.row)).width == 2;
+}
+
+Position characterStart(Buffer& buffer, const Position& p) {
+  return isWideSpacer(buffer, p) ? Position(p.col - 1, p.row) : p;
+}
+
+Position characterEnd(Buffer& buffer, const Position& p) {
+  return Position(p.col + (buffer.getCharAtBufferRelative(p).width == 2 ? 2 : 1), p.row);
+}
 
 }  // namespace
 
@@ -158,13 +172,17 @@ void TerminalView::dragSelectionTo(Position cell) {
     selection->dragExtend(cell);
     return;
   }
+  Buffer& buffer = *terminal->buffer;
   if (const auto& press = mouseState.selectionPressPosition) {
-    bool backwards = isBefore(cell, *press);
-    selection->setSelection(backwards ? nextColumn(*press) : *press, backwards ? cell : nextColumn(cell));
+    if (isBefore(cell, *press)) {
+      selection->setSelection(characterEnd(buffer, *press), characterStart(buffer, cell));
+    } else {
+      selection->setSelection(characterStart(buffer, *press), characterEnd(buffer, cell));
+    }
     return;
   }
   // A selection that a Shift-click extended grows from the end it kept.
-  selection->dragExtend(isBefore(cell, selection->start()) ? cell : nextColumn(cell));
+  selection->dragExtend(isBefore(cell, selection->start()) ? characterStart(buffer, cell) : characterEnd(buffer, cell));
 }
 
 // Reports number the buttons as xterm does, the middle one second and the secondary one third;
@@ -217,7 +235,9 @@ void TerminalView::mouseDown(const MouseRecord& event) {
   } else if (event.clickCount == 1) {
     if (selection->active() && event.modifiers.shift) {
       bool characters = selection->selectionMode == SelectionService::SelectionMode::character;
-      selection->shiftExtend(characters && !isBefore(hit, selection->start()) ? nextColumn(hit) : hit);
+      Buffer& buffer = *terminal->buffer;
+      if (characters) hit = isBefore(hit, selection->start()) ? characterStart(buffer, hit) : characterEnd(buffer, hit);
+      selection->shiftExtend(hit);
       mouseState.selectionPressPosition.reset();
     } else {
       selection->setActive(false);

@@ -185,7 +185,9 @@ TEST_F(MouseInputTest, ClicksSelectWordsAndLinesAndDragsExtend) {
 TEST_F(MouseInputTest, DragsTakeInTheCharactersAtBothEnds) {
   const int cols = view->getTerminal().cols;
   const std::string full = std::string(size_t(cols - 1), 'a') + "Z";
-  feed(full + "\r\nword1 word2");
+  feed(full +
+       "\r\nword1 word2\r\nab\xe4\xb8\xad"
+       "cd");
   struct Case {
     const char* name;
     int fromCol, fromRow, toCol, toRow;
@@ -197,6 +199,9 @@ TEST_F(MouseInputTest, DragsTakeInTheCharactersAtBothEnds) {
            {"rightwards within a line", 0, 1, 4, 1, "word1"},
            {"leftwards within a line", 4, 1, 0, 1, "word1"},
            {"one character", 6, 1, 6, 1, "w"},
+           {"onto either half of a wide character", 0, 2, 3, 2, "ab\xe4\xb8\xad"},
+           {"within a wide character's second half", 3, 2, 3, 2, "\xe4\xb8\xad"},
+           {"leftwards from a wide character's first half", 2, 2, 1, 2, "b\xe4\xb8\xad"},
        }) {
     view->mouseDown(at(MouseRecord::Kind::down, c.fromCol, c.fromRow));
     view->mouseDragged(at(MouseRecord::Kind::dragged, c.toCol, c.toRow));
