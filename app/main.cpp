@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/InstallCheck.h"
+#include "app/UserFolderCheck.h"
 #include "app/ZorvelAppDelegate.h"
 #include "app/ZorvelApplication.h"
 #include "platform/Bundle.h"
@@ -15,6 +16,9 @@ int main(int argc, char* argv[]) {
   // Before any terminal exists, so every scrollback can grow into large pages.
   platform::useLargePagesForTerminalCells();
   if (auto problem = zorvel::InstallCheck::problem(platform::Bundle::main())) {
+    return zorvel::InstallCheck::report(*problem);
+  }
+  if (auto problem = zorvel::UserFolderCheck::problem(zorvel::UserFolderCheck::currentFolders())) {
     return zorvel::InstallCheck::report(*problem);
   }
   auto application = zorvel::ZorvelApplication::create(platform::Bundle::main().bundleIdentifier());
