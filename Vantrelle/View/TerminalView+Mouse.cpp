@@ -258,8 +258,12 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   Position hit = calculateMouseHit(event.x, event.y).first;
   bool command = event.modifiers.control;
   updateHoverLink(hit, commandActive || command);
+  bool reporting = mouseReportingApplies(event.modifiers) && terminal->mouseMode() != MouseMode::off;
   if (auto link = linkForClick(hit, command)) {
     if (terminalDelegate) terminalDelegate->requestOpenLink(*this, link->first, link->second);
+    // A program that heard the press hears the release too, or it takes the button as held down
+    // from then on.
+    if (reporting) sharedMouseEvent(event);
     return;
   }
   if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||

@@ -60,6 +60,19 @@ TEST_F(LinkInputTest, TheModifierGatesHoverAndClicksInTheDefaultMode) {
   EXPECT_TRUE(links.sent.empty());
 }
 
+// A program that reads the mouse hears a whole click when one opens a link: its press and its
+// release, never a button left down.
+TEST_F(LinkInputTest, AClickThatOpensALinkIsAWholeClickToAProgramReadingTheMouse) {
+  view->feed("\x1b[?1000h\x1b[?1006h");
+  links.sent.clear();
+  MouseRecord press = click(2, 0, testing::InputTest::control());
+  press.kind = MouseRecord::Kind::down;
+  view->mouseDown(press);
+  view->mouseUp(click(2, 0, testing::InputTest::control()));
+  ASSERT_EQ(links.opened.size(), 1u);
+  EXPECT_EQ(links.sent, "\x1b[<16;3;1M\x1b[<16;3;1m");
+}
+
 TEST_F(LinkInputTest, AlwaysModeOpensOnlyExplicitLinksWithoutTheModifier) {
   view->setLinkHighlightMode(TerminalView::LinkHighlightMode::always);
   view->mouseUp(click(16, 0));
