@@ -302,10 +302,12 @@ void TerminalView::publishPrimarySelection() {
 }
 
 // A cleared selection keeps its ends; copying it would put text the user no longer sees as
-// selected on the clipboard in place of what was there.
+// selected on the clipboard in place of what was there. A selection of nothing (a double click
+// on a lone full stop) leaves the clipboard alone too, rather than emptying it.
 void TerminalView::copy() {
   if (!selectionActive()) return;
-  get_clipboard()->set_text(selection->getSelectedText());
+  std::string text = selection->getSelectedText();
+  if (!text.empty()) get_clipboard()->set_text(text);
 }
 
 void TerminalView::selectionChanged() {}

@@ -60,6 +60,18 @@ TEST_F(TextInputTest, PastedLineBreaksAreTypedAsEnter) {
   EXPECT_EQ(sentBy([&] { view->insertText("\n", false); }), "\n");
 }
 
+// A selection of nothing copies nothing: what the clipboard held stays there.
+TEST_F(TextInputTest, CopyingAnEmptySelectionKeepsTheClipboard) {
+  feed("a.b");
+  view->mouseDown(at(MouseRecord::Kind::down, 1, 0, {}, 2));
+  ASSERT_TRUE(view->selectionActive());
+  auto clipboard = view->get_clipboard();
+  clipboard->set_text("kept");
+  GdkContentProvider* kept = gdk_clipboard_get_content(clipboard->gobj());
+  view->copy();
+  EXPECT_EQ(gdk_clipboard_get_content(clipboard->gobj()), kept);
+}
+
 TEST_F(TextInputTest, UnbracketedPastesGoOutAsTextUnderEveryKittyFlag) {
   for (const char* flags : {"\x1b[=1u", "\x1b[=8u", "\x1b[=31u"}) {
     feed(flags);
