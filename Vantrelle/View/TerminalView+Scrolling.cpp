@@ -223,6 +223,8 @@ void TerminalView::setupScroller() {
     scroller =
         std::make_unique<Gtk::Scrollbar>(Gtk::Adjustment::create(0, 0, 1, 0.01, 0.1, 0.1), Gtk::Orientation::VERTICAL);
     scroller->set_parent(*this);
+    // Unnamed, a screen reader would call it by its class's name once there is scrollback.
+    gtk_accessible_update_property(GTK_ACCESSIBLE(scroller->gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL, "Scrollback", -1);
     // The scrollbar reports only where its knob went, be it dragged or warped to a click.
     scroller->get_adjustment()->signal_value_changed().connect([this] {
       if (!scroller || !scroller->get_sensitive()) return;

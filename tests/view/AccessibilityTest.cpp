@@ -63,7 +63,12 @@ TEST(AccessibilityTest, TheTerminalIsATerminalNamedByItsTitle) {
   view.feed("\x1b]0;build logs\x07");
   tree = accessibleTreeWith(role + "\tbuild logs");
   EXPECT_THAT(tree, ::testing::Contains(role + "\tbuild logs"));
-  // Nothing is named after an implementation class.
+  // Nothing is named after an implementation class, the scroller shown for scrollback included.
+  EXPECT_THAT(tree, ::testing::Not(::testing::Contains(::testing::HasSubstr("gtkmm"))));
+  for (int i = 0; i < 100; i++) view.feed("line\r\n");
+  ASSERT_TRUE(testing::pumpUntil([&] { return view.scrollerWidget()->get_mapped(); }));
+  tree = accessibleTreeWith("scroll bar\tScrollback");
+  EXPECT_THAT(tree, ::testing::Contains("scroll bar\tScrollback"));
   EXPECT_THAT(tree, ::testing::Not(::testing::Contains(::testing::HasSubstr("gtkmm"))));
   window.unset_child();
 }
