@@ -211,12 +211,8 @@ void MetalTerminalRenderer::appendLineImages(const RowLayout& row, RowDrawData& 
     for (const auto* image : list) {
       auto tex = texture(owner(image), image->image);
       if (!tex) continue;
-      double x = row.cellWidth * image->column, yDown = 0;
-      if (kitty && image->kittyIsKitty && backingScale > 0) {
-        x += image->kittyPixelOffsetX / backingScale;
-        yDown = image->kittyPixelOffsetY / backingScale;
-      }
-      ViewRect rect{x, row.rowTop - yDown - image->height, double(image->width), double(image->height)};
+      ViewRect rect = slicePlacement(*image, {row.cellWidth, row.cellHeight}, backingScale, kitty);
+      rect.y = row.rowTop - rect.y - rect.height;
       if (auto d = imageDraw(tex, rect, {0, 0, 1, 1}, row.place.mode, row.place.clip, row.place.pivot, row.scale))
         to.push_back(std::move(*d));
     }

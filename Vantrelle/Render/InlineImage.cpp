@@ -36,6 +36,16 @@ SplitImages splitImages(const std::optional<TerminalImageList>& images) {
   return split;
 }
 
+ViewRect slicePlacement(const InlineImageSlice& slice, ViewSize cell, double backingScale, bool kittyOffsets) {
+  double factor = slice.height > 0 && cell.height > 0 ? cell.height / slice.height : 1.0;
+  ViewRect rect{cell.width * slice.column, 0, slice.width * factor, slice.height * factor};
+  if (kittyOffsets && slice.kittyIsKitty && backingScale > 0) {
+    rect.x += double(slice.kittyPixelOffsetX) / backingScale * factor;
+    rect.y += double(slice.kittyPixelOffsetY) / backingScale * factor;
+  }
+  return rect;
+}
+
 Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
   if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
   if (double(width) * height > kMaximumImagePixels) return {};

@@ -10,6 +10,7 @@
 
 #include "Vantrelle/Buffer/TerminalImage.h"
 #include "Vantrelle/Graphics/KittyGraphicsState.h"
+#include "Vantrelle/Render/ViewGeometry.h"
 
 namespace vantrelle {
 
@@ -42,6 +43,12 @@ struct SplitImages {
   std::vector<InlineImageSlice*> other;
 };
 SplitImages splitImages(const std::optional<TerminalImageList>& images);
+
+// Where a slice is painted, in points from the top-left corner of its row (y down). A slice is
+// cut one cell high; once the cell has another height (the font changed), it is painted scaled to
+// the new height, its width and offsets in proportion, so the image keeps to its rows instead of
+// breaking into bands with gaps between them or overlapping.
+ViewRect slicePlacement(const InlineImageSlice& slice, ViewSize cell, double backingScale, bool kittyOffsets);
 
 // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.
 Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height);

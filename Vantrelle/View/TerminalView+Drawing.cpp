@@ -432,7 +432,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
 
 void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
                            DrawingPass& pass) {
-  const double cw = cellDimension->width, ch = cellDimension->height;
+  const double ch = cellDimension->height;
   bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
   if (transformed) {
     cairo_save(cr);
@@ -453,7 +453,7 @@ void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, dou
   std::optional<PixelCanvas> canvas;
   if (transformed) std::swap(canvas, pass.canvas);
   drawRowBackgrounds(info, top, cr, pass.canvas ? &*pass.canvas : nullptr);
-  for (const auto& image : images.below) drawImage(*image, cr, top, pass.scale, true, cw);
+  for (const auto& image : images.below) drawImage(*image, cr, top, pass.scale, true, *cellDimension);
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
   if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
@@ -462,8 +462,8 @@ void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, dou
   for (const auto& cell : info.kittyPlaceholders) {
     drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
   }
-  for (const auto& image : images.above) drawImage(*image, cr, top, pass.scale, true, cw);
-  for (const auto& image : images.other) drawImage(*image, cr, top, pass.scale, false, cw);
+  for (const auto& image : images.above) drawImage(*image, cr, top, pass.scale, true, *cellDimension);
+  for (const auto& image : images.other) drawImage(*image, cr, top, pass.scale, false, *cellDimension);
   if (transformed) {
     cairo_restore(cr);
     std::swap(canvas, pass.canvas);

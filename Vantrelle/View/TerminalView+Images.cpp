@@ -19,20 +19,17 @@ constexpr double kMaximumSliceBytes = 256e6;  // all slices of one image togethe
 }  // namespace
 
 void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale, bool kittyOffsets,
-               double cellWidth) {
+               ViewSize cell) {
   if (!image.image || image.width <= 0 || image.height <= 0) return;
   int pw = image.image->get_width(), ph = image.image->get_height();
   if (pw <= 0 || ph <= 0) return;
-  double x = cellWidth * image.column, y = top;
-  if (kittyOffsets && image.kittyIsKitty && scale > 0) {
-    x += double(image.kittyPixelOffsetX) / scale;
-    y += double(image.kittyPixelOffsetY) / scale;
-  }
+  ViewRect rect = slicePlacement(image, cell, scale, kittyOffsets);
+  rect.y += top;
   cairo_save(cr);
-  cairo_rectangle(cr, x, y, image.width, image.height);
+  cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
   cairo_clip(cr);
-  cairo_translate(cr, x, y);
-  cairo_scale(cr, double(image.width) / pw, double(image.height) / ph);
+  cairo_translate(cr, rect.x, rect.y);
+  cairo_scale(cr, rect.width / pw, rect.height / ph);
   cairo_set_source_surface(cr, image.image->cobj(), 0, 0);
   // Padding keeps scaled edges from fading into transparency.
   cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);

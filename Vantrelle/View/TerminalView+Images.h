@@ -10,8 +10,8 @@
 
 namespace vantrelle {
 
-// Paints one slice in the row whose top is `top`.
+// Paints one slice in the row whose top is `top`, for cells of the size given.
 void drawImage(const TerminalView::AppleImage& image, cairo_t* context, double top, double scale, bool kittyOffsets,
-               double cellWidth);
+               ViewSize cell);
 
 }  // namespace vantrelle

@@ -176,3 +176,37 @@ TEST_F(Images, AnImageFileDeclaringAHugeSizeIsRefused) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// Slices are cut one cell high: after the font changes they must still fill their rows, neither
+// leaving bands of background between them nor covering one another.
+TEST_F(Images, SlicesFollowTheCellHeightWhenTheFontChanges) {
+  std::vector<uint8_t> rgba(size_t(40) * 40 * 4);
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    bool top = i < rgba.size() / 2;
+    rgba[i] = top ? 0xff : 0, rgba[i + 2] = top ? 0 : 0xff, rgba[i + 3] = 0xff;
+  }
+  view->createImageFromBitmap(view->getTerminal(), rgba, 40, 40);
+  ASSERT_EQ(slices().size(), 2u);
+  for (double factor : {4.0, 0.5}) {
+    auto font = TerminalView::defaultFont();
+    font.set_size(int(font.get_size() * factor));
+    view->setFont(font);
+    view->updateDisplay(false);
+    const double ch = view->cellDimension->height;
+    cairo_surface_t* surface = static_cast<CairoDrawingPath&>(view->drawingPath()).render();
+    cairo_surface_flush(surface);
+    auto pixel = [&](double y) {
+      auto* data = cairo_image_surface_get_data(surface);
+      return *reinterpret_cast<uint32_t*>(data + size_t(y) * cairo_image_surface_get_stride(surface) + 4) & 0xffffff;
+    };
+    EXPECT_EQ(pixel(ch * 0.5), 0xff0000u) << factor;
+    EXPECT_EQ(pixel(ch * 1.5), 0x0000ffu) << factor;
+    EXPECT_NE(pixel(ch * 2.5), 0x0000ffu) << factor;
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
