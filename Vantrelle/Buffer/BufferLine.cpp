@@ -325,17 +325,30 @@ void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int 
   // Bounds are the caller's; clip anyway so a slip never leaves the blocks.
   len = std::min({len, source.dataSize - srcCol, dataSize - dstCol});
   if (len > 0 && srcCol >= 0 && dstCol >= 0) {
-    const CharData* from = source.cells();
+    // The destination first: when it is the source, widening it changes what the source reads.
     noteWritten(dstCol + len);
-    // memmove semantics: overlapping ranges of the same line move intact.
-    std::memmove(static_cast<void*>(data.get() + dstCol), from + srcCol, size_t(len) * sizeof(CharData));
+    source.readCells(srcCol, len, data.get() + dstCol);
   }
   generation_++;
+}
+
+// Reads cells as operator[] would, without storing the source's blank or widening it, so a
+// reflow that reads a compact scrollback line leaves it compact.
+void BufferLine::readCells(int from, int len, CharData* to) const {
+  const int stored = std::clamp(storedCount() - from, 0, len);
+  if (isPacked()) {
+    for (int i = 0; i < stored; i++) to[i] = packedCell(from + i);
+  } else if (stored > 0) {
+    // memmove semantics: overlapping ranges of the same line move intact.
+    std::memmove(static_cast<void*>(to), data.get() + from, size_t(stored) * sizeof(CharData));
+  }
+  fillCells(to + stored, len - stored, clearedTo_);
 }
 
 void BufferLine::resize(int cols, const CharData& fillData) {
   cols = std::min(cols, maxColumns);
   if (cols == dataSize) return;
+  if (resizeInPlace(cols, fillData)) return;
   cells();
   setBlankTail(false);  // the new block is stored whole
   if (cols < 1) {
@@ -356,6 +369,32 @@ void BufferLine::resize(int cols, const CharData& fillData) {
     }
   }
   generation_++;
+}
+
+// A resize changes only the count where no stored cell is lost and every new column can read as
+// the fill: the line keeps its block, a compact scrollback line stays compact, and a resize of a
+// whole scrollback allocates and copies nothing.
+bool BufferLine::resizeInPlace(int cols, const CharData& fillData) {
+  if (cols < 1) return false;
+  if (cols < dataSize) {
+    // Cells past the new end stay in the block, still counted as written, until a wider size
+    // clears them.
+    if (isPacked() && packedCount() > cols) return false;
+    dataSize = Columns(cols);
+    generation_++;
+    return true;
+  }
+  if (!(clearedTo_ == fillData)) return false;
+  if (written_ > dataSize) {
+    fillCells(data.get() + dataSize, written_ - dataSize, clearedTo_);
+    written_ = dataSize;
+  }
+  // Past the written columns every cell holds the blank, in memory or in meaning; from now on
+  // in meaning, so columns past the block read it too.
+  setBlankTail(true);
+  dataSize = Columns(cols);
+  generation_++;
+  return true;
 }
 
 void BufferLine::fill(const CharData& with) {

@@ -221,6 +221,8 @@ class BufferLine {
     written_ = Columns(end);
   }
   void storeBlank(int from, int end);
+  bool resizeInPlace(int cols, const CharData& fillData);
+  void readCells(int from, int len, CharData* to) const;
   // Gives a compact line full cells again and returns `end` cut to the capacity.
   int widenFor(int end);
   void widen();

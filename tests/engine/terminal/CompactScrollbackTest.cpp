@@ -111,6 +111,28 @@ TEST(CompactScrollback, ReflowMatchesLinesThatNeverLeftTheScreen) {
   }
 }
 
+// Resizing keeps the scrollback's short lines compact, as a window edge dragged over a long
+// scrollback must not give every line a block of full cells, and they still read as the lines
+// of a screen that kept them whole.
+TEST(CompactScrollback, ResizesLeaveShortLinesCompact) {
+  TestHost hostA, hostB;
+  Terminal scrolled(&hostA, sized(80, 8, 1000));
+  Terminal tall(&hostB, sized(80, 120, 1000));
+  const std::string stream = rowWriters();
+  for (Terminal* t : {&scrolled, &tall}) t->feed(stream);
+  auto& lines = scrolled.buffer->lines();
+  const BufferLine* shortLine = lines[0].get();  // "plain text"
+  ASSERT_TRUE(shortLine->isCompact());
+  for (const int cols : {79, 60, 100, 81, 80}) {
+    for (Terminal* t : {&scrolled, &tall}) t->resize(cols, t->rows);
+    EXPECT_TRUE(shortLine->isCompact()) << cols;
+    EXPECT_LE(shortLine->capacity(), 10) << cols;
+  }
+  ASSERT_EQ(lines[0].get(), shortLine);
+  for (Terminal* t : {&scrolled, &tall}) t->resize(80, 120);
+  expectSameLines(scrolled, tall, tall.buffer->yBase + tall.buffer->y, "after the resizes");
+}
+
 // A full scrollback turns its oldest compact line into the new bottom row: blank in the erase
 // colour across every column, whatever text it held, with the newer lines intact.
 TEST(CompactScrollback, TheOldestLineComesBackBlankInTheEraseColour) {
