@@ -330,6 +330,7 @@ class Buffer {
   Attribute continuationAttr = CharData::Null.attribute();
   CharData continuationCell = CharData(0, 0, CharData::Null.attribute());
 
+  static void resizeLine(BufferLine& line, int cols);
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);
   std::vector<int> getLinesToRemove(int oldCols, int newCols, int keptRow, const CharData& nullChar);
@@ -340,6 +341,7 @@ class Buffer {
   void shrinkCapacity(int capacity);
   void keepViewportInsideRing(int newRows);
   void rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert);
+  void rearrangeWhole(const std::vector<InsertionSet>& toInsert, int countToInsert);
   static int joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols,
                               const CharData& nullChar);
   static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,

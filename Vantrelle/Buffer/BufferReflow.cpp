@@ -69,15 +69,19 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
   return destRow;
 }
 
+// Also gives every line the new width, before any text moves into it.
 std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int keptRow, const CharData& nullChar) {
   std::vector<int> toRemove;
+  const int count = _lines.count();
   int row = 0;
-  while (row < _lines.count() - 1) {
-    if (!_lines[row + 1]->isWrapped()) {
+  while (row < count) {
+    resizeLine(*_lines[row], newCols);
+    if (row == count - 1 || !_lines[row + 1]->isWrapped()) {
       row++;
       continue;
     }
     std::vector<BufferLinePtr> group = gatherGroupDown(_lines, row);
+    for (size_t i = 1; i < group.size(); i++) resizeLine(*group[i], newCols);
     int size = int(group.size());
     int end = row + size;
     if (row <= keptRow && keptRow < end) {
@@ -106,11 +110,11 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
   std::vector<int> toRemove = getLinesToRemove(oldCols, newCols, keptCursorRow(), CharData::Null);
   if (toRemove.empty()) return;
 
-  std::vector<BufferLinePtr> layout;
-  layout.reserve(size_t(_lines.count()));
+  // Rows above the first removal keep their places; the rest move up over the removed ones.
   size_t pair = 0;
   int countRemoved = 0;
-  for (int row = 0; row < _lines.count(); row++) {
+  int kept = toRemove[0];
+  for (int row = kept; row < _lines.count(); row++) {
     if (pair < toRemove.size() && row == toRemove[pair]) {
       int skip = toRemove[pair + 1];
       countRemoved += skip;
@@ -118,10 +122,9 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
       pair += 2;
       continue;
     }
-    layout.push_back(_lines[row]);
+    _lines.store(kept++, std::move(_lines[row]));
   }
-  for (size_t i = 0; i < layout.size(); i++) _lines.store(int(i), std::move(layout[i]));
-  _lines.setCount(int(layout.size()));
+  _lines.setCount(kept);
 
   for (int i = 0; i < countRemoved; i++) {
     if (yBase == 0) {
@@ -226,20 +229,34 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   int countToInsert = 0;
   const Attribute nullAttribute = CharData::Null.attribute();
   const int capacity = _lines.maxLength();
-  int row = _lines.count() - 1;
+  // Lines are cut to the new width as the walk leaves them, except those of the group that ends
+  // the ring: the rows added above the cursor look at the ring's last line as it was.
+  std::vector<BufferLinePtr> cutLast;
+  const int lastRow = _lines.count() - 1;
+  auto cut = [&](const std::vector<BufferLinePtr>& lines, int first) {
+    if (first + int(lines.size()) > lastRow) {
+      cutLast.insert(cutLast.end(), lines.begin(), lines.end());
+    } else {
+      for (const BufferLinePtr& line : lines) resizeLine(*line, newCols);
+    }
+  };
+  int row = lastRow;
   while (row >= 0) {
-    BufferLinePtr line = _lines[row];
-    if (!line->isWrapped() && line->getTrimmedLength() <= newCols) {
+    BufferLine& line = *_lines[row];
+    if (!line.isWrapped() && line.getTrimmedLength() <= newCols) {
+      if (row < lastRow) resizeLine(line, newCols);
+      if (row == lastRow) cutLast.push_back(_lines[row]);
       row--;
       continue;
     }
-    std::vector<BufferLinePtr> group{line};
+    std::vector<BufferLinePtr> group{_lines[row]};
     while (group.front()->isWrapped() && row > 0) {
       row--;
       group.insert(group.begin(), _lines[row]);
     }
     int size = int(group.size());
     if (row <= keptCursorRow() && keptCursorRow() < row + size) {
+      cut(group, row);
       row--;
       continue;
     }
@@ -249,6 +266,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     // A layout with fewer rows than the group (every row ending in a wide-character gap, the
     // last one empty) would start copying past the group: leave such a group as it is.
     if (lengths.empty() || add < 0) {
+      cut(group, row);
       row--;
       continue;
     }
@@ -266,19 +284,47 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     }
 
     copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols);
+    cut(group, row);
     showAddedRows(add - trimmed, newRows, countToInsert);
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;
   }
+  for (const BufferLinePtr& line : cutLast) resizeLine(*line, newCols);
   rearrange(toInsert, countToInsert);
 }
 
+// Sets are listed from the bottom up; the lines of each go right before the old row `start` less
+// the lines of the sets below it. Rows above the topmost set keep their places, and a ring that
+// overflows drops its oldest rows first, so only the rows below that set move.
 void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert) {
   if (toInsert.empty()) return;
+  const int capacity = _lines.maxLength();
+  int oldCount = _lines.count();
+  const int topmost = toInsert.back().start - (countToInsert - int(toInsert.back().lines.size()));
+  const int64_t excess = std::max<int64_t>(int64_t(oldCount) + countToInsert - capacity, 0);
+  if (excess > topmost) return rearrangeWhole(toInsert, countToInsert);
+  if (excess > 0) {
+    _lines.trimStart(int(excess));
+    oldCount -= int(excess);
+  }
+  _lines.setCount(oldCount + countToInsert);
+  int destination = oldCount + countToInsert - 1;
+  int source = oldCount - 1;
+  int inserted = 0;
+  for (const InsertionSet& set : toInsert) {
+    const int before = set.start - inserted - int(excess);
+    while (source >= before) _lines.store(destination--, std::move(_lines[source--]));
+    for (auto it = set.lines.rbegin(); it != set.lines.rend(); ++it) _lines.store(destination--, *it);
+    inserted += int(set.lines.size());
+  }
+}
+
+// The same where the oldest rows to drop hold inserted lines: the whole ring is laid out anew.
+void Buffer::rearrangeWhole(const std::vector<InsertionSet>& toInsert, int countToInsert) {
   std::vector<BufferLinePtr> original;
   int oldCount = _lines.count();
   original.reserve(size_t(oldCount));
-  for (int i = 0; i < oldCount; i++) original.push_back(_lines[i]);
+  for (int i = 0; i < oldCount; i++) original.push_back(std::move(_lines[i]));
 
   const int capacity = _lines.maxLength();
   int64_t total = int64_t(oldCount) + countToInsert;
@@ -295,7 +341,7 @@ void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToIns
       next++;
     } else {
       if (oldIndex < 0) break;
-      _lines.store(i, original[size_t(oldIndex)]);
+      _lines.store(i, std::move(original[size_t(oldIndex)]));
       oldIndex--;
     }
   }

@@ -4,18 +4,15 @@
 
 namespace vantrelle {
 
-namespace {
-
 // Gives the line `cols` cells. A wide character that a cut leaves on the new last column has lost
 // its second half: it becomes the gap a wide character moved on to the next row leaves.
-void resizeLine(BufferLine& line, int cols) {
+void Buffer::resizeLine(BufferLine& line, int cols) {
+  const bool cut = line.count() > cols;
   line.resize(cols, CharData::Null);
   const int last = line.count() - 1;
-  if (last >= 0 && line[last].width == 2) [[unlikely]]
+  if (cut && last >= 0 && line[last].width == 2) [[unlikely]]
     line.set(last, CharData::Null);
 }
-
-}  // namespace
 
 void Buffer::resize(int newCols, int newRows) {
   newCols = std::max(newCols, 1);
@@ -32,8 +29,10 @@ void Buffer::resize(int newCols, int newRows) {
   int capacity = getCorrectBufferLength(newRows);
   if (_lines.maxLength() < capacity) _lines.setMaxLength(capacity);
 
+  // Reflow passes over every line anyway: it gives each line the new width on its way.
+  const bool reflowing = hasScrollback && _cols != newCols;
   if (!_lines.isEmpty()) {
-    if (_cols < newCols) {
+    if (_cols < newCols && !reflowing) {
       // Lines the alternate screen kept longer than it was are cut here.
       for (int i = 0; i < _lines.count(); i++) resizeLine(*_lines[i], newCols);
     }
@@ -51,26 +50,19 @@ void Buffer::resize(int newCols, int newRows) {
   scrollBottom = newRows - 1;
   tabStops.resize(size_t(newCols), false);
 
-  if (hasScrollback && _cols != newCols) {
+  if (reflowing) {
     const CursorText cursor = cursorText(oldX);
+    // Each gives every line the new width as it passes it.
     if (_cols < newCols) {
       reflowWider(_cols, newCols, newRows);
     } else {
       reflowNarrower(_cols, newCols, newRows);
     }
-    recalculateLinesWithImagesCount();
-    if (newCols < _cols) {
-      for (int i = 0; i < _lines.count(); i++) resizeLine(*_lines[i], newCols);
-    }
+    // Reflow makes no line with images; it can only drop some.
+    if (linesWithImagesCount > 0) recalculateLinesWithImagesCount();
     if (!cursorLineRedrawn) placeCursor(cursor, newCols, newRows);
   }
   keepViewportInsideRing(newRows);
-  // Every line must now hold the new width; the steps above establish it, this keeps a slip from
-  // ever turning into a read past a line's end.
-  for (int i = 0; i < _lines.count(); i++) {
-    BufferLine& line = *_lines[i];
-    if (line.count() < newCols) line.resize(newCols, CharData::Null);
-  }
   _cols = newCols;
   _rows = newRows;
 }

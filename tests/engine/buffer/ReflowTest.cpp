@@ -131,6 +131,14 @@ TEST(Reflow, NarrowingAFullRingDropsOnlyTheOldestLines) {
   EXPECT_EQ(buffer.yBase, 2);
   EXPECT_EQ((*buffer.lines()[buffer.yBase + buffer.y])[0].code, 'e');
   expectValid(buffer, "full ring");
+
+  // The added row lies below the lines that fall off: only the rows under it move.
+  Buffer below(10, 3, 8, 2);
+  load(below, {U"|aaa", U"|bbb", U"|cccccccccc", U"|ddd", U"|e"}, 2);
+  below.resize(5, 3);
+  EXPECT_EQ(rowTable(below), (Rows{"|bbb", "|ccccc", "+ccccc", "|ddd", "|e"}));
+  EXPECT_EQ(below.yBase, 2);
+  expectValid(below, "full ring, added row below the dropped ones");
 }
 
 // With no room left in the ring, the rows a narrower screen adds push the oldest lines out; the
