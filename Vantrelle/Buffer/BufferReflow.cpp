@@ -374,7 +374,8 @@ Buffer::CursorText Buffer::cursorText(int cursorX) {
 
 // Puts the cursor back on the cell `text` counted, in its group's new layout. A cursor just past
 // text that fills the last row keeps its pending wrap. When the new place is off the screen the
-// screen follows it: down by moving into the scrollback, up by dropping blank rows below it.
+// screen follows it: down by moving into the scrollback, up by dropping blank rows below it, or
+// by leaving rows of text below it.
 void Buffer::placeCursor(const CursorText& text, int newCols, int newRows) {
   if (!text.first) return;
   int first = _lines.count() - 1;
@@ -423,7 +424,16 @@ void Buffer::placeCursor(const CursorText& text, int newCols, int newRows) {
     if (yDisp > yBase) yDisp = yBase;
     screenRow++;
   }
-  y = std::max(screenRow, 0);
+  if (screenRow < 0) {
+    // The text after the cursor needs more rows than the screen has below it. The cursor stays on
+    // its character, at the top of the screen, and the rows that do not fit stay below the
+    // screen, where scrolling reaches them and taller or wider screens bring them back.
+    const bool following = yDisp == yBase;
+    yBase = absolute;
+    if (following || yDisp > yBase) yDisp = yBase;
+    screenRow = 0;
+  }
+  y = screenRow;
 }
 
 }  // namespace vantrelle
