@@ -91,8 +91,8 @@ void appendUnderlineSegments(float x0, float x1, float yCenter, float thickness,
                              std::vector<ColorCell>& output) {
   const float half = thickness / 2;
   const float step = std::max(thickness, patternScale);
-  auto segment = [&](float a, float b, float center) {
-    PlainRect r = transformRect({a, center - half, b, center + half}, mode, pivotY);
+  auto segment = [&](float a, float b, float center, float below = 0, float above = 0) {
+    PlainRect r = transformRect({a, center - half - below, b, center + half + above}, mode, pivotY);
     auto clipped = clipRect(r, clip);
     if (!clipped) return;
     output.push_back({{clipped->x0, clipped->y0}, {clipped->x1 - clipped->x0, clipped->y1 - clipped->y0}, color});
@@ -108,10 +108,15 @@ void appendUnderlineSegments(float x0, float x1, float yCenter, float thickness,
       const float period = std::max(4 * thickness, 4 * patternScale);
       // A zero step would never advance; such a line has no width to draw anyway.
       if (!(step > 0)) return;
+      // A wave whose steps are farther apart than the line is thick (a thin line on a display of
+      // scale 2) would fall apart into dashes: each step reaches back to the one before it.
+      float previous = yCenter;
       for (float x = x0; x < x1;) {
         float end = std::min(x1, x + step);
         float center = yCenter + step * float(std::sin(2 * std::numbers::pi * (x - x0) / period));
-        segment(x, end, center);
+        float gap = std::max(0.0f, std::abs(center - previous) - thickness);
+        segment(x, end, center, center > previous ? gap : 0, center < previous ? gap : 0);
+        previous = center;
         x = end;
       }
       return;

@@ -76,6 +76,13 @@ TEST(DrawGeometry, UnderlineStylesAndPatterns) {
   EXPECT_EQ(draw(UnderlineStyle::dotted, 0, 12), 2u);  // at 0 and 6
   EXPECT_EQ(draw(UnderlineStyle::dashed, 0, 16), 2u);  // at 0 and 8
   EXPECT_EQ(draw(UnderlineStyle::curly, 0, 8), 4u);
+  // A wave taller than its line is thick stays one unbroken line: each step meets the one before.
+  for (size_t i = 1; i < out.size(); i++) {
+    EXPECT_LE(out[i].position.y, out[i - 1].position.y + out[i - 1].size.y) << i;
+    EXPECT_LE(out[i - 1].position.y, out[i].position.y + out[i].size.y) << i;
+  }
+  draw(UnderlineStyle::curly, 0, 8, 1, 1);  // steps one line apart already touch
+  for (const auto& step : out) EXPECT_FLOAT_EQ(step.size.y, 1);
   EXPECT_EQ(draw(UnderlineStyle::curly, 8, 0), 0u);
   // A pattern with no extent at all must end rather than loop forever.
   EXPECT_EQ(draw(UnderlineStyle::dotted, 0, 8, 0, 0), 0u);
