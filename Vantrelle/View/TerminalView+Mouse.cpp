@@ -78,6 +78,15 @@ void TerminalView::setupMouseInput() {
     mouseState.mouseButtonHeld = false;
     mouseUp(record(g, MouseRecord::Kind::up, count, x, y));
   });
+  // A press taken away by a grab is never released here: its drag is over all the same.
+  click->signal_cancel().connect([this](Gdk::EventSequence*) {
+    mouseState.mouseButtonHeld = false;
+    mouseState.didSelectionDrag = false;
+    mouseState.selectionPressPosition.reset();
+    mouseState.lastSelectionDragPoint.reset();
+    mouseState.autoScrollDelta = 0;
+    stopSelectionAutoScrollTimer();
+  });
   add_controller(click);
 
   auto motion = Gtk::EventControllerMotion::create();
