@@ -125,6 +125,12 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
       int(std::max({1L, roundHalfAway(scale), roundHalfAway(scale * row.frame.metrics.underlineThickness * 1.35)}));
   const double y0 = double(roundHalfAway(row.rowBottomPx));
   const bool aa = row.frame.antiAliasCustomBlockGlyphs;
+  // On a double-height row the powerline shapes, smooth outlines, are drawn at twice the size, as
+  // the row is shown, and their quads keep their places: the row's transform then shows each
+  // bitmap at its own size instead of a blur. Box and block shapes are whole pixels that the Cairo
+  // path doubles too, so they keep the plain size.
+  const RenderLineMode mode = row.place.mode;
+  const int f = mode == RenderLineMode::doubledTop || mode == RenderLineMode::doubledDown ? 2 : 1;
   auto emit = [&](const CustomGlyphEntry& e, double x, double y, double w, double h, const ViewColor& color) {
     bool placed = false;
     TextCell cell = atlasCell(row.place, e.region, float(grayscaleAtlas->size), x, y, w, h, colorToSIMD(color), placed);
@@ -152,12 +158,12 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
   }
   for (const auto& item : info.powerlineGlyphs) {
     int w = row.cellWidthPx * item.columnWidth;
-    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, 0, true);
+    auto e = customGlyphEntry(item.codePoint, f * w, f * row.cellHeightPx, f * scale, 0, true);
     if (!e) continue;
-    double x = item.column * row.cellWidthPx;
-    emit(*e, x, y0, e->width, e->height, item.foregroundColor);
-    PlainRect cell = transformRect({float(x), float(y0), float(x + e->width), float(y0 + e->height)}, row.place.mode,
-                                   row.place.pivot);
+    double x = item.column * row.cellWidthPx, width = e->width / f, height = e->height / f;
+    emit(*e, x, y0, width, height, item.foregroundColor);
+    PlainRect cell =
+        transformRect({float(x), float(y0), float(x + width), float(y0 + height)}, row.place.mode, row.place.pivot);
     auto join = PowerlineRenderer::devicePixelJoinRect(item.codePoint,
                                                        {cell.x0, cell.y0, cell.x1 - cell.x0, cell.y1 - cell.y0});
     if (join) {

@@ -136,6 +136,28 @@ TEST_F(GpuRender, DoubleSizeRowsAreAsSharpAsOnTheCairoPath) {
   }
 }
 
+// A powerline shape on a double-height row is an outline drawn at the row's size, not the plain
+// shape's pixels stretched into soft edges.
+TEST_F(GpuRender, PowerlineShapesOnDoubleHeightRowsAreDrawnAtThatSize) {
+  view->feed(
+      std::string("\x1b#3\x1b[44;33m\xee\x82\xb0\xee\x82\xb2\x1b[0m\r\n"
+                  "\x1b#4\x1b[44;33m\xee\x82\xb0\xee\x82\xb2\x1b[0m\r\n"));
+  view->getTerminal().cursorHidden = true;
+  auto frame = gpu().render();
+  ASSERT_TRUE(frame);
+  std::vector<uint8_t> ref = cairoFrame(*view, frame->width, frame->height);
+  ASSERT_FALSE(ref.empty());
+  int rowsPx = int(std::ceil(2 * view->cellDimension->height)), colsPx = int(std::ceil(8 * view->cellDimension->width));
+  double total = 0;
+  for (int y = 0; y < rowsPx; y++) {
+    for (int x = 0; x < colsPx * 4; x++) {
+      size_t i = size_t(y) * frame->width * 4 + x;
+      total += std::abs(int(ref[i]) - int(frame->pixels[i]));
+    }
+  }
+  EXPECT_LT(total / (rowsPx * colsPx * 4.0), 1.0);
+}
+
 TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
   view->feed(std::string("one\r\ntwo\r\nthree"));
   auto& r = renderer();
