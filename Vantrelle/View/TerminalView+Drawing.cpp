@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/CairoPtr.h"
 #include "platform/Dispatch.h"
 
 namespace vantrelle {
@@ -169,6 +171,8 @@ struct TerminalView::ShapeCache {
   }
 };
 
+size_t TerminalView::glyphMasksHeld() const { return shapeCache ? shapeCache->glyphMasks.size() : 0; }
+
 void TerminalView::dropShapeCache() {
   if (!shapeCache) return;
   shapeCache->clear();
@@ -198,16 +202,34 @@ const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache,
   return found->second;
 }
 
+std::optional<CoverageMask> makeGlyphMask(cairo_scaled_font_t* font, uint32_t glyph, double scale,
+                                          const cairo_font_options_t* options);
+void holdFont(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font);
+
 // Cairo rasterises a glyph, hinting included, the first time it is drawn in a font and keeps it
-// with the font. Done inside the frames that first show a screen of text in all four faces, that
-// cost several hundred glyphs at once, so printable ASCII in each face is drawn once ahead, on a
-// worker thread, when the view first draws with a font. What gets drawn is the same either way.
-void prepareAsciiGlyphs(PangoContext* context, const FontSet& fonts, double scale, bool smoothing) {
+// with the font, and the coverage painted straight into the pixels is taken from such a drawing.
+// Done inside the frames that first show a screen of text in all four faces, that cost several
+// hundred glyphs at once, so printable ASCII in each face is drawn once ahead, on a worker thread,
+// when the view first draws with a font, and the coverages taken there join the view's cache. What
+// gets drawn is the same either way.
+void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, PangoContext* context,
+                        const FontSet& fonts, double scale, bool smoothing) {
   std::string ascii;
   for (char c = '!'; c < 127; c++) ascii += c;
+  // A font's glyphs, and then their coverages; the font is held until the cache holds it.
   struct FontGlyphs {
     cairo_scaled_font_t* font;
-    std::vector<cairo_glyph_t> glyphs;
+    std::vector<uint32_t> glyphs;
+    std::vector<std::optional<CoverageMask>> masks;
+    FontGlyphs(cairo_scaled_font_t* font) : font(cairo_scaled_font_reference(font)) {}
+    FontGlyphs(FontGlyphs&& other) noexcept
+        : font(std::exchange(other.font, nullptr)), glyphs(std::move(other.glyphs)), masks(std::move(other.masks)) {}
+    FontGlyphs(const FontGlyphs&) = delete;
+    FontGlyphs& operator=(const FontGlyphs&) = delete;
+    FontGlyphs& operator=(FontGlyphs&&) = delete;
+    ~FontGlyphs() {
+      if (font) cairo_scaled_font_destroy(font);
+    }
   };
   auto work = std::make_shared<std::vector<FontGlyphs>>();
   PangoGlyphString* shaped = pango_glyph_string_new();
@@ -222,10 +244,10 @@ void prepareAsciiGlyphs(PangoContext* context, const FontSet& fonts, double scal
       if (font && cairo_scaled_font_status(font) == CAIRO_STATUS_SUCCESS) {
         pango_shape_full(ascii.c_str() + item->offset, item->length, ascii.c_str(), int(ascii.size()), &item->analysis,
                          shaped);
-        FontGlyphs entry{cairo_scaled_font_reference(font), {}};
+        FontGlyphs entry(font);
         for (int i = 0; i < shaped->num_glyphs; i++) {
           PangoGlyph glyph = shaped->glyphs[i].glyph;
-          if (!(glyph & PANGO_GLYPH_UNKNOWN_FLAG) && glyph != PANGO_GLYPH_EMPTY) entry.glyphs.push_back({glyph, 0, 0});
+          if (!(glyph & PANGO_GLYPH_UNKNOWN_FLAG) && glyph != PANGO_GLYPH_EMPTY) entry.glyphs.push_back(glyph);
         }
         work->push_back(std::move(entry));
       }
@@ -235,25 +257,26 @@ void prepareAsciiGlyphs(PangoContext* context, const FontSet& fonts, double scal
     pango_attr_list_unref(attrs);
   }
   pango_glyph_string_free(shaped);
-  platform::DispatchQueue::global(platform::QoS::utility).async([work, scale, smoothing] {
-    // Every glyph at one point inside a small surface: each is rasterised to be composited there.
-    constexpr int sizePx = 256;
-    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, sizePx, sizePx);
-    cairo_surface_set_device_scale(scratch, scale, scale);
-    cairo_font_options_t* options = cairo_font_options_create();
-    if (!smoothing) cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    for (auto& [font, glyphs] : *work) {
-      cairo_t* cr = cairo_create(scratch);
-      cairo_set_source_rgba(cr, 1, 1, 1, 1);
-      cairo_set_scaled_font(cr, font);
-      if (!smoothing) cairo_set_font_options(cr, options);
-      for (auto& glyph : glyphs) glyph.x = glyph.y = sizePx / 2 / scale;
-      cairo_show_glyphs(cr, glyphs.data(), int(glyphs.size()));
-      cairo_destroy(cr);
-      cairo_scaled_font_destroy(font);
+  std::weak_ptr<TerminalView::ShapeCache> weakCache = cache;
+  platform::DispatchQueue::global(platform::QoS::utility).async([work, weakCache, scale, smoothing] {
+    platform::CairoFontOptionsPtr options(cairo_font_options_create());
+    cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+    for (auto& font : *work) {
+      for (uint32_t glyph : font.glyphs)
+        font.masks.push_back(makeGlyphMask(font.font, glyph, scale, smoothing ? nullptr : options.get()));
     }
-    cairo_font_options_destroy(options);
-    cairo_surface_destroy(scratch);
+    platform::DispatchQueue::main().async([work, weakCache, scale, smoothing] {
+      auto cache = weakCache.lock();
+      if (!cache) return;
+      using Cache = TerminalView::ShapeCache;
+      for (auto& font : *work) {
+        if (cache->glyphMasks.size() + font.glyphs.size() >= Cache::mostEntries) break;
+        holdFont(*cache, font.font);
+        for (size_t i = 0; i < font.glyphs.size(); i++)
+          cache->glyphMasks.try_emplace(Cache::GlyphKey{font.font, font.glyphs[i], smoothing, scale},
+                                        std::move(font.masks[i]));
+      }
+    });
   });
 }
 
@@ -275,15 +298,10 @@ std::optional<int> wholePixel(double value) {
 
 bool isWhole(double value) { return wholePixel(value).has_value(); }
 
-// A glyph's coverage as Cairo paints it with the drawing pass's options, taken once.
-const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font, uint32_t glyph,
-                                             bool smoothing, const TerminalView::DrawingPass& pass) {
-  using Cache = TerminalView::ShapeCache;
-  Cache::GlyphKey key{font, glyph, smoothing, pass.canvas->scale};
-  if (auto found = cache.glyphMasks.find(key); found != cache.glyphMasks.end()) return found->second;
-  if (std::find(cache.heldFonts.begin(), cache.heldFonts.end(), font) == cache.heldFonts.end())
-    cache.heldFonts.push_back(cairo_scaled_font_reference(font));
-  const double scale = pass.canvas->scale;
+// A glyph's coverage as Cairo paints it in `font` at `scale`, with `options` when given (grey
+// antialiasing without font smoothing). Cairo guards its fonts, so any thread may make one.
+std::optional<CoverageMask> makeGlyphMask(cairo_scaled_font_t* font, uint32_t glyph, double scale,
+                                          const cairo_font_options_t* options) {
   cairo_glyph_t measured{glyph, 0, 0};
   cairo_text_extents_t extents;
   cairo_scaled_font_glyph_extents(font, &measured, 1, &extents);
@@ -297,7 +315,7 @@ const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, ca
   cairo_text_extents_t drawn{};
   auto mask = coverageOf(x1 - x0, y1 - y0, scale, -x0, -y0, [&](cairo_t* cr, double x, double y) {
     cairo_set_scaled_font(cr, font);
-    if (!smoothing) cairo_set_font_options(cr, pass.fontOptions.get());
+    if (options) cairo_set_font_options(cr, options);
     cairo_glyph_t placed{glyph, x, y};
     cairo_show_glyphs(cr, &placed, 1);
     cairo_glyph_extents(cr, &measured, 1, &drawn);
@@ -308,6 +326,24 @@ const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, ca
     mask->extentsX1 = int(std::ceil((drawn.x_bearing + drawn.width) * scale));
     mask->extentsY1 = int(std::ceil((drawn.y_bearing + drawn.height) * scale));
   }
+  return mask;
+}
+
+// Keeps `font` from being freed, and so its address from being taken by another font, while masks
+// are kept under it.
+void holdFont(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font) {
+  if (std::find(cache.heldFonts.begin(), cache.heldFonts.end(), font) == cache.heldFonts.end())
+    cache.heldFonts.push_back(cairo_scaled_font_reference(font));
+}
+
+// A glyph's coverage as Cairo paints it with the drawing pass's options, taken once.
+const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font, uint32_t glyph,
+                                             bool smoothing, const TerminalView::DrawingPass& pass) {
+  using Cache = TerminalView::ShapeCache;
+  Cache::GlyphKey key{font, glyph, smoothing, pass.canvas->scale};
+  if (auto found = cache.glyphMasks.find(key); found != cache.glyphMasks.end()) return found->second;
+  holdFont(cache, font);
+  auto mask = makeGlyphMask(font, glyph, pass.canvas->scale, smoothing ? nullptr : pass.fontOptions.get());
   return cache.glyphMasks.emplace(key, std::move(mask)).first->second;
 }
 
@@ -388,7 +424,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
   if (std::pair prepared{pass.scale, _fontSmoothing}; shapeCache->preparedGlyphs != prepared) {
     shapeCache->preparedGlyphs = prepared;
-    prepareAsciiGlyphs(pass.pango, fontSet, pass.scale, _fontSmoothing);
+    prepareAsciiGlyphs(shapeCache, pass.pango, fontSet, pass.scale, _fontSmoothing);
   }
   if (paintsCellsDirectly) {
     pass.canvas = PixelCanvas::of(cr);

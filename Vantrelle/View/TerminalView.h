@@ -187,6 +187,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool paintsCellsDirectly = true;
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
+  // Glyph coverages kept for painting cells directly, made on first use or ahead of it.
+  size_t glyphMasksHeld() const;
   // The rectangles being painted while a drawing pass runs; empty outside one.
   std::vector<ViewRect> rectsBeingDrawn() const { return drawingRects; }
   // A debugging aid: prints the message and the rectangles being painted to standard output.

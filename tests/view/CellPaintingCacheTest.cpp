@@ -66,6 +66,20 @@ TEST(CellPaintingCache, KeptShapesAndMasksPaintAsAFreshView) {
   EXPECT_EQ(std::memcmp(painted.data(), expected.data(), expected.size()), 0);
 }
 
+// The coverages of printable ASCII made ahead on a worker thread are the ones a first screen of
+// every face paints with, and they paint what Cairo paints.
+TEST(CellPaintingCache, CoveragesMadeAheadPaintAsCairoDoes) {
+  auto view = viewAt(1);
+  pixelsOf(*view);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->glyphMasksHeld() > 0; }));
+  size_t madeAhead = view->glyphMasksHeld();
+  view->feed(facesScreen({"0", "1", "3", "1;3"}));
+  std::vector<uint8_t> direct = pixelsOf(*view);
+  EXPECT_EQ(view->glyphMasksHeld(), madeAhead);
+  view->paintsCellsDirectly = false;
+  EXPECT_EQ(pixelsOf(*view), direct);
+}
+
 // A mask whose rows are padded is painted in whole groups only where the group stays inside the
 // clip: the pixels inside match an unpadded mask's, and a mask at the surface's last pixels reads
 // and writes nothing past them (the surface ends where an inaccessible page begins).
