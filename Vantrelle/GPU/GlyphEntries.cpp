@@ -6,6 +6,7 @@
 #include <pango/pangofc-font.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
@@ -163,11 +164,12 @@ bool drawCustomGlyph(cairo_t* cr, uint32_t codePoint, double scale, double w, do
 
 std::optional<CustomGlyphEntry> MetalTerminalRenderer::customGlyphEntry(uint32_t codePoint, int cellWidthPx,
                                                                         int cellHeightPx, double scale,
-                                                                        int baseThicknessPx, bool antiAlias) {
+                                                                        int baseThicknessPx, bool antiAlias,
+                                                                        int magnifyX, int magnifyY) {
   int scaleKey = int(std::max(1L, roundHalfAway(scale)));
-  CustomGlyphKey key{codePoint, cellWidthPx, cellHeightPx, baseThicknessPx, scaleKey, antiAlias};
+  CustomGlyphKey key{codePoint, cellWidthPx, cellHeightPx, baseThicknessPx, scaleKey, antiAlias, magnifyX, magnifyY};
   if (auto it = customGlyphCache.find(key); it != customGlyphCache.end()) return it->second;
-  if (cellWidthPx < 1 || cellHeightPx < 1 || !(scale > 0)) return std::nullopt;
+  if (cellWidthPx < 1 || cellHeightPx < 1 || !(scale > 0) || magnifyX < 1 || magnifyY < 1) return std::nullopt;
 
   std::vector<uint8_t> pixels(size_t(cellWidthPx) * cellHeightPx * 4, 0);
   cairo_surface_t* surface = cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_ARGB32, cellWidthPx,
@@ -181,13 +183,23 @@ std::optional<CustomGlyphEntry> MetalTerminalRenderer::customGlyphEntry(uint32_t
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
   if (!drawn) return std::nullopt;
+  const int width = cellWidthPx * magnifyX, height = cellHeightPx * magnifyY;
+  if (magnifyX > 1 || magnifyY > 1) {
+    std::vector<uint8_t> magnified(size_t(width) * height * 4);
+    for (int y = 0; y < height; y++) {
+      const uint8_t* from = &pixels[size_t(y / magnifyY) * cellWidthPx * 4];
+      uint8_t* to = &magnified[size_t(y) * width * 4];
+      for (int x = 0; x < width; x++) std::memcpy(to + size_t(x) * 4, from + size_t(x / magnifyX) * 4, 4);
+    }
+    pixels = std::move(magnified);
+  }
 
   int previousSize = grayscaleAtlas->size;
-  auto region = grayscaleAtlas->ensureRegion(cellWidthPx, cellHeightPx);
+  auto region = grayscaleAtlas->ensureRegion(width, height);
   handleAtlasChange(*grayscaleAtlas, previousSize);
   if (!region) return std::nullopt;
-  grayscaleAtlas->write(*region, pixels.data(), cellWidthPx, cellHeightPx);
-  CustomGlyphEntry entry{*region, double(cellWidthPx), double(cellHeightPx)};
+  grayscaleAtlas->write(*region, pixels.data(), width, height);
+  CustomGlyphEntry entry{*region, double(width), double(height)};
   customGlyphCache[key] = entry;
   return entry;
 }

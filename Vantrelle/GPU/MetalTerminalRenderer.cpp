@@ -18,7 +18,9 @@ size_t GlyphKeyHash::operator()(const GlyphKeyView& k) const {
 
 size_t CustomGlyphKeyHash::operator()(const CustomGlyphKey& k) const {
   size_t h = k.codePoint;
-  for (int v : {k.cellWidthPx, k.cellHeightPx, k.baseThicknessPx, k.scale, int(k.antiAlias)}) h = h * 31 + size_t(v);
+  for (int v : {k.cellWidthPx, k.cellHeightPx, k.baseThicknessPx, k.scale, int(k.antiAlias), k.magnifyX, k.magnifyY}) {
+    h = h * 31 + size_t(v);
+  }
   return h;
 }
 

@@ -75,6 +75,9 @@ struct CustomGlyphKey {
   int baseThicknessPx = 0;
   int scale = 1;
   bool antiAlias = false;
+  // Each pixel of the drawn shape repeated this many times across and down (rows of double size).
+  int magnifyX = 1;
+  int magnifyY = 1;
   bool operator==(const CustomGlyphKey&) const = default;
 };
 struct CustomGlyphKeyHash {
@@ -166,8 +169,11 @@ class MetalTerminalRenderer {
   // `widthFactor` stretches the font horizontally, for rows drawn at double width.
   const ScaledFont* scaledFontFor(PangoFont* font, double scale, double widthFactor = 1);
   std::optional<GlyphEntry> glyphEntry(const ScaledFont& font, uint32_t glyph);
+  // `magnifyX` and `magnifyY` repeat each pixel of the shape, which is drawn in the given cell, so
+  // that a row shown at double size shows the shape's own pixels, doubled, without blurring them.
   std::optional<CustomGlyphEntry> customGlyphEntry(uint32_t codePoint, int cellWidthPx, int cellHeightPx, double scale,
-                                                   int baseThicknessPx, bool antiAlias);
+                                                   int baseThicknessPx, bool antiAlias, int magnifyX = 1,
+                                                   int magnifyY = 1);
   void handleAtlasChange(GlyphAtlas& atlas, int previousSize);
 
   // Images.

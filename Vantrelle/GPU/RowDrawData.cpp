@@ -125,12 +125,12 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
       int(std::max({1L, roundHalfAway(scale), roundHalfAway(scale * row.frame.metrics.underlineThickness * 1.35)}));
   const double y0 = double(roundHalfAway(row.rowBottomPx));
   const bool aa = row.frame.antiAliasCustomBlockGlyphs;
-  // On a double-height row the powerline shapes, smooth outlines, are drawn at twice the size, as
-  // the row is shown, and their quads keep their places: the row's transform then shows each
-  // bitmap at its own size instead of a blur. Box and block shapes are whole pixels that the Cairo
-  // path doubles too, so they keep the plain size.
+  // Rows of double size show the shapes as the Cairo path does: box and block shapes, whole
+  // pixels, with each pixel doubled, and powerline outlines drawn over the doubled cell. The quads
+  // keep their places, and the row's transform shows each bitmap at its own size, not blurred.
   const RenderLineMode mode = row.place.mode;
-  const int f = mode == RenderLineMode::doubledTop || mode == RenderLineMode::doubledDown ? 2 : 1;
+  const int mx = mode == RenderLineMode::single ? 1 : 2;
+  const int my = mode == RenderLineMode::doubledTop || mode == RenderLineMode::doubledDown ? 2 : 1;
   auto emit = [&](const CustomGlyphEntry& e, double x, double y, double w, double h, const ViewColor& color) {
     bool placed = false;
     TextCell cell = atlasCell(row.place, e.region, float(grayscaleAtlas->size), x, y, w, h, colorToSIMD(color), placed);
@@ -138,7 +138,7 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
   };
   for (const auto& item : info.boxDrawings) {
     int w = row.cellWidthPx * item.columnWidth;
-    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, baseThicknessPx, false);
+    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, baseThicknessPx, false, mx, my);
     if (e) {
       emit(*e, item.column * row.cellWidthPx, y0, w, aa ? row.cellHeight * scale : row.cellHeightPx,
            item.foregroundColor);
@@ -147,7 +147,7 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
   for (const auto& item : info.blockElements) {
     int w = aa ? int(std::max(1L, roundHalfAway(row.cellWidth * scale * item.columnWidth)))
                : row.cellWidthPx * item.columnWidth;
-    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, 0, aa);
+    auto e = customGlyphEntry(item.codePoint, w, row.cellHeightPx, scale, 0, aa, mx, my);
     if (!e) continue;
     if (aa) {
       emit(*e, item.column * row.cellWidth * scale, row.rowBottomPx, item.columnWidth * row.cellWidth * scale,
@@ -158,9 +158,9 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
   }
   for (const auto& item : info.powerlineGlyphs) {
     int w = row.cellWidthPx * item.columnWidth;
-    auto e = customGlyphEntry(item.codePoint, f * w, f * row.cellHeightPx, f * scale, 0, true);
+    auto e = customGlyphEntry(item.codePoint, mx * w, my * row.cellHeightPx, my * scale, 0, true);
     if (!e) continue;
-    double x = item.column * row.cellWidthPx, width = e->width / f, height = e->height / f;
+    double x = item.column * row.cellWidthPx, width = e->width / mx, height = e->height / my;
     emit(*e, x, y0, width, height, item.foregroundColor);
     PlainRect cell =
         transformRect({float(x), float(y0), float(x + width), float(y0 + height)}, row.place.mode, row.place.pivot);

@@ -136,18 +136,20 @@ TEST_F(GpuRender, DoubleSizeRowsAreAsSharpAsOnTheCairoPath) {
   }
 }
 
-// A powerline shape on a double-height row is an outline drawn at the row's size, not the plain
-// shape's pixels stretched into soft edges.
-TEST_F(GpuRender, PowerlineShapesOnDoubleHeightRowsAreDrawnAtThatSize) {
-  view->feed(
-      std::string("\x1b#3\x1b[44;33m\xee\x82\xb0\xee\x82\xb2\x1b[0m\r\n"
-                  "\x1b#4\x1b[44;33m\xee\x82\xb0\xee\x82\xb2\x1b[0m\r\n"));
+// Box, block and powerline shapes on rows of double size look as on the Cairo path: the shapes'
+// own pixels doubled, or the outline drawn at that size, not the plain shape stretched into soft
+// edges.
+TEST_F(GpuRender, ShapesOnDoubleSizeRowsAreAsCrispAsOnTheCairoPath) {
+  const std::string shapes =
+      "\xe2\x94\x8c\xe2\x94\x80\xe2\x94\x90\xe2\x96\x8c\x1b[44;33m\xee\x82\xb0\xee\x82\xb2\x1b[0m\r\n";
+  view->feed("\x1b#6" + shapes + "\x1b#3" + shapes + "\x1b#4" + shapes);
   view->getTerminal().cursorHidden = true;
   auto frame = gpu().render();
   ASSERT_TRUE(frame);
   std::vector<uint8_t> ref = cairoFrame(*view, frame->width, frame->height);
   ASSERT_FALSE(ref.empty());
-  int rowsPx = int(std::ceil(2 * view->cellDimension->height)), colsPx = int(std::ceil(8 * view->cellDimension->width));
+  int rowsPx = int(std::ceil(3 * view->cellDimension->height)),
+      colsPx = int(std::ceil(14 * view->cellDimension->width));
   double total = 0;
   for (int y = 0; y < rowsPx; y++) {
     for (int x = 0; x < colsPx * 4; x++) {
@@ -155,7 +157,7 @@ TEST_F(GpuRender, PowerlineShapesOnDoubleHeightRowsAreDrawnAtThatSize) {
       total += std::abs(int(ref[i]) - int(frame->pixels[i]));
     }
   }
-  EXPECT_LT(total / (rowsPx * colsPx * 4.0), 1.0);
+  EXPECT_LT(total / (rowsPx * colsPx * 4.0), 0.5);
 }
 
 TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
