@@ -104,14 +104,19 @@ __attribute__((target("avx2"))) inline __m256i overLanes8(__m256i source, __m256
 __attribute__((target("avx2"))) int overEight(uint32_t* row, const uint8_t* coverage, int count, uint32_t pixel) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i source = _mm256_unpacklo_epi8(_mm256_set1_epi32(int(pixel)), zero);
+  // Byte shuffles that spread the eight coverages, each to the four 16-bit channels of its pixel,
+  // in the order the pixels are widened: 0-1 and 4-5, then 2-3 and 6-7 (-1 clears a byte).
+  const __m256i spreadLow = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,  //
+                                             4, -1, 4, -1, 4, -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+  const __m256i spreadHigh = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1,  //
+                                              6, -1, 6, -1, 6, -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
   int x = 0;
   for (; x + 8 <= count; x += 8) {
     uint64_t eight;
     std::memcpy(&eight, coverage + x, 8);
     if (!eight) continue;
-    // Each coverage in both halves of its 32-bit lane, then doubled out to the pixel's four channels.
-    __m256i c = _mm256_mullo_epi32(_mm256_cvtepu8_epi32(_mm_cvtsi64_si128(int64_t(eight))), _mm256_set1_epi32(0x10001));
-    __m256i cLow = _mm256_unpacklo_epi32(c, c), cHigh = _mm256_unpackhi_epi32(c, c);
+    __m256i c = _mm256_set1_epi64x(int64_t(eight));
+    __m256i cLow = _mm256_shuffle_epi8(c, spreadLow), cHigh = _mm256_shuffle_epi8(c, spreadHigh);
     __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
     __m256i low = overLanes8(source, cLow, _mm256_unpacklo_epi8(d, zero));
     __m256i high = overLanes8(source, cHigh, _mm256_unpackhi_epi8(d, zero));
