@@ -256,6 +256,7 @@ struct RowBuilder {
   bool hasSegment = false;
   bool runOpen = false;
   RunAttributes runAttributes;
+  std::vector<AttributedPiece>* spareRuns = nullptr;
   // Room for this many runs is made in one go: rows that change rendition at every cell have many.
   static constexpr int reservedRuns = 128;
 
@@ -283,7 +284,15 @@ struct RowBuilder {
   }
   AttributedPiece& run() {
     if (!runOpen) {
-      segment.attributedString.emplace_back().attributes = runAttributes;
+      if (spareRuns && !spareRuns->empty()) {
+        AttributedPiece& piece = segment.attributedString.emplace_back(std::move(spareRuns->back()));
+        spareRuns->pop_back();
+        piece.text.clear();
+        piece.cellOffsets.clear();
+        piece.attributes = runAttributes;
+      } else {
+        segment.attributedString.emplace_back().attributes = runAttributes;
+      }
       segment.characterCount++;
       runOpen = true;
     }
@@ -361,6 +370,7 @@ bool RowAnalysis::startsWithPlaceholder(const CharData& cell) const {
 
 ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
   RowBuilder builder;
+  builder.spareRuns = spareRuns;
   std::optional<RunKey> runKey;
   std::optional<KittyPlaceholderCell> previousPlaceholder;
   std::optional<Attribute> previousPlaceholderAttribute;

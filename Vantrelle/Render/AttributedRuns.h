@@ -165,6 +165,9 @@ struct RowAnalysis {
   bool customBlockGlyphs = true;
   ViewColor selectedBackground;
   ViewColor selectedForeground;
+  // Runs of rows cut before and no longer needed, whose storage new runs take over rather than
+  // allocating their own: a row that changes rendition at every cell has a run per cell.
+  std::vector<AttributedPiece>* spareRuns = nullptr;
 
   ViewLineInfo cut(int row, const BufferLine& line, int cols) const;
   // Whether a cell's character begins with the image placeholder, without building its text.

@@ -134,6 +134,8 @@ struct TerminalView::ShapeCache {
   std::optional<std::pair<double, bool>> maskPass;
   // Scratch space for painting one item's glyphs.
   std::vector<PixelCanvas::Placed> placed;
+  // The runs of the rows the last pass drew, kept for the next pass to cut its rows into.
+  std::vector<AttributedPiece> spareRuns;
   CoverageMask summed;
 
   // The underline and the strikethrough of one cell, by their styles, with the same coverage.
@@ -279,6 +281,9 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
     });
   });
 }
+
+// The most runs kept from one pass for the next to reuse.
+constexpr size_t spareRunsKept = 4096;
 
 // The longest run whose glyphs are painted straight into the pixels.
 constexpr int directRunCells = 8;
@@ -435,6 +440,8 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   // needs no clearing; the other bands are cleared before any row paints, since a row's glyphs may
   // reach into the next.
   std::vector<std::pair<int, ViewLineInfo>> cut;
+  RowAnalysis analysis = rowAnalysis();
+  analysis.spareRuns = &shapeCache->spareRuns;
   for (int row = first; row <= last; row++) {
     double top = ch * (row - bufferOffset);
     if (top >= frameSize.height) continue;
@@ -443,7 +450,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
       continue;
     }
     const BufferLine& line = *buffer.lines()[row];
-    ViewLineInfo info = buildAttributedString(row, line, buffer.cols());
+    ViewLineInfo info = analysis.cut(row, line, buffer.cols());
     bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
     if (transformed || !backgroundsOverwriteRow(info, top, pass.canvas ? &*pass.canvas : nullptr))
       clearBand(cr, top, ch, pass);
@@ -452,6 +459,16 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   for (const auto& [row, info] : cut) {
     lastPassRowCount++;
     drawRow(*buffer.lines()[row], info, ch * (row - bufferOffset), cr, pass);
+  }
+  // At most a screenful of runs is kept: one pass's worth of a row that changes at every cell.
+  auto& spare = shapeCache->spareRuns;
+  for (auto& [row, info] : cut) {
+    for (auto& segment : info.segments) {
+      for (auto& piece : segment.attributedString) {
+        if (spare.size() >= spareRunsKept) break;
+        spare.push_back(std::move(piece));
+      }
+    }
   }
   if (pass.canvas) cairo_surface_mark_dirty(cairo_get_target(cr));
 
