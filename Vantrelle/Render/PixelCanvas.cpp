@@ -279,13 +279,17 @@ void PixelCanvas::fill(int x0, int y0, int x1, int y1, uint32_t pixel) {
   x0 = std::max(x0, clipX0), y0 = std::max(y0, clipY0);
   x1 = std::min(x1, clipX1), y1 = std::min(y1, clipY1);
   if (x1 <= x0 || y1 <= y0 || !(pixel >> 24)) return;
-  for (int y = y0; y < y1; y++) {
-    auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride));
-    if (pixel >> 24 == 255) {
-      fillRow(row + x0, x1 - x0, pixel);
-    } else {
-      for (int x = x0; x < x1; x++) row[x] = over(pixel, 255, row[x]);
-    }
+  uint8_t* first = data + size_t(y0) * size_t(stride) + size_t(x0) * 4;
+  const int count = x1 - x0, rows = y1 - y0;
+  // A cell's background is a few pixels a row: the opaque case, nearly every one, stores rows with
+  // nothing decided per row.
+  if (pixel >> 24 == 255) {
+    for (int y = 0; y < rows; y++, first += stride) fillRow(reinterpret_cast<uint32_t*>(first), count, pixel);
+    return;
+  }
+  for (int y = 0; y < rows; y++, first += stride) {
+    auto* row = reinterpret_cast<uint32_t*>(first);
+    for (int x = 0; x < count; x++) row[x] = over(pixel, 255, row[x]);
   }
 }
 
