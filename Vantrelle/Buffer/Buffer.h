@@ -123,6 +123,15 @@ class Buffer {
   // it on the row, and their redraw after a resize starts from column 0 of the prompt's row.
   void notePromptStart();
   void forgetPromptStart() { promptLine.reset(); }
+  // Where the last carriage return left the cursor, as its buffer row and the scroll count then.
+  void noteCarriageReturn() {
+    carriageReturnRow = yBase + y;
+    carriageReturnTop = linesTop;
+  }
+  void forgetCarriageReturn() { carriageReturnRow = -1; }
+  bool cursorAfterCarriageReturn() const {
+    return x == 0 && carriageReturnRow == yBase + y && carriageReturnTop == linesTop;
+  }
 
   // Attribute of the filler and continuation cells that insertCharacter writes: default colours,
   // so a blank left where a wide character lost a half draws as blank, not in inverted colours.
@@ -352,8 +361,11 @@ class Buffer {
     const BufferLine* first = nullptr;  // the group's first line
     int offset = 0;                     // cells of the group's text before the cursor
     int after = 0;                      // and after it (negative past the text's end)
+    // Rows of the group below the cursor's, kept for a cursor a carriage return left at the
+    // start of its row: the line feed that follows must still leave the group's text behind.
+    int rowsBelow = -1;
   };
-  CursorText cursorText(int cursorX);
+  CursorText cursorText(int cursorX, bool afterReturn);
   void placeCursor(const CursorText& text, int newCols, int newRows);
   // Moves the text that lies before the prompt in the cursor's group to a line of its own, so
   // that reflow treats it as any other output and the editor's redraw cannot erase it.
@@ -362,6 +374,8 @@ class Buffer {
 
   std::weak_ptr<BufferLine> promptLine;
   int promptColumn = 0;
+  int carriageReturnRow = -1;
+  int carriageReturnTop = 0;
 
   CircularBufferLineList _lines;
   int _cols;

@@ -353,7 +353,7 @@ int Buffer::keptCursorRow() const { return cursorLineRedrawn ? yBase + y : -1; }
 // it out at the current width: a row's text ends at its wrapped length, so a gap left by a wide
 // character or a pending wrap counts as the start of the next row. Past the text on the last row
 // the blank cells count too.
-Buffer::CursorText Buffer::cursorText(int cursorX) {
+Buffer::CursorText Buffer::cursorText(int cursorX, bool afterReturn) {
   const int row = yBase + y;
   if (row < 0 || row >= _lines.count()) return {};
   int first = row;
@@ -362,6 +362,7 @@ Buffer::CursorText Buffer::cursorText(int cursorX) {
   CursorText text{group.front().get(), 0, 0};
   const int inGroup = row - first;
   const int last = int(group.size()) - 1;
+  if (afterReturn) text.rowsBelow = last - inGroup;
   for (int i = 0; i <= last; i++) {
     const int length = getWrappedLineTrimmedLength(group, i, _cols);
     if (i < inGroup) text.offset += length;
@@ -373,7 +374,8 @@ Buffer::CursorText Buffer::cursorText(int cursorX) {
 }
 
 // Puts the cursor back on the cell `text` counted, in its group's new layout. A cursor just past
-// text that fills the last row keeps its pending wrap. When the new place is off the screen the
+// text that fills the last row keeps its pending wrap; one that a carriage return left at the
+// start of a row keeps as many of the group's rows below it. When the new place is off the screen the
 // screen follows it: down by moving into the scrollback, up by dropping blank rows below it, or
 // by leaving rows of text below it.
 void Buffer::placeCursor(const CursorText& text, int newCols, int newRows) {
@@ -403,6 +405,12 @@ void Buffer::placeCursor(const CursorText& text, int newCols, int newRows) {
   }
   const bool pending = row == last && offset == newCols && group[size_t(row)]->getTrimmedLength() == newCols;
   x = pending ? newCols : std::min(offset, newCols - 1);
+  if (text.rowsBelow >= 0) {
+    // Output mostly ends its lines with a carriage return and a line feed, and a resize can come
+    // between the two: the line feed must take the cursor past the text, not onto its own rows.
+    row = std::max(last - text.rowsBelow, 0);
+    x = 0;
+  }
 
   // A full ring drops its oldest lines under a screen that moved down for added rows: bring the
   // screen back inside the ring before placing the cursor on it.

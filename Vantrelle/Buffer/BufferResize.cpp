@@ -17,6 +17,8 @@ void Buffer::resizeLine(BufferLine& line, int cols) {
 void Buffer::resize(int newCols, int newRows) {
   newCols = std::max(newCols, 1);
   newRows = std::max(newRows, 1);
+  // Still so after the resize, however many come before the line feed.
+  const bool afterReturn = cursorAfterCarriageReturn();
   // Line editors redraw after every resize, even one of the rows alone: the text they would
   // erase is moved aside first, while the rows are still as they drew them.
   if (hasScrollback && cursorLineRedrawn && !_lines.isEmpty() && (newCols != _cols || newRows != _rows))
@@ -51,7 +53,7 @@ void Buffer::resize(int newCols, int newRows) {
   tabStops.resize(size_t(newCols), false);
 
   if (reflowing) {
-    const CursorText cursor = cursorText(oldX);
+    const CursorText cursor = cursorText(oldX, afterReturn);
     // Each gives every line the new width as it passes it.
     if (_cols < newCols) {
       reflowWider(_cols, newCols, newRows);
@@ -63,6 +65,7 @@ void Buffer::resize(int newCols, int newRows) {
     if (!cursorLineRedrawn) placeCursor(cursor, newCols, newRows);
   }
   keepViewportInsideRing(newRows);
+  if (afterReturn) noteCarriageReturn();
   _cols = newCols;
   _rows = newRows;
 }

@@ -4,6 +4,7 @@
 namespace vantrelle {
 
 void Terminal::cmdLineFeedBasic() {
+  buffer->forgetCarriageReturn();
   indexDown();
   emitLineFeed();
   if (lineFeedMode) buffer->x = originMode && marginMode ? buffer->marginLeft : 0;
@@ -28,6 +29,7 @@ void Terminal::indexDown() {
 void Terminal::cmdCarriageReturn() {
   Buffer& b = *buffer;
   b.x = marginMode && b.x >= b.marginLeft ? b.marginLeft : 0;
+  b.noteCarriageReturn();  // a resize before the line feed keeps the cursor below the line's text
 }
 
 void Terminal::cmdBackspace() {

@@ -173,6 +173,19 @@ TEST(CursorReflow, OutputBeforeALineEditorsPromptSurvivesItsRedraw) {
   expectEachCase(cases);
 }
 
+// Output ends its lines with a carriage return and a line feed, and a resize can fall between
+// the two: the line feed must still take the cursor below the line it ended.
+TEST(CursorReflow, ALineFeedAfterAResizeLeavesTheLineItEnds) {
+  const Case cases[] = {
+      {"narrowed", {10, 4}, 100, "abcdefgh\r", {{5, 4}}, "\nX", "|abcde+fgh|X"},
+      {"a run of resizes", {10, 4}, 100, "abcdefgh\r", {{5, 4}, {4, 4}, {9, 4}}, "\nX", "|abcdefgh|X"},
+      {"rows only, then narrowed", {10, 4}, 100, "abcdefgh\r", {{10, 3}, {5, 3}}, "\nX", "|abcde+fgh|X"},
+      {"returned on a continuation row", {10, 4}, 100, "abcdefghijklmn\r", {{5, 4}}, "\nX", "|abcde+fghij+klmn|X"},
+      {"widened", {5, 4}, 100, "abcdefgh\r", {{10, 4}}, "\nX", "|abcdefgh|X"},
+  };
+  expectEachCase(cases);
+}
+
 #define ACUTE "\xcc\x81"
 
 // A combining mark that comes after a resize joins the character printed just before it,
