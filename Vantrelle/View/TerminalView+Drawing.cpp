@@ -263,6 +263,21 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
   platform::DispatchQueue::global(platform::QoS::utility).async([work, weakCache, scale, smoothing] {
     platform::CairoFontOptionsPtr options(cairo_font_options_create());
     cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+    // Rasterising is most of the cost, and a frame that comes first does it itself for any glyph
+    // not yet done: every face's glyphs are rasterised in one call each, drawn at one point inside a
+    // small surface, before any coverage is taken from them.
+    constexpr int sizePx = 256;
+    platform::CairoSurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, sizePx, sizePx));
+    cairo_surface_set_device_scale(scratch.get(), scale, scale);
+    for (auto& font : *work) {
+      std::vector<cairo_glyph_t> glyphs;
+      for (uint32_t glyph : font.glyphs) glyphs.push_back({glyph, sizePx / 2 / scale, sizePx / 2 / scale});
+      platform::CairoPtr cr(cairo_create(scratch.get()));
+      cairo_set_source_rgba(cr.get(), 1, 1, 1, 1);
+      cairo_set_scaled_font(cr.get(), font.font);
+      if (!smoothing) cairo_set_font_options(cr.get(), options.get());
+      cairo_show_glyphs(cr.get(), glyphs.data(), int(glyphs.size()));
+    }
     for (auto& font : *work) {
       for (uint32_t glyph : font.glyphs)
         font.masks.push_back(makeGlyphMask(font.font, glyph, scale, smoothing ? nullptr : options.get()));
