@@ -98,7 +98,17 @@ void Buffer::resizeRows(int newCols, int newRows, int& addToY) {
     for (int i = 0; i < _rows - newRows; i++) {
       if (_lines.count() <= newRows + yBase) continue;
       if (yBase + y + 1 < _lines.count()) {
-        _lines.setCount(_lines.count() - 1);
+        const BufferLine& bottom = *_lines[_lines.count() - 1];
+        if (!hasScrollback || (!bottom.isWrapped() && bottom.getTrimmedLength() == 0)) {
+          _lines.setCount(_lines.count() - 1);
+        } else if (y > 0) {
+          // Text below the cursor is kept: the screen moves down over it, its top row going into
+          // the scrollback, while the cursor's row stays on it. A cursor on the top row leaves
+          // the rest below the screen, where scrolling reaches it and a taller screen shows it.
+          yBase += 1;
+          yDisp += 1;
+          y -= 1;
+        }
       } else {
         yBase += 1;
         yDisp += 1;

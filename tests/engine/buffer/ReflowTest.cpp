@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "BufferTestSupport.h"
 
@@ -210,11 +211,25 @@ TEST(Resize, ShrinkingRowsKeepsTheCursorLine) {
   EXPECT_EQ(rowTable(buffer)[size_t(buffer.yBase + buffer.y)], "|23");
 
   Buffer above(10, 24, 8, 100);
-  load(above, numberedRows(24), 5);
+  std::vector<std::u32string> rows = numberedRows(8);
+  rows.resize(24, U"|");
+  load(above, rows, 5);
   above.resize(10, 20);
-  EXPECT_EQ(above.yBase, 0);  // rows below the cursor were removed instead
+  EXPECT_EQ(above.yBase, 0);  // blank rows below the cursor were removed instead
   EXPECT_EQ(above.lines().count(), 20);
   EXPECT_EQ(int(above.y), 5);
+
+  // Rows of text below the cursor stay: the top rows go into the scrollback instead, and what
+  // cannot go there stays below the screen.
+  for (const auto& [cursorY, yBase, count] : {std::tuple{5, 4, 24}, std::tuple{2, 2, 24}}) {
+    Buffer text(10, 24, 8, 100);
+    load(text, numberedRows(24), cursorY);
+    text.resize(10, 20);
+    EXPECT_EQ(text.yBase, yBase) << cursorY;
+    EXPECT_EQ(text.lines().count(), count) << cursorY;
+    EXPECT_EQ(rowTable(text)[size_t(text.yBase + text.y)].substr(1), std::to_string(cursorY)) << cursorY;
+    expectValid(text, "text below the cursor");
+  }
 }
 
 TEST(Resize, SmallerCapacityDropsTheOldestLines) {
