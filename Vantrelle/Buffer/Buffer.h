@@ -322,7 +322,7 @@ class Buffer {
   void wrapToNextRow();
   // Records, after every print, whether it left the cursor past a right margin short of the
   // screen's edge; the column past the screen's last one says so by itself.
-  void noteMarginWrap() { marginWrapRow = marginMode && x > marginRight && x < _cols ? int(y) : -1; }
+  void noteMarginWrap() { marginWrapRow = marginMode && x == marginRight + 1 && x < _cols ? int(y) : -1; }
   template <typename Code>
   int insertOneColumnRun(std::span<const Code> codes, const CharData& rendition);
   // The cells of a text run's rendition, with their codes cleared.

@@ -70,6 +70,17 @@ CellWords withCodeAndWidth(const CellWords& narrow, const CellWords& twoColumns,
   }
 }
 
+// The column printing wraps after. Margins hold text only once it is inside them: from a cursor
+// placed right of the right margin text runs on to the screen's edge, as CUF moves there, rather
+// than jumping to the next row. Just past the margin after printing up to it, a wrap is pending.
+// Crossed margins hold no text anywhere.
+int printRightEdge(const Buffer& b) {
+  if (!b.marginMode) return b.cols() - 1;
+  if (b.x <= b.marginRight || b.marginLeft > b.marginRight) return b.marginRight;
+  const bool wrapPendingAtMargin = b.x == b.marginRight + 1 && b.marginWrapRow == b.y;
+  return wrapPendingAtMargin ? b.marginRight : b.cols() - 1;
+}
+
 }  // namespace
 
 void Buffer::wrapToNextRow() {
@@ -89,7 +100,7 @@ void Buffer::wrapToNextRow() {
 
 void Buffer::insertCharacter(CharData charData) {
   int w = charData.width;
-  int right = marginMode ? marginRight : _cols - 1;
+  int right = printRightEdge(*this);
   if (right < x + w - 1) {
     if (wraparound) {
       wrapToNextRow();
@@ -103,7 +114,8 @@ void Buffer::insertCharacter(CharData charData) {
   BufferLine& line = *_lines[row];
   if (insertMode) {
     CharData filler(0, 1, curAttr);
-    const int edge = marginMode ? marginRight : _cols - 1;
+    // Where the character goes now: a wrap above took the cursor inside the margins.
+    const int edge = printRightEdge(*this);
     // Cells pushed past the edge are lost: a wide character across the column they start falling
     // off at, or across the edge itself, would keep one half. Both of its halves become filler.
     blankWideAcross(line, {edge - w + 1, edge + 1}, filler);
@@ -135,14 +147,15 @@ void Buffer::insertCharacter(CharData charData) {
 template <typename Code>
 int Buffer::insertOneColumnRun(std::span<const Code> codes, const CharData& rendition) {
   if (insertMode || codes.empty()) return 0;
-  int right = marginMode ? marginRight : _cols - 1;
+  int right = printRightEdge(*this);
   size_t written = 0;
   const auto cell = std::bit_cast<CharData>(cellWordsWithValue(rendition, 0, 1));
   while (written < codes.size()) {
     if (x > right) {
       // Crossed margins leave no room on any row: hand the codes back rather than wrap forever.
-      if (!wraparound || (marginMode ? marginLeft : 0) > right) break;
+      if (!wraparound || (marginMode && marginLeft > marginRight)) break;
       wrapToNextRow();
+      right = printRightEdge(*this);
     }
     int n = int(std::min<size_t>(size_t(right - x + 1), codes.size() - written));
     int start = x;
@@ -171,7 +184,7 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
   if (insertMode) return 0;
   mayHoldWideCells = true;
   const int left = marginMode ? marginLeft : 0;
-  const int right = marginMode ? marginRight : _cols - 1;
+  int right = printRightEdge(*this);
   if (std::memcmp(&continuationAttr, &curAttr, sizeof(Attribute)) != 0) {
     continuationAttr = curAttr;
     continuationCell = CharData(0, 0, curAttr);
@@ -185,8 +198,9 @@ int Buffer::insertTextRun(std::span<const int32_t> codes, const CharData& cell) 
     if (x + w - 1 > right) {
       // A character wider than the margins leave, or one that autowrap off drops or squeezes
       // against the margin, goes back to the caller: it takes the single-cell rules.
-      if (!wraparound || right - left + 1 < w) break;
+      if (!wraparound || (marginMode ? marginRight : right) - left + 1 < w) break;
       wrapToNextRow();
+      right = printRightEdge(*this);
     }
     const size_t n = storeTextOnRow(codes.subspan(written), right, cells, lastColumn);
     if (n == 0) break;

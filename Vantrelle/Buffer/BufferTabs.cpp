@@ -28,9 +28,10 @@ int Buffer::previousTabStop(int index) const {
 }
 
 int Buffer::nextTabStop(bool marginMode, int index) const {
-  int limit = marginMode ? marginRight : _cols - 1;
-  limit = std::min(limit, int(tabStops.size()) - 1);
   int i = index == -1 ? int(x) : index;
+  // Right of the right margin the margin is behind the cursor: stops run on to the screen's edge.
+  int limit = marginMode && i <= marginRight ? marginRight : _cols - 1;
+  limit = std::min(limit, int(tabStops.size()) - 1);
   i = std::max(i, -1);
   while (++i < limit) {
     if (tabStops[size_t(i)]) break;

@@ -173,6 +173,13 @@ constexpr uint64_t wordBytesFromDel(uint64_t word) {
   return i;
 }
 
+// Whether a joined cell at `col` may grow into the next column: not past the screen's edge, nor
+// past a right margin that holds the cell, which would overwrite what lies beyond it.
+bool hasRoomToWiden(const Buffer& b, int col, int cols) {
+  const int edge = b.marginMode && col <= b.marginRight ? b.marginRight : cols - 1;
+  return col + 1 <= edge;
+}
+
 bool allAscii(std::span<const uint8_t> run) { return textAsciiLength(run.data(), run.size()) == run.size(); }
 
 void appendUtf8To(std::string& out, char32_t c) { appendUtf8(out, c); }
@@ -880,7 +887,7 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
     // Only characters with two presentations change; a selector after anything else vanishes.
     if (!step.selectorBase) return true;
     if (scalar == 0xFE0F) {
-      if (cell.width != 2 && col + 1 < cols) {
+      if (cell.width != 2 && hasRoomToWiden(*buffer, col, cols)) {
         widenJoinedCell(*line, col, cell);
         newWidth = 2;
       }
@@ -891,7 +898,8 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
       newWidth = 1;
     }
   } else if (grapheme::isRegionalIndicator(scalar) &&
-             options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && cell.width == 1 && col + 1 < cols) {
+             options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && cell.width == 1 &&
+             hasRoomToWiden(*buffer, col, cols)) {
     widenJoinedCell(*line, col, cell);
     newWidth = 2;
   }
@@ -907,7 +915,10 @@ void Terminal::widenJoinedCell(BufferLine& line, int col, const CharData& cell) 
   buffer->mayHoldWideCells = true;
   line.set(col + 1, CharData(0, 0, cell.attribute()));
   blankLoneContinuation(line, col + 2, cellWords(renditionCell()));
-  buffer->x = buffer->x + 1;
+  Buffer& b = *buffer;
+  b.x = b.x + 1;
+  // Grown up to a right margin, the cell leaves the wrap pending there, as printing up to it does.
+  if (marginMode && b.x == b.marginRight + 1 && b.x < cols) b.marginWrapRow = b.y;
 }
 
 // In line where runs are built: emoji take their codes from the cache on every print.
