@@ -42,6 +42,14 @@ bool cursorOutsideMargins(const Terminal& t) {
   return t.marginMode && (t.buffer->x < t.buffer->marginLeft || t.buffer->x > t.buffer->marginRight);
 }
 
+// A row that no longer stands under the row it continued starts a line of its own: left marked,
+// copying and reflow would join it to whatever now stands above it.
+void startLogicalLine(Terminal& t, int row) {
+  if (row < 0 || row >= t.rows) return;
+  BufferLine& line = screenLine(t, row);
+  if (line.isWrapped()) line.setWrapped(false);
+}
+
 std::vector<BufferLinePtr> freshLines(const Buffer& b, int count, const CharData& fill) {
   std::vector<BufferLinePtr> made;
   made.reserve(size_t(count));
@@ -249,6 +257,8 @@ void Terminal::cmdInsertLines(std::span<const int> pars) {
   const int n = std::min(countParameter(pars), b.scrollBottom - b.y + 1);
   if (!marginMode) {
     spliceRegionLines(b, b.scrollBottom - n + 1, b.y, n, eraseCell(*this));
+    startLogicalLine(*this, b.y + n);
+    startLogicalLine(*this, b.scrollBottom + 1);
   } else {
     if (b.x < b.marginLeft || b.x > b.marginRight) return;
     shiftMarginColumns(*this, b.y, b.scrollBottom, n, eraseCell(*this));
@@ -264,6 +274,8 @@ void Terminal::cmdDeleteLines(std::span<const int> pars) {
   const int n = std::min(countParameter(pars), b.scrollBottom - b.y + 1);
   if (!marginMode) {
     spliceRegionLines(b, b.y, b.scrollBottom - n + 1, n, eraseCell(*this));
+    startLogicalLine(*this, b.y);
+    startLogicalLine(*this, b.scrollBottom + 1);
   } else {
     if (b.x < b.marginLeft || b.x > b.marginRight) return;
     shiftMarginColumns(*this, b.y, b.scrollBottom, -n, eraseCell(*this));
@@ -276,10 +288,13 @@ void Terminal::cmdDeleteLines(std::span<const int> pars) {
 void Terminal::cmdScrollUp(std::span<const int> pars) {
   Buffer& b = *buffer;
   const int n = std::min(countParameter(pars), b.scrollBottom - b.scrollTop + 1);
-  if (!marginMode)
+  if (!marginMode) {
     spliceRegionLines(b, b.scrollTop, b.scrollBottom - n + 1, n, eraseCell(*this));
-  else
+    startLogicalLine(*this, b.scrollTop);
+    startLogicalLine(*this, b.scrollBottom + 1);
+  } else {
     shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, -n, eraseCell(*this));
+  }
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);
 }
@@ -287,10 +302,13 @@ void Terminal::cmdScrollUp(std::span<const int> pars) {
 void Terminal::cmdScrollDown(std::span<const int> pars) {
   Buffer& b = *buffer;
   const int n = std::min(countParameter(pars), b.scrollBottom - b.scrollTop + 1);
-  if (!marginMode)
+  if (!marginMode) {
     spliceRegionLines(b, b.scrollBottom - n + 1, b.scrollTop, n, eraseCell(*this));
-  else
+    startLogicalLine(*this, b.scrollTop + n);
+    startLogicalLine(*this, b.scrollBottom + 1);
+  } else {
     shiftMarginColumns(*this, b.scrollTop, b.scrollBottom, n, eraseCell(*this));
+  }
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);
 }

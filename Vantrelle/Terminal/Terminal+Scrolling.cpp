@@ -19,6 +19,15 @@ void cutWideAcrossMargins(Buffer& b, int topRow, int bottomRow, const CharData& 
     blankWideAcross(*b.lines()[row], {b.marginLeft, b.marginRight + 1}, blank);
 }
 
+// A line at ring index `row` that no longer stands under the line it continued starts a line of
+// its own: left marked, copying and reflow would join it to whatever now stands above it. Rows
+// below a region that moves stand under a new line afterwards.
+void startLogicalLine(CircularBufferLineList& lines, int row) {
+  if (row < 0 || row >= lines.count()) return;
+  BufferLine& line = *lines[row];
+  if (line.isWrapped()) line.setWrapped(false);
+}
+
 }  // namespace
 
 BufferLine& Terminal::prepareBlankLine(bool isWrapped) {
@@ -57,9 +66,11 @@ void Terminal::scroll(bool isWrapped) {
       lines.recycle(eraseAttr());
       lines.rotate(bottomRow, lines.count() - 1, false);
       lines[bottomRow]->setWrapped(isWrapped);
+      startLogicalLine(lines, bottomRow + 1);
     } else {
       lines.splice(bottomRow + 1, 0, {lines.makeCopy(blank())},
                    [this, &b](int index) { updateRange(index - b.yBase); });
+      startLogicalLine(lines, bottomRow + 2);
     }
     if (!wasFull) {
       b.yBase = b.yBase + 1;
@@ -85,6 +96,8 @@ void Terminal::scroll(bool isWrapped) {
     BufferLine& reused = *lines[bottomRow];
     reused.copyFrom(blank());
     reused.renderMode = BufferLine::RenderLineMode::single;
+    startLogicalLine(lines, topRow);
+    if (b.scrollBottom < rows - 1) startLogicalLine(lines, bottomRow + 1);
   }
 
   if (!userScrolling) b.yDisp = b.yBase;
@@ -177,6 +190,10 @@ void Terminal::reverseIndex() {
     reused.fill(blank);
     reused.setWrapped(false);
     reused.renderMode = BufferLine::RenderLineMode::single;
+    // The old first line now stands under the new blank one, and the row below the region under
+    // another line than the one that dropped out.
+    if (topRow < bottomRow) startLogicalLine(lines, topRow + 1);
+    if (b.scrollBottom < rows - 1) startLogicalLine(lines, bottomRow + 1);
   }
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);

@@ -67,5 +67,40 @@ TEST_P(RightEdge, GivesTheScreenAndCursorWholeAndByteByByte) {
 INSTANTIATE_TEST_SUITE_P(Sequences, RightEdge, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Rows that line operations move apart no longer continue one another: a row keeps its wrapped
+// mark only while it stands under the row it wrapped from. On a 10x4 screen "bbbbbbbbbbcc" wraps
+// from row 1 onto row 2, under "aaaa" and over "dd".
+struct Apart {
+  const char* name;
+  std::string operation;
+  std::array<bool, 4> wrapped;
+};
+
+const Apart kApart[] = {
+    {"ScrollUpInRegion", "\x1b[2;3r\x1b[S", {false, false, false, false}},
+    {"DeleteLineInRegion", "\x1b[2;3r\x1b[2H\x1b[M", {false, false, false, false}},
+    {"LineFeedAtRegionBottom", "\x1b[2;3r\x1b[3H\n", {false, false, false, false}},
+    {"ScrollDownKeepsThePairTogether", "\x1b[T", {false, false, false, true}},
+    {"InsertLineBetweenThePair", "\x1b[3H\x1b[L", {false, false, false, false}},
+    {"ReverseIndexAtRegionTop", "\x1b[3;4r\x1b[3H\x1bM", {false, false, false, false}},
+    {"DeleteLineAboveRegionBottom", "\x1b[1;2r\x1b[2H\x1b[M", {false, false, false, false}},
+    {"WrapAtRegionBottomAboveOtherRows", "\x1b[1;2r\x1b[2;9Hxyz", {false, true, false, false}},
+};
+
+void PrintTo(const Apart& c, std::ostream* os) { *os << c.name; }
+
+class RowsMovedApart : public ::testing::TestWithParam<Apart> {};
+
+TEST_P(RowsMovedApart, NoLongerContinueOneAnother) {
+  const Apart& c = GetParam();
+  TestHost host;
+  Terminal t(&host, sized(10, 4));
+  t.feed("aaaa\r\nbbbbbbbbbbcc\r\ndd" + c.operation);
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(rowWrapped(t, row), c.wrapped[size_t(row)]) << "row " << row;
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, RowsMovedApart, ::testing::ValuesIn(kApart),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace vantrelle
