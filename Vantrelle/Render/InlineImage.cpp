@@ -46,6 +46,45 @@ ViewRect slicePlacement(const InlineImageSlice& slice, ViewSize cell, double bac
   return rect;
 }
 
+namespace {
+
+uint8_t alphaAt(const Cairo::RefPtr<Cairo::ImageSurface>& surface, int x, int y) {
+  auto* row = reinterpret_cast<const uint32_t*>(surface->get_data() + size_t(y) * size_t(surface->get_stride()));
+  return uint8_t(row[x] >> 24);
+}
+
+bool fullyOpaque(const Cairo::RefPtr<Cairo::ImageSurface>& surface) {
+  for (int y = 0; y < surface->get_height(); y++) {
+    for (int x = 0; x < surface->get_width(); x++) {
+      if (alphaAt(surface, x, y) != 0xff) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool hidesSlice(const InlineImageSlice& newer, const InlineImageSlice& older, double cellWidth) {
+  if (newer.kittyIsKitty || older.kittyIsKitty || !newer.image || !older.image) return false;
+  if (newer.height != older.height) return false;
+  newer.image->flush();
+  older.image->flush();
+  const int w = newer.image->get_width(), h = newer.image->get_height();
+  // The same place and size: each pixel the older one shows must be under an opaque one.
+  if (newer.column == older.column && newer.width == older.width && w == older.image->get_width() &&
+      h == older.image->get_height()) {
+    for (int y = 0; y < h; y++) {
+      for (int x = 0; x < w; x++) {
+        if (alphaAt(older.image, x, y) != 0 && alphaAt(newer.image, x, y) != 0xff) return false;
+      }
+    }
+    return true;
+  }
+  // Elsewhere in the row: an opaque slice hides what lies wholly within it.
+  double newerLeft = cellWidth * newer.column, olderLeft = cellWidth * older.column;
+  return newerLeft <= olderLeft && newerLeft + newer.width >= olderLeft + older.width && fullyOpaque(newer.image);
+}
+
 Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height) {
   if (width <= 0 || height <= 0 || width > kMaximumImageSide || height > kMaximumImageSide) return {};
   if (double(width) * height > kMaximumImagePixels) return {};

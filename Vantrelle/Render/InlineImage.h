@@ -50,6 +50,11 @@ SplitImages splitImages(const std::optional<TerminalImageList>& images);
 // breaking into bands with gaps between them or overlapping.
 ViewRect slicePlacement(const InlineImageSlice& slice, ViewSize cell, double backingScale, bool kittyOffsets);
 
+// Whether `newer`, painted after `older` in the same row, leaves no pixel of it to be seen. Only
+// images of the protocols without placements are compared; Kitty cells keep the protocol's own
+// rules for stacking and deletion.
+bool hidesSlice(const InlineImageSlice& newer, const InlineImageSlice& older, double cellWidth);
+
 // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.
 Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height);
 Cairo::RefPtr<Cairo::ImageSurface> imageFromPNG(std::span<const uint8_t> data);

@@ -154,6 +154,26 @@ void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSi
 }
 
 namespace {
+// A program that redraws an image in place (an animation, a picture of progress) would otherwise
+// pile up slices on the same lines, each painted on every frame and none ever freed.
+void dropHiddenSlices(Buffer& buffer, int lineIndex, const TerminalView::AppleImage& newer, double cellWidth) {
+  auto& lines = buffer.lines();
+  if (lineIndex < 0 || lineIndex >= lines.count()) return;
+  BufferLine& line = *lines[lineIndex];
+  if (!line.images()) return;
+  TerminalImageList kept;
+  for (const auto& image : *line.images()) {
+    auto* older = dynamic_cast<const TerminalView::AppleImage*>(image.get());
+    if (!older || !hidesSlice(newer, *older, cellWidth)) kept.push_back(image);
+  }
+  if (kept.size() == line.images()->size()) return;
+  if (kept.empty()) {
+    buffer.clearImagesFromLine(lineIndex);
+  } else {
+    line.setImages(std::move(kept));
+  }
+}
+
 // Cells that a length covers, a part of one counted whole; a hair over a whole number of cells
 // (rounding of the size requests) does not add one.
 int coveredCells(double length, double cell) { return int(std::ceil(length / cell - 1e-6)); }
@@ -249,6 +269,7 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
       piece->kittyPixelOffsetX = kitty->pixelOffsetX;
       piece->kittyPixelOffsetY = kitty->pixelOffsetY;
     }
+    dropHiddenSlices(buffer, buffer.y + buffer.yBase, *piece, cw);
     attachImage(buffer, piece, buffer.y + buffer.yBase);
     terminal->updateRange(buffer.y, false);
     int oldY = buffer.y, oldBase = buffer.yBase;

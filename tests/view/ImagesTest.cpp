@@ -2,6 +2,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "ViewTestSupport.h"
 
@@ -205,6 +207,51 @@ TEST_F(Images, SlicesFollowTheCellHeightWhenTheFontChanges) {
     EXPECT_EQ(pixel(ch * 0.5), 0xff0000u) << factor;
     EXPECT_EQ(pixel(ch * 1.5), 0x0000ffu) << factor;
     EXPECT_NE(pixel(ch * 2.5), 0x0000ffu) << factor;
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// White pixels where `drawn` says so, clear ones elsewhere.
+std::vector<uint8_t> bitmap(int width, int height, const std::function<bool(int, int)>& drawn) {
+  std::vector<uint8_t> rgba(size_t(width) * height * 4);
+  for (int y = 0; y < height; y++) {
+    for (int x = 0; x < width; x++) {
+      if (drawn(x, y)) std::fill_n(rgba.begin() + (size_t(y) * width + x) * 4, 4, 0xff);
+    }
+  }
+  return rgba;
+}
+
+// Redrawing an image in place must not pile up slices that can no longer be seen.
+TEST_F(Images, AnImageRedrawnInPlaceLetsGoOfTheSlicesItHides) {
+  auto all = [](int, int) { return true; };
+  auto topHalf = [](int, int y) { return y < 20; };
+  auto leftHalf = [](int x, int) { return x < 20; };
+  struct Case {
+    const char* name;
+    std::function<bool(int, int)> first, second;
+    int secondWidth;
+    size_t slicesLeft;
+  } cases[] = {
+      {"opaque over opaque", all, all, 40, 2},
+      {"opaque over what it covers", topHalf, all, 40, 2},
+      {"drawn only over what the first left clear", topHalf, [](int, int y) { return y >= 20; }, 40, 3},
+      {"with holes over opaque", all, leftHalf, 40, 4},
+      {"narrower over wider", all, all, 20, 4},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    auto first = bitmap(40, 40, c.first), second = bitmap(c.secondWidth, 40, c.second);
+    view->createImageFromBitmap(view->getTerminal(), first, 40, 40);
+    view->feed("\x1b[H");
+    view->createImageFromBitmap(view->getTerminal(), second, c.secondWidth, 40);
+    EXPECT_EQ(slices().size(), c.slicesLeft) << c.name;
+    EXPECT_EQ(view->getTerminal().buffer->linesWithImagesCount, 2) << c.name;
   }
 }
 
