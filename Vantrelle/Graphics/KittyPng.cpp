@@ -110,12 +110,8 @@ std::optional<KittyRgbaPixels> decodePngToRgba(std::span<const uint8_t> data) {
   pixels.height = int(reader.image.height);
   pixels.bytes.assign(size_t(pixels.width) * size_t(pixels.height) * 4, 0);
   if (!png_image_finish_read(&reader.image, nullptr, pixels.bytes.data(), 0, nullptr)) return std::nullopt;
-  // Drawing code takes every RGBA bitmap as premultiplied.
-  for (size_t i = 0; i < pixels.bytes.size(); i += 4) {
-    unsigned alpha = pixels.bytes[i + 3];
-    if (alpha == 255) continue;
-    for (size_t c = 0; c < 3; ++c) pixels.bytes[i + c] = uint8_t((pixels.bytes[i + c] * alpha + 127) / 255);
-  }
+  // Left with straight alpha: a cropped file becomes an RGBA payload like one sent as pixels, and
+  // the drawing code takes those straight, so premultiplying here darkened every translucent pixel.
   return pixels;
 }
 

@@ -86,12 +86,14 @@ TEST(KittyPayload, PngThatCannotBeDecodedIsRefused) {
   EXPECT_FALSE(kittyPngDecodes(truncated));
 }
 
-TEST(KittyPayload, PngDecodesToPremultipliedRgba) {
+// Pixels sent raw are straight RGBA, and a cropped file must come out the same way.
+TEST(KittyPayload, PngDecodesToStraightRgba) {
   auto pixels = decodePngToRgba(makePng(2, 2, {200, 100, 50, 128}));
   ASSERT_TRUE(pixels);
   EXPECT_EQ(pixels->width, 2);
   ASSERT_EQ(pixels->bytes.size(), 16u);
-  EXPECT_EQ(pixels->bytes[0], 100);  // 200 * 128 / 255, rounded
+  EXPECT_EQ(pixels->bytes[0], 200);
+  EXPECT_EQ(pixels->bytes[2], 50);
   EXPECT_EQ(pixels->bytes[3], 128);
   EXPECT_FALSE(decodePngToRgba(pngHeaderClaiming(4, 4)));  // header without pixels
   EXPECT_FALSE(decodePngToRgba(pngHeaderClaiming(20000, 4)));
