@@ -105,7 +105,7 @@ void TerminalView::resetFont() {
   resetCaches();
   cellDimension = computeFontDimensions();
   if (frameSize.width > 0 && frameSize.height > 0) {
-    // A legacy scroller's strip stays free here too, or the last column would lie under it.
+    // The scroller's strip stays free here too, or the last column would lie under it.
     int cols = int(std::max(frameSize.width - scrollerWidth(), 0.0) / cellDimension->width);
     int rows = int(frameSize.height / cellDimension->height);
     // The program running is only told the new size, as for any other resize: a soft reset here
@@ -130,9 +130,9 @@ void TerminalView::resize(int cols, int rows) {
   terminal->cmdSoftReset();
 }
 
-// Whatever its style, a shown scroller sits over the right edge of the view, so its strip is
-// never given to cells. A legacy scroller is always shown; an overlay one only while there is
-// something to scroll, and the grid follows it as it comes and goes (`fitGridToScroller`).
+// The scroller is shown from setup on, whether or not there is anything to scroll, so its strip
+// belongs to it for the view's whole life and the grid keeps one width; only a scroller its owner
+// hid gives the strip back to the cells.
 double TerminalView::scrollerWidth() const {
   if (!scroller || !scroller->get_visible()) return 0;
   int minimum = 0, natural = 0, minimumBaseline = 0, naturalBaseline = 0;
@@ -140,18 +140,7 @@ double TerminalView::scrollerWidth() const {
   return std::max(natural, 0);
 }
 
-// Resizing the terminal while it is being fed would pull its lines from under the running
-// command, so a scroller shown or hidden meanwhile is taken into the grid once the feed is done,
-// or at the next layout.
-void TerminalView::fitGridToScroller() {
-  if (!scrollerWidthStale || fittingGridToScroller) return;
-  fittingGridToScroller = true;
-  processSizeChange(frameSize);
-  fittingGridToScroller = false;
-}
-
 bool TerminalView::processSizeChange(ViewSize newSize) {
-  scrollerWidthStale = false;
   if (newSize.width == 0 && newSize.height == 0) return false;
   if (!cellDimension) return false;
   int rows = int(newSize.height / cellDimension->height);
@@ -163,7 +152,6 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
   if (search) search->invalidate();
   if (terminalDelegate) terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
   updateScroller();
-  fitGridToScroller();
   return true;
 }
 
@@ -211,7 +199,6 @@ void TerminalView::size_allocate_vfunc(int width, int height, int) {
   bool resized = newSize != frameSize;
   setFrameSize(newSize);
   updateScroller();
-  fitGridToScroller();
   // Rows move under a selection when the view changes size, so it is let go; a relayout at the
   // same size (the caret moving, an overlay appearing) keeps it.
   if (resized) deactivateSelection();

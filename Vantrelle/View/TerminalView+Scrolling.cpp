@@ -119,7 +119,6 @@ void TerminalView::changeScrollback(std::optional<int> scrollback) {
   terminal->updateRange(0);
   terminal->updateRange(terminal->rows - 1);
   updateScroller();
-  fitGridToScroller();
   if (terminalDelegate) terminalDelegate->scrolled(*this, scrollPosition());
   queuePendingDisplay();
 }
@@ -145,7 +144,6 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
     // Its rows are the other screen's: kept, it would show and copy this one's text there.
     deactivateSelection();
   }
-  fitGridToScroller();
   displayFedOutput();
 }
 
@@ -201,17 +199,13 @@ void TerminalView::updateScroller() {
   // The adjustment runs 0...1 with the knob's proportion as its page size.
   double page = enabled ? std::min(thumb, 1.0) : 1.0;
   adjustment->configure(scrollPosition() * (1.0 - page), 0, 1, page * 0.1, page, page);
-  bool visible = enabled || _scrollerStyle == ScrollerStyle::legacy;
-  if (scroller->get_visible() == visible) return;
-  scroller->set_visible(visible);
-  scrollerWidthStale = true;
 }
 
 void TerminalView::setScrollerStyle(ScrollerStyle style) {
   if (style == _scrollerStyle) return;
   _scrollerStyle = style;
   updateScroller();
-  // The columns the scroller takes or gives back change the grid.
+  // The grid follows the strip should the style's width differ.
   processSizeChange(frameSize);
   path->invalidateAll();
   queue_allocate();
@@ -231,8 +225,10 @@ void TerminalView::setupScroller() {
       scrollerActivated(ScrollerPart::knob);
     });
   }
+  // Shown from the start, disabled while there is nothing to scroll: its strip is the grid's
+  // from the first layout, so neither scrollback appearing nor a screen switch resizes the
+  // program running. Only its owner hides it, and then the strip goes back to the cells.
   scroller->set_sensitive(false);
-  scroller->set_visible(_scrollerStyle == ScrollerStyle::legacy);
 }
 
 double TerminalView::scrollerValue() const {

@@ -534,7 +534,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void clearProgressReport();
   void readFontMetrics();
   double scrollerWidth() const;
-  void fitGridToScroller();
   int maxScroll() const;
   void windowActiveChanged();
   void keepSelectionOnItsText(int droppedLines);
@@ -580,12 +579,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward);
 
   ViewSize frameSize;
-  // The scroller was shown or hidden since the grid was last fitted to the frame.
-  bool scrollerWidthStale = false;
   // Set while the terminal digests a feed: the lines it scrolls meanwhile are shown once, after it.
   bool feeding = false;
   bool scrolledWhileFeeding = false;
-  bool fittingGridToScroller = false;
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;

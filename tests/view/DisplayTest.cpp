@@ -18,7 +18,9 @@ class Display : public ::testing::Test {
     view->terminalDelegate = &host;
     view->cellDimension = ViewSize{10, 17};
     view->scaleFactorOverride = 1.0;
-    view->size_allocate(Gtk::Allocation(0, 0, 800, 340), -1);
+    // 80 columns beside the scroller's strip.
+    strip = testing::scrollerStrip(*view);
+    view->size_allocate(Gtk::Allocation(0, 0, 800 + strip, 340), -1);
   }
   CairoDrawingPath& cairoPath() { return static_cast<CairoDrawingPath&>(view->drawingPath()); }
   // The pixel at a point of the view after bringing the backing surface up to date.
@@ -31,6 +33,7 @@ class Display : public ::testing::Test {
   Terminal& terminal() { return view->getTerminal(); }
   testing::RecordingHost host;
   std::unique_ptr<TerminalView> view;
+  int strip = 0;
 };
 
 TEST_F(Display, TheFrameBecomesTheGrid) {
@@ -359,16 +362,16 @@ TEST_F(Display, ResizingTheViewLetsGoOfTheSelection) {
   view->feed("hello");
   view->selection->setSelection(Position(0, 0), Position(3, 0));
   // A relayout at the same size keeps it.
-  view->size_allocate(Gtk::Allocation(0, 0, 800, 340), -1);
+  view->size_allocate(Gtk::Allocation(0, 0, 800 + strip, 340), -1);
   EXPECT_TRUE(view->selectionActive());
   // A change smaller than a cell leaves the grid alone but still moves the view.
-  view->size_allocate(Gtk::Allocation(0, 0, 805, 340), -1);
+  view->size_allocate(Gtk::Allocation(0, 0, 805 + strip, 340), -1);
   EXPECT_EQ(terminal().cols, 80);
   EXPECT_FALSE(view->selectionActive());
 }
 
 TEST_F(Display, EdgesOutsideTheGridTakeTheNativeBackground) {
-  view->size_allocate(Gtk::Allocation(0, 0, 805, 345), -1);
+  view->size_allocate(Gtk::Allocation(0, 0, 805 + strip, 345), -1);
   ASSERT_EQ(terminal().cols, 80);
   ASSERT_EQ(terminal().rows, 20);
   view->setNativeBackgroundColor(ViewColor(1, 0, 0, 1));

@@ -36,7 +36,8 @@ class Images : public ::testing::Test {
     view = std::make_unique<TerminalView>();
     view->cellDimension = ViewSize{10, 20};
     view->scaleFactorOverride = 1.0;
-    view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
+    // 800 points of cells beside the scroller's strip.
+    view->size_allocate(Gtk::Allocation(0, 0, 800 + testing::scrollerStrip(*view), 400), -1);
   }
   // Slices attached to the screen's lines, top to bottom.
   std::vector<TerminalView::AppleImage*> slices() { return testing::imageSlices(*view); }

@@ -67,12 +67,13 @@ TEST_F(ProcessView, RepliesAndTypingGoToTheChild) {
 }
 
 TEST_F(ProcessView, ResizesReachThePtyOnlyWhileAChildRuns) {
-  view->processSizeChange({400, 200});
+  double strip = testing::scrollerStrip(*view);
+  view->processSizeChange({400 + strip, 200});
   EXPECT_TRUE(owner.sizes.empty());
   // The child reads its size only once told to, after the change.
   run("read line; stty size");
   ASSERT_TRUE(testing::pumpUntil([&] { return view->process->running(); }));
-  view->processSizeChange({600, 300});
+  view->processSizeChange({600 + strip, 300});
   ASSERT_EQ(owner.sizes.size(), 1u);
   EXPECT_EQ(owner.sizes[0], std::make_pair(60, 15));
   view->send(std::string("\r"));

@@ -37,15 +37,17 @@ using Sizing = ViewFixture;
 
 TEST_F(Sizing, TheFrameIsCutIntoWholeCells) {
   view->cellDimension = ViewSize{8, 16};
-  EXPECT_TRUE(view->processSizeChange({800, 400}));
+  // The scroller's strip is never given to cells.
+  double strip = testing::scrollerStrip(*view);
+  EXPECT_TRUE(view->processSizeChange({800 + strip, 400}));
   EXPECT_EQ(view->getTerminal().cols, 100);
   EXPECT_EQ(view->getTerminal().rows, 25);
   ASSERT_EQ(host.sizes.size(), 1u);
   EXPECT_EQ(host.sizes[0], std::make_pair(100, 25));
-  EXPECT_FALSE(view->processSizeChange({807, 415}));
+  EXPECT_FALSE(view->processSizeChange({807 + strip, 415}));
   EXPECT_FALSE(view->processSizeChange({0, 0}));
   EXPECT_EQ(host.sizes.size(), 1u);
-  EXPECT_EQ(view->getOptimalFrameSize(), (ViewRect{0, 0, 800, 400}));
+  EXPECT_EQ(view->getOptimalFrameSize(), (ViewRect{0, 0, 800 + strip, 400}));
 }
 
 TEST_F(Sizing, GlyphsFitIntoWideSlots) {
@@ -149,32 +151,29 @@ TEST_F(Colors, DefaultColorsComeFromTheTerminalAndProgramsMayChangeThem) {
 namespace vantrelle {
 namespace {
 
-TEST_F(Sizing, ALegacyScrollerKeepsItsOwnColumns) {
+TEST_F(Sizing, TheScrollerKeepsItsOwnColumnsUnlessItsOwnerHidesIt) {
   view->cellDimension = ViewSize{10, 20};
+  int strip = testing::scrollerStrip(*view);
+  ASSERT_GT(strip, 0);
   view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
-  EXPECT_EQ(view->getTerminal().cols, 80);
-  view->setScrollerStyle(TerminalView::ScrollerStyle::legacy);
-  int minimum = 0, natural = 0, minBase = 0, natBase = 0;
-  view->scrollerWidget()->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
-  ASSERT_GT(natural, 0);
-  // Shown even without scrollback, so the grid does not change when history first appears.
-  EXPECT_TRUE(view->scrollerWidget()->get_visible());
-  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / 10));
-  EXPECT_EQ(view->getOptimalFrameSize().width, 10.0 * view->getTerminal().cols + natural);
+  // Taken from the start, so the grid does not change when history first appears.
+  EXPECT_EQ(view->getTerminal().cols, (800 - strip) / 10);
+  EXPECT_EQ(view->getOptimalFrameSize().width, 10.0 * view->getTerminal().cols + strip);
   for (int i = 0; i < 60; i++) view->feed("line\r\n");
-  view->updateScroller();
-  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / 10));
-  // A font change recomputes the grid around the strip as well.
+  EXPECT_EQ(view->getTerminal().cols, (800 - strip) / 10);
+  // Whatever its style; a font change fits the grid around the strip as well.
+  view->setScrollerStyle(TerminalView::ScrollerStyle::legacy);
   view->setLineSpacing(1.0);
-  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / view->cellDimension->width));
-  // An overlay scroller is shown only while there is something to scroll, and takes its strip
-  // only then.
+  EXPECT_EQ(view->getTerminal().cols, int((800 - strip) / view->cellDimension->width));
   view->setScrollerStyle(TerminalView::ScrollerStyle::overlay);
-  EXPECT_TRUE(view->scrollerWidget()->get_visible());
-  EXPECT_EQ(view->getTerminal().cols, int((800 - natural) / view->cellDimension->width));
-  view->feed("\x1b[?1049h");
-  EXPECT_FALSE(view->scrollerWidget()->get_visible());
+  EXPECT_EQ(view->getTerminal().cols, int((800 - strip) / view->cellDimension->width));
+  // A scroller its owner hides gives the strip back, and the program's screens do not show it again.
+  view->scrollerWidget()->set_visible(false);
+  view->size_allocate(Gtk::Allocation(0, 0, 800, 400), -1);
   EXPECT_EQ(view->getTerminal().cols, int(800 / view->cellDimension->width));
+  view->feed("\x1b[?1049h\x1b[?1049l");
+  EXPECT_FALSE(view->scrollerWidget()->get_visible());
+  EXPECT_EQ(view->getOptimalFrameSize().width, view->cellDimension->width * view->getTerminal().cols);
 }
 
 TEST_F(Sizing, FontChangesRecomputeTheCellAndTheGrid) {

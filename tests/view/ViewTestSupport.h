@@ -28,6 +28,13 @@ inline void ensureGtk() {
   (void)ready;
 }
 
+// The width of the strip the view's scroller keeps free of cells.
+inline int scrollerStrip(TerminalView& view) {
+  int minimum = 0, natural = 0, minimumBaseline = 0, naturalBaseline = 0;
+  view.scrollerWidget()->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minimumBaseline, naturalBaseline);
+  return natural;
+}
+
 // Runs the main context until `done` holds or the time-out passes.
 inline bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
