@@ -26,7 +26,9 @@ TerminalFindBarView::TerminalFindBarView() : Gtk::Box(Gtk::Orientation::HORIZONT
   set_margin_bottom(6);
   set_valign(Gtk::Align::CENTER);
 
-  searchField.set_placeholder_text("Find");
+  // Through the property: this gtkmm takes the search entry for a GtkEntry, and its
+  // set_placeholder_text() is refused with a critical warning and shows nothing.
+  searchField.property_placeholder_text() = "Find";
   searchField.set_hexpand(true);
   searchField.set_size_request(200, -1);
   gtk_search_entry_set_search_delay(searchField.gobj(), 0);
