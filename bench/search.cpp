@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
@@ -44,7 +45,7 @@ void findAll(benchmark::State& state, vantrelle::SearchOptions searchOptions, co
   fill(t);
   vantrelle::SearchService search(t);
   for (auto _ : state) {
-    search.invalidate();  // as after new output: every line is built again
+    search.lineCache.drop();  // every line is read again
     benchmark::DoNotOptimize(search.findAll(term, searchOptions, 1000));
   }
   state.SetItemsProcessed(state.iterations() * t.buffer->lines().count());
@@ -65,6 +66,30 @@ void BM_NoMatchOverCachedLines(benchmark::State& state) {
 }
 void BM_FindAllRegex(benchmark::State& state) { findAll(state, {true, true, false}, "nee+dle\\s+f"); }
 
+// The first key typed into the find bar over a big scrollback: no line is read yet, and the one
+// match sits at the bottom, so every line is read once. The time is the stall of that key when
+// the whole step runs at once.
+void BM_FirstKeyOverLargeScrollback(benchmark::State& state) {
+  constexpr int kLarge = 200000;
+  NullHost host;
+  vantrelle::TerminalOptions o = options();
+  o.scrollback = kLarge;
+  Terminal t(&host, o);
+  std::string text;
+  for (int i = 0; i < kLarge; ++i) {
+    text += "2026-12-07 05:00:" + std::to_string(i % 60) + " worker " + std::to_string(i) + " handled request\r\n";
+    if (text.size() > (1 << 20)) t.feed(std::exchange(text, {}));
+  }
+  t.feed(text + "last line: zebra\r\n");
+  vantrelle::SearchService search(t);
+  for (auto _ : state) {
+    search.reset();
+    search.lineCache.drop();
+    benchmark::DoNotOptimize(search.findNext("z", {}));
+  }
+  state.SetItemsProcessed(state.iterations() * t.buffer->lines().count());
+}
+
 void BM_ImplicitLinkOnWrappedLine(benchmark::State& state) {
   NullHost host;
   Terminal t(&host, options());
@@ -80,6 +105,7 @@ void BM_ImplicitLinkOnWrappedLine(benchmark::State& state) {
 BENCHMARK(BM_FindAllPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindAllRegex)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NoMatchOverCachedLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstKeyOverLargeScrollback)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImplicitLinkOnWrappedLine)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "Vantrelle/Text/SearchStep.h"
 #include "Vantrelle/Text/Utf8.h"
 
 namespace vantrelle {
@@ -59,67 +60,17 @@ bool SearchEngine::continuesLine(int64_t row) const {
 std::optional<SearchResult> SearchEngine::findNextWithSelection(
     const std::string& term, const std::optional<SearchOptions>& searchOptions,
     const std::optional<std::string>& cachedSearchTerm, const std::optional<SearchSelection>& previousSelection) {
-  if (term.empty()) return std::nullopt;
-  lineCache.initLines();
-  Position start(0, 0);
-  if (previousSelection) start = cachedSearchTerm == term ? previousSelection->end : previousSelection->start;
-  const int64_t startRow = start.row;
-
-  SearchPosition position{start.col, start.row};
-  if (auto result = findInLine(term, position, searchOptions, false)) return result;
-  for (int64_t y = startRow + 1; y < rowCount(); ++y) {
-    if (continuesLine(y)) continue;
-    SearchPosition next{0, y};
-    if (auto result = findInLine(term, next, searchOptions, false)) return result;
-  }
-  for (int64_t y = 0; y < startRow && y < rowCount(); ++y) {
-    if (continuesLine(y)) continue;
-    SearchPosition next{0, y};
-    if (auto result = findInLine(term, next, searchOptions, false)) return result;
-  }
-  if (previousSelection) {
-    SearchPosition again{0, previousSelection->start.row};
-    return findInLine(term, again, searchOptions, false);
-  }
-  return std::nullopt;
+  SearchStep step(term, searchOptions, cachedSearchTerm, previousSelection, true);
+  step.advance(*this);
+  return step.result;
 }
 
 std::optional<SearchResult> SearchEngine::findPreviousWithSelection(
     const std::string& term, const std::optional<SearchOptions>& searchOptions,
     const std::optional<std::string>& cachedSearchTerm, const std::optional<SearchSelection>& previousSelection) {
-  if (term.empty()) return std::nullopt;
-  lineCache.initLines();
-  const int64_t lastRow = rowCount() - 1;
-  SearchPosition position{terminal.cols, lastRow};
-  int64_t startRow = lastRow;
-  if (previousSelection) {
-    if (cachedSearchTerm == term) {
-      position = {previousSelection->start.col, previousSelection->start.row};
-    } else {
-      // The term changed: the match at the current place may have grown or shrunk.
-      SearchPosition here{previousSelection->start.col, previousSelection->start.row};
-      if (auto result = findInLine(term, here, searchOptions, false)) return result;
-      position = {previousSelection->end.col, previousSelection->end.row};
-    }
-    startRow = position.startRow;
-  }
-  if (auto result = findInLine(term, position, searchOptions, true)) return result;
-  position.startCol = std::max<int64_t>(terminal.cols, position.startCol);
-  for (int64_t y = std::min(startRow - 1, lastRow); y >= 0; --y) {
-    position.startRow = y;
-    if (auto result = findInLine(term, position, searchOptions, true)) return result;
-  }
-  if (previousSelection) {
-    // Round to the start, and on to the first row of the line where the search began, since
-    // the match there may be the only one (as a forward step comes back to it).
-    int64_t lineStart = startRow;
-    while (continuesLine(lineStart)) --lineStart;
-    for (int64_t y = lastRow; y >= lineStart && y >= 0; --y) {
-      position.startRow = y;
-      if (auto result = findInLine(term, position, searchOptions, true)) return result;
-    }
-  }
-  return std::nullopt;
+  SearchStep step(term, searchOptions, cachedSearchTerm, previousSelection, false);
+  step.advance(*this);
+  return step.result;
 }
 
 std::optional<SearchResult> SearchEngine::findInLine(const std::string& term, SearchPosition& searchPosition,

@@ -39,6 +39,7 @@ class SearchEngine {
   const std::unordered_set<char32_t> nonWordCharacters;
 
  private:
+  friend class SearchStep;
   struct SearchPosition {
     int64_t startCol = 0;
     int64_t startRow = 0;

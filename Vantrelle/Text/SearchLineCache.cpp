@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -101,12 +102,63 @@ SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
   return {slot->text ? *slot->text : text, slot->starts ? *slot->starts : characterStarts};
 }
 
+BufferMark BufferMark::of(const Terminal& terminal) {
+  const Buffer& buffer = *terminal.buffer;
+  return BufferMark{&buffer, terminal.cols, buffer.totalLinesTrimmed(), buffer.yBase};
+}
+
+std::optional<int64_t> BufferMark::linesDroppedSince(const BufferMark& earlier) const {
+  if (buffer != earlier.buffer || cols != earlier.cols) return std::nullopt;
+  const int64_t dropped = Buffer::linesTrimmedBetween(earlier.linesTrimmed, linesTrimmed);
+  if (dropped < 0 || yBase < earlier.yBase - dropped) return std::nullopt;
+  return dropped;
+}
+
 void SearchLineCache::initLines() {
   const double now = nowSeconds();
+  if (std::exchange(keepUnchangedOnNextUse, false) && linesCache) keepUnchangedLines();
+  // Text read from another buffer, or at another width, matches nothing here.
+  const BufferMark current = BufferMark::of(terminal);
+  if (reading && (reading->buffer != current.buffer || reading->cols != current.cols)) linesCache.reset();
   const size_t count = static_cast<size_t>(terminal.buffer->lines().count());
   const bool fresh = now - lastAccessTimestamp < reuseSeconds;
   if (!(linesCache && fresh && linesCache->size() == count)) linesCache.emplace(count);
   lastAccessTimestamp = now;
+  reading = current;
+}
+
+void SearchLineCache::forgetChangedLines() {
+  if (!linesCache) return;
+  if (nowSeconds() - lastAccessTimestamp >= reuseSeconds) {
+    drop();
+  } else {
+    keepUnchangedOnNextUse = true;
+  }
+}
+
+// Only the screen's rows are written: a scrollback line keeps its text until it leaves the top.
+void SearchLineCache::keepUnchangedLines() {
+  auto& slots = *linesCache;
+  const std::optional<int64_t> dropped =
+      reading ? BufferMark::of(terminal).linesDroppedSince(*reading) : std::optional<int64_t>();
+  // The screen's rows then, where they are now: from there on anything may have been written.
+  const int64_t changedFrom = dropped ? reading->yBase - *dropped : 0;
+  if (!dropped || *dropped >= static_cast<int64_t>(slots.size()) || changedFrom <= 0) {
+    linesCache.reset();
+    return;
+  }
+  slots.erase(slots.begin(), slots.begin() + *dropped);
+  auto& lines = terminal.buffer->lines();
+  const int64_t rowCount = lines.count();
+  // A line read before the screen ends at its first row, unless a row moved there continues it.
+  const bool continued = changedFrom < rowCount && lines[static_cast<int>(changedFrom)]->isWrapped();
+  for (size_t row = 0; row < slots.size(); ++row) {
+    auto& slot = slots[row];
+    if (!slot) continue;
+    const int64_t end = static_cast<int64_t>(row + slot->lineOffsets.size());
+    if (end > changedFrom || (end == changedFrom && continued)) slot.reset();
+  }
+  slots.resize(static_cast<size_t>(rowCount));
 }
 
 SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lineIndex, bool trimRight) const {

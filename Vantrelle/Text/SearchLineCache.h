@@ -47,6 +47,20 @@ struct SearchLineEntry {
   mutable std::unique_ptr<NormalizedForm> decomposed;
 };
 
+// Where a buffer's rows stood at one moment, to tell later how they have moved since.
+struct BufferMark {
+  const void* buffer = nullptr;
+  int cols = 0;
+  int linesTrimmed = 0;
+  int yBase = 0;
+
+  static BufferMark of(const Terminal& terminal);
+  // The lines dropped from the top since `earlier`, each row having moved up by that many; none
+  // when the rows moved in a way no count follows: another buffer, a reflow, or scrollback
+  // erased or pulled back onto the screen.
+  std::optional<int64_t> linesDroppedSince(const BufferMark& earlier) const;
+};
+
 // Text of logical lines by starting row, kept while the row count stays the same and the cache
 // is used again within 15 seconds. The view drops it when output arrives.
 class SearchLineCache {
@@ -63,12 +77,26 @@ class SearchLineCache {
   void drop() {
     linesCache.reset();
     lastAccessTimestamp = 0;
+    keepUnchangedOnNextUse = false;
   }
+  // The buffer is changing (output arrives): before the next search reads the cache, forget the
+  // lines that may have changed and keep the rest. Only the screen's rows are written; a scrollback
+  // line keeps its text until it leaves the top, which moves every row up, so the entries move
+  // with their lines.
+  // A cache that would not be used again goes at once.
+  void forgetChangedLines();
 
   Terminal& terminal;
   // A slot per row, holding an entry for the rows where a logical line starts once it is read.
   std::optional<std::vector<std::unique_ptr<SearchLineEntry>>> linesCache;
   double lastAccessTimestamp = 0;
+
+ private:
+  void keepUnchangedLines();
+
+  // The buffer as it was when the entries were read.
+  std::optional<BufferMark> reading;
+  bool keepUnchangedOnNextUse = false;
 };
 
 }  // namespace vantrelle

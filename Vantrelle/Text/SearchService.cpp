@@ -24,9 +24,18 @@ std::optional<SearchResult> SearchService::step(const std::string& term, const S
     state.cachedSearchTerm.reset();
     return std::nullopt;
   }
-  auto result = forward ? engine.findNextWithSelection(term, options, state.cachedSearchTerm, lastSelection)
-                        : engine.findPreviousWithSelection(term, options, state.cachedSearchTerm, lastSelection);
-  state.cachedSearchTerm = term;
+  SearchStep pending = beginStep(term, options, forward);
+  pending.advance(engine);
+  return finishStep(pending);
+}
+
+SearchStep SearchService::beginStep(const std::string& term, const SearchOptions& options, bool forward) const {
+  return SearchStep(term, options, state.cachedSearchTerm, lastSelection, forward);
+}
+
+std::optional<SearchResult> SearchService::finishStep(const SearchStep& step) {
+  const auto& result = step.result;
+  state.cachedSearchTerm = step.term;
   lastResult = result;
   if (!result) {
     lastSelection.reset();
@@ -58,7 +67,7 @@ std::vector<SearchResult> SearchService::findAll(const std::string& term, const 
 }
 
 void SearchService::invalidate() {
-  lineCache.drop();
+  lineCache.forgetChangedLines();
   lastResult.reset();
   lastSelection.reset();
 }
