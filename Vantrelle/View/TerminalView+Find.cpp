@@ -1,4 +1,5 @@
 // The find bar and moving between matches.
+#include <chrono>
 #include <cstdio>
 
 #include "Vantrelle/View/TerminalView.h"
@@ -25,7 +26,7 @@ TerminalFindBarView& TerminalView::ensureFindBar() {
   findState.findBar->onClose = with([](TerminalView& v) { v.hideFindBar(); });
   findState.findBar->onOptionsChanged = with([](TerminalView& v, const SearchOptions& options) {
     v.findState.findBarOptions = options;
-    if (!v.findState.findBarTerm.empty()) v.findNext(v.findState.findBarTerm, options, true);
+    if (!v.findState.findBarTerm.empty()) v.startFindStep(v.findState.findBarTerm, options, true);
   });
   return *findState.findBar;
 }
@@ -48,6 +49,7 @@ void TerminalView::showFindBar(bool prefillSelection) {
 }
 
 void TerminalView::hideFindBar() {
+  cancelPendingFind();
   if (findState.findBar) findState.findBar->set_visible(false);
   grab_focus();
 }
@@ -59,7 +61,7 @@ void TerminalView::handleFindBarSearchChanged(const std::string& term) {
     return;
   }
   TerminalFindBarView::findPasteboard() = term;
-  findNext(term, findState.findBarOptions, true);
+  startFindStep(term, findState.findBarOptions, true);
 }
 
 void TerminalView::performFind(bool next) {
@@ -72,11 +74,7 @@ void TerminalView::performFind(bool next) {
   if (!term || term->empty()) return;
   TerminalFindBarView::findPasteboard() = *term;
   SearchOptions options = findState.findBar ? findState.findBar->options() : SearchOptions();
-  if (next) {
-    findNext(*term, options, true);
-  } else {
-    findPrevious(*term, options, true);
-  }
+  startFindStep(*term, options, next);
 }
 
 void TerminalView::setFindPasteboardFromSelection() {
@@ -138,8 +136,19 @@ bool TerminalView::validateUserInterfaceItem(const std::string& action, int tag)
   return false;
 }
 
-bool TerminalView::findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward) {
-  if (!search || !selection) return false;
+// The cell after a match's last cell. A match that ends at a row's last column ends at that row's
+// column count rather than at the start of the next row: the selection then holds no line break
+// that the match does not, and one on the buffer's last row does not point past the buffer.
+Position TerminalView::matchEnd(const SearchResult& result) const {
+  const int64_t width = std::max(terminal->cols, 1);
+  if (result.size == 0) return Position(result.col, result.row);
+  const int64_t p = result.row * width + result.col + result.size;
+  if (p % width == 0 && result.size > 0) return Position(width, p / width - 1);
+  return Position(p % width, p / width);
+}
+
+// The search starts from the selection, which is the current match unless the user moved it.
+void TerminalView::searchFromSelection() {
   if (selection->active()) {
     Position a = selection->start(), b = selection->end();
     bool ordered = a.row < b.row || (a.row == b.row && a.col <= b.col);
@@ -147,21 +156,90 @@ bool TerminalView::findStep(const std::string& term, const SearchOptions& option
   } else {
     search->lastSelection.reset();
   }
+}
+
+bool TerminalView::findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward) {
+  cancelPendingFind();
+  if (!search || !selection) return false;
+  searchFromSelection();
   auto result = forward ? search->findNext(term, options) : search->findPrevious(term, options);
+  return showFindResult(result, scrollToResult);
+}
+
+bool TerminalView::showFindResult(const std::optional<SearchResult>& result, bool scrollToResult) {
   if (!result) {
     if (selection->active()) deactivateSelection();
     return false;
   }
-  int64_t width = std::max(terminal->cols, 1);
-  Position start(result->col, result->row);
-  Position end = start;
-  if (result->size != 0) {
-    int64_t p = result->row * width + result->col + result->size;
-    end = Position(p % width, p / width);
-  }
-  selection->setSelection(start, end);
+  selection->setSelection(Position(result->col, result->row), matchEnd(*result));
   if (scrollToResult) scrollToReveal(result->row);
   return true;
+}
+
+// What the find bar starts (each key typed, Return, the arrows, an option) runs a slice at a
+// time: over a big scrollback, reading every line at once held up typing for most of a second.
+// The first slice runs at once, so a match near the start shows without a turn of the main loop;
+// the rest runs between the loop's other work, and the next search started replaces it.
+void TerminalView::startFindStep(const std::string& term, const SearchOptions& options, bool forward) {
+  cancelPendingFind();
+  if (!search || !selection) return;
+  if (term.empty()) {
+    findStep(term, options, true, forward);
+    return;
+  }
+  searchFromSelection();
+  findState.pendingFind.emplace(
+      FindState::PendingFind{search->beginStep(term, options, forward), true, BufferMark::of(*terminal)});
+  if (continueFindStep()) scheduleFindStep();
+}
+
+void TerminalView::scheduleFindStep() {
+  std::weak_ptr<TerminalView*> alive = lifetime;
+  auto* holder = new std::weak_ptr<TerminalView*>(alive);
+  // After drawing, so the field shows each key as it is typed while the search goes on.
+  findState.pendingFindSource.reset(g_idle_add_full(
+      G_PRIORITY_HIGH_IDLE + 30,
+      [](gpointer data) -> gboolean {
+        auto owner = static_cast<std::weak_ptr<TerminalView*>*>(data)->lock();
+        if (!owner || !*owner) return G_SOURCE_REMOVE;
+        TerminalView& view = **owner;
+        if (view.continueFindStep()) return G_SOURCE_CONTINUE;
+        // Unless what the step's end set off started another search in its place.
+        platform::SourceId& source = view.findState.pendingFindSource;
+        if (source.get() == g_source_get_id(g_main_current_source())) source.release();
+        return G_SOURCE_REMOVE;
+      },
+      holder, [](gpointer data) { delete static_cast<std::weak_ptr<TerminalView*>*>(data); }));
+}
+
+// Runs one slice; true while the step goes on.
+bool TerminalView::continueFindStep() {
+  auto& pending = findState.pendingFind;
+  if (!pending || !search || !selection) return false;
+  const BufferMark mark = BufferMark::of(*terminal);
+  if (auto dropped = mark.linesDroppedSince(pending->mark)) {
+    pending->step.linesDropped(*dropped);
+  } else {
+    // Another screen, a reflow or erased scrollback: the rows the step went through are not the
+    // rows there now, so it begins again from the selection, which stayed on its text.
+    searchFromSelection();
+    const SearchStep& old = pending->step;
+    pending.emplace(
+        FindState::PendingFind{search->beginStep(old.term, old.options.value_or(SearchOptions()), old.forward),
+                               pending->scrollToResult, mark});
+  }
+  pending->mark = mark;
+  if (!pending->step.advance(search->engine, SearchStep::Clock::now() + findState.sliceLength)) return true;
+  auto result = search->finishStep(pending->step);
+  const bool scroll = pending->scrollToResult;
+  pending.reset();
+  showFindResult(result, scroll);
+  return false;
+}
+
+void TerminalView::cancelPendingFind() {
+  findState.pendingFindSource.reset();
+  findState.pendingFind.reset();
 }
 
 bool TerminalView::findNext(const std::string& term, const SearchOptions& options, bool scrollToResult) {
@@ -173,6 +251,7 @@ bool TerminalView::findPrevious(const std::string& term, const SearchOptions& op
 }
 
 void TerminalView::clearSearch() {
+  cancelPendingFind();
   if (search) search->reset();
   if (selection && selection->active()) deactivateSelection();
 }

@@ -577,6 +577,13 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<LinkMatch> linkMatchAt(Position position, bool implicitToo);
   bool pointerIsOnTerminal(double x, double y);
   bool findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward);
+  Position matchEnd(const SearchResult& result) const;
+  void searchFromSelection();
+  bool showFindResult(const std::optional<SearchResult>& result, bool scrollToResult);
+  void startFindStep(const std::string& term, const SearchOptions& options, bool forward);
+  void scheduleFindStep();
+  bool continueFindStep();
+  void cancelPendingFind();
 
   ViewSize frameSize;
   // Set while the terminal digests a feed: the lines it scrolls meanwhile are shown once, after it.

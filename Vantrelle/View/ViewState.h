@@ -6,6 +6,7 @@
 #include <gtkmm/widget.h>
 #include <sigc++/connection.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -122,6 +123,17 @@ struct FindState {
   ChildPtr<TerminalFindBarView> findBar;
   std::string findBarTerm;
   SearchOptions findBarOptions;
+  // A step through the matches that outlasted its first slice, going on from the main loop, and
+  // where the buffer's rows stood when it last ran.
+  struct PendingFind {
+    SearchStep step;
+    bool scrollToResult = false;
+    BufferMark mark;
+  };
+  std::optional<PendingFind> pendingFind;
+  platform::SourceId pendingFindSource;
+  // How long one slice may run: short enough that a key typed meanwhile is not held up.
+  std::chrono::microseconds sliceLength = std::chrono::milliseconds(6);
 };
 
 struct GpuState {

@@ -89,11 +89,46 @@ TEST_F(FindInputTest, AClearedSelectionNoLongerFeedsFindOrTheClipboard) {
   EXPECT_NE(gdk_clipboard_get_content(clipboard->gobj()), kept);
 }
 
-TEST_F(FindInputTest, AMatchEndingAtTheLastColumnEndsAtTheNextRowsStart) {
-  feed(std::string(76, '-') + "tail");
+// A match that ends at the last column selects that row to its end and no further: copying it
+// gives the match alone, with no line break, also on the buffer's last row.
+TEST_F(FindInputTest, AMatchEndingAtTheLastColumnSelectsItsTextOnly) {
+  feed(std::string(76, '-') + "tail\r\nnext");
   ASSERT_TRUE(view->findNext("tail", {}, true));
-  EXPECT_EQ(view->selection->end(), Position(0, 1));
+  EXPECT_EQ(view->selection->end(), Position(80, 0));
+  EXPECT_EQ(selected(), "tail");
   EXPECT_EQ(view->searchMatchSummary("tail", {}, 10), (std::pair<int, int>{1, 1}));
+  ASSERT_TRUE(view->findNext("tail", {}, true));  // the only match comes round again
+  EXPECT_EQ(selected(), "tail");
+
+  feed("\x1b[999;77Hlast");
+  view->selectNone();
+  ASSERT_TRUE(view->findNext("last", {}, true));
+  EXPECT_EQ(selected(), "last");
+}
+
+// Over a big scrollback typing returns at once and the search goes on between the main loop's
+// other work: the match shows when the search reaches it, a key typed meanwhile replaces the
+// search, output meanwhile does not move the match off its text, and closing the bar ends it.
+TEST_F(FindInputTest, ALongSearchGoesOnBetweenTheLoopsOtherWork) {
+  view->changeScrollback(1000);
+  view->findState.sliceLength = {};  // a few lines a slice
+  std::string text;
+  for (int i = 0; i < 1500; i++) text += "line " + std::to_string(i) + "\r\n";
+  feed(text + "zebra\r\n");
+  view->handleFindBarSearchChanged("zeb");
+  EXPECT_FALSE(view->selection->active());
+  ASSERT_TRUE(view->findState.pendingFind);
+  view->handleFindBarSearchChanged("zebra");
+  feed("more\r\nmore\r\n");
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->findState.pendingFind; }, std::chrono::seconds(5)));
+  EXPECT_EQ(selected(), "zebra");
+
+  view->selectNone();
+  view->handleFindBarSearchChanged("more");
+  ASSERT_TRUE(view->findState.pendingFind);
+  view->ensureFindBar().onClose();
+  EXPECT_FALSE(view->findState.pendingFind);
+  EXPECT_FALSE(view->selection->active());
 }
 
 TEST_F(FindInputTest, MatchesScrollIntoViewOnlyOnTheNormalScreen) {
