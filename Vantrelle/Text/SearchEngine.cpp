@@ -11,8 +11,15 @@
 namespace vantrelle {
 namespace {
 
-// Bounds a pathological pattern on a long line; ICU counts this in its own work units.
-constexpr int32_t kRegexTimeLimit = 2000;
+// Bounds a pathological pattern, such as nested repeats, on one line. ICU counts the limit in
+// units of ten thousand steps of its matcher (a few milliseconds here); a line is matched whole,
+// so the limit is what one line can hold up the main loop. The same 2000 units for every line let
+// each short line of a big scrollback take a third of a second; an ordinary pattern with a
+// leading ".*" still takes steps in the square of a line's length, so long lines keep more.
+int32_t regexTimeLimit(int32_t length) {
+  const int64_t squared = int64_t(length) * length / 20000;
+  return static_cast<int32_t>(std::min<int64_t>(20 + squared, 2000));
+}
 
 icu::UnicodeString normalizedTerm(const std::string& term, bool foldCase) {
   icu::UnicodeString text = icu::UnicodeString::fromUTF8(term);
@@ -114,16 +121,15 @@ std::optional<SearchResult> SearchEngine::findInLine(const std::string& term, Se
   if (!match) return std::nullopt;
   if (searchOptions && searchOptions->wholeWord && !isWholeWord(match->index, line, match->length)) return std::nullopt;
 
-  const auto& offsets = line.lineOffsets;
   const int64_t endIndex = match->index + match->length;
   size_t startRowOffset = 0;
-  while (startRowOffset + 1 < offsets.size() && offsets[startRowOffset + 1] <= match->index) ++startRowOffset;
+  while (startRowOffset + 1 < line.rowCount() && line.rowOffset(startRowOffset + 1) <= match->index) ++startRowOffset;
   size_t endRowOffset = startRowOffset;
-  while (endRowOffset + 1 < offsets.size() && offsets[endRowOffset + 1] <= endIndex) ++endRowOffset;
+  while (endRowOffset + 1 < line.rowCount() && line.rowOffset(endRowOffset + 1) <= endIndex) ++endRowOffset;
   const int64_t startRow = row + static_cast<int64_t>(startRowOffset);
-  const int64_t startCol = stringLengthToBufferSize(startRow, match->index - offsets[startRowOffset]);
+  const int64_t startCol = stringLengthToBufferSize(startRow, match->index - line.rowOffset(startRowOffset));
   const int64_t endCol =
-      stringLengthToBufferSize(row + static_cast<int64_t>(endRowOffset), endIndex - offsets[endRowOffset]);
+      stringLengthToBufferSize(row + static_cast<int64_t>(endRowOffset), endIndex - line.rowOffset(endRowOffset));
   return SearchResult{std::move(match->term), startCol, startRow,
                       endCol - startCol + cols * static_cast<int64_t>(endRowOffset - startRowOffset)};
 }
@@ -138,18 +144,23 @@ const icu::RegexPattern* SearchEngine::compiledPattern(const std::string& term, 
                                            caseSensitive ? 0 : UREGEX_CASE_INSENSITIVE, parseError, status));
   if (U_FAILURE(status)) pattern.reset();
   patternFailed = !pattern;
+  matcher.reset();
+  if (pattern) {
+    status = U_ZERO_ERROR;
+    matcher.reset(pattern->matcher(status));
+    if (U_FAILURE(status)) matcher.reset();
+  }
   return pattern.get();
 }
 
 std::optional<SearchEngine::LineMatch> SearchEngine::matchRegex(const std::string& term, const SearchLineEntry& line,
                                                                 int64_t offset, bool caseSensitive, bool reverse) {
-  const icu::RegexPattern* compiled = compiledPattern(term, caseSensitive);
-  if (!compiled) return std::nullopt;
+  if (!compiledPattern(term, caseSensitive) || !matcher) return std::nullopt;
+  // One matcher serves every line: making one for each costs more than most lines' matching.
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(line.text, status));
-  if (U_FAILURE(status) || !matcher) return std::nullopt;
-  matcher->setTimeLimit(kRegexTimeLimit, status);
-  const int32_t startIndex = line.characterStarts[static_cast<size_t>(offset)];
+  matcher->reset(line.text);
+  matcher->setTimeLimit(regexTimeLimit(line.text.length()), status);
+  const int32_t startIndex = line.startOf(offset);
   if (reverse) {
     matcher->region(0, startIndex, status);
   } else {
@@ -176,6 +187,8 @@ const icu::UnicodeString& SearchEngine::plainNeedle(const std::string& term, boo
     needle = normalizedTerm(term, foldCase);
     needleTerm = term;
     needleFolded = foldCase;
+    const char16_t* units = needle->getBuffer();
+    needleIsAscii = units && std::all_of(units, units + needle->length(), [](char16_t c) { return c < 0x80; });
   }
   return *needle;
 }
@@ -187,10 +200,9 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::strin
                                                                 int64_t offset, bool caseSensitive, bool reverse) {
   const icu::UnicodeString& needle = plainNeedle(term, !caseSensitive);
   if (needle.isEmpty()) return std::nullopt;
+  if (line.ascii && needleIsAscii) return matchAscii(term, line, offset, !caseSensitive, reverse);
   const SearchLineEntry::Normalized hay = line.normalized(!caseSensitive);
-  const auto& starts = hay.starts;
-  const int32_t origin = starts[static_cast<size_t>(offset)];
-  auto boundary = [&](int32_t index) { return std::binary_search(starts.begin(), starts.end(), index); };
+  const int32_t origin = hay.startOf(offset);
   int32_t at = -1;
   if (reverse) {
     if (origin < needle.length()) return std::nullopt;
@@ -198,7 +210,7 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::strin
     while (limit >= 0) {
       const int32_t candidate = hay.text.lastIndexOf(needle, 0, limit + needle.length());
       if (candidate < 0) break;
-      if (boundary(candidate) && boundary(candidate + needle.length())) {
+      if (hay.isCharacterEdge(candidate) && hay.isCharacterEdge(candidate + needle.length())) {
         at = candidate;
         break;
       }
@@ -209,7 +221,7 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::strin
     while (from <= hay.text.length()) {
       const int32_t candidate = hay.text.indexOf(needle, from);
       if (candidate < 0) break;
-      if (boundary(candidate) && boundary(candidate + needle.length())) {
+      if (hay.isCharacterEdge(candidate) && hay.isCharacterEdge(candidate + needle.length())) {
         at = candidate;
         break;
       }
@@ -218,10 +230,46 @@ std::optional<SearchEngine::LineMatch> SearchEngine::matchPlain(const std::strin
   }
   if (at < 0) return std::nullopt;
   LineMatch match;
-  match.index = std::lower_bound(starts.begin(), starts.end(), at) - starts.begin();
-  match.length = (std::lower_bound(starts.begin(), starts.end(), at + needle.length()) - starts.begin()) - match.index;
+  match.index = hay.characterFrom(at);
+  match.length = hay.characterFrom(at + needle.length()) - match.index;
   match.term = term;
   return match;
+}
+
+// An ASCII line against a term that folds and decomposes to ASCII: folding is lowering letters,
+// and every unit is a character of its own, so the line is compared as it is.
+std::optional<SearchEngine::LineMatch> SearchEngine::matchAscii(const std::string& term, const SearchLineEntry& line,
+                                                                int64_t offset, bool foldCase, bool reverse) {
+  const icu::UnicodeString& needle = *this->needle;
+  const char16_t* hay = line.text.getBuffer();
+  const char16_t* want = needle.getBuffer();
+  const int64_t n = needle.length(), length = line.text.length();
+  if (!hay || !want) return std::nullopt;
+  auto lower = [foldCase](char16_t c) { return foldCase && c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c; };
+  auto matchesAt = [&](int64_t at) {
+    for (int64_t j = 0; j < n; ++j) {
+      if (lower(hay[at + j]) != want[j]) return false;
+    }
+    return true;
+  };
+  int64_t at = -1;
+  if (reverse) {
+    for (int64_t i = offset - n; i >= 0; --i) {
+      if (matchesAt(i)) {
+        at = i;
+        break;
+      }
+    }
+  } else {
+    for (int64_t i = offset; i + n <= length; ++i) {
+      if (lower(hay[i]) == want[0] && matchesAt(i)) {
+        at = i;
+        break;
+      }
+    }
+  }
+  if (at < 0) return std::nullopt;
+  return LineMatch{at, n, term};
 }
 
 bool SearchEngine::isWholeWord(int64_t searchIndex, const SearchLineEntry& line, int64_t length) const {

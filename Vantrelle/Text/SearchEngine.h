@@ -57,6 +57,8 @@ class SearchEngine {
                                       bool caseSensitive, bool reverse);
   std::optional<LineMatch> matchPlain(const std::string& term, const SearchLineEntry& line, int64_t offset,
                                       bool caseSensitive, bool reverse);
+  std::optional<LineMatch> matchAscii(const std::string& term, const SearchLineEntry& line, int64_t offset,
+                                      bool foldCase, bool reverse);
   bool isWholeWord(int64_t searchIndex, const SearchLineEntry& line, int64_t length) const;
   int64_t bufferColsToStringOffset(int64_t startRow, int64_t cols);
   int64_t stringLengthToBufferSize(int64_t row, int64_t offset);
@@ -70,10 +72,12 @@ class SearchEngine {
   std::string patternTerm;
   bool patternCaseSensitive = false;
   std::unique_ptr<icu::RegexPattern> pattern;
+  std::unique_ptr<icu::RegexMatcher> matcher;
   bool patternFailed = false;
   std::string needleTerm;
   bool needleFolded = false;
   std::optional<icu::UnicodeString> needle;
+  bool needleIsAscii = false;
 };
 
 }  // namespace vantrelle

@@ -47,19 +47,31 @@ icu::UnicodeString toUnicodeString(const std::u16string& text) {
 }  // namespace
 
 int64_t SearchLineEntry::characterAt(int32_t utf16Index) const {
+  if (characterStarts.empty()) return std::clamp<int64_t>(utf16Index, 0, std::max<int64_t>(text.length() - 1, 0));
   auto it = std::upper_bound(characterStarts.begin(), characterStarts.end() - 1, utf16Index);
   return std::max<int64_t>(0, (it - characterStarts.begin()) - 1);
 }
 
 int64_t SearchLineEntry::characterFrom(int32_t utf16Index) const {
+  if (characterStarts.empty()) return std::clamp<int64_t>(utf16Index, 0, text.length());
   auto it = std::lower_bound(characterStarts.begin(), characterStarts.end(), utf16Index);
   return std::min<int64_t>(it - characterStarts.begin(), characterCount());
 }
 
 icu::UnicodeString SearchLineEntry::characterText(int64_t index) const {
   if (index < 0 || index >= characterCount()) return icu::UnicodeString(static_cast<UChar>(' '));
-  const int32_t start = characterStarts[static_cast<size_t>(index)];
-  return icu::UnicodeString(text, start, characterStarts[static_cast<size_t>(index) + 1] - start);
+  const int32_t start = startOf(index);
+  return icu::UnicodeString(text, start, startOf(index + 1) - start);
+}
+
+bool SearchLineEntry::Normalized::isCharacterEdge(int32_t index) const {
+  if (!starts) return index >= 0 && index <= text.length();
+  return std::binary_search(starts->begin(), starts->end(), index);
+}
+
+int64_t SearchLineEntry::Normalized::characterFrom(int32_t index) const {
+  if (!starts) return std::clamp<int64_t>(index, 0, text.length());
+  return std::lower_bound(starts->begin(), starts->end(), index) - starts->begin();
 }
 
 SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
@@ -70,14 +82,15 @@ SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
     std::u16string folding;
     folding.reserve(static_cast<size_t>(text.length()));
     std::vector<int32_t> starts;
-    starts.reserve(characterStarts.size());
+    starts.reserve(static_cast<size_t>(characterCount()) + 1);
+    bool oneUnitEach = true;
     for (int64_t i = 0; i < characterCount(); ++i) {
       starts.push_back(static_cast<int32_t>(folding.size()));
       // Folding and decomposing leave ASCII as it is but for the case of its letters. Most of
       // what a terminal holds is ASCII, and asking ICU for each character costs a big scrollback
       // seconds.
-      const int32_t start = characterStarts[static_cast<size_t>(i)];
-      if (characterStarts[static_cast<size_t>(i) + 1] - start == 1 && text.charAt(start) < 0x80) {
+      const int32_t start = startOf(i);
+      if (startOf(i + 1) - start == 1 && text.charAt(start) < 0x80) {
         char16_t c = text.charAt(start);
         if (foldCase && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
         folding.push_back(c);
@@ -90,6 +103,7 @@ SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
         icu::UnicodeString normal = nfd->normalize(piece, pieceStatus);
         if (U_SUCCESS(pieceStatus)) piece = normal;
       }
+      oneUnitEach = oneUnitEach && piece.length() == 1;
       folding.append(reinterpret_cast<const char16_t*>(piece.getBuffer()), static_cast<size_t>(piece.length()));
     }
     starts.push_back(static_cast<int32_t>(folding.size()));
@@ -97,9 +111,12 @@ SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
     const bool sameText = folding.size() == static_cast<size_t>(text.length()) &&
                           std::equal(folding.begin(), folding.end(), text.getBuffer());
     if (!sameText) slot->text = toUnicodeString(folding);
-    if (starts != characterStarts) slot->starts = std::move(starts);
+    if (!oneUnitEach && starts != characterStarts) slot->starts = std::move(starts);
   }
-  return {slot->text ? *slot->text : text, slot->starts ? *slot->starts : characterStarts};
+  const std::vector<int32_t>* starts = slot->starts              ? &*slot->starts
+                                       : characterStarts.empty() ? nullptr
+                                                                 : &characterStarts;
+  return {slot->text ? *slot->text : text, starts};
 }
 
 BufferMark BufferMark::of(const Terminal& terminal) {
@@ -155,7 +172,7 @@ void SearchLineCache::keepUnchangedLines() {
   for (size_t row = 0; row < slots.size(); ++row) {
     auto& slot = slots[row];
     if (!slot) continue;
-    const int64_t end = static_cast<int64_t>(row + slot->lineOffsets.size());
+    const int64_t end = static_cast<int64_t>(row + slot->rowCount());
     if (end > changedFrom || (end == changedFrom && continued)) slot.reset();
   }
   slots.resize(static_cast<size_t>(rowCount));
@@ -166,37 +183,43 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
   auto& lines = terminal.buffer->lines();
   const int64_t rowCount = lines.count();
   if (lineIndex < 0 || lineIndex >= rowCount) return entry;
-  entry.characterStarts.clear();
-  std::u16string text;
+  std::u16string& text = scratchText;
+  std::vector<int32_t>& starts = scratchStarts;
+  text.clear();
+  starts.clear();
   for (int64_t r = lineIndex; r < rowCount; ++r) {
     const BufferLine& line = *lines[static_cast<int>(r)];
     const bool wrapsToNext = r + 1 < rowCount && lines[static_cast<int>(r + 1)]->isWrapped();
     int length = line.count();
     if (trimRight && !wrapsToNext) length = std::max(0, std::min(line.getTrimmedLength(), length));
-    const size_t rowStart = entry.characterStarts.size();
+    const size_t rowStart = starts.size();
     for (int c = 0; c < length; ++c) {
-      const CharData& cell = line[c];
+      const CharData cell = line[c];
       if (cell.code == 0 && c > 0 && line[c - 1].width == 2) continue;
-      entry.characterStarts.push_back(static_cast<int32_t>(text.size()));
+      starts.push_back(static_cast<int32_t>(text.size()));
       appendCell(text, terminal, cell.code);
       if (cell.width == 2 && c + 1 < length && line[c + 1].code == 0) ++c;
     }
     // A wide character that did not fit at the end of the row left an empty cell there.
-    if (wrapsToNext && length > 0 && entry.characterStarts.size() > rowStart) {
-      const CharData& last = line[length - 1];
+    if (wrapsToNext && length > 0 && starts.size() > rowStart) {
+      const CharData last = line[length - 1];
       if (last.code == 0 && last.width <= 1 && (*lines[static_cast<int>(r + 1)])[0].width == 2) {
-        text.resize(static_cast<size_t>(entry.characterStarts.back()));
-        entry.characterStarts.pop_back();
+        text.resize(static_cast<size_t>(starts.back()));
+        starts.pop_back();
       }
     }
     if (!wrapsToNext) break;
-    entry.lineOffsets.push_back(static_cast<int64_t>(entry.characterStarts.size()));
+    entry.rowStarts.push_back(static_cast<int64_t>(starts.size()));
   }
-  entry.characterStarts.push_back(static_cast<int32_t>(text.size()));
-  // The cache keeps an entry for every line: it keeps no room it grew into.
-  entry.characterStarts.shrink_to_fit();
   entry.text = toUnicodeString(text);
-  entry.text.toUTF8String(entry.lineAsString);
+  // Most lines hold one unit of text a character, and then need no list of where each starts.
+  if (starts.size() != text.size()) {
+    starts.push_back(static_cast<int32_t>(text.size()));
+    entry.characterStarts.assign(starts.begin(), starts.end());
+    entry.ascii = false;
+  } else {
+    entry.ascii = std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+  }
   return entry;
 }
 

@@ -14,14 +14,25 @@ class Terminal;
 
 // The text of one logical line (a row and the rows soft-wrapped onto it). A "character" is what
 // one cell shows, so character offsets map straight back to cells; the UTF-16 form and each
-// character's start in it serve the ICU matchers.
+// character's start in it serve the ICU matchers. A big scrollback keeps one of these for every
+// line it has, so the usual line (one row, each character one UTF-16 unit) keeps no lists.
 struct SearchLineEntry {
-  std::string lineAsString;
-  std::vector<int64_t> lineOffsets{0};  // character offset where each row of the line begins
   icu::UnicodeString text;
-  std::vector<int32_t> characterStarts{0};  // one per character, then the end of `text`
+  // The character offset where each row after the first begins (the first begins at 0).
+  std::vector<int64_t> rowStarts;
+  // One per character, then the end of `text`; empty when each character is one unit of `text`.
+  std::vector<int32_t> characterStarts;
+  // Each character is one ASCII unit: plain matching needs no folded or decomposed copy.
+  bool ascii = true;
 
-  int64_t characterCount() const { return static_cast<int64_t>(characterStarts.size()) - 1; }
+  size_t rowCount() const { return rowStarts.size() + 1; }
+  int64_t rowOffset(size_t row) const { return row == 0 ? 0 : rowStarts[row - 1]; }
+  int64_t characterCount() const {
+    return characterStarts.empty() ? text.length() : static_cast<int64_t>(characterStarts.size()) - 1;
+  }
+  int32_t startOf(int64_t character) const {
+    return characterStarts.empty() ? static_cast<int32_t>(character) : characterStarts[static_cast<size_t>(character)];
+  }
   // The character holding a UTF-16 index (rounded down), and the first character starting at or
   // after one (rounded up).
   int64_t characterAt(int32_t utf16Index) const;
@@ -31,14 +42,19 @@ struct SearchLineEntry {
   // Case-folded (or only decomposed) text with each character's start in it; built on first use.
   struct Normalized {
     const icu::UnicodeString& text;
-    const std::vector<int32_t>& starts;  // one per character, then the end
+    const std::vector<int32_t>* starts;  // one per character, then the end; none: one unit each
+
+    int32_t startOf(int64_t character) const {
+      return starts ? (*starts)[static_cast<size_t>(character)] : static_cast<int32_t>(character);
+    }
+    bool isCharacterEdge(int32_t index) const;
+    int64_t characterFrom(int32_t index) const;
   };
   Normalized normalized(bool foldCase) const;
 
  private:
-  // What folding or decomposing made of the line; most lines are ASCII and come out as they
-  // were, or differ only in the case of some letters, and then keep no copy of the line's text
-  // or of its starts (a big scrollback holds a line of these for every line it has).
+  // What folding or decomposing made of the line; most lines come out as they were, or differ
+  // only in the case of some letters, and then keep no copy of the line's text or its starts.
   struct NormalizedForm {
     std::optional<icu::UnicodeString> text;
     std::optional<std::vector<int32_t>> starts;
@@ -94,6 +110,9 @@ class SearchLineCache {
  private:
   void keepUnchangedLines();
 
+  // Where lines are put together before the entry takes its own copy, kept from line to line.
+  mutable std::u16string scratchText;
+  mutable std::vector<int32_t> scratchStarts;
   // The buffer as it was when the entries were read.
   std::optional<BufferMark> reading;
   bool keepUnchangedOnNextUse = false;

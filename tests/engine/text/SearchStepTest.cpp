@@ -1,6 +1,8 @@
 // Steps run a slice at a time, and the line cache kept across output.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "Vantrelle/Text/SearchService.h"
 #include "engine/terminal/TestHost.h"
 
@@ -101,6 +103,20 @@ TEST(SearchStep, OutputKeepsTheScrollbackLinesAlreadyRead) {
   f.search.invalidate();
   f.t.feed("\x1b[3J");
   EXPECT_TRUE(f.search.findAll("early", {}, 5).empty());
+}
+
+// A pattern that backtracks without end on every line gives up on each line soon, so a search
+// over many such lines ends (each once took a third of a second) and still finds a later match.
+TEST(SearchStep, APathologicalPatternGivesUpOnEachLineSoon) {
+  StepFixture f(70, 4, 500);
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += std::string(60, 'a') + "\r\n";
+  f.t.feed(text + "ax");
+  const auto began = std::chrono::steady_clock::now();
+  auto found = f.search.findNext("(a|aa)+x", SearchOptions(false, true, false));
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->row, 40);
 }
 
 }  // namespace

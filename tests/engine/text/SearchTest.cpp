@@ -209,6 +209,20 @@ TEST(Search, MixedLinesFoldEachCharacterInPlace) {
   }
 }
 
+// A term that folds to ASCII letters ("ß" to "ss", the Kelvin sign to "k") finds them in a line of
+// plain ASCII, and only when case is ignored.
+TEST(Search, TermsThatFoldToAsciiMatchAsciiLines) {
+  SearchFixture f;
+  f.t.feed("kiss KELVIN");
+  auto sharp = f.search.engine.find("\xc3\x9f", 0, 0, plain);
+  ASSERT_TRUE(sharp);
+  EXPECT_EQ(*sharp, (SearchResult{"\xc3\x9f", 2, 0, 2}));
+  auto kelvin = f.search.engine.find("\xe2\x84\xaa", 0, 0, plain);
+  ASSERT_TRUE(kelvin);
+  EXPECT_EQ(kelvin->col, 0);
+  EXPECT_FALSE(f.search.engine.find("\xc3\x9f", 0, 0, SearchOptions(true, false, false)));
+}
+
 // Output without a newline makes one logical line of many rows. Each of its rows once walked up
 // to the line's first row and read the line again from there, so a search over it never ended;
 // and a top row whose line began above the scrollback was never searched at all.
