@@ -154,8 +154,32 @@ void TerminalView::searchFromSelection() {
     bool ordered = a.row < b.row || (a.row == b.row && a.col <= b.col);
     search->lastSelection = ordered ? SearchSelection{a, b} : SearchSelection{b, a};
   } else {
-    search->lastSelection.reset();
+    search->lastSelection = shownMatchPlace();
   }
+}
+
+// Where the match last shown is now, when output ended its selection. Each line fed ends the
+// selection while mouse reports are allowed, so under running output every step started again
+// from the top and went to the first match each time. Without output since, a selection the user
+// changed, or a match whose text left the scrollback, there is none: the step starts from the
+// top as it would.
+std::optional<SearchSelection> TerminalView::shownMatchPlace() const {
+  const auto& shown = findState.shownMatch;
+  if (!shown) return std::nullopt;
+  const BufferMark now = BufferMark::of(*terminal);
+  const auto dropped = now.linesDroppedSince(shown->mark);
+  const bool lineFed = now.linesTrimmed != shown->mark.linesTrimmed || now.yBase != shown->mark.yBase ||
+                       terminal->buffer->y != shown->cursorRow;
+  if (!dropped || !lineFed) return std::nullopt;
+  // The selection moved with its text for as long as it stayed active, by up to `dropped` rows.
+  const Position& start = selection->start();
+  const Position& end = selection->end();
+  const int64_t moved = shown->start.row - start.row;
+  const bool untouched = start.col == shown->start.col && end.col == shown->end.col &&
+                         end.row - start.row == shown->end.row - shown->start.row && moved >= 0 && moved <= *dropped;
+  if (!untouched || shown->start.row - *dropped < 0) return std::nullopt;
+  return SearchSelection{Position(shown->start.col, shown->start.row - *dropped),
+                         Position(shown->end.col, shown->end.row - *dropped)};
 }
 
 bool TerminalView::findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward) {
@@ -168,10 +192,13 @@ bool TerminalView::findStep(const std::string& term, const SearchOptions& option
 
 bool TerminalView::showFindResult(const std::optional<SearchResult>& result, bool scrollToResult) {
   if (!result) {
+    findState.shownMatch.reset();
     if (selection->active()) deactivateSelection();
     return false;
   }
   selection->setSelection(Position(result->col, result->row), matchEnd(*result));
+  findState.shownMatch =
+      FindState::ShownMatch{selection->start(), selection->end(), BufferMark::of(*terminal), terminal->buffer->y};
   if (scrollToResult) scrollToReveal(result->row);
   return true;
 }
@@ -252,6 +279,7 @@ bool TerminalView::findPrevious(const std::string& term, const SearchOptions& op
 
 void TerminalView::clearSearch() {
   cancelPendingFind();
+  findState.shownMatch.reset();
   if (search) search->reset();
   if (selection && selection->active()) deactivateSelection();
 }

@@ -579,6 +579,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool findStep(const std::string& term, const SearchOptions& options, bool scrollToResult, bool forward);
   Position matchEnd(const SearchResult& result) const;
   void searchFromSelection();
+  std::optional<SearchSelection> shownMatchPlace() const;
   bool showFindResult(const std::optional<SearchResult>& result, bool scrollToResult);
   void startFindStep(const std::string& term, const SearchOptions& options, bool forward);
   void scheduleFindStep();

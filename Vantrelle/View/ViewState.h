@@ -132,6 +132,15 @@ struct FindState {
   };
   std::optional<PendingFind> pendingFind;
   platform::SourceId pendingFindSource;
+  // The match last shown, and where the buffer's rows stood then: output that ends the selection
+  // (a line feed does while mouse reports are allowed) leaves the next step to start from there.
+  struct ShownMatch {
+    Position start;
+    Position end;
+    BufferMark mark;
+    int cursorRow = 0;
+  };
+  std::optional<ShownMatch> shownMatch;
   // How long one slice may run: short enough that a key typed meanwhile is not held up.
   std::chrono::microseconds sliceLength = std::chrono::milliseconds(6);
 };

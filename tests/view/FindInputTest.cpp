@@ -131,6 +131,35 @@ TEST_F(FindInputTest, ALongSearchGoesOnBetweenTheLoopsOtherWork) {
   EXPECT_FALSE(view->selection->active());
 }
 
+// While mouse reports are allowed each line fed ends the selection that shows the match: the next
+// step still goes on from that match, also after lines left the top of the scrollback, and not
+// back to the first match each time. A selection the user changed starts it from the top.
+TEST_F(FindInputTest, StepsGoOnFromTheLastMatchWhileOutputRuns) {
+  view->changeScrollback(30);
+  std::string text;
+  for (int i = 0; i < 100; i++) text += (i % 10 == 5 ? "needle " : "filler ") + std::to_string(i) + "\r\n";
+  feed(text);
+  auto numberOfMatch = [&] {
+    const int64_t row = view->selection->start().row;
+    return std::stoi(view->getTerminal().getText(Position(7, row), Position(10, row)));
+  };
+  ASSERT_TRUE(view->findNext("needle", {}, true));
+  const int first = numberOfMatch();
+  feed("more\r\n");
+  ASSERT_FALSE(view->selection->active());
+  ASSERT_TRUE(view->findNext("needle", {}, true));
+  EXPECT_EQ(numberOfMatch(), first + 10);
+  feed("more\r\nmore\r\n");
+  ASSERT_TRUE(view->findNext("needle", {}, true));
+  EXPECT_EQ(numberOfMatch(), first + 20);
+
+  view->selection->setSelection(Position(0, 0), Position(1, 0));
+  view->selection->setActive(false);
+  feed("more\r\n");
+  ASSERT_TRUE(view->findNext("needle", {}, true));
+  EXPECT_EQ(numberOfMatch(), first);
+}
+
 TEST_F(FindInputTest, MatchesScrollIntoViewOnlyOnTheNormalScreen) {
   view->feed("target\r\n");
   for (int i = 0; i < 100; i++) view->feed("filler\r\n");
