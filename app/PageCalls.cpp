@@ -2,6 +2,8 @@
 
 #include <webkit/webkit.h>
 
+#include "platform/GLibPtr.h"
+
 namespace zorvel::PageCalls {
 
 namespace {
@@ -11,8 +13,11 @@ void callWithArguments(WebKitWebView* webView, const char* body, GVariantBuilder
     g_variant_builder_clear(arguments);
     return;
   }
-  webkit_web_view_call_async_javascript_function(webView, body, -1, g_variant_builder_end(arguments), nullptr, nullptr,
-                                                 nullptr, nullptr, nullptr);
+  // The call only reads the arguments and leaves them the caller's, floating or not: without a
+  // reference of its own here, every value sent to a page (each event of a stream) stayed behind.
+  platform::GVariantPtr values(g_variant_ref_sink(g_variant_builder_end(arguments)));
+  webkit_web_view_call_async_javascript_function(webView, body, -1, values.get(), nullptr, nullptr, nullptr, nullptr,
+                                                 nullptr);
 }
 
 void addString(GVariantBuilder* builder, const char* key, const std::string& text) {
