@@ -70,7 +70,9 @@ void BM_FloodFrameTime(benchmark::State& state) {
     FloodHost host;
     view.processDelegate = &host;
     vantrelle::ViewSize cell = *view.cellDimension;
-    window.set_default_size(int(cell.width * cols + 0.5), int(cell.height * rows + 0.5));
+    // The scroller keeps a strip of its own beside the grid.
+    double strip = view.getOptimalFrameSize().width - cell.width * view.getTerminal().cols;
+    window.set_default_size(int(cell.width * cols + strip + 0.5), int(cell.height * rows + 0.5));
     window.set_child(view);
     window.present();
     while (!view.get_mapped()) g_main_context_iteration(nullptr, TRUE);
