@@ -38,7 +38,9 @@ struct View {
   View() {
     vantrelle::ViewSize cell = *view.cellDimension;
     view.scaleFactorOverride = 1.0;
-    view.size_allocate(Gtk::Allocation(0, 0, int(cell.width * cols + 0.5), int(cell.height * rows + 0.5)), -1);
+    // The scroller keeps a strip of its own beside the grid.
+    double strip = view.getOptimalFrameSize().width - cell.width * view.getTerminal().cols;
+    view.size_allocate(Gtk::Allocation(0, 0, int(cell.width * cols + strip + 0.5), int(cell.height * rows + 0.5)), -1);
   }
   vantrelle::CairoDrawingPath& path() { return static_cast<vantrelle::CairoDrawingPath&>(view.drawingPath()); }
   // Feeds `bytes`, then repaints what changed into the backing surface.
