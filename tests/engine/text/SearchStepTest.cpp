@@ -3,21 +3,13 @@
 
 #include <chrono>
 
-#include "Vantrelle/Text/SearchService.h"
-#include "engine/terminal/TestHost.h"
+#include "engine/text/SearchFixture.h"
 
 namespace vantrelle {
 namespace {
 
-using testing::sized;
-using testing::TestHost;
-
-struct StepFixture {
-  TestHost host;
-  Terminal t;
-  SearchService search;
-  explicit StepFixture(int cols = 10, int rows = 4, int scrollback = 500)
-      : t(&host, sized(cols, rows, scrollback)), search(t) {}
+struct StepFixture : testing::SearchFixture {
+  explicit StepFixture(int cols = 10, int rows = 4, int scrollback = 500) : SearchFixture(cols, rows, scrollback) {}
 
   // Advances a step a few lines at a time (the deadline has always passed) and counts the slices.
   std::optional<SearchResult> sliced(SearchStep& step, int& slices) {

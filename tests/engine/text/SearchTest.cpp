@@ -1,21 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "Vantrelle/Text/SearchService.h"
-#include "engine/terminal/TestHost.h"
+#include "engine/text/SearchFixture.h"
 
 namespace vantrelle {
 namespace {
 
-using testing::sized;
-using testing::TestHost;
-
-struct SearchFixture {
-  TestHost host;
-  Terminal t;
-  SearchService search;
-  explicit SearchFixture(int cols = 20, int rows = 6, int scrollback = 500)
-      : t(&host, sized(cols, rows, scrollback)), search(t) {}
-};
+using testing::SearchFixture;
 
 const SearchOptions plain{};
 const SearchOptions regex{false, true, false};
