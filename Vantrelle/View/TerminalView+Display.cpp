@@ -10,6 +10,7 @@
 #include <cmath>
 #include <utility>
 
+#include "Vantrelle/View/PromptFrame.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "platform/Dispatch.h"
 
@@ -146,9 +147,17 @@ void TerminalView::displayFedOutput() {
   }
   if (answersInput) {
     displayImmediately();
+    startEchoFrameNow();
   } else {
     queueDisplayWhileTyping();
   }
+}
+
+// The frame that shows the echo of a key starts as soon as the main loop is free, not one interval
+// after a frame that drew other output.
+void TerminalView::startEchoFrameNow() {
+  if (!get_mapped() || !platform::DispatchQueue::isMainThread()) return;
+  if (auto clock = get_frame_clock()) startRequestedFrameNow(clock->gobj());
 }
 
 // GTK starts a frame no sooner than one interval after the last one. Output that flows while the

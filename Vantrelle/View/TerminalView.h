@@ -204,6 +204,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Schedules the redraw for output just fed: at once when it answers the user's typing, spaced
   // out while the user types, coalesced otherwise.
   void displayFedOutput();
+  void startEchoFrameNow();
   // A redraw of output that arrived while the user types but does not answer a keystroke.
   void queueDisplayWhileTyping();
   void armDisplayWhileTyping();
