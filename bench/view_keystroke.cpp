@@ -128,14 +128,16 @@ class WindowDamage {
   WindowDamage& operator=(const WindowDamage&) = delete;
   bool available() const { return damage != 0; }
 
-  // Forgets what was drawn so far.
+  // Forgets what was drawn so far. The reports are dropped before the damage is taken away: a
+  // report dropped after it would leave damage that never reports again.
   void clear() {
-    XDamageSubtract(display, damage, None, None);
     XSync(display, False);
     while (XPending(display)) {
       XEvent event;
       XNextEvent(display, &event);
     }
+    XDamageSubtract(display, damage, None, None);
+    XFlush(display);
   }
 
   // Waits for the window to be drawn on; false at the deadline. The damage is taken away before
