@@ -89,9 +89,17 @@ void PtyChannel::wakeReader() {
 }
 
 void PtyChannel::write(std::vector<uint8_t> bytes, WriteCompletion completion) {
-  std::lock_guard lock(mutex);
+  std::unique_lock lock(mutex);
   if (closed) return;
-  writes.push_back({std::move(bytes), std::move(completion)});
+  // A keystroke reaches the child without waiting for the writer thread to wake.
+  PendingWrite next{std::move(bytes), std::move(completion)};
+  int error = 0;
+  if (writeAtOnce(next, error)) {
+    lock.unlock();
+    if (next.completion) next.completion(next.written, error);
+    return;
+  }
+  writes.push_back(std::move(next));
   if (!writerStarted) {
     writerStarted = true;
     std::thread(writerLoop, shared_from_this()).detach();
@@ -110,14 +118,35 @@ void PtyChannel::writerLoop(std::shared_ptr<PtyChannel> channel) {
       if (channel->closed) return;
       next = std::move(channel->writes.front());
       channel->writes.pop_front();
+      channel->writerBusy = true;
     }
-    size_t written = 0;
+    size_t written = next.written;
     if (!channel->acquire()) return;
     int error = channel->writeAll(next.bytes, written);
     channel->relinquish();
     if (error == ECANCELED) return;
     if (next.completion) next.completion(written, error);
+    std::lock_guard lock(channel->mutex);
+    channel->writerBusy = false;
   }
+}
+
+bool PtyChannel::writeAtOnce(PendingWrite& write, int& error) {
+  if (!writes.empty() || writerBusy || fd < 0) return false;
+  while (write.written < write.bytes.size()) {
+    ssize_t n = ::write(fd, write.bytes.data() + write.written, write.bytes.size() - write.written);
+    if (n > 0) {
+      write.written += size_t(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno != EAGAIN) {
+      error = errno;
+      return true;
+    } else {
+      return false;  // the rest waits for room on the writer thread
+    }
+  }
+  return true;
 }
 
 // Writes the whole buffer, waiting for room while the child is slow to read; gives up with

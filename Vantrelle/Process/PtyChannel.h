@@ -23,7 +23,8 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
     ReadStatus status;
     size_t count = 0;
   };
-  // Called on the writer thread with the bytes written and the error number (0 on success).
+  // Called with the bytes written and the error number (0 on success): on the writer thread, or on
+  // the caller's when `write` wrote everything at once.
   using WriteCompletion = std::function<void(size_t written, int error)>;
 
   // Takes ownership of `fd`, which it switches to non-blocking mode.
@@ -43,7 +44,8 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
   // Makes a waiting `read` return `woken`.
   void wakeReader();
 
-  // Queues the whole buffer for writing; writes happen in order on a thread of the channel's own.
+  // Writes the whole buffer, in order with the writes before it: at once when nothing waits and the
+  // child has room for all of it, otherwise on a thread of the channel's own.
   void write(std::vector<uint8_t> bytes, WriteCompletion completion);
 
   // Stops reads and writes: queued writes that have not started are dropped.
@@ -54,7 +56,11 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
   struct PendingWrite {
     std::vector<uint8_t> bytes;
     WriteCompletion completion;
+    size_t written = 0;  // the part already written
   };
+  // Writes what the child takes without waiting, under `mutex`; nothing when a write is queued or
+  // under way. Returns whether the whole buffer went (`error` set when it failed).
+  bool writeAtOnce(PendingWrite& write, int& error);
   ReadResult readInUse(uint8_t* buffer, size_t capacity, int timeoutMs);
   static void writerLoop(std::shared_ptr<PtyChannel> channel);
   int writeAll(const std::vector<uint8_t>& bytes, size_t& written);
@@ -72,6 +78,7 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
   bool closed = false;
   int users = 0;
   bool writerStarted = false;
+  bool writerBusy = false;  // the writer thread has taken a write and not finished it
 };
 
 }  // namespace vantrelle
