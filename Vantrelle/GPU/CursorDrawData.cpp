@@ -115,8 +115,10 @@ void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, Dr
                         double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
         fit = frame.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, span);
       }
-      double gx = scale * (place.x + fit.dx) + entry->bearingX * fit.scale;
-      double gy = scale * (baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fit.scale;
+      double originX = scale * (place.x + fit.dx), originY = scale * (baseline + glyphRun.positions[i].y + fit.dy);
+      if (fit.scale == 1) originX = wholeDevicePixel(originX), originY = wholeDevicePixel(originY);
+      double gx = originX + entry->bearingX * fit.scale;
+      double gy = originY + entry->bearingY * fit.scale;
       GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
       float side = float(atlas.size);
       TexturedRect r{float(gx),

@@ -1,6 +1,7 @@
 #pragma once
 // Value functions of the draw-data build: clipping with texture trimming, render-mode doubling,
 // image quads, underline patterns, aspect fitting and the Kitty image signature.
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -72,5 +73,9 @@ KittyImageSignature kittySignature(const KittyGraphicsPayload& payload);
 Float4 colorToSIMD(const ViewColor& color);
 // Nearest integer, halves away from zero.
 inline long roundHalfAway(double v) { return v < 0 ? -long(-v + 0.5) : long(v + 0.5); }
+// A glyph bitmap drawn from a fractional origin is spread over two pixels by the sampler, which
+// blurs it: its origin goes to the nearest whole device pixel, as Cairo places glyphs, at the place
+// where the row's transform (which multiplies by `factor`) leaves it.
+inline double wholeDevicePixel(double v, double factor = 1) { return std::floor(v * factor + 0.5) / factor; }
 
 }  // namespace vantrelle

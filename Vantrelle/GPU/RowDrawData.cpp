@@ -264,8 +264,14 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
           }
           double inCluster = glyphRun.positions[i].x - clusterX;
           const double fx = fit.scale / xFactor, fy = fit.scale / yFactor;
-          double x0 = scale * (row.cellWidth * column + inCluster + fit.dx) + entry->bearingX * fx;
-          double y0 = scale * (row.baseline + glyphRun.positions[i].y + fit.dy) + entry->bearingY * fy;
+          double originX = scale * (row.cellWidth * column + inCluster + fit.dx);
+          double originY = scale * (row.baseline + glyphRun.positions[i].y + fit.dy);
+          if (fit.scale == 1) {
+            originX = wholeDevicePixel(originX, xFactor);
+            originY = wholeDevicePixel(originY, yFactor);
+          }
+          double x0 = originX + entry->bearingX * fx;
+          double y0 = originY + entry->bearingY * fy;
           const bool color = entry->atlasKind == GlyphAtlasKind::color;
           GlyphAtlas& atlas = color ? *colorAtlas : *grayscaleAtlas;
           bool placed = false;

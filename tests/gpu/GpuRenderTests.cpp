@@ -160,6 +160,25 @@ TEST_F(GpuRender, ShapesOnDoubleSizeRowsAreAsCrispAsOnTheCairoPath) {
   EXPECT_LT(total / (rowsPx * colsPx * 4.0), 0.5);
 }
 
+// A wide character sits centred in its two cells, which puts its origin between pixels when the
+// cell is an odd number of pixels wide; its bitmap still lands on whole pixels, as sharp as the
+// Cairo path's, not smeared over two.
+TEST_F(GpuRender, WideCharactersAreAsSharpAsOnTheCairoPath) {
+  view->feed(std::string("\xe2\x9a\xa1\xe2\x98\x94 \x1b[1m\xe2\x9a\xa1\xe2\x98\x94\x1b[0m"));
+  view->getTerminal().cursorHidden = true;
+  for (int size : {9, 11, 14}) {
+    view->setFont(Pango::FontDescription("Monospace " + std::to_string(size)));
+    auto frame = gpu().render();
+    ASSERT_TRUE(frame);
+    std::vector<uint8_t> ref = cairoFrame(*view, frame->width, frame->height);
+    ASSERT_FALSE(ref.empty());
+    const size_t rowBytes = size_t(std::ceil(view->cellDimension->height)) * frame->width * 4;
+    double total = 0;
+    for (size_t i = 0; i < rowBytes; i++) total += std::abs(int(ref[i]) - int(frame->pixels[i]));
+    EXPECT_LT(total / double(rowBytes), 0.02) << "Monospace " << size;
+  }
+}
+
 TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
   view->feed(std::string("one\r\ntwo\r\nthree"));
   auto& r = renderer();
