@@ -4,6 +4,7 @@
 // display, painted by the renderer the application would choose there. The view's own frame clock gives the time
 // between the frames that drew the flood's output; the counters give its median and 95th percentile (milliseconds),
 // the median processor time the main thread spent in such a frame, and the bytes per second drained.
+// BM_FloodFrameTimeGpu runs the same flood with the view drawing through its OpenGL renderer.
 //
 // Without a display the program runs itself again under xvfb-run.
 #include <benchmark/benchmark.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Vantrelle/GPU/MetalError.h"
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "Vantrelle/View/WindowRenderer.h"
 #include "bench/ViewBench.h"
@@ -60,7 +62,7 @@ struct FloodHost : vantrelle::LocalProcessTerminalViewDelegate {
   void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { ended = true; }
 };
 
-void BM_FloodFrameTime(benchmark::State& state) {
+void floodFrameTime(benchmark::State& state, bool gpu) {
   std::string file = floodFile();
   std::vector<double> intervals, frameCpu;
   size_t bytes = 0;
@@ -74,6 +76,14 @@ void BM_FloodFrameTime(benchmark::State& state) {
     double strip = view.getOptimalFrameSize().width - cell.width * view.getTerminal().cols;
     window.set_default_size(int(cell.width * cols + strip + 0.5), int(cell.height * rows + 0.5));
     window.set_child(view);
+    if (gpu) {
+      try {
+        view.setUseMetal(true);
+      } catch (const vantrelle::MetalError& error) {
+        state.SkipWithError(("no OpenGL drawing: " + error.description()).c_str());
+        break;
+      }
+    }
     window.present();
     while (!view.get_mapped()) g_main_context_iteration(nullptr, TRUE);
     // Each painted frame that drew new terminal contents, timed by the frame clock.
@@ -122,7 +132,12 @@ void BM_FloodFrameTime(benchmark::State& state) {
   state.counters["p95_frame_ms"] = viewbench::percentile(intervals, 0.95);
   state.counters["frame_cpu_ms"] = viewbench::percentile(frameCpu, 0.5);
 }
+
+void BM_FloodFrameTime(benchmark::State& state) { floodFrameTime(state, false); }
 BENCHMARK(BM_FloodFrameTime)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_FloodFrameTimeGpu(benchmark::State& state) { floodFrameTime(state, true); }
+BENCHMARK(BM_FloodFrameTimeGpu)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 }  // namespace
 
