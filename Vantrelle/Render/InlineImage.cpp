@@ -18,9 +18,12 @@ bool kittyBefore(const InlineImageSlice* a, const InlineImageSlice* b) {
 }  // namespace
 
 SplitImages splitImages(const std::optional<TerminalImageList>& images) {
+  return images ? splitImages(*images) : SplitImages{};
+}
+
+SplitImages splitImages(const TerminalImageList& images) {
   SplitImages split;
-  if (!images) return split;
-  for (const auto& image : *images) {
+  for (const auto& image : images) {
     auto* slice = dynamic_cast<InlineImageSlice*>(image.get());
     if (!slice) continue;
     if (!slice->kittyIsKitty) {
@@ -33,6 +36,17 @@ SplitImages splitImages(const std::optional<TerminalImageList>& images) {
   }
   std::stable_sort(split.below.begin(), split.below.end(), kittyBefore);
   std::stable_sort(split.above.begin(), split.above.end(), kittyBefore);
+  return split;
+}
+
+SplitImages hangingSlices(const TerminalImageList& images) {
+  SplitImages split = splitImages(images);
+  auto keepHanging = [](std::vector<InlineImageSlice*>& list) {
+    std::erase_if(list, [](const InlineImageSlice* slice) { return slice->kittyPixelOffsetY <= 0; });
+  };
+  keepHanging(split.below);
+  keepHanging(split.above);
+  split.other.clear();
   return split;
 }
 

@@ -43,6 +43,9 @@ struct SplitImages {
   std::vector<InlineImageSlice*> other;
 };
 SplitImages splitImages(const std::optional<TerminalImageList>& images);
+SplitImages splitImages(const TerminalImageList& images);
+// The Kitty slices of a row that its placement's vertical offset moves partly into the next row.
+SplitImages hangingSlices(const TerminalImageList& images);
 
 // Where a slice is painted, in points from the top-left corner of its row (y down). A slice is
 // cut one cell high; once the cell has another height (the font changed), it is painted scaled to

@@ -473,8 +473,11 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   }
   for (const auto& [row, info] : cut) {
     lastPassRowCount++;
+    const LineImages* above = row > 0 ? &buffer.lines()[row - 1]->images() : nullptr;
+    pass.imagesAbove = above && *above ? &**above : nullptr;
     drawRow(*buffer.lines()[row], info, ch * (row - bufferOffset), cr, pass);
   }
+  pass.imagesAbove = nullptr;
   // At most a screenful of runs is kept: one pass's worth of a row that changes at every cell.
   auto& spare = shapeCache->spareRuns;
   for (auto& [row, info] : cut) {
@@ -517,11 +520,23 @@ void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, dou
     }
   }
   auto images = splitImages(info.images);
+  // A row at twice the size has a geometry of its own, which the slices above it do not share.
+  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
+  const ViewSize cell = *cellDimension;
+  auto paint = [&](const std::vector<InlineImageSlice*>& above, const std::vector<InlineImageSlice*>& own,
+                   bool kittyOffsets) {
+    for (const auto* image : above) {
+      drawImage(static_cast<const AppleImage&>(*image), cr, top - ch, pass.scale, kittyOffsets, cell, top);
+    }
+    for (const auto* image : own) {
+      drawImage(static_cast<const AppleImage&>(*image), cr, top, pass.scale, kittyOffsets, cell, top);
+    }
+  };
   // Rows drawn at twice the size go through Cairo's transformation.
   std::optional<PixelCanvas> canvas;
   if (transformed) std::swap(canvas, pass.canvas);
   drawRowBackgrounds(info, top, cr, pass.canvas ? &*pass.canvas : nullptr);
-  for (const auto& image : images.below) drawImage(*image, cr, top, pass.scale, true, *cellDimension);
+  paint(hanging.below, images.below, true);
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
   if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
@@ -530,8 +545,8 @@ void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, dou
   for (const auto& cell : info.kittyPlaceholders) {
     drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
   }
-  for (const auto& image : images.above) drawImage(*image, cr, top, pass.scale, true, *cellDimension);
-  for (const auto& image : images.other) drawImage(*image, cr, top, pass.scale, false, *cellDimension);
+  paint(hanging.above, images.above, true);
+  paint({}, images.other, false);
   if (transformed) {
     cairo_restore(cr);
     std::swap(canvas, pass.canvas);

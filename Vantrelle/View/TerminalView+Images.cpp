@@ -19,14 +19,16 @@ constexpr double kMaximumSliceBytes = 256e6;  // all slices of one image togethe
 }  // namespace
 
 void drawImage(const TerminalView::AppleImage& image, cairo_t* cr, double top, double scale, bool kittyOffsets,
-               ViewSize cell) {
+               ViewSize cell, double bandTop) {
   if (!image.image || image.width <= 0 || image.height <= 0) return;
   int pw = image.image->get_width(), ph = image.image->get_height();
   if (pw <= 0 || ph <= 0) return;
   ViewRect rect = slicePlacement(image, cell, scale, kittyOffsets);
   rect.y += top;
+  double clipTop = std::max(rect.y, bandTop), clipBottom = std::min(rect.maxY(), bandTop + cell.height);
+  if (clipBottom <= clipTop) return;
   cairo_save(cr);
-  cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
+  cairo_rectangle(cr, rect.x, clipTop, rect.width, clipBottom - clipTop);
   cairo_clip(cr);
   cairo_translate(cr, rect.x, rect.y);
   cairo_scale(cr, rect.width / pw, rect.height / ph);

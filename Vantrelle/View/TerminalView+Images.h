@@ -10,8 +10,11 @@
 
 namespace vantrelle {
 
-// Paints one slice in the row whose top is `top`, for cells of the size given.
+// Paints one slice attached to the row whose top is `top`, for cells of the size given, only where
+// it falls in the row band starting at `bandTop`: a slice moved down by its placement's offset
+// reaches into the row below, whose painter draws that part, so that a row repainted alone
+// shows it too and no pixel is painted twice.
 void drawImage(const TerminalView::AppleImage& image, cairo_t* context, double top, double scale, bool kittyOffsets,
-               ViewSize cell);
+               ViewSize cell, double bandTop);
 
 }  // namespace vantrelle

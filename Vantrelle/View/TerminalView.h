@@ -178,6 +178,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     ViewRect dirty;
     std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements;
     std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
+    // The images of the line above the row being drawn: their slices may hang into it.
+    const TerminalImageList* imagesAbove = nullptr;
   };
   // Shaped short pieces kept across frames (TerminalView+Drawing.cpp).
   struct ShapeCache;

@@ -88,6 +88,26 @@ TEST_F(KittyImages, ImagesBelowTheTextSortBeforeThoseAbove) {
   EXPECT_EQ(split.other.size(), 1u);
 }
 
+TEST_F(KittyImages, AnImageMovedDownByItsOffsetKeepsItsStripWhenTheRowBelowIsRedrawnAlone) {
+  // 20 x 40 points over rows 0 and 1, moved down 5: its last 5 rows lie in row 2.
+  view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,i=6,p=1,c=2,r=2,Y=5,q=2;") + kRedPixels + "\x1b\\");
+  view->updateDisplay(false);
+  EXPECT_NE(pixelAt(5, 2) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixelAt(5, 22) & 0xffffff, 0xff0000u);
+  EXPECT_EQ(pixelAt(5, 42) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixelAt(5, 47) & 0xffffff, 0xff0000u);
+  // Text after the image dirties row 2 only.
+  view->feed("x");
+  view->updateDisplay(false);
+  EXPECT_EQ(pixelAt(5, 42) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixelAt(5, 47) & 0xffffff, 0xff0000u);
+  // Deleting the image clears the strip as well.
+  view->feed("\x1b_Ga=d,d=i,i=6,q=2\x1b\\");
+  view->updateDisplay(false);
+  EXPECT_NE(pixelAt(5, 42) & 0xffffff, 0xff0000u);
+  EXPECT_NE(pixelAt(5, 22) & 0xffffff, 0xff0000u);
+}
+
 TEST_F(KittyImages, PlaceholderCellsPaintTheirSliceOfAVirtualPlacement) {
   view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,p=0,c=2,r=1,q=2;") + kRedPixels + "\x1b\\");
   ASSERT_FALSE(view->getTerminal().kittyGraphicsState.placementsByKey.empty());
