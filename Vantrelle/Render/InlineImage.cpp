@@ -78,8 +78,24 @@ bool fullyOpaque(const Cairo::RefPtr<Cairo::ImageSurface>& surface) {
 
 }  // namespace
 
+namespace {
+
+// Two Kitty placements without a placement id that share the image, layer, place, size and
+// offsets: no command tells them apart, since every selector takes both or neither.
+bool sameKeylessPlacement(const InlineImageSlice& a, const InlineImageSlice& b) {
+  return !a.kittyPlacementId && !b.kittyPlacementId && a.kittyImageId && a.kittyImageId == b.kittyImageId &&
+         a.kittyImageNumber == b.kittyImageNumber && a.kittyZIndex == b.kittyZIndex && a.kittyCol == b.kittyCol &&
+         a.kittyRow == b.kittyRow && a.kittyCols == b.kittyCols && a.kittyRows == b.kittyRows &&
+         a.kittyPixelOffsetX == b.kittyPixelOffsetX && a.kittyPixelOffsetY == b.kittyPixelOffsetY;
+}
+
+}  // namespace
+
 bool hidesSlice(const InlineImageSlice& newer, const InlineImageSlice& older, double cellWidth) {
-  if (newer.kittyIsKitty || older.kittyIsKitty || !newer.image || !older.image) return false;
+  if (!newer.image || !older.image) return false;
+  if (newer.kittyIsKitty || older.kittyIsKitty) {
+    if (!newer.kittyIsKitty || !older.kittyIsKitty || !sameKeylessPlacement(newer, older)) return false;
+  }
   if (newer.height != older.height) return false;
   newer.image->flush();
   older.image->flush();

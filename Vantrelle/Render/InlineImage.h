@@ -53,9 +53,9 @@ SplitImages hangingSlices(const TerminalImageList& images);
 // breaking into bands with gaps between them or overlapping.
 ViewRect slicePlacement(const InlineImageSlice& slice, ViewSize cell, double backingScale, bool kittyOffsets);
 
-// Whether `newer`, painted after `older` in the same row, leaves no pixel of it to be seen. Only
-// images of the protocols without placements are compared; Kitty cells keep the protocol's own
-// rules for stacking and deletion.
+// Whether `newer`, painted after `older` in the same row, leaves no pixel of it to be seen. Kitty
+// cells keep the protocol's own rules for stacking and deletion: only a placement without an id
+// that repeats another exactly (an image shown again in place, as animations do) is compared.
 bool hidesSlice(const InlineImageSlice& newer, const InlineImageSlice& older, double cellWidth);
 
 // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.

@@ -108,6 +108,26 @@ TEST_F(KittyImages, AnImageMovedDownByItsOffsetKeepsItsStripWhenTheRowBelowIsRed
   EXPECT_NE(pixelAt(5, 22) & 0xffffff, 0xff0000u);
 }
 
+// An animation shows each frame in place without a placement id: hidden frames must not pile up.
+TEST_F(KittyImages, AnImageShownAgainInPlaceWithoutAPlacementIdLetsGoOfTheHiddenOne) {
+  struct Case {
+    const char* name;
+    const char* second;
+    size_t slicesLeft;
+  } cases[] = {
+      {"the same image again", "i=1", 2},
+      {"another image", "i=2", 4},
+      {"the same image in another layer", "i=1,z=-1", 4},
+      {"the same image moved down by an offset", "i=1,Y=3", 4},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,i=1,c=2,r=2,C=1,q=2;") + kRedPixels + "\x1b\\");
+    view->feed(std::string("\x1b_Ga=T,f=32,s=2,v=2,c=2,r=2,C=1,q=2,") + c.second + ";" + kRedPixels + "\x1b\\");
+    EXPECT_EQ(slices().size(), c.slicesLeft) << c.name;
+  }
+}
+
 TEST_F(KittyImages, PlaceholderCellsPaintTheirSliceOfAVirtualPlacement) {
   view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,p=0,c=2,r=1,q=2;") + kRedPixels + "\x1b\\");
   ASSERT_FALSE(view->getTerminal().kittyGraphicsState.placementsByKey.empty());
