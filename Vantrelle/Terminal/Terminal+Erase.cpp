@@ -126,10 +126,25 @@ void shiftColumnsLeft(BufferLine& line, int x, int rm, int n, const CharData& bl
   line.setWrapped(false);
 }
 
+// Rows a resize left below the screen belong to the screen, past its bottom: erasing what lies
+// below the cursor erases them too. Left there, the line feeds of the program's next output
+// would bring them back under it.
+void eraseRowsBelowScreen(Terminal& t) {
+  Buffer& b = *t.buffer;
+  auto& lines = b.lines();
+  const int end = b.yBase + t.rows;
+  if (lines.count() <= end) return;
+  for (int row = end; row < lines.count(); row++) b.clearImagesFromLine(row);
+  lines.setCount(end);
+  if (b.yDisp > b.yBase) b.yDisp = b.yBase;
+  t.updateRange(t.rows - 1);
+}
+
+// Only the lines above the screen: rows a resize left below it are not saved lines.
 void eraseSavedLines(Terminal& t) {
   Buffer& b = *t.buffer;
   auto& lines = b.lines();
-  const int k = lines.count() - t.rows;
+  const int k = b.yBase;
   if (k < 1) return;
   lines.trimStart(k);
   b.linesTop = 0;
@@ -161,6 +176,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
       eraseCells(line, b.x, cols, eraseCell(*this));
       if (b.x == 0) line.setWrapped(false);
       for (int row = b.y + 1; row < rows; row++) resetBufferLine(row, false);
+      eraseRowsBelowScreen(*this);
       updateRange(rows - 1);
       break;
     }
@@ -178,6 +194,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
       updateRange(rows - 1);
       b.forgetPromptStart();  // an editor clearing the screen draws its prompt again at the top
       for (int row = rows - 1; row >= 0; row--) resetBufferLine(row, true);
+      eraseRowsBelowScreen(*this);
       clearAllKittyImages();
       updateRange(0);
       break;

@@ -54,11 +54,18 @@ void Terminal::scroll(bool isWrapped) {
     scrollWithinMargins(topRow, bottomRow);
   } else if (b.scrollTop == 0 && bottomRow < lines.count()) {
     const bool wasFull = lines.isFull();
+    bool revealed = false;
     if (bottomRow == lines.count() - 1 && wasFull) {
       lines.recycle(eraseAttr());
       lines[lines.count() - 1]->setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
       lines.push(lines.makeCopy(blank()));
+    } else if (b.scrollBottom == rows - 1) {
+      // Rows a resize left below the screen are the screen's own rows past its bottom: the
+      // cursor goes on to the next of them, as it would on the taller screen that showed them,
+      // and they come back into view in order instead of staying under every new line for good.
+      revealed = true;
+      if (isWrapped) lines[bottomRow + 1]->setWrapped(true);
     } else if (wasFull) {
       // The region ends above the screen's last row (a status line below it) and the ring is
       // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
@@ -72,7 +79,7 @@ void Terminal::scroll(bool isWrapped) {
                    [this, &b](int index) { updateRange(index - b.yBase); });
       startLogicalLine(lines, bottomRow + 2);
     }
-    if (!wasFull) {
+    if (!wasFull || revealed) {
       b.yBase = b.yBase + 1;
       if (!userScrolling) b.yDisp = b.yDisp + 1;
     } else {

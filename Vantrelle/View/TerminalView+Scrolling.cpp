@@ -58,7 +58,7 @@ void TerminalView::scroll(double toPosition) {
   double exact = std::clamp(toPosition, 0.0, 1.0) * max;
   int target = std::clamp(int(exact + 1e-7), 0, max);
   if (target == terminal->buffer->yDisp) {
-    userScrolling = target < max;
+    userScrolling = target < std::min(max, terminal->buffer->yBase);
     terminal->userScrolling = userScrolling;
     return;
   }
@@ -68,7 +68,9 @@ void TerminalView::scroll(double toPosition) {
 void TerminalView::scrollTo(int row, bool notifyAccessibility) {
   int max = maxScroll();
   row = std::clamp(row, 0, max);
-  userScrolling = row < max;
+  // Output follows a view at the screen's top row or below it: rows a resize left below the
+  // screen lie past the screen, and looking at the screen itself is not looking back.
+  userScrolling = row < std::min(max, terminal->buffer->yBase);
   terminal->userScrolling = userScrolling;
   Buffer& buffer = *terminal->buffer;
   if (row == buffer.yDisp) return;
