@@ -227,7 +227,12 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
   // A row erased to its end no longer runs on into the next one. A shell that redraws its line
   // wider erases the rows it used before; left marked as continuations, they would join the
   // next command's output to the command line.
-  if ((p == 0 || p == 2 || (p == 1 && b.x + 1 >= cols)) && b.y + 1 < rows) screenLine(*this, b.y + 1).setWrapped(false);
+  const bool toEnd = p == 0 || p == 2 || (p == 1 && b.x + 1 >= cols);
+  if (toEnd && b.y + 1 < rows) screenLine(*this, b.y + 1).setWrapped(false);
+  // Nor does a row erased whole go on from the one above, as after ED from its first column: a
+  // shell whose edited line needs a row fewer erases that row, and the command's output then
+  // starts on it.
+  if (toEnd && (p != 0 || b.x == 0)) line.setWrapped(false);
   updateRange(b.y);
 }
 
