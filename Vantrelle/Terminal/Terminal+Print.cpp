@@ -432,8 +432,12 @@ struct Terminal::TextRun {
 // clusters as a TextRun does and settles an emoji selector's widening where the cell is.
 struct Terminal::RowRun {
   static constexpr size_t kCapacity = TextRun::kCapacity;
+  // Made for every line of text that is not plain ASCII. The pointers come in here rather than
+  // being cleared with the rest and set after: a run cleared whole is cleared by a string store,
+  // which is slow to start.
+  RowRun(Buffer* target, Terminal* owner) : buffer(target), terminal(owner) {}
   Buffer::TextRow row;
-  Buffer* buffer = nullptr;
+  Buffer* buffer;
   CharData* last = nullptr;
   int32_t lastForm = 0;  // the last cell's form bits, as a TextRun keeps them in its code
   size_t count = 0;
@@ -442,7 +446,7 @@ struct Terminal::RowRun {
   bool joining = true;
   int8_t afterLoneIndicator = -1;
 
-  Terminal* terminal = nullptr;  // whose cluster table gives the codes of emoji
+  Terminal* terminal;  // whose cluster table gives the codes of emoji
 
   bool hasRoom() const { return count < kCapacity && row.at < row.limit; }
   static bool ownsCell(DecodedScalar decoded, int width) { return takesOwnRowCell(decoded, width); }
@@ -695,10 +699,8 @@ size_t Terminal::printTextRun(std::span<const uint8_t> run) {
 // Text that stays on the cursor's row, written there as it is decoded; returns the bytes
 // consumed, none where the row cannot be written that way or its first cell needs a wrap.
 size_t Terminal::printOnRow(std::span<const uint8_t> run) {
-  RowRun batch;
+  RowRun batch(buffer, this);
   if (!buffer->openTextRow(renditionCell(), batch.row)) return 0;
-  batch.buffer = buffer;
-  batch.terminal = this;
   // A character after a joiner may join the cell printed before this run.
   batch.endsWithJoiner = lastPrintedEndsWithJoiner();
   const size_t taken = buildTextRun(batch, run, RowRun::kCapacity);
