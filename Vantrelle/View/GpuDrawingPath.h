@@ -47,6 +47,7 @@ class GpuDrawingPath : public TerminalDrawingPath {
   // Draws a frame into `pixels`; false when there is none to draw.
   bool renderInPlace();
   bool renderFrame();
+  void fallBackToCairo(const std::string& reason);
   TerminalView& view;
   GdkGLContext* context;
   std::unique_ptr<MetalTerminalRenderer> renderer;
@@ -60,6 +61,9 @@ class GpuDrawingPath : public TerminalDrawingPath {
   std::optional<std::string> shaders;
   sigc::connection rootConnection;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  // Why the last frame could not be drawn, when the context can draw no more.
+  std::optional<std::string> failure;
+  bool fallingBack = false;
 };
 
 }  // namespace vantrelle

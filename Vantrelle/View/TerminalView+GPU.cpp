@@ -6,6 +6,7 @@
 #include <gtkmm/root.h>
 
 #include <climits>
+#include <string>
 
 #include "Vantrelle/GPU/GLDevice.h"
 #include "Vantrelle/GPU/GpuLog.h"
@@ -15,21 +16,38 @@
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/PixelNodes.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/Log.h"
 
 namespace vantrelle {
+
+namespace {
+
+const platform::Logger& viewLog() {
+  static const platform::Logger log("dev.vantrelle.engine", "default");
+  return log;
+}
+
+// The display's own reason, which the error the caller gets cannot carry.
+void logNoContext(GError* error) {
+  viewLog().error("Vantrelle: no OpenGL 3.3 context for the GPU renderer: %{public}s",
+                  error && error->message ? error->message : "unknown reason");
+  if (error) g_error_free(error);
+}
+
+}  // namespace
 
 std::unique_ptr<GpuDrawingPath> GpuDrawingPath::make(TerminalView& view, std::optional<std::string> shaderDirectory) {
   GError* error = nullptr;
   GdkGLContext* context = gdk_display_create_gl_context(view.get_display()->gobj(), &error);
   if (!context) {
-    if (error) g_error_free(error);
+    logNoContext(error);
     throw MetalError::deviceUnavailable();
   }
   gdk_gl_context_set_allowed_apis(context, GDK_GL_API_GL);
   gdk_gl_context_set_required_version(context, 3, 3);
   gdk_gl_context_set_forward_compatible(context, TRUE);
   if (!gdk_gl_context_realize(context, &error)) {
-    if (error) g_error_free(error);
+    logNoContext(error);
     g_object_unref(context);
     throw MetalError::deviceUnavailable();
   }
@@ -99,6 +117,7 @@ bool GpuDrawingPath::renderInPlace() {
   // GTK's own renderer may have its context current; it gets it back afterwards.
   GdkGLContext* previous = gdk_gl_context_get_current();
   if (previous) g_object_ref(previous);
+  failure.reset();
   bool drawn = renderFrame();
   if (previous) {
     gdk_gl_context_make_current(previous);
@@ -106,8 +125,37 @@ bool GpuDrawingPath::renderInPlace() {
   } else {
     gdk_gl_context_clear_current();
   }
+  if (failure) fallBackToCairo(*failure);
   return drawn;
 }
+
+// A frame the context cannot draw (it was lost, or the frame is beyond what it can hold) would
+// leave the view blank for as long as it stays so: the view goes back to Cairo, which draws any
+// size, and says why. The switch runs from the main loop, since it replaces this path.
+void GpuDrawingPath::fallBackToCairo(const std::string& reason) {
+  if (fallingBack) return;
+  fallingBack = true;
+  viewLog().error("Vantrelle: OpenGL frame could not be drawn; falling back to Cairo: %{public}s", reason.c_str());
+  std::weak_ptr<bool> token = alive;
+  TerminalView* target = &view;
+  Glib::signal_idle().connect_once([token, target] {
+    if (!token.expired()) target->updateMetalRenderer(false);
+  });
+}
+
+namespace {
+
+// Errors after which the context draws nothing more: lost, or out of memory.
+std::optional<std::string> contextFailure() {
+  std::optional<std::string> failure;
+  for (GLenum error = glGetError(); error != GL_NO_ERROR; error = glGetError()) {
+    if (error == GL_CONTEXT_LOST) failure = "the OpenGL context was lost";
+    if (error == GL_OUT_OF_MEMORY && !failure) failure = "the OpenGL context ran out of memory";
+  }
+  return failure;
+}
+
+}  // namespace
 
 FrameSnapshot GpuDrawingPath::viewSnapshot() const {
   FrameSnapshot frame;
@@ -154,9 +202,16 @@ bool GpuDrawingPath::renderFrame() {
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   drawable.end();
   ProfileInterval renderPass("Metal.RenderPass");
-  if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
+  if (GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER); status != GL_FRAMEBUFFER_COMPLETE) {
+    // Forget the size, so that a later frame makes the storage again.
+    framebufferWidth = framebufferHeight = 0;
+    failure = contextFailure().value_or("no framebuffer of " + std::to_string(width) + " by " + std::to_string(height) +
+                                        " pixels (status " + std::to_string(status) + ")");
+    return false;
+  }
   renderPass.end();
   if (!renderer->draw(snapshot, width, height, scale)) return false;
+  if ((failure = contextFailure())) return false;
   // The rows marked changed are built now.
   view.gpuState.metalDirtyRange.reset();
   // Kept from frame to frame: a new pair of frame-sized buffers, zeroed, for every frame cost

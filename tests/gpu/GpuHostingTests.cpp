@@ -213,3 +213,23 @@ TEST_F(GpuHosting, AChangeOfFocusDrawsAFrame) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// A frame the GL context cannot draw would leave the view blank; the view goes back to Cairo.
+TEST_F(GpuHosting, AFrameTheContextCannotDrawFallsBackToCairo) {
+  view->setDrawingPath(GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders")));
+  // Wider than any framebuffer a GL implementation holds.
+  view->size_allocate(Gtk::Allocation(0, 0, 70000, 40), -1);
+  EXPECT_FALSE(static_cast<GpuDrawingPath&>(view->drawingPath()).render());
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (view->isUsingMetalRenderer() && std::chrono::steady_clock::now() < deadline) {
+    g_main_context_iteration(nullptr, FALSE);
+  }
+  EXPECT_FALSE(view->isUsingMetalRenderer());
+  EXPECT_NE(dynamic_cast<CairoDrawingPath*>(&view->drawingPath()), nullptr);
+}
+
+}  // namespace
+}  // namespace vantrelle
