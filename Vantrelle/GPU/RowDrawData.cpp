@@ -55,6 +55,9 @@ TextCell atlasCell(const RowFrame& frame, const AtlasRegion& region, float side,
   return p ? textCell(*p, color) : TextCell{};
 }
 
+// Steps of the sizes at which glyphs shrunk into their slot are rasterised.
+constexpr double fitSteps = 64;
+
 // A glyph's ink and advance in points, y up from the baseline.
 std::pair<ViewRect, double> glyphExtents(PangoFont* font, uint32_t glyph) {
   PangoRectangle ink, logical;
@@ -254,22 +257,30 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
             lastCluster = glyphRun.clusters[i];
             clusterX = glyphRun.positions[i].x;
           }
-          auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
-          if (!entry || entry->width <= 0 || entry->height <= 0) continue;
           int column = runStart + cellAt(run.cellOffsets, glyphRun.clusters[i]) * segment.columnWidth;
           GlyphSlotFit fit;
           if (segment.columnWidth >= 2) {
             auto [bounds, advance] = glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]);
             fit = row.frame.glyphSlotFit(advance, bounds, segment.columnWidth);
           }
-          double inCluster = glyphRun.positions[i].x - clusterX;
-          const double fx = fit.scale / xFactor, fy = fit.scale / yFactor;
-          double originX = scale * (row.cellWidth * column + inCluster + fit.dx);
-          double originY = scale * (row.baseline + glyphRun.positions[i].y + fit.dy);
-          if (fit.scale == 1) {
-            originX = wholeDevicePixel(originX, xFactor);
-            originY = wholeDevicePixel(originY, yFactor);
+          // A glyph shrunk into its slot (an emoji, mostly) is rasterised at the shrunk size and
+          // drawn at its bitmap's own size: shrunk again by the sampler, which has no mipmaps, it
+          // came out blurred. The size goes in steps, so that glyphs of many sizes make only a
+          // few fonts; the bitmap is then at most a step smaller than the fit.
+          const ScaledFont* glyphFont = font;
+          if (fit.scale != 1) {
+            double fitted = std::max(std::floor(fit.scale * fitSteps) / fitSteps, 1.0 / fitSteps);
+            glyphFont = scaledFontFor(glyphRun.font.get(), scale * yFactor * fitted, xFactor / yFactor);
           }
+          // Without a font of the shrunk size, the plain bitmap is shrunk by the sampler.
+          const double stretch = glyphFont ? 1 : fit.scale;
+          if (!glyphFont) glyphFont = font;
+          auto entry = glyphEntry(*glyphFont, glyphRun.glyphs[i]);
+          if (!entry || entry->width <= 0 || entry->height <= 0) continue;
+          double inCluster = glyphRun.positions[i].x - clusterX;
+          const double fx = stretch / xFactor, fy = stretch / yFactor;
+          double originX = wholeDevicePixel(scale * (row.cellWidth * column + inCluster + fit.dx), xFactor);
+          double originY = wholeDevicePixel(scale * (row.baseline + glyphRun.positions[i].y + fit.dy), yFactor);
           double x0 = originX + entry->bearingX * fx;
           double y0 = originY + entry->bearingY * fy;
           const bool color = entry->atlasKind == GlyphAtlasKind::color;

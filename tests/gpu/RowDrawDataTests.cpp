@@ -217,3 +217,30 @@ TEST_F(RowData, AChangedKittyStoreRebuildsEveryRow) {
 
 }  // namespace
 }  // namespace vantrelle
+
+namespace vantrelle {
+namespace {
+
+// A wide glyph shrunk into its slot is rasterised at the shrunk size and drawn pixel for pixel:
+// the plain bitmap shrunk by the sampler came out blurred.
+TEST_F(RowData, GlyphsShrunkIntoTheirSlotAreDrawnAtTheirBitmapsOwnSize) {
+  view->feed(std::string("\xe2\x9a\xa1\xe2\x98\x94"));
+  auto& r = path->renderer_();
+  Buffer& buffer = *view->getTerminal().buffer;
+  FrameSnapshot frame = path->viewSnapshot();
+  const float plainHeight = row(0).glyphCellsGray.at(0).size.y;
+  // Cells too small for these glyphs.
+  frame.cellSize = ViewSize{3, 6};
+  auto data = r.buildRowDrawData(frame, 0, buffer, buffer.yDisp, 3, 6, 2, view->frame().width, 1, {});
+  ASSERT_EQ(data.glyphCellsGray.size(), 2u);
+  const float side = float(r.grayscaleAtlas->size);
+  for (const auto& cell : data.glyphCellsGray) {
+    EXPECT_LT(cell.size.y, plainHeight);
+    EXPECT_FLOAT_EQ(cell.size.x, std::round(cell.texSize.x * side));
+    EXPECT_FLOAT_EQ(cell.size.y, std::round(cell.texSize.y * side));
+    EXPECT_FLOAT_EQ(cell.position.x, std::round(cell.position.x));
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
