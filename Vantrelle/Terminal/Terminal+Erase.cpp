@@ -45,7 +45,8 @@ bool cursorOutsideMargins(const Terminal& t) {
 // A row that no longer stands under the row it continued starts a line of its own: left marked,
 // copying and reflow would join it to whatever now stands above it.
 void startLogicalLine(Terminal& t, int row) {
-  if (row < 0 || row >= t.rows) return;
+  // Rows a resize left below the screen count: the first of them follows the last screen row.
+  if (row < 0 || t.buffer->yBase + row >= t.buffer->lines().count()) return;
   BufferLine& line = screenLine(t, row);
   if (line.isWrapped()) line.setWrapped(false);
 }
@@ -185,7 +186,7 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
       BufferLine& line = screenLine(*this, b.y);
       eraseCells(line, 0, b.x + 1, eraseCell(*this));
       line.setWrapped(false);
-      if (b.x + 1 >= cols && b.y < rows - 1) screenLine(*this, b.y + 1).setWrapped(false);
+      if (b.x + 1 >= cols) startLogicalLine(*this, b.y + 1);
       for (int row = b.y - 1; row >= 0; row--) resetBufferLine(row, false);
       updateRange(0);
       break;
@@ -228,7 +229,7 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
   // wider erases the rows it used before; left marked as continuations, they would join the
   // next command's output to the command line.
   const bool toEnd = p == 0 || p == 2 || (p == 1 && b.x + 1 >= cols);
-  if (toEnd && b.y + 1 < rows) screenLine(*this, b.y + 1).setWrapped(false);
+  if (toEnd) startLogicalLine(*this, b.y + 1);
   // Nor does a row erased whole go on from the one above, as after ED from its first column: a
   // shell whose edited line needs a row fewer erases that row, and the command's output then
   // starts on it.

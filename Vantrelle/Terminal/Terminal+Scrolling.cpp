@@ -104,7 +104,7 @@ void Terminal::scroll(bool isWrapped) {
     reused.copyFrom(blank());
     reused.renderMode = BufferLine::RenderLineMode::single;
     startLogicalLine(lines, topRow);
-    if (b.scrollBottom < rows - 1) startLogicalLine(lines, bottomRow + 1);
+    if (b.scrollBottom < rows - 1 || bottomRow + 1 < lines.count()) startLogicalLine(lines, bottomRow + 1);
   }
 
   if (!userScrolling) b.yDisp = b.yBase;
@@ -200,7 +200,7 @@ void Terminal::reverseIndex() {
     // The old first line now stands under the new blank one, and the row below the region under
     // another line than the one that dropped out.
     if (topRow < bottomRow) startLogicalLine(lines, topRow + 1);
-    if (b.scrollBottom < rows - 1) startLogicalLine(lines, bottomRow + 1);
+    if (b.scrollBottom < rows - 1 || bottomRow + 1 < lines.count()) startLogicalLine(lines, bottomRow + 1);
   }
   updateRange(b.scrollTop);
   updateRange(b.scrollBottom);

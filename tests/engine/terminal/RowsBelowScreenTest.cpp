@@ -64,6 +64,23 @@ TEST_P(RowsBelowScreen, AreReachedAndErasedAsTheScreensOwn) {
   }
 }
 
+// The first row below continues the screen's last row: an edit that parts the two (the last row
+// erased to its end, or moved away by a scroll or a deleted line) leaves it a line of its own.
+TEST(RowsBelowScreenEdits, PartingTheLastRowFromTheRowBelowEndsTheContinuation) {
+  for (const char* edit :
+       {"\x1b[3;5H\x1b[K", "\x1b[S", "\x1b[3;1H\x1b[M", "\x1b[3;20H\x1b[1J", "\x1b[2;3r\x1b[3;1H\n"}) {
+    TestHost host;
+    Terminal t(&host, sized(20, 6));
+    t.feed("l1\r\nl2\r\nl3\r\nl4\r\n" + std::string(30, 'x') + "\x1b[3;1H");
+    t.resize(20, 3);  // the screen shows l3, l4 and the first row of the x's; their second row is below
+    auto& lines = t.buffer->lines();
+    ASSERT_EQ(lines.count(), 6);
+    ASSERT_TRUE(lines[5]->isWrapped());
+    t.feed(edit);
+    EXPECT_FALSE(lines[lines.count() - 1]->isWrapped()) << edit;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sequences, RowsBelowScreen, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
