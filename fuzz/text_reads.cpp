@@ -123,13 +123,15 @@ std::string buildTerm(Reader& in) {
   std::abort();
 }
 
+// A match lies inside the rows it names. The alternate screen keeps a line's cells when the
+// screen narrows, and they are searched too, so a row may reach past the columns.
 void checkResult(const Terminal& t, const SearchResult& r) {
   const int64_t rows = t.buffer->lines().count();
   if (r.row < 0 || r.row >= rows) fail("match row outside the buffer");
-  if (r.col < 0 || r.col > t.cols) fail("match column outside the row");
+  const int64_t width = std::max<int64_t>(t.cols, t.buffer->lines()[int(r.row)]->count());
+  if (r.col < 0 || r.col > width) fail("match column outside the row");
   if (r.size < 0) fail("match of negative size");
-  const int64_t endCell = r.row * t.cols + r.col + r.size;
-  if (endCell > rows * t.cols) fail("match ends past the buffer");
+  if (r.col + r.size > width * (rows - r.row)) fail("match ends past the buffer");
 }
 
 Position anyPosition(Reader& in) {
@@ -152,6 +154,33 @@ void searchStepInSlices(vantrelle::SearchService& search, const std::string& ter
   if (whole.result != sliced.result) fail("a sliced step finds another match");
   if (whole.result) checkResult(search.terminal, *whole.result);
   search.finishStep(whole);
+}
+
+// A step run a slice at a time while output goes on between the slices, as the find bar runs it:
+// rows that moved up are handed on to the step, anything else starts it again.
+void searchStepUnderOutput(vantrelle::SearchService& search, Reader& in, const std::string& term,
+                           const SearchOptions& options, bool forward) {
+  Terminal& t = search.terminal;
+  std::optional<vantrelle::SearchStep> step(search.beginStep(term, options, forward));
+  auto mark = vantrelle::BufferMark::of(t);
+  for (int slice = 0; slice < 100000; ++slice) {
+    if (step->advance(search.engine, std::chrono::steady_clock::time_point::min())) {
+      if (step->result) checkResult(t, *step->result);
+      search.finishStep(*step);
+      return;
+    }
+    const uint8_t output = in.byte();
+    if (output == 0) continue;
+    t.feed(buildText(in, output % 8));
+    search.invalidate();
+    const auto now = vantrelle::BufferMark::of(t);
+    if (auto dropped = now.linesDroppedSince(mark))
+      step->linesDropped(*dropped);
+    else
+      step.emplace(search.beginStep(term, options, forward));
+    mark = now;
+  }
+  fail("a step under output never ends");
 }
 
 }  // namespace
@@ -189,7 +218,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 6: {
         const std::string term = buildTerm(in);
-        if (!term.empty()) searchStepInSlices(search, term, searchOptions, op & 0x80);
+        if (term.empty()) break;
+        if (in.byte() & 1)
+          searchStepUnderOutput(search, in, term, searchOptions, op & 0x80);
+        else
+          searchStepInSlices(search, term, searchOptions, op & 0x80);
         break;
       }
       case 7:
@@ -207,7 +240,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)selection.getSelectedText();
         break;
       case 10: {
-        const Position a = anyPosition(in);
+        // Their callers keep the start inside the buffer; the backward search reads to the top.
+        const Position any = anyPosition(in);
+        const Position a(std::abs(any.col) % (t.cols + 1), std::abs(any.row) % t.buffer->lines().count());
         if (op & 0x80)
           selection.balancedSearchForward(a, *t.buffer);
         else
