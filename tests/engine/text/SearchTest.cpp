@@ -246,5 +246,18 @@ TEST(Search, ALineWrappedOverManyRowsIsReadOnce) {
   }
 }
 
+// The alternate screen keeps the cells of a row when it narrows; text that wraps at the new width
+// goes on at the next row, and the kept cells are neither between the halves nor counted.
+TEST(Search, AWrappedRowKeptWiderReadsOnlyItsColumns) {
+  SearchFixture f(10, 3);
+  f.t.feed("\x1b[?1049h0123456789");
+  f.t.resize(6, 3);
+  f.t.feed("\x1b[Habcdefg");
+  EXPECT_EQ(f.search.engine.find("fg", 0, 0, plain), (SearchResult{"fg", 5, 0, 2}));
+  // Ending where the row ends, a match covers its own cells, never a negative count.
+  EXPECT_EQ(f.search.engine.find("ef", 0, 0, plain), (SearchResult{"ef", 4, 0, 2}));
+  EXPECT_FALSE(f.search.engine.find("9g", 0, 0, plain));
+}
+
 }  // namespace
 }  // namespace vantrelle
