@@ -276,10 +276,18 @@ void TerminalView::updateCursorPosition() {
   const CharData& cell = line[column];
   frame.width = factor * cw * std::max<int>(cell.width, 1);
   frame.height = ch;
+  bool resized = frame.width != caretView->frame.width || frame.height != caretView->frame.height;
   bool moved = !(frame == caretView->frame);
   caretView->frame = frame;
   caretView->setText(cell);
-  if (moved) queue_allocate();
+  // The caret is allocated only its size and drawn at its frame (snapshot_vfunc): a caret that
+  // moves needs a redraw, not a layout, which on X11 cost each echoed key a dozen round trips to
+  // the display server while GTK worked out the window's size limits anew.
+  if (resized) {
+    queue_allocate();
+  } else if (moved) {
+    queue_draw();
+  }
 }
 
 void TerminalView::queueMetalDisplay() {
@@ -307,8 +315,23 @@ void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
     snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), get_height()));
   }
   for (Gtk::Widget* child = get_first_child(); child; child = child->get_next_sibling()) {
-    snapshot_child(*child, snapshot);
+    if (child == caretView.get()) {
+      snapshotCaret(snapshot);
+    } else {
+      snapshot_child(*child, snapshot);
+    }
   }
+}
+
+// Cells may start at half points on scaled displays, so the caret is placed with a translation
+// rather than at whole points.
+void TerminalView::snapshotCaret(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  const ViewRect& frame = caretView->frame;
+  graphene_point_t origin = GRAPHENE_POINT_INIT(float(frame.x), float(frame.y));
+  snapshot->save();
+  gtk_snapshot_translate(snapshot->gobj(), &origin);
+  snapshot_child(*caretView, snapshot);
+  snapshot->restore();
 }
 
 // ---- The Cairo drawing path ----

@@ -215,12 +215,9 @@ void TerminalView::layoutChildren() {
   }
   if (progress.progressBarView) progress.progressBarView->size_allocate(Gtk::Allocation(0, 0, width, 2), -1);
   if (caretView && caretView->get_parent()) {
-    // Cells may start at half points on scaled displays: place the caret with a transform
-    // rather than a whole-point allocation.
+    // Only its size: the view's snapshot draws the caret at its frame, so moving it needs no layout.
     const ViewRect& f = caretView->frame;
-    graphene_point_t origin = GRAPHENE_POINT_INIT(float(f.x), float(f.y));
-    gtk_widget_allocate(caretView->gobj(), int(std::ceil(f.width)), int(std::ceil(f.height)), -1,
-                        gsk_transform_translate(nullptr, &origin));
+    caretView->size_allocate(Gtk::Allocation(0, 0, int(std::ceil(f.width)), int(std::ceil(f.height))), -1);
   }
   layoutInputOverlays(width, height);
 }

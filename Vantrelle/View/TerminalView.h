@@ -230,6 +230,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   static constexpr uint64_t overdueFrameMarginNs = 1'000'000;
   void updateDisplay(bool notifyAccessibility);
   void updateCursorPosition();
+  void snapshotCaret(const Glib::RefPtr<Gtk::Snapshot>& snapshot);
   void queueMetalDisplay();
   TerminalDrawingPath& drawingPath() { return *path; }
   // Replaces the drawing path (the GPU renderer installs its own); nullptr restores Cairo.
