@@ -1,7 +1,9 @@
 // The cost of the line ring under a terminal: scrolling a region that leaves a status line below
 // it, at screen heights from 24 to 100 rows; feeding text while the scrollback is still filling
 // against feeding it once the scrollback is full (each iteration is one MiB of input, so its time
-// is the time per MiB); and the memory a scrollback line holds. Cells come from large-page regions
+// is the time per MiB); the same for lines of one fixed length, as `yes` (1), `seq` (7) and a
+// build log (70) print them, where the cost of each line feed outweighs that of its text; and the
+// memory a scrollback line holds. Cells come from large-page regions
 // through the process-wide cache of released regions, as in the application.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -45,6 +47,25 @@ std::string textLines(size_t size) {
   }
   s.resize(size);
   return s;
+}
+
+// Lines of `length` printable characters each.
+std::string fixedLines(size_t size, int length) {
+  std::string s;
+  s.reserve(size + 128);
+  Lcg r;
+  while (s.size() < size) {
+    for (int i = 0; i < length; ++i) s += static_cast<char>('!' + r.below(94));
+    s += "\r\n";
+  }
+  s.resize(size);
+  return s;
+}
+
+// The stream a filling or full benchmark feeds: lines of a fixed length when the third argument
+// gives one, else of mixed lengths.
+std::string streamFor(const benchmark::State& state) {
+  return state.range(2) > 0 ? fixedLines(kMiB, int(state.range(2))) : textLines(kMiB);
 }
 
 void feed(Terminal& terminal, const std::string& stream) {
@@ -124,7 +145,7 @@ void BM_RegionScrollingInside(benchmark::State& state) { regionScrolling(state, 
 void scrollbackFilling(benchmark::State& state, bool coldMemory) {
   const int cols = int(state.range(0));
   const int rows = int(state.range(1));
-  const std::string stream = textLines(kMiB);
+  const std::string stream = streamFor(state);
   NullHost host;
   if (!coldMemory) mallopt(M_TRIM_THRESHOLD, 1 << 30);
   double bytesPerLine = 0;
@@ -161,7 +182,7 @@ void BM_ScrollbackFillingWarmMemory(benchmark::State& state) { scrollbackFilling
 void BM_ScrollbackFull(benchmark::State& state) {
   const int cols = int(state.range(0));
   const int rows = int(state.range(1));
-  const std::string stream = textLines(kMiB);
+  const std::string stream = streamFor(state);
   NullHost host;
   const size_t before = bytesInUse();
   auto terminal = makeTerminal(host, cols, rows, 100'000);
@@ -176,7 +197,13 @@ void BM_ScrollbackFull(benchmark::State& state) {
 #define REGION_SIZES ->Args({80, 24})->Args({80, 100})->Args({200, 50})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_RegionScrolling) REGION_SIZES;
 BENCHMARK(BM_RegionScrollingInside) REGION_SIZES;
-#define FILL_SIZES ->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond)
+#define FILL_SIZES         \
+  ->Args({80, 24, 0})      \
+      ->Args({200, 50, 0}) \
+      ->Args({80, 24, 1})  \
+      ->Args({80, 24, 7})  \
+      ->Args({80, 24, 70}) \
+      ->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_ScrollbackFillingColdMemory) FILL_SIZES;
 BENCHMARK(BM_ScrollbackFillingWarmMemory) FILL_SIZES;
 BENCHMARK(BM_ScrollbackFull) FILL_SIZES;
