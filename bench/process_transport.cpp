@@ -5,7 +5,7 @@
 // Those two set the pty raw, so the kernel passes the bytes through untouched. In the modes a
 // program finds by default the kernel's output processing turns every newline into a write of its
 // own ("\r\n"), and short lines cost the writing program far more than the reader.
-// BM_PtyTransportLines and BM_HeadlessTerminalLines write 16 MiB of lines of one length (1 as
+// BM_PtyTransportLines and BM_HeadlessTerminalLines write 8 MiB of lines of one length (1 as
 // `yes` prints them, 70 as a build log) in either modes, and count the processor time per MiB on
 // each side: the writer (the child, where the kernel's output processing runs) and the reader
 // (this process: its reader thread, the main loop and, for the headless terminal, the emulator).
@@ -29,7 +29,7 @@ std::vector<std::string> floodCommand() {
                     std::to_string(floodBytes)};
 }
 
-constexpr size_t linesBytes = size_t(16) << 20;
+constexpr size_t linesBytes = size_t(8) << 20;
 
 // Lines of `length` characters. In the default modes the kernel puts a carriage return before each
 // newline; raw, the child writes it itself, so the terminal receives the same bytes either way.
