@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "Vantrelle/Process/LocalProcess.h"
 #include "app/ConnectionSettings.h"
 #include "app/PageCalls.h"
 #include "app/ProfileLoginController.h"
@@ -183,6 +184,9 @@ void ZorvelAppDelegate::applicationWillTerminate() {
   // The core was asked to end; make sure it has, and that no core still starting up is left
   // behind, so no core outlives the application.
   terminateLiveCores();
+  // Nor a task's program that ignores the hang-up and the request to end: it would go on working
+  // unseen with nobody left to stop it.
+  vantrelle::LocalProcess::endTerminatedChildren();
 }
 
 }  // namespace zorvel

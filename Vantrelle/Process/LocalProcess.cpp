@@ -297,6 +297,8 @@ int32_t LocalProcess::setWindowSize(winsize size) {
   return current ? current->channel->setWindowSize(size) : -1;
 }
 
+void LocalProcess::endTerminatedChildren() { ProcessSession::endTerminatedChildren(); }
+
 void LocalProcess::terminate() {
   std::shared_ptr<ProcessSession> current;
   {

@@ -50,6 +50,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
                             const std::optional<std::string>& currentDirectory = std::nullopt);
   virtual void send(std::span<const uint8_t> data);
   virtual void terminate();
+  // For a host about to exit: waits until each child it terminated has ended or used up its grace
+  // period, and kills those left, which its watchers would otherwise not live to do.
+  static void endTerminatedChildren();
   virtual void setHostLogging(std::optional<std::string> directory);
   // Resizes the running child's pseudo-terminal (the child hears SIGWINCH); -1 when none runs.
   // Safer than an ioctl on `childfd()`, which may close at any moment.

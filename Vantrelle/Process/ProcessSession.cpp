@@ -10,6 +10,21 @@
 
 namespace vantrelle {
 
+namespace {
+
+// Sessions whose child was asked to terminate, for a host that exits before their grace periods end.
+struct TerminatingSessions {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<ProcessSession>> sessions;
+};
+
+TerminatingSessions& terminatingSessions() {
+  static auto* all = new TerminatingSessions;  // never destroyed: watchers may outlive static teardown
+  return *all;
+}
+
+}  // namespace
+
 ProcessSession::ProcessSession(pid_t pid, int masterFd)
     : channel(std::make_shared<PtyChannel>(masterFd)), watcher(pid) {}
 
@@ -52,6 +67,34 @@ void ProcessSession::requestTermination() {
     killDeadline = std::chrono::steady_clock::now() + terminateGracePeriod;
   }
   watcher.wake();
+  auto& terminating = terminatingSessions();
+  std::lock_guard lock(terminating.mutex);
+  std::erase_if(terminating.sessions, [](const auto& session) { return session.expired(); });
+  terminating.sessions.push_back(weak_from_this());
+}
+
+void ProcessSession::endTerminatedChildren() {
+  std::vector<std::shared_ptr<ProcessSession>> sessions;
+  {
+    auto& terminating = terminatingSessions();
+    std::lock_guard lock(terminating.mutex);
+    for (auto& weak : terminating.sessions) {
+      if (auto session = weak.lock()) sessions.push_back(std::move(session));
+    }
+    terminating.sessions.clear();
+  }
+  for (auto& session : sessions) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    {
+      std::lock_guard lock(session->mutex);
+      deadline = session->killDeadline;
+    }
+    // The session's own watcher reaps the child; a deadline already gone means it killed it.
+    while (deadline && !session->watcher.reaped() && std::chrono::steady_clock::now() < *deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    session->watcher.signal(SIGKILL);
+  }
 }
 
 bool ProcessSession::exitKnown() {

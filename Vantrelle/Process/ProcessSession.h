@@ -39,6 +39,9 @@ struct ProcessSession : std::enable_shared_from_this<ProcessSession> {
 
   // Signals the child's process group, then kills it if it has not ended after the grace period.
   void requestTermination();
+  // For a host about to exit, whose watchers would not live to kill anyone: waits until every child
+  // asked to terminate has ended or used up its grace period, and kills those still there.
+  static void endTerminatedChildren();
   // No exit report is made once the monitor is cancelled.
   void cancelMonitor() { monitorCancelled = true; }
   bool isMonitorCancelled() const { return monitorCancelled; }

@@ -182,3 +182,36 @@ TEST_F(TaskTerminal, AResizedWindowOrSidebarSettlesItsTerminalAndLogsEachStep) {
 }
 
 }  // namespace task_terminal_e2e
+
+namespace task_terminal_e2e {
+
+// A task's program that ignores both the hang-up and the request to end would outlive the
+// application that quits before its grace period is over, and go on working with nobody to see it.
+TEST(TaskTerminalQuit, QuittingEndsATaskProgramThatIgnoresTheRequestToEnd) {
+  e2e::DesktopRun run;
+  const std::string program = run.directory + "/stubborn-agent";
+  std::ofstream(program) << "#!/bin/sh\ntrap '' TERM HUP\nwhile :; do sleep 1; done\n";
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  run.environment["ZORVEL_REFCORE_SHELL"] = program;
+  run.start();
+  auto state = [&] { return json::parse(run.request("GET", "/__test/state").body, nullptr, false); };
+  ASSERT_TRUE(waitFor([&] {
+    auto current = state();
+    return current.is_object() && current.value("event_streams", 0) >= 1;
+  })) << "the page never opened its event stream";
+  run.request("POST", "/__test/events", {{"data", json{{"start_task", true}}.dump()}});
+  pid_t agent = 0;
+  auto isAgent = [&] { return readFile("/proc/" + std::to_string(agent) + "/comm") == "stubborn-agent\n"; };
+  ASSERT_TRUE(waitFor([&] {
+    auto children = terminalChildrenOf(run.app->processIdentifier());
+    agent = children.empty() ? 0 : children[0];
+    return agent != 0 && isAgent();
+  })) << "the task's program never started";
+
+  run.stop();
+  EXPECT_TRUE(waitFor([&] { return !e2e::processExists(agent) || !isAgent(); }, std::chrono::seconds(10)))
+      << "the task's program outlived the application";
+  if (e2e::processExists(agent) && isAgent()) ::kill(-agent, SIGKILL);
+}
+
+}  // namespace task_terminal_e2e
