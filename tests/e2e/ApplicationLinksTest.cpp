@@ -164,4 +164,40 @@ TEST(ClipboardCapture, ACaptureConfirmedAtLaunchIsSentOnceTheCoreIsUpAndItsFailu
   screenshot("capture-failed");
 }
 
+// However long its words or many its lines, the text shown leaves the confirmation, and so its
+// buttons, within the screen.
+TEST(ClipboardCapture, ALongOrManyLinedClipboardKeepsTheConfirmationOnTheScreen) {
+  ClipboardOwner clipboard("first");
+  DesktopRun desktop;
+  desktop.start();
+  ASSERT_TRUE(clipboard.serveUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
+  int screenWidth = 0, screenHeight = 0;
+  std::sscanf(shellOutput("xdotool getdisplaygeometry").c_str(), "%d %d", &screenWidth, &screenHeight);
+  ASSERT_GT(screenWidth, 0);
+  std::string manyLines;
+  for (int line = 0; line < 400; ++line) manyLines += "-\n";
+  const pid_t app = desktop.app->processIdentifier();
+  auto serve = [&](auto predicate) { return clipboard.serveUntil(predicate, 20s); };
+  for (const std::string& text : {std::string(3000, 'x'), manyLines}) {
+    SCOPED_TRACE(text.substr(0, 12));
+    gdk_clipboard_set_text(gdk_display_get_clipboard(gdk_display_get_default()), text.c_str());
+    ASSERT_TRUE(desktop.launch({"zorvel://tasks/capture?project_id=" + project}));
+    ASSERT_TRUE(focusConfirmation(app, serve)) << "no confirmation";
+    std::string dialog;
+    for (auto& window : visibleWindows(app)) {
+      if (shellOutput("xdotool getwindowname " + window).find("Zorvel\n") != 0) dialog = window;
+    }
+    int width = 0, height = 0;
+    auto geometry = shellOutput("xdotool getwindowgeometry " + dialog);
+    auto at = geometry.find("Geometry:");
+    ASSERT_NE(at, std::string::npos) << dialog;
+    std::sscanf(geometry.c_str() + at, "Geometry: %dx%d", &width, &height);
+    EXPECT_LE(width, screenWidth) << geometry;
+    EXPECT_LE(height, screenHeight) << geometry;
+    shell("xdotool key Escape");
+    ASSERT_TRUE(serve([&] { return visibleWindows(app).size() == 1; })) << "the confirmation stayed";
+  }
+  EXPECT_TRUE(captureRequests(desktop).empty());
+}
+
 }  // namespace links_e2e
