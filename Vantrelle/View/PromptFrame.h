@@ -12,7 +12,8 @@ namespace vantrelle {
 
 // Has the frame `clock` was asked for start as soon as the main loop is free, when the only thing
 // it waits for is the interval since the last frame. Returns whether a waiting frame was found.
-// Does nothing for a frozen clock or one with no frame requested.
+// Does nothing for a frozen clock or one with no frame requested, and touches no other clock's
+// timers. Call on the thread that runs the main loop.
 bool startRequestedFrameNow(GdkFrameClock* clock);
 
 }  // namespace vantrelle

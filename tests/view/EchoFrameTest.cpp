@@ -90,5 +90,55 @@ TEST(EchoFrame, NothingToStartWithoutARequestedFrame) {
   window.destroy();
 }
 
+// Stand-ins for frame clocks' timers: each carries its clock as data and fires far in the future
+// unless it is made due.
+struct ClockTimer {
+  GSource* source;
+  ClockTimer(const char* name, int priority, void* clock) : source(g_timeout_source_new_seconds(3600)) {
+    g_source_set_name(source, name);
+    g_source_set_priority(source, priority);
+    g_source_set_callback(
+        source, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, clock, nullptr);
+    g_source_attach(source, nullptr);
+  }
+  ClockTimer(const ClockTimer&) = delete;
+  ClockTimer& operator=(const ClockTimer&) = delete;
+  ~ClockTimer() {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+  bool due() const { return g_source_get_ready_time(source) == 0; }
+};
+
+// Only the clock's own two timers are made due, and both or neither: another window's timers stay
+// as they are, and a flush without its paint would hold the window's input back.
+TEST(EchoFrame, StartsOnlyThatClocksFrame) {
+  testing::ensureGtk();
+  constexpr const char* flushName = "[gtk] gdk_frame_clock_flush_idle";
+  constexpr const char* paintName = "[gtk] gdk_frame_clock_paint_idle";
+  constexpr int flushPriority = G_PRIORITY_DEFAULT + 1, paintPriority = G_PRIORITY_HIGH_IDLE + 20;
+  int ownClock = 0, otherClock = 0;
+  auto* own = reinterpret_cast<GdkFrameClock*>(&ownClock);
+  {
+    // The paint timer made before the flush timer, another window's made right after them.
+    ClockTimer paint(paintName, paintPriority, own), flush(flushName, flushPriority, own);
+    ClockTimer otherFlush(flushName, flushPriority, &otherClock), otherPaint(paintName, paintPriority, &otherClock);
+    EXPECT_TRUE(startRequestedFrameNow(own));
+    EXPECT_TRUE(flush.due() && paint.due());
+    EXPECT_FALSE(otherFlush.due() || otherPaint.due()) << "another window's frame was started";
+  }
+  {
+    ClockTimer flush(flushName, flushPriority, own), otherPaint(paintName, paintPriority, &otherClock);
+    EXPECT_FALSE(startRequestedFrameNow(own));
+    EXPECT_FALSE(flush.due() || otherPaint.due());
+  }
+  {
+    // A GTK whose timers have other names.
+    ClockTimer flush("flush", flushPriority, own), paint("paint", paintPriority, own);
+    EXPECT_FALSE(startRequestedFrameNow(own));
+    EXPECT_FALSE(flush.due() || paint.due());
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
