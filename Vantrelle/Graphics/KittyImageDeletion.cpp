@@ -267,8 +267,10 @@ void cleanupUnusedKittyImages(Terminal& terminal) {
 }
 
 void clearAllKittyImages(Terminal& terminal) {
-  // Each screen once: the normal screen's images go too when the alternate one is showing.
-  for (Buffer* buffer : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
+  // The screen showing loses its images, and the alternate screen with it; the normal screen's
+  // images stay when the alternate one is showing, as an editor that clears its own screen must
+  // not take the pictures from the shell's screen and history it returns to.
+  for (Buffer* buffer : {terminal.buffer, terminal.altBuffer.get()}) {
     if (buffer->linesWithImagesCount <= 0) continue;
     for (int index = 0; index < buffer->lines().count(); ++index) buffer->clearImagesFromLine(index);
   }

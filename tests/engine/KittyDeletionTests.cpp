@@ -124,17 +124,20 @@ TEST_F(KittyDeletion, RecordsRemovedAnywhereTakeTheirCellsEverywhere) {
   EXPECT_TRUE(cellsOn(0).empty());
 }
 
-TEST_F(KittyDeletion, ClearingAllImagesEmptiesBothScreensOnce) {
+// An editor clearing the alternate screen empties the store, but the pictures on the shell's
+// screen it returns to stay drawn.
+TEST_F(KittyDeletion, ClearingAllImagesOnTheAlternateScreenKeepsTheNormalScreensCells) {
   place(1, 1, 0, 0);
   feed("\x1b[?1049h");
   place(2, 1, 0, 0);
-  terminal->clearAllKittyImages();
-  EXPECT_EQ(terminal->normalBuffer->linesWithImagesCount, 0);
+  feed("\x1b[2J");
+  EXPECT_EQ(terminal->normalBuffer->linesWithImagesCount, 1);
   EXPECT_EQ(terminal->altBuffer->linesWithImagesCount, 0);
-  EXPECT_TRUE(terminal->normalBuffer->lines()[0]->images() == std::nullopt);
   EXPECT_TRUE(state().imagesById.empty());
   EXPECT_TRUE(state().placementsByKey.empty());
   EXPECT_EQ(state().nextImageAccessTick, 1u);
+  feed("\x1b[?1049l");
+  EXPECT_EQ(cellsOn(0).size(), 1u);
 }
 
 TEST_F(KittyDeletion, CountOfImageLinesFallsToZeroWhenTheLastCellGoes) {
