@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
 #include "Vantrelle/Terminal/Terminal.h"
@@ -27,6 +29,21 @@ void sendKittyReply(Terminal& terminal, const std::string& body) {
   }
 }
 
+bool hasVirtualPlacement(const KittyGraphicsState& state) {
+  return std::any_of(state.placementsByKey.begin(), state.placementsByKey.end(),
+                     [](const auto& entry) { return entry.second.isVirtual; });
+}
+
+// Placeholder characters show whatever their image and virtual placement are when the row is
+// drawn, yet a command that changes those leaves the rows' text alone: while any virtual
+// placement exists, or existed before the command, every row is drawn again.
+void processAndRedrawPlaceholders(Terminal& terminal, const KittyGraphicsControl& control,
+                                  KittyCommandPayload payload) {
+  bool hadVirtual = hasVirtualPlacement(terminal.kittyGraphicsState);
+  processKittyGraphics(terminal, control, std::move(payload));
+  if (hadVirtual || hasVirtualPlacement(terminal.kittyGraphicsState)) terminal.refresh(0, terminal.rows - 1);
+}
+
 }  // namespace
 
 void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> content) {
@@ -40,14 +57,14 @@ void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> con
     return;
   }
   if (!state.pending) {
-    processKittyGraphics(terminal, command.control, command.payload);
+    processAndRedrawPlaceholders(terminal, command.control, command.payload);
     return;
   }
   // The last chunk completes the transfer; its own keys are ignored.
   KittyGraphicsPending pending = std::move(*state.pending);
   state.pending.reset();
   pending.payload.append(command.payload);
-  processKittyGraphics(terminal, pending.control, KittyCommandPayload::decoded(pending.payload.finish()));
+  processAndRedrawPlaceholders(terminal, pending.control, KittyCommandPayload::decoded(pending.payload.finish()));
 }
 
 void processKittyGraphics(Terminal& terminal, const KittyGraphicsControl& control, KittyCommandPayload payload) {

@@ -1,3 +1,6 @@
+#include <climits>
+#include <string_view>
+
 #include "support/KittyTerminalFixture.h"
 
 using namespace kittytest;
@@ -103,6 +106,23 @@ TEST_F(KittyPlacement, VirtualPlacementsGetAutomaticIdsThatSkipExplicitOnes) {
   EXPECT_EQ(linesWithCells(), 0);
   EXPECT_EQ(cursor(), std::make_pair(0, 0));
   EXPECT_EQ(command("a=p,i=1,U=1,P=1,Q=2"), reply("Gi=1;EINVAL: virtual placement cannot refer to parent"));
+}
+
+// Placeholder rows keep their text when their image is sent again, deleted or first placed, so
+// the command itself has to have them drawn again.
+TEST_F(KittyPlacement, CommandsChangingWhatPlaceholdersShowRedrawTheScreen) {
+  const char* commands[] = {"a=t,f=32,s=1,v=1,i=1;gICAgA==", "a=d,d=i,i=1", "a=d,d=I,i=1", "a=p,i=1,U=1,p=2"};
+  for (const char* body : commands) {
+    make(80, 24);
+    transmit("i=1");
+    if (std::string_view(body).find("U=1") == std::string_view::npos) command("a=p,i=1,U=1,p=1,c=2,r=1");
+    feed("\x1b[20;5H\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae");
+    terminal->refreshStart = INT_MAX;
+    terminal->refreshEnd = -1;
+    command(body);
+    EXPECT_EQ(terminal->refreshStart, 0) << body;
+    EXPECT_EQ(terminal->refreshEnd, 23) << body;
+  }
 }
 
 TEST_F(KittyPlacement, RelativePlacementStartsAtItsParentPlusOffsets) {
