@@ -3,6 +3,8 @@
 // changes and dropped when the image leaves the store).
 #include <cairomm/surface.h>
 
+#include <algorithm>
+
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/Graphics/KittyGraphicsState.h"
 #include "Vantrelle/Render/InlineImage.h"
@@ -38,14 +40,29 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::texture(const std::shared_ptr
   return tex;
 }
 
+namespace {
+
+// Whether two payloads hold the same picture. An image sent again under its id is a new payload:
+// its leading bytes alone do not tell (frames of an animation often start alike), so bytes that
+// lie elsewhere are compared whole.
+bool samePicture(const KittyGraphicsPayload& a, const KittyGraphicsPayload& b) {
+  auto left = a.bytes(), right = b.bytes();
+  if (left.data() == right.data() && left.size() == right.size()) return a.kind() == b.kind();
+  if (!(kittySignature(a) == kittySignature(b))) return false;
+  return std::equal(left.begin(), left.end(), right.begin(), right.end());
+}
+
+}  // namespace
+
 std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(const KittyGraphicsState& kitty, uint32_t imageId) {
   auto& images = kitty.imagesById;
   auto found = images.find(imageId);
   if (found == images.end()) return nullptr;
   const KittyGraphicsPayload& payload = found->second.payload;
-  KittyImageSignature signature = kittySignature(payload);
-  if (auto it = kittyTextureCache.find(imageId); it != kittyTextureCache.end() && it->second.first == signature) {
-    return it->second.second;
+  if (auto it = kittyTextureCache.find(imageId);
+      it != kittyTextureCache.end() && samePicture(it->second.payload, payload)) {
+    it->second.payload = payload;
+    return it->second.texture;
   }
   Cairo::RefPtr<Cairo::ImageSurface> surface = payload.isPng()
                                                    ? imageFromPNG(payload.bytes())
@@ -55,7 +72,7 @@ std::shared_ptr<GpuTexture> MetalTerminalRenderer::kittyTexture(const KittyGraph
   auto tex = uploadTexture(surface->get_data(), surface->get_width(), surface->get_height(),
                            size_t(surface->get_stride()), GpuPixelFormat::bgra8);
   if (!tex) return nullptr;
-  kittyTextureCache[imageId] = {signature, tex};
+  kittyTextureCache.insert_or_assign(imageId, KittyTextureEntry{payload, tex});
   return tex;
 }
 

@@ -217,7 +217,13 @@ class MetalTerminalRenderer {
   std::unordered_map<CustomGlyphKey, CustomGlyphEntry, CustomGlyphKeyHash> customGlyphCache;
   std::map<const TerminalImage*, std::pair<std::weak_ptr<TerminalImage>, std::shared_ptr<GpuTexture>>>
       imageTextureCache;
-  std::unordered_map<uint32_t, std::pair<KittyImageSignature, std::shared_ptr<GpuTexture>>> kittyTextureCache;
+  // Each texture keeps the payload it was made from: its bytes stay alive while cached, so a new
+  // payload can never come to share their address, and content is compared against them.
+  struct KittyTextureEntry {
+    KittyGraphicsPayload payload;
+    std::shared_ptr<GpuTexture> texture;
+  };
+  std::unordered_map<uint32_t, KittyTextureEntry> kittyTextureCache;
   std::unordered_map<int, RowCacheEntry> rowCache;
   std::optional<MetalBufferingMode> cacheBufferingMode;
   std::optional<CacheSignature> cacheSignature;

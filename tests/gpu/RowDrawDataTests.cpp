@@ -130,6 +130,19 @@ TEST_F(RowData, KittyTexturesFollowTheImageStore) {
   EXPECT_TRUE(r.kittyTextureCache.empty());
 }
 
+// Frames of an animation sent under one id often begin alike: a picture that differs only past its
+// first pixels is still a new picture.
+TEST_F(RowData, KittyTextureFollowsChangesPastTheFirstPixels) {
+  auto& r = path->renderer_();
+  // 24 pixels: all clear, then the same with the last one opaque red.
+  const std::string clear(128, 'A'), lastRed = std::string(120, 'A') + "AAD/AAD/";
+  view->feed("\x1b_Ga=t,f=32,s=24,v=1,i=7,q=2;" + clear + "\x1b\\");
+  auto first = r.kittyTexture(kitty(), 7);
+  ASSERT_NE(first, nullptr);
+  view->feed("\x1b_Ga=t,f=32,s=24,v=1,i=7,q=2;" + lastRed + "\x1b\\");
+  EXPECT_NE(r.kittyTexture(kitty(), 7), first);
+}
+
 }  // namespace
 }  // namespace vantrelle
 
