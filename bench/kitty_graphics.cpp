@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -77,7 +78,63 @@ void run(benchmark::State& state, bool compressed) {
 void BM_KittyTransmitRaw(benchmark::State& state) { run(state, false); }
 void BM_KittyTransmitZlib(benchmark::State& state) { run(state, true); }
 
+// A host that shows Kitty placements as one cell a line, as the view does.
+class PlacingHost : public QuietHost {
+ public:
+  struct Cell : vantrelle::KittyPlacementImage {
+    int column = 0;
+    int pixelWidth() const override { return 1; }
+    int pixelHeight() const override { return 1; }
+    int col() const override { return column; }
+    void setCol(int c) override { column = c; }
+  };
+
+  std::optional<vantrelle::CellSize> cellSizeInPixels(vantrelle::Terminal&) override {
+    return vantrelle::CellSize{10, 20};
+  }
+  void createImageFromBitmap(vantrelle::Terminal& terminal, std::vector<uint8_t>&, int, int) override {
+    const auto& context = terminal.kittyPlacementContext;
+    if (!context) return;
+    vantrelle::Buffer& buffer = *terminal.buffer;
+    auto cell = std::make_shared<Cell>();
+    cell->kittyIsKitty = true;
+    cell->kittyImageId = context->imageId;
+    cell->kittyPlacementId = context->placementId;
+    cell->kittyCol = cell->column = buffer.x;
+    cell->kittyRow = buffer.y + buffer.yBase;
+    cell->kittyCols = cell->kittyRows = 1;
+    vantrelle::attachImage(buffer, cell, buffer.y + buffer.yBase);
+    if (context->imageId && context->placementId) {
+      vantrelle::KittyPlacementRecord record;
+      record.imageId = *context->imageId;
+      record.placementId = *context->placementId;
+      record.col = cell->kittyCol;
+      record.row = cell->kittyRow;
+      record.cols = record.rows = 1;
+      terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
+    }
+  }
+};
+
+// Lines of text scrolling through a screen and a full history, with and without a placed image
+// among them (one each half a history): what the upkeep of placements costs every line that
+// scrolls.
+void BM_TextScrollingPastImage(benchmark::State& state) {
+  const int64_t history = state.range(1);
+  std::string chunk;
+  if (state.range(0)) chunk = "\x1b_Ga=T,q=2,i=1,p=1,f=32,s=1,v=1;AAAAAA==\x1b\\\r\n";
+  for (int64_t i = 0; i < history / 2; ++i) chunk += "line " + std::to_string(i) + " of plain text output\r\n";
+  PlacingHost host;
+  vantrelle::TerminalOptions options;
+  options.scrollback = history;
+  vantrelle::Terminal terminal(&host, options);
+  for (int i = 0; i < 4; ++i) terminal.feed(std::string_view(chunk));
+  for (auto _ : state) terminal.feed(std::string_view(chunk));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(chunk.size()));
+}
+
 }  // namespace
 
+BENCHMARK(BM_TextScrollingPastImage)->ArgsProduct({{0, 1}, {500, 10000}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KittyTransmitRaw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KittyTransmitZlib)->Unit(benchmark::kMillisecond);

@@ -89,5 +89,7 @@ KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer);
 void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
                               int64_t newTopRow, int64_t newLeftCol);
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal);
+// Moves every placement record with cells to where its cells now are, in both screens.
+void syncKittyPlacementRecords(Terminal& terminal);
 
 }  // namespace vantrelle

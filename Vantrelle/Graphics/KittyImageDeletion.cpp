@@ -61,6 +61,8 @@ void clearLineImages(Buffer& buffer, BufferLine& line, std::optional<TerminalIma
 }  // namespace
 
 void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) {
+  // Selectors by position test the records' rectangles: they must be where their cells are.
+  syncKittyPlacementRecords(terminal);
   char letter = control.deleteMode.value_or('a');
   bool upper = !(letter >= 'a' && letter <= 'z');
   char lower = char(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a' : letter);

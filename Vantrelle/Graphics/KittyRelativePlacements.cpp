@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -122,26 +123,50 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
   }
 }
 
-void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
-  Buffer& buffer = *terminal.buffer;
-  auto& records = terminal.kittyGraphicsState.placementsByKey;
-  if (records.empty()) return;
-  auto positions = collectKittyPlacementPositions(buffer);
+namespace {
 
-  // Records follow the cells that scrolling moved.
-  for (auto& [key, record] : records) {
-    if (!inCurrentBuffer(terminal, record) || record.isVirtual) continue;
+// Records follow the cells that scrolling, erasing or a resize moved.
+void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacementPositions& positions) {
+  for (auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+    if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
     if (auto live = positions.find(key); live != positions.end()) {
       record.row = live->second.first;
       record.col = live->second.second;
     }
   }
+}
 
-  // Relative placements move after their parents.
+bool hasRecordWithCells(const KittyGraphicsState& state, bool alternate) {
+  return std::any_of(state.placementsByKey.begin(), state.placementsByKey.end(), [&](const auto& entry) {
+    return entry.second.isAlternateBuffer == alternate && !entry.second.isVirtual;
+  });
+}
+
+}  // namespace
+
+void syncKittyPlacementRecords(Terminal& terminal) {
+  for (bool alternate : {false, true}) {
+    if (!hasRecordWithCells(terminal.kittyGraphicsState, alternate)) continue;
+    Buffer& buffer = alternate ? *terminal.altBuffer : *terminal.normalBuffer;
+    syncRecordsToCells(terminal, alternate, collectKittyPlacementPositions(buffer));
+  }
+}
+
+// Runs after every scroll of a screen holding images, so it must not walk the lines for nothing:
+// only the positions of relative placements need keeping up as lines move. The other records are
+// brought in line with their cells when something reads where they are (deletion).
+void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
+  Buffer& buffer = *terminal.buffer;
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
   std::vector<KittyPlacementKey> relative;
   for (const auto& [key, record] : records) {
     if (inCurrentBuffer(terminal, record) && record.isRelative()) relative.push_back(key);
   }
+  if (relative.empty()) return;
+  auto positions = collectKittyPlacementPositions(buffer);
+  syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), positions);
+
+  // Relative placements move after their parents.
   KittyPlacementPositions memo;
   KittyPlacementKeySet visiting;
   for (const auto& key : relative) {

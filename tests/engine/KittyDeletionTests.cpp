@@ -114,14 +114,21 @@ TEST_F(KittyDeletion, NumberSelectorDeletesItsImagesPlacements) {
 }
 
 TEST_F(KittyDeletion, RecordsRemovedAnywhereTakeTheirCellsEverywhere) {
-  // A placement in scrollback whose record still meets the screen loses its cells there too.
-  place(1, 1, 0, 0);
-  auto& record = state().placementsByKey.at(KittyPlacementKey{1, 1});
-  feed(std::string(30, '\n'));
-  record.row = buffer().yBase;
-  EXPECT_FALSE(cellsOn(0).empty());
-  command("a=d");
-  EXPECT_TRUE(cellsOn(0).empty());
+  // Once a full history has let lines go, the cells still name the line their placement started
+  // on when it was made; its record, kept with the cells, is what a selector by position finds,
+  // and the cells go with it.
+  vantrelle::TerminalOptions options;
+  options.rows = 24;
+  options.scrollback = 10;
+  terminal = std::make_unique<vantrelle::Terminal>(&host, options);
+  feed(std::string(100, '\n'));
+  place(1, 1, 9, 5);
+  moveTo(0, 23);
+  feed("\n\n\n");
+  ASSERT_FALSE(cellsOn(buffer().yBase + 2).empty());
+  command("a=d,d=p,x=10,y=3");
+  EXPECT_FALSE(hasRecord(1, 1));
+  EXPECT_EQ(linesWithCells(), 0);
 }
 
 // An editor clearing the alternate screen empties the store, but the pictures on the shell's
