@@ -1,8 +1,12 @@
 // Keystroke to screen: an X client types a letter with XTEST into vantrelle-demo running `cat` in
 // an 80x25 grid with a steady caret, and times how long the echoed glyph takes to reach the
-// screen, read back from the X server. BM_KeystrokeToScreen/idle types into a quiet terminal;
-// /busy while the program also rewrites a line every 10 ms. Each iteration is one keystroke;
-// the median and the 90th and 95th percentiles are given as counters (milliseconds).
+// screen, read back from the X server. BM_KeystrokeToScreen/busy:0 types into a quiet terminal;
+// /busy:1 while the program also rewrites a line every 10 ms; /wide:1 types into a quiet 160x50
+// grid, four times the cells, whose echoes should cost the program no more than in the small one.
+// Each iteration is one keystroke, typed and erased again; the median and the 90th and 95th
+// percentiles are given as counters (milliseconds), and cpu_ms_per_echo, the demo's CPU time
+// (all threads) over the keystrokes divided by the echoes drawn, two a keystroke (with busy, the
+// program's other output is drawn in that time too).
 //
 // The client sleeps until the X server reports that the window's pixels changed (DAMAGE), then
 // reads the probed cells back once. Polling the pixels instead kept the client and the X server
@@ -22,6 +26,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,13 +46,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The child: a steady block caret, the grid reported in the title until it is 80x25, then `cat`
-// at the top left; busy, a background loop rewrites row 13 every 10 ms, leaving the cursor where
-// it was.
-std::string childScript(bool busy) {
+struct Grid {
+  int cols;
+  int rows;
+};
+
+// The child: a steady block caret, the grid reported in the title until it has the wanted size,
+// then `cat` at the top left; busy, a background loop rewrites row 13 every 10 ms, leaving the
+// cursor where it was.
+std::string childScript(bool busy, Grid grid) {
+  std::string size = std::to_string(grid.rows) + " " + std::to_string(grid.cols);
   std::string script =
       "printf '\\033[2 q'; "
-      "while :; do s=$(stty size); printf '\\033]2;grid %s\\007' \"$s\"; [ \"$s\" = '25 80' ] && break; "
+      "while :; do s=$(stty size); printf '\\033]2;grid %s\\007' \"$s\"; [ \"$s\" = '" +
+      size +
+      "' ] && break; "
       "sleep 0.05; done; printf '\\033[2J\\033[H'; ";
   if (busy) {
     script +=
@@ -58,12 +71,12 @@ std::string childScript(bool busy) {
 
 struct Demo {
   pid_t pid = -1;
-  explicit Demo(bool busy) {
+  Demo(bool busy, Grid grid) {
     const char* chosen = std::getenv("VANTRELLE_BENCH_DEMO");
     const char* program = chosen && *chosen ? chosen : VANTRELLE_DEMO;
     pid = fork();
     if (pid == 0) {
-      std::string script = childScript(busy);
+      std::string script = childScript(busy, grid);
       execl(program, program, "--", "/bin/sh", "-c", script.c_str(), nullptr);
       _exit(127);
     }
@@ -185,7 +198,7 @@ struct Session {
   int cellHeight = 0;
   std::string error;
 
-  explicit Session(Display* display, pid_t pid) : display(display) {
+  Session(Display* display, pid_t pid, Grid grid) : display(display) {
     auto deadline = Clock::now() + std::chrono::seconds(30);
     while (!(window = viewbench::findWindow(display, pid))) {
       if (Clock::now() > deadline) {
@@ -194,11 +207,11 @@ struct Session {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    sizeTo80x25(deadline);
+    sizeTo(grid, deadline);
   }
 
-  // Steps the window's size until the child reports an 80x25 grid in the title.
-  void sizeTo80x25(Clock::time_point deadline) {
+  // Steps the window's size until the child reports the grid in the title.
+  void sizeTo(Grid grid, Clock::time_point deadline) {
     while (Clock::now() < deadline) {
       int rows = 0, cols = 0;
       if (std::sscanf(windowTitle(display, window).c_str(), "grid %d %d", &rows, &cols) == 2 && rows > 0 && cols > 0) {
@@ -206,33 +219,49 @@ struct Session {
         XGetWindowAttributes(display, window, &attributes);
         cellWidth = attributes.width / cols;
         cellHeight = attributes.height / rows;
-        if (rows == 25 && cols == 80) return;
-        int width = attributes.width + (80 - cols) * cellWidth + (cols > 80 ? 0 : cellWidth / 2);
-        int height = attributes.height + (25 - rows) * cellHeight + (rows > 25 ? 0 : cellHeight / 2);
+        if (rows == grid.rows && cols == grid.cols) return;
+        int width = attributes.width + (grid.cols - cols) * cellWidth + (cols > grid.cols ? 0 : cellWidth / 2);
+        int height = attributes.height + (grid.rows - rows) * cellHeight + (rows > grid.rows ? 0 : cellHeight / 2);
         XResizeWindow(display, window, unsigned(std::max(width, 1)), unsigned(std::max(height, 1)));
         XFlush(display);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    error = "the grid never became 80x25";
+    error = "the grid never reached its size";
   }
 };
 
-// Types the letter once per iteration and erases it again; returns the milliseconds each echo
-// took to reach the screen.
-std::vector<double> typeAndTime(benchmark::State& state, Display* display, const Session& session) {
+// The CPU time a process has used so far, all its threads, in seconds; nothing if it is gone.
+std::optional<double> cpuSeconds(pid_t pid) {
+  clockid_t clock;
+  timespec used{};
+  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &used) != 0) return std::nullopt;
+  return double(used.tv_sec) + double(used.tv_nsec) * 1e-9;
+}
+
+struct Typed {
+  // The milliseconds each echo of the letter took to reach the screen.
+  std::vector<double> samples;
+  // The demo's CPU time over the keystrokes, in seconds.
+  double cpu = 0;
+};
+
+// Types the letter once per iteration and erases it again.
+Typed typeAndTime(benchmark::State& state, Display* display, const Session& session, pid_t demo) {
   // Wait for the cleared screen: the caret alone at the top left. The probe covers the first two
   // cells: the echoed letter lands in the first, the caret moves to the second.
   const int w = 2 * session.cellWidth, h = session.cellHeight;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   std::vector<uint32_t> quiet = grab(display, session.window, 0, 0, w, h);
-  std::vector<double> samples;
+  Typed typed;
+  std::vector<double>& samples = typed.samples;
   WindowDamage damage(display, session.window);
   if (!damage.available()) {
     state.SkipWithError("the X server has no DAMAGE extension");
-    return samples;
+    return typed;
   }
   std::mt19937 random(7);
+  std::optional<double> cpuBefore = cpuSeconds(demo);
   for (auto _ : state) {
     damage.clear();
     auto start = Clock::now();
@@ -256,33 +285,39 @@ std::vector<double> typeAndTime(benchmark::State& state, Display* display, const
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 40));
   }
-  return samples;
+  std::optional<double> cpuAfter = cpuSeconds(demo);
+  if (cpuBefore && cpuAfter) typed.cpu = *cpuAfter - *cpuBefore;
+  return typed;
 }
 
 void BM_KeystrokeToScreen(benchmark::State& state) {
   bool busy = state.range(0) != 0;
+  Grid grid = state.range(1) ? Grid{160, 50} : Grid{80, 25};
   Display* display = XOpenDisplay(nullptr);
   if (!display) {
     state.SkipWithError("no X display");
     return;
   }
-  Demo demo(busy);
-  Session session(display, demo.pid);
+  Demo demo(busy, grid);
+  Session session(display, demo.pid, grid);
   if (!session.error.empty()) {
     state.SkipWithError(session.error.c_str());
     XCloseDisplay(display);
     return;
   }
-  std::vector<double> samples = typeAndTime(state, display, session);
-  state.counters["median_ms"] = viewbench::percentile(samples, 0.5);
-  state.counters["p90_ms"] = viewbench::percentile(samples, 0.9);
-  state.counters["p95_ms"] = viewbench::percentile(samples, 0.95);
+  Typed typed = typeAndTime(state, display, session, demo.pid);
+  state.counters["median_ms"] = viewbench::percentile(typed.samples, 0.5);
+  state.counters["p90_ms"] = viewbench::percentile(typed.samples, 0.9);
+  state.counters["p95_ms"] = viewbench::percentile(typed.samples, 0.95);
+  if (!typed.samples.empty())
+    state.counters["cpu_ms_per_echo"] = typed.cpu * 1000 / (2.0 * double(typed.samples.size()));
   XCloseDisplay(display);
 }
 BENCHMARK(BM_KeystrokeToScreen)
-    ->ArgName("busy")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"busy", "wide"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
