@@ -68,7 +68,10 @@ void Terminal::setup(bool isReset) {
   keyboardModeNormal = {};
   keyboardModeAlt = {};
   conformance = TerminalConformance::vt500;
-  allow80To132 = true;
+  // The column switch waits for the program to allow it first (mode 40): the reset strings of
+  // TERM=xterm-256color (reset, tput init) send DECCOLM's reset, which would otherwise narrow
+  // the terminal to 80 columns whatever the size of its window.
+  allow80To132 = false;
   titles.modes = {};
   hyperLinkTracking.reset();
   cursorBlink = false;
