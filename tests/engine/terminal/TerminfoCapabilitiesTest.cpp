@@ -186,6 +186,10 @@ TEST(TerminfoCapabilities, MotionScrollingAndEditingStrings) {
       {"smgrp 6, ich1", "\x1b[?69h\x1b[;7s\x1b[@", "a1234567\nb1234567\nc12 3457\nd1234567\ne1234567", 3, 2},
       {"smglr 2 5, mgc, dch1", "\x1b[?69h\x1b[3;6s\x1b[?69l\x1b[P", "a1234567\nb1234567\nc124567\nd1234567\ne1234567",
        3, 2},
+      {"rep in the alternate set", "\x1b(0q\x1b[2b\x1b(B",
+       "a1234567\nb1234567\nc12\xe2\x94\x80\xe2\x94\x80\xe2\x94\x80"
+       "67\nd1234567\ne1234567",
+       6, 2},
       {"smacs, rmacs", "\x1b(0x\x1b(Bx", "a1234567\nb1234567\nc12\xe2\x94\x82x567\nd1234567\ne1234567", 5, 2},
       {"smacs, sgr0", "\x1b(0q\x1b(B\x1b[mq", "a1234567\nb1234567\nc12\xe2\x94\x80q567\nd1234567\ne1234567", 5, 2},
       {"sgr with the alternate set", "\x1b(0\x1b[0;1mq\x1b(B\x1b[0mq",
@@ -343,4 +347,34 @@ TEST(TerminfoCapabilities, AlternateScreenAndResetStrings) {
     EXPECT_FALSE(r.t.insertMode) << reset;
     EXPECT_EQ(r.t.currentAttribute(), Terminal::defaultAttribute()) << reset;
   }
+}
+
+namespace {
+
+struct ClipboardHost : TestHost {
+  std::string copied;
+  void clipboardCopy(Terminal&, std::span<const uint8_t> content) override {
+    copied.assign(content.begin(), content.end());
+  }
+};
+
+}  // namespace
+
+// initc changes a palette entry and oc gives the palette back; Ms hands its text to the clipboard;
+// Cs and Cr set and drop the caret's colour.
+TEST(TerminfoCapabilities, PaletteAndClipboardStrings) {
+  ClipboardHost host;
+  Terminal t(&host, sized(8, 2));
+  const Color original = t.ansiColors[1];
+  t.feed("\x1b]4;1;rgb:FF/7F/00\x1b\\");  // initc 1 1000 500 0
+  EXPECT_EQ(t.ansiColors[1].formatAsXcolor(), "rgb:ffff/7f7f/0000");
+  t.feed("\x1b]104\x07");  // oc
+  EXPECT_EQ(t.ansiColors[1].formatAsXcolor(), original.formatAsXcolor());
+  t.feed("\x1b]52;c;aGVsbG8=\x07");  // Ms c aGVsbG8=
+  EXPECT_EQ(host.copied, "hello");
+  t.feed("\x1b]12;#ff8000\x07");  // Cs #ff8000
+  ASSERT_TRUE(t.cursorColor);
+  EXPECT_EQ(t.cursorColor->formatAsXcolor(), "rgb:ffff/8080/0000");
+  t.feed("\x1b]112\x07");  // Cr
+  EXPECT_FALSE(t.cursorColor);
 }
