@@ -5,6 +5,8 @@
 // between the frames that drew the flood's output; the counters give its median and 95th percentile (milliseconds),
 // the median processor time the main thread spent in such a frame, and the bytes per second drained.
 // BM_FloodFrameTimeGpu runs the same flood with the view drawing through its OpenGL renderer.
+// BM_FloodLines runs a log instead: 24 MiB of plain lines of 1 to 79 characters that scroll into
+// the scrollback, as a build or `cat` of a log prints them, through the pty in its default modes.
 //
 // Without a display the program runs itself again under xvfb-run.
 #include <benchmark/benchmark.h>
@@ -38,19 +40,43 @@ double threadCpuMs() {
 std::string denseScreen(unsigned seed) { return viewbench::denseFrame(cols, rows, seed); }
 constexpr size_t floodBytes = size_t(24) << 20;
 
+// The files written, removed at the end.
+std::vector<std::string> floodFiles;
+
+// A flood as a file of `floodBytes` or a little more, made of the pieces `piece` gives in turn.
+template <typename Piece>
+std::string writeFloodFile(Piece piece) {
+  std::string name = "/tmp/vantrelle-flood-XXXXXX";
+  int fd = mkstemp(name.data());
+  floodFiles.push_back(name);
+  size_t written = 0;
+  for (unsigned i = 0; written < floodBytes; i++) {
+    std::string text = piece(i);
+    written += size_t(write(fd, text.data(), text.size()));
+  }
+  close(fd);
+  return name;
+}
+
 // The flood as a file, written once.
 std::string floodFile() {
-  static const std::string path = [] {
-    std::string name = "/tmp/vantrelle-flood-XXXXXX";
-    int fd = mkstemp(name.data());
-    size_t written = 0;
-    for (unsigned i = 0; written < floodBytes; i++) {
-      std::string frame = denseScreen(i);
-      written += size_t(write(fd, frame.data(), frame.size()));
+  static const std::string path = writeFloodFile(denseScreen);
+  return path;
+}
+
+// The log as a file, written once: lines of 1 to 79 printable characters, in blocks of 64.
+std::string logFile() {
+  static const std::string path = writeFloodFile([](unsigned block) {
+    std::string lines;
+    unsigned state = block * 2654435761u + 7;
+    for (int line = 0; line < 64; line++) {
+      state = state * 1103515245u + 12345u;
+      const unsigned length = 1 + (state >> 8) % 79;
+      for (unsigned i = 0; i < length; i++) lines += char('!' + (state >> (i % 16)) % 94);
+      lines += '\n';
     }
-    close(fd);
-    return name;
-  }();
+    return lines;
+  });
   return path;
 }
 
@@ -62,8 +88,7 @@ struct FloodHost : vantrelle::LocalProcessTerminalViewDelegate {
   void processTerminated(vantrelle::TerminalView&, std::optional<int32_t>) override { ended = true; }
 };
 
-void floodFrameTime(benchmark::State& state, bool gpu) {
-  std::string file = floodFile();
+void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file) {
   std::vector<double> intervals, frameCpu;
   size_t bytes = 0;
   for (auto _ : state) {
@@ -133,11 +158,14 @@ void floodFrameTime(benchmark::State& state, bool gpu) {
   state.counters["frame_cpu_ms"] = viewbench::percentile(frameCpu, 0.5);
 }
 
-void BM_FloodFrameTime(benchmark::State& state) { floodFrameTime(state, false); }
+void BM_FloodFrameTime(benchmark::State& state) { floodFrameTime(state, false, floodFile()); }
 BENCHMARK(BM_FloodFrameTime)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
-void BM_FloodFrameTimeGpu(benchmark::State& state) { floodFrameTime(state, true); }
+void BM_FloodFrameTimeGpu(benchmark::State& state) { floodFrameTime(state, true, floodFile()); }
 BENCHMARK(BM_FloodFrameTimeGpu)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_FloodLines(benchmark::State& state) { floodFrameTime(state, false, logFile()); }
+BENCHMARK(BM_FloodLines)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 }  // namespace
 
@@ -153,6 +181,6 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  std::remove(floodFile().c_str());
+  for (const std::string& file : floodFiles) std::remove(file.c_str());
   return 0;
 }
