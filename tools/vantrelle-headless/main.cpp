@@ -216,7 +216,9 @@ int main(int argc, char** argv) {
   if (const char* path = std::getenv("PATH")) environment.push_back(std::string("PATH=") + path);
   std::vector<std::string> args(settings.command.begin() + 1, settings.command.end());
   host.process->startProcess(*executable, args, environment, settings.command[0]);
-  if (!host.process->running()) {
+  // A child that has ended already is no longer running by the time we look, yet it started:
+  // only a start that made no child has no process id.
+  if (host.process->shellPid() == 0) {
     std::fprintf(stderr, "vantrelle-headless: could not start %s\n", executable->c_str());
     return 1;
   }
