@@ -310,6 +310,18 @@ TEST(TerminfoCapabilities, ModeStringsAndReports) {
   t.feed("\x1b[3;4H\x1b[6n");  // u7, answered in the form of u6
   EXPECT_EQ(host.sent, "\x1b[3;4R");
   host.sent.clear();
+  t.feed("\x1b[4;1Hxxxxxxxx\x1b[6n");  // at the last column, waiting to wrap
+  EXPECT_EQ(host.sent, "\x1b[4;8R");
+
+  // Focus reports, which full-screen editors turn on beside the entry's strings.
+  host.sent.clear();
+  t.feed("\x1b[?1004h");
+  t.setTerminalFocus(false);
+  t.setTerminalFocus(true);
+  t.feed("\x1b[?1004l");
+  t.setTerminalFocus(false);
+  EXPECT_EQ(host.sent, "\x1b[I\x1b[O\x1b[I");
+  host.sent.clear();
   t.feed("\x1b[c");  // u9, answered in the form of u8
   ASSERT_GE(host.sent.size(), 4u);
   EXPECT_EQ(host.sent.substr(0, 3), "\x1b[?");
