@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,12 @@ class WebErrorLabel : public std::enable_shared_from_this<WebErrorLabel> {
   void hideAfterLoad();
   // The core is running again: any failure on the label goes.
   void clearCoreFailure();
+
+  // What the label shows of a reason or message: at most `longestLine` bytes of a line and
+  // `mostLines` lines, the first and the last ones, the rest given as one ellipsis line.
+  static constexpr std::size_t mostLines = 12;
+  static constexpr std::size_t longestLine = 240;
+  static std::string abridged(const std::string& text);
 
   std::uint64_t generation() const { return webErrorGeneration; }
   bool isVisible() const { return visible; }

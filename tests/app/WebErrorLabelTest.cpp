@@ -49,3 +49,22 @@ TEST(WebErrorLabel, ACoreFailureStaysUntilTheCoreIsBack) {
   l.label->showWebFailure("page", true);
   EXPECT_TRUE(l.label->isVisible());
 }
+
+// A core that fails with a long error output, or a page error of one endless line, still leaves
+// what failed and what to do on the label: the first and last lines stay, each line cut short.
+TEST(WebErrorLabel, ALongReasonKeepsWhatFailedAndTheAdviceInSight) {
+  Label l;
+  std::string reason;
+  for (int line = 1; line <= 200; ++line) reason += "line " + std::to_string(line) + (line < 200 ? "\n" : "");
+  l.label->showCoreFailure(reason);
+  auto expected =
+      "Zorvel could not start a compatible core.\nline 1\nline 2\nline 3\nline 4\nline 5\nline 6\n\xE2\x80\xA6\n"
+      "line 196\nline 197\nline 198\nline 199\nline 200\n\nQuit and reopen the app to retry.";
+  EXPECT_EQ(l.label->text(), expected);
+
+  Label page;
+  page.label->showWebFailure(std::string(WebErrorLabel::longestLine - 1, 'x') + "\xC3\xA9" + std::string(5000, 'y'),
+                             true);
+  EXPECT_EQ(page.label->text(),
+            "Zorvel UI error:\n" + std::string(WebErrorLabel::longestLine - 1, 'x') + "\xE2\x80\xA6");
+}
