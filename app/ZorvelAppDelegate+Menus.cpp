@@ -50,6 +50,27 @@ bool isInMenuBar(Gtk::Widget* widget) {
   return false;
 }
 
+// In a task terminal Ctrl alone belongs to the program and the view takes every key it is given,
+// so Ctrl+Q never reached the window and the keyboard could not quit. There the command is Ctrl+Shift+Q,
+// as the view's own copy and paste are Ctrl+Shift chords, and it is heard before the view sees it.
+Glib::RefPtr<Gtk::ShortcutController> terminalQuitShortcut(std::weak_ptr<ZorvelAppDelegate> weak) {
+  auto quit = Gtk::CallbackAction::create([weak](Gtk::Widget&, const Glib::VariantBase&) {
+    auto self = weak.lock();
+    if (!self || !self->window || !self->terminateApplication) return false;
+    for (Gtk::Widget* widget = self->window->get_focus(); widget; widget = widget->get_parent()) {
+      if (dynamic_cast<vantrelle::TerminalView*>(widget)) {
+        self->terminateApplication();
+        return true;
+      }
+    }
+    return false;
+  });
+  auto controller = Gtk::ShortcutController::create();
+  controller->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+  controller->add_shortcut(Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string("<Control><Shift>q"), quit));
+  return controller;
+}
+
 }  // namespace
 
 void ZorvelAppDelegate::followEditTarget() {
@@ -179,6 +200,7 @@ void ZorvelAppDelegate::installMenuShortcuts() {
         Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator), Gtk::NamedAction::create(action)));
   }
   window->add_controller(controller);
+  window->add_controller(terminalQuitShortcut(weak_from_this()));
   followEditTarget();
 }
 

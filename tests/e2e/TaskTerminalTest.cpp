@@ -108,6 +108,32 @@ TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
       << "stopping did not revoke the token: " << state().dump();
 }
 
+// Ctrl+Q in a task terminal is the program's; Ctrl+Shift+Q there quits, as Ctrl+Q does elsewhere.
+TEST_F(TaskTerminal, CtrlShiftQInATerminalQuitsTheApplication) {
+  ASSERT_TRUE(waitFor([&] {
+    auto current = state();
+    return current.is_object() && current.value("event_streams", 0) >= 1;
+  }));
+  tellPage({{"start_task", true}});
+  ASSERT_TRUE(waitFor([&] { return !terminalChildrenOf(app->processIdentifier()).empty(); }));
+  // Keys reach the terminal once a command typed there has run.
+  const std::string typed = directory + "/typed.txt";
+  std::string command =
+      "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 400 "
+      "click 1 && xdotool type --delay 30 'echo typed > " +
+      typed + "' && xdotool key Return";
+  bool focused = false;
+  for (int attempt = 0; attempt < 3 && !focused; attempt++) {
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    focused = waitFor([&] { return readFile(typed) == "typed\n"; }, std::chrono::seconds(5));
+  }
+  ASSERT_TRUE(focused) << "keys typed into the window did not reach the terminal";
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+q"), 0);
+  ASSERT_TRUE(app->waitUntilExit(std::chrono::seconds(10))) << "the application did not quit";
+  auto status = app->terminationStatus();
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
 TEST_F(TaskTerminal, TheSidebarWidthThePageSetsIsKeptClamped) {
   ASSERT_TRUE(waitFor([&] {
     auto current = state();
