@@ -239,14 +239,22 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
   terminal->scrollInvariantRefreshStart = std::numeric_limits<int>::max();
   terminal->refreshEnd = -1;
   terminal->scrollInvariantRefreshEnd = -1;
-  path->rowsChanged(start, end);
-  if (cellDimension) {
-    double h = cellDimension->height;
-    double top = h * std::max(start, 0);
-    // One row below the range too: a wide or tall glyph may reach into it.
-    double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
-    if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
+  if (buffer.yDisp != buffer.yBase) {
+    // The rows are marked where they lie on the screen. A view scrolled back by fewer rows than
+    // the cursor is from the top shows them lower down, so the echo of a key typed there was
+    // never drawn; and a full scrollback moves the saved lines under the view as output comes.
+    path->invalidateAll();
     queue_draw();
+  } else {
+    path->rowsChanged(start, end);
+    if (cellDimension) {
+      double h = cellDimension->height;
+      double top = h * std::max(start, 0);
+      // One row below the range too: a wide or tall glyph may reach into it.
+      double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
+      if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
+      queue_draw();
+    }
   }
   updateDebugView();
   pendingDisplay = false;
