@@ -35,9 +35,19 @@ void TerminalView::performKeyAction(const LegacyKeyAction& action) {
   switch (action.kind) {
     case Kind::none:
       break;
-    case Kind::send:
-      for (const Bytes& write : action.writes) send(std::span<const uint8_t>(write));
+    case Kind::send: {
+      // One write for the whole key: ESC and the character of Alt+key written apart can reach the
+      // program in two reads, and a program that tells Alt+key from Escape by what one read
+      // holds takes them for Escape and then the plain key.
+      if (action.writes.size() == 1) {
+        send(std::span<const uint8_t>(action.writes.front()));
+        break;
+      }
+      Bytes joined;
+      for (const Bytes& write : action.writes) joined.insert(joined.end(), write.begin(), write.end());
+      send(std::span<const uint8_t>(joined));
       break;
+    }
     case Kind::type:
       insertText(action.text, false);
       break;

@@ -55,6 +55,19 @@ TEST_F(KeyboardInputTest, AltActsAsMetaUntilToggled) {
   EXPECT_EQ(key(GDK_KEY_x, alt()), "x");
 }
 
+// Written apart, ESC and the key can reach the program in two reads, which a program that tells
+// Alt+key from Escape by one read takes for Escape and then the plain key.
+TEST_F(KeyboardInputTest, AltAndItsKeyGoOutInOneWrite) {
+  struct CountingHost : testing::RecordingHost {
+    std::vector<std::string> writes;
+    void send(TerminalView&, std::span<const uint8_t> data) override { writes.emplace_back(data.begin(), data.end()); }
+  } counting;
+  view->terminalDelegate = &counting;
+  view->keyDown(KeyRecord::make(GDK_KEY_question, alt()));
+  view->terminalDelegate = &host;
+  EXPECT_EQ(counting.writes, std::vector<std::string>{"\x1b?"});
+}
+
 TEST_F(KeyboardInputTest, PageKeysScrollTheNormalScreenAndAreSentOnTheAlternateOne) {
   for (int i = 0; i < 100; i++) view->feed("line\r\n");
   host.sent.clear();
