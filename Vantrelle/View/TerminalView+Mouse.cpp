@@ -43,6 +43,8 @@ bool pointerPosition(GdkEvent* event, GtkNative* native, double& x, double& y) {
 bool hasReportNumber(const MouseRecord& event) { return event.buttonNumber <= 2; }
 
 constexpr int releaseFlags = 3;
+constexpr int primaryButton = 0;
+constexpr int secondaryButton = 1;
 constexpr int middleButton = 2;
 constexpr int motionFlag = 32;
 
@@ -236,6 +238,9 @@ void TerminalView::mouseDown(const MouseRecord& event) {
     pastePrimary();
     return;
   }
+  // Nor does the secondary button select: a right click, from the habit of a context menu, threw
+  // away the selection the user was about to copy.
+  if (event.buttonNumber == secondaryButton) return;
   mouseState.didSelectionDrag = false;
   Position hit = calculateMouseHit(event.x, event.y).first;
   mouseState.selectionPressPosition = hit;
@@ -277,7 +282,7 @@ void TerminalView::mouseUp(const MouseRecord& event) {
   }
   if (!allowMouseReporting || (event.modifiers.shift && !terminal->mouseShiftCapture) ||
       terminal->mouseMode() == MouseMode::off) {
-    if (event.buttonNumber != middleButton) publishPrimarySelection();
+    if (event.buttonNumber == primaryButton) publishPrimarySelection();
     return;
   }
   sharedMouseEvent(event);
@@ -295,7 +300,7 @@ void TerminalView::mouseDragged(const MouseRecord& event) {
     }
     if (mode != MouseMode::off) return;
   }
-  if (event.buttonNumber == middleButton) return;
+  if (event.buttonNumber != primaryButton) return;
   if (!selection->active()) {
     if (!mouseState.selectionPressPosition) mouseState.selectionPressPosition = hit;
     selection->setSoftStart(*mouseState.selectionPressPosition);

@@ -192,6 +192,24 @@ TEST_F(MouseInputTest, ClicksSelectWordsAndLinesAndDragsExtend) {
   EXPECT_FALSE(view->mouseState.lastSelectionDragPoint);
 }
 
+// The secondary button neither clears the selection nor makes one: a right click out of the habit
+// of a context menu left nothing to copy.
+TEST_F(MouseInputTest, TheSecondaryButtonLeavesTheSelectionAlone) {
+  feed("alpha beta gamma");
+  view->mouseDown(at(MouseRecord::Kind::down, 7, 0, {}, 2));
+  view->mouseUp(at(MouseRecord::Kind::up, 7, 0));
+  MouseRecord right = at(MouseRecord::Kind::down, 1, 0);
+  right.buttonNumber = 1;
+  view->mouseDown(right);
+  right.kind = MouseRecord::Kind::dragged;
+  right.x = 8 * 14;
+  view->mouseDragged(right);
+  right.kind = MouseRecord::Kind::up;
+  view->mouseUp(right);
+  EXPECT_TRUE(view->selectionActive());
+  EXPECT_EQ(view->selection->getSelectedText(), "beta");
+}
+
 // A drag takes in the character under the press and the one under the pointer, either way and
 // up to the last column; a Shift-click takes in the character clicked.
 TEST_F(MouseInputTest, DragsTakeInTheCharactersAtBothEnds) {
