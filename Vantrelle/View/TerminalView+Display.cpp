@@ -294,6 +294,8 @@ void TerminalView::updateCursorPosition() {
   if (resized) {
     queue_allocate();
   } else if (moved) {
+    // Without a layout the input method must be told where the caret went.
+    updateInputMethodCursorLocation();
     queue_draw();
   }
 }

@@ -241,13 +241,16 @@ void TerminalView::updateMarkedTextOverlay() {
   queue_allocate();
 }
 
+// The input method places its candidate window at the caret, wherever the caret has gone.
+void TerminalView::updateInputMethodCursorLocation() {
+  if (!composition.imContext || !caretView) return;
+  const ViewRect& f = caretView->frame;
+  GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
+  gtk_im_context_set_cursor_location(composition.imContext.get(), &area);
+}
+
 void TerminalView::layoutInputOverlays(int width, int) {
-  // The input method places its candidate window at the caret, wherever the caret has gone.
-  if (composition.imContext && caretView) {
-    const ViewRect& f = caretView->frame;
-    GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
-    gtk_im_context_set_cursor_location(composition.imContext.get(), &area);
-  }
+  updateInputMethodCursorLocation();
   if (findState.findBar && findState.findBar->get_visible()) {
     int minimum = 0, natural = 0, h = 0, minBase = 0, natBase = 0;
     findState.findBar->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);

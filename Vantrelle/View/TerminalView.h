@@ -557,6 +557,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void scaleFactorChanged();
   void layoutChildren();
   void layoutInputOverlays(int width, int height);
+  void updateInputMethodCursorLocation();
   void updateMarkedTextOverlay();
   int encodeMouseEvent(const MouseRecord& event, bool overwriteRelease) const;
   void sharedMouseEvent(const MouseRecord& event);

@@ -118,6 +118,33 @@ TEST_F(TextInputTest, CompositionSendsNothingUntilCommitted) {
   EXPECT_FALSE(view->composition.markedTextOverlay);
 }
 
+// An input method that remembers where it was told the caret is.
+struct RecordingIm {
+  GtkIMContext parent;
+  GdkRectangle area;
+};
+struct RecordingImClass {
+  GtkIMContextClass parent;
+};
+G_DEFINE_TYPE(RecordingIm, recording_im, GTK_TYPE_IM_CONTEXT)
+void recording_im_init(RecordingIm* im) { im->area = {-1, -1, 0, 0}; }
+void recording_im_class_init(RecordingImClass* type) {
+  GTK_IM_CONTEXT_CLASS(type)->set_cursor_location = [](GtkIMContext* im, GdkRectangle* area) {
+    reinterpret_cast<RecordingIm*>(im)->area = *area;
+  };
+}
+
+// An input method shows its candidates at the caret: a caret that moves without a new layout of
+// the view must still tell it where it went.
+TEST_F(TextInputTest, TheInputMethodFollowsTheCaret) {
+  auto* im = static_cast<RecordingIm*>(g_object_new(recording_im_get_type(), nullptr));
+  view->composition.imContext.reset(GTK_IM_CONTEXT(im), g_object_unref);
+  view->feed("\x1b[3;6H");
+  view->updateDisplay(false);
+  EXPECT_EQ(im->area.x, 5 * 8);
+  EXPECT_EQ(im->area.y, 2 * 16);
+}
+
 TEST_F(TextInputTest, SelectedRangeIsTheSelectionOrTheCaret) {
   feed("\x1b[3;6H");
   EXPECT_EQ(view->selectedRange(), (std::pair<int64_t, int64_t>{165, 0}));
