@@ -71,7 +71,8 @@ KeyRecord recordOf(Gtk::EventControllerKey* controller, guint keyval, guint keyc
   KeyRecord record = KeyRecord::make(keyval, InputModifiers::from(GdkModifierType(state)), keycode,
                                      unshiftedKeyval(controller, keycode));
   record.event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller->gobj()));
-  record.modifiers.numLock = numLockOn(record.event);
+  // Asking costs a round trip to the display server on X11, and only the keypad reports it.
+  if (keys::keypadKey(keyval)) record.modifiers.numLock = numLockOn(record.event);
   if (!record.latinCharacters.empty() && record.event) {
     char32_t latin = keys::latinLetter(gdk_event_get_display(record.event), keycode);
     record.latinCharacters = latin ? std::string(1, char(latin)) : std::string();
