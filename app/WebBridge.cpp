@@ -14,6 +14,7 @@
 #include "app/ScriptMessageFields.h"
 #include "app/TextEncoding.h"
 #include "platform/Dispatch.h"
+#include "platform/LinkOpener.h"
 #include "platform/Log.h"
 #include "platform/URLSession.h"
 
@@ -100,9 +101,7 @@ WebBridge::WebBridge(Settings settings)
     : settings(std::move(settings)),
       uiSchemeHandler(this->settings.resourcePath ? std::optional(*this->settings.resourcePath / "ui") : std::nullopt),
       label(std::make_shared<WebErrorLabel>()) {
-  openExternally = [](const std::string& url) {
-    g_app_info_launch_default_for_uri_async(url.c_str(), nullptr, nullptr, nullptr, nullptr);
-  };
+  openExternally = [](const std::string& url) { platform::LinkOpener::open(url); };
   currentSchemeHandler = &uiSchemeHandler;
 }
 

@@ -1,19 +1,18 @@
 #include "Vantrelle/View/TerminalViewDelegate.h"
 
 #include <gdk/gdk.h>
-#include <gio/gio.h>
 #include <glib.h>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/LinkOpener.h"
 
 namespace vantrelle {
 
 void TerminalViewDelegate::requestOpenLink(TerminalView&, const std::string& link,
                                            const std::map<std::string, std::string>&) {
-  // Only well-formed absolute URIs reach the desktop's handler; anything else from the program
-  // is ignored.
-  if (!g_uri_is_valid(link.c_str(), G_URI_FLAGS_NONE, nullptr)) return;
-  g_app_info_launch_default_for_uri_async(link.c_str(), nullptr, nullptr, nullptr, nullptr);
+  // The link is the program's: only a well-formed one of a scheme some application has registered
+  // for is handed over, never a local file.
+  platform::LinkOpener::open(link);
 }
 
 void TerminalViewDelegate::bell(TerminalView& source) {
