@@ -1,6 +1,8 @@
+#include "app/ApplicationIcon.h"
 #include "app/ApplicationLinks.h"
 #include "app/UserNotifications.h"
 #include "app/ZorvelAppDelegate.h"
+#include "platform/Bundle.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/UserNotificationCenter.h"
@@ -10,6 +12,11 @@ namespace zorvel {
 namespace N = UserNotifications;
 
 namespace {
+
+// Named after the desktop entry, which carries the application's id as its name.
+std::shared_ptr<platform::UserNotificationCenter> makeCenter() {
+  return std::make_shared<platform::UserNotificationCenter>(applicationIconName(platform::Bundle::main()));
+}
 
 void becomeDelegate(platform::UserNotificationCenter& center, const std::weak_ptr<ZorvelAppDelegate>& weak) {
   center.onResponse = [weak](const platform::UserNotificationCenter::UserInfo& info) {
@@ -30,7 +37,7 @@ bool ZorvelAppDelegate::applicationIsActive() const {
 }
 
 void ZorvelAppDelegate::requestNotificationAuthorization() {
-  if (!userNotificationCenter) userNotificationCenter = std::make_shared<platform::UserNotificationCenter>();
+  if (!userNotificationCenter) userNotificationCenter = makeCenter();
   becomeDelegate(*userNotificationCenter, weak_from_this());
   userNotificationCenter->requestAuthorization([](const std::optional<std::string>& error) {
     if (error) {
@@ -51,7 +58,7 @@ void ZorvelAppDelegate::scheduleNativeNotification(const nlohmann::json& message
   }
   log.notice(N::schedulingFormat, request->taskID.c_str(), request->title.c_str());
   // Without authorization the delegate was never set: clicks then go unanswered.
-  if (!userNotificationCenter) userNotificationCenter = std::make_shared<platform::UserNotificationCenter>();
+  if (!userNotificationCenter) userNotificationCenter = makeCenter();
   platform::UserNotificationCenter::Request posted{
       N::identifier(request->taskID), request->title, request->body, {{"task_id", request->taskID}}};
   userNotificationCenter->add(posted, [taskID = request->taskID](const std::optional<std::string>& error) {

@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <cstring>
 #include <deque>
 
 #include "platform/GLibPtr.h"
@@ -18,6 +19,16 @@ std::string describe(const GErrorPtr& error) {
   return text;
 }
 
+bool hasCapability(GVariant* reply, const char* wanted) {
+  GVariantPtr capabilities(g_variant_get_child_value(reply, 0));
+  for (gsize i = 0, count = g_variant_n_children(capabilities.get()); i < count; ++i) {
+    const char* capability = nullptr;
+    g_variant_get_child(capabilities.get(), i, "&s", &capability);
+    if (std::strcmp(capability, wanted) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 struct UserNotificationCenter::State {
@@ -27,6 +38,9 @@ struct UserNotificationCenter::State {
   std::map<std::uint32_t, UserInfo> posted;
   std::deque<std::uint32_t> order;
   std::function<void(const UserInfo&)>* responder = nullptr;
+  std::string desktopEntry;
+  // Whether the service reads the body as markup; unknown until it has been asked.
+  std::optional<bool> bodyMarkup;
 
   ~State() {
     if (!connection) return;
@@ -81,7 +95,10 @@ struct UserNotificationCenter::State {
   }
 };
 
-UserNotificationCenter::UserNotificationCenter() : state(std::make_shared<State>()) { state->responder = &onResponse; }
+UserNotificationCenter::UserNotificationCenter(std::string desktopEntry) : state(std::make_shared<State>()) {
+  state->responder = &onResponse;
+  state->desktopEntry = std::move(desktopEntry);
+}
 
 UserNotificationCenter::~UserNotificationCenter() { state->responder = nullptr; }
 
@@ -122,6 +139,34 @@ void UserNotificationCenter::add(const Request& request, Completion completion) 
     if (completion) completion(failure);
     return;
   }
+  if (state->bodyMarkup) {
+    notify(state, request, std::move(completion));
+    return;
+  }
+  // A body read as markup would lose text after a '<' or an '&', or show a link or fetch an image
+  // the text names; what the service reads is asked once, before the first notification.
+  struct Pending {
+    std::weak_ptr<State> owner;
+    Request request;
+    Completion completion;
+  };
+  g_dbus_connection_call(
+      state->connection.get(), serviceName, objectPath, serviceName, "GetCapabilities", nullptr, G_VARIANT_TYPE("(as)"),
+      G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+        GErrorPtr error;
+        GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out(error)));
+        auto owner = pending->owner.lock();
+        if (!owner) return;
+        if (!owner->bodyMarkup) owner->bodyMarkup = reply && hasCapability(reply.get(), "body-markup");
+        notify(owner, pending->request, std::move(pending->completion));
+      },
+      new Pending{state, request, std::move(completion)});
+}
+
+void UserNotificationCenter::notify(const std::shared_ptr<State>& state, const Request& request,
+                                    Completion completion) {
   GVariantBuilder actions;
   g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
   g_variant_builder_add(&actions, "s", "default");
@@ -129,15 +174,22 @@ void UserNotificationCenter::add(const Request& request, Completion completion) 
   GVariantBuilder hints;
   g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
   g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
-  g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("zorvel-desktop"));
+  if (!state->desktopEntry.empty()) {
+    g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(state->desktopEntry.c_str()));
+  }
   g_variant_builder_add(&hints, "{sv}", "x-zorvel-identifier", g_variant_new_string(request.identifier.c_str()));
   // Text that is not UTF-8 cannot travel on the bus; it is replaced rather than failing the call.
   auto valid = [](const std::string& text) {
     GCharPtr made(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
     return std::string(made.get());
   };
+  std::string body = valid(request.body);
+  if (*state->bodyMarkup) {
+    GCharPtr escaped(g_markup_escape_text(body.c_str(), -1));
+    body = escaped.get();
+  }
   auto* parameters = g_variant_new("(susssasa{sv}i)", applicationName, 0u, "", valid(request.title).c_str(),
-                                   valid(request.body).c_str(), &actions, &hints, -1);
+                                   body.c_str(), &actions, &hints, -1);
   auto* context = new CallContext{state, std::move(completion), request.userInfo};
   g_dbus_connection_call(
       state->connection.get(), serviceName, objectPath, serviceName, "Notify", parameters, G_VARIANT_TYPE("(u)"),

@@ -10,7 +10,8 @@ namespace platform {
 
 // The desktop's notification service (org.freedesktop.Notifications on the session bus): posts
 // notifications with a click action and reports clicks with the user info the notification was
-// posted with. Answers arrive on the main context.
+// posted with. Answers arrive on the main context. Title and body are plain text: a service that
+// reads markup in the body gets the text escaped.
 class UserNotificationCenter {
  public:
   using UserInfo = std::map<std::string, std::string>;
@@ -27,7 +28,9 @@ class UserNotificationCenter {
   static constexpr const char* objectPath = "/org/freedesktop/Notifications";
   static constexpr const char* applicationName = "Zorvel";
 
-  UserNotificationCenter();
+  // The desktop entry (its file name without ".desktop") names the application that posts, so the
+  // desktop shows its name and icon and groups its notifications.
+  explicit UserNotificationCenter(std::string desktopEntry = {});
   ~UserNotificationCenter();
   UserNotificationCenter(const UserNotificationCenter&) = delete;
   UserNotificationCenter& operator=(const UserNotificationCenter&) = delete;
@@ -40,6 +43,7 @@ class UserNotificationCenter {
 
  private:
   struct State;
+  static void notify(const std::shared_ptr<State>& state, const Request& request, Completion completion);
   std::shared_ptr<State> state;
 };
 

@@ -52,6 +52,9 @@ constexpr const char* notificationsInterface = R"xml(
       <arg type="s" direction="out"/><arg type="s" direction="out"/>
       <arg type="s" direction="out"/><arg type="s" direction="out"/>
     </method>
+    <method name="GetCapabilities">
+      <arg type="as" direction="out"/>
+    </method>
     <method name="Notify">
       <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
       <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
@@ -61,7 +64,7 @@ constexpr const char* notificationsInterface = R"xml(
 </node>)xml";
 
 // A desktop notification service on its own connection: it numbers the notifications it is
-// given, keeps their titles and clicks or closes them on request.
+// given, keeps their titles, bodies and desktop entries, and clicks or closes them on request.
 class NotificationService {
  public:
   explicit NotificationService(GTestDBus* bus) {
@@ -90,7 +93,8 @@ class NotificationService {
   }
   void close(std::uint32_t id) { emit("NotificationClosed", g_variant_new("(uu)", id, 2u)); }
 
-  std::vector<std::string> titles;
+  std::vector<std::string> titles, bodies, desktopEntries;
+  std::vector<const char*> capabilities{"actions", "body", "sound"};
 
  private:
   static void call(GDBusConnection*, const char*, const char*, const char*, const char* method, GVariant* parameters,
@@ -100,10 +104,26 @@ class NotificationService {
       g_dbus_method_invocation_return_value(invocation, g_variant_new("(ssss)", "test", "test", "1", "1.2"));
       return;
     }
-    const char* title = nullptr;
+    if (std::string(method) == "GetCapabilities") {
+      g_dbus_method_invocation_return_value(
+          invocation, g_variant_new("(^as)", const_cast<char**>(self->capabilitiesList().data())));
+      return;
+    }
+    const char *title = nullptr, *body = nullptr, *entry = "";
     g_variant_get_child(parameters, 3, "&s", &title);
+    g_variant_get_child(parameters, 4, "&s", &body);
+    GVariantPtr hints(g_variant_get_child_value(parameters, 6));
+    g_variant_lookup(hints.get(), "desktop-entry", "&s", &entry);
     self->titles.emplace_back(title);
+    self->bodies.emplace_back(body);
+    self->desktopEntries.emplace_back(entry);
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", static_cast<guint>(self->titles.size())));
+  }
+
+  std::vector<const char*> capabilitiesList() const {
+    auto list = capabilities;
+    list.push_back(nullptr);
+    return list;
   }
 
   GObjectPtr<GDBusConnection> connection;
@@ -154,6 +174,30 @@ TEST_F(SessionBus, NotificationsReportAMissingServiceAndBringBackTheClickedOnesU
   service.click(2);
   ASSERT_TRUE(runMainUntil([&] { return !clicked.empty(); }));
   EXPECT_EQ(clicked, (std::vector<UserNotificationCenter::UserInfo>{{{"task", "2"}}}));
+}
+
+// A service that reads markup in the body would drop text after a '<' or '&', or make a link of
+// it; it gets the text escaped, and one that shows the body as it is gets it unchanged. Either
+// way the notification names the application's desktop entry.
+TEST_F(SessionBus, NotificationBodiesStayPlainTextAndNameTheDesktopEntry) {
+  NotificationService service(bus.get());
+  const std::string body = "a < b && <a href='https://x.example'>c</a>";
+  service.capabilities.push_back("body-markup");
+  UserNotificationCenter markup("local.zorvel.desktop");
+  Outcome first, again;
+  markup.add({"a", "First", body, {}}, first.completion());
+  ASSERT_TRUE(runMainUntil([&] { return first.done; }));
+  service.capabilities.pop_back();
+  markup.add({"b", "Again", body, {}}, again.completion());
+  ASSERT_TRUE(runMainUntil([&] { return again.done; }));
+  UserNotificationCenter plain("local.zorvel.desktop");
+  Outcome third;
+  plain.add({"c", "Plain", body, {}}, third.completion());
+  ASSERT_TRUE(runMainUntil([&] { return third.done; }));
+
+  const std::string escaped = "a &lt; b &amp;&amp; &lt;a href=&apos;https://x.example&apos;&gt;c&lt;/a&gt;";
+  EXPECT_EQ(service.bodies, (std::vector<std::string>{escaped, escaped, body}));
+  EXPECT_EQ(service.desktopEntries, std::vector<std::string>(3, "local.zorvel.desktop"));
 }
 
 TEST_F(SessionBus, LinksAndNotificationsReachTheOtherInstance) {
