@@ -12,6 +12,36 @@
 
 namespace vantrelle {
 
+namespace {
+
+// A frame `t` pixels wide just inside `r`, of four quads that do not overlap: a translucent caret
+// colour laid twice at the corners showed there as brighter squares.
+void appendRing(std::vector<ColorVertex>& out, const PlainRect& r, float t, Float4 color) {
+  t = std::min({t, (r.x1 - r.x0) / 2, (r.y1 - r.y0) / 2});
+  if (!(t > 0)) return;
+  appendQuad(out, {r.x0, r.y0, r.x1, r.y0 + t}, color);
+  appendQuad(out, {r.x0, r.y1 - t, r.x1, r.y1}, color);
+  appendQuad(out, {r.x0, r.y0 + t, r.x0 + t, r.y1 - t}, color);
+  appendQuad(out, {r.x1 - t, r.y0 + t, r.x1, r.y1 - t}, color);
+}
+
+// The hollow box of an unfocused cursor as the caret widget shows it on the Cairo path: a line of
+// 3 points along the cell's edge, clipped to the cell, leaves a band of 1.5 points inside it. The
+// band's whole device pixels are drawn in the caret colour, and a pixel it covers in part with
+// that share of the colour, as Cairo's antialiasing has it. A band of 3 pixels at scale 1 all
+// but filled a narrow cell and read as a focused block cursor.
+void appendHollowBox(std::vector<ColorVertex>& out, const PlainRect& box, double scale, Float4 color) {
+  const double band = std::max(1.0, 1.5 * scale);
+  const float whole = float(std::floor(band)), part = float(band - std::floor(band));
+  appendRing(out, box, whole, color);
+  if (part <= 0) return;
+  Float4 partial = color;
+  partial.w *= part;
+  appendRing(out, {box.x0 + whole, box.y0 + whole, box.x1 - whole, box.y1 - whole}, 1, partial);
+}
+
+}  // namespace
+
 void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, DrawData& out, double scale,
                                                 double cellWidth, double cellHeight, double lineDescent,
                                                 double lineLeading, int yDisp, int firstRow, int lastRow) {
@@ -38,11 +68,7 @@ void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, Draw
   const Float4 caret = colorToSIMD(frame.caretColor);
   auto& shape = out.cursorColorVertices;
   if (!focused) {
-    float t = float(std::max(1.0, 3 * scale));
-    appendQuad(shape, {x0, yB, x1, yB + t}, caret);
-    appendQuad(shape, {x0, yT - t, x1, yT}, caret);
-    appendQuad(shape, {x0, yB, x0 + t, yT}, caret);
-    appendQuad(shape, {x1 - t, yB, x1, yT}, caret);
+    appendHollowBox(shape, {x0, yB, x1, yT}, scale, caret);
     return;
   }
   float t = float(std::max(1.0, 2 * scale));

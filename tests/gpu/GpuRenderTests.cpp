@@ -229,9 +229,45 @@ TEST_F(GpuRender, CursorFollowsBlinkStyleAndFocus) {
   EXPECT_FLOAT_EQ(bar.cursorColorVertices[1].position.x - bar.cursorColorVertices[0].position.x, 2);
   view->setCaretViewTracksFocus(true);
   view->setHasFocus(false);
-  EXPECT_EQ(cursor().cursorColorVertices.size(), 24u);  // hollow box
+  EXPECT_EQ(cursor().cursorColorVertices.size(), 48u);  // hollow box: whole pixels, then the part-covered ring
   view->getTerminal().cursorHidden = true;
   EXPECT_TRUE(cursor().cursorColorVertices.empty());
+}
+
+// The hollow box of an unfocused view is the caret widget's: a band of 1.5 points inside the
+// cell, at every scale, with no brighter corners where its sides meet.
+TEST_F(GpuRender, UnfocusedCursorLooksAsOnTheCairoPath) {
+  view->feed(std::string("ab"));
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  view->setCaretViewTracksFocus(true);
+  view->setHasFocus(false);
+  for (double scale : {1.0, 2.0}) {
+    view->scaleFactorOverride = scale;
+    view->setMetalScaleFactorOverride(scale);
+    auto frame = gpu().render();
+    ASSERT_TRUE(frame);
+    const int w = frame->width;
+    std::vector<uint8_t> ref = cairoFrame(*view, w, frame->height);
+    ASSERT_FALSE(ref.empty());
+    const double cw = view->cellDimension->width, ch = view->cellDimension->height;
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(ref.data(), CAIRO_FORMAT_ARGB32, w, frame->height, w * 4);
+    cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, scale, scale);
+    cairo_translate(cr, 2 * cw, 0);
+    view->caretView->drawCursor(cr, cw, ch, false);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    double total = 0;
+    int count = 0;
+    for (int y = 0; y < int(std::ceil(ch * scale)); y++) {
+      for (int x = int(2 * cw * scale); x < int(std::ceil(3 * cw * scale)); x++, count++) {
+        for (int c = 0; c < 3; c++)
+          total += std::abs(int(ref[(size_t(y) * w + x) * 4 + c]) - int(frame->pixels[(size_t(y) * w + x) * 4 + c]));
+      }
+    }
+    EXPECT_LT(total / (count * 3.0), 2.0) << "scale " << scale;
+  }
 }
 
 }  // namespace
