@@ -1,6 +1,7 @@
 // Drawing a whole screen on the Cairo path: a 100x31 view repaints every row of a dense SGR frame
 // (every cell a new 256-colour or true-colour foreground and background, bold, italic and underline
-// toggled), of plain text, or of a screen that scrolled by one line, into its backing surface.
+// toggled), of plain text, of a screen that scrolled by one line, or of a large picture shown
+// through placeholder characters, into its backing surface.
 // Each iteration feeds the next frame and draws it, as a flood does between two frames; the time
 // is per screen.
 //
@@ -90,6 +91,44 @@ void BM_ScrolledScreen(benchmark::State& state) {
   state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
 }
 BENCHMARK(BM_ScrolledScreen)->Unit(benchmark::kMillisecond);
+
+// A large picture (1500x1500) shown through Unicode placeholders over 40x20 cells, its rows
+// written again each frame, as a program redrawing its screen around the picture does.
+void BM_PlaceholderScreen(benchmark::State& state) {
+  View screen;
+  constexpr int side = 1500;
+  std::string pixels;
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (int i = 0; i < side * side * 4 / 3; i++) {
+    uint32_t bits = uint32_t(i * 2654435761u) >> 8;  // three bytes of noise
+    for (int shift = 18; shift >= 0; shift -= 6) pixels += alphabet[(bits >> shift) & 63];
+  }
+  // Sent in chunks, as clients send images.
+  for (size_t at = 0; at < pixels.size(); at += 4096) {
+    std::string keys =
+        at == 0 ? "a=T,U=1,f=32,s=" + std::to_string(side) + ",v=" + std::to_string(side) + ",i=7,c=40,r=20,q=2," : "";
+    keys += at + 4096 < pixels.size() ? "m=1" : "m=0";
+    screen.view.feed("\x1b_G" + keys + ";" + pixels.substr(at, 4096) + "\x1b\\");
+  }
+  if (screen.view.getTerminal().kittyGraphicsState.placementsByKey.empty()) {
+    state.SkipWithError("the picture was not placed");
+    return;
+  }
+  // Image id 7 in the foreground colour, each cell's row and column as diacritics.
+  static const char* marks[] = {"\xcc\x85", "\xcc\x8d", "\xcc\x8e", "\xcc\x90", "\xcc\x92", "\xcc\xbd", "\xcc\xbe",
+                                "\xcc\xbf", "\xcd\x86", "\xcd\x8a", "\xcd\x8b", "\xcd\x8c", "\xcd\x90", "\xcd\x91",
+                                "\xcd\x92", "\xcd\x97", "\xcd\x9b", "\xcd\xa3", "\xcd\xa4", "\xcd\xa5"};
+  std::string frame = "\x1b[H\x1b[38;5;7m";
+  for (int row = 0; row < 20; row++) {
+    // The first cell names its row and column; the rest of the row continues from it.
+    frame += std::string("\xf4\x8e\xbb\xae") + marks[row] + marks[0];
+    for (int col = 1; col < 40; col++) frame += "\xf4\x8e\xbb\xae";
+    frame += "\r\n";
+  }
+  for (auto _ : state) screen.show(frame);
+  state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
+}
+BENCHMARK(BM_PlaceholderScreen)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

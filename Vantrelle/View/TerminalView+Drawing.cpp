@@ -436,6 +436,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     if (record.isVirtual && record.isAlternateBuffer == alternate)
       pass.virtualPlacements[record.imageId].push_back(&record);
   }
+  pruneFittedPlaceholders(pass.virtualPlacements);
   pass.pango = get_pango_context()->gobj();
   // Without font smoothing glyphs are antialiased in grey only, never by subpixel.
   pass.fontOptions.reset(cairo_font_options_create());
@@ -717,16 +718,21 @@ void TerminalView::drawPlaceholderCell(
     }
   }
   if (!placement) return;
-  auto image = kittyPlaceholderImage(cell.imageId, images);
-  if (!image) return;
+  std::optional<KittyPixelSize> size = placeholderNaturalSize(cell.imageId);
+  if (!size || size->width <= 0 || size->height <= 0) return;
   const double cw = cellDimension->width, ch = cellDimension->height;
   if (scale <= 0) scale = 1;
   ViewRect rect{double(placement->pixelOffsetX) / scale + cw * (cell.col - cell.placeholderCol),
                 double(placement->pixelOffsetY) / scale + top - ch * cell.placeholderRow, cw * double(placement->cols),
                 ch * double(placement->rows)};
   if (rect.width <= 0 || rect.height <= 0) return;
+  ViewRect fit = kittyAspectFitRect({double(size->width), double(size->height)}, rect);
+  auto decode = [&] { return kittyPlaceholderImage(cell.imageId, images); };
+  auto image = fittedPlaceholderImage(cell.imageId, int(std::lround(fit.width * scale)),
+                                      int(std::lround(fit.height * scale)), decode);
+  if (!image) image = decode();
+  if (!image) return;
   double iw = image->get_width(), ih = image->get_height();
-  ViewRect fit = kittyAspectFitRect({iw, ih}, rect);
   // Each placeholder cell paints only its own slice of the fitted image.
   cairo_save(cr);
   cairo_rectangle(cr, cw * cell.col, top, cw, ch);

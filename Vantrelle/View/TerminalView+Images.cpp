@@ -3,6 +3,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -146,6 +147,72 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::kittyPlaceholderImage(
   if (!image) return {};
   cache.emplace(imageId, image);
   return image;
+}
+
+namespace {
+// Scaled placeholder images past this many pixels are not kept: a placement may ask for any size.
+constexpr int64_t kMaximumFittedPixels = 16 << 20;
+// Nor more than this many of them, whatever their placements ask.
+constexpr size_t kMaximumFittedImages = 16;
+
+// The same payload, not merely equal bytes: an image sent again is a new payload.
+bool samePayload(const KittyGraphicsPayload& a, const KittyGraphicsPayload& b) {
+  return a.bytes().data() == b.bytes().data() && a.bytes().size() == b.bytes().size() && a.kind() == b.kind() &&
+         a.width() == b.width() && a.height() == b.height();
+}
+}  // namespace
+
+// Scaling a large picture down is most of the cost of painting it: done for every placeholder
+// cell of every pass, a photo shown through placeholders cost each redraw of its rows (typing,
+// scrolling, any output) tens of milliseconds. It is scaled once to its placement's size instead.
+Cairo::RefPtr<Cairo::ImageSurface> TerminalView::fittedPlaceholderImage(
+    uint32_t imageId, int width, int height, const std::function<Cairo::RefPtr<Cairo::ImageSurface>()>& decode) {
+  if (width < 1 || height < 1 || int64_t(width) * height > kMaximumFittedPixels) return {};
+  const auto& images = terminal->kittyGraphicsState.imagesById;
+  auto stored = images.find(imageId);
+  if (stored == images.end()) return {};
+  auto key = std::tuple{imageId, width, height};
+  if (auto kept = fittedPlaceholders.find(key);
+      kept != fittedPlaceholders.end() && samePayload(kept->second.payload, stored->second.payload)) {
+    return kept->second.image;
+  }
+  auto image = decode();
+  if (!image) return {};
+  auto fitted = Cairo::ImageSurface::create(Cairo::Surface::Format::ARGB32, width, height);
+  auto cr = Cairo::Context::create(fitted);
+  cr->scale(double(width) / image->get_width(), double(height) / image->get_height());
+  cr->set_source(image, 0, 0);
+  cairo_pattern_set_extend(cairo_get_source(cr->cobj()), CAIRO_EXTEND_PAD);
+  cr->set_operator(Cairo::Context::Operator::SOURCE);
+  cr->paint();
+  if (fittedPlaceholders.size() >= kMaximumFittedImages) fittedPlaceholders.clear();
+  fittedPlaceholders.insert_or_assign(
+      key, FittedPlaceholder{stored->second.payload, fitted, KittyPixelSize{image->get_width(), image->get_height()}});
+  return fitted;
+}
+
+std::optional<KittyPixelSize> TerminalView::placeholderNaturalSize(uint32_t imageId) {
+  const auto& images = terminal->kittyGraphicsState.imagesById;
+  auto stored = images.find(imageId);
+  if (stored == images.end()) return std::nullopt;
+  const KittyGraphicsPayload& payload = stored->second.payload;
+  auto kept = fittedPlaceholders.lower_bound({imageId, INT_MIN, INT_MIN});
+  if (kept != fittedPlaceholders.end() && std::get<0>(kept->first) == imageId &&
+      samePayload(kept->second.payload, payload)) {
+    return kept->second.natural;
+  }
+  if (payload.isPng()) return kittyPngPixelSize(payload.bytes());
+  return KittyPixelSize{payload.width(), payload.height()};
+}
+
+void TerminalView::pruneFittedPlaceholders(
+    const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& shown) {
+  const auto& images = terminal->kittyGraphicsState.imagesById;
+  std::erase_if(fittedPlaceholders, [&](const auto& entry) {
+    uint32_t id = std::get<0>(entry.first);
+    auto stored = images.find(id);
+    return !shown.contains(id) || stored == images.end() || !samePayload(entry.second.payload, stored->second.payload);
+  });
 }
 
 void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width,

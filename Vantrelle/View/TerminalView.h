@@ -20,12 +20,14 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -313,6 +315,24 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // The whole image stored under a Kitty image id, decoded once per drawing pass.
   Cairo::RefPtr<Cairo::ImageSurface> kittyPlaceholderImage(
       uint32_t imageId, std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& cache);
+  // Placeholder images already scaled to the size their placement shows them at, in device
+  // pixels, kept across passes with the payload each was made from (held, so that its bytes cannot
+  // be freed and a new payload come to share their address).
+  struct FittedPlaceholder {
+    KittyGraphicsPayload payload;
+    Cairo::RefPtr<Cairo::ImageSurface> image;
+    KittyPixelSize natural;  // the stored picture's own size
+  };
+  std::map<std::tuple<uint32_t, int, int>, FittedPlaceholder> fittedPlaceholders;
+  // The pixel size of the picture stored under the id, read from its header only when no scaled
+  // image of it is kept.
+  std::optional<KittyPixelSize> placeholderNaturalSize(uint32_t imageId);
+  // The image stored under the id scaled to width x height device pixels, scaled from `decode()`
+  // when not kept already; nothing when the size is too large to keep.
+  Cairo::RefPtr<Cairo::ImageSurface> fittedPlaceholderImage(
+      uint32_t imageId, int width, int height, const std::function<Cairo::RefPtr<Cairo::ImageSurface>()>& decode);
+  // Keeps only the scaled images of pictures that virtual placements of the screen still show.
+  void pruneFittedPlaceholders(const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& shown);
   static Cairo::RefPtr<Cairo::ImageSurface> scaleImage(const Cairo::RefPtr<Cairo::ImageSurface>& image, ViewSize size);
   // RGBA rows, 4 bytes a pixel, straight alpha, into a Cairo surface; nothing for a bad size.
   static Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes, int width, int height);

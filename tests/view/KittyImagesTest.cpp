@@ -143,6 +143,17 @@ TEST_F(KittyImages, PlaceholderCellsPaintTheirSliceOfAVirtualPlacement) {
   EXPECT_NE(pixelAt(25, 10) & 0xffffff, 0xff0000u);
 }
 
+// Placeholder images are kept scaled between passes: a picture sent again under the id is shown.
+TEST_F(KittyImages, PlaceholderCellsShowTheImageSentAgainUnderTheirId) {
+  view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,c=2,r=1,q=2;") + kRedPixels + "\x1b\\");
+  view->feed("\x1b[38;5;5m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\x1b[0m");
+  view->updateDisplay(false);
+  EXPECT_EQ(pixelAt(5, 10) & 0xffffff, 0xff0000u);
+  view->feed("\x1b_Ga=t,f=32,s=2,v=2,i=5,q=2;AAD//wAA//8AAP//AAD//w==\x1b\\");
+  view->updateDisplay(false);
+  EXPECT_EQ(pixelAt(5, 10) & 0xffffff, 0x0000ffu);
+}
+
 TEST_F(KittyImages, APlaceholderForAnUnknownImageDrawsOnlyItsBackground) {
   view->feed("\x1b[38;5;9m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\x1b[0m");
   view->updateDisplay(false);
