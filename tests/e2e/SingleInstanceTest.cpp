@@ -3,6 +3,7 @@
 
 #include "tests/e2e/DesktopHarness.h"
 
+using e2e::commandOutput;
 using e2e::DesktopRun;
 using e2e::waitUntil;
 using namespace std::chrono_literals;
@@ -54,6 +55,41 @@ TEST(SingleInstance, ASecondLaunchInTheSameSessionHandsOverToTheFirstAndSaysSo) 
   EXPECT_TRUE(secondRun.starts().empty()) << "the second instance started a core";
   EXPECT_TRUE(run.app->isRunning());
   EXPECT_TRUE(run.waitUntil([&] { return logHas(run, "activated by another launch"); }, 30s)) << run.log();
+}
+
+// The desktop shows a launch as busy until the window it started comes forward with the launch's
+// startup id, and raises a window only for a launch that carries one; a launch that hands over
+// passes its id on to the running instance.
+TEST(SingleInstance, TheRunningInstanceComesForwardWithTheStartupIdOfALaunchThatHandsOver) {
+  DesktopRun run;
+  run.start();
+  ASSERT_TRUE(run.waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  const std::string pid = std::to_string(run.app->processIdentifier());
+  std::string leader;
+  // The id is kept on the window that leads the application's windows.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        auto windows = commandOutput("xdotool search --all --onlyvisible --pid " + pid + " --name '^Zorvel$'");
+        if (windows.empty()) return false;
+        auto property = commandOutput("xprop -id " + windows.substr(0, windows.find('\n')) + " WM_CLIENT_LEADER");
+        auto at = property.find("# ");
+        if (at == std::string::npos) return false;
+        leader = property.substr(at + 2, property.find('\n', at) - at - 2);
+        return !leader.empty();
+      },
+      60s))
+      << run.log();
+  DesktopRun secondRun(std::map<std::string, std::string>{{"DESKTOP_STARTUP_ID", "zorvel-handover_TIME42"}});
+  auto second = secondRun.launch();
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(second->waitUntilExit(60s));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return commandOutput("xprop -id " + leader + " _NET_STARTUP_ID").find("zorvel-handover_TIME42") !=
+               std::string::npos;
+      },
+      30s))
+      << commandOutput("xprop -id " + leader + " _NET_STARTUP_ID");
 }
 
 TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
