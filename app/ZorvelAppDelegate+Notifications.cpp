@@ -19,10 +19,14 @@ std::shared_ptr<platform::UserNotificationCenter> makeCenter() {
 }
 
 void becomeDelegate(platform::UserNotificationCenter& center, const std::weak_ptr<ZorvelAppDelegate>& weak) {
-  center.onResponse = [weak](const platform::UserNotificationCenter::UserInfo& info) {
+  center.onResponse = [weak](const platform::UserNotificationCenter::UserInfo& info, const std::string& token) {
     nlohmann::json userInfo = nlohmann::json::object();
     for (const auto& [key, value] : info) userInfo[key] = value;
-    if (auto self = weak.lock()) self->userNotificationDidReceiveResponse(userInfo);
+    auto self = weak.lock();
+    if (!self) return;
+    // The desktop raises the window that the click brings forward only with the click's token.
+    if (!token.empty() && self->window) self->window->set_startup_id(token);
+    self->userNotificationDidReceiveResponse(userInfo);
   };
 }
 

@@ -35,9 +35,12 @@ struct UserNotificationCenter::State {
   GObjectPtr<GDBusConnection> connection;
   unsigned actionSubscription = 0;
   unsigned closedSubscription = 0;
+  unsigned tokenSubscription = 0;
   std::map<std::uint32_t, UserInfo> posted;
   std::deque<std::uint32_t> order;
-  std::function<void(const UserInfo&)>* responder = nullptr;
+  std::function<void(const UserInfo&, const std::string&)>* responder = nullptr;
+  // The service sends a click's token just before the click itself.
+  std::pair<std::uint32_t, std::string> lastToken;
   std::string desktopEntry;
   // Whether the service reads the body as markup; unknown until it has been asked.
   std::optional<bool> bodyMarkup;
@@ -46,6 +49,7 @@ struct UserNotificationCenter::State {
     if (!connection) return;
     if (actionSubscription) g_dbus_connection_signal_unsubscribe(connection.get(), actionSubscription);
     if (closedSubscription) g_dbus_connection_signal_unsubscribe(connection.get(), closedSubscription);
+    if (tokenSubscription) g_dbus_connection_signal_unsubscribe(connection.get(), tokenSubscription);
   }
 
   bool connect(std::string& failure) {
@@ -71,6 +75,16 @@ struct UserNotificationCenter::State {
           static_cast<State*>(data)->posted.erase(id);
         },
         this, nullptr);
+    tokenSubscription = g_dbus_connection_signal_subscribe(
+        connection.get(), serviceName, serviceName, "ActivationToken", objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
+          if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) return;
+          std::uint32_t id = 0;
+          const char* token = nullptr;
+          g_variant_get(parameters, "(u&s)", &id, &token);
+          static_cast<State*>(data)->lastToken = {id, token};
+        },
+        this, nullptr);
     return true;
   }
 
@@ -91,7 +105,9 @@ struct UserNotificationCenter::State {
     auto found = posted.find(id);
     if (found == posted.end()) return;
     auto userInfo = found->second;
-    if (responder && *responder) (*responder)(userInfo);
+    auto token = lastToken.first == id ? std::move(lastToken.second) : std::string();
+    lastToken = {};
+    if (responder && *responder) (*responder)(userInfo, token);
   }
 };
 

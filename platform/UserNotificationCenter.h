@@ -38,8 +38,9 @@ class UserNotificationCenter {
   // The service has no permission to grant; asking means finding out whether one is there.
   void requestAuthorization(Completion completion);
   void add(const Request& request, Completion completion);
-  // A click on a notification posted here, with its user info.
-  std::function<void(const UserInfo& userInfo)> onResponse;
+  // A click on a notification posted here, with its user info and the token the desktop gave the
+  // click (empty when the service gives none), without which a window shown for it may stay behind.
+  std::function<void(const UserInfo& userInfo, const std::string& activationToken)> onResponse;
 
  private:
   struct State;

@@ -91,6 +91,7 @@ class NotificationService {
   void click(std::uint32_t id, const char* action = "default") {
     emit("ActionInvoked", g_variant_new("(us)", id, action));
   }
+  void token(std::uint32_t id, const char* token) { emit("ActivationToken", g_variant_new("(us)", id, token)); }
   void close(std::uint32_t id) { emit("NotificationClosed", g_variant_new("(uu)", id, 2u)); }
 
   std::vector<std::string> titles, bodies, desktopEntries;
@@ -156,7 +157,11 @@ TEST_F(SessionBus, NotificationsReportAMissingServiceAndBringBackTheClickedOnesU
   EXPECT_FALSE(asked.error) << *asked.error;
 
   std::vector<UserNotificationCenter::UserInfo> clicked;
-  center.onResponse = [&](const UserNotificationCenter::UserInfo& info) { clicked.push_back(info); };
+  std::vector<std::string> tokens;
+  center.onResponse = [&](const UserNotificationCenter::UserInfo& info, const std::string& token) {
+    clicked.push_back(info);
+    tokens.push_back(token);
+  };
   // Text that is not UTF-8 is mended on the way, not refused.
   Outcome first, second;
   center.add({"a", "Build \xff done", "body", {{"task", "1"}}}, first.completion());
@@ -166,14 +171,19 @@ TEST_F(SessionBus, NotificationsReportAMissingServiceAndBringBackTheClickedOnesU
   EXPECT_EQ(service.titles, (std::vector<std::string>{"Build \xef\xbf\xbd done", "Second"}));
 
   // Closed notifications, unknown ids and other actions bring nothing; signals keep their order,
-  // so the last click shows the others have been seen.
+  // so the last clicks show the others have been seen.
   service.close(1);
   service.click(1);
   service.click(7);
   service.click(2, "dismiss");
+  // A click brings the token sent just before it for its own notification, and no other.
+  service.token(1, "stale");
   service.click(2);
-  ASSERT_TRUE(runMainUntil([&] { return !clicked.empty(); }));
-  EXPECT_EQ(clicked, (std::vector<UserNotificationCenter::UserInfo>{{{"task", "2"}}}));
+  service.token(2, "token-2");
+  service.click(2);
+  ASSERT_TRUE(runMainUntil([&] { return clicked.size() == 2; }));
+  EXPECT_EQ(clicked, (std::vector<UserNotificationCenter::UserInfo>(2, {{"task", "2"}})));
+  EXPECT_EQ(tokens, (std::vector<std::string>{"", "token-2"}));
 }
 
 // A service that reads markup in the body would drop text after a '<' or '&', or make a link of
