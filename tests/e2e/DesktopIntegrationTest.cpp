@@ -122,3 +122,21 @@ TEST(DesktopIntegration, TheMenuBarReadsInEitherThemeWhateverTheDesktopThemeIs) 
     EXPECT_TRUE(waitUntil(readable, 20s)) << "contrast " << contrast;
   }
 }
+
+// A package installs the program under a prefix of its own; moved there, away from the build, the
+// program finds its page, bridge script and core under that prefix, and the page reaches the core.
+TEST(DesktopIntegration, AnInstalledCopyRunsFromItsOwnPrefix) {
+  DesktopRun run;
+  const std::string prefix = run.directory + "/prefix";
+  const std::string build = std::filesystem::path(ZORVEL_BUNDLE_DIR).parent_path().string();
+  ASSERT_EQ(std::system(("cmake --install '" + build + "' --prefix '" + prefix + "' >/dev/null").c_str()), 0);
+  run.executable = prefix + "/bin/zorvel-desktop";
+  run.start();
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        auto state = nlohmann::json::parse(run.request("GET", "/__test/state").body, nullptr, false);
+        return state.is_object() && state.value("event_streams", 0) >= 1;
+      },
+      60s))
+      << run.log();
+}
