@@ -269,14 +269,22 @@ void cleanupUnusedKittyImages(Terminal& terminal) {
 }
 
 void clearAllKittyImages(Terminal& terminal) {
-  // The screen showing loses its images, and the alternate screen with it; the normal screen's
-  // images stay when the alternate one is showing, as an editor that clears its own screen must
-  // not take the pictures from the shell's screen and history it returns to.
+  // The screen showing loses its images, and the alternate screen with it. An editor clearing its
+  // own screen must not take the pictures from the shell's screen and history it returns to, those
+  // in cells and those shown through placeholders: on the alternate screen only its placements go,
+  // and the images nothing shows any more.
   for (Buffer* buffer : {terminal.buffer, terminal.altBuffer.get()}) {
     if (buffer->linesWithImagesCount <= 0) continue;
     for (int index = 0; index < buffer->lines().count(); ++index) buffer->clearImagesFromLine(index);
   }
   auto& state = terminal.kittyGraphicsState;
+  if (terminal.isCurrentBufferAlternate()) {
+    removePlacementRecords(terminal, [](const KittyPlacementRecord& record) { return record.isAlternateBuffer; });
+    cleanupUnusedKittyImages(terminal);
+    terminal.updateRange(terminal.buffer->scrollTop);
+    terminal.updateRange(terminal.buffer->scrollBottom);
+    return;
+  }
   state.imagesById.clear();
   state.idsByAccess.clear();
   state.imageNumbers.clear();
