@@ -25,6 +25,16 @@ grep -qx "Icon=$id" "$entry" || fail "the desktop entry names no icon $id"
 exec_path=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
 [ -x "$stage$exec_path" ] || fail "the desktop entry runs $exec_path, which the package does not hold"
 
+# A prefix given to the install itself, here one with a space and a dollar sign, is the one the
+# entry runs the program from, quoted as the entry's Exec key wants it.
+moved="/opt/zorvel \$test"
+DESTDIR=$stage/moved cmake --install "$build" --prefix "$moved" >/dev/null
+moved_entry=$stage/moved$moved/share/applications/$id.desktop
+desktop-file-validate "$moved_entry" || fail "the desktop entry of prefix '$moved' does not validate"
+grep -qxF 'Exec="/opt/zorvel \\$test/bin/zorvel-desktop" %u' "$moved_entry" ||
+  fail "the desktop entry of prefix '$moved' runs $(grep '^Exec=' "$moved_entry")"
+[ -x "$stage/moved$moved/bin/zorvel-desktop" ] || fail "no program under prefix '$moved'"
+
 [ -f "$root/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no icon $id.svg in the hicolor theme"
 
 metainfo=$root/share/metainfo/$id.metainfo.xml
