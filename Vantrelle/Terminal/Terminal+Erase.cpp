@@ -51,6 +51,17 @@ void startLogicalLine(Terminal& t, int row) {
   if (line.isWrapped()) line.setWrapped(false);
 }
 
+// A row erased to its end no longer runs on into the next one. A shell that redraws its line
+// wider erases the rows it used before; left marked as continuations, they would join the next
+// command's output to the command line. Nor does a row erased from its first column go on from
+// the one above, as after ED from there: a shell whose edited line needs a row fewer erases that
+// row, and the command's output then starts on it. Deleting the characters up to the edge
+// empties the row's end just as well. (Erasing characters there keeps blanks inside the line.)
+void partRowErasedToEnd(Terminal& t, BufferLine& line, int from) {
+  startLogicalLine(t, t.buffer->y + 1);
+  if (from == 0) line.setWrapped(false);
+}
+
 std::vector<BufferLinePtr> freshLines(const Buffer& b, int count, const CharData& fill) {
   std::vector<BufferLinePtr> made;
   made.reserve(size_t(count));
@@ -225,15 +236,8 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
     default:
       break;
   }
-  // A row erased to its end no longer runs on into the next one. A shell that redraws its line
-  // wider erases the rows it used before; left marked as continuations, they would join the
-  // next command's output to the command line.
   const bool toEnd = p == 0 || p == 2 || (p == 1 && b.x + 1 >= cols);
-  if (toEnd) startLogicalLine(*this, b.y + 1);
-  // Nor does a row erased whole go on from the one above, as after ED from its first column: a
-  // shell whose edited line needs a row fewer erases that row, and the command's output then
-  // starts on it.
-  if (toEnd && (p != 0 || b.x == 0)) line.setWrapped(false);
+  if (toEnd) partRowErasedToEnd(*this, line, p == 0 ? int(b.x) : 0);
   updateRange(b.y);
 }
 
@@ -269,6 +273,9 @@ void Terminal::cmdDeleteChars(std::span<const int> pars) {
   BufferLine& line = screenLine(*this, b.y);
   blankWideAcross(line, {b.x, b.x + n, rm + 1}, eraseCell(*this));
   line.deleteCells(b.x, n, rm, eraseCell(*this));
+  // Only a deletion that takes every cell up to the screen's edge empties the row's end: a shorter
+  // one pulls the row's last cells in, and an editor then writes the cells that follow there.
+  if (rm == cols - 1 && b.x + n > rm) partRowErasedToEnd(*this, line, b.x);
   updateRange(b.y);
 }
 

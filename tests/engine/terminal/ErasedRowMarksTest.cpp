@@ -1,5 +1,6 @@
 // A row erased whole no longer continues the row above it: a shell whose edited command line
 // needs a row fewer erases the row it no longer uses, and the command's output then starts there.
+// Nor does a row whose end was erased or deleted run on into the next one.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -29,6 +30,12 @@ const Case kCases[] = {
     {"EraseToCursorAtLastColumn", line + "\x1b[10G\x1b[1K", {false, true, false}},
     {"EraseFromLaterColumnKeepsIt", line + "\x1b[3G\x1b[K", {false, true, true}},
     {"EraseToCursorKeepsIt", line + "\x1b[3G\x1b[1K", {false, true, true}},
+    // Deleting characters up to the edge empties a row's end as EL does.
+    {"DeleteAtLastColumn", line + "\x1b[2;10H\x1b[P", {false, true, false}},
+    {"DeleteAcrossTheEdge", line + "\x1b[2;3H\x1b[20P", {false, true, false}},
+    {"DeleteWholeRow", line + "\x1b[2;1H\x1b[10P", {false, false, false}},
+    {"DeleteInsideKeepsIt", line + "\x1b[2;3H\x1b[P", {false, true, true}},
+    {"DeleteAcrossMarginKeepsIt", line + "\x1b[?69h\x1b[1;8s\x1b[2;3H\x1b[20P", {false, true, true}},
 };
 
 class ErasedRow : public ::testing::TestWithParam<Case> {};
