@@ -314,6 +314,19 @@ class Buffer {
 
   void resize(int newCols, int newRows);
 
+  // A full-screen program that runs on this screen (less -X, top) redraws the whole screen after
+  // a resize, from its first row. The rows the resize moved from the screen's top into the
+  // scrollback are then a stale copy of what it showed, left there on every resize. The terminal
+  // brackets its resizes with these.
+  void beginScreenResize();
+  void endScreenResize();
+  bool mayHoldScreenLeftByResize() const { return resizedScreen.pending; }
+  // Drops those rows when the cursor is home and nothing was written, scrolled or edited since the
+  // resizes, so the program's redraw is the first thing after them; otherwise keeps them and, once
+  // the cursor is home, forgets them. The terminal calls it after every absolute cursor move
+  // while one may be pending.
+  void cursorHomedAfterResize();
+
  private:
   void setupLinesCallbacks(CircularBufferLineList& ring);
   BufferLinePtr makeEmptyLine();
@@ -371,6 +384,21 @@ class Buffer {
   // that reflow treats it as any other output and the editor's redraw cannot erase it.
   void detachTextBeforePrompt();
   void insertLineAboveCursor(int row, BufferLinePtr line);
+
+  // How the ring stood when the last resize ended, to tell that nothing came after it.
+  struct ResizedScreen {
+    bool pending = false;
+    std::weak_ptr<BufferLine> firstLine;  // the screen's first line before the resizes
+    std::weak_ptr<BufferLine> top;        // and after the last of them
+    int yBase = 0;
+    int linesTop = 0;
+    int count = 0;
+    LastBufferStorage stored;
+    uint64_t storedGeneration = 0;
+  };
+  ResizedScreen resizedScreen;
+  bool screenUntouchedSinceResize();
+  uint64_t generationAt(int row);
 
   std::weak_ptr<BufferLine> promptLine;
   int promptColumn = 0;

@@ -111,6 +111,9 @@ void Terminal::cmdCursorPosition(std::span<const int> pars) {
   scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, high + b.yDisp);
   refreshStart = std::min(refreshStart, low);
   refreshEnd = std::max(refreshEnd, high);
+  // Last, so that the rare call costs the common path no frame.
+  if (b.mayHoldScreenLeftByResize()) [[unlikely]]
+    b.cursorHomedAfterResize();
 }
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {
@@ -120,6 +123,8 @@ void Terminal::cmdHVPosition(std::span<const int> pars) {
   const int col = countOf(pars, 1) - 1 + (originMode && marginMode ? b.marginLeft : 0);
   b.y = std::min(row, rows - 1);
   b.x = std::min(col, cols - 1);
+  if (b.mayHoldScreenLeftByResize()) [[unlikely]]
+    b.cursorHomedAfterResize();
 }
 
 void Terminal::cmdCharPosAbsolute(std::span<const int> pars) {

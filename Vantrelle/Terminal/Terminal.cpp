@@ -84,10 +84,12 @@ void Terminal::resizeBuffers(int newColumns, int newRows) {
   const int32_t printedCode = lastPrintedBeforeCursor();
   // Line editors turn bracketed paste on while they read a line, and redraw it on a resize.
   normalBuffer->cursorLineRedrawn = bracketedPasteMode;
+  normalBuffer->beginScreenResize();
   normalBuffer->resize(newColumns, newRows);
   normalBuffer->savedY = normalBuffer->y + savedDelta;
   altBuffer->resize(newColumns, newRows);
   carryLastPrinted(printedCode, newColumns, newRows);
+  normalBuffer->endScreenResize();
 }
 
 void Terminal::resetNormalBuffer() {
