@@ -325,7 +325,8 @@ class Buffer {
   // resizes, so the program's redraw is the first thing after them; otherwise keeps them and, once
   // the cursor is home, forgets them. The terminal calls it after every absolute cursor move
   // while one may be pending.
-  void cursorHomedAfterResize();
+  // Says whether it dropped any.
+  bool cursorHomedAfterResize();
 
  private:
   void setupLinesCallbacks(CircularBufferLineList& ring);

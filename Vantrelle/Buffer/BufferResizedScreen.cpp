@@ -55,16 +55,16 @@ void Buffer::endScreenResize() {
   r.storedGeneration = generationAt(lastBufferStorage.y);
 }
 
-void Buffer::cursorHomedAfterResize() {
-  if ((x | y) != 0) return;
+bool Buffer::cursorHomedAfterResize() {
+  if ((x | y) != 0) return false;
   const bool untouched = screenUntouchedSinceResize();
   const BufferLinePtr firstLine = resizedScreen.firstLine.lock();
   resizedScreen = {};
-  if (!untouched || !firstLine) return;
+  if (!untouched || !firstLine) return false;
   int first = yBase - 1;
   const int lowest = std::max(yBase - kSearchLimit, 0);
   while (first >= lowest && _lines[first] != firstLine) first--;
-  if (first < lowest) return;
+  if (first < lowest) return false;
   const int moved = yBase - first;
   _lines.splice(first, moved, {});
   // The screen's first row followed the rows dropped, not the row now above it.
@@ -72,6 +72,7 @@ void Buffer::cursorHomedAfterResize() {
   yBase = first;
   yDisp = yDisp >= first + moved ? yDisp - moved : std::min<int>(yDisp, first);
   if (hasAnyImages()) recalculateLinesWithImagesCount();
+  return true;
 }
 
 }  // namespace vantrelle

@@ -150,6 +150,7 @@ void eraseRowsBelowScreen(Terminal& t) {
   lines.setCount(end);
   if (b.yDisp > b.yBase) b.yDisp = b.yBase;
   t.updateRange(t.rows - 1);
+  t.scrollbackChanged();
 }
 
 // Only the lines above the screen: rows a resize left below it are not saved lines.
@@ -163,6 +164,7 @@ void eraseSavedLines(Terminal& t) {
   b.yBase = std::max(b.yBase - k, 0);
   b.yDisp = std::max(b.yDisp - k, 0);
   if (b.hasAnyImages()) b.recalculateLinesWithImagesCount();
+  t.scrollbackChanged();
 }
 
 }  // namespace

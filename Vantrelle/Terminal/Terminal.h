@@ -205,6 +205,13 @@ class Terminal : private ParserHandler {
   // `cursorColumn` is where it stands, and `endPendingWrap` puts it there for good.
   bool wrapPending() const { return buffer->x >= cols || (buffer->marginWrapRow >= 0 && marginWrapPending()); }
   int cursorColumn() const;
+  // Lines left the ring or the screen's place in it changed without a scroll: the host shows the
+  // scroll position and the scrollbar from them, as after a scroll.
+  void scrollbackChanged() {
+    if (tdel) tdel->scrolled(*this, buffer->yDisp);
+  }
+  // A program homed the cursor while a resize may have left a copy of its screen in the scrollback.
+  void cursorHomedAfterResize();
   void endPendingWrap() {
     if (buffer->x >= cols || buffer->marginWrapRow >= 0) settlePendingWrap();
   }
