@@ -1,6 +1,6 @@
-// Drives one screen buffer with arbitrary writes, cursor moves, scrolls, resizes and scrollback
-// changes, and checks after every step that the cursor and the screen stay inside the line ring
-// and that every line is at least as wide as the screen.
+// Drives one screen buffer with arbitrary writes, cursor moves (some homing it after resizes),
+// scrolls, resizes and scrollback changes, and checks after every step that the cursor and the
+// screen stay inside the line ring and that every line is at least as wide as the screen.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -83,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2:
         buffer.x = next() % (buffer.cols() + 1);
         buffer.y = next() % buffer.rows();
+        if (op & 8) buffer.cursorHomedAfterResize();
         break;
       case 3:
         buffer.x = 0;
@@ -95,7 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 4: {
         int newCols = next() % 160 + 2;  // past 128 columns wide lines clear differently
         int newRows = next() % 12 + 1;
+        buffer.beginScreenResize();
         buffer.resize(newCols, newRows);
+        buffer.endScreenResize();
         break;
       }
       case 5: {
