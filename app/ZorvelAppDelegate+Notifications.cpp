@@ -61,7 +61,8 @@ void ZorvelAppDelegate::scheduleNativeNotification(const nlohmann::json& message
     return;
   }
   log.notice(N::schedulingFormat, request->taskID.c_str(), request->title.c_str());
-  // Without authorization the delegate was never set: clicks then go unanswered.
+  // Without authorization (notifications switched off at launch) the centre refuses the request,
+  // and the refusal is logged.
   if (!userNotificationCenter) userNotificationCenter = makeCenter();
   platform::UserNotificationCenter::Request posted{
       N::identifier(request->taskID), request->title, request->body, {{"task_id", request->taskID}}};

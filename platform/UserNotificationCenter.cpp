@@ -42,6 +42,8 @@ struct UserNotificationCenter::State {
   // The service sends a click's token just before the click itself.
   std::pair<std::uint32_t, std::string> lastToken;
   std::string desktopEntry;
+  // As on a desktop that asks the user, a centre that never asked may not post.
+  bool authorizationRequested = false;
   // Whether the service reads the body as markup; unknown until it has been asked.
   std::optional<bool> bodyMarkup;
 
@@ -129,6 +131,7 @@ struct CallContext {
 }  // namespace
 
 void UserNotificationCenter::requestAuthorization(Completion completion) {
+  state->authorizationRequested = true;
   std::string failure;
   if (!state->connect(failure)) {
     if (completion) completion(failure);
@@ -150,6 +153,10 @@ void UserNotificationCenter::requestAuthorization(Completion completion) {
 }
 
 void UserNotificationCenter::add(const Request& request, Completion completion) {
+  if (!state->authorizationRequested) {
+    if (completion) completion(std::string("Notifications are not allowed: the application never asked for them"));
+    return;
+  }
   std::string failure;
   if (!state->connect(failure)) {
     if (completion) completion(failure);

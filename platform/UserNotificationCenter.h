@@ -35,7 +35,8 @@ class UserNotificationCenter {
   UserNotificationCenter(const UserNotificationCenter&) = delete;
   UserNotificationCenter& operator=(const UserNotificationCenter&) = delete;
 
-  // The service has no permission to grant; asking means finding out whether one is there.
+  // The service has no permission to grant; asking means finding out whether one is there. Until
+  // asked, the centre posts nothing and reports each request as refused.
   void requestAuthorization(Completion completion);
   void add(const Request& request, Completion completion);
   // A click on a notification posted here, with its user info and the token the desktop gave the

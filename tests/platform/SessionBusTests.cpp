@@ -145,12 +145,19 @@ struct Outcome {
 
 TEST_F(SessionBus, NotificationsReportAMissingServiceAndBringBackTheClickedOnesUserInfo) {
   UserNotificationCenter center;
+
   Outcome nobody;
   center.requestAuthorization(nobody.completion());
   ASSERT_TRUE(runMainUntil([&] { return nobody.done; }));
   EXPECT_TRUE(nobody.error);
 
   NotificationService service(bus.get());
+  // A centre that never asked posts nothing, and says so.
+  UserNotificationCenter unasked;
+  Outcome refused;
+  unasked.add({"z", "Unasked", "body", {}}, refused.completion());
+  ASSERT_TRUE(runMainUntil([&] { return refused.done; }));
+  EXPECT_TRUE(refused.error);
   Outcome asked;
   center.requestAuthorization(asked.completion());
   ASSERT_TRUE(runMainUntil([&] { return asked.done; }));
@@ -194,6 +201,7 @@ TEST_F(SessionBus, NotificationBodiesStayPlainTextAndNameTheDesktopEntry) {
   const std::string body = "a < b && <a href='https://x.example'>c</a>";
   service.capabilities.push_back("body-markup");
   UserNotificationCenter markup("local.zorvel.desktop");
+  markup.requestAuthorization(nullptr);
   Outcome first, again;
   markup.add({"a", "First", body, {}}, first.completion());
   ASSERT_TRUE(runMainUntil([&] { return first.done; }));
@@ -201,6 +209,7 @@ TEST_F(SessionBus, NotificationBodiesStayPlainTextAndNameTheDesktopEntry) {
   markup.add({"b", "Again", body, {}}, again.completion());
   ASSERT_TRUE(runMainUntil([&] { return again.done; }));
   UserNotificationCenter plain("local.zorvel.desktop");
+  plain.requestAuthorization(nullptr);
   Outcome third;
   plain.add({"c", "Plain", body, {}}, third.completion());
   ASSERT_TRUE(runMainUntil([&] { return third.done; }));
