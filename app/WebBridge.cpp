@@ -357,7 +357,14 @@ void WebBridge::cancelAllEventStreams() {
 
 bool WebBridge::decidePolicy(WebKitWebView*, const char* url) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
-  if (decision == NavigationDecision::cancelAndOpenExternally && openExternally) openExternally(url);
+  if (decision == NavigationDecision::cancelAndOpenExternally) {
+    const char* scheme = g_uri_peek_scheme(url);
+    if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") {
+      onApplicationLink(url);
+    } else if (openExternally) {
+      openExternally(url);
+    }
+  }
   return decision == NavigationDecision::allow;
 }
 

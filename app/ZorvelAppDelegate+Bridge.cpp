@@ -43,6 +43,7 @@ void ZorvelAppDelegate::makeWebBridge() {
   webBridge->onApplicationMessage = [this](const PageMessages::ApplicationMessage& message) {
     handlePageMessage(message);
   };
+  webBridge->onApplicationLink = [this](const std::string& link) { handleGetURL(link); };
   webBridge->onMainPageLoaded = [this] {
     uiLoaded = true;
     dispatchPendingOpenLinkIfPossible();

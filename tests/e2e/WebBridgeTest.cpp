@@ -223,6 +223,18 @@ TEST_F(WebBridgeE2E, AFetchWhosePathIsNoURLFails) {
   }
 }
 
+// The application's own links followed in the page come back to it, whether or not the desktop
+// knows the application, rather than leaving through the desktop.
+TEST_F(WebBridgeE2E, TheApplicationsOwnLinksStayWithIt) {
+  std::vector<std::string> own;
+  ui.bridge().onApplicationLink = [&](const std::string& link) { own.push_back(link); };
+  ui.evaluate("(() => { location.href = 'zorvel://tasks/3f2504e0-4f89-11d3-9a0c-0305e82c3301/open'; return 1; })()");
+  ASSERT_TRUE(runUntil([&] { return !own.empty(); }));
+  EXPECT_EQ(own, std::vector<std::string>{"zorvel://tasks/3f2504e0-4f89-11d3-9a0c-0305e82c3301/open"});
+  EXPECT_TRUE(ui.openedExternally.empty());
+  EXPECT_EQ(ui.evaluateJSON("location.href"), "zorvel-ui://app/index.html");
+}
+
 TEST_F(WebBridgeE2E, NavigationLeavesForOutsideLinksOnly) {
   ui.evaluate("(() => { location.href = 'https://example.com/docs'; return 1; })()");
   ASSERT_TRUE(runUntil([&] { return !ui.openedExternally.empty(); }));
