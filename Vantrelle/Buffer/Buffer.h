@@ -399,6 +399,7 @@ class Buffer {
   };
   ResizedScreen resizedScreen;
   bool screenUntouchedSinceResize();
+  bool returnRowsToScrollback(const BufferLinePtr& firstLine);
   uint64_t generationAt(int row);
 
   std::weak_ptr<BufferLine> promptLine;

@@ -4,6 +4,7 @@
 // homes the cursor and redraws all of it, and the rows moved away stay behind as a copy of its
 // old screen, one more with every step of a window being dragged. The redraw comes before
 // anything else the program writes, while a shell redraws its prompt first: the rows go only then.
+// The other way round, saved lines a resize brought onto the screen go back before the redraw.
 #include <algorithm>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -61,6 +62,7 @@ bool Buffer::cursorHomedAfterResize() {
   const BufferLinePtr firstLine = resizedScreen.firstLine.lock();
   resizedScreen = {};
   if (!untouched || !firstLine) return false;
+  if (returnRowsToScrollback(firstLine)) return true;
   int first = yBase - 1;
   const int lowest = std::max(yBase - kSearchLimit, 0);
   while (first >= lowest && _lines[first] != firstLine) first--;
@@ -71,6 +73,29 @@ bool Buffer::cursorHomedAfterResize() {
   if (_lines[first]->isWrapped()) _lines[first]->setWrapped(false);
   yBase = first;
   yDisp = yDisp >= first + moved ? yDisp - moved : std::min<int>(yDisp, first);
+  if (hasAnyImages()) recalculateLinesWithImagesCount();
+  return true;
+}
+
+// A wider or taller screen brings saved lines down onto its top, where the redraw would erase
+// them for good: they go back above the screen, which gets blank rows at its bottom instead.
+bool Buffer::returnRowsToScrollback(const BufferLinePtr& firstLine) {
+  const int end = yBase + _rows;
+  // Rows below the screen would come before the blank ones.
+  if (end != _lines.count()) return false;
+  int row = yBase + 1;
+  while (row < end && _lines[row] != firstLine) row++;
+  if (row == end) return false;
+  const int returned = row - yBase;
+  const bool following = yDisp == yBase;
+  int dropped = 0;
+  for (int i = 0; i < returned; i++) {
+    if (_lines.isFull()) dropped++;
+    _lines.push(_lines.makeLine(_cols, CharData::Null));
+  }
+  yBase = row - dropped;
+  linesTop = int(uint32_t(linesTop) + uint32_t(dropped));
+  yDisp = following ? yBase : std::max(yDisp - dropped, 0);
   if (hasAnyImages()) recalculateLinesWithImagesCount();
   return true;
 }

@@ -52,6 +52,8 @@ const Case kCases[] = {
     {"MonitorOverwritesFromHome", {{5, 4}}, "\x1b[1;1H" + narrowRedraw + "\x1b[K", promptOnly},
     {"DragInSteps", {{8, 4}, {7, 4}, {5, 4}}, "\x1b[H\x1b[2J" + narrowRedraw, promptOnly},
     {"ShorterScreen", {{10, 2}}, "\x1b[H\x1b[2Jcccccccccc\r\n:", {"$ pager"}},
+    // Saved lines a taller screen shows go back above it before the redraw erases them.
+    {"TallerScreenGivesBackTheSavedLines", {{10, 6}}, "\x1b[H\x1b[2J" + page.substr(9), {"$ pager"}},
     // A shell redraws its prompt first; what it homes the cursor for later is no redraw.
     {"PrintFirstKeepsTheRows", {{5, 4}}, "\r:\x1b[K\x1b[H", pageKept},
     {"ScrollFirstKeepsTheRows", {{5, 4}}, "\r\n\x1b[H", {"$ pag", "+er", "aaaaa", "+aaaaa", "bbbbb", "+bbbbb"}},
