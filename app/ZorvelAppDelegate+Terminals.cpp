@@ -1,3 +1,4 @@
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +34,20 @@ bool isCleanupEligible(const std::string& status) {
 // Drops the last reference on a later turn, so a view is never destroyed inside its own callback.
 void releaseLater(std::shared_ptr<vantrelle::LocalProcessTerminalView> view) {
   if (view) platform::DispatchQueue::main().async([view = std::move(view)] {});
+}
+
+// The child's end as the user reads it. The view reports the raw wait status, in which an exit
+// code of 3 is 768: shown as is, a login that failed with 3 said it had exited with 768.
+struct ExitDescription {
+  std::string text;
+  bool bySignal = false;
+};
+
+ExitDescription describeExit(std::optional<int32_t> status) {
+  if (!status) return {"unknown"};
+  if (WIFEXITED(*status)) return {std::to_string(WEXITSTATUS(*status))};
+  if (WIFSIGNALED(*status)) return {"signal " + std::to_string(WTERMSIG(*status)), true};
+  return {std::to_string(*status)};
 }
 
 }  // namespace
@@ -192,8 +207,8 @@ void ZorvelAppDelegate::stopTerminal(const std::string& taskID) {
 }
 
 void ZorvelAppDelegate::processTerminated(vantrelle::TerminalView& source, std::optional<int32_t> exitCode) {
-  std::string exitText = exitCode ? std::to_string(*exitCode) : "unknown";
-  source.feed("\r\n[process exited: " + exitText + "]\r\n");
+  auto exit = describeExit(exitCode);
+  source.feed("\r\n[process exited: " + exit.text + "]\r\n");
   auto taskID = terminalSessions.taskID(source);
   if (!taskID) return;
   auto recovery = terminalSessions.recovery(source);
@@ -218,7 +233,8 @@ void ZorvelAppDelegate::processTerminated(vantrelle::TerminalView& source, std::
       }
       dispatchTriageEvent("zorvel:login-complete", recovery->taskID);
     } else if (wasActive) {
-      showTriageRecovery(*recovery, "Login command exited with code " + exitText + ".");
+      showTriageRecovery(*recovery, exit.bySignal ? "Login command was ended by " + exit.text + "."
+                                                  : "Login command exited with code " + exit.text + ".");
     }
     return;
   }

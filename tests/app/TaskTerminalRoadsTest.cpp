@@ -367,8 +367,12 @@ TEST_F(TaskTerminalRoads, ALoginTerminalRunsThePlannedProgramAndItsExitDecidesTh
   core.setPlanReply(200, R"({"arguments": ["-c", "exit 3"], "executable": "/bin/sh"})");
   delegate->placeholder.startRequested();
   ASSERT_TRUE(spinUntil([&] { return delegate->terminals().empty(); }));
-  EXPECT_EQ(delegate->placeholder.detail.get_text(), "Credentials expired\nLogin command exited with code 768.");
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "Credentials expired\nLogin command exited with code 3.");
   EXPECT_EQ(delegate->placeholder.status.get_text(), "Login required");
+  core.setPlanReply(200, R"({"arguments": ["-c", "kill -9 $$"], "executable": "/bin/sh"})");
+  delegate->placeholder.startRequested();
+  ASSERT_TRUE(spinUntil([&] { return delegate->terminals().empty(); }));
+  EXPECT_EQ(delegate->placeholder.detail.get_text(), "Credentials expired\nLogin command was ended by signal 9.");
 
   core.setPlanReply(200, R"({"arguments": ["-c", "exit 0"], "executable": "/bin/sh"})");
   delegate->placeholder.startRequested();

@@ -103,7 +103,7 @@ TEST_F(TerminalFlows, ExitsOfTaskAndLoginTerminalsLeaveTheRightPanel) {
 
   TriageRecoveryMessage recovery{"l", "Login task", std::nullopt, "codex", std::nullopt, std::nullopt, "Expired", true};
   auto login = shownTerminal("l", recovery);
-  delegate->processTerminated(*login, 2);
+  delegate->processTerminated(*login, 2 << 8);  // the wait status of an exit with code 2
   EXPECT_EQ(delegate->placeholder.detail.get_text(), "Expired\nLogin command exited with code 2.");
   EXPECT_EQ(delegate->placeholder.startButton.get_label(), "LOG IN");
 
