@@ -155,7 +155,9 @@ TEST(ControlChannel, ServesIssueBindAndRevokeRequestsOfTheCore) {
                          std::to_string(sleeper->processIdentifier()) + "}\n" +
                          R"({"kind":"bind","request_id":"r3","token_id":")" + toBind.tokenID + R"(","pid":)" +
                          std::to_string(sleeper->processIdentifier()) + "}\n" + R"({"kind":"revoke","token_id":")" +
-                         toRevoke.tokenID + "\"}\n";
+                         toRevoke.tokenID + "\"}\n" +
+                         // Answered only once the revoke before it, which has no answer, is handled.
+                         R"({"kind":"issue","request_id":"after-revoke","project_id":")" + project + "\"}\n";
   FakeCore core("printf '%s' '" + requests + "'; exec cat >&2", true);
   ASSERT_TRUE(core.process);
   channel->startControlReader(core.process);
@@ -170,6 +172,9 @@ TEST(ControlChannel, ServesIssueBindAndRevokeRequestsOfTheCore) {
   EXPECT_EQ(payload["access"], "project");
   auto bound = readLine(core.process->errorDescriptor());
   EXPECT_EQ(bound, (nlohmann::json{{"kind", "bound"}, {"request_id", "r3"}}));
+  auto afterRevoke = readLine(core.process->errorDescriptor());
+  ASSERT_TRUE(afterRevoke.is_object());
+  EXPECT_EQ(afterRevoke["request_id"], "after-revoke");
 
   auto tokens = authority.activeTokens();
   EXPECT_EQ(std::count(tokens.begin(), tokens.end(), toRevoke.token), 0);
