@@ -304,6 +304,10 @@ void WebBridge::openEventStream(const nlohmann::json& body) {
   if (!opened) return;
   const std::string id = opened->id;
   closeEventStream(id);
+  if (eventStreams.size() >= maximumEventStreams) {
+    dispatchEventStreamBridge("__zorvelNativeEventSourceError", {id, "Too many event streams are open"});
+    return;
+  }
 
   platform::URLRequest request{
       opened->request.url, "GET", opened->request.headers, {}, std::chrono::milliseconds(FetchProxy::timeout)};

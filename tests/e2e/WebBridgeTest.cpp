@@ -122,6 +122,25 @@ TEST_F(WebBridgeE2E, ReopeningAnIdReplacesTheStreamSilently) {
   EXPECT_TRUE(resumed);
 }
 
+// A page that opens streams without end is refused past a bound, each refusal said to it, and the
+// core sees no more connections than the bound.
+TEST_F(WebBridgeE2E, StreamsPastTheBoundAreRefusedAndSaidSo) {
+  ui.load(std::string(zorvel::WebBridge::indexURL) + "?noevents");  // the page opens no stream of its own
+  ASSERT_TRUE(ui.waitForLoad());
+  ASSERT_TRUE(ui.waitForTrue("Boolean(window.__zorvelBridge && window.__zorvelBridge.available)"));
+  const int before = arrivals("/events");
+  ui.evaluate(R"((() => { const post = __zorvelBridge.post, url = window.__ZORVEL_BASE_URL__ + '/events?hold=1';
+    for (let i = 0; i < 70; i++) post({kind: 'event-stream-open', id: 'flood-' + i, url});
+    return 1; })())");
+  ASSERT_TRUE(
+      ui.waitForTrue("__zorvelBridge.received.filter(r => r.kind === 'stream-opened').length === 64 && "
+                     "__zorvelBridge.received.filter(r => r.kind === 'stream-error').length === 6"));
+  EXPECT_EQ(ui.evaluateJSON("__zorvelBridge.received.filter(r => r.kind === 'stream-error').map(r => r.message)"),
+            json(std::vector<std::string>(6, "Too many event streams are open")));
+  runFor(std::chrono::milliseconds(200));
+  EXPECT_EQ(arrivals("/events") - before, 64);
+}
+
 TEST_F(WebBridgeE2E, ARefusedStreamReportsItsStatus) {
   ui.evaluate(R"((() => { window.seen = []; const s = new EventSource('/events?deny=1');
     s.onopen = () => seen.push('open'); s.onerror = e => seen.push(e.message); return 1; })())");
