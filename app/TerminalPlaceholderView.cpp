@@ -55,8 +55,12 @@ void stylePanelLabel(Gtk::Label& label, const char* styleClass, int maxLines, bo
   label.set_xalign(0);
   label.set_halign(Gtk::Align::START);
   label.set_wrap(wrap || maxLines > 1);
+  // Titles, details, states and tool output come from the page and the core: a word too long for
+  // the panel breaks anywhere and a line that does not fit ends in an ellipsis, where one long
+  // word (a URL for a title) made the panel wider than the terminal area, cut off at its edge.
+  label.set_wrap_mode(Pango::WrapMode::WORD_CHAR);
   label.set_lines(maxLines);
-  if (maxLines > 1) label.set_ellipsize(Pango::EllipsizeMode::END);
+  label.set_ellipsize(Pango::EllipsizeMode::END);
 }
 
 TerminalPlaceholderView::TerminalPlaceholderView() : Gtk::Box(Gtk::Orientation::VERTICAL) {

@@ -130,3 +130,25 @@ TEST_F(TerminalFlows, LeavingTerminalLayoutOnlyWhenOnAndPanelsFitTheContainer) {
 
 }  // namespace
 }  // namespace zorvel
+
+namespace zorvel {
+
+// Titles, states and details come from the page and the core; one long word among them (a URL as
+// a task's title) must not widen a panel past the terminal area.
+TEST_F(TerminalFlows, LongWordsKeepThePanelsNarrow) {
+  const std::string word(3000, 'W');
+  TaskStatisticsDisplay statistics{1, {word}, 1, 1, word};
+  delegate->showPlaceholder(word, word, "t1", statistics);
+  TriageDisplay triage;
+  triage.status = word;
+  triage.toolCallNames = {word};
+  triage.outputPreview = word;
+  delegate->triageProgress.configure(word, triage);
+  for (Gtk::Widget* panel : std::initializer_list<Gtk::Widget*>{&delegate->placeholder, &delegate->triageProgress}) {
+    int minimum = 0, natural = 0, minimumBaseline = 0, naturalBaseline = 0;
+    panel->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minimumBaseline, naturalBaseline);
+    EXPECT_LE(minimum, 760);
+  }
+}
+
+}  // namespace zorvel
