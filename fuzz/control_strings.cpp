@@ -15,8 +15,11 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "fuzz/FuzzReader.h"
 
 namespace {
+
+using fuzzing::Reader;
 
 using vantrelle::Terminal;
 
@@ -78,24 +81,6 @@ class Host : public vantrelle::TerminalDelegate {
     return content;
   }
   std::optional<vantrelle::CellSize> cellSizeInPixels(Terminal&) override { return vantrelle::CellSize{9, 17}; }
-};
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
-  bool done() const { return at >= size; }
-  uint8_t byte() { return at < size ? data[at++] : 0; }
-  std::string take(size_t n) {
-    n = std::min(n, size - at);
-    std::string out(reinterpret_cast<const char*>(data + at), n);
-    at += n;
-    return out;
-  }
-
- private:
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
 };
 
 // A body from the input, now and then repeated into something huge.

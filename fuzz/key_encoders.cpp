@@ -11,41 +11,15 @@
 #include <vector>
 
 #include "Vantrelle/Keyboard/LegacyKeyboardEncoder.h"
+#include "fuzz/FuzzReader.h"
 
 namespace {
 
+using fuzzing::appendUtf8;
+using fuzzing::Reader;
+
 using vantrelle::KittyFunctionalKey;
 using vantrelle::KittyKeyboardEncoder;
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
-  bool done() const { return at >= size; }
-  uint8_t byte() { return at < size ? data[at++] : 0; }
-
- private:
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-};
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | c >> 6);
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | c >> 12);
-    out += char(0x80 | (c >> 6 & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | c >> 18);
-    out += char(0x80 | (c >> 12 & 0x3F));
-    out += char(0x80 | (c >> 6 & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
-}
 
 // Characters keys type: letters of several scripts, the ones Control maps, controls, wide ones.
 constexpr char32_t kScalars[] = {U'a',  U'Z',  U'1',   U'6',   U' ',    U'[',     U'\\',  U']',   U'^',

@@ -20,8 +20,12 @@
 #include <vector>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "fuzz/FuzzReader.h"
 
 namespace {
+
+using fuzzing::appendUtf8;
+using fuzzing::Reader;
 
 using vantrelle::Buffer;
 using vantrelle::BufferLine;
@@ -37,43 +41,6 @@ class RecordingHost : public vantrelle::TerminalDelegate {
   }
   void bell(Terminal&) override { ++bells; }
 };
-
-// Reads the input front to back; past its end every read is zero.
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
-  bool done() const { return at >= size; }
-  uint8_t byte() { return at < size ? data[at++] : 0; }
-  std::span<const uint8_t> take(size_t n) {
-    n = std::min(n, size - at);
-    std::span<const uint8_t> out(data + at, n);
-    at += n;
-    return out;
-  }
-
- private:
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-};
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | c >> 6);
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | c >> 12);
-    out += char(0x80 | (c >> 6 & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | c >> 18);
-    out += char(0x80 | (c >> 12 & 0x3F));
-    out += char(0x80 | (c >> 6 & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
-}
 
 // Characters whose handling differs: narrow of each UTF-8 length, wide, zero-width, joining.
 constexpr char32_t kScalars[] = {

@@ -18,8 +18,12 @@
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
 #include "Vantrelle/Text/SelectionService.h"
+#include "fuzz/FuzzReader.h"
 
 namespace {
+
+using fuzzing::appendUtf8;
+using fuzzing::Reader;
 
 using vantrelle::Position;
 using vantrelle::SearchOptions;
@@ -30,42 +34,6 @@ class NullHost : public vantrelle::TerminalDelegate {
  public:
   void send(Terminal&, std::span<const uint8_t>) override {}
 };
-
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
-  bool done() const { return at >= size; }
-  uint8_t byte() { return at < size ? data[at++] : 0; }
-  std::string take(size_t n) {
-    n = std::min(n, size - at);
-    std::string out(reinterpret_cast<const char*>(data + at), n);
-    at += n;
-    return out;
-  }
-
- private:
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-};
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xC0 | c >> 6);
-    out += char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += char(0xE0 | c >> 12);
-    out += char(0x80 | (c >> 6 & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  } else {
-    out += char(0xF0 | c >> 18);
-    out += char(0x80 | (c >> 12 & 0x3F));
-    out += char(0x80 | (c >> 6 & 0x3F));
-    out += char(0x80 | (c & 0x3F));
-  }
-}
 
 // Letters that fold or decompose differently, word and non-word marks, brackets for the balanced
 // selection, wide, combining and joined characters.
