@@ -199,7 +199,17 @@ TEST(LocalProcess, FloodArrivesCompleteInOrderWithinBackPressureBound) {
 
   ProcessFixture f;
   size_t maxPending = 0;
+  bool stalled = false;
   f.delegate->onData = [&](std::span<const uint8_t> slice) {
+    // The consumer first stalls until the reader has run ahead by half the bound: on a loaded
+    // machine the pty alone can deliver no faster than the slow consumer below takes it, and the
+    // bound would never be reached.
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         !stalled && f.process->pendingBytes() < LocalProcess::pendingHighWaterBytes / 2 &&
+         std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stalled = true;
     maxPending = std::max(maxPending, f.process->pendingBytes());
     std::this_thread::sleep_for(std::chrono::nanoseconds(50 * slice.size()));  // a slow consumer, 20 MB/s
   };
