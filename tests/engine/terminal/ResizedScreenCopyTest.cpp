@@ -14,21 +14,7 @@ namespace {
 
 using namespace testing;
 
-// Every line of the scrollback, "+" before a continuation.
-std::vector<std::string> scrollbackText(Terminal& t) {
-  std::vector<std::string> text;
-  auto& lines = t.buffer->lines();
-  for (int i = 0; i < t.buffer->yBase; i++) {
-    std::string row = lines[i]->isWrapped() ? "+" : "";
-    for (int c = 0; c < lines[i]->count() && c < t.cols; c++) {
-      const CharData& cell = (*lines[i])[c];
-      row += cell.code == 0 ? std::string(" ") : t.character(cell.code);
-    }
-    while (!row.empty() && row.back() == ' ') row.pop_back();
-    text.push_back(row);
-  }
-  return text;
-}
+std::vector<std::string> scrollbackText(Terminal& t) { return ringLinesText(t, t.buffer->yBase); }
 
 struct Case {
   const char* name;

@@ -12,21 +12,7 @@ namespace {
 
 using namespace testing;
 
-// Every line of the ring, "+" before a continuation.
-std::vector<std::string> ringText(Terminal& t) {
-  std::vector<std::string> text;
-  auto& lines = t.buffer->lines();
-  for (int i = 0; i < lines.count(); i++) {
-    std::string row = lines[i]->isWrapped() ? "+" : "";
-    for (int c = 0; c < lines[i]->count() && c < t.cols; c++) {
-      const CharData& cell = (*lines[i])[c];
-      row += cell.code == 0 ? std::string(" ") : t.character(cell.code);
-    }
-    while (!row.empty() && row.back() == ' ') row.pop_back();
-    text.push_back(row);
-  }
-  return text;
-}
+std::vector<std::string> ringText(Terminal& t) { return ringLinesText(t, t.buffer->lines().count()); }
 
 struct Case {
   const char* name;

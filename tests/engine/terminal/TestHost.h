@@ -49,6 +49,23 @@ inline std::string rowText(Terminal& t, int row) {
   return text;
 }
 
+// The first `count` lines of the buffer's ring as text, "+" before a continuation, empty cells as
+// spaces, right-trimmed: what the scrollback and the rows around the screen hold.
+inline std::vector<std::string> ringLinesText(Terminal& t, int count) {
+  std::vector<std::string> text;
+  auto& lines = t.buffer->lines();
+  for (int i = 0; i < count; i++) {
+    std::string row = lines[i]->isWrapped() ? "+" : "";
+    for (int c = 0; c < lines[i]->count() && c < t.cols; c++) {
+      const CharData& cell = (*lines[i])[c];
+      row += cell.code == 0 ? std::string(" ") : t.character(cell.code);
+    }
+    while (!row.empty() && row.back() == ' ') row.pop_back();
+    text.push_back(row);
+  }
+  return text;
+}
+
 inline std::string screenText(Terminal& t) {
   std::string text;
   for (int r = 0; r < t.rows; ++r) {
