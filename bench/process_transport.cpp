@@ -112,14 +112,19 @@ struct CountingHeadless : vantrelle::HeadlessTerminal {
   }
 };
 
+// An 80x24 terminal with a scrollback that fills during a run, as a user's window has.
+vantrelle::TerminalOptions headlessOptions() {
+  vantrelle::TerminalOptions options;
+  options.cols = 80;
+  options.rows = 24;
+  options.scrollback = 10000;
+  return options;
+}
+
 void BM_HeadlessTerminal(benchmark::State& state) {
   for (auto _ : state) {
     bool ended = false;
-    vantrelle::TerminalOptions options;
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = 10000;
-    CountingHeadless host(nullptr, options, [&](std::optional<int32_t>) { ended = true; });
+    CountingHeadless host(nullptr, headlessOptions(), [&](std::optional<int32_t>) { ended = true; });
     host.process->startProcess("/bin/sh", floodCommand());
     while (!ended) g_main_context_iteration(nullptr, TRUE);
     if (host.received != floodBytes) state.SkipWithError("output was lost");
@@ -133,11 +138,7 @@ void BM_HeadlessTerminalLines(benchmark::State& state) {
   size_t received = 0;
   for (auto _ : state) {
     bool ended = false;
-    vantrelle::TerminalOptions options;
-    options.cols = 80;
-    options.rows = 24;
-    options.scrollback = 10000;
-    CountingHeadless host(nullptr, options, [&](std::optional<int32_t>) { ended = true; });
+    CountingHeadless host(nullptr, headlessOptions(), [&](std::optional<int32_t>) { ended = true; });
     host.process->startProcess("/bin/sh", linesCommand(int(state.range(0)), state.range(1) != 0));
     while (!ended) g_main_context_iteration(nullptr, TRUE);
     if (host.received < linesBytes) state.SkipWithError("output was lost");
