@@ -1,12 +1,15 @@
 #pragma once
 // What the view benchmarks share: a private virtual display when there is none, the dense frame a
 // flood is made of, and percentiles of timings.
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace viewbench {
@@ -57,5 +60,32 @@ inline double percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
   return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
 }
+
+// The times of painted frames, in milliseconds: the interval since the frame before (none for the
+// first), the wall time of the frame's work and the processor time it took.
+class FrameTimes {
+ public:
+  void add(double intervalMs, double work, double cpuMs) {
+    if (intervalMs >= 0) intervals.push_back(intervalMs);
+    works.push_back(work);
+    cpu.push_back(cpuMs);
+  }
+  size_t frames() const { return works.size(); }
+  double intervalMs(double share) const { return percentile(intervals, share); }
+  double workMs(double share) const { return percentile(works, share); }
+
+  // The counters a frame benchmark prints: the percentiles of interval and work, the median CPU time.
+  void report(benchmark::State& state) const {
+    state.counters["frames"] = double(frames());
+    for (auto [name, share] : {std::pair{"p50", 0.5}, {"p95", 0.95}, {"p99", 0.99}}) {
+      state.counters[std::string("interval_") + name + "_ms"] = intervalMs(share);
+      state.counters[std::string("work_") + name + "_ms"] = workMs(share);
+    }
+    state.counters["cpu_p50_ms"] = percentile(cpu, 0.5);
+  }
+
+ private:
+  std::vector<double> intervals, works, cpu;
+};
 
 }  // namespace viewbench
