@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/InheritedDescriptors.h"
+
 namespace platform {
 
 struct ChildProcess::State {
@@ -72,6 +74,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   if (stdinFD >= 0) ::dup2(stdinFD, 0);
   if (stdoutFD >= 0) ::dup2(stdoutFD, 1);
   if (stderrFD >= 0) ::dup2(stderrFD, 2);
+  // The report pipe closes itself on exec; everything else the child was not given goes now.
+  closeInheritedDescriptors(reportFD);
   ::execve(path, argv, envp);
   int error = errno;
   [[maybe_unused]] auto written = ::write(reportFD, &error, sizeof error);

@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/InheritedDescriptors.h"
 
 namespace vantrelle {
 
@@ -55,14 +55,6 @@ namespace {
 
 // Everything below runs in the forked child of a possibly multi-threaded parent, so it may only
 // use async-signal-safe calls.
-void closeInheritedDescriptors() {
-#ifdef SYS_close_range
-  if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0) return;
-#endif
-  rlimit limit{};
-  long maxFd = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? long(limit.rlim_cur) : 65536;
-  for (long fd = 3; fd < maxFd; fd++) close(int(fd));
-}
 
 // The parent may ignore or block signals (SIGPIPE is commonly ignored by GUI toolkits); execve
 // keeps ignored dispositions and the mask, which would leak into every shell we start.
@@ -78,7 +70,7 @@ void resetSignals() {
 
 [[noreturn]] void execInChild(const char* path, char* const* argv, char* const* envp, const char* directory) {
   resetSignals();
-  closeInheritedDescriptors();
+  platform::closeInheritedDescriptors();
   if (directory) {
     [[maybe_unused]] int ignored = chdir(directory);
   }

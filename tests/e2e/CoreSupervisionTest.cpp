@@ -67,6 +67,31 @@ TEST(CoreSupervision, StartsTheCoreWithItsArgumentsEnvironmentAndBootstrapFirst)
   EXPECT_TRUE(run.waitUntilCoreGone(core, 3s)) << "the core outlived the application";
 }
 
+// The application is started holding a descriptor it was not meant to pass on, as a shell or a
+// launcher may leave one; the core holds only its own.
+TEST(CoreSupervision, TheCoreGetsNoneOfTheApplicationsOtherDescriptors) {
+  DesktopRun run;
+  const std::string program = run.executable, stray = run.directory + "/stray";
+  std::ofstream(stray) << "not for the core";
+  run.executable = "/bin/sh";
+  run.start({"-c", "exec 7<\"$1\" && exec \"$0\"", program, stray});
+  ASSERT_TRUE(run.waitUntil([&] { return logHas(run, "is ready"); }, 60s)) << run.log();
+  auto cores = run.corePIDs();
+  ASSERT_EQ(cores.size(), 1u);
+  std::vector<std::string> targets;
+  std::string held;
+  for (auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(cores[0]) + "/fd")) {
+    std::error_code error;
+    targets.push_back(std::filesystem::read_symlink(entry.path(), error).string());
+    held += entry.path().filename().string() + " -> " + targets.back() + "\n";
+  }
+  ASSERT_GE(targets.size(), 3u) << held;
+  for (auto& target : targets) {
+    EXPECT_NE(target, stray) << held;
+    EXPECT_NE(target, "/dev/urandom") << held;
+  }
+}
+
 TEST(CoreSupervision, EveryStartFailureIsShownWithItsReason) {
   struct Case {
     std::map<std::string, std::string> environment;
