@@ -149,8 +149,8 @@ ConnectionSettings::Connection ConnectionSettings::zorvelConnection(const Settin
 
 std::string ConnectionSettings::zorvelCLIPath(const SettingsSources& sources) {
   if (auto fromEnvironment = sources.env("ZORVEL_CLI")) return *fromEnvironment;
-  if (sources.resourcePath) {
-    std::string bundled = joinPath(*sources.resourcePath, "runner/zorvel-runner");
+  if (sources.helperPath) {
+    std::string bundled = joinPath(*sources.helperPath, "zorvel-runner");
     if (isExecutableFile(bundled)) return bundled;
   }
   if (auto fromInfo = sources.infoString("ZorvelCLIPath")) return *fromInfo;

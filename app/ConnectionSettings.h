@@ -15,6 +15,7 @@ struct SettingsSources {
   std::map<std::string, std::string> environment;
   std::optional<std::string> bundleIdentifier;
   std::optional<std::string> resourcePath;  // <prefix>/share/zorvel
+  std::optional<std::string> helperPath;    // <prefix>/libexec/zorvel
   nlohmann::json info = nlohmann::json::object();
   std::string applicationSupportDirectory;  // the user's data home
   // Runs the login shell: (shell, arguments) -> its standard output, or none when it failed.

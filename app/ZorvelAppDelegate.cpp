@@ -35,6 +35,7 @@ SettingsSources bundleSettingsSources() {
   auto& bundle = platform::Bundle::main();
   sources.bundleIdentifier = bundle.bundleIdentifier();
   if (!bundle.resourcePath().empty()) sources.resourcePath = bundle.resourcePath();
+  if (!bundle.helperPath().empty()) sources.helperPath = bundle.helperPath();
   sources.info = bundleInfo(bundle.resourcePath());
   return sources;
 }

@@ -24,10 +24,12 @@ std::string ownExecutablePath() {
   return error ? std::string() : path.string();
 }
 
-// <prefix>/bin/<executable> -> <prefix>/share/zorvel
-std::string resourcePathFor(const std::string& executable) {
-  if (executable.empty()) return "share/zorvel";
-  return (fs::path(executable).parent_path().parent_path() / "share" / "zorvel").string();
+// A folder of the install tree from the folder that holds the executable: <prefix>/bin/<executable>
+// -> <prefix>/share/zorvel or <prefix>/libexec/zorvel with the usual install folders. Without a
+// known executable, the folder relative to the working directory.
+std::string besideExecutable(const std::string& executable, const char* fromBin, const char* fallback) {
+  if (executable.empty()) return fallback;
+  return (fs::path(executable).parent_path() / fromBin).lexically_normal().string();
 }
 
 bool staysInside(const fs::path& relative) {
@@ -43,13 +45,14 @@ bool staysInside(const fs::path& relative) {
 Bundle& Bundle::main() {
   static Bundle* bundle = [] {
     const std::string executable = ownExecutablePath();
-    return new Bundle(resourcePathFor(executable), executable);
+    return new Bundle(besideExecutable(executable, ZORVEL_RESOURCES_FROM_BIN, "share/zorvel"), executable,
+                      besideExecutable(executable, ZORVEL_HELPERS_FROM_BIN, "libexec/zorvel"));
   }();
   return *bundle;
 }
 
-Bundle::Bundle(std::string resourcePath, std::string executablePath)
-    : resources(std::move(resourcePath)), executable(std::move(executablePath)) {
+Bundle::Bundle(std::string resourcePath, std::string executablePath, std::string helperPath)
+    : resources(std::move(resourcePath)), executable(std::move(executablePath)), helpers(std::move(helperPath)) {
   loadInfo();
 }
 

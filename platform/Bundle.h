@@ -1,6 +1,8 @@
 #pragma once
 // The application's install tree: <prefix>/bin/zorvel-desktop beside <prefix>/share/zorvel/, which
-// holds the resources and Info.json (the application's Info keys by their own names).
+// holds the resources and Info.json (the application's Info keys by their own names), and
+// <prefix>/libexec/zorvel/, which holds the helper programs (the reference core). The build's bundle
+// tree has the same layout; an install may move share and libexec, as the build configuration says.
 #include <map>
 #include <optional>
 #include <string>
@@ -13,10 +15,12 @@ class Bundle {
   static Bundle& main();
 
   // A bundle over a resource directory, with no executable of its own (tests, tools).
-  explicit Bundle(std::string resourcePath, std::string executablePath = {});
+  explicit Bundle(std::string resourcePath, std::string executablePath = {}, std::string helperPath = {});
 
   const std::string& executablePath() const { return executable; }
   const std::string& resourcePath() const { return resources; }
+  // The folder of the helper programs; empty when the bundle has none.
+  const std::string& helperPath() const { return helpers; }
 
   // The path of an existing resource file "name.ext" (or "name" when ext is empty), else nothing.
   // Names that would leave the resource directory are refused.
@@ -31,6 +35,7 @@ class Bundle {
 
   std::string resources;
   std::string executable;
+  std::string helpers;
   std::map<std::string, std::string> info;
 };
 

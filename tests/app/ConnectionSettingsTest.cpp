@@ -106,13 +106,13 @@ TEST(ConnectionSettings, DataDirectoryAndConfigPathFollowTheirSources) {
 TEST(ConnectionSettings, CorePathPrefersEnvironmentThenBundledRunnerThenInfoThenName) {
   TempDir bundle;
   auto sources = baseSources();
-  sources.resourcePath = bundle.path.string();
+  sources.helperPath = bundle.path.string();
   EXPECT_EQ(ConnectionSettings::zorvelCLIPath(sources), "zorvel");
   sources.info["ZorvelCLIPath"] = "/opt/core";
   EXPECT_EQ(ConnectionSettings::zorvelCLIPath(sources), "/opt/core");
-  bundle.write("runner/zorvel-runner", "#!/bin/sh\n", false);
+  bundle.write("zorvel-runner", "#!/bin/sh\n", false);
   EXPECT_EQ(ConnectionSettings::zorvelCLIPath(sources), "/opt/core");  // not executable
-  auto runner = bundle.write("runner/zorvel-runner", "#!/bin/sh\n", true);
+  auto runner = bundle.write("zorvel-runner", "#!/bin/sh\n", true);
   EXPECT_EQ(ConnectionSettings::zorvelCLIPath(sources), runner);
   sources.environment["ZORVEL_CLI"] = "";
   EXPECT_EQ(ConnectionSettings::zorvelCLIPath(sources), "");

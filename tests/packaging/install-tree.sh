@@ -14,9 +14,14 @@ id=$(sed -n 's/.*"CFBundleIdentifier": *"\([^"]*\)".*/\1/p' "$root/share/zorvel/
 [ -n "$id" ] || fail "Info.json names no application id"
 
 [ -x "$root/bin/zorvel-desktop" ] || fail "no bin/zorvel-desktop"
-for resource in Info.json native-bridge.js ui/index.html runner/zorvel-runner; do
+for resource in Info.json native-bridge.js ui/index.html; do
   [ -f "$root/share/zorvel/$resource" ] || fail "no share/zorvel/$resource"
 done
+# Programs lie in bin and libexec; share holds only what every architecture can read.
+[ -x "$root/libexec/zorvel/zorvel-runner" ] || fail "no libexec/zorvel/zorvel-runner"
+while IFS= read -r -d '' file; do
+  [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" != '177ELF' ] || fail "a program lies under share: ${file#"$root/"}"
+done < <(find "$root/share" -type f -print0)
 
 entry=$root/share/applications/$id.desktop
 [ -f "$entry" ] || fail "no desktop entry named after the application id $id"

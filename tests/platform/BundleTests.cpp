@@ -67,6 +67,7 @@ TEST(Bundle, MainBundleIsFoundFromTheExecutablePath) {
   const fs::path executable = bundle.executablePath();
   ASSERT_TRUE(fs::exists(executable));
   EXPECT_EQ(fs::path(bundle.resourcePath()), executable.parent_path().parent_path() / "share" / "zorvel");
+  EXPECT_EQ(fs::path(bundle.helperPath()), executable.parent_path().parent_path() / "libexec" / "zorvel");
 }
 
 TEST(Bundle, BuildBundleCarriesTheBuildInfo) {

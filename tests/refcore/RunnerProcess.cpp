@@ -26,9 +26,7 @@
 
 extern char** environ;
 
-std::string RunnerProcess::executable() {
-  return std::string(ZORVEL_BUNDLE_DIR) + "/share/zorvel/runner/zorvel-runner";
-}
+std::string RunnerProcess::executable() { return std::string(ZORVEL_BUNDLE_DIR) + "/libexec/zorvel/zorvel-runner"; }
 
 namespace {
 
