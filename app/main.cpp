@@ -1,7 +1,10 @@
 #include <glib.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/InstallCheck.h"
 #include "app/UserFolderCheck.h"
 #include "app/ZorvelAppDelegate.h"
@@ -13,6 +16,11 @@ int main(int argc, char* argv[]) {
   // The window's class is the program's name; the desktop entry matches its windows by it, so it
   // stays the same whatever name the program was started by (a link, a wrapper).
   g_set_prgname("zorvel-desktop");
+  // Answered before anything that needs a display, the session bus or a whole install.
+  if (auto answer = zorvel::CommandLine::informationRequested({argv + 1, argv + argc}, platform::Bundle::main())) {
+    std::fputs(answer->c_str(), stdout);
+    return 0;
+  }
   // Before any terminal exists, so every scrollback can grow into large pages.
   platform::useLargePagesForTerminalCells();
   if (auto problem = zorvel::InstallCheck::problem(platform::Bundle::main())) {
