@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Vantrelle/Buffer/CellSlabs.h"
 #include "app/CommandLine.h"
 #include "app/InstallCheck.h"
 #include "app/UserFolderCheck.h"
@@ -11,6 +12,25 @@
 #include "app/ZorvelApplication.h"
 #include "platform/Bundle.h"
 #include "platform/LargePages.h"
+
+namespace {
+
+// Lets terminals made from now on carve their scrollback cells from large-page regions. Builds
+// with AddressSanitizer keep every slab on the heap, where the sanitizer sees it.
+void useLargePagesForTerminalCells() {
+#if defined(__SANITIZE_ADDRESS__)
+  return;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return;
+#endif
+#endif
+  static const vantrelle::SlabMemory memory{platform::largePageBytes, platform::allocateReusableLargePages,
+                                            platform::releaseReusableLargePages, platform::supplyPages};
+  vantrelle::CellSlabs::useLargeSlabMemory(&memory);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   // The window's class is the program's name; the desktop entry matches its windows by it, so it
@@ -22,7 +42,7 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   // Before any terminal exists, so every scrollback can grow into large pages.
-  platform::useLargePagesForTerminalCells();
+  useLargePagesForTerminalCells();
   if (auto problem = zorvel::InstallCheck::problem(platform::Bundle::main())) {
     return zorvel::InstallCheck::report(*problem);
   }

@@ -3,8 +3,6 @@
 // growing scrollback: one page fault then supplies a whole region instead of one per 4 KiB page.
 #include <cstddef>
 
-#include "Vantrelle/Buffer/CellSlabs.h"
-
 namespace platform {
 
 constexpr size_t largePageBytes = size_t(2) << 20;
@@ -28,20 +26,5 @@ size_t reusableRegionsHeld();
 // one fault at a time as they are first written. Only a request: nothing happens where the
 // kernel cannot.
 void supplyPages(void* memory, size_t bytes);
-
-// Lets terminals made from now on carve their scrollback cells from such regions. Builds with
-// AddressSanitizer keep every slab on the heap, where the sanitizer sees it.
-inline void useLargePagesForTerminalCells() {
-#if defined(__SANITIZE_ADDRESS__)
-  return;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return;
-#endif
-#endif
-  static const vantrelle::SlabMemory memory{largePageBytes, allocateReusableLargePages, releaseReusableLargePages,
-                                            supplyPages};
-  vantrelle::CellSlabs::useLargeSlabMemory(&memory);
-}
 
 }  // namespace platform
