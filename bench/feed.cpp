@@ -133,6 +133,8 @@ std::string cursorRedraws(int cols, int rows) {
   return s;
 }
 
+// Plain lines of 10 to 59 lowercase letters, no rendition, scrolling a region above a status line.
+// Its figures hold for such lines only; bench_scrollback times styled lines as well.
 std::string regionScrolling(int rows) {
   std::string s = "\x1b[1;" + std::to_string(rows - 1) + "r\x1b[" + std::to_string(rows - 1) + ";1H";
   Lcg r;

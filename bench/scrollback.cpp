@@ -1,14 +1,21 @@
-// The cost of the line ring under a terminal: scrolling a region that leaves a status line below
-// it, at screen heights from 24 to 100 rows; feeding text while the scrollback is still filling
-// against feeding it once the scrollback is full (each iteration is one MiB of input, so its time
-// is the time per MiB); the same for lines of one fixed length, as `yes` (1), `seq` (7) and a
-// build log (70) print them, where the cost of each line feed outweighs that of its text; and the
-// memory a scrollback line holds. Cells come from large-page regions
-// through the process-wide cache of released regions, as in the application.
+// The cost of the line ring under a terminal:
+// - scrolling a region that leaves a status line below it, at screen heights from 24 to 100 rows,
+//   on plain lines (BM_RegionScrolling, BM_RegionScrollingInside) and on lines with colours and bold
+//   as a coloured build log or `ls --color` prints them (BM_RegionScrollingStyled). A figure holds
+//   for the stream it was measured on: 80x100 against 80x24 on the plain lines says nothing of the
+//   styled ones, nor of another program's output;
+// - feeding text while the scrollback is still filling against feeding it once the scrollback is
+//   full (each iteration is one MiB of input, so its time is the time per MiB), and the same for
+//   lines of one fixed length, as `yes` (1), `seq` (7) and a build log (70) print them, where the
+//   cost of each line feed outweighs that of its text;
+// - the memory a scrollback line holds.
+// Cells come from large-page regions through the process-wide cache of released regions, as in the
+// application.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -46,6 +53,31 @@ std::string textLines(size_t size) {
     s += "\r\n";
   }
   s.resize(size);
+  return s;
+}
+
+// Lines as a coloured build log or `ls --color` prints them: words of 1 to 12 printable
+// characters, about a third of them in a rendition of their own (bold, one of the 16 colours or
+// one of the 256) that ends after the word; lines of 10 to 79 columns, so none wraps at 80.
+std::string styledLines(size_t size) {
+  std::string s;
+  s.reserve(size + 128);
+  Lcg r;
+  while (s.size() < size) {
+    const uint32_t columns = 10 + r.below(70);
+    for (uint32_t column = 0; column < columns;) {
+      const uint32_t word = std::min(1 + r.below(12), columns - column);
+      const uint32_t style = r.below(9);
+      if (style == 0) s += "\x1b[1m";
+      if (style == 1) s += "\x1b[" + std::to_string(31 + r.below(7)) + "m";
+      if (style == 2) s += "\x1b[1;38;5;" + std::to_string(r.below(256)) + "m";
+      for (uint32_t i = 0; i < word; ++i) s += static_cast<char>('!' + r.below(94));
+      if (style <= 2) s += "\x1b[m";
+      column += word;
+      if (column < columns) s += ' ', column++;
+    }
+    s += "\r\n";
+  }
   return s;
 }
 
@@ -120,12 +152,14 @@ int64_t pageFaults() {
 
 // Line feeds on the bottom row of a scroll region that ends above the last row, as under a
 // program that keeps a status line. `top` is the region's first row (1-based): from row 1 the
-// region feeds the scrollback; from row 2 (under a title line) it scrolls inside the screen.
-void regionScrolling(benchmark::State& state, int top) {
+// region feeds the scrollback; from row 2 (under a title line) it scrolls inside the screen. The
+// lines are plain (textLines) unless `styled` (styledLines).
+void regionScrolling(benchmark::State& state, int top, bool styled = false) {
   const int cols = int(state.range(0));
   const int rows = int(state.range(1));
   const std::string stream = "\x1b[" + std::to_string(top) + ";" + std::to_string(rows - 1) + "r\x1b[" +
-                             std::to_string(rows - 1) + ";1H" + textLines(16 * kMiB);
+                             std::to_string(rows - 1) + ";1H" +
+                             (styled ? styledLines(16 * kMiB) : textLines(16 * kMiB));
   NullHost host;
   auto terminal = makeTerminal(host, cols, rows, 10'000);
   feed(*terminal, stream);  // the steady state: a full scrollback
@@ -135,6 +169,7 @@ void regionScrolling(benchmark::State& state, int top) {
 
 void BM_RegionScrolling(benchmark::State& state) { regionScrolling(state, 1); }
 void BM_RegionScrollingInside(benchmark::State& state) { regionScrolling(state, 2); }
+void BM_RegionScrollingStyled(benchmark::State& state) { regionScrolling(state, 1, true); }
 
 // One MiB of text into a fresh terminal whose scrollback it does not fill: every line feed adds a
 // line to the ring. With `coldMemory` the heap gives its free memory back to the system between
@@ -197,6 +232,7 @@ void BM_ScrollbackFull(benchmark::State& state) {
 #define REGION_SIZES ->Args({80, 24})->Args({80, 100})->Args({200, 50})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_RegionScrolling) REGION_SIZES;
 BENCHMARK(BM_RegionScrollingInside) REGION_SIZES;
+BENCHMARK(BM_RegionScrollingStyled) REGION_SIZES;
 #define FILL_SIZES         \
   ->Args({80, 24, 0})      \
       ->Args({200, 50, 0}) \
