@@ -14,7 +14,6 @@
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
 #include "platform/Dispatch.h"
-#include "platform/DistributedNotificationCenter.h"
 #include "platform/LinkHandOff.h"
 #include "platform/Log.h"
 #include "platform/UserNotificationCenter.h"
@@ -91,21 +90,15 @@ void ZorvelAppDelegate::applicationWillFinishLaunching() {
 void ZorvelAppDelegate::applicationDidFinishLaunching() {
   if (launched) return;
   launched = true;
-  notificationCenter = std::make_unique<platform::DistributedNotificationCenter>();
-  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  notificationCenter->addObserver(activateExistingDesktopNotification, [weak] {
-    if (auto self = weak.lock()) self->activateExistingDesktop();
-  });
-
   if (anotherDesktopInstanceIsRunning()) {
-    // The links go first, so the running instance has them when it comes to the front.
+    // The links go first, so the running instance has them when it comes to the front; the
+    // application then activates that instance, once, and returns without running its own.
     platform::LinkHandOff handOff;
     for (const auto& link : launchLinks) handOff.post(link);
-    notificationCenter->post(activateExistingDesktopNotification);
     lifecycleLog().notice("Zorvel is already running in this session; brought its window to the front");
-    if (terminateApplication) terminateApplication();
     return;
   }
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   linkHandOff = std::make_unique<platform::LinkHandOff>();
   linkHandOff->listen([weak](const std::string& link) {
     if (auto self = weak.lock()) self->handleGetURL(link);

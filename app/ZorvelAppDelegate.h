@@ -33,7 +33,6 @@ typedef struct _WebKitWebView WebKitWebView;
 
 namespace platform {
 class ChildProcess;
-class DistributedNotificationCenter;
 class DispatchWorkItem;
 class LinkHandOff;
 class Logger;
@@ -206,7 +205,6 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   static bool activatesOnLaunch();
   static bool releaseDebugLoggingEnabled();
   static const platform::Logger& notificationLog();
-  static constexpr const char* activateExistingDesktopNotification = "local.zorvel.desktop.activate-existing";
   double inactiveTerminalTimeout() const;
   bool anotherDesktopInstanceIsRunning() const;
 
@@ -290,7 +288,6 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   std::shared_ptr<platform::UserNotificationCenter> userNotificationCenter;
   std::unique_ptr<platform::LinkHandOff> linkHandOff;
 
-  std::unique_ptr<platform::DistributedNotificationCenter> notificationCenter;
   bool launched = false;
 };
 

@@ -89,13 +89,11 @@ int ZorvelApplication::runSingleInstance(int argc, char* argv[]) {
   if (isRemoteInstance()) {
     // The hand-over is the delegate's launch path; nothing of this process's own UI is built.
     if (delegate) delegate->applicationDidFinishLaunching();
-    // The running instance is also activated the way the desktop activates an application, as
-    // that request carries this launch's startup id or activation token: without it the desktop
-    // shows the launch as busy until it gives up, and may keep the window it raises behind others.
-    auto* application = G_APPLICATION(gobj());
-    g_application_activate(application);
-    if (auto* bus = g_application_get_dbus_connection(application)) g_dbus_connection_flush_sync(bus, nullptr, nullptr);
-    return 0;
+    // Running a remote instance activates the running one the way the desktop activates an
+    // application, as that request carries this launch's startup id or activation token: without
+    // it the desktop shows the launch as busy until it gives up, and may keep the window it raises
+    // behind others. Running also lets go of the bus as GLib expects before this object goes.
+    return run(argc, argv);
   }
   return run(argc, argv);
 }

@@ -12,6 +12,13 @@ namespace {
 
 bool logHas(const DesktopRun& run, const std::string& text) { return run.log().find(text) != std::string::npos; }
 
+int activations(const DesktopRun& run) {
+  const std::string log = run.log(), line = "activated by another launch";
+  int count = 0;
+  for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + line.size())) ++count;
+  return count;
+}
+
 // A session bus of its own, as another login session of the same user has.
 class PrivateSessionBus {
  public:
@@ -55,6 +62,15 @@ TEST(SingleInstance, ASecondLaunchInTheSameSessionHandsOverToTheFirstAndSaysSo) 
   EXPECT_TRUE(secondRun.starts().empty()) << "the second instance started a core";
   EXPECT_TRUE(run.app->isRunning());
   EXPECT_TRUE(run.waitUntil([&] { return logHas(run, "activated by another launch"); }, 30s)) << run.log();
+  EXPECT_FALSE(logHas(secondRun, "did not unregister")) << secondRun.log();
+  // A third launch's activation comes after all of the second's, so once it is seen, the second's
+  // were all seen too: each launch activates the running instance once.
+  DesktopRun thirdRun;
+  auto third = thirdRun.launch();
+  ASSERT_TRUE(third);
+  ASSERT_TRUE(third->waitUntilExit(60s));
+  EXPECT_TRUE(run.waitUntil([&] { return activations(run) >= 2; }, 30s)) << run.log();
+  EXPECT_EQ(activations(run), 2) << run.log();
 }
 
 // The desktop shows a launch as busy until the window it started comes forward with the launch's
