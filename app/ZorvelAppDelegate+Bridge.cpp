@@ -2,6 +2,7 @@
 
 #include "app/ProfileLoginController.h"
 #include "app/WebBridge.h"
+#include "app/WebDataFolders.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Bundle.h"
 #include "platform/Dispatch.h"
@@ -33,6 +34,7 @@ void ZorvelAppDelegate::startAgentProfileLogin(const std::string& profileID) {
 
 void ZorvelAppDelegate::makeWebBridge() {
   if (webBridge) return;
+  WebDataFolders::makeDefaultSessionPrivate();
   auto& bundle = platform::Bundle::main();
   auto base = URL::parse(baseURL);
   WebBridge::Settings settings{
