@@ -11,6 +11,7 @@
 #include "app/FetchProxy.h"
 #include "app/NavigationPolicy.h"
 #include "app/PageCalls.h"
+#include "app/ScriptDialogs.h"
 #include "app/ScriptMessageFields.h"
 #include "app/TextEncoding.h"
 #include "platform/Dispatch.h"
@@ -162,6 +163,7 @@ WebKitWebView* WebBridge::makeWebView() {
                                             "network-session", webkit_network_session_get_default(),
                                             "user-content-manager", configuration.userContentManager.get(), nullptr));
   connectSignals(view, configuration.userContentManager.get());
+  ScriptDialogs::attach(view);
   return view;
 }
 

@@ -1,6 +1,7 @@
 #include <webkit/webkit.h>
 
 #include "app/ApplicationLinks.h"
+#include "app/DialogText.h"
 #include "app/URL.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
@@ -17,27 +18,6 @@ namespace {
 const platform::Logger& linksLog() {
   static const platform::Logger log("local.zorvel.desktop", "links");
   return log;
-}
-
-// The clipboard's text can be one endless word or hundreds of short lines, and the dialog's own
-// label wraps only between words and grows with every line: either made the dialog larger than the
-// screen, its buttons out of sight. The text goes below the question in a scrolled area of bounded
-// size instead, its long words broken anywhere.
-void showTextWithinDialog(Gtk::MessageDialog& dialog, const std::string& text) {
-  constexpr int longestLine = 60;
-  constexpr int tallest = 320;
-  auto* label = Gtk::make_managed<Gtk::Label>(text);
-  label->set_wrap(true);
-  label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-  label->set_max_width_chars(longestLine);
-  label->set_justify(Gtk::Justification::CENTER);
-  auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
-  scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-  scroller->set_propagate_natural_width(true);
-  scroller->set_propagate_natural_height(true);
-  scroller->set_max_content_height(tallest);
-  scroller->set_child(*label);
-  dialog.get_message_area()->append(*scroller);
 }
 
 }  // namespace

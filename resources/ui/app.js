@@ -108,6 +108,20 @@
     sidebar_width: (data) => bridge.post({ kind: 'sidebar-width', width: data.sidebar_width }),
     // Any message to the application, as if the page had sent it; values kept in local storage.
     post: (data) => bridge && typeof data.post === 'object' && data.post && bridge.post(data.post),
+    // Opens the script dialog asked for and reports what it was answered, once the user has.
+    dialog: (data) => {
+      const { id, kind, message, value, repeat } = data.dialog ?? {};
+      const text = String(message ?? '').repeat(Number(repeat) || 1);
+      const open = { alert: () => alert(text), confirm: () => confirm(text), prompt: () => prompt(text, value) }[kind];
+      if (!open) return;
+      const answer = open();
+      report('main', 'dialog-answered', { id, kind, answer: answer === undefined ? null : answer });
+    },
+    // Reloads the page, whose leave-page handler has the application ask the user first.
+    leave: () => {
+      window.addEventListener('beforeunload', (event) => { event.preventDefault(); event.returnValue = ''; }, { once: true });
+      location.reload();
+    },
     storage: (data) => {
       if (!data.storage || typeof data.storage !== 'object') return;
       for (const [key, value] of Object.entries(data.storage)) localStorage.setItem(key, String(value));
