@@ -1,4 +1,4 @@
-// Drives one screen buffer with arbitrary writes, cursor moves (some homing it after resizes),
+// Drives one screen buffer with arbitrary writes, cursor moves and erases (some after resizes),
 // scrolls, resizes and scrollback changes, and checks after every step that the cursor and the
 // screen stay inside the line ring and that every line is at least as wide as the screen.
 #include <cstddef>
@@ -83,7 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2:
         buffer.x = next() % (buffer.cols() + 1);
         buffer.y = next() % buffer.rows();
-        if (op & 8) buffer.cursorHomedAfterResize();
+        // What a program's redraw after a resize does: place the cursor, erase a row or the screen.
+        if (op & 8) buffer.cursorPlacedAfterResize();
+        if (op & 16) buffer.lineErasedAfterResize();
+        if (op & 32) buffer.displayErasingAfterResize(op & 64 ? 2 : 0);
         break;
       case 3:
         buffer.x = 0;

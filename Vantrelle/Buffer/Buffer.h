@@ -320,13 +320,17 @@ class Buffer {
   // brackets its resizes with these.
   void beginScreenResize();
   void endScreenResize();
-  bool mayHoldScreenLeftByResize() const { return resizedScreen.pending; }
-  // Drops those rows when the cursor is home and nothing was written, scrolled or edited since the
-  // resizes, so the program's redraw is the first thing after them; otherwise keeps them and, once
-  // the cursor is home, forgets them. The terminal calls it after every absolute cursor move
-  // while one may be pending.
-  // Says whether it dropped any.
-  bool cursorHomedAfterResize();
+  bool mayHoldScreenLeftByResize() const { return resizedScreen.phase != ResizedScreen::Phase::none; }
+  // What the program does after the resizes, told while a copy may be pending. The cursor homed
+  // before anything was written, scrolled or edited starts watching for a redraw; the copy goes
+  // only once the program has redrawn every row of the screen from its top down (top), or erased
+  // all of it (less), in one pass. Whatever else it does (a status line written in a corner, a
+  // prompt's top bar, a scroll) keeps the rows. Each says whether rows went or came back.
+  // After every absolute cursor move:
+  bool cursorPlacedAfterResize();
+  // After an erase in line, and before an erase in display (`mode` as ED's parameter):
+  bool lineErasedAfterResize();
+  bool displayErasingAfterResize(int mode);
 
  private:
   void setupLinesCallbacks(CircularBufferLineList& ring);
@@ -386,9 +390,11 @@ class Buffer {
   void detachTextBeforePrompt();
   void insertLineAboveCursor(int row, BufferLinePtr line);
 
-  // How the ring stood when the last resize ended, to tell that nothing came after it.
+  // How the ring stood when the last resize ended, to tell that nothing came after it, and what
+  // the program has redrawn since it homed the cursor.
   struct ResizedScreen {
-    bool pending = false;
+    enum class Phase : uint8_t { none, resized, redrawing };
+    Phase phase = Phase::none;
     std::weak_ptr<BufferLine> firstLine;  // the screen's first line before the resizes
     std::weak_ptr<BufferLine> top;        // and after the last of them
     int yBase = 0;
@@ -396,10 +402,24 @@ class Buffer {
     int count = 0;
     LastBufferStorage stored;
     uint64_t storedGeneration = 0;
+    // While redrawing: each screen row as the home found it (no line once it was erased), and
+    // where the copy starts above the screen, or the saved lines a taller screen brought down
+    // onto its top, kept as they were since the redraw writes over them.
+    struct Row {
+      const BufferLine* line;
+      uint64_t generation;
+    };
+    std::vector<Row> rowsAtHome;
+    int stepsLeft = 0;  // cursor moves and erases a redraw may take
+    int copyStart = -1;
+    std::vector<BufferLinePtr> savedLines;
   };
   ResizedScreen resizedScreen;
   bool screenUntouchedSinceResize();
-  bool returnRowsToScrollback(const BufferLinePtr& firstLine);
+  void watchForRedraw();
+  int rowsRedrawn();
+  bool dropScreenCopy();
+  bool returnSavedLines(const std::vector<BufferLinePtr>& saved);
   uint64_t generationAt(int row);
 
   std::weak_ptr<BufferLine> promptLine;

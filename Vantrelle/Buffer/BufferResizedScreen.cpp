@@ -2,9 +2,14 @@
 // cursor, a shorter one keeps the cursor's row) puts the screen's first rows into the scrollback.
 // For a shell's output that is where they belong. A full-screen program on this screen instead
 // homes the cursor and redraws all of it, and the rows moved away stay behind as a copy of its
-// old screen, one more with every step of a window being dragged. The redraw comes before
-// anything else the program writes, while a shell redraws its prompt first: the rows go only then.
-// The other way round, saved lines a resize brought onto the screen go back before the redraw.
+// old screen, one more with every step of a window being dragged. The rows go only when the
+// program's first act after the resize is to home the cursor and it then redraws every row from
+// the top down, or erases the whole screen at once. A status line or clock written in a corner,
+// `tput cup 0 0` followed by text, a prompt that draws a bar on the top row: all home the cursor
+// first, none of them redraws the screen, and the rows are the shell's history. When in doubt
+// the rows stay: a second copy of a screen is a nuisance, a line dropped is lost.
+// The other way round, saved lines a taller screen brought down onto its top go back above it
+// once the redraw has written over them.
 #include <algorithm>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -15,6 +20,9 @@ namespace {
 // How far above the screen its first line may have gone: a screen narrowed to a tenth of its
 // width, in steps, needs as many rows as the search looks at.
 constexpr int kSearchLimit = 1 << 16;
+// A redraw places the cursor or erases a few times a row; a program that keeps doing so without
+// having redrawn the screen is doing something else, and each step looks at every row.
+constexpr int kStepsPerRow = 8;
 }  // namespace
 
 uint64_t Buffer::generationAt(int row) {
@@ -23,27 +31,35 @@ uint64_t Buffer::generationAt(int row) {
 
 bool Buffer::screenUntouchedSinceResize() {
   const ResizedScreen& r = resizedScreen;
-  if (!r.pending || yBase != r.yBase || linesTop != r.linesTop || _lines.count() != r.count) return false;
+  if (r.phase == ResizedScreen::Phase::none || yBase != r.yBase || linesTop != r.linesTop || _lines.count() != r.count)
+    return false;
   if (yBase < 0 || yBase >= _lines.count() || _lines[yBase] != r.top.lock()) return false;
   // Every print leaves its place here and changes its line.
   return lastBufferStorage == r.stored && generationAt(r.stored.y) == r.storedGeneration;
 }
 
 void Buffer::beginScreenResize() {
+  ResizedScreen& r = resizedScreen;
   if (!hasScrollback || yBase >= _lines.count()) {
-    resizedScreen = {};
+    r = {};
     return;
   }
   // Steps of one drag with no redraw between them move the same screen further.
-  if (screenUntouchedSinceResize()) return;
-  resizedScreen = {};
-  resizedScreen.pending = true;
-  resizedScreen.firstLine = _lines[yBase];
+  if (screenUntouchedSinceResize()) {
+    r.phase = ResizedScreen::Phase::resized;
+    r.rowsAtHome.clear();
+    r.copyStart = -1;
+    r.savedLines.clear();
+    return;
+  }
+  r = {};
+  r.phase = ResizedScreen::Phase::resized;
+  r.firstLine = _lines[yBase];
 }
 
 void Buffer::endScreenResize() {
   ResizedScreen& r = resizedScreen;
-  if (!r.pending) return;
+  if (r.phase == ResizedScreen::Phase::none) return;
   if (yBase >= _lines.count()) {
     r = {};
     return;
@@ -56,17 +72,116 @@ void Buffer::endScreenResize() {
   r.storedGeneration = generationAt(lastBufferStorage.y);
 }
 
-bool Buffer::cursorHomedAfterResize() {
+bool Buffer::cursorPlacedAfterResize() {
+  ResizedScreen& r = resizedScreen;
+  if (r.phase == ResizedScreen::Phase::redrawing) {
+    const int redrawn = rowsRedrawn();
+    // A redraw places the cursor on rows it has drawn or on the next one, never further down.
+    if (redrawn < 0 || y > redrawn) {
+      r = {};
+      return false;
+    }
+    return redrawn == _rows && dropScreenCopy();
+  }
   if ((x | y) != 0) return false;
-  const bool untouched = screenUntouchedSinceResize();
-  const BufferLinePtr firstLine = resizedScreen.firstLine.lock();
+  if (!screenUntouchedSinceResize()) {
+    r = {};
+    return false;
+  }
+  watchForRedraw();
+  return false;
+}
+
+bool Buffer::lineErasedAfterResize() {
+  ResizedScreen& r = resizedScreen;
+  if (r.phase != ResizedScreen::Phase::redrawing) return false;
+  // An erase that leaves the row's cells as they were still redraws it.
+  if (size_t(y) < r.rowsAtHome.size()) r.rowsAtHome[size_t(y)].line = nullptr;
+  // Erasing a row to its end parts the next one from it, which the redraw has not drawn yet.
+  if (size_t(y) + 1 < r.rowsAtHome.size() && yBase + y + 1 < _lines.count()) {
+    ResizedScreen::Row& next = r.rowsAtHome[size_t(y) + 1];
+    const BufferLine& line = *_lines[yBase + y + 1];
+    if (next.line == &line) next.generation = line.generation();
+  }
+  const int redrawn = rowsRedrawn();
+  if (redrawn < 0) {
+    r = {};
+    return false;
+  }
+  return redrawn == _rows && dropScreenCopy();
+}
+
+bool Buffer::displayErasingAfterResize(int mode) {
+  ResizedScreen& r = resizedScreen;
+  if (r.phase != ResizedScreen::Phase::redrawing) return false;
+  const int redrawn = rowsRedrawn();
+  // The whole screen erased at once right after the home (less), or the rest of it erased after
+  // the rows drawn so far (a list shorter than the screen); erasing what the program has just
+  // drawn is no redraw, nor is erasing only part of the screen.
+  const bool whole = redrawn == 0 && mode == 2;
+  const bool rest = redrawn >= 0 && mode == 0 && (x == 0 ? y == redrawn : y + 1 == redrawn);
+  if (!whole && !rest) {
+    r = {};
+    return false;
+  }
+  return dropScreenCopy();
+}
+
+// Keeps the screen's rows as the home found them, and what the redraw would replace.
+void Buffer::watchForRedraw() {
+  ResizedScreen& r = resizedScreen;
+  const BufferLinePtr firstLine = r.firstLine.lock();
+  r.phase = ResizedScreen::Phase::none;
+  if (!firstLine || yBase + _rows > _lines.count()) return;
+  // A taller screen: the first line before the resizes now stands below saved lines.
+  int row = 1;
+  while (row < _rows && _lines[yBase + row] != firstLine) row++;
+  if (row < _rows) {
+    r.savedLines.reserve(size_t(row));
+    for (int i = 0; i < row; i++) r.savedLines.push_back(std::make_shared<BufferLine>(*_lines[yBase + i]));
+  } else {
+    int first = yBase - 1;
+    const int lowest = std::max(yBase - kSearchLimit, 0);
+    while (first >= lowest && _lines[first] != firstLine) first--;
+    if (first < lowest) return;
+    r.copyStart = first;
+  }
+  r.stepsLeft = kStepsPerRow * _rows + kStepsPerRow;
+  r.rowsAtHome.reserve(size_t(_rows));
+  for (int i = 0; i < _rows; i++) {
+    const BufferLine& line = *_lines[yBase + i];
+    r.rowsAtHome.push_back({&line, line.generation()});
+  }
+  r.phase = ResizedScreen::Phase::redrawing;
+}
+
+// The rows the program has written or erased since the home, when they are the screen's first
+// ones with none below them untouched: -1 when what it did is no redraw from the top down, or the
+// screen has moved in the ring.
+int Buffer::rowsRedrawn() {
+  ResizedScreen& r = resizedScreen;
+  if (--r.stepsLeft < 0 || yBase != r.yBase || linesTop != r.linesTop || _lines.count() != r.count ||
+      r.rowsAtHome.size() != size_t(_rows))
+    return -1;
+  auto changed = [&](int row) {
+    const ResizedScreen::Row& was = r.rowsAtHome[size_t(row)];
+    const BufferLine& line = *_lines[yBase + row];
+    return was.line != &line || was.generation != line.generation();
+  };
+  int redrawn = 0;
+  while (redrawn < _rows && changed(redrawn)) redrawn++;
+  for (int row = redrawn + 1; row < _rows; row++)
+    if (changed(row)) return -1;
+  return redrawn;
+}
+
+bool Buffer::dropScreenCopy() {
+  ResizedScreen r = std::move(resizedScreen);
   resizedScreen = {};
-  if (!untouched || !firstLine) return false;
-  if (returnRowsToScrollback(firstLine)) return true;
-  int first = yBase - 1;
-  const int lowest = std::max(yBase - kSearchLimit, 0);
-  while (first >= lowest && _lines[first] != firstLine) first--;
-  if (first < lowest) return false;
+  if (!r.savedLines.empty()) return returnSavedLines(r.savedLines);
+  const BufferLinePtr firstLine = r.firstLine.lock();
+  const int first = r.copyStart;
+  if (!firstLine || first < 0 || first >= yBase || _lines[first] != firstLine) return false;
   const int moved = yBase - first;
   _lines.splice(first, moved, {});
   // The screen's first row followed the rows dropped, not the row now above it.
@@ -77,23 +192,25 @@ bool Buffer::cursorHomedAfterResize() {
   return true;
 }
 
-// A wider or taller screen brings saved lines down onto its top, where the redraw would erase
-// them for good: they go back above the screen, which gets blank rows at its bottom instead.
-bool Buffer::returnRowsToScrollback(const BufferLinePtr& firstLine) {
-  const int end = yBase + _rows;
-  // Rows below the screen would come before the blank ones.
-  if (end != _lines.count()) return false;
-  int row = yBase + 1;
-  while (row < end && _lines[row] != firstLine) row++;
-  if (row == end) return false;
-  const int returned = row - yBase;
+// Puts the saved lines back above the redrawn screen, as they were before the redraw wrote over
+// them; a full ring gives its oldest lines for them, never a row of the screen.
+bool Buffer::returnSavedLines(const std::vector<BufferLinePtr>& saved) {
   const bool following = yDisp == yBase;
+  int start = yBase;
   int dropped = 0;
-  for (int i = 0; i < returned; i++) {
-    if (_lines.isFull()) dropped++;
-    _lines.push(_lines.makeLine(_cols, CharData::Null));
+  int returned = 0;
+  for (const BufferLinePtr& line : saved) {
+    if (_lines.isFull()) {
+      if (start == 0) break;
+      start--;
+      dropped++;
+    }
+    _lines.push(line);
+    _lines.rotate(start + returned, _lines.count() - 1, false);
+    returned++;
   }
-  yBase = row - dropped;
+  if (returned == 0) return false;
+  yBase = start + returned;
   linesTop = int(uint32_t(linesTop) + uint32_t(dropped));
   yDisp = following ? yBase : std::max(yDisp - dropped, 0);
   if (hasAnyImages()) recalculateLinesWithImagesCount();

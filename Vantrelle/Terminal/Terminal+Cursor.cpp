@@ -113,7 +113,7 @@ void Terminal::cmdCursorPosition(std::span<const int> pars) {
   refreshEnd = std::max(refreshEnd, high);
   // Last, so that the rare call costs the common path no frame.
   if (b.mayHoldScreenLeftByResize()) [[unlikely]]
-    cursorHomedAfterResize();
+    showRowsMovedAfterResize(b.cursorPlacedAfterResize());
 }
 
 void Terminal::cmdHVPosition(std::span<const int> pars) {
@@ -124,7 +124,7 @@ void Terminal::cmdHVPosition(std::span<const int> pars) {
   b.y = std::min(row, rows - 1);
   b.x = std::min(col, cols - 1);
   if (b.mayHoldScreenLeftByResize()) [[unlikely]]
-    cursorHomedAfterResize();
+    showRowsMovedAfterResize(b.cursorPlacedAfterResize());
 }
 
 void Terminal::cmdCharPosAbsolute(std::span<const int> pars) {
@@ -219,8 +219,8 @@ bool Terminal::marginWrapPending() const {
 
 int Terminal::cursorColumn() const { return wrapPending() ? std::min<int>(buffer->x - 1, cols - 1) : int(buffer->x); }
 
-void Terminal::cursorHomedAfterResize() {
-  if (!buffer->cursorHomedAfterResize()) return;
+void Terminal::showRowsMovedAfterResize(bool moved) {
+  if (!moved) return;
   updateRange(0);
   updateRange(rows - 1);
   scrollbackChanged();

@@ -183,6 +183,8 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars) {
   const int p = firstParameter(pars);
   if (p >= 0 && p <= 2) endPendingWrap();
   Buffer& b = *buffer;
+  if (b.mayHoldScreenLeftByResize()) [[unlikely]]
+    showRowsMovedAfterResize(b.displayErasingAfterResize(p));
   switch (p) {
     case 0: {
       updateRange(b.y);
@@ -241,6 +243,8 @@ void Terminal::cmdEraseInLine(std::span<const int> pars) {
   const bool toEnd = p == 0 || p == 2 || (p == 1 && b.x + 1 >= cols);
   if (toEnd) partRowErasedToEnd(*this, line, p == 0 ? int(b.x) : 0);
   updateRange(b.y);
+  if (b.mayHoldScreenLeftByResize()) [[unlikely]]
+    showRowsMovedAfterResize(b.lineErasedAfterResize());
 }
 
 void Terminal::cmdEraseChars(std::span<const int> pars) {

@@ -210,8 +210,9 @@ class Terminal : private ParserHandler {
   void scrollbackChanged() {
     if (tdel) tdel->scrolled(*this, buffer->yDisp);
   }
-  // A program homed the cursor while a resize may have left a copy of its screen in the scrollback.
-  void cursorHomedAfterResize();
+  // The program's redraw after a resize dropped the copy of its screen that the resize left in the
+  // scrollback, or gave back the saved lines it wrote over (`moved`): the host shows the new rows.
+  void showRowsMovedAfterResize(bool moved);
   void endPendingWrap() {
     if (buffer->x >= cols || buffer->marginWrapRow >= 0) settlePendingWrap();
   }
