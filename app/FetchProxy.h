@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/PageMessages.h"
 #include "app/URL.h"
 
 namespace zorvel {
@@ -33,12 +34,10 @@ struct Answer {
   int status = noResponseStatus;
 };
 
-struct Dropped {};
-
-// A request for the core, an immediate answer (a refused target or a path that is no URL), or
-// nothing at all for a message that lacks an id or a path. The token only ever goes to the core's own origin.
-std::variant<Request, Answer, Dropped> makeRequest(const nlohmann::json& message, const URL& baseURL,
-                                                   const std::string& desktopToken);
+// A request for the core, or an immediate answer: to a path that is no URL, a target outside the
+// core, or a method that is no token. The token only ever goes to the core's own origin.
+std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, const URL& baseURL,
+                                          const std::string& desktopToken);
 
 // The answer for a finished request. `transportError` is set when no complete response came.
 Answer makeAnswer(std::string id, int status, const std::vector<std::pair<std::string, std::string>>& headers,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 namespace zorvel::ModalOverlay {
 
@@ -84,19 +83,10 @@ std::optional<std::string> openScript(std::string_view kind, bool darkTheme, std
   return "window.dispatchEvent(new CustomEvent('zorvel:native-overlay-open', { detail: " + *json + " }))";
 }
 
-std::optional<std::string> resultScript(const nlohmann::json& result, std::optional<std::int64_t> activeGeneration) {
-  if (!result.is_object() || !activeGeneration) return std::nullopt;
-  auto requestID = result.find("request_id");
-  auto generation = result.find("generation");
-  if (requestID == result.end() || !requestID->is_string()) return std::nullopt;
-  if (generation == result.end() || !generation->is_number()) return std::nullopt;
-  double value = generation->get<double>();
-  if (!std::isfinite(value) || static_cast<double>(*activeGeneration) != std::trunc(value)) return std::nullopt;
-  nlohmann::json copy = result;
-  copy.erase("kind");
-  auto json = serialized(copy);
-  if (!json) return std::nullopt;
-  return "window.dispatchEvent(new CustomEvent('zorvel:native-overlay-result', { detail: " + *json + " }));";
+std::optional<std::string> resultScript(std::int64_t generation, const std::string& answer,
+                                        std::optional<std::int64_t> activeGeneration) {
+  if (activeGeneration != generation) return std::nullopt;
+  return "window.dispatchEvent(new CustomEvent('zorvel:native-overlay-result', { detail: " + answer + " }));";
 }
 
 std::string closedScript(std::optional<std::int64_t> activeGeneration) {

@@ -53,9 +53,10 @@ std::optional<std::string> openScript(std::string_view kind, bool darkTheme, std
                                       const std::optional<nlohmann::json>& errorEvent,
                                       const std::optional<nlohmann::json>& payload);
 
-// The main page's script for an answer of the overlay page: only an answer with a string
-// "request_id" and the active generation is passed on, without its message "kind".
-std::optional<std::string> resultScript(const nlohmann::json& result, std::optional<std::int64_t> activeGeneration);
+// The main page's script for an answer of the overlay page (JSON text): only an answer of the
+// active opening is passed on.
+std::optional<std::string> resultScript(std::int64_t generation, const std::string& answer,
+                                        std::optional<std::int64_t> activeGeneration);
 
 std::string closedScript(std::optional<std::int64_t> activeGeneration);
 

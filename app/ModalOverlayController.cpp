@@ -175,8 +175,8 @@ void ModalOverlayController::dispatchModalOverlayOpen(const std::string& kind,
     evaluate(modalOverlayWebView.get(), *script);
 }
 
-void ModalOverlayController::dispatchModalOverlayResult(const nlohmann::json& result) {
-  auto script = ModalOverlay::resultScript(result, activeModalOverlayGeneration);
+void ModalOverlayController::dispatchModalOverlayResult(std::int64_t generation, const std::string& answer) {
+  auto script = ModalOverlay::resultScript(generation, answer, activeModalOverlayGeneration);
   if (!script) return;
   host.evaluatePageScript(*script);
   closeModalOverlay(true);

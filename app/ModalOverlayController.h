@@ -46,7 +46,8 @@ class ModalOverlayController : public std::enable_shared_from_this<ModalOverlayC
   void prepareModalOverlayWebView();
   void dispatchModalOverlayOpen(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
                                 const std::optional<nlohmann::json>& payload, std::int64_t generation);
-  void dispatchModalOverlayResult(const nlohmann::json& result);
+  // The overlay page's answer (JSON text) for the opening of `generation`.
+  void dispatchModalOverlayResult(std::int64_t generation, const std::string& answer);
   void resizeModalOverlay(double width, double height);
   void prewarmModalOverlayIfPossible();
   void updateModalOverlayFrame();

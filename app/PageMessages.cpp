@@ -1,7 +1,16 @@
 #include "app/PageMessages.h"
 
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
 #include <algorithm>
 #include <array>
+#include <memory>
+
+#include "app/HTTPFields.h"
+#include "app/ModalOverlay.h"
+#include "app/WebMemoryProfiler.h"
 
 namespace zorvel::PageMessages {
 
@@ -66,7 +75,85 @@ constexpr bool kindsAreDistinct() {
 // Each body matches at most one kind, so the order of the records does not matter.
 static_assert(kindsAreDistinct(), "two page message records share a kind");
 
+bool isLetterOrNumber(UChar32 c) {
+  if (c == '-' || u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) return true;
+  auto type = u_charType(c);
+  return type == U_DECIMAL_DIGIT_NUMBER || type == U_LETTER_NUMBER || type == U_OTHER_NUMBER;
+}
+
+// All of the page's fields or none: one value that is not text drops them all.
+HTTPFields::Fields pageHeaders(const Json& body) {
+  auto headers = F::object(body, "headers");
+  if (!headers) return {};
+  HTTPFields::Fields fields;
+  for (const auto& [name, value] : headers->items()) {
+    if (!value.is_string()) return {};
+    const auto& text = value.get_ref<const std::string&>();
+    if (HTTPFields::isToken(name) && HTTPFields::isFieldValue(text)) HTTPFields::set(fields, name, text);
+  }
+  return fields;
+}
+
 }  // namespace
+
+std::optional<WebMemoryProfile> WebMemoryProfile::decode(const Json& body) {
+  if (!WebMemoryProfiler::isWritable(body)) return std::nullopt;
+  return WebMemoryProfile{body};
+}
+
+std::optional<Fetch> Fetch::decode(const Json& body) {
+  auto id = F::string(body, "id");
+  auto path = F::string(body, "path");
+  if (!id || !path) return std::nullopt;
+  auto method = F::string(body, "method").value_or("GET");
+  return Fetch{*id, URL::parseReference(*path),
+               HTTPFields::isToken(method) ? std::optional<std::string>(method) : std::nullopt, pageHeaders(body),
+               F::string(body, "body").value_or("")};
+}
+
+bool EventStreamOpen::isValidStreamID(std::string_view id) {
+  if (id.size() > 128 * 64) return false;  // far beyond 128 characters whatever they are
+  auto text = icu::UnicodeString::fromUTF8(icu::StringPiece(id.data(), static_cast<int32_t>(id.size())));
+  if (text.indexOf(static_cast<UChar>(0xFFFD)) >= 0) return false;  // not valid UTF-8
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> characters(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_FAILURE(status)) return false;
+  characters->setText(text);
+  int count = 0;
+  for (int32_t start = characters->first(); start != icu::BreakIterator::DONE && start < text.length();
+       start = characters->next()) {
+    // A character is judged by its first code point, so a letter with combining marks counts.
+    if (++count > 128 || !isLetterOrNumber(text.char32At(start))) return false;
+  }
+  return true;
+}
+
+std::optional<EventStreamOpen> EventStreamOpen::decode(const Json& body) {
+  auto id = F::string(body, "id");
+  auto text = F::string(body, "url");
+  if (!id || !isValidStreamID(*id) || !text) return std::nullopt;
+  auto url = URL::parse(*text);
+  auto path = url ? url->path() : std::nullopt;
+  if (!path) return std::nullopt;
+  if (path->size() > 1 && path->back() == '/') path->pop_back();
+  if (*path != "/events") return std::nullopt;
+  auto last = F::string(body, "last_event_id");
+  if (last && (last->empty() || !HTTPFields::isFieldValue(*last))) last.reset();
+  return EventStreamOpen{*id, *url, last};
+}
+
+std::optional<ModalOverlayResult> ModalOverlayResult::decode(const Json& body) {
+  auto generationValue = body.find("generation");
+  if (!F::string(body, "request_id") || generationValue == body.end() || !generationValue->is_number())
+    return std::nullopt;
+  auto generation = F::integer(body, "generation");
+  Json answer = body;
+  answer.erase("kind");
+  auto text = ModalOverlay::serialized(answer);
+  if (!generation || !text) return std::nullopt;
+  return ModalOverlayResult{*generation, *text};
+}
 
 bool isValidProfileID(std::string_view id) {
   if (id.empty() || id.size() > 128) return false;

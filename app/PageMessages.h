@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "app/ScriptMessageFields.h"
 #include "app/TaskRecords.h"
@@ -38,22 +40,42 @@ bool isValidTaskMessage(const TaskMessage& message);
 
 // The kinds the web bridge serves itself.
 
+// A memory sample of the page. Its fields are the page's to choose and are logged as given; only
+// an object that can be written as one line of JSON (finite numbers, UTF-8 text) is taken.
 struct WebMemoryProfile {
   static constexpr std::string_view kind = "web-memory-profile";
-  Json body;
-  static std::optional<WebMemoryProfile> decode(const Json& body) { return WebMemoryProfile{body}; }
+  Json sample;
+  static std::optional<WebMemoryProfile> decode(const Json& body);
 };
 
+// A request of the page for the core. The core's address is the bridge's: resolving the path
+// against it, and refusing a target elsewhere, is left to the bridge. Every request with an id is
+// answered, so a path or method that cannot be sent still gives a record, to be answered with a
+// failure.
 struct Fetch {
   static constexpr std::string_view kind = "fetch";
-  Json body;
-  static std::optional<Fetch> decode(const Json& body) { return Fetch{body}; }
+  std::string id;
+  // Nothing when the page's path is no URL reference.
+  std::optional<URL> path;
+  // "GET" when the page named none; nothing when the one it named is no HTTP token.
+  std::optional<std::string> method;
+  // The page's header fields whose names are tokens and whose values hold no line break or NUL,
+  // one per name (compared without case, the last one kept); none at all when a value is not text.
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  Fields headers;
+  std::string body;  // empty when there is none
+  static std::optional<Fetch> decode(const Json& body);
 };
 
+// A stream of the core's events for the page. Whether `url` is the core's own is the bridge's
+// check; everything else about it is made here.
 struct EventStreamOpen {
   static constexpr std::string_view kind = "event-stream-open";
-  Json body;
-  static std::optional<EventStreamOpen> decode(const Json& body) { return EventStreamOpen{body}; }
+  std::string id;                          // up to 128 characters, each a letter, a number or "-"
+  URL url;                                 // absolute, its path /events (a trailing slash allowed)
+  std::optional<std::string> lastEventID;  // only a non-empty one without a line break or NUL
+  static std::optional<EventStreamOpen> decode(const Json& body);
+  static bool isValidStreamID(std::string_view id);
 };
 
 struct EventStreamClose {
@@ -91,10 +113,13 @@ struct OpenModalOverlay {
   }
 };
 
+// The overlay page's answer, for the main page. It needs a string "request_id" and a numeric
+// "generation"; the main page gets the whole body but its kind.
 struct ModalOverlayResult {
   static constexpr std::string_view kind = "modal-overlay-result";
-  Json body;
-  static std::optional<ModalOverlayResult> decode(const Json& body) { return ModalOverlayResult{body}; }
+  std::int64_t generation = 0;
+  std::string answer;  // JSON text
+  static std::optional<ModalOverlayResult> decode(const Json& body);
 };
 
 // The generations below name the overlay opening a message is about; a message about another
@@ -135,10 +160,19 @@ struct ModalOverlayHostReady {
   static std::optional<ModalOverlayHostReady> decode(const Json&) { return ModalOverlayHostReady{}; }
 };
 
+// A request to tell the user about a task while they work elsewhere.
 struct NativeNotification {
   static constexpr std::string_view kind = "native-notification";
-  Json body;
-  static std::optional<NativeNotification> decode(const Json& body) { return NativeNotification{body}; }
+  std::string taskID;  // a UUID
+  std::string title;
+  std::string body;
+  static std::optional<NativeNotification> decode(const Json& body) {
+    auto taskID = F::string(body, "task_id");
+    auto title = F::string(body, "title");
+    auto text = F::string(body, "body");
+    if (!taskID || !isUUID(*taskID) || !title || !text) return std::nullopt;
+    return NativeNotification{*taskID, *title, *text};
+  }
 };
 
 // The page's own account of what it found for a notification; only logged.

@@ -19,14 +19,6 @@ std::optional<std::string> stringField(const nlohmann::json& object, const char*
 
 }  // namespace
 
-std::optional<NativeNotificationRequest> decode(const nlohmann::json& message) {
-  auto task = stringField(message, "task_id");
-  auto title = stringField(message, "title");
-  auto body = stringField(message, "body");
-  if (!task || !isUUID(*task) || !title || !body) return std::nullopt;
-  return NativeNotificationRequest{*task, *title, *body};
-}
-
 std::string identifier(const std::string& taskID) {
   char* uuid = g_uuid_string_random();
   std::string random(uuid);

@@ -6,18 +6,7 @@
 
 namespace zorvel {
 
-// A page's request to tell the user about a task while they work elsewhere.
-struct NativeNotificationRequest {
-  std::string taskID;
-  std::string title;
-  std::string body;
-};
-
 namespace UserNotifications {
-
-// The request in a "native-notification" message; nothing unless "task_id" is a UUID and
-// "title" and "body" are strings.
-std::optional<NativeNotificationRequest> decode(const nlohmann::json& message);
 
 // "zorvel-task-<task id>-<fresh upper-case UUID>": no notification ever replaces another.
 std::string identifier(const std::string& taskID);

@@ -12,7 +12,6 @@
 #include "app/NavigationPolicy.h"
 #include "app/PageCalls.h"
 #include "app/ScriptDialogs.h"
-#include "app/ScriptMessageFields.h"
 #include "app/TextEncoding.h"
 #include "platform/Dispatch.h"
 #include "platform/LinkOpener.h"
@@ -260,9 +259,9 @@ void WebBridge::didReceiveScriptMessage(WebKitWebView* source, const char* json)
 void WebBridge::handle(const PageMessages::BridgeMessage& message, WebKitWebView* source) {
   namespace P = PageMessages;
   std::visit(P::Visitor{
-                 [&](const P::WebMemoryProfile& profile) { webMemoryProfiler().record(profile.body); },
-                 [&](const P::Fetch& fetch) { proxyFetch(fetch.body, source); },
-                 [&](const P::EventStreamOpen& open) { openEventStream(open.body); },
+                 [&](const P::WebMemoryProfile& profile) { webMemoryProfiler().record(profile.sample); },
+                 [&](const P::Fetch& fetch) { proxyFetch(fetch, source); },
+                 [&](const P::EventStreamOpen& open) { openEventStream(open); },
                  [&](const P::EventStreamClose& close) { closeEventStream(close.id); },
                  [&](const P::UIError& error) { showWebFailure(error.message, true); },
              },
@@ -273,8 +272,8 @@ void WebBridge::dispatchEventStreamBridge(const std::string& functionName, const
   PageCalls::callFunction(mainWebView(), functionName, values);
 }
 
-void WebBridge::proxyFetch(const nlohmann::json& body, WebKitWebView* source) {
-  auto built = FetchProxy::makeRequest(body, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
+void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* source) {
+  auto built = FetchProxy::makeRequest(fetch, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
   GWeak<WebKitWebView> asker(source);
   std::weak_ptr<WebBridge> weak = weak_from_this();
   auto deliver = [weak, asker](FetchProxy::Answer answer) {
@@ -289,20 +288,19 @@ void WebBridge::proxyFetch(const nlohmann::json& body, WebKitWebView* source) {
     platform::DispatchQueue::main().async([deliver, answer = *refused] { deliver(answer); });
     return;
   }
-  auto* request = std::get_if<FetchProxy::Request>(&built);
-  if (!request) return;
-  platform::URLRequest urlRequest{request->url, request->method, request->headers, request->body,
-                                  std::chrono::milliseconds(FetchProxy::timeout)};
-  auto id = ScriptMessageFields::string(body, "id").value_or("");
-  platform::URLSession::shared().dataTask(std::move(urlRequest), [deliver, id](platform::URLResponse response) {
-    auto answer = FetchProxy::makeAnswer(id, response.status, response.headers, response.body, response.error);
-    platform::DispatchQueue::main().async(
-        [deliver, answer = std::move(answer)]() mutable { deliver(std::move(answer)); });
-  });
+  auto& request = std::get<FetchProxy::Request>(built);
+  platform::URLRequest urlRequest{std::move(request.url), std::move(request.method), std::move(request.headers),
+                                  std::move(request.body), std::chrono::milliseconds(FetchProxy::timeout)};
+  platform::URLSession::shared().dataTask(
+      std::move(urlRequest), [deliver, id = fetch.id](platform::URLResponse response) {
+        auto answer = FetchProxy::makeAnswer(id, response.status, response.headers, response.body, response.error);
+        platform::DispatchQueue::main().async(
+            [deliver, answer = std::move(answer)]() mutable { deliver(std::move(answer)); });
+      });
 }
 
-void WebBridge::openEventStream(const nlohmann::json& body) {
-  auto opened = EventStreamRequest::make(body, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
+void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
+  auto opened = EventStreamRequest::make(open, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
   if (!opened) return;
   const std::string id = opened->id;
   closeEventStream(id);

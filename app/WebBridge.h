@@ -79,8 +79,8 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   std::function<void(const PageMessages::ApplicationMessage&)> onApplicationMessage;
 
   // The page messages this bridge serves.
-  void proxyFetch(const nlohmann::json& body, WebKitWebView* source);
-  void openEventStream(const nlohmann::json& body);
+  void proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* source);
+  void openEventStream(const PageMessages::EventStreamOpen& open);
   // Removes and cancels the stream under the id, if there is one.
   void closeEventStream(const std::string& id);
   void showWebFailure(const std::string& message, bool transient);

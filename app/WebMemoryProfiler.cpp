@@ -33,22 +33,25 @@ std::string WebMemoryProfiler::timestamp(std::chrono::system_clock::time_point t
   return text;
 }
 
+bool WebMemoryProfiler::isWritable(const nlohmann::json& sample) {
+  if (!sample.is_object() || !isRepresentable(sample)) return false;
+  try {
+    (void)sample.dump();
+    return true;
+  } catch (const nlohmann::json::exception&) {
+    return false;  // text that is not UTF-8
+  }
+}
+
 void WebMemoryProfiler::record(const nlohmann::json& payload) const {
   record(payload, std::chrono::system_clock::now());
 }
 
 void WebMemoryProfiler::record(const nlohmann::json& payload, std::chrono::system_clock::time_point now) const {
-  if (!isEnabled || !payload.is_object()) return;
+  if (!isEnabled || !isWritable(payload)) return;
   nlohmann::json entry = payload;
   entry["timestamp"] = timestamp(now);
-  if (!isRepresentable(entry)) return;
-  std::string line;
-  try {
-    line = entry.dump() + "\n";
-  } catch (const nlohmann::json::exception&) {
-    return;  // text that is not UTF-8
-  }
-  LogFile::appendLine(logFile, line);
+  LogFile::appendLine(logFile, entry.dump() + "\n");
 }
 
 }  // namespace zorvel

@@ -22,6 +22,8 @@ class WebMemoryProfiler {
   void record(const nlohmann::json& payload, std::chrono::system_clock::time_point now) const;
 
   static std::string timestamp(std::chrono::system_clock::time_point time);
+  // Whether the sample can be a line of the log: an object of finite numbers and UTF-8 text.
+  static bool isWritable(const nlohmann::json& sample);
 
  private:
   bool isEnabled;

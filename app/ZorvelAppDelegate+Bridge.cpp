@@ -49,7 +49,7 @@ void ZorvelAppDelegate::makeWebBridge() {
   webBridge->onMainPageLoaded = [this] {
     uiLoaded = true;
     dispatchPendingOpenLinkIfPossible();
-    prepareModalOverlayWebView();
+    modalOverlay->prepareModalOverlayWebView();
   };
 }
 

@@ -147,7 +147,7 @@ void ZorvelAppDelegate::windowSizeChanged() {
 void ZorvelAppDelegate::windowWillEnterFullScreen() { logWindowLayout("fullscreen-will-enter"); }
 
 void ZorvelAppDelegate::windowDidEnterFullScreen() {
-  updateModalOverlayFrame();
+  modalOverlay->updateModalOverlayFrame();
   refreshActiveTerminalLayout();
   logWindowLayout("fullscreen-did-enter");
 }
@@ -155,7 +155,7 @@ void ZorvelAppDelegate::windowDidEnterFullScreen() {
 void ZorvelAppDelegate::windowWillExitFullScreen() { logWindowLayout("fullscreen-will-exit"); }
 
 void ZorvelAppDelegate::windowDidExitFullScreen() {
-  updateModalOverlayFrame();
+  modalOverlay->updateModalOverlayFrame();
   refreshActiveTerminalLayout();
   logWindowLayout("fullscreen-did-exit");
 }
@@ -181,7 +181,7 @@ void ZorvelAppDelegate::windowDidEndLiveResize() {
 }
 
 void ZorvelAppDelegate::windowDidResize() {
-  updateModalOverlayFrame();
+  modalOverlay->updateModalOverlayFrame();
   if (!terminalLayoutActive || sidebarResizeInProgress) return;
   if (!windowResizeInProgress) {
     refreshActiveTerminalLayout();

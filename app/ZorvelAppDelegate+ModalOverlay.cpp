@@ -26,38 +26,4 @@ void ZorvelAppDelegate::makeModalOverlay() {
   });
 }
 
-void ZorvelAppDelegate::showModalOverlay(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
-                                         const std::optional<nlohmann::json>& payload, bool prewarming) {
-  modalOverlay->showModalOverlay(kind, errorEvent, payload, prewarming);
-}
-
-void ZorvelAppDelegate::closeModalOverlay(bool restoreTerminalFocus) {
-  modalOverlay->closeModalOverlay(restoreTerminalFocus);
-}
-
-void ZorvelAppDelegate::prepareModalOverlayWebView() { modalOverlay->prepareModalOverlayWebView(); }
-
-void ZorvelAppDelegate::dispatchModalOverlayOpen(const std::string& kind,
-                                                 const std::optional<nlohmann::json>& errorEvent,
-                                                 const std::optional<nlohmann::json>& payload,
-                                                 std::int64_t generation) {
-  modalOverlay->dispatchModalOverlayOpen(kind, errorEvent, payload, generation);
-}
-
-void ZorvelAppDelegate::dispatchModalOverlayResult(const nlohmann::json& result) {
-  modalOverlay->dispatchModalOverlayResult(result);
-}
-
-void ZorvelAppDelegate::resizeModalOverlay(double width, double height) {
-  modalOverlay->resizeModalOverlay(width, height);
-}
-
-void ZorvelAppDelegate::prewarmModalOverlayIfPossible() { modalOverlay->prewarmModalOverlayIfPossible(); }
-
-void ZorvelAppDelegate::updateModalOverlayFrame() { modalOverlay->updateModalOverlayFrame(); }
-
-bool ZorvelAppDelegate::modalOverlayDidBecomeReady() { return modalOverlay->modalOverlayDidBecomeReady(); }
-
-void ZorvelAppDelegate::modalOverlayHostDidBecomeReady() { modalOverlay->modalOverlayHostDidBecomeReady(); }
-
 }  // namespace zorvel

@@ -52,21 +52,19 @@ void ZorvelAppDelegate::requestNotificationAuthorization() {
   });
 }
 
-void ZorvelAppDelegate::scheduleNativeNotification(const nlohmann::json& message) {
-  auto request = N::decode(message);
-  if (!request) return;
+void ZorvelAppDelegate::scheduleNativeNotification(const PageMessages::NativeNotification& request) {
   const auto& log = notificationLog();
   if (applicationIsActive()) {
     log.notice(N::skippingFormat);
     return;
   }
-  log.notice(N::schedulingFormat, request->taskID.c_str(), request->title.c_str());
+  log.notice(N::schedulingFormat, request.taskID.c_str(), request.title.c_str());
   // Without authorization (notifications switched off at launch) the centre refuses the request,
   // and the refusal is logged.
   if (!userNotificationCenter) userNotificationCenter = makeCenter();
   platform::UserNotificationCenter::Request posted{
-      N::identifier(request->taskID), request->title, request->body, {{"task_id", request->taskID}}};
-  userNotificationCenter->add(posted, [taskID = request->taskID](const std::optional<std::string>& error) {
+      N::identifier(request.taskID), request.title, request.body, {{"task_id", request.taskID}}};
+  userNotificationCenter->add(posted, [taskID = request.taskID](const std::optional<std::string>& error) {
     if (error) {
       notificationLog().error(N::failedFormat, error->c_str());
     } else {

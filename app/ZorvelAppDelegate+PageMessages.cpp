@@ -26,20 +26,22 @@ void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message) 
   std::visit(P::Visitor{
                  [&](const P::OpenModalOverlay& open) {
                    if (open.darkTheme) applyTheme(*open.darkTheme);
-                   showModalOverlay(open.overlay, open.errorEvent, open.payload, false);
+                   modalOverlay->showModalOverlay(open.overlay, open.errorEvent, open.payload, false);
                  },
-                 [&](const P::ModalOverlayResult& result) { dispatchModalOverlayResult(result.body); },
+                 [&](const P::ModalOverlayResult& result) {
+                   modalOverlay->dispatchModalOverlayResult(result.generation, result.answer);
+                 },
                  [&](const P::CloseModalOverlay& close) {
-                   if (active(close.generation)) closeModalOverlay(true);
+                   if (active(close.generation)) modalOverlay->closeModalOverlay(true);
                  },
                  [&](const P::ModalOverlayResize& resize) {
-                   if (active(resize.generation)) resizeModalOverlay(resize.width, resize.height);
+                   if (active(resize.generation)) modalOverlay->resizeModalOverlay(resize.width, resize.height);
                  },
                  [&](const P::ModalOverlayReady& ready) {
-                   if (active(ready.generation)) modalOverlayDidBecomeReady();
+                   if (active(ready.generation)) modalOverlay->modalOverlayDidBecomeReady();
                  },
-                 [&](const P::ModalOverlayHostReady&) { modalOverlayHostDidBecomeReady(); },
-                 [&](const P::NativeNotification& request) { scheduleNativeNotification(request.body); },
+                 [&](const P::ModalOverlayHostReady&) { modalOverlay->modalOverlayHostDidBecomeReady(); },
+                 [&](const P::NativeNotification& request) { scheduleNativeNotification(request); },
                  [&](const P::NativeNotificationDebug& debug) { logNativeNotificationDebug(debug); },
                  [&](const P::Expand&) { exitTerminalLayout(); },
                  [&](const P::Theme& theme) { applyTheme(theme.dark); },

@@ -159,7 +159,7 @@ void ZorvelAppDelegate::dispatchTerminalPointerDown(double x, double y, unsigned
 ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate() {
   if (coreSupervisor.terminationInProgress()) return TerminateReply::terminateNow;
   coreSupervisor.beginTermination();
-  closeModalOverlay(false);
+  modalOverlay->closeModalOverlay(false);
   cleanupTimer.disconnect();
   removeTerminalPointerMonitor();
   for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
@@ -170,7 +170,7 @@ ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate(
 void ZorvelAppDelegate::applicationWillTerminate() {
   if (profileLogin) profileLogin->close();
   // Also when the run ends without a termination request: no dialog or click report outlives it.
-  closeModalOverlay(false);
+  modalOverlay->closeModalOverlay(false);
   cleanupTimer.disconnect();
   removeTerminalPointerMonitor();
   if (webBridge) webBridge->cancelAllEventStreams();

@@ -169,21 +169,6 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   // Dispatches "zorvel:<name>" on the page's window, with a JSON detail when given.
   void dispatchPageEvent(const std::string& name, const std::optional<nlohmann::json>& detail);
 
-  // Modal overlay (ModalOverlayController; these forward to it).
-  void showModalOverlay(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
-                        const std::optional<nlohmann::json>& payload, bool prewarming);
-  void closeModalOverlay(bool restoreTerminalFocus);
-  void prepareModalOverlayWebView();
-  void dispatchModalOverlayOpen(const std::string& kind, const std::optional<nlohmann::json>& errorEvent,
-                                const std::optional<nlohmann::json>& payload, std::int64_t generation);
-  void dispatchModalOverlayResult(const nlohmann::json& result);
-  void resizeModalOverlay(double width, double height);
-  void prewarmModalOverlayIfPossible();
-  void updateModalOverlayFrame();
-  // The page's "modal-overlay-ready" of the active generation; false when no panel is shown.
-  bool modalOverlayDidBecomeReady();
-  void modalOverlayHostDidBecomeReady();
-
   // Application links and clipboard capture (ZorvelAppDelegate+Links.cpp).
   void handleGetURL(const std::string& link);
   void receiveOpenLink(const std::string& link);
@@ -198,7 +183,7 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
 
   // User notifications (ZorvelAppDelegate+Notifications.cpp).
   void requestNotificationAuthorization();
-  void scheduleNativeNotification(const nlohmann::json& request);
+  void scheduleNativeNotification(const PageMessages::NativeNotification& request);
   void userNotificationDidReceiveResponse(const nlohmann::json& userInfo);
   bool applicationIsActive() const;
 

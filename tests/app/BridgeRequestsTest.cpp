@@ -11,8 +11,16 @@ namespace {
 
 const URL base = *URL::parse("http://127.0.0.1:7332");
 
+// A fetch message as the page sends it, decoded and then built as the bridge builds it.
+std::variant<FetchProxy::Request, FetchProxy::Answer> build(const json& message) {
+  auto fetch = PageMessages::Fetch::decode(message);
+  EXPECT_TRUE(fetch) << message.dump();
+  if (!fetch) return FetchProxy::Answer{};
+  return FetchProxy::makeRequest(*fetch, base, "TOKEN");
+}
+
 FetchProxy::Request request(const json& message) {
-  auto result = FetchProxy::makeRequest(message, base, "TOKEN");
+  auto result = build(message);
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Request>(result)) << message.dump();
   return std::holds_alternative<FetchProxy::Request>(result) ? std::get<FetchProxy::Request>(result)
                                                              : FetchProxy::Request{};
@@ -55,7 +63,7 @@ TEST(FetchProxyRequest, BuildsCoreRequestsWithTheDesktopToken) {
 TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
   for (const char* path : {"https://evil.example/steal", "//evil.example/steal", "http://127.0.0.1:7333/tasks",
                            "http://localhost:7332/tasks"}) {
-    auto result = FetchProxy::makeRequest({{"id", "7"}, {"path", path}}, base, "TOKEN");
+    auto result = build({{"id", "7"}, {"path", path}});
     ASSERT_TRUE(std::holds_alternative<FetchProxy::Answer>(result)) << path;
     const auto& answer = std::get<FetchProxy::Answer>(result);
     EXPECT_EQ(answer.id, "7");
@@ -63,17 +71,16 @@ TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
     EXPECT_TRUE(json::parse(answer.body)["detail"].is_string());
   }
   EXPECT_EQ(request({{"id", "1"}, {"path", "http://127.0.0.1:7332/ok"}}).url, "http://127.0.0.1:7332/ok");
-  EXPECT_TRUE(std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"path", "/x"}}, base, "T")));
-  EXPECT_TRUE(
-      std::holds_alternative<FetchProxy::Dropped>(FetchProxy::makeRequest({{"id", "1"}, {"path", 4}}, base, "T")));
+  EXPECT_FALSE(PageMessages::Fetch::decode({{"path", "/x"}}));
+  EXPECT_FALSE(PageMessages::Fetch::decode({{"id", "1"}, {"path", 4}}));
   for (const char* path : {"/a b", "/\\host/x", " /x", "\t/x"}) {
-    auto result = FetchProxy::makeRequest({{"id", "9"}, {"path", path}}, base, "T");
+    auto result = build({{"id", "9"}, {"path", path}});
     ASSERT_TRUE(std::holds_alternative<FetchProxy::Answer>(result)) << path;
     EXPECT_EQ(std::get<FetchProxy::Answer>(result).status, 599) << path;
     EXPECT_EQ(json::parse(std::get<FetchProxy::Answer>(result).body)["detail"], "Invalid request path") << path;
   }
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Answer>(
-      FetchProxy::makeRequest({{"id", "1"}, {"path", "/a"}, {"method", "GET /x HTTP/1.1\r\n"}}, base, "T")));
+      build({{"id", "1"}, {"path", "/a"}, {"method", "GET /x HTTP/1.1\r\n"}})));
 }
 
 TEST(FetchProxyAnswer, StatusHeadersAndBody) {
@@ -93,7 +100,8 @@ TEST(FetchProxyAnswer, StatusHeadersAndBody) {
 
 TEST(EventStreamOpen, IdAndURLChecks) {
   auto open = [](const json& id, const json& url) {
-    return EventStreamRequest::make({{"id", id}, {"url", url}}, base, "TOKEN");
+    auto decoded = PageMessages::EventStreamOpen::decode({{"id", id}, {"url", url}});
+    return decoded ? EventStreamRequest::make(*decoded, base, "TOKEN") : std::nullopt;
   };
   EXPECT_TRUE(open(std::string(128, 'a'), "http://127.0.0.1:7332/events"));
   EXPECT_FALSE(open(std::string(129, 'a'), "http://127.0.0.1:7332/events"));
@@ -108,7 +116,9 @@ TEST(EventStreamOpen, IdAndURLChecks) {
   EXPECT_FALSE(open("s", "/events"));
 
   auto withQuery = EventStreamRequest::make(
-      {{"id", "s"}, {"url", "http://127.0.0.1:7332/events?since=4"}, {"last_event_id", "12"}}, base, "TOKEN");
+      *PageMessages::EventStreamOpen::decode(
+          {{"id", "s"}, {"url", "http://127.0.0.1:7332/events?since=4"}, {"last_event_id", "12"}}),
+      base, "TOKEN");
   ASSERT_TRUE(withQuery);
   EXPECT_EQ(withQuery->request.url, "http://127.0.0.1:7332/events?since=4");
   EXPECT_EQ(withQuery->request.headers,

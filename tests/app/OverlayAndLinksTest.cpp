@@ -6,6 +6,7 @@
 #include "app/ApplicationLinks.h"
 #include "app/FilePickers.h"
 #include "app/ModalOverlay.h"
+#include "app/PageMessages.h"
 #include "app/UserNotifications.h"
 
 using namespace zorvel;
@@ -74,30 +75,36 @@ TEST(ModalOverlay, OpenEventCarriesGenerationThemeAndOnlyTheGivenInputs) {
 }
 
 TEST(ModalOverlay, OnlyAnAnswerOfTheActiveOpeningReachesTheMainPage) {
+  // The answer as the page sends it, decoded and then scripted for the main page.
+  auto resultScript = [](const json& body, std::optional<std::int64_t> active) -> std::optional<std::string> {
+    auto result = PageMessages::ModalOverlayResult::decode(body);
+    if (!result) return std::nullopt;
+    return ModalOverlay::resultScript(result->generation, result->answer, active);
+  };
   json answer = {{"kind", "modal-overlay-result"}, {"request_id", "r1"}, {"generation", 3}, {"choice", "ok"}};
-  auto script = ModalOverlay::resultScript(answer, 3);
+  auto script = resultScript(answer, 3);
   ASSERT_TRUE(script);
   EXPECT_EQ(script->rfind("window.dispatchEvent(new CustomEvent('zorvel:native-overlay-result', { detail: ", 0), 0u);
   EXPECT_EQ(script->substr(script->size() - 4), "}));");
   EXPECT_EQ(detailOf(script->substr(0, script->size() - 1)),
             (json{{"request_id", "r1"}, {"generation", 3}, {"choice", "ok"}}));
 
-  EXPECT_FALSE(ModalOverlay::resultScript(answer, 4)) << "stale generation";
-  EXPECT_FALSE(ModalOverlay::resultScript(answer, std::nullopt)) << "nothing open";
+  EXPECT_FALSE(resultScript(answer, 4)) << "stale generation";
+  EXPECT_FALSE(resultScript(answer, std::nullopt)) << "nothing open";
   auto noRequest = answer;
   noRequest.erase("request_id");
-  EXPECT_FALSE(ModalOverlay::resultScript(noRequest, 3));
+  EXPECT_FALSE(resultScript(noRequest, 3));
   noRequest["request_id"] = 12;
-  EXPECT_FALSE(ModalOverlay::resultScript(noRequest, 3));
+  EXPECT_FALSE(resultScript(noRequest, 3));
   auto textGeneration = answer;
   textGeneration["generation"] = "3";
-  EXPECT_FALSE(ModalOverlay::resultScript(textGeneration, 3));
+  EXPECT_FALSE(resultScript(textGeneration, 3));
   auto fractional = answer;
   fractional["generation"] = 3.6;
-  EXPECT_TRUE(ModalOverlay::resultScript(fractional, 3));
+  EXPECT_TRUE(resultScript(fractional, 3));
   auto unwritable = answer;
   unwritable["choice"] = notUTF8;
-  EXPECT_FALSE(ModalOverlay::resultScript(unwritable, 3));
+  EXPECT_FALSE(resultScript(unwritable, 3));
 }
 
 TEST(ModalOverlay, ClosedEventNamesTheGenerationWhenThereIsOne) {
@@ -182,14 +189,14 @@ TEST(ApplicationLinks, CaptureTextsAndRequest) {
 
 TEST(UserNotifications, RequestsNeedATaskUUIDATitleAndABody) {
   const std::string task = "3f2504e0-4f89-11d3-9a0c-0305e82c3301";
-  auto request =
-      UserNotifications::decode({{"kind", "native-notification"}, {"task_id", task}, {"title", "T"}, {"body", "B"}});
+  using Request = PageMessages::NativeNotification;
+  auto request = Request::decode({{"kind", "native-notification"}, {"task_id", task}, {"title", "T"}, {"body", "B"}});
   ASSERT_TRUE(request);
   EXPECT_EQ(request->taskID, task);
-  EXPECT_FALSE(UserNotifications::decode({{"task_id", "task-1"}, {"title", "T"}, {"body", "B"}}));
-  EXPECT_FALSE(UserNotifications::decode({{"task_id", task}, {"title", "T"}}));
-  EXPECT_FALSE(UserNotifications::decode({{"task_id", task}, {"title", 1}, {"body", "B"}}));
-  EXPECT_FALSE(UserNotifications::decode(json::array()));
+  EXPECT_FALSE(Request::decode({{"task_id", "task-1"}, {"title", "T"}, {"body", "B"}}));
+  EXPECT_FALSE(Request::decode({{"task_id", task}, {"title", "T"}}));
+  EXPECT_FALSE(Request::decode({{"task_id", task}, {"title", 1}, {"body", "B"}}));
+  EXPECT_FALSE(Request::decode(json::array()));
 
   std::set<std::string> identifiers;
   for (int i = 0; i < 20; ++i) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <type_traits>
 
 #include "app/PageMessages.h"
@@ -55,6 +56,20 @@ TEST(PageMessages, MalformedAndUnknownMessagesAreDropped) {
   EXPECT_TRUE(dropped({{"kind", "sidebar-width"}, {"width", "wide"}}));
   EXPECT_TRUE(dropped({{"kind", "modal-overlay-resize"}, {"generation", 3}, {"width", 600}}));
   EXPECT_TRUE(dropped(task(), "otherHandler"));
+  // Kinds whose values the handlers used to check: what they cannot use never reaches them.
+  for (const json& body : std::initializer_list<json>{
+           {{"kind", "fetch"}, {"id", 3}, {"path", "/x"}},
+           {{"kind", "event-stream-open"}, {"id", "a_b"}, {"url", "http://127.0.0.1:7332/events"}},
+           {{"kind", "event-stream-open"}, {"id", "s"}, {"url", "/events"}},
+           {{"kind", "event-stream-open"}, {"id", "s"}, {"url", "http://127.0.0.1:7332/event"}},
+           {{"kind", "modal-overlay-result"}, {"request_id", "r"}, {"generation", true}},
+           {{"kind", "modal-overlay-result"}, {"request_id", "r"}, {"generation", 1}, {"note", "\xff"}},
+           {{"kind", "native-notification"}, {"task_id", taskID}, {"title", "T"}},
+           {{"kind", "native-notification"}, {"task_id", "t1"}, {"title", "T"}, {"body", "B"}},
+           {{"kind", "web-memory-profile"}, {"used", std::numeric_limits<double>::infinity()}},
+           {{"kind", "web-memory-profile"}, {"note", "\xff"}},
+       })
+    EXPECT_TRUE(dropped(body)) << body.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 TEST(PageMessages, FieldReadingAndDefaults) {
@@ -142,4 +157,68 @@ TEST(PageMessages, IdsBoundForCoreURLsMustBeWellFormed) {
   recovery["login_required"] = true;
   recovery["task_id"] = "../x";
   EXPECT_TRUE(dropped(recovery));
+}
+
+TEST(PageMessages, BridgeRequestsAreReadIntoTheirFields) {
+  auto fetch = as<P::Fetch>({{"kind", "fetch"}, {"id", "f1"}, {"path", "/tasks?x=1"}});
+  ASSERT_TRUE(fetch);
+  EXPECT_EQ(fetch->path->string(), "/tasks?x=1");
+  EXPECT_EQ(fetch->method, "GET");
+  EXPECT_TRUE(fetch->headers.empty());
+  EXPECT_EQ(fetch->body, "");
+
+  // A request the page waits on is kept, to be answered with a failure, when its path or method
+  // cannot be sent.
+  fetch = as<P::Fetch>({{"kind", "fetch"}, {"id", "f2"}, {"path", "/a b"}, {"method", "GET /x HTTP/1.1"}});
+  ASSERT_TRUE(fetch);
+  EXPECT_FALSE(fetch->path);
+  EXPECT_FALSE(fetch->method);
+  EXPECT_EQ(as<P::Fetch>({{"kind", "fetch"}, {"id", "f"}, {"path", "/"}, {"method", 5}})->method, "GET");
+
+  struct HeaderCase {
+    json headers;
+    P::Fetch::Fields expected;
+  };
+  for (const auto& [headers, expected] : std::initializer_list<HeaderCase>{
+           {{{"A", "1"}, {"a", "2"}}, {{"a", "2"}}},
+           {{{"A", "1"}, {"B", 2}}, {}},
+           {{{"X-A", "1\r\nX-B: 2"}, {"Bad Name", "v"}, {"Ok", "v"}}, {{"Ok", "v"}}},
+           {json::array({"A", "1"}), {}},
+       }) {
+    auto decoded = as<P::Fetch>({{"kind", "fetch"}, {"id", "f"}, {"path", "/"}, {"headers", headers}});
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->headers, expected) << headers.dump();
+  }
+
+  auto open = as<P::EventStreamOpen>(
+      {{"kind", "event-stream-open"}, {"id", "s-1"}, {"url", "http://h:1/events/?a=1"}, {"last_event_id", "7"}});
+  ASSERT_TRUE(open);
+  EXPECT_EQ(open->id, "s-1");
+  EXPECT_EQ(open->url.string(), "http://h:1/events/?a=1");
+  EXPECT_EQ(open->lastEventID, "7");
+  for (const json& last : {json(""), json("1\r\nX: y"), json(7)})
+    EXPECT_FALSE(as<P::EventStreamOpen>(
+                     {{"kind", "event-stream-open"}, {"id", "s"}, {"url", "http://h/events"}, {"last_event_id", last}})
+                     ->lastEventID)
+        << last.dump();
+
+  auto sample = as<P::WebMemoryProfile>({{"kind", "web-memory-profile"}, {"used", 5}});
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(sample->sample["used"], 5);
+}
+
+TEST(PageMessages, ApplicationRequestsAreReadIntoTheirFields) {
+  auto result = as<P::ModalOverlayResult>(
+      {{"kind", "modal-overlay-result"}, {"request_id", "r"}, {"generation", 4.5}, {"choice", {{"ok", true}}}});
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->generation, 4);
+  EXPECT_EQ(json::parse(result->answer), (json{{"request_id", "r"}, {"generation", 4.5}, {"choice", {{"ok", true}}}}))
+      << "the main page gets the answer whole, but its kind";
+
+  auto notification =
+      as<P::NativeNotification>({{"kind", "native-notification"}, {"task_id", taskID}, {"title", "T"}, {"body", "B"}});
+  ASSERT_TRUE(notification);
+  EXPECT_EQ(notification->taskID, taskID);
+  EXPECT_EQ(notification->title, "T");
+  EXPECT_EQ(notification->body, "B");
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zorvel {
+
+// The syntax of HTTP header fields, for what the page asks to send: a field the page could break
+// with a line break or NUL would let it forge further fields.
+namespace HTTPFields {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+// An RFC 9110 token: a method or a field name.
+bool isToken(std::string_view text);
+bool isFieldValue(std::string_view text);
+// Sets the field, replacing one of the same name in any case.
+void set(Fields& fields, const std::string& name, const std::string& value);
+
+}  // namespace HTTPFields
+
+}  // namespace zorvel
