@@ -23,5 +23,7 @@ using CairoScaledFontPtr =
     std::unique_ptr<cairo_scaled_font_t, CairoDestroy<cairo_scaled_font_t, cairo_scaled_font_destroy>>;
 using CairoFontOptionsPtr =
     std::unique_ptr<cairo_font_options_t, CairoDestroy<cairo_font_options_t, cairo_font_options_destroy>>;
+using CairoRectangleListPtr =
+    std::unique_ptr<cairo_rectangle_list_t, CairoDestroy<cairo_rectangle_list_t, cairo_rectangle_list_destroy>>;
 
 }  // namespace platform

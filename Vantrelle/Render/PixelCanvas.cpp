@@ -240,10 +240,9 @@ std::optional<PixelCanvas> PixelCanvas::of(cairo_t* cr) {
   cairo_surface_get_device_scale(target, &sx, &sy);
   cairo_surface_get_device_offset(target, &ox, &oy);
   if (sx != sy || !(sx > 0) || ox != 0 || oy != 0) return std::nullopt;
-  cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
+  platform::CairoRectangleListPtr clip(cairo_copy_clip_rectangle_list(cr));
   bool plain = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles == 1;
   cairo_rectangle_t r = plain ? clip->rectangles[0] : cairo_rectangle_t{};
-  cairo_rectangle_list_destroy(clip);
   if (!plain) return std::nullopt;
   double x0 = r.x * sx, y0 = r.y * sx, x1 = (r.x + r.width) * sx, y1 = (r.y + r.height) * sx;
   if (!isWhole(x0) || !isWhole(y0) || !isWhole(x1) || !isWhole(y1)) return std::nullopt;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Vantrelle/Render/ViewColor.h"
+#include "platform/CairoPtr.h"
 
 namespace vantrelle {
 
@@ -79,19 +80,14 @@ class PixelCanvas {
 template <typename Draw>
 std::optional<CoverageMask> coverageOf(int widthPx, int heightPx, double scale, int originX, int originY, Draw draw) {
   if (widthPx <= 0 || heightPx <= 0 || widthPx > 4096 || heightPx > 4096) return std::nullopt;
-  cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
-  if (cairo_surface_status(scratch) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(scratch);
-    return std::nullopt;
-  }
-  cairo_surface_set_device_scale(scratch, scale, scale);
-  cairo_t* cr = cairo_create(scratch);
-  cairo_set_source_rgba(cr, 1, 1, 1, 1);
-  draw(cr, originX / scale, originY / scale);
-  cairo_destroy(cr);
-  auto mask = coverageFromWhite(scratch, originX, originY);
-  cairo_surface_destroy(scratch);
-  return mask;
+  platform::CairoSurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx));
+  if (cairo_surface_status(scratch.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+  cairo_surface_set_device_scale(scratch.get(), scale, scale);
+  platform::CairoPtr cr(cairo_create(scratch.get()));
+  cairo_set_source_rgba(cr.get(), 1, 1, 1, 1);
+  draw(cr.get(), originX / scale, originY / scale);
+  cr.reset();
+  return coverageFromWhite(scratch.get(), originX, originY);
 }
 
 }  // namespace vantrelle

@@ -9,6 +9,7 @@
 
 #include "Vantrelle/Render/ViewGeometry.h"
 #include "Vantrelle/View/PixelNodes.h"
+#include "platform/CairoPtr.h"
 
 namespace vantrelle {
 
@@ -38,7 +39,6 @@ class TerminalDrawingPath {
 class CairoDrawingPath : public TerminalDrawingPath {
  public:
   explicit CairoDrawingPath(TerminalView& view) : view(view) {}
-  ~CairoDrawingPath() override;
   void invalidate(const ViewRect& rect) override;
   void invalidateAll() override;
   bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
@@ -49,7 +49,7 @@ class CairoDrawingPath : public TerminalDrawingPath {
 
  private:
   TerminalView& view;
-  cairo_surface_t* surface = nullptr;
+  platform::CairoSurfacePtr surface;
   // The surface cut into bands of whole device-pixel rows, each as a node of its own; a band
   // without one changed since it was last handed to GTK.
   static constexpr int bandHeightPx = 32;

@@ -28,12 +28,8 @@ constexpr const char* uploadReserveKey = "vantrelle-upload-reserve";
 
 // An image in Cairo's shared memory for the display, never drawn on, so its pages stay unused.
 struct UploadReserve {
-  UploadReserve(cairo_surface_t* image, size_t bytes) : image(image), bytes(bytes) {}
-  cairo_surface_t* image;
+  platform::CairoSurfacePtr image;
   size_t bytes;
-  UploadReserve(const UploadReserve&) = delete;
-  UploadReserve& operator=(const UploadReserve&) = delete;
-  ~UploadReserve() { cairo_surface_destroy(image); }
 };
 
 }  // namespace
@@ -59,8 +55,9 @@ void keepWindowUploadsWarm(Gtk::Widget& widget) {
   int screen = DefaultScreen(xdisplay);
   platform::CairoSurfacePtr xlib(
       cairo_xlib_surface_create(xdisplay, RootWindow(xdisplay, screen), DefaultVisual(xdisplay, screen), 1, 1));
-  auto* reserve =
-      new UploadReserve{cairo_surface_create_similar_image(xlib.get(), CAIRO_FORMAT_ARGB32, width, height), bytes};
+  auto* reserve = new UploadReserve{
+      platform::CairoSurfacePtr(cairo_surface_create_similar_image(xlib.get(), CAIRO_FORMAT_ARGB32, width, height)),
+      bytes};
   if (!held) {
     // Given back before the display's connection closes, while Cairo can still release it.
     g_signal_connect(display, "closed", G_CALLBACK(+[](GdkDisplay* closing, gboolean, gpointer) {

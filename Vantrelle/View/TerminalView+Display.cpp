@@ -346,10 +346,6 @@ void TerminalView::snapshotCaret(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
 
 // ---- The Cairo drawing path ----
 
-CairoDrawingPath::~CairoDrawingPath() {
-  if (surface) cairo_surface_destroy(surface);
-}
-
 std::vector<GskRenderNode*> CairoDrawingPath::bandNodes() const {
   std::vector<GskRenderNode*> nodes;
   for (const auto& band : bands) nodes.push_back(band.get());
@@ -366,9 +362,9 @@ cairo_surface_t* CairoDrawingPath::render() {
   int widthPx = int(std::ceil(size.width * scale)), heightPx = int(std::ceil(size.height * scale));
   if (widthPx <= 0 || heightPx <= 0) return nullptr;
   if (!surface || widthPx != surfaceWidthPx || heightPx != surfaceHeightPx || scale != surfaceScale) {
-    if (surface) cairo_surface_destroy(surface);
-    surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
-    cairo_surface_set_device_scale(surface, scale, scale);
+    surface.reset();  // before the next is made, so two whole surfaces are never held at once
+    surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx));
+    cairo_surface_set_device_scale(surface.get(), scale, scale);
     surfaceWidthPx = widthPx, surfaceHeightPx = heightPx, surfaceScale = scale;
     dirty = {0, 0, size.width, size.height};
     bands.clear();
@@ -379,19 +375,19 @@ cairo_surface_t* CairoDrawingPath::render() {
   if (dirty.intersects(clipped)) {
     double x0 = std::max(dirty.x, 0.0), y0 = std::max(dirty.y, 0.0);
     double x1 = std::min(dirty.maxX(), size.width), y1 = std::min(dirty.maxY(), size.height);
-    cairo_t* cr = cairo_create(surface);
-    cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
-    cairo_clip(cr);
-    view.drawTerminalContents({x0, y0, x1 - x0, y1 - y0}, cr, view.terminal->buffer->yDisp);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
+    platform::CairoPtr cr(cairo_create(surface.get()));
+    cairo_rectangle(cr.get(), x0, y0, x1 - x0, y1 - y0);
+    cairo_clip(cr.get());
+    view.drawTerminalContents({x0, y0, x1 - x0, y1 - y0}, cr.get(), view.terminal->buffer->yDisp);
+    cr.reset();
+    cairo_surface_flush(surface.get());
     // The bands the repainted rectangle touches, in device pixels, give up their nodes.
     int firstBand = int(std::floor(y0 * scale)) / bandHeightPx;
     int lastBand = std::min(int(std::ceil(y1 * scale)) / bandHeightPx, int(bands.size()) - 1);
     for (int band = std::max(firstBand, 0); band <= lastBand; band++) bands[size_t(band)].reset();
   }
   dirty = {};
-  return surface;
+  return surface.get();
 }
 
 // Each band of the surface is a node of its own, made again only when pixels in it changed: a

@@ -14,11 +14,13 @@
 #include "Vantrelle/View/TerminalView.h"
 #include "platform/CairoPtr.h"
 #include "platform/Dispatch.h"
+#include "platform/GLibPtr.h"
+#include "platform/PangoPtr.h"
 
 namespace vantrelle {
 
 struct ShapedItem {
-  PangoFont* font = nullptr;  // owned reference
+  platform::GObjectPtr<PangoFont> font;
   std::vector<TerminalView::ShapedGlyph> glyphs;
   // The font's own Cairo font, which lives as long as the font.
   cairo_scaled_font_t* scaled = nullptr;
@@ -40,17 +42,19 @@ int cellAt(const std::vector<uint32_t>& offsets, int offset) {
 
 std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece, const PangoFontDescription* font) {
   std::vector<ShapedItem> result;
-  PangoAttrList* attrs = pango_attr_list_new();
-  pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
-  GList* items = pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs, nullptr);
-  PangoGlyphString* glyphs = pango_glyph_string_new();
-  for (GList* l = items; l; l = l->next) {
+  platform::PangoAttrListPtr attrs(pango_attr_list_new());
+  pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(font));
+  platform::PangoItemListPtr items(
+      pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs.get(), nullptr));
+  platform::PangoGlyphStringPtr shapedGlyphs(pango_glyph_string_new());
+  PangoGlyphString* glyphs = shapedGlyphs.get();
+  for (GList* l = items.get(); l; l = l->next) {
     auto* item = static_cast<PangoItem*>(l->data);
     const char* text = piece.text.c_str() + item->offset;
     pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
     ShapedItem shaped;
-    shaped.font = item->analysis.font ? PANGO_FONT(g_object_ref(item->analysis.font)) : nullptr;
-    if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font));
+    if (item->analysis.font) shaped.font.reset(PANGO_FONT(g_object_ref(item->analysis.font)));
+    if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font.get()));
     // Offsets inside each cluster come from the shaper; clusters themselves sit on cells.
     double clusterX = 0;
     int clusterStart = -1;
@@ -78,11 +82,7 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       for (size_t g = clusterStarts[c].first; g < end; g++) shaped.glyphs[g].advance = clusterStarts[c].second;
     }
     result.push_back(std::move(shaped));
-    pango_item_free(item);
   }
-  g_list_free(items);
-  pango_glyph_string_free(glyphs);
-  pango_attr_list_unref(attrs);
   return result;
 }
 
@@ -127,7 +127,7 @@ struct TerminalView::ShapeCache {
   };
   std::unordered_map<GlyphKey, std::optional<CoverageMask>, GlyphKeyHash> glyphMasks;
   // The fonts the glyph keys name, held so that no other font can take their address.
-  std::vector<cairo_scaled_font_t*> heldFonts;
+  std::vector<platform::CairoScaledFontPtr> heldFonts;
   // Moves on whenever mask pointers kept by shaped items may no longer hold: the masks were
   // dropped, or a pass paints at another scale or smoothing.
   uint64_t maskGeneration = 1;
@@ -155,10 +155,6 @@ struct TerminalView::ShapeCache {
 
   ~ShapeCache() { clear(); }
   void clear() {
-    for (auto& [key, items] : entries) {
-      for (auto& item : items)
-        if (item.font) g_object_unref(item.font);
-    }
     entries.clear();
     asciiContext = nullptr;
     asciiEntries.fill(nullptr);
@@ -167,7 +163,6 @@ struct TerminalView::ShapeCache {
   }
   void clearMasks() {
     glyphMasks.clear();
-    for (auto* font : heldFonts) cairo_scaled_font_destroy(font);
     heldFonts.clear();
     maskGeneration++;
   }
@@ -220,45 +215,33 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
   for (char c = '!'; c < 127; c++) ascii += c;
   // A font's glyphs, and then their coverages; the font is held until the cache holds it.
   struct FontGlyphs {
-    cairo_scaled_font_t* font;
+    platform::CairoScaledFontPtr font;
     std::vector<uint32_t> glyphs;
     std::vector<std::optional<CoverageMask>> masks;
-    FontGlyphs(cairo_scaled_font_t* font) : font(cairo_scaled_font_reference(font)) {}
-    FontGlyphs(FontGlyphs&& other) noexcept
-        : font(std::exchange(other.font, nullptr)), glyphs(std::move(other.glyphs)), masks(std::move(other.masks)) {}
-    FontGlyphs(const FontGlyphs&) = delete;
-    FontGlyphs& operator=(const FontGlyphs&) = delete;
-    FontGlyphs& operator=(FontGlyphs&&) = delete;
-    ~FontGlyphs() {
-      if (font) cairo_scaled_font_destroy(font);
-    }
   };
   auto work = std::make_shared<std::vector<FontGlyphs>>();
-  PangoGlyphString* shaped = pango_glyph_string_new();
+  platform::PangoGlyphStringPtr shapedGlyphs(pango_glyph_string_new());
+  PangoGlyphString* shaped = shapedGlyphs.get();
   for (FontFace face : {FontFace::normal, FontFace::bold, FontFace::italic, FontFace::boldItalic}) {
-    PangoAttrList* attrs = pango_attr_list_new();
-    pango_attr_list_insert(attrs, pango_attr_font_desc_new(fonts.face(face).gobj()));
-    GList* items = pango_itemize(context, ascii.c_str(), 0, int(ascii.size()), attrs, nullptr);
-    for (GList* l = items; l; l = l->next) {
+    platform::PangoAttrListPtr attrs(pango_attr_list_new());
+    pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(fonts.face(face).gobj()));
+    platform::PangoItemListPtr items(pango_itemize(context, ascii.c_str(), 0, int(ascii.size()), attrs.get(), nullptr));
+    for (GList* l = items.get(); l; l = l->next) {
       auto* item = static_cast<PangoItem*>(l->data);
       cairo_scaled_font_t* font =
           item->analysis.font ? pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(item->analysis.font)) : nullptr;
       if (font && cairo_scaled_font_status(font) == CAIRO_STATUS_SUCCESS) {
         pango_shape_full(ascii.c_str() + item->offset, item->length, ascii.c_str(), int(ascii.size()), &item->analysis,
                          shaped);
-        FontGlyphs entry(font);
+        FontGlyphs entry{platform::CairoScaledFontPtr(cairo_scaled_font_reference(font)), {}, {}};
         for (int i = 0; i < shaped->num_glyphs; i++) {
           PangoGlyph glyph = shaped->glyphs[i].glyph;
           if (!(glyph & PANGO_GLYPH_UNKNOWN_FLAG) && glyph != PANGO_GLYPH_EMPTY) entry.glyphs.push_back(glyph);
         }
         work->push_back(std::move(entry));
       }
-      pango_item_free(item);
     }
-    g_list_free(items);
-    pango_attr_list_unref(attrs);
   }
-  pango_glyph_string_free(shaped);
   std::weak_ptr<TerminalView::ShapeCache> weakCache = cache;
   platform::DispatchQueue::global(platform::QoS::utility).async([work, weakCache, scale, smoothing] {
     platform::CairoFontOptionsPtr options(cairo_font_options_create());
@@ -274,13 +257,13 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
       for (uint32_t glyph : font.glyphs) glyphs.push_back({glyph, sizePx / 2 / scale, sizePx / 2 / scale});
       platform::CairoPtr cr(cairo_create(scratch.get()));
       cairo_set_source_rgba(cr.get(), 1, 1, 1, 1);
-      cairo_set_scaled_font(cr.get(), font.font);
+      cairo_set_scaled_font(cr.get(), font.font.get());
       if (!smoothing) cairo_set_font_options(cr.get(), options.get());
       cairo_show_glyphs(cr.get(), glyphs.data(), int(glyphs.size()));
     }
     for (auto& font : *work) {
       for (uint32_t glyph : font.glyphs)
-        font.masks.push_back(makeGlyphMask(font.font, glyph, scale, smoothing ? nullptr : options.get()));
+        font.masks.push_back(makeGlyphMask(font.font.get(), glyph, scale, smoothing ? nullptr : options.get()));
     }
     platform::DispatchQueue::main().async([work, weakCache, scale, smoothing] {
       auto cache = weakCache.lock();
@@ -288,9 +271,9 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
       using Cache = TerminalView::ShapeCache;
       for (auto& font : *work) {
         if (cache->glyphMasks.size() + font.glyphs.size() >= Cache::mostEntries) break;
-        holdFont(*cache, font.font);
+        holdFont(*cache, font.font.get());
         for (size_t i = 0; i < font.glyphs.size(); i++)
-          cache->glyphMasks.try_emplace(Cache::GlyphKey{font.font, font.glyphs[i], smoothing, scale},
+          cache->glyphMasks.try_emplace(Cache::GlyphKey{font.font.get(), font.glyphs[i], smoothing, scale},
                                         std::move(font.masks[i]));
       }
     });
@@ -352,8 +335,9 @@ std::optional<CoverageMask> makeGlyphMask(cairo_scaled_font_t* font, uint32_t gl
 // Keeps `font` from being freed, and so its address from being taken by another font, while masks
 // are kept under it.
 void holdFont(TerminalView::ShapeCache& cache, cairo_scaled_font_t* font) {
-  if (std::find(cache.heldFonts.begin(), cache.heldFonts.end(), font) == cache.heldFonts.end())
-    cache.heldFonts.push_back(cairo_scaled_font_reference(font));
+  auto held = [font](const platform::CairoScaledFontPtr& kept) { return kept.get() == font; };
+  if (std::none_of(cache.heldFonts.begin(), cache.heldFonts.end(), held))
+    cache.heldFonts.emplace_back(cairo_scaled_font_reference(font));
 }
 
 // A glyph's coverage as Cairo paints it with the drawing pass's options, taken once.
@@ -648,16 +632,13 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         auto draw = [&](const ShapedItem& item) {
           if (direct && paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass)) return;
           setSource(cr, piece.attributes.foreground);
-          drawGlyphItem(item.font, item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
         };
         if (piece.text.size() <= ShapeCache::longestText) {
           const auto* font = fontSet.face(piece.attributes.font).gobj();
           for (auto& item : shapedShortPiece(*shapeCache, pass.pango, piece, font)) draw(item);
         } else {
-          for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) {
-            draw(item);
-            if (item.font) g_object_unref(item.font);
-          }
+          for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) draw(item);
         }
       }
       if (!pass.canvas || !paintRunAttributes(piece.attributes, positions, pass))

@@ -9,6 +9,7 @@
 
 #include "Vantrelle/Render/PixelCanvas.h"
 #include "ViewTestSupport.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 namespace {
@@ -64,6 +65,23 @@ TEST(CellPaintingCache, KeptShapesAndMasksPaintAsAFreshView) {
   std::vector<uint8_t> painted = pixelsOf(*used);
   ASSERT_EQ(painted.size(), expected.size());
   EXPECT_EQ(std::memcmp(painted.data(), expected.data(), expected.size()), 0);
+}
+
+// Shaped pieces kept across frames, and long runs shaped for one frame only, hold their font while
+// they live and give it back after: a font they leaked would never be freed, one they gave back
+// twice would be freed under the font map that still hands it out.
+TEST(CellPaintingCache, ShapedPiecesGiveBackTheirFontsWhenDropped) {
+  auto view = viewAt(1);
+  view->feed("\x1b[H\x1b[2Ja\x1b[31mb\x1b[32mc\x1b[0m a long run of plain text in one rendition");
+  pixelsOf(*view);
+  view->dropShapeCache();
+  platform::GObjectPtr<PangoFont> font(pango_context_load_font(view->get_pango_context()->gobj(), view->font().gobj()));
+  ASSERT_TRUE(font);
+  const guint before = G_OBJECT(font.get())->ref_count;
+  pixelsOf(*view);
+  ASSERT_GT(G_OBJECT(font.get())->ref_count, before);
+  view->dropShapeCache();
+  EXPECT_EQ(G_OBJECT(font.get())->ref_count, before);
 }
 
 // The coverages of printable ASCII made ahead on a worker thread are the ones a first screen of
