@@ -1,11 +1,22 @@
 // The cost of resizing a terminal whose scrollback is full, as a window edge dragged by the user
 // resizes it dozens of times in a row: each iteration is one resize, in a drag that narrows the
 // screen a column at a time and widens it back. The counter gives the memory the buffers hold
-// after the drag against before it, per scrollback line.
+// after the drag against before it, per scrollback line. The extreme steps resize a 100,000-line
+// scrollback back and forth between two sizes far apart, one resize per iteration: the counters
+// give the slowest single resize (by the clock and in processor time), the heap the ring holds after the last one
+// against the cells its lines show (lines times columns), and the process's peak resident memory (meaningful when the
+// case runs alone, as it never goes down). Once the storm is over the terminal goes back to 80x24, and the heap and
+// resident memory it holds then are given too.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 #include <span>
 #include <string>
@@ -86,7 +97,126 @@ void BM_DragHeight(benchmark::State& state) {
   for (auto _ : state) terminal->resize(cols, rows - 1 - step++ % 10);
 }
 
+// The cells the ring's lines show at the present width.
+double cellBytes(Terminal& terminal) {
+  return double(terminal.buffer->lines().count()) * terminal.buffer->cols() * sizeof(vantrelle::CharData);
+}
+
+double peakResidentBytes() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_maxrss) * 1024;
+}
+
+double residentBytes() {
+  long pages = 0, resident = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return double(resident) * double(sysconf(_SC_PAGESIZE));
+}
+
+// The thread's processor time: on a loaded machine the slowest resize by the clock measures the
+// load as much as the resize.
+double threadCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// Lines of `length` characters, none wrapping at 80 columns.
+std::string shortLines(int lines, int length) {
+  std::string s;
+  Lcg r;
+  for (int i = 0; i < lines; i++) {
+    for (int k = 0; k < length; ++k) s += char('!' + r.below(94));
+    s += "\r\n";
+  }
+  return s;
+}
+
+// Alternates between {cols0, rows0} and {cols1, rows1}, starting from the first, on a terminal
+// made at 80x24 with a full 100,000-line scrollback of 40-character lines.
+void BM_ResizeExtremes(benchmark::State& state) {
+  constexpr int scrollback = 100'000;
+  const int sizes[2][2] = {{int(state.range(0)), int(state.range(1))}, {int(state.range(2)), int(state.range(3))}};
+  NullHost host;
+  const size_t before = bytesInUse();
+  vantrelle::TerminalOptions options;
+  options.cols = 80;
+  options.rows = 24;
+  options.scrollback = scrollback;
+  auto terminal = std::make_unique<Terminal>(&host, options);
+  {
+    const std::string text = shortLines(scrollback + 24, 40);
+    terminal->feed(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  }
+  terminal->resize(sizes[0][0], sizes[0][1]);
+  double slowest = 0, slowestCpu = 0;
+  int step = 1;
+  for (auto _ : state) {
+    const auto& size = sizes[step++ % 2];
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = threadCpuMs();
+    terminal->resize(size[0], size[1]);
+    slowestCpu = std::max(slowestCpu, threadCpuMs() - cpuStart);
+    slowest =
+        std::max(slowest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  // Back to an ordinary size once the storm is over: what the terminal still holds then.
+  terminal->resize(80, 24);
+  state.counters["slowest_ms"] = slowest;
+  state.counters["slowest_cpu_ms"] = slowestCpu;
+  state.counters["heap_MB"] = double(bytesInUse() - before) / 1e6;
+  state.counters["RSS_MB"] = residentBytes() / 1e6;
+  state.counters["cells_MB"] = cellBytes(*terminal) / 1e6;
+  state.counters["peak_RSS_MB"] = peakResidentBytes() / 1e6;
+}
+
+// One narrowing reflow of a long scrollback, and the heap it leaves against the cells shown.
+// Arguments: lines, their length, the width before and after; each iteration builds the terminal
+// anew outside the timing.
+void BM_NarrowOnce(benchmark::State& state) {
+  const int lines = int(state.range(0));
+  const int from = int(state.range(2)), to = int(state.range(3));
+  const std::string text = shortLines(lines, int(state.range(1)));
+  NullHost host;
+  double heap = 0, cells = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const size_t before = bytesInUse();
+    vantrelle::TerminalOptions options;
+    options.cols = from;
+    options.rows = 24;
+    options.scrollback = lines;
+    auto terminal = std::make_unique<Terminal>(&host, options);
+    terminal->feed(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    state.ResumeTiming();
+    terminal->resize(to, 24);
+    state.PauseTiming();
+    heap = double(bytesInUse() - before);
+    cells = cellBytes(*terminal);
+    terminal.reset();
+    state.ResumeTiming();
+  }
+  state.counters["heap_MB"] = heap / 1e6;
+  state.counters["cells_MB"] = cells / 1e6;
+  state.counters["peak_RSS_MB"] = peakResidentBytes() / 1e6;
+}
+
 }  // namespace
 
+BENCHMARK(BM_ResizeExtremes)
+    ->Args({80, 24, 200, 50})
+    ->Args({80, 24, 2, 1})
+    ->Args({1, 1, 2000, 1000})
+    ->Iterations(8)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NarrowOnce)
+    ->Args({20'000, 150, 200, 80})
+    ->Args({20'000, 60, 80, 2})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragWidth)->Args({200'000, 10})->Args({10'000, 10})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragHeight)->Args({200'000, 0})->Unit(benchmark::kMicrosecond);

@@ -374,6 +374,8 @@ class Buffer {
   static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
                                  const std::vector<int>& lengths, int lastLen, int oldCols, int newCols);
   void showAddedRows(int count, int newRows, int countToInsert);
+  int rowsTrimmed(int add) const;
+  void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert);
   // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
   struct CursorText {
     const BufferLine* first = nullptr;  // the group's first line

@@ -371,15 +371,30 @@ void BufferLine::resize(int cols, const CharData& fillData) {
   generation_++;
 }
 
+void BufferLine::shrinkBlock(int cols) {
+  auto block = allocateCells(cols);
+  // Past the written columns a line with a blank tail holds the blank in meaning only.
+  const int kept = std::min<int>(blankTail() ? written_ : capacity_, cols);
+  std::copy_n(data.get(), kept, block.get());
+  data = std::move(block);
+  capacity_ = Columns(cols);
+  written_ = std::min(written_, capacity_);
+  // A line whose every cell was stored keeps that so: the blank past its text is stored too.
+  if (!blankTail()) fillCells(data.get() + kept, cols - kept, clearedTo_);
+}
+
 // A resize changes only the count where no stored cell is lost and every new column can read as
 // the fill: the line keeps its block, a compact scrollback line stays compact, and a resize of a
 // whole scrollback allocates and copies nothing.
 bool BufferLine::resizeInPlace(int cols, const CharData& fillData) {
   if (cols < 1) return false;
   if (cols < dataSize) {
-    // Cells past the new end stay in the block, still counted as written, until a wider size
-    // clears them.
     if (isPacked() && packedCount() > cols) return false;
+    // A block far wider than the line now is would hold the memory of its old width for as long
+    // as the line lives: a scrollback narrowed once would keep it all. Such a block is cut to
+    // size; a block a little wider keeps its cells past the new end, still counted as written,
+    // until a wider size clears them, so a window dragged a column at a time copies nothing.
+    if (capacity_ > cols + cols / 2) shrinkBlock(cols);
     dataSize = Columns(cols);
     generation_++;
     return true;

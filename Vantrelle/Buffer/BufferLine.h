@@ -222,6 +222,8 @@ class BufferLine {
   }
   void storeBlank(int from, int end);
   bool resizeInPlace(int cols, const CharData& fillData);
+  // Moves the first `cols` cells into a block of their own, as wide as that and no wider.
+  void shrinkBlock(int cols);
   void readCells(int from, int len, CharData* to) const;
   // Gives a compact line full cells again and returns `end` cut to the capacity.
   int widenFor(int end);

@@ -63,8 +63,10 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
     }
   }
   if (destRow < size) {
+    // An erase to the end: a line whose blank it is only stops counting those cells as
+    // written, rather than storing a blank in every column of a wide row.
     BufferLine& last = *group[size_t(destRow)];
-    last.replaceCells(destCol, std::min(newCols, last.count()), nullChar);
+    last.fill(nullChar, destCol, std::min(newCols, last.count()) - destCol);
   }
   return destRow;
 }
@@ -140,8 +142,12 @@ void Buffer::reflowWider(int oldCols, int newCols, int newRows) {
 
 std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wrappedLines, int oldCols, int newCols) {
   int size = int(wrappedLines.size());
+  // Each row's length once: the last one's is a pass over its cells, and a narrow width asks
+  // for it once a piece.
+  std::vector<int> rowLengths(static_cast<size_t>(size));
   int needed = 0;
-  for (int i = 0; i < size; i++) needed += getWrappedLineTrimmedLength(wrappedLines, i, oldCols);
+  for (int i = 0; i < size; i++)
+    needed += rowLengths[size_t(i)] = getWrappedLineTrimmedLength(wrappedLines, i, oldCols);
   std::vector<int> lengths;
   int srcRow = 0;
   int srcCol = 0;
@@ -152,7 +158,7 @@ std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wra
       break;
     }
     srcCol += newCols;
-    int rowLength = getWrappedLineTrimmedLength(wrappedLines, srcRow, oldCols);
+    int rowLength = srcRow < size ? rowLengths[size_t(srcRow)] : 0;
     if (srcCol > rowLength) {
       srcCol -= rowLength;
       srcRow++;
@@ -242,6 +248,12 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   };
   int row = lastRow;
   while (row >= 0) {
+    // Once the rows below make up a full ring, this row and all above it fall off the top: they
+    // are counted, for the screen's place, but not built.
+    if (_lines.count() - 1 - row + countToInsert >= capacity) {
+      countDroppedRows(row, oldCols, newCols, newRows, countToInsert);
+      break;
+    }
     BufferLine& line = *_lines[row];
     if (!line.isWrapped() && line.getTrimmedLength() <= newCols) {
       if (row < lastRow) resizeLine(line, newCols);
@@ -270,13 +282,13 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       row--;
       continue;
     }
-    // Rows that will fall off the top of a full ring need no room on screen.
-    int base = (yBase == 0 && y != _lines.count() - 1) ? y - capacity : _lines.count() - capacity;
-    int trimmed = std::max(0, base + add);
+    const int trimmed = rowsTrimmed(add);
 
     if (add > 0) {
       InsertionSet set;
-      for (int i = 0; i < add; i++) set.lines.push_back(getBlankLine(nullAttribute, true));
+      // At the new width: a row of the old one would hold a whole old row's memory for a
+      // narrow piece of it.
+      for (int i = 0; i < add; i++) set.lines.push_back(_lines.makeLine(newCols, CharData(0, 1, nullAttribute), true));
       set.start = row + size + countToInsert;
       countToInsert += add;
       group.insert(group.end(), set.lines.begin(), set.lines.end());
@@ -291,6 +303,36 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   }
   for (const BufferLinePtr& line : cutLast) resizeLine(*line, newCols);
   rearrange(toInsert, countToInsert);
+}
+
+// Rows that will fall off the top of a full ring need no room on screen.
+int Buffer::rowsTrimmed(int add) const {
+  const int capacity = _lines.maxLength();
+  const int base = (yBase == 0 && y != _lines.count() - 1) ? y - capacity : _lines.count() - capacity;
+  return std::max(0, base + add);
+}
+
+// The rest of a narrowing reflow from `row` up, whose rows the ring will not keep: the screen and
+// the saved cursor move as the added rows would move them, and the ring drops the rows
+// unbuilt.
+// The peak of the reflow is then what the ring keeps, however many pieces the old rows make.
+void Buffer::countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert) {
+  std::vector<BufferLinePtr> group;
+  while (row >= 0) {
+    const int end = row;
+    while (row > 0 && _lines[row]->isWrapped()) row--;
+    const bool cursorGroup = row <= keptCursorRow() && keptCursorRow() <= end;
+    const bool fits = row == end && _lines[row]->getTrimmedLength() <= newCols;
+    row--;
+    if (cursorGroup || fits) continue;
+    group.clear();
+    for (int i = row + 1; i <= end; i++) group.push_back(_lines[i]);
+    const std::vector<int> lengths = getNewLineLengths(group, oldCols, newCols);
+    const int add = int(lengths.size()) - int(group.size());
+    if (lengths.empty() || add < 0) continue;
+    showAddedRows(add - rowsTrimmed(add), newRows, countToInsert);
+    savedY = std::min(savedY + add, yBase + newRows - 1);
+  }
 }
 
 // Sets are listed from the bottom up; the lines of each go right before the old row `start` less

@@ -140,11 +140,13 @@ BufferLine::CellBlock CircularBufferLineList::cellsFor(int cols) {
 }
 
 BufferLinePtr CircularBufferLineList::makeLine(int cols, const CharData& fillData, bool isWrapped) {
+  linesMade_++;
   if (auto cells = cellsFor(cols)) return std::make_shared<BufferLine>(std::move(cells), cols, fillData, isWrapped);
   return std::make_shared<BufferLine>(cols, fillData, isWrapped);
 }
 
 BufferLinePtr CircularBufferLineList::makeCopy(const BufferLine& source) {
+  linesMade_++;
   if (auto cells = cellsFor(source.count())) return makeRecord(std::move(cells), source);
   return makeRecord(source);
 }

@@ -81,6 +81,9 @@ class CircularBufferLineList {
   int cellSlabCount() const { return cellSlabs ? cellSlabs->slabCount() : 0; }
   // Slabs that hold the records of the ring's lines.
   int recordSlabCount() const { return lineRecords ? lineRecords->slabCount() : 0; }
+  // Lines the ring has made so far, for tests and measurements: a reflow that builds rows only
+  // to drop them shows here.
+  int64_t linesMade() const { return linesMade_; }
 
  private:
   // Both terms are normally below the storage size, so one subtraction replaces a division on
@@ -139,6 +142,7 @@ class CircularBufferLineList {
   int startIndex_ = 0;
   int count_ = 0;
   int maxLength_ = 0;
+  int64_t linesMade_ = 0;
 };
 
 }  // namespace vantrelle

@@ -1,0 +1,84 @@
+// A resize leaves the ring holding cells for the width it has now, and while it runs builds no
+// more rows than the ring can keep: a long scrollback narrowed to a sliver must not take the
+// memory of every piece its lines would make, nor keep the memory of its old width.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/terminal/TestHost.h"
+
+namespace vantrelle {
+namespace {
+
+using namespace testing;
+
+// Numbered lines of `length` characters: each one's text can be told from every other's.
+std::string numberedLines(int lines, int length) {
+  std::string out;
+  for (int i = 0; i < lines; i++) {
+    std::string line = std::to_string(i) + ":";
+    while (int(line.size()) < length) line += char('a' + (i + int(line.size())) % 26);
+    out += line + "\r\n";
+  }
+  return out;
+}
+
+int64_t cellCapacity(Terminal& t) {
+  int64_t cells = 0;
+  auto& lines = t.buffer->lines();
+  for (int i = 0; i < lines.count(); i++) cells += lines[i]->capacity();
+  return cells;
+}
+
+TEST(ResizeMemory, TheRingHoldsCellsForItsNewWidthOnly) {
+  struct Case {
+    int cols, rows, length, newCols, newRows;
+  };
+  const Case cases[] = {
+      {200, 50, 150, 80, 24},   // each line cut in two
+      {80, 24, 60, 2, 24},      // into thirty pieces
+      {2000, 100, 40, 1, 1},    // a very wide screen to a single cell
+      {300, 24, 250, 120, 24},  // wider lines than the slabs take
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(c.cols, c.rows, 3000));
+    t.feed(numberedLines(3000, c.length));
+    t.resize(c.newCols, c.newRows);
+    const int64_t shown = int64_t(t.buffer->lines().count()) * c.newCols;
+    EXPECT_LE(cellCapacity(t), 2 * shown) << c.cols << " to " << c.newCols;
+  }
+}
+
+TEST(ResizeMemory, NarrowingBuildsOnlyTheRowsTheRingKeeps) {
+  constexpr int scrollback = 2000;
+  TestHost host;
+  Terminal t(&host, sized(80, 24, scrollback));
+  const std::string text = numberedLines(scrollback + 24, 60);
+  t.feed(text);
+  t.feed("$ ");
+  auto& lines = t.buffer->lines();
+  const int64_t made = lines.linesMade();
+  t.resize(2, 24);
+  EXPECT_LE(lines.linesMade() - made, lines.maxLength());
+  ASSERT_EQ(lines.count(), lines.maxLength());
+  EXPECT_LE(t.buffer->yBase + 24, lines.count());
+
+  // What the ring keeps is the end of the text, in two-column pieces, each line starting a row.
+  std::string kept, expected;
+  for (int i = 0; i < lines.count(); i++) {
+    if (!lines[i]->isWrapped()) kept += '\n';
+    kept += lines[i]->translateToString(true);
+  }
+  for (char c : text + "$ ") {
+    if (c == '\n') continue;
+    expected += c == '\r' ? '\n' : c;
+  }
+  ASSERT_LT(kept.size(), expected.size());
+  // The first row kept may be the tail of a line whose start was dropped.
+  kept = kept.substr(kept.find('\n'));
+  EXPECT_EQ(kept, expected.substr(expected.size() - kept.size()));
+}
+
+}  // namespace
+}  // namespace vantrelle
