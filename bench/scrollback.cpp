@@ -8,15 +8,18 @@
 //   full (each iteration is one MiB of input, so its time is the time per MiB), and the same for
 //   lines of one fixed length, as `yes` (1), `seq` (7) and a build log (70) print them, where the
 //   cost of each line feed outweighs that of its text;
-// - the memory a scrollback line holds.
+// - the memory a scrollback line holds;
+// - the resident memory of a ring fed four ring-fulls past full (BM_ScrollbackPastFull).
 // Cells come from large-page regions through the process-wide cache of released regions, as in the
 // application.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -227,6 +230,51 @@ void BM_ScrollbackFull(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }
 
+double residentMiB() {
+  long pages = 0, resident = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return double(resident) * double(sysconf(_SC_PAGESIZE)) / double(kMiB);
+}
+
+// Feeds a ring of `scrollback` lines until it is full (untimed), then four times as many lines
+// again, and at least 64 MiB. The counters give the resident memory when the ring first filled
+// and how much it grew while it stayed full, which it should not: recycled lines take the memory
+// the dropped ones gave up. The bytes per second, of the feed into the full ring only, compare a
+// long ring with a short one.
+void BM_ScrollbackPastFull(benchmark::State& state) {
+  const int scrollback = int(state.range(0));
+  const std::string stream = textLines(kMiB);
+  NullHost host;
+  emptyRegionCache();
+  malloc_trim(0);
+  double fullMiB = 0, grownMiB = 0;
+  int64_t fed = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto terminal = makeTerminal(host, 80, 24, scrollback);
+    while (!terminal->buffer->lines().isFull()) feed(*terminal, stream);
+    fullMiB = residentMiB();
+    const int64_t start = terminal->buffer->linesTop;
+    state.ResumeTiming();
+    int64_t bytes = 0;
+    while (terminal->buffer->linesTop - start < 4 * int64_t(scrollback) || bytes < int64_t(64 * kMiB)) {
+      feed(*terminal, stream);
+      bytes += int64_t(stream.size());
+    }
+    state.PauseTiming();
+    fed += bytes;
+    grownMiB = residentMiB() - fullMiB;
+    terminal.reset();
+    state.ResumeTiming();
+  }
+  state.counters["RSS_full_MiB"] = fullMiB;
+  state.counters["RSS_growth_pct"] = fullMiB > 0 ? 100.0 * grownMiB / fullMiB : 0;
+  state.SetBytesProcessed(fed);
+}
+
 }  // namespace
 
 #define REGION_SIZES ->Args({80, 24})->Args({80, 100})->Args({200, 50})->Unit(benchmark::kMillisecond)
@@ -243,3 +291,4 @@ BENCHMARK(BM_RegionScrollingStyled) REGION_SIZES;
 BENCHMARK(BM_ScrollbackFillingColdMemory) FILL_SIZES;
 BENCHMARK(BM_ScrollbackFillingWarmMemory) FILL_SIZES;
 BENCHMARK(BM_ScrollbackFull) FILL_SIZES;
+BENCHMARK(BM_ScrollbackPastFull)->Arg(1'000)->Arg(1'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);

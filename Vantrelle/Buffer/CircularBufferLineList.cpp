@@ -274,10 +274,11 @@ void CircularBufferLineList::compactLine(int index) {
   if (!textRuns) textRuns = std::make_unique<CellSlabs>(CellSlabs::Runs{});
   const int cols = line->count();
   const bool poolWidth = line->capacity() == cols && cellSlabs && cellSlabs->cols() == cols;
-  // Packing the text costs a pass over its cells. A growing scrollback gains more than that
-  // back, as every byte its runs take is memory the system has to supply and clear; a full one
-  // turns over memory it already holds, and there the pass would only slow the output down.
-  BufferLine::CellBlock freed = line->compactInto(*textRuns, !isFull());
+  // Packing the text costs a pass over its cells, and gains more than that back: every byte the
+  // runs take is memory the system has to supply and clear. A full ring packs as it did while it
+  // grew, so the run a line takes is no larger than the one the oldest line gave up and the ring
+  // turns over the memory it holds; runs unpacked there would take ten times the room, fresh.
+  BufferLine::CellBlock freed = line->compactInto(*textRuns);
   if (freed && poolWidth && !spareCells) spareCells = std::move(freed);
 }
 

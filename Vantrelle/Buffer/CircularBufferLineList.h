@@ -79,6 +79,8 @@ class CircularBufferLineList {
   int storageSize() const { return int(order.size()); }
   // Slabs that the ring's present cell pool holds.
   int cellSlabCount() const { return cellSlabs ? cellSlabs->slabCount() : 0; }
+  // Slabs that hold the text of the lines in the scrollback.
+  int textRunSlabCount() const { return textRuns ? textRuns->slabCount() : 0; }
   // Slabs that hold the records of the ring's lines.
   int recordSlabCount() const { return lineRecords ? lineRecords->slabCount() : 0; }
   // Lines the ring has made so far, for tests and measurements: a reflow that builds rows only

@@ -105,6 +105,21 @@ TEST_F(ScrollbackMemory, AFullRingScrollsWithoutGrowing) {
   EXPECT_LT(heapBytesInUse(), before + (64u << 10));
 }
 
+// The text a full ring keeps takes the room of the text it dropped: four more ring-fulls of the
+// same output take no more slabs than the ring held when it first filled.
+TEST_F(ScrollbackMemory, AFullRingKeepsItsTextInTheRoomItHad) {
+  constexpr int ring = 20'000;
+  TestHost host;
+  Terminal t(&host, sized(80, 24, ring));
+  auto& lines = t.buffer->lines();
+  std::string output;
+  for (int i = 0; i < 1000; i++) output += std::string(10 + i % 60, char('!' + i % 90)) + "\r\n";
+  while (!lines.isFull()) t.feed(output);
+  const int slabs = lines.textRunSlabCount();
+  for (int fed = 0; fed < 4 * ring; fed += 1000) t.feed(output);
+  EXPECT_LE(lines.textRunSlabCount(), slabs + slabs / 20 + 1);
+}
+
 TEST_F(ScrollbackMemory, ResizeStormKeepsOnlyTheLinesInTheRing) {
   TestHost host;
   Terminal t(&host, sized(kCols, kRows, kScrollback));
