@@ -20,6 +20,7 @@ namespace {
 long pixelsOfColour(const std::string& colour, int x, int y, int width, int height, const std::string& keepAs) {
   std::string shot = keepAs.empty() ? "/tmp/zorvel-e2e-core-failure-" + std::to_string(::getpid()) + ".png" : keepAs;
   std::string take = "import -window \"$(xdotool search --sync --name '^Zorvel$' | head -1)\" " + shot;
+  testing::programs::require(take);
   if (std::system(take.c_str()) != 0) return -1;
   std::string count =
       commandOutput("convert " + shot + " -crop " + std::to_string(width) + "x" + std::to_string(height) + "+" +

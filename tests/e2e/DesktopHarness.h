@@ -28,6 +28,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
+#include "tests/Programs.h"
 
 namespace e2e {
 
@@ -96,8 +97,10 @@ inline int freePort() {
   return ntohs(address.sin_port);
 }
 
-// What a shell command prints on its standard output (xprop, xdotool and the like).
+// What a shell command prints on its standard output (xprop, xdotool and the like). A program it
+// runs that is missing fails the test at once.
 inline std::string commandOutput(const std::string& command) {
+  testing::programs::require(command);
   std::string output;
   if (FILE* pipe = ::popen(command.c_str(), "r")) {
     char chunk[256];

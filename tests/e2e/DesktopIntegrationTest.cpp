@@ -109,7 +109,9 @@ TEST(DesktopIntegration, TheMenuBarReadsInEitherThemeWhateverTheDesktopThemeIs) 
     const bool light = std::string(c.pageTheme) == "light";
     double contrast = 0;
     auto readable = [&] {
-      if (std::system(("import -window " + window + " " + shot).c_str()) != 0) return false;
+      const std::string take = "import -window " + window + " " + shot;
+      testing::programs::require(take);
+      if (std::system(take.c_str()) != 0) return false;
       auto measured = commandOutput(
           "convert " + shot +
           " -crop 100x18+0+3 +repage -colorspace gray -format '%[fx:minima] %[fx:maxima] %[fx:mean]' info:");

@@ -101,10 +101,15 @@ inline bool commandMainPage(DesktopRun& run, nlohmann::json commands) {
       std::chrono::seconds(20));
 }
 
-inline int shell(const std::string& command) { return std::system(command.c_str()); }
+// Runs a shell command; a program it runs that is missing fails the test at once.
+inline int shell(const std::string& command) {
+  testing::programs::require(command);
+  return std::system(command.c_str());
+}
 
 // The output of a command, for reading what xdotool finds.
 inline std::string shellOutput(const std::string& command) {
+  testing::programs::require(command);
   std::string output;
   if (FILE* pipe = ::popen(command.c_str(), "r")) {
     char chunk[256];
