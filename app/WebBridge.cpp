@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 #include <webkit/webkit.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -57,14 +58,23 @@ void registerUIScheme() {
 // script can reach the handler itself. The bridge script in the page hands its messages over as
 // JSON text in a cancelable DOM event, which this relay cancels to say it took them; an empty
 // text only asks whether the relay is there.
-constexpr const char* relayScript =
-    "(() => { const handlers = window.webkit && window.webkit.messageHandlers;"
-    " const handler = handlers && handlers.zorvelTerminal; if (!handler) return;"
-    " window.addEventListener('zorvel-native-message', (event) => {"
-    " const text = event.detail; if (typeof text !== 'string') return;"
-    " event.preventDefault(); event.stopImmediatePropagation(); if (text === '') return;"
-    " let message; try { message = JSON.parse(text); } catch (_) { return; }"
-    " handler.postMessage(message); }, true); })();";
+// The relay passes the page's JSON text on as it is. A text over the bound is not copied to this
+// process: only its length and the kind and id it names go, for the log and the page's answer.
+std::string relayScript() {
+  return "(() => { const handlers = window.webkit && window.webkit.messageHandlers;"
+         " const handler = handlers && handlers.zorvelTerminal; if (!handler) return;"
+         " const short = (value) => typeof value === 'string' && value.length <= 256 ? value : null;"
+         " window.addEventListener('zorvel-native-message', (event) => {"
+         " const text = event.detail; if (typeof text !== 'string') return;"
+         " event.preventDefault(); event.stopImmediatePropagation(); if (text === '') return;"
+         " if (text.length <= " +
+         std::to_string(WebBridge::maximumPageMessageCharacters) +
+         ") { handler.postMessage(text); return; }"
+         " let message = null; try { message = JSON.parse(text); } catch (_) {}"
+         " const named = message !== null && typeof message === 'object';"
+         " handler.postMessage({ oversized: text.length, kind: named ? short(message.kind) : null,"
+         " id: named ? short(message.id) : null }); }, true); })();";
+}
 
 std::string stringLiteral(const std::string& text) {
   std::string out = "\"";
@@ -150,7 +160,7 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
     webkit_user_content_manager_add_script(manager, script);
     webkit_user_script_unref(script);
   };
-  addScript(relayScript, bridgeWorld);
+  addScript(relayScript(), bridgeWorld);
   addScript(globalsScript(), nullptr);
   addScript(fetchBridgeScript(settings.resourcePath), nullptr);
   return configuration;
@@ -174,9 +184,16 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                         G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* value, SignalContext* c) {
                           auto bridge = c->bridge.lock();
                           auto source = c->webView.get();
-                          if (!bridge || !source) return;
-                          GCharPtr json(value ? jsc_value_to_json(value, 0) : nullptr);
-                          bridge->didReceiveScriptMessage(source.get(), json.get());
+                          if (!bridge || !source || !value) return;
+                          // The relay posts the page's JSON text, or its own small stand-in
+                          // object for a text over the bound.
+                          if (jsc_value_is_string(value)) {
+                            GCharPtr json(jsc_value_to_string(value));
+                            bridge->didReceiveScriptMessage(source.get(), json.get());
+                          } else if (jsc_value_is_object(value)) {
+                            GCharPtr json(jsc_value_to_json(value, 0));
+                            bridge->didRefuseOversizedMessage(source.get(), json.get());
+                          }
                         }),
                         context(), freeSignalContext, GConnectFlags(0));
 
@@ -245,6 +262,12 @@ void WebBridge::loadZorvel() {
 void WebBridge::didReceiveScriptMessage(WebKitWebView* source, const char* json) {
   // Only the application's own pages speak to the native side.
   if (!json || !isApplicationPage(webkit_web_view_get_uri(source))) return;
+  // The relay has bounded the text in characters; each is at most three bytes of UTF-8.
+  if (const size_t bytes = std::strlen(json); bytes > 3 * maximumPageMessageCharacters) {
+    bridgeLog().error("Refused a page message of %zu bytes: page messages are bounded at %zu characters", bytes,
+                      maximumPageMessageCharacters);
+    return;
+  }
   auto body = nlohmann::json::parse(json, nullptr, false);
   if (body.is_discarded()) return;
   auto message = PageMessages::decode(PageMessages::handlerName, body);
@@ -253,6 +276,27 @@ void WebBridge::didReceiveScriptMessage(WebKitWebView* source, const char* json)
     handle(*own, source);
   } else if (onApplicationMessage) {
     onApplicationMessage(std::get<PageMessages::ApplicationMessage>(*message));
+  }
+}
+
+void WebBridge::didRefuseOversizedMessage(WebKitWebView* source, const char* json) {
+  if (!json || !isApplicationPage(webkit_web_view_get_uri(source))) return;
+  auto standIn = nlohmann::json::parse(json, nullptr, false);
+  if (!standIn.is_object() || !standIn["oversized"].is_number()) return;
+  const auto characters = standIn["oversized"].get<double>();
+  const auto kind = ScriptMessageFields::string(standIn, "kind");
+  const auto id = ScriptMessageFields::string(standIn, "id");
+  bridgeLog().error("Refused a page message of %.0f characters (kind %{public}s): page messages are bounded at %zu",
+                    characters, kind ? kind->c_str() : "unknown", maximumPageMessageCharacters);
+  if (!id) return;
+  const std::string reason = "The message is too large for the application (" +
+                             std::to_string(static_cast<unsigned long long>(characters)) + " characters, at most " +
+                             std::to_string(maximumPageMessageCharacters) + ")";
+  if (kind == PageMessages::Fetch::kind) {
+    auto answer = FetchProxy::makeAnswer(*id, 0, {}, "", reason);
+    PageCalls::deliverFetchResponse(source, answer.id, answer.body, nlohmann::json::object(), answer.status);
+  } else if (kind == PageMessages::EventStreamOpen::kind) {
+    dispatchEventStreamBridge("__zorvelNativeEventSourceError", {*id, reason});
   }
 }
 

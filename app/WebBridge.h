@@ -45,6 +45,11 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   static constexpr const char* processErrorDomain = "ZorvelDesktop.WebKit";
   // The script world of the message handler and its relay.
   static constexpr const char* bridgeWorld = "zorvel-bridge";
+  // The longest page message read, in characters (UTF-16 code units) of its JSON text. The
+  // longest the page sends is a fetch carrying a request body for the core, such as a task's text,
+  // far below this; a longer one is refused in the page's own process, before it is copied here,
+  // and the page gets a failure where the kind has an answer.
+  static constexpr std::size_t maximumPageMessageCharacters = 16 * 1024 * 1024;
 
   explicit WebBridge(Settings settings);
   ~WebBridge();
@@ -88,6 +93,8 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   // Navigation and load events of a web view made here.
   struct ViewState;
   void didReceiveScriptMessage(WebKitWebView* source, const char* json);
+  // The relay's stand-in for a message over the bound: {"oversized": characters, "kind", "id"}.
+  void didRefuseOversizedMessage(WebKitWebView* source, const char* json);
   bool decidePolicy(WebKitWebView* webView, const char* url);
   void didCommitLoad(WebKitWebView* webView);
   void didFinishLoad(WebKitWebView* webView);

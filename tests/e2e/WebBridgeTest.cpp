@@ -327,3 +327,38 @@ TEST_F(WebBridgeE2E, ACoreFailureOutlivesPageErrorsAndReloads) {
   EXPECT_EQ(ui.labelText(),
             "Zorvel could not start a compatible core.\nNo runner\n\nQuit and reopen the app to retry.");
 }
+
+namespace {
+
+std::vector<std::string> loggedMessages;
+
+GLogWriterOutput keepAndWrite(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data) {
+  for (gsize i = 0; i < count; ++i) {
+    if (std::string_view(fields[i].key) == "MESSAGE" && fields[i].length < 0) {
+      loggedMessages.emplace_back(static_cast<const char*>(fields[i].value));
+    }
+  }
+  return g_log_writer_default(level, fields, count, data);
+}
+
+}  // namespace
+
+// A message far larger than any the page needs (as a page filling memory sends) is neither copied
+// to the application nor sent on: the page's request fails with the reason and the log says why.
+TEST_F(WebBridgeE2E, APageMessageOverTheBoundIsRefusedAndAnsweredWhereItsKindHasAnAnswer) {
+  g_log_set_writer_func(keepAndWrite, nullptr, nullptr);
+  const auto before = core.arrived.size();
+  const std::string over = std::to_string(zorvel::WebBridge::maximumPageMessageCharacters + 1);
+  auto fetched = ui.evaluateJSON("fetch('/echo', {method: 'POST', body: 'x'.repeat(" + over +
+                                 ")}).then(async r => ({status: r.status, body: await r.json()}))");
+  EXPECT_EQ(fetched["status"], 599);
+  EXPECT_NE(fetched["body"].value("detail", "").find("too large"), std::string::npos) << fetched;
+  ui.evaluate("(() => { window.streamFailure = null; const s = new EventSource('/events?' + 'x'.repeat(" + over +
+              ")); s.onerror = (e) => { window.streamFailure = e.message; }; })()");
+  EXPECT_TRUE(ui.waitForTrue("typeof window.streamFailure === 'string'"));
+  EXPECT_EQ(core.arrived.size(), before);
+  const auto refusals = std::count_if(loggedMessages.begin(), loggedMessages.end(), [](const std::string& line) {
+    return line.find("Refused a page message") != std::string::npos;
+  });
+  EXPECT_EQ(refusals, 2);
+}
