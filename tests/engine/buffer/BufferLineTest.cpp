@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Vantrelle/Buffer/BufferLine.h"
 
@@ -262,6 +263,35 @@ TEST(BufferLine, ClearReachesEveryWrittenColumnOfAWideLine) {
   line.resize(cols, tinted);
   line.clear(ink.attribute());
   for (int c = 0; c < cols; c++) ASSERT_EQ(line[c], tinted) << "tinted, column " << c;
+}
+
+// A line narrowed to far less than its block moves into a block of its new width, keeping the
+// cells it still shows, whatever of its blank was stored; widened again it reads the blank past
+// them, not what the old block held there.
+TEST(BufferLine, NarrowingFarCutsTheBlockToTheNewWidth) {
+  const CharData blank = CharData::Null;
+  const CharData tint(0, 1,
+                      Attribute(Attribute::Color::ansi256(2), Attribute::Color::ansi256(5), CharacterStyle::bold));
+  CellSlabs runs{CellSlabs::Runs{}};
+  const std::pair<const char*, std::function<void(BufferLine&)>> states[] = {
+      {"new", [](BufferLine&) {}},
+      {"stored whole", [](BufferLine& l) { (void)l.cells(); }},
+      {"tinted fill", [&](BufferLine& l) { l.fill(tint, 12, 88); }},
+      {"compact", [&](BufferLine& l) { (void)l.compactInto(runs, false); }},
+      {"packed", [&](BufferLine& l) { (void)l.compactInto(runs); }},
+  };
+  for (const auto& [how, state] : states) {
+    BufferLine line = lineOf("narrowed text", 100);
+    line.set(60, cell('z'));
+    state(line);
+    std::vector<CharData> before;
+    for (int c = 0; c < 10; c++) before.push_back(line[c]);
+    line.resize(10, blank);
+    EXPECT_LE(line.capacity(), 10) << how;
+    for (int c = 0; c < 10; c++) EXPECT_EQ(line[c], before[size_t(c)]) << how << ", column " << c;
+    line.resize(100, blank);
+    for (int c = 10; c < 100; c++) ASSERT_EQ(line[c], blank) << how << ", column " << c;
+  }
 }
 
 // A new line stores no blank until something needs its cells: each way of reading or writing a
