@@ -375,6 +375,10 @@ class Buffer {
                                  const std::vector<int>& lengths, int lastLen, int oldCols, int newCols);
   void showAddedRows(int count, int newRows, int countToInsert);
   int rowsTrimmed(int add) const;
+  // Blank rows at the bottom that rows added during a narrowing reflow may still take away.
+  int rowsStillRemovable(int newRows) const;
+  std::vector<BufferLinePtr> lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
+                                        int keep, int oldCols, int newCols);
   void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert);
   // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
   struct CursorText {

@@ -249,8 +249,9 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
-    // are counted, for the screen's place, but not built.
-    if (_lines.count() - 1 - row + countToInsert >= capacity) {
+    // are counted, for the screen's place, but not built. Blank rows the screen may still take
+    // off the bottom are not counted among those below.
+    if (_lines.count() - 1 - row + countToInsert >= capacity + rowsStillRemovable(newRows)) {
       countDroppedRows(row, oldCols, newCols, newRows, countToInsert);
       break;
     }
@@ -283,6 +284,22 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       continue;
     }
     const int trimmed = rowsTrimmed(add);
+    // When the pieces that fall off the top take in every row of the group, only those the ring
+    // keeps are built, as new lines after the group's own rows, which then go with the rows above:
+    // one line of a long wrapped text narrowed to a sliver would otherwise make far more pieces
+    // than the ring holds.
+    const int room = capacity + rowsStillRemovable(newRows) - (_lines.count() - row - size) - countToInsert;
+    if (int(lengths.size()) - room >= size) {
+      InsertionSet set;
+      set.lines = lastPieces(group, lengths, room, oldCols, newCols);
+      set.start = row + size + countToInsert;
+      countToInsert += room;
+      toInsert.push_back(std::move(set));
+      showAddedRows(add - trimmed, newRows, countToInsert);
+      savedY = std::min(savedY + add, yBase + newRows - 1);
+      row--;
+      continue;
+    }
 
     if (add > 0) {
       InsertionSet set;
@@ -304,6 +321,42 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   for (const BufferLinePtr& line : cutLast) resizeLine(*line, newCols);
   rearrange(toInsert, countToInsert);
 }
+
+// The last `keep` pieces of a group's text laid out over `lengths`, as new lines at the new width.
+std::vector<BufferLinePtr> Buffer::lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
+                                              int keep, int oldCols, int newCols) {
+  const int size = int(group.size());
+  std::vector<int> rowLengths(static_cast<size_t>(size));
+  for (int i = 0; i < size; i++) rowLengths[size_t(i)] = getWrappedLineTrimmedLength(group, i, oldCols);
+  const int first = int(lengths.size()) - keep;
+  int64_t skip = 0;
+  for (int i = 0; i < first; i++) skip += lengths[size_t(i)];
+  int srcRow = 0;
+  while (srcRow < size && skip >= rowLengths[size_t(srcRow)]) skip -= rowLengths[size_t(srcRow++)];
+  int srcCol = int(skip);
+  const CharData blank(0, 1, CharData::Null.attribute());
+  std::vector<BufferLinePtr> pieces;
+  pieces.reserve(size_t(keep));
+  for (int i = first; i < int(lengths.size()); i++) {
+    BufferLinePtr piece = _lines.makeLine(newCols, blank, true);
+    const int length = lengths[size_t(i)];
+    for (int destCol = 0; destCol < length && srcRow < size;) {
+      const int n = std::min(length - destCol, rowLengths[size_t(srcRow)] - srcCol);
+      piece->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+      destCol += n;
+      srcCol += n;
+      if (srcCol >= rowLengths[size_t(srcRow)]) {
+        srcRow++;
+        srcCol = 0;
+      }
+    }
+    // A row cut short for a wide character reads its blank in the gap: the line is new.
+    pieces.push_back(std::move(piece));
+  }
+  return pieces;
+}
+
+int Buffer::rowsStillRemovable(int newRows) const { return yBase == 0 ? std::max(newRows - 1 - y, 0) : 0; }
 
 // Rows that will fall off the top of a full ring need no room on screen.
 int Buffer::rowsTrimmed(int add) const {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/terminal/TestHost.h"
 
@@ -52,32 +53,64 @@ TEST(ResizeMemory, TheRingHoldsCellsForItsNewWidthOnly) {
 
 TEST(ResizeMemory, NarrowingBuildsOnlyTheRowsTheRingKeeps) {
   constexpr int scrollback = 2000;
-  TestHost host;
-  Terminal t(&host, sized(80, 24, scrollback));
-  const std::string text = numberedLines(scrollback + 24, 60);
-  t.feed(text);
-  t.feed("$ ");
-  auto& lines = t.buffer->lines();
-  const int64_t made = lines.linesMade();
-  t.resize(2, 24);
-  EXPECT_LE(lines.linesMade() - made, lines.maxLength());
-  ASSERT_EQ(lines.count(), lines.maxLength());
-  EXPECT_LE(t.buffer->yBase + 24, lines.count());
+  std::string oneLine;
+  for (int i = 0; oneLine.size() < size_t(scrollback) * 100; i++) oneLine += std::to_string(i) + ",";
+  const std::string outputs[] = {
+      numberedLines(scrollback + 24, 60),  // many lines, each split in thirty
+      oneLine + "\r\n",                    // one line wrapped over more rows than the ring holds
+  };
+  for (const std::string& text : outputs) {
+    TestHost host;
+    Terminal t(&host, sized(80, 24, scrollback));
+    t.feed(text);
+    t.feed("$ ");
+    auto& lines = t.buffer->lines();
+    const int64_t made = lines.linesMade();
+    t.resize(2, 24);
+    EXPECT_LE(lines.linesMade() - made, lines.maxLength() + 24);
+    ASSERT_EQ(lines.count(), lines.maxLength());
+    EXPECT_LE(t.buffer->yBase + 24, lines.count());
 
-  // What the ring keeps is the end of the text, in two-column pieces, each line starting a row.
-  std::string kept, expected;
-  for (int i = 0; i < lines.count(); i++) {
-    if (!lines[i]->isWrapped()) kept += '\n';
-    kept += lines[i]->translateToString(true);
+    // What the ring keeps is the end of the text, in two-column pieces, each line starting a row.
+    std::string kept, expected;
+    for (int i = 0; i < lines.count(); i++) {
+      if (!lines[i]->isWrapped()) kept += '\n';
+      EXPECT_LE(lines[i]->count(), 2);
+      kept += lines[i]->translateToString(true);
+    }
+    for (char c : text + "$ ") {
+      if (c == '\n') continue;
+      expected += c == '\r' ? '\n' : c;
+    }
+    ASSERT_LT(kept.size(), expected.size());
+    EXPECT_EQ(kept, expected.substr(expected.size() - kept.size()));
   }
-  for (char c : text + "$ ") {
-    if (c == '\n') continue;
-    expected += c == '\r' ? '\n' : c;
+}
+
+// A ring too short for every piece keeps the rows a long enough one ends with, wide characters
+// and the gaps they leave included.
+TEST(ResizeMemory, AShortRingKeepsTheEndOfWhatALongOneHolds) {
+  std::string wide, mixed;
+  for (int i = 0; i < 3000; i++) wide += "\xe6\x97\xa5";  // U+65E5, two columns each
+  for (int i = 0; i < 400; i++) mixed += "ab\xe6\x97\xa5" + std::to_string(i) + (i % 7 == 0 ? "\r\n" : "");
+  const std::string outputs[] = {wide + "\r\n", mixed + "\r\n", numberedLines(300, 70)};
+  for (const std::string& text : outputs) {
+    for (int newCols : {1, 2, 3, 5}) {
+      TestHost host;
+      Terminal shortRing(&host, sized(80, 24, 100));
+      Terminal longRing(&host, sized(80, 24, 100'000));
+      for (Terminal* t : {&shortRing, &longRing}) {
+        t->feed(text);
+        t->feed("$ ");
+        t->resize(newCols, 24);
+      }
+      const int kept = shortRing.buffer->lines().count();
+      const auto all = ringLinesText(longRing, longRing.buffer->lines().count());
+      ASSERT_GE(int(all.size()), kept);
+      EXPECT_EQ(ringLinesText(shortRing, kept), std::vector<std::string>(all.end() - kept, all.end()))
+          << "at " << newCols << " columns";
+    }
   }
-  ASSERT_LT(kept.size(), expected.size());
-  // The first row kept may be the tail of a line whose start was dropped.
-  kept = kept.substr(kept.find('\n'));
-  EXPECT_EQ(kept, expected.substr(expected.size() - kept.size()));
 }
 
 }  // namespace
