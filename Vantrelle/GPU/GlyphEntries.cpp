@@ -7,10 +7,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
 #include "Vantrelle/Render/BoxDrawing.h"
+#include "platform/CairoPtr.h"
+#include "platform/PangoPtr.h"
 
 namespace vantrelle {
 
@@ -20,20 +23,16 @@ namespace {
 // into the font's pattern, and the font backend then renders every glyph with colour fringes,
 // whatever the drawing context says: the atlas would take each glyph for a colour glyph and draw
 // the text white. None when the font is not a fontconfig font.
-cairo_font_face_t* coverageFace(PangoFont* font) {
+platform::CairoFontFacePtr coverageFace(PangoFont* font) {
   if (!PANGO_IS_FC_FONT(font)) return nullptr;
   FcPattern* resolved = pango_fc_font_get_pattern(PANGO_FC_FONT(font));
   if (!resolved) return nullptr;
-  FcPattern* pattern = FcPatternDuplicate(resolved);
+  std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> pattern(FcPatternDuplicate(resolved), &FcPatternDestroy);
   if (!pattern) return nullptr;
-  FcPatternDel(pattern, FC_RGBA);
-  FcPatternAddInteger(pattern, FC_RGBA, FC_RGBA_NONE);
-  cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(pattern);
-  FcPatternDestroy(pattern);
-  if (cairo_font_face_status(face) != CAIRO_STATUS_SUCCESS) {
-    cairo_font_face_destroy(face);
-    return nullptr;
-  }
+  FcPatternDel(pattern.get(), FC_RGBA);
+  FcPatternAddInteger(pattern.get(), FC_RGBA, FC_RGBA_NONE);
+  platform::CairoFontFacePtr face(cairo_ft_font_face_create_for_pattern(pattern.get()));
+  if (cairo_font_face_status(face.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
   return face;
 }
 
@@ -52,14 +51,14 @@ const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double s
 }
 
 const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, double scale, double widthFactor) {
-  PangoFontDescription* description = pango_font_describe_with_absolute_size(font);
-  double size = double(pango_font_description_get_size(description)) / PANGO_SCALE;
+  platform::PangoFontDescriptionPtr description(pango_font_describe_with_absolute_size(font));
+  double size = double(pango_font_description_get_size(description.get())) / PANGO_SCALE;
   // A stretched font draws other bitmaps than the plain one of its size: a name of its own keeps
   // their glyphs apart.
-  std::string name = fontName(description);
+  std::string name = fontName(description.get());
   if (widthFactor != 1) name += " stretched " + std::to_string(widthFactor);
   GlyphKey key{name, scale * size, 0};
-  pango_font_description_free(description);
+  description.reset();
   if (auto it = scaledFontCache.find(key); it != scaledFontCache.end()) return it->second.get();
 
   cairo_scaled_font_t* base = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
@@ -68,18 +67,18 @@ const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, doubl
   cairo_scaled_font_get_font_matrix(base, &fontMatrix);
   cairo_scaled_font_get_ctm(base, &ctm);
   cairo_matrix_scale(&fontMatrix, scale * widthFactor, scale);
-  cairo_font_options_t* options = cairo_font_options_create();
-  cairo_scaled_font_get_font_options(base, options);
+  platform::CairoFontOptionsPtr options(cairo_font_options_create());
+  cairo_scaled_font_get_font_options(base, options.get());
   // Glyphs land on whole-pixel positions of the grid; hinted metrics would move them.
-  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
   auto scaled = std::make_unique<ScaledFont>();
   scaled->name = key.fontName;
   scaled->size = key.size;
-  cairo_font_face_t* face = coverageFace(font);
-  scaled->font.reset(
-      cairo_scaled_font_create(face ? face : cairo_scaled_font_get_font_face(base), &fontMatrix, &ctm, options));
-  if (face) cairo_font_face_destroy(face);
-  cairo_font_options_destroy(options);
+  platform::CairoFontFacePtr face = coverageFace(font);
+  scaled->font.reset(cairo_scaled_font_create(face ? face.get() : cairo_scaled_font_get_font_face(base), &fontMatrix,
+                                              &ctm, options.get()));
+  face.reset();
+  options.reset();
   if (cairo_scaled_font_status(scaled->font.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
   return scaledFontCache.emplace(key, std::move(scaled)).first->second.get();
 }
@@ -172,16 +171,16 @@ std::optional<CustomGlyphEntry> MetalTerminalRenderer::customGlyphEntry(uint32_t
   if (cellWidthPx < 1 || cellHeightPx < 1 || !(scale > 0) || magnifyX < 1 || magnifyY < 1) return std::nullopt;
 
   std::vector<uint8_t> pixels(size_t(cellWidthPx) * cellHeightPx * 4, 0);
-  cairo_surface_t* surface = cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_ARGB32, cellWidthPx,
-                                                                 cellHeightPx, cellWidthPx * 4);
-  cairo_t* cr = cairo_create(surface);
-  cairo_scale(cr, scale, scale);
-  cairo_set_source_rgba(cr, 1, 1, 1, 1);
-  bool drawn =
-      drawCustomGlyph(cr, codePoint, scale, cellWidthPx / scale, cellHeightPx / scale, baseThicknessPx, antiAlias);
-  cairo_destroy(cr);
-  cairo_surface_flush(surface);
-  cairo_surface_destroy(surface);
+  platform::CairoSurfacePtr surface(cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_ARGB32, cellWidthPx,
+                                                                        cellHeightPx, cellWidthPx * 4));
+  platform::CairoPtr cr(cairo_create(surface.get()));
+  cairo_scale(cr.get(), scale, scale);
+  cairo_set_source_rgba(cr.get(), 1, 1, 1, 1);
+  bool drawn = drawCustomGlyph(cr.get(), codePoint, scale, cellWidthPx / scale, cellHeightPx / scale, baseThicknessPx,
+                               antiAlias);
+  cr.reset();
+  cairo_surface_flush(surface.get());
+  surface.reset();
   if (!drawn) return std::nullopt;
   const int width = cellWidthPx * magnifyX, height = cellHeightPx * magnifyY;
   if (magnifyX > 1 || magnifyY > 1) {

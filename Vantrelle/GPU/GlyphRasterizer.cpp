@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/CairoPtr.h"
+
 namespace vantrelle {
 
 cairo_antialias_t CoreTextGlyphRasterizer::antialiasFor(cairo_antialias_t fontAntialias) const {
@@ -42,28 +44,25 @@ std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_
   bitmap.bearingY = originY;
   bitmap.pixels.assign(size_t(width) * height * 4, 0);
   // Cairo's ARGB32 is premultiplied and native-endian: B, G, R, A in memory on little-endian.
-  cairo_surface_t* surface =
-      cairo_image_surface_create_for_data(bitmap.pixels.data(), CAIRO_FORMAT_ARGB32, width, height, width * 4);
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return std::nullopt;
-  }
-  cairo_t* cr = cairo_create(surface);
-  cairo_font_options_t* options = cairo_font_options_create();
-  cairo_scaled_font_get_font_options(font, options);
-  cairo_font_options_set_antialias(options, antialiasFor(cairo_font_options_get_antialias(options)));
-  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  platform::CairoSurfacePtr surface(
+      cairo_image_surface_create_for_data(bitmap.pixels.data(), CAIRO_FORMAT_ARGB32, width, height, width * 4));
+  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+  platform::CairoPtr cr(cairo_create(surface.get()));
+  platform::CairoFontOptionsPtr options(cairo_font_options_create());
+  cairo_scaled_font_get_font_options(font, options.get());
+  cairo_font_options_set_antialias(options.get(), antialiasFor(cairo_font_options_get_antialias(options.get())));
+  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
   // Setting the scaled font replaces the context's font options, so the options come after it.
-  cairo_set_scaled_font(cr, font);
-  cairo_set_font_options(cr, options);
-  cairo_set_source_rgba(cr, 1, 1, 1, 1);
+  cairo_set_scaled_font(cr.get(), font);
+  cairo_set_font_options(cr.get(), options.get());
+  cairo_set_source_rgba(cr.get(), 1, 1, 1, 1);
   // The glyph origin sits originX left of and originY below the bitmap's lower-left corner.
   cairo_glyph_t placed{glyph, double(-originX), double(height + originY)};
-  cairo_show_glyphs(cr, &placed, 1);
-  cairo_font_options_destroy(options);
-  cairo_destroy(cr);
-  cairo_surface_flush(surface);
-  cairo_surface_destroy(surface);
+  cairo_show_glyphs(cr.get(), &placed, 1);
+  options.reset();
+  cr.reset();
+  cairo_surface_flush(surface.get());
+  surface.reset();
 
   // White ink on a clear ground keeps B, G and R equal; a glyph with colours of its own does not.
   for (size_t i = 0; i + 3 < bitmap.pixels.size(); i += 4) {

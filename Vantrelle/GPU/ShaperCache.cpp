@@ -2,22 +2,21 @@
 
 #include <functional>
 
+#include "platform/GLibPtr.h"
+
 namespace vantrelle {
 
 FontRef retainFont(PangoFont* font) {
   if (!font) return nullptr;
   g_object_ref(font);
-  return FontRef(font, [](PangoFont* f) { g_object_unref(f); });
+  return FontRef(font, platform::GObjectUnref());
 }
 
 std::string fontName(const PangoFontDescription* description) {
-  PangoFontDescription* copy = pango_font_description_copy(description);
-  pango_font_description_unset_fields(copy, PANGO_FONT_MASK_SIZE);
-  char* text = pango_font_description_to_string(copy);
-  std::string name = text ? text : "";
-  g_free(text);
-  pango_font_description_free(copy);
-  return name;
+  platform::PangoFontDescriptionPtr copy(pango_font_description_copy(description));
+  pango_font_description_unset_fields(copy.get(), PANGO_FONT_MASK_SIZE);
+  platform::GCharPtr text(pango_font_description_to_string(copy.get()));
+  return text ? text.get() : "";
 }
 
 size_t ShaperKeyHash::operator()(const ShaperKeyView& k) const {
@@ -33,20 +32,13 @@ constexpr size_t maxNamedFonts = 32;
 
 }  // namespace
 
-ShaperCache::~ShaperCache() {
-  for (auto& named : names) pango_font_description_free(named.description);
-}
-
 const ShaperCache::NamedFont& ShaperCache::named(const PangoFontDescription* font) {
   for (const auto& entry : names) {
-    if (pango_font_description_equal(entry.description, font)) return entry;
+    if (pango_font_description_equal(entry.description.get(), font)) return entry;
   }
-  if (names.size() >= maxNamedFonts) {
-    pango_font_description_free(names.front().description);
-    names.erase(names.begin());
-  }
-  return names.emplace_back(NamedFont{pango_font_description_copy(font), fontName(font),
-                                      double(pango_font_description_get_size(font)) / PANGO_SCALE});
+  if (names.size() >= maxNamedFonts) names.erase(names.begin());
+  return names.emplace_back(NamedFont{platform::PangoFontDescriptionPtr(pango_font_description_copy(font)),
+                                      fontName(font), double(pango_font_description_get_size(font)) / PANGO_SCALE});
 }
 
 std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, PangoContext* context,
@@ -58,13 +50,14 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
   ShaperKey key{face.name, face.size, text};
 
   auto run = std::make_shared<ShaperRun>();
-  PangoAttrList* attrs = pango_attr_list_new();
-  pango_attr_list_insert(attrs, pango_attr_font_desc_new(font));
+  platform::PangoAttrListPtr attrs(pango_attr_list_new());
+  pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(font));
   // Itemising picks a fallback font per item, so one text may come back in several fonts.
-  GList* items = pango_itemize(context, text.c_str(), 0, int(text.size()), attrs, nullptr);
-  PangoGlyphString* glyphs = pango_glyph_string_new();
+  platform::PangoItemListPtr items(pango_itemize(context, text.c_str(), 0, int(text.size()), attrs.get(), nullptr));
+  platform::PangoGlyphStringPtr shaped(pango_glyph_string_new());
+  PangoGlyphString* glyphs = shaped.get();
   double penX = 0;
-  for (GList* l = items; l; l = l->next) {
+  for (GList* l = items.get(); l; l = l->next) {
     auto* item = static_cast<PangoItem*>(l->data);
     pango_shape_full(text.c_str() + item->offset, item->length, text.c_str(), int(text.size()), &item->analysis,
                      glyphs);
@@ -80,15 +73,11 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
       glyphRun.positions.push_back({x, -double(info.geometry.y_offset) / PANGO_SCALE});
       glyphRun.clusters.push_back(uint32_t(item->offset + glyphs->log_clusters[i]));
     }
-    pango_item_free(item);
     if (glyphRun.glyphs.empty() || !glyphRun.font) continue;
     run->positions.insert(run->positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
     run->glyphCount += int(glyphRun.glyphs.size());
     run->glyphRuns.push_back(std::move(glyphRun));
   }
-  g_list_free(items);
-  pango_glyph_string_free(glyphs);
-  pango_attr_list_unref(attrs);
   insert(key, run);
   return run;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Vantrelle/Render/AttributedRuns.h"
+#include "platform/PangoPtr.h"
 
 namespace vantrelle {
 
@@ -86,7 +87,6 @@ struct ShapedSegment {
 class ShaperCache {
  public:
   explicit ShaperCache(size_t maxEntries = 2048) : maxEntries(maxEntries) {}
-  ~ShaperCache();
   ShaperCache(const ShaperCache&) = delete;
   ShaperCache& operator=(const ShaperCache&) = delete;
   std::shared_ptr<const ShaperRun> shape(const std::string& text, PangoContext* context,
@@ -104,7 +104,7 @@ class ShaperCache {
   // from the cache, and a frame looks up every run of every changed row; the view uses a handful
   // of faces, so their names are kept.
   struct NamedFont {
-    PangoFontDescription* description;
+    platform::PangoFontDescriptionPtr description;
     std::string name;
     double size;
   };

@@ -1,10 +1,9 @@
 // The order of a row's image slices, and the PNG and RGBA decoders.
 #include "Vantrelle/Render/InlineImage.h"
 
-#include <png.h>
-
 #include <algorithm>
-#include <cstring>
+
+#include "Vantrelle/Graphics/PngReader.h"
 
 namespace vantrelle {
 
@@ -137,21 +136,15 @@ Cairo::RefPtr<Cairo::ImageSurface> imageFromRGBA(std::span<const uint8_t> bytes,
 }
 
 Cairo::RefPtr<Cairo::ImageSurface> imageFromPNG(std::span<const uint8_t> data) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return {};
+  PngReader reader;
+  if (!reader.begin(data)) return {};
+  png_image& image = reader.image;
   if (image.width > unsigned(kMaximumImageSide) || image.height > unsigned(kMaximumImageSide) || image.width == 0 ||
-      image.height == 0 || double(image.width) * image.height > kMaximumImagePixels) {
-    png_image_free(&image);
+      image.height == 0 || double(image.width) * image.height > kMaximumImagePixels)
     return {};
-  }
   image.format = PNG_FORMAT_RGBA;
   std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-    png_image_free(&image);
-    return {};
-  }
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
   return imageFromRGBA(pixels, int(image.width), int(image.height));
 }
 

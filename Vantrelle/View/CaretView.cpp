@@ -13,6 +13,8 @@
 #include "Vantrelle/View/PixelNodes.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "Vantrelle/View/WindowRenderer.h"
+#include "platform/CairoPtr.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -181,9 +183,9 @@ void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   GtkSnapshot* target = snapshot->gobj();
   gtk_snapshot_push_opacity(target, currentOpacity);
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
-  cairo_t* context = gtk_snapshot_append_cairo(target, &bounds);
-  drawCursor(context, w, h, hasFocus);
-  cairo_destroy(context);
+  platform::CairoPtr context(gtk_snapshot_append_cairo(target, &bounds));
+  drawCursor(context.get(), w, h, hasFocus);
+  context.reset();
   gtk_snapshot_pop(target);
 }
 
@@ -262,7 +264,8 @@ void CaretView::drawPowerline(cairo_t* context, double width, double height, con
 
 void CaretView::drawCharacter(cairo_t* context, double width, double height, const ViewColor& color) {
   if (text.empty() || text == " ") return;
-  PangoLayout* layout = pango_cairo_create_layout(context);
+  platform::GObjectPtr<PangoLayout> laidOut(pango_cairo_create_layout(context));
+  PangoLayout* layout = laidOut.get();
   pango_layout_set_font_description(layout, terminal->fontSet.face(face).gobj());
   pango_layout_set_text(layout, text.c_str(), int(text.size()));
   PangoRectangle ink, logical;
@@ -284,7 +287,6 @@ void CaretView::drawCharacter(cairo_t* context, double width, double height, con
   cairo_move_to(context, 0, -baseline);
   pango_cairo_show_layout(context, layout);
   cairo_restore(context);
-  g_object_unref(layout);
   (void)width;
 }
 

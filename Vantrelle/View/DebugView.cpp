@@ -8,20 +8,21 @@
 #include <set>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/CairoPtr.h"
 #include "platform/GLibPtr.h"
+#include "platform/PangoPtr.h"
 
 namespace vantrelle {
 
 namespace {
 
 std::string chooseFont() {
-  PangoFontFamily** families = nullptr;
+  std::unique_ptr<PangoFontFamily*[], platform::GFree> families;
   int count = 0;
-  pango_font_map_list_families(pango_cairo_font_map_get_default(), &families, &count);
+  pango_font_map_list_families(pango_cairo_font_map_get_default(), platform::out(families), &count);
   bool found = false;
   for (int i = 0; i < count && !found; i++)
     found = std::string(pango_font_family_get_name(families[i])) == "Lucida Sans Typewriter";
-  g_free(families);
   return found ? "Lucida Sans Typewriter 8" : "Courier 8";
 }
 
@@ -32,13 +33,12 @@ TerminalDebugView::TerminalDebugView(TerminalView& view)
   // The optical height of a "W" line sets the listing's line pitch.
   platform::GObjectPtr<PangoContext> context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
   platform::GObjectPtr<PangoLayout> layout(pango_layout_new(context.get()));
-  PangoFontDescription* description = pango_font_description_from_string(font.c_str());
-  pango_layout_set_font_description(layout.get(), description);
+  platform::PangoFontDescriptionPtr description(pango_font_description_from_string(font.c_str()));
+  pango_layout_set_font_description(layout.get(), description.get());
   pango_layout_set_text(layout.get(), "W", 1);
   PangoRectangle ink, logical;
   pango_layout_get_pixel_extents(layout.get(), &ink, &logical);
   height = std::max(ink.height, 1);
-  pango_font_description_free(description);
   view.debug = this;
   dbg.set_parent(*this);
 }
@@ -106,15 +106,17 @@ void TerminalDebugView::size_allocate_vfunc(int width, int height, int) {
 void TerminalDebugView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   double w = get_width(), h = get_height();
   graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
-  cairo_t* cr = gtk_snapshot_append_cairo(snapshot->gobj(), &bounds);
+  platform::CairoPtr context(gtk_snapshot_append_cairo(snapshot->gobj(), &bounds));
+  cairo_t* cr = context.get();
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
   if (terminalView) {
     Buffer& buffer = *terminalView->getTerminal().buffer;
     int cols = terminalView->getTerminal().cols;
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* description = pango_font_description_from_string(font.c_str());
-    pango_layout_set_font_description(layout, description);
+    platform::GObjectPtr<PangoLayout> laidOut(pango_cairo_create_layout(cr));
+    PangoLayout* layout = laidOut.get();
+    platform::PangoFontDescriptionPtr description(pango_font_description_from_string(font.c_str()));
+    pango_layout_set_font_description(layout, description.get());
     // Slots run down from the top, the first one line below the edge; only those that land
     // inside the view are laid out.
     int slots = buffer.lines().maxLength();
@@ -128,10 +130,8 @@ void TerminalDebugView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapsh
       cairo_move_to(cr, 0, baseline - pango_units_to_double(pango_layout_get_baseline(layout)));
       pango_cairo_show_layout(cr, layout);
     }
-    pango_font_description_free(description);
-    g_object_unref(layout);
   }
-  cairo_destroy(cr);
+  context.reset();
   Gtk::Widget::snapshot_vfunc(snapshot);
 }
 

@@ -5,6 +5,8 @@
 #include <functional>
 #include <utility>
 
+#include "platform/GLibPtr.h"
+
 namespace vantrelle {
 
 // Records the time of every frame a frame clock runs, as GTK counts the frames that follow: the
@@ -20,12 +22,12 @@ class FrameClockWatch {
   // Starts watching `clock` unless it is the one watched; the last frame is unknown until it paints
   // one. `painted` runs after each frame, once its time is recorded.
   void watch(GdkFrameClock* clock, std::function<void()> painted) {
-    if (clock == watched) return;
+    if (clock == watched.get()) return;
     stop();
     onPainted = std::move(painted);
     if (!clock) return;
-    watched = GDK_FRAME_CLOCK(g_object_ref(clock));
-    handler = g_signal_connect(watched, "after-paint", G_CALLBACK(&FrameClockWatch::painted), this);
+    watched.reset(GDK_FRAME_CLOCK(g_object_ref(clock)));
+    handler = g_signal_connect(watched.get(), "after-paint", G_CALLBACK(&FrameClockWatch::painted), this);
   }
   // The time of the watched clock's last frame (monotonic nanoseconds, 0 = none seen yet).
   uint64_t lastFrameNs() const { return lastFrame; }
@@ -39,13 +41,12 @@ class FrameClockWatch {
   void stop() {
     if (!watched) return;
     // A clock whose window was destroyed has dropped its handlers already.
-    if (g_signal_handler_is_connected(watched, handler)) g_signal_handler_disconnect(watched, handler);
-    g_object_unref(watched);
-    watched = nullptr;
+    if (g_signal_handler_is_connected(watched.get(), handler)) g_signal_handler_disconnect(watched.get(), handler);
+    watched.reset();
     handler = 0;
     lastFrame = 0;
   }
-  GdkFrameClock* watched = nullptr;
+  platform::GObjectPtr<GdkFrameClock> watched;
   gulong handler = 0;
   uint64_t lastFrame = 0;
   std::function<void()> onPainted;

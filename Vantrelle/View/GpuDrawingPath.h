@@ -9,6 +9,7 @@
 
 #include "Vantrelle/GPU/FrameSnapshot.h"
 #include "Vantrelle/View/DrawingPath.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -39,17 +40,17 @@ class GpuDrawingPath : public TerminalDrawingPath {
   MetalTerminalRenderer& renderer_() { return *renderer; }
   // Where the shaders came from, so that a rebuilt path finds the same ones.
   const std::optional<std::string>& shaderDirectory() const { return shaders; }
-  GdkDisplay* display() const { return gdk_gl_context_get_display(context); }
+  GdkDisplay* display() const { return gdk_gl_context_get_display(context.get()); }
 
  private:
-  GpuDrawingPath(TerminalView& view, GdkGLContext* context, std::optional<std::string> shaders);
+  GpuDrawingPath(TerminalView& view, platform::GObjectPtr<GdkGLContext> context, std::optional<std::string> shaders);
   void rootChanged();
   // Draws a frame into `pixels`; false when there is none to draw.
   bool renderInPlace();
   bool renderFrame();
   void fallBackToCairo(const std::string& reason);
   TerminalView& view;
-  GdkGLContext* context;
+  platform::GObjectPtr<GdkGLContext> context;
   std::unique_ptr<MetalTerminalRenderer> renderer;
   unsigned framebuffer = 0;
   unsigned colorBuffer = 0;

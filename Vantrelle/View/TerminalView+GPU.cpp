@@ -16,6 +16,7 @@
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/PixelNodes.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/GLibPtr.h"
 #include "platform/Log.h"
 
 namespace vantrelle {
@@ -28,31 +29,30 @@ const platform::Logger& viewLog() {
 }
 
 // The display's own reason, which the error the caller gets cannot carry.
-void logNoContext(GError* error) {
+void logNoContext(const platform::GErrorPtr& error) {
   viewLog().error("Vantrelle: no OpenGL 3.3 context for the GPU renderer: %{public}s",
                   error && error->message ? error->message : "unknown reason");
-  if (error) g_error_free(error);
 }
 
 }  // namespace
 
 std::unique_ptr<GpuDrawingPath> GpuDrawingPath::make(TerminalView& view, std::optional<std::string> shaderDirectory) {
-  GError* error = nullptr;
-  GdkGLContext* context = gdk_display_create_gl_context(view.get_display()->gobj(), &error);
+  platform::GErrorPtr error;
+  platform::GObjectPtr<GdkGLContext> context(
+      gdk_display_create_gl_context(view.get_display()->gobj(), platform::out(error)));
   if (!context) {
     logNoContext(error);
     throw MetalError::deviceUnavailable();
   }
-  gdk_gl_context_set_allowed_apis(context, GDK_GL_API_GL);
-  gdk_gl_context_set_required_version(context, 3, 3);
-  gdk_gl_context_set_forward_compatible(context, TRUE);
-  if (!gdk_gl_context_realize(context, &error)) {
+  gdk_gl_context_set_allowed_apis(context.get(), GDK_GL_API_GL);
+  gdk_gl_context_set_required_version(context.get(), 3, 3);
+  gdk_gl_context_set_forward_compatible(context.get(), TRUE);
+  if (!gdk_gl_context_realize(context.get(), platform::out(error))) {
     logNoContext(error);
-    g_object_unref(context);
     throw MetalError::deviceUnavailable();
   }
-  gdk_gl_context_make_current(context);
-  auto path = std::unique_ptr<GpuDrawingPath>(new GpuDrawingPath(view, context, shaderDirectory));
+  gdk_gl_context_make_current(context.get());
+  auto path = std::unique_ptr<GpuDrawingPath>(new GpuDrawingPath(view, std::move(context), shaderDirectory));
   // A failed renderer leaves nothing behind: the path (and its context) go with the exception.
   TerminalView* target = &view;
   path->renderer = std::make_unique<MetalTerminalRenderer>([target] { target->queueMetalDisplay(); },
@@ -60,8 +60,9 @@ std::unique_ptr<GpuDrawingPath> GpuDrawingPath::make(TerminalView& view, std::op
   return path;
 }
 
-GpuDrawingPath::GpuDrawingPath(TerminalView& view, GdkGLContext* context, std::optional<std::string> shaders)
-    : view(view), context(context), shaders(std::move(shaders)) {
+GpuDrawingPath::GpuDrawingPath(TerminalView& view, platform::GObjectPtr<GdkGLContext> context,
+                               std::optional<std::string> shaders)
+    : view(view), context(std::move(context)), shaders(std::move(shaders)) {
   rootConnection = view.property_root().signal_changed().connect([this] { rootChanged(); });
 }
 
@@ -80,12 +81,11 @@ void GpuDrawingPath::rootChanged() {
 GpuDrawingPath::~GpuDrawingPath() {
   *alive = false;
   rootConnection.disconnect();
-  gdk_gl_context_make_current(context);
+  gdk_gl_context_make_current(context.get());
   renderer.reset();
   if (framebuffer) glDeleteFramebuffers(1, &framebuffer);
   if (colorBuffer) glDeleteRenderbuffers(1, &colorBuffer);
   gdk_gl_context_clear_current();
-  g_object_unref(context);
 }
 
 void GpuDrawingPath::invalidate(const ViewRect&) { view.queue_draw(); }
@@ -115,13 +115,12 @@ std::optional<GpuDrawingPath::Frame> GpuDrawingPath::render() {
 
 bool GpuDrawingPath::renderInPlace() {
   // GTK's own renderer may have its context current; it gets it back afterwards.
-  GdkGLContext* previous = gdk_gl_context_get_current();
-  if (previous) g_object_ref(previous);
+  GdkGLContext* current = gdk_gl_context_get_current();
+  platform::GObjectPtr<GdkGLContext> previous(current ? GDK_GL_CONTEXT(g_object_ref(current)) : nullptr);
   failure.reset();
   bool drawn = renderFrame();
   if (previous) {
-    gdk_gl_context_make_current(previous);
-    g_object_unref(previous);
+    gdk_gl_context_make_current(previous.get());
   } else {
     gdk_gl_context_clear_current();
   }
@@ -188,7 +187,7 @@ bool GpuDrawingPath::renderFrame() {
   ViewSize size = snapshot.bounds;
   int width = int(std::ceil(size.width * scale)), height = int(std::ceil(size.height * scale));
   if (width <= 0 || height <= 0) return false;
-  gdk_gl_context_make_current(context);
+  gdk_gl_context_make_current(context.get());
   ProfileInterval drawable("Metal.CurrentDrawable");
   if (width != framebufferWidth || height != framebufferHeight) {
     if (!framebuffer) glGenFramebuffers(1, &framebuffer);

@@ -9,6 +9,7 @@
 
 #include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/View/TerminalView+Images.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -51,7 +52,8 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromPNG(std::span<const ui
 Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const uint8_t> data) {
   static constexpr uint8_t pngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin())) return imageFromPNG(data);
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  platform::GObjectPtr<GdkPixbufLoader> held(gdk_pixbuf_loader_new());
+  GdkPixbufLoader* loader = held.get();
   // The size is known before any pixel is decoded: an oversized image is shrunk to a single
   // pixel for the loader and then refused.
   bool tooLarge = false;
@@ -68,20 +70,18 @@ Cairo::RefPtr<Cairo::ImageSurface> TerminalView::imageFromData(std::span<const u
   Cairo::RefPtr<Cairo::ImageSurface> result;
   GdkPixbuf* pixbuf = ok && !tooLarge ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
   if (pixbuf) {
-    GdkPixbuf* rgba = gdk_pixbuf_add_alpha(pixbuf, false, 0, 0, 0);
+    platform::GObjectPtr<GdkPixbuf> rgba(gdk_pixbuf_add_alpha(pixbuf, false, 0, 0, 0));
     if (rgba) {
-      int width = gdk_pixbuf_get_width(rgba), height = gdk_pixbuf_get_height(rgba);
-      int stride = gdk_pixbuf_get_rowstride(rgba);
-      const uint8_t* pixels = gdk_pixbuf_read_pixels(rgba);
+      int width = gdk_pixbuf_get_width(rgba.get()), height = gdk_pixbuf_get_height(rgba.get());
+      int stride = gdk_pixbuf_get_rowstride(rgba.get());
+      const uint8_t* pixels = gdk_pixbuf_read_pixels(rgba.get());
       std::vector<uint8_t> packed(size_t(width) * height * 4);
       for (int y = 0; y < height; y++) {
         std::copy_n(pixels + size_t(y) * stride, size_t(width) * 4, packed.data() + size_t(y) * width * 4);
       }
       result = imageFromRGBA(packed, width, height);
-      g_object_unref(rgba);
     }
   }
-  g_object_unref(loader);
   return result;
 }
 

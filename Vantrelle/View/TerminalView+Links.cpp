@@ -9,6 +9,7 @@
 #include <set>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -46,12 +47,11 @@ std::string hexOf(const ViewColor& c) {
 std::string tryUrlFont() {
   static const std::string face = [] {
     PangoFontMap* map = pango_cairo_font_map_get_default();
-    PangoFontFamily** families = nullptr;
+    std::unique_ptr<PangoFontFamily*[], platform::GFree> families;
     int count = 0;
-    pango_font_map_list_families(map, &families, &count);
+    pango_font_map_list_families(map, platform::out(families), &count);
     std::set<std::string> names;
     for (int i = 0; i < count; i++) names.insert(pango_font_family_get_name(families[i]));
-    g_free(families);
     for (const char* name : {"Optima", "Helvetica", "Helvetica Neue"}) {
       if (names.count(name)) return std::string(name) + " 12";
     }

@@ -10,6 +10,7 @@
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -72,11 +73,10 @@ void TerminalView::setupTextInput() {
                    }),
                    this);
   g_signal_connect(im, "preedit-changed", G_CALLBACK(+[](GtkIMContext* context, gpointer self) {
-                     char* text = nullptr;
+                     platform::GCharPtr text;
                      int cursor = 0;
-                     gtk_im_context_get_preedit_string(context, &text, nullptr, &cursor);
-                     static_cast<TerminalView*>(self)->setMarkedText(text ? text : "", cursor);
-                     g_free(text);
+                     gtk_im_context_get_preedit_string(context, platform::out(text), nullptr, &cursor);
+                     static_cast<TerminalView*>(self)->setMarkedText(text ? text.get() : "", cursor);
                    }),
                    this);
   g_signal_connect(im, "preedit-end",

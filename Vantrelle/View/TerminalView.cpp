@@ -10,6 +10,7 @@
 
 #include "Vantrelle/View/DebugView.h"
 #include "platform/Dispatch.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 
@@ -35,17 +36,15 @@ TerminalView::TerminalView(std::optional<Pango::FontDescription> font)
 void TerminalView::removeEventControllers() {
   GtkWidget* widget = GTK_WIDGET(gobj());
   if (!widget) return;
-  GListModel* controllers = gtk_widget_observe_controllers(widget);
-  std::vector<GtkEventController*> attached;
-  for (guint i = 0, count = g_list_model_get_n_items(controllers); i < count; ++i) {
-    auto* controller = static_cast<GtkEventController*>(g_list_model_get_item(controllers, i));
-    if (controller) attached.push_back(controller);
+  std::vector<platform::GObjectPtr<GtkEventController>> attached;
+  {
+    platform::GObjectPtr<GListModel> controllers(gtk_widget_observe_controllers(widget));
+    for (guint i = 0, count = g_list_model_get_n_items(controllers.get()); i < count; ++i) {
+      auto* controller = static_cast<GtkEventController*>(g_list_model_get_item(controllers.get(), i));
+      if (controller) attached.emplace_back(controller);
+    }
   }
-  g_object_unref(controllers);
-  for (GtkEventController* controller : attached) {
-    gtk_widget_remove_controller(widget, controller);
-    g_object_unref(controller);
-  }
+  for (const auto& controller : attached) gtk_widget_remove_controller(widget, controller.get());
 }
 
 TerminalView::~TerminalView() {
