@@ -1,7 +1,5 @@
-// Moving the view over the scrollback, keeping the scrollbar in step, and the two directions of
-// bytes: the program's output fed in, the user's input sent out.
+// Moving the view over the scrollback and keeping the scrollbar in step.
 #include <gtkmm/adjustment.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,13 +11,10 @@
 namespace vantrelle {
 
 namespace {
-uint64_t uptimeNanoseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * 1'000'000'000ull + uint64_t(now.tv_nsec);
-}
+
 const uint8_t kPageUp[] = {0x1b, '[', '5', '~'};
 const uint8_t kPageDown[] = {0x1b, '[', '6', '~'};
+
 }  // namespace
 
 int TerminalView::maxScroll() const {
@@ -123,73 +118,6 @@ void TerminalView::changeScrollback(std::optional<int> scrollback) {
   updateScroller();
   if (terminalDelegate) terminalDelegate->scrolled(*this, scrollPosition());
   queuePendingDisplay();
-}
-
-void TerminalView::feed(std::span<const uint8_t> byteArray) {
-  if (search) search->invalidate();
-  if (allowMouseReporting && selectionActive() && !selecting()) deactivateSelection();
-  const Buffer* fed = terminal->buffer;
-  const int trimmed = fed->totalLinesTrimmed(), base = fed->yBase;
-  {
-    feeding = true;
-    struct Fed {
-      bool& feeding;
-      ~Fed() { feeding = false; }
-    } fedScope{feeding};
-    terminal->feed(byteArray);
-  }
-  if (std::exchange(scrolledWhileFeeding, false)) showScrolledPosition();
-  if (terminal->buffer == fed) {
-    // The screen's first row only moves up when saved lines are erased.
-    keepSelectionOnItsText(fed->yBase < base ? -1 : Buffer::linesTrimmedBetween(trimmed, fed->totalLinesTrimmed()));
-  } else if (selectionActive()) {
-    // Its rows are the other screen's: kept, it would show and copy this one's text there.
-    deactivateSelection();
-  }
-  displayFedOutput();
-}
-
-// Once the scrollback is full, every new line drops the oldest and moves each line's buffer row
-// up by one. The selection moves with its text, or what is copied would be other lines than the
-// ones the user selected; it goes once its text has left the scrollback, or the scrollback was
-// cleared under it.
-// A negative count: lines went in a way the rows cannot follow.
-void TerminalView::keepSelectionOnItsText(int droppedLines) {
-  if (droppedLines == 0) return;
-  auto moved = [droppedLines](Position p) {
-    return p.row < droppedLines ? Position(0, 0) : Position(p.col, p.row - droppedLines);
-  };
-  if (auto& press = mouseState.selectionPressPosition; press && droppedLines > 0) press = moved(*press);
-  if (!selectionActive()) return;
-  Position start = selection->start(), end = selection->end();
-  if (droppedLines < 0 || std::max(start.row, end.row) < droppedLines) {
-    deactivateSelection();
-    return;
-  }
-  if (selection->pivot) selection->pivot = moved(*selection->pivot);
-  if (auto& anchor = selection->wordSelectionAnchor) anchor = {moved(anchor->start), moved(anchor->end)};
-  selection->setSelection(moved(start), moved(end));
-}
-
-void TerminalView::feed(const std::string& text) {
-  feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-}
-
-void TerminalView::send(std::span<const uint8_t> data) {
-  {
-    std::lock_guard<std::mutex> lock(userInputLock);
-    lastUserInputUptimeNs = uptimeNanoseconds();
-    inputAwaitingOutput = true;
-  }
-  if (caretView) caretView->noteUserActivity();
-  // The OpenGL path's cursor starts blinking again from its next frame.
-  queueMetalDisplay();
-  ensureCaretIsVisible();
-  if (terminalDelegate) terminalDelegate->send(*this, data);
-}
-
-void TerminalView::send(const std::string& txt) {
-  send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(txt.data()), txt.size()));
 }
 
 void TerminalView::updateScroller() {

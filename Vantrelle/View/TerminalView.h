@@ -8,7 +8,8 @@
 //   AttributedRuns.cpp          a row cut into runs of equal rendition
 //   TerminalView+Drawing.cpp    painting rows with Pango and Cairo; BoxDrawing.cpp the shapes
 //   TerminalView+Display.cpp    redraw coalescing, dirty rows, the caret's place
-//   TerminalView+Scrolling.cpp  scrollback, scroller, feeding and sending
+//   TerminalView+Scrolling.cpp  scrollback, scroller
+//   TerminalView+Bytes.cpp      the program's output fed in, the user's input sent out
 //   TerminalView+Focus.cpp      focus, window activity, selection operations
 //   TerminalView+Images.cpp     inline images
 //   TerminalView+Keyboard.cpp, +TextInput.cpp, +Mouse.cpp, +Links.cpp, +Find.cpp  user input
@@ -257,7 +258,13 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void rebindMetalRendererToWindow();
   void disableMetalRendererAfterRebindFailure(const MetalError& error);
 
-  // ---- Scrolling, feeding, sending (TerminalView+Scrolling.cpp) ----
+  // ---- Output fed in, input sent out (TerminalView+Bytes.cpp) ----
+  void feed(std::span<const uint8_t> byteArray);
+  void feed(const std::string& text);
+  void send(std::span<const uint8_t> data);
+  void send(const std::string& txt);
+
+  // ---- Scrolling (TerminalView+Scrolling.cpp) ----
   double scrollPosition() const;
   double scrollThumbsize() const;
   bool canScroll() const;
@@ -269,10 +276,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void pageDown();
   void ensureCaretIsVisible();
   void changeScrollback(std::optional<int> scrollback);
-  void feed(std::span<const uint8_t> byteArray);
-  void feed(const std::string& text);
-  void send(std::span<const uint8_t> data);
-  void send(const std::string& txt);
   void updateScroller();
   void setupScroller();
   // `overlay` lays the scrollbar over the text and shows it only while there is scrollback;
