@@ -299,9 +299,4 @@ void Terminal::selectGraphicRenditionFrom(size_t start, std::span<const int> par
   for (int p : unknown) logUnprefixed("Unknown SGR attribute: " + std::to_string(p) + " " + describePars(pars));
 }
 
-void Terminal::cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect) {
-  if (!collect.empty()) return;
-  selectGraphicRendition(pars, currentParsTxt.first(std::min(currentParsTxt.size(), pars.size() - 1)));
-}
-
 }  // namespace vantrelle

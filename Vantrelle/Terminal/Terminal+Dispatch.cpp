@@ -36,6 +36,11 @@ constexpr uint32_t csi(std::string_view sequence) {
   return key;
 }
 
+// The key of a final that takes any prefix and intermediates, or reads them in its handler: a
+// sequence whose prefix and intermediates no case names routes again on this key. No prefix or
+// intermediate byte is 0xFF, so it is the key of no written sequence.
+constexpr uint32_t anyIntermediates(uint8_t final) { return 0xFF00 | final; }
+
 constexpr bool isDesignatorIntermediate(uint8_t c) {
   return c == '(' || c == ')' || c == '*' || c == '+' || c == '-' || c == '.' || c == '/';
 }
@@ -273,12 +278,10 @@ void Terminal::selectGraphicRenditionOtherThanLoneColor(std::span<const int> par
 void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                            std::span<const uint8_t> parsTxt) {
   // SGR comes before nearly every cell of colourful output, and CUP before nearly every run a
-  // full-screen program repaints: spare them the general switch. Both take any intermediates.
+  // full-screen program repaints: they are routed here, before the table. SGR with a prefix or
+  // intermediates is ignored; CUP takes any.
   if (code == 'm') {
-    if (!collect.empty()) return;
-    const auto separators = parsTxt.first(std::min(parsTxt.size(), pars.size() - 1));
-    // The lone colour in line, without the set-up of the full pass.
-    if (!sgr::applyLoneColor(curAttr, pars, separators)) selectGraphicRenditionOtherThanLoneColor(pars, separators);
+    if (collect.empty()) selectGraphicRendition(pars, parsTxt.first(std::min(parsTxt.size(), pars.size() - 1)));
     return;
   }
   forgetCellRun();
@@ -286,62 +289,85 @@ void Terminal::dispatchCsi(uint8_t code, std::span<const int> pars, std::span<co
     cmdCursorPosition(pars);
     return;
   }
-  dispatchCsiSwitch(code, pars, collect, parsTxt);
+  dispatchOtherCsi(code, pars, collect, parsTxt);
 }
 
-void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
-                                 std::span<const uint8_t> parsTxt) {
+// Out of line, so that the parse loop's dispatch of SGR and CUP stays small.
+[[gnu::noinline]] void Terminal::dispatchOtherCsi(uint8_t code, std::span<const int> pars,
+                                                  std::span<const uint8_t> collect, std::span<const uint8_t> parsTxt) {
   currentParsTxt = parsTxt;
+  const bool routed = routeCsi(routingKey(collect, code), pars, collect) ||
+                      (!collect.empty() && routeCsi(anyIntermediates(code), pars, collect));
+  if (!routed) unhandledCsi(code, pars, collect);
+  currentParsTxt = {};
+}
+
+// The one table of control sequences other than SGR and CUP: each case names the sequences it
+// takes, a final that takes any prefix and intermediates also under anyIntermediates. False for
+// a key no case names.
+bool Terminal::routeCsi(uint32_t key, std::span<const int> pars, std::span<const uint8_t> collect) {
   const int p0 = pars[0];
-  switch (routingKey(collect, code)) {
+  switch (key) {
     case csi("@"):  // ICH
+    case anyIntermediates('@'):
       cmdInsertChars(pars);
       break;
     case csi("A"):  // CUU
+    case anyIntermediates('A'):
       cmdCursorUp(pars);
       break;
     case csi("B"):  // CUD
+    case anyIntermediates('B'):
       cmdCursorDown(pars);
       break;
     case csi("C"):  // CUF
+    case anyIntermediates('C'):
       cursorForward(p0);
       break;
     case csi("D"):  // CUB
+    case anyIntermediates('D'):
       cursorBackward(p0);
       break;
     case csi("E"):  // CNL
+    case anyIntermediates('E'):
       cmdCursorDown(pars);
       buffer->x = buffer->marginLeft;
       break;
     case csi("F"):  // CPL
+    case anyIntermediates('F'):
       cmdCursorUp(pars);
       buffer->x = buffer->marginLeft;
       break;
     case csi("G"):  // CHA
+    case anyIntermediates('G'):
       cmdCursorCharAbsolute(pars);
       break;
-    case csi("H"):  // CUP
-      cmdCursorPosition(pars);
-      break;
     case csi("I"):  // CHT
+    case anyIntermediates('I'):
       cmdCursorForwardTab(pars);
       break;
     case csi("J"):  // ED
+    case anyIntermediates('J'):
       cmdEraseInDisplay(pars);
       break;
     case csi("K"):  // EL
+    case anyIntermediates('K'):
       cmdEraseInLine(pars);
       break;
     case csi("L"):  // IL
+    case anyIntermediates('L'):
       cmdInsertLines(pars);
       break;
     case csi("M"):  // DL
+    case anyIntermediates('M'):
       cmdDeleteLines(pars);
       break;
     case csi("P"):  // DCH
+    case anyIntermediates('P'):
       cmdDeleteChars(pars);
       break;
     case csi("S"):  // SU
+    case anyIntermediates('S'):
       cmdScrollUp(pars);
       break;
     case csi("T"):  // SD
@@ -351,33 +377,43 @@ void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::s
       setTitleModes(pars, false);
       break;
     case csi("X"):  // ECH
+    case anyIntermediates('X'):
       cmdEraseChars(pars);
       break;
     case csi("Z"):  // CBT
+    case anyIntermediates('Z'):
       cmdCursorBackwardTab(pars);
       break;
     case csi("`"):  // HPA
+    case anyIntermediates('`'):
       cmdCharPosAbsolute(pars);
       break;
     case csi("a"):  // HPR
+    case anyIntermediates('a'):
       cmdHPositionRelative(pars);
       break;
     case csi("b"):  // REP
+    case anyIntermediates('b'):
       cmdRepeatPrecedingCharacter(pars);
       break;
     case csi("c"):  // DA1, DA2 and DA3 read their prefix themselves
+    case anyIntermediates('c'):
       cmdSendDeviceAttributes(pars, collect);
       break;
     case csi("d"):  // VPA
+    case anyIntermediates('d'):
       cmdLinePosAbsolute(pars);
       break;
     case csi("e"):  // VPR
+    case anyIntermediates('e'):
       cmdVPositionRelative(pars);
       break;
     case csi("f"):  // HVP
+    case anyIntermediates('f'):
       cmdHVPosition(pars);
       break;
     case csi("g"):  // TBC
+    case anyIntermediates('g'):
       cmdTabClear(pars);
       break;
     case csi("h"):  // SM
@@ -392,10 +428,8 @@ void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::s
     case csi("?l"):  // DECRST
       cmdResetPrivateMode(pars);
       break;
-    case csi("m"):  // SGR, with the prefixes it ignores
-      cmdCsiM(pars, collect);
-      break;
     case csi("n"):  // DSR and DECDSR read their prefix themselves
+    case anyIntermediates('n'):
       cmdDeviceStatus(pars, collect);
       break;
     case csi("!p"):  // DECSTR
@@ -434,6 +468,7 @@ void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::s
       setTitleModes(pars, true);
       break;
     case csi("u"):  // the keyboard protocol's requests read their prefix themselves; SCORC
+    case anyIntermediates('u'):
       if (!handleKittyKeyboardProtocol(pars, collect) && collect.empty()) cmdRestoreCursor(collect);
       break;
     case csi("$v"):  // DECCRA
@@ -443,6 +478,7 @@ void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::s
       cmdFillRectangularArea(pars);
       break;
     case csi("y"):  // DECRQCRA
+    case anyIntermediates('y'):
       cmdDECRQCRA(pars, collect);
       break;
     case csi("$z"):  // DECERA
@@ -458,20 +494,18 @@ void Terminal::dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::s
       cmdInsertColumns(pars);
       break;
     case csi("~"):  // DECDC
+    case anyIntermediates('~'):
       cmdDeleteColumns(pars);
       break;
     default:
-      unhandledCsi(code, pars, collect);
-      break;
+      return false;
   }
-  currentParsTxt = {};
+  return true;
 }
 
-// The key a control sequence routes on. These finals take any prefix and intermediates, or read
-// them in their handlers, so they route on the final alone.
+// The key a control sequence routes on: its prefix and intermediates, then its final.
 uint32_t Terminal::routingKey(std::span<const uint8_t> collect, uint8_t code) {
-  static constexpr std::string_view kAnyIntermediates = "@ABCDEFGHIJKLMPSXZ`abcdefgmnuy~";
-  if (collect.empty() || kAnyIntermediates.find(char(code)) != std::string_view::npos) return code;
+  if (collect.empty()) return code;
   // Longer prefixes and intermediates than any sequence has get no key.
   if (collect.size() > 2) return 0;
   uint32_t key = 0;

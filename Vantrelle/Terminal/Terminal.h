@@ -231,7 +231,6 @@ class Terminal : private ParserHandler {
   void changeHistorySize(std::optional<int> scrollback) { changeScrollback(scrollback); }
 
   // ---- Attributes (Terminal+Attributes.cpp) ----
-  void cmdCsiM(std::span<const int> pars, std::span<const uint8_t> collect);
   // SGR without intermediates; `separators[k]` follows parameter k (the quick forms in
   // Terminal+Dispatch.cpp, where the parser's loop can take them in line).
   void selectGraphicRendition(std::span<const int> pars, std::span<const uint8_t> separators);
@@ -406,7 +405,7 @@ class Terminal : private ParserHandler {
   bool bracketedPasteMode = false;
   bool reverseWraparound = false;
   bool cursorBlink = false;
-  bool allow80To132 = true;
+  bool allow80To132 = false;  // the column switch waits for the program to allow it: see setup
   bool userScrolling = false;
   bool lineFeedMode = false;
   bool smoothScroll = false;
@@ -493,8 +492,9 @@ class Terminal : private ParserHandler {
   void dispatchEsc(std::span<const uint8_t> collect, uint8_t code) override;
   void dispatchCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
                    std::span<const uint8_t> parsTxt) final;
-  void dispatchCsiSwitch(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
-                         std::span<const uint8_t> parsTxt);
+  void dispatchOtherCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect,
+                        std::span<const uint8_t> parsTxt);
+  bool routeCsi(uint32_t key, std::span<const int> pars, std::span<const uint8_t> collect);
   static uint32_t routingKey(std::span<const uint8_t> collect, uint8_t code);
   void unhandledCsi(uint8_t code, std::span<const int> pars, std::span<const uint8_t> collect);
   void setTitleModes(std::span<const int> pars, bool on);
