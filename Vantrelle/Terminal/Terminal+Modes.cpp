@@ -151,8 +151,9 @@ const ModeEntry kDecModes[] = {
      .set =
          [](Terminal& t, bool on) {
            t.originMode = on;
-           // The cursor goes to the new origin, inside the region and margins it is now bound to.
-           if (on) t.setCursor(0, 0);
+           // Either way the cursor goes home: set, to the new origin inside the region and
+           // margins it is now bound to; reset, to the screen's first cell.
+           t.setCursor(0, 0);
          }},
     {.number = 7,
      .name = "DECAWM autowrap",

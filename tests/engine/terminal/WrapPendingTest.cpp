@@ -133,6 +133,9 @@ const Case kCases[] = {
     // Origin mode on puts the cursor at the region's top and, with margins, the left margin.
     {"OriginModeOnGoesToTheOrigin", "\x1b[?69h\x1b[3;6s\x1b[2;3r\x1b[?6hX", {"", "  X", "", ""}},
     {"OriginModeOnFromAnywhere", "\x1b[?69h\x1b[3;6s\x1b[3;8H\x1b[?6hX\x1b[6n", {"  X", "", "", ""}, "\x1b[1;2R"},
+    // Origin mode off puts it at the screen's first cell, wherever it stood in the region.
+    {"OriginModeOffGoesHome", "\x1b[2;3r\x1b[?6h\x1b[2;5H\x1b[?6lY\x1b[6n", {"Y", "", "", ""}, "\x1b[1;2R"},
+    {"OriginModeOffWithMargins", "\x1b[?69h\x1b[3;6s\x1b[2;3r\x1b[?6h\x1b[2;2H\x1b[?6lY", {"Y", "", "", ""}},
 
     // An erase that cuts a wide character takes all of it.
     {"EraseInLineFromSecondHalf", "ab" + wide + "cd\x1b[1;4H\x1b[K", {"ab", "", "", ""}},
