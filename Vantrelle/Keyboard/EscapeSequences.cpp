@@ -19,6 +19,8 @@ const Bytes EscapeSequences::moveHomeApp{0x1B, 'O', 'H'};
 const Bytes EscapeSequences::moveHomeNormal{0x1B, '[', 'H'};
 const Bytes EscapeSequences::moveEndApp{0x1B, 'O', 'F'};
 const Bytes EscapeSequences::moveEndNormal{0x1B, '[', 'F'};
+const Bytes EscapeSequences::keypadBeginApp{0x1B, 'O', 'E'};
+const Bytes EscapeSequences::keypadBeginNormal{0x1B, '[', 'E'};
 const Bytes EscapeSequences::cmdTab{0x09};
 const Bytes EscapeSequences::cmdBackTab{0x1B, '[', 'Z'};
 const Bytes EscapeSequences::cmdPageUp{0x1B, '[', '5', '~'};

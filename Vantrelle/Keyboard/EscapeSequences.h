@@ -15,6 +15,8 @@ struct EscapeSequences {
   static const Bytes moveUpApp, moveUpNormal, moveDownApp, moveDownNormal;
   static const Bytes moveLeftApp, moveLeftNormal, moveRightApp, moveRightNormal;
   static const Bytes moveHomeApp, moveHomeNormal, moveEndApp, moveEndNormal;
+  // The keypad's centre key (5 with Num Lock off).
+  static const Bytes keypadBeginApp, keypadBeginNormal;
   static const Bytes cmdTab, cmdBackTab, cmdPageUp, cmdPageDown, cmdInsert;
   static const Bytes emacsBack, emacsForward, controlLeft, controlRight;
   // F1 at index 0.

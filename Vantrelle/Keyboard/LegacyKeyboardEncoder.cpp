@@ -48,7 +48,7 @@ bool isNamedKey(std::optional<FK> key) {
   if (!key) return false;
   FK k = *key;
   return (k >= FK::insert && k <= FK::f35) || k == FK::menu || k == FK::scrollLock || k == FK::printScreen ||
-         k == FK::pause;
+         k == FK::pause || k == FK::keypadBegin;
 }
 
 // Enter, Tab, Backspace and Escape: keys that type a control character rather than text.
@@ -131,6 +131,9 @@ LegacyKeyAction LegacyKeyboardEncoder::encode(const LegacyKeyEvent& pressed) con
   FK key = *event.key;
   if (key >= FK::f1 && key <= FK::f12) return sent(EscapeSequences::cmdF[size_t(key) - size_t(FK::f1)]);
   if (key == FK::delete_) return sent(EscapeSequences::cmdDelKey);
+  if (key == FK::keypadBegin) {
+    return sent(applicationCursor ? EscapeSequences::keypadBeginApp : EscapeSequences::keypadBeginNormal);
+  }
   // A program that asked for application cursor keys reads the page keys too (a pager that
   // keeps to the normal screen); otherwise the host pages.
   if (key == FK::pageUp) return encode(KeyCommand::pageUp);
@@ -205,13 +208,16 @@ std::optional<Bytes> LegacyKeyboardEncoder::modifiedKey(const LegacyKeyEvent& ev
     // takes the user back down the scrollback that Shift+Page Up went up.
     const bool scrolls = pageKey && !applicationCursor && !alternateScreen;
     if (scrolls) return std::nullopt;
-    const bool fixed = (k >= FK::up && k <= FK::pageDown) || k == FK::delete_ || (k >= FK::f1 && k <= FK::f12);
+    const bool fixed =
+        (k >= FK::up && k <= FK::pageDown) || k == FK::delete_ || (k >= FK::f1 && k <= FK::f12) || k == FK::keypadBegin;
     if (raw == 0 && fixed) return std::nullopt;
     // Super with Left or Right moves to the line's ends, as Command does on other desktops.
     if ((k == FK::left || k == FK::right) && raw == Mods::super) return std::nullopt;
     // The keys that the keyboard protocol numbers its own way take the numbers xterm gives them.
     if (k == FK::menu) return csi(29, raw, '~');
     if (k == FK::f3) return csi(1, raw, 'R');
+    // The keypad's centre is a cursor key to xterm: it keeps the cursor keys' form.
+    if (k == FK::keypadBegin) return csi(1, raw, 'E');
     key.key = KittyKey::functional(k);
     return encodeKitty(key);
   }

@@ -149,7 +149,7 @@ TEST(LegacyKeyboardEncoder, KeysWithoutModifiersSendTheirFixedSequences) {
       {"end, application cursor", named(FK::end), sends("\x1bOF"), app},
       {"up with ctrl, application cursor", with(named(FK::up), ctrl), sends("\x1b[1;5A"), app},
       {"keypad 8 types its digit", named(FK::keypad8, "8"), types("8")},
-      {"keypad begin types nothing", named(FK::keypadBegin), nothing},
+      {"a key with neither text nor a sequence sends nothing", named(FK::mediaPlay), nothing},
       {"a control character is no typed text", typing("\x01"), nothing},
       {"malformed text is no typed text", typing("\xc3"), nothing},
   });
@@ -166,6 +166,12 @@ TEST(LegacyKeyboardEncoder, KeypadCursorKeysSendWhatTheMainBlockSends) {
       {"shift+keypad up", with(named(FK::keypadUp), shift), sends("\x1b[1;2A")},
       {"keypad down, application cursor", named(FK::keypadDown), sends("\x1bOB"), appAlternate},
       {"keypad page up, application cursor", named(FK::keypadPageUp), sends("\x1b[5~"), appAlternate},
+      // The keypad's centre (5 with Num Lock off) is a cursor key of its own, with no main-block twin.
+      {"keypad begin", named(FK::keypadBegin), sends("\x1b[E")},
+      {"keypad begin, application cursor", named(FK::keypadBegin), sends("\x1bOE"), app},
+      {"shift+keypad begin", with(named(FK::keypadBegin), shift), sends("\x1b[1;2E")},
+      {"ctrl+keypad begin, application cursor", with(named(FK::keypadBegin), ctrl), sends("\x1b[1;5E"), app},
+      {"alt+keypad begin", with(named(FK::keypadBegin), alt), sends("\x1b[1;3E")},
   });
 }
 
@@ -216,7 +222,7 @@ TEST(LegacyKeyboardEncoder, ControlAndAltChangeTheCharacterAKeyTypes) {
       {"ctrl+2", with(typing("2"), ctrl), sends(std::string_view("\0", 1))},
       {"ctrl+alt+a", with(typing("a"), ctrlAlt), sends("\x1b\x01")},
       {"ctrl+shift+X", with(typing("X"), ctrlShift), sends("\x18")},
-      {"ctrl on a key with no text", with(named(FK::keypadBegin), ctrl), nothing},
+      {"ctrl on a key with no text", with(named(FK::mediaPlay), ctrl), nothing},
       // Alt as Meta sends its ESC on its own, then the characters.
       {"alt+x", with(typing("x"), alt), sends({"\x1b", "x"})},
       {"alt+x, alt not meta", with(typing("x"), alt), types("x"), altIsAlt},
@@ -324,6 +330,7 @@ TEST(LegacyKeyboardEncoder, KeysSendWhatTheTerminfoEntrySays) {
       {"kcub1", FK::left, {}, "\x1bOD"},
       {"khome", FK::home, {}, "\x1bOH"},
       {"kend", FK::end, {}, "\x1bOF"},
+      {"kb2", FK::keypadBegin, {}, "\x1bOE"},
       {"kich1", FK::insert, {}, "\x1b[2~"},
       {"kdch1", FK::delete_, {}, "\x1b[3~"},
       {"kpp", FK::pageUp, {}, "\x1b[5~"},
