@@ -95,6 +95,8 @@ void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, Draw
 void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place,
                                                   double scale, double cellHeight) {
   const CharData& cell = place.cell;
+  // Hidden text (SGR 8) stays hidden under the caret too.
+  if (cell.attribute().style.contains(CharacterStyle::invisible)) return;
   const ClipRect& clip = place.box;
   const float x0 = clip.minX, yB = clip.minY;
   const int span = place.span;

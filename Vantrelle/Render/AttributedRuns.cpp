@@ -256,6 +256,8 @@ struct RowBuilder {
   bool hasSegment = false;
   bool runOpen = false;
   RunAttributes runAttributes;
+  // The run's rendition hides its text (SGR 8): its cells show their background and nothing else.
+  bool concealed = false;
   std::vector<AttributedPiece>* spareRuns = nullptr;
   // Room for this many runs is made in one go: rows that change rendition at every cell have many.
   static constexpr int reservedRuns = 128;
@@ -396,12 +398,18 @@ ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
         if (attrs.underlineColor) attrs.underlineColor = selectedForeground;
         if (attrs.strikethroughColor) attrs.strikethroughColor = selectedForeground;
       }
+      builder.concealed = attribute.style.contains(CharacterStyle::invisible);
+      if (builder.concealed) {
+        // A line would show where the hidden text is, and how long it is.
+        attrs.underlineStyle = attrs.vantrelleUnderlineStyle = attrs.strikethroughStyle = std::nullopt;
+        attrs.underlineColor = attrs.strikethroughColor = std::nullopt;
+      }
     }
     const RunAttributes& attrs = builder.runAttributes;
     // ASCII (and the empty cell, shown as a space) is neither a shape, an image placeholder nor an
-    // emoji: it goes straight into the run's text.
-    if (uint32_t(cell.code) < 0x80) {
-      builder.appendText(cell.code == 0 ? ' ' : char(cell.code));
+    // emoji: it goes straight into the run's text. A hidden cell is a space whatever it holds.
+    if (uint32_t(cell.code) < 0x80 || builder.concealed) {
+      builder.appendText(cell.code == 0 || builder.concealed ? ' ' : char(cell.code));
       previousPlaceholder.reset();
       col += width;
       continue;

@@ -58,9 +58,11 @@ CaretView::CaretView(ViewRect frame, CursorStyle cursorStyle, TerminalView* term
 void CaretView::setText(const CharData& ch) {
   glyphColumnWidth = std::max<int>(ch.width, 1);
   powerlineCodePoint.reset();
-  if (ch.code >= 0xE0B0 && ch.code <= 0xE0B7) powerlineCodePoint = uint32_t(ch.code);
+  // Hidden text (SGR 8) stays hidden under the caret too.
+  const bool concealed = ch.attribute().style.contains(CharacterStyle::invisible);
+  if (!concealed && ch.code >= 0xE0B0 && ch.code <= 0xE0B7) powerlineCodePoint = uint32_t(ch.code);
   std::string character = " ";
-  if (terminal && ch.code != 0) character = terminal->getTerminal().character(ch.code);
+  if (terminal && ch.code != 0 && !concealed) character = terminal->getTerminal().character(ch.code);
   text = UnicodeUtil::textPresentationAdjusted(character);
   face = terminal ? terminal->getAttributedValue(ch.attribute(), caretColor, textColor()).font : FontFace::normal;
   queue_draw();

@@ -234,6 +234,22 @@ TEST_F(GpuRender, CursorFollowsBlinkStyleAndFocus) {
   EXPECT_TRUE(cursor().cursorColorVertices.empty());
 }
 
+TEST_F(GpuRender, ABlockCursorKeepsHiddenTextHidden) {
+  auto& r = renderer();
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  view->setCaretViewTracksFocus(false);
+  auto glyphs = [&](const std::string& text) {
+    view->feed("\x1b[2J\x1b[H" + text + "\x1b[H");
+    DrawData d;
+    r.buildCursorDrawData(gpu().viewSnapshot(), d, 1, view->cellDimension->width, view->cellDimension->height, 0, 0, 0,
+                          0, view->getTerminal().rows - 1);
+    return d.cursorGlyphVerticesGray.size() + d.cursorGlyphVerticesColor.size();
+  };
+  EXPECT_GT(glyphs("W"), 0u);
+  EXPECT_EQ(glyphs("\x1b[8mW\x1b[m"), 0u);
+  EXPECT_EQ(glyphs("\x1b[8m\xee\x82\xb0\x1b[m"), 0u);
+}
+
 // The hollow box of an unfocused view is the caret widget's: a band of 1.5 points inside the
 // cell, at every scale, with no brighter corners where its sides meet.
 TEST_F(GpuRender, UnfocusedCursorLooksAsOnTheCairoPath) {

@@ -84,6 +84,18 @@ TEST_F(RowData, GlyphsUnderlinesAndDoubleWidthRows) {
   EXPECT_FLOAT_EQ(wide.backgroundCells.front().size.y, float(view->cellDimension->height));
 }
 
+// Hidden text (SGR 8) keeps its background and loses its glyphs, shapes and lines.
+TEST_F(RowData, ConcealedCellsDrawOnlyTheirBackground) {
+  view->feed(std::string("\x1b[8;4;9;41mab\xe2\x94\x80\xee\x82\xb0\x1b[m"));
+  auto data = row(0);
+  EXPECT_TRUE(data.glyphCellsGray.empty());
+  EXPECT_TRUE(data.glyphCellsColor.empty());
+  EXPECT_TRUE(data.decorationCells.empty());
+  EXPECT_TRUE(data.powerlineJoinCells.empty());
+  ASSERT_FALSE(data.backgroundCells.empty());
+  EXPECT_EQ(data.backgroundCells.front().color, rgba(ViewColor::make(view->getTerminal().ansiColors[1])));
+}
+
 TEST_F(RowData, DoubleHeightRowsStayInsideTheirBand) {
   view->feed(std::string("\x1b#3TOP"));
   auto data = row(0);

@@ -189,5 +189,44 @@ TEST_F(AttributedRuns, SelectedCellsTakeTheSelectionColours) {
   EXPECT_FALSE(pieces[0].attributes.selectionBackgroundColor);
 }
 
+// Hidden text (SGR 8) shows its background and nothing else: no character, shape, emoji or line.
+TEST_F(AttributedRuns, ConcealedCellsShowOnlyTheirBackground) {
+  struct Case {
+    const char* what;
+    std::string input;
+    std::string text;  // the row's segments' text, right-trimmed: a wide cell is one character
+  };
+  const Case cases[] = {
+      {"ascii", "a\x1b[8mHIDDEN\x1b[m|", "a      |"},
+      {"shapes and powerline", "\x1b[8m\xe2\x94\x80\xe2\x96\x88\xee\x82\xb0\x1b[mx", "   x"},
+      {"an emoji and an accent",
+       "\x1b[8m\xe2\x99\xa5"
+       "e\xcc\x81\x1b[mx",
+       "  x"},
+      {"a wide character", "\x1b[8m\xe4\xb8\xad\x1b[mx", " x"},
+      {"underlined, struck, coloured", "\x1b[8;4;9;31;42mab\x1b[mx", "  x"},
+  };
+  for (const Case& c : cases) {
+    view = std::make_unique<TerminalView>();
+    view->terminalDelegate = &host;
+    view->feed(c.input);
+    auto info = row(0);
+    std::string all;
+    for (const auto& segment : info.segments) {
+      all += text(segment);
+      for (const auto& run : segment.attributedString) {
+        if (run.text.find_first_not_of(' ') != std::string::npos) continue;
+        EXPECT_FALSE(run.attributes.underlineStyle || run.attributes.strikethroughStyle) << c.what;
+      }
+    }
+    EXPECT_EQ(all.substr(0, all.find_last_not_of(' ') + 1), c.text) << c.what;
+    EXPECT_TRUE(info.boxDrawings.empty() && info.blockElements.empty() && info.powerlineGlyphs.empty()) << c.what;
+  }
+  // The background still shows.
+  view->feed("\x1b[8;42mab");
+  const auto& hidden = row(0).segments[0].attributedString[0].attributes;
+  EXPECT_EQ(hidden.background, ViewColor::make(view->getTerminal().ansiColors[2]));
+}
+
 }  // namespace
 }  // namespace vantrelle

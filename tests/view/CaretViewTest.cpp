@@ -72,6 +72,10 @@ TEST_F(CaretViewTest, ABlockDrawsTheCharacterInTheTextColour) {
     for (int x = 0; x < plain.width(); x++) foreground |= plain.pixel(x, y) == 0xff00ff00u;
   }
   EXPECT_TRUE(foreground);
+  // Hidden text (SGR 8) stays hidden under the caret.
+  view->feed("\x1b[8mW\x1b[m\x1b[1G");
+  caret->setText(view->getTerminal().buffer->lines()[0]->operator[](0));
+  EXPECT_EQ(caret->text, " ");
   // A continuation cell still counts as one column.
   CharData spacer(0, 0, Attribute::empty);
   caret->setText(spacer);
