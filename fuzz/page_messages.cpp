@@ -20,8 +20,7 @@ void followWithoutDisplay(const PageMessages::PageMessage& message) {
   auto* bridge = std::get_if<PageMessages::BridgeMessage>(&message);
   if (!bridge) return;
   if (auto* fetch = std::get_if<PageMessages::Fetch>(bridge)) FetchProxy::makeRequest(*fetch, base, "token");
-  if (auto* open = std::get_if<PageMessages::EventStreamOpen>(bridge))
-    EventStreamRequest::make(*open, base, "token");
+  if (auto* open = std::get_if<PageMessages::EventStreamOpen>(bridge)) EventStreamRequest::make(*open, base, "token");
 }
 
 }  // namespace
