@@ -4,6 +4,7 @@
 
 #include "app/ModalOverlay.h"
 #include "platform/Dispatch.h"
+#include "platform/GLibPtr.h"
 
 namespace zorvel {
 
@@ -141,8 +142,7 @@ void ModalOverlayController::prepareModalOverlayWebView() {
         // Replaced in a later turn: the view must not be released while it emits this signal,
         // and the other handlers of the signal must still find it.
         std::weak_ptr<ModalOverlayController> weak = *static_cast<std::weak_ptr<ModalOverlayController>*>(data);
-        std::shared_ptr<WebKitWebView> held(WEBKIT_WEB_VIEW(g_object_ref(terminated)),
-                                            [](WebKitWebView* v) { g_object_unref(v); });
+        std::shared_ptr<WebKitWebView> held(WEBKIT_WEB_VIEW(g_object_ref(terminated)), platform::GObjectUnref());
         platform::DispatchQueue::main().async([weak, held] {
           if (auto self = weak.lock()) self->modalOverlayWebContentProcessDidTerminate(held.get());
         });

@@ -11,6 +11,7 @@
 
 #include "app/PanelText.h"
 #include "app/TerminalPlaceholderView.h"
+#include "platform/GLibPtr.h"
 
 namespace zorvel {
 
@@ -21,17 +22,13 @@ constexpr const char* toolSeparator = "  \xC2\xB7  ";
 std::optional<std::string> localHoursAndMinutes(const std::string& text) {
   // Internet date-times, with or without fractional seconds; GLib takes both.
   if (text.empty()) return std::nullopt;
-  GDateTime* instant = g_date_time_new_from_iso8601(text.c_str(), nullptr);
+  platform::GDateTimePtr instant(g_date_time_new_from_iso8601(text.c_str(), nullptr));
   if (!instant) return std::nullopt;
-  GDateTime* local = g_date_time_to_local(instant);
-  g_date_time_unref(instant);
+  platform::GDateTimePtr local(g_date_time_to_local(instant.get()));
   if (!local) return std::nullopt;
-  gchar* formatted = g_date_time_format(local, "%H:%M");
-  g_date_time_unref(local);
+  platform::GCharPtr formatted(g_date_time_format(local.get(), "%H:%M"));
   if (!formatted) return std::nullopt;
-  std::string result(formatted);
-  g_free(formatted);
-  return result;
+  return std::string(formatted.get());
 }
 
 // Token counts come from the page; two huge ones must not wrap into a negative total.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/URL.h"
+#include "platform/GLibPtr.h"
 
 namespace zorvel::UserNotifications {
 
@@ -20,9 +21,7 @@ std::optional<std::string> stringField(const nlohmann::json& object, const char*
 }  // namespace
 
 std::string identifier(const std::string& taskID) {
-  char* uuid = g_uuid_string_random();
-  std::string random(uuid);
-  g_free(uuid);
+  std::string random(platform::GCharPtr(g_uuid_string_random()).get());
   std::transform(random.begin(), random.end(), random.begin(), [](unsigned char c) { return std::toupper(c); });
   return "zorvel-task-" + taskID + "-" + random;
 }

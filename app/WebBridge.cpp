@@ -97,6 +97,13 @@ bool isApplicationPage(const char* uri) {
          url->host() == std::optional<std::string>("app");
 }
 
+struct UserScriptUnref {
+  void operator()(WebKitUserScript* script) const {
+    if (script) webkit_user_script_unref(script);
+  }
+};
+using UserScriptPtr = std::unique_ptr<WebKitUserScript, UserScriptUnref>;
+
 struct SignalContext {
   std::weak_ptr<WebBridge> bridge;
   GWeak<WebKitWebView> webView;
@@ -155,10 +162,9 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
   auto addScript = [manager](const std::string& source, const char* world) {
     auto frames = WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
     auto time = WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
-    auto* script = world ? webkit_user_script_new_for_world(source.c_str(), frames, time, world, nullptr, nullptr)
-                         : webkit_user_script_new(source.c_str(), frames, time, nullptr, nullptr);
-    webkit_user_content_manager_add_script(manager, script);
-    webkit_user_script_unref(script);
+    UserScriptPtr script(world ? webkit_user_script_new_for_world(source.c_str(), frames, time, world, nullptr, nullptr)
+                               : webkit_user_script_new(source.c_str(), frames, time, nullptr, nullptr));
+    webkit_user_content_manager_add_script(manager, script.get());
   };
   addScript(relayScript(), bridgeWorld);
   addScript(globalsScript(), nullptr);

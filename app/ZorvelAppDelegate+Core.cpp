@@ -9,6 +9,7 @@
 #include "platform/Bundle.h"
 #include "platform/ChildProcess.h"
 #include "platform/Dispatch.h"
+#include "platform/GLibPtr.h"
 #include "platform/Log.h"
 
 extern char** environ;
@@ -39,10 +40,7 @@ nlohmann::json bundleInfo() {
 }
 
 std::string validUTF8(const std::string& text) {
-  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
-  std::string result(valid);
-  g_free(valid);
-  return result;
+  return platform::GCharPtr(g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()))).get();
 }
 
 const platform::Logger& coreLog() {

@@ -62,6 +62,13 @@ struct GMainContextUnref {
 };
 using GMainContextPtr = std::unique_ptr<GMainContext, GMainContextUnref>;
 
+struct GDateTimeUnref {
+  void operator()(GDateTime* time) const {
+    if (time) g_date_time_unref(time);
+  }
+};
+using GDateTimePtr = std::unique_ptr<GDateTime, GDateTimeUnref>;
+
 struct GKeyFileFree {
   void operator()(GKeyFile* file) const {
     if (file) g_key_file_free(file);

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/GLibPtr.h"
+
 namespace vantrelle::demo {
 
 // The program a command names, looked up as a shell looks it up: on the search path unless the
@@ -16,11 +18,9 @@ namespace vantrelle::demo {
 // would leave the user with no word of what went wrong.
 inline std::optional<std::string> programPath(const std::string& name) {
   if (name.empty()) return std::nullopt;
-  gchar* found = g_find_program_in_path(name.c_str());
+  platform::GCharPtr found(g_find_program_in_path(name.c_str()));
   if (!found) return std::nullopt;
-  std::string path = found;
-  g_free(found);
-  return path;
+  return std::string(found.get());
 }
 
 // The demo's own exit status for the wait status of the child it ran, as a shell reports a
