@@ -62,6 +62,13 @@ struct GMainContextUnref {
 };
 using GMainContextPtr = std::unique_ptr<GMainContext, GMainContextUnref>;
 
+struct GMainLoopUnref {
+  void operator()(GMainLoop* loop) const {
+    if (loop) g_main_loop_unref(loop);
+  }
+};
+using GMainLoopPtr = std::unique_ptr<GMainLoop, GMainLoopUnref>;
+
 struct GDateTimeUnref {
   void operator()(GDateTime* time) const {
     if (time) g_date_time_unref(time);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/GLibPtr.h"
 #include "tools/reference-core/ReferenceCore.h"
 
 namespace refcore {
@@ -150,22 +151,21 @@ void ReferenceCore::holdReadiness(SoupServerMessage* message, int milliseconds) 
   soup_server_message_pause(message);
   struct Held {
     ReferenceCore* core;
-    SoupServerMessage* message;
+    platform::GObjectPtr<SoupServerMessage> message;
     bool clientGone = false;
   };
-  auto* held = new Held{this, SOUP_SERVER_MESSAGE(g_object_ref(message))};
+  auto* held = new Held{this, platform::GObjectPtr<SoupServerMessage>(SOUP_SERVER_MESSAGE(g_object_ref(message)))};
   g_signal_connect(message, "finished", G_CALLBACK(+[](SoupServerMessage*, Held* h) { h->clientGone = true; }), held);
   if (milliseconds == 0) return;  // the core lives no longer than its process; nothing to free
   g_timeout_add(
       static_cast<guint>(milliseconds),
       +[](gpointer data) -> gboolean {
         auto* h = static_cast<Held*>(data);
-        g_signal_handlers_disconnect_by_data(h->message, h);
+        g_signal_handlers_disconnect_by_data(h->message.get(), h);
         if (!h->clientGone) {
-          h->core->sendReadiness(h->message);
-          soup_server_message_unpause(h->message);
+          h->core->sendReadiness(h->message.get());
+          soup_server_message_unpause(h->message.get());
         }
-        g_object_unref(h->message);
         delete h;
         return G_SOURCE_REMOVE;
       },
@@ -270,9 +270,8 @@ void ReferenceCore::captureTask(Request& request, const TokenScope& scope) {
     return respondDetail(request.message, 403, "Token is not scoped to this project");
   }
   const std::string content = (*body)["content"];
-  char* trimmed = g_strstrip(g_strdup(content.c_str()));
-  std::string title(trimmed);
-  g_free(trimmed);
+  platform::GCharPtr copy(g_strdup(content.c_str()));
+  std::string title(g_strstrip(copy.get()));
   if (title.empty()) return respondDetail(request.message, 422, "\"content\" is empty");
   title = title.substr(0, title.find('\n'));
   Task* task = tasks.create(title, lowercased((*body)["project_id"]), content);

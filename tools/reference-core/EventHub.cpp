@@ -6,28 +6,24 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/GLibPtr.h"
 #include "tools/reference-core/HTTPSupport.h"
 
 namespace refcore {
 
 struct EventHub::Stream {
   EventHub* hub;
-  SoupServerMessage* message;
+  platform::GObjectPtr<SoupServerMessage> message;
   bool projectScoped = false;
   std::optional<std::string> projectID;
   gulong finishedHandler = 0;
-  GSource* clientWatch = nullptr;
+  platform::AttachedSourcePtr clientWatch = nullptr;
 
   bool hears(const EventAudience& audience) const {
     if (!projectScoped || audience.everyone) return true;
     return projectID && audience.projectID && lowercased(*audience.projectID) == *projectID;
   }
-  void stopWatching() {
-    if (!clientWatch) return;
-    g_source_destroy(clientWatch);
-    g_source_unref(clientWatch);
-    clientWatch = nullptr;
-  }
+  void stopWatching() { clientWatch.reset(); }
 };
 
 EventHub::EventHub() {
@@ -46,8 +42,7 @@ EventHub::~EventHub() {
   g_source_remove(keepAliveSource);
   for (Stream* stream : streams) {
     stream->stopWatching();
-    g_signal_handler_disconnect(stream->message, stream->finishedHandler);
-    g_object_unref(stream->message);
+    g_signal_handler_disconnect(stream->message.get(), stream->finishedHandler);
     delete stream;
   }
 }
@@ -61,15 +56,16 @@ bool EventHub::open(SoupServerMessage* message, std::optional<std::string> proje
   soup_message_headers_replace(headers, "Cache-Control", "no-cache");
   // Written chunks are dropped, or a long-lived stream would keep every event it ever sent.
   soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
-  auto* stream = new Stream{this, SOUP_SERVER_MESSAGE(g_object_ref(message)), projectScoped,
-                            projectID ? std::optional<std::string>(lowercased(*projectID)) : std::nullopt};
+  auto* stream =
+      new Stream{this, platform::GObjectPtr<SoupServerMessage>(SOUP_SERVER_MESSAGE(g_object_ref(message))),
+                 projectScoped, projectID ? std::optional<std::string>(lowercased(*projectID)) : std::nullopt};
   stream->finishedHandler = g_signal_connect(message, "finished", G_CALLBACK(&EventHub::onFinished), stream);
   // The client of a stream only reads; its socket becoming readable means it closed or failed.
   if (GSocket* socket = soup_server_message_get_socket(message)) {
-    stream->clientWatch =
-        g_socket_create_source(socket, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr);
-    g_source_set_callback(stream->clientWatch, G_SOURCE_FUNC(&EventHub::onClientActivity), stream, nullptr);
-    g_source_attach(stream->clientWatch, nullptr);
+    stream->clientWatch.reset(
+        g_socket_create_source(socket, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr));
+    g_source_set_callback(stream->clientWatch.get(), G_SOURCE_FUNC(&EventHub::onClientActivity), stream, nullptr);
+    g_source_attach(stream->clientWatch.get(), nullptr);
   }
   streams.push_back(stream);
   // A comment first, so the client sees the response at once; it carries no event.
@@ -88,9 +84,9 @@ int EventHub::onClientActivity(GSocket* socket, unsigned, void* data) {
   char byte = 0;
   const ssize_t got = recv(g_socket_get_fd(socket), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (got < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
-  // Bytes from the client (a request after this one) say nothing of it leaving; writes will.
-  g_source_unref(stream->clientWatch);
-  stream->clientWatch = nullptr;
+  // Bytes from the client (a request after this one) say nothing of it leaving; writes will. The
+  // source ends by returning G_SOURCE_REMOVE, so only the reference to it is let go here.
+  platform::GSourcePtr(stream->clientWatch.release());
   if (got == 0 || got < 0) end(stream);
   return G_SOURCE_REMOVE;
 }
@@ -98,15 +94,14 @@ int EventHub::onClientActivity(GSocket* socket, unsigned, void* data) {
 // Completes the response; the server then finds the connection closed and lets it go, and the
 // message's "finished" removes the stream.
 void EventHub::end(Stream* stream) {
-  soup_message_body_complete(soup_server_message_get_response_body(stream->message));
-  soup_server_message_unpause(stream->message);
+  soup_message_body_complete(soup_server_message_get_response_body(stream->message.get()));
+  soup_server_message_unpause(stream->message.get());
 }
 
 void EventHub::remove(Stream* stream) {
   stream->stopWatching();
   streams.erase(std::remove(streams.begin(), streams.end(), stream), streams.end());
-  g_signal_handler_disconnect(stream->message, stream->finishedHandler);
-  g_object_unref(stream->message);
+  g_signal_handler_disconnect(stream->message.get(), stream->finishedHandler);
   delete stream;
 }
 
@@ -144,9 +139,9 @@ void EventHub::push(const std::optional<std::string>& event, const std::string& 
 void EventHub::pushRaw(const std::string& bytes, const EventAudience& audience) {
   for (Stream* stream : streams) {
     if (!stream->hears(audience)) continue;
-    soup_message_body_append(soup_server_message_get_response_body(stream->message), SOUP_MEMORY_COPY, bytes.data(),
-                             bytes.size());
-    soup_server_message_unpause(stream->message);
+    soup_message_body_append(soup_server_message_get_response_body(stream->message.get()), SOUP_MEMORY_COPY,
+                             bytes.data(), bytes.size());
+    soup_server_message_unpause(stream->message.get());
   }
 }
 

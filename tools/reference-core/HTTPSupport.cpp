@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/GLibPtr.h"
+
 namespace refcore {
 
 namespace {
@@ -21,13 +23,12 @@ std::vector<std::string> decodeSegments(const std::string& path, bool& valid) {
     if (end == std::string::npos) end = path.size();
     const std::string raw = path.substr(start, end - start);
     // An escaped "/" or NUL would let one segment pose as two, so such paths are refused.
-    char* decoded = g_uri_unescape_segment(raw.c_str(), nullptr, "/");
+    platform::GCharPtr decoded(g_uri_unescape_segment(raw.c_str(), nullptr, "/"));
     if (!decoded) {
       valid = false;
       return {};
     }
-    if (*decoded) segments.emplace_back(decoded);
-    g_free(decoded);
+    if (*decoded) segments.emplace_back(decoded.get());
     start = end + 1;
   }
   return segments;
@@ -76,11 +77,10 @@ Request readRequest(SoupServerMessage* message, GHashTable* query) {
       },
       &request.headers);
   SoupMessageBody* body = soup_server_message_get_request_body(message);
-  GBytes* bytes = soup_message_body_flatten(body);
+  platform::GBytesPtr bytes(soup_message_body_flatten(body));
   gsize size = 0;
-  const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+  const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
   if (data && size) request.body.assign(data, size);
-  g_bytes_unref(bytes);
   return request;
 }
 

@@ -46,11 +46,10 @@ ReferenceCore::ReferenceCore(RunnerOptions options, TestSwitches switches, std::
       control(STDIN_FILENO, STDOUT_FILENO) {}
 
 ReferenceCore::~ReferenceCore() {
-  if (server) {
-    soup_server_disconnect(server);
-    g_object_unref(server);
-  }
-  if (loop) g_main_loop_unref(loop);
+  // The server goes before the members its handlers use.
+  if (server) soup_server_disconnect(server.get());
+  server.reset();
+  loop.reset();
 }
 
 int ReferenceCore::run() {
@@ -58,7 +57,7 @@ int ReferenceCore::run() {
   signal(SIGPIPE, SIG_IGN);
   startedAt = g_get_monotonic_time();
   originalParent = getppid();
-  loop = g_main_loop_new(nullptr, FALSE);
+  loop.reset(g_main_loop_new(nullptr, FALSE));
   recordStart();
   g_mkdir_with_parents(options.dataDirectory.c_str(), 0700);
   if (!listen()) return 1;
@@ -66,24 +65,23 @@ int ReferenceCore::run() {
   control.start(
       g_main_context_default(), [this](std::string line) { handleControlLine(std::move(line)); }, [this] { quit(0); });
   g_timeout_add(parentCheckMilliseconds, &ReferenceCore::watchParent, this);
-  g_main_loop_run(loop);
+  g_main_loop_run(loop.get());
   return exitStatus;
 }
 
 bool ReferenceCore::listen() {
-  server = soup_server_new(nullptr, nullptr);
-  soup_server_add_handler(server, nullptr, reinterpret_cast<SoupServerCallback>(&ReferenceCore::onRequest), this,
+  server.reset(soup_server_new(nullptr, nullptr));
+  soup_server_add_handler(server.get(), nullptr, reinterpret_cast<SoupServerCallback>(&ReferenceCore::onRequest), this,
                           nullptr);
-  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-  GSocketAddress* address = g_inet_socket_address_new(loopback, static_cast<guint16>(options.port));
-  GError* error = nullptr;
-  const bool listening = soup_server_listen(server, address, static_cast<SoupServerListenOptions>(0), &error);
-  g_object_unref(address);
-  g_object_unref(loopback);
+  platform::GObjectPtr<GInetAddress> loopback(g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4));
+  platform::GObjectPtr<GSocketAddress> address(
+      g_inet_socket_address_new(loopback.get(), static_cast<guint16>(options.port)));
+  platform::GErrorPtr error;
+  const bool listening =
+      soup_server_listen(server.get(), address.get(), static_cast<SoupServerListenOptions>(0), platform::out(error));
   if (!listening) {
     std::fprintf(stderr, "zorvel-runner: cannot listen on 127.0.0.1:%d: %s\n", options.port,
                  error ? error->message : "unknown error");
-    if (error) g_error_free(error);
     return false;
   }
   return true;
@@ -104,7 +102,7 @@ void ReferenceCore::recordStart() {
 
 void ReferenceCore::quit(int status) {
   exitStatus = status;
-  g_main_loop_quit(loop);
+  g_main_loop_quit(loop.get());
 }
 
 int ReferenceCore::watchParent(void* self) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/GLibPtr.h"
 #include "tools/reference-core/ControlChannel.h"
 #include "tools/reference-core/EventHub.h"
 #include "tools/reference-core/HTTPSupport.h"
@@ -89,8 +90,8 @@ class ReferenceCore {
   struct PendingAnswer;
   std::map<std::string, PendingAnswer*> pendingAnswers;
 
-  GMainLoop* loop = nullptr;
-  SoupServer* server = nullptr;
+  platform::GMainLoopPtr loop;
+  platform::GObjectPtr<SoupServer> server;
 };
 
 }  // namespace refcore

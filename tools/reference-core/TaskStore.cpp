@@ -4,14 +4,11 @@
 
 #include <algorithm>
 
+#include "platform/GLibPtr.h"
+
 namespace refcore {
 
-std::string makeUUID() {
-  char* text = g_uuid_string_random();
-  std::string uuid(text);
-  g_free(text);
-  return uuid;
-}
+std::string makeUUID() { return platform::GCharPtr(g_uuid_string_random()).get(); }
 
 nlohmann::json Task::json() const {
   return {

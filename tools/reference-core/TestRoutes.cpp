@@ -5,6 +5,7 @@
 #include <glib.h>
 #include <libsoup/soup.h>
 
+#include "platform/GLibPtr.h"
 #include "tools/reference-core/Base64.h"
 #include "tools/reference-core/ReferenceCore.h"
 
@@ -22,21 +23,19 @@ const std::string binaryBody("\xff\xfe\x00zorvel\x80\x00\xc3", 11);
 struct ReferenceCore::PendingAnswer {
   ReferenceCore* core;
   std::string requestID;
-  SoupServerMessage* message;
-  GSource* timer = nullptr;
+  platform::GObjectPtr<SoupServerMessage> message;
+  platform::AttachedSourcePtr timer = nullptr;
   gulong finishedHandler = 0;
 
   // Answers the waiting request (unless its client left) and forgets it.
   void settle(const nlohmann::json& answer, bool clientGone) {
     core->pendingAnswers.erase(requestID);
-    g_source_destroy(timer);
-    g_source_unref(timer);
-    g_signal_handler_disconnect(message, finishedHandler);
+    timer.reset();
+    g_signal_handler_disconnect(message.get(), finishedHandler);
     if (!clientGone) {
-      respondJSON(message, 200, {{"answer", answer}});
-      soup_server_message_unpause(message);
+      respondJSON(message.get(), 200, {{"answer", answer}});
+      soup_server_message_unpause(message.get());
     }
-    g_object_unref(message);
     delete this;
   }
 };
@@ -169,22 +168,23 @@ void ReferenceCore::sendControlForTest(Request& request) {
   if (body->contains("wait_ms") && (*body)["wait_ms"].is_number_integer()) {
     wait = std::clamp((*body)["wait_ms"].get<int>(), 0, maximumAnswerWaitMilliseconds);
   }
-  auto* pending = new PendingAnswer{this, *requestID, SOUP_SERVER_MESSAGE(g_object_ref(request.message))};
+  auto* pending = new PendingAnswer{
+      this, *requestID, platform::GObjectPtr<SoupServerMessage>(SOUP_SERVER_MESSAGE(g_object_ref(request.message)))};
   pendingAnswers[*requestID] = pending;
   soup_server_message_pause(request.message);
   pending->finishedHandler = g_signal_connect(
       request.message, "finished",
       G_CALLBACK(+[](SoupServerMessage*, gpointer data) { static_cast<PendingAnswer*>(data)->settle(nullptr, true); }),
       pending);
-  pending->timer = g_timeout_source_new(static_cast<guint>(wait));
+  pending->timer.reset(g_timeout_source_new(static_cast<guint>(wait)));
   g_source_set_callback(
-      pending->timer,
+      pending->timer.get(),
       [](gpointer data) -> gboolean {
         static_cast<PendingAnswer*>(data)->settle(nullptr, false);
         return G_SOURCE_REMOVE;
       },
       pending, nullptr);
-  g_source_attach(pending->timer, nullptr);
+  g_source_attach(pending->timer.get(), nullptr);
 }
 
 // {"reading": false} stops reading the control channel after its next line; {"reading": true}
@@ -202,21 +202,21 @@ void ReferenceCore::setControlReadingForTest(Request& request) {
   control.resumeReading();
   struct Drain {
     ReferenceCore* core;
-    SoupServerMessage* message;
+    platform::GObjectPtr<SoupServerMessage> message;
     gint64 deadline;
   };
   soup_server_message_pause(request.message);
-  auto* drain = new Drain{this, SOUP_SERVER_MESSAGE(g_object_ref(request.message)),
-                          g_get_monotonic_time() + 10 * G_TIME_SPAN_SECOND};
+  auto* drain =
+      new Drain{this, platform::GObjectPtr<SoupServerMessage>(SOUP_SERVER_MESSAGE(g_object_ref(request.message))),
+                g_get_monotonic_time() + 10 * G_TIME_SPAN_SECOND};
   g_timeout_add(
       10,
       +[](gpointer data) -> gboolean {
         auto* d = static_cast<Drain*>(data);
         const int unread = d->core->control.unreadBytes();
         if (unread > 0 && g_get_monotonic_time() < d->deadline) return G_SOURCE_CONTINUE;
-        respondJSON(d->message, 200, {{"unread", unread}});
-        soup_server_message_unpause(d->message);
-        g_object_unref(d->message);
+        respondJSON(d->message.get(), 200, {{"unread", unread}});
+        soup_server_message_unpause(d->message.get());
         delete d;
         return G_SOURCE_REMOVE;
       },
