@@ -4,6 +4,7 @@
 // concurrent pools by priority. Delayed work hands back a cancellable work item.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +12,13 @@
 namespace platform {
 
 enum class QoS { userInteractive, userInitiated, utility, background };
+
+// Nanoseconds of the monotonic clock, the time base of delayed work, frame pacing and input stamps.
+inline uint64_t uptimeNanoseconds() {
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
 
 // A block that can be cancelled before it runs; cancelling one that already ran does nothing.
 class DispatchWorkItem {

@@ -16,15 +16,7 @@
 
 namespace vantrelle {
 
-namespace {
-
-uint64_t uptimeNanoseconds() {
-  return uint64_t(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
-
-}  // namespace
+using platform::uptimeNanoseconds;
 
 LocalProcess::LocalProcess(std::weak_ptr<LocalProcessDelegate> delegate, platform::DispatchQueue* queue)
     : delegateRef(std::move(delegate)),

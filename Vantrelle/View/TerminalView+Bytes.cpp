@@ -1,24 +1,15 @@
 // The two directions of bytes: the program's output fed in, with the selection kept on its text
 // as the output scrolls it, and the user's input sent out.
-#include <time.h>
-
 #include <algorithm>
 #include <mutex>
 #include <utility>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/Dispatch.h"
 
 namespace vantrelle {
 
-namespace {
-
-uint64_t uptimeNanoseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * 1'000'000'000ull + uint64_t(now.tv_nsec);
-}
-
-}  // namespace
+using platform::uptimeNanoseconds;
 
 void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (search) search->invalidate();

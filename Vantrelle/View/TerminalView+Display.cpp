@@ -4,7 +4,6 @@
 #include <gdkmm/frameclock.h>
 #include <gtk/gtk.h>
 #include <gtkmm/snapshot.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,13 +15,7 @@
 
 namespace vantrelle {
 
-namespace {
-uint64_t uptimeNanoseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint64_t(now.tv_sec) * 1'000'000'000ull + uint64_t(now.tv_nsec);
-}
-}  // namespace
+using platform::uptimeNanoseconds;
 
 void TerminalView::queuePendingDisplay() {
   if (terminal->synchronizedOutputActive || pendingDisplay) return;
