@@ -35,14 +35,19 @@ std::array<GSource*, 2> firstTwoSourcesOf(GMainContext* context, GdkFrameClock* 
   return found;
 }
 
-void dueNow(GSource* source) {
-  // A timer's ready time is when it fires; its callback runs once and removes it.
-  if (source && !g_source_is_destroyed(source)) g_source_set_ready_time(source, 0);
+void dueBy(GSource* source, gint64 readyTimeUs) {
+  // A timer's ready time is when it fires; its callback runs once and removes it. One that fires
+  // sooner is left so: the window's input is flushed with the frame, and would wait.
+  if (!source || g_source_is_destroyed(source)) return;
+  gint64 ready = g_source_get_ready_time(source);
+  if (ready < 0 || readyTimeUs < ready) g_source_set_ready_time(source, readyTimeUs);
 }
 
 }  // namespace
 
-bool startRequestedFrameNow(GdkFrameClock* clock) {
+bool startRequestedFrameNow(GdkFrameClock* clock) { return startRequestedFrameBy(clock, 0); }
+
+bool startRequestedFrameBy(GdkFrameClock* clock, gint64 monotonicUs) {
   if (!clock) return false;
   GMainContext* context = g_main_context_default();
   // Held for the look-up, so no other thread runs or removes the sources meanwhile; a context that
@@ -55,8 +60,8 @@ bool startRequestedFrameNow(GdkFrameClock* clock) {
     if (named(source, paintTimerName)) paint = source;
   }
   if (paint) {
-    dueNow(flush);
-    dueNow(paint);
+    dueBy(flush, monotonicUs);
+    dueBy(paint, monotonicUs);
   }
   g_main_context_release(context);
   return paint != nullptr;

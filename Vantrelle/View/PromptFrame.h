@@ -15,5 +15,9 @@ namespace vantrelle {
 // Does nothing for a frozen clock or one with no frame requested, and touches no other clock's
 // timers. Call on the thread that runs the main loop.
 bool startRequestedFrameNow(GdkFrameClock* clock);
+// The same, for a frame to start no later than `monotonicUs` on the monotonic clock
+// (g_get_monotonic_time): GTK waits for its next frame in whole milliseconds, so a frame of steady
+// output started up to half a millisecond after the beat. A frame due sooner is left as it is.
+bool startRequestedFrameBy(GdkFrameClock* clock, gint64 monotonicUs);
 
 }  // namespace vantrelle
