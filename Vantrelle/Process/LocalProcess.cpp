@@ -186,17 +186,40 @@ void LocalProcess::scheduleDrain(bool afterSlice) {
 }
 
 void LocalProcess::drainReceivedData() {
-  if (deliverSlice(false)) scheduleDrain(true);
+  // A drain queued before a hold began leaves the output to the hold's end.
+  if (deliveryHeld) return;
+  if (deliverSlice(false) && !deliveryHeld) scheduleDrain(true);
 }
 
 void LocalProcess::deliverPendingNow() {
   if (!usesMainQueue || !platform::DispatchQueue::isMainThread()) return;
+  bool held = std::exchange(deliveryHeld, false);
+  bool waiting;
   {
     std::lock_guard lock(pendingLock);
-    if (!pendingScheduled || pendingChunkIndex >= pendingChunks.size()) return;
+    waiting = pendingScheduled && pendingChunkIndex < pendingChunks.size();
   }
-  // The drain that is waiting for the queue stays queued and delivers the rest.
-  deliverSlice(true);
+  // A drain that is waiting for the queue stays queued and delivers the rest; a held one is queued
+  // again, unless this slice was held in turn.
+  bool more = waiting ? deliverSlice(true) : held;
+  if (held && more && !deliveryHeld) scheduleDrain(true);
+}
+
+void LocalProcess::holdIfAsked() {
+  auto owner = delegate().lock();
+  if (!owner || !owner->deliveryDeadlineReached()) return;
+  deliveryHeld = true;
+  uint64_t hold = ++holdCount;
+  std::weak_ptr<LocalProcess> weak = weak_from_this();
+  dispatchQueue.asyncAfter(std::chrono::nanoseconds(heldDeliveryLimitNs), [weak, hold] {
+    if (auto self = weak.lock()) self->endHold(hold);
+  });
+}
+
+void LocalProcess::endHold(uint64_t hold) {
+  if (!deliveryHeld || hold != holdCount) return;
+  deliveryHeld = false;
+  scheduleDrain(true);
 }
 
 bool LocalProcess::deliverSlice(bool outputOnly) {
@@ -234,8 +257,11 @@ bool LocalProcess::deliverSlice(bool outputOnly) {
     // A deadline passed by more than a slice is not one the queue is about to keep (the frames
     // may have stopped), so it no longer cuts slices short.
     uint64_t now = uptimeNanoseconds();
-    if (deadline && now < deadline + pendingTimeSliceNs) sliceEnd = std::min(sliceEnd, deadline);
-    if (now >= sliceEnd) return true;
+    bool keptDeadline = deadline && now < deadline + pendingTimeSliceNs;
+    if (keptDeadline) sliceEnd = std::min(sliceEnd, deadline);
+    if (now < sliceEnd) continue;
+    if (keptDeadline && now >= deadline) holdIfAsked();
+    return true;
   }
 }
 

@@ -37,6 +37,8 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // The most bytes that chunks read one after another are joined into while they wait.
   static constexpr size_t joinedChunkBytes = 65'536;
   static constexpr size_t pendingLowWaterBytes = 1'048'576;
+  // How long the delegate may hold output back: a frame it waits for may never come.
+  static constexpr uint64_t heldDeliveryLimitNs = 40'000'000;
 
   // `dispatchQueue` is where the delegate is called; the main queue when none is given.
   explicit LocalProcess(std::weak_ptr<LocalProcessDelegate> delegate, platform::DispatchQueue* dispatchQueue = nullptr);
@@ -70,7 +72,7 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // Undelivered output; for watching the back-pressure bound.
   size_t pendingBytes() const;
   // On the main queue, delivers output that waits for a drain at once, for one slice (cut short by
-  // the delegate's deadline), leaving the child's exit and the rest to the drain.
+  // the delegate's deadline), leaving the child's exit and the rest to the drain. Ends a hold.
   void deliverPendingNow();
 
  protected:
@@ -96,6 +98,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // Delivers pending chunks for one time slice, or up to the first exit when `outputOnly`; true
   // when some are left.
   bool deliverSlice(bool outputOnly);
+  // The delegate's hold on output (deliveryDeadlineReached): taken, and ended by its time limit.
+  void holdIfAsked();
+  void endHold(uint64_t hold);
   // Hands the delegate a chunk; returns its delivery deadline.
   uint64_t deliver(std::span<const uint8_t> slice);
 
@@ -125,6 +130,10 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   std::vector<PendingChunk> pendingChunks;
   size_t pendingChunkIndex = 0;
   bool pendingScheduled = false;
+  // Output is held for the delegate; holds are counted, so that the time limit of one cannot end a
+  // later one. While held, pendingScheduled stays set and no drain runs.
+  bool deliveryHeld = false;
+  uint64_t holdCount = 0;
   size_t pendingByteCount = 0;
   bool readSuspendedForBackpressure = false;
 

@@ -24,6 +24,10 @@ class LocalProcessDelegate {
   // on the display's next frame (steady-clock nanoseconds; 0 when nothing is due). Delivery that
   // would run past it stops there and goes on once the queue is free again.
   virtual uint64_t deliveryDeadlineNs() { return 0; }
+  // Delivery stopped at that deadline. True when the delegate holds the rest back until it calls
+  // LocalProcess::deliverPendingNow (after the frame it stopped for, say); held output goes on by
+  // itself after LocalProcess::heldDeliveryLimitNs all the same.
+  virtual bool deliveryDeadlineReached() { return false; }
 };
 
 }  // namespace vantrelle

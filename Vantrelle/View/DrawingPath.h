@@ -5,6 +5,8 @@
 #include <gdk/gdk.h>
 #include <gtkmm/snapshot.h>
 
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "Vantrelle/Render/ViewGeometry.h"
@@ -32,6 +34,14 @@ class TerminalDrawingPath {
   virtual bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) = 0;
   // Whether the path draws the cursor itself (then the caret widget stays hidden).
   virtual bool drawsCursor() const { return false; }
+  // Draws what changed now, ahead of the frame, so that the frame's snapshot only hands it over;
+  // false when the path draws in its snapshot only.
+  virtual bool prepareFrame() { return false; }
+  // How long preparing a frame is expected to take (nanoseconds); 0 when the path does not.
+  virtual uint64_t expectedPrepareNs() const { return 0; }
+  // How long the drawing of the frame last snapshotted took ahead of it (nanoseconds); 0 when none
+  // was done ahead.
+  virtual uint64_t lastDrawnAheadNs() const { return 0; }
 };
 
 // Keeps the view's pixels in an image surface and repaints only the rows that changed, so a
@@ -42,6 +52,9 @@ class CairoDrawingPath : public TerminalDrawingPath {
   void invalidate(const ViewRect& rect) override;
   void invalidateAll() override;
   bool snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
+  bool prepareFrame() override;
+  uint64_t expectedPrepareNs() const override;
+  uint64_t lastDrawnAheadNs() const override { return drawnAheadNs; }
   // Brings the backing surface up to date with the view; returns it (nullptr for an empty view).
   cairo_surface_t* render();
   // The band nodes last handed to GTK, top to bottom.
@@ -60,6 +73,15 @@ class CairoDrawingPath : public TerminalDrawingPath {
   int surfaceHeightPx = 0;
   double surfaceScale = 0;
   ViewRect dirty;
+  // Gives each band whose pixels changed a node; true when it made any.
+  bool makeBands(cairo_surface_t* pixels, bool forCairo);
+  // Bands were made since the last snapshot (ahead of it), taking this long to draw; and how long
+  // that took for the frame last snapshotted (0: none).
+  bool bandsMadeAhead = false;
+  uint64_t aheadNs = 0, drawnAheadNs = 0;
+  // How long the last frames' drawing took (nanoseconds), as a ring; 0 where none was timed.
+  std::array<uint64_t, 8> drawTimes{};
+  size_t drawsTimed = 0;
 };
 
 }  // namespace vantrelle

@@ -55,6 +55,7 @@ class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegat
   void dataReceived(std::span<const uint8_t> slice) override;
   winsize getWindowSize() override;
   uint64_t deliveryDeadlineNs() override { return nextFrameDueNs(); }
+  bool deliveryDeadlineReached() override { return drawAheadOfFrame(); }
   void deliverWaitingOutput() override { process->deliverPendingNow(); }
 
   using TerminalView::clipboardCopy;

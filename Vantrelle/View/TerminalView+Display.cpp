@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <utility>
 
 #include "Vantrelle/View/PromptFrame.h"
@@ -62,6 +63,9 @@ void TerminalView::followFrameClock() {
   };
   auto following = std::make_shared<Following>(lifetime);
   add_tick_callback([this, following](const Glib::RefPtr<Gdk::FrameClock>&) {
+    // Drawn ahead for this frame; output that came since waits for the next one, which keeps the
+    // caret with the text drawn.
+    if (std::exchange(drawnAheadForNs, 0)) return true;
     if (!pendingDisplay) return false;
     updateDisplay(true);
     updateDebugView();
@@ -74,6 +78,7 @@ void TerminalView::followFrameClock() {
 // rather than after the rest of a slice of parsing. While the user types, output is drawn by the
 // rules for typing instead, and delivery goes on as it did.
 uint64_t TerminalView::nextFrameDueNs() {
+  drawAheadBeatNs = 0;
   if (!pendingDisplay || !lastFrameUptimeNs || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return 0;
   auto clock = get_frame_clock();
   if (!clock) return 0;
@@ -87,7 +92,11 @@ uint64_t TerminalView::nextFrameDueNs() {
       lastFrame = std::max(lastFrame, uint64_t(std::max<gint64>(gdk_frame_timings_get_frame_time(timings), 0)) * 1000);
   }
   uint64_t interval = frameIntervalNs();
-  if (lastFrame != overranFrameNs) return lastFrame + interval - frameStartAllowanceNs;
+  if (lastFrame != overranFrameNs) {
+    // The output is drawn ahead of the frame (drawAheadOfFrame), so delivery stops that much sooner.
+    drawAheadBeatNs = lastFrame + interval;
+    return drawAheadBeatNs - frameStartAllowanceNs - path->expectedPrepareNs();
+  }
   // The last frame ran past the beat, so GTK starts the next once the main loop is free and stamps
   // it with the beat nearest its start. Delivery stops a little before the middle between two beats,
   // so that the frame draws for the earlier one instead of a whole beat later.
@@ -107,8 +116,32 @@ void TerminalView::framePainted() {
   uint64_t lastFrame = frameClockWatch.lastFrameNs();
   bool overran = lastFrame && uptimeNanoseconds() + frameStartAllowanceNs >= lastFrame + frameIntervalNs();
   overranFrameNs = overran ? lastFrame : 0;
+  if (std::exchange(deliveryHeldForFrame, false)) {
+    deliverWaitingOutput();
+    return;
+  }
   if (!overran || pendingDisplay || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return;
   deliverWaitingOutput();
+}
+
+// Output that keeps coming is drawn when delivery stops for the frame rather than in the frame, and
+// delivery waits for that frame: the frame then only hands GTK what was drawn and starts on the
+// beat, so frames end as evenly spaced as GTK's own part of them allows. Output that answers the
+// user's typing is drawn at once instead, and a path that draws only in its frame (the GPU's) is
+// left to do so.
+bool TerminalView::drawAheadOfFrame() {
+  if (!drawAheadBeatNs || !pendingDisplay || !path->expectedPrepareNs() || terminal->synchronizedOutputActive ||
+      !get_mapped() || shouldDisplayImmediatelyAfterUserInput())
+    return false;
+  updateDisplay(true);
+  if (!path->prepareFrame()) return false;
+  drawnAheadForNs = drawAheadBeatNs;
+  deliveryHeldForFrame = true;
+  // GTK waits for a frame in whole milliseconds: its timers are set to the beat itself, and the
+  // main loop wakes for it.
+  if (auto clock = get_frame_clock()) startRequestedFrameBy(clock->gobj(), gint64(drawnAheadForNs / 1000));
+  beatWake.at(drawnAheadForNs);
+  return true;
 }
 
 bool TerminalView::shouldDisplayImmediatelyAfterUserInput() {
@@ -387,11 +420,7 @@ cairo_surface_t* CairoDrawingPath::render() {
 // frame copies (and a GL renderer uploads) the rows that changed, not the whole view, and a frame
 // in which only the caret or a child changed hands GTK the same nodes, which it neither uploads
 // nor repaints.
-bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
-  cairo_surface_t* pixels = render();
-  if (!pixels) return false;
-  bool forCairo = paintsWithCairo(view);
-  if (forCairo) keepWindowUploadsWarm(view);
+bool CairoDrawingPath::makeBands(cairo_surface_t* pixels, bool forCairo) {
   if (forCairo != bandsForCairo) {
     for (auto& band : bands) band.reset();
     bandsForCairo = forCairo;
@@ -399,18 +428,52 @@ bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   const int stride = cairo_image_surface_get_stride(pixels);
   bool madeAny = false;
   for (size_t band = 0; band < bands.size(); band++) {
+    if (bands[band]) continue;
     int top = int(band) * bandHeightPx, height = std::min(bandHeightPx, surfaceHeightPx - top);
-    if (!bands[band]) {
-      PixelRows rows{cairo_image_surface_get_data(pixels) + size_t(top) * size_t(stride), stride, surfaceWidthPx,
-                     height};
-      graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, float(top / surfaceScale), float(surfaceWidthPx / surfaceScale),
-                                                  float(height / surfaceScale));
-      bands[band] = makePixelNode(rows, bounds, forCairo);
-      madeAny = true;
-    }
-    gtk_snapshot_append_node(snapshot->gobj(), bands[band].get());
+    PixelRows rows{cairo_image_surface_get_data(pixels) + size_t(top) * size_t(stride), stride, surfaceWidthPx, height};
+    graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, float(top / surfaceScale), float(surfaceWidthPx / surfaceScale),
+                                                float(height / surfaceScale));
+    bands[band] = makePixelNode(rows, bounds, forCairo);
+    madeAny = true;
   }
-  if (madeAny) view.contentFramesDrawn++;
+  return madeAny;
+}
+
+bool CairoDrawingPath::prepareFrame() {
+  uint64_t start = platform::uptimeNanoseconds();
+  cairo_surface_t* pixels = render();
+  if (!pixels) return false;
+  if (makeBands(pixels, paintsWithCairo(view))) {
+    // Drawn twice before one frame, the frame shows what both drew.
+    aheadNs = (bandsMadeAhead ? aheadNs : 0) + platform::uptimeNanoseconds() - start;
+    bandsMadeAhead = true;
+    drawTimes[drawsTimed++ % drawTimes.size()] = platform::uptimeNanoseconds() - start;
+  }
+  return true;
+}
+
+// The second longest of the last few frames' drawing, so that one slow frame (a first one, say)
+// does not hold output back for the next several; with some room, so that the frame need not wait
+// for the drawing, and capped, so that output still gets most of each frame interval.
+uint64_t CairoDrawingPath::expectedPrepareNs() const {
+  std::array<uint64_t, 8> longest = drawTimes;
+  std::nth_element(longest.begin(), longest.begin() + 1, longest.end(), std::greater<>());
+  uint64_t expected = drawsTimed < 2 ? longest[0] : longest[1];
+  return std::min<uint64_t>(expected + expected / 4, 5'000'000);
+}
+
+bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
+  uint64_t start = platform::uptimeNanoseconds();
+  // Drawn ahead, there is nothing left to draw unless something changed since.
+  cairo_surface_t* pixels = render();
+  if (!pixels) return false;
+  bool forCairo = paintsWithCairo(view);
+  if (forCairo) keepWindowUploadsWarm(view);
+  bool madeNow = makeBands(pixels, forCairo);
+  if (madeNow) drawTimes[drawsTimed++ % drawTimes.size()] = platform::uptimeNanoseconds() - start;
+  for (auto& band : bands) gtk_snapshot_append_node(snapshot->gobj(), band.get());
+  drawnAheadNs = std::exchange(bandsMadeAhead, false) ? aheadNs : 0;
+  if (drawnAheadNs || madeNow) view.contentFramesDrawn++;
   // The surface is the view's size rounded up to whole device pixels, so it covers the view.
   return true;
 }

@@ -55,6 +55,7 @@
 #include "Vantrelle/View/TerminalViewDelegate.h"
 #include "Vantrelle/View/ViewState.h"
 #include "platform/CairoPtr.h"
+#include "platform/PreciseWake.h"
 
 namespace platform {
 class DispatchWorkItem;
@@ -223,6 +224,17 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // After a frame that ran past the beat GTK starts the next one at once, before output waiting on
   // the main loop gets its turn; delivered now, that frame draws it rather than one a beat later.
   void framePainted();
+  // Draws output awaiting the next frame before that frame starts; true when it did, and the
+  // delivery of more output should wait for the frame.
+  bool drawAheadOfFrame();
+  // The beat of the frame that delivery stops for (nextFrameDueNs), when that frame keeps the beat;
+  // 0 otherwise.
+  uint64_t drawAheadBeatNs = 0;
+  // The beat the contents were drawn ahead for, until that frame's tick; 0 for none.
+  uint64_t drawnAheadForNs = 0;
+  // Delivery waits for the frame drawn ahead for.
+  bool deliveryHeldForFrame = false;
+  platform::PreciseWake beatWake;
   // Delivers output that waits on the main loop, if any, at once.
   virtual void deliverWaitingOutput() {}
   // GTK may start a frame this much before its frame time.

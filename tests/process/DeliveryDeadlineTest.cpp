@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ProcessTestSupport.h"
+#include "platform/Dispatch.h"
 
 using namespace vantrelle;
 using namespace vantrelle::testing;
@@ -90,4 +91,47 @@ TEST(OutputDelivery, WaitingOutputIsDeliveredOnTheSpotAndTheDrainDeliversTheRest
   ASSERT_TRUE(pumpMainUntil([&] { return delegate->terminated; }, std::chrono::seconds(60)));
   EXPECT_EQ(delegate->output, std::string(400000, 'x'));
   EXPECT_GT(process->slices, 0u);
+}
+
+// A delegate may hold the rest of the output back at its deadline (until the frame it stops for):
+// nothing comes until it asks for it, or, should it never ask, until the hold's time limit has
+// passed; either way all of it comes, in order.
+TEST(OutputDelivery, HeldOutputWaitsForTheDelegateOrTheHoldsTimeLimit) {
+  struct HoldingDelegate : DeadlineDelegate {
+    std::function<void()> held;
+    bool deliveryDeadlineReached() override {
+      held();
+      return true;
+    }
+  };
+  for (bool asks : {true, false}) {
+    auto delegate = std::make_shared<HoldingDelegate>();
+    auto process = std::make_shared<CountingProcess>(delegate);
+    delegate->deadline = [] { return steadyNowNs(); };
+    uint64_t heldAt = 0, shortestWait = UINT64_MAX;
+    size_t holds = 0, askedFor = 0;
+    delegate->held = [&] {
+      holds++;
+      heldAt = steadyNowNs();
+      if (!asks) return;
+      std::weak_ptr<CountingProcess> weak = process;
+      platform::DispatchQueue::main().async([weak, &askedFor] {
+        askedFor++;
+        if (auto p = weak.lock()) p->deliverPendingNow();
+      });
+    };
+    delegate->onData = [&](std::span<const uint8_t>) {
+      if (heldAt) shortestWait = std::min(shortestWait, steadyNowNs() - heldAt);
+      heldAt = 0;
+    };
+    process->startProcess("/bin/sh", {"-c", "head -c 400000 /dev/zero | tr '\\0' x"});
+    ASSERT_TRUE(pumpMainUntil([&] { return delegate->terminated; }, std::chrono::seconds(60))) << asks;
+    EXPECT_EQ(delegate->output, std::string(400000, 'x')) << asks;
+    EXPECT_GT(holds, 0u) << asks;
+    if (asks) {
+      EXPECT_GT(askedFor, 0u);
+    } else {
+      EXPECT_GE(shortestWait, LocalProcess::heldDeliveryLimitNs) << "output came while held";
+    }
+  }
 }

@@ -5,6 +5,7 @@
 #include <gtkmm/window.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ViewTestSupport.h"
@@ -80,6 +81,84 @@ TEST(ShownView, OutputAwaitingAFrameAsksDeliveryToStopForIt) {
   EXPECT_EQ(view->nextFrameDueNs(), 0u) << "a hidden view has no frames to wait for";
   window->unset_child();
   window->destroy();
+}
+
+// GTK's timer for the clock's next frame; its flush timer may come first. Both carry the clock.
+GSource* paintTimerOf(GdkFrameClock* clock) {
+  GSource* first = g_main_context_find_source_by_user_data(nullptr, clock);
+  const char* name = first ? g_source_get_name(first) : nullptr;
+  if (!name || std::strcmp(name, "[gtk] gdk_frame_clock_flush_idle") != 0) return first;
+  int priority = g_source_get_priority(first);
+  g_source_set_priority(first, G_MAXINT);
+  GSource* second = g_main_context_find_source_by_user_data(nullptr, clock);
+  g_source_set_priority(first, priority);
+  return second == first ? nullptr : second;
+}
+
+// Output that keeps coming is drawn when delivery stops for the frame, before the frame: that frame
+// starts on the beat and has nothing left to draw, and output fed after the drawing shows in the
+// frame after it, none of it lost.
+TEST(ShownView, OutputDrawnAheadOfItsFrameLeavesTheFrameOnlyTheHandingOver) {
+  auto shown = shownView();
+  auto& view = shown.second;
+  ASSERT_TRUE(testing::pumpUntil([&] {
+    return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs &&
+           view->drawingPath().expectedPrepareNs() > 0;
+  }));
+  GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view->gobj()));
+  struct Frame {
+    int rowsDrawnInFrame;
+    uint64_t drawnAheadNs;
+  };
+  struct Seen {
+    TerminalView* view;
+    uint64_t drawn;
+    std::vector<Frame> frames;
+  } seen{view.get(), view->contentFramesDrawn, {}};
+  gulong painted = g_signal_connect(
+      clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, Seen* s) {
+        if (s->view->contentFramesDrawn == s->drawn) return;
+        s->drawn = s->view->contentFramesDrawn;
+        s->frames.push_back({s->view->rowsDrawnInLastPass(), s->view->drawingPath().lastDrawnAheadNs()});
+      }),
+      &seen);
+  view->feed("ahead\r\n");
+  ASSERT_NE(view->nextFrameDueNs(), 0u);
+  ASSERT_TRUE(view->drawAheadOfFrame());
+  EXPECT_FALSE(view->pendingDisplay);
+  GSource* paint = paintTimerOf(clock);
+  ASSERT_NE(paint, nullptr) << "no frame awaited";
+  EXPECT_LE(g_source_get_ready_time(paint), gint64(view->drawnAheadForNs / 1000))
+      << "GTK's timer rounded past the beat";
+  view->feed("after\r\n");
+  bool ran = testing::pumpUntil([&] { return seen.frames.size() >= 2; });
+  g_signal_handler_disconnect(clock, painted);
+  ASSERT_TRUE(ran);
+  EXPECT_EQ(seen.frames[0].rowsDrawnInFrame, 0);
+  EXPECT_GT(seen.frames[0].drawnAheadNs, 0u);
+  EXPECT_GT(seen.frames[1].rowsDrawnInFrame, 0) << "the output fed after the drawing";
+  EXPECT_EQ(seen.frames[1].drawnAheadNs, 0u);
+  shown.first->unset_child();
+  shown.first->destroy();
+}
+
+// Output typed at the view is drawn the rules for typing's way, and a view whose path draws in its
+// frame only, or with no frame due, is not drawn ahead.
+TEST(ShownView, NothingIsDrawnAheadWhileTheUserTypesOrWithNoFrameDue) {
+  auto shown = shownView();
+  auto& view = shown.second;
+  ASSERT_TRUE(testing::pumpUntil([&] {
+    return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs &&
+           view->drawingPath().expectedPrepareNs() > 0;
+  }));
+  view->feed("output\r\n");
+  EXPECT_FALSE(view->drawAheadOfFrame()) << "no frame asked for yet";
+  view->nextFrameDueNs();
+  view->send("x");
+  EXPECT_FALSE(view->drawAheadOfFrame()) << "just after a keystroke";
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->pendingDisplay; }));
+  shown.first->unset_child();
+  shown.first->destroy();
 }
 
 // After a frame that ran past the beat, the next starts at once and is stamped with the beat nearest
