@@ -65,10 +65,12 @@ inline double percentile(std::vector<double> values, double share) {
 // first), the wall time of the frame's work and the processor time it took.
 class FrameTimes {
  public:
-  void add(double intervalMs, double work, double cpuMs) {
+  // `aheadMs`: the view's drawing for the frame done before the frame started (0: none).
+  void add(double intervalMs, double work, double cpuMs, double aheadMs = 0) {
     if (intervalMs >= 0) intervals.push_back(intervalMs);
     works.push_back(work);
     cpu.push_back(cpuMs);
+    ahead.push_back(aheadMs);
   }
   size_t frames() const { return works.size(); }
   double intervalMs(double share) const { return percentile(intervals, share); }
@@ -83,10 +85,12 @@ class FrameTimes {
     }
     state.counters["cpu_p50_ms"] = percentile(cpu, 0.5);
     state.counters["cpu_p95_ms"] = percentile(cpu, 0.95);
+    state.counters["ahead_p50_ms"] = percentile(ahead, 0.5);
+    state.counters["ahead_p95_ms"] = percentile(ahead, 0.95);
   }
 
  private:
-  std::vector<double> intervals, works, cpu;
+  std::vector<double> intervals, works, cpu, ahead;
 };
 
 }  // namespace viewbench
