@@ -177,18 +177,46 @@ void CaretView::blinkStep() {
 }
 
 void CaretView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
-  double w = get_width(), h = get_height();
-  if (w <= 0 || h <= 0) return;
+  if (get_width() <= 0 || get_height() <= 0) return;
   framesDrawn++;
   if (currentOpacity <= 0) return;
-  bool hasFocus = drawsFocused();
+  prepare();
   GtkSnapshot* target = snapshot->gobj();
   gtk_snapshot_push_opacity(target, currentOpacity);
-  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
-  platform::CairoPtr context(gtk_snapshot_append_cairo(target, &bounds));
-  drawCursor(context.get(), w, h, hasFocus);
-  context.reset();
+  gtk_snapshot_append_node(target, drawn.get());
   gtk_snapshot_pop(target);
+}
+
+CaretView::Look CaretView::currentLook() const {
+  Look look;
+  look.width = get_width(), look.height = get_height();
+  look.focused = drawsFocused();
+  look.style = style;
+  look.caret = caretColor;
+  look.textColor = textColor();
+  if (!terminal) return look;
+  look.scale = terminal->backingScaleFactor();
+  look.text = text;
+  look.face = face;
+  look.glyphColumns = glyphColumnWidth;
+  look.powerline = powerlineCodePoint;
+  look.customBlockGlyphs = terminal->getCustomBlockGlyphs();
+  look.font = pango_font_description_hash(terminal->fontSet.face(face).gobj());
+  return look;
+}
+
+// Laying the character out with Pango is most of a caret's cost, and while output streams the
+// character under the caret changes on every frame.
+void CaretView::prepare() {
+  Look look = currentLook();
+  if (drawn && look == drawnLook) return;
+  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(look.width), float(look.height));
+  RenderNodePtr node(gsk_cairo_node_new(&bounds));
+  platform::CairoPtr context(gsk_cairo_node_get_draw_context(node.get()));
+  drawCursor(context.get(), look.width, look.height, look.focused);
+  context.reset();
+  drawn = std::move(node);
+  drawnLook = std::move(look);
 }
 
 ViewColor CaretView::textColor() const {

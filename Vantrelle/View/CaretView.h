@@ -13,6 +13,7 @@
 #include "Vantrelle/Render/ViewColor.h"
 #include "Vantrelle/Render/ViewGeometry.h"
 #include "Vantrelle/Terminal/TerminalOptions.h"
+#include "Vantrelle/View/PixelNodes.h"
 
 namespace vantrelle {
 
@@ -86,11 +87,33 @@ class CaretView : public Gtk::Widget {
   uint64_t framesDrawn = 0;
   // Paints the caret into `context` at the widget's origin, `width` x `height` points.
   void drawCursor(cairo_t* context, double width, double height, bool hasFocus);
+  // Draws the caret as it now looks, unless its drawing already shows that; its frames then only
+  // hand the drawing over. The view calls this ahead of a frame, as it draws its own rows.
+  void prepare();
+  // The drawing last made (nullptr before the first).
+  const GskRenderNode* drawing() const { return drawn.get(); }
 
  protected:
   void snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) override;
 
  private:
+  // Everything the caret's drawing shows; its opacity is applied over the drawing.
+  struct Look {
+    double width = 0, height = 0, scale = 0;
+    bool focused = false;
+    CursorStyle style{};
+    ViewColor caret, textColor;
+    std::string text;
+    FontFace face{};
+    int glyphColumns = 0;
+    std::optional<uint32_t> powerline;
+    bool customBlockGlyphs = false;
+    unsigned font = 0;
+    bool operator==(const Look&) const = default;
+  };
+  Look currentLook() const;
+  RenderNodePtr drawn;
+  Look drawnLook;
   static bool isBlinking(CursorStyle style);
   void drawPowerline(cairo_t* context, double width, double height, const ViewColor& color);
   void drawCharacter(cairo_t* context, double width, double height, const ViewColor& color);

@@ -135,6 +135,7 @@ bool TerminalView::drawAheadOfFrame() {
     return false;
   updateDisplay(true);
   if (!path->prepareFrame()) return false;
+  if (caretView && caretView->get_parent()) caretView->prepare();
   drawnAheadForNs = drawAheadBeatNs;
   deliveryHeldForFrame = true;
   // GTK waits for a frame in whole milliseconds: its timers are set to the beat itself, and the

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <gtkmm/window.h>
 
+#include <functional>
+#include <utility>
+
 #include "ViewTestSupport.h"
 
 namespace vantrelle {
@@ -97,6 +100,34 @@ TEST_F(CaretViewTest, TheCaretIsHollowWhileTheViewOrItsWindowLacksFocus) {
   EXPECT_FALSE(view->hasFocus());
   EXPECT_FALSE(caret->drawsFocused());
   window.unset_child();
+}
+
+// The caret's drawing is made once for a look and handed over frame after frame; anything the
+// drawing shows that changes makes it anew, or the caret would show what it showed before.
+TEST_F(CaretViewTest, ItsDrawingIsKeptUntilSomethingItShowsChanges) {
+  caret->style = CursorStyle::steadyBlock;
+  caret->setText(std::string("a"));
+  caret->prepare();
+  ASSERT_NE(caret->drawing(), nullptr);
+  const GskRenderNode* kept = caret->drawing();
+  caret->prepare();
+  EXPECT_EQ(caret->drawing(), kept) << "nothing changed";
+  const std::pair<const char*, std::function<void()>> changes[] = {
+      {"character", [&] { caret->setText(std::string("b")); }},
+      {"style", [&] { caret->style = CursorStyle::steadyBar; }},
+      {"caret colour", [&] { caret->caretColor = ViewColor(0, 1, 0, 1); }},
+      {"text colour", [&] { caret->caretTextColor = ViewColor(1, 1, 1, 1); }},
+      {"face", [&] { caret->face = FontFace::bold; }},
+      {"focus", [&] { caret->tracksFocus = !caret->tracksFocus; }},
+      {"glyph width", [&] { caret->glyphColumnWidth = 2; }},
+  };
+  for (const auto& [what, change] : changes) {
+    // Held, so that a new drawing cannot take the old one's address.
+    RenderNodePtr before(gsk_render_node_ref(const_cast<GskRenderNode*>(caret->drawing())));
+    change();
+    caret->prepare();
+    EXPECT_NE(caret->drawing(), before.get()) << what;
+  }
 }
 
 TEST_F(CaretViewTest, BlinkFadesOutAndBackAndSteadyStylesStayOpaque) {
