@@ -95,16 +95,19 @@ GSource* paintTimerOf(GdkFrameClock* clock) {
   return second == first ? nullptr : second;
 }
 
+// Shown, its first frames drawn (and timed, which the drawing ahead needs), nothing waiting.
+bool readyToDrawAhead(TerminalView& view) {
+  return view.get_mapped() && !view.pendingDisplay && view.lastFrameUptimeNs &&
+         view.drawingPath().expectedPrepareNs() > 0;
+}
+
 // Output that keeps coming is drawn when delivery stops for the frame, before the frame: that frame
 // starts on the beat and has nothing left to draw, and output fed after the drawing shows in the
 // frame after it, none of it lost.
 TEST(ShownView, OutputDrawnAheadOfItsFrameLeavesTheFrameOnlyTheHandingOver) {
   auto shown = shownView();
   auto& view = shown.second;
-  ASSERT_TRUE(testing::pumpUntil([&] {
-    return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs &&
-           view->drawingPath().expectedPrepareNs() > 0;
-  }));
+  ASSERT_TRUE(testing::pumpUntil([&] { return readyToDrawAhead(*view); }));
   GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view->gobj()));
   struct Frame {
     int rowsDrawnInFrame;
@@ -142,15 +145,12 @@ TEST(ShownView, OutputDrawnAheadOfItsFrameLeavesTheFrameOnlyTheHandingOver) {
   shown.first->destroy();
 }
 
-// Output typed at the view is drawn the rules for typing's way, and a view whose path draws in its
-// frame only, or with no frame due, is not drawn ahead.
+// Nothing is drawn ahead with no frame due, nor while the user types: output then follows the rules
+// for typing.
 TEST(ShownView, NothingIsDrawnAheadWhileTheUserTypesOrWithNoFrameDue) {
   auto shown = shownView();
   auto& view = shown.second;
-  ASSERT_TRUE(testing::pumpUntil([&] {
-    return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs &&
-           view->drawingPath().expectedPrepareNs() > 0;
-  }));
+  ASSERT_TRUE(testing::pumpUntil([&] { return readyToDrawAhead(*view); }));
   view->feed("output\r\n");
   EXPECT_FALSE(view->drawAheadOfFrame()) << "no frame asked for yet";
   view->nextFrameDueNs();
