@@ -445,10 +445,11 @@ bool CairoDrawingPath::prepareFrame() {
   cairo_surface_t* pixels = render();
   if (!pixels) return false;
   if (makeBands(pixels, paintsWithCairo(view))) {
+    uint64_t took = platform::uptimeNanoseconds() - start;
     // Drawn twice before one frame, the frame shows what both drew.
-    aheadNs = (bandsMadeAhead ? aheadNs : 0) + platform::uptimeNanoseconds() - start;
+    aheadNs = (bandsMadeAhead ? aheadNs : 0) + took;
     bandsMadeAhead = true;
-    drawTimes[drawsTimed++ % drawTimes.size()] = platform::uptimeNanoseconds() - start;
+    drawTimes[drawsTimed++ % drawTimes.size()] = took;
   }
   return true;
 }
