@@ -7,11 +7,19 @@
 namespace zorvel {
 
 BoundedText boundedText(std::string_view text, std::size_t characters) {
-  text = text.substr(0, text.find('\0'));
   // Only a bounded prefix is looked at: a page's text may run to megabytes. Each byte of it that is
   // not UTF-8 becomes one replacement character, so the prefix holds enough characters.
   const std::string_view prefix = text.substr(0, characters * 4);
-  GCharPtr valid(g_utf8_make_valid(prefix.data(), static_cast<gssize>(prefix.size())));
+  // A NUL would end the text wherever it is handed on as a C string: it is shown as its symbol.
+  std::string shown;
+  shown.reserve(prefix.size());
+  for (char c : prefix) {
+    if (c == '\0')
+      shown += "\u2400";
+    else
+      shown += c;
+  }
+  GCharPtr valid(g_utf8_make_valid(shown.data(), static_cast<gssize>(shown.size())));
   const char* start = valid.get();
   const char* end = start;
   for (std::size_t counted = 0; *end && counted < characters; ++counted) end = g_utf8_next_char(end);

@@ -9,7 +9,8 @@
 namespace zorvel {
 
 // Text that someone else wrote (a clipboard, a page) as a dialog can show it: well-formed UTF-8 of
-// at most the given number of characters, and whether anything was cut off.
+// at most the given number of characters, a NUL shown as U+2400 SYMBOL FOR NULL, and whether
+// anything was cut off.
 struct BoundedText {
   std::string text;
   bool cut = false;

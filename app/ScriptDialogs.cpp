@@ -19,6 +19,21 @@ constexpr std::size_t shownCharacters = 2000;
 // A prompt's default text is the answer when the user changes nothing, so it is cut without a mark.
 constexpr std::size_t longestAnswer = 10000;
 
+// WebKit hands a dialog's text over as a C string, so a NUL of the page's text would end what the
+// dialog shows. The page's own alert, confirm and prompt show it as its symbol before it gets there.
+constexpr const char* visibleNULScript = R"js((() => {
+  for (const name of ['alert', 'confirm', 'prompt']) {
+    const ask = window[name];
+    if (typeof ask !== 'function') continue;
+    window[name] = {
+      [name](message, ...rest) {
+        if (arguments.length === 0) return Reflect.apply(ask, window, []);
+        return Reflect.apply(ask, window, [`${message}`.replaceAll('\0', '\u2400'), ...rest]);
+      },
+    }[name];
+  }
+})();)js";
+
 // Answers the page when the request is let go, whatever became of the dialog: WebKit holds the
 // page's script until then.
 struct CloseRequest {
@@ -122,6 +137,12 @@ class PageDialog {
 }  // namespace
 
 void attach(WebKitWebView* view) {
+  if (auto* manager = webkit_web_view_get_user_content_manager(view)) {
+    auto* script = webkit_user_script_new(visibleNULScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager, script);
+    webkit_user_script_unref(script);
+  }
   g_signal_connect(view, "script-dialog", G_CALLBACK(+[](WebKitWebView* v, WebKitScriptDialog* request) -> gboolean {
                      (new PageDialog(v, request))->show();
                      return TRUE;

@@ -7,8 +7,8 @@
 namespace zorvel {
 namespace {
 
-// What a dialog shows of someone else's text is well-formed, bounded by characters rather than
-// bytes, and says when it was cut, however long or broken the text.
+// What a dialog shows of someone else's text is well-formed, whole up to its bound (in characters
+// rather than bytes, a NUL included), and says when it was cut, however long or broken the text.
 TEST(DialogText, BoundedTextKeepsWholeCharactersAndSaysWhenCut) {
   struct Case {
     std::string text;
@@ -32,6 +32,10 @@ TEST(DialogText, BoundedTextKeepsWholeCharactersAndSaysWhenCut) {
        false},
       {"ab\xE2\x82", 2, "ab", true},
       {std::string(10'000'000, 'x'), 2000, std::string(2000, 'x'), true},
+      // A NUL is shown, and what follows it too.
+      {std::string("shown\0hidden", 12), 20, "shown\u2400hidden", false},
+      {std::string("\0\0\0", 3), 2, "\u2400\u2400", true},
+      {std::string("\xE2\0\x82", 3), 5, "\xEF\xBF\xBD\u2400\xEF\xBF\xBD", false},
   };
   for (const auto& c : cases) {
     auto bounded = boundedText(c.text, c.characters);
