@@ -3,7 +3,9 @@
 #include <gtkmm.h>
 #include <webkit/webkit.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/DialogText.h"
@@ -14,10 +16,16 @@ namespace zorvel::ScriptDialogs {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Enough for any message a page means a person to read; the rest is cut off with an ellipsis.
 constexpr std::size_t shownCharacters = 2000;
 // A prompt's default text is the answer when the user changes nothing, so it is cut without a mark.
 constexpr std::size_t longestAnswer = 10000;
+// A dialog that opens this soon after the page's last one was answered is one of a row, which the
+// user may want to end: a page that asks again and again would otherwise hold the dialog up for
+// as long as it likes.
+constexpr auto rowGap = std::chrono::seconds(3);
 
 // WebKit hands a dialog's text over as a C string, so a NUL of the page's text would end what the
 // dialog shows. The page's own alert, confirm and prompt show it as its symbol before it gets there.
@@ -34,6 +42,14 @@ constexpr const char* visibleNULScript = R"js((() => {
   }
 })();)js";
 
+// What a web view's dialogs know of its page since it last loaded.
+struct PageState {
+  unsigned load = 0;     // counts the page's loads, so an answer given to an older page stays with it
+  bool stopped = false;  // the user asked to see no more of this page's dialogs
+  std::optional<Clock::time_point> lastAnswered;
+};
+using PagePtr = std::shared_ptr<PageState>;
+
 // Answers the page when the request is let go, whatever became of the dialog: WebKit holds the
 // page's script until then.
 struct CloseRequest {
@@ -44,12 +60,23 @@ struct CloseRequest {
 };
 using RequestPtr = std::unique_ptr<WebKitScriptDialog, CloseRequest>;
 
+// The application the dialog's window belongs to: its Quit then reaches the dialog too.
+GtkApplication* applicationOf(GtkWidget* widget) {
+  if (auto* root = gtk_widget_get_root(widget); root && GTK_IS_WINDOW(root)) {
+    if (auto* application = gtk_window_get_application(GTK_WINDOW(root))) return application;
+  }
+  auto* fallback = g_application_get_default();
+  return fallback && GTK_IS_APPLICATION(fallback) ? GTK_APPLICATION(fallback) : nullptr;
+}
+
 class PageDialog {
  public:
-  PageDialog(WebKitWebView* view, WebKitScriptDialog* request)
+  PageDialog(WebKitWebView* view, WebKitScriptDialog* request, PagePtr page)
       : request(webkit_script_dialog_ref(request)),
         type(webkit_script_dialog_get_dialog_type(request)),
         view(view),
+        page(std::move(page)),
+        load(this->page->load),
         window(type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM ? "Leave this page?" : "", false,
                Gtk::MessageType::OTHER, Gtk::ButtonsType::NONE, true) {
     build(view);
@@ -79,6 +106,7 @@ class PageDialog {
   void build(WebKitWebView* source) {
     if (auto* root = gtk_widget_get_root(GTK_WIDGET(source)); root && GTK_IS_WINDOW(root))
       gtk_window_set_transient_for(GTK_WINDOW(window.gobj()), GTK_WINDOW(root));
+    keepOtherWindowsFree();
     if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
       window.set_secondary_text("Changes you made may not be saved.");
       window.add_button("Stay", Gtk::ResponseType::CANCEL);
@@ -88,14 +116,46 @@ class PageDialog {
       auto message = boundedText(text ? text : "", shownCharacters);
       showTextWithinDialog(window, message.cut ? message.text + "\u2026" : message.text);
       if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) addEntry();
+      if (page->lastAnswered && Clock::now() - *page->lastAnswered < rowGap) addStopChoice();
       if (type != WEBKIT_SCRIPT_DIALOG_ALERT) window.add_button("Cancel", Gtk::ResponseType::CANCEL);
       window.add_button("OK", Gtk::ResponseType::OK);
     }
     window.set_default_response(Gtk::ResponseType::OK);
+    addQuitKeys(GTK_WIDGET(source));
     window.signal_response().connect([this](int response) {
       answer(response == static_cast<int>(Gtk::ResponseType::OK));
+      if (type != WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM && page->load == load) {
+        page->lastAnswered = Clock::now();
+        if (stopChoice && stopChoice->get_active()) page->stopped = true;
+      }
       finish();
     });
+    // Hidden by anything else, the application's quitting among them, the dialog answers no.
+    window.signal_hide().connect([this] {
+      answer(false);
+      finish();
+    });
+  }
+
+  // The dialog holds the keyboard and pointer of its own window group only: the rest of the
+  // application stays in reach, so that its menu's Quit and closing its window still work while
+  // the page waits for an answer.
+  void keepOtherWindowsFree() { Gtk::WindowGroup::create()->add_window(window); }
+
+  // The application's Quit keys work here as in its window: Ctrl+Q, the menu's, and Ctrl+Shift+Q,
+  // the one that works in a terminal too. The dialog belongs to the application, so quitting hides
+  // it, which answers the page no.
+  void addQuitKeys(GtkWidget* source) {
+    auto* application = applicationOf(source);
+    if (!application) return;
+    gtk_window_set_application(GTK_WINDOW(window.gobj()), application);
+    auto controller = Gtk::ShortcutController::create();
+    controller->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    for (const char* keys : {"<Control>q", "<Control><Shift>q"}) {
+      controller->add_shortcut(
+          Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(keys), Gtk::NamedAction::create("app.quit")));
+    }
+    window.add_controller(controller);
   }
 
   void addEntry() {
@@ -105,6 +165,12 @@ class PageDialog {
     entry->set_activates_default(true);
     entry->set_margin_top(8);
     window.get_message_area()->append(*entry);
+  }
+
+  void addStopChoice() {
+    stopChoice = Gtk::make_managed<Gtk::CheckButton>("_Don't allow this page to show more dialogs", true);
+    stopChoice->set_margin_top(8);
+    window.get_message_area()->append(*stopChoice);
   }
 
   void answer(bool confirmed) {
@@ -128,11 +194,28 @@ class PageDialog {
   RequestPtr request;
   WebKitScriptDialogType type;
   GWeak<WebKitWebView> view;
+  PagePtr page;
+  unsigned load;
   std::vector<gulong> handlers;
   Gtk::MessageDialog window;
   Gtk::Entry* entry = nullptr;
+  Gtk::CheckButton* stopChoice = nullptr;
   bool finished = false;
 };
+
+// A page whose dialogs the user stopped is answered at once, as if each had been cancelled: a
+// confirm is false and a prompt null. Asking before the page is left is not stopped, since the
+// answer there decides whether the user may leave it.
+bool answeredWithoutAsking(WebKitScriptDialog* request, const PageState& page) {
+  auto type = webkit_script_dialog_get_dialog_type(request);
+  if (!page.stopped || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) return false;
+  // WebKit closes a request that nobody holds once the signal has been handled; closing it here
+  // would leave WebKit to let go of one it no longer has.
+  if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(request, FALSE);
+  return true;
+}
+
+void releasePage(gpointer page, GClosure*) { delete static_cast<PagePtr*>(page); }
 
 }  // namespace
 
@@ -143,11 +226,22 @@ void attach(WebKitWebView* view) {
     webkit_user_content_manager_add_script(manager, script);
     webkit_user_script_unref(script);
   }
-  g_signal_connect(view, "script-dialog", G_CALLBACK(+[](WebKitWebView* v, WebKitScriptDialog* request) -> gboolean {
-                     (new PageDialog(v, request))->show();
-                     return TRUE;
-                   }),
-                   nullptr);
+  auto page = std::make_shared<PageState>();
+  g_signal_connect_data(view, "script-dialog",
+                        G_CALLBACK(+[](WebKitWebView* v, WebKitScriptDialog* request, PagePtr* state) -> gboolean {
+                          if (!answeredWithoutAsking(request, **state)) (new PageDialog(v, request, *state))->show();
+                          return TRUE;
+                        }),
+                        new PagePtr(page), releasePage, GConnectFlags(0));
+  // A page that loads again may show dialogs again, and its first is not one of a row.
+  g_signal_connect_data(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, PagePtr* state) {
+                          if (event != WEBKIT_LOAD_COMMITTED) return;
+                          auto& page = **state;
+                          ++page.load;
+                          page.stopped = false;
+                          page.lastAnswered.reset();
+                        }),
+                        new PagePtr(page), releasePage, GConnectFlags(0));
 }
 
 }  // namespace zorvel::ScriptDialogs

@@ -80,6 +80,9 @@
   }
   actions.append(element('button', { textContent: 'fetch /desktop-runtime', onclick: () => loadRuntime() }));
   actions.append(element('button', { textContent: 'start task', onclick: () => startTask() }));
+  actions.append(element('button', {
+    textContent: 'alert loop', onclick: () => pageCommands.dialog_loop({ dialog_loop: { id: 'button', kind: 'alert' } }),
+  }));
 
   // A real task of the core, run in a native terminal; the last one started is the one stopped.
   const projectID = '00000000-0000-4000-8000-0000000000aa';
@@ -101,6 +104,7 @@
       log(coreList, `error: ${error.message}`);
     }
   }
+  const scriptDialogs = { alert: (text) => alert(text), confirm: (text) => confirm(text), prompt: (text, value) => prompt(text, value) };
   const pageCommands = {
     start_task: () => startTask(),
     stop_task: () => lastTask && bridge.post({ kind: 'stop-terminal', task_id: lastTask.id }),
@@ -112,11 +116,20 @@
     dialog: (data) => {
       const { id, kind, message, value, repeat } = data.dialog ?? {};
       const text = String(message ?? '').repeat(Number(repeat) || 1);
-      const open = { alert: () => alert(text), confirm: () => confirm(text), prompt: () => prompt(text, value) }[kind];
-      if (!open) return;
-      const answer = open();
+      if (!Object.hasOwn(scriptDialogs, kind)) return;
+      const answer = scriptDialogs[kind](text, value);
       report('main', 'dialog-answered', { id, kind, answer: answer === undefined ? null : answer });
     },
+    // A page that asks again and again: one dialog after another, each opened as soon as the last
+    // is answered; the answers are reported once the row ends.
+    dialog_loop: (data) => {
+      const { id, kind, times } = data.dialog_loop ?? {};
+      if (!Object.hasOwn(scriptDialogs, kind)) return;
+      const answers = [];
+      for (let i = 0; i < (Number(times) || 200); i++) answers.push(scriptDialogs[kind](`${kind} ${i}`, '') ?? null);
+      report('main', 'dialog-loop-ended', { id, answers });
+    },
+    reload: () => location.reload(),
     // Reloads the page, whose leave-page handler has the application ask the user first.
     leave: () => {
       window.addEventListener('beforeunload', (event) => { event.preventDefault(); event.returnValue = ''; }, { once: true });

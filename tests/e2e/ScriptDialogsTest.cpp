@@ -1,12 +1,15 @@
 // A page's alert, confirm and prompt, opened while a task terminal covers the page, show in a
 // window of their own over the application's window, and what the user answers there with the
-// keyboard reaches the page, whose scripts go on.
+// keyboard reaches the page, whose scripts go on. A page that asks again and again holds nobody:
+// the application quits as ever, and the user can stop the page's dialogs from the dialog.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -24,8 +27,9 @@ struct Case {
   // The rest of the dialog the page is asked for, as raw JSON text: its escapes reach the page's
   // strings unchanged, unpaired UTF-16 halves included.
   const char* fields;
-  const char* keys;  // what the user presses in the dialog, as xdotool commands
-  json answer;       // what the page's call returns
+  const char* keys;             // what the user presses in the dialog, as xdotool commands
+  json answer;                  // what the page's call returns
+  const char* shows = nullptr;  // a line of the dialog's text, when it matters
 };
 
 // The windows of the application that are mapped now and were not before.
@@ -35,6 +39,33 @@ std::vector<std::string> newWindows(pid_t app, const std::vector<std::string>& b
     if (std::find(before.begin(), before.end(), window) == before.end()) added.push_back(window);
   }
   return added;
+}
+
+// The texts of the labels of the application's dialogs (message, buttons, check boxes), one a line,
+// as the accessibility bus reports them.
+std::string dialogLabels(pid_t app) {
+  return e2e::shellOutput("timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                          "/tests/e2e/dialog-labels.py " + std::to_string(app));
+}
+
+bool dialogShowsLine(pid_t app, const std::string& line) {
+  return ("\n" + dialogLabels(app)).find("\n" + line + "\n") != std::string::npos;
+}
+
+const std::string stopChoice = "Don't allow this page to show more dialogs";
+
+// Waits for a dialog other than the one named, and gives its window.
+std::string nextDialog(pid_t app, const std::vector<std::string>& before, const std::string& previous = "") {
+  std::string found;
+  e2e::waitUntil(
+      [&] {
+        for (auto& window : newWindows(app, before)) {
+          if (window != previous) found = window;
+        }
+        return !found.empty();
+      },
+      std::chrono::seconds(20));
+  return found;
 }
 
 TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
@@ -58,6 +89,9 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
       {"prompt cancelled", R"("kind":"prompt","message":"Name?","value":"seed")", "key Escape", nullptr},
       // Megabytes of one word, every other character half a UTF-16 pair: the dialog shows a part.
       {"huge broken message", R"("kind":"alert","message":"\ud800y","repeat":2000000)", "key Return", nullptr},
+      // WebKit hands the text on as a C string; what follows the NUL is shown too.
+      {"NUL in the message", R"("kind":"alert","message":"shown\u0000hidden")", "key Return", nullptr,
+       "shown\u2400hidden"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
@@ -69,6 +103,10 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
       FAIL() << "no dialog window appeared (see /tmp/zorvel-e2e-screens/script-dialog-missing.png)";
     }
     if (id == "prompt answered") e2e::screenshot("script-dialog-over-terminal");
+    if (c.shows) {
+      EXPECT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, c.shows); }, 10s)) << "the dialog shows:\n"
+                                                                                      << dialogLabels(app);
+    }
     // As a user would: a click into the dialog's window, then the keys.
     // The dialog takes the keyboard from the terminal by itself: the user only presses keys.
     EXPECT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == shown[0] + "\n"; }, 10s))
@@ -111,6 +149,123 @@ TEST(ScriptDialogs, APageIsLeftOnlyWhenTheUserAgrees) {
     }
     EXPECT_TRUE(e2e::waitUntil([&] { return newWindows(app, before).empty(); }, 10s)) << "the dialog stayed open";
   }
+}
+
+// The page opens one alert after another as soon as each is answered. Escape and Return only bring
+// the next; each way of quitting ends the application, with its core, while a dialog is up.
+TEST(ScriptDialogs, EachWayOfQuittingEndsAPageThatAsksAgainAndAgain) {
+  struct Way {
+    const char* name;
+    std::function<std::string(const std::string& mainWindow, const std::string& dialog)> command;
+  };
+  const std::string source = ZORVEL_SOURCE_DIR;
+  const std::vector<Way> ways = {
+      {"Ctrl+Q in the dialog", [](auto&, auto&) { return std::string("xdotool key ctrl+q"); }},
+      {"Ctrl+Shift+Q in the dialog", [](auto&, auto&) { return std::string("xdotool key ctrl+shift+q"); }},
+      {"closing the window",
+       [&](auto& mainWindow, auto&) {
+         return "/usr/bin/python3 " + source + "/tests/e2e/close-window.py " + mainWindow;
+       }},
+      // As a user would with a window manager: the dialog moved aside, a click on the window's menu
+      // bar (which gives it the keyboard), and the menu's last item, Quit.
+      {"the menu's Quit",
+       [](auto& mainWindow, auto& dialog) {
+         return "xdotool windowmove " + dialog + " 600 400 && xdotool windowfocus --sync " + mainWindow +
+                " && xdotool mousemove --window " + mainWindow + " 25 10 click 1 && sleep 0.5 && xdotool key Up Return";
+       }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    e2e::DesktopRun run;
+    run.start();
+    ASSERT_TRUE(e2e::waitForMainPage(run, 60s)) << "the page never opened its event stream";
+    const pid_t app = run.app->processIdentifier();
+    std::vector<std::string> before;
+    ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
+    run.request("POST", "/__test/events",
+                {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "alert"}, {"times", 200}}}}.dump()}});
+    std::string dialog = nextDialog(app, before);
+    ASSERT_FALSE(dialog.empty()) << "no dialog appeared";
+    for (const char* key : {"Escape", "Return"}) {
+      ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == dialog + "\n"; }, 10s));
+      ASSERT_EQ(e2e::shell(std::string("xdotool key ") + key), 0);
+      dialog = nextDialog(app, before, dialog);
+      ASSERT_FALSE(dialog.empty()) << "the page did not ask again after " << key;
+    }
+    ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == dialog + "\n"; }, 10s));
+    ASSERT_EQ(e2e::shell(way.command(before[0], dialog)), 0);
+    if (!run.app->waitUntilExit(30s)) {
+      e2e::screenshot("script-dialog-quit");
+      FAIL() << "the application still runs (see /tmp/zorvel-e2e-screens/script-dialog-quit.png)";
+    }
+    const int status = *run.app->terminationStatus();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ended with status " << status;
+    for (pid_t core : run.corePIDs())
+      EXPECT_TRUE(run.waitUntilCoreGone(core, 10s)) << "the core " << core << " runs on";
+  }
+}
+
+// From the second dialog of a row, the dialog offers to stop the page's dialogs. Once the user has
+// chosen so, the page's alerts, confirms and prompts are answered at once as cancelled, until the
+// page loads again.
+TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
+  e2e::DesktopRun run;
+  run.start();
+  ASSERT_TRUE(e2e::waitForMainPage(run, 60s)) << "the page never opened its event stream";
+  const pid_t app = run.app->processIdentifier();
+  std::vector<std::string> before;
+  ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
+  run.request("POST", "/__test/events",
+              {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "confirm"}, {"times", 200}}}}.dump()}});
+
+  std::string first = nextDialog(app, before);
+  ASSERT_FALSE(first.empty()) << "no dialog appeared";
+  ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "confirm 0"); }, 10s)) << dialogLabels(app);
+  EXPECT_FALSE(dialogShowsLine(app, stopChoice)) << "the first dialog offers to stop the page's dialogs";
+  // The choice's key does nothing where there is no choice: Return answers OK.
+  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == first + "\n"; }, 10s));
+  ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
+
+  std::string second = nextDialog(app, before, first);
+  ASSERT_FALSE(second.empty()) << "the page did not ask again";
+  ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "confirm 1"); }, 10s)) << dialogLabels(app);
+  EXPECT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, stopChoice); }, 10s))
+      << "the second dialog of the row does not offer to stop them:\n"
+      << dialogLabels(app);
+  e2e::screenshot("script-dialog-stop-choice");
+  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == second + "\n"; }, 10s));
+  ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
+
+  json expected = json::array({true, true});
+  for (int i = 2; i < 200; ++i) expected.push_back(false);
+  EXPECT_TRUE(e2e::waitForPageEvent(run, "main", "dialog-loop-ended", [&](const json& detail) {
+    return detail["answers"] == expected;
+  })) << "the rest of the row was not answered as cancelled";
+  EXPECT_TRUE(e2e::waitUntil([&] { return newWindows(app, before).empty(); }, 10s)) << "a dialog stays open";
+
+  // Still the same page: a prompt is answered null without being shown.
+  run.request("POST", "/__test/events",
+              {{"data", json{{"dialog", {{"id", "stopped"}, {"kind", "prompt"}, {"value", "seed"}}}}.dump()}});
+  EXPECT_TRUE(e2e::waitForPageEvent(run, "main", "dialog-answered", [&](const json& detail) {
+    return detail.value("id", "") == "stopped" && detail["answer"].is_null();
+  }));
+  EXPECT_TRUE(newWindows(app, before).empty()) << "a dialog of the stopped page was shown";
+
+  // Loaded again, the page may ask again, and its first dialog is not one of a row.
+  const size_t streams = e2e::eventStreamsOpened(run);
+  run.request("POST", "/__test/events", {{"data", json{{"reload", true}}.dump()}});
+  ASSERT_TRUE(run.waitUntil([&] { return e2e::eventStreamsOpened(run) > streams; }, 30s)) << "the page did not load";
+  run.request("POST", "/__test/events",
+              {{"data", json{{"dialog", {{"id", "reloaded"}, {"kind", "confirm"}, {"message", "Again?"}}}}.dump()}});
+  std::string again = nextDialog(app, before);
+  ASSERT_FALSE(again.empty()) << "the page loaded again cannot show a dialog";
+  ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "Again?"); }, 10s)) << dialogLabels(app);
+  EXPECT_FALSE(dialogShowsLine(app, stopChoice));
+  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == again + "\n"; }, 10s));
+  ASSERT_EQ(e2e::shell("xdotool key Return"), 0);
+  EXPECT_TRUE(e2e::waitForPageEvent(run, "main", "dialog-answered", [&](const json& detail) {
+    return detail.value("id", "") == "reloaded" && detail["answer"] == true;
+  }));
 }
 
 }  // namespace script_dialogs_e2e
