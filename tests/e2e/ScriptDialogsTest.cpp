@@ -54,8 +54,9 @@ bool dialogShowsLine(pid_t app, const std::string& line) {
 
 const std::string stopChoice = "Don't allow this page to show more dialogs";
 
-// Waits for a dialog other than the one named, and gives its window.
-std::string nextDialog(pid_t app, const std::vector<std::string>& before, const std::string& previous = "") {
+// Waits for a window of the application other than those it had before and the one named (a
+// dialog, the menu), and gives it.
+std::string nextWindow(pid_t app, const std::vector<std::string>& before, const std::string& previous = "") {
   std::string found;
   e2e::waitUntil(
       [&] {
@@ -154,24 +155,35 @@ TEST(ScriptDialogs, APageIsLeftOnlyWhenTheUserAgrees) {
 // The page opens one alert after another as soon as each is answered. Escape and Return only bring
 // the next; each way of quitting ends the application, with its core, while a dialog is up.
 TEST(ScriptDialogs, EachWayOfQuittingEndsAPageThatAsksAgainAndAgain) {
+  // What the test knows when the user acts: the application, its windows before the dialogs and
+  // the dialog now shown.
+  struct Scene {
+    pid_t app;
+    std::vector<std::string> before;
+    std::string dialog;
+  };
   struct Way {
     const char* name;
-    std::function<std::string(const std::string& mainWindow, const std::string& dialog)> command;
+    std::function<bool(const Scene&)> act;
   };
   const std::string source = ZORVEL_SOURCE_DIR;
   const std::vector<Way> ways = {
-      {"Ctrl+Q in the dialog", [](auto&, auto&) { return std::string("xdotool key ctrl+q"); }},
-      {"Ctrl+Shift+Q in the dialog", [](auto&, auto&) { return std::string("xdotool key ctrl+shift+q"); }},
+      {"Ctrl+Q in the dialog", [](const Scene&) { return e2e::shell("xdotool key ctrl+q") == 0; }},
+      {"Ctrl+Shift+Q in the dialog", [](const Scene&) { return e2e::shell("xdotool key ctrl+shift+q") == 0; }},
       {"closing the window",
-       [&](auto& mainWindow, auto&) {
-         return "/usr/bin/python3 " + source + "/tests/e2e/close-window.py " + mainWindow;
+       [&](const Scene& scene) {
+         return e2e::shell("/usr/bin/python3 " + source + "/tests/e2e/close-window.py " + scene.before[0]) == 0;
        }},
       // As a user would with a window manager: the dialog moved aside, a click on the window's menu
-      // bar (which gives it the keyboard), and the menu's last item, Quit.
+      // bar (which gives the window the keyboard), and the menu's last item, Quit.
       {"the menu's Quit",
-       [](auto& mainWindow, auto& dialog) {
-         return "xdotool windowmove " + dialog + " 600 400 && xdotool windowfocus --sync " + mainWindow +
-                " && xdotool mousemove --window " + mainWindow + " 25 10 click 1 && sleep 0.5 && xdotool key Up Return";
+       [](const Scene& scene) {
+         const std::string& window = scene.before[0];
+         if (e2e::shell("xdotool windowmove " + scene.dialog + " 600 400 && xdotool windowfocus --sync " + window +
+                        " && xdotool mousemove --window " + window + " 25 10 click 1") != 0)
+           return false;
+         // The menu opens in a window of its own.
+         return !nextWindow(scene.app, scene.before, scene.dialog).empty() && e2e::shell("xdotool key Up Return") == 0;
        }},
   };
   for (const auto& way : ways) {
@@ -184,16 +196,16 @@ TEST(ScriptDialogs, EachWayOfQuittingEndsAPageThatAsksAgainAndAgain) {
     ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
     run.request("POST", "/__test/events",
                 {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "alert"}, {"times", 200}}}}.dump()}});
-    std::string dialog = nextDialog(app, before);
+    std::string dialog = nextWindow(app, before);
     ASSERT_FALSE(dialog.empty()) << "no dialog appeared";
     for (const char* key : {"Escape", "Return"}) {
       ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == dialog + "\n"; }, 10s));
       ASSERT_EQ(e2e::shell(std::string("xdotool key ") + key), 0);
-      dialog = nextDialog(app, before, dialog);
+      dialog = nextWindow(app, before, dialog);
       ASSERT_FALSE(dialog.empty()) << "the page did not ask again after " << key;
     }
     ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == dialog + "\n"; }, 10s));
-    ASSERT_EQ(e2e::shell(way.command(before[0], dialog)), 0);
+    ASSERT_TRUE(way.act({app, before, dialog}));
     if (!run.app->waitUntilExit(30s)) {
       e2e::screenshot("script-dialog-quit");
       FAIL() << "the application still runs (see /tmp/zorvel-e2e-screens/script-dialog-quit.png)";
@@ -218,7 +230,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   run.request("POST", "/__test/events",
               {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "confirm"}, {"times", 200}}}}.dump()}});
 
-  std::string first = nextDialog(app, before);
+  std::string first = nextWindow(app, before);
   ASSERT_FALSE(first.empty()) << "no dialog appeared";
   ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "confirm 0"); }, 10s)) << dialogLabels(app);
   EXPECT_FALSE(dialogShowsLine(app, stopChoice)) << "the first dialog offers to stop the page's dialogs";
@@ -226,7 +238,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == first + "\n"; }, 10s));
   ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
 
-  std::string second = nextDialog(app, before, first);
+  std::string second = nextWindow(app, before, first);
   ASSERT_FALSE(second.empty()) << "the page did not ask again";
   ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "confirm 1"); }, 10s)) << dialogLabels(app);
   EXPECT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, stopChoice); }, 10s))
@@ -257,7 +269,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   ASSERT_TRUE(run.waitUntil([&] { return e2e::eventStreamsOpened(run) > streams; }, 30s)) << "the page did not load";
   run.request("POST", "/__test/events",
               {{"data", json{{"dialog", {{"id", "reloaded"}, {"kind", "confirm"}, {"message", "Again?"}}}}.dump()}});
-  std::string again = nextDialog(app, before);
+  std::string again = nextWindow(app, before);
   ASSERT_FALSE(again.empty()) << "the page loaded again cannot show a dialog";
   ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "Again?"); }, 10s)) << dialogLabels(app);
   EXPECT_FALSE(dialogShowsLine(app, stopChoice));
