@@ -11,6 +11,7 @@
 #include "app/ZorvelAppDelegate.h"
 #include "app/ZorvelApplication.h"
 #include "platform/Bundle.h"
+#include "platform/InheritedDescriptors.h"
 #include "platform/LargePages.h"
 
 namespace {
@@ -33,6 +34,9 @@ void useLargePagesForTerminalCells() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // First, before any thread or child exists: the web engine's helper processes would otherwise
+  // hold whatever descriptors our own starter left open.
+  platform::keepInheritedDescriptorsFromChildren();
   // The window's class is the program's name; the desktop entry matches its windows by it, so it
   // stays the same whatever name the program was started by (a link, a wrapper).
   g_set_prgname("zorvel-desktop");

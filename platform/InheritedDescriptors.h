@@ -7,4 +7,10 @@ namespace platform {
 // library of ours opened. For a forked child before exec: it makes only async-signal-safe calls.
 void closeInheritedDescriptors(int keep = -1);
 
+// Marks every descriptor above standard error close-on-exec, so what whoever started us left open
+// reaches no program we start, including those a library starts without closing descriptors (the
+// web engine's helpers take every descriptor not so marked). For the start of main, before any
+// thread or child exists: a descriptor opened meanwhile by another thread could be marked too.
+void keepInheritedDescriptorsFromChildren();
+
 }  // namespace platform
