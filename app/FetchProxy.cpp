@@ -31,6 +31,10 @@ std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, cons
   if (!fetch.method) return failure(fetch.id, "Invalid request method");
 
   Request request{target.string(), *fetch.method, fetch.headers, fetch.body};
+  // Only what a browser would let a page send: a page must not reframe the request, address
+  // another host, or speak for the browser or a proxy with the desktop's credentials.
+  std::erase_if(request.headers, [](const auto& f) { return HTTPFields::isForbiddenRequestField(f.first, f.second); });
+  // Set last, over any field of that name the page sent, so the core always sees the desktop's.
   HTTPFields::set(request.headers, "Authorization", "Bearer " + desktopToken);
   return request;
 }

@@ -35,7 +35,8 @@ struct Answer {
 };
 
 // A request for the core, or an immediate answer: to a path that is no URL, a target outside the
-// core, or a method that is no token. The token only ever goes to the core's own origin.
+// core, or a method that is no token. The token only ever goes to the core's own origin, and of
+// the page's fields only those a browser lets a page set go with it.
 std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, const URL& baseURL,
                                           const std::string& desktopToken);
 

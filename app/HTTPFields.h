@@ -17,6 +17,10 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // An RFC 9110 token: a method or a field name.
 bool isToken(std::string_view text);
 bool isFieldValue(std::string_view text);
+// Whether a browser keeps a page from setting this request field: those that frame the message or
+// steer the connection, say who sends it or what it carries in cookies, belong to a proxy or to the
+// browser itself (Proxy-, Sec-), or override the method with one no page may send.
+bool isForbiddenRequestField(std::string_view name, std::string_view value);
 // Sets the field, replacing one of the same name in any case.
 void set(Fields& fields, const std::string& name, const std::string& value);
 

@@ -60,6 +60,72 @@ TEST(FetchProxyRequest, BuildsCoreRequestsWithTheDesktopToken) {
   EXPECT_EQ(injected.headers.size(), 1u);
 }
 
+// What a browser keeps a page from setting never reaches the core beside the desktop's token.
+TEST(FetchProxyRequest, DropsTheFieldsABrowserKeepsAPageFromSetting) {
+  struct Case {
+    const char* name;
+    const char* value;
+    bool sent;
+  };
+  const Case cases[] = {
+      {"Host", "evil", false},
+      {"host", "evil", false},
+      {"Connection", "close", false},
+      {"Upgrade", "websocket", false},
+      {"Cookie", "session=1", false},
+      {"COOKIE2", "x", false},
+      {"Set-Cookie", "a=b", false},
+      {"Origin", "https://evil.example", false},
+      {"Referer", "https://evil.example/", false},
+      {"Content-Length", "0", false},
+      {"Transfer-Encoding", "chunked", false},
+      {"TE", "trailers", false},
+      {"Trailer", "X", false},
+      {"Keep-Alive", "timeout=5", false},
+      {"Expect", "100-continue", false},
+      {"Date", "Thu, 01 Jan 1970 00:00:00 GMT", false},
+      {"DNT", "1", false},
+      {"Via", "1.1 proxy", false},
+      {"Accept-Charset", "utf-8", false},
+      {"Accept-Encoding", "gzip", false},
+      {"Access-Control-Request-Headers", "x", false},
+      {"Access-Control-Request-Method", "PUT", false},
+      {"Proxy-Authorization", "Basic eA==", false},
+      {"proxy-", "x", false},
+      {"Sec-Fetch-Site", "same-origin", false},
+      {"sec-websocket-key", "x", false},
+      {"X-HTTP-Method-Override", "TRACE", false},
+      {"X-HTTP-Method", "connect", false},
+      {"X-Method-Override", "GET, track", false},
+      {"X-HTTP-Method-Override", " PUT ,\tTrace ", false},
+      // Names that only look alike, and overrides to methods a page may use, pass.
+      {"X-HTTP-Method-Override", "PATCH", true},
+      {"X-HTTP-Method-Override", "TRACED", true},
+      {"X-Method-Override", "", true},
+      {"Hosts", "x", true},
+      {"Proxy", "x", true},
+      {"Second", "x", true},
+      {"X-Sec-Token", "x", true},
+      {"X-Forwarded-Host", "x", true},
+      {"Accept", "application/json", true},
+      {"Content-Type", "application/json", true},
+      {"Last-Event-ID", "3", true},
+  };
+  for (const auto& c : cases) {
+    auto sent = request({{"id", "1"}, {"path", "/x"}, {"headers", {{c.name, c.value}}}});
+    EXPECT_EQ(field(sent, c.name).has_value(), c.sent) << c.name << ": " << c.value;
+    EXPECT_EQ(sent.headers.size(), c.sent ? 2u : 1u) << c.name;
+    EXPECT_EQ(field(sent, "Authorization"), "Bearer TOKEN") << c.name;
+  }
+  // However the page spells it, the one token field the core sees is the desktop's.
+  auto spoofed = request({{"id", "1"},
+                          {"path", "/x"},
+                          {"headers", {{"AUTHORIZATION", "Bearer page"}, {"Host", "evil"}, {"Accept", "*/*"}}}});
+  EXPECT_EQ(spoofed.headers.size(), 2u);
+  EXPECT_EQ(field(spoofed, "Authorization"), "Bearer TOKEN");
+  EXPECT_EQ(field(spoofed, "Accept"), "*/*");
+}
+
 TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
   for (const char* path : {"https://evil.example/steal", "//evil.example/steal", "http://127.0.0.1:7333/tasks",
                            "http://localhost:7332/tasks"}) {
