@@ -28,6 +28,11 @@ const platform::Logger& bridgeLog() {
   return log;
 }
 
+const platform::Logger& linksLog() {
+  static const platform::Logger log("local.zorvel.desktop", "links");
+  return log;
+}
+
 // The scheme is registered once per process on the default context; requests go to the bridge
 // that is alive now.
 const BundledUIURLSchemeHandler* currentSchemeHandler = nullptr;
@@ -60,6 +65,10 @@ void registerUIScheme() {
 // text only asks whether the relay is there.
 // The relay passes the page's JSON text on as it is. A text over the bound is not copied to this
 // process: only its length and the kind and id it names go, for the log and the page's answer.
+// The engine does not load a file link from the application's pages, nor tells of one: the relay
+// tells of each the user follows (a real click, not one a script made) that the page left alone,
+// so it goes where the page's other links to the outside go. A link longer than any that is
+// opened arrives cut, one character over the bound, and is refused as too long.
 std::string relayScript() {
   return "(() => { const handlers = window.webkit && window.webkit.messageHandlers;"
          " const handler = handlers && handlers.zorvelTerminal; if (!handler) return;"
@@ -73,7 +82,15 @@ std::string relayScript() {
          " let message = null; try { message = JSON.parse(text); } catch (_) {}"
          " const named = message !== null && typeof message === 'object';"
          " handler.postMessage({ oversized: text.length, kind: named ? short(message.kind) : null,"
-         " id: named ? short(message.id) : null }); }, true); })();";
+         " id: named ? short(message.id) : null }); }, true);"
+         " const followed = (event) => {"
+         " if (!event.isTrusted || (event.type === 'auxclick' && event.button !== 1)) return;"
+         " const link = event.target instanceof Element ? event.target.closest('a[href], area[href]') : null;"
+         " if (!link || link.protocol !== 'file:') return; const href = link.href.slice(0, " +
+         std::to_string(platform::LinkOpener::maximumLength + 1) +
+         ");"
+         " setTimeout(() => { if (!event.defaultPrevented) handler.postMessage({ followed: href }); }); };"
+         " window.addEventListener('click', followed); window.addEventListener('auxclick', followed); })();";
 }
 
 std::string stringLiteral(const std::string& text) {
@@ -111,6 +128,11 @@ struct SignalContext {
 };
 
 void freeSignalContext(gpointer data, GClosure*) { delete static_cast<SignalContext*>(data); }
+
+const char* requestedURI(WebKitNavigationAction* action) {
+  auto* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+  return request ? webkit_uri_request_get_uri(request) : nullptr;
+}
 
 }  // namespace
 
@@ -198,7 +220,7 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                             bridge->didReceiveScriptMessage(source.get(), json.get());
                           } else if (jsc_value_is_object(value)) {
                             GCharPtr json(jsc_value_to_json(value, 0));
-                            bridge->didRefuseOversizedMessage(source.get(), json.get());
+                            bridge->didReceiveRelayNotice(source.get(), json.get());
                           }
                         }),
                         context(), freeSignalContext, GConnectFlags(0));
@@ -210,13 +232,24 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                           auto bridge = c->bridge.lock();
                           auto* action = webkit_navigation_policy_decision_get_navigation_action(
                               WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-                          auto* request = action ? webkit_navigation_action_get_request(action) : nullptr;
-                          const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-                          if (bridge && bridge->decidePolicy(v, uri))
-                            webkit_policy_decision_use(decision);
-                          else
+                          const char* uri = requestedURI(action);
+                          if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+                            if (bridge) bridge->decideNewWindow(uri);
                             webkit_policy_decision_ignore(decision);
+                          } else if (bridge && bridge->decidePolicy(v, uri)) {
+                            webkit_policy_decision_use(decision);
+                          } else {
+                            webkit_policy_decision_ignore(decision);
+                          }
                           return TRUE;
+                        }),
+                        context(), freeSignalContext, GConnectFlags(0));
+
+  // A window a script opens asks for no policy first.
+  g_signal_connect_data(view, "create",
+                        G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, SignalContext* c) -> GtkWidget* {
+                          if (auto bridge = c->bridge.lock()) bridge->decideNewWindow(requestedURI(action));
+                          return nullptr;
                         }),
                         context(), freeSignalContext, GConnectFlags(0));
 
@@ -285,11 +318,21 @@ void WebBridge::didReceiveScriptMessage(WebKitWebView* source, const char* json)
   }
 }
 
-void WebBridge::didRefuseOversizedMessage(WebKitWebView* source, const char* json) {
+void WebBridge::didReceiveRelayNotice(WebKitWebView* source, const char* json) {
   if (!json || !isApplicationPage(webkit_web_view_get_uri(source))) return;
-  auto standIn = nlohmann::json::parse(json, nullptr, false);
-  if (!standIn.is_object() || !standIn["oversized"].is_number()) return;
-  const auto characters = standIn["oversized"].get<double>();
+  auto notice = nlohmann::json::parse(json, nullptr, false);
+  if (!notice.is_object()) return;
+  if (auto link = ScriptMessageFields::string(notice, "followed")) {
+    decidePolicy(source, link->c_str());
+  } else {
+    didRefuseOversizedMessage(source, notice);
+  }
+}
+
+void WebBridge::didRefuseOversizedMessage(WebKitWebView* source, const nlohmann::json& standIn) {
+  auto oversized = standIn.find("oversized");
+  if (oversized == standIn.end() || !oversized->is_number()) return;
+  const auto characters = oversized->get<double>();
   const auto kind = ScriptMessageFields::string(standIn, "kind");
   const auto id = ScriptMessageFields::string(standIn, "id");
   bridgeLog().error("Refused a page message of %.0f characters (kind %{public}s): page messages are bounded at %zu",
@@ -411,15 +454,31 @@ void WebBridge::cancelAllEventStreams() {
 
 bool WebBridge::decidePolicy(WebKitWebView*, const char* url) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
-  if (decision == NavigationDecision::cancelAndOpenExternally) {
-    const char* scheme = g_uri_peek_scheme(url);
-    if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") {
-      onApplicationLink(url);
-    } else if (openExternally) {
-      openExternally(url);
-    }
-  }
+  if (decision == NavigationDecision::cancelAndOpenExternally) handOff(url);
   return decision == NavigationDecision::allow;
+}
+
+void WebBridge::decideNewWindow(const char* url) {
+  auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
+  if (decision == NavigationDecision::cancelAndOpenExternally) return handOff(url);
+  // The user asked for something to open; saying nothing would leave them wondering why it did not.
+  std::string reason;
+  if (decision == NavigationDecision::allow)
+    reason = "the application opens its own pages in its one window only";
+  else if (auto refused = url ? platform::LinkOpener::refusal(url) : std::nullopt)
+    reason = *refused;
+  else
+    reason = "the new window names no link";
+  linksLog().error("Not opening a link in a new window: %{public}s", reason.c_str());
+}
+
+void WebBridge::handOff(const char* url) {
+  const char* scheme = g_uri_peek_scheme(url);
+  if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") {
+    onApplicationLink(url);
+  } else if (openExternally) {
+    openExternally(url);
+  }
 }
 
 void WebBridge::didCommitLoad(WebKitWebView* view) {

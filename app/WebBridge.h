@@ -93,9 +93,14 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   // Navigation and load events of a web view made here.
   struct ViewState;
   void didReceiveScriptMessage(WebKitWebView* source, const char* json);
-  // The relay's stand-in for a message over the bound: {"oversized": characters, "kind", "id"}.
-  void didRefuseOversizedMessage(WebKitWebView* source, const char* json);
+  // What the relay itself tells: a stand-in for a page message over the bound
+  // ({"oversized": characters, "kind", "id"}), or a file link the user followed ({"followed"}).
+  void didReceiveRelayNotice(WebKitWebView* source, const char* json);
   bool decidePolicy(WebKitWebView* webView, const char* url);
+  // A link the page asks to open in a new window (by its target, or window.open). The application
+  // makes no second window: the link goes where the policy sends those that leave the page, and
+  // any other is refused and logged.
+  void decideNewWindow(const char* url);
   void didCommitLoad(WebKitWebView* webView);
   void didFinishLoad(WebKitWebView* webView);
   void didFailLoad(bool provisional, const std::string& domain, long code, const std::string& message);
@@ -105,6 +110,9 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   void scheduleMountCheck(WebKitWebView* webView);
   void connectSignals(WebKitWebView* webView, WebKitUserContentManager* manager);
   void handle(const PageMessages::BridgeMessage& message, WebKitWebView* source);
+  void didRefuseOversizedMessage(WebKitWebView* source, const nlohmann::json& standIn);
+  // A link that leaves the page: the application's own come back to it, the rest go to the desktop.
+  void handOff(const char* url);
 
   Settings settings;
   BundledUIURLSchemeHandler uiSchemeHandler;

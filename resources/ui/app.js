@@ -135,6 +135,18 @@
       window.addEventListener('beforeunload', (event) => { event.preventDefault(); event.returnValue = ''; }, { once: true });
       location.reload();
     },
+    // Lays a link over the whole page for the user to click: an anchor with the address and target
+    // given, or, with "open", a button whose click opens the address in a new window by script.
+    link: (data) => {
+      const { href, target, open } = data.link ?? {};
+      if (typeof href !== 'string') return;
+      const cover = open
+        ? element('button', { textContent: `open ${href}`, onclick: () => window.open(href) })
+        : element('a', { href, target: target ?? '', textContent: href });
+      cover.className = 'link-cover';
+      cover.addEventListener('click', () => setTimeout(() => cover.remove()));
+      document.body.append(cover);
+    },
     storage: (data) => {
       if (!data.storage || typeof data.storage !== 'object') return;
       for (const [key, value] of Object.entries(data.storage)) localStorage.setItem(key, String(value));

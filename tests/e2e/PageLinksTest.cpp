@@ -1,0 +1,135 @@
+// Links the user follows in the page that leave it, in the same window or in a new one, go where a
+// terminal's links go: to the application the desktop chose for them, when it only shows what they
+// name; any other is refused and the refusal logged.
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+
+#include "platform/GLibPtr.h"
+#include "tests/e2e/OverlayHarness.h"
+
+namespace page_links_e2e {
+
+using nlohmann::json;
+using namespace e2e;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// A run whose desktop has one application, chosen for links of a scheme of the test and for text
+// files and folders, that writes down every link it is started with.
+class LinkDesktop {
+ public:
+  LinkDesktop() {
+    const fs::path home = run.directory + "/desktop";
+    fs::create_directories(home / "data/applications");
+    fs::create_directories(home / "config");
+    fs::create_directories(home / "folder");
+    const fs::path recorder = home / "recorder.sh";
+    std::ofstream(recorder) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << openedPath() << "'\n";
+    fs::permissions(recorder, fs::perms::owner_all);
+    std::ofstream(home / "data/applications/recorder.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" << recorder.string() << " %u\n"
+        << "MimeType=x-scheme-handler/x-zorvel-test;text/plain;inode/directory;application/x-shellscript;\n";
+    std::ofstream mimeapps(home / "config/mimeapps.list");
+    mimeapps << "[Default Applications]\n";
+    for (const char* type :
+         {"x-scheme-handler/x-zorvel-test", "text/plain", "inode/directory", "application/x-shellscript"})
+      mimeapps << type << "=recorder.desktop\n";
+    mimeapps.close();
+    std::ofstream(home / "note.txt") << "a note\n";
+    std::ofstream(home / "run.sh") << "#!/bin/sh\ntrue\n";
+    fs::permissions(home / "run.sh", fs::perms::owner_all);
+    run.environment["XDG_DATA_HOME"] = home / "data";
+    run.environment["XDG_DATA_DIRS"] = (home / "none").string() + ":/usr/share";
+    run.environment["XDG_CONFIG_HOME"] = home / "config";
+  }
+
+  std::string openedPath() const { return run.directory + "/opened"; }
+  std::string file(const std::string& name) const { return run.directory + "/desktop/" + name; }
+  std::string fileLink(const std::string& name) const {
+    platform::GCharPtr uri(g_filename_to_uri(file(name).c_str(), nullptr, nullptr));
+    return uri.get();
+  }
+
+  // What the recorder was started with, one link (or, for a file, its path) a line, in any order.
+  std::multiset<std::string> opened() const {
+    std::ifstream in(openedPath());
+    std::multiset<std::string> read;
+    for (std::string line; std::getline(in, line);) read.insert(line);
+    return read;
+  }
+
+  // Lays a link over the page and clicks it as the user would.
+  void follow(const json& link) {
+    ASSERT_TRUE(commandMainPage(run, {{"link", link}})) << "the page did not lay out the link";
+    auto windows = windowList("--pid " + std::to_string(run.app->processIdentifier()) + " --name '^Zorvel$'");
+    ASSERT_FALSE(windows.empty());
+    ASSERT_EQ(shell("xdotool mousemove --window " + windows[0] + " 600 400 click 1"), 0);
+  }
+
+  size_t refusals(const std::string& reason) const {
+    size_t count = 0;
+    const std::string text = run.log();
+    for (auto at = text.find(reason); at != std::string::npos; at = text.find(reason, at + 1)) ++count;
+    return count;
+  }
+
+  DesktopRun run;
+};
+
+// The engine itself neither loads a file link from the page nor says so: it goes to the desktop.
+TEST(PageLinks, AFileLinkFollowedInThePageOpensAsOneFromATerminalWould) {
+  LinkDesktop desktop;
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+
+  desktop.follow({{"href", desktop.fileLink("note.txt")}});
+  desktop.follow({{"href", desktop.fileLink("folder")}});
+  EXPECT_TRUE(desktop.run.waitUntil([&] { return desktop.opened().size() >= 2; }, 20s)) << desktop.run.log();
+  // One the program for its type would run is refused, and the refusal is logged.
+  desktop.follow({{"href", desktop.fileLink("run.sh")}});
+  EXPECT_TRUE(desktop.run.waitUntil(
+      [&] { return desktop.refusals("Not opening a link: the file link names a file that could be run") == 1; }, 20s))
+      << desktop.run.log();
+  EXPECT_EQ(desktop.opened(), (std::multiset<std::string>{desktop.file("note.txt"), desktop.file("folder")}));
+  EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
+}
+
+// The application has one window: what a page asks to open in another goes where the same link
+// would go from the page itself, or is refused and logged.
+TEST(PageLinks, ALinkForANewWindowGoesWhereTheSameLinkFromThePageWould) {
+  LinkDesktop desktop;
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+  const pid_t app = desktop.run.app->processIdentifier();
+
+  desktop.follow({{"href", "x-zorvel-test://page/target"}, {"target", "_blank"}});
+  desktop.follow({{"href", "x-zorvel-test://page/script"}, {"open", true}});
+  desktop.follow({{"href", desktop.fileLink("note.txt")}, {"target", "_blank"}});
+  desktop.follow({{"href", desktop.fileLink("note.txt")}, {"open", true}});
+  EXPECT_TRUE(desktop.run.waitUntil([&] { return desktop.opened().size() >= 4; }, 20s)) << desktop.run.log();
+
+  desktop.follow({{"href", desktop.fileLink("run.sh")}, {"open", true}});
+  desktop.follow({{"href", "/tasks"}, {"target", "_blank"}});
+  desktop.follow({{"href", "about:blank"}, {"open", true}});
+  EXPECT_TRUE(desktop.run.waitUntil(
+      [&] {
+        return desktop.refusals("Not opening a link: the file link names a file that could be run") == 1 &&
+               desktop.refusals("Not opening a link in a new window") == 2;
+      },
+      20s))
+      << desktop.run.log();
+  EXPECT_EQ(desktop.opened(), (std::multiset<std::string>{"x-zorvel-test://page/target", "x-zorvel-test://page/script",
+                                                          desktop.file("note.txt"), desktop.file("note.txt")}));
+  EXPECT_EQ(visibleWindows(app).size(), 1u) << "a second window opened";
+  EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
+}
+
+}  // namespace page_links_e2e
