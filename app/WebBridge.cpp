@@ -468,7 +468,7 @@ void WebBridge::decideNewWindow(const char* url) {
   else if (auto refused = url ? platform::LinkOpener::refusal(url) : std::nullopt)
     reason = *refused;
   else
-    reason = "the new window names no link";
+    reason = "the new window names no link that could be opened";
   linksLog().error("Not opening a link in a new window: %{public}s", reason.c_str());
 }
 
