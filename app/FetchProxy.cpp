@@ -28,7 +28,7 @@ std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, cons
   if (!fetch.path) return failure(fetch.id, "Invalid request path");
   auto target = baseURL.resolving(*fetch.path);
   if (!target.hasSameOrigin(baseURL)) return failure(fetch.id, "Refused to send a request outside the Zorvel core");
-  if (!fetch.method) return failure(fetch.id, "Invalid request method");
+  if (!fetch.method || HTTPFields::isForbiddenMethod(*fetch.method)) return failure(fetch.id, "Invalid request method");
 
   Request request{target.string(), *fetch.method, fetch.headers, fetch.body};
   // Only what a browser would let a page send: a page must not reframe the request, address

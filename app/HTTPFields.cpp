@@ -71,13 +71,15 @@ std::string_view trimmed(std::string_view text) {
 bool namesForbiddenMethod(std::string_view value) {
   while (true) {
     auto comma = value.find(',');
-    if (isOneOf(trimmed(value.substr(0, comma)), forbiddenMethods)) return true;
+    if (isForbiddenMethod(trimmed(value.substr(0, comma)))) return true;
     if (comma == std::string_view::npos) return false;
     value.remove_prefix(comma + 1);
   }
 }
 
 }  // namespace
+
+bool isForbiddenMethod(std::string_view method) { return isOneOf(method, forbiddenMethods); }
 
 bool isForbiddenRequestField(std::string_view name, std::string_view value) {
   if (isOneOf(name, forbiddenNames)) return true;

@@ -21,6 +21,9 @@ bool isFieldValue(std::string_view text);
 // steer the connection, say who sends it or what it carries in cookies, belong to a proxy or to the
 // browser itself (Proxy-, Sec-), or override the method with one no page may send.
 bool isForbiddenRequestField(std::string_view name, std::string_view value);
+// Whether a browser refuses a page's request with this method: CONNECT, TRACE and TRACK, whatever
+// their case, which would turn the core's connection into a tunnel or echo the desktop's token back.
+bool isForbiddenMethod(std::string_view method);
 // Sets the field, replacing one of the same name in any case.
 void set(Fields& fields, const std::string& name, const std::string& value);
 

@@ -147,6 +147,14 @@ TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
   }
   EXPECT_TRUE(std::holds_alternative<FetchProxy::Answer>(
       build({{"id", "1"}, {"path", "/a"}, {"method", "GET /x HTTP/1.1\r\n"}})));
+  // Methods a browser refuses a page fail as one that is no token does; look-alikes go out.
+  for (const char* method : {"CONNECT", "trace", "Track"}) {
+    auto result = build({{"id", "3"}, {"path", "/a"}, {"method", method}});
+    ASSERT_TRUE(std::holds_alternative<FetchProxy::Answer>(result)) << method;
+    EXPECT_EQ(json::parse(std::get<FetchProxy::Answer>(result).body)["detail"], "Invalid request method") << method;
+  }
+  for (const char* method : {"TRACES", "PATCH", "delete"})
+    EXPECT_EQ(request({{"id", "3"}, {"path", "/a"}, {"method", method}}).method, method);
 }
 
 TEST(FetchProxyAnswer, StatusHeadersAndBody) {
