@@ -324,8 +324,10 @@ class Buffer {
   // What the program does after the resizes, told while a copy may be pending. The cursor homed
   // before anything was written, scrolled or edited starts watching for a redraw; the copy goes
   // only once the program has redrawn every row of the screen from its top down (top), or erased
-  // all of it (less), in one pass. Whatever else it does (a status line written in a corner, a
-  // prompt's top bar, a scroll) keeps the rows. Each says whether rows went or came back.
+  // all of it and written it again (less), in one pass, and put the rows' text back on the
+  // screen. Whatever else it does (a status line written in a corner, a prompt's top bar, a
+  // scroll, a clear followed by other text) keeps the rows. Each says whether rows went or came
+  // back.
   // After every absolute cursor move:
   bool cursorPlacedAfterResize();
   // After an erase in line, and before an erase in display (`mode` as ED's parameter):
@@ -399,7 +401,8 @@ class Buffer {
   // How the ring stood when the last resize ended, to tell that nothing came after it, and what
   // the program has redrawn since it homed the cursor.
   struct ResizedScreen {
-    enum class Phase : uint8_t { none, resized, redrawing };
+    // `cleared`: the screen was erased whole after the home, and the program is writing it again.
+    enum class Phase : uint8_t { none, resized, redrawing, cleared };
     Phase phase = Phase::none;
     std::weak_ptr<BufferLine> firstLine;  // the screen's first line before the resizes
     std::weak_ptr<BufferLine> top;        // and after the last of them
@@ -418,12 +421,18 @@ class Buffer {
     std::vector<Row> rowsAtHome;
     int stepsLeft = 0;  // cursor moves and erases a redraw may take
     int copyStart = -1;
+    bool firstRowShownAtHome = false;
     std::vector<BufferLinePtr> savedLines;
   };
   ResizedScreen resizedScreen;
   bool screenUntouchedSinceResize();
   void watchForRedraw();
   int rowsRedrawn();
+  bool redrawFinished();
+  bool firstRowShownAgain();
+  bool clearedScreenRedrawn();
+  enum class TextShown : uint8_t { notYet, yes, no };
+  TextShown copyTextShown(bool byLine);
   bool dropScreenCopy();
   bool returnSavedLines(const std::vector<BufferLinePtr>& saved);
   uint64_t generationAt(int row);
