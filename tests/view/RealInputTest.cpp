@@ -23,6 +23,13 @@ TEST_F(RealInputTest, TypedKeysReachTheProgram) {
   EXPECT_EQ(host.sent, "ls\r\x03\x1b[A");
 }
 
+TEST_F(RealInputTest, TheLinefeedKeySendsALineFeed) {
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key a Linefeed b Return"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 4; }, std::chrono::seconds(5))) << host.sent;
+  EXPECT_EQ(host.sent, "a\nb\r");
+}
+
 // The input method sees a key before the terminal: its Unicode entry (Ctrl+Shift+U) and dead
 // keys make one character, and none of their keys reaches the program on its own.
 TEST_F(RealInputTest, TheInputMethodComposesBeforeTheTerminalSeesTheKeys) {
