@@ -244,5 +244,37 @@ TEST_F(RealInputTest, TheMiddleButtonPastesWhatTheMouseSelected) {
   EXPECT_EQ(view->selection->getSelectedText(), "this");
 }
 
+// Text a program hid leaves through neither selection: a triple click and the middle button, or
+// the clipboard's copy and paste, give the blanks it shows.
+TEST_F(RealInputTest, HiddenTextIsCopiedAsTheBlanksItShows) {
+  view->feed("pw: \x1b[8mhunter2\x1b[m (hidden)\r\n");
+  testing::pumpFor(std::chrono::milliseconds(100));
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  ViewSize cell = *view->cellDimension;
+  std::string x = std::to_string(int(ox + sx + cell.width * 6.5));
+  std::string y = std::to_string(int(oy + sy + cell.height * 0.5));
+  std::string below = std::to_string(int(oy + sy + cell.height * 2.5));
+  std::string command =
+      "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + y + " click --repeat 3 1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] {
+    return view->selection->active() && view->selection->selectingRows && !view->mouseState.mouseButtonHeld;
+  }));
+  const std::string shown = "pw:         (hidden)";
+  host.sent.clear();
+  command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + below + " click 2";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= shown.size(); }, std::chrono::seconds(5)))
+      << host.sent;
+  EXPECT_EQ(host.sent, shown);
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+c ctrl+shift+v"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= shown.size(); }, std::chrono::seconds(5)))
+      << host.sent;
+  EXPECT_EQ(host.sent, shown);
+}
+
 }  // namespace
 }  // namespace vantrelle
