@@ -44,7 +44,8 @@ constexpr char32_t kScalars[] = {
     0x1F468, 0x1F469, 0x1F3FD, 0x1F1FA, 0x1F1F8, 0x0E31, 0x10FFFF, 0x2028, 0xAD,   0x200B, U'0',   U'9',
 };
 
-// Text of the kinds above, with now and then a line end or a sequence that moves the cursor.
+// Text of the kinds above, with now and then a line end, a sequence that moves the cursor or one
+// that hides what follows.
 std::string buildText(Reader& in, size_t count) {
   std::string out;
   for (size_t i = 0; i < count; ++i) {
@@ -61,6 +62,8 @@ std::string buildText(Reader& in, size_t count) {
       out += b & 1 ? "\x1b[?1049h" : "\x1b[?1049l";
     } else if (b < 245) {
       out += "\x1b[" + std::to_string(in.byte() % 4) + (b & 1 ? "J" : "K");
+    } else if (b < 248) {
+      out += b == 245 ? "\x1b[8m" : b == 246 ? "\x1b[28m" : "\x1b[m";  // hidden text, which reads as blanks
     } else {
       out += in.take(1 + (b & 7));  // raw bytes
     }

@@ -49,6 +49,8 @@ struct CharData {
   }
   // The same rendition as the cell of CharData.Null would have: default colours, nothing else.
   bool hasDefaultAttribute() const { return styleBits == 0 && fgBits == 0 && bgBits == 0; }
+  // Text the program asked to hide (SGR 8): it shows as blanks, and is read back as blanks.
+  bool isConcealed() const { return (styleBits & CharacterStyle::invisible.rawValue) != 0; }
 
   bool hasPayload() const { return payload.code != 0; }
   const std::any* getPayload() const { return payload.target(); }

@@ -72,6 +72,9 @@ void takeLatinLetterUnderControl(LegacyKeyEvent& event) {
   event.characters = event.charactersIgnoringModifiers = event.unshiftedCharacters = event.latinCharacters;
 }
 
+// The Linefeed key: it types LF as Return types CR, and is no key of the keyboard protocol's.
+bool typesLineFeed(const LegacyKeyEvent& event) { return !event.key && event.charactersIgnoringModifiers == "\n"; }
+
 LegacyKeyAction sent(std::vector<Bytes> writes) { return {Kind::send, std::move(writes), {}}; }
 
 LegacyKeyAction sent(const Bytes& bytes) { return sent(std::vector<Bytes>{bytes}); }
@@ -115,6 +118,12 @@ std::optional<KeyCommand> keyCommand(const LegacyKeyEvent& event) {
 LegacyKeyAction LegacyKeyboardEncoder::encode(const LegacyKeyEvent& pressed) const {
   LegacyKeyEvent event = pressed;
   event.key = mainBlockKey(pressed.key);
+  // No sequence carries Linefeed's modifiers: Alt as Meta puts its ESC before it as before any key,
+  // and the others leave the line feed as it is rather than lose it.
+  if (typesLineFeed(event)) {
+    const Bytes lineFeed{'\n'};
+    return optionAsMetaKey && event.modifiers.alt ? sent({EscapeSequences::cmdEsc, lineFeed}) : sent(lineFeed);
+  }
   if (event.modifiers.control) takeLatinLetterUnderControl(event);
   if (auto bytes = modifiedKey(event)) return bytes->empty() ? LegacyKeyAction{} : sent(*bytes);
   const LegacyKeyEvent::Modifiers& m = event.modifiers;

@@ -29,7 +29,8 @@ struct LegacyKeyEvent {
   // where the modifiers do not show Shift.
   bool backTab = false;
   Modifiers modifiers;
-  // What the key types, and what it would type without Control, Alt or Super.
+  // What the key types, and what it would type without Control, Alt or Super. The Linefeed key
+  // types a line feed and has no `key`.
   std::string characters;
   std::string charactersIgnoringModifiers;
   // What the key types at the layout's first level (without Shift); empty when unknown.

@@ -1,4 +1,4 @@
-// Reading text back out of a buffer, for selection and search.
+// Reading text back out of a buffer, for selection and search, as it shows: hidden text as blanks.
 #include <algorithm>
 
 #include "Vantrelle/Terminal/Terminal.h"
@@ -27,12 +27,12 @@ std::vector<bool> textFollowsInLine(CircularBufferLineList& lines, int first, in
   std::vector<bool> follows(size_t(std::max(last - first + 1, 0)), false);
   bool later = false;
   for (int row = last + 1; row < lines.count() && lines[row]->isWrapped() && !later; row++) {
-    later = lines[row]->getTrimmedLength() > 0;
+    later = Terminal::shownLength(*lines[row]) > 0;
   }
   for (int row = last; row >= first; row--) {
     follows[size_t(row - first)] = later;
     const BufferLine& line = *lines[row];
-    later = line.isWrapped() && (later || line.getTrimmedLength() > 0);
+    later = line.isWrapped() && (later || Terminal::shownLength(line) > 0);
   }
   return follows;
 }
@@ -61,11 +61,17 @@ std::vector<Line> Terminal::_getSelectedLines(Position a, Position b, Buffer& so
     const size_t at = size_t(row - a.row);
     const int64_t trimmed = at < textFollows.size() && textFollows[at]
                                 ? wrappedRowEnd(lines, static_cast<int>(row), source.cols())
-                                : line.getTrimmedLength();
+                                : shownLength(line);
     const int64_t stop = end < 0 ? trimmed : std::min(end, trimmed);
     for (int64_t c = std::max<int64_t>(start, 0); c < stop; ++c) {
       const CharData& cell = line[static_cast<int>(c)];
       if (cell.code == 0 && c > 0 && line[static_cast<int>(c - 1)].width == 2) continue;
+      if (cell.isConcealed()) {
+        const int blanks = std::max<int>(cell.width, 1);
+        out.text.append(size_t(blanks), ' ');
+        out.length += blanks;
+        continue;
+      }
       out.text += cell.code == 0 ? std::string(" ") : character(cell.code);
       ++out.length;
     }

@@ -144,11 +144,15 @@ class Terminal : private ParserHandler {
   static std::vector<std::string> getEnvironmentVariables(std::optional<std::string> termName, bool trueColor);
 
   // ---- Text of the buffer (Terminal+Text.cpp, Text/Terminal+Extraction.cpp) ----
+  // Text read back for the user reads as it shows: a hidden cell (SGR 8) as a blank a column, so
+  // that what a program hid (a password typed back) never leaves through a selection.
   // The text between buffer positions a and b (a first) as logical lines of row fragments.
   std::vector<Line> _getSelectedLines(Position a, Position b, Buffer& source);
   // One row from column `start` up to, not including, `end` (-1: the whole row), trailing
-  // empty cells left out.
+  // empty and hidden cells left out.
   std::string translateBufferLineToString(Buffer& source, int64_t line, int64_t start, int64_t end);
+  // The columns of a row up to its last character that shows, hidden ones not counted.
+  static int64_t shownLength(const BufferLine& line);
   // The text between two positions of the active buffer, in either order.
   std::string getText(Position start, Position end);
   // Every row of a buffer encoded with the named ICU converter ("UTF-8", "ISO-8859-1", ...), a

@@ -195,13 +195,14 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
     // text wraps on to the next row they are not shown, and read as part of the line they would
     // join text that never stood together and push the columns of a match off its rows.
     if (wrapsToNext) length = std::min(length, std::max(terminal.cols, 0));
-    if (trimRight && !wrapsToNext) length = std::max(0, std::min(line.getTrimmedLength(), length));
+    if (trimRight && !wrapsToNext) length = std::max(0, std::min(int(Terminal::shownLength(line)), length));
     const size_t rowStart = starts.size();
     for (int c = 0; c < length; ++c) {
       const CharData cell = line[c];
       if (cell.code == 0 && c > 0 && line[c - 1].width == 2) continue;
       starts.push_back(static_cast<int32_t>(text.size()));
-      appendCell(text, terminal, cell.code);
+      // Hidden text is searched as the blank it shows: a match would tell where it is and what.
+      appendCell(text, terminal, cell.isConcealed() ? ' ' : cell.code);
       if (cell.width == 2 && c + 1 < length && line[c + 1].code == 0) ++c;
     }
     // A wide character that did not fit at the end of the row left an empty cell there.

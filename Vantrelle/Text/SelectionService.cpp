@@ -72,8 +72,13 @@ void SelectionService::setSoftStart(Position bufferPosition) {
   activateAndNotify();
 }
 
+// Hidden text (SGR 8) is the blank it shows: neither a word nor a bracket to select by.
+std::u32string SelectionService::shownScalars(const CharData& cell) const {
+  return cell.isConcealed() && cell.code != 0 ? U" " : terminal.scalars(cell.code);
+}
+
 std::u32string SelectionService::characterAt(Buffer& buffer, Position at) const {
-  return terminal.scalars(buffer.getCharAtBufferRelative(at).code);
+  return shownScalars(buffer.getCharAtBufferRelative(at));
 }
 
 // The character a cell shows: the second half of a wide character shows that character, so a
@@ -82,9 +87,9 @@ std::u32string SelectionService::shownCharacterAt(Buffer& buffer, Position at) c
   const CharData cell = buffer.getCharAtBufferRelative(at);
   if (cell.width == 0 && cell.code == 0 && at.col > 0) {
     const CharData before = buffer.getCharAtBufferRelative(Position(at.col - 1, at.row));
-    if (before.width == 2) return terminal.scalars(before.code);
+    if (before.width == 2) return shownScalars(before);
   }
-  return terminal.scalars(cell.code);
+  return shownScalars(cell);
 }
 
 SelectionService::RunClass SelectionService::runClassAt(Buffer& buffer, Position at) const {

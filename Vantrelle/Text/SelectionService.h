@@ -10,6 +10,7 @@ namespace vantrelle {
 
 class Buffer;
 class Terminal;
+struct CharData;
 
 // The text selection of one terminal view, in buffer coordinates of the active buffer. `start`
 // and `end` are not kept in order; text extraction treats `end` as exclusive.
@@ -58,6 +59,7 @@ class SelectionService {
 
  private:
   enum class RunClass { none, null, space, word };
+  std::u32string shownScalars(const CharData& cell) const;
   std::u32string characterAt(Buffer& buffer, Position at) const;
   std::u32string shownCharacterAt(Buffer& buffer, Position at) const;
   RunClass runClassAt(Buffer& buffer, Position at) const;

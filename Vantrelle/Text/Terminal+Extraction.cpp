@@ -18,17 +18,29 @@ struct ConverterCloser {
 
 }  // namespace
 
+int64_t Terminal::shownLength(const BufferLine& line) {
+  for (int c = std::min(line.getTrimmedLength(), line.count()) - 1; c >= 0; --c) {
+    const CharData& cell = line[c];
+    if (cell.code != 0 && !cell.isConcealed()) return c + std::max<int>(cell.width, 0);
+  }
+  return 0;
+}
+
 std::string Terminal::translateBufferLineToString(Buffer& source, int64_t row, int64_t start, int64_t end) {
   auto& lines = source.lines();
   if (row < 0 || row >= lines.count()) return {};
   const BufferLine& line = *lines[static_cast<int>(row)];
   if (end == -1) end = line.count();
-  const int64_t stop = std::min<int64_t>(line.getTrimmedLength(), end);
+  const int64_t stop = std::min<int64_t>(shownLength(line), end);
   std::string text;
   for (int64_t c = std::max<int64_t>(start, 0); c < stop; ++c) {
     const int col = static_cast<int>(c);
     if (isWideTail(line, col)) continue;
     const CharData& cell = line[col];
+    if (cell.isConcealed()) {
+      text.append(size_t(std::max<int>(cell.width, 1)), ' ');
+      continue;
+    }
     text += cell.code == 0 ? std::string(1, ' ') : character(cell.code);
     if (cell.width == 2 && c + 1 < stop && line[col + 1].code == 0) ++c;
   }

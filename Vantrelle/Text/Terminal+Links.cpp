@@ -57,6 +57,10 @@ bool isSpacer(const BufferLine& line, int64_t col) {
   return line[static_cast<int>(col)].code == 0 && col > 0 && line[static_cast<int>(col - 1)].width == 2;
 }
 
+// A hidden cell (SGR 8) reads as the blank it shows: a link never takes in text the user cannot
+// see, nor hands it to another program.
+int32_t shownCode(const CharData& cell) { return cell.isConcealed() ? ' ' : cell.code; }
+
 bool isWhitespace(const std::u32string& character) {
   return !character.empty() && u_isUWhiteSpace(static_cast<UChar32>(character[0]));
 }
@@ -134,7 +138,7 @@ std::string Terminal::implicitLineSegmentText(const BufferLine& line, int64_t st
   icu::UnicodeString text;
   for (int64_t c = std::max<int64_t>(startCol, 0); c < std::min<int64_t>(endCol, line.count()); ++c) {
     if (isSpacer(line, c)) continue;
-    appendCharacter(text, scalars(line[static_cast<int>(c)].code));
+    appendCharacter(text, scalars(shownCode(line[static_cast<int>(c)])));
   }
   return toUtf8(text);
 }
@@ -143,7 +147,7 @@ std::optional<LinkRowEdgeInfo> Terminal::linkRowEdgeInfo(int64_t row, Buffer& in
   if (row < 0 || row >= in.lines().count()) return std::nullopt;
   const BufferLine& line = *in.lines()[static_cast<int>(row)];
   const int64_t width = rowWidth(line, cols);
-  const int64_t trimmed = line.getTrimmedLength();
+  const int64_t trimmed = shownLength(line);
   if (width < 1 || trimmed < 1) return std::nullopt;
   const int64_t limit = std::min(trimmed, width);
   // The visible character at a column: a wide character's second cell stands for it, any other
@@ -152,9 +156,9 @@ std::optional<LinkRowEdgeInfo> Terminal::linkRowEdgeInfo(int64_t row, Buffer& in
     const CharData& cell = line[static_cast<int>(c)];
     std::u32string character;
     if (cell.code != 0) {
-      character = scalars(cell.code);
+      character = scalars(shownCode(cell));
     } else if (isSpacer(line, c)) {
-      character = scalars(line[static_cast<int>(c - 1)].code);
+      character = scalars(shownCode(line[static_cast<int>(c - 1)]));
     } else {
       return std::nullopt;
     }
@@ -186,7 +190,7 @@ bool Terminal::seamContainsImplicitLink(int64_t upper, int64_t lower, int64_t up
   if (end < 1) return false;
   const std::string upperText = implicitLineSegmentText(upperLine, end >= kSeamColumns ? end - kSeamColumns : 0, end);
   if (upperText.empty()) return false;
-  const int64_t limit = std::min<int64_t>(lowerLine.getTrimmedLength(), rowWidth(lowerLine, cols));
+  const int64_t limit = std::min<int64_t>(shownLength(lowerLine), rowWidth(lowerLine, cols));
   if (lowerFirstCol >= limit) return false;
   const std::string lowerText =
       implicitLineSegmentText(lowerLine, lowerFirstCol, std::min(lowerFirstCol + kSeamColumns, limit));
@@ -262,12 +266,12 @@ std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, Buffe
     const BufferLine& line = *lines[static_cast<int>(row)];
     const int64_t width = rowWidth(line, cols);
     if (width < 1) continue;
-    const int64_t contentEnd = std::min<int64_t>(line.getTrimmedLength(), width);
+    const int64_t contentEnd = std::min<int64_t>(shownLength(line), width);
     if (contentEnd <= 0) continue;
     int64_t segmentStart = 0;
     if (isImplicitContinuationRow(row, startRow, in)) {
       while (segmentStart < contentEnd && (line[static_cast<int>(segmentStart)].code == 0 ||
-                                           isWhitespace(scalars(line[static_cast<int>(segmentStart)].code))))
+                                           isWhitespace(scalars(shownCode(line[static_cast<int>(segmentStart)])))))
         ++segmentStart;
       if (segmentStart >= contentEnd) continue;
     }
@@ -277,7 +281,7 @@ std::optional<ImplicitLineMap> Terminal::buildImplicitLineMap(Position at, Buffe
       if (row == at.row && c <= map.col && map.col < c + std::max<int>(cell.width, 1)) {
         map.askedIndex = static_cast<int64_t>(map.cells.size());
       }
-      appendCharacter(text, scalars(cell.code));
+      appendCharacter(text, scalars(shownCode(cell)));
       map.cells.push_back({row, c, std::max<int64_t>(cell.width, 1)});
     }
     if (row == at.row && map.col >= segmentStart && map.col < contentEnd) inside = true;
@@ -297,7 +301,7 @@ std::optional<LinkMatch> Terminal::implicitLinkMatch(Position at, Buffer& in) {
   for (const ImplicitCellRef& cell : map->cells) {
     starts.push_back(text.length());
     const BufferLine& line = *in.lines()[static_cast<int>(cell.row)];
-    appendCharacter(text, scalars(line[static_cast<int>(cell.col)].code));
+    appendCharacter(text, scalars(shownCode(line[static_cast<int>(cell.col)])));
   }
   starts.push_back(text.length());
   auto matcher = matcherFor(text);

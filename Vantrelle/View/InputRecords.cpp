@@ -44,14 +44,15 @@ KeyRecord KeyRecord::make(guint keyval, InputModifiers modifiers, guint keycode,
   return record;
 }
 
-ScrollRecord ScrollRecord::make(double dy, bool inPoints, double cellHeight) {
+ScrollRecord ScrollRecord::make(double dy, bool inPoints, bool fromTouchpad, double cellHeight) {
   ScrollRecord record;
   record.deltaY = -dy;
   record.hasPreciseScrollingDeltas = inPoints;
-  if (!inPoints && cellHeight > 0) {
+  if (!inPoints && fromTouchpad && cellHeight > 0) {
     record.deltaY = -dy * cellHeight;
     record.hasPreciseScrollingDeltas = true;
   }
+  record.inNotches = !record.hasPreciseScrollingDeltas;
   return record;
 }
 

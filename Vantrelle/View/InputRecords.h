@@ -60,15 +60,18 @@ struct ScrollRecord {
   double deltaY = 0;
   // Touchpads report points; wheels report whole notches.
   bool hasPreciseScrollingDeltas = false;
+  // `deltaY` counts a wheel's notches, fractions of one too (fine wheels): how far a notch goes
+  // is the view's to decide, from its height.
+  bool inNotches = false;
   double x = 0;
   double y = 0;
   InputModifiers modifiers;
 
   // A scroll step as GTK reports it: `dy` positive towards the user, in surface points when
-  // `inPoints`, else in wheel notches. Notches may come in fractions (touchpads and fine wheels
-  // where the display system knows no points); they become points, a notch a line of
-  // `cellHeight`, so that fractions add up instead of each scrolling a whole line.
-  static ScrollRecord make(double dy, bool inPoints, double cellHeight);
+  // `inPoints`, else in GTK's wheel unit. A wheel's unit is its notch. A touchpad on X11 reports
+  // in that unit too, knowing no points; its unit stays a line of `cellHeight` points, so that
+  // the content keeps following the fingers.
+  static ScrollRecord make(double dy, bool inPoints, bool fromTouchpad, double cellHeight);
 };
 
 }  // namespace vantrelle

@@ -89,6 +89,10 @@ bool isBuiltInInputMethod(GtkIMContext* im) {
   return id && std::string_view(id) == "gtk-im-context-simple";
 }
 
+// The keyboard protocol has no code for the Linefeed key: a program that asked for it gets the
+// line feed the key has always typed, and no release it could not match with a press.
+bool isLinefeedKey(const KeyRecord& event) { return event.keyval == GDK_KEY_Linefeed; }
+
 }  // namespace
 
 void TerminalView::setupKeyboardInput() {
@@ -319,6 +323,10 @@ void TerminalView::keyDown(const KeyRecord& event) {
       optionAsMetaKey = !optionAsMetaKey;
       return;
     }
+    if (isLinefeedKey(event)) {
+      legacyKeyDown(event);
+      return;
+    }
     bool isRepeat = event.isRepeat && flags.contains(KittyKeyboardFlags::reportEvents);
     auto type = isRepeat ? KittyKeyboardEventType::repeatPress : KittyKeyboardEventType::press;
     if (auto key = kittyFunctionalKey(event)) {
@@ -440,7 +448,7 @@ void TerminalView::doCommand(Command command) {
 
 void TerminalView::keyUp(const KeyRecord& event) {
   KittyKeyboardFlags flags = terminal->keyboardEnhancementFlags();
-  if (!flags.contains(KittyKeyboardFlags::reportEvents)) return;
+  if (!flags.contains(KittyKeyboardFlags::reportEvents) || isLinefeedKey(event)) return;
   bool allKeys = flags.contains(KittyKeyboardFlags::reportAllKeys);
   std::optional<KittyKeyEvent> k;
   if (auto key = kittyFunctionalKey(event)) {

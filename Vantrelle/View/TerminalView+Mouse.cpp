@@ -3,6 +3,7 @@
 #include <gtkmm/eventcontrollerscroll.h>
 #include <gtkmm/gestureclick.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
@@ -36,6 +37,23 @@ bool pointerPosition(GdkEvent* event, GtkNative* native, double& x, double& y) {
   GdkSeat* seat = gdk_event_get_seat(event);
   GdkDevice* device = seat ? gdk_seat_get_pointer(seat) : nullptr;
   return surface && device && gdk_surface_get_device_position(surface, device, &x, &y, nullptr);
+}
+
+// A touchpad's or a pointing stick's scrolling: smooth, from a device that is no wheel. GTK gives
+// each event its physical device.
+bool isTouchpadScroll(GdkEvent* event) {
+  if (!event || gdk_event_get_event_type(event) != GDK_SCROLL) return false;
+  if (gdk_scroll_event_get_direction(event) != GDK_SCROLL_SMOOTH) return false;
+  GdkDevice* device = gdk_event_get_device(event);
+  GdkInputSource source = device ? gdk_device_get_source(device) : GDK_SOURCE_MOUSE;
+  return source == GDK_SOURCE_TOUCHPAD || source == GDK_SOURCE_TRACKPOINT;
+}
+
+// How far the desktop's own scrolled views go for a wheel's notch in a view `height` points
+// tall: the two-thirds power of the height, about three lines of a 24-row terminal. A notch
+// always goes a line at least, or a view of a few rows would not move.
+double wheelNotchPoints(double height, double lineHeight) {
+  return std::max(std::pow(std::max(height, 0.0), 2.0 / 3.0), lineHeight);
 }
 
 // Buttons past the middle one (a mouse's back and forward buttons) have no number in the reports;
@@ -118,10 +136,11 @@ void TerminalView::setupMouseInput() {
   scroll->signal_scroll().connect(
       [this, s = scroll.get()](double, double dy) {
         bool inPoints = gtk_event_controller_scroll_get_unit(s->gobj()) == GDK_SCROLL_UNIT_SURFACE;
-        ScrollRecord r = ScrollRecord::make(dy, inPoints, cellDimension ? cellDimension->height : 0);
+        GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(s->gobj()));
+        ScrollRecord r =
+            ScrollRecord::make(dy, inPoints, isTouchpadScroll(event), cellDimension ? cellDimension->height : 0);
         r.modifiers = InputModifiers::from(GdkModifierType(s->get_current_event_state()));
         double x = 0, y = 0;
-        GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(s->gobj()));
         GtkNative* native = gtk_widget_get_native(GTK_WIDGET(gobj()));
         double ex = 0, ey = 0;
         if (event && native && pointerPosition(event, native, ex, ey)) {
@@ -392,8 +411,20 @@ void TerminalView::scrollWheel(const ScrollRecord& event) {
   double dy = event.deltaY;
   if (dy == 0 || !cellDimension || cellDimension->height <= 0) return;
   double delta = dy * mouseState.scrollSensitivity;
+  MouseMode mode = terminal->mouseMode();
+  bool reporting = mouseReportingApplies(event.modifiers) && mode != MouseMode::off;
+  bool precise = event.hasPreciseScrollingDeltas;
+  if (event.inNotches) {
+    // A program reading the wheel gets a report a notch, as from any terminal; the view scrolls a
+    // notch as far as the desktop's scrolled views do for its height.
+    double height = cellDimension->height;
+    delta *= reporting ? height : wheelNotchPoints(terminal->rows * height, height);
+    precise = true;
+    // Turned back, the wheel goes as far as it came: what was left over the other way is dropped.
+    if (mouseState.scrollAccumulator * delta < 0) mouseState.scrollAccumulator = 0;
+  }
   int64_t lines = 0;
-  if (event.hasPreciseScrollingDeltas) {
+  if (precise) {
     double acc = mouseState.scrollAccumulator + delta;
     lines = int64_t(std::trunc(acc / cellDimension->height));
     mouseState.scrollAccumulator = acc - double(lines) * cellDimension->height;
@@ -406,8 +437,7 @@ void TerminalView::scrollWheel(const ScrollRecord& event) {
   bool up = lines > 0;
   // Bounded so that a runaway delta cannot flood the program with reports.
   int n = int(std::min<int64_t>(std::llabs(lines), 1000));
-  MouseMode mode = terminal->mouseMode();
-  if (mouseReportingApplies(event.modifiers) && mode != MouseMode::off) {
+  if (reporting) {
     auto [hit, pixels] = calculateMouseHit(event.x, event.y);
     int flags = up ? 64 : 65;
     if (sendsModifiers(mode)) {

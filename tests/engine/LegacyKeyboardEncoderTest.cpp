@@ -155,6 +155,23 @@ TEST(LegacyKeyboardEncoder, KeysWithoutModifiersSendTheirFixedSequences) {
   });
 }
 
+// The Linefeed key types LF whatever else is held: no sequence of xterm's carries its modifiers.
+TEST(LegacyKeyboardEncoder, TheLinefeedKeySendsALineFeed) {
+  runTable({
+      {"linefeed", typing("\n"), sends("\n")},
+      {"linefeed, application cursor on the alternate screen", typing("\n"), sends("\n"), appAlternate},
+      {"shift+linefeed", with(typing("\n"), shift), sends("\n")},
+      {"ctrl+linefeed", with(typing("\n"), ctrl), sends("\n")},
+      {"ctrl+shift+linefeed", with(typing("\n"), ctrlShift), sends("\n")},
+      {"super+linefeed", with(typing("\n"), super), sends("\n")},
+      {"alt+linefeed", with(typing("\n"), alt), sends({"\x1b", "\n"})},
+      {"ctrl+alt+linefeed", with(typing("\n"), ctrlAlt), sends({"\x1b", "\n"})},
+      {"alt+linefeed, alt not meta", with(typing("\n"), alt), sends("\n"), altIsAlt},
+      {"ctrl+j is still its control character", with(typing("j"), ctrl), sends("\n")},
+      {"return is still a carriage return", named(FK::enter, "\r"), sends("\r")},
+  });
+}
+
 TEST(LegacyKeyboardEncoder, KeypadCursorKeysSendWhatTheMainBlockSends) {
   runTable({
       {"keypad up", named(FK::keypadUp), sends("\x1b[A")},

@@ -27,6 +27,23 @@ TEST_F(KeyboardInputTest, LegacyKeysSendTheirFixedSequences) {
   EXPECT_EQ(key(GDK_KEY_End), "\x1bOF");
 }
 
+// Linefeed types LF as Return types CR, also for a program that asked for the keyboard protocol,
+// which has no code for the key: it gets the line feed, and no release of a key it never saw.
+TEST_F(KeyboardInputTest, TheLinefeedKeySendsALineFeed) {
+  for (const char* flags : {"", "\x1b[=1u", "\x1b[=31u"}) {
+    feed(flags);
+    EXPECT_EQ(press(GDK_KEY_Linefeed), "\n") << flags;
+    EXPECT_EQ(release(GDK_KEY_Linefeed), "") << flags;
+    EXPECT_EQ(key(GDK_KEY_Linefeed, control()), "\n") << flags;
+    EXPECT_EQ(key(GDK_KEY_Linefeed, shift()), "\n") << flags;
+    EXPECT_EQ(key(GDK_KEY_Linefeed, alt()), "\x1b\n") << flags;
+    EXPECT_EQ(keyUp(GDK_KEY_Linefeed, control()), "") << flags;
+  }
+  feed("\x1b[=0u");
+  view->optionAsMetaKey = false;
+  EXPECT_EQ(key(GDK_KEY_Linefeed, alt()), "\n");
+}
+
 TEST_F(KeyboardInputTest, KeypadNavigationKeysSendWhatTheMainBlockSends) {
   EXPECT_EQ(key(GDK_KEY_KP_Up), "\x1b[A");
   EXPECT_EQ(key(GDK_KEY_KP_Home), "\x1b[H");

@@ -1,4 +1,7 @@
 // Real key and pointer events from the X server, through GDK, to the bytes sent and the selection.
+#include <gtkmm/adjustment.h>
+#include <gtkmm/drawingarea.h>
+#include <gtkmm/scrolledwindow.h>
 #include <gtkmm/window.h>
 
 #include <cstdlib>
@@ -18,6 +21,13 @@ TEST_F(RealInputTest, TypedKeysReachTheProgram) {
   ASSERT_EQ(std::system("xdotool type --delay 20 'ls' && xdotool key Return ctrl+c Up"), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 7; }, std::chrono::seconds(5))) << host.sent;
   EXPECT_EQ(host.sent, "ls\r\x03\x1b[A");
+}
+
+TEST_F(RealInputTest, TheLinefeedKeySendsALineFeed) {
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key a Linefeed b Return"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 4; }, std::chrono::seconds(5))) << host.sent;
+  EXPECT_EQ(host.sent, "a\nb\r");
 }
 
 // The input method sees a key before the terminal: its Unicode entry (Ctrl+Shift+U) and dead
@@ -105,20 +115,53 @@ TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
   EXPECT_FALSE(view->commandActive);
 }
 
-TEST_F(RealInputTest, EachWheelNotchScrollsOneLine) {
+// Turns the wheel `clicks` times (4 up, 5 down) over the window titled `title`, at (x, y) of it.
+void turnWheel(const std::string& title, double x, double y, int button, int clicks) {
+  std::string command = "xdotool search --name '^" + title + "$' mousemove --window %1 " + std::to_string(int(x)) +
+                        " " + std::to_string(int(y));
+  for (int i = 0; i < clicks; i++) command += " click " + std::to_string(button);
+  ASSERT_EQ(std::system(command.c_str()), 0);
+}
+
+// A notch goes as far as in the desktop's own scrolled views of the terminal's height: measured
+// on one of them, the same distance in lines, the part of a line left over kept for the next.
+TEST_F(RealInputTest, AWheelNotchScrollsAsFarAsAScrolledViewOfTheSameHeight) {
   for (int i = 0; i < 100; i++) view->feed("row\r\n");
   testing::pumpFor(std::chrono::milliseconds(50));
   Buffer& buffer = *view->getTerminal().buffer;
-  int bottom = buffer.yDisp;
+  const double lineHeight = view->cellDimension->height;
+  const int pageHeight = int(std::lround(view->getTerminal().rows * lineHeight));
+
+  Gtk::Window other;
+  other.set_title("RealInputScrolled");
+  Gtk::ScrolledWindow scrolled;
+  Gtk::DrawingArea tall;
+  tall.set_content_width(200);
+  tall.set_content_height(100 * pageHeight);
+  scrolled.set_child(tall);
+  scrolled.set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::ALWAYS);
+  scrolled.set_size_request(200, pageHeight);
+  other.set_child(scrolled);
+  other.present();
+  auto adjustment = scrolled.get_vadjustment();
+  ASSERT_TRUE(testing::pumpUntil([&] { return std::lround(adjustment->get_page_size()) == pageHeight; }))
+      << adjustment->get_page_size() << " for " << pageHeight;
+  turnWheel("RealInputScrolled", 20, 20, 5, 1);
+  ASSERT_TRUE(testing::pumpUntil([&] { return adjustment->get_value() > 0; }, std::chrono::seconds(5)));
+  testing::pumpFor(std::chrono::milliseconds(100));
+  const double notch = adjustment->get_value();
+  other.close();
+
+  const int bottom = buffer.yDisp;
+  const int expected = int(3 * notch / lineHeight);
+  ASSERT_GE(expected, 3) << notch;
   double ox = 0, oy = 0, sx = 0, sy = 0;
   ASSERT_TRUE(view->translate_coordinates(*window, 40, 40, ox, oy));
   gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
-                        std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy)) + " click 4 click 4 click 4";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  ASSERT_TRUE(testing::pumpUntil([&] { return buffer.yDisp <= bottom - 3; }, std::chrono::seconds(5)));
+  turnWheel("RealInputTerminal", ox + sx, oy + sy, 4, 3);
+  ASSERT_TRUE(testing::pumpUntil([&] { return buffer.yDisp <= bottom - expected; }, std::chrono::seconds(5)));
   testing::pumpFor(std::chrono::milliseconds(100));
-  EXPECT_EQ(buffer.yDisp, bottom - 3);
+  EXPECT_EQ(bottom - buffer.yDisp, expected) << notch << " points a notch, lines of " << lineHeight;
 }
 
 TEST_F(RealInputTest, TheFindBarSearchesAsYouTypeStepsWithReturnAndGivesTheKeysBack) {
@@ -199,6 +242,38 @@ TEST_F(RealInputTest, TheMiddleButtonPastesWhatTheMouseSelected) {
   EXPECT_EQ(host.sent, "\x1b[200~this\x1b[201~");
   EXPECT_TRUE(view->selection->active());
   EXPECT_EQ(view->selection->getSelectedText(), "this");
+}
+
+// Text a program hid leaves through neither selection: a triple click and the middle button, or
+// the clipboard's copy and paste, give the blanks it shows.
+TEST_F(RealInputTest, HiddenTextIsCopiedAsTheBlanksItShows) {
+  view->feed("pw: \x1b[8mhunter2\x1b[m (hidden)\r\n");
+  testing::pumpFor(std::chrono::milliseconds(100));
+  double ox = 0, oy = 0, sx = 0, sy = 0;
+  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
+  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+  ViewSize cell = *view->cellDimension;
+  std::string x = std::to_string(int(ox + sx + cell.width * 6.5));
+  std::string y = std::to_string(int(oy + sy + cell.height * 0.5));
+  std::string below = std::to_string(int(oy + sy + cell.height * 2.5));
+  std::string command =
+      "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + y + " click --repeat 3 1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] {
+    return view->selection->active() && view->selection->selectingRows && !view->mouseState.mouseButtonHeld;
+  }));
+  const std::string shown = "pw:         (hidden)";
+  host.sent.clear();
+  command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + below + " click 2";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= shown.size(); }, std::chrono::seconds(5)))
+      << host.sent;
+  EXPECT_EQ(host.sent, shown);
+  host.sent.clear();
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+c ctrl+shift+v"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= shown.size(); }, std::chrono::seconds(5)))
+      << host.sent;
+  EXPECT_EQ(host.sent, shown);
 }
 
 }  // namespace

@@ -329,15 +329,13 @@ TEST_F(MouseInputTest, TheWheelScrollsSendsArrowsOrReports) {
   EXPECT_DOUBLE_EQ(view->mouseState.scrollSensitivity, 0.05);
   view->setScrollSensitivity(1);
 
-  // GTK's notches: whole ones scroll a line each, fractions (touchpads on X11) add up first.
+  EXPECT_DOUBLE_EQ(ScrollRecord::make(5, true, false, 16).deltaY, -5);
+  // A touchpad on X11 reports GTK's wheel unit: a unit is a line, fractions add up first.
   view->mouseState.scrollAccumulator = 0;
-  view->scrollWheel(ScrollRecord::make(-1, false, 16));
-  EXPECT_EQ(normal.yDisp, bottom - 1);
-  for (int i = 0; i < 3; i++) view->scrollWheel(ScrollRecord::make(0.25, false, 16));
-  EXPECT_EQ(normal.yDisp, bottom - 1);
-  view->scrollWheel(ScrollRecord::make(0.25, false, 16));
+  for (int i = 0; i < 3; i++) view->scrollWheel(ScrollRecord::make(-0.25, false, true, 16));
   EXPECT_EQ(normal.yDisp, bottom);
-  EXPECT_DOUBLE_EQ(ScrollRecord::make(5, true, 16).deltaY, -5);
+  view->scrollWheel(ScrollRecord::make(-0.25, false, true, 16));
+  EXPECT_EQ(normal.yDisp, bottom - 1);
 
   feed("\x1b[?1049h");
   EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(3)); }), "\x1b[A\x1b[A\x1b[A");
@@ -346,6 +344,77 @@ TEST_F(MouseInputTest, TheWheelScrollsSendsArrowsOrReports) {
   feed("\x1b[?1000h\x1b[?1006h");
   EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(2, false, 4, 8)); }), "\x1b[<64;1;1M\x1b[<64;1;1M");
   EXPECT_EQ(sentBy([&] { view->scrollWheel(wheel(-1, false, 4, 8)); }), "\x1b[<65;1;1M");
+}
+
+ScrollRecord notches(double count) { return ScrollRecord::make(-count, false, false, 16); }
+
+// A notch scrolls what the desktop's scrolled views scroll for the view's height (GTK takes a
+// view 408 points tall 55 points a notch): about three lines at 24 rows, more in a taller view.
+TEST_F(MouseInputTest, AWheelNotchScrollsAsFarAsTheDesktopsScrolledViews) {
+  struct Case {
+    int rows;
+    double notches;
+    double sensitivity;
+    int lines;
+  } cases[] = {
+      {24, 1, 1, 3}, {24, 4, 1, 13},  {24, -1, 1, -3},  {10, 1, 1, 1},    {50, 1, 1, 5},
+      {24, 1, 2, 6}, {24, 0.5, 1, 1}, {24, 0.25, 1, 0}, {24, 1, 0.05, 0}, {1, 1, 1, 1},
+  };
+  auto scrolledBack = [&](int rows) {
+    view = std::make_unique<TerminalView>();
+    view->terminalDelegate = &host;
+    view->cellDimension = ViewSize{8, 16};
+    view->getTerminal().resize(80, rows);
+    for (int i = 0; i < 200; i++) view->feed("row\r\n");
+    view->scrollTo(view->getTerminal().buffer->yDisp - 100, false);
+  };
+  for (const Case& c : cases) {
+    scrolledBack(c.rows);
+    Buffer& buffer = *view->getTerminal().buffer;
+    view->setScrollSensitivity(c.sensitivity);
+    int from = buffer.yDisp;
+    // Whole notches one at a time, as a wheel turns; a fraction as a fine wheel sends it.
+    double whole = std::trunc(c.notches);
+    for (int i = 0; i < std::abs(int(whole)); i++) view->scrollWheel(notches(whole > 0 ? 1 : -1));
+    if (c.notches != whole) view->scrollWheel(notches(c.notches - whole));
+    EXPECT_EQ(from - buffer.yDisp, c.lines) << c.rows << " rows, " << c.notches << " notches x" << c.sensitivity;
+  }
+
+  // Turned back, the wheel comes back to the line it left.
+  scrolledBack(24);
+  Buffer& buffer = *view->getTerminal().buffer;
+  int from = buffer.yDisp;
+  for (int i = 0; i < 3; i++) view->scrollWheel(notches(1));
+  EXPECT_EQ(from - buffer.yDisp, 9);
+  for (int i = 0; i < 3; i++) view->scrollWheel(notches(-1));
+  EXPECT_EQ(buffer.yDisp, from);
+
+  // The alternate screen gets the lines as arrows; a program reading the wheel, a report a notch.
+  feed("\x1b[?1049h");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(notches(1)); }), "\x1b[A\x1b[A\x1b[A");
+  feed("\x1b[?1000h\x1b[?1006h");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(notches(1)); }), "\x1b[<64;1;1M");
+  EXPECT_EQ(sentBy([&] { view->scrollWheel(notches(-2)); }), "\x1b[<65;1;1M\x1b[<65;1;1M");
+  std::string fine;
+  for (int i = 0; i < 8; i++) fine += sentBy([&] { view->scrollWheel(notches(0.25)); });
+  EXPECT_EQ(fine, "\x1b[<64;1;1M\x1b[<64;1;1M");
+}
+
+// Touchpads move the content with the fingers: their points add up to lines, whatever the height.
+TEST_F(MouseInputTest, TouchpadPointsAddUpToLines) {
+  view->getTerminal().resize(80, 24);
+  for (int i = 0; i < 300; i++) view->feed("row\r\n");
+  Buffer& buffer = *view->getTerminal().buffer;
+  int bottom = buffer.yDisp;
+  std::vector<int> seen;
+  for (int i = 0; i < 10; i++) {
+    view->scrollWheel(ScrollRecord::make(-5, true, false, 16));
+    seen.push_back(bottom - buffer.yDisp);
+  }
+  EXPECT_EQ(seen, (std::vector<int>{0, 0, 0, 1, 1, 1, 2, 2, 2, 3}));
+  view->setScrollSensitivity(2);
+  view->scrollWheel(ScrollRecord::make(-8, true, false, 16));
+  EXPECT_EQ(bottom - buffer.yDisp, 4);
 }
 
 }  // namespace

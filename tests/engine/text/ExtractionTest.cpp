@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Vantrelle/Text/SelectionService.h"
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -36,6 +37,41 @@ TEST(Extraction, RowsComeBackAsFed) {
   t.getLine(3)->set(0, CharData(Terminal::kFirstClusterCode + 999, 1, Terminal::defaultAttribute()));
   t.getLine(3)->set(1, CharData('q', 1, Terminal::defaultAttribute()));
   EXPECT_EQ(t.translateBufferLineToString(*t.buffer, 3, 0, -1), " q");
+}
+
+// What a program hid (SGR 8) reads back as the blanks it shows, a blank a column, so that a
+// selection never carries it off; blanks it leaves at the end of a line are trimmed like any.
+TEST(Extraction, HiddenTextReadsAsBlanks) {
+  struct Case {
+    const char* what;
+    const char* stream;
+    const char* text;
+  } cases[] = {
+      {"between shown words", "pw: \x1b[8mhunter2\x1b[m (hidden)", "pw:         (hidden)"},
+      {"at the end of the line", "pw: \x1b[8mhunter2\x1b[m", "pw: "},
+      {"a whole line", "\x1b[8mhunter2\x1b[m", ""},
+      {"a wide character", "a\x1b[8m\xe4\xb8\xad\x1b[mb", "a  b"},
+      {"a combined cluster", "\x1b[8me\xcc\x81\x1b[mx", " x"},
+      {"until revealed", "\x1b[8ma\x1b[28mb", " b"},
+      {"hidden among colours", "\x1b[31;8;1mab\x1b[22mc\x1b[28md", "   d"},
+      {"across a wrap", "abcdefgh\x1b[8mijkl\x1b[mmn", "abcdefgh    mn"},
+      {"the wrapped row's only text", "abcdefghij\x1b[8mkl\x1b[m\r\nz", "abcdefghij\nz"},
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(10, 4));
+    t.feed(c.stream);
+    EXPECT_EQ(t.getText(Position(0, 0), Position(t.cols, 3)), c.text) << c.what;
+    SelectionService selection(t);
+    selection.selectAll();
+    EXPECT_EQ(selection.getSelectedText(), c.text) << c.what;
+  }
+  TestHost host;
+  Terminal t(&host, sized(30, 4));
+  t.feed("pw: \x1b[8mhunter2\x1b[m (hidden)");
+  EXPECT_EQ(t.getText(Position(5, 0), Position(9, 0)), "    ");
+  EXPECT_EQ(t.translateBufferLineToString(*t.buffer, 0, 0, -1), "pw:         (hidden)");
+  EXPECT_EQ(t.translateBufferLineToString(*t.buffer, 0, 2, 8), ":     ");
 }
 
 TEST(Extraction, BufferExportResolvesClustersAndKeepsEveryRow) {

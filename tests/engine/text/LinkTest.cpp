@@ -51,6 +51,21 @@ TEST(Links, ImplicitUrlsAndPaths) {
   EXPECT_FALSE(linkAt(t, 30, 1));  // right of the row's text
 }
 
+// Hidden text (SGR 8) is no link, nor part of one: a click would hand what the user cannot see
+// to another program.
+TEST(Links, HiddenTextIsNoLink) {
+  TestHost host;
+  Terminal t(&host, sized(40, 4));
+  t.feed(
+      "\x1b[8mhttps://hidden.test/x\x1b[m\r\nhttps://shown.test/\x1b[8msecret\x1b[m\r\n"
+      "./run\x1b[8m.sh\x1b[m");
+  EXPECT_FALSE(linkAt(t, 3, 0));
+  EXPECT_FALSE(linkAt(t, 12, 0));
+  EXPECT_EQ(linkAt(t, 3, 1), "https://shown.test/");
+  EXPECT_FALSE(linkAt(t, 21, 1));
+  EXPECT_EQ(linkAt(t, 2, 2), "./run");
+}
+
 TEST(Links, UrlsJoinedAcrossRows) {
   TestHost host;
   Terminal t(&host, sized(10, 6));

@@ -24,6 +24,26 @@ TEST(Search, PlainMatchesKeepTheTermAndFoldCase) {
   EXPECT_FALSE(f.search.engine.find("FOO", 0, 0, SearchOptions(true, false, false)));
 }
 
+// Hidden text (SGR 8) is searched as the blanks it shows: a match would tell where it is and what
+// it says. The shown text around it is found as it shows, blanks included.
+TEST(Search, HiddenTextIsSearchedAsItsBlanks) {
+  SearchFixture f(30);
+  f.t.feed("pw: \x1b[8mhunter2\x1b[m (hidden)\r\n\x1b[8m\xe4\xb8\xad\x1b[mwide");
+  EXPECT_FALSE(f.search.engine.find("hunter2", 0, 0, plain));
+  EXPECT_FALSE(f.search.engine.find("h.nter", 0, 0, regex));
+  EXPECT_FALSE(f.search.engine.find("\xe4\xb8\xad", 0, 0, plain));
+  auto shown = f.search.engine.find("(hidden)", 0, 0, plain);
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(shown->col, 12);
+  auto blanks = f.search.engine.find("pw:         (", 0, 0, plain);
+  ASSERT_TRUE(blanks);
+  EXPECT_EQ(blanks->size, 13);
+  auto wide = f.search.engine.find("wide", 0, 0, plain);
+  ASSERT_TRUE(wide);
+  EXPECT_EQ(wide->row, 1);
+  EXPECT_EQ(wide->col, 2);
+}
+
 TEST(Search, CaseFoldingThatChangesLengthCoversTheRightCells) {
   SearchFixture f;
   f.t.feed(

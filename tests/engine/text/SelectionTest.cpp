@@ -44,6 +44,19 @@ TEST(Selection, WordClassesFollowTheClickedCharacter) {
   EXPECT_EQ(f.selection.selectionMode, SelectionService::SelectionMode::word);
 }
 
+// A hidden word (SGR 8) selects as the blanks it shows, and hidden brackets pair with nothing.
+TEST(Selection, HiddenTextSelectsAsBlanks) {
+  SelectionFixture f(30);
+  f.t.feed("pw: \x1b[8mhunter2\x1b[m (hidden)\r\n(a \x1b[8m)\x1b[m b)");
+  f.wordAt(6, 0);
+  EXPECT_EQ(f.selection.start(), Position(3, 0));
+  EXPECT_EQ(f.selection.end(), Position(12, 0));
+  EXPECT_EQ(f.selection.getSelectedText(), std::string(9, ' '));
+  f.wordAt(0, 1);
+  EXPECT_EQ(f.selection.end(), Position(7, 1));
+  EXPECT_EQ(f.selection.getSelectedText(), "(a   b)");
+}
+
 TEST(Selection, BracketedExpressionsAcrossRows) {
   SelectionFixture f(10, 6);
   f.t.feed("f(a(b)c) d\r\nx [one\r\ntwo] (no");
