@@ -1,11 +1,11 @@
 #include "app/WebErrorLabel.h"
 
-#include <glibmm/ustring.h>
 #include <gtkmm/label.h>
 
 #include <chrono>
 #include <vector>
 
+#include "Vantrelle/Text/Utf8.h"
 #include "platform/Dispatch.h"
 
 namespace zorvel {
@@ -22,6 +22,16 @@ std::string shortened(std::string line) {
   while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
   line.resize(end);
   return line + ellipsis;
+}
+
+// A core's error output is the tail of what it wrote, cut anywhere, and in any encoding: each byte
+// that starts no character shows as U+FFFD, so the rest of the text, what failed and what to do
+// among it, still shows.
+std::string displayable(const std::string& text) {
+  if (vantrelle::isValidUtf8(text)) return text;
+  std::string mended;
+  for (char32_t c : vantrelle::decodeUtf8Replacing(text)) vantrelle::appendUtf8(mended, c);
+  return mended;
 }
 
 }  // namespace
@@ -63,7 +73,7 @@ void WebErrorLabel::attach(Gtk::Label* newLabel) {
   // A word too long for the window breaks anywhere rather than running off both its sides.
   label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
   label->set_visible(visible);
-  if (visible) label->set_text(Glib::ustring(shownText).validate() ? shownText : "");
+  if (visible) label->set_text(shownText);
 }
 
 void WebErrorLabel::showWebFailure(const std::string& message, bool transient) {
@@ -95,11 +105,11 @@ void WebErrorLabel::clearCoreFailure() {
 void WebErrorLabel::show(std::string text) {
   ++webErrorGeneration;
   visible = true;
-  shownText = std::move(text);
+  shownText = displayable(text);
   if (label) {
     // Failures are always shown in the error colour, whatever status the label showed before.
     label->remove_css_class("zorvel-secondary");
-    label->set_text(Glib::ustring(shownText).validate() ? shownText : "Invalid UTF-8 in the error message");
+    label->set_text(shownText);
     label->set_visible(true);
   }
 }

@@ -74,30 +74,23 @@ void ZorvelAppDelegate::makeMainWebView() {
   webBridge->errorLabel().attach(&webErrorLabel);
 }
 
-void ZorvelAppDelegate::configureWindow() {
+void ZorvelAppDelegate::layOutWindowContent() {
   installStyle();
-  makeMainWebView();
-  if (webView) {
-    GtkWidget* view = GTK_WIDGET(webView);
-    gtk_widget_set_hexpand(view, TRUE);
-    gtk_widget_set_vexpand(view, TRUE);
-    GdkRGBA surface{0.075f, 0.075f, 0.075f, 1.0f};
-    webkit_web_view_set_background_color(webView, &surface);
-    webViewHost.set_child(*Glib::wrap(view));
-  }
   webViewHost.add_css_class("zorvel-surface");
   rootContainer.add_css_class("zorvel-surface");
 
+  // The label takes a band of its own above the page and the terminal area, which give it the
+  // room it needs: a failure that stays until the core is back must leave every terminal row in
+  // sight, and nothing drawn later (a terminal, a panel, the overlay) can cover it.
   webErrorLabel.set_visible(false);
   webErrorLabel.set_justify(Gtk::Justification::CENTER);
   webErrorLabel.set_wrap(true);
   webErrorLabel.add_css_class("zorvel-error-label");
-  webErrorLabel.set_valign(Gtk::Align::CENTER);
   webErrorLabel.set_halign(Gtk::Align::FILL);
   webErrorLabel.set_margin_start(32);
   webErrorLabel.set_margin_end(32);
-  // Readable over whatever lies beneath, but never in the way of a click meant for it.
-  webErrorLabel.set_can_target(false);
+  webErrorLabel.set_margin_top(8);
+  webErrorLabel.set_margin_bottom(8);
 
   auto width = storedSidebarWidth(platform::UserDefaults::standard().doubleForKey("zorvel.sidebarWidth"));
   terminalLeadingConstraint.emplace(terminalContainer);
@@ -127,18 +120,35 @@ void ZorvelAppDelegate::configureWindow() {
   rootContainer.add_overlay(terminalContainer);
   terminalLeadingConstraint->setConstant(width);
 
+  rootContainer.set_vexpand(true);
+  windowContent.append(webErrorLabel);
+  windowContent.append(rootContainer);
+}
+
+void ZorvelAppDelegate::configureWindow() {
+  makeMainWebView();
+  if (webView) {
+    GtkWidget* view = GTK_WIDGET(webView);
+    gtk_widget_set_hexpand(view, TRUE);
+    gtk_widget_set_vexpand(view, TRUE);
+    GdkRGBA surface{0.075f, 0.075f, 0.075f, 1.0f};
+    webkit_web_view_set_background_color(webView, &surface);
+    webViewHost.set_child(*Glib::wrap(view));
+  }
+  layOutWindowContent();
+
   installApplicationIcon(platform::Bundle::main());
   window = new ZorvelWindow();
   window->set_title("Zorvel");
   window->set_icon_name(applicationIconName(platform::Bundle::main()));
   auto sizes = windowSizesFor(firstScreenSize());
   window->set_default_size(sizes.width, sizes.height);
-  // GTK windows have no minimum size of their own; the content's request stands in for it.
-  rootContainer.set_size_request(sizes.minimumWidth, sizes.minimumHeight);
+  // GTK windows have no minimum size of their own; the content's request stands in for it. The
+  // error label's band comes out of that size rather than adding to it.
+  windowContent.set_size_request(sizes.minimumWidth, sizes.minimumHeight);
   window->add_css_class("zorvel-main");
-  windowContent.set_child(rootContainer);
-  windowContent.add_overlay(webErrorLabel);
   window->set_child(windowContent);
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   window->signal_close_request().connect(
       [weak] {
         auto self = weak.lock();

@@ -81,8 +81,10 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void enterTerminalLayout();
   void dispatchTerminalPointerDown(double x, double y, unsigned button);
 
-  // Window (MainWindow / ZorvelAppDelegate+Window.cpp).
+  // Window (MainWindow / ZorvelAppDelegate+Window.cpp). The content is laid out apart from the
+  // window and the page, so it can be shown in a window of any kind.
   void configureWindow();
+  void layOutWindowContent();
   void configureMenu();
 
   // Core supervision (ZorvelAppDelegate+Core.cpp; the state is CoreSupervisor's). Every start runs
@@ -202,9 +204,9 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   ZorvelWindow* window = nullptr;
   WebKitWebView* webView = nullptr;
   Gtk::Overlay rootContainer;
-  // The window's content: the root container, with the error label above all of it (terminal
-  // area, panels and dialogs included), so a failure is never hidden.
-  Gtk::Overlay windowContent;
+  // The window's content: the error label's band, when it shows, above the root container (page,
+  // terminal area, panels and dialogs), so a failure is never hidden and hides nothing.
+  Gtk::Box windowContent{Gtk::Orientation::VERTICAL};
   // Where the main web view goes.
   Gtk::Overlay webViewHost;
   Gtk::Box terminalContainer{Gtk::Orientation::VERTICAL};

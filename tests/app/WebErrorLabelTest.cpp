@@ -68,3 +68,13 @@ TEST(WebErrorLabel, ALongReasonKeepsWhatFailedAndTheAdviceInSight) {
   EXPECT_EQ(page.label->text(),
             "Zorvel UI error:\n" + std::string(WebErrorLabel::longestLine - 1, 'x') + "\xE2\x80\xA6");
 }
+
+// A core's error output is the tail of what it wrote, cut anywhere: a character cut in two, or
+// text in another encoding, must not take the rest of the failure off the label.
+TEST(WebErrorLabel, MalformedTextInAReasonShowsAsReplacementCharacters) {
+  Label l;
+  l.label->showCoreFailure("\x80\xA6rror: the runner needs a newer \xE9tat");
+  EXPECT_EQ(l.label->text(),
+            "Zorvel could not start a compatible core.\n\xEF\xBF\xBD\xEF\xBF\xBDrror: the runner needs a newer "
+            "\xEF\xBF\xBDtat\n\nQuit and reopen the app to retry.");
+}

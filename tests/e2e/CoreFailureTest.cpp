@@ -1,11 +1,14 @@
-// A core that cannot be started again is reported where the user sees it: above the task
-// terminal, whatever the window shows.
+// A core that cannot be started again is reported where the user sees it, above the task
+// terminal, and for as long as the core is gone: so the text takes room of its own, and every row
+// of the terminal stays in sight beneath it.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <sstream>
 
 #include "tests/e2e/DesktopHarness.h"
 
@@ -16,23 +19,43 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Pixels of exactly this colour in a part of the application's window, from a screenshot.
-long pixelsOfColour(const std::string& colour, int x, int y, int width, int height, const std::string& keepAs) {
-  std::string shot = keepAs.empty() ? "/tmp/zorvel-e2e-core-failure-" + std::to_string(::getpid()) + ".png" : keepAs;
-  std::string take = "import -window \"$(xdotool search --sync --name '^Zorvel$' | head -1)\" " + shot;
-  testing::programs::require(take);
-  if (std::system(take.c_str()) != 0) return -1;
+constexpr const char* failureColour = "rgb(255,143,133)";
+// A background no part of the window has but the rows the test paints.
+constexpr const char* rowColour = "rgb(1,254,3)";
+
+struct Box {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Where pixels of exactly this colour lie in the image, if any do.
+std::optional<Box> boxOfColour(const std::string& image, const std::string& colour) {
+  std::string geometry = commandOutput("convert " + image + " -fill black +opaque '" + colour +
+                                       "' -fill white -opaque '" + colour + "' -format '%@' info:");
+  Box box;
+  if (std::sscanf(geometry.c_str(), "%dx%d+%d+%d", &box.width, &box.height, &box.x, &box.y) != 4) return std::nullopt;
+  // An image without the colour trims to nothing, which ImageMagick reports as one pixel or none.
+  if (box.width <= 1 || box.height <= 1) return std::nullopt;
+  return box;
+}
+
+long pixelsOfColour(const std::string& image, const std::string& colour, const Box& area) {
   std::string count =
-      commandOutput("convert " + shot + " -crop " + std::to_string(width) + "x" + std::to_string(height) + "+" +
-                    std::to_string(x) + "+" + std::to_string(y) + " +repage -fill black +opaque '" + colour +
-                    "' -fill white -opaque '" + colour + "' -format '%[fx:round(mean*w*h)]' info:");
-  if (keepAs.empty()) std::remove(shot.c_str());
+      commandOutput("convert " + image + " -crop " + std::to_string(area.width) + "x" + std::to_string(area.height) +
+                    "+" + std::to_string(area.x) + "+" + std::to_string(area.y) + " +repage -fill black +opaque '" +
+                    colour + "' -fill white -opaque '" + colour + "' -format '%[fx:round(mean*w*h)]' info:");
   return std::atol(count.c_str());
 }
 
 }  // namespace
 
-TEST(CoreFailure, IsShownAboveAnOpenTaskTerminal) {
+TEST(CoreFailure, IsShownAboveAnOpenTaskTerminalAndHidesNoneOfItsRows) {
   DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_SHELL", "/bin/sh"}});
   // While this file is there, a core never says it is ready: the replacement must still be
   // starting when it is killed, however long the test takes to see it.
@@ -57,12 +80,44 @@ TEST(CoreFailure, IsShownAboveAnOpenTaskTerminal) {
       run.waitUntil([&] { return run.log().find("could not start a compatible core") != std::string::npos; }, 60s))
       << run.log();
 
-  // The failure text's colour shows inside the terminal area, right of the sidebar.
+  // A full-screen program paints the first columns of every row of its terminal.
+  const std::string rowsFile = run.directory + "/rows", paint = run.directory + "/paint";
+  std::ofstream(paint) << "printf '\\033[2J'\nset -- $(stty size)\ni=1\nwhile [ \"$i\" -le \"$1\" ]; do\n"
+                       << "  printf '\\033[%d;1H\\033[48;2;1;254;3m        \\033[0m' \"$i\"\n  i=$((i + 1))\ndone\n"
+                       << "echo \"$1\" > " << rowsFile << "\nexec sleep 120\n";
+  const std::string type =
+      "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 600 "
+      "click 1 && xdotool type --delay 30 'sh " +
+      paint + "' && xdotool key Return";
+  testing::programs::require(type);
+  for (int attempt = 0; attempt < 3 && readFile(rowsFile).empty(); attempt++) {
+    ASSERT_EQ(std::system(type.c_str()), 0);
+    waitUntil([&] { return !readFile(rowsFile).empty(); }, 5s);
+  }
+  const int rows = std::atoi(readFile(rowsFile).c_str());
+  ASSERT_GT(rows, 0) << "keys typed into the window did not reach the terminal";
+
+  // The failure's text shows, above the painted rows, which run unbroken from the first to the
+  // last: a row under the text would break them.
   const char* keep = std::getenv("ZORVEL_E2E_SCREENSHOTS");
-  EXPECT_TRUE(waitUntil(
+  const std::string shot = keep ? std::string(keep) + "/core-failure.png" : run.directory + "/window.png";
+  const std::string take = "import -window \"$(xdotool search --sync --name '^Zorvel$' | head -1)\" " + shot;
+  testing::programs::require(take);
+  std::optional<Box> text, painted;
+  long unbroken = 0;
+  bool shown = waitUntil(
       [&] {
-        return pixelsOfColour("rgb(255,143,133)", 400, 200, 900, 400,
-                              keep ? std::string(keep) + "/core-failure.png" : "") > 100;
+        if (std::system(take.c_str()) != 0) return false;
+        text = boxOfColour(shot, failureColour);
+        painted = boxOfColour(shot, rowColour);
+        if (!text || !painted) return false;
+        unbroken = pixelsOfColour(shot, rowColour, {painted->x + painted->width / 2, painted->y, 1, painted->height});
+        return unbroken == painted->height && painted->height >= rows * 8;
       },
-      30s));
+      30s);
+  ASSERT_TRUE(text) << "the failure's text is not shown";
+  ASSERT_TRUE(painted) << "the terminal's rows are not shown";
+  EXPECT_TRUE(shown) << "of " << painted->height << " pixels of painted rows, " << unbroken
+                     << " are in sight; the text lies from y = " << text->y << " to " << text->y + text->height;
+  EXPECT_LE(text->y + text->height, painted->y) << "the text is not above the terminal";
 }
