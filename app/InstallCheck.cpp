@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 
 #include "app/TextEncoding.h"
 #include "platform/Bundle.h"
@@ -30,20 +31,26 @@ std::optional<std::string> missingPiece(const fs::path& resources) {
   return std::nullopt;
 }
 
+// A window of the caller's own. GTK keeps a toplevel until it is destroyed, and destroys it itself
+// when it is closed; the holder's reference keeps the object for the holder to destroy either way.
+struct DestroyWindow {
+  void operator()(GtkWindow* window) const {
+    gtk_window_destroy(window);
+    g_object_unref(window);
+  }
+};
+using WindowPtr = std::unique_ptr<GtkWindow, DestroyWindow>;
+
 // GTK 4.8 has no alert dialog of its own; the message dialog is the one it offers.
 void showWindow(const std::string& problem) {
-  GtkWidget* dialog =
-      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "Zorvel cannot start");
-  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", problem.c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), "Zorvel");
-  bool closed = false;
-  g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* shown, int, bool* done) {
-                     *done = true;
-                     gtk_window_destroy(GTK_WINDOW(shown));
-                   }),
-                   &closed);
-  gtk_window_present(GTK_WINDOW(dialog));
-  while (!closed) g_main_context_iteration(nullptr, TRUE);
+  WindowPtr dialog(GTK_WINDOW(g_object_ref(
+      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "Zorvel cannot start"))));
+  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog.get()), "%s", problem.c_str());
+  gtk_window_set_title(dialog.get(), "Zorvel");
+  bool answered = false;
+  g_signal_connect(dialog.get(), "response", G_CALLBACK(+[](GtkDialog*, int, bool* done) { *done = true; }), &answered);
+  gtk_window_present(dialog.get());
+  while (!answered) g_main_context_iteration(nullptr, TRUE);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/numfmt.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 
 #include <memory>
 
@@ -16,17 +17,15 @@ std::vector<size_t> graphemeBoundaries(const std::string& text) {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::BreakIterator> iterator(
       icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-  UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+  icu::LocalUTextPointer utext(utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
   if (U_FAILURE(status) || !iterator) {
-    if (utext) utext_close(utext);
     for (size_t i = 1; i <= text.size(); ++i) boundaries.push_back(i);
     return boundaries;
   }
-  iterator->setText(utext, status);
+  iterator->setText(utext.getAlias(), status);
   for (int32_t next = iterator->next(); next != icu::BreakIterator::DONE; next = iterator->next()) {
     boundaries.push_back(static_cast<size_t>(next));
   }
-  utext_close(utext);
   return boundaries;
 }
 

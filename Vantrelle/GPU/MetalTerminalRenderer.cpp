@@ -2,8 +2,6 @@
 // its fixed layer order, one frame at a time, and the cursor blink.
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 
-#include <glib.h>
-
 #include <cstring>
 
 #include "Vantrelle/GPU/GpuLog.h"
@@ -61,7 +59,6 @@ MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw
 
 MetalTerminalRenderer::~MetalTerminalRenderer() {
   *alive = false;
-  if (cursorBlinkTimer) g_source_remove(cursorBlinkTimer);
   if (vertexArray) glDeleteVertexArrays(1, &vertexArray);
   if (sampler) glDeleteSamplers(1, &sampler);
 }
@@ -69,23 +66,17 @@ MetalTerminalRenderer::~MetalTerminalRenderer() {
 void MetalTerminalRenderer::updateCursorBlinkTimer(bool shouldBlink) {
   if (!shouldBlink) {
     if (cursorBlinkTimer) {
-      g_source_remove(cursorBlinkTimer);
-      cursorBlinkTimer = 0;
+      cursorBlinkTimer.reset();
       cursorBlinkOn = true;
     }
     return;
   }
   if (cursorBlinkTimer) return;
   cursorBlinkOn = true;
-  cursorBlinkTimer = g_timeout_add(
-      700,
-      [](gpointer data) -> gboolean {
-        auto* self = static_cast<MetalTerminalRenderer*>(data);
-        self->cursorBlinkOn = !self->cursorBlinkOn;
-        if (self->requestRedraw) self->requestRedraw();
-        return G_SOURCE_CONTINUE;
-      },
-      this);
+  cursorBlinkTimer = platform::RepeatingTimer(std::chrono::milliseconds(700), [this] {
+    cursorBlinkOn = !cursorBlinkOn;
+    if (requestRedraw) requestRedraw();
+  });
 }
 
 bool MetalTerminalRenderer::draw(const FrameSnapshot& frame, int widthPx, int heightPx, double scale) {

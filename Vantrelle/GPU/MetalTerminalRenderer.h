@@ -25,6 +25,7 @@
 #include "Vantrelle/GPU/GlyphRasterizer.h"
 #include "Vantrelle/GPU/ShaperCache.h"
 #include "platform/CairoPtr.h"
+#include "platform/MainLoopTimers.h"
 
 namespace vantrelle {
 
@@ -228,7 +229,7 @@ class MetalTerminalRenderer {
   std::optional<MetalBufferingMode> cacheBufferingMode;
   std::optional<CacheSignature> cacheSignature;
   bool atlasInvalidatedDuringBuild = false;
-  unsigned cursorBlinkTimer = 0;
+  platform::RepeatingTimer cursorBlinkTimer;
   bool cursorBlinkOn = true;
   // One frame at a time: taken while a frame is encoded and on the GPU.
   bool frameInFlight = false;

@@ -2,8 +2,9 @@
 
 // UTF-8 as the whole program reads and writes it, one rule for every caller: a well-formed
 // sequence is the shortest form of a scalar value (no overlong forms, no surrogates, nothing past
-// U+10FFFF). Text decoded for display turns what is malformed into U+FFFD; text that a protocol
-// requires to be valid is refused whole.
+// U+10FFFF). Text that a protocol requires to be valid is refused whole. Text decoded for display
+// turns what is malformed into U+FFFD (decodeUtf8Replacing), except in the printer, which decodes
+// the stream step by step and shows the lead byte of a malformed sequence as its Latin-1 character.
 
 #include <unicode/uversion.h>
 

@@ -18,12 +18,9 @@ namespace {
 std::optional<std::string> displayGLRenderer() {
   GdkDisplay* display = gdk_display_get_default();
   if (!display) return std::nullopt;
-  GError* error = nullptr;
-  platform::GObjectPtr<GdkGLContext> context(gdk_display_create_gl_context(display, &error));
-  if (!context || !gdk_gl_context_realize(context.get(), &error)) {
-    g_clear_error(&error);
-    return std::nullopt;
-  }
+  platform::GErrorPtr error;
+  platform::GObjectPtr<GdkGLContext> context(gdk_display_create_gl_context(display, platform::out(error)));
+  if (!context || !gdk_gl_context_realize(context.get(), platform::out(error))) return std::nullopt;
   gdk_gl_context_make_current(context.get());
   const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   std::optional<std::string> renderer;

@@ -70,19 +70,19 @@ TEST_F(GpuHosting, BlinkTimerRunsOnlyForBlinkingVisibleFocusedCursors) {
   view->getTerminal().options.cursorStyle = CursorStyle::blinkBlock;
   // Without the focus the cursor is still.
   ASSERT_TRUE(path->render());
-  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  EXPECT_FALSE(renderer.cursorBlinkTimer);
   view->becomeFirstResponder();
   ASSERT_TRUE(path->render());
-  EXPECT_NE(renderer.cursorBlinkTimer, 0u);
+  EXPECT_TRUE(renderer.cursorBlinkTimer);
   renderer.cursorBlinkOn = false;
   view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
   ASSERT_TRUE(path->render());
-  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  EXPECT_FALSE(renderer.cursorBlinkTimer);
   EXPECT_TRUE(renderer.cursorBlinkOn);
   view->getTerminal().options.cursorStyle = CursorStyle::blinkBar;
   view->getTerminal().cursorHidden = true;
   ASSERT_TRUE(path->render());
-  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  EXPECT_FALSE(renderer.cursorBlinkTimer);
 }
 
 // As the caret widget's, the drawn cursor's blink rests, shown fully, once the desktop's blink
@@ -97,19 +97,19 @@ TEST_F(GpuHosting, TheBlinkRestsAfterTheDesktopsTimeOutAndAKeyWakesIt) {
   g_object_get(settings, "gtk-cursor-blink-timeout", &saved, nullptr);
   g_object_set(settings, "gtk-cursor-blink-timeout", 1, nullptr);
   ASSERT_TRUE(path->render());
-  ASSERT_NE(renderer.cursorBlinkTimer, 0u);
+  ASSERT_TRUE(renderer.cursorBlinkTimer);
   // The first frame after the time-out ends the blink, whatever step it was at.
   auto until = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
   while (view->caretView->blinkAllowedNow() && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, TRUE);
   renderer.cursorBlinkOn = false;
   ASSERT_TRUE(path->render());
-  EXPECT_EQ(renderer.cursorBlinkTimer, 0u);
+  EXPECT_FALSE(renderer.cursorBlinkTimer);
   EXPECT_TRUE(renderer.cursorBlinkOn);
   ASSERT_TRUE(path->render());
-  EXPECT_EQ(renderer.cursorBlinkTimer, 0u) << "a frame without a key restarted the blink";
+  EXPECT_FALSE(renderer.cursorBlinkTimer) << "a frame without a key restarted the blink";
   view->send(std::string("k"));
   ASSERT_TRUE(path->render());
-  EXPECT_NE(renderer.cursorBlinkTimer, 0u);
+  EXPECT_TRUE(renderer.cursorBlinkTimer);
   g_object_set(settings, "gtk-cursor-blink-timeout", saved, nullptr);
 }
 

@@ -28,18 +28,18 @@ struct EventHub::Stream {
 
 EventHub::EventHub() {
   // A comment now and then keeps idle streams inside the client's idle timeout.
-  keepAliveSource = g_timeout_add_seconds(
+  keepAliveSource.reset(g_timeout_add_seconds(
       keepAliveSeconds,
       [](gpointer self) -> gboolean {
         auto* hub = static_cast<EventHub*>(self);
         if (!hub->streams.empty()) hub->pushRaw(": keep-alive\n\n");
         return G_SOURCE_CONTINUE;
       },
-      this);
+      this));
 }
 
 EventHub::~EventHub() {
-  g_source_remove(keepAliveSource);
+  keepAliveSource.reset();
   for (Stream* stream : streams) {
     stream->stopWatching();
     g_signal_handler_disconnect(stream->message.get(), stream->finishedHandler);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/GLibPtr.h"
+
 typedef struct _SoupServerMessage SoupServerMessage;
 typedef struct _GSocket GSocket;
 
@@ -51,7 +53,7 @@ class EventHub {
   void remove(Stream* stream);
 
   std::vector<Stream*> streams;
-  unsigned keepAliveSource = 0;
+  platform::SourceId keepAliveSource;
 };
 
 }  // namespace refcore

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Vantrelle/Process/HeadlessTerminal.h"
+#include "platform/MainLoopTimers.h"
 
 namespace {
 
@@ -225,8 +226,8 @@ int main(int argc, char** argv) {
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(settings.timeoutMs);
   const auto quiet = std::chrono::milliseconds(settings.quietMs);
-  guint tick = g_timeout_add(
-      10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  // The loop wakes now and then to look at the clock, output or not.
+  platform::RepeatingTimer tick(std::chrono::milliseconds(10), [] {});
   for (;;) {
     g_main_context_iteration(nullptr, TRUE);
     const auto now = Clock::now();
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
     settings.sends.pop_front();
     host.lastOutput = now;
   }
-  g_source_remove(tick);
+  tick.reset();
   printScreen(host, settings);
   if (!host.ended) host.process->terminate();
   return Clock::now() >= deadline && !host.ended && !settings.sends.empty() ? 1 : 0;
