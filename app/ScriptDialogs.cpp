@@ -221,10 +221,11 @@ void releasePage(gpointer page, GClosure*) { delete static_cast<PagePtr*>(page);
 
 void attach(WebKitWebView* view) {
   if (auto* manager = webkit_web_view_get_user_content_manager(view)) {
-    auto* script = webkit_user_script_new(visibleNULScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(manager, script);
-    webkit_user_script_unref(script);
+    std::unique_ptr<WebKitUserScript, decltype(&webkit_user_script_unref)> script(
+        webkit_user_script_new(visibleNULScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr),
+        &webkit_user_script_unref);
+    webkit_user_content_manager_add_script(manager, script.get());
   }
   auto page = std::make_shared<PageState>();
   g_signal_connect_data(view, "script-dialog",
