@@ -1,0 +1,82 @@
+// Test programs keep out of the home of whoever runs them: each has a home and XDG folders of its
+// own, which the programs it starts share, and which go when it ends.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// What a shell started by this program prints.
+std::string shellOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[256];
+    while (size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, got);
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+}  // namespace
+
+TEST(TestEnvironment, HomeAndUserFoldersAreTheProgramsOwn) {
+  const fs::path home = variable("HOME");
+  const fs::path root = home.parent_path();
+  ASSERT_EQ(root.filename().string().rfind("zorvel-test-", 0), 0u) << home;
+  RecordProperty("home", home.string());
+  if (const passwd* user = ::getpwuid(::getuid())) {
+    EXPECT_NE(home, fs::path(user->pw_dir));
+  }
+
+  // GLib, which GTK and WebKit ask, reads them as they were set before it first looked.
+  EXPECT_EQ(fs::path(g_get_home_dir()), home);
+  struct Folder {
+    const char* name;
+    const char* fromGLib;
+  };
+  for (const auto& [name, fromGLib] :
+       {Folder{"XDG_CONFIG_HOME", g_get_user_config_dir()}, Folder{"XDG_DATA_HOME", g_get_user_data_dir()},
+        Folder{"XDG_CACHE_HOME", g_get_user_cache_dir()}, Folder{"XDG_STATE_HOME", g_get_user_state_dir()},
+        Folder{"XDG_RUNTIME_DIR", g_get_user_runtime_dir()}}) {
+    EXPECT_EQ(variable(name), fromGLib) << name;
+    const auto relative = fs::path(fromGLib).lexically_relative(root);
+    EXPECT_FALSE(relative.empty() || *relative.begin() == "..") << name << " " << fromGLib;
+    struct stat info {};
+    ASSERT_EQ(::stat(fromGLib, &info), 0) << name;
+    EXPECT_TRUE(S_ISDIR(info.st_mode) && (info.st_mode & 077) == 0 && info.st_uid == ::getuid()) << name;
+  }
+
+  // A program a test starts lives there too.
+  EXPECT_EQ(shellOutput("printf '%s|%s' \"$HOME\" \"$XDG_CACHE_HOME\""),
+            home.string() + "|" + variable("XDG_CACHE_HOME"));
+}
+
+TEST(TestEnvironment, TheFolderGoesWhenTheProgramEnds) {
+  const std::string report = variable("HOME") + "/report.json";
+  const std::string program = fs::read_symlink("/proc/self/exe").string();
+  const std::string command = "'" + program + "' --gtest_filter=TestEnvironment.HomeAndUserFoldersAreTheProgramsOwn" +
+                              " --gtest_output=json:'" + report + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream file(report);
+  const auto json = nlohmann::json::parse(file, nullptr, false);
+  ASSERT_TRUE(json.is_object());
+  const std::string childHome = json["testsuites"][0]["testsuite"][0].value("home", "");
+  ASSERT_FALSE(childHome.empty()) << json.dump();
+  EXPECT_NE(childHome, variable("HOME")) << "two programs share a home";
+  EXPECT_FALSE(fs::exists(fs::path(childHome).parent_path())) << childHome;
+}
