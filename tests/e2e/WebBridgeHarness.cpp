@@ -155,7 +155,7 @@ BridgeWindow::BridgeWindow(const std::string& baseURL) {
   }();
   (void)initialised;
   zorvel::WebBridge::Settings settings{*zorvel::URL::parse(baseURL), [] { return std::string(desktopToken); },
-                                       std::filesystem::temp_directory_path() / "zorvel-e2e-data", "production",
+                                       dataFolder.path(), "production",
                                        std::filesystem::path(ZORVEL_BUNDLE_DIR) / "share" / "zorvel"};
   webBridge = std::make_shared<zorvel::WebBridge>(settings);
   webBridge->openExternally = [this](const std::string& url) { openedExternally.push_back(url); };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/WebBridge.h"
+#include "tests/TemporaryFolder.h"
 
 namespace e2e {
 
@@ -74,6 +75,7 @@ class BridgeWindow {
   bool labelVisible();
 
  private:
+  testing::TemporaryFolder dataFolder{"zorvel-e2e-data"};
   std::shared_ptr<zorvel::WebBridge> webBridge;
   GtkWidget* window = nullptr;
   GtkWidget* overlay = nullptr;

@@ -293,14 +293,15 @@ TEST_F(GpuRender, UnfocusedCursorLooksAsOnTheCairoPath) {
 #include <fstream>
 
 #include "Vantrelle/GPU/GLDevice.h"
+#include "tests/TemporaryFolder.h"
 
 namespace vantrelle {
 namespace {
 
-// A copy of the shader sources with one stage missing or replaced.
-std::string shaderCopy(const std::string& name, const char* stage, const char* replacement) {
-  std::string dir = ::testing::TempDir() + "/gpu-shaders-" + name;
-  std::filesystem::remove_all(dir);
+// A copy of the shader sources with one stage missing or replaced, in a folder of the test's own.
+std::string shaderCopy(const ::testing::TemporaryFolder& folder, const std::string& name, const char* stage,
+                       const char* replacement) {
+  std::string dir = (folder.path() / name).string();
   std::filesystem::create_directories(dir);
   for (const char* s : requiredShaderFunctions) {
     if (std::string(s) == stage && !replacement) continue;
@@ -325,16 +326,18 @@ MetalError::Kind failureOf(TerminalView& view, const std::string& dir, std::stri
 }
 
 TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
+  const ::testing::TemporaryFolder copies("gpu-shaders");
   std::string text;
   // A missing stage names the whole required set, in the order the check asks for them.
-  EXPECT_EQ(failureOf(*view, shaderCopy("partial", "terminal_color_fragment", nullptr), &text),
+  EXPECT_EQ(failureOf(*view, shaderCopy(copies, "partial", "terminal_color_fragment", nullptr), &text),
             MetalError::Kind::shaderFunctionMissing);
   EXPECT_EQ(text,
             "Metal library missing required function: terminal_text_vertex, terminal_cell_text_vertex, "
             "terminal_text_fragment, terminal_text_fragment_gray, terminal_color_vertex, "
             "terminal_cell_color_vertex, terminal_color_fragment");
 
-  EXPECT_EQ(failureOf(*view, shaderCopy("broken", "terminal_text_vertex", "#version 330 core\nvoid main() { oops }\n"),
+  EXPECT_EQ(failureOf(*view,
+                      shaderCopy(copies, "broken", "terminal_text_vertex", "#version 330 core\nvoid main() { oops }\n"),
                       &text),
             MetalError::Kind::shaderCompilationFailed);
   EXPECT_EQ(text.rfind("Failed to compile Metal shader source: terminal_text_vertex", 0), 0u) << text;
@@ -342,7 +345,7 @@ TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
   // Stages that compile but cannot be linked into one pipeline: the colour arrives as a vec4.
   const char* unlinkable =
       "#version 330 core\nin vec2 vColor;\nout vec4 fragColor;\nvoid main() { fragColor = vec4(vColor, 0, 1); }\n";
-  EXPECT_EQ(failureOf(*view, shaderCopy("unlinkable", "terminal_color_fragment", unlinkable), &text),
+  EXPECT_EQ(failureOf(*view, shaderCopy(copies, "unlinkable", "terminal_color_fragment", unlinkable), &text),
             MetalError::Kind::pipelineCreationFailed);
   EXPECT_EQ(text, "Failed to create Metal pipeline: text/color/cell");
 }

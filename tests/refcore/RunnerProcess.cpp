@@ -7,13 +7,13 @@
 #include <openssl/hmac.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -46,17 +46,21 @@ bool bindable(int port) {
 // A port below the kernel's ephemeral range, so outgoing connections cannot take it between this
 // check and the runner's own bind. Test processes running in parallel could still both find one
 // port free before either runner binds it (the second runner then fails to listen while the first
-// answers in its place), so each port is also locked, through a file named for it, for as long as
-// its runner may hold it.
+// answers in its place), so each port is also locked for as long as its runner may hold it: by a
+// socket named for it in the abstract namespace, which every process of the machine's network sees,
+// as it sees the ports, and which the kernel lets go of when its holder ends, leaving no file.
 RunnerProcess::PortReservation RunnerProcess::reservePort() {
   static std::mt19937 random(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
-  const std::string folder = "/tmp/zorvel-refcore-ports-" + std::to_string(getuid());
-  mkdir(folder.c_str(), 0700);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const int port = 20000 + static_cast<int>(random() % 12000);
-    const int lock = open((folder + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0) throw std::runtime_error("cannot open a port lock in " + folder);
-    if (flock(lock, LOCK_EX | LOCK_NB) == 0 && bindable(port)) return {port, lock};
+    const int lock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (lock < 0) throw std::runtime_error("cannot make a port lock");
+    const std::string name = "zorvel-refcore-port-" + std::to_string(port);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] stays 0: abstract
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (bind(lock, reinterpret_cast<sockaddr*>(&address), length) == 0 && bindable(port)) return {port, lock};
     close(lock);
   }
   throw std::runtime_error("no free port");
@@ -69,7 +73,7 @@ RunnerProcess::RunnerProcess(Launch launch) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
   std::vector<std::string> arguments = {executable(),    "serve-desktop",
-                                        "--data-dir",    testing::TempDir() + "refcore-data",
+                                        "--data-dir",    dataFolder.path().string(),
                                         "--port",        std::to_string(listenPort),
                                         "--parent-pid",  std::to_string(launch.parentPID.value_or(getpid())),
                                         "--auth-control"};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/URLSession.h"
+#include "tests/TemporaryFolder.h"
 
 class RunnerProcess {
  public:
@@ -61,6 +62,7 @@ class RunnerProcess {
   };
   static PortReservation reservePort();
 
+  testing::TemporaryFolder dataFolder{"zorvel-refcore-data"};  // --data-dir, the runner's alone
   pid_t child = -1;
   int listenPort = 0;
   int portLock = -1;
