@@ -149,6 +149,7 @@ void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, 
     window.set_default_size(int(cell.width * cols + strip + 0.5), int(cell.height * rows + 0.5));
     window.set_child(view);
     if (gpu) {
+      view.gpuState.shaderDirectory = VANTRELLE_SHADERS;
       try {
         view.setUseMetal(true);
       } catch (const vantrelle::MetalError& error) {

@@ -1,7 +1,5 @@
 #include "Vantrelle/GPU/GLDevice.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -79,25 +77,10 @@ bool GLDevice::supportsLargeTextures() const {
 
 // ---- Shaders ----
 
-// The program's own tree first (a bundle or an installed prefix); a program run where it was built,
-// outside the bundle (the demo, the tests), takes the build's copy and then the sources.
-std::vector<std::string> shaderSearchDirectories() {
-  std::vector<std::string> candidates{platform::Bundle::main().resourcePath() + "/shaders"};
-#ifdef ZORVEL_BUILD_SHADERS
-  candidates.emplace_back(ZORVEL_BUILD_SHADERS);
-#endif
-#ifdef ZORVEL_SOURCE_SHADERS
-  candidates.emplace_back(ZORVEL_SOURCE_SHADERS);
-#endif
-  std::vector<std::string> found;
-  std::error_code error;
-  for (const std::string& directory : candidates) {
-    if (std::filesystem::is_directory(directory, error)) found.push_back(directory);
-  }
-  // None there: the program's own place, so that the error names where shaders belong.
-  if (found.empty()) found.push_back(candidates.front());
-  return found;
-}
+// Only the program's own tree: an installed program holds no path of the tree it was built in. A
+// program run where it was built, outside the bundle (the demo, the tests, the benchmarks), names
+// the bundle's copy itself.
+std::string bundledShaderDirectory() { return platform::Bundle::main().resourcePath() + "/shaders"; }
 
 namespace {
 

@@ -72,7 +72,7 @@ struct RenderPipeline {
   static std::unique_ptr<RenderPipeline> make(const ShaderLibrary& library, const char* vertex, const char* fragment);
 };
 
-// The directories searched for the shader sources, in order.
-std::vector<std::string> shaderSearchDirectories();
+// Where the shader sources lie in the program's own tree (a bundle or an installed prefix).
+std::string bundledShaderDirectory();
 
 }  // namespace vantrelle

@@ -34,7 +34,7 @@ MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw
   colorAtlas = GlyphAtlas::make(device, 1024, GlyphAtlas::recommendedMaxSize(*device, GlyphAtlasFormat::bgra),
                                 GlyphAtlasFormat::bgra);
   if (!grayscaleAtlas || !colorAtlas) throw MetalError::atlasUnavailable();
-  std::string directory = shaderDirectory.value_or(shaderSearchDirectories().front());
+  std::string directory = shaderDirectory.value_or(bundledShaderDirectory());
   library = ShaderLibrary::load(directory);
   textPipeline = RenderPipeline::make(*library, "terminal_text_vertex", "terminal_text_fragment");
   textGrayPipeline = RenderPipeline::make(*library, "terminal_text_vertex", "terminal_text_fragment_gray");

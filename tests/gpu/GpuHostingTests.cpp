@@ -10,6 +10,7 @@
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "tests/TemporaryFolder.h"
 
 namespace vantrelle {
 namespace {
@@ -47,11 +48,11 @@ TEST_F(GpuHosting, SwitchingOnAndOff) {
   EXPECT_TRUE(view->caretView->isBlinking());
 }
 
-TEST_F(GpuHosting, AProgramRunFromTheBuildTreeFindsTheShadersThere) {
-  // The test executable has no bundle beside it.
-  view->setUseMetal(true);
-  EXPECT_TRUE(view->isUsingMetalRenderer());
-  view->setUseMetal(false);
+TEST_F(GpuHosting, AProgramLooksForTheShadersOnlyInItsOwnTree) {
+  // The test executable has no bundle beside it; the build's bundle and the sources, which have
+  // the shaders, are not its own.
+  EXPECT_THROW(view->setUseMetal(true), MetalError);
+  EXPECT_FALSE(view->isUsingMetalRenderer());
 }
 
 TEST_F(GpuHosting, AFailedSwitchKeepsTheCairoPath) {
@@ -135,7 +136,8 @@ TEST_F(GpuHosting, AFailedRebindFallsBackToCairo) {
   view->rebindMetalRendererToWindow();  // off: nothing to rebind
   EXPECT_FALSE(view->isUsingMetalRenderer());
 
-  std::string shaders = ::testing::TempDir() + "/gpu-rebind-shaders";
+  const ::testing::TemporaryFolder folder("gpu-rebind-shaders");
+  std::string shaders = (folder.path() / "shaders").string();
   std::filesystem::create_directories(shaders);
   for (const char* name : requiredShaderFunctions) {
     std::filesystem::copy_file(std::string(ZORVEL_SOURCE_DIR "/shaders/") + name + ".glsl",

@@ -40,6 +40,21 @@ grep -qxF 'Exec="/opt/zorvel \\$test/bin/zorvel-desktop" %u' "$moved_entry" ||
   fail "the desktop entry of prefix '$moved' runs $(grep '^Exec=' "$moved_entry")"
 [ -x "$stage/moved$moved/bin/zorvel-desktop" ] || fail "no program under prefix '$moved'"
 
+# An installed program looks for what it needs only under its prefix: it holds no path of the trees
+# it was built from. Debugging information, which a package keeps apart, is left out of the look.
+source_tree=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+build_tree=$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$build/CMakeCache.txt")
+stripped=$(mktemp)
+trap 'rm -rf "$stage" "$stripped"' EXIT
+while IFS= read -r -d '' file; do
+  [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ] || continue
+  strip -o "$stripped" "$file"
+  for tree in "$source_tree" "$build_tree"; do
+    [ -n "$tree" ] || fail "CMakeCache.txt names no source or build tree"
+    ! grep -qaF -- "$tree" "$stripped" || fail "${file#"$root/"} holds the path $tree"
+  done
+done < <(find "$root" -type f -print0)
+
 [ -f "$root/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no icon $id.svg in the hicolor theme"
 
 metainfo=$root/share/metainfo/$id.metainfo.xml

@@ -154,6 +154,7 @@ class DemoWindow : public Gtk::ApplicationWindow, public vantrelle::LocalProcess
 
  private:
   void useGpu() {
+    terminal.gpuState.shaderDirectory = VANTRELLE_DEMO_SHADERS;
     try {
       terminal.setUseMetal(true);
     } catch (const vantrelle::MetalError& error) {
