@@ -4,10 +4,12 @@
 // these helpers read those reports back from the core's record and drive the page through its
 // event stream.
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tests/e2e/DesktopHarness.h"
@@ -139,9 +141,36 @@ inline void focusWindow(const std::string& window) {
   shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
 }
 
-inline void screenshot(const std::string& name) {
-  std::filesystem::create_directories("/tmp/zorvel-e2e-screens");
-  shell("import -window root /tmp/zorvel-e2e-screens/" + name + ".png >/dev/null 2>&1");
+// The folder of this program's screenshots, made at the first: a folder of its own, so that tests
+// running at once keep theirs apart. It goes with the program when all its tests passed, and is
+// kept and named for a look at what a failing test saw.
+inline const std::string& screenshotFolder() {
+  static const struct Folder {
+    Folder() {
+      std::error_code error;
+      std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+      std::string pattern = ((error ? "/tmp" : temporary) / "zorvel-e2e-screens-XXXXXX").string();
+      if (::mkdtemp(pattern.data())) path = pattern;
+    }
+    ~Folder() {
+      if (path.empty()) return;
+      std::error_code error;
+      if (testing::UnitTest::GetInstance()->Passed()) {
+        std::filesystem::remove_all(path, error);
+      } else {
+        std::fprintf(stderr, "The screenshots are kept in %s\n", path.c_str());
+      }
+    }
+    std::string path;
+  } folder;
+  return folder.path;
+}
+
+// Takes a screenshot of the whole display into this program's folder; returns the file's path.
+inline std::string screenshot(const std::string& name) {
+  const std::string file = screenshotFolder() + "/" + name + ".png";
+  shell("import -window root '" + file + "' >/dev/null 2>&1");
+  return file;
 }
 
 }  // namespace e2e

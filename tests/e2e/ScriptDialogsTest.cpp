@@ -100,8 +100,7 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
     run.request("POST", "/__test/events", {{"data", R"({"dialog":{"id":")" + id + "\"," + c.fields + "}}"}});
     std::vector<std::string> shown;
     if (!e2e::waitUntil([&] { return !(shown = newWindows(app, before)).empty(); }, 20s)) {
-      e2e::screenshot("script-dialog-missing");
-      FAIL() << "no dialog window appeared (see /tmp/zorvel-e2e-screens/script-dialog-missing.png)";
+      FAIL() << "no dialog window appeared (see " << e2e::screenshot("script-dialog-missing") << ")";
     }
     if (id == "prompt answered") e2e::screenshot("script-dialog-over-terminal");
     if (c.shows) {
