@@ -33,6 +33,8 @@ std::string version(const platform::Bundle& bundle) {
   return text + "\n";
 }
 
+bool isOption(const std::string& argument) { return !argument.empty() && argument.front() == '-'; }
+
 }  // namespace
 
 std::optional<std::string> informationRequested(const std::vector<std::string>& arguments,
@@ -43,6 +45,29 @@ std::optional<std::string> informationRequested(const std::vector<std::string>& 
     if (argument == "--version") return version(bundle);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> unknownOption(const std::vector<std::string>& arguments) {
+  for (const auto& argument : arguments) {
+    if (argument == "--") break;
+    if (isOption(argument) && argument != "--help" && argument != "-h" && argument != "--version") {
+      return "zorvel-desktop: Unknown option " + argument + "\n\n" + usage();
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> links(const std::vector<std::string>& arguments) {
+  std::vector<std::string> found;
+  bool afterOptions = false;
+  for (const auto& argument : arguments) {
+    if (!afterOptions && argument == "--") {
+      afterOptions = true;
+    } else if (afterOptions || !isOption(argument)) {
+      found.push_back(argument);
+    }
+  }
+  return found;
 }
 
 }  // namespace zorvel::CommandLine

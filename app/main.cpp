@@ -41,7 +41,12 @@ int main(int argc, char* argv[]) {
   // stays the same whatever name the program was started by (a link, a wrapper).
   g_set_prgname("zorvel-desktop");
   // Answered before anything that needs a display, the session bus or a whole install.
-  if (auto answer = zorvel::CommandLine::informationRequested({argv + 1, argv + argc}, platform::Bundle::main())) {
+  const std::vector<std::string> commandLine(argv + 1, argv + argc);
+  if (auto refusal = zorvel::CommandLine::unknownOption(commandLine)) {
+    std::fputs(refusal->c_str(), stderr);
+    return 2;
+  }
+  if (auto answer = zorvel::CommandLine::informationRequested(commandLine, platform::Bundle::main())) {
     std::fputs(answer->c_str(), stdout);
     return 0;
   }
@@ -56,14 +61,9 @@ int main(int argc, char* argv[]) {
   auto application = zorvel::ZorvelApplication::create(platform::Bundle::main().bundleIdentifier());
   auto delegate = std::make_shared<zorvel::ZorvelAppDelegate>();
   application->setDelegate(delegate);
-  // Links (the desktop entry passes one) are the delegate's; only options go to the toolkit.
-  std::vector<char*> arguments;
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0 && argv[i][0] != '-') {
-      delegate->launchLinks.emplace_back(argv[i]);
-    } else {
-      arguments.push_back(argv[i]);
-    }
-  }
-  return application->runSingleInstance(static_cast<int>(arguments.size()), arguments.data());
+  // Links (the desktop entry passes one) are the delegate's. Every option has been answered by now,
+  // so the toolkit gets none: it would take some of its own, or refuse others, only after it had
+  // reached the session bus and a running instance.
+  delegate->launchLinks = zorvel::CommandLine::links(commandLine);
+  return application->runSingleInstance(1, argv);
 }
