@@ -31,19 +31,6 @@
 namespace zorvel {
 namespace {
 
-// The standard defaults of this test program live in a directory of its own, not the user's.
-struct PrivateConfigDirectory {
-  PrivateConfigDirectory() {
-    std::filesystem::create_directories(path);
-    ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
-  }
-  ~PrivateConfigDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::filesystem::path path = std::filesystem::temp_directory_path() / ("zorvel-roads-" + std::to_string(::getpid()));
-} privateConfigDirectory;
-
 struct WakeMainOnLeaving {
   ~WakeMainOnLeaving() { wakeMain(); }
 };
