@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -34,17 +35,34 @@ std::string shellOutput(const std::string& command) {
 
 }  // namespace
 
+constexpr const char* userFolders[] = {"HOME",           "XDG_CONFIG_HOME", "XDG_DATA_HOME",
+                                       "XDG_CACHE_HOME", "XDG_STATE_HOME",  "XDG_RUNTIME_DIR"};
+
+// The folders as the program had them before main, before a test could set its own.
+const std::map<std::string, std::string> startingFolders = [] {
+  std::map<std::string, std::string> folders;
+  for (const char* name : userFolders) folders[name] = variable(name);
+  return folders;
+}();
+
 TEST(TestEnvironment, HomeAndUserFoldersAreTheProgramsOwn) {
-  const fs::path home = variable("HOME");
+  const fs::path home = startingFolders.at("HOME");
   const fs::path root = home.parent_path();
   ASSERT_EQ(root.filename().string().rfind("zorvel-test-", 0), 0u) << home;
   RecordProperty("home", home.string());
   if (const passwd* user = ::getpwuid(::getuid())) {
     EXPECT_NE(home, fs::path(user->pw_dir));
   }
+  for (const auto& [name, folder] : startingFolders) {
+    const auto relative = fs::path(folder).lexically_relative(root);
+    EXPECT_FALSE(relative.empty() || *relative.begin() == "..") << name << " " << folder;
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0) << name << " " << folder;
+    EXPECT_TRUE(S_ISDIR(info.st_mode) && (info.st_mode & 077) == 0 && info.st_uid == ::getuid()) << name;
+  }
 
-  // GLib, which GTK and WebKit ask, reads them as they were set before it first looked.
-  EXPECT_EQ(fs::path(g_get_home_dir()), home);
+  // GLib, which GTK and WebKit ask, reads them as they are set: before it first looked.
+  EXPECT_EQ(fs::path(g_get_home_dir()), fs::path(variable("HOME")));
   struct Folder {
     const char* name;
     const char* fromGLib;
@@ -54,16 +72,11 @@ TEST(TestEnvironment, HomeAndUserFoldersAreTheProgramsOwn) {
         Folder{"XDG_CACHE_HOME", g_get_user_cache_dir()}, Folder{"XDG_STATE_HOME", g_get_user_state_dir()},
         Folder{"XDG_RUNTIME_DIR", g_get_user_runtime_dir()}}) {
     EXPECT_EQ(variable(name), fromGLib) << name;
-    const auto relative = fs::path(fromGLib).lexically_relative(root);
-    EXPECT_FALSE(relative.empty() || *relative.begin() == "..") << name << " " << fromGLib;
-    struct stat info {};
-    ASSERT_EQ(::stat(fromGLib, &info), 0) << name;
-    EXPECT_TRUE(S_ISDIR(info.st_mode) && (info.st_mode & 077) == 0 && info.st_uid == ::getuid()) << name;
   }
 
   // A program a test starts lives there too.
-  EXPECT_EQ(shellOutput("printf '%s|%s' \"$HOME\" \"$XDG_CACHE_HOME\""),
-            home.string() + "|" + variable("XDG_CACHE_HOME"));
+  EXPECT_EQ(shellOutput("printf '%s|%s' \"$HOME\" \"$XDG_RUNTIME_DIR\""),
+            variable("HOME") + "|" + variable("XDG_RUNTIME_DIR"));
 }
 
 TEST(TestEnvironment, TheFolderGoesWhenTheProgramEnds) {
