@@ -81,6 +81,10 @@ class PrivateHome {
     ::setenv("XDG_STATE_HOME", (home / ".local" / "state").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    // A fresh home has no shader cache worth keeping, and the GL driver's cache is written by
+    // helper processes (the web engine's) that may still be ending after this program has removed
+    // its folder: they would make it again, and leave it behind.
+    ::setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
   }
 
   // Only the process that made the folder removes it: a child forked by a test that leaves through
