@@ -49,13 +49,12 @@
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/FindBar.h"
-#include "Vantrelle/View/FrameClockWatch.h"
+#include "Vantrelle/View/FramePacer.h"
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
 #include "Vantrelle/View/ViewState.h"
 #include "platform/CairoPtr.h"
-#include "platform/PreciseWake.h"
 
 namespace platform {
 class DispatchWorkItem;
@@ -217,32 +216,19 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   uint64_t displayWhileTypingDue() const;
   // When the redraw of output that came while the user types was queued; 0 when none is.
   uint64_t typingDisplayQueuedNs = 0;
-  // When the display's next frame, which draws the output queued for it, is due (monotonic
-  // nanoseconds); 0 when no frame is awaited.
+  // When delivery stops for the display's next frame, which draws the output queued for it
+  // (monotonic nanoseconds); 0 when no frame is awaited.
   uint64_t nextFrameDueNs();
-  uint64_t frameIntervalNs();
   // After a frame that ran past the beat GTK starts the next one at once, before output waiting on
   // the main loop gets its turn; delivered now, that frame draws it rather than one a beat later.
   void framePainted();
   // Draws output awaiting the next frame before that frame starts; true when it did, and the
   // delivery of more output should wait for the frame.
   bool drawAheadOfFrame();
-  // The beat of the frame that delivery stops for (nextFrameDueNs), when that frame keeps the beat;
-  // 0 otherwise.
-  uint64_t drawAheadBeatNs = 0;
-  // The beat the contents were drawn ahead for, until that frame's tick; 0 for none.
-  uint64_t drawnAheadForNs = 0;
-  // Delivery waits for the frame drawn ahead for.
-  bool deliveryHeldForFrame = false;
-  platform::PreciseWake beatWake;
   // Delivers output that waits on the main loop, if any, at once.
   virtual void deliverWaitingOutput() {}
-  // GTK may start a frame this much before its frame time.
-  static constexpr uint64_t frameStartAllowanceNs = 500'000;
-  // The time of the clock's last frame when that frame ran past the beat (0 when it did not), and
-  // how long before the middle between two beats delivery stops for the frame that follows it.
-  uint64_t overranFrameNs = 0;
-  static constexpr uint64_t overdueFrameMarginNs = 1'000'000;
+  // The frames' times and what was drawn ahead of them (FramePacer.h).
+  FramePacer framePacing{[this] { framePainted(); }};
   void updateDisplay(bool notifyAccessibility);
   void updateCursorPosition();
   void snapshotCaret(const Glib::RefPtr<Gtk::Snapshot>& snapshot);
@@ -508,7 +494,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool inputAwaitingOutput = false;
   mutable std::mutex userInputLock;
   static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
-  static constexpr uint64_t displayCoalescingNs = 16'670'000;
+  static constexpr uint64_t displayCoalescingNs = FramePacer::assumedFrameIntervalNs;
   // The bound on the wait for a shown view's next frame, after which its timer redraws instead. The
   // clock stamps a run of frames on its beat, up to half an interval ahead of the moment a frame
   // starts, and starts the next one an interval after that stamp.
@@ -517,11 +503,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // frame intervals, so that the frame clock is often free when the echo of the next key arrives.
   static constexpr uint64_t typingOutputFrameSpacingNs = 2 * displayCoalescingNs;
   static constexpr uint64_t typingOutputLongestWaitNs = 3 * displayCoalescingNs;
-  // When the view last handed GTK a frame (monotonic nanoseconds, 0 = never).
-  uint64_t lastFrameUptimeNs = 0;
-  // The frame clock's last frame, also one the view took no part in (watched once output first
-  // waits for a frame).
-  FrameClockWatch frameClockWatch;
   std::optional<ViewSize> cellDimension;
   ChildPtr<CaretView> caretView;
   bool _fontSmoothing = true;
