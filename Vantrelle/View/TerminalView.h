@@ -194,6 +194,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
   // Glyph coverages kept for painting cells directly, made on first use or ahead of it.
   size_t glyphMasksHeld() const;
+  // Once the view's size has stayed put this long, a run of resizes (a window's edge dragged) is
+  // over: what the view keeps for a size no longer shown goes, and so does the memory the resizes
+  // freed but the allocator kept (TerminalView+Fonts.cpp).
+  static constexpr std::chrono::milliseconds resizesSettleAfter{500};
+  // Whether that is still to come, or under way, for the last resize.
+  bool resizesSettling() const { return resizesSettle || releasesOfFreedMemory > 0; }
   // The rectangles being painted while a drawing pass runs; empty outside one.
   std::vector<ViewRect> rectsBeingDrawn() const { return drawingRects; }
   // A debugging aid: prints the message and the rectangles being painted to standard output.
@@ -571,6 +577,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
                      double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
   void scaleFactorChanged();
+  void awaitResizesSettling();
+  void resizesSettled();
   void layoutChildren();
   void layoutInputOverlays(int width, int height);
   void updateInputMethodCursorLocation();
@@ -615,6 +623,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;
   std::shared_ptr<ShapeCache> shapeCache;
+  std::shared_ptr<platform::DispatchWorkItem> resizesSettle;
+  // Releases of freed memory under way off the main thread.
+  int releasesOfFreedMemory = 0;
   // The frame-clock callback of a queued redraw, while one is registered.
   guint displayTick = 0;
   // Counts coalesced redraw requests, so that a request's frame callback and its timer run it once.
