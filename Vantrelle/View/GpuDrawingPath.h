@@ -41,6 +41,8 @@ class GpuDrawingPath : public TerminalDrawingPath {
   // Where the shaders came from, so that a rebuilt path finds the same ones.
   const std::optional<std::string>& shaderDirectory() const { return shaders; }
   GdkDisplay* display() const { return gdk_gl_context_get_display(context.get()); }
+  // The bytes the frame's pixels are kept in between frames.
+  size_t pixelBytesHeld() const { return readback.capacity() + pixels.capacity(); }
 
  private:
   GpuDrawingPath(TerminalView& view, platform::GObjectPtr<GdkGLContext> context, std::optional<std::string> shaders);

@@ -25,12 +25,58 @@ bool paintsWithCairo(Gtk::Widget& widget) {
 namespace {
 
 constexpr const char* uploadReserveKey = "vantrelle-upload-reserve";
+constexpr const char* releasedOnCloseKey = "vantrelle-upload-reserve-released-on-close";
 
 // An image in Cairo's shared memory for the display, never drawn on, so its pages stay unused.
 struct UploadReserve {
   platform::CairoSurfacePtr image;
   size_t bytes;
 };
+
+struct WindowPixels {
+  GdkDisplay* display = nullptr;
+  int width = 0;
+  int height = 0;
+  size_t bytes() const { return size_t(width) * size_t(height) * 4; }
+};
+
+// The X11 display of the widget's window and that window's size in device pixels; no display
+// elsewhere.
+WindowPixels windowPixels(Gtk::Widget& widget) {
+  GtkNative* native = gtk_widget_get_native(widget.gobj());
+  GdkSurface* surface = native ? gtk_native_get_surface(native) : nullptr;
+  if (!surface) return {};
+  GdkDisplay* display = gdk_surface_get_display(surface);
+  if (!GDK_IS_X11_DISPLAY(display) || gdk_display_is_closed(display)) return {};
+  int scale = gdk_surface_get_scale_factor(surface);
+  return {display, std::max(gdk_surface_get_width(surface) * scale, 1),
+          std::max(gdk_surface_get_height(surface) * scale, 1)};
+}
+
+UploadReserve* heldReserve(GdkDisplay* display) {
+  return static_cast<UploadReserve*>(g_object_get_data(G_OBJECT(display), uploadReserveKey));
+}
+
+void reserveUploads(const WindowPixels& window) {
+  GdkDisplay* display = window.display;
+  Display* xdisplay = gdk_x11_display_get_xdisplay(display);
+  int screen = DefaultScreen(xdisplay);
+  platform::CairoSurfacePtr xlib(
+      cairo_xlib_surface_create(xdisplay, RootWindow(xdisplay, screen), DefaultVisual(xdisplay, screen), 1, 1));
+  auto* reserve = new UploadReserve{platform::CairoSurfacePtr(cairo_surface_create_similar_image(
+                                        xlib.get(), CAIRO_FORMAT_ARGB32, window.width, window.height)),
+                                    window.bytes()};
+  if (!g_object_get_data(G_OBJECT(display), releasedOnCloseKey)) {
+    // Given back before the display's connection closes, while Cairo can still release it.
+    g_signal_connect(display, "closed", G_CALLBACK(+[](GdkDisplay* closing, gboolean, gpointer) {
+                       g_object_set_data(G_OBJECT(closing), uploadReserveKey, nullptr);
+                     }),
+                     nullptr);
+    g_object_set_data(G_OBJECT(display), releasedOnCloseKey, GINT_TO_POINTER(1));
+  }
+  g_object_set_data_full(G_OBJECT(display), uploadReserveKey, reserve,
+                         [](gpointer data) { delete static_cast<UploadReserve*>(data); });
+}
 
 }  // namespace
 
@@ -40,36 +86,35 @@ struct UploadReserve {
 // pool and the kernel supplied and zeroed each of its pages anew: a third of GTK's part of a frame.
 // An image of the window's size held here keeps a pool alive, whose pages serve frame after frame.
 void keepWindowUploadsWarm(Gtk::Widget& widget) {
-  GtkNative* native = gtk_widget_get_native(widget.gobj());
-  GdkSurface* surface = native ? gtk_native_get_surface(native) : nullptr;
-  if (!surface) return;
-  GdkDisplay* display = gdk_surface_get_display(surface);
-  if (!GDK_IS_X11_DISPLAY(display) || gdk_display_is_closed(display)) return;
-  int scale = gdk_surface_get_scale_factor(surface);
-  int width = std::max(gdk_surface_get_width(surface) * scale, 1);
-  int height = std::max(gdk_surface_get_height(surface) * scale, 1);
-  size_t bytes = size_t(width) * size_t(height) * 4;
-  auto* held = static_cast<UploadReserve*>(g_object_get_data(G_OBJECT(display), uploadReserveKey));
-  if (held && held->bytes >= bytes) return;
-  Display* xdisplay = gdk_x11_display_get_xdisplay(display);
-  int screen = DefaultScreen(xdisplay);
-  platform::CairoSurfacePtr xlib(
-      cairo_xlib_surface_create(xdisplay, RootWindow(xdisplay, screen), DefaultVisual(xdisplay, screen), 1, 1));
-  auto* reserve = new UploadReserve{
-      platform::CairoSurfacePtr(cairo_surface_create_similar_image(xlib.get(), CAIRO_FORMAT_ARGB32, width, height)),
-      bytes};
-  if (!held) {
-    // Given back before the display's connection closes, while Cairo can still release it.
-    g_signal_connect(display, "closed", G_CALLBACK(+[](GdkDisplay* closing, gboolean, gpointer) {
-                       g_object_set_data(G_OBJECT(closing), uploadReserveKey, nullptr);
-                     }),
-                     nullptr);
-  }
-  g_object_set_data_full(G_OBJECT(display), uploadReserveKey, reserve,
-                         [](gpointer data) { delete static_cast<UploadReserve*>(data); });
+  WindowPixels window = windowPixels(widget);
+  if (!window.display) return;
+  UploadReserve* held = heldReserve(window.display);
+  if (held && held->bytes >= window.bytes()) return;
+  reserveUploads(window);
+}
+
+// The reserve only grows while the window's size changes, and the pool it keeps holds the pages
+// every frame of the largest window wrote.
+void fitWindowUploads(Gtk::Widget& widget) {
+  WindowPixels window = windowPixels(widget);
+  if (!window.display) return;
+  UploadReserve* held = heldReserve(window.display);
+  if (!held || held->bytes / 2 <= window.bytes()) return;
+  // Let go of first: the pool, when no frame's image lies in it any more, is given back, and the
+  // new image makes one of its own size rather than being carved out of that one and keeping it.
+  g_object_set_data(G_OBJECT(window.display), uploadReserveKey, nullptr);
+  reserveUploads(window);
+}
+
+size_t windowUploadsReserved(Gtk::Widget& widget) {
+  WindowPixels window = windowPixels(widget);
+  UploadReserve* held = window.display ? heldReserve(window.display) : nullptr;
+  return held ? held->bytes : 0;
 }
 #else
 void keepWindowUploadsWarm(Gtk::Widget&) {}
+void fitWindowUploads(Gtk::Widget&) {}
+size_t windowUploadsReserved(Gtk::Widget&) { return 0; }
 #endif
 
 namespace {

@@ -7,6 +7,7 @@
 #include <gsk/gsk.h>
 #include <gtkmm/widget.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -25,6 +26,11 @@ bool paintsWithCairo(Gtk::Widget& widget);
 // For a window on X11 painted by GTK's Cairo renderer: keeps the shared memory its frames are
 // handed to the X server through from being made anew for every frame (see PixelNodes.cpp).
 void keepWindowUploadsWarm(Gtk::Widget& widget);
+// The same, once the window's size has settled: what is kept for a window more than twice as large
+// as this one is let go, and the shared memory it kept with it, for one of this window's size.
+void fitWindowUploads(Gtk::Widget& widget);
+// The bytes kept for the uploads of the display `widget` is on; 0 for none.
+size_t windowUploadsReserved(Gtk::Widget& widget);
 
 // A node showing `heightPx` rows of `widthPx` premultiplied ARGB32 pixels (Cairo's own layout)
 // over `bounds` (points). The pixels are copied; the node does not refer to them afterwards.

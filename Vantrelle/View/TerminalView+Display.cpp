@@ -65,7 +65,7 @@ void TerminalView::followFrameClock() {
   add_tick_callback([this, following](const Glib::RefPtr<Gdk::FrameClock>&) {
     // Drawn ahead for this frame; output that came since waits for the next one, which keeps the
     // caret with the text drawn.
-    if (std::exchange(drawnAheadForNs, 0)) return true;
+    if (framePacing.takeDrawnAhead()) return true;
     if (!pendingDisplay) return false;
     updateDisplay(true);
     updateDebugView();
@@ -78,49 +78,19 @@ void TerminalView::followFrameClock() {
 // rather than after the rest of a slice of parsing. While the user types, output is drawn by the
 // rules for typing instead, and delivery goes on as it did.
 uint64_t TerminalView::nextFrameDueNs() {
-  drawAheadBeatNs = 0;
-  if (!pendingDisplay || !lastFrameUptimeNs || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return 0;
-  auto clock = get_frame_clock();
-  if (!clock) return 0;
-  // The clock's last frame may be one this view took no part in; the next comes an interval after it.
-  // GTK counts from the frame's own time, kept on the beat, which after a late frame lies ahead of
-  // the moment the frame began, so that moment (the frame's timings) is only the first estimate.
-  frameClockWatch.watch(clock->gobj(), [this] { framePainted(); });
-  uint64_t lastFrame = std::max(lastFrameUptimeNs, frameClockWatch.lastFrameNs());
-  if (!frameClockWatch.lastFrameNs()) {
-    if (GdkFrameTimings* timings = gdk_frame_clock_get_current_timings(clock->gobj()))
-      lastFrame = std::max(lastFrame, uint64_t(std::max<gint64>(gdk_frame_timings_get_frame_time(timings), 0)) * 1000);
-  }
-  uint64_t interval = frameIntervalNs();
-  if (lastFrame != overranFrameNs) {
-    // The output is drawn ahead of the frame (drawAheadOfFrame), so delivery stops that much sooner.
-    drawAheadBeatNs = lastFrame + interval;
-    return drawAheadBeatNs - frameStartAllowanceNs - path->expectedPrepareNs();
-  }
-  // The last frame ran past the beat, so GTK starts the next once the main loop is free and stamps
-  // it with the beat nearest its start. Delivery stops a little before the middle between two beats,
-  // so that the frame draws for the earlier one instead of a whole beat later.
-  uint64_t now = uptimeNanoseconds();
-  uint64_t beats = now > lastFrame ? std::max<uint64_t>((now - lastFrame + interval / 2) / interval, 1) : 1;
-  return lastFrame + beats * interval + interval / 2 - overdueFrameMarginNs;
-}
-
-uint64_t TerminalView::frameIntervalNs() {
-  auto clock = get_frame_clock();
-  gint64 interval = 0, presentation = 0;
-  if (clock) clock->get_refresh_info(clock->get_frame_time(), interval, presentation);
-  return interval > 0 ? uint64_t(interval) * 1000 : displayCoalescingNs;
+  bool awaited = pendingDisplay && get_mapped() && !shouldDisplayImmediatelyAfterUserInput();
+  auto clock = awaited ? get_frame_clock() : nullptr;
+  return framePacing.nextFrameDue(clock ? clock->gobj() : nullptr, path->expectedPrepareNs());
 }
 
 void TerminalView::framePainted() {
-  uint64_t lastFrame = frameClockWatch.lastFrameNs();
-  bool overran = lastFrame && uptimeNanoseconds() + frameStartAllowanceNs >= lastFrame + frameIntervalNs();
-  overranFrameNs = overran ? lastFrame : 0;
-  if (std::exchange(deliveryHeldForFrame, false)) {
+  auto clock = get_frame_clock();
+  auto painted = framePacing.framePainted(clock ? clock->gobj() : nullptr);
+  if (painted.releasesDelivery) {
     deliverWaitingOutput();
     return;
   }
-  if (!overran || pendingDisplay || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return;
+  if (!painted.overran || pendingDisplay || !get_mapped() || shouldDisplayImmediatelyAfterUserInput()) return;
   deliverWaitingOutput();
 }
 
@@ -130,18 +100,14 @@ void TerminalView::framePainted() {
 // user's typing is drawn at once instead, and a path that draws only in its frame (the GPU's) is
 // left to do so.
 bool TerminalView::drawAheadOfFrame() {
-  if (!drawAheadBeatNs || !pendingDisplay || !path->expectedPrepareNs() || terminal->synchronizedOutputActive ||
-      !get_mapped() || shouldDisplayImmediatelyAfterUserInput())
+  if (!framePacing.beatAwaited() || !pendingDisplay || !path->expectedPrepareNs() ||
+      terminal->synchronizedOutputActive || !get_mapped() || shouldDisplayImmediatelyAfterUserInput())
     return false;
   updateDisplay(true);
   if (!path->prepareFrame()) return false;
   if (caretView && caretView->get_parent()) caretView->prepare();
-  drawnAheadForNs = drawAheadBeatNs;
-  deliveryHeldForFrame = true;
-  // GTK waits for a frame in whole milliseconds: its timers are set to the beat itself, and the
-  // main loop wakes for it.
-  if (auto clock = get_frame_clock()) startRequestedFrameBy(clock->gobj(), gint64(drawnAheadForNs / 1000));
-  beatWake.at(drawnAheadForNs);
+  auto clock = get_frame_clock();
+  framePacing.drewAhead(clock ? clock->gobj() : nullptr);
   return true;
 }
 
@@ -216,7 +182,7 @@ void TerminalView::armDisplayWhileTyping() {
 // Some frame intervals after the view's last frame, later while a keystroke still waits for its
 // echo, but never much later than the output came.
 uint64_t TerminalView::displayWhileTypingDue() const {
-  uint64_t due = lastFrameUptimeNs ? lastFrameUptimeNs + typingOutputFrameSpacingNs : 0;
+  uint64_t due = framePacing.lastFrameNs() ? framePacing.lastFrameNs() + typingOutputFrameSpacingNs : 0;
   {
     std::lock_guard<std::mutex> lock(userInputLock);
     if (inputAwaitingOutput) due = std::max(due, lastUserInputUptimeNs + displayCoalescingNs);
@@ -344,7 +310,7 @@ void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   // The frame clock's time for this frame: GTK keeps frames on a steady beat and counts the next
   // free one from this time, which may lie a little ahead of the moment the frame was drawn.
   auto clock = get_frame_clock();
-  lastFrameUptimeNs = clock ? uint64_t(clock->get_frame_time()) * 1000 : uptimeNanoseconds();
+  framePacing.frameHandedOver(clock ? uint64_t(clock->get_frame_time()) * 1000 : uptimeNanoseconds());
   if (!path->snapshot(snapshot)) {
     Gdk::RGBA background;
     const ViewColor& bg = runStyle.background;

@@ -11,6 +11,8 @@
 #include <cmath>
 
 #include "Vantrelle/View/TerminalView.h"
+#include "platform/Dispatch.h"
+#include "platform/FreeMemory.h"
 
 namespace vantrelle {
 
@@ -128,6 +130,33 @@ void TerminalView::resize(int cols, int rows) {
   terminal->resize(cols, rows);
   sizeChanged(*terminal);
   terminal->cmdSoftReset();
+  awaitResizesSettling();
+}
+
+void TerminalView::awaitResizesSettling() {
+  if (resizesSettle) resizesSettle->cancel();
+  std::weak_ptr<TerminalView*> weak = lifetime;
+  resizesSettle = platform::DispatchQueue::main().asyncAfter(resizesSettleAfter, [weak] {
+    if (auto alive = weak.lock(); alive && *alive) (*alive)->resizesSettled();
+  });
+}
+
+// Every resize of a long scrollback makes its lines anew, and the drawing's surfaces follow the
+// size, so a run of them frees far more than it keeps. The allocator gives back only what is free
+// at the end of its heap, and the blocks made last lie there: the heap stayed at the size of the
+// widest screen's lines, for good. What is free goes back once the run is over, off the main
+// thread, since that walks the whole heap.
+void TerminalView::resizesSettled() {
+  resizesSettle.reset();
+  if (paintsWithCairo(*this)) fitWindowUploads(*this);
+  releasesOfFreedMemory++;
+  std::weak_ptr<TerminalView*> weak = lifetime;
+  platform::DispatchQueue::global(platform::QoS::utility).async([weak] {
+    platform::releaseFreeMemory();
+    platform::DispatchQueue::main().async([weak] {
+      if (auto alive = weak.lock(); alive && *alive) (*alive)->releasesOfFreedMemory--;
+    });
+  });
 }
 
 // The scroller is shown from setup on, whether or not there is anything to scroll, so its strip
@@ -167,7 +196,10 @@ void TerminalView::setFrameSize(ViewSize newSize) {
   frameSize = newSize;
   if (!cellDimension) return;
   processSizeChange(newSize);
-  if (changed) path->invalidateAll();
+  if (changed) {
+    path->invalidateAll();
+    awaitResizesSettling();
+  }
   queue_draw();
   updateCursorPosition();
 }

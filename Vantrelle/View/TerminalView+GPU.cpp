@@ -214,11 +214,12 @@ bool GpuDrawingPath::renderFrame() {
   // The rows marked changed are built now.
   view.gpuState.metalDirtyRange.reset();
   // Kept from frame to frame: a new pair of frame-sized buffers, zeroed, for every frame cost
-  // more than reading the frame back.
+  // more than reading the frame back. Made anew for a new size, so that a window once large does
+  // not keep buffers of that size.
   const size_t stride = size_t(width) * 4;
   if (pixels.size() != stride * height) {
-    readback.assign(stride * height, 0);
-    pixels.assign(stride * height, 0);
+    readback = std::vector<uint8_t>(stride * height);
+    pixels = std::vector<uint8_t>(stride * height);
   }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, readback.data());

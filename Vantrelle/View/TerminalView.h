@@ -49,13 +49,12 @@
 #include "Vantrelle/View/CaretView.h"
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/FindBar.h"
-#include "Vantrelle/View/FrameClockWatch.h"
+#include "Vantrelle/View/FramePacer.h"
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "Vantrelle/View/TerminalViewDelegate.h"
 #include "Vantrelle/View/ViewState.h"
 #include "platform/CairoPtr.h"
-#include "platform/PreciseWake.h"
 
 namespace platform {
 class DispatchWorkItem;
@@ -195,6 +194,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
   // Glyph coverages kept for painting cells directly, made on first use or ahead of it.
   size_t glyphMasksHeld() const;
+  // Once the view's size has stayed put this long, a run of resizes (a window's edge dragged) is
+  // over: what the view keeps for a size no longer shown goes, and so does the memory the resizes
+  // freed but the allocator kept (TerminalView+Fonts.cpp).
+  static constexpr std::chrono::milliseconds resizesSettleAfter{500};
+  // Whether that is still to come, or under way, for the last resize.
+  bool resizesSettling() const { return resizesSettle || releasesOfFreedMemory > 0; }
   // The rectangles being painted while a drawing pass runs; empty outside one.
   std::vector<ViewRect> rectsBeingDrawn() const { return drawingRects; }
   // A debugging aid: prints the message and the rectangles being painted to standard output.
@@ -217,32 +222,19 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   uint64_t displayWhileTypingDue() const;
   // When the redraw of output that came while the user types was queued; 0 when none is.
   uint64_t typingDisplayQueuedNs = 0;
-  // When the display's next frame, which draws the output queued for it, is due (monotonic
-  // nanoseconds); 0 when no frame is awaited.
+  // When delivery stops for the display's next frame, which draws the output queued for it
+  // (monotonic nanoseconds); 0 when no frame is awaited.
   uint64_t nextFrameDueNs();
-  uint64_t frameIntervalNs();
   // After a frame that ran past the beat GTK starts the next one at once, before output waiting on
   // the main loop gets its turn; delivered now, that frame draws it rather than one a beat later.
   void framePainted();
   // Draws output awaiting the next frame before that frame starts; true when it did, and the
   // delivery of more output should wait for the frame.
   bool drawAheadOfFrame();
-  // The beat of the frame that delivery stops for (nextFrameDueNs), when that frame keeps the beat;
-  // 0 otherwise.
-  uint64_t drawAheadBeatNs = 0;
-  // The beat the contents were drawn ahead for, until that frame's tick; 0 for none.
-  uint64_t drawnAheadForNs = 0;
-  // Delivery waits for the frame drawn ahead for.
-  bool deliveryHeldForFrame = false;
-  platform::PreciseWake beatWake;
   // Delivers output that waits on the main loop, if any, at once.
   virtual void deliverWaitingOutput() {}
-  // GTK may start a frame this much before its frame time.
-  static constexpr uint64_t frameStartAllowanceNs = 500'000;
-  // The time of the clock's last frame when that frame ran past the beat (0 when it did not), and
-  // how long before the middle between two beats delivery stops for the frame that follows it.
-  uint64_t overranFrameNs = 0;
-  static constexpr uint64_t overdueFrameMarginNs = 1'000'000;
+  // The frames' times and what was drawn ahead of them (FramePacer.h).
+  FramePacer framePacing{[this] { framePainted(); }};
   void updateDisplay(bool notifyAccessibility);
   void updateCursorPosition();
   void snapshotCaret(const Glib::RefPtr<Gtk::Snapshot>& snapshot);
@@ -508,7 +500,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool inputAwaitingOutput = false;
   mutable std::mutex userInputLock;
   static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
-  static constexpr uint64_t displayCoalescingNs = 16'670'000;
+  static constexpr uint64_t displayCoalescingNs = FramePacer::assumedFrameIntervalNs;
   // The bound on the wait for a shown view's next frame, after which its timer redraws instead. The
   // clock stamps a run of frames on its beat, up to half an interval ahead of the moment a frame
   // starts, and starts the next one an interval after that stamp.
@@ -517,11 +509,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // frame intervals, so that the frame clock is often free when the echo of the next key arrives.
   static constexpr uint64_t typingOutputFrameSpacingNs = 2 * displayCoalescingNs;
   static constexpr uint64_t typingOutputLongestWaitNs = 3 * displayCoalescingNs;
-  // When the view last handed GTK a frame (monotonic nanoseconds, 0 = never).
-  uint64_t lastFrameUptimeNs = 0;
-  // The frame clock's last frame, also one the view took no part in (watched once output first
-  // waits for a frame).
-  FrameClockWatch frameClockWatch;
   std::optional<ViewSize> cellDimension;
   ChildPtr<CaretView> caretView;
   bool _fontSmoothing = true;
@@ -590,6 +577,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
                      double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
   void scaleFactorChanged();
+  void awaitResizesSettling();
+  void resizesSettled();
   void layoutChildren();
   void layoutInputOverlays(int width, int height);
   void updateInputMethodCursorLocation();
@@ -634,6 +623,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;
   std::shared_ptr<ShapeCache> shapeCache;
+  std::shared_ptr<platform::DispatchWorkItem> resizesSettle;
+  // Releases of freed memory under way off the main thread.
+  int releasesOfFreedMemory = 0;
   // The frame-clock callback of a queued redraw, while one is registered.
   guint displayTick = 0;
   // Counts coalesced redraw requests, so that a request's frame callback and its timer run it once.

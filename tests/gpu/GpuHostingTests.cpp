@@ -126,6 +126,16 @@ TEST_F(GpuHosting, ScaleOverrideSetsTheDrawableSize) {
   EXPECT_EQ(frame->width, 320);
 }
 
+// The frame's pixels are kept between frames at the size drawn, not at the largest ever drawn.
+TEST_F(GpuHosting, TheKeptPixelsFollowTheFrameDownAfterALargeOne) {
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  view->size_allocate(Gtk::Allocation(0, 0, 1600, 900), -1);
+  ASSERT_TRUE(path->render());
+  view->size_allocate(Gtk::Allocation(0, 0, 320, 120), -1);
+  ASSERT_TRUE(path->render());
+  EXPECT_EQ(path->pixelBytesHeld(), 2u * 320 * 120 * 4);
+}
+
 }  // namespace
 }  // namespace vantrelle
 

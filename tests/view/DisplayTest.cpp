@@ -83,8 +83,8 @@ TEST_F(Display, OutputWhileTypingIsSpacedFromTheLastFrame) {
   view->send(std::string("x"));
   view->feed("x");
   typedAgo(*view, 30'000'000);
-  view->lastFrameUptimeNs = monotonicNs();
-  uint64_t due = view->lastFrameUptimeNs + TerminalView::typingOutputFrameSpacingNs;
+  view->framePacing.frameHandedOver(monotonicNs());
+  uint64_t due = view->framePacing.lastFrameNs() + TerminalView::typingOutputFrameSpacingNs;
   uint64_t before = view->displayCount;
   view->feed("y");
   view->feed("z");
@@ -95,7 +95,7 @@ TEST_F(Display, OutputWhileTypingIsSpacedFromTheLastFrame) {
 
   // A last frame far ahead must not keep the output off the screen.
   typedAgo(*view, 30'000'000);
-  view->lastFrameUptimeNs = monotonicNs() + 60'000'000'000;
+  view->framePacing.frameHandedOver(monotonicNs() + 60'000'000'000);
   view->feed("w");
   EXPECT_TRUE(testing::pumpUntil([&] { return view->typingDisplayQueuedNs == 0; }, std::chrono::seconds(10)));
 }
@@ -112,7 +112,7 @@ TEST_F(Display, AKeystrokeKeepsTheNextFrameForItsEcho) {
   EXPECT_EQ(view->displayCount, before + 2);
 
   typedAgo(*view, 30'000'000);
-  view->lastFrameUptimeNs = 0;
+  view->framePacing.frameHandedOver(0);
   view->feed("more");
   uint64_t typed = monotonicNs();
   view->send(std::string("j"));

@@ -46,7 +46,8 @@ TEST(EchoFrame, StartsAtOnceAfterAFrameOfOtherOutput) {
   TerminalView view;
   window.set_child(view);
   window.present();
-  ASSERT_TRUE(testing::pumpUntil([&] { return view.get_mapped() && !view.pendingDisplay && view.lastFrameUptimeNs; }));
+  ASSERT_TRUE(
+      testing::pumpUntil([&] { return view.get_mapped() && !view.pendingDisplay && view.framePacing.lastFrameNs(); }));
   GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view.gobj()));
   ASSERT_NE(clock, nullptr);
 

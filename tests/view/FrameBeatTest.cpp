@@ -57,12 +57,12 @@ TEST(ShownView, OutputAwaitingAFrameAsksDeliveryToStopForIt) {
   auto shown = shownView();
   auto& window = shown.first;
   auto& view = shown.second;
-  ASSERT_TRUE(
-      testing::pumpUntil([&] { return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs; }));
+  ASSERT_TRUE(testing::pumpUntil(
+      [&] { return view->get_mapped() && !view->pendingDisplay && view->framePacing.lastFrameNs(); }));
   EXPECT_EQ(view->nextFrameDueNs(), 0u) << "nothing to draw";
   view->feed("output\r\n");
   uint64_t due = view->nextFrameDueNs();
-  EXPECT_GT(due, view->lastFrameUptimeNs);
+  EXPECT_GT(due, view->framePacing.lastFrameNs());
   EXPECT_LE(due, uint64_t(g_get_monotonic_time()) * 1000 + TerminalView::shownDisplayBoundNs);
   // While the user types, the echo's rules decide when output is drawn, and delivery goes on.
   view->send("x");
@@ -97,7 +97,7 @@ GSource* paintTimerOf(GdkFrameClock* clock) {
 
 // Shown, its first frames drawn (and timed, which the drawing ahead needs), nothing waiting.
 bool readyToDrawAhead(TerminalView& view) {
-  return view.get_mapped() && !view.pendingDisplay && view.lastFrameUptimeNs &&
+  return view.get_mapped() && !view.pendingDisplay && view.framePacing.lastFrameNs() &&
          view.drawingPath().expectedPrepareNs() > 0;
 }
 
@@ -131,7 +131,7 @@ TEST(ShownView, OutputDrawnAheadOfItsFrameLeavesTheFrameOnlyTheHandingOver) {
   EXPECT_FALSE(view->pendingDisplay);
   GSource* paint = paintTimerOf(clock);
   ASSERT_NE(paint, nullptr) << "no frame awaited";
-  EXPECT_LE(g_source_get_ready_time(paint), gint64(view->drawnAheadForNs / 1000))
+  EXPECT_LE(g_source_get_ready_time(paint), gint64(view->framePacing.drawnAheadForNs() / 1000))
       << "GTK's timer rounded past the beat";
   view->feed("after\r\n");
   bool ran = testing::pumpUntil([&] { return seen.frames.size() >= 2; });
@@ -166,8 +166,8 @@ TEST(ShownView, NothingIsDrawnAheadWhileTheUserTypesOrWithNoFrameDue) {
 TEST(ShownView, AfterAFrameRanPastTheBeatOutputIsDeliveredUntilTheNextBeatCanStillBeMet) {
   auto shown = shownView();
   auto& view = shown.second;
-  ASSERT_TRUE(
-      testing::pumpUntil([&] { return view->get_mapped() && !view->pendingDisplay && view->lastFrameUptimeNs; }));
+  ASSERT_TRUE(testing::pumpUntil(
+      [&] { return view->get_mapped() && !view->pendingDisplay && view->framePacing.lastFrameNs(); }));
   GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view->gobj()));
   view->feed("output\r\n");
   view->nextFrameDueNs();  // the view starts watching the clock
@@ -214,8 +214,8 @@ TEST(ShownView, AfterAFrameRanPastTheBeatOutputIsDeliveredUntilTheNextBeatCanSti
   EXPECT_GT(probe.due, late + beat) << "not the beat already passed";
   // Unless the loaded machine held the late frame or the next one back past the middle between the
   // beats.
-  if (probe.askedAt < late + beat + beat / 2 - TerminalView::overdueFrameMarginNs) {
-    EXPECT_LE(probe.due, late + beat + beat / 2 - TerminalView::overdueFrameMarginNs);
+  if (probe.askedAt < late + beat + beat / 2 - FramePacer::overdueFrameMarginNs) {
+    EXPECT_LE(probe.due, late + beat + beat / 2 - FramePacer::overdueFrameMarginNs);
   }
   if (uint64_t(probe.nextFrameBegan) * 1000 < late + beat + beat / 2) {
     EXPECT_EQ(probe.nextFrame, probe.lateFrame + interval);

@@ -1,6 +1,8 @@
 // The view's own pixels as GTK nodes: whichever renderer paints them, they show exactly the rows
 // handed over, where the bounds say, and they stay right after the rows they came from change.
 #include <gtest/gtest.h>
+#include <gtkmm/label.h>
+#include <gtkmm/window.h>
 
 #include <cstdint>
 #include <vector>
@@ -69,6 +71,37 @@ TEST(PixelNodes, ShowTheRowsHandedOverWhereTheBoundsSayEvenAfterTheSourceChanges
   }
   // Nothing to show is no node.
   EXPECT_FALSE(makePixelNode(PixelRows{nullptr, 0, 0, 0}, GRAPHENE_RECT_INIT(0, 0, 1, 1), true));
+}
+
+// What is kept for the window's uploads grows with the largest window at once, and comes down to
+// the window's size once that settles, so that the pool of a window once large goes with it.
+TEST(WindowUploads, WhatIsKeptFollowsTheWindowDownOnceItsSizeSettles) {
+  testing::ensureGtk();
+  Gtk::Window large, small;
+  Gtk::Label inLarge, inSmall;
+  large.set_default_size(1600, 900);
+  small.set_default_size(300, 200);
+  large.set_child(inLarge);
+  small.set_child(inSmall);
+  large.present();
+  small.present();
+  ASSERT_TRUE(testing::pumpUntil([&] { return large.get_width() > 0 && small.get_width() > 0; }));
+  const size_t largeBytes = size_t(large.get_width()) * size_t(large.get_height()) * 4;
+  const size_t smallBytes = size_t(small.get_width()) * size_t(small.get_height()) * 4;
+  ASSERT_GT(largeBytes, 2 * smallBytes);
+  keepWindowUploadsWarm(inLarge);
+  if (!windowUploadsReserved(inLarge)) GTEST_SKIP() << "uploads are kept on X11 only";
+  EXPECT_EQ(windowUploadsReserved(inLarge), largeBytes);
+  keepWindowUploadsWarm(inSmall);
+  EXPECT_EQ(windowUploadsReserved(inSmall), largeBytes) << "kept while a larger window may need it";
+  fitWindowUploads(inSmall);
+  EXPECT_EQ(windowUploadsReserved(inSmall), smallBytes);
+  fitWindowUploads(inSmall);
+  EXPECT_EQ(windowUploadsReserved(inSmall), smallBytes);
+  keepWindowUploadsWarm(inLarge);
+  EXPECT_EQ(windowUploadsReserved(inLarge), largeBytes);
+  small.destroy();
+  large.destroy();
 }
 
 TEST(WindowRenderer, OnlyASoftwareRasterizerTurnsTheWindowsToCairo) {
