@@ -262,11 +262,13 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       row--;
       continue;
     }
-    std::vector<BufferLinePtr> group{_lines[row]};
-    while (group.front()->isWrapped() && row > 0) {
-      row--;
-      group.insert(group.begin(), _lines[row]);
-    }
+    // The group's first row is found before any line is gathered, so a line wrapped over the
+    // whole ring is gathered in one pass rather than one insertion at the front per row.
+    const int groupEnd = row;
+    while (_lines[row]->isWrapped() && row > 0) row--;
+    std::vector<BufferLinePtr> group;
+    group.reserve(size_t(groupEnd - row + 1));
+    for (int i = row; i <= groupEnd; i++) group.push_back(_lines[i]);
     int size = int(group.size());
     if (row <= keptCursorRow() && keptCursorRow() < row + size) {
       cut(group, row);
