@@ -124,7 +124,7 @@ BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
   // Past the written columns the source holds its blank, which the copy keeps in meaning only:
   // a copy of a blank line stores nothing.
   if (from.isPacked()) {
-    from.unpackInto(data.get());
+    from.unpackInto(data.get(), from.packedCount());
     written_ = Columns(from.packedCount());
     return;
   }
@@ -151,21 +151,31 @@ int BufferLine::widenFor(int end) {
   return std::min<int>(end, capacity_);
 }
 
-void BufferLine::widen() {
-  CellBlock block = allocateCells(dataSize);
+void BufferLine::widen() { regrow(dataSize); }
+
+void BufferLine::reserve(int cells) {
+  cells = std::min<int>(cells, dataSize);
+  if (!isCompact() || (!isPacked() && cells <= capacity_)) return;
+  regrow(std::max(cells, isPacked() ? packedCount() : int(written_)));
+}
+
+// A compact line holds its blank past the written columns in meaning, so only those move.
+void BufferLine::regrow(int size) {
+  CellBlock block = allocateCells(size);
   if (isPacked()) {
-    unpackInto(block.get());
+    unpackInto(block.get(), packedCount());
     written_ = Columns(packedCount());
   } else if (written_ > 0) {
     std::copy_n(data.get(), written_, block.get());
   }
-  takeWholeBlock(std::move(block));
+  data = std::move(block);
+  capacity_ = Columns(size);
+  generation_ &= ~packedBit;
 }
 
-void BufferLine::unpackInto(CharData* cells) const {
+void BufferLine::unpackInto(CharData* cells, int count) const {
   const CellWords shared = cellWords(data[0]);
   const uint8_t* codes = packedCodes();
-  const int count = packedCount();
   for (int i = 0; i < count; i++) {
     const CellWords words{(shared.low & ~uint64_t(0xffffffff)) | codes[i], shared.high};
     std::memcpy(static_cast<void*>(cells + i), &words, sizeof words);
@@ -188,7 +198,8 @@ BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
 
 BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack) {
   const int kept = std::min(written_, dataSize);
-  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isCompact()) return nullptr;
+  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isPacked()) return nullptr;
+  if (const CellSlab* slab = cellSlab(); slab && CellSlabs::carvesRuns(slab)) return nullptr;
   CellBlock run;
   bool packed = false;
   if (kept > 0) {
@@ -324,7 +335,9 @@ void BufferLine::copyFrom(const BufferLine& line) {
 void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int len) {
   // Bounds are the caller's; clip anyway so a slip never leaves the blocks.
   len = std::min({len, source.dataSize - srcCol, dataSize - dstCol});
-  if (len > 0 && srcCol >= 0 && dstCol >= 0) {
+  // Cells copied onto themselves stay as they are; a reflow leaves a group's first row so, and
+  // writing it would give a compact line full cells.
+  if (len > 0 && srcCol >= 0 && dstCol >= 0 && !(&source == this && srcCol == dstCol)) {
     // The destination first: when it is the source, widening it changes what the source reads.
     noteWritten(dstCol + len);
     source.readCells(srcCol, len, data.get() + dstCol);
@@ -373,6 +386,15 @@ void BufferLine::resize(int cols, const CharData& fillData) {
 
 void BufferLine::shrinkBlock(int cols) {
   auto block = allocateCells(cols);
+  if (isPacked()) {
+    // Only the codes the new width shows come out of the packed run.
+    written_ = Columns(std::min(packedCount(), cols));
+    unpackInto(block.get(), written_);
+    data = std::move(block);
+    capacity_ = Columns(cols);
+    generation_ &= ~packedBit;
+    return;
+  }
   // Past the written columns a line with a blank tail holds the blank in meaning only.
   const int kept = std::min<int>(blankTail() ? written_ : capacity_, cols);
   std::copy_n(data.get(), kept, block.get());
@@ -389,12 +411,12 @@ void BufferLine::shrinkBlock(int cols) {
 bool BufferLine::resizeInPlace(int cols, const CharData& fillData) {
   if (cols < 1) return false;
   if (cols < dataSize) {
-    if (isPacked() && packedCount() > cols) return false;
     // A block far wider than the line now is would hold the memory of its old width for as long
     // as the line lives: a scrollback narrowed once would keep it all. Such a block is cut to
     // size; a block a little wider keeps its cells past the new end, still counted as written,
-    // until a wider size clears them, so a window dragged a column at a time copies nothing.
-    if (capacity_ > cols + cols / 2) shrinkBlock(cols);
+    // until a wider size clears them, so a window dragged a column at a time copies nothing. A
+    // packed run longer than the new width is unpacked as far as the width, not whole.
+    if (capacity_ > cols + cols / 2 || (isPacked() && packedCount() > cols)) shrinkBlock(cols);
     dataSize = Columns(cols);
     generation_++;
     return true;

@@ -41,10 +41,18 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
   int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
   int srcRow = 1;
   int srcCol = 0;
+  // The cells still to copy: a row that takes text first gets a block for what it will hold, as
+  // a line made wider has cells only for what it held before.
+  int remaining = 0;
+  for (int i = 1; i < size; i++) remaining += getWrappedLineTrimmedLength(group, i, oldCols);
   while (srcRow < size) {
     int srcLen = getWrappedLineTrimmedLength(group, srcRow, oldCols);
     int n = std::max(std::min(srcLen - srcCol, newCols - destCol), 0);
-    if (destRow < size) group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+    if (destRow < size) {
+      group[size_t(destRow)]->reserve(std::min(newCols, destCol + remaining));
+      group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+    }
+    remaining -= n;
     destCol += n;
     if (destCol == newCols) {
       destRow++;
@@ -57,6 +65,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
     }
     // A wide character may not end a row with its second half on the next one: move it whole.
     if (destCol == 0 && destRow != 0 && destRow < size && (*group[size_t(destRow) - 1])[newCols - 1].width == 2) {
+      group[size_t(destRow)]->reserve(std::min(newCols, 1 + remaining));
       group[size_t(destRow)]->copyFrom(*group[size_t(destRow) - 1], newCols - 1, 0, 1);
       destCol = 1;
       group[size_t(destRow) - 1]->set(newCols - 1, nullChar);
@@ -91,6 +100,9 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int keptRow,
       continue;
     }
     int destRow = joinGroupForward(group, oldCols, newCols, nullChar);
+    // Rows joined in the scrollback keep their text as the lines that scrolled there do, not in
+    // a block for the new width or for their text.
+    for (int i = 0; i <= destRow && i < size && row + i < yBase; i++) _lines.compact(*group[size_t(i)]);
     int emptied = 0;
     for (int i = size - 1; i > 0; i--) {
       if (i > destRow || group[size_t(i)]->getTrimmedLength() == 0) {
@@ -192,6 +204,8 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
     int n = std::min(srcCol, destCol);
     srcCol -= n;
     destCol -= n;
+    // A compact row gets a block for the text it takes, not for the width.
+    group[size_t(destRow)]->reserve(lengths[size_t(destRow)]);
     group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
     if (destCol == 0) {
       destRow--;
@@ -202,9 +216,10 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
       srcCol = getWrappedLineTrimmedLength(group, std::max(srcRow, 0), oldCols);
     }
   }
-  // Rows cut short for a wide character keep a gap where it would have started.
+  // Rows cut short for a wide character keep a gap where it would have started; one that reads
+  // the gap already is not written, which would give a compact row full cells.
   for (size_t i = 0; i < group.size() && i < lengths.size(); i++) {
-    if (lengths[i] < newCols) group[i]->set(lengths[i], CharData::Null);
+    if (lengths[i] < newCols && !((*group[i])[lengths[i]] == CharData::Null)) group[i]->set(lengths[i], CharData::Null);
   }
 }
 
@@ -246,6 +261,11 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       for (const BufferLinePtr& line : lines) resizeLine(*line, newCols);
     }
   };
+  // Lines laid out with `below` rows under the last of them in the new layout keep their text as
+  // the lines that scrolled into the scrollback do, where they lie above the screen.
+  auto compactAbove = [&](const std::vector<BufferLinePtr>& lines, int below) {
+    for (int i = int(lines.size()) - 1 - std::max(newRows - below, 0); i >= 0; i--) _lines.compact(*lines[size_t(i)]);
+  };
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
@@ -286,6 +306,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       continue;
     }
     const int trimmed = rowsTrimmed(add);
+    const int rowsBelow = _lines.count() - row - size + countToInsert;
     // When the pieces that fall off the top take in every row of the group, only those the ring
     // keeps are built, as new lines after the group's own rows, which then go with the rows above:
     // one line of a long wrapped text narrowed to a sliver would otherwise make far more pieces
@@ -294,6 +315,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     if (int(lengths.size()) - room >= size) {
       InsertionSet set;
       set.lines = lastPieces(group, lengths, room, oldCols, newCols);
+      compactAbove(set.lines, rowsBelow);
       set.start = row + size + countToInsert;
       countToInsert += room;
       toInsert.push_back(std::move(set));
@@ -316,6 +338,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
 
     copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols);
     cut(group, row);
+    compactAbove(group, rowsBelow);
     showAddedRows(add - trimmed, newRows, countToInsert);
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;

@@ -66,6 +66,10 @@ class CircularBufferLineList {
   // as far as its text, in the ring's runs, and its block goes to the next new or recycled line.
   // A growing scrollback then takes fresh memory only for the text it keeps.
   void compactLine(int index);
+  // The same for a line of the ring or one about to join it, whatever its width, that a reflow
+  // has just laid out in the scrollback: it keeps its text in a run as a line that scrolled
+  // there does, where the reflow gave it a block for the width or for its text alone.
+  void compact(BufferLine& line);
   bool shiftElements(int start, int count, int offset);
   void splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
               const ChangeFunction& change = nullptr);

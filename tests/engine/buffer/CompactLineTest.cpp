@@ -97,6 +97,11 @@ TEST(CompactLine, EveryOperationMatchesTheLineStoredWhole) {
          l.resize(cols, CharData::Null);
        }},
       {"copy range from past its text", [&](BufferLine& l) { l.copyFrom(l, 40, 0, 30); }},
+      {"room reserved, then copied into past the text",
+       [&](BufferLine& l) {
+         l.reserve(60);
+         l.copyFrom(inked, 0, 50, 10);
+       }},
       {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
       {"direct cells", [&](BufferLine& l) { l.cells()[cols - 1] = ink; }},
   };
@@ -194,6 +199,35 @@ TEST(CompactLine, BlankAndFullLinesNeedNoRun) {
   full.cells();  // every column counts as written
   EXPECT_FALSE(full.compactInto(runs));
   EXPECT_FALSE(full.isCompact());
+}
+
+// A reflow joins rows into a line made far wider than its text: the line takes cells for the text
+// it is given, not for the width, and goes back into a run once joined.
+TEST(CompactLine, ALineMadeWiderTakesCellsForItsTextAlone) {
+  constexpr int wider = 2000, room = 150;
+  CellSlabs runs{CellSlabs::Runs{}};
+  const BufferLine inked(cols, ink);
+  for (BufferLine (*make)(const CharData&) : {textLine, plainLine}) {
+    BufferLine line = make(CharData::Null);
+    BufferLine whole = make(CharData::Null);
+    std::as_const(whole).cells();
+    ASSERT_TRUE(line.compactInto(runs));
+    for (BufferLine* l : {&line, &whole}) l->resize(wider, CharData::Null);
+    line.reserve(room);
+    EXPECT_TRUE(line.isCompact());
+    EXPECT_EQ(line.capacity(), room);
+    for (BufferLine* l : {&line, &whole}) l->copyFrom(inked, 0, room - 30, 30);
+    EXPECT_EQ(line.capacity(), room) << "the copy gave the line the width's cells";
+    for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+    // Joined, it keeps its text in a run again, and the block it took goes back.
+    EXPECT_TRUE(line.compactInto(runs));
+    EXPECT_LE(line.capacity(), room);
+    for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+    EXPECT_FALSE(line.compactInto(runs)) << "a line in a run moved to another";
+    // Room for fewer cells than it holds takes nothing from it.
+    line.reserve(10);
+    for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+  }
 }
 
 TEST(CellSlabs, RunsGiveTheirSlabsBackInTheOrderTheyFilled) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/terminal/TestHost.h"
@@ -109,6 +110,46 @@ TEST(ResizeMemory, AShortRingKeepsTheEndOfWhatALongOneHolds) {
       ASSERT_GE(int(all.size()), kept);
       EXPECT_EQ(ringLinesText(shortRing, kept), std::vector<std::string>(all.end() - kept, all.end()))
           << "at " << newCols << " columns";
+    }
+  }
+}
+
+// Lines joined or split by a reflow take the cells of their text, as lines that scrolled into the
+// scrollback do: a row of the scrollback short of the width keeps only its text, and the whole
+// ring no more than its text beside the screen's rows. A joined line took a block as wide as the
+// new width, 2,000 cells for 150 characters, and a row split from a longer one a block of the
+// full width, so a storm of resizes through a very wide screen took a hundred times the memory.
+TEST(ResizeMemory, RowsLaidOutByAReflowTakeTheCellsOfTheirText) {
+  struct Case {
+    const char* name;
+    int length;
+    std::vector<std::pair<int, int>> sizes;
+  };
+  const Case cases[] = {
+      {"widened far", 150, {{2000, 24}}},
+      {"widened a little", 150, {{200, 24}}},
+      {"narrowed a column", 150, {{79, 24}}},
+      {"widened after a first round", 150, {{200, 24}, {80, 24}, {200, 24}}},
+      {"a storm", 150, {{2000, 1000}, {1, 1}, {2000, 1000}, {1, 1}, {80, 24}}},
+      {"short lines through a storm", 58, {{2000, 1000}, {1, 1}, {2000, 1000}, {80, 24}}},
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(80, 24, 6000));
+    t.feed(numberedLines(3000, c.length));
+    for (const auto& [cols, rows] : c.sizes) {
+      t.resize(cols, rows);
+      const std::string where = std::string(c.name) + ", at " + std::to_string(cols) + "x" + std::to_string(rows);
+      auto& lines = t.buffer->lines();
+      int64_t text = 0;
+      int wholeRows = 0;
+      for (int i = 0; i < lines.count(); i++) {
+        const BufferLine& line = *lines[i];
+        text += line.getTrimmedLength();
+        wholeRows += i < t.buffer->yBase && line.getTrimmedLength() < t.cols && !line.isCompact();
+      }
+      EXPECT_EQ(wholeRows, 0) << where << ": rows of the scrollback with cells past their text";
+      EXPECT_LE(cellCapacity(t), text + int64_t(t.rows) * t.cols + lines.count()) << where;
     }
   }
 }
