@@ -19,6 +19,7 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "platform/LargePages.h"
 
 namespace {
 
@@ -70,8 +71,13 @@ double peakResidentBytes() {
   return double(usage.ru_maxrss) * 1024;
 }
 
-// Fills the scrollback with 100,000 rows of `length`-character lines at 80x24 and runs the storm.
-StormFigures runStorm(int length) {
+// Fills the scrollback with 100,000 rows of `length`-character lines at 80x24 and runs the storm;
+// with `largePages`, the cells come from large-page regions past the first heap slabs, as in the
+// application.
+StormFigures runStorm(int length, bool largePages) {
+  static const vantrelle::SlabMemory memory{platform::largePageBytes, platform::allocateReusableLargePages,
+                                            platform::releaseReusableLargePages, platform::supplyPages};
+  if (largePages) vantrelle::CellSlabs::useLargeSlabMemory(&memory);
   constexpr int rows = 100'000;
   const int rowsPerLine = (length + 79) / 80;
   NullHost host;
@@ -107,14 +113,14 @@ StormFigures runStorm(int length) {
 
 // Each storm runs in a child process of its own, so that what one leaves in the heap does not
 // count in the next one's figures; the child hands its figures back through a pipe.
-bool stormInChild(int length, StormFigures& figures) {
+bool stormInChild(int length, bool largePages, StormFigures& figures) {
   int ends[2];
   if (pipe(ends) != 0) return false;
   const pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
     close(ends[0]);
-    const StormFigures measured = runStorm(length);
+    const StormFigures measured = runStorm(length, largePages);
     const bool written = write(ends[1], &measured, sizeof measured) == ssize_t(sizeof measured);
     _exit(written ? 0 : 1);
   }
@@ -126,11 +132,11 @@ bool stormInChild(int length, StormFigures& figures) {
   return read && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Arguments: the length of the lines.
+// Arguments: the length of the lines, and whether cells come from large pages (1) or the heap.
 void BM_ResizeStorm(benchmark::State& state) {
   StormFigures figures;
   for (auto _ : state) {
-    if (!stormInChild(int(state.range(0)), figures)) {
+    if (!stormInChild(int(state.range(0)), state.range(1) != 0, figures)) {
       state.SkipWithError("the storm's child process failed");
       return;
     }
@@ -147,4 +153,13 @@ void BM_ResizeStorm(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ResizeStorm)->Arg(150)->Arg(58)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResizeStorm)
+    ->Args({150, 0})
+    ->Args({58, 0})
+    ->Args({40, 0})
+    ->Args({150, 1})
+    ->Args({58, 1})
+    ->Args({40, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);

@@ -151,23 +151,28 @@ int BufferLine::widenFor(int end) {
   return std::min<int>(end, capacity_);
 }
 
-void BufferLine::widen() { regrow(dataSize); }
+void BufferLine::widen() { regrow(dataSize, isPacked() ? packedCount() : written_); }
 
-void BufferLine::reserve(int cells) {
+void BufferLine::reserve(int cells, bool dropPast) {
   cells = std::min<int>(cells, dataSize);
   if (!isCompact() || (!isPacked() && cells <= capacity_)) return;
-  regrow(std::max(cells, isPacked() ? packedCount() : int(written_)));
+  const int stored = isPacked() ? packedCount() : int(written_);
+  if (dropPast) {
+    regrow(cells, std::min(cells, stored));
+  } else {
+    regrow(std::max(cells, stored), stored);
+  }
 }
 
 // A compact line holds its blank past the written columns in meaning, so only those move.
-void BufferLine::regrow(int size) {
+void BufferLine::regrow(int size, int kept) {
   CellBlock block = allocateCells(size);
   if (isPacked()) {
-    unpackInto(block.get(), packedCount());
-    written_ = Columns(packedCount());
-  } else if (written_ > 0) {
-    std::copy_n(data.get(), written_, block.get());
+    unpackInto(block.get(), kept);
+  } else if (kept > 0) {
+    std::copy_n(data.get(), kept, block.get());
   }
+  written_ = Columns(kept);
   data = std::move(block);
   capacity_ = Columns(size);
   generation_ &= ~packedBit;
@@ -184,8 +189,12 @@ void BufferLine::unpackInto(CharData* cells, int count) const {
 
 BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
   const int runCells = packedRunCells(kept);
-  if (!codeAndWidthLeadTheFirstWord() || runCells == 0) return nullptr;
-  uint8_t codes[CellSlabs::maxRunCells];
+  if (!codeAndWidthLeadTheFirstWord() || runCells == 0 || runCells > CellSlabs::maxRunCells) return nullptr;
+  // The codes of a row wider than a run are gathered on the heap rather than the stack.
+  uint8_t few[CellSlabs::maxRunCells];
+  std::unique_ptr<uint8_t[]> many;
+  if (kept > CellSlabs::maxRunCells) many = std::make_unique_for_overwrite<uint8_t[]>(size_t(kept));
+  uint8_t* codes = many ? many.get() : few;
   if (!packCodes(data.get(), kept, codes)) return nullptr;
   CellSlab* slab = nullptr;
   CharData* cells = runs.takeRun(runCells, slab);
@@ -196,15 +205,19 @@ BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
   return CellBlock(cells, CellBlockDeleter{slab});
 }
 
-BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack) {
+BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack, bool packWhole) {
   const int kept = std::min(written_, dataSize);
-  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isPacked()) return nullptr;
+  if (isPacked() || (kept >= dataSize && !(pack && packWhole))) return nullptr;
   if (const CellSlab* slab = cellSlab(); slab && CellSlabs::carvesRuns(slab)) return nullptr;
+  // A run of full cells cannot hold a long line, and saves nothing on a line written to its end
+  // unless the line's block is a heap block of its own: the run then spares the heap a block.
+  const bool packedOnly = kept > CellSlabs::maxRunCells || (kept >= dataSize && cellSlab());
   CellBlock run;
   bool packed = false;
   if (kept > 0) {
     if (pack) run = packInto(runs, kept);
     packed = run != nullptr;
+    if (!packed && packedOnly) return nullptr;
     if (!packed) {
       CellSlab* slab = nullptr;
       CharData* cells = runs.takeRun(kept, slab);

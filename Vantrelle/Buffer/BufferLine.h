@@ -163,9 +163,10 @@ class BufferLine {
   // With `pack`, cells that differ only in a code below 256, as most lines of text do, are
   // packed to a byte each. Content and generation stay. A writer moves a packed line to full
   // cells again, and one past the run a compact one. A compact line with a block of its own, as
-  // a reflow leaves, moves into a run too. Returns the block the line held, or none when it stays
+  // a reflow leaves, moves into a run too, and with `packWhole` a line written to its end does
+  // where it packs or holds a heap block. Returns the block the line held, or none when it stays
   // as it was (written to its end, packed or in a run already).
-  CellBlock compactInto(CellSlabs& runs, bool pack = true);
+  CellBlock compactInto(CellSlabs& runs, bool pack = true, bool packWhole = false);
   // The cells a compact line of `kept` cells packs into, one for all but the codes and the
   // rest for the codes a byte each; none when the cells do not pack or packing saves nothing.
   static int packedRunCells(int kept) {
@@ -174,8 +175,9 @@ class BufferLine {
   // Gives a compact line a block of its own for its first `cells` columns (at most its count),
   // and no more, keeping what it reads: a reflow that copies a row's text into a line made wider
   // then gives it the cells the text takes rather than the width's. A line stored whole, or one
-  // with room enough, stays as it is.
-  void reserve(int cells);
+  // with room enough, stays as it is. With `dropPast` the cells stored past `cells` go, and read
+  // as the blank, for a caller that has moved them elsewhere already.
+  void reserve(int cells, bool dropPast = false);
   // clear(), taking `block` (at least count() cells) for a compact line's cells.
   void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.
@@ -234,9 +236,9 @@ class BufferLine {
   // Gives a compact line full cells again and returns `end` cut to the capacity.
   int widenFor(int end);
   void widen();
-  // Moves the stored cells into a heap block of `size` cells (at least as many as are stored),
-  // unpacking a packed run.
-  void regrow(int size);
+  // Moves the first `kept` stored cells into a heap block of `size` cells, unpacking a packed
+  // run; the rest read as the blank.
+  void regrow(int size, int kept);
   // The stored cells, past which a line holding its blank only in meaning reads the blank.
   int storedCount() const {
     if (isPacked()) [[unlikely]] {

@@ -33,10 +33,16 @@ int Buffer::getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines,
 }
 
 // Pulls the text of every row of a group forward to fill the wider rows, and returns the last
-// row that still holds text.
+// row that still holds text. Rows in the scrollback keep their text as the lines that scrolled
+// there do, each as soon as it is laid out: a line joined over thousands of rows then takes the
+// block for one row at a time, not one for each.
 int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols,
-                             const CharData& nullChar) {
+                             const CharData& nullChar, int rowsAboveScreen) {
   int size = int(group.size());
+  int laidOut = 0;
+  auto finish = [&](int end) {
+    for (; laidOut < std::min(end, rowsAboveScreen); laidOut++) _lines.compact(*group[size_t(laidOut)]);
+  };
   int destRow = 0;
   int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
   int srcRow = 1;
@@ -70,6 +76,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
       destCol = 1;
       group[size_t(destRow) - 1]->set(newCols - 1, nullChar);
     }
+    finish(destRow);
   }
   if (destRow < size) {
     // An erase to the end: a line whose blank it is only stops counting those cells as
@@ -77,6 +84,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
     BufferLine& last = *group[size_t(destRow)];
     last.fill(nullChar, destCol, std::min(newCols, last.count()) - destCol);
   }
+  finish(destRow + 1);
   return destRow;
 }
 
@@ -99,10 +107,7 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int keptRow,
       row = end;
       continue;
     }
-    int destRow = joinGroupForward(group, oldCols, newCols, nullChar);
-    // Rows joined in the scrollback keep their text as the lines that scrolled there do, not in
-    // a block for the new width or for their text.
-    for (int i = 0; i <= destRow && i < size && row + i < yBase; i++) _lines.compact(*group[size_t(i)]);
+    int destRow = joinGroupForward(group, oldCols, newCols, nullChar, std::clamp(yBase - row, 0, size));
     int emptied = 0;
     for (int i = size - 1; i > 0; i--) {
       if (i > destRow || group[size_t(i)]->getTrimmedLength() == 0) {
@@ -191,7 +196,22 @@ std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wra
 // overwritten before it has moved. `group` holds its `sourceRows` rows followed by the blank rows
 // added for it.
 void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
-                                const std::vector<int>& lengths, int lastLen, int oldCols, int newCols) {
+                                const std::vector<int>& lengths, int lastLen, int oldCols, int newCols,
+                                const std::function<void(int)>& laidOut) {
+  // A row is laid out once the walk has passed its start. Its own text as a source lies no
+  // earlier in the group's text than its place in the narrower layout, so the walk has read all
+  // of it by then as well.
+  int pending = int(std::min(group.size(), lengths.size()));
+  auto layOutFrom = [&](int first) {
+    for (; pending > std::max(first, 0); pending--) {
+      const size_t i = size_t(pending) - 1;
+      // Rows cut short for a wide character keep a gap where it would have started; one that
+      // reads the gap already is not written, which would give a compact row full cells.
+      if (lengths[i] < newCols && !((*group[i])[lengths[i]] == CharData::Null))
+        group[i]->set(lengths[i], CharData::Null);
+      laidOut(int(i));
+    }
+  };
   int destRow = int(lengths.size()) - 1;
   int destCol = lengths[size_t(destRow)];
   if (destCol == 0) {
@@ -204,23 +224,21 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
     int n = std::min(srcCol, destCol);
     srcCol -= n;
     destCol -= n;
-    // A compact row gets a block for the text it takes, not for the width.
-    group[size_t(destRow)]->reserve(lengths[size_t(destRow)]);
+    // A compact row gets a block for the text it takes, not for the width. What it held past
+    // that text lies later in the group's text than the walk, which has moved it already.
+    group[size_t(destRow)]->reserve(lengths[size_t(destRow)], true);
     group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
     if (destCol == 0) {
       destRow--;
       destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
+      layOutFrom(destRow + 1);
     }
     if (srcCol == 0) {
       srcRow--;
       srcCol = getWrappedLineTrimmedLength(group, std::max(srcRow, 0), oldCols);
     }
   }
-  // Rows cut short for a wide character keep a gap where it would have started; one that reads
-  // the gap already is not written, which would give a compact row full cells.
-  for (size_t i = 0; i < group.size() && i < lengths.size(); i++) {
-    if (lengths[i] < newCols && !((*group[i])[lengths[i]] == CharData::Null)) group[i]->set(lengths[i], CharData::Null);
-  }
+  layOutFrom(0);
 }
 
 // Keeps the cursor's text on screen as rows are added above it: on a screen that is not yet
@@ -261,11 +279,9 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       for (const BufferLinePtr& line : lines) resizeLine(*line, newCols);
     }
   };
-  // Lines laid out with `below` rows under the last of them in the new layout keep their text as
-  // the lines that scrolled into the scrollback do, where they lie above the screen.
-  auto compactAbove = [&](const std::vector<BufferLinePtr>& lines, int below) {
-    for (int i = int(lines.size()) - 1 - std::max(newRows - below, 0); i >= 0; i--) _lines.compact(*lines[size_t(i)]);
-  };
+  // Lines laid out above the screen keep their text as the lines that scrolled into the
+  // scrollback do; once cut, as a line cut afterwards would take a block for its cells again.
+  std::vector<BufferLine*> compactLast;
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
@@ -314,8 +330,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     const int room = capacity + rowsStillRemovable(newRows) - (_lines.count() - row - size) - countToInsert;
     if (int(lengths.size()) - room >= size) {
       InsertionSet set;
-      set.lines = lastPieces(group, lengths, room, oldCols, newCols);
-      compactAbove(set.lines, rowsBelow);
+      set.lines = lastPieces(group, lengths, room, oldCols, newCols, room - std::max(newRows - rowsBelow, 0));
       set.start = row + size + countToInsert;
       countToInsert += room;
       toInsert.push_back(std::move(set));
@@ -327,29 +342,48 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
 
     if (add > 0) {
       InsertionSet set;
-      // At the new width: a row of the old one would hold a whole old row's memory for a
-      // narrow piece of it.
-      for (int i = 0; i < add; i++) set.lines.push_back(_lines.makeLine(newCols, CharData(0, 1, nullAttribute), true));
+      // At the new width, and with no cells until the copy gives them their text: a row of the
+      // old width would hold a whole old row's memory for a narrow piece of it, and one long line
+      // makes thousands of pieces.
+      for (int i = 0; i < add; i++) {
+        set.lines.push_back(_lines.makeLine(newCols, CharData(0, 1, nullAttribute), true));
+        _lines.compact(*set.lines.back());
+      }
       set.start = row + size + countToInsert;
       countToInsert += add;
       group.insert(group.end(), set.lines.begin(), set.lines.end());
       toInsert.push_back(std::move(set));
     }
 
-    copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols);
-    cut(group, row);
-    compactAbove(group, rowsBelow);
+    // Each row is cut as soon as its text is in place, and one above the screen goes back into a
+    // run, so a line over thousands of rows holds a block for one row at a time.
+    // The group's own rows wait for the end where the group ends the ring; its new rows are not
+    // in the ring yet.
+    const int rows = int(group.size());
+    const bool cutLater = row + rows > lastRow;
+    copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols, [&](int i) {
+      const bool above = rows - 1 - i + rowsBelow >= newRows;
+      if (cutLater && i < size) {
+        cutLast.push_back(group[size_t(i)]);
+        if (above) compactLast.push_back(group[size_t(i)].get());
+        return;
+      }
+      resizeLine(*group[size_t(i)], newCols);
+      if (above) _lines.compact(*group[size_t(i)]);
+    });
     showAddedRows(add - trimmed, newRows, countToInsert);
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;
   }
   for (const BufferLinePtr& line : cutLast) resizeLine(*line, newCols);
+  // The lines of the cut groups are alive there.
+  for (BufferLine* line : compactLast) _lines.compact(*line);
   rearrange(toInsert, countToInsert);
 }
 
 // The last `keep` pieces of a group's text laid out over `lengths`, as new lines at the new width.
 std::vector<BufferLinePtr> Buffer::lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
-                                              int keep, int oldCols, int newCols) {
+                                              int keep, int oldCols, int newCols, int compactFirst) {
   const int size = int(group.size());
   std::vector<int> rowLengths(static_cast<size_t>(size));
   for (int i = 0; i < size; i++) rowLengths[size_t(i)] = getWrappedLineTrimmedLength(group, i, oldCols);
@@ -376,6 +410,7 @@ std::vector<BufferLinePtr> Buffer::lastPieces(const std::vector<BufferLinePtr>& 
       }
     }
     // A row cut short for a wide character reads its blank in the gap: the line is new.
+    if (i - first < compactFirst) _lines.compact(*piece);
     pieces.push_back(std::move(piece));
   }
   return pieces;
