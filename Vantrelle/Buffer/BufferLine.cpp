@@ -181,7 +181,32 @@ void BufferLine::regrow(int size, int kept) {
 void BufferLine::unpackInto(CharData* cells, int count) const {
   const CellWords shared = cellWords(data[0]);
   const uint8_t* codes = packedCodes();
-  for (int i = 0; i < count; i++) {
+  int i = 0;
+#if defined(__SSE2__)
+  // A reflow unpacks every row it lays out again: sixteen codes a round, widened to the low word
+  // of four cells at a time and each cell one store.
+  if constexpr (codeAndWidthLeadTheFirstWord()) {
+    const __m128i base = _mm_set_epi64x(int64_t(shared.high), int64_t(shared.low & ~uint64_t(0xffffffff)));
+    const __m128i lowWord = _mm_set_epi32(0, 0, 0, -1);
+    const __m128i zero = _mm_setzero_si128();
+    auto* to = reinterpret_cast<__m128i*>(cells);
+    for (; i + 16 <= count; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + i));
+      const __m128i halves[2] = {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
+      for (int h = 0; h < 2; h++) {
+        const __m128i fours[2] = {_mm_unpacklo_epi16(halves[h], zero), _mm_unpackhi_epi16(halves[h], zero)};
+        for (int f = 0; f < 2; f++) {
+          __m128i four = fours[f];
+          for (int k = 0; k < 4; k++) {
+            _mm_storeu_si128(to + i + h * 8 + f * 4 + k, _mm_or_si128(base, _mm_and_si128(four, lowWord)));
+            four = _mm_srli_si128(four, 4);
+          }
+        }
+      }
+    }
+  }
+#endif
+  for (; i < count; i++) {
     const CellWords words{(shared.low & ~uint64_t(0xffffffff)) | codes[i], shared.high};
     std::memcpy(static_cast<void*>(cells + i), &words, sizeof words);
   }

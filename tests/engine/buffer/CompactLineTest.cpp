@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -227,6 +228,32 @@ TEST(CompactLine, ALineMadeWiderTakesCellsForItsTextAlone) {
     // Room for fewer cells than it holds takes nothing from it.
     line.reserve(10);
     for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+  }
+}
+
+// A packed line is unpacked sixteen codes at a time: every length around those rounds, and every
+// byte value, comes back as it went in, whether the line is widened whole or narrowed below its
+// text.
+TEST(CompactLine, PackedCodesComeBackWhateverTheirCount) {
+  constexpr int width = 300;
+  CellSlabs runs{CellSlabs::Runs{}};
+  for (const int length : {3, 15, 16, 17, 31, 32, 33, 100, 256}) {
+    auto written = [&] {
+      auto line = std::make_unique<BufferLine>(width, CharData::Null);
+      for (int c = 0; c < length; c++) line->set(c, CharData((c * 37 + 1) % 256, 1, ink.attribute()));
+      return line;
+    };
+    const auto whole = written();
+    std::as_const(*whole).cells();
+    for (const int cut : {width, length - 1, length / 2}) {
+      auto line = written();
+      ASSERT_TRUE(line->compactInto(runs));
+      ASSERT_TRUE(line->isPacked()) << length;
+      line->resize(cut, CharData::Null);
+      line->cells();  // unpacks what is left
+      for (int c = 0; c < cut; c++)
+        ASSERT_EQ((*line)[c], (*whole)[c]) << length << " cut to " << cut << ", column " << c;
+    }
   }
 }
 
