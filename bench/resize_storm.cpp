@@ -2,8 +2,9 @@
 // maximised, shrunk to nothing and restored a few times leaves it. A 100,000-line scrollback of
 // lines that wrap at 80 columns goes through 2000x1000, 1x1, 2000x1000 and 1x1 and back to 80x24.
 // The counters give the process's resident memory before the storm (with the scrollback full),
-// the most it reached during the storm and what it holds once the storm is over, beside the heap
-// in use at those points, and the slowest of the storm's resizes.
+// the most it reached during the storm and what it holds once the storm is over, then once the
+// heap's free pages went back to the system as the application's view has them go when a run of
+// resizes is over; beside them the heap in use, and the slowest of the storm's resizes.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "platform/FreeMemory.h"
 #include "platform/LargePages.h"
 
 namespace {
@@ -60,7 +62,7 @@ std::string linesOf(int lines, int length) {
 }
 
 struct StormFigures {
-  double before = 0, peak = 0, after = 0;
+  double before = 0, peak = 0, after = 0, released = 0;
   double heapBefore = 0, heapPeak = 0, heapAfter = 0;
   double seconds = 0, slowestMs = 0;
 };
@@ -105,6 +107,8 @@ StormFigures runStorm(int length, bool largePages) {
   }
   figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   figures.after = residentBytes();
+  platform::releaseFreeMemory();
+  figures.released = residentBytes();
   figures.heapAfter = heapBytes();
   // The highest the process's resident memory reached, within a resize or between them.
   figures.peak = peakResidentBytes();
@@ -145,6 +149,7 @@ void BM_ResizeStorm(benchmark::State& state) {
   state.counters["RSS_before_MB"] = figures.before / 1e6;
   state.counters["RSS_peak_MB"] = figures.peak / 1e6;
   state.counters["RSS_after_MB"] = figures.after / 1e6;
+  state.counters["RSS_released_MB"] = figures.released / 1e6;
   state.counters["heap_before_MB"] = figures.heapBefore / 1e6;
   state.counters["heap_peak_MB"] = figures.heapPeak / 1e6;
   state.counters["heap_after_MB"] = figures.heapAfter / 1e6;

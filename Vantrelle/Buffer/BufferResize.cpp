@@ -1,31 +1,8 @@
 #include <algorithm>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include "Vantrelle/Buffer/Buffer.h"
 
 namespace vantrelle {
-
-namespace {
-
-// A reflow that re-lays most of a long scrollback, as a resize to a sliver or back does, frees
-// most of what the ring held, in blocks scattered between the ones it made: the heap keeps those
-// pages, and a storm of such resizes would leave the process holding the memory of its worst
-// moment. They go back to the system here. A window dragged a column at a time re-lays a few
-// lines each time, and gives nothing back.
-void returnFreedMemory(int64_t linesRelaid, int linesBefore) {
-  constexpr int64_t longScrollback = 10'000;
-#if defined(__GLIBC__)
-  if (linesRelaid >= std::max<int64_t>(longScrollback, linesBefore / 2)) malloc_trim(0);
-#else
-  (void)linesRelaid;
-  (void)linesBefore;
-#endif
-}
-
-}  // namespace
 
 // Gives the line `cols` cells. A wide character that a cut leaves on the new last column has lost
 // its second half: it becomes the gap a wide character moved on to the next row leaves.
@@ -76,8 +53,6 @@ void Buffer::resize(int newCols, int newRows) {
   tabStops.resize(size_t(newCols), false);
 
   if (reflowing) {
-    const int linesBefore = _lines.count();
-    const int64_t madeBefore = _lines.linesMade();
     const CursorText cursor = cursorText(oldX, afterReturn);
     // Each gives every line the new width as it passes it.
     if (_cols < newCols) {
@@ -88,9 +63,6 @@ void Buffer::resize(int newCols, int newRows) {
     // Reflow makes no line with images; it can only drop some.
     if (linesWithImagesCount > 0) recalculateLinesWithImagesCount();
     if (!cursorLineRedrawn) placeCursor(cursor, newCols, newRows);
-    // Lines made, and lines that left the ring.
-    const int64_t made = _lines.linesMade() - madeBefore;
-    returnFreedMemory(made + std::max<int64_t>(linesBefore + made - _lines.count(), 0), linesBefore);
   }
   keepViewportInsideRing(newRows);
   if (afterReturn) noteCarriageReturn();

@@ -221,7 +221,8 @@ int64_t residentBytes() {
 }
 
 // A storm of resizes through 2000x1000 and 1x1 left the process holding the memory of its worst
-// moment: the heap kept the pages of the lines it freed, scattered between those it made.
+// moment, a block as wide as the screen for every joined line: the heap kept the pages of the
+// lines it freed, scattered between those it made.
 TEST(ResizeMemory, AStormOfResizesGivesItsMemoryBack) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
@@ -232,7 +233,7 @@ TEST(ResizeMemory, AStormOfResizesGivesItsMemoryBack) {
 #endif
   // A fresh process, whose heap holds nothing of the tests before.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  for (const int length : {150, 40}) EXPECT_EXIT(stormAndMeasure(length), ::testing::ExitedWithCode(0), "") << length;
+  EXPECT_EXIT(stormAndMeasure(150), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
