@@ -6,7 +6,9 @@
 // give the slowest single resize (by the clock and in processor time), the heap the ring holds after the last one
 // against the cells its lines show (lines times columns), and the process's peak resident memory (meaningful when the
 // case runs alone, as it never goes down). Once the storm is over the terminal goes back to 80x24, and the heap and
-// resident memory it holds then are given too.
+// resident memory it holds then are given too. The single resizes take a full 100,000-row scrollback of one kind of
+// text each, one line without a line end among them, to a size far off; the last case widens a build log that a first
+// round of reflow has split already, as every resize after a window's first one does.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -205,8 +207,90 @@ void BM_NarrowOnce(benchmark::State& state) {
   state.counters["peak_RSS_MB"] = peakResidentBytes() / 1e6;
 }
 
+// Text without a line end, as a minified file or a log written without them: one line wrapped over
+// every row it fills.
+std::string oneLongLine(int64_t characters) {
+  std::string s;
+  s.reserve(size_t(characters));
+  Lcg r;
+  for (int64_t i = 0; i < characters; i++) s += char('!' + r.below(94));
+  return s;
+}
+
+// What a 100,000-row scrollback at 80 columns holds in the cases below.
+std::string scrollbackText(int kind) {
+  constexpr int rows = 100'000;
+  switch (kind) {
+    case 0:
+      return oneLongLine(int64_t(rows) * 80);  // one line over every row
+    case 1:
+      return shortLines(rows / 2 + 24, 150);  // lines wrapped over two rows each
+    default:
+      return outputLines(rows + 24);  // a build log: a line in ten wraps
+  }
+}
+
+// One resize of a terminal made at 80x24 with a full 100,000-row scrollback. Arguments: what the
+// scrollback holds (0: one line of 8,000,000 characters without a line end, 1: lines of 150
+// characters, 2: a build log), the new width and height. Each iteration builds the terminal anew
+// outside the timing; the counter gives the slowest resize in processor time.
+void BM_ResizeOnce(benchmark::State& state) {
+  const std::string text = scrollbackText(int(state.range(0)));
+  NullHost host;
+  double slowestCpu = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    vantrelle::TerminalOptions options;
+    options.cols = 80;
+    options.rows = 24;
+    options.scrollback = 100'000;
+    auto terminal = std::make_unique<Terminal>(&host, options);
+    terminal->feed(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    state.ResumeTiming();
+    const double cpuStart = threadCpuMs();
+    terminal->resize(int(state.range(1)), int(state.range(2)));
+    slowestCpu = std::max(slowestCpu, threadCpuMs() - cpuStart);
+    state.PauseTiming();
+    terminal.reset();
+    state.ResumeTiming();
+  }
+  state.counters["slowest_cpu_ms"] = slowestCpu;
+}
+
+// A build log's 100,000-row scrollback widened from 80 to 200 columns and narrowed back, one
+// resize per iteration, after it was so once already: the rows the first narrowing made are
+// joined again. The counters give the mean processor time of a widening and of a narrowing.
+void BM_WidenAfterReflow(benchmark::State& state) {
+  NullHost host;
+  auto terminal = makeFullTerminal(host, 80, 24, 100'000);
+  terminal->resize(200, 24);
+  terminal->resize(80, 24);
+  double cpu[2] = {0, 0};
+  int64_t count[2] = {0, 0};
+  int step = 0;
+  for (auto _ : state) {
+    const int wider = step++ % 2 == 0 ? 1 : 0;
+    const double cpuStart = threadCpuMs();
+    terminal->resize(wider ? 200 : 80, 24);
+    cpu[wider] += threadCpuMs() - cpuStart;
+    count[wider]++;
+  }
+  state.counters["widen_cpu_ms"] = count[1] ? cpu[1] / double(count[1]) : 0;
+  state.counters["narrow_cpu_ms"] = count[0] ? cpu[0] / double(count[0]) : 0;
+}
+
 }  // namespace
 
+BENCHMARK(BM_ResizeOnce)
+    ->Args({0, 79, 24})
+    ->Args({0, 1, 1})
+    ->Args({0, 2000, 1000})
+    ->Args({1, 2000, 24})
+    ->Args({1, 79, 24})
+    ->Args({2, 1, 1})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WidenAfterReflow)->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ResizeExtremes)
     ->Args({80, 24, 200, 50})
     ->Args({80, 24, 2, 1})

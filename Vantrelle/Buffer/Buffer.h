@@ -371,16 +371,20 @@ class Buffer {
   void keepViewportInsideRing(int newRows);
   void rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert);
   void rearrangeWhole(const std::vector<InsertionSet>& toInsert, int countToInsert);
-  static int joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols,
-                              const CharData& nullChar);
+  // The first `rowsAboveScreen` rows of the group go back into runs as they are laid out.
+  int joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols, const CharData& nullChar,
+                       int rowsAboveScreen);
+  // Calls `laidOut` with each row once its text is in place, from the last row up.
   static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
-                                 const std::vector<int>& lengths, int lastLen, int oldCols, int newCols);
+                                 const std::vector<int>& lengths, int lastLen, int oldCols, int newCols,
+                                 const std::function<void(int)>& laidOut);
   void showAddedRows(int count, int newRows, int countToInsert);
   int rowsTrimmed(int add) const;
   // Blank rows at the bottom that rows added during a narrowing reflow may still take away.
   int rowsStillRemovable(int newRows) const;
+  // The first `compactFirst` pieces go back into runs as they are made.
   std::vector<BufferLinePtr> lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
-                                        int keep, int oldCols, int newCols);
+                                        int keep, int oldCols, int newCols, int compactFirst);
   void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert);
   // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
   struct CursorText {

@@ -124,7 +124,7 @@ BufferLine::BufferLine(CellBlock cells, const BufferLine& from)
   // Past the written columns the source holds its blank, which the copy keeps in meaning only:
   // a copy of a blank line stores nothing.
   if (from.isPacked()) {
-    from.unpackInto(data.get());
+    from.unpackInto(data.get(), from.packedCount());
     written_ = Columns(from.packedCount());
     return;
   }
@@ -151,22 +151,62 @@ int BufferLine::widenFor(int end) {
   return std::min<int>(end, capacity_);
 }
 
-void BufferLine::widen() {
-  CellBlock block = allocateCells(dataSize);
-  if (isPacked()) {
-    unpackInto(block.get());
-    written_ = Columns(packedCount());
-  } else if (written_ > 0) {
-    std::copy_n(data.get(), written_, block.get());
+void BufferLine::widen() { regrow(dataSize, isPacked() ? packedCount() : written_); }
+
+void BufferLine::reserve(int cells, bool dropPast) {
+  cells = std::min<int>(cells, dataSize);
+  if (!isCompact() || (!isPacked() && cells <= capacity_)) return;
+  const int stored = isPacked() ? packedCount() : int(written_);
+  if (dropPast) {
+    regrow(cells, std::min(cells, stored));
+  } else {
+    regrow(std::max(cells, stored), stored);
   }
-  takeWholeBlock(std::move(block));
 }
 
-void BufferLine::unpackInto(CharData* cells) const {
+// A compact line holds its blank past the written columns in meaning, so only those move.
+void BufferLine::regrow(int size, int kept) {
+  CellBlock block = allocateCells(size);
+  if (isPacked()) {
+    unpackInto(block.get(), kept);
+  } else if (kept > 0) {
+    std::copy_n(data.get(), kept, block.get());
+  }
+  written_ = Columns(kept);
+  data = std::move(block);
+  capacity_ = Columns(size);
+  generation_ &= ~packedBit;
+}
+
+void BufferLine::unpackInto(CharData* cells, int count) const {
   const CellWords shared = cellWords(data[0]);
   const uint8_t* codes = packedCodes();
-  const int count = packedCount();
-  for (int i = 0; i < count; i++) {
+  int i = 0;
+#if defined(__SSE2__)
+  // A reflow unpacks every row it lays out again: sixteen codes a round, widened to the low word
+  // of four cells at a time and each cell one store.
+  if constexpr (codeAndWidthLeadTheFirstWord()) {
+    const __m128i base = _mm_set_epi64x(int64_t(shared.high), int64_t(shared.low & ~uint64_t(0xffffffff)));
+    const __m128i lowWord = _mm_set_epi32(0, 0, 0, -1);
+    const __m128i zero = _mm_setzero_si128();
+    auto* to = reinterpret_cast<__m128i*>(cells);
+    for (; i + 16 <= count; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + i));
+      const __m128i halves[2] = {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
+      for (int h = 0; h < 2; h++) {
+        const __m128i fours[2] = {_mm_unpacklo_epi16(halves[h], zero), _mm_unpackhi_epi16(halves[h], zero)};
+        for (int f = 0; f < 2; f++) {
+          __m128i four = fours[f];
+          for (int k = 0; k < 4; k++) {
+            _mm_storeu_si128(to + i + h * 8 + f * 4 + k, _mm_or_si128(base, _mm_and_si128(four, lowWord)));
+            four = _mm_srli_si128(four, 4);
+          }
+        }
+      }
+    }
+  }
+#endif
+  for (; i < count; i++) {
     const CellWords words{(shared.low & ~uint64_t(0xffffffff)) | codes[i], shared.high};
     std::memcpy(static_cast<void*>(cells + i), &words, sizeof words);
   }
@@ -174,8 +214,12 @@ void BufferLine::unpackInto(CharData* cells) const {
 
 BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
   const int runCells = packedRunCells(kept);
-  if (!codeAndWidthLeadTheFirstWord() || runCells == 0) return nullptr;
-  uint8_t codes[CellSlabs::maxRunCells];
+  if (!codeAndWidthLeadTheFirstWord() || runCells == 0 || runCells > CellSlabs::maxRunCells) return nullptr;
+  // The codes of a row wider than a run are gathered on the heap rather than the stack.
+  uint8_t few[CellSlabs::maxRunCells];
+  std::unique_ptr<uint8_t[]> many;
+  if (kept > CellSlabs::maxRunCells) many = std::make_unique_for_overwrite<uint8_t[]>(size_t(kept));
+  uint8_t* codes = many ? many.get() : few;
   if (!packCodes(data.get(), kept, codes)) return nullptr;
   CellSlab* slab = nullptr;
   CharData* cells = runs.takeRun(runCells, slab);
@@ -186,14 +230,19 @@ BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
   return CellBlock(cells, CellBlockDeleter{slab});
 }
 
-BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack) {
+BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack, bool packWhole) {
   const int kept = std::min(written_, dataSize);
-  if (kept >= dataSize || kept > CellSlabs::maxRunCells || isCompact()) return nullptr;
+  if (isPacked() || (kept >= dataSize && !(pack && packWhole))) return nullptr;
+  if (const CellSlab* slab = cellSlab(); slab && CellSlabs::carvesRuns(slab)) return nullptr;
+  // A run of full cells cannot hold a long line, and saves nothing on a line written to its end
+  // unless the line's block is a heap block of its own: the run then spares the heap a block.
+  const bool packedOnly = kept > CellSlabs::maxRunCells || (kept >= dataSize && cellSlab());
   CellBlock run;
   bool packed = false;
   if (kept > 0) {
     if (pack) run = packInto(runs, kept);
     packed = run != nullptr;
+    if (!packed && packedOnly) return nullptr;
     if (!packed) {
       CellSlab* slab = nullptr;
       CharData* cells = runs.takeRun(kept, slab);
@@ -324,7 +373,9 @@ void BufferLine::copyFrom(const BufferLine& line) {
 void BufferLine::copyFrom(const BufferLine& source, int srcCol, int dstCol, int len) {
   // Bounds are the caller's; clip anyway so a slip never leaves the blocks.
   len = std::min({len, source.dataSize - srcCol, dataSize - dstCol});
-  if (len > 0 && srcCol >= 0 && dstCol >= 0) {
+  // Cells copied onto themselves stay as they are; a reflow leaves a group's first row so, and
+  // writing it would give a compact line full cells.
+  if (len > 0 && srcCol >= 0 && dstCol >= 0 && !(&source == this && srcCol == dstCol)) {
     // The destination first: when it is the source, widening it changes what the source reads.
     noteWritten(dstCol + len);
     source.readCells(srcCol, len, data.get() + dstCol);
@@ -373,6 +424,15 @@ void BufferLine::resize(int cols, const CharData& fillData) {
 
 void BufferLine::shrinkBlock(int cols) {
   auto block = allocateCells(cols);
+  if (isPacked()) {
+    // Only the codes the new width shows come out of the packed run.
+    written_ = Columns(std::min(packedCount(), cols));
+    unpackInto(block.get(), written_);
+    data = std::move(block);
+    capacity_ = Columns(cols);
+    generation_ &= ~packedBit;
+    return;
+  }
   // Past the written columns a line with a blank tail holds the blank in meaning only.
   const int kept = std::min<int>(blankTail() ? written_ : capacity_, cols);
   std::copy_n(data.get(), kept, block.get());
@@ -389,12 +449,12 @@ void BufferLine::shrinkBlock(int cols) {
 bool BufferLine::resizeInPlace(int cols, const CharData& fillData) {
   if (cols < 1) return false;
   if (cols < dataSize) {
-    if (isPacked() && packedCount() > cols) return false;
     // A block far wider than the line now is would hold the memory of its old width for as long
     // as the line lives: a scrollback narrowed once would keep it all. Such a block is cut to
     // size; a block a little wider keeps its cells past the new end, still counted as written,
-    // until a wider size clears them, so a window dragged a column at a time copies nothing.
-    if (capacity_ > cols + cols / 2) shrinkBlock(cols);
+    // until a wider size clears them, so a window dragged a column at a time copies nothing. A
+    // packed run longer than the new width is unpacked as far as the width, not whole.
+    if (capacity_ > cols + cols / 2 || (isPacked() && packedCount() > cols)) shrinkBlock(cols);
     dataSize = Columns(cols);
     generation_++;
     return true;

@@ -162,14 +162,22 @@ class BufferLine {
   // scrolled into the scrollback is seldom written again, and most lines of output are short.
   // With `pack`, cells that differ only in a code below 256, as most lines of text do, are
   // packed to a byte each. Content and generation stay. A writer moves a packed line to full
-  // cells again, and one past the run a compact one. Returns the block the line held, or none
-  // when it stays as it was.
-  CellBlock compactInto(CellSlabs& runs, bool pack = true);
+  // cells again, and one past the run a compact one. A compact line with a block of its own, as
+  // a reflow leaves, moves into a run too, and with `packWhole` a line written to its end does
+  // where it packs or holds a heap block. Returns the block the line held, or none when it stays
+  // as it was (written to its end, packed or in a run already).
+  CellBlock compactInto(CellSlabs& runs, bool pack = true, bool packWhole = false);
   // The cells a compact line of `kept` cells packs into, one for all but the codes and the
   // rest for the codes a byte each; none when the cells do not pack or packing saves nothing.
   static int packedRunCells(int kept) {
     return kept > 2 ? 1 + (kept + int(sizeof(CharData)) - 1) / int(sizeof(CharData)) : 0;
   }
+  // Gives a compact line a block of its own for its first `cells` columns (at most its count),
+  // and no more, keeping what it reads: a reflow that copies a row's text into a line made wider
+  // then gives it the cells the text takes rather than the width's. A line stored whole, or one
+  // with room enough, stays as it is. With `dropPast` the cells stored past `cells` go, and read
+  // as the blank, for a caller that has moved them elsewhere already.
+  void reserve(int cells, bool dropPast = false);
   // clear(), taking `block` (at least count() cells) for a compact line's cells.
   void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.
@@ -228,6 +236,9 @@ class BufferLine {
   // Gives a compact line full cells again and returns `end` cut to the capacity.
   int widenFor(int end);
   void widen();
+  // Moves the first `kept` stored cells into a heap block of `size` cells, unpacking a packed
+  // run; the rest read as the blank.
+  void regrow(int size, int kept);
   // The stored cells, past which a line holding its blank only in meaning reads the blank.
   int storedCount() const {
     if (isPacked()) [[unlikely]] {
@@ -254,8 +265,8 @@ class BufferLine {
   }
   // Packs the first `kept` cells into a run of `runs`, if they pack.
   CellBlock packInto(CellSlabs& runs, int kept) const;
-  // Writes a packed line's cells, as many as its count, to `cells`.
-  void unpackInto(CharData* cells) const;
+  // Writes the first `count` cells of a packed line (at most its count) to `cells`.
+  void unpackInto(CharData* cells, int count) const;
   // Takes a block of every column's cells in place of the present one, packed or not.
   void takeWholeBlock(CellBlock block) {
     data = std::move(block);

@@ -33,18 +33,32 @@ int Buffer::getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines,
 }
 
 // Pulls the text of every row of a group forward to fill the wider rows, and returns the last
-// row that still holds text.
+// row that still holds text. Rows in the scrollback keep their text as the lines that scrolled
+// there do, each as soon as it is laid out: a line joined over thousands of rows then takes the
+// block for one row at a time, not one for each.
 int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCols, int newCols,
-                             const CharData& nullChar) {
+                             const CharData& nullChar, int rowsAboveScreen) {
   int size = int(group.size());
+  int laidOut = 0;
+  auto finish = [&](int end) {
+    for (; laidOut < std::min(end, rowsAboveScreen); laidOut++) _lines.compact(*group[size_t(laidOut)]);
+  };
   int destRow = 0;
   int destCol = getWrappedLineTrimmedLength(group, 0, oldCols);
   int srcRow = 1;
   int srcCol = 0;
+  // The cells still to copy: a row that takes text first gets a block for what it will hold, as
+  // a line made wider has cells only for what it held before.
+  int remaining = 0;
+  for (int i = 1; i < size; i++) remaining += getWrappedLineTrimmedLength(group, i, oldCols);
   while (srcRow < size) {
     int srcLen = getWrappedLineTrimmedLength(group, srcRow, oldCols);
     int n = std::max(std::min(srcLen - srcCol, newCols - destCol), 0);
-    if (destRow < size) group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+    if (destRow < size) {
+      group[size_t(destRow)]->reserve(std::min(newCols, destCol + remaining));
+      group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
+    }
+    remaining -= n;
     destCol += n;
     if (destCol == newCols) {
       destRow++;
@@ -57,10 +71,12 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
     }
     // A wide character may not end a row with its second half on the next one: move it whole.
     if (destCol == 0 && destRow != 0 && destRow < size && (*group[size_t(destRow) - 1])[newCols - 1].width == 2) {
+      group[size_t(destRow)]->reserve(std::min(newCols, 1 + remaining));
       group[size_t(destRow)]->copyFrom(*group[size_t(destRow) - 1], newCols - 1, 0, 1);
       destCol = 1;
       group[size_t(destRow) - 1]->set(newCols - 1, nullChar);
     }
+    finish(destRow);
   }
   if (destRow < size) {
     // An erase to the end: a line whose blank it is only stops counting those cells as
@@ -68,6 +84,7 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
     BufferLine& last = *group[size_t(destRow)];
     last.fill(nullChar, destCol, std::min(newCols, last.count()) - destCol);
   }
+  finish(destRow + 1);
   return destRow;
 }
 
@@ -90,7 +107,7 @@ std::vector<int> Buffer::getLinesToRemove(int oldCols, int newCols, int keptRow,
       row = end;
       continue;
     }
-    int destRow = joinGroupForward(group, oldCols, newCols, nullChar);
+    int destRow = joinGroupForward(group, oldCols, newCols, nullChar, std::clamp(yBase - row, 0, size));
     int emptied = 0;
     for (int i = size - 1; i > 0; i--) {
       if (i > destRow || group[size_t(i)]->getTrimmedLength() == 0) {
@@ -179,7 +196,22 @@ std::vector<int> Buffer::getNewLineLengths(const std::vector<BufferLinePtr>& wra
 // overwritten before it has moved. `group` holds its `sourceRows` rows followed by the blank rows
 // added for it.
 void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
-                                const std::vector<int>& lengths, int lastLen, int oldCols, int newCols) {
+                                const std::vector<int>& lengths, int lastLen, int oldCols, int newCols,
+                                const std::function<void(int)>& laidOut) {
+  // A row is laid out once the walk has passed its start. Its own text as a source lies no
+  // earlier in the group's text than its place in the narrower layout, so the walk has read all
+  // of it by then as well.
+  int pending = int(std::min(group.size(), lengths.size()));
+  auto layOutFrom = [&](int first) {
+    for (; pending > std::max(first, 0); pending--) {
+      const size_t i = size_t(pending) - 1;
+      // Rows cut short for a wide character keep a gap where it would have started; one that
+      // reads the gap already is not written, which would give a compact row full cells.
+      if (lengths[i] < newCols && !((*group[i])[lengths[i]] == CharData::Null))
+        group[i]->set(lengths[i], CharData::Null);
+      laidOut(int(i));
+    }
+  };
   int destRow = int(lengths.size()) - 1;
   int destCol = lengths[size_t(destRow)];
   if (destCol == 0) {
@@ -192,20 +224,21 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
     int n = std::min(srcCol, destCol);
     srcCol -= n;
     destCol -= n;
+    // A compact row gets a block for the text it takes, not for the width. What it held past
+    // that text lies later in the group's text than the walk, which has moved it already.
+    group[size_t(destRow)]->reserve(lengths[size_t(destRow)], true);
     group[size_t(destRow)]->copyFrom(*group[size_t(srcRow)], srcCol, destCol, n);
     if (destCol == 0) {
       destRow--;
       destCol = destRow >= 0 ? lengths[size_t(destRow)] : 0;
+      layOutFrom(destRow + 1);
     }
     if (srcCol == 0) {
       srcRow--;
       srcCol = getWrappedLineTrimmedLength(group, std::max(srcRow, 0), oldCols);
     }
   }
-  // Rows cut short for a wide character keep a gap where it would have started.
-  for (size_t i = 0; i < group.size() && i < lengths.size(); i++) {
-    if (lengths[i] < newCols) group[i]->set(lengths[i], CharData::Null);
-  }
+  layOutFrom(0);
 }
 
 // Keeps the cursor's text on screen as rows are added above it: on a screen that is not yet
@@ -246,6 +279,9 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       for (const BufferLinePtr& line : lines) resizeLine(*line, newCols);
     }
   };
+  // Lines laid out above the screen keep their text as the lines that scrolled into the
+  // scrollback do; once cut, as a line cut afterwards would take a block for its cells again.
+  std::vector<BufferLine*> compactLast;
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
@@ -262,11 +298,13 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       row--;
       continue;
     }
-    std::vector<BufferLinePtr> group{_lines[row]};
-    while (group.front()->isWrapped() && row > 0) {
-      row--;
-      group.insert(group.begin(), _lines[row]);
-    }
+    // The group's first row is found before any line is gathered, so a line wrapped over the
+    // whole ring is gathered in one pass rather than one insertion at the front per row.
+    const int groupEnd = row;
+    while (_lines[row]->isWrapped() && row > 0) row--;
+    std::vector<BufferLinePtr> group;
+    group.reserve(size_t(groupEnd - row + 1));
+    for (int i = row; i <= groupEnd; i++) group.push_back(_lines[i]);
     int size = int(group.size());
     if (row <= keptCursorRow() && keptCursorRow() < row + size) {
       cut(group, row);
@@ -284,6 +322,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       continue;
     }
     const int trimmed = rowsTrimmed(add);
+    const int rowsBelow = _lines.count() - row - size + countToInsert;
     // When the pieces that fall off the top take in every row of the group, only those the ring
     // keeps are built, as new lines after the group's own rows, which then go with the rows above:
     // one line of a long wrapped text narrowed to a sliver would otherwise make far more pieces
@@ -291,7 +330,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     const int room = capacity + rowsStillRemovable(newRows) - (_lines.count() - row - size) - countToInsert;
     if (int(lengths.size()) - room >= size) {
       InsertionSet set;
-      set.lines = lastPieces(group, lengths, room, oldCols, newCols);
+      set.lines = lastPieces(group, lengths, room, oldCols, newCols, room - std::max(newRows - rowsBelow, 0));
       set.start = row + size + countToInsert;
       countToInsert += room;
       toInsert.push_back(std::move(set));
@@ -303,28 +342,48 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
 
     if (add > 0) {
       InsertionSet set;
-      // At the new width: a row of the old one would hold a whole old row's memory for a
-      // narrow piece of it.
-      for (int i = 0; i < add; i++) set.lines.push_back(_lines.makeLine(newCols, CharData(0, 1, nullAttribute), true));
+      // At the new width, and with no cells until the copy gives them their text: a row of the
+      // old width would hold a whole old row's memory for a narrow piece of it, and one long line
+      // makes thousands of pieces.
+      for (int i = 0; i < add; i++) {
+        set.lines.push_back(_lines.makeLine(newCols, CharData(0, 1, nullAttribute), true));
+        _lines.compact(*set.lines.back());
+      }
       set.start = row + size + countToInsert;
       countToInsert += add;
       group.insert(group.end(), set.lines.begin(), set.lines.end());
       toInsert.push_back(std::move(set));
     }
 
-    copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols);
-    cut(group, row);
+    // Each row is cut as soon as its text is in place, and one above the screen goes back into a
+    // run, so a line over thousands of rows holds a block for one row at a time.
+    // The group's own rows wait for the end where the group ends the ring; its new rows are not
+    // in the ring yet.
+    const int rows = int(group.size());
+    const bool cutLater = row + rows > lastRow;
+    copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols, [&](int i) {
+      const bool above = rows - 1 - i + rowsBelow >= newRows;
+      if (cutLater && i < size) {
+        cutLast.push_back(group[size_t(i)]);
+        if (above) compactLast.push_back(group[size_t(i)].get());
+        return;
+      }
+      resizeLine(*group[size_t(i)], newCols);
+      if (above) _lines.compact(*group[size_t(i)]);
+    });
     showAddedRows(add - trimmed, newRows, countToInsert);
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;
   }
   for (const BufferLinePtr& line : cutLast) resizeLine(*line, newCols);
+  // The lines of the cut groups are alive there.
+  for (BufferLine* line : compactLast) _lines.compact(*line);
   rearrange(toInsert, countToInsert);
 }
 
 // The last `keep` pieces of a group's text laid out over `lengths`, as new lines at the new width.
 std::vector<BufferLinePtr> Buffer::lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
-                                              int keep, int oldCols, int newCols) {
+                                              int keep, int oldCols, int newCols, int compactFirst) {
   const int size = int(group.size());
   std::vector<int> rowLengths(static_cast<size_t>(size));
   for (int i = 0; i < size; i++) rowLengths[size_t(i)] = getWrappedLineTrimmedLength(group, i, oldCols);
@@ -351,6 +410,7 @@ std::vector<BufferLinePtr> Buffer::lastPieces(const std::vector<BufferLinePtr>& 
       }
     }
     // A row cut short for a wide character reads its blank in the gap: the line is new.
+    if (i - first < compactFirst) _lines.compact(*piece);
     pieces.push_back(std::move(piece));
   }
   return pieces;

@@ -225,6 +225,8 @@ void CellSlabs::give(CellSlab* slab, CharData* cells) {
   }
 }
 
+bool CellSlabs::carvesRuns(const CellSlab* slab) { return slab->runs; }
+
 int64_t CellSlabs::blocksStillNeeded() const {
   // A few blocks past the limit come and go with lines in passing; a slab of that many serves
   // them without a slab per line.

@@ -65,6 +65,8 @@ class CellSlabs {
   CharData* takeRun(int cells, CellSlab*& slab);
   // Gives a block or run back to its slab.
   static void give(CellSlab* slab, CharData* cells);
+  // Whether the slab is carved into runs rather than blocks of one size.
+  static bool carvesRuns(const CellSlab* slab);
 
   // Lets pools take their further slabs from `memory` (none: the heap only) once their heap slabs
   // hold as much as one of its regions: a small terminal keeps small slabs, and the unused end of

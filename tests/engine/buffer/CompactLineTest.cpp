@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,6 +98,11 @@ TEST(CompactLine, EveryOperationMatchesTheLineStoredWhole) {
          l.resize(cols, CharData::Null);
        }},
       {"copy range from past its text", [&](BufferLine& l) { l.copyFrom(l, 40, 0, 30); }},
+      {"room reserved, then copied into past the text",
+       [&](BufferLine& l) {
+         l.reserve(60);
+         l.copyFrom(inked, 0, 50, 10);
+       }},
       {"coloured clear", [&](BufferLine& l) { l.clear(ink.attribute()); }},
       {"direct cells", [&](BufferLine& l) { l.cells()[cols - 1] = ink; }},
   };
@@ -194,6 +200,61 @@ TEST(CompactLine, BlankAndFullLinesNeedNoRun) {
   full.cells();  // every column counts as written
   EXPECT_FALSE(full.compactInto(runs));
   EXPECT_FALSE(full.isCompact());
+}
+
+// A reflow joins rows into a line made far wider than its text: the line takes cells for the text
+// it is given, not for the width, and goes back into a run once joined.
+TEST(CompactLine, ALineMadeWiderTakesCellsForItsTextAlone) {
+  constexpr int wider = 2000, room = 150;
+  CellSlabs runs{CellSlabs::Runs{}};
+  const BufferLine inked(cols, ink);
+  for (BufferLine (*make)(const CharData&) : {textLine, plainLine}) {
+    BufferLine line = make(CharData::Null);
+    BufferLine whole = make(CharData::Null);
+    std::as_const(whole).cells();
+    ASSERT_TRUE(line.compactInto(runs));
+    for (BufferLine* l : {&line, &whole}) l->resize(wider, CharData::Null);
+    line.reserve(room);
+    EXPECT_TRUE(line.isCompact());
+    EXPECT_EQ(line.capacity(), room);
+    for (BufferLine* l : {&line, &whole}) l->copyFrom(inked, 0, room - 30, 30);
+    EXPECT_EQ(line.capacity(), room) << "the copy gave the line the width's cells";
+    for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+    // Joined, it keeps its text in a run again, and the block it took goes back.
+    EXPECT_TRUE(line.compactInto(runs));
+    EXPECT_LE(line.capacity(), room);
+    for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+    EXPECT_FALSE(line.compactInto(runs)) << "a line in a run moved to another";
+    // Room for fewer cells than it holds takes nothing from it.
+    line.reserve(10);
+    for (int c = 0; c < wider; c++) ASSERT_EQ(line[c], whole[c]) << "column " << c;
+  }
+}
+
+// A packed line is unpacked sixteen codes at a time: every length around those rounds, and every
+// byte value, comes back as it went in, whether the line is widened whole or narrowed below its
+// text.
+TEST(CompactLine, PackedCodesComeBackWhateverTheirCount) {
+  constexpr int width = 300;
+  CellSlabs runs{CellSlabs::Runs{}};
+  for (const int length : {3, 15, 16, 17, 31, 32, 33, 100, 256}) {
+    auto written = [&] {
+      auto line = std::make_unique<BufferLine>(width, CharData::Null);
+      for (int c = 0; c < length; c++) line->set(c, CharData((c * 37 + 1) % 256, 1, ink.attribute()));
+      return line;
+    };
+    const auto whole = written();
+    std::as_const(*whole).cells();
+    for (const int cut : {width, length - 1, length / 2}) {
+      auto line = written();
+      ASSERT_TRUE(line->compactInto(runs));
+      ASSERT_TRUE(line->isPacked()) << length;
+      line->resize(cut, CharData::Null);
+      line->cells();  // unpacks what is left
+      for (int c = 0; c < cut; c++)
+        ASSERT_EQ((*line)[c], (*whole)[c]) << length << " cut to " << cut << ", column " << c;
+    }
+  }
 }
 
 TEST(CellSlabs, RunsGiveTheirSlabsBackInTheOrderTheyFilled) {

@@ -2,10 +2,14 @@
 // more rows than the ring can keep: a long scrollback narrowed to a sliver must not take the
 // memory of every piece its lines would make, nor keep the memory of its old width.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/support/HeapPeak.h"
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -111,6 +115,125 @@ TEST(ResizeMemory, AShortRingKeepsTheEndOfWhatALongOneHolds) {
           << "at " << newCols << " columns";
     }
   }
+}
+
+// Lines joined or split by a reflow take the cells of their text, as lines that scrolled into the
+// scrollback do: a row of the scrollback short of the width keeps only its text, and the whole
+// ring no more than its text beside the screen's rows. A joined line took a block as wide as the
+// new width, 2,000 cells for 150 characters, and a row split from a longer one a block of the
+// full width, so a storm of resizes through a very wide screen took a hundred times the memory.
+TEST(ResizeMemory, RowsLaidOutByAReflowTakeTheCellsOfTheirText) {
+  struct Case {
+    const char* name;
+    int length;
+    std::vector<std::pair<int, int>> sizes;
+  };
+  const Case cases[] = {
+      {"widened far", 150, {{2000, 24}}},
+      {"widened a little", 150, {{200, 24}}},
+      {"narrowed a column", 150, {{79, 24}}},
+      {"widened after a first round", 150, {{200, 24}, {80, 24}, {200, 24}}},
+      {"a storm", 150, {{2000, 1000}, {1, 1}, {2000, 1000}, {1, 1}, {80, 24}}},
+      {"short lines through a storm", 58, {{2000, 1000}, {1, 1}, {2000, 1000}, {80, 24}}},
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    Terminal t(&host, sized(80, 24, 6000));
+    t.feed(numberedLines(3000, c.length));
+    for (const auto& [cols, rows] : c.sizes) {
+      t.resize(cols, rows);
+      const std::string where = std::string(c.name) + ", at " + std::to_string(cols) + "x" + std::to_string(rows);
+      auto& lines = t.buffer->lines();
+      int64_t text = 0;
+      int wholeRows = 0;
+      for (int i = 0; i < lines.count(); i++) {
+        const BufferLine& line = *lines[i];
+        text += line.getTrimmedLength();
+        wholeRows += i < t.buffer->yBase && line.getTrimmedLength() < t.cols && !line.isCompact();
+      }
+      EXPECT_EQ(wholeRows, 0) << where << ": rows of the scrollback with cells past their text";
+      EXPECT_LE(cellCapacity(t), text + int64_t(t.rows) * t.cols + lines.count()) << where;
+    }
+  }
+}
+
+// A reflow lays its rows out one after another: a row takes a block while its text moves in, and
+// goes back into a run as soon as it is laid out above the screen, so the whole re-layout holds
+// little more than the ring held before. A line joined over thousands of rows took a block of the
+// new width for each at once, doubling what a one-line scrollback held, and a line split into
+// thousands of pieces took a block for every piece before the first went back.
+TEST(ResizeMemory, AReflowHoldsLittleMoreThanTheRingAtItsPeak) {
+  constexpr int scrollback = 20'000;
+  std::string oneLine;
+  for (int i = 0; oneLine.size() < size_t(scrollback) * 80; i++) oneLine += std::to_string(i) + ",";
+  struct Case {
+    const char* name;
+    const std::string& text;
+    std::vector<std::pair<int, int>> sizes;
+  };
+  const std::string lines = numberedLines(scrollback / 2, 150);
+  const Case cases[] = {
+      {"one line, widened", oneLine, {{2000, 1000}}},
+      {"one line, narrowed a column", oneLine, {{79, 24}}},
+      {"one line, widened and narrowed", oneLine, {{2000, 1000}, {79, 24}, {2000, 24}}},
+      {"wrapped lines, widened and narrowed", lines, {{2000, 24}, {79, 24}}},
+      {"wrapped lines, to a sliver and back", lines, {{2, 1}, {80, 24}}},
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    const int64_t before = heapBytesHeld();
+    Terminal t(&host, sized(80, 24, scrollback));
+    t.feed(c.text);
+    const int64_t filled = heapBytesHeld() - before;
+    for (const auto& [cols, rows] : c.sizes) {
+      const HeapPeak peak;
+      t.resize(cols, rows);
+      EXPECT_LE(peak.bytes(), filled / 4) << c.name << ", to " << cols << "x" << rows << ", filled " << filled;
+    }
+  }
+}
+
+int64_t residentBytes() {
+  long pages = 0, resident = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return int64_t(resident) * sysconf(_SC_PAGESIZE);
+}
+
+// Fills a 50,000-row scrollback with lines of `length` characters, resizes it through a very wide
+// screen and a sliver and back, and exits with 0 when the resident memory the process gained is
+// then within 1.5 times what the filled scrollback took.
+[[noreturn]] void stormAndMeasure(int length) {
+  constexpr int rows = 50'000;
+  const int64_t base = residentBytes();
+  TestHost host;
+  Terminal t(&host, sized(80, 24, rows));
+  t.feed(numberedLines(rows / ((length + 79) / 80) + 24, length));
+  const int64_t before = residentBytes() - base;
+  for (const auto& [cols, height] : {std::pair{2000, 1000}, {1, 1}, {2000, 1000}, {1, 1}, {80, 24}})
+    t.resize(cols, height);
+  const int64_t after = residentBytes() - base;
+  std::fprintf(stderr, "resident memory gained: %lld bytes filled, %lld after the storm\n", (long long)before,
+               (long long)after);
+  _exit(after <= before + before / 2 ? 0 : 1);
+}
+
+// A storm of resizes through 2000x1000 and 1x1 left the process holding the memory of its worst
+// moment, a block as wide as the screen for every joined line: the heap kept the pages of the
+// lines it freed, scattered between those it made.
+TEST(ResizeMemory, AStormOfResizesGivesItsMemoryBack) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
+#endif
+#endif
+  // A fresh process, whose heap holds nothing of the tests before.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(stormAndMeasure(150), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
