@@ -10,23 +10,23 @@
 // text each, one line without a line end among them, to a size far off; the last case widens a build log that a first
 // round of reflow has split already, as every resize after a window's first one does.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <span>
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "tests/ProcessMemory.h"
 
 namespace {
 
+using process_memory::heapBytesInUse;
+using process_memory::residentBytes;
 using vantrelle::Terminal;
 
 class NullHost : public vantrelle::TerminalDelegate {
@@ -55,11 +55,6 @@ std::string outputLines(int lines) {
   return s;
 }
 
-size_t bytesInUse() {
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-}
-
 std::unique_ptr<Terminal> makeFullTerminal(NullHost& host, int cols, int rows, int scrollback) {
   vantrelle::TerminalOptions options;
   options.cols = cols;
@@ -79,14 +74,14 @@ void BM_DragWidth(benchmark::State& state) {
   constexpr int cols = 100, rows = 40;
   NullHost host;
   auto terminal = makeFullTerminal(host, cols, rows, scrollback);
-  const size_t before = bytesInUse();
+  const size_t before = heapBytesInUse();
   int step = 0;
   for (auto _ : state) {
     const int phase = step++ % (2 * span);
     const int width = phase < span ? cols - 1 - phase : cols - 2 * span + 1 + phase;
     terminal->resize(width, rows);
   }
-  state.counters["bytes/line after"] = double(int64_t(bytesInUse()) - int64_t(before)) / scrollback;
+  state.counters["bytes/line after"] = double(int64_t(heapBytesInUse()) - int64_t(before)) / scrollback;
 }
 
 // Rows only, as when the window's bottom edge is dragged: nothing is reflowed.
@@ -108,15 +103,6 @@ double peakResidentBytes() {
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
   return double(usage.ru_maxrss) * 1024;
-}
-
-double residentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return double(resident) * double(sysconf(_SC_PAGESIZE));
 }
 
 // The thread's processor time: on a loaded machine the slowest resize by the clock measures the
@@ -144,7 +130,7 @@ void BM_ResizeExtremes(benchmark::State& state) {
   constexpr int scrollback = 100'000;
   const int sizes[2][2] = {{int(state.range(0)), int(state.range(1))}, {int(state.range(2)), int(state.range(3))}};
   NullHost host;
-  const size_t before = bytesInUse();
+  const size_t before = heapBytesInUse();
   vantrelle::TerminalOptions options;
   options.cols = 80;
   options.rows = 24;
@@ -170,8 +156,8 @@ void BM_ResizeExtremes(benchmark::State& state) {
   terminal->resize(80, 24);
   state.counters["slowest_ms"] = slowest;
   state.counters["slowest_cpu_ms"] = slowestCpu;
-  state.counters["heap_MB"] = double(bytesInUse() - before) / 1e6;
-  state.counters["RSS_MB"] = residentBytes() / 1e6;
+  state.counters["heap_MB"] = double(heapBytesInUse() - before) / 1e6;
+  state.counters["RSS_MB"] = double(residentBytes()) / 1e6;
   state.counters["cells_MB"] = cellBytes(*terminal) / 1e6;
   state.counters["peak_RSS_MB"] = peakResidentBytes() / 1e6;
 }
@@ -187,7 +173,7 @@ void BM_NarrowOnce(benchmark::State& state) {
   double heap = 0, cells = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    const size_t before = bytesInUse();
+    const size_t before = heapBytesInUse();
     vantrelle::TerminalOptions options;
     options.cols = from;
     options.rows = 24;
@@ -197,7 +183,7 @@ void BM_NarrowOnce(benchmark::State& state) {
     state.ResumeTiming();
     terminal->resize(to, 24);
     state.PauseTiming();
-    heap = double(bytesInUse() - before);
+    heap = double(heapBytesInUse() - before);
     cells = cellBytes(*terminal);
     terminal.reset();
     state.ResumeTiming();

@@ -6,7 +6,6 @@
 // heap's free pages went back to the system as the application's view has them go when a run of
 // resizes is over; beside them the heap in use, and the slowest of the storm's resizes.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -22,29 +20,18 @@
 #include "Vantrelle/Terminal/Terminal.h"
 #include "platform/FreeMemory.h"
 #include "platform/LargePages.h"
+#include "tests/ProcessMemory.h"
 
 namespace {
 
+using process_memory::heapBytesInUse;
+using process_memory::residentBytes;
 using vantrelle::Terminal;
 
 class NullHost : public vantrelle::TerminalDelegate {
  public:
   void send(Terminal&, std::span<const uint8_t>) override {}
 };
-
-double heapBytes() {
-  const struct mallinfo2 info = mallinfo2();
-  return double(info.uordblks + info.hblkhd);
-}
-
-double residentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return double(resident) * double(sysconf(_SC_PAGESIZE));
-}
 
 // Lines of `length` printable characters, each ended by a line break.
 std::string linesOf(int lines, int length) {
@@ -93,8 +80,8 @@ StormFigures runStorm(int length, bool largePages) {
     const std::string text = linesOf(rows / rowsPerLine + 24, length);
     terminal->feed(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
   }
-  figures.before = residentBytes();
-  figures.heapBefore = figures.heapPeak = heapBytes();
+  figures.before = double(residentBytes());
+  figures.heapBefore = figures.heapPeak = double(heapBytesInUse());
   constexpr int storm[][2] = {{2000, 1000}, {1, 1}, {2000, 1000}, {1, 1}, {80, 24}};
   const auto start = std::chrono::steady_clock::now();
   for (const auto& size : storm) {
@@ -103,13 +90,13 @@ StormFigures runStorm(int length, bool largePages) {
     figures.slowestMs =
         std::max(figures.slowestMs,
                  std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - resizeStart).count());
-    figures.heapPeak = std::max(figures.heapPeak, heapBytes());
+    figures.heapPeak = std::max(figures.heapPeak, double(heapBytesInUse()));
   }
   figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  figures.after = residentBytes();
+  figures.after = double(residentBytes());
   platform::releaseFreeMemory();
-  figures.released = residentBytes();
-  figures.heapAfter = heapBytes();
+  figures.released = double(residentBytes());
+  figures.heapAfter = double(heapBytesInUse());
   // The highest the process's resident memory reached, within a resize or between them.
   figures.peak = peakResidentBytes();
   return figures;

@@ -15,17 +15,16 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
 #include "platform/LargePages.h"
+#include "tests/ProcessMemory.h"
 
 namespace {
 
@@ -142,10 +141,8 @@ void emptyRegionCache() {
   }
 }
 
-size_t bytesInUse() {
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd + largeBytesHeld;
-}
+// The bytes held on the heap and in large-page regions.
+size_t bytesInUse() { return process_memory::heapBytesInUse() + largeBytesHeld; }
 
 int64_t pageFaults() {
   struct rusage usage {};
@@ -230,14 +227,7 @@ void BM_ScrollbackFull(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }
 
-double residentMiB() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return double(resident) * double(sysconf(_SC_PAGESIZE)) / double(kMiB);
-}
+double residentMiB() { return double(process_memory::residentBytes()) / double(kMiB); }
 
 // Feeds a ring of `scrollback` lines until it is full (untimed), then four times as many lines
 // again, and at least 64 MiB. The counters give the resident memory when the ring first filled

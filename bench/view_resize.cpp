@@ -28,6 +28,7 @@
 #include "Vantrelle/Terminal/Terminal.h"
 #include "bench/ViewBench.h"
 #include "bench/XWindows.h"
+#include "tests/ProcessMemory.h"
 
 namespace {
 
@@ -162,14 +163,7 @@ void BM_DemoResizeStorm(benchmark::State& state) {
   XCloseDisplay(display);
 }
 
-double residentMB() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1 << 20);
-}
+double residentMB() { return double(process_memory::residentBytes()) / (1 << 20); }
 
 class NullHost : public vantrelle::TerminalDelegate {
  public:

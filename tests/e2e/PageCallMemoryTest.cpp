@@ -1,7 +1,6 @@
 // Values handed to a page by call leave nothing behind in the application once the page has them:
 // an event stream carries such a call for every event, for as long as the application runs.
-#include <malloc.h>
-
+#include "ProcessMemory.h"
 #include "WebBridgeHarness.h"
 #include "app/PageCalls.h"
 
@@ -9,10 +8,7 @@ using namespace e2e;
 
 namespace {
 
-std::size_t heapInUse() {
-  auto info = ::mallinfo2();
-  return info.uordblks + info.hblkhd;
-}
+using process_memory::heapBytesInUse;
 
 TEST(PageCallMemory, ValuesSentToAPageAreReleased) {
   FakeCore core;
@@ -23,11 +19,11 @@ TEST(PageCallMemory, ValuesSentToAPageAreReleased) {
 
   const std::string value(1 << 20, 'x');
   constexpr int calls = 64;
-  const std::size_t before = heapInUse();
+  const std::size_t before = heapBytesInUse();
   for (int i = 0; i < calls; ++i) zorvel::PageCalls::callFunction(ui.view(), "__take", nlohmann::json::array({value}));
   // Calls reach the page in order, so once the last has arrived every value has been read.
   ASSERT_TRUE(ui.waitForTrue("window.__received === " + std::to_string(calls)));
-  const std::size_t grown = heapInUse() - std::min(heapInUse(), before);
+  const std::size_t grown = heapBytesInUse() - std::min(heapBytesInUse(), before);
   EXPECT_LT(grown, std::size_t(calls / 4) << 20) << "a MiB value held for each of " << calls << " calls";
 }
 

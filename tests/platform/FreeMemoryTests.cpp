@@ -1,23 +1,15 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "ProcessMemory.h"
 #include "platform/FreeMemory.h"
 
 namespace {
 
-size_t residentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return size_t(resident) * size_t(sysconf(_SC_PAGESIZE));
-}
+using process_memory::residentBytes;
 
 // Freed blocks below one still in use stay the process's until they are released.
 TEST(FreeMemory, FreedBlocksBelowOneInUseGoBackToTheSystem) {

@@ -2,22 +2,15 @@
 // process no larger, once it is over, than the same scrollback made it before.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
+#include "ProcessMemory.h"
 #include "ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
 
-size_t residentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return size_t(resident) * size_t(sysconf(_SC_PAGESIZE));
-}
+using process_memory::residentBytes;
 
 void allocateAndDraw(TerminalView& view, int width, int height) {
   view.size_allocate(Gtk::Allocation(0, 0, width, height), -1);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ProcessMemory.h"
 #include "engine/support/HeapPeak.h"
 #include "engine/terminal/TestHost.h"
 
@@ -193,28 +194,19 @@ TEST(ResizeMemory, AReflowHoldsLittleMoreThanTheRingAtItsPeak) {
   }
 }
 
-int64_t residentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return int64_t(resident) * sysconf(_SC_PAGESIZE);
-}
-
 // Fills a 50,000-row scrollback with lines of `length` characters, resizes it through a very wide
 // screen and a sliver and back, and exits with 0 when the resident memory the process gained is
 // then within 1.5 times what the filled scrollback took.
 [[noreturn]] void stormAndMeasure(int length) {
   constexpr int rows = 50'000;
-  const int64_t base = residentBytes();
+  const int64_t base = int64_t(process_memory::residentBytes());
   TestHost host;
   Terminal t(&host, sized(80, 24, rows));
   t.feed(numberedLines(rows / ((length + 79) / 80) + 24, length));
-  const int64_t before = residentBytes() - base;
+  const int64_t before = int64_t(process_memory::residentBytes()) - base;
   for (const auto& [cols, height] : {std::pair{2000, 1000}, {1, 1}, {2000, 1000}, {1, 1}, {80, 24}})
     t.resize(cols, height);
-  const int64_t after = residentBytes() - base;
+  const int64_t after = int64_t(process_memory::residentBytes()) - base;
   std::fprintf(stderr, "resident memory gained: %lld bytes filled, %lld after the storm\n", (long long)before,
                (long long)after);
   _exit(after <= before + before / 2 ? 0 : 1);

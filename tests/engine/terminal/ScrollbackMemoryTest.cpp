@@ -2,27 +2,23 @@
 // or cut by resizes may not stay alive behind the ring, and a ring that was cut down may not keep
 // the slots of its longest scrollback.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ProcessMemory.h"
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
 namespace {
 
 using namespace testing;
+using process_memory::heapBytesInUse;
 
 constexpr int kCols = 200;
 constexpr int kRows = 50;
 constexpr int kScrollback = 10'000;
-
-size_t heapBytesInUse() {
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-}
 
 // Every line of the ring, weakly: what is still alive later is held by someone. (A watched line
 // keeps its record, not its cells, so measure the heap once the watch is over.)
