@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <optional>
+#include <string>
 
 namespace viewbench {
 
@@ -24,6 +25,23 @@ inline std::optional<long> windowPid(Display* display, Window window) {
   }
   if (data) XFree(data);
   return pid;
+}
+
+// The window's title (_NET_WM_NAME), empty while it has none.
+inline std::string windowTitle(Display* display, Window window) {
+  Atom name = XInternAtom(display, "_NET_WM_NAME", False), utf8 = XInternAtom(display, "UTF8_STRING", False);
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  std::string title;
+  if (XGetWindowProperty(display, window, name, 0, 256, False, utf8, &type, &format, &count, &after, &data) ==
+          Success &&
+      data) {
+    title.assign(reinterpret_cast<char*>(data), count);
+  }
+  if (data) XFree(data);
+  return title;
 }
 
 inline Window findWindow(Display* display, pid_t pid) {

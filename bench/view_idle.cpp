@@ -10,8 +10,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Demo.h"
 #include "bench/ViewBench.h"
 #include "bench/XWindows.h"
 
@@ -44,27 +43,12 @@ struct Settings {
   ~Settings() { std::filesystem::remove_all(folder); }
 };
 
-struct Demo {
-  pid_t pid = -1;
-  Demo(bool gpu, const Settings& settings) {
-    pid = fork();
-    if (pid == 0) {
-      setenv("XDG_CONFIG_HOME", settings.folder.c_str(), 1);
-      const char* script = "printf '\\033[1 q\\033[2J\\033[H'; exec cat";
-      if (gpu) {
-        execl(VANTRELLE_DEMO, VANTRELLE_DEMO, "--gpu", "--", "/bin/sh", "-c", script, nullptr);
-      } else {
-        execl(VANTRELLE_DEMO, VANTRELLE_DEMO, "--", "/bin/sh", "-c", script, nullptr);
-      }
-      _exit(127);
-    }
-  }
-  ~Demo() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-  }
-};
+// The demo running `cat` under a blinking block caret, on a cleared screen.
+std::vector<std::string> demoArguments(bool gpu) {
+  std::vector<std::string> arguments = {"--", "/bin/sh", "-c", "printf '\\033[1 q\\033[2J\\033[H'; exec cat"};
+  if (gpu) arguments.insert(arguments.begin(), "--gpu");
+  return arguments;
+}
 
 // The process's CPU time so far, user and system, in seconds.
 std::optional<double> cpuSeconds(pid_t pid) {
@@ -102,7 +86,7 @@ void BM_IdleBlinkingCaret(benchmark::State& state) {
     return;
   }
   Settings settings;
-  Demo demo(state.range(0) != 0, settings);
+  viewbench::Demo demo(VANTRELLE_DEMO, demoArguments(state.range(0) != 0), {{"XDG_CONFIG_HOME", settings.folder}});
   Window window = 0;
   auto deadline = Clock::now() + std::chrono::seconds(30);
   while (!(window = viewbench::findWindow(display, demo.pid)) && Clock::now() < deadline) {

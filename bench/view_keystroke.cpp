@@ -24,8 +24,6 @@
 #include <X11/keysym.h>
 #include <benchmark/benchmark.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Demo.h"
 #include "bench/ViewBench.h"
 #include "bench/XWindows.h"
 
@@ -67,41 +66,6 @@ std::string childScript(bool busy, Grid grid) {
         "(i=0; while :; do i=$((i+1)); printf '\\0337\\033[13;1Hbusy line %d\\033[K\\0338' $i; sleep 0.01; done) & ";
   }
   return script + "exec cat";
-}
-
-struct Demo {
-  pid_t pid = -1;
-  Demo(bool busy, Grid grid) {
-    const char* chosen = std::getenv("VANTRELLE_BENCH_DEMO");
-    const char* program = chosen && *chosen ? chosen : VANTRELLE_DEMO;
-    pid = fork();
-    if (pid == 0) {
-      std::string script = childScript(busy, grid);
-      execl(program, program, "--", "/bin/sh", "-c", script.c_str(), nullptr);
-      _exit(127);
-    }
-  }
-  ~Demo() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-  }
-};
-
-std::string windowTitle(Display* display, Window window) {
-  Atom name = XInternAtom(display, "_NET_WM_NAME", False), utf8 = XInternAtom(display, "UTF8_STRING", False);
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  std::string title;
-  if (XGetWindowProperty(display, window, name, 0, 256, False, utf8, &type, &format, &count, &after, &data) ==
-          Success &&
-      data) {
-    title.assign(reinterpret_cast<char*>(data), count);
-  }
-  if (data) XFree(data);
-  return title;
 }
 
 // The pixels of a rectangle of the window, as the X server has them.
@@ -214,7 +178,8 @@ struct Session {
   void sizeTo(Grid grid, Clock::time_point deadline) {
     while (Clock::now() < deadline) {
       int rows = 0, cols = 0;
-      if (std::sscanf(windowTitle(display, window).c_str(), "grid %d %d", &rows, &cols) == 2 && rows > 0 && cols > 0) {
+      if (std::sscanf(viewbench::windowTitle(display, window).c_str(), "grid %d %d", &rows, &cols) == 2 && rows > 0 &&
+          cols > 0) {
         XWindowAttributes attributes;
         XGetWindowAttributes(display, window, &attributes);
         cellWidth = attributes.width / cols;
@@ -298,7 +263,7 @@ void BM_KeystrokeToScreen(benchmark::State& state) {
     state.SkipWithError("no X display");
     return;
   }
-  Demo demo(busy, grid);
+  viewbench::Demo demo(viewbench::demoProgram(), {"--", "/bin/sh", "-c", childScript(busy, grid)});
   Session session(display, demo.pid, grid);
   if (!session.error.empty()) {
     state.SkipWithError(session.error.c_str());

@@ -10,8 +10,6 @@
 // measure. Without a display the program runs itself again under xvfb-run.
 #include <X11/Xlib.h>
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +24,7 @@
 #include <thread>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "bench/Demo.h"
 #include "bench/ViewBench.h"
 #include "bench/XWindows.h"
 #include "tests/ProcessMemory.h"
@@ -68,44 +67,12 @@ std::string childScript(int lines) {
          "while :; do sleep 1 & wait; done";
 }
 
-struct Demo {
-  pid_t pid = -1;
-  Demo(int lines, bool gpu) {
-    const char* chosen = std::getenv("VANTRELLE_BENCH_DEMO");
-    const char* program = chosen && *chosen ? chosen : VANTRELLE_DEMO;
-    std::string scrollback = std::to_string(lines), script = childScript(lines);
-    pid = fork();
-    if (pid == 0) {
-      if (gpu) {
-        execl(program, program, "--gpu", "--scrollback", scrollback.c_str(), "--", "/bin/sh", "-c", script.c_str(),
-              nullptr);
-      } else {
-        execl(program, program, "--scrollback", scrollback.c_str(), "--", "/bin/sh", "-c", script.c_str(), nullptr);
-      }
-      _exit(127);
-    }
-  }
-  ~Demo() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-  }
-};
-
-std::string windowTitle(Display* display, Window window) {
-  Atom name = XInternAtom(display, "_NET_WM_NAME", False), utf8 = XInternAtom(display, "UTF8_STRING", False);
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  std::string title;
-  if (XGetWindowProperty(display, window, name, 0, 256, False, utf8, &type, &format, &count, &after, &data) ==
-          Success &&
-      data) {
-    title.assign(reinterpret_cast<char*>(data), count);
-  }
-  if (data) XFree(data);
-  return title;
+// The demo with `lines` of scrollback running the child script, on the Cairo path or the GPU one.
+std::vector<std::string> demoArguments(int lines, bool gpu) {
+  std::vector<std::string> arguments = {"--scrollback", std::to_string(lines), "--", "/bin/sh",
+                                        "-c",           childScript(lines)};
+  if (gpu) arguments.insert(arguments.begin(), "--gpu");
+  return arguments;
 }
 
 // Waits until the title reports a grid other than `previous`; returns it, or nothing at the
@@ -113,7 +80,7 @@ std::string windowTitle(Display* display, Window window) {
 std::string nextGrid(Display* display, Window window, const std::string& previous, std::chrono::seconds limit) {
   auto deadline = Clock::now() + limit;
   while (Clock::now() < deadline) {
-    std::string title = windowTitle(display, window);
+    std::string title = viewbench::windowTitle(display, window);
     if (title.starts_with("grid ") && title != previous) return title;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -129,7 +96,7 @@ void BM_DemoResizeStorm(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    Demo demo(lines, gpu);
+    viewbench::Demo demo(viewbench::demoProgram(), demoArguments(lines, gpu));
     Window window = 0;
     for (auto deadline = Clock::now() + std::chrono::seconds(30); !window && Clock::now() < deadline;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
