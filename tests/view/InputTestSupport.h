@@ -82,6 +82,21 @@ class RealWindowInputTest : public InputTest {
     }
   }
 
+  // The xdotool command that moves the pointer to the point (x, y) of the view, in the window's
+  // own coordinates: past its offset for shadows, as the X server has them.
+  std::string pointerAt(double x, double y) {
+    double ox = 0, oy = 0, sx = 0, sy = 0;
+    EXPECT_TRUE(view->translate_coordinates(*window, x, y, ox, oy));
+    gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
+    return "search --name '^" + title + "$' mousemove --window %1 " + std::to_string(int(ox + sx)) + " " +
+           std::to_string(int(oy + sy));
+  }
+  // The same to the middle of a cell.
+  std::string pointerAtCell(int col, int row) {
+    const ViewSize cell = *view->cellDimension;
+    return pointerAt(cell.width * (col + 0.5), cell.height * (row + 0.5));
+  }
+
   std::unique_ptr<Gtk::Window> window;
 
  private:

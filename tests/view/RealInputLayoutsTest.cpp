@@ -87,15 +87,6 @@ class RealInputLayoutsTest : public testing::RealWindowInputTest {
     EXPECT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= count; }, std::chrono::seconds(5))) << host.sent;
     return host.sent;
   }
-  // The xdotool command that moves the pointer to the middle of a cell.
-  std::string pointerAt(int col, int row) {
-    ViewSize cell = *view->cellDimension;
-    double ox = 0, oy = 0, sx = 0, sy = 0;
-    EXPECT_TRUE(view->translate_coordinates(*window, cell.width * (col + 0.5), cell.height * (row + 0.5), ox, oy));
-    gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-    return "search --name '^RealInputLayoutsTerminal$' mousemove --window %1 " + std::to_string(int(ox + sx)) + " " +
-           std::to_string(int(oy + sy));
-  }
 };
 
 // With a Cyrillic layout first and a Latin one second, as Russian users have it, Control still
@@ -148,14 +139,14 @@ TEST_F(RealInputLayoutsTest, AKeyADeadKeyCannotTakeEndsItAndReachesTheProgram) {
 // A wheel turned over a program that reads the mouse is reported where the pointer is.
 TEST_F(RealInputLayoutsTest, WheelReportsCarryThePointersCell) {
   feed("\x1b[?1000h\x1b[?1006h");
-  std::string move = pointerAt(10, 5);
+  std::string move = pointerAtCell(10, 5);
   EXPECT_EQ(sentAfter(move + " click 4 click 5", 20), "\x1b[<64;11;6M\x1b[<65;11;6M");
 }
 
 // A mouse's back and forward buttons are not reported as clicks.
 TEST_F(RealInputLayoutsTest, ExtraButtonsAreNeitherReportedNorClicks) {
   feed("\x1b[?1000h\x1b[?1006h");
-  std::string move = pointerAt(2, 1);
+  std::string move = pointerAtCell(2, 1);
   // The left click after them shows that they have been handled.
   EXPECT_EQ(sentAfter(move + " click 8 click 9 click 1", 18), "\x1b[<0;3;2M\x1b[<0;3;2m");
 }

@@ -115,10 +115,9 @@ TEST_F(RealInputTest, KeysTypedIntoTheFindBarAreNotReportedToTheProgram) {
   EXPECT_FALSE(view->commandActive);
 }
 
-// Turns the wheel `clicks` times (4 up, 5 down) over the window titled `title`, at (x, y) of it.
-void turnWheel(const std::string& title, double x, double y, int button, int clicks) {
-  std::string command = "xdotool search --name '^" + title + "$' mousemove --window %1 " + std::to_string(int(x)) +
-                        " " + std::to_string(int(y));
+// Turns the wheel `clicks` times (4 up, 5 down) where the xdotool command `pointer` moves the pointer.
+void turnWheel(const std::string& pointer, int button, int clicks) {
+  std::string command = "xdotool " + pointer;
   for (int i = 0; i < clicks; i++) command += " click " + std::to_string(button);
   ASSERT_EQ(std::system(command.c_str()), 0);
 }
@@ -146,7 +145,7 @@ TEST_F(RealInputTest, AWheelNotchScrollsAsFarAsAScrolledViewOfTheSameHeight) {
   auto adjustment = scrolled.get_vadjustment();
   ASSERT_TRUE(testing::pumpUntil([&] { return std::lround(adjustment->get_page_size()) == pageHeight; }))
       << adjustment->get_page_size() << " for " << pageHeight;
-  turnWheel("RealInputScrolled", 20, 20, 5, 1);
+  turnWheel("search --name '^RealInputScrolled$' mousemove --window %1 20 20", 5, 1);
   ASSERT_TRUE(testing::pumpUntil([&] { return adjustment->get_value() > 0; }, std::chrono::seconds(5)));
   testing::pumpFor(std::chrono::milliseconds(100));
   const double notch = adjustment->get_value();
@@ -155,10 +154,7 @@ TEST_F(RealInputTest, AWheelNotchScrollsAsFarAsAScrolledViewOfTheSameHeight) {
   const int bottom = buffer.yDisp;
   const int expected = int(3 * notch / lineHeight);
   ASSERT_GE(expected, 3) << notch;
-  double ox = 0, oy = 0, sx = 0, sy = 0;
-  ASSERT_TRUE(view->translate_coordinates(*window, 40, 40, ox, oy));
-  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  turnWheel("RealInputTerminal", ox + sx, oy + sy, 4, 3);
+  turnWheel(pointerAt(40, 40), 4, 3);
   ASSERT_TRUE(testing::pumpUntil([&] { return buffer.yDisp <= bottom - expected; }, std::chrono::seconds(5)));
   testing::pumpFor(std::chrono::milliseconds(100));
   EXPECT_EQ(bottom - buffer.yDisp, expected) << notch << " points a notch, lines of " << lineHeight;
@@ -184,12 +180,7 @@ TEST_F(RealInputTest, TheFindBarSearchesAsYouTypeStepsWithReturnAndGivesTheKeysB
 
 TEST_F(RealInputTest, ASecondaryClickIsReportedAsXtermsThirdButton) {
   feed("\x1b[?1000h\x1b[?1006h");
-  double ox = 0, oy = 0, sx = 0, sy = 0;
-  ASSERT_TRUE(view->translate_coordinates(*window, 2, 2, ox, oy));
-  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
-                        std::to_string(int(ox + sx)) + " " + std::to_string(int(oy + sy)) + " click 3 click 2";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(std::system(("xdotool " + pointerAt(2, 2) + " click 3 click 2").c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= 36; }, std::chrono::seconds(5))) << host.sent;
   EXPECT_EQ(host.sent, "\x1b[<2;1;1M\x1b[<2;1;1m\x1b[<1;1;1M\x1b[<1;1;1m");
 }
@@ -197,17 +188,8 @@ TEST_F(RealInputTest, ASecondaryClickIsReportedAsXtermsThirdButton) {
 TEST_F(RealInputTest, DraggingSelectsText) {
   view->feed("drag over this text");
   testing::pumpFor(std::chrono::milliseconds(100));
-  // Surface coordinates of the view's origin: the window's own offset (shadows) included.
-  double ox = 0, oy = 0, sx = 0, sy = 0;
-  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
-  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  ox += sx;
-  oy += sy;
-  ViewSize cell = *view->cellDimension;
-  std::string command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " +
-                        std::to_string(int(ox + cell.width * 0.5)) + " " + std::to_string(int(oy + cell.height * 0.5)) +
-                        " mousedown 1 mousemove_relative --sync " + std::to_string(int(cell.width * 8)) +
-                        " 0 mouseup 1";
+  std::string command = "xdotool " + pointerAtCell(0, 0) + " mousedown 1 mousemove_relative --sync " +
+                        std::to_string(int(view->cellDimension->width * 8)) + " 0 mouseup 1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->active() && !view->mouseState.mouseButtonHeld; }));
   EXPECT_EQ(view->selection->getSelectedText().substr(0, 8), "drag ove")
@@ -220,22 +202,12 @@ TEST_F(RealInputTest, DraggingSelectsText) {
 TEST_F(RealInputTest, TheMiddleButtonPastesWhatTheMouseSelected) {
   view->feed("pick this word\r\n\x1b[?2004h");
   testing::pumpFor(std::chrono::milliseconds(100));
-  double ox = 0, oy = 0, sx = 0, sy = 0;
-  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
-  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  ViewSize cell = *view->cellDimension;
   // The middle of "this", then of the row below it.
-  std::string x = std::to_string(int(ox + sx + cell.width * 6.5));
-  std::string y = std::to_string(int(oy + sy + cell.height * 0.5));
-  std::string below = std::to_string(int(oy + sy + cell.height * 1.5));
-  std::string command =
-      "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + y + " click --repeat 2 1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(std::system(("xdotool " + pointerAtCell(6, 0) + " click --repeat 2 1").c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return view->selection->active() && !view->mouseState.mouseButtonHeld; }));
   ASSERT_EQ(view->selection->getSelectedText(), "this");
   host.sent.clear();
-  command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + below + " click 2";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(std::system(("xdotool " + pointerAtCell(6, 1) + " click 2").c_str()), 0);
   ASSERT_TRUE(
       testing::pumpUntil([&] { return host.sent.find("\x1b[201~") != std::string::npos; }, std::chrono::seconds(5)))
       << host.sent;
@@ -249,23 +221,13 @@ TEST_F(RealInputTest, TheMiddleButtonPastesWhatTheMouseSelected) {
 TEST_F(RealInputTest, HiddenTextIsCopiedAsTheBlanksItShows) {
   view->feed("pw: \x1b[8mhunter2\x1b[m (hidden)\r\n");
   testing::pumpFor(std::chrono::milliseconds(100));
-  double ox = 0, oy = 0, sx = 0, sy = 0;
-  ASSERT_TRUE(view->translate_coordinates(*window, 0, 0, ox, oy));
-  gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &sx, &sy);
-  ViewSize cell = *view->cellDimension;
-  std::string x = std::to_string(int(ox + sx + cell.width * 6.5));
-  std::string y = std::to_string(int(oy + sy + cell.height * 0.5));
-  std::string below = std::to_string(int(oy + sy + cell.height * 2.5));
-  std::string command =
-      "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + y + " click --repeat 3 1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(std::system(("xdotool " + pointerAtCell(6, 0) + " click --repeat 3 1").c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] {
     return view->selection->active() && view->selection->selectingRows && !view->mouseState.mouseButtonHeld;
   }));
   const std::string shown = "pw:         (hidden)";
   host.sent.clear();
-  command = "xdotool search --name '^RealInputTerminal$' mousemove --window %1 " + x + " " + below + " click 2";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(std::system(("xdotool " + pointerAtCell(6, 2) + " click 2").c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= shown.size(); }, std::chrono::seconds(5)))
       << host.sent;
   EXPECT_EQ(host.sent, shown);
