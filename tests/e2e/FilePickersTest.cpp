@@ -118,7 +118,7 @@ class FilePickerWindow : public ::testing::Test {
   // the window.
   bool hasButtons(const std::string& title, const std::vector<std::string>& expected) {
     std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
-                          "/tests/e2e/button-labels.py " + std::to_string(desktop.app->processIdentifier()) + " " +
+                          "/tests/e2e/labels.py buttons " + std::to_string(desktop.app->processIdentifier()) + " " +
                           quoted(title);
     std::string labels;
     bool found = waitUntil(

@@ -45,7 +45,7 @@ std::vector<std::string> newWindows(pid_t app, const std::vector<std::string>& b
 // as the accessibility bus reports them.
 std::string dialogLabels(pid_t app) {
   return e2e::shellOutput("timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
-                          "/tests/e2e/dialog-labels.py " + std::to_string(app));
+                          "/tests/e2e/labels.py dialogs " + std::to_string(app));
 }
 
 bool dialogShowsLine(pid_t app, const std::string& line) {

@@ -1,0 +1,61 @@
+#!/usr/bin/python3
+# Prints, one a line, the texts of labels in the windows of a process, as the accessibility bus
+# reports them: what a person reads, which X window names do not carry.
+#   labels.py dialogs PID         the labels of its dialogs (message, buttons, check boxes). Only
+#                                 dialogs are looked into: a web page behind them may be waiting
+#                                 on the dialog and cannot answer.
+#   labels.py buttons PID TITLE   the labels of the buttons in its windows whose accessible name
+#                                 begins with TITLE.
+import sys
+
+import gi
+
+gi.require_version('Atspi', '2.0')
+from gi.repository import Atspi  # noqa: E402
+
+DIALOGS = (Atspi.Role.DIALOG, Atspi.Role.ALERT, Atspi.Role.FILE_CHOOSER)
+
+
+def labels_under(node, found, buttons_only, in_button=False, depth=0):
+    if depth > 64:
+        return
+    try:
+        role = node.get_role()
+        if role == Atspi.Role.LABEL and (in_button or not buttons_only):
+            found.append(node.get_name())
+        in_button = in_button or role == Atspi.Role.PUSH_BUTTON
+        children = [node.get_child_at_index(i) for i in range(node.get_child_count())]
+    except gi.repository.GLib.Error:
+        return  # the widget went away while we looked
+    for child in children:
+        if child is not None:
+            labels_under(child, found, buttons_only, in_button, depth + 1)
+
+
+def windows_of(pid):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        application = desktop.get_child_at_index(i)
+        if application is None or application.get_process_id() != pid:
+            continue
+        for j in range(application.get_child_count()):
+            window = application.get_child_at_index(j)
+            if window is not None:
+                yield window
+
+
+def main():
+    mode, pid = sys.argv[1], int(sys.argv[2])
+    if mode not in ('dialogs', 'buttons'):
+        sys.exit(f'unknown mode {mode}: dialogs PID, or buttons PID TITLE')
+    found = []
+    for window in windows_of(pid):
+        if mode == 'dialogs' and window.get_role() in DIALOGS:
+            labels_under(window, found, buttons_only=False)
+        elif mode == 'buttons' and window.get_name().startswith(sys.argv[3]):
+            labels_under(window, found, buttons_only=True)
+    for label in found:
+        print(label.replace('\n', ' '))
+
+
+main()
