@@ -54,6 +54,29 @@ bool dialogShowsLine(pid_t app, const std::string& line) {
 
 const std::string stopChoice = "Don't allow this page to show more dialogs";
 
+// Starts the application and waits until its page listens and it shows its window; `before` is
+// given the windows it shows then, before any dialog.
+::testing::AssertionResult startWithPage(e2e::DesktopRun& run, std::vector<std::string>& before) {
+  run.start();
+  if (!e2e::waitForMainPage(run, 60s)) return ::testing::AssertionFailure() << "the page never opened its event stream";
+  const pid_t app = run.app->processIdentifier();
+  if (!e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s))
+    return ::testing::AssertionFailure() << "the application shows no window";
+  return ::testing::AssertionSuccess();
+}
+
+constexpr int rowLength = 200;
+
+// Has the page open dialogs of `kind` one after another, each as soon as the one before is answered.
+void askInARow(e2e::DesktopRun& run, const char* kind) {
+  run.request("POST", "/__test/events",
+              {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", kind}, {"times", rowLength}}}}.dump()}});
+}
+
+bool hasKeyboard(const std::string& window) {
+  return e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == window + "\n"; }, 10s);
+}
+
 // Waits for a window of the application other than those it had before and the one named (a
 // dialog, the menu), and gives it.
 std::string nextWindow(pid_t app, const std::vector<std::string>& before, const std::string& previous = "") {
@@ -71,14 +94,11 @@ std::string nextWindow(pid_t app, const std::vector<std::string>& before, const 
 
 TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
   e2e::DesktopRun run{{{"ZORVEL_REFCORE_SHELL", "/bin/sh"}}};
-  run.start();
-  ASSERT_TRUE(e2e::waitForMainPage(run, 60s)) << "the page never opened its event stream";
-  run.request("POST", "/__test/events", {{"data", json{{"start_task", true}}.dump()}});
-  ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::terminalChildrenOf(run.app->processIdentifier()).empty(); }, 30s))
-      << "no terminal was opened";
-  const pid_t app = run.app->processIdentifier();
   std::vector<std::string> before;
-  ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
+  ASSERT_TRUE(startWithPage(run, before));
+  const pid_t app = run.app->processIdentifier();
+  run.request("POST", "/__test/events", {{"data", json{{"start_task", true}}.dump()}});
+  ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::terminalChildrenOf(app).empty(); }, 30s)) << "no terminal was opened";
 
   const std::vector<Case> cases = {
       {"alert", R"("kind":"alert","message":"x")", "key Return", nullptr},
@@ -109,8 +129,7 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
     }
     // As a user would: a click into the dialog's window, then the keys.
     // The dialog takes the keyboard from the terminal by itself: the user only presses keys.
-    EXPECT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == shown[0] + "\n"; }, 10s))
-        << "the dialog did not take the keyboard";
+    EXPECT_TRUE(hasKeyboard(shown[0])) << "the dialog did not take the keyboard";
     ASSERT_EQ(e2e::shell(std::string("xdotool ") + c.keys), 0);
     EXPECT_TRUE(e2e::waitForPageEvent(
         run, "main", "dialog-answered",
@@ -123,11 +142,9 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
 // A page that asks before it is left is left only when the user says so.
 TEST(ScriptDialogs, APageIsLeftOnlyWhenTheUserAgrees) {
   e2e::DesktopRun run;
-  run.start();
-  ASSERT_TRUE(e2e::waitForMainPage(run, 60s)) << "the page never opened its event stream";
-  const pid_t app = run.app->processIdentifier();
   std::vector<std::string> before;
-  ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
+  ASSERT_TRUE(startWithPage(run, before));
+  const pid_t app = run.app->processIdentifier();
   // WebKit asks only for a page the user has used: a click on an empty part of it.
   ASSERT_EQ(e2e::shell("xdotool mousemove --window " + before[0] + " 600 560 click 1"), 0);
 
@@ -138,7 +155,7 @@ TEST(ScriptDialogs, APageIsLeftOnlyWhenTheUserAgrees) {
     std::vector<std::string> shown;
     ASSERT_TRUE(e2e::waitUntil([&] { return !(shown = newWindows(app, before)).empty(); }, 20s))
         << "the page was not asked about";
-    EXPECT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == shown[0] + "\n"; }, 10s));
+    EXPECT_TRUE(hasKeyboard(shown[0]));
     ASSERT_EQ(e2e::shell(std::string("xdotool ") + keys), 0);
     if (leaves) {
       EXPECT_TRUE(run.waitUntil([&] { return e2e::eventStreamsOpened(run) > streams; }, 30s)) << "the page stayed";
@@ -188,26 +205,22 @@ TEST(ScriptDialogs, EachWayOfQuittingEndsAPageThatAsksAgainAndAgain) {
   for (const auto& way : ways) {
     SCOPED_TRACE(way.name);
     e2e::DesktopRun run;
-    run.start();
-    ASSERT_TRUE(e2e::waitForMainPage(run, 60s)) << "the page never opened its event stream";
-    const pid_t app = run.app->processIdentifier();
     std::vector<std::string> before;
-    ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
-    run.request("POST", "/__test/events",
-                {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "alert"}, {"times", 200}}}}.dump()}});
+    ASSERT_TRUE(startWithPage(run, before));
+    const pid_t app = run.app->processIdentifier();
+    askInARow(run, "alert");
     std::string dialog = nextWindow(app, before);
     ASSERT_FALSE(dialog.empty()) << "no dialog appeared";
     for (const char* key : {"Escape", "Return"}) {
-      ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == dialog + "\n"; }, 10s));
+      ASSERT_TRUE(hasKeyboard(dialog));
       ASSERT_EQ(e2e::shell(std::string("xdotool key ") + key), 0);
       dialog = nextWindow(app, before, dialog);
       ASSERT_FALSE(dialog.empty()) << "the page did not ask again after " << key;
     }
-    ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == dialog + "\n"; }, 10s));
+    ASSERT_TRUE(hasKeyboard(dialog));
     ASSERT_TRUE(way.act({app, before, dialog}));
     if (!run.app->waitUntilExit(30s)) {
-      e2e::screenshot("script-dialog-quit");
-      FAIL() << "the application still runs (see /tmp/zorvel-e2e-screens/script-dialog-quit.png)";
+      FAIL() << "the application still runs (see " << e2e::screenshot("script-dialog-quit") << ")";
     }
     const int status = *run.app->terminationStatus();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ended with status " << status;
@@ -221,20 +234,17 @@ TEST(ScriptDialogs, EachWayOfQuittingEndsAPageThatAsksAgainAndAgain) {
 // page loads again.
 TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   e2e::DesktopRun run;
-  run.start();
-  ASSERT_TRUE(e2e::waitForMainPage(run, 60s)) << "the page never opened its event stream";
-  const pid_t app = run.app->processIdentifier();
   std::vector<std::string> before;
-  ASSERT_TRUE(e2e::waitUntil([&] { return !(before = e2e::visibleWindows(app)).empty(); }, 30s));
-  run.request("POST", "/__test/events",
-              {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "confirm"}, {"times", 200}}}}.dump()}});
+  ASSERT_TRUE(startWithPage(run, before));
+  const pid_t app = run.app->processIdentifier();
+  askInARow(run, "confirm");
 
   std::string first = nextWindow(app, before);
   ASSERT_FALSE(first.empty()) << "no dialog appeared";
   ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "confirm 0"); }, 10s)) << dialogLabels(app);
   EXPECT_FALSE(dialogShowsLine(app, stopChoice)) << "the first dialog offers to stop the page's dialogs";
   // The choice's key does nothing where there is no choice: Return answers OK.
-  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == first + "\n"; }, 10s));
+  ASSERT_TRUE(hasKeyboard(first));
   ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
 
   std::string second = nextWindow(app, before, first);
@@ -244,11 +254,11 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
       << "the second dialog of the row does not offer to stop them:\n"
       << dialogLabels(app);
   e2e::screenshot("script-dialog-stop-choice");
-  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == second + "\n"; }, 10s));
+  ASSERT_TRUE(hasKeyboard(second));
   ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
 
   json expected = json::array({true, true});
-  for (int i = 2; i < 200; ++i) expected.push_back(false);
+  for (int i = 2; i < rowLength; ++i) expected.push_back(false);
   EXPECT_TRUE(e2e::waitForPageEvent(run, "main", "dialog-loop-ended", [&](const json& detail) {
     return detail["answers"] == expected;
   })) << "the rest of the row was not answered as cancelled";
@@ -272,7 +282,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   ASSERT_FALSE(again.empty()) << "the page loaded again cannot show a dialog";
   ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "Again?"); }, 10s)) << dialogLabels(app);
   EXPECT_FALSE(dialogShowsLine(app, stopChoice));
-  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == again + "\n"; }, 10s));
+  ASSERT_TRUE(hasKeyboard(again));
   ASSERT_EQ(e2e::shell("xdotool key Return"), 0);
   EXPECT_TRUE(e2e::waitForPageEvent(run, "main", "dialog-answered", [&](const json& detail) {
     return detail.value("id", "") == "reloaded" && detail["answer"] == true;
