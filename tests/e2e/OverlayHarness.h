@@ -4,10 +4,12 @@
 // these helpers read those reports back from the core's record and drive the page through its
 // event stream.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -121,21 +123,38 @@ inline std::string shellOutput(const std::string& command) {
   return output;
 }
 
-// The visible X windows of a process, in the order xdotool lists them.
+// The visible X windows that xdotool's search finds, in the order it lists them. The search walks
+// the whole window tree, and a window that goes away meanwhile (a pop-up, a tooltip, a dialog
+// closing) ends it with an X error and nothing found; such a search is made again, so an empty
+// list means that no such window is shown, not that one went away somewhere else.
 inline std::vector<std::string> windowList(const std::string& search) {
-  std::vector<std::string> windows;
-  std::string output = shellOutput("xdotool search --onlyvisible " + search + " 2>/dev/null");
-  std::size_t start = 0;
-  while (start < output.size()) {
-    auto end = output.find('\n', start);
-    if (end == std::string::npos) end = output.size();
-    if (end > start) windows.push_back(output.substr(start, end - start));
-    start = end + 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    std::vector<std::string> windows;
+    bool complete = true;
+    std::istringstream lines(shellOutput("xdotool search --onlyvisible " + search + " 2>&1"));
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+        windows.push_back(line);
+      } else {
+        complete = false;  // the search's error report: it found nothing
+      }
+    }
+    if (complete) return windows;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "every search of the windows (" << search << ") failed for 10 s";
+      return {};
+    }
   }
-  return windows;
 }
 
 inline std::vector<std::string> visibleWindows(pid_t pid) { return windowList("--pid " + std::to_string(pid)); }
+
+// Whether the window is shown now, asked of the window itself: one that is gone or unmapped is
+// not. A search of the tree, which fails when another window goes away during it, cannot say.
+inline bool isViewable(const std::string& window) {
+  return shellOutput("xwininfo -id " + window + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
+}
 
 inline void focusWindow(const std::string& window) {
   shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
