@@ -10,7 +10,7 @@
 #include <optional>
 #include <sstream>
 
-#include "tests/e2e/DesktopHarness.h"
+#include "tests/e2e/OverlayHarness.h"
 
 using e2e::commandOutput;
 using e2e::DesktopRun;
@@ -85,10 +85,10 @@ TEST(CoreFailure, IsShownAboveAnOpenTaskTerminalAndHidesNoneOfItsRows) {
   std::ofstream(paint) << "printf '\\033[2J'\nset -- $(stty size)\ni=1\nwhile [ \"$i\" -le \"$1\" ]; do\n"
                        << "  printf '\\033[%d;1H\\033[48;2;1;254;3m        \\033[0m' \"$i\"\n  i=$((i + 1))\ndone\n"
                        << "echo \"$1\" > " << rowsFile << "\nexec sleep 120\n";
-  const std::string type =
-      "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 600 "
-      "click 1 && xdotool type --delay 30 'sh " +
-      paint + "' && xdotool key Return";
+  const std::string window = e2e::mainWindow(run.app->processIdentifier());
+  ASSERT_FALSE(window.empty()) << "the window never showed";
+  const std::string type = "xdotool windowfocus --sync " + window + " mousemove --window " + window +
+                           " 1000 600 click 1 && xdotool type --delay 30 'sh " + paint + "' && xdotool key Return";
   testing::programs::require(type);
   for (int attempt = 0; attempt < 3 && readFile(rowsFile).empty(); attempt++) {
     ASSERT_EQ(std::system(type.c_str()), 0);
@@ -101,7 +101,7 @@ TEST(CoreFailure, IsShownAboveAnOpenTaskTerminalAndHidesNoneOfItsRows) {
   // last: a row under the text would break them.
   const char* keep = std::getenv("ZORVEL_E2E_SCREENSHOTS");
   const std::string shot = keep ? std::string(keep) + "/core-failure.png" : run.directory + "/window.png";
-  const std::string take = "import -window \"$(xdotool search --sync --name '^Zorvel$' | head -1)\" " + shot;
+  const std::string take = "import -window " + window + " " + shot;
   testing::programs::require(take);
   std::optional<Box> text, painted;
   long unbroken = 0;

@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 
 #include "app/RuntimeAuthority.h"
-#include "tests/e2e/DesktopHarness.h"
+#include "tests/e2e/OverlayHarness.h"
 
 using e2e::DesktopRun;
 using namespace std::chrono_literals;
@@ -315,7 +315,8 @@ TEST(Lifecycle, QuitFromTheKeyboardEndsTheApplicationAndItsCore) {
   ASSERT_TRUE(run.waitUntil([&] { return logHas(run, "is ready"); }, 20s)) << run.log();
   auto core = run.corePIDs().at(0);
   // Real input through the X server, as a user's Ctrl+Q.
-  ASSERT_EQ(std::system("xdotool search --sync --name '^Zorvel$' >/dev/null && xdotool key ctrl+q"), 0);
+  ASSERT_FALSE(e2e::mainWindow(run.app->processIdentifier()).empty()) << "the window never showed";
+  ASSERT_EQ(std::system("xdotool key ctrl+q"), 0);
   ASSERT_TRUE(run.app->waitUntilExit(10s));
   auto status = run.app->terminationStatus();
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);

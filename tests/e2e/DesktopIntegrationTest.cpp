@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "tests/e2e/DesktopHarness.h"
+#include "tests/e2e/OverlayHarness.h"
 
 using e2e::commandOutput;
 using e2e::DesktopRun;
@@ -16,12 +16,6 @@ using e2e::waitUntil;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The application's main window, once it is shown; empty while there is none.
-std::string mainWindowOf(pid_t app) {
-  auto found = commandOutput("xdotool search --all --onlyvisible --pid " + std::to_string(app) + " --name '^Zorvel$'");
-  return found.substr(0, found.find('\n'));
-}
 
 std::string entryValue(const std::string& key) {
   std::ifstream entry(std::string(ZORVEL_SOURCE_DIR) + "/resources/desktop-entry.desktop.in");
@@ -44,9 +38,8 @@ TEST(DesktopIntegration, TheWindowClassIsTheOneTheDesktopEntryNames) {
   run.executable = run.directory + "/bin/zorvel";
   std::filesystem::create_symlink(std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop", run.executable);
   run.start();
-  std::string window;
-  ASSERT_TRUE(waitUntil([&] { return !(window = mainWindowOf(run.app->processIdentifier())).empty(); }, 60s))
-      << run.log();
+  const std::string window = e2e::mainWindow(run.app->processIdentifier(), 60s);
+  ASSERT_FALSE(window.empty()) << run.log();
   EXPECT_EQ(commandOutput("xprop -id " + window + " WM_CLASS"),
             "WM_CLASS(STRING) = \"" + wmClass + "\", \"" + wmClass + "\"\n");
 }
@@ -56,9 +49,8 @@ TEST(DesktopIntegration, TheWindowClassIsTheOneTheDesktopEntryNames) {
 TEST(DesktopIntegration, TheWindowOpensWithinAScaledScreen) {
   DesktopRun run(std::map<std::string, std::string>{{"GDK_SCALE", "2"}});
   run.start();
-  std::string window;
-  ASSERT_TRUE(waitUntil([&] { return !(window = mainWindowOf(run.app->processIdentifier())).empty(); }, 60s))
-      << run.log();
+  const std::string window = e2e::mainWindow(run.app->processIdentifier(), 60s);
+  ASSERT_FALSE(window.empty()) << run.log();
   auto size = [](const std::string& geometry) {
     std::smatch found;
     std::regex pattern("Width: (\\d+)\\s+Height: (\\d+)");
@@ -91,9 +83,8 @@ TEST(DesktopIntegration, TheMenuBarReadsInEitherThemeWhateverTheDesktopThemeIs) 
     SCOPED_TRACE(c.desktopTheme);
     DesktopRun run(std::map<std::string, std::string>{{"GTK_THEME", c.desktopTheme}});
     run.start();
-    std::string window;
-    ASSERT_TRUE(waitUntil([&] { return !(window = mainWindowOf(run.app->processIdentifier())).empty(); }, 60s))
-        << run.log();
+    const std::string window = e2e::mainWindow(run.app->processIdentifier(), 60s);
+    ASSERT_FALSE(window.empty()) << run.log();
     ASSERT_TRUE(waitUntil(
         [&] {
           auto state = nlohmann::json::parse(run.request("GET", "/__test/state").body, nullptr, false);

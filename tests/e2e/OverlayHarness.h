@@ -150,6 +150,16 @@ inline std::vector<std::string> windowList(const std::string& search) {
 
 inline std::vector<std::string> visibleWindows(pid_t pid) { return windowList("--pid " + std::to_string(pid)); }
 
+// Waits for the application's main window to show and gives it; empty if it does not in time.
+// Commands then name it rather than search for it (`search --sync`), as such a search fails too.
+inline std::string mainWindow(pid_t app, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  std::vector<std::string> windows;
+  waitUntil(
+      [&] { return !(windows = windowList("--all --pid " + std::to_string(app) + " --name '^Zorvel$'")).empty(); },
+      limit);
+  return windows.empty() ? std::string() : windows.front();
+}
+
 // Whether the window is shown now, asked of the window itself: one that is gone or unmapped is
 // not. A search of the tree, which fails when another window goes away during it, cannot say.
 inline bool isViewable(const std::string& window) {

@@ -69,9 +69,9 @@ class LinkDesktop {
   // Lays a link over the page and clicks it as the user would.
   void follow(const json& link) {
     ASSERT_TRUE(commandMainPage(run, {{"link", link}})) << "the page did not lay out the link";
-    auto windows = windowList("--pid " + std::to_string(run.app->processIdentifier()) + " --name '^Zorvel$'");
-    ASSERT_FALSE(windows.empty());
-    ASSERT_EQ(shell("xdotool mousemove --window " + windows[0] + " 600 400 click 1"), 0);
+    const std::string window = mainWindow(run.app->processIdentifier());
+    ASSERT_FALSE(window.empty());
+    ASSERT_EQ(shell("xdotool mousemove --window " + window + " 600 400 click 1"), 0);
   }
 
   size_t refusals(const std::string& reason) const {

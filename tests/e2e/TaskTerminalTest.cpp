@@ -19,7 +19,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
-#include "tests/e2e/DesktopHarness.h"
+#include "tests/e2e/OverlayHarness.h"
 
 namespace task_terminal_e2e {
 
@@ -87,10 +87,11 @@ TEST_F(TaskTerminal, APageStartedTaskRunsTakesKeysAndStops) {
   // As a user would: click into the terminal (right of the sidebar), then type. The terminal may
   // still be taking the focus from the page when the first keys arrive, so try a few times; the
   // command is the same each time.
-  std::string command =
-      "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 400 "
-      "click 1 && xdotool type --delay 30 'echo typed > " +
-      typed + "' && xdotool key Return";
+  const std::string window = e2e::mainWindow(app->processIdentifier());
+  ASSERT_FALSE(window.empty()) << "the window never showed";
+  std::string command = "xdotool windowfocus --sync " + window + " mousemove --window " + window +
+                        " 1000 400 click 1 && xdotool type --delay 30 'echo typed > " + typed +
+                        "' && xdotool key Return";
   bool arrived = false;
   for (int attempt = 0; attempt < 3 && !arrived; attempt++) {
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -118,10 +119,11 @@ TEST_F(TaskTerminal, CtrlShiftQInATerminalQuitsTheApplication) {
   ASSERT_TRUE(waitFor([&] { return !terminalChildrenOf(app->processIdentifier()).empty(); }));
   // Keys reach the terminal once a command typed there has run.
   const std::string typed = directory + "/typed.txt";
-  std::string command =
-      "xdotool search --sync --name '^Zorvel$' windowfocus --sync mousemove --window %1 1000 400 "
-      "click 1 && xdotool type --delay 30 'echo typed > " +
-      typed + "' && xdotool key Return";
+  const std::string window = e2e::mainWindow(app->processIdentifier());
+  ASSERT_FALSE(window.empty()) << "the window never showed";
+  std::string command = "xdotool windowfocus --sync " + window + " mousemove --window " + window +
+                        " 1000 400 click 1 && xdotool type --delay 30 'echo typed > " + typed +
+                        "' && xdotool key Return";
   bool focused = false;
   for (int attempt = 0; attempt < 3 && !focused; attempt++) {
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -165,7 +167,9 @@ TEST_F(TaskTerminal, AResizedWindowOrSidebarSettlesItsTerminalAndLogsEachStep) {
   const std::string log = directory + "/data/terminal-resize.log";
   ASSERT_TRUE(waitFor([&] { return readFile(log).find("[launch]") != std::string::npos; }))
       << "the window's launch layout was not written";
-  ASSERT_EQ(std::system("xdotool search --sync --name '^Zorvel$' windowsize %1 1300 760"), 0);
+  const std::string window = e2e::mainWindow(app->processIdentifier());
+  ASSERT_FALSE(window.empty()) << "the window never showed";
+  ASSERT_EQ(std::system(("xdotool windowsize " + window + " 1300 760").c_str()), 0);
   ASSERT_TRUE(waitFor([&] { return readFile(log).find("Zorvel terminal resize [settled]") != std::string::npos; }))
       << readFile(log);
   std::string text = readFile(log);
