@@ -87,7 +87,8 @@ TEST_F(RealInputTest, TheFindBarAndAnotherWindowTakeTheFocus) {
   Gtk::Window other;
   other.set_title("RealInputOther");
   other.present();
-  ASSERT_EQ(std::system("xdotool search --sync --name '^RealInputOther$' windowfocus --sync >/dev/null 2>&1"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return other.get_mapped(); }));
+  ASSERT_EQ(std::system(("xdotool windowfocus --sync " + testing::xWindowOf(other) + " >/dev/null 2>&1").c_str()), 0);
   ASSERT_TRUE(testing::pumpUntil([&] { return !host.sent.empty(); }, std::chrono::seconds(5)));
   EXPECT_EQ(host.sent, "\x1b[O");
   EXPECT_FALSE(view->hasFocus());
@@ -145,7 +146,7 @@ TEST_F(RealInputTest, AWheelNotchScrollsAsFarAsAScrolledViewOfTheSameHeight) {
   auto adjustment = scrolled.get_vadjustment();
   ASSERT_TRUE(testing::pumpUntil([&] { return std::lround(adjustment->get_page_size()) == pageHeight; }))
       << adjustment->get_page_size() << " for " << pageHeight;
-  turnWheel("search --name '^RealInputScrolled$' mousemove --window %1 20 20", 5, 1);
+  turnWheel("mousemove --window " + testing::xWindowOf(other) + " 20 20", 5, 1);
   ASSERT_TRUE(testing::pumpUntil([&] { return adjustment->get_value() > 0; }, std::chrono::seconds(5)));
   testing::pumpFor(std::chrono::milliseconds(100));
   const double notch = adjustment->get_value();
