@@ -58,7 +58,7 @@ bool focusConfirmation(pid_t app, Serve serve) {
   });
   if (!found) return false;
   for (auto& window : windows) {
-    if (shellOutput("xdotool getwindowname " + window).find("Zorvel\n") != 0) {
+    if (commandOutput("xdotool getwindowname " + window).find("Zorvel\n") != 0) {
       focusWindow(window);
       return true;
     }
@@ -172,7 +172,7 @@ TEST(ClipboardCapture, ALongOrManyLinedClipboardKeepsTheConfirmationOnTheScreen)
   desktop.start();
   ASSERT_TRUE(clipboard.serveUntil([&] { return mainPageListening(desktop); }, 40s)) << desktop.log();
   int screenWidth = 0, screenHeight = 0;
-  std::sscanf(shellOutput("xdotool getdisplaygeometry").c_str(), "%d %d", &screenWidth, &screenHeight);
+  std::sscanf(commandOutput("xdotool getdisplaygeometry").c_str(), "%d %d", &screenWidth, &screenHeight);
   ASSERT_GT(screenWidth, 0);
   std::string manyLines;
   for (int line = 0; line < 400; ++line) manyLines += "-\n";
@@ -185,10 +185,10 @@ TEST(ClipboardCapture, ALongOrManyLinedClipboardKeepsTheConfirmationOnTheScreen)
     ASSERT_TRUE(focusConfirmation(app, serve)) << "no confirmation";
     std::string dialog;
     for (auto& window : visibleWindows(app)) {
-      if (shellOutput("xdotool getwindowname " + window).find("Zorvel\n") != 0) dialog = window;
+      if (commandOutput("xdotool getwindowname " + window).find("Zorvel\n") != 0) dialog = window;
     }
     int width = 0, height = 0;
-    auto geometry = shellOutput("xdotool getwindowgeometry " + dialog);
+    auto geometry = commandOutput("xdotool getwindowgeometry " + dialog);
     auto at = geometry.find("Geometry:");
     ASSERT_NE(at, std::string::npos) << dialog;
     std::sscanf(geometry.c_str() + at, "Geometry: %dx%d", &width, &height);

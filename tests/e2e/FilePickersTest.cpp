@@ -60,7 +60,7 @@ class FilePickerWindow : public ::testing::Test {
   // just gone.
   bool focused(const std::string& window) {
     focusWindow(window);
-    return shellOutput("xdotool getwindowfocus 2>/dev/null") == window + "\n";
+    return commandOutput("xdotool getwindowfocus 2>/dev/null") == window + "\n";
   }
 
   // Types a path over whatever the chooser's location entry holds and activates it, as a person
@@ -117,7 +117,7 @@ class FilePickerWindow : public ::testing::Test {
     std::string labels;
     bool found = waitUntil(
         [&] {
-          labels = "\n" + shellOutput(command);
+          labels = "\n" + commandOutput(command);
           for (auto& label : expected) {
             if (labels.find("\n" + label + "\n") == std::string::npos) return false;
           }
@@ -153,7 +153,7 @@ TEST_F(FilePickerWindow, TheExecutablePickerNamesTheAgentAndAnswersWithItUnchang
   const std::string agent = "agent-x \"beta\"";
   auto window = ask({{"kind", "pick-executable"}, {"agent", agent}}, executableTitle);
   ASSERT_FALSE(window.empty()) << "no chooser appeared\n" << desktop.log();
-  EXPECT_EQ(shellOutput("xdotool getwindowname " + window),
+  EXPECT_EQ(commandOutput("xdotool getwindowname " + window),
             executableTitle + " \u2014 Select the executable Zorvel should use for " + agent + ".\n");
   screenshot("picker-executable");
   EXPECT_TRUE(hasButtons(executableTitle, {"Cancel", "Choose"}));
@@ -201,7 +201,7 @@ TEST_F(FilePickerWindow, PickersOpenAtOnceEachAnswerForTheirOwnRequest) {
 TEST_F(FilePickerWindow, TheFolderPickerAnswersWithThePathAndTheProjectWhenOneWasGiven) {
   auto window = ask({{"kind", "pick-project-directory"}}, folderTitle);
   ASSERT_FALSE(window.empty()) << "no chooser appeared\n" << desktop.log();
-  EXPECT_EQ(shellOutput("xdotool getwindowname " + window),
+  EXPECT_EQ(commandOutput("xdotool getwindowname " + window),
             folderTitle + " \u2014 Select the repository folder Zorvel should use.\n");
   EXPECT_TRUE(hasButtons(folderTitle, {"Cancel", "Choose"}));
   ASSERT_TRUE(choose(window, repository));

@@ -111,18 +111,6 @@ inline int shell(const std::string& command) {
   return std::system(command.c_str());
 }
 
-// The output of a command, for reading what xdotool finds.
-inline std::string shellOutput(const std::string& command) {
-  testing::programs::require(command);
-  std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char chunk[256];
-    while (std::fgets(chunk, sizeof chunk, pipe)) output += chunk;
-    ::pclose(pipe);
-  }
-  return output;
-}
-
 // The visible X windows that xdotool's search finds, in the order it lists them. The search walks
 // the whole window tree, and a window that goes away meanwhile (a pop-up, a tooltip, a dialog
 // closing) ends it with an X error and nothing found; such a search is made again, so an empty
@@ -132,7 +120,7 @@ inline std::vector<std::string> windowList(const std::string& search) {
   for (;;) {
     std::vector<std::string> windows;
     bool complete = true;
-    std::istringstream lines(shellOutput("xdotool search --onlyvisible " + search + " 2>&1"));
+    std::istringstream lines(commandOutput("xdotool search --onlyvisible " + search + " 2>&1"));
     for (std::string line; std::getline(lines, line);) {
       if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
         windows.push_back(line);
@@ -163,7 +151,7 @@ inline std::string mainWindow(pid_t app, std::chrono::milliseconds limit = std::
 // Whether the window is shown now, asked of the window itself: one that is gone or unmapped is
 // not. A search of the tree, which fails when another window goes away during it, cannot say.
 inline bool isViewable(const std::string& window) {
-  return shellOutput("xwininfo -id " + window + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
+  return commandOutput("xwininfo -id " + window + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
 }
 
 inline void focusWindow(const std::string& window) {

@@ -44,8 +44,8 @@ std::vector<std::string> newWindows(pid_t app, const std::vector<std::string>& b
 // The texts of the labels of the application's dialogs (message, buttons, check boxes), one a line,
 // as the accessibility bus reports them.
 std::string dialogLabels(pid_t app) {
-  return e2e::shellOutput("timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
-                          "/tests/e2e/labels.py dialogs " + std::to_string(app));
+  return e2e::commandOutput("timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                            "/tests/e2e/labels.py dialogs " + std::to_string(app));
 }
 
 bool dialogShowsLine(pid_t app, const std::string& line) {
@@ -74,7 +74,7 @@ void askInARow(e2e::DesktopRun& run, const char* kind) {
 }
 
 bool hasKeyboard(const std::string& window) {
-  return e2e::waitUntil([&] { return e2e::shellOutput("xdotool getwindowfocus") == window + "\n"; }, 10s);
+  return e2e::waitUntil([&] { return e2e::commandOutput("xdotool getwindowfocus") == window + "\n"; }, 10s);
 }
 
 // Waits for a window of the application other than those it had before and the one named (a
