@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "bench/NullHost.h"
 
 namespace {
 
@@ -18,11 +19,6 @@ using vantrelle::Terminal;
 
 constexpr size_t kStreamBytes = 16u << 20;
 constexpr size_t kChunk = 64u << 10;
-
-class NullHost : public vantrelle::TerminalDelegate {
- public:
-  void send(Terminal&, std::span<const uint8_t>) override {}
-};
 
 // A small deterministic generator, so every run measures the same bytes. It returns the high
 // bits of a 64-bit state: the low bits of such a generator repeat within a few hundred draws,

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "bench/NullHost.h"
 #include "tests/ProcessMemory.h"
 
 namespace {
@@ -28,11 +29,6 @@ namespace {
 using process_memory::heapBytesInUse;
 using process_memory::residentBytes;
 using vantrelle::Terminal;
-
-class NullHost : public vantrelle::TerminalDelegate {
- public:
-  void send(Terminal&, std::span<const uint8_t>) override {}
-};
 
 struct Lcg {
   uint64_t state = 12345;

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "bench/NullHost.h"
 #include "platform/FreeMemory.h"
 #include "platform/LargePages.h"
 #include "tests/ProcessMemory.h"
@@ -27,11 +28,6 @@ namespace {
 using process_memory::heapBytesInUse;
 using process_memory::residentBytes;
 using vantrelle::Terminal;
-
-class NullHost : public vantrelle::TerminalDelegate {
- public:
-  void send(Terminal&, std::span<const uint8_t>) override {}
-};
 
 // Lines of `length` printable characters, each ended by a line break.
 std::string linesOf(int lines, int length) {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "Vantrelle/Terminal/Terminal.h"
+#include "bench/NullHost.h"
 #include "platform/LargePages.h"
 #include "tests/ProcessMemory.h"
 
@@ -32,11 +33,6 @@ using vantrelle::Terminal;
 
 constexpr size_t kMiB = 1u << 20;
 constexpr size_t kChunk = 64u << 10;  // a large read from the pseudo-terminal
-
-class NullHost : public vantrelle::TerminalDelegate {
- public:
-  void send(Terminal&, std::span<const uint8_t>) override {}
-};
 
 struct Lcg {
   uint32_t state = 12345;

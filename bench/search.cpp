@@ -9,15 +9,11 @@
 
 #include "Vantrelle/Terminal/Terminal.h"
 #include "Vantrelle/Text/SearchService.h"
+#include "bench/NullHost.h"
 
 namespace {
 
 using vantrelle::Terminal;
-
-class NullHost : public vantrelle::TerminalDelegate {
- public:
-  void send(Terminal&, std::span<const uint8_t>) override {}
-};
 
 constexpr int kRows = 10000;
 

@@ -25,6 +25,7 @@
 
 #include "Vantrelle/Terminal/Terminal.h"
 #include "bench/Demo.h"
+#include "bench/NullHost.h"
 #include "bench/ViewBench.h"
 #include "bench/XWindows.h"
 #include "tests/ProcessMemory.h"
@@ -131,11 +132,6 @@ void BM_DemoResizeStorm(benchmark::State& state) {
 }
 
 double residentMB() { return double(process_memory::residentBytes()) / (1 << 20); }
-
-class NullHost : public vantrelle::TerminalDelegate {
- public:
-  void send(vantrelle::Terminal&, std::span<const uint8_t>) override {}
-};
 
 void BM_EngineResizeStorm(benchmark::State& state) {
   const int lines = int(state.range(0));
