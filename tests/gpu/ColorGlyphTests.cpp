@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "tests/gpu/CairoFrame.h"
@@ -175,6 +176,26 @@ TEST_F(ColorGlyphs, KeepTheirOwnColorsAndOutlinesTakeTheTextColor) {
       }
       EXPECT_LT(meanDifference(cairo, frame->pixels, w, box), 5.0);
     }
+  }
+}
+
+// A block cursor draws the glyph beneath it as the row does: a colour glyph in its own colours, an
+// outline in the caret's text colour.
+TEST_F(ColorGlyphs, UnderABlockCursorKeepTheirOwnColors) {
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  view->setCaretViewTracksFocus(false);
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  for (const Case& c : cases) {
+    // The renderer's own shape is always tinted; the caret shows an emoji that is text by default
+    // in its text form.
+    if (std::string(c.text) == "\u2500" || std::string(c.text) == "\u2660") continue;
+    SCOPED_TRACE(c.name);
+    view->feed("\x1b[2J\x1b[H" + std::string(c.text) + "\x1b[H");
+    DrawData d;
+    path->renderer_().buildCursorDrawData(path->viewSnapshot(), d, 1, view->cellDimension->width,
+                                          view->cellDimension->height, 0, 0, 0, 0, view->getTerminal().rows - 1);
+    EXPECT_EQ(d.cursorGlyphVerticesColor.empty(), !c.ownColors);
+    EXPECT_EQ(d.cursorGlyphVerticesGray.empty(), c.ownColors);
   }
 }
 
