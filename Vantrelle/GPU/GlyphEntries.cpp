@@ -21,8 +21,8 @@ namespace {
 
 // The font's face without subpixel rendering. A desktop that asks for subpixel text has that baked
 // into the font's pattern, and the font backend then renders every glyph with colour fringes,
-// whatever the drawing context says: the atlas would take each glyph for a colour glyph and draw
-// the text white. None when the font is not a fontconfig font.
+// whatever the drawing context says, which the grayscale atlas's one coverage value per pixel
+// cannot hold. None when the font is not a fontconfig font.
 platform::CairoFontFacePtr coverageFace(PangoFont* font) {
   if (!PANGO_IS_FC_FONT(font)) return nullptr;
   FcPattern* resolved = pango_fc_font_get_pattern(PANGO_FC_FONT(font));

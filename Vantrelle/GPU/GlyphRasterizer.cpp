@@ -2,14 +2,14 @@
 
 #include <cmath>
 
+#include "Vantrelle/Render/GlyphColors.h"
 #include "platform/CairoPtr.h"
 
 namespace vantrelle {
 
 cairo_antialias_t CoreTextGlyphRasterizer::antialiasFor(cairo_antialias_t fontAntialias) const {
-  // The atlases keep one coverage value per pixel (colour only for glyphs with colours of their
-  // own), so subpixel rendering, which the desktop may ask for, would have every glyph's fringes
-  // read as colour and the text drawn white. Such fonts, and those that leave the choice to the
+  // The grayscale atlas keeps one coverage value per pixel, and subpixel rendering, which the
+  // desktop may ask for, gives each pixel three. Such fonts, and those that leave the choice to the
   // font backend, are drawn in grey instead.
   if (!fontSmoothing) return CAIRO_ANTIALIAS_GRAY;
   switch (fontAntialias) {
@@ -64,14 +64,9 @@ std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_
   cairo_surface_flush(surface.get());
   surface.reset();
 
-  // White ink on a clear ground keeps B, G and R equal; a glyph with colours of its own does not.
-  for (size_t i = 0; i + 3 < bitmap.pixels.size(); i += 4) {
-    const uint8_t* p = &bitmap.pixels[i];
-    if (p[0] != p[1] || p[1] != p[2]) {
-      bitmap.isColor = true;
-      break;
-    }
-  }
+  // A glyph with colours of its own keeps them in the colour atlas, whatever they are; every other
+  // glyph is coverage, tinted with the text colour.
+  bitmap.isColor = glyphHasOwnColors(font, glyph);
   return bitmap;
 }
 

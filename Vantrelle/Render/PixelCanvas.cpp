@@ -247,6 +247,10 @@ std::optional<PixelCanvas> PixelCanvas::of(cairo_t* cr) {
   double x0 = r.x * sx, y0 = r.y * sx, x1 = (r.x + r.width) * sx, y1 = (r.y + r.height) * sx;
   if (!isWhole(x0) || !isWhole(y0) || !isWhole(x1) || !isWhole(y1)) return std::nullopt;
   cairo_surface_flush(target);
+  // Cairo takes a surface it has not yet drawn on for clear, and may then replace what lies under
+  // its next drawing rather than blend over it, wiping what was painted here, as the backgrounds
+  // under a colour glyph's box.
+  cairo_surface_mark_dirty(target);
   PixelCanvas canvas;
   canvas.scale = sx;
   canvas.data = cairo_image_surface_get_data(target);

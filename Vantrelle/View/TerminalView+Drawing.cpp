@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "Vantrelle/Render/GlyphColors.h"
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "platform/CairoPtr.h"
@@ -302,9 +303,11 @@ std::optional<int> wholePixel(double value) {
 bool isWhole(double value) { return wholePixel(value).has_value(); }
 
 // A glyph's coverage as Cairo paints it in `font` at `scale`, with `options` when given (grey
-// antialiasing without font smoothing). Cairo guards its fonts, so any thread may make one.
+// antialiasing without font smoothing). None for a glyph with colours of its own, which only
+// Cairo paints, even when they are white. Cairo guards its fonts, so any thread may make one.
 std::optional<CoverageMask> makeGlyphMask(cairo_scaled_font_t* font, uint32_t glyph, double scale,
                                           const cairo_font_options_t* options) {
+  if (glyphHasOwnColors(font, glyph)) return std::nullopt;
   cairo_glyph_t measured{glyph, 0, 0};
   cairo_text_extents_t extents;
   cairo_scaled_font_glyph_extents(font, &measured, 1, &extents);

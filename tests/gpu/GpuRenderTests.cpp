@@ -11,6 +11,7 @@
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "tests/gpu/CairoFrame.h"
 
 namespace vantrelle {
 namespace {
@@ -44,13 +45,6 @@ uint32_t pixel(const std::vector<uint8_t>& px, int width, int x, int y) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-void savePng(const std::vector<uint8_t>& px, int w, int h, const std::string& name) {
-  std::vector<uint8_t> copy = px;
-  cairo_surface_t* s = cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4);
-  cairo_surface_write_to_png(s, name.c_str());
-  cairo_surface_destroy(s);
-}
-
 TEST_F(GpuRender, MissingShadersAreReportedByName) {
   try {
     GpuDrawingPath::make(*view, std::string("/nonexistent"));
@@ -59,30 +53,6 @@ TEST_F(GpuRender, MissingShadersAreReportedByName) {
     EXPECT_EQ(e.kind(), MetalError::Kind::shaderSourceMissing);
     EXPECT_EQ(e.description(), "Failed to load Metal shader source: /nonexistent");
   }
-}
-
-// The Cairo path's pixels of the view, composed over the view's background as the widget shows them.
-std::vector<uint8_t> cairoFrame(TerminalView& view, int width, int height) {
-  CairoDrawingPath cairo(view);
-  cairo_surface_t* reference = cairo.render();
-  if (!reference) return {};
-  cairo_surface_flush(reference);
-  int w = cairo_image_surface_get_width(reference), h = cairo_image_surface_get_height(reference);
-  if (w != width || h != height) return {};
-  std::vector<uint8_t> ref(size_t(w) * h * 4);
-  for (int y = 0; y < h; y++) {
-    std::copy_n(cairo_image_surface_get_data(reference) + size_t(y) * cairo_image_surface_get_stride(reference),
-                size_t(w) * 4, &ref[size_t(y) * w * 4]);
-  }
-  auto bg = view.nativeBackgroundColor();
-  for (size_t i = 0; i < ref.size(); i += 4) {
-    double a = ref[i + 3] / 255.0;
-    ref[i] = uint8_t(ref[i] + (1 - a) * bg.blue * 255 + 0.5);
-    ref[i + 1] = uint8_t(ref[i + 1] + (1 - a) * bg.green * 255 + 0.5);
-    ref[i + 2] = uint8_t(ref[i + 2] + (1 - a) * bg.red * 255 + 0.5);
-    ref[i + 3] = 255;
-  }
-  return ref;
 }
 
 // The share of the bytes of rows `y0` to `y1` that differ by more than a quarter of their range.

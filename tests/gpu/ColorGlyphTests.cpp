@@ -1,0 +1,203 @@
+// Glyphs with colours of their own keep them on both drawing paths, whatever the colours are (all
+// greys, all white), and every outline glyph takes the text colour, also in a colour font.
+#include <fontconfig/fontconfig.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <pango/pangocairo.h>
+#include <pango/pangofc-fontmap.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
+#include "Vantrelle/View/TerminalView.h"
+#include "tests/gpu/CairoFrame.h"
+
+namespace vantrelle {
+namespace {
+
+// A colour bitmap font (fonts-noto-color-emoji) and a font of palette layers made for these tests.
+constexpr const char* emojiFont = "/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf";
+constexpr const char* layeredFont = ZORVEL_SOURCE_DIR "/tests/gpu/fonts/layered-test.ttf";
+
+// The tests' own fonts with the two colour fonts added, for one view's font map only: every other
+// test keeps drawing with the fixed font set. Emoji go to the colour emoji font by the rules a stock
+// Debian installation has.
+PangoFontMap* fontMapWithColorFonts() {
+  static FcConfig* config = [] {
+    FcConfig* made = FcConfigCreate();
+    const std::string rules = std::string("<fontconfig><include>") + ZORVEL_TEST_FONTCONFIG +
+                              "</include>"
+                              "<include>/usr/share/fontconfig/conf.avail/10-scale-bitmap-fonts.conf</include>"
+                              "<include>/usr/share/fontconfig/conf.avail/45-generic.conf</include>"
+                              "<include>/usr/share/fontconfig/conf.avail/60-generic.conf</include></fontconfig>";
+    FcConfigParseAndLoadFromMemory(made, reinterpret_cast<const FcChar8*>(rules.c_str()), FcTrue);
+    FcConfigBuildFonts(made);
+    for (const char* file : {emojiFont, layeredFont})
+      FcConfigAppFontAddFile(made, reinterpret_cast<const FcChar8*>(file));
+    return made;
+  }();
+  PangoFontMap* map = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
+  pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(map), config);
+  return map;
+}
+
+struct Rgb {
+  int red, green, blue;
+};
+constexpr Rgb textColor{0, 200, 0}, background{0, 0, 160};
+
+struct Box {
+  int x0, y0, x1, y1;
+};
+
+// How the pixels of one case's cells look on one path.
+struct Ink {
+  int inked = 0;     // pixels not of the background
+  int textTint = 0;  // pixels of the text colour
+};
+Ink inkIn(const std::vector<uint8_t>& px, int width, Box box) {
+  auto near = [](const uint8_t* p, Rgb c) {
+    return std::abs(p[2] - c.red) + std::abs(p[1] - c.green) + std::abs(p[0] - c.blue) <= 24;
+  };
+  Ink ink;
+  for (int y = box.y0; y < box.y1; y++) {
+    for (int x = box.x0; x < box.x1; x++) {
+      const uint8_t* p = &px[(size_t(y) * width + x) * 4];
+      ink.inked += !near(p, background);
+      ink.textTint += near(p, textColor);
+    }
+  }
+  return ink;
+}
+
+double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, Box box) {
+  double total = 0;
+  for (int y = box.y0; y < box.y1; y++)
+    for (int x = box.x0 * 4; x < box.x1 * 4; x++)
+      total += std::abs(a[size_t(y) * width * 4 + x] - b[size_t(y) * width * 4 + x]);
+  return total / (double(box.x1 - box.x0) * (box.y1 - box.y0) * 4);
+}
+
+struct Case {
+  const char* name;
+  const char* text;
+  bool ownColors;
+};
+
+const Case cases[] = {
+    {"black heart", "\U0001F5A4", true},
+    {"white heart", "\U0001F90D", true},
+    {"black circle", "\u26AB", true},
+    {"white circle", "\u26AA", true},
+    {"family, one glyph", "\U0001F468\u200D\U0001F469\u200D\U0001F467", true},
+    {"black flag", "\U0001F3F4", true},
+    {"grinning face", "\U0001F600", true},
+    {"panda", "\U0001F43C", true},
+    {"joined pair the font has no glyph for, drawn as two", "\U0001F43C\u200D\U0001F355", true},
+    {"spade suit, an emoji shown as one", "\u2660", true},
+    {"red layers", "\uE100", true},
+    {"grey layers", "\uE101", true},
+    {"white layers", "\uE102", true},
+    {"partly grey layers", "\uE103", true},
+    {"outline in a colour font", "\uE104", false},
+    {"black circle asked for as text", "\u26AB\uFE0E", false},
+    {"letter", "A", false},
+    {"Cyrillic letter", "\u0416", false},
+    {"star", "\u2605", false},
+    {"box drawing", "\u2500", false},
+};
+
+class ColorGlyphs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool ready = [] {
+      gtk_init();
+      Gtk::init_gtkmm_internals();
+      return true;
+    }();
+    (void)ready;
+    for (const char* file : {emojiFont, layeredFont})
+      ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing (scripts/install-deps installs it)";
+    view = std::make_unique<TerminalView>();
+    PangoFontMap* map = fontMapWithColorFonts();
+    gtk_widget_set_font_map(GTK_WIDGET(view->gobj()), map);
+    g_object_unref(map);
+    view->size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
+  }
+  std::unique_ptr<TerminalView> view;
+};
+
+TEST_F(ColorGlyphs, KeepTheirOwnColorsAndOutlinesTakeTheTextColor) {
+  // Each case in a short run of its own, so that the Cairo path paints it straight into the pixels
+  // where it can; eight cells apart, in the text colour over a background that fills the screen.
+  constexpr int perRow = 8, spacing = 8;
+  std::string text = "\x1b[?25l\x1b[48;2;0;0;160m\x1b[2J";
+  for (size_t i = 0; i < std::size(cases); i++) {
+    text += "\x1b[" + std::to_string(i / perRow + 1) + ";" + std::to_string(i % perRow * spacing + 1) + "H";
+    text += "\x1b[38;2;0;200;0;48;2;0;0;160m" + std::string(cases[i].text) + "\x1b[m";
+  }
+  view->feed(text);
+  for (double scale : {1.0, 2.0}) {
+    view->scaleFactorOverride = scale;
+    view->setMetalScaleFactorOverride(scale);
+    auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+    auto frame = path->render();
+    ASSERT_TRUE(frame);
+    const int w = frame->width;
+    std::vector<uint8_t> cairo = cairoFrame(*view, w, frame->height);
+    ASSERT_FALSE(cairo.empty());
+    if (const char* dir = std::getenv("ZORVEL_SCREENSHOT_DIR")) {
+      const std::string name = std::string(dir) + "/colour-glyphs-" + std::to_string(int(scale));
+      savePng(frame->pixels, w, frame->height, name + "-gpu.png");
+      savePng(cairo, w, frame->height, name + "-cairo.png");
+    }
+    const double cw = view->cellDimension->width * scale, ch = view->cellDimension->height * scale;
+    for (size_t i = 0; i < std::size(cases); i++) {
+      const Case& c = cases[i];
+      // The case's cells and the next, which a glyph reaching past its cells would touch.
+      const int col = int(i % perRow) * spacing, row = int(i / perRow);
+      Box box{int(col * cw), int(row * ch), int((col + 3) * cw), int((row + 1) * ch)};
+      SCOPED_TRACE(std::string(c.name) + " at scale " + std::to_string(int(scale)));
+      Ink onCairo = inkIn(cairo, w, box), onGpu = inkIn(frame->pixels, w, box);
+      // The glyph's box leaves its cell's corner alone: the background must still be there.
+      EXPECT_EQ(inkIn(cairo, w, {box.x0, box.y0, box.x0 + 1, box.y0 + 1}).inked, 0);
+      EXPECT_EQ(inkIn(frame->pixels, w, {box.x0, box.y0, box.x0 + 1, box.y0 + 1}).inked, 0);
+      EXPECT_GT(onCairo.inked, 0);
+      if (c.ownColors) {
+        EXPECT_EQ(onCairo.textTint, 0);
+        EXPECT_EQ(onGpu.textTint, 0);
+      } else {
+        EXPECT_GT(onCairo.textTint, 0);
+        EXPECT_GT(onGpu.textTint, 0);
+      }
+      EXPECT_LT(meanDifference(cairo, frame->pixels, w, box), 5.0);
+    }
+  }
+}
+
+// A block cursor draws the glyph beneath it as the row does: a colour glyph in its own colours, an
+// outline in the caret's text colour.
+TEST_F(ColorGlyphs, UnderABlockCursorKeepTheirOwnColors) {
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  view->setCaretViewTracksFocus(false);
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  for (const Case& c : cases) {
+    // The renderer's own shape is always tinted; the caret shows an emoji that is text by default
+    // in its text form.
+    if (std::string(c.text) == "\u2500" || std::string(c.text) == "\u2660") continue;
+    SCOPED_TRACE(c.name);
+    view->feed("\x1b[2J\x1b[H" + std::string(c.text) + "\x1b[H");
+    DrawData d;
+    path->renderer_().buildCursorDrawData(path->viewSnapshot(), d, 1, view->cellDimension->width,
+                                          view->cellDimension->height, 0, 0, 0, 0, view->getTerminal().rows - 1);
+    EXPECT_EQ(d.cursorGlyphVerticesColor.empty(), !c.ownColors);
+    EXPECT_EQ(d.cursorGlyphVerticesGray.empty(), c.ownColors);
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
