@@ -139,8 +139,8 @@ void ModalOverlayController::prepareModalOverlayWebView() {
   auto* weak = new std::weak_ptr<ModalOverlayController>(weak_from_this());
   g_signal_connect_data(
       view, "web-process-terminated",
-      G_CALLBACK(+[](WebKitWebView* terminated, WebKitWebProcessTerminationReason reason, gpointer data) {
-        if (WebViewProcesses::endedByApplication(reason)) return;
+      G_CALLBACK(+[](WebKitWebView* terminated, WebKitWebProcessTerminationReason, gpointer data) {
+        if (WebViewProcesses::endedOnQuit(terminated)) return;
         // Replaced in a later turn: the view must not be released while it emits this signal,
         // and the other handlers of the signal must still find it.
         std::weak_ptr<ModalOverlayController> weak = *static_cast<std::weak_ptr<ModalOverlayController>*>(data);

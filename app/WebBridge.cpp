@@ -280,8 +280,8 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
       loadContext, nullptr, GConnectFlags(0));
 
   g_signal_connect_data(view, "web-process-terminated",
-                        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, SignalContext* c) {
-                          if (WebViewProcesses::endedByApplication(reason)) return;
+                        G_CALLBACK(+[](WebKitWebView* v, WebKitWebProcessTerminationReason, SignalContext* c) {
+                          if (WebViewProcesses::endedOnQuit(v)) return;
                           if (auto bridge = c->bridge.lock()) bridge->webContentProcessDidTerminate();
                         }),
                         context(), freeSignalContext, GConnectFlags(0));

@@ -9,12 +9,24 @@ void WebViewProcesses::track(WebKitWebView* view) {
   views.emplace_back(view);
 }
 
+namespace {
+
+// Marks a view whose page process was ended on quitting; the view holds no reference through it.
+constexpr const char* endedOnQuitKey = "zorvel-web-process-ended-on-quit";
+
+}  // namespace
+
 void WebViewProcesses::terminateAll() {
   for (const auto& weak : views) {
-    if (auto view = weak.get()) webkit_web_view_terminate_web_process(view.get());
+    auto view = weak.get();
+    if (!view) continue;
+    g_object_set_data(G_OBJECT(view.get()), endedOnQuitKey, GINT_TO_POINTER(1));
+    webkit_web_view_terminate_web_process(view.get());
   }
 }
 
-bool WebViewProcesses::endedByApplication(int reason) { return reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API; }
+bool WebViewProcesses::endedOnQuit(WebKitWebView* view) {
+  return view && g_object_get_data(G_OBJECT(view), endedOnQuitKey) != nullptr;
+}
 
 }  // namespace zorvel

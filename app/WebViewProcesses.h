@@ -17,9 +17,9 @@ class WebViewProcesses {
   void track(WebKitWebView* view);
   // Ends the page process of every tracked view that is still alive, whatever its page is doing.
   void terminateAll();
-  // Whether a view's page process ended because the application ended it: its view is going away
-  // with the application, so nothing is to be reloaded or reported.
-  static bool endedByApplication(int reason);
+  // Whether the view's page process was ended here: the view is going away with the application,
+  // so nothing is to be reloaded or reported.
+  static bool endedOnQuit(WebKitWebView* view);
 
  private:
   std::vector<GWeak<WebKitWebView>> views;

@@ -136,8 +136,9 @@ unsigned long long webProcessorTime(pid_t app) {
 ::testing::AssertionResult askOneAlertAfterAnother(Scene& scene) {
   const pid_t app = scene.run.app->processIdentifier();
   const auto before = e2e::visibleWindows(app);
-  scene.run.request("POST", "/__test/events",
-                    {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "alert"}, {"times", 1000000000}}}}.dump()}});
+  scene.run.request(
+      "POST", "/__test/events",
+      {{"data", json{{"dialog_loop", {{"id", "row"}, {"kind", "alert"}, {"times", 1000000000}}}}.dump()}});
   scene.dialog = newWindow(app, before);
   if (scene.dialog.empty()) return ::testing::AssertionFailure() << "no dialog appeared";
   if (!e2e::waitUntil([&] { return e2e::commandOutput("xdotool getwindowfocus") == scene.dialog + "\n"; }, 10s))
@@ -240,6 +241,9 @@ void quitByEachWay(const Page& page) {
     EXPECT_GE(std::count_if(seen.begin(), seen.end(), [](auto& s) { return s.name.rfind("WebKitWebProces", 0) == 0; }),
               2)
         << "the page processes were not among those seen:" << names(seen);
+    // The page processes ended on purpose: nothing failed.
+    for (auto& request : run.ofType("request"))
+      EXPECT_NE(request.value("path", ""), "/diagnostics/error-events") << "quitting was reported as a failure";
     endLeftovers(seen);
     if (exited && run.app->waitUntilExit(10s)) {
       const int status = *run.app->terminationStatus();
