@@ -3,6 +3,7 @@
 #include <webkit/webkit.h>
 
 #include "app/ModalOverlay.h"
+#include "app/WebViewProcesses.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
 
@@ -139,6 +140,7 @@ void ModalOverlayController::prepareModalOverlayWebView() {
   g_signal_connect_data(
       view, "web-process-terminated",
       G_CALLBACK(+[](WebKitWebView* terminated, WebKitWebProcessTerminationReason, gpointer data) {
+        if (WebViewProcesses::endedOnQuit(terminated)) return;
         // Replaced in a later turn: the view must not be released while it emits this signal,
         // and the other handlers of the signal must still find it.
         std::weak_ptr<ModalOverlayController> weak = *static_cast<std::weak_ptr<ModalOverlayController>*>(data);

@@ -201,6 +201,7 @@ WebKitWebView* WebBridge::makeWebView() {
                                             "user-content-manager", configuration.userContentManager.get(), nullptr));
   connectSignals(view, configuration.userContentManager.get());
   ScriptDialogs::attach(view);
+  processes.track(view);
   return view;
 }
 
@@ -279,7 +280,8 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
       loadContext, nullptr, GConnectFlags(0));
 
   g_signal_connect_data(view, "web-process-terminated",
-                        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, SignalContext* c) {
+                        G_CALLBACK(+[](WebKitWebView* v, WebKitWebProcessTerminationReason, SignalContext* c) {
+                          if (WebViewProcesses::endedOnQuit(v)) return;
                           if (auto bridge = c->bridge.lock()) bridge->webContentProcessDidTerminate();
                         }),
                         context(), freeSignalContext, GConnectFlags(0));

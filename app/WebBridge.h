@@ -14,6 +14,7 @@
 #include "app/URL.h"
 #include "app/WebErrorLabel.h"
 #include "app/WebMemoryProfiler.h"
+#include "app/WebViewProcesses.h"
 #include "platform/GLibPtr.h"
 
 typedef struct _WebKitUserContentManager WebKitUserContentManager;
@@ -67,6 +68,8 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   void showCoreFailure(const std::string& reason);
   void reportNativeError(const std::string& domain, long code, const std::string& message, const std::string& boundary);
   void cancelAllEventStreams();
+  // Ends the page processes of every web view made here: the application is quitting.
+  void terminateWebProcesses() { processes.terminateAll(); }
   WebMemoryProfiler& webMemoryProfiler();
 
   // The bridge script, read once from the bundle. A missing or unreadable script is fatal.
@@ -119,6 +122,7 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   std::shared_ptr<WebErrorLabel> label;
   std::unique_ptr<WebMemoryProfiler> profiler;
   GWeak<WebKitWebView> webView;
+  WebViewProcesses processes;
   bool isUILoaded = false;
   // Counts the main view's committed loads: a mount check judges only the page it was made for.
   std::uint64_t mainLoadsCommitted = 0;

@@ -50,24 +50,41 @@ bool isInMenuBar(Gtk::Widget* widget) {
   return false;
 }
 
+// Whether a task terminal has the window's keyboard: there Ctrl alone belongs to the program.
+bool terminalHasKeyboard(Gtk::Window& window) {
+  for (Gtk::Widget* widget = window.get_focus(); widget; widget = widget->get_parent()) {
+    if (dynamic_cast<vantrelle::TerminalView*>(widget)) return true;
+  }
+  return false;
+}
+
+// The items that act on the application rather than on what has the keyboard: their keys are heard
+// before the focused view. A web view hands each key to its page's process and hears back only when
+// that process answers, which a page running a script without end never does; and no page or field
+// has a use of its own for these. The Edit items' keys are heard after the view instead: the page's
+// fields and scripts take them first, and their commands run in the page's process anyway.
+bool heardBeforeTheView(const std::string& action) { return action == "app.quit" || action == "app.settings"; }
+
 // In a task terminal Ctrl alone belongs to the program and the view takes every key it is given,
-// so Ctrl+Q never reached the window and the keyboard could not quit. There the command is Ctrl+Shift+Q,
-// as the view's own copy and paste are Ctrl+Shift chords, and it is heard before the view sees it.
-Glib::RefPtr<Gtk::ShortcutController> terminalQuitShortcut(std::weak_ptr<ZorvelAppDelegate> weak) {
-  auto quit = Gtk::CallbackAction::create([weak](Gtk::Widget&, const Glib::VariantBase&) {
-    auto self = weak.lock();
-    if (!self || !self->window || !self->terminateApplication) return false;
-    for (Gtk::Widget* widget = self->window->get_focus(); widget; widget = widget->get_parent()) {
-      if (dynamic_cast<vantrelle::TerminalView*>(widget)) {
-        self->terminateApplication();
-        return true;
-      }
-    }
-    return false;
-  });
+// so there the application's keys are left to the program, and Quit is Ctrl+Shift+Q, as the view's
+// own copy and paste are Ctrl+Shift chords. Ctrl+Shift+Q quits wherever the keyboard is.
+Glib::RefPtr<Gtk::ShortcutController> applicationShortcuts(
+    Gtk::Window& window, const std::vector<std::pair<std::string, std::string>>& menuShortcuts) {
   auto controller = Gtk::ShortcutController::create();
   controller->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
-  controller->add_shortcut(Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string("<Control><Shift>q"), quit));
+  auto activate = [&window](const std::string& action, bool inTerminals) {
+    return Gtk::CallbackAction::create([&window, action, inTerminals](Gtk::Widget&, const Glib::VariantBase&) {
+      if (!inTerminals && terminalHasKeyboard(window)) return false;
+      return window.activate_action(action);
+    });
+  };
+  for (const auto& [accelerator, action] : menuShortcuts) {
+    if (!heardBeforeTheView(action)) continue;
+    controller->add_shortcut(
+        Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator), activate(action, false)));
+  }
+  controller->add_shortcut(
+      Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string("<Control><Shift>q"), activate("app.quit", true)));
   return controller;
 }
 
@@ -133,8 +150,9 @@ void ZorvelAppDelegate::configureMenu() {
   application->add_action("paste", edit(EditCommand::paste));
   application->add_action("select-all", edit(EditCommand::selectAll));
   // Key equivalents are not application accelerators: those would run before the focused view
-  // and take Ctrl+C and its kin from terminal programs. They are handled on the way back up from
-  // the focused view instead (configureWindow), and the menu only shows them.
+  // and take Ctrl+C and its kin from terminal programs. The window hears them itself after the
+  // focused view, and Quit's and Settings' before it as well (installMenuShortcuts); the menu only
+  // shows them.
   menuShortcuts = {{"<Control>comma", "app.settings"},
                    {"<Control>q", "app.quit"},
                    {"<Control>c", "app.copy"},
@@ -195,12 +213,14 @@ void ZorvelAppDelegate::installMenuShortcuts() {
   if (!window) return;
   auto controller = Gtk::ShortcutController::create();
   controller->set_propagation_phase(Gtk::PropagationPhase::BUBBLE);
+  // All of them, also those heard before the view: a key that a terminal's own widget (its find
+  // bar) leaves alone still reaches them here.
   for (const auto& [accelerator, action] : menuShortcuts) {
     controller->add_shortcut(
         Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(accelerator), Gtk::NamedAction::create(action)));
   }
   window->add_controller(controller);
-  window->add_controller(terminalQuitShortcut(weak_from_this()));
+  window->add_controller(applicationShortcuts(*window, menuShortcuts));
   followEditTarget();
 }
 

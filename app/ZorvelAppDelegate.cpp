@@ -160,6 +160,8 @@ ZorvelAppDelegate::TerminateReply ZorvelAppDelegate::applicationShouldTerminate(
   if (coreSupervisor.terminationInProgress()) return TerminateReply::terminateNow;
   coreSupervisor.beginTermination();
   modalOverlay->closeModalOverlay(false);
+  // First, as it takes no time: a page busy in a script would otherwise outlive the application.
+  if (webBridge) webBridge->terminateWebProcesses();
   cleanupTimer.disconnect();
   removeTerminalPointerMonitor();
   for (const auto& taskID : terminalSessions.taskIDs()) stopTerminal(taskID);
@@ -171,6 +173,7 @@ void ZorvelAppDelegate::applicationWillTerminate() {
   if (profileLogin) profileLogin->close();
   // Also when the run ends without a termination request: no dialog or click report outlives it.
   modalOverlay->closeModalOverlay(false);
+  if (webBridge) webBridge->terminateWebProcesses();
   cleanupTimer.disconnect();
   removeTerminalPointerMonitor();
   if (webBridge) webBridge->cancelAllEventStreams();

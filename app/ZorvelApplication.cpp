@@ -120,6 +120,13 @@ void ZorvelApplication::on_startup() {
   };
   g_unix_signal_add(SIGTERM, onSignal, this);
   g_unix_signal_add(SIGINT, onSignal, this);
+  // The hang-up of the terminal the application was started from ends it as the others do, through
+  // the termination sequence, so nothing it started is left behind; unless it was started to
+  // ignore that hang-up (nohup), which it then goes on ignoring.
+  struct sigaction hangUp {};
+  if (::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN) {
+    g_unix_signal_add(SIGHUP, onSignal, this);
+  }
   if (delegate) delegate->applicationWillFinishLaunching();
 }
 

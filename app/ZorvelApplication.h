@@ -12,8 +12,8 @@ namespace zorvel {
 class ZorvelAppDelegate;
 
 // The GTK application: it hands its life-cycle to the delegate and routes every way of quitting
-// (the Quit item, closing the window, SIGTERM and SIGINT) through the delegate's termination
-// request.
+// (the Quit item and its keys, closing the window, SIGTERM, SIGINT and SIGHUP) through the
+// delegate's termination request.
 class ZorvelApplication : public Gtk::Application {
  public:
   // How long a second launch waits for the running instance to answer before it runs on its own.

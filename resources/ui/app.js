@@ -129,6 +129,12 @@
       for (let i = 0; i < (Number(times) || 200); i++) answers.push(scriptDialogs[kind](`${kind} ${i}`, '') ?? null);
       report('main', 'dialog-loop-ended', { id, answers });
     },
+    // A runaway script: the page's process spins for good, at once or after the given delay, and
+    // hears nothing more from the application.
+    busy: (data) => {
+      const { after_ms } = data.busy ?? {};
+      setTimeout(() => { for (;;) {} }, Number(after_ms) || 0);
+    },
     reload: () => location.reload(),
     // Reloads the page, whose leave-page handler has the application ask the user first.
     leave: () => {
