@@ -32,7 +32,7 @@ isolation_start() {
     run_home_method=cover
     [ "${#run_homes[@]}" -gt 0 ] || run_cover_note=" (none to check: the home is the root folder or lies in the checkout)"
   else
-    run_home_method=listing
+    run_home_method=listing run_homes=() run_mounts=() run_made=()
     isolation_drop_covers
     run_home_before=$(mktemp "$outside/zorvel-home-listing-XXXXXX") || return 1
     isolation_home_listing >"$run_home_before"
@@ -59,10 +59,12 @@ isolation_finish() {
       sed -E 's/^\t//; s/ [a-zA-Z] [0-9]+ [0-9.]+$//' | LC_ALL=C sort -u)
     rm -f "$run_home_before"
   fi
-  local homes="${run_homes[*]:-$HOME}"
   if [ -n "$home_changes" ]; then
     head -n 40 <<<"$home_changes" | sed 's/^/changed in the home: /'
-    isolation_summary="home: $(wc -l <<<"$home_changes") paths of ${homes// / and } written by the run$run_cover_note"
+    local homes=("${run_homes[@]}")
+    [ "${#homes[@]}" -gt 0 ] || homes=("$HOME")
+    isolation_summary="home: $(wc -l <<<"$home_changes") paths of $(printf '%s and ' "${homes[@]}" | sed 's/ and $//')"
+    isolation_summary+=" written by the run$run_cover_note"
     status=1
   else
     isolation_summary="home: unchanged$run_cover_note"
