@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,7 +59,7 @@ std::vector<std::string> floodFiles;
 // A flood as a file of `floodBytes` or a little more, made of the pieces `piece` gives in turn.
 template <typename Piece>
 std::string writeFloodFile(Piece piece) {
-  std::string name = "/tmp/vantrelle-flood-XXXXXX";
+  std::string name = (std::filesystem::temp_directory_path() / "vantrelle-flood-XXXXXX").string();
   int fd = mkstemp(name.data());
   floodFiles.push_back(name);
   size_t written = 0;

@@ -35,8 +35,8 @@ constexpr auto measured = std::chrono::seconds(10);
 struct Settings {
   std::filesystem::path folder;
   Settings() {
-    char pattern[] = "/tmp/vantrelle-idle-XXXXXX";
-    folder = mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "vantrelle-idle-XXXXXX").string();
+    folder = mkdtemp(pattern.data());
     std::filesystem::create_directories(folder / "gtk-4.0");
     std::ofstream(folder / "gtk-4.0" / "settings.ini") << "[Settings]\ngtk-cursor-blink-timeout=3600\n";
   }

@@ -31,6 +31,9 @@ struct GFree {
   void operator()(gpointer p) const { g_free(p); }
 };
 using GCharPtr = std::unique_ptr<char, GFree>;
+// An array from g_malloc, as a call that hands out a count of items with it.
+template <class T>
+using GArrayPtr = std::unique_ptr<T[], GFree>;
 
 struct GBytesUnref {
   void operator()(GBytes* bytes) const {

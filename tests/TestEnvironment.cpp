@@ -10,14 +10,22 @@
 //
 // The programs a test starts inherit all of it. It runs before main and before any other static
 // initialiser of the program, as GLib reads the home and the XDG folders once, on first use.
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -40,12 +48,64 @@ void removeTree(const fs::path& root) {
   fs::remove_all(root, error);
 }
 
+std::string fileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// True for the child that a death test in the "threadsafe" style starts by running this program
+// again: it lives in its parent's home, and ends with _exit(), which would leave a home of its own.
+bool isDeathTestChild() {
+  const std::string arguments = fileText("/proc/self/cmdline");
+  return arguments.find(std::string(1, '\0') + "--gtest_internal_run_death_test") != std::string::npos;
+}
+
+// True when the process was started with `home` as its home.
+bool startedIn(pid_t pid, const std::string& home) {
+  const std::string environment = '\0' + fileText("/proc/" + std::to_string(pid) + "/environ");
+  return environment.find('\0' + ("HOME=" + home) + '\0') != std::string::npos;
+}
+
+// Ends every other process started in `home` and waits, a few seconds at most, until they are
+// gone. The web engine's helpers (and whatever else a test started and left running, children and
+// orphans alike) outlive the program that started them, and one that writes its data as it ends
+// would make the home again once it has been removed.
+void endProcessesIn(const std::string& home) {
+  std::vector<int> ending;
+  std::error_code error;
+  for (auto entry = fs::directory_iterator("/proc", error); !error && entry != fs::directory_iterator();
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    if (pid == ::getpid() || !startedIn(pid, home)) continue;
+    // Held by a descriptor, checked again, and signalled through it: the number may have gone to
+    // another process in between.
+    const int process = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (process < 0) continue;
+    if (startedIn(pid, home) && ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0) == 0) {
+      ending.push_back(process);
+    } else {
+      ::close(process);
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int process : ending) {
+    pollfd ended{process, POLLIN, 0};
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    ::poll(&ended, 1, int(std::max<int64_t>(left.count(), 0)));
+    ::close(process);
+  }
+}
+
 class PrivateHome {
  public:
   PrivateHome() {
     ::setenv("LC_ALL", "C.UTF-8", 1);
     ::setenv("LANG", "C.UTF-8", 1);
     ::unsetenv("LANGUAGE");
+    if (isDeathTestChild()) return;
 
     std::error_code error;
     fs::path temporary = fs::temp_directory_path(error);
@@ -90,7 +150,9 @@ class PrivateHome {
   // Only the process that made the folder removes it: a child forked by a test that leaves through
   // exit() runs this too.
   ~PrivateHome() {
-    if (!root.empty() && ::getpid() == owner) removeTree(root);
+    if (root.empty() || ::getpid() != owner) return;
+    endProcessesIn((root / "home").string());
+    removeTree(root);
   }
 
   PrivateHome(const PrivateHome&) = delete;

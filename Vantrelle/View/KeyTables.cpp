@@ -1,8 +1,9 @@
 #include "Vantrelle/View/KeyTables.h"
 
 #include <climits>
-#include <memory>
 #include <unordered_map>
+
+#include "platform/GLibPtr.h"
 
 namespace vantrelle::keys {
 
@@ -166,20 +167,18 @@ bool isLatinLetter(char32_t c) { return c >= 'a' && c <= 'z'; }
 }  // namespace
 
 char32_t latinLetter(GdkDisplay* display, guint keycode) {
-  GdkKeymapKey* rawKeys = nullptr;
-  guint* rawKeyvals = nullptr;
+  platform::GArrayPtr<GdkKeymapKey> keys;
+  platform::GArrayPtr<guint> keyvals;
   int count = 0;
-  if (display && gdk_display_map_keycode(display, keycode, &rawKeys, &rawKeyvals, &count)) {
-    std::unique_ptr<GdkKeymapKey, decltype(&g_free)> keys(rawKeys, g_free);
-    std::unique_ptr<guint, decltype(&g_free)> keyvals(rawKeyvals, g_free);
+  if (display && gdk_display_map_keycode(display, keycode, platform::out(keys), platform::out(keyvals), &count)) {
     char32_t found = 0;
     int group = INT_MAX;
     for (int i = 0; i < count; i++) {
-      if (keys.get()[i].level != 0 || keys.get()[i].group >= group) continue;
-      char32_t c = gdk_keyval_to_unicode(gdk_keyval_to_lower(keyvals.get()[i]));
+      if (keys[i].level != 0 || keys[i].group >= group) continue;
+      char32_t c = gdk_keyval_to_unicode(gdk_keyval_to_lower(keyvals[i]));
       if (!isLatinLetter(c)) continue;
       found = c;
-      group = keys.get()[i].group;
+      group = keys[i].group;
     }
     if (found) return found;
   }

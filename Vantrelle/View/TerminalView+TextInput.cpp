@@ -62,7 +62,7 @@ std::string withTypedLineBreaks(const std::string& text) {
 }  // namespace
 
 void TerminalView::setupTextInput() {
-  composition.imContext.reset(gtk_im_multicontext_new(), g_object_unref);
+  composition.imContext.reset(gtk_im_multicontext_new());
   GtkIMContext* im = composition.imContext.get();
   gtk_im_context_set_client_widget(im, GTK_WIDGET(gobj()));
   gtk_im_context_set_use_preedit(im, TRUE);

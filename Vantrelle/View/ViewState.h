@@ -101,7 +101,7 @@ struct CompositionState {
   int markedSelectedLocation = -1;
   ChildPtr<Gtk::Widget> markedTextOverlay;
   // The input method; owned, released with the view.
-  std::shared_ptr<GtkIMContext> imContext;
+  platform::GObjectPtr<GtkIMContext> imContext;
   // Counts the input method's commits: a key it took without a commit or a change of the marked
   // text did nothing.
   uint64_t commits = 0;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/ConnectionSettings.h"
+#include "tests/TemporaryFolder.h"
 
 using zorvel::ConnectionSettings;
 using zorvel::SettingsSources;
@@ -33,12 +34,8 @@ std::string portOf(const SettingsSources& sources) {
 }
 
 struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char pattern[] = "/tmp/zorvel-settings-XXXXXX";
-    path = ::mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
+  testing::TemporaryFolder folder{"zorvel-settings"};
+  const std::filesystem::path& path = folder.path();
   std::string write(const std::string& name, const std::string& contents, bool executable = false) {
     auto file = path / name;
     std::filesystem::create_directories(file.parent_path());

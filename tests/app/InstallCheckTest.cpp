@@ -8,6 +8,7 @@
 
 #include "app/InstallCheck.h"
 #include "platform/Bundle.h"
+#include "tests/TemporaryFolder.h"
 
 namespace zorvel {
 namespace {
@@ -16,18 +17,16 @@ namespace fs = std::filesystem;
 
 struct Tree {
   Tree() {
-    char pattern[] = "/tmp/zorvel-install-XXXXXX";
-    root = ::mkdtemp(pattern);
     resources = root / "share" / "zorvel";
     fs::create_directories(resources / "ui");
     std::ofstream(resources / "native-bridge.js") << "window.bridge = true;\n";
     std::ofstream(resources / "ui" / "index.html") << "<html></html>\n";
   }
-  ~Tree() { fs::remove_all(root); }
   std::optional<std::string> problem() const {
     return InstallCheck::problem(platform::Bundle(resources.string(), (root / "bin" / "zorvel-desktop").string()));
   }
-  fs::path root;
+  testing::TemporaryFolder folder{"zorvel-install"};
+  fs::path root = folder.path();
   fs::path resources;
 };
 

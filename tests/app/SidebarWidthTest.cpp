@@ -5,11 +5,11 @@
 
 #include "app/MainWindow.h"
 #include "platform/UserDefaults.h"
+#include "tests/TemporaryFolder.h"
 
 TEST(SidebarWidth, StoredWidthIsClampedAndAnythingElseGivesTheDefault) {
-  char pattern[] = "/tmp/zorvel-sidebar-XXXXXX";
-  std::filesystem::path directory = ::mkdtemp(pattern);
-  platform::UserDefaults defaults((directory / "defaults.conf").string());
+  const testing::TemporaryFolder folder("zorvel-sidebar");
+  platform::UserDefaults defaults((folder.path() / "defaults.conf").string());
   auto width = [&] { return zorvel::storedSidebarWidth(defaults.doubleForKey("zorvel.sidebarWidth")); };
   EXPECT_EQ(width(), 360);
   defaults.set("zorvel.sidebarWidth", 100.0);
@@ -20,5 +20,4 @@ TEST(SidebarWidth, StoredWidthIsClampedAndAnythingElseGivesTheDefault) {
   EXPECT_EQ(width(), 412.5);
   defaults.set("zorvel.sidebarWidth", std::string("wide"));
   EXPECT_EQ(width(), 360);
-  std::filesystem::remove_all(directory);
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/UserFolderCheck.h"
+#include "tests/TemporaryFolder.h"
 
 namespace zorvel {
 namespace {
@@ -14,8 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(UserFolderCheck, OnlyAFolderThatIsAFileOrLiesInOneIsAProblem) {
-  char pattern[] = "/tmp/zorvel-folders-XXXXXX";
-  const fs::path root = ::mkdtemp(pattern);
+  const testing::TemporaryFolder folder("zorvel-folders");
+  const fs::path& root = folder.path();
   const fs::path file = root / "plain-file";
   std::ofstream(file) << "not a folder\n";
   fs::create_directories(root / "folder");
@@ -41,8 +42,6 @@ TEST(UserFolderCheck, OnlyAFolderThatIsAFileOrLiesInOneIsAProblem) {
     const std::string advice = c.variable ? "Set " + *c.variable : "Move the file";
     EXPECT_NE(problem->find(advice), std::string::npos) << *problem;
   }
-  fs::permissions(root / "unwritable", fs::perms::owner_all);
-  fs::remove_all(root);
 }
 
 }  // namespace

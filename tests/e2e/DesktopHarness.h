@@ -144,8 +144,8 @@ inline void drainSignals(int fd) {
 class DesktopRun {
  public:
   explicit DesktopRun(std::map<std::string, std::string> extra = {}) {
-    char pattern[] = "/tmp/zorvel-e2e-XXXXXX";
-    directory = ::mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "zorvel-e2e-XXXXXX").string();
+    directory = ::mkdtemp(pattern.data());
     port = freePort();
     recordPath = directory + "/record.jsonl";
     logPath = directory + "/desktop.log";

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "support/KittyTerminalFixture.h"
+#include "tests/TemporaryFolder.h"
 
 using namespace kittytest;
 
@@ -98,14 +99,14 @@ TEST_F(KittyCommands, ChunksPaddedEachOnTheirOwnJoinIntoOneImage) {
 }
 
 TEST_F(KittyCommands, QueriesLoadByMediumAndKeepNothing) {
-  char folder[] = "/tmp/kitty-query-test-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
+  const ::testing::TemporaryFolder temporary("kitty-query-test");
+  const std::string folder = temporary.path().string();
   const std::string rgb = "f=24,s=2,v=1";
   auto write = [](const std::string& path, size_t size) {
     std::ofstream(path, std::ios::binary) << std::string(size, '\x7f');
     return base64(path);
   };
-  std::string plain = std::string(folder) + "/image.rgb";
+  std::string plain = folder + "/image.rgb";
   std::string marked = "/tmp/tty-graphics-protocol-query-" + std::to_string(getpid());
   EXPECT_EQ(command("a=q,i=31,t=f," + rgb + ";" + write(plain, 6)), reply("Gi=31;OK"));
   EXPECT_TRUE(std::filesystem::exists(plain));
@@ -113,8 +114,7 @@ TEST_F(KittyCommands, QueriesLoadByMediumAndKeepNothing) {
   EXPECT_FALSE(std::filesystem::exists(marked));  // removed as a transmission would remove it
   // Failures answer as a transmission of the same payload would.
   EXPECT_EQ(command("a=q,i=33,t=f," + rgb + ";" + write(plain, 5)), reply("Gi=33;EINVAL: bad payload"));
-  EXPECT_EQ(command("a=q,i=34,t=f," + rgb + ";" + base64(std::string(folder) + "/missing")),
-            reply("Gi=34;EINVAL: bad path"));
+  EXPECT_EQ(command("a=q,i=34,t=f," + rgb + ";" + base64(folder + "/missing")), reply("Gi=34;EINVAL: bad path"));
   EXPECT_EQ(command("a=q,i=35,t=t," + rgb + ";" + base64(plain)), reply("Gi=35;EINVAL: bad temp path"));
   EXPECT_TRUE(std::filesystem::exists(plain));
 
@@ -127,7 +127,6 @@ TEST_F(KittyCommands, QueriesLoadByMediumAndKeepNothing) {
   EXPECT_LT(shm_open(object.c_str(), O_RDONLY, 0), 0);
 
   EXPECT_TRUE(state().imagesById.empty());
-  std::filesystem::remove_all(folder);
 }
 
 TEST_F(KittyCommands, ChunkingAppliesOnlyToDirectData) {

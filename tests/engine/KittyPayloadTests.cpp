@@ -12,6 +12,7 @@
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Graphics/KittyGraphicsReplies.h"
 #include "support/KittyTestData.h"
+#include "tests/TemporaryFolder.h"
 
 using namespace vantrelle;
 using namespace kittytest;
@@ -159,19 +160,13 @@ TEST(KittyPayload, UnknownMediumIsUnsupported) {
 
 class KittyFilePayload : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/kitty-file-test-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir = templ;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
   KittyPayloadResult load(const std::string& path, bool temporary, KittyGraphicsControl c = rgbControl(24, 2, 1)) {
     c.transmission = temporary ? 't' : 'f';
     return loadKittyPayload(c, span(base64(path)));
   }
 
-  std::string dir;
+  const ::testing::TemporaryFolder folder{"kitty-file-test"};
+  const std::string dir = folder.path().string();
   std::vector<uint8_t> sixBytes{1, 2, 3, 4, 5, 6};
 };
 

@@ -1,12 +1,15 @@
 // Test programs keep out of the home of whoever runs them: each has a home and XDG folders of its
 // own, which the programs it starts share, and which go when it ends.
+#include <fcntl.h>
 #include <glib.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -91,5 +94,61 @@ TEST(TestEnvironment, TheFolderGoesWhenTheProgramEnds) {
   const std::string childHome = json["testsuites"][0]["testsuite"][0].value("home", "");
   ASSERT_FALSE(childHome.empty()) << json.dump();
   EXPECT_NE(childHome, variable("HOME")) << "two programs share a home";
+  EXPECT_FALSE(fs::exists(fs::path(childHome).parent_path())) << childHome;
+}
+
+// A death test in the "threadsafe" style runs this program again as its child, which ends with
+// _exit(): a home of its own would never be removed.
+TEST(TestEnvironment, ADeathTestsChildLivesInItsParentsHome) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string home = variable("HOME");
+  EXPECT_EXIT(
+      {
+        std::fprintf(stderr, "home %s\n", variable("HOME").c_str());
+        ::_exit(0);
+      },
+      ::testing::ExitedWithCode(0), ::testing::HasSubstr("home " + home + "\n"));
+}
+
+// Run by the test below, with ZORVEL_TEST_LEAVE_A_WRITER set: leaves a process behind that writes
+// into the home once this program has ended, as a web engine's helper writes its data.
+TEST(TestEnvironment, LeavesAWriterBehind) {
+  if (variable("ZORVEL_TEST_LEAVE_A_WRITER").empty()) GTEST_SKIP() << "run by AProcessLeftInTheHomeEndsBeforeItGoes";
+  RecordProperty("home", variable("HOME"));
+  // The writer waits for the end of a pipe that only this program holds, and is orphaned.
+  int programEnds[2];
+  ASSERT_EQ(::pipe2(programEnds, O_CLOEXEC), 0);
+  const pid_t shell = ::fork();
+  if (shell == 0) {
+    ::dup2(programEnds[0], 9);
+    ::execl("/bin/sh", "sh", "-c", "{ cat <&9 >/dev/null; mkdir -p \"$HOME/.local/share/late\"; } &", nullptr);
+    ::_exit(127);
+  }
+  ::close(programEnds[0]);
+  ASSERT_EQ(::waitpid(shell, nullptr, 0), shell);
+}
+
+TEST(TestEnvironment, AProcessLeftInTheHomeEndsBeforeItGoes) {
+  const std::string report = variable("HOME") + "/writer.json";
+  const std::string program = fs::read_symlink("/proc/self/exe").string();
+  // The writer inherits this pipe's end: reading it to its end waits for the writer to be gone.
+  int writerGone[2];
+  ASSERT_EQ(::pipe(writerGone), 0);
+  ::fcntl(writerGone[0], F_SETFD, FD_CLOEXEC);
+  const std::string command = "ZORVEL_TEST_LEAVE_A_WRITER=1 '" + program +
+                              "' --gtest_filter=TestEnvironment.LeavesAWriterBehind --gtest_output=json:'" + report +
+                              "' >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  ::close(writerGone[1]);
+  char drained[64];
+  while (::read(writerGone[0], drained, sizeof drained) > 0) {
+  }
+  ::close(writerGone[0]);
+  ASSERT_EQ(status, 0);
+  std::ifstream file(report);
+  const auto json = nlohmann::json::parse(file, nullptr, false);
+  ASSERT_TRUE(json.is_object());
+  const std::string childHome = json["testsuites"][0]["testsuite"][0].value("home", "");
+  ASSERT_FALSE(childHome.empty()) << json.dump();
   EXPECT_FALSE(fs::exists(fs::path(childHome).parent_path())) << childHome;
 }

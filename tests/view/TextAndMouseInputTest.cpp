@@ -138,7 +138,7 @@ void recording_im_class_init(RecordingImClass* type) {
 // the view must still tell it where it went.
 TEST_F(TextInputTest, TheInputMethodFollowsTheCaret) {
   auto* im = static_cast<RecordingIm*>(g_object_new(recording_im_get_type(), nullptr));
-  view->composition.imContext.reset(GTK_IM_CONTEXT(im), g_object_unref);
+  view->composition.imContext.reset(GTK_IM_CONTEXT(im));
   view->feed("\x1b[3;6H");
   view->updateDisplay(false);
   EXPECT_EQ(im->area.x, 5 * 8);
