@@ -186,7 +186,8 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
 
 ViewRect TerminalView::getOptimalFrameSize() const {
   if (!cellDimension) return {};
-  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(), cellDimension->height * terminal->rows};
+  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(),
+          cellDimension->height * terminal->rows + rowsTopOffset};
 }
 
 ViewRect TerminalView::caretFrame() const { return caretView ? caretView->frame : ViewRect{}; }
@@ -227,7 +228,9 @@ void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum
 }
 
 void TerminalView::size_allocate_vfunc(int width, int height, int) {
-  ViewSize newSize{double(width), double(height)};
+  int band = std::min(barsBandHeight(width), std::max(height, 0));
+  rowsTopOffset = band;
+  ViewSize newSize{double(width), double(height - band)};
   bool resized = newSize != frameSize;
   setFrameSize(newSize);
   updateScroller();
@@ -238,14 +241,14 @@ void TerminalView::size_allocate_vfunc(int width, int height, int) {
 }
 
 void TerminalView::layoutChildren() {
-  int width = int(frameSize.width), height = int(frameSize.height);
+  int width = int(frameSize.width), height = int(frameSize.height), top = int(rowsTopOffset);
   if (scroller) {
     int w = 0, natural = 0, minBase = 0, natBase = 0;
     scroller->measure(Gtk::Orientation::HORIZONTAL, -1, w, natural, minBase, natBase);
     w = natural;
-    scroller->size_allocate(Gtk::Allocation(std::max(width - w, 0), 0, w, height), -1);
+    scroller->size_allocate(Gtk::Allocation(std::max(width - w, 0), top, w, height), -1);
   }
-  if (progress.progressBarView) progress.progressBarView->size_allocate(Gtk::Allocation(0, 0, width, 2), -1);
+  layoutBars(width);
   if (caretView && caretView->get_parent()) {
     // Only its size: the view's snapshot draws the caret at its frame, so moving it needs no layout.
     const ViewRect& f = caretView->frame;
