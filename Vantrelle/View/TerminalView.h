@@ -627,6 +627,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
 
   ViewSize frameSize;
   double rowsTopOffset = 0;
+  // Set while the view is laid out anew only because a bar's band changed.
+  bool barsBandChanging = false;
   // Set while the terminal digests a feed: the lines it scrolls meanwhile are shown once, after it.
   bool feeding = false;
   bool scrolledWhileFeeding = false;

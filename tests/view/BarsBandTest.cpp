@@ -120,5 +120,21 @@ TEST_F(BarsBandTest, EachBarLiesAboveTheRowsAndTheRowsComeBackWhenItGoes) {
   }
 }
 
+// The find bar opens on the last term and selects its match; the rows it then takes, and gives back
+// when it closes, leave the match selected for the user to copy.
+TEST_F(BarsBandTest, TheMatchTheFindBarSelectsStaysSelectedAsItsBandComesAndGoes) {
+  feed("one\r\ntwo apple\r\nthree\r\n");
+  TerminalFindBarView::findPasteboard() = "apple";
+  ASSERT_EQ(std::system("xdotool key ctrl+shift+f"), 0);
+  ASSERT_TRUE(
+      testing::pumpUntil([&] { return view->rowsTop() > 0 && view->selectionActive(); }, std::chrono::seconds(5)))
+      << "the match was let go when the band was taken";
+  EXPECT_EQ(view->selection->start(), Position(4, 1));
+  ASSERT_EQ(std::system("xdotool key Escape"), 0);
+  ASSERT_TRUE(testing::pumpUntil([&] { return view->rowsTop() == 0; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(view->selectionActive()) << "the match was let go when the band went";
+  TerminalFindBarView::findPasteboard().reset();
+}
+
 }  // namespace
 }  // namespace vantrelle
