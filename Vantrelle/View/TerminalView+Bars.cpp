@@ -41,6 +41,13 @@ void TerminalView::layoutBars(int width) {
   }
 }
 
+// The rows are laid out below a bar at once, not at the next frame: a find that the bar starts then
+// selects its match and scrolls it into sight among the rows that stay.
+void TerminalView::takeBarsBand() {
+  if (get_width() > 0) size_allocate_vfunc(get_width(), get_height(), -1);
+  queue_allocate();
+}
+
 // The view's own layout places the strip, so one that appears or goes has the view laid out again:
 // a strip shown in a view that kept its size was never given a place, and stayed unseen.
 void TerminalView::showProgress(ProgressReportState state, std::optional<uint8_t> value) {

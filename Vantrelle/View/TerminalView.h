@@ -590,6 +590,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   FindBarPlace findBarPlace(int width) const;
   int barsBandHeight(int width) const;
   void layoutBars(int width);
+  void takeBarsBand();
   void showProgress(ProgressReportState state, std::optional<uint8_t> value);
   void updateInputMethodCursorLocation();
   void updateMarkedTextOverlay();
