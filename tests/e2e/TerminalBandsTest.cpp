@@ -109,11 +109,18 @@ class Screen {
     return sight;
   }
 
-  // Waits until the program's rows are all in sight and `told` holds of their number.
-  Sight waitForWholeRows(const std::string& name, const std::function<bool(int)>& told,
-                         std::chrono::milliseconds limit) {
+  // Waits until the program's rows are all in sight and `told` holds of their number; `before`
+  // runs ahead of each look.
+  Sight waitForWholeRows(
+      const std::string& name, const std::function<bool(int)>& told, std::chrono::milliseconds limit,
+      const std::function<void()>& before = [] {}) {
     Sight sight;
-    waitUntil([&] { return (sight = look(name)).whole() && told(sight.told); }, limit);
+    waitUntil(
+        [&] {
+          before();
+          return (sight = look(name)).whole() && told(sight.told);
+        },
+        limit);
     return sight;
   }
 
@@ -153,17 +160,17 @@ TEST(TerminalBands, EachBandAboveATaskTerminalTakesRowsTheProgramIsToldOf) {
     std::function<void()> show;
     bool goes;  // by itself or at the user's word: the rows come back
     std::function<void()> hide = [] {};
+    std::function<void()> keep = [] {};  // keeps a band that goes by itself shown while it is looked at
+  };
+  auto pageError = [&] {
+    run.request("POST", "/__test/events",
+                {{"data", json{{"post", {{"kind", "ui-error"}, {"message", "a page error"}}}}.dump()}});
   };
   const std::vector<Band> bands = {
       {"find-bar", [] { ASSERT_EQ(e2e::shell("xdotool key ctrl+shift+f"), 0); }, true,
        [] { ASSERT_EQ(e2e::shell("xdotool key Escape"), 0); }},
-      // Shown for five seconds.
-      {"page-error",
-       [&] {
-         run.request("POST", "/__test/events",
-                     {{"data", json{{"post", {{"kind", "ui-error"}, {"message", "a page error"}}}}.dump()}});
-       },
-       true},
+      // Shown for five seconds after the last one.
+      {"page-error", pageError, true, [] {}, pageError},
       // The ready core goes, and its replacement never says it is ready.
       {"core-starting",
        [&] {
@@ -182,7 +189,7 @@ TEST(TerminalBands, EachBandAboveATaskTerminalTakesRowsTheProgramIsToldOf) {
     SCOPED_TRACE(band.name);
     band.show();
     Sight shown = screen.waitForWholeRows(
-        band.name, [&](int told) { return told < rows; }, 30s);
+        band.name, [&](int told) { return told < rows; }, 30s, band.keep);
     EXPECT_TRUE(shown.whole()) << shown.told << " rows told, in sight: " << shown.heights() << "(see " << shown.shot
                                << ")";
     EXPECT_LT(shown.told, rows) << "the program was not told of the band (see " << shown.shot << ")";
