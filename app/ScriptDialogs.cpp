@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 // Enough for any message a page means a person to read; the rest is cut off with an ellipsis.
 constexpr std::size_t shownCharacters = 2000;
-// A prompt's default text is the answer when the user changes nothing, so it is cut without a mark.
+// The most of a prompt's default text the entry shows; left as it is, the answer is the whole text.
 constexpr std::size_t longestAnswer = 10000;
 // A dialog that opens this soon after the page's last one was answered is one of a row, which the
 // user may want to end: a page that asks again and again would otherwise hold the dialog up for
@@ -28,15 +28,21 @@ constexpr std::size_t longestAnswer = 10000;
 constexpr auto rowGap = std::chrono::seconds(3);
 
 // WebKit hands a dialog's text over as a C string, so a NUL of the page's text would end what the
-// dialog shows. The page's own alert, confirm and prompt show it as its symbol before it gets there.
+// dialog shows. The page's own alert, confirm and prompt show it as its symbol before it gets there,
+// a prompt's default text too; an answer that leaves the default as it was shown is the page's own
+// default, NULs and all. A default left out (or undefined) is the empty text, which has no NUL.
 constexpr const char* visibleNULScript = R"js((() => {
+  const shown = (text) => `${text}`.replaceAll('\0', '\u2400');
   for (const name of ['alert', 'confirm', 'prompt']) {
     const ask = window[name];
     if (typeof ask !== 'function') continue;
     window[name] = {
       [name](message, ...rest) {
         if (arguments.length === 0) return Reflect.apply(ask, window, []);
-        return Reflect.apply(ask, window, [`${message}`.replaceAll('\0', '\u2400'), ...rest]);
+        if (name !== 'prompt' || rest[0] === undefined) return Reflect.apply(ask, window, [shown(message), ...rest]);
+        const given = `${rest[0]}`;
+        const answer = Reflect.apply(ask, window, [shown(message), shown(given), ...rest.slice(1)]);
+        return answer === shown(given) ? given : answer;
       },
     }[name];
   }
@@ -167,6 +173,16 @@ class PageDialog {
     window.get_message_area()->append(*entry);
   }
 
+  // The entry shows at most the first `longestAnswer` characters of the default; left as shown, the
+  // answer is the page's whole default rather than the part of it shown.
+  void answerPrompt() {
+    const std::string typed = entry->get_text();
+    const char* initial = webkit_script_dialog_prompt_get_default_text(request.get());
+    bool unchanged =
+        initial && typed == boundedText(initial, longestAnswer).text && g_utf8_validate(initial, -1, nullptr);
+    webkit_script_dialog_prompt_set_text(request.get(), unchanged ? initial : typed.c_str());
+  }
+
   void addStopChoice() {
     stopChoice = Gtk::make_managed<Gtk::CheckButton>("_Don't allow this page to show more dialogs", true);
     stopChoice->set_margin_top(8);
@@ -175,8 +191,7 @@ class PageDialog {
 
   void answer(bool confirmed) {
     if (!request) return;
-    if (type == WEBKIT_SCRIPT_DIALOG_PROMPT && confirmed && entry)
-      webkit_script_dialog_prompt_set_text(request.get(), entry->get_text().c_str());
+    if (type == WEBKIT_SCRIPT_DIALOG_PROMPT && confirmed && entry) answerPrompt();
     if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
       webkit_script_dialog_confirm_set_confirmed(request.get(), confirmed);
   }

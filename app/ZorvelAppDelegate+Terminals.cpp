@@ -219,6 +219,9 @@ void ZorvelAppDelegate::processTerminated(vantrelle::TerminalView& source, std::
     bool wasActive = activeTaskID == recovery->taskID;
     if (exitCode == 0) {
       if (wasActive) {
+        // The panel takes the terminal area alone, as every panel does: the finished login's
+        // terminal stayed in the area beside it.
+        removeTerminalsFromContainer();
         activeTaskID.reset();
         placeholderTaskID = recovery->taskID;
         PlaceholderContent content;

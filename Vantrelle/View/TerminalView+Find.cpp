@@ -34,7 +34,7 @@ TerminalFindBarView& TerminalView::ensureFindBar() {
 void TerminalView::showFindBar(bool prefillSelection) {
   TerminalFindBarView& bar = ensureFindBar();
   bar.set_visible(true);
-  queue_allocate();
+  takeBarsBand();
   std::optional<std::string> term;
   if (prefillSelection && selectionActive()) {
     std::string selected = selection->getSelectedText();

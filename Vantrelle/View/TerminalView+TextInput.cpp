@@ -18,8 +18,6 @@ namespace {
 
 std::span<const uint8_t> view(const Bytes& bytes) { return std::span<const uint8_t>(bytes); }
 
-constexpr int findBarMaxWidth = 520;
-
 std::string hexOf(const ViewColor& c) {
   char buffer[8];
   auto part = [](double v) { return int(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
@@ -245,32 +243,25 @@ void TerminalView::updateMarkedTextOverlay() {
 void TerminalView::updateInputMethodCursorLocation() {
   if (!composition.imContext || !caretView) return;
   const ViewRect& f = caretView->frame;
-  GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
+  GdkRectangle area{int(f.x), int(f.y + rowsTopOffset), int(std::ceil(f.width)), int(std::ceil(f.height))};
   gtk_im_context_set_cursor_location(composition.imContext.get(), &area);
 }
 
 void TerminalView::layoutInputOverlays(int width, int) {
   updateInputMethodCursorLocation();
-  if (findState.findBar && findState.findBar->get_visible()) {
-    int minimum = 0, natural = 0, h = 0, minBase = 0, natBase = 0;
-    findState.findBar->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
-    int available = std::max(width - 16, 0);
-    int w = std::max(std::min({natural, findBarMaxWidth, available}), std::min(minimum, available));
-    findState.findBar->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-    findState.findBar->size_allocate(Gtk::Allocation(std::max(width - 8 - w, 8), 8, w, h), -1);
-  }
+  const int top = int(rowsTopOffset);
   if (linkState.urlPreview) {
     int minimum = 0, w = 0, h = 0, minBase = 0, natBase = 0;
     linkState.urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);
     linkState.urlPreview->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-    linkState.urlPreview->size_allocate(Gtk::Allocation(0, 0, w, h), -1);
+    linkState.urlPreview->size_allocate(Gtk::Allocation(0, top, w, h), -1);
   }
   if (!composition.markedTextOverlay) return;
   int minimum = 0, natural = 0, minBase = 0, natBase = 0, h = 0;
   composition.markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
   int w = natural;
   composition.markedTextOverlay->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-  double x = caretView ? caretView->frame.x : 0, y = caretView ? caretView->frame.y : 0;
+  double x = caretView ? caretView->frame.x : 0, y = (caretView ? caretView->frame.y : 0) + top;
   if (x + w > width) x = std::max(width - w, 0);
   composition.markedTextOverlay->size_allocate(Gtk::Allocation(int(x), int(y), w, h), -1);
 }

@@ -273,7 +273,7 @@ void TerminalView::clearProgressReport() {
   if (progress.progressReportTimer) progress.progressReportTimer->cancel();
   progress.progressReportTimer.reset();
   progress.lastProgressValue.reset();
-  if (progress.progressBarView) progress.progressBarView->apply(ProgressReportState::remove, std::nullopt);
+  showProgress(ProgressReportState::remove, std::nullopt);
 }
 
 void TerminalView::handleProgressReport(const ProgressReport& report) {
@@ -300,7 +300,7 @@ void TerminalView::handleProgressReport(const ProgressReport& report) {
     case ProgressReportState::remove:
       break;
   }
-  if (progress.progressBarView) progress.progressBarView->apply(report.state, value);
+  showProgress(report.state, value);
   if (progress.progressReportTimer) progress.progressReportTimer->cancel();
   std::weak_ptr<TerminalView*> weak = lifetime;
   progress.progressReportTimer = platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(15), [weak] {

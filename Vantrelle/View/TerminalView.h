@@ -102,8 +102,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void resize(int cols, int rows);
   bool processSizeChange(ViewSize newSize);
   ViewRect getOptimalFrameSize() const;
-  // The view's size in points as last allocated.
+  // The size in points of the rows' area as last allocated: the view's, less the band of its bars.
   ViewSize frame() const { return frameSize; }
+  // Where the rows start, below the band that the find bar and the progress bar take while shown.
+  double rowsTop() const { return rowsTopOffset; }
   ViewRect caretFrame() const;
   // `glyphBounds` is the glyph's ink rectangle with y up from the baseline.
   GlyphSlotFit glyphSlotFit(double advance, ViewRect glyphBounds, int columnWidth) const;
@@ -581,6 +583,15 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void resizesSettled();
   void layoutChildren();
   void layoutInputOverlays(int width, int height);
+  // The bars' band (TerminalView+Bars.cpp).
+  struct FindBarPlace {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  FindBarPlace findBarPlace(int width) const;
+  int barsBandHeight(int width) const;
+  void layoutBars(int width);
+  void takeBarsBand();
+  void showProgress(ProgressReportState state, std::optional<uint8_t> value);
   void updateInputMethodCursorLocation();
   void updateMarkedTextOverlay();
   int encodeMouseEvent(const MouseRecord& event, bool overwriteRelease) const;
@@ -616,6 +627,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void cancelPendingFind();
 
   ViewSize frameSize;
+  double rowsTopOffset = 0;
+  // Set while the view is laid out anew only because a bar's band changed.
+  bool barsBandChanging = false;
   // Set while the terminal digests a feed: the lines it scrolls meanwhile are shown once, after it.
   bool feeding = false;
   bool scrolledWhileFeeding = false;

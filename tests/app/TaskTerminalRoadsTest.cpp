@@ -367,6 +367,11 @@ TEST_F(TaskTerminalRoads, ALoginTerminalRunsThePlannedProgramAndItsExitDecidesTh
   EXPECT_EQ(delegate->placeholder.status.get_text(), "Login complete");
   EXPECT_EQ(delegate->placeholder.detail.get_text(), "Login completed. Restarting triage\xE2\x80\xA6");
   EXPECT_EQ(delegate->placeholderTaskID, "r");
+  // The panel stands alone in the terminal area: the finished login's terminal has left it.
+  for (auto* child = delegate->terminalContainer.get_first_child(); child; child = child->get_next_sibling()) {
+    EXPECT_TRUE(child == &delegate->placeholder || child == &delegate->triageProgress)
+        << "a terminal stays by the panel";
+  }
 
   // A plan that arrives after its terminal was stopped starts nothing.
   core.setPlanReply(200, R"({"arguments": ["-c", "sleep 30"], "executable": "/bin/sh"})");

@@ -100,6 +100,9 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
   run.request("POST", "/__test/events", {{"data", json{{"start_task", true}}.dump()}});
   ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::terminalChildrenOf(app).empty(); }, 30s)) << "no terminal was opened";
 
+  // Longer than the entry shows: left as it is, the page gets it whole.
+  const std::string longDefault(12000, 'x');
+  const std::string longPrompt = R"("kind":"prompt","message":"Name?","value":")" + longDefault + "\"";
   const std::vector<Case> cases = {
       {"alert", R"("kind":"alert","message":"x")", "key Return", nullptr},
       {"confirm answered OK", R"("kind":"confirm","message":"Go on?")", "key Return", true},
@@ -108,6 +111,13 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
        "key ctrl+a type --delay 30 'typed answer' && xdotool key Return", "typed answer"},
       {"prompt keeps its default", R"("kind":"prompt","message":"Name?","value":"seed")", "key Return", "seed"},
       {"prompt cancelled", R"("kind":"prompt","message":"Name?","value":"seed")", "key Escape", nullptr},
+      // A NUL of the default shows as its symbol in the entry, and what follows it too; left as it
+      // is, the default is the answer with its NUL.
+      {"prompt shows its default past a NUL", R"("kind":"prompt","message":"p","value":"def\u0000ault")",
+       "key End type --delay 30 '!' && xdotool key Return", "def\u2400ault!"},
+      {"prompt keeps a default with a NUL", R"("kind":"prompt","message":"p","value":"def\u0000ault")", "key Return",
+       std::string("def\0ault", 8)},
+      {"prompt keeps a long default whole", longPrompt.c_str(), "key Return", longDefault},
       // Megabytes of one word, every other character half a UTF-16 pair: the dialog shows a part.
       {"huge broken message", R"("kind":"alert","message":"\ud800y","repeat":2000000)", "key Return", nullptr},
       // WebKit hands the text on as a C string; what follows the NUL is shown too.

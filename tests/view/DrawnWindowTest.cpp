@@ -8,51 +8,11 @@
 #include <functional>
 #include <string>
 
+#include "DrawnPixels.h"
 #include "ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
-
-// The widget's current drawing through its window's renderer, as 0xAARRGGBB pixels.
-struct DrawnPixels {
-  int width = 0;
-  int height = 0;
-  std::vector<uint32_t> data;
-  uint32_t at(double x, double y) const { return data[size_t(y) * size_t(width) + size_t(x)]; }
-  uint32_t rgb(double x, double y) const { return at(x, y) & 0xffffff; }
-};
-
-DrawnPixels drawnPixels(Gtk::Widget& widget) {
-  DrawnPixels pixels;
-  pixels.width = widget.get_width();
-  pixels.height = widget.get_height();
-  GdkPaintable* paintable = gtk_widget_paintable_new(widget.gobj());
-  GtkSnapshot* snapshot = gtk_snapshot_new();
-  gdk_paintable_snapshot(paintable, GDK_SNAPSHOT(snapshot), pixels.width, pixels.height);
-  GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-  g_object_unref(paintable);
-  if (!node) return {};
-  GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(widget.gobj()));
-  graphene_rect_t viewport = GRAPHENE_RECT_INIT(0, 0, float(pixels.width), float(pixels.height));
-  GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &viewport);
-  gsk_render_node_unref(node);
-  pixels.width = gdk_texture_get_width(texture);
-  pixels.height = gdk_texture_get_height(texture);
-  pixels.data.resize(size_t(pixels.width) * size_t(pixels.height));
-  gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data.data()), size_t(pixels.width) * 4);
-  g_object_unref(texture);
-  return pixels;
-}
-
-// Drawing runs at the next frame: reads the pixels until they show what `shown` looks for.
-DrawnPixels drawnOnceShowing(Gtk::Widget& widget, const std::function<bool(const DrawnPixels&)>& shown) {
-  DrawnPixels pixels;
-  testing::pumpUntil([&] {
-    pixels = drawnPixels(widget);
-    return !pixels.data.empty() && shown(pixels);
-  });
-  return pixels;
-}
 
 // A solid red Sixel image; its height a whole number of six-pixel bands.
 std::string redSixel(int width, int height) {
@@ -104,8 +64,8 @@ TEST_F(DrawnWindow, AnImageSentBeforeTheFirstLayoutIsPlacedAndDrawn) {
   EXPECT_EQ(view->getTerminal().getText({2, textRow}, {7, textRow}), "after");
   EXPECT_EQ(int(buffer.y), textRow);
   double left = 2 * cellWidth(), top = cellHeight();
-  DrawnPixels pixels =
-      drawnOnceShowing(*view, [&](const DrawnPixels& p) { return p.rgb(left + 2, top + 2) == 0xff0000u; });
+  testing::DrawnPixels pixels = testing::drawnOnceShowing(
+      *view, [&](const testing::DrawnPixels& p) { return p.rgb(left + 2, top + 2) == 0xff0000u; });
   ASSERT_FALSE(pixels.data.empty());
   EXPECT_EQ(pixels.rgb(left + 2, top + 2), 0xff0000u);
   EXPECT_EQ(pixels.rgb(left + 21, top + 40), 0xff0000u);
@@ -137,13 +97,13 @@ TEST_F(DrawnWindow, TheGridKeepsItsWidthBesideTheScroller) {
   int row = view->getTerminal().buffer->y - 1;
   double left = (cols - 1) * cellWidth(), middle = row * cellHeight() + cellHeight() / 2;
   ASSERT_LE(left + cellWidth(), scrollerLeft);
-  auto inked = [&](const DrawnPixels& p) {
+  auto inked = [&](const testing::DrawnPixels& p) {
     for (double x = left + 1; x < left + cellWidth() - 1; x++) {
       if (p.rgb(x, middle) != p.rgb(left, middle)) return true;
     }
     return false;
   };
-  DrawnPixels pixels = drawnOnceShowing(*view, inked);
+  testing::DrawnPixels pixels = testing::drawnOnceShowing(*view, inked);
   ASSERT_FALSE(pixels.data.empty());
   EXPECT_TRUE(inked(pixels));
   EXPECT_EQ(pixels.rgb(left + cellWidth() - 1, middle), pixels.rgb(left, middle));
