@@ -49,16 +49,25 @@ class RecordTail {
       ++floodRequests;
     } else if (requestPath.find("/terminal-plan") != std::string::npos) {
       if (!planAt) planAt = floodRequests;
-    } else if (requestPath == "/__test/echo" && record["body"].is_string()) {
-      auto body = json::parse(record["body"].get<std::string>(), nullptr, false);
-      if (!body.is_object() || !body["page_event"].is_object()) return;
-      const auto& event = body["page_event"];
-      if (event.value("page", "") == "overlay" && event.value("name", "") == "zorvel:native-overlay-open" &&
-          event["detail"]["payload"].value("request_id", "") == overlayRequest) {
-        if (!overlayReportAt) overlayReportAt = floodRequests;
-      } else if (event.value("name", "") == "fetch-flood-done") {
-        floodDone = event["detail"];
-      }
+    } else if (requestPath == "/__test/echo" && record.contains("body") && record.at("body").is_string()) {
+      pageEvent(json::parse(record.at("body").get<std::string>(), nullptr, false));
+    }
+  }
+
+  // The object under the key, or an empty one.
+  static json member(const json& object, const char* key) {
+    return object.contains(key) && object.at(key).is_object() ? object.at(key) : json::object();
+  }
+
+  // What a page reported to the core's echo endpoint.
+  void pageEvent(const json& body) {
+    const json event = member(body, "page_event");
+    const json detail = member(event, "detail");
+    const bool ours = member(detail, "payload").value("request_id", "") == overlayRequest;
+    if (event.value("page", "") == "overlay" && event.value("name", "") == "zorvel:native-overlay-open" && ours) {
+      if (!overlayReportAt) overlayReportAt = floodRequests;
+    } else if (event.value("name", "") == "fetch-flood-done") {
+      floodDone = detail;
     }
   }
 
