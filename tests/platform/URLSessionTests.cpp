@@ -235,12 +235,12 @@ TEST(URLSession, DestroyingASessionWithWorkInFlightCompletesIt) {
 TEST(URLSession, ARequestThatWaitedForAPlaceIsSentAndGetsItsWholeTime) {
   TestHTTPServer server;
   auto session = URLSession::makeEphemeral({.running = 2});
-  constexpr int burst = 8;
+  constexpr int burst = 6;
   std::vector<std::promise<URLResponse>> answers(burst);
   for (auto& answer : answers) {
     URLRequest request;
     request.url = server.url("/silent");
-    request.timeout = 300ms;
+    request.timeout = 500ms;
     session->dataTask(request, [&answer](URLResponse response) { answer.set_value(std::move(response)); });
   }
   for (auto& answer : answers) {
