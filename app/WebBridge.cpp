@@ -9,6 +9,7 @@
 
 #include "app/AuthorizedEventStream.h"
 #include "app/EventStreamRequest.h"
+#include "app/FetchLane.h"
 #include "app/FetchProxy.h"
 #include "app/NavigationPolicy.h"
 #include "app/PageCalls.h"
@@ -368,12 +369,16 @@ void WebBridge::dispatchEventStreamBridge(const std::string& functionName, const
 }
 
 void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* source) {
+  // Only a view can be answered, and only a view's own lane carries its requests.
+  auto lane = FetchLane::of(source);
+  if (!lane) return;
   auto built = FetchProxy::makeRequest(fetch, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
-  GWeak<WebKitWebView> asker(source);
   std::weak_ptr<WebBridge> weak = weak_from_this();
+  std::weak_ptr<FetchLane> asker = lane;
   auto deliver = [weak, asker](FetchProxy::Answer answer) {
-    if (!weak.lock()) return;
-    auto view = asker.get();
+    auto lane = asker.lock();
+    if (!weak.lock() || !lane) return;
+    auto view = lane->view();
     if (!view) return;
     nlohmann::json headers = nlohmann::json::object();
     for (const auto& [name, value] : answer.headers) headers[name] = value;
@@ -386,12 +391,11 @@ void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* sour
   auto& request = std::get<FetchProxy::Request>(built);
   platform::URLRequest urlRequest{std::move(request.url), std::move(request.method), std::move(request.headers),
                                   std::move(request.body), std::chrono::milliseconds(FetchProxy::timeout)};
-  platform::URLSession::shared().dataTask(
-      std::move(urlRequest), [deliver, id = fetch.id](platform::URLResponse response) {
-        auto answer = FetchProxy::makeAnswer(id, response.status, response.headers, response.body, response.error);
-        platform::DispatchQueue::main().async(
-            [deliver, answer = std::move(answer)]() mutable { deliver(std::move(answer)); });
-      });
+  lane->send(std::move(urlRequest), [deliver, id = fetch.id](platform::URLResponse response) {
+    auto answer = FetchProxy::makeAnswer(id, response.status, response.headers, response.body, response.error);
+    platform::DispatchQueue::main().async(
+        [deliver, answer = std::move(answer)]() mutable { deliver(std::move(answer)); });
+  });
 }
 
 void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {

@@ -29,9 +29,9 @@ URLSession& URLSession::shared() {
   return *session;
 }
 
-std::shared_ptr<URLSession> URLSession::makeEphemeral() { return std::make_shared<URLSession>(); }
+std::shared_ptr<URLSession> URLSession::makeEphemeral(Limits limits) { return std::make_shared<URLSession>(limits); }
 
-URLSession::URLSession() : worker(std::make_unique<detail::SessionWorker>()) {}
+URLSession::URLSession(Limits limits) : worker(std::make_unique<detail::SessionWorker>(limits)) {}
 
 URLSession::~URLSession() = default;
 

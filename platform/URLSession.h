@@ -3,8 +3,15 @@
 // context of its own, so nothing here needs the application's main loop; completions and stream
 // callbacks are delivered, in order, on the session's own serial delegate queue (never the main
 // thread). Hop to the main queue from there when the UI needs the answer.
+//
+// A session runs a few transfers at once, one connection each, and keeps the rest waiting in the
+// order they came, so a burst of requests costs the same per request however long it is: libsoup
+// looks a message up by walking its whole queue, and every transfer handed to it waits with a
+// timer of its own on the worker's context.
 #include <chrono>
+#include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,8 +60,19 @@ class URLStreamTask {
   std::shared_ptr<detail::Transfer> transfer;
 };
 
+struct URLSessionLimits {
+  // Transfers running at once; a stream holds its place until it ends.
+  std::size_t running = 6;
+  // Requests waiting for a place, counted and by the bytes of their URLs, fields and bodies.
+  // One beyond either fails at once rather than waiting.
+  std::size_t waiting = std::numeric_limits<std::size_t>::max();
+  std::size_t waitingBytes = std::numeric_limits<std::size_t>::max();
+};
+
 class URLSession {
  public:
+  using Limits = URLSessionLimits;
+
   using ResponseHandler = std::function<void(int status, const HTTPHeaders& headers)>;
   using DataHandler = std::function<void(std::string_view chunk)>;
   using CompletionHandler = std::function<void(std::optional<std::string> error)>;
@@ -63,9 +81,9 @@ class URLSession {
   static constexpr size_t maximumBodySize = 64 * 1024 * 1024;
 
   static URLSession& shared();
-  static std::shared_ptr<URLSession> makeEphemeral();
+  static std::shared_ptr<URLSession> makeEphemeral(Limits limits = {});
 
-  URLSession();
+  explicit URLSession(Limits limits = {});
   ~URLSession();
   URLSession(const URLSession&) = delete;
   URLSession& operator=(const URLSession&) = delete;
@@ -75,7 +93,9 @@ class URLSession {
   URLResponse sendSynchronously(URLRequest request);
   std::shared_ptr<URLStreamTask> streamTask(URLRequest request, ResponseHandler onResponse, DataHandler onData,
                                             CompletionHandler onComplete);
-  // Cancels every running task; tasks started afterwards fail at once.
+  // The answer of a request refused because too many are waiting.
+  static constexpr const char* tooManyWaiting = "Too many requests are waiting to be sent.";
+  // Cancels every running and waiting task; tasks started afterwards fail at once.
   void invalidateAndCancel();
 
  private:

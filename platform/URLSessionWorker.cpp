@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace platform::detail {
 
@@ -69,7 +70,15 @@ void Transfer::cancel() {
   g_cancellable_cancel(cancellable.get());
 }
 
-SessionWorker::SessionWorker() : context(g_main_context_new()) {
+std::size_t Transfer::waitingBytes() const {
+  std::size_t bytes = request.url.size() + request.method.size() + request.body.size();
+  for (const auto& [name, value] : request.headers) bytes += name.size() + value.size();
+  return bytes;
+}
+
+SessionWorker::SessionWorker(URLSession::Limits limits)
+    : limits{std::max<std::size_t>(limits.running, 1), limits.waiting, limits.waitingBytes},
+      context(g_main_context_new()) {
   thread = std::thread([this] { run(); });
 }
 
@@ -84,7 +93,9 @@ SessionWorker::~SessionWorker() {
 
 void SessionWorker::run() {
   g_main_context_push_thread_default(context.get());
-  session.reset(soup_session_new());
+  // One connection for each running transfer, so libsoup never keeps a queue of its own.
+  const int connections = static_cast<int>(std::min<std::size_t>(limits.running, G_MAXINT));
+  session.reset(soup_session_new_with_options("max-conns", connections, "max-conns-per-host", connections, nullptr));
   for (;;) {
     {
       std::lock_guard lock(mutex);
@@ -92,6 +103,7 @@ void SessionWorker::run() {
     }
     g_main_context_iteration(context.get(), TRUE);
   }
+  failWaiting("The session was invalidated.");
   // Let every running transfer see its cancellation and report, within a bounded time.
   // Cancelling may finish a transfer at once, so go over a copy of the set.
   for (const auto& transfer : std::set<TransferRef>(active)) g_cancellable_cancel(transfer->cancellable.get());
@@ -106,9 +118,9 @@ void SessionWorker::run() {
   g_main_context_pop_thread_default(context.get());
 }
 
-void SessionWorker::submit(std::function<void()> work) {
+bool SessionWorker::submit(std::function<void()> work) {
   std::lock_guard lock(mutex);
-  if (stopping) return;
+  if (stopping) return false;
   g_main_context_invoke_full(
       context.get(), G_PRIORITY_DEFAULT,
       [](gpointer data) -> gboolean {
@@ -117,32 +129,87 @@ void SessionWorker::submit(std::function<void()> work) {
       },
       new std::function<void()>(std::move(work)),
       [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+  return true;
 }
 
 void SessionWorker::start(std::shared_ptr<Transfer> transfer) {
-  bool accepted = false;
+  const char* refusal = nullptr;
+  bool wake = false;
   {
     std::lock_guard lock(mutex);
-    accepted = !stopping;
+    const std::size_t bytes = transfer->waitingBytes();
+    if (stopping) {
+      refusal = "The session was invalidated.";
+    } else if (waiting.size() >= limits.waiting || bytes > limits.waitingBytes - waitingBytes) {
+      refusal = URLSession::tooManyWaiting;
+    } else {
+      waiting.push_back(std::move(transfer));
+      waitingBytes += bytes;
+      wake = !std::exchange(admitScheduled, true);
+    }
   }
-  if (accepted) {
-    submit([this, transfer] { begin(transfer); });
-  } else {
-    transfer->onComplete("The session was invalidated.");
+  if (refusal) {
+    transfer->finished = true;
+    transfer->onComplete(refusal);
+    return;
+  }
+  // One wake-up for a whole burst: the worker takes every request that came meanwhile.
+  if (wake) {
+    submit([this] {
+      {
+        std::lock_guard lock(mutex);
+        admitScheduled = false;
+      }
+      admit();
+    });
   }
 }
 
 void SessionWorker::invalidate() {
   invalidated = true;
   submit([this] {
+    failWaiting("The session was invalidated.");
     for (const auto& transfer : std::set<TransferRef>(active)) g_cancellable_cancel(transfer->cancellable.get());
   });
+}
+
+void SessionWorker::failWaiting(const char* reason) {
+  std::deque<TransferRef> dropped;
+  {
+    std::lock_guard lock(mutex);
+    dropped.swap(waiting);
+    waitingBytes = 0;
+  }
+  for (const auto& transfer : dropped) {
+    transfer->finished = true;
+    transfer->onComplete(reason);
+  }
+}
+
+void SessionWorker::admit() {
+  // A transfer that fails as it begins finishes, and so admits, within this loop.
+  if (admitting) return;
+  admitting = true;
+  while (running < limits.running) {
+    TransferRef next;
+    {
+      std::lock_guard lock(mutex);
+      if (waiting.empty()) break;
+      next = std::move(waiting.front());
+      waiting.pop_front();
+      waitingBytes -= next->waitingBytes();
+    }
+    begin(next);
+  }
+  admitting = false;
 }
 
 void SessionWorker::begin(const std::shared_ptr<Transfer>& transfer) {
   active.insert(transfer);
   transfer->owner = this;
-  if (invalidated || stopping) return finish(*transfer, "The session was invalidated.");
+  transfer->holdsPlace = true;
+  ++running;
+  if (invalidated) return finish(*transfer, "The session was invalidated.");
   if (auto invalid = validate(transfer->request)) return finish(*transfer, std::move(invalid));
   if (g_cancellable_is_cancelled(transfer->cancellable.get())) return finish(*transfer, "cancelled");
   const URLRequest& request = transfer->request;
@@ -239,7 +306,9 @@ void SessionWorker::finish(Transfer& transfer, std::optional<std::string> error)
   transfer.message.reset();
   auto keep = transfer.shared_from_this();
   active.erase(keep);
+  if (std::exchange(transfer.holdsPlace, false)) --running;
   transfer.onComplete(std::move(error));
+  admit();
 }
 
 }  // namespace platform::detail

@@ -1,7 +1,10 @@
 #pragma once
-// The worker behind a URLSession: one thread, one GMainContext, one SoupSession, and the transfers
-// running on it. Everything but submit/cancel runs on the worker thread.
+// The worker behind a URLSession: one thread, one GMainContext, one SoupSession, the transfers
+// running on it and those waiting for a place. Everything but start/invalidate/cancel runs on the
+// worker thread.
 #include <atomic>
+#include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,6 +39,7 @@ struct Transfer : std::enable_shared_from_this<Transfer> {
   GObjectPtr<SoupMessage> message;
   GObjectPtr<GInputStream> stream;
   SessionWorker* owner = nullptr;
+  bool holdsPlace = false;          // counted among the session's running transfers
   AttachedSourcePtr timeoutSource;  // on the worker's context
   bool timedOut = false;
   bool finished = false;
@@ -46,11 +50,13 @@ struct Transfer : std::enable_shared_from_this<Transfer> {
   Transfer();
   ~Transfer();
   void cancel();
+  // What the request holds while it waits: its URL, fields and body.
+  std::size_t waitingBytes() const;
 };
 
 class SessionWorker {
  public:
-  SessionWorker();
+  explicit SessionWorker(URLSession::Limits limits);
   ~SessionWorker();
 
   void start(std::shared_ptr<Transfer> transfer);
@@ -59,8 +65,12 @@ class SessionWorker {
   DispatchQueue& delegateQueue() { return delegate; }
 
  private:
-  void submit(std::function<void()> work);
+  // Runs the work on the worker thread; false once the worker is stopping.
+  bool submit(std::function<void()> work);
   void run();
+  void failWaiting(const char* reason);
+  // Begins waiting transfers, oldest first, while there are places.
+  void admit();
   void begin(const std::shared_ptr<Transfer>& transfer);
   void armTimeout(Transfer& transfer);
   static void disarmTimeout(Transfer& transfer);
@@ -72,11 +82,17 @@ class SessionWorker {
   static void onRead(void* source, void* result, void* data);
   static int onTimeout(void* data);
 
+  const URLSession::Limits limits;
   GMainContextPtr context;
   GObjectPtr<SoupSession> session;
   std::mutex mutex;
-  bool stopping = false;
+  bool stopping = false;                          // guarded by mutex
+  std::deque<std::shared_ptr<Transfer>> waiting;  // guarded by mutex, oldest first
+  std::size_t waitingBytes = 0;                   // guarded by mutex
+  bool admitScheduled = false;                    // guarded by mutex: a call of admit() is on its way
   std::atomic<bool> invalidated{false};
+  std::size_t running = 0;
+  bool admitting = false;
   std::set<std::shared_ptr<Transfer>> active;
   DispatchQueue delegate{"URLSession.delegate"};
   std::thread thread;

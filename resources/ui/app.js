@@ -135,6 +135,18 @@
       const { after_ms } = data.busy ?? {};
       setTimeout(() => { for (;;) {} }, Number(after_ms) || 0);
     },
+    // Many requests at once, as a busy page makes them; says how many were answered with 200 and
+    // how long all took, once every one has settled.
+    fetch_flood: async (data) => {
+      const { id, count } = data.fetch_flood ?? {};
+      const total = Math.min(Number(count) || 0, 100000);
+      const started = performance.now();
+      const requests = [];
+      for (let i = 0; i < total; i++) requests.push(fetch(`/__test/echo/flood${i}`).then((response) => response.status));
+      const statuses = await Promise.allSettled(requests);
+      const ok = statuses.filter((settled) => settled.value === 200).length;
+      report('main', 'fetch-flood-done', { id, count: total, ok, ms: Math.round(performance.now() - started) });
+    },
     reload: () => location.reload(),
     // Reloads the page, whose leave-page handler has the application ask the user first.
     leave: () => {

@@ -229,3 +229,63 @@ TEST(URLSession, DestroyingASessionWithWorkInFlightCompletesIt) {
   ASSERT_EQ(answer.wait_for(1s), std::future_status::ready);
   EXPECT_TRUE(answer.get().error.has_value());
 }
+
+// A burst waits for places in the order it came, and a request's time runs only once it is sent:
+// before, requests of a long burst timed out while they waited and never reached the server.
+TEST(URLSession, ARequestThatWaitedForAPlaceIsSentAndGetsItsWholeTime) {
+  TestHTTPServer server;
+  auto session = URLSession::makeEphemeral({.running = 2});
+  constexpr int burst = 6;
+  std::vector<std::promise<URLResponse>> answers(burst);
+  for (auto& answer : answers) {
+    URLRequest request;
+    request.url = server.url("/silent");
+    request.timeout = 500ms;
+    session->dataTask(request, [&answer](URLResponse response) { answer.set_value(std::move(response)); });
+  }
+  for (auto& answer : answers) {
+    auto response = answer.get_future();
+    ASSERT_EQ(response.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(response.get().error, "The request timed out.");
+  }
+  EXPECT_TRUE(server.waitUntil([&] { return server.silentRequests() == burst; })) << server.silentRequests();
+}
+
+// A caller that keeps making requests faster than they are answered gets a failure for each one
+// beyond the bound, at once, rather than growing the queue without end.
+TEST(URLSession, RequestsBeyondTheWaitingBoundFailAtOnce) {
+  struct Case {
+    const char* name;
+    platform::URLSessionLimits limits;
+    std::size_t refusedBody;  // the body of a request that no longer fits
+    std::size_t keptBody;     // and of one that still does
+  };
+  const Case cases[] = {
+      {"by count", {.running = 1, .waiting = 1}, 0, 0},
+      {"by bytes", {.running = 1, .waitingBytes = 4096}, 8192, 16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestHTTPServer server;
+    auto session = URLSession::makeEphemeral(c.limits);
+    auto send = [&](std::size_t bodySize) {
+      auto answer = std::make_shared<std::promise<URLResponse>>();
+      URLRequest request;
+      request.url = server.url("/silent");
+      request.method = "POST";
+      request.body.assign(bodySize, 'x');
+      session->dataTask(request, [answer](URLResponse response) { answer->set_value(std::move(response)); });
+      return answer->get_future();
+    };
+    auto running = send(0);
+    ASSERT_TRUE(server.waitUntil([&] { return server.silentRequests() == 1; }));
+    auto kept = send(c.keptBody);
+    auto refused = send(c.refusedBody);
+    ASSERT_EQ(refused.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(refused.get().error, URLSession::tooManyWaiting);
+    EXPECT_NE(kept.wait_for(0s), std::future_status::ready);
+    session.reset();
+    ASSERT_EQ(kept.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(kept.get().error, "The session was invalidated.");
+  }
+}
