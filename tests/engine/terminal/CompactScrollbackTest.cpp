@@ -22,6 +22,8 @@ bool sameCell(const CharData& x, const CharData& y) {
 
 // Output that acts on the cursor's own row only, so it lands alike on any screen height.
 std::string rowWriters() {
+  std::string wideRow;  // to the last column
+  for (int c = 0; c < 40; c++) wideRow += "\xe6\x97\xa5";
   const std::string writers[] = {
       "plain text",
       "\xe6\x97\xa5\xe6\x9c\xac wide",
@@ -39,6 +41,8 @@ std::string rowWriters() {
       "\x1b]8;;http://x\x1b\\link\x1b]8;;\x1b\\ after",
       std::string(130, 'w'),  // wraps
       "\x1b[4hinsert\x1b[1G>\x1b[4l",
+      "\x1b[1;34m" + std::string(80, 'b') + "\x1b[m",  // to the last column, in one rendition
+      wideRow,
       "",
   };
   std::string stream;
@@ -93,6 +97,7 @@ TEST(CompactScrollback, LinesScrolledOffReadAsOnAScreenTheyNeverLeft) {
   for (Terminal* t : {&scrolled, &tall}) {
     t->feed("\x1b[1;80HR\x1b[2;1H\x1b[2@\x1b[3;5H\x1b[K\x1b[4;70H\x1b[45m\x1b[1K\x1b[m\x1b[1;40Hmid");
     t->feed("\x1b[14;3Htext from inside a short line on past its end\x1b[15;2H\xe6\x97\xa5\xe6\x9c\xac and on");
+    t->feed("\x1b[18;80HX\x1b[18;2H\x1b[3P\x1b[19;4Hab\x1b[19;70H\x1b[K");  // into rows written to their end
   }
   expectSameLines(scrolled, tall, written, "written again");
 }
