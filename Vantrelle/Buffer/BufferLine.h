@@ -170,8 +170,7 @@ class BufferLine {
   // A writer moves a packed line to full cells again, and one past the run a compact one. A
   // compact line with a block of its own, as a reflow leaves, moves into a run too. Returns the
   // block the line held, or none when it stays as it was: in a run already, or written to its
-  // end in cells that do not pack, where a run of as many cells would save nothing but a heap
-  // block.
+  // end in cells that do not pack and in a block from a pool, which a run as long would not beat.
   CellBlock compactInto(CellSlabs& runs, bool pack = true);
   // The cells a compact line of `kept` cells packs into, one for all but the codes and the
   // rest for the codes a byte each; none when the cells do not pack or packing saves nothing.
