@@ -7,8 +7,12 @@
 // - feeding text while the scrollback is still filling against feeding it once the scrollback is
 //   full (each iteration is one MiB of input, so its time is the time per MiB), and the same for
 //   lines of one fixed length, as `yes` (1), `seq` (7) and a build log (70) print them, where the
-//   cost of each line feed outweighs that of its text;
+//   cost of each line feed outweighs that of its text, and as a full-width table or separator
+//   (80) does, each row written to its last column;
 // - the memory a scrollback line holds;
+// - the memory a row written to its last column holds against a row one character short of it,
+//   for text, text in one rendition, wide characters and one line wrapped over every row
+//   (BM_FullRowMemory);
 // - the resident memory of a ring fed four ring-fulls past full (BM_ScrollbackPastFull).
 // Cells come from large-page regions through the process-wide cache of released regions, as in the
 // application.
@@ -223,6 +227,57 @@ void BM_ScrollbackFull(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }
 
+// The output of `count` rows of `columns` columns each, `columns` the width or one less: plain text
+// (kind 0), text in one rendition (1) or wide characters (2), a line each; or (3) one line without
+// a line end that wraps over every row, its rows one short of the width being lines of their own.
+std::string rowsOf(int kind, int width, int columns, int count) {
+  Lcg r;
+  auto text = [&](int length) {
+    std::string s;
+    for (int i = 0; i < length; ++i) s += static_cast<char>('!' + r.below(94));
+    return s;
+  };
+  std::string s;
+  if (kind == 3 && columns == width) return text(width * count);
+  for (int row = 0; row < count; ++row) {
+    if (kind == 2) {
+      for (int c = 0; c < columns / 2; ++c) s += "\xe6\x97\xa5";
+    } else {
+      s += (kind == 1 ? "\x1b[1;38;5;208m" : "") + text(columns) + (kind == 1 ? "\x1b[m" : "");
+    }
+    s += "\r\n";
+  }
+  return s;
+}
+
+// The bytes per line a scrollback of `rows` lines at `cols` columns holds for the rows of `kind`
+// (see rowsOf) `columns` columns wide.
+double bytesPerRow(int kind, int cols, int rows, int columns) {
+  const std::string stream = rowsOf(kind, cols, columns, rows);
+  NullHost host;
+  const size_t before = bytesInUse();
+  auto terminal = makeTerminal(host, cols, 24, rows);
+  feed(*terminal, stream);
+  return double(bytesInUse() - before) / terminal->buffer->lines().count();
+}
+
+// A scrollback of rows written to their last column against one of rows one character short of
+// it. Arguments: the width, the rows and the kind of rows (see rowsOf). The counters give the
+// bytes per row of each, on the heap and in large-page regions, and the first against the second;
+// the time is that of filling both.
+void BM_FullRowMemory(benchmark::State& state) {
+  const int cols = int(state.range(0)), rows = int(state.range(1)), kind = int(state.range(2));
+  double full = 0, shorter = 0;
+  for (auto _ : state) {
+    full = bytesPerRow(kind, cols, rows, cols);
+    // Wide characters are one character shorter by two columns.
+    shorter = bytesPerRow(kind, cols, rows, kind == 2 ? cols - 2 : cols - 1);
+  }
+  state.counters["full_bytes_per_row"] = full;
+  state.counters["shorter_bytes_per_row"] = shorter;
+  state.counters["full_vs_shorter"] = shorter > 0 ? full / shorter : 0;
+}
+
 double residentMiB() { return double(process_memory::residentBytes()) / double(kMiB); }
 
 // Feeds a ring of `scrollback` lines until it is full (untimed), then four times as many lines
@@ -273,8 +328,21 @@ BENCHMARK(BM_RegionScrollingStyled) REGION_SIZES;
       ->Args({80, 24, 1})  \
       ->Args({80, 24, 7})  \
       ->Args({80, 24, 70}) \
+      ->Args({80, 24, 80}) \
       ->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_ScrollbackFillingColdMemory) FILL_SIZES;
 BENCHMARK(BM_ScrollbackFillingWarmMemory) FILL_SIZES;
 BENCHMARK(BM_ScrollbackFull) FILL_SIZES;
+#define FULL_ROW_KINDS          \
+  ->Args({80, 200'000, 0})      \
+      ->Args({80, 200'000, 1})  \
+      ->Args({80, 200'000, 2})  \
+      ->Args({80, 200'000, 3})  \
+      ->Args({200, 100'000, 0}) \
+      ->Args({200, 100'000, 1}) \
+      ->Args({200, 100'000, 2}) \
+      ->Args({200, 100'000, 3}) \
+      ->Iterations(1)           \
+      ->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_FullRowMemory) FULL_ROW_KINDS;
 BENCHMARK(BM_ScrollbackPastFull)->Arg(1'000)->Arg(1'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);

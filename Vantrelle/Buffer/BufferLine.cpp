@@ -173,9 +173,7 @@ void BufferLine::regrow(int size, int kept) {
     std::copy_n(data.get(), kept, block.get());
   }
   written_ = Columns(kept);
-  data = std::move(block);
-  capacity_ = Columns(size);
-  generation_ &= ~packedBit;
+  holdBlock(std::move(block), size);
 }
 
 void BufferLine::unpackInto(CharData* cells, int count) const {
@@ -230,10 +228,9 @@ BufferLine::CellBlock BufferLine::packInto(CellSlabs& runs, int kept) const {
   return CellBlock(cells, CellBlockDeleter{slab});
 }
 
-BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack, bool packWhole) {
+BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack) {
+  if (inRun()) return nullptr;
   const int kept = std::min(written_, dataSize);
-  if (isPacked() || (kept >= dataSize && !(pack && packWhole))) return nullptr;
-  if (const CellSlab* slab = cellSlab(); slab && CellSlabs::carvesRuns(slab)) return nullptr;
   // A run of full cells cannot hold a long line, and saves nothing on a line written to its end
   // unless the line's block is a heap block of its own: the run then spares the heap a block.
   const bool packedOnly = kept > CellSlabs::maxRunCells || (kept >= dataSize && cellSlab());
@@ -254,8 +251,15 @@ BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack, bool p
   std::swap(data, run);
   capacity_ = written_ = Columns(packed ? 0 : kept);
   setBlankTail(true);
-  if (packed) generation_ |= packedBit;
+  if (data) generation_ |= packed ? packedBit | inRunBit : inRunBit;
   return run;
+}
+
+void BufferLine::dropCells() {
+  holdBlock(nullptr, 0);
+  written_ = 0;
+  setBlankTail(true);
+  generation_++;
 }
 
 void BufferLine::clearInto(CellBlock block, const Attribute& with) {
@@ -347,9 +351,7 @@ void BufferLine::copyFrom(const BufferLine& line) {
   }
   const CharData* source = line.cells();
   if (capacity_ < line.dataSize) {
-    data = allocateCells(line.dataSize);
-    capacity_ = line.dataSize;
-    generation_ &= ~packedBit;
+    holdBlock(allocateCells(line.dataSize), line.dataSize);
     setBlankTail(false);  // every cell is copied
   } else {
     storeBlankTail();
@@ -403,15 +405,15 @@ void BufferLine::resize(int cols, const CharData& fillData) {
   cells();
   setBlankTail(false);  // the new block is stored whole
   if (cols < 1) {
-    data = allocateCells(0);
-    dataSize = capacity_ = written_ = 0;
+    holdBlock(allocateCells(0), 0);
+    dataSize = written_ = 0;
   } else {
     auto block = allocateCells(cols);
     int kept = std::min<int>(cols, dataSize);
     std::copy_n(data.get(), kept, block.get());
     fillCells(block.get() + kept, cols - kept, fillData);
-    data = std::move(block);
-    dataSize = capacity_ = Columns(cols);
+    holdBlock(std::move(block), cols);
+    dataSize = Columns(cols);
     if (kept == cols) {
       written_ = std::min(written_, dataSize);
     } else {
@@ -428,16 +430,13 @@ void BufferLine::shrinkBlock(int cols) {
     // Only the codes the new width shows come out of the packed run.
     written_ = Columns(std::min(packedCount(), cols));
     unpackInto(block.get(), written_);
-    data = std::move(block);
-    capacity_ = Columns(cols);
-    generation_ &= ~packedBit;
+    holdBlock(std::move(block), cols);
     return;
   }
   // Past the written columns a line with a blank tail holds the blank in meaning only.
   const int kept = std::min<int>(blankTail() ? written_ : capacity_, cols);
   std::copy_n(data.get(), kept, block.get());
-  data = std::move(block);
-  capacity_ = Columns(cols);
+  holdBlock(std::move(block), cols);
   written_ = std::min(written_, capacity_);
   // A line whose every cell was stored keeps that so: the blank past its text is stored too.
   if (!blankTail()) fillCells(data.get() + kept, cols - kept, clearedTo_);
@@ -570,7 +569,7 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
 
 void BufferLine::moveCells(CellBlock block) {
   std::copy_n(data.get(), blankTail() ? written_ : capacity_, block.get());
-  data = std::move(block);
+  holdBlock(std::move(block), capacity_);
 }
 
 void BufferLine::attach(std::shared_ptr<TerminalImage> image) {

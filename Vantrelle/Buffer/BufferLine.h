@@ -155,18 +155,23 @@ class BufferLine {
   const CellSlab* cellSlab() const { return data.get_deleter().slab; }
   // Whether the line stores fewer cells than its columns, the rest reading as its blank.
   bool isCompact() const { return capacity_ < dataSize; }
+  // Whether the cells are a run of a pool of runs, packed or not, rather than a block: a line
+  // written to its end in cells that do not pack may hold a run as long as its columns, and is
+  // not compact, but its run must go back to its pool all the same rather than be cleared and
+  // reused in place.
+  bool inRun() const { return (generation_ & inRunBit) != 0; }
   // Whether the line keeps its text as one byte a cell beside one cell that holds everything
   // else, as a compact line of text in a single rendition does.
   bool isPacked() const { return (generation_ & packedBit) != 0; }
   // Keeps only the cells written, in a run of `runs`, and gives the block back: a line that
   // scrolled into the scrollback is seldom written again, and most lines of output are short.
   // With `pack`, cells that differ only in a code below 256, as most lines of text do, are
-  // packed to a byte each. Content and generation stay. A writer moves a packed line to full
-  // cells again, and one past the run a compact one. A compact line with a block of its own, as
-  // a reflow leaves, moves into a run too, and with `packWhole` a line written to its end does
-  // where it packs or holds a heap block. Returns the block the line held, or none when it stays
-  // as it was (written to its end, packed or in a run already).
-  CellBlock compactInto(CellSlabs& runs, bool pack = true, bool packWhole = false);
+  // packed to a byte each, also those of a line written to its end. Content and generation stay.
+  // A writer moves a packed line to full cells again, and one past the run a compact one. A
+  // compact line with a block of its own, as a reflow leaves, moves into a run too. Returns the
+  // block the line held, or none when it stays as it was: in a run already, or written to its
+  // end in cells that do not pack and in a block from a pool, which a run as long would not beat.
+  CellBlock compactInto(CellSlabs& runs, bool pack = true);
   // The cells a compact line of `kept` cells packs into, one for all but the codes and the
   // rest for the codes a byte each; none when the cells do not pack or packing saves nothing.
   static int packedRunCells(int kept) {
@@ -178,6 +183,9 @@ class BufferLine {
   // with room enough, stays as it is. With `dropPast` the cells stored past `cells` go, and read
   // as the blank, for a caller that has moved them elsewhere already.
   void reserve(int cells, bool dropPast = false);
+  // Lets go of every cell, keeping none, so the line reads its blank in every column: for a row
+  // whose text a reflow has moved to other rows.
+  void dropCells();
   // clear(), taking `block` (at least count() cells) for a compact line's cells.
   void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.
@@ -267,12 +275,15 @@ class BufferLine {
   CellBlock packInto(CellSlabs& runs, int kept) const;
   // Writes the first `count` cells of a packed line (at most its count) to `cells`.
   void unpackInto(CharData* cells, int count) const;
-  // Takes a block of every column's cells in place of the present one, packed or not.
-  void takeWholeBlock(CellBlock block) {
+  // Takes `block`, of `capacity` cells, in place of whatever held the cells: a block, or a run,
+  // packed or not.
+  void holdBlock(CellBlock block, int capacity) {
     data = std::move(block);
-    capacity_ = dataSize;
-    generation_ &= ~packedBit;
+    capacity_ = Columns(capacity);
+    generation_ &= ~(packedBit | inRunBit);
   }
+  // Takes a block of every column's cells in place of the present one.
+  void takeWholeBlock(CellBlock block) { holdBlock(std::move(block), dataSize); }
   // Stores the whole blank tail, leaving `written_` where it is.
   void storeBlankTail();
 
@@ -296,7 +307,9 @@ class BufferLine {
   // The bit below it says the line is packed: its cells hold the packed run, with `written_`
   // and the capacity zero, and the blank follows the run's count in meaning.
   static constexpr uint64_t packedBit = uint64_t(1) << 62;
-  static constexpr uint64_t flagBits = blankTailBit | packedBit;
+  // And the one below that, that the cells are a run of the ring's runs, packed or not.
+  static constexpr uint64_t inRunBit = uint64_t(1) << 61;
+  static constexpr uint64_t flagBits = blankTailBit | packedBit | inRunBit;
   bool blankTail() const { return (generation_ & blankTailBit) != 0; }
   void setBlankTail(bool value) { generation_ = value ? generation_ | blankTailBit : generation_ & ~blankTailBit; }
 };

@@ -66,6 +66,10 @@ int Buffer::joinGroupForward(const std::vector<BufferLinePtr>& group, int oldCol
     }
     srcCol += n;
     if (srcCol >= srcLen) {
+      // A row read to its end that takes no text yet holds none worth keeping: its cells go now,
+      // not with the emptied rows at the end, where they kept the slabs of their runs from
+      // going back while the joined rows took runs of their own.
+      if (srcRow > destRow) group[size_t(srcRow)]->dropCells();
       srcRow++;
       srcCol = 0;
     }
@@ -279,9 +283,6 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       for (const BufferLinePtr& line : lines) resizeLine(*line, newCols);
     }
   };
-  // Lines laid out above the screen keep their text as the lines that scrolled into the
-  // scrollback do; once cut, as a line cut afterwards would take a block for its cells again.
-  std::vector<BufferLine*> compactLast;
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
@@ -356,28 +357,23 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     }
 
     // Each row is cut as soon as its text is in place, and one above the screen goes back into a
-    // run, so a line over thousands of rows holds a block for one row at a time.
-    // The group's own rows wait for the end where the group ends the ring; its new rows are not
-    // in the ring yet.
+    // run (once cut, as a cut afterwards could give it a block for its cells again), so a line
+    // over thousands of rows holds a block for one row at a time. Only the ring's last line waits
+    // for the end, which is never above the screen.
     const int rows = int(group.size());
-    const bool cutLater = row + rows > lastRow;
     copyGroupBackwards(group, size, lengths, lastLen, oldCols, newCols, [&](int i) {
-      const bool above = rows - 1 - i + rowsBelow >= newRows;
-      if (cutLater && i < size) {
+      if (i < size && row + i == lastRow) {
         cutLast.push_back(group[size_t(i)]);
-        if (above) compactLast.push_back(group[size_t(i)].get());
         return;
       }
       resizeLine(*group[size_t(i)], newCols);
-      if (above) _lines.compact(*group[size_t(i)]);
+      if (rows - 1 - i + rowsBelow >= newRows) _lines.compact(*group[size_t(i)]);
     });
     showAddedRows(add - trimmed, newRows, countToInsert);
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;
   }
   for (const BufferLinePtr& line : cutLast) resizeLine(*line, newCols);
-  // The lines of the cut groups are alive there.
-  for (BufferLine* line : compactLast) _lines.compact(*line);
   rearrange(toInsert, countToInsert);
 }
 

@@ -248,7 +248,7 @@ void CircularBufferLineList::recycle(const Attribute& clearAttribute) {
   bool hadImages = false;
   if (auto& line = at(size_t(slot))) {
     hadImages = line->images().has_value();
-    if (line->isCompact()) {
+    if (line->isCompact() || line->inRun()) {
       // Its text is dropped with its run; the block the screen's top row gave back takes its place.
       if (auto cells = cellsFor(line->count())) {
         line->clearInto(std::move(cells), clearAttribute);
@@ -271,14 +271,10 @@ void CircularBufferLineList::compactLine(int index) {
   if (unsigned(index) >= unsigned(count_)) return;
   BufferLine* line = at(size_t(slotOf(index))).get();
   if (!line || line->isCompact() || line->count() > CellSlabs::maxRunCells) return;
-  keepText(*line, false);
+  compact(*line);
 }
 
-// Rows a reflow lays out are mostly written to their end, every row of a wrapped line but its
-// last: packed, they take a tenth of their cells, and the block they give up is the next row's.
-void CircularBufferLineList::compact(BufferLine& line) { keepText(line, true); }
-
-void CircularBufferLineList::keepText(BufferLine& line, bool packWhole) {
+void CircularBufferLineList::compact(BufferLine& line) {
   if (!textRuns) textRuns = std::make_unique<CellSlabs>(CellSlabs::Runs{});
   const int cols = line.count();
   const bool poolWidth = line.capacity() == cols && cellSlabs && cellSlabs->cols() == cols;
@@ -286,7 +282,7 @@ void CircularBufferLineList::keepText(BufferLine& line, bool packWhole) {
   // runs take is memory the system has to supply and clear. A full ring packs as it did while it
   // grew, so the run a line takes is no larger than the one the oldest line gave up and the ring
   // turns over the memory it holds; runs unpacked there would take ten times the room, fresh.
-  BufferLine::CellBlock freed = line.compactInto(*textRuns, true, packWhole);
+  BufferLine::CellBlock freed = line.compactInto(*textRuns);
   if (freed && poolWidth && !spareCells) spareCells = std::move(freed);
 }
 

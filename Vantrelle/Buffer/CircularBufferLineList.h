@@ -64,12 +64,12 @@ class CircularBufferLineList {
   void recycle(const Attribute& clearAttribute);
   // The line at `index` has scrolled off the screen into the scrollback: it keeps its cells only
   // as far as its text, in the ring's runs, and its block goes to the next new or recycled line.
-  // A growing scrollback then takes fresh memory only for the text it keeps.
+  // A growing scrollback then takes fresh memory only for the text it keeps; a line written to
+  // its end, as every row of a long wrapped line but its last is, packs as a shorter one does.
   void compactLine(int index);
   // The same for a line of the ring or one about to join it, whatever its width, that a reflow
   // has just laid out in the scrollback: it keeps its text in a run as a line that scrolled
-  // there does, where the reflow gave it a block for the width or for its text alone, and a line
-  // written to its end is packed too where its text packs.
+  // there does, where the reflow gave it a block for the width or for its text alone.
   void compact(BufferLine& line);
   bool shiftElements(int start, int count, int offset);
   void splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
@@ -120,7 +120,6 @@ class CircularBufferLineList {
   // as soon as nothing else holds them.
   void releaseSlots(int first, int end);
   void shrinkStorageIfSparse();
-  void keepText(BufferLine& line, bool packWhole);
   CellSlabs* slabsFor(int cols);
   // A block of `cols` cells: the spare one, or one from the pool of that width, or none when
   // lines that wide take cells of their own.

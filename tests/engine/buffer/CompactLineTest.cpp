@@ -185,7 +185,7 @@ TEST(CompactLine, CellsThatDifferInMoreThanACodeByteStayWhole) {
   }
 }
 
-TEST(CompactLine, BlankAndFullLinesNeedNoRun) {
+TEST(CompactLine, BlankLinesNeedNoRun) {
   CellSlabs runs{CellSlabs::Runs{}};
   BufferLine blank(cols, tint);
   EXPECT_TRUE(blank.compactInto(runs));  // the block goes, and nothing is kept
@@ -196,10 +196,30 @@ TEST(CompactLine, BlankAndFullLinesNeedNoRun) {
   blank.set(cols - 1, ink);
   EXPECT_EQ(blank[cols - 2], tint);
   EXPECT_EQ(blank[cols - 1], ink);
-  BufferLine full(cols, ink);
-  full.cells();  // every column counts as written
-  EXPECT_FALSE(full.compactInto(runs));
-  EXPECT_FALSE(full.isCompact());
+}
+
+// A line written to its last column packs as a shorter one does. One whose cells do not pack
+// keeps a block it has from a pool, which a run of as many cells would not beat, and moves a heap
+// block of its own into a run, the line then holding its run and no block.
+TEST(CompactLine, LinesWrittenToTheirEndPackOrKeepTheirBlock) {
+  CellSlabs runs{CellSlabs::Runs{}};
+  CellSlabs pool(cols);
+  for (BufferLine (*make)(const CharData&) : {textLine, plainLine}) {
+    const bool packs = make == plainLine;
+    for (const bool pooled : {false, true}) {
+      const std::string how = std::string(packs ? "plain" : "mixed") + (pooled ? ", pooled" : ", heap");
+      const BufferLine written = make(CharData(0, 1, ink.attribute()));
+      BufferLine line = pooled ? BufferLine(BufferLine::cellsFrom(pool), written) : BufferLine(written);
+      line.set(cols - 1, packs ? CharData('z', 1, ink.attribute()) : ink);
+      BufferLine whole(line);
+      std::as_const(whole).cells();
+      const bool moved = line.compactInto(runs) != nullptr;
+      EXPECT_EQ(moved, packs || !pooled) << how;
+      EXPECT_EQ(line.isPacked(), packs) << how;
+      EXPECT_EQ(line.inRun(), moved) << how;
+      expectSame(line, whole, how);
+    }
+  }
 }
 
 // A reflow joins rows into a line made far wider than its text: the line takes cells for the text

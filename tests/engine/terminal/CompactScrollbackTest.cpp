@@ -3,9 +3,11 @@
 // compared with one tall enough that the same lines never leave the screen.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/support/HeapPeak.h"
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -20,6 +22,8 @@ bool sameCell(const CharData& x, const CharData& y) {
 
 // Output that acts on the cursor's own row only, so it lands alike on any screen height.
 std::string rowWriters() {
+  std::string wideRow;  // to the last column
+  for (int c = 0; c < 40; c++) wideRow += "\xe6\x97\xa5";
   const std::string writers[] = {
       "plain text",
       "\xe6\x97\xa5\xe6\x9c\xac wide",
@@ -37,6 +41,8 @@ std::string rowWriters() {
       "\x1b]8;;http://x\x1b\\link\x1b]8;;\x1b\\ after",
       std::string(130, 'w'),  // wraps
       "\x1b[4hinsert\x1b[1G>\x1b[4l",
+      "\x1b[1;34m" + std::string(80, 'b') + "\x1b[m",  // to the last column, in one rendition
+      wideRow,
       "",
   };
   std::string stream;
@@ -91,6 +97,7 @@ TEST(CompactScrollback, LinesScrolledOffReadAsOnAScreenTheyNeverLeft) {
   for (Terminal* t : {&scrolled, &tall}) {
     t->feed("\x1b[1;80HR\x1b[2;1H\x1b[2@\x1b[3;5H\x1b[K\x1b[4;70H\x1b[45m\x1b[1K\x1b[m\x1b[1;40Hmid");
     t->feed("\x1b[14;3Htext from inside a short line on past its end\x1b[15;2H\xe6\x97\xa5\xe6\x9c\xac and on");
+    t->feed("\x1b[18;80HX\x1b[18;2H\x1b[3P\x1b[19;4Hab\x1b[19;70H\x1b[K");  // into rows written to their end
   }
   expectSameLines(scrolled, tall, written, "written again");
 }
@@ -157,6 +164,93 @@ TEST(CompactScrollback, TheOldestLineComesBackBlankInTheEraseColour) {
               "line " + std::to_string(i) + (i % 3 ? "" : " longer text"))
         << back;
   }
+}
+
+// The heap a scrollback of `rows` lines takes for the output `lines` gives for that many lines.
+int64_t scrollbackBytes(int cols, int rows, const std::function<std::string(int)>& lines) {
+  const std::string output = lines(rows + 10);
+  const int64_t before = heapBytesHeld();
+  TestHost host;
+  Terminal t(&host, sized(cols, 10, rows));
+  t.feed(output);
+  return heapBytesHeld() - before;
+}
+
+// A row written to its last column keeps its text as a row one character short of it does, in
+// whichever way it reached that column: every row of a long wrapped line but its last does, and so
+// does each line of a full-width table. Such a row kept its whole block of cells, seven times the
+// memory of a packed row at 80 columns and ten at 200.
+TEST(CompactScrollback, ARowWrittenToItsLastColumnTakesNoMoreThanAShorterOne) {
+  const std::string letters = "the quick brown fox jumps over a lazy dog 0123456789 ";
+  auto text = [&](int length) {
+    std::string s;
+    while (int(s.size()) < length) s += letters[s.size() % letters.size()];
+    return s;
+  };
+  auto repeat = [](const std::string& line, int count) {
+    std::string s;
+    for (int i = 0; i < count; i++) s += line;
+    return s;
+  };
+  struct Writer {
+    const char* name;
+    // The output of `count` rows, each written to the last of `cols` columns or one short of it.
+    std::function<std::string(int cols, bool full, int count)> rows;
+  };
+  const Writer writers[] = {
+      {"plain text", [&](int cols, bool full, int count) { return repeat(text(cols - !full) + "\r\n", count); }},
+      {"text in one rendition",
+       [&](int cols, bool full, int count) {
+         return repeat("\x1b[1;38;5;208m" + text(cols - !full) + "\x1b[m\r\n", count);
+       }},
+      {"one character placed in the last column",
+       [&](int cols, bool full, int count) {
+         return repeat("\x1b[" + std::to_string(cols - !full) + "GZ\r\n", count);
+       }},
+      {"wide characters",
+       [&](int cols, bool full, int count) {
+         std::string row;
+         for (int c = 0; c < cols / 2 - !full; c++) row += "\xe6\x97\xa5";
+         return repeat(row + "\r\n", count);
+       }},
+      {"a line wrapped over every row",
+       [&](int cols, bool full, int count) {
+         // A wrapped row is never short of the width: the shorter rows are lines of their own.
+         return full ? text(cols * count) : repeat(text(cols - 1) + "\r\n", count);
+       }},
+  };
+  for (const int cols : {80, 200}) {
+    for (const Writer& writer : writers) {
+      auto bytes = [&](bool full) {
+        return scrollbackBytes(cols, 2000, [&](int count) { return writer.rows(cols, full, count); });
+      };
+      const int64_t full = bytes(true), shorter = bytes(false);
+      EXPECT_LE(double(full), 1.3 * double(shorter))
+          << writer.name << " at " << cols << " columns: " << full << " bytes against " << shorter;
+    }
+  }
+}
+
+// A row laid out at its full width in a run by a reflow comes back from the top of a full ring as
+// any row of the scrollback does, its run given up: reused in place, it kept a block of the full
+// width in the runs for good, and every short line written on it later took the whole width.
+TEST(CompactScrollback, RowsAReflowLeftInRunsComeBackAsNewRows) {
+  TestHost host;
+  Terminal t(&host, sized(80, 10, 300));
+  // Words in renditions of their own, so the rows do not pack, over three rows each: joined two
+  // rows at a time at 120 columns.
+  std::string line;
+  for (int word = 0; word < 20; word++)
+    line += "\x1b[3" + std::to_string(word % 8) + "mword" + char('a' + word) + "\x1b[m ";
+  line += std::string(240 - 20 * 6, '.') + "\r\n";
+  for (int i = 0; i < 100; i++) t.feed(line);
+  t.resize(120, 10);
+  for (int i = 0; i < 400; i++) t.feed("short\r\n");
+  auto& lines = t.buffer->lines();
+  ASSERT_TRUE(lines.isFull());
+  int whole = 0;
+  for (int i = 0; i < t.buffer->yBase; i++) whole += lines[i]->capacity() > 5;
+  EXPECT_EQ(whole, 0) << "rows of five characters with cells for more";
 }
 
 }  // namespace
