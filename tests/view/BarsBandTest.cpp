@@ -15,9 +15,9 @@ namespace {
 // Two backgrounds no other part of the view has, row by row in turn, so each row is one run.
 constexpr uint32_t rowColours[] = {0x01fe03u, 0x0301feu};
 
-class BarsBandTest : public testing::RealWindowInputTest {
+class RealInputBarsBand : public testing::RealWindowInputTest {
  protected:
-  BarsBandTest() : RealWindowInputTest("BarsBandTerminal", "command -v xdotool") {}
+  RealInputBarsBand() : RealWindowInputTest("BarsBandTerminal", "command -v xdotool") {}
 
   // As a full-screen program does for the size it was last told.
   void paintRows() {
@@ -74,7 +74,7 @@ std::string shown(const std::vector<int>& runs) {
   return text;
 }
 
-TEST_F(BarsBandTest, EachBarLiesAboveTheRowsAndTheRowsComeBackWhenItGoes) {
+TEST_F(RealInputBarsBand, EachBarLiesAboveTheRowsAndTheRowsComeBackWhenItGoes) {
   struct Bar {
     const char* name;
     std::function<void()> show, hide;
@@ -122,7 +122,7 @@ TEST_F(BarsBandTest, EachBarLiesAboveTheRowsAndTheRowsComeBackWhenItGoes) {
 
 // The find bar opens on the last term and selects its match; the rows it then takes, and gives back
 // when it closes, leave the match selected for the user to copy.
-TEST_F(BarsBandTest, TheMatchTheFindBarSelectsStaysSelectedAsItsBandComesAndGoes) {
+TEST_F(RealInputBarsBand, TheMatchTheFindBarSelectsStaysSelectedAsItsBandComesAndGoes) {
   feed("one\r\ntwo apple\r\nthree\r\n");
   TerminalFindBarView::findPasteboard() = "apple";
   ASSERT_EQ(std::system("xdotool key ctrl+shift+f"), 0);
