@@ -67,6 +67,13 @@ void watch(WebKitWebView* view) {
   gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_CAPTURE);
   g_signal_connect(controller, "event", G_CALLBACK(observe), watch);
   gtk_widget_add_controller(GTK_WIDGET(view), controller);
+  // The context menu is a surface of its own, whose presses the view does not see. Closing it ends
+  // the press that opened it: an item chosen there (a link opened, a file downloaded) takes that
+  // press's opening, however long the choice took.
+  g_signal_connect(view, "context-menu-dismissed", G_CALLBACK(+[](WebKitWebView*, Watch* watch) {
+                     watch->activation.release(UserActivation::Clock::now());
+                   }),
+                   watch);
 }
 
 bool consume(WebKitWebView* view) {
