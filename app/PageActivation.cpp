@@ -42,7 +42,8 @@ gboolean observe(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
       if (isKeyPress(watch, event)) watch.activation.press(now);
       break;
     case GDK_KEY_RELEASE:
-      if (gdk_key_event_get_keycode(event) == watch.heldKey) watch.heldKey = 0;
+      if (gdk_key_event_get_keycode(event) != watch.heldKey) break;
+      watch.heldKey = 0;
       watch.activation.release(now);
       break;
     case GDK_BUTTON_RELEASE:
@@ -67,6 +68,11 @@ void watch(WebKitWebView* view) {
   gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_CAPTURE);
   g_signal_connect(controller, "event", G_CALLBACK(observe), watch);
   gtk_widget_add_controller(GTK_WIDGET(view), controller);
+  // A key let go elsewhere is no longer held here: its next press is a new one.
+  GtkEventController* focus = gtk_event_controller_focus_new();
+  g_signal_connect(focus, "leave", G_CALLBACK(+[](GtkEventControllerFocus*, Watch* watch) { watch->heldKey = 0; }),
+                   watch);
+  gtk_widget_add_controller(GTK_WIDGET(view), focus);
   // The context menu is a surface of its own, whose presses the view does not see. Closing it ends
   // the press that opened it: an item chosen there (a link opened, a file downloaded) takes that
   // press's opening, however long the choice took.
