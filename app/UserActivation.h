@@ -16,9 +16,10 @@ namespace zorvel {
 class UserActivation {
  public:
   using Clock = std::chrono::steady_clock;
-  // As long as a person takes between pressing a link and letting go of it, and far shorter than a
-  // page needs to wait for an answer it was given.
-  static constexpr Clock::duration lifetime = std::chrono::seconds(1);
+  // Long enough for a page on a busy machine to act on the click (the page's request has been seen
+  // to come more than a second after the press) and for an answer it fetched for it, short enough
+  // that a click is not kept for later.
+  static constexpr Clock::duration lifetime = std::chrono::seconds(5);
   // Presses come no faster than a person makes them; more untaken openings than this are no person.
   static constexpr std::size_t maximumOpenings = 8;
 

@@ -42,6 +42,7 @@ void play(const char* name, const std::vector<Event>& events) {
 
 TEST(UserActivation, EachPressOpensOneThingForAShortWhile) {
   using S = Step;
+  const auto life = std::chrono::duration_cast<std::chrono::milliseconds>(UserActivation::lifetime);
   play("nothing pressed", {{S::consume, 0ms, false}});
   play("one click, five openings", {{S::press, 0ms},
                                     {S::release, 80ms},
@@ -54,13 +55,14 @@ TEST(UserActivation, EachPressOpensOneThingForAShortWhile) {
                                                        {S::consume, 150ms, true},
                                                        {S::consume, 160ms, true},
                                                        {S::consume, 170ms, false}});
-  play("saved for later", {{S::press, 0ms}, {S::release, 50ms}, {S::consume, 1051ms, false}});
-  play("held long before letting go", {{S::press, 0ms}, {S::release, 3000ms}, {S::consume, 3100ms, true}});
+  play("saved for later", {{S::press, 0ms}, {S::release, 50ms}, {S::consume, 51ms + life, false}});
+  play("held long before letting go", {{S::press, 0ms}, {S::release, 2 * life}, {S::consume, 2 * life + 100ms, true}});
   play("letting go grants nothing", {{S::release, 0ms}, {S::consume, 10ms, false}});
   play("letting go after the opening was taken",
        {{S::press, 0ms}, {S::consume, 10ms, true}, {S::release, 900ms}, {S::consume, 950ms, false}});
-  play("an old press lapses while a new one stays",
-       {{S::press, 0ms}, {S::press, 900ms}, {S::consume, 1500ms, true}, {S::consume, 1510ms, false}});
+  play(
+      "an old press lapses while a new one stays",
+      {{S::press, 0ms}, {S::press, life - 100ms}, {S::consume, life + 500ms, true}, {S::consume, life + 510ms, false}});
 }
 
 TEST(UserActivation, HoldsNoMorePressesThanAPersonMakes) {
