@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
-#include <optional>
 
 namespace zorvel {
 

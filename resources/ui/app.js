@@ -123,9 +123,6 @@
     if (typeof href !== 'string' || !Object.hasOwn(openings, how)) return;
     for (let i = 0; i < (Number(times) || 1); i++) openings[how](href);
   };
-  // Openings for the timer the page set when it loaded, which no event of the application started.
-  const timerOpenings = [];
-  setInterval(() => timerOpenings.splice(0).forEach(openAll), 100);
 
   const scriptDialogs = { alert: (text) => alert(text), confirm: (text) => confirm(text), prompt: (text, value) => prompt(text, value) };
   const pageCommands = {
@@ -159,9 +156,9 @@
       location.reload();
     },
     // Lays a link over the whole page for the user to click (or, with "focus", to press Enter on):
-    // an anchor with the address and target given, or, with "open", a button whose
-    // click opens the address in a new window by script, "times" times, at once or after the answer
-    // of a fetch ("after": "fetch").
+    // an anchor with the address and target given, or, with "open", a button whose click opens the
+    // address in a new window by script, "times" times, at once or after the answer of a fetch
+    // ("after": "fetch").
     link: (data) => {
       const { href, target, open, times, after, focus } = data.link ?? {};
       if (typeof href !== 'string') return;
@@ -176,12 +173,11 @@
       if (focus) cover.focus();
     },
     // Opens an address with nothing the user did behind it, as a hostile page would: in this
-    // event's handler, after the answer of a fetch made there, or from the page's own timer
-    // ("after": "event", "fetch" or "timer"); "how" names the way (openings above).
+    // event's handler, or after the answer of a fetch made there ("after": "event" or "fetch");
+    // "how" names the way (openings above).
     unasked: (data) => {
       const { after, ...opening } = data.unasked ?? {};
       if (after === 'fetch') fetch('/desktop-runtime').then(() => openAll(opening), () => {});
-      else if (after === 'timer') timerOpenings.push(opening);
       else openAll(opening);
     },
     storage: (data) => {

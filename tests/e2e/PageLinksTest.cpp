@@ -171,7 +171,6 @@ TEST(PageLinks, NothingLeavesThePageWithoutAPressOfTheUser) {
   const Unasked table[] = {
       {"fetch", "window", note, 1},
       {"event", "window", note, 5},
-      {"timer", "window", note, 1},  // the engine's own check stops this one
       {"event", "blank", "x-zorvel-test://page/blank", 1},
       {"event", "self", note, 1},  // the engine follows no file link a script clicks
       {"event", "self", "x-zorvel-test://page/self", 1},
