@@ -113,6 +113,17 @@ void checkDownloads() {
                    nullptr);
 }
 
+// Full screen hides the rest of the desktop behind the page, which could then pose as anything:
+// only a press of the user's own on the page lets it go there.
+void checkFullScreen(WebKitWebView* view) {
+  g_signal_connect(view, "enter-fullscreen", G_CALLBACK(+[](WebKitWebView* v, gpointer) -> gboolean {
+                     if (PageActivation::consume(v)) return FALSE;
+                     linksLog().error("Not showing a page in full screen: %{public}s", noPressBehind);
+                     return TRUE;
+                   }),
+                   nullptr);
+}
+
 std::string stringLiteral(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -223,6 +234,7 @@ WebKitWebView* WebBridge::makeWebView() {
   ScriptDialogs::attach(view);
   PageActivation::watch(view);
   checkDownloads();
+  checkFullScreen(view);
   return view;
 }
 

@@ -105,7 +105,7 @@
     }
   }
   // The ways a page's script opens an address: a new window, a click it makes on a link (for this
-  // window or a new one), its own address, or a frame's.
+  // window or a new one), its own address, or a frame's; or it shows itself in full screen.
   const scriptedClick = (properties) => {
     const link = element('a', properties);
     document.body.append(link);
@@ -118,9 +118,10 @@
     self: (href) => scriptedClick({ href }),
     address: (href) => { location.href = href; },
     frame: (href) => document.body.append(element('iframe', { src: href, hidden: true })),
+    fullscreen: () => document.documentElement.requestFullscreen().catch(() => {}),
   };
   const openAll = ({ how, href, times }) => {
-    if (typeof href !== 'string' || !Object.hasOwn(openings, how)) return;
+    if (!Object.hasOwn(openings, how)) return;
     for (let i = 0; i < (Number(times) || 1); i++) openings[how](href);
   };
 
@@ -157,12 +158,12 @@
     },
     // Lays a link over the whole page for the user to click (or, with "focus", to press Enter on):
     // an anchor with the address and target given, or, with "open", a button whose click opens the
-    // address in a new window by script, "times" times, at once or after the answer of a fetch
-    // ("after": "fetch").
+    // address in a new window by script (or another way, "how"), "times" times, at once or after
+    // the answer of a fetch ("after": "fetch").
     link: (data) => {
-      const { href, target, open, times, after, focus } = data.link ?? {};
+      const { href, target, open, how, times, after, focus } = data.link ?? {};
       if (typeof href !== 'string') return;
-      const opening = { how: 'window', href, times };
+      const opening = { how: how ?? 'window', href, times };
       const onclick = () => (after === 'fetch' ? fetch('/desktop-runtime').then(() => openAll(opening)) : openAll(opening));
       const cover = open
         ? element('button', { textContent: `open ${href}`, onclick })
@@ -263,6 +264,7 @@
   }
   window.addEventListener('zorvel:core-restarted', () => loadRuntime());
   for (const name of applicationEvents) window.addEventListener(name, (event) => report('main', name, event.detail));
+  document.addEventListener('fullscreenchange', () => report('main', 'fullscreen', { on: Boolean(document.fullscreenElement) }));
 
   if (bridge) {
     loadRuntime();

@@ -177,6 +177,7 @@ TEST(PageLinks, NothingLeavesThePageWithoutAPressOfTheUser) {
       {"fetch", "address", "x-zorvel-test://page/address", 1},
       {"event", "frame", "x-zorvel-test://page/frame", 1},
       {"event", "frame", desktop.downloadLink(), 1},
+      {"fetch", "fullscreen", "", 1},
   };
   for (const auto& unasked : table) {
     ASSERT_TRUE(commandMainPage(
@@ -187,9 +188,11 @@ TEST(PageLinks, NothingLeavesThePageWithoutAPressOfTheUser) {
   const std::string newWindow = std::string("Not opening a link in a new window: ") + noPress;
   const std::string sameWindow = std::string("Not opening a link: ") + noPress;
   const std::string download = std::string("Not downloading a file: ") + noPress;
+  const std::string fullScreen = std::string("Not showing a page in full screen: ") + noPress;
   EXPECT_TRUE(desktop.run.waitUntil(
       [&] {
-        return desktop.refusals(newWindow) == 7 && desktop.refusals(sameWindow) == 3 && desktop.refusals(download) == 1;
+        return desktop.refusals(newWindow) == 7 && desktop.refusals(sameWindow) == 3 &&
+               desktop.refusals(download) == 1 && desktop.refusals(fullScreen) == 1;
       },
       20s))
       << desktop.run.log();
@@ -203,16 +206,17 @@ TEST(PageLinks, NothingLeavesThePageWithoutAPressOfTheUser) {
 }
 
 // One click or key press lets the page open one thing: a link, a window it opens by script, also
-// once the answer of a fetch it made for the click has come, or a download. Each press is made once
+// once the answer of a fetch it made for the click has come, or a download; or show itself in full
+// screen. Each press is made once
 // the last one's openings are over, so none of them can take the next press's opening.
 TEST(PageLinks, OnePressOfTheUserOpensOneThing) {
   LinkDesktop desktop;
   desktop.run.start();
   ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
   const std::string refused = std::string("Not opening a link in a new window: ") + noPress;
+  // The downloads folder lies outside what the run watches: it is looked at again and again.
   auto opened = [&](size_t links, size_t downloads) {
-    return desktop.run.waitUntil([&] { return desktop.opened().size() >= links && desktop.downloaded() >= downloads; },
-                                 20s);
+    return waitUntil([&] { return desktop.opened().size() >= links && desktop.downloaded() >= downloads; }, 20s);
   };
 
   desktop.follow({{"href", "x-zorvel-test://page/five"}, {"open", true}, {"times", 5}});
@@ -224,6 +228,12 @@ TEST(PageLinks, OnePressOfTheUserOpensOneThing) {
   EXPECT_TRUE(opened(2, 1)) << desktop.run.log();
   desktop.press({{"href", "x-zorvel-test://page/key"}, {"target", "_blank"}});
   EXPECT_TRUE(opened(3, 1)) << desktop.run.log();
+  // Without a window manager the window itself stays as it is, but the page is told it is shown.
+  desktop.follow({{"href", ""}, {"open", true}, {"how", "fullscreen"}});
+  EXPECT_TRUE(waitForPageEvent(desktop.run, "main", "fullscreen", [](const json& detail) {
+    return detail.value("on", false);
+  })) << desktop.run.log();
+  EXPECT_EQ(desktop.refusals(std::string("Not showing a page in full screen: ") + noPress), 0u);
 
   EXPECT_EQ(desktop.refusals(refused), 4u);
   EXPECT_EQ(desktop.opened(), (std::multiset<std::string>{"x-zorvel-test://page/five", desktop.file("note.txt"),
