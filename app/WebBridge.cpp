@@ -12,6 +12,7 @@
 #include "app/FetchLane.h"
 #include "app/FetchProxy.h"
 #include "app/NavigationPolicy.h"
+#include "app/PageActivation.h"
 #include "app/PageCalls.h"
 #include "app/ScriptDialogs.h"
 #include "app/TextEncoding.h"
@@ -92,6 +93,36 @@ std::string relayScript() {
          ");"
          " setTimeout(() => { if (!event.defaultPrevented) handler.postMessage({ followed: href }); }); };"
          " window.addEventListener('click', followed); window.addEventListener('auxclick', followed); })();";
+}
+
+// Why nothing a page asks to open is opened without the user: the web engine counts whatever the
+// application hands the page as a gesture of the user, so only a press the application saw counts.
+constexpr const char* noPressBehind = "no click or key press of the user on the page asked for it";
+
+// A download writes a file the page names into the user's folders: only a press of the user's own
+// on the page that asks lets one start. Every web view shares the one network session.
+void checkDownloads() {
+  static bool connected = false;
+  if (connected) return;
+  connected = true;
+  g_signal_connect(webkit_network_session_get_default(), "download-started",
+                   G_CALLBACK(+[](WebKitNetworkSession*, WebKitDownload* download, gpointer) {
+                     if (PageActivation::consume(webkit_download_get_web_view(download))) return;
+                     linksLog().error("Not downloading a file: %{public}s", noPressBehind);
+                     webkit_download_cancel(download);
+                   }),
+                   nullptr);
+}
+
+// Full screen hides the rest of the desktop behind the page, which could then pose as anything:
+// only a press of the user's own on the page lets it go there.
+void checkFullScreen(WebKitWebView* view) {
+  g_signal_connect(view, "enter-fullscreen", G_CALLBACK(+[](WebKitWebView* v, gpointer) -> gboolean {
+                     if (PageActivation::consume(v)) return FALSE;
+                     linksLog().error("Not showing a page in full screen: %{public}s", noPressBehind);
+                     return TRUE;
+                   }),
+                   nullptr);
 }
 
 std::string stringLiteral(const std::string& text) {
@@ -203,6 +234,9 @@ WebKitWebView* WebBridge::makeWebView() {
   connectSignals(view, configuration.userContentManager.get());
   ScriptDialogs::attach(view);
   processes.track(view);
+  PageActivation::watch(view);
+  checkDownloads();
+  checkFullScreen(view);
   return view;
 }
 
@@ -236,7 +270,7 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                               WEBKIT_NAVIGATION_POLICY_DECISION(decision));
                           const char* uri = requestedURI(action);
                           if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-                            if (bridge) bridge->decideNewWindow(uri);
+                            if (bridge) bridge->decideNewWindow(v, uri);
                             webkit_policy_decision_ignore(decision);
                           } else if (bridge && bridge->decidePolicy(v, uri)) {
                             webkit_policy_decision_use(decision);
@@ -248,12 +282,12 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                         context(), freeSignalContext, GConnectFlags(0));
 
   // A window a script opens asks for no policy first.
-  g_signal_connect_data(view, "create",
-                        G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action, SignalContext* c) -> GtkWidget* {
-                          if (auto bridge = c->bridge.lock()) bridge->decideNewWindow(requestedURI(action));
-                          return nullptr;
-                        }),
-                        context(), freeSignalContext, GConnectFlags(0));
+  g_signal_connect_data(
+      view, "create", G_CALLBACK(+[](WebKitWebView* v, WebKitNavigationAction* action, SignalContext* c) -> GtkWidget* {
+        if (auto bridge = c->bridge.lock()) bridge->decideNewWindow(v, requestedURI(action));
+        return nullptr;
+      }),
+      context(), freeSignalContext, GConnectFlags(0));
 
   g_signal_connect_data(view, "load-changed",
                         G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, SignalContext* c) {
@@ -458,15 +492,16 @@ void WebBridge::cancelAllEventStreams() {
   for (auto& [id, stream] : streams) stream->cancel();
 }
 
-bool WebBridge::decidePolicy(WebKitWebView*, const char* url) {
+bool WebBridge::decidePolicy(WebKitWebView* webView, const char* url) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
-  if (decision == NavigationDecision::cancelAndOpenExternally) handOff(url);
+  if (decision == NavigationDecision::cancelAndOpenExternally) handOff(webView, url, "Not opening a link");
   return decision == NavigationDecision::allow;
 }
 
-void WebBridge::decideNewWindow(const char* url) {
+void WebBridge::decideNewWindow(WebKitWebView* source, const char* url) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
-  if (decision == NavigationDecision::cancelAndOpenExternally) return handOff(url);
+  if (decision == NavigationDecision::cancelAndOpenExternally)
+    return handOff(source, url, "Not opening a link in a new window");
   // The user asked for something to open; saying nothing would leave them wondering why it did not.
   std::string reason;
   if (decision == NavigationDecision::allow)
@@ -478,13 +513,14 @@ void WebBridge::decideNewWindow(const char* url) {
   linksLog().error("Not opening a link in a new window: %{public}s", reason.c_str());
 }
 
-void WebBridge::handOff(const char* url) {
+void WebBridge::handOff(WebKitWebView* source, const char* url, const char* refusal) {
   const char* scheme = g_uri_peek_scheme(url);
-  if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") {
-    onApplicationLink(url);
-  } else if (openExternally) {
-    openExternally(url);
+  if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") return onApplicationLink(url);
+  if (!PageActivation::consume(source)) {
+    linksLog().error("%{public}s: %{public}s", refusal, noPressBehind);
+    return;
   }
+  if (openExternally) openExternally(url);
 }
 
 void WebBridge::didCommitLoad(WebKitWebView* view) {

@@ -103,7 +103,7 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   // A link the page asks to open in a new window (by its target, or window.open). The application
   // makes no second window: the link goes where the policy sends those that leave the page, and
   // any other is refused and logged.
-  void decideNewWindow(const char* url);
+  void decideNewWindow(WebKitWebView* source, const char* url);
   void didCommitLoad(WebKitWebView* webView);
   void didFinishLoad(WebKitWebView* webView);
   void didFailLoad(bool provisional, const std::string& domain, long code, const std::string& message);
@@ -114,8 +114,10 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   void connectSignals(WebKitWebView* webView, WebKitUserContentManager* manager);
   void handle(const PageMessages::BridgeMessage& message, WebKitWebView* source);
   void didRefuseOversizedMessage(WebKitWebView* source, const nlohmann::json& standIn);
-  // A link that leaves the page: the application's own come back to it, the rest go to the desktop.
-  void handOff(const char* url);
+  // A link that leaves the page: the application's own come back to it, the rest go to the desktop
+  // when a press of the user on the page is behind it, and are refused and logged (after `refusal`)
+  // when none is.
+  void handOff(WebKitWebView* source, const char* url, const char* refusal);
 
   Settings settings;
   BundledUIURLSchemeHandler uiSchemeHandler;

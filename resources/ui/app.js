@@ -104,6 +104,27 @@
       log(coreList, `error: ${error.message}`);
     }
   }
+  // The ways a page's script opens an address: a new window, a click it makes on a link (for this
+  // window or a new one), its own address, or a frame's; or it shows itself in full screen.
+  const scriptedClick = (properties) => {
+    const link = element('a', properties);
+    document.body.append(link);
+    link.click();
+    link.remove();
+  };
+  const openings = {
+    window: (href) => window.open(href),
+    blank: (href) => scriptedClick({ href, target: '_blank' }),
+    self: (href) => scriptedClick({ href }),
+    address: (href) => { location.href = href; },
+    frame: (href) => document.body.append(element('iframe', { src: href, hidden: true })),
+    fullscreen: () => document.documentElement.requestFullscreen().catch(() => {}),
+  };
+  const openAll = ({ how, href, times }) => {
+    if (!Object.hasOwn(openings, how)) return;
+    for (let i = 0; i < (Number(times) || 1); i++) openings[how](href);
+  };
+
   const scriptDialogs = { alert: (text) => alert(text), confirm: (text) => confirm(text), prompt: (text, value) => prompt(text, value) };
   const pageCommands = {
     start_task: () => startTask(),
@@ -153,17 +174,30 @@
       window.addEventListener('beforeunload', (event) => { event.preventDefault(); event.returnValue = ''; }, { once: true });
       location.reload();
     },
-    // Lays a link over the whole page for the user to click: an anchor with the address and target
-    // given, or, with "open", a button whose click opens the address in a new window by script.
+    // Lays a link over the whole page for the user to click (or, with "focus", to press Enter on):
+    // an anchor with the address and target given, or, with "open", a button whose click opens the
+    // address in a new window by script (or another way, "how"), "times" times, at once or after
+    // the answer of a fetch ("after": "fetch").
     link: (data) => {
-      const { href, target, open } = data.link ?? {};
+      const { href, target, open, how, times, after, focus } = data.link ?? {};
       if (typeof href !== 'string') return;
+      const opening = { how: how ?? 'window', href, times };
+      const onclick = () => (after === 'fetch' ? fetch('/desktop-runtime').then(() => openAll(opening)) : openAll(opening));
       const cover = open
-        ? element('button', { textContent: `open ${href}`, onclick: () => window.open(href) })
+        ? element('button', { textContent: `open ${href}`, onclick })
         : element('a', { href, target: target ?? '', textContent: href });
       cover.className = 'link-cover';
       cover.addEventListener('click', () => setTimeout(() => cover.remove()));
       document.body.append(cover);
+      if (focus) cover.focus();
+    },
+    // Opens an address with nothing the user did behind it, as a hostile page would: in this
+    // event's handler, or after the answer of a fetch made there ("after": "event" or "fetch");
+    // "how" names the way (openings above).
+    unasked: (data) => {
+      const { after, ...opening } = data.unasked ?? {};
+      if (after === 'fetch') fetch('/desktop-runtime').then(() => openAll(opening), () => {});
+      else openAll(opening);
     },
     storage: (data) => {
       if (!data.storage || typeof data.storage !== 'object') return;
@@ -248,6 +282,7 @@
   }
   window.addEventListener('zorvel:core-restarted', () => loadRuntime());
   for (const name of applicationEvents) window.addEventListener(name, (event) => report('main', name, event.detail));
+  document.addEventListener('fullscreenchange', () => report('main', 'fullscreen', { on: Boolean(document.fullscreenElement) }));
 
   if (bridge) {
     loadRuntime();

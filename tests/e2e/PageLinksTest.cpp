@@ -1,6 +1,7 @@
 // Links the user follows in the page that leave it, in the same window or in a new one, go where a
 // terminal's links go: to the application the desktop chose for them, when it only shows what they
-// name; any other is refused and the refusal logged.
+// name; any other is refused and the refusal logged. Nothing leaves the page, and nothing is
+// downloaded, without a click or key press of the user's own behind it.
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@ class LinkDesktop {
     fs::create_directories(home / "data/applications");
     fs::create_directories(home / "config");
     fs::create_directories(home / "folder");
+    fs::create_directories(home / "downloads");
     const fs::path recorder = home / "recorder.sh";
     std::ofstream(recorder) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << openedPath() << "'\n";
     fs::permissions(recorder, fs::perms::owner_all);
@@ -46,6 +48,7 @@ class LinkDesktop {
     std::ofstream(home / "note.txt") << "a note\n";
     std::ofstream(home / "run.sh") << "#!/bin/sh\ntrue\n";
     fs::permissions(home / "run.sh", fs::perms::owner_all);
+    std::ofstream(home / "config/user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"" << (home / "downloads").string() << "\"\n";
     run.environment["XDG_DATA_HOME"] = home / "data";
     run.environment["XDG_DATA_DIRS"] = (home / "none").string() + ":/usr/share";
     run.environment["XDG_CONFIG_HOME"] = home / "config";
@@ -66,12 +69,29 @@ class LinkDesktop {
     return read;
   }
 
+  // A file of the core that the page downloads when it goes there.
+  std::string downloadLink() const { return "http://127.0.0.1:" + std::to_string(run.port) + "/__test/download"; }
+  size_t downloaded() const {
+    const fs::directory_iterator files(run.directory + "/desktop/downloads");
+    return static_cast<size_t>(std::distance(fs::begin(files), fs::end(files)));
+  }
+
   // Lays a link over the page and clicks it as the user would.
   void follow(const json& link) {
     ASSERT_TRUE(commandMainPage(run, {{"link", link}})) << "the page did not lay out the link";
     const std::string window = mainWindow(run.app->processIdentifier());
     ASSERT_FALSE(window.empty());
     ASSERT_EQ(shell("xdotool mousemove --window " + window + " 600 400 click 1"), 0);
+  }
+
+  // Lays a link over the page with the keyboard on it, and presses Enter as the user would.
+  void press(json link) {
+    link["focus"] = true;
+    ASSERT_TRUE(commandMainPage(run, {{"link", link}})) << "the page did not lay out the link";
+    const std::string window = mainWindow(run.app->processIdentifier());
+    ASSERT_FALSE(window.empty());
+    focusWindow(window);
+    ASSERT_EQ(shell("xdotool key Return"), 0);
   }
 
   size_t refusals(const std::string& reason) const {
@@ -130,6 +150,95 @@ TEST(PageLinks, ALinkForANewWindowGoesWhereTheSameLinkFromThePageWould) {
                                                           desktop.file("note.txt"), desktop.file("note.txt")}));
   EXPECT_EQ(visibleWindows(app).size(), 1u) << "a second window opened";
   EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
+}
+
+constexpr const char* noPress = "no click or key press of the user on the page asked for it";
+
+// Everything the application hands a page (a fetch's answer, a stream's event) reaches it as script
+// the web engine counts as the user's own doing; none of it lets the page open anything.
+TEST(PageLinks, NothingLeavesThePageWithoutAPressOfTheUser) {
+  LinkDesktop desktop;
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+
+  const std::string note = desktop.fileLink("note.txt");
+  struct Unasked {
+    const char* after;  // "event": in the stream event's handler; "fetch": after a fetch's answer
+    const char* how;
+    std::string href;
+    int times;
+  };
+  const Unasked table[] = {
+      {"fetch", "window", note, 1},
+      {"event", "window", note, 5},
+      {"event", "blank", "x-zorvel-test://page/blank", 1},
+      {"event", "self", note, 1},  // the engine follows no file link a script clicks
+      {"event", "self", "x-zorvel-test://page/self", 1},
+      {"fetch", "address", "x-zorvel-test://page/address", 1},
+      {"event", "frame", "x-zorvel-test://page/frame", 1},
+      {"event", "frame", desktop.downloadLink(), 1},
+      {"fetch", "fullscreen", "", 1},
+  };
+  for (const auto& unasked : table) {
+    ASSERT_TRUE(commandMainPage(
+        desktop.run,
+        {{"unasked",
+          {{"after", unasked.after}, {"how", unasked.how}, {"href", unasked.href}, {"times", unasked.times}}}}));
+  }
+  const std::string newWindow = std::string("Not opening a link in a new window: ") + noPress;
+  const std::string sameWindow = std::string("Not opening a link: ") + noPress;
+  const std::string download = std::string("Not downloading a file: ") + noPress;
+  const std::string fullScreen = std::string("Not showing a page in full screen: ") + noPress;
+  EXPECT_TRUE(desktop.run.waitUntil(
+      [&] {
+        return desktop.refusals(newWindow) == 7 && desktop.refusals(sameWindow) == 3 &&
+               desktop.refusals(download) == 1 && desktop.refusals(fullScreen) == 1;
+      },
+      20s))
+      << desktop.run.log();
+
+  // A link the user clicks still opens, and it is the only one that did.
+  desktop.follow({{"href", "x-zorvel-test://page/clicked"}});
+  EXPECT_TRUE(desktop.run.waitUntil([&] { return !desktop.opened().empty(); }, 20s)) << desktop.run.log();
+  EXPECT_EQ(desktop.opened(), (std::multiset<std::string>{"x-zorvel-test://page/clicked"}));
+  EXPECT_EQ(desktop.downloaded(), 0u);
+  EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
+}
+
+// One click or key press lets the page open one thing: a link, a window it opens by script, also
+// once the answer of a fetch it made for the click has come, or a download; or show itself in full
+// screen. Each press is made once
+// the last one's openings are over, so none of them can take the next press's opening.
+TEST(PageLinks, OnePressOfTheUserOpensOneThing) {
+  LinkDesktop desktop;
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+  const std::string refused = std::string("Not opening a link in a new window: ") + noPress;
+  // The downloads folder lies outside what the run watches: it is looked at again and again.
+  auto opened = [&](size_t links, size_t downloads) {
+    return waitUntil([&] { return desktop.opened().size() >= links && desktop.downloaded() >= downloads; }, 20s);
+  };
+
+  desktop.follow({{"href", "x-zorvel-test://page/five"}, {"open", true}, {"times", 5}});
+  EXPECT_TRUE(desktop.run.waitUntil([&] { return desktop.refusals(refused) == 4; }, 20s)) << desktop.run.log();
+  EXPECT_TRUE(opened(1, 0)) << desktop.run.log();
+  desktop.follow({{"href", desktop.fileLink("note.txt")}, {"open", true}, {"after", "fetch"}});
+  EXPECT_TRUE(opened(2, 0)) << desktop.run.log();
+  desktop.follow({{"href", desktop.downloadLink()}});
+  EXPECT_TRUE(opened(2, 1)) << desktop.run.log();
+  desktop.press({{"href", "x-zorvel-test://page/key"}, {"target", "_blank"}});
+  EXPECT_TRUE(opened(3, 1)) << desktop.run.log();
+  // Without a window manager the window itself stays as it is, but the page is told it is shown.
+  desktop.follow({{"href", ""}, {"open", true}, {"how", "fullscreen"}});
+  EXPECT_TRUE(waitForPageEvent(desktop.run, "main", "fullscreen", [](const json& detail) {
+    return detail.value("on", false);
+  })) << desktop.run.log();
+  EXPECT_EQ(desktop.refusals(std::string("Not showing a page in full screen: ") + noPress), 0u);
+
+  EXPECT_EQ(desktop.refusals(refused), 4u);
+  EXPECT_EQ(desktop.opened(), (std::multiset<std::string>{"x-zorvel-test://page/five", desktop.file("note.txt"),
+                                                          "x-zorvel-test://page/key"}));
+  EXPECT_EQ(desktop.downloaded(), 1u);
 }
 
 }  // namespace page_links_e2e

@@ -1,4 +1,7 @@
+#include <unistd.h>
+
 #include "WebBridgeHarness.h"
+#include "tests/e2e/OverlayHarness.h"
 
 using namespace e2e;
 using nlohmann::json;
@@ -254,10 +257,18 @@ TEST_F(WebBridgeE2E, TheApplicationsOwnLinksStayWithIt) {
   EXPECT_EQ(ui.evaluateJSON("location.href"), "zorvel-ui://app/index.html");
 }
 
+// An outside link the user's click leads to leaves; the click is spent on it, so the page's next
+// outside address does not.
 TEST_F(WebBridgeE2E, NavigationLeavesForOutsideLinksOnly) {
-  ui.evaluate("(() => { location.href = 'https://example.com/docs'; return 1; })()");
+  ui.evaluate(
+      "(() => { addEventListener('click', () => { location.href = 'https://example.com/docs'; });"
+      " return 1; })()");
+  const auto windows = visibleWindows(getpid());
+  ASSERT_EQ(windows.size(), 1u);
+  ASSERT_EQ(shell("xdotool mousemove --window " + windows[0] + " 500 300 click 1"), 0);
   ASSERT_TRUE(runUntil([&] { return !ui.openedExternally.empty(); }));
   EXPECT_EQ(ui.openedExternally[0], "https://example.com/docs");
+  ui.evaluate("(() => { location.href = 'https://example.com/unasked'; return 1; })()");
   ui.evaluate("(() => { location.href = 'javascript:void(0)'; return 1; })()");
   runFor(std::chrono::milliseconds(300));
   EXPECT_EQ(ui.openedExternally.size(), 1u);

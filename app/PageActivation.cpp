@@ -1,0 +1,90 @@
+#include "app/PageActivation.h"
+
+#include <webkit/webkit.h>
+
+#include "app/UserActivation.h"
+
+namespace zorvel::PageActivation {
+
+namespace {
+
+constexpr const char* dataKey = "zorvel-user-activation";
+
+struct Watch {
+  UserActivation activation;
+  // A key held down repeats its press until it is let go: that is still one press.
+  guint heldKey = 0;
+};
+
+Watch* watchOf(WebKitWebView* view) {
+  return view ? static_cast<Watch*>(g_object_get_data(G_OBJECT(view), dataKey)) : nullptr;
+}
+
+// Only what a person does to the page counts: no modifier alone, and no Escape, which closes rather
+// than asks for anything.
+bool isKeyPress(Watch& watch, GdkEvent* event) {
+  if (gdk_key_event_is_modifier(event) || gdk_key_event_get_keyval(event) == GDK_KEY_Escape) return false;
+  const guint key = gdk_key_event_get_keycode(event);
+  if (key == watch.heldKey) return false;
+  watch.heldKey = key;
+  return true;
+}
+
+gboolean observe(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
+  auto& watch = *static_cast<Watch*>(data);
+  const auto now = UserActivation::Clock::now();
+  switch (gdk_event_get_event_type(event)) {
+    case GDK_BUTTON_PRESS:
+    case GDK_TOUCH_BEGIN:
+      watch.activation.press(now);
+      break;
+    case GDK_KEY_PRESS:
+      if (isKeyPress(watch, event)) watch.activation.press(now);
+      break;
+    case GDK_KEY_RELEASE:
+      if (gdk_key_event_get_keycode(event) != watch.heldKey) break;
+      watch.heldKey = 0;
+      watch.activation.release(now);
+      break;
+    case GDK_BUTTON_RELEASE:
+    case GDK_TOUCH_END:
+      watch.activation.release(now);
+      break;
+    default:
+      break;
+  }
+  return GDK_EVENT_PROPAGATE;
+}
+
+}  // namespace
+
+void watch(WebKitWebView* view) {
+  if (!view || watchOf(view)) return;
+  auto* watch = new Watch;
+  g_object_set_data_full(G_OBJECT(view), dataKey, watch, [](gpointer data) { delete static_cast<Watch*>(data); });
+  // The capture phase sees each event before the view hands it to the page, so the opening is there
+  // by the time the page asks.
+  GtkEventController* controller = gtk_event_controller_legacy_new();
+  gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_CAPTURE);
+  g_signal_connect(controller, "event", G_CALLBACK(observe), watch);
+  gtk_widget_add_controller(GTK_WIDGET(view), controller);
+  // A key let go elsewhere is no longer held here: its next press is a new one.
+  GtkEventController* focus = gtk_event_controller_focus_new();
+  g_signal_connect(focus, "leave", G_CALLBACK(+[](GtkEventControllerFocus*, Watch* watch) { watch->heldKey = 0; }),
+                   watch);
+  gtk_widget_add_controller(GTK_WIDGET(view), focus);
+  // The context menu is a surface of its own, whose presses the view does not see. Closing it ends
+  // the press that opened it: an item chosen there (a link opened, a file downloaded) takes that
+  // press's opening, however long the choice took.
+  g_signal_connect(view, "context-menu-dismissed", G_CALLBACK(+[](WebKitWebView*, Watch* watch) {
+                     watch->activation.release(UserActivation::Clock::now());
+                   }),
+                   watch);
+}
+
+bool consume(WebKitWebView* view) {
+  auto* watch = watchOf(view);
+  return watch && watch->activation.consume(UserActivation::Clock::now());
+}
+
+}  // namespace zorvel::PageActivation
