@@ -564,8 +564,10 @@ void WebBridge::scheduleMountCheck(WebKitWebView* view) {
   platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(1), [check, finished] {
     auto strong = finished.get();
     if (!strong || !check.current()) return;
+    // Asked in the bridge's own world, so none of the page's code runs: the engine would run it
+    // as if the user had clicked.
     webkit_web_view_evaluate_javascript(
-        strong.get(), "document.getElementById('root')?.childElementCount || 0", -1, nullptr, nullptr, nullptr,
+        strong.get(), "document.getElementById('root')?.childElementCount || 0", -1, bridgeWorld, nullptr, nullptr,
         [](GObject* object, GAsyncResult* result, gpointer data) {
           std::unique_ptr<Check> owner(static_cast<Check*>(data));
           GError* rawError = nullptr;
