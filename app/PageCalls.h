@@ -15,8 +15,8 @@ namespace zorvel {
 // page could write the clipboard, go full screen or open windows from any callback of the bridge.
 // So nothing evaluated here runs page code itself. It only hands a closure to the page's hand-over
 // (`handOverScript`), which runs it in a task of its own, without that activation. The hand-over
-// keeps the order in which the application sent everything to one page. A page without it (one
-// that failed to load, a blank one) gets nothing.
+// keeps the order in which the application sent everything to one page. A document without it (the
+// empty one a view holds before its first load) gets nothing.
 namespace PageCalls {
 
 // The user script, injected at document start in the top frame before any script of the page,
