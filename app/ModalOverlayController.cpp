@@ -3,6 +3,7 @@
 #include <webkit/webkit.h>
 
 #include "app/ModalOverlay.h"
+#include "app/PageCalls.h"
 #include "app/WebViewProcesses.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
@@ -29,12 +30,6 @@ void installOverlayStyle() {
   provider->load_from_data(overlayStyle);
   Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), provider,
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-}
-
-void evaluate(WebKitWebView* view, const std::string& script) {
-  if (!view) return;
-  webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
-                                      nullptr, nullptr, nullptr);
 }
 
 void detach(WebKitWebView* view) {
@@ -78,7 +73,8 @@ void ModalOverlayController::showModalOverlay(const std::string& kind, const std
   std::weak_ptr<ModalOverlayController> weak = weak_from_this();
   backdrop->onDismiss = [weak] {
     auto self = weak.lock();
-    if (self && self->modalOverlayWebView) evaluate(self->modalOverlayWebView.get(), ModalOverlay::dismissScript);
+    if (self && self->modalOverlayWebView)
+      PageCalls::runScript(self->modalOverlayWebView.get(), ModalOverlay::dismissScript);
   };
   panel->append(*backdrop);
 
@@ -174,7 +170,7 @@ void ModalOverlayController::dispatchModalOverlayOpen(const std::string& kind,
                                                       std::int64_t generation) {
   if (!modalOverlayWebView) return;
   if (auto script = ModalOverlay::openScript(kind, host.darkTheme(), generation, errorEvent, payload))
-    evaluate(modalOverlayWebView.get(), *script);
+    PageCalls::runScript(modalOverlayWebView.get(), *script);
 }
 
 void ModalOverlayController::dispatchModalOverlayResult(std::int64_t generation, const std::string& answer) {
@@ -188,7 +184,7 @@ void ModalOverlayController::closeModalOverlay(bool restoreTerminalFocus) {
   if (!modalOverlayPanel) return;
   auto script = ModalOverlay::closedScript(activeModalOverlayGeneration);
   if (modalOverlayWebView) {
-    evaluate(modalOverlayWebView.get(), script);
+    PageCalls::runScript(modalOverlayWebView.get(), script);
     gtk_widget_set_opacity(GTK_WIDGET(modalOverlayWebView.get()), 0);
     detach(modalOverlayWebView.get());
   }

@@ -114,6 +114,13 @@ void checkDownloads() {
                    nullptr);
 }
 
+// Every window a page opens comes to the application, which opens its link only for a press of the
+// user's own (decideNewWindow). The engine's own check would stop one that the page opens once the
+// answer of a fetch made for a click has come, as the page hears of it without the user's activation.
+void letWindowsAsk(WebKitWebView* view) {
+  webkit_settings_set_javascript_can_open_windows_automatically(webkit_web_view_get_settings(view), TRUE);
+}
+
 // Full screen hides the rest of the desktop behind the page, which could then pose as anything:
 // only a press of the user's own on the page lets it go there.
 void checkFullScreen(WebKitWebView* view) {
@@ -221,6 +228,7 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
     webkit_user_content_manager_add_script(manager, script.get());
   };
   addScript(relayScript(), bridgeWorld);
+  addScript(PageCalls::handOverScript(), nullptr);
   addScript(globalsScript(), nullptr);
   addScript(fetchBridgeScript(settings.resourcePath), nullptr);
   return configuration;
@@ -237,6 +245,7 @@ WebKitWebView* WebBridge::makeWebView() {
   PageActivation::watch(view);
   checkDownloads();
   checkFullScreen(view);
+  letWindowsAsk(view);
   return view;
 }
 
@@ -555,8 +564,10 @@ void WebBridge::scheduleMountCheck(WebKitWebView* view) {
   platform::DispatchQueue::main().asyncAfter(std::chrono::seconds(1), [check, finished] {
     auto strong = finished.get();
     if (!strong || !check.current()) return;
+    // Asked in the bridge's own world, so none of the page's code runs: the engine would run it
+    // as if the user had clicked.
     webkit_web_view_evaluate_javascript(
-        strong.get(), "document.getElementById('root')?.childElementCount || 0", -1, nullptr, nullptr, nullptr,
+        strong.get(), "document.getElementById('root')?.childElementCount || 0", -1, bridgeWorld, nullptr, nullptr,
         [](GObject* object, GAsyncResult* result, gpointer data) {
           std::unique_ptr<Check> owner(static_cast<Check*>(data));
           GError* rawError = nullptr;

@@ -134,11 +134,7 @@ void ZorvelAppDelegate::activateExistingDesktop() {
   });
 }
 
-void ZorvelAppDelegate::evaluatePageScript(const std::string& script) {
-  if (!webView) return;
-  webkit_web_view_evaluate_javascript(webView, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
-                                      nullptr, nullptr, nullptr);
-}
+void ZorvelAppDelegate::evaluatePageScript(const std::string& script) { PageCalls::runScript(webView, script); }
 
 void ZorvelAppDelegate::dispatchPageEvent(const std::string& name, const std::optional<nlohmann::json>& detail) {
   // The name and detail travel as call arguments, never as script text.

@@ -105,24 +105,37 @@
     }
   }
   // The ways a page's script opens an address: a new window, a click it makes on a link (for this
-  // window or a new one), its own address, or a frame's; or it shows itself in full screen.
+  // window or a new one), its own address, or a frame's; or what else only a user's action lets a
+  // page do: show itself in full screen, or write the text given as "href" to the clipboard (by the
+  // clipboard's API, or by a copy command that puts it there). Each gives what came of it.
   const scriptedClick = (properties) => {
     const link = element('a', properties);
     document.body.append(link);
     link.click();
     link.remove();
   };
+  const settled = (promise, done) => promise.then(() => done, () => 'refused');
   const openings = {
-    window: (href) => window.open(href),
+    window: (href) => Boolean(window.open(href)),
     blank: (href) => scriptedClick({ href, target: '_blank' }),
     self: (href) => scriptedClick({ href }),
     address: (href) => { location.href = href; },
     frame: (href) => document.body.append(element('iframe', { src: href, hidden: true })),
-    fullscreen: () => document.documentElement.requestFullscreen().catch(() => {}),
+    fullscreen: () => settled(document.documentElement.requestFullscreen(), 'shown'),
+    clipboard: (text) => settled(navigator.clipboard.writeText(text), 'written'),
+    copy: (text) => {
+      const put = (event) => { event.clipboardData.setData('text/plain', text); event.preventDefault(); };
+      document.addEventListener('copy', put, { once: true });
+      const copied = document.execCommand('copy');
+      document.removeEventListener('copy', put);
+      return copied ? 'written' : 'refused';
+    },
   };
   const openAll = ({ how, href, times }) => {
-    if (!Object.hasOwn(openings, how)) return;
-    for (let i = 0; i < (Number(times) || 1); i++) openings[how](href);
+    if (!Object.hasOwn(openings, how)) return Promise.resolve([]);
+    const outcomes = [];
+    for (let i = 0; i < (Number(times) || 1); i++) outcomes.push(openings[how](href));
+    return Promise.all(outcomes);
   };
 
   const scriptDialogs = { alert: (text) => alert(text), confirm: (text) => confirm(text), prompt: (text, value) => prompt(text, value) };
@@ -192,18 +205,92 @@
       if (focus) cover.focus();
     },
     // Opens an address with nothing the user did behind it, as a hostile page would: in this
-    // event's handler, or after the answer of a fetch made there ("after": "event" or "fetch");
-    // "how" names the way (openings above).
+    // event's handler, after the answer of a fetch made there, or in the handler of the next
+    // application event of that name ("after": "event", "fetch" or "zorvel:..."); "how" names the
+    // way (openings above). With an "id", reports whether the page had the user's activation then,
+    // and what came of each opening.
     unasked: (data) => {
-      const { after, ...opening } = data.unasked ?? {};
-      if (after === 'fetch') fetch('/desktop-runtime').then(() => openAll(opening), () => {});
-      else openAll(opening);
+      const { after, id, ...opening } = data.unasked ?? {};
+      const open = async () => {
+        const active = navigator.userActivation.isActive;
+        const outcomes = await openAll(opening);
+        if (id !== undefined) report('main', 'unasked', { id, active, outcomes });
+      };
+      if (after === 'fetch') fetch('/desktop-runtime').then(open, () => {});
+      else if (typeof after === 'string' && after.startsWith('zorvel:')) window.addEventListener(after, open, { once: true });
+      else open();
     },
+    // A page that replaces what a script of the application could call (the built-ins, the
+    // bridge's functions, its way into the page) with its own, which note when they run with the
+    // user's activation and then do as the originals did. "tampered" reports what they noted, once
+    // the answer of a fetch made after it has come.
+    tamper: () => tamper(),
+    tampered: () => fetch('/desktop-runtime').then(() => report('main', 'tampered', tamperings()), () => {}),
     storage: (data) => {
       if (!data.storage || typeof data.storage !== 'object') return;
       for (const [key, value] of Object.entries(data.storage)) localStorage.setItem(key, String(value));
     },
   };
+
+  const activeIn = new Set();
+  const tamperings = () => ({ active: [...activeIn].sort() });
+  function tamper() {
+    const apply = Reflect.apply;
+    const defineProperty = Object.defineProperty;
+    const note = (name) => { if (navigator.userActivation.isActive) activeIn.add(name); };
+    const wrap = (holder, key, name) => {
+      const original = holder[key];
+      if (typeof original !== 'function') return;
+      const replacement = function (...values) {
+        note(name);
+        return new.target ? Reflect.construct(original, values) : apply(original, this, values);
+      };
+      replacement.prototype = original.prototype;
+      try {
+        defineProperty(holder, key, { value: replacement, writable: true, configurable: true });
+      } catch (_) {
+        activeIn.add(`kept ${name}`);
+      }
+    };
+    for (const [holder, keys, prefix] of [
+      [JSON, ['parse', 'stringify'], 'JSON.'],
+      [Array.prototype, ['push', 'shift', 'splice'], 'Array.prototype.'],
+      [Function.prototype, ['call', 'apply', 'bind'], 'Function.prototype.'],
+      [Object, ['create', 'defineProperty', 'freeze'], 'Object.'],
+      [Promise.prototype, ['then'], 'Promise.prototype.'],
+      [Promise, ['resolve'], 'Promise.'],
+      [MessagePort.prototype, ['postMessage'], 'MessagePort.prototype.'],
+      [EventTarget.prototype, ['dispatchEvent', 'addEventListener'], 'EventTarget.prototype.'],
+      [window, ['setTimeout', 'queueMicrotask', 'postMessage', 'MessageChannel', 'CustomEvent', 'Event',
+        '__zorvelNativeFetchResponse', '__zorvelNativeEventSourceEvent'], ''],
+    ]) {
+      for (const key of keys) wrap(holder, key, prefix + key);
+    }
+    // Setters of the first indices, which a queue kept in an array or an object would go through.
+    for (let index = 0; index < 64; index++) {
+      defineProperty(Object.prototype, index, {
+        configurable: true,
+        set(value) {
+          note(`[${index}]`);
+          defineProperty(this, index, { value, writable: true, enumerable: true, configurable: true });
+        },
+      });
+    }
+    const onmessage = Object.getOwnPropertyDescriptor(MessagePort.prototype, 'onmessage');
+    defineProperty(MessagePort.prototype, 'onmessage', {
+      configurable: true,
+      get() { return apply(onmessage.get, this, []); },
+      set(handler) { note('MessagePort.prototype.onmessage'); apply(onmessage.set, this, [handler]); },
+    });
+    // Any other global of the application's is taken over where it can be, by one that runs what
+    // it is given at once.
+    const bridgeOwn = /^__zorvel(Native|Bridge)/;
+    for (const name of Object.getOwnPropertyNames(window).filter((key) => key.startsWith('__zorvel') && !bridgeOwn.test(key))) {
+      const taken = (...values) => { note(name); return typeof values[0] === 'function' ? values[0]() : undefined; };
+      try { window[name] = taken; } catch (_) { /* held fast */ }
+      try { defineProperty(window, name, { value: taken }); } catch (_) { /* held fast */ }
+    }
+  }
 
   const root = document.getElementById('root');
   root.append(

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/e2e/OverlayHarness.h"
+#include "tests/e2e/FileChooserHarness.h"
 
 namespace pickers_e2e {
 
@@ -39,49 +39,10 @@ class FilePickerWindow : public ::testing::Test {
     ASSERT_TRUE(waitForMainPage(desktop, 40s)) << desktop.log();
   }
 
-  // Posts the page's request and waits for the new chooser it opens, found by its title.
-  std::string ask(const json& message, const std::string& title) {
-    auto search = "--name '^" + title + "'";
-    auto before = windowList(search);
-    postFromMainPage(desktop, message);
-    std::string opened;
-    waitUntil(
-        [&] {
-          for (auto& window : windowList(search)) {
-            if (std::find(before.begin(), before.end(), window) == before.end()) opened = window;
-          }
-          return !opened.empty();
-        },
-        10s);
-    return opened;
-  }
-
-  // Gives the chooser the keyboard; nothing is typed into the main window when the chooser has
-  // just gone.
-  bool focused(const std::string& window) {
-    focusWindow(window);
-    return commandOutput("xdotool getwindowfocus 2>/dev/null") == window + "\n";
-  }
-
-  // Types a path over whatever the chooser's location entry holds and activates it, as a person
-  // would.
-  void enter(const std::string& window, const std::string& path) {
-    if (!focused(window)) return;
-    shell("xdotool key ctrl+l ctrl+a");
-    shell("xdotool type --delay 10 " + quoted(path));
-    shell("xdotool key Return");
-  }
-
-  // The chooser ignores the activation while it still looks the typed path up, so a person who
-  // was too quick presses Return again.
-  bool choose(const std::string& window, const std::string& path) {
-    return waitUntil(
-        [&] {
-          enter(window, path);
-          return gone(window, 1500ms);
-        },
-        12s);
-  }
+  std::string ask(const json& message, const std::string& title) { return askForChooser(desktop, message, title); }
+  bool focused(const std::string& window) { return chooserFocused(window); }
+  void enter(const std::string& window, const std::string& path) { enterInChooser(window, path); }
+  bool choose(const std::string& window, const std::string& path) { return chooseInChooser(window, path); }
 
   // Whether the chooser stays open however often the path is entered. Nothing marks an entry the
   // chooser declined, so each is given a while to close it.
@@ -93,9 +54,7 @@ class FilePickerWindow : public ::testing::Test {
     return true;
   }
 
-  bool gone(const std::string& window, std::chrono::milliseconds limit = 5s) {
-    return waitUntil([&] { return !isViewable(window); }, limit);
-  }
+  bool gone(const std::string& window, std::chrono::milliseconds limit = 5s) { return chooserGone(window, limit); }
 
   // The first Escape may only close the entry's completion, so it is pressed until the chooser
   // goes away.
@@ -113,7 +72,7 @@ class FilePickerWindow : public ::testing::Test {
   bool hasButtons(const std::string& title, const std::vector<std::string>& expected) {
     std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
                           "/tests/e2e/labels.py buttons " + std::to_string(desktop.app->processIdentifier()) + " " +
-                          quoted(title);
+                          shellQuoted(title);
     std::string labels;
     bool found = waitUntil(
         [&] {
@@ -137,12 +96,6 @@ class FilePickerWindow : public ::testing::Test {
   bool answered(const std::string& name, const json& detail) {
     return waitForPageEvent(
         desktop, "main", name, [&](const json& d) { return d == detail; }, 10s);
-  }
-
-  static std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
   }
 
   DesktopRun desktop;
