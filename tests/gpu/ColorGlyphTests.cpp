@@ -15,6 +15,7 @@
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "tests/gpu/CairoFrame.h"
+#include "tests/view/ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
@@ -114,12 +115,7 @@ const Case cases[] = {
 class ColorGlyphs : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool ready = [] {
-      gtk_init();
-      Gtk::init_gtkmm_internals();
-      return true;
-    }();
-    (void)ready;
+    vantrelle::testing::ensureGtk();
     for (const char* file : {emojiFont, layeredFont})
       ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing (scripts/install-deps installs it)";
     view = std::make_unique<TerminalView>();

@@ -7,6 +7,7 @@
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "tests/view/ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
@@ -14,12 +15,7 @@ namespace {
 class GlyphEntries : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool ready = [] {
-      gtk_init();
-      Gtk::init_gtkmm_internals();
-      return true;
-    }();
-    (void)ready;
+    vantrelle::testing::ensureGtk();
     view = std::make_unique<TerminalView>();
     view->scaleFactorOverride = 1.0;
     view->size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);

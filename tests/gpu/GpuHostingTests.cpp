@@ -11,6 +11,7 @@
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "tests/TemporaryFolder.h"
+#include "tests/view/ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
@@ -18,12 +19,7 @@ namespace {
 class GpuHosting : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool ready = [] {
-      gtk_init();
-      Gtk::init_gtkmm_internals();
-      return true;
-    }();
-    (void)ready;
+    vantrelle::testing::ensureGtk();
     view = std::make_unique<TerminalView>();
     view->scaleFactorOverride = 1.0;
     view->size_allocate(Gtk::Allocation(0, 0, 320, 120), -1);

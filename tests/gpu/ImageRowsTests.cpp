@@ -13,21 +13,13 @@
 #include "Vantrelle/View/DrawingPath.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "tests/view/ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
 
-void initGtk() {
-  static const bool ready = [] {
-    gtk_init();
-    Gtk::init_gtkmm_internals();
-    return true;
-  }();
-  (void)ready;
-}
-
 TEST(GpuImageRows, ThePartialLastRowOfAnImageIsDrawnOnBothPaths) {
-  initGtk();
+  vantrelle::testing::ensureGtk();
   TerminalView view;
   view.scaleFactorOverride = 1.0;
   view.size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
@@ -70,7 +62,7 @@ TEST(GpuImageRows, ThePartialLastRowOfAnImageIsDrawnOnBothPaths) {
 // A texture lives as long as its image: once no line holds the image, the next frame lets the
 // texture go, whether or not another image is drawn after it.
 TEST(GpuImageRows, AnImageThatLeavesTheScreenTakesItsTextureWithIt) {
-  initGtk();
+  vantrelle::testing::ensureGtk();
   TerminalView view;
   view.scaleFactorOverride = 1.0;
   view.size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);

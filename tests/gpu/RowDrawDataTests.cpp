@@ -9,6 +9,7 @@
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
+#include "tests/view/ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
@@ -16,12 +17,7 @@ namespace {
 class RowData : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const bool ready = [] {
-      gtk_init();
-      Gtk::init_gtkmm_internals();
-      return true;
-    }();
-    (void)ready;
+    vantrelle::testing::ensureGtk();
     view = std::make_unique<TerminalView>();
     view->scaleFactorOverride = 1.0;
     view->size_allocate(Gtk::Allocation(0, 0, 640, 200), -1);
