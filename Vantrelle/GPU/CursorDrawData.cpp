@@ -136,7 +136,7 @@ void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, Dr
       auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
       if (!entry || entry->width <= 0 || entry->height <= 0) continue;
       GlyphSlotFit fit;
-      if (span >= 2) {
+      if (span >= 2 || (frame.cellSize && glyphOverflowsSlot(glyphRun.advances[i], span, frame.cellSize->width))) {
         PangoRectangle ink, logical;
         pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
         ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,

@@ -259,7 +259,8 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
           }
           int column = runStart + cellAt(run.cellOffsets, glyphRun.clusters[i]) * segment.columnWidth;
           GlyphSlotFit fit;
-          if (segment.columnWidth >= 2) {
+          if (segment.columnWidth >= 2 ||
+              glyphOverflowsSlot(glyphRun.advances[i], segment.columnWidth, row.cellWidth)) {
             auto [bounds, advance] = glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]);
             fit = row.frame.glyphSlotFit(advance, bounds, segment.columnWidth);
           }

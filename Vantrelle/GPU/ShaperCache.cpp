@@ -66,9 +66,11 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
     for (int i = 0; i < glyphs->num_glyphs; i++) {
       const PangoGlyphInfo& info = glyphs->glyphs[i];
       double x = penX + double(info.geometry.x_offset) / PANGO_SCALE;
-      penX += double(info.geometry.width) / PANGO_SCALE;
+      const double advance = double(info.geometry.width) / PANGO_SCALE;
+      penX += advance;
       if ((info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) || info.glyph == PANGO_GLYPH_EMPTY) continue;
       glyphRun.glyphs.push_back(info.glyph);
+      glyphRun.advances.push_back(float(advance));
       // Pango's y offsets grow downward; the renderer's y grows upward.
       glyphRun.positions.push_back({x, -double(info.geometry.y_offset) / PANGO_SCALE});
       glyphRun.clusters.push_back(uint32_t(item->offset + glyphs->log_clusters[i]));
