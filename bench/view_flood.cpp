@@ -16,6 +16,11 @@
 // BM_FloodFrameTimeGpu runs the same flood with the view drawing through its OpenGL renderer.
 // BM_FloodLines runs a log instead: 24 MiB of plain lines of 1 to 79 characters that scroll into
 // the scrollback, as a build or `cat` of a log prints them, through the pty in its default modes.
+// BM_FloodEmoji and BM_FloodEmojiGpu drain 8 MiB of lines as prompts, test runners and chat tools
+// print them: short words in changing colours with an emoji, a symbol or a joined sequence between
+// them, the emoji taken from the whole emoji set so that the drain keeps meeting glyphs it has not
+// drawn before. Every flood also reports the processor time it took per MiB drained, of the whole
+// process (cpu_ms_per_mib, with the threads that draw for the OpenGL path) and of the main thread.
 // BM_FloodLateFrames proves the timing can fail: it sleeps in the paint of every tenth frame of the
 // Cairo flood, and the program fails unless its interval and work percentiles show those frames.
 //
@@ -25,6 +30,7 @@
 #include <gtkmm/init.h>
 #include <gtkmm/window.h>
 #include <time.h>
+#include <unicode/uchar.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -56,14 +62,14 @@ constexpr size_t floodBytes = size_t(24) << 20;
 // The files written, removed at the end.
 std::vector<std::string> floodFiles;
 
-// A flood as a file of `floodBytes` or a little more, made of the pieces `piece` gives in turn.
+// A flood as a file of `size` bytes or a little more, made of the pieces `piece` gives in turn.
 template <typename Piece>
-std::string writeFloodFile(Piece piece) {
+std::string writeFloodFile(Piece piece, size_t size = floodBytes) {
   std::string name = (std::filesystem::temp_directory_path() / "vantrelle-flood-XXXXXX").string();
   int fd = mkstemp(name.data());
   floodFiles.push_back(name);
   size_t written = 0;
-  for (unsigned i = 0; written < floodBytes; i++) {
+  for (unsigned i = 0; written < size; i++) {
     std::string text = piece(i);
     written += size_t(write(fd, text.data(), text.size()));
   }
@@ -90,6 +96,85 @@ std::string logFile() {
     }
     return lines;
   });
+  return path;
+}
+
+std::string utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += char(c);
+  } else if (c < 0x800) {
+    out += char(0xc0 | c >> 6), out += char(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    out += char(0xe0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3f)), out += char(0x80 | (c & 0x3f));
+  } else {
+    out += char(0xf0 | c >> 18), out += char(0x80 | (c >> 12 & 0x3f)), out += char(0x80 | (c >> 6 & 0x3f));
+    out += char(0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+constexpr size_t emojiFloodBytes = size_t(8) << 20;
+
+// The emoji flood as a file, written once. Lines of up to 90 columns: a word of 2 to 7 letters in
+// one of the 256 colours, then one of: an emoji shown as such (two cells), a symbol that is text by
+// default written bare (one cell) or with U+FE0F (two cells), an emoji with a skin tone, a family
+// joined with U+200D or a flag.
+std::string emojiFile() {
+  static const std::string path = [] {
+    std::vector<std::string> shown, textDefault;
+    for (char32_t c = 0x2000; c < 0x1FB00; c++) {
+      if (c == 0x2C00) c = 0x1F000;
+      if (!u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI) || (c >= 0x1F1E6 && c <= 0x1F1FF)) continue;
+      if (u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI_PRESENTATION)) {
+        if (!u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI_MODIFIER)) shown.push_back(utf8(c));
+      } else {
+        textDefault.push_back(utf8(c));
+      }
+    }
+    const std::string skinTones[] = {"\U0001F44D\U0001F3FB", "\U0001F44B\U0001F3FD", "\U0001F9D1\U0001F3FF"};
+    const std::string joined[] = {"\U0001F468\u200D\U0001F469\u200D\U0001F467", "\U0001F3F3\uFE0F\u200D\U0001F308",
+                                  "\U0001F1E9\U0001F1EA", "\U0001F1EF\U0001F1F5"};
+    return writeFloodFile(
+        [&](unsigned block) {
+          std::string lines;
+          unsigned state = block * 2654435761u + 11;
+          auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+          for (int line = 0; line < 64; line++) {
+            for (int column = 0; column < 80;) {
+              const unsigned r = next(), letters = 2 + r % 6;
+              lines += "\x1b[38;5;" + std::to_string((r >> 4) % 256) + "m";
+              for (unsigned i = 0; i < letters; i++) lines += char('a' + (r >> (i + 8)) % 26);
+              lines += ' ';
+              column += int(letters) + 3;
+              switch ((r >> 16) % 8) {
+                case 0:
+                case 1:
+                case 2:
+                  lines += shown[next() % shown.size()];
+                  break;
+                case 3:
+                case 4:
+                  lines += textDefault[next() % textDefault.size()];
+                  break;
+                case 5:
+                  lines += textDefault[next() % textDefault.size()] + "\uFE0F";
+                  break;
+                case 6:
+                  lines += skinTones[next() % std::size(skinTones)];
+                  break;
+                default:
+                  lines += joined[next() % std::size(joined)];
+                  break;
+              }
+              lines += ' ';
+            }
+            lines += "\x1b[m\r\n";
+          }
+          return lines;
+        },
+        emojiFloodBytes);
+  }();
   return path;
 }
 
@@ -136,9 +221,11 @@ struct FrameProbe {
 // Set when a run that makes late frames did not see them.
 bool lateFramesMissed = false;
 
-void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, double lateMs = 0) {
+void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, double lateMs = 0,
+                    size_t fileBytes = floodBytes) {
   viewbench::FrameTimes times;
   size_t bytes = 0;
+  double cpuMs = 0, mainCpuMs = 0;
   for (auto _ : state) {
     Gtk::Window window;
     vantrelle::LocalProcessTerminalView view;
@@ -164,19 +251,27 @@ void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, 
     GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view.gobj()));
     gulong start = g_signal_connect(clock, "before-paint", G_CALLBACK(&FrameProbe::beforePaint), &probe);
     gulong end = g_signal_connect(clock, "after-paint", G_CALLBACK(&FrameProbe::afterPaint), &probe);
+    const double cpuStart = clockMs(CLOCK_PROCESS_CPUTIME_ID), mainCpuStart = clockMs(CLOCK_THREAD_CPUTIME_ID);
     view.startProcess("/bin/cat", {file});
     while (!host.ended) g_main_context_iteration(nullptr, TRUE);
+    cpuMs += clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
+    mainCpuMs += clockMs(CLOCK_THREAD_CPUTIME_ID) - mainCpuStart;
     g_signal_handler_disconnect(clock, end);
     g_signal_handler_disconnect(clock, start);
     if (view.getTerminal().cols != cols || view.getTerminal().rows != rows) {
       state.SkipWithError("the view did not get a 100x31 grid");
       break;
     }
-    bytes += floodBytes;
+    bytes += fileBytes;
     window.unset_child();
   }
   state.SetBytesProcessed(int64_t(bytes));
   times.report(state);
+  const double mib = double(bytes) / double(1 << 20);
+  if (mib > 0) {
+    state.counters["cpu_ms_per_mib"] = cpuMs / mib;
+    state.counters["main_cpu_ms_per_mib"] = mainCpuMs / mib;
+  }
   // One frame in ten is late, so the 95th percentiles lie among the late ones.
   if (lateMs > 0 && (times.intervalMs(0.95) < lateMs || times.workMs(0.95) < lateMs)) {
     lateFramesMissed = true;
@@ -192,6 +287,12 @@ BENCHMARK(BM_FloodFrameTimeGpu)->Unit(benchmark::kMillisecond)->UseRealTime()->I
 
 void BM_FloodLines(benchmark::State& state) { floodFrameTime(state, false, logFile()); }
 BENCHMARK(BM_FloodLines)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+void BM_FloodEmoji(benchmark::State& state) { floodFrameTime(state, false, emojiFile(), 0, emojiFloodBytes); }
+BENCHMARK(BM_FloodEmoji)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+void BM_FloodEmojiGpu(benchmark::State& state) { floodFrameTime(state, true, emojiFile(), 0, emojiFloodBytes); }
+BENCHMARK(BM_FloodEmojiGpu)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
 
 // 25 ms, a frame and a half: a clock that counted in whole frames would not give it.
 void BM_FloodLateFrames(benchmark::State& state) { floodFrameTime(state, false, floodFile(), 25); }
