@@ -30,7 +30,6 @@
 #include <gtkmm/init.h>
 #include <gtkmm/window.h>
 #include <time.h>
-#include <unicode/uchar.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -99,78 +98,17 @@ std::string logFile() {
   return path;
 }
 
-std::string utf8(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += char(c);
-  } else if (c < 0x800) {
-    out += char(0xc0 | c >> 6), out += char(0x80 | (c & 0x3f));
-  } else if (c < 0x10000) {
-    out += char(0xe0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3f)), out += char(0x80 | (c & 0x3f));
-  } else {
-    out += char(0xf0 | c >> 18), out += char(0x80 | (c >> 12 & 0x3f)), out += char(0x80 | (c >> 6 & 0x3f));
-    out += char(0x80 | (c & 0x3f));
-  }
-  return out;
-}
-
 constexpr size_t emojiFloodBytes = size_t(8) << 20;
 
-// The emoji flood as a file, written once. Lines of up to 90 columns: a word of 2 to 7 letters in
-// one of the 256 colours, then one of: an emoji shown as such (two cells), a symbol that is text by
-// default written bare (one cell) or with U+FE0F (two cells), an emoji with a skin tone, a family
-// joined with U+200D or a flag.
+// The emoji flood as a file, written once: blocks of 64 emoji-heavy lines of up to 90 columns.
 std::string emojiFile() {
   static const std::string path = [] {
-    std::vector<std::string> shown, textDefault;
-    for (char32_t c = 0x2000; c < 0x1FB00; c++) {
-      if (c == 0x2C00) c = 0x1F000;
-      if (!u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI) || (c >= 0x1F1E6 && c <= 0x1F1FF)) continue;
-      if (u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI_PRESENTATION)) {
-        if (!u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI_MODIFIER)) shown.push_back(utf8(c));
-      } else {
-        textDefault.push_back(utf8(c));
-      }
-    }
-    const std::string skinTones[] = {"\U0001F44D\U0001F3FB", "\U0001F44B\U0001F3FD", "\U0001F9D1\U0001F3FF"};
-    const std::string joined[] = {"\U0001F468\u200D\U0001F469\u200D\U0001F467", "\U0001F3F3\uFE0F\u200D\U0001F308",
-                                  "\U0001F1E9\U0001F1EA", "\U0001F1EF\U0001F1F5"};
+    viewbench::EmojiText emoji;
     return writeFloodFile(
         [&](unsigned block) {
           std::string lines;
           unsigned state = block * 2654435761u + 11;
-          auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
-          for (int line = 0; line < 64; line++) {
-            for (int column = 0; column < 80;) {
-              const unsigned r = next(), letters = 2 + r % 6;
-              lines += "\x1b[38;5;" + std::to_string((r >> 4) % 256) + "m";
-              for (unsigned i = 0; i < letters; i++) lines += char('a' + (r >> (i + 8)) % 26);
-              lines += ' ';
-              column += int(letters) + 3;
-              switch ((r >> 16) % 8) {
-                case 0:
-                case 1:
-                case 2:
-                  lines += shown[next() % shown.size()];
-                  break;
-                case 3:
-                case 4:
-                  lines += textDefault[next() % textDefault.size()];
-                  break;
-                case 5:
-                  lines += textDefault[next() % textDefault.size()] + "\uFE0F";
-                  break;
-                case 6:
-                  lines += skinTones[next() % std::size(skinTones)];
-                  break;
-                default:
-                  lines += joined[next() % std::size(joined)];
-                  break;
-              }
-              lines += ' ';
-            }
-            lines += "\x1b[m\r\n";
-          }
+          for (int line = 0; line < 64; line++) lines += emoji.line(90, state) + "\r\n";
           return lines;
         },
         emojiFloodBytes);
