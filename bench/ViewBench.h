@@ -1,7 +1,8 @@
 #pragma once
 // What the view benchmarks share: a private virtual display when there is none, the dense frame a
-// flood is made of, and percentiles of timings.
+// flood is made of, emoji-heavy text, and percentiles of timings.
 #include <benchmark/benchmark.h>
+#include <unicode/uchar.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,6 +54,82 @@ inline std::string denseFrame(int cols, int rows, unsigned seed) {
   }
   return frame + "\x1b[0m";
 }
+
+inline std::string utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += char(c);
+  } else if (c < 0x800) {
+    out += char(0xc0 | c >> 6), out += char(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    out += char(0xe0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3f)), out += char(0x80 | (c & 0x3f));
+  } else {
+    out += char(0xf0 | c >> 18), out += char(0x80 | (c >> 12 & 0x3f)), out += char(0x80 | (c >> 6 & 0x3f));
+    out += char(0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+// Emoji-heavy lines as prompts, test runners and chat tools print them: words of 2 to 7 letters in
+// one of the 256 colours, each followed by one of: an emoji shown as such (two cells), a symbol that
+// is text by default written bare (one cell) or with U+FE0F (two cells), an emoji with a skin tone,
+// a family joined with U+200D or a flag. The emoji come from the whole emoji set, so that new
+// glyphs keep coming.
+class EmojiText {
+ public:
+  EmojiText() {
+    for (char32_t c = 0x2000; c < 0x1FB00; c++) {
+      if (c == 0x2C00) c = 0x1F000;
+      if (!u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI) || (c >= 0x1F1E6 && c <= 0x1F1FF)) continue;
+      if (u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI_PRESENTATION)) {
+        if (!u_hasBinaryProperty(UChar32(c), UCHAR_EMOJI_MODIFIER)) shown.push_back(utf8(c));
+      } else {
+        textDefault.push_back(utf8(c));
+      }
+    }
+  }
+  // A line of about `columns` columns with the colour reset at its end, from and advancing `state`.
+  std::string line(int columns, unsigned& state) const {
+    static const std::string skinTones[] = {"\U0001F44D\U0001F3FB", "\U0001F44B\U0001F3FD", "\U0001F9D1\U0001F3FF"};
+    static const std::string joined[] = {"\U0001F468\u200D\U0001F469\u200D\U0001F467",
+                                         "\U0001F3F3\uFE0F\u200D\U0001F308", "\U0001F1E9\U0001F1EA",
+                                         "\U0001F1EF\U0001F1F5"};
+    auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+    std::string text;
+    for (int column = 0; column < columns - 10;) {
+      const unsigned r = next(), letters = 2 + r % 6;
+      text += "\x1b[38;5;" + std::to_string((r >> 4) % 256) + "m";
+      for (unsigned i = 0; i < letters; i++) text += char('a' + (r >> (i + 8)) % 26);
+      text += ' ';
+      column += int(letters) + 4;
+      switch ((r >> 16) % 8) {
+        case 0:
+        case 1:
+        case 2:
+          text += shown[next() % shown.size()];
+          break;
+        case 3:
+        case 4:
+          text += textDefault[next() % textDefault.size()];
+          break;
+        case 5:
+          text += textDefault[next() % textDefault.size()] + "\uFE0F";
+          break;
+        case 6:
+          text += skinTones[next() % std::size(skinTones)];
+          break;
+        default:
+          text += joined[next() % std::size(joined)];
+          break;
+      }
+      text += ' ';
+    }
+    return text + "\x1b[m";
+  }
+
+ private:
+  std::vector<std::string> shown, textDefault;
+};
 
 // The value below which the given share of the values lie.
 inline double percentile(std::vector<double> values, double share) {

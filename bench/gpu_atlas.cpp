@@ -1,13 +1,19 @@
-// Packing glyph bitmaps into the glyph atlas and the shaping cache's lookups: the CPU side of a
-// frame whose rows all changed. The device keeps textures in memory, so no GPU is needed.
+// Packing glyph bitmaps into the glyph atlas, the shaping cache's lookups and rasterising colour
+// glyphs: the CPU side of a frame whose rows all changed. The device keeps textures in memory, so
+// no GPU is needed.
 #include <benchmark/benchmark.h>
 #include <pango/pangocairo.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Vantrelle/GPU/GlyphAtlas.h"
+#include "Vantrelle/GPU/GlyphRasterizer.h"
 #include "Vantrelle/GPU/ShaperCache.h"
+#include "platform/CairoPtr.h"
+#include "platform/GLibPtr.h"
+#include "platform/PangoPtr.h"
 
 namespace {
 
@@ -81,5 +87,43 @@ void BM_ShapeCachedRun(benchmark::State& state) {
   g_object_unref(context);
 }
 BENCHMARK(BM_ShapeCachedRun);
+
+// Rasterising the glyphs of the colour emoji font (fonts-noto-color-emoji) for the atlas, each as
+// the first time it is drawn: the font is made anew at another size for every pass over its
+// glyphs, as the renderer makes its device-sized fonts, so no bitmap comes from Cairo's own cache.
+// The time is per glyph.
+void BM_RasterizeColorGlyphs(benchmark::State& state) {
+  PangoFontMap* map = pango_cairo_font_map_get_default();
+  platform::GObjectPtr<PangoContext> context(pango_font_map_create_context(map));
+  platform::PangoFontDescriptionPtr description(pango_font_description_from_string("Noto Color Emoji 15"));
+  platform::GObjectPtr<PangoFont> loaded(pango_font_map_load_font(map, context.get(), description.get()));
+  cairo_scaled_font_t* base = loaded ? pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(loaded.get())) : nullptr;
+  // Without the font, fontconfig hands over another.
+  platform::PangoFontDescriptionPtr found(base ? pango_font_describe(loaded.get()) : nullptr);
+  if (!base || std::string(pango_font_description_get_family(found.get())) != "Noto Color Emoji") {
+    state.SkipWithError("no colour emoji font (fonts-noto-color-emoji)");
+    return;
+  }
+  platform::CairoFontOptionsPtr options(cairo_font_options_create());
+  cairo_scaled_font_get_font_options(base, options.get());
+  cairo_matrix_t identity;
+  cairo_matrix_init_identity(&identity);
+  // Glyph 0 is the font's missing glyph; the emoji follow it.
+  constexpr uint32_t glyphs = 1024;
+  CoreTextGlyphRasterizer rasterizer;
+  platform::CairoScaledFontPtr font;
+  uint32_t glyph = glyphs, pass = 0;
+  for (auto _ : state) {
+    if (glyph == glyphs) {
+      cairo_matrix_t size;
+      cairo_matrix_init_scale(&size, 20 + pass % 8, 20 + pass % 8);
+      font.reset(cairo_scaled_font_create(cairo_scaled_font_get_font_face(base), &size, &identity, options.get()));
+      glyph = 1, pass++;
+    }
+    benchmark::DoNotOptimize(rasterizer.rasterize(font.get(), glyph++));
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_RasterizeColorGlyphs)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Drawing a whole screen on the Cairo path: a 100x31 view repaints every row of a dense SGR frame
 // (every cell a new 256-colour or true-colour foreground and background, bold, italic and underline
-// toggled), of plain text, of a screen that scrolled by one line, or of a large picture shown
-// through placeholder characters, into its backing surface.
+// toggled), of plain text, of emoji-heavy text, of a screen that scrolled by one line, or of a
+// large picture shown through placeholder characters, into its backing surface.
 // Each iteration feeds the next frame and draws it, as a flood does between two frames; the time
 // is per screen.
 //
@@ -75,6 +75,19 @@ BENCHMARK(BM_DenseScreenThroughCairo)->Unit(benchmark::kMillisecond);
 
 void BM_PlainScreen(benchmark::State& state) { drawFrames(state, plainFrame); }
 BENCHMARK(BM_PlainScreen)->Unit(benchmark::kMillisecond);
+
+// Screens of emoji-heavy lines (see viewbench::EmojiText), each line ending in an erase to its end.
+// The number of frames is fixed, so that an instruction count of the program compares builds.
+std::string emojiScreen(unsigned seed) {
+  static const viewbench::EmojiText emoji;
+  std::string frame = "\x1b[H";
+  unsigned state = seed * 2654435761u + 3;
+  for (int row = 0; row < rows; row++) frame += emoji.line(cols, state) + (row + 1 < rows ? "\x1b[K\r\n" : "\x1b[K");
+  return frame;
+}
+
+void BM_EmojiScreen(benchmark::State& state) { drawFrames(state, emojiScreen); }
+BENCHMARK(BM_EmojiScreen)->Unit(benchmark::kMillisecond)->Iterations(64);
 
 // Output that scrolls: one new line at the bottom per frame, every other row moved up by one.
 void BM_ScrolledScreen(benchmark::State& state) {

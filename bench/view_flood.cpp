@@ -16,6 +16,11 @@
 // BM_FloodFrameTimeGpu runs the same flood with the view drawing through its OpenGL renderer.
 // BM_FloodLines runs a log instead: 24 MiB of plain lines of 1 to 79 characters that scroll into
 // the scrollback, as a build or `cat` of a log prints them, through the pty in its default modes.
+// BM_FloodEmoji and BM_FloodEmojiGpu drain 8 MiB of lines as prompts, test runners and chat tools
+// print them: short words in changing colours with an emoji, a symbol or a joined sequence between
+// them, the emoji taken from the whole emoji set so that the drain keeps meeting glyphs it has not
+// drawn before. Every flood also reports the processor time it took per MiB drained, of the whole
+// process (cpu_ms_per_mib, with the threads that draw for the OpenGL path) and of the main thread.
 // BM_FloodLateFrames proves the timing can fail: it sleeps in the paint of every tenth frame of the
 // Cairo flood, and the program fails unless its interval and work percentiles show those frames.
 //
@@ -56,14 +61,14 @@ constexpr size_t floodBytes = size_t(24) << 20;
 // The files written, removed at the end.
 std::vector<std::string> floodFiles;
 
-// A flood as a file of `floodBytes` or a little more, made of the pieces `piece` gives in turn.
+// A flood as a file of `size` bytes or a little more, made of the pieces `piece` gives in turn.
 template <typename Piece>
-std::string writeFloodFile(Piece piece) {
+std::string writeFloodFile(Piece piece, size_t size = floodBytes) {
   std::string name = (std::filesystem::temp_directory_path() / "vantrelle-flood-XXXXXX").string();
   int fd = mkstemp(name.data());
   floodFiles.push_back(name);
   size_t written = 0;
-  for (unsigned i = 0; written < floodBytes; i++) {
+  for (unsigned i = 0; written < size; i++) {
     std::string text = piece(i);
     written += size_t(write(fd, text.data(), text.size()));
   }
@@ -90,6 +95,24 @@ std::string logFile() {
     }
     return lines;
   });
+  return path;
+}
+
+constexpr size_t emojiFloodBytes = size_t(8) << 20;
+
+// The emoji flood as a file, written once: blocks of 64 emoji-heavy lines of up to 90 columns.
+std::string emojiFile() {
+  static const std::string path = [] {
+    viewbench::EmojiText emoji;
+    return writeFloodFile(
+        [&](unsigned block) {
+          std::string lines;
+          unsigned state = block * 2654435761u + 11;
+          for (int line = 0; line < 64; line++) lines += emoji.line(90, state) + "\r\n";
+          return lines;
+        },
+        emojiFloodBytes);
+  }();
   return path;
 }
 
@@ -136,9 +159,11 @@ struct FrameProbe {
 // Set when a run that makes late frames did not see them.
 bool lateFramesMissed = false;
 
-void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, double lateMs = 0) {
+void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, double lateMs = 0,
+                    size_t fileBytes = floodBytes) {
   viewbench::FrameTimes times;
   size_t bytes = 0;
+  double cpuMs = 0, mainCpuMs = 0;
   for (auto _ : state) {
     Gtk::Window window;
     vantrelle::LocalProcessTerminalView view;
@@ -164,19 +189,27 @@ void floodFrameTime(benchmark::State& state, bool gpu, const std::string& file, 
     GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view.gobj()));
     gulong start = g_signal_connect(clock, "before-paint", G_CALLBACK(&FrameProbe::beforePaint), &probe);
     gulong end = g_signal_connect(clock, "after-paint", G_CALLBACK(&FrameProbe::afterPaint), &probe);
+    const double cpuStart = clockMs(CLOCK_PROCESS_CPUTIME_ID), mainCpuStart = clockMs(CLOCK_THREAD_CPUTIME_ID);
     view.startProcess("/bin/cat", {file});
     while (!host.ended) g_main_context_iteration(nullptr, TRUE);
+    cpuMs += clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
+    mainCpuMs += clockMs(CLOCK_THREAD_CPUTIME_ID) - mainCpuStart;
     g_signal_handler_disconnect(clock, end);
     g_signal_handler_disconnect(clock, start);
     if (view.getTerminal().cols != cols || view.getTerminal().rows != rows) {
       state.SkipWithError("the view did not get a 100x31 grid");
       break;
     }
-    bytes += floodBytes;
+    bytes += fileBytes;
     window.unset_child();
   }
   state.SetBytesProcessed(int64_t(bytes));
   times.report(state);
+  const double mib = double(bytes) / double(1 << 20);
+  if (mib > 0) {
+    state.counters["cpu_ms_per_mib"] = cpuMs / mib;
+    state.counters["main_cpu_ms_per_mib"] = mainCpuMs / mib;
+  }
   // One frame in ten is late, so the 95th percentiles lie among the late ones.
   if (lateMs > 0 && (times.intervalMs(0.95) < lateMs || times.workMs(0.95) < lateMs)) {
     lateFramesMissed = true;
@@ -192,6 +225,12 @@ BENCHMARK(BM_FloodFrameTimeGpu)->Unit(benchmark::kMillisecond)->UseRealTime()->I
 
 void BM_FloodLines(benchmark::State& state) { floodFrameTime(state, false, logFile()); }
 BENCHMARK(BM_FloodLines)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+void BM_FloodEmoji(benchmark::State& state) { floodFrameTime(state, false, emojiFile(), 0, emojiFloodBytes); }
+BENCHMARK(BM_FloodEmoji)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
+
+void BM_FloodEmojiGpu(benchmark::State& state) { floodFrameTime(state, true, emojiFile(), 0, emojiFloodBytes); }
+BENCHMARK(BM_FloodEmojiGpu)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
 
 // 25 ms, a frame and a half: a clock that counted in whole frames would not give it.
 void BM_FloodLateFrames(benchmark::State& state) { floodFrameTime(state, false, floodFile(), 25); }

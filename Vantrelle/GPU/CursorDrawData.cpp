@@ -136,12 +136,14 @@ void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, Dr
       auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
       if (!entry || entry->width <= 0 || entry->height <= 0) continue;
       GlyphSlotFit fit;
-      if (span >= 2) {
+      const bool overflows = frame.cellSize && glyphOverflowsSlot(glyphRun.advances[i], span, frame.cellSize->width);
+      if (span >= 2 || overflows) {
         PangoRectangle ink, logical;
         pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
         ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
                         double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-        fit = frame.glyphSlotFit(double(logical.width) / PANGO_SCALE, bounds, span);
+        // One cell fits by the cluster's advance, as the row does.
+        fit = frame.glyphSlotFit(overflows ? glyphRun.advances[i] : double(logical.width) / PANGO_SCALE, bounds, span);
       }
       double originX = scale * (place.x + fit.dx), originY = scale * (baseline + glyphRun.positions[i].y + fit.dy);
       if (fit.scale == 1) originX = wholeDevicePixel(originX), originY = wholeDevicePixel(originY);

@@ -262,6 +262,9 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
           if (segment.columnWidth >= 2) {
             auto [bounds, advance] = glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]);
             fit = row.frame.glyphSlotFit(advance, bounds, segment.columnWidth);
+          } else if (glyphOverflowsSlot(glyphRun.advances[i], segment.columnWidth, row.cellWidth)) {
+            fit = row.frame.glyphSlotFit(
+                glyphRun.advances[i], glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]).first, segment.columnWidth);
           }
           // A glyph shrunk into its slot (an emoji, mostly) is rasterised at the shrunk size and
           // drawn at its bitmap's own size: shrunk again by the sampler, which has no mipmaps, it

@@ -1,5 +1,6 @@
 #include "Vantrelle/GPU/ShaperCache.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/GLibPtr.h"
@@ -63,16 +64,33 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
                      glyphs);
     ShaperGlyphRun glyphRun;
     glyphRun.font = retainFont(item->analysis.font);
+    // Every glyph of a cluster learns the cluster's whole advance, its blank glyphs included.
+    int lastCluster = -1;
+    size_t clusterStart = 0;
+    double clusterAdvance = 0;
+    auto endCluster = [&] {
+      std::fill(glyphRun.advances.begin() + ptrdiff_t(clusterStart), glyphRun.advances.end(), float(clusterAdvance));
+    };
     for (int i = 0; i < glyphs->num_glyphs; i++) {
       const PangoGlyphInfo& info = glyphs->glyphs[i];
       double x = penX + double(info.geometry.x_offset) / PANGO_SCALE;
-      penX += double(info.geometry.width) / PANGO_SCALE;
+      const double advance = double(info.geometry.width) / PANGO_SCALE;
+      penX += advance;
+      if (glyphs->log_clusters[i] != lastCluster) {
+        endCluster();
+        lastCluster = glyphs->log_clusters[i];
+        clusterStart = glyphRun.advances.size();
+        clusterAdvance = 0;
+      }
+      clusterAdvance += advance;
       if ((info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) || info.glyph == PANGO_GLYPH_EMPTY) continue;
       glyphRun.glyphs.push_back(info.glyph);
+      glyphRun.advances.push_back(0);
       // Pango's y offsets grow downward; the renderer's y grows upward.
       glyphRun.positions.push_back({x, -double(info.geometry.y_offset) / PANGO_SCALE});
       glyphRun.clusters.push_back(uint32_t(item->offset + glyphs->log_clusters[i]));
     }
+    endCluster();
     if (glyphRun.glyphs.empty() || !glyphRun.font) continue;
     run->positions.insert(run->positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
     run->glyphCount += int(glyphRun.glyphs.size());

@@ -59,6 +59,9 @@ struct ShaperGlyphRun {
   std::vector<ShaperPosition> positions;
   // Byte offset in the shaped text of each glyph's cluster, so glyphs map back to their cells.
   std::vector<uint32_t> clusters;
+  // The advance of each glyph's cluster in points, which tells a glyph too wide for its one cell
+  // without measuring it, and fits it as the Cairo path does.
+  std::vector<float> advances;
 };
 
 struct ShaperRun {

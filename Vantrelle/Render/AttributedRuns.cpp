@@ -43,7 +43,8 @@ FontFace faceFor(CharacterStyle style, bool forceBold) {
   return italic ? FontFace::italic : FontFace::normal;
 }
 
-// A lone scalar that is an emoji but shows as text by default.
+// A lone scalar that is an emoji but shows as text by default. The buffer gives it the cells of its
+// text form, so it is drawn as text, as the caret draws it: its emoji form is two cells wide.
 bool isTextDefaultEmoji(char32_t scalar) {
   return scalar > 0xff && u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI) &&
          !u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI_PRESENTATION);
@@ -433,7 +434,7 @@ ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
       previousPlaceholder = placeholder;
       previousPlaceholderAttribute = attribute;
     } else {
-      if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single)) character += "\xef\xb8\x8f";
+      if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single)) character += "\xef\xb8\x8e";
       builder.appendText(character);
       previousPlaceholder.reset();
     }

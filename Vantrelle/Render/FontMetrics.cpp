@@ -29,8 +29,8 @@ const Pango::FontDescription& FontSet::face(FontFace f) const {
 }
 
 GlyphSlotFit glyphSlotFit(double advance, ViewRect bounds, int columnWidth, ViewSize cell, const FontMetrics& metrics) {
-  if (columnWidth < 2 || advance <= 0) return {};
-  double slotWidth = cell.width * columnWidth;
+  if (advance <= 0 || (columnWidth < 2 && !glyphOverflowsSlot(advance, columnWidth, cell.width))) return {};
+  double slotWidth = cell.width * std::max(columnWidth, 1);
   double cellHeight = cell.height;
   bool fits = bounds.width <= slotWidth && bounds.height <= cellHeight;
   if (fits || bounds.width <= 0 || bounds.height <= 0) return {(slotWidth - advance) * 0.5, 0, 1};

@@ -15,8 +15,12 @@ bool loadsAsColor(FT_Face face, uint32_t glyph) {
   FT_LayerIterator layers{};
   FT_UInt layerGlyph = 0, layerColor = 0;
   if (FT_Get_Color_Glyph_Layer(face, glyph, &layerGlyph, &layerColor, &layers)) return true;
-  // Colour strikes load as BGRA bitmaps; a font may hold monochrome strikes beside them.
-  if (FT_Load_Glyph(face, glyph, FT_LOAD_COLOR) != 0) return false;
+  // Colour bitmaps live in strikes; a font of colour layers alone has none.
+  if (!FT_HAS_FIXED_SIZES(face)) return false;
+  // Colour strikes load as BGRA bitmaps; a font may hold monochrome strikes beside them. The
+  // strike gives the bitmap's format, so the bitmap is not decoded: Cairo decodes it to draw it,
+  // and decoding it here as well made rasterising a colour glyph a sixth dearer.
+  if (FT_Load_Glyph(face, glyph, FT_LOAD_COLOR | FT_LOAD_BITMAP_METRICS_ONLY) != 0) return false;
   const FT_GlyphSlot slot = face->glyph;
   return slot->format == FT_GLYPH_FORMAT_BITMAP && slot->bitmap.pixel_mode == FT_PIXEL_MODE_BGRA;
 }

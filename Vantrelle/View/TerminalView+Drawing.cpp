@@ -369,6 +369,11 @@ bool paintGlyphItem(TerminalView::ShapeCache& cache, const ShapedItem& item, int
     // Emptied only here, before this item's masks are looked up, so that they stay in place.
     if (cache.glyphMasks.size() + item.glyphs.size() >= TerminalView::ShapeCache::mostEntries) cache.clearMasks();
     for (const auto& g : item.glyphs) {
+      // A glyph too wide for its cell is fitted into it, which Cairo does.
+      if (glyphOverflowsSlot(g.advance, 1, cellWidth)) {
+        item.masks.clear();
+        break;
+      }
       const auto& mask = glyphMask(cache, item.scaled, g.glyph, smoothing, pass);
       if (!mask) {
         item.masks.clear();
@@ -665,7 +670,7 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
     double x = cw * (firstCol + g.cell * columnWidth) + g.offsetX;
     double y = baseline + g.offsetY;
     GlyphSlotFit fit;
-    if (columnWidth >= 2) {
+    if (columnWidth >= 2 || glyphOverflowsSlot(g.advance, columnWidth, cw)) {
       PangoRectangle ink;
       pango_font_get_glyph_extents(font, g.glyph, &ink, nullptr);
       ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,

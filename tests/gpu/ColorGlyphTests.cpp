@@ -1,11 +1,9 @@
 // Glyphs with colours of their own keep them on both drawing paths, whatever the colours are (all
 // greys, all white), and every outline glyph takes the text colour, also in a colour font.
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 #include <pango/pangocairo.h>
-#include <pango/pangofc-fontmap.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,36 +13,11 @@
 #include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "tests/gpu/CairoFrame.h"
+#include "tests/gpu/ColorFontMap.h"
 #include "tests/view/ViewTestSupport.h"
 
 namespace vantrelle {
 namespace {
-
-// A colour bitmap font (fonts-noto-color-emoji) and a font of palette layers made for these tests.
-constexpr const char* emojiFont = "/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf";
-constexpr const char* layeredFont = ZORVEL_SOURCE_DIR "/tests/gpu/fonts/layered-test.ttf";
-
-// The tests' own fonts with the two colour fonts added, for one view's font map only: every other
-// test keeps drawing with the fixed font set. Emoji go to the colour emoji font by the rules a stock
-// Debian installation has.
-PangoFontMap* fontMapWithColorFonts() {
-  static FcConfig* config = [] {
-    FcConfig* made = FcConfigCreate();
-    const std::string rules = std::string("<fontconfig><include>") + ZORVEL_TEST_FONTCONFIG +
-                              "</include>"
-                              "<include>/usr/share/fontconfig/conf.avail/10-scale-bitmap-fonts.conf</include>"
-                              "<include>/usr/share/fontconfig/conf.avail/45-generic.conf</include>"
-                              "<include>/usr/share/fontconfig/conf.avail/60-generic.conf</include></fontconfig>";
-    FcConfigParseAndLoadFromMemory(made, reinterpret_cast<const FcChar8*>(rules.c_str()), FcTrue);
-    FcConfigBuildFonts(made);
-    for (const char* file : {emojiFont, layeredFont})
-      FcConfigAppFontAddFile(made, reinterpret_cast<const FcChar8*>(file));
-    return made;
-  }();
-  PangoFontMap* map = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
-  pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(map), config);
-  return map;
-}
 
 struct Rgb {
   int red, green, blue;
@@ -99,13 +72,15 @@ const Case cases[] = {
     {"grinning face", "\U0001F600", true},
     {"panda", "\U0001F43C", true},
     {"joined pair the font has no glyph for, drawn as two", "\U0001F43C\u200D\U0001F355", true},
-    {"spade suit, an emoji shown as one", "\u2660", true},
+    {"spade suit asked for as an emoji, in two cells", "\u2660\uFE0F", true},
+    {"heart asked for as an emoji, in two cells", "\u2764\uFE0F", true},
     {"red layers", "\uE100", true},
     {"grey layers", "\uE101", true},
     {"white layers", "\uE102", true},
     {"partly grey layers", "\uE103", true},
     {"outline in a colour font", "\uE104", false},
     {"black circle asked for as text", "\u26AB\uFE0E", false},
+    {"spade suit, text by default, in one cell", "\u2660", false},
     {"letter", "A", false},
     {"Cyrillic letter", "\u0416", false},
     {"star", "\u2605", false},
@@ -182,9 +157,8 @@ TEST_F(ColorGlyphs, UnderABlockCursorKeepTheirOwnColors) {
   view->setCaretViewTracksFocus(false);
   auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
   for (const Case& c : cases) {
-    // The renderer's own shape is always tinted; the caret shows an emoji that is text by default
-    // in its text form.
-    if (std::string(c.text) == "\u2500" || std::string(c.text) == "\u2660") continue;
+    // The renderer's own shape is always tinted.
+    if (std::string(c.text) == "\u2500") continue;
     SCOPED_TRACE(c.name);
     view->feed("\x1b[2J\x1b[H" + std::string(c.text) + "\x1b[H");
     DrawData d;

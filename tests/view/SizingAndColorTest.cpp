@@ -50,7 +50,7 @@ TEST_F(Sizing, TheFrameIsCutIntoWholeCells) {
   EXPECT_EQ(view->getOptimalFrameSize(), (ViewRect{0, 0, 800 + strip, 400}));
 }
 
-TEST_F(Sizing, GlyphsFitIntoWideSlots) {
+TEST_F(Sizing, GlyphsFitIntoTheirSlots) {
   view->cellDimension = ViewSize{8, 16};
   EXPECT_EQ(view->glyphSlotFit(8, {0, 0, 8, 10}, 1), TerminalView::GlyphSlotFit{});
   auto centred = view->glyphSlotFit(12, {0, 0, 12, 12}, 2);
@@ -61,6 +61,12 @@ TEST_F(Sizing, GlyphsFitIntoWideSlots) {
   EXPECT_DOUBLE_EQ(tall.dx, (16 - 0.5 * 16) * 0.5);
   auto huge = view->glyphSlotFit(16, {0, 0, 1000, 1000}, 2);
   EXPECT_DOUBLE_EQ(huge.scale, 0.1);
+  // A glyph of the view's font overhangs its one cell as it is; one made for two cells, as a
+  // colour glyph with no text form is, shrinks into it.
+  EXPECT_EQ(view->glyphSlotFit(8.5, {-1, 0, 10, 12}, 1), TerminalView::GlyphSlotFit{});
+  auto emoji = view->glyphSlotFit(20, {1, -2, 18, 16}, 1);
+  EXPECT_DOUBLE_EQ(emoji.scale, 8.0 / 18);
+  EXPECT_DOUBLE_EQ(emoji.dx, (8 - emoji.scale * 20) * 0.5);
 }
 
 TEST(WindowSize, PixelsAreDevicePixelsBoundedToTheRecord) {
