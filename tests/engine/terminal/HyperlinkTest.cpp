@@ -107,6 +107,17 @@ TEST(Hyperlink, CodesOfVanishedLinksAreHandedOutAgain) {
   TinyAtom::lastUsed = lastUsedBefore;
 }
 
+// Puts the process-wide code counters back once a test that takes every code is done (declared
+// before its terminal, which gives its codes back when it goes), for the tests run after it.
+struct RestoreCodeCounters {
+  int lastUsed = TinyAtom::lastUsed;
+  int lastReused = TinyAtom::lastReused;
+  ~RestoreCodeCounters() {
+    TinyAtom::lastUsed = lastUsed;
+    TinyAtom::lastReused = lastReused;
+  }
+};
+
 std::string linkTo(const std::string& uri, const std::string& text) {
   return "\x1b]8;;" + uri + "\x1b\\" + text + close;
 }
@@ -120,6 +131,7 @@ std::optional<std::string> linkAt(Terminal& t, int col, int row) {
 // not cost a sweep of the whole scrollback per link.
 TEST(Hyperlink, LinksPastTheLastFreeCodeCostNoSweepEach) {
   constexpr int kLines = 100000;
+  RestoreCodeCounters counters;
   TestHost host;
   Terminal t(&host, sized(80, 24, 200000));
   std::string stream;
@@ -138,6 +150,7 @@ TEST(Hyperlink, LinksPastTheLastFreeCodeCostNoSweepEach) {
 // been taken, and never while a cell still holds them: each cell keeps the link it was given.
 TEST(Hyperlink, CodesFreedByTheScrollbackGoToNewLinksOnceTheTableIsFull) {
   constexpr int kPerRow = 100;
+  RestoreCodeCounters counters;
   TestHost host;
   Terminal t(&host, sized(120, 24, 1000));  // 1024 rows of 100 links: more than the codes
   auto row = [](int n) {
