@@ -75,26 +75,35 @@ constexpr size_t kMinCodesBetweenSweeps = 1024;
 // Every close registers a fresh code. Codes this terminal handed out are given back once no cell
 // holds them any more, so a long session never runs out. Finding them reads every cell of both
 // buffers, so sweeps are spaced out: one each time the codes held have doubled, and while the
-// table is full, one only once the output fed since the last sweep has paid for it. A link that
+// table is full, one only once the output fed since the last sweep has paid for the next. A link that
 // finds no code in between is dropped, as one is when no sweep can free a code.
 std::optional<TinyAtom> Terminal::registerPayload(std::string payload) {
   auto& codes = payloadCodes;
   codes.credit += kCellsSweptPerLink;
   if (codes.owned.size() >= codes.sweepAtOwned) reclaimPayloadCodes();
-  if (TinyAtom::exhausted() && codes.credit >= codes.lastSweepCells) reclaimPayloadCodes();
+  if (TinyAtom::exhausted() && codes.credit >= nextSweepCost()) reclaimPayloadCodes();
   if (TinyAtom::exhausted()) return std::nullopt;
   auto atom = TinyAtom::lookup(std::move(payload));
   if (atom) codes.owned.insert(atom->code);
   return atom;
 }
 
+// What the next sweep will read, judged from the last: a scrollback cleared since costs little.
+uint64_t Terminal::nextSweepCost() const {
+  const auto& codes = payloadCodes;
+  if (codes.lastSweepLines == 0) return 0;
+  const uint64_t lines = uint64_t(normalBuffer->lines().count()) + uint64_t(altBuffer->lines().count());
+  return codes.lastSweepCells / codes.lastSweepLines * lines;
+}
+
 void Terminal::reclaimPayloadCodes() {
   auto& codes = payloadCodes;
   if (codes.owned.empty()) return;
   std::vector<bool> used(static_cast<size_t>(TinyAtom::maxCode) + 1, false);
-  uint64_t cells = 0;
+  uint64_t cells = 0, lineCount = 0;
   for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
     auto& lines = b->lines();
+    lineCount += uint64_t(lines.count());
     for (int i = 0; i < lines.count(); ++i) {
       // Read cell by cell: a scrollback line keeps cells only as far as its text.
       const BufferLine& line = *lines[i];
@@ -111,6 +120,7 @@ void Terminal::reclaimPayloadCodes() {
   codes.cellsSwept += cells;
   codes.credit = 0;
   codes.lastSweepCells = cells;
+  codes.lastSweepLines = lineCount;
   codes.sweepAtOwned = std::max(kMinCodesBetweenSweeps, codes.owned.size() * 2);
 }
 

@@ -576,6 +576,7 @@ class Terminal : private ParserHandler {
   MouseMode mouseMode_ = MouseMode::off;
   std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
   void closeHyperlink();
+  uint64_t nextSweepCost() const;
   // Link detection steps (Text/Terminal+Links.cpp).
   std::optional<uint16_t> payloadCode(Position at, Buffer& in);
   bool isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& in);
@@ -590,9 +591,11 @@ class Terminal : private ParserHandler {
     std::unordered_set<uint16_t> owned;
     size_t sweepAtOwned = 1024;  // sweep once this many codes are held
     // While every code is taken: the work done since the last sweep (bytes fed, and a share for
-    // each link) and what that sweep cost in cells read, which the next must wait to be paid.
+    // each link), which must pay for the next: what the last cost in cells read, in proportion to
+    // the lines the buffers hold now.
     uint64_t credit = 0;
     uint64_t lastSweepCells = 0;
+    uint64_t lastSweepLines = 0;
     uint64_t sweeps = 0;
     uint64_t cellsSwept = 0;
   };

@@ -144,6 +144,10 @@ TEST(Hyperlink, LinksPastTheLastFreeCodeCostNoSweepEach) {
   EXPECT_EQ(linkAt(t, 0, 60000), "http://x.test/60000");
   EXPECT_EQ(linkAt(t, 0, kLines - 1), std::nullopt);
   EXPECT_EQ(rowText(t, t.rows - 2), "line " + std::to_string(kLines - 1));
+
+  // Clearing the scrollback and the screen frees every code at once: the next link gets one.
+  t.feed("\x1b[3J\x1b[2J\x1b[H" + linkTo("http://x.test/after", "after"));
+  EXPECT_EQ(linkAt(t, 0, t.buffer->yBase), "http://x.test/after");
 }
 
 // Codes of links that scrolled out of a bounded scrollback go to new links once every code has
