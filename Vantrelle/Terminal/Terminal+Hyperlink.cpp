@@ -75,8 +75,8 @@ constexpr size_t kMinCodesBetweenSweeps = 1024;
 // Every close registers a fresh code. Codes this terminal handed out are given back once no cell
 // holds them any more, so a long session never runs out. Finding them reads every cell of both
 // buffers, so sweeps are spaced out: one each time the codes held have doubled, and while the
-// table is full, one only once the output fed since the last sweep has paid for the next. A link that
-// finds no code in between is dropped, as one is when no sweep can free a code.
+// table is full, one only once the output fed since the last sweep has paid for the next. A link
+// that finds no code in between is dropped, as one is when no sweep can free a code.
 std::optional<TinyAtom> Terminal::registerPayload(std::string payload) {
   auto& codes = payloadCodes;
   codes.credit += kCellsSweptPerLink;
