@@ -1,10 +1,12 @@
 // Throughput of feeding a terminal typical program output, in bytes per second. Each stream is
-// generated once (16 MiB) outside the timed loop and fed in 64 KiB chunks, as a pty read gives.
+// generated once (16 MiB, or a given number of lines) outside the timed loop and fed in 64 KiB
+// chunks, as a pty read gives.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -142,6 +144,17 @@ std::string regionScrolling(int rows) {
   return s;
 }
 
+// Lines that are each one OSC 8 link, as a listing of files or search results with links prints.
+std::string linkedLines(int lines) {
+  std::string s;
+  for (int n = 0; n < lines; ++n) {
+    const std::string number = std::to_string(n);
+    s += "\x1b]8;;file:///home/user/project/src/file" + number + ".cpp\x1b\\src/file" + number +
+         ".cpp\x1b]8;;\x1b\\\r\n";
+  }
+  return s;
+}
+
 void feedStream(benchmark::State& state, const std::string& stream) {
   NullHost host;
   vantrelle::TerminalOptions options;
@@ -184,6 +197,30 @@ void BM_RegionScrolling(benchmark::State& state) {
   feedStream(state, stream);
 }
 
+// A terminal whose scrollback keeps every line, fed afresh each time: past 65,534 lines every code
+// a link can have is held, and the links after that find none.
+void BM_LinkedLines(benchmark::State& state) {
+  const std::string stream = linkedLines(static_cast<int>(state.range(0)));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
+  NullHost host;
+  vantrelle::TerminalOptions options;
+  options.cols = 80;
+  options.rows = 24;
+  options.scrollback = 200000;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto terminal = std::make_unique<Terminal>(&host, options);
+    state.ResumeTiming();
+    for (size_t at = 0; at < stream.size(); at += kChunk) {
+      terminal->feed(std::span<const uint8_t>(bytes + at, std::min(kChunk, stream.size() - at)));
+    }
+    state.PauseTiming();
+    terminal.reset();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
+}
+
 }  // namespace
 
 #define SIZES ->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond)
@@ -192,3 +229,4 @@ BENCHMARK(BM_DenseSgr) SIZES;
 BENCHMARK(BM_MixedUnicode) SIZES;
 BENCHMARK(BM_CursorRedraws) SIZES;
 BENCHMARK(BM_RegionScrolling) SIZES;
+BENCHMARK(BM_LinkedLines)->Arg(60000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -30,6 +30,8 @@ std::optional<TinyAtom> TinyAtom::lookup(std::any value) {
 
 void TinyAtom::release(uint16_t code) { map().erase(code); }
 
+bool TinyAtom::exhausted() { return lastUsed >= maxCode && map().size() >= size_t(maxCode); }
+
 const std::any* TinyAtom::target() const {
   if (code == 0) return nullptr;
   auto& table = map();

@@ -26,6 +26,8 @@ struct TinyAtom {
   // compares values, so equal values get distinct atoms.
   static std::optional<TinyAtom> lookup(std::any value);
   static void release(uint16_t code);
+  // Whether `lookup` would find no code, without handing it a value to drop.
+  static bool exhausted();
 
   const std::any* target() const;
 

@@ -68,6 +68,9 @@ void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer
 // The cache budget: the stored images and the placement records together. Runs after every
 // store and every placement.
 void enforceKittyImageCacheLimit(Terminal& terminal);
+// Notes that an image was placed, so that the cache budget counts it as in use until it next
+// looks at what the screens use.
+void markKittyImageShown(KittyGraphicsState& state, uint32_t imageId);
 // Drops one stored image: its bytes from the total, its number, its place in the access order and
 // its placement records (its cells stay).
 void removeStoredKittyImage(KittyGraphicsState& state, uint32_t imageId);

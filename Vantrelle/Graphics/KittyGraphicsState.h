@@ -2,6 +2,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -31,6 +32,7 @@ struct KittyGraphicsImage {
   int64_t byteSize = 0;
   uint64_t lastAccessTick = 0;
   std::optional<uint32_t> number;  // the image number last given to it, if any
+  bool shownSinceScan = false;     // placed since the last look for what the screens use
 };
 
 // A chunked transfer in progress: the first chunk's control and its payload, decoded a chunk at a
@@ -118,6 +120,17 @@ class KittyPlacementImage : public TerminalImage {
   }
 };
 
+// What the last look through the screens for the images and placements their cells use found,
+// kept so that a store over budget need not look again at every image: the images nothing used
+// then, oldest first, and what the look cost against what the stores since have paid for.
+struct KittyReferenceScan {
+  std::deque<std::pair<uint64_t, uint32_t>> unused;  // (access tick then, id)
+  uint64_t firstTickAfter = 1;                       // the first tick handed out after the look
+  uint64_t cost = 0;
+  uint64_t credit = 0;
+  uint64_t count = 0;  // looks taken, for tests and benchmarks
+};
+
 // The terminal's image store, shared by its two screens.
 class KittyGraphicsState {
  public:
@@ -132,6 +145,7 @@ class KittyGraphicsState {
   // Stored image ids by their last access tick (ticks are never shared): eviction takes the
   // oldest without sorting the store.
   std::map<uint64_t, uint32_t> idsByAccess;
+  KittyReferenceScan referenceScan;
 
   // What the cache budget holds the store to: its images and its placement records.
   int64_t storeBytes() const {

@@ -291,6 +291,10 @@ void clearAllKittyImages(Terminal& terminal) {
   state.placementsByKey.clear();
   state.totalImageBytes = 0;
   state.nextImageAccessTick = 1;
+  // Its ticks will be handed out again: what the last look found no longer names these images.
+  state.referenceScan.unused.clear();
+  state.referenceScan.firstTickAfter = 1;
+  state.referenceScan.cost = 0;
   terminal.updateRange(terminal.buffer->scrollTop);
   terminal.updateRange(terminal.buffer->scrollBottom);
 }

@@ -68,6 +68,7 @@ bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& con
                              int64_t pixelOffsetX, int64_t pixelOffsetY) {
   auto& state = terminal.kittyGraphicsState;
   if (!imageId) return true;
+  markKittyImageShown(state, *imageId);
   uint32_t placementId;
   if (control.placementId) {
     placementId = *control.placementId;
@@ -164,6 +165,10 @@ void moveCursorAfterPlacement(Terminal& terminal, const KittyGraphicsControl& co
 }
 
 }  // namespace
+
+void markKittyImageShown(KittyGraphicsState& state, uint32_t imageId) {
+  if (auto found = state.imagesById.find(imageId); found != state.imagesById.end()) found->second.shownSinceScan = true;
+}
 
 void attachImage(Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex) {
   auto& lines = buffer.lines();
@@ -270,6 +275,7 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   context.cursorPolicy = control.cursorPolicy;
   context.isRelative = origin.isRelative;
   terminal.kittyPlacementContext = context;
+  if (context.imageId) markKittyImageShown(terminal.kittyGraphicsState, *context.imageId);
 
   // The image starts in the column the cursor is shown in, never past the edge.
   terminal.endPendingWrap();

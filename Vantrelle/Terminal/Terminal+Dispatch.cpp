@@ -50,6 +50,7 @@ constexpr bool isDesignatorIntermediate(uint8_t c) {
 void Terminal::feed(std::span<const uint8_t> data) {
   // Between feeds and after them, the terminal may be changed from outside the parser.
   forgetCellRun();
+  payloadCodes.credit += data.size();
   parser.parseWith(*this, data);
   forgetCellRun();
 }

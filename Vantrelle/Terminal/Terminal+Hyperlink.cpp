@@ -64,46 +64,69 @@ std::optional<std::string> Terminal::parseHyperlinkPayload(std::string_view payl
   return std::string(payload.substr(separator + 1));
 }
 
+namespace {
+
+// What one link pays towards the next sweep, in cells read, besides its bytes.
+constexpr uint64_t kCellsSweptPerLink = 128;
+constexpr size_t kMinCodesBetweenSweeps = 1024;
+
+}  // namespace
+
 // Every close registers a fresh code. Codes this terminal handed out are given back once no cell
-// holds them any more, so a long session never runs out.
+// holds them any more, so a long session never runs out. Finding them reads every cell of both
+// buffers, so sweeps are spaced out: one each time the codes held have doubled, and while the
+// table is full, one only once the output fed since the last sweep has paid for the next. A link
+// that finds no code in between is dropped, as one is when no sweep can free a code.
 std::optional<TinyAtom> Terminal::registerPayload(std::string payload) {
-  if (ownedPayloadCodes.size() >= payloadReclaimThreshold) {
-    reclaimPayloadCodes();
-    payloadReclaimThreshold = std::max<size_t>(1024, ownedPayloadCodes.size() * 2);
-  }
-  auto atom = TinyAtom::lookup(payload);
-  if (!atom) {
-    reclaimPayloadCodes();
-    atom = TinyAtom::lookup(std::move(payload));
-  }
-  if (atom) ownedPayloadCodes.insert(atom->code);
+  auto& codes = payloadCodes;
+  codes.credit += kCellsSweptPerLink;
+  if (codes.owned.size() >= codes.sweepAtOwned) reclaimPayloadCodes();
+  if (TinyAtom::exhausted() && codes.credit >= nextSweepCost()) reclaimPayloadCodes();
+  if (TinyAtom::exhausted()) return std::nullopt;
+  auto atom = TinyAtom::lookup(std::move(payload));
+  if (atom) codes.owned.insert(atom->code);
   return atom;
 }
 
+// What the next sweep will read, judged from the last: a scrollback cleared since costs little.
+uint64_t Terminal::nextSweepCost() const {
+  const auto& codes = payloadCodes;
+  if (codes.lastSweepLines == 0) return 0;
+  const uint64_t lines = uint64_t(normalBuffer->lines().count()) + uint64_t(altBuffer->lines().count());
+  return codes.lastSweepCells / codes.lastSweepLines * lines;
+}
+
 void Terminal::reclaimPayloadCodes() {
-  if (ownedPayloadCodes.empty()) return;
+  auto& codes = payloadCodes;
+  if (codes.owned.empty()) return;
   std::vector<bool> used(static_cast<size_t>(TinyAtom::maxCode) + 1, false);
+  uint64_t cells = 0, lineCount = 0;
   for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
     auto& lines = b->lines();
+    lineCount += uint64_t(lines.count());
     for (int i = 0; i < lines.count(); ++i) {
       // Read cell by cell: a scrollback line keeps cells only as far as its text.
       const BufferLine& line = *lines[i];
       for (int c = 0; c < line.count(); ++c) used[line[c].payload.code] = true;
+      cells += uint64_t(line.count());
     }
   }
-  for (auto it = ownedPayloadCodes.begin(); it != ownedPayloadCodes.end();) {
-    if (used[*it]) {
-      ++it;
-      continue;
-    }
-    TinyAtom::release(*it);
-    it = ownedPayloadCodes.erase(it);
-  }
+  std::erase_if(codes.owned, [&](uint16_t code) {
+    if (used[code]) return false;
+    TinyAtom::release(code);
+    return true;
+  });
+  codes.sweeps++;
+  codes.cellsSwept += cells;
+  codes.credit = 0;
+  codes.lastSweepCells = cells;
+  codes.lastSweepLines = lineCount;
+  codes.sweepAtOwned = std::max(kMinCodesBetweenSweeps, codes.owned.size() * 2);
 }
 
 void Terminal::releasePayloadCodes() {
-  for (uint16_t code : ownedPayloadCodes) TinyAtom::release(code);
-  ownedPayloadCodes.clear();
+  for (uint16_t code : payloadCodes.owned) TinyAtom::release(code);
+  payloadCodes.owned.clear();
 }
 
 }  // namespace vantrelle

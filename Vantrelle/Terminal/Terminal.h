@@ -358,6 +358,9 @@ class Terminal : private ParserHandler {
   // Gives back the codes this terminal registered that no cell of its buffers holds.
   void reclaimPayloadCodes();
   void releasePayloadCodes();
+  // How many times the buffers were swept for codes to give back, and the cells read doing so.
+  uint64_t payloadSweeps() const { return payloadCodes.sweeps; }
+  uint64_t payloadCellsSwept() const { return payloadCodes.cellsSwept; }
 
   // ---- Kitty graphics, APC G (Terminal+KittyGraphics.cpp) ----
   void handleKittyGraphics(std::span<const uint8_t> content);
@@ -573,6 +576,7 @@ class Terminal : private ParserHandler {
   MouseMode mouseMode_ = MouseMode::off;
   std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
   void closeHyperlink();
+  uint64_t nextSweepCost() const;
   // Link detection steps (Text/Terminal+Links.cpp).
   std::optional<uint16_t> payloadCode(Position at, Buffer& in);
   bool isImplicitContinuationRow(int64_t row, int64_t startRow, Buffer& in);
@@ -581,8 +585,21 @@ class Terminal : private ParserHandler {
   std::optional<LinkRowEdgeInfo> linkRowEdgeInfo(int64_t row, Buffer& in);
   bool seamContainsImplicitLink(int64_t upper, int64_t lower, int64_t upperLastCol, int64_t lowerFirstCol, Buffer& in);
   std::string implicitLineSegmentText(const BufferLine& line, int64_t startCol, int64_t endCol) const;
-  std::unordered_set<uint16_t> ownedPayloadCodes;
-  size_t payloadReclaimThreshold = 1024;
+  // The hyperlink payload codes this terminal registered, and when its buffers are next swept for
+  // those no cell holds any more (Terminal+Hyperlink.cpp).
+  struct PayloadCodes {
+    std::unordered_set<uint16_t> owned;
+    size_t sweepAtOwned = 1024;  // sweep once this many codes are held
+    // While every code is taken: the work done since the last sweep (bytes fed, and a share for
+    // each link), which must pay for the next: what the last cost in cells read, in proportion to
+    // the lines the buffers hold now.
+    uint64_t credit = 0;
+    uint64_t lastSweepCells = 0;
+    uint64_t lastSweepLines = 0;
+    uint64_t sweeps = 0;
+    uint64_t cellsSwept = 0;
+  };
+  PayloadCodes payloadCodes;
   std::unique_ptr<BufferLine> blankLine;
   Attribute blankLineAttribute = defaultAttribute();
 };

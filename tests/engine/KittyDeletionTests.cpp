@@ -326,6 +326,32 @@ TEST_F(KittyCache, ManyTinyImagesStayWithinTheBudget) {
   EXPECT_TRUE(state().imageNumbers.contains(sent - 1));
 }
 
+// Images shown one a line into a long history, far past the budget: every one stays in use, and
+// each store over budget must not look through the whole history again. What the last look
+// found still decides: the image just stored, which no cell shows yet, goes before any shown one.
+TEST_F(KittyCache, ShownImagesPastTheBudgetAreNotLookedForAtEveryStore) {
+  vantrelle::TerminalOptions options;
+  options.cols = 80;
+  options.rows = 24;
+  options.scrollback = 100000;
+  options.kittyImageCacheLimitBytes = 200 * (cost(1, 1) + record);
+  terminal = std::make_unique<vantrelle::Terminal>(&host, options);
+  const int shown = 40000;
+  std::string stream;
+  for (int n = 1; n <= shown; ++n)
+    stream += "\x1b_Ga=T,f=32,s=1,v=1,q=2,i=" + std::to_string(n) + ";" + pixels(1, 1) + "\x1b\\\r\n";
+  feed(stream);
+  EXPECT_LT(state().referenceScan.count, 200u);
+  EXPECT_LE(state().storeBytes(), options.kittyImageCacheLimitBytes);
+  EXPECT_TRUE(state().imagesById.contains(1));
+  EXPECT_FALSE(state().imagesById.contains(shown));
+  const size_t stored = state().imagesById.size();
+  transmit("i=900001");
+  EXPECT_FALSE(state().imagesById.contains(900001));
+  EXPECT_TRUE(state().imagesById.contains(1));
+  EXPECT_EQ(state().imagesById.size(), stored);
+}
+
 // PNG data that holds more than its pixels (here a large text chunk) counts what is held.
 TEST_F(KittyCache, CountsPngDataLargerThanItsPixels) {
   auto png = makePng(1, 1);

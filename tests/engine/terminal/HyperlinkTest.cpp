@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <any>
+#include <string>
 
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
 namespace {
 
+using testing::feedInSteps;
+using testing::rowText;
 using testing::sized;
 using testing::TestHost;
 
@@ -102,6 +105,94 @@ TEST(Hyperlink, CodesOfVanishedLinksAreHandedOutAgain) {
   EXPECT_EQ(payloadText(t, 0, 0), "id=1;http://x.test/a;b");
   for (uint16_t code : filler) TinyAtom::release(code);
   TinyAtom::lastUsed = lastUsedBefore;
+}
+
+// Puts the process-wide code counters back once a test that takes every code is done (declared
+// before its terminal, which gives its codes back when it goes), for the tests run after it.
+struct RestoreCodeCounters {
+  int lastUsed = TinyAtom::lastUsed;
+  int lastReused = TinyAtom::lastReused;
+  ~RestoreCodeCounters() {
+    TinyAtom::lastUsed = lastUsed;
+    TinyAtom::lastReused = lastReused;
+  }
+};
+
+std::string linkTo(const std::string& uri, const std::string& text) {
+  return "\x1b]8;;" + uri + "\x1b\\" + text + close;
+}
+
+std::optional<std::string> linkAt(Terminal& t, int col, int row) {
+  return t.link(LinkLookupLocation::buffer(Position(col, row)), LinkLookupMode::explicitOnly);
+}
+
+// Far more links than there are codes, each on a line of its own in a scrollback that keeps them
+// all: the first links take every code, the rest find none and are dropped, and telling so must
+// not cost a sweep of the whole scrollback per link.
+TEST(Hyperlink, LinksPastTheLastFreeCodeCostNoSweepEach) {
+  constexpr int kLines = 100000;
+  RestoreCodeCounters counters;
+  TestHost host;
+  Terminal t(&host, sized(80, 24, 200000));
+  std::string stream;
+  for (int n = 0; n < kLines; ++n) {
+    stream += linkTo("http://x.test/" + std::to_string(n), "line " + std::to_string(n)) + "\r\n";
+  }
+  feedInSteps(t, stream, 64 << 10);
+  EXPECT_LT(t.payloadSweeps(), 40u);
+  EXPECT_EQ(linkAt(t, 0, 0), "http://x.test/0");
+  EXPECT_EQ(linkAt(t, 0, 60000), "http://x.test/60000");
+  EXPECT_EQ(linkAt(t, 0, kLines - 1), std::nullopt);
+  EXPECT_EQ(rowText(t, t.rows - 2), "line " + std::to_string(kLines - 1));
+
+  // Clearing the scrollback and the screen frees every code at once: the next link gets one.
+  t.feed("\x1b[3J\x1b[2J\x1b[H" + linkTo("http://x.test/after", "after"));
+  EXPECT_EQ(linkAt(t, 0, t.buffer->yBase), "http://x.test/after");
+}
+
+// Codes of links that scrolled out of a bounded scrollback go to new links once every code has
+// been taken, and never while a cell still holds them: each cell keeps the link it was given.
+TEST(Hyperlink, CodesFreedByTheScrollbackGoToNewLinksOnceTheTableIsFull) {
+  constexpr int kPerRow = 100;
+  RestoreCodeCounters counters;
+  TestHost host;
+  Terminal t(&host, sized(120, 24, 1000));  // 1024 rows of 100 links: more than the codes
+  auto row = [](int n) {
+    std::string s = std::to_string(n);
+    s.resize(8, ' ');
+    for (int k = 0; k < kPerRow; ++k) s += linkTo("http://x.test/" + std::to_string(n) + "/" + std::to_string(k), "x");
+    return s + "\r\n";
+  };
+  // The numbers of the rows that hold links, each cell checked against the link it was given.
+  auto linkedRows = [&] {
+    std::vector<int> numbers;
+    auto& lines = t.buffer->lines();
+    for (int i = 0; i < lines.count(); ++i) {
+      const int number = std::atoi(lines[i]->translateToString(true, 0, 8).c_str());
+      int linked = 0;
+      for (int k = 0; k < kPerRow; ++k) {
+        auto uri = linkAt(t, 8 + k, i);
+        if (!uri) continue;
+        ++linked;
+        EXPECT_EQ(*uri, "http://x.test/" + std::to_string(number) + "/" + std::to_string(k));
+      }
+      if (linked) numbers.push_back(number);
+    }
+    return numbers;
+  };
+  std::string stream;
+  for (int n = 0; n < 1600; ++n) stream += row(n);
+  feedInSteps(t, stream, 64 << 10);
+  const std::vector<int> afterFlood = linkedRows();
+  ASSERT_FALSE(afterFlood.empty());
+  EXPECT_GT(afterFlood.back(), 1024);
+
+  // Plain output scrolls every link out; the next link gets a code.
+  std::string plain;
+  for (int n = 0; n < 1100; ++n) plain += std::string(100, 'p') + "\r\n";
+  feedInSteps(t, plain, 64 << 10);
+  t.feed(row(1600));
+  EXPECT_EQ(linkedRows(), std::vector<int>{1600});
 }
 
 }  // namespace
