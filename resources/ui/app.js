@@ -123,6 +123,7 @@
     const field = element('input', { type, className: 'chooser-field' });
     field.addEventListener('change', () => report('main', 'chosen', { type, value: field.value }));
     document.body.append(field);
+    field.getBoundingClientRect();  // laid out, as a colour field opens nothing before
     field.click();
     return 'asked';
   };
