@@ -107,9 +107,15 @@ class PageDialog {
     }
   }
 
+  // The keyboard starts in the entry, or else on the default button: on the choice to stop the
+  // page's dialogs, Return would tick it rather than answer.
   void show() {
     window.present();
-    if (entry) entry->grab_focus();
+    if (entry) {
+      entry->grab_focus();
+    } else if (auto* answer = window.get_widget_for_response(Gtk::ResponseType::OK)) {
+      answer->grab_focus();
+    }
   }
 
  private:
