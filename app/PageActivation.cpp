@@ -2,7 +2,7 @@
 
 #include <webkit/webkit.h>
 
-#include "app/UserActivation.h"
+#include "platform/Log.h"
 
 namespace zorvel::PageActivation {
 
@@ -12,6 +12,7 @@ constexpr const char* dataKey = "zorvel-user-activation";
 
 struct Watch {
   UserActivation activation;
+  std::optional<UserActivation::Clock::time_point> lastPress;
   // A key held down repeats its press until it is let go: that is still one press.
   guint heldKey = 0;
 };
@@ -37,9 +38,12 @@ gboolean observe(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
     case GDK_BUTTON_PRESS:
     case GDK_TOUCH_BEGIN:
       watch.activation.press(now);
+      watch.lastPress = now;
       break;
     case GDK_KEY_PRESS:
-      if (isKeyPress(watch, event)) watch.activation.press(now);
+      if (!isKeyPress(watch, event)) break;
+      watch.activation.press(now);
+      watch.lastPress = now;
       break;
     case GDK_KEY_RELEASE:
       if (gdk_key_event_get_keycode(event) != watch.heldKey) break;
@@ -85,6 +89,18 @@ void watch(WebKitWebView* view) {
 bool consume(WebKitWebView* view) {
   auto* watch = watchOf(view);
   return watch && watch->activation.consume(UserActivation::Clock::now());
+}
+
+bool consumeOrRefuse(WebKitWebView* view, const char* refusal) {
+  if (consume(view)) return true;
+  static const platform::Logger log("local.zorvel.desktop", "dialogs");
+  log.error("%{public}s: %{public}s", refusal, noPressBehind);
+  return false;
+}
+
+std::optional<UserActivation::Clock::time_point> lastPress(WebKitWebView* view) {
+  auto* watch = watchOf(view);
+  return watch ? watch->lastPress : std::nullopt;
 }
 
 }  // namespace zorvel::PageActivation

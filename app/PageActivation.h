@@ -1,5 +1,9 @@
 #pragma once
 
+#include <optional>
+
+#include "app/UserActivation.h"
+
 typedef struct _WebKitWebView WebKitWebView;
 
 namespace zorvel {
@@ -13,6 +17,13 @@ namespace PageActivation {
 void watch(WebKitWebView* view);
 // Takes the view's opening; false when no press of the user is behind the request.
 bool consume(WebKitWebView* view);
+// Why a request was refused: the web engine counts whatever the application hands a page as a
+// gesture of the user, so only a press the application saw counts.
+constexpr const char* noPressBehind = "no click or key press of the user on the page asked for it";
+// Takes the view's opening; without one, logs the refusal ("<refusal>: <noPressBehind>").
+bool consumeOrRefuse(WebKitWebView* view, const char* refusal);
+// When the user last pressed on the view; nothing when never.
+std::optional<UserActivation::Clock::time_point> lastPress(WebKitWebView* view);
 
 }  // namespace PageActivation
 

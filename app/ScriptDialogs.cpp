@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/DialogText.h"
+#include "app/PageActivation.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
 
@@ -20,8 +21,10 @@ using Clock = std::chrono::steady_clock;
 
 // Enough for any message a page means a person to read; the rest is cut off with an ellipsis.
 constexpr std::size_t shownCharacters = 2000;
-// The most of a prompt's default text the entry shows; left as it is, the answer is the whole text.
-constexpr std::size_t longestAnswer = 10000;
+// The most characters an entry holds. A prompt's default text up to this long is edited whole; a
+// longer one can only be taken as it is or cancelled, as the entry could hold only a part of it and
+// an edited part would lose the rest.
+constexpr std::size_t longestAnswer = 65535;
 // A dialog that opens this soon after the page's last one was answered is one of a row, which the
 // user may want to end: a page that asks again and again would otherwise hold the dialog up for
 // as long as it likes.
@@ -50,7 +53,8 @@ constexpr const char* visibleNULScript = R"js((() => {
 
 // What a web view's dialogs know of its page since it last loaded.
 struct PageState {
-  unsigned load = 0;     // counts the page's loads, so an answer given to an older page stays with it
+  unsigned load = 0;  // counts the page's loads, so an answer given to an older page stays with it
+  Clock::time_point loaded = Clock::now();
   bool stopped = false;  // the user asked to see no more of this page's dialogs
   std::optional<Clock::time_point> lastAnswered;
 };
@@ -103,18 +107,25 @@ class PageDialog {
     }
   }
 
+  // The keyboard starts in the entry, or else on the default button: on the choice to stop the
+  // page's dialogs, Return would tick it rather than answer.
   void show() {
     window.present();
-    if (entry) entry->grab_focus();
+    if (entry) {
+      entry->grab_focus();
+    } else if (auto* answer = window.get_widget_for_response(Gtk::ResponseType::OK)) {
+      answer->grab_focus();
+    }
   }
 
  private:
   void build(WebKitWebView* source) {
     if (auto* root = gtk_widget_get_root(GTK_WIDGET(source)); root && GTK_IS_WINDOW(root))
       gtk_window_set_transient_for(GTK_WINDOW(window.gobj()), GTK_WINDOW(root));
-    keepOtherWindowsFree();
+    const bool inARow = page->lastAnswered && Clock::now() - *page->lastAnswered < rowGap;
     if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
       window.set_secondary_text("Changes you made may not be saved.");
+      if (inARow) addStopChoice();
       window.add_button("Stay", Gtk::ResponseType::CANCEL);
       window.add_button("Leave", Gtk::ResponseType::OK);
     } else {
@@ -122,15 +133,15 @@ class PageDialog {
       auto message = boundedText(text ? text : "", shownCharacters);
       showTextWithinDialog(window, message.cut ? message.text + "\u2026" : message.text);
       if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) addEntry();
-      if (page->lastAnswered && Clock::now() - *page->lastAnswered < rowGap) addStopChoice();
+      if (inARow) addStopChoice();
       if (type != WEBKIT_SCRIPT_DIALOG_ALERT) window.add_button("Cancel", Gtk::ResponseType::CANCEL);
       window.add_button("OK", Gtk::ResponseType::OK);
     }
     window.set_default_response(Gtk::ResponseType::OK);
-    addQuitKeys(GTK_WIDGET(source));
+    belongToApplication(GTK_WIDGET(source));
     window.signal_response().connect([this](int response) {
       answer(response == static_cast<int>(Gtk::ResponseType::OK));
-      if (type != WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM && page->load == load) {
+      if (page->load == load) {
         page->lastAnswered = Clock::now();
         if (stopChoice && stopChoice->get_active()) page->stopped = true;
       }
@@ -143,43 +154,40 @@ class PageDialog {
     });
   }
 
-  // The dialog holds the keyboard and pointer of its own window group only: the rest of the
-  // application stays in reach, so that its menu's Quit and closing its window still work while
-  // the page waits for an answer.
-  void keepOtherWindowsFree() { Gtk::WindowGroup::create()->add_window(window); }
-
-  // The application's Quit keys work here as in its window: Ctrl+Q, the menu's, and Ctrl+Shift+Q,
-  // the one that works in a terminal too. The dialog belongs to the application, so quitting hides
-  // it, which answers the page no.
-  void addQuitKeys(GtkWidget* source) {
-    auto* application = applicationOf(source);
-    if (!application) return;
-    gtk_window_set_application(GTK_WINDOW(window.gobj()), application);
-    auto controller = Gtk::ShortcutController::create();
-    controller->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
-    for (const char* keys : {"<Control>q", "<Control><Shift>q"}) {
-      controller->add_shortcut(
-          Gtk::Shortcut::create(Gtk::ShortcutTrigger::parse_string(keys), Gtk::NamedAction::create("app.quit")));
-    }
-    window.add_controller(controller);
+  // The dialog belongs to the application, so quitting hides it, which answers the page no. (Like
+  // every window besides the main one, it holds only a window group of its own and hears the Quit
+  // keys, so quitting and closing the main window work while the page waits.)
+  void belongToApplication(GtkWidget* source) {
+    if (auto* application = applicationOf(source)) gtk_window_set_application(GTK_WINDOW(window.gobj()), application);
   }
 
+  // A default the entry cannot hold whole is shown as far as it can, and cannot be changed: OK
+  // answers with the whole of it.
   void addEntry() {
     const char* initial = webkit_script_dialog_prompt_get_default_text(request.get());
+    auto shown = boundedText(initial ? initial : "", longestAnswer);
     entry = Gtk::make_managed<Gtk::Entry>();
-    entry->set_text(boundedText(initial ? initial : "", longestAnswer).text);
+    entry->set_max_length(static_cast<int>(longestAnswer));
+    entry->set_text(shown.text);
     entry->set_activates_default(true);
     entry->set_margin_top(8);
     window.get_message_area()->append(*entry);
+    if (!shown.cut) return;
+    entry->set_editable(false);
+    auto* note = Gtk::make_managed<Gtk::Label>(
+        "The suggested answer is too long to change here. OK gives it whole, as the page suggested it.");
+    note->set_wrap(true);
+    note->set_max_width_chars(60);
+    note->set_margin_top(4);
+    window.get_message_area()->append(*note);
   }
 
-  // The entry shows at most the first `longestAnswer` characters of the default; left as shown, the
-  // answer is the page's whole default rather than the part of it shown.
+  // Left as shown, the answer is the page's own default, NULs and all, rather than the text shown.
   void answerPrompt() {
     const std::string typed = entry->get_text();
     const char* initial = webkit_script_dialog_prompt_get_default_text(request.get());
-    bool unchanged =
-        initial && typed == boundedText(initial, longestAnswer).text && g_utf8_validate(initial, -1, nullptr);
+    bool unchanged = initial && (!entry->get_editable() || typed == boundedText(initial, longestAnswer).text) &&
+                     g_utf8_validate(initial, -1, nullptr);
     webkit_script_dialog_prompt_set_text(request.get(), unchanged ? initial : typed.c_str());
   }
 
@@ -219,13 +227,20 @@ class PageDialog {
 };
 
 // A page whose dialogs the user stopped is answered at once, as if each had been cancelled: a
-// confirm is false and a prompt null. Asking before the page is left is not stopped, since the
-// answer there decides whether the user may leave it.
-bool answeredWithoutAsking(WebKitScriptDialog* request, const PageState& page) {
+// confirm is false and a prompt null. The question before a page is left is asked only of a page
+// the user has pressed on since it loaded, as browsers do, and not of a stopped one: those pages
+// are left without it.
+bool answeredWithoutAsking(WebKitWebView* view, WebKitScriptDialog* request, const PageState& page) {
   auto type = webkit_script_dialog_get_dialog_type(request);
-  if (!page.stopped || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) return false;
   // WebKit closes a request that nobody holds once the signal has been handled; closing it here
   // would leave WebKit to let go of one it no longer has.
+  if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
+    const auto pressed = PageActivation::lastPress(view);
+    const bool leaveUnasked = page.stopped || !pressed || *pressed < page.loaded;
+    if (leaveUnasked) webkit_script_dialog_confirm_set_confirmed(request, TRUE);
+    return leaveUnasked;
+  }
+  if (!page.stopped) return false;
   if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(request, FALSE);
   return true;
 }
@@ -245,7 +260,7 @@ void attach(WebKitWebView* view) {
   auto page = std::make_shared<PageState>();
   g_signal_connect_data(view, "script-dialog",
                         G_CALLBACK(+[](WebKitWebView* v, WebKitScriptDialog* request, PagePtr* state) -> gboolean {
-                          if (!answeredWithoutAsking(request, **state)) (new PageDialog(v, request, *state))->show();
+                          if (!answeredWithoutAsking(v, request, **state)) (new PageDialog(v, request, *state))->show();
                           return TRUE;
                         }),
                         new PagePtr(page), releasePage, GConnectFlags(0));
@@ -254,6 +269,7 @@ void attach(WebKitWebView* view) {
                           if (event != WEBKIT_LOAD_COMMITTED) return;
                           auto& page = **state;
                           ++page.load;
+                          page.loaded = Clock::now();
                           page.stopped = false;
                           page.lastAnswered.reset();
                         }),

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/ApplicationLinks.h"
 #include "app/AuthorizedEventStream.h"
 #include "app/EventStreamRequest.h"
 #include "app/FetchLane.h"
@@ -14,6 +15,8 @@
 #include "app/NavigationPolicy.h"
 #include "app/PageActivation.h"
 #include "app/PageCalls.h"
+#include "app/PagePrinting.h"
+#include "app/PageRequests.h"
 #include "app/ScriptDialogs.h"
 #include "app/TextEncoding.h"
 #include "platform/Dispatch.h"
@@ -95,9 +98,7 @@ std::string relayScript() {
          " window.addEventListener('click', followed); window.addEventListener('auxclick', followed); })();";
 }
 
-// Why nothing a page asks to open is opened without the user: the web engine counts whatever the
-// application hands the page as a gesture of the user, so only a press the application saw counts.
-constexpr const char* noPressBehind = "no click or key press of the user on the page asked for it";
+using PageActivation::noPressBehind;
 
 // A download writes a file the page names into the user's folders: only a press of the user's own
 // on the page that asks lets one start. Every web view shares the one network session.
@@ -241,6 +242,8 @@ WebKitWebView* WebBridge::makeWebView() {
                                             "user-content-manager", configuration.userContentManager.get(), nullptr));
   connectSignals(view, configuration.userContentManager.get());
   ScriptDialogs::attach(view);
+  PagePrinting::attach(view);
+  PageRequests::attach(view);
   processes.track(view);
   PageActivation::watch(view);
   checkDownloads();
@@ -360,7 +363,7 @@ void WebBridge::didReceiveScriptMessage(WebKitWebView* source, const char* json)
   if (auto* own = std::get_if<PageMessages::BridgeMessage>(&*message)) {
     handle(*own, source);
   } else if (onApplicationMessage) {
-    onApplicationMessage(std::get<PageMessages::ApplicationMessage>(*message));
+    onApplicationMessage(std::get<PageMessages::ApplicationMessage>(*message), source);
   }
 }
 
@@ -524,7 +527,12 @@ void WebBridge::decideNewWindow(WebKitWebView* source, const char* url) {
 
 void WebBridge::handOff(WebKitWebView* source, const char* url, const char* refusal) {
   const char* scheme = g_uri_peek_scheme(url);
-  if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") return onApplicationLink(url);
+  if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") {
+    // Capturing the clipboard asks the user first: a page has that question asked only for a press.
+    const bool capture = std::holds_alternative<ApplicationLinks::CaptureLink>(ApplicationLinks::interpret(url));
+    if (!capture || PageActivation::consumeOrRefuse(source, refusal)) onApplicationLink(url);
+    return;
+  }
   if (!PageActivation::consume(source)) {
     linksLog().error("%{public}s: %{public}s", refusal, noPressBehind);
     return;

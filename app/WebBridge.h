@@ -84,7 +84,7 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   std::function<void(const std::string& url)> onApplicationLink;
 
   // Told of every page message that is the application's to serve rather than this bridge's.
-  std::function<void(const PageMessages::ApplicationMessage&)> onApplicationMessage;
+  std::function<void(const PageMessages::ApplicationMessage&, WebKitWebView* source)> onApplicationMessage;
 
   // The page messages this bridge serves.
   void proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* source);

@@ -42,8 +42,8 @@ void ZorvelAppDelegate::makeWebBridge() {
       desktopDataDirectory, bundle.infoString("ZorvelDistributionChannel"),
       bundle.resourcePath().empty() ? std::nullopt : std::optional<std::filesystem::path>(bundle.resourcePath())};
   webBridge = std::make_shared<WebBridge>(std::move(settings));
-  webBridge->onApplicationMessage = [this](const PageMessages::ApplicationMessage& message) {
-    handlePageMessage(message);
+  webBridge->onApplicationMessage = [this](const PageMessages::ApplicationMessage& message, WebKitWebView* source) {
+    handlePageMessage(message, source);
   };
   webBridge->onApplicationLink = [this](const std::string& link) { handleGetURL(link); };
   webBridge->onMainPageLoaded = [this] {

@@ -1,3 +1,4 @@
+#include "app/PageActivation.h"
 #include "app/PageMessages.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Log.h"
@@ -18,11 +19,13 @@ void logNativeNotificationDebug(const P::NativeNotificationDebug& debug) {
 
 }  // namespace
 
-void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message) {
+void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message, WebKitWebView* source) {
   // Messages about an overlay opening other than the one shown are stale.
   auto active = [this](std::optional<std::int64_t> generation) {
     return generation && modalOverlay->activeModalOverlayGeneration == generation;
   };
+  // A page that asked again as soon as each was closed would hold the user in them.
+  auto pressed = [source](const char* refusal) { return PageActivation::consumeOrRefuse(source, refusal); };
   std::visit(P::Visitor{
                  [&](const P::OpenModalOverlay& open) {
                    if (open.darkTheme) applyTheme(*open.darkTheme);
@@ -45,9 +48,15 @@ void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message) 
                  [&](const P::NativeNotificationDebug& debug) { logNativeNotificationDebug(debug); },
                  [&](const P::Expand&) { exitTerminalLayout(); },
                  [&](const P::Theme& theme) { applyTheme(theme.dark); },
-                 [&](const P::PickExecutable& pick) { pickExecutable(pick.agent); },
-                 [&](const P::PickProjectDirectory& pick) { pickProjectDirectory(pick.projectID); },
-                 [&](const P::AgentProfileLogin& login) { startAgentProfileLogin(login.profileID); },
+                 [&](const P::PickExecutable& pick) {
+                   if (pressed("Not showing the executable picker")) pickExecutable(pick.agent);
+                 },
+                 [&](const P::PickProjectDirectory& pick) {
+                   if (pressed("Not showing the project folder picker")) pickProjectDirectory(pick.projectID);
+                 },
+                 [&](const P::AgentProfileLogin& login) {
+                   if (pressed("Not opening the login window")) startAgentProfileLogin(login.profileID);
+                 },
                  [&](const P::TriageRecovery& recovery) {
                    taskTitles[recovery.message.taskID] = recovery.message.title;
                    enterTerminalLayout();

@@ -1,6 +1,7 @@
 #include <webkit/webkit.h>
 
 #include "app/ApplicationIcon.h"
+#include "app/DialogWindows.h"
 #include "app/TerminalFactory.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
@@ -158,7 +159,10 @@ void ZorvelAppDelegate::configureWindow() {
         return true;
       },
       false);
-  if (application) application->add_window(*window);
+  if (application) {
+    application->add_window(*window);
+    DialogWindows::adoptEveryOtherWindow(*window, *application);
+  }
   window->set_show_menubar(true);
   installMenuShortcuts();
   applyTheme(true);

@@ -104,7 +104,9 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void monitorAuthorizedProcess(pid_t pid, const std::string& tokenID);
 
   // Page messages that are the application's (ZorvelAppDelegate+PageMessages.cpp).
-  void handlePageMessage(const PageMessages::ApplicationMessage& message);
+  // `source` is the web view that posted the message: what opens a window of the application
+  // (a picker, the login window) takes the opening of a press of the user's own on it.
+  void handlePageMessage(const PageMessages::ApplicationMessage& message, WebKitWebView* source = nullptr);
   // A task message: the terminal area shows the task's terminal, panel or triage progress.
   void showTask(const TaskMessage& task);
 

@@ -107,7 +107,11 @@
   // The ways a page's script opens an address: a new window, a click it makes on a link (for this
   // window or a new one), its own address, or a frame's; or what else only a user's action lets a
   // page do: show itself in full screen, or write the text given as "href" to the clipboard (by the
-  // clipboard's API, or by a copy command that puts it there). Each gives what came of it.
+  // clipboard's API, or by a copy command that puts it there). Each gives what came of it. The rest
+  // are what raises a dialog or a window: printing, a file or colour field's chooser (what is chosen
+  // is reported), asking before the page is left while it reloads itself every 700 ms, the
+  // permissions a page may ask for, the pointer held by the page, and a message to the application
+  // given as JSON text in "href" (its pickers, its login window).
   const scriptedClick = (properties) => {
     const link = element('a', properties);
     document.body.append(link);
@@ -115,6 +119,19 @@
     link.remove();
   };
   const settled = (promise, done) => promise.then(() => done, () => 'refused');
+  const chooser = (type) => {
+    const field = element('input', { type, className: 'chooser-field' });
+    field.addEventListener('change', () => report('main', 'chosen', { type, value: field.value }));
+    document.body.append(field);
+    field.getBoundingClientRect();  // laid out, as a colour field opens nothing before
+    field.click();
+    return 'asked';
+  };
+  const pointerHeld = () => new Promise((resolve) => {
+    document.addEventListener('pointerlockchange', () => resolve(document.pointerLockElement ? 'held' : 'let go'), { once: true });
+    document.addEventListener('pointerlockerror', () => resolve('refused'), { once: true });
+    document.body.requestPointerLock();
+  });
   const openings = {
     window: (href) => Boolean(window.open(href)),
     blank: (href) => scriptedClick({ href, target: '_blank' }),
@@ -130,6 +147,19 @@
       document.removeEventListener('copy', put);
       return copied ? 'written' : 'refused';
     },
+    print: () => { window.print(); return 'returned'; },
+    file: () => chooser('file'),
+    color: () => chooser('color'),
+    leave: () => {
+      window.addEventListener('beforeunload', (event) => { event.preventDefault(); event.returnValue = 'x'; });
+      setInterval(() => location.reload(), 700);
+      return 'reloading';
+    },
+    notification: () => (window.Notification ? Notification.requestPermission() : 'unsupported'),
+    location: () => new Promise((resolve) => navigator.geolocation.getCurrentPosition(() => resolve('shared'), () => resolve('refused'))),
+    camera: () => (navigator.mediaDevices ? settled(navigator.mediaDevices.getUserMedia({ video: true }), 'shared') : 'unsupported'),
+    pointer: () => pointerHeld(),
+    post: (text) => { bridge.post(JSON.parse(text)); return 'posted'; },
   };
   const openAll = ({ how, href, times }) => {
     if (!Object.hasOwn(openings, how)) return Promise.resolve([]);

@@ -19,12 +19,12 @@ inline std::string shellQuoted(const std::string& text) {
   return result + "'";
 }
 
-// Posts the page's request and waits for the new chooser it opens, found by its title; empty if
-// none opened.
+// Has the page post its request for a click of the user's on it, and waits for the new chooser it
+// opens, found by its title; empty if none opened.
 inline std::string askForChooser(DesktopRun& desktop, const nlohmann::json& message, const std::string& title) {
   auto search = "--name '^" + title + "'";
   auto before = windowList(search);
-  postFromMainPage(desktop, message);
+  if (!pressToOpen(desktop, {{"how", "post"}, {"href", message.dump()}})) return "";
   std::string opened;
   waitUntil(
       [&] {

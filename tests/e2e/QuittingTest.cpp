@@ -146,6 +146,25 @@ unsigned long long webProcessorTime(pid_t app) {
   return ::testing::AssertionSuccess();
 }
 
+// For a click of the user's, the page opens what the opening names (its print dialog, the chooser of
+// one of its fields, a picker of the application's, the question before it is left); the dialog has
+// the keyboard.
+std::function<::testing::AssertionResult(Scene&)> openOnAPress(const json& opening) {
+  return [opening](Scene& scene) -> ::testing::AssertionResult {
+    const pid_t app = scene.run.app->processIdentifier();
+    const auto before = e2e::visibleWindows(app);
+    if (!e2e::pressToOpen(scene.run, opening)) return ::testing::AssertionFailure() << "could not press the page";
+    scene.dialog = newWindow(app, before);
+    if (scene.dialog.empty()) return ::testing::AssertionFailure() << "no dialog appeared";
+    // The engine's colour chooser does not take the keyboard where no window manager gives it:
+    // the user clicks into it first.
+    e2e::focusWindow(scene.dialog);
+    if (!e2e::waitUntil([&] { return e2e::commandOutput("xdotool getwindowfocus") == scene.dialog + "\n"; }, 10s))
+      return ::testing::AssertionFailure() << "the dialog did not take the keyboard";
+    return ::testing::AssertionSuccess();
+  };
+}
+
 struct Way {
   const char* name;
   std::function<bool(const Scene&)> act;
@@ -197,7 +216,8 @@ void endLeftovers(const std::vector<Seen>& seen) {
 void quitByEachWay(const Page& page) {
   for (const auto& way : ways) {
     SCOPED_TRACE(std::string(page.name) + ", " + way.name);
-    e2e::DesktopRun run;
+    // The file choosers are GTK's own windows, as where no portal runs.
+    e2e::DesktopRun run{{{"GTK_USE_PORTAL", "0"}}};
     {
       // Started as from a terminal, whatever this test was started with: a hang-up it was told to
       // ignore would stay ignored in the application.
@@ -258,6 +278,29 @@ TEST(Quitting, EveryWayEndsEveryProcessWhileThePageRunsAScriptWithoutEnd) {
 
 TEST(Quitting, EveryWayEndsEveryProcessWhileThePageAsksOneAlertAfterAnother) {
   quitByEachWay({"one alert after another", askOneAlertAfterAnother});
+}
+
+// No dialog a page can have opened holds the application: none runs a loop of its own, and each
+// hears the Quit keys and leaves the main window's menu and closing in reach.
+TEST(Quitting, EveryWayEndsEveryProcessWhileAPrintDialogIsUp) {
+  quitByEachWay({"a print dialog", openOnAPress({{"how", "print"}, {"times", 1000}})});
+}
+
+TEST(Quitting, EveryWayEndsEveryProcessWhileAFileChooserIsUp) {
+  quitByEachWay({"a file chooser", openOnAPress({{"how", "file"}})});
+}
+
+TEST(Quitting, EveryWayEndsEveryProcessWhileAColourChooserIsUp) {
+  quitByEachWay({"a colour chooser", openOnAPress({{"how", "color"}})});
+}
+
+TEST(Quitting, EveryWayEndsEveryProcessWhileAPickerIsUp) {
+  quitByEachWay({"a picker", openOnAPress({{"how", "post"},
+                                           {"href", json{{"kind", "pick-executable"}, {"agent", "codex"}}.dump()}})});
+}
+
+TEST(Quitting, EveryWayEndsEveryProcessWhileTheQuestionBeforeLeavingIsUp) {
+  quitByEachWay({"the question before leaving", openOnAPress({{"how", "leave"}})});
 }
 
 }  // namespace quitting_e2e

@@ -100,9 +100,16 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
   run.request("POST", "/__test/events", {{"data", json{{"start_task", true}}.dump()}});
   ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::terminalChildrenOf(app).empty(); }, 30s)) << "no terminal was opened";
 
-  // Longer than the entry shows: left as it is, the page gets it whole.
-  const std::string longDefault(12000, 'x');
+  // Long defaults: edited at their end, the page gets them whole with what was typed, non-ASCII
+  // characters and NULs (shown as their symbol) too; one longer than the entry holds is taken whole.
+  const std::string longDefault(20000, 'x');
   const std::string longPrompt = R"("kind":"prompt","message":"Name?","value":")" + longDefault + "\"";
+  std::string mixedValue, mixedAnswer, tooLong;
+  for (int i = 0; i < 10000; ++i) mixedValue += R"(\u00e9\u0000)", mixedAnswer += "\u00e9\u2400";
+  for (int i = 0; i < 70000; ++i) tooLong += "\u00e9";
+  const std::string mixedPrompt = R"("kind":"prompt","message":"p","value":")" + mixedValue + "\"";
+  const std::string tooLongPrompt = R"("kind":"prompt","message":"p","value":")" + tooLong + "\"";
+  const std::string typeAtTheEnd = "key End type --delay 30 'XY' && xdotool key Return";
   const std::vector<Case> cases = {
       {"alert", R"("kind":"alert","message":"x")", "key Return", nullptr},
       {"confirm answered OK", R"("kind":"confirm","message":"Go on?")", "key Return", true},
@@ -118,6 +125,10 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
       {"prompt keeps a default with a NUL", R"("kind":"prompt","message":"p","value":"def\u0000ault")", "key Return",
        std::string("def\0ault", 8)},
       {"prompt keeps a long default whole", longPrompt.c_str(), "key Return", longDefault},
+      {"prompt keeps a long default edited at its end", longPrompt.c_str(), typeAtTheEnd.c_str(), longDefault + "XY"},
+      {"prompt keeps a long mixed default edited at its end", mixedPrompt.c_str(), typeAtTheEnd.c_str(),
+       mixedAnswer + "XY"},
+      {"prompt takes a default too long to edit whole", tooLongPrompt.c_str(), typeAtTheEnd.c_str(), tooLong},
       // Megabytes of one word, every other character half a UTF-16 pair: the dialog shows a part.
       {"huge broken message", R"("kind":"alert","message":"\ud800y","repeat":2000000)", "key Return", nullptr},
       // WebKit hands the text on as a C string; what follows the NUL is shown too.
@@ -176,6 +187,37 @@ TEST(ScriptDialogs, APageIsLeftOnlyWhenTheUserAgrees) {
     }
     EXPECT_TRUE(e2e::waitUntil([&] { return newWindows(app, before).empty(); }, 10s)) << "the dialog stayed open";
   }
+}
+
+// The question before a page is left comes only from a page the user pressed on; a page that asks
+// it again and again (here as it reloads itself every 700 ms) can be stopped from the second, and is
+// then left without it.
+TEST(ScriptDialogs, ARowOfQuestionsBeforeLeavingIsStoppedFromTheDialog) {
+  e2e::DesktopRun run;
+  std::vector<std::string> before;
+  ASSERT_TRUE(startWithPage(run, before));
+  const pid_t app = run.app->processIdentifier();
+  ASSERT_EQ(e2e::shell("xdotool mousemove --window " + before[0] + " 600 560 click 1"), 0);
+  const size_t streams = e2e::eventStreamsOpened(run);
+  ASSERT_TRUE(e2e::commandMainPage(run, {{"unasked", {{"id", "leave"}, {"how", "leave"}}}}));
+
+  std::string first = nextWindow(app, before);
+  ASSERT_FALSE(first.empty()) << "the page was not asked about";
+  ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "Leave this page?"); }, 10s)) << dialogLabels(app);
+  EXPECT_FALSE(dialogShowsLine(app, stopChoice));
+  ASSERT_TRUE(hasKeyboard(first));
+  ASSERT_EQ(e2e::shell("xdotool key Escape"), 0);
+
+  std::string second = nextWindow(app, before, first);
+  ASSERT_FALSE(second.empty()) << "the page did not ask again";
+  EXPECT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, stopChoice); }, 10s))
+      << "the second question of the row does not offer to stop them:\n"
+      << dialogLabels(app);
+  e2e::screenshot("script-dialog-leave-stop-choice");
+  ASSERT_TRUE(hasKeyboard(second));
+  ASSERT_EQ(e2e::shell("xdotool key alt+d Escape"), 0);
+  EXPECT_TRUE(run.waitUntil([&] { return e2e::eventStreamsOpened(run) > streams; }, 30s)) << "the page stayed";
+  EXPECT_TRUE(e2e::waitUntil([&] { return newWindows(app, before).empty(); }, 10s)) << "a question stays open";
 }
 
 // The page opens one alert after another as soon as each is answered. Escape and Return only bring

@@ -1,8 +1,8 @@
 // Endpoints for tests. Under /__test/: "echo", "status/<code>", "binary" and "whoami" answer like
 // any API path (a valid token is required). "record", "state", "events", "error-events" and
 // "control" drive and inspect the core from a test harness without a token, so they exist only
-// when the core keeps a record (ZORVEL_REFCORE_RECORD); so does "download", a file that a page
-// that loads it downloads.
+// when the core keeps a record (ZORVEL_REFCORE_RECORD); so do "download", a file that a page
+// that loads it downloads, and "login", which asks whoever loads it to sign in.
 #include <glib.h>
 #include <libsoup/soup.h>
 
@@ -92,7 +92,7 @@ bool ReferenceCore::routeTestHarness(Request& request) {
   if (s.size() != 2) return false;
   const std::string& name = s[1];
   if (name != "record" && name != "state" && name != "events" && name != "error-events" && name != "control" &&
-      name != "control-reading" && name != "download") {
+      name != "control-reading" && name != "download" && name != "login") {
     return false;
   }
   if (!recorder.enabled()) {
@@ -114,6 +114,10 @@ bool ReferenceCore::routeTestHarness(Request& request) {
     soup_message_headers_append(soup_server_message_get_response_headers(request.message), "Content-Disposition",
                                 "attachment; filename=\"zorvel-download.txt\"");
     respondBytes(request.message, 200, "text/plain", "downloaded\n");
+  } else if (name == "login") {
+    soup_message_headers_append(soup_server_message_get_response_headers(request.message), "WWW-Authenticate",
+                                "Basic realm=\"zorvel-test\"");
+    respondDetail(request.message, 401, "Sign in first");
   } else if (name == "error-events") {
     respondJSON(request.message, 200, {{"events", errorEvents}});
   } else if (name == "control") {
