@@ -121,6 +121,9 @@ struct LinkState {
 
 struct FindState {
   ChildPtr<TerminalFindBarView> findBar;
+  // The bar floats in the view's bottom-right corner rather than its top-right one, to leave in
+  // sight a match (or the caret) that it would lie over there.
+  bool findBarAtBottom = false;
   std::string findBarTerm;
   SearchOptions findBarOptions;
   // A step through the matches that outlasted its first slice, going on from the main loop, and
