@@ -19,7 +19,7 @@ class TerminalFindBarView : public Gtk::Box {
  public:
   // The search field's least width while the whole bar fits in one row, and when it does not.
   static constexpr int fieldWidth = 200;
-  static constexpr int narrowFieldWidth = 80;
+  static constexpr int narrowFieldWidth = 60;
 
   TerminalFindBarView();
 

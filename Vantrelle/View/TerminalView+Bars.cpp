@@ -6,8 +6,9 @@
 // row, and the program was told of one it could not show.
 // What the user looks at is kept out from under the find bar instead: a match under it is
 // scrolled below it, and what no scrolling brings out (on the other screen, at the top of the
-// scrollback, in a short window) is left in sight by moving the bar to the bottom corner, and so is
-// the caret where that leaves the match in sight.
+// scrollback, in a short window) is left in sight by moving the bar to the bottom corner, or in a
+// view too small for that by making it narrower; and so is the caret where that leaves the match
+// in sight.
 #include <algorithm>
 #include <cmath>
 
@@ -29,25 +30,31 @@ bool overlaps(const TerminalView::FindBarPlace& bar, double x, double y, double 
 
 bool TerminalView::findBarShown() const { return findState.findBar && findState.findBar->get_visible(); }
 
-TerminalView::FindBarPlace TerminalView::findBarPlace(int width, int height, bool atBottom) {
+TerminalView::FindBarPlace TerminalView::findBarPlace(int width, int height, FindBarSpot spot) {
   if (!findBarShown()) return {};
   TerminalFindBarView& bar = *findState.findBar;
   const int available = std::max(width - 2 * findBarMargin, 0);
   bar.fit(std::min(available, findBarMaxWidth), height);
   int minimum = 0, natural = 0, h = 0, minBase = 0, natBase = 0;
   bar.measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
-  const int w = std::max(std::min({natural, findBarMaxWidth, available}), std::min(minimum, available));
+  const int w =
+      std::max(std::min({spot.narrow ? minimum : natural, findBarMaxWidth, available}), std::min(minimum, available));
   bar.measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
   // In a view hardly taller than the bar its margins give way first.
   const int gap = std::clamp((height - h) / 2, 0, findBarMargin);
-  const int y = atBottom ? std::max(height - gap - h, 0) : gap;
+  const int y = spot.atBottom ? std::max(height - gap - h, 0) : gap;
   return {std::max(width - findBarMargin - w, 0), y, w, h};
 }
 
 // Whether the bar at `place` lies over any cell from `start` up to `end` among the rows shown; a
-// range without length stands for its one cell.
-bool TerminalView::findBarCovers(const FindBarPlace& place, Position start, Position end) const {
+// range without length stands for its one cell. Its margins are clear.
+bool TerminalView::findBarCovers(FindBarPlace place, Position start, Position end) const {
   if (place.width <= 0 || !cellDimension) return false;
+  const Gtk::Widget& bar = *findState.findBar;
+  place.x += bar.get_margin_start();
+  place.width -= bar.get_margin_start() + bar.get_margin_end();
+  place.y += bar.get_margin_top();
+  place.height -= bar.get_margin_top() + bar.get_margin_bottom();
   if (Position::compare(end, start) == Position::compareResult::before) std::swap(start, end);
   const Buffer& buffer = *terminal->buffer;
   const double cw = cellDimension->width, ch = cellDimension->height;
@@ -76,27 +83,37 @@ std::optional<std::pair<Position, Position>> TerminalView::selectedMatch() const
   return std::pair{start, end};
 }
 
-// The corner that leaves in sight the match and the caret; where only one can be, the match,
-// which is what the bar is open for.
-bool TerminalView::findBarBelongsAtBottom() {
+// The place that leaves in sight the match and the caret, in this order of preference: the top
+// corner, the bottom one, and each again with the bar at its narrowest, for a view too short for
+// the bar to leave a row free at either edge. Where not both can be in sight, the match is, which
+// is what the bar is open for.
+FindBarSpot TerminalView::findBarSpot() {
   const int width = int(frameSize.width), height = int(frameSize.height);
   const auto match = selectedMatch();
   const Buffer& buffer = *terminal->buffer;
   const Position caret(buffer.x, int64_t(buffer.yBase) + buffer.y);
-  auto hidden = [&](bool atBottom) {
-    const FindBarPlace place = findBarPlace(width, height, atBottom);
+  auto hidden = [&](FindBarSpot spot) {
+    const FindBarPlace place = findBarPlace(width, height, spot);
     int weight = 0;
     if (match && findBarCovers(place, match->first, match->second)) weight += 2;
     if (!terminal->cursorHidden && findBarCovers(place, caret, caret)) weight += 1;
     return weight;
   };
-  const int atTop = hidden(false);
-  return atTop > 0 && hidden(true) < atTop;
+  FindBarSpot best;
+  int least = hidden(best);
+  for (FindBarSpot spot : {FindBarSpot{true, false}, FindBarSpot{false, true}, FindBarSpot{true, true}}) {
+    if (least == 0) break;
+    if (int weight = hidden(spot); weight < least) {
+      best = spot;
+      least = weight;
+    }
+  }
+  return best;
 }
 
 void TerminalView::placeFindBar() {
   if (!findBarShown() || frameSize.width <= 0) return;
-  if (findBarBelongsAtBottom() != findState.findBarAtBottom) queue_allocate();
+  if (findBarSpot() != findState.findBarSpot) queue_allocate();
 }
 
 void TerminalView::layoutBars(int width, int height) {
@@ -104,8 +121,8 @@ void TerminalView::layoutBars(int width, int height) {
     progress.progressBarView->size_allocate(Gtk::Allocation(0, 0, width, progressBarHeight), -1);
   }
   if (!findBarShown()) return;
-  findState.findBarAtBottom = findBarBelongsAtBottom();
-  const FindBarPlace place = findBarPlace(width, height, findState.findBarAtBottom);
+  findState.findBarSpot = findBarSpot();
+  const FindBarPlace place = findBarPlace(width, height, findState.findBarSpot);
   findState.findBar->size_allocate(Gtk::Allocation(place.x, place.y, place.width, place.height), -1);
 }
 
@@ -114,7 +131,7 @@ void TerminalView::layoutBars(int width, int height) {
 void TerminalView::revealMatch(Position start, Position end) {
   scrollToReveal(start.row);
   if (findBarShown() && cellDimension && !terminal->isCurrentBufferAlternate()) {
-    const FindBarPlace top = findBarPlace(int(frameSize.width), int(frameSize.height), false);
+    const FindBarPlace top = findBarPlace(int(frameSize.width), int(frameSize.height), FindBarSpot{});
     const int below = int(std::ceil((top.y + top.height) / cellDimension->height));
     if (findBarCovers(top, start, end) && below < terminal->rows)
       scrollTo(int(std::max<int64_t>(start.row - below, 0)), true);

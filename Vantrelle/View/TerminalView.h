@@ -587,13 +587,14 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     int x = 0, y = 0, width = 0, height = 0;
   };
   bool findBarShown() const;
-  // Where the find bar lies in a view of the given size, in its top-right or bottom-right corner.
-  FindBarPlace findBarPlace(int width, int height, bool atBottom);
+  // Where the find bar lies in a view of the given size: in its top-right or bottom-right corner,
+  // as wide as suits its controls or at its narrowest.
+  FindBarPlace findBarPlace(int width, int height, FindBarSpot spot);
 
  private:
-  bool findBarCovers(const FindBarPlace& place, Position start, Position end) const;
+  bool findBarCovers(FindBarPlace place, Position start, Position end) const;
   std::optional<std::pair<Position, Position>> selectedMatch() const;
-  bool findBarBelongsAtBottom();
+  FindBarSpot findBarSpot();
   void placeFindBar();
   void layoutBars(int width, int height);
   void revealMatch(Position start, Position end);

@@ -119,11 +119,17 @@ struct LinkState {
   std::optional<std::vector<LinkRowRange>> linkHighlightRange;
 };
 
+struct FindBarSpot {
+  bool atBottom = false;
+  bool narrow = false;
+  bool operator==(const FindBarSpot&) const = default;
+};
+
 struct FindState {
   ChildPtr<TerminalFindBarView> findBar;
-  // The bar floats in the view's bottom-right corner rather than its top-right one, to leave in
-  // sight a match (or the caret) that it would lie over there.
-  bool findBarAtBottom = false;
+  // Where the bar floats: in the top-right corner unless that would put it over the match (or the
+  // caret), and then in the bottom-right one, or at its narrowest.
+  FindBarSpot findBarSpot;
   std::string findBarTerm;
   SearchOptions findBarOptions;
   // A step through the matches that outlasted its first slice, going on from the main loop, and

@@ -275,7 +275,8 @@ TEST_F(RealInputBarPlacement, InANarrowOrShortWindowTheProgramKeepsItsRowsAndThe
 
 // A match the bar lies over is brought out from under it: scrolled below it where the scrollback
 // allows; where it does not (the top of the scrollback, the other screen) the bar goes to the
-// bottom corner. Once the keys go back to the terminal, the bar keeps off the caret instead.
+// bottom corner, and in a window too short for that it narrows. Once a click gives the keys back
+// to the terminal and lets the match go, the bar keeps off the caret.
 TEST_F(RealInputBarPlacement, TheBarKeepsOffTheMatchAndOffTheCaretOnceTheKeysGoToTheTerminal) {
   resizeTo(300, 400);
   const int rows = view->getTerminal().rows;
@@ -283,33 +284,41 @@ TEST_F(RealInputBarPlacement, TheBarKeepsOffTheMatchAndOffTheCaretOnceTheKeysGoT
   for (int i = 1; i <= 100; i++) scrolled += "row " + std::to_string(i) + "\r\n";
   struct Case {
     const char* name;
+    int height;
     std::string output;
     std::string term;
     bool scrolls;  // else the bar moves
+    bool atBottom;
   };
   const std::string second = std::to_string(100 - rows + 3);
   const std::vector<Case> cases = {
-      {"under the bar with scrollback above", scrolled, "row " + second, true},
-      {"at the top of the scrollback", "\x1b[2J\x1b[3J\x1b[Hfirst\r\nsecond\r\nthird\r\n\r\n\r\n\r\n\r\n", "second",
-       false},
-      {"on the other screen", "\x1b[?1049h\x1b[2J\x1b[1;1Hon top\x1b[8;1H", "on top", false},
+      {"under the bar with scrollback above", 400, scrolled, "row " + second, true, false},
+      {"at the top of the scrollback", 400, "first\r\nsecond\r\nthird\r\n\r\n\r\n\r\n\r\n", "second", false, true},
+      {"on the other screen", 400, "\x1b[?1049h\x1b[2J\x1b[1;1Hon top\x1b[8;1H", "on top", false, true},
+      {"in a window too short for the bar to leave a row free", 70, "first\r\nsecond\r\nthird", "second", false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    resizeTo(300, c.height);
     feed("\x1b[?1049l\x1b[2J\x1b[3J\x1b[H" + c.output);
     testing::pumpUntil([&] { return !barShown(*view); });
     const int top = view->getTerminal().buffer->yDisp;
     TerminalFindBarView::findPasteboard() = c.term;
     openBar();
     ASSERT_TRUE(testing::pumpUntil([&] { return view->selectionActive(); }, 5s));
-    EXPECT_FALSE(barSettlesOverSelection()) << "the bar hides the match";
+    graphene_rect_t bar{};
+    EXPECT_FALSE(barSettlesOverSelection() && boundsIn(*view->findState.findBar, *view, bar))
+        << "the bar at " << bar.origin.x << "," << bar.origin.y << " " << bar.size.width << "x" << bar.size.height
+        << " hides the match";
     EXPECT_EQ(view->getTerminal().buffer->yDisp != top, c.scrolls);
-    EXPECT_EQ(barAtBottom(*view), !c.scrolls);
+    EXPECT_EQ(barAtBottom(*view), c.atBottom);
     closeBar();
   }
-  // The caret on the bottom row, the match on the top one: the bar at the bottom leaves the match
+  resizeTo(300, 400);
+  // A match across the top row, the caret on the bottom one: the bar at the bottom leaves the match
   // in sight; a click into the terminal lets the match go, and the bar keeps off the caret.
-  feed("\x1b[?1049h\x1b[2J\x1b[1;1Hon top\x1b[" + std::to_string(rows) + ";11H");
+  feed("\x1b[?1049h\x1b[2J\x1b[1;1Hacross the top row\x1b[" + std::to_string(rows) + ";11H");
+  TerminalFindBarView::findPasteboard() = "across the top row";
   openBar();
   ASSERT_TRUE(testing::pumpUntil([&] { return view->selectionActive(); }, 5s));
   EXPECT_FALSE(barSettlesOverSelection());
