@@ -120,6 +120,7 @@ class RealInputFloatingBars : public testing::RealWindowInputTest {
   // user who closed the bar had nothing to copy.
   void findCloseAndCopy(const std::string& command, const std::string& typed, const std::function<bool()>& ready,
                         const std::string& term) {
+    TerminalFindBarView::findPasteboard().reset();
     processView().startProcess("/bin/sh", {"-c", command},
                                std::vector<std::string>{"TERM=xterm-256color", "PS1=$ ", "HOME=" + ::testing::TempDir(),
                                                         "LANG=C.UTF-8", "PATH=/usr/bin:/bin", "LESSHISTFILE=-"});
@@ -135,8 +136,8 @@ class RealInputFloatingBars : public testing::RealWindowInputTest {
     ASSERT_EQ(std::system(("xdotool key ctrl+shift+f && xdotool type --delay 20 '" + term + "'").c_str()), 0);
     ASSERT_TRUE(
         testing::pumpUntil([&] { return view->selectionActive() && view->selection->getSelectedText() == term; }, 10s))
-        << "the match was not selected: " << (view->selectionActive() ? view->selection->getSelectedText() : "none")
-        << " on\n"
+        << "the match of \"" << view->findState.findBar->text()
+        << "\" was not selected: " << (view->selectionActive() ? view->selection->getSelectedText() : "none") << " on\n"
         << screen();
     ASSERT_EQ(std::system("xdotool key Escape"), 0);
     ASSERT_TRUE(testing::pumpUntil([&] { return !barShown(*view) && view->hasFocus(); }, 5s));
