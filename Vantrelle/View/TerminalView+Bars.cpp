@@ -111,9 +111,16 @@ FindBarSpot TerminalView::findBarSpot() {
   return best;
 }
 
+// The bar is placed as a match is shown, as a click changes the selection and as the view changes
+// size, not as the user scrolls: a bar that jumped from corner to corner under a scrolling match
+// would be harder to follow than the match under it.
 void TerminalView::placeFindBar() {
   if (!findBarShown() || frameSize.width <= 0) return;
-  if (findBarSpot() != findState.findBarSpot) queue_allocate();
+  const FindBarSpot spot = findBarSpot();
+  findState.placedFor = frameSize;
+  if (spot == findState.findBarSpot) return;
+  findState.findBarSpot = spot;
+  queue_allocate();
 }
 
 void TerminalView::layoutBars(int width, int height) {
@@ -121,7 +128,10 @@ void TerminalView::layoutBars(int width, int height) {
     progress.progressBarView->size_allocate(Gtk::Allocation(0, 0, width, progressBarHeight), -1);
   }
   if (!findBarShown()) return;
-  findState.findBarSpot = findBarSpot();
+  if (findState.placedFor != frameSize) {
+    findState.findBarSpot = findBarSpot();
+    findState.placedFor = frameSize;
+  }
   const FindBarPlace place = findBarPlace(width, height, findState.findBarSpot);
   findState.findBar->size_allocate(Gtk::Allocation(place.x, place.y, place.width, place.height), -1);
 }

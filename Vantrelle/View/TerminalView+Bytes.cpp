@@ -32,7 +32,6 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
     // Its rows are the other screen's: kept, it would show and copy this one's text there.
     deactivateSelection();
   }
-  placeFindBar();
   displayFedOutput();
 }
 

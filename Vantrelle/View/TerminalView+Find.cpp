@@ -34,6 +34,7 @@ TerminalFindBarView& TerminalView::ensureFindBar() {
 void TerminalView::showFindBar(bool prefillSelection) {
   TerminalFindBarView& bar = ensureFindBar();
   bar.set_visible(true);
+  findState.placedFor = {};
   queue_allocate();
   std::optional<std::string> term;
   if (prefillSelection && selectionActive()) {

@@ -77,7 +77,6 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility) {
   updateScroller();
   path->invalidateAll();
   queue_draw();
-  placeFindBar();
 }
 
 void TerminalView::scrollUp(int lines) { scrollTo(std::max(terminal->buffer->yDisp - lines, 0), true); }
