@@ -3,6 +3,9 @@
 #include <gtk/gtk.h>
 #include <gtkmm/eventcontrollerkey.h>
 
+#include <algorithm>
+#include <initializer_list>
+
 namespace vantrelle {
 
 namespace {
@@ -17,7 +20,7 @@ void setupNavigationButton(Gtk::Button& button, const char* icon, const char* ti
 
 }  // namespace
 
-TerminalFindBarView::TerminalFindBarView() : Gtk::Box(Gtk::Orientation::HORIZONTAL, 6) {
+TerminalFindBarView::TerminalFindBarView() : Gtk::Box(Gtk::Orientation::VERTICAL, 4) {
   add_css_class("osd");
   add_css_class("toolbar");
   set_margin_start(8);
@@ -30,7 +33,7 @@ TerminalFindBarView::TerminalFindBarView() : Gtk::Box(Gtk::Orientation::HORIZONT
   // set_placeholder_text() is refused with a critical warning and shows nothing.
   searchField.property_placeholder_text() = "Find";
   searchField.set_hexpand(true);
-  searchField.set_size_request(200, -1);
+  searchField.set_size_request(fieldWidth, -1);
   gtk_search_entry_set_search_delay(searchField.gobj(), 0);
   setupNavigationButton(previousButton, "go-up-symbolic", "Previous");
   setupNavigationButton(nextButton, "go-down-symbolic", "Next");
@@ -39,13 +42,17 @@ TerminalFindBarView::TerminalFindBarView() : Gtk::Box(Gtk::Orientation::HORIZONT
   regexButton.set_tooltip_text("Regex");
   wholeWordButton.set_tooltip_text("Whole Word");
 
-  append(searchField);
-  append(previousButton);
-  append(nextButton);
-  append(caseSensitiveButton);
-  append(regexButton);
-  append(wholeWordButton);
-  append(closeButton);
+  controlsRow.set_valign(Gtk::Align::CENTER);
+  controlsRow.append(searchField);
+  controlsRow.append(previousButton);
+  controlsRow.append(nextButton);
+  controlsRow.append(caseSensitiveButton);
+  controlsRow.append(regexButton);
+  controlsRow.append(wholeWordButton);
+  controlsRow.append(closeButton);
+  optionsRow.set_visible(false);
+  append(controlsRow);
+  append(optionsRow);
 
   // Each change searches once from where the last match was; Return steps on, Shift+Return back.
   searchField.signal_search_changed().connect([this] {
@@ -92,6 +99,55 @@ void TerminalFindBarView::setText(const std::string& value) {
   settingText = true;
   searchField.set_text(value);
   settingText = false;
+}
+
+// What one row takes: the field at its usual width, every other control at its natural width,
+// the spacing between them and the bar's margins.
+int TerminalFindBarView::oneRowWidth() const {
+  int width = get_margin_start() + get_margin_end() + fieldWidth + 6 * controlsRow.get_spacing();
+  for (const Gtk::Widget* control : std::initializer_list<const Gtk::Widget*>{
+           &previousButton, &nextButton, &caseSensitiveButton, &regexButton, &wholeWordButton, &closeButton}) {
+    int minimum = 0, natural = 0, minBase = 0, natBase = 0;
+    control->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
+    width += natural;
+  }
+  return width;
+}
+
+int TerminalFindBarView::twoRowsHeight() const {
+  auto height = [](const Gtk::Widget& widget) {
+    int minimum = 0, natural = 0, minBase = 0, natBase = 0;
+    widget.measure(Gtk::Orientation::VERTICAL, -1, minimum, natural, minBase, natBase);
+    return natural;
+  };
+  return get_margin_top() + get_margin_bottom() + height(controlsRow) + get_spacing() +
+         std::max({height(caseSensitiveButton), height(regexButton), height(wholeWordButton)});
+}
+
+void TerminalFindBarView::fit(int width, int height) {
+  const bool ownRow = width < oneRowWidth();
+  if (ownRow != optionsBelow) moveOptions(ownRow);
+  const bool shown = ownRow && twoRowsHeight() <= height;
+  if (optionsRow.get_visible() != shown) optionsRow.set_visible(shown);
+}
+
+void TerminalFindBarView::moveOptions(bool ownRow) {
+  optionsBelow = ownRow;
+  Gtk::CheckButton* boxes[] = {&caseSensitiveButton, &regexButton, &wholeWordButton};
+  if (ownRow) {
+    for (Gtk::CheckButton* box : boxes) {
+      controlsRow.remove(*box);
+      optionsRow.append(*box);
+    }
+  } else {
+    Gtk::Widget* after = &nextButton;
+    for (Gtk::CheckButton* box : boxes) {
+      optionsRow.remove(*box);
+      controlsRow.insert_child_after(*box, *after);
+      after = box;
+    }
+  }
+  searchField.set_size_request(ownRow ? narrowFieldWidth : fieldWidth, -1);
 }
 
 std::optional<std::string>& TerminalFindBarView::findPasteboard() {

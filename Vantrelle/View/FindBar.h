@@ -1,6 +1,7 @@
 #pragma once
 // The floating find bar of a terminal view: search field, previous and next, the three search
-// options and close. It only reports what the user did; the view does the searching.
+// options and close, in one row, or in a narrow terminal with the options on a row of their own
+// below. It only reports what the user did; the view does the searching.
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/checkbutton.h>
@@ -16,6 +17,10 @@ namespace vantrelle {
 
 class TerminalFindBarView : public Gtk::Box {
  public:
+  // The search field's least width while the whole bar fits in one row, and when it does not.
+  static constexpr int fieldWidth = 200;
+  static constexpr int narrowFieldWidth = 60;
+
   TerminalFindBarView();
 
   std::function<void(const std::string&)> onSearchChanged;
@@ -36,10 +41,23 @@ class TerminalFindBarView : public Gtk::Box {
   std::string text() const { return searchField.get_text().raw(); }
   void setText(const std::string& text);
 
+  // Lays the controls out for a bar at most `width` wide and `height` high: the options go to a
+  // row of their own when one row cannot hold every control with the field at its usual width, so
+  // none is cut off; where that row does not fit either, they keep their state out of sight.
+  void fit(int width, int height);
+  bool optionsOnOwnRow() const { return optionsBelow; }
+
   // The find string shared by every terminal of the process, as a find pasteboard would be.
   static std::optional<std::string>& findPasteboard();
 
  private:
+  int oneRowWidth() const;
+  int twoRowsHeight() const;
+  void moveOptions(bool ownRow);
+
+  Gtk::Box controlsRow{Gtk::Orientation::HORIZONTAL, 6};
+  Gtk::Box optionsRow{Gtk::Orientation::HORIZONTAL, 6};
+  bool optionsBelow = false;
   bool settingText = false;
 };
 

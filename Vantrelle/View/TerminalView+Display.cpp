@@ -311,19 +311,14 @@ void TerminalView::snapshot_vfunc(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   // free one from this time, which may lie a little ahead of the moment the frame was drawn.
   auto clock = get_frame_clock();
   framePacing.frameHandedOver(clock ? uint64_t(clock->get_frame_time()) * 1000 : uptimeNanoseconds());
-  Gdk::RGBA background;
-  const ViewColor& bg = runStyle.background;
-  background.set_rgba(bg.red, bg.green, bg.blue, bg.alpha);
-  // The bars' band shows the terminal's background around them; the rows are drawn below it.
-  if (rowsTopOffset > 0) snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), int(rowsTopOffset)));
-  snapshot->save();
-  graphene_point_t rowsOrigin = GRAPHENE_POINT_INIT(0.0f, float(rowsTopOffset));
-  gtk_snapshot_translate(snapshot->gobj(), &rowsOrigin);
   if (!path->snapshot(snapshot)) {
-    snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), int(frameSize.height)));
+    Gdk::RGBA background;
+    const ViewColor& bg = runStyle.background;
+    background.set_rgba(bg.red, bg.green, bg.blue, bg.alpha);
+    snapshot->append_color(background, Gdk::Rectangle(0, 0, get_width(), get_height()));
   }
+  // The caret on the rows, then the bars floating over both.
   if (caretView && caretView->get_parent() == this) snapshotCaret(snapshot);
-  snapshot->restore();
   for (Gtk::Widget* child = get_first_child(); child; child = child->get_next_sibling()) {
     if (child != caretView.get()) snapshot_child(*child, snapshot);
   }

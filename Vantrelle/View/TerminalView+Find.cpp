@@ -34,7 +34,8 @@ TerminalFindBarView& TerminalView::ensureFindBar() {
 void TerminalView::showFindBar(bool prefillSelection) {
   TerminalFindBarView& bar = ensureFindBar();
   bar.set_visible(true);
-  takeBarsBand();
+  findState.placedFor = {};
+  queue_allocate();
   std::optional<std::string> term;
   if (prefillSelection && selectionActive()) {
     std::string selected = selection->getSelectedText();
@@ -199,7 +200,7 @@ bool TerminalView::showFindResult(const std::optional<SearchResult>& result, boo
   selection->setSelection(Position(result->col, result->row), matchEnd(*result));
   findState.shownMatch =
       FindState::ShownMatch{selection->start(), selection->end(), BufferMark::of(*terminal), terminal->buffer->y};
-  if (scrollToResult) scrollToReveal(result->row);
+  if (scrollToResult) revealMatch(selection->start(), selection->end());
   return true;
 }
 

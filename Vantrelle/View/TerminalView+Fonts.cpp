@@ -176,14 +176,8 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
   double available = std::max(newSize.width - scrollerWidth(), 0.0);
   int cols = int(available / cellDimension->width);
   if (cols == terminal->cols && rows == terminal->rows) return false;
-  // Rows given to a bar or taken back keep every line where it is in the normal screen's buffer:
-  // the selection (the match the find bar shows among them) stays on its text.
-  const bool keepSelection = barsBandChanging && cols == terminal->cols && !terminal->isCurrentBufferAlternate();
-  if (selectionActive() && !keepSelection) deactivateSelection();
-  const int trimmed = terminal->buffer->totalLinesTrimmed();
+  if (selectionActive()) deactivateSelection();
   terminal->resize(cols, rows);
-  if (keepSelection)
-    keepSelectionOnItsText(Buffer::linesTrimmedBetween(trimmed, terminal->buffer->totalLinesTrimmed()));
   if (search) search->invalidate();
   if (terminalDelegate) terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
   updateScroller();
@@ -192,8 +186,7 @@ bool TerminalView::processSizeChange(ViewSize newSize) {
 
 ViewRect TerminalView::getOptimalFrameSize() const {
   if (!cellDimension) return {};
-  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(),
-          cellDimension->height * terminal->rows + rowsTopOffset};
+  return {0, 0, cellDimension->width * terminal->cols + scrollerWidth(), cellDimension->height * terminal->rows};
 }
 
 ViewRect TerminalView::caretFrame() const { return caretView ? caretView->frame : ViewRect{}; }
@@ -234,29 +227,25 @@ void TerminalView::measure_vfunc(Gtk::Orientation orientation, int, int& minimum
 }
 
 void TerminalView::size_allocate_vfunc(int width, int height, int) {
-  int band = std::min(barsBandHeight(width), std::max(height, 0));
-  barsBandChanging = band != rowsTopOffset && width == frameSize.width && height == frameSize.height + rowsTopOffset;
-  rowsTopOffset = band;
-  ViewSize newSize{double(width), double(height - band)};
+  ViewSize newSize{double(width), double(height)};
   bool resized = newSize != frameSize;
   setFrameSize(newSize);
   updateScroller();
   // Rows move under a selection when the view changes size, so it is let go; a relayout at the
-  // same size (the caret moving, an overlay appearing) keeps it, and so does a bar's band.
-  if (resized && !barsBandChanging) deactivateSelection();
-  barsBandChanging = false;
+  // same size (the caret moving, a bar or an overlay appearing) keeps it.
+  if (resized) deactivateSelection();
   layoutChildren();
 }
 
 void TerminalView::layoutChildren() {
-  int width = int(frameSize.width), height = int(frameSize.height), top = int(rowsTopOffset);
+  int width = int(frameSize.width), height = int(frameSize.height);
   if (scroller) {
     int w = 0, natural = 0, minBase = 0, natBase = 0;
     scroller->measure(Gtk::Orientation::HORIZONTAL, -1, w, natural, minBase, natBase);
     w = natural;
-    scroller->size_allocate(Gtk::Allocation(std::max(width - w, 0), top, w, height), -1);
+    scroller->size_allocate(Gtk::Allocation(std::max(width - w, 0), 0, w, height), -1);
   }
-  layoutBars(width);
+  layoutBars(width, height);
   if (caretView && caretView->get_parent()) {
     // Only its size: the view's snapshot draws the caret at its frame, so moving it needs no layout.
     const ViewRect& f = caretView->frame;

@@ -70,7 +70,6 @@ constexpr int motionFlag = 32;
 
 // Clicks on the find bar or the scroller belong to them, not to the terminal.
 bool TerminalView::pointerIsOnTerminal(double x, double y) {
-  if (y < rowsTopOffset) return false;
   Gtk::Widget* picked = pick(x, y, Gtk::PickFlags::DEFAULT);
   return !picked || picked == this || picked == caretView.get();
 }
@@ -78,12 +77,11 @@ bool TerminalView::pointerIsOnTerminal(double x, double y) {
 void TerminalView::setupMouseInput() {
   auto click = Gtk::GestureClick::create();
   click->set_button(0);
-  // Pointer records are in the rows' coordinates, which start below the bars' band.
-  auto record = [this](Gtk::GestureSingle* gesture, MouseRecord::Kind kind, int count, double x, double y) {
+  auto record = [](Gtk::GestureSingle* gesture, MouseRecord::Kind kind, int count, double x, double y) {
     MouseRecord r;
     r.kind = kind;
     r.x = x;
-    r.y = y - rowsTopOffset;
+    r.y = y;
     r.clickCount = count;
     r.buttonNumber = buttonNumberOf(gesture->get_current_button());
     r.modifiers = InputModifiers::from(GdkModifierType(gesture->get_current_event_state()));
@@ -115,7 +113,7 @@ void TerminalView::setupMouseInput() {
   motion->signal_motion().connect([this, m = motion.get()](double x, double y) {
     MouseRecord r;
     r.x = x;
-    r.y = y - rowsTopOffset;
+    r.y = y;
     GdkModifierType state = GdkModifierType(m->get_current_event_state());
     r.modifiers = InputModifiers::from(state);
     bool held = mouseState.mouseButtonHeld && (state & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK));
@@ -151,7 +149,7 @@ void TerminalView::setupMouseInput() {
           gtk_widget_translate_coordinates(GTK_WIDGET(native), GTK_WIDGET(gobj()), ex - nx, ey - ny, &x, &y);
         }
         r.x = x;
-        r.y = y - rowsTopOffset;
+        r.y = y;
         scrollWheel(r);
         return true;
       },
@@ -281,6 +279,8 @@ void TerminalView::mouseDown(const MouseRecord& event) {
     selection->select(hit.row);
   }
   setNeedsDisplay();
+  // A click that let the match go leaves the find bar to keep off the caret alone.
+  placeFindBar();
 }
 
 void TerminalView::mouseUp(const MouseRecord& event) {

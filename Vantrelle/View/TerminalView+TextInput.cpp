@@ -243,25 +243,24 @@ void TerminalView::updateMarkedTextOverlay() {
 void TerminalView::updateInputMethodCursorLocation() {
   if (!composition.imContext || !caretView) return;
   const ViewRect& f = caretView->frame;
-  GdkRectangle area{int(f.x), int(f.y + rowsTopOffset), int(std::ceil(f.width)), int(std::ceil(f.height))};
+  GdkRectangle area{int(f.x), int(f.y), int(std::ceil(f.width)), int(std::ceil(f.height))};
   gtk_im_context_set_cursor_location(composition.imContext.get(), &area);
 }
 
 void TerminalView::layoutInputOverlays(int width, int) {
   updateInputMethodCursorLocation();
-  const int top = int(rowsTopOffset);
   if (linkState.urlPreview) {
     int minimum = 0, w = 0, h = 0, minBase = 0, natBase = 0;
     linkState.urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);
     linkState.urlPreview->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-    linkState.urlPreview->size_allocate(Gtk::Allocation(0, top, w, h), -1);
+    linkState.urlPreview->size_allocate(Gtk::Allocation(0, 0, w, h), -1);
   }
   if (!composition.markedTextOverlay) return;
   int minimum = 0, natural = 0, minBase = 0, natBase = 0, h = 0;
   composition.markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);
   int w = natural;
   composition.markedTextOverlay->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-  double x = caretView ? caretView->frame.x : 0, y = (caretView ? caretView->frame.y : 0) + top;
+  double x = caretView ? caretView->frame.x : 0, y = caretView ? caretView->frame.y : 0;
   if (x + w > width) x = std::max(width - w, 0);
   composition.markedTextOverlay->size_allocate(Gtk::Allocation(int(x), int(y), w, h), -1);
 }

@@ -102,10 +102,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void resize(int cols, int rows);
   bool processSizeChange(ViewSize newSize);
   ViewRect getOptimalFrameSize() const;
-  // The size in points of the rows' area as last allocated: the view's, less the band of its bars.
+  // The view's size in points as last allocated.
   ViewSize frame() const { return frameSize; }
-  // Where the rows start, below the band that the find bar and the progress bar take while shown.
-  double rowsTop() const { return rowsTopOffset; }
   ViewRect caretFrame() const;
   // `glyphBounds` is the glyph's ink rectangle with y up from the baseline.
   GlyphSlotFit glyphSlotFit(double advance, ViewRect glyphBounds, int columnWidth) const;
@@ -583,14 +581,23 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void resizesSettled();
   void layoutChildren();
   void layoutInputOverlays(int width, int height);
-  // The bars' band (TerminalView+Bars.cpp).
+  // The bars floating over the rows (TerminalView+Bars.cpp).
+ public:
   struct FindBarPlace {
     int x = 0, y = 0, width = 0, height = 0;
   };
-  FindBarPlace findBarPlace(int width) const;
-  int barsBandHeight(int width) const;
-  void layoutBars(int width);
-  void takeBarsBand();
+  bool findBarShown() const;
+  // Where the find bar lies in a view of the given size: in its top-right or bottom-right corner,
+  // as wide as suits its controls or at its narrowest.
+  FindBarPlace findBarPlace(int width, int height, FindBarSpot spot);
+
+ private:
+  bool findBarCovers(FindBarPlace place, Position start, Position end) const;
+  std::optional<std::pair<Position, Position>> selectedMatch() const;
+  FindBarSpot findBarSpot();
+  void placeFindBar();
+  void layoutBars(int width, int height);
+  void revealMatch(Position start, Position end);
   void showProgress(ProgressReportState state, std::optional<uint8_t> value);
   void updateInputMethodCursorLocation();
   void updateMarkedTextOverlay();
@@ -627,9 +634,6 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void cancelPendingFind();
 
   ViewSize frameSize;
-  double rowsTopOffset = 0;
-  // Set while the view is laid out anew only because a bar's band changed.
-  bool barsBandChanging = false;
   // Set while the terminal digests a feed: the lines it scrolls meanwhile are shown once, after it.
   bool feeding = false;
   bool scrolledWhileFeeding = false;

@@ -119,8 +119,19 @@ struct LinkState {
   std::optional<std::vector<LinkRowRange>> linkHighlightRange;
 };
 
+struct FindBarSpot {
+  bool atBottom = false;
+  bool narrow = false;
+  bool operator==(const FindBarSpot&) const = default;
+};
+
 struct FindState {
   ChildPtr<TerminalFindBarView> findBar;
+  // Where the bar floats: in the top-right corner unless that would put it over the match (or the
+  // caret), and then in the bottom-right one, or at its narrowest.
+  FindBarSpot findBarSpot;
+  // The view's size when the spot was chosen; none once the bar has been hidden.
+  ViewSize placedFor;
   std::string findBarTerm;
   SearchOptions findBarOptions;
   // A step through the matches that outlasted its first slice, going on from the main loop, and

@@ -15,9 +15,14 @@ class InputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ensureGtk();
-    view = std::make_unique<TerminalView>();
-    view->terminalDelegate = &host;
+    view = makeView();
     view->cellDimension = ViewSize{8, 16};
+  }
+  // The view under test; a test of a view bound to a process gives its own.
+  virtual std::unique_ptr<TerminalView> makeView() {
+    auto made = std::make_unique<TerminalView>();
+    made->terminalDelegate = &host;
+    return made;
   }
   // What the view sends for `action`, with the terminal's own replies to `setup` left out.
   template <typename F>
