@@ -15,8 +15,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -244,6 +246,28 @@ bool processTreeHolds(pid_t root, std::set<ino_t> wanted) {
   return wanted.empty();
 }
 
+std::string anotherUsers(const std::string& where, uid_t owner) {
+  return "the socket at " + where + " belongs to another user (uid " + std::to_string(owner) + ")";
+}
+
+// Whether the listening socket is held by `server` or a process it started. A server keeps its
+// listening socket for its life, so the answer is kept: the processes' descriptors are read once
+// per socket, not once per connection. A socket's number is not handed out again while the system
+// runs, so a kept answer never speaks for a socket that came later.
+bool isHeldBy(pid_t server, ino_t listener) {
+  static std::mutex mutex;
+  static std::deque<std::pair<pid_t, ino_t>> known;
+  {
+    std::lock_guard lock(mutex);
+    if (std::find(known.begin(), known.end(), std::pair(server, listener)) != known.end()) return true;
+  }
+  if (listener == 0 || !processTreeHolds(server, {listener})) return false;
+  std::lock_guard lock(mutex);
+  known.emplace_back(server, listener);
+  if (known.size() > 16) known.pop_front();
+  return true;
+}
+
 }  // namespace
 
 TCPEndpoint TCPEndpoint::ipv4(std::uint32_t hostOrderAddress, std::uint16_t port) {
@@ -269,25 +293,21 @@ std::optional<std::string> refusalForServer(const TCPEndpoint& localEnd, const T
   std::optional<SocketRecord> peer;
   if (!tables.find(remote, local, peer)) return "the sockets of this machine could not be read";
   if (!peer) return "no socket of this machine holds the other end of the connection to " + where;
-  // An accepted socket answers for itself. Until the server accepts it, it belongs to no process
-  // and is the listening socket's, and the kernel reports a connection still in its handshake
-  // without an owner.
-  std::vector<SocketRecord> deciding;
-  if (peer->inode != 0 && peer->state != TCP_LISTEN) {
-    deciding.push_back(*peer);
-  } else {
-    if (!listenersFor(tables, remote, deciding)) return "the sockets of this machine could not be read";
-    if (deciding.empty()) return "no socket listens on " + where;
-  }
-  std::set<ino_t> inodes;
-  for (const auto& record : deciding) {
-    if (record.owner != ::geteuid()) {
-      return "the socket at " + where + " belongs to another user (uid " + std::to_string(record.owner) + ")";
+  // A socket the server has accepted is its opener's; until then it is the listening socket's, and
+  // the kernel reports one still in its handshake without an owner.
+  const bool accepted = peer->inode != 0 && peer->state != TCP_LISTEN;
+  if (accepted && peer->owner != ::geteuid()) return anotherUsers(where, peer->owner);
+  // The connection came through a socket listening on that address, so every one that can take it
+  // must be the server's. Which process accepted it is not asked: the server's listening socket
+  // gives its connections to whoever the server lets accept them.
+  std::vector<SocketRecord> listeners;
+  if (!listenersFor(tables, remote, listeners)) return "the sockets of this machine could not be read";
+  if (listeners.empty()) return "no socket listens on " + where;
+  for (const auto& listener : listeners) {
+    if (listener.owner != ::geteuid()) return anotherUsers(where, listener.owner);
+    if (!isHeldBy(server, listener.inode)) {
+      return "the socket at " + where + " is not held by process " + std::to_string(server) + " or one it started";
     }
-    inodes.insert(record.inode);
-  }
-  if (!processTreeHolds(server, inodes)) {
-    return "the socket at " + where + " is not held by process " + std::to_string(server) + " or one it started";
   }
   return std::nullopt;
 }

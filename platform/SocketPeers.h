@@ -26,10 +26,9 @@ struct TCPEndpoint {
 
 // Why the connection from `local` to `remote` must not carry what is meant for the process
 // `server`, or nothing when it may: the socket at the far end must have been opened by the user
-// this process runs as, and be held by `server` or a process it started (directly or not). A
-// connection the far end has not yet accepted is judged by the listening sockets that can have
-// taken it, every one of which must pass. Blocks for a few system calls; fails closed when the
-// kernel's tables cannot be read.
+// this process runs as, and every socket listening where the connection went must be that user's
+// and held by `server` or a process it started (directly or not). Blocks for a few system calls;
+// fails closed when the kernel's tables cannot be read.
 std::optional<std::string> refusalForServer(const TCPEndpoint& local, const TCPEndpoint& remote, pid_t server);
 
 }  // namespace platform
