@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/Log.h"
 #include "platform/SocketPeers.h"
 
 namespace platform::detail {
@@ -17,6 +18,11 @@ constexpr gsize chunkSize = 64 * 1024;
 constexpr auto drainLimit = std::chrono::seconds(2);
 
 using TransferRef = std::shared_ptr<Transfer>;
+
+const Logger& sessionLog() {
+  static const Logger log("local.zorvel.desktop", "http");
+  return log;
+}
 
 // A reference handed through a GLib callback's user data and taken back in the callback.
 void* hold(const TransferRef& transfer) { return new TransferRef(transfer); }
@@ -285,6 +291,8 @@ void SessionWorker::onStarting(SoupMessage* message, void* data) {
 
 void SessionWorker::refuse(Transfer& transfer, std::string reason) {
   transfer.refusal = "Refused to send the request: " + std::move(reason) + ".";
+  // A server's address taken by another process is worth a line in the log, for each request.
+  sessionLog().error("%{public}s %{public}s", transfer.request.url.c_str(), transfer.refusal->c_str());
   // Cancelled here, within the signal, nothing of the request is written.
   g_cancellable_cancel(transfer.cancellable.get());
 }
