@@ -252,8 +252,9 @@ std::string anotherUsers(const std::string& where, uid_t owner) {
 
 // Whether the listening socket is held by `server` or a process it started. A server keeps its
 // listening socket for its life, so the answer is kept: the processes' descriptors are read once
-// per socket, not once per connection. A socket's number is not handed out again while the system
-// runs, so a kept answer never speaks for a socket that came later.
+// per socket, not once per connection. Only a yes is kept, for the pair of process and socket: a
+// socket's number comes from a counter the kernel does not wind back, so it speaks for no socket
+// made later, another user's in the port after the server has gone among them.
 bool isHeldBy(pid_t server, ino_t listener) {
   static std::mutex mutex;
   static std::deque<std::pair<pid_t, ino_t>> known;

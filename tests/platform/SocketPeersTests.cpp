@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -46,37 +47,44 @@ TCPEndpoint endpointOf(const sockaddr_storage& address) {
   return endpoint;
 }
 
-// A listening socket of this process on the given address ("127.0.0.1", "::1" or "::") and a
-// free port.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+// A numeric host ("127.0.0.1", "::1", "::") and port as a socket address.
+SocketAddress socketAddress(const char* host, int port) {
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  SocketAddress address;
+  if (::getaddrinfo(host, std::to_string(port).c_str(), &hints, &found) != 0) return address;
+  std::memcpy(&address.storage, found->ai_addr, found->ai_addrlen);
+  address.length = found->ai_addrlen;
+  ::freeaddrinfo(found);
+  return address;
+}
+
+TCPEndpoint endOf(int fd, int (*name)(int, sockaddr*, socklen_t*)) {
+  SocketAddress address;
+  address.length = sizeof address.storage;
+  name(fd, address.get(), &address.length);
+  return endpointOf(address.storage);
+}
+
+// A listening socket of this process on the host and a free port; an IPv6 one takes IPv4 too.
 int listenOn(const char* host) {
-  sockaddr_storage address{};
-  socklen_t length;
-  if (std::strchr(host, ':')) {
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-    v6.sin6_family = AF_INET6;
-    ::inet_pton(AF_INET6, host, &v6.sin6_addr);
-    length = sizeof v6;
-  } else {
-    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-    v4.sin_family = AF_INET;
-    ::inet_pton(AF_INET, host, &v4.sin_addr);
-    length = sizeof v4;
-  }
-  int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  SocketAddress address = socketAddress(host, 0);
+  int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int no = 0;
-  if (address.ss_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 8) != 0) {
+  if (address.storage.ss_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+  if (::bind(fd, address.get(), address.length) != 0 || ::listen(fd, 8) != 0) {
     ::close(fd);
     return -1;
   }
   return fd;
-}
-
-int portOf(int listener) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  return endpointOf(address).port;
 }
 
 // A connection of this process to `host` and the port; its two ends.
@@ -85,33 +93,14 @@ struct Connection {
   TCPEndpoint local, remote;
 
   Connection(const char* host, int port) : socket(open(host, port)) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length);
-    local = endpointOf(address);
-    length = sizeof address;
-    ::getpeername(socket.fd, reinterpret_cast<sockaddr*>(&address), &length);
-    remote = endpointOf(address);
+    local = endOf(socket.fd, ::getsockname);
+    remote = endOf(socket.fd, ::getpeername);
   }
 
   static int open(const char* host, int port) {
-    sockaddr_storage address{};
-    socklen_t length;
-    if (std::strchr(host, ':')) {
-      auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-      v6.sin6_family = AF_INET6;
-      v6.sin6_port = htons(static_cast<uint16_t>(port));
-      ::inet_pton(AF_INET6, host, &v6.sin6_addr);
-      length = sizeof v6;
-    } else {
-      auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-      v4.sin_family = AF_INET;
-      v4.sin_port = htons(static_cast<uint16_t>(port));
-      ::inet_pton(AF_INET, host, &v4.sin_addr);
-      length = sizeof v4;
-    }
-    int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), length), 0) << std::strerror(errno);
+    SocketAddress address = socketAddress(host, port);
+    int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::connect(fd, address.get(), address.length), 0) << std::strerror(errno);
     return fd;
   }
 };
@@ -164,7 +153,7 @@ TEST(SocketPeers, AConnectionLeadsToTheProcessThatHoldsItsFarEnd) {
   for (auto item : {Case{"127.0.0.1", "127.0.0.1"}, Case{"::1", "::1"}, Case{"::", "127.0.0.1"}}) {
     Descriptor listener(listenOn(item.listenHost));
     ASSERT_GE(listener.fd, 0) << item.listenHost;
-    Connection waiting(item.connectHost, portOf(listener.fd));
+    Connection waiting(item.connectHost, endOf(listener.fd, ::getsockname).port);
     SCOPED_TRACE(std::string(item.listenHost) + " <- " + waiting.local.text());
     EXPECT_EQ(platform::refusalForServer(waiting.local, waiting.remote, ::getpid()), std::nullopt);
 
