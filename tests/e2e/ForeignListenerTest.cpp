@@ -2,7 +2,6 @@
 // and the next start. Another user listening there must get none of the application's requests,
 // nor the desktop token they carry, and must not pass for the core.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -16,7 +15,7 @@ namespace {
 
 bool logHas(const DesktopRun& run, const std::string& text) { return run.log().find(text) != std::string::npos; }
 
-// Takes the port as soon as it is free and says so, then tells of every connection and the first
+// Says it waits for the port, takes it as soon as it is free and says so, then tells of every connection and the first
 // bytes that came on it; it answers any request as the core would answer the readiness probe, with
 // the pid of the newest core on that port, which /proc shows to every user.
 const char* intruderScript = R"(
@@ -24,6 +23,7 @@ import json, os, socket, sys, threading, time
 port = int(sys.argv[1])
 listener = socket.socket()
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+print('waiting', flush=True)
 while True:
     try:
         listener.bind(('127.0.0.1', port))
@@ -103,6 +103,7 @@ class Intruder {
     std::lock_guard guard(state->mutex);
     return state->text;
   }
+  bool waiting() const { return output().find("waiting\n") != std::string::npos; }
   bool listening() const { return output().find("listening\n") != std::string::npos; }
   // What reached it: every request line and field it was sent.
   std::string received() const {
@@ -157,7 +158,8 @@ TEST(ForeignListener, APortTakenAfterACrashGetsNoneOfThePagesRequests) {
       30s));
   // It waits for the port, and takes it the moment the core has gone, before the next start.
   Intruder intruder(run.port);
-  ::kill(run.corePIDs().at(0), SIGKILL);
+  ASSERT_TRUE(e2e::waitUntil([&] { return intruder.waiting(); }, 10s)) << intruder.output();
+  run.killCore(run.corePIDs().at(0));
   ASSERT_TRUE(e2e::waitUntil([&] { return intruder.listening(); }, 10s)) << intruder.output();
   ASSERT_TRUE(run.waitUntil([&] { return logHas(run, "Zorvel could not start a compatible core"); }, 30s)) << run.log();
   // The page opens its stream again three seconds after it ended, and then asks for the runtime:
