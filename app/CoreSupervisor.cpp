@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/ControlChannel.h"
+#include "app/CoreAccess.h"
 #include "app/CoreLaunch.h"
 #include "app/RuntimeAuthority.h"
 #include "platform/ChildProcess.h"
@@ -141,9 +142,12 @@ void launchCore(const CoreLaunchRequest& request, const CoreLaunchEvents& events
 }
 
 bool waitForCoreReadiness(const CoreLaunchRequest& request, const CoreProcess& process) {
+  // Only the process asked can give an answer that counts, and only its socket gets the token:
+  // without a process there is nothing to tell its answer from anyone's.
+  if (!process) return false;
   std::string url = "http://127.0.0.1:" + std::to_string(request.port) + "/desktop-runtime";
-  std::optional<pid_t> corePID;
-  if (process) corePID = process->processIdentifier();
+  const pid_t corePID = process->processIdentifier();
+  const CoreAccess access{request.desktopToken, [corePID] { return corePID; }};
   // Shared by every request of this probe: an answer counts whenever it arrives before the
   // deadline, also after later requests have gone out.
   struct Answers {
@@ -169,7 +173,7 @@ bool waitForCoreReadiness(const CoreLaunchRequest& request, const CoreProcess& p
   };
   auto never = [] { return false; };
   while (std::chrono::steady_clock::now() < deadline) {
-    if (process && !process->isRunning()) {
+    if (!process->isRunning()) {
       // A core that answered and then exited did become ready; its answer may still be on its
       // way, and requests to a process that has gone end at once.
       return waitFor(std::chrono::seconds(15), [&] { return answers->inFlight == 0; });
@@ -179,8 +183,8 @@ bool waitForCoreReadiness(const CoreLaunchRequest& request, const CoreProcess& p
     // whole window.
     platform::URLRequest probe;
     probe.url = url;
-    probe.headers = {{"Authorization", "Bearer " + request.desktopToken}};
     probe.timeout = std::chrono::seconds(60);
+    access.authorize(probe);
     {
       std::lock_guard guard(answers->mutex);
       ++answers->inFlight;
@@ -239,7 +243,12 @@ bool CoreSupervisor::install(const CoreProcess& process) {
 bool CoreSupervisor::markReady(const CoreProcess& process) {
   if (coreProcess != process) return false;
   readyCorePIDs.insert(process->processIdentifier());
+  readyCore->store(process->processIdentifier());
   return true;
+}
+
+std::function<pid_t()> CoreSupervisor::readyCoreProcess() const {
+  return [ready = std::shared_ptr<const std::atomic<pid_t>>(readyCore)] { return ready->load(); };
 }
 
 bool CoreSupervisor::isCurrent(const CoreProcess& process) const {
@@ -249,6 +258,10 @@ bool CoreSupervisor::isCurrent(const CoreProcess& process) const {
 bool CoreSupervisor::didTerminate(const CoreProcess& process) {
   pid_t pid = process->processIdentifier();
   bool wasReady = readyCorePIDs.erase(pid) > 0;
+  // From here until the next core is ready, the page's requests fail rather than go to whoever
+  // takes the port meanwhile.
+  pid_t exited = pid;
+  readyCore->compare_exchange_strong(exited, 0);
   runtimeAuthority.revoke("core:" + std::to_string(pid));
   if (coreProcess != process) return false;
   coreProcess.reset();

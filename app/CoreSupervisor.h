@@ -74,6 +74,9 @@ class CoreSupervisor {
   // is then restarted.
   bool didTerminate(const CoreProcess& process);
   bool hasReadyCore() const { return !readyCorePIDs.empty(); }
+  // The current core's process once it has answered as ready, else 0; for any thread. The
+  // application's requests that carry the desktop token go to this process only.
+  std::function<pid_t()> readyCoreProcess() const;
   // No core runs and the application is not quitting.
   bool mayStart() const { return !terminationInProgress() && !coreProcess; }
   // From now on no core is installed and no probe waits on.
@@ -91,6 +94,7 @@ class CoreSupervisor {
   // The application's end of the current core's input; the process object owns the descriptor.
   CoreProcess coreControlInput;
   std::set<pid_t> readyCorePIDs;
+  std::shared_ptr<std::atomic<pid_t>> readyCore = std::make_shared<std::atomic<pid_t>>(0);
   std::shared_ptr<std::atomic<bool>> quitting = std::make_shared<std::atomic<bool>>(false);
 };
 

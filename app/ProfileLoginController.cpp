@@ -19,9 +19,11 @@ ProfileLoginController::~ProfileLoginController() {
   if (terminal) terminal->processDelegate = nullptr;
 }
 
-std::shared_ptr<ProfileLoginController> ProfileLoginController::make(
-    const std::string& baseURL, const std::string& token, const std::string& profileID, const std::string& runner,
-    const ChildEnvironment& environment, std::function<void()> onClose) {
+std::shared_ptr<ProfileLoginController> ProfileLoginController::make(const std::string& baseURL, const CoreAccess& core,
+                                                                     const std::string& profileID,
+                                                                     const std::string& runner,
+                                                                     const ChildEnvironment& environment,
+                                                                     std::function<void()> onClose) {
   std::shared_ptr<ProfileLoginController> controller(
       new ProfileLoginController(profileID, runner, environment, std::move(onClose)));
   auto& window = controller->window;
@@ -38,11 +40,11 @@ std::shared_ptr<ProfileLoginController> ProfileLoginController::make(
       false);
   controller->terminal = TerminalFactory::make(*controller);
   window.set_child(*controller->terminal);
-  controller->sendRequest(baseURL, token);
+  controller->sendRequest(baseURL, core);
   return controller;
 }
 
-void ProfileLoginController::sendRequest(const std::string& baseURL, const std::string& token) {
+void ProfileLoginController::sendRequest(const std::string& baseURL, const CoreAccess& core) {
   std::string url = baseURL;
   if (url.empty() || url.back() != '/') url += '/';
   url += "agent-profiles/" + percentEncodePathSegment(profileID) + "/login-plan";
@@ -50,7 +52,7 @@ void ProfileLoginController::sendRequest(const std::string& baseURL, const std::
   http.url = url;
   http.method = "POST";
   http.timeout = std::chrono::seconds(10);
-  http.headers = {{"Authorization", "Bearer " + token}};
+  core.authorize(http);
   auto pending = std::make_shared<PendingLaunch>();
   request = pending;
   std::weak_ptr<ProfileLoginController> weak = weak_from_this();

@@ -24,7 +24,7 @@ class PendingLaunch;
 class ProfileLoginController : public vantrelle::LocalProcessTerminalViewDelegate,
                                public std::enable_shared_from_this<ProfileLoginController> {
  public:
-  static std::shared_ptr<ProfileLoginController> make(const std::string& baseURL, const std::string& token,
+  static std::shared_ptr<ProfileLoginController> make(const std::string& baseURL, const CoreAccess& core,
                                                       const std::string& profileID, const std::string& runner,
                                                       const ChildEnvironment& environment,
                                                       std::function<void()> onClose);
@@ -54,7 +54,7 @@ class ProfileLoginController : public vantrelle::LocalProcessTerminalViewDelegat
  private:
   ProfileLoginController(std::string profileID, std::string runner, ChildEnvironment environment,
                          std::function<void()> onClose);
-  void sendRequest(const std::string& baseURL, const std::string& token);
+  void sendRequest(const std::string& baseURL, const CoreAccess& core);
 
   std::string runner;
   ChildEnvironment environment;

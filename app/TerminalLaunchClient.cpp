@@ -59,7 +59,8 @@ std::shared_ptr<PendingLaunch> prepare(const Request& request, std::function<voi
   http.url = planURL(request.baseURL, request.taskID);
   http.method = "POST";
   http.timeout = std::chrono::seconds(10);
-  http.headers = {{"Authorization", "Bearer " + request.token}, {"Content-Type", "application/json"}};
+  http.headers = {{"Content-Type", "application/json"}};
+  request.core.authorize(http);
   try {
     http.body = planBody(request).dump();
   } catch (const nlohmann::json::exception&) {

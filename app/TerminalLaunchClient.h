@@ -8,6 +8,7 @@
 #include <string>
 #include <variant>
 
+#include "app/CoreAccess.h"
 #include "app/CoreRecords.h"
 
 namespace platform {
@@ -41,7 +42,7 @@ namespace TerminalLaunchClient {
 
 struct Request {
   std::string baseURL;
-  std::string token;
+  CoreAccess core;
   std::string taskID;
   std::string agent;
   std::optional<std::string> model;

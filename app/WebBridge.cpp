@@ -418,7 +418,7 @@ void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* sour
   // Only a view can be answered, and only a view's own lane carries its requests.
   auto lane = FetchLane::of(source);
   if (!lane) return;
-  auto built = FetchProxy::makeRequest(fetch, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
+  auto built = FetchProxy::makeRequest(fetch, settings.baseURL, settings.core.desktopToken);
   std::weak_ptr<WebBridge> weak = weak_from_this();
   std::weak_ptr<FetchLane> asker = lane;
   auto deliver = [weak, asker](FetchProxy::Answer answer) {
@@ -437,6 +437,7 @@ void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* sour
   auto& request = std::get<FetchProxy::Request>(built);
   platform::URLRequest urlRequest{std::move(request.url), std::move(request.method), std::move(request.headers),
                                   std::move(request.body), std::chrono::milliseconds(FetchProxy::timeout)};
+  settings.core.authorize(urlRequest);
   lane->send(std::move(urlRequest), [deliver, id = fetch.id](platform::URLResponse response) {
     auto answer = FetchProxy::makeAnswer(id, response.status, response.headers, response.body, response.error);
     platform::DispatchQueue::main().async(
@@ -445,7 +446,7 @@ void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* sour
 }
 
 void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
-  auto opened = EventStreamRequest::make(open, settings.baseURL, settings.desktopToken ? settings.desktopToken() : "");
+  auto opened = EventStreamRequest::make(open, settings.baseURL, settings.core.desktopToken);
   if (!opened) return;
   const std::string id = opened->id;
   closeEventStream(id);
@@ -456,6 +457,7 @@ void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
 
   platform::URLRequest request{
       opened->request.url, "GET", opened->request.headers, {}, std::chrono::milliseconds(FetchProxy::timeout)};
+  settings.core.authorize(request);
   auto stream = std::make_shared<AuthorizedEventStream>(std::move(request));
   std::weak_ptr<WebBridge> weakBridge = weak_from_this();
   std::weak_ptr<AuthorizedEventStream> weakStream = stream;
@@ -624,10 +626,10 @@ void WebBridge::reportNativeError(const std::string& domain, long code, const st
   }
   platform::URLRequest request{url->string(),
                                "POST",
-                               {{"Content-Type", "application/json"},
-                                {"Authorization", "Bearer " + (settings.desktopToken ? settings.desktopToken() : "")}},
+                               {{"Content-Type", "application/json"}},
                                std::move(body),
                                std::chrono::milliseconds(FetchProxy::timeout)};
+  settings.core.authorize(request);
   platform::URLSession::shared().dataTask(std::move(request), [](platform::URLResponse) {});
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/BundledUIURLSchemeHandler.h"
+#include "app/CoreAccess.h"
 #include "app/PageMessages.h"
 #include "app/URL.h"
 #include "app/WebErrorLabel.h"
@@ -31,7 +32,8 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
  public:
   struct Settings {
     URL baseURL;
-    std::function<std::string()> desktopToken;
+    // The token every request to the core carries, and the core that alone may receive it.
+    CoreAccess core;
     std::filesystem::path dataDirectory;
     std::optional<std::string> distributionChannel;
     std::optional<std::filesystem::path> resourcePath;  // <prefix>/share/zorvel

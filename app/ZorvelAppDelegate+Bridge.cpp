@@ -19,15 +19,14 @@ void ZorvelAppDelegate::startAgentProfileLogin(const std::string& profileID) {
   auto environment = TerminalEnvironment::loginEnvironment(
       executableSearchPath, TerminalEnvironment::processEnvironment(), terminalLocations());
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  profileLogin =
-      ProfileLoginController::make(baseURL, runtimeAuthority.desktopToken(), profileID, cliPath, environment, [weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        // The controller may be inside its own call; let it return first.
-        auto closing = std::move(self->profileLogin);
-        platform::DispatchQueue::main().async([closing] {});
-        self->evaluatePageScript("window.dispatchEvent(new Event('zorvel:profile-login-changed'));");
-      });
+  profileLogin = ProfileLoginController::make(baseURL, coreAccess, profileID, cliPath, environment, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    // The controller may be inside its own call; let it return first.
+    auto closing = std::move(self->profileLogin);
+    platform::DispatchQueue::main().async([closing] {});
+    self->evaluatePageScript("window.dispatchEvent(new Event('zorvel:profile-login-changed'));");
+  });
   if (application) application->add_window(profileLogin->window);
   profileLogin->showWindow();
 }
@@ -38,8 +37,8 @@ void ZorvelAppDelegate::makeWebBridge() {
   auto& bundle = platform::Bundle::main();
   auto base = URL::parse(baseURL);
   WebBridge::Settings settings{
-      base ? *base : *URL::parse("http://127.0.0.1"), [this] { return runtimeAuthority.desktopToken(); },
-      desktopDataDirectory, bundle.infoString("ZorvelDistributionChannel"),
+      base ? *base : *URL::parse("http://127.0.0.1"), coreAccess, desktopDataDirectory,
+      bundle.infoString("ZorvelDistributionChannel"),
       bundle.resourcePath().empty() ? std::nullopt : std::optional<std::filesystem::path>(bundle.resourcePath())};
   webBridge = std::make_shared<WebBridge>(std::move(settings));
   webBridge->onApplicationMessage = [this](const PageMessages::ApplicationMessage& message, WebKitWebView* source) {

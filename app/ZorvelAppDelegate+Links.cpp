@@ -95,11 +95,8 @@ void ZorvelAppDelegate::dispatchPendingCaptureIfPossible() {
   if (!body) return;
   pendingCapture.reset();
   platform::URLRequest request{
-      url->string(),
-      "POST",
-      {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + runtimeAuthority.desktopToken()}},
-      std::move(*body),
-      std::chrono::seconds(60)};
+      url->string(), "POST", {{"Content-Type", "application/json"}}, std::move(*body), std::chrono::seconds(60)};
+  coreAccess.authorize(request);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   platform::URLSession::shared().dataTask(std::move(request), [weak](platform::URLResponse response) {
     const int status = response.status > 0 ? response.status : 599;

@@ -86,8 +86,8 @@ void ZorvelAppDelegate::startLogin(const TriageRecoveryMessage& recovery) {
   if (!session || session->view != view) return;
   std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
   std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;
-  TerminalLaunchClient::Request request{
-      baseURL, runtimeAuthority.desktopToken(), recovery.taskID, recovery.agent, recovery.model, std::nullopt, true};
+  TerminalLaunchClient::Request request{baseURL,      coreAccess, recovery.taskID, recovery.agent, recovery.model,
+                                        std::nullopt, true};
   session->pendingLaunch =
       TerminalLaunchClient::prepare(request, [weakSelf, weakView, recovery, environment](LaunchResult result) {
         auto self = weakSelf.lock();

@@ -97,8 +97,7 @@ void ZorvelAppDelegate::createTerminal(const TaskMessage& task) {
 
   std::weak_ptr<ZorvelAppDelegate> weakSelf = weak_from_this();
   std::weak_ptr<vantrelle::LocalProcessTerminalView> weakView = view;
-  TerminalLaunchClient::Request request{
-      baseURL, runtimeAuthority.desktopToken(), task.taskID, task.agent, task.model, task.effort, false};
+  TerminalLaunchClient::Request request{baseURL, coreAccess, task.taskID, task.agent, task.model, task.effort, false};
   auto arguments = TerminalEnvironment::list(environment);
   session->pendingLaunch =
       TerminalLaunchClient::prepare(request, [weakSelf, weakView, task, arguments](LaunchResult result) {
@@ -280,7 +279,7 @@ void ZorvelAppDelegate::checkTerminalCleanup(const std::string& taskID) {
   platform::URLRequest request;
   request.url = *url;
   request.timeout = std::chrono::seconds(60);
-  request.headers = {{"Authorization", "Bearer " + runtimeAuthority.desktopToken()}};
+  coreAccess.authorize(request);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   platform::URLSession::shared().dataTask(std::move(request), [weak, taskID](platform::URLResponse response) {
     std::optional<TaskCleanupState> state;
@@ -316,7 +315,7 @@ void ZorvelAppDelegate::stopInactiveTerminal(const std::string& taskID) {
   request.url = *url;
   request.method = "POST";
   request.timeout = std::chrono::seconds(60);
-  request.headers = {{"Authorization", "Bearer " + runtimeAuthority.desktopToken()}};
+  coreAccess.authorize(request);
   platform::URLSession::shared().dataTask(std::move(request), [](platform::URLResponse) {});
 }
 

@@ -17,6 +17,7 @@
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 #include "app/ApplicationLinks.h"
 #include "app/ControlChannel.h"
+#include "app/CoreAccess.h"
 #include "app/CoreRestartBackoff.h"
 #include "app/CoreSupervisor.h"
 #include "app/MainWindow.h"
@@ -245,6 +246,8 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   // Tokens, and the core with its control channel.
   DesktopRuntimeAuthority runtimeAuthority;
   CoreSupervisor coreSupervisor{runtimeAuthority};
+  // The token for the application's own requests and the core they may go to: the ready one.
+  CoreAccess coreAccess{runtimeAuthority.desktopToken(), coreSupervisor.readyCoreProcess()};
   CoreRestartBackoff coreRestarts;
   bool terminationInProgress() const { return coreSupervisor.terminationInProgress(); }
   bool darkTheme = true;

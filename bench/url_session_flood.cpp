@@ -1,8 +1,12 @@
 // A burst of requests handed to one URLSession at once, as a page that makes thousands of fetches
 // in a loop hands them to the bridge, against the platform tests' small libsoup server on a thread
 // of its own. The time per request should not grow with the burst: BM_URLSessionFlood/1000 and
-// /20000 differ only in its length.
+// /20000 differ only in its length. The second argument says how the requests reach the server:
+// 0 over kept connections; 1 over a connection each, which the server closes after its answer, as
+// the reference core does; 2 the same, bound to the server's process as the application's
+// requests to its core are, each connection checked before the request is written.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -16,6 +20,7 @@ namespace {
 
 void BM_URLSessionFlood(benchmark::State& state) {
   const auto count = static_cast<std::size_t>(state.range(0));
+  const auto mode = state.range(1);
   TestHTTPServer server;
   auto session = platform::URLSession::makeEphemeral();
   std::size_t failed = 0;
@@ -27,6 +32,8 @@ void BM_URLSessionFlood(benchmark::State& state) {
       platform::URLRequest request;
       request.url = server.url("/echo/flood" + std::to_string(n));
       request.headers = {{"Authorization", "Bearer flood"}};
+      if (mode >= 1) request.headers.emplace_back("Connection", "close");
+      if (mode == 2) request.serverProcess = [] { return ::getpid(); };
       session->dataTask(std::move(request), [&](platform::URLResponse response) {
         std::lock_guard lock(mutex);
         if (response.status != 200) ++failed;
@@ -42,6 +49,14 @@ void BM_URLSessionFlood(benchmark::State& state) {
   state.counters["per_request"] =
       benchmark::Counter(double(count), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_URLSessionFlood)->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_URLSessionFlood)
+    ->Args({1000, 0})
+    ->Args({20000, 0})
+    ->Args({1000, 1})
+    ->Args({1000, 2})
+    ->Args({20000, 1})
+    ->Args({20000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -8,6 +8,8 @@
 // order they came, so a burst of requests costs the same per request however long it is: libsoup
 // looks a message up by walking its whole queue, and every transfer handed to it waits with a
 // timer of its own on the worker's context.
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -32,6 +34,12 @@ struct URLRequest {
   std::string body;
   // Fails the request when nothing arrives for this long (before the response or between chunks).
   std::chrono::milliseconds timeout{60000};
+  // The one process that may receive the request, 0 while there is none. When set, the request
+  // goes over a connection made for it, and only once the socket at the far end is seen to be
+  // held by that process or one it started and to have been opened by this process's user
+  // (platform/SocketPeers.h); otherwise it fails without a byte of it sent. Asked on the
+  // session's thread, as the request starts and as its connection is made.
+  std::function<pid_t()> serverProcess = {};
 };
 
 struct URLResponse {
@@ -95,6 +103,8 @@ class URLSession {
                                             CompletionHandler onComplete);
   // The answer of a request refused because too many are waiting.
   static constexpr const char* tooManyWaiting = "Too many requests are waiting to be sent.";
+  // The answer of a request whose server process is not there (`URLRequest::serverProcess`).
+  static constexpr const char* noServerProcess = "The server for this request is not running.";
   // Cancels every running and waiting task; tasks started afterwards fail at once.
   void invalidateAndCancel();
 

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/Log.h"
+#include "platform/SocketPeers.h"
+
 namespace platform::detail {
 
 namespace {
@@ -15,6 +18,11 @@ constexpr gsize chunkSize = 64 * 1024;
 constexpr auto drainLimit = std::chrono::seconds(2);
 
 using TransferRef = std::shared_ptr<Transfer>;
+
+const Logger& sessionLog() {
+  static const Logger log("local.zorvel.desktop", "http");
+  return log;
+}
 
 // A reference handed through a GLib callback's user data and taken back in the callback.
 void* hold(const TransferRef& transfer) { return new TransferRef(transfer); }
@@ -46,6 +54,29 @@ std::optional<std::string> validate(const URLRequest& request) {
     if (!isToken(name) || !isHeaderValue(value)) return "invalid request header";
   }
   return std::nullopt;
+}
+
+std::optional<TCPEndpoint> endpointOf(GSocketAddress* address) {
+  if (!G_IS_INET_SOCKET_ADDRESS(address)) return std::nullopt;
+  auto* socketAddress = G_INET_SOCKET_ADDRESS(address);
+  GInetAddress* host = g_inet_socket_address_get_address(socketAddress);
+  TCPEndpoint endpoint;
+  endpoint.family = g_inet_address_get_family(host) == G_SOCKET_FAMILY_IPV6 ? AF_INET6 : AF_INET;
+  const gsize size = g_inet_address_get_native_size(host);
+  if (size > endpoint.address.size()) return std::nullopt;
+  std::memcpy(endpoint.address.data(), g_inet_address_to_bytes(host), size);
+  endpoint.port = g_inet_socket_address_get_port(socketAddress);
+  return endpoint;
+}
+
+// Why the connection must not carry a request for the server process, or nothing when it may.
+std::optional<std::string> refusalFor(GSocketConnection* connection, pid_t server) {
+  GObjectPtr<GSocketAddress> local(g_socket_connection_get_local_address(connection, nullptr));
+  GObjectPtr<GSocketAddress> remote(g_socket_connection_get_remote_address(connection, nullptr));
+  auto localEnd = local ? endpointOf(local.get()) : std::nullopt;
+  auto remoteEnd = remote ? endpointOf(remote.get()) : std::nullopt;
+  if (!localEnd || !remoteEnd) return "the connection is not a TCP connection";
+  return refusalForServer(*localEnd, *remoteEnd, server);
 }
 
 HTTPHeaders headersOf(SoupMessage* message) {
@@ -213,6 +244,7 @@ void SessionWorker::begin(const std::shared_ptr<Transfer>& transfer) {
   if (auto invalid = validate(transfer->request)) return finish(*transfer, std::move(invalid));
   if (g_cancellable_is_cancelled(transfer->cancellable.get())) return finish(*transfer, "cancelled");
   const URLRequest& request = transfer->request;
+  if (request.serverProcess && request.serverProcess() <= 0) return finish(*transfer, URLSession::noServerProcess);
   transfer->message.reset(soup_message_new(request.method.c_str(), request.url.c_str()));
   SoupMessage* message = transfer->message.get();
   if (!message) return finish(*transfer, "unsupported URL");
@@ -221,6 +253,7 @@ void SessionWorker::begin(const std::shared_ptr<Transfer>& transfer) {
   // Credentials are meant for the server asked, so a redirect of such a request is handed back
   // to the caller instead of being followed with the credentials to wherever it points.
   if (soup_message_headers_get_one(headers, "Authorization")) soup_message_add_flags(message, SOUP_MESSAGE_NO_REDIRECT);
+  if (request.serverProcess) watchConnection(*transfer);
   if (!request.body.empty()) {
     GBytesPtr body(g_bytes_new(request.body.data(), request.body.size()));
     soup_message_set_request_body_from_bytes(message, nullptr, body.get());
@@ -228,6 +261,40 @@ void SessionWorker::begin(const std::shared_ptr<Transfer>& transfer) {
   armTimeout(*transfer);
   soup_session_send_async(session.get(), message, G_PRIORITY_DEFAULT, transfer->cancellable.get(),
                           reinterpret_cast<GAsyncReadyCallback>(&SessionWorker::onSent), hold(transfer));
+}
+
+void SessionWorker::watchConnection(Transfer& transfer) {
+  SoupMessage* message = transfer.message.get();
+  // A connection kept from an earlier request was checked for that request's server, if at all;
+  // a connection of its own is checked for this one's, before its first byte is written.
+  soup_message_add_flags(message, SOUP_MESSAGE_NEW_CONNECTION);
+  g_signal_connect(message, "network-event", G_CALLBACK(&SessionWorker::onNetworkEvent), &transfer);
+  g_signal_connect(message, "starting", G_CALLBACK(&SessionWorker::onStarting), &transfer);
+}
+
+void SessionWorker::onNetworkEvent(SoupMessage* message, int event, void* connection, void* data) {
+  auto& transfer = *static_cast<Transfer*>(data);
+  if (event != G_SOCKET_CLIENT_CONNECTED || transfer.refusal) return;
+  if (!G_IS_SOCKET_CONNECTION(connection)) return refuse(transfer, "the connection is not a socket connection");
+  const pid_t server = transfer.request.serverProcess();
+  if (auto refusal = refusalFor(G_SOCKET_CONNECTION(connection), server)) return refuse(transfer, std::move(*refusal));
+  transfer.checkedConnection = soup_message_get_connection_id(message);
+}
+
+void SessionWorker::onStarting(SoupMessage* message, void* data) {
+  auto& transfer = *static_cast<Transfer*>(data);
+  // The request is about to be written: only over the connection that was checked for it.
+  if (!transfer.refusal && transfer.checkedConnection != soup_message_get_connection_id(message)) {
+    refuse(transfer, "its connection was not checked");
+  }
+}
+
+void SessionWorker::refuse(Transfer& transfer, std::string reason) {
+  transfer.refusal = "Refused to send the request: " + std::move(reason) + ".";
+  // A server's address taken by another process is worth a line in the log, for each request.
+  sessionLog().error("%{public}s %{public}s", transfer.request.url.c_str(), transfer.refusal->c_str());
+  // Cancelled here, within the signal, nothing of the request is written.
+  g_cancellable_cancel(transfer.cancellable.get());
 }
 
 void SessionWorker::disarmTimeout(Transfer& transfer) { transfer.timeoutSource.reset(); }
@@ -292,6 +359,7 @@ void SessionWorker::onRead(void* source, void* result, void* data) {
 }
 
 std::optional<std::string> SessionWorker::failureText(const Transfer& transfer, const char* error) const {
+  if (transfer.refusal) return transfer.refusal;
   if (transfer.timedOut) return "The request timed out.";
   if (transfer.callerCancelled->load() || invalidated) return "cancelled";
   return std::string(error);
@@ -303,6 +371,8 @@ void SessionWorker::finish(Transfer& transfer, std::optional<std::string> error)
   disarmTimeout(transfer);
   // Soup objects belong to this thread; the caller may drop its last reference anywhere.
   transfer.stream.reset();
+  // The message may outlive this transfer inside libsoup; it must call back into it no more.
+  if (transfer.message) g_signal_handlers_disconnect_by_data(transfer.message.get(), &transfer);
   transfer.message.reset();
   auto keep = transfer.shared_from_this();
   active.erase(keep);

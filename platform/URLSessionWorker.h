@@ -42,6 +42,9 @@ struct Transfer : std::enable_shared_from_this<Transfer> {
   bool holdsPlace = false;          // counted among the session's running transfers
   AttachedSourcePtr timeoutSource;  // on the worker's context
   bool timedOut = false;
+  // For a request bound to a server process: the connection seen to lead to it, or why none did.
+  std::optional<unsigned long long> checkedConnection;
+  std::optional<std::string> refusal;
   bool finished = false;
   std::optional<std::string> stopReason;
   // Shared with the callbacks queued for the caller, which may outlive the transfer itself.
@@ -78,6 +81,11 @@ class SessionWorker {
   void finish(Transfer& transfer, std::optional<std::string> error);
   std::optional<std::string> failureText(const Transfer& transfer, const char* error) const;
 
+  // Holds a request bound to a server process to a connection made for it and checked.
+  static void watchConnection(Transfer& transfer);
+  static void onNetworkEvent(SoupMessage* message, int event, void* connection, void* data);
+  static void onStarting(SoupMessage* message, void* data);
+  static void refuse(Transfer& transfer, std::string reason);
   static void onSent(void* source, void* result, void* data);
   static void onRead(void* source, void* result, void* data);
   static int onTimeout(void* data);

@@ -1,11 +1,17 @@
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "app/CoreRestartBackoff.h"
@@ -91,6 +97,103 @@ TEST(CoreSupervisor, AStartWhileQuittingIsNotInstalledEndsTheCoreAndReportsNothi
   EXPECT_EQ(quitting.installs, 1);
   EXPECT_TRUE(quitting.failures.empty());
   EXPECT_FALSE(quitting.supervisor.mayStart());
+}
+
+TEST(CoreSupervisor, RequestsGoToTheReadyCoreOnlyAndToNoneFromItsExitUntilTheNextIsReady) {
+  DesktopRuntimeAuthority authority;
+  CoreSupervisor supervisor{authority};
+  auto readyCore = supervisor.readyCoreProcess();
+  platform::ChildProcess::Options options;
+  options.executable = "/bin/sleep";
+  options.arguments = {"30"};
+  auto first = platform::ChildProcess::launch(options, nullptr);
+  auto second = platform::ChildProcess::launch(options, nullptr);
+  ASSERT_TRUE(first && second);
+
+  ASSERT_TRUE(supervisor.install(first));
+  EXPECT_EQ(readyCore(), 0) << "a core that has not answered as ready";
+  ASSERT_TRUE(supervisor.markReady(first));
+  EXPECT_EQ(readyCore(), first->processIdentifier());
+  first->kill();
+  ASSERT_TRUE(first->waitUntilExit(std::chrono::seconds(5)));
+  EXPECT_TRUE(supervisor.didTerminate(first));
+  EXPECT_EQ(readyCore(), 0);
+  ASSERT_TRUE(supervisor.install(second));
+  EXPECT_EQ(readyCore(), 0);
+  ASSERT_TRUE(supervisor.markReady(second));
+  EXPECT_EQ(readyCore(), second->processIdentifier());
+  second->terminateAndReap(std::chrono::seconds(2));
+}
+
+// Another process on the core's port, answering the probe as the core would (its pid is anyone's to
+// read in /proc), is never sent the probe nor taken for the core.
+TEST(CoreSupervisor, TheProbeCountsNoAnswerButFromTheCoresOwnSocket) {
+  platform::ChildProcess::Options options;
+  options.executable = "/bin/sleep";
+  options.arguments = {"30"};
+  auto core = platform::ChildProcess::launch(options, nullptr);
+  ASSERT_TRUE(core);
+
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::mutex mutex;
+  std::string received;
+  int connections = 0;
+  std::thread impostor([&] {
+    const std::string body = "{\"kind\": \"zorvel-desktop\", \"protocol_version\": 3, \"pid\": " +
+                             std::to_string(core->processIdentifier()) + "}";
+    for (int connection; (connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      std::string request;
+      char chunk[4096];
+      pollfd readable{connection, POLLIN, 0};
+      while (request.find("\r\n\r\n") == std::string::npos && ::poll(&readable, 1, 5000) == 1) {
+        ssize_t got = ::read(connection, chunk, sizeof chunk);
+        if (got <= 0) break;
+        request.append(chunk, static_cast<size_t>(got));
+      }
+      if (!request.empty()) {
+        std::string answer =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\nConnection: close\r\n\r\n" + body;
+        [[maybe_unused]] auto written = ::write(connection, answer.data(), answer.size());
+      }
+      ::close(connection);
+      std::lock_guard lock(mutex);
+      received += request;
+      ++connections;
+    }
+  });
+
+  DesktopRuntimeAuthority authority;
+  CoreSupervisor supervisor{authority};
+  auto request = supervisor.request("/bin/true", {}, {}, ntohs(address.sin_port));
+  // A few rounds of the probe are enough to tell; quitting then ends it.
+  std::thread quit([&] {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+      {
+        std::lock_guard lock(mutex);
+        if (connections >= 2) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    supervisor.beginTermination();
+  });
+  EXPECT_FALSE(waitForCoreReadiness(request, core));
+  quit.join();
+  ::shutdown(listener, SHUT_RDWR);
+  impostor.join();
+  ::close(listener);
+  std::lock_guard lock(mutex);
+  EXPECT_GE(connections, 2);
+  EXPECT_EQ(received, "") << "the probe reached another process";
+  core->terminateAndReap(std::chrono::seconds(2));
 }
 
 }  // namespace

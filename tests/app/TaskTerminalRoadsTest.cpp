@@ -228,6 +228,8 @@ class TaskTerminalRoads : public ::testing::Test {
   void SetUp() override {
     if (!gtkDisplayReady()) GTEST_SKIP() << "no display";
     delegate = std::make_shared<ZorvelAppDelegate>();
+    // The stand-in cores serve from this process: it is the core the requests may go to.
+    delegate->coreAccess.core = [] { return ::getpid(); };
   }
 
   TaskMessage task(const std::string& taskID, const std::optional<std::string>& projectID,
@@ -463,7 +465,8 @@ TEST_F(TaskTerminalRoads, TheProfileLoginWindowRunsOnlyItsPlanAndReportsItsClose
 
   core.setLoginPlanReply(200, R"({"arguments": ["profile-login", "p1", "--extra"]})");
   int refusedCloses = 0;
-  auto refused = ProfileLoginController::make(core.baseURL(), "T", "p1", runner.string(), {}, [&] { refusedCloses++; });
+  auto refused = ProfileLoginController::make(core.baseURL(), delegate->coreAccess, "p1", runner.string(), {},
+                                              [&] { refusedCloses++; });
   ASSERT_TRUE(spinUntil([&] { return !refused->request; }));
   EXPECT_NE(
       screenText(*refused->terminal).find("Could not prepare login. Close this window and retry from the project."),
@@ -475,7 +478,8 @@ TEST_F(TaskTerminalRoads, TheProfileLoginWindowRunsOnlyItsPlanAndReportsItsClose
 
   core.setLoginPlanReply(200, R"({"arguments": ["profile-login", "p1"]})");
   int closes = 0;
-  auto login = ProfileLoginController::make(core.baseURL(), "T", "p1", runner.string(), {}, [&] { closes++; });
+  auto login =
+      ProfileLoginController::make(core.baseURL(), delegate->coreAccess, "p1", runner.string(), {}, [&] { closes++; });
   login->showWindow();
   ASSERT_TRUE(spinUntil([&] { return closes > 0; })) << screenText(*login->terminal);
   EXPECT_FALSE(login->window.get_visible());

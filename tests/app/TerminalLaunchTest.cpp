@@ -84,7 +84,7 @@ TEST(TerminalLaunchClient, RepliesBecomePlansOrErrorsWithTheCoresMessage) {
 }
 
 TEST(TerminalLaunchClient, TheRequestCarriesOnlyTheGivenMembersAndAnEscapedTaskSegment) {
-  TerminalLaunchClient::Request request{"http://127.0.0.1:9/", "t",          "a/b c", "codex",
+  TerminalLaunchClient::Request request{"http://127.0.0.1:9/", {"t", {}},    "a/b c", "codex",
                                         std::nullopt,          std::nullopt, false};
   EXPECT_EQ(TerminalLaunchClient::planBody(request), (nlohmann::json{{"agent", "codex"}, {"login", false}}));
   request.model = "m";

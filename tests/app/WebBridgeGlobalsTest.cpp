@@ -6,7 +6,7 @@ using namespace zorvel;
 
 namespace {
 WebBridge::Settings settings(const char* base, std::optional<std::string> channel) {
-  return {*URL::parse(base), [] { return std::string("T"); }, "/nonexistent", std::move(channel), std::nullopt};
+  return {*URL::parse(base), {"T", {}}, "/nonexistent", std::move(channel), std::nullopt};
 }
 }  // namespace
 

@@ -28,6 +28,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/URLSession.h"
+#include "tests/LoopbackPort.h"
 #include "tests/Programs.h"
 
 namespace e2e {
@@ -84,19 +85,6 @@ inline std::vector<pid_t> terminalChildrenOf(pid_t app) {
   return found;
 }
 
-// A free loopback port, found by letting the kernel pick one.
-inline int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 // What a shell command prints on its standard output (xprop, xdotool and the like). A program it
 // runs that is missing fails the test at once.
 inline std::string commandOutput(const std::string& command) {
@@ -146,7 +134,7 @@ class DesktopRun {
   explicit DesktopRun(std::map<std::string, std::string> extra = {}) {
     std::string pattern = (std::filesystem::temp_directory_path() / "zorvel-e2e-XXXXXX").string();
     directory = ::mkdtemp(pattern.data());
-    port = freePort();
+    port = reservedPort.port();
     recordPath = directory + "/record.jsonl";
     logPath = directory + "/desktop.log";
     environment = {{"ZORVEL_DESKTOP_DATA_DIR", directory + "/data"}, {"ZORVEL_DESKTOP_PORT", std::to_string(port)},
@@ -316,6 +304,8 @@ class DesktopRun {
 
   std::string executable = std::string(ZORVEL_BUNDLE_DIR) + "/bin/zorvel-desktop";
   std::string directory;
+  // The core's port, this run's alone for as long as the run lasts.
+  testing::LoopbackPort reservedPort;
   int port = 0;
   std::string recordPath;
   std::string logPath;

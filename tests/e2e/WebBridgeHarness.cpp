@@ -2,6 +2,7 @@
 
 #include <gtkmm/init.h>
 #include <gtkmm/label.h>
+#include <unistd.h>
 
 #include "platform/Dispatch.h"
 #include "tests/MainLoop.h"
@@ -154,8 +155,11 @@ BridgeWindow::BridgeWindow(const std::string& baseURL) {
     return true;
   }();
   (void)initialised;
-  zorvel::WebBridge::Settings settings{*zorvel::URL::parse(baseURL), [] { return std::string(desktopToken); },
-                                       dataFolder.path(), "production",
+  // The stand-in core serves from this process: the page's requests may go to it.
+  zorvel::WebBridge::Settings settings{*zorvel::URL::parse(baseURL),
+                                       {desktopToken, [] { return ::getpid(); }},
+                                       dataFolder.path(),
+                                       "production",
                                        std::filesystem::path(ZORVEL_BUNDLE_DIR) / "share" / "zorvel"};
   webBridge = std::make_shared<zorvel::WebBridge>(settings);
   webBridge->openExternally = [this](const std::string& url) { openedExternally.push_back(url); };

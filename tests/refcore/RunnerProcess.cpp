@@ -2,22 +2,18 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <random>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -28,55 +24,13 @@ extern char** environ;
 
 std::string RunnerProcess::executable() { return std::string(ZORVEL_BUNDLE_DIR) + "/libexec/zorvel/zorvel-runner"; }
 
-namespace {
-
-bool bindable(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return free;
-}
-
-}  // namespace
-
-// A port below the kernel's ephemeral range, so outgoing connections cannot take it between this
-// check and the runner's own bind. Test processes running in parallel could still both find one
-// port free before either runner binds it (the second runner then fails to listen while the first
-// answers in its place), so each port is also locked for as long as its runner may hold it: by a
-// socket named for it in the abstract namespace, which every process of the machine's network sees,
-// as it sees the ports, and which the kernel lets go of when its holder ends, leaving no file.
-RunnerProcess::PortReservation RunnerProcess::reservePort() {
-  static std::mt19937 random(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const int port = 20000 + static_cast<int>(random() % 12000);
-    const int lock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (lock < 0) throw std::runtime_error("cannot make a port lock");
-    const std::string name = "zorvel-refcore-port-" + std::to_string(port);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] stays 0: abstract
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (bind(lock, reinterpret_cast<sockaddr*>(&address), length) == 0 && bindable(port)) return {port, lock};
-    close(lock);
-  }
-  throw std::runtime_error("no free port");
-}
-
 RunnerProcess::RunnerProcess(Launch launch) {
-  const PortReservation reservation = reservePort();
-  listenPort = reservation.port;
-  portLock = reservation.lock;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
-  std::vector<std::string> arguments = {executable(),    "serve-desktop",
-                                        "--data-dir",    dataFolder.path().string(),
-                                        "--port",        std::to_string(listenPort),
-                                        "--parent-pid",  std::to_string(launch.parentPID.value_or(getpid())),
-                                        "--auth-control"};
+  std::vector<std::string> arguments = {
+      executable(),    "serve-desktop",        "--data-dir",   dataFolder.path().string(),
+      "--port",        std::to_string(port()), "--parent-pid", std::to_string(launch.parentPID.value_or(getpid())),
+      "--auth-control"};
   // The runner appends to its record, and a file named after a process id may be left from an
   // earlier process that had the same id; each runner's record holds its own run alone.
   if (!launch.recordPath.empty()) {
@@ -122,12 +76,11 @@ RunnerProcess::~RunnerProcess() {
   close(output);
   close(error);
   close(processFD);
-  close(portLock);
   if (!recordPath.empty()) std::remove(recordPath.c_str());
 }
 
 std::string RunnerProcess::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(listenPort) + path;
+  return "http://127.0.0.1:" + std::to_string(port()) + path;
 }
 
 void RunnerProcess::sendLine(const std::string& text) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/URLSession.h"
+#include "tests/LoopbackPort.h"
 #include "tests/TemporaryFolder.h"
 
 class RunnerProcess {
@@ -28,7 +29,7 @@ class RunnerProcess {
   static std::string executable();
 
   pid_t pid() const { return child; }
-  int port() const { return listenPort; }
+  int port() const { return listenPort.port(); }
   std::string url(const std::string& path) const;
 
   void sendLine(const std::string& text);
@@ -55,17 +56,9 @@ class RunnerProcess {
   std::string signingKey = std::string(32, '\x5a');
 
  private:
-  // A port for the runner, held by this process until `lock` is closed; see reservePort.
-  struct PortReservation {
-    int port = 0;
-    int lock = -1;
-  };
-  static PortReservation reservePort();
-
   testing::TemporaryFolder dataFolder{"zorvel-refcore-data"};  // --data-dir, the runner's alone
   pid_t child = -1;
-  int listenPort = 0;
-  int portLock = -1;
+  testing::LoopbackPort listenPort;  // the runner's, for as long as it may hold it
   std::string recordPath;
   int input = -1;
   int output = -1;

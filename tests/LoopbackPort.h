@@ -1,0 +1,77 @@
+#pragma once
+// A loopback port for a server a test starts, reserved for as long as the test holds it.
+//
+// The port lies below the kernel's ephemeral range, so no outgoing connection of the machine and
+// no other program's bind to port 0 is handed it between this check and the server's own bind: a
+// port the kernel picked for us and that we let go of can be, and the server then fails to listen.
+// Test processes running in parallel (other suites, other runs on the machine) could still both
+// find one port free before either server binds it, the second server then failing to listen while
+// the first answers in its place, so each port is also locked: by a socket named for it in the
+// abstract namespace, which every process of the machine's network sees, as it sees the ports, and
+// which the kernel lets go of when its holder ends, leaving no file.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace testing {
+
+class LoopbackPort {
+ public:
+  // Throws std::runtime_error when no port is found.
+  LoopbackPort() {
+    static std::mt19937 random(static_cast<unsigned>(::getpid()) * 7919u + static_cast<unsigned>(::time(nullptr)));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const int candidate = 20000 + static_cast<int>(random() % 12000);
+      const int held = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (held < 0) throw std::runtime_error("cannot make a port lock");
+      const std::string name = "zorvel-test-port-" + std::to_string(candidate);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::memcpy(address.sun_path + 1, name.data(), name.size());  // sun_path[0] stays 0: abstract
+      const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+      if (::bind(held, reinterpret_cast<sockaddr*>(&address), length) == 0 && bindable(candidate)) {
+        number = candidate;
+        lock = held;
+        return;
+      }
+      ::close(held);
+    }
+    throw std::runtime_error("no free port");
+  }
+  ~LoopbackPort() {
+    if (lock >= 0) ::close(lock);
+  }
+  LoopbackPort(LoopbackPort&& other) noexcept
+      : number(std::exchange(other.number, 0)), lock(std::exchange(other.lock, -1)) {}
+  LoopbackPort(const LoopbackPort&) = delete;
+  LoopbackPort& operator=(const LoopbackPort&) = delete;
+  LoopbackPort& operator=(LoopbackPort&&) = delete;
+
+  int port() const { return number; }
+
+ private:
+  static bool bindable(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+  }
+
+  int number = 0;
+  int lock = -1;
+};
+
+}  // namespace testing
