@@ -378,14 +378,15 @@ class Buffer {
   static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
                                  const std::vector<int>& lengths, int lastLen, int oldCols, int newCols,
                                  const std::function<void(int)>& laidOut);
-  void showAddedRows(int count, int newRows, int countToInsert);
+  void showAddedRows(int count, int newRows, int countToInsert, int insertedAfter);
   int rowsTrimmed(int add) const;
   // Blank rows at the bottom that rows added during a narrowing reflow may still take away.
   int rowsStillRemovable(int newRows) const;
   // The first `compactFirst` pieces go back into runs as they are made.
   std::vector<BufferLinePtr> lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
                                         int keep, int oldCols, int newCols, int compactFirst);
-  void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert);
+  void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert, int insertedAfter,
+                        int keptRow);
   // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
   struct CursorText {
     const BufferLine* first = nullptr;  // the group's first line
@@ -397,6 +398,8 @@ class Buffer {
   };
   CursorText cursorText(int cursorX, bool afterReturn);
   void placeCursor(const CursorText& text, int newCols, int newRows);
+  void keepCursorOn(const BufferLine* line, int newRows);
+  void showCursorRow(int absolute, int newRows);
   // Moves the text that lies before the prompt in the cursor's group to a line of its own, so
   // that reflow treats it as any other output and the editor's redraw cannot erase it.
   void detachTextBeforePrompt();

@@ -54,6 +54,7 @@ void Buffer::resize(int newCols, int newRows) {
 
   if (reflowing) {
     const CursorText cursor = cursorText(oldX, afterReturn);
+    const BufferLine* cursorLine = yBase + y < _lines.count() ? _lines[yBase + y].get() : nullptr;
     // Each gives every line the new width as it passes it.
     if (_cols < newCols) {
       reflowWider(_cols, newCols, newRows);
@@ -62,7 +63,11 @@ void Buffer::resize(int newCols, int newRows) {
     }
     // Reflow makes no line with images; it can only drop some.
     if (linesWithImagesCount > 0) recalculateLinesWithImagesCount();
-    if (!cursorLineRedrawn) placeCursor(cursor, newCols, newRows);
+    if (!cursorLineRedrawn) {
+      placeCursor(cursor, newCols, newRows);
+    } else if (cursorLine) {
+      keepCursorOn(cursorLine, newRows);
+    }
   }
   keepViewportInsideRing(newRows);
   if (afterReturn) noteCarriageReturn();
