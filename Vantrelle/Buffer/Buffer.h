@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -177,6 +178,27 @@ class Buffer {
 
   void clearImagesFromLine(int at);
   void recalculateLinesWithImagesCount();
+
+  // The screen's top row has just scrolled into the scrollback. It keeps its text in a run of the
+  // ring's runs, as the lines there do, once that is worth its pass over the row's cells: a ring
+  // whose whole scrollback fits the budget below keeps the rows of a flood whole until the output
+  // rests, and those it recycles meanwhile are never packed; a larger ring packs each row now,
+  // as its rows outlive the flood anyway.
+  void noteScrolledOff() {
+    scrolledOff++;
+    if (compactEachScrolledRow) {
+      compactRowAboveScreen();
+    } else {
+      // A full ring recycles its oldest row for the new one: a row it dropped waits no longer.
+      rowsAwaitingCompaction = std::min(rowsAwaitingCompaction + 1, yBase);
+    }
+  }
+  // The output rests: the rows that scrolled off whole go into runs.
+  void compactScrolledRows();
+  // Full-screen scrolls so far, a count that wraps: the terminal tells a flood by it.
+  uint32_t scrolledOffCount() const { return scrolledOff; }
+  // The cells of rows a flood leaves whole in the scrollback, at most.
+  static constexpr size_t wholeRowsBudgetBytes = size_t(2) << 20;
 
   // Takes the cell by value, in registers: callers build it just before, and a cell written
   // field by field in memory and then copied whole stalls the copy on store forwarding.
@@ -358,6 +380,14 @@ class Buffer {
   // The continuation cell of `curAttr`, packed again only when `curAttr` changes.
   Attribute continuationAttr = CharData::Null.attribute();
   CharData continuationCell = CharData(0, 0, CharData::Null.attribute());
+
+  void compactRowAboveScreen();
+  // Chooses, for the ring's size and the width, whether rows wait whole in a flood.
+  void chooseScrolledRowCompaction();
+  bool compactEachScrolledRow = false;
+  // Rows right above the screen that scrolled off and wait whole to go into runs.
+  int rowsAwaitingCompaction = 0;
+  uint32_t scrolledOff = 0;
 
   static void resizeLine(BufferLine& line, int cols);
   void reflowWider(int oldCols, int newCols, int newRows);

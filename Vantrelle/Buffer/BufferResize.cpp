@@ -17,6 +17,9 @@ void Buffer::resizeLine(BufferLine& line, int cols) {
 void Buffer::resize(int newCols, int newRows) {
   newCols = std::max(newCols, 1);
   newRows = std::max(newRows, 1);
+  // The rows waiting to be packed are counted from the screen's top, which the resize moves; a
+  // reflow lays out packed rows without a block each.
+  compactScrolledRows();
   // Still so after the resize, however many come before the line feed.
   const bool afterReturn = cursorAfterCarriageReturn();
   // Line editors redraw after every resize, even one of the rows alone: the text they would
@@ -73,6 +76,7 @@ void Buffer::resize(int newCols, int newRows) {
   if (afterReturn) noteCarriageReturn();
   _cols = newCols;
   _rows = newRows;
+  chooseScrolledRowCompaction();
 }
 
 void Buffer::keepViewportInsideRing(int newRows) {
