@@ -13,7 +13,9 @@
 // - the memory a row written to its last column holds against a row one character short of it,
 //   for text, text in one rendition, wide characters and one line wrapped over every row
 //   (BM_FullRowMemory);
-// - the resident memory of a ring fed four ring-fulls past full (BM_ScrollbackPastFull).
+// - the resident memory of a ring fed four ring-fulls past full (BM_ScrollbackPastFull);
+// - feeding lines one short of the width and lines as wide as it into an 80x24 terminal with the
+//   default scrollback of 500 rows against one with none (BM_DefaultScrollbackAgainstNone).
 // Cells come from large-page regions through the process-wide cache of released regions, as in the
 // application.
 #include <benchmark/benchmark.h>
@@ -316,6 +318,27 @@ void BM_ScrollbackPastFull(benchmark::State& state) {
   state.SetBytesProcessed(fed);
 }
 
+// One MiB of lines of `length` characters (the second argument) an iteration into an 80x24
+// terminal whose ring is full, with a scrollback of the first argument's rows: the default 500,
+// or none (0), to set against each other. The counters give the bytes the ring holds while the
+// lines flood in and once the output rests, as after the prompt that follows.
+void BM_DefaultScrollbackAgainstNone(benchmark::State& state) {
+  const int scrollback = int(state.range(0));
+  const std::string stream = fixedLines(kMiB, int(state.range(1)));
+  NullHost host;
+  const size_t before = bytesInUse();
+  auto terminal = makeTerminal(host, 80, 24, scrollback);
+  // The same warm-up for both, so an instruction count of the whole run compares them too.
+  do {
+    feed(*terminal, stream);
+  } while (!terminal->buffer->lines().isFull());
+  for (auto _ : state) feed(*terminal, stream);
+  state.counters["flood_KiB"] = double(bytesInUse() - before) / 1024;
+  terminal->feed("$ ");
+  state.counters["rest_KiB"] = double(bytesInUse() - before) / 1024;
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+}
+
 }  // namespace
 
 #define REGION_SIZES ->Args({80, 24})->Args({80, 100})->Args({200, 50})->Unit(benchmark::kMillisecond)
@@ -346,3 +369,9 @@ BENCHMARK(BM_ScrollbackFull) FILL_SIZES;
       ->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_FullRowMemory) FULL_ROW_KINDS;
 BENCHMARK(BM_ScrollbackPastFull)->Arg(1'000)->Arg(1'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DefaultScrollbackAgainstNone)
+    ->Args({0, 79})
+    ->Args({500, 79})
+    ->Args({0, 80})
+    ->Args({500, 80})
+    ->Unit(benchmark::kMillisecond);

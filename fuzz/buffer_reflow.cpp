@@ -1,11 +1,14 @@
 // Drives one screen buffer with arbitrary writes, cursor moves and erases (some after resizes),
 // scrolls, resizes and scrollback changes, and checks after every step that the cursor and the
-// screen stay inside the line ring and that every line is at least as wide as the screen.
+// screen stay inside the line ring and that every line is at least as wide as the screen, and
+// after every resize of a buffer that reflows that no text moved from one line to another.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "Vantrelle/Buffer/Buffer.h"
 
@@ -49,6 +52,53 @@ void checkConsistent(Buffer& buffer) {
   check(buffer.yBase + buffer.rows() <= lines.count());
   check(int(buffer.tabStops.size()) == buffer.cols());
   for (int i = 0; i < lines.count(); i++) check(lines[i]->count() >= buffer.cols());
+}
+
+// The text of every line that holds any, its wrapped rows joined: a row followed by a
+// continuation gives its width, less a last cell left for a wide character that did not fit; the
+// last row its text. Empty cells are kept, but none at a line's end, nor before a wide character,
+// which reads the same as such a left cell.
+std::vector<std::u32string> lineTexts(Buffer& buffer) {
+  std::vector<std::u32string> texts;
+  auto& lines = buffer.lines();
+  std::u32string text;
+  auto finish = [&] {
+    while (!text.empty() && text.back() == U'\0') text.pop_back();
+    if (!text.empty()) texts.push_back(text);
+    text.clear();
+  };
+  for (int i = 0; i < lines.count(); i++) {
+    const BufferLine& line = *lines[i];
+    if (!line.isWrapped()) finish();
+    const bool continued = i + 1 < lines.count() && lines[i + 1]->isWrapped();
+    const int end = continued ? buffer.cols() : line.getTrimmedLength();
+    for (int col = 0; col < end && col < line.count(); col++) {
+      const CharData cell = line[col];
+      if (cell.width == 0) continue;
+      if (cell.width == 2) {
+        while (!text.empty() && text.back() == U'\0') text.pop_back();
+      }
+      text.push_back(char32_t(cell.code));
+    }
+  }
+  finish();
+  return texts;
+}
+
+// A ring that overflows drops its oldest rows, so the lines after a resize are the last ones
+// before it, the first of them perhaps only its end.
+void checkSameLines(const std::vector<std::u32string>& before, const std::vector<std::u32string>& after) {
+  check(after.size() <= before.size());
+  const size_t skipped = before.size() - after.size();
+  for (size_t i = 0; i < after.size(); i++) {
+    const std::u32string& was = before[skipped + i];
+    if (i == 0) {
+      check(after[i].size() <= was.size() &&
+            was.compare(was.size() - after[i].size(), std::u32string::npos, after[i]) == 0);
+    } else {
+      check(after[i] == was);
+    }
+  }
 }
 
 }  // namespace
@@ -99,9 +149,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 4: {
         int newCols = next() % 160 + 2;  // past 128 columns wide lines clear differently
         int newRows = next() % 12 + 1;
+        // Lines a buffer without scrollback kept wider than its screen hold text that shows again
+        // only if the screen widens.
+        bool reflows = buffer.isReflowEnabled();
+        for (int k = 0; reflows && k < buffer.lines().count(); k++)
+          reflows = buffer.lines()[k]->count() == buffer.cols();
+        const std::vector<std::u32string> before = reflows ? lineTexts(buffer) : std::vector<std::u32string>{};
         buffer.beginScreenResize();
         buffer.resize(newCols, newRows);
         buffer.endScreenResize();
+        if (reflows) checkSameLines(before, lineTexts(buffer));
         break;
       }
       case 5: {

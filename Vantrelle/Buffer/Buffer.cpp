@@ -15,6 +15,7 @@ Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollba
   _lines = CircularBufferLineList(getCorrectBufferLength(_rows));
   setupLinesCallbacks(_lines);
   setupTabStops(-1, tabStopWidth);
+  chooseScrolledRowCompaction();
 }
 
 BufferLinePtr Buffer::makeEmptyLine() { return _lines.makeLine(_cols, CharData::Null); }
@@ -53,7 +54,27 @@ CharData Buffer::getCharAtBufferRelative(Position at) {
   return line[int(at.col)];
 }
 
+void Buffer::chooseScrolledRowCompaction() {
+  const int64_t scrollbackCells = int64_t(std::max(_lines.maxLength() - _rows, 0)) * _cols;
+  compactEachScrolledRow = scrollbackCells * int64_t(sizeof(CharData)) > int64_t(wholeRowsBudgetBytes);
+}
+
+void Buffer::compactRowAboveScreen() {
+  if (yBase > 0) _lines.compactLine(yBase - 1);
+}
+
+void Buffer::compactScrolledRows() {
+  // Rows that moved meanwhile (a region scroll, erased saved lines) may leave the count off by a
+  // few: a row compacted already stays as it is, and every row counted lies above the screen.
+  if (rowsAwaitingCompaction == 0) return;
+  for (int i = std::min(rowsAwaitingCompaction, yBase); i > 0; i--) _lines.compactLine(yBase - i);
+  rowsAwaitingCompaction = 0;
+  // The blocks the rows gave up leave slabs that the screen's rows pin a few blocks each.
+  _lines.compactCellsIfSparse();
+}
+
 void Buffer::clear() {
+  rowsAwaitingCompaction = 0;
   yDisp = 0;
   linesTop = 0;
   xBase = 0;
@@ -89,6 +110,7 @@ void Buffer::fillViewportRows(std::optional<Attribute> attribute) {
 }
 
 void Buffer::changeHistorySize(std::optional<int> newScrollback) {
+  compactScrolledRows();
   scrollback_ = newScrollback;
   hasScrollback = newScrollback.has_value();
   int n = getCorrectBufferLength(_rows);
@@ -103,6 +125,7 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback) {
     }
   }
   _lines.setMaxLength(n);
+  chooseScrolledRowCompaction();
 }
 
 void Buffer::clearImagesFromLine(int at) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -177,6 +178,27 @@ class Buffer {
 
   void clearImagesFromLine(int at);
   void recalculateLinesWithImagesCount();
+
+  // The screen's top row has just scrolled into the scrollback. It keeps its text in a run of the
+  // ring's runs, as the lines there do, once that is worth its pass over the row's cells: a ring
+  // whose whole scrollback fits the budget below keeps the rows of a flood whole until the output
+  // rests, and those it recycles meanwhile are never packed; a larger ring packs each row now,
+  // as its rows outlive the flood anyway.
+  void noteScrolledOff() {
+    scrolledOff++;
+    if (compactEachScrolledRow) {
+      compactRowAboveScreen();
+    } else {
+      // A full ring recycles its oldest row for the new one: a row it dropped waits no longer.
+      rowsAwaitingCompaction = std::min(rowsAwaitingCompaction + 1, yBase);
+    }
+  }
+  // The output rests: the rows that scrolled off whole go into runs.
+  void compactScrolledRows();
+  // Full-screen scrolls so far, a count that wraps: the terminal tells a flood by it.
+  uint32_t scrolledOffCount() const { return scrolledOff; }
+  // The cells of rows a flood leaves whole in the scrollback, at most.
+  static constexpr size_t wholeRowsBudgetBytes = size_t(2) << 20;
 
   // Takes the cell by value, in registers: callers build it just before, and a cell written
   // field by field in memory and then copied whole stalls the copy on store forwarding.
@@ -359,6 +381,14 @@ class Buffer {
   Attribute continuationAttr = CharData::Null.attribute();
   CharData continuationCell = CharData(0, 0, CharData::Null.attribute());
 
+  void compactRowAboveScreen();
+  // Chooses, for the ring's size and the width, whether rows wait whole in a flood.
+  void chooseScrolledRowCompaction();
+  bool compactEachScrolledRow = false;
+  // Rows right above the screen that scrolled off and wait whole to go into runs.
+  int rowsAwaitingCompaction = 0;
+  uint32_t scrolledOff = 0;
+
   static void resizeLine(BufferLine& line, int cols);
   void reflowWider(int oldCols, int newCols, int newRows);
   void reflowNarrower(int oldCols, int newCols, int newRows);
@@ -378,14 +408,15 @@ class Buffer {
   static void copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sourceRows,
                                  const std::vector<int>& lengths, int lastLen, int oldCols, int newCols,
                                  const std::function<void(int)>& laidOut);
-  void showAddedRows(int count, int newRows, int countToInsert);
+  void showAddedRows(int count, int newRows, int countToInsert, int insertedAfter);
   int rowsTrimmed(int add) const;
   // Blank rows at the bottom that rows added during a narrowing reflow may still take away.
   int rowsStillRemovable(int newRows) const;
   // The first `compactFirst` pieces go back into runs as they are made.
   std::vector<BufferLinePtr> lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
                                         int keep, int oldCols, int newCols, int compactFirst);
-  void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert);
+  void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert, int insertedAfter,
+                        int keptRow);
   // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
   struct CursorText {
     const BufferLine* first = nullptr;  // the group's first line
@@ -397,6 +428,8 @@ class Buffer {
   };
   CursorText cursorText(int cursorX, bool afterReturn);
   void placeCursor(const CursorText& text, int newCols, int newRows);
+  void keepCursorOn(const BufferLine* line, int newRows);
+  void showCursorRow(int absolute, int newRows);
   // Moves the text that lies before the prompt in the cursor's group to a line of its own, so
   // that reflow treats it as any other output and the editor's redraw cannot erase it.
   void detachTextBeforePrompt();

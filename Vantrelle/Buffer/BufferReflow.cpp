@@ -5,6 +5,7 @@
 // line editor owns it: the editor redraws it after the resize, counting on its rows being where
 // it drew them, so then the group stays as it is.
 #include <algorithm>
+#include <limits>
 
 #include "Vantrelle/Buffer/Buffer.h"
 
@@ -16,6 +17,11 @@ namespace {
 bool isWideGap(const BufferLine& line, const BufferLine& next, int cols) {
   const CharData& last = line[cols - 1];
   return last.code == 0 && last.width == 1 && last.hasDefaultAttribute() && next.count() > 0 && next[0].width == 2;
+}
+
+// The first old row that the sets' lines go after (sets are listed from the bottom up).
+int firstInsertion(const std::vector<Buffer::InsertionSet>& toInsert) {
+  return toInsert.empty() ? std::numeric_limits<int>::max() : toInsert.front().start;
 }
 
 std::vector<BufferLinePtr> gatherGroupDown(CircularBufferLineList& lines, int y) {
@@ -247,13 +253,16 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
 
 // Keeps the cursor's text on screen as rows are added above it: on a screen that is not yet
 // full the cursor moves down and the blank bottom line goes; otherwise, or when the bottom line
-// holds text, the screen moves down.
-void Buffer::showAddedRows(int count, int newRows, int countToInsert) {
+// holds text, the screen moves down. `insertedAfter` is the first row that rows added so far go
+// after: a line there or above is not the bottom of the ring once they are in, however blank
+// it reads, and removing it would join the added rows to the line above it.
+void Buffer::showAddedRows(int count, int newRows, int countToInsert, int insertedAfter) {
   const int capacity = _lines.maxLength();
   for (int i = 0; i < count; i++) {
     if (yBase == 0) {
-      const BufferLine& bottom = *_lines[_lines.count() - 1];
-      if (y < newRows - 1 && !bottom.isWrapped() && bottom.getTrimmedLength() == 0) {
+      const int last = _lines.count() - 1;
+      const BufferLine& bottom = *_lines[last];
+      if (y < newRows - 1 && last >= insertedAfter && !bottom.isWrapped() && bottom.getTrimmedLength() == 0) {
         y += 1;
         _lines.setCount(_lines.count() - 1);
       } else {
@@ -283,13 +292,17 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       for (const BufferLinePtr& line : lines) resizeLine(*line, newCols);
     }
   };
+  // The walk moves the screen and the cursor for the rows it adds, but the rows it has yet to
+  // reach keep their places until the insertions are made: the cursor's group is the one that
+  // held it when the walk began.
+  const int keptRow = keptCursorRow();
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
     // are counted, for the screen's place, but not built. Blank rows the screen may still take
     // off the bottom are not counted among those below.
     if (_lines.count() - 1 - row + countToInsert >= capacity + rowsStillRemovable(newRows)) {
-      countDroppedRows(row, oldCols, newCols, newRows, countToInsert);
+      countDroppedRows(row, oldCols, newCols, newRows, countToInsert, firstInsertion(toInsert), keptRow);
       break;
     }
     BufferLine& line = *_lines[row];
@@ -307,7 +320,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
     group.reserve(size_t(groupEnd - row + 1));
     for (int i = row; i <= groupEnd; i++) group.push_back(_lines[i]);
     int size = int(group.size());
-    if (row <= keptCursorRow() && keptCursorRow() < row + size) {
+    if (row <= keptRow && keptRow < row + size) {
       cut(group, row);
       row--;
       continue;
@@ -335,7 +348,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       set.start = row + size + countToInsert;
       countToInsert += room;
       toInsert.push_back(std::move(set));
-      showAddedRows(add - trimmed, newRows, countToInsert);
+      showAddedRows(add - trimmed, newRows, countToInsert, firstInsertion(toInsert));
       savedY = std::min(savedY + add, yBase + newRows - 1);
       row--;
       continue;
@@ -369,7 +382,7 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       resizeLine(*group[size_t(i)], newCols);
       if (rows - 1 - i + rowsBelow >= newRows) _lines.compact(*group[size_t(i)]);
     });
-    showAddedRows(add - trimmed, newRows, countToInsert);
+    showAddedRows(add - trimmed, newRows, countToInsert, firstInsertion(toInsert));
     savedY = std::min(savedY + add, yBase + newRows - 1);
     row--;
   }
@@ -425,12 +438,13 @@ int Buffer::rowsTrimmed(int add) const {
 // the saved cursor move as the added rows would move them, and the ring drops the rows
 // unbuilt.
 // The peak of the reflow is then what the ring keeps, however many pieces the old rows make.
-void Buffer::countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert) {
+void Buffer::countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert, int insertedAfter,
+                              int keptRow) {
   std::vector<BufferLinePtr> group;
   while (row >= 0) {
     const int end = row;
     while (row > 0 && _lines[row]->isWrapped()) row--;
-    const bool cursorGroup = row <= keptCursorRow() && keptCursorRow() <= end;
+    const bool cursorGroup = row <= keptRow && keptRow <= end;
     const bool fits = row == end && _lines[row]->getTrimmedLength() <= newCols;
     row--;
     if (cursorGroup || fits) continue;
@@ -439,7 +453,7 @@ void Buffer::countDroppedRows(int row, int oldCols, int newCols, int newRows, in
     const std::vector<int> lengths = getNewLineLengths(group, oldCols, newCols);
     const int add = int(lengths.size()) - int(group.size());
     if (lengths.empty() || add < 0) continue;
-    showAddedRows(add - rowsTrimmed(add), newRows, countToInsert);
+    showAddedRows(add - rowsTrimmed(add), newRows, countToInsert, insertedAfter);
     savedY = std::min(savedY + add, yBase + newRows - 1);
   }
 }
@@ -563,11 +577,24 @@ void Buffer::placeCursor(const CursorText& text, int newCols, int newRows) {
     x = 0;
   }
 
+  showCursorRow(first + row, newRows);
+}
+
+// Keeps the cursor of a line editor on the row it was on, whose group the reflow left as it
+// was: the rows a reflow adds or removes move the screen and the cursor as if each were above
+// the cursor, and those of a group below it (a completion list under the prompt) are not.
+void Buffer::keepCursorOn(const BufferLine* line, int newRows) {
+  for (int row = _lines.count() - 1; row >= 0; row--) {
+    if (_lines[row].get() == line) return showCursorRow(row, newRows);
+  }
+}
+
+// Puts the cursor on buffer row `absolute`, moving the screen to it when it is off the screen.
+void Buffer::showCursorRow(int absolute, int newRows) {
   // A full ring drops its oldest lines under a screen that moved down for added rows: bring the
   // screen back inside the ring before placing the cursor on it.
   yBase = std::min(yBase, std::max(_lines.count() - newRows, 0));
   if (yDisp > yBase) yDisp = yBase;
-  const int absolute = first + row;
   int screenRow = absolute - yBase;
   if (screenRow >= newRows) {
     const bool following = yDisp == yBase;

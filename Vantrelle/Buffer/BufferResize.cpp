@@ -17,6 +17,9 @@ void Buffer::resizeLine(BufferLine& line, int cols) {
 void Buffer::resize(int newCols, int newRows) {
   newCols = std::max(newCols, 1);
   newRows = std::max(newRows, 1);
+  // The rows waiting to be packed are counted from the screen's top, which the resize moves; a
+  // reflow lays out packed rows without a block each.
+  compactScrolledRows();
   // Still so after the resize, however many come before the line feed.
   const bool afterReturn = cursorAfterCarriageReturn();
   // Line editors redraw after every resize, even one of the rows alone: the text they would
@@ -54,6 +57,7 @@ void Buffer::resize(int newCols, int newRows) {
 
   if (reflowing) {
     const CursorText cursor = cursorText(oldX, afterReturn);
+    const BufferLine* cursorLine = yBase + y < _lines.count() ? _lines[yBase + y].get() : nullptr;
     // Each gives every line the new width as it passes it.
     if (_cols < newCols) {
       reflowWider(_cols, newCols, newRows);
@@ -62,12 +66,17 @@ void Buffer::resize(int newCols, int newRows) {
     }
     // Reflow makes no line with images; it can only drop some.
     if (linesWithImagesCount > 0) recalculateLinesWithImagesCount();
-    if (!cursorLineRedrawn) placeCursor(cursor, newCols, newRows);
+    if (!cursorLineRedrawn) {
+      placeCursor(cursor, newCols, newRows);
+    } else if (cursorLine) {
+      keepCursorOn(cursorLine, newRows);
+    }
   }
   keepViewportInsideRing(newRows);
   if (afterReturn) noteCarriageReturn();
   _cols = newCols;
   _rows = newRows;
+  chooseScrolledRowCompaction();
 }
 
 void Buffer::keepViewportInsideRing(int newRows) {

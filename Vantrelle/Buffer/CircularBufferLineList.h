@@ -71,6 +71,9 @@ class CircularBufferLineList {
   // has just laid out in the scrollback: it keeps its text in a run as a line that scrolled
   // there does, where the reflow gave it a block for the width or for its text alone.
   void compact(BufferLine& line);
+  // After most lines were dropped or compacted, the survivors move their cells into fresh slabs so
+  // the old ones, each pinned by a line or two, can go.
+  void compactCellsIfSparse();
   bool shiftElements(int start, int count, int offset);
   void splice(int start, int deleteCount, const std::vector<BufferLinePtr>& items,
               const ChangeFunction& change = nullptr);
@@ -127,9 +130,6 @@ class CircularBufferLineList {
   int64_t cellBlockLimit() const;
   template <class... Arguments>
   BufferLinePtr makeRecord(Arguments&&... arguments);
-  // After most lines were dropped, the survivors move their cells into fresh slabs so the old
-  // ones, each pinned by a line or two, can go.
-  void compactCellsIfSparse();
 
   // Declared before the lines, so they go after them.
   std::unique_ptr<CellSlabs> lineRecords;

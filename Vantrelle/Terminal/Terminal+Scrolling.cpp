@@ -87,7 +87,7 @@ void Terminal::scroll(bool isWrapped) {
       if (userScrolling) b.yDisp = std::max(b.yDisp - 1, 0);
     }
     // The screen's old top row is now the newest line of the scrollback.
-    if (b.yBase > 0) lines.compactLine(b.yBase - 1);
+    b.noteScrolledOff();
   } else {
     if (lines.count() <= bottomRow || topRow < 1) {
       logUnprefixed("scroll: bottomRow " + std::to_string(bottomRow) + " >= lines.count " +

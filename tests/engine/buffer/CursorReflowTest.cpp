@@ -173,6 +173,47 @@ TEST(CursorReflow, OutputBeforeALineEditorsPromptSurvivesItsRedraw) {
   expectEachCase(cases);
 }
 
+// Lines below the cursor (a mark a program left lower on the screen, a line editor's completion
+// list under its prompt) keep their own text, and the cursor stays on its row: the rows a reflow
+// adds or removes for them lie below it.
+#define SAVE "\x1b\x37"
+#define RESTORE "\x1b\x38"
+#define BELOW(text) SAVE "\r\n" text RESTORE
+TEST(CursorReflow, LinesBelowTheCursorKeepTheirTextAndTheCursorItsRow) {
+  const Case cases[] = {
+      {"a line whose first row is blank, narrowed and widened back",
+       {20, 3},
+       100,
+       "$ " SAVE "\x1b[2;20HZ" RESTORE,
+       {{5, 3}, {20, 3}},
+       "ls\r\n",
+       "|$ ls|                   Z"},
+      {"the same narrowed", {20, 3}, 100, "$ " SAVE "\x1b[2;20HZ" RESTORE, {{5, 3}}, "ls", "|$ ls|+"},
+      {"two long lines below a line editor's prompt, narrowed",
+       {20, 4},
+       100,
+       "\x1b[?2004h$ " BELOW("alpha beta gamma\r\ndelta epsilon zeta"),
+       {{10, 4}, {20, 4}},
+       "ls",
+       "|$ ls|alpha beta gamma|delta epsilon zeta"},
+      {"a completion list under a line editor's prompt",
+       {20, 4},
+       100,
+       "\x1b[?2004h$ git ch" BELOW("checkout  cherry-pick\r\nchore  check-ignore"),
+       {{12, 4}},
+       "X",
+       "|$ git chX|checkout  ch+erry-pick|chore  check"},
+      {"a line editor's prompt above a line that joins, widened",
+       {10, 4},
+       100,
+       "x\r\n\x1b[?2004h$ " BELOW("abcdefghijklmno"),
+       {{20, 4}},
+       "X",
+       "|x|$ X|abcdefghijklmno"},
+  };
+  expectEachCase(cases);
+}
+
 // Output ends its lines with a carriage return and a line feed, and a resize can fall between
 // the two: the line feed must still take the cursor below the line it ended.
 TEST(CursorReflow, ALineFeedAfterAResizeLeavesTheLineItEnds) {

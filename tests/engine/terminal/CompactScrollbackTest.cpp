@@ -74,7 +74,10 @@ TEST(CompactScrollback, LinesScrolledOffReadAsOnAScreenTheyNeverLeft) {
   Terminal scrolled(&hostA, sized(80, 8, 1000));
   Terminal tall(&hostB, sized(80, 120, 1000));
   const std::string stream = rowWriters();
-  for (Terminal* t : {&scrolled, &tall}) t->feed(stream);
+  for (Terminal* t : {&scrolled, &tall}) {
+    t->feed(stream);
+    restOutput(*t);
+  }
   const int written = scrolled.buffer->yBase + scrolled.buffer->y;
   ASSERT_GT(scrolled.buffer->yBase, 30);
   ASSERT_EQ(tall.buffer->yBase, 0);
@@ -126,7 +129,10 @@ TEST(CompactScrollback, ResizesLeaveShortLinesCompact) {
   Terminal scrolled(&hostA, sized(80, 8, 1000));
   Terminal tall(&hostB, sized(80, 120, 1000));
   const std::string stream = rowWriters();
-  for (Terminal* t : {&scrolled, &tall}) t->feed(stream);
+  for (Terminal* t : {&scrolled, &tall}) {
+    t->feed(stream);
+    restOutput(*t);
+  }
   auto& lines = scrolled.buffer->lines();
   const BufferLine* shortLine = lines[0].get();  // "plain text"
   ASSERT_TRUE(shortLine->isCompact());
@@ -163,6 +169,32 @@ TEST(CompactScrollback, TheOldestLineComesBackBlankInTheEraseColour) {
     EXPECT_EQ(lines[last - 3 - back]->translateToString(true),
               "line " + std::to_string(i) + (i % 3 ? "" : " longer text"))
         << back;
+  }
+}
+
+// A flood into a scrollback small enough to keep whole packs no row the ring drops before the
+// output rests, and packs the rows it keeps once it does; a longer scrollback, whose rows outlive
+// the flood, packs each row as it scrolls off.
+TEST(CompactScrollback, AFloodsRowsWaitWholeInASmallScrollbackUntilTheOutputRests) {
+  std::string flood;
+  for (int i = 0; i < 1000; i++) flood += "line " + std::to_string(i) + "\r\n";
+  struct Case {
+    int scrollback;
+    bool packedInTheFlood;
+  };
+  for (const Case c : {Case{500, false}, Case{100'000, true}}) {
+    TestHost host;
+    Terminal t(&host, sized(80, 24, c.scrollback));
+    t.feed(flood);
+    auto& lines = t.buffer->lines();
+    const BufferLine& newest = *lines[t.buffer->yBase - 1];
+    ASSERT_EQ(newest.translateToString(true), "line 976");
+    EXPECT_EQ(newest.isCompact(), c.packedInTheFlood) << c.scrollback;
+    EXPECT_EQ(lines.textRunSlabCount() > 0, c.packedInTheFlood) << c.scrollback;
+    t.feed("$ ");
+    EXPECT_TRUE(newest.isCompact()) << c.scrollback;
+    EXPECT_TRUE(lines[0]->isCompact()) << c.scrollback;
+    EXPECT_EQ(newest.translateToString(true), "line 976");
   }
 }
 

@@ -30,6 +30,10 @@ inline TerminalOptions sized(int cols, int rows, int scrollback = 500) {
   return options;
 }
 
+// What a shell's prompt after a flood of output does to the scrollback: a feed that scrolls less
+// than a screenful, once the rows the flood scrolled off wait whole no longer.
+inline void restOutput(Terminal& t) { t.feed(""); }
+
 // Feeds `bytes` in pieces of `step` bytes, as reads cut a stream at random places.
 inline void feedInSteps(Terminal& t, std::string_view bytes, size_t step) {
   for (size_t at = 0; at < bytes.size(); at += step) t.feed(bytes.substr(at, step));
