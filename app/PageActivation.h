@@ -14,6 +14,9 @@ void watch(WebKitWebView* view);
 // Takes the view's opening; false when no press of the user is behind the request.
 bool consume(WebKitWebView* view);
 
+// Why a request without the opening of a press is refused, for the log.
+constexpr const char* noPressBehind = "no click or key press of the user on the page asked for it";
+
 }  // namespace PageActivation
 
 }  // namespace zorvel
