@@ -15,6 +15,7 @@
 #include "app/NavigationPolicy.h"
 #include "app/PageActivation.h"
 #include "app/PageCalls.h"
+#include "app/PageDownloads.h"
 #include "app/PagePrinting.h"
 #include "app/PageRequests.h"
 #include "app/ScriptDialogs.h"
@@ -74,6 +75,9 @@ void registerUIScheme() {
 // tells of each the user follows (a real click, not one a script made) that the page left alone,
 // so it goes where the page's other links to the outside go. A link longer than any that is
 // opened arrives cut, one character over the bound, and is refused as too long.
+// A link to the page's own data that asks to be downloaded is told of as the user clicks it, before
+// any script of the page sees the click, so its note is here before the engine asks about the
+// navigation: the engine shows the application no link's download attribute.
 std::string relayScript() {
   return "(() => { const handlers = window.webkit && window.webkit.messageHandlers;"
          " const handler = handlers && handlers.zorvelTerminal; if (!handler) return;"
@@ -95,25 +99,20 @@ std::string relayScript() {
          std::to_string(platform::LinkOpener::maximumLength + 1) +
          ");"
          " setTimeout(() => { if (!event.defaultPrevented) handler.postMessage({ followed: href }); }); };"
-         " window.addEventListener('click', followed); window.addEventListener('auxclick', followed); })();";
+         " window.addEventListener('click', followed); window.addEventListener('auxclick', followed);"
+         " const saved = (event) => {"
+         " const link = event.isTrusted && event.target instanceof Element ? event.target.closest('a, area') : null;"
+         " if (!link || !link.hasAttribute('href') || !link.hasAttribute('download')) return;"
+         " if (link.protocol !== 'blob:' && link.protocol !== 'data:') return;"
+         " handler.postMessage({ download: link.href.slice(0, " +
+         std::to_string(PageDownloads::FollowedLink::keptCharacters) +
+         "), length: link.href.length }); };"
+         " window.addEventListener('click', saved, true); })();";
 }
 
+// Why nothing a page asks to open is opened without the user: the web engine counts whatever the
+// application hands the page as a gesture of the user, so only a press the application saw counts.
 using PageActivation::noPressBehind;
-
-// A download writes a file the page names into the user's folders: only a press of the user's own
-// on the page that asks lets one start. Every web view shares the one network session.
-void checkDownloads() {
-  static bool connected = false;
-  if (connected) return;
-  connected = true;
-  g_signal_connect(webkit_network_session_get_default(), "download-started",
-                   G_CALLBACK(+[](WebKitNetworkSession*, WebKitDownload* download, gpointer) {
-                     if (PageActivation::consume(webkit_download_get_web_view(download))) return;
-                     linksLog().error("Not downloading a file: %{public}s", noPressBehind);
-                     webkit_download_cancel(download);
-                   }),
-                   nullptr);
-}
 
 // Every window a page opens comes to the application, which opens its link only for a press of the
 // user's own (decideNewWindow). The engine's own check would stop one that the page opens once the
@@ -246,7 +245,7 @@ WebKitWebView* WebBridge::makeWebView() {
   PageRequests::attach(view);
   processes.track(view);
   PageActivation::watch(view);
-  checkDownloads();
+  PageDownloads::watch();
   checkFullScreen(view);
   letWindowsAsk(view);
   return view;
@@ -281,10 +280,13 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                           auto* action = webkit_navigation_policy_decision_get_navigation_action(
                               WEBKIT_NAVIGATION_POLICY_DECISION(decision));
                           const char* uri = requestedURI(action);
+                          const bool byUser = action && webkit_navigation_action_is_user_gesture(action);
                           if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
                             if (bridge) bridge->decideNewWindow(v, uri);
                             webkit_policy_decision_ignore(decision);
-                          } else if (bridge && bridge->decidePolicy(v, uri)) {
+                          } else if (PageDownloads::takeFollowed(v, uri)) {
+                            webkit_policy_decision_download(decision);
+                          } else if (bridge && bridge->decidePolicy(v, uri, byUser)) {
                             webkit_policy_decision_use(decision);
                           } else {
                             webkit_policy_decision_ignore(decision);
@@ -373,6 +375,10 @@ void WebBridge::didReceiveRelayNotice(WebKitWebView* source, const char* json) {
   if (!notice.is_object()) return;
   if (auto link = ScriptMessageFields::string(notice, "followed")) {
     decidePolicy(source, link->c_str());
+  } else if (auto download = ScriptMessageFields::string(notice, "download")) {
+    auto length = notice.find("length");
+    if (length != notice.end() && length->is_number_unsigned())
+      PageDownloads::noteFollowed(source, {*download, length->get<std::size_t>()});
   } else {
     didRefuseOversizedMessage(source, notice);
   }
@@ -506,9 +512,14 @@ void WebBridge::cancelAllEventStreams() {
   for (auto& [id, stream] : streams) stream->cancel();
 }
 
-bool WebBridge::decidePolicy(WebKitWebView* webView, const char* url) {
+bool WebBridge::decidePolicy(WebKitWebView* webView, const char* url, bool followedByUser) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
   if (decision == NavigationDecision::cancelAndOpenExternally) handOff(webView, url, "Not opening a link");
+  // A link the user followed that goes nowhere says why; a script's own tries are not worth a line.
+  if (decision == NavigationDecision::cancel && followedByUser) {
+    auto refused = url ? platform::LinkOpener::refusal(url) : std::nullopt;
+    linksLog().error("Not opening a link: %{public}s", refused ? refused->c_str() : "it names nothing to open");
+  }
   return decision == NavigationDecision::allow;
 }
 

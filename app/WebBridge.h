@@ -99,9 +99,12 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   struct ViewState;
   void didReceiveScriptMessage(WebKitWebView* source, const char* json);
   // What the relay itself tells: a stand-in for a page message over the bound
-  // ({"oversized": characters, "kind", "id"}), or a file link the user followed ({"followed"}).
+  // ({"oversized": characters, "kind", "id"}), a file link the user followed ({"followed"}), or a
+  // link to the page's own data that the user followed to download it ({"download", "length"}).
   void didReceiveRelayNotice(WebKitWebView* source, const char* json);
-  bool decidePolicy(WebKitWebView* webView, const char* url);
+  // Whether a navigation stays in the view. One the user followed (`followedByUser`) that goes
+  // nowhere is logged.
+  bool decidePolicy(WebKitWebView* webView, const char* url, bool followedByUser = false);
   // A link the page asks to open in a new window (by its target, or window.open). The application
   // makes no second window: the link goes where the policy sends those that leave the page, and
   // any other is refused and logged.

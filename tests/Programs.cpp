@@ -12,17 +12,22 @@ namespace testing::programs {
 
 namespace {
 
-// Program name to package, read once.
-const std::map<std::string, std::string>& listed() {
-  static const std::map<std::string, std::string> list = [] {
-    std::map<std::string, std::string> read;
+struct Entry {
+  std::string package;
+  bool asRoot = false;  // only scripts/install-deps runs it, with root's rights
+};
+
+// Program name to its entry, read once.
+const std::map<std::string, Entry>& listed() {
+  static const std::map<std::string, Entry> list = [] {
+    std::map<std::string, Entry> read;
     std::ifstream in(ZORVEL_SOURCE_DIR "/scripts/programs");
     std::string line;
     while (std::getline(in, line)) {
       if (line.empty() || line[0] == '#') continue;
       std::istringstream fields(line);
-      std::string program, package;
-      if (fields >> program >> package) read[program] = package;
+      std::string program, package, how;
+      if (fields >> program >> package) read[program] = {package, (fields >> how) && how == "root"};
     }
     return read;
   }();
@@ -93,7 +98,8 @@ std::optional<std::string> problem(const std::string& command) {
     auto name = program.substr(program.rfind('/') + 1);
     auto found = listed().find(name);
     if (found == listed().end()) return name + " is not listed in scripts/programs";
-    if (!onPath(program)) return "missing " + name + " (package " + found->second + ")";
+    if (found->second.asRoot) return name + " is run only with root's rights, by scripts/install-deps";
+    if (!onPath(program)) return "missing " + name + " (package " + found->second.package + ")";
   }
   return std::nullopt;
 }

@@ -14,8 +14,8 @@ namespace testing::programs {
 std::vector<std::string> ofCommand(const std::string& command);
 
 // What is wrong with running `command` here, or nothing: a program it runs that the list does not
-// name ("PROGRAM is not listed in scripts/programs"), or one that is not on the PATH ("missing
-// PROGRAM (package PACKAGE)").
+// name ("PROGRAM is not listed in scripts/programs"), one the list keeps for root's rights, which no
+// test has, or one that is not on the PATH ("missing PROGRAM (package PACKAGE)").
 std::optional<std::string> problem(const std::string& command);
 
 // Throws std::runtime_error with the problem of `command`, if it has one: the test fails at once,

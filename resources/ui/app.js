@@ -220,15 +220,18 @@
     // Lays a link over the whole page for the user to click (or, with "focus", to press Enter on):
     // an anchor with the address and target given, or, with "open", a button whose click opens the
     // address in a new window by script (or another way, "how"), "times" times, at once or after
-    // the answer of a fetch ("after": "fetch").
+    // the answer of a fetch ("after": "fetch"). An anchor with "download" saves what it names under
+    // that name; with "blob" it names a file the page made of that text.
     link: (data) => {
-      const { href, target, open, how, times, after, focus } = data.link ?? {};
+      const { target, open, how, times, after, focus, download, blob } = data.link ?? {};
+      const href = typeof blob === 'string' ? URL.createObjectURL(new Blob([blob], { type: 'text/plain' })) : data.link?.href;
       if (typeof href !== 'string') return;
       const opening = { how: how ?? 'window', href, times };
       const onclick = () => (after === 'fetch' ? fetch('/desktop-runtime').then(() => openAll(opening)) : openAll(opening));
       const cover = open
         ? element('button', { textContent: `open ${href}`, onclick })
         : element('a', { href, target: target ?? '', textContent: href });
+      if (!open && typeof download === 'string') cover.download = download;
       cover.className = 'link-cover';
       cover.addEventListener('click', () => setTimeout(() => cover.remove()));
       document.body.append(cover);

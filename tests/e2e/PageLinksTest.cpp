@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -249,6 +250,45 @@ TEST(PageLinks, OnePressOfTheUserOpensOneThing) {
   EXPECT_EQ(desktop.opened(), (std::multiset<std::string>{"x-zorvel-test://page/five", desktop.file("note.txt"),
                                                           "x-zorvel-test://page/key"}));
   EXPECT_EQ(desktop.downloaded(), 1u);
+}
+
+// A link of the page's own data (a file it made, or a data: link) that asks to be downloaded is
+// saved in the downloads folder as its name says, beside a file of that name rather than over it.
+// One that cannot be saved, or that would only have the page left, says why in the log.
+TEST(PageLinks, ADownloadLinkOfThePageSavesItsFileOrSaysWhyNot) {
+  LinkDesktop desktop;
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+  const fs::path downloads = desktop.file("downloads");
+  auto saved = [&](const std::string& name) {
+    std::ifstream in(downloads / name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto logged = [&](const std::string& line) {
+    return desktop.run.waitUntil([&] { return desktop.refusals(line) == 1; }, 20s);
+  };
+
+  // Each file is whole once it holds all its text.
+  auto arrives = [&](const std::string& name, const std::string& text) {
+    return waitUntil([&] { return saved(name) == text; }, 20s);
+  };
+  desktop.follow({{"blob", "made by the page\n"}, {"download", "made.txt"}});
+  EXPECT_TRUE(arrives("made.txt", "made by the page\n")) << desktop.run.log();
+  desktop.follow({{"blob", "made again\n"}, {"download", "../made.txt"}});
+  EXPECT_TRUE(arrives("made (1).txt", "made again\n")) << desktop.run.log();
+  desktop.follow({{"href", "data:text/plain,a%20data%20link"}, {"download", "data.txt"}});
+  EXPECT_TRUE(arrives("data.txt", "a data link")) << desktop.run.log();
+  EXPECT_EQ(saved("made.txt"), "made by the page\n");
+  EXPECT_EQ(desktop.downloaded(), 3u);
+
+  desktop.follow({{"href", "/index.html"}, {"download", "page.html"}});
+  EXPECT_TRUE(logged("Not downloading a file: the application's own pages are shown in it")) << desktop.run.log();
+  desktop.follow({{"blob", "only a link\n"}});
+  EXPECT_TRUE(logged("Not opening a link: blob links are not opened by other applications")) << desktop.run.log();
+  fs::remove_all(downloads);
+  desktop.follow({{"blob", "nowhere to go\n"}, {"download", "lost.txt"}});
+  EXPECT_TRUE(logged("Could not download a file: ")) << desktop.run.log();
+  EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
 }
 
 }  // namespace page_links_e2e

@@ -32,6 +32,7 @@ TEST(TestPrograms, TheProgramsOfACommand) {
 TEST(TestPrograms, AMissingOrUnlistedProgramIsNamed) {
   EXPECT_EQ(P::problem("no-such-program --help"), "no-such-program is not listed in scripts/programs");
   EXPECT_EQ(P::problem("/usr/bin/no-such-program"), "no-such-program is not listed in scripts/programs");
+  EXPECT_EQ(P::problem("locale-gen"), "locale-gen is run only with root's rights, by scripts/install-deps");
 
   const char* saved = std::getenv("PATH");
   std::shared_ptr<void> restore(nullptr,
