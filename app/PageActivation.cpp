@@ -15,6 +15,8 @@ struct Watch {
   std::optional<UserActivation::Clock::time_point> lastPress;
   // A key held down repeats its press until it is let go: that is still one press.
   guint heldKey = 0;
+  // A button or touch went down on the page and is not let go yet.
+  bool pointerHeld = false;
 };
 
 Watch* watchOf(WebKitWebView* view) {
@@ -31,17 +33,38 @@ bool isKeyPress(Watch& watch, GdkEvent* event) {
   return true;
 }
 
-gboolean observe(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
+// Whether the pointer is on the page itself. The view also holds widgets of its own, such as the
+// web inspector docked in it: what the user does there is not done to the page. Nor is a press on a
+// surface other than the window's (a popup of the view's), whose position means nothing here.
+bool pointsAtThePage(GtkWidget* view, GdkEvent* event) {
+  double x = 0, y = 0;
+  GtkNative* native = gtk_widget_get_native(view);
+  if (!native || gdk_event_get_surface(event) != gtk_native_get_surface(native) ||
+      !gdk_event_get_position(event, &x, &y))
+    return false;
+  double left = 0, top = 0;
+  gtk_native_get_surface_transform(native, &left, &top);
+  const graphene_point_t inNative = GRAPHENE_POINT_INIT(static_cast<float>(x - left), static_cast<float>(y - top));
+  graphene_point_t inView;
+  if (!gtk_widget_compute_point(GTK_WIDGET(native), view, &inNative, &inView)) return false;
+  return gtk_widget_pick(view, inView.x, inView.y, GTK_PICK_DEFAULT) == view;
+}
+
+gboolean observe(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer data) {
   auto& watch = *static_cast<Watch*>(data);
   const auto now = UserActivation::Clock::now();
+  GtkWidget* view = gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(controller));
   switch (gdk_event_get_event_type(event)) {
     case GDK_BUTTON_PRESS:
     case GDK_TOUCH_BEGIN:
+      if (!pointsAtThePage(view, event)) break;
+      watch.pointerHeld = true;
       watch.activation.press(now);
       watch.lastPress = now;
       break;
     case GDK_KEY_PRESS:
-      if (!isKeyPress(watch, event)) break;
+      // A key goes to the page only while no widget within the view has the focus.
+      if (gtk_widget_get_focus_child(view) || !isKeyPress(watch, event)) break;
       watch.activation.press(now);
       watch.lastPress = now;
       break;
@@ -52,6 +75,8 @@ gboolean observe(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
       break;
     case GDK_BUTTON_RELEASE:
     case GDK_TOUCH_END:
+      if (!watch.pointerHeld) break;
+      watch.pointerHeld = false;
       watch.activation.release(now);
       break;
     default:
@@ -81,6 +106,7 @@ void watch(WebKitWebView* view) {
   // the press that opened it: an item chosen there (a link opened, a file downloaded) takes that
   // press's opening, however long the choice took.
   g_signal_connect(view, "context-menu-dismissed", G_CALLBACK(+[](WebKitWebView*, Watch* watch) {
+                     watch->pointerHeld = false;
                      watch->activation.release(UserActivation::Clock::now());
                    }),
                    watch);

@@ -36,6 +36,12 @@ json outcomes(const DesktopRun& run, const std::string& id) {
 
 std::string message(const json& body) { return body.dump(); }
 
+int heightOf(const std::string& window) {
+  const std::string geometry = commandOutput("xdotool getwindowgeometry --shell " + window);
+  const auto height = geometry.find("HEIGHT=");
+  return height == std::string::npos ? 0 : std::atoi(geometry.c_str() + height + 7);
+}
+
 TEST(PageDialogs, NoneOpensWithoutAPressOfTheUser) {
   DesktopRun run;
   run.start();
@@ -151,6 +157,66 @@ TEST(PageDialogs, APressOpensOneDialog) {
         << "the dialog did not close";
     EXPECT_EQ(visibleWindows(app), std::vector<std::string>{window});
   }
+}
+
+// The web inspector of a development build docks inside the page's view: clicks and keys there are
+// not pressed on the page, which asks in vain. A click on the page above it still opens.
+TEST(PageDialogs, APressInTheDockedWebInspectorIsNoPressOnThePage) {
+  if (std::string(ZORVEL_CHANNEL) != "development") GTEST_SKIP() << "only development builds have the inspector";
+  DesktopRun run;
+  run.start();
+  ASSERT_TRUE(waitForMainPage(run, 40s)) << run.log();
+  const pid_t app = run.app->processIdentifier();
+  const std::string window = mainWindow(app);
+  ASSERT_FALSE(window.empty());
+  const std::string refusal = refused("Not printing the page");
+  // The context menu's last item opens the inspector below the page.
+  ASSERT_EQ(shell("xdotool mousemove --window " + window + " 900 300 click 3"), 0);
+  std::string menu;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (auto& shown : visibleWindows(app))
+          if (shown != window) menu = shown;
+        return !menu.empty();
+      },
+      20s))
+      << "no context menu";
+  ASSERT_EQ(shell("xdotool mousemove --window " + menu + " 70 " + std::to_string(heightOf(menu) - 26) + " click 1"), 0);
+  // The page is made smaller at once; the inspector docks once it has loaded, a view of its own in
+  // the page's.
+  const std::string docked = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                             "/tests/e2e/labels.py children " + std::to_string(app) + " WebKitWebView";
+  ASSERT_TRUE(waitUntil([&] { return commandOutput(docked).find("WebKitWebViewBase") != std::string::npos; }, 30s))
+      << "the inspector did not dock (see " << screenshot("page-dialogs-no-inspector") << ")";
+  // The click that opened the menu was on the page: the page's next ask takes it up, or finds it
+  // lapsed.
+  size_t refusals = count(run.log(), refusal);
+  ASSERT_TRUE(commandMainPage(run, {{"unasked", {{"how", "print"}, {"times", 1}}}}));
+  std::vector<std::string> shown;
+  ASSERT_TRUE(
+      waitUntil([&] { return (shown = visibleWindows(app)).size() > 1 || count(run.log(), refusal) > refusals; }, 20s));
+  for (auto& dialog : shown) {
+    if (dialog == window) continue;
+    focusWindow(dialog);
+    shell("xdotool key Escape");
+    ASSERT_TRUE(waitUntil([&] { return !isViewable(dialog); }, 10s)) << "the print dialog did not close";
+  }
+
+  // Into the inspector's console at the window's foot, where the user types and runs a line.
+  ASSERT_EQ(shell("xdotool mousemove --window " + window + " 700 " + std::to_string(heightOf(window) - 25) +
+                  " click 1 && xdotool type --delay 30 '1' && xdotool key Return"),
+            0);
+  refusals = count(run.log(), refusal);
+  ASSERT_TRUE(commandMainPage(run, {{"unasked", {{"how", "print"}, {"times", 1}}}}));
+  EXPECT_TRUE(run.waitUntil([&] { return count(run.log(), refusal) > refusals; }, 20s))
+      << "the page printed for a press in the inspector";
+  EXPECT_EQ(visibleWindows(app), std::vector<std::string>{window})
+      << "a window opened (see " << screenshot("page-dialogs-inspector") << ")";
+
+  // The page itself, above the inspector.
+  ASSERT_TRUE(commandMainPage(run, {{"link", {{"open", true}, {"how", "print"}, {"href", ""}, {"times", 1}}}}));
+  ASSERT_EQ(shell("xdotool mousemove --window " + window + " 900 300 click 1"), 0);
+  EXPECT_TRUE(waitUntil([&] { return visibleWindows(app).size() > 1; }, 20s)) << "a click on the page opened nothing";
 }
 
 }  // namespace page_dialogs_e2e

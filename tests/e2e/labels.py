@@ -6,6 +6,8 @@
 #                                 on the dialog and cannot answer.
 #   labels.py buttons PID TITLE   the labels of the buttons in its windows whose accessible name
 #                                 begins with TITLE.
+#   labels.py children PID NAME   the names of what the objects named NAME in its windows hold (a
+#                                 widget's children: what is docked in a web view).
 import sys
 
 import gi
@@ -32,6 +34,25 @@ def labels_under(node, found, buttons_only, in_button=False, depth=0):
             labels_under(child, found, buttons_only, in_button, depth + 1)
 
 
+def children_of_named(node, name, found, depth=0):
+    if depth > 64:
+        return
+    try:
+        named = node.get_name() == name
+        children = [node.get_child_at_index(i) for i in range(node.get_child_count())]
+    except gi.repository.GLib.Error:
+        return
+    for child in children:
+        if child is None:
+            continue
+        if named:
+            try:
+                found.append(child.get_name())
+            except gi.repository.GLib.Error:
+                continue
+        children_of_named(child, name, found, depth + 1)
+
+
 def windows_of(pid):
     desktop = Atspi.get_desktop(0)
     for i in range(desktop.get_child_count()):
@@ -46,11 +67,13 @@ def windows_of(pid):
 
 def main():
     mode, pid = sys.argv[1], int(sys.argv[2])
-    if mode not in ('dialogs', 'buttons'):
-        sys.exit(f'unknown mode {mode}: dialogs PID, or buttons PID TITLE')
+    if mode not in ('dialogs', 'buttons', 'children'):
+        sys.exit(f'unknown mode {mode}: dialogs PID, buttons PID TITLE, or children PID NAME')
     found = []
     for window in windows_of(pid):
-        if mode == 'dialogs' and window.get_role() in DIALOGS:
+        if mode == 'children':
+            children_of_named(window, sys.argv[3], found)
+        elif mode == 'dialogs' and window.get_role() in DIALOGS:
             labels_under(window, found, buttons_only=False)
         elif mode == 'buttons' and window.get_name().startswith(sys.argv[3]):
             labels_under(window, found, buttons_only=True)
