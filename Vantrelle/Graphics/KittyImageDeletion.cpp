@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <climits>
+#include <string_view>
 #include <vector>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -61,11 +62,11 @@ void clearLineImages(Buffer& buffer, BufferLine& line, std::optional<TerminalIma
 }  // namespace
 
 void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) {
-  // Selectors by position test the records' rectangles: they must be where their cells are.
-  syncKittyPlacementRecords(terminal);
   char letter = control.deleteMode.value_or('a');
   bool upper = !(letter >= 'a' && letter <= 'z');
   char lower = char(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a' : letter);
+  // Selectors by position test the records' rectangles: they must be where their cells are.
+  if (std::string_view("acpqxy").find(lower) != std::string_view::npos) syncKittyPlacementRecords(terminal);
   auto fail = [&](std::string_view message) { sendKittyError(terminal, control, message); };
   int64_t x = control.cropX, y = control.cropY;
   switch (lower) {
@@ -132,6 +133,8 @@ void deletePlacementsVisibleOnScreen(Terminal& terminal) {
 }
 
 void deletePlacementsByImageId(Terminal& terminal, uint32_t imageId, std::optional<uint32_t> placementId) {
+  // One placement: its cells are where they were attached, its record under its key.
+  if (placementId) return removeKittyPlacement(terminal, imageId, *placementId);
   deleteBy(
       terminal, bothBuffersScope(terminal),
       [&](const KittyPlacementImage& image) {

@@ -119,7 +119,7 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
     image->setCol(int(newLeftCol));
     kitty->kittyCol = newLeftCol;
     kitty->kittyRow = newTopRow;
-    attachImage(buffer, image, int(target));
+    attachImage(terminal, buffer, image, int(target));
   }
 }
 
@@ -152,16 +152,19 @@ void syncKittyPlacementRecords(Terminal& terminal) {
   }
 }
 
-// Runs after every scroll of a screen holding images, so it must not walk the lines for nothing:
-// only the positions of relative placements need keeping up as lines move. The other records are
+// Runs after every scroll of a screen holding images, so it must not walk the lines or the
+// records for nothing: only the positions of relative placements need keeping up as lines move. The other records are
 // brought in line with their cells when something reads where they are (deletion).
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
   Buffer& buffer = *terminal.buffer;
   auto& records = terminal.kittyGraphicsState.placementsByKey;
   std::vector<KittyPlacementKey> relative;
-  for (const auto& [key, record] : records) {
-    if (inCurrentBuffer(terminal, record) && record.isRelative()) relative.push_back(key);
-  }
+  std::erase_if(terminal.kittyGraphicsState.relativeKeys, [&](const KittyPlacementKey& key) {
+    auto found = records.find(key);
+    if (found == records.end() || !found->second.isRelative()) return true;
+    if (inCurrentBuffer(terminal, found->second)) relative.push_back(key);
+    return false;
+  });
   if (relative.empty()) return;
   auto positions = collectKittyPlacementPositions(buffer);
   syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), positions);
