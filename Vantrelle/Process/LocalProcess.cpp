@@ -306,6 +306,33 @@ void LocalProcess::send(std::span<const uint8_t> data) {
   });
 }
 
+void LocalProcess::sendReply(std::span<const uint8_t> data) {
+  if (!isRunning || data.empty()) return;
+  std::shared_ptr<ProcessSession> current;
+  {
+    std::lock_guard lock(pendingLock);
+    current = session;
+  }
+  if (!current) return;
+  if (current->repliesQueued.load() + data.size() > maximumQueuedReplyBytes) {
+    repliesDropped++;
+    return;
+  }
+  current->repliesQueued += data.size();
+  // Counted off once written, failed or not; a write dropped because the channel closed leaves
+  // its session's count behind with the session.
+  std::weak_ptr<ProcessSession> weak = current;
+  const size_t size = data.size();
+  current->channel->write(std::vector<uint8_t>(data.begin(), data.end()), [weak, size](size_t, int) {
+    if (auto session = weak.lock()) session->repliesQueued -= size;
+  });
+}
+
+size_t LocalProcess::queuedReplyBytes() const {
+  std::lock_guard lock(pendingLock);
+  return session ? session->repliesQueued.load() : 0;
+}
+
 int32_t LocalProcess::setWindowSize(winsize size) {
   std::shared_ptr<ProcessSession> current;
   {
