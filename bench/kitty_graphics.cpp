@@ -108,6 +108,10 @@ class PlacingHost : public QuietHost {
       vantrelle::KittyPlacementRecord record;
       record.imageId = *context->imageId;
       record.placementId = *context->placementId;
+      record.parentImageId = context->parentImageId;
+      record.parentPlacementId = context->parentPlacementId;
+      record.parentOffsetH = context->parentOffsetH;
+      record.parentOffsetV = context->parentOffsetV;
       record.col = cell->kittyCol;
       record.row = cell->kittyRow;
       record.cols = record.rows = 1;
@@ -117,12 +121,14 @@ class PlacingHost : public QuietHost {
 };
 
 // Lines of text scrolling through a screen and a full history, with and without a placed image
-// among them (one each half a history): what the upkeep of placements costs every line that
-// scrolls.
+// among them (one each half a history), and with one placed relative to it: what the upkeep of
+// placements costs every line that scrolls.
 void BM_TextScrollingPastImage(benchmark::State& state) {
   const int64_t history = state.range(1);
   std::string chunk;
   if (state.range(0)) chunk = "\x1b_Ga=T,q=2,i=1,p=1,f=32,s=1,v=1;AAAAAA==\x1b\\\r\n";
+  // With a second placement kept one line above the first, as every scroll must check.
+  if (state.range(0) == 2) chunk += "\x1b_Ga=p,q=2,i=1,p=2,P=1,Q=1,V=-1\x1b\\\r\n";
   for (int64_t i = 0; i < history / 2; ++i) chunk += "line " + std::to_string(i) + " of plain text output\r\n";
   PlacingHost host;
   vantrelle::TerminalOptions options;
@@ -157,6 +163,6 @@ void BM_KittyPlacementReplaced(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_KittyPlacementReplaced)->Arg(10000)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TextScrollingPastImage)->ArgsProduct({{0, 1}, {500, 10000}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextScrollingPastImage)->ArgsProduct({{0, 1, 2}, {500, 10000}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KittyTransmitRaw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KittyTransmitZlib)->Unit(benchmark::kMillisecond);

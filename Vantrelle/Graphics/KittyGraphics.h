@@ -63,7 +63,7 @@ KittyPlacementKeySet removePlacementRecords(Terminal& terminal,
 KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyPlacementKeySet& keys);
 void cleanupUnusedKittyImages(Terminal& terminal);
 std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal);
-void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into);
+void collectUsedKittyImageIds(Terminal& terminal, Buffer& buffer, std::unordered_set<uint32_t>& into);
 void clearAllKittyImages(Terminal& terminal);
 void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer);
 
@@ -90,7 +90,7 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
                                                                          const KittyPlacementPositions& positions,
                                                                          KittyPlacementPositions& resolved,
                                                                          KittyPlacementKeySet& visiting);
-KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer);
+KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer);
 void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
                               int64_t newTopRow, int64_t newLeftCol);
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal);

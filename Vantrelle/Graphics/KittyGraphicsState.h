@@ -139,6 +139,22 @@ struct KittyReferenceScan {
   uint64_t count = 0;  // looks taken, for tests and benchmarks
 };
 
+// The lines of one screen that hold image cells, noted as the cells are attached, so what looks
+// for image cells reads those lines rather than every line of the history. Each is kept with where
+// it stood (its index plus the screen's count of lines trimmed then): a line of the history stays
+// there, one of the screen may move within it, and a line found nowhere near (after a reflow)
+// sends the next look through every line, which notes them afresh.
+struct KittyImageLines {
+  struct Line {
+    std::weak_ptr<LineImagesAnchor> anchor;
+    uint32_t place = 0;
+  };
+  std::vector<Line> lines;
+  // The screen's count of lines that joined it holding images, when these notes last covered it.
+  uint64_t joined = 0;
+  uint64_t fullWalks = 0;  // looks that had to read every line, for tests and benchmarks
+};
+
 // The lines that took cells of each placement with a placement id, in either screen, kept as the
 // cells are attached: replacing a placement reads the lines its cells went to, not every line of
 // both screens. An entry whose line has lost its images has expired; one whose line kept other
@@ -151,11 +167,9 @@ struct KittyPlacementCellLines {
   std::unordered_map<KittyPlacementKey, std::vector<Line>, KittyPlacementKeyHash> linesByKey;
   size_t entries = 0;
   size_t pruneAt = 4096;
-  // Each screen's count of lines that joined it holding images, when these entries last covered
-  // all its cells.
-  uint64_t normalJoined = 0;
-  uint64_t alternateJoined = 0;
   uint64_t linesRead = 0;  // lines looked at to replace placements, for tests and benchmarks
+  KittyImageLines normal;
+  KittyImageLines alternate;
 };
 
 // The terminal's image store, shared by its two screens.

@@ -193,8 +193,9 @@ KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, i
   int64_t start = std::max<int64_t>(lineStart, 0), end = std::min<int64_t>(lineEnd, lines.count());
   if (start >= end) return removed;
   int64_t lowest = INT64_MAX, highest = -1;
-  for (int64_t index = start; index < end; ++index) {
-    BufferLine& line = *lines[int(index)];
+  for (auto [at, held] : kittyImageLines(terminal, buffer, int(start), int(end))) {
+    const int64_t index = at;
+    BufferLine& line = *held;
     if (!line.images() || line.images()->empty()) continue;
     TerminalImageList remaining;
     bool changed = false;
@@ -244,16 +245,16 @@ KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyP
   return removed;
 }
 
-void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into) {
-  forEachKittyImageCell(buffer, [&](int, const KittyPlacementImage& cell) {
+void collectUsedKittyImageIds(Terminal& terminal, Buffer& buffer, std::unordered_set<uint32_t>& into) {
+  forEachKittyImageCell(terminal, buffer, [&](int, const KittyPlacementImage& cell) {
     if (cell.kittyImageId) into.insert(*cell.kittyImageId);
   });
 }
 
 std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal) {
   std::unordered_set<uint32_t> used;
-  collectUsedKittyImageIds(*terminal.normalBuffer, used);
-  collectUsedKittyImageIds(*terminal.altBuffer, used);
+  collectUsedKittyImageIds(terminal, *terminal.normalBuffer, used);
+  collectUsedKittyImageIds(terminal, *terminal.altBuffer, used);
   for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) used.insert(record.imageId);
   return used;
 }

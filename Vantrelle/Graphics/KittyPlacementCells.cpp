@@ -1,8 +1,8 @@
-// Where the cells of placements with a placement id lie. A program may place the same image under
-// the same id again and again (an animation, a progress picture); each time the old placement's
-// cells must go, and finding them by walking every line of both screens made a long history cost
-// that walk for every placement. The lines that took a placement's cells are noted as they are
-// attached, so replacing it reads only those.
+// Where image cells lie. A program may place the same image under the same id again and again (an
+// animation, a progress picture), and every placement, deletion, scroll past a relative placement
+// and switch of screens looks for image cells; walking every line of both screens made a long
+// history cost that walk each time. The lines that take image cells are noted as they are
+// attached, per screen and per placement id, so those looks read only them.
 #include <algorithm>
 #include <climits>
 #include <unordered_map>
@@ -10,6 +10,7 @@
 
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Graphics/KittyGraphics.h"
+#include "Vantrelle/Graphics/KittyImageCells.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -34,21 +35,66 @@ void note(KittyPlacementCellLines& index, const KittyPlacementKey& key, BufferLi
   index.entries++;
 }
 
-// Notes every keyed cell of a screen that lines joined holding images since the last look: such
-// lines are copies the index never saw being attached.
-void coverJoinedLines(KittyPlacementCellLines& index, Buffer& buffer, bool alternate) {
-  uint64_t& seen = alternate ? index.alternateJoined : index.normalJoined;
-  if (seen == buffer.linesJoinedWithImages) return;
-  seen = buffer.linesJoinedWithImages;
-  if (buffer.linesWithImagesCount <= 0) return;
+KittyImageLines& imageLinesOf(Terminal& terminal, const Buffer& buffer) {
+  auto& index = terminal.kittyGraphicsState.cellLines;
+  return &buffer == terminal.altBuffer.get() ? index.alternate : index.normal;
+}
+
+bool holdsKittyCell(const BufferLine& line) {
+  if (!line.images()) return false;
+  return std::any_of(line.images()->begin(), line.images()->end(), [](const auto& entry) {
+    return dynamic_cast<const KittyPlacementImage*>(entry.get()) != nullptr;
+  });
+}
+
+void noteLine(KittyImageLines& lines, BufferLine& line, int index, const Buffer& buffer) {
+  auto anchor = line.imagesAnchor();
+  const uint32_t place = uint32_t(index) + uint32_t(buffer.linesTop);
+  if (!lines.lines.empty()) {
+    auto& last = lines.lines.back();
+    if (!last.anchor.owner_before(anchor) && !anchor.owner_before(last.anchor)) {
+      last.place = place;
+      return;
+    }
+  }
+  lines.lines.push_back({std::move(anchor), place});
+}
+
+// Reads every line of a screen and notes afresh each that holds image cells; returns them.
+std::vector<std::pair<int, BufferLine*>> walkAllLines(Terminal& terminal, Buffer& buffer, bool alternate) {
+  auto& noted = imageLinesOf(terminal, buffer);
+  auto& index = terminal.kittyGraphicsState.cellLines;
+  noted.lines.clear();
+  noted.joined = buffer.linesJoinedWithImages;
+  noted.fullWalks++;
+  std::vector<std::pair<int, BufferLine*>> found;
+  if (buffer.linesWithImagesCount <= 0) return found;
   auto& lines = buffer.lines();
   for (int i = 0; i < lines.count(); ++i) {
     BufferLine& line = *lines[i];
-    if (!line.images()) continue;
+    if (!holdsKittyCell(line)) continue;
+    noteLine(noted, line, i, buffer);
+    found.emplace_back(i, &line);
     for (const auto& entry : *line.images()) {
       if (auto* cell = keyedKittyCell(entry.get())) note(index, *cell->kittyKey(), line, alternate);
     }
   }
+  return found;
+}
+
+// Where a noted line is now: where it stood, or (a line of the screen, which scrolling regions and
+// line insertions move) somewhere from the screen's top down; -1 when it is not found there.
+int locate(Buffer& buffer, const LineImagesAnchor& anchor, uint32_t place) {
+  auto& lines = buffer.lines();
+  const int count = lines.count();
+  const int at = int(place - uint32_t(buffer.linesTop));
+  for (int guess : {at, at - 1, at + 1}) {
+    if (guess >= 0 && guess < count && lines[guess].get() == anchor.line) return guess;
+  }
+  for (int i = std::max(buffer.yBase, 0); i < count; ++i) {
+    if (lines[i].get() == anchor.line) return i;
+  }
+  return -1;
 }
 
 // Drops the entries whose lines no longer hold their placement's cells.
@@ -82,20 +128,61 @@ void attachImage(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalIma
   if (lineIndex < 0 || lineIndex >= lines.count()) return;
   BufferLine& line = *lines[lineIndex];
   if (!line.images()) buffer.linesWithImagesCount++;
+  const bool kitty = dynamic_cast<const KittyPlacementImage*>(image.get()) != nullptr;
   const KittyPlacementImage* cell = keyedKittyCell(image.get());
   line.attach(std::move(image));
+  if (!kitty) return;
+  noteLine(imageLinesOf(terminal, buffer), line, lineIndex, buffer);
   if (!cell) return;
   auto& index = terminal.kittyGraphicsState.cellLines;
   note(index, *cell->kittyKey(), line, &buffer == terminal.altBuffer.get());
   if (index.entries >= index.pruneAt) prune(index);
 }
 
+std::vector<std::pair<int, BufferLine*>> kittyImageLines(Terminal& terminal, Buffer& buffer, int start, int end) {
+  const bool alternate = &buffer == terminal.altBuffer.get();
+  auto& noted = imageLinesOf(terminal, buffer);
+  std::vector<std::pair<int, BufferLine*>> found;
+  if (noted.joined != buffer.linesJoinedWithImages) {
+    found = walkAllLines(terminal, buffer, alternate);
+  } else {
+    // The notes are rewritten as they are read: lines that lost their images drop out, and a line
+    // noted twice counts once, with where it stands now.
+    std::vector<KittyImageLines::Line> kept;
+    std::unordered_set<const LineImagesAnchor*> seen;
+    kept.reserve(noted.lines.size());
+    bool lost = false;
+    for (auto& entry : noted.lines) {
+      auto anchor = entry.anchor.lock();
+      if (!anchor || !seen.insert(anchor.get()).second) continue;
+      const int at = locate(buffer, *anchor, entry.place);
+      if (at < 0) {
+        lost = true;
+        break;
+      }
+      kept.push_back({entry.anchor, uint32_t(at) + uint32_t(buffer.linesTop)});
+      found.emplace_back(at, anchor->line);
+    }
+    if (lost) {
+      found = walkAllLines(terminal, buffer, alternate);
+    } else {
+      noted.lines = std::move(kept);
+      std::sort(found.begin(), found.end());
+    }
+  }
+  std::erase_if(found, [&](const auto& line) { return line.first < start || line.first >= end; });
+  return found;
+}
+
 void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId) {
   auto& state = terminal.kittyGraphicsState;
   auto& index = state.cellLines;
   const KittyPlacementKey key{imageId, placementId};
-  coverJoinedLines(index, *terminal.normalBuffer, false);
-  coverJoinedLines(index, *terminal.altBuffer, true);
+  for (Buffer* buffer : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
+    if (imageLinesOf(terminal, *buffer).joined != buffer->linesJoinedWithImages) {
+      walkAllLines(terminal, *buffer, buffer == terminal.altBuffer.get());
+    }
+  }
   state.placementsByKey.erase(key);
   auto found = index.linesByKey.find(key);
   if (found == index.linesByKey.end()) return;

@@ -93,3 +93,38 @@ TEST_F(KittyPlacementCells, NotesOfCellsGoneFromTheHistoryAreDropped) {
   EXPECT_LE(state().cellLines.entries, 2 * 4096u);
   EXPECT_LE(state().cellLines.linesByKey.size(), 2 * 4096u);
 }
+
+// What looks for image cells again and again (the upkeep of a relative placement at every scroll,
+// screen switches, deletions by position or that free images) reads the lines holding them, not
+// the history; after a resize moved every line, one look reads them all again.
+TEST_F(KittyPlacementCells, LooksForImageCellsReadOnlyTheLinesHoldingThem) {
+  withHistory(20000, 20000);
+  transmit("i=1", 10, 20);
+  command("a=p,i=1,p=1,q=2");
+  command("a=p,i=1,p=2,P=1,Q=1,V=-2,q=2");
+  transmit("i=2", 10, 20);
+  feed("\x1b[3;70H");
+  command("a=p,i=2,p=3,q=2");
+  auto& walks = state().cellLines.normal.fullWalks;
+  const uint64_t before = walks;
+  std::string stream;
+  for (int n = 0; n < 2000; ++n) stream += "text\r\n";
+  for (int n = 0; n < 200; ++n)
+    stream += "\x1b[?1049h\x1b[2J\x1b[?1049l\x1b_Ga=d,d=p,x=40,y=12,q=2\x1b\\\x1b_Ga=d,d=I,i=9,q=2\x1b\\";
+  feed(stream);
+  EXPECT_LE(walks - before, 1u);
+  const auto& records = state().placementsByKey;
+  ASSERT_TRUE(records.contains(KittyPlacementKey{1, 2}));
+  EXPECT_EQ(records.at(KittyPlacementKey{1, 2}).row, records.at(KittyPlacementKey{1, 1}).row - 2);
+
+  // Narrower: the lines are laid out again, and the next scroll finds the cells where they went.
+  const uint64_t beforeResize = walks;
+  terminal->resize(8, 24);
+  feed("\r\n");
+  EXPECT_EQ(walks - beforeResize, 1u);
+  for (const auto& [line, image, placement] : allCells(buffer())) {
+    EXPECT_EQ(records.at(KittyPlacementKey{image, placement}).row, line) << placement;
+  }
+  EXPECT_EQ(records.at(KittyPlacementKey{1, 2}).row, records.at(KittyPlacementKey{1, 1}).row - 2);
+  EXPECT_EQ(allCells(buffer()).size(), 3u);
+}
