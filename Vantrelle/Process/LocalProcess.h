@@ -96,6 +96,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
                                        const std::optional<std::string>& currentDirectory, winsize size);
 
  private:
+  std::shared_ptr<ProcessSession> currentSession() const;
+  // Queues bytes for the child, a reply of the terminal or the user's input.
+  void write(const std::shared_ptr<ProcessSession>& current, std::span<const uint8_t> data, bool reply);
   friend struct ProcessSession;
   void readCompleted(const std::shared_ptr<ProcessSession>& session, const uint8_t* bytes, size_t count);
   void endOfFile(const std::shared_ptr<ProcessSession>& session);
