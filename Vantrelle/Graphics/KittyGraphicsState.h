@@ -150,6 +150,7 @@ struct KittyImageLines {
     uint32_t place = 0;
   };
   std::vector<Line> lines;
+  size_t pruneAt = 4096;  // notes of lines that lost their images go once the notes reach this
   // The screen's count of lines that joined it holding images, when these notes last covered it.
   uint64_t joined = 0;
   uint64_t fullWalks = 0;  // looks that had to read every line, for tests and benchmarks

@@ -58,6 +58,18 @@ void noteLine(KittyImageLines& lines, BufferLine& line, int index, const Buffer&
     }
   }
   lines.lines.push_back({std::move(anchor), place});
+  if (lines.lines.size() < lines.pruneAt) return;
+  // Lines that scrolled away or were cleared leave notes behind: keep one a line still holding
+  // images, the latest.
+  std::unordered_set<const LineImagesAnchor*> seen;
+  std::vector<KittyImageLines::Line> kept;
+  for (auto entry = lines.lines.rbegin(); entry != lines.lines.rend(); ++entry) {
+    auto held = entry->anchor.lock();
+    if (held && seen.insert(held.get()).second) kept.push_back(std::move(*entry));
+  }
+  std::reverse(kept.begin(), kept.end());
+  lines.lines = std::move(kept);
+  lines.pruneAt = std::max(kMinEntriesBeforePrune, lines.lines.size() * 2);
 }
 
 // Reads every line of a screen and notes afresh each that holds image cells; returns them.

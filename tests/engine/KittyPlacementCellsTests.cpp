@@ -92,6 +92,7 @@ TEST_F(KittyPlacementCells, NotesOfCellsGoneFromTheHistoryAreDropped) {
   feed(stream);
   EXPECT_LE(state().cellLines.entries, 2 * 4096u);
   EXPECT_LE(state().cellLines.linesByKey.size(), 2 * 4096u);
+  EXPECT_LE(state().cellLines.normal.lines.size(), 2 * 4096u);
 }
 
 // What looks for image cells again and again (the upkeep of a relative placement at every scroll,
