@@ -103,11 +103,15 @@ class PlacingHost : public QuietHost {
     cell->kittyCol = cell->column = buffer.x;
     cell->kittyRow = buffer.y + buffer.yBase;
     cell->kittyCols = cell->kittyRows = 1;
-    vantrelle::attachImage(buffer, cell, buffer.y + buffer.yBase);
+    vantrelle::attachImage(terminal, buffer, cell, buffer.y + buffer.yBase);
     if (context->imageId && context->placementId) {
       vantrelle::KittyPlacementRecord record;
       record.imageId = *context->imageId;
       record.placementId = *context->placementId;
+      record.parentImageId = context->parentImageId;
+      record.parentPlacementId = context->parentPlacementId;
+      record.parentOffsetH = context->parentOffsetH;
+      record.parentOffsetV = context->parentOffsetV;
       record.col = cell->kittyCol;
       record.row = cell->kittyRow;
       record.cols = record.rows = 1;
@@ -117,12 +121,14 @@ class PlacingHost : public QuietHost {
 };
 
 // Lines of text scrolling through a screen and a full history, with and without a placed image
-// among them (one each half a history): what the upkeep of placements costs every line that
-// scrolls.
+// among them (one each half a history), and with one placed relative to it: what the upkeep of
+// placements costs every line that scrolls.
 void BM_TextScrollingPastImage(benchmark::State& state) {
   const int64_t history = state.range(1);
   std::string chunk;
   if (state.range(0)) chunk = "\x1b_Ga=T,q=2,i=1,p=1,f=32,s=1,v=1;AAAAAA==\x1b\\\r\n";
+  // With a second placement kept one line above the first, as every scroll must check.
+  if (state.range(0) == 2) chunk += "\x1b_Ga=p,q=2,i=1,p=2,P=1,Q=1,V=-1\x1b\\\r\n";
   for (int64_t i = 0; i < history / 2; ++i) chunk += "line " + std::to_string(i) + " of plain text output\r\n";
   PlacingHost host;
   vantrelle::TerminalOptions options;
@@ -133,8 +139,30 @@ void BM_TextScrollingPastImage(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(chunk.size()));
 }
 
+// One picture placed again and again under the same placement id (an animation, a picture of
+// progress), each time a line further down, below a full history: each placement takes the cells
+// of the one before off their line.
+void BM_KittyPlacementReplaced(benchmark::State& state) {
+  const int64_t history = state.range(0);
+  PlacingHost host;
+  vantrelle::TerminalOptions options;
+  options.scrollback = history;
+  vantrelle::Terminal terminal(&host, options);
+  std::string text;
+  for (int64_t i = 0; i < history; ++i) text += "line " + std::to_string(i) + " of plain text output\r\n";
+  terminal.feed(std::string_view(text));
+  terminal.feed(std::string_view("\x1b_Ga=t,q=2,i=1,f=32,s=1,v=1;AAAAAA==\x1b\\"));
+  std::string chunk;
+  const int placements = 1000;
+  for (int i = 0; i < placements; ++i) chunk += "\x1b_Ga=p,q=2,i=1,p=1\x1b\\\r\n";
+  for (auto _ : state) terminal.feed(std::string_view(chunk));
+  state.counters["placements/s"] =
+      benchmark::Counter(double(state.iterations()) * placements, benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
-BENCHMARK(BM_TextScrollingPastImage)->ArgsProduct({{0, 1}, {500, 10000}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KittyPlacementReplaced)->Arg(10000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextScrollingPastImage)->ArgsProduct({{0, 1, 2}, {500, 10000}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KittyTransmitRaw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KittyTransmitZlib)->Unit(benchmark::kMillisecond);

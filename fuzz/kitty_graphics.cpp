@@ -1,9 +1,15 @@
 // Feeds arbitrary graphics commands to the command parser, the payload decoders and a terminal's
-// image store. Commands are split at 0x00 bytes; those that name a file or shared-memory medium are
-// left out, so the fuzzer never reads or removes files on the machine.
+// image store, with a host that shows placements as cells. Commands are split at 0x00 bytes; those
+// that name a file or shared-memory medium are left out, so the fuzzer never reads or removes files
+// on the machine.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <span>
+#include <string_view>
+#include <vector>
 
 #include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Graphics/KittyGraphicsControl.h"
@@ -12,12 +18,73 @@
 
 namespace {
 
+// Shows placements as the view does: a cell a line from the cursor, and a record for those with a
+// placement id, so the bookkeeping of image cells and records is fuzzed along with the commands.
 class FuzzHost : public vantrelle::TerminalDelegate {
  public:
+  struct Cell : vantrelle::KittyPlacementImage {
+    int column = 0;
+    int pixelWidth() const override { return 9; }
+    int pixelHeight() const override { return 17; }
+    int col() const override { return column; }
+    void setCol(int c) override { column = c; }
+  };
+
   void send(vantrelle::Terminal&, std::span<const uint8_t>) override {}
   std::optional<vantrelle::CellSize> cellSizeInPixels(vantrelle::Terminal&) override {
     return vantrelle::CellSize{9, 17};
   }
+  void createImageFromBitmap(vantrelle::Terminal& terminal, std::vector<uint8_t>&, int, int height) override {
+    place(terminal, height);
+  }
+  void createImage(vantrelle::Terminal& terminal, std::span<const uint8_t>, vantrelle::ImageSizeRequest,
+                   vantrelle::ImageSizeRequest heightRequest, bool) override {
+    place(terminal,
+          heightRequest.kind == vantrelle::ImageSizeRequest::Kind::cells ? int(heightRequest.value) * 17 : 17);
+  }
+
+ private:
+  void place(vantrelle::Terminal& terminal, int height) {
+    const auto& context = terminal.kittyPlacementContext;
+    vantrelle::Buffer& buffer = *terminal.buffer;
+    const int rows = std::clamp((height + 16) / 17, 1, 8);
+    const int64_t top = int64_t(buffer.y) + buffer.yBase;
+    for (int i = 0; i < rows; ++i) {
+      auto cell = std::make_shared<Cell>();
+      cell->column = buffer.x;
+      if (context) {
+        cell->kittyIsKitty = true;
+        cell->kittyImageId = context->imageId;
+        cell->kittyPlacementId = context->placementId;
+        cell->kittyZIndex = context->zIndex;
+        cell->kittyCol = buffer.x;
+        cell->kittyRow = top;
+        cell->kittyCols = 1;
+        cell->kittyRows = rows;
+      }
+      vantrelle::attachImage(terminal, buffer, cell, int(top + i));
+    }
+    if (!context || !context->imageId || !context->placementId) return;
+    vantrelle::KittyPlacementRecord record;
+    record.imageId = *context->imageId;
+    record.placementId = *context->placementId;
+    record.parentImageId = context->parentImageId;
+    record.parentPlacementId = context->parentPlacementId;
+    record.parentOffsetH = context->parentOffsetH;
+    record.parentOffsetV = context->parentOffsetV;
+    record.col = buffer.x;
+    record.row = top;
+    record.cols = 1;
+    record.rows = rows;
+    record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
+    terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
+  }
+};
+
+// Between commands: text, scrolling within a region, switches of screen and resizes, which move
+// the lines the image cells are on.
+constexpr std::string_view kBetween[] = {
+    "ab\n", "\x1b[2;4r\x1b[4H\n\n\x1b[r", "\x1b[?1049h", "\x1b[?1049l", "\x1b[2L\x1b[M", "x\r\n\r\n\r\n",
 };
 
 }  // namespace
@@ -44,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)vantrelle::decodeKittyPayload(parsed.control, parsed.payload);
     if (parsed.control.transmission != 'd') continue;
     terminal.handleKittyGraphics(command);
-    terminal.feed(std::string_view("ab\n"));
+    const uint8_t pick = command.empty() ? 0 : command.back();
+    terminal.feed(kBetween[pick % std::size(kBetween)]);
+    if (pick % 11 == 0) terminal.resize(pick % 2 ? 12 : 20, pick % 3 ? 6 : 5);
   }
   terminal.clearAllKittyImages();
   return 0;

@@ -24,7 +24,9 @@ void Buffer::setupLinesCallbacks(CircularBufferLineList& ring) {
   // The ring is a member of this buffer, so it never outlives it.
   ring.makeEmpty = [this](int) { return makeEmptyLine(); };
   ring.onLinePushed = [this](bool hasImages) {
-    if (hasImages) linesWithImagesCount++;
+    if (!hasImages) return;
+    linesWithImagesCount++;
+    linesJoinedWithImages++;
   };
   ring.onLineRecycled = [this](bool hadImages) {
     if (hadImages) linesWithImagesCount--;

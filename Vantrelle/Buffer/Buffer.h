@@ -89,6 +89,10 @@ class Buffer {
   bool hasAnyImages() const { return linesWithImagesCount > 0; }
   // Lines whose image list is present, kept up to date by the ring's callbacks.
   int linesWithImagesCount = 0;
+  // Counts the lines that joined the ring already holding images (the saved rows a resize gives
+  // back), from a start no other buffer shares: whoever keeps where image cells lie, line by
+  // line, has not seen those lines while the count differs from the one it read.
+  uint64_t linesJoinedWithImages = nextJoinCountStart();
 
   // Cursor and view.
   int xDisp = 0;
@@ -357,6 +361,10 @@ class Buffer {
   bool displayErasingAfterResize(int mode);
 
  private:
+  static uint64_t nextJoinCountStart() {
+    static uint64_t buffersMade = 0;
+    return ++buffersMade << 32;
+  }
   void setupLinesCallbacks(CircularBufferLineList& ring);
   BufferLinePtr makeEmptyLine();
   // Moves the cursor to the start of the next row for a wrap, scrolling when it sits on the

@@ -14,6 +14,15 @@
 
 namespace vantrelle {
 
+class BufferLine;
+
+// A handle on the line that holds a list of images, for a caller that wants to find that line
+// again without walking the ring: it lives exactly as long as the line keeps images, so one that
+// has expired says the line holds none any more (it was cleared, recycled or freed).
+struct LineImagesAnchor {
+  BufferLine* line = nullptr;
+};
+
 // The images on a line, if any, read like an optional list. Few lines carry images, so a line
 // without them holds one null pointer rather than an empty optional list three times its size.
 class LineImages {
@@ -21,33 +30,55 @@ class LineImages {
   LineImages() = default;
   LineImages(std::nullopt_t) {}
   LineImages(std::optional<TerminalImageList> images) {
-    if (images) this->images = std::make_unique<TerminalImageList>(std::move(*images));
+    if (images) held = std::make_unique<Held>(std::move(*images));
   }
-  LineImages(const LineImages& other)
-      : images(other.images ? std::make_unique<TerminalImageList>(*other.images) : nullptr) {}
+  // A copy holds the same images but is nobody's anchor: it is another line's list, or none.
+  LineImages(const LineImages& other) : held(other.held ? std::make_unique<Held>(other.held->list) : nullptr) {}
   LineImages(LineImages&&) noexcept = default;
   LineImages& operator=(LineImages other) noexcept {
-    images = std::move(other.images);
+    held = std::move(other.held);
     return *this;
   }
 
-  bool has_value() const { return images != nullptr; }
+  bool has_value() const { return held != nullptr; }
   explicit operator bool() const { return has_value(); }
-  const TerminalImageList& operator*() const { return *images; }
-  const TerminalImageList* operator->() const { return images.get(); }
-  bool operator==(std::nullopt_t) const { return !images; }
+  const TerminalImageList& operator*() const { return held->list; }
+  const TerminalImageList* operator->() const { return &held->list; }
+  bool operator==(std::nullopt_t) const { return !held; }
   operator std::optional<TerminalImageList>() const {
-    return images ? std::optional<TerminalImageList>(*images) : std::nullopt;
+    return held ? std::optional<TerminalImageList>(held->list) : std::nullopt;
   }
-  TerminalImageList& list() { return *images; }
+  TerminalImageList& list() { return held->list; }
   TerminalImageList& emplace() {
-    images = std::make_unique<TerminalImageList>();
-    return *images;
+    held = std::make_unique<Held>();
+    return held->list;
   }
-  void reset() { images.reset(); }
+  // Takes another list for the same line: the anchor stays while the line still holds images.
+  void replace(std::optional<TerminalImageList> images) {
+    if (!images) {
+      held.reset();
+    } else if (held) {
+      held->list = std::move(*images);
+    } else {
+      held = std::make_unique<Held>(std::move(*images));
+    }
+  }
+  void reset() { held.reset(); }
+  // The anchor of the list `owner` holds, made on first use; none without images.
+  std::weak_ptr<LineImagesAnchor> anchor(BufferLine* owner) {
+    if (!held) return {};
+    if (!held->anchor) held->anchor = std::make_shared<LineImagesAnchor>(LineImagesAnchor{owner});
+    return held->anchor;
+  }
 
  private:
-  std::unique_ptr<TerminalImageList> images;
+  struct Held {
+    Held() = default;
+    explicit Held(TerminalImageList list) : list(std::move(list)) {}
+    TerminalImageList list;
+    std::shared_ptr<LineImagesAnchor> anchor;
+  };
+  std::unique_ptr<Held> held;
 };
 
 // Gives a line's cells back to the slab they came from, or to the heap.
@@ -94,9 +125,11 @@ class BufferLine {
   RenderLineMode renderMode = RenderLineMode::single;
   const LineImages& images() const { return images_; }
   void setImages(std::optional<TerminalImageList> images) {
-    images_ = std::move(images);
+    images_.replace(std::move(images));
     generation_++;
   }
+  // Finds this line again from its images while it holds any (LineImagesAnchor).
+  std::weak_ptr<LineImagesAnchor> imagesAnchor() { return images_.anchor(this); }
   uint64_t generation() const { return generation_ & ~flagBits; }
 
   int count() const { return dataSize; }

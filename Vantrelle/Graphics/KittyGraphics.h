@@ -21,7 +21,6 @@ namespace vantrelle {
 class Buffer;
 class Terminal;
 
-using KittyPlacementKeySet = std::unordered_set<KittyPlacementKey, KittyPlacementKeyHash>;
 using KittyPlacementPositions =
     std::unordered_map<KittyPlacementKey, std::pair<int64_t, int64_t>, KittyPlacementKeyHash>;
 
@@ -41,9 +40,12 @@ std::optional<KittyGraphicsImage> updateKittyImageAccess(Terminal& terminal, uin
 void handleKittyPut(Terminal& terminal, const KittyGraphicsControl& control);
 bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
                        std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber);
+// Takes the placement's record and its cells off both screens, reading only the lines its cells
+// were attached to.
 void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId);
-// Appends an image cell to a line (counted from the oldest line held), making the line if needed.
-void attachImage(Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex);
+// Appends an image cell to a line of one of the terminal's screens (counted from the oldest line
+// held), noting where a Kitty placement's cells go; a line outside the ring takes nothing.
+void attachImage(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex);
 
 // Deletion.
 void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control);
@@ -61,7 +63,7 @@ KittyPlacementKeySet removePlacementRecords(Terminal& terminal,
 KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyPlacementKeySet& keys);
 void cleanupUnusedKittyImages(Terminal& terminal);
 std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal);
-void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into);
+void collectUsedKittyImageIds(Terminal& terminal, Buffer& buffer, std::unordered_set<uint32_t>& into);
 void clearAllKittyImages(Terminal& terminal);
 void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer);
 
@@ -88,7 +90,7 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
                                                                          const KittyPlacementPositions& positions,
                                                                          KittyPlacementPositions& resolved,
                                                                          KittyPlacementKeySet& visiting);
-KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer);
+KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer);
 void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
                               int64_t newTopRow, int64_t newLeftCol);
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal);

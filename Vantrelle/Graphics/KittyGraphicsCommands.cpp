@@ -29,9 +29,16 @@ void sendKittyReply(Terminal& terminal, const std::string& body) {
   }
 }
 
-bool hasVirtualPlacement(const KittyGraphicsState& state) {
-  return std::any_of(state.placementsByKey.begin(), state.placementsByKey.end(),
-                     [](const auto& entry) { return entry.second.isVirtual; });
+// Asked before and after every command, so it looks only at the keys virtual placements were
+// made under, dropping those whose record has gone or been replaced since.
+bool hasVirtualPlacement(KittyGraphicsState& state) {
+  auto& keys = state.virtualKeys;
+  for (auto key = keys.begin(); key != keys.end();) {
+    auto found = state.placementsByKey.find(*key);
+    if (found != state.placementsByKey.end() && found->second.isVirtual) return true;
+    key = keys.erase(key);
+  }
+  return false;
 }
 
 // Placeholder characters show whatever their image and virtual placement are when the row is

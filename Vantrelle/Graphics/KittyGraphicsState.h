@@ -5,8 +5,12 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "Vantrelle/Buffer/TerminalImage.h"
 #include "Vantrelle/Graphics/KittyGraphicsControl.h"
@@ -15,6 +19,8 @@
 #include "Vantrelle/Text/Base64.h"
 
 namespace vantrelle {
+
+struct LineImagesAnchor;
 
 // What the store spends on each image besides its data: the entry in the store, its place in the
 // access order, its number, and the payload's shared block, with the allocator's headers.
@@ -55,6 +61,8 @@ struct KittyPlacementKeyHash {
     return std::hash<uint64_t>()(uint64_t(key.imageId) << 32 | key.placementId);
   }
 };
+
+using KittyPlacementKeySet = std::unordered_set<KittyPlacementKey, KittyPlacementKeyHash>;
 
 // One placement. `row` is an absolute line index of its buffer; `col` a 0-based column.
 struct KittyPlacementRecord {
@@ -131,6 +139,40 @@ struct KittyReferenceScan {
   uint64_t count = 0;  // looks taken, for tests and benchmarks
 };
 
+// The lines of one screen that hold image cells, noted as the cells are attached, so what looks
+// for image cells reads those lines rather than every line of the history. Each is kept with where
+// it stood (its index plus the screen's count of lines trimmed then): a line of the history stays
+// there, one of the screen may move within it, and a line found nowhere near (after a reflow)
+// sends the next look through every line, which notes them afresh.
+struct KittyImageLines {
+  struct Line {
+    std::weak_ptr<LineImagesAnchor> anchor;
+    uint32_t place = 0;
+  };
+  std::vector<Line> lines;
+  size_t pruneAt = 4096;  // notes of lines that lost their images go once the notes reach this
+  // The screen's count of lines that joined it holding images, when these notes last covered it.
+  uint64_t joined = 0;
+  uint64_t fullWalks = 0;  // looks that had to read every line, for tests and benchmarks
+};
+
+// The lines that took cells of each placement with a placement id, in either screen, kept as the
+// cells are attached: replacing a placement reads the lines its cells went to, not every line of
+// both screens. An entry whose line has lost its images has expired; one whose line kept other
+// images but not this placement's is stale, and both go when the entries have doubled.
+struct KittyPlacementCellLines {
+  struct Line {
+    std::weak_ptr<LineImagesAnchor> anchor;
+    bool alternate = false;
+  };
+  std::unordered_map<KittyPlacementKey, std::vector<Line>, KittyPlacementKeyHash> linesByKey;
+  size_t entries = 0;
+  size_t pruneAt = 4096;
+  uint64_t linesRead = 0;  // lines looked at to replace placements, for tests and benchmarks
+  KittyImageLines normal;
+  KittyImageLines alternate;
+};
+
 // The terminal's image store, shared by its two screens.
 class KittyGraphicsState {
  public:
@@ -146,6 +188,13 @@ class KittyGraphicsState {
   // oldest without sorting the store.
   std::map<uint64_t, uint32_t> idsByAccess;
   KittyReferenceScan referenceScan;
+  KittyPlacementCellLines cellLines;
+  // The keys of placements made relative to a parent, so that the upkeep after every scroll
+  // looks at those records alone; a key whose record is gone or no longer relative is dropped
+  // when next met.
+  std::set<KittyPlacementKey> relativeKeys;
+  // The same for virtual placements, which every command asks after.
+  KittyPlacementKeySet virtualKeys;
 
   // What the cache budget holds the store to: its images and its placement records.
   int64_t storeBytes() const {

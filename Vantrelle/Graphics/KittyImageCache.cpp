@@ -26,10 +26,10 @@ constexpr uint64_t kEntryCost = 32;
 // What each store and placement pays towards the next look, in the same units.
 constexpr uint64_t kCreditPerStore = 256;
 
-void collectCellReferences(Buffer& buffer, CellReferences& into) {
+void collectCellReferences(Terminal& terminal, Buffer& buffer, CellReferences& into) {
   if (buffer.linesWithImagesCount <= 0) return;
-  into.cost += uint64_t(buffer.lines().count()) * kLineCost;
-  forEachKittyImageCell(buffer, [&](int, const KittyPlacementImage& cell) {
+  into.cost += uint64_t(buffer.linesWithImagesCount) * kLineCost;
+  forEachKittyImageCell(terminal, buffer, [&](int, const KittyPlacementImage& cell) {
     into.cost += kEntryCost;
     if (cell.kittyImageId) into.imageIds.insert(*cell.kittyImageId);
     if (auto key = cell.kittyKey(); key && cell.kittyIsKitty) into.placements.insert(*key);
@@ -57,8 +57,8 @@ bool hasPlacementRecord(const KittyGraphicsState& state, uint32_t imageId) {
 void scanReferences(Terminal& terminal) {
   auto& state = terminal.kittyGraphicsState;
   CellReferences cells;
-  collectCellReferences(*terminal.normalBuffer, cells);
-  collectCellReferences(*terminal.altBuffer, cells);
+  collectCellReferences(terminal, *terminal.normalBuffer, cells);
+  collectCellReferences(terminal, *terminal.altBuffer, cells);
   dropUnreachablePlacements(state, cells.placements);
   auto& scan = state.referenceScan;
   scan.unused.clear();

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <climits>
+#include <string_view>
 #include <vector>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -61,11 +62,11 @@ void clearLineImages(Buffer& buffer, BufferLine& line, std::optional<TerminalIma
 }  // namespace
 
 void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) {
-  // Selectors by position test the records' rectangles: they must be where their cells are.
-  syncKittyPlacementRecords(terminal);
   char letter = control.deleteMode.value_or('a');
   bool upper = !(letter >= 'a' && letter <= 'z');
   char lower = char(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a' : letter);
+  // Selectors by position test the records' rectangles: they must be where their cells are.
+  if (std::string_view("acpqxy").find(lower) != std::string_view::npos) syncKittyPlacementRecords(terminal);
   auto fail = [&](std::string_view message) { sendKittyError(terminal, control, message); };
   int64_t x = control.cropX, y = control.cropY;
   switch (lower) {
@@ -132,6 +133,8 @@ void deletePlacementsVisibleOnScreen(Terminal& terminal) {
 }
 
 void deletePlacementsByImageId(Terminal& terminal, uint32_t imageId, std::optional<uint32_t> placementId) {
+  // One placement: its cells are where they were attached, its record under its key.
+  if (placementId) return removeKittyPlacement(terminal, imageId, *placementId);
   deleteBy(
       terminal, bothBuffersScope(terminal),
       [&](const KittyPlacementImage& image) {
@@ -190,8 +193,9 @@ KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, i
   int64_t start = std::max<int64_t>(lineStart, 0), end = std::min<int64_t>(lineEnd, lines.count());
   if (start >= end) return removed;
   int64_t lowest = INT64_MAX, highest = -1;
-  for (int64_t index = start; index < end; ++index) {
-    BufferLine& line = *lines[int(index)];
+  for (auto [at, held] : kittyImageLines(terminal, buffer, int(start), int(end))) {
+    const int64_t index = at;
+    BufferLine& line = *held;
     if (!line.images() || line.images()->empty()) continue;
     TerminalImageList remaining;
     bool changed = false;
@@ -241,16 +245,16 @@ KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyP
   return removed;
 }
 
-void collectUsedKittyImageIds(Buffer& buffer, std::unordered_set<uint32_t>& into) {
-  forEachKittyImageCell(buffer, [&](int, const KittyPlacementImage& cell) {
+void collectUsedKittyImageIds(Terminal& terminal, Buffer& buffer, std::unordered_set<uint32_t>& into) {
+  forEachKittyImageCell(terminal, buffer, [&](int, const KittyPlacementImage& cell) {
     if (cell.kittyImageId) into.insert(*cell.kittyImageId);
   });
 }
 
 std::unordered_set<uint32_t> collectUsedKittyImageIds(Terminal& terminal) {
   std::unordered_set<uint32_t> used;
-  collectUsedKittyImageIds(*terminal.normalBuffer, used);
-  collectUsedKittyImageIds(*terminal.altBuffer, used);
+  collectUsedKittyImageIds(terminal, *terminal.normalBuffer, used);
+  collectUsedKittyImageIds(terminal, *terminal.altBuffer, used);
   for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) used.insert(record.imageId);
   return used;
 }

@@ -93,6 +93,7 @@ bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& con
   record.isVirtual = true;
   record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
   state.placementsByKey[record.key()] = record;
+  state.virtualKeys.insert(record.key());
   enforceKittyImageCacheLimit(terminal);
   return true;
 }
@@ -168,14 +169,6 @@ void moveCursorAfterPlacement(Terminal& terminal, const KittyGraphicsControl& co
 
 void markKittyImageShown(KittyGraphicsState& state, uint32_t imageId) {
   if (auto found = state.imagesById.find(imageId); found != state.imagesById.end()) found->second.shownSinceScan = true;
-}
-
-void attachImage(Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex) {
-  auto& lines = buffer.lines();
-  if (lineIndex < 0 || lineIndex >= lines.count()) return;
-  BufferLine& line = *lines[lineIndex];
-  if (!line.images()) buffer.linesWithImagesCount++;
-  line.attach(std::move(image));
 }
 
 void storeKittyImage(Terminal& terminal, KittyGraphicsPayload payload, uint32_t imageId,
@@ -305,21 +298,14 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
       delegate->createImageFromBitmap(terminal, bytes, shown.width(), shown.height());
     }
   }
+  if (context.isRelative && context.imageId && context.placementId) {
+    terminal.kittyGraphicsState.relativeKeys.insert({*context.imageId, *context.placementId});
+  }
   moveCursorAfterPlacement(terminal, control, shown, context, remembered, anchor, cell);
   terminal.kittyPlacementContext.reset();
   // The host may have recorded the placement: the record counts in the budget.
   enforceKittyImageCacheLimit(terminal);
   return true;
-}
-
-void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId) {
-  auto matches = [&](const KittyPlacementImage& image) {
-    return image.kittyImageId == imageId && image.kittyPlacementId == placementId;
-  };
-  KittyPlacementKeySet removed = removeKittyPlacements(terminal, *terminal.normalBuffer, 0, INT64_MAX, matches);
-  removed.merge(removeKittyPlacements(terminal, *terminal.altBuffer, 0, INT64_MAX, matches));
-  removed.insert({imageId, placementId});
-  for (const auto& key : removed) terminal.kittyGraphicsState.placementsByKey.erase(key);
 }
 
 }  // namespace vantrelle

@@ -29,7 +29,7 @@ KittyPlacementOrigin resolveKittyPlacementOrigin(Terminal& terminal, const Kitty
   if (!parent) return {std::nullopt, std::nullopt, false, KittyMessage::parentNotFound};
   if (!inCurrentBuffer(terminal, *parent))
     return {std::nullopt, std::nullopt, false, KittyMessage::parentInOtherBuffer};
-  auto positions = collectKittyPlacementPositions(*terminal.buffer);
+  auto positions = collectKittyPlacementPositions(terminal, *terminal.buffer);
   KittyPlacementPositions memo;
   KittyPlacementKeySet visiting;
   auto position = resolveKittyPlacementPosition(terminal, parentKey, positions, memo, visiting);
@@ -87,9 +87,9 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
   return base;
 }
 
-KittyPlacementPositions collectKittyPlacementPositions(Buffer& buffer) {
+KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer) {
   KittyPlacementPositions positions;
-  forEachKittyImageCell(buffer, [&](int index, const KittyPlacementImage& cell) {
+  forEachKittyImageCell(terminal, buffer, [&](int index, const KittyPlacementImage& cell) {
     if (!cell.kittyIsKitty) return;
     if (auto key = cell.kittyKey()) positions.try_emplace(*key, int64_t(index), int64_t(cell.col()));
   });
@@ -100,10 +100,8 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
                               int64_t newTopRow, int64_t newLeftCol) {
   std::vector<std::pair<int64_t, std::shared_ptr<TerminalImage>>> taken;
   auto& lines = buffer.lines();
-  for (int index = 0; index < lines.count(); ++index) {
-    const auto& images = lines[index]->images();
-    if (!images) continue;
-    for (const auto& entry : *images) {
+  for (auto [index, line] : kittyImageLines(terminal, buffer)) {
+    for (const auto& entry : *line->images()) {
       auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
       if (kitty && kitty->kittyIsKitty && kitty->kittyKey() == key) taken.emplace_back(index, entry);
     }
@@ -119,7 +117,7 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
     image->setCol(int(newLeftCol));
     kitty->kittyCol = newLeftCol;
     kitty->kittyRow = newTopRow;
-    attachImage(buffer, image, int(target));
+    attachImage(terminal, buffer, image, int(target));
   }
 }
 
@@ -127,43 +125,42 @@ namespace {
 
 // Records follow the cells that scrolling, erasing or a resize moved.
 void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacementPositions& positions) {
-  for (auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
+  for (const auto& [key, live] : positions) {
+    auto found = records.find(key);
+    if (found == records.end()) continue;
+    auto& record = found->second;
     if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
-    if (auto live = positions.find(key); live != positions.end()) {
-      record.row = live->second.first;
-      record.col = live->second.second;
-    }
+    record.row = live.first;
+    record.col = live.second;
   }
-}
-
-bool hasRecordWithCells(const KittyGraphicsState& state, bool alternate) {
-  return std::any_of(state.placementsByKey.begin(), state.placementsByKey.end(), [&](const auto& entry) {
-    return entry.second.isAlternateBuffer == alternate && !entry.second.isVirtual;
-  });
 }
 
 }  // namespace
 
 void syncKittyPlacementRecords(Terminal& terminal) {
   for (bool alternate : {false, true}) {
-    if (!hasRecordWithCells(terminal.kittyGraphicsState, alternate)) continue;
     Buffer& buffer = alternate ? *terminal.altBuffer : *terminal.normalBuffer;
-    syncRecordsToCells(terminal, alternate, collectKittyPlacementPositions(buffer));
+    syncRecordsToCells(terminal, alternate, collectKittyPlacementPositions(terminal, buffer));
   }
 }
 
-// Runs after every scroll of a screen holding images, so it must not walk the lines for nothing:
-// only the positions of relative placements need keeping up as lines move. The other records are
-// brought in line with their cells when something reads where they are (deletion).
+// Runs after every scroll of a screen holding images, so it must not walk the lines or the
+// records for nothing: only the positions of relative placements need keeping up as lines move.
+// The other records are brought in line with their cells when something reads where they are
+// (deletion).
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
   Buffer& buffer = *terminal.buffer;
   auto& records = terminal.kittyGraphicsState.placementsByKey;
   std::vector<KittyPlacementKey> relative;
-  for (const auto& [key, record] : records) {
-    if (inCurrentBuffer(terminal, record) && record.isRelative()) relative.push_back(key);
-  }
+  std::erase_if(terminal.kittyGraphicsState.relativeKeys, [&](const KittyPlacementKey& key) {
+    auto found = records.find(key);
+    if (found == records.end() || !found->second.isRelative()) return true;
+    if (inCurrentBuffer(terminal, found->second)) relative.push_back(key);
+    return false;
+  });
   if (relative.empty()) return;
-  auto positions = collectKittyPlacementPositions(buffer);
+  auto positions = collectKittyPlacementPositions(terminal, buffer);
   syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), positions);
 
   // Relative placements move after their parents.

@@ -38,7 +38,7 @@ void HeadlessTerminal::resize(int cols, int rows) {
   process->setWindowSize(getWindowSize());
 }
 
-void HeadlessTerminal::send(Terminal&, std::span<const uint8_t> data) { process->send(data); }
+void HeadlessTerminal::send(Terminal&, std::span<const uint8_t> data) { process->sendReply(data); }
 
 void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source) { dir = source.hostCurrentDirectory; }
 

@@ -280,14 +280,28 @@ void LocalProcess::processTerminated(const std::shared_ptr<ProcessSession>& from
   if (from == session) isRunning = false;
 }
 
+std::shared_ptr<ProcessSession> LocalProcess::currentSession() const {
+  if (!isRunning) return nullptr;
+  std::lock_guard lock(pendingLock);
+  return session;
+}
+
 void LocalProcess::send(std::span<const uint8_t> data) {
-  if (!isRunning) return;
-  std::shared_ptr<ProcessSession> current;
-  {
-    std::lock_guard lock(pendingLock);
-    current = session;
+  if (auto current = currentSession()) write(current, data, false);
+}
+
+void LocalProcess::sendReply(std::span<const uint8_t> data) {
+  auto current = currentSession();
+  if (!current || data.empty()) return;
+  if (current->repliesQueued.load() + data.size() > maximumQueuedReplyBytes) {
+    repliesDropped++;
+    return;
   }
-  if (!current) return;
+  current->repliesQueued += data.size();
+  write(current, data, true);
+}
+
+void LocalProcess::write(const std::shared_ptr<ProcessSession>& current, std::span<const uint8_t> data, bool reply) {
   size_t n = sendCounter++;
   if (debugIOEnabled) {
     std::string line = "[SEND-" + std::to_string(n) + "] Queuing data to client: [";
@@ -295,15 +309,26 @@ void LocalProcess::send(std::span<const uint8_t> data) {
     std::printf("%s] \n", line.c_str());
   }
   std::weak_ptr<LocalProcess> weak = weak_from_this();
-  current->channel->write(std::vector<uint8_t>(data.begin(), data.end()), [weak, n](size_t written, int error) {
-    platform::DispatchQueue::global(platform::QoS::userInitiated).async([weak, n, written, error] {
-      auto self = weak.lock();
-      if (!self) return;
-      self->totalWritten += written;
-      if (self->debugIOEnabled) std::printf("[SEND-%zu] completed bytes=%zu\n", n, self->totalWritten.load());
-      if (error != 0) std::printf("Error writing data to the child, errno=%d\n", error);
-    });
-  });
+  // A reply is counted off its session once written, failed or not; one dropped because the
+  // channel closed leaves its count behind with the session.
+  std::weak_ptr<ProcessSession> replied = reply ? current : nullptr;
+  const size_t size = data.size();
+  current->channel->write(
+      std::vector<uint8_t>(data.begin(), data.end()), [weak, n, replied, size](size_t written, int error) {
+        if (auto session = replied.lock()) session->repliesQueued -= size;
+        platform::DispatchQueue::global(platform::QoS::userInitiated).async([weak, n, written, error] {
+          auto self = weak.lock();
+          if (!self) return;
+          self->totalWritten += written;
+          if (self->debugIOEnabled) std::printf("[SEND-%zu] completed bytes=%zu\n", n, self->totalWritten.load());
+          if (error != 0) std::printf("Error writing data to the child, errno=%d\n", error);
+        });
+      });
+}
+
+size_t LocalProcess::queuedReplyBytes() const {
+  std::lock_guard lock(pendingLock);
+  return session ? session->repliesQueued.load() : 0;
 }
 
 int32_t LocalProcess::setWindowSize(winsize size) {

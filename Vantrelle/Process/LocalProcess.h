@@ -51,6 +51,15 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
                             const std::optional<std::string>& execName = std::nullopt,
                             const std::optional<std::string>& currentDirectory = std::nullopt);
   virtual void send(std::span<const uint8_t> data);
+  // Sends a reply of the terminal to the program (a report it asked for, a mouse or focus event).
+  // A program can ask faster than it reads: while the replies it has not read yet hold this many
+  // bytes, further ones are dropped rather than kept waiting without bound. Typed and pasted
+  // input goes through `send` and is never dropped.
+  static constexpr size_t maximumQueuedReplyBytes = size_t(1) << 20;
+  void sendReply(std::span<const uint8_t> data);
+  // Reply bytes the child has not taken yet, and the replies dropped for want of room.
+  size_t queuedReplyBytes() const;
+  size_t droppedReplies() const { return repliesDropped.load(); }
   virtual void terminate();
   // For a host about to exit: waits until each child it terminated has ended or used up its grace
   // period, and kills those left, which its watchers would otherwise not live to do.
@@ -87,6 +96,9 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
                                        const std::optional<std::string>& currentDirectory, winsize size);
 
  private:
+  std::shared_ptr<ProcessSession> currentSession() const;
+  // Queues bytes for the child, a reply of the terminal or the user's input.
+  void write(const std::shared_ptr<ProcessSession>& current, std::span<const uint8_t> data, bool reply);
   friend struct ProcessSession;
   void readCompleted(const std::shared_ptr<ProcessSession>& session, const uint8_t* bytes, size_t count);
   void endOfFile(const std::shared_ptr<ProcessSession>& session);
@@ -114,6 +126,7 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   std::atomic<bool> isRunning{false};
   std::atomic<bool> debugIOEnabled{false};
   std::atomic<size_t> sendCounter{0};
+  std::atomic<size_t> repliesDropped{0};
   std::atomic<size_t> totalWritten{0};
   std::atomic<size_t> totalRead{0};
 

@@ -48,6 +48,8 @@ struct ProcessSession : std::enable_shared_from_this<ProcessSession> {
 
   std::shared_ptr<PtyChannel> channel;
   platform::ChildWatcher watcher;
+  // Bytes of the terminal's replies handed to the channel and not yet written to the child.
+  std::atomic<size_t> repliesQueued{0};
 
  private:
   void readLoop(std::weak_ptr<LocalProcess> owner);

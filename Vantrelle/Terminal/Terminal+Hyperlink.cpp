@@ -69,22 +69,29 @@ namespace {
 // What one link pays towards the next sweep, in cells read, besides its bytes.
 constexpr uint64_t kCellsSweptPerLink = 128;
 constexpr size_t kMinCodesBetweenSweeps = 1024;
+// What a link's entry in the table costs besides its text.
+constexpr uint64_t kPayloadEntryBytes = 64;
 
 }  // namespace
 
 // Every close registers a fresh code. Codes this terminal handed out are given back once no cell
 // holds them any more, so a long session never runs out. Finding them reads every cell of both
 // buffers, so sweeps are spaced out: one each time the codes held have doubled, and while the
-// table is full, one only once the output fed since the last sweep has paid for the next. A link
-// that finds no code in between is dropped, as one is when no sweep can free a code.
+// table is full or this terminal's links hold all the bytes they may, one only once the output
+// fed since the last sweep has paid for the next. A link that finds no room in between is
+// dropped (its text stays), as one is when no sweep can make room.
 std::optional<TinyAtom> Terminal::registerPayload(std::string payload) {
   auto& codes = payloadCodes;
   codes.credit += kCellsSweptPerLink;
+  const uint64_t bytes = payload.size() + kPayloadEntryBytes;
+  auto full = [&] { return TinyAtom::exhausted() || codes.bytesHeld + bytes > kMaxPayloadBytesHeld; };
   if (codes.owned.size() >= codes.sweepAtOwned) reclaimPayloadCodes();
-  if (TinyAtom::exhausted() && codes.credit >= nextSweepCost()) reclaimPayloadCodes();
-  if (TinyAtom::exhausted()) return std::nullopt;
+  if (full() && codes.credit >= nextSweepCost()) reclaimPayloadCodes();
+  if (full()) return std::nullopt;
   auto atom = TinyAtom::lookup(std::move(payload));
-  if (atom) codes.owned.insert(atom->code);
+  if (!atom) return std::nullopt;
+  codes.owned.emplace(atom->code, bytes);
+  codes.bytesHeld += bytes;
   return atom;
 }
 
@@ -111,9 +118,10 @@ void Terminal::reclaimPayloadCodes() {
       cells += uint64_t(line.count());
     }
   }
-  std::erase_if(codes.owned, [&](uint16_t code) {
-    if (used[code]) return false;
-    TinyAtom::release(code);
+  std::erase_if(codes.owned, [&](const auto& entry) {
+    if (used[entry.first]) return false;
+    TinyAtom::release(entry.first);
+    codes.bytesHeld -= entry.second;
     return true;
   });
   codes.sweeps++;
@@ -125,8 +133,9 @@ void Terminal::reclaimPayloadCodes() {
 }
 
 void Terminal::releasePayloadCodes() {
-  for (uint16_t code : payloadCodes.owned) TinyAtom::release(code);
+  for (const auto& [code, bytes] : payloadCodes.owned) TinyAtom::release(code);
   payloadCodes.owned.clear();
+  payloadCodes.bytesHeld = 0;
 }
 
 }  // namespace vantrelle

@@ -1124,21 +1124,9 @@ void Terminal::clearUpdateRange() {
   refreshEnd = scrollInvariantRefreshEnd = -1;
 }
 
-void Terminal::garbageCollectPayload() {
-  if (TinyAtom::lastCollected == TinyAtom::lastUsed) return;
-  std::vector<bool> used(static_cast<size_t>(TinyAtom::maxCode) + 1, false);
-  for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
-    auto& lines = b->lines();
-    for (int i = 0; i < lines.count(); ++i) {
-      const BufferLine& line = *lines[i];
-      for (int c = 0; c < line.count(); ++c) used[line[c].payload.code] = true;
-    }
-  }
-  for (int atom = TinyAtom::lastCollected + 1; atom <= TinyAtom::lastUsed; ++atom) {
-    if (atom != 0 && used[static_cast<size_t>(atom)]) break;
-    TinyAtom::lastCollected = atom;
-    TinyAtom::release(static_cast<uint16_t>(atom));
-  }
-}
+// The atom table is the whole process's: codes this terminal's cells do not hold may be held by
+// another terminal's. Only the codes this terminal registered, and no cell of it holds any more,
+// are given back.
+void Terminal::garbageCollectPayload() { reclaimPayloadCodes(); }
 
 }  // namespace vantrelle

@@ -45,9 +45,19 @@ std::optional<Kind> windowAction(std::span<const int> pars) {
 // Enough to restore a few nested programs' titles; deeper pushes drop the oldest.
 constexpr size_t maxTitleStackDepth = 10;
 
+// A title may be as long as any string a program sends: past this many bytes a stack lets go of
+// its oldest titles, keeping at least the newest.
+constexpr size_t maxTitleStackBytes = size_t(1) << 20;
+
 void push(std::vector<std::string>& stack, const std::string& title) {
   if (stack.size() >= maxTitleStackDepth) stack.erase(stack.begin());
   stack.push_back(title);
+  size_t bytes = 0;
+  for (const auto& saved : stack) bytes += saved.size();
+  while (stack.size() > 1 && bytes > maxTitleStackBytes) {
+    bytes -= stack.front().size();
+    stack.erase(stack.begin());
+  }
 }
 
 }  // namespace

@@ -361,6 +361,9 @@ class Terminal : private ParserHandler {
   // How many times the buffers were swept for codes to give back, and the cells read doing so.
   uint64_t payloadSweeps() const { return payloadCodes.sweeps; }
   uint64_t payloadCellsSwept() const { return payloadCodes.cellsSwept; }
+  // What the payloads of the links this terminal registered hold, in bytes, and the most they may.
+  uint64_t payloadBytesHeld() const { return payloadCodes.bytesHeld; }
+  static constexpr uint64_t kMaxPayloadBytesHeld = uint64_t(32) << 20;
 
   // ---- Kitty graphics, APC G (Terminal+KittyGraphics.cpp) ----
   void handleKittyGraphics(std::span<const uint8_t> content);
@@ -588,8 +591,9 @@ class Terminal : private ParserHandler {
   // The hyperlink payload codes this terminal registered, and when its buffers are next swept for
   // those no cell holds any more (Terminal+Hyperlink.cpp).
   struct PayloadCodes {
-    std::unordered_set<uint16_t> owned;
-    size_t sweepAtOwned = 1024;  // sweep once this many codes are held
+    std::unordered_map<uint16_t, uint64_t> owned;  // code -> what its payload holds, in bytes
+    uint64_t bytesHeld = 0;                        // all of them together
+    size_t sweepAtOwned = 1024;                    // sweep once this many codes are held
     // While every code is taken: the work done since the last sweep (bytes fed, and a share for
     // each link), which must pay for the next: what the last cost in cells read, in proportion to
     // the lines the buffers hold now.

@@ -91,6 +91,8 @@ void LocalProcessTerminalView::hostCurrentDirectoryUpdate(TerminalView&, const s
 
 void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data) { process->send(data); }
 
+void LocalProcessTerminalView::sendReply(TerminalView&, std::span<const uint8_t> data) { process->sendReply(data); }
+
 void LocalProcessTerminalView::requestOpenLink(TerminalView& source, const std::string& link,
                                                const std::map<std::string, std::string>& params) {
   TerminalViewDelegate::requestOpenLink(source, link, params);

@@ -43,6 +43,7 @@ class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegat
   void setTerminalTitle(TerminalView& source, const std::string& title) override;
   void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) override;
   void send(TerminalView& source, std::span<const uint8_t> data) override;
+  void sendReply(TerminalView& source, std::span<const uint8_t> data) override;
   void scrolled(TerminalView& source, double position) override {}
   void rangeChanged(TerminalView& source, int startY, int endY) override {}
   void requestOpenLink(TerminalView& source, const std::string& link,

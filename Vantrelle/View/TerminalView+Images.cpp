@@ -339,7 +339,7 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
       piece->kittyPixelOffsetY = kitty->pixelOffsetY;
     }
     dropHiddenSlices(buffer, buffer.y + buffer.yBase, *piece, cw);
-    attachImage(buffer, piece, buffer.y + buffer.yBase);
+    attachImage(*terminal, buffer, piece, buffer.y + buffer.yBase);
     terminal->updateRange(buffer.y, false);
     int oldY = buffer.y, oldBase = buffer.yBase;
     terminal->cmdLineFeedBasic();

@@ -175,7 +175,9 @@ void TerminalView::sizeChanged(Terminal& source) {
   updateScroller();
 }
 
-void TerminalView::send(Terminal&, std::span<const uint8_t> data) { send(*this, data); }
+void TerminalView::send(Terminal&, std::span<const uint8_t> data) {
+  if (terminalDelegate) terminalDelegate->sendReply(*this, data);
+}
 
 void TerminalView::send(TerminalView&, std::span<const uint8_t> data) {
   if (terminalDelegate) terminalDelegate->send(*this, data);

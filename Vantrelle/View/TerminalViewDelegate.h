@@ -20,6 +20,9 @@ class TerminalViewDelegate {
   virtual void setTerminalTitle(TerminalView& source, const std::string& title) = 0;
   virtual void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) = 0;
   virtual void send(TerminalView& source, std::span<const uint8_t> data) = 0;
+  // What the terminal answers the program (reports, mouse and focus events), which a host may
+  // bound while the program does not read; typed and pasted input goes through `send`.
+  virtual void sendReply(TerminalView& source, std::span<const uint8_t> data) { send(source, data); }
   // 0 at the top of the scrollback, 1 at the bottom.
   virtual void scrolled(TerminalView& source, double position) = 0;
   // Opens the link with the desktop's handler when it is a valid URI.

@@ -176,7 +176,7 @@ TEST_F(KittyPlacement, ChildrenFollowTheirParentsAfterScrolling) {
   parentCell->kittyPlacementId = 1;
   parentCell->kittyCol = 2;
   parentCell->kittyRow = 4;
-  vantrelle::attachImage(buffer(), parentCell, 4);
+  vantrelle::attachImage(*terminal, buffer(), parentCell, 4);
   moveTo(0, 23);
   feed("\n");
   const auto& records = state().placementsByKey;

@@ -19,6 +19,7 @@
 #include "ProcessTestSupport.h"
 #include "Vantrelle/Terminal/ChildLocale.h"
 #include "platform/Dispatch.h"
+#include "tests/TemporaryFolder.h"
 
 using namespace vantrelle;
 using namespace vantrelle::testing;
@@ -258,6 +259,27 @@ TEST(LocalProcess, InputIsWrittenInOrderAndCounted) {
   EXPECT_EQ(f.delegate->output, sent);
   EXPECT_EQ(f.process->sendCount(), 2000u);
   EXPECT_TRUE(pumpMainUntil([&] { return f.process->total() == sent.size(); }));
+}
+
+// A program asking for reports faster than it reads them: the replies it has not read stay within
+// their bound and the rest are dropped; once it reads, replies go through again.
+TEST(LocalProcess, UnreadRepliesStayWithinTheirBound) {
+  ::testing::TemporaryFolder folder;
+  const std::string go = (folder.path() / "go").string();
+  ProcessFixture f;
+  f.runShell("stty raw -echo; printf ready; while [ ! -e '" + go + "' ]; do sleep 0.05; done; cat >/dev/null");
+  ASSERT_TRUE(pumpMainUntil([&] { return f.delegate->output == "ready"; }));
+  std::vector<uint8_t> reply(64 << 10, 'r');
+  for (int i = 0; i < 64; i++) f.process->sendReply(reply);
+  EXPECT_LE(f.process->queuedReplyBytes(), LocalProcess::maximumQueuedReplyBytes);
+  EXPECT_GT(f.process->droppedReplies(), 0u);
+
+  std::ofstream(go).put('\n');
+  ASSERT_TRUE(pumpMainUntil([&] { return f.process->queuedReplyBytes() == 0; }));
+  const size_t dropped = f.process->droppedReplies();
+  f.process->sendReply(reply);
+  EXPECT_EQ(f.process->droppedReplies(), dropped);
+  f.process->terminate();
 }
 
 TEST(LocalProcess, WritesRacingWithTerminationAreHarmless) {

@@ -74,7 +74,7 @@ class TestHost : public vantrelle::TerminalDelegate {
       image->kittyRows = rows;
       image->kittyPixelOffsetX = context.pixelOffsetX;
       image->kittyPixelOffsetY = context.pixelOffsetY;
-      vantrelle::attachImage(buffer, image, int(top + i));
+      vantrelle::attachImage(terminal, buffer, image, int(top + i));
     }
     if (context.imageId && context.placementId) {
       vantrelle::KittyPlacementRecord record;

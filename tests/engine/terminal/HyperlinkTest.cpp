@@ -195,5 +195,33 @@ TEST(Hyperlink, CodesFreedByTheScrollbackGoToNewLinksOnceTheTableIsFull) {
   EXPECT_EQ(linkedRows(), std::vector<int>{1600});
 }
 
+// Links whose text takes up to the longest string a program may send, line after line: what the
+// process keeps of this terminal's links stays within the terminal's bound, past which links are
+// dropped and their text printed plainly; once their lines are gone, new links are kept again.
+TEST(Hyperlink, LinkTextsHeldStayWithinTheBound) {
+  const std::string uri = "http://x.test/" + std::string((1 << 20) - 32, 'u');
+  auto bytesHeld = [&] {
+    uint64_t total = 0;
+    for (const auto& [code, value] : TinyAtom::map()) {
+      if (auto* text = std::any_cast<std::string>(&value); text && text->ends_with(uri)) total += text->size();
+    }
+    return total;
+  };
+  TestHost host;
+  Terminal t(&host, sized(80, 24, 1000));
+  std::string stream;
+  for (int n = 0; n < 64; ++n) stream += linkTo(uri, "link " + std::to_string(n)) + "\r\n";
+  feedInSteps(t, stream, 1 << 20);
+  EXPECT_LE(bytesHeld(), Terminal::kMaxPayloadBytesHeld);
+  EXPECT_LE(t.payloadBytesHeld(), Terminal::kMaxPayloadBytesHeld);
+  EXPECT_EQ(linkAt(t, 0, 0), uri);
+  EXPECT_EQ(linkAt(t, 0, 63), std::nullopt);
+  EXPECT_EQ(rowText(t, 63 - t.buffer->yBase), "link 63");
+
+  t.feed("\x1b[3J\x1b[2J\x1b[H" + linkTo(uri, "after"));
+  EXPECT_EQ(linkAt(t, 0, t.buffer->yBase), uri);
+  EXPECT_LE(bytesHeld(), uint64_t(2) << 20);
+}
+
 }  // namespace
 }  // namespace vantrelle

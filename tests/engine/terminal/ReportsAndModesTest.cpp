@@ -318,6 +318,13 @@ TEST(WindowOperations, ReportsActionsAndTitleStacks) {
   // The stacks are bounded: a flood of pushes keeps only the newest.
   for (int i = 0; i < 10000; i++) s.t.feed("\x1b[22;0t");
   EXPECT_LE(s.t.titles.windowStack.size(), 10u);
+  // And so is what they hold: titles as long as a program may send keep at most the newest.
+  const std::string longTitle(6 << 20, 't');
+  for (int i = 0; i < 10; i++) s.t.feed("\x1b]2;" + longTitle + std::to_string(i) + "\x1b\\\x1b[22;2t");
+  ASSERT_EQ(s.t.titles.windowStack.size(), 1u);
+  EXPECT_EQ(s.t.titles.windowStack.back(), longTitle + "9");
+  s.t.feed("\x1b[23;2t");
+  EXPECT_EQ(s.t.terminalTitle(), longTitle + "9");
 }
 
 TEST(WindowOperations, NothingWithoutDelegate) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <any>
+#include <string>
+
 #include "engine/terminal/TestHost.h"
 
 namespace vantrelle {
@@ -45,26 +48,24 @@ TEST(TerminalText, SelectedLinesFollowWrapsAndSkipWideTails) {
 namespace vantrelle {
 namespace {
 
-TEST(TerminalPayloads, CollectionReleasesOnlyPayloadsNoCellHolds) {
-  testing::TestHost host;
-  Terminal t(&host, testing::sized(10, 3));
-  t.garbageCollectPayload();  // start from a clean sweep
-  const TinyAtom gone = *TinyAtom::lookup(std::string("a;http://gone"));
-  const TinyAtom kept = *TinyAtom::lookup(std::string("b;http://kept"));
-  const TinyAtom later = *TinyAtom::lookup(std::string("c;http://later"));
-  CharData cell(' ', 1, Terminal::defaultAttribute(), kept);
-  t.getLine(1)->set(4, cell);
+// The table of link codes is the whole process's. A collection gives back what the collecting
+// terminal registered and no longer shows, never a code another terminal's cells still hold.
+TEST(TerminalPayloads, CollectionReleasesOnlyThisTerminalsUnusedLinks) {
+  TestHost host;
+  Terminal one(&host, sized(10, 3)), other(&host, sized(10, 3));
+  one.feed("\x1b]8;;http://gone\x1b\\a\x1b]8;;\x1b\\\r\n");
+  other.feed("\x1b]8;;http://other\x1b\\c\x1b]8;;\x1b\\");
+  one.feed("\x1b]8;;http://kept\x1b\\b\x1b]8;;\x1b\\");
+  const TinyAtom gone = (*one.getLine(0))[0].payload;
+  const TinyAtom kept = (*one.getLine(1))[0].payload;
+  const TinyAtom others = (*other.getLine(0))[0].payload;
+  one.getLine(0)->set(0, CharData('a', 1, Terminal::defaultAttribute()));
 
-  t.garbageCollectPayload();
+  one.garbageCollectPayload();
   EXPECT_EQ(gone.target(), nullptr);
   ASSERT_NE(kept.target(), nullptr);
-  EXPECT_NE(later.target(), nullptr);  // the sweep stops at the first payload still shown
-  EXPECT_EQ(TinyAtom::lastCollected, gone.code);
-
-  t.getLine(1)->set(4, CharData(' ', 1, Terminal::defaultAttribute()));
-  t.garbageCollectPayload();
-  EXPECT_EQ(kept.target(), nullptr);
-  EXPECT_EQ(later.target(), nullptr);
+  ASSERT_NE(others.target(), nullptr);
+  EXPECT_EQ(std::any_cast<std::string>(*others.target()), ";http://other");
 }
 
 }  // namespace
