@@ -10,6 +10,7 @@
 
 #include "app/DialogText.h"
 #include "app/PageActivation.h"
+#include "app/UserScripts.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
 
@@ -250,13 +251,8 @@ void releasePage(gpointer page, GClosure*) { delete static_cast<PagePtr*>(page);
 }  // namespace
 
 void attach(WebKitWebView* view) {
-  if (auto* manager = webkit_web_view_get_user_content_manager(view)) {
-    std::unique_ptr<WebKitUserScript, decltype(&webkit_user_script_unref)> script(
-        webkit_user_script_new(visibleNULScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr),
-        &webkit_user_script_unref);
-    webkit_user_content_manager_add_script(manager, script.get());
-  }
+  if (auto* manager = webkit_web_view_get_user_content_manager(view))
+    UserScripts::add(manager, visibleNULScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES);
   auto page = std::make_shared<PageState>();
   g_signal_connect_data(view, "script-dialog",
                         G_CALLBACK(+[](WebKitWebView* v, WebKitScriptDialog* request, PagePtr* state) -> gboolean {

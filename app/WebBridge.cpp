@@ -20,6 +20,7 @@
 #include "app/PageRequests.h"
 #include "app/ScriptDialogs.h"
 #include "app/TextEncoding.h"
+#include "app/UserScripts.h"
 #include "platform/Dispatch.h"
 #include "platform/LinkOpener.h"
 #include "platform/Log.h"
@@ -153,13 +154,6 @@ bool isApplicationPage(const char* uri) {
          url->host() == std::optional<std::string>("app");
 }
 
-struct UserScriptUnref {
-  void operator()(WebKitUserScript* script) const {
-    if (script) webkit_user_script_unref(script);
-  }
-};
-using UserScriptPtr = std::unique_ptr<WebKitUserScript, UserScriptUnref>;
-
 struct SignalContext {
   std::weak_ptr<WebBridge> bridge;
   GWeak<WebKitWebView> webView;
@@ -221,11 +215,7 @@ WebBridge::WebViewConfiguration WebBridge::makeWebViewConfiguration() {
   webkit_user_content_manager_register_script_message_handler(manager, PageMessages::handlerName, bridgeWorld);
   // Every script goes to the top frame only, at document start, before any script of the page.
   auto addScript = [manager](const std::string& source, const char* world) {
-    auto frames = WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
-    auto time = WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
-    UserScriptPtr script(world ? webkit_user_script_new_for_world(source.c_str(), frames, time, world, nullptr, nullptr)
-                               : webkit_user_script_new(source.c_str(), frames, time, nullptr, nullptr));
-    webkit_user_content_manager_add_script(manager, script.get());
+    UserScripts::add(manager, source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, world);
   };
   addScript(relayScript(), bridgeWorld);
   addScript(PageCalls::handOverScript(), nullptr);
