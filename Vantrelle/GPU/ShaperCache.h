@@ -59,12 +59,16 @@ struct ShaperGlyphRun {
   std::vector<ShaperPosition> positions;
   // Byte offset in the shaped text of each glyph's cluster, so glyphs map back to their cells.
   std::vector<uint32_t> clusters;
+  // The shaper's pen before each glyph (its position less its offset), for placing marks.
+  std::vector<double> pens;
 };
 
 struct ShaperRun {
   std::vector<ShaperGlyphRun> glyphRuns;
   std::vector<ShaperPosition> positions;
   int glyphCount = 0;
+  // Byte offsets of the clusters holding a character that no font has, drawn as boxes.
+  std::vector<uint32_t> missingClusters;
 };
 
 struct ShapedRun {
