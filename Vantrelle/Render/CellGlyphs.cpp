@@ -6,16 +6,8 @@
 
 namespace vantrelle {
 
-double CellGlyphPlacer::place(int glyphCell, PangoFont* font, uint32_t glyph, double pen, double xOffset) {
-  opened = glyphCell != cell;
-  if (opened) {
-    cell = glyphCell;
-    startPen = pen;
-    baseFont = font;
-    baseGlyph = glyph;
-    return xOffset;
-  }
-  // Only marks get here: a cell of plain text has one glyph, and measures nothing.
+// Only marks get here: a cell of plain text has one glyph, and measures nothing.
+double CellGlyphPlacer::placeMark(PangoFont* font, uint32_t glyph, double pen, double xOffset) const {
   double shaped = pen + xOffset - startPen;
   if (!font || !baseFont) return shaped;
   PangoRectangle ink, logical, baseLogical;

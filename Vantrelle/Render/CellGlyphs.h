@@ -18,11 +18,20 @@ namespace vantrelle {
 class CellGlyphPlacer {
  public:
   // `pen` is the shaper's pen before the glyph and `xOffset` the shaper's offset of it, in points.
-  double place(int cell, PangoFont* font, uint32_t glyph, double pen, double xOffset);
+  double place(int glyphCell, PangoFont* font, uint32_t glyph, double pen, double xOffset) {
+    opened = glyphCell != cell;
+    if (!opened) return placeMark(font, glyph, pen, xOffset);
+    cell = glyphCell;
+    startPen = pen;
+    baseFont = font;
+    baseGlyph = glyph;
+    return xOffset;
+  }
   // Whether the glyph placed last opened its cell.
   bool openedCell() const { return opened; }
 
  private:
+  double placeMark(PangoFont* font, uint32_t glyph, double pen, double xOffset) const;
   int cell = -1;
   double startPen = 0;
   PangoFont* baseFont = nullptr;

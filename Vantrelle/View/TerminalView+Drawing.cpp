@@ -60,6 +60,7 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
     const char* text = piece.text.c_str() + item->offset;
     pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
     ShapedItem shaped;
+    shaped.glyphs.reserve(size_t(glyphs->num_glyphs));
     if (item->analysis.font) shaped.font.reset(PANGO_FONT(g_object_ref(item->analysis.font)));
     if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font.get()));
     double clusterX = 0;
@@ -80,8 +81,7 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       } else if (info.glyph != PANGO_GLYPH_EMPTY) {
         double x =
             placer.place(cell, item->analysis.font, info.glyph, pen, double(info.geometry.x_offset) / PANGO_SCALE);
-        shaped.glyphs.push_back(
-            {info.glyph, cell, x, double(info.geometry.y_offset) / PANGO_SCALE, 0, placer.openedCell()});
+        shaped.glyphs.push_back({info.glyph, cell, x, double(info.geometry.y_offset) / PANGO_SCALE, 0});
       }
       pen += width;
       clusterX += width;
@@ -630,6 +630,7 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
   if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
   std::vector<ViewPoint> positions;
   std::vector<cairo_glyph_t> batch;
+  CellFit cellFit;
   for (const auto& segment : info.segments) {
     int column = segment.column;
     for (const auto& piece : segment.attributedString) {
@@ -644,12 +645,13 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         // the cost of a Cairo call is spread over many glyphs and its compositor is the faster.
         bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
         uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
-        GlyphSlotFit cellFit;
+        cellFit.cell = -1;
         auto draw = [&](const ShapedItem& item) {
-          for (int cell : item.missingCells) {
+          if (!item.missingCells.empty()) [[unlikely]] {
             setSource(cr, piece.attributes.foreground);
-            drawMissingGlyphBox(cr, cw * (firstCol + cell * segment.columnWidth), cellTop, segment.columnWidth,
-                                pass.scale);
+            for (int cell : item.missingCells)
+              drawMissingGlyphBox(cr, cw * (firstCol + cell * segment.columnWidth), cellTop, segment.columnWidth,
+                                  pass.scale);
           }
           if (direct && paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass)) return;
           setSource(cr, piece.attributes.foreground);
@@ -671,10 +673,10 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
 }
 
 // Glyphs go out in one call; only a wide glyph that must shrink to fit its slot is drawn alone. A
-// cell's marks take the fit of its first glyph, which `cellFit` carries from item to item.
+// cell's marks take the fit of its first glyph.
 void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
                                  double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
-                                 GlyphSlotFit& cellFit) {
+                                 CellFit& cellFit) {
   if (!font) return;
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
@@ -682,18 +684,22 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
   if (!_fontSmoothing) cairo_set_font_options(cr, pass.fontOptions.get());
   const double cw = cellDimension->width;
   batch.clear();
+  if (columnWidth < 2) {
+    for (const auto& g : glyphs) batch.push_back({g.glyph, cw * (firstCol + g.cell) + g.offsetX, baseline + g.offsetY});
+    if (!batch.empty()) cairo_show_glyphs(cr, batch.data(), int(batch.size()));
+    return;
+  }
   for (const auto& g : glyphs) {
-    if (g.opensCell) cellFit = {};
-    if (columnWidth >= 2 && g.opensCell) {
+    if (g.cell != cellFit.cell) {
       PangoRectangle ink, logical;
       pango_font_get_glyph_extents(font, g.glyph, &ink, &logical);
       ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
                       double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
       // A mark that opens its cell (its base drawn as a box) takes no room of the shaper's.
       double advance = g.advance > 0 ? g.advance : double(logical.width) / PANGO_SCALE;
-      cellFit = glyphSlotFit(advance, bounds, columnWidth);
+      cellFit = {g.cell, glyphSlotFit(advance, bounds, columnWidth)};
     }
-    const GlyphSlotFit& fit = cellFit;
+    const GlyphSlotFit& fit = cellFit.fit;
     double x = cw * (firstCol + g.cell * columnWidth) + fit.dx + fit.scale * g.offsetX;
     double y = baseline + fit.scale * g.offsetY - fit.dy;
     if (fit.scale == 1.0) {
@@ -721,7 +727,7 @@ void TerminalView::drawCellText(cairo_t* cr, const std::string& text, FontFace f
   if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions.get(), CAIRO_ANTIALIAS_GRAY);
   pass.scale = backingScaleFactor();
   std::vector<cairo_glyph_t> batch;
-  GlyphSlotFit cellFit;
+  CellFit cellFit;
   cairo_save(cr);
   for (const auto& item : shape(get_pango_context()->gobj(), piece, fontSet.face(face).gobj())) {
     if (!item.missingCells.empty()) drawMissingGlyphBox(cr, 0, top, columnWidth, pass.scale);

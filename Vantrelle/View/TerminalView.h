@@ -174,8 +174,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     double offsetX;  // from the cell's left edge, before a wide glyph is fitted into its slot
     double offsetY;
     double advance;  // of the whole cluster, for fitting wide glyphs
-    // The glyph is its cell's first: the others of the cell (its marks) follow its fit.
-    bool opensCell;
+  };
+  // The fit of a wide glyph into its slot, which the other glyphs of its cell (its marks) follow,
+  // carried from one shaped item of a piece to the next.
+  struct CellFit {
+    int cell = -1;
+    GlyphSlotFit fit;
   };
   // What one drawing pass shares between its rows.
   struct DrawingPass {
@@ -583,7 +587,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool paintRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions, DrawingPass& pass);
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
                      double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
-                     GlyphSlotFit& cellFit);
+                     CellFit& cellFit);
   void drawMissingGlyphBox(cairo_t* context, double left, double top, int columnWidth, double scale);
   void scaleFactorChanged();
   void awaitResizesSettling();
