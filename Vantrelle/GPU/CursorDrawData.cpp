@@ -149,8 +149,8 @@ void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, Dr
     if (!font) continue;
     for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
       const double pen = glyphRun.pens[i];
-      const double inCell =
-          placer.place(0, glyphRun.font.get(), glyphRun.glyphs[i], pen, glyphRun.positions[i].x - pen);
+      const double inCell = placer.place(0, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i], pen,
+                                         glyphRun.positions[i].x - pen);
       if (placer.openedCell()) fit = {};
       if (span >= 2 && placer.openedCell()) {
         PangoRectangle ink, logical;

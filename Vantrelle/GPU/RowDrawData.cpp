@@ -258,8 +258,8 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
         for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
           const int cell = cellAt(run.cellOffsets, glyphRun.clusters[i]);
           const double pen = glyphRun.pens[i];
-          const double inCell =
-              placer.place(cell, glyphRun.font.get(), glyphRun.glyphs[i], pen, glyphRun.positions[i].x - pen);
+          const double inCell = placer.place(cell, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i],
+                                             pen, glyphRun.positions[i].x - pen);
           int column = runStart + cell * segment.columnWidth;
           if (placer.openedCell()) fit = {};
           if (segment.columnWidth >= 2 && placer.openedCell()) {

@@ -6,18 +6,25 @@
 
 namespace vantrelle {
 
-// Only marks get here: a cell of plain text has one glyph, and measures nothing.
-double CellGlyphPlacer::placeMark(PangoFont* font, uint32_t glyph, double pen, double xOffset) const {
-  double shaped = pen + xOffset - startPen;
+// Only the first glyph of a cluster after the cell's first gets here: a cell of plain text has one
+// glyph, and measures nothing.
+double CellGlyphPlacer::placeMark(int glyphCluster, PangoFont* font, uint32_t glyph, double pen, double shaped,
+                                  double xOffset) {
+  cluster = glyphCluster;
+  shift = 0;
+  if (baseEnd < 0) baseEnd = pen - startPen;
   if (!font || !baseFont) return shaped;
   PangoRectangle ink, logical, baseLogical;
   pango_font_get_glyph_extents(font, glyph, &ink, &logical);
   if (ink.width <= 0) return shaped;
-  pango_font_get_glyph_extents(baseFont, baseGlyph, nullptr, &baseLogical);
-  const double baseAdvance = double(baseLogical.width) / PANGO_SCALE;
   const double centre = shaped + (ink.x + ink.width * 0.5) / PANGO_SCALE;
-  if (centre >= 0 && centre < baseAdvance) return shaped;
-  return (baseAdvance - double(logical.width) / PANGO_SCALE) * 0.5 + xOffset;
+  if (centre >= 0 && centre < baseEnd) return shaped;
+  // Centred by the advances the font gives both glyphs, which for a monospaced font's marks are
+  // its cell's: such a mark lands where its font drew it, on whole pixels.
+  pango_font_get_glyph_extents(baseFont, baseGlyph, nullptr, &baseLogical);
+  const double x = double(baseLogical.width - logical.width) / PANGO_SCALE * 0.5 + xOffset;
+  shift = x - shaped;
+  return x;
 }
 
 MissingGlyphBox missingGlyphBox(double slotLeft, double slotTop, double slotWidth, double cellHeight, double lineWidth,

@@ -9,31 +9,45 @@
 namespace vantrelle {
 
 // Gives each glyph of a shaped text, walked in order, its x from its cell's left edge in points,
-// before a wide glyph is fitted into its slot. A cell's first glyph sits where the shaper offsets
-// it. A later one (a combining mark) keeps the shaper's place relative to that first glyph when the
-// shaper put it over the first glyph's advance: a mark the font attaches to its base. A font without anchors for
-// the pair, or whose marks take an advance of their own (the bold and oblique faces of common
-// monospaced fonts), has the mark put beside its base, over the next cell; such a mark is drawn
-// over its base instead, centred on it, as a monospaced font's marks are made to be.
+// before a wide glyph is fitted into its slot. A cell's first cluster keeps the shaper's layout, as
+// does every cluster of several glyphs (a ligature, a syllable of an Indic script). A later cluster
+// of the cell (a combining mark) keeps the shaper's place relative to the first when the shaper
+// put it over the first cluster's advance: a mark the font attaches to its base. A font without
+// anchors for the pair, or whose marks take an advance of their own (the bold and oblique faces of
+// common monospaced fonts), has the mark put beside its base, over the next cell; such a mark is
+// drawn over its base instead, centred on it, as a monospaced font's marks are made to be.
 class CellGlyphPlacer {
  public:
-  // `pen` is the shaper's pen before the glyph and `xOffset` the shaper's offset of it, in points.
-  double place(int glyphCell, PangoFont* font, uint32_t glyph, double pen, double xOffset) {
+  // `cluster` tells the shaper's clusters apart (their byte offset in the text); `pen` is the
+  // shaper's pen before the glyph and `xOffset` its offset of the glyph, in points.
+  double place(int glyphCell, int glyphCluster, PangoFont* font, uint32_t glyph, double pen, double xOffset) {
     opened = glyphCell != cell;
-    if (!opened) return placeMark(font, glyph, pen, xOffset);
-    cell = glyphCell;
-    startPen = pen;
-    baseFont = font;
-    baseGlyph = glyph;
-    return xOffset;
+    if (opened) {
+      cell = glyphCell;
+      cluster = glyphCluster;
+      startPen = pen;
+      baseEnd = -1;
+      shift = 0;
+      baseFont = font;
+      baseGlyph = glyph;
+      return xOffset;
+    }
+    const double shaped = pen + xOffset - startPen;
+    if (glyphCluster == cluster) return shaped + shift;
+    return placeMark(glyphCluster, font, glyph, pen, shaped, xOffset);
   }
   // Whether the glyph placed last opened its cell.
   bool openedCell() const { return opened; }
 
  private:
-  double placeMark(PangoFont* font, uint32_t glyph, double pen, double xOffset) const;
+  double placeMark(int glyphCluster, PangoFont* font, uint32_t glyph, double pen, double shaped, double xOffset);
   int cell = -1;
+  int cluster = -1;
   double startPen = 0;
+  // Where the cell's first cluster ends, from the cell's left edge (negative until known).
+  double baseEnd = -1;
+  // How far the current cluster was moved from the shaper's place.
+  double shift = 0;
   PangoFont* baseFont = nullptr;
   uint32_t baseGlyph = 0;
   bool opened = false;

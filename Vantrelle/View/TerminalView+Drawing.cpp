@@ -79,8 +79,8 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
         if (shaped.missingCells.empty() || shaped.missingCells.back() != cell) shaped.missingCells.push_back(cell);
       } else if (info.glyph != PANGO_GLYPH_EMPTY) {
-        double x =
-            placer.place(cell, item->analysis.font, info.glyph, pen, double(info.geometry.x_offset) / PANGO_SCALE);
+        double x = placer.place(cell, cluster, item->analysis.font, info.glyph, pen,
+                                double(info.geometry.x_offset) / PANGO_SCALE);
         shaped.glyphs.push_back({info.glyph, cell, x, double(info.geometry.y_offset) / PANGO_SCALE, 0});
       }
       pen += width;

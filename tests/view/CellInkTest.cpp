@@ -1,11 +1,14 @@
 // Where the ink of a cell lands: combining marks over their base, whatever the face, and a box for
 // a character that no font has, on both ways the Cairo path paints cells, and under the caret.
 #include <gtest/gtest.h>
+#include <pango/pangocairo.h>
 
 #include <cstring>
 
 #include "CellInkCases.h"
+#include "Vantrelle/Render/CellGlyphs.h"
 #include "ViewTestSupport.h"
+#include "platform/GLibPtr.h"
 
 namespace vantrelle {
 namespace {
@@ -113,6 +116,34 @@ TEST_P(CellInk, ACharacterNoFontHasShowsABoxInItsCells) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, CellInk, ::testing::Values(1.0, 2.0));
+
+// Glyphs the shaper keeps in one cluster (a ligature, a syllable of an Indic script) keep its
+// layout side by side; a mark moved over its base takes the rest of its cluster along.
+TEST(CellGlyphPlacement, ClustersKeepTheShapersLayout) {
+  testing::ensureGtk();
+  TerminalView view;
+  platform::GObjectPtr<PangoFont> font(pango_context_load_font(view.get_pango_context()->gobj(), view.font().gobj()));
+  hb_font_t* hb = pango_font_get_hb_font(font.get());
+  hb_codepoint_t q = 0, acute = 0;
+  ASSERT_TRUE(hb_font_get_nominal_glyph(hb, 'q', &q));
+  ASSERT_TRUE(hb_font_get_nominal_glyph(hb, 0x301, &acute));
+  PangoRectangle logical;
+  pango_font_get_glyph_extents(font.get(), q, nullptr, &logical);
+  const double advance = double(logical.width) / PANGO_SCALE;
+
+  CellGlyphPlacer syllable;
+  EXPECT_EQ(syllable.place(0, 0, font.get(), q, 0, 0), 0);
+  EXPECT_EQ(syllable.place(0, 0, font.get(), q, advance, 0), advance);
+
+  CellGlyphPlacer marks;
+  EXPECT_EQ(marks.place(0, 0, font.get(), q, 0, 0), 0);
+  // A mark the font laid beside its base, as a spacing glyph, and a second glyph of its cluster.
+  EXPECT_EQ(marks.place(0, 1, font.get(), acute, advance, 0), 0);
+  EXPECT_EQ(marks.place(0, 1, font.get(), acute, 2 * advance, 0), advance);
+  // The next cell starts afresh.
+  EXPECT_EQ(marks.place(1, 3, font.get(), q, 3 * advance, 0), 0);
+  EXPECT_TRUE(marks.openedCell());
+}
 
 // The caret draws the character under it as the row does: a face whose marks the font puts beside
 // their base showed them outside the caret, and so not at all.
