@@ -1,6 +1,8 @@
 #pragma once
 // Cells whose ink the drawing tests of both paths place: a character with combining marks in every
 // face, and characters that no font of the tests has.
+#include <cstdint>
+#include <cstdlib>
 #include <numeric>
 #include <vector>
 
@@ -47,6 +49,24 @@ inline Placement placement(const std::vector<int>& xs, double x0, double x1) {
   for (int x : xs) in += x >= x0 && x < x1;
   double mean = std::accumulate(xs.begin(), xs.end(), 0.0) / double(xs.size());
   return {in / double(xs.size()), mean >= x0 && mean < x1, mean};
+}
+
+// The x of every pixel (four bytes, `stride` bytes a row) with a byte that differs by more than
+// `tolerance` between two frames of one size.
+inline std::vector<int> differingColumns(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width,
+                                         int stride, int tolerance) {
+  std::vector<int> xs;
+  for (size_t row = 0; row + size_t(stride) <= a.size() && row + size_t(stride) <= b.size(); row += size_t(stride)) {
+    for (int x = 0; x < width; x++) {
+      bool differs = false;
+      for (size_t k = 0; k < 4; k++) {
+        size_t i = row + size_t(x) * 4 + k;
+        differs |= std::abs(int(a[i]) - int(b[i])) > tolerance;
+      }
+      if (differs) xs.push_back(x);
+    }
+  }
+  return xs;
 }
 
 }  // namespace vantrelle::testing

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <pango/pangocairo.h>
 
-#include <cstring>
-
 #include "CellInkCases.h"
 #include "Vantrelle/Render/CellGlyphs.h"
 #include "ViewTestSupport.h"
@@ -22,11 +20,6 @@ using testing::Placement;
 struct Frame {
   int width = 0, height = 0, stride = 0;
   std::vector<uint8_t> pixels;
-  uint32_t at(int x, int y) const {
-    uint32_t p;
-    std::memcpy(&p, &pixels[size_t(y) * size_t(stride) + size_t(x) * 4], 4);
-    return p;
-  }
 };
 
 Frame drawn(TerminalView& view, const std::string& screen, bool direct) {
@@ -44,17 +37,6 @@ Frame drawn(TerminalView& view, const std::string& screen, bool direct) {
   const uint8_t* data = cairo_image_surface_get_data(surface);
   frame.pixels.assign(data, data + size_t(frame.stride) * size_t(frame.height));
   return frame;
-}
-
-// The device x of every pixel that differs between two frames of one size.
-std::vector<int> differingColumns(const Frame& a, const Frame& b) {
-  std::vector<int> xs;
-  for (int y = 0; y < a.height; y++) {
-    for (int x = 0; x < a.width; x++) {
-      if (a.at(x, y) != b.at(x, y)) xs.push_back(x);
-    }
-  }
-  return xs;
 }
 
 class CellInk : public ::testing::TestWithParam<double> {
@@ -80,7 +62,8 @@ class CellInk : public ::testing::TestWithParam<double> {
         SCOPED_TRACE(std::string(longRun ? "long run, " : "own run, ") + (direct ? "direct" : "through Cairo"));
         Frame with = drawn(*view, screen(c.text), direct), without = drawn(*view, screen(c.plain), direct);
         const double px = view->cellDimension->width * GetParam();
-        check(differingColumns(with, without), column * px, (column + c.width) * px);
+        check(testing::differingColumns(with.pixels, without.pixels, with.width, with.stride, 0), column * px,
+              (column + c.width) * px);
       }
     }
   }
