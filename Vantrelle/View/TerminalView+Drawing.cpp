@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "Vantrelle/Render/CellGlyphs.h"
 #include "Vantrelle/Render/GlyphColors.h"
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
@@ -25,6 +26,8 @@ struct ShapedItem {
   std::vector<TerminalView::ShapedGlyph> glyphs;
   // The font's own Cairo font, which lives as long as the font.
   cairo_scaled_font_t* scaled = nullptr;
+  // The cells of the piece holding a character that no font has, each drawn as a box.
+  std::vector<int> missingCells;
   // The glyphs' coverage masks, looked up once for the mask generation they were found in; empty
   // when a glyph needs Cairo.
   mutable std::vector<const CoverageMask*> masks;
@@ -49,14 +52,17 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs.get(), nullptr));
   platform::PangoGlyphStringPtr shapedGlyphs(pango_glyph_string_new());
   PangoGlyphString* glyphs = shapedGlyphs.get();
+  // A cell's marks may come in an item of another font than its base: the pen runs on over items.
+  CellGlyphPlacer placer;
+  double pen = 0;
   for (GList* l = items.get(); l; l = l->next) {
     auto* item = static_cast<PangoItem*>(l->data);
     const char* text = piece.text.c_str() + item->offset;
     pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
     ShapedItem shaped;
+    shaped.glyphs.reserve(size_t(glyphs->num_glyphs));
     if (item->analysis.font) shaped.font.reset(PANGO_FONT(g_object_ref(item->analysis.font)));
     if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font.get()));
-    // Offsets inside each cluster come from the shaper; clusters themselves sit on cells.
     double clusterX = 0;
     int clusterStart = -1;
     std::vector<std::pair<size_t, double>> clusterStarts;
@@ -69,15 +75,20 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
         clusterStarts.emplace_back(shaped.glyphs.size(), 0);
       }
       double width = double(info.geometry.width) / PANGO_SCALE;
-      if (!(info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) && info.glyph != PANGO_GLYPH_EMPTY) {
-        shaped.glyphs.push_back({info.glyph, cellAt(piece.cellOffsets, cluster),
-                                 clusterX + double(info.geometry.x_offset) / PANGO_SCALE,
-                                 double(info.geometry.y_offset) / PANGO_SCALE, 0});
+      int cell = cellAt(piece.cellOffsets, cluster);
+      if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
+        if (shaped.missingCells.empty() || shaped.missingCells.back() != cell) shaped.missingCells.push_back(cell);
+      } else if (info.glyph != PANGO_GLYPH_EMPTY) {
+        double x = placer.place(cell, cluster, item->analysis.font, info.glyph, pen,
+                                double(info.geometry.x_offset) / PANGO_SCALE);
+        shaped.glyphs.push_back({info.glyph, cell, x, double(info.geometry.y_offset) / PANGO_SCALE, 0});
       }
+      pen += width;
       clusterX += width;
       clusterStarts.back().second = clusterX;
     }
-    // Every glyph learns its cluster's natural advance.
+    // Every glyph learns its cluster's natural advance; that of the cluster opening a cell fits the
+    // cell's glyph into its slot.
     for (size_t c = 0; c < clusterStarts.size(); c++) {
       size_t end = c + 1 < clusterStarts.size() ? clusterStarts[c + 1].first : shaped.glyphs.size();
       for (size_t g = clusterStarts[c].first; g < end; g++) shaped.glyphs[g].advance = clusterStarts[c].second;
@@ -618,11 +629,13 @@ void TerminalView::clearBand(cairo_t* cr, double top, double height, const Drawi
 
 void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr, DrawingPass& pass) {
   const double cw = cellDimension->width;
+  const double cellTop = baseline + std::ceil(metrics.descent + metrics.leading) - cellDimension->height;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
   if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
   std::vector<ViewPoint> positions;
   std::vector<cairo_glyph_t> batch;
+  CellFit cellFit;
   for (const auto& segment : info.segments) {
     int column = segment.column;
     for (const auto& piece : segment.attributedString) {
@@ -637,10 +650,21 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         // the cost of a Cairo call is spread over many glyphs and its compositor is the faster.
         bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
         uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
+        cellFit.cell = -1;
         auto draw = [&](const ShapedItem& item) {
-          if (direct && paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass)) return;
+          if (!item.missingCells.empty()) [[unlikely]] {
+            setSource(cr, piece.attributes.foreground);
+            for (int cell : item.missingCells)
+              drawMissingGlyphBox(cr, cw * (firstCol + cell * segment.columnWidth), cellTop, segment.columnWidth,
+                                  pass.scale);
+          }
+          // Marks of a cell whose glyph an earlier item fitted into it follow that fit, with Cairo.
+          if (direct && !cellFit.continuedBy(item.glyphs) &&
+              paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass))
+            return;
           setSource(cr, piece.attributes.foreground);
-          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch,
+                        cellFit);
         };
         if (piece.text.size() <= ShapeCache::longestText) {
           const auto* font = fontSet.face(piece.attributes.font).gobj();
@@ -656,9 +680,24 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
   cairo_restore(cr);
 }
 
-// Glyphs go out in one call; only a wide glyph that must shrink to fit its slot is drawn alone.
+// The fit of the glyph that opens a cell, which the cell's other glyphs (its marks) follow: a wide
+// character's glyph fits its slot, and a glyph made for a wider place than its one cell fits that
+// cell, both by the advance of the glyph's cluster.
+GlyphSlotFit TerminalView::cellGlyphFit(PangoFont* font, const ShapedGlyph& g, int columnWidth) const {
+  PangoRectangle ink, logical;
+  pango_font_get_glyph_extents(font, g.glyph, &ink, &logical);
+  ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
+                  double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
+  // A mark that opens its cell (its base drawn as a box) takes no room of the shaper's.
+  double advance = g.advance > 0 ? g.advance : double(logical.width) / PANGO_SCALE;
+  return glyphSlotFit(advance, bounds, columnWidth);
+}
+
+// Glyphs go out in one call; only a glyph that must shrink to fit its slot is drawn alone. A cell's
+// marks take the fit of its first glyph.
 void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
-                                 double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch) {
+                                 double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
+                                 CellFit& cellFit) {
   if (!font) return;
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
@@ -666,29 +705,71 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
   if (!_fontSmoothing) cairo_set_font_options(cr, pass.fontOptions.get());
   const double cw = cellDimension->width;
   batch.clear();
-  for (const auto& g : glyphs) {
-    double x = cw * (firstCol + g.cell * columnWidth) + g.offsetX;
-    double y = baseline + g.offsetY;
-    GlyphSlotFit fit;
-    if (columnWidth >= 2 || glyphOverflowsSlot(g.advance, columnWidth, cw)) {
-      PangoRectangle ink;
-      pango_font_get_glyph_extents(font, g.glyph, &ink, nullptr);
-      ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
-                      double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-      fit = glyphSlotFit(g.advance, bounds, columnWidth);
+  size_t i = 0;
+  // Glyphs that keep to their one cell, as nearly all do, go straight out, up to the first that
+  // does not; a cell fitted by an earlier item has its marks follow its fit.
+  if (columnWidth < 2 && !cellFit.continuedBy(glyphs)) {
+    for (; i < glyphs.size() && !glyphOverflowsSlot(glyphs[i].advance, columnWidth, cw); i++) {
+      const auto& g = glyphs[i];
+      batch.push_back({g.glyph, cw * (firstCol + g.cell) + g.offsetX, baseline + g.offsetY});
     }
+    if (i > 0) cellFit = {glyphs[i - 1].cell, {}};
+  }
+  for (; i < glyphs.size(); i++) {
+    const auto& g = glyphs[i];
+    if (g.cell != cellFit.cell) {
+      const bool keeps = columnWidth < 2 && !glyphOverflowsSlot(g.advance, columnWidth, cw);
+      cellFit = {g.cell, keeps ? GlyphSlotFit{} : cellGlyphFit(font, g, columnWidth)};
+    }
+    const GlyphSlotFit& fit = cellFit.fit;
+    double x = cw * (firstCol + g.cell * columnWidth) + fit.dx + fit.scale * g.offsetX;
+    double y = baseline + fit.scale * g.offsetY - fit.dy;
     if (fit.scale == 1.0) {
-      batch.push_back({g.glyph, x + fit.dx, y - fit.dy});
+      batch.push_back({g.glyph, x, y});
       continue;
     }
     cairo_glyph_t glyph{g.glyph, 0, 0};
     cairo_save(cr);
-    cairo_translate(cr, x + fit.dx, y - fit.dy);
+    cairo_translate(cr, x, y);
     cairo_scale(cr, fit.scale, fit.scale);
     cairo_show_glyphs(cr, &glyph, 1);
     cairo_restore(cr);
   }
   if (!batch.empty()) cairo_show_glyphs(cr, batch.data(), int(batch.size()));
+}
+
+// One cell's text in the current source, as a row draws it: the caret shows the character under it
+// this way. `top` is the cell's top edge, `baseline` its baseline.
+void TerminalView::drawCellText(cairo_t* cr, const std::string& text, FontFace face, int columnWidth, double top,
+                                double baseline) {
+  if (!cellDimension || text.empty()) return;
+  AttributedPiece piece{text, {}, {0}};
+  DrawingPass pass;
+  pass.fontOptions.reset(cairo_font_options_create());
+  if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions.get(), CAIRO_ANTIALIAS_GRAY);
+  pass.scale = backingScaleFactor();
+  std::vector<cairo_glyph_t> batch;
+  CellFit cellFit;
+  cairo_save(cr);
+  for (const auto& item : shape(get_pango_context()->gobj(), piece, fontSet.face(face).gobj())) {
+    if (!item.missingCells.empty()) drawMissingGlyphBox(cr, 0, top, columnWidth, pass.scale);
+    drawGlyphItem(item.font.get(), item.glyphs, 0, columnWidth, baseline, cr, pass, batch, cellFit);
+  }
+  cairo_restore(cr);
+}
+
+// A box in the cells' slot, in the current source, for a character that no font has.
+void TerminalView::drawMissingGlyphBox(cairo_t* cr, double left, double top, int columnWidth, double scale) {
+  if (scale <= 0) return;
+  MissingGlyphBox box = missingGlyphBox(left, top, cellDimension->width * columnWidth, cellDimension->height,
+                                        metrics.underlineThickness, scale);
+  cairo_save(cr);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  for (const auto& [x0, y0, x1, y1] : box.bars) {
+    if (x1 > x0 && y1 > y0) cairo_rectangle(cr, x0 / scale, y0 / scale, (x1 - x0) / scale, (y1 - y0) / scale);
+  }
+  cairo_fill(cr);
+  cairo_restore(cr);
 }
 
 void TerminalView::drawPlaceholderCell(

@@ -164,13 +164,26 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
                            const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& placements,
                            std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* context,
                            double top, double scale);
+  // One cell's text as a row draws it, in the current source; `top` and `baseline` in points.
+  void drawCellText(cairo_t* context, const std::string& text, FontFace face, int columnWidth, double top,
+                    double baseline);
   // One shaped glyph, tied to the cell of its piece that it belongs to.
   struct ShapedGlyph {
     uint32_t glyph;
     int cell;
-    double offsetX;  // from the cell's left edge, inside its cluster
+    double offsetX;  // from the cell's left edge, before the cell's glyph is fitted into its slot
     double offsetY;
     double advance;  // of the whole cluster, for fitting wide glyphs
+  };
+  // The fit of a cell's first glyph into its slot, which the other glyphs of its cell (its marks)
+  // follow, carried from one shaped item of a piece to the next.
+  struct CellFit {
+    int cell = -1;
+    GlyphSlotFit fit;
+    // Whether `glyphs` open with more glyphs of the cell, which must follow its fit.
+    bool continuedBy(const std::vector<ShapedGlyph>& glyphs) const {
+      return !glyphs.empty() && glyphs.front().cell == cell && fit != GlyphSlotFit{};
+    }
   };
   // What one drawing pass shares between its rows.
   struct DrawingPass {
@@ -577,7 +590,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
   bool paintRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions, DrawingPass& pass);
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
-                     double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
+                     double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
+                     CellFit& cellFit);
+  GlyphSlotFit cellGlyphFit(PangoFont* font, const ShapedGlyph& glyph, int columnWidth) const;
+  void drawMissingGlyphBox(cairo_t* context, double left, double top, int columnWidth, double scale);
   void scaleFactorChanged();
   void awaitResizesSettling();
   void resizesSettled();
