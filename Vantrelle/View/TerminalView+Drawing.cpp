@@ -164,6 +164,10 @@ struct TerminalView::ShapeCache {
   std::vector<std::pair<DecorationKey, std::optional<Decoration>>> decorations;
   // The scale and smoothing printable ASCII was last prepared for (see prepareAsciiGlyphs).
   std::optional<std::pair<double, bool>> preparedGlyphs;
+  // Whether printable ASCII reaches past a row's band, by face, at the scale and smoothing it was
+  // measured for.
+  std::array<std::optional<bool>, 4> asciiReaches;
+  std::pair<double, bool> asciiReachPass;
 
   ~ShapeCache() { clear(); }
   void clear() {
@@ -172,6 +176,7 @@ struct TerminalView::ShapeCache {
     asciiEntries.fill(nullptr);
     clearMasks();
     decorations.clear();
+    asciiReaches.fill(std::nullopt);
   }
   void clearMasks() {
     glyphMasks.clear();
@@ -292,6 +297,30 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
   });
 }
 
+// The ink of printable ASCII in `font` from the baseline (points, y down), as Cairo measures it when
+// drawing at the pass's scale and options.
+TerminalView::InkSpan asciiInk(PangoContext* context, const PangoFontDescription* font,
+                               const TerminalView::DrawingPass& pass) {
+  std::string ascii;
+  for (char c = '!'; c < 127; c++) ascii += c;
+  platform::CairoSurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+  cairo_surface_set_device_scale(scratch.get(), pass.scale, pass.scale);
+  platform::CairoPtr cr(cairo_create(scratch.get()));
+  TerminalView::InkSpan ink;
+  std::vector<cairo_glyph_t> glyphs;
+  for (const auto& item : shape(context, AttributedPiece{ascii, {}, {0}}, font)) {
+    if (!item.scaled || item.glyphs.empty()) continue;
+    cairo_set_scaled_font(cr.get(), item.scaled);
+    cairo_set_font_options(cr.get(), pass.fontOptions.get());
+    glyphs.clear();
+    for (const auto& g : item.glyphs) glyphs.push_back({g.glyph, 0, 0});
+    cairo_text_extents_t drawn;
+    cairo_glyph_extents(cr.get(), glyphs.data(), int(glyphs.size()), &drawn);
+    ink.add(drawn.y_bearing, drawn.y_bearing + drawn.height);
+  }
+  return ink;
+}
+
 // The most runs kept from one pass for the next to reuse.
 constexpr size_t spareRunsKept = 4096;
 
@@ -368,7 +397,8 @@ const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, ca
 // The glyphs of one shaped item painted into the pixels; false, with nothing painted, when one of
 // them needs Cairo.
 bool paintGlyphItem(TerminalView::ShapeCache& cache, const ShapedItem& item, int firstCol, double cellWidth,
-                    double baseline, uint32_t pixel, bool smoothing, TerminalView::DrawingPass& pass) {
+                    double baseline, uint32_t pixel, bool smoothing, TerminalView::DrawingPass& pass,
+                    TerminalView::InkSpan* ink) {
   if (!item.font || !item.scaled) return true;
   if (std::pair maskPass{pass.canvas->scale, smoothing}; cache.maskPass != maskPass) {
     cache.maskPass = maskPass;
@@ -402,9 +432,54 @@ bool paintGlyphItem(TerminalView::ShapeCache& cache, const ShapedItem& item, int
     cache.placed.push_back({item.masks[i], canvas.devicePixel(cellWidth * (firstCol + g.cell) + g.offsetX),
                             canvas.devicePixel(baseline + g.offsetY)});
   }
+  if (ink) {
+    for (const auto& placed : cache.placed) {
+      if (!placed.mask->empty())
+        ink->add((placed.y + placed.mask->extentsY0) / canvas.scale,
+                 (placed.y + placed.mask->extentsY1) / canvas.scale);
+    }
+  }
   canvas.paintTogether(cache.placed, pixel, cache.summed);
   return true;
 }
+
+// A row drawn at twice the size goes through Cairo's transformation, clipped to its band when it is
+// twice as tall, with the pixel canvas put aside; a plain row is left as it is.
+class RowTransform {
+ public:
+  RowTransform(cairo_t* cr, BufferLine::RenderLineMode mode, double top, double ch, double width,
+               std::optional<PixelCanvas>& canvas)
+      : cr(cr), canvas(canvas), transformed(mode != BufferLine::RenderLineMode::single) {
+    if (!transformed) return;
+    cairo_save(cr);
+    if (mode == BufferLine::RenderLineMode::doubleWidth) {
+      cairo_scale(cr, 2, 1);
+    } else {
+      // Double-height rows show the upper or the lower half of glyphs twice the size.
+      double pivot = mode == BufferLine::RenderLineMode::doubledTop ? top : top + ch;
+      cairo_rectangle(cr, 0, top, width, ch);
+      cairo_clip(cr);
+      cairo_translate(cr, 0, pivot);
+      cairo_scale(cr, 2, 2);
+      cairo_translate(cr, 0, -pivot);
+    }
+    std::swap(kept, canvas);
+  }
+  ~RowTransform() {
+    if (!transformed) return;
+    cairo_restore(cr);
+    std::swap(kept, canvas);
+  }
+  RowTransform(const RowTransform&) = delete;
+  RowTransform& operator=(const RowTransform&) = delete;
+
+ private:
+  cairo_t* cr;
+  std::optional<PixelCanvas>& canvas;
+  std::optional<PixelCanvas> kept;
+  bool transformed;
+};
+
 }  // namespace
 
 void TerminalView::pending(const std::string& message) const {
@@ -455,17 +530,42 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     if (pass.canvas && pass.canvas->scale != pass.scale) pass.canvas.reset();
   }
   int lineCount = buffer.lines().count();
+  const auto shownRows = size_t(std::max(std::ceil(frameSize.height / ch), 0.0));
+  if (rowReaches.size() != shownRows) rowReaches.assign(shownRows, {});
+  auto reachOf = [&](int row) {
+    const auto screenRow = size_t(row - bufferOffset);
+    return row >= bufferOffset && screenRow < rowReaches.size() ? rowReaches[screenRow] : RowReach{};
+  };
+  int farthest = 0;
+  for (const RowReach& reach : rowReaches) farthest = std::max({farthest, int(reach.above), int(reach.below)});
+  // The rows whose bands the pass repaints, with what their text reached before, and the rows
+  // outside it whose text reaches into it: that text is drawn again over the new backgrounds.
+  struct PassRow {
+    int row;
+    ViewLineInfo info;
+    bool repainted;
+    RowReach before;
+  };
+  std::vector<PassRow> rows;
+  RowAnalysis analysis = rowAnalysis();
+  analysis.spareRuns = &shapeCache->spareRuns;
+  auto reachesIn = [&](int row) {
+    if (row >= 0 && row < lineCount)
+      rows.push_back({row, analysis.cut(row, *buffer.lines()[row], buffer.cols()), false, {}});
+  };
+  for (int row = std::max(first - farthest, bufferOffset); row < first; row++) {
+    if (reachOf(row).below >= first - row) reachesIn(row);
+  }
   // Opaque backgrounds painted straight into the pixels overwrite their whole band, which then
   // needs no clearing; the other bands are cleared before any row paints, since a row's glyphs may
   // reach into the next.
-  std::vector<std::pair<int, ViewLineInfo>> cut;
-  RowAnalysis analysis = rowAnalysis();
-  analysis.spareRuns = &shapeCache->spareRuns;
+  inkBeyondPass = {};
   for (int row = first; row <= last; row++) {
     double top = ch * (row - bufferOffset);
     if (top >= frameSize.height) continue;
     if (row < 0 || row >= lineCount) {
       clearBand(cr, top, ch, pass);
+      noteRowReach(row - bufferOffset, reachOf(row), dirtyRect, InkSpan{});
       continue;
     }
     const BufferLine& line = *buffer.lines()[row];
@@ -473,19 +573,46 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
     if (transformed || !backgroundsOverwriteRow(info, top, pass.canvas ? &*pass.canvas : nullptr))
       clearBand(cr, top, ch, pass);
-    cut.emplace_back(row, std::move(info));
+    rows.push_back({row, std::move(info), true, reachOf(row)});
   }
-  for (const auto& [row, info] : cut) {
-    lastPassRowCount++;
+  for (int row = last + 1; row <= last + farthest && ch * (row - bufferOffset) < frameSize.height; row++) {
+    if (reachOf(row).above >= row - last) reachesIn(row);
+  }
+  auto imagesAbove = [&](int row) {
     const LineImages* above = row > 0 ? &buffer.lines()[row - 1]->images() : nullptr;
-    pass.imagesAbove = above && *above ? &**above : nullptr;
-    drawRow(*buffer.lines()[row], info, ch * (row - bufferOffset), cr, pass);
+    return above && *above ? &**above : nullptr;
+  };
+  // Every row's backgrounds first, and then every row's text, as the GPU path layers them: ink that
+  // reaches past its row lies over the next row's background.
+  for (const auto& passRow : rows) {
+    if (!passRow.repainted) continue;
+    pass.imagesAbove = imagesAbove(passRow.row);
+    drawRowUnder(*buffer.lines()[passRow.row], passRow.info, ch * (passRow.row - bufferOffset), cr, pass);
+  }
+  for (const auto& [row, info, repainted, before] : rows) {
+    const BufferLine& line = *buffer.lines()[row];
+    const double top = ch * (row - bufferOffset);
+    if (!repainted) {
+      RowTransform transform(cr, line.renderMode, top, ch, frameSize.width, pass.canvas);
+      drawRowText(info, top + ch - std::ceil(metrics.descent + metrics.leading), cr, pass);
+      continue;
+    }
+    lastPassRowCount++;
+    pass.imagesAbove = imagesAbove(row);
+    // A row at double height is clipped to its band.
+    InkSpan ink;
+    const bool clipped = line.renderMode == BufferLine::RenderLineMode::doubledTop ||
+                         line.renderMode == BufferLine::RenderLineMode::doubledDown;
+    pass.ink = clipped ? nullptr : &ink;
+    drawRowOver(line, info, top, cr, pass);
+    pass.ink = nullptr;
+    noteRowReach(row - bufferOffset, before, dirtyRect, ink);
   }
   pass.imagesAbove = nullptr;
   // At most a screenful of runs is kept: one pass's worth of a row that changes at every cell.
   auto& spare = shapeCache->spareRuns;
-  for (auto& [row, info] : cut) {
-    for (auto& segment : info.segments) {
+  for (auto& passRow : rows) {
+    for (auto& segment : passRow.info.segments) {
       for (auto& piece : segment.attributedString) {
         if (spare.size() >= spareRunsKept) break;
         spare.push_back(std::move(piece));
@@ -505,42 +632,21 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   }
 }
 
-void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
-                           DrawingPass& pass) {
+void TerminalView::drawRowUnder(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
+                                DrawingPass& pass) {
   const double ch = cellDimension->height;
-  bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
-  if (transformed) {
-    cairo_save(cr);
-    if (line.renderMode == BufferLine::RenderLineMode::doubleWidth) {
-      cairo_scale(cr, 2, 1);
-    } else {
-      // Double-height rows show the upper or the lower half of glyphs twice the size.
-      double pivot = line.renderMode == BufferLine::RenderLineMode::doubledTop ? top : top + ch;
-      cairo_rectangle(cr, 0, top, frameSize.width, ch);
-      cairo_clip(cr);
-      cairo_translate(cr, 0, pivot);
-      cairo_scale(cr, 2, 2);
-      cairo_translate(cr, 0, -pivot);
-    }
-  }
-  auto images = splitImages(info.images);
-  // A row at twice the size has a geometry of its own, which the slices above it do not share.
-  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
-  const ViewSize cell = *cellDimension;
-  auto paint = [&](const std::vector<InlineImageSlice*>& above, const std::vector<InlineImageSlice*>& own,
-                   bool kittyOffsets) {
-    for (const auto* image : above) {
-      drawImage(static_cast<const AppleImage&>(*image), cr, top - ch, pass.scale, kittyOffsets, cell, top);
-    }
-    for (const auto* image : own) {
-      drawImage(static_cast<const AppleImage&>(*image), cr, top, pass.scale, kittyOffsets, cell, top);
-    }
-  };
-  // Rows drawn at twice the size go through Cairo's transformation.
-  std::optional<PixelCanvas> canvas;
-  if (transformed) std::swap(canvas, pass.canvas);
+  RowTransform transform(cr, line.renderMode, top, ch, frameSize.width, pass.canvas);
   drawRowBackgrounds(info, top, cr, pass.canvas ? &*pass.canvas : nullptr);
-  paint(hanging.below, images.below, true);
+  // A row at twice the size has a geometry of its own, which the slices above it do not share.
+  const bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
+  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
+  drawRowImages(hanging.below, splitImages(info.images).below, top, cr, pass, true);
+}
+
+void TerminalView::drawRowOver(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
+                               DrawingPass& pass) {
+  const double ch = cellDimension->height;
+  RowTransform transform(cr, line.renderMode, top, ch, frameSize.width, pass.canvas);
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
   if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
@@ -549,12 +655,42 @@ void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, dou
   for (const auto& cell : info.kittyPlaceholders) {
     drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
   }
-  paint(hanging.above, images.above, true);
-  paint({}, images.other, false);
-  if (transformed) {
-    cairo_restore(cr);
-    std::swap(canvas, pass.canvas);
+  const bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
+  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
+  auto images = splitImages(info.images);
+  drawRowImages(hanging.above, images.above, top, cr, pass, true);
+  drawRowImages({}, images.other, top, cr, pass, false);
+}
+
+// Slices of the row above that hang into this one, then the row's own, clipped to its band.
+void TerminalView::drawRowImages(const std::vector<InlineImageSlice*>& hanging,
+                                 const std::vector<InlineImageSlice*>& own, double top, cairo_t* cr,
+                                 const DrawingPass& pass, bool kittyOffsets) {
+  const ViewSize cell = *cellDimension;
+  for (const auto* image : hanging) {
+    drawImage(static_cast<const AppleImage&>(*image), cr, top - cell.height, pass.scale, kittyOffsets, cell, top);
   }
+  for (const auto* image : own) {
+    drawImage(static_cast<const AppleImage&>(*image), cr, top, pass.scale, kittyOffsets, cell, top);
+  }
+}
+
+// Keeps what the text of a repainted screen row reaches now, and marks the rows outside the pass's
+// rectangle that it reaches or reached before.
+void TerminalView::noteRowReach(int screenRow, RowReach before, ViewRect dirtyRect, const InkSpan& ink) {
+  const double ch = cellDimension->height, top = ch * screenRow, bottom = top + ch;
+  RowReach now;
+  if (!ink.empty) {
+    auto rows = [&](double past) { return uint8_t(std::clamp(std::ceil(past / ch - 1e-6), 0.0, 255.0)); };
+    now = {rows(top - ink.top), rows(ink.bottom - bottom)};
+  }
+  if (screenRow >= 0 && size_t(screenRow) < rowReaches.size()) rowReaches[size_t(screenRow)] = now;
+  if (top >= dirtyRect.maxY() || bottom <= dirtyRect.minY()) return;
+  const int above = std::max(before.above, now.above), below = std::max(before.below, now.below);
+  const double above0 = std::max(top - ch * above, 0.0), above1 = std::min(top, dirtyRect.minY());
+  if (above1 > above0) inkBeyondPass = inkBeyondPass.united({0, above0, frameSize.width, above1 - above0});
+  const double below0 = std::max(bottom, dirtyRect.maxY()), below1 = std::min(bottom + ch * below, frameSize.height);
+  if (below1 > below0) inkBeyondPass = inkBeyondPass.united({0, below0, frameSize.width, below1 - below0});
 }
 
 template <typename Fill>
@@ -651,6 +787,7 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
         uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
         cellFit.cell = -1;
+        InkSpan* ink = pass.ink && mayReachPastRow(piece, pass) ? pass.ink : nullptr;
         auto draw = [&](const ShapedItem& item) {
           if (!item.missingCells.empty()) [[unlikely]] {
             setSource(cr, piece.attributes.foreground);
@@ -660,11 +797,11 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
           }
           // Marks of a cell whose glyph an earlier item fitted into it follow that fit, with Cairo.
           if (direct && !cellFit.continuedBy(item.glyphs) &&
-              paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass))
+              paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass, ink))
             return;
           setSource(cr, piece.attributes.foreground);
-          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch,
-                        cellFit);
+          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch, cellFit,
+                        ink);
         };
         if (piece.text.size() <= ShapeCache::longestText) {
           const auto* font = fontSet.face(piece.attributes.font).gobj();
@@ -678,6 +815,22 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
     }
   }
   cairo_restore(cr);
+}
+
+bool TerminalView::mayReachPastRow(const AttributedPiece& piece, const DrawingPass& pass) {
+  if (std::any_of(piece.text.begin(), piece.text.end(), [](char c) { return uint8_t(c) >= 0x80; })) return true;
+  ShapeCache& cache = *shapeCache;
+  if (std::pair measured{pass.scale, _fontSmoothing}; cache.asciiReachPass != measured) {
+    cache.asciiReaches.fill(std::nullopt);
+    cache.asciiReachPass = measured;
+  }
+  auto& reaches = cache.asciiReaches[size_t(piece.attributes.font)];
+  if (!reaches) {
+    const double below = std::ceil(metrics.descent + metrics.leading);
+    InkSpan ink = asciiInk(pass.pango, fontSet.face(piece.attributes.font).gobj(), pass);
+    reaches = !ink.empty && (ink.top < below - cellDimension->height - 1e-6 || ink.bottom > below + 1e-6);
+  }
+  return *reaches;
 }
 
 // The fit of the glyph that opens a cell, which the cell's other glyphs (its marks) follow: a wide
@@ -697,7 +850,7 @@ GlyphSlotFit TerminalView::cellGlyphFit(PangoFont* font, const ShapedGlyph& g, i
 // marks take the fit of its first glyph.
 void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
                                  double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
-                                 CellFit& cellFit) {
+                                 CellFit& cellFit, InkSpan* ink) {
   if (!font) return;
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
@@ -733,9 +886,21 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
     cairo_translate(cr, x, y);
     cairo_scale(cr, fit.scale, fit.scale);
     cairo_show_glyphs(cr, &glyph, 1);
+    if (ink) {
+      cairo_text_extents_t drawn;
+      cairo_glyph_extents(cr, &glyph, 1, &drawn);
+      ink->add(y + fit.scale * drawn.y_bearing, y + fit.scale * (drawn.y_bearing + drawn.height));
+    }
     cairo_restore(cr);
   }
-  if (!batch.empty()) cairo_show_glyphs(cr, batch.data(), int(batch.size()));
+  if (batch.empty()) return;
+  cairo_show_glyphs(cr, batch.data(), int(batch.size()));
+  if (ink) {
+    // Measured as Cairo draws them: from the first glyph's origin, in whole device pixels.
+    cairo_text_extents_t drawn;
+    cairo_glyph_extents(cr, batch.data(), int(batch.size()), &drawn);
+    ink->add(batch[0].y + drawn.y_bearing, batch[0].y + drawn.y_bearing + drawn.height);
+  }
 }
 
 // One cell's text in the current source, as a row draws it: the caret shows the character under it

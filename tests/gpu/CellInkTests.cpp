@@ -80,6 +80,38 @@ TEST_F(CellInkOnGpu, ACharacterNoFontHasShowsTheCairoPathsBox) {
   }
 }
 
+// Ink that reaches past its row (the dot below q, the line of n at this size) lies over the next
+// row's background on both paths, in the same place, whatever that background.
+TEST_F(CellInkOnGpu, InkPastItsRowLiesOverTheNextRowAsOnTheCairoPath) {
+  view->setFont(Pango::FontDescription("Monospace 24"));
+  path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  const int rowPx = int(std::lround(view->cellDimension->height));
+  for (const char* below : {"", "\x1b[7mXXXXXXXXXXXX", "\x1b[44m            "}) {
+    SCOPED_TRACE(std::string("over ") + below);
+    auto screen = [&](bool marks) {
+      view->feed(std::string("\x1b[m\x1b[H\x1b[2J\r\nab q") + (marks ? "\u0323\u0307" : "") + " n" +
+                 (marks ? "\u0329" : "") + " cd\r\n" + below + "\x1b[m");
+      auto frame = path->render();
+      if (!frame) return Frames{};
+      return Frames{frame->pixels, cairoFrame(*view, frame->width, frame->height), frame->width};
+    };
+    Frames with = screen(true), without = screen(false);
+    ASSERT_FALSE(with.gpu.empty());
+    ASSERT_EQ(with.cairo.size(), with.gpu.size());
+    // The third row's band of each frame.
+    const auto from = ptrdiff_t(2 * rowPx * with.width * 4), to = ptrdiff_t(3 * rowPx * with.width * 4);
+    auto ink = [&](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+      return testing::differingColumns({a.begin() + from, a.begin() + to}, {b.begin() + from, b.begin() + to},
+                                       with.width, with.width * 4, 8);
+    };
+    const auto onGpu = ink(with.gpu, without.gpu), onCairo = ink(with.cairo, without.cairo);
+    ASSERT_FALSE(onGpu.empty());
+    ASSERT_FALSE(onCairo.empty());
+    EXPECT_NEAR(testing::placement(onCairo, 0, with.width).mean, testing::placement(onGpu, 0, with.width).mean, 1.5);
+    EXPECT_NEAR(double(onCairo.size()) / double(onGpu.size()), 1, 0.5);
+  }
+}
+
 // A block cursor over such a character draws its box in the cursor's text colour, inside the cursor.
 TEST_F(CellInkOnGpu, TheBoxShowsUnderABlockCursor) {
   view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;

@@ -98,6 +98,88 @@ TEST_P(CellInk, ACharacterNoFontHasShowsABoxInItsCells) {
   }
 }
 
+Frame framed(cairo_surface_t* surface) {
+  cairo_surface_flush(surface);
+  Frame frame{cairo_image_surface_get_width(surface),
+              cairo_image_surface_get_height(surface),
+              cairo_image_surface_get_stride(surface),
+              {}};
+  const uint8_t* data = cairo_image_surface_get_data(surface);
+  frame.pixels.assign(data, data + size_t(frame.stride) * size_t(frame.height));
+  return frame;
+}
+
+// Ink past its row: at this size the dot below q and the line of n reach into the row below. It
+// lies over that row's background, whatever the background, and stays right while output rewrites
+// either row or scrolls them: the screen drawn bit by bit as output comes is the screen drawn at
+// once, neither missing the ink nor keeping it where it no longer is.
+TEST_P(CellInk, InkPastItsRowLiesOverTheNextRowAndFollowsBothRows) {
+  view->setFont(Pango::FontDescription("Monospace 24"));
+  view->size_allocate(Gtk::Allocation(0, 0, 600, 240), -1);
+  view->paintsCellsDirectly = true;
+  auto& path = static_cast<CairoDrawingPath&>(view->drawingPath());
+  path.invalidateAll();
+  const double px = GetParam();
+  const int rowPx = int(std::lround(view->cellDimension->height * px));
+  // The pixels of the third row's band that differ between two frames.
+  auto inThirdRow = [&](const Frame& a, const Frame& b) {
+    const size_t from = size_t(2 * rowPx * a.stride), to = size_t(3 * rowPx * a.stride);
+    std::vector<uint8_t> bandA(a.pixels.begin() + from, a.pixels.begin() + to),
+        bandB(b.pixels.begin() + from, b.pixels.begin() + to);
+    return testing::differingColumns(bandA, bandB, a.width, a.stride, 0).size();
+  };
+  // Output as it comes, drawn into the view's own surface where only changed rows are repainted,
+  // against the same screen drawn afresh.
+  auto show = [&](const std::string& bytes) {
+    view->feed(bytes);
+    view->updateDisplay(false);
+    Frame shown = framed(path.render());
+    CairoDrawingPath fresh(*view);
+    Frame whole = framed(fresh.render());
+    EXPECT_EQ(testing::differingColumns(shown.pixels, whole.pixels, shown.width, shown.stride, 0).size(), 0u);
+    return whole;
+  };
+  // Marks that reach below and above their row in short coloured runs, painted straight into the
+  // pixels, and in a long run, drawn through Cairo.
+  auto shortRuns = [](bool marks) {
+    return std::string("ab \x1b[33mq") + (marks ? "\u0323\u0307" : "") + "\x1b[m \x1b[33mM" +
+           (marks ? "\u0302\u0301" : "") + "\x1b[m cd";
+  };
+  auto longRun = [](bool marks) {
+    return std::string("ab q") + (marks ? "\u0323\u0307" : "") + " n" + (marks ? "\u0329" : "") + " x" +
+           (marks ? "\u0301\u0300" : "") + " M" + (marks ? "\u0302\u0301" : "") + " cd";
+  };
+  for (auto line : {+shortRuns, +longRun}) {
+    const std::string marked = line(true), plain = line(false);
+    for (const char* below : {"", "XXXXXXXXXXXX", "\x1b[7mXXXXXXXXXXXX", "\x1b[44m            "}) {
+      SCOPED_TRACE(plain + ", over " + below);
+      show("\x1b[m\x1b[H\x1b[2J\r\n" + plain + "\r\n" + below + "\x1b[m");
+      Frame without = show("\x1b[2;1H" + plain);
+      Frame with = show("\x1b[2;1H" + marked);
+      EXPECT_GT(inThirdRow(with, without), 0u);
+      // The row below written again, then the row itself without its marks, then with them again,
+      // and the row above; the cursor away from them meanwhile.
+      const std::string away = "\x1b[6;1H";
+      show(away);
+      show("\x1b[3;1H\x1b[7mYYYYYYYY\x1b[m" + away);
+      show("\x1b[2;1H" + plain + away);
+      show("\x1b[2;1H" + marked + away);
+      show("\x1b[1;1Habcdefgh" + away);
+      // Scrolled up a row, a line at a time.
+      show("\x1b[99;1H\n");
+      show("\x1b[99;1H\n" + marked);
+    }
+    // A selection on the row below, which output leaves in place.
+    view->allowMouseReporting = false;
+    show("\x1b[H\x1b[2J\r\n" + plain + "\r\nXXXXXXXXXXXX");
+    view->selection->setSelection(Position(0, 2), Position(12, 2));
+    Frame without = show("");
+    Frame with = show("\x1b[2;1H" + marked);
+    EXPECT_GT(inThirdRow(with, without), 0u);
+    view->selectNone();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, CellInk, ::testing::Values(1.0, 2.0));
 
 // Glyphs the shaper keeps in one cluster (a ligature, a syllable of an Indic script) keep its
