@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -165,7 +166,7 @@ struct TerminalView::ShapeCache {
   // The scale and smoothing printable ASCII was last prepared for (see prepareAsciiGlyphs).
   std::optional<std::pair<double, bool>> preparedGlyphs;
   // Whether printable ASCII reaches past a row's band, by face, at the scale and smoothing it was
-  // measured for.
+  // measured for; kept until the font changes.
   std::array<std::optional<bool>, 4> asciiReaches;
   std::pair<double, bool> asciiReachPass;
 
@@ -176,7 +177,6 @@ struct TerminalView::ShapeCache {
     asciiEntries.fill(nullptr);
     clearMasks();
     decorations.clear();
-    asciiReaches.fill(std::nullopt);
   }
   void clearMasks() {
     glyphMasks.clear();
@@ -191,6 +191,7 @@ void TerminalView::dropShapeCache() {
   if (!shapeCache) return;
   shapeCache->clear();
   shapeCache->preparedGlyphs.reset();
+  shapeCache->asciiReaches.fill(std::nullopt);
 }
 
 namespace {
@@ -297,10 +298,10 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
   });
 }
 
-// The ink of printable ASCII in `font` from the baseline (points, y down), as Cairo measures it when
-// drawing at the pass's scale and options.
-TerminalView::InkSpan asciiInk(PangoContext* context, const PangoFontDescription* font,
-                               const TerminalView::DrawingPass& pass) {
+// Whether printable ASCII in `font` has ink above `top` or below `bottom` (points from the baseline,
+// y down), as Cairo measures it when drawing at the pass's scale and with its options.
+bool asciiReaches(PangoContext* context, const PangoFontDescription* font, const TerminalView::DrawingPass& pass,
+                  double top, double bottom) {
   std::string ascii;
   for (char c = '!'; c < 127; c++) ascii += c;
   platform::CairoSurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
@@ -318,7 +319,7 @@ TerminalView::InkSpan asciiInk(PangoContext* context, const PangoFontDescription
     cairo_glyph_extents(cr.get(), glyphs.data(), int(glyphs.size()), &drawn);
     ink.add(drawn.y_bearing, drawn.y_bearing + drawn.height);
   }
-  return ink;
+  return !ink.empty && (ink.top < top - 1e-6 || ink.bottom > bottom + 1e-6);
 }
 
 // The most runs kept from one pass for the next to reuse.
@@ -326,6 +327,19 @@ constexpr size_t spareRunsKept = 4096;
 
 // The longest run whose glyphs are painted straight into the pixels.
 constexpr int directRunCells = 8;
+
+// Whether every byte of `text` is ASCII, looked at eight at a time.
+bool plainAscii(const std::string& text) {
+  uint64_t bytes = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    bytes |= word;
+  }
+  for (; i < text.size(); i++) bytes |= uint8_t(text[i]);
+  return !(bytes & 0x8080808080808080u);
+}
 
 // The whole device pixel a coordinate lies on, to within rounding error, or none. A positive value
 // is rounded by truncating it plus a half, without a call into the maths library: once the value
@@ -525,6 +539,10 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     shapeCache->preparedGlyphs = prepared;
     prepareAsciiGlyphs(shapeCache, pass.pango, fontSet, pass.scale, _fontSmoothing);
   }
+  if (std::pair measured{pass.scale, _fontSmoothing}; shapeCache->asciiReachPass != measured) {
+    shapeCache->asciiReaches.fill(std::nullopt);
+    shapeCache->asciiReachPass = measured;
+  }
   if (paintsCellsDirectly) {
     pass.canvas = PixelCanvas::of(cr);
     if (pass.canvas && pass.canvas->scale != pass.scale) pass.canvas.reset();
@@ -547,6 +565,7 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     RowReach before;
   };
   std::vector<PassRow> rows;
+  rows.reserve(size_t(std::max(last - first + 1, 0) + 2 * farthest));
   RowAnalysis analysis = rowAnalysis();
   analysis.spareRuns = &shapeCache->spareRuns;
   auto reachesIn = [&](int row) {
@@ -763,12 +782,41 @@ void TerminalView::clearBand(cairo_t* cr, double top, double height, const Drawi
   cairo_restore(cr);
 }
 
+// Ink is measured only where it may reach past the row: text that is not plain ASCII, or a face
+// whose plain ASCII does at this size.
+bool TerminalView::mayReachPastRow(const ViewLineInfo& info, const DrawingPass& pass) {
+  uint8_t bytes = 0;
+  unsigned faces = 0;
+  for (const auto& segment : info.segments) {
+    for (const auto& piece : segment.attributedString) {
+      faces |= 1u << unsigned(piece.attributes.font);
+      const std::string& text = piece.text;
+      bytes |= text.size() == 1 ? uint8_t(text[0]) : plainAscii(text) ? 0 : 0x80;
+    }
+  }
+  if (bytes & 0x80) return true;
+  for (unsigned face = 0; face < 4; face++) {
+    if ((faces >> face & 1) && asciiReachesPastRow(FontFace(face), pass)) return true;
+  }
+  return false;
+}
+
+bool TerminalView::asciiReachesPastRow(FontFace face, const DrawingPass& pass) {
+  auto& reaches = shapeCache->asciiReaches[size_t(face)];
+  if (!reaches) {
+    const double below = std::ceil(metrics.descent + metrics.leading);
+    reaches = asciiReaches(pass.pango, fontSet.face(face).gobj(), pass, below - cellDimension->height, below);
+  }
+  return *reaches;
+}
+
 void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr, DrawingPass& pass) {
   const double cw = cellDimension->width;
   const double cellTop = baseline + std::ceil(metrics.descent + metrics.leading) - cellDimension->height;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
   if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
+  InkSpan* ink = pass.ink && mayReachPastRow(info, pass) ? pass.ink : nullptr;
   std::vector<ViewPoint> positions;
   std::vector<cairo_glyph_t> batch;
   CellFit cellFit;
@@ -787,7 +835,6 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
         uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
         cellFit.cell = -1;
-        InkSpan* ink = pass.ink && mayReachPastRow(piece, pass) ? pass.ink : nullptr;
         auto draw = [&](const ShapedItem& item) {
           if (!item.missingCells.empty()) [[unlikely]] {
             setSource(cr, piece.attributes.foreground);
@@ -815,22 +862,6 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
     }
   }
   cairo_restore(cr);
-}
-
-bool TerminalView::mayReachPastRow(const AttributedPiece& piece, const DrawingPass& pass) {
-  if (std::any_of(piece.text.begin(), piece.text.end(), [](char c) { return uint8_t(c) >= 0x80; })) return true;
-  ShapeCache& cache = *shapeCache;
-  if (std::pair measured{pass.scale, _fontSmoothing}; cache.asciiReachPass != measured) {
-    cache.asciiReaches.fill(std::nullopt);
-    cache.asciiReachPass = measured;
-  }
-  auto& reaches = cache.asciiReaches[size_t(piece.attributes.font)];
-  if (!reaches) {
-    const double below = std::ceil(metrics.descent + metrics.leading);
-    InkSpan ink = asciiInk(pass.pango, fontSet.face(piece.attributes.font).gobj(), pass);
-    reaches = !ink.empty && (ink.top < below - cellDimension->height - 1e-6 || ink.bottom > below + 1e-6);
-  }
-  return *reaches;
 }
 
 // The fit of the glyph that opens a cell, which the cell's other glyphs (its marks) follow: a wide

@@ -605,9 +605,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawRowImages(const std::vector<InlineImageSlice*>& hanging, const std::vector<InlineImageSlice*>& own,
                      double top, cairo_t* context, const DrawingPass& pass, bool kittyOffsets);
   void noteRowReach(int screenRow, RowReach before, ViewRect dirtyRect, const InkSpan& ink);
-  // Whether the glyphs of `piece` may reach past their row's band: text that is not plain ASCII, or
-  // a face whose plain ASCII does at this size.
-  bool mayReachPastRow(const AttributedPiece& piece, const DrawingPass& pass);
+  // Whether the glyphs of a row may reach past its band; whether printable ASCII in `face` does at
+  // the pass's scale, measured once.
+  bool mayReachPastRow(const ViewLineInfo& info, const DrawingPass& pass);
+  bool asciiReachesPastRow(FontFace face, const DrawingPass& pass);
   void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context, PixelCanvas* canvas);
   // Calls `fill(color, x, y, width, height)` for each rectangle of a row's backgrounds, left to right.
   template <typename Fill>
