@@ -8,6 +8,7 @@
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
+#include "Vantrelle/Render/CellGlyphs.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -129,23 +130,33 @@ void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, Dr
   auto shaped = shaperCache.shape(text, frame.pango->gobj(), frame.fonts.face(attributes.font).gobj());
   if (!shaped) return;
   const double baseline = place.baseline;
+  // As in the row: the marks over their base with its fit, a box for a character no font has.
+  if (!shaped->missingClusters.empty()) {
+    const double topDown = frame.bounds.height - clip.maxY / scale;
+    MissingGlyphBox box = missingGlyphBox(place.x, topDown, (clip.maxX - x0) / scale, cellHeight,
+                                          frame.metrics.underlineThickness, scale);
+    const float heightPx = float(scale * frame.bounds.height);
+    for (const auto& [bx0, by0, bx1, by1] : box.bars) {
+      if (bx1 <= bx0 || by1 <= by0) continue;
+      PlainRect bar{float(bx0), heightPx - float(by1), float(bx1), heightPx - float(by0)};
+      if (auto c = clipRect(bar, clip)) appendQuad(out.cursorColorVertices, *c, textColor);
+    }
+  }
+  CellGlyphPlacer placer;
+  GlyphSlotFit fit;
   for (const auto& glyphRun : shaped->glyphRuns) {
     const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
     if (!font) continue;
     for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
+      const double pen = glyphRun.pens[i];
+      const double inCell = placer.place(0, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i], pen,
+                                         glyphRun.positions[i].x - pen);
+      if (placer.openedCell())
+        fit = frame.cellGlyphFit(glyphRun.font.get(), glyphRun.glyphs[i], glyphRun.advances[i], span);
       auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
       if (!entry || entry->width <= 0 || entry->height <= 0) continue;
-      GlyphSlotFit fit;
-      const bool overflows = frame.cellSize && glyphOverflowsSlot(glyphRun.advances[i], span, frame.cellSize->width);
-      if (span >= 2 || overflows) {
-        PangoRectangle ink, logical;
-        pango_font_get_glyph_extents(glyphRun.font.get(), glyphRun.glyphs[i], &ink, &logical);
-        ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
-                        double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-        // One cell fits by the cluster's advance, as the row does.
-        fit = frame.glyphSlotFit(overflows ? glyphRun.advances[i] : double(logical.width) / PANGO_SCALE, bounds, span);
-      }
-      double originX = scale * (place.x + fit.dx), originY = scale * (baseline + glyphRun.positions[i].y + fit.dy);
+      double originX = scale * (place.x + fit.dx + fit.scale * inCell);
+      double originY = scale * (baseline + fit.scale * glyphRun.positions[i].y + fit.dy);
       if (fit.scale == 1) originX = wholeDevicePixel(originX), originY = wholeDevicePixel(originY);
       double gx = originX + entry->bearingX * fit.scale;
       double gy = originY + entry->bearingY * fit.scale;

@@ -50,6 +50,9 @@ struct FrameSnapshot {
   GlyphSlotFit glyphSlotFit(double advance, ViewRect glyphBounds, int columnWidth) const {
     return cellSize ? vantrelle::glyphSlotFit(advance, glyphBounds, columnWidth, *cellSize, metrics) : GlyphSlotFit{};
   }
+  // The fit of the glyph that opens a cell, which the cell's other glyphs (its marks) follow: a
+  // wide character's glyph by its own advance, a glyph too wide for its one cell by its cluster's.
+  GlyphSlotFit cellGlyphFit(PangoFont* font, uint32_t glyph, double clusterAdvance, int columnWidth) const;
 };
 
 }  // namespace vantrelle

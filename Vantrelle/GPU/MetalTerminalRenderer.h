@@ -247,6 +247,8 @@ class MetalTerminalRenderer {
   void appendBackgrounds(const RowLayout& row, RowDrawData& out);
   void appendLineImages(const RowLayout& row, RowDrawData& out);
   void appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
+  void appendMissingGlyphBox(const RowLayout& row, int column, int columnWidth, Float4 color,
+                             std::vector<ColorCell>& out);
   void appendDecorations(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
   void appendPlaceholderImages(const RowLayout& row, const Placements& virtuals, RowDrawData& out);
   void appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place, double scale,

@@ -9,6 +9,7 @@
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
+#include "Vantrelle/Render/CellGlyphs.h"
 #include "Vantrelle/Render/InlineImage.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -68,6 +69,15 @@ std::pair<ViewRect, double> glyphExtents(PangoFont* font, uint32_t glyph) {
 }
 
 }  // namespace
+
+GlyphSlotFit FrameSnapshot::cellGlyphFit(PangoFont* font, uint32_t glyph, double clusterAdvance,
+                                         int columnWidth) const {
+  if (!cellSize) return {};
+  const bool overflows = glyphOverflowsSlot(clusterAdvance, columnWidth, cellSize->width);
+  if (columnWidth < 2 && !overflows) return {};
+  auto [bounds, advance] = glyphExtents(font, glyph);
+  return glyphSlotFit(overflows ? clusterAdvance : advance, bounds, columnWidth);
+}
 
 // What every layer of one row reads: the frame, the cut row and the row's place in points and
 // device pixels.
@@ -231,7 +241,8 @@ void MetalTerminalRenderer::appendLineImages(const RowLayout& row, RowDrawData& 
   place(split.other, out.otherImageDraws, false);
 }
 
-// Font glyphs, run by run; marks of a cluster keep their offset from its first glyph.
+// Font glyphs, run by run, each cell's marks over their base (CellGlyphPlacer); boxes for characters
+// that no font has.
 void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped,
                                          RowDrawData& out) {
   const double scale = row.scale;
@@ -247,25 +258,21 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
       if (run.blank) continue;  // spaces have no ink
       const int runStart = segment.column + run.cellStart * segment.columnWidth;
       const Float4 runColor = colorToSIMD(run.attributes.foreground);
+      // A cell's marks may come in a glyph run of another font than its base, and take its fit.
+      CellGlyphPlacer placer;
+      GlyphSlotFit fit;
       for (const auto& glyphRun : run.shaperRun->glyphRuns) {
         const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale * yFactor, xFactor / yFactor);
         if (!font) continue;
-        double clusterX = 0;
-        uint32_t lastCluster = UINT32_MAX;
         for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
-          if (glyphRun.clusters[i] != lastCluster) {
-            lastCluster = glyphRun.clusters[i];
-            clusterX = glyphRun.positions[i].x;
-          }
-          int column = runStart + cellAt(run.cellOffsets, glyphRun.clusters[i]) * segment.columnWidth;
-          GlyphSlotFit fit;
-          if (segment.columnWidth >= 2) {
-            auto [bounds, advance] = glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]);
-            fit = row.frame.glyphSlotFit(advance, bounds, segment.columnWidth);
-          } else if (glyphOverflowsSlot(glyphRun.advances[i], segment.columnWidth, row.cellWidth)) {
-            fit = row.frame.glyphSlotFit(
-                glyphRun.advances[i], glyphExtents(glyphRun.font.get(), glyphRun.glyphs[i]).first, segment.columnWidth);
-          }
+          const int cell = cellAt(run.cellOffsets, glyphRun.clusters[i]);
+          const double pen = glyphRun.pens[i];
+          const double inCell = placer.place(cell, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i],
+                                             pen, glyphRun.positions[i].x - pen);
+          int column = runStart + cell * segment.columnWidth;
+          if (placer.openedCell())
+            fit = row.frame.cellGlyphFit(glyphRun.font.get(), glyphRun.glyphs[i], glyphRun.advances[i],
+                                         segment.columnWidth);
           // A glyph shrunk into its slot (an emoji, mostly) is rasterised at the shrunk size and
           // drawn at its bitmap's own size: shrunk again by the sampler, which has no mipmaps, it
           // came out blurred. The size goes in steps, so that glyphs of many sizes make only a
@@ -280,21 +287,39 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
           if (!glyphFont) glyphFont = font;
           auto entry = glyphEntry(*glyphFont, glyphRun.glyphs[i]);
           if (!entry || entry->width <= 0 || entry->height <= 0) continue;
-          double inCluster = glyphRun.positions[i].x - clusterX;
           const double fx = stretch / xFactor, fy = stretch / yFactor;
-          double originX = wholeDevicePixel(scale * (row.cellWidth * column + inCluster + fit.dx), xFactor);
-          double originY = wholeDevicePixel(scale * (row.baseline + glyphRun.positions[i].y + fit.dy), yFactor);
+          double originX = wholeDevicePixel(scale * (row.cellWidth * column + fit.dx + fit.scale * inCell), xFactor);
+          double originY =
+              wholeDevicePixel(scale * (row.baseline + fit.scale * glyphRun.positions[i].y + fit.dy), yFactor);
           double x0 = originX + entry->bearingX * fx;
           double y0 = originY + entry->bearingY * fy;
           const bool color = entry->atlasKind == GlyphAtlasKind::color;
           GlyphAtlas& atlas = color ? *colorAtlas : *grayscaleAtlas;
           bool placed = false;
-          TextCell cell = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fx,
-                                    entry->height * fy, color ? Float4{1, 1, 1, 1} : runColor, placed);
-          if (placed) (color ? out.glyphCellsColor : out.glyphCellsGray).push_back(cell);
+          TextCell record = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fx,
+                                      entry->height * fy, color ? Float4{1, 1, 1, 1} : runColor, placed);
+          if (placed) (color ? out.glyphCellsColor : out.glyphCellsGray).push_back(record);
         }
       }
+      for (uint32_t cluster : run.shaperRun->missingClusters) {
+        appendMissingGlyphBox(row, runStart + cellAt(run.cellOffsets, cluster) * segment.columnWidth,
+                              segment.columnWidth, runColor, out.decorationCells);
+      }
     }
+  }
+}
+
+// A box over the cells' slot for a character that no font has, as the Cairo path draws it.
+void MetalTerminalRenderer::appendMissingGlyphBox(const RowLayout& row, int column, int columnWidth, Float4 color,
+                                                  std::vector<ColorCell>& out) {
+  const double topDown = row.frame.bounds.height - row.rowTop;
+  const double heightPx = row.scale * row.frame.bounds.height;
+  MissingGlyphBox box = missingGlyphBox(row.cellWidth * column, topDown, row.cellWidth * columnWidth, row.cellHeight,
+                                        row.frame.metrics.underlineThickness, row.scale);
+  for (const auto& [x0, y0, x1, y1] : box.bars) {
+    if (x1 <= x0 || y1 <= y0) continue;
+    PlainRect bar{float(x0), float(heightPx - y1), float(x1), float(heightPx - y0)};
+    if (auto r = row.place.place(bar)) out.push_back(colorCell(*r, color));
   }
 }
 

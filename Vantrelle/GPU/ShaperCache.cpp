@@ -73,7 +73,8 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
     };
     for (int i = 0; i < glyphs->num_glyphs; i++) {
       const PangoGlyphInfo& info = glyphs->glyphs[i];
-      double x = penX + double(info.geometry.x_offset) / PANGO_SCALE;
+      const double pen = penX, x = penX + double(info.geometry.x_offset) / PANGO_SCALE;
+      const auto cluster = uint32_t(item->offset + glyphs->log_clusters[i]);
       const double advance = double(info.geometry.width) / PANGO_SCALE;
       penX += advance;
       if (glyphs->log_clusters[i] != lastCluster) {
@@ -83,12 +84,18 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
         clusterAdvance = 0;
       }
       clusterAdvance += advance;
-      if ((info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) || info.glyph == PANGO_GLYPH_EMPTY) continue;
+      if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
+        if (run->missingClusters.empty() || run->missingClusters.back() != cluster)
+          run->missingClusters.push_back(cluster);
+        continue;
+      }
+      if (info.glyph == PANGO_GLYPH_EMPTY) continue;
       glyphRun.glyphs.push_back(info.glyph);
       glyphRun.advances.push_back(0);
       // Pango's y offsets grow downward; the renderer's y grows upward.
       glyphRun.positions.push_back({x, -double(info.geometry.y_offset) / PANGO_SCALE});
-      glyphRun.clusters.push_back(uint32_t(item->offset + glyphs->log_clusters[i]));
+      glyphRun.clusters.push_back(cluster);
+      glyphRun.pens.push_back(pen);
     }
     endCluster();
     if (glyphRun.glyphs.empty() || !glyphRun.font) continue;

@@ -62,12 +62,16 @@ struct ShaperGlyphRun {
   // The advance of each glyph's cluster in points, which tells a glyph too wide for its one cell
   // without measuring it, and fits it as the Cairo path does.
   std::vector<float> advances;
+  // The shaper's pen before each glyph (its position less its offset), for placing marks.
+  std::vector<double> pens;
 };
 
 struct ShaperRun {
   std::vector<ShaperGlyphRun> glyphRuns;
   std::vector<ShaperPosition> positions;
   int glyphCount = 0;
+  // Byte offsets of the clusters holding a character that no font has, drawn as boxes.
+  std::vector<uint32_t> missingClusters;
 };
 
 struct ShapedRun {

@@ -294,29 +294,12 @@ void CaretView::drawPowerline(cairo_t* context, double width, double height, con
 
 void CaretView::drawCharacter(cairo_t* context, double width, double height, const ViewColor& color) {
   if (text.empty() || text == " ") return;
-  platform::GObjectPtr<PangoLayout> laidOut(pango_cairo_create_layout(context));
-  PangoLayout* layout = laidOut.get();
-  pango_layout_set_font_description(layout, terminal->fontSet.face(face).gobj());
-  pango_layout_set_text(layout, text.c_str(), int(text.size()));
-  PangoRectangle ink, logical;
-  pango_layout_get_extents(layout, &ink, &logical);
-  double advance = pango_units_to_double(logical.width);
-  double baseline = pango_units_to_double(pango_layout_get_baseline(layout));
-  // Ink box with y up from the baseline, as the slot fit expects.
-  ViewRect bounds{pango_units_to_double(ink.x), baseline - pango_units_to_double(ink.y + ink.height),
-                  pango_units_to_double(ink.width), pango_units_to_double(ink.height)};
-  TerminalView::GlyphSlotFit fit = terminal->glyphSlotFit(advance, bounds, glyphColumnWidth);
   const auto& m = terminal->fontMetrics();
-  double descentOffset = std::ceil(m.descent + m.leading);
-  // The glyph's baseline sits `descentOffset` above the cell's bottom edge.
-  double baselineY = height - descentOffset;
+  // The glyph's baseline sits the font's descent and leading above the cell's bottom edge.
+  double baselineY = height - std::ceil(m.descent + m.leading);
   setColor(context, color);
-  cairo_save(context);
-  cairo_translate(context, fit.dx, baselineY - fit.dy);
-  cairo_scale(context, fit.scale, fit.scale);
-  cairo_move_to(context, 0, -baseline);
-  pango_cairo_show_layout(context, layout);
-  cairo_restore(context);
+  // Drawn as in its row: marks over their base, a box for a character that no font has.
+  terminal->drawCellText(context, text, face, glyphColumnWidth, 0, baselineY);
   (void)width;
 }
 

@@ -362,21 +362,29 @@ cairo_surface_t* CairoDrawingPath::render() {
     bands.resize(size_t((heightPx + bandHeightPx - 1) / bandHeightPx));
   }
   ViewRect clipped{0, 0, size.width, size.height};
-  view.lastPassRowCount = 0;
-  if (dirty.intersects(clipped)) {
-    double x0 = std::max(dirty.x, 0.0), y0 = std::max(dirty.y, 0.0);
-    double x1 = std::min(dirty.maxX(), size.width), y1 = std::min(dirty.maxY(), size.height);
+  int rowsDrawn = 0;
+  auto repaint = [&](const ViewRect& rect) {
+    if (!rect.intersects(clipped)) return;
+    double x0 = std::max(rect.x, 0.0), y0 = std::max(rect.y, 0.0);
+    double x1 = std::min(rect.maxX(), size.width), y1 = std::min(rect.maxY(), size.height);
     platform::CairoPtr cr(cairo_create(surface.get()));
     cairo_rectangle(cr.get(), x0, y0, x1 - x0, y1 - y0);
     cairo_clip(cr.get());
     view.drawTerminalContents({x0, y0, x1 - x0, y1 - y0}, cr.get(), view.terminal->buffer->yDisp);
+    rowsDrawn += view.lastPassRowCount;
     cr.reset();
     cairo_surface_flush(surface.get());
     // The bands the repainted rectangle touches, in device pixels, give up their nodes.
     int firstBand = int(std::floor(y0 * scale)) / bandHeightPx;
     int lastBand = std::min(int(std::ceil(y1 * scale)) / bandHeightPx, int(bands.size()) - 1);
     for (int band = std::max(firstBand, 0); band <= lastBand; band++) bands[size_t(band)].reset();
-  }
+  };
+  repaint(dirty);
+  // Rows outside the rectangle that its rows' ink reaches, or reached before, are repainted as
+  // well; the ink reaching into them from rows that did not change is still in place past them.
+  if (ViewRect beyond = std::exchange(view.inkBeyondPass, {}); !beyond.isEmpty()) repaint(beyond);
+  view.inkBeyondPass = {};
+  view.lastPassRowCount = rowsDrawn;
   dirty = {};
   return surface.get();
 }

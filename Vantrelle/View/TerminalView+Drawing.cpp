@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "Vantrelle/Render/CellGlyphs.h"
 #include "Vantrelle/Render/GlyphColors.h"
 #include "Vantrelle/View/TerminalView+Images.h"
 #include "Vantrelle/View/TerminalView.h"
@@ -25,6 +27,8 @@ struct ShapedItem {
   std::vector<TerminalView::ShapedGlyph> glyphs;
   // The font's own Cairo font, which lives as long as the font.
   cairo_scaled_font_t* scaled = nullptr;
+  // The cells of the piece holding a character that no font has, each drawn as a box.
+  std::vector<int> missingCells;
   // The glyphs' coverage masks, looked up once for the mask generation they were found in; empty
   // when a glyph needs Cairo.
   mutable std::vector<const CoverageMask*> masks;
@@ -49,14 +53,17 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs.get(), nullptr));
   platform::PangoGlyphStringPtr shapedGlyphs(pango_glyph_string_new());
   PangoGlyphString* glyphs = shapedGlyphs.get();
+  // A cell's marks may come in an item of another font than its base: the pen runs on over items.
+  CellGlyphPlacer placer;
+  double pen = 0;
   for (GList* l = items.get(); l; l = l->next) {
     auto* item = static_cast<PangoItem*>(l->data);
     const char* text = piece.text.c_str() + item->offset;
     pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
     ShapedItem shaped;
+    shaped.glyphs.reserve(size_t(glyphs->num_glyphs));
     if (item->analysis.font) shaped.font.reset(PANGO_FONT(g_object_ref(item->analysis.font)));
     if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font.get()));
-    // Offsets inside each cluster come from the shaper; clusters themselves sit on cells.
     double clusterX = 0;
     int clusterStart = -1;
     std::vector<std::pair<size_t, double>> clusterStarts;
@@ -69,15 +76,20 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
         clusterStarts.emplace_back(shaped.glyphs.size(), 0);
       }
       double width = double(info.geometry.width) / PANGO_SCALE;
-      if (!(info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) && info.glyph != PANGO_GLYPH_EMPTY) {
-        shaped.glyphs.push_back({info.glyph, cellAt(piece.cellOffsets, cluster),
-                                 clusterX + double(info.geometry.x_offset) / PANGO_SCALE,
-                                 double(info.geometry.y_offset) / PANGO_SCALE, 0});
+      int cell = cellAt(piece.cellOffsets, cluster);
+      if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
+        if (shaped.missingCells.empty() || shaped.missingCells.back() != cell) shaped.missingCells.push_back(cell);
+      } else if (info.glyph != PANGO_GLYPH_EMPTY) {
+        double x = placer.place(cell, cluster, item->analysis.font, info.glyph, pen,
+                                double(info.geometry.x_offset) / PANGO_SCALE);
+        shaped.glyphs.push_back({info.glyph, cell, x, double(info.geometry.y_offset) / PANGO_SCALE, 0});
       }
+      pen += width;
       clusterX += width;
       clusterStarts.back().second = clusterX;
     }
-    // Every glyph learns its cluster's natural advance.
+    // Every glyph learns its cluster's natural advance; that of the cluster opening a cell fits the
+    // cell's glyph into its slot.
     for (size_t c = 0; c < clusterStarts.size(); c++) {
       size_t end = c + 1 < clusterStarts.size() ? clusterStarts[c + 1].first : shaped.glyphs.size();
       for (size_t g = clusterStarts[c].first; g < end; g++) shaped.glyphs[g].advance = clusterStarts[c].second;
@@ -153,6 +165,10 @@ struct TerminalView::ShapeCache {
   std::vector<std::pair<DecorationKey, std::optional<Decoration>>> decorations;
   // The scale and smoothing printable ASCII was last prepared for (see prepareAsciiGlyphs).
   std::optional<std::pair<double, bool>> preparedGlyphs;
+  // Whether printable ASCII reaches past a row's band, by face, at the scale and smoothing it was
+  // measured for; kept until the font changes.
+  std::array<std::optional<bool>, 4> asciiReaches;
+  std::pair<double, bool> asciiReachPass;
 
   ~ShapeCache() { clear(); }
   void clear() {
@@ -175,6 +191,7 @@ void TerminalView::dropShapeCache() {
   if (!shapeCache) return;
   shapeCache->clear();
   shapeCache->preparedGlyphs.reset();
+  shapeCache->asciiReaches.fill(std::nullopt);
 }
 
 namespace {
@@ -281,11 +298,48 @@ void prepareAsciiGlyphs(const std::shared_ptr<TerminalView::ShapeCache>& cache, 
   });
 }
 
+// Whether printable ASCII in `font` has ink above `top` or below `bottom` (points from the baseline,
+// y down), as Cairo measures it when drawing at the pass's scale and with its options.
+bool asciiReaches(PangoContext* context, const PangoFontDescription* font, const TerminalView::DrawingPass& pass,
+                  double top, double bottom) {
+  std::string ascii;
+  for (char c = '!'; c < 127; c++) ascii += c;
+  platform::CairoSurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+  cairo_surface_set_device_scale(scratch.get(), pass.scale, pass.scale);
+  platform::CairoPtr cr(cairo_create(scratch.get()));
+  TerminalView::InkSpan ink;
+  std::vector<cairo_glyph_t> glyphs;
+  for (const auto& item : shape(context, AttributedPiece{ascii, {}, {0}}, font)) {
+    if (!item.scaled || item.glyphs.empty()) continue;
+    cairo_set_scaled_font(cr.get(), item.scaled);
+    cairo_set_font_options(cr.get(), pass.fontOptions.get());
+    glyphs.clear();
+    for (const auto& g : item.glyphs) glyphs.push_back({g.glyph, 0, 0});
+    cairo_text_extents_t drawn;
+    cairo_glyph_extents(cr.get(), glyphs.data(), int(glyphs.size()), &drawn);
+    ink.add(drawn.y_bearing, drawn.y_bearing + drawn.height);
+  }
+  return !ink.empty && (ink.top < top - 1e-6 || ink.bottom > bottom + 1e-6);
+}
+
 // The most runs kept from one pass for the next to reuse.
 constexpr size_t spareRunsKept = 4096;
 
 // The longest run whose glyphs are painted straight into the pixels.
 constexpr int directRunCells = 8;
+
+// Whether every byte of `text` is ASCII, looked at eight at a time.
+bool plainAscii(const std::string& text) {
+  uint64_t bytes = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    bytes |= word;
+  }
+  for (; i < text.size(); i++) bytes |= uint8_t(text[i]);
+  return !(bytes & 0x8080808080808080u);
+}
 
 // The whole device pixel a coordinate lies on, to within rounding error, or none. A positive value
 // is rounded by truncating it plus a half, without a call into the maths library: once the value
@@ -357,7 +411,8 @@ const std::optional<CoverageMask>& glyphMask(TerminalView::ShapeCache& cache, ca
 // The glyphs of one shaped item painted into the pixels; false, with nothing painted, when one of
 // them needs Cairo.
 bool paintGlyphItem(TerminalView::ShapeCache& cache, const ShapedItem& item, int firstCol, double cellWidth,
-                    double baseline, uint32_t pixel, bool smoothing, TerminalView::DrawingPass& pass) {
+                    double baseline, uint32_t pixel, bool smoothing, TerminalView::DrawingPass& pass,
+                    TerminalView::InkSpan* ink) {
   if (!item.font || !item.scaled) return true;
   if (std::pair maskPass{pass.canvas->scale, smoothing}; cache.maskPass != maskPass) {
     cache.maskPass = maskPass;
@@ -391,9 +446,54 @@ bool paintGlyphItem(TerminalView::ShapeCache& cache, const ShapedItem& item, int
     cache.placed.push_back({item.masks[i], canvas.devicePixel(cellWidth * (firstCol + g.cell) + g.offsetX),
                             canvas.devicePixel(baseline + g.offsetY)});
   }
+  if (ink) {
+    for (const auto& placed : cache.placed) {
+      if (!placed.mask->empty())
+        ink->add((placed.y + placed.mask->extentsY0) / canvas.scale,
+                 (placed.y + placed.mask->extentsY1) / canvas.scale);
+    }
+  }
   canvas.paintTogether(cache.placed, pixel, cache.summed);
   return true;
 }
+
+// A row drawn at twice the size goes through Cairo's transformation, clipped to its band when it is
+// twice as tall, with the pixel canvas put aside; a plain row is left as it is.
+class RowTransform {
+ public:
+  RowTransform(cairo_t* cr, BufferLine::RenderLineMode mode, double top, double ch, double width,
+               std::optional<PixelCanvas>& canvas)
+      : cr(cr), canvas(canvas), transformed(mode != BufferLine::RenderLineMode::single) {
+    if (!transformed) return;
+    cairo_save(cr);
+    if (mode == BufferLine::RenderLineMode::doubleWidth) {
+      cairo_scale(cr, 2, 1);
+    } else {
+      // Double-height rows show the upper or the lower half of glyphs twice the size.
+      double pivot = mode == BufferLine::RenderLineMode::doubledTop ? top : top + ch;
+      cairo_rectangle(cr, 0, top, width, ch);
+      cairo_clip(cr);
+      cairo_translate(cr, 0, pivot);
+      cairo_scale(cr, 2, 2);
+      cairo_translate(cr, 0, -pivot);
+    }
+    std::swap(kept, canvas);
+  }
+  ~RowTransform() {
+    if (!transformed) return;
+    cairo_restore(cr);
+    std::swap(kept, canvas);
+  }
+  RowTransform(const RowTransform&) = delete;
+  RowTransform& operator=(const RowTransform&) = delete;
+
+ private:
+  cairo_t* cr;
+  std::optional<PixelCanvas>& canvas;
+  std::optional<PixelCanvas> kept;
+  bool transformed;
+};
+
 }  // namespace
 
 void TerminalView::pending(const std::string& message) const {
@@ -439,22 +539,52 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     shapeCache->preparedGlyphs = prepared;
     prepareAsciiGlyphs(shapeCache, pass.pango, fontSet, pass.scale, _fontSmoothing);
   }
+  if (std::pair measured{pass.scale, _fontSmoothing}; shapeCache->asciiReachPass != measured) {
+    shapeCache->asciiReaches.fill(std::nullopt);
+    shapeCache->asciiReachPass = measured;
+  }
   if (paintsCellsDirectly) {
     pass.canvas = PixelCanvas::of(cr);
     if (pass.canvas && pass.canvas->scale != pass.scale) pass.canvas.reset();
   }
   int lineCount = buffer.lines().count();
+  const auto shownRows = size_t(std::max(std::ceil(frameSize.height / ch), 0.0));
+  if (rowReaches.size() != shownRows) rowReaches.assign(shownRows, {});
+  auto reachOf = [&](int row) {
+    const auto screenRow = size_t(row - bufferOffset);
+    return row >= bufferOffset && screenRow < rowReaches.size() ? rowReaches[screenRow] : RowReach{};
+  };
+  int farthest = 0;
+  for (const RowReach& reach : rowReaches) farthest = std::max({farthest, int(reach.above), int(reach.below)});
+  // The rows whose bands the pass repaints, with what their text reached before, and the rows
+  // outside it whose text reaches into it: that text is drawn again over the new backgrounds.
+  struct PassRow {
+    int row;
+    ViewLineInfo info;
+    bool repainted;
+    RowReach before;
+  };
+  std::vector<PassRow> rows;
+  rows.reserve(size_t(std::max(last - first + 1, 0) + 2 * farthest));
+  RowAnalysis analysis = rowAnalysis();
+  analysis.spareRuns = &shapeCache->spareRuns;
+  auto reachesIn = [&](int row) {
+    if (row >= 0 && row < lineCount)
+      rows.push_back({row, analysis.cut(row, *buffer.lines()[row], buffer.cols()), false, {}});
+  };
+  for (int row = std::max(first - farthest, bufferOffset); row < first; row++) {
+    if (reachOf(row).below >= first - row) reachesIn(row);
+  }
   // Opaque backgrounds painted straight into the pixels overwrite their whole band, which then
   // needs no clearing; the other bands are cleared before any row paints, since a row's glyphs may
   // reach into the next.
-  std::vector<std::pair<int, ViewLineInfo>> cut;
-  RowAnalysis analysis = rowAnalysis();
-  analysis.spareRuns = &shapeCache->spareRuns;
+  inkBeyondPass = {};
   for (int row = first; row <= last; row++) {
     double top = ch * (row - bufferOffset);
     if (top >= frameSize.height) continue;
     if (row < 0 || row >= lineCount) {
       clearBand(cr, top, ch, pass);
+      noteRowReach(row - bufferOffset, reachOf(row), dirtyRect, InkSpan{});
       continue;
     }
     const BufferLine& line = *buffer.lines()[row];
@@ -462,19 +592,46 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
     bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
     if (transformed || !backgroundsOverwriteRow(info, top, pass.canvas ? &*pass.canvas : nullptr))
       clearBand(cr, top, ch, pass);
-    cut.emplace_back(row, std::move(info));
+    rows.push_back({row, std::move(info), true, reachOf(row)});
   }
-  for (const auto& [row, info] : cut) {
-    lastPassRowCount++;
+  for (int row = last + 1; row <= last + farthest && ch * (row - bufferOffset) < frameSize.height; row++) {
+    if (reachOf(row).above >= row - last) reachesIn(row);
+  }
+  auto imagesAbove = [&](int row) {
     const LineImages* above = row > 0 ? &buffer.lines()[row - 1]->images() : nullptr;
-    pass.imagesAbove = above && *above ? &**above : nullptr;
-    drawRow(*buffer.lines()[row], info, ch * (row - bufferOffset), cr, pass);
+    return above && *above ? &**above : nullptr;
+  };
+  // Every row's backgrounds first, and then every row's text, as the GPU path layers them: ink that
+  // reaches past its row lies over the next row's background.
+  for (const auto& passRow : rows) {
+    if (!passRow.repainted) continue;
+    pass.imagesAbove = imagesAbove(passRow.row);
+    drawRowUnder(*buffer.lines()[passRow.row], passRow.info, ch * (passRow.row - bufferOffset), cr, pass);
+  }
+  for (const auto& [row, info, repainted, before] : rows) {
+    const BufferLine& line = *buffer.lines()[row];
+    const double top = ch * (row - bufferOffset);
+    if (!repainted) {
+      RowTransform transform(cr, line.renderMode, top, ch, frameSize.width, pass.canvas);
+      drawRowText(info, top + ch - std::ceil(metrics.descent + metrics.leading), cr, pass);
+      continue;
+    }
+    lastPassRowCount++;
+    pass.imagesAbove = imagesAbove(row);
+    // A row at double height is clipped to its band.
+    InkSpan ink;
+    const bool clipped = line.renderMode == BufferLine::RenderLineMode::doubledTop ||
+                         line.renderMode == BufferLine::RenderLineMode::doubledDown;
+    pass.ink = clipped ? nullptr : &ink;
+    drawRowOver(line, info, top, cr, pass);
+    pass.ink = nullptr;
+    noteRowReach(row - bufferOffset, before, dirtyRect, ink);
   }
   pass.imagesAbove = nullptr;
   // At most a screenful of runs is kept: one pass's worth of a row that changes at every cell.
   auto& spare = shapeCache->spareRuns;
-  for (auto& [row, info] : cut) {
-    for (auto& segment : info.segments) {
+  for (auto& passRow : rows) {
+    for (auto& segment : passRow.info.segments) {
       for (auto& piece : segment.attributedString) {
         if (spare.size() >= spareRunsKept) break;
         spare.push_back(std::move(piece));
@@ -494,42 +651,21 @@ void TerminalView::drawTerminalContents(ViewRect dirtyRect, cairo_t* cr, int buf
   }
 }
 
-void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
-                           DrawingPass& pass) {
+void TerminalView::drawRowUnder(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
+                                DrawingPass& pass) {
   const double ch = cellDimension->height;
-  bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
-  if (transformed) {
-    cairo_save(cr);
-    if (line.renderMode == BufferLine::RenderLineMode::doubleWidth) {
-      cairo_scale(cr, 2, 1);
-    } else {
-      // Double-height rows show the upper or the lower half of glyphs twice the size.
-      double pivot = line.renderMode == BufferLine::RenderLineMode::doubledTop ? top : top + ch;
-      cairo_rectangle(cr, 0, top, frameSize.width, ch);
-      cairo_clip(cr);
-      cairo_translate(cr, 0, pivot);
-      cairo_scale(cr, 2, 2);
-      cairo_translate(cr, 0, -pivot);
-    }
-  }
-  auto images = splitImages(info.images);
-  // A row at twice the size has a geometry of its own, which the slices above it do not share.
-  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
-  const ViewSize cell = *cellDimension;
-  auto paint = [&](const std::vector<InlineImageSlice*>& above, const std::vector<InlineImageSlice*>& own,
-                   bool kittyOffsets) {
-    for (const auto* image : above) {
-      drawImage(static_cast<const AppleImage&>(*image), cr, top - ch, pass.scale, kittyOffsets, cell, top);
-    }
-    for (const auto* image : own) {
-      drawImage(static_cast<const AppleImage&>(*image), cr, top, pass.scale, kittyOffsets, cell, top);
-    }
-  };
-  // Rows drawn at twice the size go through Cairo's transformation.
-  std::optional<PixelCanvas> canvas;
-  if (transformed) std::swap(canvas, pass.canvas);
+  RowTransform transform(cr, line.renderMode, top, ch, frameSize.width, pass.canvas);
   drawRowBackgrounds(info, top, cr, pass.canvas ? &*pass.canvas : nullptr);
-  paint(hanging.below, images.below, true);
+  // A row at twice the size has a geometry of its own, which the slices above it do not share.
+  const bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
+  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
+  drawRowImages(hanging.below, splitImages(info.images).below, top, cr, pass, true);
+}
+
+void TerminalView::drawRowOver(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* cr,
+                               DrawingPass& pass) {
+  const double ch = cellDimension->height;
+  RowTransform transform(cr, line.renderMode, top, ch, frameSize.width, pass.canvas);
   ViewPoint lineOrigin{0, top};
   if (!info.boxDrawings.empty()) drawBoxDrawings(info.boxDrawings, lineOrigin, cr);
   if (!info.blockElements.empty()) drawBlockElements(info.blockElements, lineOrigin, cr);
@@ -538,12 +674,42 @@ void TerminalView::drawRow(const BufferLine& line, const ViewLineInfo& info, dou
   for (const auto& cell : info.kittyPlaceholders) {
     drawPlaceholderCell(cell, pass.virtualPlacements, pass.placeholderImages, cr, top, pass.scale);
   }
-  paint(hanging.above, images.above, true);
-  paint({}, images.other, false);
-  if (transformed) {
-    cairo_restore(cr);
-    std::swap(canvas, pass.canvas);
+  const bool transformed = line.renderMode != BufferLine::RenderLineMode::single;
+  SplitImages hanging = !transformed && pass.imagesAbove ? hangingSlices(*pass.imagesAbove) : SplitImages{};
+  auto images = splitImages(info.images);
+  drawRowImages(hanging.above, images.above, top, cr, pass, true);
+  drawRowImages({}, images.other, top, cr, pass, false);
+}
+
+// Slices of the row above that hang into this one, then the row's own, clipped to its band.
+void TerminalView::drawRowImages(const std::vector<InlineImageSlice*>& hanging,
+                                 const std::vector<InlineImageSlice*>& own, double top, cairo_t* cr,
+                                 const DrawingPass& pass, bool kittyOffsets) {
+  const ViewSize cell = *cellDimension;
+  for (const auto* image : hanging) {
+    drawImage(static_cast<const AppleImage&>(*image), cr, top - cell.height, pass.scale, kittyOffsets, cell, top);
   }
+  for (const auto* image : own) {
+    drawImage(static_cast<const AppleImage&>(*image), cr, top, pass.scale, kittyOffsets, cell, top);
+  }
+}
+
+// Keeps what the text of a repainted screen row reaches now, and marks the rows outside the pass's
+// rectangle that it reaches or reached before.
+void TerminalView::noteRowReach(int screenRow, RowReach before, ViewRect dirtyRect, const InkSpan& ink) {
+  const double ch = cellDimension->height, top = ch * screenRow, bottom = top + ch;
+  RowReach now;
+  if (!ink.empty) {
+    auto rows = [&](double past) { return uint8_t(std::clamp(std::ceil(past / ch - 1e-6), 0.0, 255.0)); };
+    now = {rows(top - ink.top), rows(ink.bottom - bottom)};
+  }
+  if (screenRow >= 0 && size_t(screenRow) < rowReaches.size()) rowReaches[size_t(screenRow)] = now;
+  if (top >= dirtyRect.maxY() || bottom <= dirtyRect.minY()) return;
+  const int above = std::max(before.above, now.above), below = std::max(before.below, now.below);
+  const double above0 = std::max(top - ch * above, 0.0), above1 = std::min(top, dirtyRect.minY());
+  if (above1 > above0) inkBeyondPass = inkBeyondPass.united({0, above0, frameSize.width, above1 - above0});
+  const double below0 = std::max(bottom, dirtyRect.maxY()), below1 = std::min(bottom + ch * below, frameSize.height);
+  if (below1 > below0) inkBeyondPass = inkBeyondPass.united({0, below0, frameSize.width, below1 - below0});
 }
 
 template <typename Fill>
@@ -616,13 +782,44 @@ void TerminalView::clearBand(cairo_t* cr, double top, double height, const Drawi
   cairo_restore(cr);
 }
 
+// Ink is measured only where it may reach past the row: text that is not plain ASCII, or a face
+// whose plain ASCII does at this size.
+bool TerminalView::mayReachPastRow(const ViewLineInfo& info, const DrawingPass& pass) {
+  uint8_t bytes = 0;
+  unsigned faces = 0;
+  for (const auto& segment : info.segments) {
+    for (const auto& piece : segment.attributedString) {
+      faces |= 1u << unsigned(piece.attributes.font);
+      const std::string& text = piece.text;
+      bytes |= text.size() == 1 ? uint8_t(text[0]) : plainAscii(text) ? 0 : 0x80;
+    }
+  }
+  if (bytes & 0x80) return true;
+  for (unsigned face = 0; face < 4; face++) {
+    if ((faces >> face & 1) && asciiReachesPastRow(FontFace(face), pass)) return true;
+  }
+  return false;
+}
+
+bool TerminalView::asciiReachesPastRow(FontFace face, const DrawingPass& pass) {
+  auto& reaches = shapeCache->asciiReaches[size_t(face)];
+  if (!reaches) {
+    const double below = std::ceil(metrics.descent + metrics.leading);
+    reaches = asciiReaches(pass.pango, fontSet.face(face).gobj(), pass, below - cellDimension->height, below);
+  }
+  return *reaches;
+}
+
 void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_t* cr, DrawingPass& pass) {
   const double cw = cellDimension->width;
+  const double cellTop = baseline + std::ceil(metrics.descent + metrics.leading) - cellDimension->height;
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
   if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
+  InkSpan* ink = pass.ink && mayReachPastRow(info, pass) ? pass.ink : nullptr;
   std::vector<ViewPoint> positions;
   std::vector<cairo_glyph_t> batch;
+  CellFit cellFit;
   for (const auto& segment : info.segments) {
     int column = segment.column;
     for (const auto& piece : segment.attributedString) {
@@ -637,10 +834,21 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
         // the cost of a Cairo call is spread over many glyphs and its compositor is the faster.
         bool direct = pass.canvas && segment.columnWidth == 1 && piece.cellCount() <= directRunCells;
         uint32_t pixel = direct ? PixelCanvas::pixel(piece.attributes.foreground) : 0;
+        cellFit.cell = -1;
         auto draw = [&](const ShapedItem& item) {
-          if (direct && paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass)) return;
+          if (!item.missingCells.empty()) [[unlikely]] {
+            setSource(cr, piece.attributes.foreground);
+            for (int cell : item.missingCells)
+              drawMissingGlyphBox(cr, cw * (firstCol + cell * segment.columnWidth), cellTop, segment.columnWidth,
+                                  pass.scale);
+          }
+          // Marks of a cell whose glyph an earlier item fitted into it follow that fit, with Cairo.
+          if (direct && !cellFit.continuedBy(item.glyphs) &&
+              paintGlyphItem(*shapeCache, item, firstCol, cw, baseline, pixel, _fontSmoothing, pass, ink))
+            return;
           setSource(cr, piece.attributes.foreground);
-          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch);
+          drawGlyphItem(item.font.get(), item.glyphs, firstCol, segment.columnWidth, baseline, cr, pass, batch, cellFit,
+                        ink);
         };
         if (piece.text.size() <= ShapeCache::longestText) {
           const auto* font = fontSet.face(piece.attributes.font).gobj();
@@ -656,9 +864,24 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
   cairo_restore(cr);
 }
 
-// Glyphs go out in one call; only a wide glyph that must shrink to fit its slot is drawn alone.
+// The fit of the glyph that opens a cell, which the cell's other glyphs (its marks) follow: a wide
+// character's glyph fits its slot, and a glyph made for a wider place than its one cell fits that
+// cell, both by the advance of the glyph's cluster.
+GlyphSlotFit TerminalView::cellGlyphFit(PangoFont* font, const ShapedGlyph& g, int columnWidth) const {
+  PangoRectangle ink, logical;
+  pango_font_get_glyph_extents(font, g.glyph, &ink, &logical);
+  ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
+                  double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
+  // A mark that opens its cell (its base drawn as a box) takes no room of the shaper's.
+  double advance = g.advance > 0 ? g.advance : double(logical.width) / PANGO_SCALE;
+  return glyphSlotFit(advance, bounds, columnWidth);
+}
+
+// Glyphs go out in one call; only a glyph that must shrink to fit its slot is drawn alone. A cell's
+// marks take the fit of its first glyph.
 void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
-                                 double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch) {
+                                 double baseline, cairo_t* cr, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
+                                 CellFit& cellFit, InkSpan* ink) {
   if (!font) return;
   cairo_scaled_font_t* scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(font));
   if (!scaled) return;
@@ -666,29 +889,83 @@ void TerminalView::drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>
   if (!_fontSmoothing) cairo_set_font_options(cr, pass.fontOptions.get());
   const double cw = cellDimension->width;
   batch.clear();
-  for (const auto& g : glyphs) {
-    double x = cw * (firstCol + g.cell * columnWidth) + g.offsetX;
-    double y = baseline + g.offsetY;
-    GlyphSlotFit fit;
-    if (columnWidth >= 2 || glyphOverflowsSlot(g.advance, columnWidth, cw)) {
-      PangoRectangle ink;
-      pango_font_get_glyph_extents(font, g.glyph, &ink, nullptr);
-      ViewRect bounds{double(ink.x) / PANGO_SCALE, -double(ink.y + ink.height) / PANGO_SCALE,
-                      double(ink.width) / PANGO_SCALE, double(ink.height) / PANGO_SCALE};
-      fit = glyphSlotFit(g.advance, bounds, columnWidth);
+  size_t i = 0;
+  // Glyphs that keep to their one cell, as nearly all do, go straight out, up to the first that
+  // does not; a cell fitted by an earlier item has its marks follow its fit.
+  if (columnWidth < 2 && !cellFit.continuedBy(glyphs)) {
+    for (; i < glyphs.size() && !glyphOverflowsSlot(glyphs[i].advance, columnWidth, cw); i++) {
+      const auto& g = glyphs[i];
+      batch.push_back({g.glyph, cw * (firstCol + g.cell) + g.offsetX, baseline + g.offsetY});
     }
+    if (i > 0) cellFit = {glyphs[i - 1].cell, {}};
+  }
+  for (; i < glyphs.size(); i++) {
+    const auto& g = glyphs[i];
+    if (g.cell != cellFit.cell) {
+      const bool keeps = columnWidth < 2 && !glyphOverflowsSlot(g.advance, columnWidth, cw);
+      cellFit = {g.cell, keeps ? GlyphSlotFit{} : cellGlyphFit(font, g, columnWidth)};
+    }
+    const GlyphSlotFit& fit = cellFit.fit;
+    double x = cw * (firstCol + g.cell * columnWidth) + fit.dx + fit.scale * g.offsetX;
+    double y = baseline + fit.scale * g.offsetY - fit.dy;
     if (fit.scale == 1.0) {
-      batch.push_back({g.glyph, x + fit.dx, y - fit.dy});
+      batch.push_back({g.glyph, x, y});
       continue;
     }
     cairo_glyph_t glyph{g.glyph, 0, 0};
     cairo_save(cr);
-    cairo_translate(cr, x + fit.dx, y - fit.dy);
+    cairo_translate(cr, x, y);
     cairo_scale(cr, fit.scale, fit.scale);
     cairo_show_glyphs(cr, &glyph, 1);
+    if (ink) {
+      cairo_text_extents_t drawn;
+      cairo_glyph_extents(cr, &glyph, 1, &drawn);
+      ink->add(y + fit.scale * drawn.y_bearing, y + fit.scale * (drawn.y_bearing + drawn.height));
+    }
     cairo_restore(cr);
   }
-  if (!batch.empty()) cairo_show_glyphs(cr, batch.data(), int(batch.size()));
+  if (batch.empty()) return;
+  cairo_show_glyphs(cr, batch.data(), int(batch.size()));
+  if (ink) {
+    // Measured as Cairo draws them: from the first glyph's origin, in whole device pixels.
+    cairo_text_extents_t drawn;
+    cairo_glyph_extents(cr, batch.data(), int(batch.size()), &drawn);
+    ink->add(batch[0].y + drawn.y_bearing, batch[0].y + drawn.y_bearing + drawn.height);
+  }
+}
+
+// One cell's text in the current source, as a row draws it: the caret shows the character under it
+// this way. `top` is the cell's top edge, `baseline` its baseline.
+void TerminalView::drawCellText(cairo_t* cr, const std::string& text, FontFace face, int columnWidth, double top,
+                                double baseline) {
+  if (!cellDimension || text.empty()) return;
+  AttributedPiece piece{text, {}, {0}};
+  DrawingPass pass;
+  pass.fontOptions.reset(cairo_font_options_create());
+  if (!_fontSmoothing) cairo_font_options_set_antialias(pass.fontOptions.get(), CAIRO_ANTIALIAS_GRAY);
+  pass.scale = backingScaleFactor();
+  std::vector<cairo_glyph_t> batch;
+  CellFit cellFit;
+  cairo_save(cr);
+  for (const auto& item : shape(get_pango_context()->gobj(), piece, fontSet.face(face).gobj())) {
+    if (!item.missingCells.empty()) drawMissingGlyphBox(cr, 0, top, columnWidth, pass.scale);
+    drawGlyphItem(item.font.get(), item.glyphs, 0, columnWidth, baseline, cr, pass, batch, cellFit);
+  }
+  cairo_restore(cr);
+}
+
+// A box in the cells' slot, in the current source, for a character that no font has.
+void TerminalView::drawMissingGlyphBox(cairo_t* cr, double left, double top, int columnWidth, double scale) {
+  if (scale <= 0) return;
+  MissingGlyphBox box = missingGlyphBox(left, top, cellDimension->width * columnWidth, cellDimension->height,
+                                        metrics.underlineThickness, scale);
+  cairo_save(cr);
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  for (const auto& [x0, y0, x1, y1] : box.bars) {
+    if (x1 > x0 && y1 > y0) cairo_rectangle(cr, x0 / scale, y0 / scale, (x1 - x0) / scale, (y1 - y0) / scale);
+  }
+  cairo_fill(cr);
+  cairo_restore(cr);
 }
 
 void TerminalView::drawPlaceholderCell(

@@ -18,6 +18,7 @@
 #include <pango/pango.h>
 #include <pangomm/fontdescription.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -162,13 +163,41 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
                            const std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>>& placements,
                            std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>>& images, cairo_t* context,
                            double top, double scale);
+  // One cell's text as a row draws it, in the current source; `top` and `baseline` in points.
+  void drawCellText(cairo_t* context, const std::string& text, FontFace face, int columnWidth, double top,
+                    double baseline);
   // One shaped glyph, tied to the cell of its piece that it belongs to.
   struct ShapedGlyph {
     uint32_t glyph;
     int cell;
-    double offsetX;  // from the cell's left edge, inside its cluster
+    double offsetX;  // from the cell's left edge, before the cell's glyph is fitted into its slot
     double offsetY;
     double advance;  // of the whole cluster, for fitting wide glyphs
+  };
+  // The fit of a cell's first glyph into its slot, which the other glyphs of its cell (its marks)
+  // follow, carried from one shaped item of a piece to the next.
+  struct CellFit {
+    int cell = -1;
+    GlyphSlotFit fit;
+    // Whether `glyphs` open with more glyphs of the cell, which must follow its fit.
+    bool continuedBy(const std::vector<ShapedGlyph>& glyphs) const {
+      return !glyphs.empty() && glyphs.front().cell == cell && fit != GlyphSlotFit{};
+    }
+  };
+  // The vertical extent of the ink drawn for one row, in points (y down); empty until some is added.
+  struct InkSpan {
+    double top = 0, bottom = 0;
+    bool empty = true;
+    void add(double inkTop, double inkBottom) {
+      if (inkBottom <= inkTop) return;
+      top = empty ? inkTop : std::min(top, inkTop);
+      bottom = empty ? inkBottom : std::max(bottom, inkBottom);
+      empty = false;
+    }
+  };
+  // How many rows a row's ink reaches past its band, above and below.
+  struct RowReach {
+    uint8_t above = 0, below = 0;
   };
   // What one drawing pass shares between its rows.
   struct DrawingPass {
@@ -183,6 +212,9 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     std::unordered_map<uint32_t, Cairo::RefPtr<Cairo::ImageSurface>> placeholderImages;
     // The images of the line above the row being drawn: their slices may hang into it.
     const TerminalImageList* imagesAbove = nullptr;
+    // Where the text of the row being drawn has ink that may reach past its band; none when the
+    // row's ink is not measured.
+    InkSpan* ink = nullptr;
   };
   // Shaped short pieces kept across frames (TerminalView+Drawing.cpp).
   struct ShapeCache;
@@ -564,7 +596,17 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void windowActiveChanged();
   void keepSelectionOnItsText(int droppedLines);
   void showScrolledPosition();
-  void drawRow(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* context, DrawingPass& pass);
+  // A row in two layers, so that the text of each row of a pass lies over the backgrounds of all:
+  // its backgrounds and the images below its text, then the rest.
+  void drawRowUnder(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* context, DrawingPass& pass);
+  void drawRowOver(const BufferLine& line, const ViewLineInfo& info, double top, cairo_t* context, DrawingPass& pass);
+  void drawRowImages(const std::vector<InlineImageSlice*>& hanging, const std::vector<InlineImageSlice*>& own,
+                     double top, cairo_t* context, const DrawingPass& pass, bool kittyOffsets);
+  void noteRowReach(int screenRow, RowReach before, ViewRect dirtyRect, const InkSpan& ink);
+  // Whether the glyphs of a row may reach past its band; whether printable ASCII in `face` does at
+  // the pass's scale, measured once.
+  bool mayReachPastRow(const ViewLineInfo& info, const DrawingPass& pass);
+  bool asciiReachesPastRow(FontFace face, const DrawingPass& pass);
   void drawRowBackgrounds(const ViewLineInfo& info, double top, cairo_t* context, PixelCanvas* canvas);
   // Calls `fill(color, x, y, width, height)` for each rectangle of a row's backgrounds, left to right.
   template <typename Fill>
@@ -575,7 +617,10 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void drawRowText(const ViewLineInfo& info, double baseline, cairo_t* context, DrawingPass& pass);
   bool paintRunAttributes(const RunAttributes& attributes, std::span<const ViewPoint> positions, DrawingPass& pass);
   void drawGlyphItem(PangoFont* font, const std::vector<ShapedGlyph>& glyphs, int firstCol, int columnWidth,
-                     double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch);
+                     double baseline, cairo_t* context, DrawingPass& pass, std::vector<cairo_glyph_t>& batch,
+                     CellFit& cellFit, InkSpan* ink = nullptr);
+  GlyphSlotFit cellGlyphFit(PangoFont* font, const ShapedGlyph& glyph, int columnWidth) const;
+  void drawMissingGlyphBox(cairo_t* context, double left, double top, int columnWidth, double scale);
   void scaleFactorChanged();
   void awaitResizesSettling();
   void resizesSettled();
@@ -640,6 +685,12 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;
   int lastPassRowCount = 0;
+  // How many rows the text of each screen row reaches past its band, as the Cairo path last drew
+  // it: a row repainted there has its neighbours' ink drawn over its background again.
+  std::vector<RowReach> rowReaches;
+  // The rows outside the last pass's rectangle that ink of the rows it repainted reaches, or
+  // reached before: they must be repainted too, or they keep ink that is stale or lack ink.
+  ViewRect inkBeyondPass;
   std::shared_ptr<ShapeCache> shapeCache;
   std::shared_ptr<platform::DispatchWorkItem> resizesSettle;
   // Releases of freed memory under way off the main thread.
