@@ -104,19 +104,7 @@ class PlacingHost : public QuietHost {
     cell->kittyRow = buffer.y + buffer.yBase;
     cell->kittyCols = cell->kittyRows = 1;
     vantrelle::attachImage(terminal, buffer, cell, buffer.y + buffer.yBase);
-    if (context->imageId && context->placementId) {
-      vantrelle::KittyPlacementRecord record;
-      record.imageId = *context->imageId;
-      record.placementId = *context->placementId;
-      record.parentImageId = context->parentImageId;
-      record.parentPlacementId = context->parentPlacementId;
-      record.parentOffsetH = context->parentOffsetH;
-      record.parentOffsetV = context->parentOffsetV;
-      record.col = cell->kittyCol;
-      record.row = cell->kittyRow;
-      record.cols = record.rows = 1;
-      terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
-    }
+    vantrelle::recordKittyPlacement(terminal, *context, cell->kittyCol, cell->kittyRow, 1, 1);
   }
 };
 

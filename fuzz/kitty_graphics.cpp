@@ -64,20 +64,7 @@ class FuzzHost : public vantrelle::TerminalDelegate {
       }
       vantrelle::attachImage(terminal, buffer, cell, int(top + i));
     }
-    if (!context || !context->imageId || !context->placementId) return;
-    vantrelle::KittyPlacementRecord record;
-    record.imageId = *context->imageId;
-    record.placementId = *context->placementId;
-    record.parentImageId = context->parentImageId;
-    record.parentPlacementId = context->parentPlacementId;
-    record.parentOffsetH = context->parentOffsetH;
-    record.parentOffsetV = context->parentOffsetV;
-    record.col = buffer.x;
-    record.row = top;
-    record.cols = 1;
-    record.rows = rows;
-    record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
-    terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
+    if (context) vantrelle::recordKittyPlacement(terminal, *context, buffer.x, top, 1, rows);
   }
 };
 

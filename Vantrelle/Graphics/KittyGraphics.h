@@ -40,6 +40,11 @@ std::optional<KittyGraphicsImage> updateKittyImageAccess(Terminal& terminal, uin
 void handleKittyPut(Terminal& terminal, const KittyGraphicsControl& control);
 bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
                        std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber);
+// Records the placement that the host has just made of the image being displayed: `cols` by `rows`
+// cells from column `col` of absolute line `row` of the current screen, with what `context` says of
+// it. Only a placement with both an image id and a placement id is recorded.
+void recordKittyPlacement(Terminal& terminal, const KittyPlacementContext& context, int64_t col, int64_t row,
+                          int64_t cols, int64_t rows);
 // Takes the placement's record and its cells off both screens, reading only the lines its cells
 // were attached to.
 void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId);

@@ -308,4 +308,24 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   return true;
 }
 
+void recordKittyPlacement(Terminal& terminal, const KittyPlacementContext& context, int64_t col, int64_t row,
+                          int64_t cols, int64_t rows) {
+  if (!context.imageId || !context.placementId) return;
+  const KittyPlacementRecord record{.imageId = *context.imageId,
+                                    .placementId = *context.placementId,
+                                    .parentImageId = context.parentImageId,
+                                    .parentPlacementId = context.parentPlacementId,
+                                    .parentOffsetH = context.parentOffsetH,
+                                    .parentOffsetV = context.parentOffsetV,
+                                    .pixelOffsetX = context.pixelOffsetX,
+                                    .pixelOffsetY = context.pixelOffsetY,
+                                    .col = col,
+                                    .row = row,
+                                    .cols = cols,
+                                    .rows = rows,
+                                    .zIndex = context.zIndex,
+                                    .isAlternateBuffer = terminal.isCurrentBufferAlternate()};
+  terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
+}
+
 }  // namespace vantrelle

@@ -290,25 +290,7 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   int startX = buffer.x;
   int64_t startRow = int64_t(buffer.y) + buffer.yBase;
   const std::optional<KittyPlacementContext>& kitty = terminal->kittyPlacementContext;
-  if (kitty && kitty->imageId && kitty->placementId) {
-    KittyPlacementRecord record;
-    record.imageId = *kitty->imageId;
-    record.placementId = *kitty->placementId;
-    record.parentImageId = kitty->parentImageId;
-    record.parentPlacementId = kitty->parentPlacementId;
-    record.parentOffsetH = kitty->parentOffsetH;
-    record.parentOffsetV = kitty->parentOffsetV;
-    record.pixelOffsetX = kitty->pixelOffsetX;
-    record.pixelOffsetY = kitty->pixelOffsetY;
-    record.zIndex = kitty->zIndex;
-    record.col = startX;
-    record.row = startRow;
-    record.cols = cols;
-    record.rows = rows;
-    record.isVirtual = false;
-    record.isAlternateBuffer = terminal->isCurrentBufferAlternate();
-    terminal->kittyGraphicsState.placementsByKey[record.key()] = record;
-  }
+  if (kitty) recordKittyPlacement(*terminal, *kitty, startX, startRow, cols, rows);
   bool moved = false;
   double srcW = image->get_width(), srcH = image->get_height();
   double sliceH = srcH / height * ch;

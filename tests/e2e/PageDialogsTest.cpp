@@ -42,13 +42,21 @@ int heightOf(const std::string& window) {
   return height == std::string::npos ? 0 : std::atoi(geometry.c_str() + height + 7);
 }
 
+// Starts the application and waits until its page listens and its main window shows, which
+// `window` is given.
+::testing::AssertionResult startWithWindow(DesktopRun& run, std::string& window) {
+  run.start();
+  if (!waitForMainPage(run, 40s)) return ::testing::AssertionFailure() << "the page never listened: " << run.log();
+  window = mainWindow(run.app->processIdentifier());
+  if (window.empty()) return ::testing::AssertionFailure() << "the main window never showed";
+  return ::testing::AssertionSuccess();
+}
+
 TEST(PageDialogs, NoneOpensWithoutAPressOfTheUser) {
   DesktopRun run;
-  run.start();
-  ASSERT_TRUE(waitForMainPage(run, 40s)) << run.log();
+  std::string window;
+  ASSERT_TRUE(startWithWindow(run, window));
   const pid_t app = run.app->processIdentifier();
-  const std::string window = mainWindow(app);
-  ASSERT_FALSE(window.empty());
   // Text for a capture question to show; the clipboard's owner serves it once and then ends.
   ASSERT_EQ(shell("(printf 'clipboard text' | timeout 60 xclip -quiet -selection clipboard -loops 1 "
                   ">/dev/null 2>&1 &)"),
@@ -121,11 +129,9 @@ TEST(PageDialogs, NoneOpensWithoutAPressOfTheUser) {
 // press can open the next once that one is answered.
 TEST(PageDialogs, APressOpensOneDialog) {
   DesktopRun run{{{"GTK_USE_PORTAL", "0"}}};
-  run.start();
-  ASSERT_TRUE(waitForMainPage(run, 40s)) << run.log();
+  std::string window;
+  ASSERT_TRUE(startWithWindow(run, window));
   const pid_t app = run.app->processIdentifier();
-  const std::string window = mainWindow(app);
-  ASSERT_FALSE(window.empty());
 
   struct Pressed {
     const char* how;
@@ -164,11 +170,9 @@ TEST(PageDialogs, APressOpensOneDialog) {
 TEST(PageDialogs, APressInTheDockedWebInspectorIsNoPressOnThePage) {
   if (std::string(ZORVEL_CHANNEL) != "development") GTEST_SKIP() << "only development builds have the inspector";
   DesktopRun run;
-  run.start();
-  ASSERT_TRUE(waitForMainPage(run, 40s)) << run.log();
+  std::string window;
+  ASSERT_TRUE(startWithWindow(run, window));
   const pid_t app = run.app->processIdentifier();
-  const std::string window = mainWindow(app);
-  ASSERT_FALSE(window.empty());
   const std::string refusal = refused("Not printing the page");
   // The context menu's last item opens the inspector below the page.
   ASSERT_EQ(shell("xdotool mousemove --window " + window + " 900 300 click 3"), 0);

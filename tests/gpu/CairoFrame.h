@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "Vantrelle/View/DrawingPath.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
 
 namespace vantrelle {
@@ -43,6 +45,50 @@ inline void savePng(const std::vector<uint8_t>& px, int w, int h, const std::str
   cairo_surface_t* s = cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4);
   cairo_surface_write_to_png(s, name.c_str());
   cairo_surface_destroy(s);
+}
+
+// One frame of the view on both paths, B G R A pixels of one size: `gpu` is empty when the OpenGL
+// path drew nothing, `cairo` when the Cairo path's frame is not of the OpenGL path's size.
+struct PathFrames {
+  std::vector<uint8_t> gpu, cairo;
+  int width = 0, height = 0;
+};
+inline PathFrames bothFrames(TerminalView& view, GpuDrawingPath& path) {
+  auto frame = path.render();
+  if (!frame) return {};
+  std::vector<uint8_t> cairo = cairoFrame(view, frame->width, frame->height);
+  return {std::move(frame->pixels), std::move(cairo), frame->width, frame->height};
+}
+
+// The view drawn at `scale` on both paths, by an OpenGL path made for that scale. With
+// ZORVEL_SCREENSHOT_DIR set, the frames are kept there to look at, as `name`-<scale>-gpu.png and
+// -cairo.png.
+inline PathFrames bothFramesAt(TerminalView& view, double scale, const std::string& name) {
+  view.scaleFactorOverride = scale;
+  view.setMetalScaleFactorOverride(scale);
+  auto path = GpuDrawingPath::make(view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  PathFrames frames = bothFrames(view, *path);
+  const char* dir = std::getenv("ZORVEL_SCREENSHOT_DIR");
+  if (dir && !frames.gpu.empty() && !frames.cairo.empty()) {
+    const std::string file = std::string(dir) + "/" + name + "-" + std::to_string(int(scale));
+    savePng(frames.gpu, frames.width, frames.height, file + "-gpu.png");
+    savePng(frames.cairo, frames.width, frames.height, file + "-cairo.png");
+  }
+  return frames;
+}
+
+// Pixels from (x0, y0) up to (x1, y1).
+struct PixelBox {
+  int x0, y0, x1, y1;
+};
+
+// The mean difference of the bytes of two frames `width` pixels wide, within `box`.
+inline double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, PixelBox box) {
+  double total = 0;
+  for (int y = box.y0; y < box.y1; y++)
+    for (int x = box.x0 * 4; x < box.x1 * 4; x++)
+      total += std::abs(a[size_t(y) * width * 4 + x] - b[size_t(y) * width * 4 + x]);
+  return total / (double(box.x1 - box.x0) * (box.y1 - box.y0) * 4);
 }
 
 }  // namespace vantrelle

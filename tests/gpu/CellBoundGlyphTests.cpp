@@ -43,10 +43,6 @@ Tint tintOf(const uint8_t* p) {
   return {t, std::sqrt(off2)};
 }
 
-struct Box {
-  int x0, y0, x1, y1;
-};
-
 // How the pixels of a box look.
 struct Ink {
   int inked = 0;    // pixels not of the background
@@ -54,7 +50,7 @@ struct Ink {
   int tinted = 0;   // pixels nearer the text colour than the background, on the blend between them
   int colored = 0;  // pixels off that blend: colours of the glyph's own
 };
-Ink inkIn(const std::vector<uint8_t>& px, int width, Box box) {
+Ink inkIn(const std::vector<uint8_t>& px, int width, PixelBox box) {
   Ink ink;
   for (int y = box.y0; y < box.y1; y++) {
     for (int x = box.x0; x < box.x1; x++) {
@@ -66,14 +62,6 @@ Ink inkIn(const std::vector<uint8_t>& px, int width, Box box) {
     }
   }
   return ink;
-}
-
-double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, Box box) {
-  double total = 0;
-  for (int y = box.y0; y < box.y1; y++)
-    for (int x = box.x0 * 4; x < box.x1 * 4; x++)
-      total += std::abs(a[size_t(y) * width * 4 + x] - b[size_t(y) * width * 4 + x]);
-  return total / (double(box.x1 - box.x0) * (box.y1 - box.y0) * 4);
 }
 
 enum class Look {
@@ -137,36 +125,27 @@ TEST_F(CellBoundGlyphs, StayWithinTheirCellsOnBothPaths) {
     ASSERT_EQ(std::max<int>(cell->width, 1), cases[i].cells) << cases[i].name;
   }
   for (double scale : {1.0, 2.0}) {
-    view->scaleFactorOverride = scale;
-    view->setMetalScaleFactorOverride(scale);
-    auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
-    auto frame = path->render();
-    ASSERT_TRUE(frame);
-    const int w = frame->width;
-    std::vector<uint8_t> cairo = cairoFrame(*view, w, frame->height);
-    ASSERT_FALSE(cairo.empty());
-    if (const char* dir = std::getenv("ZORVEL_SCREENSHOT_DIR")) {
-      const std::string name = std::string(dir) + "/cell-bound-glyphs-" + std::to_string(int(scale));
-      savePng(frame->pixels, w, frame->height, name + "-gpu.png");
-      savePng(cairo, w, frame->height, name + "-cairo.png");
-    }
+    const PathFrames frames = bothFramesAt(*view, scale, "cell-bound-glyphs");
+    ASSERT_FALSE(frames.gpu.empty());
+    ASSERT_FALSE(frames.cairo.empty());
+    const int w = frames.width;
     const double cw = view->cellDimension->width * scale, ch = view->cellDimension->height * scale;
     auto cells = [&](int row, int first, int count) {
-      return Box{int(std::lround(first * cw)), int(std::lround(row * ch)), int(std::lround((first + count) * cw)),
-                 int(std::lround((row + 1) * ch))};
+      return PixelBox{int(std::lround(first * cw)), int(std::lround(row * ch)), int(std::lround((first + count) * cw)),
+                      int(std::lround((row + 1) * ch))};
     };
     for (size_t i = 0; i < std::size(cases); i++) {
       const Case& c = cases[i];
       const int row = int(i), col = columnOf(c);
       SCOPED_TRACE(std::string(c.name) + " at scale " + std::to_string(int(scale)));
-      const Box own = cells(row, col, c.cells), left = cells(row, col - 1, 1);
-      for (const auto* px : {&cairo, &frame->pixels}) {
-        const bool gpu = px == &frame->pixels;
+      const PixelBox own = cells(row, col, c.cells), left = cells(row, col - 1, 1);
+      for (const auto* px : {&frames.cairo, &frames.gpu}) {
+        const bool gpu = px == &frames.gpu;
         Ink ink = inkIn(*px, w, own);
         EXPECT_GT(ink.inked, 0) << (gpu ? "OpenGL" : "Cairo");
         EXPECT_EQ(inkIn(*px, w, left).seen, 0) << (gpu ? "OpenGL" : "Cairo") << ": ink in the cell to the left";
         // Right of the last column lies the strip the view has past its grid.
-        Box right = cells(row, col + c.cells, 1);
+        PixelBox right = cells(row, col + c.cells, 1);
         right.x1 = std::min(right.x1, w);
         if (right.x1 > right.x0) {
           EXPECT_EQ(inkIn(*px, w, right).seen, 0) << (gpu ? "OpenGL" : "Cairo") << ": ink to the right";
@@ -178,8 +157,8 @@ TEST_F(CellBoundGlyphs, StayWithinTheirCellsOnBothPaths) {
           EXPECT_GT(ink.colored, 0) << (gpu ? "OpenGL" : "Cairo");
         }
       }
-      const Box around{left.x0, own.y0, std::min(cells(row, col + c.cells, 1).x1, w), own.y1};
-      EXPECT_LT(meanDifference(cairo, frame->pixels, w, around), 5.0);
+      const PixelBox around{left.x0, own.y0, std::min(cells(row, col + c.cells, 1).x1, w), own.y1};
+      EXPECT_LT(meanDifference(frames.cairo, frames.gpu, w, around), 5.0);
     }
   }
 }

@@ -26,21 +26,15 @@ class CellInkOnGpu : public ::testing::Test {
     view->getTerminal().cursorHidden = true;
     path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
   }
-  struct Frames {
-    std::vector<uint8_t> gpu, cairo;
-    int width = 0;
-  };
-  Frames frames(const Case& c, const char* cell) {
+  PathFrames frames(const Case& c, const char* cell) {
     view->feed(std::string("\x1b[H\x1b[2Jab \x1b[0;33") + (*c.rendition ? ";" : "") + c.rendition + "m" + cell +
                "klm\x1b[m c");
-    auto frame = path->render();
-    if (!frame) return {};
-    return {frame->pixels, cairoFrame(*view, frame->width, frame->height), frame->width};
+    return bothFrames(*view, *path);
   }
   // The ink that `text` adds to `plain` on each path, with the cells' slot in device pixels.
   template <typename Check>
   void compare(const Case& c, Check&& check) {
-    Frames with = frames(c, c.text), without = frames(c, c.plain);
+    PathFrames with = frames(c, c.text), without = frames(c, c.plain);
     ASSERT_FALSE(with.gpu.empty());
     ASSERT_EQ(with.cairo.size(), with.gpu.size());
     const double cw = view->cellDimension->width;
@@ -91,11 +85,9 @@ TEST_F(CellInkOnGpu, InkPastItsRowLiesOverTheNextRowAsOnTheCairoPath) {
     auto screen = [&](bool marks) {
       view->feed(std::string("\x1b[m\x1b[H\x1b[2J\r\nab q") + (marks ? "\u0323\u0307" : "") + " n" +
                  (marks ? "\u0329" : "") + " cd\r\n" + below + "\x1b[m");
-      auto frame = path->render();
-      if (!frame) return Frames{};
-      return Frames{frame->pixels, cairoFrame(*view, frame->width, frame->height), frame->width};
+      return bothFrames(*view, *path);
     };
-    Frames with = screen(true), without = screen(false);
+    PathFrames with = screen(true), without = screen(false);
     ASSERT_FALSE(with.gpu.empty());
     ASSERT_EQ(with.cairo.size(), with.gpu.size());
     // The third row's band of each frame.

@@ -24,16 +24,12 @@ struct Rgb {
 };
 constexpr Rgb textColor{0, 200, 0}, background{0, 0, 160};
 
-struct Box {
-  int x0, y0, x1, y1;
-};
-
 // How the pixels of one case's cells look on one path.
 struct Ink {
   int inked = 0;     // pixels not of the background
   int textTint = 0;  // pixels of the text colour
 };
-Ink inkIn(const std::vector<uint8_t>& px, int width, Box box) {
+Ink inkIn(const std::vector<uint8_t>& px, int width, PixelBox box) {
   auto near = [](const uint8_t* p, Rgb c) {
     return std::abs(p[2] - c.red) + std::abs(p[1] - c.green) + std::abs(p[0] - c.blue) <= 24;
   };
@@ -46,14 +42,6 @@ Ink inkIn(const std::vector<uint8_t>& px, int width, Box box) {
     }
   }
   return ink;
-}
-
-double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, Box box) {
-  double total = 0;
-  for (int y = box.y0; y < box.y1; y++)
-    for (int x = box.x0 * 4; x < box.x1 * 4; x++)
-      total += std::abs(a[size_t(y) * width * 4 + x] - b[size_t(y) * width * 4 + x]);
-  return total / (double(box.x1 - box.x0) * (box.y1 - box.y0) * 4);
 }
 
 struct Case {
@@ -113,30 +101,21 @@ TEST_F(ColorGlyphs, KeepTheirOwnColorsAndOutlinesTakeTheTextColor) {
   }
   view->feed(text);
   for (double scale : {1.0, 2.0}) {
-    view->scaleFactorOverride = scale;
-    view->setMetalScaleFactorOverride(scale);
-    auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
-    auto frame = path->render();
-    ASSERT_TRUE(frame);
-    const int w = frame->width;
-    std::vector<uint8_t> cairo = cairoFrame(*view, w, frame->height);
-    ASSERT_FALSE(cairo.empty());
-    if (const char* dir = std::getenv("ZORVEL_SCREENSHOT_DIR")) {
-      const std::string name = std::string(dir) + "/colour-glyphs-" + std::to_string(int(scale));
-      savePng(frame->pixels, w, frame->height, name + "-gpu.png");
-      savePng(cairo, w, frame->height, name + "-cairo.png");
-    }
+    const PathFrames frames = bothFramesAt(*view, scale, "colour-glyphs");
+    ASSERT_FALSE(frames.gpu.empty());
+    ASSERT_FALSE(frames.cairo.empty());
+    const int w = frames.width;
     const double cw = view->cellDimension->width * scale, ch = view->cellDimension->height * scale;
     for (size_t i = 0; i < std::size(cases); i++) {
       const Case& c = cases[i];
       // The case's cells and the next, which a glyph reaching past its cells would touch.
       const int col = int(i % perRow) * spacing, row = int(i / perRow);
-      Box box{int(col * cw), int(row * ch), int((col + 3) * cw), int((row + 1) * ch)};
+      PixelBox box{int(col * cw), int(row * ch), int((col + 3) * cw), int((row + 1) * ch)};
       SCOPED_TRACE(std::string(c.name) + " at scale " + std::to_string(int(scale)));
-      Ink onCairo = inkIn(cairo, w, box), onGpu = inkIn(frame->pixels, w, box);
+      Ink onCairo = inkIn(frames.cairo, w, box), onGpu = inkIn(frames.gpu, w, box);
       // The glyph's box leaves its cell's corner alone: the background must still be there.
-      EXPECT_EQ(inkIn(cairo, w, {box.x0, box.y0, box.x0 + 1, box.y0 + 1}).inked, 0);
-      EXPECT_EQ(inkIn(frame->pixels, w, {box.x0, box.y0, box.x0 + 1, box.y0 + 1}).inked, 0);
+      EXPECT_EQ(inkIn(frames.cairo, w, {box.x0, box.y0, box.x0 + 1, box.y0 + 1}).inked, 0);
+      EXPECT_EQ(inkIn(frames.gpu, w, {box.x0, box.y0, box.x0 + 1, box.y0 + 1}).inked, 0);
       EXPECT_GT(onCairo.inked, 0);
       if (c.ownColors) {
         EXPECT_EQ(onCairo.textTint, 0);
@@ -145,7 +124,7 @@ TEST_F(ColorGlyphs, KeepTheirOwnColorsAndOutlinesTakeTheTextColor) {
         EXPECT_GT(onCairo.textTint, 0);
         EXPECT_GT(onGpu.textTint, 0);
       }
-      EXPECT_LT(meanDifference(cairo, frame->pixels, w, box), 5.0);
+      EXPECT_LT(meanDifference(frames.cairo, frames.gpu, w, box), 5.0);
     }
   }
 }

@@ -3,15 +3,7 @@
 # the script that runs it will look, so a user whose PATH lacks the sbin folders (on Debian, any
 # user but root) finds a program that only install-deps runs, as root, there; a program that is
 # missing is named with its package. The real list is checked as such a user would check it.
-set -uo pipefail
-source=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "programs: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "${BASH_SOURCE[0]}")/harness.bash"
 . "$source/scripts/programs.bash"
 # An ordinary user's PATH, as Debian's /etc/profile sets it.
 user_path=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games

@@ -4,15 +4,7 @@
 # writes into the home meanwhile does not; the checkout stays writable. It all happens in a home,
 # checkout and temporary folder of this test's own, but for one file that the run writes through the
 # password database, which must land in the cover and never in the real home.
-set -uo pipefail
-source=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "run-isolation: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "${BASH_SOURCE[0]}")/harness.bash"
 expect() {
   grep -qF -- "$2" <<<"$1" || fail "$3: no '$2' in: $1"
 }

@@ -17,10 +17,7 @@ using testing::missingCases;
 using testing::placement;
 using testing::Placement;
 
-struct Frame {
-  int width = 0, height = 0, stride = 0;
-  std::vector<uint8_t> pixels;
-};
+using Frame = testing::SurfacePixels;
 
 Frame drawn(TerminalView& view, const std::string& screen, bool direct) {
   view.feed("\x1b[H\x1b[2J" + screen);
@@ -28,15 +25,7 @@ Frame drawn(TerminalView& view, const std::string& screen, bool direct) {
   view.paintsCellsDirectly = direct;
   auto& path = static_cast<CairoDrawingPath&>(view.drawingPath());
   path.invalidateAll();
-  cairo_surface_t* surface = path.render();
-  cairo_surface_flush(surface);
-  Frame frame{cairo_image_surface_get_width(surface),
-              cairo_image_surface_get_height(surface),
-              cairo_image_surface_get_stride(surface),
-              {}};
-  const uint8_t* data = cairo_image_surface_get_data(surface);
-  frame.pixels.assign(data, data + size_t(frame.stride) * size_t(frame.height));
-  return frame;
+  return testing::copyPixels(path.render());
 }
 
 class CellInk : public ::testing::TestWithParam<double> {
@@ -98,17 +87,6 @@ TEST_P(CellInk, ACharacterNoFontHasShowsABoxInItsCells) {
   }
 }
 
-Frame framed(cairo_surface_t* surface) {
-  cairo_surface_flush(surface);
-  Frame frame{cairo_image_surface_get_width(surface),
-              cairo_image_surface_get_height(surface),
-              cairo_image_surface_get_stride(surface),
-              {}};
-  const uint8_t* data = cairo_image_surface_get_data(surface);
-  frame.pixels.assign(data, data + size_t(frame.stride) * size_t(frame.height));
-  return frame;
-}
-
 // Ink past its row: at this size the dot below q and the line of n reach into the row below. It
 // lies over that row's background, whatever the background, and stays right while output rewrites
 // either row or scrolls them: the screen drawn bit by bit as output comes is the screen drawn at
@@ -133,9 +111,9 @@ TEST_P(CellInk, InkPastItsRowLiesOverTheNextRowAndFollowsBothRows) {
   auto show = [&](const std::string& bytes) {
     view->feed(bytes);
     view->updateDisplay(false);
-    Frame shown = framed(path.render());
+    Frame shown = testing::copyPixels(path.render());
     CairoDrawingPath fresh(*view);
-    Frame whole = framed(fresh.render());
+    Frame whole = testing::copyPixels(fresh.render());
     EXPECT_EQ(testing::differingColumns(shown.pixels, whole.pixels, shown.width, shown.stride, 0).size(), 0u);
     return whole;
   };

@@ -57,23 +57,13 @@ std::string mixedScreen(unsigned seed) {
   return out + "\x1b[0m";
 }
 
-struct Painted {
-  int width, height, stride;
-  std::vector<uint8_t> pixels;
-};
+using Painted = testing::SurfacePixels;
 
 Painted paint(TerminalView& view, bool direct) {
   view.paintsCellsDirectly = direct;
   auto& path = static_cast<CairoDrawingPath&>(view.drawingPath());
   path.invalidateAll();
-  cairo_surface_t* surface = path.render();
-  Painted painted{cairo_image_surface_get_width(surface),
-                  cairo_image_surface_get_height(surface),
-                  cairo_image_surface_get_stride(surface),
-                  {}};
-  const uint8_t* data = cairo_image_surface_get_data(surface);
-  painted.pixels.assign(data, data + size_t(painted.stride) * size_t(painted.height));
-  return painted;
+  return testing::copyPixels(path.render());
 }
 
 // The first pixel that differs, as text, or empty.
@@ -154,16 +144,7 @@ TEST_P(DirectPainting, RepaintsLeaveNothingOfTheOldPixels) {
   // A band through the middle of rows: inside it, the frame as drawn whole; outside, the old pixels.
   soil(view());
   auto& path = static_cast<CairoDrawingPath&>(view().drawingPath());
-  Painted soiled = {0, 0, 0, {}};
-  {
-    cairo_surface_t* surface = path.render();
-    const uint8_t* data = cairo_image_surface_get_data(surface);
-    soiled = {cairo_image_surface_get_width(surface),
-              cairo_image_surface_get_height(surface),
-              cairo_image_surface_get_stride(surface),
-              {}};
-    soiled.pixels.assign(data, data + size_t(soiled.stride) * size_t(soiled.height));
-  }
+  const Painted soiled = testing::copyPixels(path.render());
   Painted whole = paint(view(), false);
   soil(view());
   view().paintsCellsDirectly = true;

@@ -101,6 +101,22 @@ struct Canvas {
   bool clear(int x, int y) { return (pixel(x, y) >> 24) == 0; }
 };
 
+// A copy of an image surface's pixels: four bytes each, `stride` bytes a row.
+struct SurfacePixels {
+  int width = 0, height = 0, stride = 0;
+  std::vector<uint8_t> pixels;
+};
+inline SurfacePixels copyPixels(cairo_surface_t* surface) {
+  cairo_surface_flush(surface);
+  SurfacePixels copy{cairo_image_surface_get_width(surface),
+                     cairo_image_surface_get_height(surface),
+                     cairo_image_surface_get_stride(surface),
+                     {}};
+  const uint8_t* data = cairo_image_surface_get_data(surface);
+  copy.pixels.assign(data, data + size_t(copy.stride) * size_t(copy.height));
+  return copy;
+}
+
 // Image slices attached to the lines of the view's active buffer, top to bottom.
 inline std::vector<TerminalView::AppleImage*> imageSlices(TerminalView& view) {
   std::vector<TerminalView::AppleImage*> all;

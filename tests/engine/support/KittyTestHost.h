@@ -76,24 +76,7 @@ class TestHost : public vantrelle::TerminalDelegate {
       image->kittyPixelOffsetY = context.pixelOffsetY;
       vantrelle::attachImage(terminal, buffer, image, int(top + i));
     }
-    if (context.imageId && context.placementId) {
-      vantrelle::KittyPlacementRecord record;
-      record.imageId = *context.imageId;
-      record.placementId = *context.placementId;
-      record.parentImageId = context.parentImageId;
-      record.parentPlacementId = context.parentPlacementId;
-      record.parentOffsetH = context.parentOffsetH;
-      record.parentOffsetV = context.parentOffsetV;
-      record.pixelOffsetX = context.pixelOffsetX;
-      record.pixelOffsetY = context.pixelOffsetY;
-      record.col = buffer.x;
-      record.row = top;
-      record.cols = cols;
-      record.rows = rows;
-      record.zIndex = context.zIndex;
-      record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
-      terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
-    }
+    vantrelle::recordKittyPlacement(terminal, context, buffer.x, top, cols, rows);
   }
 };
 
