@@ -480,6 +480,10 @@ void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
   };
   stream->onClose = [onMain, id](const std::string& message) {
     onMain([id, message](WebBridge& b) {
+      // While no core of the application's own is ready, the page's streams fail at once rather than
+      // reach whoever listens on the core's port; say so, as the page retries.
+      if (message == platform::URLSession::noServerProcess)
+        bridgeLog().error("A page's event stream was not opened: %{public}s", message.c_str());
       b.eventStreams.erase(id);
       b.dispatchEventStreamBridge("__zorvelNativeEventSourceError", {id, message});
     });

@@ -163,8 +163,10 @@ TEST(ForeignListener, APortTakenAfterACrashGetsNoneOfThePagesRequests) {
   ASSERT_TRUE(e2e::waitUntil([&] { return intruder.listening(); }, 10s)) << intruder.output();
   ASSERT_TRUE(run.waitUntil([&] { return logHas(run, "Zorvel could not start a compatible core"); }, 30s)) << run.log();
   // The page opens its stream again three seconds after it ended, and then asks for the runtime:
-  // give it that time and more.
-  std::this_thread::sleep_for(5s);
+  // wait until the stream it opened after the crash has been refused too.
+  const std::string ended = "A page's event stream was not opened";
+  const size_t gaveUp = run.log().find("Zorvel could not start a compatible core");
+  ASSERT_TRUE(run.waitUntil([&] { return run.log().find(ended, gaveUp) != std::string::npos; }, 30s)) << run.log();
   EXPECT_EQ(intruder.received(), "") << "a request reached another user's listener";
   EXPECT_EQ(run.log().find("is ready"), run.log().rfind("is ready")) << "the listener was taken for the core";
 }
