@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "InputTestSupport.h"
+#include "TemporaryFolder.h"
 #include "Vantrelle/View/LocalProcessTerminalView.h"
 
 namespace vantrelle {
@@ -127,7 +128,7 @@ class RealInputFloatingBars : public testing::RealWindowInputTest {
                         const std::string& term) {
     TerminalFindBarView::findPasteboard().reset();
     processView().startProcess("/bin/sh", {"-c", command},
-                               std::vector<std::string>{"TERM=xterm-256color", "PS1=$ ", "HOME=" + ::testing::TempDir(),
+                               std::vector<std::string>{"TERM=xterm-256color", "PS1=$ ", "HOME=" + home.path().string(),
                                                         "LANG=C.UTF-8", "PATH=/usr/bin:/bin", "LESSHISTFILE=-"});
     if (!typed.empty()) {
       ASSERT_TRUE(
@@ -153,6 +154,8 @@ class RealInputFloatingBars : public testing::RealWindowInputTest {
   }
 
   SizeRecordingOwner owner;
+  // The shell's home and the pager's file: what they leave goes with the test.
+  ::testing::TemporaryFolder home{"floating-bars"};
 };
 
 TEST_F(RealInputFloatingBars, TheMatchStaysSelectedForCopyOnceTheBarClosesOverAShell) {
@@ -167,7 +170,7 @@ TEST_F(RealInputFloatingBars, TheMatchStaysSelectedForCopyOnceTheBarClosesOverAS
 }
 
 TEST_F(RealInputFloatingBars, TheMatchStaysSelectedForCopyOnceTheBarClosesOverAFullScreenProgram) {
-  const std::string numbers = ::testing::TempDir() + "/numbered-lines";
+  const std::string numbers = (home.path() / "numbered-lines").string();
   {
     std::ofstream file(numbers);
     for (int i = 1; i <= 300; i++) file << "line " << i << "\n";
