@@ -469,7 +469,10 @@ void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
     });
   };
   stream->onOpen = [onMain, id] {
-    onMain([id](WebBridge& b) { b.dispatchEventStreamBridge("__zorvelNativeEventSourceOpened", {id}); });
+    onMain([id](WebBridge& b) {
+      b.noCoreLogged = false;
+      b.dispatchEventStreamBridge("__zorvelNativeEventSourceOpened", {id});
+    });
   };
   stream->onEvent = [onMain, id](const std::string& type, const std::string& data,
                                  const std::optional<std::string>& eventID) {
@@ -481,9 +484,11 @@ void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
   stream->onClose = [onMain, id](const std::string& message) {
     onMain([id, message](WebBridge& b) {
       // While no core of the application's own is ready, the page's streams fail at once rather than
-      // reach whoever listens on the core's port; say so, as the page retries.
-      if (message == platform::URLSession::noServerProcess)
+      // reach whoever listens on the core's port; say so once, however often the page retries.
+      if (message == platform::URLSession::noServerProcess && !b.noCoreLogged) {
+        b.noCoreLogged = true;
         bridgeLog().error("A page's event stream was not opened: %{public}s", message.c_str());
+      }
       b.eventStreams.erase(id);
       b.dispatchEventStreamBridge("__zorvelNativeEventSourceError", {id, message});
     });

@@ -134,6 +134,9 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   // Counts the main view's committed loads: a mount check judges only the page it was made for.
   std::uint64_t mainLoadsCommitted = 0;
   std::map<std::string, std::shared_ptr<AuthorizedEventStream>> eventStreams;
+  // Whether the log has said that a page's stream found no core ready, since a stream last opened:
+  // the page retries every few seconds for as long as the core is down.
+  bool noCoreLogged = false;
   // Each stream holds a connection to the core and a thread of its own: a page that opened streams
   // without end and closed none would use up both.
   static constexpr std::size_t maximumEventStreams = 64;
