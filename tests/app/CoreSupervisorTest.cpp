@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -143,6 +144,7 @@ TEST(CoreSupervisor, TheProbeCountsNoAnswerButFromTheCoresOwnSocket) {
   ASSERT_EQ(::listen(listener, 8), 0);
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   std::mutex mutex;
+  std::condition_variable connected;
   std::string received;
   int connections = 0;
   std::thread impostor([&] {
@@ -167,6 +169,7 @@ TEST(CoreSupervisor, TheProbeCountsNoAnswerButFromTheCoresOwnSocket) {
       std::lock_guard lock(mutex);
       received += request;
       ++connections;
+      connected.notify_all();
     }
   });
 
@@ -175,13 +178,9 @@ TEST(CoreSupervisor, TheProbeCountsNoAnswerButFromTheCoresOwnSocket) {
   auto request = supervisor.request("/bin/true", {}, {}, ntohs(address.sin_port));
   // A few rounds of the probe are enough to tell; quitting then ends it.
   std::thread quit([&] {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-      {
-        std::lock_guard lock(mutex);
-        if (connections >= 2) break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    {
+      std::unique_lock lock(mutex);
+      connected.wait_for(lock, std::chrono::seconds(10), [&] { return connections >= 2; });
     }
     supervisor.beginTermination();
   });
