@@ -22,6 +22,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/ProcStat.h"
+
 namespace platform {
 
 namespace {
@@ -182,30 +184,12 @@ bool listenersFor(SocketTables& tables, const TCPEndpoint& remote, std::vector<S
   return true;
 }
 
-// Each process's parent, from /proc/<pid>/stat, as lists of children.
+// Each process's children, from the parent the kernel gives each process.
 std::map<pid_t, std::vector<pid_t>> childrenByParent() {
   std::map<pid_t, std::vector<pid_t>> children;
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return children;
-  while (dirent* entry = ::readdir(proc)) {
-    char* end = nullptr;
-    long pid = std::strtol(entry->d_name, &end, 10);
-    if (!end || *end != '\0' || pid <= 0) continue;
-    int stat = ::open(("/proc/" + std::string(entry->d_name) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-    if (stat < 0) continue;
-    char text[512];
-    ssize_t got = ::read(stat, text, sizeof text - 1);
-    ::close(stat);
-    if (got <= 0) continue;
-    text[got] = '\0';
-    // The parent follows the state letter, after the command name, which may hold ')' itself.
-    const char* close = std::strrchr(text, ')');
-    int parent = 0;
-    if (close && std::sscanf(close + 1, " %*c %d", &parent) == 1 && parent > 0) {
-      children[static_cast<pid_t>(parent)].push_back(static_cast<pid_t>(pid));
-    }
+  for (const auto& process : ProcStat::all()) {
+    if (process.parent > 0) children[process.parent].push_back(process.pid);
   }
-  ::closedir(proc);
   return children;
 }
 
