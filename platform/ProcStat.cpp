@@ -23,6 +23,15 @@ std::optional<long long> nextNumber(std::string_view line, size_t& at) {
   return value;
 }
 
+// Passes over the next field after `at`, whatever its value.
+bool skipField(std::string_view line, size_t& at) {
+  if (at + 1 >= line.size() || line[at] != ' ') return false;
+  const size_t end = line.find(' ', at + 1);
+  if (end == at + 1) return false;
+  at = end == std::string_view::npos ? line.size() : end;
+  return true;
+}
+
 }  // namespace
 
 std::optional<ProcStat> ProcStat::parse(std::string_view line) {
@@ -43,9 +52,16 @@ std::optional<ProcStat> ProcStat::parse(std::string_view line) {
   auto group = nextNumber(line, at);
   auto session = nextNumber(line, at);
   if (!parent || !group || !session) return std::nullopt;
+  // From the terminal to the interval timer: fields 7 to 21, then the start time.
+  for (int field = 7; field <= 21; ++field) {
+    if (!skipField(line, at)) return std::nullopt;
+  }
+  auto started = nextNumber(line, at);
+  if (!started || *started < 0) return std::nullopt;
   stat.parent = static_cast<pid_t>(*parent);
   stat.processGroup = static_cast<pid_t>(*group);
   stat.session = static_cast<pid_t>(*session);
+  stat.startTime = static_cast<unsigned long long>(*started);
   return stat;
 }
 

@@ -15,6 +15,9 @@ struct ProcStat {
   pid_t parent = 0;
   pid_t processGroup = 0;
   pid_t session = 0;
+  // When it started, in clock ticks since the machine started: with the id, it names one process,
+  // as an id alone passes to another process once this one has gone.
+  unsigned long long startTime = 0;
 
   // Exited and not yet reaped, or being reaped.
   bool isZombie() const { return state == 'Z' || state == 'X'; }
