@@ -94,3 +94,35 @@ TEST(CoreTree, AfterAQuitNothingTheCoreStartedRunsAndARelaunchConnects) {
     EXPECT_FALSE(failed(run)) << item.mode << ": the relaunch could not start its core\n" << run.log();
   }
 }
+
+// Task terminals are the application's, not the core's: a core's end takes none of them along.
+TEST(CoreTree, ACrashedCoreTakesNoTaskTerminalWithIt) {
+  DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_CHILD_KEEPS_PORT", "group"},
+                                                    {"ZORVEL_REFCORE_SHELL", "/bin/sh"}});
+  run.start();
+  ASSERT_TRUE(e2e::waitUntil(
+      [&] {
+        auto state = nlohmann::json::parse(run.request("GET", "/__test/state").body, nullptr, false);
+        return state.is_object() && state.value("event_streams", 0) >= 1;
+      },
+      30s))
+      << "the page never opened its event stream";
+  // The reference page carries out commands that arrive on its event stream.
+  run.request("POST", "/__test/events", {{"data", nlohmann::json{{"start_task", true}}.dump()}});
+  std::vector<pid_t> terminals;
+  ASSERT_TRUE(e2e::waitUntil(
+      [&] {
+        terminals = e2e::terminalChildrenOf(run.app->processIdentifier());
+        return !terminals.empty();
+      },
+      30s));
+  const int terminal = static_cast<int>(::syscall(SYS_pidfd_open, terminals.front(), 0));
+  Worker worker(run);
+
+  run.killCore(run.corePIDs().at(0));
+  ASSERT_TRUE(run.waitUntil([&] { return readyCores(run) == 2 || failed(run); }, 30s)) << run.log();
+  EXPECT_TRUE(worker.endsWithin(5s));
+  pollfd ended{terminal, POLLIN, 0};
+  EXPECT_EQ(::poll(&ended, 1, 0), 0) << "the task terminal's program ended with the core";
+  ::close(terminal);
+}
