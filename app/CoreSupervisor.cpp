@@ -132,6 +132,9 @@ void launchCore(const CoreLaunchRequest& request, const CoreLaunchEvents& events
   options.arguments = request.arguments;
   options.environment = request.environment;
   options.input = options.output = options.error = ChildProcess::Stream::pipe;
+  // Whatever the core starts ends with it, by a crash as by a quit: left running, it would keep
+  // the core's port (and its work) from the next core.
+  options.ownSession = true;
   std::optional<std::string> failure;
   auto process = startLiveCore(options, failure);
   if (process) {

@@ -22,8 +22,7 @@ std::string detailBody(const std::string& message) {
   return nlohmann::json{{"detail", message}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, const URL& baseURL,
-                                          const std::string& desktopToken) {
+std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, const URL& baseURL) {
   // The page waits for an answer to every fetch it made; one that cannot be sent fails.
   if (!fetch.path) return failure(fetch.id, "Invalid request path");
   auto target = baseURL.resolving(*fetch.path);
@@ -33,9 +32,11 @@ std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, cons
   Request request{target.string(), *fetch.method, fetch.headers, fetch.body};
   // Only what a browser would let a page send: a page must not reframe the request, address
   // another host, or speak for the browser or a proxy with the desktop's credentials.
-  std::erase_if(request.headers, [](const auto& f) { return HTTPFields::isForbiddenRequestField(f.first, f.second); });
-  // Set last, over any field of that name the page sent, so the core always sees the desktop's.
-  HTTPFields::set(request.headers, "Authorization", "Bearer " + desktopToken);
+  // The page's own credentials never go: the core sees the desktop's alone.
+  std::erase_if(request.headers, [](const auto& f) {
+    return HTTPFields::isForbiddenRequestField(f.first, f.second) ||
+           HTTPFields::equalsIgnoringCase(f.first, "Authorization");
+  });
   return request;
 }
 

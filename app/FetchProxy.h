@@ -35,10 +35,10 @@ struct Answer {
 };
 
 // A request for the core, or an immediate answer: to a path that is no URL, a target outside the
-// core, or a method that is no token. The token only ever goes to the core's own origin, and of
-// the page's fields only those a browser lets a page set go with it.
-std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, const URL& baseURL,
-                                          const std::string& desktopToken);
+// core, or a method that is no token. Only the core's own origin is asked, and of the page's fields
+// only those a browser lets a page set go, less its credentials: the desktop's token is added
+// by CoreAccess, which alone writes that field and binds the request to the core's process.
+std::variant<Request, Answer> makeRequest(const PageMessages::Fetch& fetch, const URL& baseURL);
 
 // The answer for a finished request. `transportError` is set when no complete response came.
 Answer makeAnswer(std::string id, int status, const std::vector<std::pair<std::string, std::string>>& headers,

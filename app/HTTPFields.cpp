@@ -92,10 +92,14 @@ bool isForbiddenRequestField(std::string_view name, std::string_view value) {
 void set(Fields& fields, const std::string& name, const std::string& value) {
   auto it =
       std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return equalsIgnoringCase(f.first, name); });
-  if (it != fields.end())
-    *it = {name, value};
-  else
+  if (it == fields.end()) {
     fields.emplace_back(name, value);
+    return;
+  }
+  *it = {name, value};
+  fields.erase(
+      std::remove_if(std::next(it), fields.end(), [&](const auto& f) { return equalsIgnoringCase(f.first, name); }),
+      fields.end());
 }
 
 }  // namespace zorvel::HTTPFields

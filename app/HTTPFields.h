@@ -24,7 +24,7 @@ bool isForbiddenRequestField(std::string_view name, std::string_view value);
 // Whether a browser refuses a page's request with this method: CONNECT, TRACE and TRACK, whatever
 // their case, which would turn the core's connection into a tunnel or echo the desktop's token back.
 bool isForbiddenMethod(std::string_view method);
-// Sets the field, replacing one of the same name in any case.
+// Sets the field, replacing every one of the same name in any case.
 void set(Fields& fields, const std::string& name, const std::string& value);
 
 }  // namespace HTTPFields

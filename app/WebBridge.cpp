@@ -414,7 +414,7 @@ void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* sour
   // Only a view can be answered, and only a view's own lane carries its requests.
   auto lane = FetchLane::of(source);
   if (!lane) return;
-  auto built = FetchProxy::makeRequest(fetch, settings.baseURL, settings.core.desktopToken);
+  auto built = FetchProxy::makeRequest(fetch, settings.baseURL);
   std::weak_ptr<WebBridge> weak = weak_from_this();
   std::weak_ptr<FetchLane> asker = lane;
   auto deliver = [weak, asker](FetchProxy::Answer answer) {
@@ -442,7 +442,7 @@ void WebBridge::proxyFetch(const PageMessages::Fetch& fetch, WebKitWebView* sour
 }
 
 void WebBridge::openEventStream(const PageMessages::EventStreamOpen& open) {
-  auto opened = EventStreamRequest::make(open, settings.baseURL, settings.core.desktopToken);
+  auto opened = EventStreamRequest::make(open, settings.baseURL);
   if (!opened) return;
   const std::string id = opened->id;
   closeEventStream(id);

@@ -132,6 +132,10 @@ void ZorvelAppDelegate::loadZorvel() {
 }
 
 void ZorvelAppDelegate::coreDidTerminate(const std::shared_ptr<ChildProcess>& process) {
+  if (auto left = process->processesEndedWithIt()) {
+    coreLog().notice("Core %d left %zu processes running; they were ended with it",
+                     static_cast<int>(process->processIdentifier()), left);
+  }
   if (!coreSupervisor.didTerminate(process)) return;
   coreLog().notice("Core %d exited", static_cast<int>(process->processIdentifier()));
   scheduleCoreRestart();

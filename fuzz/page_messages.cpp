@@ -19,8 +19,8 @@ void followWithoutDisplay(const PageMessages::PageMessage& message) {
   static const auto base = *URL::parse("http://127.0.0.1:7332");
   auto* bridge = std::get_if<PageMessages::BridgeMessage>(&message);
   if (!bridge) return;
-  if (auto* fetch = std::get_if<PageMessages::Fetch>(bridge)) FetchProxy::makeRequest(*fetch, base, "token");
-  if (auto* open = std::get_if<PageMessages::EventStreamOpen>(bridge)) EventStreamRequest::make(*open, base, "token");
+  if (auto* fetch = std::get_if<PageMessages::Fetch>(bridge)) FetchProxy::makeRequest(*fetch, base);
+  if (auto* open = std::get_if<PageMessages::EventStreamOpen>(bridge)) EventStreamRequest::make(*open, base);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/InheritedDescriptors.h"
+#include "platform/ProcessTree.h"
 
 namespace platform {
 
@@ -24,7 +25,16 @@ struct ChildProcess::State {
   std::optional<int> status;
   std::function<void()> handler;
   bool reaped = false;
+  // For a child with a session of its own: what it had started when asked to terminate, and how
+  // many processes were killed with it.
+  ProcessTree started;
+  std::size_t endedWithIt = 0;
 };
+
+namespace {
+// How long the end of a session waits for what it killed to be gone.
+constexpr auto sessionEndWait = std::chrono::seconds(2);
+}  // namespace
 
 int openProcessDescriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -63,9 +73,13 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void execChild(int stdinFD, int stdoutFD, int stderrFD, bool newGroup, const char* path, char* const* argv,
-                            char* const* envp, int reportFD) {
-  if (newGroup) ::setpgid(0, 0);
+[[noreturn]] void execChild(int stdinFD, int stdoutFD, int stderrFD, bool newGroup, bool newSession, const char* path,
+                            char* const* argv, char* const* envp, int reportFD) {
+  if (newSession) {
+    ::setsid();
+  } else if (newGroup) {
+    ::setpgid(0, 0);
+  }
   // The parent ignores SIGPIPE; ignored signals survive exec, so give the child the default back.
   ::signal(SIGPIPE, SIG_DFL);
   sigset_t none;
@@ -130,10 +144,12 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
   pid_t pid = ::fork();
   if (pid < 0) return fail("Could not start " + options.executable, errno);
   if (pid == 0) {
-    execChild(childIn, childOut, childErr, options.newProcessGroup, options.executable.c_str(), argv.data(),
-              envp.data(), report.write);
+    execChild(childIn, childOut, childErr, options.newProcessGroup, options.ownSession, options.executable.c_str(),
+              argv.data(), envp.data(), report.write);
   }
-  if (options.newProcessGroup) ::setpgid(pid, pid);  // no race with the child's own call
+  // No race with the child's own call. A session the child makes itself, before its program runs:
+  // the report below waits for that.
+  if (options.newProcessGroup && !options.ownSession) ::setpgid(pid, pid);
   ::close(report.write);
   report.write = -1;
   int execError = 0;
@@ -144,7 +160,8 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
 
   std::shared_ptr<ChildProcess> child(new ChildProcess());
   child->pid = pid;
-  child->ownGroup = options.newProcessGroup;
+  child->ownGroup = options.newProcessGroup || options.ownSession;
+  child->ownSession = options.ownSession;
   child->state = std::make_shared<State>();
   if (got == static_cast<ssize_t>(sizeof execError)) {
     int status = 0;
@@ -164,11 +181,22 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
 }
 
 void ChildProcess::startWatcher() {
-  std::thread([pid = pid, state = state] {
+  std::thread([pid = pid, state = state, ownSession = ownSession] {
     // Wait without reaping first, then reap under the lock: a signal sent under the same lock
     // can never reach a process that has since taken over the id.
     siginfo_t info{};
     while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    if (ownSession) {
+      // Unreaped, the child keeps its id, which is its session's, from passing to another process.
+      ProcessTree tree;
+      {
+        std::lock_guard guard(state->mutex);
+        tree = std::move(state->started);
+      }
+      const std::size_t ended = tree.endWithSession(pid, sessionEndWait);
+      std::lock_guard guard(state->mutex);
+      state->endedWithIt = ended;
     }
     int status = 0;
     std::function<void()> handler;
@@ -220,7 +248,11 @@ void ChildProcess::setTerminationHandler(std::function<void()> handler) {
 void ChildProcess::terminate() {
   std::lock_guard guard(state->mutex);
   // Once reaped the id may belong to someone else.
-  if (!state->reaped) ::kill(pid, SIGTERM);
+  if (state->reaped) return;
+  // Its children pass to another parent the moment it ends, and one that has left its session
+  // could then no longer be told from any other process.
+  if (ownSession) state->started.holdDescendantsOf(pid);
+  ::kill(pid, SIGTERM);
 }
 
 void ChildProcess::kill() {
@@ -236,6 +268,11 @@ void ChildProcess::signalGroup(int signal) {
 bool ChildProcess::waitUntilExit(std::chrono::milliseconds timeout) const {
   std::unique_lock guard(state->mutex);
   return state->exited.wait_for(guard, timeout, [&] { return state->reaped; });
+}
+
+std::size_t ChildProcess::processesEndedWithIt() const {
+  std::lock_guard guard(state->mutex);
+  return state->endedWithIt;
 }
 
 void ChildProcess::terminateAndReap(std::chrono::milliseconds grace) {

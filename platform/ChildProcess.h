@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +27,10 @@ class ChildProcess {
     Stream output = Stream::inherit;
     Stream error = Stream::inherit;
     bool newProcessGroup = false;
+    // Leads a session (and process group) of its own, which ends with it: what it leaves running
+    // there when it ends, and what those started, is killed before it is reaped, as is what it had
+    // started by the time it was asked to terminate.
+    bool ownSession = false;
   };
 
   // Starts the child; on failure returns null and describes why in `failure`.
@@ -49,13 +54,18 @@ class ChildProcess {
   // exited already it is called at once on the calling thread.
   void setTerminationHandler(std::function<void()> handler);
 
-  void terminate();              // SIGTERM
+  // SIGTERM. A child with a session of its own has what it started taken note of first, so that
+  // ends with it even where it has left the session.
+  void terminate();
   void kill();                   // SIGKILL
   void signalGroup(int signal);  // the whole process group, when it has one of its own
   // Waits up to the timeout; true when the child has exited.
   bool waitUntilExit(std::chrono::milliseconds timeout) const;
   // Asks the child to end, then kills it if it does not within the grace period.
   void terminateAndReap(std::chrono::milliseconds grace);
+  // For a child with a session of its own, once it has been reaped: how many processes it left
+  // running that were killed with it.
+  std::size_t processesEndedWithIt() const;
 
  private:
   struct State;
@@ -67,6 +77,7 @@ class ChildProcess {
   int outputFD = -1;
   int errorFD = -1;
   bool ownGroup = false;
+  bool ownSession = false;
   std::shared_ptr<State> state;
 };
 

@@ -4,7 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+
+#include "platform/ProcStat.h"
 
 namespace platform {
 
@@ -16,16 +17,10 @@ std::string readLink(const std::string& path) {
   return error ? std::string() : target.string();
 }
 
-// The state letter of /proc/<pid>/stat comes after the parenthesised command name, which may
-// itself hold spaces and parentheses, so it is found from the last ')'.
-bool isZombie(const std::string& procDirectory) {
-  std::ifstream file(procDirectory + "/stat");
-  std::string line;
-  if (!std::getline(file, line)) return true;
-  auto close = line.rfind(')');
-  if (close == std::string::npos || close + 2 >= line.size()) return true;
-  char state = line[close + 2];
-  return state == 'Z' || state == 'X';
+// A process whose line is gone has exited since its folder was listed.
+bool isZombie(pid_t pid) {
+  auto stat = ProcStat::of(pid);
+  return !stat || stat->isZombie();
 }
 
 }  // namespace
@@ -43,7 +38,7 @@ std::vector<RunningApplication> runningApplications() {
     std::string directory = std::string("/proc/") + entry->d_name;
     std::string executable = readLink(directory + "/exe");
     if (executable.empty()) continue;
-    applications.push_back({static_cast<pid_t>(pid), executable, isZombie(directory)});
+    applications.push_back({static_cast<pid_t>(pid), executable, isZombie(static_cast<pid_t>(pid))});
   }
   ::closedir(proc);
   return applications;

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -22,6 +21,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/ProcStat.h"
+
 namespace platform {
 
 namespace {
@@ -33,6 +34,9 @@ struct SocketRecord {
   std::uint8_t state = 0;
   uid_t owner = 0;
   ino_t inode = 0;  // 0 for a socket no process has accepted yet
+  // Names one socket for as long as the machine runs: unlike the inode number, which comes from a
+  // counter that wraps, the kernel never hands it out twice.
+  std::uint64_t cookie = 0;
   bool v6Only = false;
   TCPEndpoint local;
 };
@@ -107,6 +111,7 @@ class SocketTables {
     record.state = message->idiag_state;
     record.owner = message->idiag_uid;
     record.inode = message->idiag_inode;
+    record.cookie = static_cast<std::uint64_t>(message->id.idiag_cookie[1]) << 32 | message->id.idiag_cookie[0];
     record.local.family = message->idiag_family;
     record.local.port = ntohs(message->id.idiag_sport);
     std::memcpy(record.local.address.data(), message->id.idiag_src, addressSize(record.local.family));
@@ -182,30 +187,12 @@ bool listenersFor(SocketTables& tables, const TCPEndpoint& remote, std::vector<S
   return true;
 }
 
-// Each process's parent, from /proc/<pid>/stat, as lists of children.
+// Each process's children, from the parent the kernel gives each process.
 std::map<pid_t, std::vector<pid_t>> childrenByParent() {
   std::map<pid_t, std::vector<pid_t>> children;
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return children;
-  while (dirent* entry = ::readdir(proc)) {
-    char* end = nullptr;
-    long pid = std::strtol(entry->d_name, &end, 10);
-    if (!end || *end != '\0' || pid <= 0) continue;
-    int stat = ::open(("/proc/" + std::string(entry->d_name) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-    if (stat < 0) continue;
-    char text[512];
-    ssize_t got = ::read(stat, text, sizeof text - 1);
-    ::close(stat);
-    if (got <= 0) continue;
-    text[got] = '\0';
-    // The parent follows the state letter, after the command name, which may hold ')' itself.
-    const char* close = std::strrchr(text, ')');
-    int parent = 0;
-    if (close && std::sscanf(close + 1, " %*c %d", &parent) == 1 && parent > 0) {
-      children[static_cast<pid_t>(parent)].push_back(static_cast<pid_t>(pid));
-    }
+  for (const auto& process : ProcStat::all()) {
+    if (process.parent > 0) children[process.parent].push_back(process.pid);
   }
-  ::closedir(proc);
   return children;
 }
 
@@ -252,19 +239,29 @@ std::string anotherUsers(const std::string& where, uid_t owner) {
 
 // Whether the listening socket is held by `server` or a process it started. A server keeps its
 // listening socket for its life, so the answer is kept: the processes' descriptors are read once
-// per socket, not once per connection. Only a yes is kept, for the pair of process and socket: a
-// socket's number comes from a counter the kernel does not wind back, so it speaks for no socket
-// made later, another user's in the port after the server has gone among them.
-bool isHeldBy(pid_t server, ino_t listener) {
+// per socket, not once per connection. Only a yes is kept, and only for that very process (its id
+// and start time, as the id passes to another process once it has gone) and that very socket (its
+// cookie: the inode number comes from a counter that wraps, so in time another socket, another
+// user's in the port after the server has gone among them, can carry the same number).
+bool isHeldBy(pid_t server, const SocketRecord& listener) {
+  struct Held {
+    pid_t server;
+    unsigned long long started;
+    std::uint64_t socket;
+    bool operator==(const Held&) const = default;
+  };
   static std::mutex mutex;
-  static std::deque<std::pair<pid_t, ino_t>> known;
+  static std::deque<Held> known;
+  const auto process = ProcStat::of(server);
+  if (!process || process->isZombie() || listener.inode == 0) return false;
+  const Held held{server, process->startTime, listener.cookie};
   {
     std::lock_guard lock(mutex);
-    if (std::find(known.begin(), known.end(), std::pair(server, listener)) != known.end()) return true;
+    if (std::find(known.begin(), known.end(), held) != known.end()) return true;
   }
-  if (listener == 0 || !processTreeHolds(server, {listener})) return false;
+  if (!processTreeHolds(server, {listener.inode})) return false;
   std::lock_guard lock(mutex);
-  known.emplace_back(server, listener);
+  known.push_back(held);
   if (known.size() > 16) known.pop_front();
   return true;
 }
@@ -306,7 +303,7 @@ std::optional<std::string> refusalForServer(const TCPEndpoint& localEnd, const T
   if (listeners.empty()) return "no socket listens on " + where;
   for (const auto& listener : listeners) {
     if (listener.owner != ::geteuid()) return anotherUsers(where, listener.owner);
-    if (!isHeldBy(server, listener.inode)) {
+    if (!isHeldBy(server, listener)) {
       return "the socket at " + where + " is not held by process " + std::to_string(server) + " or one it started";
     }
   }

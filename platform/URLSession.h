@@ -26,7 +26,8 @@ namespace platform {
 using HTTPHeaders = std::vector<std::pair<std::string, std::string>>;
 
 // Redirects are followed, except for requests that carry an "Authorization" header: those get
-// the redirect response itself, so credentials never travel to another server.
+// the redirect response itself, so credentials never travel to another server. Such a request
+// must also name its server process (`serverProcess`); one that does not is refused unsent.
 struct URLRequest {
   std::string url;
   std::string method = "GET";
@@ -105,6 +106,9 @@ class URLSession {
   static constexpr const char* tooManyWaiting = "Too many requests are waiting to be sent.";
   // The answer of a request whose server process is not there (`URLRequest::serverProcess`).
   static constexpr const char* noServerProcess = "The server for this request is not running.";
+  // The answer of a request that carries credentials but names no server process to receive them.
+  static constexpr const char* credentialsWithoutServer =
+      "Refused to send the request: it carries credentials but names no server process to receive them.";
   // Cancels every running and waiting task; tasks started afterwards fail at once.
   void invalidateAndCancel();
 

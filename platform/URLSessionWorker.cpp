@@ -56,6 +56,11 @@ std::optional<std::string> validate(const URLRequest& request) {
   return std::nullopt;
 }
 
+bool carriesCredentials(const URLRequest& request) {
+  return std::any_of(request.headers.begin(), request.headers.end(),
+                     [](const auto& field) { return g_ascii_strcasecmp(field.first.c_str(), "Authorization") == 0; });
+}
+
 std::optional<TCPEndpoint> endpointOf(GSocketAddress* address) {
   if (!G_IS_INET_SOCKET_ADDRESS(address)) return std::nullopt;
   auto* socketAddress = G_INET_SOCKET_ADDRESS(address);
@@ -244,6 +249,12 @@ void SessionWorker::begin(const std::shared_ptr<Transfer>& transfer) {
   if (auto invalid = validate(transfer->request)) return finish(*transfer, std::move(invalid));
   if (g_cancellable_is_cancelled(transfer->cancellable.get())) return finish(*transfer, "cancelled");
   const URLRequest& request = transfer->request;
+  // Credentials go only where a process was named to check the far end against: whoever holds
+  // the port otherwise, another user among them, would get them.
+  if (!request.serverProcess && carriesCredentials(request)) {
+    sessionLog().error("%{public}s %{public}s", request.url.c_str(), URLSession::credentialsWithoutServer);
+    return finish(*transfer, URLSession::credentialsWithoutServer);
+  }
   if (request.serverProcess && request.serverProcess() <= 0) return finish(*transfer, URLSession::noServerProcess);
   transfer->message.reset(soup_message_new(request.method.c_str(), request.url.c_str()));
   SoupMessage* message = transfer->message.get();

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "app/CoreAccess.h"
 #include "app/EventStreamRequest.h"
 #include "app/FetchProxy.h"
 #include "app/NavigationPolicy.h"
+#include "platform/URLSession.h"
 
 using nlohmann::json;
 using namespace zorvel;
@@ -16,7 +18,7 @@ std::variant<FetchProxy::Request, FetchProxy::Answer> build(const json& message)
   auto fetch = PageMessages::Fetch::decode(message);
   EXPECT_TRUE(fetch) << message.dump();
   if (!fetch) return FetchProxy::Answer{};
-  return FetchProxy::makeRequest(*fetch, base, "TOKEN");
+  return FetchProxy::makeRequest(*fetch, base);
 }
 
 FetchProxy::Request request(const json& message) {
@@ -34,12 +36,12 @@ std::optional<std::string> field(const FetchProxy::Request& r, const std::string
 
 }  // namespace
 
-TEST(FetchProxyRequest, BuildsCoreRequestsWithTheDesktopToken) {
+TEST(FetchProxyRequest, BuildsCoreRequestsWithoutThePagesCredentials) {
   auto plain = request({{"id", "1"}, {"path", "/tasks?limit=5"}});
   EXPECT_EQ(plain.url, "http://127.0.0.1:7332/tasks?limit=5");
   EXPECT_EQ(plain.method, "GET");
   EXPECT_TRUE(plain.body.empty());
-  EXPECT_EQ(plain.headers, (decltype(plain.headers){{"Authorization", "Bearer TOKEN"}}));
+  EXPECT_TRUE(plain.headers.empty());
 
   auto forged = request({{"id", "1"},
                          {"path", "/x"},
@@ -48,16 +50,32 @@ TEST(FetchProxyRequest, BuildsCoreRequestsWithTheDesktopToken) {
                          {"headers", {{"authorization", "Bearer page"}, {"Content-Type", "application/json"}}}});
   EXPECT_EQ(forged.method, "POST");
   EXPECT_EQ(forged.body, "{}");
-  EXPECT_EQ(field(forged, "Authorization"), "Bearer TOKEN");
+  EXPECT_FALSE(field(forged, "Authorization"));
   EXPECT_FALSE(field(forged, "authorization"));
   EXPECT_EQ(field(forged, "Content-Type"), "application/json");
 
   auto numericHeader = request({{"id", "1"}, {"path", "/x"}, {"headers", {{"A", "b"}, {"C", 1}}}, {"body", ""}});
-  EXPECT_EQ(numericHeader.headers.size(), 1u);
+  EXPECT_TRUE(numericHeader.headers.empty());
   EXPECT_TRUE(numericHeader.body.empty());
 
   auto injected = request({{"id", "1"}, {"path", "/x"}, {"headers", {{"X-A", "1\r\nX-B: 2"}, {"Bad Name", "v"}}}});
-  EXPECT_EQ(injected.headers.size(), 1u);
+  EXPECT_TRUE(injected.headers.empty());
+}
+
+// The one writer of the bearer field: whatever fields a request already has, the core gets one,
+// the desktop's, and the request goes to the given core's process or to none.
+TEST(CoreAccess, WritesTheOneBearerFieldAndBindsTheRequestToTheCore) {
+  platform::URLRequest request;
+  request.headers = {{"authorization", "Bearer page"}, {"Accept", "*/*"}, {"AUTHORIZATION", "Basic eA=="}};
+  CoreAccess{"TOKEN", [] { return pid_t(42); }}.authorize(request);
+  EXPECT_EQ(request.headers, (platform::HTTPHeaders{{"Authorization", "Bearer TOKEN"}, {"Accept", "*/*"}}));
+  ASSERT_TRUE(request.serverProcess);
+  EXPECT_EQ(request.serverProcess(), 42);
+
+  platform::URLRequest unbound;
+  CoreAccess{"TOKEN", nullptr}.authorize(unbound);
+  ASSERT_TRUE(unbound.serverProcess);
+  EXPECT_EQ(unbound.serverProcess(), 0);
 }
 
 // What a browser keeps a page from setting never reaches the core beside the desktop's token.
@@ -114,16 +132,13 @@ TEST(FetchProxyRequest, DropsTheFieldsABrowserKeepsAPageFromSetting) {
   for (const auto& c : cases) {
     auto sent = request({{"id", "1"}, {"path", "/x"}, {"headers", {{c.name, c.value}}}});
     EXPECT_EQ(field(sent, c.name).has_value(), c.sent) << c.name << ": " << c.value;
-    EXPECT_EQ(sent.headers.size(), c.sent ? 2u : 1u) << c.name;
-    EXPECT_EQ(field(sent, "Authorization"), "Bearer TOKEN") << c.name;
+    EXPECT_EQ(sent.headers.size(), c.sent ? 1u : 0u) << c.name;
   }
-  // However the page spells it, the one token field the core sees is the desktop's.
+  // However the page spells it, its own credentials stay behind.
   auto spoofed = request({{"id", "1"},
                           {"path", "/x"},
                           {"headers", {{"AUTHORIZATION", "Bearer page"}, {"Host", "evil"}, {"Accept", "*/*"}}}});
-  EXPECT_EQ(spoofed.headers.size(), 2u);
-  EXPECT_EQ(field(spoofed, "Authorization"), "Bearer TOKEN");
-  EXPECT_EQ(field(spoofed, "Accept"), "*/*");
+  EXPECT_EQ(spoofed.headers, (decltype(spoofed.headers){{"Accept", "*/*"}}));
 }
 
 TEST(FetchProxyRequest, TheTokenNeverLeavesForAnotherOrigin) {
@@ -175,7 +190,7 @@ TEST(FetchProxyAnswer, StatusHeadersAndBody) {
 TEST(EventStreamOpen, IdAndURLChecks) {
   auto open = [](const json& id, const json& url) {
     auto decoded = PageMessages::EventStreamOpen::decode({{"id", id}, {"url", url}});
-    return decoded ? EventStreamRequest::make(*decoded, base, "TOKEN") : std::nullopt;
+    return decoded ? EventStreamRequest::make(*decoded, base) : std::nullopt;
   };
   EXPECT_TRUE(open(std::string(128, 'a'), "http://127.0.0.1:7332/events"));
   EXPECT_FALSE(open(std::string(129, 'a'), "http://127.0.0.1:7332/events"));
@@ -192,11 +207,10 @@ TEST(EventStreamOpen, IdAndURLChecks) {
   auto withQuery = EventStreamRequest::make(
       *PageMessages::EventStreamOpen::decode(
           {{"id", "s"}, {"url", "http://127.0.0.1:7332/events?since=4"}, {"last_event_id", "12"}}),
-      base, "TOKEN");
+      base);
   ASSERT_TRUE(withQuery);
   EXPECT_EQ(withQuery->request.url, "http://127.0.0.1:7332/events?since=4");
-  EXPECT_EQ(withQuery->request.headers,
-            (decltype(withQuery->request.headers){{"Authorization", "Bearer TOKEN"}, {"Last-Event-ID", "12"}}));
+  EXPECT_EQ(withQuery->request.headers, (decltype(withQuery->request.headers){{"Last-Event-ID", "12"}}));
 }
 
 TEST(NavigationPolicy, Decisions) {

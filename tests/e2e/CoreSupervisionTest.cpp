@@ -295,6 +295,7 @@ TEST(CoreSupervision, TheCoreAcceptsTheDesktopTokenAndRefusesAnAlteredOne) {
     platform::URLRequest request;
     request.url = "http://127.0.0.1:" + std::to_string(run.port) + "/__test/whoami";
     request.headers = {{"Authorization", "Bearer " + bearer}};
+    request.serverProcess = [core = run.corePIDs().at(0)] { return core; };
     return platform::URLSession::shared().sendSynchronously(request);
   };
   auto accepted = ask(token);

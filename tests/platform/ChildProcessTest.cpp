@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/RunningApplications.h"
+#include "tests/Programs.h"
 
 using platform::ChildProcess;
 using namespace std::chrono_literals;
@@ -131,4 +134,78 @@ TEST(ChildProcess, ChildrenGetOnlyTheirStandardStreamsNotOurOtherDescriptors) {
   ASSERT_TRUE(child);
   // ls itself holds one more, the directory it lists.
   EXPECT_EQ(readAll(child->outputDescriptor()), "0\n1\n2\n3\n");
+}
+
+namespace {
+
+// The process ids a shell prints, one a line, held by descriptor as they are read.
+std::vector<int> heldProcesses(int output, int count) {
+  std::vector<int> held;
+  std::string line;
+  char c;
+  while (static_cast<int>(held.size()) < count && ::read(output, &c, 1) == 1) {
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    held.push_back(platform::openProcessDescriptor(std::stoi(line)));
+    line.clear();
+  }
+  return held;
+}
+
+bool endsWithin(int process, std::chrono::milliseconds wait) {
+  pollfd ended{process, POLLIN, 0};
+  return ::poll(&ended, 1, static_cast<int>(wait.count())) == 1;
+}
+
+}  // namespace
+
+// What a child with a session of its own started ends when the child does, however it ends, and
+// also what left the session; a process started beside it does not.
+TEST(ChildProcess, WhatAChildWithASessionOfItsOwnStartedEndsWithIt) {
+  testing::programs::require("setsid");
+  struct Case {
+    const char* name;
+    const char* script;  // prints the ids of what it started, then waits
+    bool crash;          // killed, rather than asked to end
+    size_t ended;        // the shell between counts too
+  };
+  const Case cases[] = {
+      // In the session, and one that left it but whose parent is there still.
+      {"crash", "sleep 1000 & echo $!; sh -c 'setsid sleep 1000 & echo $!; wait' & wait", true, 3},
+      // Its own children that left the session, noted as it is asked to end.
+      {"quit", "trap 'exit 0' TERM; setsid sleep 1000 & echo $!; sleep 1000 & echo $!; wait", false, 2},
+  };
+  for (const auto& item : cases) {
+    ChildProcess::Options beside;
+    beside.executable = "/bin/sleep";
+    beside.arguments = {"1000"};
+    auto sibling = ChildProcess::launch(beside, nullptr);
+    ASSERT_TRUE(sibling);
+
+    ChildProcess::Options options;
+    options.executable = "/bin/sh";
+    options.arguments = {"-c", item.script};
+    options.output = ChildProcess::Stream::pipe;
+    options.ownSession = true;
+    auto child = ChildProcess::launch(options, nullptr);
+    ASSERT_TRUE(child);
+    auto started = heldProcesses(child->outputDescriptor(), 2);
+    ASSERT_EQ(started.size(), 2u) << item.name;
+    if (item.crash) {
+      child->kill();
+    } else {
+      child->terminate();
+    }
+    ASSERT_TRUE(child->waitUntilExit(10s)) << item.name;
+    for (int process : started) {
+      EXPECT_TRUE(endsWithin(process, 5s)) << item.name << ": a process it started outlived it";
+      ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0);
+      ::close(process);
+    }
+    EXPECT_EQ(child->processesEndedWithIt(), item.ended) << item.name;
+    EXPECT_TRUE(sibling->isRunning()) << item.name << ": a process beside it was ended too";
+    sibling->terminateAndReap(2s);
+  }
 }

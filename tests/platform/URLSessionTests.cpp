@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -70,6 +74,7 @@ TEST(URLSession, DataTaskCarriesMethodHeadersAndBodyBothWays) {
   request.url = server.url("/echo");
   request.method = "POST";
   request.headers = {{"X-Test", "seen value"}, {"Authorization", "Bearer abc"}};
+  request.serverProcess = [] { return ::getpid(); };
   request.body = std::string("hello\0world", 11);
   std::promise<bool> onMain;
   std::promise<URLResponse> promise;
@@ -124,6 +129,34 @@ TEST(URLSession, TransportFailuresAndUnsafeRequestsAreErrorsNotResponses) {
   EXPECT_TRUE(failed(URLSession::shared().sendSynchronously(injected)));
 }
 
+// Credentials go out only with a process named to check the far end against; without one the
+// request is refused before a connection is made, whoever listens on the port.
+TEST(URLSession, CredentialsWithoutAServerProcessAreRefusedUnsent) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  for (const char* name : {"Authorization", "authorization"}) {
+    URLRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/events";
+    request.headers = {{name, "Bearer secret"}};
+    request.timeout = 2s;
+    EXPECT_EQ(URLSession::shared().sendSynchronously(request).error, std::string(URLSession::credentialsWithoutServer))
+        << name;
+    std::promise<std::optional<std::string>> ended;
+    auto stream = URLSession::shared().streamTask(request, nullptr, nullptr,
+                                                  [&](std::optional<std::string> error) { ended.set_value(error); });
+    EXPECT_EQ(ended.get_future().get(), std::string(URLSession::credentialsWithoutServer)) << name;
+  }
+  pollfd waiting{listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "a connection reached the listener";
+  ::close(listener);
+}
+
 TEST(URLSession, CredentialsNeverFollowARedirectToAnotherServer) {
   TestHTTPServer core;
   TestHTTPServer elsewhere;
@@ -133,6 +166,7 @@ TEST(URLSession, CredentialsNeverFollowARedirectToAnotherServer) {
   EXPECT_EQ(plain.status, 200);
   EXPECT_EQ(elsewhere.echoesServed(), 1);
   request.headers = {{"Authorization", "Bearer secret"}};
+  request.serverProcess = [] { return ::getpid(); };
   const URLResponse withToken = URLSession::shared().sendSynchronously(request);
   EXPECT_EQ(withToken.status, 302);
   EXPECT_EQ(withToken.header("Location"), elsewhere.url("/echo"));

@@ -177,7 +177,10 @@ platform::URLResponse RunnerProcess::request(const std::string& method, const st
   request.method = method;
   request.body = body;
   request.timeout = std::chrono::seconds(10);
-  if (!token.empty()) request.headers.emplace_back("Authorization", "Bearer " + token);
+  if (!token.empty()) {
+    request.headers.emplace_back("Authorization", "Bearer " + token);
+    request.serverProcess = [runner = child] { return runner; };
+  }
   if (!body.empty()) request.headers.emplace_back("Content-Type", "application/json");
   return platform::URLSession::shared().sendSynchronously(request);
 }

@@ -55,6 +55,7 @@ TEST(RunnerRobustness, ClientsThatLeaveEarlyAreForgotten) {
   platform::URLRequest events;
   events.url = runner.url("/events");
   events.headers = {{"Authorization", "Bearer " + token}};
+  events.serverProcess = [pid = runner.pid()] { return pid; };
   // The core counts a stream before it answers it.
   std::promise<void> answered;
   auto stream = session->streamTask(

@@ -142,6 +142,7 @@ TEST(Runner, EventStreamCarriesPushedEventsUntilEnded) {
   platform::URLRequest request;
   request.url = runner.url("/events?since=1");
   request.headers = {{"Authorization", "Bearer " + token}, {"Last-Event-ID", "7"}};
+  request.serverProcess = [pid = runner.pid()] { return pid; };
   auto session = platform::URLSession::makeEphemeral();
   auto task = session->streamTask(
       request,

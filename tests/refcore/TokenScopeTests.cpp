@@ -124,6 +124,7 @@ TEST_F(Scopes, AProjectsStreamCarriesOnlyItsProjectsEvents) {
   platform::URLRequest request;
   request.url = runner.url("/events");
   request.headers = {{"Authorization", "Bearer " + project}};
+  request.serverProcess = [pid = runner.pid()] { return pid; };
   auto session = platform::URLSession::makeEphemeral();
   auto stream = session->streamTask(
       request,

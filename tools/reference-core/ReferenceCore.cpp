@@ -1,5 +1,6 @@
 #include "tools/reference-core/ReferenceCore.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <libsoup/soup.h>
 #include <signal.h>
@@ -61,6 +62,7 @@ int ReferenceCore::run() {
   recordStart();
   g_mkdir_with_parents(options.dataDirectory.c_str(), 0700);
   if (!listen()) return 1;
+  if (switches.childKeepsPort) startChildKeepingPort(*switches.childKeepsPort);
   if (switches.stallControl) control.stallAfterNextLine();
   control.start(
       g_main_context_default(), [this](std::string line) { handleControlLine(std::move(line)); }, [this] { quit(0); });
@@ -85,6 +87,19 @@ bool ReferenceCore::listen() {
     return false;
   }
   return true;
+}
+
+void ReferenceCore::startChildKeepingPort(const std::string& mode) {
+  const pid_t child = fork();
+  if (child == 0) {
+    // Only calls that are safe in the child of a threaded process, until it is killed.
+    if (mode == "own-group") setpgid(0, 0);
+    if (mode == "own-session") setsid();
+    const int null = open("/dev/null", O_RDWR);
+    for (int stream = 0; stream <= 2; ++stream) dup2(null, stream);
+    for (;;) pause();
+  }
+  if (child > 0) recorder.write({{"type", "child"}, {"pid", child}, {"mode", mode}});
 }
 
 void ReferenceCore::recordStart() {

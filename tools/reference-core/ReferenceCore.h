@@ -36,6 +36,7 @@ class ReferenceCore {
   // Start-up and shutdown.
   bool listen();
   void recordStart();
+  void startChildKeepingPort(const std::string& mode);
   void quit(int status);
   static int watchParent(void* self);
 

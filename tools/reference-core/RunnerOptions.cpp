@@ -87,6 +87,8 @@ TestSwitches readTestSwitches() {
   }
   switches.stallControl = environment("ZORVEL_REFCORE_STALL_CONTROL") == std::optional<std::string>("1");
   if (auto path = environment("ZORVEL_REFCORE_NOT_READY_WHILE"); path && !path->empty()) switches.notReadyWhile = path;
+  if (auto mode = environment("ZORVEL_REFCORE_CHILD_KEEPS_PORT"); mode && !mode->empty())
+    switches.childKeepsPort = mode;
   return switches;
 }
 

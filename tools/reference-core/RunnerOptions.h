@@ -39,6 +39,10 @@ struct TestSwitches {
   // ZORVEL_REFCORE_NOT_READY_WHILE: a path; readiness requests are answered "starting" while a file
   // is there, so a test can keep a restarted core from becoming ready for as long as it needs.
   std::optional<std::string> notReadyWhile;
+  // ZORVEL_REFCORE_CHILD_KEEPS_PORT: once listening, start a child that holds the listening socket
+  // and idles until killed, as a worker forked by a server does: "group" in the core's process
+  // group, "own-group" in a group of its own, "own-session" in a session of its own.
+  std::optional<std::string> childKeepsPort;
 };
 TestSwitches readTestSwitches();
 
