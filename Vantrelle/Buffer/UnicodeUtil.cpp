@@ -115,17 +115,21 @@ int UnicodeUtil::columnWidth(char32_t rune) {
   return 1;
 }
 
-std::string UnicodeUtil::textPresentationAdjusted(std::string_view text) {
-  int32_t length = int32_t(text.size());
+void UnicodeUtil::adjustTextPresentation(std::string& text) {
+  const auto length = int32_t(text.size());
   int32_t offset = 0;
   UChar32 scalar = 0;
-  if (length == 0) return std::string(text);
+  if (length == 0) return;
   U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), offset, length, scalar);
-  if (scalar < 0x100 || offset != length) return std::string(text);
-  if (!u_hasBinaryProperty(scalar, UCHAR_EMOJI) || u_hasBinaryProperty(scalar, UCHAR_EMOJI_PRESENTATION)) {
-    return std::string(text);
-  }
-  return std::string(text) + "\xEF\xB8\x8E";
+  if (scalar < 0x100 || offset != length) return;
+  if (u_hasBinaryProperty(scalar, UCHAR_EMOJI) && !u_hasBinaryProperty(scalar, UCHAR_EMOJI_PRESENTATION))
+    text += "\xEF\xB8\x8E";
+}
+
+std::string UnicodeUtil::textPresentationAdjusted(std::string_view text) {
+  std::string adjusted(text);
+  adjustTextPresentation(adjusted);
+  return adjusted;
 }
 
 }  // namespace vantrelle

@@ -27,7 +27,10 @@ struct UnicodeUtil {
   static int columnWidth(char32_t rune);
   // 1 when the scalar lies in one of the intervals up to index max, else 0.
   static int bisearch(uint32_t rune, std::span<const LH> table, int max);
-  // Appends VS15 to a lone emoji-capable scalar that defaults to text, so it is drawn as text.
+  // Appends VS15 to the text of one cell when it is a lone emoji-capable scalar that defaults to
+  // text, so that it is drawn as text: its cells are those of its text form, and its emoji form
+  // would be drawn two columns wide. The one rule for the rows and the caret on both paths.
+  static void adjustTextPresentation(std::string& text);
   static std::string textPresentationAdjusted(std::string_view text);
 };
 

@@ -8,7 +8,6 @@
 #include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
-#include "Vantrelle/Render/CellGlyphs.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -89,18 +88,17 @@ void MetalTerminalRenderer::buildCursorDrawData(const FrameSnapshot& frame, Draw
 
   const double baseline = rowBottom + std::ceil(lineDescent + lineLeading);
   appendCursorCharacter(frame, out, {cell, {x0, yB, x1, yT}, span, widthFactor * cellWidth * column, baseline}, scale,
-                        cellHeight);
+                        cellWidth, cellHeight);
 }
 
 // The character under a block cursor, in the caret's text colour, clipped to the cursor.
 void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place,
-                                                  double scale, double cellHeight) {
+                                                  double scale, double cellWidth, double cellHeight) {
   const CharData& cell = place.cell;
   // Hidden text (SGR 8) stays hidden under the caret too.
   if (cell.attribute().style.contains(CharacterStyle::invisible)) return;
   const ClipRect& clip = place.box;
   const float x0 = clip.minX, yB = clip.minY;
-  const int span = place.span;
   const Float4 textColor = colorToSIMD(frame.caretTextColor);
   uint32_t code = cell.code > 0 ? uint32_t(cell.getCharacter()) : 0;
   if (frame.customBlockGlyphs && PowerlineRenderer::glyph(code)) {
@@ -129,55 +127,18 @@ void MetalTerminalRenderer::appendCursorCharacter(const FrameSnapshot& frame, Dr
       frame.rows.style->attributedValue(cell.attribute(), frame.caretColor, frame.caretTextColor);
   auto shaped = shaperCache.shape(text, frame.pango->gobj(), frame.fonts.face(attributes.font).gobj());
   if (!shaped) return;
-  const double baseline = place.baseline;
-  // As in the row: the marks over their base with its fit, a box for a character no font has.
-  if (!shaped->missingClusters.empty()) {
-    const double topDown = frame.bounds.height - clip.maxY / scale;
-    MissingGlyphBox box = missingGlyphBox(place.x, topDown, (clip.maxX - x0) / scale, cellHeight,
-                                          frame.metrics.underlineThickness, scale);
-    const float heightPx = float(scale * frame.bounds.height);
-    for (const auto& [bx0, by0, bx1, by1] : box.bars) {
-      if (bx1 <= bx0 || by1 <= by0) continue;
-      PlainRect bar{float(bx0), heightPx - float(by1), float(bx1), heightPx - float(by0)};
-      if (auto c = clipRect(bar, clip)) appendQuad(out.cursorColorVertices, *c, textColor);
-    }
-  }
-  CellGlyphPlacer placer;
-  GlyphSlotFit fit;
-  for (const auto& glyphRun : shaped->glyphRuns) {
-    const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale);
-    if (!font) continue;
-    for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
-      const double pen = glyphRun.pens[i];
-      const double inCell = placer.place(0, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i], pen,
-                                         glyphRun.positions[i].x - pen);
-      if (placer.openedCell())
-        fit = frame.cellGlyphFit(glyphRun.font.get(), glyphRun.glyphs[i], glyphRun.advances[i], span);
-      auto entry = glyphEntry(*font, glyphRun.glyphs[i]);
-      if (!entry || entry->width <= 0 || entry->height <= 0) continue;
-      double originX = scale * (place.x + fit.dx + fit.scale * inCell);
-      double originY = scale * (baseline + fit.scale * glyphRun.positions[i].y + fit.dy);
-      if (fit.scale == 1) originX = wholeDevicePixel(originX), originY = wholeDevicePixel(originY);
-      double gx = originX + entry->bearingX * fit.scale;
-      double gy = originY + entry->bearingY * fit.scale;
-      GlyphAtlas& atlas = entry->atlasKind == GlyphAtlasKind::color ? *colorAtlas : *grayscaleAtlas;
-      float side = float(atlas.size);
-      TexturedRect r{float(gx),
-                     float(gy),
-                     float(gx + entry->width * fit.scale),
-                     float(gy + entry->height * fit.scale),
-                     entry->region.x / side,
-                     entry->region.y / side,
-                     (entry->region.x + entry->region.width) / side,
-                     (entry->region.y + entry->region.height) / side};
-      auto c = clipRect(r, clip);
-      if (!c) continue;
-      if (entry->isColor) {
-        appendQuad(out.cursorGlyphVerticesColor, *c, {1, 1, 1, 1});
-      } else {
-        appendQuad(out.cursorGlyphVerticesGray, *c, textColor);
-      }
-    }
+  // Drawn by the row's own code, so the character shows as in its row: its marks over it with its
+  // fit, a box for a character no font has, and nothing for one without ink.
+  RowDrawData drawn = cellTextDrawData(frame, *shaped, place, scale, cellWidth, cellHeight, textColor);
+  auto quad = [](const TextCell& c) {
+    return TexturedRect{c.position.x,  c.position.y,  c.position.x + c.size.x,     c.position.y + c.size.y,
+                        c.texOrigin.x, c.texOrigin.y, c.texOrigin.x + c.texSize.x, c.texOrigin.y + c.texSize.y};
+  };
+  for (const TextCell& c : drawn.glyphCellsGray) appendQuad(out.cursorGlyphVerticesGray, quad(c), c.color);
+  for (const TextCell& c : drawn.glyphCellsColor) appendQuad(out.cursorGlyphVerticesColor, quad(c), c.color);
+  for (const ColorCell& c : drawn.decorationCells) {
+    appendQuad(out.cursorColorVertices, {c.position.x, c.position.y, c.position.x + c.size.x, c.position.y + c.size.y},
+               c.color);
   }
 }
 

@@ -247,12 +247,23 @@ class MetalTerminalRenderer {
   void appendBackgrounds(const RowLayout& row, RowDrawData& out);
   void appendLineImages(const RowLayout& row, RowDrawData& out);
   void appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
-  void appendMissingGlyphBox(const RowLayout& row, int column, int columnWidth, Float4 color,
+  // Where a run's first cell starts: at the row's column `column`, moved by `x` points (the caret's
+  // cell, which is no run of a row, has only its `x`).
+  struct RunStart {
+    double x = 0;
+    int column = 0;
+  };
+  void appendRunGlyphs(const RowLayout& row, const ShaperRun& run, const std::vector<uint32_t>& cellOffsets,
+                       RunStart start, int columnWidth, Float4 color, RowDrawData& out);
+  void appendMissingGlyphBox(const RowLayout& row, double left, int columnWidth, Float4 color,
                              std::vector<ColorCell>& out);
+  // One cell's text under the caret, drawn as its row draws it and clipped to the caret's box.
+  RowDrawData cellTextDrawData(const FrameSnapshot& frame, const ShaperRun& run, const CursorPlace& place, double scale,
+                               double cellWidth, double cellHeight, Float4 color);
   void appendDecorations(const RowLayout& row, const std::vector<ShapedSegment>& shaped, RowDrawData& out);
   void appendPlaceholderImages(const RowLayout& row, const Placements& virtuals, RowDrawData& out);
   void appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place, double scale,
-                             double cellHeight);
+                             double cellWidth, double cellHeight);
   std::shared_ptr<GpuBuffer> makeBuffer(const void* records, size_t count, size_t recordSize);
   void encode(const DrawData& data, Float2 viewport);
   void drawFrameData(const FrameDrawData& frame, Float2 viewport);

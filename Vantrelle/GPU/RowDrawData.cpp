@@ -241,10 +241,25 @@ void MetalTerminalRenderer::appendLineImages(const RowLayout& row, RowDrawData& 
   place(split.other, out.otherImageDraws, false);
 }
 
-// Font glyphs, run by run, each cell's marks over their base (CellGlyphPlacer); boxes for characters
-// that no font has.
+// Font glyphs, run by run; spaces have no ink.
 void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector<ShapedSegment>& shaped,
                                          RowDrawData& out) {
+  for (const auto& shapedSegment : shaped) {
+    const ViewLineSegment& segment = *shapedSegment.segment;
+    for (const auto& run : shapedSegment.runs) {
+      if (run.blank) continue;
+      const int runStart = segment.column + run.cellStart * segment.columnWidth;
+      appendRunGlyphs(row, *run.shaperRun, run.cellOffsets, {0, runStart}, segment.columnWidth,
+                      colorToSIMD(run.attributes.foreground), out);
+    }
+  }
+}
+
+// The glyphs of one run, each cell's marks over their base (CellGlyphPlacer); boxes for characters
+// that no font has.
+void MetalTerminalRenderer::appendRunGlyphs(const RowLayout& row, const ShaperRun& run,
+                                            const std::vector<uint32_t>& cellOffsets, RunStart start, int columnWidth,
+                                            Float4 color, RowDrawData& out) {
   const double scale = row.scale;
   // A row drawn at double size gets glyphs rasterised at that size, placed so that the row's
   // transform leaves each bitmap at its own size: as sharp as the Cairo path's text, where a
@@ -252,69 +267,74 @@ void MetalTerminalRenderer::appendGlyphs(const RowLayout& row, const std::vector
   const RenderLineMode mode = row.place.mode;
   const double xFactor = mode == RenderLineMode::single ? 1 : 2;
   const double yFactor = mode == RenderLineMode::doubledTop || mode == RenderLineMode::doubledDown ? 2 : 1;
-  for (const auto& shapedSegment : shaped) {
-    const ViewLineSegment& segment = *shapedSegment.segment;
-    for (const auto& run : shapedSegment.runs) {
-      if (run.blank) continue;  // spaces have no ink
-      const int runStart = segment.column + run.cellStart * segment.columnWidth;
-      const Float4 runColor = colorToSIMD(run.attributes.foreground);
-      // A cell's marks may come in a glyph run of another font than its base, and take its fit.
-      CellGlyphPlacer placer;
-      GlyphSlotFit fit;
-      for (const auto& glyphRun : run.shaperRun->glyphRuns) {
-        const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale * yFactor, xFactor / yFactor);
-        if (!font) continue;
-        for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
-          const int cell = cellAt(run.cellOffsets, glyphRun.clusters[i]);
-          const double pen = glyphRun.pens[i];
-          const double inCell = placer.place(cell, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i],
-                                             pen, glyphRun.positions[i].x - pen);
-          int column = runStart + cell * segment.columnWidth;
-          if (placer.openedCell())
-            fit = row.frame.cellGlyphFit(glyphRun.font.get(), glyphRun.glyphs[i], glyphRun.advances[i],
-                                         segment.columnWidth);
-          // A glyph shrunk into its slot (an emoji, mostly) is rasterised at the shrunk size and
-          // drawn at its bitmap's own size: shrunk again by the sampler, which has no mipmaps, it
-          // came out blurred. The size goes in steps, so that glyphs of many sizes make only a
-          // few fonts; the bitmap is then at most a step smaller than the fit.
-          const ScaledFont* glyphFont = font;
-          if (fit.scale != 1) {
-            double fitted = std::max(std::floor(fit.scale * fitSteps) / fitSteps, 1.0 / fitSteps);
-            glyphFont = scaledFontFor(glyphRun.font.get(), scale * yFactor * fitted, xFactor / yFactor);
-          }
-          // Without a font of the shrunk size, the plain bitmap is shrunk by the sampler.
-          const double stretch = glyphFont ? 1 : fit.scale;
-          if (!glyphFont) glyphFont = font;
-          auto entry = glyphEntry(*glyphFont, glyphRun.glyphs[i]);
-          if (!entry || entry->width <= 0 || entry->height <= 0) continue;
-          const double fx = stretch / xFactor, fy = stretch / yFactor;
-          double originX = wholeDevicePixel(scale * (row.cellWidth * column + fit.dx + fit.scale * inCell), xFactor);
-          double originY =
-              wholeDevicePixel(scale * (row.baseline + fit.scale * glyphRun.positions[i].y + fit.dy), yFactor);
-          double x0 = originX + entry->bearingX * fx;
-          double y0 = originY + entry->bearingY * fy;
-          const bool color = entry->atlasKind == GlyphAtlasKind::color;
-          GlyphAtlas& atlas = color ? *colorAtlas : *grayscaleAtlas;
-          bool placed = false;
-          TextCell record = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fx,
-                                      entry->height * fy, color ? Float4{1, 1, 1, 1} : runColor, placed);
-          if (placed) (color ? out.glyphCellsColor : out.glyphCellsGray).push_back(record);
-        }
+  // A cell's marks may come in a glyph run of another font than its base, and take its fit.
+  CellGlyphPlacer placer;
+  GlyphSlotFit fit;
+  for (const auto& glyphRun : run.glyphRuns) {
+    const ScaledFont* font = scaledFontFor(glyphRun.font.get(), scale * yFactor, xFactor / yFactor);
+    if (!font) continue;
+    for (size_t i = 0; i < glyphRun.glyphs.size(); i++) {
+      const int cell = cellAt(cellOffsets, glyphRun.clusters[i]);
+      const double pen = glyphRun.pens[i];
+      const double inCell = placer.place(cell, int(glyphRun.clusters[i]), glyphRun.font.get(), glyphRun.glyphs[i], pen,
+                                         glyphRun.positions[i].x - pen);
+      const double cellLeft = start.x + row.cellWidth * (start.column + cell * columnWidth);
+      if (placer.openedCell())
+        fit = row.frame.cellGlyphFit(glyphRun.font.get(), glyphRun.glyphs[i], glyphRun.advances[i], columnWidth);
+      // A glyph shrunk into its slot (an emoji, mostly) is rasterised at the shrunk size and drawn
+      // at its bitmap's own size: shrunk again by the sampler, which has no mipmaps, it came out
+      // blurred. The size goes in steps, so that glyphs of many sizes make only a few fonts; the
+      // bitmap is then at most a step smaller than the fit.
+      const ScaledFont* glyphFont = font;
+      if (fit.scale != 1) {
+        double fitted = std::max(std::floor(fit.scale * fitSteps) / fitSteps, 1.0 / fitSteps);
+        glyphFont = scaledFontFor(glyphRun.font.get(), scale * yFactor * fitted, xFactor / yFactor);
       }
-      for (uint32_t cluster : run.shaperRun->missingClusters) {
-        appendMissingGlyphBox(row, runStart + cellAt(run.cellOffsets, cluster) * segment.columnWidth,
-                              segment.columnWidth, runColor, out.decorationCells);
-      }
+      // Without a font of the shrunk size, the plain bitmap is shrunk by the sampler.
+      const double stretch = glyphFont ? 1 : fit.scale;
+      if (!glyphFont) glyphFont = font;
+      auto entry = glyphEntry(*glyphFont, glyphRun.glyphs[i]);
+      if (!entry || entry->width <= 0 || entry->height <= 0) continue;
+      const double fx = stretch / xFactor, fy = stretch / yFactor;
+      double originX = wholeDevicePixel(scale * (cellLeft + fit.dx + fit.scale * inCell), xFactor);
+      double originY = wholeDevicePixel(scale * (row.baseline + fit.scale * glyphRun.positions[i].y + fit.dy), yFactor);
+      double x0 = originX + entry->bearingX * fx;
+      double y0 = originY + entry->bearingY * fy;
+      const bool ownColors = entry->atlasKind == GlyphAtlasKind::color;
+      GlyphAtlas& atlas = ownColors ? *colorAtlas : *grayscaleAtlas;
+      bool placed = false;
+      TextCell record = atlasCell(row.place, entry->region, float(atlas.size), x0, y0, entry->width * fx,
+                                  entry->height * fy, ownColors ? Float4{1, 1, 1, 1} : color, placed);
+      if (placed) (ownColors ? out.glyphCellsColor : out.glyphCellsGray).push_back(record);
     }
+  }
+  for (uint32_t cluster : run.missingClusters) {
+    appendMissingGlyphBox(row, start.x + row.cellWidth * (start.column + cellAt(cellOffsets, cluster) * columnWidth),
+                          columnWidth, color, out.decorationCells);
   }
 }
 
-// A box over the cells' slot for a character that no font has, as the Cairo path draws it.
-void MetalTerminalRenderer::appendMissingGlyphBox(const RowLayout& row, int column, int columnWidth, Float4 color,
+RowDrawData MetalTerminalRenderer::cellTextDrawData(const FrameSnapshot& frame, const ShaperRun& run,
+                                                    const CursorPlace& place, double scale, double cellWidth,
+                                                    double cellHeight, Float4 color) {
+  static const ViewLineInfo noRow;
+  RowLayout cell{frame, noRow};
+  cell.cellWidth = cellWidth, cell.cellHeight = cellHeight, cell.scale = scale;
+  cell.rowTop = double(place.box.maxY) / scale;
+  cell.baseline = place.baseline;
+  cell.place.clip = place.box;
+  RowDrawData out;
+  appendRunGlyphs(cell, run, {0}, {place.x, 0}, place.span, color, out);
+  return out;
+}
+
+// A box over the cells' slot, from `left` (points), for a character that no font has, as the Cairo
+// path draws it.
+void MetalTerminalRenderer::appendMissingGlyphBox(const RowLayout& row, double left, int columnWidth, Float4 color,
                                                   std::vector<ColorCell>& out) {
   const double topDown = row.frame.bounds.height - row.rowTop;
   const double heightPx = row.scale * row.frame.bounds.height;
-  MissingGlyphBox box = missingGlyphBox(row.cellWidth * column, topDown, row.cellWidth * columnWidth, row.cellHeight,
+  MissingGlyphBox box = missingGlyphBox(left, topDown, row.cellWidth * columnWidth, row.cellHeight,
                                         row.frame.metrics.underlineThickness, row.scale);
   for (const auto& [x0, y0, x1, y1] : box.bars) {
     if (x1 <= x0 || y1 <= y0) continue;

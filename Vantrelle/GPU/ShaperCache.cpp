@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "Vantrelle/Render/CellGlyphs.h"
 #include "platform/GLibPtr.h"
 
 namespace vantrelle {
@@ -85,7 +86,7 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
       }
       clusterAdvance += advance;
       if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
-        if (run->missingClusters.empty() || run->missingClusters.back() != cluster)
+        if (isMissingGlyph(info.glyph) && (run->missingClusters.empty() || run->missingClusters.back() != cluster))
           run->missingClusters.push_back(cluster);
         continue;
       }

@@ -2,11 +2,10 @@
 // shape items.
 #include "Vantrelle/Render/AttributedRuns.h"
 
-#include <unicode/uchar.h>
-
 #include <algorithm>
 #include <bit>
 
+#include "Vantrelle/Buffer/UnicodeUtil.h"
 #include "Vantrelle/Graphics/KittyPlaceholder.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
@@ -41,25 +40,6 @@ FontFace faceFor(CharacterStyle style, bool forceBold) {
   bool italic = style.contains(CharacterStyle::italic);
   if (style.contains(CharacterStyle::bold) || forceBold) return italic ? FontFace::boldItalic : FontFace::bold;
   return italic ? FontFace::italic : FontFace::normal;
-}
-
-// A lone scalar that is an emoji but shows as text by default. The buffer gives it the cells of its
-// text form, so it is drawn as text, as the caret draws it: its emoji form is two cells wide.
-bool isTextDefaultEmoji(char32_t scalar) {
-  return scalar > 0xff && u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI) &&
-         !u_hasBinaryProperty(UChar32(scalar), UCHAR_EMOJI_PRESENTATION);
-}
-
-// The single scalar of a UTF-8 string, or 0 when it holds more or fewer.
-char32_t singleScalar(const std::string& text) {
-  if (text.empty()) return 0;
-  auto lead = uint8_t(text[0]);
-  size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
-  if (text.size() != length) return 0;
-  if (length == 1) return lead;
-  char32_t value = lead & (0xff >> (length + 1));
-  for (size_t i = 1; i < length; i++) value = value << 6 | (uint8_t(text[i]) & 0x3f);
-  return value;
 }
 
 }  // namespace
@@ -434,7 +414,7 @@ ViewLineInfo RowAnalysis::cut(int row, const BufferLine& line, int cols) const {
       previousPlaceholder = placeholder;
       previousPlaceholderAttribute = attribute;
     } else {
-      if (char32_t single = singleScalar(character); single && isTextDefaultEmoji(single)) character += "\xef\xb8\x8e";
+      UnicodeUtil::adjustTextPresentation(character);
       builder.appendText(character);
       previousPlaceholder.reset();
     }

@@ -1,6 +1,8 @@
 // Glyphs of one cell on the grid: combining marks over their base, and the box of a missing glyph.
 #include "Vantrelle/Render/CellGlyphs.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -25,6 +27,23 @@ double CellGlyphPlacer::placeMark(int glyphCluster, PangoFont* font, uint32_t gl
   const double x = double(baseLogical.width - logical.width) / PANGO_SCALE * 0.5 + xOffset;
   shift = x - shaped;
   return x;
+}
+
+bool hasNoInk(char32_t character) {
+  const auto c = UChar32(character);
+  if (c > 0x10ffff) return false;
+  switch (u_charType(c)) {
+    case U_CONTROL_CHAR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+      return true;
+    case U_SPACE_SEPARATOR:
+      return c != 0x1680;  // the Ogham space mark is a stroke
+    default:
+      break;
+  }
+  // Default ignorables leave out the format characters that do show, as the Arabic number signs.
+  return u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT) || c == 0x2800;  // the blank Braille pattern
 }
 
 MissingGlyphBox missingGlyphBox(double slotLeft, double slotTop, double slotWidth, double cellHeight, double lineWidth,

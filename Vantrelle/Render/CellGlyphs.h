@@ -53,6 +53,19 @@ class CellGlyphPlacer {
   bool opened = false;
 };
 
+// Whether a character shows no ink in any font: a space (a tab's cells show as spaces) or other
+// separator, a control, or a character invisible by default (joiners, format characters, variation
+// selectors, fillers).
+bool hasNoInk(char32_t character);
+
+// Whether a glyph the shaper gave stands for a character that no font has, to be drawn as a box.
+// A character without ink is blank whatever font the shaper put it in: the shaper keeps a space in
+// the font of the text around it, and a symbols font (as the Powerline one, which its package's
+// rules put before the monospaced fonts) has no space, so a prompt's spaces came back as unknown.
+inline bool isMissingGlyph(PangoGlyph glyph) {
+  return (glyph & PANGO_GLYPH_UNKNOWN_FLAG) && !hasNoInk(char32_t(glyph & ~PANGO_GLYPH_UNKNOWN_FLAG));
+}
+
 // The box drawn in place of a character that no font has: four bars in whole device pixels, each
 // {x0, y0, x1, y1} with y growing downward, framing the cells' slot less a margin.
 struct MissingGlyphBox {

@@ -78,7 +78,8 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       double width = double(info.geometry.width) / PANGO_SCALE;
       int cell = cellAt(piece.cellOffsets, cluster);
       if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG) {
-        if (shaped.missingCells.empty() || shaped.missingCells.back() != cell) shaped.missingCells.push_back(cell);
+        if (isMissingGlyph(info.glyph) && (shaped.missingCells.empty() || shaped.missingCells.back() != cell))
+          shaped.missingCells.push_back(cell);
       } else if (info.glyph != PANGO_GLYPH_EMPTY) {
         double x = placer.place(cell, cluster, item->analysis.font, info.glyph, pen,
                                 double(info.geometry.x_offset) / PANGO_SCALE);

@@ -128,5 +128,73 @@ TEST_F(CellInkOnGpu, TheBoxShowsUnderABlockCursor) {
   }
 }
 
+// The cursor draws the character under it through the row's own code: the same glyphs from the same
+// atlas entries at the same places, clipped to its cell, for marks in every face, a wide character,
+// a fallback font's glyph fitted into its cell and a missing character's box. Its own copy drew a
+// fitted glyph from the bitmap of its plain size, shrunk by the sampler, where the row drew one
+// rasterised at the fitted size.
+TEST_F(CellInkOnGpu, TheCursorDrawsItsCellAsTheRowDoes) {
+  view->getTerminal().options.cursorStyle = CursorStyle::steadyBlock;
+  view->setCaretViewTracksFocus(false);
+  view->getTerminal().cursorHidden = false;
+  std::vector<Case> cases(std::begin(testing::markCases), std::end(testing::markCases));
+  cases.insert(cases.end(), std::begin(testing::missingCases), std::end(testing::missingCases));
+  cases.push_back({"a fallback font's wide glyph", "", "\u213b", " ", 1, 1});
+  for (double scale : {1.0, 2.0}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " at scale " + std::to_string(int(scale)));
+      view->feed(std::string("\x1b[H\x1b[2J\x1b[0;") + (*c.rendition ? c.rendition : "0") + "m" + c.text +
+                 "\x1b[m\x1b[H");
+      const ViewSize cell = *view->cellDimension;
+      const double baseline = std::ceil(view->fontMetrics().descent + view->fontMetrics().leading);
+      FrameSnapshot snapshot = path->viewSnapshot();
+      RowDrawData row =
+          path->renderer_().buildRowDrawData(snapshot, 0, *view->getTerminal().buffer, 0, cell.width, cell.height,
+                                             baseline, view->frame().width * scale, scale, {});
+      DrawData cursor;
+      path->renderer_().buildCursorDrawData(snapshot, cursor, scale, cell.width, cell.height,
+                                            view->fontMetrics().descent, view->fontMetrics().leading, 0, 0,
+                                            view->getTerminal().rows - 1);
+      // The cursor's box, and each of its quads as the corners of the rectangle it covers.
+      const float top = float(scale * view->frame().height), height = float(scale * cell.height);
+      const ClipRect box{0, top - height, float(scale * cell.width * c.width), top};
+      auto corners = [](const std::vector<GlyphVertex>& quads) {
+        std::vector<TexturedRect> rects;
+        for (size_t i = 0; i + 6 <= quads.size(); i += 6) {
+          rects.push_back({quads[i].position.x, quads[i].position.y, quads[i + 4].position.x, quads[i + 4].position.y,
+                           quads[i].texCoord.x, quads[i].texCoord.y, quads[i + 4].texCoord.x, quads[i + 4].texCoord.y});
+        }
+        return rects;
+      };
+      auto clipped = [&](const std::vector<TextCell>& cells) {
+        std::vector<TexturedRect> rects;
+        for (const TextCell& t : cells) {
+          auto r = clipRect({t.position.x, t.position.y, t.position.x + t.size.x, t.position.y + t.size.y,
+                             t.texOrigin.x, t.texOrigin.y, t.texOrigin.x + t.texSize.x, t.texOrigin.y + t.texSize.y},
+                            box);
+          if (r) rects.push_back(*r);
+        }
+        return rects;
+      };
+      auto same = [](const std::vector<TexturedRect>& a, const std::vector<TexturedRect>& b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); i++) {
+          const float x[] = {a[i].x0, a[i].y0, a[i].x1, a[i].y1, a[i].s0, a[i].t0, a[i].s1, a[i].t1};
+          const float y[] = {b[i].x0, b[i].y0, b[i].x1, b[i].y1, b[i].s0, b[i].t0, b[i].s1, b[i].t1};
+          for (int k = 0; k < 8; k++) {
+            if (std::abs(x[k] - y[k]) > 1e-4f) return false;
+          }
+        }
+        return true;
+      };
+      ASSERT_FALSE(row.glyphCellsGray.empty() && row.decorationCells.empty());
+      EXPECT_TRUE(same(corners(cursor.cursorGlyphVerticesGray), clipped(row.glyphCellsGray)));
+      EXPECT_TRUE(same(corners(cursor.cursorGlyphVerticesColor), clipped(row.glyphCellsColor)));
+      // The block, then the box of a missing character.
+      EXPECT_EQ(cursor.cursorColorVertices.size(), 6 * (1 + row.decorationCells.size()));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrelle
