@@ -14,8 +14,10 @@
 //   for text, text in one rendition, wide characters and one line wrapped over every row
 //   (BM_FullRowMemory);
 // - the resident memory of a ring fed four ring-fulls past full (BM_ScrollbackPastFull);
-// - feeding lines one short of the width and lines as wide as it into an 80x24 terminal with the
-//   default scrollback of 500 rows against one with none (BM_DefaultScrollbackAgainstNone).
+// - feeding lines one short of the width and lines as wide as it into a terminal with the default
+//   scrollback of 500 rows against one with none (BM_DefaultScrollbackAgainstNone): at 80x24 in
+//   large reads, and at 200x50 in reads of 4,095 bytes, as a pseudo-terminal hands over the output
+//   of `cat`, each of which scrolls fewer rows than the screen has.
 // Cells come from large-page regions through the process-wide cache of released regions, as in the
 // application.
 #include <benchmark/benchmark.h>
@@ -104,12 +106,20 @@ std::string streamFor(const benchmark::State& state) {
   return state.range(2) > 0 ? fixedLines(kMiB, int(state.range(2))) : textLines(kMiB);
 }
 
-void feed(Terminal& terminal, const std::string& stream) {
+void feedInReads(Terminal& terminal, const std::string& stream, size_t read) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
-  for (size_t at = 0; at < stream.size(); at += kChunk) {
-    terminal.feed(std::span<const uint8_t>(bytes + at, std::min(kChunk, stream.size() - at)));
+  for (size_t at = 0; at < stream.size(); at += read) {
+    terminal.feed(std::span<const uint8_t>(bytes + at, std::min(read, stream.size() - at)));
   }
   terminal.clearUpdateRange();
+}
+
+void feed(Terminal& terminal, const std::string& stream) { feedInReads(terminal, stream, kChunk); }
+
+// The timed feed of BM_DefaultScrollbackAgainstNone, kept out of line so that an instruction count
+// can be taken of it alone (callgrind --toggle-collect=*timedFeed*).
+[[gnu::noinline]] void timedFeed(Terminal& terminal, const std::string& stream, size_t read) {
+  feedInReads(terminal, stream, read);
 }
 
 std::unique_ptr<Terminal> makeTerminal(NullHost& host, int cols, int rows, int64_t scrollback) {
@@ -318,23 +328,26 @@ void BM_ScrollbackPastFull(benchmark::State& state) {
   state.SetBytesProcessed(fed);
 }
 
-// One MiB of lines of `length` characters (the second argument) an iteration into an 80x24
-// terminal whose ring is full, with a scrollback of the first argument's rows: the default 500,
-// or none (0), to set against each other. The counters give the bytes the ring holds while the
-// lines flood in and once the output rests, as after the prompt that follows.
+// One MiB of lines of `length` characters (the second argument) an iteration, in reads of the
+// fifth argument's bytes, into a terminal of the third and fourth arguments' size whose ring is
+// full, with a scrollback of the first argument's rows: the default 500, or none (0), to set
+// against each other. No iteration lets the output rest. The counters give the bytes the ring
+// holds while the lines flood in and once the output rests, as after the prompt that follows.
 void BM_DefaultScrollbackAgainstNone(benchmark::State& state) {
   const int scrollback = int(state.range(0));
   const std::string stream = fixedLines(kMiB, int(state.range(1)));
+  const size_t read = size_t(state.range(4));
   NullHost host;
   const size_t before = bytesInUse();
-  auto terminal = makeTerminal(host, 80, 24, scrollback);
+  auto terminal = makeTerminal(host, int(state.range(2)), int(state.range(3)), scrollback);
   // The same warm-up for both, so an instruction count of the whole run compares them too.
   do {
     feed(*terminal, stream);
   } while (!terminal->buffer->lines().isFull());
-  for (auto _ : state) feed(*terminal, stream);
+  for (auto _ : state) timedFeed(*terminal, stream, read);
   state.counters["flood_KiB"] = double(bytesInUse() - before) / 1024;
   terminal->feed("$ ");
+  terminal->outputRests();
   state.counters["rest_KiB"] = double(bytesInUse() - before) / 1024;
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
 }
@@ -370,8 +383,12 @@ BENCHMARK(BM_ScrollbackFull) FILL_SIZES;
 BENCHMARK(BM_FullRowMemory) FULL_ROW_KINDS;
 BENCHMARK(BM_ScrollbackPastFull)->Arg(1'000)->Arg(1'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultScrollbackAgainstNone)
-    ->Args({0, 79})
-    ->Args({500, 79})
-    ->Args({0, 80})
-    ->Args({500, 80})
+    ->Args({0, 79, 80, 24, kChunk})
+    ->Args({500, 79, 80, 24, kChunk})
+    ->Args({0, 80, 80, 24, kChunk})
+    ->Args({500, 80, 80, 24, kChunk})
+    ->Args({0, 199, 200, 50, 4095})
+    ->Args({500, 199, 200, 50, 4095})
+    ->Args({0, 200, 200, 50, 4095})
+    ->Args({500, 200, 200, 50, 4095})
     ->Unit(benchmark::kMillisecond);

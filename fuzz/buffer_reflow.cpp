@@ -1,7 +1,8 @@
 // Drives one screen buffer with arbitrary writes, cursor moves and erases (some after resizes),
-// scrolls, resizes and scrollback changes, and checks after every step that the cursor and the
-// screen stay inside the line ring and that every line is at least as wide as the screen, and
-// after every resize of a buffer that reflows that no text moved from one line to another.
+// scrolls, rests of the output, resizes and scrollback changes, and checks after every step that
+// the cursor and the screen stay inside the line ring and that every line is at least as wide as
+// the screen, after every resize of a buffer that reflows that no text moved from one line to
+// another, and after every rest that the text stayed as it was.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +34,7 @@ void installScroll(Buffer& buffer) {
         buffer.yBase += 1;
         buffer.yDisp = buffer.yBase;
       }
+      buffer.noteScrolledOff();
     } else if (bottom > top && top >= 1 && bottom < lines.count()) {
       lines.shiftElements(top + 1, bottom - top, -1);
       lines[bottom] = buffer.getBlankLine(plain, isWrapped);
@@ -144,6 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           buffer.scroll(false);
         } else if (buffer.y < buffer.rows() - 1) {
           buffer.y += 1;
+        }
+        // The output rests: the rows that scrolled off whole go into runs, which no reader sees.
+        if (op & 8) {
+          const std::vector<std::u32string> before = lineTexts(buffer);
+          buffer.compactScrolledRows();
+          check(lineTexts(buffer) == before);
         }
         break;
       case 4: {

@@ -105,7 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)terminal.getText(vantrelle::Position(0, 0), at);
       i += 2;
     } else if ((header & 0x1F) == 0x1E) {
+      // The host's timers come due: its deferred work runs, and the output has rested.
       scheduler.runAll();
+      terminal.outputRests();
     } else {
       const size_t length = std::min<size_t>(size - i, (header >> 2) + 1);
       terminal.feed(std::span<const uint8_t>(data + i, length));

@@ -185,11 +185,10 @@ class Buffer {
 
   // The screen's top row has just scrolled into the scrollback. It keeps its text in a run of the
   // ring's runs, as the lines there do, once that is worth its pass over the row's cells: a ring
-  // whose whole scrollback fits the budget below keeps the rows of a flood whole until the output
-  // rests, and those it recycles meanwhile are never packed; a larger ring packs each row now,
-  // as its rows outlive the flood anyway.
+  // whose whole scrollback fits the budget below keeps the rows of a flood whole until the host
+  // says the output rests, and those it recycles meanwhile are never packed; a larger ring packs
+  // each row now, as its rows outlive the flood anyway.
   void noteScrolledOff() {
-    scrolledOff++;
     if (compactEachScrolledRow) {
       compactRowAboveScreen();
     } else {
@@ -199,8 +198,6 @@ class Buffer {
   }
   // The output rests: the rows that scrolled off whole go into runs.
   void compactScrolledRows();
-  // Full-screen scrolls so far, a count that wraps: the terminal tells a flood by it.
-  uint32_t scrolledOffCount() const { return scrolledOff; }
   // The cells of rows a flood leaves whole in the scrollback, at most.
   static constexpr size_t wholeRowsBudgetBytes = size_t(2) << 20;
 
@@ -395,7 +392,6 @@ class Buffer {
   bool compactEachScrolledRow = false;
   // Rows right above the screen that scrolled off and wait whole to go into runs.
   int rowsAwaitingCompaction = 0;
-  uint32_t scrolledOff = 0;
 
   static void resizeLine(BufferLine& line, int cols);
   void reflowWider(int oldCols, int newCols, int newRows);

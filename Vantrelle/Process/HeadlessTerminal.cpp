@@ -13,7 +13,8 @@ HeadlessTerminal::HeadlessTerminal(platform::DispatchQueue* queue, TerminalOptio
                                    std::function<void(std::optional<int32_t>)> onEnd)
     : onEnd(std::move(onEnd)),
       selfHandle(static_cast<LocalProcessDelegate*>(this), [](LocalProcessDelegate*) {}),
-      scheduler(queue) {
+      scheduler(queue),
+      outputRest(scheduler, [this] { terminal->outputRests(); }) {
   terminal = std::make_unique<Terminal>(this, std::move(options));
   terminal->scheduler = &scheduler;
   process = std::make_shared<LocalProcess>(selfHandle, queue);
@@ -58,7 +59,10 @@ void HeadlessTerminal::processTerminated(LocalProcess&, std::optional<int32_t> e
   if (onEnd) onEnd(exitCode);
 }
 
-void HeadlessTerminal::dataReceived(std::span<const uint8_t> slice) { terminal->feed(slice); }
+void HeadlessTerminal::dataReceived(std::span<const uint8_t> slice) {
+  terminal->feed(slice);
+  outputRest.noteOutput();
+}
 
 winsize HeadlessTerminal::getWindowSize() {
   return {winsizeField(terminal->rows), winsizeField(terminal->cols), 16, 16};

@@ -10,6 +10,7 @@
 
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
 #include "Vantrelle/Process/LocalProcess.h"
+#include "Vantrelle/Process/OutputRestWatch.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -61,6 +62,7 @@ class HeadlessTerminal : public TerminalDelegate, public LocalProcessDelegate {
   // The process holds its delegate weakly; this non-owning handle expires with us.
   std::shared_ptr<LocalProcessDelegate> selfHandle;
   DispatchWorkScheduler scheduler;
+  OutputRestWatch outputRest;
 };
 
 }  // namespace vantrelle

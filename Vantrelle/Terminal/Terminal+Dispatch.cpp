@@ -51,13 +51,14 @@ void Terminal::feed(std::span<const uint8_t> data) {
   // Between feeds and after them, the terminal may be changed from outside the parser.
   forgetCellRun();
   payloadCodes.credit += data.size();
-  const uint32_t scrolled = normalBuffer->scrolledOffCount();
   parser.parseWith(*this, data);
   forgetCellRun();
-  // Output that scrolls less than a screenful at a time is no flood, or the end of one: the rows
-  // that scrolled off whole go into runs now.
-  if (normalBuffer->scrolledOffCount() - scrolled < uint32_t(rows)) normalBuffer->compactScrolledRows();
 }
+
+// However short each read of a flood is, only its end tells that the rows scrolled off meanwhile
+// are the ones the scrollback keeps: packing them any earlier would pack rows that the ring
+// recycles a few hundred lines later.
+void Terminal::outputRests() { normalBuffer->compactScrolledRows(); }
 
 void Terminal::feed(std::string_view text) { feed({reinterpret_cast<const uint8_t*>(text.data()), text.size()}); }
 

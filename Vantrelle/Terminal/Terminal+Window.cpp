@@ -45,13 +45,21 @@ std::optional<Kind> windowAction(std::span<const int> pars) {
 // Enough to restore a few nested programs' titles; deeper pushes drop the oldest.
 constexpr size_t maxTitleStackDepth = 10;
 
-// A title may be as long as any string a program sends: past this many bytes a stack lets go of
-// its oldest titles, keeping at least the newest.
+// A title may be as long as any string a program sends, 8 MiB; a stack keeps no more than this
+// many bytes of titles. A longer title keeps its beginning, all a window shows of it, cut at a
+// character's edge, and past the bound a stack lets go of its oldest titles.
 constexpr size_t maxTitleStackBytes = size_t(1) << 20;
+
+std::string savedTitle(const std::string& title) {
+  if (title.size() <= maxTitleStackBytes) return title;
+  size_t end = maxTitleStackBytes;
+  while (end > 0 && (uint8_t(title[end]) & 0xC0) == 0x80) end--;
+  return title.substr(0, end);
+}
 
 void push(std::vector<std::string>& stack, const std::string& title) {
   if (stack.size() >= maxTitleStackDepth) stack.erase(stack.begin());
-  stack.push_back(title);
+  stack.push_back(savedTitle(title));
   size_t bytes = 0;
   for (const auto& saved : stack) bytes += saved.size();
   while (stack.size() > 1 && bytes > maxTitleStackBytes) {

@@ -75,6 +75,11 @@ class Terminal : private ParserHandler {
   void feed(std::span<const uint8_t> buffer);
   void feed(std::string_view text);
   void parse(std::span<const uint8_t> buffer) { feed(buffer); }
+  // The host's word that the program's output has come to rest (nothing came for a while, as when
+  // a command has finished and the prompt waits). Nothing a reader sees changes: the rows a flood
+  // left whole in a small scrollback only go into runs, and until then hold at most
+  // Buffer::wholeRowsBudgetBytes.
+  void outputRests();
   void handlePrint(std::span<const uint8_t> run);
   // Sends the concatenation of the pieces to the host as one reply.
   void sendResponse(std::initializer_list<std::span<const uint8_t>> items);

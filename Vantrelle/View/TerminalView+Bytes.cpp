@@ -24,6 +24,7 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
     } fedScope{feeding};
     terminal->feed(byteArray);
   }
+  outputRest.noteOutput();
   if (std::exchange(scrolledWhileFeeding, false)) showScrolledPosition();
   if (terminal->buffer == fed) {
     // The screen's first row only moves up when saved lines are erased.

@@ -27,6 +27,7 @@ TerminalView::TerminalView(std::optional<Pango::FontDescription> font)
     : Glib::ObjectBase("VantrelleTerminalView"),
       fontSet(FontSet::from(font ? *font : defaultFont())),
       scheduler(nullptr),
+      outputRest(scheduler, [this] { terminal->outputRests(); }),
       lifetime(std::make_shared<TerminalView*>(this)) {
   setup();
 }

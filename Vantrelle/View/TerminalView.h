@@ -37,6 +37,7 @@
 #include "Vantrelle/Keyboard/KittyKeyboardEncoder.h"
 #include "Vantrelle/Keyboard/LegacyKeyboardEncoder.h"
 #include "Vantrelle/Process/DispatchWorkScheduler.h"
+#include "Vantrelle/Process/OutputRestWatch.h"
 #include "Vantrelle/Render/AttributedRuns.h"
 #include "Vantrelle/Render/FontMetrics.h"
 #include "Vantrelle/Render/InlineImage.h"
@@ -684,6 +685,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   bool scrolledWhileFeeding = false;
   std::unique_ptr<TerminalDrawingPath> path;
   DispatchWorkScheduler scheduler;
+  // Tells the terminal when the program's output rests.
+  OutputRestWatch outputRest;
   int lastPassRowCount = 0;
   // How many rows the text of each screen row reaches past its band, as the Cairo path last drew
   // it: a row repainted there has its neighbours' ink drawn over its background again.

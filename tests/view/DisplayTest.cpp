@@ -49,6 +49,18 @@ TEST_F(Display, ManyFeedsWithinOneIntervalGiveOneRedraw) {
   EXPECT_EQ(view->displayCount, before + 1);
 }
 
+// Output that comes a line a read, as a program writes it, leaves the rows it scrolls into the
+// scrollback whole while it lasts, however few each read scrolls; once it rests, they are packed.
+TEST_F(Display, ScrolledRowsArePackedOnceTheOutputRests) {
+  for (int i = 0; i < 1000; i++) view->feed("line " + std::to_string(i) + std::string(60, '.') + "\r\n");
+  Buffer& buffer = *terminal().buffer;
+  const BufferLine& newest = *buffer.lines()[buffer.yBase - 1];
+  ASSERT_EQ(newest.translateToString(true).substr(0, 9), "line 980.");
+  EXPECT_FALSE(newest.isCompact());
+  EXPECT_TRUE(testing::pumpUntil([&] { return newest.isCompact(); }));
+  EXPECT_TRUE(buffer.lines()[0]->isCompact());
+}
+
 TEST_F(Display, OutputRightAfterTypingIsDrawnAtOnce) {
   view->send(std::string("x"));
   uint64_t before = view->displayCount;

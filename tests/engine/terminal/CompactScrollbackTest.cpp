@@ -5,8 +5,12 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "Vantrelle/Text/SearchService.h"
+#include "Vantrelle/Text/SelectionService.h"
 #include "engine/support/HeapPeak.h"
 #include "engine/terminal/TestHost.h"
 
@@ -172,29 +176,92 @@ TEST(CompactScrollback, TheOldestLineComesBackBlankInTheEraseColour) {
   }
 }
 
-// A flood into a scrollback small enough to keep whole packs no row the ring drops before the
-// output rests, and packs the rows it keeps once it does; a longer scrollback, whose rows outlive
-// the flood, packs each row as it scrolls off.
+// A flood into a scrollback small enough to keep whole packs no row before the output rests,
+// however short the reads it comes in (a pseudo-terminal hands `cat`'s output over 4,095 bytes at
+// a time, fewer rows than the screen has) and whatever short output follows it, and packs the rows
+// it keeps once the host says the output rests; a longer scrollback, whose rows outlive the flood,
+// packs each row as it scrolls off.
 TEST(CompactScrollback, AFloodsRowsWaitWholeInASmallScrollbackUntilTheOutputRests) {
-  std::string flood;
-  for (int i = 0; i < 1000; i++) flood += "line " + std::to_string(i) + "\r\n";
   struct Case {
-    int scrollback;
+    int cols, rows, scrollback, length;
+    size_t read;
     bool packedInTheFlood;
   };
-  for (const Case c : {Case{500, false}, Case{100'000, true}}) {
+  for (const Case c : {Case{80, 24, 500, 20, 1 << 20, false}, Case{200, 50, 500, 200, 4095, false},
+                       Case{200, 50, 500, 199, 4095, false}, Case{80, 24, 100'000, 20, 4095, true}}) {
+    const std::string what = std::to_string(c.cols) + "x" + std::to_string(c.rows) + ", scrollback " +
+                             std::to_string(c.scrollback) + ", reads of " + std::to_string(c.read);
+    std::string flood;
+    for (int i = 0; i < 1000; i++) {
+      const std::string text = "line " + std::to_string(i);
+      flood += text + std::string(size_t(c.length) - text.size(), '.') + "\r\n";
+    }
     TestHost host;
-    Terminal t(&host, sized(80, 24, c.scrollback));
-    t.feed(flood);
+    Terminal t(&host, sized(c.cols, c.rows, c.scrollback));
+    feedInSteps(t, flood, c.read);
     auto& lines = t.buffer->lines();
     const BufferLine& newest = *lines[t.buffer->yBase - 1];
-    ASSERT_EQ(newest.translateToString(true), "line 976");
-    EXPECT_EQ(newest.isCompact(), c.packedInTheFlood) << c.scrollback;
-    EXPECT_EQ(lines.textRunSlabCount() > 0, c.packedInTheFlood) << c.scrollback;
-    t.feed("$ ");
-    EXPECT_TRUE(newest.isCompact()) << c.scrollback;
-    EXPECT_TRUE(lines[0]->isCompact()) << c.scrollback;
-    EXPECT_EQ(newest.translateToString(true), "line 976");
+    const std::string newestText = newest.translateToString(true);
+    ASSERT_TRUE(newestText.starts_with("line " + std::to_string(1000 - c.rows) + ".")) << what << ": " << newestText;
+    for (const char* shortOutput : {"", "$ ", "ls\r\n"}) {
+      t.feed(shortOutput);
+      EXPECT_EQ(newest.isCompact(), c.packedInTheFlood) << what << ", after \"" << shortOutput << "\"";
+      EXPECT_EQ(lines.textRunSlabCount() > 0, c.packedInTheFlood) << what << ", after \"" << shortOutput << "\"";
+    }
+    restOutput(t);
+    EXPECT_TRUE(newest.isCompact()) << what;
+    EXPECT_TRUE(lines[0]->isCompact()) << what;
+    EXPECT_EQ(newest.translateToString(true), newestText) << what;
+  }
+}
+
+// What readers see of the scrollback is the same whether its rows went into runs as soon as they
+// could or waited whole for the output to rest: cells, text, matches and selections, and so are
+// the rows a scrollback change and resizes make of them.
+TEST(CompactScrollback, ReadersSeeTheSameRowsWhetherTheOutputRestedOrNot) {
+  TestHost hostA, hostB;
+  Terminal rested(&hostA, sized(80, 8, 100));
+  Terminal flooded(&hostB, sized(80, 8, 100));
+  SearchService restedSearch(rested), floodedSearch(flooded);
+  SelectionService restedSelection(rested), floodedSelection(flooded);
+  std::string stream;
+  for (int round = 0; round < 4; round++) stream += rowWriters();
+  for (size_t at = 0; at < stream.size(); at += 37) {
+    rested.feed(std::string_view(stream).substr(at, 37));
+    restOutput(rested);
+    flooded.feed(std::string_view(stream).substr(at, 37));
+  }
+  auto& restedLines = rested.buffer->lines();
+  int compact = 0, waiting = 0;
+  for (int i = 0; i < rested.buffer->yBase; i++) {
+    compact += restedLines[i]->isCompact();
+    waiting += flooded.buffer->lines()[i]->isCompact();
+  }
+  ASSERT_GT(compact, 50);
+  ASSERT_EQ(waiting, 0);
+
+  auto expectSameReads = [&](const std::string& when) {
+    ASSERT_EQ(restedLines.count(), flooded.buffer->lines().count()) << when;
+    expectSameLines(rested, flooded, restedLines.count(), when);
+    EXPECT_EQ(rested.getBufferAsData(BufferKind::normal), flooded.getBufferAsData(BufferKind::normal)) << when;
+    restedSearch.invalidate();
+    floodedSearch.invalidate();
+    for (const auto& [term, regex] :
+         {std::pair{"wide", false}, {"\xe6\x97\xa5\xe6\x9c\xac", false}, {"b+ ?$", true}, {"e\xcc\x81", false}}) {
+      const SearchOptions options(false, regex, false);
+      EXPECT_EQ(restedSearch.findAll(term, options, 1000), floodedSearch.findAll(term, options, 1000))
+          << when << ", " << term;
+    }
+    restedSelection.selectAll();
+    floodedSelection.selectAll();
+    EXPECT_EQ(restedSelection.getSelectedText(), floodedSelection.getSelectedText()) << when;
+  };
+  expectSameReads("as fed");
+  for (Terminal* t : {&rested, &flooded}) t->changeScrollback(60);
+  expectSameReads("a shorter scrollback");
+  for (const int cols : {30, 133, 80}) {
+    for (Terminal* t : {&rested, &flooded}) t->resize(cols, 8);
+    expectSameReads("reflowed to " + std::to_string(cols));
   }
 }
 
@@ -278,6 +345,7 @@ TEST(CompactScrollback, RowsAReflowLeftInRunsComeBackAsNewRows) {
   for (int i = 0; i < 100; i++) t.feed(line);
   t.resize(120, 10);
   for (int i = 0; i < 400; i++) t.feed("short\r\n");
+  restOutput(t);
   auto& lines = t.buffer->lines();
   ASSERT_TRUE(lines.isFull());
   int whole = 0;

@@ -318,13 +318,37 @@ TEST(WindowOperations, ReportsActionsAndTitleStacks) {
   // The stacks are bounded: a flood of pushes keeps only the newest.
   for (int i = 0; i < 10000; i++) s.t.feed("\x1b[22;0t");
   EXPECT_LE(s.t.titles.windowStack.size(), 10u);
-  // And so is what they hold: titles as long as a program may send keep at most the newest.
-  const std::string longTitle(6 << 20, 't');
-  for (int i = 0; i < 10; i++) s.t.feed("\x1b]2;" + longTitle + std::to_string(i) + "\x1b\\\x1b[22;2t");
-  ASSERT_EQ(s.t.titles.windowStack.size(), 1u);
-  EXPECT_EQ(s.t.titles.windowStack.back(), longTitle + "9");
-  s.t.feed("\x1b[23;2t");
-  EXPECT_EQ(s.t.terminalTitle(), longTitle + "9");
+}
+
+// What the title stacks hold stays within 1 MiB each, also for titles as long as a program may
+// send (8 MiB): such a title keeps its first MiB, cut at a character's edge, and comes back so.
+TEST(WindowOperations, TitleStacksHoldAtMostAMebibyteEach) {
+  Screen s(80, 25);
+  constexpr size_t bound = size_t(1) << 20;
+  auto held = [](const std::vector<std::string>& stack) {
+    size_t bytes = 0;
+    for (const auto& title : stack) bytes += title.size();
+    return bytes;
+  };
+  // One byte, then two-byte characters: the bound falls inside a character.
+  std::string longest = "x";
+  while (longest.size() + 2 <= (size_t(8) << 20) - 4) longest += "\xc3\xa9";
+  for (const char* osc : {"2", "1"}) {
+    for (int i = 0; i < 5; i++) {
+      const std::string title = i % 3 ? longest : "short " + std::to_string(i);
+      s.t.feed(std::string("\x1b]") + osc + ";" + title + "\x1b\\\x1b[22;0t");
+      EXPECT_LE(held(s.t.titles.windowStack), bound) << osc << ", push " << i;
+      EXPECT_LE(held(s.t.titles.iconStack), bound) << osc << ", push " << i;
+    }
+  }
+  ASSERT_EQ(s.t.iconTitle().size(), longest.size());
+  s.t.feed("\x1b[23;0t");
+  EXPECT_EQ(s.t.iconTitle(), longest.substr(0, bound - 1));
+  EXPECT_EQ(s.t.terminalTitle(), longest.substr(0, bound - 1));
+  EXPECT_EQ(s.host.iconTitles.back(), longest.substr(0, bound - 1));
+  // A title within the bound comes back whole.
+  s.t.feed("\x1b]2;short\x1b\\\x1b[22;2t\x1b]2;other\x1b\\\x1b[23;2t");
+  EXPECT_EQ(s.t.terminalTitle(), "short");
 }
 
 TEST(WindowOperations, NothingWithoutDelegate) {

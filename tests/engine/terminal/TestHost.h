@@ -30,9 +30,9 @@ inline TerminalOptions sized(int cols, int rows, int scrollback = 500) {
   return options;
 }
 
-// What a shell's prompt after a flood of output does to the scrollback: a feed that scrolls less
-// than a screenful, once the rows the flood scrolled off wait whole no longer.
-inline void restOutput(Terminal& t) { t.feed(""); }
+// What the host tells the terminal once a flood of output has stopped, as before a shell's prompt:
+// the rows the flood scrolled off wait whole no longer.
+inline void restOutput(Terminal& t) { t.outputRests(); }
 
 // Feeds `bytes` in pieces of `step` bytes, as reads cut a stream at random places.
 inline void feedInSteps(Terminal& t, std::string_view bytes, size_t step) {
