@@ -147,6 +147,8 @@ std::string errorDomainName(const GError* error) {
   return name ? name : "";
 }
 
+using PageDownloads::Followed;
+
 // A link to data the page holds itself, which leaves the page only as a download.
 bool isPageData(const char* uri) {
   const char* scheme = uri ? g_uri_peek_scheme(uri) : nullptr;
@@ -271,32 +273,28 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                         }),
                         context(), freeSignalContext, GConnectFlags(0));
 
-  g_signal_connect_data(
-      view, "decide-policy",
-      G_CALLBACK(+[](WebKitWebView* v, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                     SignalContext* c) -> gboolean {
-        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
-        auto bridge = c->bridge.lock();
-        auto* action =
-            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        const char* uri = requestedURI(action);
-        const bool byUser = action && webkit_navigation_action_is_user_gesture(action);
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-          if (bridge) bridge->decideNewWindow(v, uri);
-          webkit_policy_decision_ignore(decision);
-          return TRUE;
-        }
-        const auto followed = PageDownloads::takeFollowed(v, uri);
-        if (followed == PageDownloads::Followed::toDownload) {
-          webkit_policy_decision_download(decision);
-        } else if (bridge && bridge->decidePolicy(v, uri, byUser, followed != PageDownloads::Followed::notClicked)) {
-          webkit_policy_decision_use(decision);
-        } else {
-          webkit_policy_decision_ignore(decision);
-        }
-        return TRUE;
-      }),
-      context(), freeSignalContext, GConnectFlags(0));
+  g_signal_connect_data(view, "decide-policy",
+                        G_CALLBACK(+[](WebKitWebView* v, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                       SignalContext* c) -> gboolean {
+                          if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+                          auto bridge = c->bridge.lock();
+                          auto* action = webkit_navigation_policy_decision_get_navigation_action(
+                              WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+                          const char* uri = requestedURI(action);
+                          const bool byUser = action && webkit_navigation_action_is_user_gesture(action);
+                          if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+                            if (bridge) bridge->decideNewWindow(v, uri);
+                            webkit_policy_decision_ignore(decision);
+                          } else if (auto link = PageDownloads::takeFollowed(v, uri); link == Followed::toDownload) {
+                            webkit_policy_decision_download(decision);
+                          } else if (bridge && bridge->decidePolicy(v, uri, byUser, link != Followed::notClicked)) {
+                            webkit_policy_decision_use(decision);
+                          } else {
+                            webkit_policy_decision_ignore(decision);
+                          }
+                          return TRUE;
+                        }),
+                        context(), freeSignalContext, GConnectFlags(0));
 
   // A window a script opens asks for no policy first.
   g_signal_connect_data(
