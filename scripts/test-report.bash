@@ -69,15 +69,20 @@ import re, sys, xml.etree.ElementTree as tree
 def line(text):
     return ' '.join(text.split()) or '?'
 
+def skipped_by_the_test(skipped):
+    # ctest marks a test it could not start (its program missing) "skipped" too.
+    said = skipped.get('message', '') if skipped is not None else ''
+    return said in ('SKIP_REGULAR_EXPRESSION_MATCHED', 'Disabled') or said.startswith('SKIP_RETURN_CODE')
+
 for case in tree.parse(sys.argv[1]).getroot().iter('testcase'):
     name = line(case.get('name', ''))
     skipped = case.find('skipped')
-    if skipped is not None:
+    if skipped_by_the_test(skipped):
         # GoogleTest prints "file:line: Skipped", then the reason the test gave, if any.
         said = re.search(r': Skipped\n(?!\[  SKIPPED \])(.+)', case.findtext('system-out') or '')
         reason = said.group(1) if said else 'no reason given (ctest: %s)' % skipped.get('message', '?')
         print('skipped', name, line(reason), sep='\t')
-    elif case.find('failure') is not None or case.get('status') not in ('run', 'passed'):
+    elif skipped is not None or case.find('failure') is not None or case.get('status') not in ('run', 'passed'):
         print('failed', name, '', sep='\t')
     else:
         print('passed', name, '', sep='\t')

@@ -5,8 +5,8 @@
 . "$(dirname "${BASH_SOURCE[0]}")/harness.bash"
 . "$source/scripts/test-report.bash"
 
-# A ctest tree of its own: tests that pass, fail, and skip as GoogleTest's do, with a reason and
-# without one.
+# A ctest tree of its own: tests that pass, fail, cannot start, and skip as GoogleTest's do, with a
+# reason and without one.
 tests=$work/tests
 mkdir "$tests"
 # Says what a skipped GoogleTest test says: where it skipped, why if it says, and that it did.
@@ -23,6 +23,7 @@ gtest_skip() { # name reason
   echo 'add_test(Suite.Passes /bin/sh -c "exit 0")'
   echo 'add_test(Suite.AlsoPasses /bin/sh -c "exit 0")'
   echo 'add_test(Suite.Fails /bin/sh -c "exit 1")'
+  echo "add_test(Suite.IsMissing $work/no-such-program)"
   gtest_skip Suite.NeedsRoot "needs root"
   gtest_skip Suite.AlsoNeedsRoot "needs root"
   gtest_skip Suite.SaysNothing ""
@@ -30,7 +31,7 @@ gtest_skip() { # name reason
 ctest --test-dir "$tests" --output-junit "$work/results.xml" >"$work/ctest.log" 2>&1
 ctest_skips=()
 ctest_tally "$work/results.xml" || fail "no results read from: $(cat "$work/ctest.log")"
-[ "$ctest_passed $ctest_skipped $ctest_failed" = "2 3 1" ] ||
+[ "$ctest_passed $ctest_skipped $ctest_failed" = "2 3 2" ] ||
   fail "counted $ctest_passed passed, $ctest_skipped skipped, $ctest_failed failed: $(cat "$work/ctest.log")"
 reasons=$(ctest_skip_reasons)
 expected="needs root (2: Suite.AlsoNeedsRoot, Suite.NeedsRoot)
