@@ -76,9 +76,9 @@ void registerUIScheme() {
 // tells of each the user follows (a real click, not one a script made) that the page left alone,
 // so it goes where the page's other links to the outside go. A link longer than any that is
 // opened arrives cut, one character over the bound, and is refused as too long.
-// A link to the page's own data that asks to be downloaded is told of as the user clicks it, before
-// any script of the page sees the click, so its note is here before the engine asks about the
-// navigation: the engine shows the application no link's download attribute.
+// A link to the page's own data is told of as the user clicks it, before any script of the page
+// sees the click, so its note is here before the engine asks about the navigation: the engine shows
+// the application neither a link's download attribute nor whether the user or a script clicked it.
 std::string relayScript() {
   return "(() => { const handlers = window.webkit && window.webkit.messageHandlers;"
          " const handler = handlers && handlers.zorvelTerminal; if (!handler) return;"
@@ -101,14 +101,14 @@ std::string relayScript() {
          ");"
          " setTimeout(() => { if (!event.defaultPrevented) handler.postMessage({ followed: href }); }); };"
          " window.addEventListener('click', followed); window.addEventListener('auxclick', followed);"
-         " const saved = (event) => {"
+         " const clickedData = (event) => {"
          " const link = event.isTrusted && event.target instanceof Element ? event.target.closest('a, area') : null;"
-         " if (!link || !link.hasAttribute('href') || !link.hasAttribute('download')) return;"
+         " if (!link || !link.hasAttribute('href')) return;"
          " if (link.protocol !== 'blob:' && link.protocol !== 'data:') return;"
-         " handler.postMessage({ download: link.href.slice(0, " +
+         " handler.postMessage({ clicked: link.href.slice(0, " +
          std::to_string(PageDownloads::FollowedLink::keptCharacters) +
-         "), length: link.href.length }); };"
-         " window.addEventListener('click', saved, true); })();";
+         "), length: link.href.length, download: link.hasAttribute('download') }); };"
+         " window.addEventListener('click', clickedData, true); })();";
 }
 
 // Why nothing a page asks to open is opened without the user: the web engine counts whatever the
@@ -145,6 +145,14 @@ std::string stringLiteral(const std::string& text) {
 std::string errorDomainName(const GError* error) {
   const char* name = error ? g_quark_to_string(error->domain) : nullptr;
   return name ? name : "";
+}
+
+using PageDownloads::Followed;
+
+// A link to data the page holds itself, which leaves the page only as a download.
+bool isPageData(const char* uri) {
+  const char* scheme = uri ? g_uri_peek_scheme(uri) : nullptr;
+  return scheme && (std::string_view(scheme) == "blob" || std::string_view(scheme) == "data");
 }
 
 // The application's own pages: the UI and the overlay, both under zorvel-ui://app.
@@ -235,7 +243,10 @@ WebKitWebView* WebBridge::makeWebView() {
   PageRequests::attach(view);
   processes.track(view);
   PageActivation::watch(view);
-  PageDownloads::watch();
+  std::weak_ptr<WebBridge> weak = weak_from_this();
+  PageDownloads::watch([weak](const std::string& failure) {
+    if (auto bridge = weak.lock()) bridge->showWebFailure(failure, true);
+  });
   checkFullScreen(view);
   letWindowsAsk(view);
   return view;
@@ -274,9 +285,9 @@ void WebBridge::connectSignals(WebKitWebView* view, WebKitUserContentManager* ma
                           if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
                             if (bridge) bridge->decideNewWindow(v, uri);
                             webkit_policy_decision_ignore(decision);
-                          } else if (PageDownloads::takeFollowed(v, uri)) {
+                          } else if (auto link = PageDownloads::takeFollowed(v, uri); link == Followed::toDownload) {
                             webkit_policy_decision_download(decision);
-                          } else if (bridge && bridge->decidePolicy(v, uri, byUser)) {
+                          } else if (bridge && bridge->decidePolicy(v, uri, byUser, link != Followed::notClicked)) {
                             webkit_policy_decision_use(decision);
                           } else {
                             webkit_policy_decision_ignore(decision);
@@ -365,10 +376,11 @@ void WebBridge::didReceiveRelayNotice(WebKitWebView* source, const char* json) {
   if (!notice.is_object()) return;
   if (auto link = ScriptMessageFields::string(notice, "followed")) {
     decidePolicy(source, link->c_str());
-  } else if (auto download = ScriptMessageFields::string(notice, "download")) {
+  } else if (auto clicked = ScriptMessageFields::string(notice, "clicked")) {
     auto length = notice.find("length");
-    if (length != notice.end() && length->is_number_unsigned())
-      PageDownloads::noteFollowed(source, {*download, length->get<std::size_t>()});
+    auto download = notice.find("download");
+    if (length != notice.end() && length->is_number_unsigned() && download != notice.end() && download->is_boolean())
+      PageDownloads::noteFollowed(source, {*clicked, length->get<std::size_t>(), download->get<bool>()});
   } else {
     didRefuseOversizedMessage(source, notice);
   }
@@ -511,12 +523,16 @@ void WebBridge::cancelAllEventStreams() {
   for (auto& [id, stream] : streams) stream->cancel();
 }
 
-bool WebBridge::decidePolicy(WebKitWebView* webView, const char* url, bool followedByUser) {
+bool WebBridge::decidePolicy(WebKitWebView* webView, const char* url, bool followedByUser, bool linkClicked) {
   auto decision = decideNavigation(url ? std::optional<std::string_view>(url) : std::nullopt, settings.baseURL);
   if (decision == NavigationDecision::cancelAndOpenExternally) handOff(webView, url, "Not opening a link");
   // A link the user followed that goes nowhere says why; a script's own tries are not worth a line.
+  // A script may follow links, a thousand of them, while the engine still counts the user's press
+  // as behind it.
   if (decision == NavigationDecision::cancel && followedByUser) {
     auto refused = url ? platform::LinkOpener::refusal(url) : std::nullopt;
+    if (!linkClicked && isPageData(url))
+      refused = "a script of the page followed this link to its own data, not a click of the user's on it";
     linksLog().error("Not opening a link: %{public}s", refused ? refused->c_str() : "it names nothing to open");
   }
   return decision == NavigationDecision::allow;

@@ -100,11 +100,12 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   void didReceiveScriptMessage(WebKitWebView* source, const char* json);
   // What the relay itself tells: a stand-in for a page message over the bound
   // ({"oversized": characters, "kind", "id"}), a file link the user followed ({"followed"}), or a
-  // link to the page's own data that the user followed to download it ({"download", "length"}).
+  // link to the page's own data that the user clicked ({"clicked", "length", "download"}).
   void didReceiveRelayNotice(WebKitWebView* source, const char* json);
   // Whether a navigation stays in the view. One the user followed (`followedByUser`) that goes
-  // nowhere is logged.
-  bool decidePolicy(WebKitWebView* webView, const char* url, bool followedByUser = false);
+  // nowhere is logged, with why: a link to the page's own data that no click of the user's on it
+  // followed (`linkClicked`) was a script's doing, whatever the link.
+  bool decidePolicy(WebKitWebView* webView, const char* url, bool followedByUser = false, bool linkClicked = true);
   // A link the page asks to open in a new window (by its target, or window.open). The application
   // makes no second window: the link goes where the policy sends those that leave the page, and
   // any other is refused and logged.

@@ -11,7 +11,9 @@
 #   Where no namespace can be made (a container may forbid them), the home is listed before and
 #   after instead, which also counts what others wrote there meanwhile, and the summary says so.
 # - The temporary folder. TMPDIR names a folder of the run's own; whatever the run's programs left
-#   in it fails the run, and is kept there for a look.
+#   in it fails the run, and is kept there for a look. Some programs write into /tmp whatever TMPDIR
+#   says: the entries of /tmp that the user came to own during the run are named too, but do not
+#   fail it, as other programs of the user's count among them.
 #
 #   isolation_start      before the first program of the run
 #   in_run COMMAND...    runs a program of the run
@@ -20,6 +22,7 @@
 
 isolation_start() {
   local outside=${TMPDIR:-/tmp} path
+  run_system_tmp_before=$(isolation_system_tmp_listing)
   run_tmp=$(mktemp -d "$outside/zorvel-run-XXXXXX") || return 1
   run_covers=() run_mounts=() run_made=() run_homes=() run_kept=() run_home_before=
   # The places in the home that the run writes on purpose: the checkout, a compiler cache and its
@@ -78,9 +81,31 @@ isolation_finish() {
     status=1
   else
     rmdir "$run_tmp"
-    isolation_summary+=$'\n'"temporary folder: nothing left"
+    isolation_summary+=$'\n'"temporary folder: nothing left in the run's own"
+  fi
+  local news user more=
+  user=$(id -un)
+  news=$(isolation_system_tmp_news)
+  if [ -n "$news" ]; then
+    head -n 40 <<<"$news" | sed 's|^|new in /tmp: |'
+    [ "$(wc -l <<<"$news")" -le 5 ] || more=" ..."
+    isolation_summary+="; in /tmp, $(wc -l <<<"$news") new of $user's since the run began, the run's or"
+    isolation_summary+=" another program's: $(head -n 5 <<<"$news" | tr '\n' ' ' | sed 's/ $//')$more"
+  else
+    isolation_summary+="; in /tmp, nothing new of $user's"
   fi
   return "$status"
+}
+
+# The entries of /tmp that the user owns, by number and name.
+isolation_system_tmp_listing() {
+  find /tmp -mindepth 1 -maxdepth 1 -user "$(id -u)" -printf '%i %f\n' 2>/dev/null | LC_ALL=C sort
+}
+
+# The names of what the user came to own in /tmp since the run began, besides the run's own folder.
+isolation_system_tmp_news() {
+  LC_ALL=C comm -13 <(printf '%s\n' "$run_system_tmp_before") <(isolation_system_tmp_listing) |
+    cut -d' ' -f2- | grep -vxF -e "${run_tmp##*/}" -e ''
 }
 
 # The homes to cover: $HOME and the password database's, but not one that lies in a kept place (a

@@ -243,7 +243,9 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     if (cellDimension) {
       double h = cellDimension->height;
       double top = h * std::max(start, 0);
-      // One row below the range too: a wide or tall glyph may reach into it.
+      // One row below the range too: a Kitty image moved down by its placement's offset (less than
+      // a cell) hangs into the row below its own. Text that reaches past its row needs no such
+      // margin: the pass repaints the rows its ink reaches by itself.
       double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
       if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
       queue_draw();

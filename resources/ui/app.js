@@ -136,6 +136,7 @@
     window: (href) => Boolean(window.open(href)),
     blank: (href) => scriptedClick({ href, target: '_blank' }),
     self: (href) => scriptedClick({ href }),
+    save: (href) => scriptedClick({ href, download: 'saved by a script.txt' }),
     address: (href) => { location.href = href; },
     frame: (href) => document.body.append(element('iframe', { src: href, hidden: true })),
     fullscreen: () => settled(document.documentElement.requestFullscreen(), 'shown'),

@@ -6,6 +6,7 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/GLibPtr.h"
 #include "tests/e2e/OverlayHarness.h"
@@ -254,7 +256,8 @@ TEST(PageLinks, OnePressOfTheUserOpensOneThing) {
 
 // A link of the page's own data (a file it made, or a data: link) that asks to be downloaded is
 // saved in the downloads folder as its name says, beside a file of that name rather than over it.
-// One that cannot be saved, or that would only have the page left, says why in the log.
+// One that cannot be saved, or that would only have the page left, says why in the log, and one
+// the user asked for that cannot be saved says so in the window too.
 TEST(PageLinks, ADownloadLinkOfThePageSavesItsFileOrSaysWhyNot) {
   LinkDesktop desktop;
   desktop.run.start();
@@ -285,10 +288,112 @@ TEST(PageLinks, ADownloadLinkOfThePageSavesItsFileOrSaysWhyNot) {
   EXPECT_TRUE(logged("Not downloading a file: the application's own pages are shown in it")) << desktop.run.log();
   desktop.follow({{"blob", "only a link\n"}});
   EXPECT_TRUE(logged("Not opening a link: blob links are not opened by other applications")) << desktop.run.log();
+  // Links the page's script clicks while the user's click is still being answered: none is the
+  // user's, whatever they ask, and that is why none is saved.
+  desktop.follow({{"blob", "clicked by a script\n"}, {"open", true}, {"how", "save"}, {"times", 20}});
+  EXPECT_TRUE(desktop.run.waitUntil(
+      [&] {
+        return desktop.refusals(
+                   "Not opening a link: a script of the page followed this link to its own data, "
+                   "not a click of the user's on it") >= 1;
+      },
+      20s))
+      << desktop.run.log();
+  EXPECT_EQ(desktop.refusals("blob links are not opened by other applications"), 1u) << desktop.run.log();
+
+  // A file where the folder should be: nothing to make the folder again with.
   fs::remove_all(downloads);
+  std::ofstream(downloads) << "the user's\n";
   desktop.follow({{"blob", "nowhere to go\n"}, {"download", "lost.txt"}});
-  EXPECT_TRUE(logged("Could not download a file: ")) << desktop.run.log();
+  const std::string failure =
+      "Could not download a file: the downloads folder " + downloads.string() + " is not a folder";
+  EXPECT_TRUE(logged(failure)) << desktop.run.log();
+  const std::string labels = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                             "/tests/e2e/labels.py window " + std::to_string(desktop.run.app->processIdentifier());
+  EXPECT_TRUE(
+      waitUntil([&] { return commandOutput(labels).find("Zorvel UI error: " + failure) != std::string::npos; }, 20s))
+      << commandOutput(labels);
   EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
+}
+
+}  // namespace page_links_e2e
+
+namespace page_links_e2e {
+
+// Every byte of a file name counts against the file system's bound on a name (255 bytes here).
+bool isWholeUTF8(const std::string& text) { return g_utf8_validate(text.data(), std::ssize(text), nullptr); }
+
+// A download whose name is too long for the file system, or whose " (1)" makes it so, is saved
+// under a name cut to fit, its extension kept; one whose folder was removed meanwhile is saved in
+// the folder made again.
+TEST(PageLinks, ADownloadIsSavedWhenItsNameIsTooLongOrItsFolderWasRemoved) {
+  LinkDesktop desktop;
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+  const fs::path downloads = desktop.file("downloads");
+  // The names in the folder, once it holds `count` files whole.
+  auto saved = [&](size_t count, const std::string& text) {
+    std::vector<std::string> names;
+    waitUntil(
+        [&] {
+          names.clear();
+          std::error_code error;
+          for (const auto& entry : fs::directory_iterator(downloads, error)) {
+            std::ifstream in(entry.path());
+            if (std::string(std::istreambuf_iterator<char>(in), {}) == text)
+              names.push_back(entry.path().filename().string());
+          }
+          return names.size() >= count;
+        },
+        20s);
+    return names;
+  };
+
+  desktop.follow({{"blob", "long\n"}, {"download", std::string(300, 'a') + ".txt"}});
+  auto names = saved(1, "long\n");
+  ASSERT_EQ(names.size(), 1u) << desktop.run.log();
+  EXPECT_EQ(names[0], std::string(251, 'a') + ".txt");
+
+  // Two-byte characters: the cut falls between characters, never inside one.
+  std::string accented;
+  for (int i = 0; i < 130; ++i) accented += "\xc3\xa9";
+  desktop.follow({{"blob", "accented\n"}, {"download", accented + ".txt"}});
+  names = saved(1, "accented\n");
+  ASSERT_EQ(names.size(), 1u) << desktop.run.log();
+  EXPECT_EQ(names[0], accented.substr(0, 250) + ".txt");
+  EXPECT_TRUE(isWholeUTF8(names[0]));
+
+  const std::string longest = std::string(251, 'b') + ".txt";
+  desktop.follow({{"blob", "twice\n"}, {"download", longest}});
+  ASSERT_EQ(saved(1, "twice\n").size(), 1u) << desktop.run.log();
+  desktop.follow({{"blob", "twice\n"}, {"download", longest}});
+  names = saved(2, "twice\n");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{std::string(247, 'b') + " (1).txt", longest})) << desktop.run.log();
+
+  fs::remove_all(downloads);
+  desktop.follow({{"blob", "folder made again\n"}, {"download", "again.txt"}});
+  EXPECT_EQ(saved(1, "folder made again\n"), (std::vector<std::string>{"again.txt"})) << desktop.run.log();
+  EXPECT_TRUE(mainPageListening(desktop.run)) << "the page was left";
+}
+
+// With no downloads folder among the user's folders, a download goes to "Downloads" in the home,
+// which is made for it, not among the user's own files in the home itself.
+TEST(PageLinks, WithNoDownloadsFolderConfiguredADownloadGoesToDownloadsInTheHome) {
+  LinkDesktop desktop;
+  fs::remove(desktop.file("config/user-dirs.dirs"));
+  desktop.run.start();
+  ASSERT_TRUE(waitForMainPage(desktop.run, 40s)) << desktop.run.log();
+  const fs::path home = g_get_home_dir();
+  desktop.follow({{"blob", "at home\n"}, {"download", "home.txt"}});
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        std::ifstream in(home / "Downloads/home.txt");
+        return std::string(std::istreambuf_iterator<char>(in), {}) == "at home\n";
+      },
+      20s))
+      << desktop.run.log();
+  EXPECT_FALSE(fs::exists(home / "home.txt"));
 }
 
 }  // namespace page_links_e2e

@@ -8,6 +8,8 @@
 #                                 begins with TITLE.
 #   labels.py children PID NAME   the names of what the objects named NAME in its windows hold (a
 #                                 widget's children: what is docked in a web view).
+#   labels.py window PID          the labels of its windows besides dialogs, those of its web pages
+#                                 left out (a page may be busy and cannot answer).
 import sys
 
 import gi
@@ -18,10 +20,12 @@ from gi.repository import Atspi  # noqa: E402
 DIALOGS = (Atspi.Role.DIALOG, Atspi.Role.ALERT, Atspi.Role.FILE_CHOOSER)
 
 
-def labels_under(node, found, buttons_only, in_button=False, depth=0):
+def labels_under(node, found, buttons_only, in_button=False, depth=0, skip=None):
     if depth > 64:
         return
     try:
+        if skip is not None and node.get_name() == skip:
+            return
         role = node.get_role()
         if role == Atspi.Role.LABEL and (in_button or not buttons_only):
             found.append(node.get_name())
@@ -31,7 +35,7 @@ def labels_under(node, found, buttons_only, in_button=False, depth=0):
         return  # the widget went away while we looked
     for child in children:
         if child is not None:
-            labels_under(child, found, buttons_only, in_button, depth + 1)
+            labels_under(child, found, buttons_only, in_button, depth + 1, skip)
 
 
 def children_of_named(node, name, found, depth=0):
@@ -67,14 +71,16 @@ def windows_of(pid):
 
 def main():
     mode, pid = sys.argv[1], int(sys.argv[2])
-    if mode not in ('dialogs', 'buttons', 'children'):
-        sys.exit(f'unknown mode {mode}: dialogs PID, buttons PID TITLE, or children PID NAME')
+    if mode not in ('dialogs', 'buttons', 'children', 'window'):
+        sys.exit(f'unknown mode {mode}: dialogs PID, buttons PID TITLE, children PID NAME, or window PID')
     found = []
     for window in windows_of(pid):
         if mode == 'children':
             children_of_named(window, sys.argv[3], found)
         elif mode == 'dialogs' and window.get_role() in DIALOGS:
             labels_under(window, found, buttons_only=False)
+        elif mode == 'window' and window.get_role() not in DIALOGS:
+            labels_under(window, found, buttons_only=False, skip='WebKitWebView')
         elif mode == 'buttons' and window.get_name().startswith(sys.argv[3]):
             labels_under(window, found, buttons_only=True)
     for label in found:

@@ -113,7 +113,8 @@ TEST(TestEnvironment, ADeathTestsChildLivesInItsParentsHome) {
 // Run by the test below, with ZORVEL_TEST_LEAVE_A_WRITER set: leaves a process behind that writes
 // into the home once this program has ended, as a web engine's helper writes its data.
 TEST(TestEnvironment, LeavesAWriterBehind) {
-  if (variable("ZORVEL_TEST_LEAVE_A_WRITER").empty()) GTEST_SKIP() << "run by AProcessLeftInTheHomeEndsBeforeItGoes";
+  if (variable("ZORVEL_TEST_LEAVE_A_WRITER").empty())
+    GTEST_SKIP() << "not a test of its own: AProcessLeftInTheHomeEndsBeforeItGoes runs it";
   RecordProperty("home", variable("HOME"));
   // The writer waits for the end of a pipe that only this program holds, and is orphaned.
   int programEnds[2];

@@ -46,7 +46,7 @@ if [ "$run_home_method" = cover ]; then
   finish
   [ "$passed" -eq 0 ] || fail "another program's write failed the run: $report"
   expect "$report" "home: unchanged" "an outside write"
-  expect "$report" "temporary folder: nothing left" "an outside write"
+  expect "$report" "temporary folder: nothing left in the run's own" "an outside write"
   [ -f "$HOME/checkout/built" ] || fail "the file the run wrote into the checkout is not there"
   [ -z "$(ls -A "$TMPDIR")" ] || fail "the run left $(ls -A "$TMPDIR") in the temporary folder"
 
@@ -68,6 +68,19 @@ if [ "$run_home_method" = cover ]; then
   expect_not "$report" "written-outside" "the run's writes"
   expect_not "$report" "checkout" "the run's writes"
   rm -rf "${TMPDIR:?}"/*
+
+  # A program that writes into /tmp whatever TMPDIR says, as a session bus or GoogleTest's captured
+  # output do: what it leaves there is named, though it does not fail the run, as another program of
+  # the user's may have left it.
+  isolation_start
+  in_run sh -c 'mktemp /tmp/zorvel-isolation-XXXXXX' >"$work/made" || fail "no file made in /tmp"
+  finish
+  made=$(basename "$(cat "$work/made")")
+  rm -f "/tmp/$made"
+  [ "$passed" -eq 0 ] || fail "a file in /tmp failed the run: $report"
+  expect "$report" "new in /tmp: $made" "a file in /tmp"
+  expect "$report" "new of $(id -un)'s since the run began" "a file in /tmp"
+  expect "$report" "temporary folder: nothing left in the run's own" "a file in /tmp"
 else
   echo "run-isolation: no mount namespace here; only the listing is tested$run_cover_note"
   finish

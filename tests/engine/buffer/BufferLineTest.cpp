@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Vantrelle/Buffer/BufferLine.h"
+#include "tests/CapturedStdout.h"
 
 namespace vantrelle {
 namespace {
@@ -75,16 +76,16 @@ TEST(BufferLine, ContentIgnoresWidthAndPayloadButSeesRendition) {
 
 TEST(BufferLine, OutOfRangeStoresGoToTheLastCell) {
   BufferLine line = lineOf("abc", 3);
-  testing::internal::CaptureStdout();
+  testing::CapturedStdout warned;
   line.set(3, cell('z'));
-  std::string printed = testing::internal::GetCapturedStdout();
+  std::string printed = warned.text();
   EXPECT_EQ(printed,
             "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug\n");
   EXPECT_EQ(line.translateToString(), "abz");
   EXPECT_EQ(line[8].code, 'z');
-  testing::internal::CaptureStdout();
+  testing::CapturedStdout warnedAgain;
   line.set(-1, cell('q'));
-  testing::internal::GetCapturedStdout();
+  warnedAgain.text();
   EXPECT_EQ(line.translateToString(), "abq");
 }
 

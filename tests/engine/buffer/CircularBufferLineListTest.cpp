@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Vantrelle/Buffer/CircularBufferLineList.h"
+#include "tests/CapturedStdout.h"
 
 namespace vantrelle {
 namespace {
@@ -89,11 +90,11 @@ TEST(CircularBufferLineList, LinesAreMadeOnFirstRead) {
 
 TEST(CircularBufferLineList, ShiftElements) {
   auto ring = ringOf("ABC", 3);
-  testing::internal::CaptureStdout();
+  testing::CapturedStdout asserted;
   EXPECT_FALSE(ring.shiftElements(0, 1, 0));
   EXPECT_FALSE(ring.shiftElements(3, 1, -1));
   EXPECT_FALSE(ring.shiftElements(0, -1, 1));
-  std::string printed = testing::internal::GetCapturedStdout();
+  std::string printed = asserted.text();
   EXPECT_EQ(printed,
             "Assertion at start=0 count=1 offset=0: start+offset <= 0\n"
             "Assertion at start=3 count=1 offset=-1: start >= self.count\n"

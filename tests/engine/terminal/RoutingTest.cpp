@@ -5,6 +5,7 @@
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
 #include "engine/terminal/TestHost.h"
+#include "tests/CapturedStdout.h"
 
 namespace vantrelle {
 namespace {
@@ -96,25 +97,14 @@ TEST(TerminalRouting, UnknownPrefixesAndIntermediatesAreNotDropped) {
 
 // The bytes a terminal writes to standard output while it is fed `stream`.
 off_t loggedBytes(bool silent, const std::string& stream) {
-  fflush(stdout);
-  char path[] = "/tmp/vantrelle-log-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return -1;
-  const int saved = dup(STDOUT_FILENO);
-  dup2(fd, STDOUT_FILENO);
+  ::testing::CapturedStdout logged;
   {
     TestHost host;
     Terminal t(&host, sized(10, 2));
     t.silentLog = silent;
     t.feed(stream);
   }
-  fflush(stdout);
-  dup2(saved, STDOUT_FILENO);
-  close(saved);
-  const off_t size = lseek(fd, 0, SEEK_END);
-  close(fd);
-  unlink(path);
-  return size;
+  return static_cast<off_t>(logged.text().size());
 }
 
 TEST(TerminalRouting, DiagnosticsObeyTheSilentSwitch) {
