@@ -38,6 +38,28 @@ constexpr std::array<TerminalFindBarView::Shape, 4> findBarShapes{
 // A match longer than this many screens keeps only its first rows out from under the bar.
 constexpr int64_t matchScreensKept = 4;
 
+// The cells from `from` up to `to` of a buffer row, in points with the row's top at row × the
+// cell's height; a row drawn at double width has cells twice as wide.
+KeepInSight rowSight(Buffer& buffer, int64_t row, int64_t from, int64_t to, ViewSize cell, int weight) {
+  const BufferLine& line = *buffer.lines()[int(row)];
+  const double width = cell.width * (line.renderMode == BufferLine::RenderLineMode::single ? 1 : 2);
+  return {ViewRect{double(from) * width, double(row) * cell.height, double(to - from) * width, cell.height}, weight};
+}
+
+// The columns from a row's first character to its last, blanks left out at both ends; none for a
+// blank row.
+std::pair<int64_t, int64_t> textColumns(const BufferLine& line, int64_t cols) {
+  const int64_t end = std::min<int64_t>(line.getTrimmedLength(), cols);
+  auto blank = [&](int64_t col) {
+    const uint32_t code = line[int(col)].code;
+    return code == 0 || code == ' ';
+  };
+  int64_t first = 0, last = end;
+  while (last > 0 && blank(last - 1)) last--;
+  while (first < last && blank(first)) first++;
+  return {first, last};
+}
+
 }  // namespace
 
 bool TerminalView::findBarShown() const { return findState.findBar && findState.findBar->get_visible(); }
@@ -84,23 +106,11 @@ std::optional<std::pair<Position, Position>> TerminalView::selectedMatch() const
   return std::pair{start, end};
 }
 
-namespace {
-
-// The cells from `from` up to `to` of a buffer row, in points with the row's top at row × the
-// cell's height; a row drawn at double width has cells twice as wide.
-KeepInSight rowSight(Buffer& buffer, int64_t row, int64_t from, int64_t to, ViewSize cell, int weight) {
-  const BufferLine& line = *buffer.lines()[int(row)];
-  const double width = cell.width * (line.renderMode == BufferLine::RenderLineMode::single ? 1 : 2);
-  return {ViewRect{double(from) * width, double(row) * cell.height, double(to - from) * width, cell.height}, weight};
-}
-
-}  // namespace
-
-// The match's cells, a range without length standing for its one cell.
 void TerminalView::addMatchSights(std::vector<KeepInSight>& rows) const {
   if (const auto match = selectedMatch()) addRangeSights(rows, match->first, match->second, matchWeight);
 }
 
+// The cells from `start` up to `end`, a range without length standing for its one cell.
 void TerminalView::addRangeSights(std::vector<KeepInSight>& rows, Position start, Position end, int weight) const {
   Buffer& buffer = *terminal->buffer;
   const int64_t last =
@@ -112,24 +122,6 @@ void TerminalView::addRangeSights(std::vector<KeepInSight>& rows, Position start
     if (to > from) rows.push_back(rowSight(buffer, row, from, to, *cellDimension, weight));
   }
 }
-
-namespace {
-
-// The columns from a row's first character to its last, blanks left out at both ends; none for a
-// blank row.
-std::pair<int64_t, int64_t> textColumns(const BufferLine& line, int64_t cols) {
-  const int64_t end = std::min<int64_t>(line.getTrimmedLength(), cols);
-  auto blank = [&](int64_t col) {
-    const uint32_t code = line[int(col)].code;
-    return code == 0 || code == ' ';
-  };
-  int64_t first = 0, last = end;
-  while (last > 0 && blank(last - 1)) last--;
-  while (first < last && blank(first)) first++;
-  return {first, last};
-}
-
-}  // namespace
 
 // The line the user types on: the caret's row from its first column up to its text's end or the
 // caret, whichever is further, and the text of the rows before and after it that the same line
