@@ -94,12 +94,12 @@ std::string buildTerm(Reader& in) {
   std::abort();
 }
 
-// A match lies inside the rows it names. The alternate screen keeps a line's cells when the
-// screen narrows, and they are searched too, so a row may reach past the columns.
+// A match lies inside the rows and the columns it names. The alternate screen keeps a line's cells
+// when the screen narrows, but those past the columns show nothing and are not searched.
 void checkResult(const Terminal& t, const SearchResult& r) {
   const int64_t rows = t.buffer->lines().count();
   if (r.row < 0 || r.row >= rows) fail("match row outside the buffer");
-  const int64_t width = std::max<int64_t>(t.cols, t.buffer->lines()[int(r.row)]->count());
+  const int64_t width = std::max<int64_t>(t.cols, 1);
   if (r.col < 0 || r.col > width) fail("match column outside the row");
   if (r.size < 0) fail("match of negative size");
   if (r.col + r.size > width * (rows - r.row)) fail("match ends past the buffer");

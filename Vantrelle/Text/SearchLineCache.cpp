@@ -191,10 +191,12 @@ SearchLineEntry SearchLineCache::translateBufferLineToStringWithWrap(int64_t lin
     const BufferLine& line = *lines[static_cast<int>(r)];
     const bool wrapsToNext = r + 1 < rowCount && lines[static_cast<int>(r + 1)]->isWrapped();
     int length = line.count();
-    // A row the alternate screen kept from a wider size holds cells past the columns; where the
-    // text wraps on to the next row they are not shown, and read as part of the line they would
-    // join text that never stood together and push the columns of a match off its rows.
-    if (wrapsToNext) length = std::min(length, std::max(terminal.cols, 0));
+    // A row the alternate screen kept from a wider size holds cells past the columns. They are not
+    // shown: where the text wraps on to the next row, read as part of the line they would join
+    // text that never stood together and push the columns of a match off its rows; at the line's
+    // end they held what a program wrote there before the narrowing, and a match found in them
+    // selected cells that show nothing of it.
+    length = std::min(length, std::max(terminal.cols, 0));
     if (trimRight && !wrapsToNext) length = std::max(0, std::min(int(Terminal::shownLength(line)), length));
     const size_t rowStart = starts.size();
     for (int c = 0; c < length; ++c) {

@@ -124,11 +124,30 @@ int TerminalFindBarView::twoRowsHeight() const {
          std::max({height(caseSensitiveButton), height(regexButton), height(wholeWordButton)});
 }
 
-void TerminalFindBarView::fit(int width, int height) {
-  const bool ownRow = width < oneRowWidth();
+void TerminalFindBarView::fit(Shape shape, int width, int height) {
+  currentShape = shape;
+  const bool fieldAlone = shape == Shape::entry || shape == Shape::narrowEntry;
+  showControls(!fieldAlone);
+  const bool ownRow = fieldAlone || shape == Shape::narrow || width < oneRowWidth();
   if (ownRow != optionsBelow) moveOptions(ownRow);
-  const bool shown = ownRow && twoRowsHeight() <= height;
+  const bool shown = !fieldAlone && ownRow && twoRowsHeight() <= height;
   if (optionsRow.get_visible() != shown) optionsRow.set_visible(shown);
+  const bool usualField = fieldAlone ? shape == Shape::entry : !ownRow;
+  searchField.set_size_request(usualField ? fieldWidth : narrowFieldWidth, -1);
+}
+
+// The field alone is the field and no more: the padding a toolbar keeps around its buttons would
+// take the bar past the two rows it then lies over.
+void TerminalFindBarView::showControls(bool shown) {
+  if (previousButton.get_visible() == shown) return;
+  for (Gtk::Widget* control : std::initializer_list<Gtk::Widget*>{&previousButton, &nextButton, &closeButton}) {
+    control->set_visible(shown);
+  }
+  if (shown) {
+    add_css_class("toolbar");
+  } else {
+    remove_css_class("toolbar");
+  }
 }
 
 void TerminalFindBarView::moveOptions(bool ownRow) {
@@ -147,7 +166,6 @@ void TerminalFindBarView::moveOptions(bool ownRow) {
       after = box;
     }
   }
-  searchField.set_size_request(ownRow ? narrowFieldWidth : fieldWidth, -1);
 }
 
 std::optional<std::string>& TerminalFindBarView::findPasteboard() {

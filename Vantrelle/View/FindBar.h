@@ -1,7 +1,8 @@
 #pragma once
 // The floating find bar of a terminal view: search field, previous and next, the three search
 // options and close, in one row, or in a narrow terminal with the options on a row of their own
-// below. It only reports what the user did; the view does the searching.
+// below; where no room is left beside what the user reads, the field alone. It only reports what
+// the user did; the view does the searching.
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/checkbutton.h>
@@ -41,10 +42,18 @@ class TerminalFindBarView : public Gtk::Box {
   std::string text() const { return searchField.get_text().raw(); }
   void setText(const std::string& text);
 
-  // Lays the controls out for a bar at most `width` wide and `height` high: the options go to a
-  // row of their own when one row cannot hold every control with the field at its usual width, so
-  // none is cut off; where that row does not fit either, they keep their state out of sight.
-  void fit(int width, int height);
+  // The shapes the bar takes, from the one it would rather have: every control, the field at its
+  // usual width where one row holds them; the options below a narrower field; the field alone at
+  // its usual width, and at its narrowest. Return, Shift+Return and Escape do what the buttons do,
+  // so the field alone still finds, steps and closes.
+  enum class Shape { whole, narrow, entry, narrowEntry };
+
+  // Lays the controls out in `shape` for a bar at most `width` wide and `height` high: whole, the
+  // options go to a row of their own when one row cannot hold every control with the field at its
+  // usual width, so none is cut off; where that row does not fit either, they keep their state out
+  // of sight.
+  void fit(Shape shape, int width, int height);
+  Shape shape() const { return currentShape; }
   bool optionsOnOwnRow() const { return optionsBelow; }
 
   // The find string shared by every terminal of the process, as a find pasteboard would be.
@@ -54,10 +63,12 @@ class TerminalFindBarView : public Gtk::Box {
   int oneRowWidth() const;
   int twoRowsHeight() const;
   void moveOptions(bool ownRow);
+  void showControls(bool shown);
 
   Gtk::Box controlsRow{Gtk::Orientation::HORIZONTAL, 6};
   Gtk::Box optionsRow{Gtk::Orientation::HORIZONTAL, 6};
   bool optionsBelow = false;
+  Shape currentShape = Shape::whole;
   bool settingText = false;
 };
 

@@ -217,6 +217,8 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     return;
   }
   updateCursorPosition();
+  // The find bar follows the caret's line as output and typing move it.
+  placeFindBar();
   int start = terminal->refreshStart, end = terminal->refreshEnd;
   Buffer& buffer = *terminal->buffer;
   if (start == std::numeric_limits<int>::max() && end == -1) {

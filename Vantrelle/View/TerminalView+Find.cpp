@@ -195,6 +195,8 @@ bool TerminalView::showFindResult(const std::optional<SearchResult>& result, boo
   if (!result) {
     findState.shownMatch.reset();
     if (selection->active()) deactivateSelection();
+    // The bar kept off the match that is gone, and may go back to where it would rather lie.
+    placeFindBar();
     return false;
   }
   selection->setSelection(Position(result->col, result->row), matchEnd(*result));
@@ -283,6 +285,7 @@ void TerminalView::clearSearch() {
   findState.shownMatch.reset();
   if (search) search->reset();
   if (selection && selection->active()) deactivateSelection();
+  placeFindBar();
 }
 
 std::pair<int, int> TerminalView::searchMatchSummary(const std::string& term, const SearchOptions& options, int limit) {

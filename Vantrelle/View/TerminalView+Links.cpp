@@ -180,9 +180,12 @@ void TerminalView::reportLink(Position position) {
   linkState.lastReportedLink = match ? std::optional<std::string>(match->text) : std::nullopt;
 }
 
-void TerminalView::previewUrl(const std::string& payload) {
+void TerminalView::previewUrl(const std::string& payload, Position at) {
   auto target = urlAndParamsFrom(payload);
   if (!target) return;
+  // The preview keeps off the link it names.
+  auto named = linkMatchAt(at, false);
+  linkState.previewedLink = named ? rowRangesOf(*named) : std::vector<LinkRowRange>{};
   if (!linkState.urlPreview) {
     linkState.urlPreview = std::make_unique<Gtk::Label>();
     linkState.urlPreview->set_can_target(false);
@@ -227,7 +230,7 @@ void TerminalView::commandKeyChanged(bool pressed) {
   if (mouseState.lastPointerLocation) {
     Position hit =
         calculateMouseHit(mouseState.lastPointerLocation->first, mouseState.lastPointerLocation->second).first;
-    if (auto payload = payloadString(hit)) previewUrl(*payload);
+    if (auto payload = payloadString(hit)) previewUrl(*payload, hit);
     reportLink(hit);
     updateHoverLink(hit, std::nullopt);
   }

@@ -387,7 +387,7 @@ void TerminalView::mouseMoved(const MouseRecord& event) {
     // The preview names the target of the link under the pointer and of no other: left showing
     // over another link, or over plain text, it would name a target a click there does not open.
     if (auto payload = payloadString(hit)) {
-      previewUrl(*payload);
+      previewUrl(*payload, hit);
     } else {
       removeUrlPreview();
     }

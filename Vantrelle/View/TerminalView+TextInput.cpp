@@ -247,14 +247,9 @@ void TerminalView::updateInputMethodCursorLocation() {
   gtk_im_context_set_cursor_location(composition.imContext.get(), &area);
 }
 
-void TerminalView::layoutInputOverlays(int width, int) {
+void TerminalView::layoutInputOverlays(int width, int height) {
   updateInputMethodCursorLocation();
-  if (linkState.urlPreview) {
-    int minimum = 0, w = 0, h = 0, minBase = 0, natBase = 0;
-    linkState.urlPreview->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, w, minBase, natBase);
-    linkState.urlPreview->measure(Gtk::Orientation::VERTICAL, w, minimum, h, minBase, natBase);
-    linkState.urlPreview->size_allocate(Gtk::Allocation(0, 0, w, h), -1);
-  }
+  placeUrlPreview(width, height);
   if (!composition.markedTextOverlay) return;
   int minimum = 0, natural = 0, minBase = 0, natBase = 0, h = 0;
   composition.markedTextOverlay->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, minBase, natBase);

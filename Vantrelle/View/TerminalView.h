@@ -457,7 +457,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   std::optional<std::pair<std::string, LinkParams>> linkForClick(Position position, bool hasCommandModifier);
   void updateHoverLink(Position position, std::optional<bool> commandOverride);
   void reportLink(Position position);
-  void previewUrl(const std::string& payload);
+  void previewUrl(const std::string& payload, Position at);
   void removeUrlPreview();
   void turnOffUrlPreview();
   void setLinkHighlightMode(LinkHighlightMode mode);
@@ -629,21 +629,24 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   void layoutInputOverlays(int width, int height);
   // The bars floating over the rows (TerminalView+Bars.cpp).
  public:
-  struct FindBarPlace {
-    int x = 0, y = 0, width = 0, height = 0;
-  };
   bool findBarShown() const;
-  // Where the find bar lies in a view of the given size: in its top-right or bottom-right corner,
-  // as wide as suits its controls or at its narrowest.
-  FindBarPlace findBarPlace(int width, int height, FindBarSpot spot);
 
  private:
-  bool findBarCovers(FindBarPlace place, Position start, Position end) const;
+  void measureFindBarShapes(int width, int height);
+  void fitFindBar(TerminalFindBarView::Shape shape, int width, int height);
+  FindBarSights findBarSights() const;
+  std::vector<KeepInSight> onScreen(const FindBarSights& sights) const;
+  FindBarSpot chooseFindBarSpot(const FindBarSights& sights) const;
+  // Where the bar lies whole in its usual corner.
+  ViewRect usualFindBarBox() const;
+  void addMatchSights(std::vector<KeepInSight>& rows) const;
+  void addRangeSights(std::vector<KeepInSight>& rows, Position start, Position end, int weight) const;
+  void addCaretLineSights(std::vector<KeepInSight>& rows) const;
   std::optional<std::pair<Position, Position>> selectedMatch() const;
-  FindBarSpot findBarSpot();
   void placeFindBar();
   void layoutBars(int width, int height);
   void revealMatch(Position start, Position end);
+  void placeUrlPreview(int width, int height);
   void showProgress(ProgressReportState state, std::optional<uint8_t> value);
   void updateInputMethodCursorLocation();
   void updateMarkedTextOverlay();

@@ -20,6 +20,7 @@
 #include "Vantrelle/Render/AttributedRuns.h"
 #include "Vantrelle/Text/SearchService.h"
 #include "Vantrelle/View/FindBar.h"
+#include "Vantrelle/View/FloatingPlacement.h"
 #include "Vantrelle/View/InputRecords.h"
 #include "Vantrelle/View/TerminalProgressBarView.h"
 #include "platform/Dispatch.h"
@@ -117,21 +118,36 @@ struct LinkState {
   LinkHighlightMode linkHighlightMode = LinkHighlightMode::hoverWithModifier;
   // Per buffer row, the columns of the link under the pointer.
   std::optional<std::vector<LinkRowRange>> linkHighlightRange;
+  // Per buffer row, the columns of the link whose target the preview names: the preview keeps off it.
+  std::vector<LinkRowRange> previewedLink;
 };
 
 struct FindBarSpot {
-  bool atBottom = false;
-  bool narrow = false;
+  TerminalFindBarView::Shape shape = TerminalFindBarView::Shape::whole;
+  // The bar's own box, its margins left out, in the view's points.
+  ViewRect box;
   bool operator==(const FindBarSpot&) const = default;
+};
+
+// What the find bar was last placed to leave in sight: the match and the caret's line, by buffer
+// rows so that the user's scrolling alone does not move the bar, and the view's size.
+struct FindBarSights {
+  std::vector<KeepInSight> rows;
+  bool progressShown = false;
+  ViewSize frame;
+  bool operator==(const FindBarSights&) const = default;
 };
 
 struct FindState {
   ChildPtr<TerminalFindBarView> findBar;
-  // Where the bar floats: in the top-right corner unless that would put it over the match (or the
-  // caret), and then in the bottom-right one, or at its narrowest.
+  // Where the bar floats and in which shape: whole in the top-right corner unless it would lie
+  // there over the match or the line the user types on, then wherever it leaves both in sight.
   FindBarSpot findBarSpot;
-  // The view's size when the spot was chosen; none once the bar has been hidden.
+  // The bar's box in each shape, measured for the view's size in `placedFor` (none once the bar
+  // has been hidden); the spot was chosen for `placedAround`.
+  std::vector<std::pair<TerminalFindBarView::Shape, ViewSize>> shapes;
   ViewSize placedFor;
+  FindBarSights placedAround;
   std::string findBarTerm;
   SearchOptions findBarOptions;
   // A step through the matches that outlasted its first slice, going on from the main loop, and

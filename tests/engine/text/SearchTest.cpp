@@ -266,9 +266,10 @@ TEST(Search, ALineWrappedOverManyRowsIsReadOnce) {
   }
 }
 
-// The alternate screen keeps the cells of a row when it narrows; text that wraps at the new width
-// goes on at the next row, and the kept cells are neither between the halves nor counted.
-TEST(Search, AWrappedRowKeptWiderReadsOnlyItsColumns) {
+// The alternate screen keeps the cells of a row when it narrows, past the columns it shows; search
+// reads none of them: text that wraps at the new width goes on at the next row, and the kept cells
+// are neither between the halves nor counted.
+TEST(Search, ARowKeptWiderReadsOnlyItsColumns) {
   SearchFixture f(10, 3);
   f.t.feed("\x1b[?1049h0123456789");
   f.t.resize(6, 3);
@@ -277,6 +278,14 @@ TEST(Search, AWrappedRowKeptWiderReadsOnlyItsColumns) {
   // Ending where the row ends, a match covers its own cells, never a negative count.
   EXPECT_EQ(f.search.engine.find("ef", 0, 0, plain), (SearchResult{"ef", 4, 0, 2}));
   EXPECT_FALSE(f.search.engine.find("9g", 0, 0, plain));
+  // Nor at a line's end: a screen cleared and drawn anew at the narrower size, as a pager draws
+  // it, leaves them as they were.
+  SearchFixture g(10, 3);
+  g.t.feed("\x1b[?1049h0123456789");
+  g.t.resize(6, 3);
+  g.t.feed("\x1b[H\x1b[2Jxy");
+  EXPECT_FALSE(g.search.engine.find("89", 0, 0, plain));
+  EXPECT_EQ(g.search.engine.find("xy", 0, 0, plain), (SearchResult{"xy", 0, 0, 2}));
 }
 
 }  // namespace
