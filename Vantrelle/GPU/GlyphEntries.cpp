@@ -76,15 +76,15 @@ const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double s
 const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, double scale, double widthFactor) {
   platform::PangoFontDescriptionPtr description(pango_font_describe_with_absolute_size(font));
   double size = double(pango_font_description_get_size(description.get())) / PANGO_SCALE;
-  // A stretched font draws other bitmaps than the plain one of its size: a name of its own keeps
-  // their glyphs apart.
   // The family and style, for reading, and the number of the font's identity, short to hash for
   // every glyph looked up.
   std::string name = fontName(description.get());
   if (std::string identity = fontIdentity(font); !identity.empty()) {
-    auto [known, added] = fontIdentities.try_emplace(std::move(identity), int(fontIdentities.size()) + 1);
+    auto known = fontIdentities.try_emplace(std::move(identity), int(fontIdentities.size()) + 1).first;
     name += " #" + std::to_string(known->second);
   }
+  // A stretched font draws other bitmaps than the plain one of its size: a name of its own keeps
+  // their glyphs apart.
   if (widthFactor != 1) name += " stretched " + std::to_string(widthFactor);
   GlyphKey key{name, scale * size, 0};
   description.reset();
