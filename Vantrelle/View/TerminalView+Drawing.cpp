@@ -119,6 +119,7 @@ struct TerminalView::ShapeCache {
     }
   };
   std::unordered_map<Key, std::vector<ShapedItem>, KeyHash> entries;
+  uint64_t textsShaped = 0;
   // The entries of single ASCII characters by face and character, for one Pango context: found
   // without building and hashing a key. Entries stay in place until clear().
   PangoContext* asciiContext = nullptr;
@@ -187,6 +188,8 @@ struct TerminalView::ShapeCache {
 
 size_t TerminalView::glyphMasksHeld() const { return shapeCache ? shapeCache->glyphMasks.size() : 0; }
 
+uint64_t TerminalView::textsShaped() const { return shapeCache ? shapeCache->textsShaped : 0; }
+
 void TerminalView::dropShapeCache() {
   if (!shapeCache) return;
   shapeCache->clear();
@@ -211,6 +214,7 @@ const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache,
   if (found == cache.entries.end()) {
     if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
     found = cache.entries.emplace(std::move(key), shape(context, piece, font)).first;
+    cache.textsShaped++;
     if (ascii) cache.asciiContext = context;
   }
   if (ascii) *ascii = &found->second;
@@ -854,6 +858,7 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
           const auto* font = fontSet.face(piece.attributes.font).gobj();
           for (auto& item : shapedShortPiece(*shapeCache, pass.pango, piece, font)) draw(item);
         } else {
+          shapeCache->textsShaped++;
           for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) draw(item);
         }
       }
