@@ -138,10 +138,11 @@ std::string regionStep(unsigned seed) {
          esc + "[K" + esc + "[r" + esc + "8";
 }
 
-// The region filled once, and the steps that scroll it, one for each iteration.
-std::vector<std::string> regionSteps(View& screen) {
-  screen.show(plainFrame(0));
-  for (unsigned i = 0; i < 12; i++) screen.show(regionStep(i));
+// The region filled once through `show`, and the steps that scroll it, one for each iteration.
+template <typename Show>
+std::vector<std::string> regionSteps(Show&& show) {
+  show(plainFrame(0));
+  for (unsigned i = 0; i < 12; i++) show(regionStep(i));
   std::vector<std::string> steps;
   for (unsigned i = 0; i < regionIterations; i++) steps.push_back(regionStep(12 + i));
   return steps;
@@ -149,7 +150,7 @@ std::vector<std::string> regionSteps(View& screen) {
 
 void BM_ScrolledRegion(benchmark::State& state) {
   View screen;
-  auto steps = regionSteps(screen);
+  auto steps = regionSteps([&](const std::string& bytes) { screen.show(bytes); });
   unsigned i = 0;
   uint64_t shaped = screen.view.textsShaped();
   for (auto _ : state) {
@@ -161,25 +162,29 @@ void BM_ScrolledRegion(benchmark::State& state) {
 }
 BENCHMARK(BM_ScrolledRegion)->Unit(benchmark::kMillisecond)->Iterations(regionIterations);
 
-// The same on the OpenGL path: the frame's draw data built from the rows, which is the renderer's
-// share of the processor (the frame's drawing is the GPU's).
+// The same on the OpenGL path, the view's drawing path: the frame's draw data built from the rows,
+// which is the renderer's share of the processor (the frame's drawing is the GPU's).
 void BM_ScrolledRegionGpu(benchmark::State& state) {
   View screen;
   screen.view.gpuState.shaderDirectory = VANTRELLE_SHADERS;
-  std::unique_ptr<vantrelle::GpuDrawingPath> gpu;
+  vantrelle::GpuDrawingPath* gpu = nullptr;
   try {
-    gpu = vantrelle::GpuDrawingPath::make(screen.view, VANTRELLE_SHADERS);
+    auto made = vantrelle::GpuDrawingPath::make(screen.view, VANTRELLE_SHADERS);
+    gpu = made.get();
+    screen.view.setDrawingPath(std::move(made));
   } catch (const std::exception& e) {
     state.SkipWithError(e.what());
     return;
   }
   auto& renderer = gpu->renderer_();
-  auto steps = regionSteps(screen);
   auto frame = [&](const std::string& bytes) {
     screen.view.feed(bytes);
     screen.view.updateDisplay(false);
     renderer.buildDrawData(gpu->viewSnapshot(), 1.0);
+    // As the path does once a frame has drawn the rows marked changed.
+    screen.view.gpuState.metalDirtyRange.reset();
   };
+  auto steps = regionSteps(frame);
   unsigned i = 0;
   uint64_t shaped = renderer.shaperCache.layoutCount;
   for (auto _ : state) {
