@@ -80,6 +80,11 @@ class CairoDrawingPath : public TerminalDrawingPath {
   void keepBandPixels(int firstBand, int lastBand);
   void dropChangedBands(int firstBand, int lastBand);
   std::vector<uint8_t> keptBands;
+  bool keepingBands = false;
+  // The last render repainted rows, whether or not their pixels changed.
+  bool repainted = false;
+  // Repaints left before bands are kept again, after one that changed every band it kept.
+  int bandKeepingRests = 0;
   // Bands were made since the last snapshot (ahead of it), taking this long to draw; and how long
   // that took for the frame last snapshotted (0: none).
   bool bandsMadeAhead = false;
