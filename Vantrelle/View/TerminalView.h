@@ -216,7 +216,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     // row's ink is not measured.
     InkSpan* ink = nullptr;
   };
-  // Shaped short pieces kept across frames (TerminalView+Drawing.cpp).
+  // Shaped pieces kept across frames (TerminalView+Drawing.cpp).
   struct ShapeCache;
   void dropShapeCache();
   // Whether plain cells are painted straight into an image surface's pixels (the same pixels as
