@@ -1,7 +1,8 @@
 // Drawing a whole screen on the Cairo path: a 100x31 view repaints every row of a dense SGR frame
 // (every cell a new 256-colour or true-colour foreground and background, bold, italic and underline
 // toggled), of plain text, of emoji-heavy text, of a screen that scrolled by one line, or of a
-// large picture shown through placeholder characters, into its backing surface.
+// large picture shown through placeholder characters, into its backing surface; and the rows of a
+// scrolling region, on both paths.
 // Each iteration feeds the next frame and draws it, as a flood does between two frames; the time
 // is per screen.
 //
@@ -13,9 +14,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "Vantrelle/GPU/MetalTerminalRenderer.h"
+#include "Vantrelle/View/GpuDrawingPath.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "bench/ViewBench.h"
 
@@ -104,6 +109,92 @@ void BM_ScrolledScreen(benchmark::State& state) {
   state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
 }
 BENCHMARK(BM_ScrolledScreen)->Unit(benchmark::kMillisecond);
+
+// A region of 12 rows that scrolls by one line a frame, as a build log or a chat pane under a
+// status line does: every other row of the region only moved. Its lines are log lines of a few
+// coloured words, so that their runs are longer than a handful of characters. The frames are
+// fixed, so that an instruction count of the program compares builds; texts_shaped counts the
+// texts of runs shaped for the last frame.
+std::string logLine(unsigned seed) {
+  static const char* levels[] = {"\x1b[32mINFO \x1b[m", "\x1b[33mWARN \x1b[m", "\x1b[36mDEBUG\x1b[m"};
+  static const char* words[] = {"compiling", "module",  "linked", "request", "served", "cache", "miss",  "queue",
+                                "worker",    "started", "done",   "bytes",   "from",   "peer",  "retry", "ok"};
+  unsigned state = seed * 2654435761u + 7;
+  auto next = [&] { return state = state * 1103515245u + 12345u, state >> 8; };
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "\x1b[2m%02u:%02u:%02u.%03u\x1b[m ", seed / 3600 % 24, seed / 60 % 60, seed % 60,
+                next() % 1000);
+  std::string line = std::string(stamp) + levels[next() % 3] + " ";
+  while (line.size() < 110) line += std::string(words[next() % 16]) + " " + std::to_string(next() % 10000) + " ";
+  return line;
+}
+
+constexpr int regionTop = 6, regionBottom = 17;
+constexpr unsigned regionIterations = 256;
+
+std::string regionStep(unsigned seed) {
+  const std::string esc = "\x1b", region = std::to_string(regionTop) + ";" + std::to_string(regionBottom);
+  return esc + "7" + esc + "[" + region + "r" + esc + "[" + std::to_string(regionBottom) + ";1H\n" + logLine(seed) +
+         esc + "[K" + esc + "[r" + esc + "8";
+}
+
+// The region filled once through `show`, and the steps that scroll it, one for each iteration.
+template <typename Show>
+std::vector<std::string> regionSteps(Show&& show) {
+  show(plainFrame(0));
+  for (unsigned i = 0; i < 12; i++) show(regionStep(i));
+  std::vector<std::string> steps;
+  for (unsigned i = 0; i < regionIterations; i++) steps.push_back(regionStep(12 + i));
+  return steps;
+}
+
+void BM_ScrolledRegion(benchmark::State& state) {
+  View screen;
+  auto steps = regionSteps([&](const std::string& bytes) { screen.show(bytes); });
+  unsigned i = 0;
+  uint64_t shaped = screen.view.textsShaped();
+  for (auto _ : state) {
+    shaped = screen.view.textsShaped();
+    screen.show(steps[i++ % steps.size()]);
+  }
+  state.counters["rows_drawn"] = screen.view.rowsDrawnInLastPass();
+  state.counters["texts_shaped"] = double(screen.view.textsShaped() - shaped);
+}
+BENCHMARK(BM_ScrolledRegion)->Unit(benchmark::kMillisecond)->Iterations(regionIterations);
+
+// The same on the OpenGL path, the view's drawing path: the frame's draw data built from the rows,
+// which is the renderer's share of the processor (the frame's drawing is the GPU's).
+void BM_ScrolledRegionGpu(benchmark::State& state) {
+  View screen;
+  screen.view.gpuState.shaderDirectory = VANTRELLE_SHADERS;
+  vantrelle::GpuDrawingPath* gpu = nullptr;
+  try {
+    auto made = vantrelle::GpuDrawingPath::make(screen.view, VANTRELLE_SHADERS);
+    gpu = made.get();
+    screen.view.setDrawingPath(std::move(made));
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  auto& renderer = gpu->renderer_();
+  auto frame = [&](const std::string& bytes) {
+    screen.view.feed(bytes);
+    screen.view.updateDisplay(false);
+    renderer.buildDrawData(gpu->viewSnapshot(), 1.0);
+    // As the path does once a frame has drawn the rows marked changed.
+    screen.view.gpuState.metalDirtyRange.reset();
+  };
+  auto steps = regionSteps(frame);
+  unsigned i = 0;
+  uint64_t shaped = renderer.shaperCache.layoutCount;
+  for (auto _ : state) {
+    shaped = renderer.shaperCache.layoutCount;
+    frame(steps[i++ % steps.size()]);
+  }
+  state.counters["rows_built"] = renderer.rowsBuiltInLastBuild;
+  state.counters["texts_shaped"] = double(renderer.shaperCache.layoutCount - shaped);
+}
+BENCHMARK(BM_ScrolledRegionGpu)->Unit(benchmark::kMillisecond)->Iterations(regionIterations);
 
 // A large picture (1500x1500) shown through Unicode placeholders over 40x20 cells, its rows
 // written again each frame, as a program redrawing its screen around the picture does.

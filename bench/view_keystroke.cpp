@@ -1,8 +1,10 @@
 // Keystroke to screen: an X client types a letter with XTEST into vantrelle-demo running `cat` in
 // an 80x25 grid with a steady caret, and times how long the echoed glyph takes to reach the
 // screen, read back from the X server. BM_KeystrokeToScreen/busy:0 types into a quiet terminal;
-// /busy:1 while the program also rewrites a line every 10 ms; /wide:1 types into a quiet 160x50
-// grid, four times the cells, whose echoes should cost the program no more than in the small one.
+// /busy:1 while the program also rewrites a line every 10 ms; /busy:2 while a region of 12 rows
+// below scrolls by a new line every 10 ms, the rows above and below it staying; /wide:1 types into
+// a quiet 160x50 grid, four times the cells, whose echoes should cost the program no more than in
+// the small one.
 // Each iteration is one keystroke, typed and erased again; the median and the 90th and 95th
 // percentiles are given as counters (milliseconds), and cpu_ms_per_echo, the demo's CPU time
 // (all threads) over the keystrokes divided by the echoes drawn, two a keystroke (with busy, the
@@ -51,9 +53,10 @@ struct Grid {
 };
 
 // The child: a steady block caret, the grid reported in the title until it has the wanted size,
-// then `cat` at the top left; busy, a background loop rewrites row 13 every 10 ms, leaving the
-// cursor where it was.
-std::string childScript(bool busy, Grid grid) {
+// then `cat` at the top left; busy, a background loop rewrites row 13 every 10 ms, or scrolls rows
+// 8 to 19 by a line of a log, leaving the cursor where it was.
+enum class Busy { quiet, line, region };
+std::string childScript(Busy busy, Grid grid) {
   std::string size = std::to_string(grid.rows) + " " + std::to_string(grid.cols);
   std::string script =
       "printf '\\033[2 q'; "
@@ -61,9 +64,13 @@ std::string childScript(bool busy, Grid grid) {
       size +
       "' ] && break; "
       "sleep 0.05; done; printf '\\033[2J\\033[H'; ";
-  if (busy) {
+  if (busy == Busy::line) {
     script +=
         "(i=0; while :; do i=$((i+1)); printf '\\0337\\033[13;1Hbusy line %d\\033[K\\0338' $i; sleep 0.01; done) & ";
+  } else if (busy == Busy::region) {
+    script +=
+        "(i=0; while :; do i=$((i+1)); printf '\\0337\\033[8;19r\\033[19;1H\\n\\033[32m%05d INFO\\033[m request %d "
+        "served from the cache in %d ms\\033[K\\033[r\\0338' $i $i $((i % 97)); sleep 0.01; done) & ";
   }
   return script + "exec cat";
 }
@@ -256,7 +263,7 @@ Typed typeAndTime(benchmark::State& state, Display* display, const Session& sess
 }
 
 void BM_KeystrokeToScreen(benchmark::State& state) {
-  bool busy = state.range(0) != 0;
+  Busy busy = Busy(state.range(0));
   Grid grid = state.range(1) ? Grid{160, 50} : Grid{80, 25};
   Display* display = XOpenDisplay(nullptr);
   if (!display) {
@@ -282,6 +289,7 @@ BENCHMARK(BM_KeystrokeToScreen)
     ->ArgNames({"busy", "wide"})
     ->Args({0, 0})
     ->Args({1, 0})
+    ->Args({2, 0})
     ->Args({0, 1})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)

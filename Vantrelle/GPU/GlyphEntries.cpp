@@ -6,8 +6,10 @@
 #include <pango/pangofc-font.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "Vantrelle/GPU/MetalTerminalRenderer.h"
 #include "Vantrelle/GPU/PowerlineRenderer.h"
@@ -36,6 +38,27 @@ platform::CairoFontFacePtr coverageFace(PangoFont* font) {
   return face;
 }
 
+// What tells one font's glyphs from another's: the file and face it is drawn from, and what the
+// font backend makes of it (a synthesised slant or emboldening, variations, hinting). A family
+// and style do not: the backend gives a face it synthesises from another file the style it
+// imitates, so a regular file emboldened carries the bold file's name, with other glyph indices.
+// Empty when the font is not a fontconfig font, whose description then tells it.
+std::string fontIdentity(PangoFont* font) {
+  if (!PANGO_IS_FC_FONT(font)) return {};
+  FcPattern* pattern = pango_fc_font_get_pattern(PANGO_FC_FONT(font));
+  if (!pattern) return {};
+  std::unique_ptr<FcObjectSet, decltype(&FcObjectSetDestroy)> drawn(
+      FcObjectSetBuild(FC_FILE, FC_INDEX, FC_MATRIX, FC_EMBOLDEN, FC_FONT_VARIATIONS, FC_HINTING, FC_HINT_STYLE,
+                       FC_AUTOHINT, FC_ANTIALIAS, FC_EMBEDDED_BITMAP, FC_LCD_FILTER, nullptr),
+      &FcObjectSetDestroy);
+  if (!drawn) return {};
+  std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> kept(FcPatternFilter(pattern, drawn.get()),
+                                                               &FcPatternDestroy);
+  if (!kept) return {};
+  std::unique_ptr<FcChar8, decltype(&free)> text(FcNameUnparse(kept.get()), &free);
+  return text ? reinterpret_cast<const char*>(text.get()) : std::string();
+}
+
 }  // namespace
 
 const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double scale, double widthFactor) {
@@ -53,9 +76,15 @@ const ScaledFont* MetalTerminalRenderer::scaledFontFor(PangoFont* font, double s
 const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, double scale, double widthFactor) {
   platform::PangoFontDescriptionPtr description(pango_font_describe_with_absolute_size(font));
   double size = double(pango_font_description_get_size(description.get())) / PANGO_SCALE;
+  // The family and style, for reading, and the number of the font's identity, short to hash for
+  // every glyph looked up.
+  std::string name = fontName(description.get());
+  if (std::string identity = fontIdentity(font); !identity.empty()) {
+    auto known = fontIdentities.try_emplace(std::move(identity), int(fontIdentities.size()) + 1).first;
+    name += " #" + std::to_string(known->second);
+  }
   // A stretched font draws other bitmaps than the plain one of its size: a name of its own keeps
   // their glyphs apart.
-  std::string name = fontName(description.get());
   if (widthFactor != 1) name += " stretched " + std::to_string(widthFactor);
   GlyphKey key{name, scale * size, 0};
   description.reset();

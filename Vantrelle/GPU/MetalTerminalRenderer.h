@@ -200,6 +200,9 @@ class MetalTerminalRenderer {
   CoreTextGlyphRasterizer rasterizer;
   std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash, GlyphKeyEqual> glyphCache;
   std::unordered_map<GlyphKey, std::unique_ptr<ScaledFont>, GlyphKeyHash> scaledFontCache;
+  // A number for each font file and face as the font backend draws it, by its description there;
+  // the scaled fonts' names carry it.
+  std::unordered_map<std::string, int> fontIdentities;
   // The scaled font of each font object and scale, so that a glyph run finds its font without
   // describing and naming it. Holds the fonts, so a pointer here is never a new font's.
   struct FontAtScale {

@@ -75,6 +75,16 @@ class CairoDrawingPath : public TerminalDrawingPath {
   ViewRect dirty;
   // Gives each band whose pixels changed a node; true when it made any.
   bool makeBands(cairo_surface_t* pixels, bool forCairo);
+  // Around a repaint of the bands from `firstBand` to `lastBand`: their pixels before it, and the
+  // nodes of those whose pixels it changed let go.
+  void keepBandPixels(int firstBand, int lastBand);
+  void dropChangedBands(int firstBand, int lastBand);
+  std::vector<uint8_t> keptBands;
+  bool keepingBands = false;
+  // The last render repainted rows, whether or not their pixels changed.
+  bool repainted = false;
+  // Repaints left before bands are kept again, after one that changed every band it kept.
+  int bandKeepingRests = 0;
   // Bands were made since the last snapshot (ahead of it), taking this long to draw; and how long
   // that took for the frame last snapshotted (0: none).
   bool bandsMadeAhead = false;

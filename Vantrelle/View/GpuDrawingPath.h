@@ -9,6 +9,7 @@
 
 #include "Vantrelle/GPU/FrameSnapshot.h"
 #include "Vantrelle/View/DrawingPath.h"
+#include "Vantrelle/View/PixelNodes.h"
 #include "platform/GLibPtr.h"
 
 namespace vantrelle {
@@ -61,6 +62,12 @@ class GpuDrawingPath : public TerminalDrawingPath {
   // The last frame as read back (bottom row first) and as shown (top row first).
   std::vector<uint8_t> readback;
   std::vector<uint8_t> pixels;
+  // The shown frame cut into bands of whole pixel rows, each a node of its own, made again only
+  // when pixels in it changed; `bandsScale` is the scale they were drawn at.
+  static constexpr int bandHeightPx = 32;
+  std::vector<RenderNodePtr> bands;
+  bool bandsForCairo = false;
+  double bandsScale = 0;
   std::optional<std::string> shaders;
   sigc::connection rootConnection;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);

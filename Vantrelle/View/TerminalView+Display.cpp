@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -367,10 +368,16 @@ cairo_surface_t* CairoDrawingPath::render() {
   }
   ViewRect clipped{0, 0, size.width, size.height};
   int rowsDrawn = 0;
+  repainted = false;
   auto repaint = [&](const ViewRect& rect) {
     if (!rect.intersects(clipped)) return;
+    repainted = true;
     double x0 = std::max(rect.x, 0.0), y0 = std::max(rect.y, 0.0);
     double x1 = std::min(rect.maxX(), size.width), y1 = std::min(rect.maxY(), size.height);
+    // The bands the repainted rectangle touches, in device pixels.
+    const int firstBand = std::max(int(std::floor(y0 * scale)) / bandHeightPx, 0);
+    const int lastBand = std::min(int(std::ceil(y1 * scale)) / bandHeightPx, int(bands.size()) - 1);
+    keepBandPixels(firstBand, lastBand);
     platform::CairoPtr cr(cairo_create(surface.get()));
     cairo_rectangle(cr.get(), x0, y0, x1 - x0, y1 - y0);
     cairo_clip(cr.get());
@@ -378,10 +385,7 @@ cairo_surface_t* CairoDrawingPath::render() {
     rowsDrawn += view.lastPassRowCount;
     cr.reset();
     cairo_surface_flush(surface.get());
-    // The bands the repainted rectangle touches, in device pixels, give up their nodes.
-    int firstBand = int(std::floor(y0 * scale)) / bandHeightPx;
-    int lastBand = std::min(int(std::ceil(y1 * scale)) / bandHeightPx, int(bands.size()) - 1);
-    for (int band = std::max(firstBand, 0); band <= lastBand; band++) bands[size_t(band)].reset();
+    dropChangedBands(firstBand, lastBand);
   };
   repaint(dirty);
   // Rows outside the rectangle that its rows' ink reaches, or reached before, are repainted as
@@ -391,6 +395,54 @@ cairo_surface_t* CairoDrawingPath::render() {
   view.lastPassRowCount = rowsDrawn;
   dirty = {};
   return surface.get();
+}
+
+// Rows are repainted whole, also those that come out as they were: rows a scrolling region's
+// cursor passed over, a line written again with the same text. The pixels of the bands about to
+// be repainted are kept, so that a band that comes out the same keeps its node, and GTK neither
+// copies nor composites it again.
+void CairoDrawingPath::keepBandPixels(int firstBand, int lastBand) {
+  keptBands.clear();
+  keepingBands = bandKeepingRests == 0;
+  if (!keepingBands) {
+    bandKeepingRests--;
+    return;
+  }
+  const int stride = cairo_image_surface_get_stride(surface.get());
+  const uint8_t* data = cairo_image_surface_get_data(surface.get());
+  for (int band = firstBand; band <= lastBand; band++) {
+    if (!bands[size_t(band)]) continue;
+    const size_t top = size_t(band) * bandHeightPx * size_t(stride);
+    const size_t bytes = size_t(std::min(bandHeightPx, surfaceHeightPx - band * bandHeightPx)) * size_t(stride);
+    keptBands.insert(keptBands.end(), data + top, data + top + bytes);
+  }
+}
+
+void CairoDrawingPath::dropChangedBands(int firstBand, int lastBand) {
+  const int stride = cairo_image_surface_get_stride(surface.get());
+  const uint8_t* data = cairo_image_surface_get_data(surface.get());
+  size_t kept = 0;
+  int compared = 0, same = 0;
+  for (int band = firstBand; band <= lastBand; band++) {
+    auto& node = bands[size_t(band)];
+    if (!node) continue;
+    if (!keepingBands) {
+      node.reset();
+      continue;
+    }
+    const size_t top = size_t(band) * bandHeightPx * size_t(stride);
+    const size_t bytes = size_t(std::min(bandHeightPx, surfaceHeightPx - band * bandHeightPx)) * size_t(stride);
+    compared++;
+    if (std::memcmp(data + top, keptBands.data() + kept, bytes) == 0) {
+      same++;
+    } else {
+      node.reset();
+    }
+    kept += bytes;
+  }
+  // Output that changes every band it touches (a flood, a full-screen program drawing anew) gains
+  // nothing from keeping them, which costs a copy of the bands: keeping rests for a few repaints.
+  if (compared >= 4 && same == 0) bandKeepingRests = 7;
 }
 
 // Each band of the surface is a node of its own, made again only when pixels in it changed: a
@@ -420,7 +472,8 @@ bool CairoDrawingPath::prepareFrame() {
   uint64_t start = platform::uptimeNanoseconds();
   cairo_surface_t* pixels = render();
   if (!pixels) return false;
-  if (makeBands(pixels, paintsWithCairo(view))) {
+  // A repaint that left every band as it was still drew the frame's output.
+  if (makeBands(pixels, paintsWithCairo(view)) || repainted) {
     uint64_t took = platform::uptimeNanoseconds() - start;
     // Drawn twice before one frame, the frame shows what both drew.
     aheadNs = (bandsMadeAhead ? aheadNs : 0) + took;
@@ -447,7 +500,7 @@ bool CairoDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   if (!pixels) return false;
   bool forCairo = paintsWithCairo(view);
   if (forCairo) keepWindowUploadsWarm(view);
-  bool madeNow = makeBands(pixels, forCairo);
+  bool madeNow = makeBands(pixels, forCairo) || repainted;
   if (madeNow) drawTimes[drawsTimed++ % drawTimes.size()] = platform::uptimeNanoseconds() - start;
   for (auto& band : bands) gtk_snapshot_append_node(snapshot->gobj(), band.get());
   drawnAheadNs = std::exchange(bandsMadeAhead, false) ? aheadNs : 0;

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "Vantrelle/Render/CellGlyphs.h"
@@ -120,6 +123,55 @@ struct TerminalView::ShapeCache {
     }
   };
   std::unordered_map<Key, std::vector<ShapedItem>, KeyHash> entries;
+  uint64_t textsShaped = 0;
+
+  // Longer texts (a row of one rendition, as a log or a listing has), kept by what shapes them: the
+  // face, the text and where its cells start. A row that only moved, as the rows of a scrolling
+  // region do, or that is drawn again unchanged, is then not shaped again. Two generations, so that
+  // the texts of the last screens stay without an order to keep: a text found in the older one moves
+  // to the newer, and once the newer holds its share of glyphs the older goes and the newer takes
+  // its place.
+  struct TextKey {
+    FontFace face;
+    std::string text;
+    std::vector<uint32_t> cellOffsets;
+  };
+  struct TextKeyView {
+    FontFace face;
+    std::string_view text;
+    std::span<const uint32_t> cellOffsets;
+  };
+  struct TextKeyHash {
+    using is_transparent = void;
+    size_t operator()(const TextKey& key) const { return (*this)(TextKeyView{key.face, key.text, key.cellOffsets}); }
+    size_t operator()(const TextKeyView& key) const {
+      return std::hash<std::string_view>()(key.text) * 31 + key.cellOffsets.size() * 4 + size_t(key.face);
+    }
+  };
+  struct TextKeyEqual {
+    using is_transparent = void;
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return a.face == b.face && std::string_view(a.text) == std::string_view(b.text) &&
+             std::ranges::equal(a.cellOffsets, b.cellOffsets);
+    }
+  };
+  using Texts = std::unordered_map<TextKey, std::vector<ShapedItem>, TextKeyHash, TextKeyEqual>;
+  // Glyphs and texts the newer generation holds before it takes the older one's place: a few
+  // screens of a wide window.
+  static constexpr size_t textsShare = 1 << 15;
+  Texts newerTexts, olderTexts;
+  size_t newerTextsHeld = 0;
+  PangoContext* textsContext = nullptr;
+  void noteText(const std::vector<ShapedItem>& items) {
+    newerTextsHeld++;
+    for (const auto& item : items) newerTextsHeld += item.glyphs.size();
+  }
+  void clearTexts() {
+    newerTexts.clear();
+    olderTexts.clear();
+    newerTextsHeld = 0;
+  }
   // The entries of single ASCII characters by face and character, for one Pango context: found
   // without building and hashing a key. Entries stay in place until clear().
   PangoContext* asciiContext = nullptr;
@@ -174,6 +226,7 @@ struct TerminalView::ShapeCache {
   ~ShapeCache() { clear(); }
   void clear() {
     entries.clear();
+    clearTexts();
     asciiContext = nullptr;
     asciiEntries.fill(nullptr);
     clearMasks();
@@ -187,6 +240,8 @@ struct TerminalView::ShapeCache {
 };
 
 size_t TerminalView::glyphMasksHeld() const { return shapeCache ? shapeCache->glyphMasks.size() : 0; }
+
+uint64_t TerminalView::textsShaped() const { return shapeCache ? shapeCache->textsShaped : 0; }
 
 void TerminalView::dropShapeCache() {
   if (!shapeCache) return;
@@ -212,10 +267,38 @@ const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache,
   if (found == cache.entries.end()) {
     if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
     found = cache.entries.emplace(std::move(key), shape(context, piece, font)).first;
+    cache.textsShaped++;
     if (ascii) cache.asciiContext = context;
   }
   if (ascii) *ascii = &found->second;
   return found->second;
+}
+
+const std::vector<ShapedItem>& shapedText(TerminalView::ShapeCache& cache, PangoContext* context,
+                                          const AttributedPiece& piece, const PangoFontDescription* font) {
+  using Cache = TerminalView::ShapeCache;
+  if (cache.textsContext != context) {
+    cache.clearTexts();
+    cache.textsContext = context;
+  }
+  Cache::TextKeyView key{piece.attributes.font, piece.text, piece.cellOffsets};
+  if (auto found = cache.newerTexts.find(key); found != cache.newerTexts.end()) return found->second;
+  // Taken out of the older generation before that goes, so that it outlives the change.
+  Cache::Texts::node_type kept;
+  if (auto older = cache.olderTexts.find(key); older != cache.olderTexts.end()) kept = cache.olderTexts.extract(older);
+  if (cache.newerTextsHeld >= Cache::textsShare) {
+    cache.olderTexts = std::exchange(cache.newerTexts, {});
+    cache.newerTextsHeld = 0;
+  }
+  if (!kept) {
+    cache.textsShaped++;
+    auto made = cache.newerTexts.emplace(Cache::TextKey{piece.attributes.font, piece.text, piece.cellOffsets},
+                                         shape(context, piece, font));
+    cache.noteText(made.first->second);
+    return made.first->second;
+  }
+  cache.noteText(kept.mapped());
+  return cache.newerTexts.insert(std::move(kept)).position->second;
 }
 
 std::optional<CoverageMask> makeGlyphMask(cairo_scaled_font_t* font, uint32_t glyph, double scale,
@@ -855,7 +938,8 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
           const auto* font = fontSet.face(piece.attributes.font).gobj();
           for (auto& item : shapedShortPiece(*shapeCache, pass.pango, piece, font)) draw(item);
         } else {
-          for (auto& item : shape(pass.pango, piece, fontSet.face(piece.attributes.font).gobj())) draw(item);
+          const auto* font = fontSet.face(piece.attributes.font).gobj();
+          for (auto& item : shapedText(*shapeCache, pass.pango, piece, font)) draw(item);
         }
       }
       if (!pass.canvas || !paintRunAttributes(piece.attributes, positions, pass))

@@ -5,7 +5,9 @@
 #include <glibmm/main.h>
 #include <gtkmm/root.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "Vantrelle/GPU/GLDevice.h"
@@ -217,27 +219,52 @@ bool GpuDrawingPath::renderFrame() {
   // more than reading the frame back. Made anew for a new size, so that a window once large does
   // not keep buffers of that size.
   const size_t stride = size_t(width) * 4;
-  if (pixels.size() != stride * height) {
+  if (pixels.size() != stride * height || scale != bandsScale) {
     readback = std::vector<uint8_t>(stride * height);
     pixels = std::vector<uint8_t>(stride * height);
+    bands.clear();
+    bands.resize(size_t((height + bandHeightPx - 1) / bandHeightPx));
+    bandsScale = scale;
   }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, readback.data());
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  // The framebuffer's first row is the bottom one; images start at the top.
-  for (int r = 0; r < height; r++) {
-    std::copy_n(&readback[size_t(height - 1 - r) * stride], stride, &pixels[size_t(r) * stride]);
+  // The framebuffer's first row is the bottom one; images start at the top. A band whose rows come
+  // out as they were keeps its node, so that GTK copies and composites only the bands that changed
+  // (a caret's blink, a row of output), not the whole view every frame.
+  for (size_t band = 0; band < bands.size(); band++) {
+    const int top = int(band) * bandHeightPx, end = std::min(top + bandHeightPx, height);
+    bool same = bands[band] != nullptr;
+    for (int r = top; r < end; r++) {
+      const uint8_t* from = &readback[size_t(height - 1 - r) * stride];
+      uint8_t* to = &pixels[size_t(r) * stride];
+      if (same && std::memcmp(from, to, stride) == 0) continue;
+      same = false;
+      std::copy_n(from, stride, to);
+    }
+    if (!same) bands[band].reset();
   }
   return true;
 }
 
 bool GpuDrawingPath::snapshot(const Glib::RefPtr<Gtk::Snapshot>& snapshot) {
   if (!renderInPlace()) return false;
-  ViewSize size = view.frame();
-  graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(size.width), float(size.height));
-  PixelRows rows{pixels.data(), framebufferWidth * 4, framebufferWidth, framebufferHeight};
-  RenderNodePtr node = makePixelNode(rows, bounds, paintsWithCairo(view));
-  gtk_snapshot_append_node(snapshot->gobj(), node.get());
+  const bool forCairo = paintsWithCairo(view);
+  if (forCairo != bandsForCairo) {
+    for (auto& band : bands) band.reset();
+    bandsForCairo = forCairo;
+  }
+  const int stride = framebufferWidth * 4;
+  for (size_t band = 0; band < bands.size(); band++) {
+    if (!bands[band]) {
+      const int top = int(band) * bandHeightPx, height = std::min(bandHeightPx, framebufferHeight - top);
+      PixelRows rows{pixels.data() + size_t(top) * size_t(stride), stride, framebufferWidth, height};
+      graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, float(top / bandsScale), float(framebufferWidth / bandsScale),
+                                                  float(height / bandsScale));
+      bands[band] = makePixelNode(rows, bounds, forCairo);
+    }
+    gtk_snapshot_append_node(snapshot->gobj(), bands[band].get());
+  }
   view.contentFramesDrawn++;
   return true;
 }

@@ -217,7 +217,7 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
     // row's ink is not measured.
     InkSpan* ink = nullptr;
   };
-  // Shaped short pieces kept across frames (TerminalView+Drawing.cpp).
+  // Shaped pieces kept across frames (TerminalView+Drawing.cpp).
   struct ShapeCache;
   void dropShapeCache();
   // Whether plain cells are painted straight into an image surface's pixels (the same pixels as
@@ -227,6 +227,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
   // Glyph coverages kept for painting cells directly, made on first use or ahead of it.
   size_t glyphMasksHeld() const;
+  // Texts of runs the drawing has shaped so far, rather than found already shaped.
+  uint64_t textsShaped() const;
   // Once the view's size has stayed put this long, a run of resizes (a window's edge dragged) is
   // over: what the view keeps for a size no longer shown goes, and so does the memory the resizes
   // freed but the allocator kept (TerminalView+Fonts.cpp).

@@ -4,6 +4,8 @@
 #include <gtkmm/init.h>
 
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "Vantrelle/GPU/GLDevice.h"
 #include "Vantrelle/GPU/MetalError.h"
@@ -123,6 +125,35 @@ TEST_F(GpuHosting, ScaleOverrideSetsTheDrawableSize) {
 }
 
 // The frame's pixels are kept between frames at the size drawn, not at the largest ever drawn.
+// A frame hands GTK the nodes of the pixel bands it left as they were from the frame before, so
+// that GTK copies and composites only what changed, not the whole view.
+TEST_F(GpuHosting, AFrameRemakesOnlyTheBandsWhosePixelsChanged) {
+  auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
+  view->getTerminal().cursorHidden = true;
+  auto frameNodes = [&] {
+    auto snapshot = Gtk::Snapshot::create();
+    EXPECT_TRUE(path->snapshot(snapshot));
+    std::unique_ptr<GskRenderNode, void (*)(GskRenderNode*)> root(gtk_snapshot_to_node(snapshot->gobj()),
+                                                                  gsk_render_node_unref);
+    std::vector<std::unique_ptr<GskRenderNode, void (*)(GskRenderNode*)>> nodes;
+    if (root && gsk_render_node_get_node_type(root.get()) == GSK_CONTAINER_NODE) {
+      for (guint i = 0; i < gsk_container_node_get_n_children(root.get()); i++)
+        nodes.emplace_back(gsk_render_node_ref(gsk_container_node_get_child(root.get(), i)), gsk_render_node_unref);
+    } else if (root) {
+      nodes.emplace_back(gsk_render_node_ref(root.get()), gsk_render_node_unref);
+    }
+    return nodes;
+  };
+  view->feed(std::string("one\r\ntwo\r\nthree"));
+  auto before = frameNodes();
+  ASSERT_GT(before.size(), 1u);
+  // The last of five rows of 17 pixels: pixels 68-84, band 2 of 32 pixel rows.
+  view->feed(std::string("\x1b[5;1Hfive"));
+  auto after = frameNodes();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t band = 0; band < after.size(); band++) EXPECT_EQ(after[band] != before[band], band == 2) << band;
+}
+
 TEST_F(GpuHosting, TheKeptPixelsFollowTheFrameDownAfterALargeOne) {
   auto path = GpuDrawingPath::make(*view, std::string(ZORVEL_SOURCE_DIR "/shaders"));
   view->size_allocate(Gtk::Allocation(0, 0, 1600, 900), -1);

@@ -175,6 +175,32 @@ TEST_F(GpuRender, UnchangedRowsAreReusedAndDirtyRowsRebuilt) {
   for (auto& [row, entry] : r.rowCache) EXPECT_TRUE(entry.buffers);
 }
 
+// Rows that only moved, in a scrolling region or with the whole screen, are built again where they
+// now lie but not shaped again: only the new line's runs are.
+TEST_F(GpuRender, RowsThatOnlyMovedAreNotShapedAgain) {
+  auto logLine = [](int n) {
+    return "\x1b[32m" + std::to_string(100 + n) + " INFO\x1b[m request served from the cache, " +
+           std::to_string(n * 37) + " bytes";
+  };
+  std::string screen = "\x1b[H\x1b[2J";
+  for (int n = 0; n < 6; n++) screen += logLine(n) + "\r\n";
+  view->feed(screen + "\x1b[8H");
+  auto& r = renderer();
+  ASSERT_TRUE(gpu().render());
+  const struct {
+    const char* name;
+    std::string bytes;
+  } moves[] = {{"region", "\x1b[1;6r\x1b[6H\n" + logLine(6) + "\x1b[r\x1b[8H"},
+               {"screen", "\x1b[" + std::to_string(view->getTerminal().rows) + "H\n" + logLine(7)}};
+  for (const auto& move : moves) {
+    SCOPED_TRACE(move.name);
+    const uint64_t shaped = r.shaperCache.layoutCount;
+    view->feed(move.bytes);
+    ASSERT_TRUE(gpu().render());
+    EXPECT_EQ(r.shaperCache.layoutCount - shaped, 2u);
+  }
+}
+
 TEST_F(GpuRender, CursorFollowsBlinkStyleAndFocus) {
   view->feed(std::string("ab"));
   auto& r = renderer();

@@ -84,6 +84,31 @@ TEST(CellPaintingCache, ShapedPiecesGiveBackTheirFontsWhenDropped) {
   EXPECT_EQ(G_OBJECT(font.get())->ref_count, before);
 }
 
+// Rows of a scrolling region that only moved, and rows drawn again as they were, are not shaped
+// again, and paint what a view drawing them afresh paints.
+TEST(CellPaintingCache, RowsThatOnlyMovedAreNotShapedAgain) {
+  auto logLine = [](int n) {
+    return "\x1b[32m" + std::to_string(100 + n) + " INFO\x1b[m request served from the cache, " +
+           std::to_string(n * 37) + " bytes\r\n";
+  };
+  std::string screen = "\x1b[H\x1b[2J";
+  for (int n = 0; n < 12; n++) screen += logLine(n);
+  // The region's last row scrolls it by one and takes a new line; the cursor goes back below it.
+  const std::string scroll = "\x1b[1;12r\x1b[12H\n" + logLine(12) + "\x1b[r\x1b[14H";
+  auto view = viewAt(1);
+  view->feed(screen + "\x1b[14H");
+  pixelsOf(*view);
+  const uint64_t shaped = view->textsShaped();
+  view->feed(scroll);
+  std::vector<uint8_t> painted = pixelsOf(*view);
+  // The new line's number and its text, and nothing of the rows that moved.
+  EXPECT_EQ(view->textsShaped() - shaped, 2u);
+
+  auto fresh = viewAt(1);
+  fresh->feed(screen + "\x1b[14H" + scroll);
+  EXPECT_EQ(pixelsOf(*fresh), painted);
+}
+
 // The coverages of printable ASCII made ahead on a worker thread are the ones a first screen of
 // every face paints with, and they paint what Cairo paints.
 TEST(CellPaintingCache, CoveragesMadeAheadPaintAsCairoDoes) {

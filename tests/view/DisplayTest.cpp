@@ -191,6 +191,33 @@ TEST_F(Display, AChangedRowRemakesOnlyTheBandsItTouches) {
   EXPECT_EQ(handOver(), after);
 }
 
+// Rows repainted as they were (passed over by a cursor that went to write a row far above and
+// came back, or written again with the same text) keep their bands' nodes.
+TEST_F(Display, RowsRepaintedAsTheyWereKeepTheirBands) {
+  auto handOver = [&] {
+    auto snapshot = Gtk::Snapshot::create();
+    EXPECT_TRUE(cairoPath().snapshot(snapshot));
+    return cairoPath().bandNodes();
+  };
+  for (int row = 0; row < 20; row++) view->feed("row " + std::to_string(row) + " of text\r\n");
+  view->updateDisplay(false);
+  auto before = handOver();
+  std::vector<std::unique_ptr<GskRenderNode, void (*)(GskRenderNode*)>> held;
+  for (GskRenderNode* node : before) held.emplace_back(gsk_render_node_ref(node), gsk_render_node_unref);
+  // Row 2 (pixels 34-51, band 1) changes; the rows down to the cursor's are repainted as they were.
+  view->feed(
+      "\x1b"
+      "7\x1b[3;1Hrow 2 of TEXT\x1b"
+      "8");
+  view->updateDisplay(false);
+  auto after = handOver();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t band = 0; band < after.size(); band++) EXPECT_EQ(after[band] != before[band], band == 1) << band;
+  view->feed("\x1b[3;1Hrow 2 of TEXT\x1b[21;1H");
+  view->updateDisplay(false);
+  EXPECT_EQ(handOver(), after);
+}
+
 TEST_F(Display, CellsArePaintedInTheirColours) {
   view->feed("\x1b[41m  \x1b[0m\x1b[48;2;0;0;255m \x1b[0m");
   view->updateDisplay(false);
