@@ -73,6 +73,7 @@ void Buffer::insertLineAboveCursor(int row, BufferLinePtr line) {
   const bool following = yDisp == yBase;
   if (_lines.isFull()) {
     _lines.trimStart(1);
+    noteLinesDropped(1);
     row--;
     yBase = std::max(yBase - 1, 0);
     yDisp = std::max(yDisp - 1, 0);

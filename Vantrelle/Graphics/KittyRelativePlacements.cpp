@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -61,7 +62,7 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
     visiting.insert(current);
     chain.push_back(current);
     if (!record->isRelative()) {
-      std::pair<int64_t, int64_t> own{record->row, record->col};
+      std::pair<int64_t, int64_t> own{kittyRecordRow(terminal, *record), record->col};
       if (!record->isVirtual) {
         if (auto live = positions.find(current); live != positions.end()) own = live->second;
       }
@@ -87,52 +88,85 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
   return base;
 }
 
-KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer) {
-  KittyPlacementPositions positions;
+namespace {
+
+// Where a placement's cells put it, and which of its rows the cell that decided shows.
+struct CellPlace {
+  std::pair<int64_t, int64_t> at;
+  int64_t rowInPlacement = 0;
+};
+using CellPlaces = std::unordered_map<KittyPlacementKey, CellPlace, KittyPlacementKeyHash>;
+
+// A region that scrolls some of a placement's rows and not the others, or a reflow that adds rows
+// between them, tears it apart, and its cells then disagree: the lowest one decides, as a full
+// ring drops the top rows first and so keeps it as long as it keeps any, where the topmost would
+// put the placement elsewhere once that went. `torn` gets the keys whose cells disagree.
+CellPlaces cellPlaces(Terminal& terminal, Buffer& buffer, KittyPlacementKeySet* torn) {
+  CellPlaces places;
   forEachKittyImageCell(terminal, buffer, [&](int index, const KittyPlacementImage& cell) {
     if (!cell.kittyIsKitty) return;
-    if (auto key = cell.kittyKey()) positions.try_emplace(*key, int64_t(index), int64_t(cell.col()));
+    auto key = cell.kittyKey();
+    if (!key) return;
+    const CellPlace place{{cell.kittyTop(index), int64_t(cell.col())}, cell.kittyRowInPlacement};
+    auto [found, made] = places.try_emplace(*key, place);
+    if (made) return;
+    if (torn && found->second.at != place.at) torn->insert(*key);
+    found->second = place;
   });
+  return places;
+}
+
+KittyPlacementPositions positionsOf(const CellPlaces& places) {
+  KittyPlacementPositions positions;
+  positions.reserve(places.size());
+  for (const auto& [key, place] : places) positions.emplace(key, place.at);
   return positions;
 }
 
-void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
-                              int64_t newTopRow, int64_t newLeftCol) {
-  std::vector<std::pair<int64_t, std::shared_ptr<TerminalImage>>> taken;
+}  // namespace
+
+KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer) {
+  return positionsOf(cellPlaces(terminal, buffer, nullptr));
+}
+
+void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t newTopRow,
+                              int64_t newLeftCol) {
+  std::vector<std::shared_ptr<TerminalImage>> taken;
   auto& lines = buffer.lines();
   for (auto [index, line] : kittyImageLines(terminal, buffer)) {
     for (const auto& entry : *line->images()) {
       auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
-      if (kitty && kitty->kittyIsKitty && kitty->kittyKey() == key) taken.emplace_back(index, entry);
+      if (kitty && kitty->kittyIsKitty && kitty->kittyKey() == key) taken.push_back(entry);
     }
   }
   if (taken.empty()) return;
   removeKittyPlacements(terminal, buffer, 0, INT64_MAX,
-                        [&](const KittyPlacementImage& image) { return image.kittyKey() == key; });
-  for (auto& [line, image] : taken) {
-    int64_t target = line + deltaRow;
+                        [&](const KittyPlacementImage& image, int64_t) { return image.kittyKey() == key; });
+  for (auto& image : taken) {
+    auto* kitty = static_cast<KittyPlacementImage*>(image.get());
+    // Each cell goes to the row of the placement it shows, so one torn apart comes together again.
+    const int64_t target = newTopRow + kitty->kittyRowInPlacement;
     // Cells that would land outside the lines held are dropped, not clamped.
     if (target < 0 || target >= lines.count()) continue;
-    auto* kitty = static_cast<KittyPlacementImage*>(image.get());
     image->setCol(int(newLeftCol));
     kitty->kittyCol = newLeftCol;
     kitty->kittyRow = newTopRow;
-    attachImage(terminal, buffer, image, int(target));
+    attachImageCell(terminal, buffer, image, int(target));
   }
 }
 
 namespace {
 
 // Records follow the cells that scrolling, erasing or a resize moved.
-void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacementPositions& positions) {
+void syncRecordsToCells(Terminal& terminal, bool alternate, const CellPlaces& places) {
   auto& records = terminal.kittyGraphicsState.placementsByKey;
-  for (const auto& [key, live] : positions) {
+  for (const auto& [key, live] : places) {
     auto found = records.find(key);
     if (found == records.end()) continue;
     auto& record = found->second;
     if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
-    record.row = live.first;
-    record.col = live.second;
+    setKittyRecordRow(terminal, record, live.at.first, live.rowInPlacement);
+    record.col = live.at.second;
   }
 }
 
@@ -141,7 +175,7 @@ void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacement
 void syncKittyPlacementRecords(Terminal& terminal) {
   for (bool alternate : {false, true}) {
     Buffer& buffer = alternate ? *terminal.altBuffer : *terminal.normalBuffer;
-    syncRecordsToCells(terminal, alternate, collectKittyPlacementPositions(terminal, buffer));
+    syncRecordsToCells(terminal, alternate, cellPlaces(terminal, buffer, nullptr));
   }
 }
 
@@ -160,8 +194,10 @@ void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
     return false;
   });
   if (relative.empty()) return;
-  auto positions = collectKittyPlacementPositions(terminal, buffer);
-  syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), positions);
+  KittyPlacementKeySet torn;
+  const CellPlaces places = cellPlaces(terminal, buffer, &torn);
+  const KittyPlacementPositions positions = positionsOf(places);
+  syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), places);
 
   // Relative placements move after their parents.
   KittyPlacementPositions memo;
@@ -171,13 +207,13 @@ void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
     if (!target) continue;
     auto& record = records.at(key);
     if (!record.isVirtual) {
-      std::pair<int64_t, int64_t> current{record.row, record.col};
+      std::pair<int64_t, int64_t> current{kittyRecordRow(terminal, record), record.col};
       if (auto live = positions.find(key); live != positions.end()) current = live->second;
-      if (*target != current) {
-        moveKittyPlacementImages(terminal, buffer, key, target->first - current.first, target->first, target->second);
+      if (*target != current || torn.contains(key)) {
+        moveKittyPlacementImages(terminal, buffer, key, target->first, target->second);
       }
     }
-    record.row = target->first;
+    setKittyRecordRow(terminal, record, target->first);
     record.col = target->second;
   }
 }
