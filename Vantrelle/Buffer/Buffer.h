@@ -142,25 +142,27 @@ class Buffer {
   // the prompt, so the cursor is there then; they know nothing of the text a program left before
   // it on the row, and their redraw after a resize starts from column 0 of the prompt's row.
   void notePromptStart();
-  void forgetPromptStart() { promptLine.reset(); }
+  void forgetPromptStart() {
+    promptLine.reset();
+    promptLineSeen = nullptr;
+  }
   // A full ring turns its oldest line into its newest: a prompt noted on it is long gone.
-  void forgetRecycledPrompt(const BufferLinePtr& line) {
-    if (!promptLine.owner_before(line) && !line.owner_before(promptLine)) promptLine.reset();
+  void forgetRecycledPrompt(const BufferLine* line) {
+    if (promptLineSeen == line) forgetPromptStart();
   }
   // Where the last carriage return left the cursor: its buffer row, the lines dropped then and
-  // the row's generation, which any text written on it since changes. The row's index alone
-  // would also match a cursor that came back to it by another way, as soon as a ring not yet
-  // full, whose indexes scrolling leaves alone, let it.
+  // where text was last written. The row's index alone would also match a cursor that came back
+  // to it by another way after text was written, as soon as a ring not yet full, whose indexes
+  // scrolling leaves alone, let it.
   void noteCarriageReturn() {
     carriageReturnRow = yBase + y;
     carriageReturnDropped = linesDropped;
-    carriageReturnGeneration = carriageReturnRow < _lines.count() ? _lines[carriageReturnRow]->generation() : 0;
+    carriageReturnStored = lastBufferStorage;
   }
   void forgetCarriageReturn() { carriageReturnRow = -1; }
-  bool cursorAfterCarriageReturn() {
-    const int row = yBase + y;
-    return x == 0 && carriageReturnRow == row && carriageReturnDropped == linesDropped && row < _lines.count() &&
-           _lines[row]->generation() == carriageReturnGeneration;
+  bool cursorAfterCarriageReturn() const {
+    return x == 0 && carriageReturnRow == yBase + y && carriageReturnDropped == linesDropped &&
+           carriageReturnStored == lastBufferStorage;
   }
 
   // Attribute of the filler and continuation cells that insertCharacter writes: default colours,
@@ -521,10 +523,11 @@ class Buffer {
   uint64_t generationAt(int row);
 
   std::weak_ptr<BufferLine> promptLine;
+  const BufferLine* promptLineSeen = nullptr;  // the same line, compared as it is recycled
   int promptColumn = 0;
   int carriageReturnRow = -1;
   uint64_t carriageReturnDropped = 0;
-  uint64_t carriageReturnGeneration = 0;
+  LastBufferStorage carriageReturnStored;
 
   CircularBufferLineList _lines;
   int _cols;

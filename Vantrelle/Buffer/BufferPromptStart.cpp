@@ -26,6 +26,7 @@ void Buffer::notePromptStart() {
   const int row = yBase + y;
   if (row < 0 || row >= _lines.count()) return forgetPromptStart();
   promptLine = _lines[row];
+  promptLineSeen = _lines[row].get();
   promptColumn = x;
 }
 
@@ -46,6 +47,7 @@ void Buffer::detachTextBeforePrompt() {
     row++;
     column = 0;
     promptLine = _lines[row];
+    promptLineSeen = _lines[row].get();
   }
   // A cursor back before the prompt's start means the row was drawn anew since.
   if (row == cursorRow && column > x) return forgetPromptStart();

@@ -21,7 +21,10 @@ void Terminal::oscHyperlink(std::span<const uint8_t> data) {
   link.payload = osc::ascii(data).value_or("");
   link.buffer = buffer;
   link.linesDroppedAtOpen = buffer->linesDropped;
-  if (row < buffer->lines().count()) link.startLine = buffer->lines()[row];
+  if (row < buffer->lines().count()) {
+    link.startLine = buffer->lines()[row];
+    link.startLineSeen = buffer->lines()[row].get();
+  }
   hyperLinkTracking = std::move(link);
 }
 
@@ -46,13 +49,6 @@ int64_t Terminal::hyperlinkStartRow(const HyperLink& link, Buffer& target) {
   return expected;
 }
 
-void Terminal::forgetRecycledLine(Buffer& b, const BufferLinePtr& line) {
-  b.forgetRecycledPrompt(line);
-  if (!hyperLinkTracking || hyperLinkTracking->buffer != &b) return;
-  const auto& start = hyperLinkTracking->startLine;
-  if (!start.owner_before(line) && !line.owner_before(start)) hyperLinkTracking->startLineLeft = true;
-}
-
 // A reflow lays a wrapped line's text out anew, on rows it may make or drop: the open link's
 // start is carried through it as its place in the text of its line. A start below the last line
 // (its rows erased) keeps its distance from that line.
@@ -74,6 +70,7 @@ void Terminal::placeHyperlinkStart(const LinkStartCarry& carry) {
   if (!carry.place) {
     link.start.row = target->lines().count() + carry.pastEnd;
     link.startLine.reset();
+    link.startLineSeen = nullptr;
     return;
   }
   const std::optional<Position> found = target->findTextPlaces({carry.place}).front();
@@ -81,10 +78,12 @@ void Terminal::placeHyperlinkStart(const LinkStartCarry& carry) {
     // The ring dropped the line: the link starts before whatever the ring still holds.
     link.start = Position(0, -1);
     link.startLine.reset();
+    link.startLineSeen = nullptr;
     return;
   }
   link.start = *found;
   link.startLine = target->lines()[int(found->row)];
+  link.startLineSeen = link.startLine.lock().get();
 }
 
 // Marks the cells from the link's start up to the last cell written before the cursor, in the

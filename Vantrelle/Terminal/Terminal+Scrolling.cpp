@@ -57,8 +57,9 @@ void Terminal::scroll(bool isWrapped) {
     bool revealed = false;
     if (bottomRow == lines.count() - 1 && wasFull) {
       lines.recycle(eraseAttr());
-      forgetRecycledLine(b, lines[lines.count() - 1]);
-      lines[lines.count() - 1]->setWrapped(isWrapped);
+      BufferLine& recycled = *lines[lines.count() - 1];
+      forgetRecycledLine(b, &recycled);
+      recycled.setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
       lines.push(lines.makeCopy(blank()));
     } else if (b.scrollBottom == rows - 1) {
@@ -72,7 +73,7 @@ void Terminal::scroll(bool isWrapped) {
       // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
       // Only the rows below the region move, where a splice would rebuild the whole ring.
       lines.recycle(eraseAttr());
-      forgetRecycledLine(b, lines[lines.count() - 1]);
+      forgetRecycledLine(b, lines[lines.count() - 1].get());
       lines.rotate(bottomRow, lines.count() - 1, false);
       lines[bottomRow]->setWrapped(isWrapped);
       startLogicalLine(lines, bottomRow + 1);

@@ -67,6 +67,7 @@ class Terminal : private ParserHandler {
     // The line it starts on, found again wherever reflow or line editing moved it, unless the
     // ring has dropped it and recycled it as a new line since.
     std::weak_ptr<BufferLine> startLine;
+    const BufferLine* startLineSeen = nullptr;  // the same line, compared as it is recycled
     bool startLineLeft = false;
   };
 
@@ -593,8 +594,11 @@ class Terminal : private ParserHandler {
   LinkStartCarry hyperlinkStartCarry();
   void placeHyperlinkStart(const LinkStartCarry& carry);
   // A full ring has just turned its oldest line into its newest: what held on to that line as the
-  // one it knew lets go of it.
-  void forgetRecycledLine(Buffer& b, const BufferLinePtr& line);
+  // one it knew lets go of it. Runs for every line a full scrollback scrolls: compares pointers.
+  void forgetRecycledLine(Buffer& b, const BufferLine* line) {
+    b.forgetRecycledPrompt(line);
+    if (hyperLinkTracking && hyperLinkTracking->startLineSeen == line) hyperLinkTracking->startLineLeft = true;
+  }
   uint64_t nextSweepCost() const;
   // Link detection steps (Text/Terminal+Links.cpp).
   std::optional<uint16_t> payloadCode(Position at, Buffer& in);
