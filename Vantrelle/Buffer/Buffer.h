@@ -105,11 +105,10 @@ class Buffer {
   // Lines that have left the top of the ring, whichever way they went (a full ring scrolling on
   // either screen, a reflow or a smaller scrollback dropping the oldest, saved lines erased, the
   // buffer cleared); it never goes back. Once the ring is full every line that scrolls in moves
-  // every other one up an index, so a row kept as an index goes stale at once: kept as its index
-  // plus this count (`lineNumber`), it is found again (`lineIndex`), or known to be gone.
+  // every other one up an index, so a row kept as an index goes stale at once: kept with this
+  // count as it was (`lineNumber`), it is found again, or known to be gone.
   uint64_t linesDropped = 0;
   int64_t lineNumber(int64_t index) const { return index + int64_t(linesDropped); }
-  int64_t lineIndex(int64_t number) const { return number - int64_t(linesDropped); }
   // Every way lines leave the top of the ring comes here; the buffer's own absolute row, where it
   // wrote last, moves up with the rest.
   void noteLinesDropped(int count) {

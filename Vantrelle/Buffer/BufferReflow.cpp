@@ -571,8 +571,12 @@ std::vector<std::optional<Position>> Buffer::findTextPlaces(const std::vector<st
       if (auto first = place->first.lock()) firstRows.emplace(first.get(), -1);
     }
   }
-  for (int row = 0; row < _lines.count() && !firstRows.empty(); row++) {
-    if (auto found = firstRows.find(_lines[row].get()); found != firstRows.end()) found->second = row;
+  size_t left = firstRows.size();
+  for (int row = _lines.count() - 1; row >= 0 && left > 0; row--) {
+    if (auto found = firstRows.find(_lines[row].get()); found != firstRows.end() && found->second < 0) {
+      found->second = row;
+      left--;
+    }
   }
   std::vector<std::optional<Position>> found(places.size());
   for (size_t i = 0; i < places.size(); i++) {

@@ -58,9 +58,8 @@ void attachImage(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalIma
 void attachImageCell(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex);
 // Where a record's top row is now, as an index of its screen's ring: negative once it has left.
 int64_t kittyRecordRow(const Terminal& terminal, const KittyPlacementRecord& record);
-// Sets a record's top row to an index of its screen's ring as the ring stands now, as read from
-// the line of its row number `anchor`.
-void setKittyRecordRow(const Terminal& terminal, KittyPlacementRecord& record, int64_t row, int64_t anchor = 0);
+// Sets a record's top row to an index of its screen's ring as the ring stands now.
+void setKittyRecordRow(const Terminal& terminal, KittyPlacementRecord& record, int64_t row);
 // A resize reflows the normal screen: taken before it, where each of its records lies in the text
 // of its line; given back after it, the records go where that text went, and those with cells to
 // their cells.

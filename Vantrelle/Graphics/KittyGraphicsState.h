@@ -84,9 +84,6 @@ struct KittyPlacementRecord {
   bool isVirtual = false;
   bool isAlternateBuffer = false;
   uint64_t rowLinesDropped = 0;
-  // Which of the placement's rows `row` was read from, the line of its cell that showed that row
-  // standing `rowAnchor` lines below it: reflow moves lines apart, and the record follows that one.
-  int64_t rowAnchor = 0;
 
   bool isRelative() const { return parentImageId && parentPlacementId; }
   KittyPlacementKey key() const { return {imageId, placementId}; }

@@ -338,11 +338,10 @@ int64_t kittyRecordRow(const Terminal& terminal, const KittyPlacementRecord& rec
   return record.row - int64_t(buffer.linesDropped - record.rowLinesDropped);
 }
 
-void setKittyRecordRow(const Terminal& terminal, KittyPlacementRecord& record, int64_t row, int64_t anchor) {
+void setKittyRecordRow(const Terminal& terminal, KittyPlacementRecord& record, int64_t row) {
   const Buffer& buffer = record.isAlternateBuffer ? *terminal.altBuffer : *terminal.normalBuffer;
   record.row = row;
   record.rowLinesDropped = buffer.linesDropped;
-  record.rowAnchor = anchor;
 }
 
 KittyRecordPlaces kittyRecordPlaces(Terminal& terminal) {
@@ -350,7 +349,7 @@ KittyRecordPlaces kittyRecordPlaces(Terminal& terminal) {
   Buffer& buffer = *terminal.normalBuffer;
   for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
     if (record.isAlternateBuffer) continue;
-    const int64_t row = kittyRecordRow(terminal, record) + record.rowAnchor;
+    const int64_t row = kittyRecordRow(terminal, record);
     taken.keys.push_back(key);
     taken.places.push_back(buffer.textPlace(row, record.col));
     // One below the last line (a relative placement pushed past it) keeps its distance from it.
@@ -367,9 +366,8 @@ void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& taken) {
   for (size_t i = 0; i < taken.keys.size(); i++) {
     auto record = records.find(taken.keys[i]);
     if (record == records.end()) continue;
-    const int64_t anchor = record->second.rowAnchor;
     if (taken.pastEnd[i] >= 0) {
-      setKittyRecordRow(terminal, record->second, count + taken.pastEnd[i] - anchor, anchor);
+      setKittyRecordRow(terminal, record->second, count + taken.pastEnd[i]);
       continue;
     }
     if (!taken.places[i]) continue;
@@ -379,7 +377,7 @@ void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& taken) {
       continue;
     }
     // The row follows the text; the column stays, as placing an image moves no text.
-    setKittyRecordRow(terminal, record->second, found[i]->row - anchor, anchor);
+    setKittyRecordRow(terminal, record->second, found[i]->row);
   }
   syncKittyPlacementRecords(terminal);
 }

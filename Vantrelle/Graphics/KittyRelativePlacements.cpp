@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <unordered_map>
 #include <vector>
 
 #include "Vantrelle/Buffer/Buffer.h"
@@ -90,43 +89,30 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
 
 namespace {
 
-// Where a placement's cells put it, and which of its rows the cell that decided shows.
-struct CellPlace {
-  std::pair<int64_t, int64_t> at;
-  int64_t rowInPlacement = 0;
-};
-using CellPlaces = std::unordered_map<KittyPlacementKey, CellPlace, KittyPlacementKeyHash>;
-
-// A region that scrolls some of a placement's rows and not the others, or a reflow that adds rows
-// between them, tears it apart, and its cells then disagree: the lowest one decides, as a full
-// ring drops the top rows first and so keeps it as long as it keeps any, where the topmost would
-// put the placement elsewhere once that went. `torn` gets the keys whose cells disagree.
-CellPlaces cellPlaces(Terminal& terminal, Buffer& buffer, KittyPlacementKeySet* torn) {
-  CellPlaces places;
+// Where each placement's cells put it. A region that scrolls some of a placement's rows and not
+// the others, or a reflow that adds rows between them, tears it apart, and its cells then
+// disagree: the lowest one decides, as a full ring drops the top rows first and so keeps it as
+// long as it keeps any, where the topmost would put the placement elsewhere once that went.
+// `torn` gets the keys whose cells disagree.
+KittyPlacementPositions placementPositions(Terminal& terminal, Buffer& buffer, KittyPlacementKeySet* torn) {
+  KittyPlacementPositions positions;
   forEachKittyImageCell(terminal, buffer, [&](int index, const KittyPlacementImage& cell) {
     if (!cell.kittyIsKitty) return;
     auto key = cell.kittyKey();
     if (!key) return;
-    const CellPlace place{{cell.kittyTop(index), int64_t(cell.col())}, cell.kittyRowInPlacement};
-    auto [found, made] = places.try_emplace(*key, place);
-    if (made) return;
-    if (torn && found->second.at != place.at) torn->insert(*key);
-    found->second = place;
+    const std::pair<int64_t, int64_t> at{cell.kittyTop(index), int64_t(cell.col())};
+    auto [found, made] = positions.try_emplace(*key, at);
+    if (made || found->second == at) return;
+    if (torn) torn->insert(*key);
+    found->second = at;
   });
-  return places;
-}
-
-KittyPlacementPositions positionsOf(const CellPlaces& places) {
-  KittyPlacementPositions positions;
-  positions.reserve(places.size());
-  for (const auto& [key, place] : places) positions.emplace(key, place.at);
   return positions;
 }
 
 }  // namespace
 
 KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer) {
-  return positionsOf(cellPlaces(terminal, buffer, nullptr));
+  return placementPositions(terminal, buffer, nullptr);
 }
 
 void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t newTopRow,
@@ -158,15 +144,15 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
 namespace {
 
 // Records follow the cells that scrolling, erasing or a resize moved.
-void syncRecordsToCells(Terminal& terminal, bool alternate, const CellPlaces& places) {
+void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacementPositions& positions) {
   auto& records = terminal.kittyGraphicsState.placementsByKey;
-  for (const auto& [key, live] : places) {
+  for (const auto& [key, live] : positions) {
     auto found = records.find(key);
     if (found == records.end()) continue;
     auto& record = found->second;
     if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
-    setKittyRecordRow(terminal, record, live.at.first, live.rowInPlacement);
-    record.col = live.at.second;
+    setKittyRecordRow(terminal, record, live.first);
+    record.col = live.second;
   }
 }
 
@@ -175,7 +161,7 @@ void syncRecordsToCells(Terminal& terminal, bool alternate, const CellPlaces& pl
 void syncKittyPlacementRecords(Terminal& terminal) {
   for (bool alternate : {false, true}) {
     Buffer& buffer = alternate ? *terminal.altBuffer : *terminal.normalBuffer;
-    syncRecordsToCells(terminal, alternate, cellPlaces(terminal, buffer, nullptr));
+    syncRecordsToCells(terminal, alternate, collectKittyPlacementPositions(terminal, buffer));
   }
 }
 
@@ -195,9 +181,8 @@ void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
   });
   if (relative.empty()) return;
   KittyPlacementKeySet torn;
-  const CellPlaces places = cellPlaces(terminal, buffer, &torn);
-  const KittyPlacementPositions positions = positionsOf(places);
-  syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), places);
+  const KittyPlacementPositions positions = placementPositions(terminal, buffer, &torn);
+  syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), positions);
 
   // Relative placements move after their parents.
   KittyPlacementPositions memo;

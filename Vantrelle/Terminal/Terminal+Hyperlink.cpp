@@ -16,16 +16,16 @@ void Terminal::oscHyperlink(std::span<const uint8_t> data) {
     return;
   }
   const int row = buffer->y + buffer->yBase;
-  HyperLink link;
+  HyperLink& link = hyperLinkTracking.emplace();
   link.start = Position(buffer->x, row);
   link.payload = osc::ascii(data).value_or("");
   link.buffer = buffer;
   link.linesDroppedAtOpen = buffer->linesDropped;
   if (row < buffer->lines().count()) {
-    link.startLine = buffer->lines()[row];
-    link.startLineSeen = buffer->lines()[row].get();
+    const BufferLinePtr& line = buffer->lines()[row];
+    link.startLine = line;
+    link.startLineSeen = line.get();
   }
-  hyperLinkTracking = std::move(link);
 }
 
 Buffer* Terminal::hyperlinkBuffer(const HyperLink& link) {
@@ -40,9 +40,11 @@ Buffer* Terminal::hyperlinkBuffer(const HyperLink& link) {
 int64_t Terminal::hyperlinkStartRow(const HyperLink& link, Buffer& target) {
   auto& lines = target.lines();
   const int64_t expected = link.start.row - int64_t(target.linesDropped - link.linesDroppedAtOpen);
-  const BufferLinePtr line = link.startLineLeft ? nullptr : link.startLine.lock();
+  if (link.startLineLeft) return expected;
+  // The link's hold on the line keeps its record, and so its address, from any other line.
+  if (expected >= 0 && expected < lines.count() && lines[int(expected)].get() == link.startLineSeen) return expected;
+  const BufferLinePtr line = link.startLine.lock();
   if (!line) return expected;
-  if (expected >= 0 && expected < lines.count() && lines[int(expected)] == line) return expected;
   for (int row = lines.count() - 1; row >= 0; --row) {
     if (lines[row] == line) return row;
   }

@@ -73,9 +73,10 @@ void Terminal::scroll(bool isWrapped) {
       // full: the oldest line leaves, is cleared, and comes back as the region's new bottom row.
       // Only the rows below the region move, where a splice would rebuild the whole ring.
       lines.recycle(eraseAttr());
-      forgetRecycledLine(b, lines[lines.count() - 1].get());
       lines.rotate(bottomRow, lines.count() - 1, false);
-      lines[bottomRow]->setWrapped(isWrapped);
+      BufferLine& recycled = *lines[bottomRow];
+      forgetRecycledLine(b, &recycled);
+      recycled.setWrapped(isWrapped);
       startLogicalLine(lines, bottomRow + 1);
     } else {
       lines.splice(bottomRow + 1, 0, {lines.makeCopy(blank())},
