@@ -16,7 +16,7 @@ void Terminal::oscHyperlink(std::span<const uint8_t> data) {
     return;
   }
   const int row = buffer->y + buffer->yBase;
-  HyperLink& link = hyperLinkTracking.emplace();
+  HyperLink link;
   link.start = Position(buffer->x, row);
   link.payload = osc::ascii(data).value_or("");
   link.buffer = buffer;
@@ -26,6 +26,7 @@ void Terminal::oscHyperlink(std::span<const uint8_t> data) {
     link.startLine = line;
     link.startLineSeen = line.get();
   }
+  hyperLinkTracking = std::move(link);
 }
 
 Buffer* Terminal::hyperlinkBuffer(const HyperLink& link) {
