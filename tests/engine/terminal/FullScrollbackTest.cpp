@@ -3,7 +3,7 @@
 // with room to spare on the same bytes, and both must end alike.
 #include <gtest/gtest.h>
 
-#include <any>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
