@@ -77,6 +77,7 @@ void Buffer::compactScrolledRows() {
 
 void Buffer::clear() {
   rowsAwaitingCompaction = 0;
+  noteLinesDropped(_lines.count());
   yDisp = 0;
   linesTop = 0;
   xBase = 0;
@@ -121,6 +122,7 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback) {
     int t = _lines.count() - n;
     if (t >= 1) {
       _lines.trimStart(t);
+      noteLinesDropped(t);
       yBase = std::max(yBase - t, 0);
       yDisp = std::max(yDisp - t, 0);
       savedY = std::max(savedY - t, 0);

@@ -102,6 +102,20 @@ class Buffer {
   NonNegativeInt y = 0;
   int yBase = 0;
   int linesTop = 0;  // advanced by the terminal's scroll, reset by clear()
+  // Lines that have left the top of the ring, whichever way they went (a full ring scrolling on
+  // either screen, a reflow or a smaller scrollback dropping the oldest, saved lines erased, the
+  // buffer cleared); it never goes back. Once the ring is full every line that scrolls in moves
+  // every other one up an index, so a row kept as an index goes stale at once: kept with this
+  // count as it was (`lineNumber`), it is found again, or known to be gone.
+  uint64_t linesDropped = 0;
+  int64_t lineNumber(int64_t index) const { return index + int64_t(linesDropped); }
+  // Every way lines leave the top of the ring comes here; the buffer's own absolute row, where it
+  // wrote last, moves up with the rest.
+  void noteLinesDropped(int count) {
+    count = std::max(count, 0);
+    linesDropped += uint64_t(count);
+    lastBufferStorage.y -= count;
+  }
   NonNegativeInt scrollBottom = 0;
   NonNegativeInt scrollTop = 0;
   std::vector<bool> tabStops;
@@ -127,15 +141,27 @@ class Buffer {
   // the prompt, so the cursor is there then; they know nothing of the text a program left before
   // it on the row, and their redraw after a resize starts from column 0 of the prompt's row.
   void notePromptStart();
-  void forgetPromptStart() { promptLine.reset(); }
-  // Where the last carriage return left the cursor, as its buffer row and the scroll count then.
+  void forgetPromptStart() {
+    promptLine.reset();
+    promptLineSeen = nullptr;
+  }
+  // A full ring turns its oldest line into its newest: a prompt noted on it is long gone.
+  void forgetRecycledPrompt(const BufferLine* line) {
+    if (promptLineSeen == line) forgetPromptStart();
+  }
+  // Where the last carriage return left the cursor: its buffer row, the lines dropped then and
+  // where text was last written. The row's index alone would also match a cursor that came back
+  // to it by another way after text was written, as soon as a ring not yet full, whose indexes
+  // scrolling leaves alone, let it.
   void noteCarriageReturn() {
     carriageReturnRow = yBase + y;
-    carriageReturnTop = linesTop;
+    carriageReturnDropped = linesDropped;
+    carriageReturnStored = lastBufferStorage;
   }
   void forgetCarriageReturn() { carriageReturnRow = -1; }
   bool cursorAfterCarriageReturn() const {
-    return x == 0 && carriageReturnRow == yBase + y && carriageReturnTop == linesTop;
+    return x == 0 && carriageReturnRow == yBase + y && carriageReturnDropped == linesDropped &&
+           carriageReturnStored == lastBufferStorage;
   }
 
   // Attribute of the filler and continuation cells that insertCharacter writes: default colours,
@@ -337,6 +363,19 @@ class Buffer {
 
   void resize(int newCols, int newRows);
 
+  // A place in the text of a line, which a reflow keeps whatever rows it lays the line out on:
+  // the first row of the wrapped line, whose line a reflow keeps, and the cells of the line's text
+  // before the place, as its rows lay it out at the width the place was taken at.
+  struct TextPlace {
+    std::weak_ptr<BufferLine> first;
+    int64_t offset = 0;
+  };
+  // The place of a column of a buffer row; none for a row the ring does not hold.
+  std::optional<TextPlace> textPlace(int64_t row, int64_t col);
+  // Where the places lie now, as positions of buffer rows; none for one whose line the ring no
+  // longer holds. One pass over the ring finds them all.
+  std::vector<std::optional<Position>> findTextPlaces(const std::vector<std::optional<TextPlace>>& places);
+
   // A full-screen program that runs on this screen (less -X, top) redraws the whole screen after
   // a resize, from its first row. The rows the resize moved from the screen's top into the
   // scrollback are then a stale copy of what it showed, left there on every resize. The terminal
@@ -413,14 +452,14 @@ class Buffer {
                                  const std::vector<int>& lengths, int lastLen, int oldCols, int newCols,
                                  const std::function<void(int)>& laidOut);
   void showAddedRows(int count, int newRows, int countToInsert, int insertedAfter);
-  int rowsTrimmed(int add) const;
+  int rowsTrimmed(int add, int addedBefore) const;
   // Blank rows at the bottom that rows added during a narrowing reflow may still take away.
   int rowsStillRemovable(int newRows) const;
   // The first `compactFirst` pieces go back into runs as they are made.
   std::vector<BufferLinePtr> lastPieces(const std::vector<BufferLinePtr>& group, const std::vector<int>& lengths,
                                         int keep, int oldCols, int newCols, int compactFirst);
   void countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert, int insertedAfter,
-                        int keptRow);
+                        int keptRow, int added);
   // Where the cursor is in the text of its wrapped group, so a reflow can carry it along.
   struct CursorText {
     const BufferLine* first = nullptr;  // the group's first line
@@ -479,9 +518,11 @@ class Buffer {
   uint64_t generationAt(int row);
 
   std::weak_ptr<BufferLine> promptLine;
+  const BufferLine* promptLineSeen = nullptr;  // the same line, compared as it is recycled
   int promptColumn = 0;
   int carriageReturnRow = -1;
-  int carriageReturnTop = 0;
+  uint64_t carriageReturnDropped = 0;
+  LastBufferStorage carriageReturnStored;
 
   CircularBufferLineList _lines;
   int _cols;

@@ -26,6 +26,7 @@ void Buffer::notePromptStart() {
   const int row = yBase + y;
   if (row < 0 || row >= _lines.count()) return forgetPromptStart();
   promptLine = _lines[row];
+  promptLineSeen = _lines[row].get();
   promptColumn = x;
 }
 
@@ -46,6 +47,7 @@ void Buffer::detachTextBeforePrompt() {
     row++;
     column = 0;
     promptLine = _lines[row];
+    promptLineSeen = _lines[row].get();
   }
   // A cursor back before the prompt's start means the row was drawn anew since.
   if (row == cursorRow && column > x) return forgetPromptStart();
@@ -73,6 +75,7 @@ void Buffer::insertLineAboveCursor(int row, BufferLinePtr line) {
   const bool following = yDisp == yBase;
   if (_lines.isFull()) {
     _lines.trimStart(1);
+    noteLinesDropped(1);
     row--;
     yBase = std::max(yBase - 1, 0);
     yDisp = std::max(yDisp - 1, 0);

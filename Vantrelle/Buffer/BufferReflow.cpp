@@ -6,6 +6,7 @@
 // it drew them, so then the group stays as it is.
 #include <algorithm>
 #include <limits>
+#include <unordered_map>
 
 #include "Vantrelle/Buffer/Buffer.h"
 
@@ -296,13 +297,15 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
   // reach keep their places until the insertions are made: the cursor's group is the one that
   // held it when the walk began.
   const int keptRow = keptCursorRow();
+  // Rows the groups walked so far add, those the ring will not keep included.
+  int added = 0;
   int row = lastRow;
   while (row >= 0) {
     // Once the rows below make up a full ring, this row and all above it fall off the top: they
     // are counted, for the screen's place, but not built. Blank rows the screen may still take
     // off the bottom are not counted among those below.
     if (_lines.count() - 1 - row + countToInsert >= capacity + rowsStillRemovable(newRows)) {
-      countDroppedRows(row, oldCols, newCols, newRows, countToInsert, firstInsertion(toInsert), keptRow);
+      countDroppedRows(row, oldCols, newCols, newRows, countToInsert, firstInsertion(toInsert), keptRow, added);
       break;
     }
     BufferLine& line = *_lines[row];
@@ -335,7 +338,8 @@ void Buffer::reflowNarrower(int oldCols, int newCols, int newRows) {
       row--;
       continue;
     }
-    const int trimmed = rowsTrimmed(add);
+    const int trimmed = rowsTrimmed(add, added);
+    added += add;
     const int rowsBelow = _lines.count() - row - size + countToInsert;
     // When the pieces that fall off the top take in every row of the group, only those the ring
     // keeps are built, as new lines after the group's own rows, which then go with the rows above:
@@ -427,11 +431,16 @@ std::vector<BufferLinePtr> Buffer::lastPieces(const std::vector<BufferLinePtr>& 
 
 int Buffer::rowsStillRemovable(int newRows) const { return yBase == 0 ? std::max(newRows - 1 - y, 0) : 0; }
 
-// Rows that will fall off the top of a full ring need no room on screen.
-int Buffer::rowsTrimmed(int add) const {
+// Rows that will fall off the top of a full ring need no room on screen. Of a group's rows, those
+// fall off that take the ring past its capacity together with the rows the groups below it add:
+// counted a group at a time, two groups each one row past a ring one row short of full would
+// each seem to fit, and the screen would move down a row more than its text.
+int Buffer::rowsTrimmed(int add, int addedBefore) const {
   const int capacity = _lines.maxLength();
-  const int base = (yBase == 0 && y != _lines.count() - 1) ? y - capacity : _lines.count() - capacity;
-  return std::max(0, base + add);
+  // A screen not yet scrolled takes the rows by moving the cursor down, which counts them.
+  if (yBase == 0 && y != _lines.count() - 1) return std::max(0, y - capacity + add);
+  const int64_t base = int64_t(_lines.count()) - capacity + addedBefore;
+  return int(std::max<int64_t>(0, base + add) - std::max<int64_t>(0, base));
 }
 
 // The rest of a narrowing reflow from `row` up, whose rows the ring will not keep: the screen and
@@ -439,7 +448,7 @@ int Buffer::rowsTrimmed(int add) const {
 // unbuilt.
 // The peak of the reflow is then what the ring keeps, however many pieces the old rows make.
 void Buffer::countDroppedRows(int row, int oldCols, int newCols, int newRows, int countToInsert, int insertedAfter,
-                              int keptRow) {
+                              int keptRow, int added) {
   std::vector<BufferLinePtr> group;
   while (row >= 0) {
     const int end = row;
@@ -453,7 +462,8 @@ void Buffer::countDroppedRows(int row, int oldCols, int newCols, int newRows, in
     const std::vector<int> lengths = getNewLineLengths(group, oldCols, newCols);
     const int add = int(lengths.size()) - int(group.size());
     if (lengths.empty() || add < 0) continue;
-    showAddedRows(add - rowsTrimmed(add), newRows, countToInsert, insertedAfter);
+    showAddedRows(add - rowsTrimmed(add, added), newRows, countToInsert, insertedAfter);
+    added += add;
     savedY = std::min(savedY + add, yBase + newRows - 1);
   }
 }
@@ -470,6 +480,7 @@ void Buffer::rearrange(const std::vector<InsertionSet>& toInsert, int countToIns
   if (excess > topmost) return rearrangeWhole(toInsert, countToInsert);
   if (excess > 0) {
     _lines.trimStart(int(excess));
+    noteLinesDropped(int(excess));
     oldCount -= int(excess);
   }
   _lines.setCount(oldCount + countToInsert);
@@ -493,6 +504,7 @@ void Buffer::rearrangeWhole(const std::vector<InsertionSet>& toInsert, int count
 
   const int capacity = _lines.maxLength();
   int64_t total = int64_t(oldCount) + countToInsert;
+  noteLinesDropped(int(std::max<int64_t>(total - capacity, 0)));
   _lines.setCount(int(std::min<int64_t>(capacity, total)));
   int oldIndex = oldCount - 1;
   int insertedSoFar = 0;
@@ -536,6 +548,52 @@ Buffer::CursorText Buffer::cursorText(int cursorX, bool afterReturn) {
   }
   text.after -= text.offset;
   return text;
+}
+
+std::optional<Buffer::TextPlace> Buffer::textPlace(int64_t row, int64_t col) {
+  if (row < 0 || row >= _lines.count()) return std::nullopt;
+  int first = int(row);
+  while (first > 0 && _lines[first]->isWrapped()) first--;
+  const std::vector<BufferLinePtr> group = gatherGroupDown(_lines, first);
+  const int inGroup = int(row) - first, last = int(group.size()) - 1;
+  TextPlace place{group.front(), 0};
+  for (int i = 0; i < inGroup; i++) place.offset += getWrappedLineTrimmedLength(group, i, _cols);
+  // Past the text of its row a place counts from the next row's start, but on the last row the
+  // blank cells count too, as they do for the cursor.
+  place.offset += inGroup == last ? col : std::min<int64_t>(col, getWrappedLineTrimmedLength(group, inGroup, _cols));
+  return place;
+}
+
+std::vector<std::optional<Position>> Buffer::findTextPlaces(const std::vector<std::optional<TextPlace>>& places) {
+  std::unordered_map<const BufferLine*, int> firstRows;
+  for (const auto& place : places) {
+    if (place) {
+      if (auto first = place->first.lock()) firstRows.emplace(first.get(), -1);
+    }
+  }
+  size_t left = firstRows.size();
+  for (int row = _lines.count() - 1; row >= 0 && left > 0; row--) {
+    if (auto found = firstRows.find(_lines[row].get()); found != firstRows.end() && found->second < 0) {
+      found->second = row;
+      left--;
+    }
+  }
+  std::vector<std::optional<Position>> found(places.size());
+  for (size_t i = 0; i < places.size(); i++) {
+    const auto first = places[i] ? places[i]->first.lock() : nullptr;
+    const int row = first ? firstRows[first.get()] : -1;
+    if (row < 0) continue;
+    const std::vector<BufferLinePtr> group = gatherGroupDown(_lines, row);
+    int64_t offset = places[i]->offset;
+    int inGroup = 0;
+    for (; inGroup < int(group.size()) - 1; inGroup++) {
+      const int length = getWrappedLineTrimmedLength(group, inGroup, _cols);
+      if (offset < length) break;
+      offset -= length;
+    }
+    found[i] = Position(offset, row + inGroup);
+  }
+  return found;
 }
 
 // Puts the cursor back on the cell `text` counted, in its group's new layout. A cursor just past

@@ -130,6 +130,7 @@ void Buffer::shrinkCapacity(int capacity) {
   int t = _lines.count() - capacity;
   if (t > 0) {
     _lines.trimStart(t);
+    noteLinesDropped(t);
     yBase = std::max(yBase - t, 0);
     yDisp = std::max(yDisp - t, 0);
     savedY = std::max(savedY - t, 0);

@@ -326,6 +326,7 @@ bool Buffer::returnSavedLines(const std::vector<BufferLinePtr>& saved) {
   if (returned == 0) return false;
   yBase = start + returned;
   linesTop = int(uint32_t(linesTop) + uint32_t(dropped));
+  noteLinesDropped(dropped);
   yDisp = following ? yBase : std::max(yDisp - dropped, 0);
   if (hasAnyImages()) recalculateLinesWithImagesCount();
   return true;

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Graphics/KittyGraphicsControl.h"
 #include "Vantrelle/Graphics/KittyGraphicsPayload.h"
 #include "Vantrelle/Graphics/KittyGraphicsState.h"
@@ -18,11 +19,12 @@
 // points (the APC hook, the bulk clears, the upkeep after scrolling) call into these.
 namespace vantrelle {
 
-class Buffer;
 class Terminal;
 
 using KittyPlacementPositions =
     std::unordered_map<KittyPlacementKey, std::pair<int64_t, int64_t>, KittyPlacementKeyHash>;
+// A test on an image cell, given the index of the line at its placement's top as the cell lies now.
+using KittyCellTest = std::function<bool(const KittyPlacementImage&, int64_t top)>;
 
 // Commands and replies.
 void handleKittyGraphicsCommand(Terminal& terminal, std::span<const uint8_t> content);
@@ -49,8 +51,25 @@ void recordKittyPlacement(Terminal& terminal, const KittyPlacementContext& conte
 // were attached to.
 void removeKittyPlacement(Terminal& terminal, uint32_t imageId, uint32_t placementId);
 // Appends an image cell to a line of one of the terminal's screens (counted from the oldest line
-// held), noting where a Kitty placement's cells go; a line outside the ring takes nothing.
+// held), noting where a Kitty placement's cells go; a line outside the ring takes nothing. A cell
+// of the placement being displayed learns which of its rows it shows.
 void attachImage(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex);
+// The same for a cell that keeps the row of its placement it shows, as one moved elsewhere.
+void attachImageCell(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex);
+// Where a record's top row is now, as an index of its screen's ring: negative once it has left.
+int64_t kittyRecordRow(const Terminal& terminal, const KittyPlacementRecord& record);
+// Sets a record's top row to an index of its screen's ring as the ring stands now.
+void setKittyRecordRow(const Terminal& terminal, KittyPlacementRecord& record, int64_t row);
+// A resize reflows the normal screen: taken before it, where each of its records lies in the text
+// of its line; given back after it, the records go where that text went, and those with cells to
+// their cells.
+struct KittyRecordPlaces {
+  std::vector<KittyPlacementKey> keys;
+  std::vector<std::optional<Buffer::TextPlace>> places;
+  std::vector<int64_t> pastEnd;
+};
+KittyRecordPlaces kittyRecordPlaces(Terminal& terminal);
+void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& places);
 
 // Deletion.
 void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control);
@@ -62,7 +81,7 @@ void deletePlacementsInRow(Terminal& terminal, int64_t row);
 void deletePlacementsWithZIndex(Terminal& terminal, int64_t zIndex);
 void deletePlacementsByImageIdRange(Terminal& terminal, uint32_t minId, uint32_t maxId);
 KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, int64_t lineStart, int64_t lineEnd,
-                                           const std::function<bool(const KittyPlacementImage&)>& predicate);
+                                           const KittyCellTest& predicate);
 KittyPlacementKeySet removePlacementRecords(Terminal& terminal,
                                             const std::function<bool(const KittyPlacementRecord&)>& predicate);
 KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyPlacementKeySet& keys);
@@ -96,8 +115,10 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
                                                                          KittyPlacementPositions& resolved,
                                                                          KittyPlacementKeySet& visiting);
 KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer);
-void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
-                              int64_t newTopRow, int64_t newLeftCol);
+// Moves every cell of a placement to the row it shows of the placement whose top is now
+// `newTopRow`, at `newLeftCol`; a cell that would land outside the lines held is dropped.
+void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t newTopRow,
+                              int64_t newLeftCol);
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal);
 // Moves every placement record with cells to where its cells now are, in both screens.
 void syncKittyPlacementRecords(Terminal& terminal);

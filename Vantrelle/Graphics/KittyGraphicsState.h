@@ -64,7 +64,9 @@ struct KittyPlacementKeyHash {
 
 using KittyPlacementKeySet = std::unordered_set<KittyPlacementKey, KittyPlacementKeyHash>;
 
-// One placement. `row` is an absolute line index of its buffer; `col` a 0-based column.
+// One placement. `row` is an absolute line index of its buffer, as it was when the buffer had
+// dropped `rowLinesDropped` lines from the top of its ring (read it with `kittyRecordRow`); `col`
+// a 0-based column.
 struct KittyPlacementRecord {
   uint32_t imageId = 0;
   uint32_t placementId = 0;
@@ -81,6 +83,7 @@ struct KittyPlacementRecord {
   int64_t zIndex = 0;
   bool isVirtual = false;
   bool isAlternateBuffer = false;
+  uint64_t rowLinesDropped = 0;
 
   bool isRelative() const { return parentImageId && parentPlacementId; }
   KittyPlacementKey key() const { return {imageId, placementId}; }
@@ -103,11 +106,18 @@ struct KittyPlacementContext {
   bool isRelative = false;
   int64_t pixelOffsetX = 0;
   int64_t pixelOffsetY = 0;
+  // The lines the active buffer had dropped when the placement began: the cursor's absolute line
+  // then, the row the host gives the placement, counts against it.
+  uint64_t linesDropped = 0;
 };
 
 // An image cell: the host's image type derives from this. Cells of Kitty placements set
 // `kittyIsKitty`, and every cell of a placement carries the whole placement's origin (absolute
-// line, column) and size in cells; images of the other protocols leave them unset.
+// line, column) and size in cells; images of the other protocols leave them unset. The origin's
+// line is where the placement began; lines move up the ring as it drops its oldest, and reflow
+// and scrolling regions move them about, so where the placement is now is read from the line
+// the cell is on: `kittyRowInPlacement` says which of the placement's rows the cell shows, and
+// the engine fills it in as the cell is attached.
 class KittyPlacementImage : public TerminalImage {
  public:
   bool kittyIsKitty = false;
@@ -121,6 +131,10 @@ class KittyPlacementImage : public TerminalImage {
   int64_t kittyRows = 0;
   int64_t kittyPixelOffsetX = 0;
   int64_t kittyPixelOffsetY = 0;
+  int64_t kittyRowInPlacement = 0;
+
+  // The index of the line at the placement's top, for a cell on the line of index `lineIndex`.
+  int64_t kittyTop(int64_t lineIndex) const { return lineIndex - kittyRowInPlacement; }
 
   std::optional<KittyPlacementKey> kittyKey() const {
     if (!kittyImageId || !kittyPlacementId) return std::nullopt;
@@ -141,7 +155,7 @@ struct KittyReferenceScan {
 
 // The lines of one screen that hold image cells, noted as the cells are attached, so what looks
 // for image cells reads those lines rather than every line of the history. Each is kept with where
-// it stood (its index plus the screen's count of lines trimmed then): a line of the history stays
+// it stood (its index plus the screen's count of lines dropped then): a line of the history stays
 // there, one of the screen may move within it, and a line found nowhere near (after a reflow)
 // sends the next look through every line, which notes them afresh.
 struct KittyImageLines {

@@ -12,7 +12,7 @@
 namespace vantrelle {
 namespace {
 
-using CellTest = std::function<bool(const KittyPlacementImage&)>;
+using CellTest = KittyCellTest;
 using RecordTest = std::function<bool(const KittyPlacementRecord&)>;
 
 // A placement covers at least one cell each way, whatever size it was given.
@@ -20,12 +20,23 @@ bool spanContains(int64_t start, int64_t length, int64_t value) {
   return value >= start && value <= start + std::max<int64_t>(length, 1) - 1;
 }
 
-bool cellCovers(const KittyPlacementImage& image, int64_t col, int64_t line) {
-  return spanContains(image.kittyCol, image.kittyCols, col) && spanContains(image.kittyRow, image.kittyRows, line);
+// Rows are read where the cells and records are now, never where they were placed: a full ring
+// moves every line up an index as each new one comes in.
+bool cellCovers(const KittyPlacementImage& image, int64_t top, int64_t col, int64_t line) {
+  return spanContains(image.kittyCol, image.kittyCols, col) && spanContains(top, image.kittyRows, line);
 }
 
-bool recordCovers(const KittyPlacementRecord& record, int64_t col, int64_t line) {
-  return spanContains(record.col, record.cols, col) && spanContains(record.row, record.rows, line);
+// A position of the screen shown names a row of each screen's own lines: a record of the other
+// screen is tested against the row its screen shows there, not against the same index of a ring
+// that holds other lines.
+int64_t recordScreenRow(const Terminal& terminal, const KittyPlacementRecord& record) {
+  const Buffer& buffer = record.isAlternateBuffer ? *terminal.altBuffer : *terminal.normalBuffer;
+  return kittyRecordRow(terminal, record) - buffer.yBase;
+}
+
+bool recordCovers(const Terminal& terminal, const KittyPlacementRecord& record, int64_t col, int64_t screenRow) {
+  return spanContains(record.col, record.cols, col) &&
+         spanContains(recordScreenRow(terminal, record), record.rows, screenRow);
 }
 
 // Strips cells in scope, drops matching records, then strips anywhere the cells of records that
@@ -121,14 +132,15 @@ void handleKittyDelete(Terminal& terminal, const KittyGraphicsControl& control) 
 
 void deletePlacementsVisibleOnScreen(Terminal& terminal) {
   Buffer& buffer = *terminal.buffer;
-  int64_t top = buffer.yBase, bottom = int64_t(buffer.yBase) + terminal.rows - 1;
+  int64_t top = buffer.yBase;
   int64_t right = terminal.cols - 1;
   deleteBy(
-      terminal, {{&buffer, {top, top + terminal.rows}}}, [](const KittyPlacementImage&) { return true; },
+      terminal, {{&buffer, {top, top + terminal.rows}}}, [](const KittyPlacementImage&, int64_t) { return true; },
       [&](const KittyPlacementRecord& r) {
-        int64_t lastRow = r.row + std::max<int64_t>(r.rows, 1) - 1;
+        const int64_t row = recordScreenRow(terminal, r);
+        int64_t lastRow = row + std::max<int64_t>(r.rows, 1) - 1;
         int64_t lastCol = r.col + std::max<int64_t>(r.cols, 1) - 1;
-        return r.row <= bottom && lastRow >= top && r.col <= right && lastCol >= 0;
+        return row < terminal.rows && lastRow >= 0 && r.col <= right && lastCol >= 0;
       });
 }
 
@@ -137,7 +149,7 @@ void deletePlacementsByImageId(Terminal& terminal, uint32_t imageId, std::option
   if (placementId) return removeKittyPlacement(terminal, imageId, *placementId);
   deleteBy(
       terminal, bothBuffersScope(terminal),
-      [&](const KittyPlacementImage& image) {
+      [&](const KittyPlacementImage& image, int64_t) {
         return image.kittyImageId == imageId && (!placementId || image.kittyPlacementId == placementId);
       },
       [&](const KittyPlacementRecord& r) {
@@ -149,16 +161,18 @@ void deletePlacementsAtCell(Terminal& terminal, int64_t col, int64_t row, std::o
   int64_t column = col - 1, line = row - 1 + terminal.buffer->yBase;
   deleteBy(
       terminal, activeBufferScope(terminal),
-      [&](const KittyPlacementImage& image) {
-        return (!zIndex || image.kittyZIndex == *zIndex) && cellCovers(image, column, line);
+      [&](const KittyPlacementImage& image, int64_t top) {
+        return (!zIndex || image.kittyZIndex == *zIndex) && cellCovers(image, top, column, line);
       },
-      [&](const KittyPlacementRecord& r) { return (!zIndex || r.zIndex == *zIndex) && recordCovers(r, column, line); });
+      [&](const KittyPlacementRecord& r) {
+        return (!zIndex || r.zIndex == *zIndex) && recordCovers(terminal, r, column, row - 1);
+      });
 }
 
 void deletePlacementsInColumn(Terminal& terminal, int64_t col) {
   deleteBy(
       terminal, activeBufferScope(terminal),
-      [&](const KittyPlacementImage& image) { return spanContains(image.kittyCol, image.kittyCols, col - 1); },
+      [&](const KittyPlacementImage& image, int64_t) { return spanContains(image.kittyCol, image.kittyCols, col - 1); },
       [&](const KittyPlacementRecord& r) { return spanContains(r.col, r.cols, col - 1); });
 }
 
@@ -166,28 +180,28 @@ void deletePlacementsInRow(Terminal& terminal, int64_t row) {
   int64_t line = row - 1 + terminal.buffer->yBase;
   deleteBy(
       terminal, activeBufferScope(terminal),
-      [&](const KittyPlacementImage& image) { return spanContains(image.kittyRow, image.kittyRows, line); },
-      [&](const KittyPlacementRecord& r) { return spanContains(r.row, r.rows, line); });
+      [&](const KittyPlacementImage& image, int64_t top) { return spanContains(top, image.kittyRows, line); },
+      [&](const KittyPlacementRecord& r) { return spanContains(recordScreenRow(terminal, r), r.rows, row - 1); });
 }
 
 void deletePlacementsWithZIndex(Terminal& terminal, int64_t zIndex) {
   deleteBy(
       terminal, bothBuffersScope(terminal),
-      [&](const KittyPlacementImage& image) { return image.kittyZIndex == zIndex; },
+      [&](const KittyPlacementImage& image, int64_t) { return image.kittyZIndex == zIndex; },
       [&](const KittyPlacementRecord& r) { return r.zIndex == zIndex; });
 }
 
 void deletePlacementsByImageIdRange(Terminal& terminal, uint32_t minId, uint32_t maxId) {
   deleteBy(
       terminal, bothBuffersScope(terminal),
-      [&](const KittyPlacementImage& image) {
+      [&](const KittyPlacementImage& image, int64_t) {
         return image.kittyImageId && *image.kittyImageId >= minId && *image.kittyImageId <= maxId;
       },
       [&](const KittyPlacementRecord& r) { return r.imageId >= minId && r.imageId <= maxId; });
 }
 
 KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, int64_t lineStart, int64_t lineEnd,
-                                           const std::function<bool(const KittyPlacementImage&)>& predicate) {
+                                           const KittyCellTest& predicate) {
   KittyPlacementKeySet removed;
   auto& lines = buffer.lines();
   int64_t start = std::max<int64_t>(lineStart, 0), end = std::min<int64_t>(lineEnd, lines.count());
@@ -201,7 +215,7 @@ KittyPlacementKeySet removeKittyPlacements(Terminal& terminal, Buffer& buffer, i
     bool changed = false;
     for (const auto& entry : *line.images()) {
       auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
-      if (kitty && kitty->kittyIsKitty && predicate(*kitty)) {
+      if (kitty && kitty->kittyIsKitty && predicate(*kitty, kitty->kittyTop(index))) {
         if (auto key = kitty->kittyKey()) removed.insert(*key);
         changed = true;
       } else {
@@ -236,7 +250,7 @@ KittyPlacementKeySet removePlacementRecords(Terminal& terminal,
 
 KittyPlacementKeySet removeKittyPlacementsByKey(Terminal& terminal, const KittyPlacementKeySet& keys) {
   if (keys.empty()) return {};
-  auto inSet = [&](const KittyPlacementImage& image) {
+  auto inSet = [&](const KittyPlacementImage& image, int64_t) {
     auto key = image.kittyKey();
     return key && keys.contains(*key);
   };
@@ -305,7 +319,7 @@ void clearAllKittyImages(Terminal& terminal) {
 
 void clearKittyImages(Terminal& terminal, Buffer& buffer, bool isAlternateBuffer) {
   deleteBy(
-      terminal, {{&buffer, {0, INT64_MAX}}}, [](const KittyPlacementImage&) { return true; },
+      terminal, {{&buffer, {0, INT64_MAX}}}, [](const KittyPlacementImage&, int64_t) { return true; },
       [&](const KittyPlacementRecord& r) { return r.isAlternateBuffer == isAlternateBuffer; });
   cleanupUnusedKittyImages(terminal);
 }

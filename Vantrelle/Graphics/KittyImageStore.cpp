@@ -86,12 +86,12 @@ bool displayVirtualPlacement(Terminal& terminal, const KittyGraphicsControl& con
   record.pixelOffsetX = pixelOffsetX;
   record.pixelOffsetY = pixelOffsetY;
   record.col = terminal.cursorColumn();
-  record.row = int64_t(terminal.buffer->y) + terminal.buffer->yBase;
+  record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
+  setKittyRecordRow(terminal, record, int64_t(terminal.buffer->y) + terminal.buffer->yBase);
   record.cols = std::max<int64_t>(control.columns, 0);
   record.rows = std::max<int64_t>(control.rows, 0);
   record.zIndex = control.zIndex;
   record.isVirtual = true;
-  record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
   state.placementsByKey[record.key()] = record;
   state.virtualKeys.insert(record.key());
   enforceKittyImageCacheLimit(terminal);
@@ -267,6 +267,7 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   context.zIndex = control.zIndex;
   context.cursorPolicy = control.cursorPolicy;
   context.isRelative = origin.isRelative;
+  context.linesDropped = terminal.buffer->linesDropped;
   terminal.kittyPlacementContext = context;
   if (context.imageId) markKittyImageShown(terminal.kittyGraphicsState, *context.imageId);
 
@@ -301,6 +302,9 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   if (context.isRelative && context.imageId && context.placementId) {
     terminal.kittyGraphicsState.relativeKeys.insert({*context.imageId, *context.placementId});
   }
+  // The host's line feeds between the image's rows may have scrolled a full ring, which moves the
+  // anchor's line up as many indexes as lines left the top.
+  anchor.second -= int64_t(buffer.linesDropped - context.linesDropped);
   moveCursorAfterPlacement(terminal, control, shown, context, remembered, anchor, cell);
   terminal.kittyPlacementContext.reset();
   // The host may have recorded the placement: the record counts in the budget.
@@ -311,21 +315,71 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
 void recordKittyPlacement(Terminal& terminal, const KittyPlacementContext& context, int64_t col, int64_t row,
                           int64_t cols, int64_t rows) {
   if (!context.imageId || !context.placementId) return;
-  const KittyPlacementRecord record{.imageId = *context.imageId,
-                                    .placementId = *context.placementId,
-                                    .parentImageId = context.parentImageId,
-                                    .parentPlacementId = context.parentPlacementId,
-                                    .parentOffsetH = context.parentOffsetH,
-                                    .parentOffsetV = context.parentOffsetV,
-                                    .pixelOffsetX = context.pixelOffsetX,
-                                    .pixelOffsetY = context.pixelOffsetY,
-                                    .col = col,
-                                    .row = row,
-                                    .cols = cols,
-                                    .rows = rows,
-                                    .zIndex = context.zIndex,
-                                    .isAlternateBuffer = terminal.isCurrentBufferAlternate()};
+  KittyPlacementRecord record{.imageId = *context.imageId,
+                              .placementId = *context.placementId,
+                              .parentImageId = context.parentImageId,
+                              .parentPlacementId = context.parentPlacementId,
+                              .parentOffsetH = context.parentOffsetH,
+                              .parentOffsetV = context.parentOffsetV,
+                              .pixelOffsetX = context.pixelOffsetX,
+                              .pixelOffsetY = context.pixelOffsetY,
+                              .col = col,
+                              .row = row,
+                              .cols = cols,
+                              .rows = rows,
+                              .zIndex = context.zIndex,
+                              .isAlternateBuffer = terminal.isCurrentBufferAlternate(),
+                              .rowLinesDropped = context.linesDropped};
   terminal.kittyGraphicsState.placementsByKey[record.key()] = record;
+}
+
+int64_t kittyRecordRow(const Terminal& terminal, const KittyPlacementRecord& record) {
+  const Buffer& buffer = record.isAlternateBuffer ? *terminal.altBuffer : *terminal.normalBuffer;
+  return record.row - int64_t(buffer.linesDropped - record.rowLinesDropped);
+}
+
+void setKittyRecordRow(const Terminal& terminal, KittyPlacementRecord& record, int64_t row) {
+  const Buffer& buffer = record.isAlternateBuffer ? *terminal.altBuffer : *terminal.normalBuffer;
+  record.row = row;
+  record.rowLinesDropped = buffer.linesDropped;
+}
+
+KittyRecordPlaces kittyRecordPlaces(Terminal& terminal) {
+  KittyRecordPlaces taken;
+  Buffer& buffer = *terminal.normalBuffer;
+  for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+    if (record.isAlternateBuffer) continue;
+    const int64_t row = kittyRecordRow(terminal, record);
+    taken.keys.push_back(key);
+    taken.places.push_back(buffer.textPlace(row, record.col));
+    // One below the last line (a relative placement pushed past it) keeps its distance from it.
+    taken.pastEnd.push_back(row - buffer.lines().count());
+  }
+  return taken;
+}
+
+void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& taken) {
+  if (taken.keys.empty()) return;
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
+  const int64_t count = terminal.normalBuffer->lines().count();
+  const auto found = terminal.normalBuffer->findTextPlaces(taken.places);
+  for (size_t i = 0; i < taken.keys.size(); i++) {
+    auto record = records.find(taken.keys[i]);
+    if (record == records.end()) continue;
+    if (taken.pastEnd[i] >= 0) {
+      setKittyRecordRow(terminal, record->second, count + taken.pastEnd[i]);
+      continue;
+    }
+    if (!taken.places[i]) continue;
+    if (!found[i]) {
+      // The ring dropped its line: it lies above all the ring holds.
+      setKittyRecordRow(terminal, record->second, -1);
+      continue;
+    }
+    // The row follows the text; the column stays, as placing an image moves no text.
+    setKittyRecordRow(terminal, record->second, found[i]->row);
+  }
+  syncKittyPlacementRecords(terminal);
 }
 
 }  // namespace vantrelle

@@ -49,7 +49,7 @@ bool holdsKittyCell(const BufferLine& line) {
 
 void noteLine(KittyImageLines& lines, BufferLine& line, int index, const Buffer& buffer) {
   auto anchor = line.imagesAnchor();
-  const uint32_t place = uint32_t(index) + uint32_t(buffer.linesTop);
+  const uint32_t place = uint32_t(index) + uint32_t(buffer.linesDropped);
   if (!lines.lines.empty()) {
     auto& last = lines.lines.back();
     if (!last.anchor.owner_before(anchor) && !anchor.owner_before(last.anchor)) {
@@ -99,7 +99,7 @@ std::vector<std::pair<int, BufferLine*>> walkAllLines(Terminal& terminal, Buffer
 int locate(Buffer& buffer, const LineImagesAnchor& anchor, uint32_t place) {
   auto& lines = buffer.lines();
   const int count = lines.count();
-  const int at = int(place - uint32_t(buffer.linesTop));
+  const int at = int(place - uint32_t(buffer.linesDropped));
   for (int guess : {at, at - 1, at + 1}) {
     if (guess >= 0 && guess < count && lines[guess].get() == anchor.line) return guess;
   }
@@ -136,6 +136,18 @@ void prune(KittyPlacementCellLines& index) {
 }  // namespace
 
 void attachImage(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex) {
+  auto* kitty = dynamic_cast<KittyPlacementImage*>(image.get());
+  const auto& context = terminal.kittyPlacementContext;
+  if (kitty && context && &buffer == terminal.buffer) {
+    // The host counts the placement's rows from the line the cursor was on when it began; the
+    // line feeds it takes between rows may have scrolled a full ring since, moving every index.
+    const int64_t top = kitty->kittyRow + int64_t(context->linesDropped);
+    kitty->kittyRowInPlacement = std::max<int64_t>(buffer.lineNumber(lineIndex) - top, 0);
+  }
+  attachImageCell(terminal, buffer, std::move(image), lineIndex);
+}
+
+void attachImageCell(Terminal& terminal, Buffer& buffer, std::shared_ptr<TerminalImage> image, int lineIndex) {
   auto& lines = buffer.lines();
   if (lineIndex < 0 || lineIndex >= lines.count()) return;
   BufferLine& line = *lines[lineIndex];
@@ -172,7 +184,7 @@ std::vector<std::pair<int, BufferLine*>> kittyImageLines(Terminal& terminal, Buf
         lost = true;
         break;
       }
-      kept.push_back({entry.anchor, uint32_t(at) + uint32_t(buffer.linesTop)});
+      kept.push_back({entry.anchor, uint32_t(at) + uint32_t(buffer.linesDropped)});
       found.emplace_back(at, anchor->line);
     }
     if (lost) {

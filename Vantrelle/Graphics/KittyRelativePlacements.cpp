@@ -61,7 +61,7 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
     visiting.insert(current);
     chain.push_back(current);
     if (!record->isRelative()) {
-      std::pair<int64_t, int64_t> own{record->row, record->col};
+      std::pair<int64_t, int64_t> own{kittyRecordRow(terminal, *record), record->col};
       if (!record->isVirtual) {
         if (auto live = positions.find(current); live != positions.end()) own = live->second;
       }
@@ -87,37 +87,57 @@ std::optional<std::pair<int64_t, int64_t>> resolveKittyPlacementPosition(Termina
   return base;
 }
 
-KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer) {
+namespace {
+
+// Where each placement's cells put it. A region that scrolls some of a placement's rows and not
+// the others, or a reflow that adds rows between them, tears it apart, and its cells then
+// disagree: the lowest one decides, as a full ring drops the top rows first and so keeps it as
+// long as it keeps any, where the topmost would put the placement elsewhere once that went.
+// `torn` gets the keys whose cells disagree.
+KittyPlacementPositions placementPositions(Terminal& terminal, Buffer& buffer, KittyPlacementKeySet* torn) {
   KittyPlacementPositions positions;
   forEachKittyImageCell(terminal, buffer, [&](int index, const KittyPlacementImage& cell) {
     if (!cell.kittyIsKitty) return;
-    if (auto key = cell.kittyKey()) positions.try_emplace(*key, int64_t(index), int64_t(cell.col()));
+    auto key = cell.kittyKey();
+    if (!key) return;
+    const std::pair<int64_t, int64_t> at{cell.kittyTop(index), int64_t(cell.col())};
+    auto [found, made] = positions.try_emplace(*key, at);
+    if (made || found->second == at) return;
+    if (torn) torn->insert(*key);
+    found->second = at;
   });
   return positions;
 }
 
-void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t deltaRow,
-                              int64_t newTopRow, int64_t newLeftCol) {
-  std::vector<std::pair<int64_t, std::shared_ptr<TerminalImage>>> taken;
+}  // namespace
+
+KittyPlacementPositions collectKittyPlacementPositions(Terminal& terminal, Buffer& buffer) {
+  return placementPositions(terminal, buffer, nullptr);
+}
+
+void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPlacementKey& key, int64_t newTopRow,
+                              int64_t newLeftCol) {
+  std::vector<std::shared_ptr<TerminalImage>> taken;
   auto& lines = buffer.lines();
   for (auto [index, line] : kittyImageLines(terminal, buffer)) {
     for (const auto& entry : *line->images()) {
       auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
-      if (kitty && kitty->kittyIsKitty && kitty->kittyKey() == key) taken.emplace_back(index, entry);
+      if (kitty && kitty->kittyIsKitty && kitty->kittyKey() == key) taken.push_back(entry);
     }
   }
   if (taken.empty()) return;
   removeKittyPlacements(terminal, buffer, 0, INT64_MAX,
-                        [&](const KittyPlacementImage& image) { return image.kittyKey() == key; });
-  for (auto& [line, image] : taken) {
-    int64_t target = line + deltaRow;
+                        [&](const KittyPlacementImage& image, int64_t) { return image.kittyKey() == key; });
+  for (auto& image : taken) {
+    auto* kitty = static_cast<KittyPlacementImage*>(image.get());
+    // Each cell goes to the row of the placement it shows, so one torn apart comes together again.
+    const int64_t target = newTopRow + kitty->kittyRowInPlacement;
     // Cells that would land outside the lines held are dropped, not clamped.
     if (target < 0 || target >= lines.count()) continue;
-    auto* kitty = static_cast<KittyPlacementImage*>(image.get());
     image->setCol(int(newLeftCol));
     kitty->kittyCol = newLeftCol;
     kitty->kittyRow = newTopRow;
-    attachImage(terminal, buffer, image, int(target));
+    attachImageCell(terminal, buffer, image, int(target));
   }
 }
 
@@ -131,7 +151,7 @@ void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacement
     if (found == records.end()) continue;
     auto& record = found->second;
     if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
-    record.row = live.first;
+    setKittyRecordRow(terminal, record, live.first);
     record.col = live.second;
   }
 }
@@ -160,7 +180,8 @@ void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
     return false;
   });
   if (relative.empty()) return;
-  auto positions = collectKittyPlacementPositions(terminal, buffer);
+  KittyPlacementKeySet torn;
+  const KittyPlacementPositions positions = placementPositions(terminal, buffer, &torn);
   syncRecordsToCells(terminal, terminal.isCurrentBufferAlternate(), positions);
 
   // Relative placements move after their parents.
@@ -171,13 +192,13 @@ void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal) {
     if (!target) continue;
     auto& record = records.at(key);
     if (!record.isVirtual) {
-      std::pair<int64_t, int64_t> current{record.row, record.col};
+      std::pair<int64_t, int64_t> current{kittyRecordRow(terminal, record), record.col};
       if (auto live = positions.find(key); live != positions.end()) current = live->second;
-      if (*target != current) {
-        moveKittyPlacementImages(terminal, buffer, key, target->first - current.first, target->first, target->second);
+      if (*target != current || torn.contains(key)) {
+        moveKittyPlacementImages(terminal, buffer, key, target->first, target->second);
       }
     }
-    record.row = target->first;
+    setKittyRecordRow(terminal, record, target->first);
     record.col = target->second;
   }
 }

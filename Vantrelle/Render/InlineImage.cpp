@@ -80,11 +80,13 @@ bool fullyOpaque(const Cairo::RefPtr<Cairo::ImageSurface>& surface) {
 namespace {
 
 // Two Kitty placements without a placement id that share the image, layer, place, size and
-// offsets: no command tells them apart, since every selector takes both or neither.
+// offsets: no command tells them apart, since every selector takes both or neither. Slices of one
+// line start on the same row when they show the same row of their placements: the row each was
+// placed at is counted as the ring stood then, and a full ring has moved the older one since.
 bool sameKeylessPlacement(const InlineImageSlice& a, const InlineImageSlice& b) {
   return !a.kittyPlacementId && !b.kittyPlacementId && a.kittyImageId && a.kittyImageId == b.kittyImageId &&
          a.kittyImageNumber == b.kittyImageNumber && a.kittyZIndex == b.kittyZIndex && a.kittyCol == b.kittyCol &&
-         a.kittyRow == b.kittyRow && a.kittyCols == b.kittyCols && a.kittyRows == b.kittyRows &&
+         a.kittyRowInPlacement == b.kittyRowInPlacement && a.kittyCols == b.kittyCols && a.kittyRows == b.kittyRows &&
          a.kittyPixelOffsetX == b.kittyPixelOffsetX && a.kittyPixelOffsetY == b.kittyPixelOffsetY;
 }
 

@@ -160,6 +160,7 @@ void eraseSavedLines(Terminal& t) {
   const int k = b.yBase;
   if (k < 1) return;
   lines.trimStart(k);
+  b.noteLinesDropped(k);
   b.linesTop = 0;
   b.yBase = std::max(b.yBase - k, 0);
   b.yDisp = std::max(b.yDisp - k, 0);

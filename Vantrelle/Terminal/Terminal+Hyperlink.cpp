@@ -15,23 +15,90 @@ void Terminal::oscHyperlink(std::span<const uint8_t> data) {
     closeHyperlink();
     return;
   }
-  hyperLinkTracking = HyperLink{Position(buffer->x, buffer->y + buffer->yBase), osc::ascii(data).value_or(""), buffer,
-                                buffer->linesTop};
+  const int row = buffer->y + buffer->yBase;
+  HyperLink link;
+  link.start = Position(buffer->x, row);
+  link.payload = osc::ascii(data).value_or("");
+  link.buffer = buffer;
+  link.linesDroppedAtOpen = buffer->linesDropped;
+  if (row < buffer->lines().count()) {
+    const BufferLinePtr& line = buffer->lines()[row];
+    link.startLine = line;
+    link.startLineSeen = line.get();
+  }
+  hyperLinkTracking = std::move(link);
+}
+
+Buffer* Terminal::hyperlinkBuffer(const HyperLink& link) {
+  return link.buffer == normalBuffer.get() ? normalBuffer.get()
+         : link.buffer == altBuffer.get()  ? altBuffer.get()
+                                           : nullptr;
+}
+
+// The start line is looked for where the lines dropped since left it, and then anywhere in the
+// ring, as inserted and deleted lines move it; for a line deleted since, its row is the best guess
+// left.
+int64_t Terminal::hyperlinkStartRow(const HyperLink& link, Buffer& target) {
+  auto& lines = target.lines();
+  const int64_t expected = link.start.row - int64_t(target.linesDropped - link.linesDroppedAtOpen);
+  if (link.startLineLeft) return expected;
+  // The link's hold on the line keeps its record, and so its address, from any other line.
+  if (expected >= 0 && expected < lines.count() && lines[int(expected)].get() == link.startLineSeen) return expected;
+  const BufferLinePtr line = link.startLine.lock();
+  if (!line) return expected;
+  for (int row = lines.count() - 1; row >= 0; --row) {
+    if (lines[row] == line) return row;
+  }
+  return expected;
+}
+
+// A reflow lays a wrapped line's text out anew, on rows it may make or drop: the open link's
+// start is carried through it as its place in the text of its line. A start below the last line
+// (its rows erased) keeps its distance from that line.
+Terminal::LinkStartCarry Terminal::hyperlinkStartCarry() {
+  if (!hyperLinkTracking) return {};
+  Buffer* target = hyperlinkBuffer(*hyperLinkTracking);
+  if (!target || !target->isReflowEnabled()) return {};
+  const int64_t row = hyperlinkStartRow(*hyperLinkTracking, *target);
+  return {target->textPlace(row, hyperLinkTracking->start.col), row - target->lines().count()};
+}
+
+void Terminal::placeHyperlinkStart(const LinkStartCarry& carry) {
+  if (!hyperLinkTracking) return;
+  HyperLink& link = *hyperLinkTracking;
+  Buffer* target = hyperlinkBuffer(link);
+  if (!target || (!carry.place && carry.pastEnd < 0)) return;
+  link.linesDroppedAtOpen = target->linesDropped;
+  link.startLineLeft = false;
+  if (!carry.place) {
+    link.start.row = target->lines().count() + carry.pastEnd;
+    link.startLine.reset();
+    link.startLineSeen = nullptr;
+    return;
+  }
+  const std::optional<Position> found = target->findTextPlaces({carry.place}).front();
+  if (!found) {
+    // The ring dropped the line: the link starts before whatever the ring still holds.
+    link.start = Position(0, -1);
+    link.startLine.reset();
+    link.startLineSeen = nullptr;
+    return;
+  }
+  link.start = *found;
+  link.startLine = target->lines()[int(found->row)];
+  link.startLineSeen = link.startLine.lock().get();
 }
 
 // Marks the cells from the link's start up to the last cell written before the cursor, in the
-// buffer where the link was opened, allowing for rows trimmed from the scrollback meanwhile.
+// buffer where the link was opened, wherever the lines moved meanwhile; a start the scrollback
+// has dropped marks from the first line it holds.
 void Terminal::closeHyperlink() {
   std::optional<HyperLink> link = std::move(hyperLinkTracking);
   hyperLinkTracking.reset();
   if (!link) return;
-  Buffer* target = link->buffer == normalBuffer.get() ? normalBuffer.get()
-                   : link->buffer == altBuffer.get()  ? altBuffer.get()
-                                                      : nullptr;
+  Buffer* target = hyperlinkBuffer(*link);
   if (!target) return;
-  const int trimmed = Buffer::linesTrimmedBetween(link->linesTopAtOpen, target->linesTop);
-  if (trimmed < 0) return;  // the scrollback was cleared: the start is gone
-  int64_t startRow = link->start.row - trimmed;
+  int64_t startRow = hyperlinkStartRow(*link, *target);
   int64_t startCol = link->start.col;
   if (startRow < 0) startRow = startCol = 0;
   // Opened with a wrap pending: the first character of the link went to the next row.

@@ -57,7 +57,9 @@ void Terminal::scroll(bool isWrapped) {
     bool revealed = false;
     if (bottomRow == lines.count() - 1 && wasFull) {
       lines.recycle(eraseAttr());
-      lines[lines.count() - 1]->setWrapped(isWrapped);
+      BufferLine& recycled = *lines[lines.count() - 1];
+      forgetRecycledLine(b, &recycled);
+      recycled.setWrapped(isWrapped);
     } else if (bottomRow == lines.count() - 1) {
       lines.push(lines.makeCopy(blank()));
     } else if (b.scrollBottom == rows - 1) {
@@ -72,7 +74,9 @@ void Terminal::scroll(bool isWrapped) {
       // Only the rows below the region move, where a splice would rebuild the whole ring.
       lines.recycle(eraseAttr());
       lines.rotate(bottomRow, lines.count() - 1, false);
-      lines[bottomRow]->setWrapped(isWrapped);
+      BufferLine& recycled = *lines[bottomRow];
+      forgetRecycledLine(b, &recycled);
+      recycled.setWrapped(isWrapped);
       startLogicalLine(lines, bottomRow + 1);
     } else {
       lines.splice(bottomRow + 1, 0, {lines.makeCopy(blank())},
@@ -84,6 +88,7 @@ void Terminal::scroll(bool isWrapped) {
       if (!userScrolling) b.yDisp = b.yDisp + 1;
     } else {
       if (b.hasScrollback) b.linesTop = int(uint32_t(b.linesTop) + 1u);
+      b.noteLinesDropped(1);
       if (userScrolling) b.yDisp = std::max(b.yDisp - 1, 0);
     }
     // The screen's old top row is now the newest line of the scrollback.
@@ -114,7 +119,9 @@ void Terminal::scroll(bool isWrapped) {
     updateRange(b.scrollTop);
     updateRange(b.scrollBottom);
   }
-  if (b.hasAnyImages()) updateKittyRelativePlacementsForCurrentBuffer();
+  // A placement made relative to another follows it even once its own cells are gone (a full
+  // ring dropped them, a roomy one would hold them still): it may be the parent of others.
+  if (b.hasAnyImages() || !kittyGraphicsState.relativeKeys.empty()) updateKittyRelativePlacementsForCurrentBuffer();
   if (tdel) tdel->scrolled(*this, b.yDisp);
 }
 

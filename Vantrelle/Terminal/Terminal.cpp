@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Terminal/ChildLocale.h"
 
 namespace vantrelle {
@@ -82,6 +83,9 @@ void Terminal::setup(bool isReset) {
 void Terminal::resizeBuffers(int newColumns, int newRows) {
   const int savedDelta = normalBuffer->savedY - normalBuffer->y;
   const int32_t printedCode = lastPrintedBeforeCursor();
+  // Reflow moves rows about: what keeps a row follows the text it was on.
+  const LinkStartCarry linkStart = hyperlinkStartCarry();
+  const KittyRecordPlaces records = kittyRecordPlaces(*this);
   // Line editors turn bracketed paste on while they read a line, and redraw it on a resize.
   normalBuffer->cursorLineRedrawn = bracketedPasteMode;
   normalBuffer->beginScreenResize();
@@ -89,6 +93,8 @@ void Terminal::resizeBuffers(int newColumns, int newRows) {
   normalBuffer->savedY = normalBuffer->y + savedDelta;
   altBuffer->resize(newColumns, newRows);
   carryLastPrinted(printedCode, newColumns, newRows);
+  placeHyperlinkStart(linkStart);
+  placeKittyRecords(*this, records);
   normalBuffer->endScreenResize();
 }
 

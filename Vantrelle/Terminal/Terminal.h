@@ -62,8 +62,13 @@ class Terminal : private ParserHandler {
   struct HyperLink {
     Position start;
     std::string payload;
-    const Buffer* buffer = nullptr;  // the buffer it was opened in
-    int linesTopAtOpen = 0;          // that buffer's trimmed-row count then
+    const Buffer* buffer = nullptr;   // the buffer it was opened in
+    uint64_t linesDroppedAtOpen = 0;  // that buffer's count of lines dropped then
+    // The line it starts on, found again wherever reflow or line editing moved it, unless the
+    // ring has dropped it and recycled it as a new line since.
+    std::weak_ptr<BufferLine> startLine;
+    const BufferLine* startLineSeen = nullptr;  // the same line, compared as it is recycled
+    bool startLineLeft = false;
   };
 
   explicit Terminal(TerminalDelegate* delegate, TerminalOptions options = TerminalOptions::defaultOptions());
@@ -584,6 +589,21 @@ class Terminal : private ParserHandler {
   MouseMode mouseMode_ = MouseMode::off;
   std::unordered_map<int64_t, std::function<void(std::span<const uint8_t>)>> oscHandlers;
   void closeHyperlink();
+  Buffer* hyperlinkBuffer(const HyperLink& link);
+  // Where the open link starts in `target` now, as an index of its ring; negative once gone.
+  int64_t hyperlinkStartRow(const HyperLink& link, Buffer& target);
+  struct LinkStartCarry {
+    std::optional<Buffer::TextPlace> place;
+    int64_t pastEnd = -1;  // rows past the ring's last line, for a start below it
+  };
+  LinkStartCarry hyperlinkStartCarry();
+  void placeHyperlinkStart(const LinkStartCarry& carry);
+  // A full ring has just turned its oldest line into its newest: what held on to that line as the
+  // one it knew lets go of it. Runs for every line a full scrollback scrolls: compares pointers.
+  void forgetRecycledLine(Buffer& b, const BufferLine* line) {
+    b.forgetRecycledPrompt(line);
+    if (hyperLinkTracking && hyperLinkTracking->startLineSeen == line) hyperLinkTracking->startLineLeft = true;
+  }
   uint64_t nextSweepCost() const;
   // Link detection steps (Text/Terminal+Links.cpp).
   std::optional<uint16_t> payloadCode(Position at, Buffer& in);

@@ -289,6 +289,7 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   Buffer& buffer = *terminal->buffer;
   int startX = buffer.x;
   int64_t startRow = int64_t(buffer.y) + buffer.yBase;
+  const uint64_t droppedAtStart = buffer.linesDropped;
   const std::optional<KittyPlacementContext>& kitty = terminal->kittyPlacementContext;
   if (kitty) recordKittyPlacement(*terminal, *kitty, startX, startRow, cols, rows);
   bool moved = false;
@@ -315,6 +316,7 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
       piece->kittyZIndex = kitty->zIndex;
       piece->kittyCol = startX;
       piece->kittyRow = startRow;
+      piece->kittyRowInPlacement = i;
       piece->kittyCols = cols;
       piece->kittyRows = rows;
       piece->kittyPixelOffsetX = kitty->pixelOffsetX;
@@ -324,9 +326,11 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
     attachImage(*terminal, buffer, piece, buffer.y + buffer.yBase);
     terminal->updateRange(buffer.y, false);
     int oldY = buffer.y, oldBase = buffer.yBase;
+    const uint64_t oldDropped = buffer.linesDropped;
     terminal->cmdLineFeedBasic();
     buffer.x = startX;
-    if (buffer.y != oldY || buffer.yBase != oldBase) moved = true;
+    // A full ring scrolls with the screen's base where it was.
+    if (buffer.y != oldY || buffer.yBase != oldBase || buffer.linesDropped != oldDropped) moved = true;
   }
   if (moved) {
     terminal->refreshStart = 0;
@@ -337,7 +341,9 @@ void TerminalView::insertImage(const Cairo::RefPtr<Cairo::ImageSurface>& source,
   // A Kitty image that moves the cursor leaves it just right of the image on its last row.
   if (kitty && kitty->cursorPolicy == 0 && !kitty->isRelative) {
     buffer.x = startX + std::max(cols, 1);
-    buffer.y = int(startRow + std::max(rows, 1) - buffer.yBase);
+    // A full ring moved the first row up an index for every line feed that scrolled it.
+    const int64_t firstRow = startRow - int64_t(buffer.linesDropped - droppedAtStart);
+    buffer.y = int(firstRow + std::max(rows, 1) - buffer.yBase);
     terminal->restrictCursor();
   }
 }

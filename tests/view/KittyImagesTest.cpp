@@ -128,6 +128,16 @@ TEST_F(KittyImages, AnImageShownAgainInPlaceWithoutAPlacementIdLetsGoOfTheHidden
   }
 }
 
+TEST_F(KittyImages, AnImageShownAgainWhereAFullScrollbackMovedTheFirstLetsGoOfIt) {
+  // A full scrollback moves every line up an index as it scrolls: the first image is still where
+  // the second is shown, though the index of its row then was another.
+  view->getTerminal().changeScrollback(5);
+  for (int i = 0; i < 40; i++) view->feed("line\r\n");
+  const std::string image = std::string("\x1b_Ga=T,f=32,s=2,v=2,i=1,c=2,r=2,C=1,q=2;") + kRedPixels + "\x1b\\";
+  view->feed("\x1b[4;1H" + image + "\x1b[20H\n\n\n\x1b[1;1H" + image);
+  EXPECT_EQ(slices().size(), 2u);
+}
+
 TEST_F(KittyImages, PlaceholderCellsPaintTheirSliceOfAVirtualPlacement) {
   view->feed(std::string("\x1b_Ga=T,U=1,f=32,s=2,v=2,i=5,p=0,c=2,r=1,q=2;") + kRedPixels + "\x1b\\");
   ASSERT_FALSE(view->getTerminal().kittyGraphicsState.placementsByKey.empty());

@@ -1,0 +1,217 @@
+// A full scrollback drops its oldest line for every new one, which moves every other line up an
+// index: whatever keeps a row must find it where it is now. Each case runs a full ring and one
+// with room to spare on the same bytes, and both must end alike.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/support/KittyTestHost.h"
+#include "engine/terminal/TestHost.h"
+#include "fuzz/ScrollbackParity.h"
+
+namespace vantrelle {
+namespace {
+
+using testing::rowText;
+using testing::screenText;
+using testing::sized;
+using testing::TestHost;
+
+constexpr int kFull = 10;
+constexpr int kRoomy = 100000;
+
+struct Pair {
+  explicit Pair(int cols, int rows, int full = kFull) {
+    for (int scrollback : {full, kRoomy})
+      terminals.push_back(std::make_unique<Terminal>(&host, sized(cols, rows, scrollback)));
+  }
+  void feed(const std::string& bytes) {
+    for (auto& t : terminals) t->feed(bytes);
+  }
+  void resize(int cols, int rows) {
+    for (auto& t : terminals) t->resize(cols, rows);
+  }
+  kittytest::TestHost host;
+  std::vector<std::unique_ptr<Terminal>> terminals;
+};
+
+std::string lines(int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += "line " + std::to_string(i) + "\r\n";
+  return out;
+}
+
+std::string image(const std::string& keys) { return "\x1b_Ga=T,f=32,s=1,v=1,q=2," + keys + ";gICAgA==\x1b\\"; }
+
+// Image cells a buffer holds, as "id/placement@row" with rows from the screen's top.
+std::vector<std::string> imageCells(Terminal& t) {
+  std::vector<std::string> cells;
+  Buffer& b = *t.buffer;
+  for (int i = 0; i < b.lines().count(); ++i) {
+    if (!b.lines()[i]->images()) continue;
+    for (const auto& entry : *b.lines()[i]->images()) {
+      auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
+      if (kitty) {
+        cells.push_back(std::to_string(kitty->kittyImageId.value_or(0)) + "/" +
+                        std::to_string(kitty->kittyPlacementId.value_or(0)) + "@" + std::to_string(i - b.yBase));
+      }
+    }
+  }
+  return cells;
+}
+
+// Deletes by position aimed at a cell of the screen: `row` and `col` are 1-based.
+std::string deleteAt(char kind, int col, int row) {
+  const std::string at = ",x=" + std::to_string(col) + ",y=" + std::to_string(row);
+  switch (kind) {
+    case 'c':
+      return "\x1b[" + std::to_string(row) + ";" + std::to_string(col) + "H\x1b_Ga=d,d=c\x1b\\";
+    case 'y':
+      return "\x1b_Ga=d,d=y" + at + "\x1b\\";
+    case 'q':
+      return "\x1b_Ga=d,d=q,z=0" + at + "\x1b\\";
+    default:
+      return std::string("\x1b_Ga=d,d=") + kind + at + "\x1b\\";
+  }
+}
+
+TEST(FullScrollback, KittyDeletesByPositionReachOnlyWhatIsThere) {
+  for (char kind : {'p', 'P', 'q', 'y', 'c'}) {
+    for (int scrollback : {100, kRoomy}) {
+      kittytest::TestHost host;
+      Terminal t(&host, sized(80, 24, scrollback));
+      // One image scrolled far up a history that is full, where no delete on the screen reaches
+      // it, though a delete aims at the row it was placed on; one still on the screen, on row 4.
+      t.feed(lines(200) + "\x1b[24;30H" + image("i=1,p=1") + "\x1b[24H\r\n" + lines(50));
+      t.feed("\x1b[20;30H" + image("i=2,p=2") + "\x1b[24H\r\n" + lines(15));
+      const std::string what = std::string(1, kind) + " " + std::to_string(scrollback);
+      ASSERT_EQ(imageCells(t), (std::vector<std::string>{"1/1@-44", "2/2@3"})) << what;
+      t.feed(deleteAt(kind, 30, 24) + deleteAt(kind, 30, 20));
+      EXPECT_EQ(imageCells(t), (std::vector<std::string>{"1/1@-44", "2/2@3"})) << what;
+      EXPECT_EQ(t.kittyGraphicsState.placementsByKey.size(), 2u) << what;
+      t.feed(deleteAt(kind, 30, 4));
+      EXPECT_EQ(imageCells(t), std::vector<std::string>{"1/1@-44"}) << what;
+      EXPECT_FALSE(t.kittyGraphicsState.placementsByKey.contains({2, 2})) << what;
+      t.feed("\x1b_Ga=d,d=a\x1b\\");
+      EXPECT_EQ(imageCells(t), std::vector<std::string>{"1/1@-44"}) << what;
+    }
+  }
+}
+
+TEST(FullScrollback, RelativePlacementsKeepTheirOffsetAsTheyScroll) {
+  // To an image and to a virtual placement: children stay beside their parents as text scrolls.
+  Pair pair(40, 10);
+  pair.feed(lines(30) + "\x1b[8;5H" + image("i=1,p=1,C=1") + "\x1b[8;20H" + image("U=1,i=2,p=2,c=2,r=1"));
+  pair.feed("\x1b_Ga=p,q=2,i=1,p=3,P=1,Q=1,H=2,V=1\x1b\\\x1b_Ga=p,q=2,i=1,p=4,P=2,Q=2,H=1,V=-1\x1b\\");
+  pair.feed("\x1b[10H" + lines(4));
+  for (auto& t : pair.terminals) {
+    EXPECT_EQ(imageCells(*t), (std::vector<std::string>{"1/4@2", "1/1@3", "1/3@4"})) << t->options.scrollback;
+  }
+}
+
+TEST(FullScrollback, LinksMarkTheirWholeTextAcrossAResize) {
+  // Opened at the start of a line that a narrowing splits: every cell written carries the link.
+  Pair pair(20, 5);
+  pair.feed(lines(40) + "\x1b]8;;http://x.test\x1b\\" + std::string(18, 'A') + "\r\nBBBB\r\n");
+  pair.resize(10, 5);
+  pair.feed("CCCC\x1b]8;;\x1b\\");
+  for (auto& t : pair.terminals) {
+    ASSERT_EQ(screenText(*t), "line 39\nAAAAAAAAAA\nAAAAAAAA\nBBBB\nCCCC") << t->options.scrollback;
+    for (int row = 1; row < 5; ++row) {
+      const std::string text = rowText(*t, row);
+      for (int col = 0; col < int(text.size()); ++col) {
+        EXPECT_TRUE((*t->getLine(row))[col].hasPayload()) << t->options.scrollback << " " << col << "," << row;
+      }
+    }
+  }
+}
+
+TEST(FullScrollback, LinksStartWhereTheirFirstLineIsNow) {
+  // Lines leave the top of the ring as it scrolls full, or as the scrollback is made smaller: a
+  // link whose first line went marks all the ring holds, one whose first line stayed marks from
+  // that line's start column on.
+  for (int spanned : {3, 30}) {
+    Pair pair(20, 5, 40);
+    pair.feed(lines(60) + "xyz\x1b]8;;http://x.test\x1b\\abc\r\n" + lines(spanned));
+    for (auto& t : pair.terminals) t->changeScrollback(10);
+    pair.feed("end\x1b]8;;\x1b\\");
+    for (auto& t : pair.terminals) {
+      const int first = std::max(3 - spanned, -t->buffer->yBase);
+      auto marks = [&](int row) {
+        const BufferLine& line = *t->buffer->lines()[t->buffer->yBase + row];
+        std::string out;
+        for (int col = 0; col < 6; ++col) out += line[col].hasPayload() ? '*' : '.';
+        return out;
+      };
+      EXPECT_EQ(marks(first), spanned == 3 ? "...***" : "******") << spanned << " " << t->options.scrollback;
+      EXPECT_EQ(marks(4), "***...") << spanned << " " << t->options.scrollback;
+    }
+  }
+}
+
+TEST(FullScrollback, MarksJoinTheCharacterPrintedLast) {
+  // Written after the line feed that scrolled the character up, and after a cursor move.
+  Pair pair(20, 5);
+  pair.feed(lines(40) + "\x1b[5;3He\r\n\x1b[2;9H\u0301");
+  for (auto& t : pair.terminals) {
+    EXPECT_EQ(rowText(*t, 3), "  e\u0301") << t->options.scrollback;
+    EXPECT_EQ(t->buffer->x, 8) << t->options.scrollback;
+  }
+}
+
+TEST(FullScrollback, DeletesOnTheAlternateScreenLeaveTheNormalScreensHistory) {
+  // A position of the alternate screen names no row of the normal screen's history, whatever
+  // index that row has in its ring.
+  for (int scrollback : {10, kRoomy}) {
+    kittytest::TestHost host;
+    Terminal t(&host, sized(40, 10, scrollback));
+    t.feed(lines(3) + "\x1b[4;5H" + image("i=1,p=1,C=1") + "\x1b[10H" + lines(20) + "\x1b[?1049h");
+    t.feed("\x1b_Ga=d,d=p,x=5,y=4\x1b\\\x1b_Ga=d,d=y,y=4\x1b\\\x1b_Ga=d,d=a\x1b\\");
+    t.feed("\x1b[?1049l");
+    EXPECT_TRUE(t.kittyGraphicsState.placementsByKey.contains({1, 1})) << scrollback;
+    if (scrollback == kRoomy) {
+      EXPECT_EQ(imageCells(t), std::vector<std::string>{"1/1@-17"});
+    }
+  }
+}
+
+TEST(FullScrollback, ResizeRightAfterACarriageReturnOnly) {
+  // A cursor that came back to column 0 of the row a carriage return left it on, by a cursor
+  // move after text was written there, keeps its character through a reflow.
+  for (int scrollback : {0, kRoomy}) {
+    TestHost host;
+    Terminal t(&host, sized(10, 3, scrollback));
+    t.feed("0123456789ABC\rXY\x1b[2;1H");
+    t.resize(20, 3);
+    EXPECT_EQ(rowText(t, 0), "0123456789XYC") << scrollback;
+    EXPECT_EQ(t.buffer->x, 10) << scrollback;
+  }
+}
+
+TEST(FullScrollback, APromptOnARecycledLineIsForgotten) {
+  // A line editor's prompt noted on a line the full ring has since recycled as a new one: a resize
+  // leaves that new line's text where it is.
+  Pair pair(20, 3, 2);
+  pair.feed("out\x1b[?2004h$ " + lines(5) + "abcdef");
+  pair.resize(15, 3);
+  for (auto& t : pair.terminals) EXPECT_EQ(rowText(*t, 2), "abcdef") << t->options.scrollback;
+}
+
+// Random scripts from fixed seeds, on a few screen sizes and scrollbacks (see ScrollbackParity.h).
+TEST(FullScrollback, KeepsWhatARoomyOneKeeps) {
+  for (uint32_t seed = 1; seed <= 200; ++seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> script(2400);
+    for (auto& byte : script) byte = uint8_t(random());
+    fuzzing::Reader in(script.data(), script.size());
+    parity::ScrollbackParity parity(int(seed % 23) + 10, int(seed % 6) + 3, int(seed % 20) + 40);
+    auto difference = parity.run(in);
+    ASSERT_FALSE(difference) << "seed " << seed << ": " << *difference;
+  }
+}
+
+}  // namespace
+}  // namespace vantrelle
