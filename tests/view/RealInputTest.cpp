@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "InputTestSupport.h"
+#include "tests/Programs.h"
 
 namespace vantrelle {
 namespace {
@@ -245,13 +246,15 @@ TEST_F(RealInputTest, HiddenTextIsCopiedAsTheBlanksItShows) {
   EXPECT_EQ(host.sent, shown);
 }
 
+constexpr const char* clipboardReader = "timeout 20 xclip -o -selection clipboard";
+
 // What another program reads of the clipboard, read on a thread of its own while the main loop
 // serves it. A main loop that stops for good ends the test program rather than hanging it.
 std::string readClipboardElsewhere() {
   std::atomic<bool> read = false;
   std::string text;
   std::thread reader([&] {
-    if (FILE* pipe = popen("timeout 20 xclip -o -selection clipboard", "r")) {
+    if (FILE* pipe = popen(clipboardReader, "r")) {
       char chunk[65536];
       for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
       pclose(pipe);
@@ -282,7 +285,7 @@ std::string readClipboardElsewhere() {
 // A copy longer than the X server takes in one request goes to another program in pieces that the
 // main loop hands over: the view keeps handing them over to the end, for each paste.
 TEST_F(RealInputTest, AnotherProgramPastesALongCopyWhole) {
-  if (std::system("command -v xclip >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs xclip";
+  ::testing::programs::require(clipboardReader);
   view->changeScrollback(20000);
   std::string lines;
   for (int i = 0; i < 15000; i++) {
