@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Vantrelle/View/ClipboardText.h"
+
 namespace vantrelle {
 
 namespace {
@@ -101,7 +103,7 @@ void LocalProcessTerminalView::requestOpenLink(TerminalView& source, const std::
 void LocalProcessTerminalView::clipboardCopy(TerminalView&, std::span<const uint8_t> content) {
   std::string text(content.begin(), content.end());
   if (!g_utf8_validate(text.data(), gssize(text.size()), nullptr)) return;
-  get_clipboard()->set_text(text);
+  putTextOnClipboard(*get_clipboard(), text);
 }
 
 std::optional<std::vector<uint8_t>> LocalProcessTerminalView::clipboardRead(TerminalView&) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "Vantrelle/Keyboard/EscapeSequences.h"
+#include "Vantrelle/View/ClipboardText.h"
 #include "Vantrelle/View/TerminalView.h"
 #include "platform/GLibPtr.h"
 
@@ -286,7 +287,7 @@ void TerminalView::pastePrimary() { pasteFrom(lifetime, get_primary_clipboard())
 void TerminalView::publishPrimarySelection() {
   if (!selectionActive()) return;
   std::string text = selection->getSelectedText();
-  if (!text.empty()) get_primary_clipboard()->set_text(text);
+  if (!text.empty()) putTextOnClipboard(*get_primary_clipboard(), text);
 }
 
 // A cleared selection keeps its ends; copying it would put text the user no longer sees as
@@ -295,7 +296,7 @@ void TerminalView::publishPrimarySelection() {
 void TerminalView::copy() {
   if (!selectionActive()) return;
   std::string text = selection->getSelectedText();
-  if (!text.empty()) get_clipboard()->set_text(text);
+  if (!text.empty()) putTextOnClipboard(*get_clipboard(), text);
 }
 
 void TerminalView::selectionChanged() {}

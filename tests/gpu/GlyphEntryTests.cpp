@@ -166,5 +166,54 @@ TEST_F(GlyphEntries, SubpixelDesktopTextStaysCoverage) {
   }
 }
 
+// Full hinting, which a desktop may ask for, moves a glyph's edges to whole pixels, a pixel or two
+// past the outline's extents: each bitmap still holds all the ink the font draws for its glyph.
+TEST_F(GlyphEntries, HintedGlyphsKeepAllTheirInk) {
+  PangoContext* context = view->get_pango_context()->gobj();
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_FULL);
+  cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+  pango_cairo_context_set_font_options(context, options);
+  std::string ascii;
+  for (char c = '!'; c <= '~'; c++) ascii += c;
+  // The ink of a glyph drawn with room all round, as a sum of coverage.
+  auto ink = [&](cairo_scaled_font_t* font, uint32_t glyph) {
+    const int side = 256;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_scaled_font(cr, font);
+    cairo_set_font_options(cr, options);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_glyph_t placed{glyph, side / 3.0, side * 2 / 3.0};
+    cairo_show_glyphs(cr, &placed, 1);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    long sum = 0;
+    const uint8_t* data = cairo_image_surface_get_data(surface);
+    for (int y = 0; y < side; y++)
+      for (int x = 0; x < side; x++) sum += data[y * cairo_image_surface_get_stride(surface) + x * 4 + 3];
+    cairo_surface_destroy(surface);
+    return sum;
+  };
+  for (const char* size : {"Monospace 10", "Monospace 11", "Monospace 15"}) {
+    view->setFont(Pango::FontDescription(size));
+    auto run = renderer().shaperCache.shape(ascii, context, view->font().gobj());
+    ASSERT_TRUE(run);
+    for (const auto& g : run->glyphRuns) {
+      const ScaledFont* font = renderer().scaledFontFor(g.font.get(), 1.0);
+      ASSERT_NE(font, nullptr);
+      for (size_t i = 0; i < g.glyphs.size(); i++) {
+        SCOPED_TRACE(std::string(size) + " " + ascii[g.clusters[i]]);
+        auto bitmap = CoreTextGlyphRasterizer().rasterize(font->font.get(), g.glyphs[i]);
+        ASSERT_TRUE(bitmap);
+        long kept = 0;
+        for (size_t p = 3; p < bitmap->pixels.size(); p += 4) kept += bitmap->pixels[p];
+        EXPECT_EQ(kept, ink(font->font.get(), g.glyphs[i]));
+      }
+    }
+  }
+  cairo_font_options_destroy(options);
+}
+
 }  // namespace
 }  // namespace vantrelle

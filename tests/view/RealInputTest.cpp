@@ -4,9 +4,15 @@
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/window.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "InputTestSupport.h"
+#include "tests/Programs.h"
 
 namespace vantrelle {
 namespace {
@@ -238,6 +244,65 @@ TEST_F(RealInputTest, HiddenTextIsCopiedAsTheBlanksItShows) {
   ASSERT_TRUE(testing::pumpUntil([&] { return host.sent.size() >= shown.size(); }, std::chrono::seconds(5)))
       << host.sent;
   EXPECT_EQ(host.sent, shown);
+}
+
+constexpr const char* clipboardReader = "timeout 20 xclip -o -selection clipboard";
+
+// What another program reads of the clipboard, read on a thread of its own while the main loop
+// serves it. A main loop that stops for good ends the test program rather than hanging it.
+std::string readClipboardElsewhere() {
+  std::atomic<bool> read = false;
+  std::string text;
+  std::thread reader([&] {
+    if (FILE* pipe = popen(clipboardReader, "r")) {
+      char chunk[65536];
+      for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+      pclose(pipe);
+    }
+    read = true;
+  });
+  std::mutex mutex;
+  std::condition_variable served;
+  bool pumped = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(mutex);
+    if (!served.wait_for(lock, std::chrono::seconds(30), [&] { return pumped; })) {
+      std::fprintf(stderr, "the main loop stopped while another program read the clipboard\n");
+      std::_Exit(1);
+    }
+  });
+  testing::pumpUntil([&] { return read.load(); }, std::chrono::seconds(25));
+  {
+    std::lock_guard lock(mutex);
+    pumped = true;
+  }
+  served.notify_all();
+  watchdog.join();
+  reader.join();
+  return text;
+}
+
+// A copy longer than the X server takes in one request goes to another program in pieces that the
+// main loop hands over: the view keeps handing them over to the end, for each paste.
+TEST_F(RealInputTest, AnotherProgramPastesALongCopyWhole) {
+  ::testing::programs::require(clipboardReader);
+  view->changeScrollback(20000);
+  std::string lines;
+  for (int i = 0; i < 15000; i++) {
+    std::string line = std::to_string(i);
+    line.resize(72, char('a' + i % 26));
+    lines += line + (i + 1 < 15000 ? "\r\n" : "");
+  }
+  view->feed(lines);
+  view->selectAll();
+  view->copy();
+  const std::string copied = view->getSelection().value_or("");
+  ASSERT_GT(copied.size(), size_t(1) << 20);
+  for (int paste = 0; paste < 2; paste++) {
+    const std::string pasted = readClipboardElsewhere();
+    EXPECT_EQ(pasted.size(), copied.size()) << "paste " << paste;
+    EXPECT_TRUE(pasted == copied) << "paste " << paste;
+  }
 }
 
 }  // namespace
