@@ -30,9 +30,23 @@ class UserActivation {
   // Takes the oldest opening still alive; false when there is none.
   bool consume(Clock::time_point now);
 
+  // A key press is told of twice by the page's side, in the order the keys were pressed: as it
+  // reaches the page (`keyLanded`), with whether it went into a text field (or anything else that
+  // takes typing), and once the page has handled it (`keySettled`), with whether the page's
+  // editing or its own handler took it after all. Only a key that went into no field and that
+  // nothing took grants an opening: typing is not asking for a window. The grant comes as the
+  // key lands, so that the page's handler of that very key may use it; it is withdrawn, if still
+  // untaken, when the key turns out to have been taken. A key the page's side never tells of
+  // (a page that hangs, a key in a frame) grants nothing.
+  void keyPressed(Clock::time_point now);
+  void keyLanded(bool intoText, Clock::time_point now);
+  void keySettled(bool taken);
+
  private:
-  std::deque<Clock::time_point> openings;  // oldest first
-  bool latestUntaken = false;              // the last of `openings` is the latest press's
+  std::deque<Clock::time_point> openings;      // oldest first
+  bool latestUntaken = false;                  // the last of `openings` is the latest press's
+  std::deque<Clock::time_point> keysInFlight;  // pressed, not yet landed on the page
+  std::deque<Clock::time_point> keysGranted;   // landed and granted, not yet settled
 };
 
 }  // namespace zorvel

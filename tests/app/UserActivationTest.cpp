@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "app/UserActivation.h"
@@ -72,4 +73,49 @@ TEST(UserActivation, HoldsNoMorePressesThanAPersonMakes) {
   size_t opened = 0;
   while (activation.consume(now)) ++opened;
   EXPECT_EQ(opened, UserActivation::maximumOpenings);
+}
+
+// A key grants an opening only when the page's side says it went into no text field and nothing on
+// the page took it; one it never tells of grants nothing.
+TEST(UserActivation, AKeyOpensOnlyWhenThePageSaysItTypedNothing) {
+  const auto at = UserActivation::Clock::time_point{} + 1h;
+  const auto life = UserActivation::lifetime;
+  struct Case {
+    const char* name;
+    std::function<void(UserActivation&)> keys;
+    int opens;
+  };
+  const std::vector<Case> cases = {
+      {"pressed, never told of", [&](UserActivation& a) { a.keyPressed(at); }, 0},
+      {"into a text field", [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(true, at + 5ms); }, 0},
+      {"on the page, and kept",
+       [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(false, at + 5ms), a.keySettled(false); }, 1},
+      {"on the page, taken by its editing after all",
+       [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(false, at + 5ms), a.keySettled(true); }, 0},
+      {"told of without a press", [&](UserActivation& a) { a.keyLanded(false, at), a.keySettled(false); }, 0},
+      {"told of too late", [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(false, at + life + 1ms); }, 0},
+      {"seven keys typed, one pressed on the page",
+       [&](UserActivation& a) {
+         for (int key = 0; key < 8; ++key) a.keyPressed(at + key * 10ms);
+         for (int key = 0; key < 7; ++key) a.keyLanded(true, at + 100ms);
+         a.keyLanded(false, at + 100ms);
+         a.keySettled(false);
+       },
+       1},
+  };
+  for (const auto& c : cases) {
+    UserActivation activation;
+    c.keys(activation);
+    int opened = 0;
+    while (activation.consume(at + 200ms)) ++opened;
+    EXPECT_EQ(opened, c.opens) << c.name;
+  }
+  // A key taken after all withdraws its own opening, not that of the click before it.
+  UserActivation activation;
+  activation.press(at);
+  activation.keyPressed(at + 10ms);
+  activation.keyLanded(false, at + 15ms);
+  activation.keySettled(true);
+  EXPECT_TRUE(activation.consume(at + 20ms));
+  EXPECT_FALSE(activation.consume(at + 20ms));
 }

@@ -194,6 +194,28 @@ inline const std::string& screenshotFolder() {
   return folder.path;
 }
 
+// Waits until a dialog of the application can be answered with the button of that label: a dialog
+// holds its answer back for a moment after it comes up, and takes no key pressed meanwhile.
+inline bool answerable(pid_t app, const std::string& button = "OK",
+                       std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+  const std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                              "/tests/e2e/labels.py answers " + std::to_string(app);
+  const std::string line = "\n" + button + "\n";
+  return waitUntil(
+      [&] {
+        std::string buttons = "\n";
+        buttons += commandOutput(command);
+        return buttons.find(line) != std::string::npos;
+      },
+      limit);
+}
+
+// Gives the page the keyboard as the user would: a click on a part of it that no terminal covers
+// and that holds nothing to press (the foot of its sidebar).
+inline void clickThePage(const std::string& window) {
+  shell("xdotool mousemove --window " + window + " 150 700 click 1");
+}
+
 // Takes a screenshot of the whole display into this program's folder; returns the file's path.
 inline std::string screenshot(const std::string& name) {
   const std::string file = screenshotFolder() + "/" + name + ".png";
