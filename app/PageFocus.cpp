@@ -60,9 +60,11 @@ void watchWindow(GtkWindow* window) {
 
 }  // namespace
 
+// The overlay over the page is the page's own dialog: the keyboard in it is still on the page.
 bool hasKeyboard(WebKitWebView* view) {
   auto* window = windowOf(view);
-  return window && gtk_window_is_active(window) && gtk_window_get_focus(window) == GTK_WIDGET(view);
+  auto* focus = window && gtk_window_is_active(window) ? gtk_window_get_focus(window) : nullptr;
+  return focus && WEBKIT_IS_WEB_VIEW(focus);
 }
 
 void whenBack(WebKitWebView* view, const char* what, std::function<void()> show) {

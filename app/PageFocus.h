@@ -7,8 +7,8 @@ typedef struct _WebKitWebView WebKitWebView;
 namespace zorvel::PageFocus {
 
 // Whether the user's keyboard is on the page: the view's window is the active one and the view
-// itself holds that window's focus. Elsewhere (a task terminal, the menu, another program) the
-// user types for something else.
+// itself, or the overlay over it, holds that window's focus. Elsewhere (a task terminal, the menu,
+// another program) the user types for something else.
 bool hasKeyboard(WebKitWebView* view);
 
 // What a page brings up that takes the keyboard (its dialogs and windows) comes up while the

@@ -92,9 +92,13 @@ class KeysStayWithTheUser : public ::testing::Test {
 };
 
 // What the page asks for while the user types into a task terminal takes none of the keys; it comes
-// up once the user clicks the page, and the user answers it there.
+// up once the user clicks the page, and the user answers it there. Nor does the menu bar take them
+// as the pointer passes over it.
 TEST_F(KeysStayWithTheUser, WhatThePageAsksForWaitsWhileTheUserTypesInATerminal) {
   ASSERT_TRUE(terminalTakesKeys());
+  // The pointer passing over the menu bar on its way leaves the keys where they were.
+  shell("xdotool mousemove --window " + window + " 25 10");
+  EXPECT_TRUE(typeLine("menubar", false)) << "the menu bar took the keys (see " << screenshot("focus-menubar") << ")";
 
   // A prompt: the password typed next is the shell's.
   size_t waits = count(run.log(), waiting);
@@ -121,7 +125,8 @@ TEST_F(KeysStayWithTheUser, WhatThePageAsksForWaitsWhileTheUserTypesInATerminal)
   EXPECT_FALSE(overlayOpened()) << "the overlay opened over the terminal";
   clickThePage(window);
   EXPECT_TRUE(run.waitUntil([&] { return overlayOpened(); }, 20s))
-      << "the overlay never opened (see " << screenshot("focus-overlay-back") << ")\n" << run.log();
+      << "the overlay never opened (see " << screenshot("focus-overlay-back") << ")\n"
+      << run.log();
   shell("xdotool key Escape");
   EXPECT_TRUE(run.waitUntil([&] { return !pageEvents(run, "overlay", "zorvel:native-overlay-closed").empty(); }, 20s));
 }

@@ -148,25 +148,28 @@ inline std::string mainWindow(pid_t app, std::chrono::milliseconds limit = std::
   return windows.empty() ? std::string() : windows.front();
 }
 
+inline void focusWindow(const std::string& window) {
+  shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
+}
+
 // Lays a button over the whole page whose click opens what the page's opening names ("how",
 // "href", "times"), and clicks it as the user would, away from where the application's dialogs
-// show.
+// show. The window is given the keyboard first, as a window manager does for a click: without one,
+// a dialog the application showed before would keep it.
 inline bool pressToOpen(DesktopRun& run, nlohmann::json opening) {
   opening["open"] = true;
   if (!opening.contains("href")) opening["href"] = "";
   if (!commandMainPage(run, {{"link", opening}})) return false;
   const std::string window = mainWindow(run.app->processIdentifier());
-  return !window.empty() && shell("xdotool mousemove --window " + window + " 1000 700 click 1") == 0;
+  if (window.empty()) return false;
+  focusWindow(window);
+  return shell("xdotool mousemove --window " + window + " 1000 700 click 1") == 0;
 }
 
 // Whether the window is shown now, asked of the window itself: one that is gone or unmapped is
 // not. A search of the tree, which fails when another window goes away during it, cannot say.
 inline bool isViewable(const std::string& window) {
   return commandOutput("xwininfo -id " + window + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
-}
-
-inline void focusWindow(const std::string& window) {
-  shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
 }
 
 // The folder of this program's screenshots, made at the first: a folder of its own, so that tests
