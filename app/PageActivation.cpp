@@ -125,6 +125,10 @@ bool consumeOrRefuse(WebKitWebView* view, const char* refusal) {
   return false;
 }
 
+void pressLanded(WebKitWebView* view) {
+  if (auto* watch = watchOf(view)) watch->activation.landed(UserActivation::Clock::now());
+}
+
 void keyLanded(WebKitWebView* view, bool intoText) {
   if (auto* watch = watchOf(view)) watch->activation.keyLanded(intoText, UserActivation::Clock::now());
 }

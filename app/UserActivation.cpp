@@ -1,21 +1,22 @@
 #include "app/UserActivation.h"
 
-#include <iterator>
+#include <algorithm>
 
 namespace zorvel {
 
-void UserActivation::press(Clock::time_point now) {
+std::uint64_t UserActivation::press(Clock::time_point now) {
   if (openings.size() == maximumOpenings) openings.pop_front();
-  openings.push_back(now);
+  openings.push_back({now, ++granted});
   latestUntaken = true;
+  return granted;
 }
 
 void UserActivation::release(Clock::time_point now) {
-  if (latestUntaken) openings.back() = now;
+  if (latestUntaken) openings.back().since = now;
 }
 
 bool UserActivation::consume(Clock::time_point now) {
-  while (!openings.empty() && now - openings.front() > lifetime) openings.pop_front();
+  while (!openings.empty() && now - openings.front().since > lifetime) openings.pop_front();
   if (openings.empty()) {
     latestUntaken = false;
     return false;
@@ -31,27 +32,24 @@ void UserActivation::keyPressed(Clock::time_point now) {
 }
 
 void UserActivation::keyLanded(bool intoText, Clock::time_point now) {
-  while (!keysInFlight.empty() && now - keysInFlight.front() > lifetime) keysInFlight.pop_front();
+  while (!keysInFlight.empty() && now - keysInFlight.front() > keyLandingWait) keysInFlight.pop_front();
   if (keysInFlight.empty()) return;  // no key of the user's behind it
-  const auto pressed = keysInFlight.front();
   keysInFlight.pop_front();
   if (intoText) return;
-  press(pressed);
   if (keysGranted.size() == maximumOpenings) keysGranted.pop_front();
-  keysGranted.push_back(pressed);
+  keysGranted.push_back(press(now));
 }
 
 void UserActivation::keySettled(bool taken) {
   if (keysGranted.empty()) return;
-  const auto pressed = keysGranted.front();
+  const auto number = keysGranted.front();
   keysGranted.pop_front();
   if (!taken) return;
-  for (auto opening = openings.begin(); opening != openings.end(); ++opening) {
-    if (*opening != pressed) continue;
-    if (std::next(opening) == openings.end()) latestUntaken = false;
-    openings.erase(opening);
-    return;
-  }
+  auto opening =
+      std::find_if(openings.begin(), openings.end(), [&](const Opening& each) { return each.number == number; });
+  if (opening == openings.end()) return;  // taken already
+  if (std::next(opening) == openings.end()) latestUntaken = false;
+  openings.erase(opening);
 }
 
 }  // namespace zorvel

@@ -65,6 +65,8 @@ void registerUIScheme() {
                                                         BundledUIURLSchemeHandler::scheme);
 }
 
+// Tells of each press the page gets, whose opening then lasts from there: on a busy machine the page
+// may get a click seconds after the application saw it (UserActivation::landed).
 // Tells, of each key the user presses on the page, whether it went into a text field (or anything
 // else that takes typing) as it reached the page, before any handler of the page's ran, and then,
 // once the page has handled it, whether the page took it after all: it cancelled it, its editing
@@ -72,7 +74,7 @@ void registerUIScheme() {
 // application lets open a window (UserActivation::keyLanded). The page sees none of this: it runs
 // in the relay's own world, from which alone its notices come. A key it never tells of (in a frame,
 // or while the page hangs) counts for nothing.
-std::string keyNoticesScript() {
+std::string pressNoticesScript() {
   return " const deepest = () => { let active = document.activeElement;"
          " while (active && active.shadowRoot && active.shadowRoot.activeElement) active = "
          "active.shadowRoot.activeElement;"
@@ -91,7 +93,9 @@ std::string keyNoticesScript() {
          " const intoText = takesText(event.composedPath()[0]) || takesText(deepest());"
          " handler.postMessage({ key: 'landed', text: intoText }); if (intoText) return; const before = inputs;"
          " setTimeout(() => handler.postMessage({ key: 'settled',"
-         " taken: event.defaultPrevented || inputs !== before || takesText(deepest()) })); }, true);";
+         " taken: event.defaultPrevented || inputs !== before || takesText(deepest()) })); }, true);"
+         " const landed = (event) => { if (event.isTrusted) handler.postMessage({ press: 'landed' }); };"
+         " window.addEventListener('pointerdown', landed, true); window.addEventListener('click', landed, true);";
 }
 
 // The message handler lives in a script world of the application's own, where only this script
@@ -138,7 +142,7 @@ std::string relayScript() {
          std::to_string(PageDownloads::FollowedLink::keptCharacters) +
          "), length: link.href.length }); };"
          " window.addEventListener('click', saved, true);" +
-         keyNoticesScript() + " })();";
+         pressNoticesScript() + " })();";
 }
 
 // Why nothing a page asks to open is opened without the user: the web engine counts whatever the
@@ -395,6 +399,8 @@ void WebBridge::didReceiveRelayNotice(WebKitWebView* source, const char* json) {
   if (!notice.is_object()) return;
   if (auto link = ScriptMessageFields::string(notice, "followed")) {
     decidePolicy(source, link->c_str());
+  } else if (ScriptMessageFields::string(notice, "press")) {
+    PageActivation::pressLanded(source);
   } else if (auto key = ScriptMessageFields::string(notice, "key")) {
     if (*key == "landed")
       PageActivation::keyLanded(source, ScriptMessageFields::exactBool(notice, "text").value_or(true));

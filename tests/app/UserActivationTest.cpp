@@ -10,7 +10,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-enum class Step { press, release, consume };
+enum class Step { press, release, land, consume };
 
 struct Event {
   Step step;
@@ -31,6 +31,9 @@ void play(const char* name, const std::vector<Event>& events) {
         break;
       case Step::release:
         activation.release(now);
+        break;
+      case Step::land:
+        activation.landed(now);
         break;
       case Step::consume:
         EXPECT_EQ(activation.consume(now), event.opens) << name << ", event " << i;
@@ -59,6 +62,9 @@ TEST(UserActivation, EachPressOpensOneThingForAShortWhile) {
   play("saved for later", {{S::press, 0ms}, {S::release, 50ms}, {S::consume, 51ms + life, false}});
   play("held long before letting go", {{S::press, 0ms}, {S::release, 2 * life}, {S::consume, 2 * life + 100ms, true}});
   play("letting go grants nothing", {{S::release, 0ms}, {S::consume, 10ms, false}});
+  play("a busy page gets the click late",
+       {{S::press, 0ms}, {S::release, 80ms}, {S::land, life + 1s}, {S::consume, life + 2s, true}});
+  play("the page's getting a press grants nothing", {{S::land, 0ms}, {S::consume, 10ms, false}});
   play("letting go after the opening was taken",
        {{S::press, 0ms}, {S::consume, 10ms, true}, {S::release, 900ms}, {S::consume, 950ms, false}});
   play(
@@ -79,7 +85,6 @@ TEST(UserActivation, HoldsNoMorePressesThanAPersonMakes) {
 // the page took it; one it never tells of grants nothing.
 TEST(UserActivation, AKeyOpensOnlyWhenThePageSaysItTypedNothing) {
   const auto at = UserActivation::Clock::time_point{} + 1h;
-  const auto life = UserActivation::lifetime;
   struct Case {
     const char* name;
     std::function<void(UserActivation&)> keys;
@@ -93,7 +98,8 @@ TEST(UserActivation, AKeyOpensOnlyWhenThePageSaysItTypedNothing) {
       {"on the page, taken by its editing after all",
        [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(false, at + 5ms), a.keySettled(true); }, 0},
       {"told of without a press", [&](UserActivation& a) { a.keyLanded(false, at), a.keySettled(false); }, 0},
-      {"told of too late", [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(false, at + life + 1ms); }, 0},
+      {"told of too late",
+       [&](UserActivation& a) { a.keyPressed(at), a.keyLanded(false, at + UserActivation::keyLandingWait + 1ms); }, 0},
       {"seven keys typed, one pressed on the page",
        [&](UserActivation& a) {
          for (int key = 0; key < 8; ++key) a.keyPressed(at + key * 10ms);
