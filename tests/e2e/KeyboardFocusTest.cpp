@@ -164,8 +164,20 @@ TEST_F(KeysStayWithTheUser, ACaptureQuestionAskedAfterTheUserLeftThePageWaitsFor
 TEST_F(KeysStayWithTheUser, AnotherProgramKeepsItsKeysWhileThePageAsks) {
   ASSERT_TRUE(terminalTakesKeys());
   const std::string typed = run.directory + "/xterm-line";
-  shell("(xterm -geometry 80x10+0+0 -e /bin/sh -c 'IFS= read -r line; printf %s \"$line\" > " + typed +
-        "' >/dev/null 2>&1 &)");
+  platform::ChildProcess::Options other;
+  other.executable = testing::programs::path("xterm");
+  other.arguments = {"-geometry", "80x10+0+0", "-e",
+                     "/bin/sh",   "-c",        "IFS= read -r line; printf %s \"$line\" > " + typed};
+  other.input = other.output = other.error = platform::ChildProcess::Stream::null;
+  auto xtermProcess = platform::ChildProcess::launch(other, nullptr);
+  ASSERT_TRUE(xtermProcess) << "xterm did not start";
+  struct Ended {
+    std::shared_ptr<platform::ChildProcess> process;
+    ~Ended() {
+      process->kill();
+      process->waitUntilExit(std::chrono::seconds(5));
+    }
+  } ended{xtermProcess};
   std::vector<std::string> terminals;
   ASSERT_TRUE(waitUntil([&] { return !(terminals = windowList("--class xterm")).empty(); }, 20s)) << "no xterm";
   const std::string xterm = terminals.front();

@@ -5,13 +5,11 @@
 // starts on the display before the first test and ends after the last.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -19,17 +17,6 @@
 #include "tests/Programs.h"
 
 namespace {
-
-// The program's path as the PATH finds it; empty when it finds none.
-std::string onPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path ? path : "");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
 
 std::string output(const std::string& command) {
   std::string text;
@@ -64,11 +51,10 @@ class WindowManager : public ::testing::Environment {
     const char* wanted = std::getenv("ZORVEL_TEST_WINDOW_MANAGER");
     if (!wanted || std::string(wanted).empty()) return;
     if (std::string(wanted) != "openbox") cannotManage("the tests know only openbox");
-    testing::programs::require("openbox");
     testing::programs::require("xprop");
     if (managed()) cannotManage("the display has one already");
     platform::ChildProcess::Options options;
-    options.executable = onPath("openbox");
+    options.executable = testing::programs::path("openbox");
     options.arguments = {"--sm-disable"};
     options.input = options.output = options.error = platform::ChildProcess::Stream::null;
     std::string failure;
