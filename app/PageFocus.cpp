@@ -69,12 +69,14 @@ bool hasKeyboard(WebKitWebView* view) {
 
 void whenBack(WebKitWebView* view, const char* what, std::function<void()> show) {
   if (!view || !show) return;
-  if (hasKeyboard(view) && waiting().empty()) {
+  const bool atPage = hasKeyboard(view);
+  if (atPage && waiting().empty()) {
     show();
     return;
   }
   static const platform::Logger log("local.zorvel.desktop", "dialogs");
-  log.notice("Showing %{public}s once the keyboard is back on the page: the user is typing elsewhere", what);
+  if (!atPage)
+    log.notice("Showing %{public}s once the keyboard is back on the page: the user is typing elsewhere", what);
   watchWindow(windowOf(view));
   waiting().push_back({GWeak<WebKitWebView>(view), std::move(show)});
   keyboardMoved();
