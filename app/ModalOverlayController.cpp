@@ -110,10 +110,9 @@ void ModalOverlayController::showModalOverlay(const std::string& kind, const std
     panel->set_can_focus(false);
   }
   host.rootContainer.add_overlay(*panel);
-  if (!prewarming) {
-    host.presentWindow();
-    panel->grab_focus();
-  }
+  // Opened while the keyboard is on the page (the application's caller waits for that), the
+  // overlay takes it within the window; the window itself is not raised over what the user is at.
+  if (!prewarming) panel->grab_focus();
   modalOverlayPanel = std::move(panel);
 
   if (modalOverlayHostReady) {

@@ -29,7 +29,6 @@ class ModalOverlayController : public std::enable_shared_from_this<ModalOverlayC
     std::function<bool()> darkTheme;
     // Whether the main page has loaded; a dead overlay page is only replaced after that.
     std::function<bool()> uiLoaded;
-    std::function<void()> presentWindow;
     std::function<void(const std::string& script)> evaluatePageScript;
     // The main page had the keyboard before the dialog: it, or the active terminal, takes it back.
     std::function<void()> restorePageFocus;

@@ -63,9 +63,10 @@ gboolean observe(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer
       watch.lastPress = now;
       break;
     case GDK_KEY_PRESS:
-      // A key goes to the page only while no widget within the view has the focus.
+      // A key goes to the page only while no widget within the view has the focus. Whether it
+      // grants an opening is for the page's side to tell (keyLanded).
       if (gtk_widget_get_focus_child(view) || !isKeyPress(watch, event)) break;
-      watch.activation.press(now);
+      watch.activation.keyPressed(now);
       watch.lastPress = now;
       break;
     case GDK_KEY_RELEASE:
@@ -122,6 +123,18 @@ bool consumeOrRefuse(WebKitWebView* view, const char* refusal) {
   static const platform::Logger log("local.zorvel.desktop", "dialogs");
   log.error("%{public}s: %{public}s", refusal, noPressBehind);
   return false;
+}
+
+void pressLanded(WebKitWebView* view) {
+  if (auto* watch = watchOf(view)) watch->activation.landed(UserActivation::Clock::now());
+}
+
+void keyLanded(WebKitWebView* view, bool intoText) {
+  if (auto* watch = watchOf(view)) watch->activation.keyLanded(intoText, UserActivation::Clock::now());
+}
+
+void keySettled(WebKitWebView* view, bool taken) {
+  if (auto* watch = watchOf(view)) watch->activation.keySettled(taken);
 }
 
 std::optional<UserActivation::Clock::time_point> lastPress(WebKitWebView* view) {

@@ -22,7 +22,16 @@ bool consume(WebKitWebView* view);
 constexpr const char* noPressBehind = "no click or key press of the user on the page asked for it";
 // Takes the view's opening; without one, logs the refusal ("<refusal>: <noPressBehind>").
 bool consumeOrRefuse(WebKitWebView* view, const char* refusal);
-// When the user last pressed on the view; nothing when never.
+// The page got a press (the application's own script in it says so): the press's opening lasts
+// from now (see UserActivation::landed).
+void pressLanded(WebKitWebView* view);
+// What the application's own script in the page tells of the key presses the view saw, in order:
+// whether each went into a text field as it reached the page, and whether the page took it after
+// all once it had handled it (see UserActivation::keyLanded). The page's own scripts cannot tell
+// it: only that script reaches the handler it tells by.
+void keyLanded(WebKitWebView* view, bool intoText);
+void keySettled(WebKitWebView* view, bool taken);
+// When the user last pressed on the view (typing in its fields too); nothing when never.
 std::optional<UserActivation::Clock::time_point> lastPress(WebKitWebView* view);
 
 }  // namespace PageActivation

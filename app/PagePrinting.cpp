@@ -4,9 +4,12 @@
 #include <gtkmm/printunixdialog.h>
 #include <webkit/webkit.h>
 
+#include <memory>
 #include <vector>
 
+#include "app/DialogWindows.h"
 #include "app/PageActivation.h"
+#include "app/PageFocus.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
 #include "platform/Log.h"
@@ -37,7 +40,6 @@ class PrintDialog {
   explicit PrintDialog(WebKitWebView* view) : view(view), dialog("Print") {
     if (auto* root = gtk_widget_get_root(GTK_WIDGET(view)); root && GTK_IS_WINDOW(root))
       gtk_window_set_transient_for(GTK_WINDOW(dialog.gobj()), GTK_WINDOW(root));
-    dialog.set_modal(true);
     dialog.set_embed_page_setup(true);
     dialog.set_manual_capabilities(Gtk::PrintCapabilities::PAGE_SET | Gtk::PrintCapabilities::COPIES |
                                    Gtk::PrintCapabilities::COLLATE | Gtk::PrintCapabilities::REVERSE |
@@ -59,7 +61,19 @@ class PrintDialog {
   PrintDialog(const PrintDialog&) = delete;
   PrintDialog& operator=(const PrintDialog&) = delete;
 
-  void show() { dialog.present(); }
+  // Asked for while the user types elsewhere, the dialog waits for the keyboard to be back on the
+  // page; until then it counts as open, so the page cannot ask for another.
+  void show() {
+    std::weak_ptr<PrintDialog*> self = alive;
+    PageFocus::whenBack(view.get().get(), "the print dialog", [self] {
+      auto live = self.lock();
+      if (!live) return;
+      auto& dialog = (*live)->dialog;
+      dialog.present();
+      auto* print = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog.gobj()), GTK_RESPONSE_OK);
+      DialogWindows::holdAnswer(GTK_WINDOW(dialog.gobj()), print);
+    });
+  }
 
  private:
   // The page as it is now, with what the user chose; a print of its own, as the page's call has
@@ -80,6 +94,7 @@ class PrintDialog {
   void finish() {
     if (finished) return;
     finished = true;
+    alive.reset();
     if (auto live = view.get()) {
       for (auto handler : handlers) g_signal_handler_disconnect(live.get(), handler);
       g_object_set_data(G_OBJECT(live.get()), openDialogKey, nullptr);
@@ -92,6 +107,8 @@ class PrintDialog {
   std::vector<gulong> handlers;
   Gtk::PrintUnixDialog dialog;
   bool finished = false;
+  // Held by what waits to show the dialog, which must not outlive it.
+  std::shared_ptr<PrintDialog*> alive = std::make_shared<PrintDialog*>(this);
 };
 
 gboolean printRequested(WebKitWebView* view, WebKitPrintOperation*, gpointer) {

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "app/DialogText.h"
+#include "app/DialogWindows.h"
 #include "app/PageActivation.h"
+#include "app/PageFocus.h"
 #include "app/UserScripts.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
@@ -89,7 +91,7 @@ class PageDialog {
         page(std::move(page)),
         load(this->page->load),
         window(type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM ? "Leave this page?" : "", false,
-               Gtk::MessageType::OTHER, Gtk::ButtonsType::NONE, true) {
+               Gtk::MessageType::OTHER, Gtk::ButtonsType::NONE, false) {
     build(view);
     // The page's view can go away, or its page with its process, while the question is open:
     // nobody is left to answer.
@@ -108,18 +110,29 @@ class PageDialog {
     }
   }
 
-  // The keyboard starts in the entry, or else on the default button: on the choice to stop the
-  // page's dialogs, Return would tick it rather than answer.
+  // The page waits while the user types elsewhere (see PageFocus): the dialog comes up once the
+  // keyboard is back on the page, and then takes it.
   void show() {
-    window.present();
-    if (entry) {
-      entry->grab_focus();
-    } else if (auto* answer = window.get_widget_for_response(Gtk::ResponseType::OK)) {
-      answer->grab_focus();
-    }
+    std::weak_ptr<PageDialog*> self = alive;
+    PageFocus::whenBack(view.get().get(), "a dialog of the page", [self] {
+      if (auto dialog = self.lock()) (*dialog)->present();
+    });
   }
 
  private:
+  // The keyboard starts in the entry, or else on the default button once it answers: on the choice
+  // to stop the page's dialogs, Return would tick it rather than answer.
+  void present() {
+    window.present();
+    if (entry) entry->grab_focus();
+    auto* answer = window.get_widget_for_response(Gtk::ResponseType::OK);
+    std::weak_ptr<PageDialog*> self = alive;
+    DialogWindows::holdAnswer(GTK_WINDOW(window.gobj()), answer ? answer->gobj() : nullptr, [self, answer] {
+      auto dialog = self.lock();
+      if (dialog && !(*dialog)->entry && answer) answer->grab_focus();
+    });
+  }
+
   void build(WebKitWebView* source) {
     if (auto* root = gtk_widget_get_root(GTK_WIDGET(source)); root && GTK_IS_WINDOW(root))
       gtk_window_set_transient_for(GTK_WINDOW(window.gobj()), GTK_WINDOW(root));
@@ -210,6 +223,7 @@ class PageDialog {
   void finish() {
     if (finished) return;
     finished = true;
+    alive.reset();
     request.reset();
     window.set_visible(false);
     platform::DispatchQueue::main().async([this] { delete this; });
@@ -225,6 +239,8 @@ class PageDialog {
   Gtk::Entry* entry = nullptr;
   Gtk::CheckButton* stopChoice = nullptr;
   bool finished = false;
+  // Held by what waits to show the dialog, which must not outlive it.
+  std::shared_ptr<PageDialog*> alive = std::make_shared<PageDialog*>(this);
 };
 
 // A page whose dialogs the user stopped is answered at once, as if each had been cancelled: a

@@ -65,6 +65,39 @@ void registerUIScheme() {
                                                         BundledUIURLSchemeHandler::scheme);
 }
 
+// Tells of each press the page gets, whose opening then lasts from there: on a busy machine the page
+// may get a click seconds after the application saw it (UserActivation::landed).
+// Tells, of each key the user presses on the page, whether it went into a text field (or anything
+// else that takes typing) as it reached the page, before any handler of the page's ran, and then,
+// once the page has handled it, whether the page took it after all: it cancelled it, its editing
+// took text, or it moved the keyboard into a field. Only a key that did neither is one the
+// application lets open a window (UserActivation::keyLanded). The page sees none of this: it runs
+// in the relay's own world, from which alone its notices come. A key it never tells of (in a frame,
+// or while the page hangs) counts for nothing.
+std::string pressNoticesScript() {
+  return " const deepest = () => { let active = document.activeElement;"
+         " while (active && active.shadowRoot && active.shadowRoot.activeElement) active = "
+         "active.shadowRoot.activeElement;"
+         " return active; };"
+         " const notTyped = ['button', 'checkbox', 'color', 'file', 'hidden', 'image', 'radio', 'range', 'reset', "
+         "'submit'];"
+         " const takesText = (node) => document.designMode === 'on' || (node instanceof Element && "
+         "(node.isContentEditable"
+         " || node instanceof HTMLTextAreaElement || node instanceof HTMLSelectElement"
+         " || (node instanceof HTMLInputElement && !notTyped.includes(node.type))));"
+         " const unpressing = ['Shift', 'Control', 'Alt', 'AltGraph', 'Meta', 'CapsLock', 'NumLock', 'ScrollLock',"
+         " 'Escape', 'Fn', 'Super', 'Hyper', 'OS'];"
+         " let inputs = 0; window.addEventListener('beforeinput', (event) => { if (event.isTrusted) inputs++; }, true);"
+         " window.addEventListener('keydown', (event) => {"
+         " if (!event.isTrusted || event.repeat || unpressing.includes(event.key)) return;"
+         " const intoText = takesText(event.composedPath()[0]) || takesText(deepest());"
+         " handler.postMessage({ key: 'landed', text: intoText }); if (intoText) return; const before = inputs;"
+         " setTimeout(() => handler.postMessage({ key: 'settled',"
+         " taken: event.defaultPrevented || inputs !== before || takesText(deepest()) })); }, true);"
+         " const landed = (event) => { if (event.isTrusted) handler.postMessage({ press: 'landed' }); };"
+         " window.addEventListener('pointerdown', landed, true); window.addEventListener('click', landed, true);";
+}
+
 // The message handler lives in a script world of the application's own, where only this script
 // runs, and only in the top frame: no other frame (blank and srcdoc ones included) and no page
 // script can reach the handler itself. The bridge script in the page hands its messages over as
@@ -108,7 +141,8 @@ std::string relayScript() {
          " handler.postMessage({ clicked: link.href.slice(0, " +
          std::to_string(PageDownloads::FollowedLink::keptCharacters) +
          "), length: link.href.length, download: link.hasAttribute('download') }); };"
-         " window.addEventListener('click', clickedData, true); })();";
+         " window.addEventListener('click', clickedData, true);" +
+         pressNoticesScript() + " })();";
 }
 
 // Why nothing a page asks to open is opened without the user: the web engine counts whatever the
@@ -376,6 +410,13 @@ void WebBridge::didReceiveRelayNotice(WebKitWebView* source, const char* json) {
   if (!notice.is_object()) return;
   if (auto link = ScriptMessageFields::string(notice, "followed")) {
     decidePolicy(source, link->c_str());
+  } else if (ScriptMessageFields::string(notice, "press")) {
+    PageActivation::pressLanded(source);
+  } else if (auto key = ScriptMessageFields::string(notice, "key")) {
+    if (*key == "landed")
+      PageActivation::keyLanded(source, ScriptMessageFields::exactBool(notice, "text").value_or(true));
+    if (*key == "settled")
+      PageActivation::keySettled(source, ScriptMessageFields::exactBool(notice, "taken").value_or(true));
   } else if (auto clicked = ScriptMessageFields::string(notice, "clicked")) {
     auto length = notice.find("length");
     auto download = notice.find("download");
@@ -558,7 +599,7 @@ void WebBridge::handOff(WebKitWebView* source, const char* url, const char* refu
   if (onApplicationLink && scheme && std::string_view(scheme) == "zorvel") {
     // Capturing the clipboard asks the user first: a page has that question asked only for a press.
     const bool capture = std::holds_alternative<ApplicationLinks::CaptureLink>(ApplicationLinks::interpret(url));
-    if (!capture || PageActivation::consumeOrRefuse(source, refusal)) onApplicationLink(url);
+    if (!capture || PageActivation::consumeOrRefuse(source, refusal)) onApplicationLink(url, source);
     return;
   }
   if (!PageActivation::consume(source)) {

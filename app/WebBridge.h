@@ -81,9 +81,10 @@ class WebBridge : public std::enable_shared_from_this<WebBridge> {
   std::function<void()> onMainPageLoaded;
   // Opens non-UI links with the user's default application; tests replace it.
   std::function<void(const std::string& url)> openExternally;
-  // A zorvel:// link the page follows: the desktop would only hand it back to this instance,
-  // by a second launch, and a build that was never installed has no entry to hand it back by.
-  std::function<void(const std::string& url)> onApplicationLink;
+  // A zorvel:// link a page follows (`source`): the desktop would only hand it back to this
+  // instance, by a second launch, and a build that was never installed has no entry to hand it
+  // back by.
+  std::function<void(const std::string& url, WebKitWebView* source)> onApplicationLink;
 
   // Told of every page message that is the application's to serve rather than this bridge's.
   std::function<void(const PageMessages::ApplicationMessage&, WebKitWebView* source)> onApplicationMessage;

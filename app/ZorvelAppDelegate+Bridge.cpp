@@ -44,7 +44,14 @@ void ZorvelAppDelegate::makeWebBridge() {
   webBridge->onApplicationMessage = [this](const PageMessages::ApplicationMessage& message, WebKitWebView* source) {
     handlePageMessage(message, source);
   };
-  webBridge->onApplicationLink = [this](const std::string& link) { handleGetURL(link); };
+  webBridge->onApplicationLink = [this](const std::string& link, WebKitWebView* source) {
+    std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+    platform::DispatchQueue::main().async([weak, link, page = GWeak<WebKitWebView>(source)] {
+      auto self = weak.lock();
+      auto view = page.get();
+      if (self && view) self->receiveOpenLink(link, view.get());
+    });
+  };
   webBridge->onMainPageLoaded = [this] {
     uiLoaded = true;
     dispatchPendingOpenLinkIfPossible();

@@ -4,26 +4,29 @@
 
 namespace zorvel {
 
-void ZorvelAppDelegate::pickExecutable(const std::string& agent) { runFilePicker(FilePickers::executable(agent)); }
-
-void ZorvelAppDelegate::pickProjectDirectory(const std::optional<std::string>& projectID) {
-  runFilePicker(FilePickers::projectDirectory(projectID));
+void ZorvelAppDelegate::pickExecutable(const std::string& agent, std::shared_ptr<void> ticket) {
+  runFilePicker(FilePickers::executable(agent), std::move(ticket));
 }
 
-void ZorvelAppDelegate::runFilePicker(const FilePickerRequest& request) {
+void ZorvelAppDelegate::pickProjectDirectory(const std::optional<std::string>& projectID,
+                                             std::shared_ptr<void> ticket) {
+  runFilePicker(FilePickers::projectDirectory(projectID), std::move(ticket));
+}
+
+void ZorvelAppDelegate::runFilePicker(const FilePickerRequest& request, std::shared_ptr<void> ticket) {
   auto action = request.canChooseDirectories ? Gtk::FileChooser::Action::SELECT_FOLDER : Gtk::FileChooser::Action::OPEN;
   // The chooser has no separate message line; the title carries the request and the message
   // follows it, so the user sees what the choice is for.
   auto chooser =
       Gtk::FileChooserNative::create(request.title + " \u2014 " + request.message, action, request.prompt, "Cancel");
   if (window) chooser->set_transient_for(*window);
-  chooser->set_modal(true);
   chooser->set_select_multiple(false);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  // The chooser keeps itself alive through its own handler until it has answered.
-  chooser->signal_response().connect([weak, chooser, request](int response) mutable {
+  // The chooser keeps itself, and its ticket, alive through its own handler until it has answered.
+  chooser->signal_response().connect([weak, chooser, request, ticket](int response) mutable {
     auto keep = chooser;
     chooser.reset();
+    ticket.reset();
     keep->hide();
     // Released in a later turn: the chooser must outlive the emission of its own signal.
     platform::DispatchQueue::main().async([keep] {});

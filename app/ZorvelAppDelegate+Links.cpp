@@ -2,6 +2,8 @@
 
 #include "app/ApplicationLinks.h"
 #include "app/DialogText.h"
+#include "app/DialogWindows.h"
+#include "app/PageFocus.h"
 #include "app/URL.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
@@ -30,43 +32,64 @@ void ZorvelAppDelegate::handleGetURL(const std::string& link) {
   });
 }
 
-void ZorvelAppDelegate::receiveOpenLink(const std::string& link) {
+void ZorvelAppDelegate::receiveOpenLink(const std::string& link, WebKitWebView* page) {
   auto interpreted = L::interpret(link);
   if (auto* capture = std::get_if<L::CaptureLink>(&interpreted)) {
+    // One question at a time: another would stack over it, each to be answered.
+    if (!captureQuestion.expired()) {
+      linksLog().error("Not asking to capture the clipboard: the question is asked already");
+      return;
+    }
     auto clipboard = Gdk::Display::get_default() ? Gdk::Display::get_default()->get_clipboard() : nullptr;
     if (!clipboard) return;
+    auto ticket = std::make_shared<bool>();
+    captureQuestion = ticket;
     std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-    clipboard->read_text_async(
-        [weak, clipboard, projectID = capture->projectID](Glib::RefPtr<Gio::AsyncResult>& result) {
-          Glib::ustring text;
-          try {
-            text = clipboard->read_text_finish(result);
-          } catch (const Glib::Error&) {
-            return;  // nothing readable on the clipboard
-          }
-          auto self = weak.lock();
-          if (!self || L::isBlank(text.raw())) return;
-          self->confirmCapture(text.raw(), projectID);
-        });
+    GWeak<WebKitWebView> asking(page);
+    clipboard->read_text_async([weak, clipboard, projectID = capture->projectID, asking, ticket,
+                                fromPage = page != nullptr](Glib::RefPtr<Gio::AsyncResult>& result) {
+      Glib::ustring text;
+      try {
+        text = clipboard->read_text_finish(result);
+      } catch (const Glib::Error&) {
+        return;  // nothing readable on the clipboard
+      }
+      auto self = weak.lock();
+      if (!self || L::isBlank(text.raw())) return;
+      auto confirm = [weak, text = text.raw(), projectID, ticket] {
+        if (auto self = weak.lock()) self->confirmCapture(text, projectID, ticket);
+      };
+      // The question a page's link asks waits for the user to be at that page.
+      auto view = asking.get();
+      if (!fromPage) {
+        confirm();
+      } else if (view) {
+        PageFocus::whenBack(view.get(), "the clipboard capture question", confirm);
+      }
+    });
     return;
   }
   auto* open = std::get_if<ZorvelOpenLink>(&interpreted);
   if (!open) return;
   pendingOpenLink = *open;
   dispatchPendingOpenLinkIfPossible();
-  if (window) window->present();
+  // The page that followed the link is in the window already, and is not to raise it over the
+  // program the user is typing in.
+  if (window && !page) window->present();
 }
 
-void ZorvelAppDelegate::confirmCapture(const std::string& text, const std::string& projectID) {
+void ZorvelAppDelegate::confirmCapture(const std::string& text, const std::string& projectID,
+                                       std::shared_ptr<void> ticket) {
   auto* dialog =
-      new Gtk::MessageDialog(L::captureAlertMessage, false, Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE, true);
+      new Gtk::MessageDialog(L::captureAlertMessage, false, Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE, false);
   if (window) dialog->set_transient_for(*window);
   showTextWithinDialog(*dialog, L::captureAlertInformativeText(projectID, text));
   dialog->add_button("Capture", Gtk::ResponseType::ACCEPT);
   dialog->add_button("Cancel", Gtk::ResponseType::CANCEL);
   dialog->set_default_response(Gtk::ResponseType::ACCEPT);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
-  dialog->signal_response().connect([weak, dialog, text, projectID](int response) {
+  dialog->signal_response().connect([weak, dialog, text, projectID, ticket](int response) mutable {
+    ticket.reset();
     dialog->hide();
     // The dialog is deleted once its signal handler has returned.
     platform::DispatchQueue::main().async([dialog] { delete dialog; });
@@ -77,6 +100,10 @@ void ZorvelAppDelegate::confirmCapture(const std::string& text, const std::strin
     if (self->window) self->window->present();
   });
   dialog->present();
+  auto* capture = dialog->get_widget_for_response(Gtk::ResponseType::ACCEPT);
+  DialogWindows::holdAnswer(GTK_WINDOW(dialog->gobj()), capture ? capture->gobj() : nullptr, [capture] {
+    if (capture) capture->grab_focus();
+  });
 }
 
 void ZorvelAppDelegate::dispatchPendingOpenLinkIfPossible() {

@@ -13,13 +13,11 @@ void ZorvelAppDelegate::makeModalOverlay() {
       [this]() -> WebKitWebView* { return webBridge ? webBridge->makeWebView() : nullptr; },
       [this] { return darkTheme; },
       [this] { return uiLoaded; },
-      [this] {
-        if (window) window->present();
-      },
       [this](const std::string& script) { evaluatePageScript(script); },
       [this] {
-        if (window) window->present();
-        // The page had the keyboard before the dialog; a task terminal takes it back if one is active.
+        // The page had the keyboard before the dialog; a task terminal takes it back if one is
+        // active. Within the window only: a page may close its overlay at any time, and the user
+        // may be at another program by then.
         if (webView) gtk_widget_grab_focus(GTK_WIDGET(webView));
         restoreActiveTerminalFocusAfterSidebarRefresh();
       },

@@ -1,4 +1,5 @@
 #include "app/PageActivation.h"
+#include "app/PageFocus.h"
 #include "app/PageMessages.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Log.h"
@@ -17,19 +18,45 @@ void logNativeNotificationDebug(const P::NativeNotificationDebug& debug) {
              static_cast<long>(debug.eventCount), debug.taskID.c_str(), debug.bridgeAvailable ? 1 : 0);
 }
 
+const platform::Logger& dialogsLog() {
+  static const platform::Logger log("local.zorvel.desktop", "dialogs");
+  return log;
+}
+
 }  // namespace
+
+void ZorvelAppDelegate::openForPage(WebKitWebView* source, std::weak_ptr<void>& shown, const char* what,
+                                    const char* refusal,
+                                    std::function<void(ZorvelAppDelegate&, std::shared_ptr<void>)> open) {
+  // A page that asked again while one is open would stack them, each to be dismissed.
+  if (!shown.expired()) {
+    dialogsLog().error("%{public}s: one is open already", refusal);
+    return;
+  }
+  if (!PageActivation::consumeOrRefuse(source, refusal)) return;
+  auto ticket = std::make_shared<bool>();
+  shown = ticket;
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  PageFocus::whenBack(source, what, [weak, ticket, open = std::move(open)] {
+    if (auto self = weak.lock()) open(*self, ticket);
+  });
+}
 
 void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message, WebKitWebView* source) {
   // Messages about an overlay opening other than the one shown are stale.
   auto active = [this](std::optional<std::int64_t> generation) {
     return generation && modalOverlay->activeModalOverlayGeneration == generation;
   };
-  // A page that asked again as soon as each was closed would hold the user in them.
-  auto pressed = [source](const char* refusal) { return PageActivation::consumeOrRefuse(source, refusal); };
+  std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
   std::visit(P::Visitor{
+                 // The overlay covers the window and takes its keys: it opens while the user is at
+                 // the page, not over a terminal being typed in.
                  [&](const P::OpenModalOverlay& open) {
                    if (open.darkTheme) applyTheme(*open.darkTheme);
-                   modalOverlay->showModalOverlay(open.overlay, open.errorEvent, open.payload, false);
+                   PageFocus::whenBack(source, "the overlay", [weak, open] {
+                     if (auto self = weak.lock())
+                       self->modalOverlay->showModalOverlay(open.overlay, open.errorEvent, open.payload, false);
+                   });
                  },
                  [&](const P::ModalOverlayResult& result) {
                    modalOverlay->dispatchModalOverlayResult(result.generation, result.answer);
@@ -49,13 +76,25 @@ void ZorvelAppDelegate::handlePageMessage(const P::ApplicationMessage& message, 
                  [&](const P::Expand&) { exitTerminalLayout(); },
                  [&](const P::Theme& theme) { applyTheme(theme.dark); },
                  [&](const P::PickExecutable& pick) {
-                   if (pressed("Not showing the executable picker")) pickExecutable(pick.agent);
+                   openForPage(source, executablePicker, "the executable picker", "Not showing the executable picker",
+                               [agent = pick.agent](ZorvelAppDelegate& self, std::shared_ptr<void> ticket) {
+                                 self.pickExecutable(agent, std::move(ticket));
+                               });
                  },
                  [&](const P::PickProjectDirectory& pick) {
-                   if (pressed("Not showing the project folder picker")) pickProjectDirectory(pick.projectID);
+                   openForPage(source, folderPicker, "the project folder picker",
+                               "Not showing the project folder picker",
+                               [projectID = pick.projectID](ZorvelAppDelegate& self, std::shared_ptr<void> ticket) {
+                                 self.pickProjectDirectory(projectID, std::move(ticket));
+                               });
                  },
+                 // The window itself keeps to one (a second profile's replaces the first's); the
+                 // ticket covers only the wait for the keyboard.
                  [&](const P::AgentProfileLogin& login) {
-                   if (pressed("Not opening the login window")) startAgentProfileLogin(login.profileID);
+                   openForPage(source, loginWindow, "the login window", "Not opening the login window",
+                               [profileID = login.profileID](ZorvelAppDelegate& self, std::shared_ptr<void>) {
+                                 self.startAgentProfileLogin(profileID);
+                               });
                  },
                  [&](const P::TriageRecovery& recovery) {
                    taskTitles[recovery.message.taskID] = recovery.message.title;

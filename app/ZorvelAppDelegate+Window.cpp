@@ -63,6 +63,21 @@ void installStyle() {
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
+// The menu bar's items take the keyboard as the pointer lights them up: the user's next keys,
+// meant for a task terminal or the page, went to the menus instead (where Return opens one). The
+// bar takes the keyboard only when asked: a click or F10 opens a menu, whose popover holds the
+// keyboard itself.
+void keepKeysOffMenuBar(GtkWidget* parent) {
+  for (GtkWidget* child = gtk_widget_get_first_child(parent); child; child = gtk_widget_get_next_sibling(child)) {
+    if (!GTK_IS_POPOVER_MENU_BAR(child)) {
+      keepKeysOffMenuBar(child);
+      continue;
+    }
+    for (GtkWidget* item = gtk_widget_get_first_child(child); item; item = gtk_widget_get_next_sibling(item))
+      gtk_widget_set_focusable(item, FALSE);
+  }
+}
+
 }  // namespace
 
 void ZorvelAppDelegate::makeMainWebView() {
@@ -164,6 +179,9 @@ void ZorvelAppDelegate::configureWindow() {
     DialogWindows::adoptEveryOtherWindow(*window, *application);
   }
   window->set_show_menubar(true);
+  // The window builds its menu bar as it is shown.
+  g_signal_connect(window->gobj(), "map", G_CALLBACK(+[](GtkWidget* shown, gpointer) { keepKeysOffMenuBar(shown); }),
+                   nullptr);
   installMenuShortcuts();
   applyTheme(true);
   if (activatesOnLaunch()) {

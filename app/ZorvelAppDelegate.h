@@ -176,15 +176,19 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
 
   // Application links and clipboard capture (ZorvelAppDelegate+Links.cpp).
   void handleGetURL(const std::string& link);
-  void receiveOpenLink(const std::string& link);
+  // A link from outside the application (a second launch, a notification's click) brings the
+  // window forward; one that a page followed (`page`) is the page's own doing and brings nothing
+  // forward: its capture question waits for the keyboard to be on that page.
+  void receiveOpenLink(const std::string& link, WebKitWebView* page = nullptr);
   void dispatchPendingOpenLinkIfPossible();
   void dispatchPendingCaptureIfPossible();
   // Links given on the command line of this process, taken before the application runs.
   std::vector<std::string> launchLinks;
 
-  // File pickers (ZorvelAppDelegate+FilePickers.cpp).
-  void pickExecutable(const std::string& agent);
-  void pickProjectDirectory(const std::optional<std::string>& projectID);
+  // File pickers (ZorvelAppDelegate+FilePickers.cpp). A picker holds its ticket until it has
+  // answered, so only one of each kind is open at a time.
+  void pickExecutable(const std::string& agent, std::shared_ptr<void> ticket = nullptr);
+  void pickProjectDirectory(const std::optional<std::string>& projectID, std::shared_ptr<void> ticket = nullptr);
 
   // User notifications (ZorvelAppDelegate+Notifications.cpp).
   void requestNotificationAuthorization();
@@ -275,8 +279,15 @@ class ZorvelAppDelegate : public std::enable_shared_from_this<ZorvelAppDelegate>
   void makeMainWebView();
   void makeWebBridge();
   void makeModalOverlay();
-  void confirmCapture(const std::string& text, const std::string& projectID);
-  void runFilePicker(const FilePickerRequest& request);
+  void confirmCapture(const std::string& text, const std::string& projectID, std::shared_ptr<void> ticket);
+  void runFilePicker(const FilePickerRequest& request, std::shared_ptr<void> ticket);
+  // Opens a window the page asked for: one of a kind at a time (`shown` holds the open one's
+  // ticket), for a press of the user's on the page, once the keyboard is on the page.
+  void openForPage(WebKitWebView* source, std::weak_ptr<void>& shown, const char* what, const char* refusal,
+                   std::function<void(ZorvelAppDelegate&, std::shared_ptr<void> ticket)> open);
+  std::weak_ptr<void> executablePicker, folderPicker, loginWindow;
+  // The clipboard capture question asked now, or about to be.
+  std::weak_ptr<void> captureQuestion;
   std::shared_ptr<platform::UserNotificationCenter> userNotificationCenter;
   std::unique_ptr<platform::LinkHandOff> linkHandOff;
 

@@ -36,16 +36,18 @@ const std::map<std::string, Entry>& listed() {
 
 bool isExecutable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
 
-bool onPath(const std::string& program) {
-  if (program.find('/') != std::string::npos) return isExecutable(program);
+std::string found(const std::string& program) {
+  if (program.find('/') != std::string::npos) return isExecutable(program) ? program : "";
   const char* path = std::getenv("PATH");
   std::istringstream directories(path ? path : "");
   std::string directory;
   while (std::getline(directories, directory, ':')) {
-    if (!directory.empty() && isExecutable(directory + "/" + program)) return true;
+    if (!directory.empty() && isExecutable(directory + "/" + program)) return directory + "/" + program;
   }
-  return false;
+  return "";
 }
+
+bool onPath(const std::string& program) { return !found(program).empty(); }
 
 bool endsWord(char c) {
   return c == ' ' || c == '\t' || c == '\n' || std::string_view("|;&()\"'<>").find(c) != std::string_view::npos;
@@ -106,6 +108,11 @@ std::optional<std::string> problem(const std::string& command) {
 
 void require(const std::string& command) {
   if (auto found = problem(command)) throw std::runtime_error(*found + ", which this test runs: " + command);
+}
+
+std::string path(const std::string& program) {
+  require(program);
+  return found(program);
 }
 
 }  // namespace testing::programs

@@ -22,4 +22,7 @@ std::optional<std::string> problem(const std::string& command);
 // naming the program, rather than waiting for output that never comes.
 void require(const std::string& command);
 
+// Where the PATH finds the program, which must be one `require` lets run.
+std::string path(const std::string& program);
+
 }  // namespace testing::programs

@@ -220,15 +220,20 @@
     },
     // Lays a link over the whole page for the user to click (or, with "focus", to press Enter on):
     // an anchor with the address and target given, or, with "open", a button whose click opens the
-    // address in a new window by script (or another way, "how"), "times" times, at once or after
-    // the answer of a fetch ("after": "fetch"). An anchor with "download" saves what it names under
-    // that name; with "blob" it names a file the page made of that text.
+    // address in a new window by script (or another way, "how"), "times" times, at once, after
+    // the answer of a fetch ("after": "fetch") or a while after the click ("delay_ms"). An anchor
+    // with "download" saves what it names under that name; with "blob" it names a file the page
+    // made of that text.
     link: (data) => {
-      const { target, open, how, times, after, focus, download, blob } = data.link ?? {};
+      const { target, open, how, times, after, focus, download, blob, delay_ms } = data.link ?? {};
       const href = typeof blob === 'string' ? URL.createObjectURL(new Blob([blob], { type: 'text/plain' })) : data.link?.href;
       if (typeof href !== 'string') return;
       const opening = { how: how ?? 'window', href, times };
-      const onclick = () => (after === 'fetch' ? fetch('/desktop-runtime').then(() => openAll(opening)) : openAll(opening));
+      const onclick = () => {
+        if (after === 'fetch') return fetch('/desktop-runtime').then(() => openAll(opening));
+        if (Number(delay_ms) > 0) return setTimeout(() => openAll(opening), Number(delay_ms));
+        return openAll(opening);
+      };
       const cover = open
         ? element('button', { textContent: `open ${href}`, onclick })
         : element('a', { href, target: target ?? '', textContent: href });
@@ -240,11 +245,11 @@
     },
     // Opens an address with nothing the user did behind it, as a hostile page would: in this
     // event's handler, after the answer of a fetch made there, or in the handler of the next
-    // application event of that name ("after": "event", "fetch" or "zorvel:..."); "how" names the
-    // way (openings above). With an "id", reports whether the page had the user's activation then,
-    // and what came of each opening.
+    // application event of that name ("after": "event", "fetch" or "zorvel:..."), and again every
+    // "every_ms" until the page is left; "how" names the way (openings above). With an "id",
+    // reports whether the page had the user's activation then, and what came of each opening.
     unasked: (data) => {
-      const { after, id, ...opening } = data.unasked ?? {};
+      const { after, id, every_ms, ...opening } = data.unasked ?? {};
       const open = async () => {
         const active = navigator.userActivation.isActive;
         const outcomes = await openAll(opening);
@@ -253,6 +258,14 @@
       if (after === 'fetch') fetch('/desktop-runtime').then(open, () => {});
       else if (typeof after === 'string' && after.startsWith('zorvel:')) window.addEventListener(after, open, { once: true });
       else open();
+      if (Number(every_ms) > 0) setInterval(open, Math.max(Number(every_ms), 100));
+    },
+    // Lays a text field over the whole page for the user to click into and type in, and says so
+    // once it shows; what is typed there only stays in the field.
+    field: () => {
+      const field = element('input', { type: 'text', className: 'link-cover', placeholder: 'type here' });
+      document.body.append(field);
+      requestAnimationFrame(() => requestAnimationFrame(() => report('main', 'field-shown', null)));
     },
     // A page that replaces what a script of the application could call (the built-ins, the
     // bridge's functions, its way into the page) with its own, which note when they run with the

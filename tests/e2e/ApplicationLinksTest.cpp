@@ -124,6 +124,7 @@ TEST(ClipboardCapture, TheConfirmedClipboardTextBecomesACaptureRequest) {
   ASSERT_TRUE(focusConfirmation(desktop.app->processIdentifier(), serve)) << "no confirmation";
   clipboard.serveFor(500ms);
   screenshot("capture-dialog");
+  ASSERT_TRUE(answerable(desktop.app->processIdentifier(), "Capture"));
   shell("xdotool key Return");
   ASSERT_TRUE(clipboard.serveUntil([&] { return !captureRequests(desktop).empty(); }, 20s))
       << "no capture request after confirming";
@@ -142,6 +143,7 @@ TEST(ClipboardCapture, TheConfirmedClipboardTextBecomesACaptureRequest) {
   ASSERT_TRUE(serve([&] { return visibleWindows(desktop.app->processIdentifier()).size() == 1; }));
   auto confirmed = desktop.launch({"zorvel://tasks/capture?project_id=" + project});
   ASSERT_TRUE(focusConfirmation(desktop.app->processIdentifier(), serve));
+  ASSERT_TRUE(answerable(desktop.app->processIdentifier(), "Capture"));
   shell("xdotool key Return");
   ASSERT_TRUE(serve([&] { return captureRequests(desktop).size() >= 2; })) << "no capture request after confirming";
   EXPECT_EQ(captureRequests(desktop).size(), 2u);
@@ -154,6 +156,7 @@ TEST(ClipboardCapture, ACaptureConfirmedAtLaunchIsSentOnceTheCoreIsUpAndItsFailu
   desktop.start({"zorvel://tasks/capture?project_id=" + project});
   auto serve = [&](auto predicate) { return clipboard.serveUntil(predicate, 20s); };
   ASSERT_TRUE(focusConfirmation(desktop.app->processIdentifier(), serve)) << "no confirmation";
+  ASSERT_TRUE(answerable(desktop.app->processIdentifier(), "Capture"));
   shell("xdotool key Return");
   ASSERT_TRUE(clipboard.serveUntil([&] { return !captureRequests(desktop).empty(); }, 40s)) << desktop.log();
   EXPECT_TRUE(desktop.readyProbeAnswered()) << "sent before the core was ready";

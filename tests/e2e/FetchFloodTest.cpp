@@ -126,6 +126,10 @@ TEST_F(FetchFlood, ATaskTerminalAndAnotherPagesRequestDoNotWaitForAFlood) {
 
   tellPage({{"fetch_flood", {{"id", "during"}, {"count", floodSize}}}});
   ASSERT_TRUE(waitForRecord([&] { return tail.floodRequests > 0; }, 60s));
+  // The overlay opens while the user is at the page; the terminal then takes the keyboard.
+  e2e::clickThePage(e2e::mainWindow(run.app->processIdentifier()));
+  e2e::postFromMainPage(
+      run, {{"kind", "open-modal-overlay"}, {"overlay", "feedback"}, {"payload", {{"request_id", overlayRequest}}}});
   e2e::postFromMainPage(run, {{"task_id", taskID},
                               {"title", "Reference task"},
                               {"session_ids", json::array()},
@@ -134,8 +138,6 @@ TEST_F(FetchFlood, ATaskTerminalAndAnotherPagesRequestDoNotWaitForAFlood) {
                               {"project_id", projectID},
                               {"focus", true},
                               {"launch", true}});
-  e2e::postFromMainPage(
-      run, {{"kind", "open-modal-overlay"}, {"overlay", "feedback"}, {"payload", {{"request_id", overlayRequest}}}});
 
   EXPECT_TRUE(e2e::waitUntil([&] { return !e2e::terminalChildrenOf(run.app->processIdentifier()).empty(); }, 60s))
       << "no terminal appeared during the flood";

@@ -20,7 +20,7 @@ inline std::string shellQuoted(const std::string& text) {
 }
 
 // Has the page post its request for a click of the user's on it, and waits for the new chooser it
-// opens, found by its title; empty if none opened.
+// opens, found by its title; empty if none opened. A loaded machine takes its time to show one.
 inline std::string askForChooser(DesktopRun& desktop, const nlohmann::json& message, const std::string& title) {
   auto search = "--name '^" + title + "'";
   auto before = windowList(search);
@@ -33,7 +33,7 @@ inline std::string askForChooser(DesktopRun& desktop, const nlohmann::json& mess
         }
         return !opened.empty();
       },
-      std::chrono::seconds(10));
+      std::chrono::seconds(20));
   return opened;
 }
 

@@ -133,20 +133,28 @@ TEST_F(FilePickerWindow, TheExecutablePickerRefusesAFolderAndACancelSendsNothing
   EXPECT_EQ(answers("zorvel:executable-picked").size(), 1u) << json(answers("zorvel:executable-picked"));
 }
 
-TEST_F(FilePickerWindow, PickersOpenAtOnceEachAnswerForTheirOwnRequest) {
+// One picker of each kind is open at a time, each answering for its own request: another
+// executable picker, asked for with a click of its own while one is open, is refused (a page would
+// otherwise stack them, each to be cancelled), and opens once that one has answered.
+TEST_F(FilePickerWindow, OnePickerOfEachKindOpensAtATimeAndEachAnswersForItsOwnRequest) {
   auto first = ask({{"kind", "pick-executable"}, {"agent", "codex"}}, executableTitle);
-  auto second = ask({{"kind", "pick-executable"}, {"agent", "claude"}}, executableTitle);
+  ASSERT_FALSE(first.empty());
+  const std::string refusal = "Not showing the executable picker: one is open already";
+  ASSERT_TRUE(
+      pressToOpen(desktop, {{"how", "post"}, {"href", json{{"kind", "pick-executable"}, {"agent", "claude"}}.dump()}}));
+  ASSERT_TRUE(desktop.waitUntil([&] { return desktop.log().find(refusal) != std::string::npos; }, 20s));
   auto folder = ask({{"kind", "pick-project-directory"}, {"project_id", project}}, folderTitle);
-  ASSERT_FALSE(first.empty() || second.empty() || folder.empty());
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(windowList("--name '^" + executableTitle + "'").size(), 1u) << "a second executable picker opened";
 
-  // Each is modal, so the latest takes the keyboard until it closes: they are answered newest
-  // first, and each answer names its own agent or project.
   ASSERT_TRUE(choose(folder, repository));
   ASSERT_TRUE(answered("zorvel:project-directory-picked", {{"path", repository}, {"project_id", project}}));
-  ASSERT_TRUE(choose(second, otherTool));
-  ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", "claude"}, {"path", otherTool}}));
   ASSERT_TRUE(choose(first, tool));
   ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", "codex"}, {"path", tool}}));
+  auto second = ask({{"kind", "pick-executable"}, {"agent", "claude"}}, executableTitle);
+  ASSERT_FALSE(second.empty()) << "the picker did not open once the other had answered";
+  ASSERT_TRUE(choose(second, otherTool));
+  ASSERT_TRUE(answered("zorvel:executable-picked", {{"agent", "claude"}, {"path", otherTool}}));
   EXPECT_EQ(answers("zorvel:executable-picked").size(), 2u);
   EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 1u);
 }
@@ -192,9 +200,14 @@ TEST_F(FilePickerWindow, TheFolderPickerRefusesAFileAndACancelSendsNothing) {
       8s))
       << "a file was accepted as the folder";
   screenshot("picker-folder-refusal");
-  focusWindow(refusal);
-  shell("xdotool key Return");
-  ASSERT_TRUE(gone(refusal));
+  // Like every window, it takes no key in its first moment: the user presses again.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        focusWindow(refusal);
+        shell("xdotool key Return");
+        return gone(refusal, 700ms);
+      },
+      8s));
   EXPECT_TRUE(isViewable(window));
   ASSERT_TRUE(cancel(window));
 

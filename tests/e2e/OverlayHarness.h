@@ -148,25 +148,28 @@ inline std::string mainWindow(pid_t app, std::chrono::milliseconds limit = std::
   return windows.empty() ? std::string() : windows.front();
 }
 
+inline void focusWindow(const std::string& window) {
+  shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
+}
+
 // Lays a button over the whole page whose click opens what the page's opening names ("how",
 // "href", "times"), and clicks it as the user would, away from where the application's dialogs
-// show.
+// show. The window is given the keyboard first, as a window manager does for a click: without one,
+// a dialog the application showed before would keep it.
 inline bool pressToOpen(DesktopRun& run, nlohmann::json opening) {
   opening["open"] = true;
   if (!opening.contains("href")) opening["href"] = "";
   if (!commandMainPage(run, {{"link", opening}})) return false;
   const std::string window = mainWindow(run.app->processIdentifier());
-  return !window.empty() && shell("xdotool mousemove --window " + window + " 1000 700 click 1") == 0;
+  if (window.empty()) return false;
+  focusWindow(window);
+  return shell("xdotool mousemove --window " + window + " 1000 700 click 1") == 0;
 }
 
 // Whether the window is shown now, asked of the window itself: one that is gone or unmapped is
 // not. A search of the tree, which fails when another window goes away during it, cannot say.
 inline bool isViewable(const std::string& window) {
   return commandOutput("xwininfo -id " + window + " 2>/dev/null").find("Map State: IsViewable") != std::string::npos;
-}
-
-inline void focusWindow(const std::string& window) {
-  shell("xdotool windowraise " + window + " windowfocus --sync " + window + " >/dev/null 2>&1");
 }
 
 // The folder of this program's screenshots, made at the first: a folder of its own, so that tests
@@ -192,6 +195,28 @@ inline const std::string& screenshotFolder() {
     std::string path;
   } folder;
   return folder.path;
+}
+
+// Waits until a dialog of the application can be answered with the button of that label: a dialog
+// holds its answer back for a moment after it comes up, and takes no key pressed meanwhile.
+inline bool answerable(pid_t app, const std::string& button = "OK",
+                       std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+  const std::string command = "timeout 10 /usr/bin/python3 " + std::string(ZORVEL_SOURCE_DIR) +
+                              "/tests/e2e/labels.py answers " + std::to_string(app);
+  const std::string line = "\n" + button + "\n";
+  return waitUntil(
+      [&] {
+        std::string buttons = "\n";
+        buttons += commandOutput(command);
+        return buttons.find(line) != std::string::npos;
+      },
+      limit);
+}
+
+// Gives the page the keyboard as the user would: a click on a part of it that no terminal covers
+// and that holds nothing to press (the foot of its sidebar).
+inline void clickThePage(const std::string& window) {
+  shell("xdotool mousemove --window " + window + " 150 700 click 1");
 }
 
 // Takes a screenshot of the whole display into this program's folder; returns the file's path.

@@ -1,5 +1,5 @@
-// A page's alert, confirm and prompt, opened while a task terminal covers the page, show in a
-// window of their own over the application's window, and what the user answers there with the
+// A page's alert, confirm and prompt, opened while a task terminal covers part of the page, show in
+// a window of their own over the application's window, and what the user answers there with the
 // keyboard reaches the page, whose scripts go on. A page that asks again and again holds nobody:
 // the application quits as ever, and the user can stop the page's dialogs from the dialog.
 
@@ -99,6 +99,8 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
   const pid_t app = run.app->processIdentifier();
   run.request("POST", "/__test/events", {{"data", json{{"start_task", true}}.dump()}});
   ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::terminalChildrenOf(app).empty(); }, 30s)) << "no terminal was opened";
+  // The terminal took the keyboard; the user is at the page again, where its dialogs come up.
+  e2e::clickThePage(before[0]);
 
   // Long defaults: edited at their end, the page gets them whole with what was typed, non-ASCII
   // characters and NULs (shown as their symbol) too; one longer than the entry holds is taken whole.
@@ -148,9 +150,10 @@ TEST(ScriptDialogs, EachOpenedOverATerminalIsSeenAndAnsweredFromTheKeyboard) {
       EXPECT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, c.shows); }, 10s)) << "the dialog shows:\n"
                                                                                       << dialogLabels(app);
     }
-    // As a user would: a click into the dialog's window, then the keys.
-    // The dialog takes the keyboard from the terminal by itself: the user only presses keys.
+    // The dialog takes the keyboard from the page by itself: the user only presses keys, once it
+    // answers.
     EXPECT_TRUE(hasKeyboard(shown[0])) << "the dialog did not take the keyboard";
+    ASSERT_TRUE(e2e::answerable(app)) << "the dialog's answer stays held back";
     ASSERT_EQ(e2e::shell(std::string("xdotool ") + c.keys), 0);
     EXPECT_TRUE(e2e::waitForPageEvent(
         run, "main", "dialog-answered",
@@ -177,6 +180,7 @@ TEST(ScriptDialogs, APageIsLeftOnlyWhenTheUserAgrees) {
     ASSERT_TRUE(e2e::waitUntil([&] { return !(shown = newWindows(app, before)).empty(); }, 20s))
         << "the page was not asked about";
     EXPECT_TRUE(hasKeyboard(shown[0]));
+    ASSERT_TRUE(e2e::answerable(app, "Leave"));
     ASSERT_EQ(e2e::shell(std::string("xdotool ") + keys), 0);
     if (leaves) {
       EXPECT_TRUE(run.waitUntil([&] { return e2e::eventStreamsOpened(run) > streams; }, 30s)) << "the page stayed";
@@ -215,6 +219,7 @@ TEST(ScriptDialogs, ARowOfQuestionsBeforeLeavingIsStoppedFromTheDialog) {
       << dialogLabels(app);
   e2e::screenshot("script-dialog-leave-stop-choice");
   ASSERT_TRUE(hasKeyboard(second));
+  ASSERT_TRUE(e2e::answerable(app, "Leave"));
   ASSERT_EQ(e2e::shell("xdotool key alt+d Escape"), 0);
   EXPECT_TRUE(run.waitUntil([&] { return e2e::eventStreamsOpened(run) > streams; }, 30s)) << "the page stayed";
   EXPECT_TRUE(e2e::waitUntil([&] { return newWindows(app, before).empty(); }, 10s)) << "a question stays open";
@@ -265,6 +270,7 @@ TEST(ScriptDialogs, EachWayOfQuittingEndsAPageThatAsksAgainAndAgain) {
     ASSERT_FALSE(dialog.empty()) << "no dialog appeared";
     for (const char* key : {"Escape", "Return"}) {
       ASSERT_TRUE(hasKeyboard(dialog));
+      ASSERT_TRUE(e2e::answerable(app));
       ASSERT_EQ(e2e::shell(std::string("xdotool key ") + key), 0);
       dialog = nextWindow(app, before, dialog);
       ASSERT_FALSE(dialog.empty()) << "the page did not ask again after " << key;
@@ -297,6 +303,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   EXPECT_FALSE(dialogShowsLine(app, stopChoice)) << "the first dialog offers to stop the page's dialogs";
   // The choice's key does nothing where there is no choice: Return answers OK.
   ASSERT_TRUE(hasKeyboard(first));
+  ASSERT_TRUE(e2e::answerable(app));
   ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
 
   std::string second = nextWindow(app, before, first);
@@ -307,6 +314,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
       << dialogLabels(app);
   e2e::screenshot("script-dialog-stop-choice");
   ASSERT_TRUE(hasKeyboard(second));
+  ASSERT_TRUE(e2e::answerable(app));
   ASSERT_EQ(e2e::shell("xdotool key alt+d Return"), 0);
 
   json expected = json::array({true, true});
@@ -335,6 +343,7 @@ TEST(ScriptDialogs, ARowOfDialogsIsStoppedFromTheDialogUntilThePageLoadsAgain) {
   ASSERT_TRUE(e2e::waitUntil([&] { return dialogShowsLine(app, "Again?"); }, 10s)) << dialogLabels(app);
   EXPECT_FALSE(dialogShowsLine(app, stopChoice));
   ASSERT_TRUE(hasKeyboard(again));
+  ASSERT_TRUE(e2e::answerable(app));
   ASSERT_EQ(e2e::shell("xdotool key Return"), 0);
   EXPECT_TRUE(e2e::waitForPageEvent(run, "main", "dialog-answered", [&](const json& detail) {
     return detail.value("id", "") == "reloaded" && detail["answer"] == true;

@@ -252,7 +252,7 @@ TEST_F(WebBridgeE2E, AFetchWhosePathIsNoURLFails) {
 // knows the application, rather than leaving through the desktop.
 TEST_F(WebBridgeE2E, TheApplicationsOwnLinksStayWithIt) {
   std::vector<std::string> own;
-  ui.bridge().onApplicationLink = [&](const std::string& link) { own.push_back(link); };
+  ui.bridge().onApplicationLink = [&](const std::string& link, WebKitWebView*) { own.push_back(link); };
   ui.evaluate("(() => { location.href = 'zorvel://tasks/3f2504e0-4f89-11d3-9a0c-0305e82c3301/open'; return 1; })()");
   ASSERT_TRUE(runUntil([&] { return !own.empty(); }));
   EXPECT_EQ(own, std::vector<std::string>{"zorvel://tasks/3f2504e0-4f89-11d3-9a0c-0305e82c3301/open"});

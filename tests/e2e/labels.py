@@ -10,6 +10,9 @@
 #                                 widget's children: what is docked in a web view).
 #   labels.py window PID          the labels of its windows besides dialogs, those of its web pages
 #                                 left out (a page may be busy and cannot answer).
+#   labels.py answers PID         the labels of the buttons of its dialogs shown now that can be
+#                                 pressed (a dialog holds its answer back for a moment as it comes
+#                                 up).
 import sys
 
 import gi
@@ -57,6 +60,29 @@ def children_of_named(node, name, found, depth=0):
         children_of_named(child, name, found, depth + 1)
 
 
+def sensitive_buttons(node, found, depth=0):
+    if depth > 64:
+        return
+    try:
+        if node.get_role() == Atspi.Role.PUSH_BUTTON:
+            if node.get_state_set().contains(Atspi.StateType.SENSITIVE):
+                labels_under(node, found, buttons_only=True, in_button=True, depth=depth)
+            return
+        children = [node.get_child_at_index(i) for i in range(node.get_child_count())]
+    except gi.repository.GLib.Error:
+        return
+    for child in children:
+        if child is not None:
+            sensitive_buttons(child, found, depth + 1)
+
+
+def shown(window):
+    try:
+        return window.get_state_set().contains(Atspi.StateType.VISIBLE)
+    except gi.repository.GLib.Error:
+        return False
+
+
 def windows_of(pid):
     desktop = Atspi.get_desktop(0)
     for i in range(desktop.get_child_count()):
@@ -71,8 +97,8 @@ def windows_of(pid):
 
 def main():
     mode, pid = sys.argv[1], int(sys.argv[2])
-    if mode not in ('dialogs', 'buttons', 'children', 'window'):
-        sys.exit(f'unknown mode {mode}: dialogs PID, buttons PID TITLE, children PID NAME, or window PID')
+    if mode not in ('dialogs', 'buttons', 'children', 'window', 'answers'):
+        sys.exit(f'unknown mode {mode}: dialogs PID, buttons PID TITLE, children PID NAME, window PID, or answers PID')
     found = []
     for window in windows_of(pid):
         if mode == 'children':
@@ -81,6 +107,8 @@ def main():
             labels_under(window, found, buttons_only=False)
         elif mode == 'window' and window.get_role() not in DIALOGS:
             labels_under(window, found, buttons_only=False, skip='WebKitWebView')
+        elif mode == 'answers' and window.get_role() in DIALOGS and shown(window):
+            sensitive_buttons(window, found)
         elif mode == 'buttons' and window.get_name().startswith(sys.argv[3]):
             labels_under(window, found, buttons_only=True)
     for label in found:
