@@ -117,8 +117,8 @@ TEST(SingleInstance, TheRunningInstanceComesForwardWithTheStartupIdOfALaunchThat
 
 TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
   PrivateSessionBus otherSession;
-  ASSERT_EQ(otherSession.address.rfind("unix:path=" + otherSession.folder.path().string() + "/", 0), 0u)
-      << otherSession.address;
+  platform::GCharPtr folder(g_dbus_address_escape_value(otherSession.folder.path().c_str()));
+  ASSERT_EQ(otherSession.address.rfind(std::string("unix:path=") + folder.get() + "/", 0), 0u) << otherSession.address;
   DesktopRun other({{"DBUS_SESSION_BUS_ADDRESS", otherSession.address}});
   other.start();
   ASSERT_TRUE(other.waitUntil([&] { return logHas(other, "is ready"); }, 60s)) << other.log();

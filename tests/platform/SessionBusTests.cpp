@@ -37,8 +37,9 @@ class SessionBus : public ::testing::Test {
     std::filesystem::permissions(daemon, std::filesystem::perms::owner_all);
     g_setenv("G_TEST_DBUS_DAEMON", daemon.c_str(), TRUE);
     g_test_dbus_up(bus.get());
-    ASSERT_EQ(std::string(g_test_dbus_get_bus_address(bus.get())).rfind("unix:path=" + folder.path().string() + "/", 0),
-              0u)
+    ASSERT_EQ(
+        std::string(g_test_dbus_get_bus_address(bus.get())).rfind(std::string("unix:path=") + address.get() + "/", 0),
+        0u)
         << g_test_dbus_get_bus_address(bus.get());
   }
   void TearDown() override {
