@@ -1,6 +1,9 @@
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include "platform/GLibPtr.h"
+#include "tests/TemporaryFolder.h"
 #include "tests/e2e/DesktopHarness.h"
 
 using e2e::commandOutput;
@@ -19,13 +22,16 @@ int activations(const DesktopRun& run) {
   return count;
 }
 
-// A session bus of its own, as another login session of the same user has.
+// A session bus of its own, as another login session of the same user has. It listens in a folder
+// of the test's, as the session bus's own configuration has it listen in /tmp whatever TMPDIR says.
 class PrivateSessionBus {
  public:
   PrivateSessionBus() {
     platform::ChildProcess::Options options;
     options.executable = "/usr/bin/dbus-daemon";
-    options.arguments = {"--session", "--nofork", "--print-address=1"};
+    platform::GCharPtr escaped(g_dbus_address_escape_value(folder.path().c_str()));
+    options.arguments = {"--session", "--nofork", "--print-address=1",
+                         std::string("--address=unix:dir=") + escaped.get()};
     options.output = platform::ChildProcess::Stream::pipe;
     daemon = platform::ChildProcess::launch(options, nullptr);
     if (!daemon) return;
@@ -35,6 +41,7 @@ class PrivateSessionBus {
   ~PrivateSessionBus() {
     if (daemon) daemon->terminateAndReap(2s);
   }
+  testing::TemporaryFolder folder{"zorvel-other-session"};
   std::string address;
 
  private:
@@ -110,7 +117,8 @@ TEST(SingleInstance, TheRunningInstanceComesForwardWithTheStartupIdOfALaunchThat
 
 TEST(SingleInstance, AnInstanceOfAnotherSessionNeverStopsALaunch) {
   PrivateSessionBus otherSession;
-  ASSERT_FALSE(otherSession.address.empty());
+  platform::GCharPtr folder(g_dbus_address_escape_value(otherSession.folder.path().c_str()));
+  ASSERT_EQ(otherSession.address.rfind(std::string("unix:path=") + folder.get() + "/", 0), 0u) << otherSession.address;
   DesktopRun other({{"DBUS_SESSION_BUS_ADDRESS", otherSession.address}});
   other.start();
   ASSERT_TRUE(other.waitUntil([&] { return logHas(other, "is ready"); }, 60s)) << other.log();

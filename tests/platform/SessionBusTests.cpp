@@ -1,6 +1,8 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "platform/LinkHandOff.h"
 #include "platform/UserNotificationCenter.h"
 #include "tests/MainLoop.h"
+#include "tests/TemporaryFolder.h"
 
 using namespace platform;
 
@@ -25,7 +28,19 @@ class SessionBus : public ::testing::Test {
       const char* value = g_getenv(name);
       saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
+    // GLib's test bus listens in /tmp whatever TMPDIR says, where one that does not end cleanly
+    // leaves its socket: its daemon is started through a script that has it listen in the test's
+    // own folder instead.
+    const auto daemon = folder.path() / "dbus-daemon";
+    platform::GCharPtr address(g_dbus_address_escape_value(folder.path().c_str()));
+    std::ofstream(daemon) << "#!/bin/sh\nexec dbus-daemon \"$@\" '--address=unix:dir=" << address.get() << "'\n";
+    std::filesystem::permissions(daemon, std::filesystem::perms::owner_all);
+    g_setenv("G_TEST_DBUS_DAEMON", daemon.c_str(), TRUE);
     g_test_dbus_up(bus.get());
+    ASSERT_EQ(
+        std::string(g_test_dbus_get_bus_address(bus.get())).rfind(std::string("unix:path=") + address.get() + "/", 0),
+        0u)
+        << g_test_dbus_get_bus_address(bus.get());
   }
   void TearDown() override {
     g_test_dbus_down(bus.get());
@@ -37,11 +52,13 @@ class SessionBus : public ::testing::Test {
     }
   }
 
+  testing::TemporaryFolder folder{"zorvel-session-bus"};
   GObjectPtr<GTestDBus> bus{g_test_dbus_new(G_TEST_DBUS_NONE)};
 
  private:
-  static constexpr const char* cleared[] = {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS",
-                                            "DBUS_STARTER_BUS_TYPE", "XDG_RUNTIME_DIR"};
+  static constexpr const char* cleared[] = {
+      "DISPLAY",         "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS", "DBUS_STARTER_BUS_TYPE",
+      "XDG_RUNTIME_DIR", "G_TEST_DBUS_DAEMON"};
   std::vector<std::pair<const char*, std::optional<std::string>>> saved;
 };
 
