@@ -8,6 +8,7 @@
 #include "app/WebViewProcesses.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
+#include "platform/Log.h"
 
 namespace zorvel {
 
@@ -183,7 +184,12 @@ void ModalOverlayController::dispatchModalOverlayResult(std::int64_t generation,
   auto script = ModalOverlay::resultScript(generation, answer, activeModalOverlayGeneration);
   if (!script) return;
   // A page loaded since the opening did not ask: the answer is its opener's alone.
-  if (host.mainPage() == modalOverlayPage) host.evaluatePageScript(*script);
+  if (host.mainPage() == modalOverlayPage) {
+    host.evaluatePageScript(*script);
+  } else {
+    static const platform::Logger log("local.zorvel.desktop", "dialogs");
+    log.notice("Not handing the overlay's answer to the page: the page that asked for it has gone");
+  }
   closeModalOverlay(true);
 }
 

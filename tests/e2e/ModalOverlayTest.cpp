@@ -96,6 +96,26 @@ TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
   EXPECT_TRUE(closed(4));
   EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-closed").size(), 4u) << "prewarm, 2, 3 and 4 only";
   EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-open").size(), 5u) << "prewarm, 2, 3, 4 and 5 only";
+
+  // The main page reloads while its dialog is up: the answer was for the page that has gone.
+  open("confirmation", {{"request_id", "gone"}, {"title", "Gone"}});
+  ASSERT_TRUE(opened("confirmation", 6));
+  ASSERT_TRUE(focused(6));
+  const size_t streams = eventStreamsOpened(desktop);
+  desktop.request("POST", "/__test/events", {{"data", json{{"reload", true}}.dump()}});
+  ASSERT_TRUE(desktop.waitUntil([&] { return eventStreamsOpened(desktop) > streams; }, 30s));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        shell("xdotool key Return");
+        return waitForPageEvent(
+            desktop, "overlay", "zorvel:native-overlay-closed",
+            [](const json& d) { return d.value("generation", 0) == 6; }, 400ms);
+      },
+      15s));
+  EXPECT_TRUE(desktop.waitUntil(
+      [&] { return desktop.log().find("Not handing the overlay's answer") != std::string::npos; }, 10s));
+  for (auto& event : pageEvents(desktop, "main", "zorvel:native-overlay-result"))
+    EXPECT_NE(event.detail.value("request_id", ""), "gone") << "the reloaded page got another's answer";
 }
 
 TEST_F(ModalOverlayWindow, EscapeAndTheBackdropDismissTheDialog) {
