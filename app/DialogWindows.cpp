@@ -64,17 +64,22 @@ bool passesEarly(GdkEvent* event) {
          key != GDK_KEY_space && key != GDK_KEY_KP_Space;
 }
 
-gboolean guardKeys(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
-  auto& arrival = *static_cast<Arrival*>(data);
+gboolean guardKey(KeyGuard& guard, GdkEvent* event) {
   switch (gdk_event_get_event_type(event)) {
     case GDK_KEY_PRESS:
-      return !arrival.guard.press(gdk_key_event_get_keycode(event), passesEarly(event), KeyGuard::Clock::now());
+      return !guard.press(gdk_key_event_get_keycode(event), passesEarly(event), KeyGuard::Clock::now());
     case GDK_KEY_RELEASE:
-      return !arrival.guard.release(gdk_key_event_get_keycode(event));
+      return !guard.release(gdk_key_event_get_keycode(event));
     default:
       return GDK_EVENT_PROPAGATE;
   }
 }
+
+gboolean guardKeys(GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
+  return guardKey(static_cast<Arrival*>(data)->guard, event);
+}
+
+constexpr const char* heldKeysKey = "zorvel-held-keys";
 
 void guardArrival(GtkWindow* window) {
   auto* arrival = new Arrival;
@@ -181,6 +186,26 @@ void holdAnswer(GtkWindow* window, GtkWidget* button, std::function<void()> answ
     gtk_widget_set_sensitive(live.get(), TRUE);
     if (answerable) answerable();
   });
+}
+
+void holdKeys(GtkWidget* widget) {
+  if (!widget || g_object_get_data(G_OBJECT(widget), heldKeysKey)) return;
+  auto* guard = new KeyGuard;
+  guard->hold();
+  g_object_set_data_full(G_OBJECT(widget), heldKeysKey, guard,
+                         [](gpointer data) { delete static_cast<KeyGuard*>(data); });
+  GtkEventController* keys = gtk_event_controller_legacy_new();
+  gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+  g_signal_connect(keys, "event", G_CALLBACK(+[](GtkEventControllerLegacy*, GdkEvent* event, gpointer data) {
+                     return guardKey(*static_cast<KeyGuard*>(data), event);
+                   }),
+                   guard);
+  gtk_widget_add_controller(widget, keys);
+}
+
+void shownWithKeys(GtkWidget* widget) {
+  if (auto* guard = widget ? static_cast<KeyGuard*>(g_object_get_data(G_OBJECT(widget), heldKeysKey)) : nullptr)
+    guard->appeared(KeyGuard::Clock::now());
 }
 
 }  // namespace zorvel::DialogWindows

@@ -22,4 +22,10 @@ void adoptEveryOtherWindow(Gtk::Window& main, Gtk::Application& application);
 // the user was doing as it came up cannot give it. `answerable` runs then.
 void holdAnswer(GtkWindow* window, GtkWidget* button, std::function<void()> answerable = {});
 
+// The same for a part of the main window that takes its keyboard as it comes up (the overlay over
+// the page): from now on it takes no key but Escape and the Quit keys, until a moment after it was
+// shown to the user (`shownWithKeys`), and no key pressed before then as it repeats.
+void holdKeys(GtkWidget* widget);
+void shownWithKeys(GtkWidget* widget);
+
 }  // namespace zorvel::DialogWindows

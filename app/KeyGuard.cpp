@@ -3,12 +3,13 @@
 namespace zorvel {
 
 void KeyGuard::appeared(Clock::time_point now) {
+  held = false;
   if (!since) since = now;
 }
 
 bool KeyGuard::press(unsigned key, bool passes, Clock::time_point now) {
   // A key comes only to the window with the keyboard: one that comes first says the window has it.
-  appeared(now);
+  if (!held) appeared(now);
   // The window sees only the repeats of a key held down from before.
   if (before.count(key)) return false;
   if (!passes && !settled(now)) {

@@ -20,15 +20,19 @@ class KeyGuard {
 
   // The window took the keyboard for the first time; later times change nothing.
   void appeared(Clock::time_point now);
+  // What holds the keyboard before the user can see it (a panel whose page is still loading) takes
+  // no key until it has been shown, and its moment counts from then (`appeared`), not from a key.
+  void hold() { held = !since; }
   // Whether the window gets the press of the key. `passes` says that the key goes through even
   // before the window settled.
   bool press(unsigned key, bool passes, Clock::time_point now);
   // Whether the window gets the key's release: only of a press it got.
   bool release(unsigned key);
-  bool settled(Clock::time_point now) const { return since && now - *since >= settleTime; }
+  bool settled(Clock::time_point now) const { return !held && since && now - *since >= settleTime; }
 
  private:
   std::optional<Clock::time_point> since;
+  bool held = false;          // holding the keyboard, not shown yet
   std::set<unsigned> down;    // pressed here and not let go yet
   std::set<unsigned> before;  // pressed before the window settled and not let go yet
 };

@@ -2,11 +2,13 @@
 
 #include <webkit/webkit.h>
 
+#include "app/DialogWindows.h"
 #include "app/ModalOverlay.h"
 #include "app/PageCalls.h"
 #include "app/WebViewProcesses.h"
 #include "platform/Dispatch.h"
 #include "platform/GLibPtr.h"
+#include "platform/Log.h"
 
 namespace zorvel {
 
@@ -112,7 +114,13 @@ void ModalOverlayController::showModalOverlay(const std::string& kind, const std
   host.rootContainer.add_overlay(*panel);
   // Opened while the keyboard is on the page (the application's caller waits for that), the
   // overlay takes it within the window; the window itself is not raised over what the user is at.
-  if (!prewarming) panel->grab_focus();
+  // What the user was typing into the page as it came up is not its answer: it takes no key from
+  // the start until a moment after it shows.
+  if (!prewarming) {
+    modalOverlayPage = host.mainPage();
+    DialogWindows::holdKeys(GTK_WIDGET(panel->gobj()));
+    panel->grab_focus();
+  }
   modalOverlayPanel = std::move(panel);
 
   if (modalOverlayHostReady) {
@@ -175,7 +183,13 @@ void ModalOverlayController::dispatchModalOverlayOpen(const std::string& kind,
 void ModalOverlayController::dispatchModalOverlayResult(std::int64_t generation, const std::string& answer) {
   auto script = ModalOverlay::resultScript(generation, answer, activeModalOverlayGeneration);
   if (!script) return;
-  host.evaluatePageScript(*script);
+  // A page loaded since the opening did not ask: the answer is its opener's alone.
+  if (host.mainPage() == modalOverlayPage) {
+    host.evaluatePageScript(*script);
+  } else {
+    static const platform::Logger log("local.zorvel.desktop", "dialogs");
+    log.notice("Not handing the overlay's answer to the page: the page that asked for it has gone");
+  }
   closeModalOverlay(true);
 }
 
@@ -237,6 +251,7 @@ bool ModalOverlayController::modalOverlayDidBecomeReady() {
     return true;
   }
   modalOverlayPanel->set_opacity(1);
+  DialogWindows::shownWithKeys(GTK_WIDGET(modalOverlayPanel->gobj()));
   if (modalOverlayWebView) {
     gtk_widget_set_opacity(GTK_WIDGET(modalOverlayWebView.get()), 1);
     modalOverlayPanel->grab_focus();

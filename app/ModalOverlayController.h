@@ -32,6 +32,8 @@ class ModalOverlayController : public std::enable_shared_from_this<ModalOverlayC
     std::function<void(const std::string& script)> evaluatePageScript;
     // The main page had the keyboard before the dialog: it, or the active terminal, takes it back.
     std::function<void()> restorePageFocus;
+    // Which page the main view shows (PageFocus::page): an answer goes to the page that asked.
+    std::function<unsigned()> mainPage;
   };
 
   explicit ModalOverlayController(Host host);
@@ -65,6 +67,8 @@ class ModalOverlayController : public std::enable_shared_from_this<ModalOverlayC
   bool modalOverlayPrewarmed = false;
   std::int64_t modalOverlayGeneration = 0;
   std::optional<std::int64_t> activeModalOverlayGeneration;
+  // The main page the shown opening was made for.
+  unsigned modalOverlayPage = 0;
   // An opening waits here until the overlay page's host is ready for it.
   std::optional<std::string> pendingModalOverlayKind;
   std::optional<nlohmann::json> pendingModalOverlayErrorEvent;

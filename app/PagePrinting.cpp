@@ -37,7 +37,7 @@ void printWhenFinishedRelease(GObjectPtr<WebKitPrintOperation> operation) {
 
 class PrintDialog {
  public:
-  explicit PrintDialog(WebKitWebView* view) : view(view), dialog("Print") {
+  explicit PrintDialog(WebKitWebView* view) : view(view), page(PageFocus::page(view)), dialog("Print") {
     if (auto* root = gtk_widget_get_root(GTK_WIDGET(view)); root && GTK_IS_WINDOW(root))
       gtk_window_set_transient_for(GTK_WINDOW(dialog.gobj()), GTK_WINDOW(root));
     dialog.set_embed_page_setup(true);
@@ -65,14 +65,20 @@ class PrintDialog {
   // page; until then it counts as open, so the page cannot ask for another.
   void show() {
     std::weak_ptr<PrintDialog*> self = alive;
-    PageFocus::whenBack(view.get().get(), "the print dialog", [self] {
-      auto live = self.lock();
-      if (!live) return;
-      auto& dialog = (*live)->dialog;
-      dialog.present();
-      auto* print = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog.gobj()), GTK_RESPONSE_OK);
-      DialogWindows::holdAnswer(GTK_WINDOW(dialog.gobj()), print);
-    });
+    PageFocus::whenBack(
+        view.get().get(), "the print dialog",
+        [self] {
+          auto live = self.lock();
+          if (!live) return;
+          auto& dialog = (*live)->dialog;
+          dialog.present();
+          auto* print = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog.gobj()), GTK_RESPONSE_OK);
+          DialogWindows::holdAnswer(GTK_WINDOW(dialog.gobj()), print);
+        },
+        [self] {
+          // Another page would be printed in its stead.
+          if (auto live = self.lock()) (*live)->finish();
+        });
   }
 
  private:
@@ -81,6 +87,11 @@ class PrintDialog {
   void print() {
     auto live = view.get();
     if (!live) return;
+    // What the view shows now is not what asked to be printed.
+    if (PageFocus::page(live.get()) != page) {
+      printLog().error("Not printing the page: the page that asked for it has gone");
+      return;
+    }
     GObjectPtr<WebKitPrintOperation> operation(webkit_print_operation_new(live.get()));
     if (auto settings = dialog.get_settings()) {
       if (auto printer = dialog.get_selected_printer()) settings->set_printer(printer->get_name());
@@ -104,6 +115,7 @@ class PrintDialog {
   }
 
   GWeak<WebKitWebView> view;
+  unsigned page;
   std::vector<gulong> handlers;
   Gtk::PrintUnixDialog dialog;
   bool finished = false;

@@ -111,12 +111,17 @@ class PageDialog {
   }
 
   // The page waits while the user types elsewhere (see PageFocus): the dialog comes up once the
-  // keyboard is back on the page, and then takes it.
+  // keyboard is back on the page, and then takes it. A page that goes first is answered no.
   void show() {
     std::weak_ptr<PageDialog*> self = alive;
-    PageFocus::whenBack(view.get().get(), "a dialog of the page", [self] {
-      if (auto dialog = self.lock()) (*dialog)->present();
-    });
+    PageFocus::whenBack(
+        view.get().get(), "a dialog of the page",
+        [self] {
+          if (auto dialog = self.lock()) (*dialog)->present();
+        },
+        [self] {
+          if (auto dialog = self.lock()) (*dialog)->finish();
+        });
   }
 
  private:

@@ -1,6 +1,10 @@
+#include <webkit/webkit.h>
+
 #include "app/FilePickers.h"
+#include "app/PageFocus.h"
 #include "app/ZorvelAppDelegate.h"
 #include "platform/Dispatch.h"
+#include "platform/Log.h"
 
 namespace zorvel {
 
@@ -22,8 +26,11 @@ void ZorvelAppDelegate::runFilePicker(const FilePickerRequest& request, std::sha
   if (window) chooser->set_transient_for(*window);
   chooser->set_select_multiple(false);
   std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
+  // What is chosen answers the page that asked, and no page loaded since in its place.
+  GWeak<WebKitWebView> asking(webView);
+  const unsigned page = PageFocus::page(webView);
   // The chooser keeps itself, and its ticket, alive through its own handler until it has answered.
-  chooser->signal_response().connect([weak, chooser, request, ticket](int response) mutable {
+  chooser->signal_response().connect([weak, chooser, request, ticket, asking, page](int response) mutable {
     auto keep = chooser;
     chooser.reset();
     ticket.reset();
@@ -37,7 +44,14 @@ void ZorvelAppDelegate::runFilePicker(const FilePickerRequest& request, std::sha
     if (path.empty()) return;
     auto script = FilePickers::pickedScript(request, path);
     auto self = weak.lock();
-    if (script && self) self->evaluatePageScript(*script);
+    if (!script || !self) return;
+    auto view = asking.get();
+    if (!view || view.get() != self->webView || PageFocus::page(view.get()) != page) {
+      static const platform::Logger log("local.zorvel.desktop", "dialogs");
+      log.notice("Not handing the chosen path to the page: the page that asked for it has gone");
+      return;
+    }
+    self->evaluatePageScript(*script);
   });
   chooser->show();
 }

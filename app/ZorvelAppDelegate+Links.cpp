@@ -46,7 +46,8 @@ void ZorvelAppDelegate::receiveOpenLink(const std::string& link, WebKitWebView* 
     captureQuestion = ticket;
     std::weak_ptr<ZorvelAppDelegate> weak = weak_from_this();
     GWeak<WebKitWebView> asking(page);
-    clipboard->read_text_async([weak, clipboard, projectID = capture->projectID, asking, ticket,
+    const unsigned askingPage = PageFocus::page(page);
+    clipboard->read_text_async([weak, clipboard, projectID = capture->projectID, asking, askingPage, ticket,
                                 fromPage = page != nullptr](Glib::RefPtr<Gio::AsyncResult>& result) {
       Glib::ustring text;
       try {
@@ -63,7 +64,7 @@ void ZorvelAppDelegate::receiveOpenLink(const std::string& link, WebKitWebView* 
       auto view = asking.get();
       if (!fromPage) {
         confirm();
-      } else if (view) {
+      } else if (view && PageFocus::page(view.get()) == askingPage) {
         PageFocus::whenBack(view.get(), "the clipboard capture question", confirm);
       }
     });

@@ -1,5 +1,6 @@
 #include <webkit/webkit.h>
 
+#include "app/PageFocus.h"
 #include "app/WebBridge.h"
 #include "app/ZorvelAppDelegate.h"
 
@@ -21,6 +22,7 @@ void ZorvelAppDelegate::makeModalOverlay() {
         if (webView) gtk_widget_grab_focus(GTK_WIDGET(webView));
         restoreActiveTerminalFocusAfterSidebarRefresh();
       },
+      [this] { return PageFocus::page(webView); },
   });
 }
 

@@ -9,7 +9,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-enum class Step { appear, press, pressPassing, release };
+enum class Step { hold, appear, press, pressPassing, release };
 
 struct Event {
   Step step;
@@ -25,6 +25,9 @@ void play(const char* name, const std::vector<Event>& events) {
     const auto& event = events[i];
     const auto now = start + event.at;
     switch (event.step) {
+      case Step::hold:
+        guard.hold();
+        break;
       case Step::appear:
         guard.appeared(now);
         break;
@@ -61,6 +64,17 @@ TEST(KeyGuard, AWindowTakesNoKeyMeantForWhatTheUserWasDoing) {
        {{S::appear, 0, 0ms}, {S::pressPassing, escape, 5ms, true}, {S::release, escape, 9ms, true}});
   play("a key coming first counts from itself",
        {{S::press, a, 0ms, false}, {S::release, a, 5ms, false}, {S::press, a, settle, true}});
+  play("held before it shows, its moment counts from when it shows", {{S::hold, 0, 0ms},
+                                                                      {S::press, a, 0ms, false},
+                                                                      {S::release, a, 5ms, false},
+                                                                      {S::press, enter, settle * 3, false},
+                                                                      {S::pressPassing, escape, settle * 3, true},
+                                                                      {S::appear, 0, settle * 4},
+                                                                      {S::press, a, settle * 4 + 10ms, false},
+                                                                      {S::press, a, settle * 5, false},
+                                                                      {S::press, enter, settle * 5, false},
+                                                                      {S::release, enter, settle * 5, false},
+                                                                      {S::press, enter, settle * 5 + 10ms, true}});
   play("a later focus does not start over",
        {{S::appear, 0, 0ms}, {S::appear, 0, settle}, {S::press, a, settle + 1ms, true}});
 }

@@ -177,6 +177,19 @@ TEST_F(FilePickerWindow, TheFolderPickerAnswersWithThePathAndTheProjectWhenOneWa
       << "answers: " << json(answers("zorvel:project-directory-picked"));
   EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 2u);
   EXPECT_TRUE(answers("zorvel:executable-picked").empty());
+
+  // The page that asked reloads while its picker is up: what is chosen then is no answer for the
+  // page loaded in its place.
+  window = ask({{"kind", "pick-project-directory"}}, folderTitle);
+  ASSERT_FALSE(window.empty());
+  const size_t streams = eventStreamsOpened(desktop);
+  desktop.request("POST", "/__test/events", {{"data", json{{"reload", true}}.dump()}});
+  ASSERT_TRUE(desktop.waitUntil([&] { return eventStreamsOpened(desktop) > streams; }, 30s))
+      << "the page never reloaded";
+  ASSERT_TRUE(choose(window, repository));
+  EXPECT_TRUE(desktop.waitUntil(
+      [&] { return desktop.log().find("the page that asked for it has gone") != std::string::npos; }, 10s));
+  EXPECT_EQ(answers("zorvel:project-directory-picked").size(), 2u) << "the reloaded page got another's answer";
 }
 
 TEST_F(FilePickerWindow, TheFolderPickerRefusesAFileAndACancelSendsNothing) {

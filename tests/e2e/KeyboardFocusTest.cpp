@@ -92,8 +92,8 @@ class KeysStayWithTheUser : public ::testing::Test {
 };
 
 // What the page asks for while the user types into a task terminal takes none of the keys; it comes
-// up once the user clicks the page, and the user answers it there. Nor does the menu bar take them
-// as the pointer passes over it.
+// up once the user clicks the page, and the user answers it there; a key typed as the overlay
+// comes up does not answer it. Nor does the menu bar take them as the pointer passes over it.
 TEST_F(KeysStayWithTheUser, WhatThePageAsksForWaitsWhileTheUserTypesInATerminal) {
   ASSERT_TRUE(terminalTakesKeys());
   // The pointer passing over the menu bar on its way leaves the keys where they were.
@@ -127,13 +127,19 @@ TEST_F(KeysStayWithTheUser, WhatThePageAsksForWaitsWhileTheUserTypesInATerminal)
   EXPECT_TRUE(run.waitUntil([&] { return overlayOpened(); }, 20s))
       << "the overlay never opened (see " << screenshot("focus-overlay-back") << ")\n"
       << run.log();
+  // A Return typed as it comes up, meant for the page, does not answer it; Escape still closes it.
+  ASSERT_TRUE(run.waitUntil([&] { return !pageEvents(run, "overlay", "keyboard").empty(); }, 20s));
+  shell("xdotool key Return");
+  EXPECT_FALSE(run.waitUntil([&] { return !pageEvents(run, "main", "zorvel:native-overlay-result").empty(); }, 900ms))
+      << "a Return typed as the overlay came up answered it";
   shell("xdotool key Escape");
   EXPECT_TRUE(run.waitUntil([&] { return !pageEvents(run, "overlay", "zorvel:native-overlay-closed").empty(); }, 20s));
 }
 
 // The clipboard capture question a link of the page asks a while after the user's click on it
 // comes up only once the user is back at the page: the Return typed for the shell meanwhile does
-// not answer it.
+// not answer it. A dialog the page asked for meanwhile comes once the question is answered, not with
+// it; and a picker that waits for a page that reloads goes with the page.
 TEST_F(KeysStayWithTheUser, ACaptureQuestionAskedAfterTheUserLeftThePageWaitsForThem) {
   ASSERT_TRUE(terminalTakesKeys());
   ASSERT_EQ(shell("(printf 'clipboard text' | timeout 60 xclip -quiet -selection clipboard -loops 1 "
@@ -149,13 +155,48 @@ TEST_F(KeysStayWithTheUser, ACaptureQuestionAskedAfterTheUserLeftThePageWaitsFor
   EXPECT_TRUE(typeLine("capture", false)) << "the shell lost keys (see " << screenshot("focus-capture") << ")";
   EXPECT_TRUE(otherWindows().empty()) << "the question came up over the terminal";
 
+  // The page asks for a dialog too meanwhile: the user who comes back answers one at a time.
+  run.request("POST", "/__test/events",
+              {{"data", json{{"dialog", {{"id", "later"}, {"kind", "confirm"}, {"message", "And this?"}}}}.dump()}});
+  ASSERT_TRUE(met(waits + 1, [&] { return !otherWindows().empty(); }));
   clickThePage(window);
   std::vector<std::string> shown;
   ASSERT_TRUE(waitUntil([&] { return !(shown = otherWindows()).empty(); }, 20s)) << "the question never came up";
+  EXPECT_FALSE(waitUntil([&] { return otherWindows().size() > 1; }, 1s))
+      << "what waited came up all at once (see " << screenshot("focus-stacked") << ")";
   shell("xdotool key Escape");
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        auto now = otherWindows();
+        return !now.empty() && now != shown;
+      },
+      20s))
+      << "the dialog never came up once the question was answered";
+  shell("xdotool key Escape");
+  EXPECT_TRUE(waitForPageEvent(run, "main", "dialog-answered",
+                               [](const json& detail) { return detail.value("id", "") == "later"; }));
   EXPECT_TRUE(waitUntil([&] { return otherWindows().empty(); }, 10s));
   for (auto& request : run.ofType("request"))
     EXPECT_NE(request.value("path", ""), "/tasks/capture") << "the clipboard was captured";
+
+  // What a page asked for goes with it: a picker it waits to show is dropped when it reloads.
+  const std::string ask = json{{"kind", "pick-executable"}, {"agent", "codex"}}.dump();
+  ASSERT_TRUE(commandMainPage(run, {{"link", {{"open", true}, {"how", "post"}, {"href", ask}, {"delay_ms", 1500}}}}));
+  const size_t later = count(run.log(), waiting);
+  clickThePage(window);
+  shell("xdotool mousemove --window " + window + " 1000 400 click 1");
+  ASSERT_TRUE(met(later, [&] { return !otherWindows().empty(); }));
+  EXPECT_TRUE(otherWindows().empty()) << "the picker came up over the terminal";
+  const size_t streams = eventStreamsOpened(run);
+  run.request("POST", "/__test/events", {{"data", json{{"reload", true}}.dump()}});
+  EXPECT_TRUE(run.waitUntil(
+      [&] { return run.log().find("the executable picker: the page that asked for it has gone") != std::string::npos; },
+      20s));
+  ASSERT_TRUE(run.waitUntil([&] { return eventStreamsOpened(run) > streams; }, 30s));
+  clickThePage(window);
+  ASSERT_TRUE(waitUntil([&] { return commandOutput("xdotool getwindowfocus") == window + "\n"; }, 10s));
+  EXPECT_FALSE(waitUntil([&] { return !otherWindows().empty(); }, 1s))
+      << "the reloaded page got the picker (see " << screenshot("focus-reloaded") << ")";
 }
 
 // Another program keeps the keyboard while the page follows a link to a task every 1.5 s and asks

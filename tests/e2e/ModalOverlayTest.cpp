@@ -42,6 +42,17 @@ class ModalOverlayWindow : public ::testing::Test {
     return waitForPageEvent(desktop, "overlay", "zorvel:native-overlay-closed",
                             [&](const json& d) { return d.value("generation", 0) == generation; });
   }
+  // The dialog takes no key in its first moment, so that one typed for the page as it came up
+  // cannot answer it: a person who was too quick presses Return again.
+  template <typename Check>
+  bool confirmWithReturn(Check answer) {
+    return waitUntil(
+        [&] {
+          shell("xdotool key Return");
+          return waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", answer, 400ms);
+        },
+        15s);
+  }
   void open(const std::string& kind, const json& payload = nullptr) {
     json message = {{"kind", "open-modal-overlay"}, {"overlay", kind}};
     if (!payload.is_null()) message["payload"] = payload;
@@ -63,8 +74,7 @@ TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
   // An answer naming the prewarm's generation is stale.
   ASSERT_TRUE(commandMainPage(
       desktop, {{"post", {{"kind", "modal-overlay-result"}, {"request_id", "stale"}, {"generation", 1}}}}));
-  shell("xdotool key Return");
-  ASSERT_TRUE(waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", [](const json& d) {
+  ASSERT_TRUE(confirmWithReturn([](const json& d) {
     return d == json{{"request_id", "r1"}, {"generation", 2}, {"confirmed", true}};
   })) << "the confirmed answer never reached the main page";
   EXPECT_TRUE(closed(2));
@@ -86,6 +96,26 @@ TEST_F(ModalOverlayWindow, AnswersReachTheMainPageOnlyFromTheActiveOpening) {
   EXPECT_TRUE(closed(4));
   EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-closed").size(), 4u) << "prewarm, 2, 3 and 4 only";
   EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-open").size(), 5u) << "prewarm, 2, 3, 4 and 5 only";
+
+  // The main page reloads while its dialog is up: the answer was for the page that has gone.
+  open("confirmation", {{"request_id", "gone"}, {"title", "Gone"}});
+  ASSERT_TRUE(opened("confirmation", 6));
+  ASSERT_TRUE(focused(6));
+  const size_t streams = eventStreamsOpened(desktop);
+  desktop.request("POST", "/__test/events", {{"data", json{{"reload", true}}.dump()}});
+  ASSERT_TRUE(desktop.waitUntil([&] { return eventStreamsOpened(desktop) > streams; }, 30s));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        shell("xdotool key Return");
+        return waitForPageEvent(
+            desktop, "overlay", "zorvel:native-overlay-closed",
+            [](const json& d) { return d.value("generation", 0) == 6; }, 400ms);
+      },
+      15s));
+  EXPECT_TRUE(desktop.waitUntil(
+      [&] { return desktop.log().find("Not handing the overlay's answer") != std::string::npos; }, 10s));
+  for (auto& event : pageEvents(desktop, "main", "zorvel:native-overlay-result"))
+    EXPECT_NE(event.detail.value("request_id", ""), "gone") << "the reloaded page got another's answer";
 }
 
 TEST_F(ModalOverlayWindow, EscapeAndTheBackdropDismissTheDialog) {
@@ -134,8 +164,7 @@ TEST_F(ModalOverlayWindow, ADeadOverlayPageIsReplacedAndOpeningsWaitForTheNewHos
   EXPECT_EQ(pageEvents(desktop, "overlay", "zorvel:native-overlay-open").size(), 3u);
   ASSERT_TRUE(focused(generation));
   screenshot("overlay-after-recovery");
-  shell("xdotool key Return");
-  EXPECT_TRUE(waitForPageEvent(desktop, "main", "zorvel:native-overlay-result", [&](const json& d) {
+  EXPECT_TRUE(confirmWithReturn([&](const json& d) {
     return d.value("request_id", "") == "bug-report" && d.value("generation", 0) == generation;
   }));
 }
