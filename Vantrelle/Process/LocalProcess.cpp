@@ -87,19 +87,31 @@ bool LocalProcess::startProcessWithForkpty(const std::string& executable, const 
   return true;
 }
 
-void LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count) {
+bool LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count) {
   if (debugIOEnabled) {
     totalRead += count;
     std::printf("[READ] count=%zu received from host total=%zu\n", count, totalRead.load());
   }
   writeHostLog(bytes, count);
   if (usesMainQueue) {
-    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count));
-    return;
+    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count), count >= gatheringReadBytes);
+    std::lock_guard lock(pendingLock);
+    return gatheringSinceNs != 0;
   }
   // Another queue gets each chunk synchronously, so it needs no pending queue of its own.
   auto self = shared_from_this();
   dispatchQueue.sync([&] { self->deliver({bytes, count}); });
+  return false;
+}
+
+void LocalProcess::releaseGathered() {
+  std::unique_lock lock(pendingLock);
+  if (!gatheringSinceNs) return;
+  gatheringSinceNs = 0;
+  if (pendingScheduled) return;
+  pendingScheduled = true;
+  lock.unlock();
+  scheduleDrain();
 }
 
 void LocalProcess::endOfFile(const std::shared_ptr<ProcessSession>& from) {
@@ -129,7 +141,7 @@ void LocalProcess::writeHostLog(const uint8_t* bytes, size_t count) {
   }
 }
 
-bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk) {
+bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk, bool moreComing) {
   std::unique_lock lock(pendingLock);
   pendingByteCount += chunk.size();
   size_t pendingNow = pendingByteCount;
@@ -149,6 +161,12 @@ bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk) {
     if (session) session->setReadPermitted(false);
   }
   if (!pendingScheduled) {
+    const uint64_t now = moreComing ? uptimeNanoseconds() : 0;
+    if (moreComing && pendingNow < joinedChunkBytes && (!gatheringSinceNs || now - gatheringSinceNs < gatherLimitNs)) {
+      if (!gatheringSinceNs) gatheringSinceNs = now;
+      return true;
+    }
+    gatheringSinceNs = 0;
     pendingScheduled = true;
     lock.unlock();
     scheduleDrain();
@@ -232,6 +250,7 @@ bool LocalProcess::deliverSlice(bool outputOnly) {
       pendingChunkIndex = 0;
       pendingByteCount = 0;
       pendingScheduled = false;
+      gatheringSinceNs = 0;
       return false;
     }
     if (outputOnly && pendingChunks[pendingChunkIndex].exitOf) return true;
