@@ -87,14 +87,15 @@ bool LocalProcess::startProcessWithForkpty(const std::string& executable, const 
   return true;
 }
 
-bool LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count) {
+bool LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count,
+                                 bool flood) {
   if (debugIOEnabled) {
     totalRead += count;
     std::printf("[READ] count=%zu received from host total=%zu\n", count, totalRead.load());
   }
   writeHostLog(bytes, count);
   if (usesMainQueue) {
-    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count), count >= gatheringReadBytes);
+    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count), flood);
     std::lock_guard lock(pendingLock);
     return gatheringSinceNs != 0;
   }
@@ -212,11 +213,18 @@ void LocalProcess::drainReceivedData() {
 void LocalProcess::deliverPendingNow() {
   if (!usesMainQueue || !platform::DispatchQueue::isMainThread()) return;
   bool held = std::exchange(deliveryHeld, false);
-  bool waiting;
+  bool waiting, gathered = false;
   {
     std::lock_guard lock(pendingLock);
+    // Output gathering on the reader is waiting too: a drain is queued for whatever this slice
+    // leaves.
+    if (!pendingScheduled && gatheringSinceNs && pendingChunkIndex < pendingChunks.size()) {
+      gatheringSinceNs = 0;
+      pendingScheduled = gathered = true;
+    }
     waiting = pendingScheduled && pendingChunkIndex < pendingChunks.size();
   }
+  if (gathered) scheduleDrain();
   // A drain that is waiting for the queue stays queued and delivers the rest; a held one is queued
   // again, unless this slice was held in turn.
   bool more = waiting ? deliverSlice(true) : held;

@@ -108,6 +108,8 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
   size_t owed = 0;  // bytes that were waiting in the pty when the child ended
   std::chrono::steady_clock::time_point exitTime;
   bool gathering = false;  // output read waits on the next read
+  size_t previousCount = 0;
+  std::chrono::steady_clock::time_point previousRead;
   for (;;) {
     if (!waitForReadPermit()) break;
     if (!exitSeen && exitKnown()) {
@@ -118,7 +120,8 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
     auto result = channel->read(buffer.data(), buffer.size(),
                                 gathering  ? LocalProcess::gatherWaitMs
                                 : exitSeen ? exitQuietMs
-                                           : -1);
+                                           : -1,
+                                previousCount >= LocalProcess::gatheringReadBytes);
     if (gathering && result.status != PtyChannel::ReadStatus::data) {
       gathering = false;
       if (auto process = owner.lock()) process->releaseGathered();
@@ -133,7 +136,14 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
     if (result.status == PtyChannel::ReadStatus::data) {
       auto process = owner.lock();
       if (!process) break;
-      gathering = process->readCompleted(shared_from_this(), buffer.data(), result.count);
+      // Output gathers only within a flood: a full read right after another.
+      auto now = std::chrono::steady_clock::now();
+      const bool flood = result.count >= LocalProcess::gatheringReadBytes &&
+                         previousCount >= LocalProcess::gatheringReadBytes &&
+                         now - previousRead < std::chrono::nanoseconds(LocalProcess::gatherLimitNs);
+      previousCount = result.count;
+      previousRead = now;
+      gathering = process->readCompleted(shared_from_this(), buffer.data(), result.count, flood);
       owed -= std::min(owed, result.count);
     }
     if (exitSeen && owed == 0 &&
