@@ -4,9 +4,10 @@ layout(location = 1) in vec2 size;
 layout(location = 4) in vec4 color;
 uniform vec2 viewport;
 out vec4 vColor;
-const vec2 corners[6] = vec2[6](vec2(0, 0), vec2(1, 0), vec2(0, 1), vec2(1, 0), vec2(1, 1), vec2(0, 1));
+// The quad as a strip of two triangles: four corners an instance rather than six.
+const vec2 corners[4] = vec2[4](vec2(0, 0), vec2(1, 0), vec2(0, 1), vec2(1, 1));
 void main() {
-  vec2 corner = corners[gl_VertexID % 6];
+  vec2 corner = corners[gl_VertexID % 4];
   gl_Position = vec4((position + corner * size) / viewport * 2.0 - 1.0, 0.0, 1.0);
   vColor = color;
 }

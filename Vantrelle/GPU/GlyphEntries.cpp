@@ -113,9 +113,15 @@ const ScaledFont* MetalTerminalRenderer::scaledFontByName(PangoFont* font, doubl
 }
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const ScaledFont& font, uint32_t glyph) {
-  if (auto it = glyphCache.find(GlyphKeyView{font.name, font.size, glyph}); it != glyphCache.end()) return it->second;
-  auto bitmap = rasterizer.rasterize(font.font.get(), glyph);
-  if (!bitmap) return std::nullopt;
+  const GlyphKeyView key{font.name, font.size, glyph};
+  if (auto it = glyphCache.find(key); it != glyphCache.end()) return it->second;
+  if (inklessGlyphs.find(key) != inklessGlyphs.end()) return std::nullopt;
+  bool inkless = false;
+  auto bitmap = rasterizer.rasterize(font.font.get(), glyph, &inkless);
+  if (!bitmap) {
+    if (inkless) inklessGlyphs.emplace(GlyphKey{font.name, font.size, glyph});
+    return std::nullopt;
+  }
   GlyphAtlas& atlas = bitmap->isColor ? *colorAtlas : *grayscaleAtlas;
   int previousSize = atlas.size;
   auto region = atlas.ensureRegion(bitmap->width, bitmap->height);
@@ -235,6 +241,7 @@ std::optional<CustomGlyphEntry> MetalTerminalRenderer::customGlyphEntry(uint32_t
 void MetalTerminalRenderer::handleAtlasChange(GlyphAtlas& atlas, int previousSize) {
   if (atlas.didReset) {
     glyphCache.clear();
+    inklessGlyphs.clear();
     customGlyphCache.clear();
     rowCache.clear();
     atlasInvalidatedDuringBuild = true;

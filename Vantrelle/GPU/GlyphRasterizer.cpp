@@ -43,12 +43,17 @@ std::array<int, 4> inkBox(const std::vector<uint8_t>& pixels, int width, int hei
 
 }  // namespace
 
-std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_t* font, uint32_t glyph) const {
+std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_t* font, uint32_t glyph,
+                                                              bool* inkless) const {
+  if (inkless) *inkless = false;
   if (!font || cairo_scaled_font_status(font) != CAIRO_STATUS_SUCCESS) return std::nullopt;
   cairo_glyph_t g{glyph, 0, 0};
   cairo_text_extents_t extents;
   cairo_scaled_font_glyph_extents(font, &g, 1, &extents);
-  if (!(extents.width > 0) || !(extents.height > 0)) return std::nullopt;
+  if (!(extents.width > 0) || !(extents.height > 0)) {
+    if (inkless) *inkless = true;
+    return std::nullopt;
+  }
   // Cairo measures with y down; the bitmap's bearing is y up from the baseline.
   double minX = extents.x_bearing;
   double minY = -(extents.y_bearing + extents.height);
@@ -85,7 +90,10 @@ std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(cairo_scaled_font_
   surface.reset();
 
   const auto [left, top, right, bottom] = inkBox(pixels, width, height);
-  if (right <= left || bottom <= top) return std::nullopt;
+  if (right <= left || bottom <= top) {
+    if (inkless) *inkless = true;
+    return std::nullopt;
+  }
   GlyphBitmap bitmap;
   bitmap.width = right - left;
   bitmap.height = bottom - top;

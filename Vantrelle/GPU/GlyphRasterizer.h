@@ -22,8 +22,9 @@ struct GlyphBitmap {
 class CoreTextGlyphRasterizer {
  public:
   bool fontSmoothing = true;
-  // `font` is already at device size. None for glyphs without ink (spaces) or on failure.
-  std::optional<GlyphBitmap> rasterize(cairo_scaled_font_t* font, uint32_t glyph) const;
+  // `font` is already at device size. None for glyphs without ink (spaces), which set `inkless`
+  // too, or on failure.
+  std::optional<GlyphBitmap> rasterize(cairo_scaled_font_t* font, uint32_t glyph, bool* inkless = nullptr) const;
   // The antialiasing the glyph is drawn with, given the font's own.
   cairo_antialias_t antialiasFor(cairo_antialias_t fontAntialias) const;
 };

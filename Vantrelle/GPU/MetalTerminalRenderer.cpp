@@ -174,12 +174,12 @@ void bindTexture(const std::shared_ptr<GpuTexture>& texture) {
 
 void drawColorCells(const GpuBuffer& buffer, int count) {
   bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {4, 4, 16}}, true);
-  glDrawArraysInstanced(GL_TRIANGLES, 0, 6, count);
+  glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, count);
 }
 
 void drawTextCells(const GpuBuffer& buffer, int count) {
   bindRecords(buffer, 48, {{0, 2, 0}, {1, 2, 8}, {2, 2, 16}, {3, 2, 24}, {4, 4, 32}}, true);
-  glDrawArraysInstanced(GL_TRIANGLES, 0, 6, count);
+  glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, count);
 }
 
 void drawGlyphVertices(const GpuBuffer& buffer, int count) {

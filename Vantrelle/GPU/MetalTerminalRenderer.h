@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "Vantrelle/Buffer/TerminalImage.h"
@@ -199,6 +200,9 @@ class MetalTerminalRenderer {
   std::unique_ptr<GlyphAtlas> colorAtlas;
   CoreTextGlyphRasterizer rasterizer;
   std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash, GlyphKeyEqual> glyphCache;
+  // Glyphs drawn without ink (spaces and the like), which have no place in an atlas: known, they
+  // are not drawn again on every row that holds them.
+  std::unordered_set<GlyphKey, GlyphKeyHash, GlyphKeyEqual> inklessGlyphs;
   std::unordered_map<GlyphKey, std::unique_ptr<ScaledFont>, GlyphKeyHash> scaledFontCache;
   // A number for each font file and face as the font backend draws it, by its description there;
   // the scaled fonts' names carry it.

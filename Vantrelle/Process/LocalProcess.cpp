@@ -87,19 +87,32 @@ bool LocalProcess::startProcessWithForkpty(const std::string& executable, const 
   return true;
 }
 
-void LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count) {
+bool LocalProcess::readCompleted(const std::shared_ptr<ProcessSession>& from, const uint8_t* bytes, size_t count,
+                                 bool flood) {
   if (debugIOEnabled) {
     totalRead += count;
     std::printf("[READ] count=%zu received from host total=%zu\n", count, totalRead.load());
   }
   writeHostLog(bytes, count);
   if (usesMainQueue) {
-    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count));
-    return;
+    enqueueReceivedData(std::vector<uint8_t>(bytes, bytes + count), flood);
+    std::lock_guard lock(pendingLock);
+    return gatheringSinceNs != 0;
   }
   // Another queue gets each chunk synchronously, so it needs no pending queue of its own.
   auto self = shared_from_this();
   dispatchQueue.sync([&] { self->deliver({bytes, count}); });
+  return false;
+}
+
+void LocalProcess::releaseGathered() {
+  std::unique_lock lock(pendingLock);
+  if (!gatheringSinceNs) return;
+  gatheringSinceNs = 0;
+  if (pendingScheduled) return;
+  pendingScheduled = true;
+  lock.unlock();
+  scheduleDrain();
 }
 
 void LocalProcess::endOfFile(const std::shared_ptr<ProcessSession>& from) {
@@ -129,7 +142,7 @@ void LocalProcess::writeHostLog(const uint8_t* bytes, size_t count) {
   }
 }
 
-bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk) {
+bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk, bool moreComing) {
   std::unique_lock lock(pendingLock);
   pendingByteCount += chunk.size();
   size_t pendingNow = pendingByteCount;
@@ -149,6 +162,12 @@ bool LocalProcess::enqueueReceivedData(std::vector<uint8_t> chunk) {
     if (session) session->setReadPermitted(false);
   }
   if (!pendingScheduled) {
+    const uint64_t now = moreComing ? uptimeNanoseconds() : 0;
+    if (moreComing && pendingNow < joinedChunkBytes && (!gatheringSinceNs || now - gatheringSinceNs < gatherLimitNs)) {
+      if (!gatheringSinceNs) gatheringSinceNs = now;
+      return true;
+    }
+    gatheringSinceNs = 0;
     pendingScheduled = true;
     lock.unlock();
     scheduleDrain();
@@ -194,11 +213,18 @@ void LocalProcess::drainReceivedData() {
 void LocalProcess::deliverPendingNow() {
   if (!usesMainQueue || !platform::DispatchQueue::isMainThread()) return;
   bool held = std::exchange(deliveryHeld, false);
-  bool waiting;
+  bool waiting, gathered = false;
   {
     std::lock_guard lock(pendingLock);
+    // Output gathering on the reader is waiting too: a drain is queued for whatever this slice
+    // leaves.
+    if (!pendingScheduled && gatheringSinceNs && pendingChunkIndex < pendingChunks.size()) {
+      gatheringSinceNs = 0;
+      pendingScheduled = gathered = true;
+    }
     waiting = pendingScheduled && pendingChunkIndex < pendingChunks.size();
   }
+  if (gathered) scheduleDrain();
   // A drain that is waiting for the queue stays queued and delivers the rest; a held one is queued
   // again, unless this slice was held in turn.
   bool more = waiting ? deliverSlice(true) : held;
@@ -232,6 +258,7 @@ bool LocalProcess::deliverSlice(bool outputOnly) {
       pendingChunkIndex = 0;
       pendingByteCount = 0;
       pendingScheduled = false;
+      gatheringSinceNs = 0;
       return false;
     }
     if (outputOnly && pendingChunks[pendingChunkIndex].exitOf) return true;

@@ -37,6 +37,13 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // The most bytes that chunks read one after another are joined into while they wait.
   static constexpr size_t joinedChunkBytes = 65'536;
   static constexpr size_t pendingLowWaterBytes = 1'048'576;
+  // Reads this full one right after another mean the child writes faster than it is read, and more
+  // is already on its way: such output waits on the reader for what follows, up to `gatherLimitNs`
+  // or `joinedChunkBytes`, so that a flood wakes the dispatch queue once for many reads rather than
+  // once for each. Any other read (an echo, a prompt, a screen redrawn for a key, the end of a
+  // burst) goes on at once with what waits before it.
+  static constexpr size_t gatheringReadBytes = 2048;
+  static constexpr uint64_t gatherLimitNs = 2'000'000;
   // How long the delegate may hold output back: a frame it waits for may never come.
   static constexpr uint64_t heldDeliveryLimitNs = 40'000'000;
 
@@ -85,8 +92,10 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   void deliverPendingNow();
 
  protected:
-  // Takes one read's bytes on the reader thread; answers whether reading may go on.
-  virtual bool enqueueReceivedData(std::vector<uint8_t> chunk);
+  // Takes one read's bytes on the reader thread; answers whether reading may go on. With
+  // `moreComing` (a flood), no drain is scheduled for them yet while the output gathered is young
+  // and small.
+  virtual bool enqueueReceivedData(std::vector<uint8_t> chunk, bool moreComing = false);
   // Delivers pending chunks on the dispatch queue for one time slice.
   virtual void drainReceivedData();
   // The exit step: reports the child's raw wait status to the delegate.
@@ -100,7 +109,12 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // Queues bytes for the child, a reply of the terminal or the user's input.
   void write(const std::shared_ptr<ProcessSession>& current, std::span<const uint8_t> data, bool reply);
   friend struct ProcessSession;
-  void readCompleted(const std::shared_ptr<ProcessSession>& session, const uint8_t* bytes, size_t count);
+  // Takes a read on the reader thread, `flood` when it came right after another full one; true while
+  // its output waits for what follows: the reader then calls `releaseGathered` unless more comes
+  // within `gatherWaitMs`.
+  bool readCompleted(const std::shared_ptr<ProcessSession>& session, const uint8_t* bytes, size_t count, bool flood);
+  static constexpr int gatherWaitMs = 1;
+  void releaseGathered();
   void endOfFile(const std::shared_ptr<ProcessSession>& session);
   void postExit(const std::shared_ptr<ProcessSession>& session, int status);
   // A drain that used up its time slice continues only once the main loop is otherwise idle, so
@@ -143,6 +157,8 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   std::vector<PendingChunk> pendingChunks;
   size_t pendingChunkIndex = 0;
   bool pendingScheduled = false;
+  // When the output that waits without a drain scheduled began to gather (0: none waits so).
+  uint64_t gatheringSinceNs = 0;
   // Output is held for the delegate; holds are counted, so that the time limit of one cannot end a
   // later one. While held, pendingScheduled stays set and no drain runs.
   bool deliveryHeld = false;

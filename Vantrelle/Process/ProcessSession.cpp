@@ -107,6 +107,9 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
   bool exitSeen = false;
   size_t owed = 0;  // bytes that were waiting in the pty when the child ended
   std::chrono::steady_clock::time_point exitTime;
+  bool gathering = false;  // output read waits on the next read
+  size_t previousCount = 0;
+  std::chrono::steady_clock::time_point previousRead;
   for (;;) {
     if (!waitForReadPermit()) break;
     if (!exitSeen && exitKnown()) {
@@ -114,7 +117,17 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
       exitTime = std::chrono::steady_clock::now();
       owed = channel->availableBytes();
     }
-    auto result = channel->read(buffer.data(), buffer.size(), exitSeen ? exitQuietMs : -1);
+    auto result = channel->read(buffer.data(), buffer.size(),
+                                gathering  ? LocalProcess::gatherWaitMs
+                                : exitSeen ? exitQuietMs
+                                           : -1,
+                                previousCount >= LocalProcess::gatheringReadBytes);
+    if (gathering && result.status != PtyChannel::ReadStatus::data) {
+      gathering = false;
+      if (auto process = owner.lock()) process->releaseGathered();
+      // The wait for more output is no quiet period of a child that has ended.
+      if (result.status == PtyChannel::ReadStatus::timedOut) continue;
+    }
     if (result.status == PtyChannel::ReadStatus::closed) break;
     if (result.status == PtyChannel::ReadStatus::endOfFile) {
       if (auto process = owner.lock()) process->endOfFile(shared_from_this());
@@ -123,7 +136,14 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
     if (result.status == PtyChannel::ReadStatus::data) {
       auto process = owner.lock();
       if (!process) break;
-      process->readCompleted(shared_from_this(), buffer.data(), result.count);
+      // Output gathers only within a flood: a full read right after another.
+      auto now = std::chrono::steady_clock::now();
+      const bool flood = result.count >= LocalProcess::gatheringReadBytes &&
+                         previousCount >= LocalProcess::gatheringReadBytes &&
+                         now - previousRead < std::chrono::nanoseconds(LocalProcess::gatherLimitNs);
+      previousCount = result.count;
+      previousRead = now;
+      gathering = process->readCompleted(shared_from_this(), buffer.data(), result.count, flood);
       owed -= std::min(owed, result.count);
     }
     if (exitSeen && owed == 0 &&
@@ -131,6 +151,7 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
          std::chrono::steady_clock::now() - exitTime > exitReadLimit))
       break;
   }
+  if (auto process = owner.lock(); process && gathering) process->releaseGathered();
   readerFinished(owner);
 }
 

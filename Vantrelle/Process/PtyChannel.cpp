@@ -54,14 +54,21 @@ int PtyChannel::setWindowSize(winsize& size) {
   return result;
 }
 
-PtyChannel::ReadResult PtyChannel::read(uint8_t* buffer, size_t capacity, int timeoutMs) {
+PtyChannel::ReadResult PtyChannel::read(uint8_t* buffer, size_t capacity, int timeoutMs, bool readFirst) {
   if (!acquire()) return {ReadStatus::closed};
-  auto result = readInUse(buffer, capacity, timeoutMs);
+  auto result = readInUse(buffer, capacity, timeoutMs, readFirst);
   relinquish();
   return result;
 }
 
-PtyChannel::ReadResult PtyChannel::readInUse(uint8_t* buffer, size_t capacity, int timeoutMs) {
+PtyChannel::ReadResult PtyChannel::readInUse(uint8_t* buffer, size_t capacity, int timeoutMs, bool readFirst) {
+  if (readFirst) {
+    ssize_t n;
+    do n = ::read(fd, buffer, capacity);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) return {ReadStatus::data, size_t(n)};
+    // Nothing yet, or the end: the wait below tells which, and hears a close or a wake first.
+  }
   for (;;) {
     pollfd fds[3] = {{closeFd, POLLIN, 0}, {readerWakeFd, POLLIN, 0}, {fd, POLLIN, 0}};
     int ready = poll(fds, 3, timeoutMs);

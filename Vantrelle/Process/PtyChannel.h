@@ -40,7 +40,9 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
 
   // Waits up to `timeoutMs` (-1: no limit) for output and reads at most `capacity` bytes of it.
   // End of file and EIO (the slave side is gone) both read as end of file.
-  ReadResult read(uint8_t* buffer, size_t capacity, int timeoutMs);
+  // With `readFirst` it reads before it waits: a child that writes faster than it is read has its
+  // next output ready, and a read then costs one call rather than a wait and a read.
+  ReadResult read(uint8_t* buffer, size_t capacity, int timeoutMs, bool readFirst = false);
   // Makes a waiting `read` return `woken`.
   void wakeReader();
 
@@ -61,7 +63,7 @@ class PtyChannel : public std::enable_shared_from_this<PtyChannel> {
   // Writes what the child takes without waiting, under `mutex`; nothing when a write is queued or
   // under way. Returns whether the whole buffer went (`error` set when it failed).
   bool writeAtOnce(PendingWrite& write, int& error);
-  ReadResult readInUse(uint8_t* buffer, size_t capacity, int timeoutMs);
+  ReadResult readInUse(uint8_t* buffer, size_t capacity, int timeoutMs, bool readFirst);
   static void writerLoop(std::shared_ptr<PtyChannel> channel);
   int writeAll(const std::vector<uint8_t>& bytes, size_t& written);
   // Marks the descriptor in use; false once the channel is closed.

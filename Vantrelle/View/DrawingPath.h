@@ -42,6 +42,8 @@ class TerminalDrawingPath {
   // How long the drawing of the frame last snapshotted took ahead of it (nanoseconds); 0 when none
   // was done ahead.
   virtual uint64_t lastDrawnAheadNs() const { return 0; }
+  // Something was drawn ahead that no frame has shown yet.
+  virtual bool drawnAheadUnshown() const { return false; }
 };
 
 // Keeps the view's pixels in an image surface and repaints only the rows that changed, so a
@@ -55,6 +57,7 @@ class CairoDrawingPath : public TerminalDrawingPath {
   bool prepareFrame() override;
   uint64_t expectedPrepareNs() const override;
   uint64_t lastDrawnAheadNs() const override { return drawnAheadNs; }
+  bool drawnAheadUnshown() const override { return bandsMadeAhead; }
   // Brings the backing surface up to date with the view; returns it (nullptr for an empty view).
   cairo_surface_t* render();
   // The band nodes last handed to GTK, top to bottom.

@@ -144,7 +144,26 @@ void TerminalView::displayFedOutput() {
     startEchoFrameNow();
   } else {
     queueDisplayWhileTyping();
+    drawOutputAheadWhileTyping();
   }
+}
+
+// Output that goes on while the user types (a status line, a log scrolling in a region) keeps to
+// its spaced frame, but is drawn now, while the main loop is free: the frame that shows the next
+// key's echo then draws only the echo's row rather than all the rows the output changed since.
+// Drawing ahead is kept to a fifth of the time at most, so that a flood while typing is not drawn
+// over and over for one frame; the spaced frame, or the echo's, draws what is left.
+void TerminalView::drawOutputAheadWhileTyping() {
+  if (!path->expectedPrepareNs() || terminal->synchronizedOutputActive || !get_mapped() || !cellDimension) return;
+  const Buffer& buffer = *terminal->buffer;
+  if (buffer.yDisp != buffer.yBase) return;
+  const uint64_t now = uptimeNanoseconds();
+  const uint64_t spacing = std::max(typingDrawAheadSpacingNs, 4 * typingDrawAheadTookNs);
+  if (typingDrawnAheadNs && now < typingDrawnAheadNs + spacing) return;
+  if (!passChangedRowsToPath()) return;
+  path->prepareFrame();
+  typingDrawnAheadNs = uptimeNanoseconds();
+  typingDrawAheadTookNs = typingDrawnAheadNs - now;
 }
 
 // The frame that shows the echo of a key starts as soon as the main loop is free, not one interval
@@ -220,16 +239,26 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
   updateCursorPosition();
   // The find bar follows the caret's line as output and typing move it.
   placeFindBar();
-  int start = terminal->refreshStart, end = terminal->refreshEnd;
   Buffer& buffer = *terminal->buffer;
-  if (start == std::numeric_limits<int>::max() && end == -1) {
+  if (!passChangedRowsToPath()) {
     if (notifyUpdateChanges && terminalDelegate) {
       terminalDelegate->rangeChanged(*this, buffer.yDisp + buffer.y, buffer.yDisp + buffer.y);
     }
     path->cursorMayHaveChanged();
+    // Rows drawn ahead of this redraw still want a frame to show them.
+    if (path->drawnAheadUnshown()) queue_draw();
     pendingDisplay = false;
     return;
   }
+  if (buffer.yDisp != buffer.yBase || cellDimension) queue_draw();
+  updateDebugView();
+  pendingDisplay = false;
+}
+
+bool TerminalView::passChangedRowsToPath() {
+  int start = terminal->refreshStart, end = terminal->refreshEnd;
+  Buffer& buffer = *terminal->buffer;
+  if (start == std::numeric_limits<int>::max() && end == -1) return false;
   if (notifyUpdateChanges && terminalDelegate) terminalDelegate->rangeChanged(*this, start, end);
   terminal->refreshStart = std::numeric_limits<int>::max();
   terminal->scrollInvariantRefreshStart = std::numeric_limits<int>::max();
@@ -240,7 +269,6 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     // the cursor is from the top shows them lower down, so the echo of a key typed there was
     // never drawn; and a full scrollback moves the saved lines under the view as output comes.
     path->invalidateAll();
-    queue_draw();
   } else {
     path->rowsChanged(start, end);
     if (cellDimension) {
@@ -251,11 +279,9 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
       // margin: the pass repaints the rows its ink reaches by itself.
       double bottom = end >= terminal->rows - 1 ? frameSize.height : std::min(h * (end + 2), frameSize.height);
       if (bottom > top) path->invalidate({0, top, frameSize.width, bottom - top});
-      queue_draw();
     }
   }
-  updateDebugView();
-  pendingDisplay = false;
+  return true;
 }
 
 void TerminalView::updateCursorPosition() {

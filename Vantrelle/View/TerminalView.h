@@ -257,6 +257,13 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   uint64_t displayWhileTypingDue() const;
   // When the redraw of output that came while the user types was queued; 0 when none is.
   uint64_t typingDisplayQueuedNs = 0;
+  // Draws output that came while the user types ahead of its spaced frame: when it last did, how
+  // long that took, and the least time between two such drawings.
+  void drawOutputAheadWhileTyping();
+  uint64_t typingDrawnAheadNs = 0, typingDrawAheadTookNs = 0;
+  static constexpr uint64_t typingDrawAheadSpacingNs = 4'000'000;
+  // Hands the drawing path the rows the terminal changed since the last call; false when none did.
+  bool passChangedRowsToPath();
   // When delivery stops for the display's next frame, which draws the output queued for it
   // (monotonic nanoseconds); 0 when no frame is awaited.
   uint64_t nextFrameDueNs();

@@ -96,11 +96,16 @@ TEST_F(PangoFixture, RasterisesInkedGlyphsOnly) {
   rasterizer.fontSmoothing = false;
   auto space = cache.shape(" ", context, font);
   auto* sf = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(space->glyphRuns[0].font.get()));
-  EXPECT_FALSE(rasterizer.rasterize(sf, space->glyphRuns[0].glyphs[0]));
+  bool inkless = false;
+  EXPECT_FALSE(rasterizer.rasterize(sf, space->glyphRuns[0].glyphs[0], &inkless));
+  EXPECT_TRUE(inkless) << "a space is known to have no ink, not taken for a failure";
+  EXPECT_FALSE(rasterizer.rasterize(nullptr, space->glyphRuns[0].glyphs[0], &inkless));
+  EXPECT_FALSE(inkless) << "a failure is not taken for a glyph without ink";
 
   auto m = cache.shape("M", context, font);
-  auto bitmap = rasterizer.rasterize(scaledFont("M"), m->glyphRuns[0].glyphs[0]);
+  auto bitmap = rasterizer.rasterize(scaledFont("M"), m->glyphRuns[0].glyphs[0], &inkless);
   ASSERT_TRUE(bitmap);
+  EXPECT_FALSE(inkless);
   EXPECT_GE(bitmap->width, 4);
   EXPECT_GE(bitmap->height, 6);
   EXPECT_EQ(bitmap->pixels.size(), size_t(bitmap->width * bitmap->height * 4));

@@ -137,3 +137,32 @@ TEST(OutputDelivery, HeldOutputWaitsForTheDelegateOrTheHoldsTimeLimit) {
     }
   }
 }
+
+// A flood's reads wait on the reader for the ones that follow; a flood that stops without the child
+// ending leaves none of its output waiting, however its last reads fell, and each pause shows all
+// that came before it.
+TEST(OutputDelivery, AFloodThatPausesIsDeliveredWhole) {
+  struct GatherCounting : CountingProcess {
+    using CountingProcess::CountingProcess;
+    size_t gathered = 0;
+    bool enqueueReceivedData(std::vector<uint8_t> chunk, bool moreComing) override {
+      gathered += moreComing;
+      return CountingProcess::enqueueReceivedData(std::move(chunk), moreComing);
+    }
+  };
+  auto delegate = std::make_shared<DeadlineDelegate>();
+  auto process = std::make_shared<GatherCounting>(delegate);
+  process->startProcess("/bin/sh",
+                        {"-c",
+                         "stty -echo; for n in 300000 2049 65536 4095; do head -c $n /dev/zero | tr '\\0' x; "
+                         "read -r go; done; sleep 30"});
+  size_t expected = 0;
+  for (size_t n : {300000, 2049, 65536, 4095}) {
+    expected += n;
+    ASSERT_TRUE(pumpMainUntil([&] { return delegate->output.size() >= expected; }, std::chrono::seconds(20)))
+        << delegate->output.size() << " of " << expected;
+    process->send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("\n"), 1));
+  }
+  EXPECT_EQ(delegate->output.find_first_not_of('x'), std::string::npos);
+  EXPECT_GT(process->gathered, 0u);
+}

@@ -161,6 +161,50 @@ TEST(ShownView, NothingIsDrawnAheadWhileTheUserTypesOrWithNoFrameDue) {
   shown.first->destroy();
 }
 
+// While the user types, output that answers no key (a log scrolling in a region) still waits for
+// its spaced frame, but is drawn at once: the frame that shows the next key's echo draws only the
+// echo's rows, not the region's as well.
+TEST(ShownView, OutputWhileTypingIsDrawnAheadAndTheEchoFrameDrawsOnlyTheEcho) {
+  auto shown = shownView();
+  auto& view = shown.second;
+  ASSERT_TRUE(testing::pumpUntil([&] { return readyToDrawAhead(*view); }));
+  view->send("x");
+  view->feed("x");
+  {
+    // Still typing, but past the interval in which output answers the key.
+    std::lock_guard<std::mutex> lock(view->userInputLock);
+    view->lastUserInputUptimeNs -= 30'000'000;
+  }
+  ASSERT_TRUE(testing::pumpUntil([&] { return !view->drawingPath().drawnAheadUnshown(); }));
+  view->feed(
+      "\x1b"
+      "7\x1b[4;9r\x1b[9;1H\nrequest served\x1b[r\x1b"
+      "8");
+  EXPECT_NE(view->typingDisplayQueuedNs, 0u) << "its frame keeps its spacing";
+  EXPECT_TRUE(view->drawingPath().drawnAheadUnshown()) << "the region was not drawn ahead";
+  GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(view->gobj()));
+  struct Seen {
+    TerminalView* view;
+    uint64_t drawn;
+    int rows = -1;
+  } seen{view.get(), view->contentFramesDrawn};
+  gulong painted = g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, Seen* s) {
+                                      if (s->rows >= 0 || s->view->contentFramesDrawn == s->drawn) return;
+                                      s->rows = s->view->rowsDrawnInLastPass();
+                                    }),
+                                    &seen);
+  view->send("y");
+  view->feed("y");
+  bool ran = testing::pumpUntil([&] { return seen.rows >= 0; });
+  g_signal_handler_disconnect(clock, painted);
+  ASSERT_TRUE(ran);
+  // The echo's row and the few its repaint takes in; the region's six rows lie below them.
+  EXPECT_LE(seen.rows, 3);
+  EXPECT_FALSE(view->drawingPath().drawnAheadUnshown()) << "the region's rows were shown with the echo";
+  shown.first->unset_child();
+  shown.first->destroy();
+}
+
 // After a frame that ran past the beat, the next starts at once and is stamped with the beat nearest
 // its start: output delivered up to the due time it is given is drawn one beat after the late frame.
 TEST(ShownView, AfterAFrameRanPastTheBeatOutputIsDeliveredUntilTheNextBeatCanStillBeMet) {
