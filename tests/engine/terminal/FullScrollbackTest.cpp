@@ -200,6 +200,38 @@ TEST(FullScrollback, APromptOnARecycledLineIsForgotten) {
   for (auto& t : pair.terminals) EXPECT_EQ(rowText(*t, 2), "abcdef") << t->options.scrollback;
 }
 
+TEST(FullScrollback, ResizesKeepTheScreenWhateverTheScrollback) {
+  // The cursor above the bottom with text below it, narrowed or made shorter: the screen shows
+  // what a roomy scrollback shows, the rows below it stay, and only the history is shorter.
+  std::string text;
+  for (char c = 'a'; c <= 'e'; ++c) text += std::string(1, c) + std::string(17, char(c - 32)) + "\r\n";
+  text.resize(text.size() - 2);
+  struct Case {
+    const char* cursor;
+    int cols, rows;
+  };
+  for (const Case& c : {Case{"\x1b[2;1H", 10, 5}, Case{"\x1b[1;4H", 10, 5}, Case{"\x1b[2;1H", 20, 3},
+                        Case{"\x1b[1;4H", 7, 4}, Case{"", 10, 5}}) {
+    const std::string what =
+        std::string(c.cursor + (*c.cursor ? 1 : 0)) + " " + std::to_string(c.cols) + "x" + std::to_string(c.rows);
+    TestHost host;
+    Terminal roomy(&host, sized(20, 5, kRoomy));
+    roomy.feed(text + c.cursor);
+    roomy.resize(c.cols, c.rows);
+    for (int scrollback : {0, 2}) {
+      Terminal t(&host, sized(20, 5, scrollback));
+      t.feed(text + c.cursor);
+      t.resize(c.cols, c.rows);
+      EXPECT_EQ(screenText(t), screenText(roomy)) << what << " " << scrollback;
+      EXPECT_EQ(t.buffer->x, roomy.buffer->x) << what << " " << scrollback;
+      EXPECT_EQ(t.buffer->y, roomy.buffer->y) << what << " " << scrollback;
+      EXPECT_EQ(t.buffer->lines().count() - t.buffer->yBase, roomy.buffer->lines().count() - roomy.buffer->yBase)
+          << what << " " << scrollback;
+      EXPECT_LE(t.buffer->yBase, scrollback) << what;
+    }
+  }
+}
+
 // Random scripts from fixed seeds, on a few screen sizes and scrollbacks (see ScrollbackParity.h).
 TEST(FullScrollback, KeepsWhatARoomyOneKeeps) {
   for (uint32_t seed = 1; seed <= 200; ++seed) {
