@@ -321,18 +321,15 @@ class ScrollbackParity {
     return uri ? *uri : "?";
   }
 
-  // Whether two cells show the same: character, width, rendition and link. A reflow leaves the
-  // cells of the old layout past a row's new text where the row kept its cells, and a blank where
-  // it held them in a run: a link there is on no text.
-  static bool sameCell(Terminal& ta, const CharData& a, Terminal& tb, const CharData& b, bool pastText) {
+  // Whether two cells show the same: character, width, rendition and link.
+  static bool sameCell(Terminal& ta, const CharData& a, Terminal& tb, const CharData& b) {
     // The rendition's words, compared whole: underline colours index one table the process shares.
     CharData renditionA = a, renditionB = b;
     renditionA.code = renditionB.code = 0;
     renditionA.payload = renditionB.payload = {};
     if (std::memcmp(&renditionA, &renditionB, sizeof(CharData)) != 0) return false;
     if (a.code != b.code && ta.scalars(a.code) != tb.scalars(b.code)) return false;
-    const bool linkA = a.payload.code != 0 && !(pastText && a.code == 0);
-    const bool linkB = b.payload.code != 0 && !(pastText && b.code == 0);
+    const bool linkA = a.payload.code != 0, linkB = b.payload.code != 0;
     return linkA == linkB && (!linkA || uriOf(a) == uriOf(b));
   }
 
@@ -372,10 +369,9 @@ class ScrollbackParity {
     std::ostringstream where;
     where << "row " << row << ": ";
     if (lineA.isWrapped() != lineB.isWrapped()) return where.str() + "wrapped differently";
-    const int textEnd = std::max(lineA.getTrimmedLength(), lineB.getTrimmedLength());
     for (int col = 0; col < a.cols; ++col) {
       const CharData cellA = lineA[col], cellB = lineB[col];
-      if (sameCell(a, cellA, b, cellB, col >= textEnd)) continue;
+      if (sameCell(a, cellA, b, cellB)) continue;
       where << describeCell(a, cellA, col) << " against " << describeCell(b, cellB, col);
       return where.str();
     }

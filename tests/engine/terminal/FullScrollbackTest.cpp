@@ -129,6 +129,23 @@ TEST(FullScrollback, LinksMarkTheirWholeTextAcrossAResize) {
   }
 }
 
+TEST(FullScrollback, ARowLaidOutAgainReadsTheSameWholeOrPacked) {
+  // Blanks the cursor crossed with a link open end a wrapped line; a narrowing lays the line out
+  // again, on the screen, where its rows keep their cells, and in the history, where they keep
+  // their text in runs: past the text both read blank, with no link.
+  for (int scrolled : {0, 30}) {
+    TestHost host;
+    Terminal t(&host, sized(20, 5, 100));
+    t.feed("\x1b]8;;http://x.test\x1b\\" + std::string(22, 'A') + "\x1b[8C\x1b]8;;\x1b\\\r\n" + lines(scrolled));
+    t.resize(19, 5);
+    const BufferLine& row = *t.buffer->lines()[1];
+    for (int col = 0; col < 19; ++col) {
+      EXPECT_EQ(row[col].hasPayload(), col < 3) << scrolled << " " << col;
+      EXPECT_EQ(row[col].code != 0, col < 3) << scrolled << " " << col;
+    }
+  }
+}
+
 TEST(FullScrollback, LinksStartWhereTheirFirstLineIsNow) {
   // Lines leave the top of the ring as it scrolls full, or as the scrollback is made smaller: a
   // link whose first line went marks all the ring holds, one whose first line stayed marks from
