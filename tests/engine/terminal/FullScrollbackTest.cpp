@@ -179,6 +179,32 @@ TEST(FullScrollback, MarksJoinTheCharacterPrintedLast) {
   }
 }
 
+TEST(FullScrollback, ASelectorAfterACursorMoveLeavesTheCursorWhereItIs) {
+  // It widens the character printed last, in the history of the roomy ring; the full one has
+  // dropped it. Neither moves a cursor that no longer stands after it.
+  for (const std::string& between : {std::string("\x1b[3;5H"), lines(8) + "\x1b[3;5H"}) {
+    Pair pair(20, 5, 2);
+    pair.feed("\u2764" + between + "\ufe0f");
+    for (auto& t : pair.terminals) EXPECT_EQ(t->buffer->x, 4) << t->options.scrollback << " " << between.size();
+  }
+}
+
+TEST(FullScrollback, APlacementWhoseCellsWentKeepsWhereTheyWere) {
+  // Its first row deleted, its last one scrolled off a full ring: one placed relative to it
+  // lands where it lands beside a roomy ring, which still holds that row.
+  Pair pair(20, 5, 2);
+  pair.feed(lines(10) + "\x1b[3;6H" + image("i=1,p=1,r=2,C=1") + "\x1b[3H\x1b[M\x1b[5H" + lines(8));
+  pair.feed("\x1b_Ga=p,q=2,i=1,p=2,P=1,Q=1,V=10\x1b\\");
+  std::vector<int64_t> rows;
+  for (auto& t : pair.terminals) {
+    const auto& records = t->kittyGraphicsState.placementsByKey;
+    ASSERT_TRUE(records.contains({1, 2})) << t->options.scrollback;
+    rows.push_back(kittyRecordRow(*t, records.at({1, 2})) - t->buffer->yBase);
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+  EXPECT_EQ(rows[1], 3);
+}
+
 TEST(FullScrollback, DeletesOnTheAlternateScreenLeaveTheNormalScreensHistory) {
   // A position of the alternate screen names no row of the normal screen's history, whatever
   // index that row has in its ring.
@@ -256,7 +282,9 @@ TEST(FullScrollback, KeepsWhatARoomyOneKeeps) {
     std::vector<uint8_t> script(2400);
     for (auto& byte : script) byte = uint8_t(random());
     fuzzing::Reader in(script.data(), script.size());
-    parity::ScrollbackParity parity(int(seed % 23) + 10, int(seed % 6) + 3, int(seed % 20) + 40);
+    // Every third with a scrollback smaller than the screen.
+    const int scrollback = seed % 3 == 0 ? int(seed / 3 % 4) : int(seed % 20) + 40;
+    parity::ScrollbackParity parity(int(seed % 23) + 10, int(seed % 6) + 3, scrollback);
     auto difference = parity.run(in);
     ASSERT_FALSE(difference) << "seed " << seed << ": " << *difference;
   }
