@@ -522,21 +522,22 @@ class ScrollbackParity {
       return "rows from the screen's top " + std::to_string(belowA) + " against " + std::to_string(belowB);
     const int history = std::min(ba.yBase, bb.yBase);
     // A line whose first rows the smaller ring dropped is laid out from what is left of it.
-    int first = whole ? -history : 0;
-    if (ba.yBase + first == 0) {
-      while (first < belowA && ba.lines()[ba.yBase + first]->isWrapped()) ++first;
+    int held = -history;
+    if (ba.yBase + held == 0) {
+      while (held < belowA && ba.lines()[ba.yBase + held]->isWrapped()) ++held;
     }
+    const int first = whole ? held : std::max(held, 0);
+    // Placements detached from the rows both hold are left out of the screen's rows as well.
     KeySet skipped;
-    const bool images =
-        whole && (!a.kittyGraphicsState.placementsByKey.empty() || !b.kittyGraphicsState.placementsByKey.empty());
+    const bool images = !a.kittyGraphicsState.placementsByKey.empty() || !b.kittyGraphicsState.placementsByKey.empty();
     if (images) {
-      addDetached(a, first, skipped);
-      addDetached(b, first, skipped);
+      addDetached(a, held, skipped);
+      addDetached(b, held, skipped);
     }
     for (int row = first; row < belowA; ++row) {
       if (auto found = compareRow(row, skipped)) return found;
     }
-    if (images) {
+    if (whole && images) {
       if (auto found = recordDifference(records(a, skipped), records(b, skipped), first)) return found;
     }
     if (full.host.sent != roomy.host.sent)
