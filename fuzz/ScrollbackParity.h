@@ -146,15 +146,18 @@ constexpr const char* kDeletes[] = {"d=a", "d=A", "d=c", "d=C", "d=p", "d=P", "d
 class ScrollbackParity {
  public:
   // `small` lines of scrollback against a ring with room for everything a script writes. A screen
-  // that grows, or widens to join wrapped rows, brings rows down from the history: the smaller
-  // ring must hold what the screen then shows, so it keeps a few screens' worth.
+  // that grows, or widens to join wrapped rows, brings rows down from the history: a smaller ring
+  // of a few screens' worth holds what the screen then shows; a tiny one (fewer than 8 lines) is
+  // compared until it has not.
   ScrollbackParity(int cols, int rows, int small)
-      : full(options(cols, rows, small)), roomy(options(cols, rows, 1 << 20)) {}
+      : full(options(cols, rows, small)), roomy(options(cols, rows, 1 << 20)), tiny(small < 8) {}
 
   // Runs the script the input spells; the first difference, or none.
   std::optional<std::string> run(fuzzing::Reader& in, int steps = 400) {
     for (int step = 0; step < steps && !in.done(); ++step) {
       const std::string what = takeStep(in);
+      if (midway) return "after step " + std::to_string(step) + " (" + what + "), at the new width: " + *midway;
+      if (diverged) return std::nullopt;
       // The history changes only where a step reaches it (images, deletions, resizes, erasing
       // the saved lines), and a difference there stays: the screen is compared after every step,
       // all both hold after such steps and every few others.
@@ -182,6 +185,37 @@ class ScrollbackParity {
     options.scrollback = scrollback;
     options.kittyImageCacheLimitBytes = int64_t(1) << 30;
     return options;
+  }
+
+  // A wider or taller screen shows rows of the history again, which a tiny scrollback may not
+  // hold. A line whose first rows it dropped is laid out again from what is left of it, which
+  // splits its rows elsewhere; and the text before a line editor's prompt stays on the prompt's
+  // line where moving it to a line of its own would drop it at once. Once the screen may show
+  // any of these, the two part for good, and the script ends there.
+  void resize(int cols, int rows) {
+    Terminal& a = *full.terminal;
+    if (cols == a.cols && rows == a.rows) return;
+    const bool widerOrTaller = cols > a.cols || rows > a.rows;
+    Buffer& kept = *a.normalBuffer;
+    const int historyA = kept.yBase, historyB = roomy.terminal->normalBuffer->yBase;
+    auto headAtTop = [&kept](int row) {
+      if (row < 0 || row >= kept.lines().count()) return false;
+      while (row > 0 && kept.lines()[row]->isWrapped()) --row;
+      return row == 0;
+    };
+    auto headlessOnScreen = [&] {
+      return kept.lines().count() > 0 && kept.lines()[0]->isWrapped() && headAtTop(kept.yBase);
+    };
+    // A screen that never scrolled into the history takes the rows a narrowing adds by moving
+    // the cursor down over blank rows at its bottom, where one that did moves down itself; so
+    // does one whose last line of history goes for the line the text before a prompt moves to.
+    const int historyLeft = a.bracketedPasteMode && kept.lines().isFull() ? historyA - 1 : historyA;
+    const bool unscrolled = historyLeft <= 0 && historyB > 0 && kept.y < a.rows - 1;
+    const bool before =
+        cols != a.cols && (unscrolled || headlessOnScreen() ||
+                           (a.bracketedPasteMode && kept.lines().isFull() && headAtTop(kept.yBase + kept.y)));
+    for (Side* side : {&full, &roomy}) side->terminal->resize(cols, rows);
+    if (before || headlessOnScreen() || (widerOrTaller && historyA < historyB && kept.yBase == 0)) diverged = true;
   }
 
   void feed(const std::string& bytes) {
@@ -298,7 +332,13 @@ class ScrollbackParity {
         break;
       case 13: {
         const int cols = in.byte() % 24 + 10, rows = in.byte() % 8 + 1;
-        for (Side* side : {&full, &roomy}) side->terminal->resize(cols, rows);
+        if (tiny) {
+          // The width first, compared before the height changes, so a narrowing is checked on
+          // its own, whatever height comes with it.
+          resize(cols, full.terminal->rows);
+          if (!diverged && !midway) midway = difference(true);
+        }
+        resize(cols, rows);
         return "resize " + std::to_string(cols) + "x" + std::to_string(rows);
       }
       case 14:
@@ -321,18 +361,15 @@ class ScrollbackParity {
     return uri ? *uri : "?";
   }
 
-  // Whether two cells show the same: character, width, rendition and link. A reflow leaves the
-  // cells of the old layout past a row's new text where the row kept its cells, and a blank where
-  // it held them in a run: a link there is on no text.
-  static bool sameCell(Terminal& ta, const CharData& a, Terminal& tb, const CharData& b, bool pastText) {
+  // Whether two cells show the same: character, width, rendition and link.
+  static bool sameCell(Terminal& ta, const CharData& a, Terminal& tb, const CharData& b) {
     // The rendition's words, compared whole: underline colours index one table the process shares.
     CharData renditionA = a, renditionB = b;
     renditionA.code = renditionB.code = 0;
     renditionA.payload = renditionB.payload = {};
     if (std::memcmp(&renditionA, &renditionB, sizeof(CharData)) != 0) return false;
     if (a.code != b.code && ta.scalars(a.code) != tb.scalars(b.code)) return false;
-    const bool linkA = a.payload.code != 0 && !(pastText && a.code == 0);
-    const bool linkB = b.payload.code != 0 && !(pastText && b.code == 0);
+    const bool linkA = a.payload.code != 0, linkB = b.payload.code != 0;
     return linkA == linkB && (!linkA || uriOf(a) == uriOf(b));
   }
 
@@ -372,10 +409,9 @@ class ScrollbackParity {
     std::ostringstream where;
     where << "row " << row << ": ";
     if (lineA.isWrapped() != lineB.isWrapped()) return where.str() + "wrapped differently";
-    const int textEnd = std::max(lineA.getTrimmedLength(), lineB.getTrimmedLength());
     for (int col = 0; col < a.cols; ++col) {
       const CharData cellA = lineA[col], cellB = lineB[col];
-      if (sameCell(a, cellA, b, cellB, col >= textEnd)) continue;
+      if (sameCell(a, cellA, b, cellB)) continue;
       where << describeCell(a, cellA, col) << " against " << describeCell(b, cellB, col);
       return where.str();
     }
@@ -403,6 +439,12 @@ class ScrollbackParity {
     const Positions live[] = {vantrelle::collectKittyPlacementPositions(t, *t.normalBuffer),
                               vantrelle::collectKittyPlacementPositions(t, *t.altBuffer)};
     for (const auto& [key, record] : records) {
+      const Buffer& own = record.isAlternateBuffer ? *t.altBuffer : *t.normalBuffer;
+      if (record.isRelative() &&
+          placeOf(t, record, live[record.isAlternateBuffer ? 1 : 0]).first - own.yBase < firstHeld) {
+        detached.insert(key);
+        continue;
+      }
       const vantrelle::KittyPlacementRecord* step = &record;
       for (int depth = 0; step->isRelative() && depth < 64; ++depth) {
         auto parent = records.find({*step->parentImageId, *step->parentPlacementId});
@@ -480,21 +522,22 @@ class ScrollbackParity {
       return "rows from the screen's top " + std::to_string(belowA) + " against " + std::to_string(belowB);
     const int history = std::min(ba.yBase, bb.yBase);
     // A line whose first rows the smaller ring dropped is laid out from what is left of it.
-    int first = whole ? -history : 0;
-    if (ba.yBase + first == 0) {
-      while (first < belowA && ba.lines()[ba.yBase + first]->isWrapped()) ++first;
+    int held = -history;
+    if (ba.yBase + held == 0) {
+      while (held < belowA && ba.lines()[ba.yBase + held]->isWrapped()) ++held;
     }
+    const int first = whole ? held : std::max(held, 0);
+    // Placements detached from the rows both hold are left out of the screen's rows as well.
     KeySet skipped;
-    const bool images =
-        whole && (!a.kittyGraphicsState.placementsByKey.empty() || !b.kittyGraphicsState.placementsByKey.empty());
+    const bool images = !a.kittyGraphicsState.placementsByKey.empty() || !b.kittyGraphicsState.placementsByKey.empty();
     if (images) {
-      addDetached(a, first, skipped);
-      addDetached(b, first, skipped);
+      addDetached(a, held, skipped);
+      addDetached(b, held, skipped);
     }
     for (int row = first; row < belowA; ++row) {
       if (auto found = compareRow(row, skipped)) return found;
     }
-    if (images) {
+    if (whole && images) {
       if (auto found = recordDifference(records(a, skipped), records(b, skipped), first)) return found;
     }
     if (full.host.sent != roomy.host.sent)
@@ -516,6 +559,10 @@ class ScrollbackParity {
 
   int links = 0;
   bool wholeNext = true;
+  // A scrollback smaller than the screen: a narrowing must keep the screen all the same.
+  bool tiny = false;
+  bool diverged = false;
+  std::optional<std::string> midway;
   uint32_t nextPlacement = 1;
   vantrelle::KittyPlacementKey recent[8];
   size_t recentCount = 0;

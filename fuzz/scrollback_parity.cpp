@@ -12,7 +12,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::Reader in(data, size);
-  const int cols = in.byte() % 24 + 10, rows = in.byte() % 6 + 3, scrollback = in.byte() % 20 + 40;
+  const int cols = in.byte() % 24 + 10, rows = in.byte() % 6 + 3;
+  const uint8_t ring = in.byte();
+  const int scrollback = ring < 64 ? ring % 4 : ring % 20 + 40;
   parity::ScrollbackParity parity(cols, rows, scrollback);
   if (auto difference = parity.run(in, 300)) {
     std::fprintf(stderr, "%dx%d, scrollback %d: %s\n", cols, rows, scrollback, difference->c_str());

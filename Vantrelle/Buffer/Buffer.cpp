@@ -119,16 +119,10 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback) {
   int n = getCorrectBufferLength(_rows);
   if (n == _lines.maxLength()) return;
   if (n < _lines.maxLength()) {
-    int t = _lines.count() - n;
-    if (t >= 1) {
-      _lines.trimStart(t);
-      noteLinesDropped(t);
-      yBase = std::max(yBase - t, 0);
-      yDisp = std::max(yDisp - t, 0);
-      savedY = std::max(savedY - t, 0);
-    }
+    shrinkCapacity(n);
+  } else {
+    _lines.setMaxLength(n);
   }
-  _lines.setMaxLength(n);
   chooseScrolledRowCompaction();
 }
 

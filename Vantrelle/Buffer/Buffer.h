@@ -441,6 +441,8 @@ class Buffer {
   static int getWrappedLineTrimmedLength(const std::vector<BufferLinePtr>& lines, int i, int cols);
   void resizeRows(int newCols, int newRows, int& addToY);
   void shrinkCapacity(int capacity);
+  int rowsBelowScreenTopNarrowed(int newCols, int newRows);
+  static constexpr int64_t kMaxRoomForScreen = int64_t(1) << 24;
   void keepViewportInsideRing(int newRows);
   void rearrange(const std::vector<InsertionSet>& toInsert, int countToInsert);
   void rearrangeWhole(const std::vector<InsertionSet>& toInsert, int countToInsert);

@@ -255,6 +255,14 @@ BufferLine::CellBlock BufferLine::compactInto(CellSlabs& runs, bool pack) {
   return run;
 }
 
+void BufferLine::blankFrom(int col) {
+  col = std::max(col, 0);
+  if (isPacked() || col >= written_) return;
+  if (!blankTail()) fillCells(data.get() + col, written_ - col, clearedTo_);
+  written_ = Columns(col);
+  generation_++;
+}
+
 void BufferLine::dropCells() {
   holdBlock(nullptr, 0);
   written_ = 0;

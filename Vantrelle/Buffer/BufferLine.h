@@ -219,6 +219,10 @@ class BufferLine {
   // Lets go of every cell, keeping none, so the line reads its blank in every column: for a row
   // whose text a reflow has moved to other rows.
   void dropCells();
+  // The cells from `col` on read as the line's blank again, as those past a compact line's
+  // stored cells do: a reflow that lays other text out on a row leaves nothing of the old layout
+  // past it, whichever way the row holds its cells.
+  void blankFrom(int col);
   // clear(), taking `block` (at least count() cells) for a compact line's cells.
   void clearInto(CellBlock block, const Attribute& with);
   // Moves the cells into another block as large as the present one; content and generation stay.

@@ -216,6 +216,7 @@ void Buffer::copyGroupBackwards(const std::vector<BufferLinePtr>& group, int sou
   auto layOutFrom = [&](int first) {
     for (; pending > std::max(first, 0); pending--) {
       const size_t i = size_t(pending) - 1;
+      group[i]->blankFrom(lengths[i]);
       // Rows cut short for a wide character keep a gap where it would have started; one that
       // reads the gap already is not written, which would give a compact row full cells.
       if (lengths[i] < newCols && !((*group[i])[lengths[i]] == CharData::Null))

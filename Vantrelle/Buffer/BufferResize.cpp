@@ -62,6 +62,11 @@ void Buffer::resize(int newCols, int newRows) {
     if (_cols < newCols) {
       reflowWider(_cols, newCols, newRows);
     } else {
+      // The ring's size bounds the scrollback, never the screen: the reflow gets room for every
+      // row the screen and the rows below it can make, and only then goes back to the size,
+      // dropping what lies above the screen alone.
+      const int64_t room = int64_t(rowsBelowScreenTopNarrowed(newCols, newRows)) + scrollback_.value_or(0);
+      if (room > _lines.maxLength()) _lines.setMaxLength(int(std::min<int64_t>(room, kMaxRoomForScreen)));
       reflowNarrower(_cols, newCols, newRows);
     }
     // Reflow makes no line with images; it can only drop some.
@@ -73,6 +78,7 @@ void Buffer::resize(int newCols, int newRows) {
     }
   }
   keepViewportInsideRing(newRows);
+  if (capacity < _lines.maxLength()) shrinkCapacity(capacity);
   if (afterReturn) noteCarriageReturn();
   _cols = newCols;
   _rows = newRows;
@@ -126,8 +132,28 @@ void Buffer::resizeRows(int newCols, int newRows, int& addToY) {
   }
 }
 
+// Rows from the screen's top down, at most, once the rows are laid out `newCols` wide: the
+// screen's rows above the cursor, and the cursor's row and every row below it in pieces of at
+// least one column less than the width (a wide character may end a piece early), one more where
+// a row's text starts inside a piece.
+int Buffer::rowsBelowScreenTopNarrowed(int newCols, int newRows) {
+  const int piece = std::max(newCols - 1, 1);
+  const int cursorRow = yBase + y;
+  int64_t rows = newRows - 1;
+  for (int row = std::max(cursorRow, 0); row < _lines.count() && rows < kMaxRoomForScreen; row++) {
+    const bool wraps = row + 1 < _lines.count() && _lines[row + 1]->isWrapped();
+    int length = wraps ? _cols : _lines[row]->getTrimmedLength();
+    if (row == cursorRow) length = std::max<int>(length, x + 1);
+    rows += length / piece + 2;
+  }
+  return int(std::min(rows, kMaxRoomForScreen));
+}
+
+// The ring goes back to `capacity` lines by dropping its oldest lines above the screen: the
+// screen's rows, and those a resize left below it, stay, and the ring holds them beyond its size
+// until they scroll up into the scrollback.
 void Buffer::shrinkCapacity(int capacity) {
-  int t = _lines.count() - capacity;
+  int t = std::min(_lines.count() - capacity, yBase);
   if (t > 0) {
     _lines.trimStart(t);
     noteLinesDropped(t);
@@ -135,7 +161,7 @@ void Buffer::shrinkCapacity(int capacity) {
     yDisp = std::max(yDisp - t, 0);
     savedY = std::max(savedY - t, 0);
   }
-  _lines.setMaxLength(capacity);
+  _lines.setMaxLength(std::max(capacity, _lines.count()));
 }
 
 }  // namespace vantrelle

@@ -122,5 +122,8 @@ void moveKittyPlacementImages(Terminal& terminal, Buffer& buffer, const KittyPla
 void updateKittyRelativePlacementsForCurrentBuffer(Terminal& terminal);
 // Moves every placement record with cells to where its cells now are, in both screens.
 void syncKittyPlacementRecords(Terminal& terminal);
+// The ring is about to drop its oldest line: the records of the placements with cells on it take
+// the place those cells give, which a placement keeps once the ring holds none of its cells.
+void keepKittyRecordsOfOldestLine(Terminal& terminal, Buffer& buffer);
 
 }  // namespace vantrelle

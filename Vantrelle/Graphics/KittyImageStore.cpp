@@ -372,8 +372,10 @@ void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& taken) {
     }
     if (!taken.places[i]) continue;
     if (!found[i]) {
-      // The ring dropped its line: it lies above all the ring holds.
-      setKittyRecordRow(terminal, record->second, -1);
+      // The ring dropped its line: it lies above all the ring holds, as far above as the lines
+      // dropped moved it, so the placements made relative to it keep their distance from the
+      // screen that a roomier scrollback gives them.
+      setKittyRecordRow(terminal, record->second, std::min<int64_t>(kittyRecordRow(terminal, record->second), -1));
       continue;
     }
     // The row follows the text; the column stays, as placing an image moves no text.

@@ -158,6 +158,25 @@ void syncRecordsToCells(Terminal& terminal, bool alternate, const KittyPlacement
 
 }  // namespace
 
+void keepKittyRecordsOfOldestLine(Terminal& terminal, Buffer& buffer) {
+  if (buffer.lines().isEmpty()) return;
+  const BufferLine& oldest = *buffer.lines()[0];
+  if (!oldest.images()) return;
+  const bool alternate = &buffer == terminal.altBuffer.get();
+  auto& records = terminal.kittyGraphicsState.placementsByKey;
+  for (const auto& entry : *oldest.images()) {
+    auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.get());
+    if (!kitty || !kitty->kittyIsKitty) continue;
+    auto key = kitty->kittyKey();
+    auto found = key ? records.find(*key) : records.end();
+    if (found == records.end()) continue;
+    auto& record = found->second;
+    if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
+    setKittyRecordRow(terminal, record, kitty->kittyTop(0));
+    record.col = kitty->col();
+  }
+}
+
 void syncKittyPlacementRecords(Terminal& terminal) {
   for (bool alternate : {false, true}) {
     Buffer& buffer = alternate ? *terminal.altBuffer : *terminal.normalBuffer;

@@ -894,7 +894,7 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
         newWidth = 2;
       }
     } else {
-      if (cell.width == 2 && buffer->x >= 1) buffer->x = buffer->x - 1;
+      if (cell.width == 2 && cursorRightAfter(*line, col + 2)) buffer->x = buffer->x - 1;
       // The second half the narrowed cell leaves behind goes, as it would under any narrow cell.
       if (cell.width == 2) blankLoneContinuation(*line, col + 1, cellWords(renditionCell()));
       newWidth = 1;
@@ -912,11 +912,19 @@ bool Terminal::tryJoin(char32_t scalar, int width) {
   return true;
 }
 
+bool Terminal::cursorRightAfter(const BufferLine& line, int col) {
+  const int row = buffer->yBase + buffer->y;
+  return buffer->x == col && row < buffer->lines().count() && buffer->lines()[row].get() == &line;
+}
+
 // A joined cell that grows to two columns takes the next column, cutting whatever was there.
 void Terminal::widenJoinedCell(BufferLine& line, int col, const CharData& cell) {
   buffer->mayHoldWideCells = true;
   line.set(col + 1, CharData(0, 0, cell.attribute()));
   blankLoneContinuation(line, col + 2, cellWords(renditionCell()));
+  // The cursor stays after the cell it stood after; one that has moved away since the cell was
+  // printed (a cursor move, a line feed) stays where it is.
+  if (!cursorRightAfter(line, col + 1)) return;
   Buffer& b = *buffer;
   b.x = b.x + 1;
   // Grown up to a right margin, the cell leaves the wrap pending there, as printing up to it does.

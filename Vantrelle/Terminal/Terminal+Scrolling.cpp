@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Vantrelle/Buffer/WideHalves.h"
+#include "Vantrelle/Graphics/KittyGraphics.h"
 #include "Vantrelle/Terminal/Terminal.h"
 
 namespace vantrelle {
@@ -55,6 +56,7 @@ void Terminal::scroll(bool isWrapped) {
   } else if (b.scrollTop == 0 && bottomRow < lines.count()) {
     const bool wasFull = lines.isFull();
     bool revealed = false;
+    if (wasFull && b.hasAnyImages()) keepKittyRecordsOfOldestLine(*this, b);
     if (bottomRow == lines.count() - 1 && wasFull) {
       lines.recycle(eraseAttr());
       BufferLine& recycled = *lines[lines.count() - 1];

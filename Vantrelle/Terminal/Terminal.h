@@ -550,6 +550,8 @@ class Terminal : private ParserHandler {
   int32_t lastPrintedBeforeCursor();
   void carryLastPrinted(int32_t code, int newCols, int newRows);
   bool tryJoin(char32_t scalar, int width);
+  // Whether the cursor stands at column `col` of `line`.
+  bool cursorRightAfter(const BufferLine& line, int col);
   void widenJoinedCell(BufferLine& line, int col, const CharData& cell);
   bool joinRegionalIndicator(char32_t scalar, int width);
   size_t printTextRun(std::span<const uint8_t> run);

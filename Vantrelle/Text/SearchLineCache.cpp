@@ -121,12 +121,12 @@ SearchLineEntry::Normalized SearchLineEntry::normalized(bool foldCase) const {
 
 BufferMark BufferMark::of(const Terminal& terminal) {
   const Buffer& buffer = *terminal.buffer;
-  return BufferMark{&buffer, terminal.cols, buffer.totalLinesTrimmed(), buffer.yBase};
+  return BufferMark{&buffer, terminal.cols, buffer.linesDropped, buffer.yBase};
 }
 
 std::optional<int64_t> BufferMark::linesDroppedSince(const BufferMark& earlier) const {
   if (buffer != earlier.buffer || cols != earlier.cols) return std::nullopt;
-  const int64_t dropped = Buffer::linesTrimmedBetween(earlier.linesTrimmed, linesTrimmed);
+  const int64_t dropped = int64_t(linesDropped - earlier.linesDropped);
   if (dropped < 0 || yBase < earlier.yBase - dropped) return std::nullopt;
   return dropped;
 }

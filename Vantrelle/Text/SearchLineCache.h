@@ -67,7 +67,7 @@ struct SearchLineEntry {
 struct BufferMark {
   const void* buffer = nullptr;
   int cols = 0;
-  int linesTrimmed = 0;
+  uint64_t linesDropped = 0;  // the buffer's count of lines that left the top of its ring
   int yBase = 0;
 
   static BufferMark of(const Terminal& terminal);

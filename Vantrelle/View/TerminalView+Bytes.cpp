@@ -1,6 +1,7 @@
 // The two directions of bytes: the program's output fed in, with the selection kept on its text
 // as the output scrolls it, and the user's input sent out.
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <utility>
 
@@ -15,7 +16,8 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   if (search) search->invalidate();
   if (allowMouseReporting && selectionActive() && !selecting()) deactivateSelection();
   const Buffer* fed = terminal->buffer;
-  const int trimmed = fed->totalLinesTrimmed(), base = fed->yBase;
+  const uint64_t dropped = fed->linesDropped;
+  const int base = fed->yBase, cols = terminal->cols;
   {
     feeding = true;
     struct Fed {
@@ -27,8 +29,13 @@ void TerminalView::feed(std::span<const uint8_t> byteArray) {
   outputRest.noteOutput();
   if (std::exchange(scrolledWhileFeeding, false)) showScrolledPosition();
   if (terminal->buffer == fed) {
-    // The screen's first row only moves up when saved lines are erased.
-    keepSelectionOnItsText(fed->yBase < base ? -1 : Buffer::linesTrimmedBetween(trimmed, fed->totalLinesTrimmed()));
+    // Every line that left the top of the ring moved the others up a row, however it went (a full
+    // scrollback scrolling, saved lines erased, a smaller screen); a screen whose first row moved
+    // up by more, or a width the rows were laid out again for, leaves no count to follow.
+    const int64_t droppedLines = int64_t(fed->linesDropped - dropped);
+    const bool followed = terminal->cols == cols && fed->yBase >= base - droppedLines && droppedLines <= INT32_MAX;
+    keepSelectionOnItsText(followed ? int(droppedLines) : -1);
+    keepLinkRowsOnTheirText(followed ? int(droppedLines) : -1);
   } else if (selectionActive()) {
     // Its rows are the other screen's: kept, it would show and copy this one's text there.
     deactivateSelection();
@@ -56,6 +63,20 @@ void TerminalView::keepSelectionOnItsText(int droppedLines) {
   if (selection->pivot) selection->pivot = moved(*selection->pivot);
   if (auto& anchor = selection->wordSelectionAnchor) anchor = {moved(anchor->start), moved(anchor->end)};
   selection->setSelection(moved(start), moved(end));
+}
+
+void TerminalView::keepLinkRowsOnTheirText(int droppedLines) {
+  if (droppedLines == 0) return;
+  auto follow = [droppedLines](std::vector<LinkRowRange>& ranges) {
+    if (droppedLines < 0) return ranges.clear();
+    std::erase_if(ranges, [droppedLines](const LinkRowRange& range) { return range.row < droppedLines; });
+    for (LinkRowRange& range : ranges) range.row -= droppedLines;
+  };
+  if (auto& hovered = linkState.linkHighlightRange) {
+    follow(*hovered);
+    if (hovered->empty()) hovered.reset();
+  }
+  follow(linkState.previewedLink);
 }
 
 void TerminalView::feed(const std::string& text) {

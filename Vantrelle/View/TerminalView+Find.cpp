@@ -169,7 +169,7 @@ std::optional<SearchSelection> TerminalView::shownMatchPlace() const {
   if (!shown) return std::nullopt;
   const BufferMark now = BufferMark::of(*terminal);
   const auto dropped = now.linesDroppedSince(shown->mark);
-  const bool lineFed = now.linesTrimmed != shown->mark.linesTrimmed || now.yBase != shown->mark.yBase ||
+  const bool lineFed = now.linesDropped != shown->mark.linesDropped || now.yBase != shown->mark.yBase ||
                        terminal->buffer->y != shown->cursorRow;
   if (!dropped || !lineFed) return std::nullopt;
   // The selection moved with its text for as long as it stayed active, by up to `dropped` rows.

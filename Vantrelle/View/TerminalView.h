@@ -605,6 +605,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   int maxScroll() const;
   void windowActiveChanged();
   void keepSelectionOnItsText(int droppedLines);
+  // The same for the rows of the link under the pointer and of the one previewed.
+  void keepLinkRowsOnTheirText(int droppedLines);
   void showScrolledPosition();
   // A row in two layers, so that the text of each row of a pass lies over the backgrounds of all:
   // its backgrounds and the images below its text, then the rest.

@@ -47,9 +47,35 @@ TEST_F(SelectionFollowsText, TheSelectionGoesWithItsTextOrTheSavedLines) {
   view->selection->select(row);
   lines(40, 40 + int(row) + 1);
   EXPECT_FALSE(view->selectionActive()) << view->selection->getSelectedText();
-  view->selection->select(rowOf(45));
+  // A line of the saved lines, which the erase takes (one on the screen stays, see below).
+  ASSERT_LT(rowOf(25), view->getTerminal().buffer->yBase);
+  view->selection->select(rowOf(25));
   view->feed("\x1b[3J");
   EXPECT_FALSE(view->selectionActive()) << view->selection->getSelectedText();
+}
+
+TEST_F(SelectionFollowsText, SavedLinesErasedAndWrittenAgainInOneReadMoveTheSelectionByAll) {
+  // Erased, then filled again and scrolled on past a full scrollback, all in one read: the
+  // selection on the screen follows its text up by every line that left, and one in the erased
+  // lines goes.
+  view->feed("\x1b[3J");
+  lines(100, 110);
+  // The first line of the saved lines, and the last line written.
+  const int64_t kept = rowOf(109), erased = 0;
+  ASSERT_LT(erased, view->getTerminal().buffer->yBase);
+  for (int64_t row : {kept, erased}) {
+    view->selection->setSelection(Position(0, row), Position(8, row));
+    std::string text = "\x1b[3J";
+    for (int i = 200; i < 213; i++) text += "line " + std::to_string(i) + "\r\n";
+    view->feed(text);
+    if (row == kept) {
+      ASSERT_TRUE(view->selectionActive());
+      EXPECT_EQ(view->selection->getSelectedText(), "line 109");
+    } else {
+      EXPECT_FALSE(view->selectionActive()) << view->selection->getSelectedText();
+    }
+    lines(110, 120);
+  }
 }
 
 }  // namespace

@@ -129,6 +129,23 @@ TEST(FullScrollback, LinksMarkTheirWholeTextAcrossAResize) {
   }
 }
 
+TEST(FullScrollback, ARowLaidOutAgainReadsTheSameWholeOrPacked) {
+  // Blanks the cursor crossed with a link open end a wrapped line; a narrowing lays the line out
+  // again, on the screen, where its rows keep their cells, and in the history, where they keep
+  // their text in runs: past the text both read blank, with no link.
+  for (int scrolled : {0, 30}) {
+    TestHost host;
+    Terminal t(&host, sized(20, 5, 100));
+    t.feed("\x1b]8;;http://x.test\x1b\\" + std::string(22, 'A') + "\x1b[8C\x1b]8;;\x1b\\\r\n" + lines(scrolled));
+    t.resize(19, 5);
+    const BufferLine& row = *t.buffer->lines()[1];
+    for (int col = 0; col < 19; ++col) {
+      EXPECT_EQ(row[col].hasPayload(), col < 3) << scrolled << " " << col;
+      EXPECT_EQ(row[col].code != 0, col < 3) << scrolled << " " << col;
+    }
+  }
+}
+
 TEST(FullScrollback, LinksStartWhereTheirFirstLineIsNow) {
   // Lines leave the top of the ring as it scrolls full, or as the scrollback is made smaller: a
   // link whose first line went marks all the ring holds, one whose first line stayed marks from
@@ -160,6 +177,32 @@ TEST(FullScrollback, MarksJoinTheCharacterPrintedLast) {
     EXPECT_EQ(rowText(*t, 3), "  e\u0301") << t->options.scrollback;
     EXPECT_EQ(t->buffer->x, 8) << t->options.scrollback;
   }
+}
+
+TEST(FullScrollback, ASelectorAfterACursorMoveLeavesTheCursorWhereItIs) {
+  // It widens the character printed last, in the history of the roomy ring; the full one has
+  // dropped it. Neither moves a cursor that no longer stands after it.
+  for (const std::string& between : {std::string("\x1b[3;5H"), lines(8) + "\x1b[3;5H"}) {
+    Pair pair(20, 5, 2);
+    pair.feed("\u2764" + between + "\ufe0f");
+    for (auto& t : pair.terminals) EXPECT_EQ(t->buffer->x, 4) << t->options.scrollback << " " << between.size();
+  }
+}
+
+TEST(FullScrollback, APlacementWhoseCellsWentKeepsWhereTheyWere) {
+  // Its first row deleted, its last one scrolled off a full ring: one placed relative to it
+  // lands where it lands beside a roomy ring, which still holds that row.
+  Pair pair(20, 5, 2);
+  pair.feed(lines(10) + "\x1b[3;6H" + image("i=1,p=1,r=2,C=1") + "\x1b[3H\x1b[M\x1b[5H" + lines(8));
+  pair.feed("\x1b_Ga=p,q=2,i=1,p=2,P=1,Q=1,V=10\x1b\\");
+  std::vector<int64_t> rows;
+  for (auto& t : pair.terminals) {
+    const auto& records = t->kittyGraphicsState.placementsByKey;
+    ASSERT_TRUE(records.contains({1, 2})) << t->options.scrollback;
+    rows.push_back(kittyRecordRow(*t, records.at({1, 2})) - t->buffer->yBase);
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+  EXPECT_EQ(rows[1], 3);
 }
 
 TEST(FullScrollback, DeletesOnTheAlternateScreenLeaveTheNormalScreensHistory) {
@@ -200,6 +243,38 @@ TEST(FullScrollback, APromptOnARecycledLineIsForgotten) {
   for (auto& t : pair.terminals) EXPECT_EQ(rowText(*t, 2), "abcdef") << t->options.scrollback;
 }
 
+TEST(FullScrollback, ResizesKeepTheScreenWhateverTheScrollback) {
+  // The cursor above the bottom with text below it, narrowed or made shorter: the screen shows
+  // what a roomy scrollback shows, the rows below it stay, and only the history is shorter.
+  std::string text;
+  for (char c = 'a'; c <= 'e'; ++c) text += std::string(1, c) + std::string(17, char(c - 32)) + "\r\n";
+  text.resize(text.size() - 2);
+  struct Case {
+    const char* cursor;
+    int cols, rows;
+  };
+  for (const Case& c : {Case{"\x1b[2;1H", 10, 5}, Case{"\x1b[1;4H", 10, 5}, Case{"\x1b[2;1H", 20, 3},
+                        Case{"\x1b[1;4H", 7, 4}, Case{"", 10, 5}}) {
+    const std::string what =
+        std::string(c.cursor + (*c.cursor ? 1 : 0)) + " " + std::to_string(c.cols) + "x" + std::to_string(c.rows);
+    TestHost host;
+    Terminal roomy(&host, sized(20, 5, kRoomy));
+    roomy.feed(text + c.cursor);
+    roomy.resize(c.cols, c.rows);
+    for (int scrollback : {0, 2}) {
+      Terminal t(&host, sized(20, 5, scrollback));
+      t.feed(text + c.cursor);
+      t.resize(c.cols, c.rows);
+      EXPECT_EQ(screenText(t), screenText(roomy)) << what << " " << scrollback;
+      EXPECT_EQ(t.buffer->x, roomy.buffer->x) << what << " " << scrollback;
+      EXPECT_EQ(t.buffer->y, roomy.buffer->y) << what << " " << scrollback;
+      EXPECT_EQ(t.buffer->lines().count() - t.buffer->yBase, roomy.buffer->lines().count() - roomy.buffer->yBase)
+          << what << " " << scrollback;
+      EXPECT_LE(t.buffer->yBase, scrollback) << what;
+    }
+  }
+}
+
 // Random scripts from fixed seeds, on a few screen sizes and scrollbacks (see ScrollbackParity.h).
 TEST(FullScrollback, KeepsWhatARoomyOneKeeps) {
   for (uint32_t seed = 1; seed <= 200; ++seed) {
@@ -207,7 +282,9 @@ TEST(FullScrollback, KeepsWhatARoomyOneKeeps) {
     std::vector<uint8_t> script(2400);
     for (auto& byte : script) byte = uint8_t(random());
     fuzzing::Reader in(script.data(), script.size());
-    parity::ScrollbackParity parity(int(seed % 23) + 10, int(seed % 6) + 3, int(seed % 20) + 40);
+    // Every third with a scrollback smaller than the screen.
+    const int scrollback = seed % 3 == 0 ? int(seed / 3 % 4) : int(seed % 20) + 40;
+    parity::ScrollbackParity parity(int(seed % 23) + 10, int(seed % 6) + 3, scrollback);
     auto difference = parity.run(in);
     ASSERT_FALSE(difference) << "seed " << seed << ": " << *difference;
   }
