@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -122,25 +123,59 @@ void waitForExit(pid_t kept, const sigset_t& awaited) {
   }
 }
 
+// How long the keeper waits, all told, for what it killed to be gone. A process stuck in the
+// kernel can take long to die; the keeper and the application's restart do not wait on it.
+constexpr long patienceSeconds = 5;
+
+timespec later(const timespec& from, long seconds) { return timespec{from.tv_sec + seconds, from.tv_nsec}; }
+
+// Reaps the child once it has gone; false when the deadline came first.
+bool reapBy(pid_t pid, const timespec& deadline) {
+  sigset_t childSignal;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  for (;;) {
+    siginfo_t info{};
+    const int result = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG);
+    if ((result == 0 && info.si_pid == pid) || (result < 0 && errno == ECHILD)) return true;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    long long left = (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000000000LL +
+                     (static_cast<long long>(deadline.tv_nsec) - now.tv_nsec);
+    if (left <= 0) return false;
+    const timespec wait{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+    // SIGCHLD is blocked, so one that came before this call is still pending and ends it at once.
+    ::sigtimedwait(&childSignal, nullptr, &wait);
+  }
+}
+
 // Kills every child but the kept one, and what passes to the keeper as those end, until none is
 // left; how many were killed.
 std::uint64_t endTheRest(pid_t kept) {
   std::uint64_t ended = 0;
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const timespec deadline = later(now, patienceSeconds);
   static pid_t children[4096];
   for (;;) {
     const std::size_t count = ownChildren(children, sizeof children / sizeof children[0]);
-    bool any = false;
+    std::size_t going = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      if (children[i] == kept) continue;
-      any = true;
-      // Unreaped, each id is still this child's, so signalling it by id is safe.
-      if (!hasExited(children[i]) && ::kill(children[i], SIGKILL) == 0) ++ended;
+      const pid_t child = children[i];
+      if (child == kept) continue;
+      // Unreaped, each id is still this child's, so signalling it by id is safe. One that may not
+      // be signalled (it runs as another user) is left to run.
+      if (hasExited(child)) {
+        children[going++] = child;
+      } else if (::kill(child, SIGKILL) == 0) {
+        ++ended;
+        children[going++] = child;
+      }
     }
-    if (!any) return ended;
+    if (going == 0) return ended;
     // Once each has gone, what it had started is the keeper's, for the next look.
-    for (std::size_t i = 0; i < count; ++i) {
-      siginfo_t info{};
-      if (children[i] != kept) reap(children[i], &info);
+    for (std::size_t i = 0; i < going; ++i) {
+      if (!reapBy(children[i], deadline)) return ended;
     }
   }
 }
@@ -168,6 +203,11 @@ std::uint64_t endTheRest(pid_t kept) {
 
 void runProcessKeeper(int statusFD, int answerFD, int reportFD, StartKept start, void* context) {
   ::setsid();
+  // The keeper reaps for itself: a SIGCHLD ignored as the application may have it would have the
+  // kernel reap the kept child before its id is safe to give up.
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  ::sigaction(SIGCHLD, &byDefault, nullptr);
   if (::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0) failStart(reportFD);
   const pid_t kept = ::fork();
   if (kept < 0) failStart(reportFD);
@@ -176,7 +216,9 @@ void runProcessKeeper(int statusFD, int answerFD, int reportFD, StartKept start,
     ::_exit(127);
   }
   // The keeper holds none of the child's descriptors: its streams and the start report end when
-  // the child's do.
+  // the child's do. Its own two pipes first move clear of the standard streams it replaces.
+  if (statusFD <= 2) statusFD = ::fcntl(statusFD, F_DUPFD, 3);
+  if (answerFD <= 2) answerFD = ::fcntl(answerFD, F_DUPFD, 3);
   const int null = ::open("/dev/null", O_RDWR);
   for (int stream = 0; stream <= 2; ++stream) {
     if (null >= 0) {

@@ -127,16 +127,20 @@ TEST(ChildProcess, ChildrenStartWithDefaultSignalsEvenWhenWeIgnoreSomeAndFindOur
 TEST(ChildProcess, ChildrenGetOnlyTheirStandardStreamsNotOurOtherDescriptors) {
   int stray = ::open("/dev/null", O_RDONLY);  // without close-on-exec, as a library may leave one
   ASSERT_GE(stray, 3);
-  ChildProcess::Options options;
-  options.executable = "/bin/ls";
-  options.arguments = {"/proc/self/fd"};
-  options.input = ChildProcess::Stream::null;
-  options.output = ChildProcess::Stream::pipe;
-  auto child = ChildProcess::launch(options, nullptr);
+  // Under a keeper too: none of the keeper's own pipes reaches the child.
+  for (bool ownSession : {false, true}) {
+    ChildProcess::Options options;
+    options.executable = "/bin/ls";
+    options.arguments = {"/proc/self/fd"};
+    options.input = ChildProcess::Stream::null;
+    options.output = ChildProcess::Stream::pipe;
+    options.ownSession = ownSession;
+    auto child = ChildProcess::launch(options, nullptr);
+    ASSERT_TRUE(child);
+    // ls itself holds one more, the directory it lists.
+    EXPECT_EQ(readAll(child->outputDescriptor()), "0\n1\n2\n3\n") << ownSession;
+  }
   ::close(stray);
-  ASSERT_TRUE(child);
-  // ls itself holds one more, the directory it lists.
-  EXPECT_EQ(readAll(child->outputDescriptor()), "0\n1\n2\n3\n");
 }
 
 namespace {
