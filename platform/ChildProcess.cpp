@@ -198,15 +198,16 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
     status.closeWrite();
     answer.closeRead();
     // The keeper reaps nothing until it has its answer, so until then the id is the child's.
-    pid = -1;
-    if (readFull(status.read, &pid, sizeof pid)) {
+    if (readFull(status.read, &pid, sizeof pid) && pid > 0) {
       processFD = openProcessDescriptor(pid);
       if (processFD < 0) {
         startError = errno;
         ::kill(pid, SIGKILL);
       }
+    } else {
+      pid = -1;
     }
-    [[maybe_unused]] auto written = ::write(answer.write, "", 1);
+    // Closing our end is the answer (a write could meet a keeper that has gone, and SIGPIPE).
     answer.closeWrite();
   }
   int execError = 0;

@@ -8,7 +8,7 @@
 // Conversation with the application, on the status pipe (keeper to application) and the answer
 // pipe (application to keeper):
 //   1. the keeper sends the child's id (a pid_t) as soon as it has forked it;
-//   2. the application opens a pidfd of the child and then writes one byte, or closes its end;
+//   2. the application opens a pidfd of the child and then closes its end of the answer pipe;
 //      until then the keeper reaps nothing, so that id cannot pass to another process;
 //   3. once the child has exited (seen without reaping it), the keeper kills and reaps every other
 //      process it has, until none is left, then sends how many it ended (a std::uint64_t), reaps
