@@ -9,13 +9,14 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "platform/InheritedDescriptors.h"
-#include "platform/ProcessTree.h"
+#include "platform/ProcessKeeper.h"
 
 namespace platform {
 
@@ -25,16 +26,17 @@ struct ChildProcess::State {
   std::optional<int> status;
   std::function<void()> handler;
   bool reaped = false;
-  // For a child with a session of its own: what it had started when asked to terminate, and how
-  // many processes were killed with it.
-  ProcessTree started;
+  // For a child under a keeper: a pidfd of the child, the keeper's status pipe, and how many
+  // processes the keeper ended with the child.
+  int processFD = -1;
+  int statusFD = -1;
   std::size_t endedWithIt = 0;
-};
 
-namespace {
-// How long the end of a session waits for what it killed to be gone.
-constexpr auto sessionEndWait = std::chrono::seconds(2);
-}  // namespace
+  ~State() {
+    if (processFD >= 0) ::close(processFD);
+    if (statusFD >= 0) ::close(statusFD);
+  }
+};
 
 int openProcessDescriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -62,7 +64,28 @@ struct Pipe {
     if (write >= 0) ::close(write);
     read = write = -1;
   }
+  void closeWrite() {
+    if (write >= 0) ::close(write);
+    write = -1;
+  }
+  void closeRead() {
+    if (read >= 0) ::close(read);
+    read = -1;
+  }
 };
+
+// Reads exactly `size` bytes; false at an end or error before that.
+bool readFull(int fd, void* data, std::size_t size) {
+  auto* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t got = ::read(fd, bytes, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
@@ -72,42 +95,48 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
+// What the forked child needs to become the program, all prepared before the fork.
+struct Exec {
+  int stdinFD = -1;
+  int stdoutFD = -1;
+  int stderrFD = -1;
+  bool newGroup = false;
+  const char* path = nullptr;
+  char* const* argv = nullptr;
+  char* const* envp = nullptr;
+  int reportFD = -1;
+};
+
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void execChild(int stdinFD, int stdoutFD, int stderrFD, bool newGroup, bool newSession, const char* path,
-                            char* const* argv, char* const* envp, int reportFD) {
-  if (newSession) {
-    ::setsid();
-  } else if (newGroup) {
-    ::setpgid(0, 0);
-  }
+[[noreturn]] void execChild(const Exec& exec) {
+  if (exec.newGroup) ::setpgid(0, 0);
   // The parent ignores SIGPIPE; ignored signals survive exec, so give the child the default back.
   ::signal(SIGPIPE, SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (stdinFD >= 0) ::dup2(stdinFD, 0);
-  if (stdoutFD >= 0) ::dup2(stdoutFD, 1);
-  if (stderrFD >= 0) ::dup2(stderrFD, 2);
+  if (exec.stdinFD >= 0) ::dup2(exec.stdinFD, 0);
+  if (exec.stdoutFD >= 0) ::dup2(exec.stdoutFD, 1);
+  if (exec.stderrFD >= 0) ::dup2(exec.stderrFD, 2);
   // The report pipe closes itself on exec; everything else the child was not given goes now.
-  closeInheritedDescriptors(reportFD);
-  ::execve(path, argv, envp);
+  closeInheritedDescriptors(exec.reportFD);
+  ::execve(exec.path, exec.argv, exec.envp);
   int error = errno;
-  [[maybe_unused]] auto written = ::write(reportFD, &error, sizeof error);
+  [[maybe_unused]] auto written = ::write(exec.reportFD, &error, sizeof error);
   ::_exit(127);
 }
+
+void startKept(void* exec) { execChild(*static_cast<const Exec*>(exec)); }
 
 int openNull(int flags) { return ::open("/dev/null", flags | O_CLOEXEC); }
 
 }  // namespace
 
 std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::string* failure) {
-  Pipe in, out, err, report;
+  Pipe in, out, err, report, status, answer;
   int nullIn = -1, nullOut = -1;
   auto cleanup = [&] {
-    in.close();
-    out.close();
-    err.close();
-    report.close();
+    for (Pipe* pipe : {&in, &out, &err, &report, &status, &answer}) pipe->close();
     if (nullIn >= 0) ::close(nullIn);
     if (nullOut >= 0) ::close(nullOut);
   };
@@ -120,6 +149,7 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
   ok = ok && (options.input != Stream::pipe || in.open());
   ok = ok && (options.output != Stream::pipe || out.open());
   ok = ok && (options.error != Stream::pipe || err.open());
+  ok = ok && (!options.ownSession || (status.open() && answer.open()));
   if (!ok) return fail("Could not create pipes", errno);
   if (options.input == Stream::null) nullIn = openNull(O_RDONLY);
   if (options.output == Stream::null || options.error == Stream::null) nullOut = openNull(O_WRONLY);
@@ -134,44 +164,72 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
   }
   auto argv = pointers(argvStrings);
   auto envp = pointers(envStrings);
-  int childIn = options.input == Stream::pipe ? in.read : nullIn;
-  int childOut = options.output == Stream::pipe ? out.write : nullOut;
-  int childErr = options.error == Stream::pipe ? err.write : nullOut;
-  if (options.error == Stream::inherit) childErr = -1;
-  if (options.output == Stream::inherit) childOut = -1;
-  if (options.input == Stream::inherit) childIn = -1;
+  Exec exec;
+  exec.stdinFD = options.input == Stream::inherit ? -1 : options.input == Stream::pipe ? in.read : nullIn;
+  exec.stdoutFD = options.output == Stream::inherit ? -1 : options.output == Stream::pipe ? out.write : nullOut;
+  exec.stderrFD = options.error == Stream::inherit ? -1 : options.error == Stream::pipe ? err.write : nullOut;
+  // Under a keeper, the keeper leads the session.
+  exec.newGroup = options.newProcessGroup && !options.ownSession;
+  exec.path = options.executable.c_str();
+  exec.argv = argv.data();
+  exec.envp = envp.data();
+  exec.reportFD = report.write;
 
+  // No handler of ours may run in the child before it execs or blocks what it waits for.
+  sigset_t all, previous;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &previous);
   pid_t pid = ::fork();
-  if (pid < 0) return fail("Could not start " + options.executable, errno);
   if (pid == 0) {
-    execChild(childIn, childOut, childErr, options.newProcessGroup, options.ownSession, options.executable.c_str(),
-              argv.data(), envp.data(), report.write);
+    if (options.ownSession) runProcessKeeper(status.write, answer.read, report.write, &startKept, &exec);
+    execChild(exec);
   }
-  // No race with the child's own call. A session the child makes itself, before its program runs:
-  // the report below waits for that.
-  if (options.newProcessGroup && !options.ownSession) ::setpgid(pid, pid);
-  ::close(report.write);
-  report.write = -1;
+  const int forkError = errno;
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (pid < 0) return fail("Could not start " + options.executable, forkError);
+  // No race with the child's own call.
+  if (exec.newGroup) ::setpgid(pid, pid);
+  report.closeWrite();
+
+  const pid_t waited = pid;
+  int processFD = -1;
+  int startError = 0;
+  if (options.ownSession) {
+    status.closeWrite();
+    answer.closeRead();
+    // The keeper reaps nothing until it has its answer, so until then the id is the child's.
+    if (readFull(status.read, &pid, sizeof pid) && pid > 0) {
+      processFD = openProcessDescriptor(pid);
+      if (processFD < 0) {
+        startError = errno;
+        ::kill(pid, SIGKILL);
+      }
+    } else {
+      pid = -1;
+    }
+    // Closing our end is the answer (a write could meet a keeper that has gone, and SIGPIPE).
+    answer.closeWrite();
+  }
   int execError = 0;
-  ssize_t got;
-  do {
-    got = ::read(report.read, &execError, sizeof execError);
-  } while (got < 0 && errno == EINTR);
+  if (readFull(report.read, &execError, sizeof execError)) startError = execError;
+  if (options.ownSession && pid <= 0 && !startError) startError = EIO;
 
   std::shared_ptr<ChildProcess> child(new ChildProcess());
   child->pid = pid;
+  child->keeper = waited;
   child->ownGroup = options.newProcessGroup || options.ownSession;
-  child->ownSession = options.ownSession;
   child->state = std::make_shared<State>();
-  if (got == static_cast<ssize_t>(sizeof execError)) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  child->state->processFD = processFD;
+  if (startError) {
+    int exitStatus = 0;
+    while (::waitpid(waited, &exitStatus, 0) < 0 && errno == EINTR) {
     }
-    child->state->status = status;
+    child->state->status = exitStatus;
     child->state->reaped = true;
     child->pid = -1;
-    return fail("Could not start " + options.executable, execError);
+    return fail("Could not start " + options.executable, startError);
   }
+  child->state->statusFD = std::exchange(status.read, -1);
   child->inputFD = std::exchange(in.write, -1);
   child->outputFD = std::exchange(out.read, -1);
   child->errorFD = std::exchange(err.read, -1);
@@ -181,28 +239,24 @@ std::shared_ptr<ChildProcess> ChildProcess::launch(const Options& options, std::
 }
 
 void ChildProcess::startWatcher() {
-  std::thread([pid = pid, state = state, ownSession = ownSession] {
+  std::thread([waited = keeper, state = state] {
+    if (state->statusFD >= 0) {
+      // The keeper says how many it ended once the child and all it started have gone.
+      std::uint64_t ended = 0;
+      if (!readFull(state->statusFD, &ended, sizeof ended)) ended = 0;
+      std::lock_guard guard(state->mutex);
+      state->endedWithIt = static_cast<std::size_t>(ended);
+    }
     // Wait without reaping first, then reap under the lock: a signal sent under the same lock
     // can never reach a process that has since taken over the id.
     siginfo_t info{};
-    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
-    if (ownSession) {
-      // Unreaped, the child keeps its id, which is its session's, from passing to another process.
-      ProcessTree tree;
-      {
-        std::lock_guard guard(state->mutex);
-        tree = std::move(state->started);
-      }
-      const std::size_t ended = tree.endWithSession(pid, sessionEndWait);
-      std::lock_guard guard(state->mutex);
-      state->endedWithIt = ended;
+    while (::waitid(P_PID, static_cast<id_t>(waited), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
     }
     int status = 0;
     std::function<void()> handler;
     {
       std::lock_guard guard(state->mutex);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      while (::waitpid(waited, &status, 0) < 0 && errno == EINTR) {
       }
       state->status = status;
       state->reaped = true;
@@ -245,24 +299,25 @@ void ChildProcess::setTerminationHandler(std::function<void()> handler) {
   if (handler) handler();
 }
 
-void ChildProcess::terminate() {
+void ChildProcess::send(int signal) {
   std::lock_guard guard(state->mutex);
   // Once reaped the id may belong to someone else.
   if (state->reaped) return;
-  // Its children pass to another parent the moment it ends, and one that has left its session
-  // could then no longer be told from any other process.
-  if (ownSession) state->started.holdDescendantsOf(pid);
-  ::kill(pid, SIGTERM);
+  if (state->processFD >= 0) {
+    ::syscall(SYS_pidfd_send_signal, state->processFD, signal, nullptr, 0);
+  } else {
+    ::kill(pid, signal);
+  }
 }
 
-void ChildProcess::kill() {
-  std::lock_guard guard(state->mutex);
-  if (!state->reaped) ::kill(pid, SIGKILL);
-}
+void ChildProcess::terminate() { send(SIGTERM); }
+
+void ChildProcess::kill() { send(SIGKILL); }
 
 void ChildProcess::signalGroup(int signal) {
   std::lock_guard guard(state->mutex);
-  if (!state->reaped) ::kill(ownGroup ? -pid : pid, signal);
+  // A keeper leads the group; unreaped, it keeps the group's id from passing to another.
+  if (!state->reaped) ::kill(ownGroup ? -keeper : pid, signal);
 }
 
 bool ChildProcess::waitUntilExit(std::chrono::milliseconds timeout) const {

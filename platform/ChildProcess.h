@@ -13,8 +13,9 @@
 namespace platform {
 
 // A child process started with fork and exec, with optional pipes on its standard streams.
-// Its exit is watched on a thread of its own through a pidfd, which also reaps it, so no zombie
-// is left behind and a recycled process id is never mistaken for it.
+// Its exit is watched on a thread of its own, which also reaps it, so no zombie is left behind;
+// the child is signalled only while it is known not to have been reaped (or through a pidfd), so a
+// recycled process id is never mistaken for it.
 class ChildProcess {
  public:
   enum class Stream { inherit, null, pipe };
@@ -27,9 +28,10 @@ class ChildProcess {
     Stream output = Stream::inherit;
     Stream error = Stream::inherit;
     bool newProcessGroup = false;
-    // Leads a session (and process group) of its own, which ends with it: what it leaves running
-    // there when it ends, and what those started, is killed before it is reaped, as is what it had
-    // started by the time it was asked to terminate.
+    // Runs under a keeper (ProcessKeeper.h) in a session of its own: whatever it starts, however
+    // it leaves, ends when the child does, also when this process is killed. The process
+    // identifier stays the child's own; signals reach it through a pidfd; the exit status, the
+    // running state and the termination handler follow the keeper, which exits as the child did.
     bool ownSession = false;
   };
 
@@ -54,17 +56,15 @@ class ChildProcess {
   // exited already it is called at once on the calling thread.
   void setTerminationHandler(std::function<void()> handler);
 
-  // SIGTERM. A child with a session of its own has what it started taken note of first, so that
-  // ends with it even where it has left the session.
-  void terminate();
+  void terminate();              // SIGTERM
   void kill();                   // SIGKILL
-  void signalGroup(int signal);  // the whole process group, when it has one of its own
+  void signalGroup(int signal);  // the whole process group, when it has one of its own (the keeper's)
   // Waits up to the timeout; true when the child has exited.
   bool waitUntilExit(std::chrono::milliseconds timeout) const;
   // Asks the child to end, then kills it if it does not within the grace period.
   void terminateAndReap(std::chrono::milliseconds grace);
   // For a child with a session of its own, once it has been reaped: how many processes it left
-  // running that were killed with it.
+  // running that its keeper killed.
   std::size_t processesEndedWithIt() const;
 
  private:
@@ -72,12 +72,14 @@ class ChildProcess {
   ChildProcess() = default;
   void startWatcher();
 
+  void send(int signal);  // under the lock, unless reaped
+
   pid_t pid = -1;
+  pid_t keeper = -1;  // the process reaped and waited for; the child itself when it has no keeper
   int inputFD = -1;
   int outputFD = -1;
   int errorFD = -1;
   bool ownGroup = false;
-  bool ownSession = false;
   std::shared_ptr<State> state;
 };
 

@@ -62,13 +62,17 @@ void keepInheritedDescriptorsFromChildren() {
   for (long fd = firstAfterStandardStreams; fd < end; fd++) markCloseOnExec(int(fd));
 }
 
-void closeInheritedDescriptors(int keep) {
-  if (keep < int(firstAfterStandardStreams)) {
-    closeRange(firstAfterStandardStreams, ~0U);
-    return;
+void closeInheritedDescriptors(int keep, int alsoKeep) {
+  unsigned first = firstAfterStandardStreams;
+  const int low = keep < alsoKeep ? keep : alsoKeep;
+  const int high = keep < alsoKeep ? alsoKeep : keep;
+  const int kept[] = {low, high};
+  for (int fd : kept) {
+    if (fd < int(first)) continue;
+    closeRange(first, unsigned(fd) - 1);
+    first = unsigned(fd) + 1;
   }
-  closeRange(firstAfterStandardStreams, unsigned(keep) - 1);
-  closeRange(unsigned(keep) + 1, ~0U);
+  closeRange(first, ~0U);
 }
 
 }  // namespace platform

@@ -54,8 +54,9 @@ class Worker {
 }  // namespace
 
 TEST(CoreTree, ACrashedCoresWorkerEndsWithItAndTheNextCoreGetsThePort) {
-  // In the core's process group, and in a group of its own within the core's session.
-  for (const char* mode : {"group", "own-group"}) {
+  // In the core's process group, in a group of its own within the core's session, and in a session
+  // of its own, which the core's end leaves without a parent.
+  for (const char* mode : {"group", "own-group", "own-session"}) {
     DesktopRun run(std::map<std::string, std::string>{{"ZORVEL_REFCORE_CHILD_KEEPS_PORT", mode}});
     run.start();
     ASSERT_TRUE(run.waitUntil([&] { return readyCores(run) == 1; }, 30s)) << run.log();

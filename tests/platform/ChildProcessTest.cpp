@@ -56,11 +56,14 @@ TEST(ChildProcess, RunsWithChosenArgumentsEnvironmentAndPipes) {
 }
 
 TEST(ChildProcess, AFailedStartIsReportedNotMistakenForAnExit) {
-  ChildProcess::Options options;
-  options.executable = "/nonexistent/program";
-  std::string failure;
-  EXPECT_FALSE(ChildProcess::launch(options, &failure));
-  EXPECT_NE(failure.find("No such file or directory"), std::string::npos) << failure;
+  for (bool ownSession : {false, true}) {
+    ChildProcess::Options options;
+    options.executable = "/nonexistent/program";
+    options.ownSession = ownSession;
+    std::string failure;
+    EXPECT_FALSE(ChildProcess::launch(options, &failure));
+    EXPECT_NE(failure.find("No such file or directory"), std::string::npos) << failure;
+  }
 }
 
 TEST(ChildProcess, ExitIsReapedAndReportedOnceEvenWhenAlreadyOver) {
@@ -124,16 +127,20 @@ TEST(ChildProcess, ChildrenStartWithDefaultSignalsEvenWhenWeIgnoreSomeAndFindOur
 TEST(ChildProcess, ChildrenGetOnlyTheirStandardStreamsNotOurOtherDescriptors) {
   int stray = ::open("/dev/null", O_RDONLY);  // without close-on-exec, as a library may leave one
   ASSERT_GE(stray, 3);
-  ChildProcess::Options options;
-  options.executable = "/bin/ls";
-  options.arguments = {"/proc/self/fd"};
-  options.input = ChildProcess::Stream::null;
-  options.output = ChildProcess::Stream::pipe;
-  auto child = ChildProcess::launch(options, nullptr);
+  // Under a keeper too: none of the keeper's own pipes reaches the child.
+  for (bool ownSession : {false, true}) {
+    ChildProcess::Options options;
+    options.executable = "/bin/ls";
+    options.arguments = {"/proc/self/fd"};
+    options.input = ChildProcess::Stream::null;
+    options.output = ChildProcess::Stream::pipe;
+    options.ownSession = ownSession;
+    auto child = ChildProcess::launch(options, nullptr);
+    ASSERT_TRUE(child);
+    // ls itself holds one more, the directory it lists.
+    EXPECT_EQ(readAll(child->outputDescriptor()), "0\n1\n2\n3\n") << ownSession;
+  }
   ::close(stray);
-  ASSERT_TRUE(child);
-  // ls itself holds one more, the directory it lists.
-  EXPECT_EQ(readAll(child->outputDescriptor()), "0\n1\n2\n3\n");
 }
 
 namespace {
@@ -162,7 +169,8 @@ bool endsWithin(int process, std::chrono::milliseconds wait) {
 }  // namespace
 
 // What a child with a session of its own started ends when the child does, however it ends, and
-// also what left the session; a process started beside it does not.
+// also what left the session, even where its parent had gone first; a process started beside it
+// does not.
 TEST(ChildProcess, WhatAChildWithASessionOfItsOwnStartedEndsWithIt) {
   testing::programs::require("setsid");
   struct Case {
@@ -174,8 +182,9 @@ TEST(ChildProcess, WhatAChildWithASessionOfItsOwnStartedEndsWithIt) {
   const Case cases[] = {
       // In the session, and one that left it but whose parent is there still.
       {"crash", "sleep 1000 & echo $!; sh -c 'setsid sleep 1000 & echo $!; wait' & wait", true, 3},
-      // Its own children that left the session, noted as it is asked to end.
-      {"quit", "trap 'exit 0' TERM; setsid sleep 1000 & echo $!; sleep 1000 & echo $!; wait", false, 2},
+      // Its own children that left the session, one of them after its parent had ended.
+      {"crash, left", "setsid sleep 1000 & echo $!; sh -c 'setsid sleep 1000 & echo $!'; wait", true, 2},
+      {"quit", "trap 'exit 3' TERM; setsid sleep 1000 & echo $!; sleep 1000 & echo $!; wait", false, 2},
   };
   for (const auto& item : cases) {
     ChildProcess::Options beside;
@@ -205,7 +214,48 @@ TEST(ChildProcess, WhatAChildWithASessionOfItsOwnStartedEndsWithIt) {
       ::close(process);
     }
     EXPECT_EQ(child->processesEndedWithIt(), item.ended) << item.name;
+    // The status is the child's own.
+    const int status = *child->terminationStatus();
+    if (item.crash) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << item.name << ": " << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << item.name << ": " << status;
+    }
     EXPECT_TRUE(sibling->isRunning()) << item.name << ": a process beside it was ended too";
     sibling->terminateAndReap(2s);
+  }
+}
+
+// Killed outright, the process that started the child cannot end what the child left: the child
+// ends on its own (here when its input closes), and what it started, in a session of its own, ends
+// with it.
+TEST(ChildProcess, WhatTheChildStartedEndsWithItAlsoWhenItsStarterIsKilled) {
+  testing::programs::require("setsid");
+  int report[2];
+  ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+  const pid_t starter = ::fork();
+  ASSERT_GE(starter, 0);
+  if (starter == 0) {
+    ::dup2(report[1], STDOUT_FILENO);
+    ChildProcess::Options options;
+    options.executable = "/bin/sh";
+    options.arguments = {"-c", "echo $$; setsid sleep 1000 & echo $!; read line"};
+    options.input = ChildProcess::Stream::pipe;
+    options.ownSession = true;
+    auto child = ChildProcess::launch(options, nullptr);
+    if (!child) ::_exit(1);
+    for (;;) ::pause();
+  }
+  ::close(report[1]);
+  auto started = heldProcesses(report[0], 2);
+  ::close(report[0]);
+  ::kill(starter, SIGKILL);
+  ::waitpid(starter, nullptr, 0);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_TRUE(endsWithin(started[0], 5s)) << "the child outlived its starter";
+  EXPECT_TRUE(endsWithin(started[1], 5s)) << "what the child started outlived it";
+  for (int process : started) {
+    ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0);
+    ::close(process);
   }
 }
