@@ -1,0 +1,155 @@
+#include "Vantrelle/Render/AsciiGlyphs.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/PangoPtr.h"
+
+namespace vantrelle {
+
+namespace {
+
+constexpr char firstPrintable = ' ';
+constexpr char lastPrintable = '~';
+
+// A text holding every ordered pair of the given characters once (each character followed by
+// every character), so that shaping it shows any pair the font's tables join, move or change.
+std::string everyPair(std::string_view set) {
+  std::string text;
+  for (char a : set) {
+    for (char b : set) {
+      text += a;
+      text += b;
+    }
+  }
+  return text;
+}
+
+// Every ordered triple of the given characters, for the longer joins of programming fonts.
+std::string everyTriple(std::string_view set) {
+  std::string text;
+  for (char a : set) {
+    for (char b : set) {
+      for (char c : set) {
+        text += a;
+        text += b;
+        text += c;
+        text += ' ';
+      }
+    }
+  }
+  return text;
+}
+
+// Shapes `text` the way the drawing paths do: one item, in `font`, or false.
+bool shapeWhole(PangoContext* context, const PangoFontDescription* description, const std::string& text,
+                PangoFont* font, PangoGlyphString* glyphs) {
+  platform::PangoAttrListPtr attrs(pango_attr_list_new());
+  pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(description));
+  platform::PangoItemListPtr items(pango_itemize(context, text.c_str(), 0, int(text.size()), attrs.get(), nullptr));
+  if (!items || items->next) return false;
+  auto* item = static_cast<PangoItem*>(items->data);
+  if (item->offset != 0 || item->length != int(text.size()) || item->analysis.font != font) return false;
+  if (item->analysis.level != 0 || item->analysis.extra_attrs) return false;
+  pango_shape_full(text.c_str(), int(text.size()), text.c_str(), int(text.size()), &item->analysis, glyphs);
+  return glyphs->num_glyphs == int(text.size());
+}
+
+}  // namespace
+
+AsciiGlyphs::~AsciiGlyphs() { clear(); }
+
+void AsciiGlyphs::clear() {
+  for (auto& f : faces) {
+    pango_font_description_free(f.description);
+    if (f.font) g_object_unref(f.font);
+  }
+  faces.clear();
+}
+
+bool AsciiGlyphs::printable(std::string_view text) {
+  for (char c : text) {
+    if (c < firstPrintable || c > lastPrintable) return false;
+  }
+  return true;
+}
+
+const AsciiGlyphs::Face* AsciiGlyphs::face(PangoContext* ctx, const PangoFontDescription* description) {
+  // A context's serial moves on with anything that changes how it lays text out (its font map,
+  // options, language, resolution).
+  if (ctx != context || pango_context_get_serial(ctx) != serial) {
+    clear();
+    context = ctx;
+    serial = pango_context_get_serial(ctx);
+  }
+  for (const auto& f : faces) {
+    if (pango_font_description_equal(f.description, description)) return f.font ? &f : nullptr;
+  }
+  Face& f = faces.emplace_back();
+  f.description = pango_font_description_copy(description);
+
+  // The font the shaper picks for the characters, found as it finds it.
+  std::string all;
+  for (char c = firstPrintable; c <= lastPrintable; c++) all += c;
+  PangoFont* font = nullptr;
+  {
+    platform::PangoAttrListPtr attrs(pango_attr_list_new());
+    pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(description));
+    platform::PangoItemListPtr items(pango_itemize(ctx, all.c_str(), 0, int(all.size()), attrs.get(), nullptr));
+    if (!items || items->next) return nullptr;
+    font = static_cast<PangoItem*>(items->data)->analysis.font;
+    if (!font) return nullptr;
+    g_object_ref(font);
+  }
+  platform::PangoGlyphStringPtr shaped(pango_glyph_string_new());
+  PangoGlyphString* glyphs = shaped.get();
+  auto fail = [&] {
+    g_object_unref(font);
+    return nullptr;
+  };
+  // Each character alone: one glyph of its own, none unknown, all of one advance and unmoved.
+  if (!shapeWhole(ctx, description, all, font, glyphs)) return fail();
+  const int width = glyphs->glyphs[0].geometry.width;
+  for (int i = 0; i < glyphs->num_glyphs; i++) {
+    const PangoGlyphInfo& info = glyphs->glyphs[i];
+    if (info.glyph & PANGO_GLYPH_UNKNOWN_FLAG || glyphs->log_clusters[i] != i || info.geometry.x_offset != 0 ||
+        info.geometry.y_offset != 0)
+      return fail();
+    f.glyph[size_t(uint8_t(all[size_t(i)]))] = info;
+  }
+  if (width <= 0) return fail();
+  // Every pair of characters, and every triple of the punctuation and of the letters that fonts
+  // join (as programming fonts join "->", "===" or "www"), must come out as the characters alone.
+  auto matches = [&](const std::string& text) {
+    if (!shapeWhole(ctx, description, text, font, glyphs)) return false;
+    for (int i = 0; i < glyphs->num_glyphs; i++) {
+      const PangoGlyphInfo& info = glyphs->glyphs[i];
+      const PangoGlyphInfo& alone = f.glyph[size_t(uint8_t(text[size_t(i)]))];
+      if (info.glyph != alone.glyph || info.geometry.width != width || alone.geometry.width != width ||
+          info.attr.is_cluster_start != alone.attr.is_cluster_start || info.attr.is_color != alone.attr.is_color ||
+          info.geometry.x_offset != 0 || info.geometry.y_offset != 0 || glyphs->log_clusters[i] != i)
+        return false;
+    }
+    return true;
+  };
+  if (!matches(everyPair(all))) return fail();
+  if (!matches(everyTriple("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~0fiwlx"))) return fail();
+  f.font = font;
+  return &f;
+}
+
+PangoFont* AsciiGlyphs::lay(PangoContext* ctx, const PangoFontDescription* description, std::string_view text,
+                            PangoGlyphString* glyphs) {
+  if (!ctx || !description || text.empty() || !printable(text)) return nullptr;
+  const Face* f = face(ctx, description);
+  if (!f) return nullptr;
+  const int count = int(text.size());
+  pango_glyph_string_set_size(glyphs, count);
+  for (int i = 0; i < count; i++) {
+    glyphs->glyphs[i] = f->glyph[size_t(uint8_t(text[size_t(i)]))];
+    glyphs->log_clusters[i] = i;
+  }
+  return f->font;
+}
+
+}  // namespace vantrelle
