@@ -1,6 +1,9 @@
 #include "Vantrelle/Render/AsciiGlyphs.h"
 
+#include <hb-ot.h>
+
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/PangoPtr.h"
@@ -25,20 +28,28 @@ std::string everyPair(std::string_view set) {
   return text;
 }
 
-// Every ordered triple of the given characters, for the longer joins of programming fonts.
-std::string everyTriple(std::string_view set) {
-  std::string text;
-  for (char a : set) {
-    for (char b : set) {
-      for (char c : set) {
-        text += a;
-        text += b;
-        text += c;
-        text += ' ';
-      }
-    }
+// Whether a lookup of the font's joining features that the shaper applies by default (ligatures,
+// contextual forms) may start at a
+// glyph of `ascii`: one that cannot takes no part in a text of those glyphs alone. Such joins may
+// take three characters or more, which no probe of pairs would show, so any face that has one is
+// left to the shaper.
+bool joinsAscii(PangoFont* font, const std::array<PangoGlyphInfo, 128>& ascii) {
+  hb_font_t* hbFont = pango_font_get_hb_font(font);
+  if (!hbFont) return true;
+  hb_face_t* face = hb_font_get_face(hbFont);
+  const hb_tag_t features[] = {HB_TAG('l', 'i', 'g', 'a'), HB_TAG('c', 'l', 'i', 'g'), HB_TAG('c', 'a', 'l', 't'),
+                               HB_TAG('r', 'l', 'i', 'g'), HB_TAG('r', 'c', 'l', 't'), HB_TAG_NONE};
+  std::unique_ptr<hb_set_t, decltype(&hb_set_destroy)> lookups(hb_set_create(), hb_set_destroy),
+      glyphs(hb_set_create(), hb_set_destroy), input(hb_set_create(), hb_set_destroy);
+  hb_ot_layout_collect_lookups(face, HB_OT_TAG_GSUB, nullptr, nullptr, features, lookups.get());
+  for (char c = firstPrintable; c <= lastPrintable; c++) hb_set_add(glyphs.get(), ascii[size_t(c)].glyph);
+  for (hb_codepoint_t lookup = HB_SET_VALUE_INVALID; hb_set_next(lookups.get(), &lookup);) {
+    hb_set_clear(input.get());
+    hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GSUB, lookup, nullptr, input.get(), nullptr, nullptr);
+    hb_set_intersect(input.get(), glyphs.get());
+    if (!hb_set_is_empty(input.get())) return true;
   }
-  return text;
+  return false;
 }
 
 // Shapes `text` the way the drawing paths do: one item, in `font`, or false.
@@ -118,8 +129,8 @@ const AsciiGlyphs::Face* AsciiGlyphs::face(PangoContext* ctx, const PangoFontDes
     f.glyph[size_t(uint8_t(all[size_t(i)]))] = info;
   }
   if (width <= 0) return fail();
-  // Every pair of characters, and every triple of the punctuation and of the letters that fonts
-  // join (as programming fonts join "->", "===" or "www"), must come out as the characters alone.
+  // Every pair of characters must come out as the characters alone: no kerning, no contextual
+  // form of two, no mark positioning.
   auto matches = [&](const std::string& text) {
     if (!shapeWhole(ctx, description, text, font, glyphs)) return false;
     for (int i = 0; i < glyphs->num_glyphs; i++) {
@@ -133,7 +144,7 @@ const AsciiGlyphs::Face* AsciiGlyphs::face(PangoContext* ctx, const PangoFontDes
     return true;
   };
   if (!matches(everyPair(all))) return fail();
-  if (!matches(everyTriple("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~0fiwlx"))) return fail();
+  if (joinsAscii(font, f.glyph)) return fail();
   f.font = font;
   return &f;
 }
