@@ -70,11 +70,15 @@ bool shapeWhole(PangoContext* context, const PangoFontDescription* description, 
 
 AsciiGlyphs::~AsciiGlyphs() { clear(); }
 
+void AsciiGlyphs::drop(Face& f) {
+  pango_font_description_free(f.description);
+  if (f.font) g_object_unref(f.font);
+  g_object_unref(f.context);
+  if (f.options) cairo_font_options_destroy(f.options);
+}
+
 void AsciiGlyphs::clear() {
-  for (auto& f : faces) {
-    pango_font_description_free(f.description);
-    if (f.font) g_object_unref(f.font);
-  }
+  for (auto& f : faces) drop(f);
   faces.clear();
 }
 
@@ -88,15 +92,30 @@ bool AsciiGlyphs::printable(std::string_view text) {
 const AsciiGlyphs::Face* AsciiGlyphs::face(PangoContext* ctx, const PangoFontDescription* description) {
   // A context's serial moves on with anything that changes how it lays text out (its font map,
   // options, language, resolution).
-  if (ctx != context || pango_context_get_serial(ctx) != serial) {
-    clear();
-    context = ctx;
-    serial = pango_context_get_serial(ctx);
+  // Cairo's resolution and font options are not counted in it.
+  const unsigned serial = pango_context_get_serial(ctx);
+  const double resolution = pango_cairo_context_get_resolution(ctx);
+  const cairo_font_options_t* options = pango_cairo_context_get_font_options(ctx);
+  auto sameOptions = [options](const cairo_font_options_t* kept) {
+    return !options || !kept ? options == kept : bool(cairo_font_options_equal(options, kept));
+  };
+  for (auto it = faces.begin(); it != faces.end(); ++it) {
+    if (it->context != ctx || !pango_font_description_equal(it->description, description)) continue;
+    if (it->serial == serial && it->resolution == resolution && sameOptions(it->options))
+      return it->font ? &*it : nullptr;
+    drop(*it);
+    faces.erase(it);
+    break;
   }
-  for (const auto& f : faces) {
-    if (pango_font_description_equal(f.description, description)) return f.font ? &f : nullptr;
+  if (faces.size() >= mostFaces) {
+    drop(faces.front());
+    faces.erase(faces.begin());
   }
   Face& f = faces.emplace_back();
+  f.context = PANGO_CONTEXT(g_object_ref(ctx));
+  f.serial = serial;
+  f.resolution = resolution;
+  f.options = options ? cairo_font_options_copy(options) : nullptr;
   f.description = pango_font_description_copy(description);
 
   // The font the shaper picks for the characters, found as it finds it.

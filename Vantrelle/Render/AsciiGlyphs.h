@@ -7,7 +7,7 @@
 // character: they are learnt once by shaping probe texts and then written straight into a glyph
 // string, the same string the shaper would have given. A face that fails any check, or text with
 // any other byte, keeps the shaper.
-#include <pango/pango.h>
+#include <pango/pangocairo.h>
 
 #include <array>
 #include <cstdint>
@@ -38,6 +38,12 @@ class AsciiGlyphs {
 
  private:
   struct Face {
+    // The context learnt in, held so that no other context takes its address, at its serial.
+    PangoContext* context = nullptr;
+    unsigned serial = 0;
+    // What Cairo keeps on the context outside its serial, which changes advances and glyphs.
+    double resolution = 0;
+    cairo_font_options_t* options = nullptr;
     PangoFontDescription* description = nullptr;
     PangoFont* font = nullptr;  // null when the face needs the shaper
     // What the shaper gives each character alone, and so in any text of them.
@@ -46,8 +52,9 @@ class AsciiGlyphs {
   const Face* face(PangoContext* context, const PangoFontDescription* font);
   void clear();
 
-  PangoContext* context = nullptr;
-  unsigned serial = 0;
+  // The faces of the view's fonts at a few sizes, on its one or two contexts; past it the oldest go.
+  static constexpr size_t mostFaces = 16;
+  void drop(Face& face);
   std::vector<Face> faces;
 };
 

@@ -40,37 +40,46 @@ TEST(AsciiLayout, GivesTheShapersGlyphsOrLeavesTheTextToIt) {
   AsciiGlyphs ascii;
   std::mt19937 random(5);
   platform::PangoGlyphStringPtr laid(pango_glyph_string_new()), shaped(pango_glyph_string_new());
-  for (const char* face : {"Monospace 12", "Monospace Bold 12", "Monospace Italic 9", "Monospace Bold Italic 17"}) {
-    SCOPED_TRACE(face);
-    platform::PangoFontDescriptionPtr description(pango_font_description_from_string(face));
-    ASSERT_TRUE(ascii.usable(context, description.get()));
-    std::vector<std::string> texts = {" ", "~", "a  b", "fi fl ffi -> => != === www 0x10 <!-- --> ::", "|||||"};
-    for (int i = 0; i < 40; i++) texts.push_back(randomAscii(random, 1 + random() % 120));
-    for (const auto& text : texts) {
-      SCOPED_TRACE(text);
-      PangoFont* font = nullptr;
-      ASSERT_TRUE(shapedByPango(context, description.get(), text, shaped.get(), &font));
-      ASSERT_EQ(ascii.lay(context, description.get(), text, laid.get()), font);
-      ASSERT_EQ(laid->num_glyphs, shaped->num_glyphs);
-      for (int g = 0; g < laid->num_glyphs; g++) {
-        const PangoGlyphInfo &a = laid->glyphs[g], &b = shaped->glyphs[g];
-        EXPECT_EQ(a.glyph, b.glyph);
-        EXPECT_EQ(a.geometry.width, b.geometry.width);
-        EXPECT_EQ(a.geometry.x_offset, b.geometry.x_offset);
-        EXPECT_EQ(a.geometry.y_offset, b.geometry.y_offset);
-        EXPECT_EQ(a.attr.is_cluster_start, b.attr.is_cluster_start);
-        EXPECT_EQ(a.attr.is_color, b.attr.is_color);
-        EXPECT_EQ(laid->log_clusters[g], shaped->log_clusters[g]);
+  // Again after a change of the context's resolution, and of its font options: either changes
+  // advances or glyphs, and what was learnt before it no longer holds.
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_FULL);
+  for (int pass = 0; pass < 3; pass++)
+    for (const char* face : {"Monospace 12", "Monospace Bold 12", "Monospace Italic 9", "Monospace Bold Italic 17"}) {
+      SCOPED_TRACE(face);
+      if (pass == 1) pango_cairo_context_set_resolution(context, 144);
+      if (pass == 2) pango_cairo_context_set_font_options(context, options);
+      platform::PangoFontDescriptionPtr description(pango_font_description_from_string(face));
+      ASSERT_TRUE(ascii.usable(context, description.get()));
+      std::vector<std::string> texts = {" ", "~", "a  b", "fi fl ffi -> => != === www 0x10 <!-- --> ::", "|||||"};
+      for (int i = 0; i < 40; i++) texts.push_back(randomAscii(random, 1 + random() % 120));
+      for (const auto& text : texts) {
+        SCOPED_TRACE(text);
+        PangoFont* font = nullptr;
+        ASSERT_TRUE(shapedByPango(context, description.get(), text, shaped.get(), &font));
+        ASSERT_EQ(ascii.lay(context, description.get(), text, laid.get()), font);
+        ASSERT_EQ(laid->num_glyphs, shaped->num_glyphs);
+        for (int g = 0; g < laid->num_glyphs; g++) {
+          const PangoGlyphInfo &a = laid->glyphs[g], &b = shaped->glyphs[g];
+          EXPECT_EQ(a.glyph, b.glyph);
+          EXPECT_EQ(a.geometry.width, b.geometry.width);
+          EXPECT_EQ(a.geometry.x_offset, b.geometry.x_offset);
+          EXPECT_EQ(a.geometry.y_offset, b.geometry.y_offset);
+          EXPECT_EQ(a.attr.is_cluster_start, b.attr.is_cluster_start);
+          EXPECT_EQ(a.attr.is_color, b.attr.is_color);
+          EXPECT_EQ(laid->log_clusters[g], shaped->log_clusters[g]);
+        }
       }
+      // Anything but printable ASCII is the shaper's.
+      for (const char* text : {"tab\there", "caf\xc3\xa9", "\x7f", "e\xcc\x81", "\x1b[m", ""})
+        EXPECT_EQ(ascii.lay(context, description.get(), text, laid.get()), nullptr) << text;
     }
-    // Anything but printable ASCII is the shaper's.
-    for (const char* text : {"tab\there", "caf\xc3\xa9", "\x7f", "e\xcc\x81", "\x1b[m", ""})
-      EXPECT_EQ(ascii.lay(context, description.get(), text, laid.get()), nullptr) << text;
-  }
   // A proportional font's characters differ in advance, and its pairs kern.
   platform::PangoFontDescriptionPtr sans(pango_font_description_from_string("Sans 12"));
   EXPECT_FALSE(ascii.usable(context, sans.get()));
   EXPECT_EQ(ascii.lay(context, sans.get(), "AV To", laid.get()), nullptr);
+  cairo_font_options_destroy(options);
   g_object_unref(context);
 }
 
