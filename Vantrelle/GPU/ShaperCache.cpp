@@ -52,19 +52,13 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
   ShaperKey key{face.name, face.size, text};
 
   auto run = std::make_shared<ShaperRun>();
-  platform::PangoAttrListPtr attrs(pango_attr_list_new());
-  pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(font));
-  // Itemising picks a fallback font per item, so one text may come back in several fonts.
-  platform::PangoItemListPtr items(pango_itemize(context, text.c_str(), 0, int(text.size()), attrs.get(), nullptr));
   platform::PangoGlyphStringPtr shaped(pango_glyph_string_new());
   PangoGlyphString* glyphs = shaped.get();
   double penX = 0;
-  for (GList* l = items.get(); l; l = l->next) {
-    auto* item = static_cast<PangoItem*>(l->data);
-    pango_shape_full(text.c_str() + item->offset, item->length, text.c_str(), int(text.size()), &item->analysis,
-                     glyphs);
+  // The glyphs of one item, at `offset` in the text and in `font`.
+  auto addItem = [&](int offset, PangoFont* itemFont) {
     ShaperGlyphRun glyphRun;
-    glyphRun.font = retainFont(item->analysis.font);
+    glyphRun.font = retainFont(itemFont);
     // Every glyph of a cluster learns the cluster's whole advance, its blank glyphs included.
     int lastCluster = -1;
     size_t clusterStart = 0;
@@ -75,7 +69,7 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
     for (int i = 0; i < glyphs->num_glyphs; i++) {
       const PangoGlyphInfo& info = glyphs->glyphs[i];
       const double pen = penX, x = penX + double(info.geometry.x_offset) / PANGO_SCALE;
-      const auto cluster = uint32_t(item->offset + glyphs->log_clusters[i]);
+      const auto cluster = uint32_t(offset + glyphs->log_clusters[i]);
       const double advance = double(info.geometry.width) / PANGO_SCALE;
       penX += advance;
       if (glyphs->log_clusters[i] != lastCluster) {
@@ -99,10 +93,24 @@ std::shared_ptr<const ShaperRun> ShaperCache::shape(const std::string& text, Pan
       glyphRun.pens.push_back(pen);
     }
     endCluster();
-    if (glyphRun.glyphs.empty() || !glyphRun.font) continue;
+    if (glyphRun.glyphs.empty() || !glyphRun.font) return;
     run->positions.insert(run->positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
     run->glyphCount += int(glyphRun.glyphs.size());
     run->glyphRuns.push_back(std::move(glyphRun));
+  };
+  if (PangoFont* laid = laysAscii ? ascii.lay(context, font, text, glyphs) : nullptr) {
+    addItem(0, laid);
+  } else {
+    platform::PangoAttrListPtr attrs(pango_attr_list_new());
+    pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(font));
+    // Itemising picks a fallback font per item, so one text may come back in several fonts.
+    platform::PangoItemListPtr items(pango_itemize(context, text.c_str(), 0, int(text.size()), attrs.get(), nullptr));
+    for (GList* l = items.get(); l; l = l->next) {
+      auto* item = static_cast<PangoItem*>(l->data);
+      pango_shape_full(text.c_str() + item->offset, item->length, text.c_str(), int(text.size()), &item->analysis,
+                       glyphs);
+      addItem(item->offset, item->analysis.font);
+    }
   }
   insert(key, run);
   return run;

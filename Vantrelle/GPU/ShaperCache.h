@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Vantrelle/Render/AsciiGlyphs.h"
 #include "Vantrelle/Render/AttributedRuns.h"
 #include "platform/PangoPtr.h"
 
@@ -103,6 +104,8 @@ class ShaperCache {
   bool contains(const ShaperKey& key) const { return cache.count(key) > 0; }
   // How many texts were laid out rather than found.
   uint64_t layoutCount = 0;
+  // Plain ASCII laid out without the shaper where its face allows; off only to compare the two.
+  bool laysAscii = true;
 
   const size_t maxEntries;
 
@@ -117,6 +120,7 @@ class ShaperCache {
   };
   const NamedFont& named(const PangoFontDescription* font);
   std::vector<NamedFont> names;
+  AsciiGlyphs ascii;
 
   std::unordered_map<ShaperKey, std::shared_ptr<const ShaperRun>, ShaperKeyHash, ShaperKeyEqual> cache;
   std::deque<ShaperKey> order;

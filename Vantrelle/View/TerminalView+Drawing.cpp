@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "Vantrelle/Render/AsciiGlyphs.h"
 #include "Vantrelle/Render/CellGlyphs.h"
 #include "Vantrelle/Render/GlyphColors.h"
 #include "Vantrelle/View/TerminalView+Images.h"
@@ -48,31 +49,28 @@ int cellAt(const std::vector<uint32_t>& offsets, int offset) {
   return std::max(int(it - offsets.begin()) - 1, 0);
 }
 
-std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece, const PangoFontDescription* font) {
+// Plain ASCII in a face that allows it is laid out without the shaper (see AsciiGlyphs), into the
+// same glyphs; `ascii` may be null to always shape.
+std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piece, const PangoFontDescription* font,
+                              AsciiGlyphs* ascii) {
   std::vector<ShapedItem> result;
-  platform::PangoAttrListPtr attrs(pango_attr_list_new());
-  pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(font));
-  platform::PangoItemListPtr items(
-      pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs.get(), nullptr));
   platform::PangoGlyphStringPtr shapedGlyphs(pango_glyph_string_new());
   PangoGlyphString* glyphs = shapedGlyphs.get();
   // A cell's marks may come in an item of another font than its base: the pen runs on over items.
   CellGlyphPlacer placer;
   double pen = 0;
-  for (GList* l = items.get(); l; l = l->next) {
-    auto* item = static_cast<PangoItem*>(l->data);
-    const char* text = piece.text.c_str() + item->offset;
-    pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
+  // The glyphs of one item, at `offset` in the piece's text and in `itemFont`.
+  auto addItem = [&](int offset, PangoFont* itemFont) {
     ShapedItem shaped;
     shaped.glyphs.reserve(size_t(glyphs->num_glyphs));
-    if (item->analysis.font) shaped.font.reset(PANGO_FONT(g_object_ref(item->analysis.font)));
+    if (itemFont) shaped.font.reset(PANGO_FONT(g_object_ref(itemFont)));
     if (shaped.font) shaped.scaled = pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(shaped.font.get()));
     double clusterX = 0;
     int clusterStart = -1;
     std::vector<std::pair<size_t, double>> clusterStarts;
     for (int i = 0; i < glyphs->num_glyphs; i++) {
       const PangoGlyphInfo& info = glyphs->glyphs[i];
-      int cluster = item->offset + glyphs->log_clusters[i];
+      int cluster = offset + glyphs->log_clusters[i];
       if (cluster != clusterStart) {
         clusterStart = cluster;
         clusterX = 0;
@@ -84,8 +82,7 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
         if (isMissingGlyph(info.glyph) && (shaped.missingCells.empty() || shaped.missingCells.back() != cell))
           shaped.missingCells.push_back(cell);
       } else if (info.glyph != PANGO_GLYPH_EMPTY) {
-        double x = placer.place(cell, cluster, item->analysis.font, info.glyph, pen,
-                                double(info.geometry.x_offset) / PANGO_SCALE);
+        double x = placer.place(cell, cluster, itemFont, info.glyph, pen, double(info.geometry.x_offset) / PANGO_SCALE);
         shaped.glyphs.push_back({info.glyph, cell, x, double(info.geometry.y_offset) / PANGO_SCALE, 0});
       }
       pen += width;
@@ -99,6 +96,20 @@ std::vector<ShapedItem> shape(PangoContext* context, const AttributedPiece& piec
       for (size_t g = clusterStarts[c].first; g < end; g++) shaped.glyphs[g].advance = clusterStarts[c].second;
     }
     result.push_back(std::move(shaped));
+  };
+  if (PangoFont* laid = ascii ? ascii->lay(context, font, piece.text, glyphs) : nullptr) {
+    addItem(0, laid);
+    return result;
+  }
+  platform::PangoAttrListPtr attrs(pango_attr_list_new());
+  pango_attr_list_insert(attrs.get(), pango_attr_font_desc_new(font));
+  platform::PangoItemListPtr items(
+      pango_itemize(context, piece.text.c_str(), 0, int(piece.text.size()), attrs.get(), nullptr));
+  for (GList* l = items.get(); l; l = l->next) {
+    auto* item = static_cast<PangoItem*>(l->data);
+    const char* text = piece.text.c_str() + item->offset;
+    pango_shape_full(text, item->length, piece.text.c_str(), int(piece.text.size()), &item->analysis, glyphs);
+    addItem(item->offset, item->analysis.font);
   }
   return result;
 }
@@ -124,6 +135,9 @@ struct TerminalView::ShapeCache {
   };
   std::unordered_map<Key, std::vector<ShapedItem>, KeyHash> entries;
   uint64_t textsShaped = 0;
+  // Plain ASCII laid out without the shaper where its face allows; off only to compare the two.
+  AsciiGlyphs ascii;
+  bool useAscii = true;
 
   // Longer texts (a row of one rendition, as a log or a listing has), kept by what shapes them: the
   // face, the text and where its cells start. A row that only moved, as the rows of a scrolling
@@ -266,7 +280,8 @@ const std::vector<ShapedItem>& shapedShortPiece(TerminalView::ShapeCache& cache,
   auto found = cache.entries.find(key);
   if (found == cache.entries.end()) {
     if (cache.entries.size() >= TerminalView::ShapeCache::mostEntries) cache.clear();
-    found = cache.entries.emplace(std::move(key), shape(context, piece, font)).first;
+    found = cache.entries.emplace(std::move(key), shape(context, piece, font, cache.useAscii ? &cache.ascii : nullptr))
+                .first;
     cache.textsShaped++;
     if (ascii) cache.asciiContext = context;
   }
@@ -293,7 +308,7 @@ const std::vector<ShapedItem>& shapedText(TerminalView::ShapeCache& cache, Pango
   if (!kept) {
     cache.textsShaped++;
     auto made = cache.newerTexts.emplace(Cache::TextKey{piece.attributes.font, piece.text, piece.cellOffsets},
-                                         shape(context, piece, font));
+                                         shape(context, piece, font, cache.useAscii ? &cache.ascii : nullptr));
     cache.noteText(made.first->second);
     return made.first->second;
   }
@@ -393,7 +408,7 @@ bool asciiReaches(PangoContext* context, const PangoFontDescription* font, const
   platform::CairoPtr cr(cairo_create(scratch.get()));
   TerminalView::InkSpan ink;
   std::vector<cairo_glyph_t> glyphs;
-  for (const auto& item : shape(context, AttributedPiece{ascii, {}, {0}}, font)) {
+  for (const auto& item : shape(context, AttributedPiece{ascii, {}, {0}}, font, nullptr)) {
     if (!item.scaled || item.glyphs.empty()) continue;
     cairo_set_scaled_font(cr.get(), item.scaled);
     cairo_set_font_options(cr.get(), pass.fontOptions.get());
@@ -900,6 +915,10 @@ void TerminalView::drawRowText(const ViewLineInfo& info, double baseline, cairo_
   cairo_save(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
   if (!shapeCache) shapeCache = std::make_shared<ShapeCache>();
+  if (shapeCache->useAscii != laysAsciiDirectly) {
+    shapeCache->clear();
+    shapeCache->useAscii = laysAsciiDirectly;
+  }
   InkSpan* ink = pass.ink && mayReachPastRow(info, pass) ? pass.ink : nullptr;
   std::vector<ViewPoint> positions;
   std::vector<cairo_glyph_t> batch;
@@ -1032,7 +1051,7 @@ void TerminalView::drawCellText(cairo_t* cr, const std::string& text, FontFace f
   std::vector<cairo_glyph_t> batch;
   CellFit cellFit;
   cairo_save(cr);
-  for (const auto& item : shape(get_pango_context()->gobj(), piece, fontSet.face(face).gobj())) {
+  for (const auto& item : shape(get_pango_context()->gobj(), piece, fontSet.face(face).gobj(), nullptr)) {
     if (!item.missingCells.empty()) drawMissingGlyphBox(cr, 0, top, columnWidth, pass.scale);
     drawGlyphItem(item.font.get(), item.glyphs, 0, columnWidth, baseline, cr, pass, batch, cellFit);
   }

@@ -223,6 +223,8 @@ class TerminalView : public Gtk::Widget, public TerminalDelegate {
   // Whether plain cells are painted straight into an image surface's pixels (the same pixels as
   // through Cairo, faster); off, every cell goes through Cairo.
   bool paintsCellsDirectly = true;
+  // Whether plain ASCII is laid out without the shaper where its face allows; off only to compare.
+  bool laysAsciiDirectly = true;
   // Rows laid out by the last drawTerminalContents, for checking that redraws stay small.
   int rowsDrawnInLastPass() const { return lastPassRowCount; }
   // Glyph coverages kept for painting cells directly, made on first use or ahead of it.
