@@ -234,6 +234,23 @@ TEST(FullScrollback, ResizeRightAfterACarriageReturnOnly) {
   }
 }
 
+TEST(FullScrollback, AReturnBeforeAnEarlierResizeLeavesTheCursorOnItsCharacter) {
+  // The return was noted on the row before a reflow, whatever the ring; the cursor came back to
+  // that row's index by another way, with nothing written since: a later narrowing keeps it on
+  // the character it stands on rather than as many rows above the line's end as then.
+  const std::string text = "0123456789ABCDEFGHIJKLMNOPQRST";
+  for (int scrollback : {2, kRoomy}) {
+    TestHost host;
+    Terminal t(&host, sized(20, 4, scrollback));
+    t.feed(lines(8) + "\x1b[H\x1b[J" + text + "\x1b[1;5H\r\x1b[1;5H");
+    t.resize(19, 4);
+    t.feed("\x1b[1G");
+    t.resize(10, 4);
+    EXPECT_EQ(rowText(t, t.buffer->y), "0123456789") << scrollback;
+    EXPECT_EQ(t.buffer->x, 0) << scrollback;
+  }
+}
+
 TEST(FullScrollback, APromptOnARecycledLineIsForgotten) {
   // A line editor's prompt noted on a line the full ring has since recycled as a new one: a resize
   // leaves that new line's text where it is.
