@@ -205,6 +205,23 @@ TEST(FullScrollback, APlacementWhoseCellsWentKeepsWhereTheyWere) {
   EXPECT_EQ(rows[1], 3);
 }
 
+TEST(FullScrollback, APlacementTakenOffTheBottomStaysBelowTheScreen) {
+  // A shorter screen takes the blank rows below the cursor away, an image's among them: its
+  // record stays as far below the screen, not above all the ring holds, so one placed relative
+  // to it lands where it would have, with either ring.
+  Pair pair(20, 6, 2);
+  pair.feed(lines(10) + "\x1b[H\x1b[J\x1b[5;3H" + image("i=1,p=1") + "\x1b[H");
+  pair.resize(20, 3);
+  pair.feed("\x1b_Ga=p,q=0,i=1,p=2,P=1,Q=1,V=-2\x1b\\");
+  for (auto& t : pair.terminals) {
+    const auto& records = t->kittyGraphicsState.placementsByKey;
+    ASSERT_TRUE(records.contains({1, 1})) << t->options.scrollback;
+    EXPECT_EQ(kittyRecordRow(*t, records.at({1, 1})) - t->buffer->yBase, 4) << t->options.scrollback;
+    ASSERT_TRUE(records.contains({1, 2})) << t->options.scrollback;
+    EXPECT_EQ(kittyRecordRow(*t, records.at({1, 2})) - t->buffer->yBase, 2) << t->options.scrollback;
+  }
+}
+
 TEST(FullScrollback, DeletesOnTheAlternateScreenLeaveTheNormalScreensHistory) {
   // A position of the alternate screen names no row of the normal screen's history, whatever
   // index that row has in its ring.
