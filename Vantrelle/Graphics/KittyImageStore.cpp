@@ -291,6 +291,7 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   std::pair<int64_t, int64_t> anchor{buffer.x, int64_t(buffer.y) + buffer.yBase};
 
   const KittyGraphicsPayload& shown = *cropped.payload;
+  const std::pair<int, uint64_t> drawnAt{buffer.yBase, buffer.linesDropped};
   if (delegate) {
     if (shown.isPng()) {
       delegate->createImage(terminal, shown.bytes(), context.widthRequest, context.heightRequest,
@@ -302,6 +303,10 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   }
   if (context.isRelative && context.imageId && context.placementId) {
     terminal.kittyGraphicsState.relativeKeys.insert({*context.imageId, *context.placementId});
+    // The host's line feeds between the rows scroll a region whose bottom the placement reaches,
+    // and the rows drawn so far go up with it: the placement goes where its parent puts it.
+    if (buffer.yBase != drawnAt.first || buffer.linesDropped != drawnAt.second)
+      updateKittyRelativePlacementsForCurrentBuffer(terminal);
   }
   // The host's line feeds between the image's rows may have scrolled a full ring, which moves the
   // anchor's line up as many indexes as lines left the top.

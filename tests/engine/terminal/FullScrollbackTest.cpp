@@ -3,6 +3,7 @@
 // with room to spare on the same bytes, and both must end alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -109,6 +110,33 @@ TEST(FullScrollback, RelativePlacementsKeepTheirOffsetAsTheyScroll) {
   pair.feed("\x1b[10H" + lines(4));
   for (auto& t : pair.terminals) {
     EXPECT_EQ(imageCells(*t), (std::vector<std::string>{"1/4@2", "1/1@3", "1/3@4"})) << t->options.scrollback;
+  }
+}
+
+TEST(FullScrollback, ARelativePlacementDrawnAcrossARegionsBottomLandsBesideItsParent) {
+  // The rows of a placement are drawn a line feed apart, which scrolls a region whose bottom the
+  // placement reaches: the rows drawn first go up with it, into the history, where a full ring
+  // soon drops them. The placement lies where its parent puts it once drawn.
+  std::vector<std::unique_ptr<parity::Side>> sides;
+  for (int scrollback : {2, kRoomy}) sides.push_back(std::make_unique<parity::Side>(sized(20, 6, scrollback)));
+  auto feed = [&](const std::string& bytes) {
+    for (auto& side : sides) side->terminal->feed(bytes);
+  };
+  feed(lines(10) + "\x1b[3;10H" + image("i=3,p=3,c=1,r=3") + "\x1b[1;2r\x1b[6;15H");
+  feed("\x1b_Ga=p,q=2,i=3,p=5,P=3,Q=3,H=2,V=-1,r=3\x1b\\");
+  for (auto& side : sides) {
+    Terminal* t = side->terminal.get();
+    std::vector<std::string> cells = imageCells(*t);
+    std::sort(cells.begin(), cells.end());
+    EXPECT_EQ(cells, (std::vector<std::string>{"3/3@2", "3/3@3", "3/3@4", "3/5@1", "3/5@2", "3/5@3"}))
+        << t->options.scrollback;
+  }
+  feed(lines(8));
+  for (auto& side : sides) {
+    Terminal* t = side->terminal.get();
+    std::vector<std::string> cells = imageCells(*t);
+    EXPECT_EQ(std::count_if(cells.begin(), cells.end(), [](const std::string& c) { return c.starts_with("3/5@"); }), 3)
+        << t->options.scrollback;
   }
 }
 
