@@ -215,9 +215,9 @@ class ScrollbackParity {
     // does one whose last line of history goes for the line the text before a prompt moves to.
     const int historyLeft = a.bracketedPasteMode && kept.lines().isFull() ? historyA - 1 : historyA;
     const bool unscrolled = historyLeft <= 0 && historyB > 0 && kept.y < a.rows - 1;
-    const bool before =
-        cols != a.cols && (unscrolled || headlessOnScreen() ||
-                           (a.bracketedPasteMode && kept.lines().isFull() && headAtTop(kept.yBase + kept.y)));
+    // A line editor's text goes aside on a change of the rows alone as well.
+    const bool before = (cols != a.cols && (unscrolled || headlessOnScreen())) ||
+                        (a.bracketedPasteMode && kept.lines().isFull() && headAtTop(kept.yBase + kept.y));
     for (Side* side : {&full, &roomy}) side->terminal->resize(cols, rows);
     if (before || headlessOnScreen() || (widerOrTaller && historyA < historyB && kept.yBase == 0)) diverged = true;
   }
