@@ -7,7 +7,10 @@
 // whatever keeps a row by its index would find other text there; the two terminals must agree,
 // cell by cell, on everything both still hold: the screen, the rows a resize left below it and as
 // much of the history as the smaller one keeps (text, renditions, links, image cells and where
-// their placements lie), and on the cursor, the placements' records and the replies.
+// their placements lie), and on the cursor, the placements' records and the replies. What the
+// smaller ring cannot hold is left out, each case by name: placements whose every cell it dropped
+// while the roomy one still holds some above the rows both hold, those placed relative to one
+// that lies up there, and the answer to placing one relative to such a parent.
 #include <algorithm>
 #include <any>
 #include <cmath>
@@ -158,6 +161,7 @@ class ScrollbackParity {
       const std::string what = takeStep(in);
       if (midway) return "after step " + std::to_string(step) + " (" + what + "), at the new width: " + *midway;
       if (diverged) return std::nullopt;
+      noteDropped();
       // The history changes only where a step reaches it (images, deletions, resizes, erasing
       // the saved lines), and a difference there stays: the screen is compared after every step,
       // all both hold after such steps and every few others.
@@ -211,9 +215,9 @@ class ScrollbackParity {
     // does one whose last line of history goes for the line the text before a prompt moves to.
     const int historyLeft = a.bracketedPasteMode && kept.lines().isFull() ? historyA - 1 : historyA;
     const bool unscrolled = historyLeft <= 0 && historyB > 0 && kept.y < a.rows - 1;
-    const bool before =
-        cols != a.cols && (unscrolled || headlessOnScreen() ||
-                           (a.bracketedPasteMode && kept.lines().isFull() && headAtTop(kept.yBase + kept.y)));
+    // A line editor's text goes aside on a change of the rows alone as well.
+    const bool before = (cols != a.cols && (unscrolled || headlessOnScreen())) ||
+                        (a.bracketedPasteMode && kept.lines().isFull() && headAtTop(kept.yBase + kept.y));
     for (Side* side : {&full, &roomy}) side->terminal->resize(cols, rows);
     if (before || headlessOnScreen() || (widerOrTaller && historyA < historyB && kept.yBase == 0)) diverged = true;
   }
@@ -297,12 +301,22 @@ class ScrollbackParity {
         const int id = in.byte() % 4 + 1;
         const uint8_t shape = in.byte();
         const vantrelle::KittyPlacementKey parent = pick(in);
+        // A parent that lies above what the smaller ring holds may lie elsewhere in the roomy
+        // one, whose rows in between a reflow moved, or whose cells there a torn placement's
+        // place comes from: the new placement may fit on the screen in one and not the other.
+        const bool apart = detached(*full.terminal, parent) || detached(*roomy.terminal, parent);
+        const size_t sentFull = full.host.sent.size(), sentRoomy = roomy.host.sent.size();
         bytes = kitty("a=t,f=32,s=1,v=1,q=2,i=" + std::to_string(id) + ";" + pixel());
         bytes += kitty("a=p,q=0,i=" + std::to_string(id) + ",p=" + std::to_string(newPlacement(id)) +
                        ",P=" + std::to_string(parent.imageId) + ",Q=" + std::to_string(parent.placementId) +
                        ",H=" + std::to_string(int(shape >> 2 & 7) - 3) + ",V=" + std::to_string(int(shape >> 5) - 3) +
                        ",r=" + std::to_string(in.byte() % 3 + 1));
-        break;
+        feed(bytes);
+        // Placed in one and refused in the other, it may scroll one screen alone: the two part
+        // for good, and the script ends there.
+        if (apart && full.host.sent.compare(sentFull, std::string::npos, roomy.host.sent, sentRoomy) != 0)
+          diverged = true;
+        return bytes;
       }
       case 9: {  // a virtual placement and the placeholders that show it
         const int id = in.byte() % 4 + 1;
@@ -459,6 +473,57 @@ class ScrollbackParity {
     }
   }
 
+  // The first row from the screen's top that both rings hold: a line whose first rows the
+  // smaller ring dropped is laid out from what is left of it, and is left out.
+  int firstHeld(bool normal = false) {
+    Buffer& ba = normal ? *full.terminal->normalBuffer : *full.terminal->buffer;
+    const int history = std::min(ba.yBase, (normal ? *roomy.terminal->normalBuffer : *roomy.terminal->buffer).yBase);
+    int held = -history;
+    if (ba.yBase + held == 0) {
+      while (held < ba.lines().count() - ba.yBase && ba.lines()[ba.yBase + held]->isWrapped()) ++held;
+    }
+    return held;
+  }
+
+  // Whether a placement, or one it is placed relative to, lies above the rows both rings hold.
+  bool detached(Terminal& t, vantrelle::KittyPlacementKey key) {
+    const auto& records = t.kittyGraphicsState.placementsByKey;
+    const int held = firstHeld();
+    for (int depth = 0; depth < 64; ++depth) {
+      auto found = records.find(key);
+      if (found == records.end()) return false;
+      const auto& record = found->second;
+      Buffer& own = record.isAlternateBuffer ? *t.altBuffer : *t.normalBuffer;
+      if (placeOf(t, record, vantrelle::collectKittyPlacementPositions(t, own)).first - own.yBase < held) return true;
+      if (!record.isRelative()) return false;
+      key = {*record.parentImageId, *record.parentPlacementId};
+    }
+    return false;
+  }
+
+  // Placements whose every cell the smaller ring dropped with the lines that left it, while the
+  // roomy one holds cells of them above the rows both hold: once the roomy one moves them (after
+  // the parent they are placed relative to), they come into rows both hold in it alone.
+  void noteDropped() {
+    Terminal& a = *full.terminal;
+    Terminal& b = *roomy.terminal;
+    if (b.kittyGraphicsState.placementsByKey.empty()) return;
+    const int held = firstHeld(true);
+    KeySet inFull;
+    for (Buffer* buffer : {a.normalBuffer.get(), a.altBuffer.get()}) {
+      for (const auto& [key, at] : vantrelle::collectKittyPlacementPositions(a, *buffer)) inFull.insert(key);
+    }
+    Buffer& nb = *b.normalBuffer;
+    for (int index = 0; index < std::min(nb.lines().count(), nb.yBase + held); ++index) {
+      const BufferLine& line = *nb.lines()[index];
+      if (!line.images()) continue;
+      for (const auto& image : *line.images()) {
+        auto* kitty = dynamic_cast<const vantrelle::KittyPlacementImage*>(image.get());
+        if (kitty && kitty->kittyKey() && !inFull.contains(*kitty->kittyKey())) dropped.insert(*kitty->kittyKey());
+      }
+    }
+  }
+
   // The records, and where their placements are, as rows from the screen's top.
   struct RecordView {
     std::string text;
@@ -520,15 +585,10 @@ class ScrollbackParity {
     const int belowA = ba.lines().count() - ba.yBase, belowB = bb.lines().count() - bb.yBase;
     if (belowA != belowB)
       return "rows from the screen's top " + std::to_string(belowA) + " against " + std::to_string(belowB);
-    const int history = std::min(ba.yBase, bb.yBase);
-    // A line whose first rows the smaller ring dropped is laid out from what is left of it.
-    int held = -history;
-    if (ba.yBase + held == 0) {
-      while (held < belowA && ba.lines()[ba.yBase + held]->isWrapped()) ++held;
-    }
+    const int held = firstHeld();
     const int first = whole ? held : std::max(held, 0);
     // Placements detached from the rows both hold are left out of the screen's rows as well.
-    KeySet skipped;
+    KeySet skipped = dropped;
     const bool images = !a.kittyGraphicsState.placementsByKey.empty() || !b.kittyGraphicsState.placementsByKey.empty();
     if (images) {
       addDetached(a, held, skipped);
@@ -562,6 +622,7 @@ class ScrollbackParity {
   // A scrollback smaller than the screen: a narrowing must keep the screen all the same.
   bool tiny = false;
   bool diverged = false;
+  KeySet dropped;
   std::optional<std::string> midway;
   uint32_t nextPlacement = 1;
   vantrelle::KittyPlacementKey recent[8];

@@ -79,7 +79,15 @@ void Buffer::resize(int newCols, int newRows) {
   }
   keepViewportInsideRing(newRows);
   if (capacity < _lines.maxLength()) shrinkCapacity(capacity);
-  if (afterReturn) noteCarriageReturn();
+  // A reflow moves rows to other indexes: where text was written last, kept as an index, would
+  // name another row (the terminal puts it back where a character it carries went). A return
+  // noted before the resize is kept only for a cursor still standing where it left it.
+  if (reflowing) lastBufferStorage = {-1, -1, newCols, newRows};
+  if (afterReturn) {
+    noteCarriageReturn();
+  } else {
+    forgetCarriageReturn();
+  }
   _cols = newCols;
   _rows = newRows;
   chooseScrolledRowCompaction();

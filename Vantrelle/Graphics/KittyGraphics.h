@@ -67,6 +67,11 @@ struct KittyRecordPlaces {
   std::vector<KittyPlacementKey> keys;
   std::vector<std::optional<Buffer::TextPlace>> places;
   std::vector<int64_t> pastEnd;
+  std::vector<int64_t> rows;
+  // The lines below the cursor's row, from `belowFrom` on: a shorter screen takes blank ones off
+  // the bottom, and a record on one of them stays as far below the last line kept.
+  std::vector<std::weak_ptr<BufferLine>> below;
+  int64_t belowFrom = 0;
 };
 KittyRecordPlaces kittyRecordPlaces(Terminal& terminal);
 void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& places);

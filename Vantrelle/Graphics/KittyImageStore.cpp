@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "Vantrelle/Buffer/Buffer.h"
 #include "Vantrelle/Graphics/KittyGraphics.h"
@@ -290,6 +291,7 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   std::pair<int64_t, int64_t> anchor{buffer.x, int64_t(buffer.y) + buffer.yBase};
 
   const KittyGraphicsPayload& shown = *cropped.payload;
+  const std::pair<int, uint64_t> drawnAt{buffer.yBase, buffer.linesDropped};
   if (delegate) {
     if (shown.isPng()) {
       delegate->createImage(terminal, shown.bytes(), context.widthRequest, context.heightRequest,
@@ -301,6 +303,10 @@ bool displayKittyImage(Terminal& terminal, const KittyGraphicsPayload& payload, 
   }
   if (context.isRelative && context.imageId && context.placementId) {
     terminal.kittyGraphicsState.relativeKeys.insert({*context.imageId, *context.placementId});
+    // The host's line feeds between the rows scroll a region whose bottom the placement reaches,
+    // and the rows drawn so far go up with it: the placement goes where its parent puts it.
+    if (buffer.yBase != drawnAt.first || buffer.linesDropped != drawnAt.second)
+      updateKittyRelativePlacementsForCurrentBuffer(terminal);
   }
   // The host's line feeds between the image's rows may have scrolled a full ring, which moves the
   // anchor's line up as many indexes as lines left the top.
@@ -352,8 +358,14 @@ KittyRecordPlaces kittyRecordPlaces(Terminal& terminal) {
     const int64_t row = kittyRecordRow(terminal, record);
     taken.keys.push_back(key);
     taken.places.push_back(buffer.textPlace(row, record.col));
+    taken.rows.push_back(row);
     // One below the last line (a relative placement pushed past it) keeps its distance from it.
     taken.pastEnd.push_back(row - buffer.lines().count());
+  }
+  taken.belowFrom = int64_t(buffer.yBase) + buffer.y + 1;
+  if (std::any_of(taken.rows.begin(), taken.rows.end(), [&](int64_t row) { return row >= taken.belowFrom; })) {
+    for (int64_t row = taken.belowFrom; row < buffer.lines().count(); ++row)
+      taken.below.push_back(buffer.lines()[int(row)]);
   }
   return taken;
 }
@@ -363,6 +375,19 @@ void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& taken) {
   auto& records = terminal.kittyGraphicsState.placementsByKey;
   const int64_t count = terminal.normalBuffer->lines().count();
   const auto found = terminal.normalBuffer->findTextPlaces(taken.places);
+  // The first of the lines below the cursor from which the ring holds none: those went off the
+  // bottom.
+  int64_t trimmedFrom = taken.belowFrom + int64_t(taken.below.size());
+  if (!taken.below.empty()) {
+    std::unordered_set<const BufferLine*> held;
+    auto& lines = terminal.normalBuffer->lines();
+    for (int row = std::max(terminal.normalBuffer->yBase, 0); row < lines.count(); ++row) held.insert(lines[row].get());
+    auto gone = [&](int64_t row) {
+      auto line = taken.below[size_t(row - taken.belowFrom)].lock();
+      return !line || !held.contains(line.get());
+    };
+    while (trimmedFrom > taken.belowFrom && gone(trimmedFrom - 1)) trimmedFrom--;
+  }
   for (size_t i = 0; i < taken.keys.size(); i++) {
     auto record = records.find(taken.keys[i]);
     if (record == records.end()) continue;
@@ -372,6 +397,12 @@ void placeKittyRecords(Terminal& terminal, const KittyRecordPlaces& taken) {
     }
     if (!taken.places[i]) continue;
     if (!found[i]) {
+      if (const int64_t row = taken.rows[i]; row >= taken.belowFrom && row >= trimmedFrom) {
+        // Its line went off the bottom with the blank rows below it: it stays as far below the
+        // last line the ring keeps, as the rows between went too.
+        setKittyRecordRow(terminal, record->second, count + row - trimmedFrom);
+        continue;
+      }
       // The ring dropped its line: it lies above all the ring holds, as far above as the lines
       // dropped moved it, so the placements made relative to it keep their distance from the
       // screen that a roomier scrollback gives them.

@@ -3,6 +3,7 @@
 // with room to spare on the same bytes, and both must end alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -112,6 +113,33 @@ TEST(FullScrollback, RelativePlacementsKeepTheirOffsetAsTheyScroll) {
   }
 }
 
+TEST(FullScrollback, ARelativePlacementDrawnAcrossARegionsBottomLandsBesideItsParent) {
+  // The rows of a placement are drawn a line feed apart, which scrolls a region whose bottom the
+  // placement reaches: the rows drawn first go up with it, into the history, where a full ring
+  // soon drops them. The placement lies where its parent puts it once drawn.
+  std::vector<std::unique_ptr<parity::Side>> sides;
+  for (int scrollback : {2, kRoomy}) sides.push_back(std::make_unique<parity::Side>(sized(20, 6, scrollback)));
+  auto feed = [&](const std::string& bytes) {
+    for (auto& side : sides) side->terminal->feed(bytes);
+  };
+  feed(lines(10) + "\x1b[3;10H" + image("i=3,p=3,c=1,r=3") + "\x1b[1;2r\x1b[6;15H");
+  feed("\x1b_Ga=p,q=2,i=3,p=5,P=3,Q=3,H=2,V=-1,r=3\x1b\\");
+  for (auto& side : sides) {
+    Terminal* t = side->terminal.get();
+    std::vector<std::string> cells = imageCells(*t);
+    std::sort(cells.begin(), cells.end());
+    EXPECT_EQ(cells, (std::vector<std::string>{"3/3@2", "3/3@3", "3/3@4", "3/5@1", "3/5@2", "3/5@3"}))
+        << t->options.scrollback;
+  }
+  feed(lines(8));
+  for (auto& side : sides) {
+    Terminal* t = side->terminal.get();
+    std::vector<std::string> cells = imageCells(*t);
+    EXPECT_EQ(std::count_if(cells.begin(), cells.end(), [](const std::string& c) { return c.starts_with("3/5@"); }), 3)
+        << t->options.scrollback;
+  }
+}
+
 TEST(FullScrollback, LinksMarkTheirWholeTextAcrossAResize) {
   // Opened at the start of a line that a narrowing splits: every cell written carries the link.
   Pair pair(20, 5);
@@ -205,6 +233,23 @@ TEST(FullScrollback, APlacementWhoseCellsWentKeepsWhereTheyWere) {
   EXPECT_EQ(rows[1], 3);
 }
 
+TEST(FullScrollback, APlacementTakenOffTheBottomStaysBelowTheScreen) {
+  // A shorter screen takes the blank rows below the cursor away, an image's among them: its
+  // record stays as far below the screen, not above all the ring holds, so one placed relative
+  // to it lands where it would have, with either ring.
+  Pair pair(20, 6, 2);
+  pair.feed(lines(10) + "\x1b[H\x1b[J\x1b[5;3H" + image("i=1,p=1") + "\x1b[H");
+  pair.resize(20, 3);
+  pair.feed("\x1b_Ga=p,q=0,i=1,p=2,P=1,Q=1,V=-2\x1b\\");
+  for (auto& t : pair.terminals) {
+    const auto& records = t->kittyGraphicsState.placementsByKey;
+    ASSERT_TRUE(records.contains({1, 1})) << t->options.scrollback;
+    EXPECT_EQ(kittyRecordRow(*t, records.at({1, 1})) - t->buffer->yBase, 4) << t->options.scrollback;
+    ASSERT_TRUE(records.contains({1, 2})) << t->options.scrollback;
+    EXPECT_EQ(kittyRecordRow(*t, records.at({1, 2})) - t->buffer->yBase, 2) << t->options.scrollback;
+  }
+}
+
 TEST(FullScrollback, DeletesOnTheAlternateScreenLeaveTheNormalScreensHistory) {
   // A position of the alternate screen names no row of the normal screen's history, whatever
   // index that row has in its ring.
@@ -231,6 +276,23 @@ TEST(FullScrollback, ResizeRightAfterACarriageReturnOnly) {
     t.resize(20, 3);
     EXPECT_EQ(rowText(t, 0), "0123456789XYC") << scrollback;
     EXPECT_EQ(t.buffer->x, 10) << scrollback;
+  }
+}
+
+TEST(FullScrollback, AReturnBeforeAnEarlierResizeLeavesTheCursorOnItsCharacter) {
+  // The return was noted on the row before a reflow, whatever the ring; the cursor came back to
+  // that row's index by another way, with nothing written since: a later narrowing keeps it on
+  // the character it stands on rather than as many rows above the line's end as then.
+  const std::string text = "0123456789ABCDEFGHIJKLMNOPQRST";
+  for (int scrollback : {2, kRoomy}) {
+    TestHost host;
+    Terminal t(&host, sized(20, 4, scrollback));
+    t.feed(lines(8) + "\x1b[H\x1b[J" + text + "\x1b[1;5H\r\x1b[1;5H");
+    t.resize(19, 4);
+    t.feed("\x1b[1G");
+    t.resize(10, 4);
+    EXPECT_EQ(rowText(t, t.buffer->y), "0123456789") << scrollback;
+    EXPECT_EQ(t.buffer->x, 0) << scrollback;
   }
 }
 
