@@ -153,7 +153,7 @@ class ScrollbackParity {
   // of a few screens' worth holds what the screen then shows; a tiny one (fewer than 8 lines) is
   // compared until it has not.
   ScrollbackParity(int cols, int rows, int small)
-      : full(options(cols, rows, small)), roomy(options(cols, rows, 1 << 20)), tiny(small < 8) {}
+      : full(options(cols, rows, small)), roomy(options(cols, rows, 1 << 20)), tiny(small < 8), noHistory(small == 0) {}
 
   // Runs the script the input spells; the first difference, or none.
   std::optional<std::string> run(fuzzing::Reader& in, int steps = 400) {
@@ -216,7 +216,7 @@ class ScrollbackParity {
     const int historyLeft = a.bracketedPasteMode && kept.lines().isFull() ? historyA - 1 : historyA;
     const bool unscrolled = historyLeft <= 0 && historyB > 0 && kept.y < a.rows - 1;
     // A line editor's text goes aside on a change of the rows alone as well.
-    const bool before = (cols != a.cols && (unscrolled || headlessOnScreen())) ||
+    const bool before = (cols != a.cols && (unscrolled || headlessOnScreen())) || (a.bracketedPasteMode && noHistory) ||
                         (a.bracketedPasteMode && kept.lines().isFull() && headAtTop(kept.yBase + kept.y));
     for (Side* side : {&full, &roomy}) side->terminal->resize(cols, rows);
     if (before || headlessOnScreen() || (widerOrTaller && historyA < historyB && kept.yBase == 0)) diverged = true;
@@ -621,6 +621,9 @@ class ScrollbackParity {
   bool wholeNext = true;
   // A scrollback smaller than the screen: a narrowing must keep the screen all the same.
   bool tiny = false;
+  // No scrollback at all: the text before a line editor's prompt that a resize moves to a line of
+  // its own leaves the ring at once, wherever the screen stood.
+  bool noHistory = false;
   bool diverged = false;
   KeySet dropped;
   std::optional<std::string> midway;
