@@ -30,6 +30,16 @@ inline void useAVirtualDisplayIfNone(int argc, char** argv) {
   std::exit(1);
 }
 
+// Runs the benchmarks the command line names, as each view benchmark's main does; false when the
+// line has an option Google Benchmark does not know.
+inline bool runBenchmarks(int& argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return false;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return true;
+}
+
 // A whole screen from the home position in which every cell has a new 256-colour or true-colour
 // foreground and background, with bold, italic and underline toggled; the same seed, the same frame.
 inline std::string denseFrame(int cols, int rows, unsigned seed) {

@@ -121,10 +121,7 @@ BENCHMARK(catPlainText)->Name("BM_CatPlainText")->ArgName("gpu")->Arg(0)->Arg(1)
 
 int main(int argc, char** argv) {
   viewbench::useAVirtualDisplayIfNone(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!viewbench::runBenchmarks(argc, argv)) return 1;
   for (const std::string& file : madeFiles) std::remove(file.c_str());
   return 0;
 }

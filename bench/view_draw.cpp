@@ -240,9 +240,6 @@ int main(int argc, char** argv) {
   viewbench::useAVirtualDisplayIfNone(argc, argv);
   gtk_init();
   Gtk::init_gtkmm_internals();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!viewbench::runBenchmarks(argc, argv)) return 1;
   return 0;
 }

@@ -246,10 +246,7 @@ int main(int argc, char** argv) {
   // rasterizer, as on a virtual display, unless GSK_RENDERER chooses.
   if (const char* chosen = std::getenv("GSK_RENDERER"); (!chosen || !*chosen) && vantrelle::displayGLIsSoftware())
     setenv("GSK_RENDERER", "cairo", 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!viewbench::runBenchmarks(argc, argv)) return 1;
   for (const std::string& file : floodFiles) std::remove(file.c_str());
   return lateFramesMissed ? 1 : 0;
 }

@@ -299,9 +299,6 @@ BENCHMARK(BM_KeystrokeToScreen)
 
 int main(int argc, char** argv) {
   viewbench::useAVirtualDisplayIfNone(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!viewbench::runBenchmarks(argc, argv)) return 1;
   return 0;
 }

@@ -178,8 +178,6 @@ BENCHMARK(BM_EngineResizeStorm)->ArgNames({"lines"})->Arg(100'000)->Iterations(1
 
 int main(int argc, char** argv) {
   viewbench::useAVirtualDisplayIfNone(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (!viewbench::runBenchmarks(argc, argv)) return 1;
   return 0;
 }
