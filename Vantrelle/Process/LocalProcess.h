@@ -37,12 +37,13 @@ class LocalProcess : public std::enable_shared_from_this<LocalProcess> {
   // The most bytes that chunks read one after another are joined into while they wait.
   static constexpr size_t joinedChunkBytes = 65'536;
   static constexpr size_t pendingLowWaterBytes = 1'048'576;
-  // Reads this full one right after another mean the child writes faster than it is read, and more
-  // is already on its way: such output waits on the reader for what follows, up to `gatherLimitNs`
-  // or `joinedChunkBytes`, so that a flood wakes the dispatch queue once for many reads rather than
-  // once for each. Any other read (an echo, a prompt, a screen redrawn for a key, the end of a
-  // burst) goes on at once with what waits before it.
-  static constexpr size_t gatheringReadBytes = 2048;
+  // A read that comes within `gatherLimitNs` of the one before it is part of a stream, and more is
+  // on its way: such output waits on the reader for what follows, up to `gatherLimitNs` or
+  // `joinedChunkBytes`, so that a stream wakes the dispatch queue once for many reads rather than
+  // once for each. The reads of a stream are of any size: a program writing lines reaches the pty
+  // line by line, and most of its reads are a line or a few. A read after a quiet moment (an echo,
+  // a prompt, the first of a screen redrawn for a key) goes on at once with what waits before it;
+  // the rest of a burst goes on once the pty has been quiet for `gatherWaitMs`.
   static constexpr uint64_t gatherLimitNs = 2'000'000;
   // How long the delegate may hold output back: a frame it waits for may never come.
   static constexpr uint64_t heldDeliveryLimitNs = 40'000'000;

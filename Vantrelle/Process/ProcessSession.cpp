@@ -108,7 +108,7 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
   size_t owed = 0;  // bytes that were waiting in the pty when the child ended
   std::chrono::steady_clock::time_point exitTime;
   bool gathering = false;  // output read waits on the next read
-  size_t previousCount = 0;
+  bool streamed = false;   // output has come: a read is tried before any wait
   std::chrono::steady_clock::time_point previousRead;
   for (;;) {
     if (!waitForReadPermit()) break;
@@ -121,7 +121,7 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
                                 gathering  ? LocalProcess::gatherWaitMs
                                 : exitSeen ? exitQuietMs
                                            : -1,
-                                previousCount >= LocalProcess::gatheringReadBytes);
+                                streamed);
     if (gathering && result.status != PtyChannel::ReadStatus::data) {
       gathering = false;
       if (auto process = owner.lock()) process->releaseGathered();
@@ -136,12 +136,10 @@ void ProcessSession::readLoop(std::weak_ptr<LocalProcess> owner) {
     if (result.status == PtyChannel::ReadStatus::data) {
       auto process = owner.lock();
       if (!process) break;
-      // Output gathers only within a flood: a full read right after another.
+      // Output gathers only within a stream: a read right after another.
       auto now = std::chrono::steady_clock::now();
-      const bool flood = result.count >= LocalProcess::gatheringReadBytes &&
-                         previousCount >= LocalProcess::gatheringReadBytes &&
-                         now - previousRead < std::chrono::nanoseconds(LocalProcess::gatherLimitNs);
-      previousCount = result.count;
+      const bool flood = streamed && now - previousRead < std::chrono::nanoseconds(LocalProcess::gatherLimitNs);
+      streamed = true;
       previousRead = now;
       gathering = process->readCompleted(shared_from_this(), buffer.data(), result.count, flood);
       owed -= std::min(owed, result.count);

@@ -166,3 +166,26 @@ TEST(OutputDelivery, AFloodThatPausesIsDeliveredWhole) {
   EXPECT_EQ(delegate->output.find_first_not_of('x'), std::string::npos);
   EXPECT_GT(process->gathered, 0u);
 }
+
+// A program writing lines reaches the pty a line or a few at a time. Reads that follow one another
+// are one stream, whatever their size: they wait on the reader for what follows, and wake the main
+// queue once for many of them rather than once for each.
+TEST(OutputDelivery, AStreamOfShortLinesIsGathered) {
+  struct ReadCounting : LocalProcess {
+    using LocalProcess::LocalProcess;
+    std::atomic<size_t> reads = 0, gathered = 0;
+    bool enqueueReceivedData(std::vector<uint8_t> chunk, bool moreComing) override {
+      reads++;
+      gathered += moreComing;
+      return LocalProcess::enqueueReceivedData(std::move(chunk), moreComing);
+    }
+  };
+  auto delegate = std::make_shared<DeadlineDelegate>();
+  auto process = std::make_shared<ReadCounting>(delegate);
+  process->startProcess("/bin/sh", {"-c", "stty -echo; seq 30000; sleep 30"});
+  const size_t expected = 168894 + 30000;  // the digits and newlines, and a carriage return before each newline
+  ASSERT_TRUE(pumpMainUntil([&] { return delegate->output.size() >= expected; }, std::chrono::seconds(20)))
+      << delegate->output.size() << " of " << expected;
+  EXPECT_GT(process->gathered * 2, process->reads.load())
+      << process->gathered << " of " << process->reads << " reads gathered";
+}
