@@ -73,6 +73,12 @@ struct RowDrawData {
 };
 using FrameDrawData = RowDrawData;
 
+// A cell record drawn as the two triangles of its quad.
+constexpr int verticesPerQuad = 6;
+void quadVertices(const std::vector<ColorCell>& cells, std::vector<ColorVertex>& out);
+void quadVertices(const std::vector<TextCell>& cells, std::vector<GlyphVertex>& out);
+
+// A row's layers on the GPU as the vertices of their quads; each count is of vertices.
 struct RowDrawBuffers {
   std::shared_ptr<GpuBuffer> backgroundBuffer;
   int backgroundCount = 0;

@@ -190,8 +190,7 @@ class MetalTerminalRenderer {
   std::function<void()> requestRedraw;
   std::shared_ptr<GpuDevice> device;
   std::unique_ptr<ShaderLibrary> library;
-  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline, cellTextGrayPipeline,
-      cellColorPipeline;
+  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline;
   GLuint vertexArray = 0;
   GLuint sampler = 0;
   std::shared_ptr<BufferPool> bufferPool;
@@ -280,6 +279,9 @@ class MetalTerminalRenderer {
   void drawImageBatches(const std::vector<ImageDraw>& draws, Float2 viewport);
   std::shared_ptr<GpuTexture> uploadTexture(const uint8_t* bgra, int width, int height, size_t stride,
                                             GpuPixelFormat format);
+  // The vertices of a frame's layer, kept from frame to frame so that a frame allocates none.
+  std::vector<ColorVertex> colorScratch;
+  std::vector<GlyphVertex> glyphScratch;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 

@@ -324,9 +324,8 @@ TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
   EXPECT_EQ(failureOf(*view, shaderCopy(copies, "partial", "terminal_color_fragment", nullptr), &text),
             MetalError::Kind::shaderFunctionMissing);
   EXPECT_EQ(text,
-            "Metal library missing required function: terminal_text_vertex, terminal_cell_text_vertex, "
-            "terminal_text_fragment, terminal_text_fragment_gray, terminal_color_vertex, "
-            "terminal_cell_color_vertex, terminal_color_fragment");
+            "Metal library missing required function: terminal_text_vertex, terminal_text_fragment, "
+            "terminal_text_fragment_gray, terminal_color_vertex, terminal_color_fragment");
 
   EXPECT_EQ(failureOf(*view,
                       shaderCopy(copies, "broken", "terminal_text_vertex", "#version 330 core\nvoid main() { oops }\n"),
@@ -339,7 +338,7 @@ TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
       "#version 330 core\nin vec2 vColor;\nout vec4 fragColor;\nvoid main() { fragColor = vec4(vColor, 0, 1); }\n";
   EXPECT_EQ(failureOf(*view, shaderCopy(copies, "unlinkable", "terminal_color_fragment", unlinkable), &text),
             MetalError::Kind::pipelineCreationFailed);
-  EXPECT_EQ(text, "Failed to create Metal pipeline: text/color/cell");
+  EXPECT_EQ(text, "Failed to create Metal pipeline: text/color");
 }
 
 }  // namespace
