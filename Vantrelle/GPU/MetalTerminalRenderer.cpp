@@ -54,6 +54,7 @@ MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw
 MetalTerminalRenderer::~MetalTerminalRenderer() {
   *alive = false;
   if (vertexArray) glDeleteVertexArrays(1, &vertexArray);
+  if (quadIndexBuffer) glDeleteBuffers(1, &quadIndexBuffer);
   if (sampler) glDeleteSamplers(1, &sampler);
 }
 
@@ -174,6 +175,17 @@ void drawColorVertices(const GpuBuffer& buffer, int count) {
   glDrawArrays(GL_TRIANGLES, 0, count);
 }
 
+// Quads laid out by `quadVertices`, `count` vertices of them, through the quads' index buffer.
+void drawGlyphQuads(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {2, 4, 16}});
+  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
+}
+
+void drawColorQuads(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {2, 4, 16}});
+  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
+}
+
 }  // namespace
 
 std::shared_ptr<GpuBuffer> MetalTerminalRenderer::makeBuffer(const void* records, size_t count, size_t recordSize) {
@@ -184,6 +196,21 @@ std::shared_ptr<GpuBuffer> MetalTerminalRenderer::makeBuffer(const void* records
   buffer->write(records, bytes);
   bufferPool->frameBuffers.push_back(buffer);
   return buffer;
+}
+
+// The vertex array's index buffer holds the triangles of at least `vertexCount` / 4 quads: made once
+// and grown by doubling, so that steady frames upload none.
+void MetalTerminalRenderer::reserveQuadIndices(size_t vertexCount) {
+  const size_t quads = vertexCount / verticesPerQuad;
+  if (quads <= quadIndexCapacity) return;
+  size_t capacity = std::max<size_t>(quadIndexCapacity, 1024);
+  while (capacity < quads) capacity *= 2;
+  if (!quadIndexBuffer) glGenBuffers(1, &quadIndexBuffer);
+  std::vector<uint32_t> indices;
+  quadIndices(capacity, indices);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, quadIndexBuffer);
+  glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)), indices.data(), GL_STATIC_DRAW);
+  quadIndexCapacity = capacity;
 }
 
 void MetalTerminalRenderer::encode(const DrawData& data, Float2 viewport) {
@@ -211,17 +238,19 @@ void MetalTerminalRenderer::encode(const DrawData& data, Float2 viewport) {
 void MetalTerminalRenderer::drawFrameData(const FrameDrawData& f, Float2 viewport) {
   auto colorLayer = [&](const std::vector<ColorCell>& cells) {
     quadVertices(cells, colorScratch);
+    reserveQuadIndices(colorScratch.size());
     if (auto b = makeBuffer(colorScratch.data(), colorScratch.size(), sizeof(ColorVertex))) {
       usePipeline(*colorPipeline, viewport, false);
-      drawColorVertices(*b, int(colorScratch.size()));
+      drawColorQuads(*b, int(colorScratch.size()));
     }
   };
   auto textLayer = [&](const std::vector<TextCell>& cells, const RenderPipeline& pipeline, GlyphAtlas& atlas) {
     quadVertices(cells, glyphScratch);
+    reserveQuadIndices(glyphScratch.size());
     if (auto b = makeBuffer(glyphScratch.data(), glyphScratch.size(), sizeof(GlyphVertex))) {
       usePipeline(pipeline, viewport, true);
       bindTexture(atlas.texture);
-      drawGlyphVertices(*b, int(glyphScratch.size()));
+      drawGlyphQuads(*b, int(glyphScratch.size()));
     }
   };
   colorLayer(f.backgroundCells);
@@ -246,7 +275,8 @@ void MetalTerminalRenderer::drawRows(const std::vector<RowDrawBuffers>& rows, Fl
     if (atlas) bindTexture(atlas->texture);
     for (const auto& row : rows) {
       if (!(row.*buffer) || row.*count == 0) continue;
-      text ? drawGlyphVertices(*(row.*buffer), row.*count) : drawColorVertices(*(row.*buffer), row.*count);
+      reserveQuadIndices(size_t(row.*count));
+      text ? drawGlyphQuads(*(row.*buffer), row.*count) : drawColorQuads(*(row.*buffer), row.*count);
     }
   };
   layer(&RowDrawBuffers::backgroundBuffer, &RowDrawBuffers::backgroundCount, *colorPipeline, nullptr, false);

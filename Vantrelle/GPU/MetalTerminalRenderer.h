@@ -192,6 +192,9 @@ class MetalTerminalRenderer {
   std::unique_ptr<ShaderLibrary> library;
   std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline;
   GLuint vertexArray = 0;
+  // The triangles of cell quads, bound to the vertex array; enough for `quadIndexCapacity` quads.
+  GLuint quadIndexBuffer = 0;
+  size_t quadIndexCapacity = 0;
   GLuint sampler = 0;
   std::shared_ptr<BufferPool> bufferPool;
   ShaperCache shaperCache{2048};
@@ -271,6 +274,7 @@ class MetalTerminalRenderer {
   void appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place, double scale,
                              double cellWidth, double cellHeight);
   std::shared_ptr<GpuBuffer> makeBuffer(const void* records, size_t count, size_t recordSize);
+  void reserveQuadIndices(size_t vertexCount);
   void encode(const DrawData& data, Float2 viewport);
   void drawFrameData(const FrameDrawData& frame, Float2 viewport);
   void drawRows(const std::vector<RowDrawBuffers>& rows, Float2 viewport);
