@@ -73,6 +73,15 @@ struct RowDrawData {
 };
 using FrameDrawData = RowDrawData;
 
+// A cell record drawn as its quad's four corners, in two triangles of six indices.
+constexpr int verticesPerQuad = 4;
+constexpr int indicesPerQuad = 6;
+void quadVertices(const std::vector<ColorCell>& cells, std::vector<ColorVertex>& out);
+void quadVertices(const std::vector<TextCell>& cells, std::vector<GlyphVertex>& out);
+// The indices of `quads` quads' triangles, over their vertices as `quadVertices` lays them out.
+void quadIndices(size_t quads, std::vector<uint32_t>& out);
+
+// A row's layers on the GPU as the corners of their quads; each count is of vertices.
 struct RowDrawBuffers {
   std::shared_ptr<GpuBuffer> backgroundBuffer;
   int backgroundCount = 0;

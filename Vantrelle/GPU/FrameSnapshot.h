@@ -42,7 +42,7 @@ struct FrameSnapshot {
   double backingScale = 1;
   // The scale frames are drawn at: the view's override when it has one; never below 1.
   double scale = 1;
-  MetalBufferingMode bufferingMode = MetalBufferingMode::perRowPersistent;
+  MetalBufferingMode bufferingMode = MetalBufferingMode::perFrameAggregated;
   // Buffer lines changed since rows were last built.
   std::optional<std::pair<int, int>> dirtyRows;
 

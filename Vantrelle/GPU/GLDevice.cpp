@@ -8,9 +8,9 @@
 
 namespace vantrelle {
 
-const std::array<const char*, 7> requiredShaderFunctions = {
-    "terminal_text_vertex",  "terminal_cell_text_vertex",  "terminal_text_fragment",  "terminal_text_fragment_gray",
-    "terminal_color_vertex", "terminal_cell_color_vertex", "terminal_color_fragment",
+const std::array<const char*, 5> requiredShaderFunctions = {
+    "terminal_text_vertex",  "terminal_text_fragment",  "terminal_text_fragment_gray",
+    "terminal_color_vertex", "terminal_color_fragment",
 };
 
 GLTexture::~GLTexture() { glDeleteTextures(1, &name); }

@@ -48,7 +48,7 @@ class GLDevice : public GpuDevice {
 };
 
 // The names of the seven shader stages, in the order in which a library is checked.
-extern const std::array<const char*, 7> requiredShaderFunctions;
+extern const std::array<const char*, 5> requiredShaderFunctions;
 
 // Compiled stages by name, from GLSL files named after them.
 class ShaderLibrary {

@@ -38,14 +38,8 @@ MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw
   library = ShaderLibrary::load(directory);
   textPipeline = RenderPipeline::make(*library, "terminal_text_vertex", "terminal_text_fragment");
   textGrayPipeline = RenderPipeline::make(*library, "terminal_text_vertex", "terminal_text_fragment_gray");
-  cellTextPipeline = RenderPipeline::make(*library, "terminal_cell_text_vertex", "terminal_text_fragment");
-  cellTextGrayPipeline = RenderPipeline::make(*library, "terminal_cell_text_vertex", "terminal_text_fragment_gray");
   colorPipeline = RenderPipeline::make(*library, "terminal_color_vertex", "terminal_color_fragment");
-  cellColorPipeline = RenderPipeline::make(*library, "terminal_cell_color_vertex", "terminal_color_fragment");
-  if (!textPipeline || !textGrayPipeline || !cellTextPipeline || !cellTextGrayPipeline || !colorPipeline ||
-      !cellColorPipeline) {
-    throw MetalError::pipelineCreationFailed("text/color/cell");
-  }
+  if (!textPipeline || !textGrayPipeline || !colorPipeline) throw MetalError::pipelineCreationFailed("text/color");
   // One sampler for every texture: linear, clamped, so that glyph borders and image edges never
   // wrap around to the opposite side.
   glGenSamplers(1, &sampler);
@@ -60,6 +54,7 @@ MetalTerminalRenderer::MetalTerminalRenderer(std::function<void()> requestRedraw
 MetalTerminalRenderer::~MetalTerminalRenderer() {
   *alive = false;
   if (vertexArray) glDeleteVertexArrays(1, &vertexArray);
+  if (quadIndexBuffer) glDeleteBuffers(1, &quadIndexBuffer);
   if (sampler) glDeleteSamplers(1, &sampler);
 }
 
@@ -147,16 +142,14 @@ struct VertexAttribute {
   size_t offset;
 };
 
-// Points the vertex attributes at `buffer`; `perInstance` for cell records.
-void bindRecords(const GpuBuffer& buffer, size_t stride, std::initializer_list<VertexAttribute> attributes,
-                 bool perInstance) {
+// Points the vertex attributes at `buffer`.
+void bindRecords(const GpuBuffer& buffer, size_t stride, std::initializer_list<VertexAttribute> attributes) {
   glBindBuffer(GL_ARRAY_BUFFER, static_cast<const GLBuffer&>(buffer).name);
   for (GLuint i = 0; i < 5; i++) glDisableVertexAttribArray(i);
   for (const auto& a : attributes) {
     glEnableVertexAttribArray(a.index);
     glVertexAttribPointer(a.index, a.components, GL_FLOAT, GL_FALSE, GLsizei(stride),
                           reinterpret_cast<const void*>(a.offset));
-    glVertexAttribDivisor(a.index, perInstance ? 1 : 0);
   }
 }
 
@@ -172,24 +165,25 @@ void bindTexture(const std::shared_ptr<GpuTexture>& texture) {
   glBindTexture(GL_TEXTURE_2D, texture ? static_cast<const GLTexture&>(*texture).name : 0);
 }
 
-void drawColorCells(const GpuBuffer& buffer, int count) {
-  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {4, 4, 16}}, true);
-  glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, count);
-}
-
-void drawTextCells(const GpuBuffer& buffer, int count) {
-  bindRecords(buffer, 48, {{0, 2, 0}, {1, 2, 8}, {2, 2, 16}, {3, 2, 24}, {4, 4, 32}}, true);
-  glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, count);
-}
-
 void drawGlyphVertices(const GpuBuffer& buffer, int count) {
-  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {2, 4, 16}}, false);
+  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {2, 4, 16}});
   glDrawArrays(GL_TRIANGLES, 0, count);
 }
 
 void drawColorVertices(const GpuBuffer& buffer, int count) {
-  bindRecords(buffer, 32, {{0, 2, 0}, {2, 4, 16}}, false);
+  bindRecords(buffer, 32, {{0, 2, 0}, {2, 4, 16}});
   glDrawArrays(GL_TRIANGLES, 0, count);
+}
+
+// Quads laid out by `quadVertices`, `count` vertices of them, through the quads' index buffer.
+void drawGlyphQuads(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {2, 4, 16}});
+  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
+}
+
+void drawColorQuads(const GpuBuffer& buffer, int count) {
+  bindRecords(buffer, 32, {{0, 2, 0}, {2, 4, 16}});
+  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
 }
 
 }  // namespace
@@ -202,6 +196,21 @@ std::shared_ptr<GpuBuffer> MetalTerminalRenderer::makeBuffer(const void* records
   buffer->write(records, bytes);
   bufferPool->frameBuffers.push_back(buffer);
   return buffer;
+}
+
+// The vertex array's index buffer holds the triangles of at least `vertexCount` / 4 quads: made once
+// and grown by doubling, so that steady frames upload none.
+void MetalTerminalRenderer::reserveQuadIndices(size_t vertexCount) {
+  const size_t quads = vertexCount / verticesPerQuad;
+  if (quads <= quadIndexCapacity) return;
+  size_t capacity = std::max<size_t>(quadIndexCapacity, 1024);
+  while (capacity < quads) capacity *= 2;
+  if (!quadIndexBuffer) glGenBuffers(1, &quadIndexBuffer);
+  std::vector<uint32_t> indices;
+  quadIndices(capacity, indices);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, quadIndexBuffer);
+  glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * sizeof(uint32_t)), indices.data(), GL_STATIC_DRAW);
+  quadIndexCapacity = capacity;
 }
 
 void MetalTerminalRenderer::encode(const DrawData& data, Float2 viewport) {
@@ -228,23 +237,27 @@ void MetalTerminalRenderer::encode(const DrawData& data, Float2 viewport) {
 
 void MetalTerminalRenderer::drawFrameData(const FrameDrawData& f, Float2 viewport) {
   auto colorLayer = [&](const std::vector<ColorCell>& cells) {
-    if (auto b = makeBuffer(cells.data(), cells.size(), sizeof(ColorCell))) {
-      usePipeline(*cellColorPipeline, viewport, false);
-      drawColorCells(*b, int(cells.size()));
+    quadVertices(cells, colorScratch);
+    reserveQuadIndices(colorScratch.size());
+    if (auto b = makeBuffer(colorScratch.data(), colorScratch.size(), sizeof(ColorVertex))) {
+      usePipeline(*colorPipeline, viewport, false);
+      drawColorQuads(*b, int(colorScratch.size()));
     }
   };
   auto textLayer = [&](const std::vector<TextCell>& cells, const RenderPipeline& pipeline, GlyphAtlas& atlas) {
-    if (auto b = makeBuffer(cells.data(), cells.size(), sizeof(TextCell))) {
+    quadVertices(cells, glyphScratch);
+    reserveQuadIndices(glyphScratch.size());
+    if (auto b = makeBuffer(glyphScratch.data(), glyphScratch.size(), sizeof(GlyphVertex))) {
       usePipeline(pipeline, viewport, true);
       bindTexture(atlas.texture);
-      drawTextCells(*b, int(cells.size()));
+      drawGlyphQuads(*b, int(glyphScratch.size()));
     }
   };
   colorLayer(f.backgroundCells);
   drawImageBatches(f.underImageDraws, viewport);
   colorLayer(f.powerlineJoinCells);
-  textLayer(f.glyphCellsGray, *cellTextGrayPipeline, *grayscaleAtlas);
-  textLayer(f.glyphCellsColor, *cellTextPipeline, *colorAtlas);
+  textLayer(f.glyphCellsGray, *textGrayPipeline, *grayscaleAtlas);
+  textLayer(f.glyphCellsColor, *textPipeline, *colorAtlas);
   colorLayer(f.decorationCells);
   drawImageBatches(f.placeholderImageDraws, viewport);
   drawImageBatches(f.overImageDraws, viewport);
@@ -262,16 +275,17 @@ void MetalTerminalRenderer::drawRows(const std::vector<RowDrawBuffers>& rows, Fl
     if (atlas) bindTexture(atlas->texture);
     for (const auto& row : rows) {
       if (!(row.*buffer) || row.*count == 0) continue;
-      text ? drawTextCells(*(row.*buffer), row.*count) : drawColorCells(*(row.*buffer), row.*count);
+      reserveQuadIndices(size_t(row.*count));
+      text ? drawGlyphQuads(*(row.*buffer), row.*count) : drawColorQuads(*(row.*buffer), row.*count);
     }
   };
-  layer(&RowDrawBuffers::backgroundBuffer, &RowDrawBuffers::backgroundCount, *cellColorPipeline, nullptr, false);
+  layer(&RowDrawBuffers::backgroundBuffer, &RowDrawBuffers::backgroundCount, *colorPipeline, nullptr, false);
   drawImageRows(rows, &RowDrawBuffers::underImageBuffers, viewport);
-  layer(&RowDrawBuffers::powerlineJoinBuffer, &RowDrawBuffers::powerlineJoinCount, *cellColorPipeline, nullptr, false);
-  layer(&RowDrawBuffers::glyphGrayBuffer, &RowDrawBuffers::glyphGrayCount, *cellTextGrayPipeline, grayscaleAtlas.get(),
+  layer(&RowDrawBuffers::powerlineJoinBuffer, &RowDrawBuffers::powerlineJoinCount, *colorPipeline, nullptr, false);
+  layer(&RowDrawBuffers::glyphGrayBuffer, &RowDrawBuffers::glyphGrayCount, *textGrayPipeline, grayscaleAtlas.get(),
         true);
-  layer(&RowDrawBuffers::glyphColorBuffer, &RowDrawBuffers::glyphColorCount, *cellTextPipeline, colorAtlas.get(), true);
-  layer(&RowDrawBuffers::decorationBuffer, &RowDrawBuffers::decorationCount, *cellColorPipeline, nullptr, false);
+  layer(&RowDrawBuffers::glyphColorBuffer, &RowDrawBuffers::glyphColorCount, *textPipeline, colorAtlas.get(), true);
+  layer(&RowDrawBuffers::decorationBuffer, &RowDrawBuffers::decorationCount, *colorPipeline, nullptr, false);
   drawImageRows(rows, &RowDrawBuffers::placeholderImageBuffers, viewport);
   drawImageRows(rows, &RowDrawBuffers::overImageBuffers, viewport);
   drawImageRows(rows, &RowDrawBuffers::otherImageBuffers, viewport);

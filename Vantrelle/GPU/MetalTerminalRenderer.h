@@ -190,9 +190,11 @@ class MetalTerminalRenderer {
   std::function<void()> requestRedraw;
   std::shared_ptr<GpuDevice> device;
   std::unique_ptr<ShaderLibrary> library;
-  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline, cellTextPipeline, cellTextGrayPipeline,
-      cellColorPipeline;
+  std::unique_ptr<RenderPipeline> textPipeline, textGrayPipeline, colorPipeline;
   GLuint vertexArray = 0;
+  // The triangles of cell quads, bound to the vertex array; enough for `quadIndexCapacity` quads.
+  GLuint quadIndexBuffer = 0;
+  size_t quadIndexCapacity = 0;
   GLuint sampler = 0;
   std::shared_ptr<BufferPool> bufferPool;
   ShaperCache shaperCache{2048};
@@ -272,6 +274,7 @@ class MetalTerminalRenderer {
   void appendCursorCharacter(const FrameSnapshot& frame, DrawData& out, const CursorPlace& place, double scale,
                              double cellWidth, double cellHeight);
   std::shared_ptr<GpuBuffer> makeBuffer(const void* records, size_t count, size_t recordSize);
+  void reserveQuadIndices(size_t vertexCount);
   void encode(const DrawData& data, Float2 viewport);
   void drawFrameData(const FrameDrawData& frame, Float2 viewport);
   void drawRows(const std::vector<RowDrawBuffers>& rows, Float2 viewport);
@@ -280,6 +283,9 @@ class MetalTerminalRenderer {
   void drawImageBatches(const std::vector<ImageDraw>& draws, Float2 viewport);
   std::shared_ptr<GpuTexture> uploadTexture(const uint8_t* bgra, int width, int height, size_t stride,
                                             GpuPixelFormat format);
+  // The vertices of a frame's layer, kept from frame to frame so that a frame allocates none.
+  std::vector<ColorVertex> colorScratch;
+  std::vector<GlyphVertex> glyphScratch;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 

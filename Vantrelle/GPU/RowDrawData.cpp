@@ -188,8 +188,12 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
 }
 
 // Backgrounds; the run that reaches the last column also settles the strip to the right edge.
+// The frame starts cleared to the view's own background, so where that background is opaque a run
+// in it, and the strip, would only paint the same pixels again: they get no record, and a screen of
+// plain text costs the rasteriser no pass over every pixel.
 void MetalTerminalRenderer::appendBackgrounds(const RowLayout& row, RowDrawData& out) {
   const ViewColor& native = row.frame.background;
+  const bool nativeIsClear = native.alpha >= 1;
   const double scale = row.scale;
   for (const auto& segment : row.info.segments) {
     int offset = 0;
@@ -203,11 +207,12 @@ void MetalTerminalRenderer::appendBackgrounds(const RowLayout& row, RowDrawData&
       if (end >= row.cols) {
         if (color == native) {
           x1 = std::max(x1, row.viewWidthPx);
-        } else if (x1 < row.viewWidthPx) {
+        } else if (x1 < row.viewWidthPx && !nativeIsClear) {
           PlainRect strip{float(x1), float(row.rowBottomPx), float(row.viewWidthPx), float(row.rowTopPx)};
           if (auto r = row.place.place(strip)) out.backgroundCells.push_back(colorCell(*r, colorToSIMD(native)));
         }
       }
+      if (color == native && nativeIsClear) continue;
       if (auto r = row.place.place(PlainRect{float(x0), float(row.rowBottomPx), float(x1), float(row.rowTopPx)}))
         out.backgroundCells.push_back(colorCell(*r, colorToSIMD(color)));
     }
@@ -428,19 +433,27 @@ void MetalTerminalRenderer::appendPlaceholderImages(const RowLayout& row, const 
 
 RowDrawBuffers MetalTerminalRenderer::makeRowBuffers(const RowDrawData& data) {
   RowDrawBuffers b;
-  auto exact = [&](const void* records, size_t count, size_t size, std::shared_ptr<GpuBuffer>& buffer, int& n) {
-    if (count == 0) return;
-    buffer = device->makeBuffer(count * size);
+  auto exact = [&](const auto& vertices, std::shared_ptr<GpuBuffer>& buffer, int& n) {
+    if (vertices.empty()) return;
+    const size_t bytes = vertices.size() * sizeof(vertices.front());
+    buffer = device->makeBuffer(bytes);
     if (!buffer) return;
-    buffer->write(records, count * size);
-    n = int(count);
+    buffer->write(vertices.data(), bytes);
+    n = int(vertices.size());
   };
-  exact(data.backgroundCells.data(), data.backgroundCells.size(), 32, b.backgroundBuffer, b.backgroundCount);
-  exact(data.powerlineJoinCells.data(), data.powerlineJoinCells.size(), 32, b.powerlineJoinBuffer,
-        b.powerlineJoinCount);
-  exact(data.glyphCellsGray.data(), data.glyphCellsGray.size(), 48, b.glyphGrayBuffer, b.glyphGrayCount);
-  exact(data.glyphCellsColor.data(), data.glyphCellsColor.size(), 48, b.glyphColorBuffer, b.glyphColorCount);
-  exact(data.decorationCells.data(), data.decorationCells.size(), 32, b.decorationBuffer, b.decorationCount);
+  auto colors = [&](const std::vector<ColorCell>& cells, std::shared_ptr<GpuBuffer>& buffer, int& n) {
+    quadVertices(cells, colorScratch);
+    exact(colorScratch, buffer, n);
+  };
+  auto glyphs = [&](const std::vector<TextCell>& cells, std::shared_ptr<GpuBuffer>& buffer, int& n) {
+    quadVertices(cells, glyphScratch);
+    exact(glyphScratch, buffer, n);
+  };
+  colors(data.backgroundCells, b.backgroundBuffer, b.backgroundCount);
+  colors(data.powerlineJoinCells, b.powerlineJoinBuffer, b.powerlineJoinCount);
+  glyphs(data.glyphCellsGray, b.glyphGrayBuffer, b.glyphGrayCount);
+  glyphs(data.glyphCellsColor, b.glyphColorBuffer, b.glyphColorCount);
+  colors(data.decorationCells, b.decorationBuffer, b.decorationCount);
   b.underImageBuffers = makeImageDrawBuffers(data.underImageDraws);
   b.placeholderImageBuffers = makeImageDrawBuffers(data.placeholderImageDraws);
   b.overImageBuffers = makeImageDrawBuffers(data.overImageDraws);

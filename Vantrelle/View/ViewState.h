@@ -176,7 +176,9 @@ struct GpuState {
   bool useMetalRenderer = false;
   // Where the GPU path reads its shaders; unset, from the program's tree or else the build tree.
   std::optional<std::string> shaderDirectory;
-  MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
+  // Each frame's rows in one buffer a layer, one draw each: a flood of output, whose rows are all
+  // new in every frame, makes no buffers of its own for them.
+  MetalBufferingMode metalBufferingMode = MetalBufferingMode::perFrameAggregated;
   // Buffer lines changed since the GPU path last built its rows.
   std::optional<std::pair<int, int>> metalDirtyRange;
   std::optional<double> _metalScaleFactorOverride;

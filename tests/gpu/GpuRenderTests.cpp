@@ -85,6 +85,29 @@ TEST_F(GpuRender, FrameMatchesTheCairoPath) {
   EXPECT_LT(differingShare(ref, frame->pixels, w, 0, h), 0.02);
 }
 
+// A screen full of text holds thousands of glyph quads in one draw: the last rows' are drawn as the
+// first rows' are, and as the Cairo path draws them.
+TEST_F(GpuRender, AFullScreenOfTextIsDrawnToItsLastCell) {
+  view->size_allocate(Gtk::Allocation(0, 0, 1000, 400), -1);
+  const int cols = view->getTerminal().cols, rows = view->getTerminal().rows;
+  ASSERT_GT(cols * rows, 2048);
+  std::string screen;
+  for (int row = 0; row < rows; row++) {
+    for (int col = 0; col < cols; col++) screen += char('!' + (row * 7 + col) % 94);
+    if (row + 1 < rows) screen += "\r\n";
+  }
+  view->feed(screen);
+  view->getTerminal().cursorHidden = true;
+  auto frame = gpu().render();
+  ASSERT_TRUE(frame);
+  std::vector<uint8_t> ref = cairoFrame(*view, frame->width, frame->height);
+  ASSERT_FALSE(ref.empty());
+  const int rowPx = int(view->cellDimension->height);
+  for (int row : {0, rows / 2, rows - 1}) {
+    EXPECT_LT(differingShare(ref, frame->pixels, frame->width, row * rowPx, (row + 1) * rowPx), 0.02) << "row " << row;
+  }
+}
+
 // Text on rows of double width and double height is drawn at that size, as sharp as the Cairo
 // path draws it, not as the plain glyphs stretched.
 TEST_F(GpuRender, DoubleSizeRowsAreAsSharpAsOnTheCairoPath) {
@@ -324,9 +347,8 @@ TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
   EXPECT_EQ(failureOf(*view, shaderCopy(copies, "partial", "terminal_color_fragment", nullptr), &text),
             MetalError::Kind::shaderFunctionMissing);
   EXPECT_EQ(text,
-            "Metal library missing required function: terminal_text_vertex, terminal_cell_text_vertex, "
-            "terminal_text_fragment, terminal_text_fragment_gray, terminal_color_vertex, "
-            "terminal_cell_color_vertex, terminal_color_fragment");
+            "Metal library missing required function: terminal_text_vertex, terminal_text_fragment, "
+            "terminal_text_fragment_gray, terminal_color_vertex, terminal_color_fragment");
 
   EXPECT_EQ(failureOf(*view,
                       shaderCopy(copies, "broken", "terminal_text_vertex", "#version 330 core\nvoid main() { oops }\n"),
@@ -339,7 +361,7 @@ TEST_F(GpuRender, BrokenShaderSourcesEndConstructionWithTheirError) {
       "#version 330 core\nin vec2 vColor;\nout vec4 fragColor;\nvoid main() { fragColor = vec4(vColor, 0, 1); }\n";
   EXPECT_EQ(failureOf(*view, shaderCopy(copies, "unlinkable", "terminal_color_fragment", unlinkable), &text),
             MetalError::Kind::pipelineCreationFailed);
-  EXPECT_EQ(text, "Failed to create Metal pipeline: text/color/cell");
+  EXPECT_EQ(text, "Failed to create Metal pipeline: text/color");
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ class RowData : public ::testing::Test {
   std::unique_ptr<GpuDrawingPath> path;
 };
 
+// The frame is cleared to the view's background first: where that is opaque, runs in it and the
+// strip past the last column are left to the clear; a translucent one is painted as before.
 TEST_F(RowData, AColouredRunInTheLastColumnLeavesTheEdgeInTheDefaultBackground) {
   // A view a little wider than its grid.
   double cw0 = view->cellDimension->width;
@@ -44,6 +46,12 @@ TEST_F(RowData, AColouredRunInTheLastColumnLeavesTheEdgeInTheDefaultBackground) 
   int cols = view->getTerminal().cols;
   view->feed("\x1b[1;" + std::to_string(cols - 1) + "H\x1b[41mab\x1b[0m\r\n\x1b[2;1Hplain");
   double cw = view->cellDimension->width;
+  auto opaque = row(0);
+  ASSERT_EQ(opaque.backgroundCells.size(), 1u);
+  EXPECT_FLOAT_EQ(opaque.backgroundCells[0].position.x + opaque.backgroundCells[0].size.x, float(cols * cw));
+  EXPECT_TRUE(row(1).backgroundCells.empty());
+
+  view->setNativeBackgroundColor({0.1, 0.2, 0.3, 0.5});
   auto data = row(0);
   ASSERT_GE(data.backgroundCells.size(), 3u);
   const auto& strip = data.backgroundCells[data.backgroundCells.size() - 2];
@@ -54,6 +62,7 @@ TEST_F(RowData, AColouredRunInTheLastColumnLeavesTheEdgeInTheDefaultBackground) 
   EXPECT_EQ(strip.color, rgba(view->nativeBackgroundColor()));
   // A run in the default background itself stretches to the edge.
   auto plain = row(1);
+  ASSERT_FALSE(plain.backgroundCells.empty());
   EXPECT_FLOAT_EQ(plain.backgroundCells.back().position.x + plain.backgroundCells.back().size.x,
                   float(view->frame().width));
 }
@@ -67,7 +76,7 @@ TEST_F(RowData, SelectedRunsUseTheSelectionColour) {
 }
 
 TEST_F(RowData, GlyphsUnderlinesAndDoubleWidthRows) {
-  view->feed(std::string("\x1b[4mab\x1b[0m\r\n\x1b#6wide"));
+  view->feed(std::string("\x1b[4mab\x1b[0m\r\n\x1b#6\x1b[44mwide\x1b[m"));
   auto data = row(0);
   EXPECT_EQ(data.glyphCellsGray.size(), 2u);
   EXPECT_EQ(data.decorationCells.size(), 2u);
@@ -77,6 +86,7 @@ TEST_F(RowData, GlyphsUnderlinesAndDoubleWidthRows) {
   ASSERT_EQ(wide.glyphCellsGray.size(), 4u);
   // Every x doubles on a double-width row; nothing is clipped.
   EXPECT_GT(wide.glyphCellsGray[1].position.x, float(2 * cw));
+  ASSERT_FALSE(wide.backgroundCells.empty());
   EXPECT_FLOAT_EQ(wide.backgroundCells.front().size.y, float(view->cellDimension->height));
 }
 
