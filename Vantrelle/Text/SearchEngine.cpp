@@ -307,9 +307,11 @@ int64_t SearchEngine::stringLengthToBufferSize(int64_t row, int64_t offset) {
   if (offset < 0) return offset;
   const BufferLine& line = *terminal.buffer->lines()[static_cast<int>(row)];
   int64_t size = offset;
-  for (int64_t i = 0; i < size && i < line.count(); ++i) {
-    if (line[static_cast<int>(i)].width == 2 && i + 1 < line.count() && line[static_cast<int>(i + 1)].width == 0)
-      ++size;
+  // Only the columns shown count: a row the alternate screen kept from a wider size holds cells
+  // past them, and a wide character that a narrowing cut at the row's end covers its first alone.
+  const int64_t shown = std::min<int64_t>(line.count(), terminal.cols);
+  for (int64_t i = 0; i < size && i < shown; ++i) {
+    if (line[static_cast<int>(i)].width == 2 && i + 1 < shown && line[static_cast<int>(i + 1)].width == 0) ++size;
   }
   return size;
 }

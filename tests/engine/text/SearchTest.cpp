@@ -286,6 +286,11 @@ TEST(Search, ARowKeptWiderReadsOnlyItsColumns) {
   g.t.feed("\x1b[H\x1b[2Jxy");
   EXPECT_FALSE(g.search.engine.find("89", 0, 0, plain));
   EXPECT_EQ(g.search.engine.find("xy", 0, 0, plain), (SearchResult{"xy", 0, 0, 2}));
+  // A wide character that the narrowing cut at the row's end covers only the column shown.
+  SearchFixture h(10, 3);
+  h.t.feed("\x1b[?1049hab\xe4\xb8\xad");
+  h.t.resize(3, 3);
+  EXPECT_EQ(h.search.engine.find("\xe4\xb8\xad", 0, 0, plain), (SearchResult{"\xe4\xb8\xad", 2, 0, 1}));
 }
 
 }  // namespace
