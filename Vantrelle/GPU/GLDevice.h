@@ -47,7 +47,7 @@ class GLDevice : public GpuDevice {
   bool supportsLargeTextures() const override;
 };
 
-// The names of the seven shader stages, in the order in which a library is checked.
+// The names of the five shader stages, in the order in which a library is checked.
 extern const std::array<const char*, 5> requiredShaderFunctions;
 
 // Compiled stages by name, from GLSL files named after them.

@@ -176,14 +176,18 @@ void drawColorVertices(const GpuBuffer& buffer, int count) {
 }
 
 // Quads laid out by `quadVertices`, `count` vertices of them, through the quads' index buffer.
+void drawBoundQuads(int count) {
+  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
+}
+
 void drawGlyphQuads(const GpuBuffer& buffer, int count) {
   bindRecords(buffer, 32, {{0, 2, 0}, {1, 2, 8}, {2, 4, 16}});
-  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
+  drawBoundQuads(count);
 }
 
 void drawColorQuads(const GpuBuffer& buffer, int count) {
   bindRecords(buffer, 32, {{0, 2, 0}, {2, 4, 16}});
-  glDrawElements(GL_TRIANGLES, count / verticesPerQuad * indicesPerQuad, GL_UNSIGNED_INT, nullptr);
+  drawBoundQuads(count);
 }
 
 }  // namespace

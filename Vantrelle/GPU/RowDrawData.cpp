@@ -193,7 +193,7 @@ void MetalTerminalRenderer::appendCustomGlyphs(const RowLayout& row, RowDrawData
 // plain text costs the rasteriser no pass over every pixel.
 void MetalTerminalRenderer::appendBackgrounds(const RowLayout& row, RowDrawData& out) {
   const ViewColor& native = row.frame.background;
-  const bool nativeIsClear = native.alpha >= 1;
+  const bool clearPaintsNative = native.alpha >= 1;
   const double scale = row.scale;
   for (const auto& segment : row.info.segments) {
     int offset = 0;
@@ -207,12 +207,12 @@ void MetalTerminalRenderer::appendBackgrounds(const RowLayout& row, RowDrawData&
       if (end >= row.cols) {
         if (color == native) {
           x1 = std::max(x1, row.viewWidthPx);
-        } else if (x1 < row.viewWidthPx && !nativeIsClear) {
+        } else if (x1 < row.viewWidthPx && !clearPaintsNative) {
           PlainRect strip{float(x1), float(row.rowBottomPx), float(row.viewWidthPx), float(row.rowTopPx)};
           if (auto r = row.place.place(strip)) out.backgroundCells.push_back(colorCell(*r, colorToSIMD(native)));
         }
       }
-      if (color == native && nativeIsClear) continue;
+      if (color == native && clearPaintsNative) continue;
       if (auto r = row.place.place(PlainRect{float(x0), float(row.rowBottomPx), float(x1), float(row.rowTopPx)}))
         out.backgroundCells.push_back(colorCell(*r, colorToSIMD(color)));
     }
